@@ -48,8 +48,9 @@ public:
     // Drops pending coalesced posts from `sender` (for an object that goes away).
     void cancelPending(const void* sender);
 
+    struct State; // the implementation's, shared with outstanding observations
+
 private:
-    struct State;
     std::shared_ptr<State> state_;
 };
 

@@ -62,8 +62,9 @@ public:
     // on the thread that changed it. Not called for registrations.
     [[nodiscard]] Token observe(const std::string& key, std::function<void()> handler);
 
+    struct State; // the implementation's, shared with outstanding observations
+
 private:
-    struct State;
     std::shared_ptr<State> state_;
 };
 

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "Platform/Foundation/FileSystem.h"
+#include "support/TestPaths.h"
+
+namespace fs = std::filesystem;
+using namespace kx::FileSystem;
+
+namespace {
+
+size_t entryCount(const fs::path& dir)
+{
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+} // namespace
+
+TEST(FileSystem, AtomicWriteReplacesKeepsTheModeAndLeavesNoTemporaryFile)
+{
+    kxtest::TemporaryDirectory dir;
+    const auto target = dir / "sub" / "file.txt";
+    ASSERT_FALSE(atomicWrite(target, "first"));
+    ::chmod(target.c_str(), 0640);
+    ASSERT_FALSE(atomicWrite(target, "second"));
+    EXPECT_EQ(readFile(target), "second");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(entryCount(target.parent_path()), 1u);
+}
+
+TEST(FileSystem, AnUncommittedFileLeavesTheTargetAlone)
+{
+    kxtest::TemporaryDirectory dir;
+    const auto target = dir / "package.zip";
+    ASSERT_FALSE(atomicWrite(target, "old contents"));
+    {
+        AtomicFile file(target);
+        ASSERT_FALSE(file.open());
+        ASSERT_FALSE(file.write("half of the new"));
+        EXPECT_TRUE(fs::exists(file.temporaryPath()));
+    }
+    EXPECT_EQ(readFile(target), "old contents");
+    EXPECT_EQ(entryCount(dir.path()), 1u);
+
+    AtomicFile unopened(target);
+    EXPECT_TRUE(unopened.write("x").has_value());
+    EXPECT_TRUE(unopened.commit().has_value());
+}
+
+TEST(FileSystem, WritingIntoAMissingOrReadOnlyPlaceFailsClearly)
+{
+    kxtest::TemporaryDirectory dir;
+    std::ofstream(dir / "plain") << "a file, not a folder";
+    auto error = atomicWrite(dir / "plain" / "child.txt", "x");
+    ASSERT_TRUE(error.has_value());
+    EXPECT_FALSE(error->localizedDescription.empty());
+}
+
+TEST(FileSystem, IsInsideSeesThroughDotsAndLinks)
+{
+    kxtest::TemporaryDirectory dir;
+    const auto root = dir / "root";
+    fs::create_directories(root / "a");
+    fs::create_directories(dir / "outside");
+    fs::create_directory_symlink(dir / "outside", root / "link");
+
+    EXPECT_TRUE(isInside(root / "a" / "new.png", root));
+    EXPECT_TRUE(isInside(root, root));
+    EXPECT_TRUE(isInside(root / "a" / ".." / "b", root));
+    EXPECT_FALSE(isInside(root / ".." / "outside" / "x", root));
+    EXPECT_FALSE(isInside(root / "link" / "x", root));
+    EXPECT_FALSE(isInside(dir / "rootless", root));
+}
+
+TEST(FileSystem, RealPathAndXdgFolders)
+{
+    kxtest::TemporaryDirectory dir;
+    fs::create_directories(dir / "x");
+    EXPECT_EQ(realPath(dir / "x" / ".." / "x"), fs::canonical(dir / "x"));
+    EXPECT_FALSE(realPath(dir / "missing").has_value());
+
+    setenv("XDG_CACHE_HOME", "/custom/cache", 1);
+    EXPECT_EQ(cacheHome(), fs::path("/custom/cache"));
+    setenv("XDG_CACHE_HOME", "relative/is/ignored", 1);
+    EXPECT_EQ(cacheHome().filename(), ".cache");
+    unsetenv("XDG_CACHE_HOME");
+}
