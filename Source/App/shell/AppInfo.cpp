@@ -1,0 +1,337 @@
+#include "App/shell/AppInfo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+
+#include <glib.h>
+#include <webkit2/webkit2.h>
+
+#include "Platform/Foundation/FileSystem.h"
+
+namespace kx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* identifierBase = "com.korvel.x";
+
+// The first piece of "channel/version", capitalised: "beta/1.2" gives "Beta".
+std::string buildNameFor(bool isEnterprise, const std::string& shortVersion)
+{
+    if (isEnterprise)
+        return "Enterprise";
+    if (shortVersion.find('/') != std::string::npos) {
+        const std::size_t start = shortVersion.find_first_not_of('/');
+        if (start == std::string::npos)
+            return {};
+        const std::string piece = shortVersion.substr(start, shortVersion.find('/', start) - start);
+        if (!g_utf8_validate(piece.c_str(), static_cast<gssize>(piece.size()), nullptr))
+            return {};
+        const char* rest = g_utf8_next_char(piece.c_str());
+        const std::size_t firstBytes = static_cast<std::size_t>(rest - piece.c_str());
+        char* head = g_utf8_strup(piece.c_str(), static_cast<gssize>(firstBytes));
+        char* tail = g_utf8_strdown(rest, -1);
+        std::string name = std::string(head) + tail;
+        g_free(head);
+        g_free(tail);
+        return name;
+    }
+    if (shortVersion == "local")
+        return "Dev";
+    return {};
+}
+
+// A folder name under the data folder must be one plain path component.
+bool isPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\0') == std::string::npos;
+}
+
+std::string trimmed(std::string_view text)
+{
+    constexpr std::string_view blanks = " \t\n\r\v\f";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    const std::size_t last = text.find_last_not_of(blanks);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+bool isWholeInt64(const nlohmann::json& value)
+{
+    if (value.is_number_integer())
+        return value.is_number_unsigned() ? value.get<std::uint64_t>() <= INT64_MAX : true;
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
+        return std::isfinite(d) && d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0;
+    }
+    return false;
+}
+
+Error globalsError(const std::string& reason)
+{
+    return Error("AppInfo", 1, "The editor's app globals could not be read.", reason);
+}
+
+std::mutex currentMutex;
+std::shared_ptr<const AppInfo> currentInfo;
+
+} // namespace
+
+Result<AppInfo::NimbetGlobals, Error> AppInfo::NimbetGlobals::decode(std::string_view data)
+{
+    using R = Result<NimbetGlobals, Error>;
+    const auto json = nlohmann::json::parse(data, nullptr, /*allow_exceptions=*/false);
+    if (json.is_discarded())
+        return R::failure(globalsError("The data is not valid JSON."));
+    if (!json.is_object())
+        return R::failure(globalsError("The data is not a JSON object."));
+    NimbetGlobals globals;
+    const auto version = json.find("documentVersion");
+    if (version == json.end() || version->is_null())
+        return R::failure(globalsError("\"documentVersion\" is missing."));
+    if (!isWholeInt64(*version))
+        return R::failure(globalsError("\"documentVersion\" is not an integer."));
+    globals.documentVersion = version->is_number_float() ? static_cast<std::int64_t>(version->get<double>())
+                                                         : version->get<std::int64_t>();
+    const auto menu = json.find("appMenu");
+    if (menu == json.end() || menu->is_null())
+        return R::failure(globalsError("\"appMenu\" is missing."));
+    if (!menu->is_array())
+        return R::failure(globalsError("\"appMenu\" is not an array."));
+    for (const auto& item : *menu) {
+        if (!item.is_object())
+            return R::failure(globalsError("An item of \"appMenu\" is not an object."));
+    }
+    globals.appMenu = *menu;
+    return R::success(std::move(globals));
+}
+
+AppInfo::AppInfo(Bundle bundle, std::string userAgentName, std::optional<std::string> applicationSupportName,
+                 std::optional<fs::path> nimbetDir, std::optional<fs::path> libraryDir, fs::path devServerURLPath)
+    : bundle_(std::move(bundle))
+    , nimbetDir_(std::move(nimbetDir))
+    , libraryDir_(std::move(libraryDir))
+    , devServerURLPath_(std::move(devServerURLPath))
+{
+    const std::string identifier = bundle_.bundleIdentifier();
+    const std::string base = identifierBase;
+    isDevelopment_ = identifier == base + ".dev";
+    isAlpha_ = identifier == base + ".alpha";
+    isBeta_ = identifier == base + ".beta";
+    isOmega_ = identifier == base + ".omega";
+    isProduction_ = identifier == base;
+    isEnterprise_ = identifier == base + ".enterprise";
+
+    displayName_ = bundle_.stringForInfoKey("CFBundleName");
+    executableName_ = bundle_.stringForInfoKey("CFBundleExecutable");
+    if (auto version = bundle_.stringForInfoKey("CFBundleShortVersionString")) {
+        shortVersion_ = *version;
+    } else {
+        std::cout << "Warning: Could not find App version" << std::endl;
+    }
+    buildName_ = buildNameFor(isEnterprise_, shortVersion_);
+    applicationSupportName_ = applicationSupportName ? std::move(applicationSupportName) : executableName_;
+    appVersion_ = userAgentName + "/" + shortVersion_;
+    userAgent_ = "Mozilla/5.0 (" + platformToken() + ") AppleWebKit/" + webkitVersion() + " (KHTML, like Gecko) "
+        + appVersion_;
+}
+
+std::shared_ptr<AppInfo> AppInfo::forBundle(const Bundle& bundle)
+{
+    auto name = bundle.stringForInfoKey("UserAgentName");
+    if (!name)
+        name = bundle.stringForInfoKey("CFBundleName");
+    if (!name) {
+        std::fputs("Warning: Could not find Bundle Name\n", stderr);
+        std::abort();
+    }
+    return std::make_shared<AppInfo>(bundle, *name);
+}
+
+std::shared_ptr<const AppInfo> AppInfo::current()
+{
+    std::lock_guard lock(currentMutex);
+    if (!currentInfo)
+        currentInfo = forBundle(Bundle::main());
+    return currentInfo;
+}
+
+void AppInfo::setCurrent(std::shared_ptr<const AppInfo> info)
+{
+    std::lock_guard lock(currentMutex);
+    currentInfo = std::move(info);
+}
+
+const std::string& AppInfo::operatingSystemVersion()
+{
+    static const std::string version = [] {
+        utsname names {};
+        long parts[3] = {0, 0, 0};
+        if (uname(&names) == 0) {
+            const char* cursor = names.release;
+            for (long& part : parts) {
+                char* end = nullptr;
+                part = std::strtol(cursor, &end, 10);
+                if (end == cursor || *end != '.')
+                    break;
+                cursor = end + 1;
+            }
+        }
+        std::string text = std::to_string(parts[0]) + "_" + std::to_string(parts[1]);
+        if (parts[2] != 0)
+            text += "_" + std::to_string(parts[2]);
+        return text;
+    }();
+    return version;
+}
+
+const std::string& AppInfo::webkitVersion()
+{
+    static const std::string version = std::to_string(webkit_get_major_version()) + "."
+        + std::to_string(webkit_get_minor_version()) + "." + std::to_string(webkit_get_micro_version());
+    return version;
+}
+
+const std::string& AppInfo::platformToken()
+{
+    static const std::string token = [] {
+        utsname names {};
+        const std::string machine = uname(&names) == 0 ? names.machine : "unknown";
+        return "X11; Linux " + machine;
+    }();
+    return token;
+}
+
+std::optional<fs::path> AppInfo::supportURL() const
+{
+    const fs::path data = FileSystem::dataHome();
+    if (!applicationSupportName_ || !isPlainName(*applicationSupportName_) || data.empty()) {
+        std::cout << "Warning: Could not find Application Support Directory" << std::endl;
+        return std::nullopt;
+    }
+    return data / *applicationSupportName_;
+}
+
+std::optional<fs::path> AppInfo::nimbetDir() const
+{
+    if (nimbetDir_)
+        return nimbetDir_;
+    auto support = supportURL();
+    return support ? std::optional(*support / "Nimbet") : std::nullopt;
+}
+
+std::optional<fs::path> AppInfo::libraryDir() const
+{
+    if (libraryDir_)
+        return libraryDir_;
+    auto support = supportURL();
+    return support ? std::optional(*support / "Library") : std::nullopt;
+}
+
+std::optional<fs::path> AppInfo::snippetsPath() const
+{
+    auto support = supportURL();
+    return support ? std::optional(*support / "Snippets") : std::nullopt;
+}
+
+std::optional<fs::path> AppInfo::yarnLinkFolder() const
+{
+    auto support = supportURL();
+    return support ? std::optional(*support / "yarn-link-folder") : std::nullopt;
+}
+
+std::optional<fs::path> AppInfo::libraryBundlePath() const
+{
+    const char* flavour = isProduction_ ? "public" : isBeta_ ? "beta" : "internal";
+    return bundle_.pathForResource(flavour, "", "Library");
+}
+
+std::optional<std::string> AppInfo::libraryVersion() const
+{
+    auto library = libraryBundlePath();
+    if (!library)
+        return std::nullopt;
+    auto text = FileSystem::readFile(*library / "package.json");
+    if (!text)
+        return std::nullopt;
+    const auto json = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object())
+        return std::nullopt;
+    auto version = json.find("version");
+    if (version == json.end() || !version->is_string())
+        return std::nullopt;
+    return version->get<std::string>();
+}
+
+std::optional<std::string> AppInfo::nimbetDevServerURL() const
+{
+    if (!isInternal())
+        return std::nullopt;
+    return devServerURL(devServerURLPath_, geteuid());
+}
+
+std::optional<std::string> AppInfo::devServerURL(const fs::path& file, uid_t owner)
+{
+    // No symbolic links, and no blocking on a FIFO someone put there.
+    const int fd = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info {};
+    constexpr off_t maximumSize = 64 * 1024; // far beyond any URL
+    std::string text;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == owner
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && info.st_size <= maximumSize) {
+        text.resize(static_cast<std::size_t>(maximumSize) + 1);
+        std::size_t filled = 0;
+        while (filled < text.size()) {
+            const ssize_t got = read(fd, text.data() + filled, text.size() - filled);
+            if (got <= 0)
+                break;
+            filled += static_cast<std::size_t>(got);
+        }
+        text.resize(filled > static_cast<std::size_t>(maximumSize) ? 0 : filled);
+    }
+    close(fd);
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        return std::nullopt;
+    std::string url = trimmed(text);
+    if (url.empty() || !g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr))
+        return std::nullopt;
+    return url;
+}
+
+const std::optional<AppInfo::NimbetGlobals>& AppInfo::nimbetGlobals() const
+{
+    std::call_once(globalsOnce_, [this] {
+        const auto folder = nimbetDir();
+        if (!folder)
+            return;
+        const fs::path file = *folder / appGlobalsFileName;
+        const auto data = FileSystem::readFile(file);
+        if (!data) {
+            std::cout << "No data for " << file.string() << std::endl;
+            return;
+        }
+        auto decoded = NimbetGlobals::decode(*data);
+        if (decoded.isFailure()) {
+            std::cout << "Could not decode " << file.string() << ": " << decoded.error().localizedFailureReason
+                      << std::endl;
+            return;
+        }
+        globals_ = std::move(decoded).get();
+    });
+    return globals_;
+}
+
+} // namespace kx
