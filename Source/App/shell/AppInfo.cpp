@@ -5,6 +5,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -306,7 +307,11 @@ std::optional<std::string> AppInfo::devServerURL(const fs::path& file, uid_t own
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
         return std::nullopt;
     std::string url = trimmed(text);
-    if (url.empty() || !g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr))
+    // GLib lets blanks through in places where a URL cannot have them.
+    const bool hasBlanks = std::any_of(url.begin(), url.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
+    });
+    if (url.empty() || hasBlanks || !g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr))
         return std::nullopt;
     return url;
 }

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "App/shell/AppInfo.h"
+#include "support/TestPaths.h"
+
+namespace fs = std::filesystem;
+using kx::AppInfo;
+
+namespace {
+
+// Info.json facts of a test bundle over `resources`, with `extra` merged in.
+kx::Bundle testBundle(const fs::path& resources, const std::string& identifier, nlohmann::json extra = {})
+{
+    nlohmann::json info = {{"CFBundleIdentifier", identifier},
+                           {"CFBundleName", "Korvel X"},
+                           {"CFBundleExecutable", "korvel-x"},
+                           {"CFBundleShortVersionString", "1.2"}};
+    if (extra.is_object())
+        info.update(extra);
+    return kx::Bundle(resources, info);
+}
+
+void writeFile(const fs::path& path, const std::string& text, mode_t mode = 0644)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ::chmod(path.c_str(), mode);
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value)
+        : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+TEST(AppInfo, ChannelFlagsAndLibraryFlavourFollowTheBundleIdentifier)
+{
+    kxtest::TemporaryDirectory resources;
+    for (const char* flavour : {"public", "beta", "internal"})
+        fs::create_directories(resources.path() / "Library" / flavour);
+
+    struct Row {
+        const char* identifier;
+        bool development, alpha, beta, omega, production, enterprise, internal;
+        const char* flavour;
+    };
+    const Row rows[] = {
+        {"com.korvel.x", false, false, false, false, true, false, false, "public"},
+        {"com.korvel.x.dev", true, false, false, false, false, false, true, "internal"},
+        {"com.korvel.x.alpha", false, true, false, false, false, false, true, "internal"},
+        {"com.korvel.x.beta", false, false, true, false, false, false, false, "beta"},
+        {"com.korvel.x.omega", false, false, false, true, false, false, true, "internal"},
+        {"com.korvel.x.enterprise", false, false, false, false, false, true, false, "internal"},
+        {"com.korvel.x.BETA", false, false, false, false, false, false, false, "internal"},
+        {"", false, false, false, false, false, false, false, "internal"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.identifier);
+        AppInfo info(testBundle(resources.path(), row.identifier), "KorvelX");
+        EXPECT_EQ(info.isDevelopment(), row.development);
+        EXPECT_EQ(info.isAlpha(), row.alpha);
+        EXPECT_EQ(info.isBeta(), row.beta);
+        EXPECT_EQ(info.isOmega(), row.omega);
+        EXPECT_EQ(info.isProduction(), row.production);
+        EXPECT_EQ(info.isEnterprise(), row.enterprise);
+        EXPECT_EQ(info.isInternal(), row.internal);
+        EXPECT_EQ(info.libraryBundlePath(), resources.path() / "Library" / row.flavour);
+    }
+}
+
+TEST(AppInfo, BuildNameComesFromTheShortVersion)
+{
+    kxtest::TemporaryDirectory resources;
+    const std::pair<const char*, const char*> cases[] = {
+        {"beta/1.2", "Beta"}, {"NIGHTLY/7", "Nightly"}, {"//alpha//3", "Alpha"}, {"/", ""},
+        {"local", "Dev"},     {"Local", ""},            {"2.1", ""},           {"", ""},
+    };
+    for (const auto& [version, name] : cases) {
+        SCOPED_TRACE(version);
+        AppInfo info(testBundle(resources.path(), "com.korvel.x", {{"CFBundleShortVersionString", version}}), "KorvelX");
+        EXPECT_EQ(info.buildName(), name);
+    }
+    AppInfo enterprise(testBundle(resources.path(), "com.korvel.x.enterprise", {{"CFBundleShortVersionString", "local"}}),
+                       "KorvelX");
+    EXPECT_EQ(enterprise.buildName(), "Enterprise");
+}
+
+TEST(AppInfo, UserAgentNamesThisSystemWebKitAndTheApp)
+{
+    kxtest::TemporaryDirectory resources;
+    AppInfo info(testBundle(resources.path(), "com.korvel.x"), "KorvelX");
+    EXPECT_EQ(info.appVersion(), "KorvelX/1.2");
+    const std::regex shape(R"(Mozilla/5\.0 \(X11; Linux [A-Za-z0-9_]+\) AppleWebKit/\d+\.\d+\.\d+ \(KHTML, like Gecko\) KorvelX/1\.2)");
+    EXPECT_TRUE(std::regex_match(info.userAgent(), shape)) << info.userAgent();
+    EXPECT_TRUE(std::regex_match(AppInfo::operatingSystemVersion(), std::regex(R"(\d+_\d+(_[1-9]\d*)?)")));
+
+    // Without a short version the user agent still has its shape, with an empty version.
+    nlohmann::json info2 = {{"CFBundleIdentifier", "com.korvel.x"}};
+    AppInfo bare(kx::Bundle(resources.path(), info2), "KorvelX");
+    EXPECT_EQ(bare.shortVersion(), "");
+    EXPECT_EQ(bare.appVersion(), "KorvelX/");
+}
+
+TEST(AppInfo, CurrentIsMadeFromTheBundleAndCanBeReplaced)
+{
+    kxtest::TemporaryDirectory resources;
+    auto named = AppInfo::forBundle(testBundle(resources.path(), "com.korvel.x", {{"UserAgentName", "Agent"}}));
+    EXPECT_EQ(named->appVersion(), "Agent/1.2");
+    auto fallback = AppInfo::forBundle(testBundle(resources.path(), "com.korvel.x"));
+    EXPECT_EQ(fallback->appVersion(), "Korvel X/1.2");
+
+    auto shipped = AppInfo::current();
+    EXPECT_EQ(shipped->bundle().bundleIdentifier().rfind("com.korvel.x", 0), 0u);
+    AppInfo::setCurrent(named);
+    EXPECT_EQ(AppInfo::current(), named);
+    AppInfo::setCurrent(shipped);
+
+    EXPECT_DEATH(AppInfo::forBundle(kx::Bundle(resources.path(), nlohmann::json::object())),
+                 "Could not find Bundle Name");
+}
+
+TEST(AppInfo, FoldersLiveUnderTheDataHomeUnlessOverridden)
+{
+    kxtest::TemporaryDirectory data;
+    ScopedEnv env("XDG_DATA_HOME", data.path().string());
+    kxtest::TemporaryDirectory resources;
+
+    AppInfo info(testBundle(resources.path(), "com.korvel.x"), "KorvelX");
+    EXPECT_EQ(info.supportURL(), data.path() / "korvel-x");
+    EXPECT_EQ(info.nimbetDir(), data.path() / "korvel-x" / "Nimbet");
+    EXPECT_EQ(info.libraryDir(), data.path() / "korvel-x" / "Library");
+    EXPECT_EQ(info.snippetsPath(), data.path() / "korvel-x" / "Snippets");
+    EXPECT_EQ(info.yarnLinkFolder(), data.path() / "korvel-x" / "yarn-link-folder");
+
+    AppInfo overridden(testBundle(resources.path(), "com.korvel.x"), "KorvelX", "Other", fs::path("/n"), fs::path("/l"));
+    EXPECT_EQ(overridden.supportURL(), data.path() / "Other");
+    EXPECT_EQ(overridden.nimbetDir(), fs::path("/n"));
+    EXPECT_EQ(overridden.libraryDir(), fs::path("/l"));
+
+    // A name that is not one plain folder name never becomes a folder outside the data home.
+    for (const char* bad : {"..", "a/../..", ""}) {
+        AppInfo escaping(testBundle(resources.path(), "com.korvel.x"), "KorvelX", std::string(bad));
+        EXPECT_FALSE(escaping.supportURL().has_value()) << bad;
+        EXPECT_FALSE(escaping.nimbetDir().has_value()) << bad;
+    }
+    AppInfo unnamed(kx::Bundle(resources.path(), {{"CFBundleIdentifier", "com.korvel.x"}}), "KorvelX");
+    EXPECT_FALSE(unnamed.yarnLinkFolder().has_value());
+}
+
+TEST(AppInfo, LibraryVersionIsReadFromTheShippedPackage)
+{
+    kxtest::TemporaryDirectory resources;
+    fs::create_directories(resources.path() / "Library" / "public");
+    AppInfo info(testBundle(resources.path(), "com.korvel.x"), "KorvelX");
+    EXPECT_FALSE(info.libraryVersion().has_value());
+    writeFile(resources.path() / "Library" / "public" / "package.json", R"({"version": 3})");
+    EXPECT_FALSE(info.libraryVersion().has_value());
+    writeFile(resources.path() / "Library" / "public" / "package.json", R"({"name": "library", "version": "4.5.6"})");
+    EXPECT_EQ(info.libraryVersion(), "4.5.6");
+}
+
+TEST(AppInfo, DevServerFileCountsOnlyWhenItIsOursAndAURL)
+{
+    kxtest::TemporaryDirectory dir;
+    const fs::path file = dir / "nimbet-debug-url";
+    writeFile(file, "  \thttp://localhost:8080/editor/ \n\n");
+    EXPECT_EQ(AppInfo::devServerURL(file, geteuid()), "http://localhost:8080/editor/");
+    // Anyone else's file is ignored, and so is one that others may write.
+    EXPECT_FALSE(AppInfo::devServerURL(file, geteuid() + 1).has_value());
+    ::chmod(file.c_str(), 0666);
+    EXPECT_FALSE(AppInfo::devServerURL(file, geteuid()).has_value());
+    ::chmod(file.c_str(), 0620);
+    EXPECT_FALSE(AppInfo::devServerURL(file, geteuid()).has_value());
+    ::chmod(file.c_str(), 0600);
+    EXPECT_TRUE(AppInfo::devServerURL(file, geteuid()).has_value());
+
+    // A link is not followed, whatever it points at.
+    fs::create_symlink(file, dir / "link");
+    EXPECT_FALSE(AppInfo::devServerURL(dir / "link", geteuid()).has_value());
+    EXPECT_FALSE(AppInfo::devServerURL(dir.path(), geteuid()).has_value());
+    EXPECT_FALSE(AppInfo::devServerURL(dir / "missing", geteuid()).has_value());
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(AppInfo::devServerURL(dir / "fifo", geteuid()).has_value());
+
+    for (const char* text : {"", " \n", "not a url", "http://local host/", "\xff\xfe"}) {
+        writeFile(file, text, 0600);
+        EXPECT_FALSE(AppInfo::devServerURL(file, geteuid()).has_value()) << text;
+    }
+    writeFile(file, std::string(70 * 1024, ' ') + "http://localhost:1/", 0600);
+    EXPECT_FALSE(AppInfo::devServerURL(file, geteuid()).has_value());
+}
+
+TEST(AppInfo, OnlyInternalBuildsUseTheDevServerFileReadAnewEachTime)
+{
+    kxtest::TemporaryDirectory dir;
+    const fs::path file = dir / "nimbet-debug-url";
+    writeFile(file, "http://127.0.0.1:3000\n");
+
+    AppInfo production(testBundle(dir.path(), "com.korvel.x"), "KorvelX", {}, {}, {}, file);
+    EXPECT_FALSE(production.nimbetDevServerURL().has_value());
+    EXPECT_FALSE(production.isLocal());
+
+    AppInfo alpha(testBundle(dir.path(), "com.korvel.x.alpha"), "KorvelX", {}, {}, {}, file);
+    EXPECT_EQ(alpha.nimbetDevServerURL(), "http://127.0.0.1:3000");
+    EXPECT_TRUE(alpha.isLocal());
+    writeFile(file, "http://127.0.0.1:4000\n");
+    EXPECT_EQ(alpha.nimbetDevServerURL(), "http://127.0.0.1:4000");
+    fs::remove(file);
+    EXPECT_FALSE(alpha.isLocal());
+
+    AppInfo development(testBundle(dir.path(), "com.korvel.x.dev"), "KorvelX", {}, {}, {}, file);
+    EXPECT_TRUE(development.isLocal());
+}
+
+TEST(AppInfo, NimbetGlobalsDecodeStrictly)
+{
+    auto globals = AppInfo::NimbetGlobals::decode(
+        R"({"documentVersion": 42, "appMenu": [{"label": "Edit", "submenu": [{"type": "separator"}]}], "extra": 1})");
+    ASSERT_TRUE(globals.isSuccess());
+    EXPECT_EQ(globals.value().documentVersion, 42);
+    EXPECT_EQ(globals.value().appMenu, nlohmann::json::parse(R"([{"label": "Edit", "submenu": [{"type": "separator"}]}])"));
+    EXPECT_EQ(AppInfo::NimbetGlobals::decode(R"({"documentVersion": 7.0, "appMenu": []})").value().documentVersion, 7);
+
+    for (const char* bad : {
+             R"({"appMenu": []})",
+             R"({"documentVersion": 1})",
+             R"({"documentVersion": null, "appMenu": []})",
+             R"({"documentVersion": true, "appMenu": []})",
+             R"({"documentVersion": 1.5, "appMenu": []})",
+             R"({"documentVersion": "1", "appMenu": []})",
+             R"({"documentVersion": 18446744073709551615, "appMenu": []})",
+             R"({"documentVersion": 1, "appMenu": {}})",
+             R"({"documentVersion": 1, "appMenu": [1]})",
+             R"([1])",
+             R"({"documentVersion": 1, )",
+         }) {
+        auto result = AppInfo::NimbetGlobals::decode(bad);
+        EXPECT_TRUE(result.isFailure()) << bad;
+        if (result.isFailure()) {
+            EXPECT_FALSE(result.error().localizedFailureReason.empty());
+        }
+    }
+}
+
+TEST(AppInfo, NimbetGlobalsAreReadOnceFromTheEditorFolder)
+{
+    kxtest::TemporaryDirectory dir;
+    AppInfo missing(testBundle(dir.path(), "com.korvel.x"), "KorvelX", {}, dir / "absent");
+    EXPECT_FALSE(missing.nimbetGlobals().has_value());
+
+    writeFile(dir / "app-globals.json", R"({"documentVersion": 3, "appMenu": []})");
+    AppInfo info(testBundle(dir.path(), "com.korvel.x"), "KorvelX", {}, dir.path());
+    ASSERT_TRUE(info.nimbetGlobals().has_value());
+    EXPECT_EQ(info.nimbetGlobals()->documentVersion, 3);
+    writeFile(dir / "app-globals.json", R"({"documentVersion": 4, "appMenu": []})");
+    EXPECT_EQ(info.nimbetGlobals()->documentVersion, 3);
+
+    writeFile(dir / "app-globals.json", R"({"appMenu": []})");
+    AppInfo malformed(testBundle(dir.path(), "com.korvel.x"), "KorvelX", {}, dir.path());
+    EXPECT_FALSE(malformed.nimbetGlobals().has_value());
+}

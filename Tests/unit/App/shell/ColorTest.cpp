@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "App/shell/AppAppearance.h"
+#include "App/shell/Color.h"
+#include "App/shell/ColorConstants.h"
+
+using kx::Color;
+
+namespace {
+
+void expectRGB(const Color& color, int r, int g, int b)
+{
+    EXPECT_DOUBLE_EQ(color.red, r / 255.0);
+    EXPECT_DOUBLE_EQ(color.green, g / 255.0);
+    EXPECT_DOUBLE_EQ(color.blue, b / 255.0);
+    EXPECT_DOUBLE_EQ(color.alpha, 1.0);
+}
+
+} // namespace
+
+TEST(Color, HexTextReadsLikeTheShellWritesIt)
+{
+    expectRGB(Color::colorWithHexColorString("0099FF"), 0, 153, 255);
+    expectRGB(Color::colorWithHexColorString("#0099FF"), 0, 153, 255);
+    expectRGB(Color::colorWithHexColorString("#0099ff"), 0, 153, 255);
+    // Seven characters lose the first, whatever it is; other lengths keep it.
+    expectRGB(Color::colorWithHexColorString("X0099FF"), 0, 153, 255);
+    expectRGB(Color::colorWithHexColorString("é0099FF"), 0, 153, 255);
+    expectRGB(Color::colorWithHexColorString("##0099FF"), 0, 0, 0);
+    // No shorthand; the top byte of eight digits is dropped.
+    expectRGB(Color::colorWithHexColorString("FFF"), 0, 15, 255);
+    expectRGB(Color::colorWithHexColorString("80112233"), 0x11, 0x22, 0x33);
+    // Leading blanks and a 0x prefix are read; reading stops at the first non-digit.
+    expectRGB(Color::colorWithHexColorString("  0x12AB34"), 0x12, 0xAB, 0x34);
+    expectRGB(Color::colorWithHexColorString("12zz"), 0, 0, 0x12);
+    expectRGB(Color::colorWithHexColorString("0xzz"), 0, 0, 0);
+    // Too large a number saturates.
+    expectRGB(Color::colorWithHexColorString("123456789ABCDEF"), 255, 255, 255);
+    // Nothing readable is black.
+    expectRGB(Color::colorWithHexColorString("zz"), 0, 0, 0);
+    expectRGB(Color::colorWithHexColorString(""), 0, 0, 0);
+    expectRGB(Color::colorWithHexColorString("#"), 0, 0, 0);
+}
+
+TEST(Color, TextFormsRoundAndStayInRange)
+{
+    EXPECT_EQ(Color::colorWithHexColorString("00A0F0").hexColorString(), "#00A0F0");
+    EXPECT_EQ((Color{0.5, 0.002, 1, 1}.hexColorString()), "#8001FF");
+    EXPECT_EQ((Color{-0.5, 1.7, std::nan(""), 1}.hexColorString()), "#00FF00");
+
+    EXPECT_EQ((Color{1, 1, 1, 1}.RGBAColorString()), "(255, 255, 255, 1.00)");
+    EXPECT_EQ(Color::colorWithHexColorString("0099FF").blendedColorWithFraction(0, Color{}).RGBAColorString(),
+              "(0, 153, 255, 1.00)");
+    // Pages read this text: a decimal comma of the user's locale must not reach them.
+    const std::string old = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+        EXPECT_EQ((Color{0, 0, 0, 0.5}.RGBAColorString()), "(0, 0, 0, 0.50)");
+        std::setlocale(LC_NUMERIC, old.c_str());
+    }
+}
+
+TEST(Color, SeededColoursAreStableAndRandomOnesInRange)
+{
+    const Color a = Color::randomColorWithSeed("layer 1", 0.5f);
+    EXPECT_EQ(a, Color::randomColorWithSeed("layer 1", 0.5f));
+    EXPECT_NE(a, Color::randomColorWithSeed("layer 2", 0.5f));
+    EXPECT_DOUBLE_EQ(a.alpha, 0.5);
+    // Fixed across machines and runs (FNV-1a over the doubled MD5 text).
+    EXPECT_EQ(a.hexColorString(), "#2EE02B");
+
+    for (int i = 0; i < 50; ++i) {
+        const Color c = Color::randomColorWithAlpha(0.25f);
+        for (double component : {c.red, c.green, c.blue}) {
+            EXPECT_GE(component, 0.0);
+            EXPECT_LE(component, 254 / 255.0);
+        }
+        EXPECT_DOUBLE_EQ(c.alpha, 0.25);
+    }
+}
+
+TEST(Color, ConstantsAndPaletteKeepTheirIdentity)
+{
+    EXPECT_EQ(&kx::ColorConstants::kEditorBackgroundColor(), &kx::ColorConstants::kBlack());
+    EXPECT_EQ(kx::ColorConstants::kSyntaxBlue().hexColorString(), "#22CCFF");
+    EXPECT_EQ(&kx::AppAppearance::Colors::toolbarGradientTop(), &kx::AppAppearance::Colors::toolbarGradientTop());
+    // Half-way between 333333 and 444444.
+    EXPECT_DOUBLE_EQ(kx::AppAppearance::Colors::toolbarTopLine().red, (0x33 + 0x44) / 2.0 / 255.0);
+}
