@@ -7,61 +7,32 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/Bundle.h"
 
-namespace {
-
-struct Entry {
-    GLogLevelFlags level;
-    std::map<std::string, std::string> fields;
-};
-
-class RKLogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        kx::RKLogSetWriterForTesting([this](GLogLevelFlags level, std::span<const GLogField> fields) {
-            Entry entry{level, {}};
-            for (const GLogField& field : fields)
-                entry.fields[field.key] = static_cast<const char*>(field.value);
-            entries.push_back(std::move(entry));
-        });
-    }
-    void TearDown() override { kx::RKLogSetWriterForTesting(nullptr); }
-
-    std::vector<Entry> entries;
-};
-
-} // namespace
-
-TEST_F(RKLogTest, KindsPickCategoryAndLevel)
+TEST(RKLog, KindsPickCategoryAndLevelAndOthersLogNothing)
 {
-    struct Row {
-        unsigned kind;
-        const char* category;
-        GLogLevelFlags level;
-        const char* priority;
+    std::vector<std::pair<GLogLevelFlags, std::map<std::string, std::string>>> entries;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags level, std::span<const GLogField> fields) {
+        auto& entry = entries.emplace_back(level, std::map<std::string, std::string>{}).second;
+        for (const GLogField& field : fields)
+            entry[field.key] = static_cast<const char*>(field.value);
+    });
+    const std::tuple<const char*, GLogLevelFlags, const char*> expected[] = {
+        {"default", G_LOG_LEVEL_MESSAGE, "5"},   {"memory", G_LOG_LEVEL_DEBUG, "7"},
+        {"server", G_LOG_LEVEL_MESSAGE, "5"},    {"server", G_LOG_LEVEL_CRITICAL, "3"},
+        {"appServer", G_LOG_LEVEL_MESSAGE, "5"}, {"appServer", G_LOG_LEVEL_MESSAGE, "5"},
     };
-    const Row rows[] = {
-        {0, "default", G_LOG_LEVEL_MESSAGE, "5"},   {1, "memory", G_LOG_LEVEL_DEBUG, "7"},
-        {2, "server", G_LOG_LEVEL_MESSAGE, "5"},    {3, "server", G_LOG_LEVEL_CRITICAL, "3"},
-        {4, "appServer", G_LOG_LEVEL_MESSAGE, "5"}, {5, "appServer", G_LOG_LEVEL_MESSAGE, "5"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.kind);
-        entries.clear();
-        kx::RKLog("100% done: %s", row.kind);
-        ASSERT_EQ(entries.size(), 1u);
-        EXPECT_EQ(entries[0].level, row.level);
-        EXPECT_EQ(entries[0].fields[kx::RKLogCategoryField], row.category);
-        EXPECT_EQ(entries[0].fields["PRIORITY"], row.priority);
-        EXPECT_EQ(entries[0].fields["MESSAGE"], "100% done: %s"); // never a format
-        EXPECT_EQ(entries[0].fields["GLIB_DOMAIN"], kx::Bundle::main().bundleIdentifier());
-    }
-}
-
-TEST_F(RKLogTest, KindsAboveFiveLogNothing)
-{
+    for (unsigned kind = 0; kind < 6; ++kind)
+        kx::RKLog("100% done: %s", kind);
     kx::RKLog("ignored", 6);
-    kx::RKLog("ignored", 1000);
     kx::RKLog("ignored", static_cast<unsigned>(-1));
-    EXPECT_TRUE(entries.empty());
+    kx::RKLogSetWriterForTesting(nullptr);
+
+    ASSERT_EQ(entries.size(), 6u);
+    for (unsigned kind = 0; kind < 6; ++kind) {
+        auto& [level, fields] = entries[kind];
+        EXPECT_EQ(level, std::get<1>(expected[kind])) << kind;
+        EXPECT_EQ(fields[kx::RKLogCategoryField], std::get<0>(expected[kind])) << kind;
+        EXPECT_EQ(fields["PRIORITY"], std::get<2>(expected[kind])) << kind;
+        EXPECT_EQ(fields["MESSAGE"], "100% done: %s"); // never taken as a format
+        EXPECT_EQ(fields["GLIB_DOMAIN"], kx::Bundle::main().bundleIdentifier());
+    }
 }

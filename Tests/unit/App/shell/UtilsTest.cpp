@@ -5,7 +5,6 @@
 #include "App/shell/CurrentHost.h"
 #include "App/shell/Math.h"
 #include "App/shell/Utils.h"
-#include "Platform/UI/Geometry.h"
 
 TEST(Utils, IntToAZIsBijectiveBase26FromZero)
 {
@@ -28,12 +27,6 @@ TEST(Utils, ModulateMapsDistancesLinearly)
     EXPECT_FLOAT_EQ(kx::Math::modulate(7, one, to, true), 7.0f);
     const double empty[] = {3, 3};
     EXPECT_FLOAT_EQ(kx::Math::modulate(7, empty, to, false), 0.0f);
-}
-
-TEST(Utils, CeilRoundsSizesUp)
-{
-    EXPECT_EQ(kx::ceil(kx::Size{10.01, -2.5}), (kx::Size{11, -2}));
-    EXPECT_EQ(kx::ceil(kx::Size{3, 4}), (kx::Size{3, 4}));
 }
 
 TEST(Utils, IPv4AddressesAreDottedAndNotLoopback)
