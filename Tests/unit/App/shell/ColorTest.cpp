@@ -1,43 +1,30 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
 
 #include "App/shell/AppAppearance.h"
 #include "App/shell/Color.h"
 
 using kx::Color;
 
-namespace {
-
-void expectRGB(const Color& color, int r, int g, int b)
-{
-    EXPECT_DOUBLE_EQ(color.red, r / 255.0);
-    EXPECT_DOUBLE_EQ(color.green, g / 255.0);
-    EXPECT_DOUBLE_EQ(color.blue, b / 255.0);
-    EXPECT_DOUBLE_EQ(color.alpha, 1.0);
-}
-
-} // namespace
-
 TEST(Color, HexTextReadsLikeTheShellWritesIt)
 {
-    expectRGB(Color::colorWithHexColorString("0099FF"), 0, 153, 255);
-    expectRGB(Color::colorWithHexColorString("#0099FF"), 0, 153, 255);
-    // Seven characters lose the first, whatever it is; other lengths keep it.
-    expectRGB(Color::colorWithHexColorString("X0099FF"), 0, 153, 255);
-    expectRGB(Color::colorWithHexColorString("é0099FF"), 0, 153, 255);
-    expectRGB(Color::colorWithHexColorString("##0099FF"), 0, 0, 0);
-    // No shorthand; the top byte of eight digits is dropped.
-    expectRGB(Color::colorWithHexColorString("FFF"), 0, 15, 255);
-    expectRGB(Color::colorWithHexColorString("80112233"), 0x11, 0x22, 0x33);
-    // Leading blanks and a 0x prefix are read; reading stops at the first non-digit.
-    expectRGB(Color::colorWithHexColorString("  0x12AB34"), 0x12, 0xAB, 0x34);
-    expectRGB(Color::colorWithHexColorString("12zz"), 0, 0, 0x12);
-    // Too large a number saturates.
-    expectRGB(Color::colorWithHexColorString("123456789ABCDEF"), 255, 255, 255);
-    // Nothing readable is black.
-    expectRGB(Color::colorWithHexColorString("zz"), 0, 0, 0);
-    expectRGB(Color::colorWithHexColorString(""), 0, 0, 0);
+    const std::pair<const char*, std::uint32_t> cases[] = {
+        {"0099FF", 0x0099FF}, {"#0099FF", 0x0099FF},
+        // Seven characters lose the first, whatever it is; other lengths keep it.
+        {"X0099FF", 0x0099FF}, {"\xc3\xa9" "0099FF", 0x0099FF}, {"##0099FF", 0},
+        // No shorthand; the top byte of eight digits is dropped.
+        {"FFF", 0x000FFF}, {"80112233", 0x112233},
+        // Leading blanks and a 0x prefix are read; reading stops at the first non-digit.
+        {"  0x12AB34", 0x12AB34}, {"12zz", 0x12},
+        // Too large a number saturates; nothing readable is black.
+        {"123456789ABCDEF", 0xFFFFFF}, {"zz", 0}, {"", 0},
+    };
+    for (const auto& [text, rgb] : cases) {
+        const Color expected{(rgb >> 16) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, 1.0};
+        EXPECT_EQ(Color::colorWithHexColorString(text), expected) << text;
+    }
 }
 
 TEST(Color, TextFormsRoundAndStayInRange)
