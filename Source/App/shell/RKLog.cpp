@@ -15,16 +15,19 @@ constexpr std::array<const char*, 6> categories = {"default", "memory", "server"
 struct Route {
     const char* category;
     GLogLevelFlags level;
+    const char* priority; // syslog priority of the journal entry
 };
 
 // Indexed by kind.
 constexpr std::array<Route, 6> routes = {{
-    {categories[0], G_LOG_LEVEL_MESSAGE},
-    {categories[1], G_LOG_LEVEL_DEBUG},
-    {categories[2], G_LOG_LEVEL_MESSAGE},
-    {categories[2], G_LOG_LEVEL_CRITICAL},
-    {categories[3], G_LOG_LEVEL_MESSAGE},
-    {categories[3], G_LOG_LEVEL_MESSAGE},
+    {categories[0], G_LOG_LEVEL_MESSAGE, "5"},
+    {categories[1], G_LOG_LEVEL_DEBUG, "7"},
+    {categories[2], G_LOG_LEVEL_MESSAGE, "5"},
+    // An error of the project server is a journal error, but for GLib only a warning: a
+    // critical would abort anyone running with G_DEBUG=fatal-criticals.
+    {categories[2], G_LOG_LEVEL_WARNING, "3"},
+    {categories[3], G_LOG_LEVEL_MESSAGE, "5"},
+    {categories[3], G_LOG_LEVEL_MESSAGE, "5"},
 }};
 
 const std::string& logDomain()
@@ -36,18 +39,6 @@ const std::string& logDomain()
 std::mutex writerMutex;
 RKLogWriter testWriter;
 
-const char* priority(GLogLevelFlags level)
-{
-    switch (level) {
-    case G_LOG_LEVEL_CRITICAL:
-        return "3";
-    case G_LOG_LEVEL_DEBUG:
-        return "7";
-    default:
-        return "5";
-    }
-}
-
 } // namespace
 
 void RKLog(std::string_view message, unsigned kind)
@@ -58,7 +49,7 @@ void RKLog(std::string_view message, unsigned kind)
     const std::string text(message);
     const GLogField fields[] = {
         {"MESSAGE", text.c_str(), -1},
-        {"PRIORITY", priority(route.level), -1},
+        {"PRIORITY", route.priority, -1},
         {"GLIB_DOMAIN", logDomain().c_str(), -1},
         {RKLogCategoryField, route.category, -1},
     };

@@ -17,7 +17,7 @@ TEST(RKLog, KindsPickCategoryAndLevelAndOthersLogNothing)
     });
     const std::tuple<const char*, GLogLevelFlags, const char*> expected[] = {
         {"default", G_LOG_LEVEL_MESSAGE, "5"},   {"memory", G_LOG_LEVEL_DEBUG, "7"},
-        {"server", G_LOG_LEVEL_MESSAGE, "5"},    {"server", G_LOG_LEVEL_CRITICAL, "3"},
+        {"server", G_LOG_LEVEL_MESSAGE, "5"},    {"server", G_LOG_LEVEL_WARNING, "3"},
         {"appServer", G_LOG_LEVEL_MESSAGE, "5"}, {"appServer", G_LOG_LEVEL_MESSAGE, "5"},
     };
     for (unsigned kind = 0; kind < 6; ++kind)
