@@ -47,13 +47,9 @@ void Workspace::revealFile(const std::filesystem::path& file)
     const std::string folderURI = fileURI(file.parent_path());
     if (uri.empty())
         return;
-    if (opener_) {
-        opener_(folderURI);
-        return;
-    }
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (!bus) {
-        launchDefault(folderURI);
+        openURL(folderURI);
         return;
     }
     GVariantBuilder items;
@@ -61,20 +57,21 @@ void Workspace::revealFile(const std::filesystem::path& file)
     g_variant_builder_add(&items, "s", uri.c_str());
     // The file manager selects the item in a window of its own; any desktop without that
     // service gets the folder opened instead.
-    auto* fallback = new std::string(folderURI);
+    auto* fallback = new std::pair<Workspace*, std::string>(this, folderURI);
     g_dbus_connection_call(
         bus, "org.freedesktop.FileManager1",
         "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", "ShowItems",
         g_variant_new("(ass)", &items, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::string> folder(static_cast<std::string*>(data));
+            std::unique_ptr<std::pair<Workspace*, std::string>> folder(
+                static_cast<std::pair<Workspace*, std::string>*>(data));
             GError* error = nullptr;
             GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
             if (reply) {
                 g_variant_unref(reply);
             } else {
                 g_clear_error(&error);
-                launchDefault(*folder);
+                folder->first->openURL(folder->second);
             }
             g_object_unref(source);
         },
