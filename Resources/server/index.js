@@ -1,0 +1,307 @@
+#!/usr/bin/env node
+// The project server: one process per open document. It serves the project folder and the
+// preview page on 127.0.0.1, reports its state on standard output and over socket.io, and
+// takes the shell's commands. The shell's side of every message is described in README.md.
+"use strict";
+
+const crypto = require("crypto");
+const fs = require("fs");
+const http = require("http");
+const os = require("os");
+const path = require("path");
+const { Server } = require("socket.io");
+
+const PREVIEW_PAGE_PATH = "/_app/resources/Nimbet/preview.html";
+const PREVIEW_PAGE_FILE = path.join(__dirname, "public", "preview.html");
+const MAX_PAYLOAD = 16 * 1024 * 1024;
+
+function parseArguments(argv) {
+  const valued = ["--staticPath", "--cachePath", "--yarnLinkFolder", "--token", "--api", "--cors-ports", "--author"];
+  const required = ["staticPath", "cachePath", "yarnLinkFolder", "token", "api", "cors-ports"];
+  const options = { liveSharing: true };
+  for (let i = 0; i < argv.length; i++) {
+    const argument = argv[i];
+    if (argument === "--no-live-sharing") {
+      options.liveSharing = false;
+    } else if (valued.includes(argument)) {
+      if (i + 1 >= argv.length) throw new Error(`Missing value for ${argument}`);
+      options[argument.slice(2)] = argv[++i];
+    } else {
+      throw new Error(`Unknown argument ${argument}`);
+    }
+  }
+  for (const name of required) {
+    if (options[name] === undefined) throw new Error(`Missing argument --${name}`);
+  }
+  options.corsPorts = options["cors-ports"].split(",").filter((p) => p.trim() !== "").map((p) => {
+    const port = Number(p);
+    if (!Number.isInteger(port) || port < 1 || port > 65535) throw new Error(`Invalid port in --cors-ports: ${p}`);
+    return port;
+  });
+  return options;
+}
+
+let options;
+try {
+  options = parseArguments(process.argv.slice(2));
+  if (!process.env.AUTHORIZATION_TOKEN) throw new Error("AUTHORIZATION_TOKEN is not set");
+} catch (error) {
+  process.stderr.write(`${error.message}\n`);
+  process.exit(2);
+}
+const authorizationToken = process.env.AUTHORIZATION_TOKEN;
+
+function log(line) {
+  process.stdout.write(`${String(line).replace(/\r?\n/g, " ")}\n`);
+}
+
+// An error record for the document's project log: one JSON line with the key "error".
+function reportError(message, type = "error") {
+  process.stdout.write(`${JSON.stringify({ error: { id: crypto.randomUUID(), type, data: message } })}\n`);
+}
+
+function readLibraryVersion(folder) {
+  try {
+    const manifest = JSON.parse(fs.readFileSync(path.join(folder, "package.json"), "utf8"));
+    return typeof manifest.version === "string" ? manifest.version : null;
+  } catch {
+    return null;
+  }
+}
+
+const builtInLibraryVersion = readLibraryVersion(options.yarnLinkFolder);
+const state = {
+  url: null,
+  doneFirstInstall: false,
+  builtInLibraryVersion,
+  currentLibraryVersion: builtInLibraryVersion,
+  availableLibraryVersions: builtInLibraryVersion ? [builtInLibraryVersion] : [],
+  previewInspectorHasErrors: false,
+  previewInspectorHasWarnings: false,
+  liveSharing: { status: options.liveSharing ? "available" : "unavailable", url: null },
+};
+let projectDir = null;
+let io = null;
+
+function publishState() {
+  if (io) io.emit("state", state);
+}
+
+// ---- Files -------------------------------------------------------------------------------
+
+const contentTypes = {
+  ".html": "text/html; charset=utf-8", ".js": "text/javascript; charset=utf-8", ".mjs": "text/javascript; charset=utf-8",
+  ".css": "text/css; charset=utf-8", ".json": "application/json", ".svg": "image/svg+xml", ".png": "image/png",
+  ".jpg": "image/jpeg", ".jpeg": "image/jpeg", ".gif": "image/gif", ".webp": "image/webp", ".woff2": "font/woff2",
+  ".txt": "text/plain; charset=utf-8", ".md": "text/markdown; charset=utf-8",
+};
+
+function sendStatus(response, status, headers = {}) {
+  response.writeHead(status, { "Content-Type": "text/plain; charset=utf-8", ...headers });
+  response.end(`${status} ${http.STATUS_CODES[status]}\n`);
+}
+
+function sendFile(request, response, file) {
+  fs.stat(file, (error, stats) => {
+    if (!error && stats.isDirectory()) return sendFile(request, response, path.join(file, "index.html"));
+    if (error || !stats.isFile()) return sendStatus(response, 404);
+    response.writeHead(200, {
+      "Content-Type": contentTypes[path.extname(file).toLowerCase()] || "application/octet-stream",
+      "Content-Length": stats.size,
+      "Cache-Control": "no-cache",
+    });
+    if (request.method === "HEAD") return response.end();
+    fs.createReadStream(file).on("error", () => response.destroy()).pipe(response);
+  });
+}
+
+// Serves `relative` from `root`, refusing anything that resolves outside it.
+function sendFrom(request, response, root, relative) {
+  const base = path.resolve(root);
+  const target = path.resolve(base, `.${relative}`);
+  if (target !== base && !target.startsWith(base + path.sep)) return sendStatus(response, 403);
+  sendFile(request, response, target);
+}
+
+function handleRequest(request, response) {
+  if (request.method !== "GET" && request.method !== "HEAD") return sendStatus(response, 405, { Allow: "GET, HEAD" });
+  let pathname;
+  try {
+    pathname = decodeURIComponent(new URL(request.url, "http://127.0.0.1").pathname);
+  } catch {
+    return sendStatus(response, 400);
+  }
+  if (pathname.includes("\0")) return sendStatus(response, 400);
+  if (pathname === PREVIEW_PAGE_PATH) return sendFile(request, response, PREVIEW_PAGE_FILE);
+  if (pathname.startsWith("/_app/resources/")) return sendFrom(request, response, options.staticPath, pathname.slice("/_app/resources".length));
+  if (projectDir) return sendFrom(request, response, projectDir, pathname);
+  sendStatus(response, 404);
+}
+
+// ---- Commands ----------------------------------------------------------------------------
+
+function writeJSONAtomically(file, value) {
+  const temporary = `${file}.${process.pid}.tmp`;
+  fs.writeFileSync(temporary, `${JSON.stringify(value, null, 2)}\n`);
+  fs.renameSync(temporary, file);
+}
+
+// The first install gives the project a package.json to which packages are added later.
+function firstInstall(folder) {
+  const manifest = path.join(folder, "package.json");
+  if (!fs.existsSync(manifest)) {
+    const name = path.basename(folder).toLowerCase().replace(/[^a-z0-9-._~]/g, "-").replace(/^[-._]+/, "") || "project";
+    writeJSONAtomically(manifest, { name, private: true, dependencies: {} });
+    log(`Created ${manifest}`);
+  }
+  state.doneFirstInstall = true;
+}
+
+const packageNamePattern = /^(@[a-z0-9-~][a-z0-9-._~]*\/)?[a-z0-9-~][a-z0-9-._~]*$/;
+
+const commands = {
+  setProjectDir(folder) {
+    if (typeof folder !== "string" || !path.isAbsolute(folder)) throw new Error("setProjectDir needs an absolute path");
+    if (!fs.statSync(folder, { throwIfNoEntry: false })?.isDirectory()) throw new Error(`Not a folder: ${folder}`);
+    projectDir = folder;
+    log(`setProjectDir ${folder}`);
+    firstInstall(folder);
+    publishState();
+  },
+  setDocumentDirty(dirty) {
+    if (typeof dirty !== "boolean") throw new Error("setDocumentDirty needs a boolean");
+    log(`setDocumentDirty ${dirty}`);
+  },
+  addPackage(request) {
+    const name = request && request.name;
+    const isDevDependency = request && request.isDevDependency;
+    if (typeof name !== "string" || name.length > 214 || !packageNamePattern.test(name)) throw new Error(`Invalid package name: ${JSON.stringify(name)}`);
+    if (typeof isDevDependency !== "boolean") throw new Error("addPackage needs isDevDependency");
+    if (!projectDir) throw new Error(`Cannot add ${name}: no project folder`);
+    const file = path.join(projectDir, "package.json");
+    const manifest = JSON.parse(fs.readFileSync(file, "utf8"));
+    const key = isDevDependency ? "devDependencies" : "dependencies";
+    manifest[key] = manifest[key] && typeof manifest[key] === "object" ? manifest[key] : {};
+    if (!(name in manifest[key])) {
+      manifest[key][name] = "*";
+      writeJSONAtomically(file, manifest);
+    }
+    log(`addPackage ${name}${isDevDependency ? " (dev)" : ""}`);
+  },
+  installKorvelLibrary(version) {
+    if (typeof version !== "string" || !state.availableLibraryVersions.includes(version)) throw new Error(`Library version not available: ${JSON.stringify(version)}`);
+    state.currentLibraryVersion = version;
+    log(`installKorvelLibrary ${version}`);
+    publishState();
+  },
+  startLiveSharing() {
+    log("startLiveSharing");
+    startLiveSharing();
+  },
+  stopLiveSharing() {
+    log("stopLiveSharing");
+    stopLiveSharing();
+  },
+};
+
+// ---- Live sharing: the preview page on every interface of this machine --------------------
+
+let shareServer = null;
+
+function externalAddress() {
+  for (const addresses of Object.values(os.networkInterfaces())) {
+    for (const address of addresses || []) {
+      if (address.family === "IPv4" && !address.internal) return address.address;
+    }
+  }
+  return "127.0.0.1";
+}
+
+function setLiveSharing(status, url = null) {
+  state.liveSharing = { status, url };
+  publishState();
+}
+
+function startLiveSharing() {
+  if (!options.liveSharing) throw new Error("Live sharing is not available");
+  if (state.liveSharing.status !== "available") return;
+  const shareId = crypto.randomBytes(12).toString("hex");
+  setLiveSharing("starting");
+  const server = http.createServer((request, response) => {
+    if (request.method !== "GET" && request.method !== "HEAD") return sendStatus(response, 405, { Allow: "GET, HEAD" });
+    if (new URL(request.url, "http://localhost").pathname !== `/${shareId}/`) return sendStatus(response, 404);
+    sendFile(request, response, PREVIEW_PAGE_FILE);
+  });
+  shareServer = server;
+  server.on("error", (error) => {
+    if (shareServer !== server) return;
+    shareServer = null;
+    reportError(`Live sharing failed: ${error.message}`);
+    setLiveSharing("failed");
+  });
+  server.listen(0, "0.0.0.0", () => {
+    if (shareServer !== server) return;
+    setLiveSharing("active", `http://${externalAddress()}:${server.address().port}/${shareId}/`);
+  });
+}
+
+function stopLiveSharing() {
+  if (!shareServer) {
+    if (state.liveSharing.status === "failed") setLiveSharing("available");
+    return;
+  }
+  const server = shareServer;
+  shareServer = null;
+  setLiveSharing("stopping");
+  server.close(() => setLiveSharing("available"));
+  server.closeAllConnections();
+}
+
+// ---- Start -------------------------------------------------------------------------------
+
+const allowedOrigins = options.corsPorts.flatMap((port) => [`http://127.0.0.1:${port}`, `http://localhost:${port}`]);
+const httpServer = http.createServer(handleRequest);
+io = new Server(httpServer, { cors: { origin: allowedOrigins }, maxHttpBufferSize: MAX_PAYLOAD });
+
+function tokensMatch(given) {
+  if (typeof given !== "string") return false;
+  const a = Buffer.from(given);
+  const b = Buffer.from(authorizationToken);
+  return a.length === b.length && crypto.timingSafeEqual(a, b);
+}
+
+io.use((socket, next) => (tokensMatch(socket.handshake.auth && socket.handshake.auth.token) ? next() : next(new Error("unauthorized"))));
+
+io.on("connection", (socket) => {
+  socket.emit("state", state);
+  for (const [name, command] of Object.entries(commands)) {
+    socket.on(name, (...args) => {
+      try {
+        command(...args);
+      } catch (error) {
+        reportError(error.message);
+      }
+    });
+  }
+  // The editor page hands its selection and reload requests to every other client.
+  socket.on("updatePreview", (data) => socket.broadcast.emit("updatePreview", data));
+  socket.on("reload", () => socket.broadcast.emit("reload"));
+});
+
+function shutdown() {
+  if (shareServer) shareServer.close();
+  io.close();
+  process.exit(0);
+}
+process.on("SIGTERM", shutdown);
+process.on("SIGINT", shutdown);
+// The shell holds our standard input open for as long as it wants us: its end is our end.
+process.stdin.on("end", shutdown);
+process.stdin.on("error", shutdown);
+process.stdin.resume();
+
+httpServer.listen(0, "127.0.0.1", () => {
+  state.url = `http://127.0.0.1:${httpServer.address().port}/`;
+  log(`Project server${options.author ? ` for ${options.author}` : ""} listening on ${state.url}`);
+  process.stdout.write(`${JSON.stringify(state)}\n`);
+});
