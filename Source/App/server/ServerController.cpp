@@ -1,0 +1,302 @@
+#include "App/server/ServerController.h"
+
+#include "App/server/ProxyDiscovery.h"
+#include "App/server/ServerError.h"
+#include "App/server/SocketIOClient.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/Process.h"
+
+namespace kx {
+
+namespace {
+
+constexpr unsigned serverMessage = 2;
+constexpr unsigned serverError = 3;
+
+void log(const std::string& message, unsigned kind)
+{
+    if (kind == serverError)
+        g_warning("%s", message.c_str());
+    else
+        g_message("%s", message.c_str());
+}
+
+void replaceAll(std::string& text, const std::string& what, const std::string& with)
+{
+    if (what.empty())
+        return;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+}
+
+} // namespace
+
+ServerController::Configuration ServerController::Configuration::standard()
+{
+    const auto& bundle = Bundle::main();
+    Configuration configuration;
+    configuration.scriptPath = bundle.resourcePath() / "server" / "index.js";
+    configuration.staticPath = bundle.resourcePath();
+    configuration.cachePath = FileSystem::cacheHome() / bundle.bundleIdentifier() / "ProjectServer";
+    configuration.yarnLinkFolder = bundle.resourcePath() / "Library";
+    return configuration;
+}
+
+ServerController::ServerController()
+    : ServerController(Configuration::standard())
+{
+}
+
+ServerController::ServerController(Configuration configuration)
+    : configuration_(std::move(configuration))
+    , self_(std::make_shared<ServerController*>(this))
+{
+}
+
+ServerController::~ServerController()
+{
+    *self_ = nullptr;
+    NotificationCenter::defaultCenter().cancelPending(this);
+    // The process ends with its object; nothing of ours is called any more.
+}
+
+bool ServerController::isConnected() const
+{
+    return socket_ && socket_->isConnected();
+}
+
+int ServerController::processIdentifier() const
+{
+    return process_ ? process_->processIdentifier() : 0;
+}
+
+std::vector<std::string> ServerController::arguments() const
+{
+    const auto& c = configuration_;
+    std::string ports;
+    for (int port : c.corsPorts)
+        ports += (ports.empty() ? "" : ",") + std::to_string(port);
+    std::vector<std::string> arguments{c.scriptPath.string(), "--staticPath", c.staticPath.string(),
+                                       "--cachePath", c.cachePath.string(), "--yarnLinkFolder",
+                                       c.yarnLinkFolder.string(), "--token", c.apiToken,
+                                       "--api", c.apiURL, "--cors-ports", ports};
+    if (c.author) {
+        arguments.push_back("--author");
+        arguments.push_back(*c.author);
+    }
+    if (c.isEnterprise)
+        arguments.push_back("--no-live-sharing");
+    return arguments;
+}
+
+void ServerController::start(const std::string& authorizationToken, CompletionHandler completionHandler)
+{
+    if (phase_ != Phase::idle) {
+        log("Project server already started", serverError);
+        if (completionHandler)
+            completionHandler(std::nullopt);
+        return;
+    }
+    phase_ = Phase::starting;
+    authorizationToken_ = authorizationToken;
+    completion_ = std::move(completionHandler);
+
+    std::weak_ptr<ServerController*> weak = self_;
+    auto proceed = [weak](ProxyDiscovery::Environment environment) {
+        if (auto self = weak.lock(); self && *self)
+            (*self)->launch(std::move(environment));
+    };
+    if (!configuration_.discoverProxy) {
+        proceed({});
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(configuration_.cachePath, ignored);
+    ProxyDiscovery::discover(configuration_.apiURL, configuration_.cachePath, proceed);
+}
+
+void ServerController::launch(std::map<std::string, std::string> environment)
+{
+    if (phase_ != Phase::starting)
+        return; // stopped while the proxy was looked up
+    environment["AUTHORIZATION_TOKEN"] = authorizationToken_;
+    environment["KORVEL_ENV"] = configuration_.environmentName;
+
+    Process::Configuration process;
+    process.arguments = arguments();
+    process.arguments.insert(process.arguments.begin(), configuration_.nodePath);
+    process.environment = std::move(environment);
+    process_ = std::make_unique<Process>(std::move(process));
+    process_->standardOutputHandler = [this](const std::string& line) { receiveLine(line); };
+    process_->terminationHandler = [this](Process::TerminationReason, int status) { processEnded(status); };
+
+    std::string commandLine = configuration_.nodePath;
+    for (const auto& argument : arguments())
+        commandLine += " " + argument;
+    log("Starting project server: " + hideTokens(commandLine), serverMessage);
+
+    auto launched = process_->launch();
+    if (launched.isFailure()) {
+        log("Cannot start the project server: " + launched.error().localizedDescription, serverError);
+        phase_ = Phase::ended;
+        process_.reset();
+        finishStart(std::nullopt);
+    }
+}
+
+void ServerController::receiveLine(const std::string& line)
+{
+    if (line.starts_with("{")) {
+        receiveStateLine(line);
+        return;
+    }
+    std::string text = hideTokens(line);
+    log(text, serverMessage);
+    postLog(text);
+}
+
+void ServerController::receiveStateLine(const std::string& line)
+{
+    auto object = nlohmann::json::parse(line, nullptr, false);
+    if (!object.is_object()) {
+        std::string text = hideTokens(line);
+        log("Unreadable project server output: " + text, serverError);
+        postLog(text);
+        return;
+    }
+    if (auto found = object.find("error"); found != object.end()) {
+        if (auto record = ServerError::decode(*found)) {
+            record->data = hideTokens(record->data);
+            log("Project server error: " + record->data, serverError);
+            postLog(record->toJSON());
+        }
+    }
+    auto url = object.find("url");
+    if (phase_ == Phase::starting && process_ && url != object.end() && url->is_string() && !url->get<std::string>().empty()) {
+        phase_ = Phase::running;
+        serverURL_ = url->get<std::string>();
+        connectSocket();
+        finishStart(serverURL_);
+    }
+}
+
+void ServerController::connectSocket()
+{
+    socket_ = std::make_unique<SocketIOClient>(*serverURL_, nlohmann::json{{"token", authorizationToken_}});
+    socket_->onConnect = [this] {
+        log("Connected to the project server", serverMessage);
+        flushCommands();
+    };
+    socket_->onEvent = [this](const std::string& name, const nlohmann::json& arguments) { receiveEvent(name, arguments); };
+    socket_->onDisconnect = [this](const std::string& reason) {
+        log("Project server connection: " + reason, serverError);
+    };
+    socket_->onConnectError = [this](const std::string& message) {
+        log("The project server refused the connection: " + message, serverError);
+    };
+    socket_->connect();
+}
+
+void ServerController::receiveEvent(const std::string& name, const nlohmann::json& arguments)
+{
+    const nlohmann::json& first = arguments.empty() ? nlohmann::json() : arguments[0];
+    auto& center = NotificationCenter::defaultCenter();
+    if (name == "state") {
+        auto decoded = ServerState::decode(first);
+        if (decoded.isFailure()) {
+            log(decoded.error().localizedDescription, serverError);
+            return;
+        }
+        state_ = std::move(decoded).get();
+        center.enqueue(ServerControllerStateDidUpdate, this);
+    } else if (name == "updatePreview") {
+        if (first.is_string())
+            previewData_ = first.get<std::string>();
+        else if (first.is_object() || first.is_array())
+            previewData_ = first.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        else
+            return;
+        center.post(ServerControllerPreviewDataDidUpdate, this);
+    } else if (name == "reload") {
+        center.post(ServerControllerPreviewShouldReload, this);
+    }
+}
+
+void ServerController::send(ServerCommand command)
+{
+    if (phase_ == Phase::ended)
+        return;
+    commands_.push_back(std::move(command));
+    flushCommands();
+}
+
+void ServerController::flushCommands()
+{
+    // In order, one by one; anything a handler does in between sees the rest still queued.
+    while (!commands_.empty() && isConnected()) {
+        ServerCommand command = std::move(commands_.front());
+        commands_.pop_front();
+        socket_->emit(command.name, command.arguments);
+    }
+}
+
+void ServerController::processEnded(int status)
+{
+    if (phase_ == Phase::ended)
+        return;
+    log("The project server ended with status " + std::to_string(status), serverError);
+    shutDown();
+    if (crashHandler) {
+        auto handler = crashHandler;
+        handler(status);
+    }
+}
+
+void ServerController::stop()
+{
+    if (phase_ == Phase::idle || phase_ == Phase::ended)
+        return;
+    log("Stopping the project server", serverMessage);
+    shutDown();
+    if (process_) {
+        process_->closeStandardInput();
+        process_->terminate();
+    }
+}
+
+void ServerController::shutDown()
+{
+    phase_ = Phase::ended;
+    commands_.clear();
+    if (socket_) {
+        socket_->disconnect();
+        socket_.reset();
+    }
+    serverURL_.reset();
+    state_.reset();
+    NotificationCenter::defaultCenter().enqueue(ServerControllerStateDidUpdate, this);
+    finishStart(std::nullopt);
+}
+
+void ServerController::finishStart(std::optional<std::string> url)
+{
+    if (auto completion = std::exchange(completion_, nullptr))
+        completion(std::move(url));
+}
+
+void ServerController::postLog(nlohmann::json entry)
+{
+    NotificationCenter::defaultCenter().post(ServerControllerDidReceiveLog, this, {{"log", std::move(entry)}});
+}
+
+std::string ServerController::hideTokens(std::string text) const
+{
+    replaceAll(text, authorizationToken_, "<hidden>");
+    replaceAll(text, configuration_.apiToken, "<hidden>");
+    return text;
+}
+
+} // namespace kx

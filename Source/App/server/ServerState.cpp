@@ -1,0 +1,84 @@
+#include "App/server/ServerState.h"
+
+namespace kx {
+
+namespace {
+
+Error decodingError(const std::string& what)
+{
+    return Error(ServerState::errorDomain, 1, "The project server's state cannot be read: " + what + ".");
+}
+
+// Reads `key` of `object` into `out` when it has the JSON type `isType` asks for; a missing or
+// null value leaves `out` alone and counts as absent.
+template <class T, class IsType>
+std::optional<Error> readOptional(const nlohmann::json& object, const char* key, IsType isType, std::optional<T>& out)
+{
+    auto found = object.find(key);
+    if (found == object.end() || found->is_null())
+        return std::nullopt;
+    if (!isType(*found))
+        return decodingError(std::string("\"") + key + "\" has the wrong type");
+    out = found->template get<T>();
+    return std::nullopt;
+}
+
+std::optional<Error> readBoolean(const nlohmann::json& object, const char* key, bool& out)
+{
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_boolean())
+        return decodingError(std::string("\"") + key + "\" must be a Boolean");
+    out = found->get<bool>();
+    return std::nullopt;
+}
+
+const auto isString = [](const nlohmann::json& value) { return value.is_string(); };
+
+} // namespace
+
+Result<LiveSharingState, Error> LiveSharingState::decode(const nlohmann::json& json)
+{
+    using R = Result<LiveSharingState, Error>;
+    if (!json.is_object())
+        return R::failure(decodingError("\"liveSharing\" must be an object"));
+    LiveSharingState state;
+    auto status = json.find("status");
+    if (status == json.end() || !status->is_string())
+        return R::failure(decodingError("\"liveSharing.status\" must be a text"));
+    state.status = status->get<std::string>();
+    if (auto error = readOptional(json, "url", isString, state.url))
+        return R::failure(*error);
+    return R::success(std::move(state));
+}
+
+Result<ServerState, Error> ServerState::decode(const nlohmann::json& json)
+{
+    using R = Result<ServerState, Error>;
+    if (!json.is_object())
+        return R::failure(decodingError("not an object"));
+    ServerState state;
+    for (auto [key, field] : {std::pair{"doneFirstInstall", &state.doneFirstInstall},
+                              std::pair{"previewInspectorHasErrors", &state.previewInspectorHasErrors},
+                              std::pair{"previewInspectorHasWarnings", &state.previewInspectorHasWarnings}})
+        if (auto error = readBoolean(json, key, *field))
+            return R::failure(*error);
+    if (auto error = readOptional(json, "currentLibraryVersion", isString, state.currentLibraryVersion))
+        return R::failure(*error);
+    if (auto error = readOptional(json, "builtInLibraryVersion", isString, state.builtInLibraryVersion))
+        return R::failure(*error);
+    const auto isTextList = [](const nlohmann::json& value) {
+        return value.is_array() && std::all_of(value.begin(), value.end(), [](const auto& v) { return v.is_string(); });
+    };
+    if (auto error = readOptional(json, "availableLibraryVersions", isTextList, state.availableLibraryVersions))
+        return R::failure(*error);
+    auto sharing = json.find("liveSharing");
+    if (sharing == json.end())
+        return R::failure(decodingError("\"liveSharing\" is missing"));
+    auto liveSharing = LiveSharingState::decode(*sharing);
+    if (liveSharing.isFailure())
+        return R::failure(liveSharing.error());
+    state.liveSharing = std::move(liveSharing).get();
+    return R::success(std::move(state));
+}
+
+} // namespace kx
