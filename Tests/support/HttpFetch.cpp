@@ -1,0 +1,53 @@
+#include "support/HttpFetch.h"
+
+#include <libsoup/soup.h>
+
+#include "support/Spin.h"
+
+namespace kxtest {
+
+HttpResponse fetch(const std::string& url, const std::string& method, const std::map<std::string, std::string>& headers)
+{
+    HttpResponse response;
+    GProxyResolver* direct = g_simple_proxy_resolver_new(nullptr, nullptr);
+    SoupSession* session = soup_session_new_with_options("proxy-resolver", direct, nullptr);
+    g_object_unref(direct);
+    SoupMessage* message = soup_message_new(method.c_str(), url.c_str());
+    if (!message) {
+        g_object_unref(session);
+        return response;
+    }
+    for (const auto& [name, value] : headers)
+        soup_message_headers_replace(soup_message_get_request_headers(message), name.c_str(), value.c_str());
+
+    struct Pending {
+        bool done = false;
+        GBytes* body = nullptr;
+    } pending;
+    soup_session_send_and_read_async(
+        session, message, G_PRIORITY_DEFAULT, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* pending = static_cast<Pending*>(data);
+            pending->body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr);
+            pending->done = true;
+        },
+        &pending);
+    spinUntil([&] { return pending.done; });
+    if (pending.body) {
+        response.status = soup_message_get_status(message);
+        gsize size = 0;
+        const char* data = static_cast<const char*>(g_bytes_get_data(pending.body, &size));
+        response.body.assign(data ? data : "", size);
+        g_bytes_unref(pending.body);
+        SoupMessageHeadersIter iter;
+        soup_message_headers_iter_init(&iter, soup_message_get_response_headers(message));
+        const char *name, *value;
+        while (soup_message_headers_iter_next(&iter, &name, &value))
+            response.headers[name] = value;
+    }
+    g_object_unref(message);
+    g_object_unref(session);
+    return response;
+}
+
+} // namespace kxtest
