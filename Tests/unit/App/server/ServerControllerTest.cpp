@@ -1,0 +1,283 @@
+#include "App/server/ServerController.h"
+
+#include <csignal>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "App/server/ServerError.h"
+#include "App/server/SocketIOClient.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "support/Spin.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using namespace kx;
+using namespace std::chrono_literals;
+
+const auto serverTimeout = 20s;
+
+// Every notification of one name from one controller, in order.
+struct Recorder {
+    std::vector<Notification> received;
+    NotificationCenter::Token token;
+    Recorder(const char* name, const ServerController& controller)
+        : token(NotificationCenter::defaultCenter().addObserver(
+              name, &controller, [this](const Notification& n) { received.push_back(n); }))
+    {
+    }
+    std::vector<std::string> lines() const
+    {
+        std::vector<std::string> lines;
+        for (const auto& n : received)
+            if (n.userInfo["log"].is_string())
+                lines.push_back(n.userInfo["log"]);
+        return lines;
+    }
+    std::vector<ServerError> errors() const
+    {
+        std::vector<ServerError> errors;
+        for (const auto& n : received)
+            if (auto error = ServerError::fromLogNotification(n))
+                errors.push_back(*error);
+        return errors;
+    }
+};
+
+bool processIsGone(int pid)
+{
+    return pid > 0 && ::kill(pid, 0) != 0;
+}
+
+class ServerControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gchar* node = g_find_program_in_path("node");
+        if (!node)
+            GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+        g_free(node);
+        auto script = kxtest::testSourceDir().parent_path() / "Resources" / "server" / "index.js";
+        ASSERT_TRUE(std::filesystem::exists(script.parent_path() / "node_modules" / "socket.io"))
+            << "socket.io is not installed in Resources/server: run scripts/setup";
+
+        std::filesystem::create_directories(folder / "library");
+        std::filesystem::create_directories(folder / "project");
+        std::ofstream(folder / "library" / "package.json") << R"({"name": "library", "version": "2.3.4"})";
+        configuration.scriptPath = script;
+        configuration.staticPath = folder.path();
+        configuration.cachePath = folder / "cache";
+        configuration.yarnLinkFolder = folder / "library";
+        configuration.apiURL = "http://127.0.0.1:9/";
+        configuration.apiToken = "API-TOKEN-1234";
+        configuration.corsPorts = {5567};
+        configuration.discoverProxy = false;
+    }
+
+    // Starts `controller` and waits until its socket is connected and the first state is in.
+    void startAndConnect(ServerController& controller)
+    {
+        std::optional<std::optional<std::string>> url;
+        controller.start(token, [&](std::optional<std::string> u) { url = u; });
+        ASSERT_TRUE(kxtest::spinUntil([&] { return url.has_value(); }, serverTimeout));
+        ASSERT_TRUE(url->has_value());
+        EXPECT_TRUE(url->value().starts_with("http://127.0.0.1:"));
+        EXPECT_EQ(controller.currentServerURL(), *url);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return controller.isConnected() && controller.state(); }, serverTimeout));
+    }
+
+    kxtest::TemporaryDirectory folder;
+    ServerController::Configuration configuration;
+    std::string token = "0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D";
+};
+
+TEST_F(ServerControllerTest, StartsReportsStateAndStops)
+{
+    ServerController controller(configuration);
+    Recorder states(ServerControllerStateDidUpdate, controller);
+    Recorder logs(ServerControllerDidReceiveLog, controller);
+    int crashes = 0;
+    controller.crashHandler = [&](int) { ++crashes; };
+    EXPECT_FALSE(controller.state());
+
+    startAndConnect(controller);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !states.received.empty(); }));
+    const auto& state = *controller.state();
+    EXPECT_FALSE(state.doneFirstInstall);
+    EXPECT_EQ(state.builtInLibraryVersion, "2.3.4");
+    EXPECT_EQ(state.currentLibraryVersion, "2.3.4");
+    EXPECT_EQ(state.availableLibraryVersions, std::vector<std::string>{"2.3.4"});
+    EXPECT_EQ(state.liveSharing.status, "available");
+    EXPECT_FALSE(state.liveSharing.url);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !logs.lines().empty(); }));
+
+    // A second start is refused without disturbing the running server.
+    std::optional<std::optional<std::string>> second;
+    controller.start(token, [&](std::optional<std::string> u) { second = u; });
+    ASSERT_TRUE(second.has_value());
+    EXPECT_FALSE(second->has_value());
+    EXPECT_TRUE(controller.isConnected());
+
+    int pid = controller.processIdentifier();
+    ASSERT_GT(pid, 0);
+    size_t before = states.received.size();
+    controller.stop();
+    EXPECT_FALSE(controller.state());
+    EXPECT_FALSE(controller.currentServerURL());
+    EXPECT_FALSE(controller.isConnected());
+    EXPECT_TRUE(kxtest::spinUntil([&] { return states.received.size() > before; }));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
+    kxtest::spinFor(300ms);
+    EXPECT_EQ(crashes, 0);
+    controller.stop(); // nothing more to do
+}
+
+TEST_F(ServerControllerTest, SendsCommandsInOrderOnceConnected)
+{
+    ServerController controller(configuration);
+    Recorder logs(ServerControllerDidReceiveLog, controller);
+    auto project = folder / "project";
+
+    // Queued before there is any socket: sent once it connects.
+    controller.setProjectDir(project);
+    controller.setDocumentDirty(true);
+    startAndConnect(controller);
+    controller.addPackage("left-pad", false);
+    controller.addPackage("@types/node", true);
+    controller.setDocumentDirty(false);
+    controller.installKorvelLibrary("9.9.9");
+
+    std::vector<std::string> expected{"setProjectDir " + project.string(), "setDocumentDirty true",
+                                      "addPackage left-pad", "addPackage @types/node (dev)", "setDocumentDirty false"};
+    ASSERT_TRUE(kxtest::spinUntil([&] { return logs.errors().size() == 1; }, serverTimeout));
+    std::vector<std::string> commands;
+    for (const auto& line : logs.lines())
+        if (line.starts_with("set") || line.starts_with("add"))
+            commands.push_back(line);
+    EXPECT_EQ(commands, expected);
+
+    auto error = logs.errors().front();
+    EXPECT_EQ(error.type, "error");
+    EXPECT_NE(error.data.find("9.9.9"), std::string::npos);
+    EXPECT_FALSE(error.id.empty());
+
+    ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state() && controller.state()->doneFirstInstall; }));
+    std::ifstream manifestFile(project / "package.json");
+    auto manifest = nlohmann::json::parse(manifestFile);
+    EXPECT_EQ(manifest["dependencies"]["left-pad"], "*");
+    EXPECT_EQ(manifest["devDependencies"]["@types/node"], "*");
+    controller.stop();
+}
+
+TEST_F(ServerControllerTest, LiveSharingMovesThroughItsStates)
+{
+    ServerController controller(configuration);
+    startAndConnect(controller);
+    controller.installKorvelLibrary("2.3.4");
+    controller.startLiveSharing();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state()->liveSharing.status == "active"; }, serverTimeout));
+    ASSERT_TRUE(controller.state()->liveSharing.url);
+    EXPECT_TRUE(controller.state()->liveSharing.url->starts_with("http://"));
+
+    controller.stopLiveSharing();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state()->liveSharing.status == "available"; }, serverTimeout));
+    EXPECT_FALSE(controller.state()->liveSharing.url);
+    controller.stop();
+}
+
+TEST_F(ServerControllerTest, EnterpriseBuildsHaveNoLiveSharing)
+{
+    configuration.isEnterprise = true;
+    ServerController controller(configuration);
+    Recorder logs(ServerControllerDidReceiveLog, controller);
+    startAndConnect(controller);
+    EXPECT_EQ(controller.state()->liveSharing.status, "unavailable");
+    controller.startLiveSharing();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !logs.errors().empty(); }, serverTimeout));
+    EXPECT_EQ(controller.state()->liveSharing.status, "unavailable");
+    controller.stop();
+}
+
+TEST_F(ServerControllerTest, PreviewDataAndReloadPostTheirNotifications)
+{
+    ServerController controller(configuration);
+    Recorder previews(ServerControllerPreviewDataDidUpdate, controller);
+    Recorder reloads(ServerControllerPreviewShouldReload, controller);
+    startAndConnect(controller);
+    EXPECT_FALSE(controller.previewData());
+
+    // The editor page is another client of the same server.
+    SocketIOClient editor(*controller.currentServerURL(), {{"token", token}});
+    editor.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return editor.isConnected(); }, serverTimeout));
+    editor.emit("updatePreview", nlohmann::json::array({R"({"selection":{"id":"A"}})"}));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return previews.received.size() == 1; }, serverTimeout));
+    EXPECT_EQ(controller.previewData(), R"({"selection":{"id":"A"}})");
+    EXPECT_EQ(previews.received[0].sender, &controller);
+
+    editor.emit("reload");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return reloads.received.size() == 1; }, serverTimeout));
+    EXPECT_EQ(reloads.received[0].sender, &controller);
+    controller.stop();
+}
+
+TEST_F(ServerControllerTest, RefusesAClientWithTheWrongToken)
+{
+    ServerController controller(configuration);
+    startAndConnect(controller);
+
+    SocketIOClient intruder(*controller.currentServerURL(), {{"token", "not-the-token"}});
+    std::optional<std::string> refusal;
+    intruder.onConnectError = [&](const std::string& message) { refusal = message; };
+    intruder.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return refusal.has_value(); }, serverTimeout));
+    EXPECT_EQ(*refusal, "unauthorized");
+    EXPECT_FALSE(intruder.isConnected());
+    controller.stop();
+}
+
+TEST_F(ServerControllerTest, AKilledServerCallsTheCrashHandler)
+{
+    ServerController controller(configuration);
+    Recorder states(ServerControllerStateDidUpdate, controller);
+    std::optional<int> exitCode;
+    controller.crashHandler = [&](int code) { exitCode = code; };
+    startAndConnect(controller);
+
+    ::kill(controller.processIdentifier(), SIGKILL);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return exitCode.has_value(); }, serverTimeout));
+    EXPECT_EQ(*exitCode, SIGKILL);
+    EXPECT_FALSE(controller.state());
+    EXPECT_FALSE(controller.currentServerURL());
+    EXPECT_FALSE(controller.isConnected());
+    controller.stop(); // no longer running: nothing happens
+}
+
+TEST_F(ServerControllerTest, StartFailsWithoutTheProgram)
+{
+    configuration.nodePath = (folder / "no-such-node").string();
+    ServerController controller(configuration);
+    bool crashed = false;
+    controller.crashHandler = [&](int) { crashed = true; };
+    std::optional<std::optional<std::string>> url;
+    controller.start(token, [&](std::optional<std::string> u) { url = u; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return url.has_value(); }));
+    EXPECT_FALSE(url->has_value());
+    EXPECT_FALSE(crashed);
+}
+
+TEST_F(ServerControllerTest, ACommandAfterTheControllerIsGoneSendsNothing)
+{
+    int pid = 0;
+    {
+        ServerController controller(configuration);
+        startAndConnect(controller);
+        pid = controller.processIdentifier();
+        controller.startLiveSharing();
+    }
+    // The process goes with its controller.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
+}
+
+} // namespace
