@@ -60,13 +60,30 @@ function reportError(message, type = "error") {
   process.stdout.write(`${JSON.stringify({ error: { id: crypto.randomUUID(), type, data: message } })}\n`);
 }
 
-function readLibraryVersion(folder) {
+function readVersion(manifestFile) {
   try {
-    const manifest = JSON.parse(fs.readFileSync(path.join(folder, "package.json"), "utf8"));
+    const manifest = JSON.parse(fs.readFileSync(manifestFile, "utf8"));
     return typeof manifest.version === "string" ? manifest.version : null;
   } catch {
     return null;
   }
+}
+
+// The built-in library is the package linked into the link folder (or the folder itself).
+function readLibraryVersion(folder) {
+  const own = readVersion(path.join(folder, "package.json"));
+  if (own) return own;
+  let entries = [];
+  try {
+    entries = fs.readdirSync(folder).sort();
+  } catch {
+    return null;
+  }
+  for (const entry of entries) {
+    const version = readVersion(path.join(folder, entry, "package.json"));
+    if (version) return version;
+  }
+  return null;
 }
 
 const builtInLibraryVersion = readLibraryVersion(options.yarnLinkFolder);

@@ -4,7 +4,8 @@
 
 #include <libsoup/soup.h>
 
-#include "Platform/Foundation/Bundle.h"
+#include "App/shell/AppInfo.h"
+#include "App/shell/RKLog.h"
 #include "Platform/Foundation/FileSystem.h"
 
 namespace kx {
@@ -16,10 +17,7 @@ constexpr unsigned appServerFailure = 5;
 
 void log(const std::string& message, unsigned kind)
 {
-    if (kind == appServerFailure)
-        g_warning("%s", message.c_str());
-    else
-        g_message("%s", message.c_str());
+    RKLog(message, kind);
 }
 
 std::unique_ptr<AppServer>& sharedServer()
@@ -62,9 +60,9 @@ void AppServer::start()
         log("App Server already started", appServerMessage);
         return;
     }
-    auto candidate = std::make_unique<AppServer>(editorFolder());
-    auto listening = candidate->listen();
-    if (listening.isFailure()) {
+    auto folder = editorFolder();
+    auto candidate = folder ? std::make_unique<AppServer>(*folder) : nullptr;
+    if (!candidate || candidate->listen().isFailure()) {
         log("Failed to start App Server", appServerFailure);
         return;
     }
@@ -77,9 +75,9 @@ AppServer* AppServer::shared()
     return sharedServer().get();
 }
 
-std::filesystem::path AppServer::editorFolder()
+std::optional<std::filesystem::path> AppServer::editorFolder()
 {
-    return Bundle::main().resourcePath() / "Nimbet";
+    return AppInfo::current()->nimbetDir();
 }
 
 AppServer::AppServer(std::filesystem::path folder)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Platform/Foundation/Error.h"
@@ -36,8 +37,9 @@ public:
     std::string url() const;
     const std::filesystem::path& folder() const { return folder_; }
 
-    // The editor folder that `start()` serves.
-    static std::filesystem::path editorFolder();
+    // The editor folder that `start()` serves (the installed editor of the application-support
+    // folder); nullopt when there is none.
+    static std::optional<std::filesystem::path> editorFolder();
 
 private:
     static void handle(SoupServer* server, struct _SoupServerMessage* message, const char* path,

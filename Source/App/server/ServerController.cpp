@@ -3,7 +3,9 @@
 #include "App/server/ProxyDiscovery.h"
 #include "App/server/ServerError.h"
 #include "App/server/SocketIOClient.h"
-#include "Platform/Foundation/Bundle.h"
+#include "App/server/AppServer.h"
+#include "App/shell/AppInfo.h"
+#include "App/shell/RKLog.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/NotificationCenter.h"
@@ -18,10 +20,7 @@ constexpr unsigned serverError = 3;
 
 void log(const std::string& message, unsigned kind)
 {
-    if (kind == serverError)
-        g_warning("%s", message.c_str());
-    else
-        g_message("%s", message.c_str());
+    RKLog(message, kind);
 }
 
 void replaceAll(std::string& text, const std::string& what, const std::string& with)
@@ -36,12 +35,19 @@ void replaceAll(std::string& text, const std::string& what, const std::string& w
 
 ServerController::Configuration ServerController::Configuration::standard()
 {
-    const auto& bundle = Bundle::main();
+    auto info = AppInfo::current();
+    const auto& bundle = info->bundle();
     Configuration configuration;
     configuration.scriptPath = bundle.resourcePath() / "server" / "index.js";
-    configuration.staticPath = bundle.resourcePath();
+    // The editor folder is served below "/_app/resources/", where the preview page is asked for.
+    if (auto editor = info->nimbetDir())
+        configuration.staticPath = editor->parent_path();
     configuration.cachePath = FileSystem::cacheHome() / bundle.bundleIdentifier() / "ProjectServer";
-    configuration.yarnLinkFolder = bundle.resourcePath() / "Library";
+    if (auto folder = info->yarnLinkFolder())
+        configuration.yarnLinkFolder = *folder;
+    configuration.isEnterprise = info->isEnterprise();
+    if (auto* appServer = AppServer::shared())
+        configuration.corsPorts.push_back(appServer->port());
     return configuration;
 }
 

@@ -4,9 +4,18 @@ namespace kx {
 
 namespace {
 
-Error decodingError(const std::string& what)
+Error decodingError(std::string_view what)
 {
-    return Error(ServerState::errorDomain, 1, "The project server's state cannot be read: " + what + ".");
+    std::string description = "The project server's state cannot be read: ";
+    description.append(what).append(".");
+    return Error(ServerState::errorDomain, 1, std::move(description));
+}
+
+Error fieldError(std::string_view key, std::string_view problem)
+{
+    std::string what = "\"";
+    what.append(key).append("\" ").append(problem);
+    return decodingError(what);
 }
 
 // Reads `key` of `object` into `out` when it has the JSON type `isType` asks for; a missing or
@@ -18,7 +27,7 @@ std::optional<Error> readOptional(const nlohmann::json& object, const char* key,
     if (found == object.end() || found->is_null())
         return std::nullopt;
     if (!isType(*found))
-        return decodingError(std::string("\"") + key + "\" has the wrong type");
+        return fieldError(key, "has the wrong type");
     out = found->template get<T>();
     return std::nullopt;
 }
@@ -27,7 +36,7 @@ std::optional<Error> readBoolean(const nlohmann::json& object, const char* key, 
 {
     auto found = object.find(key);
     if (found == object.end() || !found->is_boolean())
-        return decodingError(std::string("\"") + key + "\" must be a Boolean");
+        return fieldError(key, "must be a Boolean");
     out = found->get<bool>();
     return std::nullopt;
 }
