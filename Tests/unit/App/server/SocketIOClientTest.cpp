@@ -1,0 +1,167 @@
+#include "App/server/SocketIOClient.h"
+
+#include <gtest/gtest.h>
+
+#include "Platform/Foundation/Process.h"
+#include "support/Spin.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using kx::SocketIOClient;
+using namespace std::chrono_literals;
+
+// The Engine.IO peer of Tests/fixtures, run with Node.js: a real WebSocket server that sends
+// what a test asks for.
+class FakeServer {
+public:
+    explicit FakeServer(const nlohmann::json& config)
+        : process_({{"node", (kxtest::testSourceDir() / "fixtures" / "engineio-peer.js").string(), config.dump()}, {}, {}})
+    {
+        process_.standardOutputHandler = [this](const std::string& line) {
+            if (line.starts_with("{"))
+                port_ = nlohmann::json::parse(line)["port"].get<int>();
+            else if (line.starts_with("connection "))
+                ++connections;
+            else if (line.starts_with("received "))
+                received.push_back(line.substr(9));
+        };
+        EXPECT_TRUE(process_.launch().isSuccess());
+        EXPECT_TRUE(kxtest::spinUntil([this] { return port_ != 0; }));
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+    std::vector<std::string> received;
+    int connections = 0;
+
+private:
+    kx::Process process_;
+    int port_ = 0;
+};
+
+bool haveNode()
+{
+    gchar* node = g_find_program_in_path("node");
+    g_free(node);
+    return node != nullptr;
+}
+
+#define REQUIRE_NODE()                                                                                      \
+    if (!haveNode())                                                                                        \
+    GTEST_SKIP() << "node is not installed: the WebSocket peer cannot run (scripts/setup installs it)"
+
+struct Observed {
+    int connects = 0;
+    std::vector<std::pair<std::string, nlohmann::json>> events;
+    std::vector<std::string> disconnects;
+};
+
+void observe(SocketIOClient& client, Observed& observed)
+{
+    client.onConnect = [&] { ++observed.connects; };
+    client.onEvent = [&](const std::string& name, const nlohmann::json& arguments) {
+        observed.events.emplace_back(name, arguments);
+    };
+    client.onDisconnect = [&](const std::string& reason) { observed.disconnects.push_back(reason); };
+}
+
+TEST(SocketIOClient, ConnectsWithAuthAndAnswersPings)
+{
+    REQUIRE_NODE();
+    FakeServer server(nlohmann::json{{"afterConnect", {R"(42["state",{"a":1}])", R"(427["reload"])", "2"}}});
+    SocketIOClient client(server.url(), {{"token", "T"}});
+    Observed observed;
+    observe(client, observed);
+    client.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return observed.events.size() == 2; }));
+    EXPECT_TRUE(client.isConnected());
+    EXPECT_EQ(observed.connects, 1);
+    EXPECT_EQ(server.received.at(0), R"(40{"token":"T"})");
+    EXPECT_EQ(observed.events[0].first, "state");
+    EXPECT_EQ(observed.events[0].second, nlohmann::json::parse(R"([{"a":1}])"));
+    // An event that asks for an acknowledgement gets one.
+    ASSERT_TRUE(kxtest::spinUntil([&] { return server.received.size() >= 2; }));
+    EXPECT_EQ(server.received[1], "437[]");
+
+    ASSERT_TRUE(kxtest::spinUntil([&] { return server.received.size() >= 3; }));
+    EXPECT_EQ(server.received[2], "3");
+
+    EXPECT_TRUE(client.emit("setDocumentDirty", nlohmann::json::array({true})));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return server.received.size() >= 4; }));
+    EXPECT_EQ(server.received[3], R"(42["setDocumentDirty",true])");
+
+    client.disconnect();
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_FALSE(client.emit("late"));
+    EXPECT_TRUE(observed.disconnects.empty());
+}
+
+TEST(SocketIOClient, AMalformedFrameClosesTheConnection)
+{
+    REQUIRE_NODE();
+    const std::vector<std::string> badFrames = {"4not a packet", R"(42[1,2])", "9", R"(42["a")", R"(0{"sid":"again"})"};
+    for (const auto& bad : badFrames) {
+        FakeServer server(nlohmann::json{{"afterConnect", {R"(42["before"])", bad, R"(42["after"])"}}});
+        SocketIOClient client(server.url(), {{"token", "T"}});
+        client.reconnects = false;
+        Observed observed;
+        observe(client, observed);
+        client.connect();
+        ASSERT_TRUE(kxtest::spinUntil([&] { return !observed.disconnects.empty(); })) << bad;
+        EXPECT_NE(observed.disconnects[0].find("malformed frame"), std::string::npos) << observed.disconnects[0];
+        EXPECT_FALSE(client.isConnected());
+        kxtest::spinFor(50ms);
+        ASSERT_EQ(observed.events.size(), 1u) << bad;
+        EXPECT_EQ(observed.events[0].first, "before");
+    }
+}
+
+TEST(SocketIOClient, ReconnectsAfterALostConnection)
+{
+    REQUIRE_NODE();
+    FakeServer server(nlohmann::json{{"binary", true}});
+    SocketIOClient client(server.url(), {{"token", "T"}});
+    client.reconnectDelay = 20ms;
+    Observed observed;
+    observe(client, observed);
+    client.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return server.connections >= 2 && observed.connects >= 2; }));
+    EXPECT_NE(observed.disconnects.at(0).find("binary"), std::string::npos);
+    client.disconnect();
+    int connections = server.connections;
+    kxtest::spinFor(100ms);
+    EXPECT_EQ(server.connections, connections);
+}
+
+TEST(SocketIOClient, GivesUpOnASilentServer)
+{
+    REQUIRE_NODE();
+    FakeServer server(nlohmann::json{{"handshake", R"({"sid":"s","pingInterval":50,"pingTimeout":50})"}});
+    SocketIOClient client(server.url(), {{"token", "T"}});
+    client.reconnects = false;
+    Observed observed;
+    observe(client, observed);
+    client.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !observed.disconnects.empty(); }));
+    EXPECT_EQ(observed.disconnects[0], "ping timeout");
+    EXPECT_EQ(observed.connects, 1);
+}
+
+TEST(SocketIOClient, ReportsAServerThatIsNotThere)
+{
+    SocketIOClient client("http://127.0.0.1:1/", {{"token", "T"}});
+    client.reconnects = false;
+    Observed observed;
+    observe(client, observed);
+    client.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !observed.disconnects.empty(); }));
+    EXPECT_NE(observed.disconnects[0].find("cannot connect"), std::string::npos);
+
+    SocketIOClient invalid("not a url", {});
+    Observed none;
+    observe(invalid, none);
+    invalid.connect();
+    ASSERT_EQ(none.disconnects.size(), 1u);
+}
+
+} // namespace
