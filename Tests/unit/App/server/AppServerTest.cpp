@@ -11,6 +11,8 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include "App/shell/AppInfo.h"
+#include "App/shell/RKLog.h"
 #include "support/HttpFetch.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
@@ -143,6 +145,36 @@ TEST(AppServerRange, FailsWhenEveryPortIsTaken)
     auto result = server.listen(taken.port, taken.port);
     ASSERT_TRUE(result.isFailure());
     EXPECT_EQ(server.port(), 0);
+}
+
+TEST(AppServerShared, StartsOnceAndSaysSo)
+{
+    kxtest::TemporaryDirectory folder;
+    std::filesystem::create_directories(folder / "Nimbet");
+    std::ofstream(folder / "Nimbet" / "index.html") << "editor";
+    kx::AppInfo::setCurrent(std::make_shared<kx::AppInfo>(
+        kx::Bundle(folder.path(), {{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleName", "Korvel X"}}), "KorvelX",
+        std::nullopt, folder / "Nimbet"));
+    std::vector<std::string> messages;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        for (const GLogField& field : fields)
+            if (std::string_view(field.key) == "MESSAGE")
+                messages.emplace_back(static_cast<const char*>(field.value));
+    });
+
+    EXPECT_EQ(AppServer::shared(), nullptr);
+    AppServer::start();
+    ASSERT_NE(AppServer::shared(), nullptr);
+    auto* first = AppServer::shared();
+    EXPECT_GE(first->port(), AppServer::firstPort);
+    EXPECT_LE(first->port(), AppServer::lastPort);
+    EXPECT_EQ(kxtest::fetch(first->url()).body, "editor");
+
+    AppServer::start();
+    EXPECT_EQ(AppServer::shared(), first);
+    kx::RKLogSetWriterForTesting(nullptr);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), "App Server already started");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "App/server/ServerError.h"
 #include "App/server/SocketIOClient.h"
+#include "App/shell/RKLog.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
@@ -278,6 +279,30 @@ TEST_F(ServerControllerTest, ACommandAfterTheControllerIsGoneSendsNothing)
     }
     // The process goes with its controller.
     EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
+}
+
+TEST_F(ServerControllerTest, TokensNeverReachTheLog)
+{
+    std::vector<std::string> messages;
+    RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        for (const GLogField& field : fields)
+            if (std::string_view(field.key) == "MESSAGE")
+                messages.emplace_back(static_cast<const char*>(field.value));
+    });
+    {
+        ServerController controller(configuration);
+        startAndConnect(controller);
+        controller.stop();
+    }
+    RKLogSetWriterForTesting(nullptr);
+    ASSERT_FALSE(messages.empty());
+    bool sawCommandLine = false;
+    for (const auto& message : messages) {
+        EXPECT_EQ(message.find(token), std::string::npos) << message;
+        EXPECT_EQ(message.find(configuration.apiToken), std::string::npos) << message;
+        sawCommandLine |= message.find("--token <hidden>") != std::string::npos;
+    }
+    EXPECT_TRUE(sawCommandLine);
 }
 
 } // namespace

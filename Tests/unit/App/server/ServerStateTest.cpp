@@ -1,0 +1,103 @@
+#include "App/server/ServerState.h"
+
+#include <gtest/gtest.h>
+
+#include "App/server/ServerCommand.h"
+#include "App/server/ServerController.h"
+#include "App/server/ServerError.h"
+
+namespace {
+
+using namespace kx;
+
+TEST(ServerState, DecodesTheServersState)
+{
+    auto decoded = ServerState::decode(nlohmann::json::parse(R"({
+        "url": "http://127.0.0.1:1/", "doneFirstInstall": true, "builtInLibraryVersion": "1.0.0",
+        "currentLibraryVersion": null, "availableLibraryVersions": ["0.9.0", "1.0.0"],
+        "previewInspectorHasErrors": false, "previewInspectorHasWarnings": true,
+        "liveSharing": {"status": "active", "url": "http://10.0.0.2:4000/x/"}})"));
+    ASSERT_TRUE(decoded.isSuccess()) << decoded.error().localizedDescription;
+    const auto& state = decoded.value();
+    EXPECT_TRUE(state.doneFirstInstall);
+    EXPECT_EQ(state.builtInLibraryVersion, "1.0.0");
+    EXPECT_FALSE(state.currentLibraryVersion);
+    EXPECT_EQ(state.availableLibraryVersions, (std::vector<std::string>{"0.9.0", "1.0.0"}));
+    EXPECT_TRUE(state.previewInspectorHasWarnings);
+    EXPECT_EQ(state.liveSharing, (LiveSharingState{"active", "http://10.0.0.2:4000/x/"}));
+}
+
+TEST(ServerState, RefusesStatesOfTheWrongShape)
+{
+    const char* valid = R"({"doneFirstInstall": false, "previewInspectorHasErrors": false,
+                           "previewInspectorHasWarnings": false, "liveSharing": {"status": "available"}})";
+    ASSERT_TRUE(ServerState::decode(nlohmann::json::parse(valid)).isSuccess());
+    for (const auto& [key, value] : std::vector<std::pair<std::string, nlohmann::json>>{
+             {"doneFirstInstall", 1},
+             {"previewInspectorHasErrors", nullptr},
+             {"currentLibraryVersion", 2},
+             {"availableLibraryVersions", {"1.0", 2}},
+             {"availableLibraryVersions", "1.0"},
+             {"liveSharing", {{"status", 1}}},
+             {"liveSharing", {{"status", "active"}, {"url", false}}},
+             {"liveSharing", nullptr}}) {
+        auto json = nlohmann::json::parse(valid);
+        json[key] = value;
+        auto decoded = ServerState::decode(json);
+        ASSERT_TRUE(decoded.isFailure()) << key << " = " << value;
+        EXPECT_EQ(decoded.error().domain, ServerState::errorDomain);
+    }
+    auto missing = nlohmann::json::parse(valid);
+    missing.erase("liveSharing");
+    EXPECT_TRUE(ServerState::decode(missing).isFailure());
+    EXPECT_TRUE(ServerState::decode(nlohmann::json::array()).isFailure());
+}
+
+TEST(ServerError, TravelsInTheLogNotification)
+{
+    ServerError error{"1", "warning", "Cannot add x"};
+    Notification notification{ServerControllerDidReceiveLog, nullptr, {{"log", error.toJSON()}}};
+    EXPECT_EQ(ServerError::fromLogNotification(notification), error);
+
+    notification.userInfo = {{"log", "a plain output line"}};
+    EXPECT_FALSE(ServerError::fromLogNotification(notification));
+    notification.userInfo = {{"log", {{"id", "1"}, {"type", "error"}}}};
+    EXPECT_FALSE(ServerError::fromLogNotification(notification));
+    notification.userInfo = nullptr;
+    EXPECT_FALSE(ServerError::fromLogNotification(notification));
+}
+
+TEST(ServerCommand, HasTheWireShapesOfTheServerProgram)
+{
+    EXPECT_EQ(ServerCommand::setProjectDir("/p/q").arguments, nlohmann::json::parse(R"(["/p/q"])"));
+    EXPECT_EQ(ServerCommand::addPackage("@scope/pkg", true).arguments,
+              nlohmann::json::parse(R"([{"name": "@scope/pkg", "isDevDependency": true}])"));
+    EXPECT_EQ(ServerCommand::installKorvelLibrary("1.2").arguments, nlohmann::json::parse(R"(["1.2"])"));
+    EXPECT_EQ(ServerCommand::stopLiveSharing().arguments, nlohmann::json::array());
+}
+
+TEST(ServerController, CommandLineCarriesTheConfiguration)
+{
+    ServerController::Configuration configuration;
+    configuration.scriptPath = "/r/server/index.js";
+    configuration.staticPath = "/s";
+    configuration.cachePath = "/c";
+    configuration.yarnLinkFolder = "/y";
+    configuration.apiToken = "tok";
+    configuration.corsPorts = {5567, 5568};
+    configuration.author = "Ada";
+    configuration.isEnterprise = true;
+    ServerController controller(configuration);
+    EXPECT_EQ(controller.arguments(),
+              (std::vector<std::string>{"/r/server/index.js", "--staticPath", "/s", "--cachePath", "/c",
+                                        "--yarnLinkFolder", "/y", "--token", "tok", "--api",
+                                        ServerController::Configuration::defaultAPIURL, "--cors-ports", "5567,5568",
+                                        "--author", "Ada", "--no-live-sharing"}));
+    configuration.author.reset();
+    configuration.isEnterprise = false;
+    auto plain = ServerController(configuration).arguments();
+    EXPECT_EQ(plain.size(), 13u);
+    EXPECT_EQ(DevicesChangeNotification, std::string("DeviceManager.DevicesChangeNotification"));
+}
+
+} // namespace
