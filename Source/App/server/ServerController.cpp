@@ -173,19 +173,22 @@ void ServerController::receiveStateLine(const std::string& line)
         postLog(text);
         return;
     }
-    if (auto found = object.find("error"); found != object.end()) {
-        if (auto record = ServerError::decode(*found)) {
-            record->data = hideTokens(record->data);
-            log("Project server error: " + record->data, serverError);
-            postLog(record->toJSON());
-        }
-    }
+    // State lines only announce the server; `state` itself comes over the socket, so that
+    // the two channels never race each other.
     auto url = object.find("url");
     if (phase_ == Phase::starting && process_ && url != object.end() && url->is_string() && !url->get<std::string>().empty()) {
         phase_ = Phase::running;
         serverURL_ = url->get<std::string>();
         connectSocket();
         finishStart(serverURL_);
+        return;
+    }
+    if (auto found = object.find("error"); found != object.end()) {
+        if (auto record = ServerError::decode(*found)) {
+            record->data = hideTokens(record->data);
+            log("Project server error: " + record->data, serverError);
+            postLog(record->toJSON());
+        }
     }
 }
 
@@ -254,11 +257,12 @@ void ServerController::processEnded(int status)
     if (phase_ == Phase::ended)
         return;
     log("The project server ended with status " + std::to_string(status), serverError);
+    // The start's completion may let go of this controller.
+    auto handler = crashHandler;
+    std::weak_ptr<ServerController*> alive = self_;
     shutDown();
-    if (crashHandler) {
-        auto handler = crashHandler;
+    if (!alive.expired() && handler)
         handler(status);
-    }
 }
 
 void ServerController::stop()
@@ -266,11 +270,11 @@ void ServerController::stop()
     if (phase_ == Phase::idle || phase_ == Phase::ended)
         return;
     log("Stopping the project server", serverMessage);
-    shutDown();
     if (process_) {
         process_->closeStandardInput();
         process_->terminate();
     }
+    shutDown();
 }
 
 void ServerController::shutDown()
@@ -284,7 +288,7 @@ void ServerController::shutDown()
     serverURL_.reset();
     state_.reset();
     NotificationCenter::defaultCenter().enqueue(ServerControllerStateDidUpdate, this);
-    finishStart(std::nullopt);
+    finishStart(std::nullopt); // last: its handler may let go of this controller
 }
 
 void ServerController::finishStart(std::optional<std::string> url)

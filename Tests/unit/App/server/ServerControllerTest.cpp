@@ -255,6 +255,23 @@ TEST_F(ServerControllerTest, AKilledServerCallsTheCrashHandler)
     controller.stop(); // no longer running: nothing happens
 }
 
+TEST_F(ServerControllerTest, StoppingBeforeTheServerIsUpEndsTheStart)
+{
+    ServerController controller(configuration);
+    bool crashed = false;
+    controller.crashHandler = [&](int) { crashed = true; };
+    std::optional<std::optional<std::string>> url;
+    controller.start(token, [&](std::optional<std::string> u) { url = u; });
+    int pid = controller.processIdentifier();
+    controller.stop();
+    ASSERT_TRUE(url.has_value());
+    EXPECT_FALSE(url->has_value());
+    EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
+    kxtest::spinFor(300ms);
+    EXPECT_FALSE(crashed);
+    EXPECT_FALSE(controller.currentServerURL());
+}
+
 TEST_F(ServerControllerTest, StartFailsWithoutTheProgram)
 {
     configuration.nodePath = (folder / "no-such-node").string();
