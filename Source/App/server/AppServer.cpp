@@ -15,10 +15,6 @@ namespace {
 constexpr unsigned appServerMessage = 4;
 constexpr unsigned appServerFailure = 5;
 
-void log(const std::string& message, unsigned kind)
-{
-    RKLog(message, kind);
-}
 
 std::unique_ptr<AppServer>& sharedServer()
 {
@@ -57,16 +53,16 @@ void AppServer::start()
 {
     auto& server = sharedServer();
     if (server) {
-        log("App Server already started", appServerMessage);
+        RKLog("App Server already started", appServerMessage);
         return;
     }
     auto folder = editorFolder();
     auto candidate = folder ? std::make_unique<AppServer>(*folder) : nullptr;
     if (!candidate || candidate->listen().isFailure()) {
-        log("Failed to start App Server", appServerFailure);
+        RKLog("Failed to start App Server", appServerFailure);
         return;
     }
-    log("App Server started at " + candidate->url(), appServerMessage);
+    RKLog("App Server started at " + candidate->url(), appServerMessage);
     server = std::move(candidate);
 }
 

@@ -18,10 +18,6 @@ namespace {
 constexpr unsigned serverMessage = 2;
 constexpr unsigned serverError = 3;
 
-void log(const std::string& message, unsigned kind)
-{
-    RKLog(message, kind);
-}
 
 void replaceAll(std::string& text, const std::string& what, const std::string& with)
 {
@@ -101,7 +97,7 @@ std::vector<std::string> ServerController::arguments() const
 void ServerController::start(const std::string& authorizationToken, CompletionHandler completionHandler)
 {
     if (phase_ != Phase::idle) {
-        log("Project server already started", serverError);
+        RKLog("Project server already started", serverError);
         if (completionHandler)
             completionHandler(std::nullopt);
         return;
@@ -142,11 +138,11 @@ void ServerController::launch(std::map<std::string, std::string> environment)
     std::string commandLine = configuration_.nodePath;
     for (const auto& argument : arguments())
         commandLine += " " + argument;
-    log("Starting project server: " + hideTokens(commandLine), serverMessage);
+    RKLog("Starting project server: " + hideTokens(commandLine), serverMessage);
 
     auto launched = process_->launch();
     if (launched.isFailure()) {
-        log("Cannot start the project server: " + launched.error().localizedDescription, serverError);
+        RKLog("Cannot start the project server: " + launched.error().localizedDescription, serverError);
         phase_ = Phase::ended;
         process_.reset();
         finishStart(std::nullopt);
@@ -160,7 +156,7 @@ void ServerController::receiveLine(const std::string& line)
         return;
     }
     std::string text = hideTokens(line);
-    log(text, serverMessage);
+    RKLog(text, serverMessage);
     postLog(text);
 }
 
@@ -169,7 +165,7 @@ void ServerController::receiveStateLine(const std::string& line)
     auto object = nlohmann::json::parse(line, nullptr, false);
     if (!object.is_object()) {
         std::string text = hideTokens(line);
-        log("Unreadable project server output: " + text, serverError);
+        RKLog("Unreadable project server output: " + text, serverError);
         postLog(text);
         return;
     }
@@ -186,7 +182,7 @@ void ServerController::receiveStateLine(const std::string& line)
     if (auto found = object.find("error"); found != object.end()) {
         if (auto record = ServerError::decode(*found)) {
             record->data = hideTokens(record->data);
-            log("Project server error: " + record->data, serverError);
+            RKLog("Project server error: " + record->data, serverError);
             postLog(record->toJSON());
         }
     }
@@ -196,15 +192,15 @@ void ServerController::connectSocket()
 {
     socket_ = std::make_unique<SocketIOClient>(*serverURL_, nlohmann::json{{"token", authorizationToken_}});
     socket_->onConnect = [this] {
-        log("Connected to the project server", serverMessage);
+        RKLog("Connected to the project server", serverMessage);
         flushCommands();
     };
     socket_->onEvent = [this](const std::string& name, const nlohmann::json& arguments) { receiveEvent(name, arguments); };
     socket_->onDisconnect = [this](const std::string& reason) {
-        log("Project server connection: " + reason, serverError);
+        RKLog("Project server connection: " + reason, serverError);
     };
     socket_->onConnectError = [this](const std::string& message) {
-        log("The project server refused the connection: " + message, serverError);
+        RKLog("The project server refused the connection: " + message, serverError);
     };
     socket_->connect();
 }
@@ -216,7 +212,7 @@ void ServerController::receiveEvent(const std::string& name, const nlohmann::jso
     if (name == "state") {
         auto decoded = ServerState::decode(first);
         if (decoded.isFailure()) {
-            log(decoded.error().localizedDescription, serverError);
+            RKLog(decoded.error().localizedDescription, serverError);
             return;
         }
         state_ = std::move(decoded).get();
@@ -256,7 +252,7 @@ void ServerController::processEnded(int status)
 {
     if (phase_ == Phase::ended)
         return;
-    log("The project server ended with status " + std::to_string(status), serverError);
+    RKLog("The project server ended with status " + std::to_string(status), serverError);
     // The start's completion may let go of this controller.
     auto handler = crashHandler;
     std::weak_ptr<ServerController*> alive = self_;
@@ -269,7 +265,7 @@ void ServerController::stop()
 {
     if (phase_ == Phase::idle || phase_ == Phase::ended)
         return;
-    log("Stopping the project server", serverMessage);
+    RKLog("Stopping the project server", serverMessage);
     if (process_) {
         process_->closeStandardInput();
         process_->terminate();
