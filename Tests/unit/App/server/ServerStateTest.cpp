@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "App/server/ServerCommand.h"
 #include "App/server/ServerController.h"
 #include "App/server/ServerError.h"
 
@@ -65,15 +64,6 @@ TEST(ServerError, TravelsInTheLogNotification)
     EXPECT_FALSE(ServerError::fromLogNotification(notification));
     notification.userInfo = nullptr;
     EXPECT_FALSE(ServerError::fromLogNotification(notification));
-}
-
-TEST(ServerCommand, HasTheWireShapesOfTheServerProgram)
-{
-    EXPECT_EQ(ServerCommand::setProjectDir("/p/q").arguments, nlohmann::json::parse(R"(["/p/q"])"));
-    EXPECT_EQ(ServerCommand::addPackage("@scope/pkg", true).arguments,
-              nlohmann::json::parse(R"([{"name": "@scope/pkg", "isDevDependency": true}])"));
-    EXPECT_EQ(ServerCommand::installKorvelLibrary("1.2").arguments, nlohmann::json::parse(R"(["1.2"])"));
-    EXPECT_EQ(ServerCommand::stopLiveSharing().arguments, nlohmann::json::array());
 }
 
 TEST(ServerController, CommandLineCarriesTheConfiguration)
