@@ -22,6 +22,7 @@ constexpr std::chrono::milliseconds outputGracePeriod{250};
 
 struct Process::Shared {
     GSubprocess* subprocess = nullptr;
+    int pid = 0; // kept: GLib forgets it once the child is reaped (0 when that came first)
     GOutputStream* standardInput = nullptr; // main thread only
     Process* owner = nullptr;               // main thread only; null once the owner is gone
     bool outputEnded = false;
@@ -182,6 +183,8 @@ Result<Unit, Error> Process::launch()
         return Result<Unit, Error>::failure(failure);
     }
     shared_->subprocess = subprocess;
+    if (const char* identifier = g_subprocess_get_identifier(subprocess))
+        shared_->pid = std::atoi(identifier);
     shared_->standardInput = G_OUTPUT_STREAM(g_object_ref(g_subprocess_get_stdin_pipe(subprocess)));
 
     auto* output = G_INPUT_STREAM(g_object_ref(g_subprocess_get_stdout_pipe(subprocess)));
@@ -197,10 +200,7 @@ bool Process::isRunning() const
 
 int Process::processIdentifier() const
 {
-    if (!shared_->subprocess)
-        return 0;
-    const char* identifier = g_subprocess_get_identifier(shared_->subprocess);
-    return identifier ? std::atoi(identifier) : 0;
+    return shared_->pid;
 }
 
 bool Process::write(std::string_view bytes)
