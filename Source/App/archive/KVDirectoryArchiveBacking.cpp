@@ -85,6 +85,7 @@ public:
         if (fd < 0)
             throwErrno(errno, "Cannot create a file in " + target.parent_path().string());
         staged_.push_back({pattern, target});
+        temporaries_.insert(fs::path(pattern).lexically_relative(root_).generic_string());
         ::fchmod(fd, exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : newFileMode());
         try {
             fill(fd);
@@ -107,6 +108,9 @@ public:
         staged_.clear();
         created_.clear();
     }
+
+    // Temporary files lie beside their targets, also in ".backups" where hidden files count.
+    bool isTemporary(const std::string& relativePath) const { return temporaries_.contains(relativePath); }
 
     void discard()
     {
@@ -143,6 +147,7 @@ private:
     };
     fs::path root_;
     std::vector<File> staged_;
+    std::set<std::string> temporaries_;
     std::vector<fs::path> created_;
 };
 
@@ -244,7 +249,7 @@ void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, con
 
     std::set<std::string> stale;
     for (auto& path : includedFiles())
-        if (!written.files->contains(path))
+        if (!written.files->contains(path) && !staging.isTemporary(path))
             stale.insert(std::move(path));
     for (const auto& path : stale) {
         fs::path file = url_ / path;

@@ -29,8 +29,9 @@ public:
     {
         auto chunk = source_->read();
         if (chunk.empty()) {
-            result_ = Manifest::Entry(count_, digest_.finish());
-            count_ = 0;
+            if (!finished_)
+                result_ = Manifest::Entry(count_, digest_.finish());
+            finished_ = true;
         } else {
             digest_.update(chunk);
             count_ += static_cast<std::int64_t>(chunk.size());
@@ -43,6 +44,7 @@ private:
     Manifest::Entry& result_;
     KVSha1 digest_;
     std::int64_t count_ = 0;
+    bool finished_ = false;
 };
 
 class TextReader : public KVDataReader {
