@@ -214,6 +214,10 @@ TEST(KVDocumentArchive, FilteredViewShowsOnlyAcceptedFiles)
     auto reader = KVZipReader::open(dir / "backup.zip");
     ASSERT_EQ(reader->records().size(), 2u);
     EXPECT_EQ(reader->find("_project.korvelxproj"), nullptr);
+
+    // Nothing to back up still makes a zip file, an empty one.
+    backup.reflect(KVDocumentArchive(working, [](const std::string&) { return false; }));
+    EXPECT_TRUE(KVZipReader::open(dir / "backup.zip")->records().empty());
 }
 
 TEST(KVDocumentArchive, ReadersReportMissingFilesAsNotFound)
