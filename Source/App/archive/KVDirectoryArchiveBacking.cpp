@@ -47,12 +47,6 @@ void syncFileSystem(const fs::path& folder)
         throwErrno(errnum, "Cannot write " + folder.string());
 }
 
-Clock::time_point timeOf(const struct timespec& time)
-{
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(time.tv_sec)
-                                                                         + std::chrono::nanoseconds(time.tv_nsec)));
-}
-
 mode_t newFileMode()
 {
     mode_t mask = ::umask(0);

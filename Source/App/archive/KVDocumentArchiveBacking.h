@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <time.h>
 
 #include "App/archive/KVDataReader.h"
 #include "App/archive/KVDocumentArchiveManifest.h"
@@ -42,4 +43,13 @@ public:
 
     // The latest modification date of the content, or none when it cannot be read.
     virtual std::optional<kx::DateFormat::Clock::time_point> contentModificationDate() const = 0;
+
+protected:
+    // A file time as the archive's dates are.
+    static kx::DateFormat::Clock::time_point timeOf(const struct timespec& time)
+    {
+        using Clock = kx::DateFormat::Clock;
+        return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(time.tv_sec)
+                                                                             + std::chrono::nanoseconds(time.tv_nsec)));
+    }
 };

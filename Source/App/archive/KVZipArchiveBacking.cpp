@@ -10,7 +10,6 @@
 #include "App/archive/KVSha1.h"
 #include "App/archive/zip/KVZipReader.h"
 #include "App/archive/zip/KVZipWriter.h"
-#include "Platform/Foundation/FileSystem.h"
 
 namespace fs = std::filesystem;
 using Manifest = KVDocumentArchiveManifest;
@@ -72,11 +71,8 @@ KVZipArchiveBacking::KVZipArchiveBacking(fs::path url, bool createIfNeeded, bool
     : KVZipArchiveBacking(Unchecked{}, std::move(url), writesManifest, limits)
 {
     struct stat info {};
-    if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT) {
-        static constexpr std::byte empty[22] = {std::byte{'P'}, std::byte{'K'}, std::byte{5}, std::byte{6}};
-        if (auto error = kx::FileSystem::atomicWrite(url_, std::span(empty)))
-            throw KVDocumentArchiveError::unknown(*error);
-    }
+    if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT)
+        KVZipWriter::writeEmpty(url_);
     reader();
 }
 
@@ -164,7 +160,5 @@ std::optional<kx::DateFormat::Clock::time_point> KVZipArchiveBacking::contentMod
     struct stat info {};
     if (::stat(url_.c_str(), &info) != 0)
         return std::nullopt;
-    using Clock = kx::DateFormat::Clock;
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(info.st_mtim.tv_sec)
-                                                                         + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    return timeOf(info.st_mtim);
 }

@@ -189,15 +189,15 @@ zip_int64_t outputCallback(void* userdata, void* data, zip_uint64_t length, zip_
         output.buffer.clear();
         output.file.discard();
         return 0;
-    case ZIP_SOURCE_REMOVE: {
+    case ZIP_SOURCE_REMOVE:
         // libzip removes a package left without entries; we keep an empty zip file instead.
-        static constexpr std::byte empty[22] = {std::byte{'P'}, std::byte{'K'}, std::byte{5}, std::byte{6}};
-        if (auto error = kx::FileSystem::atomicWrite(output.file.target(), std::span(empty))) {
-            output.fail(*error, ZIP_ER_WRITE);
+        try {
+            KVZipWriter::writeEmpty(output.file.target());
+        } catch (const KVDocumentArchiveError& error) {
+            output.fail(error.underlying(), ZIP_ER_WRITE);
             return -1;
         }
         return 0;
-    }
     case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&output.error, data, length);
     case ZIP_SOURCE_SUPPORTS:
@@ -286,6 +286,13 @@ void KVZipWriter::commit()
     zip_error_fini(&error);
     if (output.failure)
         throw KVDocumentArchiveError::unknown(*output.failure);
+}
+
+void KVZipWriter::writeEmpty(const std::filesystem::path& target)
+{
+    static constexpr std::byte endRecord[22] = {std::byte{'P'}, std::byte{'K'}, std::byte{5}, std::byte{6}};
+    if (auto error = kx::FileSystem::atomicWrite(target, std::span(endRecord)))
+        throw KVDocumentArchiveError::unknown(*error);
 }
 
 bool KVZipWriter::isAlreadyCompressed(std::string_view name)

@@ -32,6 +32,9 @@ public:
     // KVDocumentArchiveError::unknown for a failure to write; the target is then unchanged.
     void commit();
 
+    // Puts an empty zip file (an end record alone) at `target`, atomically.
+    static void writeEmpty(const std::filesystem::path& target);
+
     // PNG, JPEG, WebP, GIF and zip files, by extension.
     static bool isAlreadyCompressed(std::string_view name);
     // zlib's default level: the same trade as `zip -r`.
