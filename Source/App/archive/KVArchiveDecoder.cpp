@@ -1,0 +1,26 @@
+#include "App/archive/KVArchiveDecoder.h"
+
+nlohmann::json KVArchiveDecoder::parse(std::string_view text) const
+{
+    auto value = nlohmann::json::parse(text, nullptr, false);
+    if (value.is_discarded())
+        throw corrupt("The data isn’t valid JSON.");
+    return value;
+}
+
+kx::DateFormat::Clock::time_point KVArchiveDecoder::date(const nlohmann::json& value) const
+{
+    if (!value.is_string())
+        throw corrupt("Expected a date string.");
+    auto time = kx::DateFormat::parseIso8601(value.get_ref<const std::string&>());
+    if (!time)
+        throw corrupt("The date “" + value.get<std::string>() + "” isn’t in the expected format.");
+    return *time;
+}
+
+KVDocumentArchiveError KVArchiveDecoder::corrupt(const std::string& reason)
+{
+    // The domain and code under which the original platform reports undecodable data.
+    return KVDocumentArchiveError::unknown(
+        kx::Error("NSCocoaErrorDomain", 4864, "The data couldn’t be read because it isn’t in the correct format.", reason));
+}

@@ -1,0 +1,50 @@
+#include "App/archive/KVDocumentArchiveError.h"
+
+#include <filesystem>
+
+namespace {
+
+std::string displayName(const std::string& path)
+{
+    auto name = std::filesystem::path(path).filename().string();
+    return name.empty() ? path : name;
+}
+
+} // namespace
+
+KVDocumentArchiveError::KVDocumentArchiveError(Code code, std::string value, kx::Error error, kx::Error underlying)
+    : code_(code)
+    , value_(std::move(value))
+    , error_(std::move(error))
+    , underlying_(std::move(underlying))
+{
+}
+
+KVDocumentArchiveError KVDocumentArchiveError::unsupportedBacking(std::string typeIdentifier)
+{
+    kx::Error error(domain, static_cast<int>(Code::unsupportedBacking),
+                    "Documents of the type “" + typeIdentifier + "” can’t be opened as a project.");
+    return {Code::unsupportedBacking, std::move(typeIdentifier), error, error};
+}
+
+KVDocumentArchiveError KVDocumentArchiveError::unknown(kx::Error underlying)
+{
+    kx::Error error(domain, static_cast<int>(Code::unknown), underlying.localizedDescription,
+                    underlying.localizedFailureReason, underlying.localizedRecoverySuggestion);
+    return {Code::unknown, {}, std::move(error), std::move(underlying)};
+}
+
+KVDocumentArchiveError KVDocumentArchiveError::notFound(const std::string& path)
+{
+    kx::Error error(domain, static_cast<int>(Code::notFound),
+                    "The file “" + displayName(path) + "” couldn’t be opened because there is no such file.");
+    return {Code::notFound, path, error, error};
+}
+
+KVDocumentArchiveError KVDocumentArchiveError::invalidBacking(const std::string& path, const std::string& reason)
+{
+    kx::Error error(domain, static_cast<int>(Code::invalidBacking),
+                    "The project “" + displayName(path) + "” can’t be opened because it is damaged or not a project.",
+                    reason);
+    return {Code::invalidBacking, path, error, error};
+}

@@ -1,0 +1,61 @@
+#include "App/archive/KVFileDataReader.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "App/archive/KVDocumentArchiveError.h"
+
+KVFileDataReader::KVFileDataReader(std::filesystem::path path)
+    : path_(std::move(path))
+{
+}
+
+KVFileDataReader::~KVFileDataReader()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::span<const std::byte> KVFileDataReader::read()
+{
+    if (finished_)
+        return {};
+    if (fd_ < 0) {
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd_ < 0) {
+            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                throw KVDocumentArchiveError::notFound(path_.string());
+            throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot open " + path_.string()));
+        }
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
+            throw KVDocumentArchiveError::notFound(path_.string());
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        buffer_.resize(chunkSize);
+    }
+    for (;;) {
+        ssize_t count = ::read(fd_, buffer_.data(), buffer_.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot read " + path_.string()));
+        if (count == 0) {
+            finished_ = true;
+            ::close(fd_);
+            fd_ = -1;
+            buffer_ = {};
+            return {};
+        }
+        return {buffer_.data(), static_cast<size_t>(count)};
+    }
+}
+
+std::optional<std::uint64_t> KVFileDataReader::expectedSize() const
+{
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}

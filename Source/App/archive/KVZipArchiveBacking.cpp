@@ -1,0 +1,164 @@
+#include "App/archive/KVZipArchiveBacking.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "App/archive/KVArchivePath.h"
+#include "App/archive/KVDocumentArchive.h"
+#include "App/archive/KVDocumentArchiveError.h"
+#include "App/archive/KVSha1.h"
+#include "App/archive/zip/KVZipReader.h"
+#include "App/archive/zip/KVZipWriter.h"
+
+namespace fs = std::filesystem;
+using Manifest = KVDocumentArchiveManifest;
+
+namespace {
+
+// Hands on another reader's bytes and records their manifest entry when they are through.
+class HashingReader : public KVDataReader {
+public:
+    HashingReader(std::unique_ptr<KVDataReader> source, Manifest::Entry& result)
+        : source_(std::move(source))
+        , result_(result)
+    {
+    }
+    std::span<const std::byte> read() override
+    {
+        auto chunk = source_->read();
+        if (chunk.empty()) {
+            if (!finished_)
+                result_ = Manifest::Entry(count_, digest_.finish());
+            finished_ = true;
+        } else {
+            digest_.update(chunk);
+            count_ += static_cast<std::int64_t>(chunk.size());
+        }
+        return chunk;
+    }
+
+private:
+    std::unique_ptr<KVDataReader> source_;
+    Manifest::Entry& result_;
+    KVSha1 digest_;
+    std::int64_t count_ = 0;
+    bool finished_ = false;
+};
+
+class TextReader : public KVDataReader {
+public:
+    explicit TextReader(std::string text)
+        : text_(std::move(text))
+    {
+    }
+    std::span<const std::byte> read() override
+    {
+        auto bytes = std::as_bytes(std::span(text_.data(), text_.size())).subspan(offset_);
+        bytes = bytes.first(std::min(bytes.size(), chunkSize));
+        offset_ += bytes.size();
+        return bytes;
+    }
+
+private:
+    std::string text_;
+    size_t offset_ = 0;
+};
+
+} // namespace
+
+KVZipArchiveBacking::KVZipArchiveBacking(fs::path url, bool createIfNeeded, bool writesManifest, const KVZipLimits& limits)
+    : KVZipArchiveBacking(Unchecked{}, std::move(url), writesManifest, limits)
+{
+    struct stat info {};
+    if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT)
+        KVZipWriter::writeEmpty(url_);
+    reader();
+}
+
+KVZipArchiveBacking::KVZipArchiveBacking(Unchecked, fs::path url, bool writesManifest, const KVZipLimits& limits)
+    : url_(std::move(url))
+    , writesManifest_(writesManifest)
+    , limits_(limits)
+{
+}
+
+std::shared_ptr<KVDocumentArchiveBacking> KVZipArchiveBacking::moved(const fs::path& to) const
+{
+    return std::shared_ptr<KVZipArchiveBacking>(new KVZipArchiveBacking(Unchecked{}, to, writesManifest_, limits_));
+}
+
+std::shared_ptr<KVZipReader> KVZipArchiveBacking::reader() const
+{
+    std::lock_guard lock(mutex_);
+    struct stat info {};
+    if (::stat(url_.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw KVDocumentArchiveError::notFound(url_.string());
+        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot open " + url_.string()));
+    }
+    Identity now{info.st_dev, info.st_ino, info.st_size,
+                 std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+    if (!reader_ || now != identity_) {
+        reader_ = KVZipReader::open(url_, limits_);
+        identity_ = now;
+    }
+    return reader_;
+}
+
+std::unique_ptr<KVDataReader> KVZipArchiveBacking::dataReader(const std::string& relativePath) const
+{
+    auto zip = reader();
+    const auto* record = zip->find(relativePath);
+    if (!record || record->isDirectory())
+        throw KVDocumentArchiveError::notFound(relativePath);
+    return zip->reader(*record);
+}
+
+void KVZipArchiveBacking::forEach(const Body& body) const
+{
+    auto zip = reader();
+    auto budget = KVZipReader::makeBudget();
+    for (const auto& record : zip->records()) {
+        if (record.isDirectory() || !KVDocumentArchive::shouldInclude(record.name))
+            continue;
+        auto entry = zip->reader(record, budget);
+        body(record.name, *entry);
+    }
+}
+
+void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Manifest& updating, Manifest& updatedManifest)
+{
+    // libzip pulls each entry's bytes while it writes, so the walk only lists the files; the
+    // bytes are read (and hashed) in the same order when the package is written.
+    auto source = contentsOf.backing();
+    Manifest written{updating.uuid, Manifest::Files()};
+    KVZipWriter writer(url_);
+    contentsOf.backing()->forEach([&](const std::string& path, KVDataReader& reader) {
+        if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
+            throw KVDocumentArchiveError::invalidBacking(source->url().string(),
+                                                         "The file name “" + path + "” leads outside the project.");
+        auto& entry = (*written.files)[path];
+        writer.add(path, [source, path, &entry] { return std::make_unique<HashingReader>(source->dataReader(path), entry); },
+                   reader.expectedSize());
+    });
+    if (writesManifest_) {
+        writer.add(std::string(KVDocumentArchive::relativePathForManifest),
+                   [&written] { return std::make_unique<TextReader>(KVDocumentArchive::encode(written.toJSON())); },
+                   std::nullopt);
+    }
+    writer.commit();
+    {
+        std::lock_guard lock(mutex_);
+        reader_.reset();
+    }
+    updatedManifest = std::move(written);
+}
+
+std::optional<kx::DateFormat::Clock::time_point> KVZipArchiveBacking::contentModificationDate() const
+{
+    struct stat info {};
+    if (::stat(url_.c_str(), &info) != 0)
+        return std::nullopt;
+    return timeOf(info.st_mtim);
+}

@@ -1,0 +1,30 @@
+// The central directory of a zip file, read and checked by our own code before libzip reads
+// anything: libzip does not say where entries lie, and overlapping entries (one compressed
+// stream listed many times) are how the worst zip bombs work.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "App/archive/zip/KVZipLimits.h"
+
+class KVZipDirectory {
+public:
+    struct Record {
+        std::string name;
+        std::uint64_t size = 0;
+        std::uint64_t compressedSize = 0;
+        std::uint64_t localHeaderOffset = 0;
+        std::uint16_t method = 0;
+        std::uint16_t flags = 0;
+        bool isDirectory() const { return !name.empty() && name.back() == '/'; }
+    };
+
+    // Reads the directory of the zip file open as `fd` (`size` bytes). Throws
+    // KVDocumentArchiveError::invalidBacking, naming `path` and the reason, for a file that is
+    // not a zip, is truncated or damaged, has more entries or declares more bytes than
+    // `limits` allow, or has an entry that is encrypted, compressed other than stored or
+    // deflated, a symbolic link, named unsafely or twice, or overlapping another.
+    static std::vector<Record> read(int fd, std::uint64_t size, const KVZipLimits& limits, const std::string& path);
+};

@@ -1,0 +1,54 @@
+// Reads a zip package: our own checks of its directory first (KVZipDirectory), then libzip
+// over the same open file for the entries' bytes, counted and capped as they are inflated.
+// Shared by the readers it hands out; safe to use from several threads.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "App/archive/KVDataReader.h"
+#include "App/archive/zip/KVZipDirectory.h"
+#include "App/archive/zip/KVZipLimits.h"
+
+struct zip;
+
+class KVZipReader : public std::enable_shared_from_this<KVZipReader> {
+public:
+    using Record = KVZipDirectory::Record;
+    // Bytes inflated so far by the readers that share it; one per walk of the package.
+    using Budget = std::shared_ptr<std::atomic<std::uint64_t>>;
+
+    // Throws notFound, invalidBacking (with the reason) or unknown.
+    static std::shared_ptr<KVZipReader> open(const std::filesystem::path& path, const KVZipLimits& limits = {});
+    ~KVZipReader();
+    KVZipReader(const KVZipReader&) = delete;
+    KVZipReader& operator=(const KVZipReader&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // In directory order, folders included.
+    const std::vector<Record>& records() const { return records_; }
+    const Record* find(const std::string& name) const;
+
+    // A reader of one entry's bytes. A CRC mismatch, an entry that inflates to more or fewer
+    // bytes than it declares, past the ratio or past the budget throws invalidBacking.
+    std::unique_ptr<KVDataReader> reader(const Record& record, Budget budget = nullptr);
+    static Budget makeBudget() { return std::make_shared<std::atomic<std::uint64_t>>(0); }
+
+    const KVZipLimits& limits() const { return limits_; }
+
+private:
+    class EntryReader;
+    KVZipReader(std::filesystem::path path, const KVZipLimits& limits);
+
+    std::filesystem::path path_;
+    KVZipLimits limits_;
+    std::vector<Record> records_;
+    std::unordered_map<std::string, size_t> indexByName_;
+    zip* archive_ = nullptr;
+    std::mutex mutex_;
+};
