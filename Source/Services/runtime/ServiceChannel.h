@@ -1,0 +1,51 @@
+// The transport of service messages to one peer (in this system always a web page): it sends
+// one message at a time and hands every arriving message to its listeners. It gives messages
+// no meaning; the Router does. Everything here runs on the main thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "Services/runtime/RawEnum.h"
+
+namespace kx {
+
+class ServiceChannel {
+public:
+    enum class MessageType { request, response, error };
+    friend KX_RAW_ENUM(MessageType, request, response, error)
+
+    // The UTF-8 bytes of one JSON text: an argument, a result or a ServiceError.
+    struct MessageBody {
+        std::string json;
+        friend bool operator==(const MessageBody&, const MessageBody&) = default;
+    };
+    using OptionalBody = std::optional<MessageBody>;
+
+    struct Message {
+        MessageType type = MessageType::request;
+        std::string id;
+        std::string serviceId;
+        std::string method;
+        OptionalBody body;
+
+        // A readable rendering for log lines; long bodies are cut short.
+        std::string description() const;
+        friend bool operator==(const Message&, const Message&) = default;
+    };
+
+    using Listener = std::function<void(const Message&)>;
+
+    ServiceChannel() = default;
+    virtual ~ServiceChannel() = default;
+    ServiceChannel(const ServiceChannel&) = delete;
+    ServiceChannel& operator=(const ServiceChannel&) = delete;
+
+    // Sends one message to the peer; delivery failures are not reported.
+    virtual void postMessage(const Message& message) = 0;
+    // Every message that later arrives is handed to every listener, in the order they were added.
+    virtual void addMessageListener(Listener listener) = 0;
+};
+
+} // namespace kx
