@@ -1,0 +1,66 @@
+// The service channel of one web view. Outbound, each message becomes a short script that
+// posts a plain object to the page's own window; inbound, the page posts plain objects to the
+// script-message handler "swiftWindowParent", which the channel checks and hands on as
+// messages. The script text and the inbound parsing are pure functions (script,
+// parseMessage), so that they are tested and fuzzed without a web view.
+//
+// Lifetime: attaching a web view registers the channel as that view's handler; the view's
+// user content manager then keeps the channel alive, while the channel holds the view only
+// weakly. Main thread only; messages posted from other threads hop to the main loop first.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Services/runtime/ServiceChannel.h"
+#include "Services/runtime/ServiceDebugging.h"
+
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _JSCValue JSCValue;
+
+namespace kx {
+
+class PostMessageChannel final : public ServiceChannel, public std::enable_shared_from_this<PostMessageChannel> {
+public:
+    static std::shared_ptr<PostMessageChannel> make();
+    ~PostMessageChannel() override;
+
+    // Attaches the web view: the channel becomes the script-message handler named
+    // parentFrameMessageHandlerName() of the view's own user content manager. A handler
+    // installed on an earlier view stays there; attaching nullptr does nothing further.
+    void setWebView(WebKitWebView* webView);
+    // The attached view, or nullptr once it is gone.
+    WebKitWebView* webView() const;
+    const std::string& parentFrameMessageHandlerName() const { return parentFrameMessageHandlerName_; }
+
+    void postMessage(const Message& message) override;
+    void addMessageListener(Listener listener) override;
+
+    // One script message from the page: its value as JSON text (nullptr when the value has no
+    // JSON form), handed to every listener when it is a well-formed message, else logged.
+    void didReceiveScriptMessage(JSCValue* body);
+    void didReceiveMessageText(std::optional<std::string_view> json, std::string_view description);
+
+    // The statement that posts the message into the page.
+    static std::string script(const Message& message, std::string_view handlerName);
+    // The message in the JSON text of a page object, or nothing when it is malformed. A "body"
+    // that is an object or array is kept as its JSON text; any other body means none.
+    static std::optional<Message> parseMessage(std::string_view json);
+
+    // The channel's logger, prefix "✉️".
+    static const ServiceDebugging::Logger& debug();
+
+private:
+    PostMessageChannel();
+    void evaluate(const std::string& script);
+
+    struct Attachment;
+    std::unique_ptr<Attachment> attachment_;
+    const std::string parentFrameMessageHandlerName_ = "swiftWindowParent";
+    std::vector<Listener> listeners_;
+};
+
+} // namespace kx
