@@ -1,0 +1,95 @@
+// The clipboard service: the page writes items to the system pasteboard and reads them back
+// through native code. Items are a tagged union whose tag is a MIME type.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Services/runtime/Service.h"
+#include "Services/runtime/UnsafeJSON.h"
+
+namespace kx::Clipboard {
+
+struct DataItem {
+    enum class TypeEnum { textPlain, textCss, imageSvgXml, applicationXKorvelStyle, applicationXKorvelLayers, applicationXKorvelSketch };
+    friend constexpr auto describeRawEnum(TypeEnum)
+    {
+        using P = std::pair<TypeEnum, std::string_view>;
+        return makeRawEnumDescription<TypeEnum>("TypeEnum", std::array{
+            P{TypeEnum::textPlain, "text/plain"},
+            P{TypeEnum::textCss, "text/css"},
+            P{TypeEnum::imageSvgXml, "image/svg+xml"},
+            P{TypeEnum::applicationXKorvelStyle, "application/x-korvel-style"},
+            P{TypeEnum::applicationXKorvelLayers, "application/x-korvel-layers"},
+            P{TypeEnum::applicationXKorvelSketch, "application/x-korvel-sketch"},
+        });
+    }
+
+    struct Value_textPlain {
+        std::string string;
+        KX_CASE(Value_textPlain, "text/plain", string)
+    };
+    struct Value_textCss {
+        std::string string;
+        KX_CASE(Value_textCss, "text/css", string)
+    };
+    struct Value_imageSvgXml {
+        std::string string;
+        KX_CASE(Value_imageSvgXml, "image/svg+xml", string)
+    };
+    struct Value_applicationXKorvelStyle {
+        UnsafeJSON data;
+        KX_CASE(Value_applicationXKorvelStyle, "application/x-korvel-style", data)
+    };
+    struct Value_applicationXKorvelLayers {
+        UnsafeJSON data;
+        KX_CASE(Value_applicationXKorvelLayers, "application/x-korvel-layers", data)
+    };
+    struct Value_applicationXKorvelSketch {
+        UnsafeJSON data;
+        KX_CASE(Value_applicationXKorvelSketch, "application/x-korvel-sketch", data)
+    };
+
+    static constexpr std::string_view tagKey = "type";
+    std::variant<Value_textPlain, Value_textCss, Value_imageSvgXml, Value_applicationXKorvelStyle,
+                 Value_applicationXKorvelLayers, Value_applicationXKorvelSketch>
+        value;
+};
+
+struct Write {
+    std::vector<DataItem> items;
+    KX_RECORD(Write, items)
+};
+
+struct ReadOptions {
+    std::vector<DataItem::TypeEnum> types;
+    KX_RECORD(ReadOptions, types)
+};
+
+struct Read {
+    std::vector<DataItem> items;
+    KX_RECORD(Read, items)
+};
+
+class Interface {
+public:
+    virtual ~Interface() = default;
+    // Clears the pasteboard and puts the items on it.
+    virtual void write(Write value, CompletionHandler<Unit> completionHandler) = 0;
+    // The items found on the pasteboard, of the given types when options are given.
+    virtual void read(std::optional<ReadOptions> options, CompletionHandler<Read> completionHandler) = 0;
+};
+
+class Service {
+public:
+    using Interface = Clipboard::Interface;
+    const std::string id = "__Clipboard__";
+    const std::string fingerprint = "fcb5905c78b9ae9e68996493a0e20675";
+    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const;
+    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const;
+};
+
+const Service& service();
+
+} // namespace kx::Clipboard

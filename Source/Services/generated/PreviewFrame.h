@@ -1,0 +1,56 @@
+// The frame that shows a prototype: loading it, its updates and remote events.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "Services/runtime/Service.h"
+
+namespace kx::PreviewFrame {
+
+struct LoadRequest {
+    std::string projectURL;
+    KX_RECORD(LoadRequest, projectURL)
+};
+struct LoadResponse {
+    std::string canvas;
+    std::string script;
+    std::string preview;
+    KX_RECORD(LoadResponse, canvas, script, preview)
+};
+struct SelectionLockRequest {
+    std::optional<bool> force;
+    KX_RECORD(SelectionLockRequest, force)
+};
+struct PreviewRemoteEventRequest {
+    std::string event;
+    std::optional<std::string> type;
+    std::optional<std::string> uuid;
+    KX_RECORD(PreviewRemoteEventRequest, event, type, uuid)
+};
+struct CanvasUpdateEvent {
+    std::string content;
+    KX_RECORD(CanvasUpdateEvent, content)
+};
+struct ScriptUpdateEvent {
+    std::string content;
+    KX_RECORD(ScriptUpdateEvent, content)
+};
+struct PreviewUpdateEvent {
+    std::string content;
+    KX_RECORD(PreviewUpdateEvent, content)
+};
+
+// No methods of this service are fixed on the native side; nothing native serves or calls it.
+class Interface {
+public:
+    virtual ~Interface() = default;
+};
+
+using Service = MethodlessService<Interface>;
+const Service& service();
+
+} // namespace kx::PreviewFrame

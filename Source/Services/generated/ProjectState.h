@@ -1,0 +1,50 @@
+// The state of an open project and its file changes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "Services/runtime/Service.h"
+#include "Services/runtime/UnsafeJSON.h"
+
+namespace kx::ProjectState {
+
+struct OutdatedProps {
+    std::string name;
+    std::string current;
+    std::string wanted;
+    std::string latest;
+    std::string type;
+    KX_RECORD(OutdatedProps, name, current, wanted, latest, type)
+};
+struct State {
+    std::optional<std::string> filename;
+    UnsafeJSON tasks;
+    std::optional<std::string> url;
+    bool isDocumentDirty = false;
+    std::vector<OutdatedProps> outdated;
+    std::vector<std::string> packages;
+    std::optional<std::string> builtInLibraryVersion;
+    std::optional<std::string> currentLibraryVersion;
+    std::optional<std::vector<std::string>> availableLibraryVersions;
+    KX_RECORD(State, filename, tasks, url, isDocumentDirty, outdated, packages, builtInLibraryVersion,
+              currentLibraryVersion, availableLibraryVersions)
+};
+struct FileChange {
+    std::string relativePath;
+    KX_RECORD(FileChange, relativePath)
+};
+
+// No methods of this service are fixed on the native side; nothing native serves or calls it.
+class Interface {
+public:
+    virtual ~Interface() = default;
+};
+
+using Service = MethodlessService<Interface>;
+const Service& service();
+
+} // namespace kx::ProjectState

@@ -1,0 +1,50 @@
+// Tool actions; the integer codes are the page's own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "Services/runtime/Service.h"
+
+namespace kx::ToolWrapper {
+
+enum class ToolActionType { tool, booleanOp, pointType, exitMode };
+KX_RAW_ENUM(ToolActionType, tool, booleanOp, pointType, exitMode)
+
+struct ToolActionEvent {
+    enum class TypeEnum { tool, booleanOp, pointType, exitMode };
+    friend KX_RAW_ENUM(TypeEnum, tool, booleanOp, pointType, exitMode)
+
+    struct Value_tool {
+        std::int64_t action = 0;
+        KX_CASE(Value_tool, "tool", action)
+    };
+    struct Value_booleanOp {
+        std::int64_t action = 0;
+        KX_CASE(Value_booleanOp, "booleanOp", action)
+    };
+    struct Value_pointType {
+        std::int64_t action = 0;
+        KX_CASE(Value_pointType, "pointType", action)
+    };
+    struct Value_exitMode {
+        KX_CASE(Value_exitMode, "exitMode")
+    };
+
+    static constexpr std::string_view tagKey = "type";
+    std::variant<Value_tool, Value_booleanOp, Value_pointType, Value_exitMode> value;
+};
+
+// No methods of this service are fixed on the native side; nothing native serves or calls it.
+class Interface {
+public:
+    virtual ~Interface() = default;
+};
+
+using Service = MethodlessService<Interface>;
+const Service& service();
+
+} // namespace kx::ToolWrapper

@@ -1,0 +1,70 @@
+// Desktop notifications: permission, posting and cancelling.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "Services/runtime/Service.h"
+
+namespace kx::UserNotifications {
+
+enum class PermissionStatus { granted, denied, notDetermined };
+KX_RAW_ENUM(PermissionStatus, granted, denied, notDetermined)
+
+enum class NotificationShow { always, backgrounded };
+KX_RAW_ENUM(NotificationShow, always, backgrounded)
+
+struct Notification {
+    std::string id;
+    std::string title;
+    std::optional<std::string> body;
+    NotificationShow show = NotificationShow::always;
+    KX_RECORD(Notification, id, title, body, show)
+};
+
+struct RequestPermissionResponse {
+    PermissionStatus status = PermissionStatus::notDetermined;
+    KX_RECORD(RequestPermissionResponse, status)
+};
+struct GetPermissionStatusResponse {
+    PermissionStatus status = PermissionStatus::notDetermined;
+    KX_RECORD(GetPermissionStatusResponse, status)
+};
+struct PostRequest {
+    Notification notification;
+    KX_RECORD(PostRequest, notification)
+};
+struct CancelRequest {
+    std::string notificationId;
+    KX_RECORD(CancelRequest, notificationId)
+};
+
+struct PostResponse {
+    enum class TypeEnum { action, cancel };
+    friend KX_RAW_ENUM(TypeEnum, action, cancel)
+
+    struct Value_action {
+        KX_CASE(Value_action, "action")
+    };
+    struct Value_cancel {
+        std::string reason;
+        KX_CASE(Value_cancel, "cancel", reason)
+    };
+
+    static constexpr std::string_view tagKey = "type";
+    std::variant<Value_action, Value_cancel> value;
+};
+
+// No methods of this service are fixed on the native side; nothing native serves or calls it.
+class Interface {
+public:
+    virtual ~Interface() = default;
+};
+
+using Service = MethodlessService<Interface>;
+const Service& service();
+
+} // namespace kx::UserNotifications

@@ -1,0 +1,23 @@
+// A testing service without value types.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "Services/runtime/Service.h"
+
+namespace kx::ZzzTestingBeep {
+
+// No methods of this service are fixed on the native side; nothing native serves or calls it.
+class Interface {
+public:
+    virtual ~Interface() = default;
+};
+
+using Service = MethodlessService<Interface>;
+const Service& service();
+
+} // namespace kx::ZzzTestingBeep
