@@ -1,0 +1,107 @@
+// The pure halves of the web-view channel: the exact outbound statement and the inbound
+// checks, plus delivery to listeners and the malformed-message line, all without a web view.
+#include <gtest/gtest.h>
+
+#include "Services/runtime/channels/PostMessageChannel.h"
+
+namespace {
+
+using kx::PostMessageChannel;
+using Message = kx::ServiceChannel::Message;
+using Type = kx::ServiceChannel::MessageType;
+using Body = kx::ServiceChannel::MessageBody;
+
+TEST(PostMessageChannelScript, IsTheEightLineStatement)
+{
+    EXPECT_EQ(PostMessageChannel::script({Type::request, "a", "b", "c", std::nullopt}, "swiftWindowParent"),
+              "window.postMessage({\n"
+              "    __postMessageChannelSource: \"swiftWindowParent\",\n"
+              "    type: \"request\",\n"
+              "    id: \"a\",\n"
+              "    serviceId: \"b\",\n"
+              "    method: \"c\",\n"
+              "    body: undefined\n"
+              "}, \"*\");");
+    const auto withBody = PostMessageChannel::script({Type::error, "i\"d\n", "", "m", Body{R"({"code":400})"}}, "h");
+    EXPECT_NE(withBody.find("    type: \"error\",\n    id: \"i\\\"d\\n\",\n    serviceId: \"\",\n"), std::string::npos);
+    EXPECT_NE(withBody.find("    body: {\"code\":400}\n}, \"*\");"), std::string::npos);
+    // Text that is not UTF-8 has no JSON form: the page sees undefined in its place.
+    const auto broken = PostMessageChannel::script({Type::response, "\xff", "s", "m", Body{"\xfe"}}, "h");
+    EXPECT_NE(broken.find("    id: undefined,\n"), std::string::npos);
+    EXPECT_NE(broken.find("    body: undefined\n"), std::string::npos);
+}
+
+TEST(PostMessageChannelParse, ReadsWellFormedMessages)
+{
+    const auto plain = PostMessageChannel::parseMessage(R"({"type":"request","id":"1","serviceId":"__Beep__","method":"beep"})");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(*plain, (Message{Type::request, "1", "__Beep__", "beep", std::nullopt}));
+
+    const auto full = PostMessageChannel::parseMessage(
+        R"( { "__postMessageChannelSource":"x", "type" : "response", "id":"\u00e9\ud83d\ude00\n", "serviceId":"", "method":"",
+              "body": {"items":[{"type":"text/plain","string":"]}\""}]}, "extra":[1,{"a":null}] } )");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->id, "é😀\n");
+    EXPECT_EQ(full->body->json, R"({"items":[{"type":"text/plain","string":"]}\""}]})");
+
+    for (const char* body : {R"("text")", "3", "null", "true"}) {
+        const auto scalar = PostMessageChannel::parseMessage(
+            std::string(R"({"type":"error","id":"1","serviceId":"s","method":"m","body":)") + body + "}");
+        ASSERT_TRUE(scalar) << body;
+        EXPECT_FALSE(scalar->body) << body;
+    }
+    EXPECT_EQ(PostMessageChannel::parseMessage(R"({"type":"request","id":"1","serviceId":"s","method":"m","body":[]})")->body->json, "[]");
+}
+
+TEST(PostMessageChannelParse, RefusesMalformedMessages)
+{
+    for (const char* text : {
+             R"({"id":"1","serviceId":"s","method":"m"})",
+             R"({"type":"Request","id":"1","serviceId":"s","method":"m"})",
+             R"({"type":"request","id":1,"serviceId":"s","method":"m"})",
+             R"({"type":"request","id":"1","serviceId":"s"})",
+             R"({"type":"request","id":"1","serviceId":"s","method":null})",
+             R"("request")",
+             R"([{"type":"request","id":"1","serviceId":"s","method":"m"}])",
+             R"({"type":"request","id":"1","serviceId":"s","method":"m","body":{"a":}})",
+             R"({"type":"request","id":"1","serviceId":"s","method":"m"} x)",
+             R"({"type":"request","id":"\ud800","serviceId":"s","method":"m"})",
+             "{\"type\":\"request\",\"id\":\"\xff\",\"serviceId\":\"s\",\"method\":\"m\"}",
+             R"({"type":"request","id":"1","serviceId":"s","method":"m","body":01})",
+             "",
+         })
+        EXPECT_FALSE(PostMessageChannel::parseMessage(text)) << text;
+
+    // Depth is followed without recursion.
+    const std::string deep = R"({"type":"request","id":"1","serviceId":"s","method":"m","body":)" + std::string(300000, '[') +
+                             std::string(300000, ']') + "}";
+    EXPECT_EQ(PostMessageChannel::parseMessage(deep)->body->json.size(), 600000u);
+}
+
+TEST(PostMessageChannelParse, DeliversToEveryListenerOrLogsTheMalformed)
+{
+    const auto channel = PostMessageChannel::make();
+    EXPECT_EQ(channel->parentFrameMessageHandlerName(), "swiftWindowParent");
+    EXPECT_EQ(channel->webView(), nullptr);
+    std::vector<std::string> calls;
+    channel->addMessageListener([&](const Message& m) { calls.push_back("first " + m.id); });
+    channel->addMessageListener([&](const Message& m) { calls.push_back("second " + m.id); });
+
+    channel->didReceiveMessageText(R"({"type":"request","id":"7","serviceId":"s","method":"m"})", "");
+    EXPECT_EQ(calls, (std::vector<std::string>{"first 7", "second 7"}));
+
+    testing::internal::CaptureStdout();
+    channel->didReceiveMessageText(R"({"type":"Request"})", R"({"type":"Request"})");
+    channel->didReceiveMessageText(std::nullopt, "nil");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "✉️ PostMessageChannel received unexpected or malformed message: {\"type\":\"Request\"}\n"
+              "✉️ PostMessageChannel received unexpected or malformed message: nil\n");
+    EXPECT_EQ(calls.size(), 2u);
+
+    // Without a web view, posting does nothing and reports nothing.
+    testing::internal::CaptureStdout();
+    channel->postMessage({Type::request, "1", "s", "m", std::nullopt});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+} // namespace
