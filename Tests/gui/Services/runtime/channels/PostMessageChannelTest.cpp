@@ -1,0 +1,178 @@
+// The channel over a real web view and a real page (Tests/gui/pages/service-page.*): the
+// page's announcement, its calls to a native service, native calls to the page's services,
+// and a malformed message from the page.
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+#include <nlohmann/json.hpp>
+#include <webkit2/webkit2.h>
+
+#include "Services/generated/ColorSampler.h"
+#include "Services/generated/GestureEventTarget.h"
+#include "Services/generated/MenuActionTarget.h"
+#include "Services/runtime/ServiceManager.h"
+#include "Services/runtime/channels/PostMessageChannel.h"
+#include "support/Spin.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using namespace kx;
+
+class FixedSampler final : public ColorSampler::Interface {
+public:
+    void sampleColor(CompletionHandler<KorvelServices::Color> completionHandler) override
+    {
+        ++calls;
+        completionHandler(Result<KorvelServices::Color, ServiceError>::success({"rgba(1, 2, 3, 1)"}));
+    }
+    int calls = 0;
+};
+
+class PostMessageChannelPage : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        WebKitUserContentManager* content = webkit_user_content_manager_new();
+        view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+        g_object_unref(content);
+        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_default_size(GTK_WINDOW(window), 400, 300);
+        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+        gtk_widget_show_all(window);
+
+        channel = PostMessageChannel::make();
+        manager = std::make_unique<ServiceManager>(std::make_shared<ServiceDebugging::Logger>("📮"));
+        router = manager->addRouter(channel);
+        manager->registerService(ColorSampler::service(), channel, sampler);
+        channel->setWebView(view);
+        ASSERT_EQ(channel->webView(), view);
+
+        const auto page = kxtest::testSourceDir() / "gui" / "pages" / "service-page.html";
+        gchar* uri = g_filename_to_uri(page.c_str(), nullptr, nullptr);
+        webkit_web_view_load_uri(view, uri);
+        g_free(uri);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, std::chrono::seconds(30)))
+            << "the page never announced its services";
+    }
+
+    void TearDown() override
+    {
+        if (window)
+            gtk_widget_destroy(window);
+    }
+
+    // The value of a script, as JSON, once the page has evaluated it.
+    nlohmann::json evaluate(const std::string& script)
+    {
+        struct State {
+            std::string text;
+            bool done = false;
+        } state;
+        webkit_web_view_evaluate_javascript(
+            view, ("JSON.stringify(" + script + ")").c_str(), -1, nullptr, nullptr, nullptr,
+            +[](GObject* object, GAsyncResult* result, gpointer data) {
+                auto* s = static_cast<State*>(data);
+                if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, nullptr)) {
+                    char* text = jsc_value_to_string(value);
+                    s->text = text;
+                    g_free(text);
+                    g_object_unref(value);
+                }
+                s->done = true;
+            },
+            &state);
+        EXPECT_TRUE(kxtest::spinUntil([&] { return state.done; }));
+        // JSON.stringify of undefined is undefined, not text.
+        return nlohmann::json::parse(state.text, nullptr, false);
+    }
+
+    nlohmann::json pageResultsWhenThereAre(std::size_t count)
+    {
+        nlohmann::json results;
+        kxtest::spinUntil([&] {
+            results = evaluate("window.pageResults");
+            return results.size() >= count;
+        });
+        return results;
+    }
+
+    GtkWidget* window = nullptr;
+    WebKitWebView* view = nullptr;
+    std::shared_ptr<PostMessageChannel> channel;
+    std::unique_ptr<ServiceManager> manager;
+    std::shared_ptr<Router> router;
+    std::shared_ptr<FixedSampler> sampler = std::make_shared<FixedSampler>();
+};
+
+TEST_F(PostMessageChannelPage, PageAndNativeCallEachOther)
+{
+    const auto& services = router->latestDiscoveryInfo()->services;
+    EXPECT_EQ(services.at("__MenuActionTarget__").fingerprint, MenuActionTarget::service().fingerprint);
+
+    // The page asks what native code offers, then calls it.
+    evaluate(R"(kxPage.callAndRecord("", "#discover"))");
+    evaluate(R"(kxPage.callAndRecord("__ColorSampler__", "sampleColor", {"ignored": true}))");
+    evaluate(R"(kxPage.callAndRecord("__Missing__", "anything"))");
+    const auto results = pageResultsWhenThereAre(3);
+    ASSERT_EQ(results.size(), 3u) << results.dump();
+    EXPECT_EQ(results[0]["result"]["services"]["__ColorSampler__"]["fingerprint"], ColorSampler::service().fingerprint);
+    EXPECT_EQ(results[1], nlohmann::json::parse(R"j({"method":"sampleColor","result":{"color":"rgba(1, 2, 3, 1)"}})j"));
+    EXPECT_EQ(results[2]["error"], nlohmann::json::parse(R"({"code":400})"));
+    EXPECT_EQ(sampler->calls, 1);
+
+    // Native code calls the page's services through their interfaces.
+    auto menus = manager->expect(MenuActionTarget::service(), channel);
+    std::optional<Result<KorvelServices::MenuValidationResult, ServiceError>> validation;
+    std::optional<Result<KorvelServices::MenuDispatchResult, ServiceError>> dispatch;
+    menus->validate({"copy \"quoted\"\n"}, [&](auto result) { validation = std::move(result); });
+    menus->dispatch({"fail"}, [&](auto result) { dispatch = std::move(result); });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return validation && dispatch; }));
+    ASSERT_TRUE(validation->isSuccess());
+    EXPECT_EQ(validation->value().states.at(0).label, "Label of copy \"quoted\"\n");
+    ASSERT_TRUE(dispatch->isSuccess());
+    EXPECT_FALSE(dispatch->value().success);
+
+    auto gestures = manager->expect(GestureEventTarget::service(), channel);
+    std::optional<bool> dispatched;
+    gestures->dispatchMagnificationEvent({KorvelServices::MagnificationEventType::magnificationChanged, 0.125, {0.5, 0.25}},
+                                         [&](auto result) { dispatched = result.isSuccess(); });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return dispatched.has_value(); }));
+    EXPECT_TRUE(*dispatched);
+    EXPECT_EQ(pageResultsWhenThereAre(4).back(), nlohmann::json::parse(R"({"magnified":0.125})"));
+    EXPECT_EQ(router->waitingRequestCount(), 0u);
+}
+
+TEST_F(PostMessageChannelPage, MalformedMessagesAreLoggedAndAnsweredWithNothing)
+{
+    testing::internal::CaptureStdout();
+    evaluate(R"(kxPage.postRaw({type: "Request", id: "bad-1", serviceId: "__ColorSampler__", method: "sampleColor"}))");
+    evaluate(R"(kxPage.postRaw("just text"))");
+    // A good message after the bad ones proves the channel still works and orders the replies.
+    evaluate(R"(kxPage.callAndRecord("__ColorSampler__", "sampleColor"))");
+    pageResultsWhenThereAre(1);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("✉️ PostMessageChannel received unexpected or malformed message: {\"type\":\"Request\",\"id\":\"bad-1\""),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("✉️ PostMessageChannel received unexpected or malformed message: \"just text\""), std::string::npos) << log;
+    const auto received = evaluate("window.received.map(m => m.id)");
+    for (const auto& id : received)
+        EXPECT_NE(id, "bad-1");
+    EXPECT_EQ(sampler->calls, 1);
+}
+
+TEST_F(PostMessageChannelPage, AGoneWebViewDropsMessagesSilently)
+{
+    auto menus = manager->expect(MenuActionTarget::service(), channel);
+    gtk_widget_destroy(window);
+    window = nullptr;
+    ASSERT_TRUE(kxtest::spinUntil([&] { return channel->webView() == nullptr; }));
+    bool called = false;
+    menus->dispatch({"undo"}, [&](auto) { called = true; });
+    kxtest::spinFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(called); // parked, with no page left to answer
+    EXPECT_EQ(router->waitingRequestCount(), 1u);
+}
+
+} // namespace
