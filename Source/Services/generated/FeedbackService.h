@@ -28,16 +28,16 @@ struct Anchor {
     friend KX_RAW_ENUM(TypeEnum, canvas, node)
 
     struct Value_canvas {
-        std::int64_t x = 0;
-        std::int64_t y = 0;
+        std::int64_t x;
+        std::int64_t y;
         KX_CASE(Value_canvas, "canvas", x, y)
     };
     struct Value_node {
-        std::int64_t x = 0;
-        std::int64_t y = 0;
+        std::int64_t x;
+        std::int64_t y;
         std::string nodeId;
-        std::int64_t insetX = 0;
-        std::int64_t insetY = 0;
+        std::int64_t insetX;
+        std::int64_t insetY;
         std::string insetCorner;
         KX_CASE(Value_node, "node", x, y, nodeId, insetX, insetY, insetCorner)
     };

@@ -19,15 +19,15 @@ struct ToolActionEvent {
     friend KX_RAW_ENUM(TypeEnum, tool, booleanOp, pointType, exitMode)
 
     struct Value_tool {
-        std::int64_t action = 0;
+        std::int64_t action;
         KX_CASE(Value_tool, "tool", action)
     };
     struct Value_booleanOp {
-        std::int64_t action = 0;
+        std::int64_t action;
         KX_CASE(Value_booleanOp, "booleanOp", action)
     };
     struct Value_pointType {
-        std::int64_t action = 0;
+        std::int64_t action;
         KX_CASE(Value_pointType, "pointType", action)
     };
     struct Value_exitMode {

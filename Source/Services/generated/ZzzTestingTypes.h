@@ -26,7 +26,7 @@ struct ObjectEnum {
         KX_CASE(Value_string, "string", bar)
     };
     struct Value_integer {
-        std::int64_t count = 0;
+        std::int64_t count;
         KX_CASE(Value_integer, "integer", count)
     };
     struct Value_array {

@@ -10,7 +10,9 @@
 //   };
 //
 // A field of type std::optional<T> is optional (left out when absent, absent when missing or
-// null); every other field is required.
+// null); every other field is required. Case structs carry no default member initializers:
+// some compilers cannot use them inside the enclosing union before it is complete, and the
+// coder value-initialises every case it builds.
 #pragma once
 
 #include <string_view>
