@@ -27,34 +27,23 @@ public:
     virtual void echo(Clipboard::Read value, CompletionHandler<Clipboard::Read> completionHandler) = 0;
 };
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void echo(Clipboard::Read value, CompletionHandler<Clipboard::Read> completionHandler) override
     {
         sendOutgoing<Clipboard::Read>(helper, "echo", outgoingBody(value), std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
-class Service {
-public:
-    using Interface = Echo::Interface;
-    const std::string id = "__Echo__";
-    const std::string fingerprint = "0123456789abcdef0123456789abcdef";
-    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-    {
-        static constexpr std::array methods{incomingMethod<&Interface::echo>("echo")};
-        return makeIncomingHandler(std::move(implementation), methods);
-    }
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const
-    {
-        return std::make_shared<OutgoingWrapper>(std::move(helper));
-    }
-};
+using Service = GeneratedService<Interface>;
+
+const Service& service()
+{
+    static const Service instance("__Echo__", "0123456789abcdef0123456789abcdef", {incomingMethod<&Interface::echo>("echo")},
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
+    return instance;
+}
 
 } // namespace Echo
 
@@ -155,7 +144,7 @@ bool openPage()
     page->channel = PostMessageChannel::make();
     page->manager = std::make_unique<ServiceManager>(std::make_shared<ServiceDebugging::Logger>("📮"));
     auto router = page->manager->addRouter(page->channel);
-    page->echo = page->manager->expect(Echo::Service{}, page->channel);
+    page->echo = page->manager->expect(Echo::service(), page->channel);
     page->channel->setWebView(page->view);
 
     gchar* uri = g_filename_to_uri(KX_BENCHMARK_DIR "/pages/echo.html", nullptr, nullptr);

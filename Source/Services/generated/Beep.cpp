@@ -4,37 +4,21 @@ namespace kx::Beep {
 
 namespace {
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void beep(CompletionHandler<Unit> completionHandler) override
     {
         sendOutgoing<Unit>(helper, "beep", std::nullopt, std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
 } // namespace
 
-IncomingHandler Service::newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-{
-    static constexpr std::array methods{
-        incomingMethod<&Interface::beep>("beep"),
-    };
-    return makeIncomingHandler(std::move(implementation), methods);
-}
-
-std::shared_ptr<Interface> Service::newOutgoingWrapper(SendFunction helper) const
-{
-    return std::make_shared<OutgoingWrapper>(std::move(helper));
-}
-
 const Service& service()
 {
-    static const Service instance;
+    static const Service instance("__Beep__", "61a1004615dc1e33269b7165105b3499", {incomingMethod<&Interface::beep>("beep")},
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
     return instance;
 }
 

@@ -12,14 +12,7 @@ public:
     virtual void beep(CompletionHandler<Unit> completionHandler) = 0;
 };
 
-class Service {
-public:
-    using Interface = Beep::Interface;
-    const std::string id = "__Beep__";
-    const std::string fingerprint = "61a1004615dc1e33269b7165105b3499";
-    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const;
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const;
-};
+using Service = GeneratedService<Interface>;
 
 const Service& service();
 

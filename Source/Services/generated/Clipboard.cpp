@@ -4,12 +4,9 @@ namespace kx::Clipboard {
 
 namespace {
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void write(Write value, CompletionHandler<Unit> completionHandler) override
     {
         sendOutgoing<Unit>(helper, "write", outgoingBody(value), std::move(completionHandler));
@@ -18,28 +15,18 @@ public:
     {
         sendOutgoing<Read>(helper, "read", outgoingBody(options), std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
 } // namespace
 
-IncomingHandler Service::newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-{
-    static constexpr std::array methods{
-        incomingMethod<&Interface::write>("write"),
-        incomingMethod<&Interface::read>("read"),
-    };
-    return makeIncomingHandler(std::move(implementation), methods);
-}
-
-std::shared_ptr<Interface> Service::newOutgoingWrapper(SendFunction helper) const
-{
-    return std::make_shared<OutgoingWrapper>(std::move(helper));
-}
-
 const Service& service()
 {
-    static const Service instance;
+    static const Service instance("__Clipboard__", "fcb5905c78b9ae9e68996493a0e20675",
+                                  {
+                                      incomingMethod<&Interface::write>("write"),
+                                      incomingMethod<&Interface::read>("read"),
+                                  },
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
     return instance;
 }
 

@@ -81,14 +81,7 @@ public:
     virtual void read(std::optional<ReadOptions> options, CompletionHandler<Read> completionHandler) = 0;
 };
 
-class Service {
-public:
-    using Interface = Clipboard::Interface;
-    const std::string id = "__Clipboard__";
-    const std::string fingerprint = "fcb5905c78b9ae9e68996493a0e20675";
-    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const;
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const;
-};
+using Service = GeneratedService<Interface>;
 
 const Service& service();
 

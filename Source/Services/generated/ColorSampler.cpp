@@ -4,37 +4,21 @@ namespace kx::ColorSampler {
 
 namespace {
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void sampleColor(CompletionHandler<KorvelServices::Color> completionHandler) override
     {
         sendOutgoing<KorvelServices::Color>(helper, "sampleColor", std::nullopt, std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
 } // namespace
 
-IncomingHandler Service::newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-{
-    static constexpr std::array methods{
-        incomingMethod<&Interface::sampleColor>("sampleColor"),
-    };
-    return makeIncomingHandler(std::move(implementation), methods);
-}
-
-std::shared_ptr<Interface> Service::newOutgoingWrapper(SendFunction helper) const
-{
-    return std::make_shared<OutgoingWrapper>(std::move(helper));
-}
-
 const Service& service()
 {
-    static const Service instance;
+    static const Service instance("__ColorSampler__", "47e58950414de7a0679a8b7847789793", {incomingMethod<&Interface::sampleColor>("sampleColor")},
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
     return instance;
 }
 

@@ -13,14 +13,7 @@ public:
     virtual void sampleColor(CompletionHandler<KorvelServices::Color> completionHandler) = 0;
 };
 
-class Service {
-public:
-    using Interface = ColorSampler::Interface;
-    const std::string id = "__ColorSampler__";
-    const std::string fingerprint = "47e58950414de7a0679a8b7847789793";
-    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const;
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const;
-};
+using Service = GeneratedService<Interface>;
 
 const Service& service();
 

@@ -4,37 +4,21 @@ namespace kx::ContextMenuPresenter {
 
 namespace {
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void showContextMenu(KorvelServices::ContextMenu value, CompletionHandler<KorvelServices::ContextMenuResult> completionHandler) override
     {
         sendOutgoing<KorvelServices::ContextMenuResult>(helper, "showContextMenu", outgoingBody(value), std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
 } // namespace
 
-IncomingHandler Service::newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-{
-    static constexpr std::array methods{
-        incomingMethod<&Interface::showContextMenu>("showContextMenu"),
-    };
-    return makeIncomingHandler(std::move(implementation), methods);
-}
-
-std::shared_ptr<Interface> Service::newOutgoingWrapper(SendFunction helper) const
-{
-    return std::make_shared<OutgoingWrapper>(std::move(helper));
-}
-
 const Service& service()
 {
-    static const Service instance;
+    static const Service instance("__ContextMenuPresenter__", "a93df917284e037b101c5c2e51738ad7", {incomingMethod<&Interface::showContextMenu>("showContextMenu")},
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
     return instance;
 }
 

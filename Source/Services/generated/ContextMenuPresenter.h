@@ -13,14 +13,7 @@ public:
     virtual void showContextMenu(KorvelServices::ContextMenu value, CompletionHandler<KorvelServices::ContextMenuResult> completionHandler) = 0;
 };
 
-class Service {
-public:
-    using Interface = ContextMenuPresenter::Interface;
-    const std::string id = "__ContextMenuPresenter__";
-    const std::string fingerprint = "a93df917284e037b101c5c2e51738ad7";
-    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const;
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const;
-};
+using Service = GeneratedService<Interface>;
 
 const Service& service();
 

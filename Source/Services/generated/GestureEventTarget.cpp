@@ -4,37 +4,21 @@ namespace kx::GestureEventTarget {
 
 namespace {
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void dispatchMagnificationEvent(KorvelServices::MagnificationEvent value, CompletionHandler<Unit> completionHandler) override
     {
         sendOutgoing<Unit>(helper, "dispatchMagnificationEvent", outgoingBody(value), std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
 } // namespace
 
-IncomingHandler Service::newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-{
-    static constexpr std::array methods{
-        incomingMethod<&Interface::dispatchMagnificationEvent>("dispatchMagnificationEvent"),
-    };
-    return makeIncomingHandler(std::move(implementation), methods);
-}
-
-std::shared_ptr<Interface> Service::newOutgoingWrapper(SendFunction helper) const
-{
-    return std::make_shared<OutgoingWrapper>(std::move(helper));
-}
-
 const Service& service()
 {
-    static const Service instance;
+    static const Service instance("__GestureEventTarget__", "eea70ddc08f14b4c6d18b1989490f536", {incomingMethod<&Interface::dispatchMagnificationEvent>("dispatchMagnificationEvent")},
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
     return instance;
 }
 

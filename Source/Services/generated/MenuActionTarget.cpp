@@ -4,12 +4,9 @@ namespace kx::MenuActionTarget {
 
 namespace {
 
-class OutgoingWrapper final : public Interface {
+class OutgoingWrapper final : public OutgoingWrapperBase<Interface> {
 public:
-    explicit OutgoingWrapper(SendFunction helper)
-        : helper(std::move(helper))
-    {
-    }
+    using OutgoingWrapperBase::OutgoingWrapperBase;
     void validate(KorvelServices::MenuAction value, CompletionHandler<KorvelServices::MenuValidationResult> completionHandler) override
     {
         sendOutgoing<KorvelServices::MenuValidationResult>(helper, "validate", outgoingBody(value), std::move(completionHandler));
@@ -18,28 +15,18 @@ public:
     {
         sendOutgoing<KorvelServices::MenuDispatchResult>(helper, "dispatch", outgoingBody(value), std::move(completionHandler));
     }
-    SendFunction helper;
 };
 
 } // namespace
 
-IncomingHandler Service::newIncomingWrapper(std::shared_ptr<Interface> implementation) const
-{
-    static constexpr std::array methods{
-        incomingMethod<&Interface::validate>("validate"),
-        incomingMethod<&Interface::dispatch>("dispatch"),
-    };
-    return makeIncomingHandler(std::move(implementation), methods);
-}
-
-std::shared_ptr<Interface> Service::newOutgoingWrapper(SendFunction helper) const
-{
-    return std::make_shared<OutgoingWrapper>(std::move(helper));
-}
-
 const Service& service()
 {
-    static const Service instance;
+    static const Service instance("__MenuActionTarget__", "c4db8a6e44e670207d8e4fa156aa7438",
+                                  {
+                                      incomingMethod<&Interface::validate>("validate"),
+                                      incomingMethod<&Interface::dispatch>("dispatch"),
+                                  },
+                                  &makeOutgoingWrapper<OutgoingWrapper, Interface>);
     return instance;
 }
 

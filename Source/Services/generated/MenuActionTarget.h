@@ -15,14 +15,7 @@ public:
     virtual void dispatch(KorvelServices::MenuAction value, CompletionHandler<KorvelServices::MenuDispatchResult> completionHandler) = 0;
 };
 
-class Service {
-public:
-    using Interface = MenuActionTarget::Interface;
-    const std::string id = "__MenuActionTarget__";
-    const std::string fingerprint = "c4db8a6e44e670207d8e4fa156aa7438";
-    IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const;
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const;
-};
+using Service = GeneratedService<Interface>;
 
 const Service& service();
 

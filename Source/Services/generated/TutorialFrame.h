@@ -17,12 +17,8 @@ struct PresentationData {
 };
 
 // No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface {
-public:
-    virtual ~Interface() = default;
-};
-
-using Service = MethodlessService<Interface>;
+class Interface : public MethodlessInterface {};
+using Service = GeneratedService<Interface>;
 const Service& service();
 
 } // namespace kx::TutorialFrame

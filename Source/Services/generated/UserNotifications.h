@@ -59,12 +59,8 @@ struct PostResponse {
 };
 
 // No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface {
-public:
-    virtual ~Interface() = default;
-};
-
-using Service = MethodlessService<Interface>;
+class Interface : public MethodlessInterface {};
+using Service = GeneratedService<Interface>;
 const Service& service();
 
 } // namespace kx::UserNotifications

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "Services/runtime/Result.h"
 #include "Services/runtime/ServiceChannel.h"
@@ -126,11 +127,11 @@ constexpr auto incomingMethod(std::string_view name)
 }
 
 // The incoming handler over a table of methods; it holds the implementation strongly.
-template <class I, std::size_t N>
-IncomingHandler makeIncomingHandler(std::shared_ptr<I> implementation, const std::array<IncomingMethod<I>, N>& methods)
+template <class I>
+IncomingHandler makeIncomingHandler(std::shared_ptr<I> implementation, std::vector<IncomingMethod<I>> methods)
 {
-    return [implementation = std::move(implementation), methods](const std::string& method, const OptionalMessageBody& body,
-                                                                 ServiceReply reply) {
+    return [implementation = std::move(implementation), methods = std::move(methods)](
+               const std::string& method, const OptionalMessageBody& body, ServiceReply reply) {
         for (const auto& entry : methods) {
             if (entry.name == method)
                 return entry.call(*implementation, body, std::move(reply));
@@ -176,16 +177,46 @@ OptionalMessageBody outgoingBody(const std::optional<A>& argument)
     return ServiceValueHelper::toMessageBody(*argument);
 }
 
-// The definition of a service whose interface has no methods fixed on the native side: every
-// request is answered badRequest, and its outgoing wrapper offers nothing to call.
+// What every outgoing wrapper holds: the router's send function.
+template <class I>
+class OutgoingWrapperBase : public I {
+public:
+    explicit OutgoingWrapperBase(SendFunction helper)
+        : helper(std::move(helper))
+    {
+    }
+
+protected:
+    SendFunction helper;
+};
+
+template <class Wrapper, class I>
+std::shared_ptr<I> makeOutgoingWrapper(SendFunction helper)
+{
+    return std::make_shared<Wrapper>(std::move(helper));
+}
+
+// The interface of a service whose methods are not fixed on the native side.
+class MethodlessInterface {
+public:
+    virtual ~MethodlessInterface() = default;
+};
+
+// One service definition: its wire id and fingerprint, the table of its incoming methods and
+// the maker of its outgoing wrapper. A service without methods answers every request
+// badRequest, and its outgoing wrapper offers nothing to call.
 template <class InterfaceType>
-class MethodlessService {
+class GeneratedService {
 public:
     using Interface = InterfaceType;
+    using OutgoingMaker = std::shared_ptr<Interface> (*)(SendFunction);
 
-    MethodlessService(std::string id, std::string fingerprint)
+    GeneratedService(std::string id, std::string fingerprint, std::vector<IncomingMethod<Interface>> methods = {},
+                     OutgoingMaker makeOutgoing = &makeOutgoingWrapper<OutgoingWrapperBase<Interface>, Interface>)
         : id(std::move(id))
         , fingerprint(std::move(fingerprint))
+        , methods_(std::move(methods))
+        , makeOutgoing_(makeOutgoing)
     {
     }
 
@@ -194,23 +225,14 @@ public:
 
     IncomingHandler newIncomingWrapper(std::shared_ptr<Interface> implementation) const
     {
-        return makeIncomingHandler(std::move(implementation), std::array<IncomingMethod<Interface>, 0>{});
+        return makeIncomingHandler(std::move(implementation), methods_);
     }
 
-    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const
-    {
-        return std::make_shared<OutgoingWrapper>(std::move(helper));
-    }
+    std::shared_ptr<Interface> newOutgoingWrapper(SendFunction helper) const { return makeOutgoing_(std::move(helper)); }
 
 private:
-    class OutgoingWrapper final : public Interface {
-    public:
-        explicit OutgoingWrapper(SendFunction helper)
-            : helper(std::move(helper))
-        {
-        }
-        SendFunction helper;
-    };
+    std::vector<IncomingMethod<Interface>> methods_;
+    OutgoingMaker makeOutgoing_;
 };
 
 } // namespace kx
