@@ -210,18 +210,9 @@ template <class T>
 struct JSONCoding<std::map<std::string, T>> {
     static void encode(JSONWriter& writer, const std::map<std::string, T>& value, const CodingPathNode* path)
     {
-        writer.raw('{');
-        bool first = true;
-        for (const auto& [key, member] : value) {
-            if (!first)
-                writer.raw(',');
-            first = false;
-            const CodingPathNode node{path, key};
-            writer.writeString(key, &node);
-            writer.raw(':');
-            JSONCoding<T>::encode(writer, member, &node);
-        }
-        writer.raw('}');
+        writer.writeMembers(value, path, [&](const T& member, const CodingPathNode* node) {
+            JSONCoding<T>::encode(writer, member, node);
+        });
     }
     static std::map<std::string, T> decode(const nlohmann::json& json, const CodingPathNode* path)
     {

@@ -29,6 +29,24 @@ public:
     // A member name known to need no escaping (a field name of a value type), with its colon.
     void writeKey(std::string_view plainName);
 
+    // An object of name -> value pairs; writeMember(value, node) writes each value.
+    template <class Members, class WriteMember>
+    void writeMembers(const Members& members, const CodingPathNode* path, WriteMember&& writeMember)
+    {
+        raw('{');
+        bool first = true;
+        for (const auto& [key, member] : members) {
+            if (!first)
+                raw(',');
+            first = false;
+            const CodingPathNode node{path, key};
+            writeString(key, &node);
+            raw(':');
+            writeMember(member, &node);
+        }
+        raw('}');
+    }
+
     // The JSON string literal of a text, or nothing when the text is not valid UTF-8.
     static bool appendQuoted(std::string& out, std::string_view text);
 

@@ -107,18 +107,9 @@ nlohmann::json::array_t UnsafeJSON::decodeArray(const nlohmann::json& array, con
 
 void UnsafeJSON::encodeDictionary(JSONWriter& writer, const Dictionary& dictionary, const CodingPathNode* path)
 {
-    writer.raw('{');
-    bool first = true;
-    for (const auto& [key, member] : dictionary) {
-        if (!first)
-            writer.raw(',');
-        first = false;
-        const CodingPathNode node{path, key};
-        writer.writeString(key, &node);
-        writer.raw(':');
-        writeValue(writer, member, path, &node);
-    }
-    writer.raw('}');
+    writer.writeMembers(dictionary, path, [&](const json& member, const CodingPathNode* node) {
+        writeValue(writer, member, path, node);
+    });
 }
 
 void UnsafeJSON::encodeArray(JSONWriter& writer, const nlohmann::json::array_t& array, const CodingPathNode* path)

@@ -40,19 +40,13 @@ std::string PostMessageChannel::script(const Message& message, std::string_view 
 
     std::string text;
     text.reserve(body.size() + id.size() + serviceId.size() + method.size() + handlerName.size() + 128);
-    text += "window.postMessage({\n    __postMessageChannelSource: \"";
-    text += handlerName;
-    text += "\",\n    type: ";
-    text += type;
-    text += ",\n    id: ";
-    text += id;
-    text += ",\n    serviceId: ";
-    text += serviceId;
-    text += ",\n    method: ";
-    text += method;
-    text += ",\n    body: ";
-    text += body;
-    text += "\n}, \"*\");";
+    for (std::string_view piece : {std::string_view("window.postMessage({\n    __postMessageChannelSource: \""), handlerName,
+                                   std::string_view("\",\n    type: "), std::string_view(type),
+                                   std::string_view(",\n    id: "), std::string_view(id),
+                                   std::string_view(",\n    serviceId: "), std::string_view(serviceId),
+                                   std::string_view(",\n    method: "), std::string_view(method),
+                                   std::string_view(",\n    body: "), body, std::string_view("\n}, \"*\");")})
+        text += piece;
     return text;
 }
 
