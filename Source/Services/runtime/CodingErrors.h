@@ -1,5 +1,5 @@
 // The failures of the JSON codec. Decoding failures name the coding path of the failing value
-// and one of the decoder's kinds; an unknown tag of a tagged union is the Cocoa error domain's
+// and one of the decoder's kinds; an unknown tag of a tagged union is the "NSCocoaErrorDomain"
 // "feature unsupported" (3328), which pages and peers know by that code.
 #pragma once
 

@@ -9,7 +9,7 @@
 // - raw-value enumerations are strings; an unknown one fails with "Cannot initialize <Type>
 //   from invalid String value <text>";
 // - tagged unions are one flat object with the case's tag under the union's tag key; an
-//   unknown tag fails with the Cocoa "feature unsupported" error (3328).
+//   unknown tag fails with error 3328 ("feature unsupported") of the "NSCocoaErrorDomain".
 // Failures are thrown as DecodingError / EncodingError; JSONDecoder and JSONEncoder turn them
 // into results at the top.
 #pragma once
