@@ -1,0 +1,356 @@
+#include "App/web/WebViewController.h"
+
+#include <cmath>
+
+#include <webkit2/webkit2.h>
+
+#include "App/shell/AppAppearance.h"
+#include "App/shell/AppInfo.h"
+#include "App/web/WKPreferencesExtras.h"
+#include "App/web/WKWebViewExtras.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileSystem.h"
+
+namespace kx {
+
+namespace {
+
+constexpr const char* bridgeHandlerName = "_webkit";
+constexpr auto requestTimeout = std::chrono::seconds(10);
+
+// JSONSerialization refuses NaN and the infinities; so do we, rather than writing null.
+bool isFinite(const nlohmann::json& value)
+{
+    if (value.is_number_float())
+        return std::isfinite(value.get<double>());
+    if (value.is_structured()) {
+        for (const auto& element : value) {
+            if (!isFinite(element))
+                return false;
+        }
+    }
+    return true;
+}
+
+Error pageGone()
+{
+    return Error("WebViewController", 1, "The page is no longer there.");
+}
+
+// The value of an evaluated script: none for undefined, else its JSON form.
+void deliverEvaluation(WebKitWebView* view, GAsyncResult* result, const WebViewController::JavaScriptCompletionHandler& handler)
+{
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(view, result, &error);
+    if (!value) {
+        Error failure = Error::fromGError(error, "The script failed");
+        g_clear_error(&error);
+        return handler(std::nullopt, failure);
+    }
+    if (jsc_value_is_undefined(value)) {
+        g_object_unref(value);
+        return handler(std::nullopt, std::nullopt);
+    }
+    char* json = jsc_value_to_json(value, 0);
+    if (JSCContext* context = jsc_value_get_context(value))
+        jsc_context_clear_exception(context);
+    g_object_unref(value);
+    std::optional<nlohmann::json> parsed = WebViewController::fromJson(json ? std::optional<std::string>(json) : std::nullopt);
+    g_free(json);
+    if (!parsed)
+        return handler(std::nullopt, Error("WebViewController", 2, "The script's result has no JSON form."));
+    handler(std::move(parsed), std::nullopt);
+}
+
+} // namespace
+
+std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEnabled)
+{
+    std::shared_ptr<WebViewController> controller(new WebViewController(withInspectorEnabled));
+    // Never removed; once the host is gone the closure does nothing.
+    AppAppearance::shared().observeHandlers.push_back([weak = std::weak_ptr<WebViewController>(controller)] {
+        if (auto self = weak.lock())
+            self->appearanceDidChange();
+    });
+    return controller;
+}
+
+WebViewController::WebViewController(bool withInspectorEnabled)
+{
+    WebKitSettings* settings = webkit_settings_new();
+    WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings, withInspectorEnabled);
+    WKPreferencesExtras::safePrivate_setHiddenPageDOMTimerThrottlingEnabled(settings, false);
+    WKPreferencesExtras::safePrivate_setPageVisibilityBasedProcessSuppressionEnabled(settings, false);
+    webView_ = std::make_unique<MovableWKWebView>(settings);
+    g_object_unref(settings);
+
+    handlesScriptMessages_ =
+        webkit_user_content_manager_register_script_message_handler(userContentController(), bridgeHandlerName);
+    if (auto blocker = bundledJavaScriptFileContents("drag-drop-blocker")) {
+        WebKitUserScript* script = webkit_user_script_new(blocker->c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+        webkit_user_content_manager_add_script(userContentController(), script);
+        webkit_user_script_unref(script);
+    }
+    connectSignals();
+    reloadUserScripts();
+    setUserAgent(AppInfo::current()->userAgent());
+}
+
+WebViewController::~WebViewController()
+{
+    disconnectSignals();
+    if (loadTimeout_)
+        loadTimeout_->cancel();
+    // Open dialogs go with the host; the page hears them as dismissed.
+    while (!panels_.empty())
+        panelDidEnd(panels_.front().get(), GTK_RESPONSE_CANCEL);
+    for (WebKitUserScript* script : {bridgeScript_, appearanceScript_}) {
+        if (script)
+            webkit_user_script_unref(script);
+    }
+}
+
+void WebViewController::connectSignals()
+{
+    WebKitWebView* view = webView_->wkWebView();
+    if (handlesScriptMessages_) {
+        g_signal_connect(userContentController(), "script-message-received::_webkit",
+                         G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
+                             static_cast<WebViewController*>(self)->didReceiveScriptMessage(result);
+                         }),
+                         this);
+    }
+    g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                         static_cast<WebViewController*>(self)->loadChanged(event);
+                     }),
+                     this);
+    g_signal_connect(view, "load-failed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self) -> gboolean {
+                         static_cast<WebViewController*>(self)->loadFailed();
+                         return FALSE; // WebKit still shows its error page
+                     }),
+                     this);
+    g_signal_connect(view, "decide-policy",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                    gpointer self) -> gboolean {
+                         return static_cast<WebViewController*>(self)->decidePolicy(decision, type);
+                     }),
+                     this);
+    g_signal_connect(view, "create",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, gpointer self) -> GtkWidget* {
+                         static_cast<WebViewController*>(self)->createWebView(action);
+                         return nullptr; // the page never gets a second web view
+                     }),
+                     this);
+    g_signal_connect(view, "script-dialog",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
+                         return static_cast<WebViewController*>(self)->runScriptDialog(dialog);
+                     }),
+                     this);
+}
+
+void WebViewController::disconnectSignals()
+{
+    g_signal_handlers_disconnect_by_data(userContentController(), this);
+    g_signal_handlers_disconnect_by_data(webView_->wkWebView(), this);
+    if (handlesScriptMessages_) {
+        webkit_user_content_manager_unregister_script_message_handler(userContentController(), bridgeHandlerName);
+        handlesScriptMessages_ = false;
+    }
+}
+
+void WebViewController::setUserAgent(const std::optional<std::string>& userAgent)
+{
+    webkit_settings_set_user_agent(webView_->settings(), userAgent ? userAgent->c_str() : nullptr);
+}
+
+void WebViewController::setBridgeHandler(BridgeHandler handler)
+{
+    bridgeHandler_ = std::move(handler);
+}
+
+void WebViewController::setDocumentReadyHandler(DocumentReadyHandler handler)
+{
+    documentReadyHandler_ = std::move(handler);
+}
+
+void WebViewController::loadURL(const std::string& url, LoadCompletionHandler completionHandler)
+{
+    WebKitURIRequest* request = webkit_uri_request_new(url.c_str());
+    // Cached data is used only after the server confirmed it.
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request))
+        soup_message_headers_replace(headers, "Cache-Control", "max-age=0");
+    isDocumentReady_ = false;
+    startLoad(request, std::move(completionHandler), requestTimeout);
+    g_object_unref(request);
+}
+
+void WebViewController::loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler)
+{
+    gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
+    WebKitURIRequest* request = webkit_uri_request_new(uri ? uri : "about:blank");
+    g_free(uri);
+    startLoad(request, std::move(completionHandler), std::nullopt);
+    g_object_unref(request);
+}
+
+void WebViewController::startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
+                                  std::optional<std::chrono::milliseconds> timeout)
+{
+    auto navigation = std::make_shared<Navigation>();
+    if (loadTimeout_)
+        loadTimeout_->cancel();
+    loadTimeout_.reset();
+    timeoutNavigation_.reset();
+    if (timeout) {
+        timeoutNavigation_ = navigation;
+        loadTimeout_ = MainQueue::after(*timeout, [weak = weak_from_this(), navigation] {
+            if (auto self = weak.lock())
+                self->loadDidTimeOut(navigation);
+        });
+    }
+    startingNavigation_ = navigation;
+    webkit_web_view_load_request(webView_->wkWebView(), request);
+    if (completionHandler)
+        completion_ = Completion{std::move(completionHandler), navigation};
+    else
+        completion_.reset();
+}
+
+void WebViewController::loadChanged(WebKitLoadEvent event)
+{
+    switch (event) {
+    case WEBKIT_LOAD_STARTED:
+        // The first start after our load call is our load; any other is the page's own.
+        currentNavigation_ = startingNavigation_ ? std::move(startingNavigation_) : std::make_shared<Navigation>();
+        startingNavigation_.reset();
+        currentNavigationFailed_ = false;
+        break;
+    case WEBKIT_LOAD_REDIRECTED:
+        break;
+    case WEBKIT_LOAD_COMMITTED:
+        // The server answered: the request can no longer time out.
+        if (currentNavigation_ && currentNavigation_ == timeoutNavigation_)
+            cancelLoadTimeout();
+        break;
+    case WEBKIT_LOAD_FINISHED: {
+        std::shared_ptr<Navigation> navigation = std::move(currentNavigation_);
+        currentNavigation_.reset();
+        if (navigation && navigation == timeoutNavigation_)
+            cancelLoadTimeout();
+        if (currentNavigationFailed_ || !navigation || !completion_ || completion_->navigation != navigation)
+            return;
+        auto self = shared_from_this(); // the handler may let the host go
+        LoadCompletionHandler handler = completion_->handler;
+        handler();
+        // A load that the handler started keeps its own completion.
+        if (completion_ && completion_->navigation == navigation)
+            completion_.reset();
+        break;
+    }
+    }
+}
+
+void WebViewController::loadFailed()
+{
+    currentNavigationFailed_ = true;
+}
+
+void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& navigation)
+{
+    if (navigation != timeoutNavigation_)
+        return;
+    cancelLoadTimeout();
+    const bool unanswered = navigation == startingNavigation_ || navigation == currentNavigation_;
+    if (navigation == startingNavigation_)
+        startingNavigation_.reset();
+    if (unanswered)
+        webkit_web_view_stop_loading(webView_->wkWebView());
+}
+
+void WebViewController::cancelLoadTimeout()
+{
+    if (loadTimeout_)
+        loadTimeout_->cancel();
+    loadTimeout_.reset();
+    timeoutNavigation_.reset();
+}
+
+void WebViewController::evaluateJavaScript(std::string script, JavaScriptCompletionHandler completionHandler)
+{
+    // Always later, also on the main thread: callers rely on the script not having run yet.
+    MainQueue::async([weak = weak_from_this(), script = std::move(script),
+                      completionHandler = std::move(completionHandler)]() mutable {
+        auto self = weak.lock();
+        if (!self) {
+            if (completionHandler)
+                completionHandler(std::nullopt, pageGone());
+            return;
+        }
+        WebKitWebView* view = self->webView_->wkWebView();
+        if (!completionHandler) {
+            webkit_web_view_evaluate_javascript(view, script.data(), static_cast<gssize>(script.size()), nullptr,
+                                                nullptr, nullptr, nullptr, nullptr);
+            return;
+        }
+        webkit_web_view_evaluate_javascript(
+            view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<JavaScriptCompletionHandler> handler(static_cast<JavaScriptCompletionHandler*>(data));
+                deliverEvaluation(WEBKIT_WEB_VIEW(source), result, *handler);
+            },
+            new JavaScriptCompletionHandler(std::move(completionHandler)));
+    });
+}
+
+void WebViewController::cleanup()
+{
+    WKWebViewExtras::closeInspector(webView_->wkWebView());
+    disconnectSignals();
+    bridgeHandler_ = nullptr;
+    documentReadyHandler_ = nullptr;
+    completion_.reset();
+}
+
+std::string WebViewController::toJson(const nlohmann::json& value)
+{
+    if (!isFinite(value))
+        return "null";
+    try {
+        return value.dump();
+    } catch (const nlohmann::json::exception&) {
+        return "null"; // a string that is not UTF-8
+    }
+}
+
+std::optional<std::string> WebViewController::toJson(const std::vector<std::uint8_t>& data)
+{
+    std::string text(data.begin(), data.end());
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        return std::nullopt;
+    return text;
+}
+
+std::optional<nlohmann::json> WebViewController::fromJson(const std::optional<std::string>& text)
+{
+    if (!text)
+        return std::nullopt;
+    nlohmann::json value = nlohmann::json::parse(*text, nullptr, false);
+    if (value.is_discarded())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> WebViewController::bundledJavaScriptFileContents(const std::string& name)
+{
+    auto path = Bundle::main().pathForResource(name, "js");
+    if (!path)
+        return std::nullopt;
+    auto text = FileSystem::readFile(*path);
+    if (!text || !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr))
+        return std::nullopt;
+    return text;
+}
+
+} // namespace kx

@@ -1,0 +1,157 @@
+// The host of one web page on behalf of a native window (editor, start window, sign-in,
+// support chat, preview, the hidden tracking page). It builds the web view with the shell's
+// user scripts, hears the page's named messages on the "_webkit" handler, decides which
+// navigations stay in the view, answers the page's alerts and prompts with dialogs modal to
+// the window, loads pages with an optional completion and runs scripts in the page.
+//
+// Main thread only, except `evaluateJavaScript`, which may be called from any thread. The
+// destructor, like `cleanup`, disconnects everything: nothing reaches a destroyed host.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "App/web/MovableWKWebView.h"
+#include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/MainQueue.h"
+
+namespace kx {
+
+class WebViewController : public std::enable_shared_from_this<WebViewController> {
+public:
+    // Method and arguments of one named message of the page.
+    using BridgeHandler = std::function<void(const std::string& method, const nlohmann::json& arguments)>;
+    using DocumentReadyHandler = std::function<void(const nlohmann::json& dictionary)>;
+    using LoadCompletionHandler = std::function<void()>;
+    // The script's value (none for undefined) or the error it raised.
+    using JavaScriptCompletionHandler =
+        std::function<void(std::optional<nlohmann::json> result, std::optional<Error> error)>;
+
+    static std::shared_ptr<WebViewController> make(bool withInspectorEnabled = false);
+    ~WebViewController();
+    WebViewController(const WebViewController&) = delete;
+    WebViewController& operator=(const WebViewController&) = delete;
+
+    MovableWKWebView& webView() const { return *webView_; }
+    // Owners may add user scripts of their own here; they stay ahead of the shell's bridge
+    // and appearance scripts.
+    WebKitUserContentManager* userContentController() const { return webView_->userContentManager(); }
+
+    bool isDocumentReady() const { return isDocumentReady_; }
+    bool openLinksInSystemBrowser() const { return openLinksInSystemBrowser_; }
+    void setOpenLinksInSystemBrowser(bool open) { openLinksInSystemBrowser_ = open; }
+
+    // nullopt restores WebKit's own user agent.
+    void setUserAgent(const std::optional<std::string>& userAgent);
+    void setBridgeHandler(BridgeHandler handler);
+    void setDocumentReadyHandler(DocumentReadyHandler handler);
+
+    // Loads with revalidation of cached data; a main request without an answer for 10 seconds
+    // is stopped. The completion is called once when this very load finishes, never when it
+    // fails; a later load (with or without completion) drops it uncalled.
+    void loadURL(const std::string& url, LoadCompletionHandler completionHandler = {});
+    void loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler = {});
+
+    // Runs the script in the page later, on the main loop, in call order.
+    void evaluateJavaScript(std::string script, JavaScriptCompletionHandler completionHandler = {});
+
+    // Detaches from the web view: closes the inspector, stops hearing "_webkit" messages, drops
+    // the handlers and the navigation policy and panels. The page stays loaded.
+    void cleanup();
+
+    // JSON text of a value, "null" when it has none. Never fails.
+    static std::string toJson(const nlohmann::json& value);
+    // The bytes as they stand, when they are UTF-8 text.
+    static std::optional<std::string> toJson(const std::vector<std::uint8_t>& data);
+    // The value of a JSON text (a bare string, number, Boolean or null included).
+    static std::optional<nlohmann::json> fromJson(const std::optional<std::string>& text);
+    // The UTF-8 text of the bundle's script resource "<name>.js".
+    static std::optional<std::string> bundledJavaScriptFileContents(const std::string& name);
+
+    // One named message of the page, or the log line that says why it is none.
+    struct ScriptMessage {
+        std::string method;
+        nlohmann::json arguments;
+    };
+    struct ParsedScriptMessage {
+        std::optional<ScriptMessage> message;
+        std::string failure;
+    };
+    // `body` is the message's text (nullopt when the page posted anything else); `description`
+    // is its textual form for the log.
+    static ParsedScriptMessage parseScriptMessage(const std::optional<std::string>& body, std::string_view description);
+
+    // What the navigation policy knows of one navigation. WebKitGTK does not tell which frame
+    // a navigation starts in, so the rules apply to every navigation.
+    struct NavigationAction {
+        std::optional<std::string> url;
+        bool isLinkActivated = false;
+    };
+    // True when the navigation stays in the view; false when it goes to the system opener.
+    static bool allowsNavigation(const NavigationAction& action, bool openLinksInSystemBrowser);
+    // True when a new-window request for the URL goes to the system opener (web and mail links).
+    static bool opensNewWindowRequestInSystem(const std::optional<std::string>& url);
+
+    static std::string bridgeScriptSource(std::string resource, const std::string& endpointsJSON);
+    static std::string appearanceScriptSource(std::string resource, bool isDark);
+    static std::string appearanceMessage(bool isDark);
+
+private:
+    explicit WebViewController(bool withInspectorEnabled);
+
+    struct Navigation {}; // identity of one load, from its start to its finish or failure
+    struct Completion {
+        LoadCompletionHandler handler;
+        std::shared_ptr<Navigation> navigation;
+    };
+    // One open alert or prompt and the page's dialog that waits for it.
+    struct Panel {
+        WebViewController* owner;
+        WebKitScriptDialog* scriptDialog;
+        GtkWidget* window;
+        GtkWidget* field; // prompts only
+    };
+
+    void connectSignals();
+    void disconnectSignals();
+    void reloadUserScripts();
+    void appearanceDidChange();
+    void startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
+                   std::optional<std::chrono::milliseconds> timeout);
+    void didReceiveScriptMessage(WebKitJavascriptResult* result);
+    void loadChanged(WebKitLoadEvent event);
+    void loadFailed();
+    void loadDidTimeOut(const std::shared_ptr<Navigation>& navigation);
+    void cancelLoadTimeout();
+    bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+    void createWebView(WebKitNavigationAction* action);
+    bool runScriptDialog(WebKitScriptDialog* dialog);
+    void panelDidEnd(Panel* panel, int response);
+
+    std::unique_ptr<MovableWKWebView> webView_;
+    WebKitUserScript* bridgeScript_ = nullptr;
+    WebKitUserScript* appearanceScript_ = nullptr;
+    bool isDocumentReady_ = false;
+    bool openLinksInSystemBrowser_ = true;
+    std::optional<Completion> completion_;
+    BridgeHandler bridgeHandler_;
+    DocumentReadyHandler documentReadyHandler_;
+
+    bool handlesScriptMessages_ = false;
+    std::shared_ptr<Navigation> startingNavigation_; // our load, bound at the next load start
+    std::shared_ptr<Navigation> currentNavigation_;
+    bool currentNavigationFailed_ = false;
+    std::shared_ptr<Navigation> timeoutNavigation_;
+    std::shared_ptr<MainQueue::Timer> loadTimeout_;
+    std::list<std::unique_ptr<Panel>> panels_;
+};
+
+} // namespace kx

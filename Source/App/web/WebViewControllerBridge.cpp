@@ -1,0 +1,139 @@
+// The host's user scripts and the page's named messages on the "_webkit" handler.
+#include "App/web/WebViewController.h"
+
+#include <webkit2/webkit2.h>
+
+#include "App/account/AppServices.h"
+#include "App/shell/AppAppearance.h"
+#include "App/shell/RKLog.h"
+
+namespace kx {
+
+namespace {
+
+constexpr std::string_view appServicesConfigPlaceholder = "{{ appServicesConfig }}";
+constexpr std::string_view hasDarkAppearancePlaceholder = "{{ hasDarkAppearance }}";
+
+std::string replacingOccurrences(std::string text, std::string_view placeholder, std::string_view replacement)
+{
+    for (std::size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + replacement.size()))
+        text.replace(at, placeholder.size(), replacement);
+    return text;
+}
+
+// A page can post megabytes; the log needs only enough to recognise the message.
+std::string shortened(std::string_view text)
+{
+    constexpr std::size_t shownBytes = 1024;
+    if (text.size() <= shownBytes)
+        return std::string(text);
+    std::string shown(text.substr(0, shownBytes));
+    shown.append("... (").append(std::to_string(text.size())).append(" bytes)");
+    return shown;
+}
+
+} // namespace
+
+std::string WebViewController::bridgeScriptSource(std::string resource, const std::string& endpointsJSON)
+{
+    return replacingOccurrences(std::move(resource), appServicesConfigPlaceholder, endpointsJSON);
+}
+
+std::string WebViewController::appearanceScriptSource(std::string resource, bool isDark)
+{
+    return replacingOccurrences(std::move(resource), hasDarkAppearancePlaceholder, isDark ? "true" : "false");
+}
+
+std::string WebViewController::appearanceMessage(bool isDark)
+{
+    return std::string("window.postMessage({ appearance: '") + (isDark ? "dark" : "light") + "' }, '*');";
+}
+
+void WebViewController::reloadUserScripts()
+{
+    WebKitUserContentManager* manager = userContentController();
+    // Only our own two are replaced: scripts that the owner added stay, ahead of the new ones.
+    for (WebKitUserScript** script : {&bridgeScript_, &appearanceScript_}) {
+        if (*script) {
+            webkit_user_content_manager_remove_script(manager, *script);
+            webkit_user_script_unref(*script);
+            *script = nullptr;
+        }
+    }
+    const std::string bridge =
+        bridgeScriptSource(bundledJavaScriptFileContents("bridge-script").value_or(""), AppServices::endpointsJSON());
+    bridgeScript_ = webkit_user_script_new(bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                           WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    const std::string appearance = appearanceScriptSource(
+        bundledJavaScriptFileContents("appearance-script").value_or(""), AppAppearance::shared().isDark());
+    appearanceScript_ = webkit_user_script_new(appearance.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager, bridgeScript_);
+    webkit_user_content_manager_add_script(manager, appearanceScript_);
+}
+
+void WebViewController::appearanceDidChange()
+{
+    // The page on screen hears of it now; documents loaded later get the new scripts.
+    const std::string message = appearanceMessage(AppAppearance::shared().isDark());
+    webkit_web_view_evaluate_javascript(webView_->wkWebView(), message.data(), static_cast<gssize>(message.size()),
+                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+    reloadUserScripts();
+}
+
+WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(const std::optional<std::string>& body,
+                                                                             std::string_view description)
+{
+    std::optional<nlohmann::json> value = fromJson(body);
+    if (!value || !value->is_object())
+        return {std::nullopt, "Failed parsing script message: " + shortened(description)};
+    auto method = value->find("method");
+    if (method == value->end() || !method->is_string())
+        return {std::nullopt, "Failed parsing method on script message: " + shortened(description)};
+    auto arguments = value->find("arguments");
+    return {ScriptMessage{method->get<std::string>(),
+                          arguments == value->end() ? nlohmann::json::object() : std::move(*arguments)},
+            {}};
+}
+
+void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
+{
+    JSCValue* body = webkit_javascript_result_get_js_value(result);
+    std::optional<std::string> text;
+    std::string description;
+    if (body && jsc_value_is_string(body)) {
+        char* string = jsc_value_to_string(body);
+        text = string ? string : "";
+        description = *text;
+        g_free(string);
+    } else if (body) {
+        // Anything but text is refused; its JSON form (or its string form) goes to the log.
+        char* json = jsc_value_to_json(body, 0);
+        if (JSCContext* context = jsc_value_get_context(body))
+            jsc_context_clear_exception(context);
+        char* string = json ? nullptr : jsc_value_to_string(body);
+        description = json ? json : string ? string : "";
+        g_free(json);
+        g_free(string);
+    }
+
+    ParsedScriptMessage parsed = parseScriptMessage(text, description);
+    if (!parsed.message) {
+        RKLog(parsed.failure, 0);
+        return;
+    }
+    auto self = shared_from_this(); // a handler may let the host go
+    const ScriptMessage& message = *parsed.message;
+    if (message.method == "DOMContentLoaded") {
+        isDocumentReady_ = true;
+        if (DocumentReadyHandler handler = documentReadyHandler_)
+            handler(nlohmann::json::object());
+    }
+    if (message.method == "error")
+        return;
+    if (BridgeHandler handler = bridgeHandler_)
+        handler(message.method, message.arguments);
+}
+
+} // namespace kx

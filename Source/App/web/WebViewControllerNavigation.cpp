@@ -1,0 +1,149 @@
+// Which navigations stay in the view, new-window requests, and the page's alerts and prompts.
+#include "App/web/WebViewController.h"
+
+#include <webkit2/webkit2.h>
+
+#include "Platform/UI/Workspace.h"
+
+namespace kx {
+
+namespace {
+
+std::optional<std::string> hostOf(const std::string& url)
+{
+    GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (!uri)
+        return std::nullopt;
+    const char* host = g_uri_get_host(uri);
+    std::optional<std::string> result = host && *host ? std::optional<std::string>(host) : std::nullopt;
+    g_uri_unref(uri);
+    return result;
+}
+
+std::optional<std::string> requestURL(WebKitNavigationAction* action)
+{
+    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    return uri && *uri ? std::optional<std::string>(uri) : std::nullopt;
+}
+
+GtkWindow* windowOf(GtkWidget* widget)
+{
+    GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
+    return GTK_IS_WINDOW(toplevel) && gtk_widget_is_toplevel(toplevel) ? GTK_WINDOW(toplevel) : nullptr;
+}
+
+constexpr int promptFieldWidth = 350;
+constexpr int promptFieldHeight = 24;
+
+} // namespace
+
+bool WebViewController::allowsNavigation(const NavigationAction& action, bool openLinksInSystemBrowser)
+{
+    if (!action.url || !openLinksInSystemBrowser)
+        return true;
+    std::optional<std::string> host = hostOf(*action.url);
+    if (!host)
+        return true; // files, data and about pages
+    if (host->find("localhost") != std::string::npos || host->find("127.0.0.1") != std::string::npos)
+        return true; // the local servers
+    // Only a clicked link leaves; forms, history, reloads and scripts stay in the view.
+    return !action.isLinkActivated;
+}
+
+bool WebViewController::opensNewWindowRequestInSystem(const std::optional<std::string>& url)
+{
+    if (!url)
+        return false;
+    // The scheme itself, not a text anywhere in the URL: a query that mentions "https://"
+    // must not hand a file or a custom-scheme URL to the desktop.
+    char* scheme = g_uri_parse_scheme(url->c_str());
+    if (!scheme)
+        return false;
+    char* lower = g_ascii_strdown(scheme, -1);
+    const std::string name = lower;
+    g_free(lower);
+    g_free(scheme);
+    return name == "http" || name == "https" || name == "mailto";
+}
+
+bool WebViewController::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
+{
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+        return false; // WebKit's own handling of responses
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const NavigationAction navigation{
+        requestURL(action),
+        action && webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED,
+    };
+    if (allowsNavigation(navigation, openLinksInSystemBrowser_)) {
+        webkit_policy_decision_use(decision);
+    } else {
+        Workspace::shared().openURL(*navigation.url); // a failure leaves the link unopened
+        webkit_policy_decision_ignore(decision);
+    }
+    return true;
+}
+
+void WebViewController::createWebView(WebKitNavigationAction* action)
+{
+    std::optional<std::string> url = requestURL(action);
+    if (opensNewWindowRequestInSystem(url))
+        Workspace::shared().openURL(*url);
+}
+
+bool WebViewController::runScriptDialog(WebKitScriptDialog* dialog)
+{
+    const WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
+    if (type != WEBKIT_SCRIPT_DIALOG_ALERT && type != WEBKIT_SCRIPT_DIALOG_PROMPT)
+        return false; // confirmations stay WebKit's own
+    GtkWindow* parent = windowOf(webView_->widget());
+    if (!parent)
+        return true; // a page in no window (the tracking page): dismissed at once, a prompt answers null
+
+    const bool isPrompt = type == WEBKIT_SCRIPT_DIALOG_PROMPT;
+    GtkWidget* window = gtk_message_dialog_new(parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                                               GTK_MESSAGE_OTHER, isPrompt ? GTK_BUTTONS_NONE : GTK_BUTTONS_OK, "%s",
+                                               webkit_script_dialog_get_message(dialog));
+    GtkWidget* field = nullptr;
+    if (isPrompt) {
+        gtk_dialog_add_buttons(GTK_DIALOG(window), "Submit", GTK_RESPONSE_ACCEPT, "Cancel", GTK_RESPONSE_CANCEL, nullptr);
+        gtk_dialog_set_default_response(GTK_DIALOG(window), GTK_RESPONSE_ACCEPT);
+        field = gtk_entry_new();
+        const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
+        gtk_entry_set_text(GTK_ENTRY(field), defaultText ? defaultText : "");
+        gtk_entry_set_activates_default(GTK_ENTRY(field), TRUE);
+        gtk_widget_set_size_request(field, promptFieldWidth, promptFieldHeight);
+        gtk_box_pack_end(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(window))), field, FALSE, FALSE, 0);
+        gtk_widget_show(field);
+    }
+    auto& panel = panels_.emplace_back(
+        std::make_unique<Panel>(Panel{this, webkit_script_dialog_ref(dialog), window, field}));
+    g_signal_connect(window, "response", G_CALLBACK(+[](GtkDialog*, int response, gpointer data) {
+                         auto* panel = static_cast<Panel*>(data);
+                         panel->owner->panelDidEnd(panel, response);
+                     }),
+                     panel.get());
+    gtk_widget_show(window);
+    if (field)
+        gtk_widget_grab_focus(field);
+    return true;
+}
+
+void WebViewController::panelDidEnd(Panel* panel, int response)
+{
+    auto it = std::find_if(panels_.begin(), panels_.end(), [&](const auto& open) { return open.get() == panel; });
+    if (it == panels_.end())
+        return;
+    std::unique_ptr<Panel> ended = std::move(*it);
+    panels_.erase(it);
+    if (ended->field && response == GTK_RESPONSE_ACCEPT)
+        webkit_script_dialog_prompt_set_text(ended->scriptDialog, gtk_entry_get_text(GTK_ENTRY(ended->field)));
+    g_signal_handlers_disconnect_by_data(ended->window, ended.get());
+    gtk_widget_destroy(ended->window);
+    webkit_script_dialog_close(ended->scriptDialog);
+    webkit_script_dialog_unref(ended->scriptDialog);
+}
+
+} // namespace kx
