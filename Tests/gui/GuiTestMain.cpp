@@ -1,10 +1,19 @@
-// The window tests run on a real display (Xvfb in CI) with GTK initialised once.
+// The window tests run on a real display (Xvfb in CI) with GTK initialised once. Settings,
+// caches and data of the process (ours and WebKit's) live in a temporary folder, so that
+// tests that switch shared settings never touch the user's own.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+
+#include <cstdlib>
+
+#include "support/TestPaths.h"
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    kxtest::TemporaryDirectory home;
+    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        setenv(variable, (home / variable).c_str(), 1);
     if (!gtk_init_check(&argc, &argv)) {
         fprintf(stderr, "kx_gui_tests: no display; run under xvfb-run\n");
         return 1;
