@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "support/TestPaths.h"
 
@@ -12,8 +13,10 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     kxtest::TemporaryDirectory home;
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+        std::filesystem::create_directories(home / variable);
         setenv(variable, (home / variable).c_str(), 1);
+    }
     if (!gtk_init_check(&argc, &argv)) {
         fprintf(stderr, "kx_gui_tests: no display; run under xvfb-run\n");
         return 1;
