@@ -1,5 +1,7 @@
 #include "App/web/MovableWKWebView.h"
 
+#include <cmath>
+
 namespace kx {
 
 MovableWKWebView::MovableWKWebView(WebKitSettings* settings)
@@ -18,16 +20,17 @@ MovableWKWebView::MovableWKWebView(WebKitSettings* settings)
     gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(magnificationRecognizer_), GTK_PHASE_CAPTURE);
     g_signal_connect(magnificationRecognizer_, "begin", G_CALLBACK(+[](GtkGesture* gesture, GdkEventSequence* sequence, gpointer self) {
                          gtk_gesture_set_sequence_state(gesture, sequence, GTK_EVENT_SEQUENCE_CLAIMED);
-                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::began);
+                         // Nothing has changed yet: GTK's scale is not defined before the first update.
+                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::began, 1.0);
                      }),
                      this);
-    g_signal_connect(magnificationRecognizer_, "scale-changed", G_CALLBACK(+[](GtkGestureZoom*, double, gpointer self) {
-                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::changed);
+    g_signal_connect(magnificationRecognizer_, "scale-changed", G_CALLBACK(+[](GtkGestureZoom*, double scale, gpointer self) {
+                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::changed, scale);
                      }),
                      this);
     // A cancelled pinch ends too; "end" follows "cancel", so one ended event either way.
     g_signal_connect(magnificationRecognizer_, "end", G_CALLBACK(+[](GtkGesture*, GdkEventSequence*, gpointer self) {
-                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::ended);
+                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::ended, 1.0);
                      }),
                      this);
 }
@@ -56,10 +59,10 @@ bool MovableWKWebView::becomeFirstResponder()
     return gtk_widget_is_focus(widget());
 }
 
-void MovableWKWebView::magnificationGesture(MagnificationTracker::Phase phase)
+void MovableWKWebView::magnificationGesture(MagnificationTracker::Phase phase, double scale)
 {
-    const double scale = gtk_gesture_zoom_get_scale_delta(GTK_GESTURE_ZOOM(magnificationRecognizer_));
-    MagnificationTracker::Event event = magnification_.update(phase, scale - 1.0);
+    // GTK reports the scale since the pinch began; the page wants the growth.
+    MagnificationTracker::Event event = magnification_.update(phase, std::isfinite(scale) ? scale - 1.0 : 0.0);
     (void)event; // handed to the page's gesture service once the view has its service channel
 }
 

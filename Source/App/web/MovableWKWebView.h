@@ -19,7 +19,7 @@ public:
     bool isHiddenOrHasHiddenAncestor() const;
 
 private:
-    void magnificationGesture(MagnificationTracker::Phase phase);
+    void magnificationGesture(MagnificationTracker::Phase phase, double scale);
 
     const bool realMouseDownCanMoveWindow_ = false;
     GtkGesture* magnificationRecognizer_;
