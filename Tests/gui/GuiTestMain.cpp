@@ -17,6 +17,8 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(home / variable);
         setenv(variable, (home / variable).c_str(), 1);
     }
+    // The web processes outlive the folder by a moment; their shader cache is not needed.
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     if (!gtk_init_check(&argc, &argv)) {
         fprintf(stderr, "kx_gui_tests: no display; run under xvfb-run\n");
         return 1;

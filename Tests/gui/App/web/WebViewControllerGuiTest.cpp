@@ -9,82 +9,16 @@
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
-#include "Platform/UI/Workspace.h"
-#include "support/HttpServer.h"
 #include "support/Spin.h"
+#include "gui/App/web/HostedPage.h"
 
 namespace {
 
 using kx::WebViewController;
 using nlohmann::json;
 
-constexpr auto pageTimeout = std::chrono::seconds(30);
-
-// A page that reports its readiness and whatever it is asked to post.
-const char* readyPage = R"(<!doctype html><html><head><title>ready</title><script>
-function post(method, args) {
-  var message = { method: method };
-  if (args !== undefined) message.arguments = args;
-  window.webkit.messageHandlers._webkit.postMessage(JSON.stringify(message));
-}
-document.addEventListener('DOMContentLoaded', function () { post('DOMContentLoaded', { title: document.title }); });
-window.appearances = [];
-window.addEventListener('message', function (e) { if (e.data && e.data.appearance) window.appearances.push(e.data.appearance); });
-</script></head><body>
-<a id="away" href="http://example.invalid/elsewhere">away</a>
-<a id="local" href="/second">local</a>
-<a id="blank" href="https://example.invalid/new" target="_blank">new</a>
-</body></html>)";
-
-class WebViewControllerGui : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        server.route("/ready", readyPage);
-        server.route("/second", "<!doctype html><title>second</title><p>second</p>");
-        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-        gtk_window_set_default_size(GTK_WINDOW(window), 640, 480);
-        controller = WebViewController::make();
-        gtk_container_add(GTK_CONTAINER(window), controller->webView().widget());
-        gtk_widget_show_all(window);
-        kx::Workspace::shared().setURLOpenerForTesting([this](const std::string& url) {
-            opened.push_back(url);
-            return true;
-        });
-    }
-
-    void TearDown() override
-    {
-        kx::Workspace::shared().setURLOpenerForTesting(nullptr);
-        controller.reset();
-        gtk_widget_destroy(window);
-    }
-
-    // The script's value, evaluated through the host and waited for.
-    json evaluate(const std::string& script)
-    {
-        bool done = false;
-        json value;
-        controller->evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error> error) {
-            value = error ? json("error: " + error->localizedDescription) : result.value_or(json());
-            done = true;
-        });
-        EXPECT_TRUE(kxtest::spinUntil([&] { return done; }, pageTimeout));
-        return value;
-    }
-
-    void loadReadyPage()
-    {
-        bool loaded = false;
-        controller->loadURL(server.url("/ready"), [&] { loaded = true; });
-        ASSERT_TRUE(kxtest::spinUntil([&] { return loaded; }, pageTimeout));
-    }
-
-    kxtest::HttpServer server;
-    GtkWidget* window = nullptr;
-    std::shared_ptr<WebViewController> controller;
-    std::vector<std::string> opened;
-};
+using WebViewControllerGui = kxtest::HostedPageTest;
+using kxtest::pageTimeout;
 
 TEST_F(WebViewControllerGui, OnlyTheLatestLoadCompletesAndAFailedLoadNever)
 {
@@ -226,15 +160,15 @@ TEST_F(WebViewControllerGui, LinksToOtherHostsGoToTheDesktop)
     EXPECT_EQ(opened.size(), 2u);
 }
 
-// The dialog that the host shows for the page, once it is there.
-GtkDialog* openDialog()
+// The visible dialog that the host shows for the page, once it is there.
+GtkMessageDialog* openDialog()
 {
-    GtkDialog* found = nullptr;
+    GtkMessageDialog* found = nullptr;
     kxtest::spinUntil([&] {
         GList* windows = gtk_window_list_toplevels();
         for (GList* item = windows; item; item = item->next) {
             if (GTK_IS_MESSAGE_DIALOG(item->data) && gtk_widget_get_visible(GTK_WIDGET(item->data)))
-                found = GTK_DIALOG(item->data);
+                found = GTK_MESSAGE_DIALOG(item->data);
         }
         g_list_free(windows);
         return found != nullptr;
@@ -242,67 +176,47 @@ GtkDialog* openDialog()
     return found;
 }
 
-GtkEntry* entryOf(GtkDialog* dialog)
+GtkEntry* entryOf(GtkMessageDialog* dialog)
 {
-    GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
-    GList* children = gtk_container_get_children(GTK_CONTAINER(area));
-    GtkEntry* entry = nullptr;
-    for (GList* item = children; item; item = item->next) {
-        if (GTK_IS_ENTRY(item->data))
-            entry = GTK_ENTRY(item->data);
-    }
+    GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(dialog)));
+    GList* entry = g_list_find_custom(children, nullptr, [](gconstpointer child, gconstpointer) { return GTK_IS_ENTRY(child) ? 0 : 1; });
+    GtkEntry* result = entry ? GTK_ENTRY(entry->data) : nullptr;
     g_list_free(children);
-    return entry;
+    return result;
 }
 
 TEST_F(WebViewControllerGui, AlertsAndPromptsAreDialogsOfTheWindow)
 {
     loadReadyPage();
     std::optional<json> answer;
-    auto ask = [&](const std::string& script) {
+    // Runs the script, answers its dialog (typing `text` first, when given) and waits for the
+    // script's value.
+    auto answerDialog = [&](const std::string& script, int response, std::optional<std::string> text = {}) {
         answer.reset();
         controller->evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error>) {
             answer = result.value_or(json("undefined"));
         });
+        GtkMessageDialog* dialog = openDialog();
+        EXPECT_TRUE(dialog);
+        if (!dialog)
+            return json("no dialog");
+        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window));
+        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+        if (text)
+            gtk_entry_set_text(entryOf(dialog), text->c_str());
+        gtk_dialog_response(GTK_DIALOG(dialog), response);
+        EXPECT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
+        return answer.value_or(json("no answer"));
     };
-
-    ask("prompt('Name?', 'Untitled')");
-    GtkDialog* dialog = openDialog();
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window));
-    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
-    GtkEntry* entry = entryOf(dialog);
-    ASSERT_TRUE(entry);
-    EXPECT_STREQ(gtk_entry_get_text(entry), "Untitled");
-    gtk_entry_set_text(entry, "Poster");
-    gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
-    EXPECT_EQ(*answer, "Poster");
-
-    ask("prompt('Name?', 'Untitled')");
-    dialog = openDialog();
-    ASSERT_TRUE(dialog);
-    gtk_entry_set_text(entryOf(dialog), "");
-    gtk_dialog_response(dialog, GTK_RESPONSE_ACCEPT);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
-    EXPECT_EQ(*answer, "");
-
-    ask("prompt('Name?')");
-    dialog = openDialog();
-    ASSERT_TRUE(dialog);
-    gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
-    EXPECT_EQ(*answer, json());
-
-    ask("alert('Saved'), 'after'");
-    dialog = openDialog();
-    ASSERT_TRUE(dialog);
-    gtk_dialog_response(dialog, GTK_RESPONSE_OK);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
-    EXPECT_EQ(*answer, "after");
+    EXPECT_EQ(answerDialog("prompt('Name?', 'Untitled')", GTK_RESPONSE_ACCEPT), "Untitled");
+    EXPECT_EQ(answerDialog("prompt('Name?', 'Untitled')", GTK_RESPONSE_ACCEPT, "Poster"), "Poster");
+    EXPECT_EQ(answerDialog("prompt('Name?', 'Untitled')", GTK_RESPONSE_ACCEPT, ""), "");
+    EXPECT_EQ(answerDialog("prompt('Name?')", GTK_RESPONSE_CANCEL), json());
+    EXPECT_EQ(answerDialog("alert('Saved'), 'after'", GTK_RESPONSE_OK), "after");
 
     // A host that goes while its prompt is open answers the page with no text.
-    ask("prompt('Name?', 'x')");
+    answer.reset();
+    controller->evaluateJavaScript("prompt('Name?', 'x')", [&](std::optional<json>, std::optional<kx::Error>) { answer = json(); });
     ASSERT_TRUE(openDialog());
     controller.reset();
     ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
