@@ -2,23 +2,17 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <string>
-#include <vector>
-
 #include "App/account/AppServices.h"
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
-#include "App/web/WebViewController.h"
-#include "support/Spin.h"
 #include "gui/App/web/HostedPage.h"
+#include "support/Spin.h"
 
 namespace {
 
-using kx::WebViewController;
-using nlohmann::json;
-
-using WebViewControllerGui = kxtest::HostedPageTest;
+using kxtest::json;
 using kxtest::pageTimeout;
+using WebViewControllerGui = kxtest::HostedPageTest;
 
 TEST_F(WebViewControllerGui, OnlyTheLatestLoadCompletesAndAFailedLoadNever)
 {
@@ -27,28 +21,18 @@ TEST_F(WebViewControllerGui, OnlyTheLatestLoadCompletesAndAFailedLoadNever)
     controller->loadURL(server.url("/second"), [&] { ++second; });
     ASSERT_TRUE(kxtest::spinUntil([&] { return second == 1; }, pageTimeout));
     EXPECT_EQ(first, 0);
-    EXPECT_EQ(evaluate("document.title"), "second");
 
-    std::string closed;
-    {
-        kxtest::HttpServer gone;
-        closed = gone.url("/ready");
-    }
-    controller->loadURL(closed, [&] { ++failed; });
-    kxtest::spinFor(std::chrono::milliseconds(1500));
+    auto gone = std::make_unique<kxtest::HttpServer>();
+    const std::string closedPort = gone->url("/ready");
+    gone.reset();
+    controller->loadURL(closedPort, [&] { ++failed; });
+    controller->loadURL(server.url("/second"), [&] { ++second; }); // replaces it
+    ASSERT_TRUE(kxtest::spinUntil([&] { return second == 2; }, pageTimeout));
+    controller->loadURL(closedPort, [&] { ++failed; });
+    kxtest::spinFor(std::chrono::milliseconds(1000));
     EXPECT_EQ(failed, 0);
-
-    // A load without completion drops the pending one.
-    int dropped = 0;
-    controller->loadURL(server.url("/ready"), [&] { ++dropped; });
-    controller->loadURL(server.url("/second"));
-    ASSERT_TRUE(kxtest::spinUntil([&] { return server.requestCount("/second") == 2; }, pageTimeout));
-    kxtest::spinFor(std::chrono::milliseconds(500));
-    EXPECT_EQ(dropped, 0);
-    EXPECT_EQ(second, 1);
+    EXPECT_EQ(first, 0);
 }
-
-} // namespace
 
 TEST_F(WebViewControllerGui, ScriptsRunLaterAndInCallOrder)
 {
@@ -56,55 +40,37 @@ TEST_F(WebViewControllerGui, ScriptsRunLaterAndInCallOrder)
     std::vector<json> results;
     for (int i = 1; i <= 3; ++i) {
         controller->evaluateJavaScript("(window.calls = (window.calls || []).concat(" + std::to_string(i) + "))",
-                                       [&](std::optional<json> result, std::optional<kx::Error>) {
-                                           results.push_back(result.value_or(json()));
-                                       });
+                                       [&](std::optional<json> result, auto) { results.push_back(result.value_or(json())); });
     }
     EXPECT_TRUE(results.empty());
     ASSERT_TRUE(kxtest::spinUntil([&] { return results.size() == 3; }, pageTimeout));
     EXPECT_EQ(results.back(), json::parse("[1,2,3]"));
-
     EXPECT_EQ(evaluate("undefined"), json());
     EXPECT_EQ(evaluate("throw new Error('boom')").get<std::string>().rfind("error: ", 0), 0u);
 }
 
 TEST_F(WebViewControllerGui, NamedMessagesReachTheOwnerAndMarkTheDocumentReady)
 {
-    std::vector<std::pair<std::string, json>> messages;
-    std::vector<json> readiness;
+    std::vector<std::string> heard; // in order, from both handlers
     controller->setBridgeHandler([&](const std::string& method, const json& arguments) {
-        messages.emplace_back(method, arguments);
+        heard.push_back(method + " " + arguments.dump());
     });
-    controller->setDocumentReadyHandler([&](const json& dictionary) {
-        readiness.push_back(dictionary);
-        EXPECT_TRUE(messages.empty()); // before the bridge handler hears the same message
-    });
+    controller->setDocumentReadyHandler([&](const json& dictionary) { heard.push_back("ready " + dictionary.dump()); });
     std::vector<std::string> logged;
     kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
         logged.emplace_back(static_cast<const char*>(fields[0].value));
     });
 
-    EXPECT_FALSE(controller->isDocumentReady());
     loadReadyPage();
-    ASSERT_TRUE(kxtest::spinUntil([&] { return !messages.empty(); }, pageTimeout));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() == 2; }, pageTimeout));
     EXPECT_TRUE(controller->isDocumentReady());
-    ASSERT_EQ(readiness.size(), 1u);
-    EXPECT_EQ(readiness[0], json::object());
-    EXPECT_EQ(messages[0].first, "DOMContentLoaded");
-    EXPECT_EQ(messages[0].second, json::parse(R"({"title":"ready"})"));
-
-    evaluate("post('error', 1); post('ready'); post('nothing', null);"
-             "window.webkit.messageHandlers._webkit.postMessage({method: 'asObject'});"
-             "window.webkit.messageHandlers._webkit.postMessage('{\"method\": 5}'); post('last')");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return messages.back().first == "last"; }, pageTimeout));
+    evaluate("post('error', 1); post('nothing', null); window.webkit.messageHandlers._webkit.postMessage({method: 'x'});"
+             "post('last')");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.back() == "last {}"; }, pageTimeout));
     kx::RKLogSetWriterForTesting(nullptr);
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[1], std::make_pair(std::string("ready"), json::object()));
-    EXPECT_EQ(messages[2], std::make_pair(std::string("nothing"), json()));
-    EXPECT_EQ(logged, (std::vector<std::string>{"Failed parsing script message: {\"method\":\"asObject\"}",
-                                                "Failed parsing method on script message: {\"method\": 5}"}));
+    EXPECT_EQ(heard, (std::vector<std::string>{"ready {}", R"(DOMContentLoaded {"title":"ready"})", "nothing null", "last {}"}));
+    EXPECT_EQ(logged, std::vector<std::string>{R"(Failed parsing script message: {"method":"x"})"});
 
-    // A new load starts unready.
     controller->loadURL(server.url("/second"));
     EXPECT_FALSE(controller->isDocumentReady());
 }
@@ -117,15 +83,10 @@ TEST_F(WebViewControllerGui, TheShellScriptsGiveThePageEndpointsAndAppearance)
     EXPECT_EQ(evaluate("window.hasDarkAppearance"), dark);
 
     kx::AppAppearance::shared().toggleDarkAppearance();
-    ASSERT_TRUE(kxtest::spinUntil([&] { return kx::AppAppearance::shared().isDark() != dark; }));
-    const std::string expected = dark ? "light" : "dark";
-    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.appearances") == json::array({expected}); }, pageTimeout));
+    const json expected = json::array({dark ? "light" : "dark"});
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.appearances") == expected; }, pageTimeout));
+    loadReadyPage(); // the next document has the new state from its start
     EXPECT_EQ(evaluate("window.hasDarkAppearance"), !dark);
-
-    // The next document gets the new state from the start.
-    loadReadyPage();
-    EXPECT_EQ(evaluate("window.hasDarkAppearance"), !dark);
-    EXPECT_EQ(evaluate("window.appServicesConfig.api"), kx::AppServices::currentEndpoints().api);
 
     kx::AppAppearance::shared().toggleDarkAppearance();
     ASSERT_TRUE(kxtest::spinUntil([&] { return kx::AppAppearance::shared().isDark() == dark; }));
@@ -134,29 +95,11 @@ TEST_F(WebViewControllerGui, TheShellScriptsGiveThePageEndpointsAndAppearance)
 TEST_F(WebViewControllerGui, LinksToOtherHostsGoToTheDesktop)
 {
     loadReadyPage();
-    evaluate("document.getElementById('away').click()");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return !opened.empty(); }, pageTimeout));
-    EXPECT_EQ(opened, std::vector<std::string>{"http://example.invalid/elsewhere"});
-    kxtest::spinFor(std::chrono::milliseconds(300));
-    EXPECT_EQ(evaluate("document.title"), "ready");
-
-    evaluate("document.getElementById('blank').click()");
+    evaluate("document.getElementById('away').click(); document.getElementById('blank').click()");
     ASSERT_TRUE(kxtest::spinUntil([&] { return opened.size() == 2; }, pageTimeout));
-    EXPECT_EQ(opened[1], "https://example.invalid/new");
-
-    // A link to the local server stays in the view.
+    EXPECT_EQ(opened, (std::vector<std::string>{"http://example.invalid/elsewhere", "https://example.invalid/new"}));
     evaluate("document.getElementById('local').click()");
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("document.title") == "second"; }, pageTimeout));
-    EXPECT_EQ(opened.size(), 2u);
-
-    // Without the rule every link stays.
-    controller->setOpenLinksInSystemBrowser(false);
-    loadReadyPage();
-    evaluate("document.getElementById('away').click()");
-    ASSERT_TRUE(kxtest::spinUntil([&] {
-        const char* uri = webkit_web_view_get_uri(controller->webView().wkWebView());
-        return uri && std::string(uri) == "http://example.invalid/elsewhere";
-    }, pageTimeout));
     EXPECT_EQ(opened.size(), 2u);
 }
 
@@ -176,15 +119,6 @@ GtkMessageDialog* openDialog()
     return found;
 }
 
-GtkEntry* entryOf(GtkMessageDialog* dialog)
-{
-    GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(dialog)));
-    GList* entry = g_list_find_custom(children, nullptr, [](gconstpointer child, gconstpointer) { return GTK_IS_ENTRY(child) ? 0 : 1; });
-    GtkEntry* result = entry ? GTK_ENTRY(entry->data) : nullptr;
-    g_list_free(children);
-    return result;
-}
-
 TEST_F(WebViewControllerGui, AlertsAndPromptsAreDialogsOfTheWindow)
 {
     loadReadyPage();
@@ -193,20 +127,20 @@ TEST_F(WebViewControllerGui, AlertsAndPromptsAreDialogsOfTheWindow)
     // script's value.
     auto answerDialog = [&](const std::string& script, int response, std::optional<std::string> text = {}) {
         answer.reset();
-        controller->evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error>) {
-            answer = result.value_or(json("undefined"));
-        });
+        controller->evaluateJavaScript(script, [&](std::optional<json> result, auto) { answer = result.value_or("?"); });
         GtkMessageDialog* dialog = openDialog();
-        EXPECT_TRUE(dialog);
         if (!dialog)
             return json("no dialog");
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window));
         EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
-        if (text)
-            gtk_entry_set_text(entryOf(dialog), text->c_str());
+        if (text) {
+            GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(dialog)));
+            gtk_entry_set_text(GTK_ENTRY(g_list_last(children)->data), text->c_str());
+            g_list_free(children);
+        }
         gtk_dialog_response(GTK_DIALOG(dialog), response);
         EXPECT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
-        return answer.value_or(json("no answer"));
+        return answer.value_or("no answer");
     };
     EXPECT_EQ(answerDialog("prompt('Name?', 'Untitled')", GTK_RESPONSE_ACCEPT), "Untitled");
     EXPECT_EQ(answerDialog("prompt('Name?', 'Untitled')", GTK_RESPONSE_ACCEPT, "Poster"), "Poster");
@@ -214,9 +148,9 @@ TEST_F(WebViewControllerGui, AlertsAndPromptsAreDialogsOfTheWindow)
     EXPECT_EQ(answerDialog("prompt('Name?')", GTK_RESPONSE_CANCEL), json());
     EXPECT_EQ(answerDialog("alert('Saved'), 'after'", GTK_RESPONSE_OK), "after");
 
-    // A host that goes while its prompt is open answers the page with no text.
+    // A host that goes while its prompt is open still lets the page go on.
     answer.reset();
-    controller->evaluateJavaScript("prompt('Name?', 'x')", [&](std::optional<json>, std::optional<kx::Error>) { answer = json(); });
+    controller->evaluateJavaScript("prompt('Name?', 'x')", [&](auto, auto) { answer = json(); });
     ASSERT_TRUE(openDialog());
     controller.reset();
     ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
@@ -232,10 +166,11 @@ TEST_F(WebViewControllerGui, NothingArrivesAfterCleanup)
     controller->loadURL(server.url("/ready"), [&] { ++completions; });
     controller->cleanup();
     ASSERT_TRUE(kxtest::spinUntil([&] { return server.requestCount("/ready") == 2; }, pageTimeout));
-    evaluate("post('late')");
-    evaluate("document.getElementById('away').click()");
+    evaluate("post('late'); document.getElementById('away').click()");
     kxtest::spinFor(std::chrono::milliseconds(500));
     EXPECT_EQ(messages, 1);
     EXPECT_EQ(completions, 0);
     EXPECT_TRUE(opened.empty());
 }
+
+} // namespace
