@@ -118,6 +118,14 @@ bool WebViewController::runScriptDialog(WebKitScriptDialog* dialog)
         gtk_box_pack_end(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(window))), field, FALSE, FALSE, 0);
         gtk_widget_show(field);
     }
+    // Modal to its own window only: the grab covers the window group, so the page's window
+    // gets a group of its own when it has none, and the dialog joins it.
+    if (!gtk_window_has_group(parent)) {
+        GtkWindowGroup* group = gtk_window_group_new();
+        gtk_window_group_add_window(group, parent);
+        g_object_unref(group);
+    }
+    gtk_window_group_add_window(gtk_window_get_group(parent), GTK_WINDOW(window));
     auto& panel = panels_.emplace_back(
         std::make_unique<Panel>(Panel{this, webkit_script_dialog_ref(dialog), window, field}));
     g_signal_connect(window, "response", G_CALLBACK(+[](GtkDialog*, int response, gpointer data) {

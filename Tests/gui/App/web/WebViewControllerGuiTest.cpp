@@ -133,6 +133,9 @@ TEST_F(WebViewControllerGui, AlertsAndPromptsAreDialogsOfTheWindow)
             return json("no dialog");
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window));
         EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+        // Modal to its window only: other windows (the default group) stay usable.
+        EXPECT_EQ(gtk_window_get_group(GTK_WINDOW(dialog)), gtk_window_get_group(GTK_WINDOW(window)));
+        EXPECT_NE(gtk_window_get_group(GTK_WINDOW(dialog)), gtk_window_get_group(nullptr));
         if (text) {
             GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(dialog)));
             gtk_entry_set_text(GTK_ENTRY(g_list_last(children)->data), text->c_str());
