@@ -4,22 +4,16 @@
 // for a touchpad pinch.
 #pragma once
 
-#include "Platform/UI/Geometry.h"
+#include "Services/generated/KorvelServices.h"
 
 namespace kx {
 
 class MagnificationTracker {
 public:
     enum class Phase { began, changed, ended };
-    enum class EventType { magnificationBegan, magnificationChanged, magnificationEnded };
-    struct Event {
-        EventType type;
-        double magnification;
-        Point normalizedTouchOffset;
-    };
 
     // The event for one step; `magnification` is the growth since the pinch began (scale - 1).
-    Event update(Phase phase, double magnification);
+    KorvelServices::MagnificationEvent update(Phase phase, double magnification);
 
     bool isMagnifying() const { return isMagnifying_; }
 

@@ -62,8 +62,16 @@ bool MovableWKWebView::becomeFirstResponder()
 void MovableWKWebView::magnificationGesture(MagnificationTracker::Phase phase, double scale)
 {
     // GTK reports the scale since the pinch began; the page wants the growth.
-    MagnificationTracker::Event event = magnification_.update(phase, std::isfinite(scale) ? scale - 1.0 : 0.0);
-    (void)event; // handed to the page's gesture service once the view has its service channel
+    KorvelServices::MagnificationEvent event = magnification_.update(phase, std::isfinite(scale) ? scale - 1.0 : 0.0);
+    // A page without the service, or one that fails, changes nothing here.
+    gestureEventTarget().dispatchMagnificationEvent(std::move(event), [](Result<Unit, ServiceError>) {});
+}
+
+GestureEventTarget::Interface& MovableWKWebView::gestureEventTarget()
+{
+    if (!gestureEventTarget_)
+        gestureEventTarget_ = serviceManager().addRouter(serviceChannel())->expect(GestureEventTarget::service());
+    return *gestureEventTarget_;
 }
 
 } // namespace kx

@@ -5,6 +5,7 @@
 
 #include "App/web/MagnificationTracker.h"
 #include "App/web/WebBridgeWebView.h"
+#include "Services/generated/GestureEventTarget.h"
 
 namespace kx {
 
@@ -18,12 +19,16 @@ public:
     bool becomeFirstResponder();
     bool isHiddenOrHasHiddenAncestor() const;
 
+    // The page's gesture service, on this view's router; made on first use.
+    GestureEventTarget::Interface& gestureEventTarget();
+
 private:
     void magnificationGesture(MagnificationTracker::Phase phase, double scale);
 
     const bool realMouseDownCanMoveWindow_ = false;
     GtkGesture* magnificationRecognizer_;
     MagnificationTracker magnification_;
+    std::shared_ptr<GestureEventTarget::Interface> gestureEventTarget_;
 };
 
 } // namespace kx

@@ -1,9 +1,17 @@
 #include "App/web/WebBridgeWebView.h"
 
+#include "App/web/Beeper.h"
+#include "App/web/WebBridgeColorSampler.h"
+#include "Services/generated/Beep.h"
+#include "Services/generated/ColorSampler.h"
+
 namespace kx::WebBridge {
 
 WebView::WebView(WebKitSettings* settings)
-    : userContentManager_(webkit_user_content_manager_new())
+    : serviceChannel_(PostMessageChannel::make())
+    , serviceManager_(std::make_unique<ServiceManager>(std::make_shared<const ServiceDebugging::Logger>("📮")))
+    , menuActionTarget_(serviceManager_->addRouter(serviceChannel_)->expect(MenuActionTarget::service()))
+    , userContentManager_(webkit_user_content_manager_new())
 {
     GObject* view = nullptr;
     if (settings) {
@@ -14,11 +22,17 @@ WebView::WebView(WebKitSettings* settings)
     }
     view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(view));
     webkit_settings_set_javascript_can_access_clipboard(this->settings(), FALSE);
+
+    // From here on the page's service messages reach the router.
+    serviceChannel_->setWebView(view_);
+    serviceManager_->registerService(ColorSampler::service(), serviceChannel_, WebBridgeColorSampler::shared());
+    beeper_ = std::make_shared<Beeper>();
+    serviceManager_->registerService(Beep::service(), serviceChannel_, beeper_);
 }
 
 WebView::~WebView()
 {
-    // Takes the view out of whatever window holds it; the page goes with it.
+    // Takes the view out of whatever window holds it; the page and its handlers go with it.
     gtk_widget_destroy(GTK_WIDGET(view_));
     g_object_unref(view_);
     g_object_unref(userContentManager_);

@@ -1,0 +1,105 @@
+// The web view's own service connection with a real page that speaks the service protocol
+// (gui/pages/service-page.*): the native services it serves and the page services it calls.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include "App/web/WebBridgeColorSampler.h"
+#include "gui/App/web/HostedPage.h"
+#include "support/Spin.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+using kxtest::json;
+using kxtest::pageTimeout;
+
+// Answers each pick with the colour the test chose.
+class ChosenColor final : public kx::ScreenColorSampler {
+public:
+    void showWithCompletion(std::function<void(std::optional<kx::Color>)> completion) override { completion(color); }
+    std::optional<kx::Color> color;
+};
+
+class WebBridgeWebViewGui : public kxtest::HostedPageTest {
+protected:
+    void SetUp() override
+    {
+        HostedPageTest::SetUp();
+        kx::WebBridgeColorSampler::shared()->setSampler(sampler);
+        bool loaded = false;
+        controller->loadFile(kxtest::testSourceDir() / "gui" / "pages" / "service-page.html", [&] { loaded = true; });
+        ASSERT_TRUE(kxtest::spinUntil([&] { return loaded; }, pageTimeout));
+    }
+    void TearDown() override
+    {
+        kx::WebBridgeColorSampler::shared()->setSampler(nullptr);
+        HostedPageTest::TearDown();
+    }
+
+    // What the page got back for one call of a native service.
+    json pageCall(const std::string& serviceId, const std::string& method)
+    {
+        evaluate("window.pageResults = []; kxPage.callAndRecord('" + serviceId + "', '" + method + "')");
+        EXPECT_TRUE(kxtest::spinUntil([&] { return evaluate("window.pageResults.length") == 1; }, pageTimeout));
+        return evaluate("window.pageResults[0]");
+    }
+
+    std::shared_ptr<ChosenColor> sampler = std::make_shared<ChosenColor>();
+};
+
+TEST_F(WebBridgeWebViewGui, ThePageReachesTheBeepAndTheColourSampler)
+{
+    EXPECT_EQ(pageCall("__Beep__", "beep"), json::parse(R"({"method":"beep","result":null})"));
+    sampler->color = kx::Color{1, 0, 0, 1};
+    EXPECT_EQ(pageCall("__ColorSampler__", "sampleColor"),
+              json::parse(R"j({"method":"sampleColor","result":{"color":"rgba(255, 0, 0, 1.00)"}})j"));
+    sampler->color.reset();
+    EXPECT_EQ(pageCall("__ColorSampler__", "sampleColor"), json::parse(R"({"method":"sampleColor","result":{}})"));
+}
+
+TEST_F(WebBridgeWebViewGui, PageServicesAnswerOnceThePageHasAnnouncedThem)
+{
+    // A view of its own, whose page has said nothing yet, fails at once.
+    kx::MovableWKWebView silent;
+    std::optional<kx::ServiceError> error;
+    silent.menuActionTarget()->validate({"copy"}, [&](auto result) { error = result.error(); });
+    EXPECT_EQ(error, kx::ServiceError::serviceNotFound());
+
+    std::optional<kx::KorvelServices::MenuValidationResult> validation;
+    controller->webView().menuActionTarget()->validate({"copy"}, [&](auto result) { validation = result.value(); });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return validation.has_value(); }, pageTimeout));
+    ASSERT_EQ(validation->states.size(), 1u);
+    EXPECT_EQ(validation->states[0].label, "Label of copy");
+}
+
+// One touchpad pinch event on the view, as the display would deliver it.
+void pinch(GtkWidget* widget, GdkTouchpadGesturePhase phase, double scale)
+{
+    GdkEvent* event = gdk_event_new(GDK_TOUCHPAD_PINCH);
+    event->touchpad_pinch.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->touchpad_pinch.phase = phase;
+    event->touchpad_pinch.n_fingers = 2;
+    event->touchpad_pinch.x = event->touchpad_pinch.y = 100;
+    event->touchpad_pinch.scale = scale;
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+    gdk_event_set_device(event, pointer);
+    gdk_event_set_source_device(event, pointer);
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
+TEST_F(WebBridgeWebViewGui, APinchReachesThePageAndNotWebKitsZoom)
+{
+    GtkWidget* view = controller->webView().widget();
+    evaluate("window.pageResults = []");
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_BEGIN, 1.0);
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 1.5);
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_END, 1.5);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.pageResults.length") == 3; }, pageTimeout));
+    EXPECT_EQ(evaluate("window.pageResults.map(r => r.magnified)"), json::parse("[0, 0.5, 0]"));
+    EXPECT_EQ(evaluate("window.received.filter(m => m.method === 'dispatchMagnificationEvent')[0].body"),
+              json::parse(R"({"type":"magnificationBegan","magnification":0,"normalizedTouchOffset":{"x":0,"y":0}})"));
+    EXPECT_EQ(evaluate("window.visualViewport.scale"), 1);
+}
+
+} // namespace
