@@ -237,8 +237,8 @@ std::optional<Color> RKColorSamplerWindow::getColor() const
 std::string RKColorSamplerWindow::hex(const std::string& value)
 {
     char* escaped = g_markup_escape_text(value.c_str(), gssize(value.size()));
-    // 11 points in the desktop's own font, white, on lines exactly 16 points high.
-    std::string markup = std::string("<span size=\"11264\" foreground=\"#FFFFFF\" line_height=\"16384\">") + escaped
+    // 11 points (logical pixels) in the desktop's own font, white, on lines exactly 16 high.
+    std::string markup = std::string("<span font_desc=\"11px\" foreground=\"#FFFFFF\" line_height=\"16384\">") + escaped
         + "</span>";
     g_free(escaped);
     return markup;
