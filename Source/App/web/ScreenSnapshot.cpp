@@ -22,7 +22,14 @@ std::optional<ScreenSnapshot> ScreenSnapshot::ofScreen()
     GdkPixbuf* screen = gdk_pixbuf_get_from_window(root, 0, 0, width, height);
     if (!screen)
         return std::nullopt;
-    return ScreenSnapshot(PixbufPtr(screen));
+    PixbufPtr picture(screen);
+    // A scaled display reads in device pixels; the sampler reads one pixel per point.
+    if (gdk_pixbuf_get_width(screen) != width || gdk_pixbuf_get_height(screen) != height) {
+        picture.reset(gdk_pixbuf_scale_simple(screen, width, height, GDK_INTERP_NEAREST));
+        if (!picture)
+            return std::nullopt;
+    }
+    return ScreenSnapshot(std::move(picture));
 }
 
 ScreenSnapshot::ScreenSnapshot(PixbufPtr screen)
