@@ -37,6 +37,8 @@ TEST(ScreenSnapshot, TheSampledPixelIsTheCentreOfTheCapture)
     // Even sizes round the centre down.
     EXPECT_EQ(ScreenSnapshot::colorAtSampledPixel(screen.copyRect({{0, 0}, {4, 3}}).get()), rgba(2, 1, 7));
     EXPECT_EQ(ScreenSnapshot::colorAtSampledPixel(nullptr), std::nullopt);
+    // Without an X display there is no screen to read.
+    EXPECT_FALSE(ScreenSnapshot::ofScreen());
 
     // The texts of a pure red pick: the label's and the page's.
     PixbufPtr red(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 13, 13));
