@@ -4,7 +4,6 @@
 
 #include "App/web/RKColorSamplerGeometry.h"
 #include "App/web/RKColorSamplerWindow.h"
-#include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
 
@@ -42,6 +41,25 @@ void RKColorSampler::showWithCompletion(Completion completion)
     completion_ = std::move(completion);
     colorSamplerWindow_->setAcceptsMouseMovedEvents(true);
     colorSamplerWindow_->makeKeyAndOrderFront();
+}
+
+void RKColorSampler::sampleColor(CompletionHandler<KorvelServices::Color> completionHandler)
+{
+    using Answer = Result<KorvelServices::Color, ServiceError>;
+    // The loupe forgets the pick it replaces; that page hears "cancelled" instead of nothing.
+    if (auto waiting = std::exchange(pendingRequest_, nullptr))
+        (*waiting)(Answer::success({}));
+    auto request = std::make_shared<CompletionHandler<KorvelServices::Color>>(std::move(completionHandler));
+    pendingRequest_ = request;
+    showWithCompletion([this, request](std::optional<Color> color) {
+        if (pendingRequest_ != request)
+            return;
+        pendingRequest_.reset();
+        KorvelServices::Color answer;
+        if (color)
+            answer.color = "rgba" + color->RGBAColorString();
+        (*request)(Answer::success(std::move(answer)));
+    });
 }
 
 void RKColorSampler::window(RKColorSamplerWindowInterface&, Point, std::optional<Color> withColor)

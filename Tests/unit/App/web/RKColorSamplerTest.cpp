@@ -99,3 +99,31 @@ TEST(RKColorSampler, ASecondPickTakesOverTheFirst)
     EXPECT_FALSE(firstAnswered);
     EXPECT_EQ(pick.answers, Answers{red});
 }
+
+TEST(RKColorSampler, ThePageHearsRgbaTextOrNoColourAndNeverAFailure)
+{
+    Pick pick;
+    std::vector<Result<KorvelServices::Color, ServiceError>> page;
+    auto ask = [&] { pick.sampler.sampleColor([&](auto answer) { page.push_back(std::move(answer)); }); };
+
+    ask();
+    pick.loupe.click(red);
+    ask();
+    pick.loupe.click(Color{0.2, 0.6, 0.999, 0.5});
+    ask();
+    pick.loupe.orderOut();
+    // Taken over by a second request: the first hears "cancelled" at once, the second the pick.
+    ask();
+    ask();
+    ASSERT_EQ(page.size(), 4u);
+    pick.loupe.click(red);
+    ASSERT_EQ(page.size(), 5u);
+
+    std::vector<std::optional<std::string>> texts;
+    for (const auto& answer : page) {
+        ASSERT_TRUE(answer.isSuccess());
+        texts.push_back(answer.value().color);
+    }
+    EXPECT_EQ(texts, (std::vector<std::optional<std::string>>{"rgba(255, 0, 0, 1.00)", "rgba(51, 153, 255, 0.50)",
+                                                                std::nullopt, std::nullopt, "rgba(255, 0, 0, 1.00)"}));
+}
