@@ -1,7 +1,7 @@
 #include "App/web/WebBridgeWebView.h"
 
 #include "App/web/Beeper.h"
-#include "App/web/WebBridgeColorSampler.h"
+#include "App/web/RKColorSampler.h"
 #include "Services/generated/Beep.h"
 #include "Services/generated/ColorSampler.h"
 
@@ -25,7 +25,7 @@ WebView::WebView(WebKitSettings* settings)
 
     // From here on the page's service messages reach the router.
     serviceChannel_->setWebView(view_);
-    serviceManager_->registerService(ColorSampler::service(), serviceChannel_, WebBridgeColorSampler::shared());
+    serviceManager_->registerService(ColorSampler::service(), serviceChannel_, RKColorSampler::shared());
     beeper_ = std::make_shared<Beeper>();
     serviceManager_->registerService(Beep::service(), serviceChannel_, beeper_);
 }

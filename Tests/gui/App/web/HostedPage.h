@@ -12,6 +12,7 @@
 #include "Platform/UI/Workspace.h"
 #include "support/HttpServer.h"
 #include "support/Spin.h"
+#include "support/TestPaths.h"
 
 namespace kxtest {
 
@@ -77,6 +78,14 @@ protected:
     {
         bool loaded = false;
         controller->loadURL(server.url("/ready"), [&] { loaded = true; });
+        ASSERT_TRUE(spinUntil([&] { return loaded; }, pageTimeout));
+    }
+
+    // The page that speaks the service protocol (gui/pages/service-page.*).
+    void loadServicePage()
+    {
+        bool loaded = false;
+        controller->loadFile(testSourceDir() / "gui" / "pages" / "service-page.html", [&] { loaded = true; });
         ASSERT_TRUE(spinUntil([&] { return loaded; }, pageTimeout));
     }
 

@@ -3,39 +3,21 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "App/web/WebBridgeColorSampler.h"
 #include "gui/App/web/HostedPage.h"
 #include "support/Spin.h"
-#include "support/TestPaths.h"
 
 namespace {
 
 using kxtest::json;
 using kxtest::pageTimeout;
 
-// Answers each pick with the colour the test chose.
-class ChosenColor final : public kx::ScreenColorSampler {
-public:
-    void showWithCompletion(std::function<void(std::optional<kx::Color>)> completion) override { completion(color); }
-    std::optional<kx::Color> color;
-};
-
 class WebBridgeWebViewGui : public kxtest::HostedPageTest {
 protected:
     void SetUp() override
     {
         HostedPageTest::SetUp();
-        kx::WebBridgeColorSampler::shared()->setSampler(sampler);
-        bool loaded = false;
-        controller->loadFile(kxtest::testSourceDir() / "gui" / "pages" / "service-page.html", [&] { loaded = true; });
-        ASSERT_TRUE(kxtest::spinUntil([&] { return loaded; }, pageTimeout));
+        loadServicePage();
     }
-    void TearDown() override
-    {
-        kx::WebBridgeColorSampler::shared()->setSampler(nullptr);
-        HostedPageTest::TearDown();
-    }
-
     // What the page got back for one call of a native service.
     json pageCall(const std::string& serviceId, const std::string& method)
     {
@@ -43,18 +25,12 @@ protected:
         EXPECT_TRUE(kxtest::spinUntil([&] { return evaluate("window.pageResults.length") == 1; }, pageTimeout));
         return evaluate("window.pageResults[0]");
     }
-
-    std::shared_ptr<ChosenColor> sampler = std::make_shared<ChosenColor>();
 };
 
-TEST_F(WebBridgeWebViewGui, ThePageReachesTheBeepAndTheColourSampler)
+// The colour sampler's answers to the page: RKColorSamplerGuiTest.
+TEST_F(WebBridgeWebViewGui, ThePageReachesTheBeep)
 {
     EXPECT_EQ(pageCall("__Beep__", "beep"), json::parse(R"({"method":"beep","result":null})"));
-    sampler->color = kx::Color{1, 0, 0, 1};
-    EXPECT_EQ(pageCall("__ColorSampler__", "sampleColor"),
-              json::parse(R"j({"method":"sampleColor","result":{"color":"rgba(255, 0, 0, 1.00)"}})j"));
-    sampler->color.reset();
-    EXPECT_EQ(pageCall("__ColorSampler__", "sampleColor"), json::parse(R"({"method":"sampleColor","result":{}})"));
 }
 
 TEST_F(WebBridgeWebViewGui, PageServicesAnswerOnceThePageHasAnnouncedThem)
