@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "App/shell/RKLog.h"
 #include "App/web/RKColorSamplerGeometry.h"
 #include "App/web/RKColorSamplerWindowDelegate.h"
 
@@ -132,13 +133,7 @@ gboolean RKColorSamplerWindow::onKeyPress(GtkWidget*, GdkEventKey* event, gpoint
 // Someone else took the pointer or keyboard: as good as another window becoming key.
 gboolean RKColorSamplerWindow::onGrabBroken(GtkWidget*, GdkEventGrabBroken*, gpointer self)
 {
-    auto* loupe = static_cast<RKColorSamplerWindow*>(self);
-    if (loupe->isKey_) {
-        loupe->isKey_ = false;
-        gtk_widget_hide(loupe->window_);
-        loupe->screen_.reset();
-        loupe->resignKey();
-    }
+    static_cast<RKColorSamplerWindow*>(self)->close(false);
     return FALSE;
 }
 
@@ -176,7 +171,7 @@ void RKColorSamplerWindow::makeKeyAndOrderFront()
         seatOf(window_), gtk_widget_get_window(window_), GDK_SEAT_CAPABILITY_ALL, FALSE, nullptr, nullptr,
         +[](GdkSeat*, GdkWindow*, gpointer widget) { gtk_widget_show(static_cast<GtkWidget*>(widget)); }, window_);
     if (status != GDK_GRAB_SUCCESS) {
-        g_message("Colour sampler: no pointer and keyboard grab (status %d)", int(status));
+        RKLog("Colour sampler: no pointer and keyboard grab (status " + std::to_string(int(status)) + ")", 0);
         gtk_widget_hide(window_);
         screen_.reset();
         return resignKey();
@@ -186,13 +181,21 @@ void RKColorSamplerWindow::makeKeyAndOrderFront()
 
 void RKColorSamplerWindow::orderOut()
 {
-    const bool wasKey = std::exchange(isKey_, false);
-    if (wasKey)
+    if (isKey_)
+        close(true);
+    else
+        gtk_widget_hide(window_);
+}
+
+void RKColorSamplerWindow::close(bool ungrab)
+{
+    if (!std::exchange(isKey_, false))
+        return;
+    if (ungrab)
         gdk_seat_ungrab(seatOf(window_));
     gtk_widget_hide(window_);
     screen_.reset();
-    if (wasKey)
-        resignKey();
+    resignKey();
 }
 
 void RKColorSamplerWindow::resignKey()

@@ -50,6 +50,8 @@ private:
     void mouseMoved();
     void mouseDown(Point location);
     void cancelOperation();
+    // A key loupe hides and resigns; `ungrab` unless the grab is already someone else's.
+    void close(bool ungrab);
     void resignKey();
     static double screenHeight();
     static gboolean placeHexLabel(GtkOverlay* overlay, GtkWidget* child, GdkRectangle* allocation, gpointer);
