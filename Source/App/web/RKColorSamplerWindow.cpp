@@ -225,6 +225,10 @@ void RKColorSamplerWindow::setLocation()
     frame_.origin = geometry::windowOrigin(mouse, frame_.size);
     const Rect onScreen = geometry::flipped(frame_, height);
     gtk_window_move(GTK_WINDOW(window_), int(onScreen.origin.x), int(onScreen.origin.y));
+    // GTK moves a hidden window only once it is mapped again, and the loupe would show for a
+    // moment where the last pick ended.
+    if (GdkWindow* window = gtk_widget_get_window(window_))
+        gdk_window_move(window, int(onScreen.origin.x), int(onScreen.origin.y));
 
     view_.setImageRef(imageRef_.get());
     gtk_widget_queue_draw(view_.widget());
