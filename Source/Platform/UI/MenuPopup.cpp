@@ -1,0 +1,134 @@
+#include "Platform/UI/MenuPopup.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/UI/NativeMenuGtk.h"
+
+namespace kx {
+
+namespace {
+
+// One pop-up from its showing to its completion.
+struct Showing {
+    std::shared_ptr<NativeMenu> menu;
+    GtkWidget* gtkMenu = nullptr;
+    std::unique_ptr<NativeMenuGtk> realisation;
+    std::shared_ptr<NativeMenuItem> chosen;
+    MenuPopup::Completion completion;
+    bool finished = false;
+};
+
+std::vector<std::shared_ptr<Showing>>& showings()
+{
+    static std::vector<std::shared_ptr<Showing>> list;
+    return list;
+}
+
+void finish(const std::shared_ptr<Showing>& showing)
+{
+    if (showing->finished)
+        return;
+    showing->finished = true;
+    auto completion = std::move(showing->completion);
+    auto chosen = std::move(showing->chosen);
+    // The widgets go on the next turn: this may run inside one of the menu's own signals.
+    MainQueue::async([showing] {
+        g_signal_handlers_disconnect_by_data(showing->gtkMenu, showing.get());
+        showing->realisation.reset();
+        gtk_widget_destroy(showing->gtkMenu);
+        g_object_unref(showing->gtkMenu);
+        auto& list = showings();
+        list.erase(std::remove(list.begin(), list.end(), showing), list.end());
+    });
+    if (completion)
+        completion(std::move(chosen));
+}
+
+Showing* fromData(gpointer data)
+{
+    return static_cast<Showing*>(data);
+}
+
+std::shared_ptr<Showing> retained(Showing* showing)
+{
+    for (auto& entry : showings()) {
+        if (entry.get() == showing)
+            return entry;
+    }
+    return nullptr;
+}
+
+GdkWindow* windowOf(GtkWidget* widget)
+{
+    if (!widget)
+        return nullptr;
+    GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
+    if (!GTK_IS_WINDOW(toplevel) || !gtk_widget_get_realized(toplevel))
+        return nullptr;
+    return gtk_widget_get_window(toplevel);
+}
+
+} // namespace
+
+void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::optional<Rect> rect,
+                      Completion completion)
+{
+    auto showing = std::make_shared<Showing>();
+    showing->menu = std::move(menu);
+    showing->completion = std::move(completion);
+    showing->gtkMenu = GTK_WIDGET(g_object_ref_sink(gtk_menu_new()));
+    showing->realisation = std::make_unique<NativeMenuGtk>(showing->menu, GTK_MENU_SHELL(showing->gtkMenu), nullptr);
+    Showing* raw = showing.get();
+    showing->realisation->setChoiceHandler([raw](NativeMenuItem& item) { raw->chosen = item.shared_from_this(); });
+    showings().push_back(showing);
+
+    // GTK closes the menu before the chosen item activates and ends with "selection-done",
+    // also on dismissal; "deactivate" is the safety net should that ever not come.
+    g_signal_connect(showing->gtkMenu, "selection-done", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
+                         if (auto showing = retained(fromData(data)))
+                             finish(showing);
+                     }),
+                     raw);
+    g_signal_connect(showing->gtkMenu, "deactivate", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
+                         if (auto showing = retained(fromData(data)))
+                             MainQueue::async([showing] { finish(showing); });
+                     }),
+                     raw);
+
+    GdkWindow* window = windowOf(widget);
+    if (widget && window)
+        gtk_menu_attach_to_widget(GTK_MENU(showing->gtkMenu), widget, nullptr);
+    GdkRectangle area{0, 0, 1, 1};
+    if (window && rect) {
+        area = {int(std::lround(rect->origin.x)), int(std::lround(rect->origin.y)),
+                std::max(1, int(std::lround(rect->size.width))), std::max(1, int(std::lround(rect->size.height)))};
+    } else {
+        if (!window)
+            window = gdk_screen_get_root_window(gdk_screen_get_default());
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+        if (pointer)
+            gdk_window_get_device_position(window, pointer, &area.x, &area.y, nullptr);
+    }
+    gtk_menu_popup_at_rect(GTK_MENU(showing->gtkMenu), window, &area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                           nullptr);
+    // A menu that could not show (no grab to be had) never closes either.
+    if (!gtk_widget_get_visible(showing->gtkMenu))
+        MainQueue::async([showing] { finish(showing); });
+}
+
+std::vector<GtkMenu*> MenuPopup::openMenus()
+{
+    std::vector<GtkMenu*> menus;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* node = windows; node; node = node->next) {
+        GtkWidget* child = gtk_bin_get_child(GTK_BIN(node->data));
+        if (GTK_IS_MENU(child) && gtk_widget_get_visible(child) && gtk_widget_get_mapped(GTK_WIDGET(node->data)))
+            menus.push_back(GTK_MENU(child));
+    }
+    g_list_free(windows);
+    return menus;
+}
+
+} // namespace kx

@@ -1,0 +1,257 @@
+#include "Platform/UI/NativeMenuGtk.h"
+
+#include "Platform/UI/ResponderChain.h"
+
+namespace kx {
+
+NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup)
+    : menu_(std::move(menu))
+    , shell_(GTK_MENU_SHELL(g_object_ref(shell)))
+    , accelGroup_(accelGroup ? GTK_ACCEL_GROUP(g_object_ref(accelGroup)) : nullptr)
+{
+    observer_ = menu_->addObserver([this](NativeMenuItem* item) { modelChanged(item); });
+    if (GTK_IS_MENU(shell_)) {
+        showHandler_ = g_signal_connect(shell_, "show", G_CALLBACK(&NativeMenuGtk::shown), this);
+        hideHandler_ = g_signal_connect(shell_, "hide", G_CALLBACK(&NativeMenuGtk::hidden), this);
+    }
+    rebuild();
+}
+
+NativeMenuGtk::~NativeMenuGtk()
+{
+    menu_->removeObserver(observer_);
+    if (showHandler_)
+        g_signal_handler_disconnect(shell_, showHandler_);
+    if (hideHandler_)
+        g_signal_handler_disconnect(shell_, hideHandler_);
+    for (auto& entry : entries_)
+        destroyWidget(*entry);
+    entries_.clear();
+    // A menu torn down while it shows still closes, so whoever counts open menus is not left
+    // waiting for a close that never comes.
+    if (isOpen_)
+        menu_->menuDidClose();
+    if (accelGroup_)
+        g_object_unref(accelGroup_);
+    g_object_unref(shell_);
+}
+
+GtkWidget* NativeMenuGtk::widgetForItem(const NativeMenuItem* item) const
+{
+    for (auto& entry : entries_) {
+        if (entry->item.get() == item)
+            return entry->widget;
+        if (entry->submenu) {
+            if (GtkWidget* widget = entry->submenu->widgetForItem(item))
+                return widget;
+        }
+    }
+    return nullptr;
+}
+
+const NativeMenuGtk* NativeMenuGtk::realisationOf(const NativeMenu* menu) const
+{
+    if (menu_.get() == menu)
+        return this;
+    for (auto& entry : entries_) {
+        if (entry->submenu) {
+            if (auto* found = entry->submenu->realisationOf(menu))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+void NativeMenuGtk::rebuild()
+{
+    for (auto& entry : entries_)
+        destroyWidget(*entry);
+    entries_.clear();
+    int position = 0;
+    for (auto& item : menu_->items()) {
+        auto entry = std::make_unique<Entry>();
+        entry->owner = this;
+        entry->item = item;
+        createWidget(*entry, position++);
+        entries_.push_back(std::move(entry));
+    }
+}
+
+void NativeMenuGtk::modelChanged(NativeMenuItem* item)
+{
+    if (!item) {
+        rebuild();
+        return;
+    }
+    for (auto& entry : entries_) {
+        if (entry->item.get() == item) {
+            sync(*entry);
+            return;
+        }
+    }
+}
+
+int NativeMenuGtk::positionOf(const Entry& entry) const
+{
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].get() == &entry)
+            return int(i);
+    }
+    return int(entries_.size());
+}
+
+void NativeMenuGtk::createWidget(Entry& entry, int position)
+{
+    const NativeMenuItem& item = *entry.item;
+    GtkWidget* widget = nullptr;
+    if (item.isSeparatorItem()) {
+        widget = gtk_separator_menu_item_new();
+    } else {
+        // Plain items have no check box; one appears only while the item has a state.
+        entry.isCheck = item.state() != NativeMenuItem::State::off && !item.hasSubmenu();
+        widget = entry.isCheck ? gtk_check_menu_item_new_with_label(item.title().c_str())
+                               : gtk_menu_item_new_with_label(item.title().c_str());
+        g_signal_connect(widget, "activate", G_CALLBACK(&NativeMenuGtk::activated), &entry);
+        // After GTK's own check, so that the model alone decides.
+        g_signal_connect_after(widget, "can-activate-accel", G_CALLBACK(&NativeMenuGtk::canActivateAccel), &entry);
+    }
+    entry.widget = GTK_WIDGET(g_object_ref_sink(widget));
+    // Owners may show their windows with gtk_widget_show_all; hidden items must stay hidden.
+    gtk_widget_set_no_show_all(entry.widget, TRUE);
+    gtk_menu_shell_insert(shell_, entry.widget, position);
+    sync(entry);
+}
+
+void NativeMenuGtk::destroyWidget(Entry& entry)
+{
+    if (!entry.widget)
+        return;
+    entry.submenu.reset();
+    entry.submenuModel.reset();
+    g_signal_handlers_disconnect_by_data(entry.widget, &entry);
+    if (entry.accelerator && accelGroup_)
+        gtk_widget_remove_accelerator(entry.widget, accelGroup_, entry.accelerator->keyval, entry.accelerator->modifiers);
+    entry.accelerator.reset();
+    gtk_widget_destroy(entry.widget);
+    g_object_unref(entry.widget);
+    entry.widget = nullptr;
+}
+
+void NativeMenuGtk::sync(Entry& entry)
+{
+    const NativeMenuItem& item = *entry.item;
+    if (!item.isSeparatorItem()) {
+        const bool wantsCheck = item.state() != NativeMenuItem::State::off && !item.hasSubmenu();
+        if (wantsCheck != entry.isCheck) {
+            const int position = positionOf(entry);
+            destroyWidget(entry);
+            createWidget(entry, position);
+            return;
+        }
+        gtk_menu_item_set_label(GTK_MENU_ITEM(entry.widget), item.title().c_str());
+        syncCheck(entry);
+        gtk_widget_set_sensitive(entry.widget, item.isEnabled());
+        syncSubmenu(entry);
+        syncAccelerator(entry);
+    }
+    gtk_widget_set_visible(entry.widget, !item.isHidden());
+}
+
+void NativeMenuGtk::syncCheck(Entry& entry)
+{
+    if (!entry.isCheck)
+        return;
+    // Setting the check mark emits "activate"; that is not a choice of the user.
+    syncing_ = true;
+    auto* check = GTK_CHECK_MENU_ITEM(entry.widget);
+    gtk_check_menu_item_set_active(check, entry.item->state() == NativeMenuItem::State::on);
+    gtk_check_menu_item_set_inconsistent(check, entry.item->state() == NativeMenuItem::State::mixed);
+    syncing_ = false;
+}
+
+void NativeMenuGtk::syncAccelerator(Entry& entry)
+{
+    const NativeMenuItem& item = *entry.item;
+    std::optional<GtkAccelerator> wanted;
+    if (accelGroup_ && !item.hasSubmenu())
+        wanted = GtkAccelerator::from(item.keyEquivalent(), item.keyEquivalentModifierMask());
+    if (wanted == entry.accelerator)
+        return;
+    if (entry.accelerator)
+        gtk_widget_remove_accelerator(entry.widget, accelGroup_, entry.accelerator->keyval, entry.accelerator->modifiers);
+    entry.accelerator = wanted;
+    if (wanted)
+        gtk_widget_add_accelerator(entry.widget, "activate", accelGroup_, wanted->keyval, wanted->modifiers, GTK_ACCEL_VISIBLE);
+}
+
+void NativeMenuGtk::syncSubmenu(Entry& entry)
+{
+    const auto& model = entry.item->submenu();
+    if (model == entry.submenuModel)
+        return;
+    entry.submenu.reset();
+    entry.submenuModel = model;
+    if (!model) {
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget), nullptr);
+        return;
+    }
+    GtkWidget* submenu = gtk_menu_new();
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget), submenu);
+    entry.submenu = std::make_unique<NativeMenuGtk>(model, GTK_MENU_SHELL(submenu), accelGroup_);
+    entry.submenu->parent_ = this;
+}
+
+void NativeMenuGtk::choose(const std::shared_ptr<NativeMenuItem>& item)
+{
+    NativeMenuGtk* root = this;
+    while (root->parent_)
+        root = root->parent_;
+    if (root->choiceHandler_) {
+        auto handler = root->choiceHandler_;
+        handler(*item);
+    }
+    // The action may tear down this realisation (a window that closes): nothing of it is
+    // touched afterwards.
+    ResponderChain::shared().sendAction(item->action(), item->target(), item.get());
+}
+
+void NativeMenuGtk::activated(GtkMenuItem*, gpointer data)
+{
+    auto& entry = *static_cast<Entry*>(data);
+    NativeMenuGtk* self = entry.owner;
+    if (self->syncing_ || entry.item->hasSubmenu())
+        return;
+    // GTK toggled the check box itself; the model's state is what it shows.
+    self->syncCheck(entry);
+    self->choose(std::shared_ptr<NativeMenuItem>(entry.item));
+}
+
+gboolean NativeMenuGtk::canActivateAccel(GtkWidget*, guint, gpointer data)
+{
+    // Validation may spin the main loop, in which this entry can go: keep the item alone.
+    std::shared_ptr<NativeMenuItem> item = static_cast<Entry*>(data)->item;
+    NativeMenu* menu = item->menu();
+    return menu && menu->validateItem(*item);
+}
+
+void NativeMenuGtk::shown(GtkWidget*, gpointer data)
+{
+    auto* self = static_cast<NativeMenuGtk*>(data);
+    if (self->isOpen_)
+        return;
+    self->isOpen_ = true;
+    auto menu = self->menu_;
+    menu->menuWillOpen();
+}
+
+void NativeMenuGtk::hidden(GtkWidget*, gpointer data)
+{
+    auto* self = static_cast<NativeMenuGtk*>(data);
+    if (!self->isOpen_)
+        return;
+    self->isOpen_ = false;
+    auto menu = self->menu_;
+    menu->menuDidClose();
+}
+
+} // namespace kx

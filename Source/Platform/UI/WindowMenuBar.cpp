@@ -1,0 +1,112 @@
+#include "Platform/UI/WindowMenuBar.h"
+
+#include "Platform/UI/ResponderChain.h"
+
+namespace kx {
+
+namespace {
+constexpr const char* menuBarKey = "kx-window-menu-bar";
+}
+
+WindowMenuBar& WindowMenuBar::install(GtkWindow* window, std::shared_ptr<NativeMenu> menu)
+{
+    if (WindowMenuBar* existing = forWindow(window))
+        return *existing;
+    auto* bar = new WindowMenuBar(window, std::move(menu));
+    g_object_set_data_full(G_OBJECT(window), menuBarKey, bar,
+                           [](gpointer data) { delete static_cast<WindowMenuBar*>(data); });
+    // Let go of the widgets with the window, not whenever its last reference goes.
+    g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget* widget, gpointer) {
+                         g_object_set_data(G_OBJECT(widget), menuBarKey, nullptr);
+                     }),
+                     nullptr);
+    return *bar;
+}
+
+WindowMenuBar* WindowMenuBar::forWindow(GtkWindow* window)
+{
+    return static_cast<WindowMenuBar*>(g_object_get_data(G_OBJECT(window), menuBarKey));
+}
+
+WindowMenuBar::WindowMenuBar(GtkWindow* window, std::shared_ptr<NativeMenu> menu)
+    : window_(window)
+    , menuBar_(GTK_WIDGET(g_object_ref_sink(gtk_menu_bar_new())))
+    , accelGroup_(gtk_accel_group_new())
+{
+    // The group is not attached to the window: GTK's own key handling would fire its
+    // accelerators ahead of the focused widget. This object fires them in its own order.
+    if (menu)
+        realisation_ = std::make_unique<NativeMenuGtk>(std::move(menu), GTK_MENU_SHELL(menuBar_), accelGroup_);
+    gtk_widget_show(menuBar_);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(&WindowMenuBar::keyPressedBefore), this);
+    g_signal_connect_after(window, "key-press-event", G_CALLBACK(&WindowMenuBar::keyPressedAfter), this);
+    ResponderChain::shared().trackWindow(window);
+}
+
+WindowMenuBar::~WindowMenuBar()
+{
+    g_signal_handlers_disconnect_by_data(window_, this);
+    realisation_.reset();
+    gtk_widget_destroy(menuBar_);
+    g_object_unref(menuBar_);
+    g_object_unref(accelGroup_);
+}
+
+bool WindowMenuBar::isModified(const GdkEventKey& event)
+{
+    return event.state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK | GDK_HYPER_MASK | GDK_META_MASK);
+}
+
+bool WindowMenuBar::activateAccelerator(const GdkEventKey& event)
+{
+    const auto modifiers = GdkModifierType(event.state & gtk_accelerator_get_default_mod_mask());
+    // The key as typed and, for shifted characters ("!" of Shift+1), the key's unshifted value.
+    guint keys[2] = {gdk_keyval_to_lower(event.keyval), 0};
+    guint unshifted = 0;
+    if (gdk_keymap_translate_keyboard_state(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                            event.hardware_keycode, GdkModifierType(0), event.group, &unshifted,
+                                            nullptr, nullptr, nullptr)
+        && gdk_keyval_to_lower(unshifted) != keys[0])
+        keys[1] = gdk_keyval_to_lower(unshifted);
+    for (guint key : keys) {
+        if (!key)
+            continue;
+        gchar* name = gtk_accelerator_name(key, modifiers);
+        const GQuark quark = g_quark_try_string(name);
+        g_free(name);
+        // Emitting may validate on a nested main loop; the group stays alive meanwhile.
+        if (quark && gtk_accel_group_activate(accelGroup_, quark, G_OBJECT(window_), key, modifiers))
+            return true;
+    }
+    return false;
+}
+
+gboolean WindowMenuBar::keyPressedBefore(GtkWidget* window, GdkEventKey* event, gpointer data)
+{
+    auto* self = static_cast<WindowMenuBar*>(data);
+    if (event->is_modifier)
+        return FALSE;
+    // A web view hands a press that its page did not take back to the window: the first steps
+    // already ran for it.
+    const Seen seen{event->time, event->keyval, event->state, event->hardware_keycode};
+    if (seen == self->lastPress_)
+        return FALSE;
+    self->lastPress_ = seen;
+
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+    if (ResponderChain::shared().performKeyEquivalent(focus ? focus : window, KeyEvent::fromGdk(*event)))
+        return TRUE;
+    if (isModified(*event) && self->activateAccelerator(*event))
+        return TRUE;
+    return FALSE;
+}
+
+gboolean WindowMenuBar::keyPressedAfter(GtkWidget*, GdkEventKey* event, gpointer data)
+{
+    auto* self = static_cast<WindowMenuBar*>(data);
+    if (event->is_modifier || isModified(*event))
+        return FALSE;
+    return self->activateAccelerator(*event);
+}
+
+} // namespace kx
