@@ -3,10 +3,13 @@
 #include <gtk/gtk.h>
 
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/UI/NativeMenu.h"
 
 namespace kx {
 
 namespace {
+
+constexpr const char* toggleDarkAppearanceAction = "toggleDarkAppearance:";
 
 Color hex(const char* text)
 {
@@ -84,6 +87,7 @@ AppAppearance::AppAppearance(std::shared_ptr<UserDefaults> defaults)
     : defaults_(std::move(defaults))
     , isDark_(defaults_->boolForKey(UserDefaultsHasDarkAppearanceKey))
 {
+    addAction(toggleDarkAppearanceAction, [this](Sender sender) { toggleDarkAppearance(sender); });
 }
 
 AppAppearance::~AppAppearance() = default;
@@ -97,6 +101,33 @@ AppAppearance::Appearance AppAppearance::appearance(UIElement)
 void AppAppearance::toggleDarkAppearance(const void*)
 {
     defaults_->setBool(UserDefaultsHasDarkAppearanceKey, !defaults_->boolForKey(UserDefaultsHasDarkAppearanceKey));
+}
+
+void AppAppearance::setUpMainMenuItem()
+{
+    auto mainMenu = NativeMenu::mainMenu();
+    if (!mainMenu)
+        return;
+    for (auto& item : mainMenu->items()) {
+        if (!item->submenu())
+            continue;
+        for (auto& entry : item->submenu()->items()) {
+            if (entry->action() != toggleDarkAppearanceAction)
+                continue;
+            entry->setKeyEquivalent("n");
+            entry->setKeyEquivalentModifierMask(ModifierFlags::command | ModifierFlags::control);
+            entry->setTarget(&shared());
+        }
+    }
+}
+
+bool AppAppearance::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
+{
+    if (item.action() != toggleDarkAppearanceAction)
+        return false;
+    if (NativeMenuItem* menuItem = item.asMenuItem())
+        menuItem->setTitle(isDark_ ? "Day Mode" : "Night Mode");
+    return true;
 }
 
 void AppAppearance::update()

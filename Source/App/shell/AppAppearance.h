@@ -14,12 +14,14 @@
 
 #include "App/shell/Color.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/UI/Responder.h"
 
 namespace kx {
 
 inline constexpr const char* UserDefaultsHasDarkAppearanceKey = "HasDarkAppearance";
 
-class AppAppearance : public std::enable_shared_from_this<AppAppearance> {
+// As a responder it answers the main menu's day/night command, "toggleDarkAppearance:".
+class AppAppearance : public Responder, public std::enable_shared_from_this<AppAppearance> {
 public:
     enum class UIElement { documentWindow, popover };
     // The look a window or popover wears.
@@ -58,6 +60,13 @@ public:
 
     // Writes the opposite of the stored mode; the observation of the default does the rest.
     void toggleDarkAppearance(const void* sender = nullptr);
+
+    // Gives the day/night command of each main-menu submenu (one level down) its key
+    // equivalent, Control+N, and the shared instance as target. Repeating it changes nothing.
+    static void setUpMainMenuItem();
+    // The command is always available; its title names the mode it switches to. Anything
+    // else is not this object's to enable.
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
 
     // Takes the stored mode; when it differs from `isDark()`, switches and runs the handlers.
     // Main thread only.

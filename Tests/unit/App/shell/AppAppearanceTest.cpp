@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "App/shell/AppAppearance.h"
+#include "Platform/UI/NativeMenu.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
@@ -92,4 +93,50 @@ TEST_F(AppAppearanceTest, AnUpdateScheduledBeforeTheOwnerLetGoStillRuns)
     EXPECT_FALSE(weak.expired());
     ASSERT_TRUE(kxtest::spinUntil([&] { return weak.expired(); }));
     EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST_F(AppAppearanceTest, TheMenuCommandNamesTheModeItSwitchesTo)
+{
+    auto appearance = make();
+    auto toggle = kx::NativeMenuItem::make("", "toggleDarkAppearance:");
+    auto other = kx::NativeMenuItem::make("Other", "performClose:");
+    auto none = kx::NativeMenuItem::make("None");
+    EXPECT_TRUE(appearance->validateUserInterfaceItem(*toggle));
+    EXPECT_EQ(toggle->title(), "Night Mode");
+    EXPECT_FALSE(appearance->validateUserInterfaceItem(*other));
+    EXPECT_FALSE(appearance->validateUserInterfaceItem(*none));
+
+    // Chosen through the responder chain, the command writes the default.
+    ASSERT_TRUE(appearance->tryToPerform("toggleDarkAppearance:", toggle.get()));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return appearance->isDark(); }));
+    EXPECT_TRUE(appearance->validateUserInterfaceItem(*toggle));
+    EXPECT_EQ(toggle->title(), "Day Mode");
+}
+
+TEST_F(AppAppearanceTest, TheMainMenuItemGetsItsShortcutOneLevelDownOnly)
+{
+    auto mainMenu = kx::NativeMenu::make();
+    auto view = kx::NativeMenuItem::make("View");
+    view->setSubmenu(kx::NativeMenu::make("View"));
+    auto toggle = kx::NativeMenuItem::make("Night Mode", "toggleDarkAppearance:");
+    view->submenu()->addItem(toggle);
+    auto deeper = kx::NativeMenuItem::make("More");
+    deeper->setSubmenu(kx::NativeMenu::make("More"));
+    auto nested = kx::NativeMenuItem::make("Night Mode", "toggleDarkAppearance:");
+    deeper->submenu()->addItem(nested);
+    view->submenu()->addItem(deeper);
+    mainMenu->addItem(view);
+    mainMenu->addItem(kx::NativeMenuItem::make("Help")); // no submenu
+
+    AppAppearance::setUpMainMenuItem(); // no main menu yet: nothing happens
+    kx::NativeMenu::setMainMenu(mainMenu);
+    AppAppearance::setUpMainMenuItem();
+    AppAppearance::setUpMainMenuItem();
+    kx::NativeMenu::setMainMenu(nullptr);
+
+    EXPECT_EQ(toggle->keyEquivalent(), "n");
+    EXPECT_EQ(toggle->keyEquivalentModifierMask(), kx::ModifierFlags::command | kx::ModifierFlags::control);
+    EXPECT_EQ(toggle->target(), &AppAppearance::shared());
+    EXPECT_EQ(nested->keyEquivalent(), "");
+    EXPECT_EQ(nested->target(), nullptr);
 }
