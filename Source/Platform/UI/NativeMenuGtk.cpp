@@ -112,8 +112,7 @@ void NativeMenuGtk::createWidget(Entry& entry, int position)
         widget = entry.isCheck ? gtk_check_menu_item_new_with_label(item.title().c_str())
                                : gtk_menu_item_new_with_label(item.title().c_str());
         g_signal_connect(widget, "activate", G_CALLBACK(&NativeMenuGtk::activated), &entry);
-        // After GTK's own check, so that the model alone decides.
-        g_signal_connect_after(widget, "can-activate-accel", G_CALLBACK(&NativeMenuGtk::canActivateAccel), &entry);
+        g_signal_connect(widget, "can-activate-accel", G_CALLBACK(&NativeMenuGtk::canActivateAccel), &entry);
     }
     entry.widget = GTK_WIDGET(g_object_ref_sink(widget));
     // Owners may show their windows with gtk_widget_show_all; hidden items must stay hidden.
@@ -226,12 +225,17 @@ void NativeMenuGtk::activated(GtkMenuItem*, gpointer data)
     self->choose(std::shared_ptr<NativeMenuItem>(entry.item));
 }
 
-gboolean NativeMenuGtk::canActivateAccel(GtkWidget*, guint, gpointer data)
+gboolean NativeMenuGtk::canActivateAccel(GtkWidget* widget, guint, gpointer data)
 {
-    // Validation may spin the main loop, in which this entry can go: keep the item alone.
+    // The model alone decides: GTK's own check (is the widget on screen?) is never asked,
+    // since an answer of either kind ends the emission here. Validation may spin the main
+    // loop, in which this entry can go: keep the item alone.
     std::shared_ptr<NativeMenuItem> item = static_cast<Entry*>(data)->item;
     NativeMenu* menu = item->menu();
-    return menu && menu->validateItem(*item);
+    if (menu && menu->validateItem(*item))
+        return TRUE;
+    g_signal_stop_emission_by_name(widget, "can-activate-accel");
+    return FALSE;
 }
 
 void NativeMenuGtk::shown(GtkWidget*, gpointer data)

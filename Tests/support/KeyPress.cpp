@@ -1,0 +1,41 @@
+#include "support/KeyPress.h"
+
+namespace kxtest {
+
+namespace {
+
+void send(GtkWidget* window, GdkEventType type, guint keyval, GdkModifierType modifiers)
+{
+    GdkEvent* event = gdk_event_new(type);
+    auto* key = &event->key;
+    key->window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    key->send_event = TRUE;
+    // Each press its own time, as from the X server: the window tells presses apart by it.
+    static guint32 clock = 1;
+    key->time = clock++;
+    key->state = modifiers;
+    key->keyval = keyval;
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys,
+                                          &count)
+        && count > 0) {
+        key->hardware_keycode = guint16(keys[0].keycode);
+        key->group = guint8(keys[0].group);
+    }
+    g_free(keys);
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    gdk_event_set_device(event, gdk_seat_get_keyboard(seat));
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
+} // namespace
+
+void pressKey(GtkWidget* window, guint keyval, GdkModifierType modifiers)
+{
+    send(window, GDK_KEY_PRESS, keyval, modifiers);
+    send(window, GDK_KEY_RELEASE, keyval, modifiers);
+}
+
+} // namespace kxtest
