@@ -110,11 +110,11 @@ Result<AppInfo::NimbetGlobals, Error> AppInfo::NimbetGlobals::decode(std::string
         return R::failure(globalsError("\"appMenu\" is missing."));
     if (!menu->is_array())
         return R::failure(globalsError("\"appMenu\" is not an array."));
-    for (const auto& item : *menu) {
-        if (!item.is_object())
-            return R::failure(globalsError("An item of \"appMenu\" is not an object."));
+    try {
+        globals.appMenu = JSONCoding<std::vector<KorvelServices::MenuItemOptions>>::decode(*menu, nullptr);
+    } catch (const DecodingError& error) {
+        return R::failure(globalsError(std::string("\"appMenu\" is not a menu description: ") + error.what()));
     }
-    globals.appMenu = *menu;
     return R::success(std::move(globals));
 }
 

@@ -15,12 +15,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/Result.h"
+#include "Services/generated/KorvelServices.h"
 
 namespace kx {
 
@@ -29,12 +31,11 @@ public:
     // The editor's global settings, "app-globals.json" in the editor folder.
     struct NimbetGlobals {
         std::int64_t documentVersion = 0;
-        // The editor's application menus: a JSON array of menu-item descriptions, handed to
-        // the menu builder as it stands.
-        nlohmann::json appMenu = nlohmann::json::array();
+        // The editor's application menus, merged into the main menu at launch.
+        std::vector<KorvelServices::MenuItemOptions> appMenu;
 
         // Both members are required: "documentVersion" an integer, "appMenu" an array of
-        // objects.
+        // menu-item descriptions.
         static Result<NimbetGlobals, Error> decode(std::string_view data);
     };
 

@@ -186,7 +186,10 @@ TEST(AppInfo, NimbetGlobalsDecodeStrictly)
         R"({"documentVersion": 42, "appMenu": [{"label": "Edit", "submenu": [{"type": "separator"}]}], "extra": 1})");
     ASSERT_TRUE(globals.isSuccess());
     EXPECT_EQ(globals.value().documentVersion, 42);
-    EXPECT_EQ(globals.value().appMenu, nlohmann::json::parse(R"([{"label": "Edit", "submenu": [{"type": "separator"}]}])"));
+    ASSERT_EQ(globals.value().appMenu.size(), 1u);
+    EXPECT_EQ(globals.value().appMenu[0].label, "Edit");
+    ASSERT_TRUE(globals.value().appMenu[0].submenu.has_value());
+    EXPECT_EQ(globals.value().appMenu[0].submenu->at(0).type, "separator");
     EXPECT_EQ(AppInfo::NimbetGlobals::decode(R"({"documentVersion": 7.0, "appMenu": []})").value().documentVersion, 7);
 
     for (const char* bad : {
@@ -197,6 +200,8 @@ TEST(AppInfo, NimbetGlobalsDecodeStrictly)
              R"({"documentVersion": 18446744073709551615, "appMenu": []})",
              R"({"documentVersion": 1, "appMenu": {}})",
              R"({"documentVersion": 1, "appMenu": [1]})",
+             R"({"documentVersion": 1, "appMenu": [{"label": 3}]})",
+             R"({"documentVersion": 1, "appMenu": [{"submenu": [{"enabled": "yes"}]}]})",
              R"({"documentVersion": 1, )",
          }) {
         EXPECT_TRUE(AppInfo::NimbetGlobals::decode(bad).isFailure()) << bad;

@@ -1,0 +1,48 @@
+// The page's verdict on one menu or edit action, as the web view applies it to a menu item:
+// enabled (with a title and check mark of the page's choice), disabled, hidden, or left to
+// the web view's own handling.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/Foundation/Result.h"
+#include "Services/generated/KorvelServices.h"
+
+namespace kx::WebBridge {
+
+struct ActionOptions {
+    std::optional<std::string> label; // the item's title
+    std::optional<bool> checked;      // its check mark
+    std::optional<bool> visible;      // kept as the page said; an invisible action is hidden
+    friend bool operator==(const ActionOptions&, const ActionOptions&) = default;
+};
+
+struct ActionState {
+    enum class Kind { on, off, hidden, deferToNative };
+    Kind kind = Kind::deferToNative;
+    std::optional<ActionOptions> options; // `on` only
+
+    static ActionState on(std::optional<ActionOptions> options = std::nullopt) { return {Kind::on, std::move(options)}; }
+    static ActionState off() { return {Kind::off, std::nullopt}; }
+    static ActionState hidden() { return {Kind::hidden, std::nullopt}; }
+    static ActionState deferToNative() { return {Kind::deferToNative, std::nullopt}; }
+
+    // First rule that holds: invisible is hidden, enabled is on, deferring is left to native
+    // handling, anything else is off.
+    static ActionState from(const KorvelServices::MenuActionState& state);
+    // Action name to state, in the answer's order: a later state for a name replaces an earlier.
+    static std::map<std::string, ActionState> states(const KorvelServices::MenuValidationResult& result);
+
+    // The short JSON form: true, false or "native". Anything else fails with the reason.
+    static Result<ActionState, std::string> fromJSON(const nlohmann::json& json);
+    // An object with the optional "label", "checked" and "visible"; null reads as absent.
+    static Result<ActionOptions, std::string> optionsFromJSON(const nlohmann::json& json);
+
+    friend bool operator==(const ActionState&, const ActionState&) = default;
+};
+
+} // namespace kx::WebBridge
