@@ -2,8 +2,10 @@
 
 #include "App/web/Beeper.h"
 #include "App/web/RKColorSampler.h"
+#include "App/web/WebBridgeContextMenuPresenter.h"
 #include "Services/generated/Beep.h"
 #include "Services/generated/ColorSampler.h"
+#include "Services/generated/ContextMenuPresenter.h"
 
 namespace kx::WebBridge {
 
@@ -26,12 +28,21 @@ WebView::WebView(WebKitSettings* settings)
     // From here on the page's service messages reach the router.
     serviceChannel_->setWebView(view_);
     serviceManager_->registerService(ColorSampler::service(), serviceChannel_, RKColorSampler::shared());
+    contextMenuPresenter_ = std::make_shared<WebBridgeContextMenuPresenter>(widget());
+    serviceManager_->registerService(ContextMenuPresenter::service(), serviceChannel_, contextMenuPresenter_);
     beeper_ = std::make_shared<Beeper>();
     serviceManager_->registerService(Beep::service(), serviceChannel_, beeper_);
+
+    // The responder of the view's widget: menu and edit actions find it through the focus.
+    attachToWidget(widget());
+    addAction(selector, [this](Sender sender) { performWebAction(sender); });
+    for (const auto& [name, action] : roleToHybridActionMap())
+        addAction(action.nativeSelector, [this, action](Sender sender) { performHybridAction(action, sender); });
 }
 
 WebView::~WebView()
 {
+    attachToWidget(nullptr);
     // Takes the view out of whatever window holds it; the page and its handlers go with it.
     gtk_widget_destroy(GTK_WIDGET(view_));
     g_object_unref(view_);

@@ -2,30 +2,43 @@
 // user content manager, so that script-message handlers and user scripts of one page never
 // reach another, and it carries the page's service connection: a channel on the
 // "swiftWindowParent" handler, a manager with one router on it, the page's MenuActionTarget,
-// and the native services it serves to the page (ColorSampler, Beep). Owners register further
-// services on the same manager and channel. Main thread only.
+// and the native services it serves to the page (ColorSampler, ContextMenuPresenter, Beep).
+// Owners register further services on the same manager and channel.
+//
+// It is also the responder of its widget for menu and edit actions: each is validated and
+// performed by asking the page's MenuActionTarget, or by WebKit's own editing where the page
+// defers, does not answer in time or offers no such service. Main thread only.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "App/web/WebBridgeActionState.h"
+#include "App/web/WebBridgeHybridAction.h"
+#include "Platform/UI/NativeMenu.h"
+#include "Platform/UI/Responder.h"
 #include "Services/generated/MenuActionTarget.h"
 #include "Services/runtime/ServiceManager.h"
 #include "Services/runtime/channels/PostMessageChannel.h"
 
 namespace kx {
 class Beeper;
+class WebBridgeContextMenuPresenter;
 }
 
 namespace kx::WebBridge {
 
-class WebView {
+class WebView : public Responder {
 public:
     // `settings` nullptr means WebKit's defaults. Scripts never get the clipboard.
     explicit WebView(WebKitSettings* settings = nullptr);
-    virtual ~WebView();
+    ~WebView() override;
     WebView(const WebView&) = delete;
     WebView& operator=(const WebView&) = delete;
 
@@ -39,13 +52,43 @@ public:
     // Fails at once with serviceNotFound until the page has announced its services.
     const std::shared_ptr<MenuActionTarget::Interface>& menuActionTarget() const { return menuActionTarget_; }
 
+    // Menu and edit actions. An item asking about a hybrid action ("copy:") or a web action
+    // ("performWebAction:" with the action's name as represented object) gets the page's
+    // state: on (title and check mark as the page says), off, hidden, or native handling.
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
+    void performWebAction(Sender sender);
+    void performHybridAction(const HybridAction& action, Sender sender);
+
+    // A menu that belongs to this web view opens: the first one asks the page for every state
+    // at once, which validations read while any of its menus is open. The menu delegate
+    // counts the closings; the answer goes with the last one.
+    void menuWillOpen(NativeMenu& menu);
+    void menuDidClose();
+
+    // States the page gave while a menu of this view is open; absent otherwise.
+    const std::optional<std::map<std::string, ActionState>>& validatedActionCache() const { return validatedActionCache_; }
+    bool isPreparingValidatedActionCache() const { return isPreparingValidatedActionCache_; }
+    int menuCount() const { return menuCount_; }
+
 private:
+    using ActionStates = std::map<std::string, ActionState>;
+    static std::optional<std::string> webAction(Sender sender);
+    void validateWebAction(const std::string& action, std::function<void(std::optional<ActionStates>)> completion);
+    void dispatchWebAction(const std::string& action, std::function<void(Result<bool, ServiceError>)> completion);
+    ActionState webActionState(const std::string& action);
+    bool validateNatively(const std::string& selector);
+    void performNatively(const HybridAction& action);
+
     const std::shared_ptr<PostMessageChannel> serviceChannel_;
     const std::unique_ptr<ServiceManager> serviceManager_;
     const std::shared_ptr<MenuActionTarget::Interface> menuActionTarget_;
     WebKitUserContentManager* userContentManager_;
     WebKitWebView* view_;
     std::shared_ptr<Beeper> beeper_;
+    std::shared_ptr<WebBridgeContextMenuPresenter> contextMenuPresenter_;
+    std::optional<ActionStates> validatedActionCache_;
+    bool isPreparingValidatedActionCache_ = false;
+    int menuCount_ = 0;
 };
 
 } // namespace kx::WebBridge

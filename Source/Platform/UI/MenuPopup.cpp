@@ -111,8 +111,17 @@ void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::
         if (pointer)
             gdk_window_get_device_position(window, pointer, &area.x, &area.y, nullptr);
     }
+    // A page's request is no input event; GTK wants one to know the pointer and the time.
+    GdkEvent* trigger = gtk_get_current_event();
+    if (!trigger) {
+        trigger = gdk_event_new(GDK_BUTTON_PRESS);
+        trigger->button.window = GDK_WINDOW(g_object_ref(window));
+        trigger->button.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(trigger, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    }
     gtk_menu_popup_at_rect(GTK_MENU(showing->gtkMenu), window, &area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
-                           nullptr);
+                           trigger);
+    gdk_event_free(trigger);
     // A menu that could not show (no grab to be had) never closes either.
     if (!gtk_widget_get_visible(showing->gtkMenu))
         MainQueue::async([showing] { finish(showing); });
