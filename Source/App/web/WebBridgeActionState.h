@@ -7,9 +7,6 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
-#include "Platform/Foundation/Result.h"
 #include "Services/generated/KorvelServices.h"
 
 namespace kx::WebBridge {
@@ -36,11 +33,6 @@ struct ActionState {
     static ActionState from(const KorvelServices::MenuActionState& state);
     // Action name to state, in the answer's order: a later state for a name replaces an earlier.
     static std::map<std::string, ActionState> states(const KorvelServices::MenuValidationResult& result);
-
-    // The short JSON form: true, false or "native". Anything else fails with the reason.
-    static Result<ActionState, std::string> fromJSON(const nlohmann::json& json);
-    // An object with the optional "label", "checked" and "visible"; null reads as absent.
-    static Result<ActionOptions, std::string> optionsFromJSON(const nlohmann::json& json);
 
     friend bool operator==(const ActionState&, const ActionState&) = default;
 };

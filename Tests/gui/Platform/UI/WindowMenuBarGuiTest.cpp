@@ -112,7 +112,6 @@ TEST_F(WindowMenuBarGui, TheBarShowsTheModelAndFollowsItsChanges)
     EXPECT_FALSE(gtk_widget_get_visible(widget(hidden))); // despite gtk_widget_show_all
     ASSERT_TRUE(GTK_IS_CHECK_MENU_ITEM(widget(checked)));
     EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(widget(checked))));
-    EXPECT_FALSE(GTK_IS_CHECK_MENU_ITEM(widget(copy)));
     EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(widget(edit->itemAtIndex(2))));
 
     copy->setTitle("Copy Style");
@@ -120,14 +119,15 @@ TEST_F(WindowMenuBarGui, TheBarShowsTheModelAndFollowsItsChanges)
     checked->setState(NativeMenuItem::State::mixed);
     EXPECT_TRUE(gtk_check_menu_item_get_inconsistent(GTK_CHECK_MENU_ITEM(widget(checked))));
     checked->setState(NativeMenuItem::State::off);
-    EXPECT_FALSE(GTK_IS_CHECK_MENU_ITEM(widget(checked)));
-    hidden->setHidden(false);
-    EXPECT_TRUE(gtk_widget_get_visible(widget(hidden)));
-    edit->insertItem(item("Paste", "paste:"), 0);
-    GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_menu_item_get_submenu(
-        GTK_MENU_ITEM(widget(menu->itemAtIndex(0))))));
-    EXPECT_EQ(g_list_length(children), 6u);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(children->data)), "Paste");
+    EXPECT_FALSE(GTK_IS_CHECK_MENU_ITEM(widget(checked))); // no empty check box
+    // An item moved from one menu to another leaves the first one's widgets.
+    auto other = NativeMenu::make();
+    other->addItem(hidden);
+    EXPECT_EQ(widget(hidden), nullptr);
+    edit->insertItem(hidden, 0);
+    GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(widget(copy))));
+    EXPECT_EQ(g_list_length(children), 5u);
+    EXPECT_EQ(children->data, widget(hidden));
     g_list_free(children);
 
     // Choosing an item sends its action along the chain.
@@ -198,7 +198,6 @@ TEST_F(WindowMenuBarGui, TheFocusedRespondersSeeKeyEquivalentsFirst)
     Recorder focused{{"copy:"}};
     focused.attachToWidget(entry);
     gtk_widget_grab_focus(entry);
-    ASSERT_EQ(gtk_window_get_focus(GTK_WINDOW(window)), entry);
     const auto chain = kx::ResponderChain::shared().respondersFrom(entry);
     ASSERT_GE(chain.size(), 2u);
     EXPECT_EQ(chain[0], &focused);
@@ -208,11 +207,8 @@ TEST_F(WindowMenuBarGui, TheFocusedRespondersSeeKeyEquivalentsFirst)
     copy->setKeyEquivalent("k");
     kxtest::pressKey(window, GDK_KEY_k, GDK_CONTROL_MASK);
     EXPECT_TRUE(focused.performed.empty());
-    EXPECT_TRUE(responder.performed.empty());
     EXPECT_TRUE(responder.validated.empty());
-
     focused.takesKeys = false;
     kxtest::pressKey(window, GDK_KEY_k, GDK_CONTROL_MASK);
-    // The focused responder answers copy: first.
-    EXPECT_EQ(focused.performed, std::vector<std::string>{"copy:"});
+    EXPECT_EQ(focused.performed, std::vector<std::string>{"copy:"}); // first in the chain
 }

@@ -30,16 +30,3 @@ TEST(WebBridgeActionState, TheFirstMatchingRuleOfThePageAnswerWins)
     EXPECT_EQ(states.at("twice"), ActionState::off()); // the later state counts
     EXPECT_EQ(states.size(), 5u);
 }
-
-TEST(WebBridgeActionState, TheShortJsonFormIsTrueFalseOrNative)
-{
-    EXPECT_EQ(ActionState::fromJSON(true).value(), ActionState::on());
-    EXPECT_EQ(ActionState::fromJSON(false).value(), ActionState::off());
-    EXPECT_EQ(ActionState::fromJSON("native").value(), ActionState::deferToNative());
-    for (const auto& bad : {nlohmann::json("hidden"), nlohmann::json(1), nlohmann::json(nullptr)})
-        EXPECT_EQ(ActionState::fromJSON(bad).error(), "ActionState must be true, false or \"native\"");
-
-    EXPECT_EQ(ActionState::optionsFromJSON(nlohmann::json::parse(R"({"label": "L", "checked": null})")).value(),
-              (ActionOptions{"L", std::nullopt, std::nullopt}));
-    EXPECT_TRUE(ActionState::optionsFromJSON(nlohmann::json::parse(R"({"visible": "yes"})")).isFailure());
-}

@@ -32,17 +32,6 @@ public:
     std::vector<std::string> validated;
 };
 
-class Delegate : public kx::NativeMenuDelegate {
-public:
-    explicit Delegate(std::vector<std::string>& log)
-        : log(log)
-    {
-    }
-    void menuWillOpen(NativeMenu& menu) override { log.push_back("open " + menu.title()); }
-    void menuDidClose(NativeMenu& menu) override { log.push_back("close " + menu.title()); }
-    std::vector<std::string>& log;
-};
-
 // Without a display there is no key window: the chain is the application's part alone.
 class NativeMenuTest : public ::testing::Test {
 protected:
@@ -132,77 +121,4 @@ TEST_F(NativeMenuTest, ValidationAsksTheTargetAndDisablesWhatNoOneAnswers)
     EXPECT_EQ(answered->target(), nullptr);
     EXPECT_TRUE(menu->performActionForItem(*answered));
     EXPECT_EQ(application.performed.size(), 1u);
-}
-
-TEST_F(NativeMenuTest, OpeningTellsTheDelegateBeforeItemsAreValidated)
-{
-    std::vector<std::string> log;
-    auto delegate = std::make_shared<Delegate>(log);
-    class Logging : public Responder {
-    public:
-        explicit Logging(std::vector<std::string>& log)
-            : log(log)
-        {
-            addAction("copy:", [](Sender) {});
-        }
-        bool validateUserInterfaceItem(kx::ValidatedUserInterfaceItem&) override
-        {
-            log.push_back("validate");
-            return true;
-        }
-        std::vector<std::string>& log;
-    } logging(log);
-    application.setNextResponder(&logging);
-
-    auto menu = NativeMenu::make("Edit");
-    menu->setDelegate(delegate);
-    menu->addItem(NativeMenuItem::make("Copy", "copy:"));
-    menu->menuWillOpen();
-    menu->menuDidClose();
-    EXPECT_EQ(log, (std::vector<std::string>{"open Edit", "validate", "close Edit"}));
-
-    delegate.reset(); // the menu holds its delegate weakly
-    menu->menuWillOpen();
-    EXPECT_EQ(log.size(), 4u);
-}
-
-TEST_F(NativeMenuTest, ObserversHearOfItemChangesAndOfChangesToTheList)
-{
-    auto menu = NativeMenu::make();
-    auto other = NativeMenu::make();
-    std::vector<NativeMenuItem*> heard;
-    const int token = menu->addObserver([&](NativeMenuItem* item) { heard.push_back(item); });
-
-    auto item = NativeMenuItem::make("Cut", "cut:");
-    menu->addItem(item);
-    item->setTitle("Cut");  // unchanged: nothing to tell
-    item->setTitle("Snip");
-    item->setState(NativeMenuItem::State::mixed);
-    item->setKeyEquivalent("x");
-    EXPECT_EQ(heard, (std::vector<NativeMenuItem*>{nullptr, item.get(), item.get(), item.get()}));
-
-    // An item lives in one menu at a time.
-    other->insertItem(item, 5);
-    EXPECT_EQ(menu->numberOfItems(), 0);
-    EXPECT_EQ(other->indexOfItem(item.get()), 0);
-    EXPECT_EQ(item->menu(), other.get());
-    EXPECT_EQ(heard.size(), 5u);
-    item->setHidden(true);
-    EXPECT_EQ(heard.size(), 5u);
-
-    // And a submenu under one item.
-    auto submenu = NativeMenu::make("Sub");
-    auto first = NativeMenuItem::make("First");
-    auto second = NativeMenuItem::make("Second");
-    first->setSubmenu(submenu);
-    second->setSubmenu(submenu);
-    EXPECT_EQ(first->submenu(), nullptr);
-    EXPECT_EQ(submenu->supermenuItem(), second.get());
-
-    menu->removeObserver(token);
-    menu->addItem(NativeMenuItem::make("Paste"));
-    EXPECT_EQ(heard.size(), 5u);
-    EXPECT_EQ(menu->indexOfItemWithTitle("Paste"), 0);
-    EXPECT_EQ(menu->indexOfItemWithTitle("Missing"), -1);
-    EXPECT_EQ(menu->itemAtIndex(3), nullptr);
 }
