@@ -7,16 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "App/web/WebBridgeActionOptions.h"
 #include "Services/generated/KorvelServices.h"
 
 namespace kx::WebBridge {
-
-struct ActionOptions {
-    std::optional<std::string> label; // the item's title
-    std::optional<bool> checked;      // its check mark
-    std::optional<bool> visible;      // kept as the page said; an invisible action is hidden
-    friend bool operator==(const ActionOptions&, const ActionOptions&) = default;
-};
 
 struct ActionState {
     enum class Kind { on, off, hidden, deferToNative };

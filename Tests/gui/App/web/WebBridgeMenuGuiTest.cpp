@@ -11,7 +11,7 @@
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
 #include "Services/runtime/JSONDecoder.h"
-#include "support/KeyPress.h"
+#include "support/UserInput.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -97,10 +97,8 @@ protected:
     // Opens a menu of the bar as a click would, and waits until it shows.
     GtkWidget* open(const char* title)
     {
-        GtkWidget* top = widgetFor(mainMenu->itemWithTitle(title));
-        g_signal_emit_by_name(top, "activate-item");
-        GtkWidget* menu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(top));
-        EXPECT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(menu); }));
+        GtkWidget* menu = kxtest::openMenuBarItem(window, widgetFor(mainMenu->itemWithTitle(title)));
+        EXPECT_NE(menu, nullptr);
         return menu;
     }
 

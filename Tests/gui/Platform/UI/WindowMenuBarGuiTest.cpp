@@ -7,7 +7,7 @@
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
-#include "support/KeyPress.h"
+#include "support/UserInput.h"
 #include "support/Spin.h"
 
 using kx::ModifierFlags;
@@ -138,9 +138,8 @@ TEST_F(WindowMenuBarGui, TheBarShowsTheModelAndFollowsItsChanges)
 TEST_F(WindowMenuBarGui, OpeningAMenuTellsTheDelegateThenValidatesEachItem)
 {
     GtkWidget* editWidget = widget(menu->itemAtIndex(0));
-    g_signal_emit_by_name(editWidget, "activate-item");
-    GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(editWidget));
-    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(submenu); }));
+    GtkWidget* submenu = kxtest::openMenuBarItem(window, editWidget);
+    ASSERT_NE(submenu, nullptr);
     EXPECT_EQ(delegate->log, std::vector<std::string>{"open Edit"});
     EXPECT_EQ(responder.validated, (std::vector<std::string>{"copy:", "delete:", "copy:"}));
     EXPECT_TRUE(gtk_widget_get_sensitive(widget(copy)));

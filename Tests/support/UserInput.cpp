@@ -1,4 +1,6 @@
-#include "support/KeyPress.h"
+#include "support/UserInput.h"
+
+#include "support/Spin.h"
 
 namespace kxtest {
 
@@ -36,6 +38,20 @@ void pressKey(GtkWidget* window, guint keyval, GdkModifierType modifiers)
 {
     send(window, GDK_KEY_PRESS, keyval, modifiers);
     send(window, GDK_KEY_RELEASE, keyval, modifiers);
+}
+
+GtkWidget* openMenuBarItem(GtkWidget* window, GtkWidget* item)
+{
+    // Inside a key press, so that the menu has the event that opened it.
+    const gulong handler = g_signal_connect(window, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey*, gpointer item) {
+                                                g_signal_emit_by_name(item, "activate-item");
+                                                return TRUE;
+                                            }),
+                                            item);
+    pressKey(window, GDK_KEY_F10);
+    g_signal_handler_disconnect(window, handler);
+    GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item));
+    return submenu && spinUntil([&] { return gtk_widget_get_mapped(submenu); }) ? submenu : nullptr;
 }
 
 } // namespace kxtest
