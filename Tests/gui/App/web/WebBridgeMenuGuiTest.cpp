@@ -6,7 +6,7 @@
 #include <gtk/gtk.h>
 
 #include "App/web/AppMenu.h"
-#include "App/web/WebViewController.h"
+#include "gui/App/web/HostedPage.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
@@ -22,7 +22,7 @@ using kx::NativeMenuItem;
 using kx::ResponderChain;
 using nlohmann::json;
 
-constexpr auto pageTimeout = std::chrono::seconds(30);
+using kxtest::pageTimeout;
 
 const char* appMenu = R"([
     {"label": "Edit", "submenu": [
@@ -33,28 +33,21 @@ const char* appMenu = R"([
         {"label": "Rulers", "role": "rulers"}, {"label": "Grid", "role": "grid"}]}
 ])";
 
-class WebBridgeMenuGui : public ::testing::Test {
+class WebBridgeMenuGui : public kxtest::HostedPageTest {
 protected:
     void SetUp() override
     {
         kx::AppMenu::initializeMainMenu(*mainMenu, kx::JSONDecoder().decode<std::vector<kx::AppMenu::MenuItemOptions>>(appMenu));
-        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-        gtk_window_set_default_size(GTK_WINDOW(window), 640, 480);
+        HostedPageTest::SetUp();
+        // The menu bar above the page.
+        gtk_container_remove(GTK_CONTAINER(window), webView().widget());
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         gtk_box_pack_start(GTK_BOX(box), kx::WindowMenuBar::install(GTK_WINDOW(window), mainMenu).menuBar(), FALSE, FALSE, 0);
-        controller = kx::WebViewController::make();
         gtk_box_pack_start(GTK_BOX(box), webView().widget(), TRUE, TRUE, 0);
         gtk_container_add(GTK_CONTAINER(window), box);
         gtk_widget_show_all(window);
         gtk_window_present(GTK_WINDOW(window));
         ASSERT_TRUE(kxtest::spinUntil([&] { return ResponderChain::shared().keyWindow() == GTK_WINDOW(window); }));
-    }
-
-    void TearDown() override
-    {
-        controller.reset();
-        gtk_widget_destroy(window);
-        kxtest::spinFor(std::chrono::milliseconds(20));
     }
 
     kx::WebBridge::WebView& webView() { return controller->webView(); }
@@ -70,18 +63,6 @@ protected:
         ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout));
         gtk_widget_grab_focus(webView().widget());
         evaluate("document.getElementById('text').focus()");
-    }
-
-    json evaluate(const std::string& script)
-    {
-        bool done = false;
-        json value;
-        controller->evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error> error) {
-            value = error ? json("error: " + error->localizedDescription) : result.value_or(json());
-            done = true;
-        });
-        EXPECT_TRUE(kxtest::spinUntil([&] { return done; }, pageTimeout));
-        return value;
     }
 
     std::shared_ptr<NativeMenuItem> item(const char* menu, const char* title)
@@ -118,8 +99,6 @@ protected:
         menu->addItem(window);
         return menu;
     }();
-    GtkWidget* window = nullptr;
-    std::shared_ptr<kx::WebViewController> controller;
 };
 
 json validation(const char* action)
