@@ -191,23 +191,18 @@ void WebView::performNatively(const HybridAction& action)
     if ((action.action == HybridAction::undo.action || action.action == HybridAction::redo.action)
         && !validateNatively(action.nativeSelector))
         return;
-    const char* command = nullptr;
-    if (action.action == HybridAction::undo.action)
-        command = WEBKIT_EDITING_COMMAND_UNDO;
-    else if (action.action == HybridAction::redo.action)
-        command = WEBKIT_EDITING_COMMAND_REDO;
-    else if (action.action == HybridAction::cut.action)
-        command = WEBKIT_EDITING_COMMAND_CUT;
-    else if (action.action == HybridAction::copy.action)
-        command = WEBKIT_EDITING_COMMAND_COPY;
-    else if (action.action == HybridAction::paste.action)
-        command = WEBKIT_EDITING_COMMAND_PASTE;
-    else if (action.action == HybridAction::selectAll.action)
-        command = WEBKIT_EDITING_COMMAND_SELECT_ALL;
-    else if (action.action == HybridAction::deleteAction.action)
-        command = "Delete"; // WebKit's own editing command of that name
-    if (command)
-        webkit_web_view_execute_editing_command(view_, command);
+    static const std::map<std::string, const char*> commands{
+        {HybridAction::undo.action, WEBKIT_EDITING_COMMAND_UNDO},
+        {HybridAction::redo.action, WEBKIT_EDITING_COMMAND_REDO},
+        {HybridAction::cut.action, WEBKIT_EDITING_COMMAND_CUT},
+        {HybridAction::copy.action, WEBKIT_EDITING_COMMAND_COPY},
+        {HybridAction::paste.action, WEBKIT_EDITING_COMMAND_PASTE},
+        {HybridAction::selectAll.action, WEBKIT_EDITING_COMMAND_SELECT_ALL},
+        {HybridAction::deleteAction.action, "Delete"}, // WebKit's own editing command of that name
+    };
+    auto command = commands.find(action.action);
+    if (command != commands.end())
+        webkit_web_view_execute_editing_command(view_, command->second);
 }
 
 void WebView::menuWillOpen(NativeMenu&)
