@@ -51,9 +51,13 @@ GdkModifierType GtkAccelerator::modifiersFor(ModifierFlags mask)
     guint result = 0;
     if (contains(mask, ModifierFlags::shift))
         result |= GDK_SHIFT_MASK;
-    if (contains(mask, ModifierFlags::control) || contains(mask, ModifierFlags::command))
+    const bool command = contains(mask, ModifierFlags::command);
+    const bool control = contains(mask, ModifierFlags::control);
+    if (command || control)
         result |= GDK_CONTROL_MASK;
-    if (contains(mask, ModifierFlags::option))
+    // Command and Control together would collapse onto Control alone and steal another item's
+    // shortcut (Command-Control-N onto New's Ctrl+N): the pair becomes Ctrl+Alt instead.
+    if (contains(mask, ModifierFlags::option) || (command && control))
         result |= GDK_MOD1_MASK;
     return GdkModifierType(result);
 }
