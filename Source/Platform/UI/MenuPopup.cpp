@@ -75,6 +75,12 @@ GdkWindow* windowOf(GtkWidget* widget)
 void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::optional<Rect> rect,
                       Completion completion)
 {
+    // One pop-up at a time, as menu tracking allows: a second one would take the grab and leave
+    // the first on screen with nothing to close it, its completion waiting.
+    for (auto& earlier : std::vector(showings())) {
+        if (!earlier->finished)
+            gtk_menu_shell_cancel(GTK_MENU_SHELL(earlier->gtkMenu));
+    }
     auto showing = std::make_shared<Showing>();
     showing->menu = std::move(menu);
     showing->completion = std::move(completion);
