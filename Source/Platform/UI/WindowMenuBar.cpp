@@ -68,17 +68,26 @@ bool WindowMenuBar::activateAccelerator(const GdkEventKey& event)
                                             nullptr, nullptr, nullptr)
         && gdk_keyval_to_lower(unshifted) != keys[0])
         keys[1] = gdk_keyval_to_lower(unshifted);
+    // Emitting may validate on a nested main loop, during which this bar may go: the loop
+    // holds its own references and looks no further once the bar has gone.
+    const std::weak_ptr<int> alive = alive_;
+    GtkAccelGroup* group = GTK_ACCEL_GROUP(g_object_ref(accelGroup_));
+    GObject* window = G_OBJECT(g_object_ref(window_));
+    bool activated = false;
     for (guint key : keys) {
-        if (!key)
+        if (!key || alive.expired())
             continue;
         gchar* name = gtk_accelerator_name(key, modifiers);
         const GQuark quark = g_quark_try_string(name);
         g_free(name);
-        // Emitting may validate on a nested main loop; the group stays alive meanwhile.
-        if (quark && gtk_accel_group_activate(accelGroup_, quark, G_OBJECT(window_), key, modifiers))
-            return true;
+        if (quark && gtk_accel_group_activate(group, quark, window, key, modifiers)) {
+            activated = true;
+            break;
+        }
     }
-    return false;
+    g_object_unref(window);
+    g_object_unref(group);
+    return activated;
 }
 
 gboolean WindowMenuBar::keyPressedBefore(GtkWidget* window, GdkEventKey* event, gpointer data)
@@ -93,9 +102,12 @@ gboolean WindowMenuBar::keyPressedBefore(GtkWidget* window, GdkEventKey* event, 
         return FALSE;
     self->lastPress_ = seen;
 
+    const std::weak_ptr<int> alive = self->alive_;
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
     if (ResponderChain::shared().performKeyEquivalent(focus ? focus : window, KeyEvent::fromGdk(*event)))
         return TRUE;
+    if (alive.expired())
+        return TRUE; // the window went while the key was being answered
     if (isModified(*event) && self->activateAccelerator(*event))
         return TRUE;
     return FALSE;

@@ -55,6 +55,9 @@ private:
         guint16 keycode = 0;
         friend bool operator==(const Seen&, const Seen&) = default;
     } lastPress_;
+    // Validation may spin the main loop, and the window (with this bar) may go meanwhile:
+    // handlers keep a weak copy and stop once it has expired.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace kx
