@@ -246,7 +246,13 @@ function startLiveSharing() {
   setLiveSharing("starting");
   const server = http.createServer((request, response) => {
     if (request.method !== "GET" && request.method !== "HEAD") return sendStatus(response, 405, { Allow: "GET, HEAD" });
-    if (new URL(request.url, "http://localhost").pathname !== `/${shareId}/`) return sendStatus(response, 404);
+    let pathname;
+    try {
+      pathname = new URL(request.url, "http://localhost").pathname;
+    } catch {
+      return sendStatus(response, 400); // this port is open to the network: bad input must not end us
+    }
+    if (pathname !== `/${shareId}/`) return sendStatus(response, 404);
     sendFile(request, response, PREVIEW_PAGE_FILE);
   });
   shareServer = server;

@@ -1,5 +1,13 @@
 #include "support/HttpFetch.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include <libsoup/soup.h>
 
 #include "support/Spin.h"
@@ -48,6 +56,30 @@ HttpResponse fetch(const std::string& url, const std::string& method, const std:
     g_object_unref(message);
     g_object_unref(session);
     return response;
+}
+
+std::string rawRequest(int port, const std::string& request)
+{
+    std::string answer;
+    std::atomic<bool> done = false;
+    std::thread client([&] {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            ::send(fd, request.data(), request.size(), 0);
+            char buffer[4096];
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                answer.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(fd);
+        done = true;
+    });
+    spinUntil([&] { return done.load(); });
+    client.join();
+    return answer;
 }
 
 } // namespace kxtest

@@ -16,4 +16,8 @@ struct HttpResponse {
 HttpResponse fetch(const std::string& url, const std::string& method = "GET",
                    const std::map<std::string, std::string>& headers = {});
 
+// Sends `request` to 127.0.0.1:`port` as it stands (no client normalises its path) and returns
+// the whole answer, empty when nobody answered.
+std::string rawRequest(int port, const std::string& request);
+
 } // namespace kxtest

@@ -1,12 +1,6 @@
 #include "App/server/AppServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
-#include <thread>
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -40,31 +34,6 @@ struct TakenPort {
     }
     ~TakenPort() { g_object_unref(socket); }
 };
-
-// Sends `request` as it stands (no client normalises its path) and returns the whole answer.
-std::string rawRequest(int port, const std::string& request)
-{
-    std::string answer;
-    std::atomic<bool> done = false;
-    std::thread client([&] {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            ::send(fd, request.data(), request.size(), 0);
-            char buffer[4096];
-            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-                answer.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(fd);
-        done = true;
-    });
-    kxtest::spinUntil([&] { return done.load(); });
-    client.join();
-    return answer;
-}
 
 class AppServerTest : public ::testing::Test {
 protected:
@@ -130,7 +99,7 @@ TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
 
     for (const char* path : {"/../secret.txt", "/assets/../../secret.txt", "/%2E%2E/secret.txt",
                              "/assets/..%2F..%2Fsecret.txt", "/link.txt", "/%00"}) {
-        auto answer = rawRequest(server->port(), std::string("GET ") + path +
+        auto answer = kxtest::rawRequest(server->port(), std::string("GET ") + path +
                                                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
         EXPECT_TRUE(answer.starts_with("HTTP/1.1 4")) << path << ": " << answer;
         EXPECT_EQ(answer.find("outside"), std::string::npos) << path;

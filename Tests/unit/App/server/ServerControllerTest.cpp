@@ -9,6 +9,7 @@
 #include "App/server/SocketIOClient.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "support/HttpFetch.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -174,12 +175,29 @@ TEST_F(ServerControllerTest, SendsCommandsInOrderOnceConnected)
 TEST_F(ServerControllerTest, LiveSharingMovesThroughItsStates)
 {
     ServerController controller(configuration);
+    int crashes = 0;
+    controller.crashHandler = [&](int) { ++crashes; };
     startAndConnect(controller);
     controller.installKorvelLibrary("2.3.4");
     controller.startLiveSharing();
     ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state()->liveSharing.status == "active"; }, serverTimeout));
     ASSERT_TRUE(controller.state()->liveSharing.url);
     EXPECT_TRUE(controller.state()->liveSharing.url->starts_with("http://"));
+
+    // The share port is open to the network: a request target no URL parser accepts is
+    // answered, not fatal.
+    const std::string& shareURL = *controller.state()->liveSharing.url;
+    auto colon = shareURL.rfind(':');
+    int sharePort = std::stoi(shareURL.substr(colon + 1));
+    std::string path = shareURL.substr(shareURL.find('/', colon));
+    for (const char* target : {"//[", "http://[::1/"}) {
+        auto answer = kxtest::rawRequest(sharePort, std::string("GET ") + target +
+                                                        " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 4")) << target << ": " << answer;
+    }
+    auto page = kxtest::rawRequest(sharePort, "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(page.starts_with("HTTP/1.1 200")) << page;
+    EXPECT_EQ(crashes, 0);
 
     controller.stopLiveSharing();
     ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state()->liveSharing.status == "available"; }, serverTimeout));
