@@ -40,6 +40,10 @@ std::optional<std::filesystem::path> resolve(const std::filesystem::path& folder
         if (!name.empty() && name != ".")
             result /= std::string(name);
     }
+    // A folder stands for its index page, which is checked like any other file.
+    std::error_code error;
+    if (std::filesystem::is_directory(result, error))
+        result /= "index.html";
     auto real = FileSystem::realPath(result);
     auto realFolder = FileSystem::realPath(folder);
     if (real && (!realFolder || !FileSystem::isInside(*real, *realFolder)))
@@ -142,9 +146,6 @@ void AppServer::handle(SoupServer*, SoupServerMessage* message, const char* path
         status(SOUP_STATUS_FORBIDDEN);
         return;
     }
-    std::error_code error;
-    if (std::filesystem::is_directory(*file, error))
-        *file /= "index.html";
     // Read, not mapped: a file replaced while it is sent must not take the process down.
     gchar* fileContents = nullptr;
     gsize fileSize = 0;

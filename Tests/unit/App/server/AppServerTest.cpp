@@ -105,6 +105,13 @@ TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
         EXPECT_EQ(answer.find("outside"), std::string::npos) << path;
     }
     EXPECT_EQ(kxtest::fetch(url("link.txt")).status, 403u);
+
+    // A folder's index page that links outside is refused like any other link.
+    std::filesystem::create_directories(folder / "editor" / "linked");
+    std::filesystem::create_symlink(folder / "secret.txt", folder / "editor" / "linked" / "index.html");
+    auto index = kxtest::fetch(url("linked/"));
+    EXPECT_EQ(index.status, 403u);
+    EXPECT_EQ(index.body.find("outside"), std::string::npos);
 }
 
 TEST(AppServerRange, FailsWhenEveryPortIsTaken)
