@@ -4,6 +4,13 @@
 
 namespace kx {
 
+namespace {
+
+// Deeper payloads are refused: copying or printing JSON recurses once per level.
+constexpr int maximumDepth = 1000;
+
+} // namespace
+
 std::optional<SocketIOPacket::Engine> SocketIOPacket::parseEngine(std::string_view frame)
 {
     if (frame.empty() || frame[0] < '0' || frame[0] > '6')
@@ -36,8 +43,13 @@ std::optional<SocketIOPacket> SocketIOPacket::parse(std::string_view data)
         rest = rest.substr(digits);
     }
     if (!rest.empty()) {
-        packet.payload = nlohmann::json::parse(rest, nullptr, false);
-        if (packet.payload.is_discarded())
+        bool tooDeep = false;
+        auto depthCheck = [&tooDeep](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+            tooDeep |= depth > maximumDepth;
+            return !tooDeep;
+        };
+        packet.payload = nlohmann::json::parse(rest, depthCheck, false);
+        if (tooDeep || packet.payload.is_discarded())
             return std::nullopt;
     }
 

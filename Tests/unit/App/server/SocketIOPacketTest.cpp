@@ -45,6 +45,11 @@ TEST(SocketIOPacket, RefusesMalformedPackets)
     for (const char* data : {"", "5", "6[]", "2", "2{}", "2[]", "2[1,2]", "2[\"a\"", "0[1]", "3", "3[]",
                              "299999999999999999999999[\"a\"]", "2[\"a\"]trailing"})
         EXPECT_FALSE(SocketIOPacket::parse(data)) << data;
+
+    // Nesting deep enough to exhaust the stack when the arguments are copied or printed.
+    auto nested = [](int depth) { return "2[\"a\"," + std::string(depth, '[') + std::string(depth, ']') + "]"; };
+    EXPECT_FALSE(SocketIOPacket::parse(nested(200000)));
+    EXPECT_TRUE(SocketIOPacket::parse(nested(100)));
 }
 
 TEST(SocketIOPacket, EncodesOnlyValidText)
