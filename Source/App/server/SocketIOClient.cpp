@@ -217,9 +217,14 @@ void SocketIOClient::send(const std::string& frame)
         soup_websocket_connection_send_text(connection_, frame.c_str());
 }
 
+bool SocketIOClient::isConnected() const
+{
+    return connected_ && connection_ && soup_websocket_connection_get_state(connection_) == SOUP_WEBSOCKET_STATE_OPEN;
+}
+
 bool SocketIOClient::emit(const std::string& name, const nlohmann::json& arguments)
 {
-    if (!connected_)
+    if (!isConnected())
         return false;
     send(Packet::event(name, arguments));
     return true;

@@ -41,7 +41,8 @@ public:
 
     void connect();
     void disconnect();
-    bool isConnected() const { return connected_; }
+    // False as soon as the transport starts closing: nothing sent then would arrive.
+    bool isConnected() const;
     // Sends an event with the elements of `arguments` (an array) as its arguments; false when
     // not connected.
     bool emit(const std::string& name, const nlohmann::json& arguments = nlohmann::json::array());

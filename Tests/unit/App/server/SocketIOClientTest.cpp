@@ -135,6 +135,22 @@ TEST(SocketIOClient, ReconnectsAfterALostConnection)
     EXPECT_EQ(server.connections, connections);
 }
 
+TEST(SocketIOClient, IsNoLongerConnectedOnceTheServerStartsClosing)
+{
+    REQUIRE_NODE();
+    FakeServer server(nlohmann::json{{"closeFrame", true}});
+    SocketIOClient client(server.url(), {{"token", "T"}});
+    client.reconnects = false;
+    Observed observed;
+    observe(client, observed);
+    client.connect();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return observed.connects == 1; }));
+    // Until the transport has closed, whatever is emitted would be dropped: say so.
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !client.isConnected(); }, 2s));
+    EXPECT_TRUE(observed.disconnects.empty());
+    EXPECT_FALSE(client.emit("setDocumentDirty", nlohmann::json::array({true})));
+}
+
 TEST(SocketIOClient, GivesUpOnASilentServer)
 {
     REQUIRE_NODE();
