@@ -50,6 +50,9 @@ try {
   process.exit(2);
 }
 const authorizationToken = process.env.AUTHORIZATION_TOKEN;
+// Our command line carries the back end's token and is readable by every user of the machine:
+// replace it in the process listing as soon as it has been read.
+process.title = "korvel-project-server";
 
 function log(line) {
   process.stdout.write(`${String(line).replace(/\r?\n/g, " ")}\n`);

@@ -316,7 +316,7 @@ TEST_F(ServerControllerTest, ACommandAfterTheControllerIsGoneSendsNothing)
     EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
 }
 
-TEST_F(ServerControllerTest, TokensNeverReachTheLog)
+TEST_F(ServerControllerTest, TokensNeverReachTheLogOrTheProcessListing)
 {
     std::vector<std::string> messages;
     RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
@@ -327,6 +327,11 @@ TEST_F(ServerControllerTest, TokensNeverReachTheLog)
     {
         ServerController controller(configuration);
         startAndConnect(controller);
+        // What `ps` shows every user of the machine.
+        std::ifstream cmdline("/proc/" + std::to_string(controller.processIdentifier()) + "/cmdline");
+        std::string listing((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        EXPECT_FALSE(listing.empty());
+        EXPECT_EQ(listing.find(configuration.apiToken), std::string::npos) << listing;
         controller.stop();
     }
     RKLogSetWriterForTesting(nullptr);
