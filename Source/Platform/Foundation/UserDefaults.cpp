@@ -63,7 +63,9 @@ struct UserDefaults::State {
             std::lock_guard lock(mutex);
             if (writtenCount == changeCount)
                 return true;
-            text = stored.dump(2);
+            // Text that is not UTF-8 (a file name, say) is written with replacement
+            // characters rather than throwing on the writer thread.
+            text = stored.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
             count = changeCount;
         }
         if (auto error = FileSystem::atomicWrite(file, text + "\n")) {

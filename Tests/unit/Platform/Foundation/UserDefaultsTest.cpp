@@ -104,3 +104,20 @@ TEST(UserDefaults, WritesFromManyThreadsAllLand)
         for (int i = 0; i < 50; ++i)
             ASSERT_EQ(reopened.integerForKey("k" + std::to_string(t) + "." + std::to_string(i)), i);
 }
+
+TEST(UserDefaults, TextThatIsNotUTF8NeitherCrashesNorStopsOtherValuesFromSaving)
+{
+    // File names on Linux are bytes; one stored as a setting must not take the process down
+    // on the writer thread, nor keep every later setting from reaching the disk.
+    kxtest::TemporaryDirectory dir;
+    const auto file = dir / "defaults.json";
+    {
+        UserDefaults defaults(file);
+        defaults.setString("LastFolder", "/home/d/Entw\xFC rfe");
+        defaults.setInteger("Count", 7);
+        EXPECT_TRUE(defaults.synchronize());
+    }
+    UserDefaults reopened(file);
+    EXPECT_EQ(reopened.integerForKey("Count"), 7);
+    EXPECT_TRUE(reopened.stringForKey("LastFolder").has_value());
+}
