@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <optional>
+#include <string_view>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -46,6 +49,21 @@ private:
     const std::vector<std::uint8_t>& bytes_;
     const std::string& path_;
 };
+
+// Whether the name can be a path on this system: no more than PATH_MAX bytes in all and
+// NAME_MAX in one component. Also what keeps the folder walks over deep names short.
+bool fitsInAFolder(std::string_view name)
+{
+    if (name.size() >= PATH_MAX)
+        return false;
+    for (size_t start = 0; start < name.size();) {
+        size_t end = std::min(name.find('/', start), name.size());
+        if (end - start > NAME_MAX)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -183,6 +201,8 @@ std::vector<KVZipDirectory::Record> KVZipDirectory::read(int fd, std::uint64_t s
             throw refuse("Zip files spread over several disks are not supported.");
         if (!KVArchivePath::isSafeRelativePath(record.name))
             throw refuse("The entry “" + shown + "” has a name that leads outside the project or is not allowed.");
+        if (!fitsInAFolder(record.name))
+            throw refuse("The entry “" + shown + "” has a name too long to be stored in a folder.");
         if (!names.insert(record.name).second)
             throw refuse("The entry “" + shown + "” is listed twice.");
         int host = madeBy >> 8;
@@ -200,6 +220,19 @@ std::vector<KVZipDirectory::Record> KVZipDirectory::read(int fd, std::uint64_t s
         if (record.size > limits.maximumInflatedBytes || declaredTotal > limits.maximumInflatedBytes)
             throw refuse("The package holds more data than a project can.");
         records.push_back(std::move(record));
+    }
+
+    // A name that is a file in one entry and a folder in another cannot be read into a folder:
+    // in name order, a file's own folder form would sort right before its contents.
+    std::vector<std::string_view> sorted(names.begin(), names.end());
+    std::sort(sorted.begin(), sorted.end());
+    for (const auto& record : records) {
+        if (record.isDirectory())
+            continue;
+        std::string folder = record.name + "/";
+        auto next = std::lower_bound(sorted.begin(), sorted.end(), std::string_view(folder));
+        if (next != sorted.end() && next->starts_with(folder))
+            throw refuse("The entry “" + record.name + "” is both a file and a folder.");
     }
 
     // Every entry's local header and data must lie before the directory, none inside another.

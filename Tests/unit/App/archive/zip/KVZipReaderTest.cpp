@@ -80,6 +80,37 @@ TEST(KVZipReader, RefusesUnsafeNamesAndLinks)
     EXPECT_NE(refusal(ZipBuilder().add(encrypted)).find("encrypted"), std::string::npos);
 }
 
+TEST(KVZipReader, RefusesAFileThatIsAlsoAFolderAndNamesNoFolderCanHold)
+{
+    // Both names are safe alone, but no folder can hold both; reading such a package into a
+    // project folder must fail before anything there changes.
+    EXPECT_NE(refusal(ZipBuilder().add("code", "file").add("code/a.js", "x")).find("code"), std::string::npos);
+    EXPECT_NE(refusal(ZipBuilder().add("code/a.js", "x").add("code", "file")), "");
+    EXPECT_EQ(refusal(ZipBuilder().add("code/", "").add("code/a.js", "x")), "");
+
+    kxtest::TemporaryDirectory dir;
+    writeFile(dir / "project/README.md", "old");
+    writeFile(dir / "project/stale.txt", "old");
+    auto before = tree(dir / "project");
+    ZipBuilder().add("README.md", "new").add("code", "file").add("code/a.js", "x").write(dir / "p.korvelx");
+    try {
+        KVDocumentArchive source(dir / "p.korvelx", "com.korvel.projectzip", false, std::nullopt, true);
+        KVDocumentArchive project(dir / "project", "com.korvel.projectfolder", false, std::nullopt, false);
+        project.reflect(source);
+        ADD_FAILURE() << "the package was read";
+    } catch (const KVDocumentArchiveError&) {
+    }
+    EXPECT_EQ(tree(dir / "project"), before);
+
+    // Names no folder can hold: tens of thousands of nested folders, a component too long.
+    std::string deep;
+    for (int i = 0; i < 30000; ++i)
+        deep += "a/";
+    EXPECT_NE(refusal(ZipBuilder().add(deep + "b", "x")).find("too long"), std::string::npos);
+    EXPECT_NE(refusal(ZipBuilder().add("code/" + std::string(256, 'n'), "x")).find("too long"), std::string::npos);
+    EXPECT_EQ(refusal(ZipBuilder().add("code/" + std::string(255, 'n'), "x")), "");
+}
+
 TEST(KVZipReader, RefusesOverlappingEntries)
 {
     // A stored entry whose data holds a complete second entry, which the directory also lists:
