@@ -11,6 +11,7 @@
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/archive/KVFileDataReader.h"
+#include "Platform/Foundation/FileSystem.h"
 
 namespace fs = std::filesystem;
 using Clock = kx::DateFormat::Clock;
@@ -74,7 +75,7 @@ public:
         if (exists && S_ISDIR(existing.st_mode))
             throw KVDocumentArchiveError::unknown(
                 kx::Error(kx::Error::posixDomain, EISDIR, "A folder is in the way of the file " + target.string()));
-        std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+        std::string pattern = kx::FileSystem::temporaryPattern(target);
         int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0)
             throwErrno(errno, "Cannot create a file in " + target.parent_path().string());

@@ -1,6 +1,7 @@
 #include "Platform/Foundation/FileSystem.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -45,6 +46,20 @@ fs::path xdgHome(const char* variable, const char* fallback)
 
 } // namespace
 
+std::string temporaryPattern(const fs::path& target)
+{
+    static constexpr std::string_view suffix = ".XXXXXX";
+    std::string name = target.filename().string();
+    const size_t room = NAME_MAX - 1 - suffix.size();
+    if (name.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
+    return (target.parent_path() / ("." + name + std::string(suffix))).string();
+}
+
 AtomicFile::AtomicFile(fs::path target)
     : target_(std::move(target))
 {
@@ -63,8 +78,8 @@ std::optional<Error> AtomicFile::open()
     fs::create_directories(folder, ec);
     if (ec)
         return Error::fromErrno(ec.value(), "Cannot create the folder " + folder.string());
-    std::string pattern = (folder / ("." + target_.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(pattern.data());
+    std::string pattern = temporaryPattern(folder / target_.filename());
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         return Error::fromErrno(errno, "Cannot create a file in " + folder.string());
     // mkstemp makes the file private; give it the mode the target has, or a new file's mode.

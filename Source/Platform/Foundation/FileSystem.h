@@ -20,6 +20,10 @@ namespace fs = std::filesystem;
 std::optional<Error> atomicWrite(const fs::path& target, std::span<const std::byte> bytes);
 std::optional<Error> atomicWrite(const fs::path& target, std::string_view text);
 
+// The mkstemp pattern of a hidden temporary file beside `target`: "." + its name + ".XXXXXX",
+// the name shortened (at a character boundary) so that the file fits wherever the target does.
+std::string temporaryPattern(const fs::path& target);
+
 // A file written in pieces and put in place at once. Until `commit`, everything goes to a
 // temporary file beside the target; destroying an uncommitted writer removes it.
 class AtomicFile {

@@ -192,6 +192,21 @@ TEST(KVDocumentArchive, FolderReflectRemovesWhatTheSourceNoLongerHas)
     EXPECT_EQ(files.size(), 6u);
 }
 
+TEST(KVDocumentArchive, FilesWithTheLongestNamesAreSaved)
+{
+    kxtest::TemporaryDirectory dir;
+    const std::string name = "code/" + std::string(255, 'n');
+    writeFile(dir / "source" / name, "long");
+    writeFile(dir / ("source/.backups/" + std::string(250, 'b')), "backup");
+    KVDocumentArchive source(dir / "source", folderType, false, std::nullopt, false);
+    KVDocumentArchive target(dir / "target", folderType, true, std::nullopt, true);
+    target.reflect(source);
+    EXPECT_EQ(tree(dir / "target")[name], "long");
+    KVDocumentArchive zip(dir / std::string(250, 'z'), zipType, true, std::nullopt, true);
+    zip.reflect(source);
+    EXPECT_EQ(walk(zip).size(), 2u);
+}
+
 TEST(KVDocumentArchive, FilteredViewShowsOnlyAcceptedFiles)
 {
     kxtest::TemporaryDirectory dir;

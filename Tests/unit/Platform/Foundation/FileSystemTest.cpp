@@ -33,6 +33,18 @@ TEST(FileSystem, AtomicWriteReplacesKeepsTheModeAndLeavesNoTemporaryFile)
     EXPECT_EQ(entryCount(target.parent_path()), 1u);
 }
 
+TEST(FileSystem, AtomicWriteTakesNamesAsLongAsTheFolderAllows)
+{
+    // 84 three-byte characters: 252 bytes, a legal name whose temporary twin must be shorter.
+    std::string name;
+    for (int i = 0; i < 84; ++i)
+        name += "\xE8\xA8\xAD";
+    kxtest::TemporaryDirectory dir;
+    ASSERT_FALSE(atomicWrite(dir / name, "text"));
+    EXPECT_EQ(readFile(dir / name), "text");
+    EXPECT_EQ(entryCount(dir.path()), 1u);
+}
+
 TEST(FileSystem, AnUncommittedFileLeavesTheTargetAlone)
 {
     kxtest::TemporaryDirectory dir;
