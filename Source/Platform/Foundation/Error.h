@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+struct _GError;
+
 namespace kx {
 
 struct Error {
@@ -25,7 +27,7 @@ struct Error {
     // An error from errno (the value of errno when called) with a message naming what failed.
     static Error fromErrno(int errnum, const std::string& what);
     // An error from a GError; takes no ownership. A null error gives an "unknown error".
-    static Error fromGError(const struct _GError* error, const std::string& what = {});
+    static Error fromGError(const _GError* error, const std::string& what = {});
 
     // The informative text of an alert: the recovery suggestion, else the failure reason.
     std::string informativeText() const;
