@@ -246,12 +246,14 @@ void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, con
     for (auto& path : includedFiles())
         if (!written.files->contains(path) && !staging.isTemporary(path))
             stale.insert(std::move(path));
+    // The package folder itself, also when its URL ends in a separator.
+    const fs::path root = url_.has_filename() ? url_ : url_.parent_path();
     for (const auto& path : stale) {
-        fs::path file = url_ / path;
+        fs::path file = root / path;
         if (::unlink(file.c_str()) != 0 && errno != ENOENT)
             throwErrno(errno, "Cannot remove " + file.string());
         // Folders emptied by the removal go too; rmdir leaves any folder that still holds something.
-        for (fs::path folder = file.parent_path(); folder != url_ && ::rmdir(folder.c_str()) == 0;)
+        for (fs::path folder = file.parent_path(); folder != root && ::rmdir(folder.c_str()) == 0;)
             folder = folder.parent_path();
     }
     staging.commit();

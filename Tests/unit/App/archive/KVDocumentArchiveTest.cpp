@@ -207,6 +207,20 @@ TEST(KVDocumentArchive, FilesWithTheLongestNamesAreSaved)
     EXPECT_EQ(walk(zip).size(), 2u);
 }
 
+TEST(KVDocumentArchive, FolderReflectRemovesEmptiedFoldersOnlyInsideThePackage)
+{
+    // A folder URL may end in a separator; emptied folders are removed up to the package,
+    // never the package itself or what holds it.
+    kxtest::TemporaryDirectory dir;
+    writeFile(dir / "holder/target/code/old.js", "old");
+    fs::create_directories(dir / "source");
+    KVDocumentArchive source(dir / "source", folderType, false, std::nullopt, false);
+    KVDocumentArchive target((dir / "holder/target").string() + "/", folderType, false, std::nullopt, false);
+    target.reflect(source);
+    EXPECT_TRUE(fs::is_directory(dir / "holder/target"));
+    EXPECT_FALSE(fs::exists(dir / "holder/target/code"));
+}
+
 TEST(KVDocumentArchive, FilteredViewShowsOnlyAcceptedFiles)
 {
     kxtest::TemporaryDirectory dir;
