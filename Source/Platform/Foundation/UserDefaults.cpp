@@ -36,27 +36,44 @@ struct UserDefaults::State {
     std::map<std::string, std::vector<std::shared_ptr<KeyObserver>>> observers;
     std::uint64_t changeCount = 0;  // changes made
     std::uint64_t writtenCount = 0; // changes on disk
-    std::mutex writeMutex;          // one writer at a time, so an older snapshot never lands last
+    std::mutex writeMutex; // one writer at a time, so an older snapshot never lands last
+    bool mayWrite = true;  // false when a settings file exists that this run could not read
 
     void load()
     {
+        std::error_code ec;
+        const bool present = std::filesystem::exists(file, ec) || ec;
         auto text = FileSystem::readFile(file);
-        if (!text)
+        if (!text) {
+            // A file that is there but cannot be read (permissions, I/O) holds the user's
+            // settings all the same: never replace it with what this run knows.
+            if (present) {
+                mayWrite = false;
+                g_warning("The settings file %s cannot be read; changes are not saved in this run", file.c_str());
+            }
             return;
+        }
         auto parsed = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
         if (parsed.is_object()) {
             stored = std::move(parsed);
             return;
         }
         // Keep an unreadable file for the user instead of overwriting it with the next write.
-        std::error_code ec;
         std::filesystem::rename(file, file.string() + ".unreadable", ec);
+        if (ec) {
+            mayWrite = false;
+            g_warning("The settings file %s cannot be read nor kept aside; changes are not saved in this run",
+                      file.c_str());
+            return;
+        }
         g_warning("The settings file %s cannot be read; it was kept as %s.unreadable", file.c_str(), file.c_str());
     }
 
     bool write()
     {
         std::lock_guard writing(writeMutex);
+        if (!mayWrite)
+            return false;
         std::string text;
         std::uint64_t count;
         {
