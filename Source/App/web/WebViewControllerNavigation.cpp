@@ -133,6 +133,13 @@ bool WebViewController::runScriptDialog(WebKitScriptDialog* dialog)
                          panel->owner->panelDidEnd(panel, response);
                      }),
                      panel.get());
+    // The dialog goes with its parent window: the page hears it as dismissed, and nothing
+    // touches the destroyed dialog later.
+    g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                         auto* panel = static_cast<Panel*>(data);
+                         panel->owner->panelDidEnd(panel, GTK_RESPONSE_CANCEL);
+                     }),
+                     panel.get());
     gtk_widget_show(window);
     if (field)
         gtk_widget_grab_focus(field);

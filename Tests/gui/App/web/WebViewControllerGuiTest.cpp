@@ -159,6 +159,32 @@ TEST_F(WebViewControllerGui, AlertsAndPromptsAreDialogsOfTheWindow)
     ASSERT_TRUE(kxtest::spinUntil([&] { return answer.has_value(); }, pageTimeout));
 }
 
+TEST_F(WebViewControllerGui, ADialogGoneWithItsWindowAnswersThePage)
+{
+    loadReadyPage();
+    bool answered = false;
+    controller->evaluateJavaScript("alert('Saved')", [&](auto, auto) { answered = true; });
+    ASSERT_TRUE(openDialog());
+    // The page moves to another window; the dialog goes with the first one.
+    GtkWidget* view = controller->webView().widget();
+    GtkWidget* other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    g_object_ref(view);
+    gtk_container_remove(GTK_CONTAINER(window), view);
+    gtk_container_add(GTK_CONTAINER(other), view);
+    g_object_unref(view);
+    gtk_widget_show_all(other);
+    gtk_widget_destroy(window);
+    window = other;
+    EXPECT_TRUE(kxtest::spinUntil([&] { return answered; }, pageTimeout));
+
+    // A window destroyed with its dialog open, then its host: nothing touches the dialog again.
+    controller->evaluateJavaScript("prompt('Name?')");
+    ASSERT_TRUE(openDialog());
+    gtk_widget_destroy(window);
+    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    controller.reset();
+}
+
 TEST_F(WebViewControllerGui, NothingArrivesAfterCleanup)
 {
     int messages = 0, completions = 0;
