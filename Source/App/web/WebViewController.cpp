@@ -10,6 +10,7 @@
 #include "App/web/WKWebViewExtras.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Services/runtime/JSONDecoder.h"
 
 namespace kx {
 
@@ -30,6 +31,32 @@ bool isFinite(const nlohmann::json& value)
         }
     }
     return true;
+}
+
+// Whether containers nest deeper than `limit` anywhere in the text (strings skipped).
+bool nestsDeeperThan(std::string_view text, int limit)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
 }
 
 Error pageGone()
@@ -334,7 +361,9 @@ std::optional<std::string> WebViewController::toJson(const std::vector<std::uint
 
 std::optional<nlohmann::json> WebViewController::fromJson(const std::optional<std::string>& text)
 {
-    if (!text)
+    // Writing a value back and reading it recurse once per level: a page's text nested past
+    // any design would overflow the stack, so it is refused as the strict decoder refuses it.
+    if (!text || nestsDeeperThan(*text, JSONDecoder::maximumDepth))
         return std::nullopt;
     nlohmann::json value = nlohmann::json::parse(*text, nullptr, false);
     if (value.is_discarded())

@@ -71,7 +71,8 @@ public:
     static std::string toJson(const nlohmann::json& value);
     // The bytes as they stand, when they are UTF-8 text.
     static std::optional<std::string> toJson(const std::vector<std::uint8_t>& data);
-    // The value of a JSON text (a bare string, number, Boolean or null included).
+    // The value of a JSON text (a bare string, number, Boolean or null included); none when it
+    // nests deeper than the strict decoder allows.
     static std::optional<nlohmann::json> fromJson(const std::optional<std::string>& text);
     // The UTF-8 text of the bundle's script resource "<name>.js".
     static std::optional<std::string> bundledJavaScriptFileContents(const std::string& name);

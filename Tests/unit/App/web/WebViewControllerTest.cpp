@@ -27,6 +27,14 @@ TEST(WebViewControllerJson, FromJsonAcceptsFragmentsAndRejectsTheRest)
     for (const char* bad : {"", "{", "[1,]", "\"\xff\""})
         EXPECT_EQ(WebViewController::fromJson(std::string(bad)), std::nullopt) << bad;
     EXPECT_EQ(WebViewController::fromJson(std::nullopt), std::nullopt);
+
+    // A page's text nested past any design must not take the stack of whoever writes it back.
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    const std::optional<json> deep = WebViewController::fromJson(nested(200000));
+    EXPECT_FALSE(deep.has_value());
+    EXPECT_EQ(WebViewController::toJson(deep.value_or(json())), "null");
+    EXPECT_EQ(WebViewController::toJson(WebViewController::fromJson(nested(512)).value_or(json())), nested(512));
+    EXPECT_EQ(WebViewController::fromJson("[\"[[[\"]"), json::array({"[[["}));
 }
 
 TEST(WebViewControllerBridge, MessagesNeedAnObjectWithAStringMethod)
