@@ -2,14 +2,9 @@
 
 #include <charconv>
 
+#include "Services/runtime/JSONDecoder.h"
+
 namespace kx {
-
-namespace {
-
-// Deeper payloads are refused: copying or printing JSON recurses once per level.
-constexpr int maximumDepth = 1000;
-
-} // namespace
 
 std::optional<SocketIOPacket::Engine> SocketIOPacket::parseEngine(std::string_view frame)
 {
@@ -43,14 +38,13 @@ std::optional<SocketIOPacket> SocketIOPacket::parse(std::string_view data)
         rest = rest.substr(digits);
     }
     if (!rest.empty()) {
-        bool tooDeep = false;
-        auto depthCheck = [&tooDeep](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
-            tooDeep |= depth > maximumDepth;
-            return !tooDeep;
-        };
-        packet.payload = nlohmann::json::parse(rest, depthCheck, false);
-        if (tooDeep || packet.payload.is_discarded())
+        // The service layer's reader refuses payloads nested too deeply to copy or print
+        // safely (both recurse once per level).
+        try {
+            packet.payload = JSONDecoder::parse(rest);
+        } catch (const DecodingError&) {
             return std::nullopt;
+        }
     }
 
     switch (packet.type) {

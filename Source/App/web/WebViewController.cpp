@@ -33,32 +33,6 @@ bool isFinite(const nlohmann::json& value)
     return true;
 }
 
-// Whether containers nest deeper than `limit` anywhere in the text (strings skipped).
-bool nestsDeeperThan(std::string_view text, int limit)
-{
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit)
-                return true;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return false;
-}
-
 Error pageGone()
 {
     return Error("WebViewController", 1, "The page is no longer there.");
@@ -361,14 +335,15 @@ std::optional<std::string> WebViewController::toJson(const std::vector<std::uint
 
 std::optional<nlohmann::json> WebViewController::fromJson(const std::optional<std::string>& text)
 {
-    // Writing a value back and reading it recurse once per level: a page's text nested past
-    // any design would overflow the stack, so it is refused as the strict decoder refuses it.
-    if (!text || nestsDeeperThan(*text, JSONDecoder::maximumDepth))
+    if (!text)
         return std::nullopt;
-    nlohmann::json value = nlohmann::json::parse(*text, nullptr, false);
-    if (value.is_discarded())
+    // The service layer's reader: writing a value back recurses once per level, so text nested
+    // past any design is refused rather than overflowing the stack later.
+    try {
+        return JSONDecoder::parse(*text);
+    } catch (const DecodingError&) {
         return std::nullopt;
-    return value;
+    }
 }
 
 std::optional<std::string> WebViewController::bundledJavaScriptFileContents(const std::string& name)
