@@ -9,8 +9,29 @@ namespace kxtest {
 HttpServer::HttpServer()
     : server_(soup_server_new(nullptr, nullptr))
 {
+    listen(false);
+}
+
+HttpServer::HttpServer(const std::filesystem::path& certificateAndKey)
+{
     GError* error = nullptr;
-    if (!soup_server_listen_local(server_, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) {
+    GTlsCertificate* certificate = g_tls_certificate_new_from_file(certificateAndKey.c_str(), &error);
+    if (!certificate) {
+        std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("cannot read " + certificateAndKey.string() + ": " + message);
+    }
+    server_ = soup_server_new("tls-certificate", certificate, nullptr);
+    g_object_unref(certificate);
+    listen(true);
+}
+
+void HttpServer::listen(bool https)
+{
+    https_ = https;
+    GError* error = nullptr;
+    const auto options = SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | (https ? SOUP_SERVER_LISTEN_HTTPS : 0));
+    if (!soup_server_listen_local(server_, 0, options, &error)) {
         std::string message = error ? error->message : "unknown error";
         g_clear_error(&error);
         g_object_unref(server_);
@@ -29,6 +50,10 @@ HttpServer::HttpServer()
                 return;
             }
             ++found->second.requests;
+            if (found->second.handler) {
+                found->second.handler(message);
+                return;
+            }
             soup_server_message_set_status(message, 200, nullptr);
             soup_server_message_set_response(message, found->second.contentType.c_str(), SOUP_MEMORY_COPY,
                                              found->second.body.data(), found->second.body.size());
@@ -44,12 +69,17 @@ HttpServer::~HttpServer()
 
 void HttpServer::route(const std::string& path, std::string body, std::string contentType)
 {
-    routes_[path] = Route{std::move(body), std::move(contentType), 0};
+    routes_[path] = Route{std::move(body), std::move(contentType), nullptr, 0};
+}
+
+void HttpServer::handle(const std::string& path, Handler handler)
+{
+    routes_[path] = Route{{}, {}, std::move(handler), 0};
 }
 
 std::string HttpServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return std::string(https_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 int HttpServer::requestCount(const std::string& path) const
