@@ -8,6 +8,9 @@ namespace {
 
 void send(GtkWidget* window, GdkEventType type, guint keyval, GdkModifierType modifiers)
 {
+    // A window that the press closed gets no release.
+    if (!gtk_widget_get_window(window))
+        return;
     GdkEvent* event = gdk_event_new(type);
     auto* key = &event->key;
     key->window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
