@@ -192,6 +192,14 @@ TEST(AlertGui, ASheetWhoseWindowGoesAnswersOnceWithAbort)
     EXPECT_EQ(Alert::shownAlerts().size(), 1u);
     gtk_widget_destroy(other);
     ASSERT_TRUE(kxtest::spinUntil([&] { return answers.responses.size() == 2; }));
+
+    // Without a window the alert stands on its own and still answers.
+    Answers alone;
+    alert->beginSheetModal(nullptr, alone.handler());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return alert->window() && gtk_widget_get_mapped(GTK_WIDGET(alert->window())); }));
+    EXPECT_FALSE(gtk_window_get_modal(alert->window()));
+    gtk_button_clicked(GTK_BUTTON(alert->buttons()[0]->widget()));
+    EXPECT_EQ(alone.responses, std::vector<Alert::ModalResponse>{Alert::firstButtonReturn});
 }
 
 TEST(AlertGui, RunModalReturnsTheAnswerAndHoldsInputFromEveryOtherWindow)
