@@ -240,6 +240,11 @@ KVZipDirectory KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimit
         records.push_back(std::move(entry));
     }
 
+    // More entries than the end record counts (a count past 65,535 without Zip64 records) would
+    // go unseen: files silently missing from the project.
+    if (at != directoryOffset + directoryLength)
+        throw refuse("The zip file is damaged (its directory holds more than its end record lists).");
+
     // Names in order: one listed twice sits beside itself, and a name that is a file in one
     // entry and a folder in another cannot be read into a folder.
     auto& byName = result.byName_;
