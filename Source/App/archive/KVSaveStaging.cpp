@@ -290,6 +290,9 @@ void KVSaveStaging::commit()
         if (int error = fault ? fault : renameNoReplace(path_, target_))
             throwErrno(error, what);
     } else {
+        // A folder never replaces a file (nor a link) that took the package's place meanwhile.
+        if (!S_ISDIR(existing.st_mode))
+            throwErrno(ENOTDIR, what);
         int fault = injectedFault("exchange");
         if (!fault && ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
             old = path_;

@@ -27,9 +27,10 @@ public:
 
     // Flushes the staged content and puts it in place of the target in one step: a file by
     // rename, a folder by exchanging it with the old one (renameat2 RENAME_EXCHANGE), after which
-    // the old folder is removed. A file system that cannot exchange (NFS, SMB, FAT and most FUSE
-    // file systems) gets two renames: the old folder aside as ".NAME.korvel-old-XXXXXX", locked,
-    // then the new one in; a crash between the two leaves the old version for `recover`.
+    // the old folder is removed. A file system that cannot exchange (NFS, SMB/CIFS, exFAT, FAT
+    // before Linux 6.0, most FUSE file systems) gets two renames: the old folder aside as
+    // ".NAME.korvel-old-XXXXXX", locked, then the new one in; a crash between the two leaves no
+    // folder at the target and the old version beside it, which `recover` puts back.
     // Throws unknown with the target unchanged, or savedButNotFlushed when only the final flush
     // failed.
     void commit();
