@@ -178,6 +178,8 @@ void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, con
             });
         }
         folder.carryOver();
+        // Everything staged reaches the disk before any name switches to it.
+        folder.flush();
         try {
             staging.commit();
         } catch (const KVDocumentArchiveError& error) {

@@ -280,9 +280,6 @@ void KVSaveStaging::commit()
         return;
     }
 
-    // Everything staged reaches the disk before any name switches to it.
-    if (::syncfs(fd_) != 0)
-        throwErrno(errno, "Cannot write " + target_.string());
     fs::path old; // where the previous version is once the new one is in place
     struct stat existing {};
     if (::lstat(target_.c_str(), &existing) != 0) {

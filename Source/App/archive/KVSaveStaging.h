@@ -25,7 +25,8 @@ public:
     // The staged file, open for reading and writing, or the staged folder.
     int fileDescriptor() const { return fd_; }
 
-    // Flushes the staged content and puts it in place of the target in one step: a file by
+    // Puts the staged content in place of the target in one step, once it is on disk (a file is
+    // flushed here; a folder's content the caller flushes, see KVStagedFolder::flush): a file by
     // rename, a folder by exchanging it with the old one (renameat2 RENAME_EXCHANGE), after which
     // the old folder is removed. A file system that cannot exchange (NFS, SMB/CIFS, exFAT, FAT
     // before Linux 6.0, most FUSE file systems) gets two renames: the old folder aside as

@@ -135,6 +135,14 @@ void KVStagedFolder::write(const std::string& path, const std::function<void(int
         throwErrno(errno, "Cannot write " + (oldPath_ / path).string());
 }
 
+void KVStagedFolder::flush()
+{
+    // One call for the whole file system: a flush per file would cost a flush of the disk's
+    // cache each, seconds for a project of thousands of files.
+    if (::syncfs(root_) != 0)
+        throwErrno(errno, "Cannot write " + oldPath_.string());
+}
+
 void KVStagedFolder::carryOver()
 {
     if (old_ >= 0)

@@ -25,6 +25,8 @@ public:
     // its project files. Throws unknown when such a thing is in the way of a new file, as a link
     // where the new version has a folder: the save never drops it and never writes through it.
     void carryOver();
+    // Makes everything staged durable. Throws unknown.
+    void flush();
 
 private:
     void makeFolders(const std::string& relativeFolder);

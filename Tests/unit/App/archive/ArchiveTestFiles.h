@@ -49,6 +49,36 @@ inline std::map<std::string, std::string> tree(const std::filesystem::path& root
     return files;
 }
 
+// A fresh folder on a memory file system where there is one (/dev/shm), else under the
+// temporary folder: tests that save many times in a row then wait for no disk, whatever else
+// the machine is writing. Removed when the object goes.
+class MemoryDirectory {
+public:
+    MemoryDirectory()
+    {
+        std::error_code ec;
+        std::filesystem::path base = "/dev/shm";
+        if (!std::filesystem::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0)
+            base = std::filesystem::temp_directory_path();
+        std::string pattern = (base / "kxtest-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~MemoryDirectory()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    MemoryDirectory(const MemoryDirectory&) = delete;
+    MemoryDirectory& operator=(const MemoryDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
 inline int waitForChild(pid_t child)
 {
     int status = 0;

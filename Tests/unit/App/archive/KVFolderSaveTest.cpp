@@ -41,7 +41,7 @@ std::map<std::string, std::string> projectFiles(const fs::path& root)
 // A folder package saved from version 1, with hidden files of its own, and two versions of a
 // project to save over it.
 struct FolderVersions {
-    kxtest::TemporaryDirectory dir;
+    archivetest::MemoryDirectory dir;
     fs::path package = dir / "Project";
     std::map<std::string, std::string> hidden = {{".korvel-lock", "42"}, {".cache/images/512/p.png", "cached"}, {"design/.DS_Store", "junk"}};
 
@@ -111,7 +111,7 @@ TEST(KVFolderSave, KilledAtAnyMomentLeavesWhollyTheOldOrTheNewVersion)
     ASSERT_EQ(versions.version(), 2);
 
     int current = 2;
-    const int kills = 20;
+    const int kills = 40;
     for (int i = 0; i <= kills; ++i) {
         int next = 3 - current;
         auto moment = duration * i / (kills - 2); // the last ones come after the save ended

@@ -56,7 +56,7 @@ TEST(KVHostilePackage, ManifestsAreReadWithinTheirCaps)
     kxtest::TemporaryDirectory dir;
     // Tens of megabytes of nesting, from a few kilobytes: refused at once, not parsed.
     for (const std::string start : {"[", "{\"uuid\": ", "{\"files\": {\"a\": "}) {
-        ZipBuilder().add(manifestName, start + std::string(8 << 20, '['), true).add("a", "x").write(dir / "deep.korvelx");
+        ZipBuilder().add(manifestName, start + std::string(4 << 20, '['), true).add("a", "x").write(dir / "deep.korvelx");
         EXPECT_LT(fs::file_size(dir / "deep.korvelx"), 50'000u);
         auto [growth, reason] = openInChild(dir / "deep.korvelx");
         EXPECT_NE(reason, "") << start;
@@ -64,7 +64,7 @@ TEST(KVHostilePackage, ManifestsAreReadWithinTheirCaps)
         EXPECT_LT(growth, memoryCeilingMiB) << start;
     }
     // Past the length cap, even as white space.
-    ZipBuilder().add(manifestName, "{" + std::string(40 << 20, ' ') + "}", true).write(dir / "long.korvelx");
+    ZipBuilder().add(manifestName, "{" + std::string(33 << 20, ' ') + "}", true).write(dir / "long.korvelx");
     auto [growth, reason] = openInChild(dir / "long.korvelx");
     EXPECT_NE(reason.find("longer than 32 MB"), std::string::npos) << reason;
     EXPECT_LT(growth, memoryCeilingMiB);
