@@ -7,9 +7,13 @@
 //
 // It is also the responder of its widget for menu and edit actions: each is validated and
 // performed by asking the page's MenuActionTarget, or by WebKit's own editing where the page
-// defers, does not answer in time or offers no such service. Main thread only.
+// defers, does not answer in time or offers no such service. An edit action that arrives
+// while another waits for the page (a key repeat, a double press) cannot wait itself: it is
+// never handed to WebKit for that, but performed in order once the wait is over. Main thread
+// only.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -75,7 +79,11 @@ private:
     static std::optional<std::string> webAction(Sender sender);
     void validateWebAction(const std::string& action, std::function<void(std::optional<ActionStates>)> completion);
     void dispatchWebAction(const std::string& action, std::function<void(Result<bool, ServiceError>)> completion);
-    ActionState webActionState(const std::string& action);
+    // The page's state for the action; none when it did not answer in time, or could not be
+    // waited for because another wait spins.
+    std::optional<ActionState> webActionState(const std::string& action);
+    void performHybridActionNow(const HybridAction& action);
+    void performDeferredHybridActions();
     bool validateNatively(const std::string& selector);
     void performNatively(const HybridAction& action);
 
@@ -89,6 +97,9 @@ private:
     std::optional<ActionStates> validatedActionCache_;
     bool isPreparingValidatedActionCache_ = false;
     int menuCount_ = 0;
+    // Edit actions that arrived inside a wait, in order.
+    std::deque<HybridAction> deferredHybridActions_;
+    bool deferredHybridActionsScheduled_ = false;
 };
 
 } // namespace kx::WebBridge

@@ -2,6 +2,7 @@
 // WebKit's own editing serves when the page defers, does not answer in time or offers no such
 // service.
 #include <any>
+#include <utility>
 
 #include "App/web/WebBridgeWebView.h"
 #include "Platform/Foundation/RunLoopWait.h"
@@ -52,7 +53,7 @@ void WebView::dispatchWebAction(const std::string& action, std::function<void(Re
     });
 }
 
-ActionState WebView::webActionState(const std::string& action)
+std::optional<ActionState> WebView::webActionState(const std::string& action)
 {
     // The view may go while the main loop turns in a wait: everything after one goes
     // through `self`.
@@ -65,7 +66,7 @@ ActionState WebView::webActionState(const std::string& action)
         wholeMenuTimeout, [] {});
     WebView* self = alive(ref);
     if (!self)
-        return ActionState::deferToNative();
+        return std::nullopt;
     if (self->validatedActionCache_) {
         if (auto cached = self->validatedActionCache_->find(action); cached != self->validatedActionCache_->end())
             return cached->second;
@@ -83,7 +84,7 @@ ActionState WebView::webActionState(const std::string& action)
             view->validatedActionCache_->insert_or_assign(action, state);
     });
     RunLoopWait::waitUsingRecursiveRunloop([slot] { return !slot->has_value(); }, actionTimeout, [] {});
-    return slot->value_or(ActionState::deferToNative());
+    return *slot;
 }
 
 bool WebView::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
@@ -109,7 +110,14 @@ bool WebView::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
         return false;
     auto keep = menuItem->shared_from_this();
     const WeakRef ref = weakRef();
-    const ActionState state = webActionState(name);
+    const bool nested = RunLoopWait::isWaiting();
+    const bool menuOpen = menuCount_ > 0;
+    const std::optional<ActionState> answer = webActionState(name);
+    // A key equivalent inside another action's wait: no answer can come in time, and WebKit's
+    // guess would drop an action the page may well take. Performing asks the page again.
+    if (!answer && nested && !menuOpen)
+        return true;
+    const ActionState state = answer.value_or(ActionState::deferToNative());
     switch (state.kind) {
     case ActionState::Kind::on:
         menuItem->setHidden(false);
@@ -146,8 +154,39 @@ void WebView::performWebAction(Sender sender)
 
 void WebView::performHybridAction(const HybridAction& action, Sender)
 {
+    // Inside another wait this action cannot wait for the page, and taking WebKit's editing for
+    // it would act behind the page's back: it runs, in order, once no wait spins.
+    if (RunLoopWait::isWaiting()) {
+        deferredHybridActions_.push_back(action);
+        if (!std::exchange(deferredHybridActionsScheduled_, true)) {
+            RunLoopWait::whenNotWaiting([ref = weakRef()] {
+                if (WebView* self = alive(ref)) {
+                    self->deferredHybridActionsScheduled_ = false;
+                    self->performDeferredHybridActions();
+                }
+            });
+        }
+        return;
+    }
+    performHybridActionNow(action);
+}
+
+void WebView::performDeferredHybridActions()
+{
     const WeakRef ref = weakRef();
-    const ActionState state = webActionState(action.action);
+    while (!deferredHybridActions_.empty()) {
+        const HybridAction action = deferredHybridActions_.front();
+        deferredHybridActions_.pop_front();
+        performHybridActionNow(action);
+        if (!alive(ref))
+            return;
+    }
+}
+
+void WebView::performHybridActionNow(const HybridAction& action)
+{
+    const WeakRef ref = weakRef();
+    const ActionState state = webActionState(action.action).value_or(ActionState::deferToNative());
     WebView* self = alive(ref);
     if (!self)
         return;
