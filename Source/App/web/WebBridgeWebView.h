@@ -25,6 +25,7 @@
 
 #include "App/web/WebBridgeActionState.h"
 #include "App/web/WebBridgeHybridAction.h"
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/UI/Responder.h"
 #include "Services/generated/MenuActionTarget.h"
@@ -46,10 +47,10 @@ public:
     WebView(const WebView&) = delete;
     WebView& operator=(const WebView&) = delete;
 
-    WebKitWebView* wkWebView() const { return view_; }
-    GtkWidget* widget() const { return GTK_WIDGET(view_); }
-    WebKitUserContentManager* userContentManager() const { return userContentManager_; }
-    WebKitSettings* settings() const { return webkit_web_view_get_settings(view_); }
+    WebKitWebView* wkWebView() const { return view_.get(); }
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+    WebKitUserContentManager* userContentManager() const { return userContentManager_.get(); }
+    WebKitSettings* settings() const { return webkit_web_view_get_settings(view_.get()); }
 
     const std::shared_ptr<PostMessageChannel>& serviceChannel() const { return serviceChannel_; }
     ServiceManager& serviceManager() const { return *serviceManager_; }
@@ -90,8 +91,8 @@ private:
     const std::shared_ptr<PostMessageChannel> serviceChannel_;
     const std::unique_ptr<ServiceManager> serviceManager_;
     const std::shared_ptr<MenuActionTarget::Interface> menuActionTarget_;
-    WebKitUserContentManager* userContentManager_;
-    WebKitWebView* view_;
+    const GObjectRef<WebKitUserContentManager> userContentManager_;
+    GObjectRef<WebKitWebView> view_;
     std::shared_ptr<Beeper> beeper_;
     std::shared_ptr<WebBridgeContextMenuPresenter> contextMenuPresenter_;
     std::optional<ActionStates> validatedActionCache_;

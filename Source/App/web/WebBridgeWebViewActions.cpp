@@ -208,7 +208,7 @@ void WebView::performHybridActionNow(const HybridAction& action)
 
 bool WebView::validateNatively(const std::string& selector)
 {
-    WebKitEditorState* editor = webkit_web_view_get_editor_state(view_);
+    WebKitEditorState* editor = webkit_web_view_get_editor_state(wkWebView());
     if (selector == HybridAction::undo.nativeSelector)
         return webkit_editor_state_is_undo_available(editor);
     if (selector == HybridAction::redo.nativeSelector)
@@ -241,7 +241,7 @@ void WebView::performNatively(const HybridAction& action)
     };
     auto command = commands.find(action.action);
     if (command != commands.end())
-        webkit_web_view_execute_editing_command(view_, command->second);
+        webkit_web_view_execute_editing_command(wkWebView(), command->second);
 }
 
 void WebView::menuWillOpen(NativeMenu&)

@@ -27,7 +27,7 @@ public:
         g_signal_connect(window_, "draw", G_CALLBACK(paint), &color_);
         gtk_widget_show(window_);
         EXPECT_TRUE(kxtest::spinUntil([&] {
-            PixbufPtr pixel(gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x + 1, y + 1, 1, 1));
+            auto pixel = PixbufPtr::adopt(gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x + 1, y + 1, 1, 1));
             return ScreenSnapshot::colorAtSampledPixel(pixel.get()) == color_;
         }));
     }
