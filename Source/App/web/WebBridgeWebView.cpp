@@ -37,8 +37,10 @@ WebView::WebView(WebKitSettings* settings)
     // The responder of the view's widget: menu and edit actions find it through the focus.
     attachToWidget(widget());
     addAction(selector, [this](Sender sender) { performWebAction(sender); });
-    for (const auto& [name, action] : roleToHybridActionMap())
+    for (const auto& entry : roleToHybridActionMap()) {
+        const HybridAction action = entry.second; // clang cannot capture a structured binding
         addAction(action.nativeSelector, [this, action](Sender sender) { performHybridAction(action, sender); });
+    }
 }
 
 WebView::~WebView()
