@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -83,8 +84,12 @@ private:
     // The page's state for the action; none when it did not answer in time, or could not be
     // waited for because another wait spins.
     std::optional<ActionState> webActionState(const std::string& action);
+    // An edit action, or the name of a web action.
+    using DeferredAction = std::variant<HybridAction, std::string>;
+    void deferAction(DeferredAction action);
+    void performDeferredActions();
     void performHybridActionNow(const HybridAction& action);
-    void performDeferredHybridActions();
+    void dispatchWebActionNow(const std::string& action);
     bool validateNatively(const std::string& selector);
     void performNatively(const HybridAction& action);
 
@@ -98,9 +103,9 @@ private:
     std::optional<ActionStates> validatedActionCache_;
     bool isPreparingValidatedActionCache_ = false;
     int menuCount_ = 0;
-    // Edit actions that arrived inside a wait, in order.
-    std::deque<HybridAction> deferredHybridActions_;
-    bool deferredHybridActionsScheduled_ = false;
+    // Actions that arrived inside a wait, in order.
+    std::deque<DeferredAction> deferredActions_;
+    bool deferredActionsScheduled_ = false;
 };
 
 } // namespace kx::WebBridge

@@ -146,41 +146,55 @@ void WebView::performWebAction(Sender sender)
     auto action = webAction(sender);
     if (!action)
         return;
-    dispatchWebAction(*action, [](Result<bool, ServiceError> result) {
-        if (result.isFailure() || !result.value())
-            Workspace::shared().beep();
-    });
+    // Behind an edit action that waits, not ahead of it.
+    if (RunLoopWait::isWaiting())
+        return deferAction(std::move(*action));
+    dispatchWebActionNow(*action);
 }
 
 void WebView::performHybridAction(const HybridAction& action, Sender)
 {
     // Inside another wait this action cannot wait for the page, and taking WebKit's editing for
     // it would act behind the page's back: it runs, in order, once no wait spins.
-    if (RunLoopWait::isWaiting()) {
-        deferredHybridActions_.push_back(action);
-        if (!std::exchange(deferredHybridActionsScheduled_, true)) {
-            RunLoopWait::whenNotWaiting([ref = weakRef()] {
-                if (WebView* self = alive(ref)) {
-                    self->deferredHybridActionsScheduled_ = false;
-                    self->performDeferredHybridActions();
-                }
-            });
-        }
-        return;
-    }
+    if (RunLoopWait::isWaiting())
+        return deferAction(action);
     performHybridActionNow(action);
 }
 
-void WebView::performDeferredHybridActions()
+void WebView::deferAction(DeferredAction action)
+{
+    deferredActions_.push_back(std::move(action));
+    if (std::exchange(deferredActionsScheduled_, true))
+        return;
+    RunLoopWait::whenNotWaiting([ref = weakRef()] {
+        if (WebView* self = alive(ref)) {
+            self->deferredActionsScheduled_ = false;
+            self->performDeferredActions();
+        }
+    });
+}
+
+void WebView::performDeferredActions()
 {
     const WeakRef ref = weakRef();
-    while (!deferredHybridActions_.empty()) {
-        const HybridAction action = deferredHybridActions_.front();
-        deferredHybridActions_.pop_front();
-        performHybridActionNow(action);
+    while (!deferredActions_.empty()) {
+        const DeferredAction action = deferredActions_.front();
+        deferredActions_.pop_front();
+        if (const auto* hybrid = std::get_if<HybridAction>(&action))
+            performHybridActionNow(*hybrid);
+        else
+            dispatchWebActionNow(std::get<std::string>(action));
         if (!alive(ref))
             return;
     }
+}
+
+void WebView::dispatchWebActionNow(const std::string& action)
+{
+    dispatchWebAction(action, [](Result<bool, ServiceError> result) {
+        if (result.isFailure() || !result.value())
+            Workspace::shared().beep();
+    });
 }
 
 void WebView::performHybridActionNow(const HybridAction& action)
@@ -192,10 +206,7 @@ void WebView::performHybridActionNow(const HybridAction& action)
         return;
     switch (state.kind) {
     case ActionState::Kind::on:
-        self->dispatchWebAction(action.action, [](Result<bool, ServiceError> result) {
-            if (result.isFailure() || !result.value())
-                Workspace::shared().beep();
-        });
+        self->dispatchWebActionNow(action.action);
         return;
     case ActionState::Kind::deferToNative:
         self->performNatively(action);

@@ -182,7 +182,8 @@ TEST_F(WebBridgeMenuGui, TheActionsThePageEnablesGoToThePageAndDisabledOnesDoNot
 TEST_F(WebBridgeMenuGui, AnActionArrivingWhileThePageIsStillAnsweringAnotherGoesToThePageInTurn)
 {
     load();
-    evaluate("menuPage.states = {selectAll: {enabled: true}, undo: {enabled: true}}; menuPage.answer = 300");
+    evaluate("menuPage.states = {selectAll: {enabled: true}, undo: {enabled: true}, zoomIn: {enabled: true}};"
+             "menuPage.answer = 300");
     // The second press comes while the first waits for the page's answer, as a key repeat would.
     auto repeat = kx::MainQueue::after(std::chrono::milliseconds(50), [&] { kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK); });
     kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK);
@@ -191,12 +192,13 @@ TEST_F(WebBridgeMenuGui, AnActionArrivingWhileThePageIsStillAnsweringAnotherGoes
     EXPECT_EQ(selectionLength(), 0); // WebKit never selected on its own
 
     // An action WebKit could not do at all (nothing of its own to undo) is not lost either, and
-    // actions keep the order of their keys.
+    // actions, web-only ones too, keep the order of their keys.
     evaluate("menuPage.dispatched = []");
-    auto then = kx::MainQueue::after(std::chrono::milliseconds(50), [&] { kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK); });
+    auto zoom = kx::MainQueue::after(std::chrono::milliseconds(50), [&] { kxtest::pressKey(window, GDK_KEY_plus, GDK_CONTROL_MASK); });
+    auto then = kx::MainQueue::after(std::chrono::milliseconds(100), [&] { kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK); });
     kxtest::pressKey(window, GDK_KEY_z, GDK_CONTROL_MASK);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("menuPage.dispatched").size() == 2; }, pageTimeout));
-    EXPECT_EQ(evaluate("menuPage.dispatched"), json::array({"undo", "selectAll"}));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("menuPage.dispatched").size() == 3; }, pageTimeout));
+    EXPECT_EQ(evaluate("menuPage.dispatched"), json::array({"undo", "zoomIn", "selectAll"}));
     EXPECT_EQ(selectionLength(), 0);
 }
 
