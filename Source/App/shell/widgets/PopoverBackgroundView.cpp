@@ -22,7 +22,7 @@ void PopoverBackgroundView::enteredHierarchy()
             break;
         }
     }
-    if (!frame || frame == coloredFrame_.get())
+    if (!frame)
         return;
     GtkStyleContext* context = gtk_widget_get_style_context(frame);
     if (coloredFrame_ && style_)

@@ -61,6 +61,7 @@ TEST_F(WidgetsGui, ATitlelessWindowMovesByItsBackgroundAndItsLabelsButNotByItsBu
     kx::AntiAliasedLabel label("No Recent Files", kx::Font::systemFont(12), std::nullopt, std::nullopt, std::nullopt,
                                std::nullopt);
     place(label, {{20, 200}, {150, 30}});
+    kxtest::saveScreenshot("titleless-window");
 
     drag(onScreen(window->widget(), 50, 50), 80, 60);
     EXPECT_TRUE(kxtest::spinUntil([&] { return windowPosition(window->widget()) == (Point{180, 160}); }));
