@@ -1,6 +1,8 @@
 #include "Platform/UI/Window.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "Platform/UI/NativeMenuGtk.h"
 // Last: Xlib's macros would break the headers above.
@@ -218,14 +220,14 @@ std::chrono::milliseconds Window::doubleClickInterval()
 
 void Window::makeKeyAndOrderFront()
 {
-    closePending_ = false;
+    pendingHide_ = PendingHide::none;
     gtk_widget_show(window_.get());
     gtk_window_present(gtkWindow());
 }
 
 void Window::orderOut()
 {
-    gtk_widget_hide(window_.get());
+    hideWhenNoMenuOpens(PendingHide::orderOut);
 }
 
 bool Window::isVisible() const
@@ -241,21 +243,24 @@ void Window::performClose()
 
 void Window::close()
 {
-    if (!NativeMenuGtk::isOpening()) {
-        closeNow();
-        return;
-    }
-    closePending_ = true;
+    hideWhenNoMenuOpens(PendingHide::close);
+}
+
+void Window::hideWhenNoMenuOpens(PendingHide hide)
+{
+    // A close asked for after an order out still closes.
+    pendingHide_ = std::max(pendingHide_, hide);
     NativeMenuGtk::afterOpening([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired() && closePending_)
-            closeNow();
+        if (!alive.expired() && pendingHide_ != PendingHide::none)
+            hideNow();
     });
 }
 
-void Window::closeNow()
+void Window::hideNow()
 {
-    closePending_ = false;
-    windowWillClose();
+    const PendingHide hide = std::exchange(pendingHide_, PendingHide::none);
+    if (hide == PendingHide::close)
+        windowWillClose();
     stopShaking();
     if (WindowMenuBar* bar = menuBar())
         gtk_menu_shell_deactivate(GTK_MENU_SHELL(bar->menuBar()));

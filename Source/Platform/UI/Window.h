@@ -81,7 +81,7 @@ public:
 
     // Shows the window and gives it the focus.
     virtual void makeKeyAndOrderFront();
-    // Hides the window without closing it.
+    // Hides the window without closing it (after a menu's opening, as closing does).
     void orderOut();
     // Closes the window: `windowWillClose`, then it hides, its menus closed. It stays for its
     // owner to show again or destroy.
@@ -94,7 +94,9 @@ protected:
     virtual void windowWillClose() { }
 
 private:
-    void closeNow();
+    enum class PendingHide { none, orderOut, close };
+    void hideWhenNoMenuOpens(PendingHide hide);
+    void hideNow();
     void packMenuBar();
     bool backgroundPressed(const GdkEventButton& event);
     static gboolean shakeStep(GtkWidget* widget, GdkFrameClock* clock, gpointer self);
@@ -106,7 +108,7 @@ private:
     GtkHeaderBar* titleBar_ = nullptr;
     bool menuBarVisible_ = true;
     bool movableByBackground_ = false;
-    bool closePending_ = false;
+    PendingHide pendingHide_ = PendingHide::none;
     guint shakeTick_ = 0;
     gint64 shakeStart_ = 0;
     int shakeHomeX_ = 0;

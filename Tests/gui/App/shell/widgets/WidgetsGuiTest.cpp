@@ -11,8 +11,10 @@
 #include "App/shell/widgets/ImageMouseOverButton.h"
 #include "App/shell/widgets/SimpleButton.h"
 #include "App/shell/widgets/ToolbarAccessoryView.h"
+#include "App/shell/widgets/ToolbarButton.h"
 #include "App/shell/widgets/WindowDragView.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
+#include "support/TestPaths.h"
 
 using kx::Color;
 using kx::Point;
@@ -230,4 +232,35 @@ TEST(ToolbarAccessoryGui, TheTallTitleBarWearsTheNightGradientOnlyAtNight)
     kx::ToolbarAccessoryView stray;
     plain.setContentView(stray.widget());
     EXPECT_EQ(stray.titleBar(), nullptr);
+}
+
+TEST_F(WidgetsGui, AToolbarImageWithANightVariantShowsItAsItIsAtNight)
+{
+    // "save" is red, "save-dark" green; neither is ever tinted.
+    kxtest::TemporaryDirectory folder;
+    for (const auto& [name, rgba] : {std::pair{"save", 0xFF0000FFu}, std::pair{"save-dark", 0x00FF00FFu}}) {
+        auto image = kx::GObjectRef<GdkPixbuf>::adopt(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 15, 15));
+        gdk_pixbuf_fill(image.get(), rgba);
+        ASSERT_TRUE(gdk_pixbuf_save(image.get(), (folder / (std::string(name) + ".png")).c_str(), "png", nullptr, nullptr));
+    }
+    kx::NamedImages images(folder.path());
+    kx::ToolbarButton button("save", images);
+    place(button, {{20, 20}, {30, 30}});
+    auto& appearance = kx::AppAppearance::shared();
+    const bool wasDark = appearance.isDark();
+    const auto pixel = [&](double x, double y) {
+        const Point root = onScreen(button.widget(), x, y);
+        auto shot = kx::GObjectRef<GdkPixbuf>::adopt(
+            gdk_pixbuf_get_from_window(gdk_get_default_root_window(), int(root.x), int(root.y), 1, 1));
+        const guchar* p = gdk_pixbuf_get_pixels(shot.get());
+        return Color{p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, 1};
+    };
+    for (int round = 0; round < 2; ++round) {
+        const Color expected = appearance.isDark() ? Color{0, 1, 0, 1} : Color{1, 0, 0, 1};
+        // A 15-point image in 30 points lies at (7, 7): its first pixel there, none at (6, 6).
+        EXPECT_TRUE(kxtest::spinUntil([&] { return pixel(7, 7) == expected && pixel(21, 21) == expected; }));
+        EXPECT_NE(pixel(6, 6), expected);
+        appearance.toggleDarkAppearance();
+        ASSERT_TRUE(kxtest::spinUntil([&] { return appearance.isDark() != (round == 0 ? wasDark : !wasDark); }));
+    }
 }
