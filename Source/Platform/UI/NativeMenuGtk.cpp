@@ -337,7 +337,7 @@ gboolean NativeMenuGtk::pointerReached(GtkWidget* shell, GdkEvent* event, gpoint
     } else {
         // Crossing a bar pops a menu up only while one of its menus is on screen.
         for (auto& candidate : self->entries_) {
-            if (candidate->submenu && gtk_widget_get_visible(GTK_WIDGET(candidate->submenu->shell_)))
+            if (candidate->submenu && gtk_widget_get_visible(GTK_WIDGET(candidate->submenu->shell_.get())))
                 reached = true;
         }
     }
@@ -350,7 +350,7 @@ gboolean NativeMenuGtk::pointerReached(GtkWidget* shell, GdkEvent* event, gpoint
     // the model closes again.
     MainQueue::async([submenu, alive, item] {
         GtkWidget* parent = gtk_widget_get_parent(item.get());
-        if (!alive.expired() && !gtk_widget_get_visible(GTK_WIDGET(submenu->shell_))
+        if (!alive.expired() && !gtk_widget_get_visible(GTK_WIDGET(submenu->shell_.get()))
             && (!GTK_IS_MENU_SHELL(parent) || gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(parent)) != item.get()))
             submenu->close();
     });
@@ -361,7 +361,7 @@ void NativeMenuGtk::deselected(GtkMenuItem*, gpointer data)
 {
     // Opened ahead, but the pointer moved on before the delayed pop-up came.
     NativeMenuGtk* submenu = static_cast<Entry*>(data)->submenu.get();
-    if (submenu && !gtk_widget_get_visible(GTK_WIDGET(submenu->shell_)))
+    if (submenu && !gtk_widget_get_visible(GTK_WIDGET(submenu->shell_.get())))
         submenu->close();
 }
 
@@ -373,7 +373,7 @@ void NativeMenuGtk::shown(GtkWidget*, gpointer data)
     // Reached from the keyboard: GTK is in the middle of popping the menu up, where the main
     // loop must not turn (something could close the menu meanwhile). It opens on the next turn.
     MainQueue::async([self, alive = std::weak_ptr<int>(self->alive_)] {
-        if (!alive.expired() && gtk_widget_get_visible(GTK_WIDGET(self->shell_)))
+        if (!alive.expired() && gtk_widget_get_visible(GTK_WIDGET(self->shell_.get())))
             self->open();
     });
 }
