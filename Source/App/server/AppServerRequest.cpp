@@ -16,6 +16,7 @@
 #include "App/server/ByteRange.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/SignalConnection.h"
+#include "Platform/Foundation/SourceHandle.h"
 
 namespace kx {
 
@@ -139,8 +140,11 @@ std::string contentType(const AppServerFile& file)
     return result;
 }
 
-// Feeds one response from its open file, a chunk at a time: the next chunk is read when libsoup
-// has written the last one, so memory stays one chunk per response. Owned by the message.
+// Feeds one response from its open file, a chunk at a time, so memory stays one chunk per
+// response. After the first chunk, each next one is read only when libsoup has written the last
+// and the worker's loop has nothing more urgent to do (an idle source): a large response then
+// moves one chunk per turn of the loop, and a new request never waits behind the whole send
+// buffers of every other connection. Owned by its message.
 class FileTransfer {
 public:
     FileTransfer(SoupServerMessage* message, AppServerFile file, std::uint64_t first, std::uint64_t length)
@@ -150,24 +154,50 @@ public:
         , remaining_(length)
     {
         wroteChunk_ = SignalConnection::connect<void(SoupServerMessage*)>(
-            message, "wrote-chunk", [this](SoupServerMessage*) { sendNextChunk(); });
+            message, "wrote-chunk", [this](SoupServerMessage*) { chunkWritten(); });
+        finished_ = SignalConnection::connect<void(SoupServerMessage*)>(message, "finished", [this](SoupServerMessage*) {
+            done_ = true;
+            next_.remove();
+        });
     }
 
     static void attach(SoupServerMessage* message, FileTransfer* transfer)
     {
         g_object_set_data_full(G_OBJECT(message), "kx-file-transfer", transfer,
                                [](gpointer data) { delete static_cast<FileTransfer*>(data); });
-        transfer->sendNextChunk();
+        transfer->appendChunk();
     }
 
 private:
-    void sendNextChunk()
+    void chunkWritten()
     {
-        auto* body = soup_server_message_get_response_body(message_);
         if (remaining_ == 0) {
-            soup_message_body_complete(body);
+            soup_message_body_complete(soup_server_message_get_response_body(message_));
             return;
         }
+        // libsoup pauses the message when it finds no chunk to write; the idle source feeds it.
+        GSource* idle = g_idle_source_new();
+        g_source_set_callback(
+            idle,
+            [](gpointer data) -> gboolean {
+                static_cast<FileTransfer*>(data)->feed();
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(idle, g_main_context_get_thread_default());
+        next_ = SourceHandle::adopt(idle);
+    }
+
+    void feed()
+    {
+        if (done_)
+            return;
+        if (appendChunk())
+            soup_server_message_unpause(message_);
+    }
+
+    bool appendChunk()
+    {
         gsize wanted = static_cast<gsize>(std::min<std::uint64_t>(AppServerRequest::chunkSize, remaining_));
         auto* buffer = static_cast<char*>(g_malloc(wanted));
         ssize_t count;
@@ -179,18 +209,20 @@ private:
             // connection tells the client. Not from inside libsoup's write: on the next turn.
             g_free(buffer);
             closeConnectionLater();
-            return;
+            return false;
         }
         GBytes* bytes = g_bytes_new_take(buffer, static_cast<gsize>(count));
-        soup_message_body_append_bytes(body, bytes);
+        soup_message_body_append_bytes(soup_server_message_get_response_body(message_), bytes);
         g_bytes_unref(bytes);
         offset_ += static_cast<std::uint64_t>(count);
         remaining_ -= static_cast<std::uint64_t>(count);
+        return true;
     }
 
     void closeConnectionLater()
     {
         GSource* idle = g_idle_source_new();
+        g_source_set_priority(idle, G_PRIORITY_DEFAULT);
         g_source_set_callback(
             idle,
             [](gpointer data) -> gboolean {
@@ -209,7 +241,10 @@ private:
     AppServerFile file_;
     std::uint64_t offset_;
     std::uint64_t remaining_;
+    bool done_ = false;
+    SourceHandle next_;
     SignalConnection wroteChunk_;
+    SignalConnection finished_;
 };
 
 void setStatus(SoupServerMessage* message, guint code)
