@@ -1,5 +1,6 @@
 #include "App/server/ProxyDiscovery.h"
 
+#include <cstring>
 #include <vector>
 
 #include <gio/gio.h>
