@@ -9,6 +9,7 @@
 #include "App/account/LoginKeyring.h"
 #include "App/account/LoginWindow.h"
 #include "App/account/MachineIdentifier.h"
+#include "App/server/ServerController.h"
 #include "App/shell/AppInfo.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/NotificationCenter.h"
@@ -315,4 +316,19 @@ TEST_F(LoginControllerGui, AStoredSignInWhoseKeyringEntryWentSignsOutAndShowsThe
     ASSERT_TRUE(spinUntil([&] { return !later.isLoggedIn(); }));
     EXPECT_FALSE(markerSet());
     EXPECT_TRUE(spinUntil([&] { return later.windowIsVisible(); }));
+}
+
+TEST_F(LoginControllerGui, TheProjectServerIsConfiguredWithTheSignedInUserAndTheEnvironment)
+{
+    auto signedOut = kx::ServerController::Configuration::standard();
+    EXPECT_EQ(signedOut.apiToken, "");
+    EXPECT_FALSE(signedOut.author.has_value());
+    EXPECT_EQ(signedOut.environmentName, "local");
+
+    AccountTestEnvironment::signInFreshUser("Margaret");
+    auto configuration = kx::ServerController::Configuration::standard();
+    EXPECT_EQ(configuration.apiToken, login().token());
+    EXPECT_EQ(configuration.author, "Margaret");
+    EXPECT_EQ(configuration.environmentName, "local");
+    EXPECT_EQ(configuration.apiURL, backend().url() + "api/");
 }
