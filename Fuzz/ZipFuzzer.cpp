@@ -1,12 +1,15 @@
-// libFuzzer target: arbitrary bytes as a project zip file. Opening checks the directory and
-// reading inflates every entry under small limits; anything but a KVDocumentArchiveError
-// (a crash, a hang, a leak, another exception) is a fault.
+// libFuzzer target: arbitrary bytes as a project zip file. Opening checks the directory,
+// reading inflates every entry under small limits, and a manifest entry is decoded as it
+// streams; anything but a KVDocumentArchiveError (a crash, a hang, a leak, another exception)
+// is a fault.
 #include <cstdint>
 #include <cstdlib>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
+#include "App/archive/KVDocumentArchiveManifestReader.h"
 #include "App/archive/zip/KVZipReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
@@ -28,6 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
             if (record.isDirectory())
                 continue;
             auto reader = zip->reader(record, budget);
+            if (record.name == KVDocumentArchive::relativePathForManifest) {
+                KVDocumentArchiveManifestReader(*reader, 1 << 20, 100, [&] { return zip->records().size(); }).read();
+                continue;
+            }
             while (!reader->read().empty()) {
             }
         }

@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 int main(int argc, char** argv)
 {
@@ -16,10 +18,9 @@ int main(int argc, char** argv)
 
     // The application object takes over from here once it exists; until then the process
     // starts GTK, registers its application id and leaves again.
-    GtkApplication* app = gtk_application_new(kx::Bundle::main().bundleIdentifier().c_str(),
-                                              G_APPLICATION_NON_UNIQUE);
-    g_signal_connect(app, "activate", G_CALLBACK(+[](GApplication*, gpointer) {}), nullptr);
-    int status = g_application_run(G_APPLICATION(app), argc, argv);
-    g_object_unref(app);
-    return status;
+    const auto app = kx::GObjectRef<GtkApplication>::adopt(
+        gtk_application_new(kx::Bundle::main().bundleIdentifier().c_str(), G_APPLICATION_NON_UNIQUE));
+    const auto activated =
+        kx::SignalConnection::connect<void(GApplication*)>(app.get(), "activate", [](GApplication*) {});
+    return g_application_run(G_APPLICATION(app.get()), argc, argv);
 }

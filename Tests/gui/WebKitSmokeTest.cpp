@@ -5,6 +5,7 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
+#include <webkit2/webkit2.h>
 
 #include "support/Spin.h"
 

@@ -1,10 +1,13 @@
 #include "App/archive/KVArchiveDecoder.h"
 
+#include "Services/runtime/JSONScanner.h"
+
 nlohmann::json KVArchiveDecoder::parse(std::string_view text) const
 {
-    auto value = nlohmann::json::parse(text, nullptr, false);
-    if (value.is_discarded())
-        throw corrupt("The data isn’t valid JSON.");
+    nlohmann::json value;
+    kx::JSONScanner scanner(text);
+    if (!scanner.parseDocument(value, maximumDepth))
+        throw corrupt(scanner.tooDeep() ? "The data is nested too deeply." : "The data isn’t valid JSON.");
     return value;
 }
 

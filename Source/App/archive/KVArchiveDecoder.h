@@ -13,7 +13,11 @@
 
 class KVArchiveDecoder {
 public:
-    // Throws `corrupt` for text that is not JSON.
+    // Records stored beside a project are shallow; the depth limit keeps hostile nesting off
+    // the call stack.
+    static constexpr int maximumDepth = 64;
+
+    // Throws `corrupt` for text that is not JSON or nests deeper than maximumDepth.
     nlohmann::json parse(std::string_view text) const;
     // Throws `corrupt` for anything but a string in the archive's date format.
     kx::DateFormat::Clock::time_point date(const nlohmann::json& value) const;

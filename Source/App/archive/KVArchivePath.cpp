@@ -43,6 +43,36 @@ bool isValidUTF8(std::string_view text)
     return true;
 }
 
+std::string displayName(std::string_view name)
+{
+    static constexpr size_t longest = 200;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    size_t i = 0;
+    while (i < name.size() && shown.size() < longest) {
+        auto byte = static_cast<std::uint8_t>(name[i]);
+        size_t length = byte < 0x80 ? 1 : (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 0;
+        if (length > 1 && i + length <= name.size() && isValidUTF8(name.substr(i, length))) {
+            shown.append(name.substr(i, length));
+            i += length;
+            continue;
+        }
+        if (byte == 0) {
+            shown += "\\0";
+        } else if (byte < 0x20 || byte == 0x7F || byte >= 0x80) {
+            shown += "\\x";
+            shown += hex[byte >> 4];
+            shown += hex[byte & 0xF];
+        } else {
+            shown += static_cast<char>(byte);
+        }
+        ++i;
+    }
+    if (i < name.size())
+        shown += "…";
+    return shown;
+}
+
 bool isSafeRelativePath(std::string_view path)
 {
     if (!path.empty() && path.back() == '/')

@@ -2,6 +2,7 @@
 // code become file-system paths only when they pass these.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace KVArchivePath {
@@ -11,5 +12,10 @@ namespace KVArchivePath {
 bool isSafeRelativePath(std::string_view path);
 
 bool isValidUTF8(std::string_view text);
+
+// A name from outside (a zip entry, a manifest, a folder) as an error text may show it:
+// control characters and bytes that are not UTF-8 escaped ("\0", "\x1F"), and a very long
+// name cut short with an ellipsis.
+std::string displayName(std::string_view name);
 
 } // namespace KVArchivePath

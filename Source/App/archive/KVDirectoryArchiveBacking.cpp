@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <set>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/archive/KVFileDataReader.h"
-#include "Platform/Foundation/FileSystem.h"
+#include "App/archive/KVSaveStaging.h"
+#include "App/archive/KVStagedFolder.h"
 
 namespace fs = std::filesystem;
 using Clock = kx::DateFormat::Clock;
@@ -35,116 +36,22 @@ void writeAll(int fd, std::span<const std::byte> bytes, const fs::path& path)
     }
 }
 
-// Flushes the file system that holds `folder`: one call for all the files just written.
-void syncFileSystem(const fs::path& folder)
+// The whole new version is staged before the old one goes: it must fit beside it.
+void checkFreeSpace(const fs::path& folder, std::uint64_t needed, const fs::path& target)
 {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        throwErrno(errno, "Cannot open " + folder.string());
-    int result = ::syncfs(fd);
-    int errnum = errno;
-    ::close(fd);
-    if (result != 0)
-        throwErrno(errnum, "Cannot write " + folder.string());
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0)
+        return;
+    std::uint64_t available = std::uint64_t(info.f_bavail) * info.f_frsize;
+    if (needed <= available)
+        return;
+    auto megabytes = [](std::uint64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000) + " MB"; };
+    throw KVDocumentArchiveError::unknown(kx::Error(
+        KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
+        "The project “" + KVArchivePath::displayName(target.filename().string()) + "” can’t be saved because the disk is too full.",
+        "The project needs " + megabytes(needed) + "; " + megabytes(available) + " are available.",
+        "Free some space on the disk and save again."));
 }
-
-mode_t newFileMode()
-{
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-// Files written into the folder but not yet in place: a hidden temporary file beside each
-// target, and the folders made for them. Whatever is still staged when it goes is removed.
-class Staging {
-public:
-    explicit Staging(fs::path root)
-        : root_(std::move(root))
-    {
-    }
-    ~Staging() { discard(); }
-
-    // Writes one file beside `target` through `fill`, which gets the descriptor to write to.
-    template <class Fill>
-    void stage(const fs::path& target, Fill&& fill)
-    {
-        makeFolders(target.parent_path());
-        struct stat existing {};
-        bool exists = ::lstat(target.c_str(), &existing) == 0;
-        if (exists && S_ISDIR(existing.st_mode))
-            throw KVDocumentArchiveError::unknown(
-                kx::Error(kx::Error::posixDomain, EISDIR, "A folder is in the way of the file " + target.string()));
-        std::string pattern = kx::FileSystem::temporaryPattern(target);
-        int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0)
-            throwErrno(errno, "Cannot create a file in " + target.parent_path().string());
-        staged_.push_back({pattern, target});
-        temporaries_.insert(fs::path(pattern).lexically_relative(root_).generic_string());
-        ::fchmod(fd, exists && S_ISREG(existing.st_mode) ? (existing.st_mode & 07777) : newFileMode());
-        try {
-            fill(fd);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        if (::close(fd) != 0)
-            throwErrno(errno, "Cannot write " + target.string());
-    }
-
-    // Moves every staged file over its target.
-    void commit()
-    {
-        for (auto& file : staged_) {
-            if (::rename(file.temporary.c_str(), file.target.c_str()) != 0)
-                throwErrno(errno, "Cannot replace " + file.target.string());
-            file.temporary.clear();
-        }
-        staged_.clear();
-        created_.clear();
-    }
-
-    // Temporary files lie beside their targets, also in ".backups" where hidden files count.
-    bool isTemporary(const std::string& relativePath) const { return temporaries_.contains(relativePath); }
-
-    void discard()
-    {
-        for (const auto& file : staged_)
-            if (!file.temporary.empty())
-                ::unlink(file.temporary.c_str());
-        staged_.clear();
-        for (auto folder = created_.rbegin(); folder != created_.rend(); ++folder)
-            ::rmdir(folder->c_str());
-        created_.clear();
-    }
-
-private:
-    void makeFolders(const fs::path& folder)
-    {
-        if (folder == root_ || folder.empty())
-            return;
-        struct stat info {};
-        if (::lstat(folder.c_str(), &info) == 0) {
-            if (!S_ISDIR(info.st_mode))
-                throw KVDocumentArchiveError::unknown(
-                    kx::Error(kx::Error::posixDomain, ENOTDIR, "A file is in the way of the folder " + folder.string()));
-            return;
-        }
-        makeFolders(folder.parent_path());
-        if (::mkdir(folder.c_str(), 0777) != 0)
-            throwErrno(errno, "Cannot create " + folder.string());
-        created_.push_back(folder);
-    }
-
-    struct File {
-        std::string temporary;
-        fs::path target;
-    };
-    fs::path root_;
-    std::vector<File> staged_;
-    std::set<std::string> temporaries_;
-    std::vector<fs::path> created_;
-};
 
 } // namespace
 
@@ -154,6 +61,7 @@ KVDirectoryArchiveBacking::KVDirectoryArchiveBacking(fs::path directory, bool as
 {
     if (assumeExists)
         return;
+    KVSaveStaging::recover(KVSaveStaging::resolve(url_));
     struct stat info {};
     if (::stat(url_.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
@@ -162,6 +70,19 @@ KVDirectoryArchiveBacking::KVDirectoryArchiveBacking(fs::path directory, bool as
     }
     if (!S_ISDIR(info.st_mode))
         throw KVDocumentArchiveError::invalidBacking(url_.string(), "The project is not a folder.");
+}
+
+std::shared_ptr<KVDirectoryArchiveBacking> KVDirectoryArchiveBacking::create(fs::path directory, bool writesManifest)
+{
+    const fs::path target = KVSaveStaging::resolve(directory);
+    KVSaveStaging::recover(target);
+    std::error_code ec;
+    bool made = fs::create_directories(target, ec);
+    if (ec)
+        throwErrno(ec.value(), "Cannot create " + directory.string());
+    auto backing = std::make_shared<KVDirectoryArchiveBacking>(std::move(directory), false, writesManifest);
+    backing->created_ = made;
+    return backing;
 }
 
 std::shared_ptr<KVDocumentArchiveBacking> KVDirectoryArchiveBacking::moved(const fs::path& to) const
@@ -173,7 +94,7 @@ std::unique_ptr<KVDataReader> KVDirectoryArchiveBacking::dataReader(const std::s
 {
     if (!KVArchivePath::isSafeRelativePath(relativePath) || relativePath.back() == '/')
         throw KVDocumentArchiveError::notFound(relativePath);
-    return std::make_unique<KVFileDataReader>(url_ / relativePath);
+    return std::make_unique<KVFileDataReader>(url_, relativePath);
 }
 
 std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<std::string>* folders) const
@@ -196,7 +117,7 @@ std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<st
             if (!KVArchivePath::isSafeRelativePath(path))
                 throw KVDocumentArchiveError::unknown(kx::Error(
                     KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
-                    "The file “" + path + "” has a name that can’t be stored in a project.",
+                    "The file “" + KVArchivePath::displayName(path) + "” has a name that can’t be stored in a project.",
                     "Rename the file so that its name has no backslash and is valid UTF-8."));
             files.push_back(std::move(path));
         }
@@ -213,7 +134,7 @@ std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<st
 void KVDirectoryArchiveBacking::forEach(const Body& body) const
 {
     for (const auto& path : includedFiles()) {
-        KVFileDataReader reader(url_ / path);
+        KVFileDataReader reader(url_, path);
         body(path, reader);
     }
 }
@@ -221,44 +142,61 @@ void KVDirectoryArchiveBacking::forEach(const Body& body) const
 void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                                         KVDocumentArchiveManifest& updatedManifest)
 {
-    KVDocumentArchiveManifest written{updating.uuid, KVDocumentArchiveManifest::Files()};
-    Staging staging(url_);
-
-    contentsOf.backing()->forEach([&](const std::string& path, KVDataReader& reader) {
-        if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
-            throw KVDocumentArchiveError::invalidBacking(contentsOf.backing()->url().string(),
-                                                         "The file name “" + path + "” leads outside the project.");
-        fs::path target = url_ / path;
-        staging.stage(target, [&](int fd) {
-            KVDocumentArchiveManifest::Entry entry(reader, [&](std::span<const std::byte> chunk) { writeAll(fd, chunk, target); });
-            written.files->insert_or_assign(path, std::move(entry));
+    const fs::path target = KVSaveStaging::resolve(url_);
+    KVSaveStaging::recover(target);
+    try {
+        // Every name, the manifest's length and the space needed are checked before anything is written.
+        auto source = contentsOf.backing();
+        std::vector<std::string> paths;
+        std::uint64_t bytes = 0, manifestLength = 0;
+        source->forEach([&](const std::string& path, KVDataReader& reader) {
+            if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
+                throw KVDocumentArchiveError::invalidBacking(source->url().string(), "The file name “" + KVArchivePath::displayName(path)
+                                                                                         + "” leads outside the project.");
+            bytes += reader.expectedSize().value_or(0);
+            manifestLength += KVDocumentArchive::manifestLengthPerFile(path);
+            paths.push_back(path);
         });
-    });
-    if (writesManifest_) {
-        std::string text = KVDocumentArchive::encode(written.toJSON());
-        fs::path target = url_ / KVDocumentArchive::relativePathForManifest;
-        staging.stage(target, [&](int fd) { writeAll(fd, std::as_bytes(std::span(text.data(), text.size())), target); });
-    }
-    // The new contents reach the disk before any name switches to them.
-    syncFileSystem(url_);
+        if (writesManifest_)
+            KVDocumentArchive::checkManifestLength(manifestLength, target);
+        checkFreeSpace(target.has_parent_path() ? target.parent_path() : fs::path("."), bytes, target);
 
-    std::set<std::string> stale;
-    for (auto& path : includedFiles())
-        if (!written.files->contains(path) && !staging.isTemporary(path))
-            stale.insert(std::move(path));
-    // The package folder itself, also when its URL ends in a separator.
-    const fs::path root = url_.has_filename() ? url_ : url_.parent_path();
-    for (const auto& path : stale) {
-        fs::path file = root / path;
-        if (::unlink(file.c_str()) != 0 && errno != ENOENT)
-            throwErrno(errno, "Cannot remove " + file.string());
-        // Folders emptied by the removal go too; rmdir leaves any folder that still holds something.
-        for (fs::path folder = file.parent_path(); folder != root && ::rmdir(folder.c_str()) == 0;)
-            folder = folder.parent_path();
+        KVSaveStaging staging(target, KVSaveStaging::Kind::folder);
+        KVStagedFolder folder(staging.fileDescriptor(), target);
+        KVDocumentArchiveManifest written{updating.uuid, KVDocumentArchiveManifest::Files()};
+        for (const auto& path : paths) {
+            auto reader = source->dataReader(path);
+            folder.write(path, [&](int fd) {
+                KVDocumentArchiveManifest::Entry entry(*reader, [&](std::span<const std::byte> chunk) { writeAll(fd, chunk, target / path); });
+                written.files->insert_or_assign(path, std::move(entry));
+            });
+        }
+        if (writesManifest_) {
+            std::string text = KVDocumentArchive::manifestText(written, target);
+            folder.write(std::string(KVDocumentArchive::relativePathForManifest), [&](int fd) {
+                writeAll(fd, std::as_bytes(std::span(text.data(), text.size())), target / KVDocumentArchive::relativePathForManifest);
+            });
+        }
+        folder.carryOver();
+        // Everything staged reaches the disk before any name switches to it.
+        folder.flush();
+        try {
+            staging.commit();
+        } catch (const KVDocumentArchiveError& error) {
+            if (error.newVersionInPlace()) {
+                created_ = false;
+                updatedManifest = std::move(written);
+            }
+            throw;
+        }
+        created_ = false;
+        updatedManifest = std::move(written);
+    } catch (...) {
+        // A folder made for this package and still empty goes again.
+        if (created_ && ::rmdir(target.c_str()) == 0)
+            created_ = false;
+        throw;
     }
-    staging.commit();
-    syncFileSystem(url_);
-    updatedManifest = std::move(written);
 }
 
 std::optional<Clock::time_point> KVDirectoryArchiveBacking::contentModificationDate() const

@@ -1,7 +1,9 @@
-// A project package that is a folder. Writing stages every file beside its target first, so a
-// failed read of the source (a damaged zip, a full disk) leaves the folder as it was.
+// A project package that is a folder. A save builds the whole new version in a staged folder
+// beside the package (KVStagedFolder) and switches it in with one step that a crash cannot split
+// (KVSaveStaging), so the package is always wholly the old or wholly the new version.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +15,12 @@ public:
 
     // Unless `assumeExists`, throws notFound when `directory` does not exist and
     // invalidBacking when it is not a folder. Nothing is created or written.
+    // Before the check, clears what crashed saves left beside the folder (KVSaveStaging::recover).
     KVDirectoryArchiveBacking(std::filesystem::path directory, bool assumeExists, bool writesManifest);
+    // Creates the folder (with missing parents) and a backing over it. Until a save succeeds, a
+    // failed save removes the folder again while it is still empty: a refused package leaves
+    // nothing behind.
+    static std::shared_ptr<KVDirectoryArchiveBacking> create(std::filesystem::path directory, bool writesManifest);
 
     const std::filesystem::path& url() const override { return url_; }
     std::string documentTypeIdentifier() const override { return std::string(typeIdentifier); }
@@ -23,8 +30,10 @@ public:
     // Regular files in path order; symbolic links are not followed. Throws for a name that
     // cannot be stored in a package (not UTF-8, a backslash) rather than leave the file out.
     void forEach(const Body& body) const override;
-    // Stages every file, then removes the included files the source no longer has and moves
-    // the staged files into place. Hidden paths outside ".backups" are never touched.
+    // Saves to the folder a link at the URL points to. The new version holds the source's files
+    // and manifest, and keeps what the include filter leaves out (hidden paths outside
+    // ".backups", links, empty folders). Refused before anything is written: names that leave
+    // the folder, a manifest too large to read back, more bytes than the disk has free.
     void reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                  KVDocumentArchiveManifest& updatedManifest) override;
     // The latest modification of an included file or of a folder holding one (a deletion
@@ -39,4 +48,5 @@ private:
 
     std::filesystem::path url_;
     bool writesManifest_;
+    bool created_ = false;
 };

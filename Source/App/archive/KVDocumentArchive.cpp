@@ -1,30 +1,14 @@
 #include "App/archive/KVDocumentArchive.h"
 
+#include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/archive/KVDocumentArchiveError.h"
+#include "App/archive/KVDocumentArchiveManifestReader.h"
 #include "App/archive/KVFilteredArchiveBacking.h"
 #include "App/archive/KVZipArchiveBacking.h"
 #include "Platform/Foundation/Uuid.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// A manifest lists a few thousand files; anything far larger is not one.
-constexpr size_t maximumManifestLength = 64 << 20;
-
-std::string readManifestText(KVDataReader& reader)
-{
-    std::string text;
-    for (auto chunk = reader.read(); !chunk.empty(); chunk = reader.read()) {
-        if (text.size() + chunk.size() > maximumManifestLength)
-            throw KVArchiveDecoder::corrupt("The manifest is too large.");
-        text.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-    }
-    return text;
-}
-
-} // namespace
 
 KVDocumentArchive::KVDocumentArchive(const fs::path& url, const std::string& type, bool createIfNeeded,
                                      const std::optional<std::string>& uuidIfNeeded, bool writesManifest)
@@ -35,12 +19,10 @@ KVDocumentArchive::KVDocumentArchive(const fs::path& url, const std::string& typ
     bool isDirectory = fs::is_directory(status);
 
     if (type == KVDirectoryArchiveBacking::typeIdentifier || (type != KVZipArchiveBacking::typeIdentifier && isDirectory)) {
-        if (createIfNeeded && !exists) {
-            fs::create_directories(url, ec);
-            if (ec)
-                throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(ec.value(), "Cannot create " + url.string()));
-        }
-        backing_ = std::make_shared<KVDirectoryArchiveBacking>(url, false, writesManifest);
+        if (createIfNeeded && !exists)
+            backing_ = KVDirectoryArchiveBacking::create(url, writesManifest);
+        else
+            backing_ = std::make_shared<KVDirectoryArchiveBacking>(url, false, writesManifest);
     } else if (type == KVZipArchiveBacking::typeIdentifier || type == tutorialTypeIdentifier || exists) {
         backing_ = std::make_shared<KVZipArchiveBacking>(url, createIfNeeded, writesManifest);
     } else {
@@ -77,7 +59,12 @@ void KVDocumentArchive::readManifest(const std::optional<std::string>& uuidIfNee
 {
     try {
         auto reader = backing_->dataReader(std::string(relativePathForManifest));
-        manifest_ = Manifest::fromJSON(decoder().parse(readManifestText(*reader)));
+        KVDocumentArchiveManifestReader manifestReader(*reader, maximumManifestLength, manifestFilesWithoutCount, [this] {
+            std::uint64_t held = 0;
+            backing_->forEach([&](const std::string&, KVDataReader&) { ++held; });
+            return held;
+        });
+        manifest_ = manifestReader.read();
     } catch (const KVDocumentArchiveError& error) {
         if (error.code() != KVDocumentArchiveError::Code::notFound)
             throw;
@@ -91,7 +78,15 @@ void KVDocumentArchive::reflect(const KVDocumentArchive& contentsOf)
 {
     Manifest updating = manifest_.value_or(Manifest{uuid_, std::nullopt});
     Manifest written;
-    backing_->reflect(contentsOf, updating, written);
+    try {
+        backing_->reflect(contentsOf, updating, written);
+    } catch (const KVDocumentArchiveError& error) {
+        if (error.newVersionInPlace() && !written.uuid.empty()) {
+            manifest_ = std::move(written);
+            uuid_ = manifest_->uuid;
+        }
+        throw;
+    }
     manifest_ = std::move(written);
     uuid_ = manifest_->uuid;
 }
@@ -134,6 +129,32 @@ bool KVDocumentArchive::shouldInclude(std::string_view path)
         && path[relativePathForBackups.size()] == '/')
         return true;
     return path.front() != '.' && path.find("/.") == std::string_view::npos;
+}
+
+std::string KVDocumentArchive::manifestText(const Manifest& manifest, const fs::path& target)
+{
+    std::string text = encode(manifest.toJSON());
+    checkManifestLength(text.size(), target);
+    return text;
+}
+
+std::uint64_t KVDocumentArchive::manifestLengthPerFile(std::string_view relativePath)
+{
+    // Pretty printed: the name line, the 28 characters of a SHA-1 in Base64 and the size, with
+    // their keys and indentation.
+    return relativePath.size() + 78;
+}
+
+void KVDocumentArchive::checkManifestLength(std::uint64_t length, const fs::path& target)
+{
+    if (length <= maximumManifestLength)
+        return;
+    throw KVDocumentArchiveError::unknown(kx::Error(
+        KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
+        "The project “" + KVArchivePath::displayName(target.filename().string()) + "” can’t be saved because it has too many files.",
+        "Its list of files would take more than " + std::to_string(maximumManifestLength >> 20)
+            + " MB, more than a project can open again; that is about 100,000 files with names of ordinary length.",
+        "Remove files from the project, or shorten long folder and file names, and save again."));
 }
 
 const std::set<std::string>& KVDocumentArchive::relativePathsIgnoredForManifest()

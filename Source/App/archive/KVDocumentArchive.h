@@ -1,7 +1,9 @@
 // A project package: a manifest (the project's uuid and each file's size and SHA-1) over a
-// folder or zip backing. Opening never writes; only `reflect` does.
+// folder or zip backing. Opening never changes a package (it only clears what crashed saves of
+// ours left beside it); only `reflect` writes.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -57,7 +59,9 @@ public:
     const std::shared_ptr<KVDocumentArchiveBacking>& backing() const { return backing_; }
 
     // Writes every file of `contentsOf` into this archive's backing and takes the written
-    // manifest as this archive's. Throws on any read or write failure, leaving both unchanged.
+    // manifest as this archive's. Throws on any read or write failure, leaving both unchanged;
+    // only when the new version is in place but its final flush failed (the error's
+    // newVersionInPlace()) does the archive take the new manifest before the error goes on.
     void reflect(const KVDocumentArchive& contentsOf);
     // Reads every included file and makes the manifest from what it finds.
     void regenerateManifest();
@@ -74,6 +78,18 @@ public:
     static bool shouldInclude(std::string_view relativePath);
     // Paths that never count when two manifests are compared: the manifest file.
     static const std::set<std::string>& relativePathsIgnoredForManifest();
+
+    // A manifest is read whole into memory; one of 100,000 files with paths of 250 bytes fits.
+    static constexpr std::uint64_t maximumManifestLength = std::uint64_t(32) << 20;
+    // Files a manifest may list whatever the package holds; past that, no more than it holds.
+    static constexpr std::uint64_t manifestFilesWithoutCount = 100'000;
+    // The manifest file's text as the backings write it. Throws unknown, naming the package at
+    // `target`, when a reader would refuse it as too long.
+    static std::string manifestText(const Manifest& manifest, const std::filesystem::path& target);
+    // Early checks of that, before a save writes anything: the fewest bytes a file's entry
+    // takes, and the refusal of a total past the maximum.
+    static std::uint64_t manifestLengthPerFile(std::string_view relativePath);
+    static void checkManifestLength(std::uint64_t length, const std::filesystem::path& target);
 
 private:
     void readManifest(const std::optional<std::string>& uuidIfNeeded, bool alwaysHasManifest);

@@ -37,7 +37,10 @@ public:
     // Writes every file of `contentsOf` into this backing, replacing what it held (paths that
     // the include filter leaves out are not touched), and the manifest file when the backing
     // writes one. `updatedManifest` receives `updating`'s uuid with the entries of the files
-    // as written. Nothing is changed when it throws.
+    // as written. The package is wholly the old or wholly the new version at every moment, a
+    // crash included. Nothing is changed when it throws, except that a save whose new version
+    // is in place but whose final flush failed throws savedButNotFlushed after filling
+    // `updatedManifest`.
     virtual void reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                          KVDocumentArchiveManifest& updatedManifest) = 0;
 

@@ -2,12 +2,14 @@
 
 #include <filesystem>
 
+#include "App/archive/KVArchivePath.h"
+
 namespace {
 
 std::string displayName(const std::string& path)
 {
     auto name = std::filesystem::path(path).filename().string();
-    return name.empty() ? path : name;
+    return KVArchivePath::displayName(name.empty() ? path : name);
 }
 
 } // namespace
@@ -47,4 +49,16 @@ KVDocumentArchiveError KVDocumentArchiveError::invalidBacking(const std::string&
                     "The project “" + displayName(path) + "” can’t be opened because it is damaged or not a project.",
                     reason);
     return {Code::invalidBacking, path, error, error};
+}
+
+KVDocumentArchiveError KVDocumentArchiveError::savedButNotFlushed(const std::string& path, kx::Error underlying)
+{
+    kx::Error error(domain, static_cast<int>(Code::unknown),
+                    "The project “" + displayName(path) + "” was saved, but the system could not confirm that it is safely on disk.",
+                    underlying.localizedDescription,
+                    "The new version is in place. If the computer loses power before the disk is written, it may be lost; "
+                    "check the disk and save again.");
+    KVDocumentArchiveError result{Code::unknown, {}, std::move(error), std::move(underlying)};
+    result.newVersionInPlace_ = true;
+    return result;
 }

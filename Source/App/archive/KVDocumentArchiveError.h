@@ -21,7 +21,13 @@ public:
     // The package exists but cannot serve: not a folder or zip file, damaged, or refused as unsafe.
     static KVDocumentArchiveError invalidBacking(const std::string& path, const std::string& reason);
 
+    // A save whose new version is in place but that could not confirm it reached the disk (the
+    // final flush failed): `unknown`, with texts that say so, and newVersionInPlace() true.
+    static KVDocumentArchiveError savedButNotFlushed(const std::string& path, kx::Error underlying);
+
     Code code() const { return code_; }
+    // True when the failed save did replace the package (see savedButNotFlushed).
+    bool newVersionInPlace() const { return newVersionInPlace_; }
     // The type identifier of `unsupportedBacking`, the path of `notFound` and `invalidBacking`.
     const std::string& value() const { return value_; }
     // Domain KVDocumentArchiveError with the code above; for `unknown` the texts of the underlying error.
@@ -37,4 +43,5 @@ private:
     std::string value_;
     kx::Error error_;
     kx::Error underlying_;
+    bool newVersionInPlace_ = false;
 };

@@ -19,6 +19,23 @@ nlohmann::json KVDocumentArchiveManifest::toJSON() const
     return value;
 }
 
+std::string KVDocumentArchiveManifest::decodeUuid(const nlohmann::json& value)
+{
+    if (value.is_null())
+        throw KVArchiveDecoder::corrupt("The manifest has no “uuid”.");
+    if (!value.is_string() || !kx::Uuid::isValid(value.get_ref<const std::string&>()))
+        throw KVArchiveDecoder::corrupt("The manifest’s “uuid” is not a UUID.");
+    std::string uuid = value.get<std::string>();
+    std::transform(uuid.begin(), uuid.end(), uuid.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return uuid;
+}
+
+void KVDocumentArchiveManifest::checkPath(const std::string& path)
+{
+    if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
+        throw KVArchiveDecoder::corrupt("The manifest lists the unsafe path “" + KVArchivePath::displayName(path) + "”.");
+}
+
 KVDocumentArchiveManifest KVDocumentArchiveManifest::fromJSON(const nlohmann::json& value)
 {
     if (!value.is_object())
@@ -26,13 +43,7 @@ KVDocumentArchiveManifest KVDocumentArchiveManifest::fromJSON(const nlohmann::js
 
     KVDocumentArchiveManifest manifest;
     auto uuid = value.find("uuid");
-    if (uuid == value.end() || uuid->is_null())
-        throw KVArchiveDecoder::corrupt("The manifest has no “uuid”.");
-    if (!uuid->is_string() || !kx::Uuid::isValid(uuid->get_ref<const std::string&>()))
-        throw KVArchiveDecoder::corrupt("The manifest’s “uuid” is not a UUID.");
-    manifest.uuid = uuid->get<std::string>();
-    std::transform(manifest.uuid.begin(), manifest.uuid.end(), manifest.uuid.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    manifest.uuid = decodeUuid(uuid == value.end() ? nlohmann::json() : *uuid);
 
     auto files = value.find("files");
     if (files != value.end() && !files->is_null()) {
@@ -40,8 +51,7 @@ KVDocumentArchiveManifest KVDocumentArchiveManifest::fromJSON(const nlohmann::js
             throw KVArchiveDecoder::corrupt("The manifest’s “files” is not an object.");
         Files list;
         for (const auto& [path, entry] : files->items()) {
-            if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
-                throw KVArchiveDecoder::corrupt("The manifest lists the unsafe path “" + path + "”.");
+            checkPath(path);
             list.emplace(path, Entry::fromJSON(entry, path));
         }
         manifest.files = std::move(list);

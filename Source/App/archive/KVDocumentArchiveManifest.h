@@ -25,5 +25,10 @@ public:
     // Throws KVArchiveDecoder::corrupt with the reason.
     static KVDocumentArchiveManifest fromJSON(const nlohmann::json& value);
 
+    // The pieces of fromJSON, for readers that decode a manifest as it streams in: the "uuid"
+    // value (null when missing), upper-cased; and a check of one listed path.
+    static std::string decodeUuid(const nlohmann::json& value);
+    static void checkPath(const std::string& path);
+
     friend bool operator==(const KVDocumentArchiveManifest&, const KVDocumentArchiveManifest&) = default;
 };

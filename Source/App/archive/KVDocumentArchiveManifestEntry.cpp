@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "App/archive/KVArchiveDecoder.h"
+#include "App/archive/KVArchivePath.h"
 #include "App/archive/KVBase64.h"
 #include "App/archive/KVDataReader.h"
 #include "App/archive/KVSha1.h"
@@ -39,7 +40,7 @@ nlohmann::json KVDocumentArchiveManifestEntry::toJSON() const
 
 KVDocumentArchiveManifestEntry KVDocumentArchiveManifestEntry::fromJSON(const nlohmann::json& value, const std::string& path)
 {
-    auto fail = [&](const std::string& what) { return KVArchiveDecoder::corrupt("Manifest entry “" + path + "”: " + what); };
+    auto fail = [&](const std::string& what) { return KVArchiveDecoder::corrupt("Manifest entry “" + KVArchivePath::displayName(path) + "”: " + what); };
     if (!value.is_object())
         throw fail("expected an object.");
 

@@ -12,6 +12,36 @@ KVFileDataReader::KVFileDataReader(std::filesystem::path path)
 {
 }
 
+KVFileDataReader::KVFileDataReader(const std::filesystem::path& root, const std::string& relativePath)
+    : path_(root / relativePath)
+    , root_(root)
+    , relativePath_(relativePath)
+{
+}
+
+int KVFileDataReader::open() const
+{
+    if (relativePath_.empty())
+        return ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int folder = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t start = 0;
+    for (size_t slash; folder >= 0 && (slash = relativePath_.find('/', start)) != std::string::npos; start = slash + 1) {
+        std::string component = relativePath_.substr(start, slash - start);
+        int next = ::openat(folder, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int error = errno;
+        ::close(folder);
+        folder = next;
+        errno = error;
+    }
+    if (folder < 0)
+        return -1;
+    int fd = ::openat(folder, relativePath_.c_str() + start, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int error = errno;
+    ::close(folder);
+    errno = error;
+    return fd;
+}
+
 KVFileDataReader::~KVFileDataReader()
 {
     if (fd_ >= 0)
@@ -23,7 +53,7 @@ std::span<const std::byte> KVFileDataReader::read()
     if (finished_)
         return {};
     if (fd_ < 0) {
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        fd_ = open();
         if (fd_ < 0) {
             if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
                 throw KVDocumentArchiveError::notFound(path_.string());

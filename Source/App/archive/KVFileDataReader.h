@@ -1,8 +1,10 @@
 // Reads a regular file in chunks. The file is opened on the first read, so that walking a
-// folder without reading costs nothing.
+// folder without reading costs nothing. Opened as a path inside a package folder, no component
+// of the path may be a symbolic link.
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "App/archive/KVDataReader.h"
@@ -10,6 +12,8 @@
 class KVFileDataReader : public KVDataReader {
 public:
     explicit KVFileDataReader(std::filesystem::path path);
+    // The file at a safe relative path inside `root`; `root` itself may be a link.
+    KVFileDataReader(const std::filesystem::path& root, const std::string& relativePath);
     ~KVFileDataReader() override;
     KVFileDataReader(const KVFileDataReader&) = delete;
     KVFileDataReader& operator=(const KVFileDataReader&) = delete;
@@ -19,7 +23,11 @@ public:
     std::optional<std::uint64_t> expectedSize() const override;
 
 private:
+    int open() const;
+
     std::filesystem::path path_;
+    std::filesystem::path root_;
+    std::string relativePath_;
     int fd_ = -1;
     bool finished_ = false;
     std::vector<std::byte> buffer_;

@@ -7,6 +7,7 @@
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
+#include "App/archive/KVSaveStaging.h"
 #include "App/archive/KVSha1.h"
 #include "App/archive/zip/KVZipReader.h"
 #include "App/archive/zip/KVZipWriter.h"
@@ -70,9 +71,10 @@ private:
 KVZipArchiveBacking::KVZipArchiveBacking(fs::path url, bool createIfNeeded, bool writesManifest, const KVZipLimits& limits)
     : KVZipArchiveBacking(Unchecked{}, std::move(url), writesManifest, limits)
 {
+    KVSaveStaging::recover(KVSaveStaging::resolve(url_));
     struct stat info {};
     if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT)
-        KVZipWriter::writeEmpty(url_);
+        KVZipWriter::writeEmpty(KVSaveStaging::resolve(url_));
     reader();
 }
 
@@ -130,28 +132,43 @@ void KVZipArchiveBacking::forEach(const Body& body) const
 void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Manifest& updating, Manifest& updatedManifest)
 {
     // libzip pulls each entry's bytes while it writes, so the walk only lists the files; the
-    // bytes are read (and hashed) in the same order when the package is written.
+    // bytes are read (and hashed) in the same order when the package is written. A link at the
+    // URL is saved through: the package it points at is written.
+    const fs::path target = KVSaveStaging::resolve(url_);
+    KVSaveStaging::recover(target);
     auto source = contentsOf.backing();
     Manifest written{updating.uuid, Manifest::Files()};
-    KVZipWriter writer(url_);
+    KVZipWriter writer(target, limits_);
+    std::uint64_t manifestLength = 0;
     contentsOf.backing()->forEach([&](const std::string& path, KVDataReader& reader) {
         if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
-            throw KVDocumentArchiveError::invalidBacking(source->url().string(),
-                                                         "The file name “" + path + "” leads outside the project.");
+            throw KVDocumentArchiveError::invalidBacking(source->url().string(), "The file name “" + KVArchivePath::displayName(path)
+                                                                                     + "” leads outside the project.");
         auto& entry = (*written.files)[path];
         writer.add(path, [source, path, &entry] { return std::make_unique<HashingReader>(source->dataReader(path), entry); },
                    reader.expectedSize());
+        manifestLength += KVDocumentArchive::manifestLengthPerFile(path);
     });
     if (writesManifest_) {
+        KVDocumentArchive::checkManifestLength(manifestLength, target);
         writer.add(std::string(KVDocumentArchive::relativePathForManifest),
-                   [&written] { return std::make_unique<TextReader>(KVDocumentArchive::encode(written.toJSON())); },
+                   [&written, target] { return std::make_unique<TextReader>(KVDocumentArchive::manifestText(written, target)); },
                    std::nullopt);
     }
-    writer.commit();
-    {
+    auto forget = [&] {
         std::lock_guard lock(mutex_);
         reader_.reset();
+    };
+    try {
+        writer.commit();
+    } catch (const KVDocumentArchiveError& error) {
+        if (error.newVersionInPlace()) {
+            forget();
+            updatedManifest = std::move(written);
+        }
+        throw;
     }
+    forget();
     updatedManifest = std::move(written);
 }
 

@@ -16,8 +16,8 @@ class KVZipArchiveBacking : public KVDocumentArchiveBacking {
 public:
     static constexpr std::string_view typeIdentifier = "com.korvel.projectzip";
 
-    // Opens and checks the zip file at `url`; with createIfNeeded a missing file is created as
-    // an empty zip. Without writesManifest, reflect writes no manifest file into it. Throws
+    // Opens and checks the zip file at `url`, after clearing what crashed saves left beside it;
+    // with createIfNeeded a missing file is created as an empty zip. Without writesManifest, reflect writes no manifest file into it. Throws
     // notFound, invalidBacking or unknown.
     KVZipArchiveBacking(std::filesystem::path url, bool createIfNeeded, bool writesManifest,
                         const KVZipLimits& limits = {});
@@ -30,7 +30,8 @@ public:
     // Entries in directory order, folders left out; the bytes inflated in one walk are capped.
     void forEach(const Body& body) const override;
     // Writes a new zip file with one entry per file (and the manifest entry last) and puts it
-    // in place of the old one.
+    // in place of the old one, or of the file a link at the URL points to. Refuses, before
+    // the package is touched, what the reader would refuse (see KVZipWriter).
     void reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                  KVDocumentArchiveManifest& updatedManifest) override;
     // The zip file's modification date.

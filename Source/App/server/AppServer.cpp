@@ -1,6 +1,7 @@
 #include "App/server/AppServer.h"
 
-#include <ranges>
+#include <algorithm>
+#include <string_view>
 
 #include <libsoup/soup.h>
 
@@ -33,12 +34,14 @@ std::optional<std::filesystem::path> resolve(const std::filesystem::path& folder
     std::string relative = decoded;
     g_free(decoded);
     std::filesystem::path result = folder;
-    for (auto segment : std::views::split(std::string_view(relative), '/')) {
-        std::string_view name(segment.begin(), segment.end());
+    for (std::size_t start = 0; start <= relative.size();) {
+        const std::size_t end = std::min(relative.find('/', start), relative.size());
+        const std::string_view name = std::string_view(relative).substr(start, end - start);
         if (name == "..")
             return std::nullopt;
         if (!name.empty() && name != ".")
             result /= std::string(name);
+        start = end + 1;
     }
     // A folder stands for its index page, which is checked like any other file.
     std::error_code error;

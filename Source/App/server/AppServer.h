@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include <libsoup/soup.h>
+
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/Result.h"
 

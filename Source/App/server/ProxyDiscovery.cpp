@@ -1,5 +1,7 @@
 #include "App/server/ProxyDiscovery.h"
 
+#include <cstring>
+
 #include <gio/gio.h>
 #include <libsecret/secret.h>
 #include <libsoup/soup.h>

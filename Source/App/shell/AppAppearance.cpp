@@ -59,11 +59,11 @@ const Color& AppAppearance::Colors::toolbarTopLine()
 AppAppearance& AppAppearance::shared()
 {
     // Never released: windows keep appending to it until the process ends.
-    static AppAppearance* instance = [] {
+    static const auto* instance = [] {
         std::shared_ptr<UserDefaults> standard(&UserDefaults::standard(), [](UserDefaults*) {});
         return new std::shared_ptr<AppAppearance>(make(std::move(standard)));
-    }()->get();
-    return *instance;
+    }();
+    return **instance;
 }
 
 std::shared_ptr<AppAppearance> AppAppearance::make(std::shared_ptr<UserDefaults> defaults)

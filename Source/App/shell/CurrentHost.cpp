@@ -11,10 +11,17 @@ namespace kx {
 
 std::vector<std::string> CurrentHost::IPv4Addresses()
 {
-    std::vector<std::string> addresses;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
-        return addresses;
+        return {};
+    auto addresses = IPv4Addresses(list);
+    freeifaddrs(list);
+    return addresses;
+}
+
+std::vector<std::string> CurrentHost::IPv4Addresses(const ifaddrs* list)
+{
+    std::vector<std::string> addresses;
     for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
         if ((entry->ifa_flags & (IFF_UP | IFF_LOOPBACK | IFF_RUNNING)) != (IFF_UP | IFF_RUNNING))
             continue;
@@ -26,7 +33,6 @@ std::vector<std::string> CurrentHost::IPv4Addresses()
         if (g_utf8_validate(host, -1, nullptr))
             addresses.emplace_back(host);
     }
-    freeifaddrs(list);
     return addresses;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+struct ifaddrs;
+
 namespace kx {
 
 class CurrentHost {
@@ -12,6 +14,8 @@ public:
     // system's interface order (neither sorted nor de-duplicated). Empty when the interface
     // list cannot be read.
     static std::vector<std::string> IPv4Addresses();
+    // The same choice from an interface list as getifaddrs gives it.
+    static std::vector<std::string> IPv4Addresses(const ifaddrs* list);
 };
 
 } // namespace kx

@@ -37,7 +37,7 @@ WebView::WebView(WebKitSettings* settings)
     attachToWidget(widget());
     addAction(selector, [this](Sender sender) { performWebAction(sender); });
     for (const auto& [name, action] : roleToHybridActionMap())
-        addAction(action.nativeSelector, [this, action](Sender sender) { performHybridAction(action, sender); });
+        addAction(action.nativeSelector, [this, action = action](Sender sender) { performHybridAction(action, sender); });
 }
 
 WebView::~WebView()

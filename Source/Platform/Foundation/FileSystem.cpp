@@ -10,6 +10,8 @@
 
 #include <gio/gio.h>
 
+#include "Platform/Foundation/GObjectRef.h"
+
 namespace kx::FileSystem {
 
 namespace {
@@ -182,10 +184,9 @@ std::optional<Error> flushDirectory(const fs::path& directory)
 
 std::optional<Error> trash(const fs::path& path)
 {
-    GFile* file = g_file_new_for_path(path.c_str());
+    const auto file = GObjectRef<GFile>::adopt(g_file_new_for_path(path.c_str()));
     GError* gerror = nullptr;
-    gboolean ok = g_file_trash(file, nullptr, &gerror);
-    g_object_unref(file);
+    gboolean ok = g_file_trash(file.get(), nullptr, &gerror);
     if (ok)
         return std::nullopt;
     auto error = Error::fromGError(gerror, "Cannot move " + path.string() + " to the trash");

@@ -6,6 +6,7 @@
 
 #include <gio/gio.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
@@ -21,9 +22,9 @@ constexpr std::chrono::milliseconds outputGracePeriod{250};
 } // namespace
 
 struct Process::Shared {
-    GSubprocess* subprocess = nullptr;
+    GObjectRef<GSubprocess> subprocess;
     int pid = 0; // kept: GLib forgets it once the child is reaped (0 when that came first)
-    GOutputStream* standardInput = nullptr; // main thread only
+    GObjectRef<GOutputStream> standardInput; // main thread only
     Process* owner = nullptr;               // main thread only; null once the owner is gone
     bool outputEnded = false;
     bool exited = false;
@@ -31,14 +32,6 @@ struct Process::Shared {
     TerminationReason reason = TerminationReason::exit;
     int status = 0;
     std::shared_ptr<MainQueue::Timer> grace;
-
-    ~Shared()
-    {
-        if (standardInput)
-            g_object_unref(standardInput);
-        if (subprocess)
-            g_object_unref(subprocess);
-    }
 
     void deliver(std::vector<std::string> lines)
     {
@@ -66,12 +59,12 @@ struct Process::Shared {
 
 namespace {
 
-void readStandardOutput(GInputStream* stream, std::weak_ptr<Process::Shared> weak)
+void readStandardOutput(GObjectRef<GInputStream> stream, std::weak_ptr<Process::Shared> weak)
 {
     std::string partial;
     std::vector<char> buffer(64 * 1024);
     while (true) {
-        gssize count = g_input_stream_read(stream, buffer.data(), buffer.size(), nullptr, nullptr);
+        gssize count = g_input_stream_read(stream.get(), buffer.data(), buffer.size(), nullptr, nullptr);
         if (count <= 0)
             break;
         std::vector<std::string> lines;
@@ -94,7 +87,7 @@ void readStandardOutput(GInputStream* stream, std::weak_ptr<Process::Shared> wea
                     shared->deliver(std::move(lines));
             });
     }
-    g_object_unref(stream);
+    stream.reset();
     MainQueue::async([weak, partial = std::move(partial)]() mutable {
         auto shared = weak.lock();
         if (!shared)
@@ -147,7 +140,7 @@ Process::~Process()
     shared_->owner = nullptr;
     if (isRunning()) {
         closeStandardInput();
-        g_subprocess_send_signal(shared_->subprocess, SIGTERM);
+        g_subprocess_send_signal(shared_->subprocess.get(), SIGTERM);
     }
 }
 
@@ -162,12 +155,12 @@ Result<Unit, Error> Process::launch()
     static std::once_flag ignorePipeSignal;
     std::call_once(ignorePipeSignal, [] { std::signal(SIGPIPE, SIG_IGN); });
 
-    GSubprocessLauncher* launcher =
-        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE));
+    const auto launcher = GObjectRef<GSubprocessLauncher>::adopt(
+        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE)));
     for (const auto& [name, value] : configuration_.environment)
-        g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
+        g_subprocess_launcher_setenv(launcher.get(), name.c_str(), value.c_str(), TRUE);
     if (!configuration_.workingDirectory.empty())
-        g_subprocess_launcher_set_cwd(launcher, configuration_.workingDirectory.c_str());
+        g_subprocess_launcher_set_cwd(launcher.get(), configuration_.workingDirectory.c_str());
 
     std::vector<const char*> argv;
     for (const auto& argument : configuration_.arguments)
@@ -175,20 +168,19 @@ Result<Unit, Error> Process::launch()
     argv.push_back(nullptr);
 
     GError* error = nullptr;
-    GSubprocess* subprocess = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
-    g_object_unref(launcher);
+    GSubprocess* subprocess = g_subprocess_launcher_spawnv(launcher.get(), argv.data(), &error);
     if (!subprocess) {
         auto failure = Error::fromGError(error, "Cannot run " + configuration_.arguments.front());
         g_error_free(error);
         return Result<Unit, Error>::failure(failure);
     }
-    shared_->subprocess = subprocess;
+    shared_->subprocess = GObjectRef<GSubprocess>::adopt(subprocess);
     if (const char* identifier = g_subprocess_get_identifier(subprocess))
         shared_->pid = std::atoi(identifier);
-    shared_->standardInput = G_OUTPUT_STREAM(g_object_ref(g_subprocess_get_stdin_pipe(subprocess)));
+    shared_->standardInput = GObjectRef<GOutputStream>::retain(g_subprocess_get_stdin_pipe(subprocess));
 
-    auto* output = G_INPUT_STREAM(g_object_ref(g_subprocess_get_stdout_pipe(subprocess)));
-    std::thread(readStandardOutput, output, std::weak_ptr<Shared>(shared_)).detach();
+    auto output = GObjectRef<GInputStream>::retain(g_subprocess_get_stdout_pipe(subprocess));
+    std::thread(readStandardOutput, std::move(output), std::weak_ptr<Shared>(shared_)).detach();
     g_subprocess_wait_async(subprocess, nullptr, processEnded, new std::weak_ptr<Shared>(shared_));
     return Result<Unit, Error>::success({});
 }
@@ -207,21 +199,22 @@ bool Process::write(std::string_view bytes)
 {
     if (!shared_->standardInput)
         return false;
-    return g_output_stream_write_all(shared_->standardInput, bytes.data(), bytes.size(), nullptr, nullptr, nullptr);
+    return g_output_stream_write_all(shared_->standardInput.get(), bytes.data(), bytes.size(), nullptr, nullptr,
+                                     nullptr);
 }
 
 void Process::closeStandardInput()
 {
     if (!shared_->standardInput)
         return;
-    g_output_stream_close(shared_->standardInput, nullptr, nullptr);
-    g_object_unref(std::exchange(shared_->standardInput, nullptr));
+    g_output_stream_close(shared_->standardInput.get(), nullptr, nullptr);
+    shared_->standardInput.reset();
 }
 
 void Process::terminate()
 {
     if (isRunning())
-        g_subprocess_send_signal(shared_->subprocess, SIGTERM);
+        g_subprocess_send_signal(shared_->subprocess.get(), SIGTERM);
 }
 
 } // namespace kx

@@ -3,23 +3,16 @@
 // thread; copies refer to the same object.
 #pragma once
 
-#include <memory>
-
 #include <glib-object.h>
+
+#include "Platform/Foundation/GObjectRef.h"
 
 namespace kx {
 
 template <class T>
 class WeakObject {
 public:
-    struct Unref {
-        void operator()(T* object) const
-        {
-            if (object)
-                g_object_unref(object);
-        }
-    };
-    using Strong = std::unique_ptr<T, Unref>;
+    using Strong = GObjectRef<T>;
 
     explicit WeakObject(T* object = nullptr) { g_weak_ref_init(&ref_, object); }
     WeakObject(const WeakObject& other) { g_weak_ref_init(&ref_, other.lock().get()); }
@@ -30,7 +23,7 @@ public:
     }
     ~WeakObject() { g_weak_ref_clear(&ref_); }
 
-    Strong lock() const { return Strong(static_cast<T*>(g_weak_ref_get(const_cast<GWeakRef*>(&ref_)))); }
+    Strong lock() const { return Strong::adopt(static_cast<T*>(g_weak_ref_get(const_cast<GWeakRef*>(&ref_)))); }
     void reset(T* object = nullptr) { g_weak_ref_set(&ref_, object); }
 
 private:

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/NativeMenuGtk.h"
 
 namespace kx {
@@ -13,8 +15,9 @@ namespace {
 // One pop-up from its showing to its completion.
 struct Showing {
     std::shared_ptr<NativeMenu> menu;
-    GtkWidget* gtkMenu = nullptr;
+    GObjectRef<GtkWidget> gtkMenu;
     std::unique_ptr<NativeMenuGtk> realisation;
+    std::vector<SignalConnection> connections;
     std::shared_ptr<NativeMenuItem> chosen;
     MenuPopup::Completion completion;
     bool finished = false;
@@ -35,20 +38,15 @@ void finish(const std::shared_ptr<Showing>& showing)
     auto chosen = std::move(showing->chosen);
     // The widgets go on the next turn: this may run inside one of the menu's own signals.
     MainQueue::async([showing] {
-        g_signal_handlers_disconnect_by_data(showing->gtkMenu, showing.get());
+        showing->connections.clear();
         showing->realisation.reset();
-        gtk_widget_destroy(showing->gtkMenu);
-        g_object_unref(showing->gtkMenu);
+        gtk_widget_destroy(showing->gtkMenu.get());
+        showing->gtkMenu.reset();
         auto& list = showings();
         list.erase(std::remove(list.begin(), list.end(), showing), list.end());
     });
     if (completion)
         completion(std::move(chosen));
-}
-
-Showing* fromData(gpointer data)
-{
-    return static_cast<Showing*>(data);
 }
 
 std::shared_ptr<Showing> retained(Showing* showing)
@@ -79,33 +77,34 @@ void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::
     // the first on screen with nothing to close it, its completion waiting.
     for (auto& earlier : std::vector(showings())) {
         if (!earlier->finished)
-            gtk_menu_shell_cancel(GTK_MENU_SHELL(earlier->gtkMenu));
+            gtk_menu_shell_cancel(GTK_MENU_SHELL(earlier->gtkMenu.get()));
     }
     auto showing = std::make_shared<Showing>();
     showing->menu = std::move(menu);
     showing->completion = std::move(completion);
-    showing->gtkMenu = GTK_WIDGET(g_object_ref_sink(gtk_menu_new()));
-    showing->realisation = std::make_unique<NativeMenuGtk>(showing->menu, GTK_MENU_SHELL(showing->gtkMenu), nullptr);
+    showing->gtkMenu = GObjectRef<GtkWidget>::sink(gtk_menu_new());
+    GtkWidget* gtkMenu = showing->gtkMenu.get();
+    showing->realisation = std::make_unique<NativeMenuGtk>(showing->menu, GTK_MENU_SHELL(gtkMenu), nullptr);
     Showing* raw = showing.get();
     showing->realisation->setChoiceHandler([raw](NativeMenuItem& item) { raw->chosen = item.shared_from_this(); });
     showings().push_back(showing);
 
     // GTK closes the menu before the chosen item activates and ends with "selection-done",
     // also on dismissal; "deactivate" is the safety net should that ever not come.
-    g_signal_connect(showing->gtkMenu, "selection-done", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
-                         if (auto showing = retained(fromData(data)))
-                             finish(showing);
-                     }),
-                     raw);
-    g_signal_connect(showing->gtkMenu, "deactivate", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
-                         if (auto showing = retained(fromData(data)))
-                             MainQueue::async([showing] { finish(showing); });
-                     }),
-                     raw);
+    showing->connections.push_back(
+        SignalConnection::connect<void(GtkMenuShell*)>(gtkMenu, "selection-done", [raw](GtkMenuShell*) {
+            if (auto showing = retained(raw))
+                finish(showing);
+        }));
+    showing->connections.push_back(
+        SignalConnection::connect<void(GtkMenuShell*)>(gtkMenu, "deactivate", [raw](GtkMenuShell*) {
+            if (auto showing = retained(raw))
+                MainQueue::async([showing] { finish(showing); });
+        }));
 
     GdkWindow* window = windowOf(widget);
     if (widget && window)
-        gtk_menu_attach_to_widget(GTK_MENU(showing->gtkMenu), widget, nullptr);
+        gtk_menu_attach_to_widget(GTK_MENU(gtkMenu), widget, nullptr);
     GdkRectangle area{0, 0, 1, 1};
     if (window && rect) {
         area = {int(std::lround(rect->origin.x)), int(std::lround(rect->origin.y)),
@@ -125,11 +124,11 @@ void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::
         trigger->button.time = GDK_CURRENT_TIME;
         gdk_event_set_device(trigger, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
     }
-    gtk_menu_popup_at_rect(GTK_MENU(showing->gtkMenu), window, &area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+    gtk_menu_popup_at_rect(GTK_MENU(gtkMenu), window, &area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
                            trigger);
     gdk_event_free(trigger);
     // A menu that could not show (no grab to be had) never closes either.
-    if (!gtk_widget_get_visible(showing->gtkMenu))
+    if (!gtk_widget_get_visible(gtkMenu))
         MainQueue::async([showing] { finish(showing); });
 }
 

@@ -6,13 +6,13 @@ namespace kx {
 
 NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup)
     : menu_(std::move(menu))
-    , shell_(GTK_MENU_SHELL(g_object_ref(shell)))
-    , accelGroup_(accelGroup ? GTK_ACCEL_GROUP(g_object_ref(accelGroup)) : nullptr)
+    , shell_(GObjectRef<GtkMenuShell>::retain(shell))
+    , accelGroup_(GObjectRef<GtkAccelGroup>::retain(accelGroup))
 {
     observer_ = menu_->addObserver([this](NativeMenuItem* item) { modelChanged(item); });
-    if (GTK_IS_MENU(shell_)) {
-        showHandler_ = g_signal_connect(shell_, "show", G_CALLBACK(&NativeMenuGtk::shown), this);
-        hideHandler_ = g_signal_connect(shell_, "hide", G_CALLBACK(&NativeMenuGtk::hidden), this);
+    if (GTK_IS_MENU(shell)) {
+        show_ = SignalConnection(shell, "show", G_CALLBACK(&NativeMenuGtk::shown), this);
+        hide_ = SignalConnection(shell, "hide", G_CALLBACK(&NativeMenuGtk::hidden), this);
     }
     rebuild();
 }
@@ -20,10 +20,8 @@ NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* she
 NativeMenuGtk::~NativeMenuGtk()
 {
     menu_->removeObserver(observer_);
-    if (showHandler_)
-        g_signal_handler_disconnect(shell_, showHandler_);
-    if (hideHandler_)
-        g_signal_handler_disconnect(shell_, hideHandler_);
+    show_.disconnect();
+    hide_.disconnect();
     for (auto& entry : entries_)
         destroyWidget(*entry);
     entries_.clear();
@@ -31,16 +29,13 @@ NativeMenuGtk::~NativeMenuGtk()
     // waiting for a close that never comes.
     if (isOpen_)
         menu_->menuDidClose();
-    if (accelGroup_)
-        g_object_unref(accelGroup_);
-    g_object_unref(shell_);
 }
 
 GtkWidget* NativeMenuGtk::widgetForItem(const NativeMenuItem* item) const
 {
     for (auto& entry : entries_) {
         if (entry->item.get() == item)
-            return entry->widget;
+            return entry->widget.get();
         if (entry->submenu) {
             if (GtkWidget* widget = entry->submenu->widgetForItem(item))
                 return widget;
@@ -111,13 +106,14 @@ void NativeMenuGtk::createWidget(Entry& entry, int position)
         entry.isCheck = item.state() != NativeMenuItem::State::off && !item.hasSubmenu();
         widget = entry.isCheck ? gtk_check_menu_item_new_with_label(item.title().c_str())
                                : gtk_menu_item_new_with_label(item.title().c_str());
-        g_signal_connect(widget, "activate", G_CALLBACK(&NativeMenuGtk::activated), &entry);
-        g_signal_connect(widget, "can-activate-accel", G_CALLBACK(&NativeMenuGtk::canActivateAccel), &entry);
+        entry.activate = SignalConnection(widget, "activate", G_CALLBACK(&NativeMenuGtk::activated), &entry);
+        entry.canActivateAccel =
+            SignalConnection(widget, "can-activate-accel", G_CALLBACK(&NativeMenuGtk::canActivateAccel), &entry);
     }
-    entry.widget = GTK_WIDGET(g_object_ref_sink(widget));
+    entry.widget = GObjectRef<GtkWidget>::sink(widget);
     // Owners may show their windows with gtk_widget_show_all; hidden items must stay hidden.
-    gtk_widget_set_no_show_all(entry.widget, TRUE);
-    gtk_menu_shell_insert(shell_, entry.widget, position);
+    gtk_widget_set_no_show_all(widget, TRUE);
+    gtk_menu_shell_insert(shell_.get(), widget, position);
     sync(entry);
 }
 
@@ -127,13 +123,14 @@ void NativeMenuGtk::destroyWidget(Entry& entry)
         return;
     entry.submenu.reset();
     entry.submenuModel.reset();
-    g_signal_handlers_disconnect_by_data(entry.widget, &entry);
+    entry.activate.disconnect();
+    entry.canActivateAccel.disconnect();
     if (entry.accelerator && accelGroup_)
-        gtk_widget_remove_accelerator(entry.widget, accelGroup_, entry.accelerator->keyval, entry.accelerator->modifiers);
+        gtk_widget_remove_accelerator(entry.widget.get(), accelGroup_.get(), entry.accelerator->keyval,
+                                      entry.accelerator->modifiers);
     entry.accelerator.reset();
-    gtk_widget_destroy(entry.widget);
-    g_object_unref(entry.widget);
-    entry.widget = nullptr;
+    gtk_widget_destroy(entry.widget.get());
+    entry.widget.reset();
 }
 
 void NativeMenuGtk::sync(Entry& entry)
@@ -147,13 +144,13 @@ void NativeMenuGtk::sync(Entry& entry)
             createWidget(entry, position);
             return;
         }
-        gtk_menu_item_set_label(GTK_MENU_ITEM(entry.widget), item.title().c_str());
+        gtk_menu_item_set_label(GTK_MENU_ITEM(entry.widget.get()), item.title().c_str());
         syncCheck(entry);
-        gtk_widget_set_sensitive(entry.widget, item.isEnabled());
+        gtk_widget_set_sensitive(entry.widget.get(), item.isEnabled());
         syncSubmenu(entry);
         syncAccelerator(entry);
     }
-    gtk_widget_set_visible(entry.widget, !item.isHidden());
+    gtk_widget_set_visible(entry.widget.get(), !item.isHidden());
 }
 
 void NativeMenuGtk::syncCheck(Entry& entry)
@@ -162,7 +159,7 @@ void NativeMenuGtk::syncCheck(Entry& entry)
         return;
     // Setting the check mark emits "activate"; that is not a choice of the user.
     syncing_ = true;
-    auto* check = GTK_CHECK_MENU_ITEM(entry.widget);
+    auto* check = GTK_CHECK_MENU_ITEM(entry.widget.get());
     gtk_check_menu_item_set_active(check, entry.item->state() == NativeMenuItem::State::on);
     gtk_check_menu_item_set_inconsistent(check, entry.item->state() == NativeMenuItem::State::mixed);
     syncing_ = false;
@@ -177,10 +174,12 @@ void NativeMenuGtk::syncAccelerator(Entry& entry)
     if (wanted == entry.accelerator)
         return;
     if (entry.accelerator)
-        gtk_widget_remove_accelerator(entry.widget, accelGroup_, entry.accelerator->keyval, entry.accelerator->modifiers);
+        gtk_widget_remove_accelerator(entry.widget.get(), accelGroup_.get(), entry.accelerator->keyval,
+                                      entry.accelerator->modifiers);
     entry.accelerator = wanted;
     if (wanted)
-        gtk_widget_add_accelerator(entry.widget, "activate", accelGroup_, wanted->keyval, wanted->modifiers, GTK_ACCEL_VISIBLE);
+        gtk_widget_add_accelerator(entry.widget.get(), "activate", accelGroup_.get(), wanted->keyval, wanted->modifiers,
+                                   GTK_ACCEL_VISIBLE);
 }
 
 void NativeMenuGtk::syncSubmenu(Entry& entry)
@@ -191,12 +190,12 @@ void NativeMenuGtk::syncSubmenu(Entry& entry)
     entry.submenu.reset();
     entry.submenuModel = model;
     if (!model) {
-        gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget), nullptr);
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget.get()), nullptr);
         return;
     }
     GtkWidget* submenu = gtk_menu_new();
-    gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget), submenu);
-    entry.submenu = std::make_unique<NativeMenuGtk>(model, GTK_MENU_SHELL(submenu), accelGroup_);
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget.get()), submenu);
+    entry.submenu = std::make_unique<NativeMenuGtk>(model, GTK_MENU_SHELL(submenu), accelGroup_.get());
     entry.submenu->parent_ = this;
 }
 

@@ -13,6 +13,8 @@
 
 #include <gtk/gtk.h>
 
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/GtkAccelerator.h"
 #include "Platform/UI/NativeMenu.h"
 
@@ -30,7 +32,7 @@ public:
     NativeMenuGtk& operator=(const NativeMenuGtk&) = delete;
 
     const std::shared_ptr<NativeMenu>& menu() const { return menu_; }
-    GtkMenuShell* shell() const { return shell_; }
+    GtkMenuShell* shell() const { return shell_.get(); }
     void setChoiceHandler(ChoiceHandler handler) { choiceHandler_ = std::move(handler); }
 
     // The widget that shows `item` here or in a submenu, nullptr when none.
@@ -42,7 +44,9 @@ private:
     struct Entry {
         NativeMenuGtk* owner = nullptr;
         std::shared_ptr<NativeMenuItem> item;
-        GtkWidget* widget = nullptr; // a reference of ours
+        GObjectRef<GtkWidget> widget;
+        SignalConnection activate;
+        SignalConnection canActivateAccel;
         bool isCheck = false;
         std::optional<GtkAccelerator> accelerator;
         std::shared_ptr<NativeMenu> submenuModel;
@@ -66,14 +70,14 @@ private:
     static void hidden(GtkWidget* widget, gpointer self);
 
     std::shared_ptr<NativeMenu> menu_;
-    GtkMenuShell* shell_;
-    GtkAccelGroup* accelGroup_;
+    GObjectRef<GtkMenuShell> shell_;
+    GObjectRef<GtkAccelGroup> accelGroup_;
     NativeMenuGtk* parent_ = nullptr;
     ChoiceHandler choiceHandler_;
     std::vector<std::unique_ptr<Entry>> entries_;
     int observer_ = 0;
-    gulong showHandler_ = 0;
-    gulong hideHandler_ = 0;
+    SignalConnection show_;
+    SignalConnection hide_;
     bool isOpen_ = false;
     bool syncing_ = false;
 };

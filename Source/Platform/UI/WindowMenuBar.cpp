@@ -30,26 +30,27 @@ WindowMenuBar* WindowMenuBar::forWindow(GtkWindow* window)
 
 WindowMenuBar::WindowMenuBar(GtkWindow* window, std::shared_ptr<NativeMenu> menu)
     : window_(window)
-    , menuBar_(GTK_WIDGET(g_object_ref_sink(gtk_menu_bar_new())))
-    , accelGroup_(gtk_accel_group_new())
+    , menuBar_(GObjectRef<GtkWidget>::sink(gtk_menu_bar_new()))
+    , accelGroup_(GObjectRef<GtkAccelGroup>::adopt(gtk_accel_group_new()))
 {
     // The group is not attached to the window: GTK's own key handling would fire its
     // accelerators ahead of the focused widget. This object fires them in its own order.
     if (menu)
-        realisation_ = std::make_unique<NativeMenuGtk>(std::move(menu), GTK_MENU_SHELL(menuBar_), accelGroup_);
-    gtk_widget_show(menuBar_);
-    g_signal_connect(window, "key-press-event", G_CALLBACK(&WindowMenuBar::keyPressedBefore), this);
-    g_signal_connect_after(window, "key-press-event", G_CALLBACK(&WindowMenuBar::keyPressedAfter), this);
+        realisation_ =
+            std::make_unique<NativeMenuGtk>(std::move(menu), GTK_MENU_SHELL(menuBar_.get()), accelGroup_.get());
+    gtk_widget_show(menuBar_.get());
+    keyPressBefore_ = SignalConnection(window, "key-press-event", G_CALLBACK(&WindowMenuBar::keyPressedBefore), this);
+    keyPressAfter_ = SignalConnection(window, "key-press-event", G_CALLBACK(&WindowMenuBar::keyPressedAfter), this,
+                                      G_CONNECT_AFTER);
     ResponderChain::shared().trackWindow(window);
 }
 
 WindowMenuBar::~WindowMenuBar()
 {
-    g_signal_handlers_disconnect_by_data(window_, this);
+    keyPressBefore_.disconnect();
+    keyPressAfter_.disconnect();
     realisation_.reset();
-    gtk_widget_destroy(menuBar_);
-    g_object_unref(menuBar_);
-    g_object_unref(accelGroup_);
+    gtk_widget_destroy(menuBar_.get());
 }
 
 bool WindowMenuBar::isModified(const GdkEventKey& event)
@@ -71,8 +72,8 @@ bool WindowMenuBar::activateAccelerator(const GdkEventKey& event)
     // Emitting may validate on a nested main loop, during which this bar may go: the loop
     // holds its own references and looks no further once the bar has gone.
     const std::weak_ptr<int> alive = alive_;
-    GtkAccelGroup* group = GTK_ACCEL_GROUP(g_object_ref(accelGroup_));
-    GObject* window = G_OBJECT(g_object_ref(window_));
+    const auto group = accelGroup_;
+    const auto window = GObjectRef<GtkWindow>::retain(window_);
     bool activated = false;
     for (guint key : keys) {
         if (!key || alive.expired())
@@ -80,13 +81,11 @@ bool WindowMenuBar::activateAccelerator(const GdkEventKey& event)
         gchar* name = gtk_accelerator_name(key, modifiers);
         const GQuark quark = g_quark_try_string(name);
         g_free(name);
-        if (quark && gtk_accel_group_activate(group, quark, window, key, modifiers)) {
+        if (quark && gtk_accel_group_activate(group.get(), quark, G_OBJECT(window.get()), key, modifiers)) {
             activated = true;
             break;
         }
     }
-    g_object_unref(window);
-    g_object_unref(group);
     return activated;
 }
 

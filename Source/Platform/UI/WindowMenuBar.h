@@ -12,6 +12,8 @@
 
 #include <gtk/gtk.h>
 
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/UI/NativeMenuGtk.h"
 
@@ -24,8 +26,8 @@ public:
     static WindowMenuBar& install(GtkWindow* window, std::shared_ptr<NativeMenu> menu);
     static WindowMenuBar* forWindow(GtkWindow* window);
 
-    GtkWidget* menuBar() const { return menuBar_; }
-    GtkAccelGroup* accelGroup() const { return accelGroup_; }
+    GtkWidget* menuBar() const { return menuBar_.get(); }
+    GtkAccelGroup* accelGroup() const { return accelGroup_.get(); }
     // nullptr without a menu.
     const NativeMenuGtk* realisation() const { return realisation_.get(); }
 
@@ -44,9 +46,11 @@ private:
     static bool isModified(const GdkEventKey& event);
 
     GtkWindow* window_;
-    GtkWidget* menuBar_;
-    GtkAccelGroup* accelGroup_;
+    GObjectRef<GtkWidget> menuBar_;
+    GObjectRef<GtkAccelGroup> accelGroup_;
     std::unique_ptr<NativeMenuGtk> realisation_;
+    SignalConnection keyPressBefore_;
+    SignalConnection keyPressAfter_;
     // The press that the web view handed back to the window: it already had its first steps.
     struct Seen {
         guint32 time = 0;

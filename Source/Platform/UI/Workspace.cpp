@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "Platform/Foundation/GObjectRef.h"
+
 namespace kx {
 
 namespace {
@@ -55,7 +57,8 @@ void Workspace::revealFile(const std::filesystem::path& file)
     const std::string folderURI = fileURI(file.parent_path());
     if (uri.empty())
         return;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    // The call holds the connection until it answers.
+    const auto bus = GObjectRef<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     if (!bus) {
         openURL(folderURI);
         return;
@@ -67,7 +70,7 @@ void Workspace::revealFile(const std::filesystem::path& file)
     // service gets the folder opened instead.
     auto* fallback = new std::pair<Workspace*, std::string>(this, folderURI);
     g_dbus_connection_call(
-        bus, "org.freedesktop.FileManager1",
+        bus.get(), "org.freedesktop.FileManager1",
         "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", "ShowItems",
         g_variant_new("(ass)", &items, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
@@ -81,7 +84,6 @@ void Workspace::revealFile(const std::filesystem::path& file)
                 g_clear_error(&error);
                 folder->first->openURL(folder->second);
             }
-            g_object_unref(source);
         },
         fallback);
 }

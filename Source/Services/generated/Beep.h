@@ -1,19 +1,13 @@
 // The system beep, sounded for the page.
 #pragma once
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::Beep {
 
-class Interface {
-public:
-    virtual ~Interface() = default;
-    // Sounds the beep.
-    virtual void beep(CompletionHandler<Unit> completionHandler) = 0;
-};
+#define KX_Beep_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                            \
+    WITHOUT_ARGUMENT(beep, Unit)
 
-using Service = GeneratedService<Interface>;
-
-const Service& service();
+KX_SERVICE_INTERFACE(KX_Beep_METHODS)
 
 } // namespace kx::Beep

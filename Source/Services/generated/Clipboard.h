@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/runtime/UnsafeJSON.h"
 
 namespace kx::Clipboard {
@@ -72,17 +72,12 @@ struct Read {
     KX_RECORD(Read, items)
 };
 
-class Interface {
-public:
-    virtual ~Interface() = default;
-    // Clears the pasteboard and puts the items on it.
-    virtual void write(Write value, CompletionHandler<Unit> completionHandler) = 0;
-    // The items found on the pasteboard, of the given types when options are given.
-    virtual void read(std::optional<ReadOptions> options, CompletionHandler<Read> completionHandler) = 0;
-};
+// write clears the pasteboard and puts the items on it; read answers the items found on it, of
+// the given types when options are given.
+#define KX_Clipboard_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                       \
+    WITH_ARGUMENT(write, Write, Unit)                                                               \
+    WITH_ARGUMENT(read, std::optional<ReadOptions>, Read)
 
-using Service = GeneratedService<Interface>;
-
-const Service& service();
+KX_SERVICE_INTERFACE(KX_Clipboard_METHODS)
 
 } // namespace kx::Clipboard

@@ -1,20 +1,15 @@
 // The screen colour sampler, opened for the page.
 #pragma once
 
-#include "Services/runtime/Service.h"
 #include "Services/generated/KorvelServices.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ColorSampler {
 
-class Interface {
-public:
-    virtual ~Interface() = default;
-    // The colour the user picked; no colour when the sampler closed without one.
-    virtual void sampleColor(CompletionHandler<KorvelServices::Color> completionHandler) = 0;
-};
+// sampleColor answers the colour the user picked; no colour when the sampler closed without one.
+#define KX_ColorSampler_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                    \
+    WITHOUT_ARGUMENT(sampleColor, KorvelServices::Color)
 
-using Service = GeneratedService<Interface>;
-
-const Service& service();
+KX_SERVICE_INTERFACE(KX_ColorSampler_METHODS)
 
 } // namespace kx::ColorSampler

@@ -1,20 +1,15 @@
 // Context menus that the page asks native code to show.
 #pragma once
 
-#include "Services/runtime/Service.h"
 #include "Services/generated/KorvelServices.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ContextMenuPresenter {
 
-class Interface {
-public:
-    virtual ~Interface() = default;
-    // Shows the menu and answers the chosen item's position.
-    virtual void showContextMenu(KorvelServices::ContextMenu value, CompletionHandler<KorvelServices::ContextMenuResult> completionHandler) = 0;
-};
+// showContextMenu shows the menu and answers the chosen item's position.
+#define KX_ContextMenuPresenter_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                            \
+    WITH_ARGUMENT(showContextMenu, KorvelServices::ContextMenu, KorvelServices::ContextMenuResult)
 
-using Service = GeneratedService<Interface>;
-
-const Service& service();
+KX_SERVICE_INTERFACE(KX_ContextMenuPresenter_METHODS)
 
 } // namespace kx::ContextMenuPresenter

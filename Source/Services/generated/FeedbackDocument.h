@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::FeedbackDocument {
 
@@ -26,9 +26,11 @@ struct FeedbackStateEvent {
     KX_RECORD(FeedbackStateEvent, isActive, hasUnreadFeedback)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_FeedbackDocument_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                \
+    WITH_ARGUMENT(toggleFeedback, ToggleFeedbackRequest, Unit)                                      \
+    WITH_ARGUMENT(openThread, OpenThreadRequest, Unit)
+
+KX_SERVICE_INTERFACE(KX_FeedbackDocument_METHODS)
 
 } // namespace kx::FeedbackDocument

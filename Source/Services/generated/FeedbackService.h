@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/generated/KorvelServices.h"
 
 namespace kx::FeedbackService {
@@ -121,9 +121,17 @@ struct MarkAsSeenResponse {
     KX_RECORD(MarkAsSeenResponse, thread)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// The thread operations of the feedback panel; each request pairs with the response of its name.
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_FeedbackService_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                 \
+    WITH_ARGUMENT(getThreads, GetThreadsRequest, GetThreadsResponse)                                \
+    WITH_ARGUMENT(createThread, CreateThreadRequest, CreateThreadResponse)                          \
+    WITH_ARGUMENT(updateThread, UpdateThreadRequest, UpdateThreadResponse)                          \
+    WITH_ARGUMENT(createComment, CreateCommentRequest, CreateCommentResponse)                       \
+    WITH_ARGUMENT(updateComment, UpdateCommentRequest, UpdateCommentResponse)                       \
+    WITH_ARGUMENT(deleteComment, DeleteCommentRequest, DeleteCommentResponse)                       \
+    WITH_ARGUMENT(markAsSeen, MarkAsSeenRequest, MarkAsSeenResponse)
+
+KX_SERVICE_INTERFACE(KX_FeedbackService_METHODS)
 
 } // namespace kx::FeedbackService

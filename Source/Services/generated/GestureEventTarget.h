@@ -1,20 +1,15 @@
 // The page's receiver of trackpad gestures.
 #pragma once
 
-#include "Services/runtime/Service.h"
 #include "Services/generated/KorvelServices.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::GestureEventTarget {
 
-class Interface {
-public:
-    virtual ~Interface() = default;
-    // Hands one step of a pinch gesture to the page.
-    virtual void dispatchMagnificationEvent(KorvelServices::MagnificationEvent value, CompletionHandler<Unit> completionHandler) = 0;
-};
+// dispatchMagnificationEvent hands one step of a pinch gesture to the page.
+#define KX_GestureEventTarget_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                              \
+    WITH_ARGUMENT(dispatchMagnificationEvent, KorvelServices::MagnificationEvent, Unit)
 
-using Service = GeneratedService<Interface>;
-
-const Service& service();
+KX_SERVICE_INTERFACE(KX_GestureEventTarget_METHODS)
 
 } // namespace kx::GestureEventTarget

@@ -1,22 +1,16 @@
 // The page's side of menu and edit actions: their states and their performing.
 #pragma once
 
-#include "Services/runtime/Service.h"
 #include "Services/generated/KorvelServices.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::MenuActionTarget {
 
-class Interface {
-public:
-    virtual ~Interface() = default;
-    // The states of the action (of every action for "*").
-    virtual void validate(KorvelServices::MenuAction value, CompletionHandler<KorvelServices::MenuValidationResult> completionHandler) = 0;
-    // Performs the action.
-    virtual void dispatch(KorvelServices::MenuAction value, CompletionHandler<KorvelServices::MenuDispatchResult> completionHandler) = 0;
-};
+// validate answers the states of the action (of every action for "*"); dispatch performs it.
+#define KX_MenuActionTarget_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                \
+    WITH_ARGUMENT(validate, KorvelServices::MenuAction, KorvelServices::MenuValidationResult)        \
+    WITH_ARGUMENT(dispatch, KorvelServices::MenuAction, KorvelServices::MenuDispatchResult)
 
-using Service = GeneratedService<Interface>;
-
-const Service& service();
+KX_SERVICE_INTERFACE(KX_MenuActionTarget_METHODS)
 
 } // namespace kx::MenuActionTarget

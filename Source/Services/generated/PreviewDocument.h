@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::PreviewDocument {
 
@@ -26,9 +26,11 @@ struct ToggleConsoleRequest {
     KX_RECORD(ToggleConsoleRequest, force)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_PreviewDocument_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                 \
+    WITH_ARGUMENT(toggleConsole, ToggleConsoleRequest, Unit)                                        \
+    WITHOUT_ARGUMENT(getLogs, PreviewLogsEvent)
+
+KX_SERVICE_INTERFACE(KX_PreviewDocument_METHODS)
 
 } // namespace kx::PreviewDocument

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::PreviewFrame {
 
@@ -44,9 +44,12 @@ struct PreviewUpdateEvent {
     KX_RECORD(PreviewUpdateEvent, content)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_PreviewFrame_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                    \
+    WITH_ARGUMENT(load, LoadRequest, LoadResponse)                                                  \
+    WITH_ARGUMENT(lockSelection, SelectionLockRequest, Unit)                                        \
+    WITH_ARGUMENT(sendRemoteEvent, PreviewRemoteEventRequest, Unit)
+
+KX_SERVICE_INTERFACE(KX_PreviewFrame_METHODS)
 
 } // namespace kx::PreviewFrame

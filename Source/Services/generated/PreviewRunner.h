@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/generated/KorvelServices.h"
 
 namespace kx::PreviewRunner {
@@ -78,9 +78,9 @@ struct State {
     std::variant<Value_loading, Value_loaded, Value_error> value;
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// No methods: the page exchanges these values by other means.
+#define KX_PreviewRunner_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)
+
+KX_SERVICE_INTERFACE(KX_PreviewRunner_METHODS)
 
 } // namespace kx::PreviewRunner

@@ -7,13 +7,14 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/PublicStoreClient.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::PrivateStoreClient {
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// The same operations as the public store, on the same value types.
+#define KX_PrivateStoreClient_METHODS KX_PublicStoreClient_METHODS
+
+KX_SERVICE_INTERFACE(KX_PrivateStoreClient_METHODS)
 
 } // namespace kx::PrivateStoreClient

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/runtime/UnsafeJSON.h"
 
 namespace kx::ProjectPackage {
@@ -42,9 +42,15 @@ struct FetchPackageJsonResponse {
     KX_RECORD(FetchPackageJsonResponse, package)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_ProjectPackage_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                  \
+    WITH_ARGUMENT(addDependency, AddDependencyArgs, Unit)                                           \
+    WITHOUT_ARGUMENT(fetchReadme, FetchReadmeResponse)                                              \
+    WITH_ARGUMENT(uploadReadme, UploadReadmeArgs, Unit)                                             \
+    WITH_ARGUMENT(uploadDesignAsset, UploadDesignAssetArgs, Unit)                                   \
+    WITH_ARGUMENT(publishPackage, PublishPackageArgs, Unit)                                         \
+    WITHOUT_ARGUMENT(fetchPackageJson, FetchPackageJsonResponse)
+
+KX_SERVICE_INTERFACE(KX_ProjectPackage_METHODS)
 
 } // namespace kx::ProjectPackage

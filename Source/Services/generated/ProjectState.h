@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/runtime/UnsafeJSON.h"
 
 namespace kx::ProjectState {
@@ -38,9 +38,9 @@ struct FileChange {
     KX_RECORD(FileChange, relativePath)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// No methods: the page exchanges these values by other means.
+#define KX_ProjectState_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)
+
+KX_SERVICE_INTERFACE(KX_ProjectState_METHODS)
 
 } // namespace kx::ProjectState

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/runtime/UnsafeJSON.h"
 
 namespace kx::PublicStoreClient {
@@ -170,9 +170,23 @@ struct PreflightResponse {
     std::variant<Value_success, Value_failure> value;
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// The store operations, one per argument record; the private store offers the same ones.
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_PublicStoreClient_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                               \
+    WITH_ARGUMENT(fetchMeta, PublicStoreClient::FetchMetaArgs, PublicStoreClient::FetchMetaResponse) \
+    WITH_ARGUMENT(removePackage, PublicStoreClient::RemovePackageArgs, Unit)                        \
+    WITH_ARGUMENT(fetchPreflight, PublicStoreClient::FetchPreflightArgs, PublicStoreClient::PreflightResponse) \
+    WITH_ARGUMENT(getPublishStatus, PublicStoreClient::GetPublishStatusArgs, PublicStoreClient::PublishStatus) \
+    WITH_ARGUMENT(search, PublicStoreClient::SearchArgs, PublicStoreClient::PackageArray)           \
+    WITH_ARGUMENT(fetchFeaturedPackages, PublicStoreClient::FetchFeaturedPackagesArgs, PublicStoreClient::PackageArray) \
+    WITH_ARGUMENT(fetchPackagesByPopularity, PublicStoreClient::FetchPackagesByPopularityArgs, PublicStoreClient::PackageArray) \
+    WITH_ARGUMENT(fetchPackagesByPublisher, PublicStoreClient::FetchPackagesByPublisherArgs, PublicStoreClient::PackageArray) \
+    WITH_ARGUMENT(fetchPackagesBySection, PublicStoreClient::FetchPackagesBySectionArgs, PublicStoreClient::PackageArray) \
+    WITH_ARGUMENT(fetchRecents, PublicStoreClient::FetchRecentsArgs, PublicStoreClient::PackageArray) \
+    WITH_ARGUMENT(toggleFavorite, PublicStoreClient::ToggleFavoriteArgs, Unit)                      \
+    WITH_ARGUMENT(containsPackage, PublicStoreClient::ContainsPackageArgs, PublicStoreClient::ContainsPackageResponse) \
+    WITH_ARGUMENT(findByName, PublicStoreClient::FindByNameArgs, PublicStoreClient::Package)
+
+KX_SERVICE_INTERFACE(KX_PublicStoreClient_METHODS)
 
 } // namespace kx::PublicStoreClient

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ToolOwner {
 
@@ -20,9 +20,9 @@ struct ActiveToolEvent {
     KX_RECORD(ActiveToolEvent, activeTool, visible, graphicMode, pointType, booleanOpType)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// No methods: the page exchanges these values by other means.
+#define KX_ToolOwner_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)
+
+KX_SERVICE_INTERFACE(KX_ToolOwner_METHODS)
 
 } // namespace kx::ToolOwner

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ToolWrapper {
 
@@ -38,9 +38,9 @@ struct ToolActionEvent {
     std::variant<Value_tool, Value_booleanOp, Value_pointType, Value_exitMode> value;
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// No methods: the page exchanges these values by other means.
+#define KX_ToolWrapper_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)
+
+KX_SERVICE_INTERFACE(KX_ToolWrapper_METHODS)
 
 } // namespace kx::ToolWrapper

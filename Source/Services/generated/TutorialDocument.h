@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::TutorialDocument {
 
@@ -18,9 +18,11 @@ struct Step {
     KX_RECORD(Step, show, center, zoom)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_TutorialDocument_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                \
+    WITH_ARGUMENT(showStep, Step, Unit)                                                             \
+    WITHOUT_ARGUMENT(getStep, Step)
+
+KX_SERVICE_INTERFACE(KX_TutorialDocument_METHODS)
 
 } // namespace kx::TutorialDocument

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::TutorialFrame {
 
@@ -16,9 +16,10 @@ struct PresentationData {
     KX_RECORD(PresentationData, presentationJSON)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_TutorialFrame_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                   \
+    WITH_ARGUMENT(present, PresentationData, Unit)
+
+KX_SERVICE_INTERFACE(KX_TutorialFrame_METHODS)
 
 } // namespace kx::TutorialFrame

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::UserNotifications {
 
@@ -58,9 +58,13 @@ struct PostResponse {
     std::variant<Value_action, Value_cancel> value;
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_UserNotifications_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                               \
+    WITHOUT_ARGUMENT(requestPermission, RequestPermissionResponse)                                  \
+    WITHOUT_ARGUMENT(getPermissionStatus, GetPermissionStatusResponse)                              \
+    WITH_ARGUMENT(post, PostRequest, PostResponse)                                                  \
+    WITH_ARGUMENT(cancel, CancelRequest, Unit)
+
+KX_SERVICE_INTERFACE(KX_UserNotifications_METHODS)
 
 } // namespace kx::UserNotifications

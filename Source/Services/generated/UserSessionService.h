@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 #include "Services/generated/KorvelServices.h"
 
 namespace kx::UserSessionService {
@@ -21,9 +21,10 @@ struct SessionIdentityResponse {
     KX_RECORD(SessionIdentityResponse, user)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_UserSessionService_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                              \
+    WITHOUT_ARGUMENT(getSessionIdentity, SessionIdentityResponse)
+
+KX_SERVICE_INTERFACE(KX_UserSessionService_METHODS)
 
 } // namespace kx::UserSessionService

@@ -7,13 +7,14 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ZzzTestingBeep {
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_ZzzTestingBeep_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                  \
+    WITHOUT_ARGUMENT(beep, Unit)
+
+KX_SERVICE_INTERFACE(KX_ZzzTestingBeep_METHODS)
 
 } // namespace kx::ZzzTestingBeep

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ZzzTestingStreams {
 
@@ -16,9 +16,10 @@ struct BeepEvent {
     KX_RECORD(BeepEvent, name)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_ZzzTestingStreams_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                               \
+    WITH_ARGUMENT(emitBeep, BeepEvent, Unit)
+
+KX_SERVICE_INTERFACE(KX_ZzzTestingStreams_METHODS)
 
 } // namespace kx::ZzzTestingStreams

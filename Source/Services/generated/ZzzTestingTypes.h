@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "Services/runtime/Service.h"
+#include "Services/generated/ServiceDeclaration.h"
 
 namespace kx::ZzzTestingTypes {
 
@@ -45,9 +45,11 @@ struct Object {
     KX_RECORD(Object, name, stringEnum, objectEnum)
 };
 
-// No methods of this service are fixed on the native side; nothing native serves or calls it.
-class Interface : public MethodlessInterface {};
-using Service = GeneratedService<Interface>;
-const Service& service();
+// echo answers the object it was given.
+// Served and called by the pages; nothing native registers or calls it.
+#define KX_ZzzTestingTypes_METHODS(WITH_ARGUMENT, WITHOUT_ARGUMENT)                                 \
+    WITH_ARGUMENT(echo, Object, Object)
+
+KX_SERVICE_INTERFACE(KX_ZzzTestingTypes_METHODS)
 
 } // namespace kx::ZzzTestingTypes

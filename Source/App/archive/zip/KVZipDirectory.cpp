@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <optional>
-#include <string_view>
 #include <unistd.h>
-#include <unordered_set>
 
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
@@ -21,33 +18,61 @@ constexpr std::uint32_t zip64LocatorSignature = 0x07064b50;
 constexpr size_t endLength = 22;
 constexpr size_t centralLength = 46;
 constexpr size_t localLength = 30;
-// A central directory of 100,000 entries with long names stays far below this.
-constexpr std::uint64_t maximumDirectoryLength = 256 << 20;
 
-// Little-endian fields of a block read from the file; reading past its end is damage.
-class Block {
+std::uint64_t little(const std::uint8_t* bytes, size_t width)
+{
+    std::uint64_t value = 0;
+    for (size_t i = width; i-- > 0;)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+std::uint16_t u16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(little(bytes, 2)); }
+std::uint32_t u32(const std::uint8_t* bytes) { return static_cast<std::uint32_t>(little(bytes, 4)); }
+std::uint64_t u64(const std::uint8_t* bytes) { return little(bytes, 8); }
+
+// Reads the file through one buffer that moves forward as the records are read in order,
+// `readAhead` bytes at a time; nothing at or past `limit` is read.
+class Window {
 public:
-    Block(const std::vector<std::uint8_t>& bytes, const std::string& path)
-        : bytes_(bytes)
+    Window(int fd, std::uint64_t limit, std::uint64_t readAhead, const std::string& path)
+        : fd_(fd)
+        , limit_(limit)
+        , readAhead_(readAhead)
         , path_(path)
     {
     }
-    std::uint64_t field(size_t at, size_t width) const
+
+    // The `length` bytes at `offset`, valid until the next call.
+    const std::uint8_t* at(std::uint64_t offset, std::uint64_t length)
     {
-        if (at + width > bytes_.size() || at + width < at)
-            throw KVDocumentArchiveError::invalidBacking(path_, "The zip file is damaged (a record is cut short).");
-        std::uint64_t value = 0;
-        for (size_t i = width; i-- > 0;)
-            value = (value << 8) | bytes_[at + i];
-        return value;
+        if (offset >= start_ && offset - start_ <= buffer_.size() && length <= buffer_.size() - (offset - start_))
+            return buffer_.data() + (offset - start_);
+        if (offset > limit_ || length > limit_ - offset)
+            throw KVDocumentArchiveError::invalidBacking(path_, "The zip file is truncated or damaged.");
+        std::uint64_t want = std::min<std::uint64_t>(std::max(length, readAhead_), limit_ - offset);
+        buffer_.resize(want);
+        start_ = offset;
+        size_t done = 0;
+        while (done < want) {
+            ssize_t count = ::pread(fd_, buffer_.data() + done, want - done, static_cast<off_t>(offset + done));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot read " + path_));
+            if (count == 0)
+                throw KVDocumentArchiveError::invalidBacking(path_, "The zip file is truncated.");
+            done += static_cast<size_t>(count);
+        }
+        return buffer_.data();
     }
-    std::uint16_t u16(size_t at) const { return static_cast<std::uint16_t>(field(at, 2)); }
-    std::uint32_t u32(size_t at) const { return static_cast<std::uint32_t>(field(at, 4)); }
-    std::uint64_t u64(size_t at) const { return field(at, 8); }
 
 private:
-    const std::vector<std::uint8_t>& bytes_;
+    int fd_;
+    std::uint64_t limit_;
+    std::uint64_t readAhead_;
     const std::string& path_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t start_ = 0;
 };
 
 // Whether the name can be a path on this system: no more than PATH_MAX bytes in all and
@@ -65,71 +90,62 @@ bool fitsInAFolder(std::string_view name)
     return true;
 }
 
+std::string shownName(std::string_view name)
+{
+    return "“" + KVArchivePath::displayName(name) + "”";
+}
+
 } // namespace
 
-std::vector<KVZipDirectory::Record> KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimits& limits,
-                                                          const std::string& path)
+const KVZipDirectory::Record* KVZipDirectory::find(std::string_view name) const
+{
+    auto found = std::lower_bound(byName_.begin(), byName_.end(), name,
+                                  [&](std::uint32_t index, std::string_view key) { return records_[index].name < key; });
+    return found != byName_.end() && records_[*found].name == name ? &records_[*found] : nullptr;
+}
+
+KVZipDirectory KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimits& limits, const std::string& path)
 {
     auto refuse = [&](const std::string& reason) { return KVDocumentArchiveError::invalidBacking(path, reason); };
-    auto load = [&](std::uint64_t offset, std::uint64_t length) {
-        if (offset > size || length > size - offset)
-            throw refuse("The zip file is truncated or damaged.");
-        std::vector<std::uint8_t> bytes(length);
-        size_t done = 0;
-        while (done < length) {
-            ssize_t count = ::pread(fd, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0)
-                throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot read " + path));
-            if (count == 0)
-                throw refuse("The zip file is truncated.");
-            done += static_cast<size_t>(count);
-        }
-        return bytes;
-    };
-
     if (size < endLength)
         throw refuse("The file is too short to be a zip file.");
 
     // The end record is the last one whose comment reaches exactly to the end of the file.
+    Window file(fd, size, 0, path);
     std::uint64_t tailLength = std::min<std::uint64_t>(size, endLength + 0xFFFF);
-    auto tailBytes = load(size - tailLength, tailLength);
-    Block tail(tailBytes, path);
-    std::optional<size_t> end;
+    const std::uint8_t* tail = file.at(size - tailLength, tailLength);
+    std::uint64_t end = tailLength;
     for (size_t at = tailLength - endLength + 1; at-- > 0;) {
-        if (tail.u32(at) == endSignature && at + endLength + tail.u16(at + 20) == tailLength) {
+        if (u32(tail + at) == endSignature && at + endLength + u16(tail + at + 20) == tailLength) {
             end = at;
             break;
         }
     }
-    if (!end)
+    if (end == tailLength)
         throw refuse("The file is not a zip file, or it is truncated.");
-    std::uint64_t endOffset = size - tailLength + *end;
-
-    std::uint64_t disk = tail.u16(*end + 4), directoryDisk = tail.u16(*end + 6);
-    std::uint64_t entriesOnDisk = tail.u16(*end + 8), entries = tail.u16(*end + 10);
-    std::uint64_t directoryLength = tail.u32(*end + 12), directoryOffset = tail.u32(*end + 16);
+    std::uint64_t endOffset = size - tailLength + end;
+    const std::uint8_t* record = tail + end;
+    std::uint64_t disk = u16(record + 4), directoryDisk = u16(record + 6);
+    std::uint64_t entriesOnDisk = u16(record + 8), entries = u16(record + 10);
+    std::uint64_t directoryLength = u32(record + 12), directoryOffset = u32(record + 16);
     std::uint64_t directoryLimit = endOffset;
     if (endOffset >= 20) {
-        auto locatorBytes = load(endOffset - 20, 20);
-        Block locator(locatorBytes, path);
-        if (locator.u32(0) == zip64LocatorSignature) {
-            std::uint64_t recordOffset = locator.u64(8);
-            if (locator.u32(4) != 0 || locator.u32(16) > 1)
+        const std::uint8_t* locator = file.at(endOffset - 20, 20);
+        if (u32(locator) == zip64LocatorSignature) {
+            std::uint64_t recordOffset = u64(locator + 8);
+            if (u32(locator + 4) != 0 || u32(locator + 16) > 1)
                 throw refuse("Zip files spread over several disks are not supported.");
             if (recordOffset > endOffset - 20 || endOffset - 20 - recordOffset < 56)
                 throw refuse("The zip file is damaged (its Zip64 end record is misplaced).");
-            auto recordBytes = load(recordOffset, 56);
-            Block record(recordBytes, path);
-            if (record.u32(0) != zip64EndSignature)
+            const std::uint8_t* zip64 = file.at(recordOffset, 56);
+            if (u32(zip64) != zip64EndSignature)
                 throw refuse("The zip file is damaged (its Zip64 end record is missing).");
-            disk = record.u32(16);
-            directoryDisk = record.u32(20);
-            entriesOnDisk = record.u64(24);
-            entries = record.u64(32);
-            directoryLength = record.u64(40);
-            directoryOffset = record.u64(48);
+            disk = u32(zip64 + 16);
+            directoryDisk = u32(zip64 + 20);
+            entriesOnDisk = u64(zip64 + 24);
+            entries = u64(zip64 + 32);
+            directoryLength = u64(zip64 + 40);
+            directoryOffset = u64(zip64 + 48);
             directoryLimit = recordOffset;
         }
     }
@@ -139,41 +155,45 @@ std::vector<KVZipDirectory::Record> KVZipDirectory::read(int fd, std::uint64_t s
         throw refuse("The package has more than " + std::to_string(limits.maximumEntries) + " entries.");
     if (directoryOffset > directoryLimit || directoryLength > directoryLimit - directoryOffset)
         throw refuse("The zip file is damaged (its directory lies outside the file).");
-    if (directoryLength > maximumDirectoryLength)
-        throw refuse("The zip file’s directory is too large.");
+    if (directoryLength > limits.maximumDirectoryLength)
+        throw refuse("The zip file’s directory is larger than " + std::to_string(limits.maximumDirectoryLength >> 20)
+                     + " MB, more than a project’s can be.");
+    if (entries > directoryLength / centralLength)
+        throw refuse("The zip file is damaged (its directory is shorter than its entries).");
 
-    auto directoryBytes = load(directoryOffset, directoryLength);
-    Block directory(directoryBytes, path);
-    std::vector<Record> records;
+    KVZipDirectory result;
+    auto& records = result.records_;
     records.reserve(entries);
-    std::unordered_set<std::string> names;
+    Window directory(fd, directoryOffset + directoryLength, 256 << 10, path);
     std::uint64_t declaredTotal = 0;
-    size_t at = 0;
+    std::uint64_t at = directoryOffset;
     for (std::uint64_t index = 0; index < entries; ++index) {
-        if (directory.u32(at) != centralSignature)
+        const std::uint8_t* fixed = directory.at(at, centralLength);
+        if (u32(fixed) != centralSignature)
             throw refuse("The zip file is damaged (a directory entry is missing).");
-        std::uint16_t madeBy = directory.u16(at + 4);
-        Record record;
-        record.flags = directory.u16(at + 8);
-        record.method = directory.u16(at + 10);
-        record.compressedSize = directory.u32(at + 20);
-        record.size = directory.u32(at + 24);
-        size_t nameLength = directory.u16(at + 28), extraLength = directory.u16(at + 30);
-        size_t commentLength = directory.u16(at + 32);
-        std::uint64_t startDisk = directory.u16(at + 34);
-        std::uint32_t external = directory.u32(at + 38);
-        record.localHeaderOffset = directory.u32(at + 42);
-        size_t nameAt = at + centralLength;
-        directory.field(nameAt, nameLength + extraLength + commentLength);
-        record.name.assign(reinterpret_cast<const char*>(directoryBytes.data() + nameAt), nameLength);
+        std::uint16_t madeBy = u16(fixed + 4);
+        Record entry;
+        entry.flags = u16(fixed + 8);
+        entry.method = u16(fixed + 10);
+        entry.crc = u32(fixed + 16);
+        entry.compressedSize = u32(fixed + 20);
+        entry.size = u32(fixed + 24);
+        size_t nameLength = u16(fixed + 28), extraLength = u16(fixed + 30), commentLength = u16(fixed + 32);
+        std::uint64_t startDisk = u16(fixed + 34);
+        std::uint32_t external = u32(fixed + 38);
+        entry.localHeaderOffset = u32(fixed + 42);
+        const std::uint8_t* variable = directory.at(at + centralLength, nameLength + extraLength + commentLength);
+        entry.name.assign(reinterpret_cast<const char*>(variable), nameLength);
 
         // Zip64: the fields that hold all ones are in the extra field 0x0001, in this order.
-        bool needsZip64 = record.size == 0xFFFFFFFF || record.compressedSize == 0xFFFFFFFF
-                          || record.localHeaderOffset == 0xFFFFFFFF || startDisk == 0xFFFF;
-        for (size_t extra = nameAt + nameLength; needsZip64 && extra + 4 <= nameAt + nameLength + extraLength;) {
-            std::uint16_t id = directory.u16(extra), length = directory.u16(extra + 2);
-            size_t value = extra + 4, valueEnd = value + length;
-            if (valueEnd > nameAt + nameLength + extraLength)
+        bool needsZip64 = entry.size == 0xFFFFFFFF || entry.compressedSize == 0xFFFFFFFF
+                          || entry.localHeaderOffset == 0xFFFFFFFF || startDisk == 0xFFFF;
+        const std::uint8_t* extraEnd = variable + nameLength + extraLength;
+        for (const std::uint8_t* extra = variable + nameLength; needsZip64 && extra + 4 <= extraEnd;) {
+            std::uint16_t id = u16(extra), length = u16(extra + 2);
+            const std::uint8_t* value = extra + 4;
+            const std::uint8_t* valueEnd = value + length;
+            if (valueEnd > extraEnd)
                 break;
             if (id == 0x0001) {
                 auto take = [&](std::uint64_t& field, std::uint64_t marker, size_t width) {
@@ -181,12 +201,12 @@ std::vector<KVZipDirectory::Record> KVZipDirectory::read(int fd, std::uint64_t s
                         return;
                     if (value + width > valueEnd)
                         throw refuse("The zip file is damaged (a Zip64 field is missing).");
-                    field = directory.field(value, width);
+                    field = little(value, width);
                     value += width;
                 };
-                take(record.size, 0xFFFFFFFF, 8);
-                take(record.compressedSize, 0xFFFFFFFF, 8);
-                take(record.localHeaderOffset, 0xFFFFFFFF, 8);
+                take(entry.size, 0xFFFFFFFF, 8);
+                take(entry.compressedSize, 0xFFFFFFFF, 8);
+                take(entry.localHeaderOffset, 0xFFFFFFFF, 8);
                 take(startDisk, 0xFFFF, 4);
                 needsZip64 = false;
             }
@@ -194,73 +214,83 @@ std::vector<KVZipDirectory::Record> KVZipDirectory::read(int fd, std::uint64_t s
         }
         if (needsZip64)
             throw refuse("The zip file is damaged (a Zip64 field is missing).");
-        at = nameAt + nameLength + extraLength + commentLength;
+        at += centralLength + nameLength + extraLength + commentLength;
 
-        const std::string shown = KVArchivePath::isValidUTF8(record.name) ? record.name : "(unreadable name)";
+        const std::string shown = shownName(entry.name);
         if (startDisk != 0)
             throw refuse("Zip files spread over several disks are not supported.");
-        if (!KVArchivePath::isSafeRelativePath(record.name))
-            throw refuse("The entry “" + shown + "” has a name that leads outside the project or is not allowed.");
-        if (!fitsInAFolder(record.name))
-            throw refuse("The entry “" + shown + "” has a name too long to be stored in a folder.");
-        if (!names.insert(record.name).second)
-            throw refuse("The entry “" + shown + "” is listed twice.");
+        if (!KVArchivePath::isSafeRelativePath(entry.name))
+            throw refuse("The entry " + shown + " has a name that leads outside the project or is not allowed.");
+        if (!fitsInAFolder(entry.name))
+            throw refuse("The entry " + shown + " has a name too long to be stored in a folder.");
         int host = madeBy >> 8;
         if ((host == 3 || host == 19) && ((external >> 16) & 0xF000) == 0xA000)
-            throw refuse("The entry “" + shown + "” is a symbolic link.");
-        if (record.flags & 0x0041)
-            throw refuse("The entry “" + shown + "” is encrypted; encrypted packages are not supported.");
-        if (record.method != 0 && record.method != 8)
-            throw refuse("The entry “" + shown + "” is compressed with a method other than stored or deflated.");
-        if (record.method == 0 && record.size != record.compressedSize)
-            throw refuse("The zip file is damaged (the sizes of “" + shown + "” disagree).");
-        if (record.size > limits.ratioAllowance && record.size / std::max<std::uint64_t>(record.compressedSize, 1) >= limits.maximumRatio)
-            throw refuse("The entry “" + shown + "” expands more than a project file can.");
-        declaredTotal += record.size;
-        if (record.size > limits.maximumInflatedBytes || declaredTotal > limits.maximumInflatedBytes)
+            throw refuse("The entry " + shown + " is a symbolic link.");
+        if (entry.flags & 0x0041)
+            throw refuse("The entry " + shown + " is encrypted; encrypted packages are not supported.");
+        if (entry.method != 0 && entry.method != 8)
+            throw refuse("The entry " + shown + " is compressed with a method other than stored or deflated.");
+        if (entry.method == 0 && entry.size != entry.compressedSize)
+            throw refuse("The zip file is damaged (the sizes of " + shown + " disagree).");
+        if (entry.size > limits.ratioAllowance && entry.size / std::max<std::uint64_t>(entry.compressedSize, 1) >= limits.maximumRatio)
+            throw refuse("The entry " + shown + " expands more than a project file can.");
+        declaredTotal += entry.size;
+        if (entry.size > limits.maximumInflatedBytes || declaredTotal > limits.maximumInflatedBytes)
             throw refuse("The package holds more data than a project can.");
-        records.push_back(std::move(record));
+        records.push_back(std::move(entry));
     }
 
-    // A name that is a file in one entry and a folder in another cannot be read into a folder:
-    // in name order, a file's own folder form would sort right before its contents.
-    std::vector<std::string_view> sorted(names.begin(), names.end());
-    std::sort(sorted.begin(), sorted.end());
-    for (const auto& record : records) {
-        if (record.isDirectory())
+    // More entries than the end record counts (a count past 65,535 without Zip64 records) would
+    // go unseen: files silently missing from the project.
+    if (at != directoryOffset + directoryLength)
+        throw refuse("The zip file is damaged (its directory holds more than its end record lists).");
+
+    // Names in order: one listed twice sits beside itself, and a name that is a file in one
+    // entry and a folder in another cannot be read into a folder.
+    auto& byName = result.byName_;
+    byName.resize(records.size());
+    for (std::uint32_t i = 0; i < byName.size(); ++i)
+        byName[i] = i;
+    std::sort(byName.begin(), byName.end(), [&](std::uint32_t a, std::uint32_t b) { return records[a].name < records[b].name; });
+    for (size_t i = 1; i < byName.size(); ++i)
+        if (records[byName[i]].name == records[byName[i - 1]].name)
+            throw refuse("The entry " + shownName(records[byName[i]].name) + " is listed twice.");
+    for (const auto& entry : records) {
+        if (entry.isDirectory())
             continue;
-        std::string folder = record.name + "/";
-        auto next = std::lower_bound(sorted.begin(), sorted.end(), std::string_view(folder));
-        if (next != sorted.end() && next->starts_with(folder))
-            throw refuse("The entry “" + record.name + "” is both a file and a folder.");
+        std::string folder = entry.name + "/";
+        auto next = std::lower_bound(byName.begin(), byName.end(), std::string_view(folder),
+                                     [&](std::uint32_t index, std::string_view key) { return records[index].name < key; });
+        if (next != byName.end() && records[*next].name.starts_with(folder))
+            throw refuse("The entry " + shownName(entry.name) + " is both a file and a folder.");
     }
 
     // Every entry's local header and data must lie before the directory, none inside another.
-    std::vector<const Record*> byOffset;
-    for (const auto& record : records)
-        byOffset.push_back(&record);
+    std::vector<std::uint32_t> byOffset(byName);
     std::sort(byOffset.begin(), byOffset.end(),
-              [](const Record* a, const Record* b) { return a->localHeaderOffset < b->localHeaderOffset; });
+              [&](std::uint32_t a, std::uint32_t b) { return records[a].localHeaderOffset < records[b].localHeaderOffset; });
+    // Local headers lie between the entries' data: a little read-ahead covers runs of small ones.
+    Window entriesWindow(fd, directoryOffset, 4 << 10, path);
     std::uint64_t previousEnd = 0;
     const Record* previous = nullptr;
-    for (const Record* record : byOffset) {
-        if (record->localHeaderOffset < previousEnd)
-            throw refuse("The entries “" + previous->name + "” and “" + record->name + "” overlap.");
-        if (record->localHeaderOffset > directoryOffset || directoryOffset - record->localHeaderOffset < localLength)
-            throw refuse("The zip file is damaged (the entry “" + record->name + "” lies outside the file).");
-        auto headerBytes = load(record->localHeaderOffset, localLength);
-        Block header(headerBytes, path);
-        if (header.u32(0) != localSignature)
-            throw refuse("The zip file is damaged (the entry “" + record->name + "” has no header).");
-        std::uint64_t nameLength = header.u16(26), extraLength = header.u16(28);
-        std::uint64_t dataStart = record->localHeaderOffset + localLength + nameLength + extraLength;
-        if (dataStart > directoryOffset || record->compressedSize > directoryOffset - dataStart)
-            throw refuse("The zip file is damaged (the entry “" + record->name + "” extends past its end).");
-        auto localName = load(record->localHeaderOffset + localLength, nameLength);
-        if (std::string_view(reinterpret_cast<const char*>(localName.data()), localName.size()) != record->name)
-            throw refuse("The zip file is damaged (the entry “" + record->name + "” has two names).");
-        previousEnd = dataStart + record->compressedSize;
-        previous = record;
+    for (std::uint32_t index : byOffset) {
+        Record& entry = records[index];
+        if (entry.localHeaderOffset < previousEnd)
+            throw refuse("The entries " + shownName(previous->name) + " and " + shownName(entry.name) + " overlap.");
+        if (entry.localHeaderOffset > directoryOffset || directoryOffset - entry.localHeaderOffset < localLength)
+            throw refuse("The zip file is damaged (the entry " + shownName(entry.name) + " lies outside the file).");
+        const std::uint8_t* header = entriesWindow.at(entry.localHeaderOffset, localLength);
+        if (u32(header) != localSignature)
+            throw refuse("The zip file is damaged (the entry " + shownName(entry.name) + " has no header).");
+        std::uint64_t nameLength = u16(header + 26), extraLength = u16(header + 28);
+        entry.dataOffset = entry.localHeaderOffset + localLength + nameLength + extraLength;
+        if (entry.dataOffset > directoryOffset || entry.compressedSize > directoryOffset - entry.dataOffset)
+            throw refuse("The zip file is damaged (the entry " + shownName(entry.name) + " extends past its end).");
+        const std::uint8_t* localName = entriesWindow.at(entry.localHeaderOffset + localLength, nameLength);
+        if (std::string_view(reinterpret_cast<const char*>(localName), nameLength) != entry.name)
+            throw refuse("The zip file is damaged (the entry " + shownName(entry.name) + " has two names).");
+        previousEnd = entry.dataOffset + entry.compressedSize;
+        previous = &entry;
     }
-    return records;
+    return result;
 }

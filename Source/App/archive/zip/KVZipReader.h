@@ -1,21 +1,20 @@
-// Reads a zip package: our own checks of its directory first (KVZipDirectory), then libzip
-// over the same open file for the entries' bytes, counted and capped as they are inflated.
-// Shared by the readers it hands out; safe to use from several threads.
+// Reads a zip package: our own checks of its directory first (KVZipDirectory), then libzip for
+// each entry's bytes, counted and capped as they are inflated. libzip reads one entry at a time
+// from a one-entry zip file of our making (the entry's local record where it lies in the
+// package, and a directory that lists it alone), so it never holds the package's directory
+// and readers need no lock between them. Shared by the readers it hands out; safe to use from
+// several threads.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "App/archive/KVDataReader.h"
 #include "App/archive/zip/KVZipDirectory.h"
 #include "App/archive/zip/KVZipLimits.h"
-
-struct zip;
 
 class KVZipReader : public std::enable_shared_from_this<KVZipReader> {
 public:
@@ -31,8 +30,8 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     // In directory order, folders included.
-    const std::vector<Record>& records() const { return records_; }
-    const Record* find(const std::string& name) const;
+    const std::vector<Record>& records() const { return directory_.records(); }
+    const Record* find(const std::string& name) const { return directory_.find(name); }
 
     // A reader of one entry's bytes. A CRC mismatch, an entry that inflates to more or fewer
     // bytes than it declares, past the ratio or past the budget throws invalidBacking.
@@ -47,8 +46,6 @@ private:
 
     std::filesystem::path path_;
     KVZipLimits limits_;
-    std::vector<Record> records_;
-    std::unordered_map<std::string, size_t> indexByName_;
-    zip* archive_ = nullptr;
-    std::mutex mutex_;
+    KVZipDirectory directory_;
+    int fd_ = -1;
 };

@@ -8,13 +8,16 @@
 
 #include <zip.h>
 
+#include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
-#include "Platform/Foundation/FileSystem.h"
+#include "App/archive/KVSaveStaging.h"
+#include "App/archive/zip/KVZipDirectory.h"
 
 struct KVZipWriter::Entry {
     std::string name;
     Opener open;
     std::optional<std::uint64_t> size;
+    bool store = false;
     std::unique_ptr<KVDataReader> reader;
     std::span<const std::byte> pending;
     std::exception_ptr* failure = nullptr;
@@ -22,11 +25,12 @@ struct KVZipWriter::Entry {
     zip_error_t error;
 };
 
-// The package file as libzip writes it: buffered, positioned writes into the temporary file of
-// an AtomicFile, which commit puts in place.
+// The package file as libzip writes it: buffered, positioned writes into the staged file,
+// which commit checks and puts in place.
 struct KVZipWriter::Output {
-    explicit Output(const std::filesystem::path& target)
-        : file(target)
+    Output(const std::filesystem::path& target_, const KVZipLimits& limits_)
+        : target(target_)
+        , limits(limits_)
     {
         zip_error_init(&error);
     }
@@ -36,12 +40,12 @@ struct KVZipWriter::Output {
     {
         size_t done = 0;
         while (done < buffer.size()) {
-            ssize_t count = ::pwrite(file.fileDescriptor(), buffer.data() + done, buffer.size() - done,
+            ssize_t count = ::pwrite(staging->fileDescriptor(), buffer.data() + done, buffer.size() - done,
                                      static_cast<off_t>(bufferStart + done));
             if (count < 0 && errno == EINTR)
                 continue;
             if (count < 0)
-                return fail(kx::Error::fromErrno(errno, "Cannot write " + file.target().string()), ZIP_ER_WRITE);
+                return fail(KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot write " + target.string())), ZIP_ER_WRITE);
             done += static_cast<size_t>(count);
         }
         bufferStart += buffer.size();
@@ -49,20 +53,50 @@ struct KVZipWriter::Output {
         return true;
     }
 
-    bool fail(kx::Error cause, int code)
+    template <class Failure>
+    bool fail(Failure cause, int code)
     {
         if (!failure)
-            failure = std::move(cause);
+            failure = std::make_exception_ptr(std::move(cause));
         zip_error_set(&error, code, EIO);
         return false;
     }
 
-    kx::FileSystem::AtomicFile file;
+    // The package as written must pass the reader's checks before it replaces anything.
+    bool commit()
+    {
+        if (!flush())
+            return false;
+        try {
+            KVZipDirectory::read(staging->fileDescriptor(), length, limits, target.string());
+        } catch (const KVDocumentArchiveError& refused) {
+            return fail(KVDocumentArchiveError::unknown(kx::Error(
+                            KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
+                            "The project “" + KVArchivePath::displayName(target.filename().string()) + "” can’t be saved as a package that would open again.",
+                            refused.error().localizedFailureReason,
+                            "A file may have changed while it was saved; save again.")),
+                        ZIP_ER_WRITE);
+        }
+        try {
+            staging->commit();
+        } catch (const KVDocumentArchiveError& error) {
+            if (!error.newVersionInPlace())
+                return fail(error, ZIP_ER_WRITE);
+            inPlace = std::current_exception();
+        }
+        return true;
+    }
+
+    std::filesystem::path target;
+    KVZipLimits limits;
+    std::optional<KVSaveStaging> staging;
     std::vector<std::byte> buffer;
     std::uint64_t bufferStart = 0;
     std::uint64_t position = 0;
     std::uint64_t length = 0;
-    std::optional<kx::Error> failure;
+    std::exception_ptr failure;
+    // The package is in place but its flush failed: thrown once libzip is done.
+    std::exception_ptr inPlace;
     zip_error_t error;
 };
 
@@ -147,8 +181,11 @@ zip_int64_t outputCallback(void* userdata, void* data, zip_uint64_t length, zip_
         return sizeof(*stat);
     }
     case ZIP_SOURCE_BEGIN_WRITE:
-        if (auto error = output.file.open()) {
-            output.fail(*error, ZIP_ER_OPEN);
+        try {
+            output.staging.reset();
+            output.staging.emplace(output.target, KVSaveStaging::Kind::file);
+        } catch (const KVDocumentArchiveError& error) {
+            output.fail(error, ZIP_ER_OPEN);
             return -1;
         }
         output.buffer.clear();
@@ -178,24 +215,21 @@ zip_int64_t outputCallback(void* userdata, void* data, zip_uint64_t length, zip_
     case ZIP_SOURCE_TELL_WRITE:
         return static_cast<zip_int64_t>(output.position);
     case ZIP_SOURCE_COMMIT_WRITE:
-        if (!output.flush())
-            return -1;
-        if (auto error = output.file.commit()) {
-            output.fail(*error, ZIP_ER_WRITE);
-            return -1;
-        }
-        return 0;
+        return output.commit() ? 0 : -1;
     case ZIP_SOURCE_ROLLBACK_WRITE:
         output.buffer.clear();
-        output.file.discard();
+        output.staging.reset();
         return 0;
     case ZIP_SOURCE_REMOVE:
         // libzip removes a package left without entries; we keep an empty zip file instead.
         try {
-            KVZipWriter::writeEmpty(output.file.target());
+            KVZipWriter::writeEmpty(output.target);
         } catch (const KVDocumentArchiveError& error) {
-            output.fail(error.underlying(), ZIP_ER_WRITE);
-            return -1;
+            if (!error.newVersionInPlace()) {
+                output.fail(error, ZIP_ER_WRITE);
+                return -1;
+            }
+            output.inPlace = std::current_exception();
         }
         return 0;
     case ZIP_SOURCE_ERROR:
@@ -208,18 +242,25 @@ zip_int64_t outputCallback(void* userdata, void* data, zip_uint64_t length, zip_
     }
 }
 
-KVDocumentArchiveError writeFailure(const std::filesystem::path& target, const std::string& reason)
+KVDocumentArchiveError refusal(const std::filesystem::path& target, const std::string& what, const std::string& reason,
+                               const std::string& suggestion = {})
 {
     return KVDocumentArchiveError::unknown(kx::Error(KVDocumentArchiveError::domain,
                                                      static_cast<int>(KVDocumentArchiveError::Code::unknown),
-                                                     "The project “" + target.filename().string() + "” couldn’t be saved.",
-                                                     reason));
+                                                     "The project “" + KVArchivePath::displayName(target.filename().string()) + "” " + what,
+                                                     reason, suggestion));
+}
+
+KVDocumentArchiveError writeFailure(const std::filesystem::path& target, const std::string& reason)
+{
+    return refusal(target, "couldn’t be saved.", reason);
 }
 
 } // namespace
 
-KVZipWriter::KVZipWriter(std::filesystem::path target)
+KVZipWriter::KVZipWriter(std::filesystem::path target, const KVZipLimits& limits)
     : target_(std::move(target))
+    , limits_(limits)
 {
 }
 
@@ -235,13 +276,36 @@ void KVZipWriter::add(std::string name, Opener open, std::optional<std::uint64_t
     entry->name = std::move(name);
     entry->open = std::move(open);
     entry->size = size;
+    entry->store = isAlreadyCompressed(entry->name) || (size && *size > limits_.ratioAllowance);
     zip_error_init(&entry->error);
     entries_.push_back(std::move(entry));
 }
 
 void KVZipWriter::commit()
 {
-    Output output(target_);
+    // What the reader would refuse is refused before anything is written.
+    if (entries_.size() > limits_.maximumEntries)
+        throw refusal(target_, "can’t be saved because it has too many files.",
+                      "A project package holds at most " + std::to_string(limits_.maximumEntries) + " files with its manifest; this one would hold "
+                          + std::to_string(entries_.size()) + ".",
+                      "Remove files from the project and save again.");
+    std::uint64_t directoryLength = 0, bytes = 0;
+    for (const auto& entry : entries_) {
+        std::uint64_t size = entry->size.value_or(0);
+        directoryLength += 46 + entry->name.size() + (size >= 0xFFFFFFFF ? 28 : 0);
+        bytes += size;
+    }
+    if (directoryLength > limits_.maximumDirectoryLength)
+        throw refusal(target_, "can’t be saved because its file names take too much room.",
+                      "The names of a project package’s files may take at most " + std::to_string(limits_.maximumDirectoryLength >> 20)
+                          + " MB in all.",
+                      "Remove files from the project, or shorten long folder and file names, and save again.");
+    if (bytes > limits_.maximumInflatedBytes)
+        throw refusal(target_, "can’t be saved because it is too large.",
+                      "A project package holds at most " + std::to_string(limits_.maximumInflatedBytes >> 30) + " GB.",
+                      "Remove large files from the project and save again.");
+
+    Output output(target_, limits_);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_function_create(outputCallback, &output, &error);
@@ -262,7 +326,7 @@ void KVZipWriter::commit()
         if (failure)
             std::rethrow_exception(failure);
         if (output.failure)
-            throw KVDocumentArchiveError::unknown(*output.failure);
+            std::rethrow_exception(output.failure);
         throw writeFailure(target_, reason);
     };
     for (auto& entry : entries_) {
@@ -276,23 +340,26 @@ void KVZipWriter::commit()
                 zip_source_free(data);
             abandon("The entry “" + entry->name + "” can’t be added: " + reason);
         }
-        bool store = isAlreadyCompressed(entry->name);
-        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                 store ? 0 : compressionLevel);
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), entry->store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                 entry->store ? 0 : compressionLevel);
         zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX, 0100644u << 16);
     }
     if (zip_close(archive) != 0)
         abandon(zip_strerror(archive));
     zip_error_fini(&error);
     if (output.failure)
-        throw KVDocumentArchiveError::unknown(*output.failure);
+        std::rethrow_exception(output.failure);
+    if (output.inPlace)
+        std::rethrow_exception(output.inPlace);
 }
 
 void KVZipWriter::writeEmpty(const std::filesystem::path& target)
 {
     static constexpr std::byte endRecord[22] = {std::byte{'P'}, std::byte{'K'}, std::byte{5}, std::byte{6}};
-    if (auto error = kx::FileSystem::atomicWrite(target, std::span(endRecord)))
-        throw KVDocumentArchiveError::unknown(*error);
+    KVSaveStaging staging(target, KVSaveStaging::Kind::file);
+    if (::write(staging.fileDescriptor(), endRecord, sizeof(endRecord)) != static_cast<ssize_t>(sizeof(endRecord)))
+        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno ? errno : EIO, "Cannot write " + target.string()));
+    staging.commit();
 }
 
 bool KVZipWriter::isAlreadyCompressed(std::string_view name)

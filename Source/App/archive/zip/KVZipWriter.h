@@ -1,6 +1,7 @@
-// Writes a zip package through libzip into a temporary file beside the target, flushed and
-// renamed over the target only when every entry was written: a crash, a full disk or a failed
-// read leaves the previous package as it was.
+// Writes a zip package through libzip into a staged file beside the target (KVSaveStaging),
+// flushed and renamed over the target only when every entry was written and the package, read
+// back as the reader reads it, passes the reader's limits: a crash, a full disk, a failed read
+// or a package that would not open again leaves the previous package as it was.
 #pragma once
 
 #include <cstdint>
@@ -14,22 +15,28 @@
 #include <vector>
 
 #include "App/archive/KVDataReader.h"
+#include "App/archive/zip/KVZipLimits.h"
 
 class KVZipWriter {
 public:
     using Opener = std::function<std::unique_ptr<KVDataReader>()>;
 
-    explicit KVZipWriter(std::filesystem::path target);
+    // `target` is the file itself, symbolic links resolved (KVSaveStaging::resolve).
+    explicit KVZipWriter(std::filesystem::path target, const KVZipLimits& limits = {});
     ~KVZipWriter();
     KVZipWriter(const KVZipWriter&) = delete;
     KVZipWriter& operator=(const KVZipWriter&) = delete;
 
     // Adds an entry whose bytes `open` delivers while `commit` runs, entries in the order
-    // added. Already compressed formats are stored, everything else deflated. `size`, when
-    // known, saves Zip64 fields for small entries.
+    // added. Already compressed formats are stored, and so are files larger than the limits'
+    // ratio allowance (the reader would refuse one that compresses too well); everything else
+    // is deflated. `size`, when known, saves Zip64 fields for small entries.
     void add(std::string name, Opener open, std::optional<std::uint64_t> size);
-    // Writes the package. Throws the first error of an entry's reader as it is, or
-    // KVDocumentArchiveError::unknown for a failure to write; the target is then unchanged.
+    // Writes the package. Refuses first, with a clear error, what the reader would refuse (too
+    // many entries, too large a directory, too many bytes). Throws the first error of an
+    // entry's reader as it is, or KVDocumentArchiveError::unknown for a failure to write or a
+    // package that would not open again; the target is then unchanged. Throws savedButNotFlushed
+    // when only the final flush failed.
     void commit();
 
     // Puts an empty zip file (an end record alone) at `target`, atomically.
@@ -46,5 +53,6 @@ public:
 
 private:
     std::filesystem::path target_;
+    KVZipLimits limits_;
     std::vector<std::unique_ptr<Entry>> entries_;
 };

@@ -1,11 +1,20 @@
 // Small file helpers shared by the archive tests.
 #pragma once
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <malloc.h>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "App/archive/KVDataReader.h"
 
@@ -38,6 +47,106 @@ inline std::map<std::string, std::string> tree(const std::filesystem::path& root
         files[item.path().lexically_relative(root).generic_string()] = text.str();
     }
     return files;
+}
+
+// A fresh folder on a memory file system where there is one (/dev/shm), else under the
+// temporary folder: tests that save many times in a row then wait for no disk, whatever else
+// the machine is writing. Removed when the object goes.
+class MemoryDirectory {
+public:
+    MemoryDirectory()
+    {
+        std::error_code ec;
+        std::filesystem::path base = "/dev/shm";
+        if (!std::filesystem::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0)
+            base = std::filesystem::temp_directory_path();
+        std::string pattern = (base / "kxtest-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~MemoryDirectory()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    MemoryDirectory(const MemoryDirectory&) = delete;
+    MemoryDirectory& operator=(const MemoryDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline int waitForChild(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Runs `body` in a child process (its result is the exit status) and, with `killAfter`, kills
+// it with SIGKILL that long after it started. The wait status.
+inline int runInChild(const std::function<int()>& body, std::optional<std::chrono::microseconds> killAfter = std::nullopt)
+{
+    pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        int result = 1;
+        try {
+            result = body();
+        } catch (...) {
+        }
+        ::_exit(result);
+    }
+    if (killAfter) {
+        // Only the moment of the kill depends on this wait; what the test checks holds for any.
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(*killAfter);
+        timespec delay{static_cast<time_t>(seconds.count()), static_cast<long>((*killAfter - seconds).count() * 1000)};
+        while (::nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+        }
+        ::kill(child, SIGKILL);
+    }
+    return waitForChild(child);
+}
+
+// The peak resident memory of this process (VmHWM), in KiB.
+inline long peakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with("VmHWM:"))
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// How far the peak memory of a child process running `body` rose above what it held when it
+// began, in MiB; -1 when the child failed. The child first hands the heap it inherited back to
+// the system and restarts its high-water mark there, so that only what `body` takes counts.
+inline long peakGrowthMiB(const std::function<void()>& body)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    int status = runInChild([&] {
+        ::close(pipeFds[0]);
+        ::malloc_trim(0);
+        std::ofstream("/proc/self/clear_refs") << "5";
+        long before = peakResidentKiB();
+        body();
+        long growth = (peakResidentKiB() - before) / 1024;
+        return before >= 0 && ::write(pipeFds[1], &growth, sizeof(growth)) == sizeof(growth) ? 0 : 1;
+    });
+    ::close(pipeFds[1]);
+    long growth = -1;
+    if (::read(pipeFds[0], &growth, sizeof(growth)) != sizeof(growth) || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        growth = -1;
+    ::close(pipeFds[0]);
+    return growth;
 }
 
 } // namespace archivetest

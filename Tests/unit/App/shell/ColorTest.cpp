@@ -2,11 +2,38 @@
 
 #include <clocale>
 #include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include <glib.h>
 
 #include "App/shell/AppAppearance.h"
 #include "App/shell/Color.h"
+#include "support/TestPaths.h"
 
 using kx::Color;
+
+namespace {
+
+// Switches LC_NUMERIC to a locale with a decimal comma: an installed de_DE or fr_FR, else de_DE
+// built from the system's locale sources into `scratch` (machines without locales, CI's).
+bool selectCommaLocale(const std::filesystem::path& scratch)
+{
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        return true;
+    const std::string target = (scratch / "de_DE.UTF-8").string();
+    const char* argv[] = {"localedef", "-c", "-i", "de_DE", "-f", "UTF-8", target.c_str(), nullptr};
+    g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
+                 GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                 nullptr, nullptr, nullptr, nullptr, nullptr);
+    // setlocale reads LOCPATH at each call; the locale stays loaded once chosen.
+    g_setenv("LOCPATH", scratch.c_str(), TRUE);
+    const bool selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    g_unsetenv("LOCPATH");
+    return selected;
+}
+
+} // namespace
 
 TEST(Color, HexTextReadsLikeTheShellWritesIt)
 {
@@ -36,12 +63,19 @@ TEST(Color, TextFormsRoundAndStayInRange)
     EXPECT_EQ((Color{1, 1, 1, 1}.RGBAColorString()), "(255, 255, 255, 1.00)");
     EXPECT_EQ(Color::colorWithHexColorString("0099FF").blendedColorWithFraction(0, Color{}).RGBAColorString(),
               "(0, 153, 255, 1.00)");
+}
+
+TEST(Color, TextFormsKeepTheDecimalPointUnderACommaLocale)
+{
     // Pages read this text: a decimal comma of the user's locale must not reach them.
+    kxtest::TemporaryDirectory scratch;
     const std::string old = std::setlocale(LC_NUMERIC, nullptr);
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
-        EXPECT_EQ((Color{0, 0, 0, 0.5}.RGBAColorString()), "(0, 0, 0, 0.50)");
-        std::setlocale(LC_NUMERIC, old.c_str());
-    }
+    ASSERT_TRUE(selectCommaLocale(scratch.path())) << "no de_DE locale, and none could be built (package locales)";
+    const std::string point = std::localeconv()->decimal_point;
+    const std::string text = Color{0, 0, 0, 0.5}.RGBAColorString();
+    std::setlocale(LC_NUMERIC, old.c_str());
+    ASSERT_EQ(point, ",");
+    EXPECT_EQ(text, "(0, 0, 0, 0.50)");
 }
 
 TEST(Color, SeededColoursAreStableAndBlendsMeetHalfWay)

@@ -12,6 +12,7 @@
 #include "Services/generated/GestureEventTarget.h"
 #include "Services/generated/MenuActionTarget.h"
 #include "Services/generated/PrivateStoreClient.h"
+#include "Services/generated/ToolOwner.h"
 #include "Services/generated/ZzzTestingTypes.h"
 
 namespace {
@@ -107,9 +108,9 @@ TEST(IncomingWrappers, ServeMethodsByExactNameAndReadTheirArguments)
     EXPECT_TRUE(recorded.replies[6].isSuccess());
     EXPECT_FALSE(recorded.replies[6].value());
 
-    // Services without native methods answer every request badRequest.
-    const auto shell = FeedbackService::service().newIncomingWrapper(std::make_shared<FeedbackService::Interface>());
-    shell("getThreads", Body{"{}"}, recorded.reply());
+    // Services without methods answer every request badRequest.
+    const auto shell = ToolOwner::service().newIncomingWrapper(std::make_shared<ToolOwner::Interface>());
+    shell("activeTool", Body{"{}"}, recorded.reply());
     EXPECT_EQ(recorded.replies[7].error(), ServiceError::badRequest());
 }
 

@@ -8,6 +8,9 @@
 
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
+#include "App/archive/KVSaveStaging.h"
+#include "App/archive/KVZipArchiveBacking.h"
+#include "App/archive/zip/KVZipReader.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
@@ -65,12 +68,29 @@ struct Versions {
     }
 };
 
-int waitForChild(pid_t child)
+using archivetest::waitForChild;
+
+// 1 or 2 when the package opens, its manifest matches its files and it is wholly that version.
+int zipVersion(const fs::path& package)
 {
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    KVDocumentArchive archive(package, zipType, false, std::nullopt, true);
+    auto stored = archive.manifest();
+    archive.regenerateManifest();
+    if (!stored || stored != archive.manifest())
+        return 0;
+    auto document = archivetest::readAll(*archive.backing()->dataReader("design/document.json"));
+    int version = document == R"({"version": 1})" ? 1 : document == R"({"version": 2})" ? 2 : 0;
+    return stored->files->size() == (version == 1 ? 2u : 10u) ? version : 0;
+}
+
+std::string refusalOf(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const KVDocumentArchiveError& error) {
+        return error.error().localizedDescription + " " + error.error().localizedFailureReason;
     }
-    return status;
+    return "";
 }
 
 } // namespace
@@ -146,4 +166,134 @@ TEST(KVZipWriteSafety, FullDiskLeavesPackageAndFolderAsTheyWere)
     versions.expectVersionOneIntact();
     EXPECT_EQ(tree(versions.dir / "folder"), folderBefore);
     EXPECT_EQ(versions.others(), std::vector<fs::path>{versions.dir / "folder"});
+}
+
+TEST(KVZipWriteSafety, KilledAtAnyMomentLeavesWhollyTheOldOrTheNewPackage)
+{
+    Versions versions;
+    auto save = [&](int version) {
+        KVDocumentArchive source(versions.dir / ("v" + std::to_string(version)), folderType, false, std::nullopt, false);
+        KVDocumentArchive(versions.package, zipType, false, std::nullopt, true).reflect(source);
+    };
+    auto start = std::chrono::steady_clock::now();
+    save(2);
+    auto duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    int current = zipVersion(versions.package);
+    ASSERT_EQ(current, 2);
+    const int kills = 12;
+    for (int i = 0; i <= kills; ++i) {
+        int next = 3 - current;
+        auto moment = duration * i / (kills - 2);
+        archivetest::runInChild([&] {
+            save(next);
+            return 0;
+        }, moment);
+        int found = zipVersion(versions.package);
+        ASSERT_NE(found, 0) << moment.count();
+        EXPECT_EQ(versions.others(), std::vector<fs::path>()) << moment.count();
+        current = found;
+    }
+}
+
+TEST(KVZipWriteSafety, EverySavedPackageOpensAgain)
+{
+    kxtest::TemporaryDirectory dir;
+    // Files that compress far better than 200:1 are honest project files.
+    std::string record = R"({"type": "frame", "x": 10, "y": 20, "fill": "#ffffff"},)" "\n";
+    std::string repeated;
+    while (repeated.size() < (2 << 20))
+        repeated += record;
+    writeFile(dir / "project/design/zeros.bin", std::string(3'000'000, '\0'));
+    writeFile(dir / "project/design/document.json", repeated);
+    writeFile(dir / "project/README.md", "# Project");
+    KVDocumentArchive project(dir / "project", folderType, false, std::nullopt, false);
+    auto readEverything = [](const KVDocumentArchive& archive) {
+        size_t bytes = 0;
+        archive.backing()->forEach([&](const std::string&, KVDataReader& reader) { bytes += archivetest::readAll(reader).size(); });
+        return bytes;
+    };
+    KVDocumentArchive saved(dir / "p.korvelx", zipType, true, std::nullopt, true);
+    saved.reflect(project);
+    EXPECT_EQ(readEverything(KVDocumentArchive(dir / "p.korvelx", zipType, false, std::nullopt, true)), 3'000'000 + repeated.size() + 9);
+
+    // Under tighter limits the writer keeps to what the reader accepts: files past the ratio
+    // allowance are stored, not deflated.
+    KVZipLimits limits;
+    limits.ratioAllowance = 1 << 20;
+    auto open = [&](const fs::path& path) { return KVDocumentArchive(std::make_shared<KVZipArchiveBacking>(path, true, true, limits), std::nullopt); };
+    open(dir / "tight.korvelx").reflect(project);
+    EXPECT_EQ(readEverything(open(dir / "tight.korvelx")), 3'000'000 + repeated.size() + 9);
+    EXPECT_EQ(KVZipReader::open(dir / "tight.korvelx")->find("design/zeros.bin")->method, 0);
+    EXPECT_EQ(KVZipReader::open(dir / "tight.korvelx")->find("README.md")->method, 8);
+
+    // What the reader would refuse is refused before the package is touched, with a reason.
+    limits = {};
+    limits.maximumEntries = 3; // three files and the manifest
+    auto target = open(dir / "q.korvelx");
+    auto before = tree(dir.path());
+    EXPECT_NE(refusalOf([&] { target.reflect(project); }).find("too many files"), std::string::npos);
+    limits.maximumEntries = 4;
+    limits.maximumDirectoryLength = 150;
+    EXPECT_NE(refusalOf([&] { open(dir / "q.korvelx").reflect(project); }).find("names take too much room"), std::string::npos);
+    limits.maximumDirectoryLength = 4096;
+    limits.maximumInflatedBytes = 4 << 20;
+    EXPECT_NE(refusalOf([&] { open(dir / "q.korvelx").reflect(project); }).find("too large"), std::string::npos);
+    // The written package is read back before it goes in place: here the manifest, whose size
+    // is not known beforehand, compresses past a tiny ratio allowance.
+    limits = {};
+    limits.ratioAllowance = 100;
+    limits.maximumRatio = 1;
+    EXPECT_NE(refusalOf([&] { open(dir / "q.korvelx").reflect(project); }).find("would open again"), std::string::npos);
+    EXPECT_EQ(tree(dir.path()), before);
+    limits = {};
+    limits.maximumInflatedBytes = 8 << 20;
+    open(dir / "q.korvelx").reflect(project);
+    EXPECT_EQ(readEverything(open(dir / "q.korvelx")), 3'000'000 + repeated.size() + 9);
+}
+
+TEST(KVZipWriteSafety, SavesThroughALinkToThePackage)
+{
+    Versions versions;
+    fs::create_symlink("Project.korvelx", versions.dir / "Link.korvelx");
+    KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
+    KVDocumentArchive(versions.dir / "Link.korvelx", zipType, false, std::nullopt, true).reflect(v2);
+    EXPECT_TRUE(fs::is_symlink(versions.dir / "Link.korvelx"));
+    EXPECT_EQ(zipVersion(versions.package), 2);
+}
+
+TEST(KVZipWriteSafety, AFailedFinalFlushSaysTheNewPackageIsInPlace)
+{
+    Versions versions;
+    KVSaveStaging::setFaultHookForTesting([](std::string_view at) { return at == "flush" ? EIO : 0; });
+    KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
+    KVDocumentArchive target(versions.package, zipType, false, std::nullopt, true);
+    std::string uuid = target.uuid();
+    bool inPlace = false;
+    try {
+        target.reflect(v2);
+    } catch (const KVDocumentArchiveError& error) {
+        inPlace = error.newVersionInPlace();
+    }
+    KVSaveStaging::setFaultHookForTesting(nullptr);
+    EXPECT_TRUE(inPlace);
+    EXPECT_EQ(target.manifest()->files->size(), 10u);
+    EXPECT_EQ(target.uuid(), uuid);
+    EXPECT_EQ(zipVersion(versions.package), 2);
+
+    // A failed rename leaves the old package and nothing beside it.
+    KVSaveStaging::setFaultHookForTesting([](std::string_view at) { return at == "rename" ? EIO : 0; });
+    KVDocumentArchive v1(versions.dir / "v1", folderType, false, std::nullopt, false);
+    EXPECT_THROW(target.reflect(v1), KVDocumentArchiveError);
+    KVSaveStaging::setFaultHookForTesting(nullptr);
+    EXPECT_EQ(zipVersion(versions.package), 2);
+    EXPECT_EQ(versions.others(), std::vector<fs::path>());
+}
+
+TEST(KVZipWriteSafety, LeftoversOfCrashedSavesGoWhenThePackageOpens)
+{
+    Versions versions;
+    writeFile(versions.dir / ".Project.korvelx.korvel-save-AbC123", std::string(1 << 20, 'x'));
+    writeFile(versions.dir / ".Project.korvelx.korvel-saveXAbC123", "not ours");
+    KVDocumentArchive opened(versions.package, zipType, false, std::nullopt, true);
+    EXPECT_EQ(versions.others(), std::vector<fs::path>{versions.dir / ".Project.korvelx.korvel-saveXAbC123"});
 }

@@ -1,0 +1,423 @@
+#include "App/archive/KVSaveStaging.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/file.h>
+#include <utility>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "App/archive/KVDocumentArchiveError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view marker = ".korvel-";
+constexpr std::string_view stagedKind = "save-";
+constexpr std::string_view oldKind = "old-";
+constexpr size_t randomLength = 6;
+
+KVSaveStaging::FaultHook& faultHook()
+{
+    static KVSaveStaging::FaultHook hook;
+    return hook;
+}
+
+// The errno a test wants this step to fail with, or 0.
+int injectedFault(std::string_view step)
+{
+    return faultHook() ? faultHook()(step) : 0;
+}
+
+[[noreturn]] void throwErrno(int errnum, const std::string& what)
+{
+    throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errnum, what));
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1)
+        : fd_(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(Descriptor&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1))
+    {
+    }
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        if (this != &other) {
+            if (fd_ >= 0)
+                ::close(fd_);
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+fs::path parentOf(const fs::path& target)
+{
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+// The target's name as the leftovers carry it: cut (at a character boundary) so that every
+// leftover name fits in a folder. `whole` tells whether nothing was cut.
+std::string leftoverStem(const fs::path& target, bool* whole = nullptr)
+{
+    std::string name = target.filename().string();
+    const size_t room = NAME_MAX - 1 - marker.size() - stagedKind.size() - randomLength;
+    if (whole)
+        *whole = name.size() <= room;
+    if (name.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
+    return "." + name + std::string(marker);
+}
+
+std::string randomSuffix()
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static thread_local std::mt19937_64 random(std::random_device{}());
+    std::string suffix(randomLength, 'X');
+    for (auto& c : suffix)
+        c = letters[random() % (sizeof(letters) - 1)];
+    return suffix;
+}
+
+// Takes the lock of a file or folder of ours. False when another process holds it; a file
+// system without locks counts as unlocked for our own new files.
+bool lock(int fd, bool ownFile)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    return ownFile && errno != EWOULDBLOCK && errno != EINTR;
+}
+
+// Whether `name` in `parent` is still the file or folder open as `fd` (not removed or replaced
+// by a cleaner that got there first).
+bool stillNamed(int parentFd, const std::string& name, int fd)
+{
+    struct stat named {}, open {};
+    return ::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0
+           && named.st_dev == open.st_dev && named.st_ino == open.st_ino && open.st_nlink > 0;
+}
+
+mode_t currentUmask()
+{
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// Empties the folder at `relative` under `root` (open), never following a link. Holds one
+// descriptor at a time, however deep the tree.
+void removeContents(int root, const std::string& relative)
+{
+    int fd = ::openat(root, relative.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR* folder = ::fdopendir(fd);
+    if (!folder) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> folders;
+    while (auto* item = ::readdir(folder)) {
+        std::string_view name = item->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (::unlinkat(fd, item->d_name, 0) != 0 && (errno == EISDIR || errno == EPERM))
+            folders.emplace_back(name);
+    }
+    ::closedir(folder);
+    for (const auto& name : folders) {
+        std::string path = relative + "/" + name;
+        removeContents(root, path);
+        ::unlinkat(root, path.c_str(), AT_REMOVEDIR);
+    }
+}
+
+// Removes the file or folder `name` of the folder open as `parent`.
+void removeEntry(int parent, const std::string& name)
+{
+    if (::unlinkat(parent, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM))
+        return;
+    int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    removeContents(fd, ".");
+    ::close(fd);
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+}
+
+// Flushes a folder's entries; file systems that cannot flush a folder have nothing to flush.
+int flushFolder(const fs::path& folder)
+{
+    if (int fault = injectedFault("flush"))
+        return fault;
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int result = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return result == EINVAL || result == EROFS ? 0 : result;
+}
+
+int renameNoReplace(const fs::path& from, const fs::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // A file system without rename flags: check, then rename; only our own saves race here.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0)
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
+    : target_(std::move(target))
+    , kind_(kind)
+{
+    const fs::path parent = parentOf(target_);
+    Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parentFd.get() < 0)
+        throwErrno(errno, "Cannot open the folder " + parent.string());
+    struct stat existing {};
+    bool exists = ::lstat(target_.c_str(), &existing) == 0;
+    const mode_t newMode = (kind == Kind::file ? 0666 : 0777) & ~currentUmask();
+    const std::string stem = leftoverStem(target_) + std::string(stagedKind);
+
+    // A cleaner in another process may take a fresh file before we lock it; then try another.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name = stem + "XXXXXX";
+        std::string pattern = (parent / name).string();
+        int fd;
+        if (kind == Kind::file) {
+            fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd < 0)
+                throwErrno(errno, "Cannot create a file in " + parent.string());
+        } else {
+            if (!::mkdtemp(pattern.data()))
+                throwErrno(errno, "Cannot create a folder in " + parent.string());
+            fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+        }
+        name = fs::path(pattern).filename().string();
+        if (!lock(fd, true) || !stillNamed(parentFd.get(), name, fd)) {
+            ::close(fd);
+            continue;
+        }
+        ::fchmod(fd, exists && ((existing.st_mode & S_IFMT) == (kind == Kind::file ? S_IFREG : S_IFDIR))
+                         ? (existing.st_mode & 07777)
+                         : newMode);
+        fd_ = fd;
+        path_ = pattern;
+        staged_ = true;
+        return;
+    }
+    throwErrno(EAGAIN, "Cannot create a temporary file in " + parent.string());
+}
+
+KVSaveStaging::~KVSaveStaging()
+{
+    discard();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void KVSaveStaging::discard()
+{
+    if (!staged_)
+        return;
+    staged_ = false;
+    Descriptor parent(::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.get() >= 0)
+        removeEntry(parent.get(), path_.filename().string());
+}
+
+void KVSaveStaging::commit()
+{
+    if (!staged_)
+        throwErrno(EBADF, "Nothing is staged for " + target_.string());
+    const fs::path parent = parentOf(target_);
+    const std::string what = "Cannot replace " + target_.string();
+    if (kind_ == Kind::file) {
+        if (::fsync(fd_) != 0)
+            throwErrno(errno, "Cannot write " + target_.string());
+        int fault = injectedFault("rename");
+        if (fault || ::rename(path_.c_str(), target_.c_str()) != 0)
+            throwErrno(fault ? fault : errno, what);
+        staged_ = false;
+        if (int error = flushFolder(parent))
+            throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), kx::Error::fromErrno(error, "Cannot flush the folder " + parent.string()));
+        return;
+    }
+
+    fs::path old; // where the previous version is once the new one is in place
+    struct stat existing {};
+    if (::lstat(target_.c_str(), &existing) != 0) {
+        int fault = injectedFault("rename");
+        if (int error = fault ? fault : renameNoReplace(path_, target_))
+            throwErrno(error, what);
+    } else {
+        // A folder never replaces a file (nor a link) that took the package's place meanwhile.
+        if (!S_ISDIR(existing.st_mode))
+            throwErrno(ENOTDIR, what);
+        int fault = injectedFault("exchange");
+        if (!fault && ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
+            old = path_;
+        } else {
+            int error = fault ? fault : errno;
+            if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
+                throwErrno(error, what);
+            // No exchange here: the old version goes aside (locked, so that no open takes it for
+            // a crash's leftover and puts it back while the new one moves in), then the new one in.
+            Descriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (oldFd.get() < 0)
+                throwErrno(errno, what);
+            if (!lock(oldFd.get(), true))
+                throwErrno(EBUSY, what);
+            const std::string oldStem = leftoverStem(target_) + std::string(oldKind);
+            int moved = EEXIST;
+            for (int attempt = 0; attempt < 16 && moved == EEXIST; ++attempt) {
+                old = parent / (oldStem + randomSuffix());
+                moved = renameNoReplace(target_, old);
+            }
+            if (moved)
+                throwErrno(moved, what);
+            fault = injectedFault("rename");
+            if (fault || ::rename(path_.c_str(), target_.c_str()) != 0) {
+                int failure = fault ? fault : errno;
+                if (::rename(old.c_str(), target_.c_str()) != 0)
+                    throwErrno(failure, what + "; the previous version is kept as " + old.string());
+                throwErrno(failure, what);
+            }
+        }
+    }
+    staged_ = false;
+    int flushError = flushFolder(parent);
+    if (!old.empty()) {
+        Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (parentFd.get() >= 0)
+            removeEntry(parentFd.get(), old.filename().string());
+    }
+    if (flushError)
+        throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), kx::Error::fromErrno(flushError, "Cannot flush the folder " + parent.string()));
+}
+
+fs::path KVSaveStaging::resolve(const fs::path& url)
+{
+    fs::path path = url.has_filename() ? url : url.parent_path();
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(path, ec)))
+            return path;
+        fs::path link = fs::read_symlink(path, ec);
+        if (ec)
+            return path;
+        path = link.is_absolute() ? link : parentOf(path) / link;
+        path = path.lexically_normal();
+        if (!path.has_filename())
+            path = path.parent_path();
+    }
+    return path;
+}
+
+void KVSaveStaging::recover(const fs::path& target) noexcept
+{
+    try {
+        const fs::path parent = parentOf(target);
+        Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (parentFd.get() < 0)
+            return;
+        bool whole = false;
+        const std::string stem = leftoverStem(target, &whole);
+
+        struct Leftover {
+            std::string name;
+            bool old;
+            Descriptor fd;
+            std::int64_t modified;
+        };
+        std::vector<Leftover> leftovers;
+        int listFd = ::dup(parentFd.get());
+        DIR* folder = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!folder) {
+            if (listFd >= 0)
+                ::close(listFd);
+            return;
+        }
+        while (auto* item = ::readdir(folder)) {
+            std::string_view name = item->d_name;
+            if (!name.starts_with(stem))
+                continue;
+            std::string_view rest = name.substr(stem.size());
+            bool old = rest.starts_with(oldKind);
+            if (!old && !rest.starts_with(stagedKind))
+                continue;
+            if (rest.size() != (old ? oldKind : stagedKind).size() + randomLength)
+                continue;
+            Descriptor fd(::openat(parentFd.get(), item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            struct stat info {};
+            if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || info.st_uid != ::geteuid())
+                continue;
+            if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+                continue;
+            // Locked: a save of a live process.
+            if (!lock(fd.get(), false) || !stillNamed(parentFd.get(), std::string(name), fd.get()))
+                continue;
+            leftovers.push_back({std::string(name), old && S_ISDIR(info.st_mode), std::move(fd),
+                                 std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec});
+        }
+        ::closedir(folder);
+
+        struct stat info {};
+        if (whole && ::lstat(target.c_str(), &info) != 0 && errno == ENOENT) {
+            auto newest = leftovers.end();
+            for (auto it = leftovers.begin(); it != leftovers.end(); ++it)
+                if (it->old && (newest == leftovers.end() || it->modified > newest->modified))
+                    newest = it;
+            if (newest != leftovers.end()
+                && renameNoReplace(parent / newest->name, target) == 0) {
+                flushFolder(parent);
+                leftovers.erase(newest);
+            }
+        }
+        for (const auto& leftover : leftovers)
+            removeEntry(parentFd.get(), leftover.name);
+    } catch (...) {
+        // Clearing leftovers is a courtesy; it never stands in the way of an open or a save.
+    }
+}
+
+void KVSaveStaging::setFaultHookForTesting(FaultHook hook)
+{
+    faultHook() = std::move(hook);
+}

@@ -1,1 +1,0 @@
-// Placeholder for a layer that has no sources of its own yet.
