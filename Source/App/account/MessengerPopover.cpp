@@ -22,6 +22,7 @@ void MessengerPopover::dropPopover()
     if (auto popover = std::move(popover_)) {
         if (gtk_widget_get_parent(content_.get()) == popover.get())
             gtk_container_remove(GTK_CONTAINER(popover.get()), content_.get());
+        gtk_popover_set_relative_to(GTK_POPOVER(popover.get()), nullptr);
         gtk_widget_destroy(popover.get());
     }
 }
@@ -46,6 +47,7 @@ void MessengerPopover::showRelativeTo(GtkWidget* button)
             if (auto popover = std::move(popover_)) {
                 if (gtk_widget_get_parent(content_.get()) == popover.get())
                     gtk_container_remove(GTK_CONTAINER(popover.get()), content_.get());
+                gtk_popover_set_relative_to(GTK_POPOVER(popover.get()), nullptr);
                 gtk_widget_destroy(popover.get());
             }
             if (didClose)

@@ -8,6 +8,9 @@
 #endif
 #include <gio/gio.h>
 
+#include <string>
+#include <utility>
+
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/GObjectRef.h"
 
