@@ -20,6 +20,9 @@ public:
             listener(message);
     }
 
+    // The page goes, as on a navigation or a crash.
+    void reset() { notifyReset(); }
+
     std::vector<Message> posted;
     std::vector<Listener> listeners;
 };

@@ -31,6 +31,18 @@ void clickButton(unsigned button)
     XSync(xDisplay(), False);
 }
 
+void pressButton(unsigned button)
+{
+    XTestFakeButtonEvent(xDisplay(), button, True, CurrentTime);
+    XSync(xDisplay(), False);
+}
+
+void releaseButton(unsigned button)
+{
+    XTestFakeButtonEvent(xDisplay(), button, False, CurrentTime);
+    XSync(xDisplay(), False);
+}
+
 void pressEscape()
 {
     const KeyCode code = XKeysymToKeycode(xDisplay(), XK_Escape);

@@ -8,6 +8,9 @@ namespace kxtest {
 void warpPointer(int x, int y);
 // Presses and releases a mouse button where the pointer is.
 void clickButton(unsigned button = 1);
+// Presses, or releases, a mouse button where the pointer is (drags in between).
+void pressButton(unsigned button = 1);
+void releaseButton(unsigned button = 1);
 // Presses and releases the Escape key.
 void pressEscape();
 

@@ -1,5 +1,6 @@
 #include "support/UserInput.h"
 
+#include "Platform/Foundation/MainQueue.h"
 #include "support/Spin.h"
 
 namespace kxtest {
@@ -54,7 +55,13 @@ GtkWidget* openMenuBarItem(GtkWidget* window, GtkWidget* item)
     pressKey(window, GDK_KEY_F10);
     g_signal_handler_disconnect(window, handler);
     GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item));
-    return submenu && spinUntil([&] { return gtk_widget_get_mapped(submenu); }) ? submenu : nullptr;
+    if (!submenu || !spinUntil([&] { return gtk_widget_get_mapped(submenu); }))
+        return nullptr;
+    // A menu reached from the keyboard opens its model on the turn after it shows.
+    bool turned = false;
+    kx::MainQueue::async([&] { turned = true; });
+    spinUntil([&] { return turned; });
+    return submenu;
 }
 
 } // namespace kxtest

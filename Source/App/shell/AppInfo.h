@@ -23,6 +23,7 @@
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/Result.h"
 #include "Services/generated/KorvelServices.h"
+#include "Services/runtime/ServiceRecord.h"
 
 namespace kx {
 
@@ -34,8 +35,10 @@ public:
         // The editor's application menus, merged into the main menu at launch.
         std::vector<KorvelServices::MenuItemOptions> appMenu;
 
+        KX_RECORD(NimbetGlobals, documentVersion, appMenu)
+
         // Both members are required: "documentVersion" an integer, "appMenu" an array of
-        // menu-item descriptions.
+        // menu-item descriptions. Read by the service layer's strict, depth-limited decoder.
         static Result<NimbetGlobals, Error> decode(std::string_view data);
     };
 
@@ -84,7 +87,8 @@ public:
 
     // The running kernel's version as "major_minor_patch", or "major_minor" when patch is 0.
     static const std::string& operatingSystemVersion();
-    // The WebKitGTK library's version, "major.minor.micro".
+    // The engine version that WebKitGTK gives in the "AppleWebKit/" token of its own user
+    // agent (not the library's release, which pages would read as an ancient engine).
     static const std::string& webkitVersion();
     // The user agent's platform token, "X11; Linux <machine>".
     static const std::string& platformToken();

@@ -6,41 +6,33 @@ namespace kx {
 
 MovableWKWebView::MovableWKWebView(WebKitSettings* settings)
     : WebBridge::WebView(settings)
-    , magnificationRecognizer_(gtk_gesture_zoom_new(widget()))
+    , magnificationRecognizer_(GObjectRef<GtkGesture>::adopt(gtk_gesture_zoom_new(widget())))
 {
     // Focus requests of GTK itself (a click, the window's focus chain) obey the same rule.
-    g_signal_connect(widget(), "grab-focus", G_CALLBACK(+[](GtkWidget* widget, gpointer self) {
-                         if (static_cast<MovableWKWebView*>(self)->isHiddenOrHasHiddenAncestor())
-                             g_signal_stop_emission_by_name(widget, "grab-focus");
-                     }),
-                     this);
+    connections_.push_back(SignalConnection::connect<void(GtkWidget*)>(widget(), "grab-focus", [this](GtkWidget* widget) {
+        if (isHiddenOrHasHiddenAncestor())
+            g_signal_stop_emission_by_name(widget, "grab-focus");
+    }));
 
     // The pinch is the page's: seen before WebKit, whose own page zoom would fight the
     // editor's.
-    gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(magnificationRecognizer_), GTK_PHASE_CAPTURE);
-    g_signal_connect(magnificationRecognizer_, "begin", G_CALLBACK(+[](GtkGesture* gesture, GdkEventSequence* sequence, gpointer self) {
-                         gtk_gesture_set_sequence_state(gesture, sequence, GTK_EVENT_SEQUENCE_CLAIMED);
-                         // Nothing has changed yet: GTK's scale is not defined before the first update.
-                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::began, 1.0);
-                     }),
-                     this);
-    g_signal_connect(magnificationRecognizer_, "scale-changed", G_CALLBACK(+[](GtkGestureZoom*, double scale, gpointer self) {
-                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::changed, scale);
-                     }),
-                     this);
+    GtkGesture* gesture = magnificationRecognizer_.get();
+    gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(gesture), GTK_PHASE_CAPTURE);
+    connections_.push_back(SignalConnection::connect<void(GtkGesture*, GdkEventSequence*)>(
+        gesture, "begin", [this](GtkGesture* gesture, GdkEventSequence* sequence) {
+            gtk_gesture_set_sequence_state(gesture, sequence, GTK_EVENT_SEQUENCE_CLAIMED);
+            // Nothing has changed yet: GTK's scale is not defined before the first update.
+            magnificationGesture(MagnificationTracker::Phase::began, 1.0);
+        }));
+    connections_.push_back(SignalConnection::connect<void(GtkGestureZoom*, double)>(
+        gesture, "scale-changed",
+        [this](GtkGestureZoom*, double scale) { magnificationGesture(MagnificationTracker::Phase::changed, scale); }));
     // A cancelled pinch ends too; "end" follows "cancel", so one ended event either way.
-    g_signal_connect(magnificationRecognizer_, "end", G_CALLBACK(+[](GtkGesture*, GdkEventSequence*, gpointer self) {
-                         static_cast<MovableWKWebView*>(self)->magnificationGesture(MagnificationTracker::Phase::ended, 1.0);
-                     }),
-                     this);
+    connections_.push_back(SignalConnection::connect<void(GtkGesture*, GdkEventSequence*)>(
+        gesture, "end", [this](GtkGesture*, GdkEventSequence*) { magnificationGesture(MagnificationTracker::Phase::ended, 1.0); }));
 }
 
-MovableWKWebView::~MovableWKWebView()
-{
-    g_signal_handlers_disconnect_by_data(widget(), this);
-    g_signal_handlers_disconnect_by_data(magnificationRecognizer_, this);
-    g_object_unref(magnificationRecognizer_);
-}
+MovableWKWebView::~MovableWKWebView() = default;
 
 bool MovableWKWebView::isHiddenOrHasHiddenAncestor() const
 {
@@ -59,10 +51,25 @@ bool MovableWKWebView::becomeFirstResponder()
     return gtk_widget_is_focus(widget());
 }
 
+KorvelServices::Point MovableWKWebView::lastCentreMovement() const
+{
+    // A touchpad pinch carries the movement of its two-finger centre since its previous event;
+    // a pinch on a touch screen is followed by its points, not by such a movement.
+    GtkGesture* gesture = magnificationRecognizer_.get();
+    const GdkEvent* event = gtk_gesture_get_last_event(gesture, gtk_gesture_get_last_updated_sequence(gesture));
+    if (!event || event->type != GDK_TOUCHPAD_PINCH)
+        return {};
+    return {event->touchpad_pinch.dx, event->touchpad_pinch.dy};
+}
+
 void MovableWKWebView::magnificationGesture(MagnificationTracker::Phase phase, double scale)
 {
+    const KorvelServices::Size size{double(gtk_widget_get_allocated_width(widget())),
+                                    double(gtk_widget_get_allocated_height(widget()))};
+    const KorvelServices::Point moved = phase == MagnificationTracker::Phase::changed ? lastCentreMovement() : KorvelServices::Point{};
     // GTK reports the scale since the pinch began; the page wants the growth.
-    KorvelServices::MagnificationEvent event = magnification_.update(phase, std::isfinite(scale) ? scale - 1.0 : 0.0);
+    KorvelServices::MagnificationEvent event =
+        magnification_.update(phase, std::isfinite(scale) ? scale - 1.0 : 0.0, moved, size);
     // A page without the service, or one that fails, changes nothing here.
     gestureEventTarget().dispatchMagnificationEvent(std::move(event), [](Result<Unit, ServiceError>) {});
 }

@@ -1,10 +1,14 @@
 // The web view of every hosted page: a mouse-down in the page never drags the window, it
 // takes no keyboard focus while it or a container above it is hidden, and touchpad pinches
-// become magnification events for the page.
+// become magnification events for the page, with the movement of the fingers' centre.
 #pragma once
+
+#include <vector>
 
 #include "App/web/MagnificationTracker.h"
 #include "App/web/WebBridgeWebView.h"
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Services/generated/GestureEventTarget.h"
 
 namespace kx {
@@ -24,11 +28,13 @@ public:
 
 private:
     void magnificationGesture(MagnificationTracker::Phase phase, double scale);
+    KorvelServices::Point lastCentreMovement() const;
 
     const bool realMouseDownCanMoveWindow_ = false;
-    GtkGesture* magnificationRecognizer_;
+    GObjectRef<GtkGesture> magnificationRecognizer_;
     MagnificationTracker magnification_;
     std::shared_ptr<GestureEventTarget::Interface> gestureEventTarget_;
+    std::vector<SignalConnection> connections_; // first to go
 };
 
 } // namespace kx

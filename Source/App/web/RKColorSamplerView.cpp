@@ -21,27 +21,22 @@ void ellipse(cairo_t* cr, const Rect& rect)
 } // namespace
 
 RKColorSamplerView::RKColorSamplerView()
-    : widget_(g_object_ref_sink(gtk_drawing_area_new()))
+    : widget_(GObjectRef<GtkWidget>::sink(gtk_drawing_area_new()))
+    , drawing_(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
+          widget_.get(), "draw", [this](GtkWidget* widget, cairo_t* cr) -> gboolean {
+              draw(cr, {double(gtk_widget_get_allocated_width(widget)), double(gtk_widget_get_allocated_height(widget))});
+              return TRUE;
+          }))
 {
-    auto onDraw = +[](GtkWidget* widget, cairo_t* cr, gpointer self) -> gboolean {
-        const Size bounds{double(gtk_widget_get_allocated_width(widget)), double(gtk_widget_get_allocated_height(widget))};
-        static_cast<RKColorSamplerView*>(self)->draw(cr, bounds);
-        return TRUE;
-    };
-    g_signal_connect(widget_, "draw", G_CALLBACK(onDraw), this);
 }
 
-RKColorSamplerView::~RKColorSamplerView()
-{
-    g_signal_handlers_disconnect_by_data(widget_, this);
-    g_object_unref(widget_);
-}
+RKColorSamplerView::~RKColorSamplerView() = default;
 
 void RKColorSamplerView::setImageRef(const GdkPixbuf* image)
 {
     if (image == imageRef_.get())
         return;
-    imageRef_.reset(image ? gdk_pixbuf_copy(image) : nullptr);
+    imageRef_ = PixbufPtr::adopt(image ? gdk_pixbuf_copy(image) : nullptr);
 }
 
 void RKColorSamplerView::draw(cairo_t* cr, Size bounds) const

@@ -5,6 +5,8 @@
 #include <gtk/gtk.h>
 
 #include "App/web/ScreenSnapshot.h"
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -15,7 +17,7 @@ public:
     RKColorSamplerView(const RKColorSamplerView&) = delete;
     RKColorSamplerView& operator=(const RKColorSamplerView&) = delete;
 
-    GtkWidget* widget() const { return widget_; }
+    GtkWidget* widget() const { return widget_.get(); }
 
     // Keeps its own copy of `image`; the image it already holds changes nothing.
     void setImageRef(const GdkPixbuf* image);
@@ -25,8 +27,9 @@ public:
     void draw(cairo_t* cr, Size bounds) const;
 
 private:
-    GtkWidget* widget_;
+    GObjectRef<GtkWidget> widget_;
     PixbufPtr imageRef_;
+    SignalConnection drawing_;
 };
 
 } // namespace kx

@@ -80,7 +80,7 @@ RKColorSamplerWindow::RKColorSamplerWindow(const Rect& contentRect)
     GtkWidget* overlay = gtk_overlay_new();
     gtk_container_add(GTK_CONTAINER(overlay), view_.widget());
     gtk_overlay_add_overlay(GTK_OVERLAY(overlay), hexLabel_);
-    g_signal_connect(overlay, "get-child-position", G_CALLBACK(placeHexLabel), nullptr);
+    connections_.emplace_back(overlay, "get-child-position", G_CALLBACK(placeHexLabel), nullptr);
     gtk_container_add(GTK_CONTAINER(window_), overlay);
 
     gtk_label_set_justify(GTK_LABEL(hexLabel_), GTK_JUSTIFY_CENTER);
@@ -93,10 +93,10 @@ RKColorSamplerWindow::RKColorSamplerWindow(const Rect& contentRect)
     gtk_widget_show_all(overlay);
 
     gtk_widget_add_events(window_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_KEY_PRESS_MASK);
-    g_signal_connect(window_, "motion-notify-event", G_CALLBACK(onMotion), this);
-    g_signal_connect(window_, "button-press-event", G_CALLBACK(onButtonPress), this);
-    g_signal_connect(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
-    g_signal_connect(window_, "grab-broken-event", G_CALLBACK(onGrabBroken), this);
+    connections_.emplace_back(window_, "motion-notify-event", G_CALLBACK(onMotion), this);
+    connections_.emplace_back(window_, "button-press-event", G_CALLBACK(onButtonPress), this);
+    connections_.emplace_back(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
+    connections_.emplace_back(window_, "grab-broken-event", G_CALLBACK(onGrabBroken), this);
 }
 
 gboolean RKColorSamplerWindow::placeHexLabel(GtkOverlay* overlay, GtkWidget*, GdkRectangle* allocation, gpointer)
@@ -139,7 +139,7 @@ gboolean RKColorSamplerWindow::onGrabBroken(GtkWidget*, GdkEventGrabBroken*, gpo
 
 RKColorSamplerWindow::~RKColorSamplerWindow()
 {
-    g_signal_handlers_disconnect_by_data(window_, this);
+    connections_.clear();
     if (isKey_)
         gdk_seat_ungrab(seatOf(window_));
     gtk_widget_destroy(window_);

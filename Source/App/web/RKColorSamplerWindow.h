@@ -8,12 +8,14 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
 #include "App/web/RKColorSamplerView.h"
 #include "App/web/RKColorSamplerWindowInterface.h"
 #include "App/web/ScreenSnapshot.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -70,6 +72,7 @@ private:
     // The screen as it was before the loupe appeared; read for every move of one pick.
     std::optional<ScreenSnapshot> screen_;
     PixbufPtr imageRef_;
+    std::vector<SignalConnection> connections_;
 };
 
 } // namespace kx

@@ -22,10 +22,10 @@ std::optional<ScreenSnapshot> ScreenSnapshot::ofScreen()
     GdkPixbuf* screen = gdk_pixbuf_get_from_window(root, 0, 0, width, height);
     if (!screen)
         return std::nullopt;
-    PixbufPtr picture(screen);
+    auto picture = PixbufPtr::adopt(screen);
     // A scaled display reads in device pixels; the sampler reads one pixel per point.
     if (gdk_pixbuf_get_width(screen) != width || gdk_pixbuf_get_height(screen) != height) {
-        picture.reset(gdk_pixbuf_scale_simple(screen, width, height, GDK_INTERP_NEAREST));
+        picture = PixbufPtr::adopt(gdk_pixbuf_scale_simple(screen, width, height, GDK_INTERP_NEAREST));
         if (!picture)
             return std::nullopt;
     }
@@ -33,7 +33,7 @@ std::optional<ScreenSnapshot> ScreenSnapshot::ofScreen()
 }
 
 ScreenSnapshot::ScreenSnapshot(PixbufPtr screen)
-    : screen_(screen.release(), PixbufRelease())
+    : screen_(std::move(screen))
 {
 }
 
@@ -56,7 +56,7 @@ PixbufPtr ScreenSnapshot::copyRect(const Rect& rect) const
     if (width < 1 || height < 1 || width > 4096 || height > 4096 || std::abs(x) > limit || std::abs(y) > limit)
         return nullptr;
 
-    PixbufPtr copy(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, int(width), int(height)));
+    auto copy = PixbufPtr::adopt(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, int(width), int(height)));
     if (!copy)
         return nullptr;
     gdk_pixbuf_fill(copy.get(), 0x00000000);

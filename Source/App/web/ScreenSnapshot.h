@@ -3,20 +3,17 @@
 // loupe appears and reads every later square from it: the loupe never sees itself.
 #pragma once
 
-#include <memory>
 #include <optional>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "App/shell/Color.h"
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/UI/Geometry.h"
 
 namespace kx {
 
-struct PixbufRelease {
-    void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
-};
-using PixbufPtr = std::unique_ptr<GdkPixbuf, PixbufRelease>;
+using PixbufPtr = GObjectRef<GdkPixbuf>;
 
 class ScreenSnapshot {
 public:
@@ -37,7 +34,7 @@ public:
     static std::optional<Color> colorAtSampledPixel(const GdkPixbuf* image);
 
 private:
-    std::shared_ptr<GdkPixbuf> screen_;
+    PixbufPtr screen_; // shared by copies, never changed
 };
 
 } // namespace kx

@@ -4,6 +4,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/WeakObject.h"
 
@@ -19,7 +20,7 @@ constexpr auto attachPollInterval = std::chrono::milliseconds(10);
 struct RubberBanding {
     bool horizontal = true;
     bool vertical = true;
-    WebKitUserContentManager* manager = nullptr;
+    GObjectRef<WebKitUserContentManager> manager;
     WebKitUserStyleSheet* sheet = nullptr;
 
     ~RubberBanding() { removeSheet(); }
@@ -27,11 +28,11 @@ struct RubberBanding {
     void removeSheet()
     {
         if (sheet) {
-            webkit_user_content_manager_remove_style_sheet(manager, sheet);
+            webkit_user_content_manager_remove_style_sheet(manager.get(), sheet);
             webkit_user_style_sheet_unref(sheet);
             sheet = nullptr;
         }
-        g_clear_object(&manager);
+        manager.reset();
     }
 
     void apply(WebKitWebView* view)
@@ -45,10 +46,10 @@ struct RubberBanding {
         if (!vertical)
             css += " overscroll-behavior-y: none !important;";
         css += " }";
-        manager = WEBKIT_USER_CONTENT_MANAGER(g_object_ref(webkit_web_view_get_user_content_manager(view)));
+        manager = GObjectRef<WebKitUserContentManager>::retain(webkit_web_view_get_user_content_manager(view));
         sheet = webkit_user_style_sheet_new(css.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
                                             WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
-        webkit_user_content_manager_add_style_sheet(manager, sheet);
+        webkit_user_content_manager_add_style_sheet(manager.get(), sheet);
     }
 };
 

@@ -1,6 +1,7 @@
 // The page's verdict on one menu or edit action, as the web view applies it to a menu item:
 // enabled (with a title and check mark of the page's choice), disabled, hidden, or left to
-// the web view's own handling.
+// the web view's own handling. Its JSON form is true (enabled, without options), false, or
+// "native"; hidden has none.
 #pragma once
 
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "App/web/WebBridgeActionOptions.h"
 #include "Services/generated/KorvelServices.h"
+#include "Services/runtime/JSONCoding.h"
 
 namespace kx::WebBridge {
 
@@ -32,3 +34,14 @@ struct ActionState {
 };
 
 } // namespace kx::WebBridge
+
+namespace kx {
+
+template <>
+struct JSONCoding<WebBridge::ActionState> {
+    // Options are no part of the form: an enabled state is true. Hidden cannot be written.
+    static void encode(JSONWriter& writer, const WebBridge::ActionState& state, const CodingPathNode* path);
+    static WebBridge::ActionState decode(const nlohmann::json& json, const CodingPathNode* path);
+};
+
+} // namespace kx

@@ -13,20 +13,21 @@ WebView::WebView(WebKitSettings* settings)
     : serviceChannel_(PostMessageChannel::make())
     , serviceManager_(std::make_unique<ServiceManager>(std::make_shared<const ServiceDebugging::Logger>("📮")))
     , menuActionTarget_(serviceManager_->addRouter(serviceChannel_)->expect(MenuActionTarget::service()))
-    , userContentManager_(webkit_user_content_manager_new())
+    , userContentManager_(GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new()))
 {
     GObject* view = nullptr;
     if (settings) {
-        view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_, "settings",
-                                     settings, nullptr));
+        view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_.get(),
+                                     "settings", settings, nullptr));
     } else {
-        view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_, nullptr));
+        view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_.get(), nullptr));
     }
-    view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(view));
+    view_ = GObjectRef<WebKitWebView>::sink(WEBKIT_WEB_VIEW(view));
     webkit_settings_set_javascript_can_access_clipboard(this->settings(), FALSE);
 
-    // From here on the page's service messages reach the router.
-    serviceChannel_->setWebView(view_);
+    // From here on the page's service messages reach the router; when the view goes, whatever
+    // its page left unanswered fails.
+    serviceChannel_->setWebView(view_.get());
     serviceManager_->registerService(ColorSampler::service(), serviceChannel_, RKColorSampler::shared());
     contextMenuPresenter_ = std::make_shared<WebBridgeContextMenuPresenter>(widget());
     serviceManager_->registerService(ContextMenuPresenter::service(), serviceChannel_, contextMenuPresenter_);
@@ -36,17 +37,17 @@ WebView::WebView(WebKitSettings* settings)
     // The responder of the view's widget: menu and edit actions find it through the focus.
     attachToWidget(widget());
     addAction(selector, [this](Sender sender) { performWebAction(sender); });
-    for (const auto& [name, action] : roleToHybridActionMap())
-        addAction(action.nativeSelector, [this, action = action](Sender sender) { performHybridAction(action, sender); });
+    for (const auto& entry : roleToHybridActionMap()) {
+        const HybridAction action = entry.second; // clang cannot capture a structured binding
+        addAction(action.nativeSelector, [this, action](Sender sender) { performHybridAction(action, sender); });
+    }
 }
 
 WebView::~WebView()
 {
     attachToWidget(nullptr);
     // Takes the view out of whatever window holds it; the page and its handlers go with it.
-    gtk_widget_destroy(GTK_WIDGET(view_));
-    g_object_unref(view_);
-    g_object_unref(userContentManager_);
+    gtk_widget_destroy(widget());
 }
 
 } // namespace kx::WebBridge

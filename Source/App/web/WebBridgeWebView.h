@@ -7,20 +7,26 @@
 //
 // It is also the responder of its widget for menu and edit actions: each is validated and
 // performed by asking the page's MenuActionTarget, or by WebKit's own editing where the page
-// defers, does not answer in time or offers no such service. Main thread only.
+// defers, does not answer in time or offers no such service. An edit action that arrives
+// while another waits for the page (a key repeat, a double press) cannot wait itself: it is
+// never handed to WebKit for that, but performed in order once the wait is over. Main thread
+// only.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include "App/web/WebBridgeActionState.h"
 #include "App/web/WebBridgeHybridAction.h"
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/UI/Responder.h"
 #include "Services/generated/MenuActionTarget.h"
@@ -42,10 +48,10 @@ public:
     WebView(const WebView&) = delete;
     WebView& operator=(const WebView&) = delete;
 
-    WebKitWebView* wkWebView() const { return view_; }
-    GtkWidget* widget() const { return GTK_WIDGET(view_); }
-    WebKitUserContentManager* userContentManager() const { return userContentManager_; }
-    WebKitSettings* settings() const { return webkit_web_view_get_settings(view_); }
+    WebKitWebView* wkWebView() const { return view_.get(); }
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+    WebKitUserContentManager* userContentManager() const { return userContentManager_.get(); }
+    WebKitSettings* settings() const { return webkit_web_view_get_settings(view_.get()); }
 
     const std::shared_ptr<PostMessageChannel>& serviceChannel() const { return serviceChannel_; }
     ServiceManager& serviceManager() const { return *serviceManager_; }
@@ -75,20 +81,31 @@ private:
     static std::optional<std::string> webAction(Sender sender);
     void validateWebAction(const std::string& action, std::function<void(std::optional<ActionStates>)> completion);
     void dispatchWebAction(const std::string& action, std::function<void(Result<bool, ServiceError>)> completion);
-    ActionState webActionState(const std::string& action);
+    // The page's state for the action; none when it did not answer in time, or could not be
+    // waited for because another wait spins.
+    std::optional<ActionState> webActionState(const std::string& action);
+    // An edit action, or the name of a web action.
+    using DeferredAction = std::variant<HybridAction, std::string>;
+    void deferAction(DeferredAction action);
+    void performDeferredActions();
+    void performHybridActionNow(const HybridAction& action);
+    void dispatchWebActionNow(const std::string& action);
     bool validateNatively(const std::string& selector);
     void performNatively(const HybridAction& action);
 
     const std::shared_ptr<PostMessageChannel> serviceChannel_;
     const std::unique_ptr<ServiceManager> serviceManager_;
     const std::shared_ptr<MenuActionTarget::Interface> menuActionTarget_;
-    WebKitUserContentManager* userContentManager_;
-    WebKitWebView* view_;
+    const GObjectRef<WebKitUserContentManager> userContentManager_;
+    GObjectRef<WebKitWebView> view_;
     std::shared_ptr<Beeper> beeper_;
     std::shared_ptr<WebBridgeContextMenuPresenter> contextMenuPresenter_;
     std::optional<ActionStates> validatedActionCache_;
     bool isPreparingValidatedActionCache_ = false;
     int menuCount_ = 0;
+    // Actions that arrived inside a wait, in order.
+    std::deque<DeferredAction> deferredActions_;
+    bool deferredActionsScheduled_ = false;
 };
 
 } // namespace kx::WebBridge

@@ -2,6 +2,7 @@
 // WebKit's own editing serves when the page defers, does not answer in time or offers no such
 // service.
 #include <any>
+#include <utility>
 
 #include "App/web/WebBridgeWebView.h"
 #include "Platform/Foundation/RunLoopWait.h"
@@ -52,7 +53,7 @@ void WebView::dispatchWebAction(const std::string& action, std::function<void(Re
     });
 }
 
-ActionState WebView::webActionState(const std::string& action)
+std::optional<ActionState> WebView::webActionState(const std::string& action)
 {
     // The view may go while the main loop turns in a wait: everything after one goes
     // through `self`.
@@ -65,7 +66,7 @@ ActionState WebView::webActionState(const std::string& action)
         wholeMenuTimeout, [] {});
     WebView* self = alive(ref);
     if (!self)
-        return ActionState::deferToNative();
+        return std::nullopt;
     if (self->validatedActionCache_) {
         if (auto cached = self->validatedActionCache_->find(action); cached != self->validatedActionCache_->end())
             return cached->second;
@@ -83,7 +84,7 @@ ActionState WebView::webActionState(const std::string& action)
             view->validatedActionCache_->insert_or_assign(action, state);
     });
     RunLoopWait::waitUsingRecursiveRunloop([slot] { return !slot->has_value(); }, actionTimeout, [] {});
-    return slot->value_or(ActionState::deferToNative());
+    return *slot;
 }
 
 bool WebView::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
@@ -109,7 +110,14 @@ bool WebView::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
         return false;
     auto keep = menuItem->shared_from_this();
     const WeakRef ref = weakRef();
-    const ActionState state = webActionState(name);
+    const bool nested = RunLoopWait::isWaiting();
+    const bool menuOpen = menuCount_ > 0;
+    const std::optional<ActionState> answer = webActionState(name);
+    // A key equivalent inside another action's wait: no answer can come in time, and WebKit's
+    // guess would drop an action the page may well take. Performing asks the page again.
+    if (!answer && nested && !menuOpen)
+        return true;
+    const ActionState state = answer.value_or(ActionState::deferToNative());
     switch (state.kind) {
     case ActionState::Kind::on:
         menuItem->setHidden(false);
@@ -138,25 +146,67 @@ void WebView::performWebAction(Sender sender)
     auto action = webAction(sender);
     if (!action)
         return;
-    dispatchWebAction(*action, [](Result<bool, ServiceError> result) {
+    // Behind an edit action that waits, not ahead of it.
+    if (RunLoopWait::isWaiting())
+        return deferAction(std::move(*action));
+    dispatchWebActionNow(*action);
+}
+
+void WebView::performHybridAction(const HybridAction& action, Sender)
+{
+    // Inside another wait this action cannot wait for the page, and taking WebKit's editing for
+    // it would act behind the page's back: it runs, in order, once no wait spins.
+    if (RunLoopWait::isWaiting())
+        return deferAction(action);
+    performHybridActionNow(action);
+}
+
+void WebView::deferAction(DeferredAction action)
+{
+    deferredActions_.push_back(std::move(action));
+    if (std::exchange(deferredActionsScheduled_, true))
+        return;
+    RunLoopWait::whenNotWaiting([ref = weakRef()] {
+        if (WebView* self = alive(ref)) {
+            self->deferredActionsScheduled_ = false;
+            self->performDeferredActions();
+        }
+    });
+}
+
+void WebView::performDeferredActions()
+{
+    const WeakRef ref = weakRef();
+    while (!deferredActions_.empty()) {
+        const DeferredAction action = deferredActions_.front();
+        deferredActions_.pop_front();
+        if (const auto* hybrid = std::get_if<HybridAction>(&action))
+            performHybridActionNow(*hybrid);
+        else
+            dispatchWebActionNow(std::get<std::string>(action));
+        if (!alive(ref))
+            return;
+    }
+}
+
+void WebView::dispatchWebActionNow(const std::string& action)
+{
+    dispatchWebAction(action, [](Result<bool, ServiceError> result) {
         if (result.isFailure() || !result.value())
             Workspace::shared().beep();
     });
 }
 
-void WebView::performHybridAction(const HybridAction& action, Sender)
+void WebView::performHybridActionNow(const HybridAction& action)
 {
     const WeakRef ref = weakRef();
-    const ActionState state = webActionState(action.action);
+    const ActionState state = webActionState(action.action).value_or(ActionState::deferToNative());
     WebView* self = alive(ref);
     if (!self)
         return;
     switch (state.kind) {
     case ActionState::Kind::on:
-        self->dispatchWebAction(action.action, [](Result<bool, ServiceError> result) {
-            if (result.isFailure() || !result.value())
-                Workspace::shared().beep();
-        });
+        self->dispatchWebActionNow(action.action);
         return;
     case ActionState::Kind::deferToNative:
         self->performNatively(action);
@@ -169,7 +219,7 @@ void WebView::performHybridAction(const HybridAction& action, Sender)
 
 bool WebView::validateNatively(const std::string& selector)
 {
-    WebKitEditorState* editor = webkit_web_view_get_editor_state(view_);
+    WebKitEditorState* editor = webkit_web_view_get_editor_state(wkWebView());
     if (selector == HybridAction::undo.nativeSelector)
         return webkit_editor_state_is_undo_available(editor);
     if (selector == HybridAction::redo.nativeSelector)
@@ -202,7 +252,7 @@ void WebView::performNatively(const HybridAction& action)
     };
     auto command = commands.find(action.action);
     if (command != commands.end())
-        webkit_web_view_execute_editing_command(view_, command->second);
+        webkit_web_view_execute_editing_command(wkWebView(), command->second);
 }
 
 void WebView::menuWillOpen(NativeMenu&)

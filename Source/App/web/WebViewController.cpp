@@ -6,10 +6,12 @@
 
 #include "App/shell/AppAppearance.h"
 #include "App/shell/AppInfo.h"
+#include "App/shell/RKLog.h"
 #include "App/web/WKPreferencesExtras.h"
 #include "App/web/WKWebViewExtras.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/GObjectRef.h"
 #include "Services/runtime/JSONDecoder.h"
 
 namespace kx {
@@ -18,6 +20,9 @@ namespace {
 
 constexpr const char* bridgeHandlerName = "_webkit";
 constexpr auto requestTimeout = std::chrono::seconds(10);
+// After a page's process ends the page is reloaded, but not after the fourth end in a minute.
+constexpr auto processEndWindow = std::chrono::minutes(1);
+constexpr std::size_t maximumReloadsPerWindow = 3;
 
 // JSONSerialization refuses NaN and the infinities; so do we, rather than writing null.
 bool isFinite(const nlohmann::json& value)
@@ -33,6 +38,16 @@ bool isFinite(const nlohmann::json& value)
     return true;
 }
 
+// The page's address for a log line: scheme, host and path; a query may carry a token.
+std::string pageForLog(const char* uri)
+{
+    if (!uri || !*uri)
+        return "a page";
+    std::string text = uri;
+    text = text.substr(0, text.find_first_of("?#"));
+    return text;
+}
+
 Error pageGone()
 {
     return Error("WebViewController", 1, "The page is no longer there.");
@@ -42,20 +57,17 @@ Error pageGone()
 void deliverEvaluation(WebKitWebView* view, GAsyncResult* result, const WebViewController::JavaScriptCompletionHandler& handler)
 {
     GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(view, result, &error);
+    const auto value = GObjectRef<JSCValue>::adopt(webkit_web_view_evaluate_javascript_finish(view, result, &error));
     if (!value) {
         Error failure = Error::fromGError(error, "The script failed");
         g_clear_error(&error);
         return handler(std::nullopt, failure);
     }
-    if (jsc_value_is_undefined(value)) {
-        g_object_unref(value);
+    if (jsc_value_is_undefined(value.get()))
         return handler(std::nullopt, std::nullopt);
-    }
-    char* json = jsc_value_to_json(value, 0);
-    if (JSCContext* context = jsc_value_get_context(value))
+    char* json = jsc_value_to_json(value.get(), 0);
+    if (JSCContext* context = jsc_value_get_context(value.get()))
         jsc_context_clear_exception(context);
-    g_object_unref(value);
     std::optional<nlohmann::json> parsed = WebViewController::fromJson(json ? std::optional<std::string>(json) : std::nullopt);
     g_free(json);
     if (!parsed)
@@ -78,12 +90,11 @@ std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEna
 
 WebViewController::WebViewController(bool withInspectorEnabled)
 {
-    WebKitSettings* settings = webkit_settings_new();
-    WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings, withInspectorEnabled);
-    WKPreferencesExtras::safePrivate_setHiddenPageDOMTimerThrottlingEnabled(settings, false);
-    WKPreferencesExtras::safePrivate_setPageVisibilityBasedProcessSuppressionEnabled(settings, false);
-    webView_ = std::make_unique<MovableWKWebView>(settings);
-    g_object_unref(settings);
+    const auto settings = GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
+    WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings.get(), withInspectorEnabled);
+    WKPreferencesExtras::safePrivate_setHiddenPageDOMTimerThrottlingEnabled(settings.get(), false);
+    WKPreferencesExtras::safePrivate_setPageVisibilityBasedProcessSuppressionEnabled(settings.get(), false);
+    webView_ = std::make_unique<MovableWKWebView>(settings.get());
 
     handlesScriptMessages_ =
         webkit_user_content_manager_register_script_message_handler(userContentController(), bridgeHandlerName);
@@ -116,45 +127,36 @@ void WebViewController::connectSignals()
 {
     WebKitWebView* view = webView_->wkWebView();
     if (handlesScriptMessages_) {
-        g_signal_connect(userContentController(), "script-message-received::_webkit",
-                         G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
-                             static_cast<WebViewController*>(self)->didReceiveScriptMessage(result);
-                         }),
-                         this);
+        signalConnections_.push_back(SignalConnection::connect<void(WebKitUserContentManager*, WebKitJavascriptResult*)>(
+            userContentController(), "script-message-received::_webkit",
+            [this](WebKitUserContentManager*, WebKitJavascriptResult* result) { didReceiveScriptMessage(result); }));
     }
-    g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-                         static_cast<WebViewController*>(self)->loadChanged(event);
-                     }),
-                     this);
-    g_signal_connect(view, "load-failed",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self) -> gboolean {
-                         static_cast<WebViewController*>(self)->loadFailed();
-                         return FALSE; // WebKit still shows its error page
-                     }),
-                     this);
-    g_signal_connect(view, "decide-policy",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                                    gpointer self) -> gboolean {
-                         return static_cast<WebViewController*>(self)->decidePolicy(decision, type);
-                     }),
-                     this);
-    g_signal_connect(view, "create",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, gpointer self) -> GtkWidget* {
-                         static_cast<WebViewController*>(self)->createWebView(action);
-                         return nullptr; // the page never gets a second web view
-                     }),
-                     this);
-    g_signal_connect(view, "script-dialog",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
-                         return static_cast<WebViewController*>(self)->runScriptDialog(dialog);
-                     }),
-                     this);
+    signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
+        view, "load-changed", [this](WebKitWebView*, WebKitLoadEvent event) { loadChanged(event); }));
+    signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitLoadEvent, char*, GError*)>(
+        view, "load-failed", [this](WebKitWebView*, WebKitLoadEvent, char*, GError*) -> gboolean {
+            loadFailed();
+            return FALSE; // WebKit still shows its error page
+        }));
+    signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType)>(
+        view, "decide-policy", [this](WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) -> gboolean {
+            return decidePolicy(decision, type);
+        }));
+    signalConnections_.push_back(SignalConnection::connect<GtkWidget*(WebKitWebView*, WebKitNavigationAction*)>(
+        view, "create", [this](WebKitWebView*, WebKitNavigationAction* action) -> GtkWidget* {
+            createWebView(action);
+            return nullptr; // the page never gets a second web view
+        }));
+    signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitScriptDialog*)>(
+        view, "script-dialog", [this](WebKitWebView*, WebKitScriptDialog* dialog) -> gboolean { return runScriptDialog(dialog); }));
+    signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitWebProcessTerminationReason)>(
+        view, "web-process-terminated",
+        [this](WebKitWebView*, WebKitWebProcessTerminationReason reason) { webProcessDidTerminate(reason); }));
 }
 
 void WebViewController::disconnectSignals()
 {
-    g_signal_handlers_disconnect_by_data(userContentController(), this);
-    g_signal_handlers_disconnect_by_data(webView_->wkWebView(), this);
+    signalConnections_.clear();
     if (handlesScriptMessages_) {
         webkit_user_content_manager_unregister_script_message_handler(userContentController(), bridgeHandlerName);
         handlesScriptMessages_ = false;
@@ -178,22 +180,20 @@ void WebViewController::setDocumentReadyHandler(DocumentReadyHandler handler)
 
 void WebViewController::loadURL(const std::string& url, LoadCompletionHandler completionHandler)
 {
-    WebKitURIRequest* request = webkit_uri_request_new(url.c_str());
+    const auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(url.c_str()));
     // Cached data is used only after the server confirmed it.
-    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request))
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request.get()))
         soup_message_headers_replace(headers, "Cache-Control", "max-age=0");
     isDocumentReady_ = false;
-    startLoad(request, std::move(completionHandler), requestTimeout);
-    g_object_unref(request);
+    startLoad(request.get(), std::move(completionHandler), requestTimeout);
 }
 
 void WebViewController::loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler)
 {
     gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
-    WebKitURIRequest* request = webkit_uri_request_new(uri ? uri : "about:blank");
+    const auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(uri ? uri : "about:blank"));
     g_free(uri);
-    startLoad(request, std::move(completionHandler), std::nullopt);
-    g_object_unref(request);
+    startLoad(request.get(), std::move(completionHandler), std::nullopt);
 }
 
 void WebViewController::startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
@@ -276,6 +276,30 @@ void WebViewController::cancelLoadTimeout()
         loadTimeout_->cancel();
     loadTimeout_.reset();
     timeoutNavigation_.reset();
+}
+
+void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason reason)
+{
+    // A page whose process goes on every load must not keep the machine busy reloading it.
+    const auto now = std::chrono::steady_clock::now();
+    while (!recentProcessEnds_.empty() && now - recentProcessEnds_.front() > processEndWindow)
+        recentProcessEnds_.pop_front();
+    recentProcessEnds_.push_back(now);
+    isDocumentReady_ = false;
+    const char* how = reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "crashed"
+        : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
+                                                             : "was terminated";
+    const std::string page = pageForLog(webkit_web_view_get_uri(webView_->wkWebView()));
+    if (recentProcessEnds_.size() > maximumReloadsPerWindow) {
+        RKLog("The web process of " + page + " " + how + " again; the page is not reloaded", 0);
+        return;
+    }
+    RKLog("The web process of " + page + " " + how + "; reloading the page", 0);
+    // Out of WebKit's own notification before starting anew.
+    MainQueue::async([weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            webkit_web_view_reload(self->webView_->wkWebView());
+    });
 }
 
 void WebViewController::evaluateJavaScript(std::string script, JavaScriptCompletionHandler completionHandler)

@@ -4,10 +4,15 @@
 // navigations stay in the view, answers the page's alerts and prompts with dialogs modal to
 // the window, loads pages with an optional completion and runs scripts in the page.
 //
+// When the page's web process ends (a crash, its memory limit) the host logs it and reloads
+// the page, unless that has happened too often lately.
+//
 // Main thread only, except `evaluateJavaScript`, which may be called from any thread. The
 // destructor, like `cleanup`, disconnects everything: nothing reaches a destroyed host.
 #pragma once
 
+#include <chrono>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <list>
@@ -22,6 +27,7 @@
 #include "App/web/MovableWKWebView.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -126,6 +132,7 @@ private:
         WebKitScriptDialog* scriptDialog;
         GtkWidget* window;
         GtkWidget* field; // prompts only
+        std::vector<SignalConnection> connections; // of `window`, gone with the panel
     };
 
     void connectSignals();
@@ -137,6 +144,7 @@ private:
     void didReceiveScriptMessage(WebKitJavascriptResult* result);
     void loadChanged(WebKitLoadEvent event);
     void loadFailed();
+    void webProcessDidTerminate(WebKitWebProcessTerminationReason reason);
     void loadDidTimeOut(const std::shared_ptr<Navigation>& navigation);
     void cancelLoadTimeout();
     bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
@@ -155,6 +163,8 @@ private:
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
 
     bool handlesScriptMessages_ = false;
+    std::vector<SignalConnection> signalConnections_;
+    std::deque<std::chrono::steady_clock::time_point> recentProcessEnds_;
     std::shared_ptr<Navigation> startingNavigation_; // our load, bound at the next load start
     std::shared_ptr<Navigation> currentNavigation_;
     bool currentNavigationFailed_ = false;

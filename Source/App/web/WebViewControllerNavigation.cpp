@@ -3,6 +3,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/UI/Workspace.h"
 
 namespace kx {
@@ -129,25 +130,19 @@ bool WebViewController::runScriptDialog(WebKitScriptDialog* dialog)
     // Modal to its own window only: the grab covers the window group, so the page's window
     // gets a group of its own when it has none, and the dialog joins it.
     if (!gtk_window_has_group(parent)) {
-        GtkWindowGroup* group = gtk_window_group_new();
-        gtk_window_group_add_window(group, parent);
-        g_object_unref(group);
+        const auto group = GObjectRef<GtkWindowGroup>::adopt(gtk_window_group_new());
+        gtk_window_group_add_window(group.get(), parent);
     }
     gtk_window_group_add_window(gtk_window_get_group(parent), GTK_WINDOW(window));
     auto& panel = panels_.emplace_back(
-        std::make_unique<Panel>(Panel{this, webkit_script_dialog_ref(dialog), window, field}));
-    g_signal_connect(window, "response", G_CALLBACK(+[](GtkDialog*, int response, gpointer data) {
-                         auto* panel = static_cast<Panel*>(data);
-                         panel->owner->panelDidEnd(panel, response);
-                     }),
-                     panel.get());
+        std::make_unique<Panel>(Panel{this, webkit_script_dialog_ref(dialog), window, field, {}}));
+    Panel* open = panel.get();
+    panel->connections.push_back(SignalConnection::connect<void(GtkDialog*, int)>(
+        window, "response", [open](GtkDialog*, int response) { open->owner->panelDidEnd(open, response); }));
     // The dialog goes with its parent window: the page hears it as dismissed, and nothing
     // touches the destroyed dialog later.
-    g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                         auto* panel = static_cast<Panel*>(data);
-                         panel->owner->panelDidEnd(panel, GTK_RESPONSE_CANCEL);
-                     }),
-                     panel.get());
+    panel->connections.push_back(SignalConnection::connect<void(GtkWidget*)>(
+        window, "destroy", [open](GtkWidget*) { open->owner->panelDidEnd(open, GTK_RESPONSE_CANCEL); }));
     gtk_widget_show(window);
     if (field)
         gtk_widget_grab_focus(field);
@@ -163,7 +158,7 @@ void WebViewController::panelDidEnd(Panel* panel, int response)
     panels_.erase(it);
     if (ended->field && response == GTK_RESPONSE_ACCEPT)
         webkit_script_dialog_prompt_set_text(ended->scriptDialog, gtk_entry_get_text(GTK_ENTRY(ended->field)));
-    g_signal_handlers_disconnect_by_data(ended->window, ended.get());
+    ended->connections.clear();
     gtk_widget_destroy(ended->window);
     webkit_script_dialog_close(ended->scriptDialog);
     webkit_script_dialog_unref(ended->scriptDialog);

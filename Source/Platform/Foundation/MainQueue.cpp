@@ -1,6 +1,7 @@
 #include "Platform/Foundation/MainQueue.h"
 
 #include <atomic>
+#include <exception>
 #include <thread>
 
 #include <glib.h>
@@ -16,11 +17,24 @@ struct Work {
     std::function<void()> work;
 };
 
+// An exception cannot unwind through GLib's C frames: it would end in std::terminate, and the
+// reason with it. It is a programming error; say what it was and stop.
+void runGuarded(const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (const std::exception& exception) {
+        g_error("Fatal error: work on the main queue threw an exception: %s", exception.what());
+    } catch (...) {
+        g_error("Fatal error: work on the main queue threw an exception of unknown type");
+    }
+}
+
 gboolean runOnce(gpointer data)
 {
     auto* item = static_cast<Work*>(data);
     if (item->work)
-        item->work();
+        runGuarded(item->work);
     return G_SOURCE_REMOVE;
 }
 
@@ -82,7 +96,7 @@ private:
             return G_SOURCE_REMOVE;
         if (!self->repeats_)
             self->cancelled_.store(true);
-        self->work_();
+        runGuarded(self->work_);
         return self->repeats_ && !self->cancelled_.load() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
     }
 

@@ -68,6 +68,45 @@ GdkWindow* windowOf(GtkWidget* widget)
     return gtk_widget_get_window(toplevel);
 }
 
+// Pops the opened menu up at `rect` of `window` (the top-level window of `widget` when the
+// pop-up was asked for), or at the pointer.
+void present(const std::shared_ptr<Showing>& showing, GtkWidget* widget, GdkWindow* window, std::optional<Rect> rect,
+             GdkEvent* trigger)
+{
+    if (showing->finished || showings().empty() || showings().back() != showing
+        || (window && windowOf(widget) != window)) {
+        finish(showing);
+        return;
+    }
+    if (widget && window)
+        gtk_menu_attach_to_widget(GTK_MENU(showing->gtkMenu.get()), widget, nullptr);
+    GdkRectangle area{0, 0, 1, 1};
+    if (window && rect) {
+        area = {int(std::lround(rect->origin.x)), int(std::lround(rect->origin.y)),
+                std::max(1, int(std::lround(rect->size.width))), std::max(1, int(std::lround(rect->size.height)))};
+    } else {
+        if (!window)
+            window = gdk_screen_get_root_window(gdk_screen_get_default());
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+        if (pointer)
+            gdk_window_get_device_position(window, pointer, &area.x, &area.y, nullptr);
+    }
+    GdkEvent* made = nullptr;
+    if (!trigger) {
+        made = trigger = gdk_event_new(GDK_BUTTON_PRESS);
+        trigger->button.window = GObjectRef<GdkWindow>::retain(window).release(); // freed with the event
+        trigger->button.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(trigger, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    }
+    gtk_menu_popup_at_rect(GTK_MENU(showing->gtkMenu.get()), window, &area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                           trigger);
+    if (made)
+        gdk_event_free(made);
+    // A menu that could not show (no grab to be had) never closes either.
+    if (!gtk_widget_get_visible(showing->gtkMenu.get()))
+        MainQueue::async([showing] { finish(showing); });
+}
+
 } // namespace
 
 void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::optional<Rect> rect,
@@ -102,34 +141,22 @@ void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::
                 MainQueue::async([showing] { finish(showing); });
         }));
 
-    GdkWindow* window = windowOf(widget);
-    if (widget && window)
-        gtk_menu_attach_to_widget(GTK_MENU(gtkMenu), widget, nullptr);
-    GdkRectangle area{0, 0, 1, 1};
-    if (window && rect) {
-        area = {int(std::lround(rect->origin.x)), int(std::lround(rect->origin.y)),
-                std::max(1, int(std::lround(rect->size.width))), std::max(1, int(std::lround(rect->size.height)))};
-    } else {
-        if (!window)
-            window = gdk_screen_get_root_window(gdk_screen_get_default());
-        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-        if (pointer)
-            gdk_window_get_device_position(window, pointer, &area.x, &area.y, nullptr);
-    }
-    // A page's request is no input event; GTK wants one to know the pointer and the time.
-    GdkEvent* trigger = gtk_get_current_event();
-    if (!trigger) {
-        trigger = gdk_event_new(GDK_BUTTON_PRESS);
-        trigger->button.window = GDK_WINDOW(g_object_ref(window));
-        trigger->button.time = GDK_CURRENT_TIME;
-        gdk_event_set_device(trigger, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
-    }
-    gtk_menu_popup_at_rect(GTK_MENU(gtkMenu), window, &area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
-                           trigger);
-    gdk_event_free(trigger);
-    // A menu that could not show (no grab to be had) never closes either.
-    if (!gtk_widget_get_visible(gtkMenu))
-        MainQueue::async([showing] { finish(showing); });
+    // A page's request is no input event; GTK wants one to know the pointer and the time. The
+    // event is taken now: the opening below may let the main loop move on.
+    std::shared_ptr<GdkEvent> trigger(gtk_get_current_event(), [](GdkEvent* event) {
+        if (event)
+            gdk_event_free(event);
+    });
+    // The opening validates the items, which may wait on the main loop for a page. It runs
+    // before GTK's pop-up rather than inside it, and the pop-up follows on the next turn, after
+    // whatever the opening put off (a window's destruction): a widget or window that went
+    // meanwhile is never popped up over, and a later pop-up may have replaced this one.
+    auto keptWidget = GObjectRef<GtkWidget>::retain(widget);
+    auto keptWindow = GObjectRef<GdkWindow>::retain(windowOf(widget));
+    showing->realisation->open();
+    MainQueue::async([showing, keptWidget, keptWindow, rect, trigger] {
+        present(showing, keptWidget.get(), keptWindow.get(), rect, trigger.get());
+    });
 }
 
 std::vector<GtkMenu*> MenuPopup::openMenus()

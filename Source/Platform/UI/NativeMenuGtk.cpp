@@ -1,8 +1,77 @@
 #include "Platform/UI/NativeMenuGtk.h"
 
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/MainQueue.h"
 #include "Platform/UI/ResponderChain.h"
 
 namespace kx {
+
+namespace {
+
+int& openingDepth()
+{
+    static int depth = 0;
+    return depth;
+}
+
+std::vector<std::function<void()>>& workAfterOpening()
+{
+    static std::vector<std::function<void()>> work;
+    return work;
+}
+
+void runWorkAfterOpening()
+{
+    // An opening that began before this turn came schedules the work again when it ends.
+    if (openingDepth() > 0)
+        return;
+    auto work = std::move(workAfterOpening());
+    workAfterOpening().clear();
+    for (auto& step : work)
+        step();
+}
+
+} // namespace
+
+bool NativeMenuGtk::isOpening()
+{
+    return openingDepth() > 0;
+}
+
+void NativeMenuGtk::afterOpening(std::function<void()> work)
+{
+    if (!isOpening()) {
+        work();
+        return;
+    }
+    workAfterOpening().push_back(std::move(work));
+}
+
+void NativeMenuGtk::open()
+{
+    if (isOpen_)
+        return;
+    isOpen_ = true;
+    auto menu = menu_;
+    struct Opening {
+        Opening() { ++openingDepth(); }
+        ~Opening()
+        {
+            if (--openingDepth() == 0 && !workAfterOpening().empty())
+                MainQueue::async(&runWorkAfterOpening);
+        }
+    } opening;
+    menu->menuWillOpen();
+}
+
+void NativeMenuGtk::close()
+{
+    if (!isOpen_)
+        return;
+    isOpen_ = false;
+    auto menu = menu_;
+    menu->menuDidClose();
+}
 
 NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup)
     : menu_(std::move(menu))
@@ -10,6 +79,10 @@ NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* she
     , accelGroup_(GObjectRef<GtkAccelGroup>::retain(accelGroup))
 {
     observer_ = menu_->addObserver([this](NativeMenuItem* item) { modelChanged(item); });
+    // Presses and crossings of the items reach their shell before GTK acts on them, also when
+    // an open menu holds the grab and passes them on to the bar.
+    buttonPress_ = SignalConnection(shell, "button-press-event", G_CALLBACK(&NativeMenuGtk::pointerReached), this);
+    enterNotify_ = SignalConnection(shell, "enter-notify-event", G_CALLBACK(&NativeMenuGtk::pointerReached), this);
     if (GTK_IS_MENU(shell)) {
         show_ = SignalConnection(shell, "show", G_CALLBACK(&NativeMenuGtk::shown), this);
         hide_ = SignalConnection(shell, "hide", G_CALLBACK(&NativeMenuGtk::hidden), this);
@@ -20,6 +93,8 @@ NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* she
 NativeMenuGtk::~NativeMenuGtk()
 {
     menu_->removeObserver(observer_);
+    buttonPress_.disconnect();
+    enterNotify_.disconnect();
     show_.disconnect();
     hide_.disconnect();
     for (auto& entry : entries_)
@@ -107,6 +182,8 @@ void NativeMenuGtk::createWidget(Entry& entry, int position)
         widget = entry.isCheck ? gtk_check_menu_item_new_with_label(item.title().c_str())
                                : gtk_menu_item_new_with_label(item.title().c_str());
         entry.activate = SignalConnection(widget, "activate", G_CALLBACK(&NativeMenuGtk::activated), &entry);
+        entry.deselect = SignalConnection(widget, "deselect", G_CALLBACK(&NativeMenuGtk::deselected), &entry,
+                                          G_CONNECT_AFTER);
         entry.canActivateAccel =
             SignalConnection(widget, "can-activate-accel", G_CALLBACK(&NativeMenuGtk::canActivateAccel), &entry);
     }
@@ -125,6 +202,7 @@ void NativeMenuGtk::destroyWidget(Entry& entry)
     entry.submenuModel.reset();
     entry.activate.disconnect();
     entry.canActivateAccel.disconnect();
+    entry.deselect.disconnect();
     if (entry.accelerator && accelGroup_)
         gtk_widget_remove_accelerator(entry.widget.get(), accelGroup_.get(), entry.accelerator->keyval,
                                       entry.accelerator->modifiers);
@@ -237,24 +315,72 @@ gboolean NativeMenuGtk::canActivateAccel(GtkWidget* widget, guint, gpointer data
     return FALSE;
 }
 
+gboolean NativeMenuGtk::pointerReached(GtkWidget* shell, GdkEvent* event, gpointer data)
+{
+    // Runs before GTK handles the event that pops a submenu up: a press on an item of the bar,
+    // or the pointer entering an item of an active bar or of a menu on screen.
+    auto* self = static_cast<NativeMenuGtk*>(data);
+    GtkWidget* widget = gtk_get_event_widget(event);
+    Entry* entry = nullptr;
+    for (auto& candidate : self->entries_) {
+        if (candidate->widget == widget)
+            entry = candidate.get();
+    }
+    NativeMenuGtk* submenu = entry ? entry->submenu.get() : nullptr;
+    if (!submenu || submenu->isOpen_ || !gtk_widget_is_sensitive(widget))
+        return FALSE;
+    bool reached = false;
+    if (event->type == GDK_BUTTON_PRESS) {
+        reached = event->button.button == GDK_BUTTON_PRIMARY;
+    } else if (GTK_IS_MENU(shell)) {
+        reached = gtk_widget_get_mapped(shell);
+    } else {
+        // Crossing a bar pops a menu up only while one of its menus is on screen.
+        for (auto& candidate : self->entries_) {
+            if (candidate->submenu && gtk_widget_get_visible(GTK_WIDGET(candidate->submenu->shell_.get())))
+                reached = true;
+        }
+    }
+    if (!reached)
+        return FALSE;
+    const auto item = GObjectRef<GtkWidget>::retain(widget);
+    const std::weak_ptr<int> alive = submenu->alive_;
+    submenu->open();
+    // Should GTK not select the item after all (the menu went meanwhile), nothing pops up and
+    // the model closes again.
+    MainQueue::async([submenu, alive, item] {
+        GtkWidget* parent = gtk_widget_get_parent(item.get());
+        if (!alive.expired() && !gtk_widget_get_visible(GTK_WIDGET(submenu->shell_.get()))
+            && (!GTK_IS_MENU_SHELL(parent) || gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(parent)) != item.get()))
+            submenu->close();
+    });
+    return FALSE;
+}
+
+void NativeMenuGtk::deselected(GtkMenuItem*, gpointer data)
+{
+    // Opened ahead, but the pointer moved on before the delayed pop-up came.
+    NativeMenuGtk* submenu = static_cast<Entry*>(data)->submenu.get();
+    if (submenu && !gtk_widget_get_visible(GTK_WIDGET(submenu->shell_.get())))
+        submenu->close();
+}
+
 void NativeMenuGtk::shown(GtkWidget*, gpointer data)
 {
     auto* self = static_cast<NativeMenuGtk*>(data);
     if (self->isOpen_)
         return;
-    self->isOpen_ = true;
-    auto menu = self->menu_;
-    menu->menuWillOpen();
+    // Reached from the keyboard: GTK is in the middle of popping the menu up, where the main
+    // loop must not turn (something could close the menu meanwhile). It opens on the next turn.
+    MainQueue::async([self, alive = std::weak_ptr<int>(self->alive_)] {
+        if (!alive.expired() && gtk_widget_get_visible(GTK_WIDGET(self->shell_.get())))
+            self->open();
+    });
 }
 
 void NativeMenuGtk::hidden(GtkWidget*, gpointer data)
 {
-    auto* self = static_cast<NativeMenuGtk*>(data);
-    if (!self->isOpen_)
-        return;
-    self->isOpen_ = false;
-    auto menu = self->menu_;
-    menu->menuDidClose();
+    static_cast<NativeMenuGtk*>(data)->close();
 }
 
 } // namespace kx

@@ -1,7 +1,10 @@
 // The GTK widgets of one NativeMenu: its items built into a GtkMenuBar or GtkMenu (check items
 // for a state, separators, submenus, accelerators in the given group), kept in step with the
 // model for as long as this object lives. When the shell is a GtkMenu, its showing opens the
-// model (delegate, then validation of the items) and its hiding closes it. An accelerator
+// model (delegate, then validation of the items) and its hiding closes it. Validation may wait
+// on the main loop for a page, and GTK must not be in the middle of a pop-up then: a submenu
+// opens ahead, when the pointer presses or enters its item, before GTK pops it up; one reached
+// otherwise (from the keyboard) opens on the main loop's turn after its showing. An accelerator
 // asks the model's validation ("can-activate-accel") before it fires. Choosing an item sends
 // its action. Main thread only.
 #pragma once
@@ -40,6 +43,21 @@ public:
     // The realisation of `menu` here or below, nullptr when none.
     const NativeMenuGtk* realisationOf(const NativeMenu* menu) const;
 
+    // Opens the model now, as showing the menu would; the showing that follows opens nothing
+    // again, and its hiding closes it. Validation may spin the main loop: afterwards the caller
+    // checks that what it is about to pop the menu up over is still there. This object may be
+    // gone on return.
+    void open();
+    bool isOpen() const { return isOpen_; }
+
+    // True while a menu opens. GTK may open a menu from inside its pop-up and go on using the
+    // menu, its parents and their window once the opening returns, so none of them may be
+    // destroyed meanwhile: owners of windows defer that with `afterOpening`.
+    static bool isOpening();
+    // Runs `work` now when no menu is opening, else on the main loop's next turn after the
+    // last opening ended, when GTK's pop-up has returned.
+    static void afterOpening(std::function<void()> work);
+
 private:
     struct Entry {
         NativeMenuGtk* owner = nullptr;
@@ -47,6 +65,7 @@ private:
         GObjectRef<GtkWidget> widget;
         SignalConnection activate;
         SignalConnection canActivateAccel;
+        SignalConnection deselect;
         bool isCheck = false;
         std::optional<GtkAccelerator> accelerator;
         std::shared_ptr<NativeMenu> submenuModel;
@@ -64,6 +83,9 @@ private:
     void choose(const std::shared_ptr<NativeMenuItem>& item);
     int positionOf(const Entry& entry) const;
 
+    void close();
+    static gboolean pointerReached(GtkWidget* shell, GdkEvent* event, gpointer self);
+    static void deselected(GtkMenuItem* widget, gpointer entry);
     static void activated(GtkMenuItem* widget, gpointer entry);
     static gboolean canActivateAccel(GtkWidget* widget, guint signal, gpointer entry);
     static void shown(GtkWidget* widget, gpointer self);
@@ -78,8 +100,12 @@ private:
     int observer_ = 0;
     SignalConnection show_;
     SignalConnection hide_;
+    SignalConnection buttonPress_;
+    SignalConnection enterNotify_;
     bool isOpen_ = false;
     bool syncing_ = false;
+    // Validation spins the main loop, in which this object may go.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace kx

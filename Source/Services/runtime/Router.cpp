@@ -22,6 +22,10 @@ std::shared_ptr<Router> Router::make(std::shared_ptr<ServiceChannel> channel,
         if (auto self = weak.lock())
             self->receive(message);
     });
+    router->channel_->addResetListener([weak = std::weak_ptr<Router>(router)] {
+        if (auto self = weak.lock())
+            self->onChannelReset();
+    });
     return router;
 }
 
@@ -71,11 +75,17 @@ void Router::onRequest(const Message& message)
     }
 
     // An implementation that completes twice must not answer one request twice: the page would
-    // take the second answer for a later call's, or log it as stray.
+    // take the second answer for a later call's, or log it as stray. The reply holds the router
+    // weakly: an implementation that keeps it (a colour pick, an open context menu) is itself
+    // held by the router, and a strong hold would keep both alive for ever.
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    ServiceReply reply = [self = shared_from_this(), answered, id = message.id, serviceId = message.serviceId,
-                          method = message.method](Reply result) {
+    ServiceReply reply = [weak = weak_from_this(), answered, generation = peerGeneration_, id = message.id,
+                          serviceId = message.serviceId, method = message.method](Reply result) {
         if (answered->exchange(true))
+            return;
+        auto self = weak.lock();
+        // The asking page has gone: its successor never asked.
+        if (!self || self->peerGeneration_ != generation)
             return;
         if (result.isSuccess())
             self->channel_->postMessage({ServiceChannel::MessageType::response, id, serviceId, method, result.value()});
@@ -95,6 +105,20 @@ void Router::broadcastDiscoveryInfo(const std::string& requestId)
         info.services.emplace(serviceId, registration.info);
     channel_->postMessage({ServiceChannel::MessageType::response, requestId, "", std::string(discoverMethod),
                            ServiceValueHelper::toMessageBody(info)});
+}
+
+void Router::onChannelReset()
+{
+    ++peerGeneration_;
+    latestDiscoveryInfo_.reset();
+    if (waitingRequestsMap_.empty())
+        return;
+    logger_->log("Router.onChannelReset: failing waiting requests:", waitingRequestsMap_.size());
+    // Out of the map first: a completion may send new calls, which wait for the new peer.
+    std::map<std::string, ServiceReply> gone;
+    gone.swap(waitingRequestsMap_);
+    for (auto& [id, callback] : gone)
+        callback(Reply::failure(ServiceError::serviceGone()));
 }
 
 void Router::onDiscoveryResponse(const Message& message)

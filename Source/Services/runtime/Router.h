@@ -3,8 +3,14 @@
 // and matches native calls to page services with their answers by a fresh UUID per call.
 // Main thread only. The channel's listener holds the router weakly: once nothing else holds
 // it, messages on the channel are dropped without a trace.
+//
+// When the channel's peer goes (a new page, a reload, a crash), every native call still
+// waiting for it fails with serviceGone, the peer's announcement is forgotten, and replies to
+// the gone peer's requests are dropped: each completion runs exactly once, and nothing waits
+// for a page that is no longer there.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,6 +56,8 @@ public:
     void onResponse(const Message& message);
     void onError(const Message& message, std::optional<ServiceError> error = std::nullopt);
     void broadcastDiscoveryInfo(const std::string& requestId);
+    // The peer went: fails every waiting call with serviceGone and forgets its services.
+    void onChannelReset();
 
     const std::shared_ptr<ServiceChannel>& channel() const { return channel_; }
     const std::optional<Discovery::Info>& latestDiscoveryInfo() const { return latestDiscoveryInfo_; }
@@ -69,6 +77,8 @@ private:
     std::optional<Discovery::Info> latestDiscoveryInfo_;
     std::map<std::string, ServiceReply> waitingRequestsMap_;
     std::map<std::string, Registration> implementedServices_;
+    // Counts the peer's resets; a reply belongs to the peer of its request's generation.
+    std::uint64_t peerGeneration_ = 0;
 };
 
 } // namespace kx

@@ -21,4 +21,12 @@ std::string ServiceChannel::Message::description() const
     return text;
 }
 
+void ServiceChannel::notifyReset()
+{
+    // The list as it stands now: a listener that adds another does not see it called for this one.
+    const std::vector<ResetListener> listeners = resetListeners_;
+    for (const auto& listener : listeners)
+        listener();
+}
+
 } // namespace kx

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Services/runtime/RawEnum.h"
 
@@ -36,6 +37,7 @@ public:
     };
 
     using Listener = std::function<void(const Message&)>;
+    using ResetListener = std::function<void()>;
 
     ServiceChannel() = default;
     virtual ~ServiceChannel() = default;
@@ -46,6 +48,17 @@ public:
     virtual void postMessage(const Message& message) = 0;
     // Every message that later arrives is handed to every listener, in the order they were added.
     virtual void addMessageListener(Listener listener) = 0;
+
+    // Called whenever the peer goes (another page, a reload, a crashed page process, a
+    // detached or destroyed view): nothing it has not answered yet will ever be answered.
+    void addResetListener(ResetListener listener) { resetListeners_.push_back(std::move(listener)); }
+
+protected:
+    // Tells every reset listener, in the order they were added.
+    void notifyReset();
+
+private:
+    std::vector<ResetListener> resetListeners_;
 };
 
 } // namespace kx

@@ -43,6 +43,8 @@
             return;
         window.received.push({ type: message.type, id: message.id, serviceId: message.serviceId, method: message.method, body: message.body });
         if (message.type === "request") {
+            if (window.kxPage.silent)
+                return; // a page that never answers
             const service = services[message.serviceId];
             const implementation = service && service[message.method];
             const reply = { id: message.id, serviceId: message.serviceId, method: message.method };
@@ -70,6 +72,7 @@
 
     // What the tests drive: a call whose outcome lands in pageResults, and raw posting.
     window.kxPage = {
+        silent: false,
         callAndRecord(serviceId, method, body) {
             call(serviceId, method, body).then(
                 (result) => window.pageResults.push({ method, result: result === undefined ? null : result }),

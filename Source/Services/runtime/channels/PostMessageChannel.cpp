@@ -3,24 +3,18 @@
 #include <webkit2/webkit2.h>
 
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
+#include "Platform/Foundation/WeakObject.h"
 
 namespace kx {
 
 struct PostMessageChannel::Attachment {
-    GWeakRef view;
-    Attachment() { g_weak_ref_init(&view, nullptr); }
-    ~Attachment() { g_weak_ref_clear(&view); }
+    WeakObject<WebKitWebView> view;
+    // The "swiftWindowParent" handler on the content manager of every view attached so far.
+    std::vector<SignalConnection> handlers;
+    // The current view's page coming and going.
+    std::vector<SignalConnection> pageSignals;
 };
-
-namespace {
-
-void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data)
-{
-    auto& channel = *static_cast<std::shared_ptr<PostMessageChannel>*>(data);
-    channel->didReceiveScriptMessage(webkit_javascript_result_get_js_value(result));
-}
-
-} // namespace
 
 std::shared_ptr<PostMessageChannel> PostMessageChannel::make()
 {
@@ -42,28 +36,57 @@ const ServiceDebugging::Logger& PostMessageChannel::debug()
 
 void PostMessageChannel::setWebView(WebKitWebView* webView)
 {
-    g_weak_ref_set(&attachment_->view, webView);
+    if (attachment_->view.lock().get() == webView)
+        return;
+    if (attachment_->view.lock())
+        pageDidGo(); // the page of the earlier view is out of reach from now on
+    attachment_->pageSignals.clear();
+    attachment_->view.reset(webView);
     if (!webView)
         return;
     WebKitUserContentManager* manager = webkit_web_view_get_user_content_manager(webView);
     if (!webkit_user_content_manager_register_script_message_handler(manager, parentFrameMessageHandlerName_.c_str())) {
         debug().error("PostMessageChannel could not register the script message handler", parentFrameMessageHandlerName_);
-        return;
+    } else {
+        // The closure owns a strong reference: the content manager keeps the channel alive.
+        const std::string signal = "script-message-received::" + parentFrameMessageHandlerName_;
+        attachment_->handlers.push_back(SignalConnection::connect<void(WebKitUserContentManager*, WebKitJavascriptResult*)>(
+            manager, signal.c_str(), [self = shared_from_this()](WebKitUserContentManager*, WebKitJavascriptResult* result) {
+                self->didReceiveScriptMessage(webkit_javascript_result_get_js_value(result));
+            }));
     }
-    // The closure owns a strong reference: the content manager keeps the channel alive.
-    const std::string signal = "script-message-received::" + parentFrameMessageHandlerName_;
-    g_signal_connect_data(manager, signal.c_str(), G_CALLBACK(onScriptMessage),
-                          new std::shared_ptr<PostMessageChannel>(shared_from_this()),
-                          [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<PostMessageChannel>*>(data); },
-                          GConnectFlags(0));
+
+    // Whatever the page had not answered when it goes never will be: a new document replaces
+    // it (a navigation or a reload), its process ends, or the view itself goes.
+    const std::weak_ptr<PostMessageChannel> weak = weak_from_this();
+    auto& signals = attachment_->pageSignals;
+    signals.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
+        webView, "load-changed", [weak](WebKitWebView*, WebKitLoadEvent event) {
+            if (auto self = weak.lock(); self && event == WEBKIT_LOAD_COMMITTED)
+                self->pageDidGo();
+        }));
+    signals.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitWebProcessTerminationReason)>(
+        webView, "web-process-terminated", [weak](WebKitWebView*, WebKitWebProcessTerminationReason) {
+            if (auto self = weak.lock())
+                self->pageDidGo();
+        }));
+    signals.push_back(SignalConnection::connect<void(GtkWidget*)>(webView, "destroy", [weak](GtkWidget*) {
+        if (auto self = weak.lock()) {
+            self->attachment_->view.reset();
+            self->pageDidGo();
+        }
+    }));
+}
+
+void PostMessageChannel::pageDidGo()
+{
+    notifyReset();
 }
 
 WebKitWebView* PostMessageChannel::webView() const
 {
-    gpointer view = g_weak_ref_get(&attachment_->view);
-    if (view)
-        g_object_unref(view); // only a borrowed pointer is handed out; the view's owner holds it
-    return static_cast<WebKitWebView*>(view);
+    // Only a borrowed pointer is handed out; the view's owner holds it.
+    return attachment_->view.lock().get();
 }
 
 void PostMessageChannel::postMessage(const Message& message)
@@ -77,12 +100,11 @@ void PostMessageChannel::postMessage(const Message& message)
 
 void PostMessageChannel::evaluate(const std::string& script)
 {
-    auto* view = static_cast<WebKitWebView*>(g_weak_ref_get(&attachment_->view));
+    const auto view = attachment_->view.lock();
     if (!view)
         return; // the page is gone: nothing to tell
-    webkit_web_view_evaluate_javascript(view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
+    webkit_web_view_evaluate_javascript(view.get(), script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
                                         nullptr, nullptr, nullptr);
-    g_object_unref(view);
 }
 
 void PostMessageChannel::addMessageListener(Listener listener)

@@ -7,6 +7,10 @@
 // Lifetime: attaching a web view registers the channel as that view's handler; the view's
 // user content manager then keeps the channel alive, while the channel holds the view only
 // weakly. Main thread only; messages posted from other threads hop to the main loop first.
+//
+// The channel's listeners hear a reset whenever the page goes: a new document is committed
+// (a navigation or a reload), the page's web process ends, the view is destroyed, or another
+// view (or none) is attached.
 #pragma once
 
 #include <memory>
@@ -30,7 +34,8 @@ public:
 
     // Attaches the web view: the channel becomes the script-message handler named
     // parentFrameMessageHandlerName() of the view's own user content manager. A handler
-    // installed on an earlier view stays there; attaching nullptr does nothing further.
+    // installed on an earlier view stays there, but that view's page is gone for the channel;
+    // attaching nullptr does nothing further.
     void setWebView(WebKitWebView* webView);
     // The attached view, or nullptr once it is gone.
     WebKitWebView* webView() const;
@@ -56,6 +61,7 @@ public:
 private:
     PostMessageChannel();
     void evaluate(const std::string& script);
+    void pageDidGo();
 
     struct Attachment;
     std::unique_ptr<Attachment> attachment_;

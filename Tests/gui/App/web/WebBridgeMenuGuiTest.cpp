@@ -7,6 +7,7 @@
 
 #include "App/web/AppMenu.h"
 #include "gui/App/web/HostedPage.h"
+#include "Platform/Foundation/MainQueue.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
@@ -176,6 +177,29 @@ TEST_F(WebBridgeMenuGui, TheActionsThePageEnablesGoToThePageAndDisabledOnesDoNot
     kxtest::pressKey(window, GDK_KEY_plus, GDK_CONTROL_MASK);
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("menuPage.dispatched").size() == 2; }));
     EXPECT_EQ(evaluate("menuPage.dispatched[1]"), "zoomIn");
+}
+
+TEST_F(WebBridgeMenuGui, AnActionArrivingWhileThePageIsStillAnsweringAnotherGoesToThePageInTurn)
+{
+    load();
+    evaluate("menuPage.states = {selectAll: {enabled: true}, undo: {enabled: true}, zoomIn: {enabled: true}};"
+             "menuPage.answer = 300");
+    // The second press comes while the first waits for the page's answer, as a key repeat would.
+    auto repeat = kx::MainQueue::after(std::chrono::milliseconds(50), [&] { kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK); });
+    kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("menuPage.dispatched").size() == 2; }, pageTimeout));
+    EXPECT_EQ(evaluate("menuPage.dispatched"), json::array({"selectAll", "selectAll"}));
+    EXPECT_EQ(selectionLength(), 0); // WebKit never selected on its own
+
+    // An action WebKit could not do at all (nothing of its own to undo) is not lost either, and
+    // actions, web-only ones too, keep the order of their keys.
+    evaluate("menuPage.dispatched = []");
+    auto zoom = kx::MainQueue::after(std::chrono::milliseconds(50), [&] { kxtest::pressKey(window, GDK_KEY_plus, GDK_CONTROL_MASK); });
+    auto then = kx::MainQueue::after(std::chrono::milliseconds(100), [&] { kxtest::pressKey(window, GDK_KEY_a, GDK_CONTROL_MASK); });
+    kxtest::pressKey(window, GDK_KEY_z, GDK_CONTROL_MASK);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("menuPage.dispatched").size() == 3; }, pageTimeout));
+    EXPECT_EQ(evaluate("menuPage.dispatched"), json::array({"undo", "zoomIn", "selectAll"}));
+    EXPECT_EQ(selectionLength(), 0);
 }
 
 TEST_F(WebBridgeMenuGui, WithoutThePageServiceWebKitDecidesAndWebOnlyActionsAreOff)

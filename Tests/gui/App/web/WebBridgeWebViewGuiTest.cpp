@@ -48,8 +48,9 @@ TEST_F(WebBridgeWebViewGui, PageServicesAnswerOnceThePageHasAnnouncedThem)
     EXPECT_EQ(validation->states[0].label, "Label of copy");
 }
 
-// One touchpad pinch event on the view, as the display would deliver it.
-void pinch(GtkWidget* widget, GdkTouchpadGesturePhase phase, double scale)
+// One touchpad pinch event on the view, as the display would deliver it; (dx, dy) is how far
+// the fingers' centre moved since the previous event.
+void pinch(GtkWidget* widget, GdkTouchpadGesturePhase phase, double scale, double dx = 0, double dy = 0)
 {
     GdkEvent* event = gdk_event_new(GDK_TOUCHPAD_PINCH);
     event->touchpad_pinch.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
@@ -57,6 +58,8 @@ void pinch(GtkWidget* widget, GdkTouchpadGesturePhase phase, double scale)
     event->touchpad_pinch.n_fingers = 2;
     event->touchpad_pinch.x = event->touchpad_pinch.y = 100;
     event->touchpad_pinch.scale = scale;
+    event->touchpad_pinch.dx = dx;
+    event->touchpad_pinch.dy = dy;
     GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
     gdk_event_set_device(event, pointer);
     gdk_event_set_source_device(event, pointer);
@@ -76,6 +79,29 @@ TEST_F(WebBridgeWebViewGui, APinchReachesThePageAndNotWebKitsZoom)
     EXPECT_EQ(evaluate("window.received.filter(m => m.method === 'dispatchMagnificationEvent')[0].body"),
               json::parse(R"({"type":"magnificationBegan","magnification":0,"normalizedTouchOffset":{"x":0,"y":0}})"));
     EXPECT_EQ(evaluate("window.visualViewport.scale"), 1);
+}
+
+TEST_F(WebBridgeWebViewGui, APinchTellsThePageHowFarTheFingersMovedAsAShareOfTheView)
+{
+    GtkWidget* view = controller->webView().widget();
+    const double width = gtk_widget_get_allocated_width(view);
+    const double height = gtk_widget_get_allocated_height(view);
+    ASSERT_GT(width, 0);
+    evaluate("window.pageResults = []; window.received = []");
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_BEGIN, 1.0);
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 1.1, width * 0.05, 0);
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 1.2, width * 0.05, -height * 0.25);
+    pinch(view, GDK_TOUCHPAD_GESTURE_PHASE_END, 1.2);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.pageResults.length") == 4; }, pageTimeout));
+    const json offsets = evaluate(
+        "window.received.filter(m => m.method === 'dispatchMagnificationEvent').map(m => m.body.normalizedTouchOffset)");
+    ASSERT_EQ(offsets.size(), 4u);
+    EXPECT_EQ(offsets[0], json::parse(R"({"x":0,"y":0})"));
+    EXPECT_NEAR(offsets[1]["x"].get<double>(), 0.05, 1e-9);
+    EXPECT_EQ(offsets[1]["y"], 0);
+    EXPECT_NEAR(offsets[2]["x"].get<double>(), 0.1, 1e-9);
+    EXPECT_NEAR(offsets[2]["y"].get<double>(), -0.25, 1e-9);
+    EXPECT_EQ(offsets[3], json::parse(R"({"x":0,"y":0})"));
 }
 
 } // namespace

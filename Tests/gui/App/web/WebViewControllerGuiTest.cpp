@@ -202,4 +202,62 @@ TEST_F(WebViewControllerGui, NothingArrivesAfterCleanup)
     EXPECT_TRUE(opened.empty());
 }
 
+TEST_F(WebViewControllerGui, AfterItsProcessEndsThePageIsReloadedAndWhatItOwedFailsOnce)
+{
+    loadServicePage();
+    auto router = controller->webView().serviceManager().addRouter(controller->webView().serviceChannel());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout));
+    evaluate("kxPage.silent = true");
+    std::vector<kx::ServiceError> failures;
+    int successes = 0;
+    controller->webView().menuActionTarget()->validate({"copy"}, [&](auto result) {
+        if (result.isSuccess())
+            ++successes;
+        else
+            failures.push_back(result.error());
+    });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.received.length") == 1; }, pageTimeout));
+    std::vector<std::string> logged;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        logged.emplace_back(static_cast<const char*>(fields[0].value));
+    });
+
+    webkit_web_view_terminate_web_process(controller->webView().wkWebView());
+    EXPECT_EQ(failures, std::vector<kx::ServiceError>{kx::ServiceError::serviceGone()});
+    // The page comes back by itself and answers again.
+    ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout));
+    kx::RKLogSetWriterForTesting(nullptr);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("was terminated; reloading the page"), std::string::npos) << logged[0];
+    EXPECT_NE(logged[0].find("service-page.html"), std::string::npos) << logged[0];
+    std::optional<std::string> label;
+    controller->webView().menuActionTarget()->validate({"copy"}, [&](auto result) { label = result.value().states.at(0).label; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return label.has_value(); }, pageTimeout));
+    EXPECT_EQ(*label, "Label of copy");
+
+    kxtest::spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(failures.size(), 1u);
+    EXPECT_EQ(successes, 0);
+}
+
+TEST_F(WebViewControllerGui, APageWhoseProcessKeepsEndingIsNotReloadedForEver)
+{
+    loadServicePage();
+    auto router = controller->webView().serviceManager().addRouter(controller->webView().serviceChannel());
+    std::vector<std::string> logged;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        logged.emplace_back(static_cast<const char*>(fields[0].value));
+    });
+    for (int end = 1; end <= 4; ++end) {
+        ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout)) << end;
+        webkit_web_view_terminate_web_process(controller->webView().wkWebView());
+        EXPECT_FALSE(router->latestDiscoveryInfo().has_value());
+    }
+    kxtest::spinFor(std::chrono::milliseconds(500));
+    kx::RKLogSetWriterForTesting(nullptr);
+    EXPECT_FALSE(router->latestDiscoveryInfo().has_value()); // no page announced itself again
+    ASSERT_EQ(logged.size(), 4u);
+    EXPECT_NE(logged[3].find("again; the page is not reloaded"), std::string::npos) << logged[3];
+}
+
 } // namespace

@@ -36,8 +36,8 @@ TEST(MenuPopupGui, APopUpWhoseWidgetIsDestroyedStillClosesAndCompletesOnce)
     GtkMenu* shown = kx::MenuPopup::openMenus().back();
 
     gtk_widget_destroy(window);
-    kxtest::spinFor(std::chrono::milliseconds(50));
-    if (calls == 0)
+    // The pop-up may end with its widget; if it stays open, it still ends once.
+    if (!kxtest::spinUntil([&] { return calls == 1; }, std::chrono::milliseconds(500)))
         gtk_menu_shell_cancel(GTK_MENU_SHELL(shown));
     EXPECT_TRUE(kxtest::spinUntil([&] { return calls == 1 && kx::MenuPopup::openMenus().empty(); }));
     kxtest::spinFor(std::chrono::milliseconds(50));
@@ -56,7 +56,7 @@ TEST(MenuPopupGui, ASecondPopUpClosesTheFirstAndEachCompletesOnce)
     auto other = NativeMenu::make();
     other->addItem(NativeMenuItem::make("B"));
     kx::MenuPopup::popUp(other, button, kx::Rect{{50, 5}, {1, 1}}, [&](std::shared_ptr<NativeMenuItem>) { ++second; });
-    kxtest::spinFor(std::chrono::milliseconds(100));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return first == 1 && kx::MenuPopup::openMenus().size() == 1; }));
     auto open = kx::MenuPopup::openMenus();
     EXPECT_EQ(open.size(), 1u);
     EXPECT_EQ(first, 1);

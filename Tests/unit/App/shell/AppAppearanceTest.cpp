@@ -22,8 +22,13 @@ protected:
         appearance->observeHandlers.push_back([this] { calls.push_back({2, kx::MainQueue::isMainThread()}); });
         return appearance;
     }
-    // Lets every scheduled update run.
-    void settle() { kxtest::spinFor(std::chrono::milliseconds(50)); }
+    // Lets every scheduled update run: they run in order on the main queue, before this.
+    void settle()
+    {
+        bool reached = false;
+        kx::MainQueue::async([&] { reached = true; });
+        ASSERT_TRUE(kxtest::spinUntil([&] { return reached; }));
+    }
 
     kxtest::TemporaryDirectory dir;
     std::shared_ptr<kx::UserDefaults> defaults = std::make_shared<kx::UserDefaults>(dir / "defaults.json");

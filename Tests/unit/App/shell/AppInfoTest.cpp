@@ -80,7 +80,7 @@ TEST(AppInfo, UserAgentNamesThisSystemWebKitAndTheApp)
 {
     kxtest::TemporaryDirectory resources;
     AppInfo info(testBundle(resources.path(), "com.korvel.x"), "KorvelX");
-    const std::regex shape(R"(Mozilla/5\.0 \(X11; Linux [A-Za-z0-9_]+\) AppleWebKit/\d+\.\d+\.\d+ \(KHTML, like Gecko\) KorvelX/1\.2)");
+    const std::regex shape(R"(Mozilla/5\.0 \(X11; Linux [A-Za-z0-9_]+\) AppleWebKit/605\.1\.15 \(KHTML, like Gecko\) KorvelX/1\.2)");
     EXPECT_TRUE(std::regex_match(info.userAgent(), shape)) << info.userAgent();
     EXPECT_TRUE(std::regex_match(AppInfo::operatingSystemVersion(), std::regex(R"(\d+_\d+(_[1-9]\d*)?)")));
 }
@@ -206,6 +206,33 @@ TEST(AppInfo, NimbetGlobalsDecodeStrictly)
          }) {
         EXPECT_TRUE(AppInfo::NimbetGlobals::decode(bad).isFailure()) << bad;
     }
+}
+
+// A menu nested `depth` submenus deep.
+std::string nestedMenu(int depth)
+{
+    std::string text = R"({"documentVersion": 1, "appMenu": )";
+    for (int i = 0; i < depth; ++i)
+        text += R"([{"label": "m", "submenu": )";
+    text += "[]";
+    for (int i = 0; i < depth; ++i)
+        text += "}]";
+    return text + "}";
+}
+
+TEST(AppInfo, DeeplyNestedGlobalsAreRefusedNotOverflowingTheStack)
+{
+    auto shallow = AppInfo::NimbetGlobals::decode(nestedMenu(100));
+    ASSERT_TRUE(shallow.isSuccess());
+    EXPECT_EQ(shallow.value().appMenu.at(0).submenu->at(0).label, "m");
+    EXPECT_TRUE(AppInfo::NimbetGlobals::decode(nestedMenu(200000)).isFailure());
+
+    kxtest::TemporaryDirectory dir;
+    writeFile(dir / "app-globals.json", nestedMenu(200000));
+    AppInfo info(testBundle(dir.path(), "com.korvel.x"), "KorvelX", {}, dir.path());
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(info.nimbetGlobals().has_value());
+    testing::internal::GetCapturedStdout();
 }
 
 TEST(AppInfo, NimbetGlobalsAreReadOnceFromTheEditorFolder)

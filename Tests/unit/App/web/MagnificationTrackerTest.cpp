@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "App/web/MagnificationTracker.h"
 
 namespace {
@@ -23,6 +25,37 @@ TEST(MagnificationTracker, APinchBeginsChangesAndEndsWithZero)
     EXPECT_EQ(tracker.update(Phase::changed, -0.5).type, Type::magnificationBegan);
     tracker.update(Phase::ended, 0);
     EXPECT_EQ(tracker.update(Phase::began, 0).type, Type::magnificationBegan);
+}
+
+TEST(MagnificationTracker, TheOffsetIsTheCentresMovementSinceThePinchBeganAsAShareOfTheView)
+{
+    using kx::KorvelServices::Point;
+    const kx::KorvelServices::Size view{400, 200};
+    MagnificationTracker tracker;
+    // The first step's movement is where the pinch starts from, not part of its offset.
+    auto began = tracker.update(Phase::began, 0, {30, 30}, view);
+    EXPECT_EQ(began.normalizedTouchOffset.x, 0);
+    EXPECT_EQ(began.normalizedTouchOffset.y, 0);
+    tracker.update(Phase::changed, 0.1, {20, 0}, view);
+    auto changed = tracker.update(Phase::changed, 0.2, {20, -10}, view);
+    EXPECT_DOUBLE_EQ(changed.normalizedTouchOffset.x, 0.1); // 40 of 400 to the right
+    EXPECT_DOUBLE_EQ(changed.normalizedTouchOffset.y, -0.05); // 10 of 200 upwards
+
+    // Movements that cannot be measured count as none.
+    const double nan = std::nan("");
+    changed = tracker.update(Phase::changed, 0.2, {nan, 1e308}, {400, 1e-308});
+    changed = tracker.update(Phase::changed, 0.2, {5, 5}, {0, -1});
+    EXPECT_DOUBLE_EQ(changed.normalizedTouchOffset.x, 0.1);
+    EXPECT_DOUBLE_EQ(changed.normalizedTouchOffset.y, -0.05);
+
+    auto ended = tracker.update(Phase::ended, 0, {50, 50}, view);
+    EXPECT_EQ(ended.normalizedTouchOffset.x, 0);
+    EXPECT_EQ(ended.normalizedTouchOffset.y, 0);
+    // The next pinch starts again from nothing.
+    tracker.update(Phase::began, 0, {}, view);
+    changed = tracker.update(Phase::changed, 0.1, {-40, 0}, view);
+    EXPECT_DOUBLE_EQ(changed.normalizedTouchOffset.x, -0.1);
+    EXPECT_EQ(changed.normalizedTouchOffset.y, 0);
 }
 
 } // namespace

@@ -12,7 +12,7 @@ namespace {
 const ScreenSnapshot& screen()
 {
     static const ScreenSnapshot snapshot = [] {
-        PixbufPtr image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 20, 10));
+        auto image = PixbufPtr::adopt(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 20, 10));
         for (int y = 0; y < 10; ++y) {
             for (int x = 0; x < 20; ++x) {
                 guchar* p = gdk_pixbuf_get_pixels(image.get()) + y * gdk_pixbuf_get_rowstride(image.get()) + x * 3;

@@ -2,6 +2,7 @@
 
 #include "App/web/WebBridgeActionState.h"
 #include "Services/runtime/JSONDecoder.h"
+#include "Services/runtime/JSONEncoder.h"
 
 using kx::WebBridge::ActionOptions;
 using kx::WebBridge::ActionState;
@@ -29,4 +30,33 @@ TEST(WebBridgeActionState, TheFirstMatchingRuleOfThePageAnswerWins)
     EXPECT_EQ(states.at("native"), ActionState::deferToNative());
     EXPECT_EQ(states.at("twice"), ActionState::off()); // the later state counts
     EXPECT_EQ(states.size(), 5u);
+}
+
+TEST(WebBridgeActionState, StatesAndOptionsHaveTheirJSONForms)
+{
+    const kx::JSONDecoder decoder;
+    EXPECT_EQ(decoder.decode<ActionState>("true"), ActionState::on());
+    EXPECT_EQ(decoder.decode<ActionState>("false"), ActionState::off());
+    EXPECT_EQ(decoder.decode<ActionState>(R"("native")"), ActionState::deferToNative());
+    for (const char* other : {R"("Native")", R"("hidden")", "1", "null", "{}", "[true]"}) {
+        try {
+            decoder.decode<ActionState>(other);
+            ADD_FAILURE() << other;
+        } catch (const kx::DecodingError& error) {
+            EXPECT_EQ(error.kind(), kx::DecodingError::Kind::typeMismatch) << other;
+            EXPECT_EQ(error.debugDescription(), R"(ActionState must be true, false or "native")") << other;
+        }
+    }
+
+    const kx::JSONEncoder encoder;
+    EXPECT_EQ(encoder.encode(ActionState::on(ActionOptions{"Copy", true, true})), "true");
+    EXPECT_EQ(encoder.encode(ActionState::off()), "false");
+    EXPECT_EQ(encoder.encode(ActionState::deferToNative()), R"("native")");
+    EXPECT_THROW(encoder.encode(ActionState::hidden()), kx::EncodingError);
+
+    EXPECT_EQ(decoder.decode<ActionOptions>(R"({"label": "Copy Layer", "checked": null, "other": 1})"),
+              (ActionOptions{"Copy Layer", std::nullopt, std::nullopt}));
+    EXPECT_EQ(decoder.decode<ActionOptions>("{}"), ActionOptions{});
+    EXPECT_THROW(decoder.decode<ActionOptions>(R"({"checked": 1})"), kx::DecodingError);
+    EXPECT_EQ(encoder.encode(ActionOptions{"A", false, std::nullopt}), R"({"label":"A","checked":false})");
 }

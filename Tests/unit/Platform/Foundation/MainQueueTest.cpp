@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -58,4 +59,21 @@ TEST(MainQueue, DroppedTimerHandleStillFires)
     bool fired = false;
     MainQueue::after(5ms, [&] { fired = true; });
     EXPECT_TRUE(kxtest::spinUntil([&] { return fired; }));
+}
+
+TEST(MainQueueDeathTest, AnExceptionFromQueuedWorkIsLoggedBeforeTheProcessStops)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            MainQueue::async([] { throw std::runtime_error("the disk is on fire"); });
+            kxtest::spinUntil([] { return false; }, 2s);
+        },
+        "Fatal error: work on the main queue threw an exception: the disk is on fire");
+    EXPECT_DEATH(
+        {
+            MainQueue::after(1ms, [] { throw 42; });
+            kxtest::spinUntil([] { return false; }, 2s);
+        },
+        "threw an exception of unknown type");
 }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/RunLoopWait.h"
+#include "support/Spin.h"
 
 using kx::RunLoopWait;
 
@@ -98,4 +101,38 @@ TEST(RunLoopWait, HandlersThatStartWaitsRunEveryCompletionExactlyOnce)
     EXPECT_EQ(third, 1);
     EXPECT_EQ(predicateStarted, 1);
     EXPECT_FALSE(RunLoopWait::isWaiting());
+}
+
+TEST(RunLoopWait, AWaitWithoutPracticalDeadlineLastsUntilTheConditionClears)
+{
+    for (double timeout : {std::numeric_limits<double>::infinity(), 9.3e9, 1e300}) {
+        bool answered = false;
+        auto timer = kx::MainQueue::after(std::chrono::milliseconds(20), [&] { answered = true; });
+        int passes = 0;
+        bool completedWithAnswer = false;
+        RunLoopWait::waitUsingRecursiveRunloop([&] { ++passes; return !answered; }, timeout,
+                                               [&] { completedWithAnswer = answered; });
+        EXPECT_TRUE(completedWithAnswer) << timeout;
+        EXPECT_GT(passes, 1) << timeout;
+    }
+    // Not a number is no time at all.
+    int asked = 0;
+    RunLoopWait::waitUsingRecursiveRunloop([&] { ++asked; return true; }, std::nan(""), [] {});
+    EXPECT_EQ(asked, 1);
+}
+
+TEST(RunLoopWait, WorkForWhenNoWaitSpinsRunsAfterTheOutermostWait)
+{
+    std::vector<std::string> events;
+    RunLoopWait::whenNotWaiting([&] { events.push_back("outside"); });
+    EXPECT_TRUE(events.empty()); // never at once
+    bool released = false;
+    kx::MainQueue::async([&] { RunLoopWait::whenNotWaiting([&] { events.push_back("inside"); }); });
+    auto timer = kx::MainQueue::after(std::chrono::milliseconds(30), [&] { released = true; });
+    RunLoopWait::waitUsingRecursiveRunloop([&] { return !released; }, 5, [&] { events.push_back("waited"); });
+    // Queued outside a wait, it was due at the first turn, which the wait itself made; it
+    // waited for the end of the wait instead.
+    EXPECT_EQ(events, (std::vector<std::string>{"waited"}));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return events.size() == 3; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"waited", "outside", "inside"}));
 }

@@ -1,7 +1,9 @@
 // The router and manager over a recording channel: discovery both ways, requests to unknown
 // services and methods, outgoing calls before and after the page's announcement, replies in
-// any order, error bodies, and the lifetime of a router.
+// any order, error bodies, a page that goes, and the lifetime of a router.
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "Platform/Foundation/Uuid.h"
 #include "Services/generated/Clipboard.h"
@@ -240,6 +242,73 @@ TEST_F(RouterTest, AReleasedRouterIgnoresItsChannel)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_FALSE(called);
     EXPECT_EQ(channel->posted.size(), 1u);
+}
+
+TEST_F(RouterTest, WhenThePageGoesEveryWaitingCallFailsOnceAndItsServicesAreForgotten)
+{
+    auto target = manager->expect(MenuActionTarget::service(), channel);
+    announce(R"({"__MenuActionTarget__":{"fingerprint":"c4db8a6e44e670207d8e4fa156aa7438"}})");
+    std::map<std::string, std::vector<ServiceError>> failures;
+    std::vector<ServiceError> retried;
+    target->dispatch({"copy"}, [&](auto result) {
+        failures["copy"].push_back(result.error());
+        // Called again from its completion: the page that would answer is not there yet.
+        target->dispatch({"copy"}, [&](auto again) { retried.push_back(again.error()); });
+    });
+    target->validate({"cut"}, [&](auto result) { failures["cut"].push_back(result.error()); });
+    ASSERT_EQ(channel->posted.size(), 2u);
+    const std::string copyId = channel->posted[0].id;
+
+    channel->reset();
+    EXPECT_EQ(failures, (std::map<std::string, std::vector<ServiceError>>{
+                            {"copy", {ServiceError::serviceGone()}}, {"cut", {ServiceError::serviceGone()}}}));
+    EXPECT_EQ(retried, std::vector<ServiceError>{ServiceError::serviceNotFound()});
+    EXPECT_EQ(manager->routers().front()->waitingRequestCount(), 0u);
+    EXPECT_FALSE(manager->routers().front()->latestDiscoveryInfo());
+    EXPECT_EQ(channel->posted.size(), 2u);
+
+    // The gone page's late answer is a stray; a second reset finds nothing to fail.
+    testing::internal::CaptureStdout();
+    channel->deliver({Type::response, copyId, "", "", Body{R"({"success":true})"}});
+    channel->reset();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("response without corresponding request"), std::string::npos);
+    EXPECT_EQ(failures["copy"].size(), 1u);
+
+    // The next page announces itself and is called as usual.
+    announce(R"({"__MenuActionTarget__":{"fingerprint":"c4db8a6e44e670207d8e4fa156aa7438"}})");
+    bool answered = false;
+    target->dispatch({"paste"}, [&](auto result) { answered = result.isSuccess(); });
+    channel->deliver({Type::response, channel->posted.back().id, "", "", Body{R"({"success":true})"}});
+    EXPECT_TRUE(answered);
+}
+
+TEST_F(RouterTest, AnAnswerToAGonePageIsNotGivenToTheNextOne)
+{
+    auto clipboard = std::make_shared<HeldClipboard>();
+    manager->registerService(Clipboard::service(), channel, clipboard);
+    request("r1", "__Clipboard__", "read");
+    channel->reset();
+    request("r2", "__Clipboard__", "read");
+    ASSERT_EQ(clipboard->readCompletions.size(), 2u);
+    clipboard->readCompletions[0](Result<Clipboard::Read, ServiceError>::success({}));
+    EXPECT_TRUE(channel->posted.empty());
+    clipboard->readCompletions[1](Result<Clipboard::Read, ServiceError>::success({}));
+    ASSERT_EQ(channel->posted.size(), 1u);
+    EXPECT_EQ(channel->posted[0].id, "r2");
+}
+
+TEST_F(RouterTest, AReplyKeptByItsImplementationDoesNotKeepTheRouterAlive)
+{
+    auto clipboard = std::make_shared<HeldClipboard>();
+    manager->registerService(Clipboard::service(), channel, clipboard);
+    request("r1", "__Clipboard__", "read");
+    ASSERT_EQ(clipboard->readCompletions.size(), 1u);
+    const std::weak_ptr<Router> router = manager->routers().front();
+    const std::weak_ptr<HeldClipboard> implementation = clipboard;
+    clipboard.reset();
+    manager.reset();
+    EXPECT_TRUE(router.expired());
+    EXPECT_TRUE(implementation.expired());
 }
 
 } // namespace

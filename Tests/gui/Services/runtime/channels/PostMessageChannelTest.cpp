@@ -162,17 +162,84 @@ TEST_F(PostMessageChannelPage, MalformedMessagesAreLoggedAndAnsweredWithNothing)
     EXPECT_EQ(sampler->calls, 1);
 }
 
-TEST_F(PostMessageChannelPage, AGoneWebViewDropsMessagesSilently)
+// A call the page leaves unanswered, and how often (and with what) it completed.
+struct UnansweredCall {
+    std::vector<ServiceError> failures;
+    int successes = 0;
+};
+
+TEST_F(PostMessageChannelPage, CallsWaitingWhenThePageReloadsOrItsProcessEndsFailOnce)
 {
     auto menus = manager->expect(MenuActionTarget::service(), channel);
+    const auto callUnanswered = [&](UnansweredCall& call) {
+        evaluate("kxPage.silent = true");
+        menus->dispatch({"undo"}, [&](auto result) {
+            if (result.isSuccess())
+                ++call.successes;
+            else
+                call.failures.push_back(result.error());
+        });
+        ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.received.length").get<int>() > 0; }));
+        EXPECT_EQ(router->waitingRequestCount(), 1u);
+    };
+
+    UnansweredCall reloaded;
+    callUnanswered(reloaded);
+    webkit_web_view_reload(view);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !reloaded.failures.empty(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, std::chrono::seconds(30)));
+
+    UnansweredCall crashed;
+    callUnanswered(crashed);
+    webkit_web_view_terminate_web_process(view);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !crashed.failures.empty(); }, std::chrono::seconds(30)));
+    // Until a page announces itself again, calls fail at once.
+    std::optional<ServiceError> early;
+    menus->dispatch({"undo"}, [&](auto result) { early = result.error(); });
+    EXPECT_EQ(early, ServiceError::serviceNotFound());
+
+    kxtest::spinFor(std::chrono::milliseconds(100));
+    for (const auto* call : {&reloaded, &crashed}) {
+        EXPECT_EQ(call->failures, std::vector<ServiceError>{ServiceError::serviceGone()});
+        EXPECT_EQ(call->successes, 0);
+    }
+    EXPECT_EQ(router->waitingRequestCount(), 0u);
+}
+
+TEST_F(PostMessageChannelPage, ACallWaitingWhenTheViewGoesFailsAndLaterOnesFailAtOnce)
+{
+    auto menus = manager->expect(MenuActionTarget::service(), channel);
+    evaluate("kxPage.silent = true");
+    std::vector<ServiceError> failures;
+    menus->dispatch({"undo"}, [&](auto result) { failures.push_back(result.error()); });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.received.length").get<int>() > 0; }));
+
     gtk_widget_destroy(window);
     window = nullptr;
+    EXPECT_EQ(failures, std::vector<ServiceError>{ServiceError::serviceGone()});
     ASSERT_TRUE(kxtest::spinUntil([&] { return channel->webView() == nullptr; }));
     bool called = false;
-    menus->dispatch({"undo"}, [&](auto) { called = true; });
-    kxtest::spinFor(std::chrono::milliseconds(100));
-    EXPECT_FALSE(called); // parked, with no page left to answer
-    EXPECT_EQ(router->waitingRequestCount(), 1u);
+    menus->dispatch({"undo"}, [&](auto result) {
+        called = true;
+        EXPECT_EQ(result.error(), ServiceError::serviceNotFound());
+    });
+    EXPECT_TRUE(called); // nothing is parked for a page that is not there
+    EXPECT_EQ(router->waitingRequestCount(), 0u);
+    EXPECT_EQ(failures.size(), 1u);
+}
+
+TEST_F(PostMessageChannelPage, DetachingTheViewFailsWhatItsPageLeftUnanswered)
+{
+    auto menus = manager->expect(MenuActionTarget::service(), channel);
+    evaluate("kxPage.silent = true");
+    std::vector<ServiceError> failures;
+    menus->dispatch({"undo"}, [&](auto result) { failures.push_back(result.error()); });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.received.length").get<int>() > 0; }));
+    channel->setWebView(view); // the same view again changes nothing
+    EXPECT_TRUE(failures.empty());
+    channel->setWebView(nullptr);
+    EXPECT_EQ(failures, std::vector<ServiceError>{ServiceError::serviceGone()});
+    EXPECT_EQ(channel->webView(), nullptr);
 }
 
 } // namespace

@@ -1,0 +1,48 @@
+#include "App/shell/widgets/ImageMouseOverButton.h"
+
+#include <gdk/gdk.h>
+
+namespace kx {
+
+ImageMouseOverButton::ImageMouseOverButton(const std::string& imageName, NamedImages& images)
+    : View(gtk_drawing_area_new())
+    , image_(images.imageNamed(imageName))
+    , tintColor_(Color{1, 0, 0, 1})
+    , currentTint_(tintColor_)
+{
+    gtk_widget_set_can_focus(widget(), FALSE);
+    connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
+        draw(cr);
+        return FALSE;
+    });
+    tracking_.emplace(widget(), [this](bool over) { pressedOver(over); },
+                      [this] {
+                          if (auto action = action_)
+                              action();
+                      });
+}
+
+void ImageMouseOverButton::setTintColor(std::optional<Color> color)
+{
+    tintColor_ = std::move(color);
+    currentTint_ = tintColor_;
+    gtk_widget_queue_draw(widget());
+}
+
+void ImageMouseOverButton::pressedOver(bool over)
+{
+    currentTint_ = over && highlightTintColor_ ? highlightTintColor_ : tintColor_;
+    gtk_widget_queue_draw(widget());
+}
+
+void ImageMouseOverButton::draw(cairo_t* cr)
+{
+    if (!image_ || !currentTint_)
+        return;
+    const Size imageSize{double(gdk_pixbuf_get_width(image_)), double(gdk_pixbuf_get_height(image_))};
+    const Point origin = centredOrigin(boundsSize(), imageSize);
+    // The tint through the image's coverage.
+    fillImageShape(cr, image_, origin, currentTint_->red, currentTint_->green, currentTint_->blue, currentTint_->alpha);
+}
+
+} // namespace kx

@@ -1,0 +1,270 @@
+#include "Platform/UI/Window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "Platform/UI/NativeMenuGtk.h"
+// Last: Xlib's macros would break the headers above.
+#include <gdk/gdkx.h>
+
+namespace kx {
+
+namespace {
+
+GtkCssProvider* tallTitleBarStyle()
+{
+    static GtkCssProvider* provider = [] {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css,
+                                        "headerbar.kx-tall-titlebar { min-height: 37px; padding-top: 0; "
+                                        "padding-bottom: 0; margin-top: 0; margin-bottom: 0; }",
+                                        -1, nullptr);
+        return css;
+    }();
+    return provider;
+}
+
+// Closes the menus of the window's bar and destroys the window, once no menu is opening.
+void destroyWhenNoMenuOpens(GObjectRef<GtkWidget> window)
+{
+    NativeMenuGtk::afterOpening([window = std::move(window)] {
+        if (WindowMenuBar* bar = WindowMenuBar::forWindow(GTK_WINDOW(window.get())))
+            gtk_menu_shell_deactivate(GTK_MENU_SHELL(bar->menuBar()));
+        gtk_widget_destroy(window.get());
+    });
+}
+
+} // namespace
+
+Window::Window(Size contentSize)
+    : window_(GObjectRef<GtkWidget>::retain(gtk_window_new(GTK_WINDOW_TOPLEVEL)))
+    , root_(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0))
+{
+    gtk_window_set_default_size(gtkWindow(), int(std::lround(contentSize.width)),
+                                int(std::lround(contentSize.height)));
+    gtk_container_add(GTK_CONTAINER(window_.get()), root_);
+    gtk_widget_show(root_);
+    gtk_widget_add_events(window_.get(), GDK_BUTTON_PRESS_MASK);
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventButton*)>(
+        window_.get(), "button-press-event",
+        [this](GtkWidget*, GdkEventButton* event) -> gboolean { return backgroundPressed(*event); }));
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(
+        window_.get(), "delete-event", [this](GtkWidget*, GdkEvent*) -> gboolean {
+            performClose();
+            return TRUE; // this object decides what closing means
+        }));
+}
+
+Window::~Window()
+{
+    stopShaking();
+    connections_.clear();
+    destroyWhenNoMenuOpens(std::move(window_));
+}
+
+void Window::setTitle(const std::string& title)
+{
+    gtk_window_set_title(gtkWindow(), title.c_str());
+    if (titleBar_)
+        gtk_header_bar_set_title(titleBar_, title.c_str());
+}
+
+void Window::setContentView(GtkWidget* view)
+{
+    if (content_)
+        gtk_container_remove(GTK_CONTAINER(root_), content_);
+    content_ = view;
+    if (!view)
+        return;
+    gtk_box_pack_end(GTK_BOX(root_), view, TRUE, TRUE, 0);
+    gtk_widget_show(view);
+}
+
+WindowMenuBar& Window::setMenu(std::shared_ptr<NativeMenu> menu)
+{
+    const bool isNew = !menuBar();
+    WindowMenuBar& bar = WindowMenuBar::install(gtkWindow(), std::move(menu));
+    if (isNew)
+        packMenuBar();
+    return bar;
+}
+
+WindowMenuBar* Window::menuBar() const
+{
+    return WindowMenuBar::forWindow(gtkWindow());
+}
+
+void Window::packMenuBar()
+{
+    WindowMenuBar* bar = menuBar();
+    if (!bar)
+        return;
+    if (!gtk_widget_get_parent(bar->menuBar()))
+        gtk_box_pack_start(GTK_BOX(root_), bar->menuBar(), FALSE, FALSE, 0);
+    // Owners may show the window with gtk_widget_show_all; a hidden bar stays hidden.
+    gtk_widget_set_no_show_all(bar->menuBar(), TRUE);
+    gtk_widget_set_visible(bar->menuBar(), menuBarVisible_);
+}
+
+void Window::setMenuBarVisible(bool visible)
+{
+    menuBarVisible_ = visible;
+    packMenuBar();
+}
+
+void Window::hideTitleBar()
+{
+    // An empty title-bar widget: GTK keeps its client-side frame but has nothing to show.
+    GtkWidget* empty = gtk_event_box_new();
+    gtk_window_set_titlebar(gtkWindow(), empty);
+    titleBar_ = nullptr;
+}
+
+GtkHeaderBar* Window::useTallTitleBar()
+{
+    if (titleBar_)
+        return titleBar_;
+    GtkWidget* bar = gtk_header_bar_new();
+    titleBar_ = GTK_HEADER_BAR(bar);
+    gtk_header_bar_set_show_close_button(titleBar_, TRUE);
+    if (const char* title = gtk_window_get_title(gtkWindow()))
+        gtk_header_bar_set_title(titleBar_, title);
+    GtkStyleContext* style = gtk_widget_get_style_context(bar);
+    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(tallTitleBarStyle()),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    gtk_style_context_add_class(style, tallTitleBarStyleClass);
+    gtk_widget_show(bar);
+    gtk_window_set_titlebar(gtkWindow(), bar);
+    return titleBar_;
+}
+
+bool Window::backgroundPressed(const GdkEventButton& event)
+{
+    // Reached only by presses that no widget inside took.
+    if (!movableByBackground_ || event.type != GDK_BUTTON_PRESS || event.button != GDK_BUTTON_PRIMARY)
+        return false;
+    performWindowDrag(window_.get(), event);
+    return true;
+}
+
+void Window::performWindowDrag(GtkWidget* widget, const GdkEventButton& event)
+{
+    GtkWidget* toplevel = widget ? gtk_widget_get_toplevel(widget) : nullptr;
+    if (!GTK_IS_WINDOW(toplevel) || !gtk_widget_get_realized(toplevel))
+        return;
+    gtk_window_begin_move_drag(GTK_WINDOW(toplevel), int(event.button), int(std::lround(event.x_root)),
+                               int(std::lround(event.y_root)), event.time);
+}
+
+double Window::shakeOffset(double elapsed, double width)
+{
+    if (!(elapsed >= 0) || elapsed >= shakeDuration)
+        return 0;
+    // Two passes through the key frames −1 %, +1 %, −1 % of the width, evenly spaced.
+    constexpr double pass = shakeDuration / 2;
+    const double amplitude = width * 0.01;
+    const double phase = std::fmod(elapsed, pass) / pass;
+    return phase < 0.5 ? -amplitude + 4 * amplitude * phase : amplitude - 4 * amplitude * (phase - 0.5);
+}
+
+void Window::shake()
+{
+#ifdef GDK_WINDOWING_X11
+    if (!GDK_IS_X11_DISPLAY(gtk_widget_get_display(window_.get())) || !gtk_widget_get_mapped(window_.get()))
+        return;
+    // A shake during a shake starts over from the place the first one left.
+    if (!shakeTick_) {
+        gtk_window_get_position(gtkWindow(), &shakeHomeX_, &shakeHomeY_);
+        shakeTick_ = gtk_widget_add_tick_callback(window_.get(), &Window::shakeStep, this, nullptr);
+    }
+    shakeStart_ = 0;
+#endif
+}
+
+gboolean Window::shakeStep(GtkWidget*, GdkFrameClock* clock, gpointer data)
+{
+    auto* self = static_cast<Window*>(data);
+    const gint64 now = gdk_frame_clock_get_frame_time(clock);
+    if (!self->shakeStart_)
+        self->shakeStart_ = now;
+    const double elapsed = double(now - self->shakeStart_) / G_USEC_PER_SEC;
+    if (elapsed >= shakeDuration) {
+        gtk_window_move(self->gtkWindow(), self->shakeHomeX_, self->shakeHomeY_);
+        self->shakeTick_ = 0;
+        return G_SOURCE_REMOVE;
+    }
+    int width = 0;
+    gtk_window_get_size(self->gtkWindow(), &width, nullptr);
+    const double offset = shakeOffset(elapsed, width);
+    gtk_window_move(self->gtkWindow(), self->shakeHomeX_ + int(std::lround(offset)), self->shakeHomeY_);
+    return G_SOURCE_CONTINUE;
+}
+
+void Window::stopShaking()
+{
+    if (!shakeTick_)
+        return;
+    gtk_widget_remove_tick_callback(window_.get(), shakeTick_);
+    shakeTick_ = 0;
+    gtk_window_move(gtkWindow(), shakeHomeX_, shakeHomeY_);
+}
+
+std::chrono::milliseconds Window::doubleClickInterval()
+{
+    gint milliseconds = 400; // GTK's own default, without settings
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_get(settings, "gtk-double-click-time", &milliseconds, nullptr);
+    return std::chrono::milliseconds(milliseconds);
+}
+
+void Window::makeKeyAndOrderFront()
+{
+    pendingHide_ = PendingHide::none;
+    gtk_widget_show(window_.get());
+    gtk_window_present(gtkWindow());
+}
+
+void Window::orderOut()
+{
+    hideWhenNoMenuOpens(PendingHide::orderOut);
+}
+
+bool Window::isVisible() const
+{
+    return gtk_widget_get_visible(window_.get());
+}
+
+void Window::performClose()
+{
+    if (gtk_window_get_deletable(gtkWindow()))
+        close();
+}
+
+void Window::close()
+{
+    hideWhenNoMenuOpens(PendingHide::close);
+}
+
+void Window::hideWhenNoMenuOpens(PendingHide hide)
+{
+    // A close asked for after an order out still closes.
+    pendingHide_ = std::max(pendingHide_, hide);
+    NativeMenuGtk::afterOpening([this, alive = std::weak_ptr<int>(alive_)] {
+        if (!alive.expired() && pendingHide_ != PendingHide::none)
+            hideNow();
+    });
+}
+
+void Window::hideNow()
+{
+    const PendingHide hide = std::exchange(pendingHide_, PendingHide::none);
+    if (hide == PendingHide::close)
+        windowWillClose();
+    stopShaking();
+    if (WindowMenuBar* bar = menuBar())
+        gtk_menu_shell_deactivate(GTK_MENU_SHELL(bar->menuBar()));
+    gtk_widget_hide(window_.get());
+}
+
+} // namespace kx

@@ -1,0 +1,121 @@
+// The base of our top-level windows: one GtkWindow owned by this object, with the window's
+// menu bar (WindowMenuBar) above its content, the title bars our windows wear, moving the
+// window by its background, the shake that rejects an entry, and closing and destruction that
+// wait while a menu is opening.
+//
+// GTK opens a menu from inside its pop-up and goes on using the menu and its window after the
+// opening (which validates the items and may wait up to a second for a page) returns, so a
+// window must not be destroyed meanwhile: close() and the destructor defer their work until
+// the opening has ended. Windows are therefore closed and destroyed through this object, never
+// with gtk_widget_destroy. Main thread only.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <gtk/gtk.h>
+
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
+#include "Platform/UI/Geometry.h"
+#include "Platform/UI/NativeMenu.h"
+#include "Platform/UI/WindowMenuBar.h"
+
+namespace kx {
+
+class Window {
+public:
+    // A hidden top-level window whose content area has `contentSize` at first.
+    explicit Window(Size contentSize);
+    virtual ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    GtkWindow* gtkWindow() const { return GTK_WINDOW(window_.get()); }
+    GtkWidget* widget() const { return window_.get(); }
+
+    void setTitle(const std::string& title);
+
+    // The widget that fills the window below the menu bar; it is shown here, its children are
+    // shown by whoever adds them.
+    void setContentView(GtkWidget* view);
+    GtkWidget* contentView() const { return content_; }
+
+    // Realises `menu` as the window's menu bar, above the content. Its key routing works
+    // whether or not the bar is visible. A second call keeps the first bar.
+    WindowMenuBar& setMenu(std::shared_ptr<NativeMenu> menu);
+    WindowMenuBar* menuBar() const;
+    void setMenuBarVisible(bool visible);
+
+    // No title bar at all: GTK draws no title and no buttons, and the window keeps the frame
+    // and shadow of its client-side decoration.
+    void hideTitleBar();
+    // A header bar at least `tallTitleBarHeight` high, window buttons centred vertically in it;
+    // its style class follows whoever styles it (the document window's night gradient).
+    GtkHeaderBar* useTallTitleBar();
+    GtkHeaderBar* titleBar() const { return titleBar_; }
+    static constexpr double tallTitleBarHeight = 37.0;
+    static constexpr const char* tallTitleBarStyleClass = "kx-tall-titlebar";
+
+    // Pressing the primary button on the background (where no widget takes the press) moves
+    // the window.
+    void setMovableByWindowBackground(bool movable) { movableByBackground_ = movable; }
+    bool isMovableByWindowBackground() const { return movableByBackground_; }
+    // Lets the window manager move the top-level window of `widget` with the pointer, from the
+    // press `event`. Nothing when the widget is in no window.
+    static void performWindowDrag(GtkWidget* widget, const GdkEventButton& event);
+
+    // Shakes the window horizontally by 1 % of its width, twice in `shakeDuration`, and puts it
+    // back where it was. X11 only: elsewhere a client cannot place its windows, and nothing
+    // happens.
+    void shake();
+    bool isShaking() const { return shakeTick_ != 0; }
+    static constexpr double shakeDuration = 0.2;
+    // The horizontal offset `elapsed` seconds into a shake of a window `width` wide: from −1 %
+    // of the width to +1 % and back in each tenth of a second, then 0.
+    static double shakeOffset(double elapsed, double width);
+
+    // The desktop's double-click interval.
+    static std::chrono::milliseconds doubleClickInterval();
+
+    // Shows the window and gives it the focus.
+    virtual void makeKeyAndOrderFront();
+    // Hides the window without closing it (after a menu's opening, as closing does).
+    void orderOut();
+    // Closes the window: `windowWillClose`, then it hides, its menus closed. It stays for its
+    // owner to show again or destroy.
+    void close();
+    bool isVisible() const;
+
+protected:
+    // The window manager's close button or key: closes a window that may be closed.
+    virtual void performClose();
+    virtual void windowWillClose() { }
+
+private:
+    enum class PendingHide { none, orderOut, close };
+    void hideWhenNoMenuOpens(PendingHide hide);
+    void hideNow();
+    void packMenuBar();
+    bool backgroundPressed(const GdkEventButton& event);
+    static gboolean shakeStep(GtkWidget* widget, GdkFrameClock* clock, gpointer self);
+    void stopShaking();
+
+    GObjectRef<GtkWidget> window_;
+    GtkWidget* root_;
+    GtkWidget* content_ = nullptr;
+    GtkHeaderBar* titleBar_ = nullptr;
+    bool menuBarVisible_ = true;
+    bool movableByBackground_ = false;
+    PendingHide pendingHide_ = PendingHide::none;
+    guint shakeTick_ = 0;
+    gint64 shakeStart_ = 0;
+    int shakeHomeX_ = 0;
+    int shakeHomeY_ = 0;
+    std::vector<SignalConnection> connections_;
+    // Deferred work checks it to see whether this object still exists.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+} // namespace kx

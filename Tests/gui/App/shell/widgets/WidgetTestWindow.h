@@ -1,0 +1,98 @@
+// A titleless window on screen at a known place, with helpers that press and drag its widgets
+// through the X server, as a person would.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "App/shell/widgets/TitlelessWindow.h"
+#include "Platform/Foundation/GObjectRef.h"
+#include "support/Spin.h"
+#include "support/SyntheticInput.h"
+
+namespace kxtest {
+
+// The point (x, y) of `widget` (from its top left) in root coordinates.
+inline kx::Point onScreen(GtkWidget* widget, double x, double y)
+{
+    GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
+    int wx = 0, wy = 0, rootX = 0, rootY = 0;
+    gtk_widget_translate_coordinates(widget, toplevel, int(x), int(y), &wx, &wy);
+    gdk_window_get_origin(gtk_widget_get_window(toplevel), &rootX, &rootY);
+    return {double(rootX + wx), double(rootY + wy)};
+}
+
+inline kx::Point centreOf(GtkWidget* widget)
+{
+    return onScreen(widget, gtk_widget_get_allocated_width(widget) / 2.0, gtk_widget_get_allocated_height(widget) / 2.0);
+}
+
+inline void moveTo(const kx::Point& point)
+{
+    // Always a motion, also when the pointer already stands there (a window that appeared under
+    // it has seen none).
+    warpPointer(int(point.x) + 1, int(point.y) + 1);
+    warpPointer(int(point.x), int(point.y));
+    // The motion has reached GTK before the next input.
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+    spinUntil([&] {
+        int x = 0, y = 0;
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        return x == int(point.x) && y == int(point.y);
+    });
+    spinUntil([] { return !g_main_context_pending(nullptr); });
+}
+
+// With KX_SCREENSHOT_DIR set, saves the top left of the screen, where the test windows are,
+// there as <name>.png, for a person to look at.
+inline void saveScreenshot(const std::string& name)
+{
+    const char* folder = std::getenv("KX_SCREENSHOT_DIR");
+    if (!folder || !*folder)
+        return;
+    spinUntil([] { return !g_main_context_pending(nullptr); });
+    GdkWindow* root = gdk_get_default_root_window();
+    auto shot = kx::GObjectRef<GdkPixbuf>::adopt(
+        gdk_pixbuf_get_from_window(root, 0, 0, std::min(800, gdk_window_get_width(root)),
+                                   std::min(600, gdk_window_get_height(root))));
+    if (shot)
+        gdk_pixbuf_save(shot.get(), (std::string(folder) + "/" + name + ".png").c_str(), "png", nullptr, nullptr);
+}
+
+inline kx::Point windowPosition(GtkWidget* window)
+{
+    int x = 0, y = 0;
+    gtk_window_get_position(GTK_WINDOW(window), &x, &y);
+    return {double(x), double(y)};
+}
+
+class WidgetWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gtk_window_move(window->gtkWindow(), 100, 100);
+        window->makeKeyAndOrderFront();
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window->widget()); }));
+        ASSERT_TRUE(spinUntil([&] { return windowPosition(window->widget()) == (kx::Point{100, 100}); }));
+    }
+
+    // Shows `view` at `frame` of the content and waits until it is laid out.
+    void place(kx::View& view, const kx::Rect& frame)
+    {
+        view.placeIn(window->flippedContentView(), frame);
+        gtk_widget_show(view.widget());
+        ASSERT_TRUE(spinUntil([&] {
+            return gtk_widget_get_mapped(view.widget())
+                   && gtk_widget_get_allocated_width(view.widget()) == int(frame.size.width);
+        }));
+    }
+
+    std::unique_ptr<kx::TitlelessWindow> window = std::make_unique<kx::TitlelessWindow>(kx::Size{400, 300});
+};
+
+} // namespace kxtest
