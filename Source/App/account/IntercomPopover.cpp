@@ -25,8 +25,7 @@ IntercomPopover::IntercomPopover() = default;
 
 IntercomPopover::~IntercomPopover()
 {
-    if (currentButton_)
-        g_object_remove_weak_pointer(G_OBJECT(currentButton_), reinterpret_cast<gpointer*>(&currentButton_));
+    currentButtonDestroyed_ = {};
     popover_.reset();
     if (controller_)
         controller_->cleanup();
@@ -95,6 +94,11 @@ GtkWidget* IntercomPopover::currentButton() const
     return currentButton_;
 }
 
+GtkWidget* IntercomPopover::popoverWindow() const
+{
+    return popover_ ? popover_->frameWidget() : nullptr;
+}
+
 bool IntercomPopover::isShown() const
 {
     return popover_ && popover_->isShown();
@@ -107,10 +111,10 @@ void IntercomPopover::toggle(GtkWidget* fromButton)
     if (isShown() && fromButton == currentButton_)
         return hide();
     if (currentButton_ != fromButton) {
-        if (currentButton_)
-            g_object_remove_weak_pointer(G_OBJECT(currentButton_), reinterpret_cast<gpointer*>(&currentButton_));
         currentButton_ = fromButton;
-        g_object_add_weak_pointer(G_OBJECT(currentButton_), reinterpret_cast<gpointer*>(&currentButton_));
+        // The popover closes with the button's window; only the pointer needs clearing here.
+        currentButtonDestroyed_ = SignalConnection::connect<void(GtkWidget*)>(
+            fromButton, "destroy", [this](GtkWidget*) { currentButton_ = nullptr; });
     }
     popover_->showRelativeTo(fromButton);
     controller_->evaluateJavaScript("window.korvelMessenger && window.korvelMessenger.didShow()");

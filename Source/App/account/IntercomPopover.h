@@ -12,6 +12,7 @@
 
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Observable.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -41,6 +42,8 @@ public:
     int unreadCount() const { return unreadCount_; }
 
     WebViewController* webViewController() const { return controller_.get(); }
+    // The pop-up window while loaded, else nullptr.
+    GtkWidget* popoverWindow() const;
 
 private:
     void configurePage();
@@ -49,7 +52,8 @@ private:
 
     std::shared_ptr<WebViewController> controller_;
     std::unique_ptr<MessengerPopover> popover_;
-    GtkWidget* currentButton_ = nullptr; // held weakly: cleared when the button goes
+    GtkWidget* currentButton_ = nullptr; // cleared when the button is destroyed
+    SignalConnection currentButtonDestroyed_;
     int unreadCount_ = 0;
     NotificationCenter::Token userObserver_;
 };

@@ -1,50 +1,64 @@
 #include "App/account/LoginWindow.h"
 
-#include <array>
-
-#include <webkit2/webkit2.h>
-
+#include "App/shell/AppAppearance.h"
+#include "App/shell/widgets/Spinner.h"
+#include "App/shell/widgets/TitlelessWindow.h"
+#include "App/shell/widgets/WindowDragView.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/MainQueue.h"
-#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
 struct LoginWindow::Private {
     Handlers handlers;
-    GObjectRef<GtkWidget> window;
-    GtkWidget* spinner = nullptr;
-    SignalConnection deleteEvent;
-    std::vector<std::shared_ptr<MainQueue::Timer>> shakeSteps;
+    TitlelessWindow window{Size{double(LoginWindow::width), double(LoginWindow::height)}};
+    WindowDragView dragView;
+    Spinner spinner;
+    GObjectRef<GtkCssProvider> background = GObjectRef<GtkCssProvider>::adopt(gtk_css_provider_new());
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
+
+namespace {
+
+// The page's own background shows through until it has drawn: the window's matches it.
+void applyBackground(GtkCssProvider* provider, bool isDark)
+{
+    gtk_css_provider_load_from_data(provider, isDark ? "* { background-color: #151515; }" : "* { background-color: #ffffff; }",
+                                    -1, nullptr);
+}
+
+} // namespace
 
 LoginWindow::LoginWindow(Handlers handlers)
     : d_(std::make_unique<Private>())
     , controller_(WebViewController::make())
 {
     d_->handlers = std::move(handlers);
-    d_->window = GObjectRef<GtkWidget>::sink(gtk_window_new(GTK_WINDOW_TOPLEVEL));
-    GtkWindow* window = GTK_WINDOW(d_->window.get());
-    gtk_window_set_title(window, "Sign In to Korvel X");
-    gtk_window_set_default_size(window, width, height);
-    gtk_window_set_resizable(window, FALSE);
-    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    TitlelessWindow& window = d_->window;
+    gtk_window_set_title(window.gtkWindow(), "Sign In to Korvel X");
+    gtk_window_set_position(window.gtkWindow(), GTK_WIN_POS_CENTER);
+    GtkFixed* content = window.flippedContentView();
+    GtkWidget* page = controller_->webView().widget();
+    gtk_widget_set_size_request(page, width, height);
+    gtk_fixed_put(content, page, 0, 0);
+    gtk_widget_show(page);
+    // Above the page: its top strip moves the window.
+    d_->dragView.placeIn(content, Rect{{0, 0}, {double(width), double(dragStripHeight)}});
+    gtk_widget_show(d_->dragView.widget());
+    d_->spinner.placeIn(content, Rect{{double(width - spinnerSize) / 2, double(height - spinnerSize) / 2},
+                                      {double(spinnerSize), double(spinnerSize)}});
+    gtk_widget_hide(d_->spinner.widget());
 
-    GtkWidget* overlay = gtk_overlay_new();
-    gtk_container_add(GTK_CONTAINER(overlay), controller_->webView().widget());
-    d_->spinner = gtk_spinner_new();
-    gtk_widget_set_size_request(d_->spinner, 32, 32);
-    gtk_widget_set_halign(d_->spinner, GTK_ALIGN_CENTER);
-    gtk_widget_set_valign(d_->spinner, GTK_ALIGN_CENTER);
-    gtk_widget_set_no_show_all(d_->spinner, TRUE);
-    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), d_->spinner);
-    gtk_container_add(GTK_CONTAINER(window), overlay);
-    gtk_widget_show_all(overlay);
-
-    // Closing hides: the controller keeps one window for the process.
-    d_->deleteEvent = SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(
-        d_->window.get(), "delete-event", [](GtkWidget* widget, GdkEvent*) { return gtk_widget_hide_on_delete(widget); });
+    gtk_style_context_add_provider(gtk_widget_get_style_context(window.widget()),
+                                   GTK_STYLE_PROVIDER(d_->background.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    applyBackground(d_->background.get(), AppAppearance::shared().isDark());
+    // Never removed: the closure does nothing once this window is gone.
+    AppAppearance::shared().observeHandlers.push_back(
+        [alive = std::weak_ptr<bool>(d_->alive), provider = d_->background] {
+            if (!alive.expired())
+                applyBackground(provider.get(), AppAppearance::shared().isDark());
+        });
 
     controller_->setOpenLinksInSystemBrowser(true);
     controller_->setNavigationPolicyHandler([this](const std::string& url) {
@@ -65,17 +79,13 @@ LoginWindow::LoginWindow(Handlers handlers)
 
 LoginWindow::~LoginWindow()
 {
-    for (auto& step : d_->shakeSteps)
-        step->cancel();
+    d_->alive.reset();
     controller_->cleanup();
-    d_->deleteEvent = {};
-    if (d_->window)
-        gtk_widget_destroy(d_->window.get());
 }
 
 GtkWindow* LoginWindow::window() const
 {
-    return GTK_WINDOW(d_->window.get());
+    return d_->window.gtkWindow();
 }
 
 void LoginWindow::loadURL(const std::string& url)
@@ -91,49 +101,37 @@ void LoginWindow::loadEnterprisePage()
 
 void LoginWindow::show()
 {
-    gtk_window_present(window());
+    d_->window.makeKeyAndOrderFront();
 }
 
 void LoginWindow::close()
 {
-    gtk_widget_hide(d_->window.get());
+    d_->window.close();
 }
 
 bool LoginWindow::isVisible() const
 {
-    return gtk_widget_get_visible(d_->window.get()) && gtk_widget_get_mapped(d_->window.get());
-}
-
-void LoginWindow::setBusy(bool busy)
-{
-    gtk_widget_set_visible(d_->spinner, busy);
-    if (busy)
-        gtk_spinner_start(GTK_SPINNER(d_->spinner));
-    else
-        gtk_spinner_stop(GTK_SPINNER(d_->spinner));
-}
-
-bool LoginWindow::isBusy() const
-{
-    return gtk_widget_get_visible(d_->spinner);
+    return d_->window.isVisible();
 }
 
 void LoginWindow::shake()
 {
-    for (auto& step : d_->shakeSteps)
-        step->cancel();
-    d_->shakeSteps.clear();
-    int x = 0, y = 0, w = 0, h = 0;
-    gtk_window_get_position(window(), &x, &y);
-    gtk_window_get_size(window(), &w, &h);
-    const int offset = std::max(1, w / 100);
-    // Left, right, left, twice over 0.2 s, then back where it was.
-    const std::array<int, 7> offsets{-offset, offset, -offset, -offset, offset, -offset, 0};
-    for (size_t i = 0; i < offsets.size(); ++i) {
-        d_->shakeSteps.push_back(MainQueue::after(std::chrono::milliseconds(33 * (i + 1)), [this, x, y, dx = offsets[i]] {
-            gtk_window_move(window(), x + dx, y);
-        }));
-    }
+    d_->window.shake();
+}
+
+bool LoginWindow::isShaking() const
+{
+    return d_->window.isShaking();
+}
+
+void LoginWindow::setBusy(bool busy)
+{
+    gtk_widget_set_visible(d_->spinner.widget(), busy);
+}
+
+bool LoginWindow::isBusy() const
+{
+    return gtk_widget_get_visible(d_->spinner.widget());
 }
 
 } // namespace kx

@@ -1,5 +1,6 @@
-// The login window: the back end's login page of the current environment in a window of its
-// own. Links of the application's scheme ("korvel-x://...?fut=...") never leave it: the
+// The login window: the back end's login page of the current environment in a titleless
+// window, its top strip dragging the window, a spinner over the page while a sign-in is
+// checked, and a shake when an entry is refused. Links of the application's scheme ("korvel-x://...?fut=...") never leave it: the
 // window's own navigation policy hands them to the login controller. In the enterprise
 // edition without a known domain it shows the shipped page that asks for the domain.
 #pragma once
@@ -10,7 +11,6 @@
 
 #include <gtk/gtk.h>
 
-#include "Platform/Foundation/GObjectRef.h"
 
 namespace kx {
 
@@ -25,6 +25,8 @@ public:
 
     static constexpr int width = 440;
     static constexpr int height = 620;
+    static constexpr int dragStripHeight = 48;
+    static constexpr int spinnerSize = 32;
 
     explicit LoginWindow(Handlers handlers);
     ~LoginWindow();
@@ -37,6 +39,7 @@ public:
     void close();
     // Shown on screen (closing only hides it; the window lives as long as its owner).
     bool isVisible() const;
+    bool isShaking() const;
     // Rejects an entry: the window moves left, right, left by a hundredth of its width.
     void shake();
     // The spinner over the page while a sign-in is checked.

@@ -1,72 +1,66 @@
 #include "App/account/MessengerPopover.h"
 
+#include "App/shell/AppAppearance.h"
+#include "App/shell/widgets/PopoverBackgroundView.h"
+#include "Platform/UI/Popover.h"
+
 namespace kx {
 
 MessengerPopover::MessengerPopover(GtkWidget* content)
     : content_(GObjectRef<GtkWidget>::retain(content))
+    , popover_(std::make_shared<Popover>(Popover::Kind::window))
+    , background_(std::make_unique<PopoverBackgroundView>())
 {
     gtk_widget_set_size_request(content, width, height);
+    gtk_widget_set_size_request(background_->widget(), width, height);
+    gtk_fixed_put(background_->fixed(), content, 0, 0);
+    gtk_widget_show(content);
+    background_->setPopover(popover_);
+    applyAppearance();
+    popover_->setContentView(background_->widget());
+    // Never removed: the closure does nothing once this popover is gone.
+    AppAppearance::shared().observeHandlers.push_back([alive = std::weak_ptr<bool>(alive_), this] {
+        if (!alive.expired())
+            applyAppearance();
+    });
 }
 
 MessengerPopover::~MessengerPopover()
 {
-    dropPopover();
+    alive_.reset();
+    // The page outlives the popover: out before the views that hold it go.
+    if (gtk_widget_get_parent(content_.get()) == background_->widget())
+        gtk_container_remove(GTK_CONTAINER(background_->widget()), content_.get());
+    popover_->setContentView(nullptr);
+    background_.reset();
+    popover_.reset();
 }
 
-// The popover goes with its button, and a container takes its children along: the page is
-// taken out first so that it survives for the next showing.
-void MessengerPopover::dropPopover()
+void MessengerPopover::applyAppearance()
 {
-    closed_ = {};
-    buttonDestroyed_ = {};
-    if (auto popover = std::move(popover_)) {
-        if (gtk_widget_get_parent(content_.get()) == popover.get())
-            gtk_container_remove(GTK_CONTAINER(popover.get()), content_.get());
-        gtk_popover_set_relative_to(GTK_POPOVER(popover.get()), nullptr);
-        gtk_widget_destroy(popover.get());
-    }
+    // The messenger page's own background, so that no seam shows at its edges.
+    background_->setBackgroundColor(
+        Color::colorWithHexColorString(AppAppearance::shared().isDark() ? "1E1E1E" : "FFFFFF"));
 }
 
 void MessengerPopover::showRelativeTo(GtkWidget* button)
 {
-    if (popover_ && gtk_popover_get_relative_to(GTK_POPOVER(popover_.get())) != button)
-        dropPopover();
-    if (!popover_) {
-        popover_ = GObjectRef<GtkWidget>::retain(gtk_popover_new(button));
-        gtk_popover_set_position(GTK_POPOVER(popover_.get()), GTK_POS_BOTTOM);
-        gtk_popover_set_constrain_to(GTK_POPOVER(popover_.get()), GTK_POPOVER_CONSTRAINT_NONE);
-        gtk_container_add(GTK_CONTAINER(popover_.get()), content_.get());
-        closed_ = SignalConnection::connect<void(GtkPopover*)>(popover_.get(), "closed", [this](GtkPopover*) {
-            if (didClose)
-                didClose();
-        });
-        // Runs inside the button's destruction: this connection is left alone here (it dies
-        // with the button), only the popover is taken apart.
-        buttonDestroyed_ = SignalConnection::connect<void(GtkWidget*)>(button, "destroy", [this](GtkWidget*) {
-            closed_ = {};
-            if (auto popover = std::move(popover_)) {
-                if (gtk_widget_get_parent(content_.get()) == popover.get())
-                    gtk_container_remove(GTK_CONTAINER(popover.get()), content_.get());
-                gtk_popover_set_relative_to(GTK_POPOVER(popover.get()), nullptr);
-                gtk_widget_destroy(popover.get());
-            }
-            if (didClose)
-                didClose();
-        });
-    }
-    gtk_widget_show(content_.get());
-    gtk_popover_popup(GTK_POPOVER(popover_.get()));
+    popover_->show(button, GTK_POS_BOTTOM);
 }
 
 void MessengerPopover::hide()
 {
-    if (popover_)
-        gtk_popover_popdown(GTK_POPOVER(popover_.get()));
+    popover_->close();
 }
 
 bool MessengerPopover::isShown() const
 {
-    return popover_ && gtk_widget_get_visible(popover_.get());
+    return popover_->isShown();
+}
+
+GtkWidget* MessengerPopover::frameWidget() const
+{
+    return popover_->frameWidget();
 }
 
 } // namespace kx

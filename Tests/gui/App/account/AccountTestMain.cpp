@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "AccountTestEnvironment.h"
+#include "Platform/Foundation/UserDefaults.h"
 #include "support/TestPaths.h"
 
 int main(int argc, char** argv)
@@ -35,5 +36,6 @@ int main(int argc, char** argv)
     }
     const int status = RUN_ALL_TESTS();
     kxtest::AccountTestEnvironment::stop();
+    kx::UserDefaults::standard().synchronize(); // before the folder goes
     return status;
 }

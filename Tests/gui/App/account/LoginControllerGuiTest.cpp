@@ -216,6 +216,7 @@ TEST_F(LoginControllerGui, ALinkWhileTheLoginWindowIsShownSignsInWithoutAsking)
 
     login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-window");
     EXPECT_EQ(login().pendingSwitchAlert(), nullptr);
+    EXPECT_TRUE(login().loginWindow()->isBusy()); // the spinner, while the back end answers
     ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-window"; }));
     EXPECT_FALSE(login().windowIsVisible());
 }
@@ -261,6 +262,7 @@ TEST_F(LoginControllerGui, HostileAnswersToASignInLeaveTheUserSignedOut)
         ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
         login().resetTokenFromUrlWithUrl("korvel-x://login?fut=" + token);
         ASSERT_TRUE(spinUntil([&] { return log.contains("Sign-in failed"); }, pageTimeout));
+        EXPECT_TRUE(login().loginWindow()->isShaking()); // the entry is refused
         EXPECT_FALSE(login().isLoggedIn());
         EXPECT_FALSE(login().userId().has_value());
         EXPECT_TRUE(login().windowIsVisible());
