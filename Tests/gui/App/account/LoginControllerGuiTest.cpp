@@ -334,3 +334,22 @@ TEST_F(LoginControllerGui, TheProjectServerIsConfiguredWithTheSignedInUserAndThe
     EXPECT_EQ(configuration.environmentName, "local");
     EXPECT_EQ(configuration.apiURL, backend().url() + "api/");
 }
+
+TEST_F(LoginControllerGui, AnEnterpriseDomainIsTakenOnlyWhenItRunsOurBackEnd)
+{
+    auto& defaults = kx::UserDefaults::standard();
+    std::string host = backend().url().substr(std::string("http://").size());
+    host.pop_back(); // "127.0.0.1:<port>"
+    const auto detect = [&](const std::string& domain) {
+        std::optional<bool> taken;
+        login().detectEnterpriseDomain(domain, [&](bool answer) { taken = answer; });
+        EXPECT_TRUE(spinUntil([&] { return taken.has_value(); }, pageTimeout));
+        return taken.value_or(false);
+    };
+    EXPECT_FALSE(detect("127.0.0.1:1")); // nobody there
+    EXPECT_FALSE(detect("korvel.example/evil"));
+    EXPECT_FALSE(defaults.stringForKey(kx::AppServices::enterpriseDomainKey).has_value());
+    EXPECT_TRUE(detect(host));
+    EXPECT_EQ(defaults.stringForKey(kx::AppServices::enterpriseDomainKey), host);
+    defaults.removeObject(kx::AppServices::enterpriseDomainKey);
+}
