@@ -44,12 +44,13 @@ void IntercomPopover::load()
     controller_->setBridgeHandler(
         [this](const std::string& method, const nlohmann::json& arguments) { pageMessage(method, arguments); });
     popover_ = std::make_unique<MessengerPopover>(controller_->webView().widget());
-    // A user who signs in again talks as that user.
-    userObserver_ = NotificationCenter::defaultCenter().addObserver(
-        UserConfigChangedNotification, nullptr, [this](const Notification&) {
+    // A user who signs in again talks as that user; one who signed out no longer talks.
+    for (const char* name : {UserConfigChangedNotification, LoginTokenDidChangeNotification}) {
+        userObservers_.push_back(NotificationCenter::defaultCenter().addObserver(name, nullptr, [this](const Notification&) {
             if (isLoaded)
                 configurePage();
-        });
+        }));
+    }
     controller_->loadFile(*page, [this] {
         configurePage();
         isLoaded = true;

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
@@ -55,7 +56,7 @@ private:
     GtkWidget* currentButton_ = nullptr; // cleared when the button is destroyed
     SignalConnection currentButtonDestroyed_;
     int unreadCount_ = 0;
-    NotificationCenter::Token userObserver_;
+    std::vector<NotificationCenter::Token> userObservers_;
 };
 
 } // namespace kx
