@@ -9,10 +9,15 @@ const fs = require("fs");
 const http = require("http");
 const os = require("os");
 const path = require("path");
+const stream = require("stream");
 const { Server } = require("socket.io");
 
 const PREVIEW_PAGE_PATH = "/_app/resources/Nimbet/preview.html";
-const PREVIEW_PAGE_FILE = path.join(__dirname, "public", "preview.html");
+const PUBLIC_FOLDER = path.join(__dirname, "public");
+const PREVIEW_PAGE_FILE = path.join(PUBLIC_FOLDER, "preview.html");
+// Clients that show the preview join this room; the editor's selection and reload requests go
+// to its members.
+const PREVIEW_ROOM = "preview";
 const MAX_PAYLOAD = 16 * 1024 * 1024;
 
 function parseArguments(argv) {
@@ -33,6 +38,9 @@ function parseArguments(argv) {
   for (const name of required) {
     if (options[name] === undefined) throw new Error(`Missing argument --${name}`);
   }
+  // "--token -": the token is in the environment, which other users cannot read, unlike our
+  // command line. A literal value still works for runs by hand.
+  if (options.token === "-") options.token = process.env.KORVEL_API_TOKEN || "";
   options.corsPorts = options["cors-ports"].split(",").filter((p) => p.trim() !== "").map((p) => {
     const port = Number(p);
     if (!Number.isInteger(port) || port < 1 || port > 65535) throw new Error(`Invalid port in --cors-ports: ${p}`);
@@ -50,9 +58,17 @@ try {
   process.exit(2);
 }
 const authorizationToken = process.env.AUTHORIZATION_TOKEN;
-// Our command line carries the back end's token and is readable by every user of the machine:
+// Nothing we start needs the back end's token.
+delete process.env.KORVEL_API_TOKEN;
+// A token given literally on the command line is readable by every user of the machine:
 // replace it in the process listing as soon as it has been read.
 process.title = "korvel-project-server";
+
+// A client's value in an error message: texts (shortened) as JSON, anything else by its type,
+// since serialising a hostile value can itself fail.
+function describe(value) {
+  return typeof value === "string" ? JSON.stringify(value.slice(0, 200)) : typeof value;
+}
 
 function log(line) {
   process.stdout.write(`${String(line).replace(/\r?\n/g, " ")}\n`);
@@ -121,17 +137,53 @@ function sendStatus(response, status, headers = {}) {
   response.end(`${status} ${http.STATUS_CODES[status]}\n`);
 }
 
-function sendFile(request, response, file) {
-  fs.stat(file, (error, stats) => {
-    if (!error && stats.isDirectory()) return sendFile(request, response, path.join(file, "index.html"));
-    if (error || !stats.isFile()) return sendStatus(response, 404);
+// Links are followed (the image cache links to the project's own images); what counts is where
+// the open descriptor really lies, checked after the open.
+const OPEN_FLAGS = fs.constants.O_RDONLY | fs.constants.O_NONBLOCK;
+
+function isInside(file, folder) {
+  return file === folder || file.startsWith(folder.endsWith(path.sep) ? folder : folder + path.sep);
+}
+
+// Opens `file`, which must lie in `folder`, once, and checks what was really opened: no link or
+// rename on the way that leads outside `folder` (the kernel's name of the open descriptor says
+// where it is), and a regular file; a folder stands for its
+// index page. The answer is an HTTP status or the open descriptor with its stats; everything
+// read later comes from that descriptor, so swapping the path afterwards changes nothing.
+function openInside(folder, file, callback, isIndex = false) {
+  fs.realpath(folder, (error, realFolder) => {
+    if (error) return callback(404);
+    fs.open(file, OPEN_FLAGS, (error, fd) => {
+      if (error) return callback(error.code === "ELOOP" || error.code === "EACCES" ? 403 : 404);
+      const refuse = (status) => fs.close(fd, () => callback(status));
+      fs.readlink(`/proc/self/fd/${fd}`, (error, real) => {
+        if (error) return refuse(404);
+        if (!isInside(real, realFolder)) return refuse(403);
+        fs.fstat(fd, (error, stats) => {
+          if (error) return refuse(404);
+          if (stats.isDirectory() && !isIndex) return fs.close(fd, () => openInside(folder, path.join(file, "index.html"), callback, true));
+          if (!stats.isFile()) return refuse(403); // FIFOs, devices and sockets would block or never end
+          callback(200, fd, stats, file);
+        });
+      });
+    });
+  });
+}
+
+function sendFile(request, response, folder, file) {
+  openInside(folder, file, (status, fd, stats, opened) => {
+    if (status !== 200) return sendStatus(response, status);
     response.writeHead(200, {
-      "Content-Type": contentTypes[path.extname(file).toLowerCase()] || "application/octet-stream",
+      "Content-Type": contentTypes[path.extname(opened).toLowerCase()] || "application/octet-stream",
       "Content-Length": stats.size,
       "Cache-Control": "no-cache",
     });
-    if (request.method === "HEAD") return response.end();
-    fs.createReadStream(file).on("error", () => response.destroy()).pipe(response);
+    if (request.method === "HEAD" || stats.size === 0) {
+      response.end();
+      return fs.close(fd, () => {});
+    }
+    // Ends the response early (and closes the descriptor) when either side fails.
+    stream.pipeline(fs.createReadStream(null, { fd, start: 0, end: stats.size - 1 }), response, () => {});
   });
 }
 
@@ -139,8 +191,8 @@ function sendFile(request, response, file) {
 function sendFrom(request, response, root, relative) {
   const base = path.resolve(root);
   const target = path.resolve(base, `.${relative}`);
-  if (target !== base && !target.startsWith(base + path.sep)) return sendStatus(response, 403);
-  sendFile(request, response, target);
+  if (!isInside(target, base)) return sendStatus(response, 403);
+  sendFile(request, response, base, target);
 }
 
 function handleRequest(request, response) {
@@ -152,7 +204,7 @@ function handleRequest(request, response) {
     return sendStatus(response, 400);
   }
   if (pathname.includes("\0")) return sendStatus(response, 400);
-  if (pathname === PREVIEW_PAGE_PATH) return sendFile(request, response, PREVIEW_PAGE_FILE);
+  if (pathname === PREVIEW_PAGE_PATH) return sendFile(request, response, PUBLIC_FOLDER, PREVIEW_PAGE_FILE);
   if (pathname.startsWith("/_app/resources/")) return sendFrom(request, response, options.staticPath, pathname.slice("/_app/resources".length));
   if (projectDir) return sendFrom(request, response, projectDir, pathname);
   sendStatus(response, 404);
@@ -195,7 +247,7 @@ const commands = {
   addPackage(request) {
     const name = request && request.name;
     const isDevDependency = request && request.isDevDependency;
-    if (typeof name !== "string" || name.length > 214 || !packageNamePattern.test(name)) throw new Error(`Invalid package name: ${JSON.stringify(name)}`);
+    if (typeof name !== "string" || name.length > 214 || !packageNamePattern.test(name)) throw new Error(`Invalid package name: ${describe(name)}`);
     if (typeof isDevDependency !== "boolean") throw new Error("addPackage needs isDevDependency");
     if (!projectDir) throw new Error(`Cannot add ${name}: no project folder`);
     const file = path.join(projectDir, "package.json");
@@ -209,7 +261,7 @@ const commands = {
     log(`addPackage ${name}${isDevDependency ? " (dev)" : ""}`);
   },
   installKorvelLibrary(version) {
-    if (typeof version !== "string" || !state.availableLibraryVersions.includes(version)) throw new Error(`Library version not available: ${JSON.stringify(version)}`);
+    if (typeof version !== "string" || !state.availableLibraryVersions.includes(version)) throw new Error(`Library version not available: ${describe(version)}`);
     state.currentLibraryVersion = version;
     log(`installKorvelLibrary ${version}`);
     publishState();
@@ -256,7 +308,7 @@ function startLiveSharing() {
       return sendStatus(response, 400); // this port is open to the network: bad input must not end us
     }
     if (pathname !== `/${shareId}/`) return sendStatus(response, 404);
-    sendFile(request, response, PREVIEW_PAGE_FILE);
+    sendFile(request, response, PUBLIC_FOLDER, PREVIEW_PAGE_FILE);
   });
   shareServer = server;
   server.on("error", (error) => {
@@ -298,20 +350,33 @@ function tokensMatch(given) {
 
 io.use((socket, next) => (tokensMatch(socket.handshake.auth && socket.handshake.auth.token) ? next() : next(new Error("unauthorized"))));
 
+// A client's frame never takes the program down: whatever a handler throws becomes an error
+// record.
+function guarded(handler) {
+  return (...args) => {
+    try {
+      handler(...args);
+    } catch (error) {
+      reportError(error.message);
+    }
+  };
+}
+
 io.on("connection", (socket) => {
   socket.emit("state", state);
-  for (const [name, command] of Object.entries(commands)) {
-    socket.on(name, (...args) => {
-      try {
-        command(...args);
-      } catch (error) {
-        reportError(error.message);
-      }
-    });
-  }
-  // The editor page hands its selection and reload requests to every other client.
-  socket.on("updatePreview", (data) => socket.broadcast.emit("updatePreview", data));
-  socket.on("reload", () => socket.broadcast.emit("reload"));
+  for (const [name, command] of Object.entries(commands)) socket.on(name, guarded(command));
+  socket.on("joinRoom", guarded((room) => {
+    if (room !== PREVIEW_ROOM) throw new Error(`Unknown room: ${describe(room)}`);
+    socket.join(room);
+  }));
+  // The editor page hands its selection (JSON text, relayed as it is) and reload requests to
+  // the preview clients. Only text is relayed: anything else could be nested deep enough to
+  // overflow the stack of whoever encodes it next.
+  socket.on("updatePreview", guarded((data) => {
+    if (typeof data !== "string") throw new Error("updatePreview needs the selection as JSON text");
+    socket.to(PREVIEW_ROOM).emit("updatePreview", data);
+  }));
+  socket.on("reload", guarded(() => socket.to(PREVIEW_ROOM).emit("reload")));
 });
 
 function shutdown() {

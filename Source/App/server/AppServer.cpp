@@ -1,13 +1,14 @@
 #include "App/server/AppServer.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
-#include <string_view>
 
-#include <libsoup/soup.h>
-
+#include "App/server/AppServerWorker.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
-#include "Platform/Foundation/FileSystem.h"
 
 namespace kx {
 
@@ -16,42 +17,14 @@ namespace {
 constexpr unsigned appServerMessage = 4;
 constexpr unsigned appServerFailure = 5;
 
+// A small send buffer bounds how much one connection writes in one turn of its worker's loop,
+// so that a burst of large responses cannot keep a small one waiting for long.
+constexpr int sendBufferSize = 128 * 1024;
 
 std::unique_ptr<AppServer>& sharedServer()
 {
     static std::unique_ptr<AppServer> server;
     return server;
-}
-
-// The file a request path names inside `folder`, or nullopt for a path that is not allowed:
-// undecodable, with an encoded slash or NUL, with a ".." segment, or resolving (through links)
-// outside the folder.
-std::optional<std::filesystem::path> resolve(const std::filesystem::path& folder, const char* path)
-{
-    char* decoded = g_uri_unescape_string(path, "/");
-    if (!decoded)
-        return std::nullopt;
-    std::string relative = decoded;
-    g_free(decoded);
-    std::filesystem::path result = folder;
-    for (std::size_t start = 0; start <= relative.size();) {
-        const std::size_t end = std::min(relative.find('/', start), relative.size());
-        const std::string_view name = std::string_view(relative).substr(start, end - start);
-        if (name == "..")
-            return std::nullopt;
-        if (!name.empty() && name != ".")
-            result /= std::string(name);
-        start = end + 1;
-    }
-    // A folder stands for its index page, which is checked like any other file.
-    std::error_code error;
-    if (std::filesystem::is_directory(result, error))
-        result /= "index.html";
-    auto real = FileSystem::realPath(result);
-    auto realFolder = FileSystem::realPath(folder);
-    if (real && (!realFolder || !FileSystem::isInside(*real, *realFolder)))
-        return std::nullopt;
-    return result;
 }
 
 } // namespace
@@ -83,17 +56,21 @@ std::optional<std::filesystem::path> AppServer::editorFolder()
     return AppInfo::current()->nimbetDir();
 }
 
-AppServer::AppServer(std::filesystem::path folder)
+AppServer::AppServer(std::filesystem::path folder, int workerCount)
     : folder_(std::move(folder))
+    , workerCount_(std::max(1, workerCount))
 {
 }
 
 AppServer::~AppServer()
 {
-    if (server_) {
-        soup_server_disconnect(server_);
-        g_object_unref(server_);
+    if (acceptor_.joinable()) {
+        g_cancellable_cancel(stopping_.get());
+        acceptor_.join();
     }
+    if (listener_)
+        g_socket_close(listener_.get(), nullptr);
+    workers_.clear();
 }
 
 std::string AppServer::url() const
@@ -104,77 +81,65 @@ std::string AppServer::url() const
 Result<Unit, Error> AppServer::listen(int first, int last)
 {
     using R = Result<Unit, Error>;
-    if (server_)
+    if (listener_)
         return R::failure(Error(Error::posixDomain, EALREADY, "The server is already listening."));
-    server_ = soup_server_new("server-header", "KorvelX", nullptr);
-    soup_server_add_handler(server_, nullptr, handle, this, nullptr);
 
-    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+    auto loopback = GObjectRef<GInetAddress>::adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
     std::string lastFailure = "no port to try";
-    for (int port = first; port <= last; ++port) {
-        GSocketAddress* address = g_inet_socket_address_new(loopback, static_cast<guint16>(port));
+    for (int port = first; port <= last && !listener_; ++port) {
         GError* error = nullptr;
-        bool listening = soup_server_listen(server_, address, SoupServerListenOptions(0), &error);
-        g_object_unref(address);
-        if (listening) {
-            port_ = port;
-            break;
+        auto socket = GObjectRef<GSocket>::adopt(
+            g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, &error));
+        auto address = GObjectRef<GSocketAddress>::adopt(
+            g_inet_socket_address_new(loopback.get(), static_cast<guint16>(port)));
+        if (socket) {
+            g_socket_set_listen_backlog(socket.get(), listenBacklog);
+            // Address reuse lets a restarted application have its old port (and the editor's
+            // storage, which goes by origin) while the last run's connections time out.
+            if (g_socket_bind(socket.get(), address.get(), TRUE, &error) && g_socket_listen(socket.get(), &error)) {
+                listener_ = std::move(socket);
+                port_ = port;
+                break;
+            }
         }
-        lastFailure = error->message;
-        g_error_free(error);
+        lastFailure = error ? error->message : "cannot make a socket";
+        if (error)
+            g_error_free(error);
     }
-    g_object_unref(loopback);
-    if (port_ == 0) {
-        g_clear_object(&server_);
-        return R::failure(Error(Error::posixDomain, EADDRINUSE, "No free port from " + std::to_string(first) +
-                                                                    " to " + std::to_string(last) + ".", lastFailure));
-    }
+    if (!listener_)
+        return R::failure(Error(Error::posixDomain, EADDRINUSE,
+                                "No free port from " + std::to_string(first) + " to " + std::to_string(last) + ".",
+                                lastFailure));
+
+    for (int i = 0; i < workerCount_; ++i)
+        workers_.push_back(std::make_unique<AppServerWorker>(folder_));
+    stopping_ = GObjectRef<GCancellable>::adopt(g_cancellable_new());
+    acceptor_ = std::thread([this] { acceptConnections(); });
     return R::success({});
 }
 
-void AppServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable* query, void* data)
+void AppServer::acceptConnections()
 {
-    auto* self = static_cast<AppServer*>(data);
-    auto status = [message](guint code) {
-        soup_server_message_set_status(message, code, nullptr);
-        soup_server_message_set_response(message, "text/plain", SOUP_MEMORY_COPY, nullptr, 0);
-    };
-    if (g_strcmp0(soup_server_message_get_method(message), SOUP_METHOD_GET) != 0) {
-        soup_message_headers_replace(soup_server_message_get_response_headers(message), "Allow", "GET");
-        status(SOUP_STATUS_METHOD_NOT_ALLOWED);
-        return;
+    std::size_t next = 0;
+    bool reported = false;
+    while (!g_cancellable_is_cancelled(stopping_.get())) {
+        GError* error = nullptr;
+        auto client = GObjectRef<GSocket>::adopt(g_socket_accept(listener_.get(), stopping_.get(), &error));
+        if (!client) {
+            if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) && !reported) {
+                // Out of file descriptors, most likely: the connections wait in the backlog.
+                RKLog(std::string("App Server cannot accept a connection: ") + error->message, appServerFailure);
+                reported = true;
+            }
+            g_error_free(error);
+            g_usleep(10 * 1000);
+            continue;
+        }
+        reported = false;
+        g_socket_set_option(client.get(), IPPROTO_TCP, TCP_NODELAY, TRUE, nullptr);
+        g_socket_set_option(client.get(), SOL_SOCKET, SO_SNDBUF, sendBufferSize, nullptr);
+        workers_[next++ % workers_.size()]->adopt(std::move(client));
     }
-    auto file = resolve(self->folder_, path);
-    if (!file) {
-        status(SOUP_STATUS_FORBIDDEN);
-        return;
-    }
-    // Read, not mapped: a file replaced while it is sent must not take the process down.
-    gchar* fileContents = nullptr;
-    gsize fileSize = 0;
-    if (!g_file_get_contents(file->c_str(), &fileContents, &fileSize, nullptr)) {
-        status(SOUP_STATUS_NOT_FOUND);
-        return;
-    }
-    GBytes* bytes = g_bytes_new_take(fileContents, fileSize);
-
-    auto* headers = soup_server_message_get_response_headers(message);
-    gsize size = 0;
-    gconstpointer contents = g_bytes_get_data(bytes, &size);
-    gchar* type = g_content_type_guess(file->filename().c_str(), static_cast<const guchar*>(contents),
-                                       std::min<gsize>(size, 4096), nullptr);
-    gchar* mime = g_content_type_get_mime_type(type);
-    soup_message_headers_set_content_type(headers, mime ? mime : "application/octet-stream", nullptr);
-    g_free(mime);
-    g_free(type);
-    // Names that carry a content hash never change their contents.
-    bool hashed = query && g_hash_table_contains(query, "hash");
-    soup_message_headers_replace(headers, "Cache-Control", hashed ? "max-age=604800" : "no-cache");
-    soup_message_headers_replace(headers, "Accept-Ranges", "bytes");
-
-    soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
-    soup_message_body_append_bytes(soup_server_message_get_response_body(message), bytes);
-    g_bytes_unref(bytes);
 }
 
 } // namespace kx

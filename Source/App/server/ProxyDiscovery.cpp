@@ -1,12 +1,14 @@
 #include "App/server/ProxyDiscovery.h"
 
 #include <cstring>
+#include <vector>
 
 #include <gio/gio.h>
 #include <libsecret/secret.h>
 #include <libsoup/soup.h>
 
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
@@ -65,9 +67,17 @@ std::optional<ProxyDiscovery::Credentials> ProxyDiscovery::keyringCredentials(co
                                               SECRET_SEARCH_LOAD_SECRETS, nullptr, nullptr);
     g_hash_table_unref(attributes);
 
+    // The list owns a reference to each item; take them over.
+    std::vector<GObjectRef<SecretItem>> found;
+    for (GList* item = items; item; item = item->next)
+        found.push_back(GObjectRef<SecretItem>::adopt(SECRET_ITEM(item->data)));
+    g_list_free(items);
+
     std::optional<Credentials> credentials;
-    for (GList* item = items; item && !credentials; item = item->next) {
-        auto* secretItem = SECRET_ITEM(item->data);
+    for (const auto& owned : found) {
+        if (credentials)
+            break;
+        SecretItem* secretItem = owned.get();
         SecretValue* value = secret_item_get_secret(secretItem);
         GHashTable* itemAttributes = secret_item_get_attributes(secretItem);
         auto* user = static_cast<const char*>(g_hash_table_lookup(itemAttributes, "user"));
@@ -78,21 +88,20 @@ std::optional<ProxyDiscovery::Credentials> ProxyDiscovery::keyringCredentials(co
         if (value)
             secret_value_unref(value);
     }
-    g_list_free_full(items, g_object_unref);
     return credentials;
 }
 
 std::optional<std::string> ProxyDiscovery::certificateChainThroughProxy(const std::string& url,
                                                                         const std::string& proxyURL)
 {
-    GProxyResolver* resolver = g_simple_proxy_resolver_new(proxyURL.c_str(), nullptr);
-    SoupSession* session = soup_session_new_with_options("proxy-resolver", resolver, "timeout", 10u, nullptr);
-    g_object_unref(resolver);
+    auto resolver = GObjectRef<GProxyResolver>::adopt(g_simple_proxy_resolver_new(proxyURL.c_str(), nullptr));
+    auto session = GObjectRef<SoupSession>::adopt(
+        soup_session_new_with_options("proxy-resolver", resolver.get(), "timeout", 10u, nullptr));
     std::optional<std::string> chain;
-    if (SoupMessage* message = soup_message_new("HEAD", url.c_str())) {
-        GInputStream* body = soup_session_send(session, message, nullptr, nullptr);
-        GTlsCertificate* certificate = soup_message_get_tls_peer_certificate(message);
-        if (body && certificate && soup_message_get_tls_peer_certificate_errors(message) == 0) {
+    if (auto message = GObjectRef<SoupMessage>::adopt(soup_message_new("HEAD", url.c_str()))) {
+        auto body = GObjectRef<GInputStream>::adopt(soup_session_send(session.get(), message.get(), nullptr, nullptr));
+        GTlsCertificate* certificate = soup_message_get_tls_peer_certificate(message.get());
+        if (body && certificate && soup_message_get_tls_peer_certificate_errors(message.get()) == 0) {
             std::string pem;
             for (; certificate; certificate = g_tls_certificate_get_issuer(certificate)) {
                 gchar* text = nullptr;
@@ -104,11 +113,7 @@ std::optional<std::string> ProxyDiscovery::certificateChainThroughProxy(const st
             if (!pem.empty())
                 chain = pem;
         }
-        if (body)
-            g_object_unref(body);
-        g_object_unref(message);
     }
-    g_object_unref(session);
     return chain;
 }
 
@@ -146,13 +151,13 @@ ProxyDiscovery::Environment ProxyDiscovery::discoverNow(const std::string& apiUR
 void ProxyDiscovery::discover(std::string apiURL, std::filesystem::path certificateFolder,
                               std::function<void(Environment)> completion, Options options)
 {
-    if (options.resolver)
-        g_object_ref(options.resolver);
+    // The resolver must live as long as the lookup on the pool's thread.
+    auto resolver = GObjectRef<GProxyResolver>::retain(options.resolver);
     ThreadPool::global().async([apiURL = std::move(apiURL), certificateFolder = std::move(certificateFolder),
-                                completion = std::move(completion), options = std::move(options)]() mutable {
+                                completion = std::move(completion), options = std::move(options),
+                                resolver = std::move(resolver)]() mutable {
         auto environment = discoverNow(apiURL, certificateFolder, options);
-        if (options.resolver)
-            g_object_unref(options.resolver);
+        resolver.reset();
         MainQueue::async([completion = std::move(completion), environment = std::move(environment)]() mutable {
             completion(std::move(environment));
         });

@@ -1,5 +1,7 @@
 #include "App/server/ServerController.h"
 
+#include <unordered_set>
+
 #include "App/account/AppServices.h"
 #include "App/account/LoginController.h"
 #include "App/server/ProxyDiscovery.h"
@@ -20,6 +22,13 @@ namespace {
 constexpr unsigned serverMessage = 2;
 constexpr unsigned serverError = 3;
 
+
+// Every controller that exists, so that a notification's sender can be recognised as one.
+std::unordered_set<const ServerController*>& liveControllers()
+{
+    static std::unordered_set<const ServerController*> controllers;
+    return controllers;
+}
 
 void replaceAll(std::string& text, const std::string& what, const std::string& with)
 {
@@ -65,13 +74,26 @@ ServerController::ServerController(Configuration configuration)
     : configuration_(std::move(configuration))
     , self_(std::make_shared<ServerController*>(this))
 {
+    liveControllers().insert(this);
 }
 
 ServerController::~ServerController()
 {
+    liveControllers().erase(this);
     *self_ = nullptr;
     NotificationCenter::defaultCenter().cancelPending(this);
     // The process ends with its object; nothing of ours is called any more.
+}
+
+ServerController* ServerController::sender(const Notification& notification)
+{
+    auto* candidate = static_cast<const ServerController*>(notification.sender);
+    return liveControllers().contains(candidate) ? const_cast<ServerController*>(candidate) : nullptr;
+}
+
+bool ServerController::isSender(const Notification& notification) const
+{
+    return notification.sender == this;
 }
 
 bool ServerController::isConnected() const
@@ -92,7 +114,7 @@ std::vector<std::string> ServerController::arguments() const
         ports += (ports.empty() ? "" : ",") + std::to_string(port);
     std::vector<std::string> arguments{c.scriptPath.string(), "--staticPath", c.staticPath.string(),
                                        "--cachePath", c.cachePath.string(), "--yarnLinkFolder",
-                                       c.yarnLinkFolder.string(), "--token", c.apiToken,
+                                       c.yarnLinkFolder.string(), "--token", "-",
                                        "--api", c.apiURL, "--cors-ports", ports};
     if (c.author) {
         arguments.push_back("--author");
@@ -101,6 +123,13 @@ std::vector<std::string> ServerController::arguments() const
     if (c.isEnterprise)
         arguments.push_back("--no-live-sharing");
     return arguments;
+}
+
+std::map<std::string, std::string> ServerController::environment() const
+{
+    return {{"AUTHORIZATION_TOKEN", authorizationToken_},
+            {"KORVEL_API_TOKEN", configuration_.apiToken},
+            {"KORVEL_ENV", configuration_.environmentName}};
 }
 
 void ServerController::start(const std::string& authorizationToken, CompletionHandler completionHandler)
@@ -133,8 +162,8 @@ void ServerController::launch(std::map<std::string, std::string> environment)
 {
     if (phase_ != Phase::starting)
         return; // stopped while the proxy was looked up
-    environment["AUTHORIZATION_TOKEN"] = authorizationToken_;
-    environment["KORVEL_ENV"] = configuration_.environmentName;
+    for (auto& [name, value] : this->environment())
+        environment[name] = std::move(value);
 
     Process::Configuration process;
     process.arguments = arguments();
@@ -202,6 +231,8 @@ void ServerController::connectSocket()
     socket_ = std::make_unique<SocketIOClient>(*serverURL_, nlohmann::json{{"token", authorizationToken_}});
     socket_->onConnect = [this] {
         RKLog("Connected to the project server", serverMessage);
+        // Rooms last one connection: join again after every reconnect.
+        socket_->emit("joinRoom", nlohmann::json::array({previewRoom}));
         flushCommands();
     };
     socket_->onEvent = [this](const std::string& name, const nlohmann::json& arguments) { receiveEvent(name, arguments); };

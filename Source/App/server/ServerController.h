@@ -23,6 +23,7 @@ namespace kx {
 
 class Process;
 class SocketIOClient;
+struct Notification;
 
 // Posted (coalesced per controller, once the main loop is idle) after `state` changed,
 // including when `stop()` cleared it.
@@ -78,6 +79,12 @@ public:
     // Called with the exit status when the process ends without `stop()`.
     std::function<void(int exitCode)> crashHandler;
 
+    // The controller that posted `notification` when its sender is a live project server
+    // controller, null for any other sender. Main thread only.
+    static ServerController* sender(const Notification& notification);
+    // Whether this controller posted `notification`.
+    bool isSender(const Notification& notification) const;
+
     const std::optional<std::string>& currentServerURL() const { return serverURL_; }
     const std::optional<ServerState>& state() const { return state_; }
     const std::optional<std::string>& previewData() const { return previewData_; }
@@ -95,8 +102,16 @@ public:
     void startLiveSharing() { send(ServerCommand::startLiveSharing()); }
     void stopLiveSharing() { send(ServerCommand::stopLiveSharing()); }
 
-    // The command line after the program: the script and its options.
+    // The command line after the program: the script and its options. It holds no secret:
+    // every user of the machine can read it.
     std::vector<std::string> arguments() const;
+    // Set on top of the inherited environment (readable only by our user): the tokens and the
+    // back-end environment.
+    std::map<std::string, std::string> environment() const;
+
+    // The socket.io room the controller joins after each connect, to receive the editor's
+    // selection and reload requests.
+    static constexpr const char* previewRoom = "preview";
 
 private:
     enum class Phase { idle, starting, running, ended };

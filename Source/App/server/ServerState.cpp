@@ -1,5 +1,7 @@
 #include "App/server/ServerState.h"
 
+#include <algorithm>
+
 namespace kx {
 
 namespace {
@@ -41,6 +43,15 @@ std::optional<Error> readBoolean(const nlohmann::json& object, const char* key, 
     return std::nullopt;
 }
 
+// A flag the server may leave out: missing or null reads as false.
+std::optional<Error> readFlag(const nlohmann::json& object, const char* key, bool& out)
+{
+    std::optional<bool> value;
+    auto error = readOptional(object, key, [](const nlohmann::json& v) { return v.is_boolean(); }, value);
+    out = value.value_or(false);
+    return error;
+}
+
 const auto isString = [](const nlohmann::json& value) { return value.is_string(); };
 
 } // namespace
@@ -66,10 +77,12 @@ Result<ServerState, Error> ServerState::decode(const nlohmann::json& json)
     if (!json.is_object())
         return R::failure(decodingError("not an object"));
     ServerState state;
-    for (auto [key, field] : {std::pair{"doneFirstInstall", &state.doneFirstInstall},
-                              std::pair{"previewInspectorHasErrors", &state.previewInspectorHasErrors},
+    if (auto error = readBoolean(json, "doneFirstInstall", state.doneFirstInstall))
+        return R::failure(*error);
+    // Servers that report no inspector findings leave both flags out.
+    for (auto [key, field] : {std::pair{"previewInspectorHasErrors", &state.previewInspectorHasErrors},
                               std::pair{"previewInspectorHasWarnings", &state.previewInspectorHasWarnings}})
-        if (auto error = readBoolean(json, key, *field))
+        if (auto error = readFlag(json, key, *field))
             return R::failure(*error);
     if (auto error = readOptional(json, "currentLibraryVersion", isString, state.currentLibraryVersion))
         return R::failure(*error);

@@ -23,8 +23,9 @@ struct ServerState {
     bool previewInspectorHasWarnings = false;
     LiveSharingState liveSharing;
 
-    // Strict: the Booleans and "liveSharing" are required, the optional texts and the list may
-    // be missing or null, and every present value must have its JSON type.
+    // Strict: "doneFirstInstall" and "liveSharing" are required; the inspector flags, the
+    // optional texts and the list may be missing or null (a missing flag is false); every
+    // present value must have its JSON type.
     static Result<ServerState, Error> decode(const nlohmann::json& json);
     friend bool operator==(const ServerState&, const ServerState&) = default;
 

@@ -23,9 +23,8 @@ SocketIOClient::SocketIOClient(std::string serverURL, nlohmann::json auth)
     , life_(std::make_shared<Life>(Life{this}))
 {
     // Only ever a local server: no proxy, whatever the desktop says.
-    GProxyResolver* direct = g_simple_proxy_resolver_new(nullptr, nullptr);
-    session_ = soup_session_new_with_options("proxy-resolver", direct, nullptr);
-    g_object_unref(direct);
+    auto direct = GObjectRef<GProxyResolver>::adopt(g_simple_proxy_resolver_new(nullptr, nullptr));
+    session_ = GObjectRef<SoupSession>::adopt(soup_session_new_with_options("proxy-resolver", direct.get(), nullptr));
 }
 
 SocketIOClient::~SocketIOClient()
@@ -33,7 +32,6 @@ SocketIOClient::~SocketIOClient()
     life_->client = nullptr;
     wanted_ = false;
     close({}, false);
-    g_object_unref(session_);
 }
 
 void SocketIOClient::connect()
@@ -58,61 +56,60 @@ void SocketIOClient::connect()
     GUri* uri = g_uri_build(G_URI_FLAGS_ENCODED, scheme, nullptr, g_uri_get_host(base), g_uri_get_port(base),
                             "/socket.io/", "EIO=4&transport=websocket", nullptr);
     g_uri_unref(base);
-    SoupMessage* message = soup_message_new_from_uri("GET", uri);
+    auto message = GObjectRef<SoupMessage>::adopt(soup_message_new_from_uri("GET", uri));
     g_uri_unref(uri);
 
-    connecting_ = g_cancellable_new();
-    soup_session_websocket_connect_async(session_, message, nullptr, nullptr, G_PRIORITY_DEFAULT, connecting_,
-                                         didConnect, new std::weak_ptr<Life>(life_));
-    g_object_unref(message);
+    connecting_ = GObjectRef<GCancellable>::adopt(g_cancellable_new());
+    soup_session_websocket_connect_async(session_.get(), message.get(), nullptr, nullptr, G_PRIORITY_DEFAULT,
+                                         connecting_.get(), didConnect, new std::weak_ptr<Life>(life_));
 }
 
 void SocketIOClient::didConnect(GObject* source, GAsyncResult* result, gpointer data)
 {
     std::unique_ptr<std::weak_ptr<Life>> weak(static_cast<std::weak_ptr<Life>*>(data));
     GError* error = nullptr;
-    SoupWebsocketConnection* connection = soup_session_websocket_connect_finish(SOUP_SESSION(source), result, &error);
+    auto connection = GObjectRef<SoupWebsocketConnection>::adopt(
+        soup_session_websocket_connect_finish(SOUP_SESSION(source), result, &error));
     auto life = weak->lock();
     SocketIOClient* self = life ? life->client : nullptr;
-    if (!self || !self->connecting_ || g_cancellable_is_cancelled(self->connecting_)) {
-        if (connection)
-            g_object_unref(connection);
+    if (!self || !self->connecting_ || g_cancellable_is_cancelled(self->connecting_.get())) {
         if (error)
             g_error_free(error);
         return;
     }
-    g_clear_object(&self->connecting_);
+    self->connecting_.reset();
     if (!connection) {
         std::string reason = std::string("cannot connect: ") + error->message;
         g_error_free(error);
         self->fail(reason);
         return;
     }
-    self->connection_ = connection;
-    soup_websocket_connection_set_max_incoming_payload_size(connection, maximumFrameSize);
-    g_signal_connect(connection, "message", G_CALLBACK(didReceive), self);
-    g_signal_connect(connection, "closed", G_CALLBACK(didClose), self);
+    soup_websocket_connection_set_max_incoming_payload_size(connection.get(), maximumFrameSize);
+    self->messageSignal_ = SignalConnection::connect<void(SoupWebsocketConnection*, gint, GBytes*)>(
+        connection.get(), "message",
+        [self](SoupWebsocketConnection*, gint type, GBytes* message) { self->didReceive(type, message); });
+    self->closedSignal_ = SignalConnection::connect<void(SoupWebsocketConnection*)>(
+        connection.get(), "closed", [self](SoupWebsocketConnection*) { self->didClose(); });
+    self->connection_ = std::move(connection);
 }
 
-void SocketIOClient::didReceive(SoupWebsocketConnection*, gint type, GBytes* message, gpointer data)
+void SocketIOClient::didReceive(gint type, GBytes* message)
 {
-    auto* self = static_cast<SocketIOClient*>(data);
     if (type != SOUP_WEBSOCKET_DATA_TEXT) {
-        self->fail("malformed frame: unexpected binary data");
+        fail("malformed frame: unexpected binary data");
         return;
     }
     gsize size = 0;
     const auto* bytes = static_cast<const char*>(g_bytes_get_data(message, &size));
-    self->receive(std::string_view(bytes ? bytes : "", size));
+    receive(std::string_view(bytes ? bytes : "", size));
 }
 
-void SocketIOClient::didClose(SoupWebsocketConnection* connection, gpointer data)
+void SocketIOClient::didClose()
 {
-    auto* self = static_cast<SocketIOClient*>(data);
     std::string reason = "connection closed";
-    if (const char* text = soup_websocket_connection_get_close_data(connection); text && *text)
+    if (const char* text = soup_websocket_connection_get_close_data(connection_.get()); text && *text)
         reason += std::string(": ") + text;
-    self->fail(reason);
+    fail(reason);
 }
 
 void SocketIOClient::receive(std::string_view frame)
@@ -213,13 +210,13 @@ void SocketIOClient::receiveSocketPacket(std::string_view data)
 
 void SocketIOClient::send(const std::string& frame)
 {
-    if (connection_ && soup_websocket_connection_get_state(connection_) == SOUP_WEBSOCKET_STATE_OPEN)
-        soup_websocket_connection_send_text(connection_, frame.c_str());
+    if (connection_ && soup_websocket_connection_get_state(connection_.get()) == SOUP_WEBSOCKET_STATE_OPEN)
+        soup_websocket_connection_send_text(connection_.get(), frame.c_str());
 }
 
 bool SocketIOClient::isConnected() const
 {
-    return connected_ && connection_ && soup_websocket_connection_get_state(connection_) == SOUP_WEBSOCKET_STATE_OPEN;
+    return connected_ && connection_ && soup_websocket_connection_get_state(connection_.get()) == SOUP_WEBSOCKET_STATE_OPEN;
 }
 
 bool SocketIOClient::emit(const std::string& name, const nlohmann::json& arguments)
@@ -252,18 +249,18 @@ void SocketIOClient::disconnect()
 void SocketIOClient::close(const std::string& reason, bool retry)
 {
     if (connecting_) {
-        g_cancellable_cancel(connecting_);
-        g_clear_object(&connecting_);
+        g_cancellable_cancel(connecting_.get());
+        connecting_.reset();
     }
     if (heartbeat_)
         heartbeat_->cancel();
     if (retry_)
         retry_->cancel();
-    if (connection_) {
-        g_signal_handlers_disconnect_by_data(connection_, this);
-        if (soup_websocket_connection_get_state(connection_) == SOUP_WEBSOCKET_STATE_OPEN)
-            soup_websocket_connection_close(connection_, SOUP_WEBSOCKET_CLOSE_NORMAL, nullptr);
-        g_clear_object(&connection_);
+    messageSignal_.disconnect();
+    closedSignal_.disconnect();
+    if (auto connection = std::move(connection_)) {
+        if (soup_websocket_connection_get_state(connection.get()) == SOUP_WEBSOCKET_STATE_OPEN)
+            soup_websocket_connection_close(connection.get(), SOUP_WEBSOCKET_CLOSE_NORMAL, nullptr);
     }
     open_ = false;
     connected_ = false;

@@ -13,7 +13,9 @@
 
 #include <libsoup/soup.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -51,8 +53,8 @@ public:
 
 private:
     static void didConnect(GObject* source, GAsyncResult* result, gpointer data);
-    static void didReceive(SoupWebsocketConnection* connection, gint type, GBytes* message, gpointer data);
-    static void didClose(SoupWebsocketConnection* connection, gpointer data);
+    void didReceive(gint type, GBytes* message);
+    void didClose();
 
     void receive(std::string_view frame);
     void receiveSocketPacket(std::string_view data);
@@ -65,9 +67,11 @@ private:
 
     std::string serverURL_;
     nlohmann::json auth_;
-    SoupSession* session_ = nullptr;
-    SoupWebsocketConnection* connection_ = nullptr;
-    GCancellable* connecting_ = nullptr;
+    GObjectRef<SoupSession> session_;
+    GObjectRef<SoupWebsocketConnection> connection_;
+    SignalConnection messageSignal_;
+    SignalConnection closedSignal_;
+    GObjectRef<GCancellable> connecting_;
     bool open_ = false;      // Engine.IO handshake done
     bool connected_ = false; // Socket.IO namespace connected
     bool wanted_ = false;    // connect() called and disconnect() not yet

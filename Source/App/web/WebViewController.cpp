@@ -134,8 +134,8 @@ void WebViewController::connectSignals()
     signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
         view, "load-changed", [this](WebKitWebView*, WebKitLoadEvent event) { loadChanged(event); }));
     signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitLoadEvent, char*, GError*)>(
-        view, "load-failed", [this](WebKitWebView*, WebKitLoadEvent, char*, GError*) -> gboolean {
-            loadFailed();
+        view, "load-failed", [this](WebKitWebView*, WebKitLoadEvent, char*, GError* error) -> gboolean {
+            loadFailed(error);
             return FALSE; // WebKit still shows its error page
         }));
     signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType)>(
@@ -253,9 +253,16 @@ void WebViewController::loadChanged(WebKitLoadEvent event)
     }
 }
 
-void WebViewController::loadFailed()
+void WebViewController::loadFailed(const GError* error)
 {
     currentNavigationFailed_ = true;
+    // Two loads asked for in one turn: WebKit may start the first after both calls, so the first
+    // start took the token of the second, and the second's start is still to come. The first
+    // is then cancelled by the second; the token goes to the start that follows.
+    if (!startingNavigation_ && currentNavigation_ && !currentNavigation_->stopped && error
+        && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) && completion_
+        && completion_->navigation == currentNavigation_)
+        startingNavigation_ = currentNavigation_;
 }
 
 void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& navigation)
@@ -266,6 +273,7 @@ void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& naviga
     const bool unanswered = navigation == startingNavigation_ || navigation == currentNavigation_;
     if (navigation == startingNavigation_)
         startingNavigation_.reset();
+    navigation->stopped = true;
     if (unanswered)
         webkit_web_view_stop_loading(webView_->wkWebView());
 }

@@ -121,7 +121,9 @@ public:
 private:
     explicit WebViewController(bool withInspectorEnabled);
 
-    struct Navigation {}; // identity of one load, from its start to its finish or failure
+    struct Navigation { // identity of one load, from its start to its finish or failure
+        bool stopped = false; // stopped by us, not superseded by another load
+    };
     struct Completion {
         LoadCompletionHandler handler;
         std::shared_ptr<Navigation> navigation;
@@ -143,7 +145,7 @@ private:
                    std::optional<std::chrono::milliseconds> timeout);
     void didReceiveScriptMessage(WebKitJavascriptResult* result);
     void loadChanged(WebKitLoadEvent event);
-    void loadFailed();
+    void loadFailed(const GError* error);
     void webProcessDidTerminate(WebKitWebProcessTerminationReason reason);
     void loadDidTimeOut(const std::shared_ptr<Navigation>& navigation);
     void cancelLoadTimeout();

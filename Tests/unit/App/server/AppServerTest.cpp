@@ -1,39 +1,27 @@
 #include "App/server/AppServer.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <sstream>
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include "AppServerClient.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
 #include "support/HttpFetch.h"
+#include "support/PathSwapper.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
 namespace {
 
 using kx::AppServer;
-
-// A listening socket on an ephemeral loopback port, held for the test's lifetime.
-struct TakenPort {
-    GSocket* socket = nullptr;
-    int port = 0;
-    TakenPort()
-    {
-        socket = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr);
-        GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-        GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-        g_socket_bind(socket, address, FALSE, nullptr);
-        g_socket_listen(socket, nullptr);
-        g_object_unref(address);
-        g_object_unref(loopback);
-        GSocketAddress* local = g_socket_get_local_address(socket, nullptr);
-        port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(local));
-        g_object_unref(local);
-    }
-    ~TakenPort() { g_object_unref(socket); }
-};
+using kxtest::blockingGet;
+using kxtest::bodyOf;
+using kxtest::headerOf;
 
 class AppServerTest : public ::testing::Test {
 protected:
@@ -49,9 +37,13 @@ protected:
     }
 
     std::string url(const std::string& path) const { return server->url() + path; }
+    std::string get(const std::string& path, const std::string& headers = {}) const
+    {
+        return blockingGet(server->port(), path, headers);
+    }
 
     kxtest::TemporaryDirectory folder;
-    TakenPort taken;
+    kxtest::TakenPort taken;
     std::unique_ptr<AppServer> server;
 };
 
@@ -68,6 +60,9 @@ TEST_F(AppServerTest, SkipsTakenPortsAndServesFiles)
     auto hashed = kxtest::fetch(url("assets/app.js?hash=abc123"));
     EXPECT_EQ(hashed.status, 200u);
     EXPECT_EQ(hashed.headers["Cache-Control"], "max-age=604800");
+    // An item named "hash" counts with or without a value.
+    EXPECT_EQ(headerOf(get("/assets/app.js?v=2&hash"), "Cache-Control"), "max-age=604800");
+    EXPECT_EQ(headerOf(get("/assets/app.js?hashes=1&xhash=2"), "Cache-Control"), "no-cache");
 
     EXPECT_EQ(kxtest::fetch(url("missing.js")).status, 404u);
 
@@ -77,19 +72,62 @@ TEST_F(AppServerTest, SkipsTakenPortsAndServesFiles)
     EXPECT_GT(second.port(), server->port());
 }
 
-TEST_F(AppServerTest, AnswersByteRanges)
+TEST_F(AppServerTest, AnswersWithoutTheMainLoop)
 {
-    auto part = kxtest::fetch(url("assets/app.js"), "GET", {{"Range", "bytes=2-5"}});
-    EXPECT_EQ(part.status, 206u);
-    EXPECT_EQ(part.body, "2345");
-    EXPECT_EQ(part.headers["Content-Range"], "bytes 2-5/20");
+    // Requests are served on the server's own threads: this thread never turns its loop.
+    auto answer = get("/assets/app.js");
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
+    EXPECT_EQ(bodyOf(answer), "0123456789abcdefghij");
+}
 
-    auto tail = kxtest::fetch(url("assets/app.js"), "GET", {{"Range", "bytes=-3"}});
-    EXPECT_EQ(tail.status, 206u);
-    EXPECT_EQ(tail.body, "hij");
+TEST_F(AppServerTest, NamesTypesAndRedirectsFoldersToTheirSlash)
+{
+    std::ofstream(folder / "editor" / "assets" / "engine.wasm") << "\0asm";
+    EXPECT_EQ(headerOf(get("/assets/engine.wasm"), "Content-Type"), "application/wasm");
 
-    auto unsatisfiable = kxtest::fetch(url("assets/app.js"), "GET", {{"Range", "bytes=50-60"}});
-    EXPECT_EQ(unsatisfiable.status, 416u);
+    auto redirect = get("/assets?hash=1");
+    EXPECT_TRUE(redirect.starts_with("HTTP/1.1 301")) << redirect;
+    EXPECT_EQ(headerOf(redirect, "Location"), "/assets/?hash=1");
+    std::filesystem::create_directories(folder / "editor" / "a b");
+    std::ofstream(folder / "editor" / "a b" / "index.html") << "spaced";
+    EXPECT_EQ(headerOf(get("/a%20b"), "Location"), "/a%20b/");
+    EXPECT_EQ(bodyOf(get("/a%20b/")), "spaced");
+}
+
+TEST_F(AppServerTest, DecodesThePathOnce)
+{
+    std::ofstream(folder / "editor" / "a b.txt") << "space";
+    std::ofstream(folder / "editor" / "a%20b.txt") << "percent";
+    EXPECT_EQ(bodyOf(get("/a%20b.txt")), "space");
+    EXPECT_EQ(bodyOf(get("/a%2520b.txt")), "percent");
+}
+
+TEST_F(AppServerTest, AnswersConditionalRequests)
+{
+    auto first = get("/assets/app.js");
+    std::string etag = headerOf(first, "ETag");
+    std::string modified = headerOf(first, "Last-Modified");
+    ASSERT_FALSE(etag.empty());
+    ASSERT_FALSE(modified.empty());
+
+    for (const std::string& condition : std::vector<std::string>{"If-None-Match: " + etag, "If-None-Match: \"x\", W/" + etag,
+                                         "If-None-Match: *", "If-Modified-Since: " + modified}) {
+        auto answer = get("/assets/app.js", condition + "\r\n");
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 304")) << condition << ": " << answer;
+        EXPECT_EQ(bodyOf(answer), "") << condition;
+        EXPECT_EQ(headerOf(answer, "ETag"), etag);
+    }
+    // If-None-Match decides when both are present.
+    EXPECT_TRUE(get("/assets/app.js", "If-None-Match: \"other\"\r\nIf-Modified-Since: " + modified + "\r\n")
+                    .starts_with("HTTP/1.1 200"));
+    EXPECT_TRUE(get("/assets/app.js", "If-Modified-Since: Thu, 01 Jan 1970 00:00:01 GMT\r\n").starts_with("HTTP/1.1 200"));
+    EXPECT_TRUE(get("/assets/app.js", "If-Modified-Since: yesterday\r\n").starts_with("HTTP/1.1 200"));
+
+    // A changed file has another tag.
+    std::ofstream(folder / "editor" / "assets" / "app.js") << "changed contents";
+    auto changed = get("/assets/app.js", "If-None-Match: " + etag + "\r\n");
+    EXPECT_TRUE(changed.starts_with("HTTP/1.1 200")) << changed;
+    EXPECT_EQ(bodyOf(changed), "changed contents");
 }
 
 TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
@@ -100,23 +138,76 @@ TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
     for (const char* path : {"/../secret.txt", "/assets/../../secret.txt", "/%2E%2E/secret.txt",
                              "/assets/..%2F..%2Fsecret.txt", "/link.txt", "/%00"}) {
         auto answer = kxtest::rawRequest(server->port(), std::string("GET ") + path +
-                                                     " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+                                                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
         EXPECT_TRUE(answer.starts_with("HTTP/1.1 4")) << path << ": " << answer;
         EXPECT_EQ(answer.find("outside"), std::string::npos) << path;
     }
     EXPECT_EQ(kxtest::fetch(url("link.txt")).status, 403u);
 
-    // A folder's index page that links outside is refused like any other link.
+    // A folder's index page that links outside is refused like any other link, and so is a
+    // folder link on the way out.
     std::filesystem::create_directories(folder / "editor" / "linked");
     std::filesystem::create_symlink(folder / "secret.txt", folder / "editor" / "linked" / "index.html");
-    auto index = kxtest::fetch(url("linked/"));
-    EXPECT_EQ(index.status, 403u);
-    EXPECT_EQ(index.body.find("outside"), std::string::npos);
+    std::filesystem::create_symlink(folder.path(), folder / "editor" / "up");
+    for (const char* path : {"/linked/", "/up/secret.txt"}) {
+        auto answer = get(path);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 403")) << path << ": " << answer;
+        EXPECT_EQ(answer.find("outside"), std::string::npos) << path;
+    }
+    // A link that stays inside the folder is served like the file it names.
+    std::filesystem::create_symlink(folder / "editor" / "assets" / "app.js", folder / "editor" / "alias.js");
+    EXPECT_EQ(bodyOf(get("/alias.js")), "0123456789abcdefghij");
+}
+
+TEST_F(AppServerTest, ServesOnlyRegularFilesAndNeverBlocksOnThem)
+{
+    // A FIFO would hold a reader until something writes to it.
+    ASSERT_EQ(::mkfifo((folder / "editor" / "fifo").c_str(), 0600), 0);
+    EXPECT_TRUE(get("/fifo").starts_with("HTTP/1.1 403"));
+    std::filesystem::create_symlink("/dev/zero", folder / "editor" / "zero");
+    EXPECT_TRUE(get("/zero").starts_with("HTTP/1.1 403"));
+    EXPECT_TRUE(get("/index.html").starts_with("HTTP/1.1 200"));
+}
+
+TEST_F(AppServerTest, ServesTheFileItCheckedWhileItIsSwappedForALink)
+{
+    std::ofstream(folder / "editor" / "swapped.txt") << "inside";
+    std::filesystem::create_symlink(folder / "secret.txt", folder / "editor" / "other.txt");
+    int leaks = 0, served = 0;
+    {
+        kxtest::PathSwapper swapper(folder / "editor" / "swapped.txt", folder / "editor" / "other.txt");
+        for (int i = 0; i < 1000; ++i) {
+            auto answer = get("/swapped.txt");
+            leaks += answer.find("outside") != std::string::npos;
+            served += bodyOf(answer) == "inside";
+        }
+    }
+    EXPECT_EQ(leaks, 0);
+    EXPECT_GT(served, 0);
+}
+
+TEST_F(AppServerTest, ListensWithABacklogForBursts)
+{
+    gchar* out = nullptr;
+    gint status = 0;
+    std::string command = "ss -ltnH 'sport = :" + std::to_string(server->port()) + "'";
+    if (!g_spawn_command_line_sync(command.c_str(), &out, nullptr, &status, nullptr) || status != 0) {
+        g_free(out);
+        GTEST_SKIP() << "ss (iproute2) is not available";
+    }
+    // "LISTEN 0 128 127.0.0.1:port ...": the third column is the backlog.
+    std::istringstream line(out ? out : "");
+    g_free(out);
+    std::string state;
+    int queued = -1, backlog = -1;
+    line >> state >> queued >> backlog;
+    EXPECT_EQ(state, "LISTEN");
+    EXPECT_GE(backlog, 128);
 }
 
 TEST(AppServerRange, FailsWhenEveryPortIsTaken)
 {
-    TakenPort taken;
+    kxtest::TakenPort taken;
     AppServer server(kxtest::testSourceDir());
     auto result = server.listen(taken.port, taken.port);
     ASSERT_TRUE(result.isFailure());

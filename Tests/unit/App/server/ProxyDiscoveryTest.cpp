@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -39,21 +40,19 @@ TEST(ProxyDiscovery, AsksTheResolverAndTheKeyring)
         return std::optional<ProxyDiscovery::Credentials>({"u", "p"});
     };
 
-    GProxyResolver* proxied = g_simple_proxy_resolver_new("http://proxy.test:3128", nullptr);
-    options.resolver = proxied;
+    auto proxied = kx::GObjectRef<GProxyResolver>::adopt(g_simple_proxy_resolver_new("http://proxy.test:3128", nullptr));
+    options.resolver = proxied.get();
     std::optional<ProxyDiscovery::Environment> found;
     ProxyDiscovery::discover("https://api.test/", folder.path(), [&](auto environment) { found = environment; }, options);
     ASSERT_TRUE(kxtest::spinUntil([&] { return found.has_value(); }));
     EXPECT_EQ((*found)["HTTPS_PROXY"], "http://u:p@proxy.test:3128");
     EXPECT_EQ(asked, std::vector<std::string>{"http proxy.test 3128"});
     EXPECT_FALSE(found->contains("NODE_EXTRA_CA_CERTS"));
-    g_object_unref(proxied);
 
-    GProxyResolver* direct = g_simple_proxy_resolver_new(nullptr, nullptr);
-    options.resolver = direct;
+    auto direct = kx::GObjectRef<GProxyResolver>::adopt(g_simple_proxy_resolver_new(nullptr, nullptr));
+    options.resolver = direct.get();
     EXPECT_TRUE(ProxyDiscovery::discoverNow("https://api.test/", folder.path(), options).empty());
     EXPECT_EQ(asked.size(), 1u);
-    g_object_unref(direct);
 }
 
 } // namespace

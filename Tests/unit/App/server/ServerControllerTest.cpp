@@ -1,98 +1,26 @@
 #include "App/server/ServerController.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
-#include "App/server/ServerError.h"
 #include "App/server/SocketIOClient.h"
 #include "App/shell/RKLog.h"
-#include "Platform/Foundation/NotificationCenter.h"
+#include "ProjectServerFixture.h"
+#include "support/EngineIOPeer.h"
 #include "support/HttpFetch.h"
-#include "support/Spin.h"
-#include "support/TestPaths.h"
 
 namespace {
 
 using namespace kx;
 using namespace std::chrono_literals;
 
-const auto serverTimeout = 20s;
-
-// Every notification of one name from one controller, in order.
-struct Recorder {
-    std::vector<Notification> received;
-    NotificationCenter::Token token;
-    Recorder(const char* name, const ServerController& controller)
-        : token(NotificationCenter::defaultCenter().addObserver(
-              name, &controller, [this](const Notification& n) { received.push_back(n); }))
-    {
-    }
-    std::vector<std::string> lines() const
-    {
-        std::vector<std::string> lines;
-        for (const auto& n : received)
-            if (n.userInfo["log"].is_string())
-                lines.push_back(n.userInfo["log"]);
-        return lines;
-    }
-    std::vector<ServerError> errors() const
-    {
-        std::vector<ServerError> errors;
-        for (const auto& n : received)
-            if (auto error = ServerError::fromLogNotification(n))
-                errors.push_back(*error);
-        return errors;
-    }
-};
-
-bool processIsGone(int pid)
-{
-    return pid > 0 && ::kill(pid, 0) != 0;
-}
-
-class ServerControllerTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        gchar* node = g_find_program_in_path("node");
-        if (!node)
-            GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
-        g_free(node);
-        auto script = kxtest::testSourceDir().parent_path() / "Resources" / "server" / "index.js";
-        ASSERT_TRUE(std::filesystem::exists(script.parent_path() / "node_modules" / "socket.io"))
-            << "socket.io is not installed in Resources/server: run scripts/setup";
-
-        std::filesystem::create_directories(folder / "library");
-        std::filesystem::create_directories(folder / "project");
-        std::ofstream(folder / "library" / "package.json") << R"({"name": "library", "version": "2.3.4"})";
-        configuration.scriptPath = script;
-        configuration.staticPath = folder.path();
-        configuration.cachePath = folder / "cache";
-        configuration.yarnLinkFolder = folder / "library";
-        configuration.apiURL = "http://127.0.0.1:9/";
-        configuration.apiToken = "API-TOKEN-1234";
-        configuration.corsPorts = {5567};
-        configuration.discoverProxy = false;
-    }
-
-    // Starts `controller` and waits until its socket is connected and the first state is in.
-    void startAndConnect(ServerController& controller)
-    {
-        std::optional<std::optional<std::string>> url;
-        controller.start(token, [&](std::optional<std::string> u) { url = u; });
-        ASSERT_TRUE(kxtest::spinUntil([&] { return url.has_value(); }, serverTimeout));
-        ASSERT_TRUE(url->has_value());
-        EXPECT_TRUE(url->value().starts_with("http://127.0.0.1:"));
-        EXPECT_EQ(controller.currentServerURL(), *url);
-        ASSERT_TRUE(kxtest::spinUntil([&] { return controller.isConnected() && controller.state(); }, serverTimeout));
-    }
-
-    kxtest::TemporaryDirectory folder;
-    ServerController::Configuration configuration;
-    std::string token = "0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D";
-};
+using ServerControllerTest = kxtest::ProjectServerTest;
+using kxtest::Recorder;
+using kxtest::processIsGone;
+using kxtest::serverTimeout;
 
 TEST_F(ServerControllerTest, StartsReportsStateAndStops)
 {
@@ -241,6 +169,30 @@ TEST_F(ServerControllerTest, PreviewDataAndReloadPostTheirNotifications)
     controller.stop();
 }
 
+TEST_F(ServerControllerTest, RecognisesItsOwnNotifications)
+{
+    ServerController controller(configuration);
+    ServerController other(configuration);
+    int stranger = 0;
+    Notification mine{ServerControllerStateDidUpdate, &controller, nullptr};
+    Notification theirs{ServerControllerStateDidUpdate, &other, nullptr};
+    Notification foreign{ServerControllerStateDidUpdate, &stranger, nullptr};
+    EXPECT_EQ(ServerController::sender(mine), &controller);
+    EXPECT_EQ(ServerController::sender(theirs), &other);
+    EXPECT_EQ(ServerController::sender(foreign), nullptr);
+    EXPECT_TRUE(controller.isSender(mine));
+    EXPECT_FALSE(controller.isSender(theirs));
+
+    // A controller that is gone is no sender any more, even at the same address.
+    Notification late{ServerControllerStateDidUpdate, nullptr, nullptr};
+    {
+        ServerController gone(configuration);
+        late.sender = &gone;
+        EXPECT_EQ(ServerController::sender(late), &gone);
+    }
+    EXPECT_EQ(ServerController::sender(late), nullptr);
+}
+
 TEST_F(ServerControllerTest, RefusesAClientWithTheWrongToken)
 {
     ServerController controller(configuration);
@@ -305,15 +257,51 @@ TEST_F(ServerControllerTest, StartFailsWithoutTheProgram)
 
 TEST_F(ServerControllerTest, ACommandAfterTheControllerIsGoneSendsNothing)
 {
-    int pid = 0;
+    if (!kxtest::haveNode())
+        GTEST_SKIP() << "node is not installed";
+    // The socket.io side is a peer that outlives the controller and answers the connect late;
+    // the "server program" only announces the peer's address and waits for its input to close.
+    kxtest::EngineIOPeer peer(nlohmann::json{{"connectDelay", 400}});
+    auto script = folder / "announce.sh";
+    std::ofstream(script) << "echo '{\"url\": \"" << peer.url() << "\"}'\nexec cat >/dev/null\n";
+    configuration.nodePath = "/bin/sh";
+    configuration.scriptPath = script;
+    auto connectRequests = [&] {
+        return std::count_if(peer.received.begin(), peer.received.end(),
+                             [](const std::string& frame) { return frame.starts_with("40"); });
+    };
+    auto sent = [&](const std::string& event) {
+        return std::any_of(peer.received.begin(), peer.received.end(), [&](const std::string& frame) {
+            return frame.find("\"" + event + "\"") != std::string::npos;
+        });
+    };
+
+    // With the controller alive, a command queued while the connect is held back goes out once
+    // it completes, after the controller has joined its room.
     {
         ServerController controller(configuration);
-        startAndConnect(controller);
-        pid = controller.processIdentifier();
+        controller.start(token, nullptr);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return connectRequests() > 0; }, serverTimeout));
+        ASSERT_FALSE(controller.isConnected());
+        controller.setDocumentDirty(true);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return sent("setDocumentDirty"); }, serverTimeout));
+        std::vector<std::string> events(peer.received.end() - 2, peer.received.end());
+        EXPECT_EQ(events, (std::vector<std::string>{R"(42["joinRoom","preview"])", R"(42["setDocumentDirty",true])"}));
+        controller.stop();
+    }
+
+    // Queued while the connect is held back, then the controller goes: nothing is sent.
+    auto before = connectRequests();
+    {
+        ServerController controller(configuration);
+        std::optional<std::optional<std::string>> url;
+        controller.start(token, [&](std::optional<std::string> u) { url = u; });
+        ASSERT_TRUE(kxtest::spinUntil([&] { return connectRequests() > before; }, serverTimeout));
+        ASSERT_FALSE(controller.isConnected());
         controller.startLiveSharing();
     }
-    // The process goes with its controller.
-    EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
+    kxtest::spinFor(800ms); // past the peer's late answer
+    EXPECT_FALSE(sent("startLiveSharing"));
 }
 
 TEST_F(ServerControllerTest, TokensNeverReachTheLogOrTheProcessListing)
@@ -324,14 +312,21 @@ TEST_F(ServerControllerTest, TokensNeverReachTheLogOrTheProcessListing)
             if (std::string_view(field.key) == "MESSAGE")
                 messages.emplace_back(static_cast<const char*>(field.value));
     });
+    auto read = [](const std::string& file) {
+        std::ifstream stream(file);
+        return std::string((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    };
     {
         ServerController controller(configuration);
-        startAndConnect(controller);
-        // What `ps` shows every user of the machine.
-        std::ifstream cmdline("/proc/" + std::to_string(controller.processIdentifier()) + "/cmdline");
-        std::string listing((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-        EXPECT_FALSE(listing.empty());
+        controller.start(token, nullptr);
+        // What `ps` shows every user of the machine, from the start; the token travels in the
+        // environment, which only our user can read.
+        std::string proc = "/proc/" + std::to_string(controller.processIdentifier());
+        std::string listing = read(proc + "/cmdline");
+        EXPECT_NE(listing.find("--token"), std::string::npos) << listing;
         EXPECT_EQ(listing.find(configuration.apiToken), std::string::npos) << listing;
+        EXPECT_NE(read(proc + "/environ").find("KORVEL_API_TOKEN=" + configuration.apiToken), std::string::npos);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return controller.isConnected(); }, serverTimeout));
         controller.stop();
     }
     RKLogSetWriterForTesting(nullptr);
@@ -340,7 +335,7 @@ TEST_F(ServerControllerTest, TokensNeverReachTheLogOrTheProcessListing)
     for (const auto& message : messages) {
         EXPECT_EQ(message.find(token), std::string::npos) << message;
         EXPECT_EQ(message.find(configuration.apiToken), std::string::npos) << message;
-        sawCommandLine |= message.find("--token <hidden>") != std::string::npos;
+        sawCommandLine |= message.starts_with("Starting project server: ");
     }
     EXPECT_TRUE(sawCommandLine);
 }

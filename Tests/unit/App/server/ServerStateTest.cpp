@@ -33,7 +33,8 @@ TEST(ServerState, RefusesStatesOfTheWrongShape)
     ASSERT_TRUE(ServerState::decode(nlohmann::json::parse(valid)).isSuccess());
     for (const auto& [key, value] : std::vector<std::pair<std::string, nlohmann::json>>{
              {"doneFirstInstall", 1},
-             {"previewInspectorHasErrors", nullptr},
+             {"previewInspectorHasErrors", "yes"},
+             {"previewInspectorHasWarnings", 0},
              {"currentLibraryVersion", 2},
              {"availableLibraryVersions", {"1.0", 2}},
              {"availableLibraryVersions", "1.0"},
@@ -50,6 +51,18 @@ TEST(ServerState, RefusesStatesOfTheWrongShape)
     missing.erase("liveSharing");
     EXPECT_TRUE(ServerState::decode(missing).isFailure());
     EXPECT_TRUE(ServerState::decode(nlohmann::json::array()).isFailure());
+}
+
+TEST(ServerState, MissingInspectorFlagsReadAsFalse)
+{
+    // A state without the inspector flags still carries the rest of the line.
+    auto decoded = ServerState::decode(nlohmann::json::parse(R"({"doneFirstInstall": true,
+        "previewInspectorHasWarnings": null, "liveSharing": {"status": "active", "url": "http://10.0.0.2:1/s/"}})"));
+    ASSERT_TRUE(decoded.isSuccess()) << decoded.error().localizedDescription;
+    EXPECT_TRUE(decoded.value().doneFirstInstall);
+    EXPECT_FALSE(decoded.value().previewInspectorHasErrors);
+    EXPECT_FALSE(decoded.value().previewInspectorHasWarnings);
+    EXPECT_EQ(decoded.value().liveSharing, (LiveSharingState{"active", "http://10.0.0.2:1/s/"}));
 }
 
 TEST(ServerError, TravelsInTheLogNotification)
@@ -80,9 +93,11 @@ TEST(ServerController, CommandLineCarriesTheConfiguration)
     ServerController controller(configuration);
     EXPECT_EQ(controller.arguments(),
               (std::vector<std::string>{"/r/server/index.js", "--staticPath", "/s", "--cachePath", "/c",
-                                        "--yarnLinkFolder", "/y", "--token", "tok", "--api",
+                                        "--yarnLinkFolder", "/y", "--token", "-", "--api",
                                         ServerController::Configuration::defaultAPIURL, "--cors-ports", "5567,5568",
                                         "--author", "Ada", "--no-live-sharing"}));
+    // The token goes where only our user can read it.
+    EXPECT_EQ(controller.environment().at("KORVEL_API_TOKEN"), "tok");
     configuration.author.reset();
     configuration.isEnterprise = false;
     auto plain = ServerController(configuration).arguments();

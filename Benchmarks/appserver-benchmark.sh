@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Loads our static local web server (AppServer, through kx_appserver_host) and Python's
+# `python3 -m http.server` over the same folder in the same run: wrk keeps 200 connections
+# downloading one 10 MiB file while a probe asks for a small file every 10 ms on fresh
+# connections. Prints throughput, peak memory added under load and the probe's latency, with
+# ratios ours/Python. Not part of scripts/test. Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds]
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${KX_BUILD_DIR:-$root/build}"
+work="${1:-/tmp/kx-appserver-bench}"
+seconds="${2:-10}"
+connections=200
+
+command -v wrk >/dev/null || { echo "wrk is missing: run scripts/setup" >&2; exit 1; }
+"$root/scripts/build" >/dev/null
+mkdir -p "$work/site"
+[[ -f "$work/site/large.bin" ]] || head -c $((10 * 1024 * 1024)) /dev/urandom > "$work/site/large.bin"
+head -c 1024 /dev/urandom > "$work/site/small.bin"
+
+cat > "$work/probe.py" <<'PY'
+# Asks for the small file every 10 ms, each time on a new connection, until the stop file
+# appears; prints the median, 99th percentile and maximum latency in milliseconds.
+import os, socket, sys, time
+port, stop = int(sys.argv[1]), sys.argv[2]
+request = b"GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"
+times = []
+while not os.path.exists(stop):
+    start = time.perf_counter()
+    with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
+        s.sendall(request)
+        answer = b""
+        while True:
+            data = s.recv(65536)
+            if not data:
+                break
+            answer += data
+    if not answer.startswith(b"HTTP/1.") or len(answer) < 1024:
+        sys.exit("probe: bad answer")
+    times.append((time.perf_counter() - start) * 1000)
+    time.sleep(0.01)
+times.sort()
+print("%.1f %.1f %.1f %d" % (times[len(times) // 2], times[int(len(times) * 0.99)], times[-1], len(times)))
+PY
+
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
+
+# measure NAME PID PORT: prints "NAME MiB/s peak-added-MiB p50 p99 max probes"
+measure() {
+  local name=$1 pid=$2 port=$3
+  curl -s -o /dev/null "http://127.0.0.1:$port/large.bin" # warm up: page cache, first connection
+  local idle; idle=$(kib "$pid" VmRSS)
+  rm -f "$work/stop"
+  python3 "$work/probe.py" "$port" "$work/stop" > "$work/probe-$name.txt" &
+  local probe=$!
+  local transfer
+  transfer=$(wrk -t4 -c"$connections" -d"${seconds}s" --timeout 30s "http://127.0.0.1:$port/large.bin" |
+    awk '/^Transfer\/sec/ { v = $2; if (v ~ /GB$/) m = 1024; else if (v ~ /MB$/) m = 1; else if (v ~ /KB$/) m = 1 / 1024; else m = 1 / 1048576; sub(/[A-Z]+$/, "", v); printf "%.0f", v * m }')
+  touch "$work/stop"
+  wait "$probe"
+  local peak; peak=$(kib "$pid" VmHWM)
+  echo "$name $transfer $(((peak - idle) / 1024)) $(cat "$work/probe-$name.txt")"
+}
+
+coproc OURS { exec "$build/bin/kx_appserver_host" "$work/site"; }
+read -r _ ours_port <&"${OURS[0]}"
+ours_pid=$OURS_PID
+python_port=$(free_port)
+python3 -m http.server "$python_port" --bind 127.0.0.1 --directory "$work/site" >/dev/null 2>&1 &
+python_pid=$!
+trap 'kill "$python_pid" 2>/dev/null; exec {OURS[1]}>&- 2>/dev/null || true' EXIT
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$python_port/small.bin" && break; sleep 0.1; done
+
+echo "10 MiB file, $connections connections for ${seconds} s (wrk), a 1 KiB probe every 10 ms"
+read -r _ ot om op50 op99 omax on < <(measure ours "$ours_pid" "$ours_port")
+read -r _ pt pm pp50 pp99 pmax pn < <(measure python "$python_pid" "$python_port")
+printf '%-22s %12s %12s\n' "" "AppServer" "http.server"
+printf '%-22s %12s %12s\n' "throughput MiB/s" "$ot" "$pt"
+printf '%-22s %12s %12s\n' "peak RSS added MiB" "$om" "$pm"
+printf '%-22s %12s %12s\n' "probe p50 ms" "$op50" "$pp50"
+printf '%-22s %12s %12s\n' "probe p99 ms" "$op99" "$pp99"
+printf '%-22s %12s %12s\n' "probe max ms" "$omax" "$pmax"
+printf '%-22s %12s %12s\n' "probes" "$on" "$pn"
+awk -v a="$ot" -v b="$pt" 'BEGIN { printf "throughput ratio (ours/Python): %.2f\n", a / b }'
+awk -v a="$op99" -v b="$pp99" -v c="$omax" -v d="$pmax" 'BEGIN { printf "probe latency ratio (ours/Python): p99 %.2f, max %.2f\n", a / b, c / d }'
+awk -v a="$om" -v b="$pm" 'BEGIN { printf "peak RSS added ratio (ours/Python): %.2f\n", (b > 0 ? a / b : 0) }'

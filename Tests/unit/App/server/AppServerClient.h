@@ -1,0 +1,108 @@
+// Helpers of the static server's tests: a port held by someone else, and a plain HTTP client
+// that works on the calling thread without turning the main loop (the server never needs it).
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gio/gio.h>
+
+#include "Platform/Foundation/GObjectRef.h"
+
+namespace kxtest {
+
+// A listening socket on an ephemeral loopback port, held for the test's lifetime.
+struct TakenPort {
+    kx::GObjectRef<GSocket> socket;
+    int port = 0;
+    TakenPort()
+    {
+        socket = kx::GObjectRef<GSocket>::adopt(
+            g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr));
+        auto loopback = kx::GObjectRef<GInetAddress>::adopt(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
+        auto address = kx::GObjectRef<GSocketAddress>::adopt(g_inet_socket_address_new(loopback.get(), 0));
+        g_socket_bind(socket.get(), address.get(), FALSE, nullptr);
+        g_socket_listen(socket.get(), nullptr);
+        auto local = kx::GObjectRef<GSocketAddress>::adopt(g_socket_get_local_address(socket.get(), nullptr));
+        port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(local.get()));
+    }
+};
+
+// One connection; every wait gives up after ten seconds rather than hang the test.
+class BlockingClient {
+public:
+    explicit BlockingClient(int port)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        timeval timeout{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~BlockingClient() { ::close(fd_); }
+    BlockingClient(const BlockingClient&) = delete;
+    BlockingClient& operator=(const BlockingClient&) = delete;
+
+    bool send(const std::string& text) { return connected_ && ::send(fd_, text.data(), text.size(), 0) == ssize_t(text.size()); }
+    void get(const std::string& path) { send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"); }
+
+    // Reads until `received` holds at least `count` bytes, the peer closes (`closed`), or the
+    // time-out passes (`timedOut`).
+    void receive(std::size_t count = std::string::npos)
+    {
+        char buffer[65536];
+        while (received.size() < count) {
+            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                received.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            closed = n == 0 || errno == ECONNRESET;
+            timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            return;
+        }
+    }
+
+    std::string received;
+    bool closed = false;
+    bool timedOut = false;
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+// A whole exchange on the calling thread.
+inline std::string blockingGet(int port, const std::string& path, const std::string& headers = {})
+{
+    BlockingClient client(port);
+    client.send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers + "\r\n");
+    client.receive();
+    return client.received;
+}
+
+// The value of a header in a raw answer ("" when absent); names compared exactly.
+inline std::string headerOf(const std::string& answer, const std::string& name)
+{
+    auto at = answer.find("\r\n" + name + ": ");
+    if (at == std::string::npos || at > answer.find("\r\n\r\n"))
+        return {};
+    at += name.size() + 4;
+    return answer.substr(at, answer.find("\r\n", at) - at);
+}
+
+inline std::string bodyOf(const std::string& answer)
+{
+    auto at = answer.find("\r\n\r\n");
+    return at == std::string::npos ? std::string() : answer.substr(at + 4);
+}
+
+} // namespace kxtest
