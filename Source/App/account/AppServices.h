@@ -1,8 +1,18 @@
 // The back-end services of the current environment: where the account API, the package
-// stores and the event tracker live. Pages learn the endpoints through the bridge script.
+// stores, the event tracker, the login pages, the dashboard and the update feed live. Pages
+// learn the endpoints through the bridge script.
+//
+// Environments: "production" and "staging" on our own hosts, "local" on 127.0.0.1 for the
+// stand-in back end (Tools/backend), and in the enterprise edition "enterprise" on the domain
+// the user's organisation runs. The choice is kept in the user defaults; the environment
+// variable KORVEL_X_ENVIRONMENT overrides it for one run, and KORVEL_X_LOCAL_BACKEND moves the
+// local environment to another loopback port. Main thread only.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace kx {
 
@@ -16,12 +26,58 @@ public:
         std::string tracking;
     };
 
-    static const Endpoints& currentEndpoints();
+    struct Environment {
+        std::string name;  // what the defaults, the project server and the logs call it
+        std::string title; // what the chooser shows
+        Endpoints endpoints;
+        std::string login;                       // the login page, asked for with "mid"
+        std::string accountDashboard;            // opened in the browser
+        std::optional<std::string> updatesFeed;  // ".../appcast.xml"; none where updates are managed elsewhere
+        std::string analytics;                   // the web-analytics collector
+        std::string messenger;                   // the support chat's conversation API
+    };
 
+    static constexpr const char* environmentKey = "PDStoreEnvironment";
+    static constexpr const char* enterpriseDomainKey = "PDEnterpriseDomain";
+    static constexpr const char* environmentVariable = "KORVEL_X_ENVIRONMENT";
+    static constexpr const char* localBackendVariable = "KORVEL_X_LOCAL_BACKEND";
+    static constexpr const char* defaultLocalBackend = "http://127.0.0.1:4780/";
+
+    // The environments a user can choose, in the chooser's order.
+    static std::vector<Environment> environments();
+    // The environment of this run: the variable, else the stored choice, else production; in
+    // the enterprise edition with a stored domain, that domain's.
+    static Environment currentEnvironment();
+    // Stores the choice; an unknown name is refused (false).
+    static bool setCurrentEnvironment(const std::string& name);
+
+    static Endpoints currentEndpoints();
     // The current endpoints as one JSON object ("api", "publicStore", "privateStore",
     // "tracking"); "{}" when they cannot be encoded.
     static std::string endpointsJSON();
     static std::string endpointsJSON(const Endpoints& endpoints);
+
+    static std::string accountDashboardURL();
+    static std::optional<std::string> updatesFeedURL();
+    // The login page of the current environment for this machine.
+    static std::string loginURL(const std::string& machineIdentifier);
+    // The signed-in user's record, "studio/me" of the account API.
+    static std::string userRecordURL();
+
+    // The enterprise environment on `domain` (a host name, optionally with a port), or none
+    // when the text is not one. Loopback hosts are reached over plain HTTP, all others over
+    // HTTPS.
+    static std::optional<Environment> enterpriseEnvironment(const std::string& domain);
+    // "detect.txt" on that domain, which answers enterpriseDetectionAnswer when it runs our
+    // back end.
+    static std::optional<std::string> enterpriseDetectURL(const std::string& domain);
+    static constexpr const char* enterpriseDetectionAnswer = "korvel-enterprise";
+
+    // A modal alert with one radio button per environment; a different choice runs the
+    // logout handler first (the old token belongs to the old back end), then is stored.
+    static void chooseEnvironment();
+    // Run when the user changes the environment and must sign out.
+    static void setLogoutHandler(std::function<void()> handler);
 };
 
 } // namespace kx

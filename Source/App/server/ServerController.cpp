@@ -2,6 +2,8 @@
 
 #include <unordered_set>
 
+#include "App/account/AppServices.h"
+#include "App/account/LoginController.h"
 #include "App/server/ProxyDiscovery.h"
 #include "App/server/ServerError.h"
 #include "App/server/SocketIOClient.h"
@@ -53,6 +55,13 @@ ServerController::Configuration ServerController::Configuration::standard()
     configuration.isEnterprise = info->isEnterprise();
     if (auto* appServer = AppServer::shared())
         configuration.corsPorts.push_back(appServer->port());
+    // The current back end and signed-in user, read anew for every server made.
+    const auto environment = AppServices::currentEnvironment();
+    configuration.apiURL = environment.endpoints.api;
+    configuration.environmentName = environment.name;
+    const auto& login = LoginController::shared();
+    configuration.apiToken = login.token().value_or("");
+    configuration.author = login.userName();
     return configuration;
 }
 

@@ -343,6 +343,7 @@ void WebViewController::cleanup()
     disconnectSignals();
     bridgeHandler_ = nullptr;
     documentReadyHandler_ = nullptr;
+    navigationPolicyHandler_ = nullptr;
     completion_.reset();
 }
 

@@ -59,6 +59,13 @@ public:
     void setUserAgent(const std::optional<std::string>& userAgent);
     void setBridgeHandler(BridgeHandler handler);
     void setDocumentReadyHandler(DocumentReadyHandler handler);
+    // Asked first about every navigation; true when the owner took it, which then leaves the
+    // view without loading and without reaching the desktop (the login window takes its own
+    // scheme's links this way).
+    void setNavigationPolicyHandler(std::function<bool(const std::string& url)> handler)
+    {
+        navigationPolicyHandler_ = std::move(handler);
+    }
 
     // Loads with revalidation of cached data; a main request without an answer for 10 seconds
     // is stopped. The completion is called once when this very load finishes, never when it
@@ -155,6 +162,7 @@ private:
     std::optional<Completion> completion_;
     BridgeHandler bridgeHandler_;
     DocumentReadyHandler documentReadyHandler_;
+    std::function<bool(const std::string& url)> navigationPolicyHandler_;
 
     bool handlesScriptMessages_ = false;
     std::vector<SignalConnection> signalConnections_;

@@ -78,6 +78,14 @@ bool WebViewController::decidePolicy(WebKitPolicyDecision* decision, WebKitPolic
         requestURL(action),
         action && webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED,
     };
+    if (navigation.url && navigationPolicyHandler_) {
+        // A copy: the owner may replace the handler or close the page while it runs.
+        auto handler = navigationPolicyHandler_;
+        if (handler(*navigation.url)) {
+            webkit_policy_decision_ignore(decision);
+            return true;
+        }
+    }
     if (allowsNavigation(navigation, openLinksInSystemBrowser_)) {
         webkit_policy_decision_use(decision);
     } else {

@@ -146,7 +146,8 @@ void Popover::grabPointer()
 {
     GdkWindow* window = gtk_widget_get_window(frame_.get());
     GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(frame_.get()));
-    if (grabbed_ || !window || !seat)
+    // The map can be heard after a close already hid the window again: nothing to grab then.
+    if (grabbed_ || !window || !seat || !gdk_window_is_visible(window))
         return;
     // Events for this application's windows still go where they belong (owner events), and
     // GTK's own grab sends those to this window.

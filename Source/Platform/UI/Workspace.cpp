@@ -3,6 +3,8 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <string>
+
 #include "Platform/Foundation/GObjectRef.h"
 
 namespace kx {
@@ -14,7 +16,13 @@ bool launchDefault(const std::string& uri)
     GError* error = nullptr;
     gboolean ok = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error);
     if (!ok) {
-        g_warning("Cannot open %s: %s", uri.c_str(), error ? error->message : "no handler");
+        // The scheme only: a link's query may carry a login token.
+        char* scheme = g_uri_parse_scheme(uri.c_str());
+        std::string reason = error ? error->message : "no handler";
+        if (reason.find(uri) != std::string::npos)
+            reason = "no handler";
+        g_warning("Cannot open a %s link: %s", scheme ? scheme : "malformed", reason.c_str());
+        g_free(scheme);
         g_clear_error(&error);
     }
     return ok;

@@ -1,0 +1,137 @@
+#include "App/account/LoginWindow.h"
+
+#include "App/shell/AppAppearance.h"
+#include "App/shell/widgets/Spinner.h"
+#include "App/shell/widgets/TitlelessWindow.h"
+#include "App/shell/widgets/WindowDragView.h"
+#include "App/web/WebViewController.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/MainQueue.h"
+
+namespace kx {
+
+struct LoginWindow::Private {
+    Handlers handlers;
+    TitlelessWindow window{Size{double(LoginWindow::width), double(LoginWindow::height)}};
+    WindowDragView dragView;
+    Spinner spinner;
+    GObjectRef<GtkCssProvider> background = GObjectRef<GtkCssProvider>::adopt(gtk_css_provider_new());
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};
+
+namespace {
+
+// The page's own background shows through until it has drawn: the window's matches it.
+void applyBackground(GtkCssProvider* provider, bool isDark)
+{
+    gtk_css_provider_load_from_data(provider, isDark ? "* { background-color: #151515; }" : "* { background-color: #ffffff; }",
+                                    -1, nullptr);
+}
+
+} // namespace
+
+LoginWindow::LoginWindow(Handlers handlers)
+    : d_(std::make_unique<Private>())
+    , controller_(WebViewController::make())
+{
+    d_->handlers = std::move(handlers);
+    TitlelessWindow& window = d_->window;
+    gtk_window_set_title(window.gtkWindow(), "Sign In to Korvel X");
+    gtk_window_set_position(window.gtkWindow(), GTK_WIN_POS_CENTER);
+    GtkFixed* content = window.flippedContentView();
+    GtkWidget* page = controller_->webView().widget();
+    gtk_widget_set_size_request(page, width, height);
+    gtk_fixed_put(content, page, 0, 0);
+    gtk_widget_show(page);
+    // Above the page: its top strip moves the window.
+    d_->dragView.placeIn(content, Rect{{0, 0}, {double(width), double(dragStripHeight)}});
+    gtk_widget_show(d_->dragView.widget());
+    d_->spinner.placeIn(content, Rect{{double(width - spinnerSize) / 2, double(height - spinnerSize) / 2},
+                                      {double(spinnerSize), double(spinnerSize)}});
+    gtk_widget_hide(d_->spinner.widget());
+
+    gtk_style_context_add_provider(gtk_widget_get_style_context(window.widget()),
+                                   GTK_STYLE_PROVIDER(d_->background.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    applyBackground(d_->background.get(), AppAppearance::shared().isDark());
+    // Never removed: the closure does nothing once this window is gone.
+    AppAppearance::shared().observeHandlers.push_back(
+        [alive = std::weak_ptr<bool>(d_->alive), provider = d_->background] {
+            if (!alive.expired())
+                applyBackground(provider.get(), AppAppearance::shared().isDark());
+        });
+
+    controller_->setOpenLinksInSystemBrowser(true);
+    controller_->setNavigationPolicyHandler([this](const std::string& url) {
+        if (!g_str_has_prefix(url.c_str(), "korvel-x:"))
+            return false;
+        // After the navigation is answered: the handler may close this window.
+        MainQueue::async([handler = d_->handlers.link, url] {
+            if (handler)
+                handler(url);
+        });
+        return true;
+    });
+    controller_->setBridgeHandler([this](const std::string& method, const nlohmann::json& arguments) {
+        if (method == "enterpriseDomain" && arguments.is_string() && d_->handlers.enterpriseDomain)
+            d_->handlers.enterpriseDomain(arguments.get<std::string>());
+    });
+}
+
+LoginWindow::~LoginWindow()
+{
+    d_->alive.reset();
+    controller_->cleanup();
+}
+
+GtkWindow* LoginWindow::window() const
+{
+    return d_->window.gtkWindow();
+}
+
+void LoginWindow::loadURL(const std::string& url)
+{
+    controller_->loadURL(url);
+}
+
+void LoginWindow::loadEnterprisePage()
+{
+    if (auto page = Bundle::main().pathForResource("enterprise", "html", "Login"))
+        controller_->loadFile(*page);
+}
+
+void LoginWindow::show()
+{
+    d_->window.makeKeyAndOrderFront();
+}
+
+void LoginWindow::close()
+{
+    d_->window.close();
+}
+
+bool LoginWindow::isVisible() const
+{
+    return d_->window.isVisible();
+}
+
+void LoginWindow::shake()
+{
+    d_->window.shake();
+}
+
+bool LoginWindow::isShaking() const
+{
+    return d_->window.isShaking();
+}
+
+void LoginWindow::setBusy(bool busy)
+{
+    gtk_widget_set_visible(d_->spinner.widget(), busy);
+}
+
+bool LoginWindow::isBusy() const
+{
+    return gtk_widget_get_visible(d_->spinner.widget());
+}
+
+} // namespace kx

@@ -1,0 +1,37 @@
+// What the account tests share: the one stand-in back end of the test program, and resetting
+// the process-wide account objects between tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/StandInBackend.h"
+
+namespace kxtest {
+
+class AccountTestEnvironment {
+public:
+    // Starts the stand-in and points the "local" environment at it.
+    static bool start();
+    static void stop();
+    static StandInBackend& backend();
+
+    // Signs out, forgets recorded requests and restores the switches and the environment.
+    static void reset();
+    // Signs the shared login controller in as a fresh user through a login link; the user's id.
+    static std::string signInFreshUser(const std::string& name = "Ada Lovelace");
+};
+
+// Every RKLog line while it exists.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    const std::vector<std::string>& lines() const { return lines_; }
+    bool contains(const std::string& text) const;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+} // namespace kxtest

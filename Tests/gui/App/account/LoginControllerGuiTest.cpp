@@ -1,0 +1,355 @@
+// Signing in and out against the stand-in back end, with the token in a real keyring.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "AccountTestEnvironment.h"
+#include "App/account/AppServices.h"
+#include "App/account/LoginController.h"
+#include "App/account/LoginKeyring.h"
+#include "App/account/LoginWindow.h"
+#include "App/account/MachineIdentifier.h"
+#include "App/server/ServerController.h"
+#include "App/shell/AppInfo.h"
+#include "App/web/WebViewController.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Platform/UI/Alert.h"
+#include "support/Spin.h"
+
+using kx::LoginController;
+using kxtest::AccountTestEnvironment;
+using kxtest::spinUntil;
+
+namespace {
+
+constexpr auto pageTimeout = std::chrono::seconds(20);
+
+class LoginControllerGui : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AccountTestEnvironment::reset();
+        observation_ = kx::NotificationCenter::defaultCenter().addObserver(
+            kx::UserConfigChangedNotification, &login(), [this](const kx::Notification&) { ++configChanges_; });
+    }
+    void TearDown() override
+    {
+        observation_.reset();
+        AccountTestEnvironment::reset();
+    }
+
+    static LoginController& login() { return LoginController::shared(); }
+    static kxtest::StandInBackend& backend() { return AccountTestEnvironment::backend(); }
+
+    // What the keyring holds for the local environment, read as the application reads it.
+    static std::optional<std::string> keyringToken()
+    {
+        kx::LoginKeyring keyring(kx::AppInfo::current()->bundle().bundleIdentifier());
+        std::optional<std::optional<std::string>> answer;
+        keyring.lookup("local", [&](auto result) {
+            answer = result.isSuccess() ? result.value() : std::optional<std::string>();
+        });
+        EXPECT_TRUE(spinUntil([&] { return answer.has_value(); }));
+        return answer.value_or(std::nullopt);
+    }
+
+    static bool markerSet()
+    {
+        auto markers = kx::UserDefaults::standard().objectForKey(LoginController::tokenStoredKey);
+        return markers.is_object() && markers.contains("local");
+    }
+
+    static void answerAlert(kx::Alert* alert, int button)
+    {
+        ASSERT_NE(alert, nullptr);
+        ASSERT_TRUE(spinUntil([&] { return alert->window() != nullptr; }));
+        gtk_button_clicked(GTK_BUTTON(alert->buttons()[size_t(button)]->widget()));
+    }
+
+    int configChanges_ = 0;
+    kx::NotificationCenter::Token observation_;
+};
+
+} // namespace
+
+TEST_F(LoginControllerGui, LinkSignsInFetchesAndCachesTheRecordAndKeepsTheTokenInTheKeyring)
+{
+    backend().registerToken("tok-ada", "user", {{"id", "u-ada"}, {"name", "Ada"}, {"email", "ada@example.com"}});
+    kxtest::LogCapture log;
+    EXPECT_FALSE(login().isLoggedIn());
+    EXPECT_TRUE(login().isBlocking());
+
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-ada");
+    ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-ada"; }));
+    EXPECT_EQ(login().userName(), "Ada");
+    EXPECT_TRUE(login().isLoggedIn());
+    EXPECT_TRUE(login().shouldOpenDocuments());
+    EXPECT_EQ(configChanges_, 1);
+    auto records = kx::UserDefaults::standard().objectForKey(LoginController::userInfoKey);
+    ASSERT_TRUE(records.contains("local"));
+    EXPECT_EQ(kx::UserInfo::decode(records["local"].get<std::string>()).value().email, "ada@example.com");
+
+    ASSERT_TRUE(spinUntil(markerSet));
+    EXPECT_EQ(keyringToken(), "tok-ada");
+    for (const auto& line : log.lines())
+        EXPECT_EQ(line.find("tok-ada"), std::string::npos) << line;
+}
+
+TEST_F(LoginControllerGui, ALaterRunReadsTheKeyringAndRefreshesTheRecordOncePerCompletion)
+{
+    AccountTestEnvironment::signInFreshUser("Grace");
+    ASSERT_TRUE(spinUntil(markerSet));
+    const auto token = login().token();
+
+    // A new process's controller: signed in at once by the marker, the token still in the keyring.
+    LoginController later(kx::UserDefaults::standard());
+    int laterChanges = 0;
+    auto observation = kx::NotificationCenter::defaultCenter().addObserver(
+        kx::UserConfigChangedNotification, &later, [&](const kx::Notification&) { ++laterChanges; });
+    EXPECT_TRUE(later.isLoggedIn());
+    EXPECT_FALSE(later.token().has_value());
+    EXPECT_EQ(later.userName(), "Grace"); // the cached record
+
+    later.initialize();
+    ASSERT_TRUE(spinUntil([&] { return laterChanges == 1; }));
+    EXPECT_EQ(later.token(), token);
+    later.initialize();
+    ASSERT_TRUE(spinUntil([&] { return laterChanges == 2; }));
+    kxtest::spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(laterChanges, 2);
+}
+
+TEST_F(LoginControllerGui, SignOutClearsTokenRecordMarkerAndKeyringEntry)
+{
+    AccountTestEnvironment::signInFreshUser();
+    ASSERT_TRUE(spinUntil(markerSet));
+
+    login().logoutAndQuit(false);
+    EXPECT_FALSE(login().isLoggedIn());
+    EXPECT_FALSE(login().token().has_value());
+    EXPECT_FALSE(login().userId().has_value());
+    EXPECT_FALSE(markerSet());
+    EXPECT_TRUE(kx::UserDefaults::standard().objectForKey(LoginController::userInfoKey).is_null());
+    EXPECT_EQ(keyringToken(), std::nullopt);
+}
+
+TEST_F(LoginControllerGui, SignOutWithConfirmationQuitsOnlyWhenConfirmed)
+{
+    AccountTestEnvironment::signInFreshUser();
+    int quits = 0;
+    auto saved = login().terminateHandler;
+    login().terminateHandler = [&] { ++quits; };
+
+    kx::MainQueue::async([] { answerAlert(kx::Alert::shownAlerts().back().get(), 1); });
+    login().logoutAndQuit(true);
+    EXPECT_TRUE(login().isLoggedIn());
+    EXPECT_EQ(quits, 0);
+
+    kx::MainQueue::async([] { answerAlert(kx::Alert::shownAlerts().back().get(), 0); });
+    login().logoutAndQuit(true);
+    EXPECT_FALSE(login().isLoggedIn());
+    EXPECT_EQ(quits, 1);
+    login().terminateHandler = saved;
+}
+
+TEST_F(LoginControllerGui, ALinkWhileSignedInAsksBeforeReplacingTheUser)
+{
+    const auto first = AccountTestEnvironment::signInFreshUser("First");
+    backend().registerToken("tok-other", "user", {{"id", "u-other"}, {"name", "Other"}});
+    kxtest::LogCapture log;
+
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
+    ASSERT_NE(login().pendingSwitchAlert(), nullptr);
+    // A second link while the question is open changes nothing.
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
+    answerAlert(login().pendingSwitchAlert(), 1);
+    ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() == nullptr; }));
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(login().userId(), first);
+
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
+    answerAlert(login().pendingSwitchAlert(), 0);
+    ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-other"; }));
+    for (const auto& line : log.lines())
+        EXPECT_EQ(line.find("tok-other"), std::string::npos) << line;
+}
+
+TEST_F(LoginControllerGui, TheLoginPageSignsInThroughItsOwnLinkWithTheMachineIdentifier)
+{
+    login().showLoginWindow();
+    ASSERT_NE(login().loginWindow(), nullptr);
+    ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
+    EXPECT_TRUE(login().isBlocking());
+    ASSERT_TRUE(spinUntil([&] { return backend().recorded("login").size() == 1; }, pageTimeout));
+    EXPECT_EQ(backend().recorded("login")[0]["mid"], kx::MachineIdentifier::current());
+
+    // Once the page is there, its button as the user would press it.
+    auto& page = login().loginWindow()->webViewController();
+    std::optional<bool> clicked;
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            if (clicked == true)
+                return true;
+            if (!clicked.has_value()) {
+                clicked = false;
+                page.evaluateJavaScript("var b = document.getElementById('signin'); b ? (b.click(), true) : false",
+                                        [&](auto result, auto) { clicked = result && *result == true ? std::optional(true) : std::nullopt; });
+            }
+            return false;
+        },
+        pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return login().isLoggedIn(); }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return login().userName() == "Ada Lovelace"; }));
+    EXPECT_FALSE(login().windowIsVisible());
+    EXPECT_TRUE(login().shouldOpenDocuments());
+    EXPECT_EQ(configChanges_, 1);
+}
+
+TEST_F(LoginControllerGui, ALinkWhileTheLoginWindowIsShownSignsInWithoutAsking)
+{
+    AccountTestEnvironment::signInFreshUser("First");
+    login().showLoginWindow();
+    ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
+    EXPECT_FALSE(login().shouldOpenDocuments());
+    backend().registerToken("tok-window", "user", {{"id", "u-window"}, {"name", "Window"}});
+
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-window");
+    EXPECT_EQ(login().pendingSwitchAlert(), nullptr);
+    EXPECT_TRUE(login().loginWindow()->isBusy()); // the spinner, while the back end answers
+    ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-window"; }));
+    EXPECT_FALSE(login().windowIsVisible());
+}
+
+TEST_F(LoginControllerGui, AnEphemeralTokenIsNeverWrittenAndGoesAtTheEnd)
+{
+    backend().registerToken("tok-eph", "user", {{"id", "u-eph"}, {"name", "Eph"}});
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-eph&ephemeral=1");
+    ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-eph"; }));
+    EXPECT_TRUE(login().isEphemeral());
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    EXPECT_FALSE(markerSet());
+    EXPECT_TRUE(kx::UserDefaults::standard().objectForKey(LoginController::userInfoKey).is_null());
+    EXPECT_EQ(keyringToken(), std::nullopt);
+
+    login().clearEphemeralToken();
+    EXPECT_FALSE(login().isLoggedIn());
+    EXPECT_FALSE(login().userId().has_value());
+}
+
+TEST_F(LoginControllerGui, LinksWithoutAUsableTokenAreIgnoredUnquoted)
+{
+    kxtest::LogCapture log;
+    for (const char* link : {"korvel-x://login", "korvel-x://login?fut=", "korvel-x://login?fut=a%20b",
+                             "korvel-x://login?fut=%00x", "https://example.com/?fut=secret-one"}) {
+        login().resetTokenFromUrlWithUrl(link);
+    }
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    EXPECT_FALSE(login().isLoggedIn());
+    EXPECT_EQ(log.lines().size(), 5u);
+    EXPECT_FALSE(log.contains("secret-one"));
+    EXPECT_FALSE(log.contains("fut="));
+}
+
+TEST_F(LoginControllerGui, HostileAnswersToASignInLeaveTheUserSignedOut)
+{
+    for (const char* answer : {"not-json", "huge", "deep", "wrong-types", "not-object", "server-error", "refused"}) {
+        SCOPED_TRACE(answer);
+        const std::string token = std::string("tok-hostile-") + answer;
+        backend().registerToken(token, answer);
+        kxtest::LogCapture log;
+        login().showLoginWindow();
+        ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
+        login().resetTokenFromUrlWithUrl("korvel-x://login?fut=" + token);
+        ASSERT_TRUE(spinUntil([&] { return log.contains("Sign-in failed"); }, pageTimeout));
+        EXPECT_TRUE(login().loginWindow()->isShaking()); // the entry is refused
+        EXPECT_FALSE(login().isLoggedIn());
+        EXPECT_FALSE(login().userId().has_value());
+        EXPECT_TRUE(login().windowIsVisible());
+        EXPECT_FALSE(login().loginWindow()->isBusy());
+        EXPECT_FALSE(log.contains(token));
+        login().loginWindow()->close();
+    }
+    EXPECT_EQ(configChanges_, 0);
+}
+
+TEST_F(LoginControllerGui, HostileAnswersToARefreshKeepTheOldRecordAndARefusalSignsOut)
+{
+    backend().registerToken("tok-refresh", "user", {{"id", "u-refresh"}, {"name", "Kept"}});
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-refresh");
+    ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-refresh"; }));
+    configChanges_ = 0;
+
+    int expected = 0;
+    for (const char* answer : {"not-json", "huge", "deep", "wrong-types", "server-error"}) {
+        SCOPED_TRACE(answer);
+        backend().registerToken("tok-refresh", answer);
+        kxtest::LogCapture log;
+        login().initialize();
+        ASSERT_TRUE(spinUntil([&] { return configChanges_ == expected + 1; }, pageTimeout));
+        ++expected;
+        EXPECT_TRUE(log.contains("keeping the cached record"));
+        EXPECT_EQ(login().userName(), "Kept");
+        EXPECT_TRUE(login().isLoggedIn());
+    }
+
+    backend().registerToken("tok-refresh", "refused");
+    login().initialize();
+    ASSERT_TRUE(spinUntil([&] { return !login().isLoggedIn(); }, pageTimeout));
+    EXPECT_FALSE(login().userId().has_value());
+    EXPECT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
+    EXPECT_EQ(configChanges_, expected);
+}
+
+TEST_F(LoginControllerGui, AStoredSignInWhoseKeyringEntryWentSignsOutAndShowsTheLoginWindow)
+{
+    AccountTestEnvironment::signInFreshUser("Gone");
+    ASSERT_TRUE(spinUntil(markerSet));
+    std::optional<bool> cleared;
+    kx::LoginKeyring keyring(kx::AppInfo::current()->bundle().bundleIdentifier());
+    keyring.clear("local", [&](auto error) {
+        cleared = !error;
+    });
+    ASSERT_TRUE(spinUntil([&] { return cleared.has_value(); }));
+
+    LoginController later(kx::UserDefaults::standard());
+    EXPECT_TRUE(later.isLoggedIn());
+    later.initialize();
+    ASSERT_TRUE(spinUntil([&] { return !later.isLoggedIn(); }));
+    EXPECT_FALSE(markerSet());
+    EXPECT_TRUE(spinUntil([&] { return later.windowIsVisible(); }));
+}
+
+TEST_F(LoginControllerGui, TheProjectServerIsConfiguredWithTheSignedInUserAndTheEnvironment)
+{
+    auto signedOut = kx::ServerController::Configuration::standard();
+    EXPECT_EQ(signedOut.apiToken, "");
+    EXPECT_FALSE(signedOut.author.has_value());
+    EXPECT_EQ(signedOut.environmentName, "local");
+
+    AccountTestEnvironment::signInFreshUser("Margaret");
+    auto configuration = kx::ServerController::Configuration::standard();
+    EXPECT_EQ(configuration.apiToken, login().token());
+    EXPECT_EQ(configuration.author, "Margaret");
+    EXPECT_EQ(configuration.environmentName, "local");
+    EXPECT_EQ(configuration.apiURL, backend().url() + "api/");
+}
+
+TEST_F(LoginControllerGui, AnEnterpriseDomainIsTakenOnlyWhenItRunsOurBackEnd)
+{
+    auto& defaults = kx::UserDefaults::standard();
+    std::string host = backend().url().substr(std::string("http://").size());
+    host.pop_back(); // "127.0.0.1:<port>"
+    const auto detect = [&](const std::string& domain) {
+        std::optional<bool> taken;
+        login().detectEnterpriseDomain(domain, [&](bool answer) { taken = answer; });
+        EXPECT_TRUE(spinUntil([&] { return taken.has_value(); }, pageTimeout));
+        return taken.value_or(false);
+    };
+    EXPECT_FALSE(detect("127.0.0.1:1")); // nobody there
+    EXPECT_FALSE(detect("korvel.example/evil"));
+    EXPECT_FALSE(defaults.stringForKey(kx::AppServices::enterpriseDomainKey).has_value());
+    EXPECT_TRUE(detect(host));
+    EXPECT_EQ(defaults.stringForKey(kx::AppServices::enterpriseDomainKey), host);
+    defaults.removeObject(kx::AppServices::enterpriseDomainKey);
+}

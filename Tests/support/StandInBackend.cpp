@@ -1,0 +1,74 @@
+#include "support/StandInBackend.h"
+
+#include "Platform/Foundation/HttpSession.h"
+#include "Platform/Foundation/Process.h"
+#include "support/Spin.h"
+#include "support/TestPaths.h"
+
+namespace kxtest {
+
+StandInBackend::StandInBackend() = default;
+
+StandInBackend::~StandInBackend()
+{
+    if (process_)
+        process_->terminate();
+}
+
+bool StandInBackend::start()
+{
+    const auto program = testSourceDir().parent_path() / "Tools" / "backend" / "standin.js";
+    process_ = std::make_unique<kx::Process>(
+        kx::Process::Configuration{{"node", program.string(), "--port", "0", "--exit-with-stdin"}, {}, {}});
+    process_->standardOutputHandler = [this](const std::string& line) {
+        if (!url_.empty())
+            return;
+        try {
+            url_ = nlohmann::json::parse(line).at("url").get<std::string>();
+        } catch (const std::exception&) {
+        }
+    };
+    if (process_->launch().isFailure())
+        return false;
+    return spinUntil([&] { return !url_.empty(); }, std::chrono::seconds(20));
+}
+
+std::pair<unsigned, std::string> StandInBackend::request(const std::string& method, const std::string& path,
+                                                         const std::string& body) const
+{
+    kx::HttpSession::Request request;
+    request.method = method;
+    request.url = url_ + path;
+    request.body = body;
+    if (!body.empty())
+        request.headers = {{"Content-Type", "application/json"}};
+    std::optional<std::pair<unsigned, std::string>> answer;
+    auto task = kx::HttpSession::shared().dataTask(request, [&](auto result) {
+        answer = result.isSuccess() ? std::make_pair(result.value().statusCode, result.value().body)
+                                    : std::make_pair(0u, std::string());
+    });
+    task->resume();
+    spinUntil([&] { return answer.has_value(); }, std::chrono::seconds(20));
+    return answer.value_or(std::make_pair(0u, std::string()));
+}
+
+nlohmann::json StandInBackend::recorded(const std::string& kind) const
+{
+    auto [status, body] = request("GET", "_recorded/" + kind);
+    return status == 200 ? nlohmann::json::parse(body, nullptr, false) : nlohmann::json();
+}
+
+void StandInBackend::clearRecorded() const
+{
+    request("POST", "_recorded/clear", "{}");
+}
+
+void StandInBackend::registerToken(const std::string& token, const std::string& answer, const nlohmann::json& user) const
+{
+    nlohmann::json body = {{"token", token}, {"answer", answer}};
+    if (!user.is_null())
+        body["user"] = user;
+    request("POST", "_test/tokens", body.dump());
+}
+
+} // namespace kxtest

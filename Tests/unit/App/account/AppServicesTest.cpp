@@ -1,0 +1,88 @@
+// The back-end environments and what the enterprise domain and the local back end may be.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+#include "App/account/AppServices.h"
+
+using kx::AppServices;
+
+namespace {
+
+// Sets an environment variable for one test.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value)
+        : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+TEST(AppServices, TheLocalEnvironmentServesEverythingFromTheStandIn)
+{
+    ScopedVariable environment(AppServices::environmentVariable, "local");
+    ScopedVariable backend(AppServices::localBackendVariable, "http://127.0.0.1:5123");
+    const auto local = AppServices::currentEnvironment();
+    EXPECT_EQ(local.name, "local");
+    EXPECT_EQ(AppServices::userRecordURL(), "http://127.0.0.1:5123/api/studio/me");
+    EXPECT_EQ(local.endpoints.tracking, "http://127.0.0.1:5123/track");
+    EXPECT_EQ(AppServices::updatesFeedURL(), "http://127.0.0.1:5123/appcast.xml");
+    EXPECT_EQ(AppServices::accountDashboardURL(), "http://127.0.0.1:5123/dashboard");
+    EXPECT_EQ(AppServices::loginURL("a b&c"), "http://127.0.0.1:5123/login?mid=a%20b%26c");
+    EXPECT_EQ(nlohmann::json::parse(AppServices::endpointsJSON()),
+              nlohmann::json({{"api", "http://127.0.0.1:5123/api/"},
+                              {"publicStore", "http://127.0.0.1:5123/store/"},
+                              {"privateStore", "http://127.0.0.1:5123/private-store/"},
+                              {"tracking", "http://127.0.0.1:5123/track"}}));
+}
+
+TEST(AppServices, TheLocalBackEndStaysOnThisMachine)
+{
+    ScopedVariable environment(AppServices::environmentVariable, "local");
+    for (const char* url : {"http://evil.example/", "https://127.0.0.1:5123/", "http://user:pw@127.0.0.1:1/",
+                            "http://127.0.0.1.evil.example/", "file:///etc/passwd", "not a url"}) {
+        ScopedVariable backend(AppServices::localBackendVariable, url);
+        EXPECT_EQ(AppServices::currentEndpoints().api, std::string(AppServices::defaultLocalBackend) + "api/") << url;
+    }
+    ScopedVariable backend(AppServices::localBackendVariable, "http://localhost:9/");
+    EXPECT_EQ(AppServices::currentEndpoints().api, "http://localhost:9/api/");
+}
+
+TEST(AppServices, ProductionIsTheDefaultAndUnknownNamesAreRefused)
+{
+    ScopedVariable environment(AppServices::environmentVariable, "no-such-environment");
+    const auto current = AppServices::currentEnvironment();
+    EXPECT_EQ(current.name, "production");
+    EXPECT_EQ(current.endpoints.api, "https://api.korvel.com/");
+    EXPECT_EQ(AppServices::updatesFeedURL(), "https://updates.korvel.com/appcast.xml");
+    EXPECT_FALSE(AppServices::setCurrentEnvironment("no-such-environment"));
+    ASSERT_EQ(AppServices::environments().size(), 3u);
+    EXPECT_EQ(AppServices::environments()[1].endpoints.privateStore, "https://private-store.staging.korvel.com/");
+}
+
+TEST(AppServices, AnEnterpriseDomainIsAHostNameAndNothingMore)
+{
+    auto remote = AppServices::enterpriseEnvironment("Korvel.Example.com");
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->endpoints.api, "https://korvel.example.com/api/");
+    EXPECT_FALSE(remote->updatesFeed.has_value());
+    EXPECT_EQ(AppServices::enterpriseDetectURL("korvel.example.com:8443"), "https://korvel.example.com:8443/detect.txt");
+    EXPECT_EQ(AppServices::enterpriseDetectURL("127.0.0.1:4780"), "http://127.0.0.1:4780/detect.txt");
+    for (const char* domain : {"", "a/b", "user@host", "host:0", "host:99999", "host:", "host:12a", "-host", ".host",
+                               "host?x=1", "host#x", "ho st", "http://host", "host\n"}) {
+        EXPECT_FALSE(AppServices::enterpriseEnvironment(domain)) << domain;
+    }
+    EXPECT_FALSE(AppServices::enterpriseEnvironment(std::string(254, 'a')));
+}

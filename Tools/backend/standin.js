@@ -1,0 +1,255 @@
+#!/usr/bin/env node
+// A stand-in for the Korvel X back end, for development and tests on one machine. It is not
+// part of the shipped application. Every endpoint and payload is described in README.md
+// beside this file.
+//
+//   node standin.js [--port 4780] [--host 127.0.0.1]
+//
+// Port 0 takes any free port. Once listening it prints one line of JSON to standard output:
+// {"url": "http://127.0.0.1:<port>/"}. Everything is kept in memory.
+'use strict';
+
+const http = require('http');
+const crypto = require('crypto');
+
+const args = process.argv.slice(2);
+function option(name, fallback) {
+  const at = args.indexOf(name);
+  return at >= 0 && at + 1 < args.length ? args[at + 1] : fallback;
+}
+const host = option('--host', '127.0.0.1');
+const port = Number(option('--port', '4780'));
+if (!Number.isInteger(port) || port < 0 || port > 65535) {
+  console.error('standin: --port needs a number from 0 to 65535');
+  process.exit(2);
+}
+
+const maximumBody = 64 * 1024;
+const maximumRecorded = 10000;
+
+// token -> { answer, user }; answer "user" gives the record, the others misbehave on purpose.
+const tokens = new Map();
+// userId -> { messages, unread }
+const conversations = new Map();
+const recorded = { track: [], collect: [], login: [] };
+let nextUser = 1;
+
+function newToken() {
+  return 'kx_' + crypto.randomBytes(24).toString('hex');
+}
+
+function cors(response) {
+  response.setHeader('Access-Control-Allow-Origin', '*');
+  response.setHeader('Access-Control-Allow-Methods', 'GET, POST, OPTIONS');
+  response.setHeader('Access-Control-Allow-Headers', 'Authorization, Content-Type');
+  response.setHeader('Access-Control-Max-Age', '600');
+}
+
+function send(response, status, type, body) {
+  response.writeHead(status, { 'Content-Type': type, 'Cache-Control': 'no-store' });
+  response.end(body);
+}
+function json(response, status, value) {
+  send(response, status, 'application/json', JSON.stringify(value));
+}
+function html(response, body) {
+  send(response, 200, 'text/html; charset=utf-8', body);
+}
+function escapeHTML(text) {
+  return String(text).replace(/[&<>"']/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' })[c]);
+}
+
+function readBody(request) {
+  return new Promise((resolve, reject) => {
+    const chunks = [];
+    let size = 0;
+    request.on('data', (chunk) => {
+      size += chunk.length;
+      if (size > maximumBody) {
+        reject(new Error('too large'));
+        request.destroy();
+        return;
+      }
+      chunks.push(chunk);
+    });
+    request.on('end', () => resolve(Buffer.concat(chunks).toString('utf8')));
+    request.on('error', reject);
+  });
+}
+async function readJSON(request) {
+  const text = await readBody(request);
+  return text ? JSON.parse(text) : {};
+}
+
+function record(list, entry) {
+  if (list.length >= maximumRecorded) list.shift();
+  list.push(entry);
+}
+
+function tokenOf(request) {
+  const header = request.headers['authorization'] || '';
+  const match = /^Token (\S+)$/.exec(header);
+  return match ? match[1] : null;
+}
+function userOf(request) {
+  const entry = tokens.get(tokenOf(request));
+  return entry && entry.answer === 'user' ? entry.user : null;
+}
+
+// The answers of "studio/me" for tokens registered with a misbehaving answer.
+function meAnswer(response, entry) {
+  switch (entry.answer) {
+    case 'user': return json(response, 200, entry.user);
+    case 'not-json': return send(response, 200, 'application/json', '<html>Service unavailable</html>');
+    case 'huge': return send(response, 200, 'application/json', '{"id":"1","name":"' + 'x'.repeat(20 * 1024 * 1024) + '"}');
+    case 'deep': return send(response, 200, 'application/json', '['.repeat(100000) + ']'.repeat(100000));
+    case 'wrong-types': return json(response, 200, { id: 42, name: ['not', 'text'], email: false });
+    case 'not-object': return json(response, 200, ['id', 'name']);
+    case 'server-error': return json(response, 500, { error: 'internal' });
+    case 'refused': return json(response, 401, { detail: 'Invalid token.' });
+    default: return json(response, 401, { detail: 'Invalid token.' });
+  }
+}
+
+function loginPage(mid) {
+  return `<!DOCTYPE html><html><head><meta charset="utf-8"><title>Sign in</title>
+<style>
+:root{color-scheme:light dark}
+body{font:14px/1.4 system-ui,sans-serif;margin:0;padding:96px 40px 40px;background:#fff;color:#1d1d1f}
+@media (prefers-color-scheme:dark){body{background:#151515;color:#f2f2f2}input{background:#222;color:#f2f2f2}}
+h1{font-size:22px;margin:0 0 8px}p{margin:0 0 24px;opacity:.7}
+input{width:100%;box-sizing:border-box;padding:10px 12px;font-size:15px;border:1px solid #9995;border-radius:6px;margin-bottom:12px}
+button{width:100%;padding:10px;font-size:15px;border:0;border-radius:6px;background:#3d7cf5;color:#fff}
+small{display:block;margin-top:24px;opacity:.55}
+</style></head><body>
+<h1>Sign in to Korvel X</h1>
+<p>Stand-in back end on this machine: any name signs in.</p>
+<form id="form"><input id="name" placeholder="Your name" value="Ada Lovelace" autocomplete="off">
+<input id="email" placeholder="Email" value="ada@example.com" autocomplete="off">
+<button id="signin" type="submit">Sign In</button></form>
+<small>Machine: ${escapeHTML(mid || 'unknown')}</small>
+<script>
+document.getElementById('form').addEventListener('submit', function (event) {
+  event.preventDefault();
+  fetch('session', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ name: document.getElementById('name').value, email: document.getElementById('email').value,
+                           mid: ${JSON.stringify(mid || '')} }) })
+    .then(function (r) { return r.json(); })
+    .then(function (session) { location.href = 'korvel-x://login?fut=' + encodeURIComponent(session.token); });
+});
+</script></body></html>`;
+}
+
+const dashboardPage = `<!DOCTYPE html><html><head><meta charset="utf-8"><title>Account dashboard</title></head>
+<body style="font:14px system-ui,sans-serif;padding:40px"><h1>Account dashboard</h1>
+<p>The stand-in back end has no accounts to manage.</p></body></html>`;
+
+function appcast(base) {
+  return `<?xml version="1.0" encoding="utf-8"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+<channel><title>Korvel X</title><link>${base}appcast.xml</link>
+<item><title>Korvel X 1.0.0</title><sparkle:version>1</sparkle:version><sparkle:shortVersionString>1.0.0</sparkle:shortVersionString>
+<enclosure url="${base}downloads/korvel-x-1.0.0.tar.gz" length="0" type="application/octet-stream"/></item>
+</channel></rss>
+`;
+}
+
+function conversationOf(user) {
+  if (!conversations.has(user.id)) {
+    conversations.set(user.id, {
+      messages: [{ id: 1, from: 'support', text: 'Hi ' + user.name + '! How can we help?', time: new Date().toISOString() }],
+      unread: 1,
+    });
+  }
+  return conversations.get(user.id);
+}
+
+async function handle(request, response, base) {
+  const url = new URL(request.url, base);
+  const path = url.pathname;
+  cors(response);
+  if (request.method === 'OPTIONS') return send(response, 204, 'text/plain', '');
+
+  if (request.method === 'GET' && path === '/login') {
+    record(recorded.login, { mid: url.searchParams.get('mid') });
+    return html(response, loginPage(url.searchParams.get('mid')));
+  }
+  if (request.method === 'POST' && path === '/session') {
+    const body = await readJSON(request);
+    const name = typeof body.name === 'string' && body.name.trim() ? body.name.trim().slice(0, 200) : 'Korvel User';
+    const email = typeof body.email === 'string' ? body.email.trim().slice(0, 200) : undefined;
+    const token = newToken();
+    tokens.set(token, { answer: 'user', user: { id: 'u' + nextUser++, name, email } });
+    return json(response, 200, { token });
+  }
+  if (request.method === 'GET' && path === '/api/studio/me') {
+    const entry = tokens.get(tokenOf(request));
+    return entry ? meAnswer(response, entry) : json(response, 401, { detail: 'Invalid token.' });
+  }
+  if (request.method === 'GET' && path === '/detect.txt') return send(response, 200, 'text/plain', 'korvel-enterprise\n');
+  if (request.method === 'POST' && (path === '/track' || path === '/collect')) {
+    const body = await readJSON(request);
+    record(recorded[path.slice(1)], body);
+    return send(response, 204, 'text/plain', '');
+  }
+  if (request.method === 'GET' && path === '/appcast.xml') return send(response, 200, 'application/rss+xml', appcast(base));
+  if (request.method === 'GET' && path === '/dashboard') return html(response, dashboardPage);
+
+  if (path === '/api/messenger/conversation' || path === '/api/messenger/read') {
+    const user = userOf(request);
+    if (!user) return json(response, 401, { detail: 'Invalid token.' });
+    const conversation = conversationOf(user);
+    if (request.method === 'POST' && path.endsWith('/conversation')) {
+      const body = await readJSON(request);
+      if (typeof body.text !== 'string' || !body.text.trim()) return json(response, 400, { detail: 'No text.' });
+      const time = new Date().toISOString();
+      conversation.messages.push({ id: conversation.messages.length + 1, from: 'user', text: body.text.slice(0, 4000), time });
+      conversation.messages.push({ id: conversation.messages.length + 1, from: 'support', text: 'Thanks, we will get back to you soon.', time });
+      conversation.unread += 1;
+    } else if (request.method === 'POST') {
+      conversation.unread = 0;
+    } else if (request.method !== 'GET') {
+      return json(response, 405, { detail: 'Method not allowed.' });
+    }
+    return json(response, 200, conversation);
+  }
+
+  // For tests: what was recorded, and tokens with chosen answers.
+  if (request.method === 'GET' && path.startsWith('/_recorded/')) {
+    const list = recorded[path.slice('/_recorded/'.length)];
+    return list ? json(response, 200, list) : json(response, 404, {});
+  }
+  if (request.method === 'POST' && path === '/_recorded/clear') {
+    for (const list of Object.values(recorded)) list.length = 0;
+    return json(response, 200, {});
+  }
+  if (request.method === 'POST' && path === '/_test/tokens') {
+    const body = await readJSON(request);
+    if (typeof body.token !== 'string' || !body.token) return json(response, 400, { detail: 'No token.' });
+    const user = body.user && typeof body.user === 'object' ? body.user : { id: 'u' + nextUser++, name: 'Test User' };
+    tokens.set(body.token, { answer: typeof body.answer === 'string' ? body.answer : 'user', user });
+    return json(response, 200, {});
+  }
+  return json(response, 404, { detail: 'Not found.' });
+}
+
+const server = http.createServer((request, response) => {
+  const base = `http://${host}:${server.address().port}/`;
+  handle(request, response, base).catch(() => {
+    if (!response.headersSent) json(response, 400, { detail: 'Bad request.' });
+    else response.destroy();
+  });
+});
+server.listen(port, host, () => {
+  process.stdout.write(JSON.stringify({ url: `http://${host}:${server.address().port}/` }) + '\n');
+});
+server.on('error', (error) => {
+  console.error('standin: ' + error.message);
+  process.exit(1);
+});
+for (const signal of ['SIGTERM', 'SIGINT']) process.on(signal, () => process.exit(0));
+// Ends with the program that started it, which holds standard input open.
+if (args.includes('--exit-with-stdin')) {
+  process.stdin.on('end', () => process.exit(0));
+  process.stdin.resume();
+}
