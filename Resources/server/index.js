@@ -125,10 +125,14 @@ function sendFile(request, response, file) {
   fs.stat(file, (error, stats) => {
     if (!error && stats.isDirectory()) return sendFile(request, response, path.join(file, "index.html"));
     if (error || !stats.isFile()) return sendStatus(response, 404);
+    // The editor page, served from the shell's own port, reads the project's files.
+    const origin = request.headers.origin;
+    const cors = allowedOrigins.includes(origin) ? { "Access-Control-Allow-Origin": origin, Vary: "Origin" } : {};
     response.writeHead(200, {
       "Content-Type": contentTypes[path.extname(file).toLowerCase()] || "application/octet-stream",
       "Content-Length": stats.size,
       "Cache-Control": "no-cache",
+      ...cors,
     });
     if (request.method === "HEAD") return response.end();
     fs.createReadStream(file).on("error", () => response.destroy()).pipe(response);

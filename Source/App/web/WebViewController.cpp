@@ -349,6 +349,17 @@ std::string WebViewController::toJson(const nlohmann::json& value)
     }
 }
 
+std::string WebViewController::javaScriptArguments(const std::vector<std::optional<nlohmann::json>>& arguments)
+{
+    std::string list;
+    for (const auto& argument : arguments) {
+        if (!list.empty())
+            list += ", ";
+        list += argument ? toJson(*argument) : "null";
+    }
+    return list;
+}
+
 std::optional<std::string> WebViewController::toJson(const std::vector<std::uint8_t>& data)
 {
     std::string text(data.begin(), data.end());

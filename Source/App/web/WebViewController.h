@@ -75,6 +75,10 @@ public:
 
     // JSON text of a value, "null" when it has none. Never fails.
     static std::string toJson(const nlohmann::json& value);
+    // The argument list of a call of a page function: each value's JSON text, joined by ", ".
+    // An absent value, or one without a JSON form, is null in its place, so that the arguments
+    // after it keep their positions.
+    static std::string javaScriptArguments(const std::vector<std::optional<nlohmann::json>>& arguments);
     // The bytes as they stand, when they are UTF-8 text.
     static std::optional<std::string> toJson(const std::vector<std::uint8_t>& data);
     // The value of a JSON text (a bare string, number, Boolean or null included); none when it
