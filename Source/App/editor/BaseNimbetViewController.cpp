@@ -55,9 +55,9 @@ BaseNimbetViewController::~BaseNimbetViewController()
 void BaseNimbetViewController::start()
 {
     const std::weak_ptr<BaseNimbetViewController> weak = weak_from_this();
-    webViewController_->setBridgeHandler([weak](const std::string& method, const nlohmann::json& arguments) {
+    webViewController_->setBridgeHandler([weak](const std::string& method, nlohmann::json arguments) {
         if (auto self = weak.lock())
-            self->didReceiveMessage(method, arguments);
+            self->didReceiveMessage(method, std::move(arguments));
     });
     WebKitWebView* view = webViewController_->webView().wkWebView();
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
@@ -133,14 +133,14 @@ void BaseNimbetViewController::updateProjectWithURL(const std::string& url)
         ipcCallWithArray("UpdateProject", {nlohmann::json(url)});
 }
 
-void BaseNimbetViewController::didReceiveMessage(const std::string& method, const nlohmann::json& arguments)
+void BaseNimbetViewController::didReceiveMessage(const std::string& method, nlohmann::json arguments)
 {
     if (method == "DocumentReady")
         return documentDidBecomeReady();
-    handleMessage(method, arguments);
+    handleMessage(method, std::move(arguments));
 }
 
-void BaseNimbetViewController::handleMessage(const std::string& method, const nlohmann::json& arguments)
+void BaseNimbetViewController::handleMessage(const std::string& method, nlohmann::json arguments)
 {
     if (auto processor = ipcProcessor_)
         processor->processMessage(method, arguments);

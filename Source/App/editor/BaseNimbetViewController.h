@@ -67,12 +67,12 @@ protected:
     void start();
 
     // A named message of the page that this class does not handle; by default the processor's.
-    virtual void handleMessage(const std::string& method, const nlohmann::json& arguments);
+    virtual void handleMessage(const std::string& method, nlohmann::json arguments);
     // The page was replaced (a new load started) or its process ended.
     virtual void pageDidGo() { }
 
 private:
-    void didReceiveMessage(const std::string& method, const nlohmann::json& arguments);
+    void didReceiveMessage(const std::string& method, nlohmann::json arguments);
     void documentDidBecomeReady();
     void pageWentAway();
 

@@ -2,6 +2,7 @@
 
 #include "App/exchange/NimbetClipboard.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
 #include "Services/generated/Clipboard.h"
 
 namespace kx {
@@ -55,11 +56,11 @@ void NimbetViewController::nimbetDocumentDidBecomeDirty()
     dataSource_->setDataNeedsToBeProvided(true);
 }
 
-void NimbetViewController::handleMessage(const std::string& method, const nlohmann::json& arguments)
+void NimbetViewController::handleMessage(const std::string& method, nlohmann::json arguments)
 {
     if (method == "DocumentSaveDialogStart")
-        return documentDidArrive(arguments);
-    BaseNimbetViewController::handleMessage(method, arguments);
+        return documentDidArrive(std::move(arguments));
+    BaseNimbetViewController::handleMessage(method, std::move(arguments));
 }
 
 void NimbetViewController::pageDidGo()
@@ -113,27 +114,44 @@ void NimbetViewController::askPage()
         });
 }
 
-void NimbetViewController::documentDidArrive(const nlohmann::json& arguments)
+void NimbetViewController::documentDidArrive(nlohmann::json arguments)
 {
     if (!questionOutstanding_)
         return; // nobody asked
     questionOutstanding_ = false;
-    std::vector<ProviderCompletion> requests = std::exchange(askedRequests_, {});
-    std::optional<DataResult> result;
-    if (arguments.is_object()) {
+    const std::uint64_t answer = nextAnswer_++;
+    answeredRequests_.emplace(answer, std::exchange(askedRequests_, {}));
+    scheduleQuestion();
+    if (arguments.is_string())
+        return answerIsReady(answer, DataResult::failure(NimbetError::error(NimbetError::Code::pageFailed, arguments.get<std::string>())));
+    if (!arguments.is_object())
+        return answerIsReady(answer, DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument)));
+    // A document of megabytes is written out, and its tree freed, off the main thread.
+    ThreadPool::global().async([weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
+                                answer, document = std::make_shared<nlohmann::json>(std::move(arguments))]() mutable {
+        std::optional<DataResult> result;
         try {
-            result = DataResult::success(arguments.dump());
+            result = DataResult::success(document->dump());
         } catch (const nlohmann::json::exception&) {
             result = DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument));
         }
-    } else if (arguments.is_string()) {
-        result = DataResult::failure(NimbetError::error(NimbetError::Code::pageFailed, arguments.get<std::string>()));
-    } else {
-        result = DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument));
-    }
+        document.reset();
+        MainQueue::async([weak = std::move(weak), answer, result = std::make_shared<DataResult>(std::move(*result))] {
+            if (auto self = weak.lock())
+                self->answerIsReady(answer, *result);
+        });
+    });
+}
+
+void NimbetViewController::answerIsReady(std::uint64_t answer, const DataResult& result)
+{
+    auto found = answeredRequests_.find(answer);
+    if (found == answeredRequests_.end())
+        return; // failed meanwhile: the page or the window went
+    std::vector<ProviderCompletion> requests = std::move(found->second);
+    answeredRequests_.erase(found);
     for (auto& request : requests)
-        request(*result);
-    scheduleQuestion();
+        request(result);
 }
 
 void NimbetViewController::failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code)
@@ -146,6 +164,10 @@ void NimbetViewController::failAllRequests(NimbetError::Code code)
 {
     questionOutstanding_ = false;
     std::vector<ProviderCompletion> requests = std::exchange(askedRequests_, {});
+    for (auto& [answer, answered] : std::exchange(answeredRequests_, {})) {
+        for (auto& request : answered)
+            requests.push_back(std::move(request));
+    }
     for (auto& request : std::exchange(waitingRequests_, {}))
         requests.push_back(std::move(request));
     failRequests(std::move(requests), code);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,13 +48,14 @@ private:
     using ProviderCompletion = KVDocumentContainerDataSource::ProviderCompletion;
 
     NimbetViewController(bool tutorialMode, std::string serverAuthorizationToken);
-    void handleMessage(const std::string& method, const nlohmann::json& arguments) override;
+    void handleMessage(const std::string& method, nlohmann::json arguments) override;
     void pageDidGo() override;
 
     void requestDocument(ProviderCompletion completion);
     void scheduleQuestion();
     void askPage();
-    void documentDidArrive(const nlohmann::json& arguments);
+    void documentDidArrive(nlohmann::json arguments);
+    void answerIsReady(std::uint64_t answer, const Result<KVDocumentContainerDataSource::Data, Error>& result);
     void failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code);
     void failAllRequests(NimbetError::Code code);
 
@@ -63,6 +65,9 @@ private:
 
     std::vector<ProviderCompletion> waitingRequests_;  // not asked yet
     std::vector<ProviderCompletion> askedRequests_;    // waiting for the answer to the question out
+    // Answered, while a worker turns the answer into bytes; by answer.
+    std::map<std::uint64_t, std::vector<ProviderCompletion>> answeredRequests_;
+    std::uint64_t nextAnswer_ = 0;
     bool questionOutstanding_ = false;
     bool questionScheduled_ = false;
     std::uint64_t pageGeneration_ = 0; // counts the pages that went

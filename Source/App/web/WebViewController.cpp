@@ -335,6 +335,7 @@ void WebViewController::cleanup()
     disconnectSignals();
     bridgeHandler_ = nullptr;
     documentReadyHandler_ = nullptr;
+    parsingScriptMessages_.clear();
     completion_.reset();
 }
 

@@ -33,8 +33,9 @@ namespace kx {
 
 class WebViewController : public std::enable_shared_from_this<WebViewController> {
 public:
-    // Method and arguments of one named message of the page.
-    using BridgeHandler = std::function<void(const std::string& method, const nlohmann::json& arguments)>;
+    // Method and arguments of one named message of the page; the handler may keep the
+    // arguments (a large document need not be copied).
+    using BridgeHandler = std::function<void(const std::string& method, nlohmann::json arguments)>;
     using DocumentReadyHandler = std::function<void(const nlohmann::json& dictionary)>;
     using LoadCompletionHandler = std::function<void()>;
     // The script's value (none for undefined) or the error it raised.
@@ -139,6 +140,8 @@ private:
     void startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
                    std::optional<std::chrono::milliseconds> timeout);
     void didReceiveScriptMessage(WebKitJavascriptResult* result);
+    void deliverScriptMessage(ParsedScriptMessage parsed);
+    void deliverParsedScriptMessages();
     void loadChanged(WebKitLoadEvent event);
     void loadFailed();
     void webProcessDidTerminate(WebKitWebProcessTerminationReason reason);
@@ -159,6 +162,9 @@ private:
     DocumentReadyHandler documentReadyHandler_;
 
     bool handlesScriptMessages_ = false;
+    // Messages that wait for the parsing of a large one before them, in order of arrival; an
+    // entry is parsed once it holds a value.
+    std::deque<std::shared_ptr<std::optional<ParsedScriptMessage>>> parsingScriptMessages_;
     std::vector<SignalConnection> signalConnections_;
     std::deque<std::chrono::steady_clock::time_point> recentProcessEnds_;
     std::shared_ptr<Navigation> startingNavigation_; // our load, bound at the next load start
