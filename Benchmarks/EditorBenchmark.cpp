@@ -14,6 +14,7 @@
 #include <optional>
 
 #include <gtk/gtk.h>
+#include <nlohmann/json.hpp>
 #include <webkit2/webkit2.h>
 
 #include "App/editor/NimbetViewController.h"
@@ -171,25 +172,34 @@ void BM_ClipboardWriteAndRead(benchmark::State& state)
 {
     prepareClipboardItem(static_cast<std::size_t>(state.range(0)));
     std::vector<double> stalls;
+    double writing = 0, reading = 0;
     for (auto _ : state) {
         editor->bareArrived = false;
         StallMeter meter;
         const auto start = Clock::now();
         editor->controller->webViewController().evaluateJavaScript(
             "(async () => { const c = (m, b) => window.nimbetServices.call('__Clipboard__', m, b);"
-            " await c('write', {items: [window.bigItem]});"
-            " const read = await c('read', {types: ['application/x-korvel-layers']});"
-            " window.webkit.messageHandlers.bare.postMessage(String(read.items.length ? read.items[0].data.frames.length : 0)); })()"
-            ".catch(e => window.webkit.messageHandlers.bare.postMessage('failed ' + JSON.stringify(e)))");
+            " const t0 = performance.now(); await c('write', {items: [window.bigItem]}); const t1 = performance.now();"
+            " const read = await c('read', {types: ['application/x-korvel-layers']}); const t2 = performance.now();"
+            " window.webkit.messageHandlers.bare.postMessage(JSON.stringify({write: t1 - t0, read: t2 - t1,"
+            "   frames: read.items.length ? read.items[0].data.frames.length : 0})); })()"
+            ".catch(e => window.webkit.messageHandlers.bare.postMessage(JSON.stringify({failed: e})))");
         spinUntil(editor->bareArrived);
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         stalls.push_back(meter.longestMilliseconds());
-        if (editor->bare == "0" || editor->bare.rfind("failed", 0) == 0) {
+        const auto answer = nlohmann::json::parse(editor->bare, nullptr, false);
+        if (!answer.is_object() || answer.value("frames", 0) == 0) {
             state.SkipWithError(("the clipboard lost the item: " + editor->bare).c_str());
             break;
         }
+        writing += answer["write"].get<double>();
+        reading += answer["read"].get<double>();
     }
     state.SetBytesProcessed(state.iterations() * state.range(0) * 2);
+    if (state.iterations() > 0) {
+        state.counters["write_ms"] = writing / static_cast<double>(state.iterations());
+        state.counters["read_ms"] = reading / static_cast<double>(state.iterations());
+    }
     reportStall(state, stalls);
 }
 BENCHMARK(BM_ClipboardWriteAndRead)->Arg(20 << 20)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
