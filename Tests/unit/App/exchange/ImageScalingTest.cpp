@@ -2,7 +2,9 @@
 // scaled copy, and pictures refused before their pixels are decoded.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <tuple>
 
 #include <zlib.h>
 
