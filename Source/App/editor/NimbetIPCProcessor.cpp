@@ -1,5 +1,6 @@
 #include "App/editor/NimbetIPCProcessor.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "App/shell/RKLog.h"
@@ -13,8 +14,11 @@ namespace {
 // A hostile page may send megabytes as a path; the log needs only the beginning.
 std::string forLog(const std::string& text)
 {
-    constexpr std::size_t shown = 200;
-    return text.size() <= shown ? text : text.substr(0, shown) + "...";
+    constexpr std::size_t limit = 200;
+    std::string shown(text, 0, std::min(text.size(), limit));
+    if (text.size() > limit)
+        shown.append("...");
+    return shown;
 }
 
 } // namespace

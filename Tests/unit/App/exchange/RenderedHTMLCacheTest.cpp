@@ -52,8 +52,9 @@ TEST(RenderedHTMLCache, WorkersMayFillItAtOnce)
             for (int i = 0; i < 2000; ++i) {
                 const std::string key = std::to_string((i * 7 + t) % 120);
                 cache.setObject(bytes(key), key);
-                if (auto found = cache.object(key))
+                if (auto found = cache.object(key)) {
                     EXPECT_EQ(*found, key);
+                }
             }
         });
     }
