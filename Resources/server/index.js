@@ -173,10 +173,14 @@ function openInside(folder, file, callback, isIndex = false) {
 function sendFile(request, response, folder, file) {
   openInside(folder, file, (status, fd, stats, opened) => {
     if (status !== 200) return sendStatus(response, status);
+    // The editor page, served from the shell's own port, reads the project's files.
+    const origin = request.headers.origin;
+    const cors = allowedOrigins.includes(origin) ? { "Access-Control-Allow-Origin": origin, Vary: "Origin" } : {};
     response.writeHead(200, {
       "Content-Type": contentTypes[path.extname(opened).toLowerCase()] || "application/octet-stream",
       "Content-Length": stats.size,
       "Cache-Control": "no-cache",
+      ...cors,
     });
     if (request.method === "HEAD" || stats.size === 0) {
       response.end();

@@ -344,6 +344,7 @@ void WebViewController::cleanup()
     bridgeHandler_ = nullptr;
     documentReadyHandler_ = nullptr;
     navigationPolicyHandler_ = nullptr;
+    parsingScriptMessages_.clear();
     completion_.reset();
 }
 
@@ -356,6 +357,17 @@ std::string WebViewController::toJson(const nlohmann::json& value)
     } catch (const nlohmann::json::exception&) {
         return "null"; // a string that is not UTF-8
     }
+}
+
+std::string WebViewController::javaScriptArguments(const std::vector<std::optional<nlohmann::json>>& arguments)
+{
+    std::string list;
+    for (const auto& argument : arguments) {
+        if (!list.empty())
+            list += ", ";
+        list += argument ? toJson(*argument) : "null";
+    }
+    return list;
 }
 
 std::optional<std::string> WebViewController::toJson(const std::vector<std::uint8_t>& data)

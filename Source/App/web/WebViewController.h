@@ -33,8 +33,9 @@ namespace kx {
 
 class WebViewController : public std::enable_shared_from_this<WebViewController> {
 public:
-    // Method and arguments of one named message of the page.
-    using BridgeHandler = std::function<void(const std::string& method, const nlohmann::json& arguments)>;
+    // Method and arguments of one named message of the page; the handler may keep the
+    // arguments (a large document need not be copied).
+    using BridgeHandler = std::function<void(const std::string& method, nlohmann::json arguments)>;
     using DocumentReadyHandler = std::function<void(const nlohmann::json& dictionary)>;
     using LoadCompletionHandler = std::function<void()>;
     // The script's value (none for undefined) or the error it raised.
@@ -82,6 +83,10 @@ public:
 
     // JSON text of a value, "null" when it has none. Never fails.
     static std::string toJson(const nlohmann::json& value);
+    // The argument list of a call of a page function: each value's JSON text, joined by ", ".
+    // An absent value, or one without a JSON form, is null in its place, so that the arguments
+    // after it keep their positions.
+    static std::string javaScriptArguments(const std::vector<std::optional<nlohmann::json>>& arguments);
     // The bytes as they stand, when they are UTF-8 text.
     static std::optional<std::string> toJson(const std::vector<std::uint8_t>& data);
     // The value of a JSON text (a bare string, number, Boolean or null included); none when it
@@ -144,6 +149,8 @@ private:
     void startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
                    std::optional<std::chrono::milliseconds> timeout);
     void didReceiveScriptMessage(WebKitJavascriptResult* result);
+    void deliverScriptMessage(ParsedScriptMessage parsed);
+    void deliverParsedScriptMessages();
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(const GError* error);
     void webProcessDidTerminate(WebKitWebProcessTerminationReason reason);
@@ -165,6 +172,9 @@ private:
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
 
     bool handlesScriptMessages_ = false;
+    // Messages that wait for the parsing of a large one before them, in order of arrival; an
+    // entry is parsed once it holds a value.
+    std::deque<std::shared_ptr<std::optional<ParsedScriptMessage>>> parsingScriptMessages_;
     std::vector<SignalConnection> signalConnections_;
     std::deque<std::chrono::steady_clock::time_point> recentProcessEnds_;
     std::shared_ptr<Navigation> startingNavigation_; // our load, bound at the next load start

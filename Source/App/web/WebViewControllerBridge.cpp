@@ -6,6 +6,8 @@
 #include "App/account/AppServices.h"
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
 
 namespace kx {
 
@@ -32,6 +34,9 @@ std::string shortened(std::string_view text)
     shown.append("... (").append(std::to_string(text.size())).append(" bytes)");
     return shown;
 }
+
+// From this size on a page's message is parsed off the main thread.
+constexpr std::size_t largeScriptMessageSize = 256 * 1024;
 
 } // namespace
 
@@ -105,7 +110,6 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
     if (body && jsc_value_is_string(body)) {
         char* string = jsc_value_to_string(body);
         text = string ? string : "";
-        description = *text;
         g_free(string);
     } else if (body) {
         // Anything but text is refused; its JSON form (or its string form) goes to the log.
@@ -118,13 +122,48 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
         g_free(string);
     }
 
-    ParsedScriptMessage parsed = parseScriptMessage(text, description);
+    // A large message (a whole document) is parsed by a worker, so that the main loop goes
+    // on; the messages after it wait for it, so that the owner hears them in order.
+    const bool large = text && text->size() >= largeScriptMessageSize;
+    if (large || !parsingScriptMessages_.empty()) {
+        auto entry = std::make_shared<std::optional<ParsedScriptMessage>>();
+        parsingScriptMessages_.push_back(entry);
+        if (!large) {
+            *entry = parseScriptMessage(text, text ? std::string_view(*text) : std::string_view(description));
+            return;
+        }
+        ThreadPool::global().async([weak = weak_from_this(), entry, text = std::move(text)]() mutable {
+            auto parsed = std::make_shared<ParsedScriptMessage>(parseScriptMessage(text, *text));
+            text.reset();
+            MainQueue::async([weak = std::move(weak), entry = std::move(entry), parsed = std::move(parsed)] {
+                *entry = std::move(*parsed);
+                if (auto self = weak.lock())
+                    self->deliverParsedScriptMessages();
+            });
+        });
+        return;
+    }
+    deliverScriptMessage(parseScriptMessage(text, text ? std::string_view(*text) : std::string_view(description)));
+}
+
+void WebViewController::deliverParsedScriptMessages()
+{
+    auto self = shared_from_this(); // a handler may let the host go
+    while (!parsingScriptMessages_.empty() && parsingScriptMessages_.front()->has_value()) {
+        ParsedScriptMessage parsed = std::move(**parsingScriptMessages_.front());
+        parsingScriptMessages_.pop_front();
+        deliverScriptMessage(std::move(parsed));
+    }
+}
+
+void WebViewController::deliverScriptMessage(ParsedScriptMessage parsed)
+{
     if (!parsed.message) {
         RKLog(parsed.failure, 0);
         return;
     }
     auto self = shared_from_this(); // a handler may let the host go
-    const ScriptMessage& message = *parsed.message;
+    ScriptMessage& message = *parsed.message;
     if (message.method == "DOMContentLoaded") {
         isDocumentReady_ = true;
         if (DocumentReadyHandler handler = documentReadyHandler_)
@@ -133,7 +172,7 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
     if (message.method == "error")
         return;
     if (BridgeHandler handler = bridgeHandler_)
-        handler(message.method, message.arguments);
+        handler(message.method, std::move(message.arguments));
 }
 
 } // namespace kx

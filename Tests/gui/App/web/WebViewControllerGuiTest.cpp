@@ -185,6 +185,25 @@ TEST_F(WebViewControllerGui, ADialogGoneWithItsWindowAnswersThePage)
     controller.reset();
 }
 
+TEST_F(WebViewControllerGui, ALargeMessageIsParsedAsideAndTheOnesAfterItWaitForIt)
+{
+    std::vector<std::string> heard;
+    std::size_t largeSize = 0;
+    controller->setBridgeHandler([&](const std::string& method, json arguments) {
+        heard.push_back(method);
+        if (method == "large")
+            largeSize = arguments["text"].get<std::string>().size();
+    });
+    loadReadyPage();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() == 1; }, pageTimeout));
+    // Posted in one go; a page that is not JSON after the large one still only logs.
+    evaluate("post('before'); post('large', {text: 'x'.repeat(4 << 20)}); post('after');"
+             "window.webkit.messageHandlers._webkit.postMessage('not json'); post('last')");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() == 5; }, pageTimeout));
+    EXPECT_EQ(heard, (std::vector<std::string>{"DOMContentLoaded", "before", "large", "after", "last"}));
+    EXPECT_EQ(largeSize, std::size_t(4) << 20);
+}
+
 TEST_F(WebViewControllerGui, NothingArrivesAfterCleanup)
 {
     int messages = 0, completions = 0;

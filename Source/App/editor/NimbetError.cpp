@@ -1,0 +1,32 @@
+#include "App/editor/NimbetError.h"
+
+namespace kx::NimbetError {
+
+namespace {
+
+std::string description(Code code)
+{
+    switch (code) {
+    case Code::viewControllerGone:
+        return "The editor was closed before it handed over the document.";
+    case Code::pageNotReady:
+        return "The editor has not finished loading the document.";
+    case Code::pageGone:
+        return "The editor stopped before it handed over the document.";
+    case Code::invalidDocument:
+        return "The editor handed over something that is not a document.";
+    case Code::pageFailed:
+        return "The editor could not hand over the document.";
+    }
+    return "The editor could not hand over the document.";
+}
+
+} // namespace
+
+Error error(Code code, std::optional<std::string> pageReason)
+{
+    return Error(domain, static_cast<std::int64_t>(code), description(code), pageReason.value_or(""),
+                 "Your changes are still in the editor. Try saving again.");
+}
+
+} // namespace kx::NimbetError

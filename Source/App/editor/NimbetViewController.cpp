@@ -1,0 +1,176 @@
+#include "App/editor/NimbetViewController.h"
+
+#include "App/exchange/NimbetClipboard.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
+#include "Services/generated/Clipboard.h"
+
+namespace kx {
+
+namespace {
+
+using DataResult = Result<KVDocumentContainerDataSource::Data, Error>;
+
+// Asks the page for its document when it listens; true when it did.
+constexpr const char* questionScript = "window._ipc ? (window._ipc.emit(\"DocumentSave\"), true) : false";
+
+} // namespace
+
+std::shared_ptr<NimbetViewController> NimbetViewController::make(bool tutorialMode, std::string serverAuthorizationToken)
+{
+    std::shared_ptr<NimbetViewController> controller(new NimbetViewController(tutorialMode, std::move(serverAuthorizationToken)));
+    const std::weak_ptr<NimbetViewController> weak = controller;
+    controller->dataSource_ = std::make_shared<KVDocumentContainerDataSource>(
+        [](const KVDocumentContainerDataSource::Data&) {},
+        [weak](ProviderCompletion completion) {
+            auto self = weak.lock();
+            if (!self)
+                return completion(DataResult::failure(NimbetError::error(NimbetError::Code::viewControllerGone)));
+            self->requestDocument(std::move(completion));
+        });
+    controller->start();
+    return controller;
+}
+
+NimbetViewController::NimbetViewController(bool tutorialMode, std::string serverAuthorizationToken)
+    : BaseNimbetViewController(tutorialMode, std::move(serverAuthorizationToken))
+    , clipboard_(std::make_shared<NimbetClipboard>())
+{
+    WebBridge::WebView& view = webViewController().webView();
+    view.serviceManager().registerService(Clipboard::service(), view.serviceChannel(), clipboard_);
+}
+
+NimbetViewController::~NimbetViewController()
+{
+    failAllRequests(NimbetError::Code::viewControllerGone);
+}
+
+void NimbetViewController::setNimbetIPCProcessor(std::shared_ptr<NimbetIPCProcessor> processor)
+{
+    nimbetIPCProcessor_ = processor;
+    setIPCProcessor(std::move(processor));
+}
+
+void NimbetViewController::nimbetDocumentDidBecomeDirty()
+{
+    dataSource_->setDataNeedsToBeProvided(true);
+}
+
+void NimbetViewController::handleMessage(const std::string& method, nlohmann::json arguments)
+{
+    if (method == "DocumentSaveDialogStart")
+        return documentDidArrive(std::move(arguments));
+    BaseNimbetViewController::handleMessage(method, std::move(arguments));
+}
+
+void NimbetViewController::pageDidGo()
+{
+    ++pageGeneration_;
+    failAllRequests(NimbetError::Code::pageGone);
+}
+
+void NimbetViewController::requestDocument(ProviderCompletion completion)
+{
+    if (!isDocumentReady())
+        return completion(DataResult::failure(NimbetError::error(NimbetError::Code::pageNotReady)));
+    waitingRequests_.push_back(std::move(completion));
+    scheduleQuestion();
+}
+
+void NimbetViewController::scheduleQuestion()
+{
+    if (questionOutstanding_ || questionScheduled_ || waitingRequests_.empty())
+        return;
+    // Requests made in the same turn of the main loop share the question.
+    questionScheduled_ = true;
+    MainQueue::async([weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this()))] {
+        if (auto self = weak.lock())
+            self->askPage();
+    });
+}
+
+void NimbetViewController::askPage()
+{
+    questionScheduled_ = false;
+    if (questionOutstanding_ || waitingRequests_.empty())
+        return;
+    if (!isDocumentReady())
+        return failRequests(std::exchange(waitingRequests_, {}), NimbetError::Code::pageNotReady);
+    askedRequests_ = std::exchange(waitingRequests_, {});
+    questionOutstanding_ = true;
+    const std::uint64_t generation = pageGeneration_;
+    webViewController().evaluateJavaScript(
+        questionScript,
+        [weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
+         generation](std::optional<nlohmann::json> result, std::optional<Error>) {
+            auto self = weak.lock();
+            if (!self || self->pageGeneration_ != generation || !self->questionOutstanding_)
+                return;
+            if (result && *result == true)
+                return; // the page has the question; its answer comes as a message
+            self->questionOutstanding_ = false;
+            self->failRequests(std::exchange(self->askedRequests_, {}), NimbetError::Code::pageNotReady);
+            self->scheduleQuestion();
+        });
+}
+
+void NimbetViewController::documentDidArrive(nlohmann::json arguments)
+{
+    if (!questionOutstanding_)
+        return; // nobody asked
+    questionOutstanding_ = false;
+    const std::uint64_t answer = nextAnswer_++;
+    answeredRequests_.emplace(answer, std::exchange(askedRequests_, {}));
+    scheduleQuestion();
+    if (arguments.is_string())
+        return answerIsReady(answer, DataResult::failure(NimbetError::error(NimbetError::Code::pageFailed, arguments.get<std::string>())));
+    if (!arguments.is_object())
+        return answerIsReady(answer, DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument)));
+    // A document of megabytes is written out, and its tree freed, off the main thread.
+    ThreadPool::global().async([weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
+                                answer, document = std::make_shared<nlohmann::json>(std::move(arguments))]() mutable {
+        std::optional<DataResult> result;
+        try {
+            result = DataResult::success(document->dump());
+        } catch (const nlohmann::json::exception&) {
+            result = DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument));
+        }
+        document.reset();
+        MainQueue::async([weak = std::move(weak), answer, result = std::make_shared<DataResult>(std::move(*result))] {
+            if (auto self = weak.lock())
+                self->answerIsReady(answer, *result);
+        });
+    });
+}
+
+void NimbetViewController::answerIsReady(std::uint64_t answer, const DataResult& result)
+{
+    auto found = answeredRequests_.find(answer);
+    if (found == answeredRequests_.end())
+        return; // failed meanwhile: the page or the window went
+    std::vector<ProviderCompletion> requests = std::move(found->second);
+    answeredRequests_.erase(found);
+    for (auto& request : requests)
+        request(result);
+}
+
+void NimbetViewController::failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code)
+{
+    for (auto& request : requests)
+        request(DataResult::failure(NimbetError::error(code)));
+}
+
+void NimbetViewController::failAllRequests(NimbetError::Code code)
+{
+    questionOutstanding_ = false;
+    std::vector<ProviderCompletion> requests = std::exchange(askedRequests_, {});
+    for (auto& [answer, answered] : std::exchange(answeredRequests_, {})) {
+        for (auto& request : answered)
+            requests.push_back(std::move(request));
+    }
+    for (auto& request : std::exchange(waitingRequests_, {}))
+        requests.push_back(std::move(request));
+    failRequests(std::move(requests), code);
+}
+
+} // namespace kx

@@ -1,0 +1,291 @@
+// The editor view controller with the real stand-in editor page: start-up values, events to
+// the page, the services both ways, and the document handed over through the data source.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "App/editor/NimbetIPCProcessor.h"
+#include "App/shell/RKLog.h"
+#include "gui/App/editor/EditorPage.h"
+
+namespace {
+
+using kxtest::editorTimeout;
+using kxtest::EditorWindow;
+using kxtest::json;
+using kxtest::spinUntil;
+using Data = KVDocumentContainerDataSource::Data;
+
+class NimbetViewControllerGui : public ::testing::Test {
+protected:
+    void SetUp() override { kxtest::useStandInEditor(); }
+};
+
+// A document that forwards the page's dirty report to its editor, as documents do.
+class ForwardingDocument final : public kx::NimbetViewControllerDelegate {
+public:
+    explicit ForwardingDocument(std::weak_ptr<kx::NimbetViewController> editor)
+        : editor_(std::move(editor))
+    {
+    }
+    std::optional<std::filesystem::path> projectPath() const override { return std::nullopt; }
+    std::optional<std::string> serverURL() const override { return std::nullopt; }
+    std::optional<std::string> metricsProjectId() const override { return std::nullopt; }
+    std::shared_ptr<kx::RenderedHTMLCache> exportPreviewCache() override { return nullptr; }
+    std::shared_ptr<kx::RenderedHTMLCache> componentsThumbnailCache() override { return nullptr; }
+    std::optional<std::string> nimbetDocumentDidReceiveImageData(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> nimbetDocumentDidReceiveAssetData(const std::string&, const std::string&) override { return std::nullopt; }
+    void nimbetReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>&) override { }
+    void nimbetDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>&) override { }
+    void nimbetDocumentDidRequestCopyImagesFromPasteboard() override { }
+    void nimbetDocumentDidBecomeDirty() override
+    {
+        if (auto editor = editor_.lock())
+            editor->nimbetDocumentDidBecomeDirty();
+    }
+    void nimbetServerStoreData(const std::optional<json>& arguments) override { storeData.push_back(arguments); }
+    void nimbetPackageAdd(const std::string&) override { }
+    void openPreviewInspector() override { }
+    void openPreviewAndOrderFront(bool) override { }
+
+    std::vector<std::optional<json>> storeData;
+
+private:
+    std::weak_ptr<kx::NimbetViewController> editor_;
+};
+
+// One provider request, as the working container makes it.
+struct Request {
+    std::optional<kx::Result<Data, kx::Error>> result;
+    explicit Request(KVDocumentContainerDataSource& source)
+    {
+        source.provide([this](kx::Result<Data, kx::Error> answer, std::uint64_t) { result = std::move(answer); });
+    }
+    bool done() const { return result.has_value(); }
+};
+
+TEST_F(NimbetViewControllerGui, ThePageAnnouncesItsServicesAndEveryNativeServiceAnswers)
+{
+    EditorWindow editor;
+    editor.waitUntilReady();
+    const json discovered = editor.evaluateAsync("window.nimbetServices.discover()");
+    for (const char* id : {"__Beep__", "__Clipboard__", "__ColorSampler__", "__ContextMenuPresenter__"})
+        EXPECT_TRUE(discovered["value"]["services"].contains(id)) << id << " in " << discovered.dump();
+    EXPECT_EQ(discovered["value"]["services"]["__Clipboard__"]["fingerprint"], "fcb5905c78b9ae9e68996493a0e20675");
+    EXPECT_EQ(editor.evaluateAsync("window.nimbetServices.call('__Beep__', 'beep')"), json::parse(R"({"value":null})"));
+    EXPECT_TRUE(editor.evaluateAsync("window.nimbetServices.call('__Clipboard__', 'read')")["value"]["items"].is_array());
+
+    // The page's own services answer the shell.
+    auto& view = editor.controller->webViewController().webView();
+    std::optional<kx::KorvelServices::MenuValidationResult> validation;
+    view.menuActionTarget()->validate({"*"}, [&](auto result) {
+        ASSERT_TRUE(result.isSuccess());
+        validation = result.value();
+    });
+    bool magnified = false;
+    view.gestureEventTarget().dispatchMagnificationEvent({kx::KorvelServices::MagnificationEventType::magnificationChanged, 0.5, {0, 0}},
+                                                         [&](auto result) { magnified = result.isSuccess(); });
+    ASSERT_TRUE(spinUntil([&] { return validation && magnified; }, editorTimeout));
+    EXPECT_GE(validation->states.size(), 5u);
+    EXPECT_EQ(editor.evaluate("window.nimbet.state.zoom"), 1.5);
+}
+
+TEST_F(NimbetViewControllerGui, StartUpValuesReachTheEditorOnlyAndNeverTheAddressOrTheLog)
+{
+    std::vector<std::string> logged;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        for (const GLogField& field : fields) {
+            if (field.length < 0 && field.value)
+                logged.emplace_back(static_cast<const char*>(field.value));
+        }
+    });
+    const std::string token = "9F1C7E2A-secret";
+    EditorWindow editor(true, token);
+    editor.waitUntilReady();
+    EXPECT_EQ(editor.evaluate("window.nimbetStartup"), json({{"tutorialMode", true}, {"serverAuthorizationToken", token}}));
+    const std::string address = webkit_web_view_get_uri(editor.controller->webViewController().webView().wkWebView());
+    EXPECT_EQ(address.find(token), std::string::npos);
+
+    // A page of another origin in the same view never sees them.
+    kxtest::HttpServer other;
+    other.route("/elsewhere", "<!doctype html><title>elsewhere</title>");
+    bool loaded = false;
+    editor.controller->webViewController().loadURL(other.url("/elsewhere"), [&] { loaded = true; });
+    ASSERT_TRUE(spinUntil([&] { return loaded; }, editorTimeout));
+    EXPECT_EQ(editor.evaluate("typeof window.nimbetStartup"), "undefined");
+    kx::RKLogSetWriterForTesting(nullptr);
+    for (const auto& line : logged)
+        EXPECT_EQ(line.find(token), std::string::npos) << line;
+}
+
+TEST_F(NimbetViewControllerGui, StoreViewAndProjectWaitForDocumentReady)
+{
+    EditorWindow editor;
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    // Both come before the page can hear them.
+    editor.controller->showStoreViewWithUrl("korvel-x://store/package/early");
+    editor.controller->showStoreViewWithUrl("korvel-x://store/package/later");
+    editor.controller->updateProjectWithURL(project.url());
+    EXPECT_FALSE(editor.controller->isDocumentReady());
+    editor.waitUntilReady();
+    ASSERT_TRUE(spinUntil([&] { return editor.evaluate("document.getElementById('store').hidden") == false; }, editorTimeout));
+    EXPECT_EQ(editor.evaluate("document.getElementById('store-url').textContent"), "korvel-x://store/package/later");
+    ASSERT_TRUE(spinUntil([&] { return editor.evaluate("window.nimbet.state.document !== null") == true; }, editorTimeout));
+    EXPECT_EQ(editor.pageDocument()["frames"].size(), 2u);
+
+    editor.controller->showStoreViewWithUrl("korvel-x://store/package/now");
+    ASSERT_TRUE(spinUntil([&] {
+        return editor.evaluate("document.getElementById('store-url').textContent") == "korvel-x://store/package/now";
+    }, editorTimeout));
+}
+
+TEST_F(NimbetViewControllerGui, IpcCallsKeepEachArgumentInItsPlace)
+{
+    EditorWindow editor;
+    editor.waitUntilReady();
+    editor.evaluate("window.heard = []; const emit = window._ipc.emit;"
+                    "window._ipc.emit = function (...args) { window.heard.push(args); return emit.apply(this, args); }");
+    editor.controller->ipcCallWithArray("Probe", {json(1), std::nullopt, json(std::nan("")), json("two"),
+                                                 json(std::string("\xff\xfe")), json({{"three", 3}})});
+    editor.controller->ipcCallWithArray("PreviewLoaded");
+    ASSERT_TRUE(spinUntil([&] { return editor.evaluate("window.heard.length") == 2; }, editorTimeout));
+    EXPECT_EQ(editor.evaluate("window.heard"), json::parse(R"([["Probe",1,null,null,"two",null,{"three":3}],["PreviewLoaded"]])"));
+
+    // The preview's messages reach the page.
+    editor.controller->ipcCallWithArray("SetPreviewSelectionLock", {json(true)});
+    editor.controller->ipcCallWithArray("PreviewErrors", {json::array({"ReferenceError: x"})});
+    editor.controller->ipcCallWithArray("TogglePreviewConsole");
+    ASSERT_TRUE(spinUntil([&] { return editor.evaluate("window.nimbet.state.consoleVisible") == true; }, editorTimeout));
+    EXPECT_EQ(editor.evaluate("window.nimbet.state.selectionLock"), true);
+    EXPECT_EQ(editor.evaluate("document.getElementById('console-list').textContent"), "ReferenceError: x");
+}
+
+TEST_F(NimbetViewControllerGui, TheDataSourceGetsThePagesCurrentDocumentAfterAnEdit)
+{
+    EditorWindow editor;
+    auto processor = std::make_shared<kx::NimbetIPCProcessor>();
+    auto document = std::make_shared<ForwardingDocument>(editor.controller);
+    processor->setDelegate(document);
+    editor.controller->setNimbetIPCProcessor(processor);
+    auto source = editor.controller->dataSourceForDocumentJSON();
+    EXPECT_EQ(source, editor.controller->dataSourceForDocumentJSON());
+    EXPECT_TRUE(source->data().empty());
+    EXPECT_TRUE(source->dataNeedsToBeProvided());
+    source->load(kxtest::twoFrames); // as after the container's read
+    EXPECT_FALSE(source->dataNeedsToBeProvided());
+
+    std::vector<bool> heard;
+    auto token = source->observeDataNeedsToBeProvided([&](auto phase, bool, bool value) {
+        if (phase == kx::Observable<bool>::Phase::didChange)
+            heard.push_back(value);
+    });
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    editor.openProject(project.url());
+    editor.typeText(1, "Who we really are");
+    ASSERT_TRUE(spinUntil([&] { return !heard.empty(); }, editorTimeout));
+    EXPECT_TRUE(source->dataNeedsToBeProvided());
+
+    Request request(*source);
+    ASSERT_TRUE(spinUntil([&] { return request.done(); }, editorTimeout));
+    ASSERT_TRUE(request.result->isSuccess()) << request.result->error().localizedDescription;
+    const json saved = json::parse(request.result->value());
+    EXPECT_EQ(saved, editor.pageDocument());
+    EXPECT_EQ(saved["frames"][1]["text"], "Who we really are");
+    EXPECT_EQ(saved["kept"], json({{"by", "the page"}})); // what the page does not know stays
+    EXPECT_EQ(source->data(), request.result->value());
+
+    // The page's store data reaches the document as an object.
+    editor.controller->ipcCallWithArray("ServerStoreData");
+    ASSERT_TRUE(spinUntil([&] { return !document->storeData.empty(); }, editorTimeout));
+    ASSERT_TRUE(document->storeData[0].has_value());
+    EXPECT_EQ((*document->storeData[0])["frames"].size(), 2u);
+}
+
+TEST_F(NimbetViewControllerGui, RequestsMadeTogetherShareOneQuestionAndLaterOnesAskAgain)
+{
+    EditorWindow editor;
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    editor.openProject(project.url());
+    editor.evaluate("window.asked = 0; const emit = window._ipc.emit;"
+                    "window._ipc.emit = function (name, ...args) { if (name === 'DocumentSave') window.asked++;"
+                    " return emit.call(this, name, ...args); }");
+    auto source = editor.controller->dataSourceForDocumentJSON();
+    Request first(*source), second(*source);
+    ASSERT_TRUE(spinUntil([&] { return first.done() && second.done(); }, editorTimeout));
+    EXPECT_EQ(editor.evaluate("window.asked"), 1);
+    EXPECT_EQ(first.result, second.result);
+
+    Request third(*source);
+    ASSERT_TRUE(spinUntil([&] { return third.done(); }, editorTimeout));
+    EXPECT_EQ(editor.evaluate("window.asked"), 2);
+}
+
+TEST_F(NimbetViewControllerGui, AnAnswerThatIsNoDocumentFailsTheRequest)
+{
+    EditorWindow editor;
+    auto source = editor.controller->dataSourceForDocumentJSON();
+    Request early(*source); // the page is not ready yet
+    ASSERT_TRUE(early.done());
+    EXPECT_EQ(early.result->error().code, static_cast<int>(kx::NimbetError::Code::pageNotReady));
+
+    // Before a project, the page gives its reason instead of an empty document.
+    editor.waitUntilReady();
+    Request unloaded(*source);
+    ASSERT_TRUE(spinUntil([&] { return unloaded.done(); }, editorTimeout));
+    ASSERT_TRUE(unloaded.result->isFailure());
+    EXPECT_EQ(unloaded.result->error().domain, kx::NimbetError::domain);
+    EXPECT_EQ(unloaded.result->error().code, static_cast<int>(kx::NimbetError::Code::pageFailed));
+    EXPECT_EQ(unloaded.result->error().localizedFailureReason, "The document has not been loaded yet.");
+
+    for (const char* answer : {"42", "[1]", "null"}) {
+        editor.evaluate(std::string("window._ipc.emit = (name) => { if (name === 'DocumentSave') window.webkit.messageHandlers._webkit"
+                                    ".postMessage(JSON.stringify({method: 'DocumentSaveDialogStart', arguments: ") + answer + "})); }");
+        Request request(*source);
+        ASSERT_TRUE(spinUntil([&] { return request.done(); }, editorTimeout));
+        ASSERT_TRUE(request.result->isFailure()) << answer;
+        EXPECT_EQ(request.result->error().code, static_cast<int>(kx::NimbetError::Code::invalidDocument)) << answer;
+    }
+    EXPECT_TRUE(source->data().empty()); // nothing was taken as the document
+}
+
+TEST_F(NimbetViewControllerGui, AWaitingRequestFailsWhenThePageGoesOrTheControllerGoes)
+{
+    auto editor = std::make_unique<EditorWindow>();
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    auto source = editor->controller->dataSourceForDocumentJSON();
+    source->load("on disk");
+    auto silence = [&] {
+        editor->openProject(project.url());
+        editor->evaluate("window._ipc.emit = () => {}"); // hears the question, never answers
+    };
+    using Code = kx::NimbetError::Code;
+    auto expectFailure = [&](Request& request, Code code) {
+        ASSERT_TRUE(spinUntil([&] { return request.done(); }, editorTimeout));
+        ASSERT_TRUE(request.result->isFailure());
+        EXPECT_EQ(request.result->error().code, static_cast<int>(code));
+        EXPECT_EQ(source->data(), "on disk");
+    };
+
+    silence();
+    Request crashed(*source);
+    kxtest::spinFor(std::chrono::milliseconds(200)); // the question is out
+    EXPECT_FALSE(crashed.done());
+    webkit_web_view_terminate_web_process(editor->controller->webViewController().webView().wkWebView());
+    expectFailure(crashed, Code::pageGone);
+
+    silence(); // the host reloads the page after its process ended
+    Request reloaded(*source);
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    webkit_web_view_reload(editor->controller->webViewController().webView().wkWebView());
+    expectFailure(reloaded, Code::pageGone);
+
+    silence();
+    Request orphaned(*source);
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    editor.reset();
+    expectFailure(orphaned, Code::viewControllerGone);
+    Request afterwards(*source); // the source outlives the controller
+    expectFailure(afterwards, Code::viewControllerGone);
+}
+
+} // namespace

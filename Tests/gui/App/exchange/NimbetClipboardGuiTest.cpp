@@ -1,0 +1,200 @@
+// The clipboard service between two editor windows and between the editor and another program
+// (xclip), on the X server's real CLIPBOARD selection.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui/App/editor/EditorPage.h"
+
+namespace {
+
+using kxtest::editorTimeout;
+using kxtest::EditorWindow;
+using kxtest::json;
+using kxtest::spinUntil;
+
+// The six kinds of item, as the page writes them.
+const json everyType = json::parse(R"([
+  {"type": "application/x-korvel-layers", "data": {"frames": [{"id": "x", "name": "Ünïcode", "text": "a\"b"}]}},
+  {"type": "text/plain", "string": "plain text ✓"},
+  {"type": "text/css", "string": ".frame { color: red; }"},
+  {"type": "image/svg+xml", "string": "<svg xmlns=\"http://www.w3.org/2000/svg\"/>"},
+  {"type": "application/x-korvel-style", "data": {"fill": "#ff0000", "opacity": 0.5}},
+  {"type": "application/x-korvel-sketch", "data": {"layers": [], "nested": {"deep": [null, true, 12]}}}
+])");
+
+// Another program, run without blocking the main loop (which serves our side of the clipboard).
+class Program {
+public:
+    Program(const std::vector<std::string>& arguments, std::optional<std::string> input, bool captureOutput)
+    {
+        std::vector<const char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        const auto flags = GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                            (captureOutput ? G_SUBPROCESS_FLAGS_STDOUT_PIPE : G_SUBPROCESS_FLAGS_STDOUT_SILENCE) |
+                                            G_SUBPROCESS_FLAGS_STDERR_SILENCE);
+        process_ = g_subprocess_newv(argv.data(), flags, nullptr);
+        EXPECT_NE(process_, nullptr);
+        if (!process_)
+            return;
+        GBytes* bytes = g_bytes_new(input ? input->data() : "", input ? input->size() : 0);
+        g_subprocess_communicate_async(
+            process_, bytes, nullptr,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* self = static_cast<Program*>(data);
+                GBytes* out = nullptr;
+                if (g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &out, nullptr, nullptr) && out) {
+                    gsize size = 0;
+                    const auto* text = static_cast<const char*>(g_bytes_get_data(out, &size));
+                    self->output.assign(text ? text : "", size);
+                }
+                if (out)
+                    g_bytes_unref(out);
+                self->status = g_subprocess_get_if_exited(G_SUBPROCESS(source)) ? g_subprocess_get_exit_status(G_SUBPROCESS(source)) : -1;
+                self->done = true;
+            },
+            this);
+        g_bytes_unref(bytes);
+    }
+    ~Program()
+    {
+        if (process_) {
+            g_subprocess_force_exit(process_);
+            spinUntil([&] { return done; }, std::chrono::seconds(5));
+            g_object_unref(process_);
+        }
+    }
+    bool wait() { return spinUntil([&] { return done; }, editorTimeout); }
+
+    bool done = false;
+    int status = -1;
+    std::string output;
+
+private:
+    GSubprocess* process_ = nullptr;
+};
+
+// What another program reads of one target.
+std::optional<std::string> pasteInXclip(const std::string& target)
+{
+    Program xclip({"xclip", "-selection", "clipboard", "-t", target, "-o"}, std::nullopt, true);
+    if (!xclip.wait() || xclip.status != 0)
+        return std::nullopt;
+    return xclip.output;
+}
+
+// Another program takes the clipboard with one target; it holds it while it lives.
+std::unique_ptr<Program> copyInXclip(const std::string& target, const std::string& bytes)
+{
+    auto xclip = std::make_unique<Program>(std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i"},
+                                           bytes, false);
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    const GdkAtom atom = gdk_atom_intern(target.c_str(), FALSE);
+    EXPECT_TRUE(spinUntil([&] { return gtk_clipboard_wait_is_target_available(clipboard, atom); }, editorTimeout)) << target;
+    return xclip;
+}
+
+class NimbetClipboardGui : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kxtest::useStandInEditor();
+        firstWindow = std::make_unique<EditorWindow>();
+        secondWindow = std::make_unique<EditorWindow>();
+        first().waitUntilReady();
+        second().waitUntilReady();
+    }
+    void TearDown() override
+    {
+        if (firstWindow)
+            write(first(), json::array()); // xclip leaves once it loses the clipboard
+    }
+    EditorWindow& first() { return *firstWindow; }
+    EditorWindow& second() { return *secondWindow; }
+    static json write(EditorWindow& editor, const json& items)
+    {
+        return editor.evaluateAsync("window.nimbetServices.call('__Clipboard__', 'write', {items: " + items.dump() + "})");
+    }
+    static json read(EditorWindow& editor, const std::string& options = "undefined")
+    {
+        return editor.evaluateAsync("window.nimbetServices.call('__Clipboard__', 'read', " + options + ")");
+    }
+    std::unique_ptr<EditorWindow> firstWindow, secondWindow;
+};
+
+TEST_F(NimbetClipboardGui, AFrameCopiedInOneEditorIsPastedInAnother)
+{
+    kxtest::ProjectServer from(kxtest::twoFrames);
+    kxtest::ProjectServer to(R"({"version":1,"frames":[]})");
+    first().openProject(from.url());
+    second().openProject(to.url());
+    first().evaluate("document.querySelector('#frames li').dispatchEvent(new MouseEvent('mousedown'))");
+
+    auto perform = [](EditorWindow& editor, const std::string& action) {
+        std::optional<bool> success;
+        editor.controller->webViewController().webView().menuActionTarget()->dispatch(
+            {action}, [&](auto result) { success = result.isSuccess() && result.value().success; });
+        EXPECT_TRUE(spinUntil([&] { return success.has_value(); }, editorTimeout));
+        return success.value_or(false);
+    };
+    ASSERT_TRUE(perform(first(), "copy"));
+    ASSERT_TRUE(perform(second(), "paste"));
+    const json frames = second().pageDocument()["frames"];
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]["name"], "Home");
+    EXPECT_EQ(frames[0]["text"], "Welcome");
+    EXPECT_EQ(frames[0]["extra"], json::parse("[1,2]"));
+    EXPECT_NE(frames[0]["id"], "a"); // a pasted frame is a new one
+    EXPECT_EQ(second().evaluate("window.nimbet.state.dirty"), true);
+    // Other programs see it as text.
+    EXPECT_EQ(pasteInXclip("UTF8_STRING"), "Home\nWelcome");
+}
+
+TEST_F(NimbetClipboardGui, EveryTypeGoesFromOneEditorToAnotherInItsOrder)
+{
+    ASSERT_EQ(write(first(), everyType), json::parse(R"({"value":null})"));
+    EXPECT_EQ(read(second()), json({{"value", {{"items", everyType}}}}));
+    const json chosen = read(second(), R"({types: ["text/css", "text/plain", "text/css"]})");
+    EXPECT_EQ(chosen["value"]["items"], json::array({everyType[2], everyType[1]}));
+
+    // Writing replaces everything, and writing nothing leaves nothing.
+    write(first(), json::array({everyType[2]}));
+    EXPECT_EQ(read(second())["value"]["items"], json::array({everyType[2]}));
+    write(first(), json::array());
+    EXPECT_EQ(read(second())["value"]["items"], json::array());
+    EXPECT_EQ(pasteInXclip("UTF8_STRING"), std::nullopt);
+}
+
+TEST_F(NimbetClipboardGui, EveryTypeGoesToAndFromAnotherProgram)
+{
+    for (const json& item : everyType) {
+        const std::string type = item["type"];
+        const std::string bytes = item.contains("string") ? item["string"].get<std::string>() : item["data"].dump();
+        write(first(), json::array({item}));
+        EXPECT_EQ(pasteInXclip(type == "text/plain" ? "UTF8_STRING" : type), bytes) << type;
+
+        auto xclip = copyInXclip(type == "text/plain" ? "UTF8_STRING" : type, bytes);
+        EXPECT_EQ(read(second())["value"]["items"], json::array({item})) << type;
+    }
+}
+
+TEST_F(NimbetClipboardGui, AMalformedItemOfAnotherProgramIsLeftOut)
+{
+    const std::vector<std::pair<std::string, std::string>> malformed = {
+        {"application/x-korvel-layers", "{\"frames\": [1, 2"},
+        {"application/x-korvel-style", "[\"an array, not an object\"]"},
+        {"application/x-korvel-sketch", std::string(600, '[') + std::string(600, ']')},
+        {"text/css", "\xff\xfe not UTF-8"},
+    };
+    for (const auto& [type, bytes] : malformed) {
+        auto xclip = copyInXclip(type, bytes);
+        EXPECT_EQ(read(second()), json::parse(R"({"value":{"items":[]}})")) << type;
+    }
+}
+
+} // namespace
