@@ -4,6 +4,7 @@
 // chosen entry.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 
 #include "App/web/AppMenu.h"
 #include "gui/App/web/HostedPage.h"
@@ -150,6 +151,10 @@ TEST_F(WebBridgeMenuGui, AnActionThePageDoesNotAnswerInTimeIsLeftToWebKit)
 
     // An answer the page gives too late still lands nowhere: no menu is open.
     evaluate("menuPage.answer = 800");
+    // WebKit learns of the new selection from its web process a little later.
+    ASSERT_TRUE(kxtest::spinUntil([&] {
+        return webkit_editor_state_is_copy_available(webkit_web_view_get_editor_state(webView().wkWebView()));
+    }));
     auto copy = item("Edit", "Copy");
     EXPECT_TRUE(ResponderChain::shared().validate(*copy)); // WebKit can copy the selection
     EXPECT_EQ(copy->title(), "Copy");
