@@ -1,0 +1,72 @@
+#include "App/documents/KVDocumentContainerDataSource.h"
+
+#include <atomic>
+#include <exception>
+#include <memory>
+
+#include "Platform/Foundation/MainQueue.h"
+
+KVDocumentContainerDataSource::KVDocumentContainerDataSource(Reader reader, Provider provider)
+    : reader_(std::move(reader))
+    , provider_(std::move(provider))
+{
+}
+
+void KVDocumentContainerDataSource::setDataNeedsToBeProvided(bool value)
+{
+    if (value)
+        ++generation_;
+    // Forced, so that a repeated report still reaches the container.
+    dataNeedsToBeProvided_.set(value, value);
+}
+
+kx::Observable<bool>::Token KVDocumentContainerDataSource::observeDataNeedsToBeProvided(kx::Observable<bool>::Handler handler)
+{
+    return dataNeedsToBeProvided_.observe(std::move(handler));
+}
+
+void KVDocumentContainerDataSource::provide(ProvideCompletion completion)
+{
+    const std::uint64_t generation = generation_;
+    // The provider's answer counts once, whichever thread it comes from and however often.
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    auto finish = [self = weak_from_this(), completion = std::move(completion), generation](kx::Result<Data, kx::Error> result) {
+        if (auto source = self.lock(); source && result.isSuccess())
+            source->data_ = result.value();
+        completion(std::move(result), generation);
+    };
+    auto shared = std::make_shared<decltype(finish)>(std::move(finish));
+    ProviderCompletion once = [answered, shared](kx::Result<Data, kx::Error> result) {
+        if (answered->exchange(true))
+            return;
+        if (kx::MainQueue::isMainThread())
+            (*shared)(std::move(result));
+        else
+            kx::MainQueue::async([shared, result = std::move(result)]() mutable { (*shared)(std::move(result)); });
+    };
+    if (!provider_) {
+        once(kx::Result<Data, kx::Error>::failure(kx::Error("KVDocumentContainerDataSource", 0, "The content has no provider.")));
+        return;
+    }
+    try {
+        provider_(once);
+    } catch (const kx::Error& error) {
+        once(kx::Result<Data, kx::Error>::failure(error));
+    } catch (const std::exception& error) {
+        once(kx::Result<Data, kx::Error>::failure(kx::Error("KVDocumentContainerDataSource", 0, error.what())));
+    }
+}
+
+void KVDocumentContainerDataSource::dataWasWritten(std::uint64_t generation)
+{
+    if (generation == generation_)
+        dataNeedsToBeProvided_.set(false);
+}
+
+void KVDocumentContainerDataSource::load(const Data& content)
+{
+    data_ = content;
+    dataNeedsToBeProvided_.set(false, true);
+    if (reader_)
+        reader_(data_);
+}

@@ -1,0 +1,65 @@
+#include "App/documents/KVDocumentError.h"
+
+#include <array>
+
+namespace {
+
+constexpr std::array<const char*, 14> reasons = {
+    "Close other documents and try again.",
+    "Close other documents and try again.",
+    "More changes were made while saving.",
+    "The document must use the Korvel folder format.",
+    "The document is already open in another Korvel X instance.",
+    "The document uses the Korvel folder format.",
+    "The document has no archive.",
+    "The document moved unexpectedly.",
+    "The document template couldn't be found.",
+    "The format of the image is unsupported.",
+    "Not implemented.",
+    "Not logged in.",
+    "The document could not be read.",
+    "The document was written by a later version of Korvel.",
+};
+
+} // namespace
+
+KVDocumentError::KVDocumentError(Code code, std::optional<kx::Error> underlying)
+    : code_(code)
+    , underlying_(std::move(underlying))
+{
+    what_ = underlying_ ? underlying_->localizedDescription : failureReason();
+}
+
+std::optional<KVDocumentError> KVDocumentError::fromRawValue(long long rawValue)
+{
+    if (rawValue < 0 || rawValue >= static_cast<long long>(reasons.size()))
+        return std::nullopt;
+    return KVDocumentError(static_cast<Code>(rawValue));
+}
+
+std::string KVDocumentError::failureReason() const
+{
+    return reasons[static_cast<size_t>(code_)];
+}
+
+std::vector<std::string> KVDocumentError::recoveryOptions() const
+{
+    if (code_ == Code::documentVersionTooNew)
+        return {"Check for Updates", "OK"};
+    return {};
+}
+
+kx::Error KVDocumentError::error() const
+{
+    if (!underlying_)
+        return kx::Error(errorDomain, errorCode(), failureReason(), failureReason());
+    // The cause is what the user can act on (free some disk space); this case says what it did.
+    return kx::Error(errorDomain, errorCode(), underlying_->localizedDescription, failureReason(),
+                     underlying_->localizedRecoverySuggestion);
+}
+
+const kx::Error& KVDocumentError::cancellableAutosaveCancelled()
+{
+    static const kx::Error error("NSCocoaErrorDomain", 3072, "");
+    return error;
+}
