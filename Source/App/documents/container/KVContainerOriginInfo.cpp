@@ -116,7 +116,7 @@ std::optional<fs::path> KVContainerOriginInfo::resolveBookmark(const std::string
     if (auto real = kx::FileSystem::realPath(path))
         return real;
     // Gone from its path: the same file renamed within its folder still counts.
-    if (!bookmark["device"].is_number_unsigned() || !bookmark["inode"].is_number_unsigned())
+    if (!bookmark["device"].is_number_integer() || !bookmark["inode"].is_number_integer())
         return std::nullopt;
     const auto device = bookmark["device"].get<std::uint64_t>();
     const auto inode = bookmark["inode"].get<std::uint64_t>();

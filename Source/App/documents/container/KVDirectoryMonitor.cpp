@@ -106,9 +106,9 @@ void KVDirectoryMonitor::watchTree(const std::string& relativeFolder, bool repor
     while (!stack.empty()) {
         std::string folder = std::move(stack.back());
         stack.pop_back();
-        // Watched before it is listed, so that nothing made meanwhile goes unseen.
-        if (!addWatch(folder))
-            continue;
+        // Watched before it is listed, so that nothing made meanwhile goes unseen; a folder
+        // that cannot be watched is still listed for what it holds now.
+        addWatch(folder);
         const fs::path path = folder.empty() ? root_ : root_ / folder;
         int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)

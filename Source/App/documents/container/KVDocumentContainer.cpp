@@ -220,6 +220,8 @@ void KVDocumentContainer::checkOrigin(const fs::path& requiredOrigin) const
 
 KVDocumentContainer::~KVDocumentContainer()
 {
+    // Its registry, observers and main-loop sources are the main thread's.
+    containerOnMainThread("containers go on the main thread");
     monitor_.reset();
     lock_.reset();
     dataSourceObservers_.clear();

@@ -108,7 +108,8 @@ inline std::optional<KVDocumentError> writeChanges(KVDocumentContainer& containe
 }
 
 // A project folder with a document, code and two files elsewhere.
-inline void writeProject(const fs::path& root, const std::string& document = "{\"version\": 0, \"title\": \"one\"}")
+inline void writeProject(const fs::path& root,
+                         const std::string& document = "{\"version\": 0, \"title\": \"one\", \"image\": \"design/images/photo.png\"}")
 {
     writeFile(root / "design/document.json", document);
     writeFile(root / "code/index.js", "export const a = 1;\n");
@@ -134,6 +135,15 @@ protected:
         // Background jobs hand their last references back to the main loop.
         kxtest::spinUntil([] { return KVDocumentContainer::allInstances().empty(); }, std::chrono::seconds(10));
         KVDocumentContainer::setBaseDirectoryForTesting(std::nullopt);
+    }
+
+    // Lets go of a container and waits until its background jobs let go of it too, as when a
+    // document closes (or the application ends) before its file is opened again.
+    static void drop(std::shared_ptr<KVDocumentContainer>& container)
+    {
+        std::weak_ptr<KVDocumentContainer> weak = container;
+        container.reset();
+        EXPECT_TRUE(kxtest::spinUntil([&] { return weak.expired(); }));
     }
 
     std::shared_ptr<KVDocumentContainer> makeContainer(const std::string& uuid = kx::Uuid::make(),
