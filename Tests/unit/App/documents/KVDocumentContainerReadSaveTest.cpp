@@ -201,6 +201,7 @@ TEST_F(KVDocumentContainerReadSaveTest, AFailedReadLeavesTheWorkingCopyAndItsFol
     }
     // The file is replaced by a damaged one: its directory reads, one entry's data does not.
     writeDamagedZip(zip);
+    fs::last_write_time(zip, fs::last_write_time(zip) + std::chrono::seconds(2));
     const auto before = files(workingCopy);
 
     auto container = makeContainer(uuid, zip);
