@@ -195,6 +195,16 @@ std::optional<kx::Error> replaceLink(const fs::path& link, const fs::path& desti
     return kx::Error::fromErrno(EEXIST, "Cannot create a link in " + link.parent_path().string());
 }
 
+void flush(const fs::path& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    kx::FileSystem::flushDirectory(path.parent_path());
+}
+
 ReadResult readRegularFile(const fs::path& path, std::uint64_t maximum, bool dropFromCache)
 {
     ReadResult result;

@@ -30,6 +30,9 @@ std::optional<kx::Error> replaceFile(const std::filesystem::path& target, std::s
 // Puts a symbolic link to `destination` in place of whatever `link` is.
 std::optional<kx::Error> replaceLink(const std::filesystem::path& link, const std::filesystem::path& destination);
 
+// Makes a file written without flushing durable, with its folder's entry; errors are let be.
+void flush(const std::filesystem::path& path);
+
 // The bytes of a regular file, not through a link in its last component, up to `maximum`
 // bytes; the error otherwise (ENOENT when there is none, EFBIG when it is larger).
 struct ReadResult {

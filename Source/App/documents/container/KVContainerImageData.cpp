@@ -64,10 +64,14 @@ bool hasPixelSize(std::string_view data)
     return sized;
 }
 
+bool looksLikePDF(std::string_view data)
+{
+    return data.substr(0, 1024).find("%PDF-") != std::string_view::npos;
+}
+
 std::optional<std::string> renderPDFPage(std::string_view data)
 {
-    // A PDF's header lies within its first kilobyte.
-    if (data.substr(0, 1024).find("%PDF-") == std::string_view::npos)
+    if (!looksLikePDF(data))
         return std::nullopt;
     auto bytes = g_bytes_new(data.data(), data.size());
     GError* error = nullptr;

@@ -23,6 +23,9 @@ std::string contentName(std::string_view data);
 // SVG, ...). Only as much is decoded as it takes to learn the size.
 bool hasPixelSize(std::string_view data);
 
+// Whether the bytes start like a PDF document (its header lies within the first kilobyte).
+bool looksLikePDF(std::string_view data);
+
 // For the bytes of a PDF document: its first page rendered as PNG at one pixel per point (at
 // most kx::maximumDecodedPixels). nullopt when the bytes are not a PDF that opens; throws
 // KVDocumentError unsupportedImageFormat when it opens but cannot be rendered.

@@ -181,7 +181,8 @@ private:
 
     // Images
     void addCachedImageDimensionDirectories();
-    void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest);
+    // With `flushImage`, the job first makes the full-size image durable.
+    void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage);
     void addMissingCachedImages(bool manifestIsCurrent);
     void cachedImageJobDidEnd(const std::string& name);
 

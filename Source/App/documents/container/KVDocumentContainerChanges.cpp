@@ -169,7 +169,9 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
         self->didChange(path);
     };
 
-    for (const auto& [path, source] : dataSources_) {
+    for (const auto& item : dataSources_) {
+        const std::string path = item.first;
+        const std::shared_ptr<DataSource> source = item.second;
         if (!source->dataNeedsToBeProvided()) {
             write(path, source, source->data(), source->generation());
             leave();

@@ -40,18 +40,21 @@ std::string KVDocumentContainer::addImage(const std::string& received)
     containerOnMainThread("images are added on the main thread");
     containerPrecondition(isValid_, "images are added to a valid container");
     std::string data = received;
-    // A picture without a pixel size of its own (a PDF page) is stored as a PNG rendering.
-    if (!KVContainerImageData::hasPixelSize(data)) {
+    // A picture without a pixel size of its own (a PDF page) is stored as a PNG rendering;
+    // everything else, bitmaps of every kind and data that is no picture, as it came.
+    if (KVContainerImageData::looksLikePDF(data) && !KVContainerImageData::hasPixelSize(data)) {
         if (auto png = KVContainerImageData::renderPDFPage(data))
             data = std::move(*png);
     }
     const std::string name = KVContainerImageData::contentName(data);
     if (auto error = KVContainerFiles::makeFolders(projectDirectory_, imagesFolder))
         throw *error;
-    if (auto error = KVContainerFiles::replaceFile(projectDirectory_ / imagesFolder / name, data, true))
+    // Flushed to disk by the image's background job, not here: a large picture would hold the
+    // main loop for as long as the disk takes.
+    if (auto error = KVContainerFiles::replaceFile(projectDirectory_ / imagesFolder / name, data, false))
         throw *error;
     addCachedImageDimensionDirectories();
-    addMissingCachedImages(name, {});
+    addMissingCachedImages(name, {}, true);
     return name;
 }
 
@@ -68,7 +71,7 @@ void KVDocumentContainer::addImage(const std::string& name, const fs::path& url)
     if (auto error = KVContainerFiles::copyNewFile(url, projectDirectory_ / imagesFolder / name); error && error->code != EEXIST)
         throw *error;
     addCachedImageDimensionDirectories();
-    addMissingCachedImages(name, {});
+    addMissingCachedImages(name, {}, false);
 }
 
 std::string KVDocumentContainer::addAsset(const std::string& data, const std::string& preferredName, int count)
@@ -116,7 +119,7 @@ void KVDocumentContainer::addCachedImageDimensionDirectories()
         KVContainerFiles::makeFolders(projectDirectory_, std::string(KVDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(dimension));
 }
 
-void KVDocumentContainer::addMissingCachedImages(const std::string& name, const ManifestEntries& manifest)
+void KVDocumentContainer::addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage)
 {
     const fs::path fullSize = projectDirectory_ / imagesFolder / name;
     std::vector<std::pair<int, fs::path>> pending;
@@ -141,11 +144,13 @@ void KVDocumentContainer::addMissingCachedImages(const std::string& name, const 
         }
         pending.emplace_back(dimension, copy);
     }
-    if (pending.empty())
+    if (pending.empty() && !flushImage)
         return;
 
     ++pendingCachedImageJobs_;
-    kx::ThreadPool::global().async([self = shared_from_this(), fullSize, pending, name]() mutable {
+    kx::ThreadPool::global().async([self = shared_from_this(), fullSize, pending, name, flushImage]() mutable {
+        if (flushImage)
+            KVContainerFiles::flush(fullSize);
         auto bytes = KVContainerFiles::readRegularFile(fullSize, maximumImageLength, true);
         kx::GObjectRef<GdkPixbuf> image;
         if (bytes.data)
@@ -192,7 +197,7 @@ void KVDocumentContainer::addMissingCachedImages(bool manifestIsCurrent)
     for (auto it = files.lower_bound(prefix); it != files.end() && it->first.starts_with(prefix); ++it) {
         const std::string name = it->first.substr(prefix.size());
         if (name.find('/') == std::string::npos)
-            addMissingCachedImages(name, files);
+            addMissingCachedImages(name, files, false);
     }
 }
 

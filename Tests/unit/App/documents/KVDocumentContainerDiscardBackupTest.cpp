@@ -2,6 +2,8 @@
 // the code.
 #include "unit/App/documents/ContainerTestSupport.h"
 
+#include <glib.h>
+
 #include "App/documents/KVDocumentLogger.h"
 
 using namespace containertest;

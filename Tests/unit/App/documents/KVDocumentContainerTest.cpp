@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <glib.h>
+
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/documents/KVDocumentLogger.h"
 #include "App/server/ServerController.h"
