@@ -137,7 +137,6 @@ int pack(const fs::path& tree, const fs::path& zip)
 
 int open(const fs::path& zip, const fs::path& cache)
 {
-    fs::remove_all(cache);
     ::sync(); // the earlier runs' writes are not this run's to flush
     std::string document;
     auto source = editor(&document);
@@ -235,7 +234,6 @@ std::vector<std::string> makeImages(int count)
 
 int images(int count, const fs::path& folder)
 {
-    fs::remove_all(folder);
     auto data = makeImages(count);
     std::uint64_t bytes = 0;
     for (const auto& image : data)

@@ -65,6 +65,12 @@ PY
   touch "$1.done"
 }
 
+# Nothing is removed until the end: ext4 makes new files slowly for minutes after many were
+# removed (it passes over recently freed inodes), which would weigh on whichever side came
+# after a removal. Every run writes into a folder of its own.
+counter=0
+fresh() { counter=$((counter + 1)); echo "$work/run-$counter"; }
+
 median() { # median wall time of $runs runs of a command, in seconds
   local times=()
   for ((i = 0; i < runs; i++)); do
@@ -93,24 +99,23 @@ for size in "100 666" "300 2000"; do
   echo "== $(find "$tree" -type f | wc -l) files, $(($(du -sb "$tree" | cut -f1) / 1000000)) MB"
   cat "$zip" >/dev/null
 
-  openOutput=$("$bench" open "$zip" "$work/cache")
-  ours=$(medianField open_seconds "$bench" open "$zip" "$work/cache")
-  theirs=$(median bash -c "rm -rf '$work/unzipped'; sync -f '$work'; unzip -q '$zip' -d '$work/unzipped' && sync -f '$work/unzipped'")
-  bare=$(median bash -c "rm -rf '$work/unzipped'; sync -f '$work'; unzip -q '$zip' -d '$work/unzipped'")
+  openOutput=$("$bench" open "$zip" "$(fresh)")
+  ours=$(medianField open_seconds bash -c "'$bench' open '$zip' \"\$(mktemp -d -p '$work')\"")
+  theirs=$(median bash -c "out=\$(mktemp -d -p '$work'); sync -f '$work'; unzip -q '$zip' -d \"\$out\" && sync -f \"\$out\"")
+  bare=$(median bash -c "out=\$(mktemp -d -p '$work'); sync -f '$work'; unzip -q '$zip' -d \"\$out\"")
   echo "open:  ours ${ours} s, unzip -q + sync ${theirs} s (unzip alone ${bare} s), ratio $(awk "BEGIN { printf \"%.2f\", $ours / $theirs }")"
   echo "       longest main-loop stall $(echo "$openOutput" | field open_stall_ms) ms (the read runs on it);" \
        "while image jobs ran $(echo "$openOutput" | field stall_during_image_jobs_ms) ms; peak $(echo "$openOutput" | field peak_mib) MiB"
 
-  saveOutput=$("$bench" save "$zip" "$work/cache")
-  ours=$(medianField save_seconds "$bench" save "$zip" "$work/cache")
-  theirs=$(median bash -c "rm -f '$work/infozip.zip'; sync -f '$work'; cd '$tree' && zip -r -q '$work/infozip.zip' . && sync -f '$work/infozip.zip'")
-  bare=$(median bash -c "rm -f '$work/infozip.zip'; sync -f '$work'; cd '$tree' && zip -r -q '$work/infozip.zip' .")
+  saveOutput=$("$bench" save "$zip" "$(fresh)")
+  ours=$(medianField save_seconds bash -c "'$bench' save '$zip' \"\$(mktemp -d -p '$work')\"")
+  theirs=$(median bash -c "out=\$(mktemp -u -p '$work').zip; sync -f '$work'; cd '$tree' && zip -r -q \"\$out\" . && sync -f \"\$out\"")
+  bare=$(median bash -c "out=\$(mktemp -u -p '$work').zip; sync -f '$work'; cd '$tree' && zip -r -q \"\$out\" .")
   echo "save:  ours ${ours} s, zip -r -q + sync ${theirs} s (zip alone ${bare} s), ratio $(awk "BEGIN { printf \"%.2f\", $ours / $theirs }")"
   echo "       longest main-loop stall $(echo "$saveOutput" | field save_stall_ms) ms; peak $(echo "$saveOutput" | field peak_mib) MiB"
-  rm -rf "$work/cache" "$work/unzipped" "$work/infozip.zip"
 done
 
 echo
 echo "== 200 mixed images (PNG, JPEG, TIFF; 400 to 4000 pixels wide)"
-"$bench" images 200 "$work/images" | sed 's/^/  /'
-rm -rf "$work/images"
+"$bench" images 200 "$(fresh)" | sed 's/^/  /'
+find "$work" -mindepth 1 -maxdepth 1 ! -name 'tree-*' ! -name 'project-*' -exec rm -rf {} +

@@ -210,6 +210,15 @@ TEST_F(KVContainerLockFileTest, TwoProcessesNeverShareAWorkingFolder)
     EXPECT_EQ(holder.finish(), 0);
     auto container = makeContainer(uuid);
     EXPECT_EQ(readFile(container->projectDirectory() / ".korvel-lock"), ourId);
+
+    // A read replaces the project folder with a new copy: the lock goes along.
+    writeProject(temp / "source");
+    container->read(KVDocumentArchive(temp / "source", "com.korvel.projectfolder", false, std::nullopt, false),
+                    KVDocumentContainer::ArchiveRelation::copy());
+    EXPECT_EQ(readFile(container->projectDirectory() / ".korvel-lock"), ourId);
+    Child second({KX_TEST_HELPER, "hold-uuid", (temp / "cache").string(), uuid});
+    EXPECT_EQ(second.line(), "in-use");
+    drop(container);
 }
 
 TEST_F(KVContainerLockFileTest, ALinkInPlaceOfTheLockIsNeverWrittenThrough)

@@ -393,6 +393,10 @@ TEST_F(KVDocumentContainerReadSaveTest, SavesKilledAtRandomMomentsLeaveAWholeVer
         ASSERT_NO_THROW(container->read(archive, Relation::origin(false))) << "run " << run;
         ASSERT_FALSE(editor.read.empty());
         EXPECT_TRUE(written.contains(editor.read.back())) << "run " << run << ": " << editor.read.back();
+        // What the killed save left half made is gone once the package and the folder opened.
+        for (const auto& folder : {temp.path(), container->uuidDirectory()})
+            for (const auto& item : fs::directory_iterator(folder))
+                EXPECT_EQ(item.path().filename().string().find(".korvel-"), std::string::npos) << item.path();
         drop(container);
     }
 }
