@@ -152,7 +152,7 @@ void KVDocumentContainer::loadDataSources()
     for (const auto& [path, source] : dataSources_) {
         auto content = KVContainerFiles::readRegularFile(projectDirectory_ / path, maximumDataSourceLength);
         if (content.data)
-            source->load(*content.data);
+            source->load(std::move(*content.data));
     }
 }
 
