@@ -181,8 +181,10 @@ private:
 
     // Images
     void addCachedImageDimensionDirectories();
-    // With `flushImage`, the job first makes the full-size image durable.
-    void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage);
+    // With `flushImage`, the job first makes the full-size image durable. With
+    // `linkInBackground` the links are made by the job too (a read links thousands of images:
+    // that is no work for the main loop); otherwise they exist when this returns.
+    void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage, bool linkInBackground);
     void addMissingCachedImages(bool manifestIsCurrent);
     void cachedImageJobDidEnd(const std::string& name);
 

@@ -2,6 +2,7 @@
 #include "App/documents/container/KVDocumentContainer.h"
 
 #include <cerrno>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,7 +55,7 @@ std::string KVDocumentContainer::addImage(const std::string& received)
     if (auto error = KVContainerFiles::replaceFile(projectDirectory_ / imagesFolder / name, data, false))
         throw *error;
     addCachedImageDimensionDirectories();
-    addMissingCachedImages(name, {}, true);
+    addMissingCachedImages(name, {}, true, false);
     return name;
 }
 
@@ -71,7 +72,7 @@ void KVDocumentContainer::addImage(const std::string& name, const fs::path& url)
     if (auto error = KVContainerFiles::copyNewFile(url, projectDirectory_ / imagesFolder / name); error && error->code != EEXIST)
         throw *error;
     addCachedImageDimensionDirectories();
-    addMissingCachedImages(name, {}, false);
+    addMissingCachedImages(name, {}, false, false);
 }
 
 std::string KVDocumentContainer::addAsset(const std::string& data, const std::string& preferredName, int count)
@@ -119,36 +120,49 @@ void KVDocumentContainer::addCachedImageDimensionDirectories()
         KVContainerFiles::makeFolders(projectDirectory_, std::string(KVDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(dimension));
 }
 
-void KVDocumentContainer::addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage)
+// Puts a link to the full-size image at each copy's place; an existing file or link to the
+// image is let be. Logs through `log`, which may be called from any thread.
+static void linkCopies(const fs::path& fullSize, const std::vector<std::pair<int, fs::path>>& copies,
+                       const std::function<void(const std::string&)>& log)
+{
+    for (const auto& [dimension, copy] : copies) {
+        if (::symlink(fullSize.c_str(), copy.c_str()) == 0)
+            continue;
+        int error = errno;
+        if (error == EEXIST) {
+            // A link kept from before may point where the image no longer is (the project
+            // folder moved): it is made to point at the image again.
+            std::error_code ec;
+            if (fs::is_symlink(fs::symlink_status(copy, ec)) && fs::read_symlink(copy, ec) != fullSize) {
+                if (auto failed = KVContainerFiles::replaceLink(copy, fullSize))
+                    log("Couldn’t create temporary image cache symlink: " + failed->localizedDescription);
+            }
+        } else {
+            log("Couldn’t create temporary image cache symlink: " + kx::Error::fromErrno(error, copy.string()).localizedDescription);
+        }
+    }
+}
+
+void KVDocumentContainer::addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage,
+                                                 bool linkInBackground)
 {
     const fs::path fullSize = projectDirectory_ / imagesFolder / name;
     std::vector<std::pair<int, fs::path>> pending;
     for (int dimension : cachedImageDimensions) {
         const std::string relative = cachePath(dimension, name);
-        if (manifest.contains(relative))
-            continue;
-        const fs::path copy = projectDirectory_ / relative;
-        if (::symlink(fullSize.c_str(), copy.c_str()) != 0) {
-            int error = errno;
-            if (error == EEXIST) {
-                // A link kept from before may point where the image no longer is (the project
-                // folder moved): it is made to point at the image again.
-                std::error_code ec;
-                if (fs::is_symlink(fs::symlink_status(copy, ec)) && fs::read_symlink(copy, ec) != fullSize) {
-                    if (auto failed = KVContainerFiles::replaceLink(copy, fullSize))
-                        log("Couldn’t create temporary image cache symlink: " + failed->localizedDescription);
-                }
-            } else {
-                log("Couldn’t create temporary image cache symlink: " + kx::Error::fromErrno(error, copy.string()).localizedDescription);
-            }
-        }
-        pending.emplace_back(dimension, copy);
+        if (!manifest.contains(relative))
+            pending.emplace_back(dimension, projectDirectory_ / relative);
     }
+    auto logger = [self = shared_from_this()](const std::string& message) { self->log(message); };
+    if (!linkInBackground)
+        linkCopies(fullSize, pending, logger);
     if (pending.empty() && !flushImage)
         return;
 
     ++pendingCachedImageJobs_;
-    kx::ThreadPool::global().async([self = shared_from_this(), fullSize, pending, name, flushImage]() mutable {
+    kx::ThreadPool::global().async([self = shared_from_this(), fullSize, pending, name, flushImage, linkInBackground, logger]() mutable {
+        if (linkInBackground)
+            linkCopies(fullSize, pending, logger);
         if (flushImage)
             KVContainerFiles::flush(fullSize);
         auto bytes = KVContainerFiles::readRegularFile(fullSize, maximumImageLength, true);
@@ -197,7 +211,7 @@ void KVDocumentContainer::addMissingCachedImages(bool manifestIsCurrent)
     for (auto it = files.lower_bound(prefix); it != files.end() && it->first.starts_with(prefix); ++it) {
         const std::string name = it->first.substr(prefix.size());
         if (name.find('/') == std::string::npos)
-            addMissingCachedImages(name, files, false);
+            addMissingCachedImages(name, files, false, true);
     }
 }
 
