@@ -107,7 +107,8 @@ for size in "100 666" "300 2000"; do
   bare=$(median bash -c "out=\$(mktemp -d -p '$work'); sync -f '$work'; unzip -q '$zip' -d \"\$out\"")
   echo "open:  ours ${ours} s, unzip -q + sync ${theirs} s (unzip alone ${bare} s), ratio $(awk "BEGIN { printf \"%.2f\", $ours / $theirs }")"
   echo "       longest main-loop stall $(echo "$openOutput" | field open_stall_ms) ms (the read runs on it);" \
-       "while image jobs ran $(echo "$openOutput" | field stall_during_image_jobs_ms) ms; peak $(echo "$openOutput" | field peak_mib) MiB"
+       "image links and copies done $(echo "$openOutput" | field image_jobs_after_open_seconds) s later, stall meanwhile" \
+       "$(echo "$openOutput" | field stall_during_image_jobs_ms) ms; peak $(echo "$openOutput" | field peak_mib) MiB"
 
   saveOutput=$("$bench" save "$zip" "$(fresh)")
   ours=$(medianField save_seconds bash -c "'$bench' save '$zip' \"\$(mktemp -d -p '$work')\"")
