@@ -14,6 +14,7 @@
 #include <glib.h>
 
 #include "App/archive/KVDocumentArchiveError.h"
+#include "App/documents/KVDocumentLogger.h"
 #include "App/documents/container/KVDirectoryMonitor.h"
 #include "support/ZipBuilder.h"
 
@@ -139,7 +140,8 @@ TEST_F(KVDocumentContainerReadSaveTest, AnUnchangedFileKeepsTheWorkingCopyWithIt
     Editor editor;
     auto container = open(zip, editor);
     EXPECT_EQ(container->uuid(), uuid);
-    EXPECT_EQ(readFile(container->projectDirectory() / "code/unsaved.js"), "unsaved");
+    static_cast<KVDocumentLogger&>(container->logger()).waitUntilWritten();
+    EXPECT_EQ(readFile(container->projectDirectory() / "code/unsaved.js"), "unsaved") << readFile(container->projectDirectory() / ".project.log").value_or("");
     // It shows as changed: the file list is compared with what the file held.
     EXPECT_TRUE(container->hasChanges());
 }
