@@ -190,8 +190,16 @@ KVDocumentContainer::KVDocumentContainer(std::shared_ptr<KVDocumentArchive> arch
 
 void KVDocumentContainer::finishCreation()
 {
-    if (isRegistered_)
+    if (isRegistered_) {
         registry().insert(this);
+        // What backups cut short by a crash left in their hidden staging folder; a backup of
+        // another container may be under way, so only old leftovers go.
+        std::error_code ec;
+        const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(10);
+        for (const auto& item : fs::directory_iterator(projectDirectory_ / ".cache/backups", ec))
+            if (item.last_write_time(ec) < old && !ec)
+                fs::remove_all(item.path(), ec);
+    }
     addServerStateObserver();
     if (!projectDirectoryIsOrigin_)
         log("Initialized with uuid " + uuid_);

@@ -2,6 +2,8 @@
 #include "App/documents/container/KVDocumentContainer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <unistd.h>
 
@@ -18,27 +20,44 @@ namespace {
 
 constexpr std::string_view backupPattern = "yyyy'-'MM'-'dd' 'HH'.'mm'.'ss";
 constexpr auto backupInterval = std::chrono::seconds(60);
+// Hidden, so no archive and no save ever looks into it.
+const std::string backupStagingFolder = ".cache/backups";
 
 bool isBackedUp(const std::string& path)
 {
     return path == KVDocumentArchive::relativePathForDocumentJSON || path.starts_with(KVDocumentArchive::relativePathForCode);
 }
 
-// Writes the zip and keeps the newest backups; the error's text, if any.
+// Writes the zip and keeps the newest backups; the error's text, if any. The zip is made in a
+// hidden folder and renamed into ".backups" whole: a save walking the project meanwhile (every
+// file under ".backups" travels with it) never meets a half-written backup.
 std::optional<std::string> writeBackup(const std::shared_ptr<KVDocumentArchive>& view, const fs::path& folder, const fs::path& file)
 {
+    const fs::path project = folder.parent_path();
+    if (auto error = KVContainerFiles::makeFolders(project, folder.filename().string()))
+        return error->localizedDescription;
+    if (auto error = KVContainerFiles::makeFolders(project, backupStagingFolder))
+        return error->localizedDescription;
+    std::string staging = (project / backupStagingFolder / "XXXXXX").string();
+    if (!::mkdtemp(staging.data()))
+        return kx::Error::fromErrno(errno, "Cannot create a folder in " + (project / backupStagingFolder).string()).localizedDescription;
+    std::optional<std::string> failure;
     try {
-        const fs::path parent = folder.parent_path();
-        if (auto error = KVContainerFiles::makeFolders(parent, folder.filename().string()))
-            return error->localizedDescription;
-        auto backing = std::make_shared<KVZipArchiveBacking>(file, true, false);
+        const fs::path staged = fs::path(staging) / file.filename();
+        auto backing = std::make_shared<KVZipArchiveBacking>(staged, true, false);
         KVDocumentArchive archive(backing, std::nullopt);
         archive.reflect(*view);
+        if (::rename(staged.c_str(), file.c_str()) != 0)
+            failure = kx::Error::fromErrno(errno, "Cannot write " + file.string()).localizedDescription;
     } catch (const KVDocumentArchiveError& error) {
-        return error.error().localizedDescription;
+        failure = error.error().localizedDescription;
     } catch (const std::exception& error) {
-        return std::string(error.what());
+        failure = std::string(error.what());
     }
+    std::error_code ec;
+    fs::remove_all(staging, ec);
+    if (failure)
+        return failure;
 
     DIR* listing = ::opendir(folder.c_str());
     if (!listing)

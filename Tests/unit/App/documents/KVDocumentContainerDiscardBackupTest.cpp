@@ -160,6 +160,8 @@ TEST_F(KVDocumentContainerDiscardBackupTest, BackupsHoldTheDocumentAndTheCodeOnl
         paths.insert(path);
     EXPECT_EQ(paths, (std::set<std::string>{"code/design/images/code.png", "code/index.js", "code/lib/util.js", "design/document.json"}));
     EXPECT_FALSE(fs::exists(backups()[0].parent_path() / "_project.korvelxproj"));
+    // Made elsewhere and moved in whole: nothing of it is left where it was made.
+    EXPECT_TRUE(fs::is_empty(container->projectDirectory() / ".cache/backups"));
 
     // Nothing changed, or only an image: no new backup.
     writeFile(container->projectDirectory() / "design/images/new.png", "n");
