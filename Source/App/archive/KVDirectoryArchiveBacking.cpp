@@ -103,10 +103,22 @@ std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<st
     std::error_code ec;
     fs::recursive_directory_iterator walk(url_, fs::directory_options::none, ec);
     for (; !ec && walk != fs::recursive_directory_iterator(); walk.increment(ec)) {
+        std::string path = walk->path().lexically_relative(url_).generic_string();
+        // Hidden items are never looked at (nor entered): other programs' temporary files
+        // come and go there, and one gone by now must not fail the walk.
+        if (!KVDocumentArchive::shouldInclude(path) && !KVDocumentArchive::shouldInclude(path + "/_")) {
+            walk.disable_recursion_pending();
+            continue;
+        }
         auto status = walk->symlink_status(ec);
+        if (ec == std::errc::no_such_file_or_directory) {
+            // Removed since the folder was read: it is not part of the package.
+            ec.clear();
+            walk.disable_recursion_pending();
+            continue;
+        }
         if (ec)
             break;
-        std::string path = walk->path().lexically_relative(url_).generic_string();
         if (fs::is_directory(status)) {
             // A folder none of whose files could be included is not entered (".cache").
             if (!KVDocumentArchive::shouldInclude(path + "/_"))

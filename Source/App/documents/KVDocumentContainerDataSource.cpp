@@ -63,9 +63,9 @@ void KVDocumentContainerDataSource::dataWasWritten(std::uint64_t generation)
         dataNeedsToBeProvided_.set(false);
 }
 
-void KVDocumentContainerDataSource::load(const Data& content)
+void KVDocumentContainerDataSource::load(Data content)
 {
-    data_ = content;
+    data_ = std::move(content);
     dataNeedsToBeProvided_.set(false, true);
     if (reader_)
         reader_(data_);

@@ -51,7 +51,7 @@ public:
     std::uint64_t generation() const { return generation_; }
     // Takes content read from the project folder: keeps it, clears the flag and hands it to
     // the reader.
-    void load(const Data& content);
+    void load(Data content);
 
 private:
     Reader reader_;

@@ -42,18 +42,29 @@ int roundedUp(double value)
 
 } // namespace
 
-Result<std::shared_ptr<const Image>, Error> Image::decode(std::string_view bytes, std::size_t maximumPixels)
+Result<std::shared_ptr<const Image>, Error> Image::decode(std::string_view bytes, std::size_t maximumPixels,
+                                                           bool shrinkLarger)
 {
     using R = Result<std::shared_ptr<const Image>, Error>;
     auto loader = GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
     bool tooLarge = false;
     const auto sized = SignalConnection::connect<void(GdkPixbufLoader*, int, int)>(
         loader.get(), "size-prepared", [&](GdkPixbufLoader* source, int width, int height) {
-            if (width <= 0 || height <= 0
-                || static_cast<std::size_t>(width) > maximumPixels / static_cast<std::size_t>(height)) {
+            if (width <= 0 || height <= 0) {
                 tooLarge = true;
                 gdk_pixbuf_loader_set_size(source, 0, 0); // the loader stops without allocating
+                return;
             }
+            if (static_cast<std::size_t>(width) <= maximumPixels / static_cast<std::size_t>(height))
+                return;
+            if (!shrinkLarger) {
+                tooLarge = true;
+                gdk_pixbuf_loader_set_size(source, 0, 0);
+                return;
+            }
+            const double factor = std::sqrt(double(maximumPixels) / (double(width) * double(height)));
+            gdk_pixbuf_loader_set_size(source, std::max(1, int(std::floor(width * factor))),
+                                       std::max(1, int(std::floor(height * factor))));
         });
 
     GError* error = nullptr;

@@ -33,9 +33,11 @@ struct Image {
 
     // Decodes PNG, JPEG, GIF, TIFF, WebP or SVG bytes (whatever gdk-pixbuf's loaders read).
     // The point size follows the picture's resolution where it names one (72 dpi is a point a
-    // pixel).
+    // pixel). A picture over `maximumPixels` is refused, or with `shrinkLarger` decoded at the
+    // largest size of the same proportions that fits (for smaller copies of it).
     static Result<std::shared_ptr<const Image>, Error> decode(std::string_view bytes,
-                                                               std::size_t maximumPixels = maximumPixelCount);
+                                                               std::size_t maximumPixels = maximumPixelCount,
+                                                               bool shrinkLarger = false);
 };
 
 // The image scaled down so that neither pixel side exceeds `side`, or the very same object

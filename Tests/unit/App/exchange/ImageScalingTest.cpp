@@ -117,6 +117,15 @@ TEST(ImageScaling, HostileBytesAreRefusedBeforeTheirPixelsAreDecoded)
     EXPECT_EQ(refused.error().localizedFailureReason, "The picture has more pixels than a picture may have here.");
     EXPECT_TRUE(Image::decode(png(100, 100), 9999).isFailure());
     EXPECT_TRUE(Image::decode(png(100, 100), 10000).isSuccess());
+
+    // For smaller copies, a picture over the cap is decoded at the largest size that fits.
+    const std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="100000" height="50000">)"
+                            R"(<rect width="100000" height="50000" fill="#36c"/></svg>)";
+    const auto shrunk = Image::decode(svg, 1'000'000, true);
+    ASSERT_TRUE(shrunk.isSuccess());
+    EXPECT_LE(shrunk.value()->pixelWidth() * shrunk.value()->pixelHeight(), 1'000'000);
+    EXPECT_EQ(shrunk.value()->pixelWidth(), 1414);
+    EXPECT_TRUE(Image::decode(svg, 1'000'000).isFailure());
 }
 
 } // namespace

@@ -1,0 +1,24 @@
+// The container's contracts (main thread, a valid container, data sources registered before
+// the first read): a breach is a programming error that stops the process, logged first.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "App/shell/RKLog.h"
+#include "Platform/Foundation/MainQueue.h"
+
+inline void containerPrecondition(bool condition, const char* what)
+{
+    if (condition)
+        return;
+    kx::RKLog(std::string("KVDocumentContainer: precondition failed: ") + what, 0);
+    std::fprintf(stderr, "KVDocumentContainer: precondition failed: %s\n", what);
+    std::abort();
+}
+
+inline void containerOnMainThread(const char* what)
+{
+    containerPrecondition(kx::MainQueue::isMainThread(), what);
+}

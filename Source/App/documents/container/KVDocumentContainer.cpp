@@ -1,0 +1,317 @@
+// Creation, the registry of live containers, invalidation, deletion and destruction.
+#include "App/documents/container/KVDocumentContainer.h"
+
+#include <cerrno>
+#include <set>
+#include <sys/stat.h>
+
+#include "App/archive/KVDirectoryArchiveBacking.h"
+#include "App/archive/KVDocumentArchiveError.h"
+#include "App/documents/KVDocumentLogger.h"
+#include "App/documents/container/KVContainerLockFile.h"
+#include "App/documents/container/KVContainerOriginInfo.h"
+#include "App/documents/container/KVContainerPrecondition.h"
+#include "App/documents/container/KVDirectoryMonitor.h"
+#include "App/server/ServerController.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/Uuid.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::set<KVDocumentContainer*>& registry()
+{
+    static std::set<KVDocumentContainer*> containers;
+    return containers;
+}
+
+std::optional<fs::path>& baseDirectoryOverride()
+{
+    static std::optional<fs::path> directory;
+    return directory;
+}
+
+std::string upperCased(std::string text)
+{
+    for (auto& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+kx::Error fileError(const std::error_code& ec, const std::string& what)
+{
+    return kx::Error::fromErrno(ec.value(), what);
+}
+
+} // namespace
+
+std::string KVDocumentContainer::ArchiveRelation::description() const
+{
+    if (kind == Kind::copy)
+        return "copy";
+    return isDraft ? "draft origin" : "origin";
+}
+
+fs::path KVDocumentContainer::baseDirectory()
+{
+    if (baseDirectoryOverride())
+        return *baseDirectoryOverride();
+    static const fs::path directory = [] {
+        std::string identifier = kx::Bundle::main().bundleIdentifier();
+        return kx::FileSystem::cacheHome() / (identifier.empty() ? std::string("Korvel X") : identifier);
+    }();
+    return directory;
+}
+
+void KVDocumentContainer::setBaseDirectoryForTesting(std::optional<fs::path> directory)
+{
+    baseDirectoryOverride() = std::move(directory);
+}
+
+std::shared_ptr<KVDocumentContainer> KVDocumentContainer::adopt(KVDocumentContainer* container)
+{
+    // The last owner may be a background image job: the container goes on the main thread.
+    std::shared_ptr<KVDocumentContainer> owner(container, [](KVDocumentContainer* object) {
+        if (kx::MainQueue::isMainThread())
+            delete object;
+        else
+            kx::MainQueue::async([object] { delete object; });
+    });
+    owner->finishCreation();
+    return owner;
+}
+
+std::shared_ptr<KVDocumentContainer> KVDocumentContainer::make(const std::string& uuid, bool isPlaceholder,
+                                                               const std::optional<fs::path>& requiredOriginIfExists)
+{
+    containerOnMainThread("containers are made on the main thread");
+    return adopt(new KVDocumentContainer(uuid, isPlaceholder, requiredOriginIfExists));
+}
+
+std::shared_ptr<KVDocumentContainer> KVDocumentContainer::make(std::shared_ptr<KVDocumentArchive> projectDirectoryArchive)
+{
+    containerOnMainThread("containers are made on the main thread");
+    return adopt(new KVDocumentContainer(std::move(projectDirectoryArchive)));
+}
+
+const std::shared_ptr<KVDocumentContainer>& KVDocumentContainer::placeholder()
+{
+    static const std::shared_ptr<KVDocumentContainer> container = make(kx::Uuid::make(), true, std::nullopt);
+    return container;
+}
+
+std::vector<std::shared_ptr<KVDocumentContainer>> KVDocumentContainer::allInstances()
+{
+    std::vector<std::shared_ptr<KVDocumentContainer>> containers;
+    for (auto* container : registry())
+        if (auto owner = container->weak_from_this().lock())
+            containers.push_back(std::move(owner));
+    return containers;
+}
+
+KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<fs::path>& requiredOrigin)
+    : uuid_(upperCased(uuid))
+    , isValid_(!isPlaceholder)
+{
+    // The uuid becomes a folder name: nothing but a UUID may.
+    if (!kx::Uuid::isValid(uuid_))
+        throw kx::Error("KVDocumentContainer", 0, "“" + uuid + "” is not a document identifier.");
+    uuidDirectory_ = baseDirectory() / ((isPlaceholder ? "AutosaveShouldNotExist-" : "Autosave-") + uuid_);
+    projectDirectory_ = uuidDirectory_ / "container";
+
+    // Checked first: a live container of this uuid in this process owns the folder, and nothing
+    // below may touch it.
+    for (auto* other : registry())
+        if (other->isValid_ && other->uuid_ == uuid_)
+            throw KVDocumentError(KVDocumentError::Code::containerAlreadyExists);
+
+    std::error_code ec;
+    if (!isPlaceholder) {
+        const bool hasPackageItem = fs::exists(fs::symlink_status(uuidDirectory_ / "package", ec));
+        if (requiredOrigin && !hasPackageItem)
+            checkOrigin(*requiredOrigin);
+        uuidDirectoryExisted_ = fs::exists(fs::symlink_status(uuidDirectory_, ec));
+        try {
+            if (hasPackageItem) {
+                // A folder of an older layout goes, but only once no other instance works in it,
+                // and to the trash where there is one.
+                if (fs::is_directory(fs::symlink_status(projectDirectory_, ec)))
+                    lock_ = KVContainerLockFile::acquire(projectDirectory_);
+                if (kx::FileSystem::trash(uuidDirectory_))
+                    fs::remove_all(uuidDirectory_, ec);
+                uuidDirectoryExisted_ = false;
+            }
+            fs::create_directories(projectDirectory_, ec);
+            if (ec)
+                throw fileError(ec, "Cannot create the working folder " + projectDirectory_.string());
+            // Taken once the folder exists, also when this container made it: two instances
+            // must not share a fresh working folder.
+            if (lock_)
+                lock_->refresh();
+            else
+                lock_ = KVContainerLockFile::acquire(projectDirectory_);
+        } catch (...) {
+            lock_.reset();
+            if (!uuidDirectoryExisted_)
+                fs::remove_all(uuidDirectory_, ec);
+            throw;
+        }
+    }
+
+    projectDirectoryIsOrigin_ = false;
+    projectDirectoryPathPrefix_ = projectDirectory_.string() + "/";
+    auto backing = std::make_shared<KVDirectoryArchiveBacking>(projectDirectory_, isPlaceholder, false);
+    projectDirectoryArchive_ = std::make_shared<KVDocumentArchive>(uuid_, KVDocumentArchive::Manifest{uuid_, std::nullopt}, backing);
+    logger_ = std::make_unique<KVDocumentLogger>(projectDirectory_ / ".project.log");
+    isRegistered_ = !isPlaceholder;
+}
+
+KVDocumentContainer::KVDocumentContainer(std::shared_ptr<KVDocumentArchive> archive)
+{
+    struct stat info {};
+    if (!archive || ::stat(archive->backing()->url().c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        throw KVDocumentError(KVDocumentError::Code::containerIsNotDirectory);
+    isValid_ = true;
+    uuid_ = archive->uuid();
+    uuidDirectory_ = placeholder()->uuidDirectory();
+    projectDirectory_ = archive->backing()->url();
+    lock_ = KVContainerLockFile::acquire(projectDirectory_);
+    projectDirectoryIsOrigin_ = true;
+    projectDirectoryPathPrefix_ = projectDirectory_.string();
+    if (!projectDirectoryPathPrefix_.ends_with('/'))
+        projectDirectoryPathPrefix_ += '/';
+    projectDirectoryArchive_ = std::move(archive);
+    logger_ = std::make_unique<KVDocumentLogger>(projectDirectory_ / ".project.log");
+    isRegistered_ = true;
+}
+
+void KVDocumentContainer::finishCreation()
+{
+    if (isRegistered_) {
+        registry().insert(this);
+        // What backups cut short by a crash left in their hidden staging folder; a backup of
+        // another container may be under way, so only old leftovers go.
+        std::error_code ec;
+        const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(10);
+        for (const auto& item : fs::directory_iterator(projectDirectory_ / ".cache/backups", ec))
+            if (item.last_write_time(ec) < old && !ec)
+                fs::remove_all(item.path(), ec);
+    }
+    addServerStateObserver();
+    if (!projectDirectoryIsOrigin_)
+        log("Initialized with uuid " + uuid_);
+}
+
+void KVDocumentContainer::checkOrigin(const fs::path& requiredOrigin) const
+{
+    const auto otherOrigin = KVDocumentError(KVDocumentError::Code::containerAlreadyExistsForOtherOrigin);
+    std::optional<KVContainerOriginInfo> info;
+    try {
+        info = KVContainerOriginInfo::read(uuidDirectory_ / "info");
+    } catch (const KVDocumentArchiveError& error) {
+        // A record that cannot be read at all is as good as none; one that reads but does not
+        // decode belongs to something else.
+        if (error.underlying().domain == kx::Error::posixDomain)
+            return;
+        throw otherOrigin;
+    }
+    if (!info)
+        return;
+    auto resolved = KVContainerOriginInfo::resolveBookmark(info->bookmarkData);
+    auto required = kx::FileSystem::realPath(requiredOrigin);
+    if (!resolved || *resolved != required.value_or(requiredOrigin.lexically_normal()))
+        throw otherOrigin;
+}
+
+KVDocumentContainer::~KVDocumentContainer()
+{
+    // Its registry, observers and main-loop sources are the main thread's.
+    containerOnMainThread("containers go on the main thread");
+    monitor_.reset();
+    lock_.reset();
+    dataSourceObservers_.clear();
+    registry().erase(this);
+    serverStateObserver_.reset();
+}
+
+void KVDocumentContainer::log(const std::string& message) const
+{
+    logger_->log(LogMessage{message, "info", std::nullopt});
+}
+
+void KVDocumentContainer::addServerStateObserver()
+{
+    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
+    serverStateObserver_ = kx::NotificationCenter::defaultCenter().addObserver(
+        kx::ServerControllerStateDidUpdate, nullptr, [weak](const kx::Notification& notification) {
+            auto self = weak.lock();
+            if (!self || !notification.sender || self->serverHasDoneFirstInstall_)
+                return;
+            // Only server controllers post this name, and a controller that goes cancels its
+            // pending posts: the sender is a live controller.
+            const auto* controller = static_cast<const kx::ServerController*>(notification.sender);
+            if (!controller->state() || !controller->state()->doneFirstInstall)
+                return;
+            // The package.json the install made is taken in before it starts to count, so that
+            // it never shows as a change of its own.
+            if (self->isValid_)
+                self->didChange("package.json");
+            self->serverHasDoneFirstInstall_ = true;
+            if (self->isValid_ && !self->hasUnwrittenChanges_ && !self->hasManifestChanges_)
+                self->mark(false);
+            self->serverStateObserver_.reset();
+        });
+}
+
+void KVDocumentContainer::invalidate()
+{
+    containerOnMainThread("invalidate() runs on the main thread");
+    if (isValid_) {
+        auto discarded = projectRelativePathsToDiscard_;
+        for (const auto& path : discarded)
+            remove(path);
+    }
+    isValid_ = false;
+    monitor_.reset();
+    log("Invalidated");
+}
+
+void KVDocumentContainer::deleteContainer(bool toTrash)
+{
+    containerOnMainThread("deleteContainer() runs on the main thread");
+    auto unregister = [this] {
+        registry().erase(this);
+        isRegistered_ = false;
+    };
+    if (projectDirectoryIsOrigin_) {
+        unregister();
+        return;
+    }
+    bool sharedFolder = false;
+    for (auto* other : registry())
+        if (other != this && other->uuidDirectory_ == uuidDirectory_)
+            sharedFolder = true;
+    // A folder this container found and never filled may be the only copy of earlier work
+    // (a crash's working copy, a package whose read failed): it stays.
+    if (sharedFolder || (uuidDirectoryExisted_ && !hasMirrored_)) {
+        unregister();
+        log("Keeping the working folder " + uuidDirectory_.string());
+        return;
+    }
+    monitor_.reset();
+    std::optional<kx::Error> error;
+    if (toTrash) {
+        error = kx::FileSystem::trash(uuidDirectory_);
+    } else {
+        std::error_code ec;
+        fs::remove_all(uuidDirectory_, ec);
+        if (ec)
+            error = fileError(ec, "Cannot remove " + uuidDirectory_.string());
+    }
+    unregister();
+    if (error)
+        throw *error;
+}

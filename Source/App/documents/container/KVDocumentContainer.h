@@ -1,0 +1,225 @@
+// The working container of one project document: the project folder the editor works on, a
+// private working copy under the cache folder ("Autosave-UUID/container") or the user's own
+// project folder, with its lock file, project log, change tracking, data sources written on
+// save, reading from and saving to the user's file, images and assets, cached downscaled
+// images, discardable items and backups.
+//
+// Made and used on the main thread, always owned by a shared_ptr whose last release runs on
+// the main thread (a background image job may hold the container last). Nothing here removes
+// or overwrites a user's file without a copy of it: reads go through a staged folder that
+// replaces the project folder only once complete, and a failed read leaves what was there.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "App/archive/KVDocumentArchive.h"
+#include "App/documents/KVDocumentContainerDataSource.h"
+#include "App/documents/KVDocumentError.h"
+#include "App/documents/Logger.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/Observable.h"
+
+class KVContainerLockFile;
+class KVDirectoryMonitor;
+
+class KVDocumentContainer : public std::enable_shared_from_this<KVDocumentContainer> {
+public:
+    using DataSource = KVDocumentContainerDataSource;
+    using ManifestEntries = KVDocumentArchive::Manifest::Files;
+
+    // How an archive given to read or save relates to the document.
+    struct ArchiveRelation {
+        enum class Kind { origin, copy };
+        Kind kind = Kind::copy;
+        bool isDraft = false; // for origin: the file is an autosaved draft
+        static ArchiveRelation origin(bool isDraft) { return {Kind::origin, isDraft}; }
+        static ArchiveRelation copy() { return {Kind::copy, false}; }
+        // "draft origin", "origin" or "copy".
+        std::string description() const;
+    };
+
+    // Longest sides of the cached downscaled copies, each in a folder of its own.
+    static constexpr std::array<int, 4> cachedImageDimensions = {512, 1024, 2048, 4096};
+    static constexpr int maximumBackups = 42;
+
+    // ---- Creation (the working folder, the lock) ----
+
+    // The working folder "Autosave-UUID" of document `uuid` under baseDirectory(), made or
+    // reopened, its lock taken. With `requiredOriginIfExists`, a folder that records another
+    // origin is refused (containerAlreadyExistsForOtherOrigin). Throws containerAlreadyExists
+    // while a valid container of this uuid lives, containerAlreadyInUse when another instance
+    // holds the lock, or the file system's error. The placeholder kind is invalid and touches
+    // nothing on disk.
+    static std::shared_ptr<KVDocumentContainer> make(const std::string& uuid, bool isPlaceholder,
+                                                     const std::optional<std::filesystem::path>& requiredOriginIfExists);
+    // A container working in place on the folder of `projectDirectoryArchive` (a folder
+    // project). Throws containerIsNotDirectory or containerAlreadyInUse.
+    static std::shared_ptr<KVDocumentContainer> make(std::shared_ptr<KVDocumentArchive> projectDirectoryArchive);
+    // The shared invalid container of documents that have no real one.
+    static const std::shared_ptr<KVDocumentContainer>& placeholder();
+    // Every registered (live, not deleted) container.
+    static std::vector<std::shared_ptr<KVDocumentContainer>> allInstances();
+
+    // $XDG_CACHE_HOME/<bundle identifier>, made once.
+    static std::filesystem::path baseDirectory();
+    static void setBaseDirectoryForTesting(std::optional<std::filesystem::path> directory);
+
+    ~KVDocumentContainer();
+    KVDocumentContainer(const KVDocumentContainer&) = delete;
+    KVDocumentContainer& operator=(const KVDocumentContainer&) = delete;
+
+    const std::string& uuid() const { return uuid_; }
+    const std::filesystem::path& uuidDirectory() const { return uuidDirectory_; }
+    const std::filesystem::path& projectDirectory() const { return projectDirectory_; }
+    bool projectDirectoryIsOrigin() const { return projectDirectoryIsOrigin_; }
+    bool isValid() const { return isValid_; }
+    Logger& logger() const { return *logger_; }
+
+    // Ends the container's use: files marked discardable go (to the trash, in a user's own
+    // folder), and it no longer blocks a new container of its uuid. The folder stays.
+    void invalidate();
+    // Removes the working folder (to the desktop's trash with `toTrash`) and unregisters. A
+    // user's own folder is never removed, nor a working folder that existed before this
+    // container and that it never read into or saved from (it may hold the only copy of
+    // unsaved work). Throws the file system's error.
+    void deleteContainer(bool toTrash);
+
+    // ---- Change tracking, data sources, writing ----
+
+    // Pending data in a data source, or files that differ from the user's file.
+    bool hasChanges() const { return hasUnwrittenChanges_ || hasManifestChanges_; }
+    bool hasUnwrittenChanges() const { return hasUnwrittenChanges_; }
+    // Hears of every change of either part of hasChanges (will and did change).
+    [[nodiscard]] kx::Observable<bool>::Token observeHasChanges(kx::Observable<bool>::Handler handler);
+    // The document's word: the folder now equals the user's file (false), or differs (true).
+    void mark(bool hasChanges);
+
+    // Registers the provider of one file; before the first read or save only, once per path.
+    void addDataSource(std::shared_ptr<DataSource> dataSource, const std::string& relativePath);
+    bool hasDataSource(const std::string& relativePath) const;
+
+    // Writes every data source's content into the project folder, asking providers whose
+    // owners reported changes, then updates the discardable items. `completion` runs once on
+    // the main loop, after every provider answered, with containerHasUnwrittenChanges when
+    // some content could not be written: it carries the cause (a provider's error, a full
+    // disk) and the content stays marked as unwritten.
+    using WriteCompletion = std::function<void(std::optional<KVDocumentError> error)>;
+    void writeChanges(WriteCompletion completion);
+    // Called once for the first failed write after a successful one (an autosave's failure is
+    // logged always and shown to the user once).
+    std::function<void(const KVDocumentError& error)> writeFailureHandler;
+
+    // One file of the project folder may have changed: its manifest entry is read again.
+    void didChange(const std::string& relativePath);
+    // The same for a URL, when it lies inside the project folder and belongs in an archive.
+    void presentedSubitemDidChange(const std::filesystem::path& url);
+
+    // ---- Reading, saving, origin ----
+
+    // Fills the project folder from `archive` (or keeps it when it still mirrors that very
+    // file) and loads the data sources. The folder is replaced only by a complete copy.
+    void read(const KVDocumentArchive& archive, ArchiveRelation relation);
+    // Writes the project folder, without its discardable files, into `archive`.
+    void save(KVDocumentArchive& archive, ArchiveRelation relation);
+
+    // ---- Images and assets ----
+
+    // Stores image bytes once per content under "design/images" (a PDF page as a PNG
+    // rendering) and returns the file name. Throws unsupportedImageFormat or a kx::Error.
+    std::string addImage(const std::string& data);
+    // Copies an image file in under `name` (a plain file name); an existing file of that name
+    // is kept. Throws a kx::Error.
+    void addImage(const std::string& name, const std::filesystem::path& url);
+    // Stores an asset under "design/assets", named after `preferredName` (a plain file name)
+    // with " (n)" added while another content holds the name; returns its relative path.
+    std::string addAsset(const std::string& data, const std::string& preferredName, int count = 0);
+
+    // Background image jobs started and not yet handed back to the main loop.
+    std::size_t pendingCachedImageJobs() const { return pendingCachedImageJobs_; }
+    // Called on the main loop as each job ends.
+    std::function<void(const std::string& imageName)> cachedImagesDidFinish;
+
+    // ---- Discardable items, backups ----
+
+    // Paths left out of every save and removed on invalidation.
+    const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
+    // One backup cycle now, as the 60-second timer runs it; `completion` (tests) when it ended.
+    void backup(std::function<void()> completion = {});
+    static std::string backupName(kx::DateFormat::Clock::time_point date);
+
+private:
+    KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<std::filesystem::path>& requiredOrigin);
+    explicit KVDocumentContainer(std::shared_ptr<KVDocumentArchive> projectDirectoryArchive);
+    static std::shared_ptr<KVDocumentContainer> adopt(KVDocumentContainer* container);
+    void finishCreation();
+    void checkOrigin(const std::filesystem::path& requiredOrigin) const;
+    void addServerStateObserver();
+    void log(const std::string& message) const;
+
+    // Changes
+    void setFlags(std::optional<bool> unwritten, std::optional<bool> manifest);
+    void updateHasManifestChanges();
+    void updateHasUnwrittenChanges();
+    bool manifestFilterIncludes(const std::string& relativePath) const;
+    void remove(const std::string& relativePath);
+    void subtreeDidChange(const std::string& relativeFolder);
+    void startMonitoring();
+    void resyncIfEventsWereLost();
+
+    // Reading and saving
+    bool shouldKeepContents(const KVDocumentArchive& archive, ArchiveRelation relation, std::optional<ManifestEntries>& recorded);
+    void reflectOrigin(const KVDocumentArchive* origin, bool isDraft);
+    void loadDataSources();
+
+    // Images
+    void addCachedImageDimensionDirectories();
+    // With `flushImage`, the job first makes the full-size image durable. With
+    // `linkInBackground` the links are made by the job too (a read links thousands of images:
+    // that is no work for the main loop); otherwise they exist when this returns.
+    void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage, bool linkInBackground);
+    void addMissingCachedImages(bool manifestIsCurrent);
+    void cachedImageJobDidEnd(const std::string& name);
+
+    // Discardable items
+    void detectDiscardableItems();
+
+    // Backups
+    void scheduleBackup();
+
+    std::string uuid_;
+    std::filesystem::path uuidDirectory_;
+    std::filesystem::path projectDirectory_;
+    bool projectDirectoryIsOrigin_ = false;
+    bool uuidDirectoryExisted_ = true;
+    bool hasMirrored_ = false; // a read or save went through
+    bool serverHasDoneFirstInstall_ = false;
+    kx::NotificationCenter::Token serverStateObserver_;
+    std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
+    std::vector<kx::Observable<bool>::Token> dataSourceObservers_;
+    bool dataSourcesAreFinal_ = false;
+    std::string projectDirectoryPathPrefix_;
+    std::shared_ptr<KVDocumentArchive> projectDirectoryArchive_;
+    std::unique_ptr<Logger> logger_;
+    std::shared_ptr<KVContainerLockFile> lock_;
+    std::unique_ptr<KVDirectoryMonitor> monitor_;
+    bool eventsWereLost_ = false;
+    bool hasManifestChanges_ = false;
+    ManifestEntries originManifestEntries_;
+    ManifestEntries projectManifestEntries_;
+    std::set<std::string> projectRelativePathsToDiscard_;
+    ManifestEntries lastBackupManifestEntries_;
+    bool hasUnwrittenChanges_ = false;
+    bool writeFailureReported_ = false;
+    bool isValid_ = false;
+    bool isRegistered_ = false;
+    kx::Observable<bool> hasChangesObservable_{false};
+    std::size_t pendingCachedImageJobs_ = 0;
+};

@@ -1,0 +1,290 @@
+// Change tracking, data sources and writing of pending data.
+#include "App/documents/container/KVDocumentContainer.h"
+
+#include "App/archive/KVArchivePath.h"
+#include "App/archive/KVDocumentArchiveError.h"
+#include "App/documents/container/KVContainerFiles.h"
+#include "App/documents/container/KVContainerPrecondition.h"
+#include "App/documents/container/KVDirectoryMonitor.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/MainQueue.h"
+
+namespace fs = std::filesystem;
+
+kx::Observable<bool>::Token KVDocumentContainer::observeHasChanges(kx::Observable<bool>::Handler handler)
+{
+    return hasChangesObservable_.observe(std::move(handler));
+}
+
+void KVDocumentContainer::setFlags(std::optional<bool> unwritten, std::optional<bool> manifest)
+{
+    if (unwritten)
+        hasUnwrittenChanges_ = *unwritten;
+    if (manifest)
+        hasManifestChanges_ = *manifest;
+    // Every change of either part is told, also when the union stays.
+    hasChangesObservable_.set(hasChanges(), true);
+}
+
+void KVDocumentContainer::mark(bool changed)
+{
+    containerOnMainThread("mark(hasChanges:) runs on the main thread");
+    containerPrecondition(isValid_, "mark(hasChanges:) needs a valid container");
+    if (changed)
+        originManifestEntries_.clear();
+    else
+        originManifestEntries_ = projectManifestEntries_;
+    setFlags(false, changed);
+    log(std::string("Marking changed: ") + (changed ? "true" : "false"));
+}
+
+bool KVDocumentContainer::manifestFilterIncludes(const std::string& path) const
+{
+    if (path == "package.json")
+        return serverHasDoneFirstInstall_;
+    if (path.starts_with(KVDocumentArchive::relativePathForBackups))
+        return false;
+    return !KVDocumentArchive::relativePathsIgnoredForManifest().contains(path);
+}
+
+void KVDocumentContainer::updateHasManifestChanges()
+{
+    bool changed = false;
+    if (projectDirectoryIsOrigin_) {
+        if (!hasManifestChanges_)
+            return;
+    } else {
+        auto filtered = [this](const ManifestEntries& entries) {
+            ManifestEntries result;
+            for (const auto& [path, entry] : entries)
+                if (manifestFilterIncludes(path))
+                    result.emplace(path, entry);
+            return result;
+        };
+        changed = filtered(originManifestEntries_) != filtered(projectManifestEntries_);
+        if (changed == hasManifestChanges_)
+            return;
+    }
+    containerOnMainThread("change flags change on the main thread");
+    setFlags(std::nullopt, changed);
+}
+
+void KVDocumentContainer::updateHasUnwrittenChanges()
+{
+    containerOnMainThread("change flags change on the main thread");
+    bool unwritten = false;
+    for (const auto& [path, source] : dataSources_)
+        unwritten = unwritten || source->dataNeedsToBeProvided();
+    if (unwritten != hasUnwrittenChanges_)
+        setFlags(unwritten, std::nullopt);
+}
+
+void KVDocumentContainer::addDataSource(std::shared_ptr<DataSource> dataSource, const std::string& relativePath)
+{
+    containerOnMainThread("data sources are added on the main thread");
+    containerPrecondition(isValid_, "data sources are added to a valid container");
+    containerPrecondition(!dataSourcesAreFinal_, "data sources are added before the first read or save");
+    containerPrecondition(dataSource != nullptr, "a data source is given");
+    containerPrecondition(KVArchivePath::isSafeRelativePath(relativePath) && !relativePath.ends_with('/')
+                              && KVDocumentArchive::shouldInclude(relativePath),
+                          "a data source's path is a file of the project");
+    containerPrecondition(!dataSources_.contains(relativePath), "one data source per path");
+    dataSources_.emplace(relativePath, dataSource);
+    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
+    dataSourceObservers_.push_back(dataSource->observeDataNeedsToBeProvided([weak](auto phase, bool, bool) {
+        if (phase != kx::Observable<bool>::Phase::didChange)
+            return;
+        if (auto self = weak.lock())
+            self->updateHasUnwrittenChanges();
+    }));
+}
+
+bool KVDocumentContainer::hasDataSource(const std::string& relativePath) const
+{
+    return dataSources_.contains(relativePath);
+}
+
+void KVDocumentContainer::writeChanges(WriteCompletion completion)
+{
+    containerOnMainThread("writeChanges runs on the main thread");
+    containerPrecondition(isValid_, "writeChanges needs a valid container");
+
+    struct Session {
+        size_t remaining = 1;
+        std::optional<KVDocumentError> error;
+        WriteCompletion completion;
+    };
+    auto session = std::make_shared<Session>();
+    session->completion = std::move(completion);
+    session->remaining += dataSources_.size();
+    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
+
+    auto leave = [weak, session] {
+        if (--session->remaining > 0)
+            return;
+        kx::MainQueue::async([weak, session] {
+            if (auto self = weak.lock()) {
+                if (self->isValid_) {
+                    self->resyncIfEventsWereLost();
+                    self->detectDiscardableItems();
+                }
+                self->updateHasUnwrittenChanges();
+                if (session->error) {
+                    if (!self->writeFailureReported_ && self->writeFailureHandler) {
+                        self->writeFailureReported_ = true;
+                        self->writeFailureHandler(*session->error);
+                    }
+                } else {
+                    self->writeFailureReported_ = false;
+                }
+            }
+            if (auto completion = std::exchange(session->completion, nullptr))
+                completion(session->error);
+        });
+    };
+    auto fail = [session](const kx::Error& cause) {
+        if (!session->error)
+            session->error = KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, cause);
+    };
+    // Writes the content into the project folder; the source counts as written only once the
+    // file is there.
+    auto write = [weak, fail](const std::string& path, const std::shared_ptr<DataSource>& source, const std::string& data,
+                              std::uint64_t generation) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        const fs::path target = self->projectDirectory_ / path;
+        auto error = KVContainerFiles::makeFolders(self->projectDirectory_, fs::path(path).parent_path().generic_string());
+        if (!error)
+            error = KVContainerFiles::replaceFile(target, data, true);
+        if (error) {
+            self->log("Cannot writeChanges to " + path + ": " + error->localizedDescription);
+            // What is on disk is older than what the owner holds: it has to be provided again.
+            if (!source->dataNeedsToBeProvided())
+                source->setDataNeedsToBeProvided(true);
+            fail(*error);
+        } else {
+            source->dataWasWritten(generation);
+        }
+        self->didChange(path);
+    };
+
+    for (const auto& item : dataSources_) {
+        const std::string path = item.first;
+        const std::shared_ptr<DataSource> source = item.second;
+        if (!source->dataNeedsToBeProvided()) {
+            write(path, source, source->data(), source->generation());
+            leave();
+            continue;
+        }
+        source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::Data, kx::Error> result, std::uint64_t generation) {
+            if (result.isSuccess()) {
+                write(path, source, result.value(), generation);
+            } else if (auto self = weak.lock()) {
+                self->log("Cannot writeChanges to " + path + ", dataSource returned an error: " + result.error().localizedDescription);
+                fail(result.error());
+            }
+            leave();
+        });
+    }
+    leave();
+}
+
+void KVDocumentContainer::didChange(const std::string& relativePath)
+{
+    try {
+        auto reader = projectDirectoryArchive_->backing()->dataReader(relativePath);
+        KVDocumentArchive::Manifest::Entry entry(*reader);
+        projectManifestEntries_.insert_or_assign(relativePath, std::move(entry));
+    } catch (const KVDocumentArchiveError& error) {
+        if (error.code() == KVDocumentArchiveError::Code::notFound)
+            projectManifestEntries_.erase(relativePath);
+    }
+    updateHasManifestChanges();
+}
+
+void KVDocumentContainer::subtreeDidChange(const std::string& relativeFolder)
+{
+    const std::string prefix = relativeFolder + "/";
+    std::vector<std::string> paths;
+    for (auto it = projectManifestEntries_.lower_bound(prefix); it != projectManifestEntries_.end() && it->first.starts_with(prefix); ++it)
+        paths.push_back(it->first);
+    for (const auto& path : paths)
+        didChange(path);
+}
+
+void KVDocumentContainer::presentedSubitemDidChange(const fs::path& url)
+{
+    if (!isValid_)
+        return;
+    const std::string path = url.string();
+    auto at = path.rfind(projectDirectoryPathPrefix_);
+    if (at == std::string::npos)
+        return;
+    const std::string relative = path.substr(at + projectDirectoryPathPrefix_.size());
+    if (KVDocumentArchive::shouldInclude(relative))
+        didChange(relative);
+}
+
+void KVDocumentContainer::remove(const std::string& relativePath)
+{
+    const fs::path path = projectDirectory_ / relativePath;
+    const bool userFile = projectDirectoryIsOrigin_ && !relativePath.starts_with(KVDocumentArchive::relativePathForImageCaches);
+    if (userFile) {
+        // The user's own folder: what the design no longer uses goes to the trash, not away.
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(path, ec))) {
+            if (auto error = kx::FileSystem::trash(path)) {
+                log("Couldn’t move " + relativePath + " to the trash: " + error->localizedDescription);
+                return;
+            }
+        }
+    } else {
+        std::error_code ec;
+        fs::remove(path, ec);
+    }
+    projectManifestEntries_.erase(relativePath);
+    updateHasManifestChanges();
+}
+
+void KVDocumentContainer::startMonitoring()
+{
+    monitor_.reset();
+    if (!isValid_)
+        return;
+    monitor_ = std::make_unique<KVDirectoryMonitor>(
+        projectDirectory_,
+        [](const std::string& folder) { return KVDocumentArchive::shouldInclude(folder + "/_"); },
+        [this](const std::string& path, bool subtree) {
+            if (!isValid_)
+                return;
+            if (subtree)
+                subtreeDidChange(path);
+            else if (KVDocumentArchive::shouldInclude(path))
+                didChange(path);
+        },
+        [this] {
+            eventsWereLost_ = true;
+            log("File events of the project folder were lost; its file list will be read again");
+        });
+    if (monitor_->hasLostEvents())
+        eventsWereLost_ = true;
+}
+
+void KVDocumentContainer::resyncIfEventsWereLost()
+{
+    if (!eventsWereLost_ || !isValid_)
+        return;
+    eventsWereLost_ = false;
+    // Watched again from scratch first, so that what changes while the list is read is seen.
+    startMonitoring();
+    try {
+        projectDirectoryArchive_->regenerateManifest();
+        if (const auto& manifest = projectDirectoryArchive_->manifest(); manifest && manifest->files)
+            projectManifestEntries_ = *manifest->files;
+    } catch (const std::exception& error) {
+        eventsWereLost_ = true;
+        log(std::string("Couldn’t read the project folder’s file list: ") + error.what());
+    }
+    updateHasManifestChanges();
+}

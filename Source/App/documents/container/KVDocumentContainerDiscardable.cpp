@@ -1,0 +1,88 @@
+// Discardable items: images and assets the document no longer names.
+#include "App/documents/container/KVDocumentContainer.h"
+
+#include <nlohmann/json.hpp>
+
+#include "App/documents/container/KVContainerFiles.h"
+#include "App/documents/container/KVNameMatcher.h"
+
+namespace {
+
+constexpr std::uint64_t maximumDocumentLength = std::uint64_t(1) << 31;
+
+// Every string of a JSON text (keys and values) as it decodes, one after the other with a NUL
+// between them, so that a name written with escapes ("\/", "\u0041") is found as it reads.
+// The SAX parser is iterative: a deeply nested hostile document cannot exhaust the stack.
+class DecodedStrings : public nlohmann::json_sax<nlohmann::json> {
+public:
+    std::string text;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t& value) override { return add(value); }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t& value) override { return add(value); }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    bool add(const std::string& value)
+    {
+        text += value;
+        text += '\0';
+        return true;
+    }
+};
+
+} // namespace
+
+void KVDocumentContainer::detectDiscardableItems()
+{
+    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
+    auto document = KVContainerFiles::readRegularFile(projectDirectory_ / documentPath, maximumDocumentLength);
+    if (!document.data) {
+        log("Couldn’t load " + documentPath + " for image/asset cleanup");
+        return;
+    }
+    const std::string& text = *document.data;
+
+    // Files directly in the images or assets folder that the container knows of.
+    std::vector<std::string> names;
+    for (const auto& folder : {std::string(KVDocumentArchive::relativePathForImages) + "/", std::string("design/assets/")}) {
+        for (auto it = projectManifestEntries_.lower_bound(folder); it != projectManifestEntries_.end() && it->first.starts_with(folder); ++it) {
+            std::string name = it->first.substr(folder.size());
+            if (name.find('/') == std::string::npos)
+                names.push_back(std::move(name));
+        }
+    }
+    if (names.empty())
+        return;
+
+    KVNameMatcher matcher(names);
+    std::vector<bool> used(names.size(), false);
+    matcher.search(text, used);
+    if (std::find(used.begin(), used.end(), false) != used.end()) {
+        DecodedStrings strings;
+        nlohmann::json::sax_parse(text, &strings, nlohmann::json::input_format_t::json, false);
+        matcher.search(strings.text, used);
+    }
+
+    for (size_t index = 0; index < names.size(); ++index) {
+        const std::string& name = names[index];
+        std::vector<std::string> paths = {"design/assets/" + name, std::string(KVDocumentArchive::relativePathForImages) + "/" + name};
+        for (int dimension : cachedImageDimensions)
+            paths.push_back(std::string(KVDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(dimension) + "/" + name);
+        for (const auto& path : paths) {
+            if (used[index])
+                projectRelativePathsToDiscard_.erase(path);
+            else
+                projectRelativePathsToDiscard_.insert(path);
+        }
+    }
+}

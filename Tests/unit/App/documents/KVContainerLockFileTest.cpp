@@ -1,0 +1,248 @@
+// The lock file between instances, with real second processes: a copy of the test helper
+// (whose name contains "korvel"), a program of another name, ended processes and zombies.
+#include "unit/App/documents/ContainerTestSupport.h"
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <glib.h>
+
+#include "App/documents/container/KVContainerLockFile.h"
+#include "App/shell/RKLog.h"
+
+using namespace containertest;
+
+namespace {
+
+// A child process with pipes to its standard input and output.
+class Child {
+public:
+    explicit Child(std::vector<std::string> arguments)
+    {
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        GError* error = nullptr;
+        gint in = -1, out = -1;
+        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr, &pid_, &in,
+                                      &out, nullptr, &error)) {
+            ADD_FAILURE() << "cannot start " << arguments[0] << ": " << (error ? error->message : "");
+            g_clear_error(&error);
+            return;
+        }
+        in_ = in;
+        out_ = out;
+    }
+    ~Child()
+    {
+        if (in_ >= 0)
+            ::close(in_);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    // The first line the child prints (blocking).
+    std::string line()
+    {
+        std::string text;
+        char c;
+        while (out_ >= 0 && ::read(out_, &c, 1) == 1 && c != '\n')
+            text += c;
+        return text;
+    }
+    // Closes its standard input and waits for it to end; its exit status.
+    int finish()
+    {
+        if (in_ >= 0) {
+            ::close(in_);
+            in_ = -1;
+        }
+        if (pid_ <= 0)
+            return -1;
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    GPid pid() const { return pid_; }
+
+private:
+    GPid pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+};
+
+class KVContainerLockFileTest : public ContainerTest {
+protected:
+    fs::path project = temp / "project";
+    void SetUp() override
+    {
+        ContainerTest::SetUp();
+        fs::create_directories(project);
+    }
+    std::string lockText() { return readFile(project / ".korvel-lock").value_or("<none>"); }
+    std::shared_ptr<KVDocumentContainer> makeOver(const fs::path& folder)
+    {
+        return KVDocumentContainer::make(std::make_shared<KVDocumentArchive>(folder, "com.korvel.projectfolder", false, std::nullopt, false));
+    }
+    void expectInUse(const fs::path& folder)
+    {
+        try {
+            makeOver(folder);
+            ADD_FAILURE() << "the folder was taken from a live instance";
+        } catch (const KVDocumentError& error) {
+            EXPECT_EQ(error.code(), KVDocumentError::Code::containerAlreadyInUse);
+            EXPECT_EQ(error.failureReason(), "The document is already open in another Korvel X instance.");
+        }
+    }
+    const std::string ourId = std::to_string(::getpid());
+};
+
+TEST_F(KVContainerLockFileTest, StaleLocksAreTakenOver)
+{
+    // An ended process.
+    pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    for (const std::string& text : {std::to_string(ended), std::string("not a number"), std::string(""), std::string("99999999999"),
+                                    std::string("0"), std::string("-1"), std::string("\xff\xfe")}) {
+        writeFile(project / ".korvel-lock", text);
+        auto container = makeOver(project);
+        EXPECT_EQ(lockText(), ourId) << "for " << text;
+    }
+}
+
+TEST_F(KVContainerLockFileTest, OurOwnIdIsStaleAndSaidSo)
+{
+    std::vector<std::string> messages;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        for (const auto& field : fields)
+            if (std::string_view(field.key) == "MESSAGE")
+                messages.emplace_back(static_cast<const char*>(field.value));
+    });
+    writeFile(project / ".korvel-lock", " \n" + ourId + "\n");
+    {
+        auto container = makeOver(project);
+        EXPECT_EQ(lockText(), ourId);
+    }
+    // Going, a container leaves a lock that is not its own alone.
+    {
+        auto container = makeOver(project);
+        writeFile(project / ".korvel-lock", "12345");
+    }
+    kx::RKLogSetWriterForTesting({});
+    EXPECT_EQ(lockText(), "12345");
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "warning: the .korvel-lock file is our own, assuming it is stale"), messages.end());
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "warning: the .korvel-lock file is not ours, ignoring"), messages.end());
+}
+
+TEST_F(KVContainerLockFileTest, AProcessOfAnotherProgramDoesNotHoldIt)
+{
+    gchar* sleepProgram = g_find_program_in_path("sleep");
+    ASSERT_TRUE(sleepProgram);
+    Child other({sleepProgram, "30"});
+    g_free(sleepProgram);
+    ASSERT_FALSE(KVContainerLockFile::isLiveKorvelProcess(other.pid()));
+    writeFile(project / ".korvel-lock", std::to_string(other.pid()));
+    auto container = makeOver(project);
+    EXPECT_EQ(lockText(), ourId);
+}
+
+TEST_F(KVContainerLockFileTest, ALiveInstanceKeepsItsLockByItsIdAlone)
+{
+    // A copy of a program under a name with "korvel" in it, that does not lock the file: the
+    // id in the text is all that tells.
+    gchar* sleepProgram = g_find_program_in_path("sleep");
+    ASSERT_TRUE(sleepProgram);
+    const fs::path copy = temp / "korvel-x-sleeper";
+    fs::copy_file(sleepProgram, copy);
+    g_free(sleepProgram);
+    fs::permissions(copy, fs::perms::owner_all);
+    Child instance({copy.string(), "30"});
+    ASSERT_TRUE(kxtest::spinUntil([&] { return KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
+    writeFile(project / ".korvel-lock", std::to_string(instance.pid()) + "\n");
+    expectInUse(project);
+    EXPECT_EQ(lockText(), std::to_string(instance.pid()) + "\n");
+
+    // Once it ended (and before it is reaped, a zombie) the lock is stale.
+    ::kill(instance.pid(), SIGKILL);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
+    auto container = makeOver(project);
+    EXPECT_EQ(lockText(), ourId);
+}
+
+TEST_F(KVContainerLockFileTest, TwoProcessesNeverShareAFolder)
+{
+    Child holder({KX_TEST_HELPER, "hold-folder", project.string()});
+    ASSERT_EQ(holder.line(), "held");
+    EXPECT_EQ(lockText(), std::to_string(holder.pid()));
+    expectInUse(project);
+    // Even with its id gone from the file, the file lock it holds keeps the folder its own.
+    writeFile(project / ".korvel-lock", "junk");
+    expectInUse(project);
+    EXPECT_EQ(holder.finish(), 0);
+
+    auto container = makeOver(project);
+    EXPECT_EQ(lockText(), ourId);
+    Child second({KX_TEST_HELPER, "hold-folder", project.string()});
+    EXPECT_EQ(second.line(), "in-use");
+    EXPECT_EQ(second.finish(), 3);
+}
+
+TEST_F(KVContainerLockFileTest, TwoProcessesNeverShareAWorkingFolder)
+{
+    const std::string uuid = kx::Uuid::make();
+    // A fresh folder is locked as soon as it is made.
+    Child holder({KX_TEST_HELPER, "hold-uuid", (temp / "cache").string(), uuid});
+    ASSERT_EQ(holder.line(), "held");
+    try {
+        makeContainer(uuid);
+        ADD_FAILURE() << "two instances share a working folder";
+    } catch (const KVDocumentError& error) {
+        EXPECT_EQ(error.code(), KVDocumentError::Code::containerAlreadyInUse);
+    }
+    EXPECT_EQ(holder.finish(), 0);
+    auto container = makeContainer(uuid);
+    EXPECT_EQ(readFile(container->projectDirectory() / ".korvel-lock"), ourId);
+
+    // A read replaces the project folder with a new copy: the lock goes along.
+    writeProject(temp / "source");
+    container->read(KVDocumentArchive(temp / "source", "com.korvel.projectfolder", false, std::nullopt, false),
+                    KVDocumentContainer::ArchiveRelation::copy());
+    EXPECT_EQ(readFile(container->projectDirectory() / ".korvel-lock"), ourId);
+    Child second({KX_TEST_HELPER, "hold-uuid", (temp / "cache").string(), uuid});
+    EXPECT_EQ(second.line(), "in-use");
+    drop(container);
+}
+
+TEST_F(KVContainerLockFileTest, ALinkInPlaceOfTheLockIsNeverWrittenThrough)
+{
+    writeFile(temp / "victim", "precious");
+    fs::create_symlink(temp / "victim", project / ".korvel-lock");
+    {
+        auto container = makeOver(project);
+        EXPECT_FALSE(fs::is_symlink(project / ".korvel-lock"));
+        EXPECT_EQ(lockText(), ourId);
+    }
+    EXPECT_EQ(readFile(temp / "victim"), "precious");
+}
+
+TEST_F(KVContainerLockFileTest, AReadOnlyFolderStillHonoursALiveLock)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    writeFile(project / ".korvel-lock", "junk");
+    fs::permissions(project, fs::perms::owner_read | fs::perms::owner_exec);
+    auto container = makeOver(project);
+    EXPECT_EQ(lockText(), "junk");
+    container.reset();
+    fs::permissions(project, fs::perms::owner_all);
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+// Images and assets the document no longer names, and the timed backups of the document and
+// the code.
+#include "unit/App/documents/ContainerTestSupport.h"
+
+#include <glib.h>
+
+#include "App/documents/KVDocumentLogger.h"
+
+using namespace containertest;
+using Relation = KVDocumentContainer::ArchiveRelation;
+
+namespace {
+
+class KVDocumentContainerDiscardBackupTest : public ContainerTest {
+protected:
+    fs::path project = temp / "project";
+    Editor editor;
+    std::shared_ptr<KVDocumentContainer> container;
+
+    void SetUp() override
+    {
+        ContainerTest::SetUp();
+        writeProject(project, "{\"images\": [\"keep.png\"]}");
+        writeFile(project / "design/images/keep.png", "k");
+        writeFile(project / "design/images/drop.png", "d");
+        writeFile(project / "design/images/sub/nested.png", "n");
+        writeFile(project / "design/assets/keep.png", "asset twin");
+        writeFile(project / "code/design/images/code.png", "a file of the code");
+        container = makeContainer();
+        container->addDataSource(editor.source, "design/document.json");
+        container->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false), Relation::copy());
+    }
+    void TearDown() override
+    {
+        drop(container);
+        ContainerTest::TearDown();
+    }
+    std::set<std::string> discarded() { return container->projectRelativePathsToDiscard(); }
+    static std::set<std::string> pathsOf(const std::string& name)
+    {
+        return {"design/assets/" + name, "design/images/" + name, ".cache/images/512/" + name, ".cache/images/1024/" + name,
+                ".cache/images/2048/" + name, ".cache/images/4096/" + name};
+    }
+    std::string logText()
+    {
+        static_cast<KVDocumentLogger&>(container->logger()).waitUntilWritten();
+        return readFile(container->projectDirectory() / ".project.log").value_or("");
+    }
+};
+
+TEST_F(KVDocumentContainerDiscardBackupTest, NamesTheDocumentDropsAreLeftOutOfSaves)
+{
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_EQ(discarded(), pathsOf("drop.png"));
+    const fs::path saved = temp / "Saved.korvelx";
+    KVDocumentArchive target(saved, "com.korvel.projectzip", true, container->uuid(), true);
+    container->save(target, Relation::copy());
+    EXPECT_FALSE(target.manifest()->files->contains("design/images/drop.png"));
+    EXPECT_TRUE(target.manifest()->files->contains("design/images/keep.png"));
+    EXPECT_TRUE(target.manifest()->files->contains("design/images/sub/nested.png"));
+    EXPECT_TRUE(target.manifest()->files->contains("code/design/images/code.png"));
+    // Until the container goes, the editor can still use them.
+    EXPECT_TRUE(fs::exists(container->projectDirectory() / "design/images/drop.png"));
+    container->invalidate();
+    EXPECT_FALSE(fs::exists(container->projectDirectory() / "design/images/drop.png"));
+    EXPECT_TRUE(fs::exists(container->projectDirectory() / "design/images/keep.png"));
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, ANameUsedAgainIsKeptAgain)
+{
+    editor.edit("{\"images\": []}");
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_TRUE(discarded().contains("design/images/keep.png"));
+    EXPECT_TRUE(discarded().contains("design/assets/keep.png"));
+    editor.edit("{\"images\": [\"keep.png\"]}");
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_FALSE(discarded().contains("design/images/keep.png"));
+    EXPECT_FALSE(discarded().contains("design/assets/keep.png"));
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, ANameInsideAnotherOrWrittenWithEscapesCountsAsUsed)
+{
+    editor.edit(R"({"a": "prefix-keep.png", "b": "dr\u006fp.png"})");
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_TRUE(discarded().empty());
+    editor.edit(R"({"a": "keep.png", "b": "design\/images\/drop.png"})");
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_TRUE(discarded().empty());
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, WithoutADocumentNothingIsMarked)
+{
+    const fs::path bare = temp / "bare";
+    writeFile(bare / "design/images/alone.png", "a");
+    auto other = makeContainer();
+    other->read(KVDocumentArchive(bare, "com.korvel.projectfolder", false, std::nullopt, false), Relation::copy());
+    ASSERT_FALSE(writeChanges(*other));
+    EXPECT_TRUE(other->projectRelativePathsToDiscard().empty());
+    static_cast<KVDocumentLogger&>(other->logger()).waitUntilWritten();
+    EXPECT_NE(readFile(other->projectDirectory() / ".project.log")->find("Couldn’t load design/document.json for image/asset cleanup"),
+              std::string::npos);
+    drop(other);
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, AHostileDocumentDoesNotStopTheCheck)
+{
+    editor.edit(std::string(200'000, '[') + "\"keep.png\"");
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_EQ(discarded(), pathsOf("drop.png"));
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, AFolderProjectSendsWhatItDropsToTheTrash)
+{
+    drop(container);
+    auto archive = std::make_shared<KVDocumentArchive>(project, "com.korvel.projectfolder", false, std::nullopt, false);
+    container = KVDocumentContainer::make(archive);
+    container->read(*archive, Relation::origin(false));
+    ASSERT_FALSE(writeChanges(*container));
+    ASSERT_EQ(discarded(), pathsOf("drop.png"));
+    // The desktop's trash: this test's home, or the user's when GLib has already taken it.
+    const fs::path home = temp / "home";
+    g_setenv("XDG_DATA_HOME", home.c_str(), TRUE);
+    container->invalidate();
+    g_unsetenv("XDG_DATA_HOME");
+    EXPECT_FALSE(fs::exists(project / "design/images/drop.png"));
+    bool trashed = false;
+    for (const fs::path& trash : {home / "Trash/files", fs::path(g_get_user_data_dir()) / "Trash/files"}) {
+        std::error_code ec;
+        for (const auto& item : fs::directory_iterator(trash, ec)) {
+            if (item.path().filename().string().starts_with("drop") && readFile(item.path()) == "d") {
+                trashed = true;
+                fs::remove(item.path());
+                fs::remove(trash.parent_path() / "info" / (item.path().filename().string() + ".trashinfo"));
+            }
+        }
+    }
+    EXPECT_TRUE(trashed);
+    EXPECT_TRUE(fs::exists(project / "design/images/keep.png"));
+}
+
+// ---- Backups ----
+
+TEST_F(KVDocumentContainerDiscardBackupTest, BackupsHoldTheDocumentAndTheCodeOnlyWhenTheyChanged)
+{
+    auto backups = [&] {
+        std::vector<fs::path> found;
+        if (fs::exists(container->projectDirectory() / ".backups"))
+            for (const auto& item : fs::directory_iterator(container->projectDirectory() / ".backups"))
+                found.push_back(item.path());
+        return found;
+    };
+    bool done = false;
+    container->backup([&] { done = true; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return done; }));
+    ASSERT_EQ(backups().size(), 1u);
+    KVDocumentArchive zip(backups()[0], "com.korvel.projectzip", false, std::nullopt, false);
+    zip.regenerateManifest();
+    std::set<std::string> paths;
+    for (const auto& [path, entry] : *zip.manifest()->files)
+        paths.insert(path);
+    EXPECT_EQ(paths, (std::set<std::string>{"code/design/images/code.png", "code/index.js", "code/lib/util.js", "design/document.json"}));
+    EXPECT_FALSE(fs::exists(backups()[0].parent_path() / "_project.korvelxproj"));
+    // Made elsewhere and moved in whole: nothing of it is left where it was made.
+    EXPECT_TRUE(fs::is_empty(container->projectDirectory() / ".cache/backups"));
+
+    // Nothing changed, or only an image: no new backup.
+    writeFile(container->projectDirectory() / "design/images/new.png", "n");
+    container->didChange("design/images/new.png");
+    done = false;
+    container->backup([&] { done = true; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return done; }));
+    EXPECT_EQ(backups().size(), 1u);
+    // Backups never make the project look changed.
+    container->mark(false);
+    container->didChange(".backups/" + backups()[0].filename().string());
+    EXPECT_FALSE(container->hasChanges());
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, OnlyTheNewest42BackupsStay)
+{
+    const fs::path folder = container->projectDirectory() / ".backups";
+    const auto now = std::chrono::system_clock::now();
+    for (int i = 1; i <= 45; ++i)
+        writeFile(folder / (KVDocumentContainer::backupName(now - std::chrono::hours(i)) + ".zip"), "old");
+    writeFile(folder / "notes.txt", "not a backup");
+    writeFile(folder / "undated.zip", "no date in its name");
+    bool done = false;
+    container->backup([&] { done = true; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return done; }));
+    std::set<std::string> left;
+    for (const auto& item : fs::directory_iterator(folder))
+        left.insert(item.path().filename().string());
+    EXPECT_TRUE(left.contains(KVDocumentContainer::backupName(now - std::chrono::hours(1)) + ".zip"));
+    EXPECT_TRUE(left.contains(KVDocumentContainer::backupName(now - std::chrono::hours(41)) + ".zip"));
+    EXPECT_FALSE(left.contains(KVDocumentContainer::backupName(now - std::chrono::hours(42)) + ".zip"));
+    EXPECT_FALSE(left.contains("undated.zip"));
+    EXPECT_TRUE(left.contains("notes.txt"));
+    EXPECT_EQ(left.size(), 43u);
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, BackupNamesAreLocalDatesAndTimes)
+{
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 11;
+    local.tm_mday = 6;
+    local.tm_hour = 13;
+    local.tm_min = 5;
+    local.tm_sec = 9;
+    local.tm_isdst = -1;
+    auto time = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    EXPECT_EQ(KVDocumentContainer::backupName(time), "2026-12-06 13.05.09");
+}
+
+} // namespace

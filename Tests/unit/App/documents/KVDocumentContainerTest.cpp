@@ -1,0 +1,369 @@
+// Creation, the registry, invalidation, deletion, change tracking and writing of a working
+// container, on real folders.
+#include "unit/App/documents/ContainerTestSupport.h"
+
+#include <unistd.h>
+
+#include <glib.h>
+
+#include "App/archive/KVDirectoryArchiveBacking.h"
+#include "App/documents/KVDocumentLogger.h"
+#include "App/server/ServerController.h"
+#include "Platform/Foundation/NotificationCenter.h"
+
+using namespace containertest;
+
+namespace {
+
+class KVDocumentContainerTest : public ContainerTest {};
+
+std::string lockText(const fs::path& folder)
+{
+    return readFile(folder / ".korvel-lock").value_or("<none>");
+}
+
+std::string logText(KVDocumentContainer& container)
+{
+    static_cast<KVDocumentLogger&>(container.logger()).waitUntilWritten();
+    return readFile(container.projectDirectory() / ".project.log").value_or("");
+}
+
+TEST_F(KVDocumentContainerTest, MakesItsWorkingFolderAndTakesTheLockAtOnce)
+{
+    const std::string uuid = "0b6d8c55-3a2c-4e43-9d1a-5e0f5a6c7b8d";
+    auto container = makeContainer(uuid);
+    EXPECT_EQ(container->uuid(), "0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D");
+    EXPECT_EQ(container->uuidDirectory(), temp / "cache" / "Autosave-0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D");
+    EXPECT_EQ(container->projectDirectory(), container->uuidDirectory() / "container");
+    EXPECT_TRUE(fs::is_directory(container->projectDirectory()));
+    EXPECT_TRUE(container->isValid());
+    EXPECT_FALSE(container->projectDirectoryIsOrigin());
+    EXPECT_FALSE(container->hasChanges());
+    // A fresh folder is locked too: another instance must not share it.
+    EXPECT_EQ(lockText(container->projectDirectory()), std::to_string(::getpid()));
+    EXPECT_NE(logText(*container).find("] - INFO - Initialized with uuid 0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D\n"), std::string::npos);
+    EXPECT_EQ(KVDocumentContainer::allInstances().size(), 1u);
+
+    const fs::path folder = container->projectDirectory();
+    container.reset();
+    EXPECT_FALSE(fs::exists(folder / ".korvel-lock"));
+    EXPECT_TRUE(fs::exists(folder));
+    EXPECT_TRUE(KVDocumentContainer::allInstances().empty());
+}
+
+TEST_F(KVDocumentContainerTest, RefusesANameThatIsNoUuid)
+{
+    EXPECT_THROW(makeContainer("../../escape"), kx::Error);
+    EXPECT_FALSE(fs::exists(temp / "escape"));
+}
+
+TEST_F(KVDocumentContainerTest, OneValidContainerPerUuidUntilInvalidated)
+{
+    const std::string uuid = kx::Uuid::make();
+    auto first = makeContainer(uuid);
+    try {
+        makeContainer(uuid);
+        FAIL() << "a second container was made";
+    } catch (const KVDocumentError& error) {
+        EXPECT_EQ(error.code(), KVDocumentError::Code::containerAlreadyExists);
+        EXPECT_EQ(error.failureReason(), "Close other documents and try again.");
+    }
+    first->invalidate();
+    EXPECT_FALSE(first->isValid());
+    auto second = makeContainer(uuid);
+    EXPECT_TRUE(second->isValid());
+
+    // The old one going late does not take the new one's lock with it.
+    first.reset();
+    EXPECT_EQ(lockText(second->projectDirectory()), std::to_string(::getpid()));
+    second.reset();
+    EXPECT_FALSE(fs::exists(temp / "cache" / ("Autosave-" + uuid) / "container/.korvel-lock"));
+}
+
+TEST_F(KVDocumentContainerTest, ThePlaceholderIsInvalidAndTouchesNothing)
+{
+    const auto& placeholder = KVDocumentContainer::placeholder();
+    EXPECT_FALSE(placeholder->isValid());
+    EXPECT_EQ(placeholder->uuidDirectory().filename().string().rfind("AutosaveShouldNotExist-", 0), 0u);
+    placeholder->logger().log({"nothing to see", "info", std::nullopt});
+    static_cast<KVDocumentLogger&>(placeholder->logger()).waitUntilWritten();
+    EXPECT_FALSE(fs::exists(placeholder->uuidDirectory()));
+    EXPECT_EQ(&KVDocumentContainer::placeholder(), &placeholder);
+    for (const auto& container : KVDocumentContainer::allInstances())
+        EXPECT_NE(container, placeholder);
+}
+
+TEST_F(KVDocumentContainerTest, AnOlderLayoutWithAPackageItemStartsAfresh)
+{
+    const std::string uuid = kx::Uuid::make();
+    const fs::path folder = temp / "cache" / ("Autosave-" + uuid);
+    writeFile(folder / "package", "old layout");
+    writeFile(folder / "container/design/document.json", "{}");
+    auto container = makeContainer(uuid);
+    EXPECT_FALSE(fs::exists(folder / "package"));
+    EXPECT_FALSE(fs::exists(folder / "container/design/document.json"));
+    EXPECT_EQ(lockText(container->projectDirectory()), std::to_string(::getpid()));
+}
+
+TEST_F(KVDocumentContainerTest, AFolderProjectIsWorkedOnInPlaceAndNeverDeleted)
+{
+    const fs::path project = temp / "My Project";
+    writeProject(project);
+    auto archive = std::make_shared<KVDocumentArchive>(project, "com.korvel.projectfolder", false, std::nullopt, false);
+    auto container = KVDocumentContainer::make(archive);
+    EXPECT_TRUE(container->projectDirectoryIsOrigin());
+    EXPECT_EQ(container->projectDirectory(), project);
+    EXPECT_EQ(container->uuid(), archive->uuid());
+    EXPECT_EQ(container->uuidDirectory(), KVDocumentContainer::placeholder()->uuidDirectory());
+    EXPECT_EQ(lockText(project), std::to_string(::getpid()));
+    container->deleteContainer(false);
+    EXPECT_TRUE(fs::exists(project / "design/document.json"));
+    EXPECT_TRUE(KVDocumentContainer::allInstances().empty());
+
+    writeFile(temp / "file.korvelx", "not a folder");
+    try {
+        KVDocumentContainer::make(std::make_shared<KVDocumentArchive>(
+            "0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D", std::nullopt,
+            std::make_shared<KVDirectoryArchiveBacking>(temp / "file.korvelx", true, false)));
+        FAIL() << "a file became a project folder";
+    } catch (const KVDocumentError& error) {
+        EXPECT_EQ(error.code(), KVDocumentError::Code::containerIsNotDirectory);
+    }
+}
+
+TEST_F(KVDocumentContainerTest, DeletingKeepsAFolderThatHeldWorkFromBefore)
+{
+    const std::string uuid = kx::Uuid::make();
+    const fs::path folder = temp / "cache" / ("Autosave-" + uuid);
+    writeFile(folder / "container/design/document.json", "{\"unsaved\": true}");
+    auto container = makeContainer(uuid);
+    // Never read into nor saved from: the folder may be the only copy of that work.
+    container->deleteContainer(false);
+    EXPECT_EQ(readFile(folder / "container/design/document.json"), "{\"unsaved\": true}");
+    EXPECT_TRUE(KVDocumentContainer::allInstances().empty());
+    container.reset();
+
+    // A folder the container made itself goes.
+    auto fresh = makeContainer();
+    const fs::path freshFolder = fresh->uuidDirectory();
+    fresh->deleteContainer(false);
+    EXPECT_FALSE(fs::exists(freshFolder));
+}
+
+// ---- Change tracking and data sources ----
+
+TEST_F(KVDocumentContainerTest, FileChangesAreTrackedAgainstTheOrigin)
+{
+    const fs::path project = temp / "project";
+    writeProject(project);
+    auto container = makeContainer();
+    KVDocumentArchive archive(project, "com.korvel.projectfolder", false, std::nullopt, false);
+    container->read(archive, KVDocumentContainer::ArchiveRelation::copy());
+    container->mark(false);
+    std::vector<bool> told;
+    auto token = container->observeHasChanges([&](auto phase, bool, bool value) {
+        if (phase == kx::Observable<bool>::Phase::didChange)
+            told.push_back(value);
+    });
+
+    writeFile(container->projectDirectory() / "code/index.js", "changed");
+    container->didChange("code/index.js");
+    EXPECT_TRUE(container->hasChanges());
+    writeFile(container->projectDirectory() / "code/index.js", "export const a = 1;\n");
+    container->didChange("code/index.js");
+    EXPECT_FALSE(container->hasChanges());
+    EXPECT_EQ(told, (std::vector<bool>{true, false}));
+
+    // Backups and the package.json before the server's first install never count.
+    writeFile(container->projectDirectory() / ".backups/x.zip", "zip");
+    container->didChange(".backups/x.zip");
+    writeFile(container->projectDirectory() / "package.json", "{}");
+    container->didChange("package.json");
+    EXPECT_FALSE(container->hasChanges());
+
+    // Marked changed, it stays changed whatever the files do, until marked again.
+    container->mark(true);
+    container->didChange("code/index.js");
+    EXPECT_TRUE(container->hasChanges());
+    container->mark(false);
+    EXPECT_FALSE(container->hasChanges());
+
+    // Paths outside the folder, or left out of archives, are not looked at.
+    writeFile(container->projectDirectory() / "code/new.js", "new");
+    container->presentedSubitemDidChange(temp / "elsewhere/code/new.js");
+    container->presentedSubitemDidChange(container->projectDirectory() / ".hidden");
+    EXPECT_FALSE(container->hasChanges());
+    container->presentedSubitemDidChange(container->projectDirectory() / "code/new.js");
+    EXPECT_TRUE(container->hasChanges());
+}
+
+TEST_F(KVDocumentContainerTest, ChangesMadeOnDiskAreSeenWithoutBeingReported)
+{
+    const fs::path project = temp / "project";
+    writeProject(project);
+    auto container = makeContainer();
+    container->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false), KVDocumentContainer::ArchiveRelation::copy());
+    container->mark(false);
+    writeFile(container->projectDirectory() / "code/added.js", "added");
+    EXPECT_TRUE(kxtest::spinUntil([&] { return container->hasChanges(); }));
+    fs::remove(container->projectDirectory() / "code/added.js");
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !container->hasChanges(); }));
+}
+
+TEST_F(KVDocumentContainerTest, AFolderProjectNeverShowsFileChanges)
+{
+    const fs::path project = temp / "project";
+    writeProject(project);
+    auto archive = std::make_shared<KVDocumentArchive>(project, "com.korvel.projectfolder", false, std::nullopt, false);
+    auto container = KVDocumentContainer::make(archive);
+    container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+    writeFile(project / "code/index.js", "changed");
+    container->didChange("code/index.js");
+    EXPECT_FALSE(container->hasChanges());
+}
+
+TEST_F(KVDocumentContainerTest, DataSourcesAreWrittenAndReadBack)
+{
+    const fs::path project = temp / "project";
+    writeProject(project, "{\"version\": 0, \"title\": \"from disk\"}");
+    auto container = makeContainer();
+    Editor editor;
+    container->addDataSource(editor.source, "design/document.json");
+    EXPECT_TRUE(container->hasDataSource("design/document.json"));
+    EXPECT_FALSE(container->hasDataSource("design/other.json"));
+    container->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false), KVDocumentContainer::ArchiveRelation::copy());
+    EXPECT_EQ(editor.read, (std::vector<std::string>{"{\"version\": 0, \"title\": \"from disk\"}"}));
+    EXPECT_FALSE(editor.source->dataNeedsToBeProvided());
+    container->mark(false);
+    EXPECT_FALSE(container->hasChanges());
+
+    // Cached content is written without asking.
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_EQ(editor.requests, 0);
+
+    editor.edit("{\"version\": 0, \"title\": \"edited\"}");
+    EXPECT_TRUE(container->hasUnwrittenChanges());
+    EXPECT_TRUE(container->hasChanges());
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_EQ(editor.requests, 1);
+    EXPECT_FALSE(container->hasUnwrittenChanges());
+    EXPECT_EQ(readFile(container->projectDirectory() / "design/document.json"), editor.content);
+    // Written, but not yet in the user's file.
+    EXPECT_TRUE(container->hasChanges());
+}
+
+TEST_F(KVDocumentContainerTest, AnEditMadeWhileTheProviderIsAskedStaysUnwritten)
+{
+    auto container = makeContainer();
+    Editor editor;
+    editor.answerLater = true;
+    container->addDataSource(editor.source, "design/document.json");
+    editor.edit("first");
+    bool done = false;
+    container->writeChanges([&](auto) { done = true; });
+    ASSERT_EQ(editor.waiting.size(), 1u);
+    // The page reports another change before it answers with the state it had when asked.
+    editor.source->setDataNeedsToBeProvided(true);
+    editor.answerWaiting();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return done; }));
+    EXPECT_EQ(readFile(container->projectDirectory() / "design/document.json"), "first");
+    EXPECT_TRUE(editor.source->dataNeedsToBeProvided());
+    EXPECT_TRUE(container->hasUnwrittenChanges());
+}
+
+TEST_F(KVDocumentContainerTest, AWriteThatFailsIsNoSuccessAndSaysWhy)
+{
+    auto container = makeContainer();
+    Editor editor;
+    container->addDataSource(editor.source, "design/document.json");
+    std::vector<KVDocumentError> alerted;
+    container->writeFailureHandler = [&](const KVDocumentError& error) { alerted.push_back(error); };
+    // Where the file belongs there is a folder: the write cannot happen.
+    fs::create_directories(container->projectDirectory() / "design/document.json/blocked");
+    editor.edit("{\"new\": true}");
+    auto error = writeChanges(*container);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), KVDocumentError::Code::containerHasUnwrittenChanges);
+    ASSERT_TRUE(error->underlying());
+    EXPECT_EQ(error->underlying()->domain, kx::Error::posixDomain);
+    EXPECT_EQ(error->error().localizedDescription, error->underlying()->localizedDescription);
+    EXPECT_EQ(error->error().localizedFailureReason, "More changes were made while saving.");
+    EXPECT_TRUE(editor.source->dataNeedsToBeProvided());
+    EXPECT_TRUE(container->hasUnwrittenChanges());
+    // The user hears of it once, however often autosaves fail the same way.
+    EXPECT_TRUE(writeChanges(*container));
+    EXPECT_EQ(alerted.size(), 1u);
+    EXPECT_NE(logText(*container).find("Cannot writeChanges to design/document.json: "), std::string::npos);
+
+    fs::remove_all(container->projectDirectory() / "design/document.json");
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_FALSE(container->hasUnwrittenChanges());
+    EXPECT_EQ(readFile(container->projectDirectory() / "design/document.json"), "{\"new\": true}");
+}
+
+TEST_F(KVDocumentContainerTest, AProviderErrorIsLoggedAndCarried)
+{
+    auto container = makeContainer();
+    Editor editor;
+    editor.error = kx::Error("NimbetError", 1, "The editor is gone.");
+    container->addDataSource(editor.source, "design/document.json");
+    auto error = writeChanges(*container);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->error().localizedDescription, "The editor is gone.");
+    EXPECT_FALSE(fs::exists(container->projectDirectory() / "design/document.json"));
+    EXPECT_TRUE(container->hasUnwrittenChanges());
+    EXPECT_NE(logText(*container).find("Cannot writeChanges to design/document.json, dataSource returned an error: The editor is gone."),
+              std::string::npos);
+}
+
+TEST_F(KVDocumentContainerTest, WritingWithoutDataSourcesCompletesOnTheMainLoop)
+{
+    auto container = makeContainer();
+    bool done = false;
+    container->writeChanges([&](auto error) {
+        EXPECT_FALSE(error);
+        done = true;
+    });
+    EXPECT_FALSE(done);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return done; }));
+}
+
+TEST_F(KVDocumentContainerTest, TheServersFirstInstallIsTakenInOnce)
+{
+    gchar* node = g_find_program_in_path("node");
+    if (!node)
+        GTEST_SKIP() << "node is not installed: the project server cannot run";
+    g_free(node);
+    auto script = kxtest::testSourceDir().parent_path() / "Resources" / "server" / "index.js";
+    if (!fs::exists(script.parent_path() / "node_modules" / "socket.io"))
+        GTEST_SKIP() << "socket.io is not installed in Resources/server";
+
+    const fs::path project = temp / "project";
+    writeProject(project);
+    auto container = makeContainer();
+    container->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false), KVDocumentContainer::ArchiveRelation::copy());
+    container->mark(false);
+
+    kx::ServerController::Configuration configuration;
+    configuration.scriptPath = script;
+    configuration.staticPath = temp.path();
+    configuration.cachePath = temp / "server-cache";
+    configuration.yarnLinkFolder = temp / "library";
+    configuration.apiURL = "http://127.0.0.1:9/";
+    configuration.discoverProxy = false;
+    fs::create_directories(temp / "library");
+    kx::ServerController server(configuration);
+    server.setProjectDir(container->projectDirectory());
+    std::optional<std::optional<std::string>> url;
+    server.start("0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D", [&](auto u) { url = u; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return server.state() && server.state()->doneFirstInstall; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return logText(*container).find("Marking changed: false") != logText(*container).rfind("Marking changed: false"); }));
+    // The package.json the install made is no change of the user's; one made later is.
+    EXPECT_FALSE(container->hasChanges());
+    writeFile(container->projectDirectory() / "package.json", "{\"name\": \"changed\"}");
+    container->didChange("package.json");
+    EXPECT_TRUE(container->hasChanges());
+    server.stop();
+}
+
+} // namespace

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "App/documents/KVDocumentError.h"
+
+namespace {
+
+TEST(KVDocumentErrorTest, CodesTextsAndRecovery)
+{
+    for (long long raw : {-1LL, 14LL, 1000LL})
+        EXPECT_FALSE(KVDocumentError::fromRawValue(raw));
+    auto first = KVDocumentError::fromRawValue(0);
+    auto second = KVDocumentError::fromRawValue(1);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->failureReason(), second->failureReason());
+    EXPECT_FALSE(*first == *second);
+
+    KVDocumentError tooNew(KVDocumentError::Code::documentVersionTooNew);
+    EXPECT_EQ(tooNew.error().domain, "KVDocumentErrorDomain");
+    EXPECT_EQ(tooNew.error().code, 13);
+    EXPECT_EQ(tooNew.error().localizedFailureReason, "The document was written by a later version of Korvel.");
+    EXPECT_EQ(tooNew.recoveryOptions(), (std::vector<std::string>{"Check for Updates", "OK"}));
+    EXPECT_TRUE(KVDocumentError(KVDocumentError::Code::notLoggedIn).recoveryOptions().empty());
+
+    const auto& cancelled = KVDocumentError::cancellableAutosaveCancelled();
+    EXPECT_EQ(cancelled.domain, "NSCocoaErrorDomain");
+    EXPECT_EQ(cancelled.code, 3072);
+    EXPECT_EQ(&cancelled, &KVDocumentError::cancellableAutosaveCancelled());
+}
+
+TEST(KVDocumentErrorTest, AnUnderlyingCauseIsWhatTheUserReads)
+{
+    KVDocumentError error(KVDocumentError::Code::containerHasUnwrittenChanges,
+                          kx::Error::fromErrno(ENOSPC, "Cannot write design/document.json"));
+    EXPECT_EQ(error.error().localizedDescription, "Cannot write design/document.json: No space left on device");
+    EXPECT_EQ(error.error().localizedFailureReason, "More changes were made while saving.");
+    EXPECT_EQ(error.error().code, 2);
+    EXPECT_STREQ(error.what(), "Cannot write design/document.json: No space left on device");
+}
+
+} // namespace
