@@ -108,10 +108,14 @@ std::vector<std::filesystem::path> RecentDocuments::recentDocumentURLs() const
 
 void RecentDocuments::noteNewRecentDocumentURL(const std::filesystem::path& path)
 {
-    gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).lexically_normal().c_str(), nullptr, nullptr);
+    // One item a project: a folder named with or without its trailing slash is the same.
+    std::filesystem::path normal = std::filesystem::absolute(path).lexically_normal();
+    if (!normal.has_filename())
+        normal = normal.parent_path();
+    gchar* uri = g_filename_to_uri(normal.c_str(), nullptr, nullptr);
     if (!uri)
         return;
-    const std::string mime = mimeTypeOf(path);
+    const std::string mime = mimeTypeOf(normal);
     GtkRecentData data{};
     data.mime_type = const_cast<gchar*>(mime.c_str());
     data.app_name = const_cast<gchar*>(applicationName_.c_str());

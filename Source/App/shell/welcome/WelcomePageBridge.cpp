@@ -21,12 +21,6 @@ namespace {
 constexpr const char* exampleExtension = "korvelx";
 constexpr const char* tutorialExtension = "korveltutorial";
 
-Error notFound(const std::string& fileName)
-{
-    return Error("NSCocoaErrorDomain", -1100,
-                 "The file \u201c" + fileName + "\u201d couldn\u2019t be opened because there is no such file.");
-}
-
 // The page's text on one line of our output: control characters would start lines of their own.
 std::string printable(const std::string& text)
 {
@@ -36,6 +30,12 @@ std::string printable(const std::string& text)
             c = '?';
     }
     return shown;
+}
+
+Error notFound(const std::string& fileName)
+{
+    return Error("NSCocoaErrorDomain", -1100,
+                 "The file \u201c" + printable(fileName) + "\u201d couldn\u2019t be opened because there is no such file.");
 }
 
 void reportFailure(const std::string& name, const Error& error)
@@ -136,6 +136,11 @@ void WelcomePageBridge::reportExperimentShown()
 
 bool WelcomePageBridge::isOpenableLink(const std::string& url)
 {
+    // A URL has no spaces or control characters (GLib's parser lets some through).
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
+            return false;
+    }
     return g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr) && WebViewController::opensNewWindowRequestInSystem(url);
 }
 
@@ -193,7 +198,7 @@ Result<std::filesystem::path, Error> WelcomePageBridge::resourceURL(const std::f
     const std::string fileName = base + "." + extension;
     if (name.empty() || name.find('/') != std::string::npos || name.find("..") != std::string::npos
         || name.find('\0') != std::string::npos)
-        return Answer::failure(notFound(printable(fileName)));
+        return Answer::failure(notFound(fileName));
     // A link inside the folder may point anywhere: what counts is where it leads.
     const std::optional<std::filesystem::path> realFolder = FileSystem::realPath(folder);
     const std::optional<std::filesystem::path> realFile = FileSystem::realPath(folder / fileName);

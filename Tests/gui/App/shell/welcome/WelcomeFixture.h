@@ -32,6 +32,12 @@ struct StoreItem {
     std::int64_t modified = 0;
 };
 
+// A time `seconds` ago: the store drops items older than a month when it is written.
+inline std::int64_t secondsAgo(std::int64_t seconds)
+{
+    return g_get_real_time() / G_USEC_PER_SEC - seconds;
+}
+
 // A desktop recent-files store as GTK writes it, with times of our choosing.
 inline void writeStore(const std::filesystem::path& file, const std::vector<StoreItem>& items)
 {

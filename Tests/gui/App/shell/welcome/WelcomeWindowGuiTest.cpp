@@ -31,7 +31,8 @@ TEST_F(WelcomeWindowGui, ShowsThePageTheListAndTheButtonsByDayAndByNight)
 {
     const auto older = project("Older Site.korvelx");
     const auto newer = project("Newer App.korvelx", true);
-    kxtest::writeStore(folder / "recently-used.xbel", {{older, "Korvel X", 1000}, {newer, "Korvel X", 2000}});
+    kxtest::writeStore(folder / "recently-used.xbel",
+                       {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
     selections = {{"welcomeWindowSketch", "sketch"}};
     showWithPage();
 
@@ -163,11 +164,11 @@ TEST_F(WelcomeWindowGui, ARecentDocumentOpensByDoubleClickOrReturn)
     const auto second = project("Second.korvelx", true);
     const auto third = project("Third.korvelx");
     const auto gone = folder / "projects" / "Gone.korvelx";
-    kxtest::writeStore(folder / "recently-used.xbel", {{first, "Korvel X", 1000},
-                                                       {second, "Korvel X", 2000},
-                                                       {third, "Korvel X", 3000},
-                                                       {gone, "Korvel X", 4000},
-                                                       {project("Other.korvelx"), "Other Editor", 5000}});
+    kxtest::writeStore(folder / "recently-used.xbel", {{first, "Korvel X", kxtest::secondsAgo(9000)},
+                                                       {second, "Korvel X", kxtest::secondsAgo(8000)},
+                                                       {third, "Korvel X", kxtest::secondsAgo(7000)},
+                                                       {gone, "Korvel X", kxtest::secondsAgo(6000)},
+                                                       {project("Other.korvelx"), "Other Editor", kxtest::secondsAgo(5000)}});
     showWithPage();
     ASSERT_EQ(window->recentDocuments(), (std::vector<std::filesystem::path>{third, second, first}));
 
@@ -200,7 +201,7 @@ TEST_F(WelcomeWindowGui, ARecentDocumentOpensByDoubleClickOrReturn)
 
 TEST_F(WelcomeWindowGui, WithoutRecentDocumentsTheListShowsItsNotice)
 {
-    kxtest::writeStore(folder / "recently-used.xbel", {{folder / "projects" / "Missing.korvelx", "Korvel X", 10}});
+    kxtest::writeStore(folder / "recently-used.xbel", {{folder / "projects" / "Missing.korvelx", "Korvel X", kxtest::secondsAgo(10)}});
     showWithPage();
     EXPECT_TRUE(window->recentDocuments().empty());
     EXPECT_EQ(window->recentsTableView()->numberOfRows(), 0);
@@ -232,7 +233,8 @@ TEST_F(WelcomeWindowGui, TheContextMenuShowsADocumentInTheFileManager)
 {
     const auto first = project("First.korvelx");
     const auto second = project("Second.korvelx");
-    kxtest::writeStore(folder / "recently-used.xbel", {{first, "Korvel X", 1000}, {second, "Korvel X", 2000}});
+    kxtest::writeStore(folder / "recently-used.xbel",
+                       {{first, "Korvel X", kxtest::secondsAgo(2000)}, {second, "Korvel X", kxtest::secondsAgo(1000)}});
     showWithPage();
     // No file manager service: the folder opens instead.
     const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
