@@ -54,7 +54,9 @@ AboutWindow::AboutWindow()
     GtkHeaderBar* bar = useTallTitleBar();
     gtk_header_bar_set_title(bar, nullptr);
     gtk_css_provider_load_from_data(style_.get(),
-                                    "headerbar.kx-about-titlebar { background: none; border: none; box-shadow: none; }",
+                                    "headerbar.kx-about-titlebar, headerbar.kx-about-titlebar:backdrop {"
+                                    " background-color: @theme_bg_color; background-image: none;"
+                                    " border-color: transparent; box-shadow: none; }",
                                     -1, nullptr);
     GtkStyleContext* barStyle = gtk_widget_get_style_context(GTK_WIDGET(bar));
     gtk_style_context_add_provider(barStyle, GTK_STYLE_PROVIDER(style_.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);

@@ -11,6 +11,7 @@
 
 #include "App/shell/AppAppearance.h"
 #include "App/shell/Color.h"
+#include "App/shell/widgets/View.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "support/Spin.h"
