@@ -88,6 +88,8 @@ WelcomeWindow::WelcomeWindow(Size contentSize, RecentDocumentsSource source,
 
 WelcomeWindow::~WelcomeWindow()
 {
+    // The GtkWindow outlives this object for a moment; GTK does not always let go of a focused
+    // list that goes before it.
     gtk_window_set_focus(gtkWindow(), nullptr);
     alive_.reset();
     connections_.clear();
@@ -171,8 +173,15 @@ void WelcomeWindow::becameKey()
 
 bool WelcomeWindow::keyPressed(const GdkEventKey& event)
 {
-    // Close from the keyboard when no menu bar of the window has the key.
     const auto modifiers = event.state & gtk_accelerator_get_default_mod_mask();
+    // Return in the list opens the selected document, wherever the list's cursor stands.
+    GtkWidget* focus = gtk_window_get_focus(gtkWindow());
+    if (!modifiers && (event.keyval == GDK_KEY_Return || event.keyval == GDK_KEY_KP_Enter) && focus && recentsTableView_
+        && (focus == recentsTableView_->widget() || gtk_widget_is_ancestor(focus, recentsTableView_->widget()))) {
+        openRecentFile();
+        return true;
+    }
+    // Close from the keyboard when no menu bar of the window has the key.
     if (!menuBar() && modifiers == GDK_CONTROL_MASK && gdk_keyval_to_lower(event.keyval) == GDK_KEY_w) {
         performClose();
         return true;
