@@ -80,6 +80,8 @@ std::vector<std::filesystem::path> RecentDocuments::select(const std::vector<Ite
     }
     std::stable_sort(chosen.begin(), chosen.end(),
                      [](const Chosen& a, const Chosen& b) { return a.modified > b.modified; });
+    if (chosen.size() > maximumRecentDocumentCount)
+        chosen.resize(maximumRecentDocumentCount);
     std::vector<std::filesystem::path> paths;
     paths.reserve(chosen.size());
     for (Chosen& entry : chosen)

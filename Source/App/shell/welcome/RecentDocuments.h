@@ -9,6 +9,7 @@
 // Main thread only (GTK).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -29,6 +30,9 @@ public:
         std::vector<std::string> applications;
     };
 
+    // The list holds at most this many projects: the store is any program's to write.
+    static constexpr std::size_t maximumRecentDocumentCount = 100;
+
     // Over the desktop's own store, under the bundle's name.
     static RecentDocuments& shared();
     // Over `store`, registering items under `applicationName` with the command `applicationExec`
@@ -45,8 +49,8 @@ public:
     const std::string& applicationName() const { return applicationName_; }
 
     // The selection and order of `recentDocumentURLs`: local files registered by
-    // `applicationName` with a project extension, latest first; items of equal time keep their
-    // order.
+    // `applicationName` with a project extension, latest first (items of equal time keep their
+    // order), at most `maximumRecentDocumentCount`.
     static std::vector<std::filesystem::path> select(const std::vector<Item>& items, const std::string& applicationName);
     // "korvelx" (zip or folder package) or "korvel" (legacy folder), exactly.
     static bool hasProjectExtension(const std::filesystem::path& path);

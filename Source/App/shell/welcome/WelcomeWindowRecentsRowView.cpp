@@ -22,6 +22,17 @@ void replaceAll(std::string& text, std::string_view what, std::string_view with)
         text.replace(at, what.size(), with);
 }
 
+// A file name is any bytes; what the row draws is UTF-8.
+std::string displayable(std::string text)
+{
+    if (g_utf8_validate(text.data(), gssize(text.size()), nullptr))
+        return text;
+    gchar* valid = g_utf8_make_valid(text.data(), gssize(text.size()));
+    std::string result = valid;
+    g_free(valid);
+    return result;
+}
+
 } // namespace
 
 WelcomeWindowRecentsRowView::WelcomeWindowRecentsRowView()
@@ -38,7 +49,7 @@ std::string WelcomeWindowRecentsRowView::titleText(const std::filesystem::path& 
 {
     std::string title = url.filename().string();
     replaceAll(title, ".korvelx", "");
-    return title;
+    return displayable(std::move(title));
 }
 
 std::string WelcomeWindowRecentsRowView::pathText(const std::filesystem::path& url, const std::filesystem::path& home)
@@ -49,12 +60,12 @@ std::string WelcomeWindowRecentsRowView::pathText(const std::filesystem::path& u
         prefix.pop_back();
     // Only a whole leading home folder: "/home/bob" must not shorten "/home/bobby/p".
     if (prefix.empty() || folder.compare(0, prefix.size(), prefix) != 0)
-        return folder;
+        return displayable(folder);
     if (folder.size() == prefix.size())
         return "~";
     if (folder[prefix.size()] == '/')
-        return "~" + folder.substr(prefix.size());
-    return folder;
+        return displayable("~" + folder.substr(prefix.size()));
+    return displayable(folder);
 }
 
 WelcomeWindowRecentsRowView::Label WelcomeWindowRecentsRowView::labelWithText(const std::string& text)

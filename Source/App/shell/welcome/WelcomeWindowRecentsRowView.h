@@ -42,7 +42,8 @@ public:
 
     void setRowState(WelcomeWindowRecentsRowState state) override;
 
-    // The document's name: its file name without ".korvelx" (every occurrence).
+    // The document's name: its file name without ".korvelx" (every occurrence). Both texts are
+    // UTF-8, bytes that are not made visible as replacement characters.
     static std::string titleText(const std::filesystem::path& url);
     // The folder that holds it, a leading `home` folder shown as "~".
     static std::string pathText(const std::filesystem::path& url, const std::filesystem::path& home);

@@ -42,6 +42,17 @@ TEST(WelcomeRecents, OurProjectsNewestFirstWithEqualTimesInStoreOrder)
     EXPECT_TRUE(RecentDocuments::select({}, "Korvel X").empty());
 }
 
+TEST(WelcomeRecents, AStoreFullOfOurItemsGivesTheNewestHundred)
+{
+    std::vector<RecentDocuments::Item> store;
+    for (int index = 0; index < 5000; ++index)
+        store.push_back({"file:///p/" + std::to_string(index) + ".korvelx", index, {"Korvel X"}});
+    const auto listed = RecentDocuments::select(store, "Korvel X");
+    ASSERT_EQ(listed.size(), RecentDocuments::maximumRecentDocumentCount);
+    EXPECT_EQ(listed.front(), "/p/4999.korvelx");
+    EXPECT_EQ(listed.back(), "/p/4900.korvelx");
+}
+
 TEST(WelcomeRecents, DocumentsWhoseFilesAreGoneAreLeftOut)
 {
     kxtest::TemporaryDirectory folder;
@@ -61,6 +72,10 @@ TEST(WelcomeRecents, RowTitlesDropTheExtension)
     // A colon is an ordinary character of a Linux file name.
     EXPECT_EQ(WelcomeWindowRecentsRowView::titleText("/p/a:b.korvelx"), "a:b");
     EXPECT_EQ(WelcomeWindowRecentsRowView::titleText("/p/legacy.korvel"), "legacy.korvel");
+    // A name that is no UTF-8 still gives text the row can draw.
+    const std::string title = WelcomeWindowRecentsRowView::titleText("/p/caf\xe9.korvelx");
+    EXPECT_EQ(title, "caf\xef\xbf\xbd");
+    EXPECT_EQ(WelcomeWindowRecentsRowView::pathText("/home/bob/d\xff/a.korvelx", "/home/bob"), "~/d\xef\xbf\xbd");
 }
 
 TEST(WelcomeRecents, RowPathsShortenOnlyALeadingHomeFolder)
