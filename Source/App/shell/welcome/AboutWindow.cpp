@@ -20,14 +20,13 @@ GtkLabel* label(const char* text, double pointSize, PangoWeight weight = PANGO_W
     return made;
 }
 
-GtkLabel* link(const char* title)
+GtkLinkButton* link(const char* title)
 {
-    gchar* markup = g_markup_printf_escaped("<a href=\"#\">%s</a>", title);
-    GtkLabel* made = label("", 12);
-    gtk_label_set_markup(made, markup);
-    g_free(markup);
-    gtk_label_set_track_visited_links(made, FALSE);
-    return made;
+    // The controller decides what the link opens; the button only looks like a link.
+    GtkWidget* made = gtk_link_button_new_with_label("about:blank", title);
+    gtk_widget_set_has_tooltip(made, FALSE);
+    gtk_widget_set_halign(made, GTK_ALIGN_CENTER);
+    return GTK_LINK_BUTTON(made);
 }
 
 } // namespace
@@ -103,12 +102,12 @@ AboutWindow::AboutWindow()
     GtkWidget* spacer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_pack_start(GTK_BOX(column), spacer, TRUE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(column), GTK_WIDGET(acknowledgmentsLink_), FALSE, FALSE, 0);
-    gtk_widget_set_margin_top(GTK_WIDGET(termsOfServiceLink_), 4);
+    gtk_widget_set_margin_top(GTK_WIDGET(termsOfServiceLink_), 0);
     gtk_box_pack_start(GTK_BOX(column), GTK_WIDGET(termsOfServiceLink_), FALSE, FALSE, 0);
-    for (GtkLabel* linkLabel : {acknowledgmentsLink_, termsOfServiceLink_}) {
-        connections_.push_back(SignalConnection::connect<gboolean(GtkLabel*, gchar*)>(
-            linkLabel, "activate-link", [this, linkLabel](GtkLabel*, gchar*) -> gboolean {
-                const auto& handler = linkLabel == acknowledgmentsLink_ ? acknowledgmentsClicked : termsOfServiceClicked;
+    for (GtkLinkButton* linkButton : {acknowledgmentsLink_, termsOfServiceLink_}) {
+        connections_.push_back(SignalConnection::connect<gboolean(GtkLinkButton*)>(
+            linkButton, "activate-link", [this, linkButton](GtkLinkButton*) -> gboolean {
+                const auto& handler = linkButton == acknowledgmentsLink_ ? acknowledgmentsClicked : termsOfServiceClicked;
                 if (handler)
                     handler();
                 return TRUE; // ours to open

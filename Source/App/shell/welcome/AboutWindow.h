@@ -29,8 +29,8 @@ public:
     GtkLabel* titleLabel() const { return titleLabel_; }
     GtkLabel* extraVersionInfoLabel() const { return extraVersionInfoLabel_; }
     GtkWidget* versionLabelArea() const { return versionArea_; }
-    GtkLabel* acknowledgmentsLink() const { return acknowledgmentsLink_; }
-    GtkLabel* termsOfServiceLink() const { return termsOfServiceLink_; }
+    GtkLinkButton* acknowledgmentsLink() const { return acknowledgmentsLink_; }
+    GtkLinkButton* termsOfServiceLink() const { return termsOfServiceLink_; }
 
     // What the window hears: a click released over the version, a right click released
     // anywhere (at a point of the window), the two links.
@@ -48,8 +48,8 @@ private:
     GtkWidget* versionArea_;
     GtkLabel* versionLabel_;
     GtkLabel* extraVersionInfoLabel_;
-    GtkLabel* acknowledgmentsLink_;
-    GtkLabel* termsOfServiceLink_;
+    GtkLinkButton* acknowledgmentsLink_;
+    GtkLinkButton* termsOfServiceLink_;
     GObjectRef<GtkCssProvider> style_;
     std::vector<SignalConnection> connections_;
 };
