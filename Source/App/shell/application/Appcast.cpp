@@ -26,7 +26,7 @@ struct ParseState {
     std::optional<Appcast::Item> item;
     std::string element; // the element inside an item whose text is collected
     std::string text;
-    bool tooMany = false;
+    std::size_t seen = 0; // items, counted or not
 };
 
 void startElement(GMarkupParseContext*, const char* name, const char** attributeNames, const char** attributeValues,
@@ -34,8 +34,7 @@ void startElement(GMarkupParseContext*, const char* name, const char** attribute
 {
     auto* state = static_cast<ParseState*>(data);
     if (std::strcmp(name, "item") == 0) {
-        if (state->items.size() >= Appcast::maximumItems) {
-            state->tooMany = true;
+        if (++state->seen > Appcast::maximumItems) {
             g_set_error_literal(error, G_MARKUP_ERROR, G_MARKUP_ERROR_INVALID_CONTENT, "too many items");
             return;
         }

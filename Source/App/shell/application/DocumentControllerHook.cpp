@@ -1,7 +1,7 @@
 #include "App/shell/application/DocumentControllerHook.h"
 
 #include "App/shell/RKLog.h"
-#include "App/shell/application/WelcomeWindowHook.h"
+#include "App/shell/application/PDApplication.h"
 
 namespace kx {
 
@@ -10,6 +10,13 @@ namespace {
 void documentsNotAvailable(const std::string& what)
 {
     RKLog(what + ": documents are not available yet", 0);
+}
+
+// With nothing else on screen, the start window comes back.
+void showStartWindow()
+{
+    if (PDApplication* application = PDApplication::current())
+        application->showWelcomeWindow(nullptr);
 }
 
 } // namespace
@@ -24,20 +31,19 @@ void DocumentControllerHook::openDocuments(const std::vector<std::string>& uris)
     if (uris.empty())
         return;
     documentsNotAvailable("Not opening " + std::to_string(uris.size()) + (uris.size() == 1 ? " file" : " files"));
-    // Nothing else is on screen for an open that did not happen.
-    WelcomeWindowHook::show();
+    showStartWindow();
 }
 
 void DocumentControllerHook::newDocument()
 {
     documentsNotAvailable("No new document");
-    WelcomeWindowHook::show();
+    showStartWindow();
 }
 
 void DocumentControllerHook::openDocument()
 {
     documentsNotAvailable("No open panel");
-    WelcomeWindowHook::show();
+    showStartWindow();
 }
 
 bool DocumentControllerHook::showStoreInLastDocument(const std::string&)

@@ -36,11 +36,6 @@ bool pathExists(const fs::path& path)
     return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
 }
 
-bool isWritable(const fs::path& path)
-{
-    return ::access(path.c_str(), W_OK) == 0;
-}
-
 bool isBlank(const std::string& text)
 {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -187,7 +182,10 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
         target = resolved(environment.localApplicationsFolder).value_or(environment.localApplicationsFolder);
     }
     const fs::path destination = target / item.filename();
-    const bool needsAuthorization = !isWritable(target) || (pathExists(destination) && !isWritable(destination));
+    auto writable = [&environment](const fs::path& path) {
+        return environment.isWritable ? environment.isWritable(path) : ::access(path.c_str(), W_OK) == 0;
+    };
+    const bool needsAuthorization = !writable(target) || (pathExists(destination) && !writable(destination));
 
     Offer offer;
     offer.messageText = userFolder ? "Move to Applications folder in your Home folder?" : "Move to Applications folder?";
@@ -302,6 +300,7 @@ MoveToApplicationsFolder::Environment MoveToApplicationsFolder::Environment::cur
     if (auto helper = Bundle::main().pathForResource("korvel-x-install-helper", ""))
         environment.installHelper = *helper;
     environment.defaults = &UserDefaults::standard();
+    environment.isWritable = [](const fs::path& path) { return ::access(path.c_str(), W_OK) == 0; };
     environment.ask = [](const Offer& offer) {
         auto alert = Alert::make();
         alert->setMessageText(offer.messageText);

@@ -56,6 +56,8 @@ public:
         std::filesystem::path installHelper;             // Resources/korvel-x-install-helper
         UserDefaults* defaults = nullptr;
 
+        // Whether this user may write in a folder (without administrator rights).
+        std::function<bool(const std::filesystem::path&)> isWritable;
         std::function<Answer(const Offer&)> ask;
         std::function<void(const std::string& messageText)> showFailure;
         std::function<bool(const std::filesystem::path&)> trash;
