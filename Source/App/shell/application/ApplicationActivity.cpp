@@ -59,6 +59,8 @@ void ApplicationActivity::start(std::function<void()> didResignActive, std::func
     state().wasActive = isActive();
     g_signal_add_emission_hook(g_signal_lookup("focus-in-event", GTK_TYPE_WIDGET), 0, focusChanged, nullptr, nullptr);
     g_signal_add_emission_hook(g_signal_lookup("focus-out-event", GTK_TYPE_WIDGET), 0, focusChanged, nullptr, nullptr);
+    // A window that goes while it has the focus may never hear that it lost it.
+    g_signal_add_emission_hook(g_signal_lookup("unmap", GTK_TYPE_WIDGET), 0, focusChanged, nullptr, nullptr);
 }
 
 bool ApplicationActivity::isActive()

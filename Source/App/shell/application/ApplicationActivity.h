@@ -1,8 +1,8 @@
-// Whether the application is active: it is while any of its windows is the active one. Every
-// top-level window's focus changes are watched (an emission hook, so that windows made anywhere
-// count); when the last active window loses the focus, the application resigns once the main
-// loop has had an idle turn, so that the focus moving from one of our windows to another
-// does not count. Main thread only.
+// Whether the application is active: it is while any of its windows is the active one. The
+// focus changes and the unmapping of every top-level window are watched (emission hooks, so
+// that windows made anywhere count); when the last active window loses the focus, the
+// application resigns once the main loop has had an idle turn, so that the focus moving from
+// one of our windows to another does not count. Main thread only.
 #pragma once
 
 #include <functional>

@@ -100,6 +100,12 @@ public:
 
     // Menus.
     void setUpMenuItems();
+    // What `setUpMenuItems` adds to the merged main menu: the library-version submenu in the
+    // File menu, and on internal builds the Experiments menu right before Help.
+    static void completeMainMenu(NativeMenu& mainMenu, const std::shared_ptr<NativeMenu>& libraryVersionMenu,
+                                 std::shared_ptr<NativeMenu> experimentsMenu);
+    // The commands that wait for a signed-in user with the login window away.
+    static bool isAccountCommand(const std::string& action);
     const std::shared_ptr<NativeMenu>& libraryVersionMenu() const { return libraryVersionMenu_; }
     void menuWillOpen(NativeMenu& menu);
     void menuDidClose(NativeMenu& menu);

@@ -74,25 +74,34 @@ void PDApplication::setUpMenuItems()
 {
     AppMenu::initializeMainMenu();
     AppAppearance::setUpMainMenuItem();
-    auto mainMenu = NativeMenu::mainMenu();
-    if (!mainMenu)
-        return;
-    if (auto file = mainMenu->itemWithTitle(MainMenu::fileMenuTitle); file && file->submenu()) {
+    if (auto mainMenu = NativeMenu::mainMenu())
+        completeMainMenu(*mainMenu, libraryVersionMenu_, AppInfo::current()->isInternal() ? Experiments::generateMenu() : nullptr);
+}
+
+void PDApplication::completeMainMenu(NativeMenu& mainMenu, const std::shared_ptr<NativeMenu>& libraryVersionMenu,
+                                     std::shared_ptr<NativeMenu> experimentsMenu)
+{
+    if (auto file = mainMenu.itemWithTitle(MainMenu::fileMenuTitle); file && file->submenu()) {
         for (const auto& item : file->submenu()->items()) {
             if (!item->target() && item->action() == MainMenu::updateLibraryVersionMenuAction) {
-                item->setSubmenu(libraryVersionMenu_);
+                item->setSubmenu(libraryVersionMenu);
                 break;
             }
         }
     }
-    if (AppInfo::current()->isInternal()) {
+    if (experimentsMenu) {
         auto experiments = NativeMenuItem::make("Experiments");
-        auto menu = Experiments::generateMenu();
-        menu->setTitle(experiments->title());
-        experiments->setSubmenu(std::move(menu));
-        const int help = mainMenu->indexOfItemWithTitle(MainMenu::helpMenuTitle);
-        mainMenu->insertItem(std::move(experiments), help < 0 ? mainMenu->numberOfItems() : help);
+        experimentsMenu->setTitle(experiments->title());
+        experiments->setSubmenu(std::move(experimentsMenu));
+        const int help = mainMenu.indexOfItemWithTitle(MainMenu::helpMenuTitle);
+        mainMenu.insertItem(std::move(experiments), help < 0 ? mainMenu.numberOfItems() : help);
     }
+}
+
+bool PDApplication::isAccountCommand(const std::string& action)
+{
+    return action == MainMenu::checkForUpdatesAction || action == MainMenu::accountDashboardAction
+        || action == MainMenu::logoutAction || action == MainMenu::showWelcomeWindowAction;
 }
 
 void PDApplication::menuWillOpen(NativeMenu& menu)
@@ -114,8 +123,7 @@ void PDApplication::menuDidClose(NativeMenu& menu)
 bool PDApplication::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
 {
     const std::string& action = item.action();
-    if (action == MainMenu::checkForUpdatesAction || action == MainMenu::accountDashboardAction
-        || action == MainMenu::logoutAction || action == MainMenu::showWelcomeWindowAction)
+    if (isAccountCommand(action))
         return !LoginController::shared().isBlocking();
     if (action == MainMenu::performCloseAction || action == MainMenu::miniaturizeAction || action == MainMenu::zoomAction)
         return keyWindow() != nullptr;
