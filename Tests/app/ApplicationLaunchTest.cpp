@@ -241,3 +241,30 @@ TEST(ApplicationLaunch, ACrashIsReportedOnceAtTheNextLaunch)
     EXPECT_EQ(crashes[0]["event"]["exception"]["values"][0]["type"], "SIGSEGV");
     EXPECT_EQ(crashes[0]["event"]["release"], "korvel-x@1.0.0");
 }
+
+TEST(ApplicationLaunch, ALinkInTheCommandLineIsWipedAndTheBareSchemeBringsTheApplicationForward)
+{
+    ApplicationHome home;
+    // A login token that others could read in /proc must not stay there.
+    ApplicationProcess app(home, backendURL(), {"korvel-x://login?fut=not-a-registered-token"});
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    EXPECT_TRUE(inOrder(app.steps(), {"AppServer.start", "handleURLEvent login", "applicationDidFinishLaunching"}));
+    EXPECT_FALSE(app.hasStep("applicationShouldOpenUntitledFile"));
+    const std::string commandLine = kx::FileSystem::readFile("/proc/" + std::to_string(app.pid()) + "/cmdline").value_or("");
+    EXPECT_FALSE(commandLine.empty());
+    EXPECT_EQ(commandLine.find("fut="), std::string::npos);
+    EXPECT_EQ(commandLine.find("korvel-x://"), std::string::npos);
+
+    ApplicationProcess second(home, backendURL(), {"korvel-x://"});
+    ASSERT_TRUE(second.launch());
+    ASSERT_TRUE(second.waitForExit());
+    EXPECT_EQ(second.status(), 0);
+    EXPECT_TRUE(app.waitForStep("handleURLEvent activate"));
+    // A link of another scheme is nobody's: it is not opened as a document either.
+    ApplicationProcess third(home, backendURL(), {"https://korvel.com/"});
+    ASSERT_TRUE(third.launch());
+    ASSERT_TRUE(third.waitForExit());
+    kxtest::spinFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(app.hasStep("openDocuments"));
+}

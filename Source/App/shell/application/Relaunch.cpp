@@ -151,7 +151,10 @@ void Relaunch::waitForPredecessor(const std::string& applicationId, double timeo
             break;
     }
     ::close(fd);
-    // The bus may take a moment longer to let go of the old process's name.
+    // The bus may take a moment longer to let go of the old process's name. (Without a session
+    // bus there is no name to wait for, and none is started here.)
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+        return;
     const auto bus = GObjectRef<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     if (!bus)
         return;
