@@ -173,6 +173,13 @@ TEST(ApplicationLaunch, ASecondProcessHandsItsLinkToTheFirstAndASignedInLaunchRe
         return false;
     }));
 
+    // A store link with no document open: the document made for it would show the store;
+    // without documents it is dropped, and the start window stays.
+    ApplicationProcess store(home, backendURL(), {"korvel-x://store/package/some-package"});
+    ASSERT_TRUE(store.launch());
+    ASSERT_TRUE(store.waitForExit());
+    EXPECT_TRUE(again.waitForStep("handleURLEvent store"));
+
     // Closing the start window with nothing else on screen quits.
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }));
     ASSERT_TRUE(Display::closeWindow(startTitle));

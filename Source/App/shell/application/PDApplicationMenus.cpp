@@ -125,7 +125,12 @@ bool PDApplication::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
     const std::string& action = item.action();
     if (isAccountCommand(action))
         return !LoginController::shared().isBlocking();
-    if (action == MainMenu::performCloseAction || action == MainMenu::miniaturizeAction || action == MainMenu::zoomAction)
+    if (action == MainMenu::performCloseAction) {
+        // Windows the user may not close (the login window) keep Close disabled.
+        GtkWindow* window = keyWindow();
+        return window && gtk_window_get_deletable(window);
+    }
+    if (action == MainMenu::miniaturizeAction || action == MainMenu::zoomAction)
         return keyWindow() != nullptr;
     return Responder::validateUserInterfaceItem(item);
 }
