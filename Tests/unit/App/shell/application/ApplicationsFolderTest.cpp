@@ -1,6 +1,8 @@
 // What counts as our folder, as an application folder, and as a disk image.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "App/shell/application/ApplicationsFolder.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "support/TestPaths.h"

@@ -8,6 +8,8 @@
 
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "App/shell/application/MoveToApplicationsFolder.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/Process.h"
