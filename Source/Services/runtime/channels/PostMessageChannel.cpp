@@ -145,8 +145,12 @@ void PostMessageChannel::didReceiveMessageText(std::optional<std::string_view> j
     }
     // The list as it stands now: a listener that adds another does not see it called for this one.
     const std::vector<Listener> listeners = listeners_;
-    for (const auto& listener : listeners)
-        listener(*message);
+    for (std::size_t i = 0; i < listeners.size(); ++i) {
+        if (i + 1 < listeners.size())
+            listeners[i](*message);
+        else
+            listeners[i](std::move(*message));
+    }
 }
 
 } // namespace kx
