@@ -3,7 +3,9 @@
 // posting statement our channel would send, the page relays it back exactly as it answers our
 // channel (a plain object to the "swiftWindowParent" handler), and the message is taken
 // through jsc_value_to_json, as our channel takes it. The statement is made before the clock
-// starts: making it is our cost, not WebKit's.
+// starts: making it is our cost, not WebKit's. Like ours, each statement carries an id of its
+// own: JavaScriptCore caches the code of a statement it has run before, and a floor that
+// repeated one statement would skip the parse that every real message costs.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +32,9 @@ public:
     // The statement our channel posts for that echo request, byte for byte.
     static std::string postingScript(std::size_t payloadBytes);
 
-    // One trip, in seconds; negative when the answer did not arrive as JSON.
-    double trip(const std::string& script);
+    // One trip with the statement given a fresh id first (in place, before the clock starts);
+    // its duration in seconds, negative when the answer did not arrive as JSON.
+    double trip(std::string& script);
 
 private:
     GtkWidget* window_ = nullptr;
@@ -40,4 +43,5 @@ private:
     bool arrived_ = false;
     bool answerWasJSON_ = false;
     bool announced_ = false;
+    unsigned long long trips_ = 0;
 };

@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     }
     std::printf("%10s %12s %12s\n", "payload", "median_ms", "trips");
     for (std::size_t bytes : {std::size_t(0), std::size_t(1) << 10, std::size_t(64) << 10, std::size_t(1) << 20}) {
-        const std::string script = BareRoundTrip::postingScript(bytes);
+        std::string script = BareRoundTrip::postingScript(bytes);
         const int count = bytes >= (std::size_t(1) << 20) ? std::max(1, trips / 4) : trips;
         std::vector<double> times;
         for (int i = 0; i < count; ++i) {

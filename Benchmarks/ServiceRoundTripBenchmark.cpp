@@ -93,7 +93,7 @@ void BM_RoundTrip(benchmark::State& state)
 {
     const auto bytes = static_cast<std::size_t>(state.range(0));
     const Clipboard::Read value = payload(bytes);
-    const std::string bareScript = BareRoundTrip::postingScript(bytes);
+    std::string bareScript = BareRoundTrip::postingScript(bytes);
     std::vector<double> latencies, bareLatencies;
     for (auto _ : state) {
         bool done = false;

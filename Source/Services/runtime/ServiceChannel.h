@@ -46,8 +46,9 @@ public:
     ServiceChannel(const ServiceChannel&) = delete;
     ServiceChannel& operator=(const ServiceChannel&) = delete;
 
-    // Sends one message to the peer; delivery failures are not reported.
-    virtual void postMessage(const Message& message) = 0;
+    // Sends one message to the peer; delivery failures are not reported. Takes the message by
+    // value, so that a large body is handed over rather than copied.
+    virtual void postMessage(Message message) = 0;
     // Every message that later arrives is handed to every listener, in the order they were added.
     virtual void addMessageListener(Listener listener) = 0;
 
