@@ -118,7 +118,6 @@ bool JSONScanner::skipScalar()
         }
     }
     // One number, by the grammar of JSON.
-    const std::size_t start = pos_;
     const auto digits = [&] {
         const std::size_t from = pos_;
         while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9')
@@ -130,7 +129,7 @@ bool JSONScanner::skipScalar()
     if (peek() == '0')
         ++pos_;
     else if (!digits())
-        return pos_ = start, false;
+        return false;
     if (peek() == '.') {
         ++pos_;
         if (!digits())
