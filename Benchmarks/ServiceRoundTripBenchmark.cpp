@@ -2,7 +2,8 @@
 // echo of a clipboard read of 0 B, 1 KiB, 64 KiB and 1 MiB of text. Each of our trips is
 // followed by the bare WebKitGTK trip of the same statement (BareRoundTrip.h), so that both
 // see the same machine at the same moment; reports the median of each and their ratio, the
-// share of the route that is ours. The codec and the inbound parser are measured alone too.
+// share of the route that is ours. The codec and the inbound parser are measured alone too,
+// on text and on a design's many small objects.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include <gtk/gtk.h>
+#include <nlohmann/json.hpp>
 #include <webkit2/webkit2.h>
 
 #include "BareRoundTrip.h"
@@ -158,6 +160,40 @@ void BM_ParseInbound(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_ParseInbound)->Arg(1 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+
+// A clipboard write of copied layers, about `bytes` of JSON: many small objects, as a design is.
+Clipboard::Write design(std::size_t bytes)
+{
+    nlohmann::json layers = nlohmann::json::array();
+    for (std::size_t n = 0; layers.dump().size() < bytes;) {
+        for (int i = 0; i < 100; ++i, ++n)
+            layers.push_back({{"id", "layer-" + std::to_string(n)}, {"type", "rect"}, {"x", n % 997 + 0.5}, {"y", i * 2},
+                              {"w", 100}, {"h", 50}, {"fill", "#aabbcc"}, {"name", "Layer \"" + std::to_string(n) + "\""},
+                              {"visible", true}, {"mask", nullptr}});
+    }
+    Clipboard::Write write;
+    write.items.push_back({Clipboard::DataItem::Value_applicationXKorvelLayers{UnsafeJSON{{{"layers", std::move(layers)}}}}});
+    return write;
+}
+
+void BM_EncodeDesign(benchmark::State& state)
+{
+    const Clipboard::Write value = design(static_cast<std::size_t>(state.range(0)));
+    std::size_t size = 0;
+    for (auto _ : state)
+        size = ServiceValueHelper::toMessageBody(value).json.size();
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_EncodeDesign)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeDesign(benchmark::State& state)
+{
+    const auto body = ServiceValueHelper::toMessageBody(design(static_cast<std::size_t>(state.range(0))));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ServiceValueHelper::decode<Clipboard::Write>(body));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(body.json.size()));
+}
+BENCHMARK(BM_DecodeDesign)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
 bool openPage()
 {
