@@ -112,6 +112,11 @@ std::vector<std::shared_ptr<KVDocumentContainer>> KVDocumentContainer::allInstan
     return containers;
 }
 
+bool KVDocumentContainer::isRegistered(const KVDocumentContainer* container)
+{
+    return registry().contains(const_cast<KVDocumentContainer*>(container));
+}
+
 KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<fs::path>& requiredOrigin)
     : uuid_(upperCased(uuid))
     , isValid_(!isPlaceholder)

@@ -67,6 +67,9 @@ public:
     static const std::shared_ptr<KVDocumentContainer>& placeholder();
     // Every registered (live, not deleted) container.
     static std::vector<std::shared_ptr<KVDocumentContainer>> allInstances();
+    // Whether this container still holds its folder (also when its last owner was a background
+    // job and its destruction waits for the main loop).
+    static bool isRegistered(const KVDocumentContainer* container);
 
     // $XDG_CACHE_HOME/<bundle identifier>, made once.
     static std::filesystem::path baseDirectory();

@@ -144,10 +144,14 @@ protected:
     static void drop(std::shared_ptr<KVDocumentContainer>& container)
     {
         std::weak_ptr<KVDocumentContainer> weak = container;
+        const KVDocumentContainer* object = container.get();
+        const bool registered = KVDocumentContainer::isRegistered(object);
         container.reset();
         EXPECT_TRUE(kxtest::spinUntil([&] { return weak.expired(); }));
-        // A worker that let go last handed the destruction itself to the main loop.
-        kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+        // A worker that let go last hands the destruction itself to the main loop, maybe only
+        // after the last owner is gone: the container is gone once it left the registry.
+        if (registered)
+            EXPECT_TRUE(kxtest::spinUntil([&] { return !KVDocumentContainer::isRegistered(object); }));
     }
 
     std::shared_ptr<KVDocumentContainer> makeContainer(const std::string& uuid = kx::Uuid::make(),
