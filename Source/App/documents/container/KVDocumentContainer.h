@@ -138,6 +138,8 @@ public:
     // Copies an image file in under `name` (a plain file name); an existing file of that name
     // is kept. Throws a kx::Error.
     void addImage(const std::string& name, const std::filesystem::path& url);
+    // The same from a file already opened (and checked) by the caller; `url` names it in errors.
+    void addImage(const std::string& name, int sourceDescriptor, const std::filesystem::path& url);
     // Stores an asset under "design/assets", named after `preferredName` (a plain file name)
     // with " (n)" added while another content holds the name; returns its relative path.
     std::string addAsset(const std::string& data, const std::string& preferredName, int count = 0);
