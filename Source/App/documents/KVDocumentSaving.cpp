@@ -318,6 +318,27 @@ void KVDocument::revert(const Path& url, const std::string& type)
 
 std::shared_ptr<Document> KVDocument::duplicate()
 {
+    // The copy takes what the editor shows: its changes reach the working folder first.
+    if (container_->isValid() && container_->hasUnwrittenChanges()) {
+        // Inside another wait this one could not finish before that one does.
+        if (RunLoopWait::isWaiting())
+            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+        auto pending = std::make_shared<bool>(true);
+        ++containerWritingCount_;
+        std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+        std::weak_ptr<KVDocumentContainer> writing = container_;
+        container_->writeChanges([pending, weak, writing](std::optional<KVDocumentError>) {
+            *pending = false;
+            if (auto self = weak.lock(); self && writing.lock() == self->container_ && self->containerWritingCount_ > 0)
+                --self->containerWritingCount_;
+        });
+        bool waited = false;
+        RunLoopWait::waitUsingRecursiveRunloop([pending] { return *pending; }, 10.0, [&waited] { waited = true; });
+        while (!waited)
+            g_main_context_iteration(nullptr, TRUE);
+        if (container_->hasUnwrittenChanges())
+            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+    }
     isDuplicating_ = true;
     try {
         auto copy = Document::duplicate();

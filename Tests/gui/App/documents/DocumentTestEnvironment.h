@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +132,47 @@ inline std::string frameDocument(const std::string& text, int version = 1)
 {
     return nlohmann::json({{"version", version}, {"frames", {{{"id", "a"}, {"name", "Home"}, {"text", text}}}}}).dump();
 }
+
+// A second instance of the application (the test helper) holding a project until it goes.
+class SecondInstance {
+public:
+    explicit SecondInstance(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), KX_TEST_HELPER);
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        gint in = -1, out = -1;
+        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+                                      &pid_, &in, &out, nullptr, nullptr))
+            return;
+        in_ = in;
+        out_ = out;
+        char c;
+        while (::read(out_, &c, 1) == 1 && c != '\n')
+            firstLine += c;
+    }
+    ~SecondInstance()
+    {
+        if (in_ >= 0)
+            ::close(in_);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    SecondInstance(const SecondInstance&) = delete;
+    SecondInstance& operator=(const SecondInstance&) = delete;
+    std::string firstLine;
+
+private:
+    GPid pid_ = 0;
+    int in_ = -1;
+    int out_ = -1;
+};
 
 class DocumentGuiTest : public ::testing::Test {
 protected:
