@@ -376,7 +376,9 @@ void DocumentControllerBase::presentError(const Error& error, GtkWindow* window,
     auto alert = Alert::make();
     alert->setAlertStyle(Alert::Style::critical);
     alert->setMessageText(error.localizedDescription);
-    alert->setInformativeText(error.informativeText());
+    // A case whose only text is its reason says it once.
+    if (error.informativeText() != error.localizedDescription)
+        alert->setInformativeText(error.informativeText());
     const auto options = recoveryOptions(error);
     for (const auto& option : options)
         alert->addButton(option);
