@@ -60,7 +60,9 @@ void Document::save(const Path& url, const std::string& type, SaveOperation oper
             askToOverwriteChangedFile(operation, [weak, url, type, operation, finish](bool overwrite) {
                 auto self = weak.lock();
                 if (!self || !overwrite) {
-                    if (self && operation == SaveOperation::autosaveInPlace)
+                    // The user keeps the other version for now: autosaves stop asking until
+                    // the user saves (or reverts).
+                    if (self)
                         self->overwriteDeclinedForAutosave_ = true;
                     finish(userCancelledError());
                     return;
