@@ -116,6 +116,8 @@ private:
     void saveAsFolder(const Path& url, std::shared_ptr<KVDocumentArchive> archive);
     void switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archive);
     void writeToFileArchive(const Path& url);
+    // Writes the container into `archive` off the main thread, the main loop turning meanwhile.
+    void saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation);
     void preventChangedByOtherAppErrorOnSave();
     void logSave(int session, const std::string& text) const;
     void scheduleAlerts();
@@ -132,6 +134,7 @@ private:
     bool isReverting_ = false;
     bool isPreventingChangedByOtherAppErrorOnSave_ = false;
     int saveCount_ = 0;
+    bool archiveWriteInProgress_ = false;
     std::optional<std::filesystem::path> migratedDocumentURL_;
     bool wantsVersioningCheck_ = false;
     SignalConnection windowDidBecomeKeyObserver_;

@@ -160,8 +160,7 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
             if (!fileURL())
                 relation = KVDocumentContainer::ArchiveRelation::origin(true);
         }
-        KVDocumentArchive archive(url, type, true, uuid, true);
-        container_->save(archive, relation);
+        saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation);
         return;
     }
     case SaveOperation::autosaveInPlace:
@@ -179,7 +178,28 @@ void KVDocument::writeToFileArchive(const Path& url)
         throw KVDocumentError(KVDocumentError::Code::archiveIsNil);
     if (fileArchive_->backing()->url() != url)
         throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
-    container_->save(*fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
+    saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
+}
+
+void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation)
+{
+    // The package is written by a worker while the main loop goes on; one write at a time.
+    while (archiveWriteInProgress_)
+        g_main_context_iteration(nullptr, TRUE);
+    archiveWriteInProgress_ = true;
+    bool done = false;
+    std::exception_ptr failure;
+    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+    container_->saveInBackground(std::move(archive), relation, [weak, &done, &failure](std::exception_ptr error) {
+        failure = error;
+        done = true;
+        if (auto self = weak.lock())
+            self->archiveWriteInProgress_ = false;
+    });
+    while (!done)
+        g_main_context_iteration(nullptr, TRUE);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void KVDocument::saveAs(const Path& url, const std::string& type)
@@ -198,7 +218,7 @@ void KVDocument::saveAs(const Path& url, const std::string& type)
         auto archive = std::make_shared<KVDocumentArchive>(url, type, true, uuid, false);
         try {
             lock = KVContainerLockFile::acquire(url);
-            container_->save(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+            saveContainer(archive, KVDocumentContainer::ArchiveRelation::origin(false));
             // The save put a new version of the folder in place: the lock is taken there again.
             lock->refresh();
             saveAsFolder(url, archive);
@@ -211,7 +231,7 @@ void KVDocument::saveAs(const Path& url, const std::string& type)
     }
     auto archive = std::make_shared<KVDocumentArchive>(url, type, true, uuid, true);
     try {
-        container_->save(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+        saveContainer(archive, KVDocumentContainer::ArchiveRelation::origin(false));
         // A folder edited in place must not stay the working folder of a zip document: later
         // edits, the lock, the log and discarded files would land in the original project.
         if (container_->projectDirectoryIsOrigin())

@@ -129,6 +129,12 @@ public:
     void read(const KVDocumentArchive& archive, ArchiveRelation relation);
     // Writes the project folder, without its discardable files, into `archive`.
     void save(KVDocumentArchive& archive, ArchiveRelation relation);
+    // The same, with the package written by a worker thread while the main loop goes on (a
+    // large package takes seconds). The folder's file list is taken now; `completion` runs
+    // once on the main loop with the failure or none, after the origin was recorded. Saves in
+    // the background run one at a time, in order.
+    using SaveCompletion = std::function<void(std::exception_ptr failure)>;
+    void saveInBackground(std::shared_ptr<KVDocumentArchive> archive, ArchiveRelation relation, SaveCompletion completion);
 
     // ---- Images and assets ----
 
