@@ -10,7 +10,8 @@
 //                               autosaves it as the minute timer does; prints autosave_seconds
 //                               and autosave_stall_ms, the longest the main loop stood still
 //   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document, prints "saving" and
-//                               saves it (KIND "save" or "autosave"); prints "saved" when done
+//                               saves it (KIND "save" or "autosave"); prints "saved" and the
+//                               milliseconds it took when done
 //   check PACKAGE               opens it as the user does and prints "text=" the document's
 //                               first text, or "error=" why it did not open
 #include <algorithm>
@@ -221,11 +222,12 @@ int editSave(const fs::path& package, const std::string& text, const std::string
         return 1;
     session.type(*document, text);
     std::cout << "saving" << std::endl;
+    const auto start = Clock::now();
     if (auto error = session.save(*document, kind == "autosave")) {
         std::cout << "error=" << error->localizedDescription << std::endl;
         return 1;
     }
-    std::cout << "saved" << std::endl;
+    std::cout << "saved " << int(seconds(Clock::now() - start) * 1000) << std::endl;
     return 0;
 }
 
