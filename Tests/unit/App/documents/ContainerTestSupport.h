@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include <glib.h>
+
 #include "App/archive/KVDocumentArchive.h"
 #include "App/documents/container/KVDocumentContainer.h"
 #include "Platform/Foundation/Uuid.h"
@@ -144,6 +146,8 @@ protected:
         std::weak_ptr<KVDocumentContainer> weak = container;
         container.reset();
         EXPECT_TRUE(kxtest::spinUntil([&] { return weak.expired(); }));
+        // A worker that let go last handed the destruction itself to the main loop.
+        kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
     }
 
     std::shared_ptr<KVDocumentContainer> makeContainer(const std::string& uuid = kx::Uuid::make(),

@@ -1,0 +1,38 @@
+#include "App/shell/welcome/WelcomeDocumentHook.h"
+
+#include "App/shell/RKLog.h"
+
+namespace kx {
+
+WelcomeDocumentHook& WelcomeDocumentHook::shared()
+{
+    static WelcomeDocumentHook* hook = [] {
+        auto* made = new WelcomeDocumentHook();
+        made->reset();
+        return made;
+    }();
+    return *hook;
+}
+
+Error WelcomeDocumentHook::unavailableError()
+{
+    return Error("KVDocumentErrorDomain", 0, "Documents are not available yet.");
+}
+
+void WelcomeDocumentHook::reset()
+{
+    openDocument = [](const std::filesystem::path&, bool, Completion completion) {
+        RKLog(unavailableMessage, 0);
+        if (completion)
+            completion(unavailableError());
+    };
+    openTemplate = [](const std::filesystem::path&, const std::string&) -> std::optional<Error> {
+        RKLog(unavailableMessage, 0);
+        return unavailableError();
+    };
+    newDocument = [] { RKLog(unavailableMessage, 0); };
+    openPanel = [] { RKLog(unavailableMessage, 0); };
+    presentError = [](const Error& error) { RKLog("Cannot open the document: " + error.localizedDescription, 0); };
+}
+
+} // namespace kx

@@ -1,0 +1,69 @@
+// The start window's list of recent documents: one row a document, one row always selected
+// while there are rows, a double click or Return opening the selected one, and a context menu
+// that shows a document in the file manager. Its delegate (the start window) decides what the
+// rows are and what opening does.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include <gtk/gtk.h>
+
+#include "App/shell/welcome/WelcomeWindowRecentsRowBackgroundView.h"
+#include "App/shell/welcome/WelcomeWindowRecentsRowView.h"
+#include "App/shell/widgets/View.h"
+#include "Platform/UI/Responder.h"
+
+namespace kx {
+
+class NativeMenu;
+
+class WelcomeWindowRecentsTableView : public View, public Responder {
+public:
+    // What the list asks of its owner.
+    class Delegate {
+    public:
+        virtual ~Delegate() = default;
+        virtual int numberOfRows() const = 0;
+        virtual std::unique_ptr<WelcomeWindowRecentsRowView> viewForRow(int row) = 0;
+        virtual std::unique_ptr<WelcomeWindowRecentsRowBackgroundView> rowViewForRow(int row) = 0;
+        virtual bool shouldSelectRow(int row) = 0;
+        // A double click on a row, or Return on the selected one.
+        virtual void handleDoubleClick(int clickedRow) = 0;
+        // What "Show in Finder" reads.
+        virtual WelcomeWindowRecentsTableView* recentsTableView() = 0;
+        virtual const std::vector<std::filesystem::path>& recentDocuments() const = 0;
+    };
+
+    static constexpr const char* showInFinderAction = "showInFinder:";
+    static constexpr const char* menuTitle = "Recently Opened Document Options";
+    static constexpr const char* showInFinderTitle = "Show in Finder";
+
+    WelcomeWindowRecentsTableView();
+    ~WelcomeWindowRecentsTableView() override;
+
+    GtkListBox* listBox() const { return GTK_LIST_BOX(widget()); }
+    // The owner; the list never outlives it.
+    Delegate* welcomeWindow = nullptr;
+
+    // Builds the rows anew from the delegate.
+    void reloadData();
+    int numberOfRows() const { return int(rows_.size()); }
+    WelcomeWindowRecentsRowBackgroundView* rowView(int row) const;
+    // -1 when no row is selected.
+    int selectedRow() const;
+    void selectRow(int row);
+    int rowAtY(double y) const;
+
+    // The context menu for a press at `y` (list coordinates): selects the row there and shows
+    // the menu, when the delegate lets it be selected. The menu, or nullptr when none showed.
+    std::shared_ptr<NativeMenu> menuForEvent(double y, const GdkEventButton* event);
+    // Shows the selected document in the file manager.
+    void showInFinder();
+
+private:
+    std::vector<std::unique_ptr<WelcomeWindowRecentsRowBackgroundView>> rows_;
+};
+
+} // namespace kx
