@@ -134,6 +134,13 @@ bool KVDocument::isNativeType(const std::string& type) const
     return false;
 }
 
+bool KVDocument::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
+{
+    if (item.action() == "revertDocumentToSaved:" && container_->projectDirectoryIsOrigin())
+        return false;
+    return PDBaseDocument::validateUserInterfaceItem(item);
+}
+
 std::optional<fs::path> KVDocument::projectURL() const
 {
     if (!container_ || container_ == KVDocumentContainer::placeholder())

@@ -62,6 +62,8 @@ public:
     std::shared_ptr<Document> duplicate() override;
     void close() override;
     std::string draftExtension() const override { return "korvelx"; }
+    // A folder edited in place has nothing to revert to.
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
 
     // ---- The project ----
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "App/archive/KVDocumentArchiveError.h"
+#include "App/documents/DocumentController.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/Uuid.h"
@@ -99,6 +100,10 @@ void KVDocument::read(const Path& url, const std::string& type)
         throw KVDocumentError(KVDocumentError::Code::archiveIsContainer);
     const bool firstRead = std::exchange(isAwaitingInitialRead_, false);
     const bool isFolder = type == projectFolderType && !isReadingTemplate_;
+    // A folder is worked in where it is: only a project's, never an arbitrary one (the home
+    // folder) that would get a lock, a log and caches.
+    if (isFolder && !DocumentController::isProjectFolder(url))
+        throw KVDocumentError(KVDocumentError::Code::unsupportedDocument);
 
     auto archive = std::make_shared<KVDocumentArchive>(url, type, false, std::nullopt, !isFolder);
     if (firstRead)

@@ -226,6 +226,13 @@ std::vector<std::string> Document::writableTypes() const
     return types;
 }
 
+bool Document::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
+{
+    if (item.action() == "revertDocumentToSaved:")
+        return fileURL_.has_value() && isDocumentEdited() && !closed_;
+    return !closed_;
+}
+
 // ---- Windows ----
 
 void Document::addWindow(std::shared_ptr<Window> window)

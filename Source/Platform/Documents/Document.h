@@ -168,6 +168,9 @@ public:
     virtual void close();
     bool isClosed() const { return closed_; }
 
+    // Revert needs a file and changes to throw away; the rest is always available.
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
+
     // ---- Errors ----
 
     // The error of an exception thrown by a subclass, as the controller reads it.

@@ -41,9 +41,11 @@ TEST_F(DocumentControllerGui, OnlyPackagesAndProjectFoldersAreProjects)
     // An arbitrary folder is no project.
     EXPECT_THROW(controller->typeForContentsOfURL(folder / "home"), kx::Error);
 
-    // Opening the home folder writes nothing into it.
+    // Opening the home folder writes nothing into it, whichever way it is asked for.
     EXPECT_FALSE(open(folder / "home"));
     ASSERT_TRUE(lastOpenError);
+    EXPECT_THROW(controller->makeDocumentWithContentsOfURL(folder / "home", DocumentController::projectFolderTypeIdentifier),
+                 KVDocumentError);
     std::vector<std::string> names;
     for (const auto& item : fs::directory_iterator(folder / "home"))
         names.push_back(item.path().filename().string());

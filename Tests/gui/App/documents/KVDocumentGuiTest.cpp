@@ -77,7 +77,9 @@ TEST_F(KVDocumentGui, WithAltHeldAProjectIsSavedAsAFolderThatIsEditedInPlace)
     // Once edited in place, the old working folder is gone.
     EXPECT_TRUE(fs::exists(url / ".korvel-lock"));
 
+    auto revert = kx::NativeMenuItem::make("Revert to Saved", "revertDocumentToSaved:");
     typeText(*document, 0, "Changed in place");
+    EXPECT_FALSE(document->validateUserInterfaceItem(*revert));
     ASSERT_FALSE(autosave(*document));
     EXPECT_NE(readFile(url / "design/document.json").find("Changed in place"), std::string::npos);
     document->performClose();
@@ -122,7 +124,10 @@ TEST_F(KVDocumentGui, RevertShowsTheSavedContentAgain)
 {
     auto document = openProject("Saved");
     ASSERT_TRUE(document);
+    auto revert = kx::NativeMenuItem::make("Revert to Saved", "revertDocumentToSaved:");
+    EXPECT_FALSE(document->validateUserInterfaceItem(*revert));
     typeText(*document, 0, "Thrown away");
+    EXPECT_TRUE(document->validateUserInterfaceItem(*revert));
     document->revertDocumentToSaved();
     ASSERT_TRUE(answer("Revert"));
     EXPECT_FALSE(document->isDocumentEdited());
