@@ -12,8 +12,11 @@
 //   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document, prints "saving" and
 //                               saves it (KIND "save" or "autosave"); prints "saved" and the
 //                               milliseconds it took when done
-//   check PACKAGE               opens it as the user does and prints "text=" the document's
-//                               first text, or "error=" why it did not open
+//   check PACKAGE               prints the first text of the package's document as stored
+//                               ("package_text=") and whether the package is whole
+//                               ("package_intact=1"); then opens it as the user does and prints
+//                               "text=" the first text the editor shows, or "error=" why it
+//                               did not open
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -231,8 +234,38 @@ int editSave(const fs::path& package, const std::string& text, const std::string
     return 0;
 }
 
+// The package itself, read directly: its document's first text, and whether every file it
+// holds is the one its manifest describes (zip packages carry one).
+std::pair<std::string, bool> packageState(const fs::path& package)
+{
+    const bool folder = fs::is_directory(package);
+    KVDocumentArchive archive(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", false, std::nullopt, !folder);
+    std::string content;
+    auto reader = archive.backing()->dataReader("design/document.json");
+    for (auto chunk = reader->read(); !chunk.empty(); chunk = reader->read())
+        content.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    const auto document = nlohmann::json::parse(content, nullptr, false);
+    std::string text = "unreadable";
+    if (document.is_object() && document["frames"].is_array() && !document["frames"].empty() && document["frames"][0]["text"].is_string())
+        text = document["frames"][0]["text"];
+    bool intact = true;
+    if (!folder) {
+        const auto stored = archive.manifest();
+        archive.regenerateManifest();
+        intact = stored && stored->files && archive.manifest() && archive.manifest()->files
+            && *stored->files == *archive.manifest()->files;
+    }
+    return {text, intact};
+}
+
 int check(const fs::path& package)
 {
+    try {
+        const auto [text, intact] = packageState(package);
+        std::cout << "package_text=" << text << "\npackage_intact=" << (intact ? 1 : 0) << std::endl;
+    } catch (const std::exception& error) {
+        std::cout << "package_text=unreadable\npackage_intact=0" << std::endl;
+    }
     Session session;
     auto document = session.open(package);
     if (!document)

@@ -71,9 +71,16 @@ for ((i = 1; i <= runs; i++)); do
   exec 3<&-
   wait "$pid" 2>/dev/null || true
 
-  result=$("$bench" check "$package" 2>/dev/null | grep -E '^(text|error)=' | head -1 || true)
+  checked=$("$bench" check "$package" 2>/dev/null || true)
+  result=$(grep -E '^(text|error)=' <<<"$checked" | head -1 || true)
+  stored=$(sed -n 's/^package_text=//p' <<<"$checked")
+  intact=$(sed -n 's/^package_intact=//p' <<<"$checked")
+  # The package on disk is whole and holds one of the two versions, whatever the editor shows.
+  if [[ $intact != 1 || ( $stored != "$text" && $stored != "${saved[$package]}" ) ]]; then
+    result="error=the package holds ${stored:-nothing readable} (intact: ${intact:-no})"
+  fi
   case "$result" in
-    "text=$text") new=$((new + 1)); saved[$package]="$text"; outcome=new ;;
+    "text=$text") new=$((new + 1)); [[ $stored == "$text" ]] && saved[$package]="$text"; outcome=new ;;
     "text=${saved[$package]}") old=$((old + 1)); outcome=old ;;
     text=*) mixed=$((mixed + 1)); outcome="MIX ($result, expected ${saved[$package]} or $text)" ;;
     *) errors=$((errors + 1)); outcome="ERROR (${result:-no answer})" ;;
