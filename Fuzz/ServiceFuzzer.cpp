@@ -1,6 +1,8 @@
 // libFuzzer target: arbitrary bytes as an inbound page message and as the body of every value
-// type. Nothing may crash, hang or leak; and whatever decodes must encode to a body that
-// decodes again, so that native code can always answer with what it read.
+// type. Nothing may crash, hang or leak; whatever decodes must encode to a body that decodes
+// again, so that native code can always answer with what it read; and our reader must accept
+// exactly the texts that nlohmann's strict parser accepts (below the depth limit), reading the
+// same document from them.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -25,6 +27,8 @@
 #include "Services/generated/ZzzTestingTypes.h"
 #include "Services/runtime/Discovery.h"
 #include "Services/runtime/ServiceError.h"
+#include "Services/runtime/JSONScanner.h"
+#include "Services/runtime/JSONWriter.h"
 #include "Services/runtime/UnsafeJSON.h"
 #include "Services/runtime/channels/PostMessageChannel.h"
 
@@ -92,6 +96,30 @@ void decodeEveryType(const ServiceChannel::MessageBody& body)
     (void)ServiceValueHelper::decode<ServiceError>(body);
 }
 
+// Our reader against nlohmann's: the same verdict and the same document. nlohmann skips a
+// byte-order mark and takes a NUL byte for the end of its input; we refuse both.
+void compareWithReference(std::string_view text)
+{
+    nlohmann::json ours;
+    JSONScanner scanner(text);
+    const bool accepted = scanner.parseDocument(ours, JSONDecoder::maximumDepth);
+    if (!accepted && scanner.tooDeep())
+        return;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF" || text.find('\0') != std::string_view::npos)
+        return;
+    nlohmann::json reference = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+    if (accepted != !reference.is_discarded())
+        std::abort();
+    if (accepted && ours != reference)
+        std::abort();
+    // Strings go out as they came in.
+    if (accepted && ours.is_string()) {
+        std::string quoted;
+        if (!JSONWriter::appendQuoted(quoted, ours.get_ref<const std::string&>()) || nlohmann::json::parse(quoted) != ours)
+            std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -99,10 +127,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
     if (auto message = PostMessageChannel::parseMessage(text)) {
-        (void)PostMessageChannel::script(*message, "swiftWindowParent");
+        // The statement written around the body's own buffer is the same statement.
+        const std::string statement = PostMessageChannel::script(*message, "swiftWindowParent");
+        if (PostMessageChannel::script(ServiceChannel::Message(*message), "swiftWindowParent") != statement)
+            std::abort();
         if (message->body)
             decodeEveryType(*message->body);
     }
     decodeEveryType(ServiceChannel::MessageBody{std::string(text)});
+    compareWithReference(text);
+
+    // Any bytes as a string to write: quoted exactly when they are UTF-8, and read back as they were.
+    std::string quoted;
+    const bool written = JSONWriter::appendQuoted(quoted, text);
+    if (written != isValidUTF8(text))
+        std::abort();
+    if (written) {
+        const auto back = nlohmann::json::parse(quoted, nullptr, false);
+        if (!back.is_string() || back.get_ref<const std::string&>() != text)
+            std::abort();
+    }
     return 0;
 }

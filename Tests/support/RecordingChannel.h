@@ -10,7 +10,7 @@ namespace kxtest {
 
 class RecordingChannel final : public kx::ServiceChannel {
 public:
-    void postMessage(const Message& message) override { posted.push_back(message); }
+    void postMessage(Message message) override { posted.push_back(std::move(message)); }
     void addMessageListener(Listener listener) override { listeners.push_back(std::move(listener)); }
 
     void deliver(const Message& message)

@@ -31,7 +31,10 @@ const maximumRecorded = 10000;
 const tokens = new Map();
 // userId -> { messages, unread }
 const conversations = new Map();
-const recorded = { track: [], collect: [], login: [] };
+const recorded = { track: [], collect: [], login: [], crash: [] };
+// The newest version the update feed announces; tests announce others.
+let appcastItem = { version: '1', shortVersion: '1.0.0' };
+const maximumCrashReport = 1024 * 1024;
 let nextUser = 1;
 
 function newToken() {
@@ -59,13 +62,13 @@ function escapeHTML(text) {
   return String(text).replace(/[&<>"']/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' })[c]);
 }
 
-function readBody(request) {
+function readBody(request, limit = maximumBody) {
   return new Promise((resolve, reject) => {
     const chunks = [];
     let size = 0;
     request.on('data', (chunk) => {
       size += chunk.length;
-      if (size > maximumBody) {
+      if (size > limit) {
         reject(new Error('too large'));
         request.destroy();
         return;
@@ -76,8 +79,8 @@ function readBody(request) {
     request.on('error', reject);
   });
 }
-async function readJSON(request) {
-  const text = await readBody(request);
+async function readJSON(request, limit) {
+  const text = await readBody(request, limit);
   return text ? JSON.parse(text) : {};
 }
 
@@ -145,11 +148,13 @@ const dashboardPage = `<!DOCTYPE html><html><head><meta charset="utf-8"><title>A
 <p>The stand-in back end has no accounts to manage.</p></body></html>`;
 
 function appcast(base) {
+  const version = escapeHTML(appcastItem.version);
+  const shortVersion = escapeHTML(appcastItem.shortVersion);
   return `<?xml version="1.0" encoding="utf-8"?>
 <rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
 <channel><title>Korvel X</title><link>${base}appcast.xml</link>
-<item><title>Korvel X 1.0.0</title><sparkle:version>1</sparkle:version><sparkle:shortVersionString>1.0.0</sparkle:shortVersionString>
-<enclosure url="${base}downloads/korvel-x-1.0.0.tar.gz" length="0" type="application/octet-stream"/></item>
+<item><title>Korvel X ${shortVersion}</title><sparkle:version>${version}</sparkle:version><sparkle:shortVersionString>${shortVersion}</sparkle:shortVersionString>
+<enclosure url="${base}downloads/korvel-x-${shortVersion}.tar.gz" length="0" type="application/octet-stream"/></item>
 </channel></rss>
 `;
 }
@@ -195,6 +200,18 @@ async function handle(request, response, base) {
   if (request.method === 'GET' && path === '/appcast.xml') return send(response, 200, 'application/rss+xml', appcast(base));
   if (request.method === 'GET' && path === '/dashboard') return html(response, dashboardPage);
 
+  // Crash reports: "<root>api/<project>/store/" with the public key of the DSN.
+  const store = /^\/api\/(\d+)\/store\/$/.exec(path);
+  if (store && request.method === 'POST') {
+    const auth = request.headers['x-sentry-auth'] || '';
+    const key = /sentry_key=([0-9a-f]{32})/.exec(auth);
+    if (!key) return json(response, 401, { detail: 'No key.' });
+    const event = await readJSON(request, maximumCrashReport);
+    if (!event || typeof event !== 'object' || typeof event.event_id !== 'string') return json(response, 400, { detail: 'No event.' });
+    record(recorded.crash, { project: store[1], key: key[1], event });
+    return json(response, 200, { id: event.event_id });
+  }
+
   if (path === '/api/messenger/conversation' || path === '/api/messenger/read') {
     const user = userOf(request);
     if (!user) return json(response, 401, { detail: 'Invalid token.' });
@@ -221,6 +238,12 @@ async function handle(request, response, base) {
   }
   if (request.method === 'POST' && path === '/_recorded/clear') {
     for (const list of Object.values(recorded)) list.length = 0;
+    return json(response, 200, {});
+  }
+  if (request.method === 'POST' && path === '/_test/appcast') {
+    const body = await readJSON(request);
+    if (typeof body.version !== 'string' || typeof body.shortVersion !== 'string') return json(response, 400, { detail: 'No version.' });
+    appcastItem = { version: body.version, shortVersion: body.shortVersion };
     return json(response, 200, {});
   }
   if (request.method === 'POST' && path === '/_test/tokens') {

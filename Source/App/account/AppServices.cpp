@@ -37,6 +37,11 @@ AppServices::Environment hosted(std::string name, std::string title, const std::
     environment.updatesFeed = "https://updates." + domain + "/appcast.xml";
     environment.analytics = "https://events." + domain + "/collect";
     environment.messenger = "https://api." + domain + "/messenger/";
+    const Bundle& bundle = AppInfo::current()->bundle();
+    const auto host = bundle.stringForInfoKey(AppServices::crashReportingHostKey);
+    const auto project = bundle.stringForInfoKey(AppServices::crashReportingProjectKey);
+    if (host && project)
+        environment.crashReportingDSN = "https://" + std::string(AppServices::crashReportingPublicKey) + "@" + *host + "/" + *project;
     return environment;
 }
 
@@ -90,10 +95,14 @@ std::string localBackend()
 
 std::vector<AppServices::Environment> AppServices::environments()
 {
+    const std::string local = localBackend();
+    auto standIn = underOneRoot("local", "Local (stand-in back end on this machine)", local);
+    // The stand-in takes crash reports too: "http://<key>@127.0.0.1:<port>/1".
+    standIn.crashReportingDSN = "http://" + std::string(crashReportingPublicKey) + "@" + local.substr(7, local.size() - 8) + "/1";
     return {
         hosted("production", "Production", "korvel.com"),
         hosted("staging", "Staging", "staging.korvel.com"),
-        underOneRoot("local", "Local (stand-in back end on this machine)", localBackend()),
+        std::move(standIn),
     };
 }
 
@@ -163,6 +172,11 @@ std::string AppServices::accountDashboardURL()
 std::optional<std::string> AppServices::updatesFeedURL()
 {
     return currentEnvironment().updatesFeed;
+}
+
+std::optional<std::string> AppServices::crashReportingDSN()
+{
+    return currentEnvironment().crashReportingDSN;
 }
 
 std::string AppServices::loginURL(const std::string& machineIdentifier)

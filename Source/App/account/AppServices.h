@@ -35,6 +35,9 @@ public:
         std::optional<std::string> updatesFeed;  // ".../appcast.xml"; none where updates are managed elsewhere
         std::string analytics;                   // the web-analytics collector
         std::string messenger;                   // the support chat's conversation API
+        // Where crash reports go: "<scheme>://<public key>@<host>/<project>"; none where
+        // reports are not collected.
+        std::optional<std::string> crashReportingDSN;
     };
 
     static constexpr const char* environmentKey = "PDStoreEnvironment";
@@ -42,6 +45,11 @@ public:
     static constexpr const char* environmentVariable = "KORVEL_X_ENVIRONMENT";
     static constexpr const char* localBackendVariable = "KORVEL_X_LOCAL_BACKEND";
     static constexpr const char* defaultLocalBackend = "http://127.0.0.1:4780/";
+    // The crash-reporting service: the application's public key, and the Info.json keys of the
+    // deployment's host and project for the hosted environments.
+    static constexpr const char* crashReportingPublicKey = "4c1e9a07d35b28f6e0a7c9d21b48f3e5";
+    static constexpr const char* crashReportingHostKey = "PDCrashReportingHost";
+    static constexpr const char* crashReportingProjectKey = "PDCrashReportingProject";
 
     // The environments a user can choose, in the chooser's order.
     static std::vector<Environment> environments();
@@ -59,6 +67,7 @@ public:
 
     static std::string accountDashboardURL();
     static std::optional<std::string> updatesFeedURL();
+    static std::optional<std::string> crashReportingDSN();
     // The login page of the current environment for this machine.
     static std::string loginURL(const std::string& machineIdentifier);
     // The signed-in user's record, "studio/me" of the account API.

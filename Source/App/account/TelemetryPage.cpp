@@ -1,8 +1,11 @@
 #include "App/account/TelemetryPage.h"
 
+#include "App/account/LoginController.h"
+#include "App/account/LoginWindow.h"
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
 
@@ -22,6 +25,15 @@ TelemetryPage::~TelemetryPage()
 
 void TelemetryPage::load()
 {
+    if (controller_ || loadPending_)
+        return;
+    // Hidden: it waits until the main loop is idle, so that the windows of the launch come first.
+    loadPending_ = true;
+    MainQueue::whenIdle([this] { createPage(); });
+}
+
+void TelemetryPage::createPage()
+{
     if (controller_)
         return;
     auto page = Bundle::main().pathForResource("index", "html", "Telemetry");
@@ -29,7 +41,11 @@ void TelemetryPage::load()
         RKLog("The telemetry page is missing; usage events are not sent", 0);
         return;
     }
-    controller_ = WebViewController::make();
+    // The page shares the login window's web process rather than start one of its own.
+    WebKitWebView* related = nullptr;
+    if (LoginWindow* window = LoginController::shared().loginWindow())
+        related = window->webViewController().webView().wkWebView();
+    controller_ = WebViewController::make(false, related);
     controller_->setOpenLinksInSystemBrowser(false);
     controller_->loadFile(*page, [this] {
         loaded_ = true;

@@ -1,5 +1,7 @@
 // The hidden page that carries usage events and web analytics to their collectors: one web
-// view in no window, loaded once, shared by KorvelTracking and PDGoogleAnalytics. Sending
+// view in no window, loaded once when the main loop is first idle (after the launch's
+// windows), in the login window's web process when that window exists, shared by
+// KorvelTracking and PDGoogleAnalytics. Sending
 // never waits: what is sent before the page has loaded waits in a bounded queue in memory
 // (the oldest is dropped when it is full) and goes out, in order, once it has.
 #pragma once
@@ -35,10 +37,12 @@ public:
     std::size_t queuedCount() const { return queue_.size(); }
 
 private:
+    void createPage();
     void deliver(const std::string& script);
 
     std::shared_ptr<WebViewController> controller_;
     bool loaded_ = false;
+    bool loadPending_ = false;
     std::deque<std::string> queue_;
     bool toldDropped_ = false;
 };

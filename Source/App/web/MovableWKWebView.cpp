@@ -4,8 +4,8 @@
 
 namespace kx {
 
-MovableWKWebView::MovableWKWebView(WebKitSettings* settings)
-    : WebBridge::WebView(settings)
+MovableWKWebView::MovableWKWebView(WebKitSettings* settings, WebKitWebView* relatedView)
+    : WebBridge::WebView(settings, relatedView)
     , magnificationRecognizer_(GObjectRef<GtkGesture>::adopt(gtk_gesture_zoom_new(widget())))
 {
     // Focus requests of GTK itself (a click, the window's focus chain) obey the same rule.

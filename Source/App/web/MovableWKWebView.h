@@ -15,7 +15,7 @@ namespace kx {
 
 class MovableWKWebView : public WebBridge::WebView {
 public:
-    explicit MovableWKWebView(WebKitSettings* settings = nullptr);
+    explicit MovableWKWebView(WebKitSettings* settings = nullptr, WebKitWebView* relatedView = nullptr);
     ~MovableWKWebView() override;
 
     bool mouseDownCanMoveWindow() const { return realMouseDownCanMoveWindow_; }

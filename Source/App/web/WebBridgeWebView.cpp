@@ -9,7 +9,7 @@
 
 namespace kx::WebBridge {
 
-WebView::WebView(WebKitSettings* settings)
+WebView::WebView(WebKitSettings* settings, WebKitWebView* relatedView)
     : serviceChannel_(PostMessageChannel::make())
     , serviceManager_(std::make_unique<ServiceManager>(std::make_shared<const ServiceDebugging::Logger>("📮")))
     , menuActionTarget_(serviceManager_->addRouter(serviceChannel_)->expect(MenuActionTarget::service()))
@@ -18,9 +18,10 @@ WebView::WebView(WebKitSettings* settings)
     GObject* view = nullptr;
     if (settings) {
         view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_.get(),
-                                     "settings", settings, nullptr));
+                                     "settings", settings, "related-view", relatedView, nullptr));
     } else {
-        view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_.get(), nullptr));
+        view = G_OBJECT(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", userContentManager_.get(),
+                                     "related-view", relatedView, nullptr));
     }
     view_ = GObjectRef<WebKitWebView>::sink(WEBKIT_WEB_VIEW(view));
     webkit_settings_set_javascript_can_access_clipboard(this->settings(), FALSE);

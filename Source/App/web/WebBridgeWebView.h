@@ -43,7 +43,8 @@ namespace kx::WebBridge {
 class WebView : public Responder {
 public:
     // `settings` nullptr means WebKit's defaults. Scripts never get the clipboard.
-    explicit WebView(WebKitSettings* settings = nullptr);
+    // `relatedView`: a view whose web process this one shares instead of starting its own.
+    explicit WebView(WebKitSettings* settings = nullptr, WebKitWebView* relatedView = nullptr);
     ~WebView() override;
     WebView(const WebView&) = delete;
     WebView& operator=(const WebView&) = delete;

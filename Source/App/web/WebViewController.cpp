@@ -77,9 +77,9 @@ void deliverEvaluation(WebKitWebView* view, GAsyncResult* result, const WebViewC
 
 } // namespace
 
-std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEnabled)
+std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEnabled, WebKitWebView* relatedView)
 {
-    std::shared_ptr<WebViewController> controller(new WebViewController(withInspectorEnabled));
+    std::shared_ptr<WebViewController> controller(new WebViewController(withInspectorEnabled, relatedView));
     // Never removed; once the host is gone the closure does nothing.
     AppAppearance::shared().observeHandlers.push_back([weak = std::weak_ptr<WebViewController>(controller)] {
         if (auto self = weak.lock())
@@ -88,13 +88,13 @@ std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEna
     return controller;
 }
 
-WebViewController::WebViewController(bool withInspectorEnabled)
+WebViewController::WebViewController(bool withInspectorEnabled, WebKitWebView* relatedView)
 {
     const auto settings = GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
     WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings.get(), withInspectorEnabled);
     WKPreferencesExtras::safePrivate_setHiddenPageDOMTimerThrottlingEnabled(settings.get(), false);
     WKPreferencesExtras::safePrivate_setPageVisibilityBasedProcessSuppressionEnabled(settings.get(), false);
-    webView_ = std::make_unique<MovableWKWebView>(settings.get());
+    webView_ = std::make_unique<MovableWKWebView>(settings.get(), relatedView);
 
     handlesScriptMessages_ =
         webkit_user_content_manager_register_script_message_handler(userContentController(), bridgeHandlerName);

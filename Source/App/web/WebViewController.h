@@ -42,7 +42,8 @@ public:
     using JavaScriptCompletionHandler =
         std::function<void(std::optional<nlohmann::json> result, std::optional<Error> error)>;
 
-    static std::shared_ptr<WebViewController> make(bool withInspectorEnabled = false);
+    // `relatedView`: a view whose web process the new one shares (hidden pages beside a window's).
+    static std::shared_ptr<WebViewController> make(bool withInspectorEnabled = false, WebKitWebView* relatedView = nullptr);
     ~WebViewController();
     WebViewController(const WebViewController&) = delete;
     WebViewController& operator=(const WebViewController&) = delete;
@@ -124,7 +125,7 @@ public:
     static std::string appearanceMessage(bool isDark);
 
 private:
-    explicit WebViewController(bool withInspectorEnabled);
+    WebViewController(bool withInspectorEnabled, WebKitWebView* relatedView);
 
     struct Navigation { // identity of one load, from its start to its finish or failure
         bool stopped = false; // stopped by us, not superseded by another load

@@ -4,26 +4,11 @@ namespace kx {
 
 namespace json_detail {
 
-std::string_view describeKind(const nlohmann::json& json)
+void throwMismatchOrNull(JSONValue json, const CodingPathNode* path, std::string_view expected)
 {
-    switch (json.type()) {
-    case nlohmann::json::value_t::null: return "null";
-    case nlohmann::json::value_t::boolean: return "bool";
-    case nlohmann::json::value_t::number_integer:
-    case nlohmann::json::value_t::number_unsigned:
-    case nlohmann::json::value_t::number_float: return "number";
-    case nlohmann::json::value_t::string: return "a string";
-    case nlohmann::json::value_t::array: return "an array";
-    case nlohmann::json::value_t::object: return "a dictionary";
-    default: return "an unsupported value";
-    }
-}
-
-void throwMismatchOrNull(const nlohmann::json& json, const CodingPathNode* path, std::string_view expected)
-{
-    if (json.is_null())
+    if (json.isNull())
         throw DecodingError::valueNotFound(path, expected);
-    throw DecodingError::typeMismatch(path, expected, describeKind(json));
+    throw DecodingError::typeMismatch(path, expected, json.describeKind());
 }
 
 } // namespace json_detail
@@ -32,28 +17,30 @@ namespace {
 
 constexpr double twoToThe63 = 9223372036854775808.0;
 
-[[noreturn]] void throwNotAnInteger(const nlohmann::json& json, const CodingPathNode* path)
+// The number as JSON writes it, for the error text.
+template <class Number>
+[[noreturn]] void throwNotAnInteger(Number number, const CodingPathNode* path)
 {
-    throw DecodingError::dataCorrupted(path, "Parsed JSON number <" + json.dump() + "> does not fit in Int64.");
+    throw DecodingError::dataCorrupted(path, "Parsed JSON number <" + nlohmann::json(number).dump() + "> does not fit in Int64.");
 }
 
 } // namespace
 
-std::int64_t JSONCoding<std::int64_t>::decode(const nlohmann::json& json, const CodingPathNode* path)
+std::int64_t JSONCoding<std::int64_t>::decode(JSONValue json, const CodingPathNode* path)
 {
-    switch (json.type()) {
-    case nlohmann::json::value_t::number_integer:
-        return json.get<std::int64_t>();
-    case nlohmann::json::value_t::number_unsigned: {
-        const auto value = json.get<std::uint64_t>();
+    switch (json.kind()) {
+    case JSONValue::Kind::integer:
+        return json.integer();
+    case JSONValue::Kind::unsignedInteger: {
+        const auto value = json.unsignedInteger();
         if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            throwNotAnInteger(json, path);
+            throwNotAnInteger(value, path);
         return static_cast<std::int64_t>(value);
     }
-    case nlohmann::json::value_t::number_float: {
-        const double value = json.get<double>();
+    case JSONValue::Kind::floating: {
+        const double value = json.floating();
         if (!(value >= -twoToThe63 && value < twoToThe63) || std::trunc(value) != value)
-            throwNotAnInteger(json, path);
+            throwNotAnInteger(value, path);
         return static_cast<std::int64_t>(value);
     }
     default:
@@ -61,15 +48,15 @@ std::int64_t JSONCoding<std::int64_t>::decode(const nlohmann::json& json, const 
     }
 }
 
-double JSONCoding<double>::decode(const nlohmann::json& json, const CodingPathNode* path)
+double JSONCoding<double>::decode(JSONValue json, const CodingPathNode* path)
 {
-    switch (json.type()) {
-    case nlohmann::json::value_t::number_integer:
-        return static_cast<double>(json.get<std::int64_t>());
-    case nlohmann::json::value_t::number_unsigned:
-        return static_cast<double>(json.get<std::uint64_t>());
-    case nlohmann::json::value_t::number_float:
-        return json.get<double>();
+    switch (json.kind()) {
+    case JSONValue::Kind::integer:
+        return static_cast<double>(json.integer());
+    case JSONValue::Kind::unsignedInteger:
+        return static_cast<double>(json.unsignedInteger());
+    case JSONValue::Kind::floating:
+        return json.floating();
     default:
         json_detail::throwMismatchOrNull(json, path, "Double");
     }

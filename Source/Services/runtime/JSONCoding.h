@@ -1,5 +1,5 @@
 // The one strict JSON codec of the service layer. JSONCoding<T> writes a value as compact JSON
-// text and reads it from a parsed document, by these rules:
+// text and reads it from the tape of a parsed text (JSONValue), by these rules:
 // - text, booleans, 64-bit integers and doubles have exactly their JSON types: no boolean from
 //   a number, no integer from 1.5; integers are read as doubles, whole doubles as integers
 //   within range; non-finite doubles cannot be written;
@@ -11,7 +11,8 @@
 // - tagged unions are one flat object with the case's tag under the union's tag key; an
 //   unknown tag fails with error 3328 ("feature unsupported") of the "NSCocoaErrorDomain".
 // Failures are thrown as DecodingError / EncodingError; JSONDecoder and JSONEncoder turn them
-// into results at the top.
+// into results at the top. A type whose coding reads a document (decode(const nlohmann::json&))
+// still works: its value is built as a document from the tape first.
 #pragma once
 
 #include <cmath>
@@ -29,6 +30,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Services/runtime/CodingErrors.h"
+#include "Services/runtime/JSONValue.h"
 #include "Services/runtime/JSONWriter.h"
 #include "Services/runtime/RawEnum.h"
 #include "Services/runtime/ServiceRecord.h"
@@ -38,20 +40,39 @@ namespace kx {
 template <class T, class Enable = void>
 struct JSONCoding;
 
-// A value that has exactly one JSON form through JSONCoding.
+namespace json_detail {
+
 template <class T>
-concept ServiceValue = requires(JSONWriter& writer, const T& value, const nlohmann::json& json) {
-    JSONCoding<T>::encode(writer, value, nullptr);
+concept ReadsTape = requires(JSONValue json) {
     { JSONCoding<T>::decode(json, nullptr) } -> std::same_as<T>;
 };
 
+template <class T>
+concept ReadsDocument = requires(const nlohmann::json& json) {
+    { JSONCoding<T>::decode(json, nullptr) } -> std::same_as<T>;
+};
+
+} // namespace json_detail
+
+// A value that has exactly one JSON form through JSONCoding.
+template <class T>
+concept ServiceValue = requires(JSONWriter& writer, const T& value) {
+    JSONCoding<T>::encode(writer, value, nullptr);
+} && (json_detail::ReadsTape<T> || json_detail::ReadsDocument<T>);
+
 namespace json_detail {
 
-// How a found value is named in type-mismatch texts.
-std::string_view describeKind(const nlohmann::json& json);
+// Reads a T from one value of the tape, by whichever form its coding offers.
+template <class T>
+T decodeValue(JSONValue json, const CodingPathNode* path)
+{
+    if constexpr (ReadsTape<T>)
+        return JSONCoding<T>::decode(json, path);
+    else
+        return JSONCoding<T>::decode(json.toDocument(), path);
+}
 
-[[noreturn]] void throwMismatchOrNull(const nlohmann::json& json, const CodingPathNode* path,
-                                      std::string_view expected);
+[[noreturn]] void throwMismatchOrNull(JSONValue json, const CodingPathNode* path, std::string_view expected);
 
 template <class T>
 struct IsOptional : std::false_type {};
@@ -103,9 +124,9 @@ void encodeFields(JSONWriter& writer, const T& value, bool first, const CodingPa
         T::fields());
 }
 
-// Reads the fields of a record from an object already checked to be one.
+// Reads the fields of a record, in their declared order, from an object already checked to be one.
 template <class T>
-void decodeFields(const nlohmann::json& object, T& value, const CodingPathNode* path)
+void decodeFields(JSONValue object, T& value, const CodingPathNode* path)
 {
     std::apply(
         [&](const auto&... field) {
@@ -116,14 +137,14 @@ void decodeFields(const nlohmann::json& object, T& value, const CodingPathNode* 
                     const auto found = object.find(field.name);
                     const CodingPathNode node{path, field.name};
                     if constexpr (IsOptional<Member>::value) {
-                        if (found == object.end() || found->is_null())
+                        if (!found || found->isNull())
                             member.reset();
                         else
-                            member = JSONCoding<typename IsOptional<Member>::Inner>::decode(*found, &node);
+                            member = decodeValue<typename IsOptional<Member>::Inner>(*found, &node);
                     } else {
-                        if (found == object.end())
+                        if (!found)
                             throw DecodingError::keyNotFound(path, field.name);
-                        member = JSONCoding<Member>::decode(*found, &node);
+                        member = decodeValue<Member>(*found, &node);
                     }
                 }(),
                 ...);
@@ -131,11 +152,10 @@ void decodeFields(const nlohmann::json& object, T& value, const CodingPathNode* 
         T::fields());
 }
 
-inline const nlohmann::json& requireObject(const nlohmann::json& json, const CodingPathNode* path)
+inline void requireObject(JSONValue json, const CodingPathNode* path)
 {
-    if (!json.is_object())
+    if (!json.isObject())
         throwMismatchOrNull(json, path, "Dictionary");
-    return json;
 }
 
 } // namespace json_detail
@@ -146,35 +166,35 @@ struct JSONCoding<std::string> {
     {
         writer.writeString(value, path);
     }
-    static std::string decode(const nlohmann::json& json, const CodingPathNode* path)
+    static std::string decode(JSONValue json, const CodingPathNode* path)
     {
-        if (!json.is_string())
+        if (!json.isString())
             json_detail::throwMismatchOrNull(json, path, "String");
-        return json.get_ref<const std::string&>();
+        return json.string();
     }
 };
 
 template <>
 struct JSONCoding<bool> {
     static void encode(JSONWriter& writer, bool value, const CodingPathNode*) { writer.writeBool(value); }
-    static bool decode(const nlohmann::json& json, const CodingPathNode* path)
+    static bool decode(JSONValue json, const CodingPathNode* path)
     {
-        if (!json.is_boolean())
+        if (!json.isBoolean())
             json_detail::throwMismatchOrNull(json, path, "Bool");
-        return json.get<bool>();
+        return json.boolean();
     }
 };
 
 template <>
 struct JSONCoding<std::int64_t> {
     static void encode(JSONWriter& writer, std::int64_t value, const CodingPathNode*) { writer.writeInteger(value); }
-    static std::int64_t decode(const nlohmann::json& json, const CodingPathNode* path);
+    static std::int64_t decode(JSONValue json, const CodingPathNode* path);
 };
 
 template <>
 struct JSONCoding<double> {
     static void encode(JSONWriter& writer, double value, const CodingPathNode* path) { writer.writeDouble(value, path); }
-    static double decode(const nlohmann::json& json, const CodingPathNode* path);
+    static double decode(JSONValue json, const CodingPathNode* path);
 };
 
 template <class T>
@@ -190,17 +210,17 @@ struct JSONCoding<std::vector<T>> {
         }
         writer.raw(']');
     }
-    static std::vector<T> decode(const nlohmann::json& json, const CodingPathNode* path)
+    static std::vector<T> decode(JSONValue json, const CodingPathNode* path)
     {
-        if (!json.is_array())
+        if (!json.isArray())
             json_detail::throwMismatchOrNull(json, path, "Array");
         std::vector<T> result;
         result.reserve(json.size());
         std::int64_t index = 0;
-        for (const auto& element : json) {
+        json.forEachElement([&](JSONValue element) {
             const CodingPathNode node{path, {}, index++};
-            result.push_back(JSONCoding<T>::decode(element, &node));
-        }
+            result.push_back(json_detail::decodeValue<T>(element, &node));
+        });
         return result;
     }
 };
@@ -214,13 +234,17 @@ struct JSONCoding<std::map<std::string, T>> {
             JSONCoding<T>::encode(writer, member, node);
         });
     }
-    static std::map<std::string, T> decode(const nlohmann::json& json, const CodingPathNode* path)
+    // Members in the order of their names; of repeated names the last counts, and the first
+    // failing member in that order fails the map.
+    static std::map<std::string, T> decode(JSONValue json, const CodingPathNode* path)
     {
         json_detail::requireObject(json, path);
+        std::map<std::string, JSONValue> members;
+        json.forEachMember([&](JSONValue key, JSONValue member) { members.insert_or_assign(key.string(), member); });
         std::map<std::string, T> result;
-        for (const auto& [key, member] : json.items()) {
+        for (const auto& [key, member] : members) {
             const CodingPathNode node{path, key};
-            result.emplace(key, JSONCoding<T>::decode(member, &node));
+            result.emplace_hint(result.end(), key, json_detail::decodeValue<T>(member, &node));
         }
         return result;
     }
@@ -229,11 +253,11 @@ struct JSONCoding<std::map<std::string, T>> {
 template <RawValueEnum E>
 struct JSONCoding<E> {
     static void encode(JSONWriter& writer, E value, const CodingPathNode* path) { writer.writeString(rawValue(value), path); }
-    static E decode(const nlohmann::json& json, const CodingPathNode* path)
+    static E decode(JSONValue json, const CodingPathNode* path)
     {
-        if (!json.is_string())
+        if (!json.isString())
             json_detail::throwMismatchOrNull(json, path, "String");
-        const auto& text = json.get_ref<const std::string&>();
+        const std::string text = json.string();
         if (auto value = enumFromRawValue<E>(text))
             return *value;
         throw DecodingError::dataCorrupted(path, "Cannot initialize " + std::string(rawEnumDescription<E>().name) +
@@ -249,7 +273,7 @@ struct JSONCoding<T> {
         json_detail::encodeFields(writer, value, true, path);
         writer.raw('}');
     }
-    static T decode(const nlohmann::json& json, const CodingPathNode* path)
+    static T decode(JSONValue json, const CodingPathNode* path)
     {
         json_detail::requireObject(json, path);
         T value{};
@@ -276,18 +300,17 @@ struct JSONCoding<T> {
             value.value);
     }
 
-    static T decode(const nlohmann::json& json, const CodingPathNode* path)
+    static T decode(JSONValue json, const CodingPathNode* path)
     {
         json_detail::requireObject(json, path);
         const auto found = json.find(T::tagKey);
-        if (found == json.end())
+        if (!found)
             throw DecodingError::keyNotFound(path, T::tagKey);
         const CodingPathNode tagNode{path, T::tagKey};
-        if (!found->is_string())
+        if (!found->isString())
             json_detail::throwMismatchOrNull(*found, &tagNode, "String");
-        const auto& tag = found->template get_ref<const std::string&>();
         std::optional<T> result;
-        decodeCase(json, tag, path, result, std::make_index_sequence<std::variant_size_v<Variant>>{});
+        decodeCase(json, *found, path, result, std::make_index_sequence<std::variant_size_v<Variant>>{});
         if (!result)
             throw DecodingError::featureUnsupported(path);
         return std::move(*result);
@@ -295,13 +318,13 @@ struct JSONCoding<T> {
 
 private:
     template <std::size_t... I>
-    static void decodeCase(const nlohmann::json& json, const std::string& tag, const CodingPathNode* path,
-                           std::optional<T>& result, std::index_sequence<I...>)
+    static void decodeCase(JSONValue json, JSONValue tag, const CodingPathNode* path, std::optional<T>& result,
+                           std::index_sequence<I...>)
     {
         (
             [&] {
                 using Case = std::variant_alternative_t<I, Variant>;
-                if (result || tag != Case::tag)
+                if (result || !tag.equals(Case::tag))
                     return;
                 Case payload{};
                 json_detail::decodeFields(json, payload, path);

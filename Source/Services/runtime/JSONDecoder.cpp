@@ -1,18 +1,25 @@
 #include "Services/runtime/JSONDecoder.h"
 
-#include "Services/runtime/JSONScanner.h"
-
 namespace kx {
+
+void JSONDecoder::read(std::string_view text, JSONTape& tape)
+{
+    switch (tape.parse(text, maximumDepth)) {
+    case JSONTape::Failure::none:
+        return;
+    case JSONTape::Failure::tooDeep:
+        throw DecodingError::dataCorrupted(nullptr, "The given data was not valid JSON: nested too deeply.");
+    case JSONTape::Failure::syntax:
+        break;
+    }
+    throw DecodingError::dataCorrupted(nullptr, "The given data was not valid JSON.");
+}
 
 nlohmann::json JSONDecoder::parse(std::string_view text)
 {
-    nlohmann::json document;
-    JSONScanner scanner(text);
-    if (scanner.parseDocument(document, maximumDepth))
-        return document;
-    if (scanner.tooDeep())
-        throw DecodingError::dataCorrupted(nullptr, "The given data was not valid JSON: nested too deeply.");
-    throw DecodingError::dataCorrupted(nullptr, "The given data was not valid JSON.");
+    JSONTape tape;
+    read(text, tape);
+    return JSONValue(tape, 0).toDocument();
 }
 
 } // namespace kx

@@ -1,7 +1,8 @@
-// A strict reader of JSON text (RFC 8259) over one buffer, written for speed on large bodies:
-// strings are copied in runs, UTF-8 is checked as it goes, and nothing is looked at twice.
-// The inbound parser of the web-view channel uses its pieces to read the envelope and skip the
-// body without building it; the decoder builds documents with it.
+// A strict reader of JSON text (RFC 8259) over one buffer, piece by piece, written for speed on
+// large bodies: strings are checked sixteen bytes at a time and copied in runs, UTF-8 is
+// checked as it goes, and nothing is looked at twice. The inbound parser of the web-view
+// channel uses its pieces to read the envelope and skip the body without building it; whole
+// documents are read by JSONTape, with the same rules.
 #pragma once
 
 #include <cstddef>
@@ -45,19 +46,9 @@ public:
 private:
     bool readMemberName();
     bool skipScalar();
-    bool digits();
-    // Checks the grammar of a number; tells whether it has a fraction or an exponent.
-    bool skipNumber(bool* isInteger = nullptr);
-    bool readNumber(nlohmann::json& out);
-    bool readHex4(std::uint32_t& value);
-    bool readEscape(std::string* out);
-    bool readUnicodeEscape(std::string* out);
-    bool readValue(nlohmann::json& out, int depth);
-    static void appendUTF8(std::string& out, std::uint32_t code);
 
     std::string_view text_;
     std::size_t pos_ = 0;
-    int maximumDepth_ = 0;
     bool tooDeep_ = false;
 };
 

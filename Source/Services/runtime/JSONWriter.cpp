@@ -3,81 +3,49 @@
 #include <charconv>
 #include <cmath>
 
+#include "Services/runtime/JSONTextScan.h"
+
 namespace kx {
-
-namespace {
-
-// Length of the well-formed UTF-8 sequence starting at text[i], or 0.
-std::size_t sequenceLength(std::string_view text, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char c = byte(i);
-    const std::size_t left = text.size() - i;
-    const auto continuation = [&](std::size_t k) { return (byte(k) & 0xC0) == 0x80; };
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        return left >= 2 && continuation(i + 1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (left < 3 || !continuation(i + 1) || !continuation(i + 2))
-            return 0;
-        const unsigned char c1 = byte(i + 1);
-        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F))
-            return 0; // overlong, or a surrogate
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (left < 4 || !continuation(i + 1) || !continuation(i + 2) || !continuation(i + 3))
-            return 0;
-        const unsigned char c1 = byte(i + 1);
-        if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
-            return 0;
-        return 4;
-    }
-    return 0;
-}
-
-} // namespace
 
 bool isValidUTF8(std::string_view text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        // Plain ASCII runs are the common case.
-        while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80)
-            ++i;
-        if (i == text.size())
-            break;
-        const std::size_t n = sequenceLength(text, i);
-        if (!n)
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    for (;;) {
+        p = json_text::findNonASCII(p, end);
+        if (p == end)
+            return true;
+        p = json_text::skipNonASCII(p, end);
+        if (!p)
             return false;
-        i += n;
     }
-    return true;
 }
 
 bool JSONWriter::appendQuoted(std::string& out, std::string_view text)
 {
     static constexpr char hex[] = "0123456789abcdef";
     const std::size_t start = out.size();
-    out.reserve(out.size() + text.size() + 2);
+    // Room up front for the text and a few escapes, so that large text is copied in runs
+    // without growing the output on the way.
+    out.reserve(start + text.size() + text.size() / 16 + 2);
     out += '"';
-    std::size_t run = 0; // start of the pending run of bytes copied as they are
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
-            ++i;
-            continue;
-        }
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const char* run = p; // start of the pending run of bytes copied as they are
+    for (;;) {
+        p = json_text::findSpecial(p, end);
+        if (p == end)
+            break;
+        const unsigned char c = static_cast<unsigned char>(*p);
         if (c >= 0x80) {
-            const std::size_t n = sequenceLength(text, i);
-            if (!n) {
+            p = json_text::skipNonASCII(p, end);
+            if (!p) {
                 out.resize(start);
                 return false;
             }
-            i += n;
             continue;
         }
-        out.append(text.data() + run, i - run);
+        out.append(run, static_cast<std::size_t>(p - run));
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -86,14 +54,14 @@ bool JSONWriter::appendQuoted(std::string& out, std::string_view text)
         case '\t': out += "\\t"; break;
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
-        default:
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
+        default: {
+            const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            out.append(escape, sizeof escape);
         }
-        run = ++i;
+        }
+        run = ++p;
     }
-    out.append(text.data() + run, text.size() - run);
+    out.append(run, static_cast<std::size_t>(end - run));
     out += '"';
     return true;
 }

@@ -18,9 +18,9 @@ std::shared_ptr<Router> Router::make(std::shared_ptr<ServiceChannel> channel,
                                      std::shared_ptr<const ServiceDebugging::Logger> logger)
 {
     std::shared_ptr<Router> router(new Router(std::move(channel), std::move(logger)));
-    router->channel_->addMessageListener([weak = std::weak_ptr<Router>(router)](const Message& message) {
+    router->channel_->addMessageListener([weak = std::weak_ptr<Router>(router)](Message message) {
         if (auto self = weak.lock())
-            self->receive(message);
+            self->receive(std::move(message));
     });
     router->channel_->addResetListener([weak = std::weak_ptr<Router>(router)] {
         if (auto self = weak.lock())
@@ -35,7 +35,7 @@ Router::Router(std::shared_ptr<ServiceChannel> channel, std::shared_ptr<const Se
 {
 }
 
-void Router::receive(const Message& message)
+void Router::receive(Message message)
 {
     switch (message.type) {
     case ServiceChannel::MessageType::request:
@@ -45,7 +45,7 @@ void Router::receive(const Message& message)
         if (message.method == discoverMethod)
             onDiscoveryResponse(message);
         else
-            onResponse(message);
+            onResponse(std::move(message));
         break;
     case ServiceChannel::MessageType::error:
         onError(message);
@@ -88,7 +88,8 @@ void Router::onRequest(const Message& message)
         if (!self || self->peerGeneration_ != generation)
             return;
         if (result.isSuccess())
-            self->channel_->postMessage({ServiceChannel::MessageType::response, id, serviceId, method, result.value()});
+            self->channel_->postMessage({ServiceChannel::MessageType::response, id, serviceId, method,
+                                         std::move(result).value()});
         else
             self->channel_->postMessage({ServiceChannel::MessageType::error, id, serviceId, method,
                                          ServiceValueHelper::toMessageBody(result.error())});
@@ -131,14 +132,14 @@ void Router::onDiscoveryResponse(const Message& message)
     latestDiscoveryInfo_ = std::move(info).value();
 }
 
-void Router::onResponse(const Message& message)
+void Router::onResponse(Message message)
 {
     const auto found = waitingRequestsMap_.find(message.id);
     if (found == waitingRequestsMap_.end())
         return logger_->error("Router received response without corresponding request:", message);
     ServiceReply callback = std::move(found->second);
     waitingRequestsMap_.erase(found);
-    callback(Reply::success(message.body));
+    callback(Reply::success(std::move(message.body)));
 }
 
 void Router::onError(const Message& message, std::optional<ServiceError> error)

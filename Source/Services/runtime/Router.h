@@ -53,7 +53,7 @@ public:
 
     void onRequest(const Message& message);
     void onDiscoveryResponse(const Message& message);
-    void onResponse(const Message& message);
+    void onResponse(Message message);
     void onError(const Message& message, std::optional<ServiceError> error = std::nullopt);
     void broadcastDiscoveryInfo(const std::string& requestId);
     // The peer went: fails every waiting call with serviceGone and forgets its services.
@@ -67,7 +67,7 @@ public:
 private:
     Router(std::shared_ptr<ServiceChannel> channel, std::shared_ptr<const ServiceDebugging::Logger> logger);
 
-    void receive(const Message& message);
+    void receive(Message message);
     SendFunction sendFunction(std::string serviceId, std::string fingerprint);
     void send(const std::string& serviceId, const std::string& fingerprint, const std::string& method,
               OptionalMessageBody body, ServiceReply completion);

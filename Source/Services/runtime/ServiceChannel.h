@@ -36,7 +36,9 @@ public:
         friend bool operator==(const Message&, const Message&) = default;
     };
 
-    using Listener = std::function<void(const Message&)>;
+    // Takes the message by value: the last listener gets it moved, so a large body reaches the
+    // router without a copy.
+    using Listener = std::function<void(Message)>;
     using ResetListener = std::function<void()>;
 
     ServiceChannel() = default;
@@ -44,8 +46,9 @@ public:
     ServiceChannel(const ServiceChannel&) = delete;
     ServiceChannel& operator=(const ServiceChannel&) = delete;
 
-    // Sends one message to the peer; delivery failures are not reported.
-    virtual void postMessage(const Message& message) = 0;
+    // Sends one message to the peer; delivery failures are not reported. Takes the message by
+    // value, so that a large body is handed over rather than copied.
+    virtual void postMessage(Message message) = 0;
     // Every message that later arrives is handed to every listener, in the order they were added.
     virtual void addMessageListener(Listener listener) = 0;
 

@@ -49,7 +49,7 @@ void JSONCoding<ServiceError>::encode(JSONWriter& writer, const ServiceError& er
     JSONCoding<Body>::encode(writer, body, path);
 }
 
-ServiceError JSONCoding<ServiceError>::decode(const nlohmann::json& json, const CodingPathNode* path)
+ServiceError JSONCoding<ServiceError>::decode(JSONValue json, const CodingPathNode* path)
 {
     Body body;
     try {

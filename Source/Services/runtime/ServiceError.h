@@ -49,7 +49,7 @@ template <>
 struct JSONCoding<ServiceError> {
     static void encode(JSONWriter& writer, const ServiceError& error, const CodingPathNode* path);
     // Never throws: a body that is not {"code": <one of the seven>} reads as badResponse.
-    static ServiceError decode(const nlohmann::json& json, const CodingPathNode* path);
+    static ServiceError decode(JSONValue json, const CodingPathNode* path);
 };
 
 } // namespace kx

@@ -12,34 +12,36 @@ using json = nlohmann::json;
 constexpr double twoToThe63 = 9223372036854775808.0;
 
 // The stored form of one member or element, by the tests in their order: null, boolean,
-// integer, double, string, object, list.
-json readValue(const json& value, const CodingPathNode* path)
+// integer, double, string, object, list. Every value of a JSON text passes one of them.
+json readValue(JSONValue value, const CodingPathNode* path)
 {
-    switch (value.type()) {
-    case json::value_t::null:
-    case json::value_t::boolean:
-    case json::value_t::number_integer:
-    case json::value_t::string:
-        return value;
-    case json::value_t::number_unsigned: {
-        const auto number = value.get<std::uint64_t>();
+    switch (value.kind()) {
+    case JSONValue::Kind::null:
+        return nullptr;
+    case JSONValue::Kind::boolean:
+        return value.boolean();
+    case JSONValue::Kind::integer:
+        return value.integer();
+    case JSONValue::Kind::string:
+        return value.string();
+    case JSONValue::Kind::unsignedInteger: {
+        const auto number = value.unsignedInteger();
         if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
             return json(static_cast<std::int64_t>(number));
         return json(static_cast<double>(number));
     }
-    case json::value_t::number_float: {
-        const double number = value.get<double>();
+    case JSONValue::Kind::floating: {
+        const double number = value.floating();
         if (number >= -twoToThe63 && number < twoToThe63 && std::trunc(number) == number)
             return json(static_cast<std::int64_t>(number));
-        return value;
+        return json(number);
     }
-    case json::value_t::object:
+    case JSONValue::Kind::object:
         return json(UnsafeJSON::decodeDictionary(value, path));
-    case json::value_t::array:
+    case JSONValue::Kind::array:
         return json(UnsafeJSON::decodeArray(value, path));
-    default:
-        throw DecodingError::dataCorrupted(path, "Invalid value");
     }
+    throw DecodingError::dataCorrupted(path, "Invalid value");
 }
 
 void writeValue(JSONWriter& writer, const json& value, const CodingPathNode* container, const CodingPathNode* path)
@@ -83,25 +85,27 @@ void writeValue(JSONWriter& writer, const json& value, const CodingPathNode* con
 
 } // namespace
 
-UnsafeJSON::Dictionary UnsafeJSON::decodeDictionary(const nlohmann::json& object, const CodingPathNode* path)
+UnsafeJSON::Dictionary UnsafeJSON::decodeDictionary(JSONValue object, const CodingPathNode* path)
 {
     Dictionary dictionary;
-    for (const auto& [key, member] : object.get_ref<const json::object_t&>()) {
-        const CodingPathNode node{path, key};
-        dictionary.emplace(key, readValue(member, &node));
-    }
+    object.forEachMember([&](JSONValue key, JSONValue member) {
+        std::string name = key.string();
+        const CodingPathNode node{path, name};
+        json value = readValue(member, &node);
+        dictionary.insert_or_assign(std::move(name), std::move(value)); // the last of equal names wins
+    });
     return dictionary;
 }
 
-nlohmann::json::array_t UnsafeJSON::decodeArray(const nlohmann::json& array, const CodingPathNode* path)
+nlohmann::json::array_t UnsafeJSON::decodeArray(JSONValue array, const CodingPathNode* path)
 {
     json::array_t list;
     list.reserve(array.size());
     std::int64_t index = 0;
-    for (const auto& element : array) {
+    array.forEachElement([&](JSONValue element) {
         const CodingPathNode node{path, {}, index++};
         list.push_back(readValue(element, &node));
-    }
+    });
     return list;
 }
 

@@ -19,8 +19,9 @@ struct UnsafeJSON {
 
     // The object reader and writer; each fails with "Invalid value" for a value of another kind
     // (an unsigned integer beyond 64 signed bits, binary data, a non-finite double).
-    static Dictionary decodeDictionary(const nlohmann::json& object, const CodingPathNode* path);
-    static nlohmann::json::array_t decodeArray(const nlohmann::json& array, const CodingPathNode* path);
+    // The readers build the documents straight from the tape, each string copied once.
+    static Dictionary decodeDictionary(JSONValue object, const CodingPathNode* path);
+    static nlohmann::json::array_t decodeArray(JSONValue array, const CodingPathNode* path);
     static void encodeDictionary(JSONWriter& writer, const Dictionary& dictionary, const CodingPathNode* path);
     static void encodeArray(JSONWriter& writer, const nlohmann::json::array_t& array, const CodingPathNode* path);
 };
@@ -31,7 +32,7 @@ struct JSONCoding<UnsafeJSON> {
     {
         UnsafeJSON::encodeDictionary(writer, value.dictionary, path);
     }
-    static UnsafeJSON decode(const nlohmann::json& json, const CodingPathNode* path)
+    static UnsafeJSON decode(JSONValue json, const CodingPathNode* path)
     {
         json_detail::requireObject(json, path);
         return UnsafeJSON{UnsafeJSON::decodeDictionary(json, path)};

@@ -89,16 +89,18 @@ WebKitWebView* PostMessageChannel::webView() const
     return attachment_->view.lock().get();
 }
 
-void PostMessageChannel::postMessage(const Message& message)
+void PostMessageChannel::postMessage(Message message)
 {
     if (!MainQueue::isMainThread()) {
-        MainQueue::async([self = shared_from_this(), message] { self->postMessage(message); });
+        MainQueue::async([self = shared_from_this(), message = std::move(message)]() mutable {
+            self->postMessage(std::move(message));
+        });
         return;
     }
-    evaluate(script(message, parentFrameMessageHandlerName_));
+    evaluate(script(std::move(message), parentFrameMessageHandlerName_));
 }
 
-void PostMessageChannel::evaluate(const std::string& script)
+void PostMessageChannel::evaluate(std::string script)
 {
     const auto view = attachment_->view.lock();
     if (!view)
@@ -145,8 +147,12 @@ void PostMessageChannel::didReceiveMessageText(std::optional<std::string_view> j
     }
     // The list as it stands now: a listener that adds another does not see it called for this one.
     const std::vector<Listener> listeners = listeners_;
-    for (const auto& listener : listeners)
-        listener(*message);
+    for (std::size_t i = 0; i < listeners.size(); ++i) {
+        if (i + 1 < listeners.size())
+            listeners[i](*message);
+        else
+            listeners[i](std::move(*message));
+    }
 }
 
 } // namespace kx

@@ -41,7 +41,7 @@ public:
     WebKitWebView* webView() const;
     const std::string& parentFrameMessageHandlerName() const { return parentFrameMessageHandlerName_; }
 
-    void postMessage(const Message& message) override;
+    void postMessage(Message message) override;
     void addMessageListener(Listener listener) override;
 
     // One script message from the page: its value as JSON text (nullptr when the value has no
@@ -51,6 +51,8 @@ public:
 
     // The statement that posts the message into the page.
     static std::string script(const Message& message, std::string_view handlerName);
+    // The same statement, written around the body's own text: a large body is not copied again.
+    static std::string script(Message&& message, std::string_view handlerName);
     // The message in the JSON text of a page object, or nothing when it is malformed. A "body"
     // that is an object or array is kept as its JSON text; any other body means none.
     static std::optional<Message> parseMessage(std::string_view json);
@@ -60,7 +62,7 @@ public:
 
 private:
     PostMessageChannel();
-    void evaluate(const std::string& script);
+    void evaluate(std::string script);
     void pageDidGo();
 
     struct Attachment;

@@ -27,26 +27,49 @@ struct StringMember {
     std::string value;
 };
 
+// The statement's text before the body (the source line and the four string lines) and after it.
+std::string head(const ServiceChannel::Message& message, std::string_view handlerName)
+{
+    std::string text = "window.postMessage({\n    __postMessageChannelSource: \"";
+    text += handlerName;
+    text += "\",\n    type: ";
+    text += stringLiteral(rawValue(message.type));
+    text += ",\n    id: ";
+    text += stringLiteral(message.id);
+    text += ",\n    serviceId: ";
+    text += stringLiteral(message.serviceId);
+    text += ",\n    method: ";
+    text += stringLiteral(message.method);
+    text += ",\n    body: ";
+    return text;
+}
+
+constexpr std::string_view tail = "\n}, \"*\");";
+constexpr std::string_view noBody = "undefined";
+
 } // namespace
 
 std::string PostMessageChannel::script(const Message& message, std::string_view handlerName)
 {
     const bool bodyIsText = message.body && isValidUTF8(message.body->json);
-    const std::string_view body = bodyIsText ? std::string_view(message.body->json) : std::string_view("undefined");
-    const std::string type = stringLiteral(rawValue(message.type));
-    const std::string id = stringLiteral(message.id);
-    const std::string serviceId = stringLiteral(message.serviceId);
-    const std::string method = stringLiteral(message.method);
+    const std::string_view body = bodyIsText ? std::string_view(message.body->json) : noBody;
+    std::string text = head(message, handlerName);
+    text.reserve(text.size() + body.size() + tail.size());
+    text += body;
+    text += tail;
+    return text;
+}
 
-    std::string text;
-    text.reserve(body.size() + id.size() + serviceId.size() + method.size() + handlerName.size() + 128);
-    for (std::string_view piece : {std::string_view("window.postMessage({\n    __postMessageChannelSource: \""), handlerName,
-                                   std::string_view("\",\n    type: "), std::string_view(type),
-                                   std::string_view(",\n    id: "), std::string_view(id),
-                                   std::string_view(",\n    serviceId: "), std::string_view(serviceId),
-                                   std::string_view(",\n    method: "), std::string_view(method),
-                                   std::string_view(",\n    body: "), body, std::string_view("\n}, \"*\");")})
-        text += piece;
+std::string PostMessageChannel::script(Message&& message, std::string_view handlerName)
+{
+    if (!message.body || !isValidUTF8(message.body->json))
+        return script(static_cast<const Message&>(message), handlerName);
+    const std::string before = head(message, handlerName);
+    std::string text = std::move(message.body->json);
+    // Moved up in place when the body's buffer has the room; the encoder leaves some.
+    text.reserve(before.size() + text.size() + tail.size());
+    text.insert(0, before);
+    text += tail;
     return text;
 }
 

@@ -26,9 +26,15 @@ TEST(PostMessageChannelScript, IsTheEightLineStatement)
     EXPECT_NE(withBody.find("    type: \"error\",\n    id: \"i\\\"d\\n\",\n    serviceId: \"\",\n"), std::string::npos);
     EXPECT_NE(withBody.find("    body: {\"code\":400}\n}, \"*\");"), std::string::npos);
     // Text that is not UTF-8 has no JSON form: the page sees undefined in its place.
-    const auto broken = PostMessageChannel::script({Type::response, "\xff", "s", "m", Body{"\xfe"}}, "h");
+    const Message brokenMessage{Type::response, "\xff", "s", "m", Body{"\xfe"}};
+    const auto broken = PostMessageChannel::script(brokenMessage, "h");
     EXPECT_NE(broken.find("    id: undefined,\n"), std::string::npos);
     EXPECT_NE(broken.find("    body: undefined\n"), std::string::npos);
+
+    // Written around the body's own buffer, the statement is the same.
+    const Message large{Type::request, "i", "s", "m", Body{std::string(100000, '[') + std::string(100000, ']')}};
+    for (const Message& message : {large, brokenMessage, Message{Type::error, "i", "s", "m", std::nullopt}})
+        EXPECT_EQ(PostMessageChannel::script(Message(message), "h"), PostMessageChannel::script(message, "h"));
 }
 
 TEST(PostMessageChannelParse, ReadsWellFormedMessages)
@@ -84,11 +90,12 @@ TEST(PostMessageChannelParse, DeliversToEveryListenerOrLogsTheMalformed)
     EXPECT_EQ(channel->parentFrameMessageHandlerName(), "swiftWindowParent");
     EXPECT_EQ(channel->webView(), nullptr);
     std::vector<std::string> calls;
-    channel->addMessageListener([&](const Message& m) { calls.push_back("first " + m.id); });
-    channel->addMessageListener([&](const Message& m) { calls.push_back("second " + m.id); });
+    channel->addMessageListener([&](const Message& m) { calls.push_back("first " + m.id + " " + m.body->json); });
+    channel->addMessageListener([&](const Message& m) { calls.push_back("second " + m.id + " " + m.body->json); });
 
-    channel->didReceiveMessageText(R"({"type":"request","id":"7","serviceId":"s","method":"m"})", "");
-    EXPECT_EQ(calls, (std::vector<std::string>{"first 7", "second 7"}));
+    // The last listener gets the message handed over, the others each a whole copy.
+    channel->didReceiveMessageText(R"({"type":"request","id":"7","serviceId":"s","method":"m","body":[1]})", "");
+    EXPECT_EQ(calls, (std::vector<std::string>{"first 7 [1]", "second 7 [1]"}));
 
     testing::internal::CaptureStdout();
     channel->didReceiveMessageText(R"({"type":"Request"})", R"({"type":"Request"})");

@@ -1,0 +1,95 @@
+#include "BareRoundTrip.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string_view>
+
+#include "Platform/Foundation/GObjectRef.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+BareRoundTrip::~BareRoundTrip()
+{
+    handler_.disconnect();
+    if (window_)
+        gtk_widget_destroy(window_);
+}
+
+bool BareRoundTrip::open(const std::string& pageURI)
+{
+    const auto manager = kx::GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+    WebKitUserContentManager* content = manager.get(); // the view holds it from here on
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content));
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+    gtk_widget_show_all(window_);
+
+    webkit_user_content_manager_register_script_message_handler(content, "swiftWindowParent");
+    handler_ = kx::SignalConnection::connect<void(WebKitUserContentManager*, WebKitJavascriptResult*)>(
+        content, "script-message-received::swiftWindowParent", [this](WebKitUserContentManager*, WebKitJavascriptResult* result) {
+            // What our channel does first with every message: its JSON text.
+            JSCValue* value = webkit_javascript_result_get_js_value(result);
+            char* json = jsc_value_to_json(value, 0);
+            answerWasJSON_ = json != nullptr;
+            g_free(json);
+            arrived_ = true;
+            announced_ = true;
+        });
+
+    webkit_web_view_load_uri(view_, pageURI.c_str());
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!announced_ && Clock::now() < deadline)
+        g_main_context_iteration(nullptr, FALSE);
+    return announced_;
+}
+
+std::string BareRoundTrip::payloadText(std::size_t bytes)
+{
+    std::string text(bytes, 'x');
+    for (std::size_t i = 0; i < bytes; ++i)
+        text[i] = i % 64 == 63 ? '"' : static_cast<char>('a' + i % 26);
+    return text;
+}
+
+std::string BareRoundTrip::postingScript(std::size_t payloadBytes)
+{
+    std::string quoted;
+    for (char c : payloadText(payloadBytes)) {
+        if (c == '"')
+            quoted += '\\';
+        quoted += c;
+    }
+    return "window.postMessage({\n"
+           "    __postMessageChannelSource: \"swiftWindowParent\",\n"
+           "    type: \"request\",\n"
+           "    id: \"0F9C2C6E-6C3B-4F3E-9E2A-6F1B1C3D4E5F\",\n"
+           "    serviceId: \"__Echo__\",\n"
+           "    method: \"echo\",\n"
+           "    body: {\"items\":[{\"type\":\"text/plain\",\"string\":\"" + quoted + "\"}]}\n"
+           "}, \"*\");";
+}
+
+double BareRoundTrip::trip(std::string& script)
+{
+    // A UUID-shaped id, new for every trip: "0F9C2C6E-6C3B-4F3E-9E2A-" and twelve hex digits.
+    static constexpr std::string_view idStart = "id: \"0F9C2C6E-6C3B-4F3E-9E2A-";
+    const std::size_t at = script.find(idStart);
+    if (at != std::string::npos) {
+        char digits[13];
+        std::snprintf(digits, sizeof digits, "%012llX", ++trips_);
+        script.replace(at + idStart.size(), 12, digits);
+    }
+    arrived_ = false;
+    answerWasJSON_ = false;
+    const auto start = Clock::now();
+    webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
+                                        nullptr, nullptr, nullptr);
+    while (!arrived_)
+        g_main_context_iteration(nullptr, TRUE);
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    return answerWasJSON_ ? elapsed.count() : -1;
+}

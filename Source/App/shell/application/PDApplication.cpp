@@ -1,0 +1,400 @@
+// The application object on GtkApplication: the process's entry point, the GApplication
+// signals that drive the launch, the application-level shortcuts of windows without a menu
+// bar, termination and the windows on screen.
+#include "App/shell/application/PDApplication.h"
+
+#include <glib-unix.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "App/account/LoginController.h"
+#include "App/shell/RKLog.h"
+#include "App/shell/application/ApplicationActivity.h"
+#include "App/shell/application/DocumentControllerHook.h"
+#include "App/shell/application/MainMenu.h"
+#include "App/shell/application/Relaunch.h"
+#include "App/shell/application/URLEvent.h"
+#include "App/shell/application/WelcomeWindowHook.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Platform/UI/ResponderChain.h"
+#include "Platform/UI/WindowMenuBar.h"
+
+namespace kx {
+
+namespace {
+
+PDApplication* runningApplication = nullptr;
+
+// The shortcuts of windows without a menu bar (the login and start windows): GTK matches them
+// in every window added to the application, and they travel the responder chain as the menu
+// items of the same keys would.
+struct ApplicationShortcut {
+    const char* name;
+    const char* accelerator;
+    const char* action;
+};
+constexpr ApplicationShortcut shortcuts[] = {
+    {"new-document", "<Primary>n", MainMenu::newDocumentAction},
+    {"open-document", "<Primary>o", MainMenu::openDocumentAction},
+    {"close-window", "<Primary>w", MainMenu::performCloseAction},
+    {"quit", "<Primary>q", MainMenu::terminateAction},
+};
+
+class ShortcutItem : public ValidatedUserInterfaceItem {
+public:
+    explicit ShortcutItem(std::string action)
+        : action_(std::move(action))
+    {
+    }
+    const std::string& action() const override { return action_; }
+
+private:
+    std::string action_;
+};
+
+} // namespace
+
+int PDApplication::main(int argc, char** argv, Options options)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        const auto& bundle = Bundle::main();
+        std::cout << bundle.stringForInfoKey("CFBundleName").value_or("korvel-x") << ' '
+                  << bundle.stringForInfoKey("CFBundleShortVersionString").value_or("") << std::endl;
+        return 0;
+    }
+    const std::string applicationId = Bundle::main().bundleIdentifier();
+    Relaunch::waitForPredecessor(applicationId);
+
+    // GApplication reads its own copy; a link in the process's arguments may carry a login
+    // token, which other users of the machine could read there, so it is wiped.
+    std::vector<std::string> arguments(argv, argv + argc);
+    for (int i = 1; i < argc; ++i) {
+        if (URLEvent::isOurs(argv[i]))
+            std::memset(argv[i], 0, std::strlen(argv[i]));
+    }
+    std::vector<char*> copy;
+    for (auto& argument : arguments)
+        copy.push_back(argument.data());
+    copy.push_back(nullptr);
+
+    // Windows carry the application id as their class, which names the desktop entry.
+    g_set_prgname(applicationId.c_str());
+    PDApplication application(std::move(options));
+    return g_application_run(G_APPLICATION(application.gtkApplication()), int(arguments.size()), copy.data());
+}
+
+PDApplication& PDApplication::shared()
+{
+    if (!runningApplication) {
+        RKLog("There is no application object", 0);
+        std::abort();
+    }
+    return *runningApplication;
+}
+
+PDApplication* PDApplication::current()
+{
+    return runningApplication;
+}
+
+PDApplication::PDApplication(Options options)
+    : options_(std::move(options))
+{
+    if (runningApplication) {
+        RKLog("A second application object was made", 0);
+        std::abort();
+    }
+    runningApplication = this;
+    const std::string applicationId = Bundle::main().bundleIdentifier();
+    application_ = GObjectRef<GtkApplication>::adopt(gtk_application_new(applicationId.c_str(), G_APPLICATION_HANDLES_OPEN));
+    // The session manager asks before the session ends.
+    g_object_set(application_.get(), "register-session", TRUE, nullptr);
+    connections_.push_back(SignalConnection::connect<void(GApplication*)>(application_.get(), "startup",
+                                                                          [this](GApplication*) { startup(); }));
+    connections_.push_back(SignalConnection::connect<void(GApplication*)>(application_.get(), "activate",
+                                                                          [this](GApplication*) { activate(); }));
+    connections_.push_back(SignalConnection::connect<void(GApplication*, GFile**, int, const char*)>(
+        application_.get(), "open", [this](GApplication*, GFile** files, int count, const char*) { open(files, count); }));
+    connections_.push_back(SignalConnection::connect<void(GApplication*)>(application_.get(), "shutdown",
+                                                                          [this](GApplication*) { applicationWillTerminate(); }));
+    connections_.push_back(SignalConnection::connect<void(GtkApplication*)>(application_.get(), "query-end", [this](GtkApplication*) {
+        // The session may end: nothing of the settings is left unwritten.
+        step("queryEnd");
+        UserDefaults::standard().synchronize();
+    }));
+    registerActions();
+}
+
+PDApplication::~PDApplication()
+{
+    if (minuteIntervalTimer_)
+        minuteIntervalTimer_->cancel();
+    signalSources_.clear();
+    connections_.clear();
+    ResponderChain::shared().setApplicationResponder(nullptr);
+    runningApplication = nullptr;
+}
+
+void PDApplication::step(const std::string& name) const
+{
+    if (options_.stepObserver)
+        options_.stepObserver(name);
+}
+
+void PDApplication::startup()
+{
+    // Without windows the application is not done: it decides itself when to quit.
+    g_application_hold(G_APPLICATION(application_.get()));
+    installSignalHandlers();
+    installApplicationAccelerators();
+    ApplicationActivity::start([this] { applicationWillResignActive(); },
+                               [this](GtkWindow* window) { adoptWindowWithoutMenuBar(window); });
+    init();
+    applicationWillFinishLaunching();
+}
+
+void PDApplication::activate()
+{
+    step("activate");
+    if (!didFinishLaunching_) {
+        applicationShouldOpenUntitledFile();
+        finishLaunchingOnce();
+        return;
+    }
+    const bool hasVisibleWindows = isAnythingOnScreen(nullptr);
+    presentVisibleWindows();
+    applicationShouldHandleReopen(hasVisibleWindows);
+}
+
+void PDApplication::open(GFile** files, int count)
+{
+    std::vector<std::string> uris;
+    for (int i = 0; i < count; ++i) {
+        if (char* uri = g_file_get_uri(files[i])) {
+            uris.emplace_back(uri);
+            g_free(uri);
+        }
+    }
+    openURIs(uris);
+    if (!didFinishLaunching_)
+        finishLaunchingOnce();
+}
+
+void PDApplication::openURIs(const std::vector<std::string>& uris)
+{
+    std::vector<std::string> documents;
+    for (const auto& uri : uris) {
+        if (URLEvent::isOurs(uri))
+            handleURLEvent(uri);
+        else if (uri.rfind("file://", 0) == 0)
+            documents.push_back(uri);
+        else
+            RKLog("Ignoring an argument that is neither a file nor a link of ours", 0);
+    }
+    if (!documents.empty()) {
+        step("openDocuments");
+        DocumentControllerHook::openDocuments(documents);
+    }
+}
+
+void PDApplication::finishLaunchingOnce()
+{
+    if (didFinishLaunching_)
+        return;
+    didFinishLaunching_ = true;
+    applicationDidFinishLaunching();
+    // A launch must leave something on screen (a link alone shows nothing by itself).
+    MainQueue::whenIdle([this] {
+        if (!isTerminating_ && !isAnythingOnScreen(nullptr))
+            applicationShouldHandleReopen(false);
+    });
+}
+
+void PDApplication::handleURLEvent(const std::string& url)
+{
+    auto& login = LoginController::shared();
+    switch (URLEvent::kindOf(url, login.isLoggedIn())) {
+    case URLEvent::Kind::storeLink:
+        step("handleURLEvent store");
+        if (DocumentControllerHook::showStoreInLastDocument(url))
+            return;
+        // The link goes to the document made for it, not to whichever is current by then.
+        if (!DocumentControllerHook::showStoreInNewDocument(url))
+            RKLog("Dropping a store link: no document could be made for it", 0);
+        return;
+    case URLEvent::Kind::activate:
+        step("handleURLEvent activate");
+        if (isAnythingOnScreen(nullptr))
+            presentVisibleWindows();
+        else
+            applicationShouldHandleReopen(false);
+        return;
+    case URLEvent::Kind::loginLink:
+        // Never the link itself in a log: it may carry a token.
+        step("handleURLEvent login");
+        login.resetTokenFromUrlWithUrl(url);
+        return;
+    case URLEvent::Kind::ignored:
+        step("handleURLEvent ignored");
+        return;
+    }
+}
+
+bool PDApplication::applicationShouldOpenUntitledFile()
+{
+    step("applicationShouldOpenUntitledFile");
+    showWelcomeWindow(nullptr);
+    return false;
+}
+
+bool PDApplication::applicationShouldHandleReopen(bool)
+{
+    step("applicationShouldHandleReopen");
+    if (DocumentControllerHook::documentCount() == 0 && !LoginController::shared().windowIsVisible())
+        showWelcomeWindow(nullptr);
+    return false;
+}
+
+void PDApplication::applicationWillResignActive()
+{
+    step("applicationWillResignActive");
+    NotificationCenter::defaultCenter().post(willResignActiveNotification, nullptr);
+}
+
+bool PDApplication::isActive() const
+{
+    return ApplicationActivity::isActive();
+}
+
+void PDApplication::terminate(Sender)
+{
+    step("terminate");
+    if (!isTerminating_ && !DocumentControllerHook::reviewDocumentsBeforeQuitting())
+        return;
+    applicationWillTerminate();
+    g_application_quit(G_APPLICATION(application_.get()));
+}
+
+void PDApplication::applicationWillTerminate()
+{
+    if (isTerminating_)
+        return;
+    step("applicationWillTerminate");
+    isTerminating_ = true;
+    UserDefaults::standard().synchronize();
+    LoginController::shared().clearEphemeralToken();
+}
+
+void PDApplication::saveDocumentsAndTerminate()
+{
+    step("saveDocumentsAndTerminate");
+    DocumentControllerHook::saveDocumentsWithFiles();
+    terminate(nullptr);
+    // Tried again for as long as the process lives: a save may hold the quit up.
+    MainQueue::after(terminationRetryInterval, [this] {
+        if (runningApplication == this)
+            saveDocumentsAndTerminate();
+    });
+}
+
+void PDApplication::installSignalHandlers()
+{
+    // SIGTERM, SIGINT and SIGHUP end the application as quitting does, without questions.
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        const guint id = g_unix_signal_add(
+            signalNumber,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<PDApplication*>(data);
+                self->step("signal");
+                self->applicationWillTerminate();
+                g_application_quit(G_APPLICATION(self->application_.get()));
+                return G_SOURCE_CONTINUE;
+            },
+            this);
+        signalSources_.push_back(SourceHandle::fromId(id));
+    }
+}
+
+void PDApplication::installApplicationAccelerators()
+{
+    for (const auto& shortcut : shortcuts) {
+        auto action = GObjectRef<GSimpleAction>::adopt(g_simple_action_new(shortcut.name, nullptr));
+        connections_.push_back(SignalConnection::connect<void(GSimpleAction*, GVariant*)>(
+            action.get(), "activate", [this, name = std::string(shortcut.action)](GSimpleAction*, GVariant*) {
+                sendApplicationAction(name);
+            }));
+        g_action_map_add_action(G_ACTION_MAP(application_.get()), G_ACTION(action.get()));
+        const std::string detailed = std::string("app.") + shortcut.name;
+        const char* accelerators[] = {shortcut.accelerator, nullptr};
+        gtk_application_set_accels_for_action(application_.get(), detailed.c_str(), accelerators);
+    }
+    addActions();
+}
+
+void PDApplication::sendApplicationAction(const std::string& action)
+{
+    ShortcutItem item(action);
+    auto& chain = ResponderChain::shared();
+    if (chain.validate(item))
+        chain.sendAction(action, nullptr, &item);
+}
+
+void PDApplication::adoptWindowWithoutMenuBar(GtkWindow* window)
+{
+    // Top-level windows of their own (not dialogs, pop-ups or windows with a menu bar).
+    if (!window || gtk_window_get_application(window) || WindowMenuBar::forWindow(window) || GTK_IS_OFFSCREEN_WINDOW(window)
+        || gtk_window_get_modal(window) || gtk_window_get_transient_for(window)
+        || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL)
+        return;
+    gtk_application_add_window(application_.get(), window);
+}
+
+void PDApplication::presentVisibleWindows()
+{
+    GtkWindow* key = ResponderChain::shared().keyWindow();
+    if (key && gtk_widget_get_visible(GTK_WIDGET(key))) {
+        gtk_window_present(key);
+        return;
+    }
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL && !GTK_IS_OFFSCREEN_WINDOW(window)
+            && gtk_widget_get_visible(GTK_WIDGET(window))) {
+            gtk_window_present(window);
+            break;
+        }
+    }
+    g_list_free(windows);
+}
+
+bool PDApplication::isAnythingOnScreen(GtkWindow* except) const
+{
+    GList* windows = gtk_window_list_toplevels();
+    bool shown = false;
+    for (GList* item = windows; item && !shown; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        shown = window != except && gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL
+            && !GTK_IS_OFFSCREEN_WINDOW(window) && gtk_widget_get_visible(GTK_WIDGET(window));
+    }
+    g_list_free(windows);
+    return shown;
+}
+
+void PDApplication::welcomeWindowDidClose()
+{
+    step("welcomeWindowDidClose");
+    // Once the main loop has settled: a document may be on its way (its window shows later).
+    MainQueue::whenIdle([this] {
+        if (isTerminating_ || runningApplication != this)
+            return;
+        if (DocumentControllerHook::documentCount() == 0 && !isAnythingOnScreen(nullptr))
+            terminate(nullptr);
+    });
+}
+
+} // namespace kx

@@ -1,0 +1,198 @@
+#include "ApplicationProcess.h"
+
+#include <signal.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "support/Spin.h"
+
+namespace kxtest {
+
+namespace fs = std::filesystem;
+
+ApplicationProcess::ApplicationProcess(const ApplicationHome& home, const std::string& backendURL,
+                                       std::vector<std::string> arguments, fs::path executable)
+{
+    stepsFile_ = own_ / "steps";
+    kx::Process::Configuration configuration;
+    configuration.arguments.push_back((executable.empty() ? hostExecutable() : executable).string());
+    for (auto& argument : arguments)
+        configuration.arguments.push_back(std::move(argument));
+    configuration.environment = {
+        {"XDG_CONFIG_HOME", home.config().string()},
+        {"XDG_DATA_HOME", home.data().string()},
+        {"XDG_CACHE_HOME", home.cache().string()},
+        {"KORVEL_X_ENVIRONMENT", "local"},
+        {"KORVEL_X_LOCAL_BACKEND", backendURL},
+        {"KX_TEST_STEPS", stepsFile_.string()},
+        {"MESA_SHADER_CACHE_DISABLE", "true"},
+    };
+    process_ = std::make_unique<kx::Process>(std::move(configuration));
+    process_->terminationHandler = [this](kx::Process::TerminationReason reason, int status) {
+        ended_ = true;
+        reason_ = reason;
+        status_ = status;
+    };
+}
+
+ApplicationProcess::~ApplicationProcess()
+{
+    if (process_ && process_->isRunning() && !ended_) {
+        process_->terminate();
+        waitForExit(std::chrono::seconds(10));
+    }
+}
+
+fs::path ApplicationProcess::hostExecutable()
+{
+    return kx::Bundle::executablePath().parent_path() / "kx_application_host";
+}
+
+bool ApplicationProcess::launch()
+{
+    return process_->launch().isSuccess();
+}
+
+pid_t ApplicationProcess::pid() const
+{
+    return process_->processIdentifier();
+}
+
+std::vector<std::string> ApplicationProcess::steps() const
+{
+    std::vector<std::string> lines;
+    std::istringstream text(kx::FileSystem::readFile(stepsFile_).value_or(""));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool ApplicationProcess::hasStep(const std::string& step) const
+{
+    return count(step) > 0;
+}
+
+int ApplicationProcess::count(const std::string& step) const
+{
+    const auto all = steps();
+    return int(std::count(all.begin(), all.end(), step));
+}
+
+bool ApplicationProcess::waitForStep(const std::string& step, std::chrono::seconds timeout)
+{
+    return spinUntil([&] { return hasStep(step) || ended_; }, timeout) && hasStep(step);
+}
+
+bool ApplicationProcess::waitForExit(std::chrono::seconds timeout)
+{
+    return spinUntil([&] { return ended_; }, timeout);
+}
+
+void ApplicationProcess::signal(int signalNumber) const
+{
+    if (pid() > 0 && !ended_)
+        ::kill(pid(), signalNumber);
+}
+
+namespace Display {
+
+namespace {
+
+struct Connection {
+    ::Display* display = XOpenDisplay(nullptr);
+    ~Connection()
+    {
+        if (display)
+            XCloseDisplay(display);
+    }
+};
+
+std::string titleOf(::Display* display, Window window)
+{
+    Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Atom name = XInternAtom(display, "_NET_WM_NAME", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, name, 0, 1024, False, utf8, &type, &format, &count, &after, &data) == Success && data) {
+        title.assign(reinterpret_cast<char*>(data), count);
+        XFree(data);
+    }
+    return title;
+}
+
+std::optional<Window> visibleWindow(::Display* display, const std::string& title)
+{
+    Window root = DefaultRootWindow(display), parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::optional<Window> found;
+    if (!XQueryTree(display, root, &root, &parent, &children, &count))
+        return found;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable
+            && titleOf(display, children[i]) == title)
+            found = children[i];
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+} // namespace
+
+bool hasVisibleWindow(const std::string& title)
+{
+    Connection connection;
+    return connection.display && visibleWindow(connection.display, title).has_value();
+}
+
+bool closeWindow(const std::string& title)
+{
+    Connection connection;
+    if (!connection.display)
+        return false;
+    auto window = visibleWindow(connection.display, title);
+    if (!window)
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = *window;
+    event.xclient.message_type = XInternAtom(connection.display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(connection.display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(connection.display, *window, False, NoEventMask, &event);
+    XFlush(connection.display);
+    return true;
+}
+
+void pressControl(char key)
+{
+    Connection connection;
+    if (!connection.display)
+        return;
+    const KeyCode control = XKeysymToKeycode(connection.display, XK_Control_L);
+    const KeyCode letter = XKeysymToKeycode(connection.display, XStringToKeysym(std::string(1, key).c_str()));
+    XTestFakeKeyEvent(connection.display, control, True, CurrentTime);
+    XTestFakeKeyEvent(connection.display, letter, True, CurrentTime);
+    XTestFakeKeyEvent(connection.display, letter, False, CurrentTime);
+    XTestFakeKeyEvent(connection.display, control, False, CurrentTime);
+    XFlush(connection.display);
+}
+
+} // namespace Display
+
+} // namespace kxtest

@@ -1,0 +1,69 @@
+// One run of the application (kx_application_host) with settings, data and caches of its own
+// in the "local" environment against a stand-in back end, and what the tests see of it: the
+// steps it wrote, its windows on the X display, its end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/Foundation/Process.h"
+#include "support/TestPaths.h"
+
+namespace kxtest {
+
+// Settings, data and caches that several runs share (a user's home).
+struct ApplicationHome {
+    TemporaryDirectory folder;
+    std::filesystem::path config() const { return folder / "config"; }
+    std::filesystem::path data() const { return folder / "data"; }
+    std::filesystem::path cache() const { return folder / "cache"; }
+};
+
+class ApplicationProcess {
+public:
+    ApplicationProcess(const ApplicationHome& home, const std::string& backendURL, std::vector<std::string> arguments = {},
+                       std::filesystem::path executable = {});
+    ~ApplicationProcess();
+
+    static std::filesystem::path hostExecutable();
+
+    bool launch();
+    pid_t pid() const;
+    std::vector<std::string> steps() const;
+    bool hasStep(const std::string& step) const;
+    int count(const std::string& step) const;
+    bool waitForStep(const std::string& step, std::chrono::seconds timeout = std::chrono::seconds(30));
+    // Waits for the end: the exit status, or nullopt on time-out.
+    bool waitForExit(std::chrono::seconds timeout = std::chrono::seconds(30));
+    bool exited() const { return ended_; }
+    kx::Process::TerminationReason reason() const { return reason_; }
+    int status() const { return status_; }
+    void signal(int signalNumber) const;
+
+private:
+    std::filesystem::path stepsFile_;
+    std::unique_ptr<kx::Process> process_;
+    bool ended_ = false;
+    kx::Process::TerminationReason reason_ = kx::Process::TerminationReason::exit;
+    int status_ = -1;
+    TemporaryDirectory own_;
+};
+
+// The X display of the tests.
+namespace Display {
+// A mapped top-level window with this title.
+bool hasVisibleWindow(const std::string& title);
+// Asks the window of this title to close, as a window manager's close button does.
+bool closeWindow(const std::string& title);
+// Presses Ctrl+`key` where the keyboard focus is.
+void pressControl(char key);
+} // namespace Display
+
+} // namespace kxtest

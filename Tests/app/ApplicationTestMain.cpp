@@ -1,0 +1,23 @@
+// The application tests: korvel-x itself (as kx_application_host) started as a process, under
+// Xvfb, on a D-Bus session of their own with an unlocked keyring (Tests/support/with-keyring.sh
+// inside dbus-run-session), against one stand-in back end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "ApplicationTests.h"
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") || !std::getenv("DISPLAY")) {
+        fprintf(stderr, "kx_application_tests: run under dbus-run-session, with-keyring.sh and xvfb-run\n");
+        return 1;
+    }
+    if (!kxtest::applicationBackend().start()) {
+        fprintf(stderr, "kx_application_tests: the stand-in back end did not start\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
