@@ -173,15 +173,19 @@ TEST(ApplicationLaunch, ASecondProcessHandsItsLinkToTheFirstAndASignedInLaunchRe
         return false;
     }));
 
-    // A store link with no document open: the document made for it would show the store;
-    // without documents it is dropped, and the start window stays.
+    // A store link with no document open: a new document is made for it, in place of the
+    // start window; once it closes, the start window is back.
     ApplicationProcess store(home, backendURL(), {"korvel-x://store/package/some-package"});
     ASSERT_TRUE(store.launch());
     ASSERT_TRUE(store.waitForExit());
     EXPECT_TRUE(again.waitForStep("handleURLEvent store"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow(startTitle); }));
+    ASSERT_TRUE(Display::closeWindow("Untitled"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(again.exited());
 
     // Closing the start window with nothing else on screen quits.
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }));
     ASSERT_TRUE(Display::closeWindow(startTitle));
     ASSERT_TRUE(again.waitForExit());
     EXPECT_EQ(again.status(), 0);

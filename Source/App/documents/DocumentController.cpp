@@ -211,6 +211,25 @@ std::shared_ptr<Document> DocumentController::openUntitledDocumentAndDisplay(boo
     return document;
 }
 
+std::optional<Error> DocumentController::openTemplate(const Path& url, const std::string& displayName)
+{
+    std::shared_ptr<KVDocument> document;
+    try {
+        checkSignIn();
+        const std::string type = typeForContentsOfURL(url);
+        auto archive = std::make_shared<KVDocumentArchive>(url, type, false, std::nullopt, true);
+        document = KVDocument::makeUntitled(type, archive);
+    } catch (...) {
+        return errorFromException(std::current_exception());
+    }
+    willOpenDocument();
+    document->setDisplayName(displayName);
+    addDocument(document);
+    document->makeWindowControllers();
+    document->showWindows();
+    return std::nullopt;
+}
+
 void DocumentController::newDocument(Sender sender)
 {
     willOpenDocument();

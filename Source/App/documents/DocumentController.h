@@ -62,6 +62,9 @@ public:
                                                  const std::string& type) override;
     void openDocumentWithContentsOfURL(const Path& url, bool display, OpenCompletion completion) override;
     std::shared_ptr<Document> openUntitledDocumentAndDisplay(bool display) override;
+    // A new untitled document whose contents come from the package at `url` (an example),
+    // named `displayName`, shown; the error when none was made.
+    std::optional<Error> openTemplate(const Path& url, const std::string& displayName);
     void newDocument(Sender sender) override;
     void openDocument(Sender sender) override;
     void openFolder(Sender sender) override;

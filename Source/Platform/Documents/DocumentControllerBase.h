@@ -147,8 +147,9 @@ public:
     Path restorationStateFile() const;
     // Autosaves every document that needs it (not cancellable), keeps the list for the next
     // launch and closes them. False when a document could not be saved and the user chose to
-    // stay; then nothing is closed.
-    bool reviewDocumentsBeforeQuitting();
+    // stay; then nothing is closed. Without `ask` (the session or a signal ends the process)
+    // nobody is asked and the process always ends.
+    bool reviewDocumentsBeforeQuitting(bool ask = true);
     bool isTerminating() const { return terminating_; }
     // Closes every document that may close (asking as closing does); `completion` says whether
     // all closed.

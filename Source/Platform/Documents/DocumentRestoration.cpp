@@ -170,10 +170,15 @@ void DocumentControllerBase::restoreEntry(const nlohmann::json& entry, std::vect
     }
 }
 
-bool DocumentControllerBase::reviewDocumentsBeforeQuitting()
+bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
 {
-    // Autosaving waits for the pages; inside another wait it could not. Asked again after it.
+    // Autosaving waits for the pages; inside another wait it could not. Asked again after it;
+    // an end that cannot wait keeps what the timer last wrote.
     if (RunLoopWait::isWaiting()) {
+        if (!ask) {
+            saveRestorationState();
+            return true;
+        }
         RunLoopWait::whenNotWaiting([] { ResponderChain::shared().sendAction("terminate:", nullptr, nullptr); });
         return false;
     }
@@ -197,6 +202,8 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting()
     while (round->pending > 0)
         g_main_context_iteration(nullptr, TRUE);
     for (const auto& [document, error] : round->failures) {
+        if (!ask)
+            break;
         auto alert = Alert::make();
         alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
         alert->setInformativeText(Document::isUserCancelled(error) ? "Its file was changed by another application, and its changes were not written over it."
