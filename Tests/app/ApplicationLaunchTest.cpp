@@ -24,6 +24,23 @@ StandInBackend& applicationBackend()
     static StandInBackend backend;
     return backend;
 }
+
+// Signs a fresh user in through a second process's link.
+void signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary)
+{
+    static int next = 0;
+    const std::string token = "kx_app_test_token_" + std::to_string(::getpid()) + "_" + std::to_string(++next);
+    applicationBackend().registerToken(token, "user", {{"id", "u-app-" + std::to_string(next)}, {"name", "Ada"}});
+    ApplicationProcess second(home, applicationBackend().url(), {"korvel-x://login?fut=" + token});
+    EXPECT_TRUE(second.launch());
+    EXPECT_TRUE(second.waitForExit());
+    EXPECT_EQ(second.reason(), kx::Process::TerminationReason::exit);
+    EXPECT_EQ(second.status(), 0);
+    // It only handed its link over: none of the launch ran there.
+    EXPECT_TRUE(second.steps().empty());
+    EXPECT_TRUE(primary.waitForStep("handleURLEvent login"));
+}
+
 } // namespace kxtest
 
 namespace {
@@ -51,23 +68,6 @@ const std::string& backendURL()
         ++at;
     }
     return ::testing::AssertionSuccess();
-}
-
-// Signs a fresh user in through a second process's link; the token.
-std::string signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary)
-{
-    static int next = 0;
-    const std::string token = "kx_app_test_token_" + std::to_string(::getpid()) + "_" + std::to_string(++next);
-    kxtest::applicationBackend().registerToken(token, "user", {{"id", "u-app-" + std::to_string(next)}, {"name", "Ada"}});
-    ApplicationProcess second(home, backendURL(), {"korvel-x://login?fut=" + token});
-    EXPECT_TRUE(second.launch());
-    EXPECT_TRUE(second.waitForExit());
-    EXPECT_EQ(second.reason(), kx::Process::TerminationReason::exit);
-    EXPECT_EQ(second.status(), 0);
-    // It only handed its link over: none of the launch ran there.
-    EXPECT_TRUE(second.steps().empty());
-    EXPECT_TRUE(primary.waitForStep("handleURLEvent login"));
-    return token;
 }
 
 } // namespace
