@@ -1,7 +1,7 @@
 // What the project document must never do: fail a second document from one template, count a
 // declined autosave as saved, lose a project when a save as fails or keep working in a folder
 // it saved away from, crash on a closed document's callbacks, copy files from anywhere into a
-// project, or open a program from a page's request.
+// project, open a program from a page's request, or save over a link instead of its file.
 #include <sys/stat.h>
 
 #include "gui/App/documents/DocumentTestEnvironment.h"
@@ -203,3 +203,32 @@ TEST_F(KVDocumentSafetyGui, AProjectFileIsOpenedOnlyWhenItIsInTheProjectAndNoPro
 }
 
 } // namespace
+
+TEST_F(KVDocumentSafetyGui, AProjectOpenedThroughALinkIsSavedIntoTheFileTheLinkNames)
+{
+    fs::create_directories(folder / "Projects");
+    fs::create_directories(folder / "Desktop");
+    makeProject(folder / "Projects/Real.korvelx", {{"design/document.json", frameDocument("Before")}});
+    fs::create_symlink(folder / "Projects/Real.korvelx", folder / "Desktop/Shortcut.korvelx");
+
+    auto document = open(folder / "Desktop/Shortcut.korvelx");
+    ASSERT_TRUE(document) << (lastOpenError ? lastOpenError->localizedDescription : "");
+    ASSERT_TRUE(waitForEditor(*document));
+    typeText(*document, 0, "After");
+    bool saved = false;
+    std::optional<kx::Error> failure;
+    document->saveDocument([&](std::optional<kx::Error> error) {
+        failure = error;
+        saved = true;
+    });
+    ASSERT_TRUE(spinUntil([&] { return saved; }, editorTimeout));
+    ASSERT_FALSE(failure) << failure->localizedDescription;
+    // The project itself has the change, and the link still leads to it.
+    EXPECT_NE(storedDocument(folder / "Projects/Real.korvelx").find("After"), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(folder / "Desktop/Shortcut.korvelx"));
+    // Opened again by either name, it is the same document.
+    bool alreadyOpen = false;
+    controller->openDocumentWithContentsOfURL(folder / "Projects/Real.korvelx", true,
+                                              [&](std::shared_ptr<kx::Document>, bool wasOpen, std::optional<kx::Error>) { alreadyOpen = wasOpen; });
+    EXPECT_TRUE(alreadyOpen);
+}
