@@ -41,7 +41,10 @@ PY
 echo "== project of $(find "$tree" -type f | wc -l) files, $(($(du -sb "$tree" | cut -f1) / 1000000)) MB, as a zip and as a folder"
 
 declare -A took=()
+# What an opening showed last, and what the package held last (a working folder that outlived a
+# kill keeps edits the package does not have yet: the next opening shows them again).
 declare -A saved=(["$work/Project.korvelx"]="generation-0" ["$work/Project Folder"]="generation-0")
+declare -A written=(["$work/Project.korvelx"]="generation-0" ["$work/Project Folder"]="generation-0")
 old=0 new=0 finished=0 mixed=0 errors=0
 for ((i = 1; i <= runs; i++)); do
   if ((i % 2)); then package="$work/Project.korvelx"; else package="$work/Project Folder"; fi
@@ -76,15 +79,16 @@ for ((i = 1; i <= runs; i++)); do
   stored=$(sed -n 's/^package_text=//p' <<<"$checked")
   intact=$(sed -n 's/^package_intact=//p' <<<"$checked")
   # The package on disk is whole and holds one of the two versions, whatever the editor shows.
-  if [[ $intact != 1 || ( $stored != "$text" && $stored != "${saved[$package]}" ) ]]; then
+  if [[ $intact != 1 || ( $stored != "$text" && $stored != "${written[$package]}" ) ]]; then
     result="error=the package holds ${stored:-nothing readable} (intact: ${intact:-no})"
   fi
   case "$result" in
-    "text=$text") new=$((new + 1)); [[ $stored == "$text" ]] && saved[$package]="$text"; outcome=new ;;
+    "text=$text") new=$((new + 1)); saved[$package]="$text"; outcome=new ;;
     "text=${saved[$package]}") old=$((old + 1)); outcome=old ;;
     text=*) mixed=$((mixed + 1)); outcome="MIX ($result, expected ${saved[$package]} or $text)" ;;
     *) errors=$((errors + 1)); outcome="ERROR (${result:-no answer})" ;;
   esac
+  [[ $intact == 1 ]] && written[$package]="$stored"
   printf '  run %3d: %-6s %-8s killed %3d ms in, %-15s: %s\n' "$i" "$( [[ $package == *.korvelx ]] && echo zip || echo folder)" "$kind" "$delay" "$state" "$outcome"
 done
 echo "runs: $runs; saves finished before the kill: $finished"
