@@ -66,11 +66,12 @@ echo "== $(find "$tree" -type f | wc -l) files, $(($(du -sb "$tree" | cut -f1) /
 cat "$zip" >/dev/null
 
 counter=0
-fresh() { # a home of its own for each run: no working folder of an earlier run is reused
+fresh() { # sets `home` to a home of its own (not in a subshell: the count must go on), so
+  # that no working folder of an earlier run is reused
   counter=$((counter + 1))
-  local home="$work/run-$counter"
+  home="$work/run-$counter"
+  rm -rf "$home"
   mkdir -p "$home"/{config,cache,data}
-  echo "$home"
 }
 inHome() { # home, command...
   local home="$1"
@@ -83,7 +84,7 @@ field() { sed -n "s/^$1=//p"; }
 ours=()
 theirs=()
 for ((i = 0; i < runs; i++)); do
-  home=$(fresh)
+  fresh
   sync -f "$work"
   start=$(date +%s.%N)
   inHome "$home" "$bench" open "$zip" >"$home/open.out"
@@ -104,7 +105,7 @@ o=$(median "${ours[@]}")
 t=$(median "${theirs[@]}")
 echo "open:     ours ${o} s (whole process, start-up included), unzip -q + sync ${t} s, ratio $(awk "BEGIN { printf \"%.2f\", $o / $t }")"
 
-home=$(fresh)
+fresh
 inHome "$home" "$bench" autosave "$zip" >"$home/autosave.out"
 echo "autosave: ten files changed: $(field autosave_seconds <"$home/autosave.out") s," \
      "longest main-loop stall $(field autosave_stall_ms <"$home/autosave.out") ms"
