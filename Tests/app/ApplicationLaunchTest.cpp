@@ -24,6 +24,23 @@ StandInBackend& applicationBackend()
     static StandInBackend backend;
     return backend;
 }
+
+// Signs a fresh user in through a second process's link.
+void signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary)
+{
+    static int next = 0;
+    const std::string token = "kx_app_test_token_" + std::to_string(::getpid()) + "_" + std::to_string(++next);
+    applicationBackend().registerToken(token, "user", {{"id", "u-app-" + std::to_string(next)}, {"name", "Ada"}});
+    ApplicationProcess second(home, applicationBackend().url(), {"korvel-x://login?fut=" + token});
+    EXPECT_TRUE(second.launch());
+    EXPECT_TRUE(second.waitForExit());
+    EXPECT_EQ(second.reason(), kx::Process::TerminationReason::exit);
+    EXPECT_EQ(second.status(), 0);
+    // It only handed its link over: none of the launch ran there.
+    EXPECT_TRUE(second.steps().empty());
+    EXPECT_TRUE(primary.waitForStep("handleURLEvent login"));
+}
+
 } // namespace kxtest
 
 namespace {
@@ -51,23 +68,6 @@ const std::string& backendURL()
         ++at;
     }
     return ::testing::AssertionSuccess();
-}
-
-// Signs a fresh user in through a second process's link; the token.
-std::string signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary)
-{
-    static int next = 0;
-    const std::string token = "kx_app_test_token_" + std::to_string(::getpid()) + "_" + std::to_string(++next);
-    kxtest::applicationBackend().registerToken(token, "user", {{"id", "u-app-" + std::to_string(next)}, {"name", "Ada"}});
-    ApplicationProcess second(home, backendURL(), {"korvel-x://login?fut=" + token});
-    EXPECT_TRUE(second.launch());
-    EXPECT_TRUE(second.waitForExit());
-    EXPECT_EQ(second.reason(), kx::Process::TerminationReason::exit);
-    EXPECT_EQ(second.status(), 0);
-    // It only handed its link over: none of the launch ran there.
-    EXPECT_TRUE(second.steps().empty());
-    EXPECT_TRUE(primary.waitForStep("handleURLEvent login"));
-    return token;
 }
 
 } // namespace
@@ -173,15 +173,19 @@ TEST(ApplicationLaunch, ASecondProcessHandsItsLinkToTheFirstAndASignedInLaunchRe
         return false;
     }));
 
-    // A store link with no document open: the document made for it would show the store;
-    // without documents it is dropped, and the start window stays.
+    // A store link with no document open: a new document is made for it, in place of the
+    // start window; once it closes, the start window is back.
     ApplicationProcess store(home, backendURL(), {"korvel-x://store/package/some-package"});
     ASSERT_TRUE(store.launch());
     ASSERT_TRUE(store.waitForExit());
     EXPECT_TRUE(again.waitForStep("handleURLEvent store"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow(startTitle); }));
+    ASSERT_TRUE(Display::closeWindow("Untitled"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(again.exited());
 
     // Closing the start window with nothing else on screen quits.
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }));
     ASSERT_TRUE(Display::closeWindow(startTitle));
     ASSERT_TRUE(again.waitForExit());
     EXPECT_EQ(again.status(), 0);

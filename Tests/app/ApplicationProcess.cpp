@@ -4,6 +4,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -107,7 +108,14 @@ namespace Display {
 
 namespace {
 
+// A window may go between listing it and using it: its error must not end the test program.
+int ignoreXError(::Display*, XErrorEvent*)
+{
+    return 0;
+}
+
 struct Connection {
+    Connection() { XSetErrorHandler(ignoreXError); }
     ::Display* display = XOpenDisplay(nullptr);
     ~Connection()
     {
@@ -191,6 +199,64 @@ void pressControl(char key)
     XTestFakeKeyEvent(connection.display, letter, False, CurrentTime);
     XTestFakeKeyEvent(connection.display, control, False, CurrentTime);
     XFlush(connection.display);
+}
+
+bool focusWindow(const std::string& title)
+{
+    Connection connection;
+    if (!connection.display)
+        return false;
+    auto window = visibleWindow(connection.display, title);
+    if (!window)
+        return false;
+    XRaiseWindow(connection.display, *window);
+    XSetInputFocus(connection.display, *window, RevertToParent, CurrentTime);
+    XSync(connection.display, False);
+    return true;
+}
+
+namespace {
+
+void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift)
+{
+    const KeyCode code = XKeysymToKeycode(display, symbol);
+    if (!code)
+        return;
+    // A symbol of the key's second level (capitals, "_", "?") needs Shift.
+    shift = shift || XkbKeycodeToKeysym(display, code, 0, 0) != symbol;
+    const KeyCode controlKey = XKeysymToKeycode(display, XK_Control_L);
+    const KeyCode shiftKey = XKeysymToKeycode(display, XK_Shift_L);
+    if (control)
+        XTestFakeKeyEvent(display, controlKey, True, CurrentTime);
+    if (shift)
+        XTestFakeKeyEvent(display, shiftKey, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    if (shift)
+        XTestFakeKeyEvent(display, shiftKey, False, CurrentTime);
+    if (control)
+        XTestFakeKeyEvent(display, controlKey, False, CurrentTime);
+    XSync(display, False);
+}
+
+} // namespace
+
+void pressKey(const std::string& name, bool control, bool shift)
+{
+    Connection connection;
+    if (connection.display)
+        pressKeysym(connection.display, XStringToKeysym(name.c_str()), control, shift);
+}
+
+void typeText(const std::string& text)
+{
+    Connection connection;
+    if (!connection.display)
+        return;
+    // Printable ASCII characters are their own key symbols.
+    for (char c : text)
+        if (c >= 0x20 && c < 0x7f)
+            pressKeysym(connection.display, KeySym(c), false, false);
 }
 
 } // namespace Display

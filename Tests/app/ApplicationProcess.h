@@ -64,6 +64,12 @@ bool hasVisibleWindow(const std::string& title);
 bool closeWindow(const std::string& title);
 // Presses Ctrl+`key` where the keyboard focus is.
 void pressControl(char key);
+// Gives the keyboard focus to the window of this title, as a click on it would.
+bool focusWindow(const std::string& title);
+// Presses the key of this X key name ("Tab", "Return", "a") with Control and/or Shift.
+void pressKey(const std::string& name, bool control = false, bool shift = false);
+// Types printable ASCII text where the keyboard focus is.
+void typeText(const std::string& text);
 } // namespace Display
 
 } // namespace kxtest

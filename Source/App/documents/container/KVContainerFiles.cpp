@@ -131,11 +131,16 @@ std::optional<kx::Error> copyNewFile(const fs::path& source, const fs::path& tar
     int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (from < 0)
         return kx::Error::fromErrno(errno, "Cannot open " + source.string());
+    auto error = copyNewFile(from, source, target);
+    ::close(from);
+    return error;
+}
+
+std::optional<kx::Error> copyNewFile(int from, const fs::path& source, const fs::path& target)
+{
     struct stat info {};
-    if (::fstat(from, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(from);
+    if (::fstat(from, &info) != 0 || !S_ISREG(info.st_mode))
         return kx::Error::fromErrno(EINVAL, "Cannot copy " + source.string());
-    }
     std::string temporary;
     auto error = writeTemporary(target, temporary, true, [&](int fd) -> std::optional<kx::Error> {
         char buffer[1 << 16];
@@ -151,7 +156,6 @@ std::optional<kx::Error> copyNewFile(const fs::path& source, const fs::path& tar
                 return failed;
         }
     });
-    ::close(from);
     if (error)
         return error;
     return renameNew(temporary, target);

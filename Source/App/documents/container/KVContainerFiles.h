@@ -25,6 +25,10 @@ std::optional<kx::Error> makeFolders(const std::filesystem::path& root, std::str
 std::optional<kx::Error> writeNewFile(const std::filesystem::path& target, std::string_view data, bool flush);
 // The same for a copy of the file at `source`.
 std::optional<kx::Error> copyNewFile(const std::filesystem::path& source, const std::filesystem::path& target);
+// The same for a copy of the regular file open at `sourceDescriptor` (not closed here);
+// `source` names it in errors.
+std::optional<kx::Error> copyNewFile(int sourceDescriptor, const std::filesystem::path& source,
+                                     const std::filesystem::path& target);
 // Puts `data` in place of whatever `target` is (a link is replaced, never written through).
 std::optional<kx::Error> replaceFile(const std::filesystem::path& target, std::string_view data, bool flush);
 // Puts a symbolic link to `destination` in place of whatever `link` is.

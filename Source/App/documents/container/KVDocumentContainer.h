@@ -132,6 +132,12 @@ public:
     void read(const KVDocumentArchive& archive, ArchiveRelation relation);
     // Writes the project folder, without its discardable files, into `archive`.
     void save(KVDocumentArchive& archive, ArchiveRelation relation);
+    // The same, with the package written by a worker thread while the main loop goes on (a
+    // large package takes seconds). The folder's file list is taken now; `completion` runs
+    // once on the main loop with the failure or none, after the origin was recorded. Saves in
+    // the background run one at a time, in order.
+    using SaveCompletion = std::function<void(std::exception_ptr failure)>;
+    void saveInBackground(std::shared_ptr<KVDocumentArchive> archive, ArchiveRelation relation, SaveCompletion completion);
 
     // ---- Images and assets ----
 
@@ -141,6 +147,8 @@ public:
     // Copies an image file in under `name` (a plain file name); an existing file of that name
     // is kept. Throws a kx::Error.
     void addImage(const std::string& name, const std::filesystem::path& url);
+    // The same from a file already opened (and checked) by the caller; `url` names it in errors.
+    void addImage(const std::string& name, int sourceDescriptor, const std::filesystem::path& url);
     // Stores an asset under "design/assets", named after `preferredName` (a plain file name)
     // with " (n)" added while another content holds the name; returns its relative path.
     std::string addAsset(const std::string& data, const std::string& preferredName, int count = 0);

@@ -63,6 +63,11 @@ std::string KVDocumentContainer::addImage(const std::string& received)
 
 void KVDocumentContainer::addImage(const std::string& name, const fs::path& url)
 {
+    addImage(name, -1, url);
+}
+
+void KVDocumentContainer::addImage(const std::string& name, int sourceDescriptor, const fs::path& url)
+{
     containerOnMainThread("images are added on the main thread");
     containerPrecondition(isValid_, "images are added to a valid container");
     // A pasteboard's name is only ever one file in the images folder, and one that a save keeps.
@@ -70,8 +75,11 @@ void KVDocumentContainer::addImage(const std::string& name, const fs::path& url)
         throw nameError(name);
     if (auto error = KVContainerFiles::makeFolders(projectDirectory_, imagesFolder))
         throw *error;
+    const fs::path target = projectDirectory_ / imagesFolder / name;
+    auto error = sourceDescriptor >= 0 ? KVContainerFiles::copyNewFile(sourceDescriptor, url, target)
+                                       : KVContainerFiles::copyNewFile(url, target);
     // An image of that name is that content already: it stays as it is.
-    if (auto error = KVContainerFiles::copyNewFile(url, projectDirectory_ / imagesFolder / name); error && error->code != EEXIST)
+    if (error && error->code != EEXIST)
         throw *error;
     addCachedImageDimensionDirectories();
     addMissingCachedImages(name, {}, false, false);

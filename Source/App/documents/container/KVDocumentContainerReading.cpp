@@ -12,6 +12,8 @@
 #include "App/documents/container/KVContainerPrecondition.h"
 #include "App/documents/container/KVDirectoryMonitor.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
 
 namespace fs = std::filesystem;
 
@@ -180,6 +182,54 @@ void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relat
     hasMirrored_ = true;
     if (relation.kind == ArchiveRelation::Kind::origin)
         reflectOrigin(&archive, relation.isDraft);
+}
+
+void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> archive, ArchiveRelation relation,
+                                           SaveCompletion completion)
+{
+    containerOnMainThread("save runs on the main thread");
+    containerPrecondition(isValid_, "save needs a valid container");
+    dataSourcesAreFinal_ = true;
+    if (projectDirectoryIsOrigin_) {
+        auto target = kx::FileSystem::realPath(archive->backing()->url());
+        if (archive->backing()->url() == projectDirectory_ || (target && target == kx::FileSystem::realPath(projectDirectory_))) {
+            kx::MainQueue::async([completion] { completion(nullptr); });
+            return;
+        }
+    }
+    resyncIfEventsWereLost();
+    log("Saving to " + archive->backing()->url().string() + " (" + relation.description() + ")");
+    auto discarded = projectRelativePathsToDiscard_;
+    auto view = std::make_shared<KVDocumentArchive>(*projectDirectoryArchive_, [discarded](const std::string& path) { return !discarded.contains(path); });
+    // One writer thread for every container: packages are written one after the other.
+    static kx::ThreadPool writer(1, "kx-package-writer");
+    std::shared_ptr<KVDocumentContainer> self = shared_from_this();
+    writer.async([self, archive, view, relation, completion] {
+        std::exception_ptr failure;
+        try {
+            archive->reflect(*view);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        kx::MainQueue::async([self, archive, relation, completion, failure] {
+            if (failure) {
+                try {
+                    std::rethrow_exception(failure);
+                } catch (const std::exception& error) {
+                    self->log("Error saving: " + describe(error));
+                } catch (...) {
+                    self->log("Error saving");
+                }
+            } else {
+                self->log("Done saving");
+                self->hasMirrored_ = true;
+                // A container closed meanwhile records no origin: its folder is no one's now.
+                if (relation.kind == ArchiveRelation::Kind::origin && self->isValid_)
+                    self->reflectOrigin(archive.get(), relation.isDraft);
+            }
+            completion(failure);
+        });
+    });
 }
 
 void KVDocumentContainer::reflectOrigin(const KVDocumentArchive* origin, bool isDraft)

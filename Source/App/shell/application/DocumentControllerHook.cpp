@@ -1,69 +1,222 @@
 #include "App/shell/application/DocumentControllerHook.h"
 
+#include <gtk/gtk.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "App/documents/DocumentController.h"
 #include "App/shell/RKLog.h"
 #include "App/shell/application/PDApplication.h"
+#include "App/shell/application/WelcomeWindowHook.h"
+#include "App/shell/welcome/RecentDocuments.h"
+#include "App/shell/welcome/WelcomeDocumentHook.h"
+#include "App/shell/welcome/WelcomeWindowController.h"
+#include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-void documentsNotAvailable(const std::string& what)
+std::unique_ptr<DocumentController>& ownedController()
 {
-    RKLog(what + ": documents are not available yet", 0);
+    static std::unique_ptr<DocumentController> controller;
+    return controller;
 }
 
-// With nothing else on screen, the start window comes back.
+bool& didRestore()
+{
+    static bool restored = false;
+    return restored;
+}
+
+DocumentController& controller()
+{
+    if (!DocumentController::shared())
+        DocumentControllerHook::start();
+    return *DocumentController::shared();
+}
+
 void showStartWindow()
 {
     if (PDApplication* application = PDApplication::current())
         application->showWelcomeWindow(nullptr);
 }
 
+bool isAnythingOnScreen()
+{
+    GList* windows = gtk_window_list_toplevels();
+    bool shown = false;
+    for (GList* item = windows; item && !shown; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        shown = gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL && !GTK_IS_OFFSCREEN_WINDOW(window)
+            && gtk_widget_get_visible(GTK_WIDGET(window));
+    }
+    g_list_free(windows);
+    return shown;
+}
+
+// The application never stays on with nothing on screen: without a document, the start window.
+void showStartWindowIfNothingOnScreen()
+{
+    if (controller().documents().empty() && !isAnythingOnScreen())
+        showStartWindow();
+}
+
+// The last document closed: the start window, or, for a user who turned it off, the end once
+// nothing else is on screen (the windows of the document go after this).
+void lastDocumentDidClose()
+{
+    if (WelcomeWindowController::shouldShowOnStartup()) {
+        showStartWindow();
+        return;
+    }
+    MainQueue::whenIdle([] {
+        PDApplication* application = PDApplication::current();
+        if (application && !application->isTerminating() && DocumentController::shared()
+            && DocumentController::shared()->documents().empty() && !isAnythingOnScreen())
+            application->terminate(nullptr);
+    });
+}
+
+void connectStartWindow()
+{
+    auto& hook = WelcomeDocumentHook::shared();
+    hook.openDocument = [](const fs::path& path, bool display, WelcomeDocumentHook::Completion completion) {
+        controller().openDocumentWithContentsOfURL(
+            path, display, [completion](std::shared_ptr<Document> document, bool, std::optional<Error> error) {
+                // Opened from the list: it is the most recent now, also when it was open already.
+                if (document && document->fileURL())
+                    controller().noteNewRecentDocumentURL(*document->fileURL());
+                if (completion)
+                    completion(std::move(error));
+            });
+    };
+    hook.openTemplate = [](const fs::path& path, const std::string& displayName) {
+        return controller().openTemplate(path, displayName);
+    };
+    hook.newDocument = [] { DocumentControllerHook::newDocument(); };
+    hook.openPanel = [] { DocumentControllerHook::openDocument(); };
+    hook.presentError = [](const Error& error) {
+        controller().presentError(error, nullptr, [] { showStartWindowIfNothingOnScreen(); });
+    };
+}
+
+void connect(DocumentController& documents)
+{
+    auto& hooks = documents.hooks();
+    hooks.closeStartWindow = [] {
+        if (WelcomeWindowHook::isVisible())
+            WelcomeWindowHook::close();
+    };
+    hooks.showStartWindow = [] { lastDocumentDidClose(); };
+    hooks.noteRecentDocument = [](const fs::path& url) { RecentDocuments::shared().noteNewRecentDocumentURL(url); };
+    connectStartWindow();
+}
+
 } // namespace
+
+void DocumentControllerHook::start()
+{
+    if (!DocumentController::shared())
+        ownedController() = std::make_unique<DocumentController>();
+    connect(*DocumentController::shared());
+}
+
+void DocumentControllerHook::stop()
+{
+    WelcomeDocumentHook::shared().reset();
+    ownedController().reset();
+    didRestore() = false;
+}
+
+bool DocumentControllerHook::restoreDocuments()
+{
+    if (didRestore())
+        return false;
+    PDApplication* application = PDApplication::current();
+    auto& documents = controller();
+    if (application && application->shouldCloseRestoredDocuments()) {
+        didRestore() = true;
+        return false;
+    }
+    // Signed out, the documents wait for the sign-in: made now, each would be refused.
+    if (documents.shouldOpenDocuments && !documents.shouldOpenDocuments())
+        return false;
+    didRestore() = true;
+    std::size_t count = 0;
+    documents.restoreDocuments([&count](std::vector<std::shared_ptr<Document>> restored) { count = restored.size(); });
+    return count > 0;
+}
 
 std::size_t DocumentControllerHook::documentCount()
 {
-    return 0;
+    return DocumentController::shared() ? DocumentController::shared()->documents().size() : 0;
 }
 
 void DocumentControllerHook::openDocuments(const std::vector<std::string>& uris)
 {
-    if (uris.empty())
-        return;
-    documentsNotAvailable("Not opening " + std::to_string(uris.size()) + (uris.size() == 1 ? " file" : " files"));
-    showStartWindow();
+    for (const auto& uri : uris) {
+        char* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+        if (!path) {
+            RKLog("Not opening an argument that names no local file", 0);
+            continue;
+        }
+        const fs::path url(path);
+        g_free(path);
+        controller().openDocumentWithContentsOfURL(url, true, [](std::shared_ptr<Document>, bool, std::optional<Error> error) {
+            if (error)
+                controller().presentError(*error, nullptr, [] { showStartWindowIfNothingOnScreen(); });
+        });
+    }
 }
 
 void DocumentControllerHook::newDocument()
 {
-    documentsNotAvailable("No new document");
-    showStartWindow();
+    controller().newDocument(nullptr);
+    showStartWindowIfNothingOnScreen();
 }
 
 void DocumentControllerHook::openDocument()
 {
-    documentsNotAvailable("No open panel");
-    showStartWindow();
+    controller().openDocument(nullptr);
+    showStartWindowIfNothingOnScreen();
 }
 
-bool DocumentControllerHook::showStoreInLastDocument(const std::string&)
+void DocumentControllerHook::openFolder()
 {
-    return false;
+    controller().openFolder(nullptr);
+    showStartWindowIfNothingOnScreen();
 }
 
-bool DocumentControllerHook::showStoreInNewDocument(const std::string&)
+bool DocumentControllerHook::showStoreInLastDocument(const std::string& url)
 {
-    documentsNotAvailable("No document for the store");
-    return false;
+    return controller().showStoreInLastDocument(url);
+}
+
+bool DocumentControllerHook::showStoreInNewDocument(const std::string& url)
+{
+    return controller().showStoreInNewDocument(url);
 }
 
 void DocumentControllerHook::saveDocumentsWithFiles()
 {
+    for (const auto& document : std::vector(controller().documents()))
+        if (document->fileURL())
+            document->saveDocument();
 }
 
 bool DocumentControllerHook::reviewDocumentsBeforeQuitting()
 {
-    return true;
+    return controller().reviewDocumentsBeforeQuitting(true);
+}
+
+void DocumentControllerHook::saveDocumentsBeforeEnding()
+{
+    if (DocumentController::shared() && !DocumentController::shared()->documents().empty())
+        DocumentController::shared()->reviewDocumentsBeforeQuitting(false);
 }
 
 } // namespace kx

@@ -43,6 +43,7 @@ std::shared_ptr<NativeMenu> MainMenu::make(bool internal)
     main->addItem(submenu(fileMenuTitle, {
         item("New", newDocumentAction, "n"),
         item("Open…", openDocumentAction, "o"),
+        item("Open Project Folder…", openProjectFolderAction, "o", ModifierFlags::command | ModifierFlags::shift),
         item("Start Window", showWelcomeWindowAction),
         NativeMenuItem::separatorItem(),
         item("Close", performCloseAction, "w"),

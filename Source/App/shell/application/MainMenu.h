@@ -20,6 +20,7 @@ public:
     static constexpr const char* terminateAction = "terminate:";
     static constexpr const char* newDocumentAction = "newDocument:";
     static constexpr const char* openDocumentAction = "openDocument:";
+    static constexpr const char* openProjectFolderAction = "openProjectFolder:";
     static constexpr const char* showWelcomeWindowAction = "showWelcomeWindow:";
     static constexpr const char* performCloseAction = "performClose:";
     static constexpr const char* updateLibraryVersionMenuAction = "updateLibraryVersionMenu:";

@@ -136,6 +136,7 @@ PDApplication::~PDApplication()
     signalSources_.clear();
     connections_.clear();
     ResponderChain::shared().setApplicationResponder(nullptr);
+    DocumentControllerHook::stop();
     runningApplication = nullptr;
 }
 
@@ -161,7 +162,11 @@ void PDApplication::activate()
 {
     step("activate");
     if (!didFinishLaunching_) {
-        applicationShouldOpenUntitledFile();
+        // What was open when the application last ended comes back instead of the start window.
+        if (DocumentControllerHook::restoreDocuments())
+            step("restoreDocuments");
+        else
+            applicationShouldOpenUntitledFile();
         finishLaunchingOnce();
         return;
     }
@@ -179,6 +184,8 @@ void PDApplication::open(GFile** files, int count)
             g_free(uri);
         }
     }
+    if (!didFinishLaunching_ && DocumentControllerHook::restoreDocuments())
+        step("restoreDocuments");
     openURIs(uris);
     if (!didFinishLaunching_)
         finishLaunchingOnce();
@@ -285,6 +292,8 @@ void PDApplication::applicationWillTerminate()
         return;
     step("applicationWillTerminate");
     isTerminating_ = true;
+    // Unless quitting asked the documents already, an end without questions keeps their work.
+    DocumentControllerHook::saveDocumentsBeforeEnding();
     UserDefaults::standard().synchronize();
     LoginController::shared().clearEphemeralToken();
 }

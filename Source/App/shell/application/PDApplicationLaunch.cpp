@@ -20,6 +20,7 @@
 #include "App/shell/application/ApplicationActivity.h"
 #include "App/shell/application/CrashReporter.h"
 #include "App/shell/application/DesktopIntegration.h"
+#include "App/shell/application/DocumentControllerHook.h"
 #include "App/shell/application/MainMenu.h"
 #include "App/shell/application/MoveToApplicationsFolder.h"
 #include "App/shell/application/Relaunch.h"
@@ -69,10 +70,18 @@ void PDApplication::init()
     }
     NativeMenu::setMainMenu(std::move(mainMenu));
     ResponderChain::shared().setApplicationResponder(this);
+    // The first document controller made is the process's shared one.
+    DocumentControllerHook::start();
 
     auto& login = LoginController::shared();
     login.terminateHandler = [this] { terminate(nullptr); };
-    login.didSignInHandler = [this] { showWelcomeWindow(nullptr); };
+    login.didSignInHandler = [this] {
+        // The documents that waited for the sign-in, else the start window.
+        if (DocumentControllerHook::restoreDocuments())
+            step("restoreDocuments");
+        else
+            showWelcomeWindow(nullptr);
+    };
     WelcomeWindowHook::setWindowDidCloseHandler([this] { welcomeWindowDidClose(); });
 }
 

@@ -41,6 +41,7 @@ void PDApplication::registerActions()
     addAction(MainMenu::terminateAction, [this](Sender sender) { terminate(sender); });
     addAction(MainMenu::newDocumentAction, [](Sender) { DocumentControllerHook::newDocument(); });
     addAction(MainMenu::openDocumentAction, [](Sender) { DocumentControllerHook::openDocument(); });
+    addAction(MainMenu::openProjectFolderAction, [](Sender) { DocumentControllerHook::openFolder(); });
     addAction(MainMenu::showWelcomeWindowAction, [this](Sender sender) { showWelcomeWindow(sender); });
     addAction(MainMenu::showSnippetsPathAction, [this](Sender sender) { showSnippetsPath(sender); });
     addAction(MainMenu::showHelpKorvelAction, [this](Sender) { showHelp("/docs/"); });
@@ -124,6 +125,10 @@ bool PDApplication::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
 {
     const std::string& action = item.action();
     if (isAccountCommand(action))
+        return !LoginController::shared().isBlocking();
+    // Documents are made only for a signed-in user (the document controller refuses them).
+    if (action == MainMenu::newDocumentAction || action == MainMenu::openDocumentAction
+        || action == MainMenu::openProjectFolderAction)
         return !LoginController::shared().isBlocking();
     if (action == MainMenu::performCloseAction) {
         // Windows the user may not close (the login window) keep Close disabled.

@@ -1,0 +1,305 @@
+// Whole project documents (the document controller, the editor page, the project server) for
+// document-benchmark.sh and document-reliability.sh. Needs a display and the folders the
+// scripts set ($XDG_* and HOME):
+//
+//   pack TREE PACKAGE           makes a zip package (or, for a PACKAGE without ".korvelx", a
+//                               project folder) of a project tree (not measured)
+//   open PACKAGE                opens it as the user does and prints open_seconds: from the
+//                               open command to the editor page showing the document
+//   autosave PACKAGE            opens it, changes ten files (the document among them), then
+//                               autosaves it as the minute timer does; prints autosave_seconds
+//                               and autosave_stall_ms, the longest the main loop stood still
+//   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document, prints "saving" and
+//                               saves it (KIND "save" or "autosave"); prints "saved" and the
+//                               milliseconds it took when done
+//   check PACKAGE               prints the first text of the package's document as stored
+//                               ("package_text=") and whether the package is whole
+//                               ("package_intact=1"); then opens it as the user does and prints
+//                               "text=" the first text the editor shows, or "error=" why it
+//                               did not open
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <random>
+
+#include <gtk/gtk.h>
+
+#include "App/account/KorvelTracking.h"
+#include "App/archive/KVDirectoryArchiveBacking.h"
+#include "App/archive/KVDocumentArchive.h"
+#include "App/documents/DocumentController.h"
+#include "App/documents/KVDocument.h"
+#include "App/server/AppServer.h"
+#include "App/shell/AppInfo.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/UserDefaults.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+bool spinUntil(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(600))
+{
+    const auto deadline = Clock::now() + timeout;
+    guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    while (!done() && Clock::now() < deadline)
+        g_main_context_iteration(nullptr, TRUE);
+    g_source_remove(tick);
+    return done();
+}
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+// The longest time the main loop went without turning, while it is measured.
+class StallMeter {
+public:
+    StallMeter()
+    {
+        last_ = Clock::now();
+        id_ = g_timeout_add_full(G_PRIORITY_HIGH, 1, [](gpointer data) -> gboolean {
+            auto* self = static_cast<StallMeter*>(data);
+            const auto now = Clock::now();
+            self->longest_ = std::max(self->longest_, now - self->last_);
+            self->last_ = now;
+            return G_SOURCE_CONTINUE;
+        }, this, nullptr);
+    }
+    ~StallMeter() { g_source_remove(id_); }
+    double longestMilliseconds()
+    {
+        const auto asked = Clock::now();
+        while (last_ < asked)
+            g_main_context_iteration(nullptr, TRUE);
+        return std::chrono::duration<double, std::milli>(longest_).count();
+    }
+
+private:
+    guint id_;
+    Clock::time_point last_;
+    Clock::duration longest_{};
+};
+
+struct Session {
+    std::unique_ptr<kx::DocumentController> controller;
+
+    Session()
+    {
+        // The shipped stand-in editor of this source tree, served by our local web server.
+        const fs::path resources = kx::Bundle::main().resourcePath();
+        kx::AppInfo::setCurrent(std::make_shared<kx::AppInfo>(kx::Bundle::main(), "Korvel X", std::nullopt, resources / "Nimbet"));
+        kx::AppServer::start();
+        kx::UserDefaults::standard().setBool(kx::KorvelTracking::trackingDisabledKey, true);
+        controller = std::make_unique<kx::DocumentController>();
+        controller->shouldOpenDocuments = [] { return true; };
+    }
+
+    // The document once the editor page shows it; nullptr with the reason printed.
+    std::shared_ptr<kx::KVDocument> open(const fs::path& package)
+    {
+        std::shared_ptr<kx::Document> opened;
+        std::optional<kx::Error> failure;
+        bool done = false;
+        controller->openDocumentWithContentsOfURL(package, true, [&](auto document, bool, auto error) {
+            opened = document;
+            failure = error;
+            done = true;
+        });
+        spinUntil([&] { return done; });
+        if (failure) {
+            std::cout << "error=" << failure->localizedDescription << " " << failure->informativeText() << std::endl;
+            return nullptr;
+        }
+        auto document = std::dynamic_pointer_cast<kx::KVDocument>(opened);
+        if (!document || !spinUntil([&] { return evaluate(*document, "window.nimbet.state.document !== null") == true; })) {
+            std::cout << "error=the editor did not show the document" << std::endl;
+            return nullptr;
+        }
+        return document;
+    }
+
+    nlohmann::json evaluate(kx::KVDocument& document, const std::string& script)
+    {
+        if (!document.nimbetViewController()->isDocumentReady())
+            return nullptr;
+        bool done = false;
+        nlohmann::json value;
+        document.nimbetViewController()->webViewController().evaluateJavaScript(
+            script, [&](std::optional<nlohmann::json> result, std::optional<kx::Error>) {
+                value = result.value_or(nlohmann::json());
+                done = true;
+            });
+        spinUntil([&] { return done; });
+        return value;
+    }
+
+    void type(kx::KVDocument& document, const std::string& text)
+    {
+        evaluate(document, "(() => { const f = document.querySelectorAll('#frames textarea')[0]; f.focus(); f.value = "
+                               + nlohmann::json(text).dump() + "; f.dispatchEvent(new Event('input')); f.blur(); })()");
+        spinUntil([&] { return document.isDocumentEdited(); });
+    }
+
+    std::optional<kx::Error> save(kx::KVDocument& document, bool autosave)
+    {
+        bool done = false;
+        std::optional<kx::Error> failure;
+        auto completion = [&](std::optional<kx::Error> error) {
+            failure = error;
+            done = true;
+        };
+        if (autosave)
+            document.autosave(false, completion);
+        else
+            document.save(*document.fileURL(), document.fileType(), kx::SaveOperation::save, completion);
+        spinUntil([&] { return done; });
+        return failure;
+    }
+};
+
+int pack(const fs::path& tree, const fs::path& package)
+{
+    auto source = std::make_shared<KVDocumentArchive>(std::make_shared<KVDirectoryArchiveBacking>(tree, false, false), std::nullopt);
+    source->regenerateManifest();
+    const bool folder = package.extension() != ".korvelx";
+    KVDocumentArchive target(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", true, std::nullopt, !folder);
+    target.reflect(*source);
+    return 0;
+}
+
+int openBenchmark(const fs::path& package)
+{
+    Session session;
+    const auto start = Clock::now();
+    auto document = session.open(package);
+    if (!document)
+        return 1;
+    std::cout << "open_seconds=" << seconds(Clock::now() - start) << std::endl;
+    return 0;
+}
+
+int autosaveBenchmark(const fs::path& package)
+{
+    Session session;
+    auto document = session.open(package);
+    if (!document)
+        return 1;
+    spinUntil([&] { return document->container()->pendingCachedImageJobs() == 0; });
+    // Nine files change on disk and the document in the editor: ten in all.
+    std::mt19937 random(7);
+    std::vector<fs::path> code;
+    for (const auto& item : fs::recursive_directory_iterator(document->container()->projectDirectory() / "code"))
+        if (item.is_regular_file())
+            code.push_back(item.path());
+    std::sort(code.begin(), code.end());
+    for (int i = 0; i < 9 && !code.empty(); ++i)
+        std::ofstream(code[random() % code.size()], std::ios::app) << "\n// changed " << i << "\n";
+    session.type(*document, "Changed for the autosave");
+    const auto settle = Clock::now();
+    spinUntil([&] { return Clock::now() - settle > std::chrono::milliseconds(500); });
+
+    StallMeter meter;
+    const auto start = Clock::now();
+    if (auto error = session.save(*document, true)) {
+        std::cout << "error=" << error->localizedDescription << std::endl;
+        return 1;
+    }
+    std::cout << "autosave_seconds=" << seconds(Clock::now() - start) << "\n"
+              << "autosave_stall_ms=" << meter.longestMilliseconds() << std::endl;
+    return 0;
+}
+
+int editSave(const fs::path& package, const std::string& text, const std::string& kind)
+{
+    Session session;
+    auto document = session.open(package);
+    if (!document)
+        return 1;
+    session.type(*document, text);
+    std::cout << "saving" << std::endl;
+    const auto start = Clock::now();
+    if (auto error = session.save(*document, kind == "autosave")) {
+        std::cout << "error=" << error->localizedDescription << std::endl;
+        return 1;
+    }
+    std::cout << "saved " << int(seconds(Clock::now() - start) * 1000) << std::endl;
+    return 0;
+}
+
+// The package itself, read directly: its document's first text, and whether every file it
+// holds is the one its manifest describes (zip packages carry one).
+std::pair<std::string, bool> packageState(const fs::path& package)
+{
+    const bool folder = fs::is_directory(package);
+    KVDocumentArchive archive(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", false, std::nullopt, !folder);
+    std::string content;
+    auto reader = archive.backing()->dataReader("design/document.json");
+    for (auto chunk = reader->read(); !chunk.empty(); chunk = reader->read())
+        content.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    const auto document = nlohmann::json::parse(content, nullptr, false);
+    std::string text = "unreadable";
+    if (document.is_object() && document["frames"].is_array() && !document["frames"].empty() && document["frames"][0]["text"].is_string())
+        text = document["frames"][0]["text"];
+    bool intact = true;
+    if (!folder) {
+        const auto stored = archive.manifest();
+        archive.regenerateManifest();
+        intact = stored && stored->files && archive.manifest() && archive.manifest()->files
+            && *stored->files == *archive.manifest()->files;
+    }
+    return {text, intact};
+}
+
+int check(const fs::path& package)
+{
+    try {
+        const auto [text, intact] = packageState(package);
+        std::cout << "package_text=" << text << "\npackage_intact=" << (intact ? 1 : 0) << std::endl;
+    } catch (const std::exception& error) {
+        std::cout << "package_text=unreadable\npackage_intact=0" << std::endl;
+    }
+    Session session;
+    auto document = session.open(package);
+    if (!document)
+        return 1;
+    const auto text = session.evaluate(*document, "window.nimbet.state.document.frames[0].text");
+    std::cout << "text=" << (text.is_string() ? text.get<std::string>() : text.dump()) << std::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "pack" && argc == 4)
+        return pack(argv[2], argv[3]);
+    if (!gtk_init_check(&argc, &argv)) {
+        std::cerr << "kx_document_benchmark: no display\n";
+        return 2;
+    }
+    try {
+        if (mode == "open" && argc == 3)
+            return openBenchmark(argv[2]);
+        if (mode == "autosave" && argc == 3)
+            return autosaveBenchmark(argv[2]);
+        if (mode == "edit-save" && argc == 5)
+            return editSave(argv[2], argv[3], argv[4]);
+        if (mode == "check" && argc == 3)
+            return check(argv[2]);
+    } catch (const std::exception& error) {
+        std::cout << "error=" << error.what() << std::endl;
+        return 1;
+    }
+    std::cerr << "usage: kx_document_benchmark pack TREE PACKAGE | open PACKAGE | autosave PACKAGE"
+                 " | edit-save PACKAGE TEXT save|autosave | check PACKAGE\n";
+    return 2;
+}

@@ -1,0 +1,149 @@
+// The project document. A project is a package on disk (a zip file, or a folder the document
+// then edits in place), but the editor works on the document's working container: the
+// container copies the package in on reading and writes it out on saving, through the project
+// archive. Saving is two stages: the container writes its pending data (the editor's
+// document JSON among it), then the package is written from the container.
+//
+// Made by the factories below, which stand for the platform's initialisers; each throws what
+// reading throws, and a document whose first read failed leaves no working folder behind.
+// Main thread only.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "App/archive/KVDocumentArchive.h"
+#include "App/documents/PDBaseDocument.h"
+#include "App/documents/container/KVDocumentContainer.h"
+#include "Platform/UI/NativeMenu.h"
+
+namespace kx {
+
+class KVDocument final : public PDBaseDocument {
+public:
+    static constexpr const char* projectZipType = "com.korvel.projectzip";
+    static constexpr const char* projectFolderType = "com.korvel.projectfolder";
+
+    // ---- The initialisers ----
+
+    // init(): no content.
+    static std::shared_ptr<KVDocument> make();
+    // init(type:): a new untitled document from the tutorial being opened, else the template.
+    static std::shared_ptr<KVDocument> makeUntitled(const std::string& type);
+    // init(type:templateArchive:): a new untitled document filled from `templateArchive`.
+    static std::shared_ptr<KVDocument> makeUntitled(const std::string& type, std::shared_ptr<KVDocumentArchive> templateArchive);
+    // init(contentsOf:ofType:): opens a document file.
+    static std::shared_ptr<KVDocument> make(const std::filesystem::path& url, const std::string& type);
+    // init(for:withContentsOf:ofType:): a document whose content is in another file (a draft);
+    // `url` none for an untitled draft.
+    static std::shared_ptr<KVDocument> make(const std::optional<std::filesystem::path>& url,
+                                            const std::filesystem::path& contentsURL, const std::string& type);
+
+    // The application's resource "Template" as a folder archive; none when it is missing.
+    static std::shared_ptr<KVDocumentArchive> resourceTemplate();
+
+    ~KVDocument() override;
+
+    // ---- Document ----
+
+    bool autosavesInPlace() const override { return true; }
+    // The zip format always; the folder format only while Alt is held at the moment of asking.
+    bool isNativeType(const std::string& type) const override;
+    void read(const Path& url, const std::string& type) override;
+    void save(const Path& url, const std::string& type, SaveOperation operation, Completion completion) override;
+    void writeSafely(const Path& url, const std::string& type, SaveOperation operation) override;
+    void updateChangeCount(const ChangeCountToken& token, SaveOperation operation) override;
+    using PDBaseDocument::updateChangeCount;
+    std::optional<Path> autosavedContentsFileURL() const override;
+    void setAutosavedContentsFileURL(std::optional<Path> url) override;
+    void revert(const Path& url, const std::string& type) override;
+    std::shared_ptr<Document> duplicate() override;
+    void close() override;
+    std::string draftExtension() const override { return "korvelx"; }
+    // A folder edited in place has nothing to revert to.
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
+
+    // ---- The project ----
+
+    const std::shared_ptr<KVDocumentContainer>& container() const { return container_; }
+    const std::shared_ptr<KVDocumentArchive>& fileArchive() const { return fileArchive_; }
+    std::optional<std::filesystem::path> projectURL() const override;
+    std::optional<std::string> metricsProjectId() const override;
+    bool isInTutorialMode() const { return isInTutorialMode_; }
+    bool isInViewingMode() const { return isInTutorialMode_; }
+    int saveCount() const { return saveCount_; }
+    int containerWritingCount() const { return containerWritingCount_; }
+    const std::optional<std::filesystem::path>& migratedDocumentURL() const { return migratedDocumentURL_; }
+    void setMigratedDocumentURL(std::optional<std::filesystem::path> url) { migratedDocumentURL_ = std::move(url); }
+
+    // ---- Editor callbacks: images and assets go into the container ----
+
+    std::optional<std::string> nimbetDocumentDidReceiveImageData(const std::string& data) override;
+    std::optional<std::string> nimbetDocumentDidReceiveAssetData(const std::string& data, const std::string& preferredName) override;
+    void nimbetReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>& images) override;
+    // Whether `url` may be copied in as a pasted image: a regular file of one name straight in
+    // the images folder of a live working container or open project. The file, opened without
+    // following links, or -1.
+    static int openPastedImage(const std::filesystem::path& url);
+
+    // ---- Commands and alerts ----
+
+    void makeWindowControllers() override;
+    void serverControllerDidReceiveLog(const Notification& notification) override;
+    // Adds the project server's library versions to `menu`.
+    void updateLibraryVersionMenu(NativeMenu& menu);
+    void installKorvelLibrary(Sender sender);
+    void showContainerInFinder();
+    void showProjectLog();
+    void presentMigrationMessageIfNeeded();
+    void presentVersioningMessageIfNeeded();
+    // The web page about documents converted from the classic format.
+    static constexpr const char* classicDocumentsURL = "https://www.korvel.com/korvel-classic/classic-documents";
+
+protected:
+    void fileURLDidChange(const std::optional<Path>& oldURL) override;
+
+private:
+    KVDocument();
+    // What every initialiser does first.
+    void initialise(bool awaitsInitialRead);
+    void setContainer(std::shared_ptr<KVDocumentContainer> container);
+    void containerHasChangesDidChange();
+    void checkDocumentVersion(const KVDocumentArchive& archive) const;
+    std::shared_ptr<KVDocumentContainer> makeContainer(std::shared_ptr<KVDocumentArchive>& archive, bool isFolder,
+                                                        const Path& url);
+    void saveAs(const Path& url, const std::string& type);
+    void saveAsFolder(const Path& url, std::shared_ptr<KVDocumentArchive> archive);
+    void switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archive);
+    void writeToFileArchive(const Path& url);
+    // Writes the container into `archive` off the main thread, the main loop turning meanwhile.
+    void saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation);
+    void preventChangedByOtherAppErrorOnSave();
+    void logSave(int session, const std::string& text) const;
+    void scheduleAlerts();
+
+    std::shared_ptr<KVDocumentContainer> container_;
+    Observable<bool>::Token containerObserver_;
+    int containerWritingCount_ = 0;
+    std::shared_ptr<KVDocumentArchive> fileArchive_;
+    std::shared_ptr<KVDocumentArchive> savedAsArchive_;
+    bool isAwaitingInitialRead_ = false;
+    bool isReadingTemplate_ = false;
+    bool isRestoringDraft_ = false;
+    bool isDuplicating_ = false;
+    bool isReverting_ = false;
+    bool isPreventingChangedByOtherAppErrorOnSave_ = false;
+    int saveCount_ = 0;
+    bool archiveWriteInProgress_ = false;
+    std::optional<std::filesystem::path> migratedDocumentURL_;
+    bool wantsVersioningCheck_ = false;
+    SignalConnection windowDidBecomeKeyObserver_;
+    bool isInTutorialMode_ = false;
+    bool containerHasChanges_ = false;
+    std::optional<Path> storedAutosavedContentsFileURL_;
+    std::vector<std::shared_ptr<MainQueue::Timer>> pendingAlerts_;
+};
+
+} // namespace kx

@@ -1,0 +1,392 @@
+// Saving, autosaving, reverting, duplicating and closing the project document.
+#include "App/documents/KVDocument.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include <webkit2/webkit2.h>
+
+#include "App/account/KorvelTracking.h"
+#include "App/archive/KVDocumentArchiveError.h"
+#include "App/documents/container/KVContainerLockFile.h"
+#include "App/shell/RKLog.h"
+#include "Platform/Foundation/RunLoopWait.h"
+
+namespace kx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isAutosave(SaveOperation operation)
+{
+    return operation == SaveOperation::autosaveElsewhere || operation == SaveOperation::autosaveInPlace;
+}
+
+// A folder that a project may be written into: new, empty, or a project folder already.
+bool mayBecomeProjectFolder(const fs::path& url)
+{
+    std::error_code ec;
+    const auto status = fs::symlink_status(url, ec);
+    if (ec || !fs::exists(status))
+        return true;
+    if (!fs::is_directory(status))
+        return false;
+    if (fs::is_empty(url, ec) && !ec)
+        return true;
+    return fs::exists(url / std::string(KVDocumentArchive::relativePathForManifest), ec)
+        || fs::exists(url / std::string(KVDocumentArchive::relativePathForDocumentJSON), ec);
+}
+
+// Removes what a failed save as made at `url`, when nothing was there before.
+void removeIfMade(const fs::path& url, bool existed)
+{
+    if (existed)
+        return;
+    std::error_code ec;
+    fs::remove_all(url, ec);
+}
+
+} // namespace
+
+void KVDocument::logSave(int session, const std::string& text) const
+{
+    container_->logger().log(LogMessage{"[Save session: " + std::to_string(session) + "] " + text, "debug", std::nullopt});
+}
+
+// ---- The save session ----
+
+void KVDocument::save(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
+{
+    auto shared = std::make_shared<Completion>(std::move(completion));
+    auto finish = [shared](std::optional<Error> error) {
+        if (auto call = std::exchange(*shared, nullptr))
+            call(std::move(error));
+    };
+    const bool hadNoFileURL = !fileURL();
+    if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
+        preventChangedByOtherAppErrorOnSave();
+    const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
+    const int session = saveCount_++;
+    logSave(session, std::string("Started, operation: ") + std::string(saveOperationName(operation))
+                         + (cancellable ? ", implicitly cancellable" : ""));
+
+    auto pending = std::make_shared<bool>(false);
+    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+    bool startWrite = true;
+    if (containerWritingCount_ != 0) {
+        *pending = !cancellable;
+        startWrite = !cancellable;
+    } else {
+        *pending = true;
+    }
+    if (startWrite) {
+        logSave(session, "Before container.writeChanges");
+        ++containerWritingCount_;
+        std::weak_ptr<KVDocumentContainer> writing = container_;
+        container_->writeChanges([pending, weak, writing, session](std::optional<KVDocumentError>) {
+            *pending = false;
+            auto self = weak.lock();
+            if (!self)
+                return;
+            // A container replaced meanwhile started the count again.
+            if (writing.lock() == self->container_ && self->containerWritingCount_ > 0)
+                --self->containerWritingCount_;
+            self->logSave(session, "Completed container.writeChanges");
+        });
+    }
+    if (cancellable && fileArchive_) {
+        logSave(session, "Not autosaving to archive, implicitly cancellable");
+        finish(KVDocumentError::cancellableAutosaveCancelled());
+        return;
+    }
+    logSave(session, "Before waitUsingRecursiveRunLoop");
+    RunLoopWait::waitUsingRecursiveRunloop([pending] { return *pending; }, cancellable ? 0.15 : 10.0,
+                                           [weak, pending, url, type, operation, cancellable, session, hadNoFileURL, finish] {
+        auto self = weak.lock();
+        if (!self) {
+            finish(KVDocumentError::cancellableAutosaveCancelled());
+            return;
+        }
+        self->logSave(session, "Completed waitUsingRecursiveRunLoop");
+        if (!cancellable && *pending) {
+            finish(KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges).error());
+            return;
+        }
+        self->Document::save(url, type, operation, [weak, session, hadNoFileURL, finish](std::optional<Error> error) {
+            auto self = weak.lock();
+            if (self)
+                self->logSave(session, "Completed super.save");
+            finish(error);
+            if (self && hadNoFileURL && self->fileURL()) {
+                const auto projectId = self->metricsProjectId();
+                KorvelTracking::shared().track("app_save_project",
+                                               {{"context", {{"projectId", projectId ? nlohmann::json(*projectId) : nlohmann::json()}}}});
+            }
+        });
+    });
+}
+
+// ---- Writing ----
+
+void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOperation operation)
+{
+    if (!MainQueue::isMainThread()) {
+        RKLog("KVDocument: writeSafely off the main thread", 0);
+        std::abort();
+    }
+    const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
+    if (!cancellable && container_->hasUnwrittenChanges()) {
+        if (isAutosave(operation))
+            throw KVDocumentError::cancellableAutosaveCancelled();
+        throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+    }
+    savedAsArchive_.reset();
+    switch (operation) {
+    case SaveOperation::save:
+        writeToFileArchive(url);
+        return;
+    case SaveOperation::saveAs:
+        saveAs(url, type);
+        return;
+    case SaveOperation::saveTo:
+    case SaveOperation::autosaveAs:
+        throw KVDocumentError(KVDocumentError::Code::notImplemented);
+    case SaveOperation::autosaveElsewhere: {
+        std::optional<std::string> uuid;
+        auto relation = KVDocumentContainer::ArchiveRelation::copy();
+        if (!isDuplicating_) {
+            uuid = container_->uuid();
+            if (!fileURL())
+                relation = KVDocumentContainer::ArchiveRelation::origin(true);
+        }
+        saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation);
+        return;
+    }
+    case SaveOperation::autosaveInPlace:
+        // Declined autosaves must not count as saved: the change count stays for the next one.
+        if (cancellable)
+            throw KVDocumentError::cancellableAutosaveCancelled();
+        writeToFileArchive(url);
+        return;
+    }
+}
+
+void KVDocument::writeToFileArchive(const Path& url)
+{
+    if (!fileArchive_)
+        throw KVDocumentError(KVDocumentError::Code::archiveIsNil);
+    if (fileArchive_->backing()->url() != url)
+        throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
+    saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
+}
+
+void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation)
+{
+    // The package is written by a worker while the main loop goes on; one write at a time.
+    while (archiveWriteInProgress_)
+        g_main_context_iteration(nullptr, TRUE);
+    archiveWriteInProgress_ = true;
+    bool done = false;
+    std::exception_ptr failure;
+    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+    container_->saveInBackground(std::move(archive), relation, [weak, &done, &failure](std::exception_ptr error) {
+        failure = error;
+        done = true;
+        if (auto self = weak.lock())
+            self->archiveWriteInProgress_ = false;
+    });
+    while (!done)
+        g_main_context_iteration(nullptr, TRUE);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void KVDocument::saveAs(const Path& url, const std::string& type)
+{
+    const std::optional<std::string> uuid = !isDuplicating_ && !fileArchive_ ? std::optional(container_->uuid()) : std::nullopt;
+    const bool isFolder = type == projectFolderType;
+    std::error_code ec;
+    const bool existed = fs::exists(fs::symlink_status(url, ec));
+    if (isFolder && !mayBecomeProjectFolder(url))
+        throw KVDocumentError(KVDocumentError::Code::containerIsNotDirectory,
+                              Error("KVDocumentErrorDomain", 3, "The folder \u201C" + url.filename().string() + "\u201D is not a project folder.",
+                                    "", "Choose a new or empty folder, or a project folder."));
+    if (isFolder) {
+        // Another instance working in that folder keeps it: nothing is written into it.
+        std::shared_ptr<KVContainerLockFile> lock;
+        auto archive = std::make_shared<KVDocumentArchive>(url, type, true, uuid, false);
+        try {
+            lock = KVContainerLockFile::acquire(url);
+            saveContainer(archive, KVDocumentContainer::ArchiveRelation::origin(false));
+            // The save put a new version of the folder in place: the lock is taken there again.
+            lock->refresh();
+            saveAsFolder(url, archive);
+        } catch (...) {
+            lock.reset();
+            removeIfMade(url, existed);
+            throw;
+        }
+        return;
+    }
+    auto archive = std::make_shared<KVDocumentArchive>(url, type, true, uuid, true);
+    try {
+        saveContainer(archive, KVDocumentContainer::ArchiveRelation::origin(false));
+        // A folder edited in place must not stay the working folder of a zip document: later
+        // edits, the lock, the log and discarded files would land in the original project.
+        if (container_->projectDirectoryIsOrigin())
+            switchToWorkingCopyOf(archive);
+    } catch (...) {
+        removeIfMade(url, existed);
+        throw;
+    }
+    savedAsArchive_ = archive;
+}
+
+void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> archive)
+{
+    // The new working folder is made and read before the old one goes: a failure leaves the
+    // document as it was.
+    auto container = KVDocumentContainer::make(archive);
+    container->addDataSource(nimbetViewController()->dataSourceForDocumentJSON(),
+                             std::string(KVDocumentArchive::relativePathForDocumentJSON));
+    try {
+        container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+    } catch (...) {
+        container->invalidate();
+        throw;
+    }
+    auto old = container_;
+    fileArchive_ = archive;
+    setContainer(container);
+    didChangeContainer();
+    wantsVersioningCheck_ = true;
+    try {
+        old->deleteContainer(false);
+    } catch (const std::exception& error) {
+        RKLog(std::string("The old working folder stays: ") + error.what(), 0);
+    } catch (const Error& error) {
+        RKLog("The old working folder stays: " + error.localizedDescription, 0);
+    }
+    scheduleAlerts();
+}
+
+void KVDocument::switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archive)
+{
+    auto container = makeContainer(archive, false, archive->backing()->url());
+    container->addDataSource(nimbetViewController()->dataSourceForDocumentJSON(),
+                             std::string(KVDocumentArchive::relativePathForDocumentJSON));
+    try {
+        container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+    } catch (...) {
+        try {
+            container->deleteContainer(false);
+        } catch (...) {
+        }
+        throw;
+    }
+    setContainer(container);
+    didChangeContainer();
+}
+
+void KVDocument::updateChangeCount(const ChangeCountToken& token, SaveOperation operation)
+{
+    switch (operation) {
+    case SaveOperation::autosaveElsewhere:
+    case SaveOperation::autosaveInPlace:
+        Document::updateChangeCount(token, operation);
+        return;
+    case SaveOperation::save:
+    case SaveOperation::saveAs:
+        // The container says what is saved; its observation clears the change count.
+        if (container_->isValid())
+            container_->mark(false);
+        return;
+    case SaveOperation::saveTo:
+    case SaveOperation::autosaveAs:
+        return;
+    }
+}
+
+void KVDocument::preventChangedByOtherAppErrorOnSave()
+{
+    // The folder is edited in place all the time: its version now is the document's own, and
+    // the save must not take it for another program's.
+    if (!fileURL() || fileType().empty())
+        return;
+    isPreventingChangedByOtherAppErrorOnSave_ = true;
+    setFileIdentity(FileIdentity::of(*fileURL()));
+    isPreventingChangedByOtherAppErrorOnSave_ = false;
+}
+
+// ---- Revert, duplicate, close ----
+
+void KVDocument::revert(const Path& url, const std::string& type)
+{
+    isReverting_ = true;
+    try {
+        Document::revert(url, type);
+    } catch (...) {
+        isReverting_ = false;
+        throw;
+    }
+    isReverting_ = false;
+    // The editor shows what was read: its page starts again from the project.
+    if (!isPreventingChangedByOtherAppErrorOnSave_)
+        webkit_web_view_reload(nimbetViewController()->webViewController().webView().wkWebView());
+}
+
+std::shared_ptr<Document> KVDocument::duplicate()
+{
+    // The copy takes what the editor shows: its changes reach the working folder first.
+    if (container_->isValid() && container_->hasUnwrittenChanges()) {
+        // Inside another wait this one could not finish before that one does.
+        if (RunLoopWait::isWaiting())
+            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+        auto pending = std::make_shared<bool>(true);
+        ++containerWritingCount_;
+        std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+        std::weak_ptr<KVDocumentContainer> writing = container_;
+        container_->writeChanges([pending, weak, writing](std::optional<KVDocumentError>) {
+            *pending = false;
+            if (auto self = weak.lock(); self && writing.lock() == self->container_ && self->containerWritingCount_ > 0)
+                --self->containerWritingCount_;
+        });
+        bool waited = false;
+        RunLoopWait::waitUsingRecursiveRunloop([pending] { return *pending; }, 10.0, [&waited] { waited = true; });
+        while (!waited)
+            g_main_context_iteration(nullptr, TRUE);
+        if (container_->hasUnwrittenChanges())
+            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+    }
+    isDuplicating_ = true;
+    try {
+        auto copy = Document::duplicate();
+        isDuplicating_ = false;
+        return copy;
+    } catch (...) {
+        isDuplicating_ = false;
+        throw;
+    }
+}
+
+void KVDocument::close()
+{
+    auto keepAlive = shared_from_this();
+    if (auto* server = serverController())
+        server->stop();
+    std::shared_ptr<KVDocumentContainer> toDelete;
+    // An untitled document's working folder goes with it; its draft is the lasting copy.
+    if (container_->isValid() && !fileURL())
+        toDelete = container_;
+    setContainer(KVDocumentContainer::placeholder());
+    PDBaseDocument::close();
+    if (toDelete) {
+        try {
+            toDelete->deleteContainer(false);
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace kx

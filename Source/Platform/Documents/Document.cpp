@@ -1,0 +1,327 @@
+// Identity, change counts, autosave scheduling, windows and errors of a document.
+#include "Platform/Documents/Document.h"
+
+#include <algorithm>
+
+#include "Platform/Documents/DocumentControllerBase.h"
+
+namespace kx {
+
+namespace fs = std::filesystem;
+
+std::string_view saveOperationName(SaveOperation operation)
+{
+    switch (operation) {
+    case SaveOperation::save:
+        return "saveOperation";
+    case SaveOperation::saveAs:
+        return "saveAsOperation";
+    case SaveOperation::saveTo:
+        return "saveToOperation";
+    case SaveOperation::autosaveElsewhere:
+        return "autosaveElsewhereOperation";
+    case SaveOperation::autosaveInPlace:
+        return "autosaveInPlaceOperation";
+    case SaveOperation::autosaveAs:
+        return "autosaveAsOperation";
+    }
+    return "saveOperation";
+}
+
+Error Document::userCancelledError()
+{
+    return Error("NSCocoaErrorDomain", 3072, "The operation was cancelled.");
+}
+
+bool Document::isUserCancelled(const Error& error)
+{
+    return error.domain == "NSCocoaErrorDomain" && error.code == 3072;
+}
+
+Document::Document()
+{
+    addAction("saveDocument:", [this](Sender) { saveDocument(); });
+    addAction("saveDocumentAs:", [this](Sender) { saveDocumentAs(); });
+    addAction("revertDocumentToSaved:", [this](Sender) { revertDocumentToSaved(); });
+    addAction("duplicateDocument:", [this](Sender) {
+        try {
+            duplicate();
+        } catch (...) {
+            presentError(errorFromException(std::current_exception()));
+        }
+    });
+    addAction("performClose:", [this](Sender) { performClose(); });
+}
+
+Document::~Document()
+{
+    if (autosaveTimer_)
+        autosaveTimer_->cancel();
+}
+
+DocumentControllerBase* Document::controller() const
+{
+    return DocumentControllerBase::shared();
+}
+
+// ---- Identity ----
+
+void Document::setFileURL(std::optional<Path> url)
+{
+    if (url == fileURL_)
+        return;
+    auto old = std::exchange(fileURL_, std::move(url));
+    watchFile();
+    fileURLDidChange(old);
+    updateWindowTitles();
+}
+
+std::optional<std::chrono::system_clock::time_point> Document::fileModificationDate() const
+{
+    if (!fileIdentity_)
+        return std::nullopt;
+    return fileIdentity_->modificationDate();
+}
+
+std::string Document::displayName() const
+{
+    if (displayName_)
+        return *displayName_;
+    if (fileURL_) {
+        fs::path name = fileURL_->filename();
+        if (name.empty())
+            name = fileURL_->parent_path().filename();
+        return name.stem().string().empty() ? name.string() : name.stem().string();
+    }
+    if (!untitledName_)
+        untitledName_ = controller() ? controller()->nextUntitledName() : std::string("Untitled");
+    return *untitledName_;
+}
+
+void Document::setDisplayName(std::optional<std::string> name)
+{
+    displayName_ = std::move(name);
+    updateWindowTitles();
+}
+
+std::string Document::draftExtension() const
+{
+    if (auto* table = controller() ? &controller()->documentTypes() : nullptr)
+        if (const DocumentType* type = table->type(fileType_); type && !type->extensions.empty())
+            return type->extensions.front();
+    return {};
+}
+
+// ---- Change count ----
+
+void Document::updateChangeCount(ChangeKind kind)
+{
+    const bool wasEdited = isDocumentEdited();
+    const bool hadUnautosaved = hasUnautosavedChanges();
+    switch (kind) {
+    case ChangeKind::done:
+    case ChangeKind::redone:
+        ++changeCount_;
+        ++autosaveChangeCount_;
+        break;
+    case ChangeKind::undone:
+        --changeCount_;
+        ++autosaveChangeCount_;
+        break;
+    case ChangeKind::cleared:
+        changeCount_ = 0;
+        autosaveChangeCount_ = 0;
+        break;
+    }
+    editedStateMayHaveChanged(wasEdited, hadUnautosaved);
+}
+
+void Document::updateChangeCount(const ChangeCountToken& token, SaveOperation operation)
+{
+    const bool wasEdited = isDocumentEdited();
+    const bool hadUnautosaved = hasUnautosavedChanges();
+    // Changes made while the save ran stay counted.
+    auto covered = [](std::int64_t now, std::int64_t atStart) { return now == atStart ? 0 : now - atStart; };
+    switch (operation) {
+    case SaveOperation::save:
+    case SaveOperation::saveAs:
+    case SaveOperation::autosaveInPlace:
+        changeCount_ = covered(changeCount_, token.changeCount);
+        autosaveChangeCount_ = covered(autosaveChangeCount_, token.autosaveChangeCount);
+        break;
+    case SaveOperation::autosaveElsewhere:
+        autosaveChangeCount_ = covered(autosaveChangeCount_, token.autosaveChangeCount);
+        break;
+    case SaveOperation::saveTo:
+    case SaveOperation::autosaveAs:
+        break;
+    }
+    editedStateMayHaveChanged(wasEdited, hadUnautosaved);
+}
+
+void Document::editedStateMayHaveChanged(bool wasEdited, bool hadUnautosaved)
+{
+    if (hasUnautosavedChanges() && !hadUnautosaved)
+        scheduleAutosave();
+    if (!hasUnautosavedChanges() && !isDocumentEdited() && autosaveTimer_) {
+        autosaveTimer_->cancel();
+        autosaveTimer_.reset();
+    }
+    if (wasEdited != isDocumentEdited()) {
+        updateWindowTitles();
+        documentEditedDidChange();
+    }
+}
+
+void Document::scheduleAutosave()
+{
+    if (closed_ || (autosaveTimer_ && !autosaveTimer_->isCancelled()))
+        return;
+    const auto delay = controller() ? controller()->autosavingDelay() : std::chrono::milliseconds(60'000);
+    std::weak_ptr<Document> weak = weak_from_this();
+    autosaveTimer_ = DocumentClock::shared().after(delay, [weak] {
+        if (auto self = weak.lock())
+            self->autosaveTimerFired();
+    });
+}
+
+void Document::autosaveTimerFired()
+{
+    autosaveTimer_.reset();
+    if (closed_ || !hasUnautosavedChanges())
+        return;
+    // A file changed by another program waits for the user's explicit save.
+    if (overwriteDeclinedForAutosave_ && fileURL_ && autosavesInPlace())
+        return;
+    std::weak_ptr<Document> weak = weak_from_this();
+    autosave(userIsTyping(), [weak](std::optional<Error>) {
+        auto self = weak.lock();
+        // Declined, failed or overtaken by new changes: the next round tries again.
+        if (self && !self->closed_ && self->hasUnautosavedChanges())
+            self->scheduleAutosave();
+    });
+}
+
+bool Document::userIsTyping() const
+{
+    return lastUserInput_ && DocumentClock::shared().now() - *lastUserInput_ < typingQuietPeriod;
+}
+
+// ---- Policy ----
+
+bool Document::isNativeType(const std::string& type) const
+{
+    const DocumentType* found = controller() ? controller()->documentTypes().type(type) : nullptr;
+    return found && found->isEditor;
+}
+
+std::vector<std::string> Document::writableTypes() const
+{
+    std::vector<std::string> types;
+    if (!controller())
+        return types;
+    for (const auto& type : controller()->documentTypes().types())
+        if (isNativeType(type.identifier))
+            types.push_back(type.identifier);
+    return types;
+}
+
+bool Document::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
+{
+    if (item.action() == "revertDocumentToSaved:")
+        return fileURL_.has_value() && isDocumentEdited() && !closed_;
+    return !closed_;
+}
+
+// ---- Windows ----
+
+void Document::addWindow(std::shared_ptr<Window> window)
+{
+    if (!window)
+        return;
+    windows_.push_back(window);
+    // Typing and clicks in the window tell autosaving that the user is at work.
+    std::weak_ptr<Document> weak = weak_from_this();
+    auto note = [weak](GtkWidget*, GdkEvent*) -> gboolean {
+        if (auto self = weak.lock())
+            self->noteUserInput();
+        return FALSE;
+    };
+    windowConnections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(window->widget(), "key-press-event", note));
+    if (controller())
+        controller()->trackDocumentWindow(*this, *window);
+    updateWindowTitles();
+}
+
+GtkWindow* Document::windowForSheet() const
+{
+    return windows_.empty() ? nullptr : windows_.front()->gtkWindow();
+}
+
+void Document::showWindows()
+{
+    for (const auto& window : windows_)
+        window->makeKeyAndOrderFront();
+}
+
+void Document::updateWindowTitles()
+{
+    const std::string title = displayName() + (isDocumentEdited() ? " \u2014 Edited" : "");
+    for (const auto& window : windows_)
+        window->setTitle(title);
+}
+
+// ---- File watching ----
+
+void Document::watchFile()
+{
+    fileWatcher_.reset();
+    if (!fileURL_ || closed_)
+        return;
+    std::weak_ptr<Document> weak = weak_from_this();
+    fileWatcher_ = std::make_unique<DocumentFileWatcher>(*fileURL_, [weak](const Path& to) {
+        // Off the watcher's own call: the new URL replaces the watcher.
+        MainQueue::async([weak, to] {
+            if (auto self = weak.lock())
+                self->fileWasMoved(to);
+        });
+    });
+}
+
+void Document::fileWasMoved(const Path& to)
+{
+    if (closed_ || !fileURL_)
+        return;
+    // The file moved: its identity went along (a rename keeps the inode).
+    setFileURL(to);
+    if (controller())
+        controller()->saveRestorationState();
+}
+
+// ---- Errors ----
+
+Error Document::errorFromException(std::exception_ptr exception)
+{
+    if (auto* controller = DocumentControllerBase::shared())
+        return controller->errorFromException(exception);
+    try {
+        std::rethrow_exception(exception);
+    } catch (const Error& error) {
+        return error;
+    } catch (const std::exception& error) {
+        return Error("NSCocoaErrorDomain", 256, error.what());
+    } catch (...) {
+        return Error("NSCocoaErrorDomain", 256, "An unknown error occurred.");
+    }
+}
+
+void Document::presentError(const Error& error, std::function<void()> completion)
+{
+    if (controller()) {
+        controller()->presentError(error, windowForSheet(), std::move(completion));
+    } else if (completion) {
+        completion();
+    }
+}
+
+} // namespace kx

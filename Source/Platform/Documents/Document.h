@@ -1,0 +1,227 @@
+// The base of an application's documents: a file (or folder) URL and type, change counts,
+// autosaving, the save operations, reverting, duplicating and closing, with the questions and
+// error alerts that go with them. It knows nothing of what a document holds: subclasses read
+// and write, and may replace any step.
+//
+// Autosaving: once a document becomes edited, it is autosaved after the controller's delay
+// (in place when the subclass autosaves in place and the document has a file, else into a
+// draft in the controller's drafts folder), again after each delay for as long as it stays
+// edited. Such an autosave is implicitly cancellable while the user typed in its windows less
+// than `typingQuietPeriod` ago: the subclass may then decline it with the user-cancelled
+// error, and it is tried again later.
+//
+// The document's file is watched: when it is renamed or moved within its folder, the URL
+// follows. Before the file is overwritten in place, its identity (modification date, size,
+// inode) is compared with what the document last read or wrote; a file changed by another
+// program is overwritten only when the user says so. Folders are not compared: a folder's own
+// date says nothing about its content.
+//
+// Main thread only. Documents are owned by shared_ptrs (the controller holds the open ones);
+// asynchronous steps hold them weakly.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtk/gtk.h>
+
+#include "Platform/Documents/DocumentClock.h"
+#include "Platform/Documents/DocumentFileWatcher.h"
+#include "Platform/Documents/FileIdentity.h"
+#include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
+#include "Platform/UI/Responder.h"
+#include "Platform/UI/Window.h"
+
+namespace kx {
+
+class DocumentControllerBase;
+
+enum class SaveOperation {
+    save = 0,
+    saveAs = 1,
+    saveTo = 2,
+    autosaveElsewhere = 3,
+    autosaveInPlace = 4,
+    autosaveAs = 5,
+};
+// "saveOperation", "saveAsOperation", ... as logs name them.
+std::string_view saveOperationName(SaveOperation operation);
+
+enum class ChangeKind { done, undone, redone, cleared };
+
+class Document : public Responder, public std::enable_shared_from_this<Document> {
+public:
+    using Completion = std::function<void(std::optional<Error> error)>;
+    using Path = std::filesystem::path;
+
+    // A user who typed this recently is still typing: an autosave now may be declined.
+    static constexpr std::chrono::milliseconds typingQuietPeriod{2000};
+
+    // The user-cancelled error (a declined autosave, a question answered Cancel): never shown.
+    static Error userCancelledError();
+    static bool isUserCancelled(const Error& error);
+
+    ~Document() override;
+
+    // ---- Identity ----
+
+    const std::optional<Path>& fileURL() const { return fileURL_; }
+    // Runs `fileURLDidChange` after every change and watches the new file.
+    void setFileURL(std::optional<Path> url);
+    const std::string& fileType() const { return fileType_; }
+    void setFileType(std::string type) { fileType_ = std::move(type); }
+    // The file as the document last read or wrote it.
+    const std::optional<FileIdentity>& fileIdentity() const { return fileIdentity_; }
+    void setFileIdentity(std::optional<FileIdentity> identity) { fileIdentity_ = std::move(identity); }
+    std::optional<std::chrono::system_clock::time_point> fileModificationDate() const;
+    // Where the document's draft lies (untitled documents, duplicates); none before the first.
+    virtual std::optional<Path> autosavedContentsFileURL() const { return autosavedContentsFileURL_; }
+    virtual void setAutosavedContentsFileURL(std::optional<Path> url) { autosavedContentsFileURL_ = std::move(url); }
+
+    // The name given, else the file's name without its extension, else "Untitled" (numbered
+    // by the controller).
+    std::string displayName() const;
+    void setDisplayName(std::optional<std::string> name);
+
+    // ---- Change count ----
+
+    bool isDocumentEdited() const { return changeCount_ != 0; }
+    bool hasUnautosavedChanges() const { return autosaveChangeCount_ != 0; }
+    virtual void updateChangeCount(ChangeKind kind);
+    // The counts when a save began; the save clears only what it covered.
+    struct ChangeCountToken {
+        std::int64_t changeCount = 0;
+        std::int64_t autosaveChangeCount = 0;
+    };
+    ChangeCountToken changeCountToken() const { return {changeCount_, autosaveChangeCount_}; }
+    virtual void updateChangeCount(const ChangeCountToken& token, SaveOperation operation);
+
+    // ---- Policy ----
+
+    virtual bool autosavesInPlace() const { return false; }
+    // Types this document can write; by default the editor types of the controller's table.
+    virtual bool isNativeType(const std::string& type) const;
+    std::vector<std::string> writableTypes() const;
+
+    // ---- Reading and writing: the subclass's ----
+
+    virtual void read(const Path& url, const std::string& type);
+    virtual void write(const Path& url, const std::string& type);
+    // Writes through `write` into a temporary file beside `url` and renames it into place.
+    virtual void writeSafely(const Path& url, const std::string& type, SaveOperation operation);
+
+    // ---- Saving ----
+
+    // Writes the document with `operation` (through `writeSafely`) and keeps the books: file
+    // URL, type, identity, draft and change counts. `completion` runs once.
+    virtual void save(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+    // Save (untitled documents: Save As); Save As with the save panel.
+    void saveDocument(Completion completion = {});
+    void saveDocumentAs(Completion completion = {});
+    // Autosaves in place or into the draft; nothing when there is nothing to autosave.
+    void autosave(bool implicitlyCancellable, Completion completion);
+    // True during an autosave that the subclass may decline.
+    bool autosavingIsImplicitlyCancellable() const { return autosavingIsImplicitlyCancellable_; }
+    // Key presses and clicks in the document's windows.
+    void noteUserInput() { lastUserInput_ = DocumentClock::shared().now(); }
+    bool userIsTyping() const;
+
+    // ---- Reverting, duplicating ----
+
+    // Reads the file again and clears the change count.
+    virtual void revert(const Path& url, const std::string& type);
+    void revertDocumentToSaved();
+    // A new untitled document with this one's content, named "NAME copy", shown.
+    virtual std::shared_ptr<Document> duplicate();
+
+    // ---- Windows ----
+
+    virtual void makeWindowControllers() { }
+    void addWindow(std::shared_ptr<Window> window);
+    const std::vector<std::shared_ptr<Window>>& windows() const { return windows_; }
+    // The window that sheets belong to: the first one, nullptr without.
+    GtkWindow* windowForSheet() const;
+    void showWindows();
+    // The controller's word that a window of this document became, or stopped being, the main
+    // window (the document window that was active last).
+    virtual void windowDidBecomeMain(GtkWindow* window) { (void)window; }
+    virtual void windowDidResignMain(GtkWindow* window) { (void)window; }
+
+    // ---- Closing ----
+
+    // Decides whether the document may close now, asking the user when it holds unsaved work:
+    // a titled document autosaved in place closes once that autosave succeeded; an edited
+    // untitled one asks whether to save it or delete it.
+    void canClose(std::function<void(bool shouldClose)> completion);
+    // canClose, then close.
+    void performClose();
+    virtual void close();
+    bool isClosed() const { return closed_; }
+
+    // Revert needs a file and changes to throw away; the rest is always available.
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
+
+    // ---- Errors ----
+
+    // The error of an exception thrown by a subclass, as the controller reads it.
+    static Error errorFromException(std::exception_ptr exception);
+    void presentError(const Error& error, std::function<void()> completion = {});
+
+    // How the subclass names the document type of a draft's file (by default the type's first
+    // extension).
+    virtual std::string draftExtension() const;
+
+protected:
+    Document();
+    DocumentControllerBase* controller() const;
+
+    // After every change of the file URL, with the URL before.
+    virtual void fileURLDidChange(const std::optional<Path>& oldURL) { (void)oldURL; }
+    virtual void documentEditedDidChange() { }
+    // Whether a save to `url` must first check that nobody else changed the file.
+    virtual bool checksFileBeforeOverwriting(const Path& url) const;
+    // The windows' titles follow the display name and the edited state.
+    void updateWindowTitles();
+
+private:
+    void saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+    void askToOverwriteChangedFile(SaveOperation operation, std::function<void(bool overwrite)> answer);
+    void editedStateMayHaveChanged(bool wasEdited, bool hadUnautosaved);
+    void scheduleAutosave();
+    void autosaveTimerFired();
+    void watchFile();
+    void fileWasMoved(const Path& to);
+    void askToKeepUntitled(std::function<void(bool shouldClose)> completion);
+    void deleteDraft(const Path& draft);
+
+    std::optional<Path> fileURL_;
+    std::string fileType_;
+    std::optional<FileIdentity> fileIdentity_;
+    std::optional<Path> autosavedContentsFileURL_;
+    std::optional<std::string> displayName_;
+    mutable std::optional<std::string> untitledName_;
+    std::int64_t changeCount_ = 0;
+    std::int64_t autosaveChangeCount_ = 0;
+    bool autosavingIsImplicitlyCancellable_ = false;
+    bool overwriteDeclinedForAutosave_ = false;
+    bool overwriteQuestionShown_ = false;
+    std::optional<DocumentClock::TimePoint> lastUserInput_;
+    std::shared_ptr<MainQueue::Timer> autosaveTimer_;
+    std::unique_ptr<DocumentFileWatcher> fileWatcher_;
+    std::vector<std::shared_ptr<Window>> windows_;
+    std::vector<SignalConnection> windowConnections_;
+    bool closed_ = false;
+    bool closing_ = false;
+};
+
+} // namespace kx

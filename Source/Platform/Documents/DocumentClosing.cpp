@@ -1,0 +1,149 @@
+// Closing, with the questions about unsaved work.
+#include "Platform/Documents/Document.h"
+
+#include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/UI/Alert.h"
+
+namespace kx {
+
+namespace {
+
+std::string quoted(const std::string& name)
+{
+    return "\u201C" + name + "\u201D";
+}
+
+} // namespace
+
+void Document::canClose(std::function<void(bool shouldClose)> completion)
+{
+    if (closed_ || !isDocumentEdited()) {
+        completion(!closed_);
+        return;
+    }
+    if (!fileURL_) {
+        askToKeepUntitled(std::move(completion));
+        return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    auto couldNotSave = [weak, completion](const Error& error) {
+        auto self = weak.lock();
+        if (!self) {
+            completion(false);
+            return;
+        }
+        auto alert = Alert::make();
+        alert->setMessageText("Your changes to the document " + quoted(self->displayName()) + " could not be saved.");
+        alert->setInformativeText(error.localizedDescription + (error.informativeText().empty() ? "" : " " + error.informativeText()));
+        alert->addButton("Cancel");
+        alert->addButton("Close Without Saving");
+        alert->beginSheetModal(self->windowForSheet(), [completion](Alert::ModalResponse response) {
+            completion(response == Alert::secondButtonReturn);
+        });
+    };
+    if (autosavesInPlace()) {
+        // Edits of a document with a file are autosaved in place: closing saves them.
+        save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, [completion, couldNotSave](std::optional<Error> error) {
+            if (!error)
+                completion(true);
+            else if (isUserCancelled(*error))
+                completion(false);
+            else
+                couldNotSave(*error);
+        });
+        return;
+    }
+    auto alert = Alert::make();
+    alert->setMessageText("Do you want to save the changes made to the document " + quoted(displayName()) + "?");
+    alert->setInformativeText("Your changes will be lost if you don\u2019t save them.");
+    alert->addButton("Save");
+    alert->addButton("Don't Save");
+    alert->addButton("Cancel");
+    alert->beginSheetModal(windowForSheet(), [weak, completion](Alert::ModalResponse response) {
+        auto self = weak.lock();
+        if (!self || response == Alert::thirdButtonReturn || response == Alert::abortResponse) {
+            completion(false);
+            return;
+        }
+        if (response == Alert::secondButtonReturn) {
+            completion(true);
+            return;
+        }
+        self->saveDocument([completion](std::optional<Error> error) { completion(!error); });
+    });
+}
+
+void Document::askToKeepUntitled(std::function<void(bool shouldClose)> completion)
+{
+    auto alert = Alert::make();
+    alert->setMessageText("Do you want to keep this new document " + quoted(displayName()) + "?");
+    alert->setInformativeText("You can choose to save your changes, or delete this document immediately. You can\u2019t undo this action.");
+    alert->addButton("Save\u2026");
+    alert->addButton("Delete");
+    alert->addButton("Cancel");
+    std::weak_ptr<Document> weak = weak_from_this();
+    alert->beginSheetModal(windowForSheet(), [weak, completion](Alert::ModalResponse response) {
+        auto self = weak.lock();
+        if (!self || response == Alert::thirdButtonReturn || response == Alert::abortResponse) {
+            completion(false);
+            return;
+        }
+        if (response == Alert::secondButtonReturn) {
+            if (auto draft = self->autosavedContentsFileURL())
+                self->deleteDraft(*draft);
+            self->setAutosavedContentsFileURL(std::nullopt);
+            completion(true);
+            return;
+        }
+        self->saveDocumentAs([completion](std::optional<Error> error) { completion(!error); });
+    });
+}
+
+void Document::performClose()
+{
+    if (closing_ || closed_)
+        return;
+    closing_ = true;
+    std::weak_ptr<Document> weak = weak_from_this();
+    canClose([weak](bool shouldClose) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->closing_ = false;
+        // Not from inside the event that asked (a key press of the window that goes).
+        if (shouldClose)
+            MainQueue::async([weak] {
+                if (auto document = weak.lock())
+                    document->close();
+            });
+    });
+}
+
+void Document::close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    auto keepAlive = shared_from_this();
+    if (autosaveTimer_) {
+        autosaveTimer_->cancel();
+        autosaveTimer_.reset();
+    }
+    fileWatcher_.reset();
+    auto* controller = this->controller();
+    // An untitled document that closes leaves no draft behind; one closed by quitting keeps
+    // it for the next launch.
+    if (!fileURL_ && !(controller && controller->isTerminating())) {
+        if (auto draft = autosavedContentsFileURL())
+            deleteDraft(*draft);
+    }
+    windowConnections_.clear();
+    auto windows = std::move(windows_);
+    windows_.clear();
+    for (const auto& window : windows)
+        window->close();
+    if (controller)
+        controller->removeDocument(*this);
+}
+
+} // namespace kx

@@ -1,0 +1,233 @@
+// The open documents kept for the next launch, quitting and closing every document.
+#include "Platform/Documents/DocumentControllerBase.h"
+
+#include <algorithm>
+#include <set>
+
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/RunLoopWait.h"
+#include "Platform/UI/Alert.h"
+#include "Platform/UI/ResponderChain.h"
+
+namespace kx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t maximumStateLength = 4 << 20;
+
+std::optional<std::string> stringMember(const nlohmann::json& object, const char* key)
+{
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_string())
+        return std::nullopt;
+    return found->get<std::string>();
+}
+
+// "Untitled (1A2B3C4D).korvelx" was the draft of "Untitled".
+std::string nameOfDraft(const fs::path& draft)
+{
+    std::string name = draft.stem().string();
+    if (name.size() > 11 && name.ends_with(")") && name[name.size() - 11] == ' ' && name[name.size() - 10] == '(')
+        name.resize(name.size() - 11);
+    return name;
+}
+
+// One after the other: each document may ask its question.
+struct CloseAll {
+    std::vector<std::weak_ptr<Document>> remaining;
+    std::function<void(bool allClosed)> completion;
+};
+
+void closeNext(std::shared_ptr<CloseAll> state)
+{
+    std::shared_ptr<Document> document;
+    while (!document && !state->remaining.empty()) {
+        document = state->remaining.front().lock();
+        state->remaining.erase(state->remaining.begin());
+    }
+    if (!document) {
+        state->completion(true);
+        return;
+    }
+    document->canClose([state, document](bool shouldClose) {
+        if (!shouldClose) {
+            state->completion(false);
+            return;
+        }
+        document->close();
+        closeNext(state);
+    });
+}
+
+} // namespace
+
+DocumentControllerBase::Path DocumentControllerBase::restorationStateFile() const
+{
+    return dataDirectory() / "OpenDocuments.json";
+}
+
+void DocumentControllerBase::saveRestorationState() const
+{
+    if (restoring_)
+        return;
+    nlohmann::json entries = nlohmann::json::array();
+    for (const auto& document : documents_) {
+        nlohmann::json entry = {{"type", document->fileType()}};
+        if (document->fileURL()) {
+            entry["fileURL"] = document->fileURL()->string();
+        } else if (auto draft = document->autosavedContentsFileURL()) {
+            entry["draft"] = draft->string();
+            entry["displayName"] = document->displayName();
+        } else {
+            continue;
+        }
+        entries.push_back(std::move(entry));
+    }
+    const nlohmann::json state = {{"documents", std::move(entries)}};
+    // Names that are not UTF-8 cannot be kept; the documents open again from the drafts.
+    std::string text;
+    try {
+        text = state.dump(2);
+    } catch (const nlohmann::json::exception&) {
+        return;
+    }
+    FileSystem::atomicWrite(restorationStateFile(), text);
+}
+
+void DocumentControllerBase::restoreDocuments(std::function<void(std::vector<std::shared_ptr<Document>>)> completion)
+{
+    std::vector<std::shared_ptr<Document>> restored;
+    nlohmann::json state;
+    if (auto text = FileSystem::readFile(restorationStateFile()); text && text->size() <= maximumStateLength)
+        state = nlohmann::json::parse(*text, nullptr, false);
+    restoring_ = true;
+    std::set<fs::path> listedDrafts;
+    if (state.is_object() && state["documents"].is_array()) {
+        for (const auto& entry : state["documents"]) {
+            if (!entry.is_object())
+                continue;
+            if (auto draft = stringMember(entry, "draft"))
+                listedDrafts.insert(fs::path(*draft).lexically_normal());
+            restoreEntry(entry, restored);
+        }
+    }
+    // Drafts the list does not know of (a crash before it was written) are work too.
+    std::error_code ec;
+    std::vector<fs::path> drafts;
+    for (const auto& item : fs::directory_iterator(draftsDirectory(), ec))
+        drafts.push_back(item.path());
+    std::sort(drafts.begin(), drafts.end());
+    for (const auto& draft : drafts) {
+        if (listedDrafts.contains(draft.lexically_normal()) || draft.filename().string().starts_with('.'))
+            continue;
+        restoreEntry({{"draft", draft.string()}, {"displayName", nameOfDraft(draft)}}, restored);
+    }
+    restoring_ = false;
+    saveRestorationState();
+    if (completion)
+        completion(std::move(restored));
+}
+
+void DocumentControllerBase::restoreEntry(const nlohmann::json& entry, std::vector<std::shared_ptr<Document>>& restored)
+{
+    if (auto file = stringMember(entry, "fileURL")) {
+        std::error_code ec;
+        if (!fs::exists(*file, ec))
+            return;
+        openDocumentWithContentsOfURL(*file, true, [this, &restored](std::shared_ptr<Document> document, bool alreadyOpen, std::optional<Error> error) {
+            if (document && !alreadyOpen)
+                restored.push_back(document);
+            if (error)
+                presentError(*error);
+        });
+        return;
+    }
+    auto draft = stringMember(entry, "draft");
+    if (!draft || !isInDraftsDirectory(*draft))
+        return;
+    std::error_code ec;
+    if (!fs::exists(*draft, ec))
+        return;
+    for (const auto& open : documents_)
+        if (open->autosavedContentsFileURL() && open->autosavedContentsFileURL()->lexically_normal() == fs::path(*draft).lexically_normal())
+            return;
+    try {
+        std::string type = stringMember(entry, "type").value_or("");
+        if (type.empty() || !types_.type(type))
+            type = typeForContentsOfURL(*draft);
+        auto document = makeDocumentForURL(std::nullopt, *draft, type);
+        if (auto name = stringMember(entry, "displayName"); name && !name->empty())
+            document->setDisplayName(*name);
+        addDocument(document);
+        document->makeWindowControllers();
+        document->showWindows();
+        restored.push_back(std::move(document));
+    } catch (...) {
+        // The draft stays where it is: it may be the only copy of that work.
+        presentError(errorFromException(std::current_exception()));
+    }
+}
+
+bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
+{
+    // Autosaving waits for the pages; inside another wait it could not. Asked again after it;
+    // an end that cannot wait keeps what the timer last wrote.
+    if (RunLoopWait::isWaiting()) {
+        if (!ask) {
+            saveRestorationState();
+            return true;
+        }
+        RunLoopWait::whenNotWaiting([] { ResponderChain::shared().sendAction("terminate:", nullptr, nullptr); });
+        return false;
+    }
+    terminating_ = true;
+    struct Round {
+        int pending = 0;
+        std::vector<std::pair<std::shared_ptr<Document>, Error>> failures;
+    };
+    auto round = std::make_shared<Round>();
+    const auto documents = documents_;
+    for (const auto& document : documents) {
+        if (!document->hasUnautosavedChanges())
+            continue;
+        ++round->pending;
+        document->autosave(false, [round, document](std::optional<Error> error) {
+            if (error)
+                round->failures.emplace_back(document, *error);
+            --round->pending;
+        });
+    }
+    while (round->pending > 0)
+        g_main_context_iteration(nullptr, TRUE);
+    for (const auto& [document, error] : round->failures) {
+        if (!ask)
+            break;
+        auto alert = Alert::make();
+        alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
+        alert->setInformativeText(Document::isUserCancelled(error) ? "Its file was changed by another application, and its changes were not written over it."
+                                                                   : error.localizedDescription);
+        alert->addButton("Don't Quit");
+        alert->addButton("Quit Anyway");
+        if (alert->runModal() != Alert::secondButtonReturn) {
+            terminating_ = false;
+            return false;
+        }
+    }
+    saveRestorationState();
+    for (const auto& document : documents)
+        document->close();
+    return true;
+}
+
+void DocumentControllerBase::closeAllDocuments(std::function<void(bool allClosed)> completion)
+{
+    auto state = std::make_shared<CloseAll>();
+    for (const auto& document : documents_)
+        state->remaining.push_back(document);
+    state->completion = std::move(completion);
+    closeNext(state);
+}
+
+} // namespace kx

@@ -1,0 +1,339 @@
+// Saving, autosaving, writing safely, reverting and duplicating.
+#include "Platform/Documents/Document.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/UI/Alert.h"
+
+namespace kx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A completion that runs at most once, whoever calls it.
+Document::Completion once(Document::Completion completion)
+{
+    auto shared = std::make_shared<Document::Completion>(std::move(completion));
+    return [shared](std::optional<Error> error) {
+        if (!*shared)
+            return;
+        auto call = std::exchange(*shared, nullptr);
+        call(std::move(error));
+    };
+}
+
+bool samePath(const fs::path& a, const fs::path& b)
+{
+    if (a.lexically_normal() == b.lexically_normal())
+        return true;
+    auto realA = FileSystem::realPath(a);
+    auto realB = FileSystem::realPath(b);
+    return realA && realB && *realA == *realB;
+}
+
+std::string quoted(const std::string& name)
+{
+    return "\u201C" + name + "\u201D";
+}
+
+} // namespace
+
+// ---- Saving ----
+
+void Document::save(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
+{
+    auto finish = once(std::move(completion));
+    if (operation != SaveOperation::autosaveInPlace && operation != SaveOperation::autosaveElsewhere)
+        autosavingIsImplicitlyCancellable_ = false;
+    const bool overwritesFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)
+        && fileURL_ && samePath(url, *fileURL_);
+    if (overwritesFile && fileIdentity_ && checksFileBeforeOverwriting(url)) {
+        auto current = FileIdentity::of(url);
+        if (current && !(*current == *fileIdentity_)) {
+            std::weak_ptr<Document> weak = weak_from_this();
+            askToOverwriteChangedFile(operation, [weak, url, type, operation, finish](bool overwrite) {
+                auto self = weak.lock();
+                if (!self || !overwrite) {
+                    // The user keeps the other version for now: autosaves stop asking until
+                    // the user saves (or reverts).
+                    if (self)
+                        self->overwriteDeclinedForAutosave_ = true;
+                    finish(userCancelledError());
+                    return;
+                }
+                self->saveAfterChecks(url, type, operation, finish);
+            });
+            return;
+        }
+    }
+    saveAfterChecks(url, type, operation, finish);
+}
+
+bool Document::checksFileBeforeOverwriting(const Path& url) const
+{
+    auto identity = FileIdentity::of(url);
+    return !identity || !identity->isDirectory;
+}
+
+void Document::askToOverwriteChangedFile(SaveOperation operation, std::function<void(bool overwrite)> answer)
+{
+    // One question at a time; an autosave meanwhile waits for the next round.
+    if (overwriteQuestionShown_) {
+        answer(false);
+        return;
+    }
+    overwriteQuestionShown_ = true;
+    auto alert = Alert::make();
+    alert->setMessageText(quoted(displayName()) + " was changed by another application since you opened or saved it.");
+    alert->setInformativeText(std::string("Saving now replaces that application\u2019s version of the file. ")
+                              + (operation == SaveOperation::autosaveInPlace ? "Until you choose, your changes are kept but not written to the file." : ""));
+    alert->addButton("Save Anyway");
+    alert->addButton("Cancel");
+    std::weak_ptr<Document> weak = weak_from_this();
+    alert->beginSheetModal(windowForSheet(), [weak, answer](Alert::ModalResponse response) {
+        if (auto self = weak.lock())
+            self->overwriteQuestionShown_ = false;
+        answer(response == Alert::firstButtonReturn);
+    });
+}
+
+void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
+{
+    const ChangeCountToken token = changeCountToken();
+    try {
+        writeSafely(url, type, operation);
+    } catch (...) {
+        completion(errorFromException(std::current_exception()));
+        return;
+    }
+    auto* controller = this->controller();
+    switch (operation) {
+    case SaveOperation::save:
+    case SaveOperation::saveAs: {
+        const auto draft = autosavedContentsFileURL();
+        setFileType(type);
+        setFileURL(url);
+        fileIdentity_ = FileIdentity::of(url);
+        overwriteDeclinedForAutosave_ = false;
+        // The file is the lasting copy now; the draft goes.
+        if (draft && !samePath(*draft, url))
+            deleteDraft(*draft);
+        setAutosavedContentsFileURL(std::nullopt);
+        updateChangeCount(token, operation);
+        if (controller) {
+            controller->noteNewRecentDocument(*this);
+            controller->saveRestorationState();
+        }
+        break;
+    }
+    case SaveOperation::autosaveInPlace:
+        fileIdentity_ = FileIdentity::of(url);
+        updateChangeCount(token, operation);
+        break;
+    case SaveOperation::autosaveElsewhere:
+        setAutosavedContentsFileURL(url);
+        updateChangeCount(token, operation);
+        if (controller)
+            controller->saveRestorationState();
+        break;
+    case SaveOperation::saveTo:
+    case SaveOperation::autosaveAs:
+        break;
+    }
+    completion(std::nullopt);
+}
+
+void Document::deleteDraft(const Path& draft)
+{
+    // Only ever something of the drafts folder: never a file the user chose.
+    if (!controller() || !controller()->isInDraftsDirectory(draft))
+        return;
+    std::error_code ec;
+    fs::remove_all(draft, ec);
+}
+
+void Document::read(const Path&, const std::string&)
+{
+    throw Error("NSCocoaErrorDomain", 256, "This document cannot be read.");
+}
+
+void Document::write(const Path&, const std::string&)
+{
+    throw Error("NSCocoaErrorDomain", 512, "This document cannot be written.");
+}
+
+void Document::writeSafely(const Path& url, const std::string& type, SaveOperation)
+{
+    // The new version is made beside the old one and takes its place in one rename.
+    std::string pattern = (url.parent_path() / FileSystem::temporaryPattern(url)).string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data()))
+        throw Error::fromErrno(errno, "Cannot write " + url.string());
+    const Path temporaryFolder(buffer.data());
+    const Path temporary = temporaryFolder / url.filename();
+    auto cleanUp = [&] {
+        std::error_code ec;
+        fs::remove_all(temporaryFolder, ec);
+    };
+    try {
+        write(temporary, type);
+    } catch (...) {
+        cleanUp();
+        throw;
+    }
+    std::error_code ec;
+    const bool isFolder = fs::is_directory(fs::symlink_status(temporary, ec));
+    if (isFolder && fs::is_directory(fs::symlink_status(url, ec))) {
+        // A folder cannot be renamed over another: the two swap places in one step.
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, url.c_str(), RENAME_EXCHANGE) != 0) {
+            auto error = Error::fromErrno(errno, "Cannot write " + url.string());
+            cleanUp();
+            throw error;
+        }
+    } else if (::rename(temporary.c_str(), url.c_str()) != 0) {
+        auto error = Error::fromErrno(errno, "Cannot write " + url.string());
+        cleanUp();
+        throw error;
+    }
+    cleanUp();
+    FileSystem::flushDirectory(url.parent_path());
+}
+
+void Document::saveDocument(Completion completion)
+{
+    auto finish = once(std::move(completion));
+    if (!fileURL_) {
+        saveDocumentAs(finish);
+        return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    save(*fileURL_, fileType_, SaveOperation::save, [weak, finish](std::optional<Error> error) {
+        if (auto self = weak.lock(); self && error)
+            self->presentError(*error);
+        finish(error);
+    });
+}
+
+void Document::saveDocumentAs(Completion completion)
+{
+    auto finish = once(std::move(completion));
+    auto* controller = this->controller();
+    if (!controller) {
+        finish(userCancelledError());
+        return;
+    }
+    DocumentControllerBase::PanelRequest request;
+    request.kind = DocumentControllerBase::PanelRequest::Kind::save;
+    request.title = "Save";
+    request.types = writableTypes();
+    request.suggestedName = displayName();
+    if (fileURL_)
+        request.folder = fileURL_->parent_path();
+    if (request.types.empty()) {
+        finish(userCancelledError());
+        return;
+    }
+    auto chosen = controller->runPanel(request, windowForSheet());
+    if (chosen.urls.empty()) {
+        finish(userCancelledError());
+        return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    save(chosen.urls.front(), chosen.type, SaveOperation::saveAs, [weak, finish](std::optional<Error> error) {
+        if (auto self = weak.lock(); self && error)
+            self->presentError(*error);
+        finish(error);
+    });
+}
+
+void Document::autosave(bool implicitlyCancellable, Completion completion)
+{
+    auto finish = once(std::move(completion));
+    if (closed_ || !hasUnautosavedChanges()) {
+        finish(std::nullopt);
+        return;
+    }
+    autosavingIsImplicitlyCancellable_ = implicitlyCancellable;
+    std::weak_ptr<Document> weak = weak_from_this();
+    auto done = [weak, finish](std::optional<Error> error) {
+        if (auto self = weak.lock())
+            self->autosavingIsImplicitlyCancellable_ = false;
+        finish(std::move(error));
+    };
+    if (fileURL_ && autosavesInPlace()) {
+        save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, done);
+        return;
+    }
+    auto* controller = this->controller();
+    auto draft = autosavedContentsFileURL();
+    if (!draft && controller)
+        draft = controller->newDraftURL(*this);
+    if (!draft) {
+        done(Error("NSCocoaErrorDomain", 512, "There is no place for the document\u2019s draft."));
+        return;
+    }
+    save(*draft, fileType_, SaveOperation::autosaveElsewhere, done);
+}
+
+// ---- Reverting, duplicating ----
+
+void Document::revert(const Path& url, const std::string& type)
+{
+    read(url, type);
+    fileIdentity_ = FileIdentity::of(url);
+    overwriteDeclinedForAutosave_ = false;
+    updateChangeCount(ChangeKind::cleared);
+}
+
+void Document::revertDocumentToSaved()
+{
+    if (!fileURL_)
+        return;
+    auto alert = Alert::make();
+    alert->setMessageText("Do you want to revert to the most recently saved version of the document " + quoted(displayName()) + "?");
+    alert->setInformativeText("Your current changes will be lost.");
+    alert->addButton("Revert");
+    alert->addButton("Cancel");
+    std::weak_ptr<Document> weak = weak_from_this();
+    alert->beginSheetModal(windowForSheet(), [weak](Alert::ModalResponse response) {
+        auto self = weak.lock();
+        if (!self || response != Alert::firstButtonReturn || !self->fileURL_ || self->closed_)
+            return;
+        try {
+            self->revert(*self->fileURL_, self->fileType_);
+        } catch (...) {
+            self->presentError(errorFromException(std::current_exception()));
+        }
+    });
+}
+
+std::shared_ptr<Document> Document::duplicate()
+{
+    auto* controller = this->controller();
+    if (!controller)
+        throw Error("NSCocoaErrorDomain", 256, "The document cannot be duplicated.");
+    const std::string name = displayName() + " copy";
+    const Path draft = controller->newDraftURL(*this, name);
+    writeSafely(draft, fileType_, SaveOperation::autosaveElsewhere);
+    std::shared_ptr<Document> copy;
+    try {
+        copy = controller->makeDocumentForURL(std::nullopt, draft, fileType_);
+    } catch (...) {
+        deleteDraft(draft);
+        throw;
+    }
+    copy->setDisplayName(name);
+    controller->addDocument(copy);
+    copy->makeWindowControllers();
+    copy->showWindows();
+    return copy;
+}
+
+} // namespace kx

@@ -1,0 +1,344 @@
+// The common ground of the document window tests: a document controller of their own over
+// temporary working, data and cache folders, the stand-in editor page, the real project server
+// (Node.js), a clock the test moves by hand, and the user's side: typing into the editor,
+// answering alerts and panels.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "App/account/KorvelTracking.h"
+#include "App/archive/KVDirectoryArchiveBacking.h"
+#include "App/archive/KVDocumentArchive.h"
+#include "App/documents/DocumentController.h"
+#include "App/documents/KVDocument.h"
+#include "App/documents/container/KVDocumentContainer.h"
+#include "Platform/Documents/DocumentClock.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Platform/UI/Alert.h"
+#include "Platform/UI/Workspace.h"
+#include "gui/App/editor/EditorPage.h"
+
+namespace kxtest {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// A clock that stands still until the test moves it; its timers fire as it passes them.
+class FakeDocumentClock final : public kx::DocumentClock {
+public:
+    class Timer final : public kx::MainQueue::Timer {
+    public:
+        void cancel() override { cancelled = true; }
+        bool isCancelled() const override { return cancelled; }
+        bool cancelled = false;
+    };
+
+    TimePoint now() const override { return now_; }
+    std::shared_ptr<kx::MainQueue::Timer> after(Duration delay, std::function<void()> work) override
+    {
+        auto timer = std::make_shared<Timer>();
+        requested.push_back(delay);
+        pending_.push_back({now_ + delay, std::move(work), timer});
+        return timer;
+    }
+    // Moves on by `duration`; timers that came due run in the order they are due.
+    void advance(Duration duration)
+    {
+        now_ += duration;
+        for (;;) {
+            auto due = pending_.end();
+            for (auto it = pending_.begin(); it != pending_.end(); ++it)
+                if (it->at <= now_ && (due == pending_.end() || it->at < due->at))
+                    due = it;
+            if (due == pending_.end())
+                return;
+            auto entry = std::move(*due);
+            pending_.erase(due);
+            if (!entry.timer->cancelled) {
+                entry.timer->cancelled = true;
+                entry.work();
+            }
+        }
+    }
+    std::size_t pendingCount() const
+    {
+        std::size_t count = 0;
+        for (const auto& entry : pending_)
+            count += entry.timer->cancelled ? 0 : 1;
+        return count;
+    }
+    std::vector<Duration> requested;
+
+private:
+    struct Entry {
+        TimePoint at;
+        std::function<void()> work;
+        std::shared_ptr<Timer> timer;
+    };
+    TimePoint now_ = std::chrono::steady_clock::now();
+    std::vector<Entry> pending_;
+};
+
+inline std::string readFile(const fs::path& path)
+{
+    return kx::FileSystem::readFile(path).value_or("");
+}
+
+inline void writeFile(const fs::path& path, const std::string& content)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// The document JSON of a project package (zip or folder) as stored.
+inline std::string storedDocument(const fs::path& package)
+{
+    KVDocumentArchive archive(package, fs::is_directory(package) ? "com.korvel.projectfolder" : "com.korvel.projectzip", false,
+                              std::nullopt, false);
+    std::string content;
+    auto reader = archive.backing()->dataReader("design/document.json");
+    for (auto chunk = reader->read(); !chunk.empty(); chunk = reader->read())
+        content.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    return content;
+}
+
+// A project package made from files: a zip with its manifest, or a folder.
+inline void makeProject(const fs::path& package, const std::map<std::string, std::string>& files, bool asFolder = false)
+{
+    TemporaryDirectory staging;
+    for (const auto& [path, content] : files)
+        writeFile(staging / path, content);
+    auto source = std::make_shared<KVDocumentArchive>(std::make_shared<KVDirectoryArchiveBacking>(staging.path(), false, false),
+                                                      std::nullopt);
+    source->regenerateManifest();
+    KVDocumentArchive target(package, asFolder ? "com.korvel.projectfolder" : "com.korvel.projectzip", true, std::nullopt, !asFolder);
+    target.reflect(*source);
+}
+
+inline std::string frameDocument(const std::string& text, int version = 1)
+{
+    return nlohmann::json({{"version", version}, {"frames", {{{"id", "a"}, {"name", "Home"}, {"text", text}}}}}).dump();
+}
+
+// A second instance of the application (the test helper) holding a project until it goes.
+class SecondInstance {
+public:
+    explicit SecondInstance(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), KX_TEST_HELPER);
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        gint in = -1, out = -1;
+        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+                                      &pid_, &in, &out, nullptr, nullptr))
+            return;
+        in_ = in;
+        out_ = out;
+        char c;
+        while (::read(out_, &c, 1) == 1 && c != '\n')
+            firstLine += c;
+    }
+    ~SecondInstance()
+    {
+        if (in_ >= 0)
+            ::close(in_);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    SecondInstance(const SecondInstance&) = delete;
+    SecondInstance& operator=(const SecondInstance&) = delete;
+    std::string firstLine;
+
+private:
+    GPid pid_ = 0;
+    int in_ = -1;
+    int out_ = -1;
+};
+
+class DocumentGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gchar* node = g_find_program_in_path("node");
+        if (!node)
+            GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+        g_free(node);
+        useStandInEditor();
+        KVDocumentContainer::setBaseDirectoryForTesting(folder / "cache");
+        kx::UserDefaults::standard().setBool(kx::KorvelTracking::trackingDisabledKey, true);
+        clock = std::make_shared<FakeDocumentClock>();
+        kx::DocumentClock::setSharedForTesting(clock);
+        controller = std::make_unique<kx::DocumentController>();
+        controller->setDataDirectoryForTesting(folder / "data");
+        controller->shouldOpenDocuments = [] { return true; };
+        controller->setPanelRunnerForTesting([this](const kx::DocumentControllerBase::PanelRequest& request) {
+            panelRequests.push_back(request);
+            kx::DocumentControllerBase::PanelResult result;
+            if (!panelAnswers.empty()) {
+                result = panelAnswers.front();
+                panelAnswers.erase(panelAnswers.begin());
+            }
+            return result;
+        });
+        kx::Workspace::shared().setURLOpenerForTesting([this](const std::string& url) {
+            opened.push_back(url);
+            return true;
+        });
+    }
+
+    void TearDown() override
+    {
+        // Whatever alert a failed test left, and every document, go.
+        for (auto& alert : kx::Alert::shownAlerts())
+            if (auto* button = alert->buttons().empty() ? nullptr : alert->buttons().back())
+                gtk_button_clicked(GTK_BUTTON(button->widget()));
+        if (controller) {
+            for (const auto& document : std::vector(controller->documents()))
+                document->close();
+            spinUntil([] { return !g_main_context_pending(nullptr); }, 2s);
+            controller.reset();
+        }
+        kx::Workspace::shared().setURLOpenerForTesting(nullptr);
+        kx::DocumentClock::setSharedForTesting(nullptr);
+        kx::DocumentControllerBase::setOptionKeyIsDownForTesting(std::nullopt);
+        KVDocumentContainer::setBaseDirectoryForTesting(std::nullopt);
+    }
+
+    std::shared_ptr<kx::KVDocument> newDocument()
+    {
+        return std::dynamic_pointer_cast<kx::KVDocument>(controller->openUntitledDocumentAndDisplay(true));
+    }
+
+    std::shared_ptr<kx::KVDocument> open(const fs::path& url)
+    {
+        std::shared_ptr<kx::Document> result;
+        std::optional<kx::Error> failure;
+        bool done = false;
+        controller->openDocumentWithContentsOfURL(url, true, [&](std::shared_ptr<kx::Document> document, bool, std::optional<kx::Error> error) {
+            result = document;
+            failure = error;
+            done = true;
+        });
+        EXPECT_TRUE(spinUntil([&] { return done; }));
+        lastOpenError = failure;
+        return std::dynamic_pointer_cast<kx::KVDocument>(result);
+    }
+
+    // The editor page of the document, with the project shown.
+    kx::WebViewController& page(kx::KVDocument& document) { return document.nimbetViewController()->webViewController(); }
+    nlohmann::json evaluate(kx::KVDocument& document, const std::string& script)
+    {
+        bool done = false;
+        nlohmann::json value;
+        page(document).evaluateJavaScript(script, [&](std::optional<nlohmann::json> result, std::optional<kx::Error> error) {
+            value = error ? nlohmann::json("error: " + error->localizedDescription) : result.value_or(nlohmann::json());
+            done = true;
+        });
+        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
+        return value;
+    }
+    bool waitForEditor(kx::KVDocument& document)
+    {
+        return spinUntil([&] { return document.nimbetViewController()->isDocumentReady(); }, editorTimeout)
+            && spinUntil([&] { return evaluate(document, "window.nimbet.state.document !== null") == true; }, editorTimeout);
+    }
+    nlohmann::json frames(kx::KVDocument& document) { return evaluate(document, "window.nimbet.state.document.frames"); }
+    // Types into the text of the frame at `index`, as a user would.
+    void typeText(kx::KVDocument& document, int index, const std::string& text)
+    {
+        evaluate(document, "(() => { const f = document.querySelectorAll('#frames textarea')[" + std::to_string(index)
+                               + "]; f.focus(); f.value = " + nlohmann::json(text).dump()
+                               + "; f.dispatchEvent(new Event('input')); f.blur(); })()");
+        ASSERT_TRUE(spinUntil([&] { return document.isDocumentEdited() || document.isInTutorialMode(); }, editorTimeout));
+    }
+
+    // The alert on screen, once there is one.
+    std::shared_ptr<kx::Alert> waitForAlert()
+    {
+        std::shared_ptr<kx::Alert> alert;
+        spinUntil([&] {
+            auto shown = kx::Alert::shownAlerts();
+            if (!shown.empty())
+                alert = shown.back();
+            return alert != nullptr;
+        });
+        return alert;
+    }
+    // Answers the alert on screen with the button of that title.
+    bool answer(const std::string& title)
+    {
+        auto alert = waitForAlert();
+        if (!alert)
+            return false;
+        for (auto* button : alert->buttons())
+            if (button->title() == title) {
+                gtk_button_clicked(GTK_BUTTON(button->widget()));
+                spinUntil([&] { return kx::Alert::shownAlerts().empty() || kx::Alert::shownAlerts().back() != alert; });
+                return true;
+            }
+        ADD_FAILURE() << "no button " << title << " in the alert " << alert->messageText();
+        return false;
+    }
+    // The next save panel answers with `url` in `type`.
+    void choose(const fs::path& url, const std::string& type = kx::DocumentController::projectZipTypeIdentifier)
+    {
+        kx::DocumentControllerBase::PanelResult result;
+        result.urls = {url};
+        result.type = type;
+        panelAnswers.push_back(result);
+    }
+    // Saves and waits for the end.
+    std::optional<kx::Error> saveAs(kx::KVDocument& document, const fs::path& url,
+                                    const std::string& type = kx::DocumentController::projectZipTypeIdentifier)
+    {
+        choose(url, type);
+        bool done = false;
+        std::optional<kx::Error> failure;
+        document.saveDocumentAs([&](std::optional<kx::Error> error) {
+            failure = error;
+            done = true;
+        });
+        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
+        return failure;
+    }
+    std::optional<kx::Error> autosave(kx::KVDocument& document, bool cancellable = false)
+    {
+        bool done = false;
+        std::optional<kx::Error> failure;
+        document.autosave(cancellable, [&](std::optional<kx::Error> error) {
+            failure = error;
+            done = true;
+        });
+        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
+        return failure;
+    }
+
+    TemporaryDirectory folder;
+    std::shared_ptr<FakeDocumentClock> clock;
+    std::unique_ptr<kx::DocumentController> controller;
+    std::vector<kx::DocumentControllerBase::PanelRequest> panelRequests;
+    std::vector<kx::DocumentControllerBase::PanelResult> panelAnswers;
+    std::vector<std::string> opened;
+    std::optional<kx::Error> lastOpenError;
+};
+
+} // namespace kxtest
