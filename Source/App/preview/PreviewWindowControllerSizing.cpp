@@ -189,14 +189,26 @@ void PreviewWindowController::showInspector()
                                                      WKWebViewExtras::minimumSizeToAttachInspector().width,
                                                      window_->workArea());
     window_->setFrame(frame);
-    // Attaching needs the new size: the web view has it once the window has been laid out.
-    MainQueue::async([weak = weak_from_this()] {
+    // Attaching needs the new size, which the web view has once the window has been laid out:
+    // the inspector is shown at the first allocation wide enough, or after a moment at most.
+    auto shown = std::make_shared<bool>(false);
+    auto allocation = std::make_shared<SignalConnection>();
+    const auto show = [weak = weak_from_this(), shown, allocation] {
         auto self = weak.lock();
-        if (!self || !self->korvelViewController_)
+        if (*shown || !self || !self->korvelViewController_)
             return;
+        *shown = true;
+        allocation->disconnect();
         WKWebViewExtras::showInspectorAttached(self->korvelViewController_->webViewController().webView().wkWebView(),
                                                true, {});
-    });
+    };
+    const double width = WKWebViewExtras::minimumSizeToAttachInspector().width;
+    *allocation = SignalConnection::connect<void(GtkWidget*, GdkRectangle*)>(
+        korvelViewController_->view(), "size-allocate", [show, width](GtkWidget*, GdkRectangle* rectangle) {
+            if (rectangle->width >= width)
+                MainQueue::async(show);
+        });
+    MainQueue::after(std::chrono::milliseconds(500), show);
 }
 
 } // namespace kx
