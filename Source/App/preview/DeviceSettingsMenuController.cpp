@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <any>
 #include <array>
+#include <tuple>
 
 #include "App/preview/DeviceManager.h"
-#include "App/preview/PreviewWindowController.h"
+#include "App/preview/DeviceMenuHost.h"
 #include "App/server/ServerController.h"
 #include "Platform/UI/NativeMenu.h"
 
@@ -22,34 +23,46 @@ std::size_t kindRank(const std::optional<std::string>& kind)
 
 } // namespace
 
-DeviceSettingsMenuController::DeviceSettingsMenuController(PreviewWindowController& controller)
-    : controller_(controller)
+DeviceSettingsMenuController::DeviceSettingsMenuController(DeviceMenuHost& host)
+    : host_(host)
 {
     addAction(selectionAction, [this](Sender sender) { handleSelection(sender); });
     devicesObserver_ = NotificationCenter::defaultCenter().addObserver(
-        DevicesChangeNotification, &controller.deviceManager(), [this](const Notification&) { updateDeviceMenu(); });
+        DevicesChangeNotification, &host.deviceManager(), [this](const Notification&) { updateDeviceMenu(); });
 }
 
 DeviceSettingsMenuController::~DeviceSettingsMenuController() = default;
 
 std::vector<std::string> DeviceSettingsMenuController::getSortedDeviceList(std::vector<std::string> devices) const
 {
-    const DeviceManager& manager = controller_.deviceManager();
-    std::vector<std::pair<std::string, const DeviceDescriptor*>> pairs;
-    for (auto& id : devices)
-        pairs.emplace_back(std::move(id), manager.descriptorForDevice(id));
-    // Devices without a descriptor compare with nothing; a stable sort leaves them in place
-    // relative to each other, and the menu leaves them out.
-    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
-        if (!a.second || !b.second)
-            return false;
-        if (a.second->kind.value_or("") == b.second->kind.value_or(""))
-            return a.second->selector.value_or("") < b.second->selector.value_or("");
-        return kindRank(a.second->kind) < kindRank(b.second->kind);
+    return sortedDeviceList(host_.deviceManager(), std::move(devices));
+}
+
+std::vector<std::string> DeviceSettingsMenuController::sortedDeviceList(const DeviceManager& manager,
+                                                                        std::vector<std::string> devices)
+{
+    struct Entry {
+        std::size_t rank;
+        std::string_view kind;
+        std::string_view selector;
+        std::string id;
+    };
+    std::vector<Entry> entries;
+    for (auto& id : devices) {
+        // A device that compares with nothing has no place in a sort: it would make the order
+        // partial, which std::sort does not survive.
+        const DeviceDescriptor* descriptor = manager.descriptorForDevice(id);
+        if (!descriptor)
+            continue;
+        entries.push_back({kindRank(descriptor->kind), descriptor->kind ? std::string_view(*descriptor->kind) : "",
+                           descriptor->selector ? std::string_view(*descriptor->selector) : "", std::move(id)});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return std::tie(a.rank, a.kind, a.selector, a.id) < std::tie(b.rank, b.kind, b.selector, b.id);
     });
     std::vector<std::string> sorted;
-    for (auto& pair : pairs)
-        sorted.push_back(std::move(pair.first));
+    for (auto& entry : entries)
+        sorted.push_back(std::move(entry.id));
     return sorted;
 }
 
@@ -64,11 +77,11 @@ std::shared_ptr<NativeMenuItem> DeviceSettingsMenuController::createMenuItem(con
 
 void DeviceSettingsMenuController::addDevice(NativeMenu& menu, const std::string& device)
 {
-    const DeviceDescriptor* descriptor = controller_.deviceManager().descriptorForDevice(device);
+    const DeviceDescriptor* descriptor = host_.deviceManager().descriptorForDevice(device);
     if (!descriptor)
         return;
     auto item = createMenuItem(descriptor->selector.value_or(descriptor->title), device);
-    auto skins = controller_.deviceManager().skinsForDevice(device).keys();
+    auto skins = host_.deviceManager().skinsForDevice(device).keys();
     std::sort(skins.begin(), skins.end());
     if (!skins.empty()) {
         auto submenu = NativeMenu::make();
@@ -83,12 +96,12 @@ void DeviceSettingsMenuController::addDevice(NativeMenu& menu, const std::string
 
 void DeviceSettingsMenuController::updateDeviceMenu()
 {
-    NativeMenu* menu = controller_.deviceCategoriesMenu();
+    NativeMenu* menu = host_.deviceCategoriesMenu();
     if (!menu)
         return;
     menu->removeAllItems();
     menuItems_.clear();
-    const DeviceManager& manager = controller_.deviceManager();
+    const DeviceManager& manager = host_.deviceManager();
     for (const auto& category : manager.categories()) {
         const auto* listed = manager.devicesForCategory(category);
         // A device without kind remembers none: the device after it gets no separator.
@@ -111,7 +124,7 @@ void DeviceSettingsMenuController::updateDeviceMenu()
 
 void DeviceSettingsMenuController::updateDeviceMenuSelection()
 {
-    const std::string current = controller_.deviceMenuType();
+    const std::string current = host_.deviceMenuType();
     NativeMenuItem* selected = nullptr;
     for (const auto& item : menuItems_) {
         const auto* type = std::any_cast<std::string>(&item->representedObject());
@@ -126,7 +139,7 @@ void DeviceSettingsMenuController::updateDeviceMenuSelection()
 
 void DeviceSettingsMenuController::setMenuPathStates(NativeMenuItem* item, NativeMenuItem::State state)
 {
-    if (!item || item == controller_.deviceMenuItem())
+    if (!item || item == host_.deviceMenuItem())
         return;
     if (NativeMenu* menu = item->menu())
         setMenuPathStates(menu->supermenuItem(), state);
@@ -138,7 +151,7 @@ void DeviceSettingsMenuController::handleSelection(Sender sender)
     NativeMenuItem* item = sender ? sender->asMenuItem() : nullptr;
     const auto* type = item ? std::any_cast<std::string>(&item->representedObject()) : nullptr;
     if (type)
-        controller_.handleDeviceMenuSelection(*type);
+        host_.handleDeviceMenuSelection(*type);
 }
 
 } // namespace kx

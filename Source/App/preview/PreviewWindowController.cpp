@@ -12,7 +12,7 @@ namespace kx {
 
 namespace {
 
-constexpr const char* orientationAction = "orientationButtonPressed:";
+constexpr const char* orientationAction = PreviewSettingsRules::orientationAction;
 
 bool isArrowOrKeypad(guint keyval)
 {
@@ -51,6 +51,7 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
     if (document_)
         setNextResponder(document_->responder());
     addAction(orientationAction, [this](Sender) { orientationButtonPressed(); });
+    addSettingsActions();
     // The main menu's bar, hidden: its accelerators reach the document from here too.
     window_->setMenu(NativeMenu::mainMenu());
     window_->setMenuBarVisible(false);
@@ -114,19 +115,29 @@ PreviewWindowController::~PreviewWindowController()
 
 void PreviewWindowController::buildSettingsMenu()
 {
+    using Rules = PreviewSettingsRules;
     settingsMenu_ = NativeMenu::make("Preview");
-    canvasMenuItem_ = NativeMenuItem::make("Canvas", "selectCanvasMode:");
+    canvasMenuItem_ = NativeMenuItem::make("Canvas", Rules::selectCanvasModeAction);
     canvasMenuItem_->setRepresentedObject(std::string(DeviceManager::canvasDevice));
-    deviceMenuItem_ = NativeMenuItem::make("Device", "clickDeviceMenuItem:");
+    deviceMenuItem_ = NativeMenuItem::make(Rules::deviceOffStateTitle, Rules::clickDeviceMenuItemAction);
     deviceCategoriesMenu_ = NativeMenu::make("Devices");
     deviceMenuItem_->setSubmenu(deviceCategoriesMenu_);
-    touchCursorMenuItem_ = NativeMenuItem::make("Touch Cursor", "toggleTouchCursor:");
+    touchCursorMenuItem_ = NativeMenuItem::make("Touch Cursor", Rules::toggleTouchCursorAction);
     landscapeMenuItem_ = NativeMenuItem::make("Landscape", orientationAction);
+    keepOnTopMenuItem_ = NativeMenuItem::make("Keep on Top", "toggleKeepOnTop:");
     settingsMenu_->addItem(canvasMenuItem_);
+    settingsMenu_->addItem(NativeMenuItem::make("Responsive Canvas", Rules::selectResponsiveCanvasModeAction));
     settingsMenu_->addItem(deviceMenuItem_);
     settingsMenu_->addItem(NativeMenuItem::separatorItem());
+    settingsMenu_->addItem(NativeMenuItem::make("Hand", Rules::toggleHandAction));
     settingsMenu_->addItem(touchCursorMenuItem_);
     settingsMenu_->addItem(landscapeMenuItem_);
+    settingsMenu_->addItem(NativeMenuItem::separatorItem());
+    settingsMenu_->addItem(NativeMenuItem::make("Console", Rules::showPreviewInspectorAction));
+    settingsMenu_->addItem(NativeMenuItem::make("Reload", Rules::reloadPreviewAction, "r"));
+    settingsMenu_->addItem(NativeMenuItem::make("Full Screen", Rules::togglePreviewFullscreenAction));
+    settingsMenu_->addItem(NativeMenuItem::separatorItem());
+    settingsMenu_->addItem(keepOnTopMenuItem_);
 }
 
 void PreviewWindowController::buildToolbar()
@@ -365,38 +376,18 @@ void PreviewWindowController::refreshSelectionWidgets()
 
 void PreviewWindowController::setupMenu()
 {
-    const bool deviceShown = selection_ && !deviceIsCanvas();
-    canvasMenuItem_->setEnabled(deviceShown);
-    deviceMenuItem_->setEnabled(hasSelection());
-    deviceMenuItem_->setState(deviceShown ? NativeMenuItem::State::on : NativeMenuItem::State::off);
-    if (deviceShown) {
-        const DeviceDescriptor* descriptor = deviceDescriptor();
-        deviceMenuItem_->setTitle(descriptor ? descriptor->selector.value_or(descriptor->title) : "Nameless Device");
-        return;
-    }
-    std::string title = "Device";
-    if (postCanvasModeDeviceMenuType_) {
-        const auto remembered = DeviceManager::parseMenuType(*postCanvasModeDeviceMenuType_);
-        if (const DeviceDescriptor* descriptor = deviceManager_.descriptorForDevice(remembered.type))
-            title = descriptor->selector.value_or(descriptor->title);
-    }
-    deviceMenuItem_->setTitle(title);
+    const auto look = PreviewSettingsRules::deviceItemLook(menuContext(), postCanvasModeDeviceMenuType_, deviceManager_);
+    canvasMenuItem_->setEnabled(look.canvasEnabled);
+    deviceMenuItem_->setEnabled(look.deviceEnabled);
+    deviceMenuItem_->setState(look.deviceChecked ? NativeMenuItem::State::on : NativeMenuItem::State::off);
+    deviceMenuItem_->setTitle(look.deviceTitle);
 }
 
 void PreviewWindowController::handleDeviceMenuSelection(const std::string& menuType)
 {
     if (!selection_ || !document_)
         return;
-    const auto parsed = DeviceManager::parseMenuType(menuType);
-    nlohmann::json settings{{"deviceType", parsed.type}};
-    const DeviceDescriptor* descriptor = deviceManager_.descriptorForDevice(parsed.type);
-    if (parsed.skin && descriptor && descriptor->skins && descriptor->skins->contains(*parsed.skin)) {
-        settings["skin"] = *parsed.skin;
-        settings["bezel"] = true;
-    } else {
-        settings["skin"] = "";
-        settings["bezel"] = false;
-    }
+    const nlohmann::json settings = PreviewSettingsRules::deviceSettings(menuType, deviceManager_);
     std::printf("Send preview settings: %s\n", settings.dump().c_str());
     std::fflush(stdout);
     sendEditor("UpdatePreviewSettings", {selection_->metadata.id.value_or(""), settings});
@@ -407,7 +398,7 @@ void PreviewWindowController::orientationButtonPressed()
     const DeviceDescriptor* descriptor = deviceDescriptor();
     if (!descriptor || !descriptor->canRotate.value_or(false) || !selectionId())
         return;
-    sendEditor("UpdatePreviewSettings", {*selectionId(), nlohmann::json{{"rotate", !selection_->metadata.settings.rotate}}});
+    sendEditor("UpdatePreviewSettings", {*selectionId(), PreviewSettingsRules::rotateSettings(*selection_)});
 }
 
 // ---- Device properties ----
@@ -551,9 +542,7 @@ bool PreviewWindowController::keyPressed(const GdkEventKey& event)
 
 bool PreviewWindowController::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
 {
-    if (item.action() == orientationAction)
-        return deviceCanRotate();
-    return Responder::validateUserInterfaceItem(item);
+    return validateSettingsItem(item);
 }
 
 } // namespace kx

@@ -12,6 +12,7 @@
 // Main thread only. Made with `make`; `cleanup` before the document closes.
 #pragma once
 
+#include <any>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,10 +21,12 @@
 #include <gtk/gtk.h>
 
 #include "App/preview/DeviceManager.h"
+#include "App/preview/DeviceMenuHost.h"
 #include "App/preview/DeviceSettingsMenuController.h"
 #include "App/preview/KorvelViewController.h"
 #include "App/preview/NimbetSelection.h"
 #include "App/preview/PreviewDocument.h"
+#include "App/preview/PreviewSettingsRules.h"
 #include "App/preview/PreviewSizing.h"
 #include "App/preview/PreviewWindow.h"
 #include "App/preview/PreviewWindowToolbarButtonWithTint.h"
@@ -36,7 +39,9 @@
 
 namespace kx {
 
-class PreviewWindowController : public Responder, public std::enable_shared_from_this<PreviewWindowController> {
+class PreviewWindowController : public Responder,
+                                public DeviceMenuHost,
+                                public std::enable_shared_from_this<PreviewWindowController> {
 public:
     static constexpr const char* keepOnTopDefault = "KLPreviewKeepOnTop";
     static constexpr double dragPollSeconds = 0.04;
@@ -48,14 +53,14 @@ public:
     const std::shared_ptr<PreviewDocument>& document() const { return document_; }
     KorvelViewController* korvelViewController() const { return korvelViewController_.get(); }
     DeviceManager& deviceManager() { return deviceManager_; }
-    const DeviceManager& deviceManager() const { return deviceManager_; }
+    const DeviceManager& deviceManager() const override { return deviceManager_; }
     DeviceSettingsMenuController& deviceMenuController() { return *deviceMenuController_; }
 
     // Outlets.
     const std::shared_ptr<NativeMenu>& settingsMenu() const { return settingsMenu_; }
     NativeMenuItem* canvasMenuItem() const { return canvasMenuItem_.get(); }
-    NativeMenuItem* deviceMenuItem() const { return deviceMenuItem_.get(); }
-    NativeMenu* deviceCategoriesMenu() const { return deviceCategoriesMenu_.get(); }
+    NativeMenuItem* deviceMenuItem() const override { return deviceMenuItem_.get(); }
+    NativeMenu* deviceCategoriesMenu() const override { return deviceCategoriesMenu_.get(); }
     NativeMenuItem* touchCursorMenuItem() const { return touchCursorMenuItem_.get(); }
     NativeMenuItem* landscapeMenuItem() const { return landscapeMenuItem_.get(); }
     PreviewWindowToolbarButton& settingsButton() const { return *settingsButton_; }
@@ -80,14 +85,36 @@ public:
     const std::optional<NimbetSelection>& selection() const { return selection_; }
     const std::optional<std::string>& postCanvasModeDeviceMenuType() const { return postCanvasModeDeviceMenuType_; }
     // Sends the editor the device (and skin) of `menuType`.
-    void handleDeviceMenuSelection(const std::string& menuType);
+    void handleDeviceMenuSelection(const std::string& menuType) override;
     void orientationButtonPressed();
+
+    // ---- The settings menu and toggles (PreviewWindowControllerSettings.cpp) ----
+    // Each sends the editor what to change; the window follows the next selection.
+    void settingsButtonPressed();
+    void selectCanvasMode();
+    void selectResponsiveCanvasMode();
+    void clickDeviceMenuItem();
+    void selectSkin(const std::any& representedObject);
+    void toggleResponsive();
+    void toggleTouchCursor();
+    void toggleHand();
+    void toggleLock(bool on);
+    void showPreviewInspector();
+    void togglePreviewFullscreen();
+    void reloadPreview();
+    NativeMenuItem* keepOnTopMenuItem() const { return keepOnTopMenuItem_.get(); }
+    PreviewMenuContext menuContext() const;
+    // The window's frame, for the next launch: {"frame": [x, y, width, height]}.
+    nlohmann::json encodeRestorableState() const;
+    // Puts the window where `state` says (the first appearance's own frame wins until the
+    // window was shown); a state that does not read changes nothing.
+    void restoreState(const nlohmann::json& state);
 
     // ---- Device properties, from the selection ----
     const DeviceDescriptor* deviceDescriptor() const;
     bool deviceIsCanvas() const;
     std::optional<std::string> deviceSkin() const;
-    std::string deviceMenuType() const;
+    std::string deviceMenuType() const override;
     double deviceZoom() const;
     bool deviceResponsive() const;
     bool deviceRotate() const;
@@ -137,6 +164,10 @@ private:
     void awakeFromNib();
     void buildToolbar();
     void buildSettingsMenu();
+    void addSettingsActions();
+    bool validateSettingsItem(ValidatedUserInterfaceItem& item);
+    bool canSendSettings() const;
+    void sendPreviewSettings(const nlohmann::json& settings);
     void observeServer();
     bool isOwnServer(const Notification& notification) const;
     void applyKeepOnTop();
@@ -178,6 +209,7 @@ private:
     std::shared_ptr<NativeMenu> deviceCategoriesMenu_;
     std::shared_ptr<NativeMenuItem> touchCursorMenuItem_;
     std::shared_ptr<NativeMenuItem> landscapeMenuItem_;
+    std::shared_ptr<NativeMenuItem> keepOnTopMenuItem_;
     std::unique_ptr<PreviewWindowToolbarButton> settingsButton_;
     std::unique_ptr<PreviewWindowToolbarButtonWithTint> selectionLockButton_;
     std::unique_ptr<PreviewWindowToolbarInspectorButton> consoleButton_;
