@@ -122,7 +122,8 @@ Rect constrainedToWorkArea(Rect frame, Rect workArea)
 
 Rect inspectorFrame(Rect documentWindow, Rect preview, double minimumAttachWidth, std::optional<Rect> screen)
 {
-    const double target = std::max(std::ceil(documentWindow.size.width * 0.5), minimumAttachWidth + 200.0);
+    const double target =
+        std::max({std::ceil(documentWindow.size.width * 0.5), minimumAttachWidth + 200.0, webKitMinimumAttachWidth});
     const Rect& limit = screen ? *screen : preview;
     const double right = limit.origin.x + limit.size.width;
     const double width = std::max(target, preview.size.width);

@@ -137,12 +137,14 @@ TEST(PreviewSizing, InspectorFrameGivesTheInspectorRoom)
     const Rect document{{100, 100}, {1200, 800}};
     const Rect preview{{1300, 100}, {390, 600}};
     const Rect screen{{0, 0}, {1600, 1000}};
+    // 500 + 200 would be too narrow for WebKitGTK to attach the inspector.
     const Rect frame = inspectorFrame(document, preview, 500, screen);
-    EXPECT_EQ(frame.size, (Size{700, 800}));
-    EXPECT_EQ(frame.origin.x, 900);
+    EXPECT_EQ(frame.size, (Size{750, 800}));
+    EXPECT_EQ(frame.origin.x, 850);
     EXPECT_EQ(frame.origin.y + frame.size.height, 900); // bottoms lined up
+    EXPECT_EQ(inspectorFrame(document, preview, 600, screen).size.width, 800);
     // Half the document window wins when it is wider.
-    EXPECT_EQ(inspectorFrame({{0, 0}, {1500, 800}}, preview, 500, screen).size.width, 750);
+    EXPECT_EQ(inspectorFrame({{0, 0}, {1700, 800}}, preview, 500, screen).size.width, 850);
 }
 
 TEST(PreviewSizing, TitleTextAndPlace)
