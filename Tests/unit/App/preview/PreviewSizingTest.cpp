@@ -46,6 +46,9 @@ TEST(PreviewSizing, IntrinsicSizeOfDevicesAndCanvas)
     }
     const auto negative = device(-300, 600);
     EXPECT_EQ(intrinsicContentSize(selection(), &negative, false), (Size{0, 600}));
+    // A ratio barely above 0 gives no size rather than an infinite one.
+    const auto overflowing = device(INT64_MAX, 600, 5e-324);
+    EXPECT_EQ(intrinsicContentSize(selection(), &overflowing, false), (Size{0, 0}));
 
     EXPECT_EQ(intrinsicContentSize(selection(false, 320, 480), &phone, true), (Size{320, 480}));
     EXPECT_EQ(intrinsicContentSize(selection(false, 320), &phone, true), (Size{0, 0}));
@@ -105,7 +108,7 @@ TEST(PreviewSizing, CornerDragsSnapToScaleStepsAndTheAspectLine)
     context = resizing(phone);
     context.freeResizing = true;
     EXPECT_EQ(snappedSize({390, 838}, context), (Size{390, 838}));
-    for (Size shapeless : {Size{0, 812}, Size{375, 0}, Size{-5, 10}}) {
+    for (Size shapeless : {Size{0, 812}, Size{375, 0}, Size{-5, 10}, Size{1e-200, 1e-200}, Size{1e200, 1e200}}) {
         const Size result = snappedSize({390, 838}, resizing(shapeless));
         EXPECT_EQ(result, (Size{390, 838}));
     }
