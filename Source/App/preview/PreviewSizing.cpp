@@ -42,6 +42,9 @@ Size intrinsicContentSize(const std::optional<NimbetSelection>& selection, const
         size = {std::max<double>(0, double(descriptor->screen.width)) / ratio,
                 std::max<double>(0, double(descriptor->screen.height)) / ratio};
     }
+    // A ratio just above 0 makes a side too large for any number: no fixed size then.
+    if (!std::isfinite(size.width) || !std::isfinite(size.height))
+        size = {};
     if (selection && selection->metadata.settings.rotate)
         std::swap(size.width, size.height);
     return size;
@@ -99,6 +102,8 @@ Size snappedSize(Size proposed, const ResizeContext& context)
         }
     }
     const double length = iw * iw + ih * ih;
+    if (!(length > 0) || !std::isfinite(length))
+        return proposed;
     const double k = (width * iw + contentHeight * ih) / length;
     const double px = k * iw;
     const double py = k * ih;
@@ -122,7 +127,8 @@ Rect constrainedToWorkArea(Rect frame, Rect workArea)
 
 Rect inspectorFrame(Rect documentWindow, Rect preview, double minimumAttachWidth, std::optional<Rect> screen)
 {
-    const double target = std::max(std::ceil(documentWindow.size.width * 0.5), minimumAttachWidth + 200.0);
+    const double target =
+        std::max({std::ceil(documentWindow.size.width * 0.5), minimumAttachWidth + 200.0, webKitMinimumAttachWidth});
     const Rect& limit = screen ? *screen : preview;
     const double right = limit.origin.x + limit.size.width;
     const double width = std::max(target, preview.size.width);

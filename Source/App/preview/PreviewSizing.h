@@ -41,9 +41,14 @@ Size snappedSize(Size proposed, const ResizeContext& context);
 // `frame` moved and, where it is larger, shrunk so that it lies inside `workArea`.
 Rect constrainedToWorkArea(Rect frame, Rect workArea);
 
+// WebKitGTK attaches no inspector to a view narrower than this, whatever the minimum size the
+// web view reports: below it the inspector opens in a window of its own.
+inline constexpr double webKitMinimumAttachWidth = 750.0;
+
 // The frame that gives an attached Web Inspector room: at least the larger of half the
-// document window's width (rounded up) and the inspector's minimum width plus 200, its right
-// edge at most at the screen's, bottoms lined up, at least as tall as the document window.
+// document window's width (rounded up) and the inspector's minimum width plus 200, and never
+// narrower than WebKitGTK attaches to; its right edge at most at the screen's, bottoms lined
+// up, at least as tall as the document window.
 Rect inspectorFrame(Rect documentWindow, Rect preview, double minimumAttachWidth, std::optional<Rect> screen);
 
 // The title shown while resizing: the content scale in whole percent ("33%"), or in free

@@ -2,6 +2,7 @@
 // the tracking of moves, the resize title and the frame that makes room for the inspector.
 #include "App/preview/PreviewWindowController.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "App/web/WKWebViewExtras.h"
@@ -202,7 +203,8 @@ void PreviewWindowController::showInspector()
         WKWebViewExtras::showInspectorAttached(self->korvelViewController_->webViewController().webView().wkWebView(),
                                                true, {});
     };
-    const double width = WKWebViewExtras::minimumSizeToAttachInspector().width;
+    const double width = std::max(WKWebViewExtras::minimumSizeToAttachInspector().width,
+                                  PreviewSizing::webKitMinimumAttachWidth);
     *allocation = SignalConnection::connect<void(GtkWidget*, GdkRectangle*)>(
         korvelViewController_->view(), "size-allocate", [show, width](GtkWidget*, GdkRectangle* rectangle) {
             if (rectangle->width >= width)

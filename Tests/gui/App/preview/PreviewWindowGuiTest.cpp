@@ -118,7 +118,7 @@ TEST_F(PreviewWindowGui, TheInspectorOpensAttachedAndClosesWithTheWindow)
     WebKitWebView* view = page().webView().wkWebView();
     controller->showInspector();
     ASSERT_TRUE(spinUntil([&] { return kx::WKWebViewExtras::isInspectorAttached(view); }, previewTimeout));
-    EXPECT_GE(controller->window()->frame().size.width, kx::WKWebViewExtras::minimumSizeToAttachInspector().width + 200);
+    EXPECT_GE(controller->window()->frame().size.width, kx::PreviewSizing::webKitMinimumAttachWidth);
     // A second time changes nothing.
     const kx::Rect frame = controller->window()->frame();
     controller->showInspector();

@@ -46,6 +46,9 @@ TEST(PreviewSizing, IntrinsicSizeOfDevicesAndCanvas)
     }
     const auto negative = device(-300, 600);
     EXPECT_EQ(intrinsicContentSize(selection(), &negative, false), (Size{0, 600}));
+    // A ratio barely above 0 gives no size rather than an infinite one.
+    const auto overflowing = device(INT64_MAX, 600, 5e-324);
+    EXPECT_EQ(intrinsicContentSize(selection(), &overflowing, false), (Size{0, 0}));
 
     EXPECT_EQ(intrinsicContentSize(selection(false, 320, 480), &phone, true), (Size{320, 480}));
     EXPECT_EQ(intrinsicContentSize(selection(false, 320), &phone, true), (Size{0, 0}));
@@ -105,7 +108,7 @@ TEST(PreviewSizing, CornerDragsSnapToScaleStepsAndTheAspectLine)
     context = resizing(phone);
     context.freeResizing = true;
     EXPECT_EQ(snappedSize({390, 838}, context), (Size{390, 838}));
-    for (Size shapeless : {Size{0, 812}, Size{375, 0}, Size{-5, 10}}) {
+    for (Size shapeless : {Size{0, 812}, Size{375, 0}, Size{-5, 10}, Size{1e-200, 1e-200}, Size{1e200, 1e200}}) {
         const Size result = snappedSize({390, 838}, resizing(shapeless));
         EXPECT_EQ(result, (Size{390, 838}));
     }
@@ -137,12 +140,14 @@ TEST(PreviewSizing, InspectorFrameGivesTheInspectorRoom)
     const Rect document{{100, 100}, {1200, 800}};
     const Rect preview{{1300, 100}, {390, 600}};
     const Rect screen{{0, 0}, {1600, 1000}};
+    // 500 + 200 would be too narrow for WebKitGTK to attach the inspector.
     const Rect frame = inspectorFrame(document, preview, 500, screen);
-    EXPECT_EQ(frame.size, (Size{700, 800}));
-    EXPECT_EQ(frame.origin.x, 900);
+    EXPECT_EQ(frame.size, (Size{750, 800}));
+    EXPECT_EQ(frame.origin.x, 850);
     EXPECT_EQ(frame.origin.y + frame.size.height, 900); // bottoms lined up
+    EXPECT_EQ(inspectorFrame(document, preview, 600, screen).size.width, 800);
     // Half the document window wins when it is wider.
-    EXPECT_EQ(inspectorFrame({{0, 0}, {1500, 800}}, preview, 500, screen).size.width, 750);
+    EXPECT_EQ(inspectorFrame({{0, 0}, {1700, 800}}, preview, 500, screen).size.width, 850);
 }
 
 TEST(PreviewSizing, TitleTextAndPlace)
