@@ -52,6 +52,7 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
         setNextResponder(document_->responder());
     addAction(orientationAction, [this](Sender) { orientationButtonPressed(); });
     addSettingsActions();
+    setUpLiveSharing();
     // The main menu's bar, hidden: its accelerators reach the document from here too.
     window_->setMenu(NativeMenu::mainMenu());
     window_->setMenuBarVisible(false);
@@ -108,6 +109,8 @@ PreviewWindowController::~PreviewWindowController()
     previewDataUpdateObserver_.reset();
     previewReloadObserver_.reset();
     deviceMenuController_.reset();
+    liveSharing_.reset();
+    mirrorPopover_.reset();
     attachToWidget(nullptr);
     korvelViewController_.reset();
     window_.reset();
@@ -191,6 +194,7 @@ void PreviewWindowController::awakeFromNib()
             nimbetPreviewUpdate(*server->previewData());
     }
     refreshSelectionWidgets();
+    updateLiveSharingState();
 }
 
 void PreviewWindowController::windowDidLoad()
@@ -236,6 +240,7 @@ void PreviewWindowController::observeServer()
 
 void PreviewWindowController::serverStateDidUpdate()
 {
+    updateLiveSharingState();
     ServerController* server = document_ ? document_->serverController() : nullptr;
     const auto& state = server ? server->state() : std::nullopt;
     const bool warnings = state && state->previewInspectorHasWarnings;
@@ -308,6 +313,8 @@ void PreviewWindowController::cleanup()
     serverStateUpdateObserver_.reset();
     previewDataUpdateObserver_.reset();
     previewReloadObserver_.reset();
+    liveSharing_->cancel();
+    mirrorPopover_->close();
     if (ServerController* server = document_ ? document_->serverController() : nullptr)
         server->stopLiveSharing();
 }

@@ -24,6 +24,8 @@
 #include "App/preview/DeviceMenuHost.h"
 #include "App/preview/DeviceSettingsMenuController.h"
 #include "App/preview/KorvelViewController.h"
+#include "App/preview/MirrorPopover.h"
+#include "App/preview/PreviewLiveSharing.h"
 #include "App/preview/NimbetSelection.h"
 #include "App/preview/PreviewDocument.h"
 #include "App/preview/PreviewSettingsRules.h"
@@ -110,6 +112,23 @@ public:
     // window was shown); a state that does not read changes nothing.
     void restoreState(const nlohmann::json& state);
 
+    // ---- Store data and live sharing (PreviewWindowControllerLiveSharing.cpp) ----
+    // Hands the editor's store data to the preview page as its "serverStoreData" event.
+    void nimbetServerStoreData(const std::optional<nlohmann::json>& arguments);
+    void startLiveSharing();
+    void stopLiveSharing();
+    // Puts the share address on the clipboard; nothing before the server reported one.
+    void copyLiveSharingURL();
+    void toggleLiveSharingPopover(GtkWidget* fromButton);
+    // Takes the live-sharing status of the document's server into the popover.
+    void updateLiveSharingState();
+    // The document calls this after it replaced its project server controller.
+    void serverControllerDidChange();
+    MirrorPopover& mirrorPopover() const { return *mirrorPopover_; }
+    PreviewLiveSharing& liveSharing() const { return *liveSharing_; }
+    const std::optional<std::string>& liveSharingStatus() const { return liveSharing_->liveSharingStatus(); }
+    const std::optional<std::string>& liveSharingURL() const { return liveSharing_->liveSharingURL(); }
+
     // ---- Device properties, from the selection ----
     const DeviceDescriptor* deviceDescriptor() const;
     bool deviceIsCanvas() const;
@@ -165,6 +184,7 @@ private:
     void buildToolbar();
     void buildSettingsMenu();
     void addSettingsActions();
+    void setUpLiveSharing();
     bool validateSettingsItem(ValidatedUserInterfaceItem& item);
     bool canSendSettings() const;
     void sendPreviewSettings(const nlohmann::json& settings);
@@ -217,6 +237,8 @@ private:
     std::unique_ptr<PreviewWindowToolbarButton> liveSharingButton_;
     GtkWidget* divider_ = nullptr;
     std::unique_ptr<DeviceSettingsMenuController> deviceMenuController_;
+    std::unique_ptr<MirrorPopover> mirrorPopover_;
+    std::unique_ptr<PreviewLiveSharing> liveSharing_;
     std::vector<SignalConnection> connections_;
     bool cleanedUp_ = false;
 };
