@@ -10,20 +10,22 @@ namespace kx {
 MirrorPopover::MirrorPopover()
     : viewController_(std::make_unique<MirrorPopoverViewController>())
     , popover_(std::make_shared<Popover>(Popover::Kind::attached))
-    , background_(std::make_unique<PopoverBackgroundView>())
+    , style_(GObjectRef<GtkCssProvider>::adopt(gtk_css_provider_new()))
 {
     viewController_->performMainAction = [this](const State& state) { performMainAction(state); };
     viewController_->retryAction = [this] {
         if (startLiveSharing)
             startLiveSharing();
     };
-    gtk_fixed_put(background_->fixed(), viewController_->view(), 0, 0);
-    background_->setPopover(popover_);
-    // The active layout's link opens through the background view: web addresses only.
-    background_->handleLinks(viewController_->activeView().message());
+    // The stack is the popover's own child: the popover sizes it height-for-width, which the
+    // wrapped messages need.
+    popover_->setContentView(viewController_->view());
+    gtk_style_context_add_provider(gtk_widget_get_style_context(popover_->frameWidget()), GTK_STYLE_PROVIDER(style_.get()),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     applyAppearance();
-    gtk_widget_show(background_->widget());
-    popover_->setContentView(background_->widget());
+    linkConnection_ = SignalConnection::connect<gboolean(GtkLabel*, gchar*)>(
+        viewController_->activeView().message(), "activate-link",
+        [this](GtkLabel*, gchar* uri) -> gboolean { return activateLink(uri ? uri : ""); });
     if (GTK_IS_POPOVER(popover_->frameWidget()))
         gtk_popover_set_modal(GTK_POPOVER(popover_->frameWidget()), FALSE);
     // Never removed: the closure does nothing once this popover is gone.
@@ -37,18 +39,28 @@ MirrorPopover::~MirrorPopover()
 {
     alive_.reset();
     popover_->close();
-    if (gtk_widget_get_parent(viewController_->view()) == background_->widget())
-        gtk_container_remove(GTK_CONTAINER(background_->widget()), viewController_->view());
+    linkConnection_.disconnect();
     popover_->setContentView(nullptr);
-    background_.reset();
     popover_.reset();
     viewController_.reset();
 }
 
 void MirrorPopover::applyAppearance()
 {
-    background_->setBackgroundColor(AppAppearance::shared().isDark() ? Color::colorWithHexColorString("2B2B2B")
-                                                                     : AppAppearance::Colors::welcomeBackground());
+    // The start window's background in the light appearance, arrow included.
+    const bool dark = AppAppearance::shared().isDark();
+    const std::string color = dark ? "#2B2B2B" : AppAppearance::Colors::welcomeBackground().hexColorString();
+    const std::string css = "popover { background-color: " + color + "; background-image: none; }";
+    gtk_css_provider_load_from_data(style_.get(), css.c_str(), -1, nullptr);
+}
+
+bool MirrorPopover::activateLink(const std::string& url)
+{
+    // Taken either way: GTK's own handling would open any scheme the server put there.
+    if (!PopoverBackgroundView::opensLink(url))
+        return true;
+    Workspace::shared().openURL(url);
+    return true;
 }
 
 void MirrorPopover::setState(State state)

@@ -7,16 +7,18 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <gtk/gtk.h>
 
 #include "App/preview/MirrorPopoverState.h"
 #include "App/preview/MirrorPopoverViewController.h"
+#include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
 class Popover;
-class PopoverBackgroundView;
 
 class MirrorPopover {
 public:
@@ -53,10 +55,12 @@ private:
     void performMainAction(const State& state);
     void applyAppearance();
     void updateDefaultButton();
+    bool activateLink(const std::string& url);
 
     std::unique_ptr<MirrorPopoverViewController> viewController_;
     std::shared_ptr<Popover> popover_;
-    std::unique_ptr<PopoverBackgroundView> background_;
+    GObjectRef<GtkCssProvider> style_;
+    SignalConnection linkConnection_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

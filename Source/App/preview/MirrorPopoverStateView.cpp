@@ -46,7 +46,10 @@ MirrorPopoverStateView::MirrorPopoverStateView(MirrorPopoverState::Kind intrinsi
     gtk_label_set_line_wrap(GTK_LABEL(message_), TRUE);
     gtk_label_set_line_wrap_mode(GTK_LABEL(message_), PANGO_WRAP_WORD_CHAR);
     gtk_label_set_justify(GTK_LABEL(message_), GTK_JUSTIFY_CENTER);
-    gtk_label_set_max_width_chars(GTK_LABEL(message_), 1); // the box's width decides
+    // Wrapped at exactly the layout's width: neither a word a line (containers that ask for
+    // the smallest width first) nor one long line (those that ask for the natural width).
+    gtk_widget_set_size_request(message_, width - 40, -1);
+    gtk_label_set_max_width_chars(GTK_LABEL(message_), 1);
     gtk_label_set_selectable(GTK_LABEL(message_), FALSE);
     gtk_widget_set_margin_top(message_, 10);
     gtk_widget_set_margin_start(message_, 20);

@@ -28,7 +28,6 @@ MirrorPopoverViewController::MirrorPopoverViewController()
     // Each layout keeps its own height: the popover takes the size of the one on show.
     gtk_stack_set_homogeneous(stack, FALSE);
     gtk_stack_set_vhomogeneous(stack, FALSE);
-    gtk_stack_set_interpolate_size(stack, TRUE);
     gtk_stack_add_named(stack, availableView_->widget(), "available");
     gtk_stack_add_named(stack, startingView_->widget(), "starting");
     gtk_stack_add_named(stack, activeView_->widget(), "active");
