@@ -277,3 +277,47 @@ TEST_F(PreviewSharingGui, StoreDataReachesThePreviewPage)
 }
 
 } // namespace
+
+namespace {
+
+// The popover alone, with states no well-behaved server sends.
+TEST(MirrorPopoverGui, HostileAddressesAndStates)
+{
+    kx::MirrorPopover popover;
+    // Before any state: the error layout with the generic message and a "Start" that does nothing.
+    EXPECT_EQ(popover.state().kind, Kind::unavailable);
+    auto& error = popover.viewController().errorView();
+    EXPECT_STREQ(gtk_label_get_text(error.message()), kx::MirrorPopoverState::genericMessage);
+    EXPECT_STREQ(gtk_button_get_label(error.mainButton()), "Start");
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(error.retryButton())));
+    bool started = false;
+    popover.startLiveSharing = [&] { started = true; };
+    gtk_button_clicked(error.mainButton());
+    EXPECT_FALSE(started);
+
+    // Markup in the address stays text; a code too long for the tile is not drawn.
+    const std::string hostile = "http://x/\"><b>&amp;</a>" + std::string(3000, 'q');
+    popover.setState(kx::MirrorPopoverState::active(hostile));
+    auto& active = popover.viewController().activeView();
+    EXPECT_STREQ(gtk_label_get_text(active.message()),
+                 "Scan the QR code with your camera to view on mobile, or open in browser.");
+    EXPECT_FALSE(active.qrCode());
+    const std::string moderate = "http://192.168.1.2:4000/" + std::string(600, 'z') + "/";
+    popover.setState(kx::MirrorPopoverState::active(moderate));
+    ASSERT_TRUE(active.qrCode());
+    EXPECT_EQ(active.qrCode()->modulePixels(136), 1);
+    // Available: "Start" asks the window; toggling with no sender only closes.
+    popover.setState(kx::MirrorPopoverState::of(Kind::available));
+    gtk_button_clicked(popover.viewController().availableView().mainButton());
+    EXPECT_TRUE(started);
+    popover.toggleVisible(nullptr);
+    EXPECT_FALSE(popover.isShown());
+    // A retryable error offers to try again.
+    started = false;
+    popover.setState(kx::MirrorPopoverState::failed(kx::MirrorPopoverState::startFailedError(), true));
+    EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(error.retryButton())));
+    gtk_button_clicked(error.retryButton());
+    EXPECT_TRUE(started);
+}
+
+} // namespace
