@@ -60,6 +60,25 @@ TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
     EXPECT_TRUE(editor->evaluate("true") == true);
 }
 
+TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
+{
+    makeController();
+    select("watch");
+    waitForSelection("watch");
+    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{198, 242}));
+    controller->showWithMakeKey(true);
+    GtkWindow* window = controller->window()->gtkWindow();
+    // No narrower than its toolbar.
+    int minimumWidth = 0;
+    gtk_widget_get_preferred_width(controller->window()->titleBar(), &minimumWidth, nullptr);
+    ASSERT_TRUE(spinUntil([&] {
+        int width = 0, height = 0;
+        gtk_window_get_size(window, &width, &height);
+        return width == std::max(198, minimumWidth) && height == 242;
+    }, previewTimeout));
+}
+
 TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPage)
 {
     makeController();
