@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "App/preview/PreviewWindowToolbarButtonWithTint.h"

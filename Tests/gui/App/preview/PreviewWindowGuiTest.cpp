@@ -1,6 +1,8 @@
 // The preview window of a document with the real project server, preview page and editor page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "App/web/WKWebViewExtras.h"
 #include "gui/App/preview/PreviewFixture.h"
 #include "support/UserInput.h"
