@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 #include "App/server/ServerController.h"
 #include "Platform/Foundation/NotificationCenter.h"
@@ -22,20 +23,18 @@ void DeviceManager::parse(const std::optional<nlohmann::json>& data)
     categories_ = {canvasDevice};
     categoryDevices_.clear();
     uncategorized_.clear();
-    const auto contains = [](const std::vector<std::string>& list, const std::string& text) {
-        return std::find(list.begin(), list.end(), text) != list.end();
-    };
     // In the order of the page's text: it decides the order of categories and of their devices.
+    // The decoded ids are unique already; the names met are looked up, not searched for, so
+    // that a catalogue of many devices or categories takes no more than its length.
+    std::unordered_set<std::string> categoriesMet{categories_.begin(), categories_.end()};
     for (const auto& [id, descriptor] : decoded.value().devices) {
         devices_.insert_or_assign(id, descriptor);
         if (descriptor.category) {
             const std::string& category = *descriptor.category;
-            if (!contains(categories_, category))
+            if (categoriesMet.insert(category).second)
                 categories_.push_back(category);
-            auto& list = categoryDevices_[category];
-            if (!contains(list, id))
-                list.push_back(id);
-        } else if (!contains(uncategorized_, id)) {
+            categoryDevices_[category].push_back(id);
+        } else {
             uncategorized_.push_back(id);
         }
     }

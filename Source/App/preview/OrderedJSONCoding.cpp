@@ -1,6 +1,10 @@
 #include "App/preview/OrderedJSONCoding.h"
 
 #include <cmath>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "Services/runtime/JSONDecoder.h"
 
@@ -37,16 +41,102 @@ void throwMismatchOrNull(const OrderedJSON& json, const CodingPathNode* path, st
 
 } // namespace ordered_json_detail
 
+namespace {
+
+// Builds an ordered document in time linear in its size. The library's own reader looks each
+// new member name up by a walk through the members before it, which makes a page's catalogue of
+// many devices take minutes; here an index of the names of each open object does it. Of
+// repeated names the last value counts, at the place of the first.
+class OrderedBuilder final : public nlohmann::json_sax<OrderedJSON> {
+public:
+    OrderedJSON root;
+
+    bool null() override { return put(nullptr) != nullptr; }
+    bool boolean(bool value) override { return put(value) != nullptr; }
+    bool number_integer(number_integer_t value) override { return put(value) != nullptr; }
+    bool number_unsigned(number_unsigned_t value) override { return put(value) != nullptr; }
+    bool number_float(number_float_t value, const string_t&) override { return put(value) != nullptr; }
+    bool string(string_t& value) override { return put(std::move(value)) != nullptr; }
+    bool binary(binary_t&) override { return false; }
+    bool start_object(std::size_t) override
+    {
+        OrderedJSON* object = put(OrderedJSON::object());
+        open_.push_back({object, {}});
+        return object != nullptr;
+    }
+    bool key(string_t& name) override
+    {
+        key_ = std::move(name);
+        return true;
+    }
+    bool end_object() override
+    {
+        open_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override
+    {
+        OrderedJSON* array = put(OrderedJSON::array());
+        open_.push_back({array, {}});
+        return array != nullptr;
+    }
+    bool end_array() override
+    {
+        open_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    struct Open {
+        OrderedJSON* value;
+        std::unordered_map<std::string, std::size_t> names;
+    };
+
+    // The new value's place: the document, the end of the open array, or the open object's
+    // member of the last name read. Places of values still open never move: only the innermost
+    // open value grows.
+    OrderedJSON* put(OrderedJSON&& value)
+    {
+        if (open_.empty()) {
+            root = std::move(value);
+            return &root;
+        }
+        Open& parent = open_.back();
+        if (parent.value->is_array()) {
+            auto& array = parent.value->get_ref<OrderedJSON::array_t&>();
+            array.push_back(std::move(value));
+            return &array.back();
+        }
+        auto& members = static_cast<std::vector<std::pair<const std::string, OrderedJSON>>&>(
+            parent.value->get_ref<OrderedJSON::object_t&>());
+        const auto [found, isNew] = parent.names.try_emplace(key_, members.size());
+        if (!isNew) {
+            members[found->second].second = std::move(value);
+            return &members[found->second].second;
+        }
+        members.emplace_back(std::move(key_), std::move(value));
+        return &members.back().second;
+    }
+
+    std::vector<Open> open_;
+    std::string key_;
+};
+
+} // namespace
+
 OrderedJSON OrderedJSONDecoder::parse(std::string_view text)
 {
     // The service layer's reader decides what is JSON (strict UTF-8, no overflow, a bounded
     // depth); only text it accepted is read again, for its order.
     JSONDecoder::parse(text);
+    OrderedBuilder builder;
     try {
-        return OrderedJSON::parse(text);
+        if (OrderedJSON::sax_parse(text, &builder))
+            return std::move(builder.root);
     } catch (const OrderedJSON::exception&) {
-        throw DecodingError::dataCorrupted(nullptr, "The given data was not valid JSON.");
     }
+    throw DecodingError::dataCorrupted(nullptr, "The given data was not valid JSON.");
 }
 
 std::string OrderedJSONCoding<std::string>::decode(const OrderedJSON& json, const CodingPathNode* path)

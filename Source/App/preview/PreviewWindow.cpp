@@ -20,6 +20,11 @@ GtkCssProvider* previewStyle()
         GtkCssProvider* css = gtk_css_provider_new();
         gtk_css_provider_load_from_data(css,
                                         "window.kx-preview, .kx-preview-content { background-color: #1e1f22; }"
+                                        // Without a compositor GTK draws a frame of the light
+                                        // theme around client-side decorations; ours is dark
+                                        // and thin, and the handles do the resizing.
+                                        "window.kx-preview.solid-csd decoration { margin: 0; padding: 0; "
+                                        "  border: 1px solid #0c0c0e; border-radius: 0; box-shadow: none; }"
                                         "headerbar.kx-preview-titlebar { min-height: 38px; padding: 0 6px; "
                                         "  background: #2a2b2f; border: none; box-shadow: none; }"
                                         "headerbar.kx-preview-titlebar button { min-width: 0; min-height: 0; padding: 0; }"
@@ -357,6 +362,8 @@ void PreviewWindow::setFrame(const Rect& frame)
     const int width = std::max(1, whole(frame.size.width));
     const int height = std::max(1, whole(frame.size.height - titleBarHeight()));
     gtk_widget_set_size_request(contentOverlay_, width, height);
+    // Before the first showing the default size wins over any resize: both are set.
+    gtk_window_set_default_size(gtkWindow(), width, height);
     gtk_window_resize(gtkWindow(), width, height);
     gtk_window_move(gtkWindow(), whole(frame.origin.x), whole(frame.origin.y));
 }

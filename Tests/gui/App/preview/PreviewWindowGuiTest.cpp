@@ -1,6 +1,8 @@
 // The preview window of a document with the real project server, preview page and editor page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "App/web/WKWebViewExtras.h"
 #include "gui/App/preview/PreviewFixture.h"
 #include "support/UserInput.h"
@@ -58,6 +60,25 @@ TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
     EXPECT_EQ(frame.origin.y, documentFrame.origin.y);
     EXPECT_EQ(frame.origin.x, documentFrame.origin.x + documentFrame.size.width);
     EXPECT_TRUE(editor->evaluate("true") == true);
+}
+
+TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
+{
+    makeController();
+    select("watch");
+    waitForSelection("watch");
+    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{198, 242}));
+    controller->showWithMakeKey(true);
+    GtkWindow* window = controller->window()->gtkWindow();
+    // No narrower than its toolbar.
+    int minimumWidth = 0;
+    gtk_widget_get_preferred_width(controller->window()->titleBar(), &minimumWidth, nullptr);
+    ASSERT_TRUE(spinUntil([&] {
+        int width = 0, height = 0;
+        gtk_window_get_size(window, &width, &height);
+        return width == std::max(198, minimumWidth) && height == 242;
+    }, previewTimeout));
 }
 
 TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPage)
