@@ -12,9 +12,18 @@ const path = require("path");
 const stream = require("stream");
 const { Server } = require("socket.io");
 
-const PREVIEW_PAGE_PATH = "/_app/resources/Nimbet/preview.html";
+const PREVIEW_FOLDER_PATH = "/_app/resources/Nimbet/";
+const PREVIEW_PAGE_PATH = `${PREVIEW_FOLDER_PATH}preview.html`;
 const PUBLIC_FOLDER = path.join(__dirname, "public");
 const PREVIEW_PAGE_FILE = path.join(PUBLIC_FOLDER, "preview.html");
+// The preview page's own device catalogue and the skins and hands it draws.
+const DEVICE_CATALOGUE_PATH = `${PREVIEW_FOLDER_PATH}devices.json`;
+const DEVICE_CATALOGUE_FILE = path.join(PUBLIC_FOLDER, "devices.json");
+const DEVICE_IMAGES_PATH = `${PREVIEW_FOLDER_PATH}devices/`;
+const DEVICE_IMAGES_FOLDER = path.join(__dirname, "..", "images", "devices");
+// The namespace in which preview pages hear the editor's selection. It needs no token: it
+// tells no more than the project's files, which this server gives to any local client.
+const PREVIEW_PAGE_NAMESPACE = "/preview-page";
 // Clients that show the preview join this room; the editor's selection and reload requests go
 // to its members.
 const PREVIEW_ROOM = "preview";
@@ -209,6 +218,8 @@ function handleRequest(request, response) {
   }
   if (pathname.includes("\0")) return sendStatus(response, 400);
   if (pathname === PREVIEW_PAGE_PATH) return sendFile(request, response, PUBLIC_FOLDER, PREVIEW_PAGE_FILE);
+  if (pathname === DEVICE_CATALOGUE_PATH) return sendFile(request, response, PUBLIC_FOLDER, DEVICE_CATALOGUE_FILE);
+  if (pathname.startsWith(DEVICE_IMAGES_PATH)) return sendFrom(request, response, DEVICE_IMAGES_FOLDER, pathname.slice(DEVICE_IMAGES_PATH.length - 1));
   if (pathname.startsWith("/_app/resources/")) return sendFrom(request, response, options.staticPath, pathname.slice("/_app/resources".length));
   if (projectDir) return sendFrom(request, response, projectDir, pathname);
   sendStatus(response, 404);
@@ -366,6 +377,13 @@ function guarded(handler) {
   };
 }
 
+// The editor's latest selection, for preview pages that connect later.
+let lastSelection = null;
+const previewPages = io.of(PREVIEW_PAGE_NAMESPACE);
+previewPages.on("connection", (socket) => {
+  if (lastSelection !== null) socket.emit("updatePreview", lastSelection);
+});
+
 io.on("connection", (socket) => {
   socket.emit("state", state);
   for (const [name, command] of Object.entries(commands)) socket.on(name, guarded(command));
@@ -379,6 +397,8 @@ io.on("connection", (socket) => {
   socket.on("updatePreview", guarded((data) => {
     if (typeof data !== "string") throw new Error("updatePreview needs the selection as JSON text");
     socket.to(PREVIEW_ROOM).emit("updatePreview", data);
+    lastSelection = data;
+    previewPages.emit("updatePreview", data);
   }));
   socket.on("reload", guarded(() => socket.to(PREVIEW_ROOM).emit("reload")));
 });

@@ -178,12 +178,13 @@ void WebViewController::setDocumentReadyHandler(DocumentReadyHandler handler)
     documentReadyHandler_ = std::move(handler);
 }
 
-void WebViewController::loadURL(const std::string& url, LoadCompletionHandler completionHandler)
+void WebViewController::loadURL(const std::string& url, LoadCompletionHandler completionHandler,
+                                const std::string& cacheControl)
 {
     const auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(url.c_str()));
     // Cached data is used only after the server confirmed it.
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request.get()))
-        soup_message_headers_replace(headers, "Cache-Control", "max-age=0");
+        soup_message_headers_replace(headers, "Cache-Control", cacheControl.c_str());
     isDocumentReady_ = false;
     startLoad(request.get(), std::move(completionHandler), requestTimeout);
 }

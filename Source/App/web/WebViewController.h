@@ -71,8 +71,10 @@ public:
 
     // Loads with revalidation of cached data; a main request without an answer for 10 seconds
     // is stopped. The completion is called once when this very load finishes, never when it
-    // fails; a later load (with or without completion) drops it uncalled.
-    void loadURL(const std::string& url, LoadCompletionHandler completionHandler = {});
+    // fails; a later load (with or without completion) drops it uncalled. `cacheControl` is
+    // the request's Cache-Control header.
+    void loadURL(const std::string& url, LoadCompletionHandler completionHandler = {},
+                 const std::string& cacheControl = "max-age=0");
     void loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler = {});
 
     // Runs the script in the page later, on the main loop, in call order.

@@ -1,0 +1,15 @@
+#include "App/preview/DeviceCatalogue.h"
+
+namespace kx {
+
+Result<DevicesData, Error> DevicesData::decode(std::string_view text)
+{
+    try {
+        return Result<DevicesData, Error>::success(OrderedJSONDecoder::decode<DevicesData>(text));
+    } catch (const DecodingError& error) {
+        // The description names the path to the problem and what was expected there.
+        return Result<DevicesData, Error>::failure(Error(error.domain(), error.code(), error.what()));
+    }
+}
+
+} // namespace kx

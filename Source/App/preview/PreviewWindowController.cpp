@@ -1,0 +1,555 @@
+#include "App/preview/PreviewWindowController.h"
+
+#include <cstdio>
+
+#include "App/editor/BaseNimbetViewController.h"
+#include "App/server/ServerController.h"
+#include "App/web/WKWebViewExtras.h"
+#include "Platform/Foundation/Error.h"
+#include "Platform/UI/ResponderChain.h"
+
+namespace kx {
+
+namespace {
+
+constexpr const char* orientationAction = PreviewSettingsRules::orientationAction;
+
+bool isArrowOrKeypad(guint keyval)
+{
+    switch (keyval) {
+    case GDK_KEY_Up:
+    case GDK_KEY_Down:
+    case GDK_KEY_Left:
+    case GDK_KEY_Right:
+        return true;
+    default:
+        return keyval >= GDK_KEY_KP_Space && keyval <= GDK_KEY_KP_9;
+    }
+}
+
+} // namespace
+
+std::shared_ptr<PreviewWindowController> PreviewWindowController::make(std::shared_ptr<PreviewDocument> document)
+{
+    std::shared_ptr<PreviewWindowController> controller(new PreviewWindowController(std::move(document)));
+    controller->awakeFromNib();
+    controller->windowDidLoad();
+    return controller;
+}
+
+PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument> document)
+    : document_(std::move(document))
+    , window_(std::make_unique<PreviewWindow>())
+    , korvelViewController_(KorvelViewController::make())
+{
+    buildSettingsMenu();
+    buildToolbar();
+    deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(*this);
+    window_->setPreviewPage(korvelViewController_->view());
+    // The window's responder: its key equivalents, its actions, then the document's.
+    attachToWidget(window_->widget());
+    if (document_)
+        setNextResponder(document_->responder());
+    addAction(orientationAction, [this](Sender) { orientationButtonPressed(); });
+    addSettingsActions();
+    setUpLiveSharing();
+    // The main menu's bar, hidden: its accelerators reach the document from here too.
+    window_->setMenu(NativeMenu::mainMenu());
+    window_->setMenuBarVisible(false);
+    window_->keyPressed = [this](const GdkEventKey& event) { return keyPressed(event); };
+    window_->willClose = [this] {
+        if (korvelViewController_)
+            WKWebViewExtras::closeInspector(korvelViewController_->webViewController().webView().wkWebView());
+    };
+    PreviewWindow::ResizeHandler resizing;
+    resizing.willStart = [this] { windowWillStartLiveResize(); };
+    resizing.frameForDrag = [this](const Rect& start, unsigned edges, double dx, double dy) {
+        return frameForDrag(start, edges, dx, dy);
+    };
+    resizing.didEnd = [this] { windowDidEndLiveResize(); };
+    window_->setResizeHandler(std::move(resizing));
+
+    GtkWidget* gtkWindow = window_->widget();
+    connections_.push_back(SignalConnection::connect<void(GObject*, GParamSpec*)>(
+        gtkWindow, "notify::is-active", [this](GObject* object, GParamSpec*) {
+            if (gtk_window_is_active(GTK_WINDOW(object))) {
+                wasKeyWindow_ = true;
+                return;
+            }
+            // Code that runs while another window becomes key still sees this one as key.
+            MainQueue::async([weak = weak_from_this()] {
+                if (auto self = weak.lock()) {
+                    if (!gtk_window_is_active(self->window_->gtkWindow()))
+                        self->wasKeyWindow_ = false;
+                }
+            });
+        }));
+    // A press on the title bar may start a move by the window manager.
+    gtk_widget_add_events(window_->titleBar(), GDK_BUTTON_PRESS_MASK);
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventButton*)>(
+        window_->titleBar(), "button-press-event", [this](GtkWidget*, GdkEventButton* event) -> gboolean {
+            if (event->type == GDK_BUTTON_PRESS && event->button == GDK_BUTTON_PRIMARY)
+                windowWillMove();
+            return FALSE; // the header bar goes on to move the window
+        }));
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventConfigure*)>(
+        gtkWindow, "configure-event", [this](GtkWidget*, GdkEventConfigure*) -> gboolean {
+            windowDidMove();
+            return FALSE;
+        }));
+}
+
+PreviewWindowController::~PreviewWindowController()
+{
+    if (mouseTimer_)
+        mouseTimer_->cancel();
+    connections_.clear();
+    keepOnTopObserver_.reset();
+    serverStateUpdateObserver_.reset();
+    previewDataUpdateObserver_.reset();
+    previewReloadObserver_.reset();
+    deviceMenuController_.reset();
+    liveSharing_.reset();
+    mirrorPopover_.reset();
+    attachToWidget(nullptr);
+    korvelViewController_.reset();
+    window_.reset();
+}
+
+void PreviewWindowController::buildSettingsMenu()
+{
+    using Rules = PreviewSettingsRules;
+    settingsMenu_ = NativeMenu::make("Preview");
+    canvasMenuItem_ = NativeMenuItem::make("Canvas", Rules::selectCanvasModeAction);
+    canvasMenuItem_->setRepresentedObject(std::string(DeviceManager::canvasDevice));
+    deviceMenuItem_ = NativeMenuItem::make(Rules::deviceOffStateTitle, Rules::clickDeviceMenuItemAction);
+    deviceCategoriesMenu_ = NativeMenu::make("Devices");
+    deviceMenuItem_->setSubmenu(deviceCategoriesMenu_);
+    touchCursorMenuItem_ = NativeMenuItem::make("Touch Cursor", Rules::toggleTouchCursorAction);
+    landscapeMenuItem_ = NativeMenuItem::make("Landscape", orientationAction);
+    keepOnTopMenuItem_ = NativeMenuItem::make("Keep on Top", "toggleKeepOnTop:");
+    settingsMenu_->addItem(canvasMenuItem_);
+    settingsMenu_->addItem(NativeMenuItem::make("Responsive Canvas", Rules::selectResponsiveCanvasModeAction));
+    settingsMenu_->addItem(deviceMenuItem_);
+    settingsMenu_->addItem(NativeMenuItem::separatorItem());
+    settingsMenu_->addItem(NativeMenuItem::make("Hand", Rules::toggleHandAction));
+    settingsMenu_->addItem(touchCursorMenuItem_);
+    settingsMenu_->addItem(landscapeMenuItem_);
+    settingsMenu_->addItem(NativeMenuItem::separatorItem());
+    settingsMenu_->addItem(NativeMenuItem::make("Console", Rules::showPreviewInspectorAction));
+    settingsMenu_->addItem(NativeMenuItem::make("Reload", Rules::reloadPreviewAction, "r"));
+    settingsMenu_->addItem(NativeMenuItem::make("Full Screen", Rules::togglePreviewFullscreenAction));
+    settingsMenu_->addItem(NativeMenuItem::separatorItem());
+    settingsMenu_->addItem(keepOnTopMenuItem_);
+}
+
+void PreviewWindowController::buildToolbar()
+{
+    GtkHeaderBar* bar = window_->headerBar();
+    // Each button sends its action along the window's responder chain.
+    const auto sending = [this](const char* action) {
+        return [this, action] { ResponderChain::shared().sendAction(action, this, nullptr); };
+    };
+    settingsButton_ = std::make_unique<PreviewWindowToolbarButton>("preview-settings");
+    settingsButton_->setAction(sending("settingsButtonPressed:"));
+    divider_ = gtk_separator_new(GTK_ORIENTATION_VERTICAL);
+    gtk_style_context_add_class(gtk_widget_get_style_context(divider_), "kx-preview-divider");
+    gtk_widget_set_valign(divider_, GTK_ALIGN_CENTER);
+    gtk_widget_set_size_request(divider_, 1, 15);
+    selectionLockButton_ = std::make_unique<PreviewWindowToolbarButtonWithTint>("preview-lock", "preview-lock-on");
+    selectionLockButton_->setAction(sending("toggleLock:"));
+    consoleButton_ = std::make_unique<PreviewWindowToolbarInspectorButton>("preview-console", "preview-console-alert");
+    consoleButton_->setAction(sending("showPreviewInspector:"));
+    orientationButton_ = std::make_unique<PreviewWindowToolbarButton>("preview-rotate");
+    orientationButton_->setAction([this] { orientationButtonPressed(); });
+    liveSharingButton_ = std::make_unique<PreviewWindowToolbarButton>("preview-live");
+    liveSharingButton_->setAction(sending("showLivePreview:"));
+    gtk_header_bar_pack_start(bar, settingsButton_->widget());
+    gtk_header_bar_pack_start(bar, divider_);
+    gtk_header_bar_pack_start(bar, selectionLockButton_->widget());
+    gtk_header_bar_pack_end(bar, liveSharingButton_->widget());
+    gtk_header_bar_pack_end(bar, orientationButton_->widget());
+    gtk_header_bar_pack_end(bar, consoleButton_->widget());
+    for (GtkWidget* widget : {settingsButton_->widget(), divider_, selectionLockButton_->widget(), consoleButton_->widget(),
+                              orientationButton_->widget(), liveSharingButton_->widget()})
+        gtk_widget_show(widget);
+}
+
+void PreviewWindowController::awakeFromNib()
+{
+    korvelViewController_->setPreviewWindowController(weak_from_this());
+    reload();
+    keepOnTopObserver_ = UserDefaults::standard().observe(keepOnTopDefault, [weak = weak_from_this()] {
+        // Defaults may change on another thread; windows change on this one.
+        MainQueue::async([weak] {
+            if (auto self = weak.lock())
+                self->applyKeepOnTop();
+        });
+    });
+    applyKeepOnTop();
+    gtk_label_set_ellipsize(window_->titleLabel(), PANGO_ELLIPSIZE_MIDDLE);
+    observeServer();
+    if (ServerController* server = document_ ? document_->serverController() : nullptr) {
+        if (server->previewData())
+            nimbetPreviewUpdate(*server->previewData());
+    }
+    refreshSelectionWidgets();
+    updateLiveSharingState();
+}
+
+void PreviewWindowController::windowDidLoad()
+{
+    korvelViewController_->setDocument(document_);
+    Rect frame = window_->frame();
+    if (isFirstAppearance_) {
+        if (auto first = updatedWindowFrameForFirstAppearance(frame))
+            frame = *first;
+    }
+    window_->setFrame(frame);
+    updateTitle();
+}
+
+bool PreviewWindowController::isOwnServer(const Notification& notification) const
+{
+    ServerController* server = document_ ? document_->serverController() : nullptr;
+    return server && server->isSender(notification);
+}
+
+void PreviewWindowController::observeServer()
+{
+    auto& center = NotificationCenter::defaultCenter();
+    const std::weak_ptr<PreviewWindowController> weak = weak_from_this();
+    serverStateUpdateObserver_ = center.addObserver(ServerControllerStateDidUpdate, nullptr, [weak](const Notification& n) {
+        auto self = weak.lock();
+        if (self && self->isOwnServer(n))
+            self->serverStateDidUpdate();
+    });
+    previewDataUpdateObserver_ = center.addObserver(ServerControllerPreviewDataDidUpdate, nullptr, [weak](const Notification& n) {
+        auto self = weak.lock();
+        if (!self || !self->isOwnServer(n))
+            return;
+        if (const auto& data = self->document_->serverController()->previewData())
+            self->nimbetPreviewUpdate(*data);
+    });
+    previewReloadObserver_ = center.addObserver(ServerControllerPreviewShouldReload, nullptr, [weak](const Notification& n) {
+        auto self = weak.lock();
+        if (self && self->isOwnServer(n))
+            self->reload();
+    });
+}
+
+void PreviewWindowController::serverStateDidUpdate()
+{
+    updateLiveSharingState();
+    ServerController* server = document_ ? document_->serverController() : nullptr;
+    const auto& state = server ? server->state() : std::nullopt;
+    const bool warnings = state && state->previewInspectorHasWarnings;
+    if (warnings != previewInspectorHasWarnings_) {
+        previewInspectorHasWarnings_ = warnings;
+        updateInspectorIcon();
+    }
+    const bool errors = state && state->previewInspectorHasErrors;
+    if (errors != previewInspectorHasErrors_) {
+        previewInspectorHasErrors_ = errors;
+        updateInspectorIcon();
+    }
+}
+
+void PreviewWindowController::updateInspectorIcon()
+{
+    consoleButton_->setIconState(previewInspectorHasErrors_     ? InspectorButtonType::error
+                                     : previewInspectorHasWarnings_ ? InspectorButtonType::warning
+                                                                    : InspectorButtonType::normal);
+    consoleButton_->setNeedsDisplay();
+}
+
+void PreviewWindowController::applyKeepOnTop()
+{
+    window_->setKeepAbove(UserDefaults::standard().boolForKey(keepOnTopDefault));
+}
+
+void PreviewWindowController::showWithMakeKey(bool makeKey, bool animated)
+{
+    Rect frame = window_->frame();
+    if (isFirstAppearance_) {
+        if (auto first = updatedWindowFrameForFirstAppearance(frame)) {
+            frame = *first;
+            sendEditor("PreviewLoaded");
+            isFirstAppearance_ = false;
+        }
+    }
+    (void)animated; // GTK shows windows without an animation of ours
+    window_->setFrame(frame);
+    if (makeKey) {
+        window_->makeKeyAndOrderFront();
+    } else {
+        // In front of other windows without taking the focus.
+        gtk_window_set_focus_on_map(window_->gtkWindow(), FALSE);
+        gtk_widget_show(window_->widget());
+        gtk_window_set_focus_on_map(window_->gtkWindow(), TRUE);
+        if (GdkWindow* gdkWindow = gtk_widget_get_window(window_->widget()))
+            gdk_window_raise(gdkWindow);
+    }
+}
+
+void PreviewWindowController::reload()
+{
+    MainQueue::async([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (self && self->korvelViewController_)
+            self->korvelViewController_->reload();
+    });
+}
+
+void PreviewWindowController::cleanup()
+{
+    if (cleanedUp_)
+        return;
+    cleanedUp_ = true;
+    if (korvelViewController_)
+        WKWebViewExtras::closeInspector(korvelViewController_->webViewController().webView().wkWebView());
+    window_->setPreviewPage(nullptr);
+    korvelViewController_.reset();
+    serverStateUpdateObserver_.reset();
+    previewDataUpdateObserver_.reset();
+    previewReloadObserver_.reset();
+    liveSharing_->cancel();
+    mirrorPopover_->close();
+    if (ServerController* server = document_ ? document_->serverController() : nullptr)
+        server->stopLiveSharing();
+}
+
+bool PreviewWindowController::isVisible() const
+{
+    return window_->isVisible();
+}
+
+bool PreviewWindowController::isMiniaturized() const
+{
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_->widget());
+    return gdkWindow && (gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_ICONIFIED);
+}
+
+void PreviewWindowController::orderOut()
+{
+    window_->orderOut();
+}
+
+void PreviewWindowController::sendEditor(const std::string& name, const std::vector<std::optional<nlohmann::json>>& arguments)
+{
+    if (BaseNimbetViewController* editor = document_ ? document_->nimbetViewController() : nullptr)
+        editor->ipcCallWithArray(name, arguments);
+}
+
+// ---- The selection ----
+
+void PreviewWindowController::nimbetPreviewUpdate(const std::string& previewData)
+{
+    const std::optional<std::string> oldId = selectionId();
+    if (!g_utf8_validate(previewData.data(), gssize(previewData.size()), nullptr)) {
+        selection_.reset();
+    } else if (auto decoded = NimbetSelection::decode(previewData); decoded.isSuccess()) {
+        selection_ = std::move(decoded).get();
+    } else {
+        std::printf("Failed to decode Nimbet selection data: %s\n", decoded.error().c_str());
+        std::fflush(stdout);
+        selection_.reset();
+    }
+    selectionDidChange();
+    if (oldId != selectionId())
+        postCanvasModeDeviceMenuType_.reset();
+    setupMenu();
+    deviceMenuController_->updateDeviceMenuSelection();
+}
+
+void PreviewWindowController::selectionDidChange()
+{
+    selectionLockButton_->setState(selection_ && selection_->metadata.selectionLock);
+    touchCursorMenuItem_->setState(selection_ && selection_->metadata.settings.touch ? NativeMenuItem::State::on
+                                                                                   : NativeMenuItem::State::off);
+    const DeviceDescriptor* descriptor = deviceDescriptor();
+    const bool landscape = selection_ && selection_->metadata.settings.rotate && descriptor && descriptor->canRotate.value_or(false);
+    landscapeMenuItem_->setState(landscape ? NativeMenuItem::State::on : NativeMenuItem::State::off);
+    refreshSelectionWidgets();
+}
+
+void PreviewWindowController::refreshSelectionWidgets()
+{
+    // What the toolbar shows of the device; nothing announces these values' changes.
+    orientationButton_->setEnabled(deviceCanRotate());
+    selectionLockButton_->setEnabled(hasSelection());
+    gtk_widget_set_visible(orientationButton_->widget(), !deviceIsCanvas());
+}
+
+void PreviewWindowController::setupMenu()
+{
+    const auto look = PreviewSettingsRules::deviceItemLook(menuContext(), postCanvasModeDeviceMenuType_, deviceManager_);
+    canvasMenuItem_->setEnabled(look.canvasEnabled);
+    deviceMenuItem_->setEnabled(look.deviceEnabled);
+    deviceMenuItem_->setState(look.deviceChecked ? NativeMenuItem::State::on : NativeMenuItem::State::off);
+    deviceMenuItem_->setTitle(look.deviceTitle);
+}
+
+void PreviewWindowController::handleDeviceMenuSelection(const std::string& menuType)
+{
+    if (!selection_ || !document_)
+        return;
+    const nlohmann::json settings = PreviewSettingsRules::deviceSettings(menuType, deviceManager_);
+    std::printf("Send preview settings: %s\n", settings.dump().c_str());
+    std::fflush(stdout);
+    sendEditor("UpdatePreviewSettings", {selection_->metadata.id.value_or(""), settings});
+}
+
+void PreviewWindowController::orientationButtonPressed()
+{
+    const DeviceDescriptor* descriptor = deviceDescriptor();
+    if (!descriptor || !descriptor->canRotate.value_or(false) || !selectionId())
+        return;
+    sendEditor("UpdatePreviewSettings", {*selectionId(), PreviewSettingsRules::rotateSettings(*selection_)});
+}
+
+// ---- Device properties ----
+
+const DeviceDescriptor* PreviewWindowController::deviceDescriptor() const
+{
+    if (selection_ && selection_->metadata.settings.deviceDescriptor)
+        return &*selection_->metadata.settings.deviceDescriptor;
+    if (!document_)
+        return nullptr;
+    const auto type = selection_ ? selection_->metadata.settings.deviceType : std::nullopt;
+    return deviceManager_.descriptorForDevice(type.value_or(DeviceManager::canvasDevice));
+}
+
+bool PreviewWindowController::deviceIsCanvas() const
+{
+    return !selection_ || !selection_->metadata.settings.deviceType ||
+        *selection_->metadata.settings.deviceType == DeviceManager::canvasDevice;
+}
+
+std::optional<std::string> PreviewWindowController::deviceSkin() const
+{
+    if (!selection_ || deviceIsCanvas())
+        return std::nullopt;
+    return selection_->metadata.settings.skin;
+}
+
+std::string PreviewWindowController::deviceMenuType() const
+{
+    const auto type = selection_ ? selection_->metadata.settings.deviceType : std::nullopt;
+    return DeviceManager::createMenuType(type.value_or(DeviceManager::canvasDevice), deviceSkin());
+}
+
+double PreviewWindowController::deviceZoom() const
+{
+    return selection_ ? selection_->metadata.settings.zoom.value_or(-1) : -1;
+}
+
+bool PreviewWindowController::deviceResponsive() const
+{
+    return selection_ && selection_->metadata.settings.responsive;
+}
+
+bool PreviewWindowController::deviceRotate() const
+{
+    return selection_ && selection_->metadata.settings.rotate;
+}
+
+bool PreviewWindowController::deviceShowBezel() const
+{
+    return selection_ && selection_->metadata.settings.bezel &&
+        selection_->metadata.settings.deviceType.value_or("") != DeviceManager::canvasDevice;
+}
+
+std::optional<std::string> PreviewWindowController::deviceHand() const
+{
+    if (!selection_ || !selection_->metadata.settings.hand || selection_->metadata.settings.hand->empty())
+        return std::nullopt;
+    return selection_->metadata.settings.hand;
+}
+
+bool PreviewWindowController::deviceShowHand() const
+{
+    return deviceShowBezel() && deviceHand();
+}
+
+bool PreviewWindowController::deviceTouchCursor() const
+{
+    return selection_ && selection_->metadata.settings.touch;
+}
+
+bool PreviewWindowController::deviceHasSize() const
+{
+    const DeviceDescriptor* descriptor = deviceDescriptor();
+    return descriptor && descriptor->screen.width != 0 && descriptor->screen.height != 0;
+}
+
+Size PreviewWindowController::deviceSize() const
+{
+    const DeviceDescriptor* descriptor = deviceDescriptor();
+    return descriptor ? Size{double(descriptor->screen.width), double(descriptor->screen.height)} : Size{};
+}
+
+bool PreviewWindowController::deviceHasHand() const
+{
+    const DeviceDescriptor* descriptor = deviceDescriptor();
+    return descriptor && descriptor->hands && !descriptor->hands->empty();
+}
+
+bool PreviewWindowController::deviceCanRotate() const
+{
+    const DeviceDescriptor* descriptor = deviceDescriptor();
+    return descriptor && descriptor->canRotate.value_or(false);
+}
+
+std::optional<std::string> PreviewWindowController::selectionId() const
+{
+    return selection_ ? selection_->metadata.id : std::nullopt;
+}
+
+bool PreviewWindowController::isFullScreen() const
+{
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_->widget());
+    return gdkWindow && (gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_FULLSCREEN);
+}
+
+// ---- Keys ----
+
+bool PreviewWindowController::performKeyEquivalent(const KeyEvent& event)
+{
+    // The settings menu has the window's key equivalents; what it does not take goes on to the
+    // main menu, whose commands reach the document.
+    return settingsMenu_ && performMenuKeyEquivalent(*settingsMenu_, event);
+}
+
+bool PreviewWindowController::performMenuKeyEquivalent(NativeMenu& menu, const KeyEvent& event)
+{
+    const auto items = menu.items(); // an action may change the menu
+    for (const auto& item : items) {
+        if (item->isSeparatorItem() || item->isHidden())
+            continue;
+        if (item->submenu() && performMenuKeyEquivalent(*item->submenu(), event))
+            return true;
+        if (item->keyEquivalent().empty() || item->keyEquivalent() != event.charactersIgnoringModifiers)
+            continue;
+        const ModifierFlags relevant = ModifierFlags::shift | ModifierFlags::option | ModifierFlags::command;
+        if ((item->keyEquivalentModifierMask() & relevant) != (event.modifierFlags & relevant))
+            continue;
+        if (menu.validateItem(*item))
+            return menu.performActionForItem(*item);
+        return false;
+    }
+    return false;
+}
+
+bool PreviewWindowController::keyPressed(const GdkEventKey& event)
+{
+    // Arrow and keypad keys that the page did not take stop here.
+    return isArrowOrKeypad(event.keyval);
+}
+
+bool PreviewWindowController::validateUserInterfaceItem(ValidatedUserInterfaceItem& item)
+{
+    return validateSettingsItem(item);
+}
+
+} // namespace kx

@@ -1,0 +1,246 @@
+// The controller of one document's preview window: it owns the window, its toolbar, the
+// preview page and the document's device catalogue and device menu; it listens to the
+// document's own project server (state, selection, reload requests), keeps the window above
+// others while "KLPreviewKeepOnTop" says so, shows, reloads and sizes the window, and derives
+// the device the preview shows from the editor's current selection.
+//
+// The window's own actions never change the device: they ask the editor page, and the window
+// follows when the next selection arrives. Values below that derive from the selection change
+// with each one and nothing announces them: the widgets that show them are refreshed after
+// every selection update.
+//
+// Main thread only. Made with `make`; `cleanup` before the document closes.
+#pragma once
+
+#include <any>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <gtk/gtk.h>
+
+#include "App/preview/DeviceManager.h"
+#include "App/preview/DeviceMenuHost.h"
+#include "App/preview/DeviceSettingsMenuController.h"
+#include "App/preview/KorvelViewController.h"
+#include "App/preview/MirrorPopover.h"
+#include "App/preview/PreviewLiveSharing.h"
+#include "App/preview/NimbetSelection.h"
+#include "App/preview/PreviewDocument.h"
+#include "App/preview/PreviewSettingsRules.h"
+#include "App/preview/PreviewSizing.h"
+#include "App/preview/PreviewWindow.h"
+#include "App/preview/PreviewWindowToolbarButtonWithTint.h"
+#include "App/preview/PreviewWindowToolbarInspectorButton.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Platform/UI/NativeMenu.h"
+#include "Platform/UI/Responder.h"
+
+namespace kx {
+
+class PreviewWindowController : public Responder,
+                                public DeviceMenuHost,
+                                public std::enable_shared_from_this<PreviewWindowController> {
+public:
+    static constexpr const char* keepOnTopDefault = "KLPreviewKeepOnTop";
+    static constexpr double dragPollSeconds = 0.04;
+
+    static std::shared_ptr<PreviewWindowController> make(std::shared_ptr<PreviewDocument> document);
+    ~PreviewWindowController() override;
+
+    PreviewWindow* window() const { return window_.get(); }
+    const std::shared_ptr<PreviewDocument>& document() const { return document_; }
+    KorvelViewController* korvelViewController() const { return korvelViewController_.get(); }
+    DeviceManager& deviceManager() { return deviceManager_; }
+    const DeviceManager& deviceManager() const override { return deviceManager_; }
+    DeviceSettingsMenuController& deviceMenuController() { return *deviceMenuController_; }
+
+    // Outlets.
+    const std::shared_ptr<NativeMenu>& settingsMenu() const { return settingsMenu_; }
+    NativeMenuItem* canvasMenuItem() const { return canvasMenuItem_.get(); }
+    NativeMenuItem* deviceMenuItem() const override { return deviceMenuItem_.get(); }
+    NativeMenu* deviceCategoriesMenu() const override { return deviceCategoriesMenu_.get(); }
+    NativeMenuItem* touchCursorMenuItem() const { return touchCursorMenuItem_.get(); }
+    NativeMenuItem* landscapeMenuItem() const { return landscapeMenuItem_.get(); }
+    PreviewWindowToolbarButton& settingsButton() const { return *settingsButton_; }
+    PreviewWindowToolbarButtonWithTint& selectionLockButton() const { return *selectionLockButton_; }
+    PreviewWindowToolbarInspectorButton& consoleButton() const { return *consoleButton_; }
+    PreviewWindowToolbarButton& orientationButton() const { return *orientationButton_; }
+    PreviewWindowToolbarButton& liveSharingButton() const { return *liveSharingButton_; }
+    GtkWidget* dividerView() const { return divider_; }
+
+    // ---- Showing, reloading, going away ----
+    void showWithMakeKey(bool makeKey, bool animated = true);
+    // On the next turn of the main loop.
+    void reload();
+    void cleanup();
+    bool isFirstAppearance() const { return isFirstAppearance_; }
+    bool isVisible() const;
+    bool isMiniaturized() const;
+    void orderOut();
+
+    // ---- The selection ----
+    void nimbetPreviewUpdate(const std::string& previewData);
+    const std::optional<NimbetSelection>& selection() const { return selection_; }
+    const std::optional<std::string>& postCanvasModeDeviceMenuType() const { return postCanvasModeDeviceMenuType_; }
+    // Sends the editor the device (and skin) of `menuType`.
+    void handleDeviceMenuSelection(const std::string& menuType) override;
+    void orientationButtonPressed();
+
+    // ---- The settings menu and toggles (PreviewWindowControllerSettings.cpp) ----
+    // Each sends the editor what to change; the window follows the next selection.
+    void settingsButtonPressed();
+    void selectCanvasMode();
+    void selectResponsiveCanvasMode();
+    void clickDeviceMenuItem();
+    void selectSkin(const std::any& representedObject);
+    void toggleResponsive();
+    void toggleTouchCursor();
+    void toggleHand();
+    void toggleLock(bool on);
+    void showPreviewInspector();
+    void togglePreviewFullscreen();
+    void reloadPreview();
+    NativeMenuItem* keepOnTopMenuItem() const { return keepOnTopMenuItem_.get(); }
+    PreviewMenuContext menuContext() const;
+    // The window's frame, for the next launch: {"frame": [x, y, width, height]}.
+    nlohmann::json encodeRestorableState() const;
+    // Puts the window where `state` says (the first appearance's own frame wins until the
+    // window was shown); a state that does not read changes nothing.
+    void restoreState(const nlohmann::json& state);
+
+    // ---- Store data and live sharing (PreviewWindowControllerLiveSharing.cpp) ----
+    // Hands the editor's store data to the preview page as its "serverStoreData" event.
+    void nimbetServerStoreData(const std::optional<nlohmann::json>& arguments);
+    void startLiveSharing();
+    void stopLiveSharing();
+    // Puts the share address on the clipboard; nothing before the server reported one.
+    void copyLiveSharingURL();
+    void toggleLiveSharingPopover(GtkWidget* fromButton);
+    // Takes the live-sharing status of the document's server into the popover.
+    void updateLiveSharingState();
+    // The document calls this after it replaced its project server controller.
+    void serverControllerDidChange();
+    MirrorPopover& mirrorPopover() const { return *mirrorPopover_; }
+    PreviewLiveSharing& liveSharing() const { return *liveSharing_; }
+    const std::optional<std::string>& liveSharingStatus() const { return liveSharing_->liveSharingStatus(); }
+    const std::optional<std::string>& liveSharingURL() const { return liveSharing_->liveSharingURL(); }
+
+    // ---- Device properties, from the selection ----
+    const DeviceDescriptor* deviceDescriptor() const;
+    bool deviceIsCanvas() const;
+    std::optional<std::string> deviceSkin() const;
+    std::string deviceMenuType() const override;
+    double deviceZoom() const;
+    bool deviceResponsive() const;
+    bool deviceRotate() const;
+    bool deviceShowBezel() const;
+    bool deviceShowHand() const;
+    std::optional<std::string> deviceHand() const;
+    bool deviceTouchCursor() const;
+    bool deviceHasSize() const;
+    Size deviceSize() const;
+    bool deviceHasHand() const;
+    bool deviceCanRotate() const;
+    bool hasSelection() const { return selection_.has_value(); }
+    std::optional<std::string> selectionId() const;
+    bool isFullScreen() const;
+    bool wasKeyWindow() const { return wasKeyWindow_; }
+
+    // ---- Server state ----
+    bool previewInspectorHasErrors() const { return previewInspectorHasErrors_; }
+    bool previewInspectorHasWarnings() const { return previewInspectorHasWarnings_; }
+    void updateInspectorIcon();
+
+    // ---- Sizing, title, inspector ----
+    Size intrinsicContentSize() const;
+    std::optional<Rect> updatedWindowFrameForFirstAppearance(const Rect& frame) const;
+    double titleBarHeight() const;
+    void windowWillStartLiveResize();
+    void windowDidEndLiveResize();
+    Size windowWillResize(Size proposed);
+    bool isLiveResizing() const { return isLiveResizing_; }
+    const std::optional<Size>& windowSizeAtStartOfResizing() const { return windowSizeAtStartOfResizing_; }
+    // A move of the window by the user, from the title bar's press to the button's release.
+    void windowWillMove();
+    void windowDidMove();
+    bool isTrackingMove() const { return mouseTimer_ != nullptr; }
+    double previewContentScale() const { return previewContentScale_; }
+    // True when the value changed (and the title is due).
+    bool setPreviewContentScale(double scale);
+    void updateTitle();
+    void showInspector();
+
+    bool performKeyEquivalent(const KeyEvent& event) override;
+    bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
+
+private:
+    explicit PreviewWindowController(std::shared_ptr<PreviewDocument> document);
+    void windowDidLoad();
+    void awakeFromNib();
+    void buildToolbar();
+    void buildSettingsMenu();
+    void addSettingsActions();
+    void setUpLiveSharing();
+    bool validateSettingsItem(ValidatedUserInterfaceItem& item);
+    bool canSendSettings() const;
+    void sendPreviewSettings(const nlohmann::json& settings);
+    void observeServer();
+    bool isOwnServer(const Notification& notification) const;
+    void applyKeepOnTop();
+    void selectionDidChange();
+    void refreshSelectionWidgets();
+    void setupMenu();
+    void serverStateDidUpdate();
+    bool keyPressed(const GdkEventKey& event);
+    bool performMenuKeyEquivalent(NativeMenu& menu, const KeyEvent& event);
+    Rect frameForDrag(const Rect& start, unsigned edges, double dx, double dy);
+    void mouseDidDrag();
+    void windowDidEndMoving();
+    void sendEditor(const std::string& name, const std::vector<std::optional<nlohmann::json>>& arguments = {});
+
+    std::shared_ptr<PreviewDocument> document_;
+    bool isFirstAppearance_ = true;
+    NotificationCenter::Token serverStateUpdateObserver_;
+    NotificationCenter::Token previewDataUpdateObserver_;
+    NotificationCenter::Token previewReloadObserver_;
+    UserDefaults::Token keepOnTopObserver_;
+    bool wasKeyWindow_ = false;
+    bool isLiveResizing_ = false;
+    std::optional<Size> windowSizeAtStartOfResizing_;
+    std::optional<NimbetSelection> selection_;
+    bool previewInspectorHasErrors_ = false;
+    bool previewInspectorHasWarnings_ = false;
+    double previewContentScale_ = 1.0;
+    std::shared_ptr<MainQueue::Timer> mouseTimer_;
+    std::optional<Point> startMouseLocation_;
+    std::optional<Rect> startWindowFrame_;
+    std::optional<std::string> postCanvasModeDeviceMenuType_;
+
+    DeviceManager deviceManager_;
+    std::unique_ptr<PreviewWindow> window_;
+    std::shared_ptr<KorvelViewController> korvelViewController_;
+    std::shared_ptr<NativeMenu> settingsMenu_;
+    std::shared_ptr<NativeMenuItem> canvasMenuItem_;
+    std::shared_ptr<NativeMenuItem> deviceMenuItem_;
+    std::shared_ptr<NativeMenu> deviceCategoriesMenu_;
+    std::shared_ptr<NativeMenuItem> touchCursorMenuItem_;
+    std::shared_ptr<NativeMenuItem> landscapeMenuItem_;
+    std::shared_ptr<NativeMenuItem> keepOnTopMenuItem_;
+    std::unique_ptr<PreviewWindowToolbarButton> settingsButton_;
+    std::unique_ptr<PreviewWindowToolbarButtonWithTint> selectionLockButton_;
+    std::unique_ptr<PreviewWindowToolbarInspectorButton> consoleButton_;
+    std::unique_ptr<PreviewWindowToolbarButton> orientationButton_;
+    std::unique_ptr<PreviewWindowToolbarButton> liveSharingButton_;
+    GtkWidget* divider_ = nullptr;
+    std::unique_ptr<DeviceSettingsMenuController> deviceMenuController_;
+    std::unique_ptr<MirrorPopover> mirrorPopover_;
+    std::unique_ptr<PreviewLiveSharing> liveSharing_;
+    std::vector<SignalConnection> connections_;
+    bool cleanedUp_ = false;
+};
+
+} // namespace kx

@@ -1,0 +1,218 @@
+// The preview window's settings menu and toggles: each action sends the editor page the
+// settings to change, and the window shows the result only when the editor's next selection
+// arrives. Enablement and check marks come from the last selection received.
+#include <cmath>
+#include <cstdio>
+
+#include "App/preview/PreviewWindowController.h"
+#include "Platform/UI/MenuPopup.h"
+#include "Platform/UI/ResponderChain.h"
+
+namespace kx {
+
+namespace {
+
+using Rules = PreviewSettingsRules;
+constexpr const char* toggleKeepOnTopAction = "toggleKeepOnTop:";
+// Where the settings menu opens, in the settings button's coordinates.
+constexpr double settingsMenuOffsetY = 23;
+
+} // namespace
+
+void PreviewWindowController::addSettingsActions()
+{
+    addAction(Rules::settingsButtonPressedAction, [this](Sender) { settingsButtonPressed(); });
+    addAction(Rules::selectCanvasModeAction, [this](Sender) { selectCanvasMode(); });
+    addAction(Rules::selectResponsiveCanvasModeAction, [this](Sender) { selectResponsiveCanvasMode(); });
+    addAction(Rules::clickDeviceMenuItemAction, [this](Sender) { clickDeviceMenuItem(); });
+    addAction(Rules::selectSkinAction, [this](Sender sender) {
+        NativeMenuItem* item = sender ? sender->asMenuItem() : nullptr;
+        selectSkin(item ? item->representedObject() : std::any());
+    });
+    addAction(Rules::toggleResponsiveAction, [this](Sender) { toggleResponsive(); });
+    addAction(Rules::toggleTouchCursorAction, [this](Sender) { toggleTouchCursor(); });
+    addAction(Rules::toggleHandAction, [this](Sender) { toggleHand(); });
+    // The lock button turned itself on or off before it sent this.
+    addAction(Rules::toggleLockAction, [this](Sender) { toggleLock(selectionLockButton_->state()); });
+    addAction(Rules::showPreviewInspectorAction, [this](Sender) { showPreviewInspector(); });
+    addAction(Rules::togglePreviewFullscreenAction, [this](Sender) { togglePreviewFullscreen(); });
+    addAction(Rules::reloadPreviewAction, [this](Sender) { reloadPreview(); });
+    addAction(toggleKeepOnTopAction, [](Sender) {
+        auto& defaults = UserDefaults::standard();
+        defaults.setBool(keepOnTopDefault, !defaults.boolForKey(keepOnTopDefault));
+    });
+}
+
+PreviewMenuContext PreviewWindowController::menuContext() const
+{
+    PreviewMenuContext context;
+    context.hasDocument = document_ != nullptr;
+    context.selection = selection_ ? &*selection_ : nullptr;
+    context.descriptor = deviceDescriptor();
+    context.isCanvas = deviceIsCanvas();
+    context.menuType = deviceMenuType();
+    context.skin = deviceSkin();
+    return context;
+}
+
+bool PreviewWindowController::validateSettingsItem(ValidatedUserInterfaceItem& item)
+{
+    NativeMenuItem* menuItem = item.asMenuItem();
+    if (item.action() == toggleKeepOnTopAction) {
+        if (menuItem) {
+            menuItem->setState(UserDefaults::standard().boolForKey(keepOnTopDefault) ? NativeMenuItem::State::on
+                                                                                      : NativeMenuItem::State::off);
+        }
+        return true;
+    }
+    const auto documentAnswer = [this, &item] {
+        Responder* responder = document_ ? document_->responder() : nullptr;
+        // Actions the document does not handle itself are ours to enable.
+        if (!responder || !responder->respondsToAction(item.action()))
+            return respondsToAction(item.action());
+        return responder->validateUserInterfaceItem(item);
+    };
+    const auto validation = Rules::validate(menuContext(), item.action(), menuItem ? menuItem->representedObject() : std::any(),
+                                            menuItem && menuItem == deviceMenuItem_.get(), documentAnswer);
+    if (menuItem && validation.state)
+        menuItem->setState(*validation.state);
+    return validation.enabled;
+}
+
+bool PreviewWindowController::canSendSettings() const
+{
+    return document_ && selection_ && selection_->metadata.id;
+}
+
+void PreviewWindowController::sendPreviewSettings(const nlohmann::json& settings)
+{
+    sendEditor("UpdatePreviewSettings", {*selection_->metadata.id, settings});
+}
+
+void PreviewWindowController::settingsButtonPressed()
+{
+    setupMenu();
+    GtkWidget* button = settingsButton_->widget();
+    GtkWidget* toplevel = gtk_widget_get_toplevel(button);
+    int x = 0, y = 0;
+    std::optional<Rect> at;
+    if (gtk_widget_translate_coordinates(button, toplevel, 0, int(settingsMenuOffsetY), &x, &y))
+        at = Rect{{double(x), double(y)}, {1, 1}};
+    MenuPopup::popUp(settingsMenu_, button, at, [](std::shared_ptr<NativeMenuItem>) {});
+}
+
+void PreviewWindowController::selectCanvasMode()
+{
+    if (!canSendSettings())
+        return;
+    postCanvasModeDeviceMenuType_ = deviceMenuType();
+    handleDeviceMenuSelection(DeviceManager::canvasDevice);
+    sendPreviewSettings(Rules::canvasSettings(false));
+}
+
+void PreviewWindowController::selectResponsiveCanvasMode()
+{
+    if (!canSendSettings())
+        return;
+    postCanvasModeDeviceMenuType_ = deviceMenuType();
+    handleDeviceMenuSelection(DeviceManager::canvasDevice);
+    sendPreviewSettings(Rules::canvasSettings(true));
+}
+
+void PreviewWindowController::clickDeviceMenuItem()
+{
+    auto remembered = std::move(postCanvasModeDeviceMenuType_);
+    postCanvasModeDeviceMenuType_.reset();
+    if (remembered && deviceIsCanvas())
+        handleDeviceMenuSelection(*remembered);
+}
+
+void PreviewWindowController::selectSkin(const std::any& representedObject)
+{
+    if (const auto* menuType = std::any_cast<std::string>(&representedObject))
+        handleDeviceMenuSelection(*menuType);
+}
+
+void PreviewWindowController::toggleResponsive()
+{
+    if (canSendSettings())
+        sendPreviewSettings(Rules::toggleResponsiveSettings(*selection_));
+}
+
+void PreviewWindowController::toggleTouchCursor()
+{
+    if (canSendSettings())
+        sendPreviewSettings(Rules::toggleTouchCursorSettings(*selection_));
+}
+
+void PreviewWindowController::toggleHand()
+{
+    if (canSendSettings())
+        sendPreviewSettings(Rules::toggleHandSettings(menuContext()));
+}
+
+void PreviewWindowController::toggleLock(bool on)
+{
+    if (!canSendSettings()) {
+        selectionLockButton_->setState(false);
+        return;
+    }
+    sendEditor("SetPreviewSelectionLock", {on});
+}
+
+void PreviewWindowController::showPreviewInspector()
+{
+    if (document_)
+        sendEditor("TogglePreviewConsole");
+}
+
+void PreviewWindowController::togglePreviewFullscreen()
+{
+    window_->makeKeyAndOrderFront();
+    if (isFullScreen())
+        gtk_window_unfullscreen(window_->gtkWindow());
+    else
+        gtk_window_fullscreen(window_->gtkWindow());
+}
+
+void PreviewWindowController::reloadPreview()
+{
+    // The document reloads its preview its own way when it has one; it calls back `reload`.
+    Responder* responder = document_ ? document_->responder() : nullptr;
+    if (responder && responder->tryToPerform(Rules::reloadPreviewAction, nullptr))
+        return;
+    reload();
+}
+
+nlohmann::json PreviewWindowController::encodeRestorableState() const
+{
+    const Rect frame = window_->frame();
+    return {{"frame", {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height}}};
+}
+
+void PreviewWindowController::restoreState(const nlohmann::json& state)
+{
+    // The state file is ours but lies on disk: anything odd in it is ignored.
+    Rect frame = window_->frame();
+    const auto found = state.is_object() ? state.find("frame") : state.end();
+    if (state.is_object() && found != state.end() && found->is_array() && found->size() == 4) {
+        double values[4];
+        bool valid = true;
+        for (std::size_t i = 0; i < 4; ++i) {
+            valid = valid && (*found)[i].is_number() && std::isfinite((*found)[i].get<double>());
+            values[i] = valid ? (*found)[i].get<double>() : 0;
+        }
+        constexpr double limit = 100000;
+        valid = valid && values[2] >= 1 && values[3] >= 1 && values[2] <= limit && values[3] <= limit
+            && std::abs(values[0]) <= limit && std::abs(values[1]) <= limit;
+        if (valid)
+            frame = Rect{{values[0], values[1]}, {values[2], values[3]}};
+    }
+    if (isFirstAppearance_) {
+        if (auto first = updatedWindowFrameForFirstAppearance(frame))
+            frame = *first;
+    }
+    window_->setFrame(frame);
+}
+
+} // namespace kx

@@ -1,0 +1,93 @@
+#include "App/preview/PreviewWindowToolbarButton.h"
+
+#include <cmath>
+
+#include "App/shell/widgets/NamedImages.h"
+
+namespace kx {
+
+PreviewWindowToolbarButton::PreviewWindowToolbarButton(std::string imageName, std::optional<std::string> alternateImageName)
+    : imageName_(std::move(imageName))
+    , alternateImageName_(std::move(alternateImageName))
+    , button_(GObjectRef<GtkWidget>::sink(gtk_button_new()))
+{
+    GtkWidget* button = button_.get();
+    gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
+    gtk_widget_set_focus_on_click(button, FALSE);
+    gtk_widget_set_size_request(button, buttonSize, buttonSize);
+    gtk_widget_set_valign(button, GTK_ALIGN_CENTER);
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
+        button, "draw", [this](GtkWidget*, cairo_t* cr) -> gboolean { return draw(cr); }));
+    connections_.push_back(SignalConnection::connect<void(GtkButton*)>(button, "clicked", [this](GtkButton*) {
+        // A state button flips its state, then acts on the new one.
+        if (showsState())
+            setState(!state_);
+        if (action_)
+            action_();
+    }));
+    // Every change of the window's activity redraws the button (full or half opacity).
+    connections_.push_back(SignalConnection::connect<void(GtkWidget*, GtkWidget*)>(
+        button, "hierarchy-changed", [this](GtkWidget* widget, GtkWidget*) {
+            windowActive_.disconnect();
+            GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
+            if (GTK_IS_WINDOW(toplevel))
+                windowActive_ = SignalConnection::connect<void(GObject*, GParamSpec*)>(
+                    toplevel, "notify::is-active", [this](GObject*, GParamSpec*) { setNeedsDisplay(); });
+        }));
+}
+
+PreviewWindowToolbarButton::~PreviewWindowToolbarButton()
+{
+    windowActive_.disconnect();
+    connections_.clear();
+}
+
+void PreviewWindowToolbarButton::setState(bool on)
+{
+    state_ = on;
+    setNeedsDisplay();
+}
+
+bool PreviewWindowToolbarButton::isHighlighted() const
+{
+    return gtk_widget_get_state_flags(button_.get()) & GTK_STATE_FLAG_ACTIVE;
+}
+
+Rect PreviewWindowToolbarButton::imageRect(Size bounds, Size image)
+{
+    return {{std::floor(bounds.width / 2 - image.width / 2), std::floor(bounds.height / 2 - image.height / 2)}, image};
+}
+
+bool PreviewWindowToolbarButton::draw(cairo_t* cr)
+{
+    GtkWidget* button = button_.get();
+    const std::string& name = isOn() && alternateImageName_ ? *alternateImageName_ : imageName_;
+    const int scale = gtk_widget_get_scale_factor(button);
+    // The images are drawn at 16 points, sharp at the screen's scale.
+    constexpr int imagePoints = 16;
+    GdkPixbuf* image = NamedImages::shared().imageNamed(name, imagePoints * scale, imagePoints * scale);
+    if (!image)
+        return true; // nothing of the base button is drawn
+    GtkWidget* toplevel = gtk_widget_get_toplevel(button);
+    const bool isKey = GTK_IS_WINDOW(toplevel) && gtk_window_is_active(GTK_WINDOW(toplevel));
+    const Size bounds{double(gtk_widget_get_allocated_width(button)), double(gtk_widget_get_allocated_height(button))};
+    const Rect rect = imageRect(bounds, {double(imagePoints), double(imagePoints)});
+    const Color fill = color();
+    // Drawn alone in a group, the image's coverage then takes the colour.
+    cairo_push_group(cr);
+    cairo_save(cr);
+    cairo_translate(cr, rect.origin.x, rect.origin.y);
+    cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+    gdk_cairo_set_source_pixbuf(cr, image, 0, 0);
+    cairo_paint_with_alpha(cr, opacity(isKey, isHighlighted()));
+    cairo_restore(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_IN);
+    cairo_set_source_rgba(cr, fill.red, fill.green, fill.blue, fill.alpha);
+    cairo_rectangle(cr, 0, 0, bounds.width, bounds.height);
+    cairo_fill(cr);
+    cairo_pop_group_to_source(cr);
+    cairo_paint(cr);
+    return true;
+}
+
+} // namespace kx

@@ -1,0 +1,169 @@
+// The preview window of a document with the real project server, preview page and editor page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "App/web/WKWebViewExtras.h"
+#include "gui/App/preview/PreviewFixture.h"
+#include "support/UserInput.h"
+
+namespace {
+
+using kxtest::json;
+using kxtest::previewTimeout;
+using kxtest::spinUntil;
+
+using PreviewWindowGui = kxtest::PreviewFixture;
+
+TEST_F(PreviewWindowGui, LoadsThePageFadesItInAndBuildsTheDeviceMenu)
+{
+    makeController();
+    controller->showWithMakeKey(true);
+    ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
+    const std::string uri = webkit_web_view_get_uri(page().webView().wkWebView());
+    EXPECT_NE(uri.find("/_app/resources/Nimbet/preview.html?imageBaseURL="), std::string::npos) << uri;
+    EXPECT_NE(uri.find("&console=1"), std::string::npos) << uri;
+
+    // The page's catalogue, grouped and sorted: one device a category, each with its skins.
+    ASSERT_TRUE(spinUntil([&] { return controller->deviceManager().devices().size() == 3; }, previewTimeout));
+    EXPECT_EQ(controller->deviceManager().categories(), (std::vector<std::string>{"Canvas", "Phones", "Tablets", "Watches"}));
+    const auto& menu = *controller->deviceCategoriesMenu();
+    std::vector<std::string> titles;
+    for (const auto& item : menu.items())
+        titles.push_back(item->isSeparatorItem() ? "-" : item->title());
+    EXPECT_EQ(titles, (std::vector<std::string>{"-", "Phone", "-", "Tablet", "-", "Watch", "-"}));
+    auto phone = menu.itemWithTitle("Phone");
+    ASSERT_TRUE(phone && phone->submenu());
+    EXPECT_EQ(phone->submenu()->itemAtIndex(0)->title(), "Screen Size Only");
+    EXPECT_EQ(phone->submenu()->itemAtIndex(2)->title(), "graphite");
+    EXPECT_EQ(phone->submenu()->itemAtIndex(3)->title(), "sand");
+}
+
+TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
+{
+    makeController();
+    select("plain");
+    waitForSelection("plain");
+    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{390, 844}));
+    controller->showWithMakeKey(true);
+    EXPECT_FALSE(controller->isFirstAppearance());
+    GtkWindow* window = controller->window()->gtkWindow();
+    ASSERT_TRUE(spinUntil([&] {
+        int width = 0, height = 0;
+        gtk_window_get_size(window, &width, &height);
+        return width == 390 && height == 844;
+    }, previewTimeout));
+    const kx::Rect frame = controller->window()->frame();
+    EXPECT_EQ(frame.size.height, 844 + controller->titleBarHeight());
+    const kx::Rect documentFrame = kx::PreviewWindow::frameOfWindow(GTK_WINDOW(editor->window));
+    EXPECT_EQ(frame.origin.y, documentFrame.origin.y);
+    EXPECT_EQ(frame.origin.x, documentFrame.origin.x + documentFrame.size.width);
+    EXPECT_TRUE(editor->evaluate("true") == true);
+}
+
+TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
+{
+    makeController();
+    select("watch");
+    waitForSelection("watch");
+    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{198, 242}));
+    controller->showWithMakeKey(true);
+    GtkWindow* window = controller->window()->gtkWindow();
+    // No narrower than its toolbar.
+    int minimumWidth = 0;
+    gtk_widget_get_preferred_width(controller->window()->titleBar(), &minimumWidth, nullptr);
+    ASSERT_TRUE(spinUntil([&] {
+        int width = 0, height = 0;
+        gtk_window_get_size(window, &width, &height);
+        return width == std::max(198, minimumWidth) && height == 242;
+    }, previewTimeout));
+}
+
+TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPage)
+{
+    makeController();
+    controller->showWithMakeKey(false);
+    ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
+    select("broken");
+    ASSERT_TRUE(spinUntil([&] {
+        return editor->evaluate("window.nimbet.state.previewErrors.map(e => e.message).join()") == "prototype failed";
+    }, previewTimeout));
+    EXPECT_EQ(editor->evaluate("window.nimbet.state.previewErrors[0].frameId"), "broken");
+    // A fresh page clears the list.
+    controller->reload();
+    ASSERT_TRUE(spinUntil([&] { return editor->evaluate("window.nimbet.state.previewErrors.length") == 0; }, previewTimeout));
+}
+
+TEST_F(PreviewWindowGui, AReloadWhileOneRunsIsIgnored)
+{
+    makeController();
+    int reloads = 0;
+    auto* korvel = controller->korvelViewController();
+    auto token = kx::NotificationCenter::defaultCenter().addObserver(
+        kx::KorvelViewController::PreviewReloadNotification, document->notificationSender(),
+        [&](const kx::Notification&) {
+            ++reloads;
+            EXPECT_TRUE(korvel->isLoading());
+            korvel->reload(); // from inside the running one: dropped
+        });
+    korvel->reload();
+    EXPECT_EQ(reloads, 1);
+    EXPECT_FALSE(korvel->isLoading());
+    korvel->reload();
+    EXPECT_EQ(reloads, 2);
+}
+
+TEST_F(PreviewWindowGui, KeepOnTopFollowsTheSetting)
+{
+    auto& defaults = kx::UserDefaults::standard();
+    defaults.setBool(kx::PreviewWindowController::keepOnTopDefault, true);
+    makeController();
+    EXPECT_TRUE(controller->window()->keepsAbove());
+    controller->showWithMakeKey(true);
+    GdkWindow* gdkWindow = nullptr;
+    ASSERT_TRUE(spinUntil([&] { return (gdkWindow = gtk_widget_get_window(controller->window()->widget())) != nullptr; }));
+    // Mapped with the state the window manager reads.
+    ASSERT_TRUE(spinUntil([&] { return gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_ABOVE; }, previewTimeout));
+    defaults.setBool(kx::PreviewWindowController::keepOnTopDefault, false);
+    ASSERT_TRUE(spinUntil([&] { return !controller->window()->keepsAbove(); }));
+    defaults.removeObject(kx::PreviewWindowController::keepOnTopDefault);
+}
+
+TEST_F(PreviewWindowGui, TheInspectorOpensAttachedAndClosesWithTheWindow)
+{
+    makeController();
+    controller->showWithMakeKey(true);
+    ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
+    WebKitWebView* view = page().webView().wkWebView();
+    controller->showInspector();
+    ASSERT_TRUE(spinUntil([&] { return kx::WKWebViewExtras::isInspectorAttached(view); }, previewTimeout));
+    EXPECT_GE(controller->window()->frame().size.width, kx::PreviewSizing::webKitMinimumAttachWidth);
+    // A second time changes nothing.
+    const kx::Rect frame = controller->window()->frame();
+    controller->showInspector();
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(controller->window()->frame(), frame);
+    controller->window()->close();
+    ASSERT_TRUE(spinUntil([&] { return !kx::WKWebViewExtras::isInspectorShown(view); }, previewTimeout));
+}
+
+TEST_F(PreviewWindowGui, ControlSSavesTheDocumentFromThePreview)
+{
+    auto previous = kx::NativeMenu::mainMenu();
+    auto mainMenu = kx::NativeMenu::make();
+    auto file = kx::NativeMenuItem::make("File");
+    file->setSubmenu(kx::NativeMenu::make("File"));
+    file->submenu()->addItem(kx::NativeMenuItem::make("Save", "saveDocument:", "s"));
+    mainMenu->addItem(file);
+    kx::NativeMenu::setMainMenu(mainMenu);
+    makeController();
+    controller->showWithMakeKey(true);
+    ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
+    kxtest::pressKey(controller->window()->widget(), GDK_KEY_s, GDK_CONTROL_MASK);
+    EXPECT_TRUE(spinUntil([&] { return document->saving.saves == 1; }));
+    kx::NativeMenu::setMainMenu(previous);
+}
+
+} // namespace
