@@ -30,6 +30,8 @@ public:
     virtual void toggleLiveSharingPopover(GtkWidget* fromButton) = 0;
     virtual void showInspector() = 0;
     virtual void nimbetServerStoreData(const std::optional<nlohmann::json>& arguments) = 0;
+    // The document started a new project server (after the last one ended).
+    virtual void serverControllerDidChange() { }
     virtual void cleanup() = 0;
 
     using Factory = std::function<std::shared_ptr<DocumentPreviewController>(PDBaseDocument& document)>;

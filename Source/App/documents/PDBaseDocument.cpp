@@ -125,6 +125,8 @@ void PDBaseDocument::startServer()
             });
     };
     observeServerController();
+    if (isRestart && previewWindowController_)
+        previewWindowController_->serverControllerDidChange();
     serverController_->start(serverAuthorizationToken_, [weak, isRestart](std::optional<std::string> url) {
         auto self = weak.lock();
         if (!self || !url)

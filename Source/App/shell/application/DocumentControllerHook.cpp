@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "App/documents/DocumentController.h"
+#include "App/preview/DocumentPreview.h"
 #include "App/shell/RKLog.h"
 #include "App/shell/application/PDApplication.h"
 #include "App/shell/application/WelcomeWindowHook.h"
@@ -120,8 +121,11 @@ void connect(DocumentController& documents)
 
 void DocumentControllerHook::start()
 {
-    if (!DocumentController::shared())
+    if (!DocumentController::shared()) {
+        // Documents made from now on have their preview windows.
+        DocumentPreview::registerWithDocuments();
         ownedController() = std::make_unique<DocumentController>();
+    }
     connect(*DocumentController::shared());
 }
 
