@@ -3,6 +3,7 @@
 // start window's recent list; and an edited untitled document kept across quitting.
 #include <gtest/gtest.h>
 
+#include <glib.h>
 #include <signal.h>
 
 #include <cstdio>

@@ -16,8 +16,9 @@ protected:
         makeProject(url, {{"design/document.json", frameDocument(text)}}, asFolder);
         auto document = open(url);
         EXPECT_TRUE(document) << (lastOpenError ? lastOpenError->localizedDescription : "");
-        if (document)
+        if (document) {
             EXPECT_TRUE(waitForEditor(*document));
+        }
         return document;
     }
 };
@@ -237,8 +238,9 @@ TEST_F(KVDocumentGui, QuittingKeepsEveryEditAndTheNextLaunchRestoresTheDocuments
         auto project = std::dynamic_pointer_cast<KVDocument>(document);
         ASSERT_TRUE(project && waitForEditor(*project));
         texts[project->fileURL() ? project->fileURL()->filename().string() : "untitled"] = frames(*project)[0]["text"];
-        if (!project->fileURL())
+        if (!project->fileURL()) {
             EXPECT_TRUE(project->isDocumentEdited());
+        }
     }
     EXPECT_EQ(texts["First.korvelx"], "First edited");
     EXPECT_EQ(texts["Second.korvelx"], "Second edited");

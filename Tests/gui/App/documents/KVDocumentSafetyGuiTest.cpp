@@ -21,8 +21,9 @@ protected:
         makeProject(url, {{"design/document.json", frameDocument(text)}}, asFolder);
         auto document = open(url);
         EXPECT_TRUE(document) << (lastOpenError ? lastOpenError->localizedDescription : "");
-        if (document)
+        if (document) {
             EXPECT_TRUE(waitForEditor(*document));
+        }
         return document;
     }
 };

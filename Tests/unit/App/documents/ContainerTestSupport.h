@@ -150,8 +150,9 @@ protected:
         EXPECT_TRUE(kxtest::spinUntil([&] { return weak.expired(); }));
         // A worker that let go last hands the destruction itself to the main loop, maybe only
         // after the last owner is gone: the container is gone once it left the registry.
-        if (registered)
+        if (registered) {
             EXPECT_TRUE(kxtest::spinUntil([&] { return !KVDocumentContainer::isRegistered(object); }));
+        }
     }
 
     std::shared_ptr<KVDocumentContainer> makeContainer(const std::string& uuid = kx::Uuid::make(),
