@@ -25,9 +25,9 @@ struct DeviceScreen {
 
 struct InternalDeviceSkin {
     std::string image;
-    std::int64_t imageWidth;
-    std::int64_t imageHeight;
-    double padding;
+    std::int64_t imageWidth = 0;
+    std::int64_t imageHeight = 0;
+    double padding = 0;
     std::string background;
     KX_RECORD(InternalDeviceSkin, image, imageWidth, imageHeight, padding, background)
     friend bool operator==(const InternalDeviceSkin&, const InternalDeviceSkin&) = default;

@@ -17,10 +17,10 @@ struct NimbetPreviewSettings {
     std::optional<std::string> skin;
     std::optional<std::string> hand; // absent or empty: no hand
     std::optional<double> zoom;
-    bool responsive;
-    bool rotate;
-    bool bezel;
-    bool touch;
+    bool responsive = false;
+    bool rotate = false;
+    bool bezel = false;
+    bool touch = false;
     KX_RECORD(NimbetPreviewSettings, deviceType, deviceDescriptor, skin, hand, zoom, responsive, rotate, bezel, touch)
     friend bool operator==(const NimbetPreviewSettings&, const NimbetPreviewSettings&) = default;
 };
@@ -36,7 +36,7 @@ struct NimbetSelectionMetadata {
     std::optional<std::string> id;
     std::optional<double> width;  // the canvas size in canvas mode
     std::optional<double> height;
-    bool selectionLock;
+    bool selectionLock = false;
     NimbetPreviewSettings settings;
     KX_RECORD(NimbetSelectionMetadata, name, id, width, height, selectionLock, settings)
     friend bool operator==(const NimbetSelectionMetadata&, const NimbetSelectionMetadata&) = default;
