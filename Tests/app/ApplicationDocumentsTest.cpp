@@ -17,19 +17,12 @@ namespace fs = std::filesystem;
 using kxtest::ApplicationHome;
 using kxtest::ApplicationProcess;
 namespace Display = kxtest::Display;
+using kxtest::nodeIsInstalled;
+using kxtest::storedDocument;
+using kxtest::typeIntoEditor;
 using namespace std::chrono_literals;
 
-namespace {
-
-constexpr const char* startTitle = "Welcome to Korvel X";
-constexpr auto windowTimeout = 30s;
-
-bool nodeIsInstalled()
-{
-    gchar* node = g_find_program_in_path("node");
-    g_free(node);
-    return node != nullptr;
-}
+namespace kxtest {
 
 // The design's document of a zip project, as stored.
 std::string storedDocument(const fs::path& package)
@@ -43,15 +36,6 @@ std::string storedDocument(const fs::path& package)
         ::pclose(pipe);
     }
     return text;
-}
-
-std::vector<fs::path> drafts(const ApplicationHome& home)
-{
-    std::vector<fs::path> found;
-    std::error_code ec;
-    for (const auto& item : fs::directory_iterator(home.data() / "com.korvel.x" / "Drafts", ec))
-        found.push_back(item.path());
-    return found;
 }
 
 // Types `text` (one word: a space would press a button) into the editor of the window
@@ -71,6 +55,29 @@ bool typeIntoEditor(const std::string& title, const std::string& text)
             return true;
     }
     return false;
+}
+
+bool nodeIsInstalled()
+{
+    gchar* node = g_find_program_in_path("node");
+    g_free(node);
+    return node != nullptr;
+}
+
+} // namespace kxtest
+
+namespace {
+
+constexpr const char* startTitle = "Welcome to Korvel X";
+constexpr auto windowTimeout = 30s;
+
+std::vector<fs::path> drafts(const ApplicationHome& home)
+{
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(home.data() / "com.korvel.x" / "Drafts", ec))
+        found.push_back(item.path());
+    return found;
 }
 
 } // namespace

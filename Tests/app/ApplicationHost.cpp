@@ -1,5 +1,6 @@
 // korvel-x as the application tests run it: the real application, which also writes the name
-// of each launch step and handled event, one a line, to the file $KX_TEST_STEPS.
+// of each launch step and handled event, one a line, to the file $KX_TEST_STEPS, and lists what
+// can be clicked in its windows to the file $KX_TEST_WIDGETS on SIGUSR2.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "App/shell/application/PDApplication.h"
+#include "host/ClickableWidgets.h"
 
 int main(int argc, char** argv)
 {
@@ -22,5 +24,7 @@ int main(int argc, char** argv)
             };
         }
     }
+    if (const char* file = std::getenv("KX_TEST_WIDGETS"))
+        kxtest::reportClickableWidgetsOnSignal(file);
     return kx::PDApplication::main(argc, argv, options);
 }

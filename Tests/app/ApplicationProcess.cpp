@@ -9,7 +9,10 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 #include "Platform/Foundation/Bundle.h"
@@ -24,6 +27,7 @@ ApplicationProcess::ApplicationProcess(const ApplicationHome& home, const std::s
                                        std::vector<std::string> arguments, fs::path executable)
 {
     stepsFile_ = own_ / "steps";
+    widgetsFile_ = own_ / "widgets";
     kx::Process::Configuration configuration;
     configuration.arguments.push_back((executable.empty() ? hostExecutable() : executable).string());
     for (auto& argument : arguments)
@@ -35,6 +39,7 @@ ApplicationProcess::ApplicationProcess(const ApplicationHome& home, const std::s
         {"KORVEL_X_ENVIRONMENT", "local"},
         {"KORVEL_X_LOCAL_BACKEND", backendURL},
         {"KX_TEST_STEPS", stepsFile_.string()},
+        {"KX_TEST_WIDGETS", widgetsFile_.string()},
         {"MESA_SHADER_CACHE_DISABLE", "true"},
     };
     process_ = std::make_unique<kx::Process>(std::move(configuration));
@@ -102,6 +107,51 @@ void ApplicationProcess::signal(int signalNumber) const
 {
     if (pid() > 0 && !ended_)
         ::kill(pid(), signalNumber);
+}
+
+std::vector<Clickable> ApplicationProcess::clickables()
+{
+    std::error_code ec;
+    fs::remove(widgetsFile_, ec);
+    signal(SIGUSR2);
+    std::vector<Clickable> found;
+    // The list comes whole, by a rename, once the pages have answered too.
+    if (!spinUntil([&] { return fs::exists(widgetsFile_) || ended_; }, std::chrono::seconds(10)))
+        return found;
+    std::istringstream text(kx::FileSystem::readFile(widgetsFile_).value_or(""));
+    for (std::string line; std::getline(text, line);) {
+        std::vector<std::string> fields;
+        std::istringstream columns(line);
+        for (std::string field; std::getline(columns, field, '\t');)
+            fields.push_back(field);
+        if (fields.size() != 7)
+            continue;
+        found.push_back({fields[0], fields[1], fields[2], std::atoi(fields[3].c_str()), std::atoi(fields[4].c_str()),
+                         std::atoi(fields[5].c_str()), std::atoi(fields[6].c_str())});
+    }
+    return found;
+}
+
+std::optional<Clickable> ApplicationProcess::waitForClickable(const std::string& kind, const std::string& window,
+                                                              const std::string& name, std::chrono::seconds timeout)
+{
+    // Where it is twice in a row: a popover or window may still be sliding into place.
+    std::optional<Clickable> found, previous;
+    spinUntil(
+        [&] {
+            std::optional<Clickable> now;
+            for (const auto& item : clickables()) {
+                if (item.kind == kind && item.window == window && item.name == name && item.width > 0 && item.height > 0)
+                    now = item;
+            }
+            if (now && previous && now->x == previous->x && now->y == previous->y && now->width == previous->width
+                && now->height == previous->height)
+                found = now;
+            previous = now;
+            return found || ended_;
+        },
+        timeout);
+    return found;
 }
 
 namespace Display {
@@ -257,6 +307,61 @@ void typeText(const std::string& text)
     for (char c : text)
         if (c >= 0x20 && c < 0x7f)
             pressKeysym(connection.display, KeySym(c), false, false);
+}
+
+void click(const Clickable& target)
+{
+    Connection connection;
+    if (!connection.display)
+        return;
+    const int x = target.x + target.width / 2, y = target.y + target.height / 2;
+    XTestFakeMotionEvent(connection.display, -1, x, y, CurrentTime);
+    XSync(connection.display, False);
+    XTestFakeButtonEvent(connection.display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(connection.display, 1, False, CurrentTime);
+    XSync(connection.display, False);
+}
+
+std::optional<std::pair<int, int>> windowSize(const std::string& title)
+{
+    Connection connection;
+    if (!connection.display)
+        return std::nullopt;
+    auto window = visibleWindow(connection.display, title);
+    XWindowAttributes attributes{};
+    if (!window || !XGetWindowAttributes(connection.display, *window, &attributes))
+        return std::nullopt;
+    return std::pair{attributes.width, attributes.height};
+}
+
+bool screenshot(const fs::path& file)
+{
+    Connection connection;
+    if (!connection.display)
+        return false;
+    const Window root = DefaultRootWindow(connection.display);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(connection.display, root, &attributes);
+    XImage* image = XGetImage(connection.display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+    if (!image)
+        return false;
+    const int width = image->width, height = image->height;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            guchar* out = pixels + y * stride + x * 3;
+            out[0] = guchar((pixel & image->red_mask) >> 16);
+            out[1] = guchar((pixel & image->green_mask) >> 8);
+            out[2] = guchar(pixel & image->blue_mask);
+        }
+    }
+    XDestroyImage(image);
+    const bool saved = gdk_pixbuf_save(pixbuf, file.c_str(), "png", nullptr, nullptr);
+    g_object_unref(pixbuf);
+    return saved;
 }
 
 } // namespace Display

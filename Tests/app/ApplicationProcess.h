@@ -26,6 +26,14 @@ struct ApplicationHome {
     std::filesystem::path cache() const { return folder / "cache"; }
 };
 
+// Something a user can click, as the application lists it (Tests/app/host/ClickableWidgets.h).
+struct Clickable {
+    std::string kind;   // "button", "menuitem", "web" (a web view), "page" (a button in a page)
+    std::string window; // the window's title, "(popup)" for a pop-up menu, "(untitled)" for another without
+    std::string name;   // label, tooltip or page element id
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 class ApplicationProcess {
 public:
     ApplicationProcess(const ApplicationHome& home, const std::string& backendURL, std::vector<std::string> arguments = {},
@@ -46,9 +54,15 @@ public:
     kx::Process::TerminationReason reason() const { return reason_; }
     int status() const { return status_; }
     void signal(int signalNumber) const;
+    // What can be clicked in its windows now.
+    std::vector<Clickable> clickables();
+    // Waits for a clickable `name` of `kind` in a window titled `window`, at rest.
+    std::optional<Clickable> waitForClickable(const std::string& kind, const std::string& window, const std::string& name,
+                                              std::chrono::seconds timeout = std::chrono::seconds(30));
 
 private:
     std::filesystem::path stepsFile_;
+    std::filesystem::path widgetsFile_;
     std::unique_ptr<kx::Process> process_;
     bool ended_ = false;
     kx::Process::TerminationReason reason_ = kx::Process::TerminationReason::exit;
@@ -70,6 +84,12 @@ bool focusWindow(const std::string& title);
 void pressKey(const std::string& name, bool control = false, bool shift = false);
 // Types printable ASCII text where the keyboard focus is.
 void typeText(const std::string& text);
+// Moves the pointer to the middle of `target` and clicks the first button there.
+void click(const Clickable& target);
+// The size of the mapped top-level window of this title.
+std::optional<std::pair<int, int>> windowSize(const std::string& title);
+// Writes the whole screen to a PNG file.
+bool screenshot(const std::filesystem::path& file);
 } // namespace Display
 
 } // namespace kxtest

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include "support/StandInBackend.h"
 
 namespace kxtest {
@@ -11,5 +14,12 @@ struct ApplicationHome;
 StandInBackend& applicationBackend();
 // Signs a fresh user in through a second process's link, as the login page would.
 void signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary);
+// The project server runs on the system's Node.js.
+bool nodeIsInstalled();
+// The design's document of a zip project, as stored.
+std::string storedDocument(const std::filesystem::path& package);
+// Types `text` (one word: a space would press a button) into the editor of the window `title`
+// as a user would: Tab from field to field until one takes the text.
+bool typeIntoEditor(const std::string& title, const std::string& text);
 
 } // namespace kxtest

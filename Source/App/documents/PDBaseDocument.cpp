@@ -134,6 +134,9 @@ void PDBaseDocument::startServer()
         self->serverLocalUrl_ = *url;
         if (isRestart)
             self->updateServerMount();
+        else if (self->previewWindowController_)
+            // Its first reload came before there was a server to load the page from.
+            self->previewWindowController_->reload();
         self->pendingEditorURL_ = *url;
         self->handProjectToEditor();
     });

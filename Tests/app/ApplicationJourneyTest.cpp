@@ -1,0 +1,240 @@
+// A user's first session, end to end, with real clicks and keys on the running application:
+// sign in, a project from an example of the start window, an edit, the preview with a device
+// picked from its settings menu, live sharing whose QR code leads to the prototype's page, Save
+// As, close, quit; then the next launch reopens the project from the recent list as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <regex>
+
+#include "ApplicationProcess.h"
+#include "ApplicationTests.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "support/HttpFetch.h"
+#include "support/Spin.h"
+
+namespace fs = std::filesystem;
+using kxtest::ApplicationHome;
+using kxtest::ApplicationProcess;
+using kxtest::Clickable;
+namespace Display = kxtest::Display;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* startTitle = "Welcome to Korvel X";
+// The preview window shows the frame's name in its title bar, not as the window's title.
+constexpr const char* previewWindow = "(untitled)";
+constexpr auto windowTimeout = 30s;
+
+bool zbarIsInstalled()
+{
+    gchar* zbar = g_find_program_in_path("zbarimg");
+    g_free(zbar);
+    return zbar != nullptr;
+}
+
+// What the QR codes in the image say, one a line.
+std::string decodeQRCodes(const fs::path& image)
+{
+    std::string text;
+    const std::string command = "zbarimg --raw -q '" + image.string() + "' 2>/dev/null";
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[1024];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+// Screenshots go to $KX_TEST_SCREENSHOTS when set (to look at them), else into the home.
+fs::path screenshotFolder(const ApplicationHome& home)
+{
+    const char* folder = std::getenv("KX_TEST_SCREENSHOTS");
+    return folder && *folder ? fs::path(folder) : home.folder.path();
+}
+
+std::vector<Clickable> buttonsOf(ApplicationProcess& app, const std::string& window)
+{
+    std::vector<Clickable> buttons;
+    for (auto& item : app.clickables()) {
+        if (item.kind == "button" && item.window == window)
+            buttons.push_back(std::move(item));
+    }
+    return buttons;
+}
+
+// The preview's web view, once it shows the project server's preview page.
+std::optional<Clickable> previewPage(ApplicationProcess& app)
+{
+    for (auto& item : app.clickables()) {
+        if (item.kind == "web" && item.window == previewWindow && item.name.find("/preview.html?") != std::string::npos)
+            return item;
+    }
+    return std::nullopt;
+}
+
+int countOf(ApplicationProcess& app, const std::string& kind, const std::string& window, const std::string& name)
+{
+    int count = 0;
+    for (const auto& item : app.clickables())
+        count += item.kind == kind && item.window == window && item.name == name;
+    return count;
+}
+
+} // namespace
+
+TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSavedAndReopenedAsItWas)
+{
+    if (!kxtest::nodeIsInstalled() || !zbarIsInstalled())
+        GTEST_SKIP() << "node or zbarimg is not installed (scripts/setup installs both)";
+    ApplicationHome home;
+    const fs::path project = home.folder / "projects" / "landing.korvelx";
+    fs::create_directories(project.parent_path());
+    const std::string exampleTitle = "Landing example";
+    const std::string editedTitle = exampleTitle + " \u2014 Edited";
+    {
+        ApplicationProcess app(home, kxtest::applicationBackend().url());
+        ASSERT_TRUE(app.launch());
+        ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+        signInThroughSecondProcess(home, app);
+        ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+
+        // The example's card on the start page: its project opens in place of the start window.
+        const auto example = app.waitForClickable("page", startTitle, "example-landing");
+        ASSERT_TRUE(example);
+        Display::click(*example);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return Display::hasVisibleWindow(exampleTitle); }, windowTimeout));
+        EXPECT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow(startTitle); }));
+
+        // The first frame's name becomes "Aboard"; the field's focus also selects the frame,
+        // which the preview's device settings apply to.
+        ASSERT_TRUE(kxtest::typeIntoEditor(exampleTitle, "Aboard"));
+
+        // The preview: the title bar's button opens it with the prototype's page.
+        const auto showPreview = app.waitForClickable("button", editedTitle, "Show Preview");
+        ASSERT_TRUE(showPreview);
+        Display::click(*showPreview);
+        std::optional<Clickable> page;
+        ASSERT_TRUE(kxtest::spinUntil([&] { return (page = previewPage(app)).has_value(); }, windowTimeout));
+        EXPECT_NE(page->name.find("projectURL=http://127.0.0.1:"), std::string::npos) << page->name;
+
+        // A device from the settings menu (the leftmost button of the preview's title bar):
+        // Device, Phone, its "graphite" skin.
+        auto buttons = buttonsOf(app, previewWindow);
+        ASSERT_FALSE(buttons.empty());
+        const std::size_t canvasButtons = buttons.size();
+        const Clickable settings = *std::min_element(buttons.begin(), buttons.end(), [](auto& a, auto& b) { return a.x < b.x; });
+        Display::click(settings);
+        const auto device = app.waitForClickable("menuitem", "(popup)", "Device");
+        ASSERT_TRUE(device);
+        Display::click(*device);
+        const auto phone = app.waitForClickable("menuitem", "(popup)", "Phone");
+        ASSERT_TRUE(phone);
+        Display::click(*phone);
+        const auto skin = app.waitForClickable("menuitem", "(popup)", "graphite");
+        ASSERT_TRUE(skin);
+        Display::click(*skin);
+        // A phone can turn: the preview's title bar gains the rotate button that a canvas lacks.
+        EXPECT_TRUE(kxtest::spinUntil([&] { return buttonsOf(app, previewWindow).size() == canvasButtons + 1; }, windowTimeout));
+        EXPECT_EQ(countOf(app, "menuitem", "(popup)", "Device"), 0); // the menu closed
+        Display::screenshot(screenshotFolder(home) / "journey-preview.png");
+
+        // Live sharing from the document window's title bar: Start, then the QR code.
+        ASSERT_TRUE(Display::focusWindow(editedTitle));
+        const auto liveSharing = app.waitForClickable("button", editedTitle, "Live Sharing");
+        ASSERT_TRUE(liveSharing);
+        Display::click(*liveSharing);
+        const auto start = app.waitForClickable("button", editedTitle, "Start");
+        ASSERT_TRUE(start);
+        Display::click(*start);
+        ASSERT_TRUE(app.waitForClickable("button", editedTitle, "Stop"));
+        const fs::path shot = screenshotFolder(home) / "journey-live-sharing.png";
+        std::string shareURL;
+        const std::regex shareAddress(R"(http://[0-9.]+:[0-9]+/[0-9a-f]{24}/)");
+        ASSERT_TRUE(kxtest::spinUntil(
+            [&] {
+                // The code is drawn a moment after the button says "Stop".
+                Display::screenshot(shot);
+                shareURL = decodeQRCodes(shot);
+                while (!shareURL.empty() && (shareURL.back() == '\n' || shareURL.back() == '\r'))
+                    shareURL.pop_back();
+                return std::regex_match(shareURL, shareAddress);
+            },
+            windowTimeout))
+            << shareURL;
+        // The address serves the prototype's page, as a phone on the network would get it.
+        const auto shared = kxtest::fetch(shareURL);
+        EXPECT_EQ(shared.status, 200u);
+        const auto previewFile = kx::Bundle::executablePath().parent_path() / "Resources" / "server" / "public" / "preview.html";
+        EXPECT_EQ(shared.body, kx::FileSystem::readFile(previewFile).value_or("(missing)"));
+
+        // Save As a zip project, by typing its path into the save panel.
+        ASSERT_TRUE(Display::focusWindow(editedTitle));
+        Display::pressKey("s", true, true);
+        ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout));
+        ASSERT_TRUE(Display::focusWindow("Save"));
+        Display::pressKey("a", true);
+        Display::typeText(project.string());
+        Display::pressKey("Return");
+        // Saved: the file is there and the title no longer says "Edited". (It keeps the
+        // example's name until the project is opened again by its file.)
+        ASSERT_TRUE(kxtest::spinUntil([&] { return fs::exists(project) && Display::hasVisibleWindow(exampleTitle); }, windowTimeout));
+        // Closed, the start window is back; quitting there leaves no document to restore, so
+        // the next launch starts at the start window.
+        ASSERT_TRUE(Display::focusWindow(exampleTitle));
+        Display::pressControl('w');
+        ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+        EXPECT_FALSE(Display::hasVisibleWindow(exampleTitle));
+        ASSERT_TRUE(Display::focusWindow(startTitle));
+        Display::pressControl('q');
+        ASSERT_TRUE(app.waitForExit(windowTimeout));
+        EXPECT_EQ(app.status(), 0);
+    }
+    // The edit and the frame's device are in the saved project.
+    const std::string saved = kxtest::storedDocument(project);
+    EXPECT_NE(saved.find(R"("name":"Aboard")"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(R"("deviceType":"korvel-phone")"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(R"("skin":"graphite")"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(R"("name":"Pricing")"), std::string::npos);
+
+    // The next launch: still signed in, the start window lists the project first; Return
+    // opens it, unedited, with its four frames.
+    ApplicationProcess again(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    EXPECT_FALSE(again.hasStep("showLoginWindow"));
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressKey("Return");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("landing"); }, windowTimeout));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return countOf(again, "page", "landing", "Frame name") == 4; }, windowTimeout));
+
+    // The first frame, selected by a click on its name, shows on its phone again in the preview.
+    const auto reopenedPreview = again.waitForClickable("button", "landing", "Show Preview");
+    ASSERT_TRUE(reopenedPreview);
+    Display::click(*reopenedPreview);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return previewPage(again).has_value(); }, windowTimeout));
+    const std::size_t canvasButtons = buttonsOf(again, previewWindow).size();
+    ASSERT_TRUE(Display::focusWindow("landing"));
+    std::optional<Clickable> firstName;
+    for (const auto& item : again.clickables()) {
+        if (item.kind == "page" && item.window == "landing" && item.name == "Frame name" && (!firstName || item.y < firstName->y))
+            firstName = item;
+    }
+    ASSERT_TRUE(firstName);
+    Display::click(*firstName);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return buttonsOf(again, previewWindow).size() == canvasButtons + 1; }, windowTimeout));
+    EXPECT_TRUE(Display::hasVisibleWindow("landing")); // the click edited nothing
+    Display::screenshot(screenshotFolder(home) / "journey-reopened.png");
+
+    ASSERT_TRUE(Display::focusWindow("landing"));
+    Display::pressControl('q');
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
+    EXPECT_EQ(again.status(), 0);
+    EXPECT_EQ(kxtest::storedDocument(project), saved);
+}
