@@ -318,12 +318,21 @@ function startLiveSharing() {
     if (request.method !== "GET" && request.method !== "HEAD") return sendStatus(response, 405, { Allow: "GET, HEAD" });
     let pathname;
     try {
-      pathname = new URL(request.url, "http://localhost").pathname;
+      pathname = decodeURIComponent(new URL(request.url, "http://localhost").pathname);
     } catch {
       return sendStatus(response, 400); // this port is open to the network: bad input must not end us
     }
-    if (pathname !== `/${shareId}/`) return sendStatus(response, 404);
-    sendFile(request, response, PUBLIC_FOLDER, PREVIEW_PAGE_FILE);
+    const prefix = `/${shareId}/`;
+    if (pathname.includes("\0") || !pathname.startsWith(prefix)) return sendStatus(response, 404);
+    // The preview page with its devices, and the project's own files for it to show: nothing
+    // hidden (backups, caches, logs, the lock) ever leaves the machine.
+    const rest = pathname.slice(prefix.length);
+    if (rest === "") return sendFile(request, response, PUBLIC_FOLDER, PREVIEW_PAGE_FILE);
+    if (rest === "devices.json") return sendFile(request, response, PUBLIC_FOLDER, DEVICE_CATALOGUE_FILE);
+    if (rest.split("/").some((part) => part.startsWith("."))) return sendStatus(response, 404);
+    if (rest.startsWith("devices/")) return sendFrom(request, response, DEVICE_IMAGES_FOLDER, `/${rest.slice("devices/".length)}`);
+    if (rest.startsWith("project/") && projectDir) return sendFrom(request, response, projectDir, `/${rest.slice("project/".length)}`);
+    sendStatus(response, 404);
   });
   shareServer = server;
   server.on("error", (error) => {

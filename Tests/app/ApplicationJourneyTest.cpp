@@ -173,6 +173,12 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
         EXPECT_EQ(shared.status, 200u);
         const auto previewFile = kx::Bundle::executablePath().parent_path() / "Resources" / "server" / "public" / "preview.html";
         EXPECT_EQ(shared.body, kx::FileSystem::readFile(previewFile).value_or("(missing)"));
+        // Beside it the project the page shows; nothing hidden of the project leaves the machine.
+        const auto sharedDocument = kxtest::fetch(shareURL + "project/design/document.json");
+        EXPECT_EQ(sharedDocument.status, 200u);
+        EXPECT_NE(sharedDocument.body.find("\"frames\""), std::string::npos) << sharedDocument.body;
+        EXPECT_EQ(kxtest::fetch(shareURL + "project/.project.log").status, 404u);
+        EXPECT_EQ(kxtest::fetch(shareURL + "project/%2e%2e/package").status, 404u);
 
         // Save As a zip project, by typing its path into the save panel.
         ASSERT_TRUE(Display::focusWindow(editedTitle));
@@ -182,15 +188,15 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
         Display::pressKey("a", true);
         Display::typeText(project.string());
         Display::pressKey("Return");
-        // Saved: the file is there and the title no longer says "Edited". (It keeps the
-        // example's name until the project is opened again by its file.)
-        ASSERT_TRUE(kxtest::spinUntil([&] { return fs::exists(project) && Display::hasVisibleWindow(exampleTitle); }, windowTimeout));
+        // Saved: the file is there and the window is called after it, no longer "Edited".
+        ASSERT_TRUE(kxtest::spinUntil([&] { return fs::exists(project) && Display::hasVisibleWindow("landing"); }, windowTimeout));
+        EXPECT_FALSE(Display::hasVisibleWindow(exampleTitle));
         // Closed, the start window is back; quitting there leaves no document to restore, so
         // the next launch starts at the start window.
-        ASSERT_TRUE(Display::focusWindow(exampleTitle));
+        ASSERT_TRUE(Display::focusWindow("landing"));
         Display::pressControl('w');
         ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
-        EXPECT_FALSE(Display::hasVisibleWindow(exampleTitle));
+        EXPECT_FALSE(Display::hasVisibleWindow("landing"));
         ASSERT_TRUE(Display::focusWindow(startTitle));
         Display::pressControl('q');
         ASSERT_TRUE(app.waitForExit(windowTimeout));

@@ -70,6 +70,10 @@ void Document::setFileURL(std::optional<Path> url)
 {
     if (url == fileURL_)
         return;
+    // A name given to the untitled document (an example's, a draft's) is no name of a file: a
+    // document saved or moved to a file is called after that file.
+    if (url)
+        displayName_.reset();
     auto old = std::exchange(fileURL_, std::move(url));
     watchFile();
     fileURLDidChange(old);

@@ -157,6 +157,8 @@ TEST_F(DocumentGui, AnEditedUntitledDocumentIsDraftedOnTheClockAndItsDraftGoesWh
 {
     auto document = untitled();
     EXPECT_EQ(document->displayName(), "Untitled");
+    // Named as an example is, until it has a file.
+    document->setDisplayName("An example");
     document->edit("draft one");
     EXPECT_TRUE(document->isDocumentEdited());
     clock->advance(59s);
