@@ -262,6 +262,18 @@ protected:
             && spinUntil([&] { return evaluate(document, "window.nimbet.state.document !== null") == true; }, editorTimeout);
     }
     nlohmann::json frames(kx::KVDocument& document) { return evaluate(document, "window.nimbet.state.document.frames"); }
+    // Opens a new project of one frame with `text`, named `name`, and waits for its editor.
+    std::shared_ptr<kx::KVDocument> openProject(const std::string& text, bool asFolder = false, const std::string& name = "Project")
+    {
+        const fs::path url = folder / (asFolder ? name : name + ".korvelx");
+        makeProject(url, {{"design/document.json", frameDocument(text)}}, asFolder);
+        auto document = open(url);
+        EXPECT_TRUE(document) << (lastOpenError ? lastOpenError->localizedDescription : "");
+        if (document) {
+            EXPECT_TRUE(waitForEditor(*document));
+        }
+        return document;
+    }
     // Types into the text of the frame at `index`, as a user would.
     void typeText(kx::KVDocument& document, int index, const std::string& text)
     {

@@ -13,20 +13,7 @@ using namespace kxtest;
 using kx::DocumentController;
 using kx::KVDocument;
 
-class KVDocumentSafetyGui : public DocumentGuiTest {
-protected:
-    std::shared_ptr<KVDocument> openProject(const std::string& text, bool asFolder = false, const std::string& name = "Project")
-    {
-        const fs::path url = folder / (asFolder ? name : name + ".korvelx");
-        makeProject(url, {{"design/document.json", frameDocument(text)}}, asFolder);
-        auto document = open(url);
-        EXPECT_TRUE(document) << (lastOpenError ? lastOpenError->localizedDescription : "");
-        if (document) {
-            EXPECT_TRUE(waitForEditor(*document));
-        }
-        return document;
-    }
-};
+using KVDocumentSafetyGui = DocumentGuiTest;
 
 TEST_F(KVDocumentSafetyGui, TwoDocumentsFromOneExampleEachGetTheirOwnIdentity)
 {
