@@ -3,10 +3,10 @@
 // picked from its settings menu, live sharing whose QR code leads to the prototype's page, Save
 // As, close, quit; then the next launch reopens the project from the recent list as it was.
 #include <gtest/gtest.h>
+#include <glib.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <regex>
 
