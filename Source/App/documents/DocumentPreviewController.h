@@ -32,6 +32,9 @@ public:
     virtual void nimbetServerStoreData(const std::optional<nlohmann::json>& arguments) = 0;
     // The document started a new project server (after the last one ended).
     virtual void serverControllerDidChange() { }
+    // The window's state for the next launch (its frame), and putting it back.
+    virtual nlohmann::json encodeRestorableState() const { return nullptr; }
+    virtual void restoreState(const nlohmann::json& state) { (void)state; }
     virtual void cleanup() = 0;
 
     using Factory = std::function<std::shared_ptr<DocumentPreviewController>(PDBaseDocument& document)>;

@@ -220,6 +220,24 @@ void PDBaseDocument::togglePreviewFullscreen()
         previewWindowController_->togglePreviewFullscreen();
 }
 
+nlohmann::json PDBaseDocument::encodeRestorableState() const
+{
+    if (!previewWindowController_)
+        return nullptr;
+    return {{"preview", previewWindowController_->encodeRestorableState()}, {"previewVisible", previewWindowController_->isVisible()}};
+}
+
+void PDBaseDocument::restoreState(const nlohmann::json& state)
+{
+    if (!previewWindowController_ || !state.is_object())
+        return;
+    if (auto preview = state.find("preview"); preview != state.end())
+        previewWindowController_->restoreState(*preview);
+    // The preview that was open comes back beside its document, which keeps the focus.
+    if (auto visible = state.find("previewVisible"); visible != state.end() && visible->is_boolean() && visible->get<bool>())
+        previewWindowController_->showWithMakeKey(false);
+}
+
 void PDBaseDocument::showPreviewWindow()
 {
     if (previewWindowController_)

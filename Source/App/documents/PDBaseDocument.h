@@ -75,6 +75,9 @@ public:
     void reloadPreview();
     void togglePreviewFullscreen();
     void showPreviewWindow();
+    // The preview window's frame and whether it was on screen.
+    nlohmann::json encodeRestorableState() const override;
+    void restoreState(const nlohmann::json& state) override;
     void showLivePreview();
     void toggleIntercomPopover();
     // The messenger button's image for an unread count.

@@ -91,6 +91,8 @@ public:
         controller_->nimbetServerStoreData(arguments);
     }
     void serverControllerDidChange() override { controller_->serverControllerDidChange(); }
+    nlohmann::json encodeRestorableState() const override { return controller_->encodeRestorableState(); }
+    void restoreState(const nlohmann::json& state) override { controller_->restoreState(state); }
     void cleanup() override { controller_->cleanup(); }
 
 private:

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include <gtk/gtk.h>
+#include <nlohmann/json.hpp>
 
 #include "Platform/Documents/DocumentClock.h"
 #include "Platform/Documents/DocumentFileWatcher.h"
@@ -147,6 +148,11 @@ public:
     // ---- Windows ----
 
     virtual void makeWindowControllers() { }
+    // What the document's windows need to look as they did, kept for the next launch; null for
+    // nothing. The state file lies on disk: `restoreState` takes anything odd in it as nothing.
+    virtual nlohmann::json encodeRestorableState() const { return nullptr; }
+    // Applied to a document reopened at launch, once its windows are made and shown.
+    virtual void restoreState(const nlohmann::json& state) { (void)state; }
     void addWindow(std::shared_ptr<Window> window);
     const std::vector<std::shared_ptr<Window>>& windows() const { return windows_; }
     // The window that sheets belong to: the first one, nullptr without.

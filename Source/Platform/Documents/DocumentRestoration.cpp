@@ -83,6 +83,8 @@ void DocumentControllerBase::saveRestorationState() const
         } else {
             continue;
         }
+        if (auto windows = document->encodeRestorableState(); !windows.is_null())
+            entry["state"] = std::move(windows);
         entries.push_back(std::move(entry));
     }
     const nlohmann::json state = {{"documents", std::move(entries)}};
@@ -136,9 +138,12 @@ void DocumentControllerBase::restoreEntry(const nlohmann::json& entry, std::vect
         std::error_code ec;
         if (!fs::exists(*file, ec))
             return;
-        openDocumentWithContentsOfURL(*file, true, [this, &restored](std::shared_ptr<Document> document, bool alreadyOpen, std::optional<Error> error) {
-            if (document && !alreadyOpen)
+        const nlohmann::json windows = entry.contains("state") ? entry["state"] : nlohmann::json();
+        openDocumentWithContentsOfURL(*file, true, [this, &restored, windows](std::shared_ptr<Document> document, bool alreadyOpen, std::optional<Error> error) {
+            if (document && !alreadyOpen) {
+                document->restoreState(windows);
                 restored.push_back(document);
+            }
             if (error)
                 presentError(*error);
         });
@@ -163,6 +168,8 @@ void DocumentControllerBase::restoreEntry(const nlohmann::json& entry, std::vect
         addDocument(document);
         document->makeWindowControllers();
         document->showWindows();
+        if (entry.contains("state"))
+            document->restoreState(entry["state"]);
         restored.push_back(std::move(document));
     } catch (...) {
         // The draft stays where it is: it may be the only copy of that work.

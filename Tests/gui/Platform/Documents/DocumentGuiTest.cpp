@@ -44,6 +44,8 @@ public:
         if (windows().empty())
             addWindow(std::make_shared<kx::Window>(kx::Size{300, 200}));
     }
+    nlohmann::json encodeRestorableState() const override { return windowState; }
+    void restoreState(const nlohmann::json& state) override { restoredState = state; }
     void edit(const std::string& newText)
     {
         text = newText;
@@ -51,6 +53,8 @@ public:
     }
 
     std::string text;
+    nlohmann::json windowState;   // what its windows keep for the next launch
+    nlohmann::json restoredState; // what they were given back
     bool inPlace = true;
     bool failWrites = false;
 
@@ -281,8 +285,10 @@ TEST_F(DocumentGui, TheNextLaunchReopensFilesAndDraftsButNothingOutsideTheDrafts
 {
     writeFile(folder / "a.txt", "file");
     auto file = open(folder / "a.txt");
+    file->windowState = {{"frame", {1, 2, 3, 4}}};
     auto draft = untitled();
     draft->edit("unsaved");
+    draft->windowState = {{"visible", true}};
     ASSERT_TRUE(controller->reviewDocumentsBeforeQuitting());
     ASSERT_EQ(drafts().size(), 1u);
     // A draft the list lost (a crash), and a list entry pointing elsewhere.
@@ -300,9 +306,16 @@ TEST_F(DocumentGui, TheNextLaunchReopensFilesAndDraftsButNothingOutsideTheDrafts
     std::vector<std::shared_ptr<kx::Document>> restored;
     controller->restoreDocuments([&](auto documents) { restored = documents; });
     std::map<std::string, std::string> texts;
-    for (const auto& document : restored)
+    std::map<std::string, nlohmann::json> windows;
+    for (const auto& document : restored) {
         texts[document->displayName()] = std::static_pointer_cast<TextDocument>(document)->text;
+        windows[document->displayName()] = std::static_pointer_cast<TextDocument>(document)->restoredState;
+    }
     EXPECT_EQ(texts, (std::map<std::string, std::string>{{"a", "file"}, {"Untitled", "unsaved"}, {"Lost", "lost"}}));
+    // Each document's windows get back what they kept, files and drafts alike.
+    EXPECT_EQ(windows["a"], nlohmann::json({{"frame", {1, 2, 3, 4}}}));
+    EXPECT_EQ(windows["Untitled"], nlohmann::json({{"visible", true}}));
+    EXPECT_TRUE(windows["Lost"].is_null());
     EXPECT_EQ(readFile(folder / "outside.txt"), "someone else's");
 
     // A broken list is no reason not to start.
