@@ -236,10 +236,10 @@ void ServerController::connectSocket()
         flushCommands();
     };
     socket_->onEvent = [this](const std::string& name, const nlohmann::json& arguments) { receiveEvent(name, arguments); };
-    socket_->onDisconnect = [this](const std::string& reason) {
+    socket_->onDisconnect = [](const std::string& reason) {
         RKLog("Project server connection: " + reason, serverError);
     };
-    socket_->onConnectError = [this](const std::string& message) {
+    socket_->onConnectError = [](const std::string& message) {
         RKLog("The project server refused the connection: " + message, serverError);
     };
     socket_->connect();
