@@ -6,6 +6,7 @@
 #include "App/account/MachineIdentifier.h"
 #include "App/account/TelemetryPage.h"
 #include "App/shell/RKLog.h"
+#include "Platform/UI/Window.h"
 
 namespace kx {
 
@@ -128,12 +129,7 @@ void PDGoogleAnalytics::checkInterval(const std::string& event, std::chrono::sec
 
 bool PDGoogleAnalytics::currentApplicationIsActive()
 {
-    GList* windows = gtk_window_list_toplevels();
-    bool active = false;
-    for (GList* item = windows; item && !active; item = item->next)
-        active = gtk_window_is_active(GTK_WINDOW(item->data));
-    g_list_free(windows);
-    return active;
+    return Window::isAnyWindowActive();
 }
 
 } // namespace kx

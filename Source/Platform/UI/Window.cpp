@@ -210,6 +210,29 @@ void Window::stopShaking()
     gtk_window_move(gtkWindow(), shakeHomeX_, shakeHomeY_);
 }
 
+bool Window::isAnyWindowActive()
+{
+    GList* windows = gtk_window_list_toplevels();
+    bool active = false;
+    for (GList* item = windows; item && !active; item = item->next)
+        active = gtk_window_is_active(GTK_WINDOW(item->data));
+    g_list_free(windows);
+    return active;
+}
+
+bool Window::isAnyWindowShown(GtkWindow* except)
+{
+    GList* windows = gtk_window_list_toplevels();
+    bool shown = false;
+    for (GList* item = windows; item && !shown; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        shown = window != except && gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL
+            && !GTK_IS_OFFSCREEN_WINDOW(window) && gtk_widget_get_visible(GTK_WIDGET(window));
+    }
+    g_list_free(windows);
+    return shown;
+}
+
 std::chrono::milliseconds Window::doubleClickInterval()
 {
     gint milliseconds = 400; // GTK's own default, without settings

@@ -79,6 +79,12 @@ public:
     // The desktop's double-click interval.
     static std::chrono::milliseconds doubleClickInterval();
 
+    // Whether one of the process's windows has the keyboard focus.
+    static bool isAnyWindowActive();
+    // Whether a top-level window of the process other than `except` is shown (popups and
+    // offscreen windows do not count).
+    static bool isAnyWindowShown(GtkWindow* except = nullptr);
+
     // Shows the window and gives it the focus.
     virtual void makeKeyAndOrderFront();
     // Hides the window without closing it (after a menu's opening, as closing does).

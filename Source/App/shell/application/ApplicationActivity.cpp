@@ -1,6 +1,7 @@
 #include "App/shell/application/ApplicationActivity.h"
 
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/UI/Window.h"
 
 namespace kx {
 
@@ -65,12 +66,7 @@ void ApplicationActivity::start(std::function<void()> didResignActive, std::func
 
 bool ApplicationActivity::isActive()
 {
-    GList* windows = gtk_window_list_toplevels();
-    bool active = false;
-    for (GList* item = windows; item && !active; item = item->next)
-        active = gtk_window_is_active(GTK_WINDOW(item->data));
-    g_list_free(windows);
-    return active;
+    return Window::isAnyWindowActive();
 }
 
 } // namespace kx

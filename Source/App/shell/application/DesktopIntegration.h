@@ -35,8 +35,8 @@ public:
     // The desktop entry's text; an error for an executable path that an entry cannot hold
     // (a line break or another control character).
     static Result<std::string, Error> desktopEntry(const Configuration& configuration);
-    // One argument of an entry's Exec line: in double quotes with the characters the
-    // specification reserves escaped, then escaped again as the entry's string value.
+    // One argument of an entry's Exec line: in double quotes with the characters that desktop
+    // entries reserve there escaped, then escaped again as the entry's string value.
     static std::string execArgument(const std::string& argument);
     // A value of the entry as a string (backslashes and line ends escaped).
     static std::string stringValue(const std::string& value);

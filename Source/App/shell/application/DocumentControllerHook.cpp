@@ -14,6 +14,7 @@
 #include "App/shell/welcome/WelcomeDocumentHook.h"
 #include "App/shell/welcome/WelcomeWindowController.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/UI/Window.h"
 
 namespace kx {
 
@@ -46,23 +47,10 @@ void showStartWindow()
         application->showWelcomeWindow(nullptr);
 }
 
-bool isAnythingOnScreen()
-{
-    GList* windows = gtk_window_list_toplevels();
-    bool shown = false;
-    for (GList* item = windows; item && !shown; item = item->next) {
-        auto* window = GTK_WINDOW(item->data);
-        shown = gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL && !GTK_IS_OFFSCREEN_WINDOW(window)
-            && gtk_widget_get_visible(GTK_WIDGET(window));
-    }
-    g_list_free(windows);
-    return shown;
-}
-
 // The application never stays on with nothing on screen: without a document, the start window.
 void showStartWindowIfNothingOnScreen()
 {
-    if (controller().documents().empty() && !isAnythingOnScreen())
+    if (controller().documents().empty() && !Window::isAnyWindowShown())
         showStartWindow();
 }
 
@@ -77,7 +65,7 @@ void lastDocumentDidClose()
     MainQueue::whenIdle([] {
         PDApplication* application = PDApplication::current();
         if (application && !application->isTerminating() && DocumentController::shared()
-            && DocumentController::shared()->documents().empty() && !isAnythingOnScreen())
+            && DocumentController::shared()->documents().empty() && !Window::isAnyWindowShown())
             application->terminate(nullptr);
     });
 }

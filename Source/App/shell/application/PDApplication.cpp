@@ -22,6 +22,7 @@
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
+#include "Platform/UI/Window.h"
 
 namespace kx {
 
@@ -170,7 +171,7 @@ void PDApplication::activate()
         finishLaunchingOnce();
         return;
     }
-    const bool hasVisibleWindows = isAnythingOnScreen(nullptr);
+    const bool hasVisibleWindows = Window::isAnyWindowShown();
     presentVisibleWindows();
     applicationShouldHandleReopen(hasVisibleWindows);
 }
@@ -216,7 +217,7 @@ void PDApplication::finishLaunchingOnce()
     applicationDidFinishLaunching();
     // A launch must leave something on screen (a link alone shows nothing by itself).
     MainQueue::whenIdle([this] {
-        if (!isTerminating_ && !isAnythingOnScreen(nullptr))
+        if (!isTerminating_ && !Window::isAnyWindowShown())
             applicationShouldHandleReopen(false);
     });
 }
@@ -235,7 +236,7 @@ void PDApplication::handleURLEvent(const std::string& url)
         return;
     case URLEvent::Kind::activate:
         step("handleURLEvent activate");
-        if (isAnythingOnScreen(nullptr))
+        if (Window::isAnyWindowShown())
             presentVisibleWindows();
         else
             applicationShouldHandleReopen(false);
@@ -381,19 +382,6 @@ void PDApplication::presentVisibleWindows()
     g_list_free(windows);
 }
 
-bool PDApplication::isAnythingOnScreen(GtkWindow* except) const
-{
-    GList* windows = gtk_window_list_toplevels();
-    bool shown = false;
-    for (GList* item = windows; item && !shown; item = item->next) {
-        auto* window = GTK_WINDOW(item->data);
-        shown = window != except && gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL
-            && !GTK_IS_OFFSCREEN_WINDOW(window) && gtk_widget_get_visible(GTK_WIDGET(window));
-    }
-    g_list_free(windows);
-    return shown;
-}
-
 void PDApplication::welcomeWindowDidClose()
 {
     step("welcomeWindowDidClose");
@@ -401,7 +389,7 @@ void PDApplication::welcomeWindowDidClose()
     MainQueue::whenIdle([this] {
         if (isTerminating_ || runningApplication != this)
             return;
-        if (DocumentControllerHook::documentCount() == 0 && !isAnythingOnScreen(nullptr))
+        if (DocumentControllerHook::documentCount() == 0 && !Window::isAnyWindowShown())
             terminate(nullptr);
     });
 }

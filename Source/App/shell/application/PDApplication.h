@@ -142,7 +142,6 @@ private:
     void adoptWindowWithoutMenuBar(GtkWindow* window);
     void sendApplicationAction(const std::string& action);
     void presentVisibleWindows();
-    bool isAnythingOnScreen(GtkWindow* except) const;
     void addActions();
     void registerActions();
     void showLoginWindow();
