@@ -10,7 +10,8 @@
 #include <string_view>
 #include <variant>
 
-#include "App/preview/OrderedJSONCoding.h"
+#include "Services/runtime/JSONCoding.h"
+#include "Services/runtime/OrderedMap.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/Result.h"
 

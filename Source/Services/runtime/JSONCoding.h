@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@
 #include "Services/runtime/CodingErrors.h"
 #include "Services/runtime/JSONValue.h"
 #include "Services/runtime/JSONWriter.h"
+#include "Services/runtime/OrderedMap.h"
 #include "Services/runtime/RawEnum.h"
 #include "Services/runtime/ServiceRecord.h"
 
@@ -88,6 +90,12 @@ template <class T>
 struct IsVariant : std::false_type {};
 template <class... C>
 struct IsVariant<std::variant<C...>> : std::true_type {};
+
+// A union without a tag: each case is tried in order on the same value and the first that
+// decodes wins (a struct with `std::variant<Cases...> value` and
+// `static constexpr bool untaggedUnion = true`).
+template <class T>
+concept UntaggedUnion = T::untaggedUnion && requires(T union_) { union_.value; } && IsVariant<decltype(std::declval<T>().value)>::value;
 
 template <class T>
 concept TaggedUnion = requires(T union_) {
@@ -250,6 +258,39 @@ struct JSONCoding<std::map<std::string, T>> {
     }
 };
 
+// A JSON object whose members are all of one type, in text order; of repeated names the last
+// value counts, at the place of the first.
+template <class T>
+struct JSONCoding<OrderedMap<T>> {
+    static void encode(JSONWriter& writer, const OrderedMap<T>& value, const CodingPathNode* path)
+    {
+        writer.writeMembers(value.entries, path, [&](const T& member, const CodingPathNode* node) {
+            JSONCoding<T>::encode(writer, member, node);
+        });
+    }
+    static OrderedMap<T> decode(JSONValue json, const CodingPathNode* path)
+    {
+        json_detail::requireObject(json, path);
+        std::vector<std::pair<std::string, JSONValue>> members;
+        std::unordered_map<std::string, std::size_t> places;
+        json.forEachMember([&](JSONValue key, JSONValue member) {
+            auto name = key.string();
+            if (auto [place, added] = places.try_emplace(name, members.size()); !added)
+                members[place->second].second = member;
+            else
+                members.emplace_back(std::move(name), member);
+        });
+        OrderedMap<T> result;
+        result.entries.reserve(members.size());
+        for (auto& [key, member] : members) {
+            const CodingPathNode node{path, key};
+            auto decoded = json_detail::decodeValue<T>(member, &node);
+            result.entries.emplace_back(std::move(key), std::move(decoded));
+        }
+        return result;
+    }
+};
+
 template <RawValueEnum E>
 struct JSONCoding<E> {
     static void encode(JSONWriter& writer, E value, const CodingPathNode* path) { writer.writeString(rawValue(value), path); }
@@ -330,6 +371,49 @@ private:
                 json_detail::decodeFields(json, payload, path);
                 result.emplace();
                 result->value.template emplace<I>(std::move(payload));
+            }(),
+            ...);
+    }
+};
+
+template <json_detail::UntaggedUnion T>
+struct JSONCoding<T> {
+    using Variant = decltype(std::declval<T>().value);
+
+    static void encode(JSONWriter& writer, const T& value, const CodingPathNode* path)
+    {
+        std::visit([&](const auto& payload) { JSONCoding<std::remove_cvref_t<decltype(payload)>>::encode(writer, payload, path); },
+                   value.value);
+    }
+
+    // When no case decodes, the last case's failure is reported.
+    static T decode(JSONValue json, const CodingPathNode* path)
+    {
+        std::optional<T> result;
+        std::optional<DecodingError> failure;
+        tryCases(json, path, result, failure, std::make_index_sequence<std::variant_size_v<Variant>>{});
+        if (!result)
+            throw *failure;
+        return std::move(*result);
+    }
+
+private:
+    template <std::size_t... I>
+    static void tryCases(JSONValue json, const CodingPathNode* path, std::optional<T>& result,
+                         std::optional<DecodingError>& failure, std::index_sequence<I...>)
+    {
+        (
+            [&] {
+                using Case = std::variant_alternative_t<I, Variant>;
+                if (result)
+                    return;
+                try {
+                    Case payload = json_detail::decodeValue<Case>(json, path);
+                    result.emplace();
+                    result->value.template emplace<I>(std::move(payload));
+                } catch (const DecodingError& error) {
+                    failure = error;
+                }
             }(),
             ...);
     }
