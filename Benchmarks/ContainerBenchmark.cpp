@@ -31,6 +31,7 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 #include "Platform/Foundation/Uuid.h"
+#include "StallMeter.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -48,48 +49,6 @@ double seconds(Clock::duration duration)
 {
     return std::chrono::duration<double>(duration).count();
 }
-
-// The longest time the main loop went without turning, while it is measured.
-class StallMeter {
-public:
-    StallMeter()
-    {
-        last_ = Clock::now();
-        id_ = g_timeout_add(1, [](gpointer data) -> gboolean {
-            static_cast<StallMeter*>(data)->tick();
-            return G_SOURCE_CONTINUE;
-        }, this);
-    }
-    ~StallMeter() { g_source_remove(id_); }
-    void tick()
-    {
-        auto now = Clock::now();
-        longest_ = std::max(longest_, now - last_ - excluded_);
-        last_ = now;
-        excluded_ = {};
-    }
-    // Time the caller spent in work measured on its own, left out of the current gap.
-    void exclude(Clock::duration duration) { excluded_ += duration; }
-    void reset()
-    {
-        last_ = Clock::now();
-        longest_ = {};
-    }
-    // The gap still open counts too: a stall is over only once the timer ran again.
-    double longestMilliseconds()
-    {
-        auto asked = Clock::now();
-        while (last_ < asked)
-            g_main_context_iteration(nullptr, TRUE);
-        return std::chrono::duration<double, std::milli>(longest_).count();
-    }
-
-private:
-    guint id_;
-    Clock::time_point last_;
-    Clock::duration longest_{};
-    Clock::duration excluded_{};
-};
 
 void spinUntil(const std::function<bool()>& done)
 {

@@ -38,6 +38,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "StallMeter.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -58,35 +59,6 @@ double seconds(Clock::duration duration)
 {
     return std::chrono::duration<double>(duration).count();
 }
-
-// The longest time the main loop went without turning, while it is measured.
-class StallMeter {
-public:
-    StallMeter()
-    {
-        last_ = Clock::now();
-        id_ = g_timeout_add_full(G_PRIORITY_HIGH, 1, [](gpointer data) -> gboolean {
-            auto* self = static_cast<StallMeter*>(data);
-            const auto now = Clock::now();
-            self->longest_ = std::max(self->longest_, now - self->last_);
-            self->last_ = now;
-            return G_SOURCE_CONTINUE;
-        }, this, nullptr);
-    }
-    ~StallMeter() { g_source_remove(id_); }
-    double longestMilliseconds()
-    {
-        const auto asked = Clock::now();
-        while (last_ < asked)
-            g_main_context_iteration(nullptr, TRUE);
-        return std::chrono::duration<double, std::milli>(longest_).count();
-    }
-
-private:
-    guint id_;
-    Clock::time_point last_;
-    Clock::duration longest_{};
-};
 
 struct Session {
     std::unique_ptr<kx::DocumentController> controller;

@@ -22,37 +22,11 @@
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
 #include "Platform/Foundation/SignalConnection.h"
+#include "StallMeter.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The longest time between two turns of the main loop while it runs.
-class StallMeter {
-public:
-    StallMeter()
-    {
-        last_ = Clock::now();
-        source_ = g_timeout_add_full(G_PRIORITY_HIGH, 1, +[](gpointer data) -> gboolean {
-            auto* self = static_cast<StallMeter*>(data);
-            const auto now = Clock::now();
-            self->longest_ = std::max(self->longest_, now - self->last_);
-            self->last_ = now;
-            return G_SOURCE_CONTINUE;
-        }, this, nullptr);
-    }
-    ~StallMeter() { g_source_remove(source_); }
-    double longestMilliseconds()
-    {
-        longest_ = std::max(longest_, Clock::now() - last_);
-        return std::chrono::duration<double, std::milli>(longest_).count();
-    }
-
-private:
-    guint source_ = 0;
-    Clock::time_point last_;
-    Clock::duration longest_{};
-};
 
 struct Editor {
     GtkWidget* window = nullptr;
