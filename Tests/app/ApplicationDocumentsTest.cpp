@@ -16,6 +16,8 @@
 namespace fs = std::filesystem;
 using kxtest::ApplicationHome;
 using kxtest::ApplicationProcess;
+using kxtest::startTitle;
+using kxtest::windowTimeout;
 namespace Display = kxtest::Display;
 using kxtest::nodeIsInstalled;
 using kxtest::storedDocument;
@@ -68,8 +70,6 @@ bool nodeIsInstalled()
 
 namespace {
 
-constexpr const char* startTitle = "Welcome to Korvel X";
-constexpr auto windowTimeout = 30s;
 
 std::vector<fs::path> drafts(const ApplicationHome& home)
 {

@@ -20,16 +20,16 @@
 namespace fs = std::filesystem;
 using kxtest::ApplicationHome;
 using kxtest::ApplicationProcess;
+using kxtest::startTitle;
+using kxtest::windowTimeout;
 using kxtest::Clickable;
 namespace Display = kxtest::Display;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* startTitle = "Welcome to Korvel X";
 // The preview window shows the frame's name in its title bar, not as the window's title.
 constexpr const char* previewWindow = "(untitled)";
-constexpr auto windowTimeout = 30s;
 
 bool zbarIsInstalled()
 {

@@ -137,7 +137,8 @@ std::optional<Clickable> ApplicationProcess::waitForClickable(const std::string&
 {
     // Where it is twice in a row: a popover or window may still be sliding into place.
     std::optional<Clickable> found, previous;
-    spinUntil(
+    // None in time is the answer nullopt.
+    (void)spinUntil(
         [&] {
             std::optional<Clickable> now;
             for (const auto& item : clickables()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -9,6 +10,12 @@ namespace kxtest {
 
 class ApplicationProcess;
 struct ApplicationHome;
+
+// The titles of the start window and the login window.
+inline constexpr const char* startTitle = "Welcome to Korvel X";
+inline constexpr const char* loginTitle = "Sign In to Korvel X";
+// How long a window of the application may take to appear.
+inline constexpr auto windowTimeout = std::chrono::seconds(30);
 
 // The stand-in back end of the test program.
 StandInBackend& applicationBackend();

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
 #include "support/Spin.h"
@@ -28,25 +30,33 @@ HttpResponse fetch(const std::string& url, const std::string& method, const std:
     for (const auto& [name, value] : headers)
         soup_message_headers_replace(soup_message_get_request_headers(message), name.c_str(), value.c_str());
 
+    // Shared with the callback, which may come after this wait has given up.
     struct Pending {
         bool done = false;
         GBytes* body = nullptr;
-    } pending;
+    };
+    auto pending = std::make_shared<Pending>();
+    GCancellable* cancellable = g_cancellable_new();
     soup_session_send_and_read_async(
-        session, message, G_PRIORITY_DEFAULT, nullptr,
+        session, message, G_PRIORITY_DEFAULT, cancellable,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* pending = static_cast<Pending*>(data);
-            pending->body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr);
-            pending->done = true;
+            std::unique_ptr<std::shared_ptr<Pending>> pending(static_cast<std::shared_ptr<Pending>*>(data));
+            (*pending)->body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr);
+            (*pending)->done = true;
         },
-        &pending);
-    spinUntil([&] { return pending.done; });
-    if (pending.body) {
+        new std::shared_ptr<Pending>(pending));
+    if (!spinUntil([&] { return pending->done; }, std::chrono::seconds(30))) {
+        ADD_FAILURE() << "no answer to " << method << " " << url;
+        g_cancellable_cancel(cancellable);
+    }
+    g_object_unref(cancellable);
+    if (pending->body) {
         response.status = soup_message_get_status(message);
         gsize size = 0;
-        const char* data = static_cast<const char*>(g_bytes_get_data(pending.body, &size));
+        const char* data = static_cast<const char*>(g_bytes_get_data(pending->body, &size));
         response.body.assign(data ? data : "", size);
-        g_bytes_unref(pending.body);
+        g_bytes_unref(pending->body);
+        pending->body = nullptr;
         SoupMessageHeadersIter iter;
         soup_message_headers_iter_init(&iter, soup_message_get_response_headers(message));
         const char *name, *value;
@@ -64,6 +74,10 @@ std::string rawRequest(int port, const std::string& request)
     std::atomic<bool> done = false;
     std::thread client([&] {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        // A server that never answers or never closes still ends the exchange.
+        const timeval limit{30, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
@@ -77,7 +91,8 @@ std::string rawRequest(int port, const std::string& request)
         ::close(fd);
         done = true;
     });
-    spinUntil([&] { return done.load(); });
+    // The client gives up after its socket's time-outs, so this wait ends too.
+    EXPECT_TRUE(spinUntil([&] { return done.load(); }, std::chrono::seconds(70))) << "no end to the request to port " << port;
     client.join();
     return answer;
 }

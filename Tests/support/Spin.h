@@ -1,16 +1,55 @@
-// Waiting in tests: turn the main loop until a condition holds or a time-out passes.
+// Waiting in tests: turn the main loop until a condition holds or a deadline passes.
+//
+// Every wait is bounded, also a wait inside another one (a page script evaluated inside a
+// condition that is itself waited for): an inner wait never outlasts the wait around it, so
+// the outermost time-out bounds them all. And every test is bounded as a whole: a test that
+// runs past its limit (a wait that is not one of these, a call that blocks the main loop) ends
+// the test program with a report naming the test and every wait in progress, innermost last
+// (see TestWatchdog.h).
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <source_location>
+#include <string>
 
 namespace kxtest {
 
-// Iterates the default main context until `predicate` is true; false on time-out.
-bool spinUntil(const std::function<bool()>& predicate,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Iterates the default main context until `predicate` is true; false when the time-out (or
+// the deadline of a wait around this one) passed first. The result must be used: a wait that
+// ended without its condition is a failure or a decision of the caller, never ignored.
+[[nodiscard]] bool spinUntil(const std::function<bool()>& predicate,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                             std::source_location where = std::source_location::current());
 
 // Iterates the default main context for the given time, for "nothing more arrives" checks.
-void spinFor(std::chrono::milliseconds duration);
+void spinFor(std::chrono::milliseconds duration, std::source_location where = std::source_location::current());
+
+// Turns the main loop until nothing is pending (what a change set off has been handled), or
+// for at most `limit` when timers keep it busy.
+void settle(std::chrono::milliseconds limit = std::chrono::seconds(2),
+            std::source_location where = std::source_location::current());
+
+// A blocking wait that is not a turn of the main loop (a child process, a pipe), named for the
+// watchdog's report while it lasts. Its deadline is its own, clamped to the waits around it.
+class WaitScope {
+public:
+    WaitScope(std::string what, std::chrono::milliseconds timeout,
+              std::source_location where = std::source_location::current());
+    ~WaitScope();
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+    std::chrono::steady_clock::time_point deadline() const { return deadline_; }
+    bool expired() const { return std::chrono::steady_clock::now() >= deadline_; }
+    // What is left until the deadline, never negative.
+    std::chrono::milliseconds remaining() const;
+
+private:
+    std::chrono::steady_clock::time_point deadline_;
+};
+
+// The waits in progress, outermost first, one line each ("what at file:line, N s left").
+std::string waitsInProgress();
 
 } // namespace kxtest

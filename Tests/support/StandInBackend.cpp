@@ -1,5 +1,9 @@
 #include "support/StandInBackend.h"
 
+#include <gtest/gtest.h>
+
+#include <memory>
+
 #include "Platform/Foundation/HttpSession.h"
 #include "Platform/Foundation/Process.h"
 #include "support/Spin.h"
@@ -42,14 +46,18 @@ std::pair<unsigned, std::string> StandInBackend::request(const std::string& meth
     request.body = body;
     if (!body.empty())
         request.headers = {{"Content-Type", "application/json"}};
-    std::optional<std::pair<unsigned, std::string>> answer;
-    auto task = kx::HttpSession::shared().dataTask(request, [&](auto result) {
-        answer = result.isSuccess() ? std::make_pair(result.value().statusCode, result.value().body)
-                                    : std::make_pair(0u, std::string());
+    // Shared with the completion, which a cancelled task still calls.
+    auto answer = std::make_shared<std::optional<std::pair<unsigned, std::string>>>();
+    auto task = kx::HttpSession::shared().dataTask(request, [answer](auto result) {
+        *answer = result.isSuccess() ? std::make_pair(result.value().statusCode, result.value().body)
+                                     : std::make_pair(0u, std::string());
     });
     task->resume();
-    spinUntil([&] { return answer.has_value(); }, std::chrono::seconds(20));
-    return answer.value_or(std::make_pair(0u, std::string()));
+    if (!spinUntil([&] { return answer->has_value(); }, std::chrono::seconds(20))) {
+        ADD_FAILURE() << "the stand-in back end did not answer " << method << " " << path;
+        task->cancel();
+    }
+    return answer->value_or(std::make_pair(0u, std::string()));
 }
 
 nlohmann::json StandInBackend::recorded(const std::string& kind) const

@@ -1,11 +1,33 @@
 #include "support/TestPaths.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 #include <glib.h>
 
+// Defined by the AddressSanitizer runtime only.
+extern "C" void __asan_init() __attribute__((weak));
+
 namespace kxtest {
+
+void writeFile(const std::filesystem::path& path, const std::string& data)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string testHelperProgram()
+{
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "korvel-x-test-helper").string();
+}
+
+bool underAddressSanitizer()
+{
+    // The tests' own objects are not instrumented (the same objects serve both variants), so
+    // the runtime, not a macro, tells.
+    return __asan_init != nullptr;
+}
 
 std::filesystem::path testSourceDir()
 {

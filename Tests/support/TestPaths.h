@@ -7,6 +7,15 @@
 
 namespace kxtest {
 
+// Writes `data` to the file at `path`, making its missing parent folders.
+void writeFile(const std::filesystem::path& path, const std::string& data);
+
+// korvel-x-test-helper beside the running test program: the sanitized programs have their own.
+std::string testHelperProgram();
+
+// True in the test programs built over the sanitized libraries.
+bool underAddressSanitizer();
+
 // Tests/ of the source tree (from KX_TEST_SOURCE_DIR, set by CTest).
 std::filesystem::path testSourceDir();
 

@@ -1,5 +1,9 @@
 #include "support/UserInput.h"
 
+#include <gtest/gtest.h>
+
+#include <memory>
+
 #include "Platform/Foundation/MainQueue.h"
 #include "support/Spin.h"
 
@@ -58,9 +62,9 @@ GtkWidget* openMenuBarItem(GtkWidget* window, GtkWidget* item)
     if (!submenu || !spinUntil([&] { return gtk_widget_get_mapped(submenu); }))
         return nullptr;
     // A menu reached from the keyboard opens its model on the turn after it shows.
-    bool turned = false;
-    kx::MainQueue::async([&] { turned = true; });
-    spinUntil([&] { return turned; });
+    auto turned = std::make_shared<bool>(false);
+    kx::MainQueue::async([turned] { *turned = true; });
+    EXPECT_TRUE(spinUntil([&] { return *turned; })) << "the main loop did not turn";
     return submenu;
 }
 

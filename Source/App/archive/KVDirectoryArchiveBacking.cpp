@@ -19,11 +19,6 @@ using Clock = kx::DateFormat::Clock;
 
 namespace {
 
-[[noreturn]] void throwErrno(int errnum, const std::string& what)
-{
-    throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errnum, what));
-}
-
 void writeAll(int fd, std::span<const std::byte> bytes, const fs::path& path)
 {
     while (!bytes.empty()) {
@@ -31,7 +26,7 @@ void writeAll(int fd, std::span<const std::byte> bytes, const fs::path& path)
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            throwErrno(errno, "Cannot write " + path.string());
+            KVDocumentArchiveError::throwErrno(errno, "Cannot write " + path.string());
         bytes = bytes.subspan(static_cast<size_t>(written));
     }
 }
@@ -66,7 +61,7 @@ KVDirectoryArchiveBacking::KVDirectoryArchiveBacking(fs::path directory, bool as
     if (::stat(url_.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw KVDocumentArchiveError::notFound(url_.string());
-        throwErrno(errno, "Cannot open " + url_.string());
+        KVDocumentArchiveError::throwErrno(errno, "Cannot open " + url_.string());
     }
     if (!S_ISDIR(info.st_mode))
         throw KVDocumentArchiveError::invalidBacking(url_.string(), "The project is not a folder.");
@@ -79,7 +74,7 @@ std::shared_ptr<KVDirectoryArchiveBacking> KVDirectoryArchiveBacking::create(fs:
     std::error_code ec;
     bool made = fs::create_directories(target, ec);
     if (ec)
-        throwErrno(ec.value(), "Cannot create " + directory.string());
+        KVDocumentArchiveError::throwErrno(ec.value(), "Cannot create " + directory.string());
     auto backing = std::make_shared<KVDirectoryArchiveBacking>(std::move(directory), false, writesManifest);
     backing->created_ = made;
     return backing;
@@ -137,7 +132,7 @@ std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<st
     if (ec) {
         if (ec == std::errc::no_such_file_or_directory && !fs::exists(url_))
             throw KVDocumentArchiveError::notFound(url_.string());
-        throwErrno(ec.value(), "Cannot list " + url_.string());
+        KVDocumentArchiveError::throwErrno(ec.value(), "Cannot list " + url_.string());
     }
     std::sort(files.begin(), files.end());
     return files;

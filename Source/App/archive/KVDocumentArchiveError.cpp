@@ -62,3 +62,8 @@ KVDocumentArchiveError KVDocumentArchiveError::savedButNotFlushed(const std::str
     result.newVersionInPlace_ = true;
     return result;
 }
+
+void KVDocumentArchiveError::throwErrno(int errnum, const std::string& what)
+{
+    throw unknown(kx::Error::fromErrno(errnum, what));
+}

@@ -24,6 +24,8 @@ public:
     // A save whose new version is in place but that could not confirm it reached the disk (the
     // final flush failed): `unknown`, with texts that say so, and newVersionInPlace() true.
     static KVDocumentArchiveError savedButNotFlushed(const std::string& path, kx::Error underlying);
+    // Throws `unknown` with the error of a failed system call (errno `errnum`) about `what`.
+    [[noreturn]] static void throwErrno(int errnum, const std::string& what);
 
     Code code() const { return code_; }
     // True when the failed save did replace the package (see savedButNotFlushed).

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "App/archive/KVDocumentArchiveError.h"
+#include "Platform/Foundation/FileSystem.h"
 
 namespace fs = std::filesystem;
 
@@ -35,11 +36,6 @@ KVSaveStaging::FaultHook& faultHook()
 int injectedFault(std::string_view step)
 {
     return faultHook() ? faultHook()(step) : 0;
-}
-
-[[noreturn]] void throwErrno(int errnum, const std::string& what)
-{
-    throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errnum, what));
 }
 
 class Descriptor {
@@ -124,13 +120,6 @@ bool stillNamed(int parentFd, const std::string& name, int fd)
            && named.st_dev == open.st_dev && named.st_ino == open.st_ino && open.st_nlink > 0;
 }
 
-mode_t currentUmask()
-{
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 // Empties the folder at `relative` under `root` (open), never following a link. Holds one
 // descriptor at a time, however deep the tree.
 void removeContents(int root, const std::string& relative)
@@ -207,10 +196,10 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
     const fs::path parent = parentOf(target_);
     Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.get() < 0)
-        throwErrno(errno, "Cannot open the folder " + parent.string());
+        KVDocumentArchiveError::throwErrno(errno, "Cannot open the folder " + parent.string());
     struct stat existing {};
     bool exists = ::lstat(target_.c_str(), &existing) == 0;
-    const mode_t newMode = (kind == Kind::file ? 0666 : 0777) & ~currentUmask();
+    const mode_t newMode = (kind == Kind::file ? 0666 : 0777) & ~kx::FileSystem::currentUmask();
     const std::string stem = leftoverStem(target_) + std::string(stagedKind);
 
     // A cleaner in another process may take a fresh file before we lock it; then try another.
@@ -221,10 +210,10 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
         if (kind == Kind::file) {
             fd = ::mkostemp(pattern.data(), O_CLOEXEC);
             if (fd < 0)
-                throwErrno(errno, "Cannot create a file in " + parent.string());
+                KVDocumentArchiveError::throwErrno(errno, "Cannot create a file in " + parent.string());
         } else {
             if (!::mkdtemp(pattern.data()))
-                throwErrno(errno, "Cannot create a folder in " + parent.string());
+                KVDocumentArchiveError::throwErrno(errno, "Cannot create a folder in " + parent.string());
             fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0)
                 continue;
@@ -242,7 +231,7 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
         staged_ = true;
         return;
     }
-    throwErrno(EAGAIN, "Cannot create a temporary file in " + parent.string());
+    KVDocumentArchiveError::throwErrno(EAGAIN, "Cannot create a temporary file in " + parent.string());
 }
 
 KVSaveStaging::~KVSaveStaging()
@@ -265,15 +254,15 @@ void KVSaveStaging::discard()
 void KVSaveStaging::commit()
 {
     if (!staged_)
-        throwErrno(EBADF, "Nothing is staged for " + target_.string());
+        KVDocumentArchiveError::throwErrno(EBADF, "Nothing is staged for " + target_.string());
     const fs::path parent = parentOf(target_);
     const std::string what = "Cannot replace " + target_.string();
     if (kind_ == Kind::file) {
         if (::fsync(fd_) != 0)
-            throwErrno(errno, "Cannot write " + target_.string());
+            KVDocumentArchiveError::throwErrno(errno, "Cannot write " + target_.string());
         int fault = injectedFault("rename");
         if (fault || ::rename(path_.c_str(), target_.c_str()) != 0)
-            throwErrno(fault ? fault : errno, what);
+            KVDocumentArchiveError::throwErrno(fault ? fault : errno, what);
         staged_ = false;
         if (int error = flushFolder(parent))
             throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), kx::Error::fromErrno(error, "Cannot flush the folder " + parent.string()));
@@ -285,25 +274,25 @@ void KVSaveStaging::commit()
     if (::lstat(target_.c_str(), &existing) != 0) {
         int fault = injectedFault("rename");
         if (int error = fault ? fault : renameNoReplace(path_, target_))
-            throwErrno(error, what);
+            KVDocumentArchiveError::throwErrno(error, what);
     } else {
         // A folder never replaces a file (nor a link) that took the package's place meanwhile.
         if (!S_ISDIR(existing.st_mode))
-            throwErrno(ENOTDIR, what);
+            KVDocumentArchiveError::throwErrno(ENOTDIR, what);
         int fault = injectedFault("exchange");
         if (!fault && ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
             old = path_;
         } else {
             int error = fault ? fault : errno;
             if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-                throwErrno(error, what);
+                KVDocumentArchiveError::throwErrno(error, what);
             // No exchange here: the old version goes aside (locked, so that no open takes it for
             // a crash's leftover and puts it back while the new one moves in), then the new one in.
             Descriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (oldFd.get() < 0)
-                throwErrno(errno, what);
+                KVDocumentArchiveError::throwErrno(errno, what);
             if (!lock(oldFd.get(), true))
-                throwErrno(EBUSY, what);
+                KVDocumentArchiveError::throwErrno(EBUSY, what);
             const std::string oldStem = leftoverStem(target_) + std::string(oldKind);
             int moved = EEXIST;
             for (int attempt = 0; attempt < 16 && moved == EEXIST; ++attempt) {
@@ -311,13 +300,13 @@ void KVSaveStaging::commit()
                 moved = renameNoReplace(target_, old);
             }
             if (moved)
-                throwErrno(moved, what);
+                KVDocumentArchiveError::throwErrno(moved, what);
             fault = injectedFault("rename");
             if (fault || ::rename(path_.c_str(), target_.c_str()) != 0) {
                 int failure = fault ? fault : errno;
                 if (::rename(old.c_str(), target_.c_str()) != 0)
-                    throwErrno(failure, what + "; the previous version is kept as " + old.string());
-                throwErrno(failure, what);
+                    KVDocumentArchiveError::throwErrno(failure, what + "; the previous version is kept as " + old.string());
+                KVDocumentArchiveError::throwErrno(failure, what);
             }
         }
     }

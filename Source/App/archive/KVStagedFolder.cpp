@@ -10,22 +10,11 @@
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
+#include "Platform/Foundation/FileSystem.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-[[noreturn]] void throwErrno(int errnum, const std::string& what)
-{
-    throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errnum, what));
-}
-
-mode_t currentUmask()
-{
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
 
 std::string join(const std::string& folder, std::string_view name)
 {
@@ -37,12 +26,12 @@ void copyFile(int fromFolder, int toFolder, const std::string& path, mode_t mode
 {
     int from = ::openat(fromFolder, path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (from < 0)
-        throwErrno(errno, "Cannot read " + path);
+        KVDocumentArchiveError::throwErrno(errno, "Cannot read " + path);
     int to = ::openat(toFolder, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (to < 0) {
         int error = errno;
         ::close(from);
-        throwErrno(error, "Cannot write " + path);
+        KVDocumentArchiveError::throwErrno(error, "Cannot write " + path);
     }
     ::fchmod(to, mode & 07777);
     std::vector<char> buffer(1 << 16);
@@ -69,7 +58,7 @@ void copyFile(int fromFolder, int toFolder, const std::string& path, mode_t mode
     if (::close(to) != 0 && !error)
         error = errno;
     if (error)
-        throwErrno(error, "Cannot copy " + path);
+        KVDocumentArchiveError::throwErrno(error, "Cannot copy " + path);
 }
 
 } // namespace
@@ -108,7 +97,7 @@ void KVStagedFolder::makeFolders(const std::string& folder)
     // A folder of the old version keeps its mode.
     struct stat info {};
     bool existed = old_ >= 0 && ::fstatat(old_, folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
-    makeFolder(folder, existed ? info.st_mode : (0777 & ~currentUmask()));
+    makeFolder(folder, existed ? info.st_mode : (0777 & ~kx::FileSystem::currentUmask()));
 }
 
 void KVStagedFolder::write(const std::string& path, const std::function<void(int fd)>& fill)
@@ -122,9 +111,9 @@ void KVStagedFolder::write(const std::string& path, const std::function<void(int
     if (fd < 0) {
         if (errno == EEXIST || errno == EISDIR || errno == ENOTDIR)
             inTheWay(path, false);
-        throwErrno(errno, "Cannot create " + (oldPath_ / path).string());
+        KVDocumentArchiveError::throwErrno(errno, "Cannot create " + (oldPath_ / path).string());
     }
-    ::fchmod(fd, existed ? (existing.st_mode & 07777) : (0666 & ~currentUmask()));
+    ::fchmod(fd, existed ? (existing.st_mode & 07777) : (0666 & ~kx::FileSystem::currentUmask()));
     try {
         fill(fd);
     } catch (...) {
@@ -132,7 +121,7 @@ void KVStagedFolder::write(const std::string& path, const std::function<void(int
         throw;
     }
     if (::close(fd) != 0)
-        throwErrno(errno, "Cannot write " + (oldPath_ / path).string());
+        KVDocumentArchiveError::throwErrno(errno, "Cannot write " + (oldPath_ / path).string());
 }
 
 void KVStagedFolder::flush()
@@ -140,7 +129,7 @@ void KVStagedFolder::flush()
     // One call for the whole file system: a flush per file would cost a flush of the disk's
     // cache each, seconds for a project of thousands of files.
     if (::syncfs(root_) != 0)
-        throwErrno(errno, "Cannot write " + oldPath_.string());
+        KVDocumentArchiveError::throwErrno(errno, "Cannot write " + oldPath_.string());
 }
 
 void KVStagedFolder::carryOver()
@@ -162,7 +151,7 @@ void KVStagedFolder::carry(const std::string& relative, bool wholeTree)
         if (!folder) {
             if (fd >= 0)
                 ::close(fd);
-            throwErrno(errno, "Cannot list " + (oldPath_ / relative).string());
+            KVDocumentArchiveError::throwErrno(errno, "Cannot list " + (oldPath_ / relative).string());
         }
         while (auto* entry = ::readdir(folder)) {
             std::string_view name = entry->d_name;
@@ -213,7 +202,7 @@ void KVStagedFolder::keep(const std::string& path, unsigned char type)
     if (error == ENOENT)
         return; // gone meanwhile
     if (error != EPERM && error != EOPNOTSUPP && error != EXDEV && error != EMLINK && error != ENOSYS)
-        throwErrno(error, "Cannot keep " + (oldPath_ / path).string());
+        KVDocumentArchiveError::throwErrno(error, "Cannot keep " + (oldPath_ / path).string());
     // A file system without hard links: regular files and links are copied.
     struct stat info {};
     if (::fstatat(old_, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
@@ -224,9 +213,9 @@ void KVStagedFolder::keep(const std::string& path, unsigned char type)
         std::vector<char> target(static_cast<size_t>(info.st_size) + 1);
         ssize_t length = ::readlinkat(old_, path.c_str(), target.data(), target.size());
         if (length < 0 || static_cast<size_t>(length) >= target.size() || ::symlinkat(std::string(target.data(), static_cast<size_t>(length)).c_str(), root_, path.c_str()) != 0)
-            throwErrno(length < 0 ? errno : EIO, "Cannot keep " + (oldPath_ / path).string());
+            KVDocumentArchiveError::throwErrno(length < 0 ? errno : EIO, "Cannot keep " + (oldPath_ / path).string());
     } else {
-        throwErrno(error, "Cannot keep " + (oldPath_ / path).string());
+        KVDocumentArchiveError::throwErrno(error, "Cannot keep " + (oldPath_ / path).string());
     }
 }
 

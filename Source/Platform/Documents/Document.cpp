@@ -102,6 +102,11 @@ std::string Document::displayName() const
     return *untitledName_;
 }
 
+std::string Document::quotedDisplayName() const
+{
+    return "\u201C" + displayName() + "\u201D";
+}
+
 void Document::setDisplayName(std::optional<std::string> name)
 {
     displayName_ = std::move(name);

@@ -92,6 +92,8 @@ public:
     // The name given, else the file's name without its extension, else "Untitled" (numbered
     // by the controller).
     std::string displayName() const;
+    // The display name in typographic quotes, as the document's alerts name it.
+    std::string quotedDisplayName() const;
     void setDisplayName(std::optional<std::string> name);
 
     // ---- Change count ----

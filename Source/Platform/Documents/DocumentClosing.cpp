@@ -6,15 +6,6 @@
 
 namespace kx {
 
-namespace {
-
-std::string quoted(const std::string& name)
-{
-    return "\u201C" + name + "\u201D";
-}
-
-} // namespace
-
 void Document::canClose(std::function<void(bool shouldClose)> completion)
 {
     if (closed_ || !isDocumentEdited()) {
@@ -33,7 +24,7 @@ void Document::canClose(std::function<void(bool shouldClose)> completion)
             return;
         }
         auto alert = Alert::make();
-        alert->setMessageText("Your changes to the document " + quoted(self->displayName()) + " could not be saved.");
+        alert->setMessageText("Your changes to the document " + self->quotedDisplayName() + " could not be saved.");
         alert->setInformativeText(error.localizedDescription + (error.informativeText().empty() ? "" : " " + error.informativeText()));
         alert->addButton("Cancel");
         alert->addButton("Close Without Saving");
@@ -54,7 +45,7 @@ void Document::canClose(std::function<void(bool shouldClose)> completion)
         return;
     }
     auto alert = Alert::make();
-    alert->setMessageText("Do you want to save the changes made to the document " + quoted(displayName()) + "?");
+    alert->setMessageText("Do you want to save the changes made to the document " + quotedDisplayName() + "?");
     alert->setInformativeText("Your changes will be lost if you don\u2019t save them.");
     alert->addButton("Save");
     alert->addButton("Don't Save");
@@ -76,7 +67,7 @@ void Document::canClose(std::function<void(bool shouldClose)> completion)
 void Document::askToKeepUntitled(std::function<void(bool shouldClose)> completion)
 {
     auto alert = Alert::make();
-    alert->setMessageText("Do you want to keep this new document " + quoted(displayName()) + "?");
+    alert->setMessageText("Do you want to keep this new document " + quotedDisplayName() + "?");
     alert->setInformativeText("You can choose to save your changes, or delete this document immediately. You can\u2019t undo this action.");
     alert->addButton("Save\u2026");
     alert->addButton("Delete");

@@ -37,11 +37,6 @@ bool samePath(const fs::path& a, const fs::path& b)
     return realA && realB && *realA == *realB;
 }
 
-std::string quoted(const std::string& name)
-{
-    return "\u201C" + name + "\u201D";
-}
-
 } // namespace
 
 // ---- Saving ----
@@ -90,7 +85,7 @@ void Document::askToOverwriteChangedFile(SaveOperation operation, std::function<
     }
     overwriteQuestionShown_ = true;
     auto alert = Alert::make();
-    alert->setMessageText(quoted(displayName()) + " was changed by another application since you opened or saved it.");
+    alert->setMessageText(quotedDisplayName() + " was changed by another application since you opened or saved it.");
     alert->setInformativeText(std::string("Saving now replaces that application\u2019s version of the file. ")
                               + (operation == SaveOperation::autosaveInPlace ? "Until you choose, your changes are kept but not written to the file." : ""));
     alert->addButton("Save Anyway");
@@ -297,7 +292,7 @@ void Document::revertDocumentToSaved()
     if (!fileURL_)
         return;
     auto alert = Alert::make();
-    alert->setMessageText("Do you want to revert to the most recently saved version of the document " + quoted(displayName()) + "?");
+    alert->setMessageText("Do you want to revert to the most recently saved version of the document " + quotedDisplayName() + "?");
     alert->setInformativeText("Your current changes will be lost.");
     alert->addButton("Revert");
     alert->addButton("Cancel");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,13 +30,6 @@ std::optional<Error> writeAll(int fd, const std::byte* data, size_t size, const 
         size -= static_cast<size_t>(written);
     }
     return std::nullopt;
-}
-
-mode_t currentUmask()
-{
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
 }
 
 fs::path xdgHome(const char* variable, const char* fallback)
@@ -180,6 +174,22 @@ std::optional<Error> flushDirectory(const fs::path& directory)
     if (result != 0 && saved != EINVAL && saved != EROFS)
         return Error::fromErrno(saved, "Cannot flush the folder " + directory.string());
     return std::nullopt;
+}
+
+mode_t currentUmask()
+{
+    // Read, not set and restored: between umask(0) and its restoring, files that other threads
+    // create would be writable by everyone.
+    if (auto status = readFile("/proc/self/status")) {
+        const auto at = status->find("\nUmask:");
+        if (at != std::string::npos)
+            return static_cast<mode_t>(std::strtoul(status->c_str() + at + 7, nullptr, 8) & 0777);
+    }
+    static std::mutex fallback;
+    std::lock_guard lock(fallback);
+    mode_t mask = ::umask(077);
+    ::umask(mask);
+    return mask;
 }
 
 std::optional<Error> trash(const fs::path& path)

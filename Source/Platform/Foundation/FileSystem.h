@@ -1,6 +1,8 @@
 // File operations that keep the user's data safe.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -57,6 +59,9 @@ std::optional<std::string> readFile(const fs::path& path);
 
 // Flushes a folder's entries to disk (after a rename or a new file in it).
 std::optional<Error> flushDirectory(const fs::path& directory);
+
+// The process's file mode creation mask, read without changing it.
+mode_t currentUmask();
 
 // Moves a file or folder to the desktop's trash (GIO); nullopt on success.
 std::optional<Error> trash(const fs::path& path);

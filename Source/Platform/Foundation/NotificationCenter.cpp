@@ -73,14 +73,14 @@ struct NotificationCenter::State : std::enable_shared_from_this<NotificationCent
 
 namespace {
 
-class ObservationImpl final : public NotificationCenter::Observation {
+class NotificationObservation final : public NotificationCenter::Observation {
 public:
-    ObservationImpl(std::weak_ptr<NotificationCenter::State> state, std::shared_ptr<Observer> observer)
+    NotificationObservation(std::weak_ptr<NotificationCenter::State> state, std::shared_ptr<Observer> observer)
         : state_(std::move(state))
         , observer_(std::move(observer))
     {
     }
-    ~ObservationImpl() override
+    ~NotificationObservation() override
     {
         if (auto state = state_.lock())
             state->remove(observer_);
@@ -115,7 +115,7 @@ NotificationCenter::Token NotificationCenter::addObserver(std::string name, cons
         std::lock_guard lock(state_->mutex);
         state_->observers.push_back(observer);
     }
-    return std::make_unique<ObservationImpl>(state_, std::move(observer));
+    return std::make_unique<NotificationObservation>(state_, std::move(observer));
 }
 
 void NotificationCenter::post(std::string name, const void* sender, nlohmann::json userInfo)

@@ -97,15 +97,15 @@ struct UserDefaults::State {
 
 namespace {
 
-class ObservationImpl final : public UserDefaults::Observation {
+class DefaultsObservation final : public UserDefaults::Observation {
 public:
-    ObservationImpl(std::weak_ptr<UserDefaults::State> state, std::string key, std::shared_ptr<KeyObserver> observer)
+    DefaultsObservation(std::weak_ptr<UserDefaults::State> state, std::string key, std::shared_ptr<KeyObserver> observer)
         : state_(std::move(state))
         , key_(std::move(key))
         , observer_(std::move(observer))
     {
     }
-    ~ObservationImpl() override
+    ~DefaultsObservation() override
     {
         auto state = state_.lock();
         if (!state)
@@ -263,7 +263,7 @@ UserDefaults::Token UserDefaults::observe(const std::string& key, std::function<
         std::lock_guard lock(state_->mutex);
         state_->observers[key].push_back(observer);
     }
-    return std::make_unique<ObservationImpl>(state_, key, std::move(observer));
+    return std::make_unique<DefaultsObservation>(state_, key, std::move(observer));
 }
 
 } // namespace kx

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t maximumFrames = 256;
+constexpr std::size_t maximumSentFrames = 256;
 constexpr std::size_t maximumLine = 4096;
 
 Error reportError(const std::string& why)
@@ -167,7 +167,7 @@ Result<nlohmann::json, Error> CrashReporter::event(const std::string& reportText
         if (line.size() > maximumLine || !isPrintable(line))
             return R::failure(reportError("The report holds a line that is not text."));
         if (inBacktrace) {
-            if (frames.size() < maximumFrames) {
+            if (frames.size() < maximumSentFrames) {
                 if (auto entry = frame(line))
                     frames.push_back(std::move(*entry));
             }

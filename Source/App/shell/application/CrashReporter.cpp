@@ -25,7 +25,7 @@ namespace {
 // async-signal-safe functions, so it neither allocates nor formats with the C library.
 constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 constexpr std::size_t alternateStackSize = 256 * 1024;
-constexpr int maximumFrames = 128;
+constexpr int maximumCapturedFrames = 128;
 
 struct sigaction previousActions[NSIG];
 char folderPath[PATH_MAX / 2];
@@ -115,8 +115,8 @@ void writeReport(int signalNumber, const siginfo_t* info)
     facts.appendNumber(static_cast<unsigned long long>(now.tv_sec));
     facts.append("\nbacktrace:\n");
     writeAll(fd, facts.text, facts.length);
-    void* frames[maximumFrames];
-    const int count = ::backtrace(frames, maximumFrames);
+    void* frames[maximumCapturedFrames];
+    const int count = ::backtrace(frames, maximumCapturedFrames);
     ::backtrace_symbols_fd(frames, count, fd);
     ::fsync(fd);
     ::close(fd);

@@ -11,11 +11,6 @@ namespace kx {
 
 namespace {
 
-Color hex(const char* text)
-{
-    return Color::colorWithHexColorString(text);
-}
-
 void replaceAll(std::string& text, std::string_view what, std::string_view with)
 {
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
@@ -73,7 +68,7 @@ WelcomeWindowRecentsRowView::Label WelcomeWindowRecentsRowView::labelWithText(co
     Label label;
     label.text = text;
     label.font = Font::systemFont(13);
-    label.textColor = hex("000000");
+    label.textColor = Color::colorWithHexColorString("000000");
     return label;
 }
 
@@ -111,10 +106,10 @@ void WelcomeWindowRecentsRowView::setRowState(WelcomeWindowRecentsRowState state
     const bool selected = state == WelcomeWindowRecentsRowState::selected;
     if (titleLabel_)
         titleLabel_->textColor = selected ? AppAppearance::Colors::welcomeRecentsSelectionTitle()
-                                          : hex(isDark ? "FFFFFF" : "1D1D1F");
+                                          : Color::colorWithHexColorString(isDark ? "FFFFFF" : "1D1D1F");
     if (pathLabel_)
         pathLabel_->textColor = selected ? AppAppearance::Colors::welcomeRecentsSelectionPath()
-                                         : hex(isDark ? "444444" : "D2D2D3");
+                                         : Color::colorWithHexColorString(isDark ? "444444" : "D2D2D3");
     if (changed)
         gtk_widget_queue_draw(widget());
 }

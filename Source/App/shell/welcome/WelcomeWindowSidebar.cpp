@@ -11,11 +11,6 @@ namespace kx {
 
 namespace {
 
-Color hex(const char* text)
-{
-    return Color::colorWithHexColorString(text);
-}
-
 void setSource(cairo_t* cr, const Color& color)
 {
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
@@ -116,11 +111,11 @@ void WelcomeWindow::addRecentsSidebar(bool)
 void WelcomeWindow::updateRecentsAppearance()
 {
     const bool isDark = AppAppearance::shared().isDark();
-    boxFill_ = hex(isDark ? "222222" : "F9F9F9");
-    const Color title = hex(isDark ? "FFFFFF" : "1D1D1F");
+    boxFill_ = Color::colorWithHexColorString(isDark ? "222222" : "F9F9F9");
+    const Color title = Color::colorWithHexColorString(isDark ? "FFFFFF" : "1D1D1F");
     openButton_->setTitle(openButton_->title(), title);
     newButton_->setTitle(newButton_->title(), title);
-    boxBorder_ = hex(isDark ? "333333" : "EAEAEA");
+    boxBorder_ = Color::colorWithHexColorString(isDark ? "333333" : "EAEAEA");
     lineColor_ = boxBorder_;
     gtk_widget_queue_draw(sidebarBox_.get());
     gtk_widget_queue_draw(bottomBar_.get());
@@ -144,8 +139,8 @@ void WelcomeWindow::addCloseButton()
 void WelcomeWindow::updateCloseAppearance()
 {
     const bool isDark = AppAppearance::shared().isDark();
-    closeButton_->setTintColor(hex(isDark ? "666666" : "BBBBBB"));
-    closeButton_->setHighlightTintColor(hex(isDark ? "888888" : "666666"));
+    closeButton_->setTintColor(Color::colorWithHexColorString(isDark ? "666666" : "BBBBBB"));
+    closeButton_->setHighlightTintColor(Color::colorWithHexColorString(isDark ? "888888" : "666666"));
 }
 
 void WelcomeWindow::loadRecentFiles()

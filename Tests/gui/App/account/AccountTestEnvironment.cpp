@@ -1,5 +1,7 @@
 #include "AccountTestEnvironment.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <memory>
 
@@ -71,7 +73,7 @@ std::string AccountTestEnvironment::signInFreshUser(const std::string& name)
     backend().registerToken(token, "user", {{"id", id}, {"name", name}, {"email", "ada@example.com"}});
     auto& login = kx::LoginController::shared();
     login.resetTokenFromUrlWithUrl("korvel-x://login?fut=" + token);
-    spinUntil([&] { return login.userId() == id; });
+    EXPECT_TRUE(spinUntil([&] { return login.userId() == id; })) << "the login link did not sign " << name << " in";
     return id;
 }
 

@@ -2,12 +2,16 @@
 // the process-wide account objects between tests.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "support/StandInBackend.h"
 
 namespace kxtest {
+
+// How long an account page (login, telemetry, support chat) may take to answer.
+inline constexpr auto accountPageTimeout = std::chrono::seconds(20);
 
 class AccountTestEnvironment {
 public:

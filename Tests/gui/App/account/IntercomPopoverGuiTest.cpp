@@ -15,8 +15,6 @@ using kxtest::spinUntil;
 
 namespace {
 
-constexpr auto pageTimeout = std::chrono::seconds(20);
-
 struct ButtonWindow {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWidget* button = gtk_button_new_with_label("Support");
@@ -53,16 +51,16 @@ TEST(IntercomPopoverGui, LoadsShowsFromItsButtonAndReportsTheUnreadCount)
     });
 
     popover.load();
-    ASSERT_TRUE(spinUntil([&] { return popover.isLoaded.get(); }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return popover.isLoaded.get(); }, kxtest::accountPageTimeout));
     EXPECT_EQ(loadedChanges, std::vector<bool>{true});
     // A new conversation starts with one unread greeting.
-    ASSERT_TRUE(spinUntil([&] { return popover.unreadCount() == 1; }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return popover.unreadCount() == 1; }, kxtest::accountPageTimeout));
 
     ButtonWindow first;
     popover.toggle(first.button);
     ASSERT_TRUE(spinUntil([&] { return popover.isShown(); }));
     EXPECT_EQ(popover.currentButton(), first.button);
-    ASSERT_TRUE(spinUntil([&] { return popover.unreadCount() == 0; }, pageTimeout)); // shown: read
+    ASSERT_TRUE(spinUntil([&] { return popover.unreadCount() == 0; }, kxtest::accountPageTimeout)); // shown: read
     EXPECT_EQ(counts, (std::vector<int>{1, 0}));
     popover.toggle(first.button);
     ASSERT_TRUE(spinUntil([&] { return !popover.isShown(); }));
@@ -86,7 +84,7 @@ TEST(IntercomPopoverGui, LoadsShowsFromItsButtonAndReportsTheUnreadCount)
     popover.webViewController()->evaluateJavaScript(
         "for (const count of ['7', 1.5, null, -3, 5]) window.webkit.messageHandlers._webkit.postMessage("
         "JSON.stringify({method: 'unreadCount', arguments: {count: count}}))");
-    ASSERT_TRUE(spinUntil([&] { return counts.size() == 3; }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return counts.size() == 3; }, kxtest::accountPageTimeout));
     // '7', 1.5 and null are refused with a line each; -3 reads as 0, no change; 5 is told.
     EXPECT_EQ(counts, (std::vector<int>{1, 0, 5}));
     EXPECT_EQ(log.lines().size(), 3u);

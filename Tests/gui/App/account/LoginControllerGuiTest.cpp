@@ -23,8 +23,6 @@ using kxtest::spinUntil;
 
 namespace {
 
-constexpr auto pageTimeout = std::chrono::seconds(20);
-
 class LoginControllerGui : public ::testing::Test {
 protected:
     void SetUp() override
@@ -181,7 +179,7 @@ TEST_F(LoginControllerGui, TheLoginPageSignsInThroughItsOwnLinkWithTheMachineIde
     ASSERT_NE(login().loginWindow(), nullptr);
     ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
     EXPECT_TRUE(login().isBlocking());
-    ASSERT_TRUE(spinUntil([&] { return backend().recorded("login").size() == 1; }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return backend().recorded("login").size() == 1; }, kxtest::accountPageTimeout));
     EXPECT_EQ(backend().recorded("login")[0]["mid"], kx::MachineIdentifier::current());
 
     // Once the page is there, its button as the user would press it.
@@ -198,8 +196,8 @@ TEST_F(LoginControllerGui, TheLoginPageSignsInThroughItsOwnLinkWithTheMachineIde
             }
             return false;
         },
-        pageTimeout));
-    ASSERT_TRUE(spinUntil([&] { return login().isLoggedIn(); }, pageTimeout));
+        kxtest::accountPageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return login().isLoggedIn(); }, kxtest::accountPageTimeout));
     ASSERT_TRUE(spinUntil([&] { return login().userName() == "Ada Lovelace"; }));
     EXPECT_FALSE(login().windowIsVisible());
     EXPECT_TRUE(login().shouldOpenDocuments());
@@ -261,7 +259,7 @@ TEST_F(LoginControllerGui, HostileAnswersToASignInLeaveTheUserSignedOut)
         login().showLoginWindow();
         ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
         login().resetTokenFromUrlWithUrl("korvel-x://login?fut=" + token);
-        ASSERT_TRUE(spinUntil([&] { return log.contains("Sign-in failed"); }, pageTimeout));
+        ASSERT_TRUE(spinUntil([&] { return log.contains("Sign-in failed"); }, kxtest::accountPageTimeout));
         EXPECT_TRUE(login().loginWindow()->isShaking()); // the entry is refused
         EXPECT_FALSE(login().isLoggedIn());
         EXPECT_FALSE(login().userId().has_value());
@@ -286,7 +284,7 @@ TEST_F(LoginControllerGui, HostileAnswersToARefreshKeepTheOldRecordAndARefusalSi
         backend().registerToken("tok-refresh", answer);
         kxtest::LogCapture log;
         login().initialize();
-        ASSERT_TRUE(spinUntil([&] { return configChanges_ == expected + 1; }, pageTimeout));
+        ASSERT_TRUE(spinUntil([&] { return configChanges_ == expected + 1; }, kxtest::accountPageTimeout));
         ++expected;
         EXPECT_TRUE(log.contains("keeping the cached record"));
         EXPECT_EQ(login().userName(), "Kept");
@@ -295,7 +293,7 @@ TEST_F(LoginControllerGui, HostileAnswersToARefreshKeepTheOldRecordAndARefusalSi
 
     backend().registerToken("tok-refresh", "refused");
     login().initialize();
-    ASSERT_TRUE(spinUntil([&] { return !login().isLoggedIn(); }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return !login().isLoggedIn(); }, kxtest::accountPageTimeout));
     EXPECT_FALSE(login().userId().has_value());
     EXPECT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
     EXPECT_EQ(configChanges_, expected);
@@ -343,7 +341,7 @@ TEST_F(LoginControllerGui, AnEnterpriseDomainIsTakenOnlyWhenItRunsOurBackEnd)
     const auto detect = [&](const std::string& domain) {
         std::optional<bool> taken;
         login().detectEnterpriseDomain(domain, [&](bool answer) { taken = answer; });
-        EXPECT_TRUE(spinUntil([&] { return taken.has_value(); }, pageTimeout));
+        EXPECT_TRUE(spinUntil([&] { return taken.has_value(); }, kxtest::accountPageTimeout));
         return taken.value_or(false);
     };
     EXPECT_FALSE(detect("127.0.0.1:1")); // nobody there

@@ -22,8 +22,6 @@ using json = nlohmann::json;
 
 namespace {
 
-constexpr auto pageTimeout = std::chrono::seconds(20);
-
 class TelemetryGui : public ::testing::Test {
 protected:
     void SetUp() override { AccountTestEnvironment::reset(); }
@@ -57,7 +55,7 @@ protected:
                 const auto events = recordedEvents();
                 return std::find(events.begin(), events.end(), marker) != events.end();
             },
-            pageTimeout));
+            kxtest::accountPageTimeout));
         kxtest::spinFor(std::chrono::milliseconds(300));
         auto events = recordedEvents();
         std::sort(events.begin(), events.end()); // requests may overtake each other
@@ -66,7 +64,7 @@ protected:
     // The hits received, by action (the page's requests may overtake each other).
     static std::map<std::string, json> analyticsHits(size_t count)
     {
-        EXPECT_TRUE(spinUntil([&] { return backend().recorded("collect").size() >= count; }, pageTimeout));
+        EXPECT_TRUE(spinUntil([&] { return backend().recorded("collect").size() >= count; }, kxtest::accountPageTimeout));
         kxtest::spinFor(std::chrono::milliseconds(300));
         std::map<std::string, json> hits;
         for (const auto& hit : backend().recorded("collect"))
@@ -83,7 +81,7 @@ TEST_F(TelemetryGui, EventsGoToTrackWithTheUserAndTheMachine)
     KorvelTracking::shared().track("launch_first", json::object());
     KorvelTracking::shared().track("launch", {{"n", 1}});
     EXPECT_TRUE(kx::TelemetryPage::shared().isLoaded() || kx::TelemetryPage::shared().queuedCount() > 0);
-    ASSERT_TRUE(spinUntil([&] { return backend().recorded("track").size() == 2; }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return backend().recorded("track").size() == 2; }, kxtest::accountPageTimeout));
     EXPECT_FALSE(entry("launch_first").is_null());
     const auto launch = entry("launch");
     EXPECT_EQ(launch["data"], json({{"n", 1}}));
@@ -94,7 +92,7 @@ TEST_F(TelemetryGui, EventsGoToTrackWithTheUserAndTheMachine)
     const auto id = AccountTestEnvironment::signInFreshUser();
     KorvelTracking::shared().identifyWithUserId(id, json::object());
     KorvelTracking::shared().track("ui_interaction", {{"id", "intercom"}, {"page", "top-right-menu-bar"}});
-    ASSERT_TRUE(spinUntil([&] { return backend().recorded("track").size() == 4; }, pageTimeout));
+    ASSERT_TRUE(spinUntil([&] { return backend().recorded("track").size() == 4; }, kxtest::accountPageTimeout));
     EXPECT_EQ(entry("identify")["userId"], id);
     EXPECT_EQ(entry("ui_interaction")["userId"], id);
     EXPECT_EQ(entry("ui_interaction")["data"]["page"], "top-right-menu-bar");

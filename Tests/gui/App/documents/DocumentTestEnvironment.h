@@ -21,15 +21,18 @@
 #include "App/account/KorvelTracking.h"
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/archive/KVDocumentArchive.h"
+#include "App/documents/container/KVDocumentContainer.h"
 #include "App/documents/DocumentController.h"
 #include "App/documents/KVDocument.h"
-#include "App/documents/container/KVDocumentContainer.h"
+#include "gui/App/editor/EditorPage.h"
 #include "Platform/Documents/DocumentClock.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/Alert.h"
 #include "Platform/UI/Workspace.h"
-#include "gui/App/editor/EditorPage.h"
+#include "support/ChildProcess.h"
+#include "support/PageScript.h"
+#include "support/TestPaths.h"
 
 namespace kxtest {
 
@@ -97,12 +100,6 @@ inline std::string readFile(const fs::path& path)
     return kx::FileSystem::readFile(path).value_or("");
 }
 
-inline void writeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 // The document JSON of a project package (zip or folder) as stored.
 inline std::string storedDocument(const fs::path& package)
 {
@@ -137,41 +134,19 @@ inline std::string frameDocument(const std::string& text, int version = 1)
 class SecondInstance {
 public:
     explicit SecondInstance(std::vector<std::string> arguments)
+        : process_(withHelper(std::move(arguments)))
     {
-        arguments.insert(arguments.begin(), KX_TEST_HELPER);
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        gint in = -1, out = -1;
-        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
-                                      &pid_, &in, &out, nullptr, nullptr))
-            return;
-        in_ = in;
-        out_ = out;
-        char c;
-        while (::read(out_, &c, 1) == 1 && c != '\n')
-            firstLine += c;
+        firstLine = process_.readLine().value_or("");
     }
-    ~SecondInstance()
-    {
-        if (in_ >= 0)
-            ::close(in_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0)
-            ::close(out_);
-    }
-    SecondInstance(const SecondInstance&) = delete;
-    SecondInstance& operator=(const SecondInstance&) = delete;
     std::string firstLine;
 
 private:
-    GPid pid_ = 0;
-    int in_ = -1;
-    int out_ = -1;
+    static std::vector<std::string> withHelper(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), kxtest::testHelperProgram());
+        return arguments;
+    }
+    kxtest::ChildProcess process_;
 };
 
 class DocumentGuiTest : public ::testing::Test {
@@ -214,7 +189,7 @@ protected:
         if (controller) {
             for (const auto& document : std::vector(controller->documents()))
                 document->close();
-            spinUntil([] { return !g_main_context_pending(nullptr); }, 2s);
+            settle();
             controller.reset();
         }
         kx::Workspace::shared().setURLOpenerForTesting(nullptr);
@@ -245,16 +220,10 @@ protected:
 
     // The editor page of the document, with the project shown.
     kx::WebViewController& page(kx::KVDocument& document) { return document.nimbetViewController()->webViewController(); }
-    nlohmann::json evaluate(kx::KVDocument& document, const std::string& script)
+    nlohmann::json evaluate(kx::KVDocument& document, const std::string& script,
+                            std::source_location where = std::source_location::current())
     {
-        bool done = false;
-        nlohmann::json value;
-        page(document).evaluateJavaScript(script, [&](std::optional<nlohmann::json> result, std::optional<kx::Error> error) {
-            value = error ? nlohmann::json("error: " + error->localizedDescription) : result.value_or(nlohmann::json());
-            done = true;
-        });
-        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
-        return value;
+        return evaluateInPage(page(document), script, editorTimeout, where);
     }
     bool waitForEditor(kx::KVDocument& document)
     {
@@ -284,15 +253,17 @@ protected:
     }
 
     // The alert on screen, once there is one.
-    std::shared_ptr<kx::Alert> waitForAlert()
+    std::shared_ptr<kx::Alert> waitForAlert(std::source_location where = std::source_location::current())
     {
         std::shared_ptr<kx::Alert> alert;
-        spinUntil([&] {
+        const bool shown = spinUntil([&] {
             auto shown = kx::Alert::shownAlerts();
             if (!shown.empty())
                 alert = shown.back();
             return alert != nullptr;
-        });
+        }, std::chrono::seconds(10), where);
+        if (!shown)
+            ADD_FAILURE_AT(where.file_name(), int(where.line())) << "no alert came";
         return alert;
     }
     // Answers the alert on screen with the button of that title.
@@ -304,7 +275,8 @@ protected:
         for (auto* button : alert->buttons())
             if (button->title() == title) {
                 gtk_button_clicked(GTK_BUTTON(button->widget()));
-                spinUntil([&] { return kx::Alert::shownAlerts().empty() || kx::Alert::shownAlerts().back() != alert; });
+                EXPECT_TRUE(spinUntil([&] { return kx::Alert::shownAlerts().empty() || kx::Alert::shownAlerts().back() != alert; }))
+                    << "the alert stayed after " << title;
                 return true;
             }
         ADD_FAILURE() << "no button " << title << " in the alert " << alert->messageText();

@@ -251,7 +251,10 @@ TEST_F(KVDocumentGui, AProjectServerKilledFromOutsideStartsAgainAfterGrowingDela
         clock->advance(clock->requested.back());
         ASSERT_TRUE(spinUntil([&] { return document->serverLocalUrl() != oldURL; }, editorTimeout));
         // The editor is told the new address once the server serves the project.
-        ASSERT_TRUE(spinUntil([&] { return evaluate(*document, "window.nimbet.state.projectURL") == *document->serverLocalUrl(); }, editorTimeout));
+        ASSERT_TRUE(spinUntil([&] {
+            const auto url = document->serverLocalUrl();
+            return url && evaluate(*document, "window.nimbet.state.projectURL") == *url;
+        }, editorTimeout));
     }
     EXPECT_EQ(document->serverRestartDelay(), 400'000'000);
 }

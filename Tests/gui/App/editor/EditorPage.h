@@ -16,6 +16,7 @@
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
 #include "support/HttpServer.h"
+#include "support/PageScript.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -58,16 +59,9 @@ struct EditorWindow {
     EditorWindow& operator=(const EditorWindow&) = delete;
 
     // The script's value, waited for; "error: ..." when it threw.
-    json evaluate(const std::string& script)
+    json evaluate(const std::string& script, std::source_location where = std::source_location::current())
     {
-        bool done = false;
-        json value;
-        controller->webViewController().evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error> error) {
-            value = error ? json("error: " + error->localizedDescription) : result.value_or(json());
-            done = true;
-        });
-        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
-        return value;
+        return evaluateInPage(controller->webViewController(), script, editorTimeout, where);
     }
     // Waits for an asynchronous script (a promise) and returns what it settled with.
     json evaluateAsync(const std::string& promise)

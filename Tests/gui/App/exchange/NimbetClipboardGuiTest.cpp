@@ -65,7 +65,7 @@ public:
     {
         if (process_) {
             g_subprocess_force_exit(process_);
-            spinUntil([&] { return done; }, std::chrono::seconds(5));
+            EXPECT_TRUE(spinUntil([&] { return done; }, std::chrono::seconds(5))) << "the program outlived its kill";
             g_object_unref(process_);
         }
     }

@@ -14,8 +14,9 @@
 #include "App/preview/PreviewDocument.h"
 #include "App/preview/PreviewWindowController.h"
 #include "App/server/ServerController.h"
-#include "Platform/UI/Responder.h"
 #include "gui/App/editor/EditorPage.h"
+#include "Platform/UI/Responder.h"
+#include "support/PageScript.h"
 
 namespace kxtest {
 
@@ -135,16 +136,9 @@ protected:
     GtkWidget* pageView() { return controller->korvelViewController()->view(); }
     bool pageIsShown() { return gtk_widget_get_opacity(pageView()) >= 1.0; }
     // The page's value of `script`, waited for.
-    json evaluateInPage(const std::string& script)
+    json evaluateInPage(const std::string& script, std::source_location where = std::source_location::current())
     {
-        bool done = false;
-        json value;
-        page().evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error> error) {
-            value = error ? json("error: " + error->localizedDescription) : result.value_or(json());
-            done = true;
-        });
-        EXPECT_TRUE(spinUntil([&] { return done; }, previewTimeout));
-        return value;
+        return kxtest::evaluateInPage(page(), script, previewTimeout, where);
     }
 
     TemporaryDirectory folder;

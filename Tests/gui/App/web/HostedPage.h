@@ -11,6 +11,7 @@
 #include "App/web/WebViewController.h"
 #include "Platform/UI/Workspace.h"
 #include "support/HttpServer.h"
+#include "support/PageScript.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -62,16 +63,9 @@ protected:
     }
 
     // The script's value, evaluated through the host and waited for.
-    json evaluate(const std::string& script)
+    json evaluate(const std::string& script, std::source_location where = std::source_location::current())
     {
-        bool done = false;
-        json value;
-        controller->evaluateJavaScript(script, [&](std::optional<json> result, std::optional<kx::Error> error) {
-            value = error ? json("error: " + error->localizedDescription) : result.value_or(json());
-            done = true;
-        });
-        EXPECT_TRUE(spinUntil([&] { return done; }, pageTimeout));
-        return value;
+        return evaluateInPage(*controller, script, pageTimeout, where);
     }
 
     void loadReadyPage()

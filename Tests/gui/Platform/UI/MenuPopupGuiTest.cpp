@@ -12,7 +12,7 @@ using kx::NativeMenuItem;
 
 namespace {
 
-GtkWidget* shownWindow(GtkWidget* child)
+GtkWidget* presentedWindow(GtkWidget* child)
 {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_container_add(GTK_CONTAINER(window), child);
@@ -27,7 +27,7 @@ GtkWidget* shownWindow(GtkWidget* child)
 TEST(MenuPopupGui, APopUpWhoseWidgetIsDestroyedStillClosesAndCompletesOnce)
 {
     GtkWidget* button = gtk_button_new_with_label("Anchor");
-    GtkWidget* window = shownWindow(button);
+    GtkWidget* window = presentedWindow(button);
     auto menu = NativeMenu::make();
     menu->addItem(NativeMenuItem::make("A"));
     int calls = 0;
@@ -47,7 +47,7 @@ TEST(MenuPopupGui, APopUpWhoseWidgetIsDestroyedStillClosesAndCompletesOnce)
 TEST(MenuPopupGui, ASecondPopUpClosesTheFirstAndEachCompletesOnce)
 {
     GtkWidget* button = gtk_button_new_with_label("Anchor");
-    GtkWidget* window = shownWindow(button);
+    GtkWidget* window = presentedWindow(button);
     auto menu = NativeMenu::make();
     menu->addItem(NativeMenuItem::make("A"));
     int first = 0, second = 0;

@@ -11,19 +11,34 @@
 #include <malloc.h>
 #include <map>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "App/archive/KVDataReader.h"
+#include "support/ChildProcess.h"
+#include "support/TestPaths.h"
 
 namespace archivetest {
 
-inline void writeFile(const std::filesystem::path& path, const std::string& data)
+using kxtest::writeFile;
+
+// The type identifiers of the two package formats.
+inline const std::string zipType = "com.korvel.projectzip";
+inline const std::string folderType = "com.korvel.projectfolder";
+// A project identifier in the form the manifest holds.
+inline const std::string aUuid = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+
+// `length` random bytes, the same for the same seed.
+inline std::string noise(size_t length, unsigned seed)
 {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
+    std::mt19937 random(seed);
+    std::string bytes(length, '\0');
+    for (auto& byte : bytes)
+        byte = static_cast<char>(random());
+    return bytes;
 }
 
 inline std::string readAll(KVDataReader& reader)
@@ -79,13 +94,7 @@ private:
     std::filesystem::path path_;
 };
 
-inline int waitForChild(pid_t child)
-{
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
+using kxtest::waitForChild;
 
 // Runs `body` in a child process (its result is the exit status) and, with `killAfter`, kills
 // it with SIGKILL that long after it started. The wait status.

@@ -15,11 +15,11 @@ using archivetest::tree;
 using archivetest::writeFile;
 namespace fs = std::filesystem;
 
-namespace {
+using archivetest::folderType;
+using archivetest::zipType;
+using archivetest::aUuid;
 
-const std::string folderType = "com.korvel.projectfolder";
-const std::string zipType = "com.korvel.projectzip";
-const std::string aUuid = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+namespace {
 
 // A working folder as the documents keep it: project files, backups, and hidden files of
 // their own that never belong in a package.

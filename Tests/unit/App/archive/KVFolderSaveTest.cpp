@@ -18,18 +18,10 @@ using archivetest::tree;
 using archivetest::writeFile;
 namespace fs = std::filesystem;
 
+using archivetest::folderType;
+using archivetest::noise;
+
 namespace {
-
-const std::string folderType = "com.korvel.projectfolder";
-
-std::string noise(size_t length, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(length, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(random());
-    return bytes;
-}
 
 std::map<std::string, std::string> projectFiles(const fs::path& root)
 {

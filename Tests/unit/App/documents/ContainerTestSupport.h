@@ -24,11 +24,7 @@ namespace containertest {
 
 namespace fs = std::filesystem;
 
-inline void writeFile(const fs::path& path, const std::string& data)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
+using kxtest::writeFile;
 
 inline std::optional<std::string> readFile(const fs::path& path)
 {
@@ -135,7 +131,8 @@ protected:
     void TearDown() override
     {
         // Background jobs hand their last references back to the main loop.
-        kxtest::spinUntil([] { return KVDocumentContainer::allInstances().empty(); }, std::chrono::seconds(10));
+        EXPECT_TRUE(kxtest::spinUntil([] { return KVDocumentContainer::allInstances().empty(); }, std::chrono::seconds(10)))
+            << "containers of the test are still alive";
         KVDocumentContainer::setBaseDirectoryForTesting(std::nullopt);
     }
 

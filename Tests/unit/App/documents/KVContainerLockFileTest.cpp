@@ -10,72 +10,11 @@
 
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/shell/RKLog.h"
+#include "support/ChildProcess.h"
 
 using namespace containertest;
 
 namespace {
-
-// A child process with pipes to its standard input and output.
-class Child {
-public:
-    explicit Child(std::vector<std::string> arguments)
-    {
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        GError* error = nullptr;
-        gint in = -1, out = -1;
-        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr, &pid_, &in,
-                                      &out, nullptr, &error)) {
-            ADD_FAILURE() << "cannot start " << arguments[0] << ": " << (error ? error->message : "");
-            g_clear_error(&error);
-            return;
-        }
-        in_ = in;
-        out_ = out;
-    }
-    ~Child()
-    {
-        if (in_ >= 0)
-            ::close(in_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0)
-            ::close(out_);
-    }
-    // The first line the child prints (blocking).
-    std::string line()
-    {
-        std::string text;
-        char c;
-        while (out_ >= 0 && ::read(out_, &c, 1) == 1 && c != '\n')
-            text += c;
-        return text;
-    }
-    // Closes its standard input and waits for it to end; its exit status.
-    int finish()
-    {
-        if (in_ >= 0) {
-            ::close(in_);
-            in_ = -1;
-        }
-        if (pid_ <= 0)
-            return -1;
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    GPid pid() const { return pid_; }
-
-private:
-    GPid pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-};
 
 class KVContainerLockFileTest : public ContainerTest {
 protected:
@@ -109,7 +48,7 @@ TEST_F(KVContainerLockFileTest, StaleLocksAreTakenOver)
     pid_t ended = ::fork();
     if (ended == 0)
         ::_exit(0);
-    ::waitpid(ended, nullptr, 0);
+    kxtest::waitForChild(ended);
     for (const std::string& text : {std::to_string(ended), std::string("not a number"), std::string(""), std::string("99999999999"),
                                     std::string("0"), std::string("-1"), std::string("\xff\xfe")}) {
         writeFile(project / ".korvel-lock", text);
@@ -146,7 +85,7 @@ TEST_F(KVContainerLockFileTest, AProcessOfAnotherProgramDoesNotHoldIt)
 {
     gchar* sleepProgram = g_find_program_in_path("sleep");
     ASSERT_TRUE(sleepProgram);
-    Child other({sleepProgram, "30"});
+    kxtest::ChildProcess other({sleepProgram, "30"});
     g_free(sleepProgram);
     ASSERT_FALSE(KVContainerLockFile::isLiveKorvelProcess(other.pid()));
     writeFile(project / ".korvel-lock", std::to_string(other.pid()));
@@ -164,7 +103,7 @@ TEST_F(KVContainerLockFileTest, ALiveInstanceKeepsItsLockByItsIdAlone)
     fs::copy_file(sleepProgram, copy);
     g_free(sleepProgram);
     fs::permissions(copy, fs::perms::owner_all);
-    Child instance({copy.string(), "30"});
+    kxtest::ChildProcess instance({copy.string(), "30"});
     ASSERT_TRUE(kxtest::spinUntil([&] { return KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
     writeFile(project / ".korvel-lock", std::to_string(instance.pid()) + "\n");
     expectInUse(project);
@@ -179,35 +118,35 @@ TEST_F(KVContainerLockFileTest, ALiveInstanceKeepsItsLockByItsIdAlone)
 
 TEST_F(KVContainerLockFileTest, TwoProcessesNeverShareAFolder)
 {
-    Child holder({KX_TEST_HELPER, "hold-folder", project.string()});
-    ASSERT_EQ(holder.line(), "held");
+    kxtest::ChildProcess holder({kxtest::testHelperProgram(), "hold-folder", project.string()});
+    ASSERT_EQ(holder.readLine().value_or(""), "held");
     EXPECT_EQ(lockText(), std::to_string(holder.pid()));
     expectInUse(project);
     // Even with its id gone from the file, the file lock it holds keeps the folder its own.
     writeFile(project / ".korvel-lock", "junk");
     expectInUse(project);
-    EXPECT_EQ(holder.finish(), 0);
+    EXPECT_EQ(holder.waitForExit(), 0);
 
     auto container = makeOver(project);
     EXPECT_EQ(lockText(), ourId);
-    Child second({KX_TEST_HELPER, "hold-folder", project.string()});
-    EXPECT_EQ(second.line(), "in-use");
-    EXPECT_EQ(second.finish(), 3);
+    kxtest::ChildProcess second({kxtest::testHelperProgram(), "hold-folder", project.string()});
+    EXPECT_EQ(second.readLine().value_or(""), "in-use");
+    EXPECT_EQ(second.waitForExit(), 3);
 }
 
 TEST_F(KVContainerLockFileTest, TwoProcessesNeverShareAWorkingFolder)
 {
     const std::string uuid = kx::Uuid::make();
     // A fresh folder is locked as soon as it is made.
-    Child holder({KX_TEST_HELPER, "hold-uuid", (temp / "cache").string(), uuid});
-    ASSERT_EQ(holder.line(), "held");
+    kxtest::ChildProcess holder({kxtest::testHelperProgram(), "hold-uuid", (temp / "cache").string(), uuid});
+    ASSERT_EQ(holder.readLine().value_or(""), "held");
     try {
         makeContainer(uuid);
         ADD_FAILURE() << "two instances share a working folder";
     } catch (const KVDocumentError& error) {
         EXPECT_EQ(error.code(), KVDocumentError::Code::containerAlreadyInUse);
     }
-    EXPECT_EQ(holder.finish(), 0);
+    EXPECT_EQ(holder.waitForExit(), 0);
     auto container = makeContainer(uuid);
     EXPECT_EQ(readFile(container->projectDirectory() / ".korvel-lock"), ourId);
 
@@ -216,8 +155,8 @@ TEST_F(KVContainerLockFileTest, TwoProcessesNeverShareAWorkingFolder)
     container->read(KVDocumentArchive(temp / "source", "com.korvel.projectfolder", false, std::nullopt, false),
                     KVDocumentContainer::ArchiveRelation::copy());
     EXPECT_EQ(readFile(container->projectDirectory() / ".korvel-lock"), ourId);
-    Child second({KX_TEST_HELPER, "hold-uuid", (temp / "cache").string(), uuid});
-    EXPECT_EQ(second.line(), "in-use");
+    kxtest::ChildProcess second({kxtest::testHelperProgram(), "hold-uuid", (temp / "cache").string(), uuid});
+    EXPECT_EQ(second.readLine().value_or(""), "in-use");
     drop(container);
 }
 

@@ -14,17 +14,19 @@
 #include <glib.h>
 
 #include "App/archive/KVDocumentArchiveError.h"
-#include "App/documents/KVDocumentLogger.h"
 #include "App/documents/container/KVDirectoryMonitor.h"
+#include "App/documents/KVDocumentLogger.h"
+#include "support/ChildProcess.h"
 #include "support/ZipBuilder.h"
+#include "unit/App/archive/ArchiveTestFiles.h"
 
 using namespace containertest;
 using Relation = KVDocumentContainer::ArchiveRelation;
 
-namespace {
+using archivetest::folderType;
+using archivetest::zipType;
 
-const std::string zipType = "com.korvel.projectzip";
-const std::string folderType = "com.korvel.projectfolder";
+namespace {
 
 // Sets a file's modification time to another file's, as cp -p, rsync -t and unzip do.
 void copyModificationTime(const fs::path& from, const fs::path& to)
@@ -338,28 +340,16 @@ TEST_F(KVDocumentContainerReadSaveTest, SavesKilledAtRandomMomentsLeaveAWholeVer
     std::string last = *written.begin();
 
     auto runHelper = [&](const std::string& content, std::optional<std::chrono::microseconds> killAfter) {
-        std::vector<std::string> arguments = {KX_TEST_HELPER, "save", base.string(), uuid, package.string(), content};
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        GPid pid = -1;
-        gint out = -1;
-        EXPECT_TRUE(g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
-                                             &pid, nullptr, &out, nullptr, nullptr));
+        kxtest::ChildProcess helper({kxtest::testHelperProgram(), "save", base.string(), uuid, package.string(), content});
+        EXPECT_TRUE(helper.started());
         if (killAfter) {
             struct timespec delay {static_cast<time_t>(killAfter->count() / 1'000'000), static_cast<long>(killAfter->count() % 1'000'000) * 1000};
             while (::nanosleep(&delay, &delay) != 0) {
             }
-            ::kill(pid, SIGKILL);
+            ::kill(helper.pid(), SIGKILL);
         }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        std::string output;
-        char c;
-        while (::read(out, &c, 1) == 1)
-            output += c;
-        ::close(out);
+        std::string output = helper.readAll();
+        helper.waitForExit();
         return output;
     };
 

@@ -67,13 +67,13 @@ TEST(MainQueueDeathTest, AnExceptionFromQueuedWorkIsLoggedBeforeTheProcessStops)
     EXPECT_DEATH(
         {
             MainQueue::async([] { throw std::runtime_error("the disk is on fire"); });
-            kxtest::spinUntil([] { return false; }, 2s);
+            kxtest::spinFor(2s);
         },
         "Fatal error: work on the main queue threw an exception: the disk is on fire");
     EXPECT_DEATH(
         {
             MainQueue::after(1ms, [] { throw 42; });
-            kxtest::spinUntil([] { return false; }, 2s);
+            kxtest::spinFor(2s);
         },
         "threw an exception of unknown type");
 }

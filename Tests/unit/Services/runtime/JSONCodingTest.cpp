@@ -41,7 +41,7 @@ nlohmann::json encoded(const T& value)
     return nlohmann::json::parse(ServiceValueHelper::jsonEncoder().encode(value));
 }
 
-nlohmann::json json(std::string_view text)
+nlohmann::json parsed(std::string_view text)
 {
     return nlohmann::json::parse(text);
 }
@@ -71,7 +71,7 @@ TEST(JSONCoding, ScalarFieldsHaveExactlyTheirJSONTypes)
 TEST(JSONCoding, RecordsKeepOptionalsOutAndIgnoreUnknownKeys)
 {
     using namespace KorvelServices;
-    EXPECT_EQ(encoded(Color{}), json("{}"));
+    EXPECT_EQ(encoded(Color{}), parsed("{}"));
     EXPECT_FALSE(decode<Color>("{}").color);
     EXPECT_FALSE(decode<Color>(R"({"color":null})").color);
     EXPECT_EQ(decode<Color>(R"j({"color":"rgba(1, 2, 3, 1)"})j").color, "rgba(1, 2, 3, 1)");
@@ -84,10 +84,10 @@ TEST(JSONCoding, RecordsKeepOptionalsOutAndIgnoreUnknownKeys)
     EXPECT_EQ(missing.kind(), Kind::keyNotFound);
     EXPECT_NE(missing.debugDescription().find("\"action\""), std::string::npos);
 
-    EXPECT_EQ(encoded(decode<MenuAction>(R"({"action":"copy","extra":1})")), json(R"({"action":"copy"})"));
+    EXPECT_EQ(encoded(decode<MenuAction>(R"({"action":"copy","extra":1})")), parsed(R"({"action":"copy"})"));
     MenuItemOptions cut;
     cut.label = "Cut";
-    EXPECT_EQ(encoded(cut), json(R"({"label":"Cut"})"));
+    EXPECT_EQ(encoded(cut), parsed(R"({"label":"Cut"})"));
     EXPECT_EQ(decodeFailure<MenuAction>("[]").kind(), Kind::typeMismatch);
     EXPECT_EQ(decodeFailure<MenuAction>("null").kind(), Kind::valueNotFound);
     EXPECT_EQ(decodeFailure<MenuAction>(R"({"action":"copy")").kind(), Kind::dataCorrupted);
@@ -99,7 +99,7 @@ TEST(JSONCoding, RecordsKeepOptionalsOutAndIgnoreUnknownKeys)
     EXPECT_FALSE(menu.items[0].label || menu.items[0].submenu || menu.location);
     ASSERT_TRUE(menu.items[1].submenu);
     EXPECT_TRUE((*menu.items[1].submenu)[0].submenu->empty());
-    EXPECT_EQ(encoded(menu), json(R"({"items":[{"type":"separator"},{"label":"More","submenu":[{"label":"Deep","submenu":[]}]}]})"));
+    EXPECT_EQ(encoded(menu), parsed(R"({"items":[{"type":"separator"},{"label":"More","submenu":[{"label":"Deep","submenu":[]}]}]})"));
     EXPECT_EQ(decodeFailure<ContextMenu>(R"({"location":{"x":1,"y":2}})").kind(), Kind::keyNotFound);
 
     // A failure deep inside names its whole path.
@@ -126,7 +126,7 @@ TEST(JSONCoding, RawValueEnumerationsRefuseUnknownTextWithTheirOwnName)
               "Cannot initialize TypeEnum from invalid String value text/html");
     EXPECT_EQ(decodeFailure<UserNotifications::Notification>(R"({"id":"","title":"","show":"Always"})").debugDescription(),
               "Cannot initialize NotificationShow from invalid String value Always");
-    EXPECT_EQ(encoded(Clipboard::ReadOptions{{Clipboard::DataItem::TypeEnum::textCss}}), json(R"({"types":["text/css"]})"));
+    EXPECT_EQ(encoded(Clipboard::ReadOptions{{Clipboard::DataItem::TypeEnum::textCss}}), parsed(R"({"types":["text/css"]})"));
 
     EXPECT_EQ(allCases<MagnificationEventType>(),
               (std::array{MagnificationEventType::magnificationBegan, MagnificationEventType::magnificationChanged,
@@ -143,7 +143,7 @@ TEST(JSONCoding, TaggedUnionsReadTheirTagKeyFirst)
     const auto item = decode<DataItem>(R"({"type":"text/plain","string":"abc","extra":1})");
     ASSERT_TRUE(std::holds_alternative<DataItem::Value_textPlain>(item.value));
     EXPECT_EQ(std::get<DataItem::Value_textPlain>(item.value).string, "abc");
-    EXPECT_EQ(encoded(item), json(R"({"type":"text/plain","string":"abc"})"));
+    EXPECT_EQ(encoded(item), parsed(R"({"type":"text/plain","string":"abc"})"));
 
     const auto unknownTag = decodeFailure<DataItem>(R"({"type":"Text/plain","string":"abc"})");
     EXPECT_EQ(unknownTag.kind(), Kind::featureUnsupported);
@@ -162,8 +162,8 @@ TEST(JSONCoding, TaggedUnionsReadTheirTagKeyFirst)
     const auto& presentation = std::get<State::Value_loaded>(loaded.value).presentation;
     EXPECT_EQ(std::get<PreviewRunner::Presentation::Value_device>(presentation.value).device.type, "frame");
     EXPECT_EQ(encoded(decode<PreviewRunner::Presentation>(R"({"type":"responsive","size":{"width":1,"height":2}})")),
-              json(R"({"type":"responsive"})"));
-    EXPECT_EQ(encoded(decode<PreviewRunner::Error>(R"({"type":"unknown","message":null})")), json(R"({"type":"unknown"})"));
+              parsed(R"({"type":"responsive"})"));
+    EXPECT_EQ(encoded(decode<PreviewRunner::Error>(R"({"type":"unknown","message":null})")), parsed(R"({"type":"unknown"})"));
     EXPECT_EQ(decodeFailure<State>(R"({"type":"loading"})").kind(), Kind::keyNotFound);
     EXPECT_EQ(decodeFailure<PreviewRunner::Presentation>(R"({"type":"frame"})").kind(), Kind::keyNotFound);
 
@@ -172,7 +172,7 @@ TEST(JSONCoding, TaggedUnionsReadTheirTagKeyFirst)
     EXPECT_EQ(std::get<PublishStatus::Value_rejected>(rejected.value).error.message, "m");
     EXPECT_EQ(decodeFailure<PublishStatus>(R"({"status":"rejected","error":{}})").kind(), Kind::keyNotFound);
     EXPECT_EQ(encoded(PublicStoreClient::PreflightResponse{PublicStoreClient::PreflightResponse::Value_failure{"no"}}),
-              json(R"({"result":"failure","errorMessage":"no"})"));
+              parsed(R"({"result":"failure","errorMessage":"no"})"));
 }
 
 TEST(JSONCoding, TestingTypesCombineEveryKindRecursively)
@@ -180,7 +180,7 @@ TEST(JSONCoding, TestingTypesCombineEveryKindRecursively)
     using namespace ZzzTestingTypes;
     const auto plain = decode<Object>(R"({"name":"n","stringEnum":"a","objectEnum":null})");
     EXPECT_FALSE(plain.objectEnum);
-    EXPECT_EQ(encoded(plain), json(R"({"name":"n","stringEnum":"a"})"));
+    EXPECT_EQ(encoded(plain), parsed(R"({"name":"n","stringEnum":"a"})"));
 
     EXPECT_EQ(decodeFailure<Object>(R"({"name":"n","stringEnum":"A"})").debugDescription(),
               "Cannot initialize ObjectStringEnum from invalid String value A");
@@ -189,7 +189,7 @@ TEST(JSONCoding, TestingTypesCombineEveryKindRecursively)
 
     const auto counted = decode<Object>(R"({"name":"n","stringEnum":"b","objectEnum":{"foo":"integer","count":3}})");
     EXPECT_EQ(std::get<ObjectEnum::Value_integer>(counted.objectEnum->value).count, 3);
-    EXPECT_EQ(encoded(counted)["objectEnum"], json(R"({"foo":"integer","count":3})"));
+    EXPECT_EQ(encoded(counted)["objectEnum"], parsed(R"({"foo":"integer","count":3})"));
     EXPECT_EQ(decodeFailure<Object>(R"({"name":"n","stringEnum":"b","objectEnum":{"foo":"integer","count":2.5}})").kind(),
               Kind::dataCorrupted);
     EXPECT_EQ(decodeFailure<Object>(R"({"name":"n","stringEnum":"b","objectEnum":{"foo":"Array","objects":[]}})").code(), 3328);
@@ -202,7 +202,7 @@ TEST(JSONCoding, TestingTypesCombineEveryKindRecursively)
     const auto& objects = std::get<ObjectEnum::Value_array>(tree.objectEnum->value).objects;
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(std::get<ObjectEnum::Value_string>(objects[0].objectEnum->value).bar, "x");
-    EXPECT_EQ(encoded(tree), json(nested));
+    EXPECT_EQ(encoded(tree), parsed(nested));
 
     // A failure at the bottom fails the outermost value.
     const auto failure = decodeFailure<Object>(R"({"name":"o","stringEnum":"a","objectEnum":{"foo":"array","objects":[

@@ -17,9 +17,10 @@
 #include "App/shell/welcome/WelcomeDocumentHook.h"
 #include "App/shell/welcome/WelcomeWindow.h"
 #include "App/web/WebViewController.h"
+#include "gui/App/shell/welcome/WelcomeTestSupport.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/Workspace.h"
-#include "gui/App/shell/welcome/WelcomeTestSupport.h"
+#include "support/PageScript.h"
 #include "support/TestPaths.h"
 
 namespace kxtest {
@@ -172,17 +173,9 @@ protected:
         }, pageLoadTimeout));
     }
 
-    nlohmann::json evaluate(const std::string& script)
+    nlohmann::json evaluate(const std::string& script, std::source_location where = std::source_location::current())
     {
-        bool done = false;
-        nlohmann::json value;
-        window->webViewController().evaluateJavaScript(
-            script, [&](std::optional<nlohmann::json> result, std::optional<kx::Error> error) {
-                value = error ? nlohmann::json("error: " + error->localizedDescription) : result.value_or(nlohmann::json());
-                done = true;
-            });
-        EXPECT_TRUE(spinUntil([&] { return done; }, pageLoadTimeout));
-        return value;
+        return evaluateInPage(window->webViewController(), script, pageLoadTimeout, where);
     }
 
     // A message exactly as the page would post it.

@@ -36,11 +36,6 @@ inline bool nearColor(const kx::Color& a, const kx::Color& b, double tolerance =
            && std::abs(a.blue - b.blue) <= tolerance;
 }
 
-inline void settle()
-{
-    spinUntil([] { return !g_main_context_pending(nullptr); });
-}
-
 // With KX_SCREENSHOT_DIR set, saves the window `widget` (a top-level) as <name>.png there.
 inline void saveWindowScreenshot(GtkWidget* window, const std::string& name)
 {

@@ -10,15 +10,11 @@
 #include "support/UserInput.h"
 
 using kx::Color;
+using kxtest::hex;
 using kxtest::StoreItem;
 using nlohmann::json;
 
 namespace {
-
-Color hex(const char* text)
-{
-    return Color::colorWithHexColorString(text);
-}
 
 const std::string exampleFolder = "WelcomeWindow/examples";
 
@@ -117,7 +113,7 @@ TEST_F(WelcomeWindowGui, EveryRequestOfThePageReachesItsHandler)
     openError = kx::Error("KVDocumentErrorDomain", 1, "broken");
     postFromPage("openTutorial", "getting-started");
     ASSERT_TRUE(kxtest::spinUntil([&] { return openedDocuments.size() == 2; }));
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_TRUE(window->isVisible());
 
     // An experiment report for an experiment without a variant says nothing.

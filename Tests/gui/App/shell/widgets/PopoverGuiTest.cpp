@@ -72,7 +72,7 @@ protected:
             GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
             ASSERT_TRUE(kxtest::spinUntil([&] { return gdk_display_device_is_grabbed(display, pointer); }));
         }
-        kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+        kxtest::settle();
     }
 
     GtkWidget* anchor = nullptr;
@@ -108,7 +108,7 @@ TEST_F(PopoverGui, AnAttachedPopoverTakesTheColourArrowIncludedAndALinkOpensOnce
     kxtest::clickButton();
     ASSERT_TRUE(kxtest::spinUntil([&] { return !popover->isShown(); }));
     EXPECT_EQ(opened, std::vector<std::string>{"http://192.168.1.5:3000/share"});
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_EQ(opened.size(), 1u);
 }
 
@@ -127,7 +127,7 @@ TEST_F(PopoverGui, APressOffTheLinkReleasedOverItOpensNothing)
     kxtest::pressButton();
     moveTo(centreOf(link));
     kxtest::releaseButton();
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(popover->isShown());
 }
@@ -190,7 +190,7 @@ TEST_F(PopoverGui, LinksToAnythingButTheWebAreNotOpened)
     show(*popover, background);
     moveTo(centreOf(link));
     kxtest::clickButton();
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_TRUE(opened.empty());
 }
 

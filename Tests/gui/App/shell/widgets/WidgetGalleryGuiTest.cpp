@@ -19,15 +19,11 @@
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
 
 using kx::Color;
+using kxtest::hex;
 using kx::Point;
 using kx::Rect;
 
 namespace {
-
-Color hex(const char* text)
-{
-    return Color::colorWithHexColorString(text);
-}
 
 // The colour of a window's own drawing at a point of one of its widgets.
 Color colorAt(GtkWidget* widget, double x, double y)
@@ -138,7 +134,7 @@ protected:
     // Lets every redraw reach the screen.
     void settle()
     {
-        kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+        kxtest::settle();
     }
 
     kx::AppAppearance& appearance = kx::AppAppearance::shared();

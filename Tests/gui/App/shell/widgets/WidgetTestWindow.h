@@ -10,12 +10,18 @@
 #include <memory>
 #include <string>
 
+#include "App/shell/Color.h"
 #include "App/shell/widgets/TitlelessWindow.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 
 namespace kxtest {
+
+inline kx::Color hex(const char* text)
+{
+    return kx::Color::colorWithHexColorString(text);
+}
 
 // The point (x, y) of `widget` (from its top left) in root coordinates.
 inline kx::Point onScreen(GtkWidget* widget, double x, double y)
@@ -40,12 +46,12 @@ inline void moveTo(const kx::Point& point)
     warpPointer(int(point.x), int(point.y));
     // The motion has reached GTK before the next input.
     GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-    spinUntil([&] {
+    EXPECT_TRUE(spinUntil([&] {
         int x = 0, y = 0;
         gdk_device_get_position(pointer, nullptr, &x, &y);
         return x == int(point.x) && y == int(point.y);
-    });
-    spinUntil([] { return !g_main_context_pending(nullptr); });
+    })) << "the pointer did not reach " << point.x << ", " << point.y;
+    settle();
 }
 
 // With KX_SCREENSHOT_DIR set, saves the top left of the screen, where the test windows are,
@@ -55,7 +61,7 @@ inline void saveScreenshot(const std::string& name)
     const char* folder = std::getenv("KX_SCREENSHOT_DIR");
     if (!folder || !*folder)
         return;
-    spinUntil([] { return !g_main_context_pending(nullptr); });
+    settle();
     GdkWindow* root = gdk_get_default_root_window();
     auto shot = kx::GObjectRef<GdkPixbuf>::adopt(
         gdk_pixbuf_get_from_window(root, 0, 0, std::min(800, gdk_window_get_width(root)),

@@ -17,6 +17,7 @@
 #include "support/TestPaths.h"
 
 using kx::Color;
+using kxtest::hex;
 using kx::Point;
 using kxtest::centreOf;
 using kxtest::moveTo;
@@ -35,14 +36,9 @@ protected:
         for (int step = 1; step <= 4; ++step)
             moveTo({from.x + dx * step / 4, from.y + dy * step / 4});
         kxtest::releaseButton();
-        kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+        kxtest::settle();
     }
 };
-
-Color hex(const char* text)
-{
-    return Color::colorWithHexColorString(text);
-}
 
 } // namespace
 
@@ -126,7 +122,7 @@ TEST_F(WidgetsGui, ButtonsActOnlyOnAReleaseOverThemAndTheirLookFollowsThePointer
     simple.setEnabled(false);
     moveTo(inside);
     kxtest::clickButton();
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_EQ(simpleClicks, 1);
 
     // The hover button: highlight while held over it, rest tint otherwise.
@@ -178,7 +174,7 @@ TEST_F(WidgetsGui, AClickWaitsForADoubleClickOnlyWhenOneIsHandled)
     kxtest::clickButton();
     ASSERT_TRUE(kxtest::spinUntil([&] { return log.size() == 1; }));
     kxtest::clickButton();
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_EQ(log, std::vector<std::string>{"click"});
 
     // With a double-click callback a double click runs it once and no click; the third press
@@ -197,7 +193,7 @@ TEST_F(WidgetsGui, AClickWaitsForADoubleClickOnlyWhenOneIsHandled)
     log.clear();
     moveTo({centre.x - 40, centre.y});
     kxtest::clickButton();
-    kxtest::spinUntil([] { return !g_main_context_pending(nullptr); });
+    kxtest::settle();
     EXPECT_TRUE(log.empty());
     ASSERT_TRUE(kxtest::spinUntil([&] { return log.size() == 1; }));
     EXPECT_EQ(log, std::vector<std::string>{"click"});

@@ -90,7 +90,8 @@ protected:
     nlohmann::json pageResultsWhenThereAre(std::size_t count)
     {
         nlohmann::json results;
-        kxtest::spinUntil([&] {
+        // Callers compare what came in time.
+        (void)kxtest::spinUntil([&] {
             results = evaluate("window.pageResults");
             return results.size() >= count;
         });

@@ -19,19 +19,11 @@ using archivetest::tree;
 using archivetest::writeFile;
 namespace fs = std::filesystem;
 
+using archivetest::zipType;
+using archivetest::folderType;
+using archivetest::noise;
+
 namespace {
-
-const std::string zipType = "com.korvel.projectzip";
-const std::string folderType = "com.korvel.projectfolder";
-
-std::string noise(size_t length, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(length, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(random());
-    return bytes;
-}
 
 // A saved package (version 1) and a larger project (version 2) to save over it.
 struct Versions {

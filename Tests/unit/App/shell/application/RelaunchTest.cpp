@@ -7,6 +7,7 @@
 
 #include "App/shell/application/Relaunch.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/ChildProcess.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -39,8 +40,7 @@ TEST(Relaunch, TheNewCopyStartsInASessionOfItsOwnAndWaitsForTheOldOne)
     kxtest::spinFor(std::chrono::milliseconds(300));
     EXPECT_FALSE(fs::exists(notes)) << "the copy went on while the old process lived";
     ASSERT_EQ(::write(toOld[1], "x", 1), 1);
-    int status = 0;
-    ASSERT_EQ(::waitpid(old, &status, 0), old);
+    const int status = kxtest::waitForChild(old);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     ASSERT_TRUE(kxtest::spinUntil([&] { return kx::FileSystem::readFile(notes).value_or("").find("sid=") != std::string::npos; }));
     const std::string text = kx::FileSystem::readFile(notes).value();
@@ -85,7 +85,7 @@ TEST(Relaunch, ACopyStartedSoWaitsForTheEndOfThePipeAndTakesTheImageItWasGiven)
     ::close(pipeEnds[1]);
     ASSERT_TRUE(kxtest::spinUntil([&] { return ::read(done[0], &answer, 1) == 1; }));
     EXPECT_EQ(answer, 'y');
-    ::waitpid(child, nullptr, 0);
+    kxtest::waitForChild(child);
     ::close(done[0]);
 }
 
@@ -97,7 +97,6 @@ TEST(Relaunch, AnImageNamedOddlyIsIgnored)
         Relaunch::waitForPredecessor("com.korvel.x.test", 0.1);
         ::_exit(Relaunch::pendingDiskImage() ? 1 : 0);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const int status = kxtest::waitForChild(child);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -1,0 +1,152 @@
+#include "support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+#include <glib.h>
+
+#include "support/Spin.h"
+
+namespace kxtest {
+
+int waitForChild(pid_t pid, std::chrono::milliseconds timeout, std::source_location where)
+{
+    const WaitScope wait("the end of process " + std::to_string(pid), timeout, where);
+    int status = 0;
+    for (;;) {
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid)
+            return status;
+        if (ended < 0 && errno != EINTR) {
+            ADD_FAILURE_AT(where.file_name(), int(where.line())) << "process " << pid << " is no child to wait for";
+            return -1;
+        }
+        if (wait.expired()) {
+            ADD_FAILURE_AT(where.file_name(), int(where.line()))
+                << "process " << pid << " did not end within " << timeout.count() << " ms; killed";
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    GError* error = nullptr;
+    gint in = -1, out = -1;
+    GPid pid = -1;
+    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in, &out,
+                                  nullptr, &error)) {
+        ADD_FAILURE() << "cannot start " << (arguments.empty() ? "" : arguments[0]) << ": " << (error ? error->message : "");
+        g_clear_error(&error);
+        return;
+    }
+    pid_ = pid;
+    in_ = in;
+    out_ = out;
+}
+
+ChildProcess::~ChildProcess()
+{
+    closeInput();
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (out_ >= 0)
+        ::close(out_);
+}
+
+bool ChildProcess::fill(std::chrono::steady_clock::time_point deadline)
+{
+    if (out_ < 0)
+        return false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd ready{out_, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, int(std::min<long long>(left.count(), 1000)));
+        if (polled < 0 && errno != EINTR)
+            return false;
+        if (polled <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::read(out_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(out_);
+            out_ = -1;
+            return false;
+        }
+        buffered_.append(buffer, std::size_t(n));
+        return true;
+    }
+}
+
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout, std::source_location where)
+{
+    const WaitScope wait("a line from process " + std::to_string(pid_), timeout, where);
+    for (;;) {
+        if (const auto newline = buffered_.find('\n'); newline != std::string::npos) {
+            std::string line = buffered_.substr(0, newline);
+            buffered_.erase(0, newline + 1);
+            return line;
+        }
+        if (!fill(wait.deadline())) {
+            if (out_ >= 0)
+                ADD_FAILURE_AT(where.file_name(), int(where.line()))
+                    << "no line from process " << pid_ << " within " << timeout.count() << " ms";
+            return std::nullopt;
+        }
+    }
+}
+
+std::string ChildProcess::readAll(std::chrono::milliseconds timeout, std::source_location where)
+{
+    const WaitScope wait("the output of process " + std::to_string(pid_), timeout, where);
+    while (fill(wait.deadline())) {
+    }
+    if (out_ >= 0)
+        ADD_FAILURE_AT(where.file_name(), int(where.line()))
+            << "process " << pid_ << " did not close its output within " << timeout.count() << " ms";
+    return std::exchange(buffered_, {});
+}
+
+void ChildProcess::closeInput()
+{
+    if (in_ >= 0) {
+        ::close(in_);
+        in_ = -1;
+    }
+}
+
+int ChildProcess::waitForExit(std::chrono::milliseconds timeout, std::source_location where)
+{
+    closeInput();
+    if (pid_ <= 0)
+        return -1;
+    const int status = waitForChild(pid_, timeout, where);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace kxtest
