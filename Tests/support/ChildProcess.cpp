@@ -42,7 +42,7 @@ int waitForChild(pid_t pid, std::chrono::milliseconds timeout, std::source_locat
     }
 }
 
-ChildProcess::ChildProcess(std::vector<std::string> arguments)
+ChildProcess::ChildProcess(std::vector<std::string> arguments, bool errorsToo)
 {
     std::vector<char*> argv;
     for (auto& argument : arguments)
@@ -51,8 +51,10 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments)
     GError* error = nullptr;
     gint in = -1, out = -1;
     GPid pid = -1;
-    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in, &out,
-                                  nullptr, &error)) {
+    // Runs in the child, between fork and exec.
+    const GSpawnChildSetupFunc errorsToOutput = [](gpointer) { ::dup2(1, 2); };
+    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, errorsToo ? errorsToOutput : nullptr,
+                                  nullptr, &pid, &in, &out, nullptr, &error)) {
         ADD_FAILURE() << "cannot start " << (arguments.empty() ? "" : arguments[0]) << ": " << (error ? error->message : "");
         g_clear_error(&error);
         return;

@@ -17,11 +17,12 @@ namespace kxtest {
 int waitForChild(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(60),
                  std::source_location where = std::source_location::current());
 
-// A program started with pipes to its standard input and output. It is killed and reaped when
-// the object goes, if it has not ended by then.
+// A program started with pipes to its standard input and output (with `errorsToo`, its error
+// output goes to the same pipe). It is killed and reaped when the object goes, if it has not
+// ended by then.
 class ChildProcess {
 public:
-    explicit ChildProcess(std::vector<std::string> arguments);
+    explicit ChildProcess(std::vector<std::string> arguments, bool errorsToo = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

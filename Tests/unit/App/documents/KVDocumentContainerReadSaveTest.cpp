@@ -51,8 +51,14 @@ protected:
                 manifest.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
         }
         kxtest::ZipBuilder damaged;
-        for (const auto& [path, data] : files(source))
-            damaged.add(kxtest::ZipBuilder::Entry{.name = path, .data = data, .crc = path == "code/index.js" ? 1u : std::optional<std::uint32_t>()});
+        for (const auto& [path, data] : files(source)) {
+            kxtest::ZipBuilder::Entry entry;
+            entry.name = path;
+            entry.data = data;
+            if (path == "code/index.js")
+                entry.crc = 1u;
+            damaged.add(entry);
+        }
         damaged.add("_project.korvelxproj", manifest);
         damaged.write(package);
     }

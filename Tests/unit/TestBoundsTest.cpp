@@ -1,0 +1,68 @@
+// The bounds every test runs within: a wait inside a wait ends at the outer deadline, and a
+// test that runs past its limit ends its program with a report of where it waited.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "support/ChildProcess.h"
+#include "support/Spin.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(TestBounds, AWaitInsideAWaitEndsAtTheOuterDeadline)
+{
+    const auto start = Clock::now();
+    int innerWaits = 0;
+    bool innerMet = true;
+    const bool met = kxtest::spinUntil([&] {
+        ++innerWaits;
+        // Ten seconds of its own, but the wait around it has far less.
+        innerMet = kxtest::spinUntil([] { return false; }, 10s);
+        return false;
+    }, 300ms);
+    EXPECT_FALSE(met);
+    EXPECT_FALSE(innerMet);
+    EXPECT_GE(innerWaits, 1);
+    EXPECT_LT(Clock::now() - start, 5s);
+}
+
+TEST(TestBounds, AWaitSaysWhereItIs)
+{
+    std::string inside;
+    EXPECT_FALSE(kxtest::spinUntil([&] {
+        inside = kxtest::waitsInProgress();
+        return false;
+    }, 50ms));
+    EXPECT_NE(inside.find("TestBoundsTest.cpp:"), std::string::npos) << inside;
+    EXPECT_EQ(kxtest::waitsInProgress().find("TestBoundsTest.cpp:"), std::string::npos);
+}
+
+// Run only by the test below, in a program of its own with a limit of one second: a wait of
+// ours around a call that blocks the main loop.
+TEST(TestBounds, DISABLED_BlocksPastItsLimit)
+{
+    (void)kxtest::spinUntil([] {
+        std::this_thread::sleep_for(30s);
+        return true;
+    }, 60s);
+}
+
+TEST(TestBounds, ATestPastItsLimitEndsItsProgramNamingTheTestAndItsWaits)
+{
+    setenv("KX_TEST_CASE_LIMIT", "1", 1);
+    kxtest::ChildProcess program({std::filesystem::read_symlink("/proc/self/exe").string(),
+                                  "--gtest_filter=TestBounds.DISABLED_BlocksPastItsLimit", "--gtest_also_run_disabled_tests"},
+                                 true);
+    unsetenv("KX_TEST_CASE_LIMIT");
+    const std::string output = program.readAll(20s);
+    EXPECT_EQ(program.waitForExit(10s), 124) << output;
+    EXPECT_NE(output.find("TestBounds.DISABLED_BlocksPastItsLimit ran longer than 1 s and is stopped"), std::string::npos) << output;
+    EXPECT_NE(output.find("a condition at Tests/unit/TestBoundsTest.cpp:"), std::string::npos) << output;
+}
+
+} // namespace
