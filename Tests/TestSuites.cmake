@@ -3,7 +3,8 @@
 # one process. A program that is not built yet gets an entry that fails saying so.
 #
 # Variables: PROGRAM, PREFIX, LABEL, TIMEOUT, ENVIRONMENT (a list), WORKING_DIRECTORY,
-# COST_DATA (CTest's record of earlier runs).
+# COST_DATA (CTest's record of earlier runs), LAUNCHER (a command that runs the program, or
+# nothing), FULL_STACK_SUITES (suites run without the launcher).
 
 if(NOT EXISTS "${PROGRAM}")
   add_test("${PREFIX}NOT_BUILT" "${CMAKE_COMMAND}" -E echo "${PROGRAM} is not built")
@@ -43,7 +44,12 @@ foreach(line IN LISTS lines)
   if(line MATCHES "^([A-Za-z0-9_/]+)\\.( |$)")
     set(suite "${CMAKE_MATCH_1}")
     set(name "${PREFIX}${suite}")
-    add_test("${name}" "${PROGRAM}" "--gtest_filter=${suite}.*" --gtest_color=no)
+    set(launcher ${LAUNCHER})
+    list(FIND FULL_STACK_SUITES "${suite}" full)
+    if(full GREATER -1)
+      set(launcher "")
+    endif()
+    add_test("${name}" ${launcher} "${PROGRAM}" "--gtest_filter=${suite}.*" --gtest_color=no)
     set_tests_properties("${name}" PROPERTIES
       LABELS "${LABEL}"
       TIMEOUT "${TIMEOUT}"
