@@ -15,8 +15,9 @@ namespace kxtest {
 
 // The value of `script` in `page`, waited for on the main loop (a wait like spinUntil's,
 // bounded by the waits around it): the page's result, "error: ..." when the script threw, and
-// null with a test failure naming the script when no answer came in time. An answer that
-// comes after the wait has ended is dropped.
+// null when no answer came in time, with a test failure naming the script when its own
+// time-out passed (not a wait's around it). An answer that comes after the wait has ended is
+// dropped.
 nlohmann::json evaluateInPage(kx::WebViewController& page, const std::string& script, std::chrono::milliseconds timeout,
                               std::source_location where = std::source_location::current());
 
