@@ -7,10 +7,12 @@
 #include <cstdlib>
 
 #include "ApplicationTests.h"
+#include "support/TestPaths.h"
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    const kxtest::TemporaryHome home;
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") || !std::getenv("DISPLAY")) {
         fprintf(stderr, "kx_application_tests: run under dbus-run-session, with-keyring.sh and xvfb-run\n");
         return 1;

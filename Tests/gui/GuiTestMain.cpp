@@ -12,11 +12,7 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    kxtest::TemporaryDirectory home;
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
-        std::filesystem::create_directories(home / variable);
-        setenv(variable, (home / variable).c_str(), 1);
-    }
+    const kxtest::TemporaryHome home;
     // The web processes outlive the folder by a moment; their shader cache is not needed.
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     if (!gtk_init_check(&argc, &argv)) {

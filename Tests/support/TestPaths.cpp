@@ -55,4 +55,16 @@ TemporaryDirectory::~TemporaryDirectory()
     std::filesystem::remove_all(path_, ec);
 }
 
+TemporaryHome::TemporaryHome()
+{
+    setenv("HOME", folder_.path().c_str(), 1);
+    for (const auto& [variable, name] : {std::pair{"XDG_CONFIG_HOME", ".config"}, std::pair{"XDG_CACHE_HOME", ".cache"},
+                                         std::pair{"XDG_DATA_HOME", ".local/share"}, std::pair{"XDG_STATE_HOME", ".local/state"}}) {
+        std::filesystem::create_directories(folder_ / name);
+        setenv(variable, (folder_ / name).c_str(), 1);
+    }
+}
+
+TemporaryHome::~TemporaryHome() = default;
+
 } // namespace kxtest

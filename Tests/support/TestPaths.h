@@ -19,6 +19,12 @@ bool underAddressSanitizer();
 // Tests/ of the source tree (from KX_TEST_SOURCE_DIR, set by CTest).
 std::filesystem::path testSourceDir();
 
+// A home of the test program's own: HOME and the XDG folders of settings, caches, data and
+// state point into a temporary folder while the object lives, so that nothing a test does (a
+// file moved to the Trash, a setting, a cache) reaches the real user's folders. The first
+// thing each test program's main makes.
+class TemporaryHome;
+
 class TemporaryDirectory {
 public:
     TemporaryDirectory();
@@ -30,6 +36,18 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+class TemporaryHome {
+public:
+    TemporaryHome();
+    ~TemporaryHome();
+    TemporaryHome(const TemporaryHome&) = delete;
+    TemporaryHome& operator=(const TemporaryHome&) = delete;
+    const std::filesystem::path& path() const { return folder_.path(); }
+
+private:
+    TemporaryDirectory folder_;
 };
 
 } // namespace kxtest

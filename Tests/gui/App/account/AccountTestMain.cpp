@@ -20,11 +20,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "kx_account_tests: no D-Bus session; run through dbus-run-session and with-keyring.sh\n");
         return 1;
     }
-    kxtest::TemporaryDirectory home;
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
-        std::filesystem::create_directories(home / variable);
-        setenv(variable, (home / variable).c_str(), 1);
-    }
+    const kxtest::TemporaryHome home;
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     if (!gtk_init_check(&argc, &argv)) {
         fprintf(stderr, "kx_account_tests: no display; run under xvfb-run\n");
