@@ -20,6 +20,9 @@ if [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]]; then
   echo "with-keyring: no D-Bus session; run under dbus-run-session" >&2
   exit 1
 fi
+# Services that the bus starts on demand (dconf, the accessibility bus) live in the same
+# temporary home, not in the user's.
+dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR 2>/dev/null || true
 # The login keyring is created, with this password, and unlocked, so that nothing prompts.
 printf 'kx-test' | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null &
 keyring=$!
