@@ -1,11 +1,15 @@
 // Timed zip backups of the document JSON and the code files, in the project's ".backups".
 #include "App/documents/container/KVDocumentContainer.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
-#include <unistd.h>
+#include <variant>
 
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/archive/KVZipArchiveBacking.h"
@@ -28,10 +32,35 @@ bool isBackedUp(const std::string& path)
     return path == KVDocumentArchive::relativePathForDocumentJSON || path.starts_with(KVDocumentArchive::relativePathForCode);
 }
 
+// Moves the staged zip into `folder` under the first free name from `date` on: a backup never
+// replaces another (two within one second, say), and a later one takes the next second, so that
+// names stay dates in the order the backups were made. The name it got, or the error's text.
+std::variant<fs::path, std::string> placeBackup(const fs::path& staged, const fs::path& folder, Clock::time_point date)
+{
+    for (int attempt = 0; attempt < 120; ++attempt, date += std::chrono::seconds(1)) {
+        const fs::path file = folder / (KVDocumentContainer::backupName(date) + ".zip");
+        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0)
+            return file;
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS)
+            return kx::Error::fromErrno(errno, "Cannot write " + file.string()).localizedDescription;
+        // A file system without the no-replace rename: a hard link fails the same way on a name
+        // that is taken.
+        if (::link(staged.c_str(), file.c_str()) == 0) {
+            ::unlink(staged.c_str());
+            return file;
+        }
+        if (errno != EEXIST)
+            return kx::Error::fromErrno(errno, "Cannot write " + file.string()).localizedDescription;
+    }
+    return "Cannot write a backup into " + folder.string() + ": every name of the next two minutes is taken";
+}
+
 // Writes the zip and keeps the newest backups; the error's text, if any. The zip is made in a
 // hidden folder and renamed into ".backups" whole: a save walking the project meanwhile (every
 // file under ".backups" travels with it) never meets a half-written backup.
-std::optional<std::string> writeBackup(const std::shared_ptr<KVDocumentArchive>& view, const fs::path& folder, const fs::path& file)
+std::optional<std::string> writeBackup(const std::shared_ptr<KVDocumentArchive>& view, const fs::path& folder, Clock::time_point date)
 {
     const fs::path project = folder.parent_path();
     if (auto error = KVContainerFiles::makeFolders(project, folder.filename().string()))
@@ -42,13 +71,17 @@ std::optional<std::string> writeBackup(const std::shared_ptr<KVDocumentArchive>&
     if (!::mkdtemp(staging.data()))
         return kx::Error::fromErrno(errno, "Cannot create a folder in " + (project / backupStagingFolder).string()).localizedDescription;
     std::optional<std::string> failure;
+    fs::path file;
     try {
-        const fs::path staged = fs::path(staging) / file.filename();
+        const fs::path staged = fs::path(staging) / "backup.zip";
         auto backing = std::make_shared<KVZipArchiveBacking>(staged, true, false);
         KVDocumentArchive archive(backing, std::nullopt);
         archive.reflect(*view);
-        if (::rename(staged.c_str(), file.c_str()) != 0)
-            failure = kx::Error::fromErrno(errno, "Cannot write " + file.string()).localizedDescription;
+        auto placed = placeBackup(staged, folder, date);
+        if (auto* error = std::get_if<std::string>(&placed))
+            failure = *error;
+        else
+            file = std::get<fs::path>(placed);
     } catch (const KVDocumentArchiveError& error) {
         failure = error.error().localizedDescription;
     } catch (const std::exception& error) {
@@ -126,13 +159,13 @@ void KVDocumentContainer::backup(std::function<void()> completion)
                 completion();
             return;
         }
-        const fs::path file = folder / (backupName(Clock::now()) + ".zip");
-        self->log("Backing up to " + file.string());
+        const auto date = Clock::now();
+        self->log("Backing up to " + (folder / (backupName(date) + ".zip")).string());
         // Recorded now, also for a failed attempt: an unchanged project is not tried again.
         self->lastBackupManifestEntries_ = std::move(state);
         // The zip is written off the main loop; the outcome comes back to it.
-        kx::ThreadPool::global().async([self = std::move(self), view, folder, file, completion = std::move(completion)]() mutable {
-            auto error = writeBackup(view, folder, file);
+        kx::ThreadPool::global().async([self = std::move(self), view, folder, date, completion = std::move(completion)]() mutable {
+            auto error = writeBackup(view, folder, date);
             kx::MainQueue::async([self = std::move(self), error, completion = std::move(completion)] {
                 if (error)
                     self->log("Couldn’t back up: " + *error);

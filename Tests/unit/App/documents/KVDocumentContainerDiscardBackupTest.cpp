@@ -198,6 +198,36 @@ TEST_F(KVDocumentContainerDiscardBackupTest, OnlyTheNewest42BackupsStay)
     EXPECT_EQ(left.size(), 43u);
 }
 
+TEST_F(KVDocumentContainerDiscardBackupTest, ABackupNeverReplacesAnotherMadeInTheSameSecond)
+{
+    // Backups already named for this second and the next few, as two cycles within one second
+    // (or a clock set back) would leave them.
+    const fs::path folder = container->projectDirectory() / ".backups";
+    const auto now = std::chrono::system_clock::now();
+    std::set<std::string> taken;
+    for (int second = 0; second < 5; ++second) {
+        taken.insert(KVDocumentContainer::backupName(now + std::chrono::seconds(second)) + ".zip");
+        writeFile(folder / *taken.rbegin(), "an earlier backup");
+    }
+    bool done = false;
+    container->backup([&] { done = true; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return done; }));
+    std::set<std::string> made;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        const std::string name = item.path().filename().string();
+        if (taken.contains(name))
+            EXPECT_EQ(readFile(item.path()), "an earlier backup") << name;
+        else
+            made.insert(name);
+    }
+    ASSERT_EQ(made.size(), 1u);
+    // Still a date, after the ones it found.
+    EXPECT_GT(*made.begin(), *taken.rbegin());
+    KVDocumentArchive zip(folder / *made.begin(), "com.korvel.projectzip", false, std::nullopt, false);
+    zip.regenerateManifest();
+    EXPECT_TRUE(zip.manifest()->files->contains("design/document.json"));
+}
+
 TEST_F(KVDocumentContainerDiscardBackupTest, BackupNamesAreLocalDatesAndTimes)
 {
     std::tm local{};
