@@ -7,6 +7,7 @@
 
 #include <glib.h>
 
+#include "App/archive/KVArchivePath.h"
 #include "Platform/Foundation/FileSystem.h"
 
 namespace fs = std::filesystem;
@@ -75,11 +76,7 @@ std::optional<kx::Error> renameNew(const std::string& temporary, const fs::path&
 
 bool isPlainFileName(std::string_view name)
 {
-    if (name.empty() || name == "." || name == ".." || name.size() > 255)
-        return false;
-    if (name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos)
-        return false;
-    return g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr);
+    return name.size() <= 255 && name.find('/') == std::string_view::npos && KVArchivePath::isSafeRelativePath(name);
 }
 
 std::optional<kx::Error> makeFolders(const fs::path& root, std::string_view relativeFolder)

@@ -12,8 +12,9 @@
 
 namespace KVContainerFiles {
 
-// A name that can only be one file inside its folder: not empty, valid UTF-8, no "/", no NUL,
-// not "." or "..".
+// A name that can only be one file inside its folder and that a project can store, by the
+// archive's own rule (KVArchivePath): not empty, valid UTF-8, no "/", no backslash, no NUL, not "."
+// or "..". Names are checked with it where they come in, so that whatever is added can be saved.
 bool isPlainFileName(std::string_view name);
 
 // Creates `relativeFolder` (safe, "/"-separated) under `root` with its missing folders. A

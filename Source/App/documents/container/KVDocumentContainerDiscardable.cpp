@@ -1,6 +1,7 @@
 // Discardable items: images and assets the document no longer names.
 #include "App/documents/container/KVDocumentContainer.h"
 
+#include <glib.h>
 #include <nlohmann/json.hpp>
 
 #include "App/documents/container/KVContainerFiles.h"
@@ -15,6 +16,11 @@ constexpr std::uint64_t maximumDocumentLength = std::uint64_t(1) << 31;
 // The SAX parser is iterative: a deeply nested hostile document cannot exhaust the stack.
 class DecodedStrings : public nlohmann::json_sax<nlohmann::json> {
 public:
+    // Without `collect`, the parse only tells whether the text is JSON.
+    explicit DecodedStrings(bool collect)
+        : collect_(collect)
+    {
+    }
     std::string text;
 
     bool null() override { return true; }
@@ -34,10 +40,13 @@ public:
 private:
     bool add(const std::string& value)
     {
-        text += value;
-        text += '\0';
+        if (collect_) {
+            text += value;
+            text += '\0';
+        }
         return true;
     }
+    bool collect_;
 };
 
 } // namespace
@@ -51,6 +60,15 @@ void KVDocumentContainer::detectDiscardableItems()
         return;
     }
     const std::string& text = *document.data;
+    // A document that cannot be read (empty, cut short by a failed write, a merge conflict)
+    // names nothing: it would mark every image and asset, and a save would leave them out of
+    // the user's file. It marks nothing instead, and unmarks what an earlier document marked.
+    DecodedStrings valid(false);
+    if (!nlohmann::json::sax_parse(text, &valid, nlohmann::json::input_format_t::json, false)) {
+        log("Couldn’t read " + documentPath + " as JSON: no image or asset is marked for cleanup");
+        projectRelativePathsToDiscard_.clear();
+        return;
+    }
 
     // Files directly in the images or assets folder that the container knows of.
     std::vector<std::string> names;
@@ -64,14 +82,34 @@ void KVDocumentContainer::detectDiscardableItems()
     if (names.empty())
         return;
 
-    KVNameMatcher matcher(names);
-    std::vector<bool> used(names.size(), false);
-    matcher.search(text, used);
-    if (std::find(used.begin(), used.end(), false) != used.end()) {
-        DecodedStrings strings;
-        nlohmann::json::sax_parse(text, &strings, nlohmann::json::input_format_t::json, false);
-        matcher.search(strings.text, used);
+    // Each name in its composed and its decomposed Unicode form (NFC, NFD): a file name and the
+    // document's text of it need not use the same one.
+    std::vector<std::string> forms;
+    std::vector<size_t> formOf;
+    for (size_t index = 0; index < names.size(); ++index) {
+        forms.push_back(names[index]);
+        formOf.push_back(index);
+        for (GNormalizeMode mode : {G_NORMALIZE_NFC, G_NORMALIZE_NFD}) {
+            gchar* normal = g_utf8_normalize(names[index].data(), gssize(names[index].size()), mode);
+            if (normal && names[index] != normal) {
+                forms.emplace_back(normal);
+                formOf.push_back(index);
+            }
+            g_free(normal);
+        }
     }
+    KVNameMatcher matcher(forms);
+    std::vector<bool> found(forms.size(), false);
+    matcher.search(text, found);
+    if (std::find(found.begin(), found.end(), false) != found.end()) {
+        DecodedStrings strings(true);
+        nlohmann::json::sax_parse(text, &strings, nlohmann::json::input_format_t::json, false);
+        matcher.search(strings.text, found);
+    }
+    std::vector<bool> used(names.size(), false);
+    for (size_t form = 0; form < forms.size(); ++form)
+        if (found[form])
+            used[formOf[form]] = true;
 
     for (size_t index = 0; index < names.size(); ++index) {
         const std::string& name = names[index];

@@ -104,7 +104,40 @@ TEST_F(KVDocumentContainerDiscardBackupTest, WithoutADocumentNothingIsMarked)
 
 TEST_F(KVDocumentContainerDiscardBackupTest, AHostileDocumentDoesNotStopTheCheck)
 {
-    editor.edit(std::string(200'000, '[') + "\"keep.png\"");
+    editor.edit(std::string(200'000, '[') + "\"keep.png\"" + std::string(200'000, ']'));
+    ASSERT_FALSE(writeChanges(*container));
+    EXPECT_EQ(discarded(), pathsOf("drop.png"));
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, ADocumentThatCannotBeReadMarksNothing)
+{
+    ASSERT_FALSE(writeChanges(*container));
+    ASSERT_EQ(discarded(), pathsOf("drop.png"));
+    // Empty, cut short by a failed write, or left with a merge's conflict markers: what it names
+    // cannot be told, so nothing is dropped from a save, not even what was marked before.
+    for (const std::string& broken : {std::string(), std::string("{\"images\": [\"keep.pn"),
+                                      std::string("<<<<<<< ours\n{\"images\": []}\n=======\n{}\n>>>>>>> theirs\n")}) {
+        editor.edit(broken);
+        ASSERT_FALSE(writeChanges(*container));
+        EXPECT_TRUE(discarded().empty()) << broken;
+        const fs::path saved = temp / "Saved.korvelx";
+        fs::remove(saved);
+        KVDocumentArchive target(saved, "com.korvel.projectzip", true, container->uuid(), true);
+        container->save(target, Relation::copy());
+        EXPECT_TRUE(target.manifest()->files->contains("design/images/drop.png")) << broken;
+        EXPECT_TRUE(target.manifest()->files->contains("design/images/keep.png")) << broken;
+    }
+    EXPECT_NE(logText().find("Couldn’t read design/document.json as JSON"), std::string::npos);
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, NamesMatchInEitherUnicodeForm)
+{
+    // "é" composed (NFC) in one place and decomposed (NFD) in the other, both ways round.
+    writeFile(container->projectDirectory() / "design/images/caf\u00e9.png", "composed");
+    writeFile(container->projectDirectory() / "design/images/cafe\u0301-2.png", "decomposed");
+    container->didChange("design/images/caf\u00e9.png");
+    container->didChange("design/images/cafe\u0301-2.png");
+    editor.edit("{\"images\": [\"keep.png\", \"cafe\u0301.png\", \"caf\u00e9-2.png\"]}");
     ASSERT_FALSE(writeChanges(*container));
     EXPECT_EQ(discarded(), pathsOf("drop.png"));
 }

@@ -216,6 +216,23 @@ TEST_F(KVDocumentContainerImagesTest, AssetNamesNeverBecomePathsOutsideTheFolder
     EXPECT_FALSE(fs::exists(container->uuidDirectory() / "escape.txt"));
 }
 
+TEST_F(KVDocumentContainerImagesTest, NamesThatAProjectCannotStoreAreRefusedWhereTheyComeIn)
+{
+    // A backslash is a file name's byte on Linux, but no save can store it: every later save of
+    // the project would fail.
+    writeFile(temp / "pasted.png", png(20, 20));
+    EXPECT_THROW(container->addAsset("x", "back\\slash.txt"), kx::Error);
+    EXPECT_THROW(container->addImage("back\\slash.png", temp / "pasted.png"), kx::Error);
+    EXPECT_FALSE(fs::exists(container->projectDirectory() / "design/assets/back\\slash.txt"));
+    EXPECT_FALSE(fs::exists(image("back\\slash.png")));
+    container->addAsset("y", "plain.txt");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return container->pendingCachedImageJobs() == 0; }));
+    const fs::path saved = temp / "Saved.korvelx";
+    KVDocumentArchive target(saved, "com.korvel.projectzip", true, container->uuid(), true);
+    EXPECT_NO_THROW(container->save(target, KVDocumentContainer::ArchiveRelation::copy()));
+    EXPECT_TRUE(target.manifest()->files->contains("design/assets/plain.txt"));
+}
+
 TEST_F(KVDocumentContainerImagesTest, AnAssetThatCannotBeReadIsNeverOverwritten)
 {
     writeFile(temp / "elsewhere.txt", "someone else's");
