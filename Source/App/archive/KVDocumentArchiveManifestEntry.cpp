@@ -28,6 +28,13 @@ KVDocumentArchiveManifestEntry::KVDocumentArchiveManifestEntry(KVDataReader& rea
     sha1 = digest.finish();
 }
 
+KVDocumentArchiveManifestEntry KVDocumentArchiveManifestEntry::of(std::span<const std::byte> bytes)
+{
+    KVSha1 digest;
+    digest.update(bytes);
+    return {static_cast<std::int64_t>(bytes.size()), digest.finish()};
+}
+
 KVDocumentArchiveManifestEntry KVDocumentArchiveManifestEntry::unknown()
 {
     return {-1, {}};

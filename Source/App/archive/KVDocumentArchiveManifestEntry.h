@@ -23,6 +23,8 @@ public:
     // Throws the reader's error (notFound when the file does not exist) or the writer's.
     explicit KVDocumentArchiveManifestEntry(KVDataReader& reading, const Writer& writing = {});
 
+    // The entry of content held in memory.
+    static KVDocumentArchiveManifestEntry of(std::span<const std::byte> bytes);
     // A file whose size and digest were not computed: size -1, empty digest.
     static KVDocumentArchiveManifestEntry unknown();
 

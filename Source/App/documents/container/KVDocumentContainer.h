@@ -109,8 +109,9 @@ public:
     void addDataSource(std::shared_ptr<DataSource> dataSource, const std::string& relativePath);
     bool hasDataSource(const std::string& relativePath) const;
 
-    // Writes every data source's content into the project folder, asking providers whose
-    // owners reported changes, then updates the discardable items. `completion` runs once on
+    // Writes the content of every data source whose owner reported changes into the project
+    // folder (a source with nothing pending is not written again: its file may since hold
+    // another program's version), then updates the discardable items. `completion` runs once on
     // the main loop, after every provider answered, with containerHasUnwrittenChanges when
     // some content could not be written: it carries the cause (a provider's error, a full
     // disk) and the content stays marked as unwritten.
@@ -122,6 +123,12 @@ public:
 
     // One file of the project folder may have changed: its manifest entry is read again.
     void didChange(const std::string& relativePath);
+    // In a folder project worked in place, the file of a data source now holds what was neither
+    // read nor written here: another program changed it (a pull, a sync client). Called on the
+    // main loop, once per such change.
+    std::function<void(const std::string& relativePath)> dataSourceFileChangedElsewhere;
+    // Reads a data source's file again and hands its content to the source, as a read does.
+    void reloadDataSource(const std::string& relativePath);
     // The same for a URL, when it lies inside the project folder and belongs in an archive.
     void presentedSubitemDidChange(const std::filesystem::path& url);
 
@@ -214,6 +221,10 @@ private:
     bool serverHasDoneFirstInstall_ = false;
     kx::NotificationCenter::Token serverStateObserver_;
     std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
+    // What each data source's file held when it was last read or written here.
+    ManifestEntries dataSourceFiles_;
+    // A data source's file is held in memory whole; past this it is no document of ours.
+    static constexpr std::uint64_t maximumDataSourceLength = std::uint64_t(1) << 31;
     std::vector<kx::Observable<bool>::Token> dataSourceObservers_;
     bool dataSourcesAreFinal_ = false;
     std::string projectDirectoryPathPrefix_;

@@ -163,17 +163,25 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             if (!source->dataNeedsToBeProvided())
                 source->setDataNeedsToBeProvided(true);
             fail(*error);
-        } else {
-            source->dataWasWritten(generation);
+            self->didChange(path);
+            return;
         }
-        self->didChange(path);
+        // The file holds `data` now. Its entry is taken first, so that a project whose folder
+        // differs from the user's file never looks unchanged for a moment while the source's
+        // flag clears: writing out pending content is no change undone.
+        auto entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data.data(), data.size())));
+        self->dataSourceFiles_.insert_or_assign(path, entry);
+        self->projectManifestEntries_.insert_or_assign(path, std::move(entry));
+        self->updateHasManifestChanges();
+        source->dataWasWritten(generation);
     };
 
     for (const auto& item : dataSources_) {
         const std::string path = item.first;
         const std::shared_ptr<DataSource> source = item.second;
+        // Nothing pending: the file holds the content already, or another program's newer
+        // version, which is never overwritten from what was read before.
         if (!source->dataNeedsToBeProvided()) {
-            write(path, source, source->data(), source->generation());
             leave();
             continue;
         }
@@ -192,15 +200,42 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
 
 void KVDocumentContainer::didChange(const std::string& relativePath)
 {
+    std::optional<KVDocumentArchive::Manifest::Entry> read;
     try {
         auto reader = projectDirectoryArchive_->backing()->dataReader(relativePath);
-        KVDocumentArchive::Manifest::Entry entry(*reader);
-        projectManifestEntries_.insert_or_assign(relativePath, std::move(entry));
+        read.emplace(*reader);
+        projectManifestEntries_.insert_or_assign(relativePath, *read);
     } catch (const KVDocumentArchiveError& error) {
         if (error.code() == KVDocumentArchiveError::Code::notFound)
             projectManifestEntries_.erase(relativePath);
     }
     updateHasManifestChanges();
+
+    // The user's own folder: a data source's file that holds something new came from another
+    // program. (A file removed is left to the next write.)
+    auto known = dataSourceFiles_.find(relativePath);
+    if (!read || !projectDirectoryIsOrigin_ || known == dataSourceFiles_.end() || known->second == *read)
+        return;
+    known->second = *read;
+    log("The file " + relativePath + " was changed by another application");
+    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
+    kx::MainQueue::async([weak, relativePath] {
+        if (auto self = weak.lock(); self && self->isValid_ && self->dataSourceFileChangedElsewhere)
+            self->dataSourceFileChangedElsewhere(relativePath);
+    });
+}
+
+void KVDocumentContainer::reloadDataSource(const std::string& relativePath)
+{
+    containerOnMainThread("data sources are loaded on the main thread");
+    auto source = dataSources_.find(relativePath);
+    if (!isValid_ || source == dataSources_.end())
+        return;
+    auto content = KVContainerFiles::readRegularFile(projectDirectory_ / relativePath, maximumDataSourceLength);
+    if (!content.data)
+        return;
+    dataSourceFiles_.insert_or_assign(relativePath, KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(*content.data))));
+    source->second->load(std::move(*content.data));
 }
 
 void KVDocumentContainer::subtreeDidChange(const std::string& relativeFolder)

@@ -19,9 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A data source's file is held in memory whole; past this it is no document of ours.
-constexpr std::uint64_t maximumDataSourceLength = std::uint64_t(1) << 31;
-
 std::string dateText(kx::DateFormat::Clock::time_point date)
 {
     return kx::DateFormat::iso8601(date);
@@ -151,10 +148,13 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
 
 void KVDocumentContainer::loadDataSources()
 {
+    dataSourceFiles_.clear();
     for (const auto& [path, source] : dataSources_) {
         auto content = KVContainerFiles::readRegularFile(projectDirectory_ / path, maximumDataSourceLength);
-        if (content.data)
-            source->load(std::move(*content.data));
+        if (!content.data)
+            continue;
+        dataSourceFiles_.insert_or_assign(path, KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(*content.data))));
+        source->load(std::move(*content.data));
     }
 }
 

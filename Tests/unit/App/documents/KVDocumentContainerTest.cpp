@@ -237,7 +237,7 @@ TEST_F(KVDocumentContainerTest, DataSourcesAreWrittenAndReadBack)
     container->mark(false);
     EXPECT_FALSE(container->hasChanges());
 
-    // Cached content is written without asking.
+    // Nothing pending: nothing asked, nothing written.
     EXPECT_FALSE(writeChanges(*container));
     EXPECT_EQ(editor.requests, 0);
 
@@ -250,6 +250,105 @@ TEST_F(KVDocumentContainerTest, DataSourcesAreWrittenAndReadBack)
     EXPECT_EQ(readFile(container->projectDirectory() / "design/document.json"), editor.content);
     // Written, but not yet in the user's file.
     EXPECT_TRUE(container->hasChanges());
+}
+
+// A folder project worked in place whose document another program replaces: a pull, a sync
+// client.
+class KVDocumentContainerInPlaceTest : public ContainerTest {
+protected:
+    void SetUp() override
+    {
+        ContainerTest::SetUp();
+        writeProject(project, "{\"version\": 0, \"title\": \"ours\"}");
+        archive = std::make_shared<KVDocumentArchive>(project, "com.korvel.projectfolder", false, std::nullopt, false);
+        container = KVDocumentContainer::make(archive);
+        container->addDataSource(editor.source, "design/document.json");
+        container->dataSourceFileChangedElsewhere = [this](const std::string& path) { changedElsewhere.push_back(path); };
+        container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+        container->mark(false);
+    }
+    void TearDown() override
+    {
+        if (container)
+            container->deleteContainer(false);
+        container.reset();
+        ContainerTest::TearDown();
+    }
+    // What another program does: a new file renamed over the document, as git and sync
+    // clients write.
+    void replaceElsewhere(const std::string& text)
+    {
+        writeFile(project / "design/.document.json.new", text);
+        fs::rename(project / "design/.document.json.new", project / "design/document.json");
+    }
+
+    fs::path project = temp / "Project";
+    std::shared_ptr<KVDocumentArchive> archive;
+    std::shared_ptr<KVDocumentContainer> container;
+    Editor editor;
+    std::vector<std::string> changedElsewhere;
+};
+
+TEST_F(KVDocumentContainerInPlaceTest, ANewerFileOnDiskIsNeverOverwrittenFromWhatWasReadBefore)
+{
+    replaceElsewhere("{\"version\": 0, \"title\": \"pulled\"}");
+    // Every backup cycle and autosave writes the pending changes: there are none.
+    EXPECT_FALSE(writeChanges(*container));
+    bool backedUp = false;
+    container->backup([&] { backedUp = true; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return backedUp; }));
+    EXPECT_EQ(readFile(project / "design/document.json"), "{\"version\": 0, \"title\": \"pulled\"}");
+    EXPECT_EQ(editor.requests, 0);
+}
+
+TEST_F(KVDocumentContainerInPlaceTest, AChangeByAnotherProgramIsToldOnceAndOurOwnWritesNever)
+{
+    // Our own writes, however many, are no change from elsewhere.
+    for (int edit = 0; edit < 3; ++edit) {
+        editor.edit("{\"version\": 0, \"title\": \"edit " + std::to_string(edit) + "\"}");
+        ASSERT_FALSE(writeChanges(*container));
+    }
+    kxtest::spinFor(std::chrono::milliseconds(300));
+    EXPECT_TRUE(changedElsewhere.empty());
+
+    replaceElsewhere("{\"version\": 0, \"title\": \"pulled\"}");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !changedElsewhere.empty(); }));
+    kxtest::spinFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(changedElsewhere, std::vector<std::string>{"design/document.json"});
+
+    // Taking the version on disk hands it to the editor; it is no change of ours either.
+    container->reloadDataSource("design/document.json");
+    EXPECT_EQ(editor.read.back(), "{\"version\": 0, \"title\": \"pulled\"}");
+    EXPECT_FALSE(editor.source->dataNeedsToBeProvided());
+    container->didChange("design/document.json");
+    kxtest::spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(changedElsewhere.size(), 1u);
+}
+
+TEST_F(KVDocumentContainerTest, WritingPendingChangesNeverMakesAnEditedProjectLookUnchanged)
+{
+    const fs::path project = temp / "project";
+    writeProject(project);
+    auto container = makeContainer();
+    Editor editor;
+    container->addDataSource(editor.source, "design/document.json");
+    container->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false),
+                    KVDocumentContainer::ArchiveRelation::copy());
+    container->mark(false);
+    editor.edit("{\"version\": 0, \"title\": \"edited\"}");
+    ASSERT_TRUE(container->hasChanges());
+    // The document starts its autosave timer when it becomes edited: a moment of "unchanged"
+    // while the pending content is written out would start it again.
+    bool everUnchanged = false;
+    auto observer = container->observeHasChanges([&](auto phase, const bool&, const bool&) {
+        if (phase == kx::Observable<bool>::Phase::didChange && !container->hasChanges())
+            everUnchanged = true;
+    });
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_FALSE(everUnchanged);
+    EXPECT_TRUE(container->hasChanges());
+    EXPECT_FALSE(container->hasUnwrittenChanges());
+    drop(container);
 }
 
 TEST_F(KVDocumentContainerTest, AnEditMadeWhileTheProviderIsAskedStaysUnwritten)
