@@ -3,11 +3,15 @@
 
 #include <cstdlib>
 
+#include <webkit2/webkit2.h>
+
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/documents/DocumentController.h"
+#include "App/editor/NimbetViewController.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/UI/Alert.h"
 
 namespace kx {
 
@@ -222,6 +226,56 @@ void KVDocument::setContainer(std::shared_ptr<KVDocumentContainer> container)
         self->containerHasChanges_ = self->container_->hasChanges();
         self->containerHasChangesDidChange();
     });
+    container_->dataSourceFileChangedElsewhere = [weak](const std::string& relativePath) {
+        if (auto self = weak.lock())
+            self->fileChangedElsewhere(relativePath);
+    };
+}
+
+void KVDocument::fileChangedElsewhere(const std::string& relativePath)
+{
+    if (isClosed() || !container_->isValid() || !container_->isDataSourceHeld(relativePath))
+        return;
+    if (!container_->hasUnwrittenChanges()) {
+        takeVersionOnDisk(relativePath);
+        return;
+    }
+    // One question at a time; its answer covers whatever else came meanwhile.
+    if (isAskingAboutChangeElsewhere_)
+        return;
+    isAskingAboutChangeElsewhere_ = true;
+    auto alert = Alert::make();
+    alert->setMessageText("The file “" + relativePath + "” of the project " + quotedDisplayName()
+                          + " was changed by another application.");
+    alert->setInformativeText("You have changes that are not in that file yet. Do you want to keep your changes, or use "
+                              "the version that is on the disk now? The other version is replaced.");
+    alert->addButton("Keep My Changes");
+    alert->addButton("Use the Version on Disk");
+    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+    alert->beginSheetModal(windowForSheet(), [weak, relativePath](Alert::ModalResponse response) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->isAskingAboutChangeElsewhere_ = false;
+        if (self->isClosed() || !self->container_->isValid())
+            return;
+        if (response == Alert::secondButtonReturn)
+            self->takeVersionOnDisk(relativePath);
+        else if (response == Alert::firstButtonReturn)
+            self->container_->keepDataSource(relativePath);
+        // Any other end of the question (a window gone, the application ending) decides
+        // nothing: both versions stay as they are.
+    });
+}
+
+void KVDocument::takeVersionOnDisk(const std::string& relativePath)
+{
+    RKLog("Taking the version of " + relativePath + " that another application wrote", 0);
+    container_->reloadDataSource(relativePath);
+    if (container_->isDataSourceHeld(relativePath))
+        return;
+    // The editor shows what is on disk now: its page starts again from the project.
+    webkit_web_view_reload(nimbetViewController()->webViewController().webView().wkWebView());
 }
 
 void KVDocument::containerHasChangesDidChange()

@@ -111,6 +111,10 @@ private:
     void initialise(bool awaitsInitialRead);
     void setContainer(std::shared_ptr<KVDocumentContainer> container);
     void containerHasChangesDidChange();
+    // Another program changed the document's file in its folder: without unsaved edits the
+    // document takes that version, as after a revert; with them the user chooses which stays.
+    void fileChangedElsewhere(const std::string& relativePath);
+    void takeVersionOnDisk(const std::string& relativePath);
     void checkDocumentVersion(const KVDocumentArchive& archive) const;
     std::shared_ptr<KVDocumentContainer> makeContainer(std::shared_ptr<KVDocumentArchive>& archive, bool isFolder,
                                                         const Path& url);
@@ -142,6 +146,7 @@ private:
     SignalConnection windowDidBecomeKeyObserver_;
     bool isInTutorialMode_ = false;
     bool containerHasChanges_ = false;
+    bool isAskingAboutChangeElsewhere_ = false;
     std::optional<Path> storedAutosavedContentsFileURL_;
     std::vector<std::shared_ptr<MainQueue::Timer>> pendingAlerts_;
 };

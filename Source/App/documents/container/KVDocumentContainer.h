@@ -125,10 +125,16 @@ public:
     void didChange(const std::string& relativePath);
     // In a folder project worked in place, the file of a data source now holds what was neither
     // read nor written here: another program changed it (a pull, a sync client). Called on the
-    // main loop, once per such change.
+    // main loop, once per such change. From then on the source's pending content is held back
+    // (no write puts it over the other version) until the owner decides with one of the two
+    // calls below.
     std::function<void(const std::string& relativePath)> dataSourceFileChangedElsewhere;
-    // Reads a data source's file again and hands its content to the source, as a read does.
+    // Takes the version on disk: reads the file again and hands its content to the source, as a
+    // read does; pending content is dropped.
     void reloadDataSource(const std::string& relativePath);
+    // Keeps the source's own content: the next write puts it over the other version.
+    void keepDataSource(const std::string& relativePath);
+    bool isDataSourceHeld(const std::string& relativePath) const { return heldDataSources_.contains(relativePath); }
     // The same for a URL, when it lies inside the project folder and belongs in an archive.
     void presentedSubitemDidChange(const std::filesystem::path& url);
 
@@ -223,6 +229,8 @@ private:
     std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
     // What each data source's file held when it was last read or written here.
     ManifestEntries dataSourceFiles_;
+    // Sources whose file another program changed, written no more until their owner decides.
+    std::set<std::string> heldDataSources_;
     // A data source's file is held in memory whole; past this it is no document of ours.
     static constexpr std::uint64_t maximumDataSourceLength = std::uint64_t(1) << 31;
     std::vector<kx::Observable<bool>::Token> dataSourceObservers_;

@@ -185,6 +185,12 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             leave();
             continue;
         }
+        // Another program's version is on disk and the owner has not decided yet.
+        if (heldDataSources_.contains(path)) {
+            log("Not writing " + path + ": another application changed it, and that is not decided yet");
+            leave();
+            continue;
+        }
         source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::Data, kx::Error> result, std::uint64_t generation) {
             if (result.isSuccess()) {
                 write(path, source, result.value(), generation);
@@ -218,6 +224,8 @@ void KVDocumentContainer::didChange(const std::string& relativePath)
         return;
     known->second = *read;
     log("The file " + relativePath + " was changed by another application");
+    if (dataSourceFileChangedElsewhere)
+        heldDataSources_.insert(relativePath);
     std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
     kx::MainQueue::async([weak, relativePath] {
         if (auto self = weak.lock(); self && self->isValid_ && self->dataSourceFileChangedElsewhere)
@@ -232,10 +240,23 @@ void KVDocumentContainer::reloadDataSource(const std::string& relativePath)
     if (!isValid_ || source == dataSources_.end())
         return;
     auto content = KVContainerFiles::readRegularFile(projectDirectory_ / relativePath, maximumDataSourceLength);
-    if (!content.data)
+    if (!content.data) {
+        log("Couldn’t read " + relativePath + " again: " + content.error.localizedDescription);
         return;
+    }
+    heldDataSources_.erase(relativePath);
     dataSourceFiles_.insert_or_assign(relativePath, KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(*content.data))));
     source->second->load(std::move(*content.data));
+}
+
+void KVDocumentContainer::keepDataSource(const std::string& relativePath)
+{
+    containerOnMainThread("data sources are decided on the main thread");
+    heldDataSources_.erase(relativePath);
+    auto source = dataSources_.find(relativePath);
+    // What the owner holds goes out at the next write, also when it had nothing pending.
+    if (isValid_ && source != dataSources_.end() && !source->second->dataNeedsToBeProvided())
+        source->second->setDataNeedsToBeProvided(true);
 }
 
 void KVDocumentContainer::subtreeDidChange(const std::string& relativeFolder)

@@ -205,17 +205,21 @@ protected:
 
     std::shared_ptr<kx::KVDocument> open(const fs::path& url)
     {
-        std::shared_ptr<kx::Document> result;
-        std::optional<kx::Error> failure;
-        bool done = false;
-        controller->openDocumentWithContentsOfURL(url, true, [&](std::shared_ptr<kx::Document> document, bool, std::optional<kx::Error> error) {
-            result = document;
-            failure = error;
-            done = true;
+        struct Opening {
+            bool done = false;
+            std::shared_ptr<kx::Document> document;
+            std::optional<kx::Error> failure;
+        };
+        auto opening = std::make_shared<Opening>();
+        controller->openDocumentWithContentsOfURL(url, true, [opening](std::shared_ptr<kx::Document> document, bool,
+                                                                       std::optional<kx::Error> error) {
+            opening->document = std::move(document);
+            opening->failure = std::move(error);
+            opening->done = true;
         });
-        EXPECT_TRUE(spinUntil([&] { return done; }));
-        lastOpenError = failure;
-        return std::dynamic_pointer_cast<kx::KVDocument>(result);
+        EXPECT_TRUE(spinUntil([&] { return opening->done; })) << "the open did not end";
+        lastOpenError = opening->failure;
+        return std::dynamic_pointer_cast<kx::KVDocument>(opening->document);
     }
 
     // The editor page of the document, with the project shown.
@@ -290,30 +294,32 @@ protected:
         result.type = type;
         panelAnswers.push_back(result);
     }
+    // How a save ended; shared with its completion, which may come after the wait gave up.
+    struct Outcome {
+        bool done = false;
+        std::optional<kx::Error> failure;
+        void end(std::optional<kx::Error> error)
+        {
+            failure = std::move(error);
+            done = true;
+        }
+    };
     // Saves and waits for the end.
     std::optional<kx::Error> saveAs(kx::KVDocument& document, const fs::path& url,
                                     const std::string& type = kx::DocumentController::projectZipTypeIdentifier)
     {
         choose(url, type);
-        bool done = false;
-        std::optional<kx::Error> failure;
-        document.saveDocumentAs([&](std::optional<kx::Error> error) {
-            failure = error;
-            done = true;
-        });
-        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
-        return failure;
+        auto outcome = std::make_shared<Outcome>();
+        document.saveDocumentAs([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        EXPECT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout)) << "the save as did not end";
+        return outcome->failure;
     }
     std::optional<kx::Error> autosave(kx::KVDocument& document, bool cancellable = false)
     {
-        bool done = false;
-        std::optional<kx::Error> failure;
-        document.autosave(cancellable, [&](std::optional<kx::Error> error) {
-            failure = error;
-            done = true;
-        });
-        EXPECT_TRUE(spinUntil([&] { return done; }, editorTimeout));
-        return failure;
+        auto outcome = std::make_shared<Outcome>();
+        document.autosave(cancellable, [outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        EXPECT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout)) << "the autosave did not end";
+        return outcome->failure;
     }
 
     TemporaryDirectory folder;

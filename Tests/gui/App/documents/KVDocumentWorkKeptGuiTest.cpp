@@ -1,0 +1,87 @@
+// A user's work is never lost, whatever happens around the document: another program changing
+// a folder project's files while it is open.
+#include "gui/App/documents/DocumentTestEnvironment.h"
+
+namespace {
+
+using namespace kxtest;
+using kx::KVDocument;
+
+class KVDocumentWorkKeptGui : public DocumentGuiTest {
+protected:
+    // A folder project under version control, as one that others pull into is.
+    std::shared_ptr<KVDocument> openVersionedFolder(const std::string& text)
+    {
+        const fs::path url = folder / "Project";
+        makeProject(url, {{"design/document.json", frameDocument(text)}}, true);
+        fs::create_directories(url / ".git");
+        auto document = open(url);
+        EXPECT_TRUE(document && waitForEditor(*document));
+        return document;
+    }
+    // What a pull or a sync client does to the project's document: a new file renamed over it.
+    void replaceElsewhere(const fs::path& project, const std::string& text)
+    {
+        writeFile(project / "design/.document.json.pulled", frameDocument(text));
+        fs::rename(project / "design/.document.json.pulled", project / "design/document.json");
+    }
+    std::string onDisk(const fs::path& project) { return readFile(project / "design/document.json"); }
+    // The text of the first frame the editor shows; empty while its page loads.
+    std::string firstFrameText(KVDocument& document)
+    {
+        const auto shown = frames(document);
+        return shown.is_array() && !shown.empty() && shown[0]["text"].is_string() ? shown[0]["text"].get<std::string>() : "";
+    }
+};
+
+TEST_F(KVDocumentWorkKeptGui, AnUneditedFolderProjectTakesTheVersionAnotherProgramWrote)
+{
+    auto document = openVersionedFolder("Ours");
+    ASSERT_TRUE(document);
+    const fs::path project = *document->fileURL();
+    replaceElsewhere(project, "Pulled");
+    // The editor shows it, as after a revert, and nothing writes the old version back.
+    ASSERT_TRUE(spinUntil([&] { return firstFrameText(*document) == "Pulled"; }, editorTimeout));
+    EXPECT_FALSE(document->isDocumentEdited());
+    EXPECT_TRUE(kx::Alert::shownAlerts().empty());
+    ASSERT_FALSE(autosave(*document));
+    bool backedUp = false;
+    document->container()->backup([&] { backedUp = true; });
+    ASSERT_TRUE(spinUntil([&] { return backedUp; }));
+    EXPECT_NE(onDisk(project).find("Pulled"), std::string::npos);
+}
+
+TEST_F(KVDocumentWorkKeptGui, WithUnsavedEditsTheUserChoosesWhichVersionStays)
+{
+    auto document = openVersionedFolder("Ours");
+    ASSERT_TRUE(document);
+    const fs::path project = *document->fileURL();
+    typeText(*document, 0, "Typed here");
+    replaceElsewhere(project, "Pulled");
+    auto alert = waitForAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->messageText().find("was changed by another application"), std::string::npos) << alert->messageText();
+    // While the question is open, neither an autosave nor a backup puts the edit over it.
+    autosave(*document);
+    bool backedUp = false;
+    document->container()->backup([&] { backedUp = true; });
+    ASSERT_TRUE(spinUntil([&] { return backedUp; }));
+    EXPECT_NE(onDisk(project).find("Pulled"), std::string::npos);
+    EXPECT_TRUE(document->isDocumentEdited());
+
+    // The version on disk: the edit goes, the page shows what is on disk.
+    ASSERT_TRUE(answer("Use the Version on Disk"));
+    ASSERT_TRUE(spinUntil([&] { return firstFrameText(*document) == "Pulled"; }, editorTimeout));
+    EXPECT_FALSE(document->isDocumentEdited());
+    EXPECT_NE(onDisk(project).find("Pulled"), std::string::npos);
+
+    // Another edit and another change elsewhere; this time the user keeps theirs.
+    typeText(*document, 0, "Mine after all");
+    replaceElsewhere(project, "Pulled again");
+    ASSERT_TRUE(answer("Keep My Changes"));
+    ASSERT_FALSE(autosave(*document));
+    EXPECT_NE(onDisk(project).find("Mine after all"), std::string::npos);
+    EXPECT_FALSE(document->isDocumentEdited());
+}
+
+} // namespace
