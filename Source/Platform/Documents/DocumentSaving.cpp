@@ -101,6 +101,9 @@ void Document::askToOverwriteChangedFile(SaveOperation operation, std::function<
 void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
 {
     const ChangeCountToken token = changeCountToken();
+    // Taken before the write: a document that moves to the new file (a folder it then works in)
+    // may no longer answer for its draft afterwards.
+    const auto draft = autosavedContentsFileURL();
     try {
         writeSafely(url, type, operation);
     } catch (...) {
@@ -111,7 +114,6 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
     switch (operation) {
     case SaveOperation::save:
     case SaveOperation::saveAs: {
-        const auto draft = autosavedContentsFileURL();
         setFileType(type);
         setFileURL(url);
         fileIdentity_ = FileIdentity::of(url);

@@ -1,5 +1,5 @@
 // A user's work is never lost, whatever happens around the document: another program changing
-// a folder project's files while it is open.
+// a folder project's files while it is open, a draft outliving the save that replaced it.
 #include "gui/App/documents/DocumentTestEnvironment.h"
 
 namespace {
@@ -82,6 +82,26 @@ TEST_F(KVDocumentWorkKeptGui, WithUnsavedEditsTheUserChoosesWhichVersionStays)
     ASSERT_FALSE(autosave(*document));
     EXPECT_NE(onDisk(project).find("Mine after all"), std::string::npos);
     EXPECT_FALSE(document->isDocumentEdited());
+}
+
+TEST_F(KVDocumentWorkKeptGui, SavingAnUntitledDocumentAsAFolderRemovesItsDraft)
+{
+    auto document = newDocument();
+    ASSERT_TRUE(document && waitForEditor(*document));
+    typeText(*document, 0, "Drafted first");
+    ASSERT_FALSE(autosave(*document));
+    const auto draft = document->autosavedContentsFileURL();
+    ASSERT_TRUE(draft && fs::exists(*draft));
+
+    kx::DocumentControllerBase::setOptionKeyIsDownForTesting(true);
+    const fs::path url = folder / "Saved Folder";
+    ASSERT_FALSE(saveAs(*document, url, kx::DocumentController::projectFolderTypeIdentifier));
+    kx::DocumentControllerBase::setOptionKeyIsDownForTesting(std::nullopt);
+    EXPECT_NE(readFile(url / "design/document.json").find("Drafted first"), std::string::npos);
+    // The folder is the lasting copy: no draft comes back at the next launch.
+    EXPECT_FALSE(fs::exists(*draft));
+    EXPECT_FALSE(document->autosavedContentsFileURL());
+    EXPECT_TRUE(!fs::exists(controller->draftsDirectory()) || fs::is_empty(controller->draftsDirectory()));
 }
 
 } // namespace
