@@ -230,6 +230,14 @@ void KVDocument::setContainer(std::shared_ptr<KVDocumentContainer> container)
         if (auto self = weak.lock())
             self->fileChangedElsewhere(relativePath);
     };
+    // A write of the pending changes that failed (a backup's as well as a save's): logged once
+    // until one succeeds; the save that needs it fails with the cause and says so.
+    container_->writeFailureHandler = [weak](const KVDocumentError& error) {
+        if (auto self = weak.lock()) {
+            self->lastWriteError_ = error;
+            RKLog("The changes of " + self->displayName() + " could not be written: " + error.error().localizedDescription, 0);
+        }
+    };
 }
 
 void KVDocument::fileChangedElsewhere(const std::string& relativePath)

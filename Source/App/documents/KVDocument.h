@@ -147,6 +147,9 @@ private:
     bool isInTutorialMode_ = false;
     bool containerHasChanges_ = false;
     bool isAskingAboutChangeElsewhere_ = false;
+    // Why the last write of pending changes into the working folder failed (a full disk), until
+    // one succeeds: a save then fails with that cause instead of a vaguer one.
+    std::optional<KVDocumentError> lastWriteError_;
     std::optional<Path> storedAutosavedContentsFileURL_;
     std::vector<std::shared_ptr<MainQueue::Timer>> pendingAlerts_;
 };

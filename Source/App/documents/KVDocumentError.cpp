@@ -54,6 +54,15 @@ kx::Error KVDocumentError::error() const
     if (!underlying_)
         return kx::Error(errorDomain, errorCode(), failureReason(), failureReason());
     // The cause is what the user can act on (free some disk space); this case says what it did.
+    if (code_ == Code::containerHasUnwrittenChanges) {
+        // Not "more changes were made": the latest ones could not be written at all.
+        return kx::Error(errorDomain, errorCode(), underlying_->localizedDescription,
+                         "The latest changes could not be written into the project, so it was not saved.",
+                         !underlying_->localizedRecoverySuggestion.empty()
+                             ? underlying_->localizedRecoverySuggestion
+                             : "Your changes are still in the open document. Remove the cause (free some space on the disk, "
+                               "say), then save again.");
+    }
     return kx::Error(errorDomain, errorCode(), underlying_->localizedDescription, failureReason(),
                      underlying_->localizedRecoverySuggestion);
 }

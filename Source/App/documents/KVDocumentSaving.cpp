@@ -72,6 +72,8 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
                          + (cancellable ? ", implicitly cancellable" : ""));
 
     auto pending = std::make_shared<bool>(false);
+    // Why this save's write of pending changes failed, if it did.
+    auto writeError = std::make_shared<std::optional<KVDocumentError>>();
     std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
     bool startWrite = true;
     if (containerWritingCount_ != 0) {
@@ -84,11 +86,14 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
         logSave(session, "Before container.writeChanges");
         ++containerWritingCount_;
         std::weak_ptr<KVDocumentContainer> writing = container_;
-        container_->writeChanges([pending, weak, writing, session](std::optional<KVDocumentError>) {
+        container_->writeChanges([pending, weak, writing, session, writeError](std::optional<KVDocumentError> error) {
             *pending = false;
+            *writeError = error;
             auto self = weak.lock();
             if (!self)
                 return;
+            if (writing.lock() == self->container_)
+                self->lastWriteError_ = error;
             // A container replaced meanwhile started the count again.
             if (writing.lock() == self->container_ && self->containerWritingCount_ > 0)
                 --self->containerWritingCount_;
@@ -102,7 +107,7 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
     }
     logSave(session, "Before waitUsingRecursiveRunLoop");
     RunLoopWait::waitUsingRecursiveRunloop([pending] { return *pending; }, cancellable ? 0.15 : 10.0,
-                                           [weak, pending, url, type, operation, cancellable, session, hadNoFileURL, finish] {
+                                           [weak, pending, writeError, url, type, operation, cancellable, session, hadNoFileURL, finish] {
         auto self = weak.lock();
         if (!self) {
             finish(KVDocumentError::cancellableAutosaveCancelled());
@@ -111,6 +116,13 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
         self->logSave(session, "Completed waitUsingRecursiveRunLoop");
         if (!cancellable && *pending) {
             finish(KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges).error());
+            return;
+        }
+        // The latest changes could not be written (a full disk): saving the folder as it is
+        // would report a success without them.
+        if (*writeError) {
+            self->logSave(session, "Not saving: " + (*writeError)->error().localizedDescription);
+            finish((*writeError)->error());
             return;
         }
         self->Document::save(url, type, operation, [weak, session, hadNoFileURL, finish](std::optional<Error> error) {
@@ -137,6 +149,9 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
     }
     const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
     if (!cancellable && container_->hasUnwrittenChanges()) {
+        // Unwritten because writing failed: that is the reason, not a cancel.
+        if (lastWriteError_)
+            throw *lastWriteError_;
         if (isAutosave(operation))
             throw KVDocumentError::cancellableAutosaveCancelled();
         throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);

@@ -1,6 +1,8 @@
 // Identity, change counts, autosave scheduling, windows and errors of a document.
 #include "Platform/Documents/Document.h"
 
+#include <glib.h>
+
 #include <algorithm>
 
 #include "Platform/Documents/DocumentControllerBase.h"
@@ -31,6 +33,11 @@ std::string_view saveOperationName(SaveOperation operation)
 Error Document::userCancelledError()
 {
     return Error("NSCocoaErrorDomain", 3072, "The operation was cancelled.");
+}
+
+Error Document::changedElsewhereError()
+{
+    return Error("NSCocoaErrorDomain", 3072, "Its file was changed by another application, and the changes were not written over it.");
 }
 
 bool Document::isUserCancelled(const Error& error)
@@ -203,10 +210,23 @@ void Document::autosaveTimerFired()
     if (overwriteDeclinedForAutosave_ && fileURL_ && autosavesInPlace())
         return;
     std::weak_ptr<Document> weak = weak_from_this();
-    autosave(userIsTyping(), [weak](std::optional<Error>) {
+    autosave(userIsTyping(), [weak](std::optional<Error> error) {
         auto self = weak.lock();
+        if (!self)
+            return;
+        // A real failure (a full disk, a file that cannot be written) is told once, when it
+        // first happens, and logged each time; the next success makes it news again.
+        if (error && !isUserCancelled(*error)) {
+            g_warning("Autosaving %s failed: %s", self->displayName().c_str(), error->localizedDescription.c_str());
+            if (!self->autosaveFailureShown_ && !self->closed_) {
+                self->autosaveFailureShown_ = true;
+                self->presentError(*error);
+            }
+        } else if (!error) {
+            self->autosaveFailureShown_ = false;
+        }
         // Declined, failed or overtaken by new changes: the next round tries again.
-        if (self && !self->closed_ && self->hasUnautosavedChanges())
+        if (!self->closed_ && self->hasUnautosavedChanges())
             self->scheduleAutosave();
     });
 }

@@ -70,6 +70,9 @@ public:
 
     // The user-cancelled error (a declined autosave, a question answered Cancel): never shown.
     static Error userCancelledError();
+    // The cancel of a save whose file another program changed, when the user (or an autosave
+    // that may not ask) kept that program's version: a cancel that says why.
+    static Error changedElsewhereError();
     static bool isUserCancelled(const Error& error);
 
     ~Document() override;
@@ -229,6 +232,7 @@ private:
     std::vector<std::shared_ptr<Window>> windows_;
     std::vector<SignalConnection> windowConnections_;
     bool closed_ = false;
+    bool autosaveFailureShown_ = false;
     bool closing_ = false;
 };
 

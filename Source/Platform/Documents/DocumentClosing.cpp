@@ -35,9 +35,11 @@ void Document::canClose(std::function<void(bool shouldClose)> completion)
     if (autosavesInPlace()) {
         // Edits of a document with a file are autosaved in place: closing saves them.
         save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, [completion, couldNotSave](std::optional<Error> error) {
+            // A plain cancel was the user's own answer; anything else (another program's file
+            // kept, a full disk) is said, with the choice to close anyway.
             if (!error)
                 completion(true);
-            else if (isUserCancelled(*error))
+            else if (isUserCancelled(*error) && *error != changedElsewhereError())
                 completion(false);
             else
                 couldNotSave(*error);

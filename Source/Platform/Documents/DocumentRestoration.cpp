@@ -213,8 +213,10 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
             break;
         auto alert = Alert::make();
         alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
-        alert->setInformativeText(Document::isUserCancelled(error) ? "Its file was changed by another application, and its changes were not written over it."
-                                                                   : error.localizedDescription);
+        // What really happened: the cause's own text (a full disk, another program's file).
+        alert->setInformativeText(error.informativeText().empty() || error.informativeText() == error.localizedDescription
+                                      ? error.localizedDescription
+                                      : error.localizedDescription + " " + error.informativeText());
         alert->addButton("Don't Quit");
         alert->addButton("Quit Anyway");
         if (alert->runModal() != Alert::secondButtonReturn) {

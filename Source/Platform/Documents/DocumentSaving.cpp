@@ -59,7 +59,7 @@ void Document::save(const Path& url, const std::string& type, SaveOperation oper
                     // the user saves (or reverts).
                     if (self)
                         self->overwriteDeclinedForAutosave_ = true;
-                    finish(userCancelledError());
+                    finish(changedElsewhereError());
                     return;
                 }
                 self->saveAfterChecks(url, type, operation, finish);

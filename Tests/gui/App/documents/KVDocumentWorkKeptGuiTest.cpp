@@ -1,11 +1,45 @@
 // A user's work is never lost, whatever happens around the document: another program changing
-// a folder project's files while it is open, a draft outliving the save that replaced it.
+// a folder project's files while it is open, a draft outliving the save that replaced it, a
+// full disk.
+#include <sys/mount.h>
+
 #include "gui/App/documents/DocumentTestEnvironment.h"
 
 namespace {
 
 using namespace kxtest;
 using kx::KVDocument;
+
+// A small file system of its own (tmpfs), to fill up; mounting needs the rights to.
+class SmallDisk {
+public:
+    SmallDisk(fs::path where, std::size_t bytes)
+        : where_(std::move(where))
+    {
+        fs::create_directories(where_);
+        mounted_ = ::mount("tmpfs", where_.c_str(), "tmpfs", 0, ("size=" + std::to_string(bytes)).c_str()) == 0;
+    }
+    ~SmallDisk()
+    {
+        // Detached lazily: the document still holds files there until the test's end.
+        if (mounted_)
+            ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    // Writes a file until the disk is full.
+    void fill()
+    {
+        std::ofstream out(where_ / "filler", std::ios::binary);
+        const std::string block(64 * 1024, 'x');
+        while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
+        }
+    }
+    void makeRoom() { fs::remove(where_ / "filler"); }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+};
 
 class KVDocumentWorkKeptGui : public DocumentGuiTest {
 protected:
@@ -102,6 +136,44 @@ TEST_F(KVDocumentWorkKeptGui, SavingAnUntitledDocumentAsAFolderRemovesItsDraft)
     EXPECT_FALSE(fs::exists(*draft));
     EXPECT_FALSE(document->autosavedContentsFileURL());
     EXPECT_TRUE(!fs::exists(controller->draftsDirectory()) || fs::is_empty(controller->draftsDirectory()));
+}
+
+TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForRoom)
+{
+    SmallDisk disk(folder / "disk", 4 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here (no rights to)";
+    const fs::path url = folder / "disk/Project";
+    makeProject(url, {{"design/document.json", frameDocument("Before")}}, true);
+    fs::create_directories(url / ".git");
+    auto document = open(url);
+    ASSERT_TRUE(document && waitForEditor(*document));
+    disk.fill();
+
+    typeText(*document, 0, "Typed on a full disk");
+    // The autosave a minute later fails with the disk's own reason, and the user hears of it.
+    clock->advance(60s);
+    auto alert = waitForAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->messageText().find("No space left on device"), std::string::npos) << alert->messageText();
+    EXPECT_EQ(alert->informativeText().find("More changes were made"), std::string::npos) << alert->informativeText();
+    ASSERT_TRUE(answer("OK"));
+    EXPECT_TRUE(document->isDocumentEdited());
+    EXPECT_NE(readFile(url / "design/document.json").find("Before"), std::string::npos);
+    // Once: the next failures are logged, not shown again.
+    clock->advance(60s);
+    spinFor(500ms);
+    EXPECT_TRUE(kx::Alert::shownAlerts().empty());
+    // An explicit save says it too, with the cause.
+    auto failure = autosave(*document);
+    ASSERT_TRUE(failure);
+    EXPECT_FALSE(kx::Document::isUserCancelled(*failure));
+
+    // With room again the edit is saved: nothing of it was lost meanwhile.
+    disk.makeRoom();
+    clock->advance(60s);
+    ASSERT_TRUE(spinUntil([&] { return !document->isDocumentEdited(); }, editorTimeout));
+    EXPECT_NE(readFile(url / "design/document.json").find("Typed on a full disk"), std::string::npos);
 }
 
 } // namespace

@@ -386,7 +386,7 @@ TEST_F(KVDocumentContainerTest, AWriteThatFailsIsNoSuccessAndSaysWhy)
     ASSERT_TRUE(error->underlying());
     EXPECT_EQ(error->underlying()->domain, kx::Error::posixDomain);
     EXPECT_EQ(error->error().localizedDescription, error->underlying()->localizedDescription);
-    EXPECT_EQ(error->error().localizedFailureReason, "More changes were made while saving.");
+    EXPECT_EQ(error->error().localizedFailureReason, "The latest changes could not be written into the project, so it was not saved.");
     EXPECT_TRUE(editor.source->dataNeedsToBeProvided());
     EXPECT_TRUE(container->hasUnwrittenChanges());
     // The user hears of it once, however often autosaves fail the same way.

@@ -32,7 +32,9 @@ TEST(KVDocumentErrorTest, AnUnderlyingCauseIsWhatTheUserReads)
     KVDocumentError error(KVDocumentError::Code::containerHasUnwrittenChanges,
                           kx::Error::fromErrno(ENOSPC, "Cannot write design/document.json"));
     EXPECT_EQ(error.error().localizedDescription, "Cannot write design/document.json: No space left on device");
-    EXPECT_EQ(error.error().localizedFailureReason, "More changes were made while saving.");
+    // Not "more changes were made while saving": the changes could not be written at all.
+    EXPECT_EQ(error.error().localizedFailureReason, "The latest changes could not be written into the project, so it was not saved.");
+    EXPECT_NE(error.error().informativeText().find("free some space on the disk"), std::string::npos);
     EXPECT_EQ(error.error().code, 2);
     EXPECT_STREQ(error.what(), "Cannot write design/document.json: No space left on device");
 }
