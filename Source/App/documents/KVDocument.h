@@ -62,6 +62,9 @@ public:
     std::shared_ptr<Document> duplicate() override;
     void close() override;
     std::string draftExtension() const override { return "korvelx"; }
+    // A zip package in a working container of its own, also for a folder project's duplicate:
+    // a folder draft would be worked in place, its edits written into it by every backup.
+    std::string draftType() const override { return projectZipType; }
     // A folder edited in place has nothing to revert to.
     bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
 

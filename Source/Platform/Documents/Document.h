@@ -191,6 +191,9 @@ public:
     // How the subclass names the document type of a draft's file (by default the type's first
     // extension).
     virtual std::string draftExtension() const;
+    // The type a draft is written in (the document's own by default): a draft is one file that
+    // the drafts folder holds whole, whatever format the document's file has.
+    virtual std::string draftType() const { return fileType_; }
 
 protected:
     Document();

@@ -8,12 +8,18 @@ namespace kx {
 
 void Document::canClose(std::function<void(bool shouldClose)> completion)
 {
-    if (closed_ || !isDocumentEdited()) {
-        completion(!closed_);
+    if (closed_) {
+        completion(false);
         return;
     }
-    if (!fileURL_) {
+    // An untitled document with content of its own (edits, or a draft: a duplicate, work
+    // autosaved before) never goes without the question, also when its draft holds it all.
+    if (!fileURL_ && (isDocumentEdited() || autosavedContentsFileURL())) {
         askToKeepUntitled(std::move(completion));
+        return;
+    }
+    if (!isDocumentEdited()) {
+        completion(true);
         return;
     }
     std::weak_ptr<Document> weak = weak_from_this();

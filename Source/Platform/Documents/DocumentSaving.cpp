@@ -276,7 +276,7 @@ void Document::autosave(bool implicitlyCancellable, Completion completion)
         done(Error("NSCocoaErrorDomain", 512, "There is no place for the document\u2019s draft."));
         return;
     }
-    save(*draft, fileType_, SaveOperation::autosaveElsewhere, done);
+    save(*draft, draftType(), SaveOperation::autosaveElsewhere, done);
 }
 
 // ---- Reverting, duplicating ----
@@ -318,10 +318,10 @@ std::shared_ptr<Document> Document::duplicate()
         throw Error("NSCocoaErrorDomain", 256, "The document cannot be duplicated.");
     const std::string name = displayName() + " copy";
     const Path draft = controller->newDraftURL(*this, name);
-    writeSafely(draft, fileType_, SaveOperation::autosaveElsewhere);
+    writeSafely(draft, draftType(), SaveOperation::autosaveElsewhere);
     std::shared_ptr<Document> copy;
     try {
-        copy = controller->makeDocumentForURL(std::nullopt, draft, fileType_);
+        copy = controller->makeDocumentForURL(std::nullopt, draft, draftType());
     } catch (...) {
         deleteDraft(draft);
         throw;

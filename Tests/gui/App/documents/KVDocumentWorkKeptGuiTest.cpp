@@ -1,6 +1,6 @@
 // A user's work is never lost, whatever happens around the document: another program changing
 // a folder project's files while it is open, a draft outliving the save that replaced it, a
-// full disk.
+// duplicate's draft closed without a question, a full disk.
 #include <sys/mount.h>
 
 #include "gui/App/documents/DocumentTestEnvironment.h"
@@ -136,6 +136,36 @@ TEST_F(KVDocumentWorkKeptGui, SavingAnUntitledDocumentAsAFolderRemovesItsDraft)
     EXPECT_FALSE(fs::exists(*draft));
     EXPECT_FALSE(document->autosavedContentsFileURL());
     EXPECT_TRUE(!fs::exists(controller->draftsDirectory()) || fs::is_empty(controller->draftsDirectory()));
+}
+
+TEST_F(KVDocumentWorkKeptGui, AFolderProjectsDuplicateIsAZipDraftThatIsNeverClosedWithoutTheQuestion)
+{
+    auto document = openVersionedFolder("Original");
+    ASSERT_TRUE(document);
+    std::shared_ptr<kx::Document> copy;
+    ASSERT_NO_THROW(copy = document->duplicate());
+    auto duplicate = std::dynamic_pointer_cast<KVDocument>(copy);
+    ASSERT_TRUE(duplicate && waitForEditor(*duplicate));
+    // One file in the drafts folder, worked on in a container of its own, not in place.
+    const auto draft = duplicate->autosavedContentsFileURL();
+    ASSERT_TRUE(draft && fs::is_regular_file(*draft));
+    EXPECT_EQ(duplicate->fileType(), kx::DocumentController::projectZipTypeIdentifier);
+    EXPECT_FALSE(duplicate->container()->projectDirectoryIsOrigin());
+    typeText(*duplicate, 0, "Typed into the copy");
+    ASSERT_FALSE(autosave(*duplicate));
+    // The backup writes the edit into the working folder: the draft is still the user's work.
+    bool backedUp = false;
+    duplicate->container()->backup([&] { backedUp = true; });
+    ASSERT_TRUE(spinUntil([&] { return backedUp; }));
+
+    duplicate->performClose();
+    auto alert = waitForAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->messageText().find("Do you want to keep this new document"), std::string::npos);
+    ASSERT_TRUE(answer("Cancel"));
+    EXPECT_FALSE(duplicate->isClosed());
+    EXPECT_TRUE(fs::exists(*draft));
+    EXPECT_NE(storedDocument(*draft).find("Typed into the copy"), std::string::npos);
 }
 
 TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForRoom)
