@@ -178,3 +178,30 @@ TEST(ApplicationDocuments, AnEditedUntitledDocumentSurvivesQuittingAndComesBackA
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NE(storedDocument(kept.front()).find(typed), std::string::npos);
 }
+
+TEST(ApplicationDocuments, ASignalWhileASavePanelIsOpenClosesItKeepsTheWorkAndEnds)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    ApplicationHome home;
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressControl('n');
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(typeIntoEditor("Untitled", "Q"));
+
+    // The save panel waits for the user in a loop of its own: a signal must not wait with it.
+    Display::pressKey("s", true, true);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout));
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForExit(windowTimeout)) << "the application waited for the panel";
+    EXPECT_EQ(app.status(), 0);
+    // Saved without asking, as a draft; nothing was saved where the panel pointed.
+    auto kept = drafts(home);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(storedDocument(kept.front()).find(R"("name":"Q")"), std::string::npos) << storedDocument(kept.front());
+}

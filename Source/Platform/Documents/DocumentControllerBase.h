@@ -94,6 +94,9 @@ public:
         std::string type;       // save: the chosen format
     };
     PanelResult runPanel(const PanelRequest& request, GtkWindow* parent);
+    // The process is ending without questions (a signal): the panel on screen closes as if
+    // cancelled, and no panel opens any more (see Alert::endAllForTermination).
+    static void endPanelsForTermination();
     // Tests answer the panels themselves.
     using PanelRunner = std::function<PanelResult(const PanelRequest& request)>;
     void setPanelRunnerForTesting(PanelRunner runner) { panelRunner_ = std::move(runner); }

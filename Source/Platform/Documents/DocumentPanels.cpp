@@ -2,8 +2,12 @@
 #include "Platform/Documents/DocumentControllerBase.h"
 
 #include <gdk/gdk.h>
+#include <gtk/gtk.h>
+
+#include <utility>
 
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/UI/Alert.h"
 
 namespace kx {
 
@@ -40,11 +44,27 @@ void DocumentControllerBase::setOptionKeyIsDownForTesting(std::optional<bool> do
     optionKeyOverride() = down;
 }
 
+namespace {
+
+// The panel whose run loop is turning, if any.
+GtkNativeDialog* runningPanel = nullptr;
+
+} // namespace
+
+void DocumentControllerBase::endPanelsForTermination()
+{
+    // Hiding a panel ends its run with no answer.
+    if (runningPanel)
+        gtk_native_dialog_hide(runningPanel);
+}
+
 DocumentControllerBase::PanelResult DocumentControllerBase::runPanel(const PanelRequest& request, GtkWindow* parent)
 {
     if (panelRunner_)
         return panelRunner_(request);
     PanelResult result;
+    if (Alert::isTerminating())
+        return result;
     GtkFileChooserAction action = GTK_FILE_CHOOSER_ACTION_OPEN;
     const char* accept = "_Open";
     if (request.kind == PanelRequest::Kind::openFolders)
@@ -99,7 +119,10 @@ DocumentControllerBase::PanelResult DocumentControllerBase::runPanel(const Panel
         }
     }
 
-    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(native.get())) != GTK_RESPONSE_ACCEPT)
+    GtkNativeDialog* const previous = std::exchange(runningPanel, GTK_NATIVE_DIALOG(native.get()));
+    const int response = gtk_native_dialog_run(GTK_NATIVE_DIALOG(native.get()));
+    runningPanel = previous;
+    if (response != GTK_RESPONSE_ACCEPT || Alert::isTerminating())
         return result;
     char* chosen = gtk_file_chooser_get_filename(chooser);
     if (!chosen)

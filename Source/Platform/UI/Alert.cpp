@@ -234,10 +234,28 @@ std::vector<std::shared_ptr<Alert>> Alert::shownAlerts()
     return result;
 }
 
+namespace {
+
+bool terminating = false;
+
+} // namespace
+
+void Alert::endAllForTermination()
+{
+    terminating = true;
+    for (const auto& alert : shownAlerts())
+        alert->end(abortResponse);
+}
+
+bool Alert::isTerminating()
+{
+    return terminating;
+}
+
 Alert::ModalResponse Alert::runModal()
 {
-    if (showing_)
-        return abortResponse; // already on screen: it answers where it was shown
+    if (showing_ || terminating)
+        return abortResponse; // already on screen (it answers where it was shown), or nobody to ask
     struct LoopDeleter {
         void operator()(GMainLoop* loop) const { g_main_loop_unref(loop); }
     };
@@ -257,7 +275,7 @@ Alert::ModalResponse Alert::runModal()
 
 void Alert::beginSheetModal(GtkWindow* window, std::function<void(ModalResponse)> completionHandler)
 {
-    if (showing_ || (window && gtk_widget_in_destruction(GTK_WIDGET(window)))) {
+    if (showing_ || terminating || (window && gtk_widget_in_destruction(GTK_WIDGET(window)))) {
         MainQueue::async([handler = std::move(completionHandler)] {
             if (handler)
                 handler(abortResponse);

@@ -100,6 +100,13 @@ public:
     // The alerts on screen now, the most recent last (tests answer them as a user would).
     static std::vector<std::shared_ptr<Alert>> shownAlerts();
 
+    // The process is ending without questions (a signal): every alert on screen ends at once
+    // with abortResponse, which every handler takes as a cancel, and every alert asked for
+    // from now on answers abortResponse without showing. No modal loop then waits for a user
+    // who is gone, and no later answer is acted on.
+    static void endAllForTermination();
+    static bool isTerminating();
+
     struct Showing;
 
 private:

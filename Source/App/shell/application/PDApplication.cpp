@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "App/account/LoginController.h"
 #include "App/shell/RKLog.h"
@@ -18,8 +19,12 @@
 #include "App/shell/application/Relaunch.h"
 #include "App/shell/application/URLEvent.h"
 #include "App/shell/application/WelcomeWindowHook.h"
+#include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/RunLoopWait.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/UI/Alert.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
 #include "Platform/UI/Window.h"
@@ -320,13 +325,38 @@ void PDApplication::installSignalHandlers()
             [](gpointer data) -> gboolean {
                 auto* self = static_cast<PDApplication*>(data);
                 self->step("signal");
-                self->applicationWillTerminate();
-                g_application_quit(G_APPLICATION(self->application_.get()));
+                self->endForSignal();
                 return G_SOURCE_CONTINUE;
             },
             this);
         signalSources_.push_back(SourceHandle::fromId(id));
     }
+}
+
+void PDApplication::endForSignal()
+{
+    // Whatever waits for the user (an alert, the move offer, a save panel) ends now, with its
+    // cancel answer; nothing acts on a later one.
+    Alert::endAllForTermination();
+    DocumentControllerBase::endPanelsForTermination();
+    if (std::exchange(isEndingForSignal_, true))
+        return;
+    finishEndingForSignal();
+}
+
+void PDApplication::finishEndingForSignal()
+{
+    // Saving waits for the pages on the main loop: not from inside a loop that a question or a
+    // wait still runs (they end by themselves now), only from the top.
+    if (g_main_depth() > 1 || RunLoopWait::isWaiting()) {
+        MainQueue::after(std::chrono::milliseconds(20), [this] {
+            if (runningApplication == this)
+                finishEndingForSignal();
+        });
+        return;
+    }
+    applicationWillTerminate();
+    g_application_quit(G_APPLICATION(application_.get()));
 }
 
 void PDApplication::installApplicationAccelerators()

@@ -138,6 +138,11 @@ private:
     void open(GFile** files, int count);
     void finishLaunchingOnce();
     void installSignalHandlers();
+    // A signal (SIGTERM, SIGINT, SIGHUP): nobody is asked any more, every question and panel on
+    // screen ends with its cancel answer, and once out of the modal loops they ran the
+    // documents are saved without asking and the process ends.
+    void endForSignal();
+    void finishEndingForSignal();
     void installApplicationAccelerators();
     void adoptWindowWithoutMenuBar(GtkWindow* window);
     void sendApplicationAction(const std::string& action);
@@ -153,6 +158,7 @@ private:
     bool didFinishLaunching_ = false;
     bool isFirstLaunch_ = false;
     bool isTerminating_ = false;
+    bool isEndingForSignal_ = false;
     bool shouldCloseRestoredDocuments_ = false;
     std::chrono::system_clock::time_point launchDate_{};
     std::shared_ptr<NativeMenu> libraryVersionMenu_;
