@@ -153,6 +153,8 @@ private:
     // Why the last write of pending changes into the working folder failed (a full disk), until
     // one succeeds: a save then fails with that cause instead of a vaguer one.
     std::optional<KVDocumentError> lastWriteError_;
+    // An autosave writes the package from the working folder without the page's latest data.
+    bool isSavingWithoutPageData_ = false;
     std::optional<Path> storedAutosavedContentsFileURL_;
     std::vector<std::shared_ptr<MainQueue::Timer>> pendingAlerts_;
 };

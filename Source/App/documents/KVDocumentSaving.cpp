@@ -9,6 +9,7 @@
 #include "App/account/KorvelTracking.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/documents/container/KVContainerLockFile.h"
+#include "App/editor/NimbetError.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/RunLoopWait.h"
 
@@ -21,6 +22,14 @@ namespace {
 bool isAutosave(SaveOperation operation)
 {
     return operation == SaveOperation::autosaveElsewhere || operation == SaveOperation::autosaveInPlace;
+}
+
+// The page could not hand over its document (busy, gone, not loaded): the working folder still
+// holds everything written before, which is worth keeping. A disk that refused the write is
+// another matter.
+bool isPageFailure(const KVDocumentError& error)
+{
+    return error.underlying() && error.underlying()->domain == NimbetError::domain;
 }
 
 // A folder that a project may be written into: new, empty, or a project folder already.
@@ -119,16 +128,33 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
             return;
         }
         // The latest changes could not be written (a full disk): saving the folder as it is
-        // would report a success without them.
+        // would report a success without them. An autosave that could not get them from the
+        // page (a busy or hanging page) keeps what the working folder holds all the same, and
+        // the document stays edited for the next round.
+        bool withoutPageData = false;
         if (*writeError) {
-            self->logSave(session, "Not saving: " + (*writeError)->error().localizedDescription);
-            finish((*writeError)->error());
-            return;
+            if (!isAutosave(operation) || !isPageFailure(**writeError)) {
+                self->logSave(session, "Not saving: " + (*writeError)->error().localizedDescription);
+                finish((*writeError)->error());
+                return;
+            }
+            self->logSave(session, "Saving what the working folder holds, without the page's latest changes: "
+                                       + (*writeError)->error().localizedDescription);
+            RKLog("Autosaving " + self->displayName() + " without the editor's latest changes: "
+                      + (*writeError)->error().localizedDescription,
+                  0);
+            withoutPageData = true;
         }
-        self->Document::save(url, type, operation, [weak, session, hadNoFileURL, finish](std::optional<Error> error) {
+        self->isSavingWithoutPageData_ = withoutPageData;
+        self->Document::save(url, type, operation, [weak, session, hadNoFileURL, withoutPageData, finish](std::optional<Error> error) {
             auto self = weak.lock();
-            if (self)
+            if (self) {
                 self->logSave(session, "Completed super.save");
+                self->isSavingWithoutPageData_ = false;
+                // Written without what the page holds: not saved for the user.
+                if (withoutPageData)
+                    self->updateChangeCount(ChangeKind::done);
+            }
             finish(error);
             if (self && hadNoFileURL && self->fileURL()) {
                 const auto projectId = self->metricsProjectId();
@@ -148,7 +174,7 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
         std::abort();
     }
     const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
-    if (!cancellable && container_->hasUnwrittenChanges()) {
+    if (!cancellable && !isSavingWithoutPageData_ && container_->hasUnwrittenChanges()) {
         // Unwritten because writing failed: that is the reason, not a cancel.
         if (lastWriteError_)
             throw *lastWriteError_;

@@ -67,6 +67,13 @@ void BaseNimbetViewController::start()
         }));
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitWebProcessTerminationReason)>(
         view, "web-process-terminated", [this](WebKitWebView*, WebKitWebProcessTerminationReason) { pageWentAway(); }));
+    connections_.push_back(SignalConnection::connect<void(WebKitWebView*, GParamSpec*)>(
+        view, "notify::is-web-process-responsive", [this](WebKitWebView* view, GParamSpec*) {
+            if (!webkit_web_view_get_is_web_process_responsive(view)) {
+                RKLog("The editor page stopped answering", 0);
+                pageStoppedAnswering();
+            }
+        }));
 
     const auto url = editorURL();
     if (!url) {

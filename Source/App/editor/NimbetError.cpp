@@ -17,6 +17,8 @@ std::string description(Code code)
         return "The editor handed over something that is not a document.";
     case Code::pageFailed:
         return "The editor could not hand over the document.";
+    case Code::pageNotAnswering:
+        return "The editor did not hand over the document in time: it is busy or has stopped answering.";
     }
     return "The editor could not hand over the document.";
 }

@@ -17,6 +17,7 @@ enum class Code {
     pageGone = 3,           // the page crashed or was replaced while it was asked
     invalidDocument = 4,    // the page answered with something that is not a document
     pageFailed = 5,         // the page said why it has no document
+    pageNotAnswering = 6,   // the page is alive but gave no answer in time (busy, or hanging)
 };
 
 // The page's own reason, when it gave one, stands as the failure reason.

@@ -1,6 +1,7 @@
 #include "App/editor/NimbetViewController.h"
 
 #include "App/exchange/NimbetClipboard.h"
+#include "App/shell/RKLog.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 #include "Services/generated/Clipboard.h"
@@ -69,6 +70,35 @@ void NimbetViewController::pageDidGo()
     failAllRequests(NimbetError::Code::pageGone);
 }
 
+namespace {
+
+// A busy page (a paste of megabytes) may take seconds; one that takes longer is not waited for:
+// autosaves, backups and quitting would wait with it.
+constexpr std::chrono::milliseconds pageAnswerTimeout = std::chrono::seconds(20);
+std::optional<std::chrono::milliseconds>& pageAnswerTimeoutOverride()
+{
+    static std::optional<std::chrono::milliseconds> timeout;
+    return timeout;
+}
+
+} // namespace
+
+void NimbetViewController::setPageAnswerTimeoutForTesting(std::optional<std::chrono::milliseconds> timeout)
+{
+    pageAnswerTimeoutOverride() = timeout;
+}
+
+void NimbetViewController::pageStoppedAnswering()
+{
+    if (!questionOutstanding_ && waitingRequests_.empty())
+        return;
+    // What is asked fails now; the next save asks again.
+    questionOutstanding_ = false;
+    ++questionNumber_;
+    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotAnswering);
+    failRequests(std::exchange(waitingRequests_, {}), NimbetError::Code::pageNotAnswering);
+}
+
 void NimbetViewController::requestDocument(ProviderCompletion completion)
 {
     if (!isDocumentReady())
@@ -99,6 +129,17 @@ void NimbetViewController::askPage()
     askedRequests_ = std::exchange(waitingRequests_, {});
     questionOutstanding_ = true;
     const std::uint64_t generation = pageGeneration_;
+    const std::uint64_t question = ++questionNumber_;
+    MainQueue::after(pageAnswerTimeoutOverride().value_or(pageAnswerTimeout),
+                     [weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
+                      question] {
+                         auto self = weak.lock();
+                         if (!self || !self->questionOutstanding_ || self->questionNumber_ != question)
+                             return;
+                         RKLog("The editor page did not hand over the document in time", 0);
+                         self->questionOutstanding_ = false;
+                         self->failRequests(std::exchange(self->askedRequests_, {}), NimbetError::Code::pageNotAnswering);
+                     });
     webViewController().evaluateJavaScript(
         questionScript,
         [weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),

@@ -14,9 +14,11 @@
 // Main thread only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,12 +46,17 @@ public:
     // The page has changes that are not saved: the source needs to be provided again.
     void nimbetDocumentDidBecomeDirty();
 
+    // How long the page has to answer for its document before the requests fail; tests set a
+    // shorter time, nullopt puts the normal one back.
+    static void setPageAnswerTimeoutForTesting(std::optional<std::chrono::milliseconds> timeout);
+
 private:
     using ProviderCompletion = KVDocumentContainerDataSource::ProviderCompletion;
 
     NimbetViewController(bool tutorialMode, std::string serverAuthorizationToken);
     void handleMessage(const std::string& method, nlohmann::json arguments) override;
     void pageDidGo() override;
+    void pageStoppedAnswering() override;
 
     void requestDocument(ProviderCompletion completion);
     void scheduleQuestion();
@@ -69,6 +76,7 @@ private:
     std::map<std::uint64_t, std::vector<ProviderCompletion>> answeredRequests_;
     std::uint64_t nextAnswer_ = 0;
     bool questionOutstanding_ = false;
+    std::uint64_t questionNumber_ = 0; // counts the questions asked, for their time-outs
     bool questionScheduled_ = false;
     std::uint64_t pageGeneration_ = 0; // counts the pages that went
 };

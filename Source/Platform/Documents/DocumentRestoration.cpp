@@ -1,11 +1,15 @@
 // The open documents kept for the next launch, quitting and closing every document.
 #include "Platform/Documents/DocumentControllerBase.h"
 
+#include <glib.h>
+
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/RunLoopWait.h"
+#include "Platform/Foundation/SourceHandle.h"
 #include "Platform/UI/Alert.h"
 #include "Platform/UI/ResponderChain.h"
 
@@ -16,6 +20,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t maximumStateLength = 4 << 20;
+// How long quitting waits for the documents' saves.
+constexpr auto quittingSaveLimit = std::chrono::seconds(60);
 
 std::optional<std::string> stringMember(const nlohmann::json& object, const char* key)
 {
@@ -206,8 +212,16 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
             --round->pending;
         });
     }
-    while (round->pending > 0)
-        g_main_context_iteration(nullptr, TRUE);
+    // Bounded: a page that never answers fails its save after its own time-out, but nothing
+    // may keep the application from ending. What did not finish keeps what it last wrote.
+    {
+        const auto deadline = std::chrono::steady_clock::now() + quittingSaveLimit;
+        const SourceHandle tick = SourceHandle::fromId(g_timeout_add(100, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr));
+        while (round->pending > 0 && std::chrono::steady_clock::now() < deadline)
+            g_main_context_iteration(nullptr, TRUE);
+        if (round->pending > 0)
+            g_warning("Quitting without waiting longer for %d document(s) to be saved", round->pending);
+    }
     for (const auto& [document, error] : round->failures) {
         if (!ask)
             break;

@@ -1,6 +1,6 @@
 // A user's work is never lost, whatever happens around the document: another program changing
 // a folder project's files while it is open, a draft outliving the save that replaced it, a
-// duplicate's draft closed without a question, a full disk.
+// duplicate's draft closed without a question, a page that stops answering, a full disk.
 #include <sys/mount.h>
 
 #include "gui/App/documents/DocumentTestEnvironment.h"
@@ -166,6 +166,35 @@ TEST_F(KVDocumentWorkKeptGui, AFolderProjectsDuplicateIsAZipDraftThatIsNeverClos
     EXPECT_FALSE(duplicate->isClosed());
     EXPECT_TRUE(fs::exists(*draft));
     EXPECT_NE(storedDocument(*draft).find("Typed into the copy"), std::string::npos);
+}
+
+TEST_F(KVDocumentWorkKeptGui, APageThatStopsAnsweringNeitherHoldsUpSavesNorLosesWhatWasWritten)
+{
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(500ms);
+    auto document = newDocument();
+    ASSERT_TRUE(document && waitForEditor(*document));
+    typeText(*document, 0, "Autosaved");
+    ASSERT_FALSE(autosave(*document));
+    const auto draft = document->autosavedContentsFileURL();
+    ASSERT_TRUE(draft);
+    // A backup cycle puts a later edit into the working folder, not yet into the draft.
+    typeText(*document, 0, "Backed up");
+    bool backedUp = false;
+    document->container()->backup([&] { backedUp = true; });
+    ASSERT_TRUE(spinUntil([&] { return backedUp; }));
+
+    // Then the page hears the shell's questions and never answers (busy, or hanging).
+    typeText(*document, 0, "Only in the page");
+    evaluate(*document, "window._ipc.emit = () => {}; true");
+    // The autosave ends, with what the working folder holds; the document stays edited.
+    ASSERT_FALSE(autosave(*document));
+    EXPECT_NE(storedDocument(*draft).find("Backed up"), std::string::npos) << storedDocument(*draft);
+    EXPECT_TRUE(document->isDocumentEdited());
+    // Quitting ends too, and keeps the draft for the next launch.
+    EXPECT_TRUE(controller->reviewDocumentsBeforeQuitting(false));
+    EXPECT_TRUE(fs::exists(*draft));
+    EXPECT_NE(storedDocument(*draft).find("Backed up"), std::string::npos);
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
 }
 
 TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForRoom)

@@ -289,3 +289,29 @@ TEST_F(NimbetViewControllerGui, AWaitingRequestFailsWhenThePageGoesOrTheControll
 }
 
 } // namespace
+
+TEST_F(NimbetViewControllerGui, APageThatIsAliveButNeverAnswersFailsTheRequestInTime)
+{
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::chrono::milliseconds(500));
+    EditorWindow editor;
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    editor.openProject(project.url());
+    auto source = editor.controller->dataSourceForDocumentJSON();
+    using Code = kx::NimbetError::Code;
+
+    // It hears the question and never answers.
+    editor.evaluate("window._ipc.emit = () => {}");
+    Request silent(*source);
+    ASSERT_TRUE(spinUntil([&] { return silent.done(); }, editorTimeout));
+    ASSERT_TRUE(silent.result->isFailure());
+    EXPECT_EQ(silent.result->error().code, static_cast<int>(Code::pageNotAnswering));
+
+    // It is busy: a script that runs for seconds holds its process, which WebKit may report as
+    // unresponsive before the time-out; either way the request fails and nothing waits on.
+    editor.controller->webViewController().evaluateJavaScript("const end = Date.now() + 3000; while (Date.now() < end) {}");
+    Request busy(*source);
+    ASSERT_TRUE(spinUntil([&] { return busy.done(); }, editorTimeout));
+    ASSERT_TRUE(busy.result->isFailure());
+    EXPECT_EQ(busy.result->error().code, static_cast<int>(Code::pageNotAnswering));
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
+}
