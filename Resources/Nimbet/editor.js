@@ -40,11 +40,16 @@
     return frames().find((frame) => frame.id === state.selectedId) || null;
   }
 
+  // Undo steps kept: each is the whole document, which may be megabytes.
+  const undoLimit = 50;
+
   // Every change goes through here: one undo step, and the shell hears of unsaved changes.
   function change(apply, options = {}) {
     if (!state.document) return;
-    const before = JSON.stringify(state.document);
-    if (!options.coalesce || state.lastCoalesce !== options.coalesce) state.undo.push(before);
+    if (!options.coalesce || state.lastCoalesce !== options.coalesce) {
+      state.undo.push(JSON.stringify(state.document));
+      if (state.undo.length > undoLimit) state.undo.shift();
+    }
     state.lastCoalesce = options.coalesce || null;
     state.redo = [];
     apply(state.document);
@@ -287,13 +292,24 @@
     pushSelection();
   }
 
+  // A field shows at most this many characters: a text of megabytes (a paste) would hold the
+  // page for minutes at every drawing. Longer ones are shown in part, not editable here; the
+  // document keeps them whole.
+  const fieldLimit = 1 << 20;
+
   function field(frame, key, label) {
     const input = document.createElement(key === "text" ? "textarea" : "input");
-    input.value = frame[key];
+    const long = frame[key].length > fieldLimit;
+    input.value = long ? frame[key].slice(0, fieldLimit) : frame[key];
     input.className = key;
     input.setAttribute("aria-label", label);
     input.addEventListener("focus", () => select(frame.id));
-    input.addEventListener("input", () => change(() => { frame[key] = input.value; }, { coalesce: frame.id + key, keepFields: true }));
+    if (long) {
+      input.readOnly = true;
+      input.title = "Too long to edit here: " + frame[key].length + " characters, of which the first are shown";
+    } else {
+      input.addEventListener("input", () => change(() => { frame[key] = input.value; }, { coalesce: frame.id + key, keepFields: true }));
+    }
     return input;
   }
 

@@ -315,3 +315,30 @@ TEST_F(NimbetViewControllerGui, APageThatIsAliveButNeverAnswersFailsTheRequestIn
     EXPECT_EQ(busy.result->error().code, static_cast<int>(Code::pageNotAnswering));
     kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
 }
+
+TEST_F(NimbetViewControllerGui, APasteOfTwentyMegabytesOfTextKeepsThePageAnswering)
+{
+    EditorWindow editor;
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    editor.openProject(project.url());
+    constexpr auto transfer = std::chrono::seconds(120);
+    // On the clipboard, as another program would put it there, then pasted as a new frame.
+    EXPECT_EQ(editor.evaluateAsync("window.nimbetServices.call('__Clipboard__', 'write', "
+                                   "{items: [{type: 'text/plain', string: 'x'.repeat(20 * 1024 * 1024)}]})"),
+              json::parse("{\"value\": null}"));
+    auto pasted = std::make_shared<std::optional<bool>>();
+    editor.controller->webViewController().webView().menuActionTarget()->dispatch(
+        {"paste"}, [pasted](auto result) { *pasted = result.isSuccess() && result.value().success; });
+    ASSERT_TRUE(spinUntil([&] { return pasted->has_value(); }, transfer));
+    EXPECT_TRUE(**pasted);
+    // Selecting draws every frame again; the page still answers at once.
+    editor.evaluate("document.querySelectorAll('#frames li')[0].dispatchEvent(new MouseEvent('mousedown')); true");
+    EXPECT_EQ(editor.evaluate("window.nimbet.state.document.frames.length"), 3);
+    EXPECT_EQ(editor.evaluate("1 + 1"), 2);
+    // And it hands the whole document over.
+    auto source = editor.controller->dataSourceForDocumentJSON();
+    Request request(*source);
+    ASSERT_TRUE(spinUntil([&] { return request.done(); }, transfer));
+    ASSERT_TRUE(request.result->isSuccess());
+    EXPECT_GT(request.result->value().size(), std::size_t(20 * 1024 * 1024));
+}
