@@ -308,13 +308,21 @@ void Document::watchFile()
     if (!fileURL_ || closed_)
         return;
     std::weak_ptr<Document> weak = weak_from_this();
-    fileWatcher_ = std::make_unique<DocumentFileWatcher>(*fileURL_, [weak](const Path& to) {
-        // Off the watcher's own call: the new URL replaces the watcher.
-        MainQueue::async([weak, to] {
-            if (auto self = weak.lock())
-                self->fileWasMoved(to);
+    fileWatcher_ = std::make_unique<DocumentFileWatcher>(
+        *fileURL_,
+        [weak](const Path& to) {
+            // Off the watcher's own call: the new URL replaces the watcher.
+            MainQueue::async([weak, to] {
+                if (auto self = weak.lock())
+                    self->fileWasMoved(to);
+            });
+        },
+        [weak](bool trashed) {
+            MainQueue::async([weak, trashed] {
+                if (auto self = weak.lock())
+                    self->fileWasRemoved(trashed);
+            });
         });
-    });
 }
 
 void Document::fileWasMoved(const Path& to)
@@ -322,9 +330,18 @@ void Document::fileWasMoved(const Path& to)
     if (closed_ || !fileURL_)
         return;
     // The file moved: its identity went along (a rename keeps the inode).
+    fileGone_.reset();
     setFileURL(to);
     if (controller())
         controller()->saveRestorationState();
+}
+
+void Document::fileWasRemoved(bool trashed)
+{
+    if (closed_ || !fileURL_)
+        return;
+    fileGone_ = trashed ? "was moved to the Trash" : "was deleted";
+    g_message("The file of %s %s; it is not saved there again", displayName().c_str(), fileGone_->c_str());
 }
 
 // ---- Errors ----

@@ -215,6 +215,7 @@ private:
     void autosaveTimerFired();
     void watchFile();
     void fileWasMoved(const Path& to);
+    void fileWasRemoved(bool trashed);
     void askToKeepUntitled(std::function<void(bool shouldClose)> completion);
     void deleteDraft(const Path& draft);
 
@@ -236,6 +237,9 @@ private:
     std::vector<SignalConnection> windowConnections_;
     bool closed_ = false;
     bool autosaveFailureShown_ = false;
+    // Why the file is no longer where the document has it (moved to the Trash, deleted): no
+    // save recreates it there; an explicit save asks where to put it.
+    std::optional<std::string> fileGone_;
     bool closing_ = false;
 };
 

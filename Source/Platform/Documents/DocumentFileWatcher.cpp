@@ -1,6 +1,11 @@
 #include "Platform/Documents/DocumentFileWatcher.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <optional>
+#include <string>
 
 namespace kx {
 
@@ -18,12 +23,21 @@ std::optional<std::filesystem::path> pathOf(GFile* file)
     return result;
 }
 
+bool sameItem(int descriptor, const std::filesystem::path& path)
+{
+    struct stat held {}, named {};
+    return descriptor >= 0 && ::fstat(descriptor, &held) == 0 && ::stat(path.c_str(), &named) == 0
+           && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 } // namespace
 
-DocumentFileWatcher::DocumentFileWatcher(std::filesystem::path path, Moved moved)
+DocumentFileWatcher::DocumentFileWatcher(std::filesystem::path path, Moved moved, Removed removed)
     : path_(std::move(path))
     , moved_(std::move(moved))
+    , removed_(std::move(removed))
 {
+    holdItem();
     auto file = GObjectRef<GFile>::adopt(g_file_new_for_path(path_.c_str()));
     // A file monitor watches the item in its folder, also when the item is a folder: its
     // renames are what matters, not what happens inside.
@@ -41,20 +55,72 @@ DocumentFileWatcher::~DocumentFileWatcher()
     connection_.disconnect();
     if (monitor_)
         g_file_monitor_cancel(monitor_.get());
+    if (item_ >= 0)
+        ::close(item_);
+}
+
+void DocumentFileWatcher::holdItem()
+{
+    if (item_ >= 0)
+        ::close(item_);
+    item_ = ::open(path_.c_str(), O_PATH | O_CLOEXEC);
+}
+
+bool DocumentFileWatcher::isInTrash(const std::filesystem::path& path)
+{
+    // $XDG_DATA_HOME/Trash/files/… and a volume's .Trash-UID/files/… or .Trash/UID/files/….
+    for (auto it = path.begin(); it != path.end(); ++it) {
+        const std::string component = it->string();
+        auto next = std::next(it);
+        if ((component == "Trash" || component.starts_with(".Trash-")) && next != path.end() && *next == "files")
+            return true;
+        if (component == ".Trash" && next != path.end() && std::next(next) != path.end() && *std::next(next) == "files")
+            return true;
+    }
+    return false;
 }
 
 void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEvent event)
 {
-    if (event != G_FILE_MONITOR_EVENT_RENAMED && event != G_FILE_MONITOR_EVENT_MOVED_OUT)
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path_, error))) {
+        // Something stands at the path (a save of ours renamed onto it, another program's
+        // file): that is the document's file from now on, and nothing left.
+        if (!sameItem(item_, path_))
+            holdItem();
         return;
-    // Only the document leaving its path is a move; a file arriving there replaced it.
+    }
+    if (event != G_FILE_MONITOR_EVENT_RENAMED && event != G_FILE_MONITOR_EVENT_MOVED_OUT && event != G_FILE_MONITOR_EVENT_DELETED)
+        return;
     auto from = pathOf(file);
-    auto to = pathOf(otherFile);
-    if (!from || *from != path_ || !to || *to == path_)
+    if (!from || *from != path_)
         return;
-    // The handler may replace this watcher: it runs last, with a copy.
-    auto moved = moved_;
-    moved(*to);
+    // Where the item went: the held descriptor knows, within the file system; the monitor may.
+    std::optional<std::filesystem::path> to;
+    bool deleted = false;
+    if (item_ >= 0) {
+        char target[4096];
+        const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(item_)).c_str(), target, sizeof target - 1);
+        if (length > 0) {
+            std::string text(target, std::size_t(length));
+            struct stat held {};
+            deleted = text.ends_with(" (deleted)") || (::fstat(item_, &held) == 0 && held.st_nlink == 0);
+            if (!deleted)
+                to = std::filesystem::path(text);
+        }
+    }
+    if (!to && !deleted)
+        to = pathOf(otherFile);
+    // The handlers may replace this watcher: they run last, with a copy.
+    if (to && *to != path_ && !isInTrash(*to)) {
+        auto moved = moved_;
+        moved(*to);
+        return;
+    }
+    if (removed_ && (deleted || (to && isInTrash(*to)))) {
+        auto removed = removed_;
+        removed(!deleted);
+    }
 }
 
 } // namespace kx

@@ -1,7 +1,8 @@
-// Watches one document file or folder for being renamed or moved (a GFileMonitor with move
-// tracking on the item itself). A rename within its folder reports the new path; a move out of
-// the folder reports it when the monitor learns where to. Something renamed onto the path (a
-// save of ours, another program replacing the file) is no move of the document and is not
+// Watches one document file or folder for being renamed, moved or removed: a GFileMonitor with
+// move tracking on the item itself, and a descriptor held on the item (O_PATH), which follows
+// it wherever it goes within its file system, also where the monitor cannot tell (inotify
+// reports a move out of the folder without its destination). Something renamed onto the path
+// (a save of ours, another program replacing the file) is no move of the document and is not
 // reported. Main thread only.
 #pragma once
 
@@ -18,10 +19,12 @@ namespace kx {
 class DocumentFileWatcher {
 public:
     using Moved = std::function<void(const std::filesystem::path& to)>;
+    // The item left its path for a Trash folder (`trashed`) or was deleted.
+    using Removed = std::function<void(bool trashed)>;
 
     // Nothing is watched when the monitor cannot be made (the error is ignored: a document
     // whose file is not watched still saves safely, it only misses renames).
-    DocumentFileWatcher(std::filesystem::path path, Moved moved);
+    DocumentFileWatcher(std::filesystem::path path, Moved moved, Removed removed = {});
     ~DocumentFileWatcher();
     DocumentFileWatcher(const DocumentFileWatcher&) = delete;
     DocumentFileWatcher& operator=(const DocumentFileWatcher&) = delete;
@@ -29,13 +32,24 @@ public:
     const std::filesystem::path& path() const { return path_; }
     bool isWatching() const { return bool(monitor_); }
 
+    // A save of ours put a new file at the path: that one is followed from now on (at once, not
+    // when the monitor's report of it arrives, which may come after a move of it).
+    void itemWasReplaced() { holdItem(); }
+
+    // Whether `path` lies in a Trash folder (the home's or a volume's).
+    static bool isInTrash(const std::filesystem::path& path);
+
 private:
     void changed(GFile* file, GFile* otherFile, GFileMonitorEvent event);
+    // Holds the item now at the path, if any.
+    void holdItem();
 
     std::filesystem::path path_;
     Moved moved_;
+    Removed removed_;
     GObjectRef<GFileMonitor> monitor_;
     SignalConnection connection_;
+    int item_ = -1;
 };
 
 } // namespace kx

@@ -46,6 +46,14 @@ void Document::save(const Path& url, const std::string& type, SaveOperation oper
     auto finish = once(std::move(completion));
     if (operation != SaveOperation::autosaveInPlace && operation != SaveOperation::autosaveElsewhere)
         autosavingIsImplicitlyCancellable_ = false;
+    // The file went to the Trash or was deleted: writing it again at its old place would
+    // quietly undo that. The user says where (Save As); until then the work stays unsaved.
+    if (fileGone_ && fileURL_ && samePath(url, *fileURL_)
+        && (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)) {
+        finish(Error("NSCocoaErrorDomain", 4, "The file of the document " + quotedDisplayName() + " " + *fileGone_ + ".", "",
+                     "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else."));
+        return;
+    }
     const bool overwritesFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)
         && fileURL_ && samePath(url, *fileURL_);
     if (overwritesFile && fileIdentity_ && checksFileBeforeOverwriting(url)) {
@@ -110,10 +118,13 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
         completion(errorFromException(std::current_exception()));
         return;
     }
+    if (fileWatcher_ && fileURL_ && samePath(url, *fileURL_))
+        fileWatcher_->itemWasReplaced();
     auto* controller = this->controller();
     switch (operation) {
     case SaveOperation::save:
     case SaveOperation::saveAs: {
+        fileGone_.reset();
         setFileType(type);
         setFileURL(url);
         fileIdentity_ = FileIdentity::of(url);
@@ -206,7 +217,7 @@ void Document::writeSafely(const Path& url, const std::string& type, SaveOperati
 void Document::saveDocument(Completion completion)
 {
     auto finish = once(std::move(completion));
-    if (!fileURL_) {
+    if (!fileURL_ || fileGone_) {
         saveDocumentAs(finish);
         return;
     }

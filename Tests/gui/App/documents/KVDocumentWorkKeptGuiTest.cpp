@@ -1,6 +1,7 @@
 // A user's work is never lost, whatever happens around the document: another program changing
 // a folder project's files while it is open, a draft outliving the save that replaced it, a
-// duplicate's draft closed without a question, a page that stops answering, a full disk.
+// duplicate's draft closed without a question, a page that stops answering, a file moved or
+// sent to the Trash, a full disk.
 #include <sys/mount.h>
 
 #include "gui/App/documents/DocumentTestEnvironment.h"
@@ -195,6 +196,42 @@ TEST_F(KVDocumentWorkKeptGui, APageThatStopsAnsweringNeitherHoldsUpSavesNorLoses
     EXPECT_TRUE(fs::exists(*draft));
     EXPECT_NE(storedDocument(*draft).find("Backed up"), std::string::npos);
     kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
+}
+
+TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverRecreated)
+{
+    auto document = openProject("Kept");
+    ASSERT_TRUE(document);
+    const fs::path original = *document->fileURL();
+    // Moved to another folder: the next save goes where the file is now.
+    fs::create_directories(folder / "Moved");
+    fs::rename(original, folder / "Moved/Project.korvelx");
+    ASSERT_TRUE(spinUntil([&] { return document->fileURL() == folder / "Moved/Project.korvelx"; }));
+    typeText(*document, 0, "Saved where it went");
+    ASSERT_FALSE(autosave(*document));
+    EXPECT_FALSE(fs::exists(original));
+    EXPECT_NE(storedDocument(folder / "Moved/Project.korvelx").find("Saved where it went"), std::string::npos);
+
+    // Moved to the Trash: no save puts it back at its old place.
+    const fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files";
+    fs::create_directories(trash);
+    fs::rename(folder / "Moved/Project.korvelx", trash / "Project.korvelx");
+    spinFor(300ms);
+    typeText(*document, 0, "Not in the Trash");
+    auto failure = autosave(*document);
+    ASSERT_TRUE(failure);
+    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash"), std::string::npos) << failure->localizedDescription << " / " << failure->localizedFailureReason;
+    EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
+    EXPECT_TRUE(document->isDocumentEdited());
+    // An explicit save asks where to put it, and goes there.
+    choose(folder / "Rescued.korvelx");
+    auto outcome = std::make_shared<Outcome>();
+    document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+    ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
+    ASSERT_FALSE(outcome->failure) << outcome->failure->localizedDescription;
+    ASSERT_FALSE(panelRequests.empty());
+    EXPECT_NE(storedDocument(folder / "Rescued.korvelx").find("Not in the Trash"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
 }
 
 TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForRoom)

@@ -1,0 +1,92 @@
+// Following a document's file wherever it goes: renamed, moved to another folder (which inotify
+// reports without the destination), moved to the Trash, deleted, or replaced by a save.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "Platform/Documents/DocumentFileWatcher.h"
+#include "support/Spin.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct Watched {
+    explicit Watched(const fs::path& path)
+        : watcher(path, [this](const fs::path& to) { movedTo = to; }, [this](bool inTrash) { removed = inTrash; })
+    {
+    }
+    kx::DocumentFileWatcher watcher;
+    std::optional<fs::path> movedTo;
+    std::optional<bool> removed; // true: to the Trash
+};
+
+class DocumentFileWatcherTest : public ::testing::Test {
+protected:
+    fs::path file(const std::string& name)
+    {
+        kxtest::writeFile(folder / name, "a project");
+        return folder / name;
+    }
+    kxtest::TemporaryDirectory folder;
+};
+
+TEST_F(DocumentFileWatcherTest, AMoveToAnotherFolderIsFollowedEvenWithoutItsDestination)
+{
+    const fs::path path = file("Project.korvelx");
+    Watched watched(path);
+    fs::create_directories(folder / "elsewhere");
+    fs::rename(path, folder / "elsewhere/Project.korvelx");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return watched.movedTo.has_value(); }));
+    EXPECT_EQ(*watched.movedTo, folder / "elsewhere/Project.korvelx");
+    EXPECT_FALSE(watched.removed);
+}
+
+TEST_F(DocumentFileWatcherTest, TheTrashAndADeletionAreNoMoves)
+{
+    const fs::path trashed = file("Trashed.korvelx");
+    Watched toTrash(trashed);
+    fs::create_directories(folder / ".local/share/Trash/files");
+    fs::rename(trashed, folder / ".local/share/Trash/files/Trashed.korvelx");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return toTrash.removed.has_value(); }));
+    EXPECT_TRUE(*toTrash.removed);
+    EXPECT_FALSE(toTrash.movedTo);
+
+    const fs::path deleted = file("Deleted.korvelx");
+    Watched gone(deleted);
+    fs::remove(deleted);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return gone.removed.has_value(); }));
+    EXPECT_FALSE(*gone.removed);
+}
+
+TEST_F(DocumentFileWatcherTest, AFileSavedOverThePathStaysTheDocumentsAndIsFollowedLater)
+{
+    const fs::path path = file("Saved.korvelx");
+    Watched watched(path);
+    // A save: a new file renamed over the old one.
+    kxtest::writeFile(folder / ".Saved.korvelx.new", "saved again");
+    fs::rename(folder / ".Saved.korvelx.new", path);
+    kxtest::spinFor(300ms);
+    EXPECT_FALSE(watched.movedTo);
+    EXPECT_FALSE(watched.removed);
+    // The saved file is the one followed from then on.
+    fs::create_directories(folder / "moved");
+    fs::rename(path, folder / "moved/Saved.korvelx");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return watched.movedTo.has_value() || watched.removed.has_value(); }));
+    ASSERT_TRUE(watched.movedTo);
+    EXPECT_EQ(*watched.movedTo, folder / "moved/Saved.korvelx");
+}
+
+TEST(DocumentFileWatcher, TrashFoldersAreKnownByTheirShape)
+{
+    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/home/ada/.local/share/Trash/files/P.korvelx"));
+    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/media/usb/.Trash-1000/files/P.korvelx"));
+    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/media/usb/.Trash/1000/files/P"));
+    EXPECT_FALSE(kx::DocumentFileWatcher::isInTrash("/home/ada/Projects/Trash/P.korvelx"));
+    EXPECT_FALSE(kx::DocumentFileWatcher::isInTrash("/home/ada/files/P.korvelx"));
+}
+
+} // namespace
