@@ -59,7 +59,7 @@ public:
     std::optional<Path> autosavedContentsFileURL() const override;
     void setAutosavedContentsFileURL(std::optional<Path> url) override;
     void revert(const Path& url, const std::string& type) override;
-    std::shared_ptr<Document> duplicate() override;
+    Path writeDraftCopy(const std::string& name) override;
     void close() override;
     std::string draftExtension() const override { return "korvelx"; }
     // A zip package in a working container of its own, also for a folder project's duplicate:

@@ -377,7 +377,7 @@ void KVDocument::revert(const Path& url, const std::string& type)
         webkit_web_view_reload(nimbetViewController()->webViewController().webView().wkWebView());
 }
 
-std::shared_ptr<Document> KVDocument::duplicate()
+Document::Path KVDocument::writeDraftCopy(const std::string& name)
 {
     // The copy takes what the editor shows: its changes reach the working folder first.
     if (container_->isValid() && container_->hasUnwrittenChanges()) {
@@ -400,11 +400,12 @@ std::shared_ptr<Document> KVDocument::duplicate()
         if (container_->hasUnwrittenChanges())
             throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
     }
+    // A copy of its own: a new identity, nothing of it points back to this file.
     isDuplicating_ = true;
     try {
-        auto copy = Document::duplicate();
+        auto draft = Document::writeDraftCopy(name);
         isDuplicating_ = false;
-        return copy;
+        return draft;
     } catch (...) {
         isDuplicating_ = false;
         throw;

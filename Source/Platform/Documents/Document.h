@@ -191,6 +191,11 @@ public:
     // How the subclass names the document type of a draft's file (by default the type's first
     // extension).
     virtual std::string draftExtension() const;
+    // Writes a copy of the document, as it is now, into the drafts folder under `name` and
+    // returns its path: a duplicate's content, and what quitting keeps of a document that could
+    // not be saved. Throws what writing throws.
+    virtual Path writeDraftCopy(const std::string& name);
+
     // The type a draft is written in (the document's own by default): a draft is one file that
     // the drafts folder holds whole, whatever format the document's file has.
     virtual std::string draftType() const { return fileType_; }

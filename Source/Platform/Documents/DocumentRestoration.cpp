@@ -225,6 +225,8 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
     for (const auto& [document, error] : round->failures) {
         if (!ask)
             break;
+        // The file keeps another program's version or a full disk refused it: the changes are
+        // kept as a draft (below) if the user quits all the same.
         auto alert = Alert::make();
         alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
         // What really happened: the cause's own text (a full disk, another program's file).
@@ -236,6 +238,19 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
         if (alert->runModal() != Alert::secondButtonReturn) {
             terminating_ = false;
             return false;
+        }
+    }
+    // What could not be saved where it belongs is kept in the drafts folder, and offered again
+    // at the next launch as a document of its own.
+    for (const auto& [document, error] : round->failures) {
+        if (document->isClosed() || !document->isDocumentEdited())
+            continue;
+        try {
+            const auto draft = document->writeDraftCopy(document->displayName() + " (unsaved changes)");
+            g_message("The unsaved changes of %s are kept in %s", document->displayName().c_str(), draft.c_str());
+        } catch (...) {
+            g_warning("The unsaved changes of %s could not be kept: %s", document->displayName().c_str(),
+                      Document::errorFromException(std::current_exception()).localizedDescription.c_str());
         }
     }
     saveRestorationState();

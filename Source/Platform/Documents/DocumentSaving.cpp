@@ -322,14 +322,23 @@ void Document::revertDocumentToSaved()
     });
 }
 
+Document::Path Document::writeDraftCopy(const std::string& name)
+{
+    auto* controller = this->controller();
+    if (!controller)
+        throw Error("NSCocoaErrorDomain", 256, "The document has no drafts folder.");
+    const Path draft = controller->newDraftURL(*this, name);
+    writeSafely(draft, draftType(), SaveOperation::autosaveElsewhere);
+    return draft;
+}
+
 std::shared_ptr<Document> Document::duplicate()
 {
     auto* controller = this->controller();
     if (!controller)
         throw Error("NSCocoaErrorDomain", 256, "The document cannot be duplicated.");
     const std::string name = displayName() + " copy";
-    const Path draft = controller->newDraftURL(*this, name);
-    writeSafely(draft, draftType(), SaveOperation::autosaveElsewhere);
+    const Path draft = writeDraftCopy(name);
     std::shared_ptr<Document> copy;
     try {
         copy = controller->makeDocumentForURL(std::nullopt, draft, draftType());

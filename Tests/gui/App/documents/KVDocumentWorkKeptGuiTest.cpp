@@ -4,6 +4,7 @@
 // sent to the Trash, a full disk.
 #include <sys/mount.h>
 
+#include "Platform/Foundation/MainQueue.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
 
 namespace {
@@ -232,6 +233,41 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     ASSERT_FALSE(panelRequests.empty());
     EXPECT_NE(storedDocument(folder / "Rescued.korvelx").find("Not in the Trash"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
+}
+
+TEST_F(KVDocumentWorkKeptGui, QuittingAnywayKeepsWhatCouldNotBeWrittenOverAnotherProgramsFile)
+{
+    auto document = openProject("Ours");
+    ASSERT_TRUE(document);
+    const fs::path url = *document->fileURL();
+    typeText(*document, 0, "Typed before quitting");
+    // Another program writes the file meanwhile.
+    makeProject(folder / "Theirs.korvelx", {{"design/document.json", frameDocument("Theirs")}});
+    fs::rename(folder / "Theirs.korvelx", url);
+
+    // Quitting asks whether to write over their file (no), then whether to quit all the same
+    // (yes); the questions run loops of their own, answered from the main loop as a user would.
+    std::vector<std::string> asked;
+    auto answering = kx::MainQueue::repeating(std::chrono::milliseconds(50), [&] {
+        for (const auto& alert : kx::Alert::shownAlerts()) {
+            asked.push_back(alert->messageText());
+            for (auto* button : alert->buttons())
+                if (button->title() == "Cancel" || button->title() == "Quit Anyway")
+                    gtk_button_clicked(GTK_BUTTON(button->widget()));
+        }
+    });
+    EXPECT_TRUE(controller->reviewDocumentsBeforeQuitting(true));
+    answering->cancel();
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_NE(asked.back().find("could not be saved"), std::string::npos);
+    // Their version stays in the file; ours is a draft for the next launch.
+    EXPECT_NE(storedDocument(url).find("Theirs"), std::string::npos);
+    std::vector<fs::path> drafts;
+    for (const auto& item : fs::directory_iterator(controller->draftsDirectory()))
+        drafts.push_back(item.path());
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NE(drafts.front().filename().string().find("Project (unsaved changes)"), std::string::npos);
+    EXPECT_NE(storedDocument(drafts.front()).find("Typed before quitting"), std::string::npos);
 }
 
 TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForRoom)
