@@ -9,14 +9,22 @@
 //   autosave PACKAGE            opens it, changes ten files (the document among them), then
 //                               autosaves it as the minute timer does; prints autosave_seconds
 //                               and autosave_stall_ms, the longest the main loop stood still
-//   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document, prints "saving" and
-//                               saves it (KIND "save" or "autosave"); prints "saved" and the
+//   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document and writes it into the
+//                               four edited code files as the user's editor would, prints
+//                               "saving" and then: KIND "save" or "autosave" saves it, "saveas"
+//                               saves it as "NAME Saved As" beside it, "quit" ends as the application does
+//                               at a signal (saving without asking); prints "saved" and the
 //                               milliseconds it took when done
-//   check PACKAGE               prints the first text of the package's document as stored
-//                               ("package_text=") and whether the package is whole
+//   edit-draft TEMPLATE TEXT    a new untitled document from TEMPLATE, edited the same way, then
+//                               autosaved to its draft ("saving", "saved ms")
+//   check PACKAGE               prints what the package stores: its document's first text
+//                               ("package_text="), the edited code files' texts
+//                               ("package_files=", in order) and whether it is whole
 //                               ("package_intact=1"); then opens it as the user does and prints
-//                               "text=" the first text the editor shows, or "error=" why it
-//                               did not open
+//                               what the editor shows ("text=") and the project folder holds
+//                               ("files="), or "error=" why it did not open
+//   check-drafts                restores the documents of the last run as a launch does and
+//                               prints "text=" and "files=" for each draft, or "drafts=0"
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -58,6 +66,28 @@ bool spinUntil(const std::function<bool()>& done, std::chrono::seconds timeout =
 double seconds(Clock::duration duration)
 {
     return std::chrono::duration<double>(duration).count();
+}
+
+// The code files each run edits with the document: a mix across files shows as texts that differ.
+const std::vector<std::string> editedFiles = {"code/file000.js", "code/file001.js", "code/file002.js", "code/file003.js"};
+
+std::string editedText(const std::string& content)
+{
+    // "// edit TEXT" on the first line; "original" for a file never edited.
+    const auto line = content.substr(0, content.find('\n'));
+    return line.starts_with("// edit ") ? line.substr(8) : "original";
+}
+
+// The edited files' texts in a folder, comma-separated.
+std::string editedTexts(const fs::path& folder)
+{
+    std::string texts;
+    for (const auto& path : editedFiles) {
+        std::ifstream in(folder / path, std::ios::binary);
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        texts += (texts.empty() ? "" : ",") + (in ? editedText(content) : std::string("missing"));
+    }
+    return texts;
 }
 
 struct Session {
@@ -111,6 +141,23 @@ struct Session {
             });
         spinUntil([&] { return done; });
         return value;
+    }
+
+    // Writes `text` into the edited code files as another editor would (a new file renamed
+    // over each), and waits until the project has seen them all.
+    void editFiles(kx::KVDocument& document, const std::string& text)
+    {
+        const fs::path folder = document.container()->projectDirectory();
+        for (const auto& path : editedFiles) {
+            std::ifstream in(folder / path, std::ios::binary);
+            std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (editedText(content) != "original")
+                content = content.substr(content.find('\n') + 1);
+            const fs::path temporary = folder / (path + ".edit");
+            std::ofstream(temporary, std::ios::binary) << "// edit " << text << "\n" << content;
+            fs::rename(temporary, folder / path);
+            document.container()->didChange(path);
+        }
     }
 
     void type(kx::KVDocument& document, const std::string& text)
@@ -195,10 +242,37 @@ int editSave(const fs::path& package, const std::string& text, const std::string
     auto document = session.open(package);
     if (!document)
         return 1;
+    session.editFiles(*document, text);
     session.type(*document, text);
     std::cout << "saving" << std::endl;
     const auto start = Clock::now();
-    if (auto error = session.save(*document, kind == "autosave")) {
+    std::optional<kx::Error> error;
+    if (kind == "saveas") {
+        // Into a new package of the same kind beside it ("Project Saved As.korvelx").
+        const bool folder = fs::is_directory(package);
+        const fs::path target = folder ? fs::path(package.string() + " Saved As")
+                                       : package.parent_path() / (package.stem().string() + " Saved As.korvelx");
+        kx::DocumentControllerBase::setOptionKeyIsDownForTesting(folder);
+        session.controller->setPanelRunnerForTesting([target, folder](const auto&) {
+            kx::DocumentControllerBase::PanelResult result;
+            result.urls = {target};
+            result.type = folder ? kx::DocumentController::projectFolderTypeIdentifier : kx::DocumentController::projectZipTypeIdentifier;
+            return result;
+        });
+        bool done = false;
+        document->saveDocumentAs([&](std::optional<kx::Error> failure) {
+            error = failure;
+            done = true;
+        });
+        spinUntil([&] { return done; });
+    } else if (kind == "quit") {
+        // As the application ends at a signal or a session's end: every document saved without asking.
+        if (!session.controller->reviewDocumentsBeforeQuitting(false))
+            error = kx::Error("Benchmark", 1, "quitting was refused");
+    } else {
+        error = session.save(*document, kind == "autosave");
+    }
+    if (error) {
         std::cout << "error=" << error->localizedDescription << std::endl;
         return 1;
     }
@@ -206,9 +280,66 @@ int editSave(const fs::path& package, const std::string& text, const std::string
     return 0;
 }
 
-// The package itself, read directly: its document's first text, and whether every file it
-// holds is the one its manifest describes (zip packages carry one).
-std::pair<std::string, bool> packageState(const fs::path& package)
+int editDraft(const fs::path& templatePackage, const std::string& text)
+{
+    Session session;
+    auto archive = std::make_shared<KVDocumentArchive>(templatePackage, "com.korvel.projectzip", false, std::nullopt, true);
+    auto document = kx::KVDocument::makeUntitled(kx::DocumentController::projectZipTypeIdentifier, archive);
+    session.controller->addDocument(document);
+    document->makeWindowControllers();
+    if (!spinUntil([&] { return session.evaluate(*document, "window.nimbet.state.document !== null") == true; })) {
+        std::cout << "error=the editor did not show the document" << std::endl;
+        return 1;
+    }
+    session.editFiles(*document, text);
+    session.type(*document, text);
+    std::cout << "saving" << std::endl;
+    const auto start = Clock::now();
+    if (auto error = session.save(*document, true)) {
+        std::cout << "error=" << error->localizedDescription << std::endl;
+        return 1;
+    }
+    std::cout << "saved " << int(seconds(Clock::now() - start) * 1000) << std::endl;
+    return 0;
+}
+
+int checkDrafts()
+{
+    Session session;
+    std::vector<std::shared_ptr<kx::Document>> restored;
+    session.controller->restoreDocuments([&](auto documents) { restored = std::move(documents); });
+    int drafts = 0;
+    for (const auto& restoredDocument : restored) {
+        auto document = std::dynamic_pointer_cast<kx::KVDocument>(restoredDocument);
+        if (!document || document->fileURL())
+            continue;
+        ++drafts;
+        if (!spinUntil([&] { return session.evaluate(*document, "window.nimbet.state.document !== null") == true; })) {
+            std::cout << "error=the editor did not show the draft" << std::endl;
+            continue;
+        }
+        const auto text = session.evaluate(*document, "window.nimbet.state.document.frames[0].text");
+        std::cout << "text=" << (text.is_string() ? text.get<std::string>() : text.dump()) << "\n"
+                  << "files=" << editedTexts(document->container()->projectDirectory()) << std::endl;
+        // Gone for the next run: a draft is checked once.
+        if (auto draft = document->autosavedContentsFileURL())
+            fs::remove_all(*draft);
+        document->setAutosavedContentsFileURL(std::nullopt);
+        document->close();
+    }
+    std::cout << "drafts=" << drafts << std::endl;
+    return 0;
+}
+
+// The package itself, read directly: its document's first text, the edited files' texts, and
+// whether every file it holds is the one its manifest describes (zip packages carry one).
+struct PackageState {
+    std::string text;
+    std::string files;
+    bool intact = false;
+};
+
+PackageState packageState(const fs::path& package)
 {
     const bool folder = fs::is_directory(package);
     KVDocumentArchive archive(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", false, std::nullopt, !folder);
@@ -220,6 +351,19 @@ std::pair<std::string, bool> packageState(const fs::path& package)
     std::string text = "unreadable";
     if (document.is_object() && document["frames"].is_array() && !document["frames"].empty() && document["frames"][0]["text"].is_string())
         text = document["frames"][0]["text"];
+    std::string files;
+    for (const auto& path : editedFiles) {
+        std::string value = "missing";
+        try {
+            std::string bytes;
+            auto file = archive.backing()->dataReader(path);
+            for (auto chunk = file->read(); !chunk.empty(); chunk = file->read())
+                bytes.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+            value = editedText(bytes);
+        } catch (const std::exception&) {
+        }
+        files += (files.empty() ? "" : ",") + value;
+    }
     bool intact = true;
     if (!folder) {
         const auto stored = archive.manifest();
@@ -227,23 +371,25 @@ std::pair<std::string, bool> packageState(const fs::path& package)
         intact = stored && stored->files && archive.manifest() && archive.manifest()->files
             && *stored->files == *archive.manifest()->files;
     }
-    return {text, intact};
+    return {text, files, intact};
 }
 
 int check(const fs::path& package)
 {
     try {
-        const auto [text, intact] = packageState(package);
-        std::cout << "package_text=" << text << "\npackage_intact=" << (intact ? 1 : 0) << std::endl;
+        const auto state = packageState(package);
+        std::cout << "package_text=" << state.text << "\npackage_files=" << state.files << "\npackage_intact="
+                  << (state.intact ? 1 : 0) << std::endl;
     } catch (const std::exception& error) {
-        std::cout << "package_text=unreadable\npackage_intact=0" << std::endl;
+        std::cout << "package_text=unreadable\npackage_files=unreadable\npackage_intact=0" << std::endl;
     }
     Session session;
     auto document = session.open(package);
     if (!document)
         return 1;
     const auto text = session.evaluate(*document, "window.nimbet.state.document.frames[0].text");
-    std::cout << "text=" << (text.is_string() ? text.get<std::string>() : text.dump()) << std::endl;
+    std::cout << "text=" << (text.is_string() ? text.get<std::string>() : text.dump()) << "\n"
+              << "files=" << editedTexts(document->container()->projectDirectory()) << std::endl;
     return 0;
 }
 
@@ -265,13 +411,18 @@ int main(int argc, char** argv)
             return autosaveBenchmark(argv[2]);
         if (mode == "edit-save" && argc == 5)
             return editSave(argv[2], argv[3], argv[4]);
+        if (mode == "edit-draft" && argc == 4)
+            return editDraft(argv[2], argv[3]);
         if (mode == "check" && argc == 3)
             return check(argv[2]);
+        if (mode == "check-drafts" && argc == 2)
+            return checkDrafts();
     } catch (const std::exception& error) {
         std::cout << "error=" << error.what() << std::endl;
         return 1;
     }
     std::cerr << "usage: kx_document_benchmark pack TREE PACKAGE | open PACKAGE | autosave PACKAGE"
-                 " | edit-save PACKAGE TEXT save|autosave | check PACKAGE\n";
+                 " | edit-save PACKAGE TEXT save|autosave|saveas|quit | edit-draft TEMPLATE TEXT | check PACKAGE"
+                 " | check-drafts\n";
     return 2;
 }

@@ -73,8 +73,10 @@ KVZipArchiveBacking::KVZipArchiveBacking(fs::path url, bool createIfNeeded, bool
 {
     KVSaveStaging::recover(KVSaveStaging::resolve(url_));
     struct stat info {};
-    if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT)
-        KVZipWriter::writeEmpty(KVSaveStaging::resolve(url_));
+    if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT) {
+        readsMissingAsEmpty_ = true;
+        return;
+    }
     reader();
 }
 
@@ -88,6 +90,12 @@ KVZipArchiveBacking::KVZipArchiveBacking(Unchecked, fs::path url, bool writesMan
 std::shared_ptr<KVDocumentArchiveBacking> KVZipArchiveBacking::moved(const fs::path& to) const
 {
     return std::shared_ptr<KVZipArchiveBacking>(new KVZipArchiveBacking(Unchecked{}, to, writesManifest_, limits_));
+}
+
+bool KVZipArchiveBacking::isMissingAndEmpty() const
+{
+    struct stat info {};
+    return readsMissingAsEmpty_ && ::stat(url_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 std::shared_ptr<KVZipReader> KVZipArchiveBacking::reader() const
@@ -110,6 +118,8 @@ std::shared_ptr<KVZipReader> KVZipArchiveBacking::reader() const
 
 std::unique_ptr<KVDataReader> KVZipArchiveBacking::dataReader(const std::string& relativePath) const
 {
+    if (isMissingAndEmpty())
+        throw KVDocumentArchiveError::notFound(relativePath);
     auto zip = reader();
     const auto* record = zip->find(relativePath);
     if (!record || record->isDirectory())
@@ -119,6 +129,8 @@ std::unique_ptr<KVDataReader> KVZipArchiveBacking::dataReader(const std::string&
 
 void KVZipArchiveBacking::forEach(const Body& body) const
 {
+    if (isMissingAndEmpty())
+        return;
     auto zip = reader();
     auto budget = KVZipReader::makeBudget();
     for (const auto& record : zip->records()) {

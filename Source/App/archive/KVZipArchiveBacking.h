@@ -16,9 +16,12 @@ class KVZipArchiveBacking : public KVDocumentArchiveBacking {
 public:
     static constexpr std::string_view typeIdentifier = "com.korvel.projectzip";
 
-    // Opens and checks the zip file at `url`, after clearing what crashed saves left beside it;
-    // with createIfNeeded a missing file is created as an empty zip. Without writesManifest, reflect writes no manifest file into it. Throws
-    // notFound, invalidBacking or unknown.
+    // Opens and checks the zip file at `url`, after clearing what crashed saves left beside it.
+    // With createIfNeeded a missing file reads as an empty package and comes into being only
+    // with the first reflect, whole: a save into a new file that is cut short (a crash, a kill)
+    // leaves nothing where the user asked to save, never an empty or broken package. Without
+    // writesManifest, reflect writes no manifest file into it. Throws notFound, invalidBacking or
+    // unknown.
     KVZipArchiveBacking(std::filesystem::path url, bool createIfNeeded, bool writesManifest,
                         const KVZipLimits& limits = {});
 
@@ -45,9 +48,13 @@ private:
     // The reader of the file as it is now: kept while the file stays the same, opened again
     // (and checked again) when it was replaced.
     std::shared_ptr<KVZipReader> reader() const;
+    // A package to be made that is not there yet.
+    bool isMissingAndEmpty() const;
 
     std::filesystem::path url_;
     bool writesManifest_;
+    // Made with createIfNeeded over no file: read as empty until the file exists.
+    bool readsMissingAsEmpty_ = false;
     KVZipLimits limits_;
     mutable std::mutex mutex_;
     mutable std::shared_ptr<KVZipReader> reader_;

@@ -287,7 +287,11 @@ TEST(KVDocumentArchive, ContentModificationDateFollowsTheContent)
     fs::last_write_time(dir / "working/code/App.tsx", fs::file_time_type::clock::now());
     EXPECT_GT(working.contentModificationDate(), before);
 
+    // A package to be made exists (and has a date) only once it was written whole.
     KVDocumentArchive zip(dir / "p.korvelx", zipType, true, std::nullopt, true);
+    EXPECT_FALSE(fs::exists(dir / "p.korvelx"));
+    EXPECT_FALSE(zip.contentModificationDate().has_value());
+    zip.reflect(working);
     EXPECT_TRUE(zip.contentModificationDate().has_value());
     fs::remove(dir / "p.korvelx");
     EXPECT_FALSE(zip.contentModificationDate().has_value());

@@ -127,6 +127,43 @@ TEST(KVZipWriteSafety, KilledWhileWritingLeavesTheOldPackage)
     EXPECT_EQ(saved.manifest()->files->size(), 10u);
 }
 
+TEST(KVZipWriteSafety, ASaveIntoANewFileCutShortLeavesNothingWhereTheUserAskedToSave)
+{
+    // A Save As into a file that does not exist yet, killed while it writes.
+    Versions versions;
+    const fs::path target = versions.dir / "Saved As.korvelx";
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
+        int calls = 0;
+        KVDocumentArchive view(v2, [&](const std::string& path) {
+            if (path == "z-last.js" && ++calls == 2)
+                ::pause();
+            return true;
+        });
+        KVDocumentArchive created(target, zipType, true, std::nullopt, true);
+        created.reflect(view);
+        ::_exit(0);
+    }
+    auto written = [&] {
+        for (const auto& path : versions.others())
+            if (path != target && fs::file_size(path) >= std::uintmax_t(30) << 20)
+                return true;
+        return false;
+    };
+    const bool midWrite = kxtest::spinUntil(written, std::chrono::seconds(60));
+    ::kill(child, SIGKILL);
+    waitForChild(child);
+    ASSERT_TRUE(midWrite);
+    // Not an empty package, not half of one: nothing, and no leftovers once it is opened again.
+    EXPECT_FALSE(fs::exists(target));
+    KVDocumentArchive again(target, zipType, true, std::nullopt, true);
+    KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
+    again.reflect(v2);
+    EXPECT_EQ(KVDocumentArchive(target, zipType, false, std::nullopt, true).manifest()->files->size(), 10u);
+}
+
 TEST(KVZipWriteSafety, FullDiskLeavesPackageAndFolderAsTheyWere)
 {
     Versions versions;
