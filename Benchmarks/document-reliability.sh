@@ -5,7 +5,9 @@
 # each kill the package is read directly and opened again as the user would: it must be whole
 # and hold either all of the new edit or all of what it held before, never a mix; a save that
 # finished before the kill and left the old content counts as lost. What the editor shows on
-# reopening is reported apart. Prints the counts; fails on a mix, a loss or an error.
+# reopening is reported apart. A project folder is edited in place: its code files are new at
+# once, and only the document's text waits for the save. Prints the counts; fails on a mix, a
+# loss or an error.
 # Not part of scripts/test. Usage: Benchmarks/document-reliability.sh [runs] [work folder]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -53,12 +55,15 @@ declare -A written=(["$work/Project.korvelx"]="generation-0|original,original,or
 kinds=(save autosave saveas quit draft)
 new=0 old=0 finished=0 mixed=0 lost=0 errors=0 editorNew=0 editorOld=0 editorPartial=0
 
-# "new", "old" or "mixed": the state TEXT|F1,F2,… against the new text and the old state.
+# "new", "old" or "mixed": the state TEXT|F1,F2,… against the new text and the old state. A
+# project folder is edited in place: its code files hold the edit before any save, so there
+# only the document's text can be as before, and the files must be new.
 judge() {
-  local state=$1 text=$2 before=$3
+  local state=$1 text=$2 before=$3 inPlace=${4:-0}
   local everything="${state%%|*},${state#*|}"
   if [[ $everything =~ ^($text,)*$text$ ]]; then echo new
-  elif [[ $state == "$before" ]]; then echo old
+  elif ((inPlace)) && [[ ${state#*|} =~ ^($text,)*$text$ && ${state%%|*} == "${before%%|*}" ]]; then echo old
+  elif ((!inPlace)) && [[ $state == "$before" ]]; then echo old
   else echo mixed; fi
 }
 
@@ -125,11 +130,11 @@ for ((i = 1; i <= runs; i++)); do
     elif [[ $kind == saveas ]]; then
       verdict=$(judge "$state" "$text" "none")
     else
-      verdict=$(judge "$state" "$text" "$before")
+      verdict=$(judge "$state" "$text" "$before" "$( [[ -d $package ]] && echo 1 || echo 0)")
     fi
     shown="$(sed -n 's/^text=//p' <<<"$checked")|$(sed -n 's/^files=//p' <<<"$checked")"
     if [[ $kind == saveas && ! -e $target ]]; then editor=old
-    else editor=$(judge "$shown" "$text" "$before"); [[ $editor == mixed ]] && editor=partial; fi
+    else editor=$(judge "$shown" "$text" "$before" "$( [[ -d $package ]] && echo 1 || echo 0)"); [[ $editor == mixed ]] && editor=partial; fi
   fi
   if [[ $verdict == old && $done == 1 ]]; then verdict=lost; fi
   case "$verdict" in

@@ -3,6 +3,7 @@
 // start window's recent list; and an edited untitled document kept across quitting.
 #include <gtest/gtest.h>
 
+#include <gio/gio.h>
 #include <glib.h>
 #include <signal.h>
 
@@ -79,6 +80,83 @@ std::vector<fs::path> drafts(const ApplicationHome& home)
         found.push_back(item.path());
     return found;
 }
+
+// The desktop's session manager as GTK meets it on the session bus: it registers the
+// application as a client, and ends the session as a logout does (QueryEndSession, then
+// EndSession and Stop, sent to the client alone).
+class StandInSessionManager {
+public:
+    StandInSessionManager()
+    {
+        static const char* xml = R"(<node>
+  <interface name="org.gnome.SessionManager">
+    <method name="RegisterClient"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="UnregisterClient"><arg type="o" direction="in"/></method>
+    <method name="Inhibit"><arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="u" direction="out"/></method>
+    <method name="Uninhibit"><arg type="u" direction="in"/></method>
+    <method name="IsInhibited"><arg type="u" direction="in"/><arg type="b" direction="out"/></method>
+  </interface>
+  <interface name="org.gnome.SessionManager.ClientPrivate">
+    <method name="EndSessionResponse"><arg type="b" direction="in"/><arg type="s" direction="in"/></method>
+  </interface>
+</node>)";
+        bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        info_ = g_dbus_node_info_new_for_xml(xml, nullptr);
+        static const GDBusInterfaceVTable vtable = {
+            [](GDBusConnection*, const char* sender, const char*, const char*, const char* method, GVariant*,
+               GDBusMethodInvocation* invocation, gpointer data) {
+                auto* self = static_cast<StandInSessionManager*>(data);
+                const std::string name = method;
+                if (name == "RegisterClient") {
+                    self->client_ = sender;
+                    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", clientPath));
+                } else if (name == "Inhibit") {
+                    g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", 1u));
+                } else if (name == "IsInhibited") {
+                    g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", FALSE));
+                } else {
+                    if (name == "EndSessionResponse")
+                        ++self->responses_;
+                    g_dbus_method_invocation_return_value(invocation, nullptr);
+                }
+            },
+            nullptr, nullptr, {}};
+        managerObject_ = g_dbus_connection_register_object(bus_, "/org/gnome/SessionManager", info_->interfaces[0], &vtable,
+                                                           this, nullptr, nullptr);
+        clientObject_ = g_dbus_connection_register_object(bus_, clientPath, info_->interfaces[1], &vtable, this, nullptr, nullptr);
+        owner_ = g_bus_own_name_on_connection(bus_, "org.gnome.SessionManager", G_BUS_NAME_OWNER_FLAGS_NONE,
+                                              [](GDBusConnection*, const char*, gpointer data) {
+                                                  static_cast<StandInSessionManager*>(data)->owned_ = true;
+                                              },
+                                              nullptr, this, nullptr);
+    }
+    ~StandInSessionManager()
+    {
+        g_bus_unown_name(owner_);
+        g_dbus_connection_unregister_object(bus_, managerObject_);
+        g_dbus_connection_unregister_object(bus_, clientObject_);
+        g_dbus_node_info_unref(info_);
+        g_object_unref(bus_);
+    }
+    bool owned() const { return owned_; }
+    bool registered() const { return !client_.empty(); }
+    int responses() const { return responses_; }
+
+    void emit(const char* signal, GVariant* parameters)
+    {
+        g_dbus_connection_emit_signal(bus_, client_.c_str(), clientPath, "org.gnome.SessionManager.ClientPrivate", signal,
+                                      parameters, nullptr);
+    }
+
+private:
+    static constexpr const char* clientPath = "/org/gnome/SessionManager/Client1";
+    GDBusConnection* bus_ = nullptr;
+    GDBusNodeInfo* info_ = nullptr;
+    guint managerObject_ = 0, clientObject_ = 0, owner_ = 0;
+    bool owned_ = false;
+    std::string client_;
+    int responses_ = 0;
+};
 
 } // namespace
 
@@ -204,4 +282,38 @@ TEST(ApplicationDocuments, ASignalWhileASavePanelIsOpenClosesItKeepsTheWorkAndEn
     auto kept = drafts(home);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NE(storedDocument(kept.front()).find(R"("name":"Q")"), std::string::npos) << storedDocument(kept.front());
+}
+
+TEST(ApplicationDocuments, TheEndOfTheDesktopSessionClosesAnOpenPanelKeepsTheWorkAndEnds)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    StandInSessionManager session;
+    ASSERT_TRUE(kxtest::spinUntil([&] { return session.owned(); }));
+    ApplicationHome home;
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    ASSERT_TRUE(session.registered());
+    signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressControl('n');
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(typeIntoEditor("Untitled", "L"));
+    Display::pressKey("s", true, true);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout));
+
+    // A logout: asked, then ended. Nobody answers the panel.
+    session.emit("QueryEndSession", g_variant_new("(u)", 0u));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return session.responses() >= 1; }));
+    EXPECT_FALSE(app.exited());
+    session.emit("EndSession", g_variant_new("(u)", 0u));
+    session.emit("Stop", nullptr);
+    ASSERT_TRUE(app.waitForExit(windowTimeout)) << "the application waited for the panel";
+    EXPECT_EQ(app.status(), 0);
+    EXPECT_TRUE(app.hasStep("sessionEnd"));
+    auto kept = drafts(home);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(storedDocument(kept.front()).find(R"("name":"L")"), std::string::npos) << storedDocument(kept.front());
 }

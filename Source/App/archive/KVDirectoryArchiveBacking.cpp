@@ -72,12 +72,22 @@ std::shared_ptr<KVDirectoryArchiveBacking> KVDirectoryArchiveBacking::create(fs:
     const fs::path target = KVSaveStaging::resolve(directory);
     KVSaveStaging::recover(target);
     std::error_code ec;
-    bool made = fs::create_directories(target, ec);
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path(), ec);
     if (ec)
         KVDocumentArchiveError::throwErrno(ec.value(), "Cannot create " + directory.string());
-    auto backing = std::make_shared<KVDirectoryArchiveBacking>(std::move(directory), false, writesManifest);
-    backing->created_ = made;
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0)
+        return std::make_shared<KVDirectoryArchiveBacking>(std::move(directory), false, writesManifest);
+    auto backing = std::make_shared<KVDirectoryArchiveBacking>(std::move(directory), true, writesManifest);
+    backing->readsMissingAsEmpty_ = true;
     return backing;
+}
+
+bool KVDirectoryArchiveBacking::isMissingAndEmpty() const
+{
+    struct stat info {};
+    return readsMissingAsEmpty_ && ::stat(url_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 std::shared_ptr<KVDocumentArchiveBacking> KVDirectoryArchiveBacking::moved(const fs::path& to) const
@@ -87,7 +97,7 @@ std::shared_ptr<KVDocumentArchiveBacking> KVDirectoryArchiveBacking::moved(const
 
 std::unique_ptr<KVDataReader> KVDirectoryArchiveBacking::dataReader(const std::string& relativePath) const
 {
-    if (!KVArchivePath::isSafeRelativePath(relativePath) || relativePath.back() == '/')
+    if (!KVArchivePath::isSafeRelativePath(relativePath) || relativePath.back() == '/' || isMissingAndEmpty())
         throw KVDocumentArchiveError::notFound(relativePath);
     return std::make_unique<KVFileDataReader>(url_, relativePath);
 }
@@ -95,6 +105,8 @@ std::unique_ptr<KVDataReader> KVDirectoryArchiveBacking::dataReader(const std::s
 std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<std::string>* folders) const
 {
     std::vector<std::string> files;
+    if (isMissingAndEmpty())
+        return files;
     std::error_code ec;
     fs::recursive_directory_iterator walk(url_, fs::directory_options::none, ec);
     for (; !ec && walk != fs::recursive_directory_iterator(); walk.increment(ec)) {
@@ -151,59 +163,49 @@ void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, con
 {
     const fs::path target = KVSaveStaging::resolve(url_);
     KVSaveStaging::recover(target);
-    try {
-        // Every name, the manifest's length and the space needed are checked before anything is written.
-        auto source = contentsOf.backing();
-        std::vector<std::string> paths;
-        std::uint64_t bytes = 0, manifestLength = 0;
-        source->forEach([&](const std::string& path, KVDataReader& reader) {
-            if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
-                throw KVDocumentArchiveError::invalidBacking(source->url().string(), "The file name “" + KVArchivePath::displayName(path)
-                                                                                         + "” leads outside the project.");
-            bytes += reader.expectedSize().value_or(0);
-            manifestLength += KVDocumentArchive::manifestLengthPerFile(path);
-            paths.push_back(path);
-        });
-        if (writesManifest_)
-            KVDocumentArchive::checkManifestLength(manifestLength, target);
-        checkFreeSpace(target.has_parent_path() ? target.parent_path() : fs::path("."), bytes, target);
+    // Every name, the manifest's length and the space needed are checked before anything is written.
+    auto source = contentsOf.backing();
+    std::vector<std::string> paths;
+    std::uint64_t bytes = 0, manifestLength = 0;
+    source->forEach([&](const std::string& path, KVDataReader& reader) {
+        if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
+            throw KVDocumentArchiveError::invalidBacking(source->url().string(), "The file name “" + KVArchivePath::displayName(path)
+                                                                                     + "” leads outside the project.");
+        bytes += reader.expectedSize().value_or(0);
+        manifestLength += KVDocumentArchive::manifestLengthPerFile(path);
+        paths.push_back(path);
+    });
+    if (writesManifest_)
+        KVDocumentArchive::checkManifestLength(manifestLength, target);
+    checkFreeSpace(target.has_parent_path() ? target.parent_path() : fs::path("."), bytes, target);
 
-        KVSaveStaging staging(target, KVSaveStaging::Kind::folder);
-        KVStagedFolder folder(staging.fileDescriptor(), target);
-        KVDocumentArchiveManifest written{updating.uuid, KVDocumentArchiveManifest::Files()};
-        for (const auto& path : paths) {
-            auto reader = source->dataReader(path);
-            folder.write(path, [&](int fd) {
-                KVDocumentArchiveManifest::Entry entry(*reader, [&](std::span<const std::byte> chunk) { writeAll(fd, chunk, target / path); });
-                written.files->insert_or_assign(path, std::move(entry));
-            });
-        }
-        if (writesManifest_) {
-            std::string text = KVDocumentArchive::manifestText(written, target);
-            folder.write(std::string(KVDocumentArchive::relativePathForManifest), [&](int fd) {
-                writeAll(fd, std::as_bytes(std::span(text.data(), text.size())), target / KVDocumentArchive::relativePathForManifest);
-            });
-        }
-        folder.carryOver();
-        // Everything staged reaches the disk before any name switches to it.
-        folder.flush();
-        try {
-            staging.commit();
-        } catch (const KVDocumentArchiveError& error) {
-            if (error.newVersionInPlace()) {
-                created_ = false;
-                updatedManifest = std::move(written);
-            }
-            throw;
-        }
-        created_ = false;
-        updatedManifest = std::move(written);
-    } catch (...) {
-        // A folder made for this package and still empty goes again.
-        if (created_ && ::rmdir(target.c_str()) == 0)
-            created_ = false;
+    KVSaveStaging staging(target, KVSaveStaging::Kind::folder);
+    KVStagedFolder folder(staging.fileDescriptor(), target);
+    KVDocumentArchiveManifest written{updating.uuid, KVDocumentArchiveManifest::Files()};
+    for (const auto& path : paths) {
+        auto reader = source->dataReader(path);
+        folder.write(path, [&](int fd) {
+            KVDocumentArchiveManifest::Entry entry(*reader, [&](std::span<const std::byte> chunk) { writeAll(fd, chunk, target / path); });
+            written.files->insert_or_assign(path, std::move(entry));
+        });
+    }
+    if (writesManifest_) {
+        std::string text = KVDocumentArchive::manifestText(written, target);
+        folder.write(std::string(KVDocumentArchive::relativePathForManifest), [&](int fd) {
+            writeAll(fd, std::as_bytes(std::span(text.data(), text.size())), target / KVDocumentArchive::relativePathForManifest);
+        });
+    }
+    folder.carryOver();
+    // Everything staged reaches the disk before any name switches to it.
+    folder.flush();
+    try {
+        staging.commit();
+    } catch (const KVDocumentArchiveError& error) {
+        if (error.newVersionInPlace())
+            updatedManifest = std::move(written);
         throw;
     }
+    updatedManifest = std::move(written);
 }
 
 std::optional<Clock::time_point> KVDirectoryArchiveBacking::contentModificationDate() const

@@ -17,9 +17,9 @@ public:
     // invalidBacking when it is not a folder. Nothing is created or written.
     // Before the check, clears what crashed saves left beside the folder (KVSaveStaging::recover).
     KVDirectoryArchiveBacking(std::filesystem::path directory, bool assumeExists, bool writesManifest);
-    // Creates the folder (with missing parents) and a backing over it. Until a save succeeds, a
-    // failed save removes the folder again while it is still empty: a refused package leaves
-    // nothing behind.
+    // A backing over a package to be made at `directory` (missing parents are created). The
+    // folder itself reads as empty and comes into being only with the first reflect, whole: a
+    // save cut short (a refusal, a crash, a kill) leaves nothing where the user asked to save.
     static std::shared_ptr<KVDirectoryArchiveBacking> create(std::filesystem::path directory, bool writesManifest);
 
     const std::filesystem::path& url() const override { return url_; }
@@ -46,7 +46,11 @@ private:
     // The included files, in path order; with `folders`, the folders walked too.
     std::vector<std::string> includedFiles(std::vector<std::string>* folders = nullptr) const;
 
+    // A package to be made that is not there yet.
+    bool isMissingAndEmpty() const;
+
     std::filesystem::path url_;
     bool writesManifest_;
-    bool created_ = false;
+    // Made by create over no folder: read as empty until the folder exists.
+    bool readsMissingAsEmpty_ = false;
 };

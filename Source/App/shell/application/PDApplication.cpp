@@ -140,6 +140,8 @@ PDApplication::~PDApplication()
     if (minuteIntervalTimer_)
         minuteIntervalTimer_->cancel();
     signalSources_.clear();
+    if (sessionEndSubscription_)
+        g_dbus_connection_signal_unsubscribe(sessionBus_.get(), sessionEndSubscription_);
     connections_.clear();
     ResponderChain::shared().setApplicationResponder(nullptr);
     DocumentControllerHook::stop();
@@ -157,6 +159,7 @@ void PDApplication::startup()
     // Without windows the application is not done: it decides itself when to quit.
     g_application_hold(G_APPLICATION(application_.get()));
     installSignalHandlers();
+    watchForSessionEnd();
     installApplicationAccelerators();
     ApplicationActivity::start([this] { applicationWillResignActive(); },
                                [this](GtkWindow* window) { adoptWindowWithoutMenuBar(window); });
@@ -331,6 +334,31 @@ void PDApplication::installSignalHandlers()
             this);
         signalSources_.push_back(SourceHandle::fromId(id));
     }
+}
+
+void PDApplication::watchForSessionEnd()
+{
+    // GTK answers the session manager for us and, at the end, only quits the main loop: an
+    // alert or a save panel would keep its own loop running and the documents unsaved until
+    // the session kills the process. The same messages end the application here as a signal
+    // does. They are sent to this connection alone.
+    GDBusConnection* bus = g_application_get_dbus_connection(G_APPLICATION(application_.get()));
+    if (!bus)
+        return;
+    sessionBus_ = GObjectRef<GDBusConnection>::retain(bus);
+    sessionEndSubscription_ = g_dbus_connection_signal_subscribe(
+        bus, "org.gnome.SessionManager", "org.gnome.SessionManager.ClientPrivate", nullptr, nullptr, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char* member, GVariant*, gpointer data) {
+            if (std::strcmp(member, "EndSession") != 0 && std::strcmp(member, "Stop") != 0)
+                return;
+            auto* self = static_cast<PDApplication*>(data);
+            if (runningApplication != self)
+                return;
+            self->step("sessionEnd");
+            self->endForSignal();
+        },
+        this, nullptr);
 }
 
 void PDApplication::endForSignal()

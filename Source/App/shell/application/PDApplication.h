@@ -143,6 +143,9 @@ private:
     // documents are saved without asking and the process ends.
     void endForSignal();
     void finishEndingForSignal();
+    // The end of the desktop session (the session manager's EndSession or Stop) ends the
+    // application as a signal does.
+    void watchForSessionEnd();
     void installApplicationAccelerators();
     void adoptWindowWithoutMenuBar(GtkWindow* window);
     void sendApplicationAction(const std::string& action);
@@ -155,6 +158,8 @@ private:
     GObjectRef<GtkApplication> application_;
     std::vector<SignalConnection> connections_;
     std::vector<SourceHandle> signalSources_;
+    GObjectRef<GDBusConnection> sessionBus_;
+    guint sessionEndSubscription_ = 0;
     bool didFinishLaunching_ = false;
     bool isFirstLaunch_ = false;
     bool isTerminating_ = false;

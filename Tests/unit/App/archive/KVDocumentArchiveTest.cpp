@@ -93,13 +93,14 @@ TEST(KVDocumentArchive, ChoosesTheBackingByTypeOrByWhatIsThere)
     EXPECT_FALSE(fs::exists(dir / "missing.korvelx"));
     EXPECT_FALSE(fs::exists(dir / "missing"));
 
-    // Created on request, empty, with the given uuid; nothing else written.
+    // Created on request, empty, with the given uuid; nothing written until the first save.
     KVDocumentArchive created(dir / "new.korvelx", zipType, true, aUuid, true);
     EXPECT_EQ(created.uuid(), aUuid);
     EXPECT_TRUE(walk(created).empty());
     KVDocumentArchive createdFolder(dir / "new", folderType, true, std::nullopt, false);
-    EXPECT_TRUE(fs::is_directory(dir / "new"));
-    EXPECT_TRUE(fs::is_empty(dir / "new"));
+    EXPECT_TRUE(walk(createdFolder).empty());
+    EXPECT_FALSE(fs::exists(dir / "new"));
+    EXPECT_FALSE(fs::exists(dir / "new.korvelx"));
 }
 
 TEST(KVDocumentArchive, OpeningNeverWrites)

@@ -295,7 +295,7 @@ TEST(KVFolderSave, LeftoversOfCrashedSavesGoWhenThePackageOpens)
         EXPECT_EQ(path.find("korvel-save"), std::string::npos) << path;
 }
 
-TEST(KVFolderSave, ARefusedPackageLeavesNoNewFolderBehind)
+TEST(KVFolderSave, ANewPackageAppearsOnlyWhole)
 {
     kxtest::TemporaryDirectory dir;
     auto bad = kxtest::ZipBuilder::Entry{};
@@ -308,8 +308,10 @@ TEST(KVFolderSave, ARefusedPackageLeavesNoNewFolderBehind)
     KVDocumentArchive damaged(dir / "damaged.korvelx", "com.korvel.projectzip", false, std::nullopt, true);
     KVDocumentArchive good(dir / "good.korvelx", "com.korvel.projectzip", false, std::nullopt, true);
 
+    // Nothing is made before the save, and a refused save leaves nothing.
     KVDocumentArchive extracted(dir / "new/Project", folderType, true, std::nullopt, true);
-    EXPECT_TRUE(fs::is_directory(dir / "new/Project"));
+    EXPECT_FALSE(fs::exists(dir / "new/Project"));
+    EXPECT_FALSE(extracted.contentModificationDate().has_value());
     EXPECT_THROW(extracted.reflect(damaged), KVDocumentArchiveError);
     EXPECT_FALSE(fs::exists(dir / "new/Project"));
     extracted.reflect(good);
@@ -320,4 +322,32 @@ TEST(KVFolderSave, ARefusedPackageLeavesNoNewFolderBehind)
     KVDocumentArchive existing(dir / "empty", folderType, true, std::nullopt, true);
     EXPECT_THROW(existing.reflect(damaged), KVDocumentArchiveError);
     EXPECT_TRUE(fs::is_directory(dir / "empty"));
+
+    // A save into a new folder killed at any moment leaves that folder whole or nothing.
+    FolderVersions versions;
+    const fs::path target = versions.dir / "Saved As";
+    auto saveAs = [&] {
+        KVDocumentArchive source(versions.dir / "v2", folderType, false, std::nullopt, false);
+        KVDocumentArchive(target, folderType, true, std::nullopt, true).reflect(source);
+        return 0;
+    };
+    auto start = std::chrono::steady_clock::now();
+    saveAs();
+    auto duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const auto whole = projectFiles(target);
+    int made = 0;
+    for (int i = 0; i <= 20; ++i) {
+        fs::remove_all(target);
+        int status = runInChild(saveAs, duration * i / 18);
+        ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+        if (fs::exists(target)) {
+            ASSERT_EQ(projectFiles(target), whole) << "a kill " << (duration * i / 18).count() << " µs in left part of the folder";
+            ++made;
+        }
+        // The next save to that name clears what the killed one left beside it.
+        KVDocumentArchive(target, folderType, true, std::nullopt, true);
+        for (const auto& item : fs::directory_iterator(versions.dir.path()))
+            EXPECT_EQ(item.path().filename().string().find("korvel-save"), std::string::npos) << item.path();
+    }
+    EXPECT_GT(made, 0);
 }
