@@ -317,3 +317,44 @@ TEST(ApplicationDocuments, TheEndOfTheDesktopSessionClosesAnOpenPanelKeepsTheWor
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NE(storedDocument(kept.front()).find(R"("name":"L")"), std::string::npos) << storedDocument(kept.front());
 }
+
+TEST(ApplicationDocuments, AnEditIsAutosavedAMinuteLaterWhileBackupsRunMoreOften)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    // A minute of three seconds, backups every 0.7 s: each backup writes the edit out to the
+    // working folder, which must not count as the user's edit undone and start the minute again.
+    ApplicationHome home;
+    const fs::path project = home.folder / "timed.korvelx";
+    ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {},
+                           {{"KX_TEST_MINUTE_MS", "3000"}, {"KX_TEST_BACKUP_MS", "700"}});
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressControl('n');
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(typeIntoEditor("Untitled", "First"));
+    Display::pressKey("s", true, true);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Save"));
+    Display::pressKey("a", true);
+    Display::typeText(project.string());
+    Display::pressKey("Return");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("timed"); }, windowTimeout));
+
+    ASSERT_TRUE(typeIntoEditor("timed", "Later"));
+    // Saved in place by the autosave, and no longer edited.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return storedDocument(project).find("Later") != std::string::npos; }, 15s))
+        << storedDocument(project);
+    EXPECT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("timed") && !Display::hasVisibleWindow("timed \u2014 Edited"); }));
+    // The backups did run meanwhile.
+    int backups = 0;
+    std::error_code ec;
+    for (auto item = fs::recursive_directory_iterator(home.cache(), ec); !ec && item != fs::recursive_directory_iterator(); item.increment(ec))
+        backups += item->path().parent_path().filename() == ".backups" && item->path().extension() == ".zip";
+    EXPECT_GE(backups, 2);
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+}

@@ -1,12 +1,15 @@
 // korvel-x as the application tests run it: the real application, which also writes the name
 // of each launch step and handled event, one a line, to the file $KX_TEST_STEPS, and lists what
-// can be clicked in its windows to the file $KX_TEST_WIDGETS on SIGUSR2.
+// can be clicked in its windows to the file $KX_TEST_WIDGETS on SIGUSR2. $KX_TEST_MINUTE_MS
+// and $KX_TEST_BACKUP_MS shorten the minutes of autosaves and of backups.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "App/documents/DocumentController.h"
+#include "App/documents/container/KVDocumentContainer.h"
 #include "App/shell/application/PDApplication.h"
 #include "host/ClickableWidgets.h"
 
@@ -24,6 +27,10 @@ int main(int argc, char** argv)
             };
         }
     }
+    if (const char* minute = std::getenv("KX_TEST_MINUTE_MS"))
+        kx::DocumentController::setAutosavingDelayForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
+    if (const char* minute = std::getenv("KX_TEST_BACKUP_MS"))
+        KVDocumentContainer::setBackupIntervalForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
     if (const char* file = std::getenv("KX_TEST_WIDGETS"))
         kxtest::reportClickableWidgetsOnSignal(file);
     return kx::PDApplication::main(argc, argv, options);

@@ -24,7 +24,8 @@ namespace kxtest {
 namespace fs = std::filesystem;
 
 ApplicationProcess::ApplicationProcess(const ApplicationHome& home, const std::string& backendURL,
-                                       std::vector<std::string> arguments, fs::path executable)
+                                       std::vector<std::string> arguments, fs::path executable,
+                                       std::map<std::string, std::string> environment)
 {
     stepsFile_ = own_ / "steps";
     widgetsFile_ = own_ / "widgets";
@@ -42,6 +43,8 @@ ApplicationProcess::ApplicationProcess(const ApplicationHome& home, const std::s
         {"KX_TEST_WIDGETS", widgetsFile_.string()},
         {"MESA_SHADER_CACHE_DISABLE", "true"},
     };
+    for (auto& [name, value] : environment)
+        configuration.environment[name] = std::move(value);
     process_ = std::make_unique<kx::Process>(std::move(configuration));
     process_->terminationHandler = [this](kx::Process::TerminationReason reason, int status) {
         ended_ = true;

@@ -37,7 +37,7 @@ struct Clickable {
 class ApplicationProcess {
 public:
     ApplicationProcess(const ApplicationHome& home, const std::string& backendURL, std::vector<std::string> arguments = {},
-                       std::filesystem::path executable = {});
+                       std::filesystem::path executable = {}, std::map<std::string, std::string> environment = {});
     ~ApplicationProcess();
 
     static std::filesystem::path hostExecutable();

@@ -47,10 +47,19 @@ bool DocumentController::isProjectFolder(const fs::path& folder)
         || fs::is_regular_file(folder / std::string(KVDocumentArchive::relativePathForDocumentJSON), ec);
 }
 
+namespace {
+std::optional<std::chrono::milliseconds> autosavingDelayOverride;
+}
+
+void DocumentController::setAutosavingDelayForTesting(std::optional<std::chrono::milliseconds> delay)
+{
+    autosavingDelayOverride = delay;
+}
+
 DocumentController::DocumentController()
     : DocumentControllerBase(projectTypes())
 {
-    setAutosavingDelay(std::chrono::duration_cast<std::chrono::milliseconds>(autosavingDelay));
+    setAutosavingDelay(autosavingDelayOverride.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(autosavingDelay)));
     shouldOpenDocuments = [] { return LoginController::shared().shouldOpenDocuments(); };
     addAction("openProjectFolder:", [this](Sender sender) { openFolder(sender); });
     if (DocumentControllerBase::shared() == this)

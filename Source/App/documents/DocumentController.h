@@ -27,6 +27,8 @@ public:
     static constexpr const char* tutorialTypeIdentifier = "com.korvel.tutorial";
     static constexpr const char* legacyTypeIdentifier = "com.korvel.legacyproject";
     static constexpr auto autosavingDelay = std::chrono::seconds(60);
+    // The delay of the controllers made from now on, a minute unless a test shortens it.
+    static void setAutosavingDelayForTesting(std::optional<std::chrono::milliseconds> delay);
 
     // What the documents ask of the application; each may be left empty.
     struct Hooks {

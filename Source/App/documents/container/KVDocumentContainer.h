@@ -74,6 +74,8 @@ public:
     // $XDG_CACHE_HOME/<bundle identifier>, made once.
     static std::filesystem::path baseDirectory();
     static void setBaseDirectoryForTesting(std::optional<std::filesystem::path> directory);
+    // The time between two backups, a minute unless a test shortens it.
+    static void setBackupIntervalForTesting(std::optional<std::chrono::milliseconds> interval);
 
     ~KVDocumentContainer();
     KVDocumentContainer(const KVDocumentContainer&) = delete;

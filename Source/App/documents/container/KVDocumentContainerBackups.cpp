@@ -24,6 +24,7 @@ namespace {
 
 constexpr std::string_view backupPattern = "yyyy'-'MM'-'dd' 'HH'.'mm'.'ss";
 constexpr auto backupInterval = std::chrono::seconds(60);
+std::optional<std::chrono::milliseconds> backupIntervalOverride;
 // Hidden, so no archive and no save ever looks into it.
 const std::string backupStagingFolder = ".cache/backups";
 
@@ -128,12 +129,18 @@ std::string KVDocumentContainer::backupName(Clock::time_point date)
     return kx::DateFormat::format(date, backupPattern, kx::DateFormat::Zone::local);
 }
 
+void KVDocumentContainer::setBackupIntervalForTesting(std::optional<std::chrono::milliseconds> interval)
+{
+    backupIntervalOverride = interval;
+}
+
 void KVDocumentContainer::scheduleBackup()
 {
     if (!isValid_)
         return;
     std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
-    kx::MainQueue::after(std::chrono::duration_cast<std::chrono::milliseconds>(backupInterval), [weak] {
+    const auto interval = backupIntervalOverride.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(backupInterval));
+    kx::MainQueue::after(interval, [weak] {
         if (auto self = weak.lock(); self && self->isValid_)
             self->backup();
     });
