@@ -120,7 +120,7 @@ for ((i = 1; i <= runs; i++)); do
     fi
     editor=$verdict
   else
-    checked=$("$bench" check "$target" 2>/dev/null || true)
+    checked=$("$bench" check "$target" 2>"$work/check.log"; echo "status=$?")
     intact=$(sed -n 's/^package_intact=//p' <<<"$checked")
     state="$(sed -n 's/^package_text=//p' <<<"$checked")|$(sed -n 's/^package_files=//p' <<<"$checked")"
     if [[ $kind == saveas && ! -e $target ]]; then
@@ -137,6 +137,11 @@ for ((i = 1; i <= runs; i++)); do
     else editor=$(judge "$shown" "$text" "$before" "$( [[ -d $package ]] && echo 1 || echo 0)"); [[ $editor == mixed ]] && editor=partial; fi
   fi
   if [[ $verdict == old && $done == 1 ]]; then verdict=lost; fi
+  # What the check said of an error is kept for a look afterwards.
+  if [[ $verdict == error ]]; then
+    mkdir -p "$work/errors"
+    { echo "$checked"; cat "$work/check.log" 2>/dev/null; } >"$work/errors/run-$i.log"
+  fi
   case "$verdict" in
     new) new=$((new + 1)); [[ $kind != saveas && $kind != draft ]] && written[$package]="$state" ;;
     old) old=$((old + 1)) ;;
