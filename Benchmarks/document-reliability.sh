@@ -158,6 +158,11 @@ for ((i = 1; i <= runs; i++)); do
     "$( [[ $package == *.korvelx ]] && echo zip || echo folder)" "$kind" "$delay" \
     "$( ((done)) && echo "after the save" || echo "during it")" "$verdict" "$editor" "$state"
   [[ $kind == saveas ]] && rm -rf "$target"
+  # A folder is edited in place: a Save As from it may have written the edit into it as well.
+  if [[ $kind == saveas && -d $package ]]; then
+    original=$("$bench" check "$package" 2>/dev/null || true)
+    written[$package]="$(sed -n 's/^package_text=//p' <<<"$original")|$(sed -n 's/^package_files=//p' <<<"$original")"
+  fi
 done
 echo "runs: $runs; saves finished before the kill: $finished"
 echo "package: new $new, as before $old, mixed $mixed, lost $lost, errors $errors"

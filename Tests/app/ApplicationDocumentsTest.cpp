@@ -358,3 +358,56 @@ TEST(ApplicationDocuments, AnEditIsAutosavedAMinuteLaterWhileBackupsRunMoreOften
     app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
 }
+
+TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupWritesOverIt)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    ApplicationHome home;
+    const fs::path project = home.folder / "Site";
+    const fs::path document = project / "design" / "document.json";
+    fs::create_directories(document.parent_path());
+    // Under version control, as such a project is: no word about it comes up.
+    fs::create_directories(project / ".git");
+    auto writeDocument = [&](const std::string& text) {
+        // As a pull or a sync client does: a new file renamed over the old one.
+        const fs::path next = document.string() + ".incoming";
+        kxtest::writeFile(next, R"({"version":1,"frames":[{"id":"a","name":"Home","text":")" + text + R"("}]})");
+        fs::rename(next, document);
+    };
+    writeDocument("Mine");
+
+    ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {}, {{"KX_TEST_BACKUP_MS", "700"}});
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    // Handed over on the command line, as a file manager does.
+    ApplicationProcess opener(home, kxtest::applicationBackend().url(), {project.string()});
+    ASSERT_TRUE(opener.launch());
+    ASSERT_TRUE(opener.waitForExit());
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Site"); }, windowTimeout));
+    kxtest::spinFor(1500ms);
+
+    // Unedited: another program's version stays through several backups.
+    writeDocument("Theirs");
+    kxtest::spinFor(3s);
+    EXPECT_NE(kx::FileSystem::readFile(document).value_or("").find("Theirs"), std::string::npos);
+    EXPECT_FALSE(Display::hasVisibleWindow("Site \u2014 Edited"));
+
+    // The editor shows it: an edit, written to the folder by the next backup, keeps its text.
+    // (The title says "Edited" only until then: the folder is the user's file.)
+    auto written = [&] { return kx::FileSystem::readFile(document).value_or("").find("Renamed") != std::string::npos; };
+    for (int attempt = 0; attempt < 6 && !written(); ++attempt) {
+        ASSERT_TRUE(Display::focusWindow("Site"));
+        Display::pressKey("Tab");
+        Display::typeText("Renamed");
+        (void)kxtest::spinUntil(written, 3s);
+    }
+    ASSERT_TRUE(written());
+    const std::string saved = kx::FileSystem::readFile(document).value_or("");
+    EXPECT_NE(saved.find("Theirs"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("Mine"), std::string::npos) << saved;
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+}
