@@ -115,8 +115,9 @@ void SoftwareUpdater::setUp(bool updatesDisabled, const std::optional<std::strin
     }
     setUpdateCheckInterval(defaultUpdateCheckInterval);
     setAutomaticallyChecksForUpdates(true);
+    // No check yet counts as one made just now: the first check waits a minute too.
     const auto last = lastUpdateCheckDate();
-    const double sinceLastCheck = last ? clock_->now() - *last : defaultUpdateCheckInterval;
+    const double sinceLastCheck = last ? clock_->now() - *last : 0.0;
     if (sinceLastCheck < defaultUpdateCheckInterval)
         scheduleCheck(60.0, CheckKind::background);
 }
@@ -151,15 +152,12 @@ void SoftwareUpdater::scheduleAutomaticCheck()
 {
     if (automaticTimer_)
         automaticTimer_->cancel();
-    // Due once the interval has passed since the last check; at once when it has already
-    // (a clock set back counts as a check just made).
+    // Due once the interval has passed since the last check; at once when it has already.
+    // No check yet, or a clock set back, counts as a check just made (the launch's own
+    // delayed check comes first).
     const auto last = lastUpdateCheckDate();
     const double now = clock_->now();
-    double delay = 0;
-    if (last && *last <= now)
-        delay = std::max(0.0, *last + interval_ - now);
-    else if (last)
-        delay = interval_;
+    const double delay = last && *last <= now ? std::max(0.0, *last + interval_ - now) : interval_;
     automaticTimer_ = clock_->after(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
         if (!alive.expired())
             check(CheckKind::background);

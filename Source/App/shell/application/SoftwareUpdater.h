@@ -58,7 +58,8 @@ public:
     // What the application does once a user's settings are known: forgets a stored feed
     // address, takes the environment's feed, and with updates disabled only asks for the
     // update information 10 s later; otherwise checks automatically every 4 hours and, when
-    // the last check is less than 4 hours old, checks in the background 60 s later.
+    // the last check is less than 4 hours old or there was none, checks in the background
+    // 60 s later.
     void setUp(bool updatesDisabled, const std::optional<std::string>& feedURL);
 
     void setFeedURL(std::optional<std::string> url) { feedURL_ = std::move(url); }

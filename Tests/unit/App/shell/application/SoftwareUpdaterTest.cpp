@@ -204,6 +204,23 @@ TEST(SoftwareUpdater, ALastCheckAnHourAgoChecksInTheBackgroundAfterAMinute)
     EXPECT_DOUBLE_EQ(*fixture.updater->lastUpdateCheckDate(), fixture.clock->now());
 }
 
+TEST(SoftwareUpdater, WithNoCheckYetTheFirstWaitsAMinute)
+{
+    announce("2", "1.1.0");
+    UpdaterFixture fixture;
+    fixture.updater->setUp(false, backend().url() + "appcast.xml");
+    EXPECT_TRUE(fixture.updater->automaticallyChecksForUpdates());
+    EXPECT_EQ(fixture.clock->waiting(), (std::vector<double>{60.0, 4 * 3600.0}));
+    fixture.clock->advance(59);
+    kxtest::spinFor(std::chrono::milliseconds(100));
+    EXPECT_TRUE(fixture.finished.empty());
+    EXPECT_FALSE(fixture.updater->isChecking());
+    fixture.clock->advance(1);
+    ASSERT_TRUE(fixture.waitForChecks(1));
+    EXPECT_EQ(fixture.finished[0], SoftwareUpdater::CheckKind::background);
+    EXPECT_EQ(fixture.clock->waiting(), std::vector<double>{4 * 3600.0});
+}
+
 TEST(SoftwareUpdater, ALastCheckFiveHoursAgoIsDueAtOnceAndRepeatsEveryFourHours)
 {
     announce("1", "1.0.0");
