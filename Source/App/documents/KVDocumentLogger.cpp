@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/DateFormat.h"
 #include "Platform/Foundation/FileSystem.h"
 
@@ -78,7 +79,7 @@ private:
         if (thread_ && owner_ == ::getpid())
             return;
         owner_ = ::getpid();
-        thread_ = std::make_unique<std::thread>([this] { run(); });
+        thread_ = std::make_unique<std::thread>(kx::startThread([this] { run(); }));
     }
 
     void run()

@@ -9,6 +9,7 @@
 #include "App/server/AppServerWorker.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/AlternateSignalStack.h"
 
 namespace kx {
 
@@ -114,7 +115,7 @@ Result<Unit, Error> AppServer::listen(int first, int last)
     for (int i = 0; i < workerCount_; ++i)
         workers_.push_back(std::make_unique<AppServerWorker>(folder_));
     stopping_ = GObjectRef<GCancellable>::adopt(g_cancellable_new());
-    acceptor_ = std::thread([this] { acceptConnections(); });
+    acceptor_ = startThread([this] { acceptConnections(); });
     return R::success({});
 }
 

@@ -7,6 +7,7 @@
 
 #include "App/server/AppServerRequest.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/AlternateSignalStack.h"
 
 namespace kx {
 
@@ -28,7 +29,7 @@ AppServerWorker::AppServerWorker(std::filesystem::path folder)
 {
     std::promise<void> ready;
     auto started = ready.get_future();
-    thread_ = std::thread([this, ready = std::move(ready)]() mutable {
+    thread_ = startThread([this, ready = std::move(ready)]() mutable {
         g_main_context_push_thread_default(context_);
         // Made on this thread: libsoup attaches its sources to the thread's default context.
         server_ = GObjectRef<SoupServer>::adopt(soup_server_new("server-header", "KorvelX", nullptr));

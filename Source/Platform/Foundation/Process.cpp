@@ -6,6 +6,7 @@
 
 #include <gio/gio.h>
 
+#include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 
@@ -180,7 +181,9 @@ Result<Unit, Error> Process::launch()
     shared_->standardInput = GObjectRef<GOutputStream>::retain(g_subprocess_get_stdin_pipe(subprocess));
 
     auto output = GObjectRef<GInputStream>::retain(g_subprocess_get_stdout_pipe(subprocess));
-    std::thread(readStandardOutput, std::move(output), std::weak_ptr<Shared>(shared_)).detach();
+    startThread([output = std::move(output), weak = std::weak_ptr<Shared>(shared_)]() mutable {
+        readStandardOutput(std::move(output), std::move(weak));
+    }).detach();
     g_subprocess_wait_async(subprocess, nullptr, processEnded, new std::weak_ptr<Shared>(shared_));
     return Result<Unit, Error>::success({});
 }

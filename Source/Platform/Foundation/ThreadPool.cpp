@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include "Platform/Foundation/AlternateSignalStack.h"
+
 namespace kx {
 
 ThreadPool::ThreadPool(unsigned threads, std::string name)
@@ -10,7 +12,7 @@ ThreadPool::ThreadPool(unsigned threads, std::string name)
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
     for (unsigned i = 0; i < threads; ++i) {
-        threads_.emplace_back([this] { run(); });
+        threads_.push_back(startThread([this] { run(); }));
         pthread_setname_np(threads_.back().native_handle(), name_.substr(0, 15).c_str());
     }
 }

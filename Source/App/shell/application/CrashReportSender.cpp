@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/FileSystem.h"
@@ -69,9 +71,98 @@ const char* signalName(long long signalNumber)
     }
 }
 
-// "/usr/lib/libfoo.so(symbol+0x12) [0x7f00]" as a frame; the library's folder stays out (it
-// may name the user's home).
-std::optional<nlohmann::json> frame(const std::string& line)
+std::optional<unsigned long long> hexNumber(const std::string& text)
+{
+    if (text.size() < 3 || text.size() > 18 || text.compare(0, 2, "0x") != 0
+        || !std::all_of(text.begin() + 2, text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    return std::stoull(text.substr(2), nullptr, 16);
+}
+
+std::string hexText(unsigned long long value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", value);
+    return text;
+}
+
+std::vector<std::string> words(const std::string& line, std::size_t count)
+{
+    std::vector<std::string> result;
+    std::size_t at = 0;
+    while (result.size() + 1 < count) {
+        const auto space = line.find(' ', at);
+        if (space == std::string::npos)
+            break;
+        result.push_back(line.substr(at, space - at));
+        at = space + 1;
+    }
+    result.push_back(line.substr(at));
+    return result;
+}
+
+// A module the report's frames lie in: "<index> <build id or -> 0x<bias> 0x<extent> <path>".
+struct ReportModule {
+    std::string buildId; // lower-case hex, or empty
+    unsigned long long bias = 0;
+    unsigned long long size = 0;
+    std::string path;
+};
+
+std::optional<std::pair<long long, ReportModule>> moduleLine(const std::string& text)
+{
+    const auto parts = words(text, 5);
+    if (parts.size() != 5)
+        return std::nullopt;
+    const auto index = number(parts[0]);
+    const auto bias = hexNumber(parts[2]);
+    const auto size = hexNumber(parts[3]);
+    ReportModule module;
+    if (parts[1] != "-") {
+        if (parts[1].empty() || parts[1].size() % 2 || parts[1].size() > 128
+            || !std::all_of(parts[1].begin(), parts[1].end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'f'); }))
+            return std::nullopt;
+        module.buildId = parts[1];
+    }
+    if (!index || *index < 0 || !bias || !size || parts[4].empty())
+        return std::nullopt;
+    module.bias = *bias;
+    module.size = *size;
+    module.path = parts[4];
+    return std::make_pair(*index, std::move(module));
+}
+
+// The service's debug id of an ELF file: the first 16 bytes of its build id (padded with
+// zeros) read as a little-endian GUID.
+std::string debugIdentifier(const std::string& buildId)
+{
+    std::string hex = buildId.substr(0, 32);
+    hex.resize(32, '0');
+    const auto byte = [&](int i) { return hex.substr(std::size_t(i) * 2, 2); };
+    return byte(3) + byte(2) + byte(1) + byte(0) + "-" + byte(5) + byte(4) + "-" + byte(7) + byte(6) + "-" + byte(8) + byte(9) + "-"
+        + hex.substr(20);
+}
+
+// "<module index> 0x<offset>" or "- 0x<address>".
+std::optional<std::pair<std::optional<long long>, unsigned long long>> moduleFrame(const std::string& line)
+{
+    const auto parts = words(line, 2);
+    if (parts.size() != 2)
+        return std::nullopt;
+    const auto address = hexNumber(parts[1]);
+    if (!address)
+        return std::nullopt;
+    if (parts[0] == "-")
+        return std::make_pair(std::optional<long long>(), *address);
+    const auto index = number(parts[0]);
+    if (!index || *index < 0)
+        return std::nullopt;
+    return std::make_pair(std::optional<long long>(*index), *address);
+}
+
+// "/usr/lib/libfoo.so(symbol+0x12) [0x7f00]" as a frame (the form of earlier reports); the
+// library's folder stays out (it may name the user's home).
+std::optional<nlohmann::json> symbolFrame(const std::string& line)
 {
     const auto open = line.rfind('[');
     const auto close = line.rfind(']');
@@ -161,15 +252,42 @@ Result<nlohmann::json, Error> CrashReporter::event(const std::string& reportText
     if (!std::getline(lines, line) || line != "korvel-x crash report")
         return R::failure(reportError("The report has no header."));
     std::map<std::string, std::string> facts;
+    std::map<long long, ReportModule> modules;
+    // The images the frames lie in, in order of use, by their index in the report.
+    std::map<long long, std::size_t> imageOfModule;
+    nlohmann::json images = nlohmann::json::array();
     nlohmann::json frames = nlohmann::json::array();
     bool inBacktrace = false;
     while (std::getline(lines, line)) {
         if (line.size() > maximumLine || !isPrintable(line))
             return R::failure(reportError("The report holds a line that is not text."));
         if (inBacktrace) {
-            if (frames.size() < maximumSentFrames) {
-                if (auto entry = frame(line))
-                    frames.push_back(std::move(*entry));
+            if (frames.size() >= maximumSentFrames)
+                continue;
+            if (auto entry = moduleFrame(line)) {
+                const auto& [index, address] = *entry;
+                if (!index) {
+                    frames.push_back({{"instruction_addr", hexText(address)}});
+                    continue;
+                }
+                const auto module = modules.find(*index);
+                if (module == modules.end())
+                    continue;
+                const std::string file = fs::path(module->second.path).filename().string();
+                auto [image, added] = imageOfModule.emplace(*index, images.size());
+                if (added) {
+                    nlohmann::json description = {{"type", "elf"}, {"code_file", file}, {"image_addr", hexText(module->second.bias)},
+                                                  {"image_size", module->second.size}};
+                    if (!module->second.buildId.empty()) {
+                        description["code_id"] = module->second.buildId;
+                        description["debug_id"] = debugIdentifier(module->second.buildId);
+                    }
+                    images.push_back(std::move(description));
+                }
+                frames.push_back({{"instruction_addr", hexText(address)}, {"addr_mode", "rel:" + std::to_string(image->second)},
+                                  {"package", file}});
+            } else if (auto old = symbolFrame(line)) {
+                frames.push_back(std::move(*old));
             }
             continue;
         }
@@ -180,6 +298,12 @@ Result<nlohmann::json, Error> CrashReporter::event(const std::string& reportText
         const auto colon = line.find(": ");
         if (colon == std::string::npos)
             return R::failure(reportError("The report holds a line that is no fact."));
+        if (line.compare(0, colon, "module") == 0) {
+            auto module = moduleLine(line.substr(colon + 2));
+            if (!module || modules.size() >= maximumSentFrames || !modules.emplace(std::move(*module)).second)
+                return R::failure(reportError("The report holds a module line that is not one."));
+            continue;
+        }
         facts[line.substr(0, colon)] = line.substr(colon + 2);
     }
     const auto signalNumber = number(facts["signal"]);
@@ -203,7 +327,7 @@ Result<nlohmann::json, Error> CrashReporter::event(const std::string& reportText
     };
     if (!frames.empty())
         exception["stacktrace"] = {{"frames", frames}};
-    return R::success(nlohmann::json{
+    nlohmann::json result{
         {"event_id", id},
         {"timestamp", *time},
         {"platform", "native"},
@@ -212,7 +336,10 @@ Result<nlohmann::json, Error> CrashReporter::event(const std::string& reportText
         {"release", "korvel-x@" + facts["version"].substr(0, 64)},
         {"dist", facts["build"].substr(0, 64)},
         {"exception", {{"values", nlohmann::json::array({exception})}}},
-    });
+    };
+    if (!images.empty())
+        result["debug_meta"] = {{"images", std::move(images)}};
+    return R::success(std::move(result));
 }
 
 void CrashReporter::sendPendingReports(const fs::path& folder, const DSN& dsn, const std::string& clientName,

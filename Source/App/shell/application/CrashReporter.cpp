@@ -3,7 +3,6 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,7 +14,10 @@
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
 #include "App/account/AppServices.h"
+#include "App/shell/application/LoadedModules.h"
+#include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
 
@@ -42,6 +44,15 @@ struct Buffer {
     {
         while (*s && length + 1 < sizeof(text))
             text[length++] = *s++;
+        text[length] = '\0';
+    }
+    void appendHexBytes(const unsigned char* bytes, std::size_t size)
+    {
+        static constexpr char digits[] = "0123456789abcdef";
+        for (std::size_t i = 0; i < size && length + 2 < sizeof(text); ++i) {
+            text[length++] = digits[bytes[i] >> 4];
+            text[length++] = digits[bytes[i] & 0xf];
+        }
         text[length] = '\0';
     }
     void appendNumber(unsigned long long value, unsigned base = 10)
@@ -113,11 +124,58 @@ void writeReport(int signalNumber, const siginfo_t* info)
     }
     facts.append("\ntime: ");
     facts.appendNumber(static_cast<unsigned long long>(now.tv_sec));
-    facts.append("\nbacktrace:\n");
+    facts.append("\n");
     writeAll(fd, facts.text, facts.length);
+
+    // Each frame as its module's index and the offset into that module's file (which the
+    // module's build id names), so that the report can be symbolicated; an address outside
+    // every module stays absolute. Only the modules that frames lie in are listed.
     void* frames[maximumCapturedFrames];
     const int count = ::backtrace(frames, maximumCapturedFrames);
-    ::backtrace_symbols_fd(frames, count, fd);
+    const LoadedModules::Reading modules = LoadedModules::current();
+    long moduleOfFrame[maximumCapturedFrames];
+    bool listed[LoadedModules::maximumModules] = {};
+    for (int i = 0; i < count; ++i) {
+        moduleOfFrame[i] = modules.indexOf(reinterpret_cast<std::uintptr_t>(frames[i]));
+        if (moduleOfFrame[i] >= 0)
+            listed[moduleOfFrame[i]] = true;
+    }
+    for (std::size_t index = 0; index < modules.count; ++index) {
+        if (!listed[index])
+            continue;
+        const LoadedModules::Module& module = modules.modules[index];
+        Buffer line;
+        line.append("module: ");
+        line.appendNumber(index);
+        line.append(" ");
+        if (module.buildIdSize)
+            line.appendHexBytes(module.buildId, module.buildIdSize);
+        else
+            line.append("-");
+        line.append(" 0x");
+        line.appendNumber(module.bias, 16);
+        line.append(" 0x");
+        line.appendNumber(module.end - module.bias, 16);
+        line.append(" ");
+        line.append(module.path);
+        line.append("\n");
+        writeAll(fd, line.text, line.length);
+    }
+    writeAll(fd, "backtrace:\n", 11);
+    for (int i = 0; i < count; ++i) {
+        const auto address = reinterpret_cast<std::uintptr_t>(frames[i]);
+        Buffer line;
+        if (moduleOfFrame[i] >= 0) {
+            line.appendNumber(static_cast<unsigned long long>(moduleOfFrame[i]));
+            line.append(" 0x");
+            line.appendNumber(address - modules.modules[moduleOfFrame[i]].bias, 16);
+        } else {
+            line.append("- 0x");
+            line.appendNumber(address, 16);
+        }
+        line.append("\n");
+        writeAll(fd, line.text, line.length);
+    }
     ::fsync(fd);
     ::close(fd);
     ::rename(name.text, finalName.text);
@@ -188,13 +246,11 @@ bool CrashReporter::install(const std::filesystem::path& folder, const std::stri
     void* warmUp[2];
     ::backtrace(warmUp, 2);
 
-    void* stack = ::mmap(nullptr, alternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (stack != MAP_FAILED) {
-        stack_t alternate{};
-        alternate.ss_sp = stack;
-        alternate.ss_size = alternateStackSize;
-        ::sigaltstack(&alternate, nullptr);
-    }
+    // The modules as they are now (`start` reads them again as more are loaded).
+    LoadedModules::refresh();
+    // This thread's alternate stack, for good; every thread we start makes its own.
+    static AlternateSignalStack* installingThreadStack = new AlternateSignalStack(alternateStackSize);
+    (void)installingThreadStack;
     for (int signalNumber : fatalSignals) {
         struct sigaction action{};
         action.sa_sigaction = handleSignal;
@@ -212,6 +268,9 @@ void CrashReporter::start()
     const std::filesystem::path folder = reportsFolder();
     if (!install(folder, info->shortVersion(), info->bundle().stringForInfoKey("CFBundleVersion").value_or("")))
         RKLog("Crash reports are off: " + folder.string() + " cannot be made", 0);
+    // Libraries loaded later (input methods, GIO and image modules) join the list.
+    static const auto moduleRefresh = MainQueue::repeating(std::chrono::seconds(60), [] { LoadedModules::refresh(); });
+    (void)moduleRefresh;
     const auto dsnText = AppServices::crashReportingDSN();
     const auto dsn = dsnText ? DSN::parse(*dsnText) : std::nullopt;
     if (!dsn) {

@@ -1,10 +1,21 @@
 // Crash reports of the application process. `install` sets handlers for the fatal signals (on
-// an alternate stack, so that a stack overflow of the main thread is reported too): a crash
-// writes a small report (signal, a backtrace, version and build; never arguments or the
-// environment) into the reports folder with async-signal-safe calls only, then hands the
-// signal to the handler that was there before, or ends the process with the signal's default
-// action. At the next launch `sendPendingReports` sends each report to the crash-reporting
-// service's store endpoint and deletes it once the service has taken it.
+// an alternate stack, so that a stack overflow is reported too: the installing thread's is
+// made here, every thread we start has its own, see AlternateSignalStack): a crash writes a
+// small report (signal, version and build, the backtrace as offsets into modules with each
+// module's build id; never arguments or the environment) into the reports folder with
+// async-signal-safe calls only, then hands the signal to the handler that was there before,
+// or ends the process with the signal's default action. The modules and their build ids are
+// read at installation and whenever libraries were loaded since (LoadedModules), never in
+// the handler. At the next launch `sendPendingReports` sends each report to the
+// crash-reporting service's store endpoint and deletes it once the service has taken it.
+//
+// A report's text:
+//   korvel-x crash report
+//   version: <short version>            build: <build version>       (one line each)
+//   signal: <number>   code: <si_code>   [address: 0x<fault address>]   time: <seconds>
+//   module: <index> <build id in hex, or -> 0x<load bias> 0x<extent> <path>   (per module)
+//   backtrace:
+//   <module index> 0x<offset in its file>   or   - 0x<address>           (innermost first)
 #pragma once
 
 #include <filesystem>

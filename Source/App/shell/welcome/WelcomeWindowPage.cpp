@@ -86,7 +86,8 @@ void WelcomeWindow::addWelcome()
 {
     GtkWidget* view = webView_->webView().widget();
     gtk_fixed_put(flippedContentView(), view, 0, 0);
-    dragView_.placeIn(flippedContentView(), {{0, 0}, {size_.width - sideBarWidth, dragStripHeight}});
+    // Above the page, which gets its window only when it fades in.
+    placeAbove(dragView_.widget(), {{0, 0}, {size_.width - sideBarWidth, dragStripHeight}});
     gtk_widget_show(dragView_.widget());
 }
 

@@ -11,7 +11,7 @@ namespace kx {
 
 namespace {
 
-void replaceAll(std::string& text, std::string_view what, std::string_view with)
+void replaceEvery(std::string& text, std::string_view what, std::string_view with)
 {
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
         text.replace(at, what.size(), with);
@@ -43,7 +43,7 @@ WelcomeWindowRecentsRowView::WelcomeWindowRecentsRowView()
 std::string WelcomeWindowRecentsRowView::titleText(const std::filesystem::path& url)
 {
     std::string title = url.filename().string();
-    replaceAll(title, ".korvelx", "");
+    replaceEvery(title, ".korvelx", "");
     return displayable(std::move(title));
 }
 

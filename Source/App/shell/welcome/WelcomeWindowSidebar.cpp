@@ -127,7 +127,7 @@ void WelcomeWindow::addCloseButton()
 {
     closeButton_ = std::make_unique<ImageMouseOverButton>("close");
     closeButton_->setAction([this] { close(); });
-    closeButton_->placeIn(flippedContentView(), {{-2, -1}, {30, 30}});
+    placeAbove(closeButton_->widget(), {{-2, -1}, {30, 30}});
     gtk_widget_show(closeButton_->widget());
     updateCloseAppearance();
     AppAppearance::shared().observeHandlers.push_back([this, alive = std::weak_ptr<int>(alive_)] {

@@ -6,6 +6,7 @@ namespace kx {
 
 TitlelessWindow::TitlelessWindow(Size contentSize)
     : Window(contentSize)
+    , root_(GTK_FIXED(gtk_fixed_new()))
     , flippedContentView_(GTK_FIXED(gtk_fixed_new()))
 {
     hideTitleBar();
@@ -17,7 +18,24 @@ TitlelessWindow::TitlelessWindow(Size contentSize)
     setMenuBarVisible(false);
     gtk_widget_set_size_request(GTK_WIDGET(flippedContentView_), int(std::lround(contentSize.width)),
                                 int(std::lround(contentSize.height)));
-    setContentView(GTK_WIDGET(flippedContentView_));
+    // The content has a window of its own, made before those of the views placed above it:
+    // whatever window a view of the content makes later stays inside it, below them. (A
+    // GtkOverlay would not do: its windows would hide the page below them.)
+    gtk_widget_set_has_window(GTK_WIDGET(flippedContentView_), TRUE);
+    gtk_fixed_put(root_, GTK_WIDGET(flippedContentView_), 0, 0);
+    gtk_widget_show(GTK_WIDGET(flippedContentView_));
+    setContentView(GTK_WIDGET(root_));
+}
+
+void TitlelessWindow::placeAbove(GtkWidget* view, const Rect& frame)
+{
+    gtk_widget_set_size_request(view, int(std::lround(frame.size.width)), int(std::lround(frame.size.height)));
+    const int x = int(std::lround(frame.origin.x));
+    const int y = int(std::lround(frame.origin.y));
+    if (gtk_widget_get_parent(view) == GTK_WIDGET(root_))
+        gtk_fixed_move(root_, view, x, y);
+    else
+        gtk_fixed_put(root_, view, x, y);
 }
 
 } // namespace kx

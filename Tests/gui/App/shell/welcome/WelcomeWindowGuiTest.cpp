@@ -301,6 +301,24 @@ TEST_F(WelcomeWindowGui, ButtonsCloseTheWindowBeforeTheyAct)
     EXPECT_TRUE(openedDocuments.empty());
 }
 
+TEST_F(WelcomeWindowGui, TheStripAndTheCloseButtonTakeInputFromTheFirstShowing)
+{
+    // The page gets its window only when it fades in, after the strip and the button were
+    // placed: they must still lie above it.
+    showWithPage();
+    const kx::Point start = kxtest::windowPosition(window->widget());
+    kxtest::drag(kxtest::onScreen(window->dragView(), 300, 30), 60, 40);
+    EXPECT_TRUE(kxtest::spinUntil(
+        [&] { return kxtest::windowPosition(window->widget()) == (kx::Point{start.x + 60, start.y + 40}); }))
+        << "the strip did not move the window";
+
+    kxtest::moveTo(kxtest::centreOf(window->closeButton().widget()));
+    kxtest::clickButton();
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); })) << "the close button did not close";
+    EXPECT_EQ(newDocuments, 0);
+    EXPECT_EQ(openPanels, 0);
+}
+
 TEST_F(WelcomeWindowGui, TheFirstShowingCentresTheWindowAndLaterOnesKeepItOnScreen)
 {
     makeWindow();

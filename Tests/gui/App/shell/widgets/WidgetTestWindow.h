@@ -54,6 +54,17 @@ inline void moveTo(const kx::Point& point)
     settle();
 }
 
+// Drags from `from` by (dx, dy) with the primary button, in steps.
+inline void drag(const kx::Point& from, double dx, double dy)
+{
+    moveTo(from);
+    pressButton();
+    for (int step = 1; step <= 4; ++step)
+        moveTo({from.x + dx * step / 4, from.y + dy * step / 4});
+    releaseButton();
+    settle();
+}
+
 // With KX_SCREENSHOT_DIR set, saves the top left of the screen, where the test windows are,
 // there as <name>.png, for a person to look at.
 inline void saveScreenshot(const std::string& name)

@@ -20,6 +20,7 @@ using kx::Color;
 using kxtest::hex;
 using kx::Point;
 using kxtest::centreOf;
+using kxtest::drag;
 using kxtest::moveTo;
 using kxtest::onScreen;
 using kxtest::windowPosition;
@@ -27,17 +28,6 @@ using kxtest::windowPosition;
 namespace {
 
 class WidgetsGui : public kxtest::WidgetWindowTest {
-protected:
-    // Drags from `from` by (dx, dy) with the primary button, in steps.
-    void drag(const Point& from, double dx, double dy)
-    {
-        moveTo(from);
-        kxtest::pressButton();
-        for (int step = 1; step <= 4; ++step)
-            moveTo({from.x + dx * step / 4, from.y + dy * step / 4});
-        kxtest::releaseButton();
-        kxtest::settle();
-    }
 };
 
 } // namespace
