@@ -269,6 +269,36 @@ bool focusWindow(const std::string& title)
     return true;
 }
 
+bool focusWindowOf(const Clickable& target)
+{
+    Connection connection;
+    if (!connection.display)
+        return false;
+    // The topmost mapped top-level window under the middle of the target.
+    const int x = target.x + target.width / 2, y = target.y + target.height / 2;
+    Window root = DefaultRootWindow(connection.display), parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(connection.display, root, &root, &parent, &children, &count))
+        return false;
+    std::optional<Window> found;
+    for (unsigned i = count; i-- > 0 && !found;) { // bottom to top: the last is on top
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(connection.display, children[i], &attributes) && attributes.map_state == IsViewable
+            && attributes.c_class == InputOutput && x >= attributes.x && y >= attributes.y
+            && x < attributes.x + attributes.width && y < attributes.y + attributes.height)
+            found = children[i];
+    }
+    if (children)
+        XFree(children);
+    if (!found)
+        return false;
+    XRaiseWindow(connection.display, *found);
+    XSetInputFocus(connection.display, *found, RevertToParent, CurrentTime);
+    XSync(connection.display, False);
+    return true;
+}
+
 namespace {
 
 void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift)

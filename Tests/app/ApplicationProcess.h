@@ -28,7 +28,7 @@ struct ApplicationHome {
 
 // Something a user can click, as the application lists it (Tests/app/host/ClickableWidgets.h).
 struct Clickable {
-    std::string kind;   // "button", "menuitem", "web" (a web view), "page" (a button in a page)
+    std::string kind;   // "button", "menuitem", "web" (a web view), "page" (a button in a page), "text" (a label)
     std::string window; // the window's title, "(popup)" for a pop-up menu, "(untitled)" for another without
     std::string name;   // label, tooltip or page element id
     int x = 0, y = 0, width = 0, height = 0;
@@ -80,6 +80,9 @@ bool closeWindow(const std::string& title);
 void pressControl(char key);
 // Gives the keyboard focus to the window of this title, as a click on it would.
 bool focusWindow(const std::string& title);
+// Gives the keyboard focus to the top-level window that shows `target` (one without a title,
+// an alert), as a window manager gives it to a window that appears.
+bool focusWindowOf(const Clickable& target);
 // Presses the key of this X key name ("Tab", "Return", "a") with Control and/or Shift.
 void pressKey(const std::string& name, bool control = false, bool shift = false);
 // Types printable ASCII text where the keyboard focus is.

@@ -63,6 +63,46 @@ std::optional<LoginLink> parseLoginLink(const std::string& url)
     return link;
 }
 
+// Text from the back end as a question shows it: without invisible characters that could
+// reorder or hide what the user reads, and not longer than a line.
+std::string backEndTextAsShown(const std::string& text)
+{
+    constexpr int maximumCharacters = 80;
+    std::string shown;
+    int count = 0;
+    const char* end = text.c_str() + text.size();
+    for (const char* at = text.c_str(); at < end; at = g_utf8_next_char(at)) {
+        const gunichar c = g_utf8_get_char_validated(at, end - at);
+        if (c == gunichar(-1) || c == gunichar(-2))
+            break; // records are UTF-8; the rest of a broken one is not shown
+        const GUnicodeType type = g_unichar_type(c);
+        if (type == G_UNICODE_CONTROL || type == G_UNICODE_FORMAT || type == G_UNICODE_LINE_SEPARATOR
+            || type == G_UNICODE_PARAGRAPH_SEPARATOR)
+            continue;
+        if (count == maximumCharacters) {
+            shown += "\u2026";
+            break;
+        }
+        shown.append(at, std::size_t(g_utf8_next_char(at) - at));
+        ++count;
+    }
+    return shown;
+}
+
+std::string quotedBackEndText(const std::string& text)
+{
+    return "\u201C" + backEndTextAsShown(text) + "\u201D";
+}
+
+// “Name” (address)
+std::string accountAsShown(const UserInfo& user)
+{
+    std::string text = quotedBackEndText(user.name);
+    if (user.email && !backEndTextAsShown(*user.email).empty())
+        text += " (" + backEndTextAsShown(*user.email) + ")";
+    return text;
+}
+
 void quitApplication()
 {
     if (GApplication* application = g_application_get_default())
@@ -206,60 +246,68 @@ void LoginController::initialize()
     });
 }
 
-void LoginController::fetchUser(const std::string& token, Purpose purpose, bool ephemeral)
+void LoginController::requestUserRecord(const std::string& token, std::function<void(RecordAnswer)> completion)
 {
     HttpSession::Request request;
     request.url = AppServices::userRecordURL();
     request.headers = {{"Authorization", "Token " + token}, {"Accept", "application/json"}};
     request.timeout = fetchTimeout;
-    const unsigned generation = generation_;
     auto task = session_->testableDataTask(
-        std::move(request), [this, generation, purpose, token, ephemeral, alive = std::weak_ptr<bool>(alive_)](
+        std::move(request), [completion = std::move(completion), alive = std::weak_ptr<bool>(alive_)](
                                 auto data, auto response, auto error) {
-            if (alive.expired() || generation != generation_)
+            if (alive.expired())
                 return;
-            fetchDidFinish(purpose, token, ephemeral, std::move(data), std::move(response), std::move(error));
+            RecordAnswer answer;
+            if (!response) {
+                answer.failure = "The account service could not be reached ("
+                                 + (error ? error->localizedDescription : std::string("no answer")) + ").";
+            } else if (response->statusCode == 401 || response->statusCode == 403) {
+                answer.refused = true;
+                answer.failure = "The account service does not accept the sign-in.";
+            } else if (response->statusCode < 200 || response->statusCode > 299) {
+                answer.failure = "The account service answered with an error (status "
+                                 + std::to_string(response->statusCode) + ").";
+            } else if (auto decoded = UserInfo::decode(data.value_or("")); decoded.isFailure()) {
+                answer.failure = "The account service's answer is not an account record.";
+                log(decoded.error().localizedDescription + " " + decoded.error().localizedFailureReason);
+            } else {
+                answer.user = decoded.value();
+            }
+            completion(std::move(answer));
         });
     task->resume();
 }
 
-void LoginController::fetchDidFinish(Purpose purpose, const std::string& token, bool ephemeral,
-                                     std::optional<std::string> data,
-                                     std::optional<TestableURLSessionProtocol::HTTPURLResponse> response,
-                                     std::optional<Error> error)
+void LoginController::fetchUser(const std::string& token, Purpose purpose, bool ephemeral)
 {
-    std::string failure;
-    std::optional<UserInfo> user;
-    if (!response) {
-        failure = "The user record could not be fetched: "
-                  + (error ? error->localizedDescription : std::string("no answer"));
-    } else if (response->statusCode == 401 || response->statusCode == 403) {
+    const unsigned generation = generation_;
+    requestUserRecord(token, [this, generation, purpose, token, ephemeral](RecordAnswer answer) {
+        if (generation != generation_)
+            return;
+        fetchDidFinish(purpose, token, ephemeral, std::move(answer));
+    });
+}
+
+void LoginController::fetchDidFinish(Purpose purpose, const std::string& token, bool ephemeral, RecordAnswer answer)
+{
+    if (answer.refused) {
         if (purpose == Purpose::signIn)
             return signInFailed("The back end refused the login link's token");
         log("The back end refused the stored sign-in; signing out");
         signOut();
         return showLoginWindow();
-    } else if (response->statusCode < 200 || response->statusCode > 299) {
-        failure = "The user record could not be fetched: status " + std::to_string(response->statusCode);
-    } else {
-        auto decoded = UserInfo::decode(data.value_or(""));
-        if (decoded.isFailure())
-            failure = decoded.error().localizedDescription + " " + decoded.error().localizedFailureReason;
-        else
-            user = decoded.value();
     }
-
     if (purpose == Purpose::signIn) {
-        if (!user)
-            return signInFailed(failure);
-        return commitSignIn(token, ephemeral, std::move(*user));
+        if (!answer.user)
+            return signInFailed(answer.failure);
+        return commitSignIn(token, ephemeral, std::move(*answer.user));
     }
-    if (user) {
-        user_ = std::move(*user);
+    if (answer.user) {
+        user_ = std::move(*answer.user);
         if (!ephemeral_)
             cacheUser(user_);
     } else {
-        log(failure + "; keeping the cached record");
+        log("The user record could not be fetched; keeping the cached record. " + answer.failure);
     }
     postUserConfigChanged();
 }
@@ -273,28 +321,63 @@ void LoginController::resetTokenFromUrlWithUrl(const std::string& url)
     }
     if (!isLoggedIn() || windowIsVisible())
         return signIn(link->token, link->ephemeral);
-    if (switchAlert_) {
+    if (switchAlert_ || checkingLink_) {
         log("A login link arrived while another waits for the user's answer; it was ignored");
         return;
     }
     // Any page can open such a link; signing in silently would put the user's work into an
-    // account that is not theirs.
-    const std::string who = userName() ? " You are signed in as " + *userName() + "." : std::string();
+    // account that is not theirs. The question names the account the link opens, so that
+    // account is asked for first.
+    checkingLink_ = true;
+    requestUserRecord(link->token, [this, link = *link](RecordAnswer answer) {
+        checkingLink_ = false;
+        askToSwitchAccount(link.token, link.ephemeral, std::move(answer));
+    });
+}
+
+void LoginController::askToSwitchAccount(const std::string& token, bool ephemeral, RecordAnswer answer)
+{
+    if (!isLoggedIn() || windowIsVisible()) {
+        // Signed out meanwhile: nobody's work is at stake any more.
+        return signIn(token, ephemeral);
+    }
+    const std::string current = userName() ? " You are signed in as " + quotedBackEndText(*userName()) + "." : std::string();
+    if (!answer.user) {
+        log("A login link was not used: " + answer.failure);
+        switchAlert_ = ModalAlert::alertWithMessageText(
+            "The login link could not be used.", "OK", std::nullopt, std::nullopt,
+            "Korvel X could not find out which account the link signs in to. " + answer.failure + current
+                + " Nothing was changed.");
+        switchAlert_->setAlertStyle(Alert::Style::warning);
+        switchAlert_->beginSheetModal(nullptr, [this, alive = std::weak_ptr<bool>(alive_)](Alert::ModalResponse) {
+            if (!alive.expired())
+                switchAlert_.reset();
+        });
+        return;
+    }
     switchAlert_ = ModalAlert::alertWithMessageText(
         "Sign in with another account?", "Sign In", std::string("Cancel"), std::nullopt,
-        "A link asks Korvel X to sign in with another account." + who
-            + " Continue only if you opened this link yourself to sign in.");
+        "A link asks Korvel X to sign in as " + accountAsShown(*answer.user) + "." + current
+            + " Sign in only if you opened this link yourself to sign in to that account.");
     switchAlert_->setAlertStyle(Alert::Style::warning);
-    switchAlert_->buttons()[1]->setKeyEquivalent("\x1b");
-    switchAlert_->beginSheetModal(nullptr, [this, link = *link, alive = std::weak_ptr<bool>(alive_)](
-                                               Alert::ModalResponse response) {
+    // Cancel is the answer of Return and Escape alike (without an Escape button, Escape
+    // answers as closing does); signing in takes a deliberate press.
+    auto buttons = switchAlert_->buttons();
+    buttons[1]->setKeyEquivalent("\r");
+    buttons[0]->setRequiresDeliberatePress(true);
+    switchAlert_->beginSheetModal(nullptr, [this, token, ephemeral, user = std::move(*answer.user),
+                                            alive = std::weak_ptr<bool>(alive_)](Alert::ModalResponse response) mutable {
         if (alive.expired())
             return;
         switchAlert_.reset();
-        if (response == Alert::firstButtonReturn)
-            signIn(link.token, link.ephemeral);
-        else
+        if (response != Alert::firstButtonReturn) {
             log("The user declined a login link");
+            return;
+        }
+        // The account the user agreed to, as the back end gave it: no second answer may put
+        // another one in its place.
+        ++generation_;
+        commitSignIn(token, ephemeral, std::move(user));
     });
 }
 

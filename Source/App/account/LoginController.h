@@ -73,8 +73,11 @@ public:
     bool isEphemeral() const { return ephemeral_; }
 
     // Signs in with the token in the link's "fut" item ("ephemeral=1" keeps it in memory
-    // only). While signed in with the login window away, the user is asked first: any page can
-    // open such a link.
+    // only). While signed in with the login window away, the user is asked first, since any
+    // page can open such a link: the back end is asked whose record the token opens, the
+    // question names that account, and only a deliberate press of "Sign In" (a click, or
+    // Space on it) signs in with that record; Return and Escape cancel. When the account
+    // cannot be found out, the user is told so and nothing changes.
     void resetTokenFromUrlWithUrl(const std::string& url);
     // With `ask`, confirms first and quits afterwards; either way signs out: forgets the
     // token, its marker, the keyring entry and the cached record.
@@ -94,11 +97,20 @@ public:
     // Run after a completed sign-in (the application shows its start window).
     std::function<void()> didSignInHandler;
 
-    // The question asked before a link replaces the signed-in user, while it is shown.
+    // The question asked before a link replaces the signed-in user (or the word that the
+    // link's account could not be found out), while it is shown.
     Alert* pendingSwitchAlert() const { return switchAlert_.get(); }
+    // A link's account is being asked for; no question is shown yet.
+    bool isCheckingLink() const { return checkingLink_; }
 
 private:
     enum class Purpose { refresh, signIn };
+    // The back end's answer for a token: the record, or why there is none.
+    struct RecordAnswer {
+        std::optional<UserInfo> user;
+        bool refused = false; // the token is not (or no longer) valid
+        std::string failure;  // for the log and the user; never quotes the answer
+    };
 
     std::string environmentName() const;
     bool hasStoredToken() const;
@@ -106,10 +118,10 @@ private:
     std::optional<UserInfo> cachedUser() const;
     void cacheUser(const std::optional<UserInfo>& user);
 
+    void requestUserRecord(const std::string& token, std::function<void(RecordAnswer)> completion);
     void fetchUser(const std::string& token, Purpose purpose, bool ephemeral);
-    void fetchDidFinish(Purpose purpose, const std::string& token, bool ephemeral, std::optional<std::string> data,
-                        std::optional<TestableURLSessionProtocol::HTTPURLResponse> response,
-                        std::optional<Error> error);
+    void fetchDidFinish(Purpose purpose, const std::string& token, bool ephemeral, RecordAnswer answer);
+    void askToSwitchAccount(const std::string& token, bool ephemeral, RecordAnswer answer);
     void signIn(const std::string& token, bool ephemeral);
     void signInFailed(const std::string& why);
     void commitSignIn(const std::string& token, bool ephemeral, UserInfo user);
@@ -128,6 +140,7 @@ private:
     unsigned generation_ = 0;
     std::unique_ptr<LoginWindow> window_;
     std::shared_ptr<Alert> switchAlert_;
+    bool checkingLink_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

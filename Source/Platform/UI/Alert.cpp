@@ -15,6 +15,7 @@ struct Alert::Showing {
     std::shared_ptr<Alert> self; // the alert stays while it is on screen
     GObjectRef<GtkWidget> window;
     GtkWidget* suppressionButton = nullptr;
+    GtkWidget* initialFocus = nullptr; // the Return button, else the first
     std::vector<SignalConnection> connections;
     std::function<void(ModalResponse)> completion;
     bool applicationModal = false;
@@ -330,6 +331,8 @@ void Alert::show(GtkWindow* parent, bool sheet)
 
     shownList().push_back(this);
     gtk_window_present(GTK_WINDOW(window));
+    // GTK keeps its chain for Tab only for a focus given to a shown window.
+    gtk_widget_grab_focus(showing_->initialFocus);
 }
 
 GtkWidget* Alert::buildWindow(GtkWindow* parent)
@@ -408,10 +411,9 @@ GtkWidget* Alert::buildWindow(GtkWindow* parent)
         gtk_widget_set_can_default(returnButton, TRUE);
         gtk_style_context_add_class(gtk_widget_get_style_context(returnButton), GTK_STYLE_CLASS_SUGGESTED_ACTION);
         gtk_window_set_default(GTK_WINDOW(window), returnButton);
-        gtk_window_set_focus(GTK_WINDOW(window), returnButton);
-    } else {
-        gtk_window_set_focus(GTK_WINDOW(window), buttons_.front()->widget_);
     }
+    // Focused once shown (see `show`): a focus given before would leave Tab where it is.
+    showing_->initialFocus = returnButton ? returnButton : buttons_.front()->widget_;
     return window;
 }
 
@@ -429,9 +431,11 @@ bool Alert::handleKey(const GdkEventKey& event)
     if (!showing_ || showing_->ended)
         return false;
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(showing_->window.get()));
-    const bool focusOnButton = std::any_of(buttons_.begin(), buttons_.end(), [&](const auto& b) {
-        return focus && b->widget_ == focus;
-    });
+    const Button* focusedButton = nullptr;
+    for (const auto& button : buttons_) {
+        if (focus && button->widget_ == focus)
+            focusedButton = button.get();
+    }
     const bool typing = focus && GTK_IS_EDITABLE(focus);
     guint key = gdk_keyval_to_lower(event.keyval);
     if (key == GDK_KEY_KP_Enter || key == GDK_KEY_ISO_Enter)
@@ -444,7 +448,7 @@ bool Alert::handleKey(const GdkEventKey& event)
         auto accelerator = GtkAccelerator::from(button->keyEquivalent_, button->modifierMask_);
         if (!accelerator || accelerator->keyval != key || (held & relevant) != (accelerator->modifiers & relevant))
             continue;
-        if (key == GDK_KEY_Return && focusOnButton)
+        if (key == GDK_KEY_Return && focusedButton && !focusedButton->requiresDeliberatePress_)
             return false; // the button the user moved to answers
         if (typing && accelerator->modifiers == 0 && key != GDK_KEY_Return && key != GDK_KEY_Escape)
             return false; // the key goes into the text field
@@ -455,7 +459,8 @@ bool Alert::handleKey(const GdkEventKey& event)
         end(abortResponse);
         return true;
     }
-    return false;
+    // Return on a button that wants a deliberate press does nothing, rather than press it.
+    return key == GDK_KEY_Return && focusedButton && focusedButton->requiresDeliberatePress_;
 }
 
 void Alert::end(ModalResponse response)

@@ -5,9 +5,10 @@
 // when the window goes first).
 //
 // Keys: the first button answers Return, a button titled "Cancel" answers Escape and one
-// titled "Don't Save" Ctrl+D; any button can be given another key. Escape without such a
-// button, and closing the alert's window, answer `abortResponse`: an alert never waits for an
-// answer that cannot come. Main thread only.
+// titled "Don't Save" Ctrl+D; any button can be given another key. Return presses the button
+// the keyboard focus is on, unless that button must be pressed deliberately. Escape without
+// such a button, and closing the alert's window, answer `abortResponse`: an alert never waits
+// for an answer that cannot come. Main thread only.
 #pragma once
 
 #include <functional>
@@ -44,6 +45,11 @@ public:
         // A single character ("\r" Return, "\x1b" Escape, "d"); empty for none. A key belongs
         // to one button: giving it here takes it from the button that had it.
         void setKeyEquivalent(std::string key, ModifierFlags modifierMask = ModifierFlags::none);
+        // An answer that must be given deliberately: a click or Space with the focus on the
+        // button. Return never presses it, not even with the focus on it (it answers as the
+        // Return button does, or not at all).
+        bool requiresDeliberatePress() const { return requiresDeliberatePress_; }
+        void setRequiresDeliberatePress(bool required) { requiresDeliberatePress_ = required; }
         // The GTK button while the alert is shown, else nullptr.
         GtkWidget* widget() const { return widget_; }
 
@@ -55,6 +61,7 @@ public:
         ModalResponse response_;
         std::string keyEquivalent_;
         ModifierFlags modifierMask_ = ModifierFlags::none;
+        bool requiresDeliberatePress_ = false;
         GtkWidget* widget_ = nullptr;
     };
 

@@ -135,6 +135,11 @@ void visit(GtkWidget* widget, gpointer data)
     } else if (placed && (GTK_IS_BUTTON(widget) || !tip.empty())) {
         const char* label = GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget)) : nullptr;
         line(*walk.report, "button", walk.window, label && *label ? label : tip, at.x, at.y, at.width, at.height);
+    } else if (placed && GTK_IS_LABEL(widget) && !gtk_widget_get_ancestor(widget, GTK_TYPE_BUTTON)) {
+        // What the window says, so that a test reads what the user reads.
+        const char* text = gtk_label_get_text(GTK_LABEL(widget));
+        if (text && *text)
+            line(*walk.report, "text", walk.window, text, at.x, at.y, at.width, at.height);
     }
     if (GTK_IS_CONTAINER(widget))
         gtk_container_forall(GTK_CONTAINER(widget), visit, data);

@@ -151,26 +151,74 @@ TEST_F(LoginControllerGui, SignOutWithConfirmationQuitsOnlyWhenConfirmed)
     login().terminateHandler = saved;
 }
 
-TEST_F(LoginControllerGui, ALinkWhileSignedInAsksBeforeReplacingTheUser)
+TEST_F(LoginControllerGui, ALinkWhileSignedInNamesTheAccountItOpensBeforeAnyoneCanAccept)
 {
     const auto first = AccountTestEnvironment::signInFreshUser("First");
-    backend().registerToken("tok-other", "user", {{"id", "u-other"}, {"name", "Other"}});
+    // A name made to mislead: a right-to-left override would show "Mallory" reversed as
+    // something else, a zero-width space would hide in it.
+    backend().registerToken("tok-other", "user",
+                            {{"id", "u-other"}, {"name", "Mall\u202Eory\u200B"}, {"email", "mallory@example.com"}});
     kxtest::LogCapture log;
 
     login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
-    ASSERT_NE(login().pendingSwitchAlert(), nullptr);
-    // A second link while the question is open changes nothing.
+    // Nothing can be answered before the back end said whose the link is.
+    EXPECT_TRUE(login().isCheckingLink());
+    EXPECT_EQ(login().pendingSwitchAlert(), nullptr);
+    // A second link meanwhile, and while the question is open, changes nothing.
     login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
-    answerAlert(login().pendingSwitchAlert(), 1);
+    ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() != nullptr; }, kxtest::accountPageTimeout));
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
+    kx::Alert* question = login().pendingSwitchAlert();
+    EXPECT_EQ(question->messageText(), "Sign in with another account?");
+    EXPECT_EQ(question->informativeText(),
+              "A link asks Korvel X to sign in as \u201CMallory\u201D (mallory@example.com). You are signed in as "
+              "\u201CFirst\u201D. Sign in only if you opened this link yourself to sign in to that account.");
+    ASSERT_EQ(question->buttons().size(), 2u);
+    EXPECT_EQ(question->buttons()[1]->title(), "Cancel");
+    EXPECT_EQ(question->buttons()[1]->keyEquivalent(), "\r");
+    EXPECT_TRUE(question->buttons()[0]->requiresDeliberatePress());
+    answerAlert(question, 1);
     ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() == nullptr; }));
     kxtest::spinFor(std::chrono::milliseconds(200));
     EXPECT_EQ(login().userId(), first);
 
+    // Accepted, it signs in with the very record it named.
     login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-other");
+    ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() != nullptr; }, kxtest::accountPageTimeout));
+    backend().registerToken("tok-other", "user", {{"id", "u-swapped"}, {"name", "Someone Else"}});
     answerAlert(login().pendingSwitchAlert(), 0);
     ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-other"; }));
+    EXPECT_EQ(login().token(), "tok-other");
     for (const auto& line : log.lines())
         EXPECT_EQ(line.find("tok-other"), std::string::npos) << line;
+}
+
+TEST_F(LoginControllerGui, ALinkWhoseAccountCannotBeFoundOutIsNotOfferedAndSaysWhy)
+{
+    const auto first = AccountTestEnvironment::signInFreshUser("First");
+    struct Case {
+        const char* answer;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"refused", "The account service does not accept the sign-in."},
+                          Case{"server-error", "The account service answered with an error (status 500)."},
+                          Case{"not-object", "The account service's answer is not an account record."}}) {
+        SCOPED_TRACE(c.answer);
+        const std::string token = std::string("tok-unknown-") + c.answer;
+        backend().registerToken(token, c.answer);
+        login().resetTokenFromUrlWithUrl("korvel-x://login?fut=" + token);
+        ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() != nullptr; }, kxtest::accountPageTimeout));
+        kx::Alert* told = login().pendingSwitchAlert();
+        EXPECT_EQ(told->messageText(), "The login link could not be used.");
+        EXPECT_EQ(told->informativeText(), std::string("Korvel X could not find out which account the link signs in to. ") + c.reason
+                                               + " You are signed in as \u201CFirst\u201D. Nothing was changed.");
+        ASSERT_EQ(told->buttons().size(), 1u);
+        EXPECT_EQ(told->buttons()[0]->title(), "OK");
+        answerAlert(told, 0);
+        ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() == nullptr; }));
+        EXPECT_EQ(login().userId(), first);
+        EXPECT_TRUE(login().isLoggedIn());
+    }
 }
 
 TEST_F(LoginControllerGui, TheLoginPageSignsInThroughItsOwnLinkWithTheMachineIdentifier)

@@ -167,6 +167,48 @@ TEST(AlertGui, KeysAnswerTheirButtonsAndEscapeOrClosingNeverLeaveItWaiting)
     gtk_widget_destroy(window);
 }
 
+TEST(AlertGui, AButtonThatWantsADeliberatePressTakesNoReturnEvenWithTheFocus)
+{
+    GtkWidget* window = shownWindow();
+    const auto question = [](bool cancelTakesReturn) {
+        auto alert = Alert::make();
+        alert->setMessageText("Sign in with another account?");
+        alert->addButton("Sign In").setRequiresDeliberatePress(true);
+        alert->addButton("Cancel");
+        if (cancelTakesReturn)
+            alert->buttons()[1]->setKeyEquivalent("\r");
+        return alert;
+    };
+
+    // Return with the focus on the deliberate button answers as Return does elsewhere: Cancel.
+    {
+        auto alert = question(true);
+        Answers answers;
+        showSheet(alert, window, answers);
+        EXPECT_EQ(gtk_window_get_focus(alert->window()), alert->buttons()[1]->widget()) << "the focus starts on Cancel";
+        gtk_widget_grab_focus(alert->buttons()[0]->widget());
+        pressKey(alert, GDK_KEY_Return);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return !answers.responses.empty(); }));
+        EXPECT_EQ(answers.responses, std::vector<Alert::ModalResponse>{Alert::secondButtonReturn});
+    }
+    // With no Return button, Return on it does nothing at all; Space presses it.
+    {
+        auto alert = question(false);
+        alert->buttons()[0]->setKeyEquivalent("");
+        Answers answers;
+        showSheet(alert, window, answers);
+        gtk_widget_grab_focus(alert->buttons()[0]->widget());
+        pressKey(alert, GDK_KEY_Return);
+        pressKey(alert, GDK_KEY_KP_Enter);
+        kxtest::spinFor(std::chrono::milliseconds(50));
+        EXPECT_TRUE(answers.responses.empty());
+        pressKey(alert, GDK_KEY_space);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return !answers.responses.empty(); }));
+        EXPECT_EQ(answers.responses, std::vector<Alert::ModalResponse>{Alert::firstButtonReturn});
+    }
+    gtk_widget_destroy(window);
+}
+
 TEST(AlertGui, ASheetWhoseWindowGoesAnswersOnceWithAbort)
 {
     GtkWidget* window = shownWindow();
