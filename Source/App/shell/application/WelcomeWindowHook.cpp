@@ -1,6 +1,6 @@
 #include "App/shell/application/WelcomeWindowHook.h"
 
-#include "App/shell/welcome/AboutWindowController.h"
+#include "App/shell/welcome/RKAboutWindow.h"
 #include "App/shell/welcome/WelcomeWindow.h"
 #include "App/shell/welcome/WelcomeWindowController.h"
 #include "Platform/Foundation/NotificationCenter.h"
@@ -63,7 +63,7 @@ void WelcomeWindowHook::setWindowDidCloseHandler(std::function<void()> handler)
 
 void WelcomeWindowHook::showAboutWindow()
 {
-    AboutWindowController::shared().showWindow();
+    RKAboutWindow::sharedInstance().showWindow();
 }
 
 } // namespace kx

@@ -20,13 +20,16 @@ GtkLabel* label(const char* text, double pointSize, PangoWeight weight = PANGO_W
     return made;
 }
 
-GtkLinkButton* link(const char* title)
+GtkButton* link(const char* title)
 {
-    // The controller decides what the link opens; the button only looks like a link.
-    GtkWidget* made = gtk_link_button_new_with_label("about:blank", title);
-    gtk_widget_set_has_tooltip(made, FALSE);
+    // A link's look (the theme's for a link button in the link state) and its hand pointer;
+    // what it opens is the controller's.
+    GtkWidget* made = gtk_button_new_with_label(title);
+    gtk_button_set_relief(GTK_BUTTON(made), GTK_RELIEF_NONE);
+    gtk_style_context_add_class(gtk_widget_get_style_context(made), "link");
+    gtk_widget_set_state_flags(made, GTK_STATE_FLAG_LINK, FALSE);
     gtk_widget_set_halign(made, GTK_ALIGN_CENTER);
-    return GTK_LINK_BUTTON(made);
+    return GTK_BUTTON(made);
 }
 
 } // namespace
@@ -51,7 +54,9 @@ AboutWindow::AboutWindow()
 
     // A title bar in the window's own colour, with its close button only.
     GtkHeaderBar* bar = useTallTitleBar();
-    gtk_header_bar_set_title(bar, nullptr);
+    // An empty title widget: clearing the bar's title would clear the window's, which the
+    // desktop shows in its window lists.
+    gtk_header_bar_set_custom_title(bar, gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0));
     gtk_css_provider_load_from_data(style_.get(),
                                     "headerbar.kx-about-titlebar, headerbar.kx-about-titlebar:backdrop {"
                                     " background-color: @theme_bg_color; background-image: none;"
@@ -104,14 +109,19 @@ AboutWindow::AboutWindow()
     gtk_box_pack_start(GTK_BOX(column), GTK_WIDGET(acknowledgmentsLink_), FALSE, FALSE, 0);
     gtk_widget_set_margin_top(GTK_WIDGET(termsOfServiceLink_), 0);
     gtk_box_pack_start(GTK_BOX(column), GTK_WIDGET(termsOfServiceLink_), FALSE, FALSE, 0);
-    for (GtkLinkButton* linkButton : {acknowledgmentsLink_, termsOfServiceLink_}) {
-        connections_.push_back(SignalConnection::connect<gboolean(GtkLinkButton*)>(
-            linkButton, "activate-link", [this, linkButton](GtkLinkButton*) -> gboolean {
+    for (GtkButton* linkButton : {acknowledgmentsLink_, termsOfServiceLink_}) {
+        connections_.push_back(
+            SignalConnection::connect<void(GtkButton*)>(linkButton, "clicked", [this, linkButton](GtkButton*) {
                 const auto& handler = linkButton == acknowledgmentsLink_ ? acknowledgmentsClicked : termsOfServiceClicked;
                 if (handler)
                     handler();
-                return TRUE; // ours to open
             }));
+        connections_.push_back(SignalConnection::connect<void(GtkWidget*)>(linkButton, "realize", [](GtkWidget* button) {
+            GdkWindow* input = gtk_button_get_event_window(GTK_BUTTON(button));
+            auto hand = GObjectRef<GdkCursor>::adopt(gdk_cursor_new_from_name(gtk_widget_get_display(button), "pointer"));
+            if (input && hand)
+                gdk_window_set_cursor(input, hand.get());
+        }));
     }
     gtk_widget_show_all(column);
     setContentView(column);

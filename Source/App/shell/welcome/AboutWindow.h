@@ -2,6 +2,9 @@
 // switches between the marketing version and the build number when clicked), the build's
 // name, and links to the acknowledgements and the terms of service. Its title bar is see-
 // through and the window moves when its background is dragged. The controller acts on it.
+//
+// The links are buttons that look like links and send their action: they carry no address of
+// their own, and a right click on them, as anywhere in the window, is the window's.
 #pragma once
 
 #include <functional>
@@ -29,8 +32,8 @@ public:
     GtkLabel* titleLabel() const { return titleLabel_; }
     GtkLabel* extraVersionInfoLabel() const { return extraVersionInfoLabel_; }
     GtkWidget* versionLabelArea() const { return versionArea_; }
-    GtkLinkButton* acknowledgmentsLink() const { return acknowledgmentsLink_; }
-    GtkLinkButton* termsOfServiceLink() const { return termsOfServiceLink_; }
+    GtkButton* acknowledgmentsLink() const { return acknowledgmentsLink_; }
+    GtkButton* termsOfServiceLink() const { return termsOfServiceLink_; }
 
     // What the window hears: a click released over the version, a right click released
     // anywhere (at a point of the window), the two links.
@@ -48,8 +51,8 @@ private:
     GtkWidget* versionArea_;
     GtkLabel* versionLabel_;
     GtkLabel* extraVersionInfoLabel_;
-    GtkLinkButton* acknowledgmentsLink_;
-    GtkLinkButton* termsOfServiceLink_;
+    GtkButton* acknowledgmentsLink_;
+    GtkButton* termsOfServiceLink_;
     GObjectRef<GtkCssProvider> style_;
     std::vector<SignalConnection> connections_;
 };

@@ -4,7 +4,7 @@
 #include <gtk/gtk.h>
 
 #include "App/shell/AppInfo.h"
-#include "App/shell/welcome/AboutWindowController.h"
+#include "App/shell/welcome/RKAboutWindow.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/Workspace.h"
 #include "gui/App/shell/welcome/WelcomeTestSupport.h"
@@ -41,12 +41,12 @@ protected:
 
     void show(nlohmann::json facts)
     {
-        controller = std::make_unique<kx::AboutWindowController>(infoWith(std::move(facts)));
+        controller = std::make_unique<kx::RKAboutWindow>(infoWith(std::move(facts)));
         controller->showWindow();
         ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(controller->window()->widget()); }));
     }
 
-    std::unique_ptr<kx::AboutWindowController> controller;
+    std::unique_ptr<kx::RKAboutWindow> controller;
     std::vector<std::string> opened;
 };
 
@@ -111,12 +111,12 @@ TEST_F(AboutWindowGui, ARightClickCopiesOneLineNamingTheBuild)
 
 TEST_F(AboutWindowGui, VersionLinesOfOtherBuilds)
 {
-    EXPECT_EQ(kx::AboutWindowController(infoWith({{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleShortVersionString", "2.1"}}))
+    EXPECT_EQ(kx::RKAboutWindow(infoWith({{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleShortVersionString", "2.1"}}))
                   .versionDescription(),
               "Korvel X : 2.1");
-    EXPECT_EQ(kx::AboutWindowController(infoWith({{"CFBundleIdentifier", "com.korvel.x"}})).versionDescription(),
+    EXPECT_EQ(kx::RKAboutWindow(infoWith({{"CFBundleIdentifier", "com.korvel.x"}})).versionDescription(),
               "Korvel X : Unknown Version");
-    EXPECT_EQ(kx::AboutWindowController(infoWith({{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleShortVersionString", 3}}))
+    EXPECT_EQ(kx::RKAboutWindow(infoWith({{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleShortVersionString", 3}}))
                   .versionDescription(),
               "Korvel X : 3");
     // A version that is no text leaves the label as it was.
@@ -125,21 +125,45 @@ TEST_F(AboutWindowGui, VersionLinesOfOtherBuilds)
     EXPECT_EQ(text(controller->window()->extraVersionInfoLabel()), "");
 }
 
-TEST_F(AboutWindowGui, TheLinksOpenTheAcknowledgementsAndTheTerms)
+TEST_F(AboutWindowGui, TheLinksOpenTheAcknowledgementsAndTheTermsAndARightClickOnThemIsTheWindows)
 {
-    show({{"CFBundleIdentifier", "com.korvel.x"}, {"KorvelWebsiteURL", "https://korvel.test"}});
-    gtk_button_clicked(GTK_BUTTON(controller->window()->acknowledgmentsLink()));
-    gtk_button_clicked(GTK_BUTTON(controller->window()->termsOfServiceLink()));
-    kxtest::settle();
-    ASSERT_EQ(opened.size(), 2u);
+    show({{"CFBundleIdentifier", "com.korvel.x.beta"}, {"CFBundleShortVersionString", "beta/1.2"},
+          {"KorvelWebsiteURL", "https://korvel.test"}});
+    kx::AboutWindow& window = *controller->window();
+    // The desktop lists the window by its title, though its bar shows none.
+    EXPECT_STREQ(gtk_window_get_title(window.gtkWindow()), "About Korvel X");
+    kxtest::moveTo(kxtest::centreOf(GTK_WIDGET(window.acknowledgmentsLink())));
+    kxtest::clickButton();
+    kxtest::moveTo(kxtest::centreOf(GTK_WIDGET(window.termsOfServiceLink())));
+    kxtest::clickButton();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return opened.size() == 2; }));
     const std::string acknowledgements = opened[0];
     EXPECT_EQ(acknowledgements.rfind("file://", 0), 0u);
     EXPECT_NE(acknowledgements.find("/Resources/Acknowledgements.md"), std::string::npos);
     EXPECT_EQ(opened[1], "https://korvel.test/tos/");
 
+    // A right click on a link offers what a right click anywhere offers: the version line,
+    // not the link's address.
+    kxtest::clickButton(3);
+    ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
+    GtkMenu* menu = kx::MenuPopup::openMenus().back();
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+    ASSERT_EQ(g_list_length(items), 1u);
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Copy Version");
+    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
+    g_list_free(items);
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    EXPECT_TRUE(kxtest::spinUntil([&] {
+        gchar* copied = gtk_clipboard_wait_for_text(clipboard);
+        const bool right = copied && std::string(copied) == "Korvel X Beta: beta/1.2";
+        g_free(copied);
+        return right;
+    }));
+    EXPECT_EQ(opened.size(), 2u);
+
     // Without the site or the file, nothing opens.
     opened.clear();
-    kx::AboutWindowController bare(std::make_shared<kx::AppInfo>(
+    kx::RKAboutWindow bare(std::make_shared<kx::AppInfo>(
         kx::Bundle("/nonexistent", {{"CFBundleIdentifier", "com.korvel.x"}}), "KorvelX"));
     bare.acknowledgmentsClicked();
     bare.termsOfServiceClicked();

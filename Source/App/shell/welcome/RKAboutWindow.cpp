@@ -1,4 +1,4 @@
-#include "App/shell/welcome/AboutWindowController.h"
+#include "App/shell/welcome/RKAboutWindow.h"
 
 #include <gtk/gtk.h>
 
@@ -52,21 +52,21 @@ GObjectRef<GdkPixbuf> applicationIcon(int size)
 
 } // namespace
 
-AboutWindowController& AboutWindowController::shared()
+RKAboutWindow& RKAboutWindow::sharedInstance()
 {
-    static auto* controller = new AboutWindowController();
+    static auto* controller = new RKAboutWindow();
     return *controller;
 }
 
-AboutWindowController::AboutWindowController(std::shared_ptr<const AppInfo> info)
+RKAboutWindow::RKAboutWindow(std::shared_ptr<const AppInfo> info)
     : info_(std::move(info))
 {
     addAction(copyVersionAction, [this](Sender) { handleCopyVersion(); });
 }
 
-AboutWindowController::~AboutWindowController() = default;
+RKAboutWindow::~RKAboutWindow() = default;
 
-void AboutWindowController::showWindow(const void*)
+void RKAboutWindow::showWindow(const void*)
 {
     if (!window_) {
         window_ = std::make_unique<AboutWindow>();
@@ -76,25 +76,25 @@ void AboutWindowController::showWindow(const void*)
     window_->makeKeyAndOrderFront();
 }
 
-void AboutWindowController::close()
+void RKAboutWindow::close()
 {
     if (window_)
         window_->close();
 }
 
-bool AboutWindowController::isVisible() const
+bool RKAboutWindow::isVisible() const
 {
     return window_ && window_->isVisible();
 }
 
-void AboutWindowController::awakeFromNib()
+void RKAboutWindow::awakeFromNib()
 {
     gtk_label_set_text(window_->extraVersionInfoLabel(), info_->buildName().c_str());
     setWeight(window_->extraVersionInfoLabel(), PANGO_WEIGHT_ULTRALIGHT);
     setWeight(window_->versionLabel(), PANGO_WEIGHT_THIN);
 }
 
-void AboutWindowController::windowDidLoad()
+void RKAboutWindow::windowDidLoad()
 {
     AboutWindow& window = *window_;
     if (const auto icon = applicationIcon(AboutWindow::iconSize))
@@ -106,7 +106,7 @@ void AboutWindowController::windowDidLoad()
     updateVersionLabel();
 }
 
-void AboutWindowController::updateVersionLabel()
+void RKAboutWindow::updateVersionLabel()
 {
     if (!window_)
         return;
@@ -116,13 +116,13 @@ void AboutWindowController::updateVersionLabel()
         gtk_label_set_text(window_->versionLabel(), value->get_ref<const std::string&>().c_str());
 }
 
-void AboutWindowController::mouseUpOnVersionLabel()
+void RKAboutWindow::mouseUpOnVersionLabel()
 {
     versionLabelSelectedKey_ = versionLabelSelectedKey_ == 0 ? 1 : 0;
     updateVersionLabel();
 }
 
-std::shared_ptr<NativeMenu> AboutWindowController::rightMouseUp(std::optional<Point> at)
+std::shared_ptr<NativeMenu> RKAboutWindow::rightMouseUp(std::optional<Point> at)
 {
     auto menu = NativeMenu::make("About Menu");
     auto item = NativeMenuItem::make("Copy Version", copyVersionAction, "");
@@ -135,7 +135,7 @@ std::shared_ptr<NativeMenu> AboutWindowController::rightMouseUp(std::optional<Po
     return menu;
 }
 
-std::string AboutWindowController::versionDescription() const
+std::string RKAboutWindow::versionDescription() const
 {
     const auto& info = info_->bundle().infoDictionary();
     std::string version = "Unknown Version";
@@ -146,7 +146,7 @@ std::string AboutWindowController::versionDescription() const
     return "Korvel X " + info_->buildName() + ": " + version;
 }
 
-void AboutWindowController::handleCopyVersion()
+void RKAboutWindow::handleCopyVersion()
 {
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
     gtk_clipboard_clear(clipboard);
@@ -154,7 +154,7 @@ void AboutWindowController::handleCopyVersion()
     gtk_clipboard_set_text(clipboard, text.c_str(), int(text.size()));
 }
 
-void AboutWindowController::acknowledgmentsClicked()
+void RKAboutWindow::acknowledgmentsClicked()
 {
     const auto file = info_->bundle().pathForResource("Acknowledgements", "md");
     if (!file)
@@ -165,7 +165,7 @@ void AboutWindowController::acknowledgmentsClicked()
     g_free(uri);
 }
 
-void AboutWindowController::termsOfServiceClicked()
+void RKAboutWindow::termsOfServiceClicked()
 {
     std::optional<std::string> site = info_->bundle().stringForInfoKey(websiteKey);
     if (!site || site->empty())

@@ -19,7 +19,7 @@ namespace kx {
 
 class NativeMenu;
 
-class AboutWindowController : public Responder {
+class RKAboutWindow : public Responder {
 public:
     static constexpr std::array<const char*, 2> versionLabelKeys{"CFBundleShortVersionString", "CFBundleVersion"};
     static constexpr const char* copyVersionAction = "handleCopyVersion";
@@ -27,10 +27,10 @@ public:
     static constexpr const char* websiteKey = "KorvelWebsiteURL";
 
     // The process's controller, made on first use and kept until the process ends.
-    static AboutWindowController& shared();
+    static RKAboutWindow& sharedInstance();
     // Over the facts of `info` (its bundle gives the versions, the resources and the site).
-    explicit AboutWindowController(std::shared_ptr<const AppInfo> info = AppInfo::current());
-    ~AboutWindowController() override;
+    explicit RKAboutWindow(std::shared_ptr<const AppInfo> info = AppInfo::current());
+    ~RKAboutWindow() override;
 
     // Builds the window on first use, then shows it in front.
     void showWindow(const void* sender = nullptr);
