@@ -286,6 +286,9 @@ void DocumentController::noteNewRecentDocumentURL(const Path& url)
 
 void DocumentController::lastDocumentDidClose()
 {
+    if (!documentsToReopen.empty())
+        return; // they come back
+
     if (hooks_.showStartWindow)
         hooks_.showStartWindow();
 }
@@ -328,18 +331,31 @@ bool DocumentController::attemptRecoveryFromError(const Error& error, int index)
 
 void DocumentController::closeAndReopenDocuments()
 {
+    if (!documentsToReopen.empty())
+        return; // a reopen is under way
     documentsToReopen = documents();
-    closeAllDocuments([this](bool allClosed) { documentControllerDidCloseAll(allClosed); });
+    closeAllDocuments([this](bool allClosed) { documentControllerDidCloseAll(allClosed); }, true);
 }
 
 void DocumentController::documentControllerDidCloseAll(bool didCloseAll)
 {
+    (void)didCloseAll; // a cancelled close still brings back the documents it had closed
     auto reopen = std::exchange(documentsToReopen, {});
-    if (!didCloseAll)
-        return;
-    for (const auto& document : reopen)
-        if (document->fileURL())
-            openDocumentWithContentsOfURL(*document->fileURL(), true, [](std::shared_ptr<Document>, bool, std::optional<Error>) { });
+    for (const auto& document : reopen) {
+        if (!document->isClosed())
+            continue; // still open: the user kept it
+        if (const auto& url = document->fileURL()) {
+            openDocumentWithContentsOfURL(*url, true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
+                if (error)
+                    presentError(*error);
+            });
+        } else if (auto draft = document->autosavedContentsFileURL()) {
+            willOpenDocument();
+            openDraft(*draft, document->draftType(), document->displayName());
+        }
+    }
+    if (!reopen.empty() && documents().empty())
+        lastDocumentDidClose(); // none could be opened again
 }
 
 bool DocumentController::showStoreInLastDocument(const std::string& url)

@@ -77,8 +77,10 @@ public:
     std::vector<std::string> recoveryOptions(const Error& error) const override;
     bool attemptRecoveryFromError(const Error& error, int index) override;
 
-    // The experiments' reopen: the open documents are closed (asking as closing does) and,
-    // when all closed, those with a file open again.
+    // The experiments' reopen: the open documents are closed (those with a file asking as
+    // closing does; untitled ones keep their work in their drafts, unasked) and those that
+    // closed open again, from their files or drafts. When the user cancels one, the others
+    // that closed before it open again all the same.
     std::vector<std::shared_ptr<Document>> documentsToReopen;
     void closeAndReopenDocuments();
     void documentControllerDidCloseAll(bool didCloseAll);

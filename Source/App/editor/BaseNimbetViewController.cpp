@@ -55,7 +55,7 @@ BaseNimbetViewController::~BaseNimbetViewController()
 void BaseNimbetViewController::start()
 {
     const std::weak_ptr<BaseNimbetViewController> weak = weak_from_this();
-    webViewController_->setBridgeHandler([weak](const std::string& method, nlohmann::json arguments) {
+    webViewController_->setRawBridgeHandler([weak](const std::string& method, std::optional<nlohmann::json> arguments) {
         if (auto self = weak.lock())
             self->didReceiveMessage(method, std::move(arguments));
     });
@@ -140,14 +140,14 @@ void BaseNimbetViewController::updateProjectWithURL(const std::string& url)
         ipcCallWithArray("UpdateProject", {nlohmann::json(url)});
 }
 
-void BaseNimbetViewController::didReceiveMessage(const std::string& method, nlohmann::json arguments)
+void BaseNimbetViewController::didReceiveMessage(const std::string& method, std::optional<nlohmann::json> arguments)
 {
     if (method == "DocumentReady")
         return documentDidBecomeReady();
     handleMessage(method, std::move(arguments));
 }
 
-void BaseNimbetViewController::handleMessage(const std::string& method, nlohmann::json arguments)
+void BaseNimbetViewController::handleMessage(const std::string& method, std::optional<nlohmann::json> arguments)
 {
     if (auto processor = ipcProcessor_)
         processor->processMessage(method, arguments);

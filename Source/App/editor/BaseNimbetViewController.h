@@ -67,7 +67,8 @@ protected:
     void start();
 
     // A named message of the page that this class does not handle; by default the processor's.
-    virtual void handleMessage(const std::string& method, nlohmann::json arguments);
+    // `arguments` none: the message had none.
+    virtual void handleMessage(const std::string& method, std::optional<nlohmann::json> arguments);
     // The page was replaced (a new load started) or its process ended.
     virtual void pageDidGo() { }
     // WebKit says the page's process stopped answering (it is busy, or hangs): nothing asked of
@@ -75,7 +76,7 @@ protected:
     virtual void pageStoppedAnswering() { }
 
 private:
-    void didReceiveMessage(const std::string& method, nlohmann::json arguments);
+    void didReceiveMessage(const std::string& method, std::optional<nlohmann::json> arguments);
     void documentDidBecomeReady();
     void pageWentAway();
 

@@ -2,6 +2,7 @@
 // handle itself.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -11,8 +12,8 @@ namespace kx {
 class IPCProcessor {
 public:
     virtual ~IPCProcessor() = default;
-    // `arguments` is the message's value as the page sent it (an empty object when it sent none).
-    virtual void processMessage(const std::string& method, const nlohmann::json& arguments) = 0;
+    // `arguments` is the message's value as the page sent it, none when it sent none.
+    virtual void processMessage(const std::string& method, const std::optional<nlohmann::json>& arguments) = 0;
 };
 
 } // namespace kx

@@ -23,16 +23,16 @@ std::string forLog(const std::string& text)
 
 } // namespace
 
-void NimbetIPCProcessor::processMessage(const std::string& method, const nlohmann::json& arguments)
+void NimbetIPCProcessor::processMessage(const std::string& method, const std::optional<nlohmann::json>& arguments)
 {
     if (method == "ServerStoreData") {
         if (auto delegate = delegate_.lock())
-            delegate->nimbetServerStoreData(arguments.is_object() ? std::optional(arguments) : std::nullopt);
+            delegate->nimbetServerStoreData(arguments && arguments->is_object() ? arguments : std::nullopt);
     } else if (method == "DocumentDirty") {
         if (auto delegate = delegate_.lock())
             delegate->nimbetDocumentDidBecomeDirty();
-    } else if (method == "OpenProjectFile") {
-        openProjectFile(arguments);
+    } else if (method == "OpenProjectFile" && arguments) {
+        openProjectFile(*arguments);
     }
 }
 

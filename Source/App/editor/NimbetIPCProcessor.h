@@ -1,5 +1,6 @@
 // The processor of the editor page's named messages on behalf of its document:
-//   "ServerStoreData" (an object): the page's store data, for the preview;
+//   "ServerStoreData" (an object): the page's store data, for the preview; without one (no
+//   arguments, or another value) the document gets none;
 //   "DocumentDirty": the page has unsaved changes;
 //   "OpenProjectFile" (a project-relative path): open that file of the project with the
 //   desktop's application for it.
@@ -31,7 +32,7 @@ public:
     const OpenProjectFile& applicationOpenProjectFile() const { return applicationOpenProjectFile_; }
     void setApplicationOpenProjectFile(OpenProjectFile open) { applicationOpenProjectFile_ = std::move(open); }
 
-    void processMessage(const std::string& method, const nlohmann::json& arguments) override;
+    void processMessage(const std::string& method, const std::optional<nlohmann::json>& arguments) override;
 
     // The path of an existing file or folder inside `projectPath`, relative to the project's
     // real folder with every link resolved; none for a path the page must not reach.

@@ -57,10 +57,11 @@ void NimbetViewController::nimbetDocumentDidBecomeDirty()
     dataSource_->setDataNeedsToBeProvided(true);
 }
 
-void NimbetViewController::handleMessage(const std::string& method, nlohmann::json arguments)
+void NimbetViewController::handleMessage(const std::string& method, std::optional<nlohmann::json> arguments)
 {
+    // An answer without a document is no empty document: it fails the save.
     if (method == "DocumentSaveDialogStart")
-        return documentDidArrive(std::move(arguments));
+        return documentDidArrive(arguments ? std::move(*arguments) : nlohmann::json());
     BaseNimbetViewController::handleMessage(method, std::move(arguments));
 }
 

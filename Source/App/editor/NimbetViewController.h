@@ -54,7 +54,7 @@ private:
     using ProviderCompletion = KVDocumentContainerDataSource::ProviderCompletion;
 
     NimbetViewController(bool tutorialMode, std::string serverAuthorizationToken);
-    void handleMessage(const std::string& method, nlohmann::json arguments) override;
+    void handleMessage(const std::string& method, std::optional<nlohmann::json> arguments) override;
     void pageDidGo() override;
     void pageStoppedAnswering() override;
 

@@ -170,6 +170,15 @@ void WebViewController::setUserAgent(const std::optional<std::string>& userAgent
 
 void WebViewController::setBridgeHandler(BridgeHandler handler)
 {
+    if (!handler)
+        return setRawBridgeHandler(nullptr);
+    setRawBridgeHandler([handler = std::move(handler)](const std::string& method, std::optional<nlohmann::json> arguments) {
+        handler(method, arguments ? std::move(*arguments) : nlohmann::json::object());
+    });
+}
+
+void WebViewController::setRawBridgeHandler(RawBridgeHandler handler)
+{
     bridgeHandler_ = std::move(handler);
 }
 

@@ -36,6 +36,9 @@ public:
     // Method and arguments of one named message of the page; the handler may keep the
     // arguments (a large document need not be copied).
     using BridgeHandler = std::function<void(const std::string& method, nlohmann::json arguments)>;
+    // The same with the arguments exactly as the page sent them: none when its message has no
+    // "arguments" (a bridge handler gets an empty object then).
+    using RawBridgeHandler = std::function<void(const std::string& method, std::optional<nlohmann::json> arguments)>;
     using DocumentReadyHandler = std::function<void(const nlohmann::json& dictionary)>;
     using LoadCompletionHandler = std::function<void()>;
     // The script's value (none for undefined) or the error it raised.
@@ -60,6 +63,7 @@ public:
     // nullopt restores WebKit's own user agent.
     void setUserAgent(const std::optional<std::string>& userAgent);
     void setBridgeHandler(BridgeHandler handler);
+    void setRawBridgeHandler(RawBridgeHandler handler);
     void setDocumentReadyHandler(DocumentReadyHandler handler);
     // Asked first about every navigation; true when the owner took it, which then leaves the
     // view without loading and without reaching the desktop (the login window takes its own
@@ -101,7 +105,7 @@ public:
     // One named message of the page, or the log line that says why it is none.
     struct ScriptMessage {
         std::string method;
-        nlohmann::json arguments;
+        std::optional<nlohmann::json> arguments; // none: the message has no "arguments"
     };
     struct ParsedScriptMessage {
         std::optional<ScriptMessage> message;
@@ -170,7 +174,7 @@ private:
     bool isDocumentReady_ = false;
     bool openLinksInSystemBrowser_ = true;
     std::optional<Completion> completion_;
-    BridgeHandler bridgeHandler_;
+    RawBridgeHandler bridgeHandler_;
     DocumentReadyHandler documentReadyHandler_;
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
 

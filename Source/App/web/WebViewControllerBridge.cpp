@@ -98,7 +98,7 @@ WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(con
         return {std::nullopt, "Failed parsing method on script message: " + shortened(description)};
     auto arguments = value->find("arguments");
     return {ScriptMessage{method->get<std::string>(),
-                          arguments == value->end() ? nlohmann::json::object() : std::move(*arguments)},
+                          arguments == value->end() ? std::nullopt : std::optional(std::move(*arguments))},
             {}};
 }
 
@@ -171,7 +171,7 @@ void WebViewController::deliverScriptMessage(ParsedScriptMessage parsed)
     }
     if (message.method == "error")
         return;
-    if (BridgeHandler handler = bridgeHandler_)
+    if (RawBridgeHandler handler = bridgeHandler_)
         handler(message.method, std::move(message.arguments));
 }
 

@@ -177,6 +177,9 @@ public:
     // canClose, then close.
     void performClose();
     virtual void close();
+    // Closes as `close` does, but an untitled document's draft stays: the document is to be
+    // opened again from it.
+    void closeKeepingDraft();
     bool isClosed() const { return closed_; }
 
     // Revert needs a file and changes to throw away; the rest is always available.
@@ -246,6 +249,7 @@ private:
     // save recreates it there; an explicit save asks where to put it.
     std::optional<std::string> fileGone_;
     bool closing_ = false;
+    bool keepsDraftWhenClosed_ = false;
 };
 
 } // namespace kx

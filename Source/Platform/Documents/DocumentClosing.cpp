@@ -118,6 +118,12 @@ void Document::performClose()
     });
 }
 
+void Document::closeKeepingDraft()
+{
+    keepsDraftWhenClosed_ = true;
+    close();
+}
+
 void Document::close()
 {
     if (closed_)
@@ -131,8 +137,8 @@ void Document::close()
     fileWatcher_.reset();
     auto* controller = this->controller();
     // An untitled document that closes leaves no draft behind; one closed by quitting keeps
-    // it for the next launch.
-    if (!fileURL_ && !(controller && controller->isTerminating())) {
+    // it for the next launch, one closed to be opened again for that.
+    if (!fileURL_ && !keepsDraftWhenClosed_ && !(controller && controller->isTerminating())) {
         if (auto draft = autosavedContentsFileURL())
             deleteDraft(*draft);
     }

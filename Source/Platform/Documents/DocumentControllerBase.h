@@ -155,8 +155,15 @@ public:
     bool reviewDocumentsBeforeQuitting(bool ask = true);
     bool isTerminating() const { return terminating_; }
     // Closes every document that may close (asking as closing does); `completion` says whether
-    // all closed.
-    void closeAllDocuments(std::function<void(bool allClosed)> completion);
+    // all closed. With `keepingDrafts` the documents are to be opened again: an untitled one
+    // is autosaved into its draft and closes without the question, keeping the draft (one
+    // that holds nothing closes as it is; one whose autosave fails is asked about as usual).
+    void closeAllDocuments(std::function<void(bool allClosed)> completion, bool keepingDrafts = false);
+    // Opens the untitled document whose work is in `draft` (a file of the drafts folder) and
+    // shows it, named `displayName` when that is not empty; `type` empty or unknown: the
+    // type of the file. None when it is open already, or when it cannot be read (the error is
+    // shown; the draft stays).
+    std::shared_ptr<Document> openDraft(const Path& draft, const std::string& type, const std::string& displayName);
 
 protected:
     // After the last open document closed (not while quitting).

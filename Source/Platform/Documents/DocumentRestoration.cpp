@@ -44,6 +44,7 @@ std::string nameOfDraft(const fs::path& draft)
 struct CloseAll {
     std::vector<std::weak_ptr<Document>> remaining;
     std::function<void(bool allClosed)> completion;
+    bool keepingDrafts = false;
 };
 
 void closeNext(std::shared_ptr<CloseAll> state)
@@ -52,17 +53,36 @@ void closeNext(std::shared_ptr<CloseAll> state)
     while (!document && !state->remaining.empty()) {
         document = state->remaining.front().lock();
         state->remaining.erase(state->remaining.begin());
+        if (document && document->isClosed())
+            document.reset(); // closed meanwhile by other means
     }
     if (!document) {
         state->completion(true);
         return;
     }
-    document->canClose([state, document](bool shouldClose) {
-        if (!shouldClose) {
-            state->completion(false);
+    auto closeAsked = [state, document] {
+        document->canClose([state, document](bool shouldClose) {
+            if (!shouldClose) {
+                state->completion(false);
+                return;
+            }
+            document->close();
+            closeNext(state);
+        });
+    };
+    if (!state->keepingDrafts || document->fileURL()) {
+        closeAsked();
+        return;
+    }
+    // Untitled, to be opened again: its work goes into its draft, as quitting keeps it.
+    document->autosave(false, [state, document, closeAsked](std::optional<Error> error) {
+        // A draft that could not be written, or work done meanwhile that it does not hold:
+        // the usual question.
+        if (error || document->hasUnautosavedChanges()) {
+            closeAsked();
             return;
         }
-        document->close();
+        document->closeKeepingDraft();
         closeNext(state);
     });
 }
@@ -156,30 +176,40 @@ void DocumentControllerBase::restoreEntry(const nlohmann::json& entry, std::vect
         return;
     }
     auto draft = stringMember(entry, "draft");
-    if (!draft || !isInDraftsDirectory(*draft))
+    if (!draft)
         return;
+    auto document = openDraft(*draft, stringMember(entry, "type").value_or(""), stringMember(entry, "displayName").value_or(""));
+    if (!document)
+        return;
+    if (entry.contains("state"))
+        document->restoreState(entry["state"]);
+    restored.push_back(std::move(document));
+}
+
+std::shared_ptr<Document> DocumentControllerBase::openDraft(const Path& draft, const std::string& type,
+                                                            const std::string& displayName)
+{
+    if (!isInDraftsDirectory(draft))
+        return nullptr;
     std::error_code ec;
-    if (!fs::exists(*draft, ec))
-        return;
+    if (!fs::exists(draft, ec))
+        return nullptr;
     for (const auto& open : documents_)
-        if (open->autosavedContentsFileURL() && open->autosavedContentsFileURL()->lexically_normal() == fs::path(*draft).lexically_normal())
-            return;
+        if (open->autosavedContentsFileURL() && open->autosavedContentsFileURL()->lexically_normal() == draft.lexically_normal())
+            return nullptr;
     try {
-        std::string type = stringMember(entry, "type").value_or("");
-        if (type.empty() || !types_.type(type))
-            type = typeForContentsOfURL(*draft);
-        auto document = makeDocumentForURL(std::nullopt, *draft, type);
-        if (auto name = stringMember(entry, "displayName"); name && !name->empty())
-            document->setDisplayName(*name);
+        const std::string contentType = type.empty() || !types_.type(type) ? typeForContentsOfURL(draft) : type;
+        auto document = makeDocumentForURL(std::nullopt, draft, contentType);
+        if (!displayName.empty())
+            document->setDisplayName(displayName);
         addDocument(document);
         document->makeWindowControllers();
         document->showWindows();
-        if (entry.contains("state"))
-            document->restoreState(entry["state"]);
-        restored.push_back(std::move(document));
+        return document;
     } catch (...) {
         // The draft stays where it is: it may be the only copy of that work.
         presentError(errorFromException(std::current_exception()));
+        return nullptr;
     }
 }
 
@@ -259,12 +289,13 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
     return true;
 }
 
-void DocumentControllerBase::closeAllDocuments(std::function<void(bool allClosed)> completion)
+void DocumentControllerBase::closeAllDocuments(std::function<void(bool allClosed)> completion, bool keepingDrafts)
 {
     auto state = std::make_shared<CloseAll>();
     for (const auto& document : documents_)
         state->remaining.push_back(document);
     state->completion = std::move(completion);
+    state->keepingDrafts = keepingDrafts;
     closeNext(state);
 }
 

@@ -3,6 +3,7 @@
 // and a file replaced by another program under an open document.
 #include "gui/App/documents/DocumentTestEnvironment.h"
 
+#include "App/account/Experiments.h"
 #include "App/documents/KVDocumentMigration.h"
 #include "App/documents/KVDocumentError.h"
 #include "unit/App/documents/ImageFixtures.h"
@@ -281,6 +282,82 @@ TEST_F(DocumentControllerGui, ARenamedDocumentFollowsItsFile)
     ASSERT_FALSE(autosave(*document));
     EXPECT_NE(storedDocument(folder / "After.korvelx").find("Saved where it went"), std::string::npos);
     EXPECT_FALSE(fs::exists(url));
+}
+
+TEST_F(DocumentControllerGui, ReopeningForAnExperimentBringsBackEveryDocumentThatClosedUntitledOnesFromTheirDrafts)
+{
+    // In the order opened: a project, new work never saved, and a project with edits whose
+    // file another program replaced, which asks before it closes.
+    auto first = openProject("First text", false, "First");
+    ASSERT_TRUE(first);
+    auto untitled = newDocument();
+    ASSERT_TRUE(untitled && waitForEditor(*untitled));
+    typeText(*untitled, 0, "Work never saved");
+    const std::string untitledName = untitled->displayName();
+    auto changed = openProject("Ours", false, "Changed");
+    ASSERT_TRUE(changed);
+    typeText(*changed, 0, "Ours, edited");
+    makeProject(folder / "theirs.korvelx", {{"design/document.json", frameDocument("Theirs")}});
+    fs::rename(folder / "theirs.korvelx", folder / "Changed.korvelx");
+
+    // The user switches an experiment and reopens, then cancels at the third document.
+    const auto toggle = [] {
+        kx::MainQueue::async([] {
+            auto shown = kx::Alert::shownAlerts();
+            ASSERT_FALSE(shown.empty());
+            ASSERT_EQ(shown.back()->buttons()[0]->title(), "Reopen Documents");
+            gtk_button_clicked(GTK_BUTTON(shown.back()->buttons()[0]->widget()));
+        });
+        kx::Experiments::toggleExperiment("welcomeWindowSketch");
+    };
+    toggle();
+    auto question = waitForAlert();
+    ASSERT_TRUE(question);
+    EXPECT_NE(question->messageText().find("was changed by another application"), std::string::npos)
+        << "the untitled work is kept unasked; only the changed file asks: " << question->messageText();
+    ASSERT_TRUE(answer("Cancel"));
+    // Its changes could not be written, which closing says: the user keeps it open.
+    auto notSaved = waitForAlert();
+    ASSERT_TRUE(notSaved);
+    EXPECT_NE(notSaved->messageText().find("could not be saved"), std::string::npos) << notSaved->messageText();
+    ASSERT_TRUE(answer("Cancel"));
+
+    // The two that had closed are back, the untitled one from its draft with its work; the
+    // one the user kept open is the same document still.
+    ASSERT_TRUE(spinUntil([&] { return controller->documents().size() == 3; }, editorTimeout));
+    EXPECT_TRUE(first->isClosed());
+    EXPECT_TRUE(untitled->isClosed());
+    EXPECT_FALSE(changed->isClosed());
+    EXPECT_TRUE(controller->documentsToReopen.empty());
+    std::shared_ptr<kx::KVDocument> firstAgain, untitledAgain;
+    for (const auto& document : controller->documents()) {
+        auto project = std::dynamic_pointer_cast<kx::KVDocument>(document);
+        if (project && project->fileURL() == folder / "First.korvelx")
+            firstAgain = project;
+        else if (project && !project->fileURL())
+            untitledAgain = project;
+    }
+    ASSERT_TRUE(firstAgain && waitForEditor(*firstAgain));
+    EXPECT_EQ(frames(*firstAgain)[0]["text"], "First text");
+    ASSERT_TRUE(untitledAgain && waitForEditor(*untitledAgain));
+    EXPECT_EQ(untitledAgain->displayName(), untitledName);
+    EXPECT_EQ(frames(*untitledAgain)[0]["text"], "Work never saved");
+    ASSERT_TRUE(untitledAgain->autosavedContentsFileURL());
+    EXPECT_TRUE(fs::exists(*untitledAgain->autosavedContentsFileURL()));
+
+    // Once all close, all come back, and nobody is asked about the untitled work.
+    changed->close();
+    typeText(*untitledAgain, 0, "More work");
+    toggle();
+    ASSERT_TRUE(spinUntil([&] { return untitledAgain->isClosed() && firstAgain->isClosed(); }, editorTimeout));
+    ASSERT_TRUE(spinUntil([&] { return controller->documents().size() == 2; }, editorTimeout));
+    EXPECT_TRUE(kx::Alert::shownAlerts().empty());
+    std::shared_ptr<kx::KVDocument> untitledThird;
+    for (const auto& document : controller->documents())
+        if (!document->fileURL())
+            untitledThird = std::dynamic_pointer_cast<kx::KVDocument>(document);
+    ASSERT_TRUE(untitledThird && waitForEditor(*untitledThird));
+    EXPECT_EQ(frames(*untitledThird)[0]["text"], "More work");
 }
 
 TEST_F(DocumentControllerGui, TheLibraryMenuListsTheServersVersions)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "App/editor/NimbetIPCProcessor.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/Workspace.h"
 #include "gui/App/preview/PreviewFixture.h"
@@ -266,19 +267,65 @@ TEST_F(PreviewSharingGui, AServerThatDiesWhileSharingShowsTheErrorView)
     EXPECT_EQ(opened, "https://www.korvel.com/support/?utm_source=korvel_x_app&utm_medium=link&utm_campaign=help");
 }
 
-TEST_F(PreviewSharingGui, StoreDataReachesThePreviewPage)
+// The document's side of the editor's messages as far as store data goes: they go on to the
+// preview window, as a project document hands them on.
+class StoreDataDocument final : public kx::NimbetViewControllerDelegate {
+public:
+    explicit StoreDataDocument(std::weak_ptr<kx::PreviewWindowController> preview)
+        : preview_(std::move(preview))
+    {
+    }
+    std::optional<std::filesystem::path> projectPath() const override { return std::nullopt; }
+    std::optional<std::string> serverURL() const override { return std::nullopt; }
+    std::optional<std::string> metricsProjectId() const override { return std::nullopt; }
+    std::shared_ptr<kx::RenderedHTMLCache> exportPreviewCache() override { return nullptr; }
+    std::shared_ptr<kx::RenderedHTMLCache> componentsThumbnailCache() override { return nullptr; }
+    std::optional<std::string> nimbetDocumentDidReceiveImageData(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> nimbetDocumentDidReceiveAssetData(const std::string&, const std::string&) override { return std::nullopt; }
+    void nimbetReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>&) override { }
+    void nimbetDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>&) override { }
+    void nimbetDocumentDidRequestCopyImagesFromPasteboard() override { }
+    void nimbetDocumentDidBecomeDirty() override { }
+    void nimbetServerStoreData(const std::optional<json>& arguments) override
+    {
+        if (auto preview = preview_.lock())
+            preview->nimbetServerStoreData(arguments);
+    }
+    void nimbetPackageAdd(const std::string&) override { }
+    void openPreviewInspector() override { }
+    void openPreviewAndOrderFront(bool) override { }
+
+private:
+    std::weak_ptr<kx::PreviewWindowController> preview_;
+};
+
+TEST_F(PreviewSharingGui, StoreDataFromTheEditorPageReachesThePreviewPageAndNoneStaysNone)
 {
     showHome();
     ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
     evaluateInPage("(() => { window.__store = []; window._ipc = window._ipc || {}; const emit = window._ipc.emit; "
-                   "window._ipc.emit = function (n, ...a) { if (n === 'serverStoreData') window.__store.push(a[0]); "
+                   "window._ipc.emit = function (n, ...a) { if (n === 'serverStoreData') window.__store.push(a); "
                    "return emit ? emit.apply(this, [n, ...a]) : undefined; }; })(); true");
-    controller->nimbetServerStoreData(json{{"count", 2}, {"name", "caf\u00e9 </script>"}});
-    controller->nimbetServerStoreData(json::object());
-    controller->nimbetServerStoreData(std::nullopt);
-    controller->nimbetServerStoreData(json{{"bad", std::string("\xff\xfe")}}); // not UTF-8: dropped
+    auto document = std::make_shared<StoreDataDocument>(controller);
+    auto processor = std::make_shared<kx::NimbetIPCProcessor>();
+    processor->setDelegate(document);
+    editor->controller->setNimbetIPCProcessor(processor);
+
+    // The editor page posts through the real bridge: no arguments, null, a list, an empty
+    // object, store data. Only the two objects are store data.
+    editor->evaluate("(() => { const post = (m) => window.webkit.messageHandlers._webkit.postMessage(JSON.stringify(m));"
+                     " post({method: 'ServerStoreData'}); post({method: 'ServerStoreData', arguments: null});"
+                     " post({method: 'ServerStoreData', arguments: [1]}); post({method: 'ServerStoreData', arguments: {}});"
+                     " post({method: 'ServerStoreData', arguments: {count: 2, name: 'caf\u00e9 </script>'}}); })(); true");
     ASSERT_TRUE(spinUntil([&] { return evaluateInPage("window.__store.length") == 2; }, previewTimeout));
-    EXPECT_EQ(evaluateInPage("window.__store"), json::parse(R"([{"count": 2, "name": "café </script>"}, {}])"));
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(evaluateInPage("window.__store"), json::parse(R"([[{}], [{"count": 2, "name": "café </script>"}]])"));
+
+    // Text that is not UTF-8 has no JSON form: it is dropped, not sent half.
+    controller->nimbetServerStoreData(json{{"bad", std::string("\xff\xfe")}});
+    controller->nimbetServerStoreData(json{{"after", true}});
+    ASSERT_TRUE(spinUntil([&] { return evaluateInPage("window.__store.length") == 3; }, previewTimeout));
+    EXPECT_EQ(evaluateInPage("window.__store[2]"), json::parse(R"([{"after": true}])"));
 }
 
 } // namespace

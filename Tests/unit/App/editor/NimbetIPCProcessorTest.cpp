@@ -52,9 +52,13 @@ TEST(NimbetIPCProcessor, MessagesReachTheDocument)
     processor.processMessage("ServerStoreData", json{{"frames", 2}});
     processor.processMessage("ServerStoreData", json::array());
     processor.processMessage("ServerStoreData", json());
+    processor.processMessage("ServerStoreData", std::nullopt); // no arguments: none, not an empty object
+    processor.processMessage("ServerStoreData", json::object());
     processor.processMessage("Unknown", json());
+    processor.processMessage("OpenProjectFile", std::nullopt);
     EXPECT_EQ(document->dirtyReports, 1);
-    EXPECT_EQ(document->storeData, (std::vector<std::optional<json>>{json{{"frames", 2}}, std::nullopt, std::nullopt}));
+    EXPECT_EQ(document->storeData, (std::vector<std::optional<json>>{json{{"frames", 2}}, std::nullopt, std::nullopt,
+                                                                     std::nullopt, json::object()}));
 
     document.reset(); // held weakly
     EXPECT_EQ(processor.delegate(), nullptr);

@@ -45,8 +45,9 @@ TEST(WebViewControllerBridge, MessagesNeedAnObjectWithAStringMethod)
     auto ready = parse(R"({"method":"ready"})");
     ASSERT_TRUE(ready.message);
     EXPECT_EQ(ready.message->method, "ready");
-    EXPECT_EQ(ready.message->arguments, json::object()); // absent arguments
+    EXPECT_EQ(ready.message->arguments, std::nullopt); // absent arguments stay absent
     EXPECT_EQ(parse(R"({"method":"save","arguments":null,"other":1})").message->arguments, json());
+    EXPECT_EQ(parse(R"({"method":"save","arguments":{}})").message->arguments, json::object());
 
     for (const char* body : {"{}", R"({"method":5})"})
         EXPECT_EQ(parse(std::string(body)).failure, std::string("Failed parsing method on script message: ") + body);
