@@ -131,6 +131,21 @@ PreviewWindow::PreviewWindow()
     for (unsigned edges : {unsigned(left), unsigned(right), unsigned(bottom), unsigned(left | bottom), unsigned(right | bottom)})
         addHandle(GTK_OVERLAY(contentOverlay_), edges);
 
+    // The title bar and the header bar have no window of their own: a press on them reaches the
+    // top-level window's, where GTK starts the move, and is watched there.
+    titleBarGesture_ = GObjectRef<GtkGesture>::adopt(gtk_gesture_multi_press_new(widget()));
+    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(titleBarGesture_.get()), GDK_BUTTON_PRIMARY);
+    gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(titleBarGesture_.get()), GTK_PHASE_BUBBLE);
+    connections_.push_back(SignalConnection::connect<void(GtkGestureMultiPress*, int, double, double)>(
+        titleBarGesture_.get(), "pressed", [this](GtkGestureMultiPress* gesture, int, double x, double y) {
+            if (titleBarPressed && isOnTitleBar(GTK_GESTURE(gesture), x, y))
+                titleBarPressed();
+        }));
+    connections_.push_back(SignalConnection::connect<void(GtkGestureMultiPress*, int, double, double)>(
+        titleBarGesture_.get(), "released", [this](GtkGestureMultiPress*, int, double, double) {
+            if (titleBarReleased)
+                titleBarReleased();
+        }));
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
         widget(), "key-press-event",
         [this](GtkWidget*, GdkEventKey* event) -> gboolean { return keyPressed && keyPressed(*event); }, G_CONNECT_AFTER));
@@ -145,11 +160,25 @@ PreviewWindow::PreviewWindow()
 PreviewWindow::~PreviewWindow()
 {
     connections_.clear();
+    titleBarGesture_.reset();
     for (auto& handle : handles_) {
         if (handle->grabbedSeat)
             gdk_seat_ungrab(handle->grabbedSeat);
         handle->connections.clear();
     }
+}
+
+bool PreviewWindow::isOnTitleBar(GtkGesture* gesture, double x, double y) const
+{
+    // Buttons take their presses; the handles have windows of their own and resize instead.
+    const GdkEvent* event = gtk_gesture_get_last_event(gesture, gtk_gesture_single_get_current_sequence(GTK_GESTURE_SINGLE(gesture)));
+    if (!event || gtk_get_event_widget(const_cast<GdkEvent*>(event)) != widget())
+        return false;
+    int barX = 0, barY = 0;
+    if (!gtk_widget_translate_coordinates(widget(), titleBar_, int(std::floor(x)), int(std::floor(y)), &barX, &barY))
+        return false;
+    return barX >= 0 && barY >= 0 && barX < gtk_widget_get_allocated_width(titleBar_)
+        && barY < gtk_widget_get_allocated_height(titleBar_);
 }
 
 void PreviewWindow::applyDarkStyle(GtkWidget* widget)

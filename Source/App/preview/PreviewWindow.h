@@ -16,6 +16,7 @@
 
 #include <gtk/gtk.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/UI/Geometry.h"
 #include "Platform/UI/Window.h"
 
@@ -66,6 +67,11 @@ public:
 
     // Called as the window closes (its close button): the inspector goes with it.
     std::function<void()> willClose;
+    // A press of the primary button on the title bar itself (not on its buttons or handles),
+    // where a move of the window by the user begins, and the release of that press when it
+    // reaches the window (a move that the window manager or GDK performs keeps it).
+    std::function<void()> titleBarPressed;
+    std::function<void()> titleBarReleased;
     // Key presses after the page and the menus had them.
     std::function<bool(const GdkEventKey&)> keyPressed;
 
@@ -81,6 +87,7 @@ private:
     void handleDragBegin(Handle& handle, double x, double y);
     void handleDragUpdate(Handle& handle);
     void handleDragEnd(Handle& handle);
+    bool isOnTitleBar(GtkGesture* gesture, double x, double y) const;
 
     GtkHeaderBar* headerBar_ = nullptr;
     GtkWidget* titleBar_ = nullptr;
@@ -90,6 +97,7 @@ private:
     bool keepsAbove_ = false;
     ResizeHandler resizeHandler_;
     std::vector<std::unique_ptr<Handle>> handles_;
+    GObjectRef<GtkGesture> titleBarGesture_;
     unsigned resizeEdges_ = 0;
     Rect resizeStartFrame_;
     Point resizeStartPointer_;

@@ -84,14 +84,12 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
                 }
             });
         }));
-    // A press on the title bar may start a move by the window manager.
-    gtk_widget_add_events(window_->titleBar(), GDK_BUTTON_PRESS_MASK);
-    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventButton*)>(
-        window_->titleBar(), "button-press-event", [this](GtkWidget*, GdkEventButton* event) -> gboolean {
-            if (event->type == GDK_BUTTON_PRESS && event->button == GDK_BUTTON_PRIMARY)
-                windowWillMove();
-            return FALSE; // the header bar goes on to move the window
-        }));
+    // A press on the title bar may start a move of the window; GTK goes on to move it.
+    window_->titleBarPressed = [this] { windowWillMove(); };
+    window_->titleBarReleased = [this] {
+        if (isTrackingMove())
+            windowDidEndMoving();
+    };
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventConfigure*)>(
         gtkWindow, "configure-event", [this](GtkWidget*, GdkEventConfigure*) -> gboolean {
             windowDidMove();
