@@ -4,6 +4,8 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
+#include "Platform/UI/Alert.h"
+#include "Platform/UI/Workspace.h"
 #include "Services/generated/Clipboard.h"
 
 namespace kx {
@@ -29,6 +31,10 @@ std::shared_ptr<NimbetViewController> NimbetViewController::make(bool tutorialMo
                 return completion(DataResult::failure(NimbetError::error(NimbetError::Code::viewControllerGone)));
             self->requestDocument(std::move(completion));
         });
+    controller->webViewController().webView().setActionFailureHandler([weak](const std::string& action) {
+        if (auto self = weak.lock())
+            self->actionDidFail(action);
+    });
     controller->start();
     return controller;
 }
@@ -63,6 +69,23 @@ void NimbetViewController::handleMessage(const std::string& method, std::optiona
     if (method == "DocumentSaveDialogStart")
         return documentDidArrive(arguments ? std::move(*arguments) : nlohmann::json());
     BaseNimbetViewController::handleMessage(method, std::move(arguments));
+}
+
+void NimbetViewController::actionDidFail(const std::string& action)
+{
+    const auto report = action == "paste" ? clipboard_->takeLastReadReport() : std::nullopt;
+    if (!report)
+        return Workspace::shared().beep();
+    if (!pasteAlert_.expired())
+        return;
+    auto alert = Alert::make();
+    alert->setMessageText("Nothing was pasted.");
+    alert->setInformativeText(NimbetClipboard::unusableContentsText(*report));
+    alert->setAlertStyle(Alert::Style::informational);
+    alert->addButton("OK");
+    GtkWidget* toplevel = gtk_widget_get_toplevel(webViewController().webView().widget());
+    pasteAlert_ = alert;
+    alert->beginSheetModal(GTK_IS_WINDOW(toplevel) ? GTK_WINDOW(toplevel) : nullptr, [](Alert::ModalResponse) {});
 }
 
 void NimbetViewController::pageDidGo()

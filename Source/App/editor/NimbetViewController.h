@@ -29,6 +29,7 @@
 
 namespace kx {
 
+class Alert;
 class NimbetClipboard;
 
 class NimbetViewController final : public BaseNimbetViewController {
@@ -57,6 +58,9 @@ private:
     void handleMessage(const std::string& method, std::optional<nlohmann::json> arguments) override;
     void pageDidGo() override;
     void pageStoppedAnswering() override;
+    // The page could not perform `action`: a paste that found nothing it could use says why
+    // (what the clipboard's read found), anything else beeps.
+    void actionDidFail(const std::string& action);
 
     void requestDocument(ProviderCompletion completion);
     void scheduleQuestion();
@@ -68,6 +72,7 @@ private:
 
     std::shared_ptr<NimbetIPCProcessor> nimbetIPCProcessor_;
     std::shared_ptr<NimbetClipboard> clipboard_;
+    std::weak_ptr<Alert> pasteAlert_; // one at a time, however often the user pastes
     std::shared_ptr<KVDocumentContainerDataSource> dataSource_;
 
     std::vector<ProviderCompletion> waitingRequests_;  // not asked yet

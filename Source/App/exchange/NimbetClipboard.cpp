@@ -1,6 +1,7 @@
 #include "App/exchange/NimbetClipboard.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -82,15 +83,26 @@ bool offer(GtkClipboard* clipboard, std::unique_ptr<Contents> contents)
     return true;
 }
 
+// Targets that every owner of a selection answers, which say nothing of its contents.
+bool isSelectionMetaTarget(const std::string& target)
+{
+    return target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" || target == "SAVE_TARGETS"
+        || target == "DELETE" || target == "INSERT_PROPERTY" || target == "INSERT_SELECTION";
+}
+
 // One read: the clipboard's targets first, then each wanted item in turn.
 class ReadOperation : public std::enable_shared_from_this<ReadOperation> {
 public:
+    using Reporter = std::function<void(const NimbetClipboard::ReadReport&)>;
+
     ReadOperation(GtkClipboard* clipboard, std::optional<Clipboard::ReadOptions> options,
-                  CompletionHandler<Clipboard::Read> handler)
+                  CompletionHandler<Clipboard::Read> handler, Reporter reporter)
         : clipboard_(clipboard)
         , options_(std::move(options))
         , handler_(std::move(handler))
+        , reporter_(std::move(reporter))
     {
+        report_.clipboardEmpty = true;
     }
 
     void start()
@@ -110,6 +122,16 @@ private:
     void targetsReceived(GdkAtom* atoms, gint count)
     {
         targets_.assign(atoms, atoms + count);
+        for (GdkAtom atom : targets_) {
+            gchar* name = gdk_atom_name(atom);
+            const std::string target = name ? name : "";
+            g_free(name);
+            if (isSelectionMetaTarget(target))
+                continue;
+            report_.clipboardEmpty = false;
+            if (target.starts_with("image/") && target != ClipboardItemCoding::targetName(Type::imageSvgXml))
+                report_.offersImage = true;
+        }
         const bool hasText = count > 0 && gtk_targets_include_text(atoms, count);
         auto offered = [&](Type type) {
             if (type == Type::textPlain)
@@ -198,6 +220,9 @@ private:
     {
         if (!handler_)
             return;
+        report_.itemsFound = result_.items.size();
+        if (reporter_)
+            reporter_(report_);
         auto handler = std::exchange(handler_, nullptr);
         handler(Result<Clipboard::Read, ServiceError>::success(std::move(result_)));
     }
@@ -205,6 +230,8 @@ private:
     GtkClipboard* clipboard_;
     std::optional<Clipboard::ReadOptions> options_;
     CompletionHandler<Clipboard::Read> handler_;
+    Reporter reporter_;
+    NimbetClipboard::ReadReport report_;
     std::vector<GdkAtom> targets_;
     std::vector<Type> wanted_;
     std::size_t index_ = 0;
@@ -259,7 +286,23 @@ void NimbetClipboard::write(Clipboard::Write value, CompletionHandler<Unit> comp
 
 void NimbetClipboard::read(std::optional<Clipboard::ReadOptions> options, CompletionHandler<Clipboard::Read> completionHandler)
 {
-    std::make_shared<ReadOperation>(clipboard_, std::move(options), std::move(completionHandler))->start();
+    auto reporter = [weak = weak_from_this()](const ReadReport& report) {
+        if (auto self = weak.lock())
+            self->lastReadReport_ = report;
+    };
+    std::make_shared<ReadOperation>(clipboard_, std::move(options), std::move(completionHandler), std::move(reporter))->start();
+}
+
+std::string NimbetClipboard::unusableContentsText(const ReadReport& report)
+{
+    if (report.itemsFound > 0)
+        return "The editor could not use what the clipboard holds.";
+    if (report.clipboardEmpty)
+        return "The clipboard is empty.";
+    const std::string pastes = " The editor pastes only what was copied in Korvel X, and text.";
+    if (report.offersImage)
+        return "The clipboard holds an image copied in another program." + pastes;
+    return "The clipboard holds nothing the editor can use." + pastes;
 }
 
 } // namespace kx

@@ -10,11 +10,18 @@
 // still succeeds. Each call completes once. Items of tens of megabytes are encoded and
 // decoded off the main thread, and GTK moves them in pieces, so the main loop keeps running.
 //
+// The types are the editor's own: an image another program copied (PNG, JPEG, ...) is none of
+// them and is not read. What the last read found is kept, so that a paste that brought
+// nothing can tell the user why.
+//
 // Main thread only.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "Services/generated/Clipboard.h"
 
@@ -31,8 +38,20 @@ public:
     void write(Clipboard::Write value, CompletionHandler<Unit> completionHandler) override;
     void read(std::optional<Clipboard::ReadOptions> options, CompletionHandler<Clipboard::Read> completionHandler) override;
 
+    // What one read found on the clipboard.
+    struct ReadReport {
+        bool clipboardEmpty = false; // nothing on offer at all
+        bool offersImage = false;    // an image in a format of other programs
+        std::size_t itemsFound = 0;  // items answered to the page
+    };
+    // The report of the last read since the last call; none when nothing read meanwhile.
+    std::optional<ReadReport> takeLastReadReport() { return std::exchange(lastReadReport_, std::nullopt); }
+    // Why a paste after that read brought nothing, in the user's words.
+    static std::string unusableContentsText(const ReadReport& report);
+
 private:
     GtkClipboard* clipboard_;
+    std::optional<ReadReport> lastReadReport_;
 };
 
 } // namespace kx

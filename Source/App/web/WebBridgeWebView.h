@@ -65,6 +65,12 @@ public:
     bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
     void performWebAction(Sender sender);
     void performHybridAction(const HybridAction& action, Sender sender);
+    // What follows when the page could not perform an action it was asked to (it answered
+    // false, or failed): a beep, unless the owner says more (why a paste brought nothing).
+    void setActionFailureHandler(std::function<void(const std::string& action)> handler)
+    {
+        actionFailureHandler_ = std::move(handler);
+    }
 
     // A menu that belongs to this web view opens: the first one asks the page for every state
     // at once, which validations read while any of its menus is open. The menu delegate
@@ -100,6 +106,7 @@ private:
     const GObjectRef<WebKitUserContentManager> userContentManager_;
     GObjectRef<WebKitWebView> view_;
     std::shared_ptr<Beeper> beeper_;
+    std::function<void(const std::string& action)> actionFailureHandler_;
     std::shared_ptr<WebBridgeContextMenuPresenter> contextMenuPresenter_;
     std::optional<ActionStates> validatedActionCache_;
     bool isPreparingValidatedActionCache_ = false;

@@ -191,8 +191,13 @@ void WebView::performDeferredActions()
 
 void WebView::dispatchWebActionNow(const std::string& action)
 {
-    dispatchWebAction(action, [](Result<bool, ServiceError> result) {
-        if (result.isFailure() || !result.value())
+    dispatchWebAction(action, [ref = weakRef(), action](Result<bool, ServiceError> result) {
+        if (result.isSuccess() && result.value())
+            return;
+        WebView* self = alive(ref);
+        if (auto handler = self ? self->actionFailureHandler_ : nullptr)
+            handler(action);
+        else
             Workspace::shared().beep();
     });
 }

@@ -1,5 +1,6 @@
 // The clipboard service between two editor windows and between the editor and another program
-// (xclip), on the X server's real CLIPBOARD selection.
+// (xclip), on the X server's real CLIPBOARD selection, and what a paste that finds nothing the
+// editor can use tells the user.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "App/web/WebBridgeHybridAction.h"
+#include "Platform/UI/Alert.h"
 #include "gui/App/editor/EditorPage.h"
 
 namespace {
@@ -194,6 +197,66 @@ TEST_F(NimbetClipboardGui, AMalformedItemOfAnotherProgramIsLeftOut)
     for (const auto& [type, bytes] : malformed) {
         auto xclip = copyInXclip(type, bytes);
         EXPECT_EQ(read(second()), json::parse(R"({"value":{"items":[]}})")) << type;
+    }
+}
+
+TEST_F(NimbetClipboardGui, APasteThatFindsNothingTheEditorCanUseSaysWhy)
+{
+    kxtest::ProjectServer empty(R"({"version":1,"frames":[]})");
+    second().openProject(empty.url());
+    auto& view = second().controller->webViewController().webView();
+    // Pasted as the Edit menu and Ctrl+V paste; what the user is told, if anything.
+    const auto paste = [&](std::chrono::milliseconds wait) -> std::shared_ptr<kx::Alert> {
+        view.performHybridAction(kx::WebBridge::HybridAction::paste, nullptr);
+        std::shared_ptr<kx::Alert> told;
+        (void)spinUntil([&] {
+            const auto shown = kx::Alert::shownAlerts();
+            told = shown.empty() ? nullptr : shown.back();
+            return told != nullptr;
+        }, wait);
+        return told;
+    };
+    const auto dismiss = [](const std::shared_ptr<kx::Alert>& told) {
+        gtk_button_clicked(GTK_BUTTON(told->buttons()[0]->widget()));
+        EXPECT_TRUE(spinUntil([] { return kx::Alert::shownAlerts().empty(); }));
+    };
+    const std::string pastesWhat = " The editor pastes only what was copied in Korvel X, and text.";
+
+    // An image another program copied: none of the editor's types.
+    {
+        auto xclip = copyInXclip("image/png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+        auto told = paste(editorTimeout);
+        ASSERT_TRUE(told);
+        EXPECT_EQ(told->messageText(), "Nothing was pasted.");
+        EXPECT_EQ(told->informativeText(), "The clipboard holds an image copied in another program." + pastesWhat);
+        EXPECT_EQ(gtk_window_get_transient_for(told->window()), GTK_WINDOW(second().window));
+        // Pasting again meanwhile stacks no second one.
+        view.performHybridAction(kx::WebBridge::HybridAction::paste, nullptr);
+        kxtest::spinFor(std::chrono::milliseconds(500));
+        EXPECT_EQ(kx::Alert::shownAlerts().size(), 1u);
+        dismiss(told);
+    }
+    // Files copied in a file manager.
+    {
+        auto xclip = copyInXclip("text/uri-list", "file:///home/someone/picture.png\r\n");
+        auto told = paste(editorTimeout);
+        ASSERT_TRUE(told);
+        EXPECT_EQ(told->informativeText(), "The clipboard holds nothing the editor can use." + pastesWhat);
+        dismiss(told);
+    }
+    // Nothing at all.
+    write(first(), json::array());
+    {
+        auto told = paste(editorTimeout);
+        ASSERT_TRUE(told);
+        EXPECT_EQ(told->informativeText(), "The clipboard is empty.");
+        dismiss(told);
+    }
+    // Text is pasted as a frame, and nothing is said.
+    {
+        auto xclip = copyInXclip("UTF8_STRING", "Hello");
+        EXPECT_FALSE(paste(std::chrono::milliseconds(1500)));
+        EXPECT_EQ(second().pageDocument()["frames"].size(), 1u);
     }
 }
 
