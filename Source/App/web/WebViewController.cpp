@@ -354,7 +354,7 @@ void WebViewController::cleanup()
     bridgeHandler_ = nullptr;
     documentReadyHandler_ = nullptr;
     navigationPolicyHandler_ = nullptr;
-    parsingScriptMessages_.clear();
+    scriptMessages_->clear();
     completion_.reset();
 }
 

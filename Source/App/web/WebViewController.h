@@ -27,6 +27,7 @@
 #include "App/web/MovableWKWebView.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/OrderedDelivery.h"
 #include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
@@ -157,7 +158,6 @@ private:
                    std::optional<std::chrono::milliseconds> timeout);
     void didReceiveScriptMessage(WebKitJavascriptResult* result);
     void deliverScriptMessage(ParsedScriptMessage parsed);
-    void deliverParsedScriptMessages();
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(const GError* error);
     void webProcessDidTerminate(WebKitWebProcessTerminationReason reason);
@@ -179,9 +179,8 @@ private:
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
 
     bool handlesScriptMessages_ = false;
-    // Messages that wait for the parsing of a large one before them, in order of arrival; an
-    // entry is parsed once it holds a value.
-    std::deque<std::shared_ptr<std::optional<ParsedScriptMessage>>> parsingScriptMessages_;
+    // Messages in order of arrival: a large one is parsed on a worker, and those after it wait.
+    std::shared_ptr<OrderedDelivery> scriptMessages_ = OrderedDelivery::make();
     std::vector<SignalConnection> signalConnections_;
     std::deque<std::chrono::steady_clock::time_point> recentProcessEnds_;
     std::shared_ptr<Navigation> startingNavigation_; // our load, bound at the next load start

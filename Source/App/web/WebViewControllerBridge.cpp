@@ -125,35 +125,21 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
     // A large message (a whole document) is parsed by a worker, so that the main loop goes
     // on; the messages after it wait for it, so that the owner hears them in order.
     const bool large = text && text->size() >= largeScriptMessageSize;
-    if (large || !parsingScriptMessages_.empty()) {
-        auto entry = std::make_shared<std::optional<ParsedScriptMessage>>();
-        parsingScriptMessages_.push_back(entry);
-        if (!large) {
-            *entry = parseScriptMessage(text, text ? std::string_view(*text) : std::string_view(description));
-            return;
-        }
-        ThreadPool::global().async([weak = weak_from_this(), entry, text = std::move(text)]() mutable {
+    if (large) {
+        scriptMessages_->async([weak = weak_from_this(), text = std::move(text)]() mutable -> OrderedDelivery::Deliver {
             auto parsed = std::make_shared<ParsedScriptMessage>(parseScriptMessage(text, *text));
             text.reset();
-            MainQueue::async([weak = std::move(weak), entry = std::move(entry), parsed = std::move(parsed)] {
-                *entry = std::move(*parsed);
+            return [weak = std::move(weak), parsed] {
                 if (auto self = weak.lock())
-                    self->deliverParsedScriptMessages();
-            });
+                    self->deliverScriptMessage(std::move(*parsed));
+            };
         });
         return;
     }
-    deliverScriptMessage(parseScriptMessage(text, text ? std::string_view(*text) : std::string_view(description)));
-}
-
-void WebViewController::deliverParsedScriptMessages()
-{
-    auto self = shared_from_this(); // a handler may let the host go
-    while (!parsingScriptMessages_.empty() && parsingScriptMessages_.front()->has_value()) {
-        ParsedScriptMessage parsed = std::move(**parsingScriptMessages_.front());
-        parsingScriptMessages_.pop_front();
-        deliverScriptMessage(std::move(parsed));
-    }
+    scriptMessages_->then([weak = weak_from_this(), text = std::move(text), description = std::move(description)] {
+        if (auto self = weak.lock())
+            self->deliverScriptMessage(parseScriptMessage(text, text ? std::string_view(*text) : std::string_view(description)));
+    });
 }
 
 void WebViewController::deliverScriptMessage(ParsedScriptMessage parsed)

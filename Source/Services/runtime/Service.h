@@ -18,10 +18,15 @@
 #include <type_traits>
 #include <vector>
 
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/OrderedDelivery.h"
+#include "Platform/Foundation/ThreadPool.h"
 #include "Services/runtime/Result.h"
 #include "Services/runtime/ServiceChannel.h"
 #include "Services/runtime/ServiceError.h"
+#include "Services/runtime/ServiceRecord.h"
 #include "Services/runtime/ServiceValueHelper.h"
+#include "Services/runtime/UnsafeJSON.h"
 
 namespace kx {
 
@@ -52,19 +57,84 @@ struct IsOptionalArgument : std::false_type {};
 template <class T>
 struct IsOptionalArgument<std::optional<T>> : std::true_type {};
 
-// The reply for a typed completion: no body for Unit, else the encoded result.
+// Whether a value of T may hold a whole document (UnsafeJSON, a dynamic JSON value), and so
+// megabytes whose encoding would stall the main loop.
+// Types that hold themselves are looked into this deep, and held to hold one below that.
+template <class T, int Depth = 6>
+struct HoldsDocument;
+
+template <class T, int Depth = 6>
+inline constexpr bool holdsDocument = HoldsDocument<T, Depth>::value;
+
+template <int Depth, class Owner, class Member>
+constexpr bool fieldHoldsDocument(const Field<Owner, Member>*)
+{
+    return holdsDocument<Member, Depth>;
+}
+
+template <class T, int Depth>
+struct HoldsDocument {
+    static constexpr bool compute()
+    {
+        constexpr int next = Depth - 1;
+        if constexpr (std::is_same_v<T, UnsafeJSON> || std::is_same_v<T, nlohmann::json>)
+            return true;
+        else if constexpr (std::is_same_v<T, std::string> || std::is_arithmetic_v<T> || std::is_enum_v<T>)
+            return false;
+        else if constexpr (Depth <= 0)
+            return true;
+        else if constexpr (json_detail::IsOptional<T>::value)
+            return holdsDocument<typename json_detail::IsOptional<T>::Inner, next>;
+        else if constexpr (json_detail::IsVariant<T>::value)
+            return []<class... C>(std::type_identity<std::variant<C...>>) { return (holdsDocument<C, next> || ...); }(std::type_identity<T>{});
+        else if constexpr (json_detail::TaggedUnion<T> || json_detail::UntaggedUnion<T>)
+            return holdsDocument<decltype(std::declval<T>().value), next>;
+        else if constexpr (json_detail::Record<T>)
+            return std::apply([](const auto&... field) { return (fieldHoldsDocument<next>(&field) || ... || false); }, T::fields());
+        else if constexpr (requires { typename T::key_type; typename T::mapped_type; })
+            return holdsDocument<typename T::mapped_type, next>;
+        else if constexpr (requires { typename T::value_type; std::declval<T>().begin(); })
+            return holdsDocument<typename T::value_type, next>;
+        else
+            return false;
+    }
+    static constexpr bool value = compute();
+};
+
+// The reply for a typed completion: no body for Unit, else the encoded result. A result that
+// may hold a document is encoded (and freed) on a worker, and the reply goes from the main
+// thread.
 template <class R>
 CompletionHandler<R> replyWith(ServiceReply reply)
 {
-    return [reply = std::move(reply)](Result<R, ServiceError> result) {
-        if (result.isFailure())
-            return reply(Result<OptionalMessageBody, ServiceError>::failure(result.error()));
-        if constexpr (std::is_same_v<R, Unit>)
-            reply(Result<OptionalMessageBody, ServiceError>::success(std::nullopt));
-        else
-            reply(Result<OptionalMessageBody, ServiceError>::success(ServiceValueHelper::toMessageBody(result.value())));
-    };
+    if constexpr (holdsDocument<R>) {
+        return [reply = std::move(reply)](Result<R, ServiceError> result) {
+            if (result.isFailure())
+                return reply(Result<OptionalMessageBody, ServiceError>::failure(result.error()));
+            auto value = std::make_shared<R>(std::move(result).value());
+            ThreadPool::global().async([reply = std::move(reply), value = std::move(value)]() mutable {
+                auto body = std::make_shared<OptionalMessageBody>(ServiceValueHelper::toMessageBody(*value));
+                value.reset();
+                MainQueue::async([reply = std::move(reply), body = std::move(body)] {
+                    reply(Result<OptionalMessageBody, ServiceError>::success(std::move(*body)));
+                });
+            });
+        };
+    } else {
+        return [reply = std::move(reply)](Result<R, ServiceError> result) {
+            if (result.isFailure())
+                return reply(Result<OptionalMessageBody, ServiceError>::failure(result.error()));
+            if constexpr (std::is_same_v<R, Unit>)
+                reply(Result<OptionalMessageBody, ServiceError>::success(std::nullopt));
+            else
+                reply(Result<OptionalMessageBody, ServiceError>::success(ServiceValueHelper::toMessageBody(result.value())));
+        };
+    }
 }
+
+// A request whose argument has been read: the call to make on the main thread.
+template <class I>
+using PreparedCall = std::function<void(I&, ServiceReply)>;
 
 template <auto M>
 struct Incoming;
@@ -72,32 +142,38 @@ struct Incoming;
 // A method without argument ignores any body that comes along.
 template <class I, class R, void (I::*M)(CompletionHandler<R>)>
 struct Incoming<M> {
-    static void call(I& implementation, const OptionalMessageBody&, ServiceReply reply)
+    static PreparedCall<I> prepare(const OptionalMessageBody&)
     {
-        (implementation.*M)(replyWith<R>(std::move(reply)));
+        return [](I& implementation, ServiceReply reply) { (implementation.*M)(replyWith<R>(std::move(reply))); };
     }
 };
 
 // A required argument must come and must read; an optional one may be missing, but a body
-// that is there must read.
+// that is there must read. Reading touches nothing but the body, so it may run on any thread.
 template <class I, class A, class R, void (I::*M)(A, CompletionHandler<R>)>
 struct Incoming<M> {
-    static void call(I& implementation, const OptionalMessageBody& body, ServiceReply reply)
+    static PreparedCall<I> refuse()
+    {
+        return [](I&, ServiceReply reply) { reply(Result<OptionalMessageBody, ServiceError>::failure(ServiceError::badRequest())); };
+    }
+    static PreparedCall<I> prepare(const OptionalMessageBody& body)
     {
         if constexpr (IsOptionalArgument<A>::value) {
             if (!body)
-                return (implementation.*M)(std::nullopt, replyWith<R>(std::move(reply)));
+                return [](I& implementation, ServiceReply reply) { (implementation.*M)(std::nullopt, replyWith<R>(std::move(reply))); };
             auto argument = ServiceValueHelper::decode<typename A::value_type>(*body);
             if (argument.isFailure())
-                return reply(Result<OptionalMessageBody, ServiceError>::failure(ServiceError::badRequest()));
-            (implementation.*M)(A(std::move(argument).value()), replyWith<R>(std::move(reply)));
+                return refuse();
+            auto value = std::make_shared<A>(std::move(argument).value());
+            return [value](I& implementation, ServiceReply reply) { (implementation.*M)(std::move(*value), replyWith<R>(std::move(reply))); };
         } else {
             if (!body)
-                return reply(Result<OptionalMessageBody, ServiceError>::failure(ServiceError::badRequest()));
+                return refuse();
             auto argument = ServiceValueHelper::decode<A>(*body);
             if (argument.isFailure())
-                return reply(Result<OptionalMessageBody, ServiceError>::failure(ServiceError::badRequest()));
-            (implementation.*M)(std::move(argument).value(), replyWith<R>(std::move(reply)));
+                return refuse();
+            auto value = std::make_shared<A>(std::move(argument).value());
+            return [value](I& implementation, ServiceReply reply) { (implementation.*M)(std::move(*value), replyWith<R>(std::move(reply))); };
         }
     }
 };
@@ -107,7 +183,7 @@ struct Incoming<M> {
 template <class I>
 struct IncomingMethod {
     std::string_view name;
-    void (*call)(I&, const OptionalMessageBody&, ServiceReply);
+    service_detail::PreparedCall<I> (*prepare)(const OptionalMessageBody&);
 };
 
 namespace service_detail {
@@ -123,20 +199,41 @@ template <auto M>
 constexpr auto incomingMethod(std::string_view name)
 {
     using I = std::remove_pointer_t<decltype(service_detail::interfaceOf(M))>;
-    return IncomingMethod<I>{name, &service_detail::Incoming<M>::call};
+    return IncomingMethod<I>{name, &service_detail::Incoming<M>::prepare};
 }
 
-// The incoming handler over a table of methods; it holds the implementation strongly.
+// From this size on, a request's argument is read on a worker.
+inline constexpr std::size_t largeIncomingBodySize = 64 * 1024;
+
+// The incoming handler over a table of methods; it holds the implementation strongly. The
+// implementation hears the requests in the order they came, on the main thread; a large
+// argument is read on a worker meanwhile, and the requests after it wait for it.
 template <class I>
 IncomingHandler makeIncomingHandler(std::shared_ptr<I> implementation, std::vector<IncomingMethod<I>> methods)
 {
-    return [implementation = std::move(implementation), methods = std::move(methods)](
+    return [implementation = std::move(implementation), methods = std::move(methods), order = OrderedDelivery::make()](
                const std::string& method, const OptionalMessageBody& body, ServiceReply reply) {
+        using Prepare = service_detail::PreparedCall<I> (*)(const OptionalMessageBody&);
+        Prepare prepare = nullptr;
         for (const auto& entry : methods) {
-            if (entry.name == method)
-                return entry.call(*implementation, body, std::move(reply));
+            if (entry.name == method) {
+                prepare = entry.prepare;
+                break;
+            }
         }
-        reply(Result<OptionalMessageBody, ServiceError>::failure(ServiceError::badRequest()));
+        if (!prepare) {
+            return order->then([reply = std::move(reply)] {
+                reply(Result<OptionalMessageBody, ServiceError>::failure(ServiceError::badRequest()));
+            });
+        }
+        if (body && body->json.size() >= largeIncomingBodySize) {
+            return order->async([prepare, body = OptionalMessageBody(body), implementation, reply = std::move(reply)]() mutable -> OrderedDelivery::Deliver {
+                auto call = prepare(body);
+                body.reset();
+                return [call = std::move(call), implementation, reply = std::move(reply)] { call(*implementation, reply); };
+            });
+        }
+        order->then([call = prepare(body), implementation, reply = std::move(reply)] { call(*implementation, reply); });
     };
 }
 

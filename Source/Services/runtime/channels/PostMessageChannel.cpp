@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/WeakObject.h"
@@ -23,6 +24,7 @@ std::shared_ptr<PostMessageChannel> PostMessageChannel::make()
 
 PostMessageChannel::PostMessageChannel()
     : attachment_(std::make_unique<Attachment>())
+    , delivery_(OrderedDelivery::make())
 {
 }
 
@@ -54,6 +56,12 @@ void PostMessageChannel::setWebView(WebKitWebView* webView)
             manager, signal.c_str(), [self = shared_from_this()](WebKitUserContentManager*, WebKitJavascriptResult* result) {
                 self->didReceiveScriptMessage(webkit_javascript_result_get_js_value(result));
             }));
+        // Every frame's handler posts text from the next document on.
+        const std::string source = textScript(parentFrameMessageHandlerName_);
+        WebKitUserScript* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_content_manager_add_script(manager, script);
+        webkit_user_script_unref(script);
     }
 
     // Whatever the page had not answered when it goes never will be: a new document replaces
@@ -80,7 +88,11 @@ void PostMessageChannel::setWebView(WebKitWebView* webView)
 
 void PostMessageChannel::pageDidGo()
 {
-    notifyReset();
+    // After the messages the page sent before it went.
+    delivery_->then([weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->notifyReset();
+    });
 }
 
 WebKitWebView* PostMessageChannel::webView() const
@@ -118,17 +130,81 @@ void PostMessageChannel::didReceiveScriptMessage(JSCValue* body)
 {
     if (!body)
         return didReceiveMessageText(std::nullopt, "nil");
+    // The channel's own script posts {textKey: text}: one string to take, nothing to walk.
+    if (jsc_value_is_object(body) && !jsc_value_is_array(body) && jsc_value_object_has_property(body, textKey)) {
+        gchar** names = jsc_value_object_enumerate_properties(body);
+        const bool alone = names && names[0] && !names[1];
+        g_strfreev(names);
+        GObjectRef<JSCValue> text = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(body, textKey));
+        if (alone && text && jsc_value_is_string(text.get())) {
+            // Kept as WebKit hands it over: a large text is not copied again on the main thread.
+            std::shared_ptr<GBytes> bytes(jsc_value_to_string_as_bytes(text.get()), g_bytes_unref);
+            gsize size = 0;
+            const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes.get(), &size)) : nullptr;
+            return receiveText(bytes, std::string_view(data ? data : "", data ? size : 0));
+        }
+    }
     char* json = jsc_value_to_json(body, 0);
     if (JSCContext* context = jsc_value_get_context(body))
         jsc_context_clear_exception(context); // a value without JSON form (a function, a cycle) throws
+    std::optional<std::string> text;
+    std::string description;
     if (json) {
-        didReceiveMessageText(std::string_view(json), json);
+        text = json;
         g_free(json);
+    } else {
+        char* string = jsc_value_is_undefined(body) ? nullptr : jsc_value_to_string(body);
+        description = string ? string : "nil";
+        g_free(string);
+    }
+    // Behind any message still being decoded.
+    delivery_->then([weak = weak_from_this(), text = std::move(text), description = std::move(description)] {
+        if (auto self = weak.lock())
+            self->didReceiveMessageText(text ? std::optional<std::string_view>(*text) : std::nullopt, text ? *text : description);
+    });
+}
+
+void PostMessageChannel::didReceiveText(std::string text)
+{
+    auto owned = std::make_shared<const std::string>(std::move(text));
+    receiveText(owned, *owned);
+}
+
+void PostMessageChannel::receiveText(std::shared_ptr<const void> owner, std::string_view text)
+{
+    if (text.size() < largeTextSize) {
+        delivery_->then([weak = weak_from_this(), copy = std::string(text)] {
+            if (auto self = weak.lock())
+                self->didReceiveMessageText(std::string_view(copy), copy);
+        });
         return;
     }
-    char* text = jsc_value_is_undefined(body) ? nullptr : jsc_value_to_string(body);
-    didReceiveMessageText(std::nullopt, text ? text : "nil");
-    g_free(text);
+    delivery_->async([weak = weak_from_this(), owner = std::move(owner), text]() mutable -> OrderedDelivery::Deliver {
+        auto message = std::make_shared<std::optional<Message>>(parseMessage(text));
+        // Enough of a malformed text for the log line.
+        std::string shown = message->has_value() ? std::string() : std::string(text.substr(0, 1024));
+        owner.reset();
+        return [weak = std::move(weak), message, shown = std::move(shown)] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            if (!message->has_value())
+                return self->didReceiveMessageText(std::nullopt, shown);
+            self->deliver(std::move(**message));
+        };
+    });
+}
+
+void PostMessageChannel::deliver(Message message)
+{
+    // The list as it stands now: a listener that adds another does not see it called for this one.
+    const std::vector<Listener> listeners = listeners_;
+    for (std::size_t i = 0; i < listeners.size(); ++i) {
+        if (i + 1 < listeners.size())
+            listeners[i](message);
+        else
+            listeners[i](std::move(message));
+    }
 }
 
 void PostMessageChannel::didReceiveMessageText(std::optional<std::string_view> json, std::string_view description)
@@ -145,14 +221,7 @@ void PostMessageChannel::didReceiveMessageText(std::optional<std::string_view> j
         debug().error("PostMessageChannel received unexpected or malformed message: " + shown);
         return;
     }
-    // The list as it stands now: a listener that adds another does not see it called for this one.
-    const std::vector<Listener> listeners = listeners_;
-    for (std::size_t i = 0; i < listeners.size(); ++i) {
-        if (i + 1 < listeners.size())
-            listeners[i](*message);
-        else
-            listeners[i](std::move(*message));
-    }
+    deliver(std::move(*message));
 }
 
 } // namespace kx

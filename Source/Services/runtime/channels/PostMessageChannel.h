@@ -1,7 +1,10 @@
 // The service channel of one web view. Outbound, each message becomes a short script that
 // posts a plain object to the page's own window; inbound, the page posts plain objects to the
 // script-message handler "swiftWindowParent", which the channel checks and hands on as
-// messages. The script text and the inbound parsing are pure functions (script,
+// messages. A script of the channel's, run before the page's own, turns what the page posts
+// into JSON text in the page's process (`textScript`), so that no large object is rebuilt and
+// walked on the main thread; large texts are decoded on a worker, and every message (and
+// every reset) still reaches the listeners in the order the page sent it. The script text and the inbound parsing are pure functions (script,
 // parseMessage), so that they are tested and fuzzed without a web view.
 //
 // Lifetime: attaching a web view registers the channel as that view's handler; the view's
@@ -19,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Foundation/OrderedDelivery.h"
 #include "Services/runtime/ServiceChannel.h"
 #include "Services/runtime/ServiceDebugging.h"
 
@@ -47,12 +51,23 @@ public:
     // One script message from the page: its value as JSON text (nullptr when the value has no
     // JSON form), handed to every listener when it is a well-formed message, else logged.
     void didReceiveScriptMessage(JSCValue* body);
+    // The page's text of one message (as the channel's script posts it), decoded and handed on
+    // in order; a large one is decoded on a worker.
+    void didReceiveText(std::string text);
     void didReceiveMessageText(std::optional<std::string_view> json, std::string_view description);
 
     // The statement that posts the message into the page.
     static std::string script(const Message& message, std::string_view handlerName);
     // The same statement, written around the body's own text: a large body is not copied again.
     static std::string script(Message&& message, std::string_view handlerName);
+    // The script that wraps the page's handler `handlerName`: each object posted becomes
+    // {textKey: its JSON text}; what JSON cannot carry is posted as it was, and refused here
+    // as before.
+    static std::string textScript(std::string_view handlerName);
+    static constexpr const char* textKey = "kx-json";
+    // From this size on, a message's text is decoded on a worker.
+    static constexpr std::size_t largeTextSize = 64 * 1024;
+
     // The message in the JSON text of a page object, or nothing when it is malformed. A "body"
     // that is an object or array is kept as its JSON text; any other body means none.
     static std::optional<Message> parseMessage(std::string_view json);
@@ -64,11 +79,15 @@ private:
     PostMessageChannel();
     void evaluate(std::string script);
     void pageDidGo();
+    void deliver(Message message);
+    // `text` lives as long as `owner`.
+    void receiveText(std::shared_ptr<const void> owner, std::string_view text);
 
     struct Attachment;
     std::unique_ptr<Attachment> attachment_;
     const std::string parentFrameMessageHandlerName_ = "swiftWindowParent";
     std::vector<Listener> listeners_;
+    std::shared_ptr<OrderedDelivery> delivery_;
 };
 
 } // namespace kx

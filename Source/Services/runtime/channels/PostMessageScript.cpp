@@ -49,6 +49,34 @@ constexpr std::string_view noBody = "undefined";
 
 } // namespace
 
+std::string PostMessageChannel::textScript(std::string_view handlerName)
+{
+    // Taken before any script of the page runs, so that the page's later changes to JSON or to
+    // the handler do not reach it. Only what JSON.stringify turns into an object's text goes
+    // as text: anything else (a string, a number, a value with a cycle) goes as it was.
+    std::string text = "(function () {\n"
+                       "  var handlers = window.webkit && window.webkit.messageHandlers;\n"
+                       "  var handler = handlers && handlers[";
+    text += stringLiteral(handlerName);
+    text += "];\n"
+            "  if (!handler) return;\n"
+            "  var post = handler.postMessage, stringify = JSON.stringify, call = Function.prototype.call;\n"
+            "  Object.defineProperty(handler, \"postMessage\", { value: function (message) {\n"
+            "    var text;\n"
+            "    if (message !== null && typeof message === \"object\") {\n"
+            "      try { text = stringify(message); } catch (error) { text = undefined; }\n"
+            "    }\n"
+            "    if (typeof text !== \"string\" || text.charAt(0) !== \"{\") return call.call(post, handler, message);\n"
+            "    var wrapped = {};\n"
+            "    wrapped[";
+    text += stringLiteral(textKey);
+    text += "] = text;\n"
+            "    return call.call(post, handler, wrapped);\n"
+            "  } });\n"
+            "})();\n";
+    return text;
+}
+
 std::string PostMessageChannel::script(const Message& message, std::string_view handlerName)
 {
     const bool bodyIsText = message.body && isValidUTF8(message.body->json);

@@ -36,6 +36,7 @@
 #include "Services/generated/ZzzTestingTypes.h"
 #include "Services/runtime/ServiceManager.h"
 #include "support/RecordingChannel.h"
+#include "support/Spin.h"
 
 namespace {
 
@@ -305,6 +306,8 @@ TEST_P(ServiceMethods, IncomingRequestReachesTheImplementationAndItsResultGoesBa
     });
 
     channel->deliver({Type::request, "page-1", method.serviceId, method.method, bodyOf(method.argument)});
+    // A large argument is read, and a result that may hold a document written, on a worker.
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !channel->posted.empty(); }));
     EXPECT_EQ(reached, (std::vector<std::pair<std::string, Text>>{{method.method, method.argument}}));
     ASSERT_EQ(channel->posted.size(), 1u);
     EXPECT_EQ(channel->posted[0], (Message{Type::response, "page-1", method.serviceId, method.method, bodyOf(method.answer)}));

@@ -56,10 +56,10 @@ TEST(JSONCoding, ScalarFieldsHaveExactlyTheirJSONTypes)
     EXPECT_EQ(decodeFailure<MenuAction>(R"({"action":5})").kind(), Kind::typeMismatch);
 
     // Integers read as doubles; whole doubles as integers, within range only.
-    const auto point = decode<Point>(R"({"x":3,"y":4})");
+    const auto point = decode<KorvelServices::Point>(R"({"x":3,"y":4})");
     EXPECT_EQ(point.x, 3.0);
     EXPECT_EQ(point.y, 4.0);
-    EXPECT_EQ(decodeFailure<Point>(R"({"x":"3","y":4})").kind(), Kind::typeMismatch);
+    EXPECT_EQ(decodeFailure<KorvelServices::Point>(R"({"x":"3","y":4})").kind(), Kind::typeMismatch);
     EXPECT_EQ(decode<ContextMenuResult>(R"({"indexPath":[0,2.0,1e2]})").indexPath, (std::vector<std::int64_t>{0, 2, 100}));
     EXPECT_EQ(decodeFailure<ContextMenuResult>(R"({"indexPath":[0,1.5]})").kind(), Kind::dataCorrupted);
     EXPECT_EQ(decodeFailure<ContextMenuResult>(R"({"indexPath":[9223372036854775808]})").kind(), Kind::dataCorrupted);
@@ -216,14 +216,14 @@ TEST(JSONCoding, EncodingRefusesWhatJSONCannotCarry)
     const MagnificationEvent event{MagnificationEventType::magnificationChanged, std::nan(""), {0.5, 0.25}};
     EXPECT_THROW(ServiceValueHelper::jsonEncoder().encode(event), EncodingError);
     EXPECT_EQ(ServiceValueHelper::toMessageBody(event).json, "undefined");
-    EXPECT_EQ(ServiceValueHelper::toMessageBody(Point{INFINITY, 0}).json, "undefined");
+    EXPECT_EQ(ServiceValueHelper::toMessageBody(KorvelServices::Point{INFINITY, 0}).json, "undefined");
     EXPECT_EQ(ServiceValueHelper::toMessageBody(MenuAction{"\xff"}).json, "undefined");
 
     const MagnificationEvent step{MagnificationEventType::magnificationChanged, 0.125, {0.5, 0.25}};
     EXPECT_EQ(ServiceValueHelper::toMessageBody(step).json,
               R"({"type":"magnificationChanged","magnification":0.125,"normalizedTouchOffset":{"x":0.5,"y":0.25}})");
     EXPECT_EQ(ServiceValueHelper::toMessageBody(MenuAction{"a\"b\n\x01/é"}).json, "{\"action\":\"a\\\"b\\n\\u0001/é\"}");
-    EXPECT_EQ(ServiceValueHelper::toMessageBody(Point{0.1 + 0.2, -0.0}).json, R"({"x":0.30000000000000004,"y":-0})");
+    EXPECT_EQ(ServiceValueHelper::toMessageBody(KorvelServices::Point{0.1 + 0.2, -0.0}).json, R"({"x":0.30000000000000004,"y":-0})");
 }
 
 TEST(JSONCoding, HostileTextIsRefusedWithoutCrashing)

@@ -163,6 +163,56 @@ TEST_F(PostMessageChannelPage, MalformedMessagesAreLoggedAndAnsweredWithNothing)
     EXPECT_EQ(sampler->calls, 1);
 }
 
+TEST_F(PostMessageChannelPage, ALargeMessageIsDecodedAsideAndEverythingStillArrivesInOrder)
+{
+    // The listeners stay with the channel until the view goes, after the test.
+    auto heardList = std::make_shared<std::vector<std::string>>();
+    auto& heard = *heardList;
+    channel->addMessageListener([heardList](ServiceChannel::Message message) {
+        heardList->push_back(message.id + (message.body ? ":" + std::to_string(message.body->json.size()) : ""));
+    });
+    channel->addResetListener([heardList] { heardList->push_back("reset"); });
+
+    // A megabyte, then two small ones, then the page goes: the small ones and the reset wait for
+    // the large one, which is decoded off the main loop.
+    evaluate(R"((() => {
+        const big = {type: "response", id: "big", serviceId: "__Other__", method: "m", body: {text: "x".repeat(1 << 20)}};
+        kxPage.postRaw(big);
+        kxPage.postRaw({type: "response", id: "small-1", serviceId: "__Other__", method: "m"});
+        kxPage.postRaw({type: "response", id: "small-2", serviceId: "__Other__", method: "m", body: [1, 2]});
+        // After this script's own answer, which a page that goes would never give.
+        setTimeout(() => location.reload(), 0);
+    })())");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= 4; }, std::chrono::seconds(30)));
+    const std::string bigBody = R"({"text":")" + std::string(1 << 20, 'x') + R"("})";
+    EXPECT_EQ(heard, (std::vector<std::string>{"big:" + std::to_string(bigBody.size()), "small-1", "small-2:5", "reset"}));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, std::chrono::seconds(30)));
+}
+
+TEST_F(PostMessageChannelPage, WhatThePageCannotTurnIntoAnObjectsTextIsRefusedAsBefore)
+{
+    auto heardList = std::make_shared<std::vector<std::string>>();
+    auto& heard = *heardList;
+    channel->addMessageListener([heardList](ServiceChannel::Message message) { heardList->push_back(message.id); });
+    testing::internal::CaptureStdout();
+    // A message that cannot be JSON (a cycle), one that looks like the channel's own wrapping but
+    // holds more, the wrapping's text of a string, and a wrapping of malformed text.
+    evaluate(R"((() => {
+        const cyclic = {type: "response", id: "cyclic", serviceId: "", method: "m"};
+        cyclic.self = cyclic;
+        kxPage.postRaw(cyclic);
+        kxPage.postRaw({"kx-json": JSON.stringify({type: "response", id: "extra", serviceId: "", method: "m"}), also: 1});
+        kxPage.postRaw("{\"type\":\"response\",\"id\":\"plain-text\",\"serviceId\":\"\",\"method\":\"m\"}");
+        window.webkit.messageHandlers.swiftWindowParent.postMessage({type: "response", id: "good", serviceId: "", method: "m"});
+    })())");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !heard.empty(); }));
+    kxtest::settle();
+    const std::string log = testing::internal::GetCapturedStdout();
+    // Only the last is a message; a plain string never was one, whatever it says.
+    EXPECT_EQ(heard, std::vector<std::string>{"good"}) << log;
+    EXPECT_NE(log.find("malformed message: \"{\\\"type"), std::string::npos) << log;
+}
+
 // A call the page leaves unanswered, and how often (and with what) it completed.
 struct UnansweredCall {
     std::vector<ServiceError> failures;
