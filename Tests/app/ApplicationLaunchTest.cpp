@@ -112,6 +112,11 @@ TEST(ApplicationLaunch, SignedOutTheLaunchRunsInOrderAndEndsAtTheLoginWindow)
     EXPECT_TRUE(fs::is_symlink(home.data() / "korvel-x" / "yarn-link-folder" / "korvel"));
     EXPECT_TRUE(kxtest::spinUntil([&] { return fs::exists(home.data() / "applications" / "com.korvel.x.desktop"); }));
     EXPECT_TRUE(fs::exists(home.data() / "mime" / "packages" / "com.korvel.x.xml"));
+    // A copy outside every package: its entry shows its icon from the user's theme.
+    EXPECT_NE(kx::FileSystem::readFile(home.data() / "applications" / "com.korvel.x.desktop").value_or("").find("\nIcon=com.korvel.x\n"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(home.data() / "icons" / "hicolor" / "scalable" / "apps" / "com.korvel.x.svg"));
+    EXPECT_TRUE(fs::is_regular_file(home.data() / "icons" / "hicolor" / "48x48" / "apps" / "com.korvel.x.png"));
     // The default handler of our links, and of nothing else.
     EXPECT_TRUE(kxtest::spinUntil([&] {
         return kx::FileSystem::readFile(home.config() / "mimeapps.list").value_or("").find("x-scheme-handler/korvel-x=com.korvel.x.desktop")

@@ -3,11 +3,15 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
+#include "App/shell/application/ApplicationIcon.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/FileSystemBeneath.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
@@ -17,6 +21,8 @@ namespace kx {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::size_t maximumEntrySize = 1024 * 1024;
 
 std::string replaceAll(std::string text, const std::string& placeholder, const std::string& value)
 {
@@ -60,6 +66,32 @@ void updateMimeDatabase(const fs::path& mimeFolder)
     }
 }
 
+// An entry of a system folder (often a link into a package's own folder, so links are
+// followed); nullopt when there is none or it is no entry's size.
+std::optional<std::string> readSystemEntry(const fs::path& file)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(file, error) || fs::file_size(file, error) > maximumEntrySize || error)
+        return std::nullopt;
+    return FileSystem::readFile(file);
+}
+
+bool isSameFile(const fs::path& first, const fs::path& second)
+{
+    std::error_code error;
+    return fs::equivalent(first, second, error) && !error;
+}
+
+bool isInsideAny(const fs::path& program, const std::vector<fs::path>& folders)
+{
+    const auto real = FileSystem::realPath(program);
+    for (const auto& folder : folders) {
+        if (FileSystem::isInside(program, folder) || (real && FileSystem::isInside(*real, folder)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<DesktopIntegration::Configuration> DesktopIntegration::forMainBundle()
@@ -76,9 +108,17 @@ std::optional<DesktopIntegration::Configuration> DesktopIntegration::forMainBund
     configuration.applicationId = bundle.bundleIdentifier();
     configuration.name = info->displayName().value_or(bundle.stringForInfoKey("CFBundleName").value_or("Korvel X"));
     configuration.executable = Bundle::executablePath();
+    // An AppImage runs from a mount that goes with the process: the entry starts the image.
+    if (const char* image = std::getenv("APPIMAGE"); image && *image == '/' && fs::is_regular_file(image))
+        configuration.executable = image;
     configuration.entryTemplate = std::move(*entryText);
     configuration.mimePackage = std::move(*mimeText);
+    configuration.icon = bundle.pathForResource("AppIcon", "svg", "images").value_or(fs::path());
     configuration.dataHome = FileSystem::dataHome();
+    for (const char* const* folder = g_get_system_data_dirs(); folder && *folder; ++folder) {
+        if (**folder == '/')
+            configuration.systemDataDirs.emplace_back(*folder);
+    }
     return configuration;
 }
 
@@ -125,44 +165,134 @@ Result<std::string, Error> DesktopIntegration::desktopEntry(const Configuration&
     text = replaceAll(text, "@EXEC@", execArgument(executable));
     text = replaceAll(text, "@TRYEXEC@", stringValue(executable));
     text = replaceAll(text, "@WMCLASS@", stringValue(configuration.applicationId));
+    text = replaceAll(text, "@ICON@", stringValue(configuration.applicationId));
     return Result<std::string, Error>::success(std::move(text));
+}
+
+std::optional<fs::path> DesktopIntegration::programOfEntry(const std::string& entryText)
+{
+    GKeyFile* file = g_key_file_new();
+    char* exec = g_key_file_load_from_data(file, entryText.data(), entryText.size(), G_KEY_FILE_NONE, nullptr)
+        ? g_key_file_get_string(file, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr)
+        : nullptr;
+    g_key_file_free(file);
+    const std::string line = exec ? exec : "";
+    g_free(exec);
+    // Field codes go first ("%%" is a percent sign), then the quoting.
+    std::string expanded;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '%' && i + 1 < line.size()) {
+            if (line[i + 1] == '%')
+                expanded += '%';
+            ++i;
+            continue;
+        }
+        expanded += line[i];
+    }
+    int argc = 0;
+    char** argv = nullptr;
+    if (!g_shell_parse_argv(expanded.c_str(), &argc, &argv, nullptr))
+        return std::nullopt;
+    int first = 0;
+    if (argc > 0 && fs::path(argv[0]).filename() == "env") {
+        first = 1;
+        while (first < argc && (std::strchr(argv[first], '=') || argv[first][0] == '-'))
+            ++first;
+    }
+    std::optional<fs::path> program;
+    if (first < argc) {
+        if (std::strchr(argv[first], '/')) {
+            program = fs::path(argv[first]);
+        } else if (char* found = g_find_program_in_path(argv[first])) {
+            program = fs::path(found);
+            g_free(found);
+        }
+    }
+    g_strfreev(argv);
+    if (program && !program->is_absolute())
+        return std::nullopt;
+    return program;
 }
 
 fs::path DesktopIntegration::entryPath(const Configuration& configuration)
 {
-    return configuration.dataHome / "applications" / (configuration.applicationId + ".desktop");
+    return fs::path("applications") / (configuration.applicationId + ".desktop");
 }
 
 fs::path DesktopIntegration::mimePackagePath(const Configuration& configuration)
 {
-    return configuration.dataHome / "mime" / "packages" / (configuration.applicationId + ".xml");
+    return fs::path("mime") / "packages" / (configuration.applicationId + ".xml");
 }
 
-Result<bool, Error> DesktopIntegration::writeIfChanged(const fs::path& file, const std::string& text)
+bool DesktopIntegration::isCoveredBySystem(const Configuration& configuration, const fs::path& program)
 {
-    std::error_code error;
-    if (fs::is_regular_file(fs::symlink_status(file, error)) && fs::file_size(file, error) == text.size()) {
-        if (FileSystem::readFile(file) == text)
-            return Result<bool, Error>::success(false);
+    if (isInsideAny(program, configuration.packagedFolders))
+        return true;
+    for (const auto& folder : configuration.systemDataDirs) {
+        const auto entry = readSystemEntry(folder / entryPath(configuration));
+        const auto started = entry ? programOfEntry(*entry) : std::nullopt;
+        if (started && isSameFile(*started, program))
+            return true;
     }
-    if (auto failure = FileSystem::atomicWrite(file, text))
+    return false;
+}
+
+DesktopIntegration::Placement DesktopIntegration::placement(const Configuration& configuration)
+{
+    if (!isCoveredBySystem(configuration, configuration.executable))
+        return Placement::write;
+    const auto ours = FileSystem::readFileBeneath(configuration.dataHome, entryPath(configuration), maximumEntrySize);
+    if (!ours)
+        return Placement::leave;
+    GKeyFile* file = g_key_file_new();
+    const bool written = g_key_file_load_from_data(file, ours->data(), ours->size(), G_KEY_FILE_NONE, nullptr)
+        && g_key_file_get_boolean(file, G_KEY_FILE_DESKTOP_GROUP, writtenKey, nullptr);
+    g_key_file_free(file);
+    if (!written)
+        return Placement::leave;
+    const auto program = programOfEntry(*ours);
+    std::error_code error;
+    if (!program || !fs::exists(*program, error) || isCoveredBySystem(configuration, *program))
+        return Placement::remove;
+    return Placement::leave;
+}
+
+Result<bool, Error> DesktopIntegration::writeIfChanged(const fs::path& dataHome, const fs::path& relative, const std::string& text)
+{
+    if (FileSystem::readFileBeneath(dataHome, relative, maximumEntrySize) == text)
+        return Result<bool, Error>::success(false);
+    if (auto failure = FileSystem::atomicWriteBeneath(dataHome, relative, text))
         return Result<bool, Error>::failure(*failure);
     return Result<bool, Error>::success(true);
 }
 
 bool DesktopIntegration::writeFiles(const Configuration& configuration)
 {
+    switch (placement(configuration)) {
+    case Placement::leave:
+        return true;
+    case Placement::remove:
+        RKLog("Desktop integration: removing the entry of a program that is gone or packaged", 0);
+        FileSystem::removeBeneath(configuration.dataHome, entryPath(configuration));
+        ApplicationIcon::remove(configuration.dataHome, configuration.applicationId);
+        return true;
+    case Placement::write:
+        break;
+    }
     auto entry = desktopEntry(configuration);
     if (entry.isFailure()) {
         logError(entry.error());
         return false;
     }
-    auto entryWritten = writeIfChanged(entryPath(configuration), entry.value());
+    // The icon before the entry that names it.
+    if (!configuration.icon.empty())
+        ApplicationIcon::install(configuration.dataHome, configuration.applicationId, configuration.icon);
+    auto entryWritten = writeIfChanged(configuration.dataHome, entryPath(configuration), entry.value());
     if (entryWritten.isFailure()) {
         logError(entryWritten.error());
         return false;
     }
-    auto mimeWritten = writeIfChanged(mimePackagePath(configuration), configuration.mimePackage);
+    auto mimeWritten = writeIfChanged(configuration.dataHome, mimePackagePath(configuration), configuration.mimePackage);
     if (mimeWritten.isFailure())
         logError(mimeWritten.error());
     else if (mimeWritten.value())

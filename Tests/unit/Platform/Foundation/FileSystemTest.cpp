@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/FileSystemBeneath.h"
 #include "support/TestPaths.h"
 
 namespace fs = std::filesystem;
@@ -101,4 +102,58 @@ TEST(FileSystem, RealPathAndXdgFolders)
     setenv("XDG_CACHE_HOME", "relative/is/ignored", 1);
     EXPECT_EQ(cacheHome().filename(), ".cache");
     unsetenv("XDG_CACHE_HOME");
+}
+
+// Writing, reading and removing below a folder where links, files and FIFOs were planted.
+TEST(FileSystemBeneath, WritesMakeTheFoldersAndReplaceALinkAtTheTargetWithoutFollowingIt)
+{
+    kxtest::TemporaryDirectory dir;
+    const fs::path base = dir / "base";
+    ASSERT_FALSE(atomicWriteBeneath(base, "a/b/file", "first"));
+    EXPECT_EQ(readFileBeneath(base, "a/b/file"), "first");
+    EXPECT_EQ(std::distance(fs::directory_iterator(base / "a" / "b"), fs::directory_iterator()), 1) << "a temporary file is left";
+
+    kxtest::writeFile(dir / "victim", "mine");
+    fs::remove(base / "a" / "b" / "file");
+    fs::create_symlink(dir / "victim", base / "a" / "b" / "file");
+    EXPECT_FALSE(readFileBeneath(base, "a/b/file"));
+    ASSERT_FALSE(atomicWriteBeneath(base, "a/b/file", "second"));
+    EXPECT_EQ(readFile(dir / "victim"), "mine");
+    EXPECT_FALSE(fs::is_symlink(base / "a" / "b" / "file"));
+}
+
+TEST(FileSystemBeneath, ALinkOrAFileWhereAFolderShouldBeStopsEverything)
+{
+    kxtest::TemporaryDirectory dir;
+    const fs::path base = dir / "base";
+    fs::create_directories(base);
+    fs::create_directories(dir / "elsewhere");
+    kxtest::writeFile(dir / "elsewhere" / "file", "theirs");
+    fs::create_directory_symlink(dir / "elsewhere", base / "linked");
+    kxtest::writeFile(base / "plain", "a file");
+
+    EXPECT_TRUE(atomicWriteBeneath(base, "linked/file", "ours"));
+    EXPECT_TRUE(atomicWriteBeneath(base, "linked/deeper/file", "ours"));
+    EXPECT_TRUE(atomicWriteBeneath(base, "plain/file", "ours"));
+    EXPECT_TRUE(atomicWriteBeneath(base, "../escape", "ours"));
+    EXPECT_EQ(readFile(dir / "elsewhere" / "file"), "theirs");
+    EXPECT_FALSE(fs::exists(dir / "elsewhere" / "deeper"));
+    EXPECT_FALSE(fs::exists(dir / "escape"));
+    EXPECT_FALSE(readFileBeneath(base, "linked/file"));
+    EXPECT_FALSE(removeBeneath(base, "linked/file"));
+    EXPECT_TRUE(fs::exists(dir / "elsewhere" / "file"));
+}
+
+TEST(FileSystemBeneath, AFifoOrAFolderIsNoFileToRead)
+{
+    kxtest::TemporaryDirectory dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directories(dir / "folder");
+    kxtest::writeFile(dir / "large", std::string(2000, 'x'));
+    EXPECT_FALSE(readFileBeneath(dir.path(), "fifo")); // returns at once, does not wait for a writer
+    EXPECT_FALSE(readFileBeneath(dir.path(), "folder"));
+    EXPECT_FALSE(readFileBeneath(dir.path(), "large", 1000));
+    EXPECT_EQ(readFileBeneath(dir.path(), "large", 2000)->size(), 2000u);
+    EXPECT_TRUE(removeBeneath(dir.path(), "fifo"));
+    EXPECT_FALSE(removeBeneath(dir.path(), "folder"));
 }

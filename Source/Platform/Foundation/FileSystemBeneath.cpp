@@ -1,0 +1,185 @@
+#include "Platform/Foundation/FileSystemBeneath.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <glib.h>
+
+#include "Platform/Foundation/FileSystem.h"
+
+namespace kx::FileSystem {
+
+namespace {
+
+class FolderDescriptor {
+public:
+    explicit FolderDescriptor(int fd = -1)
+        : fd_(fd)
+    {
+    }
+    ~FolderDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FolderDescriptor(FolderDescriptor&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1))
+    {
+    }
+    FolderDescriptor& operator=(FolderDescriptor&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool isPlainName(const fs::path& component)
+{
+    const std::string name = component.string();
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The folder `relative` names below `base`, each step opened without following a link; made
+// when missing and `create` is set. The error's errno in `failure`.
+FolderDescriptor openFolderBeneath(const fs::path& base, const fs::path& relative, bool create, int& failure)
+{
+    FolderDescriptor folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 && create && errno == ENOENT) {
+        std::error_code ec;
+        fs::create_directories(base, ec);
+        folder = FolderDescriptor(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (folder.get() < 0) {
+        failure = errno;
+        return folder;
+    }
+    for (const auto& component : relative) {
+        if (!isPlainName(component)) {
+            failure = EINVAL;
+            return FolderDescriptor();
+        }
+        int next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(folder.get(), component.c_str(), 0777) != 0 && errno != EEXIST) {
+                failure = errno;
+                return FolderDescriptor();
+            }
+            next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            // O_NOFOLLOW on a link gives ELOOP, O_DIRECTORY on a file ENOTDIR.
+            failure = errno;
+            return FolderDescriptor();
+        }
+        folder = FolderDescriptor(next);
+    }
+    return folder;
+}
+
+Error beneathError(int code, const std::string& what, const fs::path& base, const fs::path& relative)
+{
+    return Error::fromErrno(code, what + " " + (base / relative).string());
+}
+
+} // namespace
+
+std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& relative, std::span<const std::byte> bytes)
+{
+    const fs::path name = relative.filename();
+    if (!isPlainName(name))
+        return beneathError(EINVAL, "Cannot write", base, relative);
+    int failure = 0;
+    FolderDescriptor folder = openFolderBeneath(base, relative.parent_path(), true, failure);
+    if (folder.get() < 0)
+        return beneathError(failure, "Cannot reach the folder of", base, relative);
+
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = fs::path(temporaryPattern(name)).filename().string();
+        for (auto at = temporary.rfind("XXXXXX"); at != std::string::npos && at < temporary.size(); ++at)
+            temporary[at] = "abcdefghijklmnopqrstuvwxyz0123456789"[g_random_int_range(0, 36)];
+        fd = ::openat(folder.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return beneathError(errno, "Cannot create a file beside", base, relative);
+    ::fchmod(fd, 0666 & ~currentUmask());
+    const std::byte* data = bytes.data();
+    std::size_t left = bytes.size();
+    int error = 0;
+    while (left > 0 && !error) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = written < 0 ? errno : EIO;
+            break;
+        }
+        data += written;
+        left -= std::size_t(written);
+    }
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) != 0)
+        error = errno;
+    if (error) {
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
+        return beneathError(error, "Cannot write", base, relative);
+    }
+    ::fsync(folder.get());
+    return std::nullopt;
+}
+
+std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& relative, std::string_view text)
+{
+    return atomicWriteBeneath(base, relative, std::as_bytes(std::span(text.data(), text.size())));
+}
+
+std::optional<std::string> readFileBeneath(const fs::path& base, const fs::path& relative, std::size_t maximumSize)
+{
+    const fs::path name = relative.filename();
+    int failure = 0;
+    FolderDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FolderDescriptor();
+    if (folder.get() < 0)
+        return std::nullopt;
+    FolderDescriptor file(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)
+        || std::size_t(status.st_size) > maximumSize)
+        return std::nullopt;
+    std::string contents;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        contents.append(buffer, std::size_t(count));
+        if (contents.size() > maximumSize)
+            return std::nullopt;
+    }
+    return contents;
+}
+
+bool removeBeneath(const fs::path& base, const fs::path& relative)
+{
+    const fs::path name = relative.filename();
+    int failure = 0;
+    FolderDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FolderDescriptor();
+    return folder.get() >= 0 && ::unlinkat(folder.get(), name.c_str(), 0) == 0;
+}
+
+} // namespace kx::FileSystem

@@ -1,0 +1,33 @@
+// Writing, reading and removing below a folder without ever following a symbolic link planted
+// there: each folder below `base` is opened with O_NOFOLLOW (and made when missing), and the
+// file is reached, made or renamed within the last one. `base` itself is taken as it is.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "Platform/Foundation/Error.h"
+
+namespace kx::FileSystem {
+
+namespace fs = std::filesystem;
+
+// Writes `bytes` to `base`/`relative` as atomicWrite does: a temporary file in the target's
+// folder, flushed and renamed over the target (a link there is replaced, never followed). An
+// error (ELOOP, ENOTDIR) when a link or a file stands where a folder should be; `relative`
+// holds no "." or "..".
+std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& relative, std::span<const std::byte> bytes);
+std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& relative, std::string_view text);
+// The regular file at `base`/`relative`, reached as atomicWriteBeneath does, up to
+// `maximumSize` bytes; nullopt when it is missing, larger, a link or not a regular file.
+std::optional<std::string> readFileBeneath(const fs::path& base, const fs::path& relative,
+                                           std::size_t maximumSize = 16 * 1024 * 1024);
+// Removes the entry at `base`/`relative` (a file or a link, not a folder) without following
+// links on the way; true when something was removed.
+bool removeBeneath(const fs::path& base, const fs::path& relative);
+
+} // namespace kx::FileSystem
