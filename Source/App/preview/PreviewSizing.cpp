@@ -125,6 +125,53 @@ Rect constrainedToWorkArea(Rect frame, Rect workArea)
     return frame;
 }
 
+namespace {
+
+double distanceBetween(const Rect& a, const Rect& b)
+{
+    const double dx = std::max({0.0, b.origin.x - (a.origin.x + a.size.width), a.origin.x - (b.origin.x + b.size.width)});
+    const double dy = std::max({0.0, b.origin.y - (a.origin.y + a.size.height), a.origin.y - (b.origin.y + b.size.height)});
+    return std::hypot(dx, dy);
+}
+
+} // namespace
+
+Rect reachableFrame(Rect frame, const std::vector<Rect>& workAreas, double titleBarHeight)
+{
+    const Rect* nearest = nullptr;
+    double nearestDistance = 0;
+    const double barHeight = std::clamp(titleBarHeight, 1.0, std::max(1.0, frame.size.height));
+    const bool finite = std::isfinite(frame.origin.x) && std::isfinite(frame.origin.y) && std::isfinite(frame.size.width)
+        && std::isfinite(frame.size.height);
+    for (const Rect& area : workAreas) {
+        if (!(area.size.width > 0) || !(area.size.height > 0))
+            continue;
+        if (finite) {
+            // The part of the title bar inside this work area, where a press can take it.
+            const double left = std::max(frame.origin.x, area.origin.x);
+            const double right = std::min(frame.origin.x + frame.size.width, area.origin.x + area.size.width);
+            const double top = std::max(frame.origin.y, area.origin.y);
+            const double bottom = std::min(frame.origin.y + barHeight, area.origin.y + area.size.height);
+            if (right - left >= std::min(reachableTitleBarWidth, frame.size.width) && bottom - top >= barHeight / 2)
+                return frame;
+        }
+        const double distance = finite ? distanceBetween(frame, area) : 0;
+        if (!nearest || distance < nearestDistance) {
+            nearest = &area;
+            nearestDistance = distance;
+        }
+    }
+    if (!nearest)
+        return frame;
+    if (finite && frame.size.width > 0 && frame.size.height > barHeight) {
+        // Larger than the work area: smaller in both directions alike.
+        const double fit = std::min({1.0, nearest->size.width / frame.size.width,
+                                     std::max(0.0, nearest->size.height - barHeight) / (frame.size.height - barHeight)});
+        frame.size = {frame.size.width * fit, (frame.size.height - barHeight) * fit + barHeight};
+    }
+    return constrainedToWorkArea(frame, *nearest);
+}
+
 Rect inspectorFrame(Rect documentWindow, Rect preview, double minimumAttachWidth, std::optional<Rect> screen)
 {
     const double target =

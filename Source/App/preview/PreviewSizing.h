@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "App/preview/DeviceCatalogue.h"
 #include "App/preview/NimbetSelection.h"
@@ -40,6 +41,13 @@ Size snappedSize(Size proposed, const ResizeContext& context);
 
 // `frame` moved and, where it is larger, shrunk so that it lies inside `workArea`.
 Rect constrainedToWorkArea(Rect frame, Rect workArea);
+
+// A frame from an earlier session, where the user can reach it among the monitors' work areas
+// of today: unchanged while a piece of its title bar at least `reachableTitleBarWidth` wide
+// lies in one of them; otherwise brought into the work area nearest to it, shrunk (keeping
+// its shape) where it is larger. Without work areas it stays as it is.
+inline constexpr double reachableTitleBarWidth = 40.0;
+Rect reachableFrame(Rect frame, const std::vector<Rect>& workAreas, double titleBarHeight);
 
 // WebKitGTK attaches no inspector to a view narrower than this, whatever the minimum size the
 // web view reports: below it the inspector opens in a window of its own.

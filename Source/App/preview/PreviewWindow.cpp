@@ -375,6 +375,22 @@ std::optional<Rect> PreviewWindow::workArea() const
     return workAreaOfWindow(gtkWindow());
 }
 
+std::vector<Rect> PreviewWindow::workAreas() const
+{
+    std::vector<Rect> areas;
+    GdkDisplay* display = gtk_widget_get_display(widget());
+    const int count = display ? gdk_display_get_n_monitors(display) : 0;
+    for (int i = 0; i < count; ++i) {
+        GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+        if (!monitor)
+            continue;
+        GdkRectangle area;
+        gdk_monitor_get_workarea(monitor, &area);
+        areas.push_back({{double(area.x), double(area.y)}, {double(area.width), double(area.height)}});
+    }
+    return areas;
+}
+
 double PreviewWindow::titleBarHeight() const
 {
     double height = gtk_widget_get_allocated_height(titleBar_);

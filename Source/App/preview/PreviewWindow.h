@@ -51,6 +51,8 @@ public:
     double titleBarHeight() const;
     // The work area of the monitor the window is on (or would be on, at its frame).
     std::optional<Rect> workArea() const;
+    // The work areas of all monitors of the window's display.
+    std::vector<Rect> workAreas() const;
 
     // The frame of another top-level window (a document window), by the same rules.
     static Rect frameOfWindow(GtkWindow* window);

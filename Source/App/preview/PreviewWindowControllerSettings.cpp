@@ -212,7 +212,8 @@ void PreviewWindowController::restoreState(const nlohmann::json& state)
         if (auto first = updatedWindowFrameForFirstAppearance(frame))
             frame = *first;
     }
-    window_->setFrame(frame);
+    // The monitors may have changed since: the window comes back where the user can reach it.
+    window_->setFrame(PreviewSizing::reachableFrame(frame, window_->workAreas(), titleBarHeight()));
 }
 
 } // namespace kx

@@ -81,6 +81,42 @@ TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
     }, previewTimeout));
 }
 
+TEST_F(PreviewWindowGui, ARestoredFrameOffEveryMonitorComesBackToTheWorkArea)
+{
+    makeController();
+    select("plain");
+    waitForSelection("plain");
+    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    controller->showWithMakeKey(true);
+    GtkWidget* window = controller->window()->widget();
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window); }, previewTimeout));
+    const auto areas = controller->window()->workAreas();
+    ASSERT_EQ(areas.size(), 1u);
+    const kx::Rect area = areas[0];
+    const auto inside = [&](const kx::Rect& frame) {
+        return frame.origin.x >= area.origin.x && frame.origin.y >= area.origin.y
+            && frame.origin.x + frame.size.width <= area.origin.x + area.size.width
+            && frame.origin.y + frame.size.height <= area.origin.y + area.size.height;
+    };
+
+    // Saved on a monitor that is gone.
+    controller->restoreState({{"frame", {-30000, 25000, 390, 882}}});
+    ASSERT_TRUE(spinUntil([&] { return inside(controller->window()->frame()); }, previewTimeout))
+        << controller->window()->frame().origin.x << ", " << controller->window()->frame().origin.y;
+    EXPECT_EQ(controller->window()->frame().origin, (kx::Point{area.origin.x, area.origin.y + area.size.height - 882}));
+    // The window really is there.
+    int x = 0, y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(controller->window()->titleBar()), &x, &y);
+    EXPECT_TRUE(x >= area.origin.x - 50 && x < area.origin.x + area.size.width) << x;
+    EXPECT_TRUE(y >= area.origin.y - 50 && y < area.origin.y + area.size.height) << y;
+
+    // Partly off the screen, with its title bar in reach: where the user left it.
+    const double left = area.origin.x + area.size.width - 100;
+    controller->restoreState({{"frame", {left, area.origin.y + 40, 390, 882}}});
+    EXPECT_TRUE(spinUntil([&] { return controller->window()->frame().origin == kx::Point{left, area.origin.y + 40}; },
+                          previewTimeout));
+}
+
 TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPage)
 {
     makeController();

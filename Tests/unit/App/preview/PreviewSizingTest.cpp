@@ -126,6 +126,28 @@ TEST(PreviewSizing, EdgeDragsFollowTheOtherSide)
     EXPECT_EQ(bottom, (Size{375, 850}));
 }
 
+TEST(PreviewSizing, RestoredFramesComeBackWhereTheUserCanReachThem)
+{
+    const std::vector<Rect> monitors{{{0, 0}, {1600, 1000}}, {{1600, 0}, {1920, 1040}}};
+    // Far off every monitor: into the nearest work area.
+    EXPECT_EQ(reachableFrame({{-30000, 20000}, {390, 882}}, monitors, 38), (Rect{{0, 118}, {390, 882}}));
+    EXPECT_EQ(reachableFrame({{40000, 500}, {390, 882}}, monitors, 38), (Rect{{3130, 158}, {390, 882}}));
+    // A title bar with a reachable piece on any monitor: left as it is.
+    EXPECT_EQ(reachableFrame({{1560, 300}, {390, 882}}, monitors, 38), (Rect{{1560, 300}, {390, 882}}));
+    EXPECT_EQ(reachableFrame({{-350, 300}, {390, 882}}, monitors, 38), (Rect{{-350, 300}, {390, 882}}));
+    EXPECT_EQ(reachableFrame({{3480, 10}, {390, 882}}, monitors, 38), (Rect{{3480, 10}, {390, 882}}));
+    // Too little of it: the window hangs below its title bar, which is out of reach.
+    EXPECT_EQ(reachableFrame({{-360, 300}, {390, 882}}, monitors, 38), (Rect{{0, 118}, {390, 882}}));
+    EXPECT_EQ(reachableFrame({{500, -30}, {390, 882}}, monitors, 38), (Rect{{500, 0}, {390, 882}}));
+    // Larger than the work area it comes back to: smaller, on its own shape.
+    const Rect large = reachableFrame({{9000, 9000}, {1560, 3500}}, {{{0, 0}, {1600, 1000}}}, 38);
+    EXPECT_EQ(large.origin.y, 0);
+    EXPECT_DOUBLE_EQ(large.size.height, 1000);
+    EXPECT_NEAR(large.size.width / (large.size.height - 38), 1560.0 / (3500 - 38), 1e-9);
+    // No monitor known: nothing to bring it to.
+    EXPECT_EQ(reachableFrame({{-30000, 0}, {390, 882}}, {}, 38), (Rect{{-30000, 0}, {390, 882}}));
+}
+
 TEST(PreviewSizing, FramesStayInTheWorkArea)
 {
     const Rect area{{100, 30}, {1000, 700}};
