@@ -301,7 +301,7 @@ bool focusWindowOf(const Clickable& target)
 
 namespace {
 
-void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift)
+void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift, bool alt = false)
 {
     const KeyCode code = XKeysymToKeycode(display, symbol);
     if (!code)
@@ -310,14 +310,19 @@ void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift)
     shift = shift || XkbKeycodeToKeysym(display, code, 0, 0) != symbol;
     const KeyCode controlKey = XKeysymToKeycode(display, XK_Control_L);
     const KeyCode shiftKey = XKeysymToKeycode(display, XK_Shift_L);
+    const KeyCode altKey = XKeysymToKeycode(display, XK_Alt_L);
     if (control)
         XTestFakeKeyEvent(display, controlKey, True, CurrentTime);
+    if (alt)
+        XTestFakeKeyEvent(display, altKey, True, CurrentTime);
     if (shift)
         XTestFakeKeyEvent(display, shiftKey, True, CurrentTime);
     XTestFakeKeyEvent(display, code, True, CurrentTime);
     XTestFakeKeyEvent(display, code, False, CurrentTime);
     if (shift)
         XTestFakeKeyEvent(display, shiftKey, False, CurrentTime);
+    if (alt)
+        XTestFakeKeyEvent(display, altKey, False, CurrentTime);
     if (control)
         XTestFakeKeyEvent(display, controlKey, False, CurrentTime);
     XSync(display, False);
@@ -325,11 +330,11 @@ void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift)
 
 } // namespace
 
-void pressKey(const std::string& name, bool control, bool shift)
+void pressKey(const std::string& name, bool control, bool shift, bool alt)
 {
     Connection connection;
     if (connection.display)
-        pressKeysym(connection.display, XStringToKeysym(name.c_str()), control, shift);
+        pressKeysym(connection.display, XStringToKeysym(name.c_str()), control, shift, alt);
 }
 
 void typeText(const std::string& text)

@@ -83,8 +83,8 @@ bool focusWindow(const std::string& title);
 // Gives the keyboard focus to the top-level window that shows `target` (one without a title,
 // an alert), as a window manager gives it to a window that appears.
 bool focusWindowOf(const Clickable& target);
-// Presses the key of this X key name ("Tab", "Return", "a") with Control and/or Shift.
-void pressKey(const std::string& name, bool control = false, bool shift = false);
+// Presses the key of this X key name ("Tab", "Return", "a") with Control, Shift and/or Alt.
+void pressKey(const std::string& name, bool control = false, bool shift = false, bool alt = false);
 // Types printable ASCII text where the keyboard focus is.
 void typeText(const std::string& text);
 // Moves the pointer to the middle of `target` and clicks the first button there.

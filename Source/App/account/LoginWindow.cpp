@@ -43,9 +43,13 @@ LoginWindow::LoginWindow(Handlers handlers)
     gtk_widget_set_size_request(page, width, height);
     gtk_fixed_put(content, page, 0, 0);
     gtk_widget_show(page);
-    // Above the page: its top strip moves the window.
-    d_->dragView.placeIn(content, Rect{{0, 0}, {double(width), double(dragStripHeight)}});
+    // Above the page: its top strip moves the window, the main menu's button at its right end.
+    window.placeAbove(d_->dragView.widget(), Rect{{0, 0}, {double(width), double(dragStripHeight)}});
     gtk_widget_show(d_->dragView.widget());
+    if (ImageMouseOverButton* menu = window.menuButton()) {
+        window.placeAbove(menu->widget(), Rect{{double(width - 30), -1}, {30, 30}});
+        gtk_widget_show(menu->widget());
+    }
     d_->spinner.placeIn(content, Rect{{double(width - spinnerSize) / 2, double(height - spinnerSize) / 2},
                                       {double(spinnerSize), double(spinnerSize)}});
     gtk_widget_hide(d_->spinner.widget());

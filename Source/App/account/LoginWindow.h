@@ -1,6 +1,7 @@
 // The login window: the back end's login page of the current environment in a titleless
-// window, its top strip dragging the window, a spinner over the page while a sign-in is
-// checked, and a shake when an entry is refused. Links of the application's scheme ("korvel-x://...?fut=...") never leave it: the
+// window, its top strip dragging the window, the main menu's button at the strip's right
+// end, a spinner over the page while a sign-in is checked, and a shake when an entry is
+// refused. Links of the application's scheme ("korvel-x://...?fut=...") never leave it: the
 // window's own navigation policy hands them to the login controller. In the enterprise
 // edition without a known domain it shows the shipped page that asks for the domain.
 #pragma once

@@ -110,7 +110,7 @@ void present(const std::shared_ptr<Showing>& showing, GtkWidget* widget, GdkWind
 } // namespace
 
 void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::optional<Rect> rect,
-                      Completion completion)
+                      Completion completion, bool showsKeyEquivalents)
 {
     // One pop-up at a time, as menu tracking allows: a second one would take the grab and leave
     // the first on screen with nothing to close it, its completion waiting.
@@ -123,7 +123,8 @@ void MenuPopup::popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::
     showing->completion = std::move(completion);
     showing->gtkMenu = GObjectRef<GtkWidget>::sink(gtk_menu_new());
     GtkWidget* gtkMenu = showing->gtkMenu.get();
-    showing->realisation = std::make_unique<NativeMenuGtk>(showing->menu, GTK_MENU_SHELL(gtkMenu), nullptr);
+    showing->realisation =
+        std::make_unique<NativeMenuGtk>(showing->menu, GTK_MENU_SHELL(gtkMenu), nullptr, showsKeyEquivalents);
     Showing* raw = showing.get();
     showing->realisation->setChoiceHandler([raw](NativeMenuItem& item) { raw->chosen = item.shared_from_this(); });
     showings().push_back(showing);

@@ -20,9 +20,11 @@ public:
     using Completion = std::function<void(std::shared_ptr<NativeMenuItem> chosen)>;
 
     // `rect` is in the coordinates of `widget`'s top-level window (origin top left); without
-    // it, or without a widget in a window, the menu opens at the pointer.
+    // it, or without a widget in a window, the menu opens at the pointer. With
+    // `showsKeyEquivalents` the items show their key equivalents (a window's own menu, whose
+    // keys its bar fires); context menus show none.
     static void popUp(std::shared_ptr<NativeMenu> menu, GtkWidget* widget, std::optional<Rect> rect,
-                      Completion completion);
+                      Completion completion, bool showsKeyEquivalents = false);
 
     // The menus on screen now, most recent last (tests choose from them as a user would).
     static std::vector<GtkMenu*> openMenus();

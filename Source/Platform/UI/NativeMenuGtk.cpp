@@ -73,10 +73,12 @@ void NativeMenuGtk::close()
     menu->menuDidClose();
 }
 
-NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup)
+NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup,
+                             bool showsKeyEquivalents)
     : menu_(std::move(menu))
     , shell_(GObjectRef<GtkMenuShell>::retain(shell))
     , accelGroup_(GObjectRef<GtkAccelGroup>::retain(accelGroup))
+    , showsKeyEquivalents_(showsKeyEquivalents || accelGroup)
 {
     observer_ = menu_->addObserver([this](NativeMenuItem* item) { modelChanged(item); });
     // Presses and crossings of the items reach their shell before GTK acts on them, also when
@@ -247,10 +249,18 @@ void NativeMenuGtk::syncAccelerator(Entry& entry)
 {
     const NativeMenuItem& item = *entry.item;
     std::optional<GtkAccelerator> wanted;
-    if (accelGroup_ && !item.hasSubmenu())
+    if (showsKeyEquivalents_ && !item.hasSubmenu())
         wanted = GtkAccelerator::from(item.keyEquivalent(), item.keyEquivalentModifierMask());
     if (wanted == entry.accelerator)
         return;
+    if (!accelGroup_) {
+        // Shown, never fired from here.
+        entry.accelerator = wanted;
+        if (GtkWidget* label = gtk_bin_get_child(GTK_BIN(entry.widget.get())); GTK_IS_ACCEL_LABEL(label))
+            gtk_accel_label_set_accel(GTK_ACCEL_LABEL(label), wanted ? wanted->keyval : 0,
+                                      wanted ? wanted->modifiers : GdkModifierType(0));
+        return;
+    }
     if (entry.accelerator)
         gtk_widget_remove_accelerator(entry.widget.get(), accelGroup_.get(), entry.accelerator->keyval,
                                       entry.accelerator->modifiers);
@@ -273,7 +283,7 @@ void NativeMenuGtk::syncSubmenu(Entry& entry)
     }
     GtkWidget* submenu = gtk_menu_new();
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(entry.widget.get()), submenu);
-    entry.submenu = std::make_unique<NativeMenuGtk>(model, GTK_MENU_SHELL(submenu), accelGroup_.get());
+    entry.submenu = std::make_unique<NativeMenuGtk>(model, GTK_MENU_SHELL(submenu), accelGroup_.get(), showsKeyEquivalents_);
     entry.submenu->parent_ = this;
 }
 

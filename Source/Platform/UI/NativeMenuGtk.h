@@ -28,8 +28,11 @@ public:
     // Called with the chosen item just before its action is sent, on the top realisation.
     using ChoiceHandler = std::function<void(NativeMenuItem& item)>;
 
-    // `accelGroup` may be nullptr (no accelerators, as in pop-up menus).
-    NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup);
+    // `accelGroup` may be nullptr (no accelerators, as in pop-up menus). Without a group the
+    // items show their key equivalents only when `showsKeyEquivalents` (a window's menu popped
+    // up from a button, whose keys the window's bar fires).
+    NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* shell, GtkAccelGroup* accelGroup,
+                  bool showsKeyEquivalents = false);
     ~NativeMenuGtk();
     NativeMenuGtk(const NativeMenuGtk&) = delete;
     NativeMenuGtk& operator=(const NativeMenuGtk&) = delete;
@@ -94,6 +97,7 @@ private:
     std::shared_ptr<NativeMenu> menu_;
     GObjectRef<GtkMenuShell> shell_;
     GObjectRef<GtkAccelGroup> accelGroup_;
+    bool showsKeyEquivalents_ = false;
     NativeMenuGtk* parent_ = nullptr;
     ChoiceHandler choiceHandler_;
     std::vector<std::unique_ptr<Entry>> entries_;

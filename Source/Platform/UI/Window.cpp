@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/NativeMenuGtk.h"
 // Last: Xlib's macros would break the headers above.
 #include <gdk/gdkx.h>
@@ -111,6 +112,18 @@ void Window::setMenuBarVisible(bool visible)
 {
     menuBarVisible_ = visible;
     packMenuBar();
+}
+
+void Window::popUpMenu(GtkWidget* button)
+{
+    WindowMenuBar* bar = menuBar();
+    int x = 0, y = 0;
+    if (!bar || !bar->realisation() || !button || !gtk_widget_translate_coordinates(button, widget(), 0, 0, &x, &y))
+        return;
+    // Below the button, from its left edge.
+    const Rect below{{double(x), double(y + gtk_widget_get_allocated_height(button))},
+                     {double(gtk_widget_get_allocated_width(button)), 1}};
+    MenuPopup::popUp(bar->realisation()->menu(), button, below, [](std::shared_ptr<NativeMenuItem>) {}, true);
 }
 
 void Window::hideTitleBar()

@@ -47,6 +47,11 @@ public:
     WindowMenuBar& setMenu(std::shared_ptr<NativeMenu> menu);
     WindowMenuBar* menuBar() const;
     void setMenuBarVisible(bool visible);
+    // For a window that shows no menu bar: its menu (the hidden bar's) popped up below
+    // `button`, which stands for the bar in the window's title area as GNOME applications
+    // carry their menu there. The items show the keys that the bar fires. Nothing without a
+    // menu.
+    void popUpMenu(GtkWidget* button);
 
     // No title bar at all: GTK draws no title and no buttons, and the window keeps the frame
     // and shadow of its client-side decoration.

@@ -1,6 +1,6 @@
 // The application object on GtkApplication: the process's entry point, the GApplication
-// signals that drive the launch, the application-level shortcuts of windows without a menu
-// bar, termination and the windows on screen.
+// signals that drive the launch, the main menu's keys in windows without a menu bar,
+// termination and the windows on screen.
 #include "App/shell/application/PDApplication.h"
 
 #include <glib-unix.h>
@@ -14,9 +14,7 @@
 #include "App/account/LoginController.h"
 #include "App/shell/RKLog.h"
 #include "App/shell/application/ApplicationActivity.h"
-#include "App/shell/application/ApplicationIcon.h"
 #include "App/shell/application/DocumentControllerHook.h"
-#include "App/shell/application/MainMenu.h"
 #include "App/shell/application/Relaunch.h"
 #include "App/shell/application/URLEvent.h"
 #include "App/shell/application/WelcomeWindowHook.h"
@@ -35,33 +33,6 @@ namespace kx {
 namespace {
 
 PDApplication* runningApplication = nullptr;
-
-// The shortcuts of windows without a menu bar (the login and start windows): GTK matches them
-// in every window added to the application, and they travel the responder chain as the menu
-// items of the same keys would.
-struct ApplicationShortcut {
-    const char* name;
-    const char* accelerator;
-    const char* action;
-};
-constexpr ApplicationShortcut shortcuts[] = {
-    {"new-document", "<Primary>n", MainMenu::newDocumentAction},
-    {"open-document", "<Primary>o", MainMenu::openDocumentAction},
-    {"close-window", "<Primary>w", MainMenu::performCloseAction},
-    {"quit", "<Primary>q", MainMenu::terminateAction},
-};
-
-class ShortcutItem : public ValidatedUserInterfaceItem {
-public:
-    explicit ShortcutItem(std::string action)
-        : action_(std::move(action))
-    {
-    }
-    const std::string& action() const override { return action_; }
-
-private:
-    std::string action_;
-};
 
 } // namespace
 
@@ -161,11 +132,7 @@ void PDApplication::startup()
     g_application_hold(G_APPLICATION(application_.get()));
     installSignalHandlers();
     watchForSessionEnd();
-    installApplicationAccelerators();
-    // Before the first window: each one takes the application's icon.
-    const Bundle& bundle = Bundle::main();
-    ApplicationIcon::setDefaultWindowIcon(bundle.bundleIdentifier(),
-                                          bundle.pathForResource("AppIcon", "svg", "images").value_or(std::filesystem::path()));
+    addActions();
     ApplicationActivity::start([this] { applicationWillResignActive(); },
                                [this](GtkWindow* window) { adoptWindowWithoutMenuBar(window); });
     init();
@@ -392,38 +359,16 @@ void PDApplication::finishEndingForSignal()
     g_application_quit(G_APPLICATION(application_.get()));
 }
 
-void PDApplication::installApplicationAccelerators()
-{
-    for (const auto& shortcut : shortcuts) {
-        auto action = GObjectRef<GSimpleAction>::adopt(g_simple_action_new(shortcut.name, nullptr));
-        connections_.push_back(SignalConnection::connect<void(GSimpleAction*, GVariant*)>(
-            action.get(), "activate", [this, name = std::string(shortcut.action)](GSimpleAction*, GVariant*) {
-                sendApplicationAction(name);
-            }));
-        g_action_map_add_action(G_ACTION_MAP(application_.get()), G_ACTION(action.get()));
-        const std::string detailed = std::string("app.") + shortcut.name;
-        const char* accelerators[] = {shortcut.accelerator, nullptr};
-        gtk_application_set_accels_for_action(application_.get(), detailed.c_str(), accelerators);
-    }
-    addActions();
-}
-
-void PDApplication::sendApplicationAction(const std::string& action)
-{
-    ShortcutItem item(action);
-    auto& chain = ResponderChain::shared();
-    if (chain.validate(item))
-        chain.sendAction(action, nullptr, &item);
-}
-
 void PDApplication::adoptWindowWithoutMenuBar(GtkWindow* window)
 {
-    // Top-level windows of their own (not dialogs, pop-ups or windows with a menu bar).
-    if (!window || gtk_window_get_application(window) || WindowMenuBar::forWindow(window) || GTK_IS_OFFSCREEN_WINDOW(window)
-        || gtk_window_get_modal(window) || gtk_window_get_transient_for(window)
-        || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL)
+    // Top-level windows of their own (not dialogs, pop-ups or windows with a menu bar) take the
+    // main menu as a hidden bar: every key of the menu works there, validated as in a document
+    // window. (The start and login windows carry it from the start, with its button.)
+    if (!window || WindowMenuBar::forWindow(window) || GTK_IS_OFFSCREEN_WINDOW(window) || gtk_window_get_modal(window)
+        || gtk_window_get_transient_for(window) || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL)
         return;
-    gtk_application_add_window(application_.get(), window);
+    if (auto menu = NativeMenu::mainMenu())
+        WindowMenuBar::install(window, std::move(menu));
 }
 
 void PDApplication::presentVisibleWindows()

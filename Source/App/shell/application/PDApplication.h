@@ -146,9 +146,8 @@ private:
     // The end of the desktop session (the session manager's EndSession or Stop) ends the
     // application as a signal does.
     void watchForSessionEnd();
-    void installApplicationAccelerators();
+    // Gives a top-level window without a menu bar the main menu's keys (a hidden bar).
     void adoptWindowWithoutMenuBar(GtkWindow* window);
-    void sendApplicationAction(const std::string& action);
     void presentVisibleWindows();
     void addActions();
     void registerActions();

@@ -11,7 +11,6 @@
 #include "App/account/IntercomPopover.h"
 #include "App/account/KorvelTracking.h"
 #include "App/account/LoginController.h"
-#include "App/account/LoginWindow.h"
 #include "App/account/PDGoogleAnalytics.h"
 #include "App/account/RKSystemIdleTime.h"
 #include "App/server/AppServer.h"
@@ -195,16 +194,12 @@ void PDApplication::showWelcomeWindow(Sender)
         return;
     step("showWelcomeWindow");
     WelcomeWindowHook::show();
-    adoptWindowWithoutMenuBar(WelcomeWindowHook::window());
 }
 
 void PDApplication::showLoginWindow()
 {
     step("showLoginWindow");
-    auto& login = LoginController::shared();
-    login.showLoginWindow();
-    if (LoginWindow* window = login.loginWindow())
-        adoptWindowWithoutMenuBar(window->window());
+    LoginController::shared().showLoginWindow();
 }
 
 void PDApplication::setUpDefaults()

@@ -1,7 +1,8 @@
 // The start window: the start page on the left, at the right edge a sidebar with the recent
-// documents and the buttons "Open…" and "New", a close button at the top left and a strip at
-// the top of the page that moves the window. Every command of the window closes it; the
-// document controller shows it again when no document is left.
+// documents and the buttons "Open…" and "New", a close button at the top left, the main
+// menu's button facing it, and a strip at the top of the page that moves the window. Every
+// command of the window closes it; the document controller shows it again when no document is
+// left.
 //
 // The list is refreshed whenever the window is shown or becomes active. The page stays hidden
 // until it reports that its document has loaded, then fades in. Day and night recolour the

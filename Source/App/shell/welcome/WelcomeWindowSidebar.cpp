@@ -129,6 +129,11 @@ void WelcomeWindow::addCloseButton()
     closeButton_->setAction([this] { close(); });
     placeAbove(closeButton_->widget(), {{-2, -1}, {30, 30}});
     gtk_widget_show(closeButton_->widget());
+    // The main menu's button faces it, at the right end of the strip.
+    if (ImageMouseOverButton* menu = menuButton()) {
+        placeAbove(menu->widget(), {{size_.width - sideBarWidth - 30, -1}, {30, 30}});
+        gtk_widget_show(menu->widget());
+    }
     updateCloseAppearance();
     AppAppearance::shared().observeHandlers.push_back([this, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired())

@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "App/shell/AppAppearance.h"
+#include "App/shell/Color.h"
+
 namespace kx {
 
 TitlelessWindow::TitlelessWindow(Size contentSize)
@@ -25,6 +28,25 @@ TitlelessWindow::TitlelessWindow(Size contentSize)
     gtk_fixed_put(root_, GTK_WIDGET(flippedContentView_), 0, 0);
     gtk_widget_show(GTK_WIDGET(flippedContentView_));
     setContentView(GTK_WIDGET(root_));
+
+    if (auto menu = NativeMenu::mainMenu()) {
+        setMenu(std::move(menu));
+        menuButton_ = std::make_unique<ImageMouseOverButton>("menu");
+        gtk_widget_set_tooltip_text(menuButton_->widget(), menuButtonTooltip);
+        menuButton_->setAction([this] { popUpMenu(menuButton_->widget()); });
+        updateMenuButtonAppearance();
+        AppAppearance::shared().observeHandlers.push_back([this, alive = std::weak_ptr<int>(alive_)] {
+            if (!alive.expired())
+                updateMenuButtonAppearance();
+        });
+    }
+}
+
+void TitlelessWindow::updateMenuButtonAppearance()
+{
+    const bool isDark = AppAppearance::shared().isDark();
+    menuButton_->setTintColor(Color::colorWithHexColorString(isDark ? "666666" : "BBBBBB"));
+    menuButton_->setHighlightTintColor(Color::colorWithHexColorString(isDark ? "888888" : "666666"));
 }
 
 void TitlelessWindow::placeAbove(GtkWidget* view, const Rect& frame)

@@ -7,8 +7,15 @@
 // button) is placed above the content: it takes the input there from the first showing, also
 // over a view of the content that gets its own window only later (a page shown once it has
 // loaded would otherwise lie above whatever was placed before it).
+//
+// With no menu bar on screen, the window carries the application's main menu the way GNOME
+// applications do: as its hidden bar, so that every key of the menu works here as in a
+// document window, and behind a menu button for its owner to place in the title area.
 #pragma once
 
+#include <memory>
+
+#include "App/shell/widgets/ImageMouseOverButton.h"
 #include "Platform/UI/Window.h"
 
 namespace kx {
@@ -26,9 +33,19 @@ public:
     // shown by whoever placed it.
     void placeAbove(GtkWidget* view, const Rect& frame);
 
+    // The button that pops the main menu up ("Main Menu"), in the close button's colours by
+    // day and by night; nullptr while the application has no main menu (the window was made
+    // before it). Placed by the owner.
+    ImageMouseOverButton* menuButton() const { return menuButton_.get(); }
+    static constexpr const char* menuButtonTooltip = "Main Menu";
+
 private:
+    void updateMenuButtonAppearance();
+
     GtkFixed* root_;
     GtkFixed* flippedContentView_;
+    std::unique_ptr<ImageMouseOverButton> menuButton_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace kx

@@ -3,6 +3,7 @@
 #include "gui/App/shell/welcome/WelcomeFixture.h"
 
 #include "App/shell/AppAppearance.h"
+#include "App/shell/application/MainMenu.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/NativeMenuItem.h"
 #include "Platform/UI/ResponderChain.h"
@@ -317,6 +318,92 @@ TEST_F(WelcomeWindowGui, TheStripAndTheCloseButtonTakeInputFromTheFirstShowing)
     EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); })) << "the close button did not close";
     EXPECT_EQ(newDocuments, 0);
     EXPECT_EQ(openPanels, 0);
+}
+
+namespace {
+
+std::vector<std::string> labelsOf(GtkWidget* menu)
+{
+    std::vector<std::string> labels;
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+    for (GList* item = items; item; item = item->next) {
+        if (GTK_IS_MENU_ITEM(item->data) && !GTK_IS_SEPARATOR_MENU_ITEM(item->data) && gtk_widget_get_visible(GTK_WIDGET(item->data)))
+            labels.emplace_back(gtk_menu_item_get_label(GTK_MENU_ITEM(item->data)));
+    }
+    g_list_free(items);
+    return labels;
+}
+
+GtkWidget* itemLabelled(GtkWidget* menu, const std::string& label)
+{
+    GtkWidget* found = nullptr;
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+    for (GList* item = items; item && !found; item = item->next) {
+        if (GTK_IS_MENU_ITEM(item->data) && !GTK_IS_SEPARATOR_MENU_ITEM(item->data)
+            && gtk_menu_item_get_label(GTK_MENU_ITEM(item->data)) == label)
+            found = GTK_WIDGET(item->data);
+    }
+    g_list_free(items);
+    return found;
+}
+
+} // namespace
+
+TEST_F(WelcomeWindowGui, TheMainMenuIsInAButtonAndItsKeysWorkInTheWindow)
+{
+    // The application's menu, as the launch completes it with the day/night command.
+    kx::NativeMenu::setMainMenu(kx::MainMenu::make(false));
+    kx::AppAppearance::setUpMainMenuItem();
+    showWithPage();
+    kx::NativeMenu::setMainMenu(nullptr); // the window keeps its own
+    ASSERT_NE(window->menuButton(), nullptr);
+    EXPECT_STREQ(gtk_widget_get_tooltip_text(window->menuButton()->widget()), "Main Menu");
+    // At the right end of the strip, facing the close button.
+    int x = 0, y = 0;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(window->menuButton()->widget(), window->dragView(), 0, 0, &x, &y));
+    EXPECT_EQ(x + gtk_widget_get_allocated_width(window->menuButton()->widget()), gtk_widget_get_allocated_width(window->dragView()));
+
+    // A click pops the whole menu up below the button, with the keys the window answers.
+    kxtest::moveTo(kxtest::centreOf(window->menuButton()->widget()));
+    kxtest::clickButton();
+    ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
+    GtkWidget* menu = GTK_WIDGET(kx::MenuPopup::openMenus().back());
+    EXPECT_EQ(labelsOf(menu), (std::vector<std::string>{"Korvel X", "File", "Edit", "View", "Window", "Help"}));
+    GtkWidget* view = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemLabelled(menu, "View")));
+    ASSERT_NE(view, nullptr);
+    GtkWidget* nightMode = itemLabelled(view, "Night Mode");
+    ASSERT_NE(nightMode, nullptr);
+    guint key = 0;
+    GdkModifierType modifiers = GdkModifierType(0);
+    gtk_accel_label_get_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(nightMode))), &key, &modifiers);
+    EXPECT_EQ(key, guint(GDK_KEY_n));
+    EXPECT_EQ(modifiers, GdkModifierType(GDK_CONTROL_MASK | GDK_MOD1_MASK));
+    GtkWidget* application = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemLabelled(menu, "Korvel X")));
+    ASSERT_NE(application, nullptr);
+    gtk_accel_label_get_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(itemLabelled(application, "Quit Korvel X")))), &key,
+                              &modifiers);
+    EXPECT_EQ(key, guint(GDK_KEY_q));
+    EXPECT_EQ(modifiers, GDK_CONTROL_MASK);
+    // Validated as the menu bar is when a submenu opens: the window answers Close only, and
+    // no application answers its commands here.
+    kxtest::moveTo(kxtest::centreOf(itemLabelled(menu, "Window")));
+    GtkWidget* windowMenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemLabelled(menu, "Window")));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(windowMenu); }));
+    EXPECT_FALSE(gtk_widget_is_sensitive(itemLabelled(windowMenu, "Minimize")));
+    kxtest::moveTo(kxtest::centreOf(itemLabelled(menu, "Korvel X")));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(application); }));
+    EXPECT_FALSE(gtk_widget_is_sensitive(itemLabelled(application, "About Korvel X")));
+    kxtest::saveScreenshot("welcome-menu");
+    kxtest::pressEscape();
+    ASSERT_TRUE(kxtest::spinUntil([] { return kx::MenuPopup::openMenus().empty(); }));
+
+    // The menu's keys work in the window as in a document window: Night Mode, then Close.
+    kxtest::pressKey(window->widget(), GDK_KEY_n, GdkModifierType(GDK_CONTROL_MASK | GDK_MOD1_MASK));
+    EXPECT_TRUE(kxtest::spinUntil([] { return kx::AppAppearance::shared().isDark(); }));
+    EXPECT_EQ(window->menuButton()->tintColor(), hex("666666"));
+    kxtest::pressKey(window->widget(), GDK_KEY_w, GDK_CONTROL_MASK);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); }));
+    EXPECT_EQ(newDocuments, 0);
 }
 
 TEST_F(WelcomeWindowGui, TheFirstShowingCentresTheWindowAndLaterOnesKeepItOnScreen)

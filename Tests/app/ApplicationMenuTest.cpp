@@ -1,0 +1,129 @@
+// The application's menu where no window shows a menu bar: the login and start windows carry
+// it in a button, validated and with its keys as in a document window, all by real input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "ApplicationProcess.h"
+#include "ApplicationTests.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "support/Spin.h"
+
+using kxtest::ApplicationHome;
+using kxtest::ApplicationProcess;
+using kxtest::Clickable;
+using kxtest::loginTitle;
+using kxtest::startTitle;
+using kxtest::windowTimeout;
+namespace Display = kxtest::Display;
+
+namespace {
+
+// Whether the settings say night (the key is absent until the first switch).
+bool isNight(const ApplicationHome& home)
+{
+    const auto text = kx::FileSystem::readFile(home.config() / "com.korvel.x" / "defaults.json").value_or("");
+    const auto defaults = nlohmann::json::parse(text, nullptr, false);
+    return defaults.is_object() && defaults.value("HasDarkAppearance", false);
+}
+
+// The enabled items of the pop-up menus on screen.
+std::vector<std::string> popupItems(ApplicationProcess& app)
+{
+    std::vector<std::string> names;
+    for (const auto& item : app.clickables()) {
+        if (item.kind == "menuitem" && item.window == "(popup)")
+            names.push_back(item.name);
+    }
+    return names;
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Opens the window's menu from its button and points at `submenu`; false when either is not
+// there.
+bool openSubmenu(ApplicationProcess& app, const std::string& window, const std::string& submenu)
+{
+    const auto button = app.waitForClickable("button", window, "Main Menu", windowTimeout);
+    if (!button)
+        return false;
+    Display::click(*button);
+    const auto item = app.waitForClickable("menuitem", "(popup)", submenu, windowTimeout);
+    if (!item)
+        return false;
+    Display::click(*item);
+    return true;
+}
+
+void closeMenus(ApplicationProcess& app)
+{
+    for (int i = 0; i < 3 && !popupItems(app).empty(); ++i) {
+        Display::pressKey("Escape");
+        (void)kxtest::spinUntil([&] { return popupItems(app).empty(); }, std::chrono::seconds(2));
+    }
+}
+
+} // namespace
+
+TEST(ApplicationMenu, WindowsWithoutAMenuBarCarryTheApplicationMenuInAButton)
+{
+    ApplicationHome home;
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(loginTitle); }, windowTimeout));
+
+    // Nobody signed in: the account's commands wait, as in the menu bar; About does not.
+    ASSERT_TRUE(openSubmenu(app, loginTitle, "Korvel X"));
+    ASSERT_TRUE(app.waitForClickable("menuitem", "(popup)", "About Korvel X"));
+    auto items = popupItems(app);
+    EXPECT_TRUE(contains(items, "Quit Korvel X"));
+    for (const char* waiting : {"Check for Updates…", "Account Dashboard…", "Sign Out…"})
+        EXPECT_FALSE(contains(items, waiting)) << waiting;
+    closeMenus(app);
+
+    kxtest::signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+
+    // Signed in, the start window's menu has them all; About opens its window.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(openSubmenu(app, startTitle, "Korvel X"));
+    ASSERT_TRUE(app.waitForClickable("menuitem", "(popup)", "Sign Out…"));
+    items = popupItems(app);
+    for (const char* command : {"Check for Updates…", "Account Dashboard…", "Quit Korvel X"})
+        EXPECT_TRUE(contains(items, command)) << command;
+    const auto about = app.waitForClickable("menuitem", "(popup)", "About Korvel X");
+    ASSERT_TRUE(about);
+    Display::click(*about);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("About Korvel X"); }, windowTimeout));
+    ASSERT_TRUE(Display::closeWindow("About Korvel X"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow("About Korvel X"); }));
+
+    // Night Mode from the menu, then back by its keys, Ctrl+Alt+N.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(openSubmenu(app, startTitle, "View"));
+    const auto nightMode = app.waitForClickable("menuitem", "(popup)", "Night Mode");
+    ASSERT_TRUE(nightMode);
+    Display::click(*nightMode);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return isNight(home); }));
+    ASSERT_TRUE(openSubmenu(app, startTitle, "View"));
+    EXPECT_TRUE(app.waitForClickable("menuitem", "(popup)", "Day Mode"));
+    closeMenus(app);
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressKey("n", true, false, true);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !isNight(home); }));
+
+    // The Help commands are there too; Ctrl+Q quits from the start window.
+    ASSERT_TRUE(openSubmenu(app, startTitle, "Help"));
+    EXPECT_TRUE(app.waitForClickable("menuitem", "(popup)", "Korvel X Help"));
+    closeMenus(app);
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_EQ(app.status(), 0);
+}
