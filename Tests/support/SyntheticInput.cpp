@@ -43,12 +43,17 @@ void releaseButton(unsigned button)
     XSync(xDisplay(), False);
 }
 
-void pressEscape()
+void typeKey(unsigned long keysym)
 {
-    const KeyCode code = XKeysymToKeycode(xDisplay(), XK_Escape);
+    const KeyCode code = XKeysymToKeycode(xDisplay(), KeySym(keysym));
     XTestFakeKeyEvent(xDisplay(), code, True, CurrentTime);
     XTestFakeKeyEvent(xDisplay(), code, False, CurrentTime);
     XSync(xDisplay(), False);
+}
+
+void pressEscape()
+{
+    typeKey(XK_Escape);
 }
 
 } // namespace kxtest

@@ -11,6 +11,8 @@ void clickButton(unsigned button = 1);
 // Presses, or releases, a mouse button where the pointer is (drags in between).
 void pressButton(unsigned button = 1);
 void releaseButton(unsigned button = 1);
+// Presses and releases the key of `keysym` (an X keysym, as GDK_KEY_Return).
+void typeKey(unsigned long keysym);
 // Presses and releases the Escape key.
 void pressEscape();
 

@@ -123,6 +123,9 @@ void PreviewWindowController::buildSettingsMenu()
     deviceMenuItem_ = NativeMenuItem::make(Rules::deviceOffStateTitle, Rules::clickDeviceMenuItemAction);
     deviceCategoriesMenu_ = NativeMenu::make("Devices");
     deviceMenuItem_->setSubmenu(deviceCategoriesMenu_);
+    // Pointing at the item opens the devices; clicking it goes back to the device used before
+    // the canvas.
+    deviceMenuItem_->setSendsActionWithSubmenu(true);
     touchCursorMenuItem_ = NativeMenuItem::make("Touch Cursor", Rules::toggleTouchCursorAction);
     landscapeMenuItem_ = NativeMenuItem::make("Landscape", orientationAction);
     keepOnTopMenuItem_ = NativeMenuItem::make("Keep on Top", "toggleKeepOnTop:");

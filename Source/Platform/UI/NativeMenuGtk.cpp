@@ -85,6 +85,8 @@ NativeMenuGtk::NativeMenuGtk(std::shared_ptr<NativeMenu> menu, GtkMenuShell* she
     // an open menu holds the grab and passes them on to the bar.
     buttonPress_ = SignalConnection(shell, "button-press-event", G_CALLBACK(&NativeMenuGtk::pointerReached), this);
     enterNotify_ = SignalConnection(shell, "enter-notify-event", G_CALLBACK(&NativeMenuGtk::pointerReached), this);
+    buttonRelease_ = SignalConnection(shell, "button-release-event", G_CALLBACK(&NativeMenuGtk::pointerReleased), this);
+    activateCurrent_ = SignalConnection(shell, "activate-current", G_CALLBACK(&NativeMenuGtk::activateCurrent), this);
     if (GTK_IS_MENU(shell)) {
         show_ = SignalConnection(shell, "show", G_CALLBACK(&NativeMenuGtk::shown), this);
         hide_ = SignalConnection(shell, "hide", G_CALLBACK(&NativeMenuGtk::hidden), this);
@@ -97,6 +99,8 @@ NativeMenuGtk::~NativeMenuGtk()
     menu_->removeObserver(observer_);
     buttonPress_.disconnect();
     enterNotify_.disconnect();
+    buttonRelease_.disconnect();
+    activateCurrent_.disconnect();
     show_.disconnect();
     hide_.disconnect();
     for (auto& entry : entries_)
@@ -365,6 +369,65 @@ gboolean NativeMenuGtk::pointerReached(GtkWidget* shell, GdkEvent* event, gpoint
             submenu->close();
     });
     return FALSE;
+}
+
+NativeMenuGtk::Entry* NativeMenuGtk::entryForWidget(GtkWidget* widget) const
+{
+    for (auto& candidate : entries_) {
+        if (widget && candidate->widget == widget)
+            return candidate.get();
+        if (candidate->submenu) {
+            if (Entry* found = candidate->submenu->entryForWidget(widget))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+bool NativeMenuGtk::chooseItemWithSubmenu(Entry& entry)
+{
+    const auto item = entry.item;
+    GtkWidget* widget = entry.widget.get();
+    if (!item->hasSubmenu() || !item->sendsActionWithSubmenu() || item->action().empty() || !widget
+        || !gtk_widget_is_sensitive(widget))
+        return false;
+    // As GTK ends a choice: the menus close, the action goes, then the top menu says its
+    // selection is done. The action may tear down this realisation; the top menu is kept.
+    NativeMenuGtk* root = this;
+    while (root->parent_)
+        root = root->parent_;
+    const auto top = GObjectRef<GtkMenuShell>::retain(root->shell_.get());
+    gtk_menu_shell_deactivate(top.get());
+    choose(item);
+    g_signal_emit_by_name(top.get(), "selection-done");
+    return true;
+}
+
+gboolean NativeMenuGtk::pointerReleased(GtkWidget*, GdkEventButton* event, gpointer data)
+{
+    // GTK keeps a menu open when its item with a submenu is clicked; an item that sends its
+    // action with its submenu is chosen instead.
+    // The menu that holds the grab has the release first, whichever item of the chain it is
+    // on: any item of the chain is looked for.
+    auto* self = static_cast<NativeMenuGtk*>(data);
+    if (event->button != GDK_BUTTON_PRIMARY)
+        return FALSE;
+    NativeMenuGtk* root = self;
+    while (root->parent_)
+        root = root->parent_;
+    Entry* entry = root->entryForWidget(gtk_get_event_widget(reinterpret_cast<GdkEvent*>(event)));
+    return entry && entry->owner->chooseItemWithSubmenu(*entry);
+}
+
+void NativeMenuGtk::activateCurrent(GtkMenuShell* shell, gboolean, gpointer data)
+{
+    // Return on such an item chooses it; the Right arrow key opens its submenu.
+    auto* self = static_cast<NativeMenuGtk*>(data);
+    Entry* entry = self->entryForWidget(gtk_menu_shell_get_selected_item(shell));
+    if (!entry || !entry->item->sendsActionWithSubmenu() || !entry->item->hasSubmenu() || entry->item->action().empty())
+        return;
+    g_signal_stop_emission_by_name(shell, "activate-current");
+    entry->owner->chooseItemWithSubmenu(*entry);
 }
 
 void NativeMenuGtk::deselected(GtkMenuItem*, gpointer data)

@@ -6,7 +6,8 @@
 // opens ahead, when the pointer presses or enters its item, before GTK pops it up; one reached
 // otherwise (from the keyboard) opens on the main loop's turn after its showing. An accelerator
 // asks the model's validation ("can-activate-accel") before it fires. Choosing an item sends
-// its action. Main thread only.
+// its action; so does a click on an item that sends its action with its submenu. Main thread
+// only.
 #pragma once
 
 #include <functional>
@@ -87,7 +88,13 @@ private:
     int positionOf(const Entry& entry) const;
 
     void close();
+    // The entry of `widget` here or in a submenu.
+    Entry* entryForWidget(GtkWidget* widget) const;
+    // The item itself of one that sends its action with its submenu: true when it was chosen.
+    bool chooseItemWithSubmenu(Entry& entry);
     static gboolean pointerReached(GtkWidget* shell, GdkEvent* event, gpointer self);
+    static gboolean pointerReleased(GtkWidget* shell, GdkEventButton* event, gpointer self);
+    static void activateCurrent(GtkMenuShell* shell, gboolean forceHide, gpointer self);
     static void deselected(GtkMenuItem* widget, gpointer entry);
     static void activated(GtkMenuItem* widget, gpointer entry);
     static gboolean canActivateAccel(GtkWidget* widget, guint signal, gpointer entry);
@@ -106,6 +113,8 @@ private:
     SignalConnection hide_;
     SignalConnection buttonPress_;
     SignalConnection enterNotify_;
+    SignalConnection buttonRelease_;
+    SignalConnection activateCurrent_;
     bool isOpen_ = false;
     bool syncing_ = false;
     // Validation spins the main loop, in which this object may go.

@@ -59,6 +59,11 @@ public:
     // The submenu leaves any item that held it before.
     void setSubmenu(std::shared_ptr<NativeMenu> submenu);
     bool hasSubmenu() const { return submenu_ != nullptr; }
+    // An item with a submenu only opens it, unless this is set: then a click on the item
+    // itself, or Return while it is selected, sends its action too (pointing at the item, or
+    // the Right arrow key, still opens the submenu).
+    bool sendsActionWithSubmenu() const { return sendsActionWithSubmenu_; }
+    void setSendsActionWithSubmenu(bool sends) { sendsActionWithSubmenu_ = sends; }
 
     // The menu that holds the item, nullptr when none.
     NativeMenu* menu() const { return menu_; }
@@ -80,6 +85,7 @@ private:
     State state_ = State::off;
     bool enabled_ = true;
     bool hidden_ = false;
+    bool sendsActionWithSubmenu_ = false;
     std::shared_ptr<NativeMenu> submenu_;
     NativeMenu* menu_ = nullptr;
 };

@@ -1,7 +1,9 @@
-// The preview window under a person's pointer, through the X server: moves from its title bar.
+// The preview window under a person's pointer and keys, through the X server: moves from its
+// title bar, the device item of its settings menu.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "App/shell/widgets/View.h" // before the pointer helpers, which use it
 #include "gui/App/preview/PreviewFixture.h"
@@ -45,6 +47,42 @@ protected:
     }
 
     kx::Rect frame() const { return controller->window()->frame(); }
+    // Clicks the settings button and waits for its menu; the menu, nullptr when none showed.
+    GtkMenu* openSettingsMenu()
+    {
+        kxtest::moveTo(kxtest::centreOf(controller->settingsButton().widget()));
+        kxtest::clickButton();
+        if (!spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }))
+            return nullptr;
+        GtkMenu* menu = kx::MenuPopup::openMenus().back();
+        kxtest::settle();
+        return menu;
+    }
+    static GtkWidget* itemTitled(GtkMenu* menu, const std::string& title)
+    {
+        GtkWidget* found = nullptr;
+        GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+        for (GList* node = children; node; node = node->next) {
+            const char* label = GTK_IS_MENU_ITEM(node->data) ? gtk_menu_item_get_label(GTK_MENU_ITEM(node->data)) : nullptr;
+            if (label && title == label)
+                found = GTK_WIDGET(node->data);
+        }
+        g_list_free(children);
+        return found;
+    }
+    // Chooses the canvas from the settings menu and waits until the editor shows it.
+    void chooseCanvas()
+    {
+        GtkMenu* menu = openSettingsMenu();
+        ASSERT_TRUE(menu);
+        GtkWidget* canvas = itemTitled(menu, "Canvas");
+        ASSERT_TRUE(canvas);
+        kxtest::moveTo(kxtest::centreOf(canvas));
+        kxtest::clickButton();
+        ASSERT_TRUE(spinUntil([&] { return controller->deviceIsCanvas(); }, previewTimeout));
+        ASSERT_TRUE(spinUntil([] { return kx::MenuPopup::openMenus().empty(); }));
+        EXPECT_EQ(controller->postCanvasModeDeviceMenuType(), "korvel-phone");
+    }
     // An empty place of the title bar: its middle, between the toolbar's two groups.
     kx::Point titleBarGap() const
     {
@@ -106,6 +144,49 @@ TEST_F(PreviewWindowPointerGui, PressesOnTheToolbarAndTheResizeHandlesMoveNothin
     kxtest::settle();
     EXPECT_FALSE(controller->isTrackingMove());
     EXPECT_EQ(frame().origin, before.origin);
+}
+
+TEST_F(PreviewWindowPointerGui, ClickingTheDeviceItemGoesBackToTheDeviceUsedBeforeTheCanvas)
+{
+    chooseCanvas();
+    GtkMenu* menu = openSettingsMenu();
+    ASSERT_TRUE(menu);
+    // Titled with the device it goes back to.
+    GtkWidget* device = itemTitled(menu, "Phone");
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(gtk_widget_is_sensitive(device));
+    kxtest::moveTo(kxtest::centreOf(device));
+    kxtest::clickButton();
+    ASSERT_TRUE(spinUntil([&] { return !controller->deviceIsCanvas(); }, previewTimeout));
+    EXPECT_EQ(controller->deviceMenuType(), "korvel-phone");
+    EXPECT_FALSE(controller->postCanvasModeDeviceMenuType());
+    EXPECT_TRUE(spinUntil([] { return kx::MenuPopup::openMenus().empty(); }));
+
+    // From the keyboard: Return on the item goes back as well, the Right arrow key opens the
+    // devices.
+    chooseCanvas();
+    menu = openSettingsMenu();
+    ASSERT_TRUE(menu);
+    device = itemTitled(menu, "Phone");
+    ASSERT_TRUE(device);
+    for (int presses = 0; presses < 10 && gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu)) != device; ++presses) {
+        kxtest::typeKey(GDK_KEY_Down);
+        kxtest::settle();
+    }
+    ASSERT_EQ(gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu)), device);
+    GtkWidget* devices = gtk_menu_item_get_submenu(GTK_MENU_ITEM(device));
+    kxtest::typeKey(GDK_KEY_Right);
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(devices); }));
+    kxtest::settle();
+    EXPECT_NE(gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(devices)), nullptr);
+    kxtest::typeKey(GDK_KEY_Left);
+    ASSERT_TRUE(spinUntil([&] { return gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(devices)) == nullptr; }));
+    EXPECT_EQ(gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu)), device);
+    EXPECT_TRUE(controller->deviceIsCanvas());
+    kxtest::typeKey(GDK_KEY_Return);
+    ASSERT_TRUE(spinUntil([&] { return !controller->deviceIsCanvas(); }, previewTimeout));
+    EXPECT_EQ(controller->deviceMenuType(), "korvel-phone");
+    EXPECT_TRUE(spinUntil([] { return kx::MenuPopup::openMenus().empty(); }));
 }
 
 } // namespace
