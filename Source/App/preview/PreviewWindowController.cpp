@@ -123,9 +123,6 @@ void PreviewWindowController::buildSettingsMenu()
     deviceMenuItem_ = NativeMenuItem::make(Rules::deviceOffStateTitle, Rules::clickDeviceMenuItemAction);
     deviceCategoriesMenu_ = NativeMenu::make("Devices");
     deviceMenuItem_->setSubmenu(deviceCategoriesMenu_);
-    // Pointing at the item opens the devices; clicking it goes back to the device used before
-    // the canvas.
-    deviceMenuItem_->setSendsActionWithSubmenu(true);
     touchCursorMenuItem_ = NativeMenuItem::make("Touch Cursor", Rules::toggleTouchCursorAction);
     landscapeMenuItem_ = NativeMenuItem::make("Landscape", orientationAction);
     keepOnTopMenuItem_ = NativeMenuItem::make("Keep on Top", "toggleKeepOnTop:");
@@ -389,6 +386,10 @@ void PreviewWindowController::setupMenu()
     deviceMenuItem_->setEnabled(look.deviceEnabled);
     deviceMenuItem_->setState(look.deviceChecked ? NativeMenuItem::State::on : NativeMenuItem::State::off);
     deviceMenuItem_->setTitle(look.deviceTitle);
+    // Titled with the device used before the canvas, a click on the item goes back to it;
+    // otherwise the click opens the devices, as on any item with a submenu (pointing at it
+    // always does).
+    deviceMenuItem_->setSendsActionWithSubmenu(postCanvasModeDeviceMenuType_ && deviceIsCanvas());
 }
 
 void PreviewWindowController::handleDeviceMenuSelection(const std::string& menuType)

@@ -148,8 +148,22 @@ TEST_F(PreviewWindowPointerGui, PressesOnTheToolbarAndTheResizeHandlesMoveNothin
 
 TEST_F(PreviewWindowPointerGui, ClickingTheDeviceItemGoesBackToTheDeviceUsedBeforeTheCanvas)
 {
-    chooseCanvas();
+    // With no device to go back to, a click on the item opens the devices and the menu stays.
     GtkMenu* menu = openSettingsMenu();
+    ASSERT_TRUE(menu);
+    GtkWidget* shown = itemTitled(menu, "Phone");
+    ASSERT_TRUE(shown);
+    kxtest::moveTo(kxtest::centreOf(shown));
+    kxtest::clickButton();
+    GtkWidget* devicesMenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(shown));
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(devicesMenu); }));
+    kxtest::settle();
+    EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(menu)));
+    kxtest::pressEscape();
+    ASSERT_TRUE(spinUntil([] { return kx::MenuPopup::openMenus().empty(); }));
+
+    chooseCanvas();
+    menu = openSettingsMenu();
     ASSERT_TRUE(menu);
     // Titled with the device it goes back to.
     GtkWidget* device = itemTitled(menu, "Phone");
