@@ -77,18 +77,21 @@ Size snappedSize(Size proposed, const ResizeContext& context)
     double width = proposed.width;
     double height = proposed.height;
     const double contentHeight = height - tb;
+    const double minimumWidth = std::max(0.0, context.minimumSize.width);
+    const double minimumContentHeight = std::max(0.0, context.minimumSize.height - tb);
+    const auto fits = [&](double w, double contentH) { return w >= minimumWidth && contentH >= minimumContentHeight; };
 
     if (context.startSize && (width == context.startSize->width || height == context.startSize->height)) {
         // One edge dragged: the other side follows when it is near the device's shape.
         const double ratio = iw / ih;
         if (width != context.startSize->width) {
             const double candidate = contentHeight * ratio;
-            if (std::abs(width - candidate) < snapDistance)
+            if (std::abs(width - candidate) < snapDistance && fits(candidate, contentHeight))
                 return {candidate, height};
         }
         if (height != context.startSize->height) {
             const double candidate = tb + width / ratio;
-            if (std::abs(height - candidate) < snapDistance)
+            if (std::abs(height - candidate) < snapDistance && fits(width, candidate - tb))
                 height = candidate;
         }
         return {width, height};
@@ -97,6 +100,9 @@ Size snappedSize(Size proposed, const ResizeContext& context)
     if (!context.showsBezel) {
         const Size steps[] = {{iw, ih}, {std::ceil(iw / 2), std::ceil(ih / 2)}, {iw * 2, ih * 2}};
         for (const Size& step : steps) {
+            // A step the window cannot take would leave it off the device's shape.
+            if (!fits(step.width, step.height))
+                continue;
             if (std::max(std::abs(1 - width / step.width), std::abs(1 - contentHeight / step.height)) < scaleStepTolerance)
                 return {step.width, step.height + tb};
         }
@@ -104,12 +110,12 @@ Size snappedSize(Size proposed, const ResizeContext& context)
     const double length = iw * iw + ih * ih;
     if (!(length > 0) || !std::isfinite(length))
         return proposed;
-    const double k = (width * iw + contentHeight * ih) / length;
-    const double px = k * iw;
-    const double py = k * ih;
-    if (std::hypot(px - width, py - contentHeight) < snapDistance)
-        return {px, py + tb};
-    return proposed;
+    double k = (width * iw + contentHeight * ih) / length;
+    if (std::hypot(k * iw - width, k * ih - contentHeight) >= snapDistance)
+        return proposed;
+    // Too small for the window: the smallest size on the shape that it can take.
+    k = std::max({k, minimumWidth / iw, minimumContentHeight / ih});
+    return {k * iw, k * ih + tb};
 }
 
 Rect constrainedToWorkArea(Rect frame, Rect workArea)

@@ -36,7 +36,11 @@ struct ResizeContext {
     double titleBarHeight = defaultTitleBarHeight;
     Size intrinsic;
     std::optional<Size> startSize; // the window's size when the resize began
+    Size minimumSize;              // the window is never smaller (its toolbar's width)
 };
+// Sizes it snaps to are ones the window can take: a scale step smaller than its minimum is
+// skipped, and a size on the device's shape that is too small becomes the smallest the window
+// can take on that shape.
 Size snappedSize(Size proposed, const ResizeContext& context);
 
 // `frame` moved and, where it is larger, shrunk so that it lies inside `workArea`.

@@ -391,6 +391,14 @@ std::vector<Rect> PreviewWindow::workAreas() const
     return areas;
 }
 
+Size PreviewWindow::minimumSize() const
+{
+    int width = 0, height = 0;
+    gtk_widget_get_preferred_width(titleBar_, &width, nullptr);
+    gtk_widget_get_preferred_height(previewView_, &height, nullptr);
+    return {double(width), titleBarHeight() + std::max(1, height)};
+}
+
 double PreviewWindow::titleBarHeight() const
 {
     double height = gtk_widget_get_allocated_height(titleBar_);

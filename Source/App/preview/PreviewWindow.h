@@ -53,6 +53,9 @@ public:
     std::optional<Rect> workArea() const;
     // The work areas of all monitors of the window's display.
     std::vector<Rect> workAreas() const;
+    // The smallest frame the window takes whatever size its content asks for: its toolbar's
+    // width.
+    Size minimumSize() const;
 
     // The frame of another top-level window (a document window), by the same rules.
     static Rect frameOfWindow(GtkWindow* window);

@@ -54,6 +54,7 @@ Size PreviewWindowController::windowWillResize(Size proposed)
     context.titleBarHeight = titleBarHeight();
     context.intrinsic = intrinsicContentSize();
     context.startSize = windowSizeAtStartOfResizing_;
+    context.minimumSize = window_->minimumSize();
     return PreviewSizing::snappedSize(proposed, context);
 }
 
@@ -61,7 +62,11 @@ Rect PreviewWindowController::frameForDrag(const Rect& start, unsigned edges, do
 {
     Rect frame = PreviewWindow::draggedFrame(start, edges, dx, dy);
     frame.size = windowWillResize(frame.size);
-    // The sides not dragged stay where they were.
+    // The window is never smaller than its minimum, and the sides not dragged stay where they
+    // were.
+    const Size minimum = window_->minimumSize();
+    frame.size.width = std::max(frame.size.width, minimum.width);
+    frame.size.height = std::max(frame.size.height, minimum.height);
     if (edges & PreviewWindow::left)
         frame.origin.x = start.origin.x + start.size.width - frame.size.width;
     if (edges & PreviewWindow::top)

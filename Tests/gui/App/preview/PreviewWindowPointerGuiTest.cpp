@@ -1,5 +1,6 @@
 // The preview window under a person's pointer and keys, through the X server: moves from its
-// title bar, the device item of its settings menu.
+// title bar, resizes from its corner on the device's shape, the device item of its settings
+// menu.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -47,6 +48,26 @@ protected:
     }
 
     kx::Rect frame() const { return controller->window()->frame(); }
+    kx::Size contentSize() const
+    {
+        const kx::Rect whole = frame();
+        return {whole.size.width, whole.size.height - controller->titleBarHeight()};
+    }
+
+    // Drags from `from` by (dx, dy) in steps, as a hand moves.
+    static void drag(kx::Point from, double dx, double dy)
+    {
+        kxtest::moveTo(from);
+        kxtest::pressButton();
+        constexpr int steps = 8;
+        for (int step = 1; step <= steps; ++step) {
+            kxtest::warpPointer(int(std::lround(from.x + dx * step / steps)), int(std::lround(from.y + dy * step / steps)));
+            kxtest::spinFor(std::chrono::milliseconds(30));
+        }
+        kxtest::releaseButton();
+        kxtest::settle();
+    }
+
     // Clicks the settings button and waits for its menu; the menu, nullptr when none showed.
     GtkMenu* openSettingsMenu()
     {
@@ -144,6 +165,29 @@ TEST_F(PreviewWindowPointerGui, PressesOnTheToolbarAndTheResizeHandlesMoveNothin
     kxtest::settle();
     EXPECT_FALSE(controller->isTrackingMove());
     EXPECT_EQ(frame().origin, before.origin);
+}
+
+TEST_F(PreviewWindowPointerGui, AResizeToward50PercentStaysOnTheDevicesShape)
+{
+    // The 50 % step of this phone (195 points wide) is narrower than the toolbar.
+    const kx::Size minimum = controller->window()->minimumSize();
+    ASSERT_GT(minimum.width, 195);
+    const kx::Size device = controller->intrinsicContentSize();
+    ASSERT_EQ(device, (kx::Size{390, 844}));
+    GtkWidget* view = controller->window()->previewView();
+    const auto corner = [&] {
+        return kxtest::onScreen(view, gtk_widget_get_allocated_width(view) - 3, gtk_widget_get_allocated_height(view) - 3);
+    };
+    drag(corner(), 195 - 390, 422 - 844);
+    ASSERT_FALSE(controller->window()->isResizing());
+    const kx::Size half = contentSize();
+    // Not the step the window cannot take, but the smallest size on the shape that it can.
+    EXPECT_EQ(half.width, minimum.width);
+    EXPECT_NEAR(half.height, minimum.width * 844 / 390, 1);
+
+    // The steps the window can take are still offered: back near 100 %, exactly 100 %.
+    drag(corner(), 395 - half.width, 850 - half.height);
+    EXPECT_EQ(contentSize(), device);
 }
 
 TEST_F(PreviewWindowPointerGui, ClickingTheDeviceItemGoesBackToTheDeviceUsedBeforeTheCanvas)

@@ -126,6 +126,37 @@ TEST(PreviewSizing, EdgeDragsFollowTheOtherSide)
     EXPECT_EQ(bottom, (Size{375, 850}));
 }
 
+TEST(PreviewSizing, SnappingOffersOnlySizesTheWindowCanTake)
+{
+    const Size phone{375, 812};
+    auto context = resizing(phone);
+    context.minimumSize = {236, 38 + 1};
+    // The 50 % step (188 wide) is narrower than the toolbar: near it the window takes the
+    // smallest size on the phone's shape instead.
+    Size size = snappedSize({190, 400 + 38}, context);
+    EXPECT_DOUBLE_EQ(size.width, 236);
+    EXPECT_NEAR(size.height - 38, 236 * 812.0 / 375, 1e-9);
+    // The steps the window can take still snap exactly.
+    EXPECT_EQ(snappedSize({390, 800 + 38}, context), (Size{375, 812 + 38}));
+    EXPECT_EQ(snappedSize({760, 1600 + 38}, context), (Size{750, 1624 + 38}));
+    // Far from the shape: as proposed (the window is then at least its minimum).
+    EXPECT_EQ(snappedSize({150, 600 + 38}, context), (Size{150, 600 + 38}));
+    // A watch snaps to its 100 % step; when that is narrower than the toolbar it has no step
+    // at all, and its shape still holds.
+    size = snappedSize({200, 245 + 38}, resizing({198, 242}));
+    EXPECT_EQ(size, (Size{198, 242 + 38}));
+    context = resizing({198, 242});
+    context.minimumSize = {236, 39};
+    size = snappedSize({200, 245 + 38}, context);
+    EXPECT_DOUBLE_EQ(size.width, 236);
+    EXPECT_NEAR(size.height - 38, 236 * 242.0 / 198, 1e-9);
+    // A right edge that would snap narrower than the window can be stays where it is.
+    context = resizing(phone, Size{300, 400 + 38});
+    context.minimumSize = {236, 39};
+    EXPECT_EQ(snappedSize({200, 400 + 38}, context), (Size{200, 400 + 38}));
+    EXPECT_DOUBLE_EQ(snappedSize({200, 400 + 38}, resizing(phone, Size{300, 400 + 38})).width, 400 * 375.0 / 812);
+}
+
 TEST(PreviewSizing, RestoredFramesComeBackWhereTheUserCanReachThem)
 {
     const std::vector<Rect> monitors{{{0, 0}, {1600, 1000}}, {{1600, 0}, {1920, 1040}}};
