@@ -1,7 +1,9 @@
 // korvel-x as the application tests run it: the real application, which also writes the name
 // of each launch step and handled event, one a line, to the file $KX_TEST_STEPS, and lists what
 // can be clicked in its windows to the file $KX_TEST_WIDGETS on SIGUSR2. $KX_TEST_MINUTE_MS
-// and $KX_TEST_BACKUP_MS shorten the minutes of autosaves and of backups.
+// and $KX_TEST_BACKUP_MS shorten the minutes of autosaves and of backups. With $KX_TEST_OPENED
+// what the application would hand to the desktop to open (links, files, folders) is written
+// there, one address a line, and nothing opens.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "App/documents/DocumentController.h"
 #include "App/documents/container/KVDocumentContainer.h"
 #include "App/shell/application/PDApplication.h"
+#include "Platform/UI/Workspace.h"
 #include "host/ClickableWidgets.h"
 
 int main(int argc, char** argv)
@@ -31,6 +34,15 @@ int main(int argc, char** argv)
         kx::DocumentController::setAutosavingDelayForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
     if (const char* minute = std::getenv("KX_TEST_BACKUP_MS"))
         KVDocumentContainer::setBackupIntervalForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
+    if (const char* file = std::getenv("KX_TEST_OPENED")) {
+        const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            kx::Workspace::shared().setURLOpenerForTesting([fd](const std::string& url) {
+                const std::string line = url + "\n";
+                return ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+            });
+        }
+    }
     if (const char* file = std::getenv("KX_TEST_WIDGETS"))
         kxtest::reportClickableWidgetsOnSignal(file);
     return kx::PDApplication::main(argc, argv, options);

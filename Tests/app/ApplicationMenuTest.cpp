@@ -1,8 +1,12 @@
 // The application's menu where no window shows a menu bar: the login and start windows carry
-// it in a button, validated and with its keys as in a document window, all by real input.
+// it in a button, validated and with its keys as in a document window; and the project
+// document's commands of the File menu. All by real input.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -38,6 +42,24 @@ std::vector<std::string> popupItems(ApplicationProcess& app)
             names.push_back(item.name);
     }
     return names;
+}
+
+// What the application handed to the desktop to open, in order.
+std::vector<std::string> openedAddresses(const std::filesystem::path& file)
+{
+    std::vector<std::string> lines;
+    std::istringstream text(kx::FileSystem::readFile(file).value_or(""));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::filesystem::path pathOf(const std::string& address)
+{
+    gchar* path = g_filename_from_uri(address.c_str(), nullptr, nullptr);
+    std::filesystem::path result = path ? path : "";
+    g_free(path);
+    return result;
 }
 
 bool contains(const std::vector<std::string>& names, const std::string& name)
@@ -124,6 +146,63 @@ TEST(ApplicationMenu, WindowsWithoutAMenuBarCarryTheApplicationMenuInAButton)
     closeMenus(app);
     ASSERT_TRUE(Display::focusWindow(startTitle));
     Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_EQ(app.status(), 0);
+}
+
+TEST(ApplicationMenu, TheFileMenuShowsTheProjectAndItsLogInFiles)
+{
+    if (!kxtest::nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    ApplicationHome home;
+    const auto opened = home.folder / "opened";
+    // Backups soon: the project log has its first line (a new project's has none, and the
+    // command only beeps then).
+    ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {},
+                           {{"KX_TEST_OPENED", opened.string()}, {"KX_TEST_BACKUP_MS", "700"}});
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    kxtest::signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+
+    // Without a document nothing answers them: they wait, New does not.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(openSubmenu(app, startTitle, "File"));
+    ASSERT_TRUE(app.waitForClickable("menuitem", "(popup)", "New"));
+    auto items = popupItems(app);
+    EXPECT_FALSE(contains(items, "Show Project in Files"));
+    EXPECT_FALSE(contains(items, "Show Project Log"));
+    closeMenus(app);
+
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressControl('n');
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Untitled"));
+    // The document's working folder, its README selected where the file manager can.
+    auto file = app.waitForClickable("menuitem", "Untitled", "File", windowTimeout);
+    ASSERT_TRUE(file);
+    Display::click(*file);
+    auto command = app.waitForClickable("menuitem", "(popup)", "Show Project in Files");
+    ASSERT_TRUE(command);
+    Display::click(*command);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return openedAddresses(opened).size() == 1; }, windowTimeout));
+    const std::filesystem::path folder = pathOf(openedAddresses(opened)[0]);
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder / "README.md")) << openedAddresses(opened)[0];
+    EXPECT_EQ(folder.string().rfind(home.cache().string(), 0), 0u) << folder;
+
+    // Its project log, opened as a file.
+    ASSERT_TRUE(kxtest::spinUntil([&] { return std::filesystem::exists(folder / ".project.log"); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Untitled"));
+    file = app.waitForClickable("menuitem", "Untitled", "File", windowTimeout);
+    ASSERT_TRUE(file);
+    Display::click(*file);
+    command = app.waitForClickable("menuitem", "(popup)", "Show Project Log");
+    ASSERT_TRUE(command);
+    Display::click(*command);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return openedAddresses(opened).size() == 2; }, windowTimeout));
+    EXPECT_EQ(pathOf(openedAddresses(opened)[1]), folder / ".project.log");
+
+    app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
     EXPECT_EQ(app.status(), 0);
 }

@@ -54,6 +54,8 @@ std::shared_ptr<NativeMenu> MainMenu::make(bool internal)
         NativeMenuItem::separatorItem(),
         item("Library Version", updateLibraryVersionMenuAction),
         item("Show Snippets Folder", showSnippetsPathAction),
+        item("Show Project in Files", showContainerInFinderAction),
+        item("Show Project Log", showProjectLogAction),
     }));
     // The editor's Edit menu is built around the placeholder, in this place.
     main->addItem(submenu("Edit", {item(AppMenu::placeholderTitle, "")}));

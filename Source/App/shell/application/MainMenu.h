@@ -25,6 +25,9 @@ public:
     static constexpr const char* performCloseAction = "performClose:";
     static constexpr const char* updateLibraryVersionMenuAction = "updateLibraryVersionMenu:";
     static constexpr const char* showSnippetsPathAction = "showSnippetsPath:";
+    // The project document's: its working folder in the file manager, its project log.
+    static constexpr const char* showContainerInFinderAction = "showContainerInFinder:";
+    static constexpr const char* showProjectLogAction = "showProjectLog:";
     static constexpr const char* miniaturizeAction = "performMiniaturize:";
     static constexpr const char* zoomAction = "performZoom:";
     static constexpr const char* showHelpKorvelAction = "showHelpKorvel:";

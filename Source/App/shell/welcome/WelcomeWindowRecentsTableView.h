@@ -31,14 +31,15 @@ public:
         virtual bool shouldSelectRow(int row) = 0;
         // A double click on a row, or Return on the selected one.
         virtual void handleDoubleClick(int clickedRow) = 0;
-        // What "Show in Finder" reads.
+        // What "Show in Files" reads.
         virtual WelcomeWindowRecentsTableView* recentsTableView() = 0;
         virtual const std::vector<std::filesystem::path>& recentDocuments() const = 0;
     };
 
     static constexpr const char* showInFinderAction = "showInFinder:";
     static constexpr const char* menuTitle = "Recently Opened Document Options";
-    static constexpr const char* showInFinderTitle = "Show in Finder";
+    // Named as the desktop names its file manager.
+    static constexpr const char* showInFinderTitle = "Show in Files";
 
     WelcomeWindowRecentsTableView();
     ~WelcomeWindowRecentsTableView() override;

@@ -255,7 +255,7 @@ TEST_F(WelcomeWindowGui, TheContextMenuShowsADocumentInTheFileManager)
     GtkMenu* menu = kx::MenuPopup::openMenus().back();
     GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
     ASSERT_EQ(g_list_length(items), 1u);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Show in Finder");
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Show in Files");
     gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
     g_list_free(items);
     ASSERT_TRUE(kxtest::spinUntil([&] { return !desktopOpened.empty(); }));
