@@ -14,6 +14,7 @@
 #include "App/account/LoginController.h"
 #include "App/shell/RKLog.h"
 #include "App/shell/application/ApplicationActivity.h"
+#include "App/shell/application/ApplicationIcon.h"
 #include "App/shell/application/DocumentControllerHook.h"
 #include "App/shell/application/Relaunch.h"
 #include "App/shell/application/URLEvent.h"
@@ -133,6 +134,10 @@ void PDApplication::startup()
     installSignalHandlers();
     watchForSessionEnd();
     addActions();
+    // Before the first window: each one takes the application's icon.
+    const Bundle& bundle = Bundle::main();
+    ApplicationIcon::setDefaultWindowIcon(bundle.bundleIdentifier(),
+                                          bundle.pathForResource("AppIcon", "svg", "images").value_or(std::filesystem::path()));
     ApplicationActivity::start([this] { applicationWillResignActive(); },
                                [this](GtkWindow* window) { adoptWindowWithoutMenuBar(window); });
     init();
