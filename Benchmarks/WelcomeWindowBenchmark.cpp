@@ -124,7 +124,8 @@ int makeStore(const fs::path& folder, int count)
 int runShell(const fs::path& storeFile)
 {
     auto* manager = GTK_RECENT_MANAGER(g_object_new(GTK_TYPE_RECENT_MANAGER, "filename", storeFile.c_str(), nullptr));
-    kx::RecentDocuments recents(kx::GObjectRef<GtkRecentManager>::adopt(manager), "Korvel X", "korvel-x %u");
+    kx::RecentDocuments recents(kx::GObjectRef<GtkRecentManager>::adopt(manager), "Korvel X", "korvel-x %u",
+                                storeFile.parent_path() / kx::RecentDocuments::listFileName);
     // The tracker's own page is not part of the start window.
     auto environment = kx::WelcomePageBridge::Environment::standard();
     environment.track = [](const std::string&, const nlohmann::json&) { };

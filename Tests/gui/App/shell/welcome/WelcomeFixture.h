@@ -57,11 +57,12 @@ inline void writeStore(const std::filesystem::path& file, const std::vector<Stor
     g_bookmark_file_free(store);
 }
 
+// Our recent documents over the store `file`, with our own list beside it.
 inline std::unique_ptr<kx::RecentDocuments> recentDocumentsAt(const std::filesystem::path& file)
 {
     auto* store = GTK_RECENT_MANAGER(g_object_new(GTK_TYPE_RECENT_MANAGER, "filename", file.c_str(), nullptr));
     return std::make_unique<kx::RecentDocuments>(kx::GObjectRef<GtkRecentManager>::adopt(store), "Korvel X",
-                                                 "korvel-x %u");
+                                                 "korvel-x %u", file.parent_path() / kx::RecentDocuments::listFileName);
 }
 
 class WelcomeFixture : public ::testing::Test {

@@ -1,8 +1,10 @@
 // The recent-documents list as the start window shows it: which items of the desktop's store
-// are ours and in what order, the ones whose files are gone, and the row texts; with the
-// window's other pure parts (placement, page placeholders, the start-up setting).
+// are ours and in what order, our own list's file, the ones whose files are gone, and the row
+// texts; with the window's other pure parts (placement, page placeholders, the start-up
+// setting).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -51,6 +53,42 @@ TEST(WelcomeRecents, AStoreFullOfOurItemsGivesTheNewestHundred)
     ASSERT_EQ(listed.size(), RecentDocuments::maximumRecentDocumentCount);
     EXPECT_EQ(listed.front(), "/p/4999.korvelx");
     EXPECT_EQ(listed.back(), "/p/4900.korvelx");
+}
+
+TEST(WelcomeRecents, OurListKeepsAnyNameOnItsLineAndReadsHostileTextAsFarAsItGoes)
+{
+    // Names with blanks, a line break, bytes that are no UTF-8, and a folder without extension.
+    const Paths paths{"/p/Landing Page.korvelx", "/p/two\nlines.korvelx", "/p/caf\xe9.korvelx", "/p/Folder Project"};
+    const std::string text = RecentDocuments::encodeList(paths);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+    auto decoded = RecentDocuments::decodeList(text);
+    EXPECT_EQ(decoded.paths, paths);
+    EXPECT_EQ(decoded.leftOut, 0u);
+
+    // Repeats go, a trailing slash or a "localhost" names the same file, a last line without
+    // its line break counts; what names no absolute local path is left out and counted.
+    decoded = RecentDocuments::decodeList("file:///p/a.korvelx\r\n\n"
+                                          "file:///p/a.korvelx/\n"
+                                          "file://localhost/p/b.korvelx\n"
+                                          "file://elsewhere/p/c.korvelx\n"
+                                          "https://example.com/d.korvelx\n"
+                                          "/p/not-a-uri.korvelx\n"
+                                          "file:///p/%00nul.korvelx\n"
+                                          + std::string("file:///p/e.korvelx\0file:///p/f.korvelx\n", 40)
+                                          + "\xff\xfe garbage\n"
+                                            "file:///p/z.korvelx");
+    EXPECT_EQ(decoded.paths, (Paths{"/p/a.korvelx", "/p/b.korvelx", "/p/z.korvelx"}));
+    EXPECT_EQ(decoded.leftOut, 6u);
+
+    // A hundred at most: the rest are left out.
+    std::string many;
+    for (int index = 0; index < 130; ++index)
+        many += "file:///p/" + std::to_string(index) + ".korvelx\n";
+    decoded = RecentDocuments::decodeList(many);
+    ASSERT_EQ(decoded.paths.size(), RecentDocuments::maximumRecentDocumentCount);
+    EXPECT_EQ(decoded.paths.back(), "/p/99.korvelx");
+    EXPECT_EQ(decoded.leftOut, 30u);
+    EXPECT_TRUE(RecentDocuments::decodeList("").paths.empty());
 }
 
 TEST(WelcomeRecents, DocumentsWhoseFilesAreGoneAreLeftOut)
