@@ -1,6 +1,7 @@
 // Projects as a user makes them in the running application, by keyboard: a new document from
 // the start window, typing in the editor, Save As a zip project, closing, reopening it from the
-// start window's recent list; and an edited untitled document kept across quitting.
+// start window's recent list; a failed open from the panel; and an edited untitled document
+// kept across quitting.
 #include <gtest/gtest.h>
 
 #include <gio/gio.h>
@@ -12,6 +13,7 @@
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/UserDefaults.h"
 #include "support/Spin.h"
 
 namespace fs = std::filesystem;
@@ -211,6 +213,53 @@ TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow
     ASSERT_TRUE(app.waitForExit(windowTimeout));
     EXPECT_EQ(app.status(), 0);
     EXPECT_NE(storedDocument(project).find("Aboard"), std::string::npos);
+}
+
+TEST(ApplicationDocuments, AFailedOpenFromThePanelBringsBackTheStartWindowAlsoWhenItIsOffAtStartUp)
+{
+    ApplicationHome home;
+    kx::UserDefaults(home.config() / "com.korvel.x" / "defaults.json").setBool("WelcomeWindowShowOnStartup", false);
+    const fs::path broken = home.folder / "broken.korvelx";
+    ASSERT_FALSE(kx::FileSystem::atomicWrite(broken, std::string_view("no zip at all")));
+
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+
+    // "Open…" closes the start window; the panel opens the damaged project by its path. The
+    // button is drawn by the window: it stands in the sidebar's bottom bar, right of the page.
+    std::optional<kxtest::Clickable> page;
+    ASSERT_TRUE(kxtest::spinUntil([&] {
+        for (const auto& clickable : app.clickables())
+            if (clickable.kind == "web" && clickable.window == startTitle && clickable.width > 100)
+                page = clickable;
+        return page.has_value();
+    }, windowTimeout));
+    Display::click({"button", startTitle, "Open\u2026", page->x + page->width + 2, page->y + page->height - 30, 116, 28});
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Open"); }, windowTimeout));
+    EXPECT_FALSE(Display::hasVisibleWindow(startTitle));
+    ASSERT_TRUE(Display::focusWindow("Open"));
+    Display::pressKey("l", true); // the location field
+    kxtest::spinFor(500ms);
+    Display::typeText(broken.string());
+    const auto accept = app.waitForClickable("button", "Open", "_Open");
+    ASSERT_TRUE(accept);
+    Display::click(*accept);
+
+    // The error is told; once it is answered, with nothing open, the start window is back.
+    const auto ok = app.waitForClickable("button", "(untitled)", "OK");
+    ASSERT_TRUE(ok);
+    Display::click(*ok);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    kxtest::spinFor(1s);
+    EXPECT_FALSE(app.exited()) << "the application ended";
+    EXPECT_TRUE(Display::hasVisibleWindow(startTitle));
+
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
 }
 
 TEST(ApplicationDocuments, AnEditedUntitledDocumentSurvivesQuittingAndComesBackAtTheNextLaunch)

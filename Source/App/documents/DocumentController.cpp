@@ -252,8 +252,8 @@ void DocumentController::openDocument(Sender)
     request.title = "Open";
     request.types = {projectZipTypeIdentifier, tutorialTypeIdentifier};
     openChosenURL(runPanel(request, nullptr).urls, [this] {
-        if (documents().empty() && hooks_.showStartWindow)
-            hooks_.showStartWindow();
+        if (documents().empty() && hooks_.openFromPanelDidFail)
+            hooks_.openFromPanelDidFail();
     });
 }
 
@@ -264,8 +264,8 @@ void DocumentController::openFolder(Sender)
     request.title = "Open Project Folder";
     request.types = {projectFolderTypeIdentifier, legacyTypeIdentifier};
     openChosenURL(runPanel(request, nullptr).urls, [this] {
-        if (documents().empty() && hooks_.showStartWindow)
-            hooks_.showStartWindow();
+        if (documents().empty() && hooks_.openFromPanelDidFail)
+            hooks_.openFromPanelDidFail();
     });
 }
 

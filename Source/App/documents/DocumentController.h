@@ -33,8 +33,11 @@ public:
     // What the documents ask of the application; each may be left empty.
     struct Hooks {
         std::function<void()> closeStartWindow;
-        // No document is left open (the last one closed, or an open from the panel failed).
+        // The last document closed.
         std::function<void()> showStartWindow;
+        // An open from the panel failed and no document is open: the start window in any case,
+        // also for a user who turned it off at start-up.
+        std::function<void()> openFromPanelDidFail;
         std::function<void()> checkForUpdates;
         std::function<void(const std::filesystem::path& url)> noteRecentDocument;
     };

@@ -101,6 +101,8 @@ void connect(DocumentController& documents)
             WelcomeWindowHook::close();
     };
     hooks.showStartWindow = [] { lastDocumentDidClose(); };
+    // The user asked to open something and nothing opened: never the end of the application.
+    hooks.openFromPanelDidFail = [] { showStartWindow(); };
     hooks.noteRecentDocument = [](const fs::path& url) { RecentDocuments::shared().noteNewRecentDocumentURL(url); };
     connectStartWindow();
 }
