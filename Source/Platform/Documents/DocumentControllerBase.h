@@ -93,7 +93,19 @@ public:
         std::vector<Path> urls; // empty: cancelled
         std::string type;       // save: the chosen format
     };
+    // Runs the panel (a save panel without a folder starts in `defaultSaveFolder`) and
+    // remembers the folder of what was chosen. In the save panel the name follows the chosen
+    // format, and the name shown is the name saved: one typed without the format's extension
+    // gets it (asked about like any name when that file exists).
     PanelResult runPanel(const PanelRequest& request, GtkWindow* parent);
+    // The folder of the last answer of a panel while it exists, else the desktop's documents
+    // folder, else the home folder.
+    Path defaultSaveFolder() const;
+    // Where the last folder is kept in the standard user defaults (as a file URI).
+    static constexpr const char* lastPanelFolderKey = "KXLastPanelFolder";
+    // The file name `name` as the format changes from `from` to `to`: the extension of `from`
+    // goes, the first of `to` comes (a folder format has none).
+    static std::string nameForFormat(const std::string& name, const DocumentType& from, const DocumentType& to);
     // The process is ending without questions (a signal): the panel on screen closes as if
     // cancelled, and no panel opens any more (see Alert::endAllForTermination).
     static void endPanelsForTermination();
@@ -172,6 +184,8 @@ protected:
     virtual void willOpenDocument() { }
 
 private:
+    PanelResult runFileChooser(const PanelRequest& request, GtkWindow* parent);
+    PanelResult runSavePanel(const PanelRequest& request, const std::vector<const DocumentType*>& types, GtkWindow* parent);
     void windowActivityChanged(GtkWindow* window);
     void windowWentAway(GtkWindow* window);
     void restoreEntry(const nlohmann::json& entry, std::vector<std::shared_ptr<Document>>& restored);
