@@ -261,6 +261,14 @@ void PDBaseDocument::toggleIntercomPopover()
     trackInteraction("intercom");
 }
 
+void PDBaseDocument::windowWillBeginSheet(GtkWindow*)
+{
+    auto& popover = IntercomPopover::shared();
+    if (documentWindow_ && documentWindow_->intercomButton() && popover.currentButton()
+        && popover.currentButton() == documentWindow_->intercomButton()->widget())
+        popover.hide();
+}
+
 const char* PDBaseDocument::intercomImageName(int unreadCount)
 {
     return unreadCount < 1 ? "icon-intercom" : "icon-intercom-active";

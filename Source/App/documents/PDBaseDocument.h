@@ -111,6 +111,8 @@ public:
     void makeWindowControllers() override;
     void windowDidBecomeMain(GtkWindow* window) override;
     void windowDidResignMain(GtkWindow* window) override;
+    // The support chat shown from this document's button goes: it would cover the sheet.
+    void windowWillBeginSheet(GtkWindow* window) override;
     bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
     bool respondsToAction(const std::string& action) const override;
 

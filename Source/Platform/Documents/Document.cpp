@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/UI/SheetNotification.h"
 
 namespace kx {
 
@@ -277,6 +278,12 @@ void Document::addWindow(std::shared_ptr<Window> window)
         return FALSE;
     };
     windowConnections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(window->widget(), "key-press-event", note));
+    GtkWindow* gtkWindow = window->gtkWindow();
+    windowObservers_.push_back(NotificationCenter::defaultCenter().addObserver(
+        WindowWillBeginSheetNotification, gtkWindow, [weak, gtkWindow](const Notification&) {
+            if (auto self = weak.lock())
+                self->windowWillBeginSheet(gtkWindow);
+        }));
     if (controller())
         controller()->trackDocumentWindow(*this, *window);
     updateWindowTitles();

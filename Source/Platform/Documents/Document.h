@@ -39,6 +39,7 @@
 #include "Platform/Documents/FileIdentity.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/Responder.h"
 #include "Platform/UI/Window.h"
@@ -167,6 +168,9 @@ public:
     // window (the document window that was active last).
     virtual void windowDidBecomeMain(GtkWindow* window) { (void)window; }
     virtual void windowDidResignMain(GtkWindow* window) { (void)window; }
+    // A sheet (an alert or a panel modal to the window) is about to show on a window of this
+    // document.
+    virtual void windowWillBeginSheet(GtkWindow* window) { (void)window; }
 
     // ---- Closing ----
 
@@ -243,6 +247,7 @@ private:
     std::unique_ptr<DocumentFileWatcher> fileWatcher_;
     std::vector<std::shared_ptr<Window>> windows_;
     std::vector<SignalConnection> windowConnections_;
+    std::vector<NotificationCenter::Token> windowObservers_;
     bool closed_ = false;
     bool autosaveFailureShown_ = false;
     // Why the file is no longer where the document has it (moved to the Trash, deleted): no

@@ -143,6 +143,7 @@ void Document::close()
             deleteDraft(*draft);
     }
     windowConnections_.clear();
+    windowObservers_.clear();
     auto windows = std::move(windows_);
     windows_.clear();
     for (const auto& window : windows)

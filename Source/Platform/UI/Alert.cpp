@@ -7,6 +7,7 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/GtkAccelerator.h"
+#include "Platform/UI/SheetNotification.h"
 
 namespace kx {
 
@@ -289,6 +290,8 @@ void Alert::beginSheetModal(GtkWindow* window, std::function<void(ModalResponse)
 
 void Alert::show(GtkWindow* parent, bool sheet)
 {
+    if (sheet && parent)
+        postWindowWillBeginSheet(parent);
     if (buttons_.empty())
         addButton("OK");
     showing_ = std::make_unique<Showing>();

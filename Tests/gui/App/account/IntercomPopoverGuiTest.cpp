@@ -1,11 +1,16 @@
-// The support chat against the stand-in: loading, the unread count, showing from buttons.
+// The support chat against the stand-in: loading, the unread count, showing from buttons, and
+// going away when a sheet comes over the document window that showed it.
 #include <gtest/gtest.h>
 
 #include "AccountTestEnvironment.h"
 #include "App/account/IntercomPopover.h"
 #include "App/account/RKSystemIdleTime.h"
+#include "App/documents/PDDocumentWindow.h"
 #include "App/web/WebViewController.h"
+#include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "gui/App/documents/DocumentTestEnvironment.h"
+#include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 
@@ -89,6 +94,96 @@ TEST(IntercomPopoverGui, LoadsShowsFromItsButtonAndReportsTheUnreadCount)
     EXPECT_EQ(counts, (std::vector<int>{1, 0, 5}));
     EXPECT_EQ(log.lines().size(), 3u);
 }
+
+namespace {
+
+// The chat over a document window when a sheet comes: an alert or the save panel on the window
+// whose button showed the chat hides it; a sheet on another document's window does not. After
+// the test above: the chat loads once in a process.
+using namespace kxtest;
+
+class DocumentSheetGui : public DocumentGuiTest {
+protected:
+    void SetUp() override
+    {
+        DocumentGuiTest::SetUp();
+        if (IsSkipped())
+            return;
+        AccountTestEnvironment::reset();
+        AccountTestEnvironment::signInFreshUser("Sheet User");
+    }
+    void TearDown() override
+    {
+        kx::IntercomPopover::shared().hide();
+        DocumentGuiTest::TearDown();
+        AccountTestEnvironment::reset();
+    }
+    // Shows the chat from the messenger button of `document`'s window, clicked.
+    void showChat(kx::KVDocument& document)
+    {
+        auto& chat = kx::IntercomPopover::shared();
+        chat.hide();
+        ASSERT_TRUE(spinUntil([&] { return !chat.isShown(); }));
+        GtkWindow* window = document.windowForSheet();
+        gtk_window_present(window);
+        ASSERT_TRUE(spinUntil([&] { return gtk_window_is_active(window); }));
+        GtkWidget* button = document.documentWindow()->intercomButton()->widget();
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_is_sensitive(button) && gtk_widget_get_mapped(button); }));
+        moveTo(centreOf(button));
+        clickButton();
+        ASSERT_TRUE(spinUntil([&] { return chat.isShown(); }));
+        EXPECT_EQ(chat.currentButton(), button);
+    }
+};
+
+TEST_F(DocumentSheetGui, ASheetOnTheWindowHidesTheChatShownFromItsButton)
+{
+    auto& chat = kx::IntercomPopover::shared();
+    chat.load();
+    ASSERT_TRUE(spinUntil([&] { return chat.isLoaded.get(); }, accountPageTimeout));
+    auto document = newDocument();
+    auto other = newDocument();
+    ASSERT_TRUE(document && other && waitForEditor(*document));
+
+    // An alert on the document's window.
+    showChat(*document);
+    controller->presentError(kx::Error("Test", 1, "Something went wrong."), document->windowForSheet());
+    EXPECT_TRUE(spinUntil([&] { return !chat.isShown(); }));
+    ASSERT_TRUE(answer("OK"));
+
+    // One on another document's window leaves it.
+    showChat(*document);
+    controller->presentError(kx::Error("Test", 1, "Something else went wrong."), other->windowForSheet());
+    ASSERT_TRUE(waitForAlert());
+    spinFor(300ms);
+    EXPECT_TRUE(chat.isShown());
+    ASSERT_TRUE(answer("OK"));
+
+    // The save panel on the document's window.
+    showChat(*document);
+    controller->setPanelRunnerForTesting(nullptr);
+    std::optional<bool> shownWithPanel;
+    kx::MainQueue::async([&] {
+        GtkWidget* panel = nullptr;
+        EXPECT_TRUE(spinUntil([&] {
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* item = windows; item; item = item->next)
+                if (GTK_IS_FILE_CHOOSER_DIALOG(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data)))
+                    panel = GTK_WIDGET(item->data);
+            g_list_free(windows);
+            return panel != nullptr;
+        }));
+        shownWithPanel = chat.isShown();
+        if (panel)
+            gtk_dialog_response(GTK_DIALOG(panel), GTK_RESPONSE_CANCEL);
+    });
+    bool ended = false;
+    document->saveDocumentAs([&](std::optional<kx::Error>) { ended = true; });
+    ASSERT_TRUE(spinUntil([&] { return ended; }));
+    EXPECT_EQ(shownWithPanel, false);
+}
+
+} // namespace
 
 TEST(RKSystemIdleTimeGui, CountsFromTheLastInputOnTheXServer)
 {
