@@ -9,6 +9,11 @@
 //   autosave PACKAGE            opens it, changes ten files (the document among them), then
 //                               autosaves it as the minute timer does; prints autosave_seconds
 //                               and autosave_stall_ms, the longest the main loop stood still
+//   stalls PACKAGE [MB]         opens it, types a document of MB megabytes (20) and prints the
+//                               longest main-loop stalls of a backup, an autosave, the
+//                               directory monitor taking in files changed elsewhere, and a
+//                               burst of project log lines (backup_stall_ms, autosave_stall_ms,
+//                               monitor_stall_ms, log_stall_ms)
 //   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document and writes it into the
 //                               four edited code files as the user's editor would, prints
 //                               "saving" and then: KIND "save" or "autosave" saves it, "saveas"
@@ -236,6 +241,73 @@ int autosaveBenchmark(const fs::path& package)
     return 0;
 }
 
+// The longest main-loop stalls of the container's own work on a project with a document of
+// `documentMegabytes`: a backup, an autosave, the directory monitor taking in changes made by
+// another program (a hundred files, one of them large), and a burst of project log lines.
+int stallsBenchmark(const fs::path& package, int documentMegabytes)
+{
+    Session session;
+    auto document = session.open(package);
+    if (!document)
+        return 1;
+    auto container = document->container();
+    spinUntil([&] { return container->pendingCachedImageJobs() == 0; });
+    session.type(*document, std::string(static_cast<std::size_t>(documentMegabytes) << 20, 'w'));
+    auto settle = [] {
+        const auto start = Clock::now();
+        spinUntil([&] { return Clock::now() - start > std::chrono::milliseconds(500); });
+    };
+    settle();
+
+    {
+        StallMeter meter;
+        bool done = false;
+        container->backup([&] { done = true; });
+        spinUntil([&] { return done; });
+        std::cout << "backup_stall_ms=" << meter.longestMilliseconds() << std::endl;
+    }
+    settle();
+    // A second edit (the frame's name: its text is too long to edit in a field now), once the
+    // page has taken it.
+    session.evaluate(*document, "(() => { const f = document.querySelectorAll('#frames input')[0]; f.value = 'Renamed';"
+                                " f.dispatchEvent(new Event('input')); })()");
+    spinUntil([&] { return session.evaluate(*document, "window.nimbet.state.document.frames[0].name") == "Renamed"; });
+    settle();
+    {
+        StallMeter meter;
+        if (auto error = session.save(*document, true)) {
+            std::cout << "error=" << error->localizedDescription << std::endl;
+            return 1;
+        }
+        std::cout << "autosave_stall_ms=" << meter.longestMilliseconds() << std::endl;
+    }
+    settle();
+    {
+        // Another program changes a hundred code files and writes one large one.
+        std::vector<fs::path> code;
+        for (const auto& item : fs::recursive_directory_iterator(container->projectDirectory() / "code"))
+            if (item.is_regular_file())
+                code.push_back(item.path());
+        std::sort(code.begin(), code.end());
+        StallMeter meter;
+        for (std::size_t i = 0; i < 100 && i < code.size(); ++i)
+            std::ofstream(code[i], std::ios::app) << "\n// changed elsewhere\n";
+        std::ofstream(container->projectDirectory() / "code" / "large-elsewhere.js", std::ios::binary)
+            << std::string(static_cast<std::size_t>(documentMegabytes) << 20, 'e');
+        settle();
+        settle();
+        std::cout << "monitor_stall_ms=" << meter.longestMilliseconds() << std::endl;
+    }
+    {
+        StallMeter meter;
+        for (int i = 0; i < 2000; ++i)
+            container->logger().log(LogMessage{"Benchmark line " + std::to_string(i) + " " + std::string(200, 'l'), "info", std::nullopt});
+        settle();
+        std::cout << "log_stall_ms=" << meter.longestMilliseconds() << std::endl;
+    }
+    return 0;
+}
+
 int editSave(const fs::path& package, const std::string& text, const std::string& kind)
 {
     Session session;
@@ -409,6 +481,8 @@ int main(int argc, char** argv)
             return openBenchmark(argv[2]);
         if (mode == "autosave" && argc == 3)
             return autosaveBenchmark(argv[2]);
+        if (mode == "stalls" && (argc == 3 || argc == 4))
+            return stallsBenchmark(argv[2], argc == 4 ? std::atoi(argv[3]) : 20);
         if (mode == "edit-save" && argc == 5)
             return editSave(argv[2], argv[3], argv[4]);
         if (mode == "edit-draft" && argc == 4)
@@ -422,7 +496,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::cerr << "usage: kx_document_benchmark pack TREE PACKAGE | open PACKAGE | autosave PACKAGE"
-                 " | edit-save PACKAGE TEXT save|autosave|saveas|quit | edit-draft TEMPLATE TEXT | check PACKAGE"
+                 " | stalls PACKAGE [DOCUMENT MB] | edit-save PACKAGE TEXT save|autosave|saveas|quit | edit-draft TEMPLATE TEXT | check PACKAGE"
                  " | check-drafts\n";
     return 2;
 }

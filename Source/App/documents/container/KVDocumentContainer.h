@@ -215,7 +215,11 @@ private:
     void cachedImageJobDidEnd(const std::string& name);
 
     // Discardable items
-    void detectDiscardableItems();
+    // Reads the document on a worker and marks the images and assets it no longer names; then
+    // `then` on the main thread.
+    void detectDiscardableItems(std::function<void()> then);
+    void applyNameUse(const std::vector<std::string>& names, const std::optional<std::vector<bool>>& used,
+                      const std::string& failure, bool clearMarks);
 
     // Backups
     void scheduleBackup();
@@ -233,6 +237,18 @@ private:
     ManifestEntries dataSourceFiles_;
     // Sources whose file another program changed, written no more until their owner decides.
     std::set<std::string> heldDataSources_;
+    // Data sources whose content is being written now, with the count of writes under way.
+    std::map<std::string, int> writingDataSources_;
+    // What identifies a file on disk short of its content: a file replaced, written or touched
+    // since has another.
+    struct FileStamp {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0, changedSeconds = 0, changedNanoseconds = 0;
+        static std::optional<FileStamp> of(const std::filesystem::path& path);
+        friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    };
+    // The stamp of each data source's file as our last write left it.
+    std::map<std::string, FileStamp> dataSourceStamps_;
     // A data source's file is held in memory whole; past this it is no document of ours.
     static constexpr std::uint64_t maximumDataSourceLength = std::uint64_t(1) << 31;
     std::vector<kx::Observable<bool>::Token> dataSourceObservers_;

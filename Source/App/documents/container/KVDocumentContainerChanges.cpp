@@ -1,6 +1,8 @@
 // Change tracking, data sources and writing of pending data.
 #include "App/documents/container/KVDocumentContainer.h"
 
+#include <sys/stat.h>
+
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/documents/container/KVContainerFiles.h"
@@ -8,6 +10,7 @@
 #include "App/documents/container/KVDirectoryMonitor.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
 
 namespace fs = std::filesystem;
 
@@ -104,6 +107,27 @@ bool KVDocumentContainer::hasDataSource(const std::string& relativePath) const
     return dataSources_.contains(relativePath);
 }
 
+std::optional<KVDocumentContainer::FileStamp> KVDocumentContainer::FileStamp::of(const fs::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+                     info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+}
+
+namespace {
+
+// One thread, so that the writes of one file land in the order they were made.
+kx::ThreadPool& dataSourceWriter()
+{
+    static kx::ThreadPool pool(1, "kx-document-writer");
+    return pool;
+}
+
+} // namespace
+
 void KVDocumentContainer::writeChanges(WriteCompletion completion)
 {
     containerOnMainThread("writeChanges runs on the main thread");
@@ -122,12 +146,8 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
     auto leave = [weak, session] {
         if (--session->remaining > 0)
             return;
-        kx::MainQueue::async([weak, session] {
+        auto finish = [weak, session] {
             if (auto self = weak.lock()) {
-                if (self->isValid_) {
-                    self->resyncIfEventsWereLost();
-                    self->detectDiscardableItems();
-                }
                 self->updateHasUnwrittenChanges();
                 if (session->error) {
                     if (!self->writeFailureReported_ && self->writeFailureHandler) {
@@ -140,40 +160,71 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             }
             if (auto completion = std::exchange(session->completion, nullptr))
                 completion(session->error);
+        };
+        kx::MainQueue::async([weak, finish] {
+            auto self = weak.lock();
+            if (!self || !self->isValid_)
+                return finish();
+            self->resyncIfEventsWereLost();
+            // What the document names is known before the writer hears it is done: a save then
+            // leaves out only what it really no longer names.
+            self->detectDiscardableItems(finish);
         });
     };
     auto fail = [session](const kx::Error& cause) {
         if (!session->error)
             session->error = KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, cause);
     };
-    // Writes the content into the project folder; the source counts as written only once the
-    // file is there.
-    auto write = [weak, fail](const std::string& path, const std::shared_ptr<DataSource>& source, const std::string& data,
-                              std::uint64_t generation) {
+    // Writes the content into the project folder on the writer thread (a large document's
+    // write, flush and hash would stall the main loop); the source counts as written only once
+    // the file is there, back on the main thread. Until then the file's changes are our own.
+    auto write = [weak, fail, leave](const std::string& path, const std::shared_ptr<DataSource>& source, std::string data,
+                                     std::uint64_t generation) {
         auto self = weak.lock();
         if (!self)
-            return;
-        const fs::path target = self->projectDirectory_ / path;
-        auto error = KVContainerFiles::makeFolders(self->projectDirectory_, fs::path(path).parent_path().generic_string());
-        if (!error)
-            error = KVContainerFiles::replaceFile(target, data, true);
-        if (error) {
-            self->log("Cannot writeChanges to " + path + ": " + error->localizedDescription);
-            // What is on disk is older than what the owner holds: it has to be provided again.
-            if (!source->dataNeedsToBeProvided())
-                source->setDataNeedsToBeProvided(true);
-            fail(*error);
-            self->didChange(path);
-            return;
-        }
-        // The file holds `data` now. Its entry is taken first, so that a project whose folder
-        // differs from the user's file never looks unchanged for a moment while the source's
-        // flag clears: writing out pending content is no change undone.
-        auto entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data.data(), data.size())));
-        self->dataSourceFiles_.insert_or_assign(path, entry);
-        self->projectManifestEntries_.insert_or_assign(path, std::move(entry));
-        self->updateHasManifestChanges();
-        source->dataWasWritten(generation);
+            return leave();
+        ++self->writingDataSources_[path];
+        const fs::path folder = self->projectDirectory_;
+        dataSourceWriter().async([weak, fail, leave, folder, path, source, data = std::move(data), generation]() mutable {
+            auto error = KVContainerFiles::makeFolders(folder, fs::path(path).parent_path().generic_string());
+            if (!error)
+                error = KVContainerFiles::replaceFile(folder / path, data, true);
+            std::optional<KVDocumentArchive::Manifest::Entry> entry;
+            std::optional<FileStamp> stamp;
+            if (!error) {
+                entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data.data(), data.size())));
+                stamp = FileStamp::of(folder / path);
+            }
+            data = std::string(); // a large document is freed here
+            kx::MainQueue::async([weak, fail, leave, path, source, error = std::move(error), entry = std::move(entry), stamp, generation] {
+                auto self = weak.lock();
+                if (!self)
+                    return leave();
+                if (auto writing = self->writingDataSources_.find(path); writing != self->writingDataSources_.end() && --writing->second == 0)
+                    self->writingDataSources_.erase(writing);
+                if (error) {
+                    self->log("Cannot writeChanges to " + path + ": " + error->localizedDescription);
+                    // What is on disk is older than what the owner holds: it has to be provided again.
+                    if (!source->dataNeedsToBeProvided())
+                        source->setDataNeedsToBeProvided(true);
+                    fail(*error);
+                    self->didChange(path);
+                    return leave();
+                }
+                // The file holds the data now. Its entry is taken first, so that a project whose
+                // folder differs from the user's file never looks unchanged for a moment while the
+                // source's flag clears: writing out pending content is no change undone.
+                self->dataSourceFiles_.insert_or_assign(path, *entry);
+                if (stamp)
+                    self->dataSourceStamps_.insert_or_assign(path, *stamp);
+                else
+                    self->dataSourceStamps_.erase(path);
+                self->projectManifestEntries_.insert_or_assign(path, *entry);
+                self->updateHasManifestChanges();
+                source->dataWasWritten(generation);
+                leave();
+            });
+        });
     };
 
     for (const auto& item : dataSources_) {
@@ -192,9 +243,9 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             continue;
         }
         source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::Data, kx::Error> result, std::uint64_t generation) {
-            if (result.isSuccess()) {
-                write(path, source, result.value(), generation);
-            } else if (auto self = weak.lock()) {
+            if (result.isSuccess())
+                return write(path, source, std::move(result).value(), generation);
+            if (auto self = weak.lock()) {
                 self->log("Cannot writeChanges to " + path + ", dataSource returned an error: " + result.error().localizedDescription);
                 fail(result.error());
             }
@@ -206,6 +257,19 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
 
 void KVDocumentContainer::didChange(const std::string& relativePath)
 {
+    // Our own write of a data source, under way or done and untouched since: nothing to read
+    // (a document of megabytes would be read and hashed again on the main thread).
+    if (writingDataSources_.contains(relativePath))
+        return;
+    if (auto stamp = dataSourceStamps_.find(relativePath); stamp != dataSourceStamps_.end()) {
+        auto known = dataSourceFiles_.find(relativePath);
+        if (known != dataSourceFiles_.end() && FileStamp::of(projectDirectory_ / relativePath) == stamp->second) {
+            projectManifestEntries_.insert_or_assign(relativePath, known->second);
+            updateHasManifestChanges();
+            return;
+        }
+        dataSourceStamps_.erase(stamp);
+    }
     std::optional<KVDocumentArchive::Manifest::Entry> read;
     try {
         auto reader = projectDirectoryArchive_->backing()->dataReader(relativePath);

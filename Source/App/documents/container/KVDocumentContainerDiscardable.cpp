@@ -6,6 +6,10 @@
 
 #include "App/documents/container/KVContainerFiles.h"
 #include "App/documents/container/KVNameMatcher.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -51,36 +55,31 @@ private:
 
 } // namespace
 
-void KVDocumentContainer::detectDiscardableItems()
+namespace {
+
+// What the document says of `names`: for each, whether it names it; nothing when the document
+// cannot be read (with the reason for the log). Touches no container state: it runs on a
+// worker, a document of megabytes being read and searched there.
+struct NameUse {
+    std::optional<std::vector<bool>> used;
+    std::string failure;
+    bool clearMarks = false;
+};
+
+NameUse findNamesInDocument(const fs::path& file, const std::string& documentPath, const std::vector<std::string>& names)
 {
-    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
-    auto document = KVContainerFiles::readRegularFile(projectDirectory_ / documentPath, maximumDocumentLength);
-    if (!document.data) {
-        log("Couldn’t load " + documentPath + " for image/asset cleanup");
-        return;
-    }
+    auto document = KVContainerFiles::readRegularFile(file, maximumDocumentLength);
+    if (!document.data)
+        return {std::nullopt, "Couldn’t load " + documentPath + " for image/asset cleanup", false};
     const std::string& text = *document.data;
     // A document that cannot be read (empty, cut short by a failed write, a merge conflict)
     // names nothing: it would mark every image and asset, and a save would leave them out of
     // the user's file. It marks nothing instead, and unmarks what an earlier document marked.
     DecodedStrings valid(false);
-    if (!nlohmann::json::sax_parse(text, &valid, nlohmann::json::input_format_t::json, false)) {
-        log("Couldn’t read " + documentPath + " as JSON: no image or asset is marked for cleanup");
-        projectRelativePathsToDiscard_.clear();
-        return;
-    }
-
-    // Files directly in the images or assets folder that the container knows of.
-    std::vector<std::string> names;
-    for (const auto& folder : {std::string(KVDocumentArchive::relativePathForImages) + "/", std::string("design/assets/")}) {
-        for (auto it = projectManifestEntries_.lower_bound(folder); it != projectManifestEntries_.end() && it->first.starts_with(folder); ++it) {
-            std::string name = it->first.substr(folder.size());
-            if (name.find('/') == std::string::npos)
-                names.push_back(std::move(name));
-        }
-    }
+    if (!nlohmann::json::sax_parse(text, &valid, nlohmann::json::input_format_t::json, false))
+        return {std::nullopt, "Couldn’t read " + documentPath + " as JSON: no image or asset is marked for cleanup", true};
     if (names.empty())
-        return;
+        return {std::vector<bool>(), {}, false};
 
     // Each name in its composed and its decomposed Unicode form (NFC, NFD): a file name and the
     // document's text of it need not use the same one.
@@ -110,14 +109,52 @@ void KVDocumentContainer::detectDiscardableItems()
     for (size_t form = 0; form < forms.size(); ++form)
         if (found[form])
             used[formOf[form]] = true;
+    return {std::move(used), {}, false};
+}
 
+} // namespace
+
+void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
+{
+    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
+    // Files directly in the images or assets folder that the container knows of.
+    std::vector<std::string> names;
+    for (const auto& folder : {std::string(KVDocumentArchive::relativePathForImages) + "/", std::string("design/assets/")}) {
+        for (auto it = projectManifestEntries_.lower_bound(folder); it != projectManifestEntries_.end() && it->first.starts_with(folder); ++it) {
+            std::string name = it->first.substr(folder.size());
+            if (name.find('/') == std::string::npos)
+                names.push_back(std::move(name));
+        }
+    }
+    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
+    kx::ThreadPool::global().async([weak, file = projectDirectory_ / documentPath, documentPath, names = std::move(names),
+                                    then = std::move(then)]() mutable {
+        auto use = std::make_shared<NameUse>(findNamesInDocument(file, documentPath, names));
+        kx::MainQueue::async([weak, use, names = std::move(names), then = std::move(then)] {
+            if (auto self = weak.lock(); self && self->isValid_)
+                self->applyNameUse(names, use->used, use->failure, use->clearMarks);
+            if (then)
+                then();
+        });
+    });
+}
+
+void KVDocumentContainer::applyNameUse(const std::vector<std::string>& names, const std::optional<std::vector<bool>>& used,
+                                       const std::string& failure, bool clearMarks)
+{
+    if (!failure.empty())
+        log(failure);
+    if (clearMarks)
+        projectRelativePathsToDiscard_.clear();
+    if (!used)
+        return;
     for (size_t index = 0; index < names.size(); ++index) {
         const std::string& name = names[index];
         std::vector<std::string> paths = {"design/assets/" + name, std::string(KVDocumentArchive::relativePathForImages) + "/" + name};
         for (int dimension : cachedImageDimensions)
             paths.push_back(std::string(KVDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(dimension) + "/" + name);
         for (const auto& path : paths) {
-            if (used[index])
+            if ((*used)[index])
                 projectRelativePathsToDiscard_.erase(path);
             else
                 projectRelativePathsToDiscard_.insert(path);
