@@ -3,7 +3,9 @@
 # document of 2,000 frames) as the user does, from the open command to the editor page
 # showing the document, beside `unzip -q` of the same package in the same run (each followed
 # by a flush of its file system, as our open makes one). Then changes ten files and autosaves
-# it as the minute timer does, reporting the longest stall of the main loop.
+# it as the minute timer does, reporting the longest stall of the main loop; and the longest
+# stalls of a backup, an autosave, the directory monitor and the project log with a document
+# of 20 MB.
 # Not part of scripts/test. Usage: Benchmarks/document-benchmark.sh [work folder]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -109,5 +111,12 @@ fresh
 inHome "$home" "$bench" autosave "$zip" >"$home/autosave.out"
 echo "autosave: ten files changed: $(field autosave_seconds <"$home/autosave.out") s," \
      "longest main-loop stall $(field autosave_stall_ms <"$home/autosave.out") ms"
+fresh
+cp "$zip" "$home/stalls.korvelx"
+inHome "$home" "$bench" stalls "$home/stalls.korvelx" 20 >"$home/stalls.out"
+echo "stalls with a 20 MB document: backup $(field backup_stall_ms <"$home/stalls.out") ms," \
+     "autosave $(field autosave_stall_ms <"$home/stalls.out") ms," \
+     "directory monitor $(field monitor_stall_ms <"$home/stalls.out") ms," \
+     "project log $(field log_stall_ms <"$home/stalls.out") ms (one frame: 16 ms)"
 find "$work" -mindepth 1 -maxdepth 1 -name 'run-*' -exec rm -rf {} +
 find "$work" -mindepth 1 -maxdepth 1 -name 'tmp.*' -exec rm -rf {} +
