@@ -91,18 +91,17 @@ std::unique_ptr<ToolbarButton> PDDocumentWindow::makeButton(const std::string& i
 
 void PDDocumentWindow::setIntercomImage(const std::string& imageName)
 {
-    if (intercomButton_ && intercomImage_ == imageName)
-        return;
-    const bool enabled = intercomButton_ ? gtk_widget_get_sensitive(intercomButton_->widget()) : true;
     intercomImage_ = imageName;
+    // The same button with another image: the support chat shown from it stays tied to it.
+    if (intercomButton_) {
+        intercomButton_->setImageName(imageName);
+        return;
+    }
     std::weak_ptr<PDBaseDocument> weak = document_;
-    // The button draws the image it was made with: a new image is a new button in its place.
-    intercomButton_.reset();
     intercomButton_ = makeButton(imageName, "Support", [weak] {
         if (auto self = weak.lock())
             self->toggleIntercomPopover();
     });
-    gtk_widget_set_sensitive(intercomButton_->widget(), enabled);
 }
 
 void PDDocumentWindow::setIntercomEnabled(bool enabled)

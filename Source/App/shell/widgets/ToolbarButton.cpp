@@ -41,6 +41,14 @@ void ToolbarButton::setUp()
     AppAppearance::shared().observeHandlers.push_back(whileAlive([this] { gtk_widget_queue_draw(widget()); }));
 }
 
+void ToolbarButton::setImageName(std::string imageName)
+{
+    if (!images_ || imageName == imageName_)
+        return;
+    imageName_ = std::move(imageName);
+    gtk_widget_queue_draw(widget());
+}
+
 Color ToolbarButton::tint(bool highlighted, bool dark)
 {
     if (highlighted)

@@ -26,6 +26,10 @@ public:
     // An image without a name: always tinted.
     explicit ToolbarButton(GdkPixbuf* image);
 
+    // Shows the named image of `imageName` from now on, in the same button (a button made
+    // with an image without a name keeps it).
+    void setImageName(std::string imageName);
+    const std::string& imageName() const { return imageName_; }
     bool isHighlighted() const { return highlighted_; }
     void setAction(std::function<void()> action) { action_ = std::move(action); }
 

@@ -123,7 +123,7 @@ protected:
     {
         auto& chat = kx::IntercomPopover::shared();
         chat.hide();
-        ASSERT_TRUE(spinUntil([&] { return !chat.isShown(); }));
+        ASSERT_TRUE(spinUntil([&] { return !chat.isShown() && kx::Alert::shownAlerts().empty(); }));
         GtkWindow* window = document.windowForSheet();
         gtk_window_present(window);
         ASSERT_TRUE(spinUntil([&] { return gtk_window_is_active(window); }));
@@ -145,8 +145,12 @@ TEST_F(DocumentSheetGui, ASheetOnTheWindowHidesTheChatShownFromItsButton)
     auto other = newDocument();
     ASSERT_TRUE(document && other && waitForEditor(*document));
 
-    // An alert on the document's window.
+    // An alert on the document's window. Shown, the chat has been read: the button's image
+    // changes, the button stays the chat's.
     showChat(*document);
+    ASSERT_TRUE(spinUntil([&] { return chat.unreadCount() == 0; }, accountPageTimeout));
+    settle();
+    EXPECT_EQ(chat.currentButton(), document->documentWindow()->intercomButton()->widget());
     controller->presentError(kx::Error("Test", 1, "Something went wrong."), document->windowForSheet());
     EXPECT_TRUE(spinUntil([&] { return !chat.isShown(); }));
     ASSERT_TRUE(answer("OK"));

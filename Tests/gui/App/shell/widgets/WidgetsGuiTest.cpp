@@ -220,11 +220,12 @@ TEST(ToolbarAccessoryGui, TheTallTitleBarWearsTheNightGradientOnlyAtNight)
     EXPECT_EQ(stray.titleBar(), nullptr);
 }
 
-TEST_F(WidgetsGui, AToolbarImageWithANightVariantShowsItAsItIsAtNight)
+TEST_F(WidgetsGui, AToolbarImageWithANightVariantShowsItAsItIsAtNightAndAnotherTakesItsPlace)
 {
     // "save" is red, "save-dark" green; neither is ever tinted.
     kxtest::TemporaryDirectory folder;
-    for (const auto& [name, rgba] : {std::pair{"save", 0xFF0000FFu}, std::pair{"save-dark", 0x00FF00FFu}}) {
+    for (const auto& [name, rgba] : {std::pair{"save", 0xFF0000FFu}, std::pair{"save-dark", 0x00FF00FFu},
+                                     std::pair{"open", 0x0000FFFFu}, std::pair{"open-dark", 0x0000FFFFu}}) {
         auto image = kx::GObjectRef<GdkPixbuf>::adopt(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 15, 15));
         gdk_pixbuf_fill(image.get(), rgba);
         ASSERT_TRUE(gdk_pixbuf_save(image.get(), (folder / (std::string(name) + ".png")).c_str(), "png", nullptr, nullptr));
@@ -249,4 +250,9 @@ TEST_F(WidgetsGui, AToolbarImageWithANightVariantShowsItAsItIsAtNight)
         appearance.toggleDarkAppearance();
         ASSERT_TRUE(kxtest::spinUntil([&] { return appearance.isDark() != (round == 0 ? wasDark : !wasDark); }));
     }
+    // Another image in the same button.
+    GtkWidget* widget = button.widget();
+    button.setImageName("open");
+    EXPECT_EQ(button.widget(), widget);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return pixel(7, 7) == (Color{0, 0, 1, 1}); }));
 }
