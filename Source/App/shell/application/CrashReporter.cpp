@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
@@ -249,8 +250,8 @@ bool CrashReporter::install(const std::filesystem::path& folder, const std::stri
     // The modules as they are now (`start` reads them again as more are loaded).
     LoadedModules::refresh();
     // This thread's alternate stack, for good; every thread we start makes its own.
-    static AlternateSignalStack* installingThreadStack = new AlternateSignalStack(alternateStackSize);
-    (void)installingThreadStack;
+    static const std::unique_ptr<AlternateSignalStack> installingThreadStack =
+        std::make_unique<AlternateSignalStack>(alternateStackSize);
     for (int signalNumber : fatalSignals) {
         struct sigaction action{};
         action.sa_sigaction = handleSignal;
