@@ -43,5 +43,4 @@ private:
     bool arrived_ = false;
     bool answerWasJSON_ = false;
     bool announced_ = false;
-    unsigned long long trips_ = 0;
 };

@@ -109,16 +109,36 @@ void PostMessageChannel::postMessage(Message message)
         });
         return;
     }
-    evaluate(script(std::move(message), parentFrameMessageHandlerName_));
-}
-
-void PostMessageChannel::evaluate(std::string script)
-{
     const auto view = attachment_->view.lock();
     if (!view)
         return; // the page is gone: nothing to tell
-    webkit_web_view_evaluate_javascript(view.get(), script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
-                                        nullptr, nullptr, nullptr);
+    // One function, the same text every time, called with the message as its argument: the
+    // page compiles nothing new per message, however large the body. The body goes as its JSON
+    // text and is parsed there (a text that does not parse posts nothing, as a script that did
+    // not compile did).
+    static const std::string function = "let value;\n"
+                                        "if (m.body !== undefined) { try { value = JSON.parse(m.body); } catch (e) { return; } }\n"
+                                        "window.postMessage({ __postMessageChannelSource: m.source, type: m.type, id: m.id,"
+                                        " serviceId: m.serviceId, method: m.method, body: value }, \"*\");";
+    GVariantBuilder fields;
+    g_variant_builder_init(&fields, G_VARIANT_TYPE_VARDICT);
+    auto add = [&](const char* name, std::string_view text) {
+        // A text that is not UTF-8 has no JavaScript string: the member is left undefined.
+        if (isValidUTF8(text))
+            g_variant_builder_add(&fields, "{sv}", name, g_variant_new_take_string(g_strndup(text.data(), text.size())));
+    };
+    add("source", parentFrameMessageHandlerName_);
+    add("type", rawValue(message.type));
+    add("id", message.id);
+    add("serviceId", message.serviceId);
+    add("method", message.method);
+    if (message.body && message.body->json != "undefined")
+        add("body", message.body->json);
+    GVariantBuilder arguments;
+    g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&arguments, "{sv}", "m", g_variant_builder_end(&fields));
+    webkit_web_view_call_async_javascript_function(view.get(), function.data(), static_cast<gssize>(function.size()),
+                                                   g_variant_builder_end(&arguments), nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void PostMessageChannel::addMessageListener(Listener listener)

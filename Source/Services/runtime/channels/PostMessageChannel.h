@@ -1,5 +1,6 @@
-// The service channel of one web view. Outbound, each message becomes a short script that
-// posts a plain object to the page's own window; inbound, the page posts plain objects to the
+// The service channel of one web view. Outbound, each message is handed to one fixed function
+// of the page (the same text every time, so nothing new is compiled per message), which posts
+// it as a plain object to the page's own window; inbound, the page posts plain objects to the
 // script-message handler "swiftWindowParent", which the channel checks and hands on as
 // messages. A script of the channel's, run before the page's own, turns what the page posts
 // into JSON text in the page's process (`textScript`), so that no large object is rebuilt and
@@ -77,7 +78,6 @@ public:
 
 private:
     PostMessageChannel();
-    void evaluate(std::string script);
     void pageDidGo();
     void deliver(Message message);
     // `text` lives as long as `owner`.
