@@ -32,7 +32,7 @@ TEST_F(ServerControllerTest, StartsReportsStateAndStops)
     EXPECT_FALSE(controller.state());
 
     startAndConnect(controller);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return !states.received.empty(); }));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !states.received.empty(); }, serverTimeout));
     const auto& state = *controller.state();
     EXPECT_FALSE(state.doneFirstInstall);
     EXPECT_EQ(state.builtInLibraryVersion, "2.3.4");
@@ -56,7 +56,7 @@ TEST_F(ServerControllerTest, StartsReportsStateAndStops)
     EXPECT_FALSE(controller.state());
     EXPECT_FALSE(controller.currentServerURL());
     EXPECT_FALSE(controller.isConnected());
-    EXPECT_TRUE(kxtest::spinUntil([&] { return states.received.size() > before; }));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return states.received.size() > before; }, serverTimeout));
     EXPECT_TRUE(kxtest::spinUntil([&] { return processIsGone(pid); }, serverTimeout));
     kxtest::spinFor(300ms);
     EXPECT_EQ(crashes, 0);
@@ -92,7 +92,7 @@ TEST_F(ServerControllerTest, SendsCommandsInOrderOnceConnected)
     EXPECT_NE(error.data.find("9.9.9"), std::string::npos);
     EXPECT_FALSE(error.id.empty());
 
-    ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state() && controller.state()->doneFirstInstall; }));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return controller.state() && controller.state()->doneFirstInstall; }, serverTimeout));
     std::ifstream manifestFile(project / "package.json");
     auto manifest = nlohmann::json::parse(manifestFile);
     EXPECT_EQ(manifest["dependencies"]["left-pad"], "*");
@@ -250,7 +250,7 @@ TEST_F(ServerControllerTest, StartFailsWithoutTheProgram)
     controller.crashHandler = [&](int) { crashed = true; };
     std::optional<std::optional<std::string>> url;
     controller.start(token, [&](std::optional<std::string> u) { url = u; });
-    ASSERT_TRUE(kxtest::spinUntil([&] { return url.has_value(); }));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return url.has_value(); }, serverTimeout));
     EXPECT_FALSE(url->has_value());
     EXPECT_FALSE(crashed);
 }
