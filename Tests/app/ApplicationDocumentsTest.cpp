@@ -74,6 +74,31 @@ bool nodeIsInstalled()
 namespace {
 
 
+// Launches the application, signs a fresh user in through a login link and makes a new
+// document from the start window, as a user does: true once its window shows.
+bool launchSignedInWithANewDocument(ApplicationProcess& app, const ApplicationHome& home)
+{
+    if (!app.launch() || !app.waitForStep("showLoginWindow"))
+        return false;
+    signInThroughSecondProcess(home, app);
+    if (!kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout) || !Display::focusWindow(startTitle))
+        return false;
+    Display::pressControl('n');
+    return kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout);
+}
+
+// Save As (Shift+Ctrl+S) into `path`, typed into the save panel as a user does.
+bool saveAsThroughThePanel(const fs::path& path)
+{
+    Display::pressKey("s", true, true);
+    if (!kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout) || !Display::focusWindow("Save"))
+        return false;
+    Display::pressKey("a", true);
+    Display::typeText(path.string());
+    Display::pressKey("Return");
+    return true;
+}
+
 std::vector<fs::path> drafts(const ApplicationHome& home)
 {
     std::vector<fs::path> found;
@@ -185,12 +210,7 @@ TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow
     ASSERT_TRUE(typeIntoEditor("Untitled", "Aboard"));
 
     // Save As, a zip project, by typing its path into the save panel.
-    Display::pressKey("s", true, true);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout));
-    ASSERT_TRUE(Display::focusWindow("Save"));
-    Display::pressKey("a", true);
-    Display::typeText(project.string());
-    Display::pressKey("Return");
+    ASSERT_TRUE(saveAsThroughThePanel(project));
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("landing"); }, windowTimeout));
     EXPECT_NE(storedDocument(project).find("Aboard"), std::string::npos) << storedDocument(project);
 
@@ -275,13 +295,7 @@ TEST(ApplicationDocuments, AnEditedUntitledDocumentSurvivesQuittingAndComesBackA
     const std::string typed = R"("name":"Z")";
     {
         ApplicationProcess app(home, kxtest::applicationBackend().url());
-        ASSERT_TRUE(app.launch());
-        ASSERT_TRUE(app.waitForStep("showLoginWindow"));
-        signInThroughSecondProcess(home, app);
-        ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
-        ASSERT_TRUE(Display::focusWindow(startTitle));
-        Display::pressControl('n');
-        ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+        ASSERT_TRUE(launchSignedInWithANewDocument(app, home));
         // One letter, so that the window's edited title says the page has taken all of it (the
         // keys of a burst reach the page one by one, and a quit could come between them).
         ASSERT_TRUE(typeIntoEditor("Untitled", "Z"));
@@ -317,13 +331,7 @@ TEST(ApplicationDocuments, ASignalWhileASavePanelIsOpenClosesItKeepsTheWorkAndEn
         GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
     ApplicationHome home;
     ApplicationProcess app(home, kxtest::applicationBackend().url());
-    ASSERT_TRUE(app.launch());
-    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
-    signInThroughSecondProcess(home, app);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
-    ASSERT_TRUE(Display::focusWindow(startTitle));
-    Display::pressControl('n');
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(launchSignedInWithANewDocument(app, home));
     ASSERT_TRUE(typeIntoEditor("Untitled", "Q"));
 
     // The save panel waits for the user in a loop of its own: a signal must not wait with it.
@@ -382,20 +390,9 @@ TEST(ApplicationDocuments, AnEditIsAutosavedAMinuteLaterWhileBackupsRunMoreOften
     const fs::path project = home.folder / "timed.korvelx";
     ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {},
                            {{"KX_TEST_MINUTE_MS", "3000"}, {"KX_TEST_BACKUP_MS", "700"}});
-    ASSERT_TRUE(app.launch());
-    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
-    signInThroughSecondProcess(home, app);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
-    ASSERT_TRUE(Display::focusWindow(startTitle));
-    Display::pressControl('n');
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(launchSignedInWithANewDocument(app, home));
     ASSERT_TRUE(typeIntoEditor("Untitled", "First"));
-    Display::pressKey("s", true, true);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout));
-    ASSERT_TRUE(Display::focusWindow("Save"));
-    Display::pressKey("a", true);
-    Display::typeText(project.string());
-    Display::pressKey("Return");
+    ASSERT_TRUE(saveAsThroughThePanel(project));
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("timed"); }, windowTimeout));
 
     ASSERT_TRUE(typeIntoEditor("timed", "Later"));

@@ -1,6 +1,6 @@
 // The application's icon on the desktop: installed into the user's hicolor icon theme under
 // the application id (the scalable SVG and PNG renderings of it, the 48-pixel one being what
-// the icon theme specification asks of every application, the others for docks and menus
+// the icon themes of every desktop look for first, the others for docks and menus
 // without an SVG loader), and the default icon of every window we open.
 #pragma once
 

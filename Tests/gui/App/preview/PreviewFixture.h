@@ -128,6 +128,14 @@ protected:
         ASSERT_TRUE(spinUntil([&] { return controller->selectionId() == frame; }, previewTimeout)) << frame;
     }
 
+    // Selects a frame and waits until the preview has its device.
+    void selectWithDevice(const std::string& frame)
+    {
+        select(frame);
+        waitForSelection(frame);
+        ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout)) << frame;
+    }
+
     void makeController()
     {
         controller = kx::PreviewWindowController::make(document);

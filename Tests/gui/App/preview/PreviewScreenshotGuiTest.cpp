@@ -71,9 +71,7 @@ protected:
 
     void picture(const std::string& frame, const std::string& name, const std::string& file)
     {
-        select(frame);
-        waitForSelection(frame);
-        ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+        ASSERT_NO_FATAL_FAILURE(selectWithDevice(frame));
         // The window takes the device's size when it shows for the first time; later
         // selections keep the size the user gave it, so each picture starts afresh.
         controller->showWithMakeKey(true);

@@ -42,9 +42,7 @@ TEST_F(PreviewWindowGui, LoadsThePageFadesItInAndBuildsTheDeviceMenu)
 TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
 {
     makeController();
-    select("plain");
-    waitForSelection("plain");
-    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    ASSERT_NO_FATAL_FAILURE(selectWithDevice("plain"));
     EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{390, 844}));
     controller->showWithMakeKey(true);
     EXPECT_FALSE(controller->isFirstAppearance());
@@ -65,9 +63,7 @@ TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
 TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
 {
     makeController();
-    select("watch");
-    waitForSelection("watch");
-    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    ASSERT_NO_FATAL_FAILURE(selectWithDevice("watch"));
     EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{198, 242}));
     controller->showWithMakeKey(true);
     GtkWindow* window = controller->window()->gtkWindow();
@@ -84,9 +80,7 @@ TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
 TEST_F(PreviewWindowGui, ARestoredFrameOffEveryMonitorComesBackToTheWorkArea)
 {
     makeController();
-    select("plain");
-    waitForSelection("plain");
-    ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+    ASSERT_NO_FATAL_FAILURE(selectWithDevice("plain"));
     controller->showWithMakeKey(true);
     GtkWidget* window = controller->window()->widget();
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window); }, previewTimeout));

@@ -24,9 +24,7 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         makeController();
-        select("plain");
-        waitForSelection("plain");
-        ASSERT_TRUE(spinUntil([&] { return controller->deviceDescriptor() != nullptr; }, previewTimeout));
+        ASSERT_NO_FATAL_FAILURE(selectWithDevice("plain"));
         controller->showWithMakeKey(true);
         GtkWidget* window = controller->window()->widget();
         ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window); }, previewTimeout));
