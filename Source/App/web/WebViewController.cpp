@@ -68,7 +68,7 @@ void deliverEvaluation(WebKitWebView* view, GAsyncResult* result, const WebViewC
     char* json = jsc_value_to_json(value.get(), 0);
     if (JSCContext* context = jsc_value_get_context(value.get()))
         jsc_context_clear_exception(context);
-    std::optional<nlohmann::json> parsed = WebViewController::fromJson(json ? std::optional<std::string>(json) : std::nullopt);
+    std::optional<nlohmann::json> parsed = WebViewController::fromJson(json ? std::optional<std::string_view>(json) : std::nullopt);
     g_free(json);
     if (!parsed)
         return handler(std::nullopt, Error("WebViewController", 2, "The script's result has no JSON form."));
@@ -89,6 +89,7 @@ std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEna
 }
 
 WebViewController::WebViewController(bool withInspectorEnabled, WebKitWebView* relatedView)
+    : partedTexts_([](const std::string& line) { RKLog("The page's script message: " + line, 0); })
 {
     const auto settings = GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
     WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings.get(), withInspectorEnabled);
@@ -241,6 +242,7 @@ void WebViewController::loadChanged(WebKitLoadEvent event)
     case WEBKIT_LOAD_REDIRECTED:
         break;
     case WEBKIT_LOAD_COMMITTED:
+        partedTexts_.clear(); // a message the earlier page was posting will not be finished
         // The server answered: the request can no longer time out.
         if (currentNavigation_ && currentNavigation_ == timeoutNavigation_)
             cancelLoadTimeout();
@@ -298,6 +300,7 @@ void WebViewController::cancelLoadTimeout()
 
 void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason reason)
 {
+    partedTexts_.clear();
     // A page whose process goes on every load must not keep the machine busy reloading it.
     const auto now = std::chrono::steady_clock::now();
     while (!recentProcessEnds_.empty() && now - recentProcessEnds_.front() > processEndWindow)
@@ -388,7 +391,7 @@ std::optional<std::string> WebViewController::toJson(const std::vector<std::uint
     return text;
 }
 
-std::optional<nlohmann::json> WebViewController::fromJson(const std::optional<std::string>& text)
+std::optional<nlohmann::json> WebViewController::fromJson(std::optional<std::string_view> text)
 {
     if (!text)
         return std::nullopt;

@@ -29,6 +29,7 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/OrderedDelivery.h"
 #include "Platform/Foundation/SignalConnection.h"
+#include "Services/runtime/channels/PartedTexts.h"
 
 namespace kx {
 
@@ -99,7 +100,7 @@ public:
     static std::optional<std::string> toJson(const std::vector<std::uint8_t>& data);
     // The value of a JSON text (a bare string, number, Boolean or null included); none when it
     // nests deeper than the strict decoder allows.
-    static std::optional<nlohmann::json> fromJson(const std::optional<std::string>& text);
+    static std::optional<nlohmann::json> fromJson(std::optional<std::string_view> text);
     // The UTF-8 text of the bundle's script resource "<name>.js".
     static std::optional<std::string> bundledJavaScriptFileContents(const std::string& name);
 
@@ -114,7 +115,7 @@ public:
     };
     // `body` is the message's text (nullopt when the page posted anything else); `description`
     // is its textual form for the log.
-    static ParsedScriptMessage parseScriptMessage(const std::optional<std::string>& body, std::string_view description);
+    static ParsedScriptMessage parseScriptMessage(std::optional<std::string_view> body, std::string_view description);
 
     // What the navigation policy knows of one navigation. WebKitGTK does not tell which frame
     // a navigation starts in, so the rules apply to every navigation.
@@ -179,6 +180,8 @@ private:
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
 
     bool handlesScriptMessages_ = false;
+    // The page's long messages, posted in parts by the script ahead of the bridge's.
+    PartedTexts partedTexts_;
     // Messages in order of arrival: a large one is parsed on a worker, and those after it wait.
     std::shared_ptr<OrderedDelivery> scriptMessages_ = OrderedDelivery::make();
     std::vector<SignalConnection> signalConnections_;

@@ -8,6 +8,7 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
+#include "Services/runtime/channels/PostMessageChannel.h"
 
 namespace kx {
 
@@ -66,8 +67,10 @@ void WebViewController::reloadUserScripts()
             *script = nullptr;
         }
     }
+    // The script that posts the page's long messages in parts comes first, so that the
+    // bridge's own posts go through it too.
     const std::string bridge =
-        bridgeScriptSource(bundledJavaScriptFileContents("bridge-script").value_or(""), AppServices::endpointsJSON());
+        PostMessageChannel::textScript("_webkit", PostMessageChannel::Posting::strings) + bridgeScriptSource(bundledJavaScriptFileContents("bridge-script").value_or(""), AppServices::endpointsJSON());
     bridgeScript_ = webkit_user_script_new(bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     const std::string appearance = appearanceScriptSource(
@@ -87,7 +90,7 @@ void WebViewController::appearanceDidChange()
     reloadUserScripts();
 }
 
-WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(const std::optional<std::string>& body,
+WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(std::optional<std::string_view> body,
                                                                              std::string_view description)
 {
     std::optional<nlohmann::json> value = fromJson(body);
@@ -105,12 +108,21 @@ WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(con
 void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
 {
     JSCValue* body = webkit_javascript_result_get_js_value(result);
-    std::optional<std::string> text;
+    // The text the page posted, kept alive by `owner`.
+    std::shared_ptr<const void> owner;
+    std::optional<std::string_view> text;
     std::string description;
-    if (body && jsc_value_is_string(body)) {
-        char* string = jsc_value_to_string(body);
-        text = string ? string : "";
-        g_free(string);
+    if (auto taken = partedTexts_.take(body)) {
+        if (!taken->whole)
+            return; // a part, or a text refused
+        owner = taken->whole->owner;
+        text = taken->whole->text;
+    } else if (body && jsc_value_is_string(body)) {
+        std::shared_ptr<GBytes> bytes(jsc_value_to_string_as_bytes(body), g_bytes_unref);
+        gsize size = 0;
+        const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes.get(), &size)) : nullptr;
+        owner = bytes;
+        text = std::string_view(data ? data : "", data ? size : 0);
     } else if (body) {
         // Anything but text is refused; its JSON form (or its string form) goes to the log.
         char* json = jsc_value_to_json(body, 0);
@@ -126,9 +138,9 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
     // on; the messages after it wait for it, so that the owner hears them in order.
     const bool large = text && text->size() >= largeScriptMessageSize;
     if (large) {
-        scriptMessages_->async([weak = weak_from_this(), text = std::move(text)]() mutable -> OrderedDelivery::Deliver {
+        scriptMessages_->async([weak = weak_from_this(), owner = std::move(owner), text]() mutable -> OrderedDelivery::Deliver {
             auto parsed = std::make_shared<ParsedScriptMessage>(parseScriptMessage(text, *text));
-            text.reset();
+            owner.reset();
             return [weak = std::move(weak), parsed] {
                 if (auto self = weak.lock())
                     self->deliverScriptMessage(std::move(*parsed));
@@ -136,9 +148,10 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
         });
         return;
     }
-    scriptMessages_->then([weak = weak_from_this(), text = std::move(text), description = std::move(description)] {
+    std::optional<std::string> copy = text ? std::optional<std::string>(*text) : std::nullopt;
+    scriptMessages_->then([weak = weak_from_this(), copy = std::move(copy), description = std::move(description)] {
         if (auto self = weak.lock())
-            self->deliverScriptMessage(parseScriptMessage(text, text ? std::string_view(*text) : std::string_view(description)));
+            self->deliverScriptMessage(parseScriptMessage(copy, copy ? std::string_view(*copy) : std::string_view(description)));
     });
 }
 

@@ -1,11 +1,14 @@
 #include "Services/runtime/channels/PostMessageChannel.h"
 
+#include <algorithm>
+
 #include <webkit2/webkit2.h>
 
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/WeakObject.h"
+#include "Services/runtime/JSONWriter.h"
 
 namespace kx {
 
@@ -25,6 +28,7 @@ std::shared_ptr<PostMessageChannel> PostMessageChannel::make()
 PostMessageChannel::PostMessageChannel()
     : attachment_(std::make_unique<Attachment>())
     , delivery_(OrderedDelivery::make())
+    , partedTexts_([](const std::string& line) { debug().error("PostMessageChannel " + line); })
 {
 }
 
@@ -88,6 +92,8 @@ void PostMessageChannel::setWebView(WebKitWebView* webView)
 
 void PostMessageChannel::pageDidGo()
 {
+    // A text the page was posting in parts will not be finished.
+    partedTexts_.clear();
     // After the messages the page sent before it went.
     delivery_->then([weak = weak_from_this()] {
         if (auto self = weak.lock())
@@ -151,18 +157,10 @@ void PostMessageChannel::didReceiveScriptMessage(JSCValue* body)
     if (!body)
         return didReceiveMessageText(std::nullopt, "nil");
     // The channel's own script posts {textKey: text}: one string to take, nothing to walk.
-    if (jsc_value_is_object(body) && !jsc_value_is_array(body) && jsc_value_object_has_property(body, textKey)) {
-        gchar** names = jsc_value_object_enumerate_properties(body);
-        const bool alone = names && names[0] && !names[1];
-        g_strfreev(names);
-        GObjectRef<JSCValue> text = GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(body, textKey));
-        if (alone && text && jsc_value_is_string(text.get())) {
-            // Kept as WebKit hands it over: a large text is not copied again on the main thread.
-            std::shared_ptr<GBytes> bytes(jsc_value_to_string_as_bytes(text.get()), g_bytes_unref);
-            gsize size = 0;
-            const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes.get(), &size)) : nullptr;
-            return receiveText(bytes, std::string_view(data ? data : "", data ? size : 0));
-        }
+    if (auto taken = partedTexts_.take(body)) {
+        if (taken->whole)
+            receiveText(taken->whole->owner, taken->whole->text);
+        return;
     }
     char* json = jsc_value_to_json(body, 0);
     if (JSCContext* context = jsc_value_get_context(body))

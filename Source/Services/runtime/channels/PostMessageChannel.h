@@ -26,6 +26,7 @@
 #include "Platform/Foundation/OrderedDelivery.h"
 #include "Services/runtime/ServiceChannel.h"
 #include "Services/runtime/ServiceDebugging.h"
+#include "Services/runtime/channels/PartedTexts.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _JSCValue JSCValue;
@@ -63,9 +64,11 @@ public:
     static std::string script(Message&& message, std::string_view handlerName);
     // The script that wraps the page's handler `handlerName`: each object posted becomes
     // {textKey: its JSON text}; what JSON cannot carry is posted as it was, and refused here
-    // as before.
-    static std::string textScript(std::string_view handlerName);
-    static constexpr const char* textKey = "kx-json";
+    // as before. A long text goes in parts (see PartedTexts). With `Posting::strings` the
+    // handler takes text, not objects: a long string goes in parts, anything else as it was.
+    enum class Posting { objectsAsText, strings };
+    static std::string textScript(std::string_view handlerName, Posting posting = Posting::objectsAsText);
+    static constexpr const char* textKey = PartedTexts::textKey;
     // From this size on, a message's text is decoded on a worker.
     static constexpr std::size_t largeTextSize = 64 * 1024;
 
@@ -88,6 +91,7 @@ private:
     const std::string parentFrameMessageHandlerName_ = "swiftWindowParent";
     std::vector<Listener> listeners_;
     std::shared_ptr<OrderedDelivery> delivery_;
+    PartedTexts partedTexts_;
 };
 
 } // namespace kx

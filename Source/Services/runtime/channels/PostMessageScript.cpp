@@ -49,11 +49,20 @@ constexpr std::string_view noBody = "undefined";
 
 } // namespace
 
-std::string PostMessageChannel::textScript(std::string_view handlerName)
+std::string PostMessageChannel::textScript(std::string_view handlerName, Posting posting)
 {
-    // Taken before any script of the page runs, so that the page's later changes to JSON or to
-    // the handler do not reach it. Only what JSON.stringify turns into an object's text goes
-    // as text: anything else (a string, a number, a value with a cycle) goes as it was.
+    // Taken before any script of the page runs, so that the page's later changes to JSON, to
+    // the handler or to the built-ins used here do not reach it. Only what JSON.stringify turns
+    // into an object's text goes as text: anything else (a string, a number, a value with a
+    // cycle) goes as it was.
+    //
+    // WebKit turns each posted text into a string of the native side on its main thread, at a
+    // cost that grows with the text. A long text therefore goes in parts (PartedTexts), each in
+    // a turn of the page's own, so that no single one holds the native main loop up; what the
+    // page posts meanwhile waits behind them, in order, and a page that goes hands over
+    // everything still waiting before it goes. A part never ends between the two halves of a
+    // surrogate pair.
+    const bool strings = posting == Posting::strings;
     std::string text = "(function () {\n"
                        "  var handlers = window.webkit && window.webkit.messageHandlers;\n"
                        "  var handler = handlers && handlers[";
@@ -61,17 +70,72 @@ std::string PostMessageChannel::textScript(std::string_view handlerName)
     text += "];\n"
             "  if (!handler) return;\n"
             "  var post = handler.postMessage, stringify = JSON.stringify, call = Function.prototype.call;\n"
+            "  var slice = String.prototype.slice, charCodeAt = String.prototype.charCodeAt;\n"
+            "  var push = Array.prototype.push, shift = Array.prototype.shift;\n"
+            "  var from = call.call(slice, String(Math.random()), 2) + \"-\" + String(Date.now());\n"
+            "  var queue = [], draining = false, turns = new MessageChannel(), turn = turns.port2;\n"
+            "  var partLength = ";
+    text += std::to_string(PartedTexts::partLength);
+    text += ";\n"
+            "  var objectsAsText = ";
+    text += strings ? "false" : "true";
+    text += ";\n"
+            "  function wrap(key, value, marked) {\n"
+            "    var wrapped = {};\n"
+            "    wrapped[key] = value;\n"
+            "    if (marked) wrapped[";
+    text += stringLiteral(PartedTexts::fromKey);
+    text += "] = from;\n"
+            "    return wrapped;\n"
+            "  }\n"
+            "  function drain() {\n"
+            "    if (!queue.length) return void (draining = false);\n"
+            "    var next = call.call(shift, queue);\n"
+            "    try { call.call(post, handler, next); } catch (error) {}\n"
+            "    if (queue.length) turn.postMessage(0); else draining = false;\n"
+            "  }\n"
+            "  turns.port1.onmessage = function () { if (draining) drain(); };\n"
+            "  window.addEventListener(\"pagehide\", function () {\n"
+            "    while (queue.length) drain();\n"
+            "  }, true);\n"
             "  Object.defineProperty(handler, \"postMessage\", { value: function (message) {\n"
             "    var text;\n"
-            "    if (message !== null && typeof message === \"object\") {\n"
+            "    if (!objectsAsText) {\n"
+            "      if (typeof message === \"string\") text = message;\n"
+            "    } else if (message !== null && typeof message === \"object\") {\n"
             "      try { text = stringify(message); } catch (error) { text = undefined; }\n"
+            "      if (typeof text === \"string\" && text.charAt(0) !== \"{\") text = undefined;\n"
             "    }\n"
-            "    if (typeof text !== \"string\" || text.charAt(0) !== \"{\") return call.call(post, handler, message);\n"
-            "    var wrapped = {};\n"
-            "    wrapped[";
-    text += stringLiteral(textKey);
-    text += "] = text;\n"
-            "    return call.call(post, handler, wrapped);\n"
+            "    var items = [];\n"
+            "    if (typeof text !== \"string\" || (!objectsAsText && text.length <= partLength)) {\n"
+            "      items[0] = message;\n"
+            "    } else if (text.length <= partLength) {\n"
+            "      items[0] = wrap(";
+    text += stringLiteral(PartedTexts::textKey);
+    text += ", text, false);\n"
+            "    } else {\n"
+            "      for (var start = 0; ;) {\n"
+            "        var end = start + partLength;\n"
+            "        if (end >= text.length) {\n"
+            "          call.call(push, items, wrap(";
+    text += stringLiteral(PartedTexts::textKey);
+    text += ", call.call(slice, text, start), true));\n"
+            "          break;\n"
+            "        }\n"
+            "        var unit = call.call(charCodeAt, text, end - 1);\n"
+            "        if (unit >= 0xD800 && unit <= 0xDBFF) end -= 1;\n"
+            "        call.call(push, items, wrap(";
+    text += stringLiteral(PartedTexts::partKey);
+    text += ", call.call(slice, text, start, end), true));\n"
+            "        start = end;\n"
+            "      }\n"
+            "    }\n"
+            "    if (!draining && items.length === 1) return call.call(post, handler, items[0]);\n"
+            "    for (var i = 0; i < items.length; ++i) call.call(push, queue, items[i]);\n"
+            "    if (!draining) {\n"
+            "      draining = true;\n"
+            "      drain();\n"
+            "    }\n"
             "  } });\n"
             "})();\n";
     return text;

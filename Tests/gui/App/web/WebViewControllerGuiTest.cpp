@@ -189,20 +189,25 @@ TEST_F(WebViewControllerGui, ADialogGoneWithItsWindowAnswersThePage)
 TEST_F(WebViewControllerGui, ALargeMessageIsParsedAsideAndTheOnesAfterItWaitForIt)
 {
     std::vector<std::string> heard;
-    std::size_t largeSize = 0;
+    std::string large;
     controller->setBridgeHandler([&](const std::string& method, json arguments) {
         heard.push_back(method);
         if (method == "large")
-            largeSize = arguments["text"].get<std::string>().size();
+            large = arguments["text"].get<std::string>();
     });
     loadReadyPage();
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() == 1; }, pageTimeout));
-    // Posted in one go; a page that is not JSON after the large one still only logs.
-    evaluate("post('before'); post('large', {text: 'x'.repeat(4 << 20)}); post('after');"
+    // Posted in one go; a page that is not JSON after the large one still only logs. The large
+    // one goes in parts, and its message's text puts each pair's high half where a part would
+    // end by length alone.
+    evaluate("post('before'); post('large', {text: '\\u{1F600}'.repeat(1 << 20)}); post('after');"
              "window.webkit.messageHandlers._webkit.postMessage('not json'); post('last')");
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() == 5; }, pageTimeout));
     EXPECT_EQ(heard, (std::vector<std::string>{"DOMContentLoaded", "before", "large", "after", "last"}));
-    EXPECT_EQ(largeSize, std::size_t(4) << 20);
+    std::string expected;
+    for (int i = 0; i < (1 << 20); ++i)
+        expected += "\xF0\x9F\x98\x80";
+    EXPECT_TRUE(large == expected) << "the large text arrived changed, " << large.size() << " bytes";
 }
 
 TEST_F(WebViewControllerGui, NothingArrivesAfterCleanup)

@@ -189,6 +189,101 @@ TEST_F(PostMessageChannelPage, ALargeMessageIsDecodedAsideAndEverythingStillArri
     ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, std::chrono::seconds(30)));
 }
 
+TEST_F(PostMessageChannelPage, ALongTextComesInPartsAndArrivesWholeBeforeWhatFollowsIt)
+{
+    auto heardList = std::make_shared<std::vector<std::string>>();
+    auto& heard = *heardList;
+    auto bodies = std::make_shared<std::vector<std::string>>();
+    channel->addMessageListener([heardList, bodies](ServiceChannel::Message message) {
+        heardList->push_back(message.id);
+        bodies->push_back(message.body ? message.body->json : "");
+    });
+    // Three parts and more, each cut where a surrogate pair would be split if the cut fell by
+    // length alone ("a" first puts every high half at an odd place), then small ones at once.
+    evaluate(R"((() => {
+        const text = "a" + "\u{1F600}".repeat(400000);
+        kxPage.postRaw({type: "response", id: "long", serviceId: "__Other__", method: "m", body: {text}});
+        kxPage.postRaw({type: "response", id: "after-1", serviceId: "__Other__", method: "m"});
+        kxPage.postRaw("not an object");
+        kxPage.postRaw({type: "response", id: "after-2", serviceId: "__Other__", method: "m", body: [2]});
+    })())");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= 3; }, std::chrono::seconds(30)));
+    EXPECT_EQ(heard, (std::vector<std::string>{"long", "after-1", "after-2"}));
+    std::string smiles;
+    for (int i = 0; i < 400000; ++i)
+        smiles += "\xF0\x9F\x98\x80";
+    EXPECT_TRUE(bodies->at(0) == R"({"text":"a)" + smiles + R"("})") << "the long text arrived changed, " << bodies->at(0).size() << " bytes";
+}
+
+// Parts of long texts as the channel's script posts them, made here so that two frames can
+// interleave and a hostile frame can send what the script never would.
+class PostMessageChannelParts : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        context = jsc_context_new();
+        channel->addMessageListener([this](ServiceChannel::Message message) {
+            heard.push_back(message.id + (message.body ? "=" + message.body->json : ""));
+        });
+    }
+    void TearDown() override { g_object_unref(context); }
+
+    void post(std::initializer_list<std::pair<const char*, std::string>> members)
+    {
+        JSCValue* object = jsc_value_new_object(context, nullptr, nullptr);
+        for (const auto& [key, value] : members) {
+            JSCValue* string = jsc_value_new_string(context, value.c_str());
+            jsc_value_object_set_property(object, key, string);
+            g_object_unref(string);
+        }
+        channel->didReceiveScriptMessage(object);
+        g_object_unref(object);
+    }
+
+    JSCContext* context = nullptr;
+    std::shared_ptr<PostMessageChannel> channel = PostMessageChannel::make();
+    std::vector<std::string> heard;
+};
+
+TEST_F(PostMessageChannelParts, EachFramesPartsAreJoinedApartAndWhatTheScriptNeverSendsIsRefused)
+{
+    const std::string one = R"({"type":"response","id":"one","serviceId":"","method":"m","body":[1,1]})";
+    const std::string two = R"({"type":"response","id":"two","serviceId":"","method":"m","body":[2]})";
+    testing::internal::CaptureStdout();
+    post({{"kx-part", one.substr(0, 20)}, {"kx-from", "frame-1"}});
+    post({{"kx-part", two.substr(0, 30)}, {"kx-from", "frame-2"}});
+    post({{"kx-json", R"({"type":"response","id":"between","serviceId":"","method":"m"})"}});
+    post({{"kx-part", one.substr(20, 20)}, {"kx-from", "frame-1"}});
+    post({{"kx-json", two.substr(30)}, {"kx-from", "frame-2"}});
+    post({{"kx-json", one.substr(40)}, {"kx-from", "frame-1"}});
+    // The end of a text whose beginning never came, a part without its frame's mark, and a
+    // part with a key more.
+    post({{"kx-json", R"({"type":"response","id":"orphan","serviceId":"","method":"m"})"}, {"kx-from", "frame-3"}});
+    post({{"kx-part", R"({"type":"response","id":"unmarked","serviceId":"","method":"m"})"}});
+    post({{"kx-part", "{"}, {"kx-from", "frame-4"}, {"also", "1"}});
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= 3; }));
+    kxtest::settle();
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(heard, (std::vector<std::string>{"between", "two=[2]", "one=[1,1]"})) << log;
+    EXPECT_NE(log.find("end of a long text whose beginning is missing"), std::string::npos) << log;
+}
+
+TEST_F(PostMessageChannelParts, TheOldestUnfinishedTextMakesRoomWhenTooManyFramesPostAtOnce)
+{
+    const std::string text = R"({"type":"response","id":"ID","serviceId":"","method":"m"})";
+    testing::internal::CaptureStdout();
+    const std::size_t frames = PartedTexts::maximumTexts + 1;
+    for (std::size_t i = 0; i < frames; ++i)
+        post({{"kx-part", text.substr(0, 10)}, {"kx-from", "frame-" + std::to_string(i)}});
+    for (std::size_t i = 0; i < frames; ++i)
+        post({{"kx-json", text.substr(10)}, {"kx-from", "frame-" + std::to_string(i)}});
+    ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= frames - 1; }));
+    kxtest::settle();
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(heard.size(), frames - 1) << log;
+    EXPECT_NE(log.find("dropped a long text"), std::string::npos) << log;
+}
+
 TEST_F(PostMessageChannelPage, WhatThePageCannotTurnIntoAnObjectsTextIsRefusedAsBefore)
 {
     auto heardList = std::make_shared<std::vector<std::string>>();

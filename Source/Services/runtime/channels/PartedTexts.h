@@ -1,0 +1,69 @@
+// Long texts that a page posts to a script-message handler in parts. WebKit turns each posted
+// text into a string of ours on the main thread, at a cost that grows with the text; the
+// script of PostMessageChannel::textScript therefore posts a long text as parts, each in a turn
+// of the page's own, and joins nothing itself. This class joins the parts again, one text per
+// frame (each frame's script marks its parts), and refuses what that script never sends.
+//
+// Main thread only, like the script messages it takes.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct _JSCValue JSCValue;
+
+namespace kx {
+
+class PartedTexts {
+public:
+    // What the script posts: a part {partKey: text, fromKey: mark}, the last part
+    // {textKey: text, fromKey: mark}, or a text that came whole {textKey: text}.
+    static constexpr const char* textKey = "kx-json";
+    static constexpr const char* partKey = "kx-part";
+    static constexpr const char* fromKey = "kx-from";
+    // UTF-16 units of a part.
+    static constexpr std::size_t partLength = 256 * 1024;
+    // What the parts of all texts still coming may add up to; beyond it the text is refused.
+    static constexpr std::size_t maximumSize = 512u << 20;
+    // Frames posting a long text at once; the oldest unfinished text makes room for another.
+    static constexpr std::size_t maximumTexts = 8;
+
+    // A text: `text` lives as long as `owner`.
+    struct Text {
+        std::shared_ptr<const void> owner;
+        std::string_view text;
+    };
+
+    // `log` hears why a text was refused or dropped.
+    explicit PartedTexts(std::function<void(const std::string&)> log);
+
+    // A value the page posted. Nothing when it is not the script's own (the caller takes it as
+    // it takes any value); else `whole` is set when a whole text is there, and stays empty
+    // while parts come or when the text was refused.
+    struct Taken {
+        std::optional<Text> whole;
+    };
+    std::optional<Taken> take(JSCValue* body);
+
+    // The page went: a text it was posting will not be finished.
+    void clear() { texts_.clear(); }
+
+private:
+    void addPart(const std::string& from, std::string_view part);
+    std::optional<Text> finish(const std::string& from, std::string_view last);
+
+    struct Unfinished {
+        std::string from;
+        std::string text;
+        bool refused = false;
+    };
+    std::function<void(const std::string&)> log_;
+    std::vector<Unfinished> texts_; // oldest first
+};
+
+} // namespace kx
