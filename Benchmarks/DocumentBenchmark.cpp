@@ -252,12 +252,37 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         return 1;
     auto container = document->container();
     spinUntil([&] { return container->pendingCachedImageJobs() == 0; });
-    session.type(*document, std::string(static_cast<std::size_t>(documentMegabytes) << 20, 'w'));
+    // The document grows by a text of megabytes (words and lines, as a paste brings them) that
+    // the page keeps in its document without laying it out in a field; the frame's name is then
+    // edited as a user does, which makes the change the page's own.
+    const std::size_t documentBytes = static_cast<std::size_t>(documentMegabytes) << 20;
+    session.evaluate(*document, "(() => { window.nimbet.state.document.frames[0].text = 'lorem ipsum dolor sit amet\\n'.repeat("
+                                    + std::to_string(documentBytes / 27 + 1) + "); })()");
+    auto rename = [&](const std::string& name) {
+        session.evaluate(*document, "(() => { const f = document.querySelectorAll('#frames input')[0]; f.value = "
+                                        + nlohmann::json(name).dump() + "; f.dispatchEvent(new Event('input')); })()");
+        spinUntil([&] { return session.evaluate(*document, "window.nimbet.state.document.frames[0].name") == name; });
+    };
+    rename("Grown");
+    spinUntil([&] { return document->isDocumentEdited(); });
     auto settle = [] {
         const auto start = Clock::now();
         spinUntil([&] { return Clock::now() - start > std::chrono::milliseconds(500); });
     };
     settle();
+    // A figure counts only when the page did hand the document over: the working folder then
+    // holds the whole text, under the frame's latest name.
+    const fs::path documentFile = container->projectDirectory() / KVDocumentArchive::relativePathForDocumentJSON;
+    auto handedOver = [&](const char* what, const std::string& name) {
+        std::error_code error;
+        const auto size = fs::file_size(documentFile, error);
+        std::string head(4096, '\0');
+        std::ifstream(documentFile, std::ios::binary).read(head.data(), static_cast<std::streamsize>(head.size()));
+        if (!error && size >= documentBytes && head.find("\"name\":\"" + name + "\"") != std::string::npos)
+            return true;
+        std::cout << "error=the " << what << " did not take the document (" << (error ? 0 : size) << " bytes)" << std::endl;
+        return false;
+    };
 
     {
         StallMeter meter;
@@ -266,12 +291,11 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         spinUntil([&] { return done; });
         std::cout << "backup_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
+    if (!handedOver("backup", "Grown"))
+        return 1;
     settle();
-    // A second edit (the frame's name: its text is too long to edit in a field now), once the
-    // page has taken it.
-    session.evaluate(*document, "(() => { const f = document.querySelectorAll('#frames input')[0]; f.value = 'Renamed';"
-                                " f.dispatchEvent(new Event('input')); })()");
-    spinUntil([&] { return session.evaluate(*document, "window.nimbet.state.document.frames[0].name") == "Renamed"; });
+    // A second edit, once the page has taken it.
+    rename("Renamed");
     settle();
     {
         StallMeter meter;
@@ -281,6 +305,8 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         }
         std::cout << "autosave_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
+    if (!handedOver("autosave", "Renamed"))
+        return 1;
     settle();
     {
         // Another program changes a hundred code files and writes one large one.
