@@ -99,8 +99,8 @@ void BM_DocumentFromPage(benchmark::State& state)
         bool done = false;
         StallMeter meter;
         const auto start = Clock::now();
-        source->provide([&](kx::Result<std::string, kx::Error> result, std::uint64_t) {
-            size = result.isSuccess() ? result.value().size() : 0;
+        source->provide([&](kx::Result<KVDocumentContainerDataSource::SharedData, kx::Error> result, std::uint64_t) {
+            size = result.isSuccess() ? result.value()->size() : 0;
             done = true;
         });
         spinUntil(done);

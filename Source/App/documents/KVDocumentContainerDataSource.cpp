@@ -31,9 +31,12 @@ void KVDocumentContainerDataSource::provide(ProvideCompletion completion)
     // The provider's answer counts once, whichever thread it comes from and however often.
     auto answered = std::make_shared<std::atomic<bool>>(false);
     auto finish = [self = weak_from_this(), completion = std::move(completion), generation](kx::Result<Data, kx::Error> result) {
-        if (auto source = self.lock(); source && result.isSuccess())
-            source->data_ = result.value();
-        completion(std::move(result), generation);
+        if (!result.isSuccess())
+            return completion(kx::Result<SharedData, kx::Error>::failure(result.error()), generation);
+        auto data = std::make_shared<const Data>(std::move(result).value());
+        if (auto source = self.lock())
+            source->data_ = data;
+        completion(kx::Result<SharedData, kx::Error>::success(std::move(data)), generation);
     };
     auto shared = std::make_shared<decltype(finish)>(std::move(finish));
     ProviderCompletion once = [answered, shared](kx::Result<Data, kx::Error> result) {
@@ -65,8 +68,8 @@ void KVDocumentContainerDataSource::dataWasWritten(std::uint64_t generation)
 
 void KVDocumentContainerDataSource::load(Data content)
 {
-    data_ = std::move(content);
+    data_ = std::make_shared<const Data>(std::move(content));
     dataNeedsToBeProvided_.set(false, true);
     if (reader_)
-        reader_(data_);
+        reader_(*data_);
 }

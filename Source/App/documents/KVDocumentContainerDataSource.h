@@ -17,6 +17,9 @@
 class KVDocumentContainerDataSource : public std::enable_shared_from_this<KVDocumentContainerDataSource> {
 public:
     using Data = std::string; // bytes
+    // Provided content, shared and never changed: a document of megabytes is kept and written
+    // without a copy on the main thread.
+    using SharedData = std::shared_ptr<const Data>;
     using Reader = std::function<void(const Data& content)>;
     // Called once with the current content or the reason there is none.
     using ProviderCompletion = std::function<void(kx::Result<Data, kx::Error> result)>;
@@ -27,7 +30,7 @@ public:
     KVDocumentContainerDataSource& operator=(const KVDocumentContainerDataSource&) = delete;
 
     // The content last read or provided; empty at first.
-    const Data& data() const { return data_; }
+    const Data& data() const { return *data_; }
     // True while the owner holds content newer than what was last written; true at first.
     bool dataNeedsToBeProvided() const { return dataNeedsToBeProvided_.get(); }
 
@@ -42,7 +45,7 @@ public:
     // Asks the provider for the content. `completion` runs once, on the main thread, with the
     // content (also kept as data()) or the provider's error, and the change count at the time
     // of the request, to hand to dataWasWritten.
-    using ProvideCompletion = std::function<void(kx::Result<Data, kx::Error> result, std::uint64_t generation)>;
+    using ProvideCompletion = std::function<void(kx::Result<SharedData, kx::Error> result, std::uint64_t generation)>;
     void provide(ProvideCompletion completion);
     // The content of the request made at `generation` is on disk: the flag is cleared unless
     // a change was reported since.
@@ -56,7 +59,7 @@ public:
 private:
     Reader reader_;
     Provider provider_;
-    Data data_;
+    SharedData data_ = std::make_shared<const Data>();
     kx::Observable<bool> dataNeedsToBeProvided_{true};
     std::uint64_t generation_ = 0;
 };

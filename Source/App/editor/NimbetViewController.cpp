@@ -203,20 +203,26 @@ void NimbetViewController::documentDidArrive(nlohmann::json arguments)
         document.reset();
         MainQueue::async([weak = std::move(weak), answer, result = std::make_shared<DataResult>(std::move(*result))] {
             if (auto self = weak.lock())
-                self->answerIsReady(answer, *result);
+                self->answerIsReady(answer, std::move(*result));
         });
     });
 }
 
-void NimbetViewController::answerIsReady(std::uint64_t answer, const DataResult& result)
+void NimbetViewController::answerIsReady(std::uint64_t answer, DataResult result)
 {
     auto found = answeredRequests_.find(answer);
     if (found == answeredRequests_.end())
         return; // failed meanwhile: the page or the window went
     std::vector<ProviderCompletion> requests = std::move(found->second);
     answeredRequests_.erase(found);
-    for (auto& request : requests)
-        request(result);
+    // The last request takes the document itself: a document of megabytes is copied only for
+    // the requests before it, which are rare.
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (i + 1 < requests.size())
+            requests[i](result);
+        else
+            requests[i](std::move(result));
+    }
 }
 
 void NimbetViewController::failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code)

@@ -66,7 +66,7 @@ private:
     void scheduleQuestion();
     void askPage();
     void documentDidArrive(nlohmann::json arguments);
-    void answerIsReady(std::uint64_t answer, const Result<KVDocumentContainerDataSource::Data, Error>& result);
+    void answerIsReady(std::uint64_t answer, Result<KVDocumentContainerDataSource::Data, Error> result);
     void failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code);
     void failAllRequests(NimbetError::Code code);
 

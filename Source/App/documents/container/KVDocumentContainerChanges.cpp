@@ -178,7 +178,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
     // Writes the content into the project folder on the writer thread (a large document's
     // write, flush and hash would stall the main loop); the source counts as written only once
     // the file is there, back on the main thread. Until then the file's changes are our own.
-    auto write = [weak, fail, leave](const std::string& path, const std::shared_ptr<DataSource>& source, std::string data,
+    auto write = [weak, fail, leave](const std::string& path, const std::shared_ptr<DataSource>& source, DataSource::SharedData data,
                                      std::uint64_t generation) {
         auto self = weak.lock();
         if (!self)
@@ -188,14 +188,14 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
         dataSourceWriter().async([weak, fail, leave, folder, path, source, data = std::move(data), generation]() mutable {
             auto error = KVContainerFiles::makeFolders(folder, fs::path(path).parent_path().generic_string());
             if (!error)
-                error = KVContainerFiles::replaceFile(folder / path, data, true);
+                error = KVContainerFiles::replaceFile(folder / path, *data, true);
             std::optional<KVDocumentArchive::Manifest::Entry> entry;
             std::optional<FileStamp> stamp;
             if (!error) {
-                entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data.data(), data.size())));
+                entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data->data(), data->size())));
                 stamp = FileStamp::of(folder / path);
             }
-            data = std::string(); // a large document is freed here
+            data.reset(); // a large document is freed here, unless the source still holds it
             kx::MainQueue::async([weak, fail, leave, path, source, error = std::move(error), entry = std::move(entry), stamp, generation] {
                 auto self = weak.lock();
                 if (!self)
@@ -242,7 +242,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             leave();
             continue;
         }
-        source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::Data, kx::Error> result, std::uint64_t generation) {
+        source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::SharedData, kx::Error> result, std::uint64_t generation) {
             if (result.isSuccess())
                 return write(path, source, std::move(result).value(), generation);
             if (auto self = weak.lock()) {

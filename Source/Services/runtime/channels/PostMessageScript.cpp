@@ -58,7 +58,8 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
     //
     // WebKit turns each posted text into a string of the native side on its main thread, at a
     // cost that grows with the text. A long text therefore goes in parts (PartedTexts), each in
-    // a turn of the page's own, so that no single one holds the native main loop up; what the
+    // a timer turn of the page's own: spaced so, WebKit hands them over one by one instead of
+    // all in one go, and no single one holds the native main loop up; what the
     // page posts meanwhile waits behind them, in order, and a page that goes hands over
     // everything still waiting before it goes. A part never ends between the two halves of a
     // surrogate pair.
@@ -73,7 +74,7 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
             "  var slice = String.prototype.slice, charCodeAt = String.prototype.charCodeAt;\n"
             "  var push = Array.prototype.push, shift = Array.prototype.shift;\n"
             "  var from = call.call(slice, String(Math.random()), 2) + \"-\" + String(Date.now());\n"
-            "  var queue = [], draining = false, turns = new MessageChannel(), turn = turns.port2;\n"
+            "  var queue = [], draining = false, later = window.setTimeout;\n"
             "  var partLength = ";
     text += std::to_string(PartedTexts::partLength);
     text += ";\n"
@@ -92,9 +93,9 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
             "    if (!queue.length) return void (draining = false);\n"
             "    var next = call.call(shift, queue);\n"
             "    try { call.call(post, handler, next); } catch (error) {}\n"
-            "    if (queue.length) turn.postMessage(0); else draining = false;\n"
+            "    if (queue.length) call.call(later, window, turn, 0); else draining = false;\n"
             "  }\n"
-            "  turns.port1.onmessage = function () { if (draining) drain(); };\n"
+            "  function turn() { if (draining) drain(); }\n"
             "  window.addEventListener(\"pagehide\", function () {\n"
             "    while (queue.length) drain();\n"
             "  }, true);\n"

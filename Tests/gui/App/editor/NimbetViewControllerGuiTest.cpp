@@ -59,7 +59,10 @@ struct Request {
     std::optional<kx::Result<Data, kx::Error>> result;
     explicit Request(KVDocumentContainerDataSource& source)
     {
-        source.provide([this](kx::Result<Data, kx::Error> answer, std::uint64_t) { result = std::move(answer); });
+        source.provide([this](kx::Result<KVDocumentContainerDataSource::SharedData, kx::Error> answer, std::uint64_t) {
+            result = answer.isSuccess() ? kx::Result<Data, kx::Error>::success(*answer.value())
+                                        : kx::Result<Data, kx::Error>::failure(answer.error());
+        });
     }
     bool done() const { return result.has_value(); }
 };

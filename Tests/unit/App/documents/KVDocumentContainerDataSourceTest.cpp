@@ -11,6 +11,7 @@ namespace {
 
 using Source = KVDocumentContainerDataSource;
 using Result = kx::Result<std::string, kx::Error>;
+using Provided = kx::Result<Source::SharedData, kx::Error>;
 
 TEST(KVDocumentContainerDataSourceTest, AnswersCountOnceAndOnTheMainThread)
 {
@@ -18,10 +19,10 @@ TEST(KVDocumentContainerDataSourceTest, AnswersCountOnceAndOnTheMainThread)
     auto source = std::make_shared<Source>([](const std::string&) {}, [&](Source::ProviderCompletion completion) { pending = completion; });
     int calls = 0;
     bool onMain = false;
-    source->provide([&](Result result, std::uint64_t) {
+    source->provide([&](Provided result, std::uint64_t) {
         ++calls;
         onMain = kx::MainQueue::isMainThread();
-        EXPECT_EQ(result.value(), "from a worker");
+        EXPECT_EQ(*result.value(), "from a worker");
     });
     std::thread([&] {
         pending(Result::success("from a worker"));
@@ -42,7 +43,7 @@ TEST(KVDocumentContainerDataSourceTest, OnlyTheLatestRequestClearsTheFlag)
     int told = 0;
     auto token = source->observeDataNeedsToBeProvided([&](auto phase, bool, bool) { told += phase == kx::Observable<bool>::Phase::didChange; });
     std::uint64_t first = 0;
-    source->provide([&](Result, std::uint64_t generation) { first = generation; });
+    source->provide([&](Provided, std::uint64_t generation) { first = generation; });
     // A report of a change that was already reported is still heard and still counts.
     source->setDataNeedsToBeProvided(true);
     EXPECT_EQ(told, 1);
@@ -57,8 +58,8 @@ TEST(KVDocumentContainerDataSourceTest, AThrowingProviderIsAFailure)
     auto source = std::make_shared<Source>([](const std::string&) {}, [](Source::ProviderCompletion) -> void {
         throw kx::Error("Test", 1, "The page is gone.");
     });
-    std::optional<Result> answer;
-    source->provide([&](Result result, std::uint64_t) { answer = result; });
+    std::optional<Provided> answer;
+    source->provide([&](Provided result, std::uint64_t) { answer = result; });
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->error().localizedDescription, "The page is gone.");
     EXPECT_TRUE(source->dataNeedsToBeProvided());
