@@ -259,6 +259,13 @@ private:
     std::shared_ptr<KVContainerLockFile> lock_;
     std::unique_ptr<KVDirectoryMonitor> monitor_;
     bool eventsWereLost_ = false;
+    // A changed file from this size on is read and hashed on a worker (a file of megabytes
+    // would stall the main loop); its entry is taken when it comes back, unless the file was
+    // reported changed again meanwhile or the whole list was read again.
+    static constexpr std::uint64_t largeChangedFileSize = 1u << 20;
+    std::map<std::string, std::uint64_t> pendingReads_; // path: the number of its latest read
+    std::uint64_t readCount_ = 0;
+    void didRead(const std::string& relativePath, std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound);
     bool hasManifestChanges_ = false;
     ManifestEntries originManifestEntries_;
     ManifestEntries projectManifestEntries_;

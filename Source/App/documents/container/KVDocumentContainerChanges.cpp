@@ -57,14 +57,25 @@ void KVDocumentContainer::updateHasManifestChanges()
         if (!hasManifestChanges_)
             return;
     } else {
-        auto filtered = [this](const ManifestEntries& entries) {
-            ManifestEntries result;
-            for (const auto& [path, entry] : entries)
-                if (manifestFilterIncludes(path))
-                    result.emplace(path, entry);
-            return result;
-        };
-        changed = filtered(originManifestEntries_) != filtered(projectManifestEntries_);
+        // Both lists side by side, without a copy: this runs for every file event.
+        auto origin = originManifestEntries_.begin();
+        auto project = projectManifestEntries_.begin();
+        for (;;) {
+            while (origin != originManifestEntries_.end() && !manifestFilterIncludes(origin->first))
+                ++origin;
+            while (project != projectManifestEntries_.end() && !manifestFilterIncludes(project->first))
+                ++project;
+            if (origin == originManifestEntries_.end() || project == projectManifestEntries_.end()) {
+                changed = origin != originManifestEntries_.end() || project != projectManifestEntries_.end();
+                break;
+            }
+            if (origin->first != project->first || !(origin->second == project->second)) {
+                changed = true;
+                break;
+            }
+            ++origin;
+            ++project;
+        }
         if (changed == hasManifestChanges_)
             return;
     }
@@ -242,6 +253,12 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             leave();
             continue;
         }
+        // The file changed and is being read: it may be another program's version.
+        if (pendingReads_.contains(path)) {
+            log("Not writing " + path + ": it changed on disk and is being read");
+            leave();
+            continue;
+        }
         source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::SharedData, kx::Error> result, std::uint64_t generation) {
             if (result.isSuccess())
                 return write(path, source, std::move(result).value(), generation);
@@ -270,15 +287,54 @@ void KVDocumentContainer::didChange(const std::string& relativePath)
         }
         dataSourceStamps_.erase(stamp);
     }
+    // This report is the latest: a read still under way for the file no longer counts.
+    pendingReads_.erase(relativePath);
+    struct stat status {};
+    if (::stat((projectDirectory_ / relativePath).c_str(), &status) == 0 && S_ISREG(status.st_mode)
+        && std::uint64_t(status.st_size) >= largeChangedFileSize) {
+        const std::uint64_t number = ++readCount_;
+        pendingReads_.emplace(relativePath, number);
+        std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
+        kx::ThreadPool::global().async([weak, backing = projectDirectoryArchive_->backing(), relativePath, number] {
+            std::optional<KVDocumentArchive::Manifest::Entry> read;
+            bool notFound = false;
+            try {
+                auto reader = backing->dataReader(relativePath);
+                read.emplace(*reader);
+            } catch (const KVDocumentArchiveError& error) {
+                notFound = error.code() == KVDocumentArchiveError::Code::notFound;
+            } catch (const std::exception&) {
+            }
+            kx::MainQueue::async([weak, relativePath, number, read = std::move(read), notFound] {
+                auto self = weak.lock();
+                if (!self || !self->isValid_)
+                    return;
+                auto pending = self->pendingReads_.find(relativePath);
+                if (pending == self->pendingReads_.end() || pending->second != number)
+                    return;
+                self->pendingReads_.erase(pending);
+                self->didRead(relativePath, read, notFound);
+            });
+        });
+        return;
+    }
     std::optional<KVDocumentArchive::Manifest::Entry> read;
+    bool notFound = false;
     try {
         auto reader = projectDirectoryArchive_->backing()->dataReader(relativePath);
         read.emplace(*reader);
-        projectManifestEntries_.insert_or_assign(relativePath, *read);
     } catch (const KVDocumentArchiveError& error) {
-        if (error.code() == KVDocumentArchiveError::Code::notFound)
-            projectManifestEntries_.erase(relativePath);
+        notFound = error.code() == KVDocumentArchiveError::Code::notFound;
     }
+    didRead(relativePath, std::move(read), notFound);
+}
+
+void KVDocumentContainer::didRead(const std::string& relativePath, std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound)
+{
+    if (read)
+        projectManifestEntries_.insert_or_assign(relativePath, *read);
+    else if (notFound)
+        projectManifestEntries_.erase(relativePath);
     updateHasManifestChanges();
 
     // The user's own folder: a data source's file that holds something new came from another
@@ -400,8 +456,10 @@ void KVDocumentContainer::resyncIfEventsWereLost()
     startMonitoring();
     try {
         projectDirectoryArchive_->regenerateManifest();
-        if (const auto& manifest = projectDirectoryArchive_->manifest(); manifest && manifest->files)
+        if (const auto& manifest = projectDirectoryArchive_->manifest(); manifest && manifest->files) {
             projectManifestEntries_ = *manifest->files;
+            pendingReads_.clear(); // the list just read is newer
+        }
     } catch (const std::exception& error) {
         eventsWereLost_ = true;
         log(std::string("Couldn’t read the project folder’s file list: ") + error.what());

@@ -140,6 +140,7 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
     // what the origin held when it was recorded.
     originManifestEntries_ = keep && recorded ? *recorded : files;
     projectManifestEntries_ = std::move(files);
+    pendingReads_.clear();
     updateHasManifestChanges();
     loadDataSources();
     hasMirrored_ = true;

@@ -325,6 +325,24 @@ TEST_F(KVDocumentContainerInPlaceTest, AChangeByAnotherProgramIsToldOnceAndOurOw
     EXPECT_EQ(changedElsewhere.size(), 1u);
 }
 
+TEST_F(KVDocumentContainerInPlaceTest, ALargeVersionFromElsewhereIsReadAsideAndNothingIsWrittenOverItMeanwhile)
+{
+    editor.edit("{\"version\": 0, \"title\": \"ours\", \"edited\": true}");
+    // Megabytes: read and hashed off the main loop. A save asked for before that is done must
+    // not put our version over theirs.
+    const std::string theirs = "{\"version\": 0, \"title\": \"" + std::string(3u << 20, 'p') + "\"}";
+    replaceElsewhere(theirs);
+    container->didChange("design/document.json");
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_TRUE(readFile(project / "design/document.json") == theirs);
+    EXPECT_NE(logText(*container).find("Not writing design/document.json: it changed on disk and is being read"), std::string::npos);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !changedElsewhere.empty(); }));
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_TRUE(readFile(project / "design/document.json") == theirs);
+    EXPECT_TRUE(container->isDataSourceHeld("design/document.json"));
+    EXPECT_TRUE(editor.source->dataNeedsToBeProvided());
+}
+
 TEST_F(KVDocumentContainerTest, WritingPendingChangesNeverMakesAnEditedProjectLookUnchanged)
 {
     const fs::path project = temp / "project";
