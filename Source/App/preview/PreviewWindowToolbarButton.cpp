@@ -65,7 +65,7 @@ bool PreviewWindowToolbarButton::draw(cairo_t* cr)
     const int scale = gtk_widget_get_scale_factor(button);
     // The images are drawn at 16 points, sharp at the screen's scale.
     constexpr int imagePoints = 16;
-    GdkPixbuf* image = NamedImages::shared().imageNamed(name, imagePoints * scale, imagePoints * scale);
+    cairo_surface_t* image = NamedImages::shared().surfaceNamed(name, imagePoints, imagePoints, scale);
     if (!image)
         return true; // nothing of the base button is drawn
     GtkWidget* toplevel = gtk_widget_get_toplevel(button);
@@ -75,12 +75,8 @@ bool PreviewWindowToolbarButton::draw(cairo_t* cr)
     const Color fill = color();
     // Drawn alone in a group, the image's coverage then takes the colour.
     cairo_push_group(cr);
-    cairo_save(cr);
-    cairo_translate(cr, rect.origin.x, rect.origin.y);
-    cairo_scale(cr, 1.0 / scale, 1.0 / scale);
-    gdk_cairo_set_source_pixbuf(cr, image, 0, 0);
+    cairo_set_source_surface(cr, image, rect.origin.x, rect.origin.y);
     cairo_paint_with_alpha(cr, opacity(isKey, isHighlighted()));
-    cairo_restore(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_IN);
     cairo_set_source_rgba(cr, fill.red, fill.green, fill.blue, fill.alpha);
     cairo_rectangle(cr, 0, 0, bounds.width, bounds.height);

@@ -97,13 +97,27 @@ void RKAboutWindow::awakeFromNib()
 void RKAboutWindow::windowDidLoad()
 {
     AboutWindow& window = *window_;
-    if (const auto icon = applicationIcon(AboutWindow::iconSize))
-        gtk_image_set_from_pixbuf(window.korvelIconView(), icon.get());
+    showIcon();
+    // Drawn again for a screen of another scale, as the window moves there.
+    iconScale_ = SignalConnection::connect<void(GObject*, GParamSpec*)>(
+        window.korvelIconView(), "notify::scale-factor", [this](GObject*, GParamSpec*) { showIcon(); });
     window.versionClicked = [this] { mouseUpOnVersionLabel(); };
     window.rightMouseUp = [this](std::optional<Point> at) { rightMouseUp(at); };
     window.acknowledgmentsClicked = [this] { acknowledgmentsClicked(); };
     window.termsOfServiceClicked = [this] { termsOfServiceClicked(); };
     updateVersionLabel();
+}
+
+void RKAboutWindow::showIcon()
+{
+    GtkImage* view = window_->korvelIconView();
+    const int scale = gtk_widget_get_scale_factor(GTK_WIDGET(view));
+    const auto icon = applicationIcon(AboutWindow::iconSize * scale);
+    if (!icon)
+        return;
+    cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(icon.get(), scale, nullptr);
+    gtk_image_set_from_surface(view, surface);
+    cairo_surface_destroy(surface);
 }
 
 void RKAboutWindow::updateVersionLabel()

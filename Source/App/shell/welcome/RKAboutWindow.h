@@ -13,6 +13,7 @@
 #include "App/shell/AppInfo.h"
 #include "App/shell/welcome/AboutWindow.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/Responder.h"
 
 namespace kx {
@@ -54,9 +55,11 @@ public:
 private:
     void awakeFromNib();
     void windowDidLoad();
+    void showIcon();
 
     std::shared_ptr<const AppInfo> info_;
     std::unique_ptr<AboutWindow> window_;
+    SignalConnection iconScale_;
     int versionLabelSelectedKey_ = 0;
 };
 

@@ -6,7 +6,8 @@ namespace kx {
 
 ImageMouseOverButton::ImageMouseOverButton(const std::string& imageName, NamedImages& images)
     : View(gtk_drawing_area_new())
-    , image_(images.imageNamed(imageName))
+    , imageName_(imageName)
+    , images_(images)
     , tintColor_(Color{1, 0, 0, 1})
     , currentTint_(tintColor_)
 {
@@ -37,12 +38,15 @@ void ImageMouseOverButton::pressedOver(bool over)
 
 void ImageMouseOverButton::draw(cairo_t* cr)
 {
-    if (!image_ || !currentTint_)
+    if (!currentTint_)
         return;
-    const Size imageSize{double(gdk_pixbuf_get_width(image_)), double(gdk_pixbuf_get_height(image_))};
-    const Point origin = centredOrigin(boundsSize(), imageSize);
+    // Made for the widget's scale at each draw, so that it stays sharp on any screen.
+    cairo_surface_t* image = images_.surfaceNamed(imageName_, gtk_widget_get_scale_factor(widget()));
+    if (!image)
+        return;
+    const Point origin = centredOrigin(boundsSize(), NamedImages::pointSize(image));
     // The tint through the image's coverage.
-    fillImageShape(cr, image_, origin, currentTint_->red, currentTint_->green, currentTint_->blue, currentTint_->alpha);
+    fillImageShape(cr, image, origin, currentTint_->red, currentTint_->green, currentTint_->blue, currentTint_->alpha);
 }
 
 } // namespace kx

@@ -21,7 +21,8 @@ class ImageMouseOverButton : public View {
 public:
     explicit ImageMouseOverButton(const std::string& imageName, NamedImages& images = NamedImages::shared());
 
-    GdkPixbuf* image() const { return image_; }
+    // The image at its own size; nullptr when there is none.
+    GdkPixbuf* image() const { return images_.imageNamed(imageName_); }
 
     // Red at first. Setting it fills the image at once.
     const std::optional<Color>& tintColor() const { return tintColor_; }
@@ -38,7 +39,8 @@ private:
     void pressedOver(bool over);
     void draw(cairo_t* cr);
 
-    GdkPixbuf* image_;
+    std::string imageName_;
+    NamedImages& images_;
     std::optional<Color> tintColor_;
     std::optional<Color> highlightTintColor_;
     std::optional<Color> currentTint_;

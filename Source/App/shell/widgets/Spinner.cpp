@@ -46,12 +46,12 @@ void Spinner::draw(cairo_t* cr)
     const Size size = boundsSize();
     const int width = int(std::lround(size.width));
     const int height = int(std::lround(size.height));
-    GdkPixbuf* image = images_.imageNamed("spin", width, height);
+    cairo_surface_t* image = images_.surfaceNamed("spin", width, height, gtk_widget_get_scale_factor(widget()));
     if (!image)
         return;
     cairo_translate(cr, size.width / 2, size.height / 2);
     cairo_rotate(cr, angle_);
-    gdk_cairo_set_source_pixbuf(cr, image, -width / 2.0, -height / 2.0);
+    cairo_set_source_surface(cr, image, -width / 2.0, -height / 2.0);
     cairo_paint(cr);
 }
 

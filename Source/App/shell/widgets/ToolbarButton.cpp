@@ -1,5 +1,7 @@
 #include "App/shell/widgets/ToolbarButton.h"
 
+#include <memory>
+
 #include <gdk/gdk.h>
 
 #include "App/shell/AppAppearance.h"
@@ -58,23 +60,27 @@ Color ToolbarButton::tint(bool highlighted, bool dark)
 
 void ToolbarButton::draw(cairo_t* cr)
 {
-    GdkPixbuf* image = images_ ? images_->imageNamed(imageName_) : image_.get();
+    // Named images are made for the widget's scale at each draw; an image given as it is
+    // keeps its pixels.
+    const int scale = gtk_widget_get_scale_factor(widget());
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> given{nullptr, &cairo_surface_destroy};
+    if (!images_ && image_)
+        given.reset(gdk_cairo_surface_create_from_pixbuf(image_.get(), 1, nullptr));
+    cairo_surface_t* image = images_ ? images_->surfaceNamed(imageName_, scale) : given.get();
     if (!image)
         return;
     const bool dark = AppAppearance::shared().isDark();
     const Size bounds = boundsSize();
     if (images_) {
-        if (GdkPixbuf* night = images_->imageNamed(imageName_ + "-dark")) {
-            GdkPixbuf* shown = dark ? night : image;
-            const Size size{double(gdk_pixbuf_get_width(shown)), double(gdk_pixbuf_get_height(shown))};
-            const Point origin = centredOrigin(bounds, size);
-            gdk_cairo_set_source_pixbuf(cr, shown, origin.x, origin.y);
+        if (cairo_surface_t* night = images_->surfaceNamed(imageName_ + "-dark", scale)) {
+            cairo_surface_t* shown = dark ? night : image;
+            const Point origin = centredOrigin(bounds, NamedImages::pointSize(shown));
+            cairo_set_source_surface(cr, shown, origin.x, origin.y);
             cairo_paint(cr);
             return;
         }
     }
-    const Size size{double(gdk_pixbuf_get_width(image)), double(gdk_pixbuf_get_height(image))};
-    const Point origin = centredOrigin(bounds, size);
+    const Point origin = centredOrigin(bounds, NamedImages::pointSize(image));
     // The tint replaces the image's colours and keeps its coverage.
     const Color fill = tint(highlighted_, dark);
     fillImageShape(cr, image, origin, fill.red, fill.green, fill.blue, fill.alpha);

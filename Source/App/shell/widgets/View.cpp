@@ -33,13 +33,13 @@ Point View::centredOrigin(const Size& boundsSize, const Size& contentSize)
             std::floor(boundsSize.height / 2 - contentSize.height / 2)};
 }
 
-void View::fillImageShape(cairo_t* cr, GdkPixbuf* image, const Point& origin, double red, double green, double blue,
+void View::fillImageShape(cairo_t* cr, cairo_surface_t* image, const Point& origin, double red, double green, double blue,
                           double alpha)
 {
     cairo_save(cr);
     cairo_set_source_rgba(cr, red, green, blue, alpha);
     cairo_push_group_with_content(cr, CAIRO_CONTENT_ALPHA);
-    gdk_cairo_set_source_pixbuf(cr, image, origin.x, origin.y);
+    cairo_set_source_surface(cr, image, origin.x, origin.y);
     cairo_paint(cr);
     cairo_pattern_t* shape = cairo_pop_group(cr);
     cairo_mask(cr, shape);

@@ -28,8 +28,9 @@ public:
     // Where content of `contentSize` lies when centred in bounds of `boundsSize`, rounded down
     // to whole points so that images stay sharp.
     static Point centredOrigin(const Size& boundsSize, const Size& contentSize);
-    // Fills the shape of `image` (its coverage) placed at `origin` with `color`.
-    static void fillImageShape(cairo_t* cr, GdkPixbuf* image, const Point& origin, double red, double green,
+    // Fills the shape of `image` (its coverage) placed at `origin` with `color`; the image is
+    // drawn at its size in points (see NamedImages::surfaceNamed).
+    static void fillImageShape(cairo_t* cr, cairo_surface_t* image, const Point& origin, double red, double green,
                                double blue, double alpha);
     // Adds a rectangle with corners of `radius` (kept within half the shorter side) to the path.
     static void addRoundedRectangle(cairo_t* cr, const Rect& rect, double radius);

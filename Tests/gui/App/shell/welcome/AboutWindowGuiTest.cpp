@@ -60,7 +60,15 @@ TEST_F(AboutWindowGui, ShowsTheVersionAndSwitchesItToTheBuildNumberOnAClick)
     EXPECT_EQ(text(window.titleLabel()), "Korvel X");
     EXPECT_EQ(text(window.versionLabel()), "beta/1.2");
     EXPECT_EQ(text(window.extraVersionInfoLabel()), "Beta");
-    EXPECT_NE(gtk_image_get_pixbuf(window.korvelIconView()), nullptr);
+    // The icon, with the pixels of the window's scale.
+    cairo_surface_t* icon = nullptr;
+    g_object_get(window.korvelIconView(), "surface", &icon, nullptr);
+    ASSERT_NE(icon, nullptr);
+    double iconScale = 0;
+    cairo_surface_get_device_scale(icon, &iconScale, nullptr);
+    EXPECT_EQ(iconScale, gtk_widget_get_scale_factor(GTK_WIDGET(window.korvelIconView())));
+    EXPECT_EQ(cairo_image_surface_get_width(icon), int(kx::AboutWindow::iconSize * iconScale));
+    cairo_surface_destroy(icon);
     kxtest::settle();
     kxtest::saveWindowScreenshot(window.widget(), "about-day");
 

@@ -1,0 +1,122 @@
+// Our drawn widgets on a screen of two pixels per point: images are drawn from pixels made for
+// the screen (sharp, as the text beside them), also after the window moved to a screen of
+// another scale.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <gdk/gdkx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "App/shell/widgets/ImageMouseOverButton.h"
+#include "App/shell/widgets/ToolbarButton.h"
+#include "Platform/Foundation/Bundle.h"
+#include "gui/App/shell/widgets/WidgetTestWindow.h"
+
+using kxtest::hex;
+
+namespace {
+
+using SurfaceHolder = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+
+// The alpha of the pixel (x, y) of an ARGB32 image.
+int alphaAt(cairo_surface_t* image, int x, int y)
+{
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    const auto* pixel = reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(image)) + x;
+    return int(*pixel >> 24);
+}
+
+class ScaledDrawingGui : public kxtest::WidgetWindowTest {
+protected:
+    void SetUp() override
+    {
+        if (!GDK_IS_X11_DISPLAY(gdk_display_get_default()))
+            GTEST_SKIP() << "the window scale is set through X11 here";
+        WidgetWindowTest::SetUp();
+    }
+
+    void TearDown() override
+    {
+        if (GDK_IS_X11_DISPLAY(gdk_display_get_default()))
+            setWindowScale(1);
+    }
+
+    // As a move of the window to a screen of `scale` pixels per point.
+    void setWindowScale(int scale)
+    {
+        gdk_x11_display_set_window_scale(gdk_display_get_default(), scale);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_scale_factor(window->widget()) == scale; }));
+        kxtest::settle();
+    }
+
+    // What `widget` draws, in an image of `scale` pixels per point.
+    static SurfaceHolder render(GtkWidget* widget, int scale)
+    {
+        const int width = gtk_widget_get_allocated_width(widget);
+        const int height = gtk_widget_get_allocated_height(widget);
+        SurfaceHolder image{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width * scale, height * scale),
+                            &cairo_surface_destroy};
+        cairo_surface_set_device_scale(image.get(), scale, scale);
+        cairo_t* cr = cairo_create(image.get());
+        gtk_widget_draw(widget, cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(image.get());
+        return image;
+    }
+
+    // The largest difference of coverage between `drawn` and the image file `name` drawn by
+    // itself at `pixels` × `pixels`, placed at (`left`, `top`) of `drawn` (in pixels).
+    static int largestDifference(cairo_surface_t* drawn, const char* name, int pixels, int left, int top)
+    {
+        const auto path = kx::Bundle::main().resourcePath() / "images" / name;
+        auto truth = kx::GObjectRef<GdkPixbuf>::adopt(
+            gdk_pixbuf_new_from_file_at_scale(path.c_str(), pixels, pixels, FALSE, nullptr));
+        EXPECT_TRUE(truth) << path;
+        if (!truth)
+            return 255;
+        const int channels = gdk_pixbuf_get_n_channels(truth.get());
+        const int stride = gdk_pixbuf_get_rowstride(truth.get());
+        const guint8* bytes = gdk_pixbuf_read_pixels(truth.get());
+        int largest = 0;
+        for (int y = 0; y < cairo_image_surface_get_height(drawn); ++y) {
+            for (int x = 0; x < cairo_image_surface_get_width(drawn); ++x) {
+                const bool inside = x >= left && x < left + pixels && y >= top && y < top + pixels;
+                const int expected = inside ? bytes[(y - top) * stride + (x - left) * channels + 3] : 0;
+                largest = std::max(largest, std::abs(alphaAt(drawn, x, y) - expected));
+            }
+        }
+        return largest;
+    }
+};
+
+} // namespace
+
+TEST_F(ScaledDrawingGui, ImagesAreDrawnFromPixelsOfTheScreensScaleAlsoAfterAMove)
+{
+    kx::ImageMouseOverButton close("close");
+    close.setTintColor(hex("000000"));
+    place(close, {{20, 20}, {30, 30}});
+    kx::ToolbarButton toolbar("preview-settings");
+    place(toolbar, {{80, 20}, {32, 32}});
+
+    // At scale 1 as before: the 12-point cross at whole points, (9, 9) of the button.
+    auto once = render(close.widget(), 1);
+    EXPECT_LE(largestDifference(once.get(), "close.svg", 12, 9, 9), 2);
+
+    // The window reaches a screen of twice the pixels: each pixel of the cross is its own, no
+    // blurred enlargement of the small one (which is off by far more than rounding at the edges).
+    setWindowScale(2);
+    auto twice = render(close.widget(), 2);
+    EXPECT_LE(largestDifference(twice.get(), "close.svg", 24, 18, 18), 2);
+    auto toolbarTwice = render(toolbar.widget(), 2);
+    EXPECT_LE(largestDifference(toolbarTwice.get(), "preview-settings.svg", 32, 16, 16), 2);
+    kxtest::saveScreenshot("scaled-images");
+
+    // And back.
+    setWindowScale(1);
+    once = render(close.widget(), 1);
+    EXPECT_LE(largestDifference(once.get(), "close.svg", 12, 9, 9), 2);
+}
