@@ -23,7 +23,7 @@ void setWeight(GtkLabel* label, PangoWeight weight)
     double pointSize = 13;
     PangoAttrIterator* iterator = pango_attr_list_get_iterator(current);
     if (auto* font = reinterpret_cast<PangoAttrFontDesc*>(pango_attr_iterator_get(iterator, PANGO_ATTR_FONT_DESC)))
-        pointSize = double(pango_font_description_get_size(font->desc)) / PANGO_SCALE;
+        pointSize = Font::pointSizeOf(font->desc);
     pango_attr_iterator_destroy(iterator);
     PangoAttrList* attributes = pango_attr_list_new();
     PangoFontDescription* description = Font::systemFont(pointSize, weight).description();

@@ -120,7 +120,7 @@ void WelcomeWindowRecentsRowView::draw(cairo_t* cr) const
         if (!*label || (*label)->hidden || (*label)->text.empty())
             continue;
         const Label& line = **label;
-        const auto made = GObjectRef<PangoLayout>::adopt(pango_cairo_create_layout(cr));
+        const auto made = GObjectRef<PangoLayout>::adopt(pango_layout_new(Font::context(cr).get()));
         PangoLayout* layout = made.get();
         pango_layout_set_text(layout, line.text.c_str(), -1);
         PangoFontDescription* description = line.font.description();

@@ -25,7 +25,7 @@ void insert(PangoAttrList* list, PangoAttribute* attribute)
 
 GObjectRef<PangoLayout> AttributedTitle::layout(cairo_t* cr, double width) const
 {
-    auto context = GObjectRef<PangoContext>::adopt(pango_cairo_create_context(cr));
+    auto context = Font::context(cr);
     // Smoothed glyphs at fractional positions, the hinting that would snap them off.
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);

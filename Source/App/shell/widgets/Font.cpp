@@ -1,8 +1,18 @@
 #include "App/shell/widgets/Font.h"
 
+#include <cmath>
+
 #include <gtk/gtk.h>
+#include <pango/pangocairo.h>
 
 namespace kx {
+
+namespace {
+
+// Pango's points are 1/72 inch; ours are pixels at 96 dots per inch.
+constexpr double pangoPointsPerPoint = 72.0 / 96.0;
+
+} // namespace
 
 PangoFontDescription* Font::description() const
 {
@@ -18,8 +28,25 @@ PangoFontDescription* Font::description() const
         pango_font_description_set_family(description, family.c_str());
     }
     pango_font_description_set_weight(description, weight);
-    pango_font_description_set_absolute_size(description, (pointSize > 0 ? pointSize : 13) * PANGO_SCALE);
+    const double size = std::isfinite(pointSize) && pointSize > 0 ? pointSize : 13;
+    pango_font_description_set_size(description, int(std::lround(size * pangoPointsPerPoint * PANGO_SCALE)));
     return description;
+}
+
+double Font::pointSizeOf(const PangoFontDescription* description)
+{
+    const double size = double(pango_font_description_get_size(description)) / PANGO_SCALE;
+    return pango_font_description_get_size_is_absolute(description) ? size : size / pangoPointsPerPoint;
+}
+
+GObjectRef<PangoContext> Font::context(cairo_t* cr)
+{
+    auto context = GObjectRef<PangoContext>::adopt(pango_cairo_create_context(cr));
+    // GTK sets the screen's resolution from Xft DPI (-1 when there is none: the usual 96).
+    GdkScreen* screen = gdk_screen_get_default();
+    const double resolution = screen ? gdk_screen_get_resolution(screen) : -1;
+    pango_cairo_context_set_resolution(context.get(), resolution > 0 ? resolution : 96);
+    return context;
 }
 
 } // namespace kx

@@ -1,6 +1,6 @@
-// Our drawn widgets on a screen of two pixels per point: images are drawn from pixels made for
-// the screen (sharp, as the text beside them), also after the window moved to a screen of
-// another scale.
+// Our drawn widgets on a screen of two pixels per point and with the desktop's text scaling:
+// images are drawn from pixels made for the screen (sharp, as the text beside them), also after
+// the window moved to a screen of another scale; drawn titles grow with Xft DPI as labels do.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "App/shell/widgets/AttributedTitle.h"
 #include "App/shell/widgets/ImageMouseOverButton.h"
 #include "App/shell/widgets/ToolbarButton.h"
 #include "Platform/Foundation/Bundle.h"
@@ -119,4 +120,52 @@ TEST_F(ScaledDrawingGui, ImagesAreDrawnFromPixelsOfTheScreensScaleAlsoAfterAMove
     setWindowScale(1);
     once = render(close.widget(), 1);
     EXPECT_LE(largestDifference(once.get(), "close.svg", 12, 9, 9), 2);
+}
+
+TEST_F(ScaledDrawingGui, DrawnTitlesGrowWithTheDesktopsTextScalingAsLabelsDo)
+{
+    const kx::Font font = kx::Font::systemFont(13);
+    kx::AttributedTitle title;
+    title.text = "Recent Files";
+    title.font = font;
+    GtkWidget* label = gtk_label_new("Recent Files");
+    PangoAttrList* attributes = pango_attr_list_new();
+    PangoFontDescription* description = font.description();
+    pango_attr_list_insert(attributes, pango_attr_font_desc_new(description));
+    pango_font_description_free(description);
+    gtk_label_set_attributes(GTK_LABEL(label), attributes);
+    pango_attr_list_unref(attributes);
+    gtk_fixed_put(window->flippedContentView(), label, 20, 100);
+    gtk_widget_show(label);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(label); }));
+
+    GtkSettings* settings = gtk_settings_get_default();
+    int desktopDpi = 0;
+    g_object_get(settings, "gtk-xft-dpi", &desktopDpi, nullptr);
+    const auto labelSize = [&] {
+        int width = 0, height = 0;
+        pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &width, &height);
+        return kx::Size{double(width), double(height)};
+    };
+
+    g_object_set(settings, "gtk-xft-dpi", 96 * 1024, nullptr);
+    kxtest::settle();
+    const kx::Size usual = title.measure();
+    const kx::Size usualLabel = labelSize();
+    // 13 points of ours are 13 pixels at 96 dots per inch, in the title as in the label (whose
+    // metrics are rounded to whole pixels).
+    EXPECT_NEAR(usual.width, usualLabel.width, 2);
+    EXPECT_NEAR(usual.height, usualLabel.height, 2);
+
+    // Large text (1.5 times) in the desktop's settings: both grow alike.
+    g_object_set(settings, "gtk-xft-dpi", 144 * 1024, nullptr);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return labelSize().width > usualLabel.width * 1.3; }));
+    const kx::Size large = title.measure();
+    const kx::Size largeLabel = labelSize();
+    EXPECT_NEAR(large.width, largeLabel.width, 3);
+    EXPECT_NEAR(large.height / usual.height, largeLabel.height / usualLabel.height, 0.1);
+    kxtest::saveScreenshot("scaled-text");
+
+    g_object_set(settings, "gtk-xft-dpi", desktopDpi, nullptr);
+    gtk_widget_destroy(label);
 }
