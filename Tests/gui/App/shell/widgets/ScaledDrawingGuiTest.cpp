@@ -37,12 +37,13 @@ protected:
         if (!GDK_IS_X11_DISPLAY(gdk_display_get_default()))
             GTEST_SKIP() << "the window scale is set through X11 here";
         WidgetWindowTest::SetUp();
+        originalScale_ = gtk_widget_get_scale_factor(window->widget());
     }
 
     void TearDown() override
     {
-        if (GDK_IS_X11_DISPLAY(gdk_display_get_default()))
-            setWindowScale(1);
+        if (originalScale_)
+            setWindowScale(originalScale_);
     }
 
     // As a move of the window to a screen of `scale` pixels per point.
@@ -91,6 +92,9 @@ protected:
         }
         return largest;
     }
+
+private:
+    int originalScale_ = 0;
 };
 
 } // namespace
@@ -104,6 +108,7 @@ TEST_F(ScaledDrawingGui, ImagesAreDrawnFromPixelsOfTheScreensScaleAlsoAfterAMove
     place(toolbar, {{80, 20}, {32, 32}});
 
     // At scale 1 as before: the 12-point cross at whole points, (9, 9) of the button.
+    setWindowScale(1);
     auto once = render(close.widget(), 1);
     EXPECT_LE(largestDifference(once.get(), "close.svg", 12, 9, 9), 2);
 
