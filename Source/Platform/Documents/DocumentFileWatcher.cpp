@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "Platform/Foundation/ThreadPool.h"
+
 namespace kx {
 
 namespace {
@@ -55,15 +57,21 @@ DocumentFileWatcher::~DocumentFileWatcher()
     connection_.disconnect();
     if (monitor_)
         g_file_monitor_cancel(monitor_.get());
-    if (item_ >= 0)
-        ::close(item_);
+    closeAside(item_);
 }
 
 void DocumentFileWatcher::holdItem()
 {
-    if (item_ >= 0)
-        ::close(item_);
+    closeAside(item_);
     item_ = ::open(path_.c_str(), O_PATH | O_CLOEXEC);
+}
+
+void DocumentFileWatcher::closeAside(int descriptor)
+{
+    // The descriptor may hold the last reference to a file that a save replaced: closing it
+    // frees that file's cached pages in the kernel, tens of milliseconds for a large package.
+    if (descriptor >= 0)
+        ThreadPool::global().async([descriptor] { ::close(descriptor); });
 }
 
 bool DocumentFileWatcher::isInTrash(const std::filesystem::path& path)

@@ -43,6 +43,7 @@ private:
     void changed(GFile* file, GFile* otherFile, GFileMonitorEvent event);
     // Holds the item now at the path, if any.
     void holdItem();
+    static void closeAside(int descriptor);
 
     std::filesystem::path path_;
     Moved moved_;
