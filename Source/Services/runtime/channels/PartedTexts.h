@@ -27,7 +27,7 @@ public:
     static constexpr const char* partKey = "kx-part";
     static constexpr const char* fromKey = "kx-from";
     // UTF-16 units of a part.
-    static constexpr std::size_t partLength = 256 * 1024;
+    static constexpr std::size_t partLength = 512 * 1024;
     // What the parts of all texts still coming may add up to; beyond it the text is refused.
     static constexpr std::size_t maximumSize = 512u << 20;
     // Frames posting a long text at once; the oldest unfinished text makes room for another.

@@ -198,7 +198,7 @@ TEST_F(PostMessageChannelPage, ALongTextComesInPartsAndArrivesWholeBeforeWhatFol
         heardList->push_back(message.id);
         bodies->push_back(message.body ? message.body->json : "");
     });
-    // Three parts and more, each cut where a surrogate pair would be split if the cut fell by
+    // Parts, each cut where a surrogate pair would be split if the cut fell by
     // length alone ("a" first puts every high half at an odd place), then small ones at once.
     evaluate(R"((() => {
         const text = "a" + "\u{1F600}".repeat(400000);
