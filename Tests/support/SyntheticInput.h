@@ -1,8 +1,23 @@
 // Input as a person gives it, through the X server (XTest): it goes where the server sends
 // real input, grabs included. Window tests only.
+//
+// A Wayland compositor takes input from its own devices only: a test that gives input this way
+// starts with KX_REQUIRE_SYNTHETIC_INPUT(), which skips it there with the reason.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#define KX_REQUIRE_SYNTHETIC_INPUT()                                                                           \
+    do {                                                                                                       \
+        if (!kxtest::hasSyntheticInput())                                                                      \
+            GTEST_SKIP() << "gives input through the X server's test extension; a Wayland compositor takes " \
+                            "no input from its clients";                                                       \
+    } while (false)
+
 namespace kxtest {
+
+// Whether the display takes synthetic input (an X11 display with XTest).
+bool hasSyntheticInput();
 
 // Moves the pointer to root-window coordinates.
 void warpPointer(int x, int y);

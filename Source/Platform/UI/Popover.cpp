@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Platform/UI/Window.h"
+
 namespace kx {
 
 Popover::Popover(Kind kind)
@@ -13,13 +15,15 @@ Popover::Popover(Kind kind)
         gtk_popover_set_modal(GTK_POPOVER(frame_.get()), TRUE);
         return;
     }
-    frame_ = GObjectRef<GtkWidget>::retain(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    placedByCompositor_ = !Window::isX11Display(gdk_display_get_default());
+    frame_ = GObjectRef<GtkWidget>::retain(gtk_window_new(placedByCompositor_ ? GTK_WINDOW_POPUP : GTK_WINDOW_TOPLEVEL));
     GtkWindow* window = GTK_WINDOW(frame_.get());
     gtk_window_set_decorated(window, FALSE);
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_skip_taskbar_hint(window, TRUE);
     gtk_window_set_skip_pager_hint(window, TRUE);
-    gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
+    // A pop-up surface needs a pop-up's hint to be mapped as one even when its grab fails.
+    gtk_window_set_type_hint(window, placedByCompositor_ ? GDK_WINDOW_TYPE_HINT_DROPDOWN_MENU : GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_widget_add_events(frame_.get(), GDK_KEY_PRESS_MASK | GDK_BUTTON_PRESS_MASK | GDK_STRUCTURE_MASK);
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
         frame_.get(), "key-press-event", [this](GtkWidget*, GdkEventKey* event) -> gboolean {
@@ -45,6 +49,16 @@ Popover::Popover(Kind kind)
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(
         frame_.get(), "grab-broken-event", [this](GtkWidget*, GdkEvent*) -> gboolean {
             close();
+            return FALSE;
+        }));
+    // The compositor dismisses a pop-up surface itself (a press outside the application) and
+    // GDK hides its window under GTK: the popover is closed then. (The unmap of an earlier
+    // close can arrive after the popover showed again, its window visible: that one is old.)
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(
+        frame_.get(), "unmap-event", [this](GtkWidget*, GdkEvent*) -> gboolean {
+            GdkWindow* window = gtk_widget_get_window(frame_.get());
+            if (placedByCompositor_ && gtk_widget_get_visible(frame_.get()) && window && !gdk_window_is_visible(window))
+                close();
             return FALSE;
         }));
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(
@@ -113,6 +127,10 @@ void Popover::showWindow(GtkWidget* widget, GtkPositionType edge)
     int x = 0;
     int y = 0;
     gtk_widget_translate_coordinates(widget, toplevel, 0, 0, &x, &y);
+    if (placedByCompositor_) {
+        showPopupSurface(toplevel, {x, y, allocation.width, allocation.height}, edge);
+        return;
+    }
     int rootX = 0;
     int rootY = 0;
     gdk_window_get_origin(gtk_widget_get_window(toplevel), &rootX, &rootY);
@@ -131,6 +149,53 @@ void Popover::showWindow(GtkWidget* widget, GtkPositionType edge)
     gtk_window_present(window);
 }
 
+void Popover::showPopupSurface(GtkWidget* toplevel, const GdkRectangle& anchor, GtkPositionType edge)
+{
+    // The side of the anchor the pop-up touches, and the point of the pop-up that touches it:
+    // centred along that side, as windowOrigin does; the compositor slides it into the screen.
+    GdkGravity anchorPoint = GDK_GRAVITY_SOUTH;
+    GdkGravity popupPoint = GDK_GRAVITY_NORTH;
+    switch (edge) {
+    case GTK_POS_TOP:
+        anchorPoint = GDK_GRAVITY_NORTH;
+        popupPoint = GDK_GRAVITY_SOUTH;
+        break;
+    case GTK_POS_BOTTOM:
+        break;
+    case GTK_POS_LEFT:
+        anchorPoint = GDK_GRAVITY_WEST;
+        popupPoint = GDK_GRAVITY_EAST;
+        break;
+    case GTK_POS_RIGHT:
+        anchorPoint = GDK_GRAVITY_EAST;
+        popupPoint = GDK_GRAVITY_WEST;
+        break;
+    }
+    // The anchor is in the coordinates of the toplevel's own window, which is what the
+    // positioner measures from.
+    GtkAllocation frame;
+    gtk_widget_get_allocation(toplevel, &frame);
+    const GdkRectangle rectangle{anchor.x + frame.x, anchor.y + frame.y, std::max(1, anchor.width),
+                                 std::max(1, anchor.height)};
+    gtk_widget_realize(frame_.get());
+    GdkWindow* popup = gtk_widget_get_window(frame_.get());
+    gdk_window_move_to_rect(popup, &rectangle, anchorPoint, popupPoint, GDK_ANCHOR_SLIDE, 0, 0);
+    // The grab is part of showing a pop-up surface: the compositor takes it with the first
+    // frame, so the window is shown from inside it.
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(frame_.get()));
+    const GdkGrabStatus status =
+        seat ? gdk_seat_grab(seat, popup, GDK_SEAT_CAPABILITY_ALL, TRUE, nullptr, nullptr,
+                             [](GdkSeat*, GdkWindow*, gpointer data) { gtk_widget_show(static_cast<GtkWidget*>(data)); },
+                             frame_.get())
+             : GDK_GRAB_FAILED;
+    if (status == GDK_GRAB_SUCCESS) {
+        gtk_grab_add(frame_.get());
+        grabbed_ = true;
+    } else {
+        gtk_widget_show(frame_.get());
+    }
+}
+
 void Popover::close()
 {
     if (kind_ == Kind::attached) {
@@ -147,7 +212,8 @@ void Popover::grabPointer()
     GdkWindow* window = gtk_widget_get_window(frame_.get());
     GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(frame_.get()));
     // The map can be heard after a close already hid the window again: nothing to grab then.
-    if (grabbed_ || !window || !seat || !gdk_window_is_visible(window))
+    // A pop-up surface took its grab as it was shown, or goes without.
+    if (placedByCompositor_ || grabbed_ || !window || !seat || !gdk_window_is_visible(window))
         return;
     // Events for this application's windows still go where they belong (owner events), and
     // GTK's own grab sends those to this window.

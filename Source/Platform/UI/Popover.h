@@ -3,7 +3,10 @@
 //   clipped to that window, which is fine for small native content.
 // - window: a transient, undecorated top-level window placed beside the widget, for content
 //   that must not be clipped and may want the keyboard (a web page). It closes on Escape and
-//   when the widget's window hides.
+//   when the widget's window hides. Under Wayland, where a client neither places its windows
+//   nor grabs the pointer, it is a pop-up surface instead: the compositor places it beside
+//   the widget from the same rule (gdk_window_move_to_rect) and gives it the pointer and the
+//   keyboard until a press elsewhere dismisses it.
 // Either closes when the user presses the mouse elsewhere. Main thread only.
 #pragma once
 
@@ -46,15 +49,19 @@ public:
     // top left) on `edge`: centred along that side, then moved into `area` (the monitor's
     // work area) as far as it fits.
     static Point windowOrigin(const Rect& anchor, const Size& size, GtkPositionType edge, const Rect& area);
+    // Whether the pop-up window is a pop-up surface that the compositor places (Wayland).
+    bool isPlacedByCompositor() const { return placedByCompositor_; }
 
 private:
     void showWindow(GtkWidget* widget, GtkPositionType edge);
+    void showPopupSurface(GtkWidget* toplevel, const GdkRectangle& anchor, GtkPositionType edge);
     void grabPointer();
     void releasePointer();
     // Whether the root point lies on the pop-up window.
     bool contains(const Point& root) const;
 
     Kind kind_;
+    bool placedByCompositor_ = false;
     GObjectRef<GtkWidget> frame_;
     GtkWidget* content_ = nullptr;
     GObjectRef<GtkWidget> anchor_;

@@ -47,6 +47,26 @@ Window::Window(Size contentSize)
     gtk_container_add(GTK_CONTAINER(window_.get()), root_);
     gtk_widget_show(root_);
     gtk_widget_add_events(window_.get(), GDK_BUTTON_PRESS_MASK);
+    // While the content shakes, the box's children are drawn here, shifted, in place of the
+    // box's own drawing (which draws nothing but them).
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
+        root_, "draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
+            if (contentShakeOffset_ == 0)
+                return FALSE;
+            cairo_translate(cr, double(std::lround(contentShakeOffset_)), 0);
+            struct Drawing {
+                GtkContainer* box;
+                cairo_t* cr;
+            } drawing{GTK_CONTAINER(root_), cr};
+            gtk_container_foreach(
+                GTK_CONTAINER(root_),
+                [](GtkWidget* child, gpointer data) {
+                    auto* drawing = static_cast<Drawing*>(data);
+                    gtk_container_propagate_draw(drawing->box, child, drawing->cr);
+                },
+                &drawing);
+            return TRUE;
+        }));
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventButton*)>(
         window_.get(), "button-press-event",
         [this](GtkWidget*, GdkEventButton* event) -> gboolean { return backgroundPressed(*event); }));
@@ -181,18 +201,28 @@ double Window::shakeOffset(double elapsed, double width)
     return phase < 0.5 ? -amplitude + 4 * amplitude * phase : amplitude - 4 * amplitude * (phase - 0.5);
 }
 
-void Window::shake()
+bool Window::isX11Display(GdkDisplay* display)
 {
 #ifdef GDK_WINDOWING_X11
-    if (!GDK_IS_X11_DISPLAY(gtk_widget_get_display(window_.get())) || !gtk_widget_get_mapped(window_.get()))
+    return display && GDK_IS_X11_DISPLAY(display);
+#else
+    (void)display;
+    return false;
+#endif
+}
+
+void Window::shake()
+{
+    if (!gtk_widget_get_mapped(window_.get()))
         return;
     // A shake during a shake starts over from the place the first one left.
     if (!shakeTick_) {
-        gtk_window_get_position(gtkWindow(), &shakeHomeX_, &shakeHomeY_);
+        shakeMovesWindow_ = isX11Display(gtk_widget_get_display(window_.get()));
+        if (shakeMovesWindow_)
+            gtk_window_get_position(gtkWindow(), &shakeHomeX_, &shakeHomeY_);
         shakeTick_ = gtk_widget_add_tick_callback(window_.get(), &Window::shakeStep, this, nullptr);
     }
     shakeStart_ = 0;
-#endif
 }
 
 gboolean Window::shakeStep(GtkWidget*, GdkFrameClock* clock, gpointer data)
@@ -203,15 +233,26 @@ gboolean Window::shakeStep(GtkWidget*, GdkFrameClock* clock, gpointer data)
         self->shakeStart_ = now;
     const double elapsed = double(now - self->shakeStart_) / G_USEC_PER_SEC;
     if (elapsed >= shakeDuration) {
-        gtk_window_move(self->gtkWindow(), self->shakeHomeX_, self->shakeHomeY_);
         self->shakeTick_ = 0;
+        self->placeShaken(0);
         return G_SOURCE_REMOVE;
     }
     int width = 0;
     gtk_window_get_size(self->gtkWindow(), &width, nullptr);
-    const double offset = shakeOffset(elapsed, width);
-    gtk_window_move(self->gtkWindow(), self->shakeHomeX_ + int(std::lround(offset)), self->shakeHomeY_);
+    self->placeShaken(shakeOffset(elapsed, width));
     return G_SOURCE_CONTINUE;
+}
+
+void Window::placeShaken(double offset)
+{
+    if (shakeMovesWindow_) {
+        gtk_window_move(gtkWindow(), shakeHomeX_ + int(std::lround(offset)), shakeHomeY_);
+        return;
+    }
+    if (contentShakeOffset_ == offset)
+        return;
+    contentShakeOffset_ = offset;
+    gtk_widget_queue_draw(window_.get());
 }
 
 void Window::stopShaking()
@@ -220,7 +261,7 @@ void Window::stopShaking()
         return;
     gtk_widget_remove_tick_callback(window_.get(), shakeTick_);
     shakeTick_ = 0;
-    gtk_window_move(gtkWindow(), shakeHomeX_, shakeHomeY_);
+    placeShaken(0);
 }
 
 bool Window::isAnyWindowActive()

@@ -72,14 +72,21 @@ public:
     static void performWindowDrag(GtkWidget* widget, const GdkEventButton& event);
 
     // Shakes the window horizontally by 1 % of its width, twice in `shakeDuration`, and puts it
-    // back where it was. X11 only: elsewhere a client cannot place its windows, and nothing
-    // happens.
+    // back where it was. Where a client cannot place its windows (Wayland) the window stays and
+    // its content shakes inside it by the same offsets.
     void shake();
     bool isShaking() const { return shakeTick_ != 0; }
+    // How far the content is drawn from its place now: 0 but while the content shakes.
+    double contentShakeOffset() const { return contentShakeOffset_; }
     static constexpr double shakeDuration = 0.2;
     // The horizontal offset `elapsed` seconds into a shake of a window `width` wide: from −1 %
     // of the width to +1 % and back in each tenth of a second, then 0.
     static double shakeOffset(double elapsed, double width);
+
+    // Whether `display` is an X11 display, where a client places its windows, grabs the
+    // pointer for itself and owns selections by name; under Wayland the compositor does the
+    // first two, and only the clipboard and the primary selection exist.
+    static bool isX11Display(GdkDisplay* display);
 
     // The desktop's double-click interval.
     static std::chrono::milliseconds doubleClickInterval();
@@ -111,6 +118,8 @@ private:
     void packMenuBar();
     bool backgroundPressed(const GdkEventButton& event);
     static gboolean shakeStep(GtkWidget* widget, GdkFrameClock* clock, gpointer self);
+    // The window, or its content, `offset` to the right of where it rests.
+    void placeShaken(double offset);
     void stopShaking();
 
     GObjectRef<GtkWidget> window_;
@@ -124,6 +133,8 @@ private:
     gint64 shakeStart_ = 0;
     int shakeHomeX_ = 0;
     int shakeHomeY_ = 0;
+    bool shakeMovesWindow_ = false;
+    double contentShakeOffset_ = 0;
     std::vector<SignalConnection> connections_;
     // Deferred work checks it to see whether this object still exists.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cmath>
 #include <memory>
 #include <set>
 
@@ -61,6 +62,10 @@ protected:
         destroyWatch = kx::SignalConnection::connect<void(GtkWidget*)>(
             gtkWindow, "destroy", [flag = destroyed](GtkWidget*) { *flag = true; });
         ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(gtkWindow); }));
+        // A compositor without a keyboard (headless weston) gives no window the focus.
+        GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+        if (!seat || !gdk_seat_get_keyboard(seat))
+            return;
         gtk_window_present(GTK_WINDOW(gtkWindow));
         ASSERT_TRUE(kxtest::spinUntil([&] { return kx::ResponderChain::shared().keyWindow() == GTK_WINDOW(gtkWindow); }));
     }
@@ -139,6 +144,7 @@ TEST_F(WindowGui, AWindowClosedWhileItsMenuValidatesHidesWithTheMenuClosed)
 
 TEST_F(WindowGui, ThePointerOpensAMenuBeforeGtkPopsItUp)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     // Validation waits on the main loop; inside GTK's pop-up anything that closes the menu
     // meanwhile (a click elsewhere, the window going) would leave GTK popping up a menu that
     // is gone. A press on the bar, and the pointer entering another item of the active bar,
@@ -180,6 +186,7 @@ TEST_F(WindowGui, ThePointerOpensAMenuBeforeGtkPopsItUp)
 
 TEST_F(WindowGui, AWindowDestroyedWhileAClickOpensItsMenuDoesNotCrash)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     delegate->duringWait = [&] { window.reset(); };
     const auto edit = centreOnScreen(editWidget());
     kxtest::warpPointer(edit.x, edit.y);
@@ -211,6 +218,7 @@ TEST_F(WindowGui, APopUpWhoseWindowGoesWhileItValidatesNeverShowsAndCompletesEmp
 
 TEST_F(WindowGui, TheWindowManagersCloseWaitsForTheOpeningToo)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     delegate->duringWait = [&] {
         GdkEvent* event = gdk_event_new(GDK_DELETE);
         event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(gtkWindow)));
@@ -228,6 +236,8 @@ TEST_F(WindowGui, TheWindowManagersCloseWaitsForTheOpeningToo)
 
 TEST_F(WindowGui, AShakeMovesTheWindowBothWaysAndPutsItBack)
 {
+    if (!kx::Window::isX11Display(gtk_widget_get_display(gtkWindow)))
+        GTEST_SKIP() << "under Wayland a client neither places its window nor learns where it is: the content shakes instead";
     gtk_window_move(GTK_WINDOW(gtkWindow), 200, 150);
     int x = 0, y = 0;
     ASSERT_TRUE(kxtest::spinUntil([&] {
@@ -252,6 +262,45 @@ TEST_F(WindowGui, AShakeMovesTheWindowBothWaysAndPutsItBack)
     EXPECT_LT(*seen.begin(), 200);
     EXPECT_GT(*seen.rbegin(), 200);
     EXPECT_LE(*seen.rbegin() - *seen.begin(), 8); // 1 % of 320 either way, rounded
+}
+
+TEST_F(WindowGui, WhereTheWindowCannotMoveItsContentShakesBothWaysAndComesBack)
+{
+    if (kx::Window::isX11Display(gtk_widget_get_display(gtkWindow)))
+        GTEST_SKIP() << "under X11 the window itself shakes (AShakeMovesTheWindowBothWaysAndPutsItBack)";
+    // Where the content is drawn: the anchor's origin on the window's surface, frame by frame.
+    std::set<int> drawnAt;
+    auto watch = kx::SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
+        anchor, "draw", [&](GtkWidget*, cairo_t* cr) -> gboolean {
+            double x = 0, y = 0;
+            cairo_user_to_device(cr, &x, &y);
+            drawnAt.insert(int(std::lround(x)));
+            return FALSE;
+        });
+    gtk_widget_queue_draw(gtkWindow);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !drawnAt.empty(); }));
+    ASSERT_EQ(drawnAt.size(), 1u);
+    const int rest = *drawnAt.begin();
+
+    window->shake();
+    EXPECT_TRUE(window->isShaking());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !window->isShaking(); }));
+    EXPECT_EQ(window->contentShakeOffset(), 0);
+    EXPECT_LT(*drawnAt.begin(), rest);
+    EXPECT_GT(*drawnAt.rbegin(), rest);
+    EXPECT_LE(*drawnAt.rbegin() - *drawnAt.begin(), 8); // 1 % of 320 either way, rounded
+
+    // The last frame draws it where it rests.
+    drawnAt.clear();
+    gtk_widget_queue_draw(gtkWindow);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !drawnAt.empty(); }));
+    EXPECT_EQ(drawnAt, std::set<int>{rest});
+
+    // A window that is not on screen has nothing to shake.
+    window->orderOut();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !gtk_widget_get_mapped(gtkWindow); }));
+    window->shake();
+    EXPECT_FALSE(window->isShaking());
 }
 
 TEST_F(WindowGui, TheTallTitleBarIsAHeaderBarOfAtLeast37Points)

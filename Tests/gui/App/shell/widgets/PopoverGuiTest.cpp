@@ -1,13 +1,17 @@
 // Popovers of both kinds with a PopoverBackgroundView: the colour covers the popover, arrow
 // included; a click on a link opens it once and closes the popover; the pop-up window sits at
-// its button and closes on Escape.
+// its button and closes on Escape, under Wayland as a pop-up surface that the compositor
+// places there.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "App/shell/widgets/PopoverBackgroundView.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/Workspace.h"
+#include "support/UserInput.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
 
 using kx::Color;
@@ -67,9 +71,11 @@ protected:
                    && gtk_widget_get_allocated_width(link) == 200;
         }));
         // The pop-up window takes the pointer once it is on screen; a click before would race it.
-        if (popover.kind() == Popover::Kind::window) {
+        // (A compositor without a seat, headless weston, gives no grab.)
+        GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+        if (popover.kind() == Popover::Kind::window && seat) {
             GdkDisplay* display = gdk_display_get_default();
-            GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+            GdkDevice* pointer = gdk_seat_get_pointer(seat);
             ASSERT_TRUE(kxtest::spinUntil([&] { return gdk_display_device_is_grabbed(display, pointer); }));
         }
         kxtest::settle();
@@ -86,6 +92,7 @@ const Color magenta{1, 0, 1, 1};
 
 TEST_F(PopoverGui, AnAttachedPopoverTakesTheColourArrowIncludedAndALinkOpensOnce)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     auto popover = std::make_shared<Popover>(Popover::Kind::attached);
     kx::PopoverBackgroundView background;
     background.setBackgroundColor(magenta);
@@ -114,6 +121,7 @@ TEST_F(PopoverGui, AnAttachedPopoverTakesTheColourArrowIncludedAndALinkOpensOnce
 
 TEST_F(PopoverGui, APressOffTheLinkReleasedOverItOpensNothing)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     auto popover = std::make_shared<Popover>(Popover::Kind::attached);
     kx::PopoverBackgroundView background;
     background.setPopover(popover);
@@ -134,6 +142,7 @@ TEST_F(PopoverGui, APressOffTheLinkReleasedOverItOpensNothing)
 
 TEST_F(PopoverGui, APopUpWindowSitsAtItsButtonAndClosesOnEscape)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     auto popover = std::make_shared<Popover>(Popover::Kind::window);
     kx::PopoverBackgroundView background;
     background.setBackgroundColor(magenta);
@@ -178,6 +187,7 @@ TEST_F(PopoverGui, APopUpWindowSitsAtItsButtonAndClosesOnEscape)
 
 TEST_F(PopoverGui, LinksToAnythingButTheWebAreNotOpened)
 {
+    KX_REQUIRE_SYNTHETIC_INPUT();
     auto popover = std::make_shared<Popover>(Popover::Kind::attached);
     kx::PopoverBackgroundView background;
     background.setPopover(popover);
@@ -194,3 +204,53 @@ TEST_F(PopoverGui, LinksToAnythingButTheWebAreNotOpened)
     EXPECT_TRUE(opened.empty());
 }
 
+
+TEST_F(PopoverGui, UnderWaylandThePopUpIsAPopUpSurfaceThatTheCompositorPlacesAtItsButton)
+{
+    auto popover = std::make_shared<Popover>(Popover::Kind::window);
+    if (!popover->isPlacedByCompositor())
+        GTEST_SKIP() << "under X11 the application places the pop-up window itself (APopUpWindowSitsAtItsButtonAndClosesOnEscape)";
+    kx::PopoverBackgroundView background;
+    background.setPopover(popover);
+    fill(*popover, background);
+    GtkWidget* frame = popover->frameWidget();
+    EXPECT_EQ(gtk_window_get_window_type(GTK_WINDOW(frame)), GTK_WINDOW_POPUP);
+    // Where the compositor put it, relative to the window it belongs to.
+    gtk_widget_realize(frame);
+    std::optional<GdkRectangle> placed;
+    auto watch = kx::SignalConnection::connect<void(GdkWindow*, gpointer, gpointer, gboolean, gboolean)>(
+        gtk_widget_get_window(frame), "moved-to-rect", [&](GdkWindow*, gpointer, gpointer final, gboolean, gboolean) {
+            placed = *static_cast<const GdkRectangle*>(final);
+        });
+    int buttonX = 0, buttonY = 0;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(anchor, window->widget(), 0, 0, &buttonX, &buttonY));
+
+    // Below the button, centred on it; it holds the pointer and the keyboard meanwhile (where
+    // the compositor has a seat).
+    show(*popover, background);
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(frame)), window->gtkWindow());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return placed.has_value(); }));
+    EXPECT_EQ(placed->x, buttonX + 40 - 120);
+    EXPECT_EQ(placed->y, buttonY + gtk_widget_get_allocated_height(anchor));
+    EXPECT_EQ(placed->width, 240);
+    // GDK's idea of its place is the compositor's.
+    int popupX = 0, popupY = 0, parentX = 0, parentY = 0;
+    gdk_window_get_origin(gtk_widget_get_window(frame), &popupX, &popupY);
+    gdk_window_get_origin(gtk_widget_get_window(window->widget()), &parentX, &parentY);
+    EXPECT_EQ(popupX - parentX, placed->x);
+    EXPECT_EQ(popupY - parentY, placed->y);
+    kxtest::pressKey(frame, GDK_KEY_Escape);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !popover->isShown(); }));
+    GdkDisplay* display = gdk_display_get_default();
+    if (GdkSeat* seat = gdk_display_get_default_seat(display))
+        EXPECT_FALSE(gdk_display_device_is_grabbed(display, gdk_seat_get_pointer(seat)));
+
+    // Above it when asked, and placed anew: its bottom edge on the button's top.
+    placed.reset();
+    popover->show(anchor, GTK_POS_TOP);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return placed.has_value() && popover->isShown(); }));
+    EXPECT_EQ(placed->x, buttonX + 40 - 120);
+    EXPECT_EQ(placed->y + placed->height, buttonY);
+    popover->close();
+    EXPECT_FALSE(popover->isShown());
+}

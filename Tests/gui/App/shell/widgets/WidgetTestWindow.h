@@ -13,6 +13,7 @@
 #include "App/shell/Color.h"
 #include "App/shell/widgets/TitlelessWindow.h"
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/UI/Window.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 
@@ -95,7 +96,9 @@ protected:
         gtk_window_move(window->gtkWindow(), 100, 100);
         window->makeKeyAndOrderFront();
         ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window->widget()); }));
-        ASSERT_TRUE(spinUntil([&] { return windowPosition(window->widget()) == (kx::Point{100, 100}); }));
+        // Under Wayland the compositor places the window, and nobody learns where.
+        if (kx::Window::isX11Display(gtk_widget_get_display(window->widget())))
+            ASSERT_TRUE(spinUntil([&] { return windowPosition(window->widget()) == (kx::Point{100, 100}); }));
     }
 
     // Shows `view` at `frame` of the content and waits until it is laid out.
