@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <nlohmann/json.hpp>
 
+#include "Platform/UI/Window.h"
+
 namespace kx {
 
 namespace {
@@ -13,6 +15,20 @@ GtkClipboard* selection()
     if (!display)
         return nullptr;
     return gtk_clipboard_get_for_display(display, gdk_atom_intern_static_string(NimbetImagePasteboard::name));
+}
+
+// The pasteboard of the process, where the display has no selections by name; none until an
+// image is copied.
+std::optional<std::string>& inProcessPasteboard()
+{
+    static std::optional<std::string> text;
+    return text;
+}
+
+bool usesInProcessPasteboard()
+{
+    GdkDisplay* display = gdk_display_get_default();
+    return display && !Window::isX11Display(display);
 }
 
 } // namespace
@@ -44,6 +60,10 @@ std::optional<NimbetImagePasteboard::Images> NimbetImagePasteboard::decode(const
 
 void NimbetImagePasteboard::write(const Images& images)
 {
+    if (usesInProcessPasteboard()) {
+        inProcessPasteboard() = encode(images);
+        return;
+    }
     GtkClipboard* clipboard = selection();
     if (!clipboard)
         return;
@@ -61,6 +81,8 @@ void NimbetImagePasteboard::write(const Images& images)
 
 std::optional<NimbetImagePasteboard::Images> NimbetImagePasteboard::read()
 {
+    if (usesInProcessPasteboard())
+        return inProcessPasteboard() ? decode(*inProcessPasteboard()) : std::nullopt;
     GtkClipboard* clipboard = selection();
     if (!clipboard)
         return std::nullopt;

@@ -6,6 +6,10 @@
 // Any client of the display can own a selection, so what is read is untrusted: it is
 // size-limited and must be an object of strings; the paths still have to be checked by whoever
 // copies from them. Main thread only.
+//
+// Under Wayland there are no selections of one's own name (only the clipboard and the primary
+// selection), so the pasteboard lives in the process: the same text, written and read through
+// the same checks, shared by the documents of this process and no other.
 #pragma once
 
 #include <filesystem>
