@@ -61,6 +61,8 @@ public:
     static Rect frameOfWindow(GtkWindow* window);
     static std::optional<Rect> workAreaOfWindow(GtkWindow* window);
 
+    // Asks the window manager to keep the window above the others. Wayland has no such request
+    // (xdg-shell leaves stacking to the compositor): there the setting is kept and does nothing.
     void setKeepAbove(bool above);
     bool keepsAbove() const { return keepsAbove_; }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "App/web/WKWebViewExtras.h"
+#include "Platform/UI/Window.h"
 
 namespace kx {
 
@@ -105,8 +106,10 @@ std::optional<PointerState> pointerState(GtkWidget* widget)
 
 void PreviewWindowController::windowWillMove()
 {
-    // One tracking period at a time: a second press while one runs changes nothing.
-    if (mouseTimer_)
+    // One tracking period at a time: a second press while one runs changes nothing. Under
+    // Wayland the compositor moves the window and tells the client neither where the pointer
+    // is outside its windows nor where the window went: there is nothing to track.
+    if (mouseTimer_ || !Window::isX11Display(gtk_widget_get_display(window_->widget())))
         return;
     const auto pointer = pointerState(window_->widget());
     startMouseLocation_ = pointer ? std::optional<Point>(pointer->location) : std::nullopt;
