@@ -1,5 +1,5 @@
 // The application tests: korvel-x itself (as kx_application_host) started as a process, under
-// Xvfb, on a D-Bus session of their own with an unlocked keyring (Tests/support/with-keyring.sh
+// Xvfb (the Wayland journey under a headless weston), on a D-Bus session of their own with an unlocked keyring (Tests/support/with-keyring.sh
 // inside dbus-run-session), against one stand-in back end.
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     const kxtest::TemporaryHome home;
-    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") || !std::getenv("DISPLAY")) {
-        fprintf(stderr, "kx_application_tests: run under dbus-run-session, with-keyring.sh and xvfb-run\n");
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") || (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))) {
+        fprintf(stderr, "kx_application_tests: run under dbus-run-session, with-keyring.sh and xvfb-run (or with-weston.sh)\n");
         return 1;
     }
     if (!kxtest::applicationBackend().start()) {

@@ -239,6 +239,10 @@ TEST_F(PopoverGui, UnderWaylandThePopUpIsAPopUpSurfaceThatTheCompositorPlacesAtI
     gdk_window_get_origin(gtk_widget_get_window(window->widget()), &parentX, &parentY);
     EXPECT_EQ(popupX - parentX, placed->x);
     EXPECT_EQ(popupY - parentY, placed->y);
+    // The compositor keeps it (a refused grab would have dismissed it).
+    kxtest::settle();
+    EXPECT_TRUE(popover->isShown());
+    EXPECT_TRUE(gdk_window_is_visible(gtk_widget_get_window(frame)));
     kxtest::pressKey(frame, GDK_KEY_Escape);
     ASSERT_TRUE(kxtest::spinUntil([&] { return !popover->isShown(); }));
     GdkDisplay* display = gdk_display_get_default();
