@@ -177,6 +177,11 @@ void Popover::showPopupSurface(GtkWidget* toplevel, const GdkRectangle& anchor, 
     gtk_widget_get_allocation(toplevel, &frame);
     const GdkRectangle rectangle{anchor.x + frame.x, anchor.y + frame.y, std::max(1, anchor.width),
                                  std::max(1, anchor.height)};
+    // A pop-up surface is placed when it maps: one on screen is taken down and placed anew.
+    if (gtk_widget_get_visible(frame_.get())) {
+        releasePointer();
+        gtk_widget_hide(frame_.get());
+    }
     gtk_widget_realize(frame_.get());
     GdkWindow* popup = gtk_widget_get_window(frame_.get());
     gdk_window_move_to_rect(popup, &rectangle, anchorPoint, popupPoint, GDK_ANCHOR_SLIDE, 0, 0);

@@ -255,6 +255,14 @@ TEST_F(PopoverGui, UnderWaylandThePopUpIsAPopUpSurfaceThatTheCompositorPlacesAtI
     ASSERT_TRUE(kxtest::spinUntil([&] { return placed.has_value() && popover->isShown(); }));
     EXPECT_EQ(placed->x, buttonX + 40 - 120);
     EXPECT_EQ(placed->y + placed->height, buttonY);
+
+    // Shown again while it shows: below the button once more, and still one pop-up.
+    placed.reset();
+    popover->show(anchor, GTK_POS_BOTTOM);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return placed.has_value() && popover->isShown(); }));
+    EXPECT_EQ(placed->y, buttonY + gtk_widget_get_allocated_height(anchor));
+    kxtest::settle();
+    EXPECT_TRUE(popover->isShown());
     popover->close();
     EXPECT_FALSE(popover->isShown());
 }
