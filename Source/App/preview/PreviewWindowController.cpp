@@ -168,6 +168,14 @@ void PreviewWindowController::buildToolbar()
     gtk_header_bar_pack_end(bar, liveSharingButton_->widget());
     gtk_header_bar_pack_end(bar, orientationButton_->widget());
     gtk_header_bar_pack_end(bar, consoleButton_->widget());
+    // What a screen reader reads for the images; the console's name is its menu item's, the
+    // live-sharing button's its popover's title.
+    settingsButton_->setAccessibleName("Preview Settings");
+    settingsButton_->setAccessibleRole(ATK_ROLE_PUSH_BUTTON_MENU);
+    selectionLockButton_->setAccessibleName("Selection Lock");
+    consoleButton_->setAccessibleName("Console");
+    orientationButton_->setAccessibleName("Rotate");
+    liveSharingButton_->setAccessibleName("Live Preview");
     for (GtkWidget* widget : {settingsButton_->widget(), divider_, selectionLockButton_->widget(), consoleButton_->widget(),
                               orientationButton_->widget(), liveSharingButton_->widget()})
         gtk_widget_show(widget);

@@ -2,14 +2,21 @@
 
 #include <cmath>
 
+#include "App/shell/widgets/Accessibility.h"
 #include "App/shell/widgets/NamedImages.h"
 
 namespace kx {
 
 PreviewWindowToolbarButton::PreviewWindowToolbarButton(std::string imageName, std::optional<std::string> alternateImageName)
+    : PreviewWindowToolbarButton(std::move(imageName), std::move(alternateImageName), Kind::push)
+{
+}
+
+PreviewWindowToolbarButton::PreviewWindowToolbarButton(std::string imageName, std::optional<std::string> alternateImageName,
+                                                       Kind kind)
     : imageName_(std::move(imageName))
     , alternateImageName_(std::move(alternateImageName))
-    , button_(GObjectRef<GtkWidget>::sink(gtk_button_new()))
+    , button_(GObjectRef<GtkWidget>::sink(kind == Kind::toggle ? gtk_toggle_button_new() : gtk_button_new()))
 {
     GtkWidget* button = button_.get();
     gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
@@ -19,6 +26,8 @@ PreviewWindowToolbarButton::PreviewWindowToolbarButton(std::string imageName, st
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
         button, "draw", [this](GtkWidget*, cairo_t* cr) -> gboolean { return draw(cr); }));
     connections_.push_back(SignalConnection::connect<void(GtkButton*)>(button, "clicked", [this](GtkButton*) {
+        if (following_)
+            return;
         // A state button flips its state, then acts on the new one.
         if (showsState())
             setState(!state_);
@@ -45,7 +54,22 @@ PreviewWindowToolbarButton::~PreviewWindowToolbarButton()
 void PreviewWindowToolbarButton::setState(bool on)
 {
     state_ = on;
+    if (GTK_IS_TOGGLE_BUTTON(widget()) && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget())) != on) {
+        following_ = true;
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget()), on);
+        following_ = false;
+    }
     setNeedsDisplay();
+}
+
+void PreviewWindowToolbarButton::setAccessibleName(const std::string& name)
+{
+    Accessibility::setName(widget(), name);
+}
+
+void PreviewWindowToolbarButton::setAccessibleRole(AtkRole role)
+{
+    Accessibility::setRole(widget(), role);
 }
 
 bool PreviewWindowToolbarButton::isHighlighted() const
@@ -83,6 +107,7 @@ bool PreviewWindowToolbarButton::draw(cairo_t* cr)
     cairo_fill(cr);
     cairo_pop_group_to_source(cr);
     cairo_paint(cr);
+    Accessibility::drawFocusRing(button, cr);
     return true;
 }
 

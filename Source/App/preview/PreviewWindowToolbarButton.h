@@ -1,7 +1,9 @@
 // A button of the preview window's toolbar that draws only its image: centred on whole points,
 // recoloured to one flat colour (white), at half opacity while pressed or while its window is
 // not the active one. A button that shows its state may switch to an alternate image while on.
-// Clicking calls the action. Main thread only.
+// Clicking, or Space or Return while it has the keyboard focus, calls the action; a focus ring
+// shows the focus while the keyboard is in use, and a screen reader reads the name it is
+// given (a button that shows its state as a toggle, with that state). Main thread only.
 #pragma once
 
 #include <functional>
@@ -36,6 +38,9 @@ public:
     void setEnabled(bool enabled) { gtk_widget_set_sensitive(widget(), enabled); }
     // Marks the button for drawing.
     void setNeedsDisplay() { gtk_widget_queue_draw(widget()); }
+    // What a screen reader reads for the button.
+    void setAccessibleName(const std::string& name);
+    void setAccessibleRole(AtkRole role);
 
     virtual bool showsState() const { return false; }
     // Whether the alternate image is drawn.
@@ -47,6 +52,12 @@ public:
     // Full opacity only in the active window and while not pressed.
     static double opacity(bool isKey, bool isHighlighted) { return isKey && !isHighlighted ? 1.0 : 0.5; }
 
+protected:
+    enum class Kind { push, toggle };
+    // A toggle keeps the GTK toggle button's state equal to its own, which is what a screen
+    // reader reports as checked.
+    PreviewWindowToolbarButton(std::string imageName, std::optional<std::string> alternateImageName, Kind kind);
+
 private:
     bool draw(cairo_t* cr);
 
@@ -55,6 +66,8 @@ private:
     GObjectRef<GtkWidget> button_;
     std::function<void()> action_;
     bool state_ = false;
+    // While the toggle's GTK state follows ours: the click it makes is not the user's.
+    bool following_ = false;
     std::vector<SignalConnection> connections_;
     SignalConnection windowActive_;
 };

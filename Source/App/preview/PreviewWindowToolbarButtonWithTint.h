@@ -7,7 +7,11 @@ namespace kx {
 
 class PreviewWindowToolbarButtonWithTint : public PreviewWindowToolbarButton {
 public:
-    using PreviewWindowToolbarButton::PreviewWindowToolbarButton;
+    explicit PreviewWindowToolbarButtonWithTint(std::string imageName,
+                                                std::optional<std::string> alternateImageName = std::nullopt)
+        : PreviewWindowToolbarButton(std::move(imageName), std::move(alternateImageName), Kind::toggle)
+    {
+    }
     bool showsState() const override { return true; }
     Color color() const override
     {

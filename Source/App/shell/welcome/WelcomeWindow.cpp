@@ -162,6 +162,10 @@ void WelcomeWindow::makeKeyAndOrderFront()
         if (needsCentring(flippedFrame(frame, geometry.height), {double(visible.width), double(visible.height)}))
             center();
     }
+    // Shown anew, the keys start at the list (Return opens its selected project), not at the
+    // first control in Tab order.
+    if (recentsTableView_ && !gtk_widget_get_visible(widget()))
+        gtk_window_set_focus(gtkWindow(), recentsTableView_->widget());
     TitlelessWindow::makeKeyAndOrderFront();
     bridge_.reportExperimentShown();
 }

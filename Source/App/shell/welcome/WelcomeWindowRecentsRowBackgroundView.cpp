@@ -1,6 +1,7 @@
 #include "App/shell/welcome/WelcomeWindowRecentsRowBackgroundView.h"
 
 #include "App/shell/AppAppearance.h"
+#include "App/shell/widgets/Accessibility.h"
 
 namespace kx {
 
@@ -30,6 +31,18 @@ WelcomeWindowRecentsRowBackgroundView::WelcomeWindowRecentsRowBackgroundView()
             drawBackground(cr, dirty);
         return FALSE;
     });
+    // Over the cell: the row the arrow keys have reached.
+    connect<gboolean(GtkWidget*, cairo_t*)>(
+        "draw",
+        [this](GtkWidget*, cairo_t* cr) -> gboolean {
+            // On the selection's blue a white ring, inside the row.
+            if (gtk_list_box_row_is_selected(row()))
+                Accessibility::drawFocusRing(widget(), cr, 3, 3, Color{1, 1, 1, 0.9});
+            else
+                Accessibility::drawFocusRing(widget(), cr, 0);
+            return FALSE;
+        },
+        G_CONNECT_AFTER);
 }
 
 void WelcomeWindowRecentsRowBackgroundView::setCell(std::unique_ptr<WelcomeWindowRecentsRowView> cell)
@@ -41,6 +54,8 @@ void WelcomeWindowRecentsRowBackgroundView::setCell(std::unique_ptr<WelcomeWindo
         return;
     gtk_container_add(GTK_CONTAINER(widget()), cell_->widget());
     gtk_widget_show(cell_->widget());
+    // A screen reader reads the row as the document it opens.
+    Accessibility::setName(widget(), WelcomeWindowRecentsRowView::titleText(cell_->contents.url));
 }
 
 void WelcomeWindowRecentsRowBackgroundView::drawBackground(cairo_t* cr, const Rect& dirtyRect)

@@ -1,6 +1,7 @@
 // The row of the recent-documents list that holds one cell: it paints the row's background,
 // or the selection when the list has the row selected, with a one-point line at its left
-// edge, and tells the cell which of the two it painted.
+// edge, and tells the cell which of the two it painted. It carries the keyboard's focus ring
+// and, for a screen reader, the document's name.
 #pragma once
 
 #include <memory>

@@ -62,6 +62,20 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView()
         if (welcomeWindow && row)
             welcomeWindow->handleDoubleClick(gtk_list_box_row_get_index(row));
     });
+    // One stop of Tab, at the selected row; the arrow keys move from row to row.
+    connect<gboolean(GtkWidget*, GtkDirectionType)>("focus", [this](GtkWidget* list, GtkDirectionType direction) -> gboolean {
+        if (direction != GTK_DIR_TAB_FORWARD && direction != GTK_DIR_TAB_BACKWARD)
+            return FALSE;
+        if (gtk_widget_has_focus(list) || gtk_container_get_focus_child(GTK_CONTAINER(list))) {
+            g_signal_stop_emission_by_name(list, "focus"); // on to the next control
+            return FALSE;
+        }
+        GtkListBoxRow* selected = gtk_list_box_get_selected_row(listBox());
+        if (!selected)
+            return FALSE;
+        gtk_widget_grab_focus(GTK_WIDGET(selected));
+        return TRUE;
+    });
     gtk_widget_add_events(widget(), GDK_BUTTON_PRESS_MASK);
     connect<gboolean(GtkWidget*, GdkEventButton*)>("button-press-event", [this](GtkWidget*, GdkEventButton* event) -> gboolean {
         if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_SECONDARY)

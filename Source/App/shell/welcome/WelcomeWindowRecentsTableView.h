@@ -1,5 +1,6 @@
 // The start window's list of recent documents: one row a document, one row always selected
-// while there are rows, a double click or Return opening the selected one, and a context menu
+// while there are rows, a double click or Return opening the selected one, the arrow keys
+// moving the selection (Tab stops once, at the selected row), and a context menu
 // that shows a document in the file manager. Its delegate (the start window) decides what the
 // rows are and what opening does.
 #pragma once

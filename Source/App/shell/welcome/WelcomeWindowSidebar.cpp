@@ -127,6 +127,7 @@ void WelcomeWindow::addCloseButton()
 {
     closeButton_ = std::make_unique<ImageMouseOverButton>("close");
     closeButton_->setAction([this] { close(); });
+    closeButton_->setAccessibleName("Close");
     placeAbove(closeButton_->widget(), {{-2, -1}, {30, 30}});
     gtk_widget_show(closeButton_->widget());
     // The main menu's button faces it, at the right end of the strip.

@@ -4,6 +4,7 @@
 
 #include "App/shell/ColorConstants.h"
 #include "App/shell/Math.h"
+#include "App/shell/widgets/Accessibility.h"
 
 namespace kx {
 
@@ -15,7 +16,9 @@ AntiAliasedButton::AntiAliasedButton()
 AntiAliasedButton::AntiAliasedButton(bool tracksMouse)
     : View(gtk_drawing_area_new())
 {
+    // A label is static text: Tab passes it by, and a screen reader reads it as text.
     gtk_widget_set_can_focus(widget(), FALSE);
+    Accessibility::setRole(widget(), ATK_ROLE_LABEL);
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);
         return FALSE;
@@ -72,6 +75,7 @@ void AntiAliasedButton::setPlainTitle(const std::string& title)
     // The base button shows a plain title in its own look.
     attributedTitle_ = AttributedTitle{title, ColorConstants::kBlack(), std::nullopt, font_.value_or(Font::systemFont(13)),
                                        0, TextAlignment::center, std::nullopt};
+    nameAfterTitle();
     gtk_widget_queue_draw(widget());
 }
 
@@ -81,7 +85,16 @@ void AntiAliasedButton::setTitle(const std::string& title, std::optional<Color> 
 {
     title_ = title;
     attributedTitle_ = makeTitle(title, font_, textColor, color, backgroundColor, textAlignment, letterSpacing);
+    nameAfterTitle();
     gtk_widget_queue_draw(widget());
+}
+
+void AntiAliasedButton::nameAfterTitle()
+{
+    if (tracking_)
+        tracking_->setAccessibleName(title_);
+    else
+        Accessibility::setName(widget(), title_);
 }
 
 void AntiAliasedButton::draw(cairo_t* cr)

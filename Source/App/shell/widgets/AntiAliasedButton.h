@@ -1,6 +1,7 @@
 // A borderless button that shows its title as one attributed string: a colour, a background
 // colour behind the glyphs, an alignment and a letter spacing, drawn with smoothed glyphs.
-// A click (press and release over the button) sends its action.
+// A click (press and release over the button), or Space or Return while it has the keyboard
+// focus, sends its action; a screen reader reads its title.
 //
 // The four fields hold what the full constructor was given; callers may change them and then
 // re-apply the title with `setTitle`, passing the fields. `setTitle` never writes them.
@@ -62,6 +63,7 @@ protected:
 
 private:
     void draw(cairo_t* cr);
+    void nameAfterTitle();
 
     std::string title_;
     std::optional<Font> font_;

@@ -2,14 +2,33 @@
 
 #include <utility>
 
+#include "App/shell/widgets/Accessibility.h"
+
 namespace kx {
 
 ButtonTracking::ButtonTracking(GtkWidget* widget, std::function<void(bool)> pressedOver,
-                               std::function<void()> clicked)
+                               std::function<void()> clicked, AtkRole role)
     : widget_(widget)
     , pressedOver_(std::move(pressedOver))
     , clicked_(std::move(clicked))
 {
+    gtk_widget_set_can_focus(widget, TRUE);
+    gtk_widget_set_focus_on_click(widget, FALSE);
+    gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK | GDK_FOCUS_CHANGE_MASK);
+    Accessibility::setRole(widget, role);
+    nameFromTooltip();
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
+        widget, "key-press-event", [this](GtkWidget*, GdkEventKey* event) -> gboolean { return keyPressed(*event); }));
+    // Over whatever the widget drew itself.
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
+        widget, "draw",
+        [this](GtkWidget* widget, cairo_t* cr) -> gboolean {
+            Accessibility::drawFocusRing(widget, cr, focusCornerRadius_, focusInset_);
+            return FALSE;
+        },
+        G_CONNECT_AFTER));
+    connections_.push_back(SignalConnection::connect<void(GObject*, GParamSpec*)>(
+        widget, "notify::tooltip-text", [this](GObject*, GParamSpec*) { nameFromTooltip(); }));
     gtk_widget_add_events(widget, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_BUTTON_MOTION_MASK);
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventButton*)>(
         widget, "button-press-event", [this](GtkWidget*, GdkEventButton* event) -> gboolean { return pressed(*event); }));
@@ -27,6 +46,27 @@ ButtonTracking::ButtonTracking(GtkWidget* widget, std::function<void(bool)> pres
             }
             return FALSE;
         }));
+}
+
+void ButtonTracking::setAccessibleName(std::string name)
+{
+    accessibleName_ = std::move(name);
+    Accessibility::setName(widget_, *accessibleName_);
+}
+
+void ButtonTracking::setAccessibleRole(AtkRole role)
+{
+    Accessibility::setRole(widget_, role);
+}
+
+void ButtonTracking::nameFromTooltip()
+{
+    if (accessibleName_)
+        return;
+    gchar* tooltip = gtk_widget_get_tooltip_text(widget_);
+    if (tooltip)
+        Accessibility::setName(widget_, tooltip);
+    g_free(tooltip);
 }
 
 bool ButtonTracking::contains(const Size& size, const Point& point)
@@ -74,12 +114,28 @@ bool ButtonTracking::released(const GdkEventButton& event)
         return false;
     tracking_ = false;
     setOver(false);
+    if (contains(size(), {event.x, event.y}))
+        click();
+    return true;
+}
+
+bool ButtonTracking::keyPressed(const GdkEventKey& event)
+{
+    if (!Accessibility::activatesButton(event) || !gtk_widget_is_sensitive(widget_))
+        return false;
+    // Not while the mouse holds the button: its release decides.
+    if (!tracking_)
+        click();
+    return true;
+}
+
+void ButtonTracking::click()
+{
     // The click may destroy the widget and this object with it: nothing is touched afterwards.
-    if (contains(size(), {event.x, event.y}) && clicked_) {
+    if (clicked_) {
         auto clicked = clicked_;
         clicked();
     }
-    return true;
 }
 
 } // namespace kx

@@ -11,7 +11,6 @@ ImageMouseOverButton::ImageMouseOverButton(const std::string& imageName, NamedIm
     , tintColor_(Color{1, 0, 0, 1})
     , currentTint_(tintColor_)
 {
-    gtk_widget_set_can_focus(widget(), FALSE);
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);
         return FALSE;
@@ -21,6 +20,8 @@ ImageMouseOverButton::ImageMouseOverButton(const std::string& imageName, NamedIm
                           if (auto action = action_)
                               action();
                       });
+    // The ring around the image, clear of the window's edge where the close button sits.
+    tracking_->setFocusInset(3);
 }
 
 void ImageMouseOverButton::setTintColor(std::optional<Color> color)

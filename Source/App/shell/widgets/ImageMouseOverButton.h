@@ -34,6 +34,9 @@ public:
     const std::optional<Color>& currentTint() const { return currentTint_; }
 
     void setAction(std::function<void()> action) { action_ = std::move(action); }
+    // What a screen reader reads for the image (else the tooltip).
+    void setAccessibleName(std::string name) { tracking_->setAccessibleName(std::move(name)); }
+    void setAccessibleRole(AtkRole role) { tracking_->setAccessibleRole(role); }
 
 private:
     void pressedOver(bool over);

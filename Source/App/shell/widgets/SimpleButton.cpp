@@ -14,7 +14,6 @@ void setSource(cairo_t* cr, const Color& color)
 SimpleButton::SimpleButton()
     : View(gtk_drawing_area_new())
 {
-    gtk_widget_set_can_focus(widget(), FALSE);
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);
         return FALSE;
@@ -32,6 +31,8 @@ SimpleButton::SimpleButton()
 
 void SimpleButton::styleDidChange()
 {
+    if (tracking_)
+        tracking_->setAccessibleName(attributedTitle().text);
     gtk_widget_queue_draw(widget());
 }
 

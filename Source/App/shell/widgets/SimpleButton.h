@@ -2,7 +2,7 @@
 // attributed string, with label, background and border colours for the normal, pressed and
 // disabled looks (SimpleButtonStyle). It tracks the mouse itself: the pressed look follows the
 // pointer while the button is held, and the action goes only when the mouse is released over
-// an enabled button. It never takes the keyboard focus.
+// an enabled button; Space and Return press it from the keyboard (ButtonTracking).
 #pragma once
 
 #include <functional>

@@ -33,6 +33,7 @@ TitlelessWindow::TitlelessWindow(Size contentSize)
         setMenu(std::move(menu));
         menuButton_ = std::make_unique<ImageMouseOverButton>("menu");
         gtk_widget_set_tooltip_text(menuButton_->widget(), menuButtonTooltip);
+        menuButton_->setAccessibleRole(ATK_ROLE_PUSH_BUTTON_MENU);
         menuButton_->setAction([this] { popUpMenu(menuButton_->widget()); });
         updateMenuButtonAppearance();
         AppAppearance::shared().observeHandlers.push_back([this, alive = std::weak_ptr<int>(alive_)] {

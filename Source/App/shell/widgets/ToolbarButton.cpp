@@ -25,7 +25,6 @@ ToolbarButton::ToolbarButton(GdkPixbuf* image)
 
 void ToolbarButton::setUp()
 {
-    gtk_widget_set_can_focus(widget(), FALSE);
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);
         return FALSE;

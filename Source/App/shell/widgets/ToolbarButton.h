@@ -2,7 +2,8 @@
 // its image, centred on whole points. When the image has a name and an image of that name
 // followed by "-dark" exists, night mode shows that variant as it is; otherwise the image's
 // shape is filled with a grey of the mode, darker or lighter while the button is pressed.
-// A release over the button sends the action. Every change of mode redraws it.
+// A release over the button, or Space or Return while it has the keyboard focus, sends the
+// action; a screen reader reads its tooltip. Every change of mode redraws it.
 #pragma once
 
 #include <functional>

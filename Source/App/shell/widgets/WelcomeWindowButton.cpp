@@ -7,7 +7,6 @@ namespace kx {
 WelcomeWindowButton::WelcomeWindowButton(const std::string& title)
     : View(gtk_drawing_area_new())
 {
-    gtk_widget_set_can_focus(widget(), FALSE);
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);
         return FALSE;
@@ -16,6 +15,7 @@ WelcomeWindowButton::WelcomeWindowButton(const std::string& title)
         if (auto action = action_)
             action();
     });
+    tracking_->setFocusCornerRadius(cornerRadius);
     setTitle(title, ColorConstants::kBlack());
 }
 
@@ -23,6 +23,7 @@ void WelcomeWindowButton::setTitle(const std::string& title, const Color& color)
 {
     attributedTitle_ = AttributedTitle{title, color, std::nullopt, Font::systemFont(12), 0, TextAlignment::center,
                                        std::nullopt};
+    tracking_->setAccessibleName(title);
     gtk_widget_queue_draw(widget());
 }
 

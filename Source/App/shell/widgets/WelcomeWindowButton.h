@@ -1,6 +1,7 @@
 // The text buttons of the start window ("Open…", "New"): borderless, corners rounded by 3
 // points, the title centred in the system font of size 12 and a given colour, drawn with
-// smoothed glyphs. A click sends the action.
+// smoothed glyphs. A click, or Space or Return while it has the keyboard focus, sends the
+// action; a screen reader reads the title.
 #pragma once
 
 #include <functional>

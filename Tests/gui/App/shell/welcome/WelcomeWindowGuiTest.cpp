@@ -427,3 +427,110 @@ TEST_F(WelcomeWindowGui, TheFirstShowingCentresTheWindowAndLaterOnesKeepItOnScre
     window->makeKeyAndOrderFront();
     EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::windowPosition(window->widget()) == (kx::Point{380, 230}); }));
 }
+
+namespace {
+
+// The widget with the keyboard focus in `window`, as a screen reader names it.
+std::string focusedName(GtkWindow* window)
+{
+    GtkWidget* focus = gtk_window_get_focus(window);
+    const char* name = focus ? atk_object_get_name(gtk_widget_get_accessible(focus)) : nullptr;
+    return name ? name : "";
+}
+
+AtkRole focusedRole(GtkWindow* window)
+{
+    GtkWidget* focus = gtk_window_get_focus(window);
+    return focus ? atk_object_get_role(gtk_widget_get_accessible(focus)) : ATK_ROLE_INVALID;
+}
+
+// Presses Tab, as a person would, until the control named `name` has the focus (the page takes
+// a few presses of its own on the way); whether it got there.
+bool tabTo(GtkWindow* window, const std::string& name)
+{
+    for (int press = 0; press < 40; ++press) {
+        if (focusedName(window) == name && gtk_widget_has_visible_focus(gtk_window_get_focus(window)))
+            return true;
+        GtkWidget* focus = gtk_window_get_focus(window);
+        kxtest::typeKey(GDK_KEY_Tab);
+        kxtest::settle();
+        // Within the page each press is a round trip to its process, which hands the focus back
+        // after its last field; a press that arrives before that starts the page over.
+        if (focus && WEBKIT_IS_WEB_VIEW(focus))
+            kxtest::spinFor(std::chrono::milliseconds(150));
+    }
+    return false;
+}
+
+// A picture of the focus as it shows: the window paints on its frame clock's next tick, after
+// what settle() waits for. Only when pictures are asked for.
+void saveFocusScreenshot(GtkWidget* window, const std::string& name)
+{
+    if (std::getenv("KX_SCREENSHOT_DIR")) {
+        kxtest::spinFor(std::chrono::milliseconds(300));
+        kxtest::saveWindowScreenshot(window, name);
+    }
+}
+
+} // namespace
+
+TEST_F(WelcomeWindowGui, EveryControlIsReachedWithTabAndPressedWithSpaceOrReturn)
+{
+    const auto older = project("Older Site.korvelx");
+    const auto newer = project("Newer App.korvelx", true);
+    kxtest::writeStore(folder / "recently-used.xbel",
+                       {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
+    const auto show = [&] {
+        window->makeKeyAndOrderFront();
+        return kxtest::spinUntil([&] { return window->isVisible() && gtk_window_is_active(window->gtkWindow()); });
+    };
+    showWithPage();
+    ASSERT_TRUE(show());
+    waitForPagePaint();
+    GtkWindow* gtkWindow = window->gtkWindow();
+
+    // The list is one stop of Tab, at its selected row, read as the project's name; the arrow
+    // keys move from row to row.
+    ASSERT_TRUE(tabTo(gtkWindow, "Newer App"));
+    EXPECT_EQ(focusedRole(gtkWindow), ATK_ROLE_LIST_ITEM);
+    EXPECT_EQ(atk_object_get_role(gtk_widget_get_accessible(window->recentsTableView()->widget())), ATK_ROLE_LIST_BOX);
+    kxtest::typeKey(GDK_KEY_Down);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return focusedName(gtkWindow) == "Older Site"; }));
+    EXPECT_EQ(window->recentsTableView()->selectedRow(), 1);
+    saveFocusScreenshot(window->widget(), "welcome-keyboard-list-day");
+    kxtest::typeKey(GDK_KEY_Up);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return window->recentsTableView()->selectedRow() == 0; }));
+    kxtest::typeKey(GDK_KEY_Tab);
+    kxtest::settle();
+    EXPECT_NE(focusedRole(gtkWindow), ATK_ROLE_LIST_ITEM) << "Tab leaves the list at once";
+
+    // The buttons below the list and the close button: push buttons named by their titles;
+    // Return and Space press them, Control with Return does not.
+    ASSERT_TRUE(tabTo(gtkWindow, "Open\u2026"));
+    EXPECT_EQ(focusedRole(gtkWindow), ATK_ROLE_PUSH_BUTTON);
+    saveFocusScreenshot(window->widget(), "welcome-keyboard-open-day");
+    kxtest::pressKey(window->widget(), GDK_KEY_Return, GDK_CONTROL_MASK);
+    kxtest::settle();
+    EXPECT_EQ(openPanels, 0);
+    kxtest::typeKey(GDK_KEY_Return);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return openPanels == 1; }));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); }));
+
+    kxtest::setDark(true);
+    ASSERT_TRUE(show());
+    ASSERT_TRUE(tabTo(gtkWindow, "New"));
+    saveFocusScreenshot(window->widget(), "welcome-keyboard-new-night");
+    kxtest::typeKey(GDK_KEY_space);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return newDocuments == 1; }));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); }));
+
+    ASSERT_TRUE(show());
+    ASSERT_TRUE(tabTo(gtkWindow, "Close"));
+    EXPECT_EQ(focusedRole(gtkWindow), ATK_ROLE_PUSH_BUTTON);
+    saveFocusScreenshot(window->widget(), "welcome-keyboard-close-night");
+    kxtest::typeKey(GDK_KEY_KP_Enter);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); }));
+    EXPECT_EQ(openPanels, 1);
+    EXPECT_EQ(newDocuments, 1);
+    EXPECT_TRUE(openedDocuments.empty());
+}
