@@ -55,6 +55,8 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document, GtkWi
         gtk_widget_set_vexpand(editorView, TRUE);
         setContentView(editorView);
         gtk_widget_show(editorView);
+        // The keys start in the editor, not at the title bar's first button (F10 goes there).
+        gtk_window_set_focus(gtkWindow(), editorView);
     }
 
     responder_.attachToWidget(widget());

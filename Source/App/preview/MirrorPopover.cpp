@@ -67,6 +67,24 @@ void MirrorPopover::setState(State state)
 {
     viewController_->reflect(std::move(state));
     updateDefaultButton();
+    keepKeyboardFocus();
+}
+
+void MirrorPopover::keepKeyboardFocus()
+{
+    // The button that had the focus may belong to a layout no longer shown ("Start" once the
+    // sharing starts): the focus then goes to the main button of the shown one ("Stop"), so
+    // that the keys stay in the popover.
+    if (!isShown())
+        return;
+    GtkWidget* toplevel = gtk_widget_get_toplevel(popover_->frameWidget());
+    GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
+    GtkWidget* shown = viewController_->shownView().widget();
+    if (focus && (gtk_widget_is_ancestor(focus, shown) || !gtk_widget_is_ancestor(focus, popover_->frameWidget())))
+        return;
+    GtkWidget* button = GTK_WIDGET(viewController_->shownView().mainButton());
+    if (gtk_widget_is_sensitive(button))
+        gtk_widget_grab_focus(button);
 }
 
 void MirrorPopover::updateDefaultButton()

@@ -55,6 +55,7 @@ private:
     void performMainAction(const State& state);
     void applyAppearance();
     void updateDefaultButton();
+    void keepKeyboardFocus();
     bool activateLink(const std::string& url);
 
     std::unique_ptr<MirrorPopoverViewController> viewController_;

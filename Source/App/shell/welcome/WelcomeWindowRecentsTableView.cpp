@@ -76,6 +76,13 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView()
         gtk_widget_grab_focus(GTK_WIDGET(selected));
         return TRUE;
     });
+    // The focus given to the list goes on to its selected row: the arrow keys start there, and a
+    // screen reader reads the project, not an empty list.
+    connect<gboolean(GtkWidget*, GdkEvent*)>("focus-in-event", [this](GtkWidget* list, GdkEvent*) -> gboolean {
+        if (GtkListBoxRow* selected = gtk_list_box_get_selected_row(listBox()); selected && gtk_widget_has_focus(list))
+            gtk_widget_grab_focus(GTK_WIDGET(selected));
+        return FALSE;
+    });
     gtk_widget_add_events(widget(), GDK_BUTTON_PRESS_MASK);
     connect<gboolean(GtkWidget*, GdkEventButton*)>("button-press-event", [this](GtkWidget*, GdkEventButton* event) -> gboolean {
         if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_SECONDARY)
