@@ -26,10 +26,23 @@ using kxtest::Clickable;
 namespace Display = kxtest::Display;
 using namespace std::chrono_literals;
 
+namespace kxtest {
+
+std::optional<Clickable> previewPage(ApplicationProcess& app)
+{
+    for (auto& item : app.clickables()) {
+        if (item.kind == "web" && item.window == previewWindow && item.name.find("/preview.html?") != std::string::npos)
+            return item;
+    }
+    return std::nullopt;
+}
+
+} // namespace kxtest
+
 namespace {
 
-// The preview window shows the frame's name in its title bar, not as the window's title.
-constexpr const char* previewWindow = "(untitled)";
+using kxtest::previewPage;
+using kxtest::previewWindow;
 
 bool zbarIsInstalled()
 {
@@ -67,16 +80,6 @@ std::vector<Clickable> buttonsOf(ApplicationProcess& app, const std::string& win
             buttons.push_back(std::move(item));
     }
     return buttons;
-}
-
-// The preview's web view, once it shows the project server's preview page.
-std::optional<Clickable> previewPage(ApplicationProcess& app)
-{
-    for (auto& item : app.clickables()) {
-        if (item.kind == "web" && item.window == previewWindow && item.name.find("/preview.html?") != std::string::npos)
-            return item;
-    }
-    return std::nullopt;
 }
 
 int countOf(ApplicationProcess& app, const std::string& kind, const std::string& window, const std::string& name)

@@ -23,17 +23,8 @@ using kxtest::startTitle;
 using kxtest::windowTimeout;
 namespace Display = kxtest::Display;
 
-namespace {
+namespace kxtest {
 
-// Whether the settings say night (the key is absent until the first switch).
-bool isNight(const ApplicationHome& home)
-{
-    const auto text = kx::FileSystem::readFile(home.config() / "com.korvel.x" / "defaults.json").value_or("");
-    const auto defaults = nlohmann::json::parse(text, nullptr, false);
-    return defaults.is_object() && defaults.value("HasDarkAppearance", false);
-}
-
-// The enabled items of the pop-up menus on screen.
 std::vector<std::string> popupItems(ApplicationProcess& app)
 {
     std::vector<std::string> names;
@@ -43,6 +34,21 @@ std::vector<std::string> popupItems(ApplicationProcess& app)
     }
     return names;
 }
+
+} // namespace kxtest
+
+namespace {
+
+using kxtest::popupItems;
+
+// Whether the settings say night (the key is absent until the first switch).
+bool isNight(const ApplicationHome& home)
+{
+    const auto text = kx::FileSystem::readFile(home.config() / "com.korvel.x" / "defaults.json").value_or("");
+    const auto defaults = nlohmann::json::parse(text, nullptr, false);
+    return defaults.is_object() && defaults.value("HasDarkAppearance", false);
+}
+
 
 // What the application handed to the desktop to open, in order.
 std::vector<std::string> openedAddresses(const std::filesystem::path& file)

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support/StandInBackend.h"
 
@@ -10,12 +12,15 @@ namespace kxtest {
 
 class ApplicationProcess;
 struct ApplicationHome;
+struct Clickable;
 
 // The titles of the start window and the login window.
 inline constexpr const char* startTitle = "Welcome to Korvel X";
 inline constexpr const char* loginTitle = "Sign In to Korvel X";
 // How long a window of the application may take to appear.
 inline constexpr auto windowTimeout = std::chrono::seconds(30);
+// The preview window shows the frame's name in its title bar, not as the window's title.
+inline constexpr const char* previewWindow = "(untitled)";
 
 // The stand-in back end of the test program.
 StandInBackend& applicationBackend();
@@ -28,5 +33,9 @@ std::string storedDocument(const std::filesystem::path& package);
 // Types `text` (one word: a space would press a button) into the editor of the window `title`
 // as a user would: Tab from field to field until one takes the text.
 bool typeIntoEditor(const std::string& title, const std::string& text);
+// The preview's web view, once it shows the project server's preview page.
+std::optional<Clickable> previewPage(ApplicationProcess& app);
+// The enabled items of the pop-up menus on screen.
+std::vector<std::string> popupItems(ApplicationProcess& app);
 
 } // namespace kxtest

@@ -1,0 +1,236 @@
+// The application by keyboard alone, as a person who uses no mouse does, and as a screen reader
+// announces it: the start window (the recent list, "Open…", "New", an example), a document
+// window's menus and toolbar, the preview's toolbar and its settings menu, the live-sharing
+// popover and an alert are each reached with Tab and the arrow keys and pressed with Space or
+// Return; the focus is followed over AT-SPI, and every window on the way is walked there for a
+// control that a screen reader could not announce.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "ApplicationProcess.h"
+#include "ApplicationTests.h"
+#include "ScreenReader.h"
+#include "support/Spin.h"
+
+namespace fs = std::filesystem;
+using kxtest::ApplicationHome;
+using kxtest::ApplicationProcess;
+using kxtest::ScreenReader;
+using kxtest::startTitle;
+using kxtest::windowTimeout;
+using kxtest::popupItems;
+using kxtest::previewPage;
+using kxtest::previewWindow;
+namespace Display = kxtest::Display;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Presses `key` and waits until the focus has moved and come to rest (a page's own focus
+// answers from its process); whether it moved.
+bool pressAndFollow(ScreenReader& reader, const std::string& key)
+{
+    const int before = reader.focusChanges();
+    Display::pressKey(key);
+    if (!kxtest::spinUntil([&] { return reader.focusChanges() != before; }, 3s))
+        return false;
+    return kxtest::spinUntil([&] { return std::chrono::steady_clock::now() - reader.lastFocusChange() > 250ms; });
+}
+
+// Presses Tab until the screen reader announces `name` (as `role`, when given); whether it did.
+bool tabTo(ScreenReader& reader, const std::string& name, const std::string& role = {})
+{
+    const auto there = [&] { return reader.focus().name == name && (role.empty() || reader.focus().role == role); };
+    for (int press = 0; press < 40 && !there(); ++press) {
+        if (!pressAndFollow(reader, "Tab"))
+            continue; // nothing else takes the focus: the next press goes on
+    }
+    return there();
+}
+
+// Presses `key` until the screen reader announces `name`; whether it did.
+bool arrowTo(ScreenReader& reader, const std::string& key, const std::string& name)
+{
+    for (int press = 0; press < 20 && reader.focus().name != name; ++press)
+        (void)pressAndFollow(reader, key);
+    return reader.focus().name == name;
+}
+
+// No window of `app` on screen holds a control that a screen reader cannot announce, and the
+// control `name` is among them (in `window`, when given: a window's title, or its role in
+// brackets for one without, as "(dialog)"), announced as `name`.
+void expectAnnounced(ScreenReader& reader, ApplicationProcess& app, const std::string& name, const std::string& window = {},
+                     std::source_location where = std::source_location::current())
+{
+    SCOPED_TRACE(::testing::Message() << "windows checked at line " << where.line());
+    bool seen = false;
+    std::string windows;
+    for (const auto& control : reader.controls(app.pid())) {
+        seen = seen || (control.name == name && (window.empty() || control.window == window));
+        if (windows.find("[" + control.window + "]") == std::string::npos)
+            windows += "[" + control.window + "]";
+        if (!control.fault.empty())
+            ADD_FAILURE() << control.window << ": " << control.role << " '" << control.name << "': " << control.fault;
+    }
+    EXPECT_TRUE(seen) << "no control " << name << " in " << (window.empty() ? "any window" : window) << " over AT-SPI, in "
+                      << windows;
+}
+
+void writeFolderProject(const fs::path& project, const std::string& frame)
+{
+    fs::create_directories(project / "design");
+    std::ofstream(project / "design" / "document.json")
+        << R"({"version":1,"frames":[{"id":"a","name":")" << frame << R"(","text":""}]})";
+}
+
+} // namespace
+
+TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToAScreenReader)
+{
+    if (!kxtest::nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    ScreenReader reader;
+    ASSERT_TRUE(reader.isConnected()) << "no accessibility bus in this D-Bus session (at-spi2-core)";
+
+    // Two projects in the recent list, the newer first.
+    ApplicationHome home;
+    writeFolderProject(home.folder / "Alpha", "Home");
+    writeFolderProject(home.folder / "Beta", "Home");
+    fs::create_directories(home.data() / "com.korvel.x");
+    std::ofstream(home.data() / "com.korvel.x" / "RecentDocuments.txt")
+        << "file://" << (home.folder / "Beta").string() << "\nfile://" << (home.folder / "Alpha").string() << "\n";
+
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(app.launch());
+    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(kxtest::loginTitle); }, windowTimeout));
+    expectAnnounced(reader, app, "Main Menu", kxtest::loginTitle);
+    signInThroughSecondProcess(home, app);
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    expectAnnounced(reader, app, "Open\u2026", startTitle);
+
+    // The recent list: one stop of Tab, the rows by the arrow keys, each read as its project.
+    ASSERT_TRUE(tabTo(reader, "Beta", "list item"));
+    ASSERT_TRUE(pressAndFollow(reader, "Down"));
+    EXPECT_EQ(reader.focus().name, "Alpha");
+    ASSERT_TRUE(pressAndFollow(reader, "Up"));
+    EXPECT_EQ(reader.focus().name, "Beta");
+    ASSERT_TRUE(pressAndFollow(reader, "Tab"));
+    EXPECT_NE(reader.focus().role, "list item") << "Tab leaves the list at once";
+
+    // "Open…" shows the open panel; Escape there brings the start window back.
+    ASSERT_TRUE(tabTo(reader, "Open\u2026", "push button"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Open"); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Open"));
+    Display::pressKey("Escape");
+    ASSERT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow("Open") && Display::hasVisibleWindow(startTitle); },
+                                  windowTimeout));
+
+    // "New" makes a document; closing it unedited brings the start window back.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(tabTo(reader, "New", "push button"));
+    Display::pressKey("space");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Untitled"));
+    Display::pressControl('w');
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+
+    // The About window, from the main menu's button: Down to the application's submenu, Right
+    // into it, Down to About.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(tabTo(reader, "Main Menu"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(arrowTo(reader, "Down", "Korvel X"));
+    expectAnnounced(reader, app, "Korvel X");
+    ASSERT_TRUE(pressAndFollow(reader, "Right"));
+    ASSERT_TRUE(arrowTo(reader, "Down", "About Korvel X"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("About Korvel X"); }, windowTimeout));
+    expectAnnounced(reader, app, "Close", "About Korvel X");
+    ASSERT_TRUE(Display::focusWindow("About Korvel X"));
+    Display::pressControl('w');
+    ASSERT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow("About Korvel X"); }, windowTimeout));
+
+    // An example of the start page: its card, reached with Tab through the page, announced by
+    // the page's own process.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(tabTo(reader, "Landing Page"));
+    Display::pressKey("Return");
+    const std::string example = "Landing example";
+    ASSERT_TRUE(kxtest::spinUntil([&] { return Display::hasVisibleWindow(example); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow(example));
+    expectAnnounced(reader, app, "Show Preview", example);
+
+    // The document window's menus and its title bar: F10 goes to the title bar's buttons first
+    // (GTK's way in a window with a title bar of its own), F10 again opens the menu bar's first
+    // menu, and the arrows move along.
+    ASSERT_TRUE(pressAndFollow(reader, "F10"));
+    EXPECT_EQ(reader.focus().name, "Show Preview");
+    Display::pressKey("F10");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return reader.focus().role == "menu" || reader.focus().role == "menu item"; }));
+    ASSERT_TRUE(arrowTo(reader, "Right", "File"));
+    ASSERT_TRUE(arrowTo(reader, "Down", "Save As\u2026"));
+    expectAnnounced(reader, app, "Save As\u2026");
+    Display::pressKey("Escape");
+    Display::pressKey("Escape");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
+
+    // Its toolbar: the preview.
+    ASSERT_TRUE(Display::focusWindow(example));
+    ASSERT_TRUE(tabTo(reader, "Show Preview", "push button"));
+    Display::pressKey("Return");
+    std::optional<kxtest::Clickable> page;
+    ASSERT_TRUE(kxtest::spinUntil([&] { return (page = previewPage(app)).has_value(); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindowOf(*page));
+    expectAnnounced(reader, app, "Preview Settings", "(frame)");
+
+    // The preview's settings menu, and its live-sharing popover started and stopped.
+    ASSERT_TRUE(tabTo(reader, "Preview Settings"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(app.waitForClickable("menuitem", "(popup)", "Device"));
+    // A menu popped up from a button hangs from no window in the tree: its items are read as
+    // the arrows reach them.
+    ASSERT_TRUE(arrowTo(reader, "Down", "Device"));
+    EXPECT_EQ(reader.focus().role, "menu");
+    Display::pressKey("Escape");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
+    ASSERT_TRUE(tabTo(reader, "Live Preview"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(app.waitForClickable("button", previewWindow, "Start"));
+    expectAnnounced(reader, app, "Start", "(frame)");
+    ASSERT_TRUE(tabTo(reader, "Start", "push button"));
+    Display::pressKey("space");
+    ASSERT_TRUE(app.waitForClickable("button", previewWindow, "Stop"));
+    ASSERT_TRUE(tabTo(reader, "Stop", "push button"));
+    Display::pressKey("Return");
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !app.waitForClickable("button", previewWindow, "Stop", 1s); }, windowTimeout));
+
+    // An alert: the edited example closed asks whether to keep it; Tab to "Delete", Space.
+    ASSERT_TRUE(kxtest::typeIntoEditor(example, "Keys"));
+    ASSERT_TRUE(Display::focusWindow(example + " \u2014 Edited"));
+    Display::pressControl('w');
+    const auto remove = app.waitForClickable("button", "(untitled)", "Delete");
+    ASSERT_TRUE(remove);
+    ASSERT_TRUE(Display::focusWindowOf(*remove));
+    expectAnnounced(reader, app, "Delete", "(dialog)");
+    ASSERT_TRUE(tabTo(reader, "Delete", "push button"));
+    Display::pressKey("space");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !Display::hasVisibleWindow(example + " \u2014 Edited"); }, windowTimeout));
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+
+    // Return on a row of the recent list opens its project.
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    ASSERT_TRUE(tabTo(reader, "Beta", "list item"));
+    ASSERT_TRUE(arrowTo(reader, "Down", "Alpha"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Alpha"); }, windowTimeout));
+
+    ASSERT_TRUE(Display::focusWindow("Alpha"));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_EQ(app.status(), 0);
+}

@@ -1,0 +1,183 @@
+#include "ScreenReader.h"
+
+#include <atspi/atspi.h>
+
+#include <functional>
+#include <set>
+
+namespace kxtest {
+
+namespace {
+
+std::string text(gchar* owned)
+{
+    std::string value = owned ? owned : "";
+    g_free(owned);
+    return value;
+}
+
+// Roles of what a person operates: each needs a name to be announced. (A menu is also the
+// role of the list that a menu item pops up: a control only where it can be selected.)
+bool isControl(AtspiRole role)
+{
+    static const std::set<AtspiRole> controls{
+        ATSPI_ROLE_PUSH_BUTTON,    ATSPI_ROLE_TOGGLE_BUTTON, ATSPI_ROLE_PUSH_BUTTON_MENU, ATSPI_ROLE_CHECK_BOX,
+        ATSPI_ROLE_RADIO_BUTTON,   ATSPI_ROLE_MENU_ITEM,     ATSPI_ROLE_CHECK_MENU_ITEM,  ATSPI_ROLE_RADIO_MENU_ITEM,
+        ATSPI_ROLE_LIST_ITEM,     ATSPI_ROLE_LINK,             ATSPI_ROLE_COMBO_BOX,
+        ATSPI_ROLE_SLIDER,         ATSPI_ROLE_SPIN_BUTTON,   ATSPI_ROLE_PAGE_TAB,         ATSPI_ROLE_TOGGLE_BUTTON,
+    };
+    return controls.contains(role);
+}
+
+// Roles that say nothing of what an object does: a focusable one is a control without a role.
+bool saysNothing(AtspiRole role)
+{
+    return role == ATSPI_ROLE_INVALID || role == ATSPI_ROLE_UNKNOWN || role == ATSPI_ROLE_DRAWING_AREA
+           || role == ATSPI_ROLE_FILLER || role == ATSPI_ROLE_PANEL || role == ATSPI_ROLE_CANVAS;
+}
+
+// The application object of process `pid` on the desktop, with a reference, or nullptr.
+AtspiAccessible* applicationOf(pid_t pid)
+{
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    AtspiAccessible* found = nullptr;
+    const int count = atspi_accessible_get_child_count(desktop, nullptr);
+    for (int i = 0; i < count && !found; ++i) {
+        AtspiAccessible* application = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+        if (!application)
+            continue;
+        if (pid_t(atspi_accessible_get_process_id(application, nullptr)) == pid)
+            found = application;
+        else
+            g_object_unref(application);
+    }
+    g_object_unref(desktop);
+    return found;
+}
+
+bool isShowing(AtspiAccessible* node)
+{
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+    if (states)
+        g_object_unref(states);
+    return showing;
+}
+
+// Calls `visit` with each top-level window of `pid` that is on screen.
+void forEachWindow(pid_t pid, const std::function<void(AtspiAccessible*)>& visit)
+{
+    AtspiAccessible* application = applicationOf(pid);
+    if (!application)
+        return;
+    const int count = atspi_accessible_get_child_count(application, nullptr);
+    for (int i = 0; i < count; ++i) {
+        AtspiAccessible* window = atspi_accessible_get_child_at_index(application, i, nullptr);
+        if (!window)
+            continue;
+        if (isShowing(window))
+            visit(window);
+        g_object_unref(window);
+    }
+    g_object_unref(application);
+}
+
+} // namespace
+
+ScreenReader::ScreenReader()
+{
+    // 0: initialised now; 1: already (by an earlier reader of this process).
+    const int initialised = atspi_init();
+    connected_ = initialised == 0 || initialised == 1;
+    if (!connected_)
+        return;
+    auto* listener = atspi_event_listener_new(
+        [](AtspiEvent* event, void* data) {
+            auto* self = static_cast<ScreenReader*>(data);
+            if (event->detail1 == 1 && event->source) {
+                self->focus_.name = text(atspi_accessible_get_name(event->source, nullptr));
+                self->focus_.role = text(atspi_accessible_get_role_name(event->source, nullptr));
+                AtspiAccessible* application = atspi_accessible_get_application(event->source, nullptr);
+                self->focus_.application = application ? text(atspi_accessible_get_name(application, nullptr)) : "";
+                if (application)
+                    g_object_unref(application);
+                ++self->focusChanges_;
+                self->lastFocusChange_ = std::chrono::steady_clock::now();
+            }
+            g_boxed_free(ATSPI_TYPE_EVENT, event);
+        },
+        this, nullptr);
+    GError* error = nullptr;
+    connected_ = atspi_event_listener_register(listener, "object:state-changed:focused", &error);
+    if (error)
+        g_error_free(error);
+    listener_ = listener;
+}
+
+ScreenReader::~ScreenReader()
+{
+    if (auto* listener = static_cast<AtspiEventListener*>(listener_)) {
+        atspi_event_listener_deregister(listener, "object:state-changed:focused", nullptr);
+        g_object_unref(listener);
+    }
+}
+
+std::vector<std::string> ScreenReader::windows(pid_t pid) const
+{
+    std::vector<std::string> titles;
+    forEachWindow(pid, [&](AtspiAccessible* window) { titles.push_back(text(atspi_accessible_get_name(window, nullptr))); });
+    return titles;
+}
+
+std::vector<ScreenReader::Control> ScreenReader::controls(pid_t pid) const
+{
+    std::vector<Control> found;
+    forEachWindow(pid, [&](AtspiAccessible* window) {
+        std::string title = text(atspi_accessible_get_name(window, nullptr));
+        if (title.empty())
+            title = "(" + text(atspi_accessible_get_role_name(window, nullptr)) + ")";
+        int visited = 0;
+        std::function<void(AtspiAccessible*, int)> walk = [&](AtspiAccessible* node, int depth) {
+            if (depth > 80 || ++visited > 5000 || !isShowing(node))
+                return;
+            // A page in a web view is the web process's tree, another program.
+            if (pid_t(atspi_accessible_get_process_id(node, nullptr)) != pid)
+                return;
+            const AtspiRole role = atspi_accessible_get_role(node, nullptr);
+            AtspiStateSet* states = atspi_accessible_get_state_set(node);
+            const bool focusable = states && atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE);
+            const int count = atspi_accessible_get_child_count(node, nullptr);
+            // The web view itself stands for its page, which its process announces.
+            bool hostsPage = false;
+            for (int i = 0; i < count && !hostsPage; ++i) {
+                if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
+                    hostsPage = pid_t(atspi_accessible_get_process_id(child, nullptr)) != pid;
+                    g_object_unref(child);
+                }
+            }
+            const bool selectable = states && atspi_state_set_contains(states, ATSPI_STATE_SELECTABLE);
+            if (states)
+                g_object_unref(states);
+            const bool control = isControl(role) || (role == ATSPI_ROLE_MENU && selectable);
+            if (control || (focusable && !hostsPage)) {
+                Control entry{title, text(atspi_accessible_get_role_name(node, nullptr)),
+                              text(atspi_accessible_get_name(node, nullptr)), {}};
+                if (saysNothing(role))
+                    entry.fault = "no role";
+                else if (control && entry.name.empty())
+                    entry.fault = "no name";
+                found.push_back(std::move(entry));
+            }
+            for (int i = 0; i < count; ++i) {
+                if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
+                    walk(child, depth + 1);
+                    g_object_unref(child);
+                }
+            }
+        };
+        walk(window, 0);
+    });
+    return found;
+}
+
+} // namespace kxtest
