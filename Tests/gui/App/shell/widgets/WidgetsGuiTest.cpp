@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include "App/preview/PreviewWindowToolbarButtonWithTint.h"
 #include "App/shell/AppAppearance.h"
+#include "App/shell/widgets/AntiAliasedButton.h"
+#include "App/shell/widgets/WelcomeWindowButton.h"
 #include "App/shell/widgets/AntiAliasedLabel.h"
 #include "App/shell/widgets/ClickableView.h"
 #include "App/shell/widgets/DraggableImageView.h"
@@ -15,6 +18,7 @@
 #include "App/shell/widgets/WindowDragView.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "support/TestPaths.h"
+#include "support/UserInput.h"
 
 using kx::Color;
 using kxtest::hex;
@@ -255,4 +259,130 @@ TEST_F(WidgetsGui, AToolbarImageWithANightVariantShowsItAsItIsAtNightAndAnotherT
     button.setImageName("open");
     EXPECT_EQ(button.widget(), widget);
     EXPECT_TRUE(kxtest::spinUntil([&] { return pixel(7, 7) == (Color{0, 0, 1, 1}); }));
+}
+
+namespace {
+
+// What a screen reader reads for `widget`.
+std::string accessibleName(GtkWidget* widget)
+{
+    const char* name = atk_object_get_name(gtk_widget_get_accessible(widget));
+    return name ? name : "";
+}
+
+AtkRole accessibleRole(GtkWidget* widget)
+{
+    return atk_object_get_role(gtk_widget_get_accessible(widget));
+}
+
+} // namespace
+
+TEST_F(WidgetsGui, DrawnButtonsAreReachedWithTabPressedWithSpaceOrReturnAndNamedForScreenReaders)
+{
+    std::vector<std::string> pressed;
+    kx::WelcomeWindowButton open("Open\u2026");
+    open.setAction([&] { pressed.push_back("open"); });
+    place(open, {{20, 20}, {100, 30}});
+    kx::AntiAliasedLabel label("No Recent Files", kx::Font::systemFont(12), std::nullopt, std::nullopt, std::nullopt,
+                               std::nullopt);
+    place(label, {{140, 20}, {120, 30}});
+    kx::ToolbarButton toolbar("close");
+    gtk_widget_set_tooltip_text(toolbar.widget(), "Show Preview");
+    toolbar.setAction([&] { pressed.push_back("toolbar"); });
+    place(toolbar, {{280, 21}, {28, 28}}); // centred on the row, as GTK orders Tab by centres
+    kx::SimpleButton simple;
+    simple.setTitle("Sign In");
+    simple.setAction([&] { pressed.push_back("simple"); });
+    place(simple, {{20, 80}, {120, 40}});
+    kx::AntiAliasedButton text("Learn More", kx::Font::systemFont(12), std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    text.setAction([&] { pressed.push_back("text"); });
+    place(text, {{160, 80}, {120, 40}});
+    kx::ImageMouseOverButton close("close");
+    close.setAccessibleName("Close");
+    gtk_widget_set_tooltip_text(close.widget(), "Close the window"); // the name given wins
+    close.setAction([&] { pressed.push_back("close"); });
+    place(close, {{300, 85}, {30, 30}});
+
+    // Each is a push button named by its title, else by its tooltip; the label is text.
+    EXPECT_EQ(accessibleRole(open.widget()), ATK_ROLE_PUSH_BUTTON);
+    EXPECT_EQ(accessibleName(open.widget()), "Open\u2026");
+    open.setTitle("Open Project", hex("000000"));
+    EXPECT_EQ(accessibleName(open.widget()), "Open Project");
+    EXPECT_EQ(accessibleName(toolbar.widget()), "Show Preview");
+    gtk_widget_set_tooltip_text(toolbar.widget(), "Hide Preview");
+    EXPECT_EQ(accessibleName(toolbar.widget()), "Hide Preview");
+    EXPECT_EQ(accessibleName(simple.widget()), "Sign In");
+    EXPECT_EQ(accessibleName(text.widget()), "Learn More");
+    EXPECT_EQ(accessibleName(close.widget()), "Close");
+    EXPECT_EQ(accessibleRole(label.widget()), ATK_ROLE_LABEL);
+    EXPECT_EQ(accessibleName(label.widget()), "No Recent Files");
+
+    // A click presses without taking the focus.
+    moveTo(centreOf(text.widget()));
+    kxtest::clickButton();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return pressed.size() == 1; }));
+    EXPECT_FALSE(gtk_widget_has_focus(text.widget()));
+
+    // Tab goes from button to button in their order on screen, past the label.
+    GtkWindow* gtkWindow = window->gtkWindow();
+    std::vector<GtkWidget*> order;
+    for (int press = 0; press < 6; ++press) {
+        kxtest::typeKey(GDK_KEY_Tab);
+        kxtest::settle();
+        order.push_back(gtk_window_get_focus(gtkWindow));
+    }
+    EXPECT_EQ(order, (std::vector<GtkWidget*>{open.widget(), toolbar.widget(), simple.widget(), text.widget(),
+                                               close.widget(), open.widget()}));
+    EXPECT_TRUE(gtk_widget_has_visible_focus(open.widget()));
+
+    // Return, Enter and Space press the focused button; with Control they do not, nor on a
+    // button that is disabled.
+    pressed.clear();
+    const auto press = [&](kx::View& button, guint key) {
+        gtk_widget_grab_focus(button.widget());
+        kxtest::typeKey(key);
+        kxtest::settle();
+    };
+    press(open, GDK_KEY_Return);
+    press(toolbar, GDK_KEY_space);
+    press(close, GDK_KEY_KP_Enter);
+    kxtest::pressKey(window->widget(), GDK_KEY_Return, GDK_CONTROL_MASK);
+    simple.setEnabled(false);
+    press(simple, GDK_KEY_Return);
+    EXPECT_EQ(pressed, (std::vector<std::string>{"open", "toolbar", "close"}));
+}
+
+TEST_F(WidgetsGui, AToolbarToggleTellsAScreenReaderItsStateAndSetsItWithoutActing)
+{
+    kx::PreviewWindowToolbarButtonWithTint lock("preview-lock", "preview-lock-on");
+    lock.setAccessibleName("Selection Lock");
+    int actions = 0;
+    lock.setAction([&] { ++actions; });
+    gtk_fixed_put(window->flippedContentView(), lock.widget(), 20, 20);
+    gtk_widget_show(lock.widget());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(lock.widget()); }));
+    AtkObject* accessible = gtk_widget_get_accessible(lock.widget());
+    EXPECT_EQ(atk_object_get_role(accessible), ATK_ROLE_TOGGLE_BUTTON);
+    EXPECT_EQ(accessibleName(lock.widget()), "Selection Lock");
+    const auto checked = [&] {
+        AtkStateSet* states = atk_object_ref_state_set(accessible);
+        const bool on = atk_state_set_contains_state(states, ATK_STATE_CHECKED);
+        g_object_unref(states);
+        return on;
+    };
+    EXPECT_FALSE(checked());
+
+    // Its owner sets the state from the page: no action goes, the reader hears it checked.
+    lock.setState(true);
+    EXPECT_TRUE(checked());
+    lock.setState(false);
+    EXPECT_FALSE(checked());
+    EXPECT_EQ(actions, 0);
+
+    // Space on the focused toggle flips it and acts once, on the new state.
+    gtk_widget_grab_focus(lock.widget());
+    kxtest::typeKey(GDK_KEY_space);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return actions == 1; }));
+    EXPECT_TRUE(lock.state());
+    EXPECT_TRUE(checked());
 }
