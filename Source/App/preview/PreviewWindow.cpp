@@ -28,6 +28,9 @@ GtkCssProvider* previewStyle()
                                         "headerbar.kx-preview-titlebar { min-height: 38px; padding: 0 6px; "
                                         "  background: #2a2b2f; border: none; box-shadow: none; }"
                                         "headerbar.kx-preview-titlebar button { min-width: 0; min-height: 0; padding: 0; }"
+                                        // Room around the image for the keyboard's focus ring.
+                                        "headerbar.kx-preview-titlebar button.kx-preview-toolbar-button { "
+                                        "  min-width: 24px; min-height: 24px; }"
                                         ".kx-preview-divider { background-color: rgb(82, 82, 82); min-width: 1px; "
                                         "  min-height: 15px; margin: 0 4px; }"
                                         ".kx-preview-title { color: rgba(255, 255, 255, 0.25); font-size: 12px; "

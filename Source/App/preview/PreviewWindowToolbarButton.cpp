@@ -1,5 +1,6 @@
 #include "App/preview/PreviewWindowToolbarButton.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "App/shell/widgets/Accessibility.h"
@@ -23,6 +24,7 @@ PreviewWindowToolbarButton::PreviewWindowToolbarButton(std::string imageName, st
     gtk_widget_set_focus_on_click(button, FALSE);
     gtk_widget_set_size_request(button, buttonSize, buttonSize);
     gtk_widget_set_valign(button, GTK_ALIGN_CENTER);
+    gtk_style_context_add_class(gtk_widget_get_style_context(button), "kx-preview-toolbar-button");
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
         button, "draw", [this](GtkWidget*, cairo_t* cr) -> gboolean { return draw(cr); }));
     connections_.push_back(SignalConnection::connect<void(GtkButton*)>(button, "clicked", [this](GtkButton*) {
@@ -107,7 +109,19 @@ bool PreviewWindowToolbarButton::draw(cairo_t* cr)
     cairo_fill(cr);
     cairo_pop_group_to_source(cr);
     cairo_paint(cr);
-    Accessibility::drawFocusRing(button, cr);
+    // Around the image, within what GTK draws of the button: its clip, the theme's box of the
+    // button, which can be lower than the button (the window's style gives it room).
+    GtkAllocation allocation;
+    GtkAllocation clip;
+    gtk_widget_get_allocation(button, &allocation);
+    gtk_widget_get_clip(button, &clip);
+    const double top = std::max(0, clip.y - allocation.y);
+    const double bottom = std::min(bounds.height, double(clip.y - allocation.y + clip.height));
+    const Rect shown{{0, top}, {bounds.width, std::max(0.0, bottom - top)}};
+    constexpr double ringPoints = 24;
+    Rect ring = imageRect(shown.size, {std::min(ringPoints, shown.size.width), std::min(ringPoints, shown.size.height)});
+    ring.origin.y += shown.origin.y;
+    Accessibility::drawFocusRing(button, cr, ring);
     return true;
 }
 

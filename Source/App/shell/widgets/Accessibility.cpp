@@ -41,16 +41,25 @@ Color focusRingColor()
 
 void drawFocusRing(GtkWidget* widget, cairo_t* cr, double cornerRadius, double inset, const Color& color)
 {
+    drawFocusRing(widget, cr,
+                  {{inset, inset},
+                   {gtk_widget_get_allocated_width(widget) - 2 * inset, gtk_widget_get_allocated_height(widget) - 2 * inset}},
+                  cornerRadius, color);
+}
+
+void drawFocusRing(GtkWidget* widget, cairo_t* cr, const Rect& rect, double cornerRadius, const Color& color)
+{
     if (!gtk_widget_has_visible_focus(widget))
         return;
-    const double width = gtk_widget_get_allocated_width(widget) - 2 * inset;
-    const double height = gtk_widget_get_allocated_height(widget) - 2 * inset;
+    const double width = rect.size.width;
+    const double height = rect.size.height;
     constexpr double lineWidth = 2.0;
     if (width <= lineWidth * 2 || height <= lineWidth * 2)
         return;
     cairo_save(cr);
-    View::addRoundedRectangle(cr, {{inset + lineWidth / 2, inset + lineWidth / 2}, {width - lineWidth, height - lineWidth}},
-                              std::max(0.0, cornerRadius - lineWidth / 2));
+    View::addRoundedRectangle(
+        cr, {{rect.origin.x + lineWidth / 2, rect.origin.y + lineWidth / 2}, {width - lineWidth, height - lineWidth}},
+        std::max(0.0, cornerRadius - lineWidth / 2));
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
     cairo_set_line_width(cr, lineWidth);
     cairo_stroke(cr);

@@ -9,6 +9,7 @@
 #include <gtk/gtk.h>
 
 #include "App/shell/Color.h"
+#include "Platform/UI/Geometry.h"
 
 namespace kx::Accessibility {
 
@@ -27,6 +28,10 @@ Color focusRingColor();
 // `cornerRadius` follows the widget's own shape; `inset` keeps it off the edges of a widget
 // larger than what it shows. On a background of the ring's own blue (a selection) pass white.
 void drawFocusRing(GtkWidget* widget, cairo_t* cr, double cornerRadius = 4.0, double inset = 0.0,
+                   const Color& color = focusRingColor());
+// The same around `rect` (the widget's points): for a widget whose allocation reaches beyond
+// what shows of it, such as a button of a title bar.
+void drawFocusRing(GtkWidget* widget, cairo_t* cr, const Rect& rect, double cornerRadius = 4.0,
                    const Color& color = focusRingColor());
 
 } // namespace kx::Accessibility
