@@ -50,7 +50,8 @@ Size intrinsicContentSize(const std::optional<NimbetSelection>& selection, const
     return size;
 }
 
-Rect firstAppearanceFrame(Rect current, Size intrinsic, double titleBarHeight, Rect documentWindow, Rect workArea)
+Rect firstAppearanceFrame(Rect current, Size intrinsic, double titleBarHeight, Rect documentWindow, Rect workArea,
+                          Size minimum)
 {
     Size size = current.size;
     if (intrinsic.width > 50 && intrinsic.height > 50) {
@@ -59,6 +60,9 @@ Rect firstAppearanceFrame(Rect current, Size intrinsic, double titleBarHeight, R
                                      std::max(0.0, workArea.size.height - titleBarHeight) / intrinsic.height});
         size = {intrinsic.width * fit, intrinsic.height * fit + titleBarHeight};
     }
+    // Placed at the size it will have: a window wider than the device (its toolbar) would
+    // otherwise run past the screen's edge by the difference.
+    size = {std::max(size.width, minimum.width), std::max(size.height, minimum.height)};
     const double screenRight = workArea.origin.x + workArea.size.width;
     const double x = std::min(documentWindow.origin.x + documentWindow.size.width, screenRight - size.width);
     return constrainedToWorkArea({{x, documentWindow.origin.y}, size}, workArea);
@@ -140,42 +144,50 @@ double distanceBetween(const Rect& a, const Rect& b)
     return std::hypot(dx, dy);
 }
 
+double overlapBetween(const Rect& a, const Rect& b)
+{
+    const double width = std::min(a.origin.x + a.size.width, b.origin.x + b.size.width) - std::max(a.origin.x, b.origin.x);
+    const double height = std::min(a.origin.y + a.size.height, b.origin.y + b.size.height) - std::max(a.origin.y, b.origin.y);
+    return width > 0 && height > 0 ? width * height : 0;
+}
+
 } // namespace
 
-Rect reachableFrame(Rect frame, const std::vector<Rect>& workAreas, double titleBarHeight)
+Rect frameOnMonitor(Rect frame, const std::vector<Rect>& workAreas, double titleBarHeight, Size minimum)
 {
-    const Rect* nearest = nullptr;
-    double nearestDistance = 0;
-    const double barHeight = std::clamp(titleBarHeight, 1.0, std::max(1.0, frame.size.height));
     const bool finite = std::isfinite(frame.origin.x) && std::isfinite(frame.origin.y) && std::isfinite(frame.size.width)
         && std::isfinite(frame.size.height);
+    if (finite) {
+        frame.size.width = std::max(frame.size.width, minimum.width);
+        frame.size.height = std::max(frame.size.height, minimum.height);
+    }
+    // The monitor it is on: the one holding the largest piece of it, else the nearest.
+    const Rect* chosen = nullptr;
+    double chosenOverlap = 0, chosenDistance = 0;
     for (const Rect& area : workAreas) {
         if (!(area.size.width > 0) || !(area.size.height > 0))
             continue;
-        if (finite) {
-            // The part of the title bar inside this work area, where a press can take it.
-            const double left = std::max(frame.origin.x, area.origin.x);
-            const double right = std::min(frame.origin.x + frame.size.width, area.origin.x + area.size.width);
-            const double top = std::max(frame.origin.y, area.origin.y);
-            const double bottom = std::min(frame.origin.y + barHeight, area.origin.y + area.size.height);
-            if (right - left >= std::min(reachableTitleBarWidth, frame.size.width) && bottom - top >= barHeight / 2)
-                return frame;
-        }
+        const double overlap = finite ? overlapBetween(frame, area) : 0;
         const double distance = finite ? distanceBetween(frame, area) : 0;
-        if (!nearest || distance < nearestDistance) {
-            nearest = &area;
-            nearestDistance = distance;
+        if (!chosen || overlap > chosenOverlap || (overlap == chosenOverlap && distance < chosenDistance)) {
+            chosen = &area;
+            chosenOverlap = overlap;
+            chosenDistance = distance;
         }
     }
-    if (!nearest)
+    if (!chosen)
         return frame;
+    const double barHeight = std::clamp(titleBarHeight, 1.0, std::max(1.0, frame.size.height));
     if (finite && frame.size.width > 0 && frame.size.height > barHeight) {
-        // Larger than the work area: smaller in both directions alike.
-        const double fit = std::min({1.0, nearest->size.width / frame.size.width,
-                                     std::max(0.0, nearest->size.height - barHeight) / (frame.size.height - barHeight)});
+        // Larger than the work area: smaller in both directions alike, but not below what the
+        // window can take.
+        double fit = std::min({1.0, chosen->size.width / frame.size.width,
+                               std::max(0.0, chosen->size.height - barHeight) / (frame.size.height - barHeight)});
+        fit = std::max({fit, minimum.width / frame.size.width, (minimum.height - barHeight) / (frame.size.height - barHeight)});
+        fit = std::min(fit, 1.0);
         frame.size = {frame.size.width * fit, (frame.size.height - barHeight) * fit + barHeight};
     }
-    return constrainedToWorkArea(frame, *nearest);
+    return constrainedToWorkArea(frame, *chosen);
 }
 
 Rect inspectorFrame(Rect documentWindow, Rect preview, double minimumAttachWidth, std::optional<Rect> screen)

@@ -24,9 +24,11 @@ Size intrinsicContentSize(const std::optional<NimbetSelection>& selection, const
                           bool deviceIsCanvas);
 
 // The frame of the first showing: the device's size plus the title bar when both sides are
-// above 50 (else the current size), right of the document window and pulled left where the
-// screen ends, top edges lined up; then kept inside the work area.
-Rect firstAppearanceFrame(Rect current, Size intrinsic, double titleBarHeight, Rect documentWindow, Rect workArea);
+// above 50 (else the current size), never smaller than `minimum` (the window takes no less),
+// right of the document window and pulled left where the screen ends, top edges lined up;
+// then kept inside the work area.
+Rect firstAppearanceFrame(Rect current, Size intrinsic, double titleBarHeight, Rect documentWindow, Rect workArea,
+                          Size minimum = {});
 
 // What a live resize by the user makes of a proposed window size.
 struct ResizeContext {
@@ -46,12 +48,11 @@ Size snappedSize(Size proposed, const ResizeContext& context);
 // `frame` moved and, where it is larger, shrunk so that it lies inside `workArea`.
 Rect constrainedToWorkArea(Rect frame, Rect workArea);
 
-// A frame from an earlier session, where the user can reach it among the monitors' work areas
-// of today: unchanged while a piece of its title bar at least `reachableTitleBarWidth` wide
-// lies in one of them; otherwise brought into the work area nearest to it, shrunk (keeping
-// its shape) where it is larger. Without work areas it stays as it is.
-inline constexpr double reachableTitleBarWidth = 40.0;
-Rect reachableFrame(Rect frame, const std::vector<Rect>& workAreas, double titleBarHeight);
+// A frame from an earlier session on the monitors of today: inside the work area of the
+// monitor that holds most of it (the nearest when none does), moved there and, where it is
+// larger, shrunk on its own shape; never smaller than `minimum`. Without work areas it stays
+// as it is.
+Rect frameOnMonitor(Rect frame, const std::vector<Rect>& workAreas, double titleBarHeight, Size minimum = {});
 
 // WebKitGTK attaches no inspector to a view narrower than this, whatever the minimum size the
 // web view reports: below it the inspector opens in a window of its own.

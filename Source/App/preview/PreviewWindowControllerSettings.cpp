@@ -212,8 +212,8 @@ void PreviewWindowController::restoreState(const nlohmann::json& state)
         if (auto first = updatedWindowFrameForFirstAppearance(frame))
             frame = *first;
     }
-    // The monitors may have changed since: the window comes back where the user can reach it.
-    window_->setFrame(PreviewSizing::reachableFrame(frame, window_->workAreas(), titleBarHeight()));
+    // The monitors may have changed since: the window comes back whole on one of them.
+    window_->setFrame(PreviewSizing::frameOnMonitor(frame, window_->workAreas(), titleBarHeight(), window_->minimumSize()));
 }
 
 } // namespace kx

@@ -30,7 +30,8 @@ std::optional<Rect> PreviewWindowController::updatedWindowFrameForFirstAppearanc
     if (!workArea)
         return std::nullopt;
     return PreviewSizing::firstAppearanceFrame(frame, intrinsicContentSize(), titleBarHeight(),
-                                               PreviewWindow::frameOfWindow(documentWindow), *workArea);
+                                               PreviewWindow::frameOfWindow(documentWindow), *workArea,
+                                               window_->minimumSize());
 }
 
 void PreviewWindowController::windowWillStartLiveResize()

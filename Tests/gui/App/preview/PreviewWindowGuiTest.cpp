@@ -77,7 +77,58 @@ TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
     }, previewTimeout));
 }
 
-TEST_F(PreviewWindowGui, ARestoredFrameOffEveryMonitorComesBackToTheWorkArea)
+// Whether `frame` lies whole in `area`.
+bool inside(const kx::Rect& frame, const kx::Rect& area)
+{
+    return frame.origin.x >= area.origin.x && frame.origin.y >= area.origin.y
+        && frame.origin.x + frame.size.width <= area.origin.x + area.size.width
+        && frame.origin.y + frame.size.height <= area.origin.y + area.size.height;
+}
+
+// Where the X server has the window (from its title bar's top left to its content's bottom
+// right; the shadow and border GTK draws around it left out), in GDK's coordinates: points at
+// any scale.
+kx::Rect onTheServer(const kx::PreviewWindow& window)
+{
+    int rootX = 0, rootY = 0, left = 0, top = 0, right = 0, bottom = 0;
+    gdk_window_get_origin(gtk_widget_get_window(window.widget()), &rootX, &rootY);
+    gtk_widget_translate_coordinates(window.titleBar(), window.widget(), 0, 0, &left, &top);
+    GtkWidget* content = window.contentView();
+    gtk_widget_translate_coordinates(content, window.widget(), gtk_widget_get_allocated_width(content),
+                                     gtk_widget_get_allocated_height(content), &right, &bottom);
+    return {{double(rootX + left), double(rootY + top)}, {double(right - left), double(bottom - top)}};
+}
+
+TEST_F(PreviewWindowGui, BesideADocumentAtTheScreensEdgeTheWindowStaysInTheWorkArea)
+{
+    const auto area = kx::PreviewWindow::workAreaOfWindow(GTK_WINDOW(editor->window));
+    ASSERT_TRUE(area);
+    // The document window ends 50 points before the right edge: no room for the preview there.
+    const kx::Point documentAt{area->origin.x + area->size.width - 750, area->origin.y + 40};
+    gtk_window_resize(GTK_WINDOW(editor->window), 700, 600);
+    gtk_window_move(GTK_WINDOW(editor->window), int(documentAt.x), int(documentAt.y));
+    ASSERT_TRUE(spinUntil([&] { return kx::PreviewWindow::frameOfWindow(GTK_WINDOW(editor->window)).origin == documentAt; }));
+    makeController();
+    // The watch is narrower than the preview's toolbar: the window is wider than the device.
+    ASSERT_NO_FATAL_FAILURE(selectWithDevice("watch"));
+    const double minimumWidth = controller->window()->minimumSize().width;
+    ASSERT_GT(minimumWidth, controller->intrinsicContentSize().width);
+    controller->showWithMakeKey(true);
+    GtkWidget* window = controller->window()->widget();
+    ASSERT_TRUE(spinUntil([&] {
+        return gtk_widget_get_mapped(window) && onTheServer(*controller->window()).size.width == minimumWidth;
+    }, previewTimeout));
+    const kx::Rect frame = controller->window()->frame();
+    EXPECT_TRUE(inside(frame, *area)) << frame.origin.x << " + " << frame.size.width;
+    // Pulled left just enough, top edges lined up.
+    EXPECT_EQ(frame.origin.x + frame.size.width, area->origin.x + area->size.width);
+    EXPECT_EQ(frame.origin.y, documentAt.y);
+    // The server has it there too.
+    const kx::Rect shown = onTheServer(*controller->window());
+    EXPECT_TRUE(inside(shown, *area)) << shown.origin.x << " + " << shown.size.width;
+}
+
+TEST_F(PreviewWindowGui, ARestoredFrameComesBackWholeOnAMonitor)
 {
     makeController();
     ASSERT_NO_FATAL_FAILURE(selectWithDevice("plain"));
@@ -87,28 +138,21 @@ TEST_F(PreviewWindowGui, ARestoredFrameOffEveryMonitorComesBackToTheWorkArea)
     const auto areas = controller->window()->workAreas();
     ASSERT_EQ(areas.size(), 1u);
     const kx::Rect area = areas[0];
-    const auto inside = [&](const kx::Rect& frame) {
-        return frame.origin.x >= area.origin.x && frame.origin.y >= area.origin.y
-            && frame.origin.x + frame.size.width <= area.origin.x + area.size.width
-            && frame.origin.y + frame.size.height <= area.origin.y + area.size.height;
-    };
 
     // Saved on a monitor that is gone.
     controller->restoreState({{"frame", {-30000, 25000, 390, 882}}});
-    ASSERT_TRUE(spinUntil([&] { return inside(controller->window()->frame()); }, previewTimeout))
+    ASSERT_TRUE(spinUntil([&] { return inside(controller->window()->frame(), area); }, previewTimeout))
         << controller->window()->frame().origin.x << ", " << controller->window()->frame().origin.y;
     EXPECT_EQ(controller->window()->frame().origin, (kx::Point{area.origin.x, area.origin.y + area.size.height - 882}));
     // The window really is there.
-    int x = 0, y = 0;
-    gdk_window_get_origin(gtk_widget_get_window(controller->window()->titleBar()), &x, &y);
-    EXPECT_TRUE(x >= area.origin.x - 50 && x < area.origin.x + area.size.width) << x;
-    EXPECT_TRUE(y >= area.origin.y - 50 && y < area.origin.y + area.size.height) << y;
+    EXPECT_TRUE(spinUntil([&] { return inside(onTheServer(*controller->window()), area); }, previewTimeout));
 
-    // Partly off the screen, with its title bar in reach: where the user left it.
-    const double left = area.origin.x + area.size.width - 100;
-    controller->restoreState({{"frame", {left, area.origin.y + 40, 390, 882}}});
-    EXPECT_TRUE(spinUntil([&] { return controller->window()->frame().origin == kx::Point{left, area.origin.y + 40}; },
-                          previewTimeout));
+    // Partly past the right edge: moved in, whole.
+    controller->restoreState({{"frame", {area.origin.x + area.size.width - 100, area.origin.y + 40, 390, 882}}});
+    const kx::Point movedIn{area.origin.x + area.size.width - 390, area.origin.y + 40};
+    EXPECT_TRUE(spinUntil([&] { return controller->window()->frame().origin == movedIn; }, previewTimeout));
+    EXPECT_TRUE(spinUntil([&] { return inside(onTheServer(*controller->window()), area); }, previewTimeout))
+        << onTheServer(*controller->window()).origin.x << " + " << onTheServer(*controller->window()).size.width;
 }
 
 TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPage)

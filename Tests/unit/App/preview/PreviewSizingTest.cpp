@@ -75,6 +75,9 @@ TEST(PreviewSizing, FirstAppearanceBesideTheDocumentWindow)
     const Rect away{{-3000, -2000}, {800, 900}};
     const Rect placed = firstAppearanceFrame(current, {375, 812}, 38, away, workArea);
     EXPECT_EQ(placed.origin, (Point{0, 0}));
+    // A device narrower than the toolbar: placed at the width the window takes, so that its
+    // right edge stays on the screen.
+    EXPECT_EQ(firstAppearanceFrame(current, {198, 242}, 38, wide, workArea, {236, 39}), (Rect{{1364, 50}, {236, 280}}));
 }
 
 ResizeContext resizing(Size intrinsic, std::optional<Size> start = std::nullopt, bool bezel = false)
@@ -157,26 +160,32 @@ TEST(PreviewSizing, SnappingOffersOnlySizesTheWindowCanTake)
     EXPECT_DOUBLE_EQ(snappedSize({200, 400 + 38}, resizing(phone, Size{300, 400 + 38})).width, 400 * 375.0 / 812);
 }
 
-TEST(PreviewSizing, RestoredFramesComeBackWhereTheUserCanReachThem)
+TEST(PreviewSizing, RestoredFramesComeBackWholeOnAMonitor)
 {
     const std::vector<Rect> monitors{{{0, 0}, {1600, 1000}}, {{1600, 0}, {1920, 1040}}};
     // Far off every monitor: into the nearest work area.
-    EXPECT_EQ(reachableFrame({{-30000, 20000}, {390, 882}}, monitors, 38), (Rect{{0, 118}, {390, 882}}));
-    EXPECT_EQ(reachableFrame({{40000, 500}, {390, 882}}, monitors, 38), (Rect{{3130, 158}, {390, 882}}));
-    // A title bar with a reachable piece on any monitor: left as it is.
-    EXPECT_EQ(reachableFrame({{1560, 300}, {390, 882}}, monitors, 38), (Rect{{1560, 300}, {390, 882}}));
-    EXPECT_EQ(reachableFrame({{-350, 300}, {390, 882}}, monitors, 38), (Rect{{-350, 300}, {390, 882}}));
-    EXPECT_EQ(reachableFrame({{3480, 10}, {390, 882}}, monitors, 38), (Rect{{3480, 10}, {390, 882}}));
-    // Too little of it: the window hangs below its title bar, which is out of reach.
-    EXPECT_EQ(reachableFrame({{-360, 300}, {390, 882}}, monitors, 38), (Rect{{0, 118}, {390, 882}}));
-    EXPECT_EQ(reachableFrame({{500, -30}, {390, 882}}, monitors, 38), (Rect{{500, 0}, {390, 882}}));
+    EXPECT_EQ(frameOnMonitor({{-30000, 20000}, {390, 882}}, monitors, 38), (Rect{{0, 118}, {390, 882}}));
+    EXPECT_EQ(frameOnMonitor({{40000, 500}, {390, 882}}, monitors, 38), (Rect{{3130, 158}, {390, 882}}));
+    // Inside one: where the user left it.
+    EXPECT_EQ(frameOnMonitor({{1700, 100}, {390, 882}}, monitors, 38), (Rect{{1700, 100}, {390, 882}}));
+    // Across two: onto the one that holds most of it.
+    EXPECT_EQ(frameOnMonitor({{1300, 100}, {390, 882}}, monitors, 38), (Rect{{1210, 100}, {390, 882}}));
+    EXPECT_EQ(frameOnMonitor({{1500, 100}, {390, 882}}, monitors, 38), (Rect{{1600, 100}, {390, 882}}));
+    // Partly past an outer edge: moved in.
+    EXPECT_EQ(frameOnMonitor({{-350, 300}, {390, 882}}, monitors, 38), (Rect{{0, 118}, {390, 882}}));
+    EXPECT_EQ(frameOnMonitor({{3480, 10}, {390, 882}}, monitors, 38), (Rect{{3130, 10}, {390, 882}}));
+    EXPECT_EQ(frameOnMonitor({{500, -30}, {390, 882}}, monitors, 38), (Rect{{500, 0}, {390, 882}}));
     // Larger than the work area it comes back to: smaller, on its own shape.
-    const Rect large = reachableFrame({{9000, 9000}, {1560, 3500}}, {{{0, 0}, {1600, 1000}}}, 38);
+    const Rect large = frameOnMonitor({{9000, 9000}, {1560, 3500}}, {{{0, 0}, {1600, 1000}}}, 38);
     EXPECT_EQ(large.origin.y, 0);
     EXPECT_DOUBLE_EQ(large.size.height, 1000);
     EXPECT_NEAR(large.size.width / (large.size.height - 38), 1560.0 / (3500 - 38), 1e-9);
+    // Never smaller than the window can be: a narrow saved frame takes the toolbar's width,
+    // and the whole of it fits.
+    EXPECT_EQ(frameOnMonitor({{1500, 100}, {100, 300}}, {{{0, 0}, {1600, 1000}}}, 38, {236, 39}),
+              (Rect{{1364, 100}, {236, 300}}));
     // No monitor known: nothing to bring it to.
-    EXPECT_EQ(reachableFrame({{-30000, 0}, {390, 882}}, {}, 38), (Rect{{-30000, 0}, {390, 882}}));
+    EXPECT_EQ(frameOnMonitor({{-30000, 0}, {390, 882}}, {}, 38), (Rect{{-30000, 0}, {390, 882}}));
 }
 
 TEST(PreviewSizing, FramesStayInTheWorkArea)
