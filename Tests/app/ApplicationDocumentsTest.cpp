@@ -257,7 +257,8 @@ TEST(ApplicationDocuments, AFailedOpenFromThePanelBringsBackTheStartWindowAlsoWh
                 page = clickable;
         return page.has_value();
     }, windowTimeout));
-    Display::click({"button", startTitle, "Open\u2026", page->x + page->width + 2, page->y + page->height - 30, 116, 28});
+    Display::click({"button", startTitle, "Open\u2026", page->x + page->width + 2, page->y + page->height - 30, 116, 28,
+                    page->scale});
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Open"); }, windowTimeout));
     EXPECT_FALSE(Display::hasVisibleWindow(startTitle));
     // Typed into the location field; on a busy machine the first keys may come before the

@@ -12,6 +12,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 
@@ -127,10 +128,10 @@ std::vector<Clickable> ApplicationProcess::clickables()
         std::istringstream columns(line);
         for (std::string field; std::getline(columns, field, '\t');)
             fields.push_back(field);
-        if (fields.size() != 7)
+        if (fields.size() != 8)
             continue;
         found.push_back({fields[0], fields[1], fields[2], std::atoi(fields[3].c_str()), std::atoi(fields[4].c_str()),
-                         std::atoi(fields[5].c_str()), std::atoi(fields[6].c_str())});
+                         std::atoi(fields[5].c_str()), std::atoi(fields[6].c_str()), std::max(1, std::atoi(fields[7].c_str()))});
     }
     return found;
 }
@@ -213,6 +214,14 @@ std::optional<Window> visibleWindow(::Display* display, const std::string& title
     return found;
 }
 
+// The middle of `target` in the X server's root pixels: GTK's points times the window's scale.
+std::pair<int, int> centreInRootPixels(const Clickable& target)
+{
+    const int scale = std::max(1, target.scale);
+    return {int(std::lround((target.x + target.width / 2.0) * scale)),
+            int(std::lround((target.y + target.height / 2.0) * scale))};
+}
+
 } // namespace
 
 bool hasVisibleWindow(const std::string& title)
@@ -275,7 +284,7 @@ bool focusWindowOf(const Clickable& target)
     if (!connection.display)
         return false;
     // The topmost mapped top-level window under the middle of the target.
-    const int x = target.x + target.width / 2, y = target.y + target.height / 2;
+    const auto [x, y] = centreInRootPixels(target);
     Window root = DefaultRootWindow(connection.display), parent = 0;
     Window* children = nullptr;
     unsigned count = 0;
@@ -353,7 +362,7 @@ void click(const Clickable& target)
     Connection connection;
     if (!connection.display)
         return;
-    const int x = target.x + target.width / 2, y = target.y + target.height / 2;
+    const auto [x, y] = centreInRootPixels(target);
     XTestFakeMotionEvent(connection.display, -1, x, y, CurrentTime);
     XSync(connection.display, False);
     XTestFakeButtonEvent(connection.display, 1, True, CurrentTime);

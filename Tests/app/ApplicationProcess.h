@@ -31,7 +31,8 @@ struct Clickable {
     std::string kind;   // "button", "menuitem", "web" (a web view), "page" (a button in a page), "text" (a label)
     std::string window; // the window's title, "(popup)" for a pop-up menu, "(untitled)" for another without
     std::string name;   // label, tooltip or page element id
-    int x = 0, y = 0, width = 0, height = 0;
+    int x = 0, y = 0, width = 0, height = 0; // on the screen, in the window's points
+    int scale = 1;                           // the window's scale: X's root pixels per point
 };
 
 class ApplicationProcess {
@@ -87,7 +88,8 @@ bool focusWindowOf(const Clickable& target);
 void pressKey(const std::string& name, bool control = false, bool shift = false, bool alt = false);
 // Types printable ASCII text where the keyboard focus is.
 void typeText(const std::string& text);
-// Moves the pointer to the middle of `target` and clicks the first button there.
+// Moves the pointer to the middle of `target` and clicks the first button there (in root pixels:
+// its points times its scale).
 void click(const Clickable& target);
 // The size of the mapped top-level window of this title.
 std::optional<std::pair<int, int>> windowSize(const std::string& title);

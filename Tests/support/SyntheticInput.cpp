@@ -1,6 +1,9 @@
 #include "support/SyntheticInput.h"
 
 #include <gdk/gdk.h>
+
+#include <algorithm>
+
 // Talks to the X server directly.
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
@@ -36,7 +39,10 @@ void warpPointer(int x, int y)
 {
     if (!xDisplay())
         return;
-    XTestFakeMotionEvent(xDisplay(), -1, x, y, CurrentTime);
+    // GDK's coordinates are points; XTest's are root pixels, the points times the scale (one
+    // for the whole X screen).
+    const int scale = std::max(1, gdk_window_get_scale_factor(gdk_get_default_root_window()));
+    XTestFakeMotionEvent(xDisplay(), -1, x * scale, y * scale, CurrentTime);
     XSync(xDisplay(), False);
 }
 

@@ -19,7 +19,9 @@ namespace kxtest {
 // Whether the display takes synthetic input (an X11 display with XTest).
 bool hasSyntheticInput();
 
-// Moves the pointer to root-window coordinates.
+// Moves the pointer to a point of the screen in GDK's root coordinates, the points that
+// gdk_window_get_origin and gdk_device_get_position give at any scale; the X server gets them
+// in its pixels.
 void warpPointer(int x, int y);
 // Presses and releases a mouse button where the pointer is.
 void clickButton(unsigned button = 1);

@@ -35,7 +35,7 @@ struct Report {
 };
 
 void line(Report& report, const char* kind, const std::string& window, const std::string& name, int x, int y, int width,
-          int height)
+          int height, int scale)
 {
     // A field holds no tab or line break of its own.
     std::string clean = name;
@@ -43,7 +43,7 @@ void line(Report& report, const char* kind, const std::string& window, const std
         if (c == '\t' || c == '\n' || c == '\r')
             c = ' ';
     report.text += std::string(kind) + "\t" + window + "\t" + clean + "\t" + std::to_string(x) + "\t" + std::to_string(y) + "\t"
-        + std::to_string(width) + "\t" + std::to_string(height) + "\n";
+        + std::to_string(width) + "\t" + std::to_string(height) + "\t" + std::to_string(scale) + "\n";
 }
 
 void finishIfComplete(Report* report)
@@ -59,9 +59,9 @@ void finishIfComplete(Report* report)
     delete report;
 }
 
-// The widget's rectangle on the screen, through its top-level window (a popover's and a pop-up
-// menu's own top-level included).
-bool rootRectangle(GtkWidget* widget, GdkRectangle& rectangle)
+// The widget's rectangle on the screen in GDK's points, through its top-level window (a
+// popover's and a pop-up menu's own top-level included), and that window's scale.
+bool rootRectangle(GtkWidget* widget, GdkRectangle& rectangle, int& scale)
 {
     GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
     GdkWindow* window = gtk_widget_get_window(toplevel);
@@ -70,6 +70,7 @@ bool rootRectangle(GtkWidget* widget, GdkRectangle& rectangle)
         return false;
     gdk_window_get_origin(window, &originX, &originY);
     rectangle = {originX + x, originY + y, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget)};
+    scale = gdk_window_get_scale_factor(window);
     return true;
 }
 
@@ -78,14 +79,16 @@ struct Walk {
     std::string window;
 };
 
-void reportPage(WebKitWebView* view, const Walk& walk, const GdkRectangle& at)
+void reportPage(WebKitWebView* view, const Walk& walk, const GdkRectangle& at, int scale)
 {
     struct Query {
         Report* report;
         std::string window;
         GdkRectangle at;
+        int scale;
     };
-    auto* query = new Query{walk.report, walk.window, at};
+    // The page's CSS pixels are the view's points.
+    auto* query = new Query{walk.report, walk.window, at, scale};
     ++walk.report->pendingPages;
     webkit_web_view_evaluate_javascript(
         view, pageScript, -1, "kx-test-report", nullptr, nullptr,
@@ -102,7 +105,8 @@ void reportPage(WebKitWebView* view, const Walk& walk, const GdkRectangle& at)
                     if (!item.is_object())
                         continue;
                     line(*query->report, "page", query->window, item.value("name", ""), query->at.x + int(item.value("x", 0.0)),
-                         query->at.y + int(item.value("y", 0.0)), int(item.value("width", 0.0)), int(item.value("height", 0.0)));
+                         query->at.y + int(item.value("y", 0.0)), int(item.value("width", 0.0)), int(item.value("height", 0.0)),
+                         query->scale);
                 }
             }
             if (error)
@@ -121,25 +125,26 @@ void visit(GtkWidget* widget, gpointer data)
     if (!gtk_widget_get_mapped(widget) || !gtk_widget_is_sensitive(widget))
         return;
     GdkRectangle at{};
-    const bool placed = rootRectangle(widget, at);
+    int scale = 1;
+    const bool placed = rootRectangle(widget, at, scale);
     gchar* tooltip = gtk_widget_get_tooltip_text(widget);
     const std::string tip = tooltip ? tooltip : "";
     g_free(tooltip);
     if (placed && WEBKIT_IS_WEB_VIEW(widget)) {
         const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(widget));
-        line(*walk.report, "web", walk.window, uri ? uri : "", at.x, at.y, at.width, at.height);
-        reportPage(WEBKIT_WEB_VIEW(widget), walk, at);
+        line(*walk.report, "web", walk.window, uri ? uri : "", at.x, at.y, at.width, at.height, scale);
+        reportPage(WEBKIT_WEB_VIEW(widget), walk, at, scale);
     } else if (placed && GTK_IS_MENU_ITEM(widget)) {
         const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
-        line(*walk.report, "menuitem", walk.window, label ? label : "", at.x, at.y, at.width, at.height);
+        line(*walk.report, "menuitem", walk.window, label ? label : "", at.x, at.y, at.width, at.height, scale);
     } else if (placed && (GTK_IS_BUTTON(widget) || !tip.empty())) {
         const char* label = GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget)) : nullptr;
-        line(*walk.report, "button", walk.window, label && *label ? label : tip, at.x, at.y, at.width, at.height);
+        line(*walk.report, "button", walk.window, label && *label ? label : tip, at.x, at.y, at.width, at.height, scale);
     } else if (placed && GTK_IS_LABEL(widget) && !gtk_widget_get_ancestor(widget, GTK_TYPE_BUTTON)) {
         // What the window says, so that a test reads what the user reads.
         const char* text = gtk_label_get_text(GTK_LABEL(widget));
         if (text && *text)
-            line(*walk.report, "text", walk.window, text, at.x, at.y, at.width, at.height);
+            line(*walk.report, "text", walk.window, text, at.x, at.y, at.width, at.height, scale);
     }
     if (GTK_IS_CONTAINER(widget))
         gtk_container_forall(GTK_CONTAINER(widget), visit, data);

@@ -10,7 +10,8 @@ namespace kxtest {
 // "menuitem", "web" for a web view, "page" for a button, link or field in its page), the
 // window's title ("(popup)" for a pop-up menu, "(untitled)" for another window without one),
 // the label or tooltip text (a web view's address; a page element's id, label or text), and
-// x, y, width, height in root-window pixels. Labels outside buttons are listed too, of kind
+// x, y, width, height on the screen in GDK's points, and the window's scale factor (root-window
+// pixels are the points times the scale). Labels outside buttons are listed too, of kind
 // "text", with the text they show.
 void reportClickableWidgetsOnSignal(const char* path);
 

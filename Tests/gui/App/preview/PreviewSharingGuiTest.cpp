@@ -217,7 +217,9 @@ TEST_F(PreviewSharingGui, LiveSharingShowsTheQRCodeOfTheShareAddress)
     GtkWidget* image = active.imageView();
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(image) && gtk_widget_get_allocated_width(image) == 136; }));
     kxtest::spinFor(std::chrono::milliseconds(400)); // the cross-fade ends
-    EXPECT_EQ(active.qrCode()->modulePixels(136 * gtk_widget_get_scale_factor(image)), 3);
+    // Three points a module, in the screen's pixels.
+    const int scale = gtk_widget_get_scale_factor(image);
+    EXPECT_EQ(active.qrCode()->modulePixels(136 * scale), 3 * scale);
     const auto shot = folder / "window.png";
     ASSERT_TRUE(saveScreenshot(controller->window()->widget(), shot));
     keep(shot, "preview-live-sharing-popover");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -160,16 +161,18 @@ protected:
                 gdk_pixbuf_get_from_window(gdk_get_default_root_window(), int(origin.x), int(origin.y), width, height));
             if (!shot)
                 return false;
+            // The picture has the screen's pixels: the page's points times the scale.
+            const int scale = std::max(1, gdk_pixbuf_get_width(shot.get()) / std::max(1, width));
             const guchar* pixels = gdk_pixbuf_get_pixels(shot.get());
-            std::vector<guchar> now(pixels, pixels + std::size_t(gdk_pixbuf_get_rowstride(shot.get())) * std::size_t(height));
+            std::vector<guchar> now(pixels, pixels + gdk_pixbuf_get_byte_length(shot.get()));
             unchanged = now == last ? unchanged + 1 : 0;
             last = std::move(now);
             // The title's glyphs: pixels of its line far from the line's first one.
             const int channels = gdk_pixbuf_get_n_channels(shot.get());
-            const guchar* line = pixels + 48 * gdk_pixbuf_get_rowstride(shot.get());
+            const guchar* line = pixels + 48 * scale * gdk_pixbuf_get_rowstride(shot.get());
             bool title = false;
-            for (int x = 37; x < 160 && !title; ++x)
-                title = std::abs(int(line[x * channels]) - int(line[36 * channels])) > 60;
+            for (int x = 37 * scale; x < 160 * scale && !title; ++x)
+                title = std::abs(int(line[x * channels]) - int(line[36 * scale * channels])) > 60;
             return title && unchanged >= 3;
         }, pageLoadTimeout));
     }

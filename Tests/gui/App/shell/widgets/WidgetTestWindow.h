@@ -24,7 +24,8 @@ inline kx::Color hex(const char* text)
     return kx::Color::colorWithHexColorString(text);
 }
 
-// The point (x, y) of `widget` (from its top left) in root coordinates.
+// The point (x, y) of `widget` (from its top left) on the screen, in GDK's root coordinates:
+// points at any scale, as warpPointer takes them.
 inline kx::Point onScreen(GtkWidget* widget, double x, double y)
 {
     GtkWidget* toplevel = gtk_widget_get_toplevel(widget);
