@@ -185,7 +185,9 @@ TEST_F(PostMessageChannelPage, ALargeMessageIsDecodedAsideAndEverythingStillArri
     })())");
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= 4; }, std::chrono::seconds(30)));
     const std::string bigBody = R"({"text":")" + std::string(1 << 20, 'x') + R"("})";
-    EXPECT_EQ(heard, (std::vector<std::string>{"big:" + std::to_string(bigBody.size()), "small-1", "small-2:5", "reset"}));
+    // The reloaded page announces itself after the reset: only the first four are the old page's.
+    EXPECT_EQ(std::vector<std::string>(heard.begin(), heard.begin() + 4),
+              (std::vector<std::string>{"big:" + std::to_string(bigBody.size()), "small-1", "small-2:5", "reset"}));
     ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, std::chrono::seconds(30)));
 }
 
