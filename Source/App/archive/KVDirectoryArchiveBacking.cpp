@@ -13,6 +13,7 @@
 #include "App/archive/KVFileDataReader.h"
 #include "App/archive/KVSaveStaging.h"
 #include "App/archive/KVStagedFolder.h"
+#include "Platform/Foundation/ThreadPool.h"
 
 namespace fs = std::filesystem;
 using Clock = kx::DateFormat::Clock;
@@ -158,6 +159,15 @@ void KVDirectoryArchiveBacking::forEach(const Body& body) const
     }
 }
 
+void KVDirectoryArchiveBacking::forEachConcurrently(const Body& body) const
+{
+    auto files = includedFiles();
+    kx::ThreadPool::bulk().forEachIndex(files.size(), [&](std::size_t index) {
+        KVFileDataReader reader(url_, files[index]);
+        body(files[index], reader);
+    });
+}
+
 void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                                         KVDocumentArchiveManifest& updatedManifest)
 {
@@ -182,13 +192,18 @@ void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, con
     KVSaveStaging staging(target, KVSaveStaging::Kind::folder);
     KVStagedFolder folder(staging.fileDescriptor(), target);
     KVDocumentArchiveManifest written{updating.uuid, KVDocumentArchiveManifest::Files()};
-    for (const auto& path : paths) {
+    // Files are read (a zip's inflated and checked) and written on every processor; the first
+    // failure stops the others, and the staged folder goes with it.
+    std::vector<KVDocumentArchiveManifest::Entry> entries(paths.size());
+    kx::ThreadPool::bulk().forEachIndex(paths.size(), [&](std::size_t index) {
+        const auto& path = paths[index];
         auto reader = source->dataReader(path);
         folder.write(path, [&](int fd) {
-            KVDocumentArchiveManifest::Entry entry(*reader, [&](std::span<const std::byte> chunk) { writeAll(fd, chunk, target / path); });
-            written.files->insert_or_assign(path, std::move(entry));
+            entries[index] = KVDocumentArchiveManifest::Entry(*reader, [&](std::span<const std::byte> chunk) { writeAll(fd, chunk, target / path); });
         });
-    }
+    });
+    for (std::size_t index = 0; index < paths.size(); ++index)
+        written.files->insert_or_assign(paths[index], std::move(entries[index]));
     if (writesManifest_) {
         std::string text = KVDocumentArchive::manifestText(written, target);
         folder.write(std::string(KVDocumentArchive::relativePathForManifest), [&](int fd) {

@@ -30,6 +30,8 @@ public:
     // Regular files in path order; symbolic links are not followed. Throws for a name that
     // cannot be stored in a package (not UTF-8, a backslash) rather than leave the file out.
     void forEach(const Body& body) const override;
+    // Files read on every processor.
+    void forEachConcurrently(const Body& body) const override;
     // Saves to the folder a link at the URL points to. The new version holds the source's files
     // and manifest, and keeps what the include filter leaves out (hidden paths outside
     // ".backups", links, empty folders). Refused before anything is written: names that leave

@@ -1,5 +1,7 @@
 #include "App/archive/KVDocumentArchive.h"
 
+#include <mutex>
+
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/archive/KVDocumentArchiveError.h"
@@ -94,7 +96,12 @@ void KVDocumentArchive::reflect(const KVDocumentArchive& contentsOf)
 void KVDocumentArchive::regenerateManifest()
 {
     Manifest::Files files;
-    backing_->forEach([&](const std::string& path, KVDataReader& reader) { files.emplace(path, Manifest::Entry(reader)); });
+    std::mutex mutex;
+    backing_->forEachConcurrently([&](const std::string& path, KVDataReader& reader) {
+        Manifest::Entry entry(reader);
+        std::lock_guard lock(mutex);
+        files.emplace(path, std::move(entry));
+    });
     manifest_ = Manifest{uuid_, std::move(files)};
 }
 

@@ -33,6 +33,10 @@ public:
     // Calls `body` once per file that KVDocumentArchive::shouldInclude accepts. The reader is
     // valid during the call only; files not read cost nothing.
     virtual void forEach(const Body& body) const = 0;
+    // The same walk with the calls spread over the processors, several at once and in no given
+    // order, each file once: `body` must be safe to call from several threads. The first
+    // exception ends the walk and is thrown once no call runs any more.
+    virtual void forEachConcurrently(const Body& body) const { forEach(body); }
 
     // Writes every file of `contentsOf` into this backing, replacing what it held (paths that
     // the include filter leaves out are not touched), and the manifest file when the backing

@@ -28,6 +28,14 @@ void KVFilteredArchiveBacking::forEach(const Body& body) const
     });
 }
 
+void KVFilteredArchiveBacking::forEachConcurrently(const Body& body) const
+{
+    base_->forEachConcurrently([&](const std::string& path, KVDataReader& reader) {
+        if (filter_(path))
+            body(path, reader);
+    });
+}
+
 void KVFilteredArchiveBacking::reflect(const KVDocumentArchive&, const KVDocumentArchiveManifest&, KVDocumentArchiveManifest&)
 {
     throw KVDocumentArchiveError::unsupportedBacking("filtered view of " + base_->documentTypeIdentifier());

@@ -16,6 +16,7 @@ public:
     // A path the filter refuses is notFound.
     std::unique_ptr<KVDataReader> dataReader(const std::string& relativePath) const override;
     void forEach(const Body& body) const override;
+    void forEachConcurrently(const Body& body) const override;
     // A view cannot be written: throws unsupportedBacking.
     void reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                  KVDocumentArchiveManifest& updatedManifest) override;

@@ -103,8 +103,10 @@ void KVStagedFolder::makeFolders(const std::string& folder)
 void KVStagedFolder::write(const std::string& path, const std::function<void(int fd)>& fill)
 {
     auto slash = path.rfind('/');
-    if (slash != std::string::npos)
+    if (slash != std::string::npos) {
+        std::lock_guard lock(foldersMutex_);
         makeFolders(path.substr(0, slash));
+    }
     struct stat existing {};
     bool existed = old_ >= 0 && ::fstatat(old_, path.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
     int fd = ::openat(root_, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <unordered_set>
@@ -20,6 +21,7 @@ public:
 
     // Creates the file at a safe relative path, with its folders, with the mode of the old
     // version's file or a new file's mode, and hands its descriptor to `fill`. Throws unknown.
+    // Several threads may write files at once.
     void write(const std::string& relativePath, const std::function<void(int fd)>& fill);
     // Hard-links (copies, on a file system without hard links) what the old version has besides
     // its project files. Throws unknown when such a thing is in the way of a new file, as a link
@@ -38,5 +40,6 @@ private:
     int root_;
     int old_ = -1;
     std::filesystem::path oldPath_;
+    std::mutex foldersMutex_;
     std::unordered_set<std::string> folders_;
 };

@@ -11,6 +11,7 @@
 #include "App/archive/KVSha1.h"
 #include "App/archive/zip/KVZipReader.h"
 #include "App/archive/zip/KVZipWriter.h"
+#include "Platform/Foundation/ThreadPool.h"
 
 namespace fs = std::filesystem;
 using Manifest = KVDocumentArchiveManifest;
@@ -141,11 +142,27 @@ void KVZipArchiveBacking::forEach(const Body& body) const
     }
 }
 
+void KVZipArchiveBacking::forEachConcurrently(const Body& body) const
+{
+    if (isMissingAndEmpty())
+        return;
+    auto zip = reader();
+    auto budget = KVZipReader::makeBudget();
+    std::vector<const KVZipReader::Record*> files;
+    for (const auto& record : zip->records())
+        if (!record.isDirectory() && KVDocumentArchive::shouldInclude(record.name))
+            files.push_back(&record);
+    kx::ThreadPool::bulk().forEachIndex(files.size(), [&](std::size_t index) {
+        auto entry = zip->reader(*files[index], budget);
+        body(files[index]->name, *entry);
+    });
+}
+
 void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Manifest& updating, Manifest& updatedManifest)
 {
-    // libzip pulls each entry's bytes while it writes, so the walk only lists the files; the
-    // bytes are read (and hashed) in the same order when the package is written. A link at the
-    // URL is saved through: the package it points at is written.
+    // The walk only lists the files; their bytes are read (and hashed) while the package is
+    // written, on every processor, and the manifest made from the hashes is written last. A
+    // link at the URL is saved through: the package it points at is written.
     const fs::path target = KVSaveStaging::resolve(url_);
     KVSaveStaging::recover(target);
     auto source = contentsOf.backing();
@@ -165,7 +182,7 @@ void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Man
         KVDocumentArchive::checkManifestLength(manifestLength, target);
         writer.add(std::string(KVDocumentArchive::relativePathForManifest),
                    [&written, target] { return std::make_unique<TextReader>(KVDocumentArchive::manifestText(written, target)); },
-                   std::nullopt);
+                   std::nullopt, KVZipWriter::Order::afterEarlierEntries);
     }
     auto forget = [&] {
         std::lock_guard lock(mutex_);

@@ -32,6 +32,9 @@ public:
     std::unique_ptr<KVDataReader> dataReader(const std::string& relativePath) const override;
     // Entries in directory order, folders left out; the bytes inflated in one walk are capped.
     void forEach(const Body& body) const override;
+    // Entries inflated and checked on every processor; the cap on the bytes inflated is the
+    // walk's, shared by them all.
+    void forEachConcurrently(const Body& body) const override;
     // Writes a new zip file with one entry per file (and the manifest entry last) and puts it
     // in place of the old one, or of the file a link at the URL points to. Refuses, before
     // the package is touched, what the reader would refuse (see KVZipWriter).

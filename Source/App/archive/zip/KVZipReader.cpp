@@ -196,7 +196,7 @@ public:
                 throw damaged("it is shorter than it says");
             finished_ = true;
             close();
-            buffer_ = {};
+            buffer_ = std::vector<std::byte>();
             return {};
         }
         produced_ += static_cast<std::uint64_t>(count);

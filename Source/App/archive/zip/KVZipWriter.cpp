@@ -2,22 +2,35 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 #include <zip.h>
+#include <zlib.h>
 
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/archive/KVSaveStaging.h"
 #include "App/archive/zip/KVZipDirectory.h"
+#include "Platform/Foundation/ThreadPool.h"
 
 struct KVZipWriter::Entry {
     std::string name;
     Opener open;
     std::optional<std::uint64_t> size;
     bool store = false;
+    Order order = Order::any;
+    // Packed ahead by a worker: its place among the packed entries.
+    std::optional<std::size_t> packed;
+    Packing* packing = nullptr;
+    // What the writer is handing libzip of a packed entry.
+    std::vector<std::byte> block;
+    size_t blockOffset = 0;
     std::unique_ptr<KVDataReader> reader;
     std::span<const std::byte> pending;
     std::exception_ptr* failure = nullptr;
@@ -101,6 +114,320 @@ struct KVZipWriter::Output {
 };
 
 namespace {
+
+// Deflates (or, for a stored entry, passes on) one entry's bytes a chunk at a time, with their
+// CRC-32 as the zip file records it.
+class Packer {
+public:
+    explicit Packer(KVZipWriter::Entry& entry, int level)
+        : reader_(entry.open())
+        , store_(entry.store)
+    {
+        if (!store_) {
+            // Raw deflate, as a zip entry holds it; the same parameters as libzip's own.
+            if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+                throw std::bad_alloc();
+            deflating_ = true;
+        }
+    }
+    ~Packer()
+    {
+        if (deflating_)
+            deflateEnd(&stream_);
+    }
+    Packer(const Packer&) = delete;
+    Packer& operator=(const Packer&) = delete;
+
+    // The next block into `out`; false once the entry is through (`out` then holds its end).
+    bool next(std::vector<std::byte>& out)
+    {
+        auto chunk = reader_->read();
+        if (!chunk.empty()) {
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(chunk.data()), chunk.size());
+            size += chunk.size();
+        }
+        if (store_) {
+            out.assign(chunk.begin(), chunk.end());
+            return !chunk.empty();
+        }
+        const int flush = chunk.empty() ? Z_FINISH : Z_NO_FLUSH;
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(chunk.data()));
+        stream_.avail_in = static_cast<uInt>(chunk.size());
+        out.resize(deflateBound(&stream_, static_cast<uLong>(chunk.size())) + 64);
+        size_t produced = 0;
+        for (;;) {
+            if (produced == out.size())
+                out.resize(out.size() * 2);
+            stream_.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+            stream_.avail_out = static_cast<uInt>(out.size() - produced);
+            int result = deflate(&stream_, flush);
+            produced = out.size() - stream_.avail_out;
+            if (result == Z_STREAM_END)
+                break;
+            if (result != Z_OK && result != Z_BUF_ERROR)
+                throw std::runtime_error("deflate failed");
+            if (flush == Z_NO_FLUSH && stream_.avail_in == 0 && stream_.avail_out != 0)
+                break;
+        }
+        out.resize(produced);
+        return flush == Z_NO_FLUSH;
+    }
+
+    std::uint32_t crc = static_cast<std::uint32_t>(crc32_z(0, nullptr, 0));
+    std::uint64_t size = 0;
+
+private:
+    std::unique_ptr<KVDataReader> reader_;
+    bool store_;
+    bool deflating_ = false;
+    z_stream stream_ {};
+};
+
+} // namespace
+
+// Entries are packed (read, hashed by their readers, deflated) on every processor while libzip,
+// on the committing thread, writes them one after the other in the order they were added. A
+// worker takes the next entry in that order and holds at most `bound` bytes of it ahead of the
+// writer, so memory stays bounded whatever the package's size. The first failure of any of
+// them ends the save with that failure; the writer packs an entry itself when no worker is
+// free to.
+struct KVZipWriter::Packing {
+    struct Slot {
+        std::deque<std::vector<std::byte>> blocks;
+        std::size_t buffered = 0;
+        bool finished = false;
+        std::uint32_t crc = 0;
+        std::uint64_t size = 0;
+    };
+
+    explicit Packing(std::vector<Entry*> entries)
+        : entries(std::move(entries))
+        , slots(this->entries.size())
+    {
+    }
+
+    // A worker: takes entries until none is left or the packing stopped.
+    void work()
+    {
+        for (;;) {
+            std::size_t index;
+            {
+                std::unique_lock lock(mutex);
+                // A new entry is taken only while what is packed ahead fits the budget.
+                consumed.wait(lock, [&] { return stopped || failure || next >= entries.size() || total < totalBound; });
+                if (stopped || failure || next >= entries.size())
+                    return;
+                index = next++;
+            }
+            try {
+                Packer packer(*entries[index], compressionLevel);
+                bool more = true;
+                while (more) {
+                    std::vector<std::byte> block;
+                    more = packer.next(block);
+                    std::unique_lock lock(mutex);
+                    if (stopped || failure)
+                        return;
+                    deliver(index, std::move(block), more ? nullptr : &packer);
+                    produced.notify_all();
+                    if (more)
+                        consumed.wait(lock, [&] { return stopped || failure || slots[index].buffered <= bound; });
+                }
+            } catch (...) {
+                fail(std::current_exception());
+                return;
+            }
+        }
+    }
+
+    // The writer: the next block of entry `index` into `out`; false once the entry is through.
+    // Throws the packing's first failure.
+    bool take(std::size_t index, std::vector<std::byte>& out)
+    {
+        std::unique_lock lock(mutex);
+        auto& slot = slots[index];
+        for (;;) {
+            if (failure)
+                std::rethrow_exception(failure);
+            if (!slot.blocks.empty()) {
+                out = std::move(slot.blocks.front());
+                slot.blocks.pop_front();
+                slot.buffered -= out.size();
+                total -= out.size();
+                consumed.notify_all();
+                return true;
+            }
+            if (slot.finished)
+                return false;
+            if (next == index) {
+                // No worker got to it: the writer packs it as it goes.
+                ++next;
+                own.emplace(*entries[index], compressionLevel);
+                ownIndex = index;
+            }
+            if (own && ownIndex == index) {
+                lock.unlock();
+                std::vector<std::byte> block;
+                bool more;
+                try {
+                    more = own->next(block);
+                } catch (...) {
+                    own.reset();
+                    fail(std::current_exception());
+                    throw;
+                }
+                lock.lock();
+                deliver(index, std::move(block), more ? nullptr : &*own);
+                if (!more) {
+                    lock.unlock();
+                    own.reset();
+                    lock.lock();
+                }
+                continue;
+            }
+            produced.wait(lock);
+        }
+    }
+
+    struct Outcome {
+        bool finished = false;
+        std::uint32_t crc = 0;
+        std::uint64_t size = 0;
+    };
+    Outcome outcome(std::size_t index)
+    {
+        std::lock_guard lock(mutex);
+        const auto& slot = slots[index];
+        return {slot.finished, slot.crc, slot.size};
+    }
+
+    void fail(std::exception_ptr error)
+    {
+        std::lock_guard lock(mutex);
+        if (!failure)
+            failure = std::move(error);
+        produced.notify_all();
+        consumed.notify_all();
+    }
+
+    void stop()
+    {
+        std::lock_guard lock(mutex);
+        stopped = true;
+        produced.notify_all();
+        consumed.notify_all();
+    }
+
+    // Bytes one entry holds ahead of the writer before its worker waits, and bytes of all
+    // entries past which no worker takes a new one. With a reader's chunk per worker, a save
+    // holds at most about totalBound + maximumWorkers * 3 MiB.
+    static constexpr std::size_t bound = KVDataReader::chunkSize;
+    static constexpr std::size_t totalBound = 8 * KVDataReader::chunkSize;
+    static constexpr unsigned maximumWorkers = 12;
+
+    std::vector<Entry*> entries;
+    std::mutex mutex;
+    std::condition_variable produced;
+    std::condition_variable consumed;
+    std::vector<Slot> slots;
+    std::size_t next = 0;
+    std::size_t total = 0;
+    bool stopped = false;
+    std::exception_ptr failure;
+    std::optional<Packer> own;
+    std::size_t ownIndex = 0;
+
+private:
+    // Called with the mutex held.
+    void deliver(std::size_t index, std::vector<std::byte> block, const Packer* finished)
+    {
+        auto& slot = slots[index];
+        if (block.capacity() > 2 * block.size())
+            block.shrink_to_fit();
+        slot.buffered += block.size();
+        total += block.size();
+        if (!block.empty())
+            slot.blocks.push_back(std::move(block));
+        if (finished) {
+            slot.finished = true;
+            slot.crc = finished->crc;
+            slot.size = finished->size;
+        }
+    }
+};
+
+namespace {
+
+// A packed entry as libzip reads it: already deflated (or stored), with its CRC once through.
+zip_int64_t packedCallback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto& entry = *static_cast<KVZipWriter::Entry*>(userdata);
+    try {
+        switch (command) {
+        case ZIP_SOURCE_OPEN:
+            entry.block.clear();
+            entry.blockOffset = 0;
+            return 0;
+        case ZIP_SOURCE_READ: {
+            auto* out = static_cast<std::byte*>(data);
+            zip_uint64_t done = 0;
+            while (done < length) {
+                if (entry.blockOffset == entry.block.size()) {
+                    entry.blockOffset = 0;
+                    if (!entry.packing->take(*entry.packed, entry.block)) {
+                        entry.block = std::vector<std::byte>();
+                        break;
+                    }
+                    continue;
+                }
+                size_t count = static_cast<size_t>(std::min<zip_uint64_t>(entry.block.size() - entry.blockOffset, length - done));
+                std::memcpy(out + done, entry.block.data() + entry.blockOffset, count);
+                entry.blockOffset += count;
+                done += count;
+                // Let go of a block as soon as it is through: libzip stops reading an entry of
+                // known size at its end and may close it only at the very end.
+                if (entry.blockOffset == entry.block.size()) {
+                    entry.block = std::vector<std::byte>();
+                    entry.blockOffset = 0;
+                }
+            }
+            return static_cast<zip_int64_t>(done);
+        }
+        case ZIP_SOURCE_CLOSE:
+            entry.block = std::vector<std::byte>();
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            auto* stat = static_cast<zip_stat_t*>(data);
+            zip_stat_init(stat);
+            const auto slot = entry.packing->outcome(*entry.packed);
+            stat->size = slot.finished ? slot.size : entry.size.value_or(0);
+            stat->comp_method = entry.store ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+            stat->mtime = entry.time;
+            stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_MTIME;
+            if (slot.finished) {
+                stat->crc = slot.crc;
+                stat->valid |= ZIP_STAT_CRC;
+            }
+            return sizeof(*stat);
+        }
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&entry.error, data, length);
+        case ZIP_SOURCE_FREE:
+            return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+        }
+    } catch (...) {
+        if (!*entry.failure)
+            *entry.failure = std::current_exception();
+        zip_error_set(&entry.error, ZIP_ER_READ, EIO);
+        return -1;
+    }
+}
 
 zip_int64_t entryCallback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command)
 {
@@ -270,12 +597,13 @@ KVZipWriter::~KVZipWriter()
         zip_error_fini(&entry->error);
 }
 
-void KVZipWriter::add(std::string name, Opener open, std::optional<std::uint64_t> size)
+void KVZipWriter::add(std::string name, Opener open, std::optional<std::uint64_t> size, Order order)
 {
     auto entry = std::make_unique<Entry>();
     entry->name = std::move(name);
     entry->open = std::move(open);
     entry->size = size;
+    entry->order = order;
     entry->store = isAlreadyCompressed(entry->name) || (size && *size > limits_.ratioAllowance);
     zip_error_init(&entry->error);
     entries_.push_back(std::move(entry));
@@ -318,10 +646,36 @@ void KVZipWriter::commit()
         throw writeFailure(target_, reason);
     }
 
+    // Entries of known size are packed ahead; the others (none of ours but the manifest, and
+    // empty files) libzip reads and deflates itself when it gets to them, as before.
+    std::vector<Entry*> packed;
+    for (auto& entry : entries_)
+        if (entry->order == Order::any && entry->size && *entry->size > 0) {
+            entry->packed = packed.size();
+            packed.push_back(entry.get());
+        }
+    Packing packing(std::move(packed));
+    auto& pool = kx::ThreadPool::bulk();
+    // Declared after `packing`: gone (its workers stopped and joined) before it.
+    std::optional<kx::ThreadPool::Batch> workers;
+    if (!packing.entries.empty())
+        workers.emplace(pool, std::min<std::size_t>(packing.entries.size(), Packing::maximumWorkers),
+                        [&packing](std::size_t) { packing.work(); });
+    auto stopWorkers = [&] {
+        packing.stop();
+        workers.reset();
+    };
+    // On every way out, also an exception: no worker is left waiting for room.
+    struct StopOnExit {
+        std::function<void()> stop;
+        ~StopOnExit() { stop(); }
+    } stopOnExit{stopWorkers};
+
     std::exception_ptr failure;
     std::time_t now = std::time(nullptr);
     auto abandon = [&](const std::string& reason) {
         zip_discard(archive);
+        stopWorkers();
         zip_error_fini(&error);
         if (failure)
             std::rethrow_exception(failure);
@@ -332,7 +686,8 @@ void KVZipWriter::commit()
     for (auto& entry : entries_) {
         entry->failure = &failure;
         entry->time = now;
-        zip_source_t* data = zip_source_function(archive, entryCallback, entry.get());
+        entry->packing = &packing;
+        zip_source_t* data = zip_source_function(archive, entry->packed ? packedCallback : entryCallback, entry.get());
         zip_int64_t index = data ? zip_file_add(archive, entry->name.c_str(), data, ZIP_FL_ENC_UTF_8) : -1;
         if (index < 0) {
             std::string reason = zip_strerror(archive);
@@ -346,6 +701,7 @@ void KVZipWriter::commit()
     }
     if (zip_close(archive) != 0)
         abandon(zip_strerror(archive));
+    stopWorkers();
     zip_error_fini(&error);
     if (output.failure)
         std::rethrow_exception(output.failure);

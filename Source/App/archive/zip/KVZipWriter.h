@@ -27,12 +27,18 @@ public:
     KVZipWriter(const KVZipWriter&) = delete;
     KVZipWriter& operator=(const KVZipWriter&) = delete;
 
+    // When an entry's bytes may be read: at any time while `commit` runs, on any thread (its
+    // `open` and its reader must allow that), or only once every entry added before it was
+    // read through, on the committing thread (a list of what the others held).
+    enum class Order { any, afterEarlierEntries };
+
     // Adds an entry whose bytes `open` delivers while `commit` runs, entries in the order
     // added. Already compressed formats are stored, and so are files larger than the limits'
     // ratio allowance (the reader would refuse one that compresses too well); everything else
     // is deflated. `size`, when known, saves Zip64 fields for small entries.
-    void add(std::string name, Opener open, std::optional<std::uint64_t> size);
-    // Writes the package. Refuses first, with a clear error, what the reader would refuse (too
+    void add(std::string name, Opener open, std::optional<std::uint64_t> size, Order order = Order::any);
+    // Writes the package, the entries of known size packed on every processor (see Packing in
+    // the .cpp file) and written in the order added. Refuses first, with a clear error, what the reader would refuse (too
     // many entries, too large a directory, too many bytes). Throws the first error of an
     // entry's reader as it is, or KVDocumentArchiveError::unknown for a failure to write or a
     // package that would not open again; the target is then unchanged. Throws savedButNotFlushed
@@ -50,6 +56,7 @@ public:
     // The state behind libzip's callbacks (defined in the .cpp file).
     struct Entry;
     struct Output;
+    struct Packing;
 
 private:
     std::filesystem::path target_;
