@@ -138,8 +138,10 @@ public:
     Packer(const Packer&) = delete;
     Packer& operator=(const Packer&) = delete;
 
-    // The next block into `out`; false once the entry is through (`out` then holds its end).
-    bool next(std::vector<std::byte>& out)
+    using Emit = std::function<void(std::vector<std::byte>)>;
+    // Packs the next chunk of the entry, handing on what it gives in blocks of at most
+    // `blockSize` bytes; false once the entry is through.
+    bool next(const Emit& emit)
     {
         auto chunk = reader_->read();
         if (!chunk.empty()) {
@@ -147,31 +149,33 @@ public:
             size += chunk.size();
         }
         if (store_) {
-            out.assign(chunk.begin(), chunk.end());
+            for (size_t at = 0; at < chunk.size(); at += blockSize) {
+                auto piece = chunk.subspan(at, std::min(blockSize, chunk.size() - at));
+                emit(std::vector<std::byte>(piece.begin(), piece.end()));
+            }
             return !chunk.empty();
         }
         const int flush = chunk.empty() ? Z_FINISH : Z_NO_FLUSH;
         stream_.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(chunk.data()));
         stream_.avail_in = static_cast<uInt>(chunk.size());
-        out.resize(deflateBound(&stream_, static_cast<uLong>(chunk.size())) + 64);
-        size_t produced = 0;
         for (;;) {
-            if (produced == out.size())
-                out.resize(out.size() * 2);
-            stream_.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-            stream_.avail_out = static_cast<uInt>(out.size() - produced);
+            std::vector<std::byte> out(blockSize);
+            stream_.next_out = reinterpret_cast<Bytef*>(out.data());
+            stream_.avail_out = static_cast<uInt>(out.size());
             int result = deflate(&stream_, flush);
-            produced = out.size() - stream_.avail_out;
-            if (result == Z_STREAM_END)
-                break;
-            if (result != Z_OK && result != Z_BUF_ERROR)
+            if (result == Z_STREAM_ERROR)
                 throw std::runtime_error("deflate failed");
-            if (flush == Z_NO_FLUSH && stream_.avail_in == 0 && stream_.avail_out != 0)
+            const bool full = stream_.avail_out == 0;
+            out.resize(out.size() - stream_.avail_out);
+            if (!out.empty())
+                emit(std::move(out));
+            if (result == Z_STREAM_END || (flush == Z_NO_FLUSH && stream_.avail_in == 0 && !full))
                 break;
         }
-        out.resize(produced);
         return flush == Z_NO_FLUSH;
     }
+
+    static constexpr size_t blockSize = 256 * 1024;
 
     std::uint32_t crc = static_cast<std::uint32_t>(crc32_z(0, nullptr, 0));
     std::uint64_t size = 0;
@@ -221,18 +225,23 @@ struct KVZipWriter::Packing {
             }
             try {
                 Packer packer(*entries[index], compressionLevel);
-                bool more = true;
-                while (more) {
-                    std::vector<std::byte> block;
-                    more = packer.next(block);
+                auto emit = [&](std::vector<std::byte> block) {
                     std::unique_lock lock(mutex);
                     if (stopped || failure)
-                        return;
-                    deliver(index, std::move(block), more ? nullptr : &packer);
+                        throw Stopped();
+                    deliver(index, std::move(block), nullptr);
                     produced.notify_all();
-                    if (more)
-                        consumed.wait(lock, [&] { return stopped || failure || slots[index].buffered <= bound; });
+                    consumed.wait(lock, [&] { return stopped || failure || slots[index].buffered <= bound; });
+                };
+                while (packer.next(emit)) {
                 }
+                std::lock_guard lock(mutex);
+                if (stopped || failure)
+                    return;
+                deliver(index, {}, &packer);
+                produced.notify_all();
+            } catch (const Stopped&) {
+                return;
             } catch (...) {
                 fail(std::current_exception());
                 return;
@@ -262,27 +271,36 @@ struct KVZipWriter::Packing {
             if (next == index) {
                 // No worker got to it: the writer packs it as it goes.
                 ++next;
-                own.emplace(*entries[index], compressionLevel);
                 ownIndex = index;
+                lock.unlock();
+                try {
+                    own.emplace(*entries[index], compressionLevel);
+                } catch (...) {
+                    fail(std::current_exception());
+                    throw;
+                }
+                lock.lock();
             }
             if (own && ownIndex == index) {
                 lock.unlock();
-                std::vector<std::byte> block;
                 bool more;
                 try {
-                    more = own->next(block);
+                    more = own->next([&](std::vector<std::byte> block) {
+                        std::lock_guard ownLock(mutex);
+                        deliver(index, std::move(block), nullptr);
+                    });
+                    if (!more) {
+                        std::lock_guard ownLock(mutex);
+                        deliver(index, {}, &*own);
+                    }
                 } catch (...) {
                     own.reset();
                     fail(std::current_exception());
                     throw;
                 }
-                lock.lock();
-                deliver(index, std::move(block), more ? nullptr : &*own);
-                if (!more) {
-                    lock.unlock();
+                if (!more)
                     own.reset();
-                    lock.lock();
-                }
+                lock.lock();
                 continue;
             }
             produced.wait(lock);
@@ -319,10 +337,10 @@ struct KVZipWriter::Packing {
     }
 
     // Bytes one entry holds ahead of the writer before its worker waits, and bytes of all
-    // entries past which no worker takes a new one. With a reader's chunk per worker, a save
-    // holds at most about totalBound + maximumWorkers * 3 MiB.
-    static constexpr std::size_t bound = KVDataReader::chunkSize;
-    static constexpr std::size_t totalBound = 8 * KVDataReader::chunkSize;
+    // entries past which no worker takes a new one. With a reader's chunk and a deflater per
+    // worker, a save holds at most about totalBound + maximumWorkers * 2 MiB.
+    static constexpr std::size_t bound = 2 * Packer::blockSize;
+    static constexpr std::size_t totalBound = 4 * KVDataReader::chunkSize;
     static constexpr unsigned maximumWorkers = 12;
 
     std::vector<Entry*> entries;
@@ -336,6 +354,9 @@ struct KVZipWriter::Packing {
     std::exception_ptr failure;
     std::optional<Packer> own;
     std::size_t ownIndex = 0;
+
+    // Thrown out of a worker's packing when the save stopped.
+    struct Stopped {};
 
 private:
     // Called with the mutex held.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "Platform/Foundation/ThreadPool.h"
@@ -27,4 +29,65 @@ TEST(ThreadPool, RunsEverythingAndASingleThreadKeepsOrder)
     ASSERT_EQ(order.size(), 50u);
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(order[i], i);
+}
+
+TEST(ThreadPool, ForEachIndexCallsEveryIndexOnceAndEndsWithTheFirstFailure)
+{
+    kx::ThreadPool pool(4);
+    std::vector<std::atomic<int>> calls(2000);
+    pool.forEachIndex(calls.size(), [&](std::size_t index) { ++calls[index]; });
+    for (const auto& count : calls)
+        ASSERT_EQ(count.load(), 1);
+
+    // A failure stops the handing out of indices; when the call returns, nothing runs any more.
+    std::atomic<int> running{0}, started{0};
+    try {
+        pool.forEachIndex(10'000, [&](std::size_t index) {
+            ++running;
+            ++started;
+            if (index == 50) {
+                --running;
+                throw std::runtime_error("index 50");
+            }
+            --running;
+        });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "index 50");
+    }
+    EXPECT_EQ(running.load(), 0);
+    const int after = started.load();
+    EXPECT_LT(after, 10'000);
+    pool.waitUntilIdle();
+    EXPECT_EQ(started.load(), after);
+}
+
+TEST(ThreadPool, ForEachIndexOnABusyPoolRunsOnTheCallersThread)
+{
+    // Called from the pool's only thread: the caller does the work, nothing waits for a thread.
+    kx::ThreadPool pool(1);
+    std::atomic<int> sum{0};
+    pool.async([&] { pool.forEachIndex(100, [&](std::size_t index) { sum += static_cast<int>(index); }); });
+    pool.waitUntilIdle();
+    EXPECT_EQ(sum.load(), 4950);
+}
+
+TEST(ThreadPool, AStoppedBatchHandsOutNoFurtherIndex)
+{
+    kx::ThreadPool pool(2);
+    std::atomic<int> running{0};
+    std::atomic<long> started{0};
+    const long count = 100'000'000;
+    kx::ThreadPool::Batch batch(pool, count, [&](std::size_t) {
+        ++running;
+        ++started;
+        --running;
+    });
+    batch.stop();
+    // The calls that ran have returned and no other starts.
+    EXPECT_EQ(running.load(), 0);
+    const long after = started.load();
+    EXPECT_LT(after, count);
+    pool.waitUntilIdle();
+    EXPECT_EQ(started.load(), after);
 }

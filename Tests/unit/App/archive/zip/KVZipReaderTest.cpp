@@ -15,19 +15,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The reason a package is refused, or "" when it opens and every file reads.
+// The reason a package is refused, or "" when it opens and every file reads: walked one
+// entry after the other, and on every processor, which must refuse it alike.
 std::string refusal(const ZipBuilder& zip, const KVZipLimits& limits = {})
 {
     kxtest::TemporaryDirectory dir;
     zip.write(dir / "p.korvelx");
-    try {
-        KVZipArchiveBacking backing(dir / "p.korvelx", false, true, limits);
-        backing.forEach([](const std::string&, KVDataReader& reader) { readAll(reader); });
-    } catch (const KVDocumentArchiveError& error) {
-        EXPECT_EQ(error.code(), KVDocumentArchiveError::Code::invalidBacking) << error.what();
-        return error.error().localizedFailureReason;
+    std::string reasons[2];
+    for (bool concurrently : {false, true}) {
+        try {
+            KVZipArchiveBacking backing(dir / "p.korvelx", false, true, limits);
+            auto body = [](const std::string&, KVDataReader& reader) { readAll(reader); };
+            concurrently ? backing.forEachConcurrently(body) : backing.forEach(body);
+        } catch (const KVDocumentArchiveError& error) {
+            EXPECT_EQ(error.code(), KVDocumentArchiveError::Code::invalidBacking) << error.what();
+            reasons[concurrently] = error.error().localizedFailureReason;
+        }
     }
-    return "";
+    EXPECT_EQ(reasons[0], reasons[1]);
+    return reasons[0];
 }
 
 ZipBuilder::Entry entry(const std::string& name, const std::string& data)

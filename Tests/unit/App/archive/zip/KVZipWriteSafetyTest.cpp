@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,6 +17,8 @@
 #include "App/archive/KVSaveStaging.h"
 #include "App/archive/KVZipArchiveBacking.h"
 #include "App/archive/zip/KVZipReader.h"
+#include "App/archive/zip/KVZipWriter.h"
+#include "Platform/Foundation/ThreadPool.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
@@ -22,6 +30,7 @@ namespace fs = std::filesystem;
 using archivetest::zipType;
 using archivetest::folderType;
 using archivetest::noise;
+using archivetest::readAll;
 
 namespace {
 
@@ -325,4 +334,229 @@ TEST(KVZipWriteSafety, LeftoversOfCrashedSavesGoWhenThePackageOpens)
     writeFile(versions.dir / ".Project.korvelx.korvel-saveXAbC123", "not ours");
     KVDocumentArchive opened(versions.package, zipType, false, std::nullopt, true);
     EXPECT_EQ(versions.others(), std::vector<fs::path>{versions.dir / ".Project.korvelx.korvel-saveXAbC123"});
+}
+
+// Saves and opens spread over the processors: what parallel work could break.
+namespace {
+
+// Hands out its text in small chunks, and fails after `failAfter` chunks when asked to.
+class ChunkedReader : public KVDataReader {
+public:
+    ChunkedReader(std::string text, size_t chunk, std::optional<int> failAfter = std::nullopt)
+        : text_(std::move(text))
+        , chunk_(chunk)
+        , failAfter_(failAfter)
+    {
+    }
+    std::span<const std::byte> read() override
+    {
+        if (failAfter_ && reads_++ == *failAfter_)
+            throw KVDocumentArchiveError::notFound("vanished.js");
+        auto bytes = std::as_bytes(std::span(text_.data(), text_.size())).subspan(offset_);
+        bytes = bytes.first(std::min(bytes.size(), chunk_));
+        offset_ += bytes.size();
+        return bytes;
+    }
+
+private:
+    std::string text_;
+    size_t chunk_;
+    size_t offset_ = 0;
+    std::optional<int> failAfter_;
+    int reads_ = 0;
+};
+
+std::string text(size_t length, unsigned seed)
+{
+    std::string words[] = {"frame", "layer", "fill", "stroke", "{\"id\": ", "radius", ",\n"};
+    std::mt19937 random(seed);
+    std::string out;
+    while (out.size() < length)
+        out += words[random() % 7] + std::to_string(random() % 1000);
+    out.resize(length);
+    return out;
+}
+
+// The files of a project: text to deflate and noise to store, of many sizes, some larger than
+// the bytes one entry may hold ahead of the writer.
+std::vector<std::pair<std::string, std::string>> files()
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    files.emplace_back("design/document.json", text(5 << 20, 1));
+    for (int i = 0; i < 40; ++i)
+        files.emplace_back("code/m" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".js", text(1000 + i * 7919, 10 + i));
+    for (int i = 0; i < 12; ++i)
+        files.emplace_back("design/images/i" + std::to_string(i) + ".png", noise(i == 3 ? (3 << 20) : 20'000 * (i + 1), 100 + i));
+    files.emplace_back("code/empty.js", "");
+    return files;
+}
+
+// The package's entries in the order its directory lists them, with their method and CRC.
+std::vector<std::string> directory(const fs::path& package)
+{
+    std::vector<std::string> listed;
+    auto zip = KVZipReader::open(package);
+    for (const auto& record : zip->records())
+        listed.push_back(record.name + " " + std::to_string(record.method) + " " + std::to_string(record.crc) + " "
+                         + std::to_string(record.size));
+    return listed;
+}
+
+int threadCount()
+{
+    int count = 0;
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (auto* item = ::readdir(tasks))
+            count += item->d_name[0] != '.';
+        ::closedir(tasks);
+    }
+    return count;
+}
+
+std::vector<std::string> folderItems(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(KVZipPacking, EntriesKeepTheOrderAddedAndReadBackWhole)
+{
+    kxtest::TemporaryDirectory dir;
+    const auto project = files();
+    // Entries in an order no sort gives, the first ones the slowest to pack (the largest, in
+    // the smallest chunks): the directory still lists them as added, every time.
+    std::vector<std::string> first, second;
+    for (auto* listing : {&first, &second}) {
+        KVZipWriter writer(dir / "p.korvelx");
+        for (auto it = project.rbegin(); it != project.rend(); ++it) {
+            const auto& [name, data] = *it;
+            size_t chunk = name == "design/document.json" ? 4096 : 1 << 20;
+            writer.add(name, [data, chunk] { return std::make_unique<ChunkedReader>(data, chunk); }, data.size());
+        }
+        writer.commit();
+        *listing = directory(dir / "p.korvelx");
+    }
+    EXPECT_EQ(first, second);
+    ASSERT_EQ(first.size(), project.size());
+    for (size_t i = 0; i < project.size(); ++i)
+        EXPECT_EQ(first[i].substr(0, first[i].find(' ')), project[project.size() - 1 - i].first);
+
+    // Every entry reads back as written, through both walks, and passes its CRC.
+    KVZipArchiveBacking backing(dir / "p.korvelx", false, false);
+    std::map<std::string, std::string> read;
+    std::mutex mutex;
+    backing.forEachConcurrently([&](const std::string& path, KVDataReader& reader) {
+        auto bytes = readAll(reader);
+        std::lock_guard lock(mutex);
+        read.emplace(path, std::move(bytes));
+    });
+    EXPECT_EQ(read, (std::map<std::string, std::string>(project.begin(), project.end())));
+}
+
+TEST(KVZipPacking, AFailingEntryEndsTheSaveWithItsErrorAndLeavesNothingBehind)
+{
+    kxtest::TemporaryDirectory dir;
+    const auto project = files();
+    auto save = [&](std::optional<size_t> failing, const fs::path& target) {
+        KVZipWriter writer(target);
+        for (size_t i = 0; i < project.size(); ++i) {
+            const auto& [name, data] = project[i];
+            std::optional<int> failAfter;
+            if (failing && i == *failing)
+                failAfter = 1;
+            writer.add(name, [data, failAfter] { return std::make_unique<ChunkedReader>(data, 64 << 10, failAfter); }, data.size());
+        }
+        writer.commit();
+    };
+    save(std::nullopt, dir / "p.korvelx");
+    const auto saved = archivetest::tree(dir.path());
+    kx::ThreadPool::bulk();
+    const int threadsBefore = threadCount();
+
+    // The first entry (the writer waits on it), one in the middle and the last one with bytes.
+    for (size_t failing : {size_t(0), project.size() / 2, project.size() - 2}) {
+        try {
+            save(failing, dir / "p.korvelx");
+            ADD_FAILURE() << "saved with entry " << failing << " failing";
+        } catch (const KVDocumentArchiveError& error) {
+            EXPECT_EQ(error.code(), KVDocumentArchiveError::Code::notFound) << failing;
+            EXPECT_NE(error.error().localizedDescription.find("vanished.js"), std::string::npos);
+        }
+        // The old package whole, no staged file beside it; a new file is not made at all.
+        EXPECT_EQ(archivetest::tree(dir.path()), saved);
+        EXPECT_THROW(save(failing, dir / "new.korvelx"), KVDocumentArchiveError);
+        EXPECT_EQ(folderItems(dir.path()), std::vector<std::string>{"p.korvelx"});
+    }
+    // No worker left running or waiting: the pool's threads are all there are.
+    EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST(KVZipPacking, AnEndedWalkLeavesNoCallRunning)
+{
+    kxtest::TemporaryDirectory dir;
+    for (int i = 0; i < 200; ++i)
+        writeFile(dir / ("p/code/f" + std::to_string(i) + ".js"), text(5000, i));
+    KVDocumentArchive project(dir / "p", folderType, false, std::nullopt, false);
+    KVDocumentArchive(dir / "p.korvelx", zipType, true, std::nullopt, true).reflect(project);
+
+    // The caller gives up on one file (a cancel): the walk ends with its error, and once it
+    // has, no other file is read.
+    KVDocumentArchive package(dir / "p.korvelx", zipType, false, std::nullopt, true);
+    std::atomic<int> running{0}, started{0};
+    try {
+        package.backing()->forEachConcurrently([&](const std::string& path, KVDataReader& reader) {
+            ++running;
+            ++started;
+            readAll(reader);
+            --running;
+            if (path == "code/f7.js")
+                throw KVDocumentArchiveError::unknown(kx::Error(KVDocumentArchiveError::domain, 0, "cancelled"));
+        });
+        ADD_FAILURE() << "the walk went on";
+    } catch (const KVDocumentArchiveError& error) {
+        EXPECT_EQ(error.error().localizedDescription, "cancelled");
+    }
+    EXPECT_EQ(running.load(), 0);
+    const int after = started.load();
+    EXPECT_LT(after, 200);
+    kx::ThreadPool::bulk().waitUntilIdle();
+    EXPECT_EQ(started.load(), after);
+
+    // A damaged entry among many: opening refuses the package, whichever worker meets it.
+    KVDocumentArchive(dir / "q.korvelx", zipType, true, std::nullopt, true).reflect(project);
+    std::string whole = archivetest::tree(dir.path())["q.korvelx"];
+    auto at = whole.find("code/f150.js");
+    ASSERT_NE(at, std::string::npos);
+    {
+        // Flip a byte of that entry's data, past its local header.
+        std::fstream file(dir / "q.korvelx", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(at + 20));
+        file.put('\x5A');
+    }
+    KVDocumentArchive damaged(dir / "q.korvelx", zipType, false, std::nullopt, true);
+    EXPECT_THROW(damaged.regenerateManifest(), KVDocumentArchiveError);
+}
+
+TEST(KVZipPacking, SavingHoldsBoundedMemoryWhateverThePackageSize)
+{
+    if (kxtest::underAddressSanitizer())
+        GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+    kxtest::TemporaryDirectory dir;
+    // 96 MB of files, stored and deflated: a save that held them would show it.
+    for (int i = 0; i < 48; ++i)
+        writeFile(dir / ("p/design/images/i" + std::to_string(i) + ".png"), noise(1 << 20, i));
+    for (int i = 0; i < 12; ++i)
+        writeFile(dir / ("p/code/f" + std::to_string(i) + ".json"), text(4 << 20, i));
+    long growth = archivetest::peakGrowthMiB([&] {
+        KVDocumentArchive project(dir / "p", folderType, false, std::nullopt, false);
+        KVDocumentArchive(dir / "p.korvelx", zipType, true, std::nullopt, true).reflect(project);
+        KVDocumentArchive(dir / "p.korvelx", zipType, false, std::nullopt, true).regenerateManifest();
+    });
+    EXPECT_GE(growth, 0);
+    EXPECT_LT(growth, 48);
 }
