@@ -196,12 +196,26 @@ private:
 // them ends the save with that failure; the writer packs an entry itself when no worker is
 // free to.
 struct KVZipWriter::Packing {
+    // A chunk of a large entry, deflated on its own (with the 32 KiB before it as its
+    // dictionary, so that it compresses as well as in one stream) and ended on a byte boundary,
+    // so that the pieces put together in order make one deflate stream.
+    struct Piece {
+        std::vector<std::byte> dictionary;
+        std::vector<std::byte> input;
+        std::vector<std::byte> output;
+        std::size_t entry = 0;
+        bool done = false;
+    };
+
     struct Slot {
         std::deque<std::vector<std::byte>> blocks;
         std::size_t buffered = 0;
         bool finished = false;
         std::uint32_t crc = 0;
         std::uint64_t size = 0;
+        // A large entry's pieces not yet handed to its blocks, in order; whether all were made.
+        std::deque<std::shared_ptr<Piece>> pieces;
+        bool piecesMade = false;
     };
 
     explicit Packing(std::vector<Entry*> entries)
@@ -210,36 +224,41 @@ struct KVZipWriter::Packing {
     {
     }
 
-    // A worker: takes entries until none is left or the packing stopped.
+    // A worker: deflates pieces of large entries first, else takes the next entry, until none
+    // is left or the packing stopped.
     void work()
     {
         for (;;) {
-            std::size_t index;
+            std::size_t index = 0;
+            std::shared_ptr<Piece> piece;
             {
                 std::unique_lock lock(mutex);
                 // A new entry is taken only while what is packed ahead fits the budget.
-                consumed.wait(lock, [&] { return stopped || failure || next >= entries.size() || total < totalBound; });
-                if (stopped || failure || next >= entries.size())
-                    return;
-                index = next++;
-            }
-            try {
-                Packer packer(*entries[index], compressionLevel);
-                auto emit = [&](std::vector<std::byte> block) {
-                    std::unique_lock lock(mutex);
-                    if (stopped || failure)
-                        throw Stopped();
-                    deliver(index, std::move(block), nullptr);
-                    produced.notify_all();
-                    consumed.wait(lock, [&] { return stopped || failure || slots[index].buffered <= bound; });
-                };
-                while (packer.next(emit)) {
-                }
-                std::lock_guard lock(mutex);
+                consumed.wait(lock, [&] {
+                    return stopped || failure || !waiting.empty() || (next < entries.size() && total < totalBound)
+                           || (next >= entries.size() && splitting == 0);
+                });
                 if (stopped || failure)
                     return;
-                deliver(index, {}, &packer);
-                produced.notify_all();
+                if (!waiting.empty()) {
+                    piece = std::move(waiting.front());
+                    waiting.pop_front();
+                } else if (next < entries.size()) {
+                    index = next++;
+                } else {
+                    return;
+                }
+            }
+            try {
+                if (piece) {
+                    deflatePiece(*piece);
+                    continue;
+                }
+                const auto& entry = *entries[index];
+                if (!entry.store && entry.size && *entry.size > splitSize && startSplitting())
+                    packInPieces(index);
+                else
+                    packWhole(index);
             } catch (const Stopped&) {
                 return;
             } catch (...) {
@@ -247,6 +266,131 @@ struct KVZipWriter::Packing {
                 return;
             }
         }
+    }
+
+    void packWhole(std::size_t index)
+    {
+        Packer packer(*entries[index], compressionLevel);
+        auto emit = [&](std::vector<std::byte> block) {
+            std::unique_lock lock(mutex);
+            if (stopped || failure)
+                throw Stopped();
+            deliver(index, std::move(block), nullptr);
+            produced.notify_all();
+            consumed.wait(lock, [&] { return stopped || failure || slots[index].buffered <= bound; });
+        };
+        while (packer.next(emit)) {
+        }
+        std::lock_guard lock(mutex);
+        if (stopped || failure)
+            throw Stopped();
+        deliver(index, {}, &packer);
+        produced.notify_all();
+    }
+
+    // One large entry at a time is cut into pieces that every worker deflates.
+    bool startSplitting()
+    {
+        std::lock_guard lock(mutex);
+        if (splitting)
+            return false;
+        ++splitting;
+        return true;
+    }
+
+    // Reads a large entry (hashing it, on this thread) and hands its chunks on as pieces, at
+    // most `piecesAhead` of them in flight; deflates pieces itself while it waits for room.
+    void packInPieces(std::size_t index)
+    {
+        struct Done {
+            Packing& packing;
+            ~Done()
+            {
+                std::lock_guard lock(packing.mutex);
+                --packing.splitting;
+                packing.consumed.notify_all();
+            }
+        } done{*this};
+        auto reader = entries[index]->open();
+        auto crc = crc32_z(0, nullptr, 0);
+        std::uint64_t size = 0;
+        std::vector<std::byte> tail;
+        for (;;) {
+            auto chunk = reader->read();
+            if (chunk.empty())
+                break;
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(chunk.data()), chunk.size());
+            size += chunk.size();
+            auto piece = std::make_shared<Piece>();
+            piece->entry = index;
+            piece->dictionary = tail;
+            piece->input.assign(chunk.begin(), chunk.end());
+            tail.insert(tail.end(), chunk.begin() + static_cast<std::ptrdiff_t>(chunk.size() - std::min(chunk.size(), dictionarySize)), chunk.end());
+            if (tail.size() > dictionarySize)
+                tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(dictionarySize));
+            std::unique_lock lock(mutex);
+            if (stopped || failure)
+                throw Stopped();
+            slots[index].pieces.push_back(piece);
+            waiting.push_back(std::move(piece));
+            consumed.notify_all();
+            while (slots[index].pieces.size() >= piecesAhead || slots[index].buffered > bound) {
+                if (stopped || failure)
+                    throw Stopped();
+                if (waiting.empty()) {
+                    consumed.wait(lock);
+                    continue;
+                }
+                auto mine = std::move(waiting.front());
+                waiting.pop_front();
+                lock.unlock();
+                deflatePiece(*mine);
+                lock.lock();
+            }
+        }
+        std::lock_guard lock(mutex);
+        if (stopped || failure)
+            throw Stopped();
+        auto& slot = slots[index];
+        slot.piecesMade = true;
+        slot.crc = static_cast<std::uint32_t>(crc);
+        slot.size = size;
+        deliverPieces(index);
+    }
+
+    void deflatePiece(Piece& piece)
+    {
+        z_stream stream {};
+        if (deflateInit2(&stream, compressionLevel, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::bad_alloc();
+        struct End {
+            z_stream& stream;
+            ~End() { deflateEnd(&stream); }
+        } end{stream};
+        if (!piece.dictionary.empty())
+            deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(piece.dictionary.data()), static_cast<uInt>(piece.dictionary.size()));
+        piece.output.resize(deflateBound(&stream, static_cast<uLong>(piece.input.size())) + 64);
+        stream.next_in = reinterpret_cast<Bytef*>(piece.input.data());
+        stream.avail_in = static_cast<uInt>(piece.input.size());
+        std::size_t produced = 0;
+        for (;;) {
+            stream.next_out = reinterpret_cast<Bytef*>(piece.output.data() + produced);
+            stream.avail_out = static_cast<uInt>(piece.output.size() - produced);
+            if (deflate(&stream, Z_SYNC_FLUSH) == Z_STREAM_ERROR)
+                throw std::runtime_error("deflate failed");
+            produced = piece.output.size() - stream.avail_out;
+            if (stream.avail_in == 0 && stream.avail_out != 0)
+                break;
+            piece.output.resize(piece.output.size() * 2);
+        }
+        piece.output.resize(produced);
+        piece.output.shrink_to_fit();
+        piece.input = std::vector<std::byte>();
+        piece.dictionary = std::vector<std::byte>();
+        std::lock_guard lock(mutex);
+        piece.done = true;
+        deliverPieces(piece.entry);
+        consumed.notify_all();
     }
 
     // The writer: the next block of entry `index` into `out`; false once the entry is through.
@@ -358,7 +502,31 @@ struct KVZipWriter::Packing {
     // Thrown out of a worker's packing when the save stopped.
     struct Stopped {};
 
+    // Entries larger than this are cut into pieces of a reader's chunk.
+    static constexpr std::uint64_t splitSize = 4 * KVDataReader::chunkSize;
+    static constexpr std::size_t piecesAhead = 4;
+    static constexpr std::size_t dictionarySize = 32 * 1024;
+    std::deque<std::shared_ptr<Piece>> waiting;
+    unsigned splitting = 0;
+
 private:
+    // Called with the mutex held: the pieces deflated, in order, become the entry's blocks; after
+    // the last one, a final empty block ends its deflate stream.
+    void deliverPieces(std::size_t index)
+    {
+        auto& slot = slots[index];
+        while (!slot.pieces.empty() && slot.pieces.front()->done) {
+            deliver(index, std::move(slot.pieces.front()->output), nullptr);
+            slot.pieces.pop_front();
+        }
+        if (slot.pieces.empty() && slot.piecesMade && !slot.finished) {
+            // BFINAL set, fixed Huffman codes, end of block.
+            deliver(index, {std::byte{0x03}, std::byte{0x00}}, nullptr);
+            slot.finished = true;
+        }
+        produced.notify_all();
+    }
+
     // Called with the mutex held.
     void deliver(std::size_t index, std::vector<std::byte> block, const Packer* finished)
     {
