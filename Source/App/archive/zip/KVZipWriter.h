@@ -37,12 +37,13 @@ public:
     // ratio allowance (the reader would refuse one that compresses too well); everything else
     // is deflated. `size`, when known, saves Zip64 fields for small entries.
     void add(std::string name, Opener open, std::optional<std::uint64_t> size, Order order = Order::any);
-    // Writes the package, the entries of known size packed on every processor (see Packing in
-    // the .cpp file) and written in the order added. Refuses first, with a clear error, what the reader would refuse (too
-    // many entries, too large a directory, too many bytes). Throws the first error of an
-    // entry's reader as it is, or KVDocumentArchiveError::unknown for a failure to write or a
-    // package that would not open again; the target is then unchanged. Throws savedButNotFlushed
-    // when only the final flush failed.
+    // Writes the package: the entries of known size are packed on every processor (see
+    // Packing in the .cpp file) and written in the order added. Refuses first, with a clear
+    // error, what the reader would refuse (too many entries, too large a directory, too many
+    // bytes). Throws the first error of an entry's reader as it is (the other entries are then
+    // left unread), or KVDocumentArchiveError::unknown for a failure to write or a package that
+    // would not open again; the target is then unchanged and no worker still runs. Throws
+    // savedButNotFlushed when only the final flush failed.
     void commit();
 
     // Puts an empty zip file (an end record alone) at `target`, atomically.
