@@ -3,7 +3,14 @@
 // probe for "/loaded"), then sums the memory of its whole process tree (resident and
 // proportional, from /proc/<pid>/smaps_rollup) once it has settled, and ends it.
 //
-//   kx_startup_probe [--settle SECONDS] [--setenv NAME=VALUE]... -- PROGRAM ARGUMENTS...
+//   kx_startup_probe [--settle SECONDS] [--setenv NAME=VALUE]... [--trace FILE [--loaded-mark NAME]...]
+//                    -- PROGRAM ARGUMENTS...
+//
+// With --trace the program writes its start-up marks to FILE (KORVEL_X_STARTUP_TRACE: lines of
+// "<microseconds of the monotonic clock> <name>"), and the probe reports each mark's first time
+// from the exec. With --loaded-mark the page counts as loaded once every mark named so has
+// come, at the latest of them, instead of by the page's request: for pages the probe does not
+// serve (the start window's own page).
 //
 // The probe serves the page on 127.0.0.1: "/page" and "/login" (what korvel-x's login window
 // asks for in the "local" environment) give the same small page; the back end's telemetry
@@ -20,6 +27,7 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +53,8 @@ struct Probe {
     double mapped = 0;
     double loaded = 0;
     double settle = 3.0;
+    std::string trace;
+    std::vector<std::string> loadedMarks;
     GMainLoop* loop = nullptr;
 };
 
@@ -152,6 +162,53 @@ Memory memoryOf(pid_t pid)
     return memory;
 }
 
+// The first time of each mark in the trace, in seconds of the monotonic clock.
+std::vector<std::pair<std::string, double>> traceMarks()
+{
+    std::vector<std::pair<std::string, double>> marks;
+    std::ifstream file(probe.trace);
+    for (std::string line; std::getline(file, line);) {
+        const auto space = line.find(' ');
+        if (space == std::string::npos)
+            continue;
+        const std::string name = line.substr(space + 1);
+        bool seen = false;
+        for (const auto& mark : marks)
+            seen = seen || mark.first == name;
+        if (!seen)
+            marks.emplace_back(name, std::atof(line.substr(0, space).c_str()) / 1e6);
+    }
+    return marks;
+}
+
+// The latest of the loaded marks once all have come, else 0.
+double loadedByMarks()
+{
+    const auto marks = traceMarks();
+    double latest = 0;
+    for (const auto& wanted : probe.loadedMarks) {
+        double at = 0;
+        for (const auto& [name, time] : marks)
+            at = name == wanted ? time : at;
+        if (at == 0)
+            return 0;
+        latest = std::max(latest, at);
+    }
+    return latest;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        if (static_cast<unsigned char>(c) >= 0x20)
+            quoted += c;
+    }
+    return quoted + "\"";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -161,6 +218,10 @@ int main(int argc, char** argv)
     for (; first < argc && std::strcmp(argv[first], "--") != 0; ++first) {
         if (std::strcmp(argv[first], "--settle") == 0 && first + 1 < argc) {
             probe.settle = std::atof(argv[++first]);
+        } else if (std::strcmp(argv[first], "--trace") == 0 && first + 1 < argc) {
+            probe.trace = argv[++first];
+        } else if (std::strcmp(argv[first], "--loaded-mark") == 0 && first + 1 < argc) {
+            probe.loadedMarks.emplace_back(argv[++first]);
         } else if (std::strcmp(argv[first], "--setenv") == 0 && first + 1 < argc) {
             const std::string assignment = argv[++first];
             const auto equals = assignment.find('=');
@@ -204,6 +265,10 @@ int main(int argc, char** argv)
         childArgv.push_back(argument.data());
     childArgv.push_back(nullptr);
     char** environment = g_get_environ();
+    if (!probe.trace.empty()) {
+        ::unlink(probe.trace.c_str());
+        environment = g_environ_setenv(environment, "KORVEL_X_STARTUP_TRACE", probe.trace.c_str(), TRUE);
+    }
     for (const auto& [name, value] : variables)
         environment = g_environ_setenv(environment, name.c_str(), substitute(value).c_str(), TRUE);
 
@@ -217,6 +282,8 @@ int main(int argc, char** argv)
     // Done once the page has loaded and the process tree has settled, or after a minute.
     g_timeout_add(50, [](gpointer) -> gboolean {
         static double settledAt = 0;
+        if (!probe.loadedMarks.empty() && probe.loaded == 0)
+            probe.loaded = loadedByMarks();
         if (probe.loaded > 0 && probe.mapped > 0 && settledAt == 0)
             settledAt = now() + probe.settle;
         if ((settledAt > 0 && now() >= settledAt) || now() - probe.started > 60) {
@@ -237,10 +304,18 @@ int main(int argc, char** argv)
         if (pid == probe.child)
             main = memory;
     }
+    std::string marks;
+    if (!probe.trace.empty()) {
+        for (const auto& [name, time] : traceMarks()) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%.4f", time - probe.started);
+            marks += (marks.empty() ? "" : ", ") + jsonString(name) + ": " + value;
+        }
+    }
     std::printf("{\"mapped\": %.4f, \"loaded\": %.4f, \"processes\": %zu, \"rssKiB\": %ld, \"pssKiB\": %ld, "
-                "\"privateKiB\": %ld, \"mainRssKiB\": %ld, \"mainPssKiB\": %ld}\n",
+                "\"privateKiB\": %ld, \"mainRssKiB\": %ld, \"mainPssKiB\": %ld, \"marks\": {%s}}\n",
                 probe.mapped > 0 ? probe.mapped - probe.started : -1.0, probe.loaded > 0 ? probe.loaded - probe.started : -1.0,
-                members.size(), total.rss, total.pss, total.privateKiB, main.rss, main.pss);
+                members.size(), total.rss, total.pss, total.privateKiB, main.rss, main.pss, marks.c_str());
     std::fflush(stdout);
     // The next start must not find this one's processes still sharing its pages.
     ::kill(probe.child, SIGTERM);

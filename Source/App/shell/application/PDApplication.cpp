@@ -23,6 +23,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/RunLoopWait.h"
+#include "Platform/Foundation/StartupTrace.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/Alert.h"
 #include "Platform/UI/ResponderChain.h"
@@ -39,6 +40,7 @@ PDApplication* runningApplication = nullptr;
 
 int PDApplication::main(int argc, char** argv, Options options)
 {
+    StartupTrace::mark("main");
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
         const auto& bundle = Bundle::main();
         std::cout << bundle.stringForInfoKey("CFBundleName").value_or("korvel-x") << ' '
@@ -123,6 +125,7 @@ PDApplication::~PDApplication()
 
 void PDApplication::step(const std::string& name) const
 {
+    StartupTrace::mark(name);
     if (options_.stepObserver)
         options_.stepObserver(name);
 }

@@ -11,6 +11,8 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
+#include "Platform/Foundation/StartupTrace.h"
 
 namespace kx {
 
@@ -67,6 +69,11 @@ void WelcomeWindow::loadWelcome()
     gtk_widget_hide(view);
     gtk_widget_set_no_show_all(view, TRUE);
     gtk_widget_set_size_request(view, int(std::lround(size_.width - sideBarWidth)), int(std::lround(size_.height)));
+    connections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
+        webView_->webView().wkWebView(), "load-changed", [](WebKitWebView*, WebKitLoadEvent event) {
+            if (event == WEBKIT_LOAD_FINISHED)
+                StartupTrace::mark("start page loaded");
+        }));
     webView_->setDocumentReadyHandler([this, alive = std::weak_ptr<int>(alive_)](const nlohmann::json&) {
         if (!alive.expired())
             fadeInPage();
@@ -104,6 +111,7 @@ void WelcomeWindow::fadeInPage()
         webView_->evaluateJavaScript(fadeInScript);
         gtk_widget_set_no_show_all(page, FALSE);
         gtk_widget_show(page);
+        StartupTrace::mark("start page shown");
     });
 }
 
