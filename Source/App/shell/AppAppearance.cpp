@@ -152,7 +152,14 @@ void AppAppearance::applyToGtk() const
     // Without a display (before GTK starts, or headless) there is nothing to apply.
     if (!gdk_screen_get_default())
         return;
-    if (GtkSettings* settings = gtk_settings_get_default())
+    GtkSettings* settings = gtk_settings_get_default();
+    if (!settings)
+        return;
+    // Every set loads the theme again, even to the value it has: the launch sets it only when
+    // it changes.
+    gboolean current = FALSE;
+    g_object_get(settings, "gtk-application-prefer-dark-theme", &current, nullptr);
+    if (bool(current) != isDark_.load())
         g_object_set(settings, "gtk-application-prefer-dark-theme", static_cast<gboolean>(isDark_.load()), nullptr);
 }
 

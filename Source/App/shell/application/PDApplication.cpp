@@ -137,10 +137,13 @@ void PDApplication::startup()
     installSignalHandlers();
     watchForSessionEnd();
     addActions();
-    // Before the first window: each one takes the application's icon.
-    const Bundle& bundle = Bundle::main();
-    ApplicationIcon::setDefaultWindowIcon(bundle.bundleIdentifier(),
-                                          bundle.pathForResource("AppIcon", "svg", "images").value_or(std::filesystem::path()));
+    // Once the first window is on screen: reading the icon theme would hold it up. The windows
+    // shown by then take the icon as those shown later do.
+    MainQueue::whenIdle([] {
+        const Bundle& bundle = Bundle::main();
+        ApplicationIcon::setDefaultWindowIcon(bundle.bundleIdentifier(),
+                                              bundle.pathForResource("AppIcon", "svg", "images").value_or(std::filesystem::path()));
+    });
     ApplicationActivity::start([this] { applicationWillResignActive(); },
                                [this](GtkWindow* window) { adoptWindowWithoutMenuBar(window); });
     init();

@@ -85,3 +85,26 @@ TEST(ApplicationIcon, WindowsTakeTheThemesIconOrElseTheBundlesFile)
     EXPECT_FALSE(fs::exists(dataHome / ApplicationIcon::scalablePath(id)));
     gtk_window_set_default_icon_list(nullptr);
 }
+
+// The launch sets the icon once its first window is on screen: that window takes it then.
+TEST(ApplicationIcon, AWindowShownBeforeTheIconTakesIt)
+{
+    const std::string id = "com.korvel.x.icon-later-test";
+    const fs::path svg = kxtest::testSourceDir().parent_path() / "Resources" / "images" / "AppIcon.svg";
+    gtk_window_set_default_icon_name(nullptr); // no default, neither named nor drawn
+
+    auto first = kx::GObjectRef<GtkWidget>::retain(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    gtk_widget_show(first.get());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(first.get()); }));
+    EXPECT_TRUE(iconSizesOnScreen(first.get()).empty());
+    ApplicationIcon::setDefaultWindowIcon(id, svg);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return iconSizesOnScreen(first.get()).size() == ApplicationIcon::pngSizes().size(); }));
+    // One that is made later takes the default as before.
+    auto second = kx::GObjectRef<GtkWidget>::retain(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    gtk_widget_show(second.get());
+    EXPECT_TRUE(kxtest::spinUntil([&] { return iconSizesOnScreen(second.get()).size() == ApplicationIcon::pngSizes().size(); }));
+
+    gtk_widget_destroy(first.get());
+    gtk_widget_destroy(second.get());
+    gtk_window_set_default_icon_name(nullptr);
+}
