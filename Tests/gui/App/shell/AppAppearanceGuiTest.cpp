@@ -34,3 +34,26 @@ TEST(AppAppearanceGui, TheModeReachesGtkAtOnceAndOnEveryChange)
 
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", before, nullptr);
 }
+
+// Setting GTK's preference loads the theme again even to the value it has: a launch in the look
+// GTK already shows leaves it alone; a change still reaches it.
+TEST(AppAppearanceGui, TheLookGtkAlreadyHasIsNotSetAgain)
+{
+    kxtest::TemporaryDirectory dir;
+    auto defaults = std::make_shared<kx::UserDefaults>(dir / "defaults.json");
+    const bool before = prefersDark();
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", FALSE, nullptr);
+    int notified = 0;
+    const gulong handler = g_signal_connect_swapped(gtk_settings_get_default(), "notify::gtk-application-prefer-dark-theme",
+                                                    G_CALLBACK(+[](int* count) { ++*count; }), &notified);
+
+    auto appearance = kx::AppAppearance::make(defaults);
+    EXPECT_EQ(notified, 0);
+    appearance->toggleDarkAppearance();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return appearance->isDark(); }));
+    EXPECT_TRUE(prefersDark());
+    EXPECT_EQ(notified, 1);
+
+    g_signal_handler_disconnect(gtk_settings_get_default(), handler);
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", before, nullptr);
+}
