@@ -121,7 +121,11 @@ void DocumentControllerBase::saveRestorationState() const
     } catch (const nlohmann::json::exception&) {
         return;
     }
-    FileSystem::atomicWrite(restorationStateFile(), text);
+    // Unchanged, as at most launches, it is not written (and synced) again.
+    const fs::path file = restorationStateFile();
+    if (FileSystem::readFile(file) == text)
+        return;
+    FileSystem::atomicWrite(file, text);
 }
 
 void DocumentControllerBase::restoreDocuments(std::function<void(std::vector<std::shared_ptr<Document>>)> completion)

@@ -3,6 +3,8 @@
 // document, and the documents kept for the next launch.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "Platform/Documents/DocumentControllerBase.h"
@@ -323,6 +325,21 @@ TEST_F(DocumentGui, TheNextLaunchReopensFilesAndDraftsButNothingOutsideTheDrafts
     for (const auto& document : restored)
         document->close();
     controller->restoreDocuments();
+    const std::string empty = readFile(controller->restorationStateFile());
+    EXPECT_EQ(nlohmann::json::parse(empty)["documents"], nlohmann::json::array());
+
+    // A launch with nothing to bring back leaves the unchanged list as it is: not written (and
+    // synced) again.
+    struct stat before {};
+    ASSERT_EQ(::stat(controller->restorationStateFile().c_str(), &before), 0);
+    controller.reset();
+    controller = std::make_unique<TextController>();
+    controller->setDataDirectoryForTesting(folder / "data");
+    controller->restoreDocuments();
+    struct stat after {};
+    ASSERT_EQ(::stat(controller->restorationStateFile().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(readFile(controller->restorationStateFile()), empty);
 }
 
 } // namespace
