@@ -112,10 +112,14 @@ Result<Unit, Error> AppServer::listen(int first, int last)
                                 "No free port from " + std::to_string(first) + " to " + std::to_string(last) + ".",
                                 lastFailure));
 
-    for (int i = 0; i < workerCount_; ++i)
-        workers_.push_back(std::make_unique<AppServerWorker>(folder_));
     stopping_ = GObjectRef<GCancellable>::adopt(g_cancellable_new());
-    acceptor_ = startThread([this] { acceptConnections(); });
+    // The workers start on the acceptor's thread, not holding up the launch; connections that
+    // come first wait in the backlog until they are there.
+    acceptor_ = startThread([this] {
+        for (int i = 0; i < workerCount_ && !g_cancellable_is_cancelled(stopping_.get()); ++i)
+            workers_.push_back(std::make_unique<AppServerWorker>(folder_));
+        acceptConnections();
+    });
     return R::success({});
 }
 

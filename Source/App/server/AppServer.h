@@ -61,7 +61,7 @@ private:
     int port_ = 0;
     GObjectRef<GSocket> listener_;
     GObjectRef<GCancellable> stopping_;
-    std::vector<std::unique_ptr<AppServerWorker>> workers_;
+    std::vector<std::unique_ptr<AppServerWorker>> workers_; // made and used on the acceptor thread
     std::thread acceptor_;
 };
 
