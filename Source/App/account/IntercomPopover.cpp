@@ -3,6 +3,7 @@
 #include "App/account/AppServices.h"
 #include "App/account/LoginController.h"
 #include "App/account/MessengerPopover.h"
+#include "App/account/TelemetryPage.h"
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
@@ -40,7 +41,7 @@ void IntercomPopover::load()
         RKLog("The messenger page is missing; the support chat stays off", 0);
         return;
     }
-    controller_ = WebViewController::make();
+    controller_ = WebViewController::make(false, TelemetryPage::processToShare());
     controller_->setBridgeHandler(
         [this](const std::string& method, const nlohmann::json& arguments) { pageMessage(method, arguments); });
     popover_ = std::make_unique<MessengerPopover>(controller_->webView().widget());
@@ -51,9 +52,14 @@ void IntercomPopover::load()
                 configurePage();
         }));
     }
-    controller_->loadFile(*page, [this] {
-        configurePage();
-        isLoaded = true;
+    // Its page loads once the page it shares a process with has.
+    TelemetryPage::afterSharedPageLoads([this, page = *page, weak = std::weak_ptr<WebViewController>(controller_)] {
+        if (auto controller = weak.lock()) {
+            controller->loadFile(page, [this] {
+                configurePage();
+                isLoaded = true;
+            });
+        }
     });
 }
 

@@ -1,11 +1,15 @@
 #include "App/account/TelemetryPage.h"
 
+#include <webkit2/webkit2.h>
+
 #include "App/account/LoginController.h"
 #include "App/account/LoginWindow.h"
 #include "App/shell/RKLog.h"
+#include "App/shell/welcome/WelcomeWindowController.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -27,9 +31,10 @@ void TelemetryPage::load()
 {
     if (controller_ || loadPending_)
         return;
-    // Hidden: it waits until the main loop is idle, so that the windows of the launch come first.
+    // Hidden: it waits until the main loop is idle, so that the windows of the launch come first,
+    // and then for their page.
     loadPending_ = true;
-    MainQueue::whenIdle([this] { createPage(); });
+    MainQueue::whenIdle([this] { afterSharedPageLoads([this] { createPage(); }); });
 }
 
 void TelemetryPage::createPage()
@@ -41,11 +46,7 @@ void TelemetryPage::createPage()
         RKLog("The telemetry page is missing; usage events are not sent", 0);
         return;
     }
-    // The page shares the login window's web process rather than start one of its own.
-    WebKitWebView* related = nullptr;
-    if (LoginWindow* window = LoginController::shared().loginWindow())
-        related = window->webViewController().webView().wkWebView();
-    controller_ = WebViewController::make(false, related);
+    controller_ = WebViewController::make(false, processToShare());
     controller_->setOpenLinksInSystemBrowser(false);
     controller_->loadFile(*page, [this] {
         loaded_ = true;
@@ -54,6 +55,39 @@ void TelemetryPage::createPage()
             queue_.pop_front();
         }
     });
+}
+
+WebKitWebView* TelemetryPage::processToShare()
+{
+    if (LoginWindow* window = LoginController::shared().loginWindow())
+        return window->webViewController().webView().wkWebView();
+    return WelcomeWindowController::shared().pageView();
+}
+
+void TelemetryPage::afterSharedPageLoads(std::function<void()> work)
+{
+    WebKitWebView* view = processToShare();
+    if (!view || !webkit_web_view_is_loading(view))
+        return work();
+    struct Waiting {
+        std::function<void()> work;
+        SignalConnection finished;
+        void run()
+        {
+            finished.disconnect();
+            if (auto pending = std::exchange(work, nullptr))
+                pending();
+        }
+    };
+    auto waiting = std::make_shared<Waiting>();
+    waiting->work = std::move(work);
+    waiting->finished = SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
+        view, "load-changed", [weak = std::weak_ptr<Waiting>(waiting)](WebKitWebView*, WebKitLoadEvent event) {
+            if (auto held = weak.lock(); held && event == WEBKIT_LOAD_FINISHED)
+                held->run();
+        });
+    // The timer holds the waiting work: it runs then at the latest, whatever became of the view.
+    MainQueue::after(std::chrono::duration_cast<std::chrono::milliseconds>(sharedPageWait), [waiting] { waiting->run(); });
 }
 
 void TelemetryPage::send(const std::string& url, const nlohmann::json& payload)

@@ -1,5 +1,6 @@
 #include "App/shell/welcome/WelcomeWindowController.h"
 
+#include "App/web/WebViewController.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
 namespace kx {
@@ -23,6 +24,11 @@ void WelcomeWindowController::loadWindow()
         return;
     window_ = makeWindow_();
     window_->didClose = [this] { NotificationCenter::defaultCenter().post(windowDidCloseNotification, this); };
+}
+
+WebKitWebView* WelcomeWindowController::pageView() const
+{
+    return window_ ? window_->webViewController().webView().wkWebView() : nullptr;
 }
 
 WelcomeWindow& WelcomeWindowController::window()

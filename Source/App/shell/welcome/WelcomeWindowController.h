@@ -34,6 +34,9 @@ public:
     // Builds the window (and loads its page) without showing it; once.
     void loadWindow();
     bool isWindowLoaded() const { return window_ != nullptr; }
+    // The start page's web view once the window is built, else null. Hidden pages may share
+    // its web process.
+    WebKitWebView* pageView() const;
     // The window, built when needed.
     WelcomeWindow& window();
 

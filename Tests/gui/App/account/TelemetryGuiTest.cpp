@@ -5,12 +5,16 @@
 #include <chrono>
 #include <map>
 
+#include <webkit2/webkit2.h>
+
 #include "AccountTestEnvironment.h"
 #include "App/account/KorvelTracking.h"
 #include "App/account/LoginController.h"
 #include "App/account/MachineIdentifier.h"
 #include "App/account/PDGoogleAnalytics.h"
+#include "App/account/LoginWindow.h"
 #include "App/account/TelemetryPage.h"
+#include "App/web/WebViewController.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "support/Spin.h"
 
@@ -182,4 +186,28 @@ TEST_F(TelemetryGui, IntervalEventsGoOncePerIntervalAndOnlyWhileTheirConditionHo
     analytics.trackEvent("interval|daily", seconds(86400), seconds(3600), nullptr);
     analyticsHits(3);
     EXPECT_EQ(backend().recorded("collect").size(), 3u);
+}
+
+// The hidden pages start no web process of their own: they join the login window's, and load
+// only once its page has, so as not to hold it up.
+TEST_F(TelemetryGui, HiddenPagesWaitForTheLoginPageWhoseProcessTheyShare)
+{
+    auto& login = kx::LoginController::shared();
+    login.showLoginWindow();
+    WebKitWebView* shared = kx::TelemetryPage::processToShare();
+    ASSERT_NE(shared, nullptr);
+    ASSERT_EQ(shared, login.loginWindow()->webViewController().webView().wkWebView());
+    int runs = 0;
+    bool loadingWhenRun = true;
+    kx::TelemetryPage::afterSharedPageLoads([&] {
+        ++runs;
+        loadingWhenRun = webkit_web_view_is_loading(shared);
+    });
+    EXPECT_EQ(runs, 0);
+    EXPECT_TRUE(spinUntil([&] { return runs > 0; }, kxtest::accountPageTimeout));
+    EXPECT_FALSE(loadingWhenRun);
+    // Once, whatever else the page loads later.
+    webkit_web_view_reload(shared);
+    kxtest::spinFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(runs, 1);
 }
