@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <type_traits>
 
 #include <cairo.h>
 #include <glib.h>
+#include <gmodule.h>
 #include <openssl/evp.h>
 #include <poppler.h>
 
 #include "App/documents/KVDocumentError.h"
 #include "App/exchange/ImageScaling.h"
+#include "App/shell/RKLog.h"
 #include "Platform/Foundation/SignalConnection.h"
 
 namespace KVContainerImageData {
@@ -69,23 +73,71 @@ bool looksLikePDF(std::string_view data)
     return data.substr(0, 1024).find("%PDF-") != std::string_view::npos;
 }
 
+namespace {
+
+// Poppler's functions, from the library loaded with the first PDF (see CMakeLists.txt); null
+// when it cannot be loaded. Any thread.
+struct Poppler {
+    decltype(&poppler_document_new_from_bytes) documentNewFromBytes = nullptr;
+    decltype(&poppler_document_get_n_pages) documentGetNPages = nullptr;
+    decltype(&poppler_document_get_page) documentGetPage = nullptr;
+    decltype(&poppler_page_get_size) pageGetSize = nullptr;
+    decltype(&poppler_page_render) pageRender = nullptr;
+};
+
+const Poppler* poppler()
+{
+    static const std::optional<Poppler> loaded = []() -> std::optional<Poppler> {
+        GModule* module = g_module_open(KX_POPPLER_GLIB_SONAME, G_MODULE_BIND_LOCAL);
+        if (!module) {
+            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), 0);
+            return std::nullopt;
+        }
+        Poppler functions;
+        const auto find = [&](const char* name, auto& function) {
+            gpointer symbol = nullptr;
+            if (!g_module_symbol(module, name, &symbol))
+                return false;
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(symbol);
+            return true;
+        };
+        if (!find("poppler_document_new_from_bytes", functions.documentNewFromBytes)
+            || !find("poppler_document_get_n_pages", functions.documentGetNPages)
+            || !find("poppler_document_get_page", functions.documentGetPage)
+            || !find("poppler_page_get_size", functions.pageGetSize) || !find("poppler_page_render", functions.pageRender)) {
+            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), 0);
+            g_module_close(module);
+            return std::nullopt;
+        }
+        // Its types stay registered with GObject: it is never unloaded.
+        g_module_make_resident(module);
+        return functions;
+    }();
+    return loaded ? &*loaded : nullptr;
+}
+
+} // namespace
+
 std::optional<std::string> renderPDFPage(std::string_view data)
 {
     if (!looksLikePDF(data))
         return std::nullopt;
+    const Poppler* library = poppler();
+    if (!library)
+        return std::nullopt;
     auto bytes = g_bytes_new(data.data(), data.size());
     GError* error = nullptr;
-    auto document = kx::GObjectRef<PopplerDocument>::adopt(poppler_document_new_from_bytes(bytes, nullptr, &error));
+    auto document = kx::GObjectRef<PopplerDocument>::adopt(library->documentNewFromBytes(bytes, nullptr, &error));
     g_bytes_unref(bytes);
     g_clear_error(&error);
-    if (!document || poppler_document_get_n_pages(document.get()) < 1)
+    if (!document || library->documentGetNPages(document.get()) < 1)
         return std::nullopt;
     const KVDocumentError unsupported(KVDocumentError::Code::unsupportedImageFormat);
-    auto page = kx::GObjectRef<PopplerPage>::adopt(poppler_document_get_page(document.get(), 0));
+    auto page = kx::GObjectRef<PopplerPage>::adopt(library->documentGetPage(document.get(), 0));
     if (!page)
         throw unsupported;
     double width = 0, height = 0;
-    poppler_page_get_size(page.get(), &width, &height);
+    library->pageGetSize(page.get(), &width, &height);
     if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height))
         throw unsupported;
     double scale = 1.0;
@@ -101,7 +153,7 @@ std::optional<std::string> renderPDFPage(std::string_view data)
     }
     cairo_t* context = cairo_create(surface);
     cairo_scale(context, scale, scale);
-    poppler_page_render(page.get(), context);
+    library->pageRender(page.get(), context);
     cairo_destroy(context);
     cairo_surface_flush(surface);
     std::string png;
