@@ -72,6 +72,23 @@ void markThemeChanged(const fs::path& dataHome)
     ::close(icons);
 }
 
+// Windows realized before there was a default carry no icon: they take it now, by its name
+// in the theme or else the drawn list.
+void giveToWindowsWithoutIcon(const char* name, GList* icons)
+{
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (!gtk_widget_get_realized(GTK_WIDGET(window)) || gtk_window_get_icon(window) || gtk_window_get_icon_name(window))
+            continue;
+        if (name)
+            gtk_window_set_icon_name(window, name);
+        else
+            gtk_window_set_icon_list(window, icons);
+    }
+    g_list_free(windows);
+}
+
 } // namespace
 
 const std::vector<int>& ApplicationIcon::pngSizes()
@@ -138,6 +155,7 @@ void ApplicationIcon::setDefaultWindowIcon(const std::string& applicationId, con
     GtkIconTheme* theme = gtk_icon_theme_get_default();
     if (theme && gtk_icon_theme_has_icon(theme, applicationId.c_str())) {
         gtk_window_set_default_icon_name(applicationId.c_str());
+        giveToWindowsWithoutIcon(applicationId.c_str(), nullptr);
         return;
     }
     if (svgFile.empty())
@@ -150,8 +168,10 @@ void ApplicationIcon::setDefaultWindowIcon(const std::string& applicationId, con
             pixbufs.push_back(std::move(pixbuf));
         }
     }
-    if (list)
+    if (list) {
         gtk_window_set_default_icon_list(list);
+        giveToWindowsWithoutIcon(nullptr, list);
+    }
     g_list_free(list);
 }
 

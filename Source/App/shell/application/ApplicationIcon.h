@@ -29,7 +29,9 @@ public:
     static void remove(const std::filesystem::path& dataHome, const std::string& applicationId);
 
     // The default icon of windows: the theme's icon of the application id when the icon
-    // theme has one, else the SVG file rendered at the PNG sizes. Main thread.
+    // theme has one, else the SVG file rendered at the PNG sizes; windows already shown
+    // without an icon take it too (GTK gives a default only to windows realized after it).
+    // Main thread.
     static void setDefaultWindowIcon(const std::string& applicationId, const std::filesystem::path& svgFile);
 };
 
