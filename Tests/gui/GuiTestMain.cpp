@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "App/account/AppServices.h"
+#include "App/web/WebViewController.h"
 #include "support/TestPaths.h"
 
 int main(int argc, char** argv)
@@ -19,5 +21,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "kx_gui_tests: no display; run under xvfb-run\n");
         return 1;
     }
+    // The pages learn the back end of the current environment, as in the application.
+    kx::WebViewController::setEndpointsJSONSource([] { return kx::AppServices::endpointsJSON(); });
     return RUN_ALL_TESTS();
 }

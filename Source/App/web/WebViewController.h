@@ -128,6 +128,11 @@ public:
     // True when a new-window request for the URL goes to the system opener (web and mail links).
     static bool opensNewWindowRequestInSystem(const std::optional<std::string>& url);
 
+    // Where the bridge script's back-end endpoints come from: one JSON object ("api",
+    // "publicStore", "privateStore", "tracking"), asked each time a view's scripts are made, so
+    // that views made after the environment changed get the new ones. The application gives it
+    // at launch, before the first view; until then pages get "{}".
+    static void setEndpointsJSONSource(std::function<std::string()> source);
     static std::string bridgeScriptSource(std::string resource, const std::string& endpointsJSON);
     static std::string appearanceScriptSource(std::string resource, bool isDark);
     static std::string appearanceMessage(bool isDark);

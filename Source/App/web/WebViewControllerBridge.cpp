@@ -3,7 +3,6 @@
 
 #include <webkit2/webkit2.h>
 
-#include "App/account/AppServices.h"
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/MainQueue.h"
@@ -39,7 +38,18 @@ std::string shortened(std::string_view text)
 // From this size on a page's message is parsed off the main thread.
 constexpr std::size_t largeScriptMessageSize = 256 * 1024;
 
+std::function<std::string()>& endpointsJSONSource()
+{
+    static std::function<std::string()> source;
+    return source;
+}
+
 } // namespace
+
+void WebViewController::setEndpointsJSONSource(std::function<std::string()> source)
+{
+    endpointsJSONSource() = std::move(source);
+}
 
 std::string WebViewController::bridgeScriptSource(std::string resource, const std::string& endpointsJSON)
 {
@@ -69,8 +79,9 @@ void WebViewController::reloadUserScripts()
     }
     // The script that posts the page's long messages in parts comes first, so that the
     // bridge's own posts go through it too.
-    const std::string bridge =
-        PostMessageChannel::textScript("_webkit", PostMessageChannel::Posting::strings) + bridgeScriptSource(bundledJavaScriptFileContents("bridge-script").value_or(""), AppServices::endpointsJSON());
+    const auto& endpoints = endpointsJSONSource();
+    const std::string bridge = PostMessageChannel::textScript("_webkit", PostMessageChannel::Posting::strings)
+        + bridgeScriptSource(bundledJavaScriptFileContents("bridge-script").value_or(""), endpoints ? endpoints() : "{}");
     bridgeScript_ = webkit_user_script_new(bridge.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     const std::string appearance = appearanceScriptSource(

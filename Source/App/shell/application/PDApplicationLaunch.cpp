@@ -28,6 +28,7 @@
 #include "App/shell/application/UsageMetrics.h"
 #include "App/shell/application/UsageMinutes.h"
 #include "App/shell/application/WelcomeWindowHook.h"
+#include "App/web/WebViewController.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/Workspace.h"
@@ -56,6 +57,8 @@ void PDApplication::init()
 {
     step("init");
     isFirstLaunch_ = false;
+    // The pages learn the back end of the current environment, whichever it is when they load.
+    WebViewController::setEndpointsJSONSource([] { return AppServices::endpointsJSON(); });
     setUpMetrics();
     menuDelegate_ = std::make_shared<ApplicationMenuDelegate>(*this);
     libraryVersionMenu_ = NativeMenu::make("");

@@ -10,6 +10,8 @@
 #include <filesystem>
 
 #include "AccountTestEnvironment.h"
+#include "App/account/AppServices.h"
+#include "App/web/WebViewController.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "support/TestPaths.h"
 
@@ -26,6 +28,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "kx_account_tests: no display; run under xvfb-run\n");
         return 1;
     }
+    // The pages learn the back end of the current environment, as in the application.
+    kx::WebViewController::setEndpointsJSONSource([] { return kx::AppServices::endpointsJSON(); });
     if (!kxtest::AccountTestEnvironment::start()) {
         fprintf(stderr, "kx_account_tests: the stand-in back end did not start\n");
         return 1;

@@ -5,6 +5,7 @@
 #include "App/account/AppServices.h"
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
+#include "App/web/WebViewController.h"
 #include "gui/App/web/HostedPage.h"
 #include "support/Spin.h"
 
@@ -82,11 +83,20 @@ TEST_F(WebViewControllerGui, TheShellScriptsGiveThePageEndpointsAndAppearance)
     const bool dark = kx::AppAppearance::shared().isDark();
     EXPECT_EQ(evaluate("window.hasDarkAppearance"), dark);
 
+    // Another back end (chosen while the application runs) reaches the scripts made from then on.
+    const json elsewhere = {{"api", "https://api.elsewhere.example/"}};
+    struct RestoreEndpoints {
+        ~RestoreEndpoints() { kx::WebViewController::setEndpointsJSONSource([] { return kx::AppServices::endpointsJSON(); }); }
+    } restore;
+    kx::WebViewController::setEndpointsJSONSource([&] { return elsewhere.dump(); });
+    EXPECT_EQ(evaluate("window.appServicesConfig"), json::parse(kx::AppServices::endpointsJSON()));
+
     kx::AppAppearance::shared().toggleDarkAppearance();
     const json expected = json::array({dark ? "light" : "dark"});
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.appearances") == expected; }, pageTimeout));
     loadReadyPage(); // the next document has the new state from its start
     EXPECT_EQ(evaluate("window.hasDarkAppearance"), !dark);
+    EXPECT_EQ(evaluate("window.appServicesConfig"), elsewhere);
 
     kx::AppAppearance::shared().toggleDarkAppearance();
     ASSERT_TRUE(kxtest::spinUntil([&] { return kx::AppAppearance::shared().isDark() == dark; }));
