@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <webkit2/webkit2.h>
 
+#include "App/documents/DocumentJSONSource.h"
 #include "App/editor/NimbetViewController.h"
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
@@ -92,7 +93,7 @@ BENCHMARK(BM_BarePageToNative)->Arg(10 << 20)->UseManualTime()->Unit(benchmark::
 void BM_DocumentFromPage(benchmark::State& state)
 {
     evaluate(documentScript(static_cast<std::size_t>(state.range(0))));
-    auto source = editor->controller->dataSourceForDocumentJSON();
+    auto source = kx::makeDocumentJSONSource(editor->controller);
     std::vector<double> stalls;
     std::size_t size = 0;
     for (auto _ : state) {

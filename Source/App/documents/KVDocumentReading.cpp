@@ -117,7 +117,7 @@ void KVDocument::read(const Path& url, const std::string& type)
         container = makeContainer(archive, isFolder, url);
         if (isFolder)
             wantsVersioningCheck_ = firstRead;
-        container->addDataSource(nimbetViewController()->dataSourceForDocumentJSON(),
+        container->addDataSource(documentJSONSource(),
                                  std::string(KVDocumentArchive::relativePathForDocumentJSON));
     }
     const auto relation = isReverting_ || isReadingTemplate_ ? KVDocumentContainer::ArchiveRelation::copy()

@@ -289,7 +289,7 @@ void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> ar
     // The new working folder is made and read before the old one goes: a failure leaves the
     // document as it was.
     auto container = KVDocumentContainer::make(archive);
-    container->addDataSource(nimbetViewController()->dataSourceForDocumentJSON(),
+    container->addDataSource(documentJSONSource(),
                              std::string(KVDocumentArchive::relativePathForDocumentJSON));
     try {
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
@@ -315,7 +315,7 @@ void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> ar
 void KVDocument::switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archive)
 {
     auto container = makeContainer(archive, false, archive->backing()->url());
-    container->addDataSource(nimbetViewController()->dataSourceForDocumentJSON(),
+    container->addDataSource(documentJSONSource(),
                              std::string(KVDocumentArchive::relativePathForDocumentJSON));
     try {
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));

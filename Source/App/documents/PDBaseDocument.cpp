@@ -6,6 +6,7 @@
 #include "App/account/IntercomPopover.h"
 #include "App/account/KorvelTracking.h"
 #include "App/archive/KVDocumentArchive.h"
+#include "App/documents/DocumentJSONSource.h"
 #include "App/documents/PDDocumentWindow.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
@@ -74,6 +75,7 @@ void PDBaseDocument::setUp(bool tutorialMode)
     serverRestartDelay_ = initialServerRestartDelay;
     serverAuthorizationToken_ = Uuid::make();
     nimbetViewController_ = NimbetViewController::make(tutorialMode, serverAuthorizationToken_);
+    documentJSONSource_ = makeDocumentJSONSource(nimbetViewController_);
     nimbetIPCProcessor_ = std::make_shared<NimbetIPCProcessor>();
     std::weak_ptr<PDBaseDocument> weak = sharedBase();
     nimbetIPCProcessor_->setApplicationOpenProjectFile([weak](const std::string& relativePath) {

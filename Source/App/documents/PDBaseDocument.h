@@ -27,6 +27,8 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Observable.h"
 
+class KVDocumentContainerDataSource;
+
 namespace kx {
 
 class PDDocumentWindow;
@@ -40,6 +42,8 @@ public:
     ~PDBaseDocument() override;
 
     const std::shared_ptr<NimbetViewController>& nimbetViewController() const { return nimbetViewController_; }
+    // The working container's source of "design/document.json": the editor's page.
+    const std::shared_ptr<KVDocumentContainerDataSource>& documentJSONSource() const { return documentJSONSource_; }
     const std::shared_ptr<NimbetIPCProcessor>& nimbetIPCProcessor() const { return nimbetIPCProcessor_; }
     const std::string& serverAuthorizationToken() const { return serverAuthorizationToken_; }
     ServerController* serverController() const { return serverController_.get(); }
@@ -133,6 +137,7 @@ private:
     std::shared_ptr<PDBaseDocument> sharedBase() { return std::static_pointer_cast<PDBaseDocument>(shared_from_this()); }
 
     std::shared_ptr<NimbetViewController> nimbetViewController_;
+    std::shared_ptr<KVDocumentContainerDataSource> documentJSONSource_;
     std::shared_ptr<NimbetIPCProcessor> nimbetIPCProcessor_;
     std::string serverAuthorizationToken_;
     std::unique_ptr<ServerController> serverController_;

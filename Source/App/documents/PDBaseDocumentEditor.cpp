@@ -8,6 +8,7 @@
 
 #include <gio/gio.h>
 
+#include "App/documents/KVDocumentContainerDataSource.h"
 #include "App/documents/NimbetImagePasteboard.h"
 #include "App/documents/container/KVContainerFiles.h"
 #include "App/shell/RKLog.h"
@@ -94,8 +95,8 @@ void PDBaseDocument::nimbetDocumentDidRequestCopyImagesFromPasteboard()
 
 void PDBaseDocument::nimbetDocumentDidBecomeDirty()
 {
-    if (nimbetViewController_)
-        nimbetViewController_->nimbetDocumentDidBecomeDirty();
+    if (documentJSONSource_)
+        documentJSONSource_->setDataNeedsToBeProvided(true);
 }
 
 void PDBaseDocument::nimbetServerStoreData(const std::optional<nlohmann::json>& arguments)

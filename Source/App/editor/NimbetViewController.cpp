@@ -12,7 +12,7 @@ namespace kx {
 
 namespace {
 
-using DataResult = Result<KVDocumentContainerDataSource::Data, Error>;
+using DataResult = Result<std::string, Error>;
 
 // Asks the page for its document when it listens; true when it did.
 constexpr const char* questionScript = "window._ipc ? (window._ipc.emit(\"DocumentSave\"), true) : false";
@@ -23,14 +23,6 @@ std::shared_ptr<NimbetViewController> NimbetViewController::make(bool tutorialMo
 {
     std::shared_ptr<NimbetViewController> controller(new NimbetViewController(tutorialMode, std::move(serverAuthorizationToken)));
     const std::weak_ptr<NimbetViewController> weak = controller;
-    controller->dataSource_ = std::make_shared<KVDocumentContainerDataSource>(
-        [](const KVDocumentContainerDataSource::Data&) {},
-        [weak](ProviderCompletion completion) {
-            auto self = weak.lock();
-            if (!self)
-                return completion(DataResult::failure(NimbetError::error(NimbetError::Code::viewControllerGone)));
-            self->requestDocument(std::move(completion));
-        });
     controller->webViewController().webView().setActionFailureHandler([weak](const std::string& action) {
         if (auto self = weak.lock())
             self->actionDidFail(action);
@@ -56,11 +48,6 @@ void NimbetViewController::setNimbetIPCProcessor(std::shared_ptr<NimbetIPCProces
 {
     nimbetIPCProcessor_ = processor;
     setIPCProcessor(std::move(processor));
-}
-
-void NimbetViewController::nimbetDocumentDidBecomeDirty()
-{
-    dataSource_->setDataNeedsToBeProvided(true);
 }
 
 void NimbetViewController::handleMessage(const std::string& method, std::optional<nlohmann::json> arguments)
@@ -123,7 +110,7 @@ void NimbetViewController::pageStoppedAnswering()
     failRequests(std::exchange(waitingRequests_, {}), NimbetError::Code::pageNotAnswering);
 }
 
-void NimbetViewController::requestDocument(ProviderCompletion completion)
+void NimbetViewController::requestDocument(DocumentCompletion completion)
 {
     if (!isDocumentReady())
         return completion(DataResult::failure(NimbetError::error(NimbetError::Code::pageNotReady)));
@@ -213,7 +200,7 @@ void NimbetViewController::answerIsReady(std::uint64_t answer, DataResult result
     auto found = answeredRequests_.find(answer);
     if (found == answeredRequests_.end())
         return; // failed meanwhile: the page or the window went
-    std::vector<ProviderCompletion> requests = std::move(found->second);
+    std::vector<DocumentCompletion> requests = std::move(found->second);
     answeredRequests_.erase(found);
     // The last request takes the document itself: a document of megabytes is copied only for
     // the requests before it, which are rare.
@@ -225,7 +212,7 @@ void NimbetViewController::answerIsReady(std::uint64_t answer, DataResult result
     }
 }
 
-void NimbetViewController::failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code)
+void NimbetViewController::failRequests(std::vector<DocumentCompletion> requests, NimbetError::Code code)
 {
     for (auto& request : requests)
         request(DataResult::failure(NimbetError::error(code)));
@@ -234,7 +221,7 @@ void NimbetViewController::failRequests(std::vector<ProviderCompletion> requests
 void NimbetViewController::failAllRequests(NimbetError::Code code)
 {
     questionOutstanding_ = false;
-    std::vector<ProviderCompletion> requests = std::exchange(askedRequests_, {});
+    std::vector<DocumentCompletion> requests = std::exchange(askedRequests_, {});
     for (auto& [answer, answered] : std::exchange(answeredRequests_, {})) {
         for (auto& request : answered)
             requests.push_back(std::move(request));

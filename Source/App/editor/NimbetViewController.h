@@ -1,6 +1,6 @@
 // The editor view controller of one document window: the editor page with the clipboard
-// service, the editor message processor, and the document's "design/document.json" as a data
-// source whose content the page gives on request.
+// service and the editor message processor; it gives the page's document, the content of
+// "design/document.json", on request (the document's data source for that file asks here).
 //
 // Asking for the document sends the page "DocumentSave"; the page answers
 // "DocumentSaveDialogStart" with the document, a JSON object. Requests made at the same time
@@ -16,16 +16,18 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "App/documents/KVDocumentContainerDataSource.h"
 #include "App/editor/BaseNimbetViewController.h"
 #include "App/editor/NimbetError.h"
 #include "App/editor/NimbetIPCProcessor.h"
+#include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/Result.h"
 
 namespace kx {
 
@@ -41,19 +43,16 @@ public:
     const std::shared_ptr<NimbetIPCProcessor>& nimbetIPCProcessor() const { return nimbetIPCProcessor_; }
     void setNimbetIPCProcessor(std::shared_ptr<NimbetIPCProcessor> processor);
 
-    // The same source on every call: empty data, to be provided, a reader that keeps nothing
-    // (the page loads the file itself) and a provider that asks the page.
-    const std::shared_ptr<KVDocumentContainerDataSource>& dataSourceForDocumentJSON() const { return dataSource_; }
-    // The page has changes that are not saved: the source needs to be provided again.
-    void nimbetDocumentDidBecomeDirty();
+    // Asks the page for its document: `completion` runs once, on the main thread, with the
+    // document's JSON text or a NimbetError (see above).
+    using DocumentCompletion = std::function<void(Result<std::string, Error> result)>;
+    void requestDocument(DocumentCompletion completion);
 
     // How long the page has to answer for its document before the requests fail; tests set a
     // shorter time, nullopt puts the normal one back.
     static void setPageAnswerTimeoutForTesting(std::optional<std::chrono::milliseconds> timeout);
 
 private:
-    using ProviderCompletion = KVDocumentContainerDataSource::ProviderCompletion;
-
     NimbetViewController(bool tutorialMode, std::string serverAuthorizationToken);
     void handleMessage(const std::string& method, std::optional<nlohmann::json> arguments) override;
     void pageDidGo() override;
@@ -62,23 +61,21 @@ private:
     // (what the clipboard's read found), anything else beeps.
     void actionDidFail(const std::string& action);
 
-    void requestDocument(ProviderCompletion completion);
     void scheduleQuestion();
     void askPage();
     void documentDidArrive(nlohmann::json arguments);
-    void answerIsReady(std::uint64_t answer, Result<KVDocumentContainerDataSource::Data, Error> result);
-    void failRequests(std::vector<ProviderCompletion> requests, NimbetError::Code code);
+    void answerIsReady(std::uint64_t answer, Result<std::string, Error> result);
+    void failRequests(std::vector<DocumentCompletion> requests, NimbetError::Code code);
     void failAllRequests(NimbetError::Code code);
 
     std::shared_ptr<NimbetIPCProcessor> nimbetIPCProcessor_;
     std::shared_ptr<NimbetClipboard> clipboard_;
     std::weak_ptr<Alert> pasteAlert_; // one at a time, however often the user pastes
-    std::shared_ptr<KVDocumentContainerDataSource> dataSource_;
 
-    std::vector<ProviderCompletion> waitingRequests_;  // not asked yet
-    std::vector<ProviderCompletion> askedRequests_;    // waiting for the answer to the question out
+    std::vector<DocumentCompletion> waitingRequests_;  // not asked yet
+    std::vector<DocumentCompletion> askedRequests_;    // waiting for the answer to the question out
     // Answered, while a worker turns the answer into bytes; by answer.
-    std::map<std::uint64_t, std::vector<ProviderCompletion>> answeredRequests_;
+    std::map<std::uint64_t, std::vector<DocumentCompletion>> answeredRequests_;
     std::uint64_t nextAnswer_ = 0;
     bool questionOutstanding_ = false;
     std::uint64_t questionNumber_ = 0; // counts the questions asked, for their time-outs

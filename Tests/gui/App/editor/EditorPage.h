@@ -12,6 +12,7 @@
 
 #include <libsoup/soup.h>
 
+#include "App/documents/DocumentJSONSource.h"
 #include "App/editor/NimbetViewController.h"
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
@@ -89,6 +90,8 @@ struct EditorWindow {
     }
 
     std::shared_ptr<kx::NimbetViewController> controller;
+    // The working container's source of "design/document.json", as a document makes it.
+    std::shared_ptr<KVDocumentContainerDataSource> documentSource = kx::makeDocumentJSONSource(controller);
     GtkWidget* window = nullptr;
 };
 

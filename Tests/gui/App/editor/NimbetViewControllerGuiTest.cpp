@@ -21,11 +21,11 @@ protected:
     void SetUp() override { kxtest::useStandInEditor(); }
 };
 
-// A document that forwards the page's dirty report to its editor, as documents do.
+// A document that reports the page's changes to its source of the document, as documents do.
 class ForwardingDocument final : public kx::NimbetViewControllerDelegate {
 public:
-    explicit ForwardingDocument(std::weak_ptr<kx::NimbetViewController> editor)
-        : editor_(std::move(editor))
+    explicit ForwardingDocument(std::weak_ptr<KVDocumentContainerDataSource> source)
+        : source_(std::move(source))
     {
     }
     std::optional<std::filesystem::path> projectPath() const override { return std::nullopt; }
@@ -40,8 +40,8 @@ public:
     void nimbetDocumentDidRequestCopyImagesFromPasteboard() override { }
     void nimbetDocumentDidBecomeDirty() override
     {
-        if (auto editor = editor_.lock())
-            editor->nimbetDocumentDidBecomeDirty();
+        if (auto source = source_.lock())
+            source->setDataNeedsToBeProvided(true);
     }
     void nimbetServerStoreData(const std::optional<json>& arguments) override { storeData.push_back(arguments); }
     void nimbetPackageAdd(const std::string&) override { }
@@ -51,7 +51,7 @@ public:
     std::vector<std::optional<json>> storeData;
 
 private:
-    std::weak_ptr<kx::NimbetViewController> editor_;
+    std::weak_ptr<KVDocumentContainerDataSource> source_;
 };
 
 // One provider request, as the working container makes it.
@@ -167,11 +167,10 @@ TEST_F(NimbetViewControllerGui, TheDataSourceGetsThePagesCurrentDocumentAfterAnE
 {
     EditorWindow editor;
     auto processor = std::make_shared<kx::NimbetIPCProcessor>();
-    auto document = std::make_shared<ForwardingDocument>(editor.controller);
+    auto document = std::make_shared<ForwardingDocument>(editor.documentSource);
     processor->setDelegate(document);
     editor.controller->setNimbetIPCProcessor(processor);
-    auto source = editor.controller->dataSourceForDocumentJSON();
-    EXPECT_EQ(source, editor.controller->dataSourceForDocumentJSON());
+    auto source = editor.documentSource;
     EXPECT_TRUE(source->data().empty());
     EXPECT_TRUE(source->dataNeedsToBeProvided());
     source->load(kxtest::twoFrames); // as after the container's read
@@ -212,7 +211,7 @@ TEST_F(NimbetViewControllerGui, RequestsMadeTogetherShareOneQuestionAndLaterOnes
     editor.evaluate("window.asked = 0; const emit = window._ipc.emit;"
                     "window._ipc.emit = function (name, ...args) { if (name === 'DocumentSave') window.asked++;"
                     " return emit.call(this, name, ...args); }");
-    auto source = editor.controller->dataSourceForDocumentJSON();
+    auto source = editor.documentSource;
     Request first(*source), second(*source);
     ASSERT_TRUE(spinUntil([&] { return first.done() && second.done(); }, editorTimeout));
     EXPECT_EQ(editor.evaluate("window.asked"), 1);
@@ -226,7 +225,7 @@ TEST_F(NimbetViewControllerGui, RequestsMadeTogetherShareOneQuestionAndLaterOnes
 TEST_F(NimbetViewControllerGui, AnAnswerThatIsNoDocumentFailsTheRequest)
 {
     EditorWindow editor;
-    auto source = editor.controller->dataSourceForDocumentJSON();
+    auto source = editor.documentSource;
     Request early(*source); // the page is not ready yet
     ASSERT_TRUE(early.done());
     EXPECT_EQ(early.result->error().code, static_cast<int>(kx::NimbetError::Code::pageNotReady));
@@ -255,7 +254,7 @@ TEST_F(NimbetViewControllerGui, AWaitingRequestFailsWhenThePageGoesOrTheControll
 {
     auto editor = std::make_unique<EditorWindow>();
     kxtest::ProjectServer project(kxtest::twoFrames);
-    auto source = editor->controller->dataSourceForDocumentJSON();
+    auto source = editor->documentSource;
     source->load("on disk");
     auto silence = [&] {
         editor->openProject(project.url());
@@ -299,7 +298,7 @@ TEST_F(NimbetViewControllerGui, APageThatIsAliveButNeverAnswersFailsTheRequestIn
     EditorWindow editor;
     kxtest::ProjectServer project(kxtest::twoFrames);
     editor.openProject(project.url());
-    auto source = editor.controller->dataSourceForDocumentJSON();
+    auto source = editor.documentSource;
     using Code = kx::NimbetError::Code;
 
     // It hears the question and never answers.
@@ -339,7 +338,7 @@ TEST_F(NimbetViewControllerGui, APasteOfTwentyMegabytesOfTextKeepsThePageAnsweri
     EXPECT_EQ(editor.evaluate("window.nimbet.state.document.frames.length"), 3);
     EXPECT_EQ(editor.evaluate("1 + 1"), 2);
     // And it hands the whole document over.
-    auto source = editor.controller->dataSourceForDocumentJSON();
+    auto source = editor.documentSource;
     Request request(*source);
     ASSERT_TRUE(spinUntil([&] { return request.done(); }, transfer));
     ASSERT_TRUE(request.result->isSuccess());
