@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <regex>
+#include <sstream>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -63,10 +65,55 @@ std::optional<std::string> resolve(const fs::path& sourceRoot, const std::string
     return fromRoot.generic_string();
 }
 
+// An existing folder under App/, spelled "App/name" or "App/name/sub".
+bool isAppFolder(const std::string& folder, const fs::path& sourceRoot)
+{
+    const fs::path path(folder);
+    return startsWith(folder, "App/") && folder.back() != '/' && path.lexically_normal() == path
+        && fs::is_directory(sourceRoot / path);
+}
+
+// The first circle of folders that use each other, as "App/a -> App/b -> App/a", or nothing.
+std::optional<std::string> circleOf(const std::map<std::string, std::set<std::string>>& uses)
+{
+    enum class Mark { onPath, done };
+    std::map<std::string, Mark> marks;
+    std::vector<std::string> path;
+    std::function<std::optional<std::string>(const std::string&)> visit = [&](const std::string& folder) {
+        marks[folder] = Mark::onPath;
+        path.push_back(folder);
+        if (const auto found = uses.find(folder); found != uses.end()) {
+            for (const std::string& used : found->second) {
+                const auto mark = marks.find(used);
+                if (mark == marks.end()) {
+                    if (auto circle = visit(used))
+                        return circle;
+                } else if (mark->second == Mark::onPath) {
+                    std::string circle;
+                    for (auto at = std::find(path.begin(), path.end(), used); at != path.end(); ++at)
+                        circle += *at + " -> ";
+                    return std::optional<std::string>(circle + used);
+                }
+            }
+        }
+        path.pop_back();
+        marks[folder] = Mark::done;
+        return std::optional<std::string>();
+    };
+    for (const auto& entry : uses) {
+        if (!marks.count(entry.first)) {
+            if (auto circle = visit(entry.first))
+                return circle;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-LayeringRules::LayeringRules(std::set<std::string> faces)
+LayeringRules::LayeringRules(std::set<std::string> faces, std::map<std::string, std::set<std::string>> uses)
     : faces_(std::move(faces))
+    , uses_(std::move(uses))
 {
 }
 
@@ -74,17 +121,41 @@ LayeringRules LayeringRules::fromFacesFile(const fs::path& facesFile, const fs::
                                            std::vector<std::string>& errors)
 {
     std::set<std::string> faces;
+    std::map<std::string, std::set<std::string>> uses;
     std::ifstream in(facesFile);
     if (!in) {
         errors.push_back(facesFile.string() + ": cannot be read");
-        return LayeringRules(faces);
+        return LayeringRules(faces, uses);
     }
+    std::vector<std::pair<std::string, std::string>> named; // where, used folder
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         const std::string entry = trimmed(line.substr(0, line.find('#')));
         if (entry.empty())
             continue;
-        const std::string where = "FACES:" + std::to_string(number) + ": " + entry;
+        const std::string at = "FACES:" + std::to_string(number) + ": ";
+        if (const std::size_t colon = entry.find("uses:"); colon != std::string::npos) {
+            const std::string folder = trimmed(entry.substr(0, colon));
+            const bool known = isAppFolder(folder, sourceRoot);
+            if (!known)
+                errors.push_back(at + folder + " is no App folder");
+            else if (uses.count(folder))
+                errors.push_back(at + folder + " has a second uses: line");
+            std::set<std::string> used;
+            std::istringstream words(entry.substr(colon + 5));
+            for (std::string word; words >> word;) {
+                if (!isAppFolder(word, sourceRoot))
+                    errors.push_back(at + word + " is no App folder");
+                else if (word == folder)
+                    errors.push_back(at + folder + " uses itself");
+                else if (used.insert(word).second)
+                    named.emplace_back(at, word);
+            }
+            if (known)
+                uses.emplace(folder, std::move(used));
+            continue;
+        }
+        const std::string where = at + entry;
         const fs::path path(entry);
         if (!startsWith(entry, "App/") || component(entry, 1).empty() || path.lexically_normal() != path
             || (path.extension() != ".h" && path.extension() != ".hpp"))
@@ -94,7 +165,34 @@ LayeringRules LayeringRules::fromFacesFile(const fs::path& facesFile, const fs::
         else
             faces.insert(entry);
     }
-    return LayeringRules(std::move(faces));
+    for (const auto& [at, folder] : named) {
+        if (!uses.count(folder))
+            errors.push_back(at + folder + " has no uses: line of its own");
+    }
+    std::error_code failure;
+    std::vector<std::string> folders;
+    for (const auto& entry : fs::directory_iterator(sourceRoot / "App", failure)) {
+        if (entry.is_directory())
+            folders.push_back("App/" + entry.path().filename().string());
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const std::string& folder : folders) {
+        if (!uses.count(folder))
+            errors.push_back("FACES: " + folder + " has no uses: line");
+    }
+    if (const auto circle = circleOf(uses))
+        errors.push_back("FACES: the uses: lines run in a circle: " + *circle);
+    return LayeringRules(std::move(faces), std::move(uses));
+}
+
+std::string LayeringRules::folderOf(const std::string& path) const
+{
+    std::string folder;
+    for (const auto& entry : uses_) {
+        if (startsWith(path, entry.first + "/") && entry.first.size() > folder.size())
+            folder = entry.first;
+    }
+    return folder;
 }
 
 std::optional<std::string> LayeringRules::breakOf(const std::string& file, const std::string& included) const
@@ -114,6 +212,13 @@ std::optional<std::string> LayeringRules::breakOf(const std::string& file, const
         const std::string includedFolder = component(included, 1);
         if (folder != includedFolder && !faces_.count(included))
             return "not in the face of App/" + includedFolder + " (Source/App/FACES)";
+        // What a face includes of its own folder is seen through it.
+        if (folder == includedFolder && faces_.count(file) && !faces_.count(included))
+            return "not in the face of App/" + folder + ", yet reached through it (Source/App/FACES)";
+        const std::string user = folderOf(file);
+        const std::string used = folderOf(included);
+        if (!user.empty() && !used.empty() && user != used && !uses_.at(user).count(used))
+            return user + " does not use " + used + " (Source/App/FACES)";
     }
     return std::nullopt;
 }

@@ -15,7 +15,7 @@ using kx::FileSystem::readFile;
 
 namespace {
 
-void write(const fs::path& file, const std::string& text)
+void writeText(const fs::path& file, const std::string& text)
 {
     ASSERT_FALSE(kx::FileSystem::atomicWrite(file, text).has_value()) << file;
 }
@@ -23,8 +23,8 @@ void write(const fs::path& file, const std::string& text)
 // A shipped folder: a page, a nested file and a link inside.
 fs::path makeSource(const fs::path& folder, const std::string& version)
 {
-    write(folder / "index.html", "<p>" + version + "</p>");
-    write(folder / "scripts" / "editor.js", "// " + version);
+    writeText(folder / "index.html", "<p>" + version + "</p>");
+    writeText(folder / "scripts" / "editor.js", "// " + version);
     fs::create_symlink("scripts/editor.js", folder / "main.js");
     return folder;
 }
@@ -54,12 +54,12 @@ TEST(ResourceInstaller, TheEditorIsCopiedOnceAVersionAndTheMarkerWrittenAfterThe
     EXPECT_EQ(readFile(destination / "main.js"), "// 1");
 
     // The same version leaves the folder alone, a developer's change included.
-    write(destination / "index.html", "changed by hand");
+    writeText(destination / "index.html", "changed by hand");
     EXPECT_TRUE(ResourceInstaller::installLatestNimbet(source, destination, "1"));
     EXPECT_EQ(readFile(destination / "index.html"), "changed by hand");
 
     // A deleted marker, or another version, copies afresh and drops what the old one had.
-    write(destination / "stale.js", "old");
+    writeText(destination / "stale.js", "old");
     fs::remove(destination / ".installer-version");
     EXPECT_TRUE(ResourceInstaller::installLatestNimbet(source, destination, "1"));
     EXPECT_EQ(readFile(destination / "index.html"), "<p>1</p>");
@@ -91,7 +91,7 @@ TEST(ResourceInstaller, TheLibraryIsLinkedAsKorvelAndInternalBuildsReinstallIt)
 {
     kxtest::TemporaryDirectory folder;
     const auto source = folder / "Library" / "public";
-    write(source / "package.json", R"({"name": "korvel", "version": "1.0.0"})");
+    writeText(source / "package.json", R"({"name": "korvel", "version": "1.0.0"})");
     const auto destination = folder / "support" / "Library";
     const auto links = folder / "support" / "yarn-link-folder";
     EXPECT_TRUE(ResourceInstaller::installLatestLibrary(source, destination, "1.0.0", links, false));
@@ -100,7 +100,7 @@ TEST(ResourceInstaller, TheLibraryIsLinkedAsKorvelAndInternalBuildsReinstallIt)
     EXPECT_EQ(readFile(destination / ".installed-version"), "1.0.0");
     EXPECT_FALSE(fs::exists(destination / ".installer-version"));
 
-    write(destination / "package.json", "edited");
+    writeText(destination / "package.json", "edited");
     EXPECT_TRUE(ResourceInstaller::installLatestLibrary(source, destination, "1.0.0", links, false));
     EXPECT_EQ(readFile(destination / "package.json"), "edited");
     EXPECT_TRUE(ResourceInstaller::installLatestLibrary(source, destination, "1.0.0", links, true));
@@ -117,7 +117,7 @@ TEST(ResourceInstaller, ThePluginIsCopiedOnlyWhereItsApplicationKeepsPlugins)
 {
     kxtest::TemporaryDirectory folder;
     const auto plugin = folder / "plugin.sketchplugin";
-    write(plugin / "Contents" / "manifest.json", "{}");
+    writeText(plugin / "Contents" / "manifest.json", "{}");
     const auto plugins = folder / "Sketch" / "Plugins";
     ResourceInstaller::installSketchPasteboard(plugin, plugins);
     EXPECT_FALSE(fs::exists(folder / "Sketch"));
@@ -126,7 +126,7 @@ TEST(ResourceInstaller, ThePluginIsCopiedOnlyWhereItsApplicationKeepsPlugins)
     ResourceInstaller::installSketchPasteboard(plugin, plugins);
     EXPECT_EQ(readFile(plugins / "Korvel Pasteboard.sketchplugin" / "Contents" / "manifest.json"), "{}");
     // At every launch, over the last copy.
-    write(plugin / "Contents" / "manifest.json", "{\"v\": 2}");
+    writeText(plugin / "Contents" / "manifest.json", "{\"v\": 2}");
     ResourceInstaller::installSketchPasteboard(plugin, plugins);
     EXPECT_EQ(readFile(plugins / "Korvel Pasteboard.sketchplugin" / "Contents" / "manifest.json"), "{\"v\": 2}");
     ResourceInstaller::installSketchPasteboard(std::nullopt, plugins);
@@ -136,9 +136,9 @@ TEST(ResourceInstaller, ThePluginIsCopiedOnlyWhereItsApplicationKeepsPlugins)
 TEST(InstallCopy, AFileReplacesAFolderAndTheOtherWayRound)
 {
     kxtest::TemporaryDirectory folder;
-    write(folder / "file", "file");
-    write(folder / "dir" / "inner", "inner");
-    write(folder / "target", "old");
+    writeText(folder / "file", "file");
+    writeText(folder / "dir" / "inner", "inner");
+    writeText(folder / "target", "old");
     EXPECT_FALSE(kx::InstallCopy::copyReplacing(folder / "dir", folder / "target").has_value());
     EXPECT_EQ(readFile(folder / "target" / "inner"), "inner");
     EXPECT_FALSE(kx::InstallCopy::copyReplacing(folder / "file", folder / "target").has_value());
