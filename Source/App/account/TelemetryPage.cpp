@@ -5,7 +5,6 @@
 #include "App/account/LoginController.h"
 #include "App/account/LoginWindow.h"
 #include "App/shell/RKLog.h"
-#include "App/shell/welcome/WelcomeWindowController.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/MainQueue.h"
@@ -57,11 +56,26 @@ void TelemetryPage::createPage()
     });
 }
 
+namespace {
+
+std::function<WebKitWebView*()>& signedInPageToShare()
+{
+    static std::function<WebKitWebView*()> page;
+    return page;
+}
+
+} // namespace
+
+void TelemetryPage::setSignedInPageToShare(std::function<WebKitWebView*()> page)
+{
+    signedInPageToShare() = std::move(page);
+}
+
 WebKitWebView* TelemetryPage::processToShare()
 {
     if (LoginWindow* window = LoginController::shared().loginWindow())
         return window->webViewController().webView().wkWebView();
-    return WelcomeWindowController::shared().pageView();
+    return signedInPageToShare() ? signedInPageToShare()() : nullptr;
 }
 
 void TelemetryPage::afterSharedPageLoads(std::function<void()> work)

@@ -40,9 +40,10 @@ public:
     bool isLoaded() const { return loaded_; }
 
     // The web view whose process the account's hidden pages (this one, the messenger) join
-    // rather than start one of their own: the login window's page, else the start window's,
-    // else none.
+    // rather than start one of their own: the login window's page, else the signed-in page the
+    // application names (the start window's), else none.
     static WebKitWebView* processToShare();
+    static void setSignedInPageToShare(std::function<WebKitWebView*()> page);
     // Runs `work` once that view's page has loaded (at once when there is none or it is not
     // loading, at the latest after `sharedPageWait`): a hidden page loading in the same process
     // would hold up the page the user waits for.

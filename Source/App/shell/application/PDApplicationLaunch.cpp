@@ -13,6 +13,7 @@
 #include "App/account/LoginController.h"
 #include "App/account/PDGoogleAnalytics.h"
 #include "App/account/RKSystemIdleTime.h"
+#include "App/account/TelemetryPage.h"
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
@@ -28,6 +29,7 @@
 #include "App/shell/application/UsageMetrics.h"
 #include "App/shell/application/UsageMinutes.h"
 #include "App/shell/application/WelcomeWindowHook.h"
+#include "App/shell/welcome/WelcomeWindowController.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/ResponderChain.h"
@@ -59,6 +61,8 @@ void PDApplication::init()
     isFirstLaunch_ = false;
     // The pages learn the back end of the current environment, whichever it is when they load.
     WebViewController::setEndpointsJSONSource([] { return AppServices::endpointsJSON(); });
+    // Signed in, the account's hidden pages join the start page's web process.
+    TelemetryPage::setSignedInPageToShare([] { return WelcomeWindowController::shared().pageView(); });
     setUpMetrics();
     menuDelegate_ = std::make_shared<ApplicationMenuDelegate>(*this);
     libraryVersionMenu_ = NativeMenu::make("");
