@@ -17,19 +17,11 @@
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/SourceHandle.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx {
 
 namespace {
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Whether an item of the raw query is named "hash", with or without a value.
 bool queryNamesHash(const char* query)
@@ -80,7 +72,7 @@ bool etagListMatches(std::string_view list, std::string_view etag)
 {
     while (true) {
         auto comma = list.find(',');
-        auto tag = trimmed(list.substr(0, comma));
+        auto tag = trimmed(list.substr(0, comma), httpWhiteSpace);
         if (tag == "*")
             return true;
         if (tag.starts_with("W/"))
@@ -109,7 +101,7 @@ ByteRange rangeFor(SoupMessageHeaders* request, const std::string& etag, time_t 
     if (!range)
         return {};
     if (const char* condition = soup_message_headers_get_one(request, "If-Range")) {
-        std::string_view validator = trimmed(condition);
+        std::string_view validator = trimmed(condition, httpWhiteSpace);
         bool current = validator.starts_with("\"") ? validator == etag
                                                    : !validator.starts_with("W/") && parseHttpDate(condition) == modified;
         if (!current)

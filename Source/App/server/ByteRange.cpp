@@ -5,20 +5,13 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/Foundation/Text.h"
+
 namespace kx {
 
 namespace {
 
 constexpr std::uint64_t unbounded = std::numeric_limits<std::uint64_t>::max();
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Decimal digits only; a number too large for 64 bits saturates, which is what the range rules
 // need (a start that large lies past any end, a suffix that large covers the whole file).
@@ -56,7 +49,7 @@ bool startsWithBytesUnit(std::string_view header)
 ByteRange ByteRange::select(std::string_view header, std::uint64_t size)
 {
     const ByteRange whole;
-    header = trimmed(header);
+    header = trimmed(header, httpWhiteSpace);
     if (size == 0 || !startsWithBytesUnit(header))
         return whole;
     header.remove_prefix(6);
@@ -65,7 +58,7 @@ ByteRange ByteRange::select(std::string_view header, std::uint64_t size)
     std::vector<std::string_view> specs;
     while (true) {
         auto comma = header.find(',');
-        auto spec = trimmed(header.substr(0, comma));
+        auto spec = trimmed(header.substr(0, comma), httpWhiteSpace);
         if (!spec.empty())
             specs.push_back(spec);
         if (comma == std::string_view::npos)

@@ -9,6 +9,9 @@
 
 namespace kx {
 
+// The optional white space between the parts of an HTTP header's value (RFC 9110, 5.6.3).
+inline constexpr std::string_view httpWhiteSpace = " \t";
+
 struct ByteRange {
     enum class Kind {
         whole,        // 200 with the whole file

@@ -13,6 +13,7 @@
 #include <glib.h>
 
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/Text.h"
 #include "Services/runtime/JSONDecoder.h"
 
 namespace kx {
@@ -54,16 +55,6 @@ bool isPlainName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
         && name.find('\0') == std::string::npos;
-}
-
-std::string trimmed(std::string_view text)
-{
-    constexpr std::string_view blanks = " \t\n\r\v\f";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos)
-        return {};
-    const std::size_t last = text.find_last_not_of(blanks);
-    return std::string(text.substr(first, last - first + 1));
 }
 
 Error globalsError(const std::string& reason)
@@ -285,7 +276,7 @@ std::optional<std::string> AppInfo::devServerURL(const fs::path& file, uid_t own
     close(fd);
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
         return std::nullopt;
-    std::string url = trimmed(text);
+    std::string url(trimmed(text));
     // GLib lets blanks through in places where a URL cannot have them.
     const bool hasBlanks = std::any_of(url.begin(), url.end(), [](char c) {
         return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;

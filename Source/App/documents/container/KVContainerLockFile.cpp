@@ -16,6 +16,7 @@
 
 #include "App/documents/KVDocumentError.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -37,16 +38,6 @@ std::string keyOf(const fs::path& folder)
 std::string ourId()
 {
     return std::to_string(::getpid());
-}
-
-std::string trimmed(const std::string& text)
-{
-    size_t start = 0, end = text.size();
-    while (start < end && std::isspace(static_cast<unsigned char>(text[start])))
-        ++start;
-    while (end > start && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(start, end - start);
 }
 
 bool isValidUTF8(const std::string& text)
@@ -111,7 +102,7 @@ void checkOwner(const std::optional<std::string>& content)
 {
     if (!content || !isValidUTF8(*content))
         return;
-    std::string text = trimmed(*content);
+    std::string text(kx::trimmed(*content));
     if (text == ourId()) {
         kx::RKLog("warning: the .korvel-lock file is our own, assuming it is stale", 0);
         return;

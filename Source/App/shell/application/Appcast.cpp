@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "Platform/Foundation/Text.h"
+
 namespace kx {
 
 namespace {
@@ -87,14 +89,6 @@ void textOf(GMarkupParseContext*, const char* text, gsize length, gpointer data,
         state->text.append(text, length);
 }
 
-std::string trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 } // namespace
 
 Result<Appcast, Error> Appcast::parse(std::string_view xml)
@@ -118,9 +112,9 @@ Result<Appcast, Error> Appcast::parse(std::string_view xml)
     }
     Appcast appcast;
     for (auto& item : state.items) {
-        item.title = trimmed(item.title);
-        item.version = trimmed(item.version);
-        item.shortVersion = trimmed(item.shortVersion);
+        item.title = std::string(trimmed(item.title, " \t\r\n"));
+        item.version = std::string(trimmed(item.version, " \t\r\n"));
+        item.shortVersion = std::string(trimmed(item.shortVersion, " \t\r\n"));
         if (item.shortVersion.empty())
             item.shortVersion = item.version;
         appcast.items_.push_back(std::move(item));
