@@ -119,21 +119,18 @@ WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(std
 void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
 {
     JSCValue* body = webkit_javascript_result_get_js_value(result);
-    // The text the page posted, kept alive by `owner`.
-    std::shared_ptr<const void> owner;
-    std::optional<std::string_view> text;
+    // The text the page posted, if it posted text.
+    std::optional<PartedTexts::Text> text;
     std::string description;
     if (auto taken = partedTexts_.take(body)) {
         if (!taken->whole)
             return; // a part, or a text refused
-        owner = taken->whole->owner;
-        text = taken->whole->text;
+        text = std::move(*taken->whole);
     } else if (body && jsc_value_is_string(body)) {
         std::shared_ptr<GBytes> bytes(jsc_value_to_string_as_bytes(body), g_bytes_unref);
         gsize size = 0;
         const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes.get(), &size)) : nullptr;
-        owner = bytes;
-        text = std::string_view(data ? data : "", data ? size : 0);
+        text = PartedTexts::Text{{PartedTexts::Piece{bytes, std::string_view(data ? data : "", data ? size : 0)}}};
     } else if (body) {
         // Anything but text is refused; its JSON form (or its string form) goes to the log.
         char* json = jsc_value_to_json(body, 0);
@@ -145,13 +142,15 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
         g_free(string);
     }
 
-    // A large message (a whole document) is parsed by a worker, so that the main loop goes
-    // on; the messages after it wait for it, so that the owner hears them in order.
+    // A large message (a whole document) is joined, if it came in parts, and parsed by a
+    // worker, so that the main loop goes on; the messages after it wait for it, so that the
+    // owner hears them in order.
     const bool large = text && text->size() >= largeScriptMessageSize;
     if (large) {
-        scriptMessages_->async([weak = weak_from_this(), owner = std::move(owner), text]() mutable -> OrderedDelivery::Deliver {
-            auto parsed = std::make_shared<ParsedScriptMessage>(parseScriptMessage(text, *text));
-            owner.reset();
+        scriptMessages_->async([weak = weak_from_this(), text = std::move(*text)]() mutable -> OrderedDelivery::Deliver {
+            const std::string_view whole = text.whole();
+            auto parsed = std::make_shared<ParsedScriptMessage>(parseScriptMessage(whole, whole));
+            text = {};
             return [weak = std::move(weak), parsed] {
                 if (auto self = weak.lock())
                     self->deliverScriptMessage(std::move(*parsed));
@@ -159,7 +158,7 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
         });
         return;
     }
-    std::optional<std::string> copy = text ? std::optional<std::string>(*text) : std::nullopt;
+    std::optional<std::string> copy = text ? std::optional<std::string>(text->whole()) : std::nullopt;
     scriptMessages_->then([weak = weak_from_this(), copy = std::move(copy), description = std::move(description)] {
         if (auto self = weak.lock())
             self->deliverScriptMessage(parseScriptMessage(copy, copy ? std::string_view(*copy) : std::string_view(description)));

@@ -8,6 +8,28 @@
 
 namespace kx {
 
+std::size_t PartedTexts::Text::size() const
+{
+    std::size_t total = 0;
+    for (const auto& piece : pieces)
+        total += piece.text.size();
+    return total;
+}
+
+std::string_view PartedTexts::Text::whole()
+{
+    if (pieces.empty())
+        return {};
+    if (pieces.size() > 1) {
+        auto joined = std::make_shared<std::string>();
+        joined->reserve(size());
+        for (const auto& piece : pieces)
+            joined->append(piece.text);
+        pieces = {Piece{joined, *joined}};
+    }
+    return pieces.front().text;
+}
+
 PartedTexts::PartedTexts(std::function<void(const std::string&)> log)
     : log_(std::move(log))
 {
@@ -46,19 +68,19 @@ std::optional<PartedTexts::Taken> PartedTexts::take(JSCValue* body)
     std::shared_ptr<GBytes> bytes(jsc_value_to_string_as_bytes(value.get()), g_bytes_unref);
     gsize size = 0;
     const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes.get(), &size)) : nullptr;
-    const std::string_view text(data ? data : "", data ? size : 0);
+    const Piece piece{bytes, std::string_view(data ? data : "", data ? size : 0)};
 
     Taken taken;
     if (hasPart)
-        addPart(*from, text);
+        addPart(*from, piece);
     else if (from)
-        taken.whole = finish(*from, text);
+        taken.whole = finish(*from, piece);
     else
-        taken.whole = Text{bytes, text};
+        taken.whole = Text{{piece}};
     return taken;
 }
 
-void PartedTexts::addPart(const std::string& from, std::string_view part)
+void PartedTexts::addPart(const std::string& from, Piece part)
 {
     auto text = std::find_if(texts_.begin(), texts_.end(), [&](const Unfinished& item) { return item.from == from; });
     if (text == texts_.end()) {
@@ -71,18 +93,20 @@ void PartedTexts::addPart(const std::string& from, std::string_view part)
     }
     if (text->refused)
         return;
-    std::size_t total = part.size();
+    // Kept as the parts came: joining them here would copy the text again and again on the
+    // main thread.
+    std::size_t total = part.text.size();
     for (const auto& item : texts_)
         total += item.text.size();
     if (total > maximumSize) {
         text->refused = true;
-        std::string().swap(text->text);
+        text->text = {};
         return;
     }
-    text->text.append(part);
+    text->text.pieces.push_back(std::move(part));
 }
 
-std::optional<PartedTexts::Text> PartedTexts::finish(const std::string& from, std::string_view last)
+std::optional<PartedTexts::Text> PartedTexts::finish(const std::string& from, Piece last)
 {
     auto text = std::find_if(texts_.begin(), texts_.end(), [&](const Unfinished& item) { return item.from == from; });
     if (text == texts_.end()) {
@@ -91,13 +115,12 @@ std::optional<PartedTexts::Text> PartedTexts::finish(const std::string& from, st
     }
     Unfinished taken = std::move(*text);
     texts_.erase(text);
-    if (taken.refused || taken.text.size() + last.size() > maximumSize) {
+    if (taken.refused || taken.text.size() + last.text.size() > maximumSize) {
         log_("refused a text of more than " + std::to_string(maximumSize >> 20) + " MiB");
         return std::nullopt;
     }
-    taken.text.append(last);
-    auto owned = std::make_shared<const std::string>(std::move(taken.text));
-    return Text{owned, *owned};
+    taken.text.pieces.push_back(std::move(last));
+    return std::move(taken.text);
 }
 
 } // namespace kx

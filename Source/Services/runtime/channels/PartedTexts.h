@@ -34,9 +34,18 @@ public:
     static constexpr std::size_t maximumTexts = 8;
 
     // A text: `text` lives as long as `owner`.
-    struct Text {
+    struct Piece {
         std::shared_ptr<const void> owner;
         std::string_view text;
+    };
+    // A whole text, as one piece or as the parts it came in.
+    struct Text {
+        std::vector<Piece> pieces;
+
+        std::size_t size() const;
+        // The text in one piece: the parts are joined the first time, which for a long text
+        // belongs off the main thread.
+        std::string_view whole();
     };
 
     // `log` hears why a text was refused or dropped.
@@ -54,12 +63,12 @@ public:
     void clear() { texts_.clear(); }
 
 private:
-    void addPart(const std::string& from, std::string_view part);
-    std::optional<Text> finish(const std::string& from, std::string_view last);
+    void addPart(const std::string& from, Piece part);
+    std::optional<Text> finish(const std::string& from, Piece last);
 
     struct Unfinished {
         std::string from;
-        std::string text;
+        Text text; // the parts so far, joined only once whole
         bool refused = false;
     };
     std::function<void(const std::string&)> log_;

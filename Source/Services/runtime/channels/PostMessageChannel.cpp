@@ -159,7 +159,7 @@ void PostMessageChannel::didReceiveScriptMessage(JSCValue* body)
     // The channel's own script posts {textKey: text}: one string to take, nothing to walk.
     if (auto taken = partedTexts_.take(body)) {
         if (taken->whole)
-            receiveText(taken->whole->owner, taken->whole->text);
+            receiveText(std::move(*taken->whole));
         return;
     }
     char* json = jsc_value_to_json(body, 0);
@@ -185,23 +185,25 @@ void PostMessageChannel::didReceiveScriptMessage(JSCValue* body)
 void PostMessageChannel::didReceiveText(std::string text)
 {
     auto owned = std::make_shared<const std::string>(std::move(text));
-    receiveText(owned, *owned);
+    receiveText(PartedTexts::Text{{PartedTexts::Piece{owned, *owned}}});
 }
 
-void PostMessageChannel::receiveText(std::shared_ptr<const void> owner, std::string_view text)
+void PostMessageChannel::receiveText(PartedTexts::Text whole)
 {
-    if (text.size() < largeTextSize) {
-        delivery_->then([weak = weak_from_this(), copy = std::string(text)] {
+    if (whole.size() < largeTextSize) {
+        delivery_->then([weak = weak_from_this(), copy = std::string(whole.whole())] {
             if (auto self = weak.lock())
                 self->didReceiveMessageText(std::string_view(copy), copy);
         });
         return;
     }
-    delivery_->async([weak = weak_from_this(), owner = std::move(owner), text]() mutable -> OrderedDelivery::Deliver {
+    delivery_->async([weak = weak_from_this(), whole = std::move(whole)]() mutable -> OrderedDelivery::Deliver {
+        // A text that came in parts is joined here, on the worker.
+        const std::string_view text = whole.whole();
         auto message = std::make_shared<std::optional<Message>>(parseMessage(text));
         // Enough of a malformed text for the log line.
         std::string shown = message->has_value() ? std::string() : std::string(text.substr(0, 1024));
-        owner.reset();
+        whole = {};
         return [weak = std::move(weak), message, shown = std::move(shown)] {
             auto self = weak.lock();
             if (!self)

@@ -84,7 +84,7 @@ private:
     void pageDidGo();
     void deliver(Message message);
     // `text` lives as long as `owner`.
-    void receiveText(std::shared_ptr<const void> owner, std::string_view text);
+    void receiveText(PartedTexts::Text text);
 
     struct Attachment;
     std::unique_ptr<Attachment> attachment_;
