@@ -143,8 +143,12 @@ void PostMessageChannel::postMessage(Message message)
     GVariantBuilder arguments;
     g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&arguments, "{sv}", "m", g_variant_builder_end(&fields));
+    // WebKit does not take the arguments over (and takes nothing when it does not run the
+    // function): ours to release.
+    GVariant* argument = g_variant_ref_sink(g_variant_builder_end(&arguments));
     webkit_web_view_call_async_javascript_function(view.get(), function.data(), static_cast<gssize>(function.size()),
-                                                   g_variant_builder_end(&arguments), nullptr, nullptr, nullptr, nullptr, nullptr);
+                                                   argument, nullptr, nullptr, nullptr, nullptr, nullptr);
+    g_variant_unref(argument);
 }
 
 void PostMessageChannel::addMessageListener(Listener listener)
