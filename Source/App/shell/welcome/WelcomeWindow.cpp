@@ -148,7 +148,9 @@ void WelcomeWindow::center()
 
 void WelcomeWindow::makeKeyAndOrderFront()
 {
-    loadRecentFiles();
+    reloadRecentFiles();
+    // The activations that follow this showing show what was read here.
+    listReadForShowing_ = g_get_monotonic_time();
     if (!welcomeShownThisLaunch_) {
         welcomeShownThisLaunch_ = true;
         center();
@@ -172,7 +174,14 @@ void WelcomeWindow::makeKeyAndOrderFront()
 
 void WelcomeWindow::becameKey()
 {
-    reloadRecentFiles();
+    // The focus may come and go a few times as the window maps.
+    if (listReadForShowing_ && g_get_monotonic_time() - *listReadForShowing_ < listSharedFor.count()) {
+        showRecentFiles();
+        if (recentsTableView_ && !recentDocuments_.empty())
+            recentsTableView_->selectRow(0);
+    } else {
+        reloadRecentFiles();
+    }
 }
 
 bool WelcomeWindow::keyPressed(const GdkEventKey& event)
@@ -200,6 +209,7 @@ void WelcomeWindow::performClose()
 
 void WelcomeWindow::windowWillClose()
 {
+    listReadForShowing_.reset();
     // After the window has gone from the screen.
     MainQueue::async([handler = didClose, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired() && handler)

@@ -4,11 +4,13 @@
 // command of the window closes it; the document controller shows it again when no document is
 // left.
 //
-// The list is refreshed whenever the window is shown or becomes active. The page stays hidden
+// The list is refreshed whenever the window is shown or becomes active: read once for a
+// showing and the activations that come with it, and anew at each later activation. The page stays hidden
 // until it reports that its document has loaded, then fades in. Day and night recolour the
 // window at once. Main thread only.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -40,6 +42,8 @@ public:
     static constexpr double rowHeight = 44.0;
     static constexpr double dragStripHeight = 65.0;
     static constexpr Size defaultContentSize{840, 540};
+    // How long the list read for a showing serves the activations that follow it.
+    static constexpr std::chrono::microseconds listSharedFor{500'000};
 
     // The recent documents, most recent first (the document controller's list).
     using RecentDocumentsSource = std::function<std::vector<std::filesystem::path>()>;
@@ -67,6 +71,8 @@ public:
     // Reads the list and shows it: the rows, or the notice when there are none.
     void reloadRecentFiles();
     void showOrHideNoRecentFileInfo();
+    // Shows the list as last read: the rows, or the notice when there are none.
+    void showRecentFiles();
     WelcomeWindowRecentsTableView* recentsTableView() override { return recentsTableView_.get(); }
     const std::vector<std::filesystem::path>& recentDocuments() const override { return recentDocuments_; }
     WelcomeWindowNoRecentDocumentsView* noRecentDocumentsView() const { return noRecentDocumentsView_.get(); }
@@ -127,6 +133,8 @@ private:
     RecentDocumentsSource recentDocumentsSource_;
     std::unique_ptr<WelcomeWindowRecentsTableView> recentsTableView_;
     std::vector<std::filesystem::path> recentDocuments_;
+    // When the current showing read the list (monotonic microseconds); none once it closed.
+    std::optional<gint64> listReadForShowing_;
     bool welcomeShownThisLaunch_ = false;
     std::unique_ptr<WelcomeWindowNoRecentDocumentsView> noRecentDocumentsView_;
     GObjectRef<GtkWidget> noRecentDocumentsHolder_;

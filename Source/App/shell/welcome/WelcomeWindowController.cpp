@@ -39,8 +39,7 @@ WelcomeWindow& WelcomeWindowController::window()
 
 void WelcomeWindowController::showWindow(const void*)
 {
-    window().reloadRecentFiles();
-    window_->makeKeyAndOrderFront();
+    window().makeKeyAndOrderFront(); // reads the list anew
 }
 
 void WelcomeWindowController::reloadWindow()

@@ -30,7 +30,6 @@ void WelcomeWindow::addRecentsSidebar(bool)
     const double x0 = size_.width - sideBarWidth;
     const double listHeight = size_.height - bottomBarHeight;
     GtkFixed* content = flippedContentView();
-    loadRecentFiles();
 
     // The box reaches past the top, right and bottom edges: only its left line shows, as the
     // separator between page and sidebar.
@@ -65,13 +64,7 @@ void WelcomeWindow::addRecentsSidebar(bool)
         gtk_widget_show(viewport);
     }
     gtk_widget_show(recentsTableView_->widget());
-
-    loadRecentFiles();
-    if (recentDocuments_.empty() || recentsTableView_->numberOfRows() != numberOfRows())
-        recentsTableView_->reloadData();
-    showOrHideNoRecentFileInfo();
-    if (!recentDocuments_.empty())
-        recentsTableView_->selectRow(0);
+    // The rows come with the list, read when the window is shown or reloaded.
 
     bottomBar_ = GObjectRef<GtkWidget>::sink(gtk_fixed_new());
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
@@ -173,7 +166,13 @@ std::vector<std::filesystem::path> WelcomeWindow::existingDocuments(std::vector<
 
 void WelcomeWindow::reloadRecentFiles()
 {
+    listReadForShowing_.reset();
     loadRecentFiles();
+    showRecentFiles();
+}
+
+void WelcomeWindow::showRecentFiles()
+{
     if (recentsTableView_ && recentsTableView_->numberOfRows() != numberOfRows())
         recentsTableView_->reloadData();
     showOrHideNoRecentFileInfo();
