@@ -1,8 +1,10 @@
 #include "App/shell/welcome/WelcomeWindowRecentsTableView.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
+#include "Platform/Foundation/MainQueue.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/UI/NativeMenuItem.h"
@@ -103,18 +105,38 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView()
 
 WelcomeWindowRecentsTableView::~WelcomeWindowRecentsTableView()
 {
+    build_.reset();
     attachToWidget(nullptr);
     rows_.clear();
 }
 
 void WelcomeWindowRecentsTableView::reloadData()
 {
+    build_ = std::make_shared<int>(0);
     rows_.clear(); // each row leaves the list as it goes
+    rowCount_ = 0;
     if (!welcomeWindow)
         return;
-    const int count = welcomeWindow->numberOfRows();
-    rows_.reserve(std::size_t(std::max(count, 0)));
-    for (int row = 0; row < count; ++row) {
+    rowCount_ = std::max(welcomeWindow->numberOfRows(), 0);
+    rows_.reserve(std::size_t(rowCount_));
+    buildRows(std::min(rowCount_, rowsBuiltAtOnce));
+    if (int(rows_.size()) < rowCount_) {
+        MainQueue::whenIdle([this, build = std::weak_ptr<int>(build_)] {
+            if (!build.expired())
+                finishRows();
+        });
+    }
+}
+
+void WelcomeWindowRecentsTableView::finishRows()
+{
+    build_ = std::make_shared<int>(0);
+    buildRows(rowCount_);
+}
+
+void WelcomeWindowRecentsTableView::buildRows(int end)
+{
+    for (int row = int(rows_.size()); row < end && welcomeWindow; ++row) {
         std::unique_ptr<WelcomeWindowRecentsRowBackgroundView> background = welcomeWindow->rowViewForRow(row);
         background->setCell(welcomeWindow->viewForRow(row));
         gtk_list_box_insert(listBox(), background->widget(), -1);
@@ -125,7 +147,7 @@ void WelcomeWindowRecentsTableView::reloadData()
 
 WelcomeWindowRecentsRowBackgroundView* WelcomeWindowRecentsTableView::rowView(int row) const
 {
-    return row >= 0 && row < numberOfRows() ? rows_[std::size_t(row)].get() : nullptr;
+    return row >= 0 && std::size_t(row) < rows_.size() ? rows_[std::size_t(row)].get() : nullptr;
 }
 
 int WelcomeWindowRecentsTableView::selectedRow() const

@@ -49,9 +49,17 @@ public:
     // The owner; the list never outlives it.
     Delegate* welcomeWindow = nullptr;
 
-    // Builds the rows anew from the delegate.
+    // The rows a list of the start window's height shows, and a few more: built at once.
+    static constexpr int rowsBuiltAtOnce = 16;
+
+    // Builds the rows anew from the delegate: the first `rowsBuiltAtOnce` at once, the rest once
+    // the main loop is idle (after the window that shows them is on screen).
     void reloadData();
-    int numberOfRows() const { return int(rows_.size()); }
+    // Builds the rows still to come now.
+    void finishRows();
+    // The rows of the list, built or still to come.
+    int numberOfRows() const { return rowCount_; }
+    // Nullptr for a row still to come.
     WelcomeWindowRecentsRowBackgroundView* rowView(int row) const;
     // -1 when no row is selected.
     int selectedRow() const;
@@ -65,7 +73,12 @@ public:
     void showInFinder();
 
 private:
+    void buildRows(int end);
+
     std::vector<std::unique_ptr<WelcomeWindowRecentsRowBackgroundView>> rows_;
+    int rowCount_ = 0;
+    // Which build the idle callback finishes; a new build or the list's end makes it stale.
+    std::shared_ptr<int> build_ = std::make_shared<int>(0);
 };
 
 } // namespace kx

@@ -199,6 +199,43 @@ TEST_F(WelcomeWindowGui, ARecentDocumentOpensByDoubleClickOrReturn)
     EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); }));
 }
 
+TEST_F(WelcomeWindowGui, ALongListShowsItsFirstRowsAtOnceAndTheRestRightAfter)
+{
+    constexpr int count = kx::WelcomeWindowRecentsTableView::rowsBuiltAtOnce + 24;
+    std::vector<std::filesystem::path> documents;
+    for (int index = 0; index < count; ++index)
+        documents.push_back(project("Project " + std::to_string(index) + ".korvelx"));
+    window = std::make_unique<kx::WelcomeWindow>(kx::WelcomeWindow::defaultContentSize, [&] { return documents; },
+                                                 environment());
+    window->makeKeyAndOrderFront();
+    kx::WelcomeWindowRecentsTableView& list = *window->recentsTableView();
+    EXPECT_EQ(list.numberOfRows(), count);
+    EXPECT_EQ(list.selectedRow(), 0);
+    ASSERT_NE(list.rowView(kx::WelcomeWindowRecentsTableView::rowsBuiltAtOnce - 1), nullptr);
+
+    // A list read again before the rest was built is built once, whole.
+    std::filesystem::remove(documents.back());
+    window->reloadRecentFiles();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return list.rowView(count - 2) != nullptr; }));
+    kxtest::settle();
+    GList* children = gtk_container_get_children(GTK_CONTAINER(list.listBox()));
+    EXPECT_EQ(g_list_length(children), guint(count - 1));
+    g_list_free(children);
+    EXPECT_EQ(list.numberOfRows(), count - 1);
+    EXPECT_EQ(list.rowView(count - 1), nullptr);
+    for (int index = 0; index < count - 1; ++index)
+        EXPECT_EQ(list.rowView(index)->cell()->titleLabel()->text, "Project " + std::to_string(index)) << index;
+
+    // The keys reach the last row, and Return opens it.
+    ASSERT_TRUE(kxtest::spinUntil([&] { return window->isVisible() && gtk_window_is_active(window->gtkWindow()); }));
+    gtk_widget_grab_focus(GTK_WIDGET(list.rowView(0)->row()));
+    kxtest::pressKey(window->widget(), GDK_KEY_End);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return list.selectedRow() == count - 2; })) << list.selectedRow();
+    kxtest::pressKey(window->widget(), GDK_KEY_Return);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return !openedDocuments.empty(); }));
+    EXPECT_EQ(openedDocuments, std::vector<std::filesystem::path>{documents[std::size_t(count - 2)]});
+}
+
 TEST_F(WelcomeWindowGui, WithoutRecentDocumentsTheListShowsItsNotice)
 {
     kxtest::writeStore(folder / "recently-used.xbel", {{folder / "projects" / "Missing.korvelx", "Korvel X", kxtest::secondsAgo(10)}});
