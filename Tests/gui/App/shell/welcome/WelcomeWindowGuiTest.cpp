@@ -394,7 +394,9 @@ TEST_F(WelcomeWindowGui, TheMainMenuIsInAButtonAndItsKeysWorkInTheWindow)
     showWithPage();
     kx::NativeMenu::setMainMenu(nullptr); // the window keeps its own
     ASSERT_NE(window->menuButton(), nullptr);
-    EXPECT_STREQ(gtk_widget_get_tooltip_text(window->menuButton()->widget()), "Main Menu");
+    gchar* tooltip = gtk_widget_get_tooltip_text(window->menuButton()->widget());
+    EXPECT_STREQ(tooltip, "Main Menu");
+    g_free(tooltip);
     // At the right end of the strip, facing the close button.
     int x = 0, y = 0;
     ASSERT_TRUE(gtk_widget_translate_coordinates(window->menuButton()->widget(), window->dragView(), 0, 0, &x, &y));
