@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -40,15 +41,22 @@ TEST(ThreadPool, ForEachIndexCallsEveryIndexOnceAndEndsWithTheFirstFailure)
         ASSERT_EQ(count.load(), 1);
 
     // A failure stops the handing out of indices; when the call returns, nothing runs any more.
+    // The indices after the failing one wait until it has failed (a second at most), so that
+    // on a busy machine the others cannot all have started before it.
     std::atomic<int> running{0}, started{0};
+    std::atomic<bool> failed{false};
     try {
         pool.forEachIndex(10'000, [&](std::size_t index) {
             ++running;
             ++started;
             if (index == 50) {
                 --running;
+                failed = true;
                 throw std::runtime_error("index 50");
             }
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            while (index > 50 && !failed && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
             --running;
         });
         ADD_FAILURE() << "no exception";

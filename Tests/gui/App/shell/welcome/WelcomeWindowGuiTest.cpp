@@ -228,9 +228,25 @@ TEST_F(WelcomeWindowGui, ALongListShowsItsFirstRowsAtOnceAndTheRestRightAfter)
 
     // The keys reach the last row, and Return opens it.
     ASSERT_TRUE(kxtest::spinUntil([&] { return window->isVisible() && gtk_window_is_active(window->gtkWindow()); }));
+    // Once the rows built after the showing have their place, as they have long before a
+    // person's key comes.
+    ASSERT_TRUE(kxtest::spinUntil([&] {
+        GtkAllocation place;
+        gtk_widget_get_allocation(GTK_WIDGET(list.rowView(count - 2)->row()), &place);
+        return place.y > 0;
+    }));
     gtk_widget_grab_focus(GTK_WIDGET(list.rowView(0)->row()));
     kxtest::pressKey(window->widget(), GDK_KEY_End);
     ASSERT_TRUE(kxtest::spinUntil([&] { return list.selectedRow() == count - 2; })) << list.selectedRow();
+    // ... and the list scrolls to it.
+    GtkAdjustment* scroll = gtk_scrolled_window_get_vadjustment(
+        GTK_SCROLLED_WINDOW(gtk_widget_get_ancestor(list.widget(), GTK_TYPE_SCROLLED_WINDOW)));
+    GtkAllocation last;
+    EXPECT_TRUE(kxtest::spinUntil([&] {
+        gtk_widget_get_allocation(GTK_WIDGET(list.rowView(count - 2)->row()), &last);
+        return last.y >= 0 && gtk_adjustment_get_value(scroll) <= last.y
+               && last.y + last.height <= gtk_adjustment_get_value(scroll) + gtk_adjustment_get_page_size(scroll) + 1;
+    })) << "row at " << last.y << ", list shows " << gtk_adjustment_get_value(scroll) << " + " << gtk_adjustment_get_page_size(scroll);
     kxtest::pressKey(window->widget(), GDK_KEY_Return);
     ASSERT_TRUE(kxtest::spinUntil([&] { return !openedDocuments.empty(); }));
     EXPECT_EQ(openedDocuments, std::vector<std::filesystem::path>{documents[std::size_t(count - 2)]});
