@@ -547,6 +547,32 @@ private:
 
 namespace {
 
+// The commands an entry's source answers alike, packed ahead or read as it is written.
+zip_int64_t otherCommand(KVZipWriter::Entry& entry, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    switch (command) {
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&entry.error, data, length);
+    case ZIP_SOURCE_FREE:
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+        zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+// Exceptions must not cross libzip: the first one is kept, and thrown again after zip_close.
+zip_int64_t failed(KVZipWriter::Entry& entry)
+{
+    if (!*entry.failure)
+        *entry.failure = std::current_exception();
+    zip_error_set(&entry.error, ZIP_ER_READ, EIO);
+    return -1;
+}
+
 // A packed entry as libzip reads it: already deflated (or stored), with its CRC once through.
 zip_int64_t packedCallback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command)
 {
@@ -599,22 +625,11 @@ zip_int64_t packedCallback(void* userdata, void* data, zip_uint64_t length, zip_
             }
             return sizeof(*stat);
         }
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&entry.error, data, length);
-        case ZIP_SOURCE_FREE:
-            return 0;
-        case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
         default:
-            zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
-            return -1;
+            return otherCommand(entry, data, length, command);
         }
     } catch (...) {
-        if (!*entry.failure)
-            *entry.failure = std::current_exception();
-        zip_error_set(&entry.error, ZIP_ER_READ, EIO);
-        return -1;
+        return failed(entry);
     }
 }
 
@@ -657,23 +672,11 @@ zip_int64_t entryCallback(void* userdata, void* data, zip_uint64_t length, zip_s
             stat->valid |= ZIP_STAT_MTIME;
             return sizeof(*stat);
         }
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&entry.error, data, length);
-        case ZIP_SOURCE_FREE:
-            return 0;
-        case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
         default:
-            zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
-            return -1;
+            return otherCommand(entry, data, length, command);
         }
     } catch (...) {
-        // Exceptions must not cross libzip; the first one is thrown again after zip_close.
-        if (!*entry.failure)
-            *entry.failure = std::current_exception();
-        zip_error_set(&entry.error, ZIP_ER_READ, EIO);
-        return -1;
+        return failed(entry);
     }
 }
 
