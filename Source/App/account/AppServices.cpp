@@ -85,7 +85,7 @@ std::string localBackend()
     if (result.empty()) {
         static bool told = false;
         if (!std::exchange(told, true))
-            RKLog(std::string("Ignoring ") + AppServices::localBackendVariable + ": not an http URL on this machine", 0);
+            RKLog(std::string("Ignoring ") + AppServices::localBackendVariable + ": not an http URL on this machine", RKLogKind::general);
         return AppServices::defaultLocalBackend;
     }
     return result;
@@ -266,7 +266,7 @@ void AppServices::chooseEnvironment()
         if (chosen != current && logoutHandler())
             logoutHandler()();
         setCurrentEnvironment(chosen);
-        RKLog("Back-end environment: " + chosen, 0);
+        RKLog("Back-end environment: " + chosen, RKLogKind::general);
         return;
     }
 }

@@ -141,7 +141,7 @@ void Experiments::toggleExperiment(const std::string& name)
         overrides = nlohmann::json::object();
     overrides[name] = next;
     defaults.setObject(overridesKey, overrides);
-    RKLog("Experiment " + name + ": " + next, 0);
+    RKLog("Experiment " + name + ": " + next, RKLogKind::general);
 
     auto alert = ModalAlert::alertWithMessageText("Reopen documents to apply the experiment?", "Reopen Documents",
                                                   std::string("Not Now"), std::nullopt,

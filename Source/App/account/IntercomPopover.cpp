@@ -38,7 +38,7 @@ void IntercomPopover::load()
         return;
     auto page = Bundle::main().pathForResource("index", "html", "Messenger");
     if (!page) {
-        RKLog("The messenger page is missing; the support chat stays off", 0);
+        RKLog("The messenger page is missing; the support chat stays off", RKLogKind::general);
         return;
     }
     controller_ = WebViewController::make(false, TelemetryPage::processToShare());
@@ -81,7 +81,7 @@ void IntercomPopover::pageMessage(const std::string& method, const nlohmann::jso
         return;
     const auto* count = arguments.is_object() && arguments.contains("count") ? &arguments["count"] : nullptr;
     if (!count || !count->is_number_integer()) {
-        RKLog("The messenger page sent an unread count that is not a whole number", 0);
+        RKLog("The messenger page sent an unread count that is not a whole number", RKLogKind::general);
         return;
     }
     const auto value = count->get<std::int64_t>();

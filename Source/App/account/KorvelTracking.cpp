@@ -98,11 +98,11 @@ void KorvelTracking::send(nlohmann::json payload)
     try {
         text = payload.dump();
     } catch (const nlohmann::json::exception&) {
-        RKLog("A usage event with text that is not UTF-8 was dropped", 0);
+        RKLog("A usage event with text that is not UTF-8 was dropped", RKLogKind::general);
         return;
     }
     if (text.size() > maximumEventSize) {
-        RKLog("A usage event too large to send was dropped", 0);
+        RKLog("A usage event too large to send was dropped", RKLogKind::general);
         return;
     }
     TelemetryPage::shared().send(AppServices::currentEnvironment().endpoints.tracking, payload);

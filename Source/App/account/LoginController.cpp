@@ -21,7 +21,7 @@ constexpr size_t maximumTokenLength = 4096;
 
 void log(const std::string& message)
 {
-    RKLog(message, 0);
+    RKLog(message, RKLogKind::general);
 }
 
 // Tokens are short printable ASCII without spaces; anything else is not one of ours and must

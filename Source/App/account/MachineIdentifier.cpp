@@ -66,7 +66,7 @@ const std::string& MachineIdentifier::current()
         auto& defaults = UserDefaults::standard();
         if (auto stored = defaults.stringForKey(fallbackKey); stored && stored->size() == 32)
             return *stored;
-        RKLog("No machine id on this machine; using a random identifier kept in the settings", 0);
+        RKLog("No machine id on this machine; using a random identifier kept in the settings", RKLogKind::general);
         std::string made = derive(Uuid::make());
         defaults.setString(fallbackKey, made);
         return made;

@@ -40,7 +40,7 @@ State& state()
 void noSource(const char* why)
 {
     state().source = Source::none;
-    RKLog(std::string("Idle time is not available (") + why + "); it counts as 0", 0);
+    RKLog(std::string("Idle time is not available (") + why + "); it counts as 0", RKLogKind::general);
 }
 
 void askMutter()

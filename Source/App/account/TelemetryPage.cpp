@@ -42,7 +42,7 @@ void TelemetryPage::createPage()
         return;
     auto page = Bundle::main().pathForResource("index", "html", "Telemetry");
     if (!page) {
-        RKLog("The telemetry page is missing; usage events are not sent", 0);
+        RKLog("The telemetry page is missing; usage events are not sent", RKLogKind::general);
         return;
     }
     controller_ = WebViewController::make(false, processToShare());
@@ -114,7 +114,7 @@ void TelemetryPage::send(const std::string& url, const nlohmann::json& payload)
     if (queue_.size() >= maximumQueued) {
         queue_.pop_front();
         if (!std::exchange(toldDropped_, true))
-            RKLog("The telemetry page has not loaded; the oldest waiting events are dropped", 0);
+            RKLog("The telemetry page has not loaded; the oldest waiting events are dropped", RKLogKind::general);
     }
     queue_.push_back(script);
 }

@@ -378,7 +378,7 @@ bool DocumentController::showStoreInNewDocument(const std::string& url)
         willOpenDocument();
         made = openUntitledDocumentAndDisplay(true);
     } catch (...) {
-        RKLog("No document for the store link: " + errorFromException(std::current_exception()).localizedDescription, 0);
+        RKLog("No document for the store link: " + errorFromException(std::current_exception()).localizedDescription, RKLogKind::general);
         return false;
     }
     auto document = std::dynamic_pointer_cast<KVDocument>(made);

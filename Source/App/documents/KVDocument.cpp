@@ -21,7 +21,7 @@ namespace {
 
 [[noreturn]] void documentContractBroken(const char* what)
 {
-    RKLog(std::string("KVDocument: ") + what, 0);
+    RKLog(std::string("KVDocument: ") + what, RKLogKind::general);
     std::abort();
 }
 
@@ -184,7 +184,7 @@ void KVDocument::fileURLDidChange(const std::optional<Path>& oldURL)
             try {
                 fileArchive_ = std::make_shared<KVDocumentArchive>(fileArchive_->backing()->moved(*url), std::nullopt);
             } catch (const std::exception& error) {
-                RKLog(std::string("The moved document cannot be read: ") + error.what(), 0);
+                RKLog(std::string("The moved document cannot be read: ") + error.what(), RKLogKind::general);
             }
         }
     }
@@ -235,7 +235,7 @@ void KVDocument::setContainer(std::shared_ptr<KVDocumentContainer> container)
     container_->writeFailureHandler = [weak](const KVDocumentError& error) {
         if (auto self = weak.lock()) {
             self->lastWriteError_ = error;
-            RKLog("The changes of " + self->displayName() + " could not be written: " + error.error().localizedDescription, 0);
+            RKLog("The changes of " + self->displayName() + " could not be written: " + error.error().localizedDescription, RKLogKind::general);
         }
     };
 }
@@ -278,7 +278,7 @@ void KVDocument::fileChangedElsewhere(const std::string& relativePath)
 
 void KVDocument::takeVersionOnDisk(const std::string& relativePath)
 {
-    RKLog("Taking the version of " + relativePath + " that another application wrote", 0);
+    RKLog("Taking the version of " + relativePath + " that another application wrote", RKLogKind::general);
     container_->reloadDataSource(relativePath);
     if (container_->isDataSourceHeld(relativePath))
         return;

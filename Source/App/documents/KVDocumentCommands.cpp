@@ -255,7 +255,7 @@ void KVDocument::nimbetReadImagesFromPasteboard(const std::map<std::string, fs::
             return;
         Descriptor source(openPastedImage(url));
         if (source.fd < 0) {
-            RKLog("Not pasting an image that is not a file of an open project's images", 0);
+            RKLog("Not pasting an image that is not a file of an open project's images", RKLogKind::general);
             continue;
         }
         try {

@@ -83,7 +83,7 @@ std::shared_ptr<KVDocumentContainer> KVDocument::makeContainer(std::shared_ptr<K
             throw;
         const std::string uuid = Uuid::make();
         archive = std::make_shared<KVDocumentArchive>(uuid, KVDocumentArchive::Manifest{uuid, std::nullopt}, archive->backing());
-        RKLog("The document gets a new identity: its identity belongs to another open document or file", 0);
+        RKLog("The document gets a new identity: its identity belongs to another open document or file", RKLogKind::general);
         return KVDocumentContainer::make(uuid, false, std::nullopt);
     }
 }
@@ -91,7 +91,7 @@ std::shared_ptr<KVDocumentContainer> KVDocument::makeContainer(std::shared_ptr<K
 void KVDocument::read(const Path& url, const std::string& type)
 {
     if (!MainQueue::isMainThread()) {
-        RKLog("KVDocument: read off the main thread", 0);
+        RKLog("KVDocument: read off the main thread", RKLogKind::general);
         std::abort();
     }
     if (isPreventingChangedByOtherAppErrorOnSave_)

@@ -141,8 +141,7 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
             self->logSave(session, "Saving what the working folder holds, without the page's latest changes: "
                                        + (*writeError)->error().localizedDescription);
             RKLog("Autosaving " + self->displayName() + " without the editor's latest changes: "
-                      + (*writeError)->error().localizedDescription,
-                  0);
+                      + (*writeError)->error().localizedDescription, RKLogKind::general);
             withoutPageData = true;
         }
         self->isSavingWithoutPageData_ = withoutPageData;
@@ -170,7 +169,7 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
 void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOperation operation)
 {
     if (!MainQueue::isMainThread()) {
-        RKLog("KVDocument: writeSafely off the main thread", 0);
+        RKLog("KVDocument: writeSafely off the main thread", RKLogKind::general);
         std::abort();
     }
     const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
@@ -305,9 +304,9 @@ void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> ar
     try {
         old->deleteContainer(false);
     } catch (const std::exception& error) {
-        RKLog(std::string("The old working folder stays: ") + error.what(), 0);
+        RKLog(std::string("The old working folder stays: ") + error.what(), RKLogKind::general);
     } catch (const Error& error) {
-        RKLog("The old working folder stays: " + error.localizedDescription, 0);
+        RKLog("The old working folder stays: " + error.localizedDescription, RKLogKind::general);
     }
     scheduleAlerts();
 }

@@ -119,7 +119,7 @@ void PDBaseDocument::startServer()
         const std::int64_t delay = self->nextServerRestartDelay();
         if (delay == 0)
             return;
-        RKLog("The project server ended; it starts again in " + std::to_string(delay / 1'000'000) + " ms", 0);
+        RKLog("The project server ended; it starts again in " + std::to_string(delay / 1'000'000) + " ms", RKLogKind::general);
         self->serverRestartTimer_ = DocumentClock::shared().after(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(delay)), [weak] {
                 if (auto document = weak.lock(); document && !document->isClosing_)
@@ -390,7 +390,7 @@ void PDBaseDocument::close()
 void PDBaseDocument::cleanup()
 {
     if (!MainQueue::isMainThread()) {
-        RKLog("PDBaseDocument: cleanup off the main thread", 0);
+        RKLog("PDBaseDocument: cleanup off the main thread", RKLogKind::general);
         std::abort();
     }
     if (cleanedUp_)

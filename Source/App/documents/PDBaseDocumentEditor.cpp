@@ -144,7 +144,7 @@ bool PDBaseDocument::openProjectFile(const std::string& relativePath)
     std::error_code ec;
     const fs::path root = fs::canonical(*project, ec);
     if (!checked || ec) {
-        RKLog("Refused to open a file that is not in the project", 0);
+        RKLog("Refused to open a file that is not in the project", RKLogKind::general);
         return false;
     }
     const fs::path target = root / *checked;
@@ -168,7 +168,7 @@ bool PDBaseDocument::openProjectFile(const std::string& relativePath)
     }
     ::close(fd);
     if (refused) {
-        RKLog("Refused to open a project file that would run as a program", 0);
+        RKLog("Refused to open a project file that would run as a program", RKLogKind::general);
         return false;
     }
     gchar* uri = g_filename_to_uri(target.c_str(), nullptr, nullptr);

@@ -70,14 +70,14 @@ void BaseNimbetViewController::start()
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, GParamSpec*)>(
         view, "notify::is-web-process-responsive", [this](WebKitWebView* view, GParamSpec*) {
             if (!webkit_web_view_get_is_web_process_responsive(view)) {
-                RKLog("The editor page stopped answering", 0);
+                RKLog("The editor page stopped answering", RKLogKind::general);
                 pageStoppedAnswering();
             }
         }));
 
     const auto url = editorURL();
     if (!url) {
-        RKLog("The editor cannot load: the local web server is not running", 0);
+        RKLog("The editor cannot load: the local web server is not running", RKLogKind::general);
         return;
     }
     if (auto origin = originOf(*url)) {

@@ -47,7 +47,7 @@ void NimbetIPCProcessor::openProjectFile(const nlohmann::json& arguments)
     const std::string& requested = arguments.get_ref<const std::string&>();
     auto checked = checkedProjectPath(*projectPath, requested);
     if (!checked) {
-        RKLog("Refused to open a file that is not in the project: " + forLog(requested), 0);
+        RKLog("Refused to open a file that is not in the project: " + forLog(requested), RKLogKind::general);
         return;
     }
     applicationOpenProjectFile_(*checked);

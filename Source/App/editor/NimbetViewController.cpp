@@ -147,7 +147,7 @@ void NimbetViewController::askPage()
                          auto self = weak.lock();
                          if (!self || !self->questionOutstanding_ || self->questionNumber_ != question)
                              return;
-                         RKLog("The editor page did not hand over the document in time", 0);
+                         RKLog("The editor page did not hand over the document in time", RKLogKind::general);
                          self->questionOutstanding_ = false;
                          self->failRequests(std::exchange(self->askedRequests_, {}), NimbetError::Code::pageNotAnswering);
                      });

@@ -15,9 +15,6 @@ namespace kx {
 
 namespace {
 
-constexpr unsigned appServerMessage = 4;
-constexpr unsigned appServerFailure = 5;
-
 // A small send buffer bounds how much one connection writes in one turn of its worker's loop,
 // so that a burst of large responses cannot keep a small one waiting for long.
 constexpr int sendBufferSize = 128 * 1024;
@@ -34,16 +31,16 @@ void AppServer::start()
 {
     auto& server = sharedServer();
     if (server) {
-        RKLog("App Server already started", appServerMessage);
+        RKLog("App Server already started", RKLogKind::appServerMessage);
         return;
     }
     auto folder = editorFolder();
     auto candidate = folder ? std::make_unique<AppServer>(*folder) : nullptr;
     if (!candidate || candidate->listen().isFailure()) {
-        RKLog("Failed to start App Server", appServerFailure);
+        RKLog("Failed to start App Server", RKLogKind::appServerFailure);
         return;
     }
-    RKLog("App Server started at " + candidate->url(), appServerMessage);
+    RKLog("App Server started at " + candidate->url(), RKLogKind::appServerMessage);
     server = std::move(candidate);
 }
 
@@ -133,7 +130,7 @@ void AppServer::acceptConnections()
         if (!client) {
             if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) && !reported) {
                 // Out of file descriptors, most likely: the connections wait in the backlog.
-                RKLog(std::string("App Server cannot accept a connection: ") + error->message, appServerFailure);
+                RKLog(std::string("App Server cannot accept a connection: ") + error->message, RKLogKind::appServerFailure);
                 reported = true;
             }
             g_error_free(error);

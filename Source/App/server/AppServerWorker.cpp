@@ -13,8 +13,6 @@ namespace kx {
 
 namespace {
 
-constexpr unsigned appServerFailure = 5;
-
 struct Adoption {
     AppServerWorker* worker;
     GObjectRef<GSocket> socket;
@@ -88,7 +86,7 @@ void AppServerWorker::serve(GSocket* socket)
         !soup_server_accept_iostream(server_.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), &error)) {
         // The client went away before it was served.
         if (error) {
-            RKLog(std::string("App Server cannot serve a connection: ") + error->message, appServerFailure);
+            RKLog(std::string("App Server cannot serve a connection: ") + error->message, RKLogKind::appServerFailure);
             g_error_free(error);
         }
         g_socket_close(socket, nullptr);

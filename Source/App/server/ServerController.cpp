@@ -19,9 +19,6 @@ namespace kx {
 
 namespace {
 
-constexpr unsigned serverMessage = 2;
-constexpr unsigned serverError = 3;
-
 
 // Every controller that exists, so that a notification's sender can be recognised as one.
 std::unordered_set<const ServerController*>& liveControllers()
@@ -135,7 +132,7 @@ std::map<std::string, std::string> ServerController::environment() const
 void ServerController::start(const std::string& authorizationToken, CompletionHandler completionHandler)
 {
     if (phase_ != Phase::idle) {
-        RKLog("Project server already started", serverError);
+        RKLog("Project server already started", RKLogKind::serverError);
         if (completionHandler)
             completionHandler(std::nullopt);
         return;
@@ -176,11 +173,11 @@ void ServerController::launch(std::map<std::string, std::string> environment)
     std::string commandLine = configuration_.nodePath;
     for (const auto& argument : arguments())
         commandLine += " " + argument;
-    RKLog("Starting project server: " + hideTokens(commandLine), serverMessage);
+    RKLog("Starting project server: " + hideTokens(commandLine), RKLogKind::serverMessage);
 
     auto launched = process_->launch();
     if (launched.isFailure()) {
-        RKLog("Cannot start the project server: " + launched.error().localizedDescription, serverError);
+        RKLog("Cannot start the project server: " + launched.error().localizedDescription, RKLogKind::serverError);
         phase_ = Phase::ended;
         process_.reset();
         finishStart(std::nullopt);
@@ -194,7 +191,7 @@ void ServerController::receiveLine(const std::string& line)
         return;
     }
     std::string text = hideTokens(line);
-    RKLog(text, serverMessage);
+    RKLog(text, RKLogKind::serverMessage);
     postLog(text);
 }
 
@@ -203,7 +200,7 @@ void ServerController::receiveStateLine(const std::string& line)
     auto object = nlohmann::json::parse(line, nullptr, false);
     if (!object.is_object()) {
         std::string text = hideTokens(line);
-        RKLog("Unreadable project server output: " + text, serverError);
+        RKLog("Unreadable project server output: " + text, RKLogKind::serverError);
         postLog(text);
         return;
     }
@@ -220,7 +217,7 @@ void ServerController::receiveStateLine(const std::string& line)
     if (auto found = object.find("error"); found != object.end()) {
         if (auto record = ServerError::decode(*found)) {
             record->data = hideTokens(record->data);
-            RKLog("Project server error: " + record->data, serverError);
+            RKLog("Project server error: " + record->data, RKLogKind::serverError);
             postLog(record->toJSON());
         }
     }
@@ -230,17 +227,17 @@ void ServerController::connectSocket()
 {
     socket_ = std::make_unique<SocketIOClient>(*serverURL_, nlohmann::json{{"token", authorizationToken_}});
     socket_->onConnect = [this] {
-        RKLog("Connected to the project server", serverMessage);
+        RKLog("Connected to the project server", RKLogKind::serverMessage);
         // Rooms last one connection: join again after every reconnect.
         socket_->emit("joinRoom", nlohmann::json::array({previewRoom}));
         flushCommands();
     };
     socket_->onEvent = [this](const std::string& name, const nlohmann::json& arguments) { receiveEvent(name, arguments); };
     socket_->onDisconnect = [](const std::string& reason) {
-        RKLog("Project server connection: " + reason, serverError);
+        RKLog("Project server connection: " + reason, RKLogKind::serverError);
     };
     socket_->onConnectError = [](const std::string& message) {
-        RKLog("The project server refused the connection: " + message, serverError);
+        RKLog("The project server refused the connection: " + message, RKLogKind::serverError);
     };
     socket_->connect();
 }
@@ -252,7 +249,7 @@ void ServerController::receiveEvent(const std::string& name, const nlohmann::jso
     if (name == "state") {
         auto decoded = ServerState::decode(first);
         if (decoded.isFailure()) {
-            RKLog(decoded.error().localizedDescription, serverError);
+            RKLog(decoded.error().localizedDescription, RKLogKind::serverError);
             return;
         }
         state_ = std::move(decoded).get();
@@ -292,7 +289,7 @@ void ServerController::processEnded(int status)
 {
     if (phase_ == Phase::ended)
         return;
-    RKLog("The project server ended with status " + std::to_string(status), serverError);
+    RKLog("The project server ended with status " + std::to_string(status), RKLogKind::serverError);
     // The start's completion may let go of this controller.
     auto handler = crashHandler;
     std::weak_ptr<ServerController*> alive = self_;
@@ -305,7 +302,7 @@ void ServerController::stop()
 {
     if (phase_ == Phase::idle || phase_ == Phase::ended)
         return;
-    RKLog("Stopping the project server", serverMessage);
+    RKLog("Stopping the project server", RKLogKind::serverMessage);
     if (process_) {
         process_->closeStandardInput();
         process_->terminate();

@@ -2,13 +2,13 @@
 // logging) under the bundle identifier as log domain, with the category as a field of its own.
 //
 // Kinds and where they go:
-//   0 general messages           "default"    message (notice)
-//   1 memory messages            "memory"     debug (shown only when debug output is enabled)
-//   2 project-server messages    "server"     message
-//   3 project-server errors      "server"     critical (error priority)
-//   4 static web server messages "appServer"  message
-//   5 static web server failures "appServer"  message
-// Other kinds log nothing. The categories "development" and "heartbeat" exist for readers of
+//   general           "default"    message (notice)
+//   memory            "memory"     debug (shown only when debug output is enabled)
+//   serverMessage     "server"     message
+//   serverError       "server"     critical (error priority)
+//   appServerMessage  "appServer"  message
+//   appServerFailure  "appServer"  message
+// Other kind numbers log nothing. The categories "development" and "heartbeat" exist for readers of
 // the journal; no kind writes to them. Callable from any thread.
 #pragma once
 
@@ -20,7 +20,20 @@
 
 namespace kx {
 
+enum class RKLogKind : unsigned {
+    general = 0,
+    memory = 1,
+    serverMessage = 2, // the project server
+    serverError = 3,
+    appServerMessage = 4, // the static web server
+    appServerFailure = 5,
+};
+
 void RKLog(std::string_view message, unsigned kind);
+inline void RKLog(std::string_view message, RKLogKind kind)
+{
+    RKLog(message, static_cast<unsigned>(kind));
+}
 
 // Field of each entry that names the category.
 inline constexpr const char* RKLogCategoryField = "CATEGORY";

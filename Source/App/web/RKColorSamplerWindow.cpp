@@ -171,7 +171,7 @@ void RKColorSamplerWindow::makeKeyAndOrderFront()
         seatOf(window_), gtk_widget_get_window(window_), GDK_SEAT_CAPABILITY_ALL, FALSE, nullptr, nullptr,
         +[](GdkSeat*, GdkWindow*, gpointer widget) { gtk_widget_show(static_cast<GtkWidget*>(widget)); }, window_);
     if (status != GDK_GRAB_SUCCESS) {
-        RKLog("Colour sampler: no pointer and keyboard grab (status " + std::to_string(int(status)) + ")", 0);
+        RKLog("Colour sampler: no pointer and keyboard grab (status " + std::to_string(int(status)) + ")", RKLogKind::general);
         gtk_widget_hide(window_);
         screen_.reset();
         return resignKey();

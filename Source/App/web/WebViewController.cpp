@@ -89,7 +89,7 @@ std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEna
 }
 
 WebViewController::WebViewController(bool withInspectorEnabled, WebKitWebView* relatedView)
-    : partedTexts_([](const std::string& line) { RKLog("The page's script message: " + line, 0); })
+    : partedTexts_([](const std::string& line) { RKLog("The page's script message: " + line, RKLogKind::general); })
 {
     const auto settings = GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
     WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings.get(), withInspectorEnabled);
@@ -312,10 +312,10 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
                                                              : "was terminated";
     const std::string page = pageForLog(webkit_web_view_get_uri(webView_->wkWebView()));
     if (recentProcessEnds_.size() > maximumReloadsPerWindow) {
-        RKLog("The web process of " + page + " " + how + " again; the page is not reloaded", 0);
+        RKLog("The web process of " + page + " " + how + " again; the page is not reloaded", RKLogKind::general);
         return;
     }
-    RKLog("The web process of " + page + " " + how + "; reloading the page", 0);
+    RKLog("The web process of " + page + " " + how + "; reloading the page", RKLogKind::general);
     // Out of WebKit's own notification before starting anew.
     MainQueue::async([weak = weak_from_this()] {
         if (auto self = weak.lock())

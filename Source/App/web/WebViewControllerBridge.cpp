@@ -168,7 +168,7 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
 void WebViewController::deliverScriptMessage(ParsedScriptMessage parsed)
 {
     if (!parsed.message) {
-        RKLog(parsed.failure, 0);
+        RKLog(parsed.failure, RKLogKind::general);
         return;
     }
     auto self = shared_from_this(); // a handler may let the host go

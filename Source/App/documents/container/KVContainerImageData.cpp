@@ -90,7 +90,7 @@ const Poppler* poppler()
     static const std::optional<Poppler> loaded = []() -> std::optional<Poppler> {
         GModule* module = g_module_open(KX_POPPLER_GLIB_SONAME, G_MODULE_BIND_LOCAL);
         if (!module) {
-            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), 0);
+            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), kx::RKLogKind::general);
             return std::nullopt;
         }
         Poppler functions;
@@ -105,7 +105,7 @@ const Poppler* poppler()
             || !find("poppler_document_get_n_pages", functions.documentGetNPages)
             || !find("poppler_document_get_page", functions.documentGetPage)
             || !find("poppler_page_get_size", functions.pageGetSize) || !find("poppler_page_render", functions.pageRender)) {
-            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), 0);
+            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), kx::RKLogKind::general);
             g_module_close(module);
             return std::nullopt;
         }

@@ -104,7 +104,7 @@ void checkOwner(const std::optional<std::string>& content)
         return;
     std::string text(kx::trimmed(*content));
     if (text == ourId()) {
-        kx::RKLog("warning: the .korvel-lock file is our own, assuming it is stale", 0);
+        kx::RKLog("warning: the .korvel-lock file is our own, assuming it is stale", kx::RKLogKind::general);
         return;
     }
     if (auto pid = parseInt32(text); pid && KVContainerLockFile::isLiveKorvelProcess(static_cast<pid_t>(*pid)))
@@ -236,7 +236,7 @@ void KVContainerLockFile::release()
     if (content && *content == ourId())
         ::unlink(path.c_str());
     else
-        kx::RKLog("warning: the .korvel-lock file is not ours, ignoring", 0);
+        kx::RKLog("warning: the .korvel-lock file is not ours, ignoring", kx::RKLogKind::general);
     // Closing drops the file lock; the name is gone by then, so nobody locks a removed file.
     if (fd_ >= 0)
         ::close(fd_);

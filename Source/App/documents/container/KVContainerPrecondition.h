@@ -13,7 +13,7 @@ inline void containerPrecondition(bool condition, const char* what)
 {
     if (condition)
         return;
-    kx::RKLog(std::string("KVDocumentContainer: precondition failed: ") + what, 0);
+    kx::RKLog(std::string("KVDocumentContainer: precondition failed: ") + what, kx::RKLogKind::general);
     std::fprintf(stderr, "KVDocumentContainer: precondition failed: %s\n", what);
     std::abort();
 }

@@ -25,8 +25,7 @@ GObjectRef<GdkPixbuf> renderIcon(const fs::path& svgFile, int size)
     auto pixbuf = GObjectRef<GdkPixbuf>::adopt(gdk_pixbuf_new_from_file_at_size(svgFile.c_str(), size, size, &error));
     if (!pixbuf) {
         RKLog("Application icon: " + svgFile.filename().string() + " cannot be drawn at " + std::to_string(size) + " pixels: "
-                  + (error ? error->message : ""),
-              0);
+                  + (error ? error->message : ""), RKLogKind::general);
         g_clear_error(&error);
     }
     return pixbuf;
@@ -52,7 +51,7 @@ std::optional<bool> writeIconFile(const fs::path& dataHome, const fs::path& rela
     if (FileSystem::readFileBeneath(dataHome, relative, maximumIconSize) == bytes)
         return false;
     if (auto error = FileSystem::atomicWriteBeneath(dataHome, relative, bytes)) {
-        RKLog("Application icon: " + error->localizedDescription, 0);
+        RKLog("Application icon: " + error->localizedDescription, RKLogKind::general);
         return std::nullopt;
     }
     return true;
@@ -114,7 +113,7 @@ bool ApplicationIcon::install(const fs::path& dataHome, const std::string& appli
     const auto size = fs::file_size(svgFile, error);
     const auto svg = !error && size <= maximumIconSize ? FileSystem::readFile(svgFile) : std::nullopt;
     if (!svg) {
-        RKLog("Application icon: " + svgFile.string() + " cannot be read", 0);
+        RKLog("Application icon: " + svgFile.string() + " cannot be read", RKLogKind::general);
         return false;
     }
     const auto scalable = writeIconFile(dataHome, scalablePath(applicationId), *svg);

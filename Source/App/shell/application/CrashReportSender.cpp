@@ -370,7 +370,7 @@ void CrashReporter::sendPendingReports(const fs::path& folder, const DSN& dsn, c
         auto text = !sizeError && size <= maximumReportSize ? FileSystem::readFile(report) : std::nullopt;
         auto payload = text ? event(*text) : Result<nlohmann::json, Error>::failure(reportError("The report cannot be read."));
         if (payload.isFailure()) {
-            RKLog("Deleting the crash report " + report.filename().string() + ": " + payload.error().localizedFailureReason, 0);
+            RKLog("Deleting the crash report " + report.filename().string() + ": " + payload.error().localizedFailureReason, RKLogKind::general);
             fs::remove(report, ignored);
             progress->finishOne();
             continue;
@@ -387,9 +387,9 @@ void CrashReporter::sendPendingReports(const fs::path& folder, const DSN& dsn, c
                 std::error_code removeError;
                 fs::remove(report, removeError);
                 ++progress->sent;
-                RKLog("Sent the crash report " + report.filename().string(), 0);
+                RKLog("Sent the crash report " + report.filename().string(), RKLogKind::general);
             } else {
-                RKLog("The crash report " + report.filename().string() + " was not taken; it is sent again at the next launch", 0);
+                RKLog("The crash report " + report.filename().string() + " was not taken; it is sent again at the next launch", RKLogKind::general);
             }
             progress->finishOne();
         })->resume();

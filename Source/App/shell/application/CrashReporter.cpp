@@ -268,7 +268,7 @@ void CrashReporter::start()
     const auto info = AppInfo::current();
     const std::filesystem::path folder = reportsFolder();
     if (!install(folder, info->shortVersion(), info->bundle().stringForInfoKey("CFBundleVersion").value_or("")))
-        RKLog("Crash reports are off: " + folder.string() + " cannot be made", 0);
+        RKLog("Crash reports are off: " + folder.string() + " cannot be made", RKLogKind::general);
     // Libraries loaded later (input methods, GIO and image modules) join the list.
     static const auto moduleRefresh = MainQueue::repeating(std::chrono::seconds(60), [] { LoadedModules::refresh(); });
     (void)moduleRefresh;
@@ -276,7 +276,7 @@ void CrashReporter::start()
     const auto dsn = dsnText ? DSN::parse(*dsnText) : std::nullopt;
     if (!dsn) {
         if (dsnText)
-            RKLog("Crash reports are not sent: the crash-reporting address is not valid", 0);
+            RKLog("Crash reports are not sent: the crash-reporting address is not valid", RKLogKind::general);
         return;
     }
     sendPendingReports(folder, *dsn, "korvel-x/" + info->shortVersion());

@@ -43,8 +43,7 @@ bool hasControlCharacter(const std::string& text)
 void logError(const Error& error)
 {
     RKLog("Desktop integration: " + error.localizedDescription
-              + (error.localizedFailureReason.empty() ? "" : " (" + error.localizedFailureReason + ")"),
-          0);
+              + (error.localizedFailureReason.empty() ? "" : " (" + error.localizedFailureReason + ")"), RKLogKind::general);
 }
 
 // Rebuilds the caches that make a mime package count; a desktop without the tool reads
@@ -56,12 +55,12 @@ void updateMimeDatabase(const fs::path& mimeFolder)
         GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE), &error,
         "update-mime-database", mimeFolder.c_str(), nullptr));
     if (!process) {
-        RKLog(std::string("Desktop integration: the mime database was not rebuilt: ") + (error ? error->message : ""), 0);
+        RKLog(std::string("Desktop integration: the mime database was not rebuilt: ") + (error ? error->message : ""), RKLogKind::general);
         g_clear_error(&error);
         return;
     }
     if (!g_subprocess_wait_check(process.get(), nullptr, &error)) {
-        RKLog(std::string("Desktop integration: update-mime-database failed: ") + (error ? error->message : ""), 0);
+        RKLog(std::string("Desktop integration: update-mime-database failed: ") + (error ? error->message : ""), RKLogKind::general);
         g_clear_error(&error);
     }
 }
@@ -272,7 +271,7 @@ bool DesktopIntegration::writeFiles(const Configuration& configuration)
     case Placement::leave:
         return true;
     case Placement::remove:
-        RKLog("Desktop integration: removing the entry of a program that is gone or packaged", 0);
+        RKLog("Desktop integration: removing the entry of a program that is gone or packaged", RKLogKind::general);
         FileSystem::removeBeneath(configuration.dataHome, entryPath(configuration));
         ApplicationIcon::remove(configuration.dataHome, configuration.applicationId);
         return true;
@@ -308,12 +307,12 @@ void DesktopIntegration::becomeDefaultSchemeHandler(const Configuration& configu
         return;
     auto ours = GObjectRef<GDesktopAppInfo>::adopt(g_desktop_app_info_new(desktopId.c_str()));
     if (!ours) {
-        RKLog("Desktop integration: the desktop does not know " + desktopId + " yet", 0);
+        RKLog("Desktop integration: the desktop does not know " + desktopId + " yet", RKLogKind::general);
         return;
     }
     GError* error = nullptr;
     if (!g_app_info_set_as_default_for_type(G_APP_INFO(ours.get()), schemeContentType, &error)) {
-        RKLog(std::string("Desktop integration: not the handler of korvel-x links: ") + (error ? error->message : ""), 0);
+        RKLog(std::string("Desktop integration: not the handler of korvel-x links: ") + (error ? error->message : ""), RKLogKind::general);
         g_clear_error(&error);
     }
 }
@@ -322,7 +321,7 @@ void DesktopIntegration::registerWithLaunchServices()
 {
     auto configuration = forMainBundle();
     if (!configuration) {
-        RKLog("Desktop integration: the desktop entry template is missing", 0);
+        RKLog("Desktop integration: the desktop entry template is missing", RKLogKind::general);
         return;
     }
     auto shared = std::make_shared<Configuration>(std::move(*configuration));

@@ -155,7 +155,7 @@ void DocumentControllerHook::openDocuments(const std::vector<std::string>& uris)
     for (const auto& uri : uris) {
         char* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
         if (!path) {
-            RKLog("Not opening an argument that names no local file", 0);
+            RKLog("Not opening an argument that names no local file", RKLogKind::general);
             continue;
         }
         const fs::path url(path);

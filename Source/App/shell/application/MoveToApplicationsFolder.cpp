@@ -72,7 +72,7 @@ Privileged installWithAdministratorRights(const MoveToApplicationsFolder::Enviro
     GError* error = nullptr;
     auto process = GObjectRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_NONE, &error));
     if (!process) {
-        RKLog(std::string("pkexec could not be started: ") + (error ? error->message : ""), 0);
+        RKLog(std::string("pkexec could not be started: ") + (error ? error->message : ""), RKLogKind::general);
         g_clear_error(&error);
         return Privileged::failed;
     }
@@ -88,7 +88,7 @@ Privileged installWithAdministratorRights(const MoveToApplicationsFolder::Enviro
     if (status == pkexecDismissed)
         return Privileged::cancelled;
     if (status == pkexecRefused)
-        RKLog("pkexec refused the administrator rights", 0);
+        RKLog("pkexec refused the administrator rights", RKLogKind::general);
     return Privileged::failed;
 }
 
@@ -99,7 +99,7 @@ bool installAsUser(const MoveToApplicationsFolder::Environment& environment, con
 {
     std::string pattern = FileSystem::temporaryPattern(destination);
     if (!::mkdtemp(pattern.data())) {
-        RKLog("ERROR -- Could not copy '" + source.string() + "' to '" + destination.string() + "' (" + std::strerror(errno) + ")", 0);
+        RKLog("ERROR -- Could not copy '" + source.string() + "' to '" + destination.string() + "' (" + std::strerror(errno) + ")", RKLogKind::general);
         return false;
     }
     const fs::path staging = pattern;
@@ -110,8 +110,7 @@ bool installAsUser(const MoveToApplicationsFolder::Environment& environment, con
     const fs::path copy = staging / destination.filename();
     if (auto error = InstallCopy::copyReplacing(source, copy)) {
         RKLog("ERROR -- Could not copy '" + source.string() + "' to '" + destination.string() + "' ("
-                  + error->localizedFailureReason + ")",
-              0);
+                  + error->localizedFailureReason + ")", RKLogKind::general);
         cleanUp();
         return false;
     }
@@ -121,8 +120,7 @@ bool installAsUser(const MoveToApplicationsFolder::Environment& environment, con
     }
     if (auto error = InstallCopy::swapInto(copy, destination)) {
         RKLog("ERROR -- Could not copy '" + source.string() + "' to '" + destination.string() + "' ("
-                  + error->localizedFailureReason + ")",
-              0);
+                  + error->localizedFailureReason + ")", RKLogKind::general);
         cleanUp();
         return false;
     }
@@ -133,7 +131,7 @@ bool installAsUser(const MoveToApplicationsFolder::Environment& environment, con
 bool trashPath(const fs::path& path)
 {
     if (auto error = FileSystem::trash(path)) {
-        RKLog("ERROR -- Could not trash '" + path.string() + "'", 0);
+        RKLog("ERROR -- Could not trash '" + path.string() + "'", RKLogKind::general);
         return false;
     }
     return true;
@@ -207,7 +205,7 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
         return Outcome::declined;
     }
 
-    RKLog("INFO -- Moving myself to the Applications folder", 0);
+    RKLog("INFO -- Moving myself to the Applications folder", RKLogKind::general);
     auto fail = [&environment] {
         if (environment.showFailure)
             environment.showFailure(failureMessage);
@@ -217,10 +215,10 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
     if (needsAuthorization) {
         switch (installWithAdministratorRights(environment, item, destination)) {
         case Privileged::cancelled:
-            RKLog("INFO -- Not moving because user canceled authorization", 0);
+            RKLog("INFO -- Not moving because user canceled authorization", RKLogKind::general);
             return Outcome::cancelled;
         case Privileged::failed:
-            RKLog("ERROR -- Could not copy myself to /Applications with authorization", 0);
+            RKLog("ERROR -- Could not copy myself to /Applications with authorization", RKLogKind::general);
             return fail();
         case Privileged::done:
             break;
@@ -229,7 +227,7 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
         if (pathExists(destination)) {
             const fs::path runningExecutable = executableIn(destination, isAppImage);
             if (!isAppImage && runningCopy(runningExecutable, environment.processes)) {
-                RKLog("INFO -- Switching to an already running version", 0);
+                RKLog("INFO -- Switching to an already running version", RKLogKind::general);
                 if (environment.switchToRunningCopy)
                     environment.switchToRunningCopy(runningExecutable);
                 if (environment.exit)
@@ -238,7 +236,7 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
             }
         }
         if (!installAsUser(environment, item, destination)) {
-            RKLog("ERROR -- Could not copy myself to " + destination.string(), 0);
+            RKLog("ERROR -- Could not copy myself to " + destination.string(), RKLogKind::general);
             return fail();
         }
     }
@@ -248,9 +246,9 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
         std::error_code removeError;
         fs::remove_all(item, removeError);
         if (removeError) {
-            RKLog("WARNING -- Could not delete '" + item.string() + "': " + removeError.message(), 0);
+            RKLog("WARNING -- Could not delete '" + item.string() + "': " + removeError.message(), RKLogKind::general);
             if (!(environment.trash && environment.trash(item)))
-                RKLog("WARNING -- Could not delete application after moving it to Applications folder", 0);
+                RKLog("WARNING -- Could not delete application after moving it to Applications folder", RKLogKind::general);
         }
     }
     if (environment.relaunch)

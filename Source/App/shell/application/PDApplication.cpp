@@ -71,7 +71,7 @@ int PDApplication::main(int argc, char** argv, Options options)
 PDApplication& PDApplication::shared()
 {
     if (!runningApplication) {
-        RKLog("There is no application object", 0);
+        RKLog("There is no application object", RKLogKind::general);
         std::abort();
     }
     return *runningApplication;
@@ -86,7 +86,7 @@ PDApplication::PDApplication(Options options)
     : options_(std::move(options))
 {
     if (runningApplication) {
-        RKLog("A second application object was made", 0);
+        RKLog("A second application object was made", RKLogKind::general);
         std::abort();
     }
     runningApplication = this;
@@ -192,7 +192,7 @@ void PDApplication::openURIs(const std::vector<std::string>& uris)
         else if (uri.rfind("file://", 0) == 0)
             documents.push_back(uri);
         else
-            RKLog("Ignoring an argument that is neither a file nor a link of ours", 0);
+            RKLog("Ignoring an argument that is neither a file nor a link of ours", RKLogKind::general);
     }
     if (!documents.empty()) {
         step("openDocuments");
@@ -223,7 +223,7 @@ void PDApplication::handleURLEvent(const std::string& url)
             return;
         // The link goes to the document made for it, not to whichever is current by then.
         if (!DocumentControllerHook::showStoreInNewDocument(url))
-            RKLog("Dropping a store link: no document could be made for it", 0);
+            RKLog("Dropping a store link: no document could be made for it", RKLogKind::general);
         return;
     case URLEvent::Kind::activate:
         step("handleURLEvent activate");

@@ -188,7 +188,7 @@ void PDApplication::openURL(const std::string& url, bool)
 {
     // Whether the browser comes forward is the desktop's decision here.
     if (!Workspace::shared().openURL(url))
-        RKLog("No application opened a link", 0);
+        RKLog("No application opened a link", RKLogKind::general);
 }
 
 void PDApplication::crash()

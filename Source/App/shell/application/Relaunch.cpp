@@ -84,7 +84,7 @@ void detachStep(std::shared_ptr<Detach> detach)
                                if (GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error))
                                    g_variant_unref(reply);
                                RKLog(error ? std::string("The disk image was not detached: ") + error->message
-                                           : std::string("Detached the disk image"), 0);
+                                           : std::string("Detached the disk image"), RKLogKind::general);
                                g_clear_error(&error);
                            }
                                     : +[](GObject* source, GAsyncResult* result, gpointer data) {
@@ -117,7 +117,7 @@ bool Relaunch::start(const fs::path& executable, const std::optional<Application
     const char* argv[] = {executable.c_str(), nullptr};
     auto process = GObjectRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv, &error));
     if (!process) {
-        RKLog(std::string("The moved application could not be started: ") + (error ? error->message : ""), 0);
+        RKLog(std::string("The moved application could not be started: ") + (error ? error->message : ""), RKLogKind::general);
         g_clear_error(&error);
         ::close(ends[1]);
         return false;
@@ -179,13 +179,13 @@ void Relaunch::detachDiskImageLater()
         while (backing && !backing->empty() && backing->back() == '\n')
             backing->pop_back();
         if (!backing || fs::path(*backing) != image->backingFile) {
-            RKLog("The disk image was not detached: " + image->device + " holds another image now", 0);
+            RKLog("The disk image was not detached: " + image->device + " holds another image now", RKLogKind::general);
             return;
         }
         auto detach = std::make_shared<Detach>();
         detach->bus = GObjectRef<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr));
         if (!detach->bus) {
-            RKLog("The disk image was not detached: no system bus", 0);
+            RKLog("The disk image was not detached: no system bus", RKLogKind::general);
             return;
         }
         const std::string base = "/org/freedesktop/UDisks2/block_devices/";

@@ -71,11 +71,11 @@ bool ResourceInstaller::installLatestNimbet(const fs::path& source, const fs::pa
     if (installedVersion(destination, nimbetMarker) == version)
         return true;
     if (auto error = copyInto(source, destination)) {
-        RKLog("Nimbet Installation error: " + describe(*error), 0);
+        RKLog("Nimbet Installation error: " + describe(*error), RKLogKind::general);
         return false;
     }
     if (auto error = FileSystem::atomicWrite(destination / nimbetMarker, version))
-        RKLog("Nimbet Installation error: " + describe(*error), 0);
+        RKLog("Nimbet Installation error: " + describe(*error), RKLogKind::general);
     return true;
 }
 
@@ -85,17 +85,17 @@ bool ResourceInstaller::installLatestLibrary(const fs::path& source, const fs::p
     if (!always && installedVersion(destination, libraryMarker) == version)
         return true;
     if (auto error = copyInto(source, destination)) {
-        RKLog("Library Installation error: " + describe(*error), 0);
+        RKLog("Library Installation error: " + describe(*error), RKLogKind::general);
         return false;
     }
     std::error_code created;
     fs::create_directories(yarnLinkFolder, created);
     if (auto error = replaceLink(yarnLinkFolder / libraryLinkName, destination)) {
-        RKLog("Error creating link " + describe(*error), 0);
+        RKLog("Error creating link " + describe(*error), RKLogKind::general);
         return false;
     }
     if (auto error = FileSystem::atomicWrite(destination / libraryMarker, version))
-        RKLog("Library Installation error: " + describe(*error), 0);
+        RKLog("Library Installation error: " + describe(*error), RKLogKind::general);
     return true;
 }
 
@@ -114,7 +114,7 @@ void ResourceInstaller::installLatestNimbet()
     const auto source = info->bundle().pathForResource("Nimbet", "");
     const auto destination = info->nimbetDir();
     if (!source || !destination) {
-        RKLog("Nimbet Installation error: " + std::string(source ? "no folder for the editor" : "the editor is missing"), 0);
+        RKLog("Nimbet Installation error: " + std::string(source ? "no folder for the editor" : "the editor is missing"), RKLogKind::general);
         return;
     }
     installLatestNimbet(*source, *destination, info->bundle().stringForInfoKey("CFBundleVersion").value_or(""));
@@ -128,7 +128,7 @@ void ResourceInstaller::installLatestLibrary()
     const auto version = info->libraryVersion();
     const auto linkFolder = info->yarnLinkFolder();
     if (!source || !destination || !version || !linkFolder) {
-        RKLog("Library Installation error: " + std::string(source ? "no folder for the library" : "the library is missing"), 0);
+        RKLog("Library Installation error: " + std::string(source ? "no folder for the library" : "the library is missing"), RKLogKind::general);
         return;
     }
     installLatestLibrary(*source, *destination, *version, *linkFolder, info->isInternal());

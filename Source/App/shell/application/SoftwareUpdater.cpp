@@ -198,7 +198,7 @@ void SoftwareUpdater::check(CheckKind kind)
         return;
     }
     if (!feedURL_) {
-        RKLog("No update check: this environment has no update feed", 0);
+        RKLog("No update check: this environment has no update feed", RKLogKind::general);
         if (kind == CheckKind::interactive && presenter_.failed)
             presenter_.failed(Error("KXUpdaterErrorDomain", 1, "There is no update feed."));
         return;
@@ -233,10 +233,10 @@ void SoftwareUpdater::finish(CheckKind kind, Result<HttpSession::Response, Error
             update = appcast.value().newestItemAbove(currentVersion_);
     }
     if (error) {
-        RKLog("Update check failed: " + error->localizedDescription, 0);
+        RKLog("Update check failed: " + error->localizedDescription, RKLogKind::general);
     } else {
         available_ = update;
-        RKLog(update ? "Update check: version " + update->shortVersion + " is available" : std::string("Update check: up to date"), 0);
+        RKLog(update ? "Update check: version " + update->shortVersion + " is available" : std::string("Update check: up to date"), RKLogKind::general);
     }
     if (kind == CheckKind::interactive) {
         if (error && presenter_.failed)

@@ -58,7 +58,7 @@ void UsageMetrics::setUpDefaults(const Bundle& bundle, UserDefaults& defaults)
         if (object.is_object())
             defaults.registerDefaults(object);
         else
-            RKLog("DefaultPreferences.json could not be read; no shipped defaults", 0);
+            RKLog("DefaultPreferences.json could not be read; no shipped defaults", RKLogKind::general);
     }
     defaults.removeObject(closeAlwaysConfirmsChangesKey);
     const bool bundleDisabled = bundle.boolForInfoKey(dataCollectionDisabledKey);
@@ -79,7 +79,7 @@ void UsageMetrics::setUpMetrics(PDGoogleAnalytics& analytics, const Bundle& bund
 {
     if (isDataCollectionDisabled(bundle, defaults)) {
         analytics.setEnabled(false);
-        RKLog("Data collection disabled", 0);
+        RKLog("Data collection disabled", RKLogKind::general);
         return;
     }
     analytics.configureWithSiteId(siteId);

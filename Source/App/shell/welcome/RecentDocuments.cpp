@@ -161,16 +161,14 @@ std::vector<fs::path> RecentDocuments::readList() const
     auto text = FileSystem::readFileBeneath(listFile_.parent_path(), listFile_.filename(), maximumListLength);
     if (!text) {
         RKLog("The recent documents list " + listFile_.string() + " could not be read: it is larger than "
-                  + std::to_string(maximumListLength) + " bytes, a link or no file",
-              0);
+                  + std::to_string(maximumListLength) + " bytes, a link or no file", RKLogKind::general);
         return {};
     }
     DecodedList list = decodeList(*text);
     if (list.leftOut > 0)
         RKLog(std::to_string(list.leftOut) + " lines of the recent documents list " + listFile_.string()
                   + " were left out: they name no local file, or more than "
-                  + std::to_string(maximumRecentDocumentCount) + " came before them",
-              0);
+                  + std::to_string(maximumRecentDocumentCount) + " came before them", RKLogKind::general);
     return std::move(list.paths);
 }
 
@@ -212,7 +210,7 @@ void RecentDocuments::noteNewRecentDocumentURL(const fs::path& path)
         list.resize(maximumRecentDocumentCount);
     fs::create_directories(listFile_.parent_path(), error);
     if (auto failure = FileSystem::atomicWriteBeneath(listFile_.parent_path(), listFile_.filename(), encodeList(list)))
-        RKLog("The recent documents list " + listFile_.string() + " could not be written: " + failure->localizedDescription, 0);
+        RKLog("The recent documents list " + listFile_.string() + " could not be written: " + failure->localizedDescription, RKLogKind::general);
     noteInStore(normal);
 }
 

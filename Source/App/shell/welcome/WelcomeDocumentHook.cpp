@@ -22,17 +22,17 @@ Error WelcomeDocumentHook::unavailableError()
 void WelcomeDocumentHook::reset()
 {
     openDocument = [](const std::filesystem::path&, bool, Completion completion) {
-        RKLog(unavailableMessage, 0);
+        RKLog(unavailableMessage, RKLogKind::general);
         if (completion)
             completion(unavailableError());
     };
     openTemplate = [](const std::filesystem::path&, const std::string&) -> std::optional<Error> {
-        RKLog(unavailableMessage, 0);
+        RKLog(unavailableMessage, RKLogKind::general);
         return unavailableError();
     };
-    newDocument = [] { RKLog(unavailableMessage, 0); };
-    openPanel = [] { RKLog(unavailableMessage, 0); };
-    presentError = [](const Error& error) { RKLog("Cannot open the document: " + error.localizedDescription, 0); };
+    newDocument = [] { RKLog(unavailableMessage, RKLogKind::general); };
+    openPanel = [] { RKLog(unavailableMessage, RKLogKind::general); };
+    presentError = [](const Error& error) { RKLog("Cannot open the document: " + error.localizedDescription, RKLogKind::general); };
 }
 
 } // namespace kx

@@ -79,7 +79,7 @@ void WelcomePageBridge::handleBridgeMethod(const std::string& method, const nloh
             return;
         // The page is no judge of what the desktop may open: files and other handlers stay shut.
         if (!isOpenableLink(*text)) {
-            RKLog("The start page asked to open a link that is not a web or mail link", 0);
+            RKLog("The start page asked to open a link that is not a web or mail link", RKLogKind::general);
             return;
         }
         environment_.openURL(*text);

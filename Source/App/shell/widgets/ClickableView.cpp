@@ -28,7 +28,7 @@ ClickableView::~ClickableView()
 {
     if (pendingClick_)
         pendingClick_->cancel();
-    RKLog("deinit ClickableView", 0);
+    RKLog("deinit ClickableView", RKLogKind::general);
 }
 
 void ClickableView::doClick()
