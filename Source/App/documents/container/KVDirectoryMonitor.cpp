@@ -1,10 +1,10 @@
 #include "App/documents/container/KVDirectoryMonitor.h"
 
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <set>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +23,9 @@ int& watchFault()
 
 constexpr std::uint32_t folderEvents = IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF
                                        | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+
+// How long one turn of the main loop may spend on reports: each may read and hash a file.
+constexpr auto deliveryTurn = std::chrono::milliseconds(4);
 
 } // namespace
 
@@ -62,6 +65,7 @@ KVDirectoryMonitor::~KVDirectoryMonitor()
 {
     *alive_ = false;
     source_.remove();
+    delivery_.remove();
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -200,14 +204,38 @@ bool KVDirectoryMonitor::receive()
         }
     }
 
-    // Each path once per batch, in the order first seen.
-    std::vector<std::pair<std::string, bool>> reports;
-    reports.swap(pending_);
-    std::set<std::pair<std::string, bool>> seen;
+    for (auto& report : pending_)
+        if (queued_.insert(report).second)
+            queue_.push_back(std::move(report));
+    pending_.clear();
+    return deliver();
+}
+
+bool KVDirectoryMonitor::deliver()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + deliveryTurn;
     std::shared_ptr<bool> alive = alive_;
-    for (const auto& report : reports) {
-        if (!seen.insert(report).second)
-            continue;
+    while (!queue_.empty()) {
+        if (Clock::now() >= end) {
+            if (!delivery_.isActive()) {
+                // At the inotify watch's own priority: input and other work of that priority
+                // take turns with it, and nothing waits longer than it would have in one turn.
+                guint id = g_idle_add_full(
+                    G_PRIORITY_DEFAULT,
+                    [](gpointer data) -> gboolean {
+                        auto* monitor = static_cast<KVDirectoryMonitor*>(data);
+                        std::shared_ptr<bool> alive = monitor->alive_;
+                        return monitor->deliver() && *alive && !monitor->queue_.empty() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+                    },
+                    this, nullptr);
+                delivery_ = kx::SourceHandle::fromId(id);
+            }
+            return true;
+        }
+        auto report = std::move(queue_.front());
+        queue_.pop_front();
+        queued_.erase(report);
         handler_(report.first, report.second);
         if (!*alive)
             return false;

@@ -1,10 +1,13 @@
-// Watches a folder tree with inotify, one watch per folder, and reports on the main loop, at
-// once and without a rate limit, every path below the root that may have changed: files
+// Watches a folder tree with inotify, one watch per folder, and reports on the main loop, in
+// the order seen, every path below the root that may have changed: files
 // written, created, removed, and both ends of a rename. A folder that appears is watched and
 // its files are reported as they are found; a folder that goes is reported as a subtree.
 // Folders the filter refuses are neither watched nor entered. When the kernel drops events
 // (its queue overflowed) or no watch can be added (the user's watches ran out), `lostEvents`
 // is called: what the reports say is then incomplete until the caller looks for itself.
+// A burst of reports (another program writing hundreds of files) is handed over a few
+// milliseconds' worth per turn of the main loop, so that the loop keeps turning; a path that
+// waits to be reported is reported once, a path reported and changed again once more.
 //
 // GIO's file monitors are not used: they drop the kernel's overflow record and quietly poll
 // for folders they could not watch, so a lost event could never be noticed. Main thread only.
@@ -12,9 +15,12 @@
 
 #include <filesystem>
 #include <functional>
+#include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Platform/Foundation/SourceHandle.h"
@@ -43,6 +49,8 @@ private:
     bool addWatch(const std::string& relativeFolder);
     void unwatchTree(const std::string& relativeFolder);
     bool receive();
+    // Hands over queued reports until the turn's time is up; false once the monitor is gone.
+    bool deliver();
     void markLost();
     std::string join(const std::string& folder, const std::string& name) const;
 
@@ -55,6 +63,9 @@ private:
     std::map<int, std::string> folders_;  // watch descriptor -> relative folder ("" = root)
     std::map<std::string, int> watches_;  // relative folder -> watch descriptor
     bool lost_ = false;
-    std::vector<std::pair<std::string, bool>> pending_;
+    std::vector<std::pair<std::string, bool>> pending_;          // found by the current read
+    std::deque<std::pair<std::string, bool>> queue_;             // waiting to be reported
+    std::set<std::pair<std::string, bool>> queued_;              // the same, to report each once
+    kx::SourceHandle delivery_;                                   // the next turn's delivery
     std::shared_ptr<bool> alive_;
 };

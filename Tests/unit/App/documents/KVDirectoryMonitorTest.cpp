@@ -5,6 +5,10 @@
 #include <cerrno>
 #include <fstream>
 #include <set>
+#include <string>
+#include <vector>
+
+#include <glib.h>
 
 #include "App/documents/container/KVDirectoryMonitor.h"
 #include "support/Spin.h"
@@ -128,6 +132,41 @@ TEST_F(KVDirectoryMonitorTest, TheRootGoingIsAdmitted)
     start();
     fs::rename(root, temp / "moved");
     EXPECT_TRUE(kxtest::spinUntil([&] { return lost > 0; }, std::chrono::seconds(5)));
+}
+
+TEST_F(KVDirectoryMonitorTest, ABurstIsHandedOverInTurnsOfTheMainLoopEachPathOnceInOrder)
+{
+    struct Seen {
+        std::vector<std::string> reports;
+        int turnsBetween = 0; // turns of the main loop while the burst was being reported
+    } seen;
+    constexpr std::size_t files = 40;
+    monitor = std::make_unique<KVDirectoryMonitor>(
+        root, [](const std::string&) { return true; },
+        [&seen](const std::string& path, bool) {
+            seen.reports.push_back(path);
+            g_usleep(1000); // each report reads and hashes a file
+        },
+        [] {});
+    std::vector<std::string> written;
+    for (std::size_t i = 0; i < files; ++i) {
+        written.push_back("design/" + std::to_string(100 + i));
+        write(root / written.back(), "created, written and closed: one report");
+    }
+    guint ticker = g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            auto& seen = *static_cast<Seen*>(data);
+            if (!seen.reports.empty() && seen.reports.size() < files)
+                ++seen.turnsBetween;
+            return G_SOURCE_CONTINUE;
+        },
+        &seen, nullptr);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return seen.reports.size() >= files; }, std::chrono::seconds(10)));
+    kxtest::spinFor(std::chrono::milliseconds(50));
+    g_source_remove(ticker);
+    EXPECT_EQ(seen.reports, written);
+    EXPECT_GT(seen.turnsBetween, 0);
 }
 
 TEST_F(KVDirectoryMonitorTest, AMonitorMayGoFromItsOwnReport)
