@@ -1,7 +1,10 @@
 #include "Platform/Foundation/ThreadPool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "Platform/Foundation/AlternateSignalStack.h"
@@ -45,8 +48,26 @@ void ThreadPool::waitUntilIdle()
     idle_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
 }
 
+namespace {
+
+// Background work yields the processor to the thread that draws and answers the user: a
+// backup that packs on every core must not keep the main loop waiting for its turn.
+constexpr int backgroundNiceness = 5;
+
+void runInTheBackground()
+{
+    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, thread);
+    if (errno == 0)
+        static_cast<void>(::setpriority(PRIO_PROCESS, thread, std::min(current + backgroundNiceness, 19)));
+}
+
+} // namespace
+
 void ThreadPool::run()
 {
+    runInTheBackground();
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

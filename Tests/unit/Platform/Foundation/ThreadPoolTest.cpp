@@ -6,6 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include "Platform/Foundation/ThreadPool.h"
 
 TEST(ThreadPool, RunsEverythingAndASingleThreadKeepsOrder)
@@ -98,4 +102,18 @@ TEST(ThreadPool, AStoppedBatchHandsOutNoFurtherIndex)
     EXPECT_LT(after, count);
     pool.waitUntilIdle();
     EXPECT_EQ(started.load(), after);
+}
+
+TEST(ThreadPool, WorkersGiveWayToTheThreadThatMadeThem)
+{
+    const auto niceness = [] { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))); };
+    const int mine = niceness();
+    std::atomic<int> workers{-100};
+    {
+        kx::ThreadPool pool(1, "kx-test-nice");
+        pool.async([&] { workers = niceness(); });
+    }
+    if (mine >= 19)
+        GTEST_SKIP() << "this test runs at the lowest priority already";
+    EXPECT_GT(workers.load(), mine);
 }
