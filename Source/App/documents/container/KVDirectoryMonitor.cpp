@@ -157,7 +157,13 @@ void KVDirectoryMonitor::unwatchTree(const std::string& relativeFolder)
     }
 }
 
-bool KVDirectoryMonitor::receive()
+void KVDirectoryMonitor::reportWaitingChanges()
+{
+    if (fd_ >= 0)
+        receive(true);
+}
+
+bool KVDirectoryMonitor::receive(bool wholly)
 {
     alignas(struct inotify_event) char buffer[64 * 1024];
     for (;;) {
@@ -208,16 +214,16 @@ bool KVDirectoryMonitor::receive()
         if (queued_.insert(report).second)
             queue_.push_back(std::move(report));
     pending_.clear();
-    return deliver();
+    return deliver(wholly);
 }
 
-bool KVDirectoryMonitor::deliver()
+bool KVDirectoryMonitor::deliver(bool wholly)
 {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + deliveryTurn;
     std::shared_ptr<bool> alive = alive_;
     while (!queue_.empty()) {
-        if (Clock::now() >= end) {
+        if (!wholly && Clock::now() >= end) {
             if (!delivery_.isActive()) {
                 // At the inotify watch's own priority: input and other work of that priority
                 // take turns with it, and nothing waits longer than it would have in one turn.
@@ -226,7 +232,7 @@ bool KVDirectoryMonitor::deliver()
                     [](gpointer data) -> gboolean {
                         auto* monitor = static_cast<KVDirectoryMonitor*>(data);
                         std::shared_ptr<bool> alive = monitor->alive_;
-                        return monitor->deliver() && *alive && !monitor->queue_.empty() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+                        return monitor->deliver(false) && *alive && !monitor->queue_.empty() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
                     },
                     this, nullptr);
                 delivery_ = kx::SourceHandle::fromId(id);

@@ -37,6 +37,10 @@ public:
     KVDirectoryMonitor(const KVDirectoryMonitor&) = delete;
     KVDirectoryMonitor& operator=(const KVDirectoryMonitor&) = delete;
 
+    // Reads what the kernel holds and reports everything waiting, now: for a caller about to
+    // act on what it knows of the files (a write over one of them). Not from within a report.
+    void reportWaitingChanges();
+
     // True once an event was lost or a folder could not be watched.
     bool hasLostEvents() const { return lost_; }
     std::size_t watchCount() const { return folders_.size(); }
@@ -48,9 +52,10 @@ private:
     void watchTree(const std::string& relativeFolder, bool reportFiles);
     bool addWatch(const std::string& relativeFolder);
     void unwatchTree(const std::string& relativeFolder);
-    bool receive();
-    // Hands over queued reports until the turn's time is up; false once the monitor is gone.
-    bool deliver();
+    bool receive(bool wholly = false);
+    // Hands over queued reports until the turn's time is up (or all of them, `wholly`); false
+    // once the monitor is gone.
+    bool deliver(bool wholly);
     void markLost();
     std::string join(const std::string& folder, const std::string& name) const;
 

@@ -143,6 +143,10 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
 {
     containerOnMainThread("writeChanges runs on the main thread");
     containerPrecondition(isValid_, "writeChanges needs a valid container");
+    // What another program wrote a moment ago, not heard of yet, is heard of first: a file of
+    // theirs is then held or being read, and not written over below.
+    if (monitor_)
+        monitor_->reportWaitingChanges();
 
     struct Session {
         size_t remaining = 1;

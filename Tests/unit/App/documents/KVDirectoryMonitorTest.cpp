@@ -167,6 +167,13 @@ TEST_F(KVDirectoryMonitorTest, ABurstIsHandedOverInTurnsOfTheMainLoopEachPathOnc
     g_source_remove(ticker);
     EXPECT_EQ(seen.reports, written);
     EXPECT_GT(seen.turnsBetween, 0);
+
+    // Asked for, what waits (in the kernel or in the queue) is reported at once, each path once.
+    seen.reports.clear();
+    write(root / "design/late", "1");
+    write(root / "design/later", "2");
+    monitor->reportWaitingChanges();
+    EXPECT_EQ(seen.reports, (std::vector<std::string>{"design/late", "design/later"}));
 }
 
 TEST_F(KVDirectoryMonitorTest, AMonitorMayGoFromItsOwnReport)

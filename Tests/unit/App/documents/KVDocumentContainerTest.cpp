@@ -343,6 +343,17 @@ TEST_F(KVDocumentContainerInPlaceTest, ALargeVersionFromElsewhereIsReadAsideAndN
     EXPECT_TRUE(editor.source->dataNeedsToBeProvided());
 }
 
+TEST_F(KVDocumentContainerInPlaceTest, AVersionFromElsewhereJustBeforeASaveIsNotWrittenOver)
+{
+    editor.edit("{\"version\": 0, \"title\": \"ours\", \"edited\": true}");
+    // Another program writes, and a save follows before the main loop has turned to hear of it.
+    replaceElsewhere("{\"version\": 0, \"title\": \"theirs\"}");
+    EXPECT_FALSE(writeChanges(*container));
+    EXPECT_EQ(readFile(project / "design/document.json"), "{\"version\": 0, \"title\": \"theirs\"}");
+    EXPECT_TRUE(container->isDataSourceHeld("design/document.json"));
+    EXPECT_TRUE(editor.source->dataNeedsToBeProvided());
+}
+
 TEST_F(KVDocumentContainerTest, WritingPendingChangesNeverMakesAnEditedProjectLookUnchanged)
 {
     const fs::path project = temp / "project";
