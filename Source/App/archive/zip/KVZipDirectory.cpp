@@ -32,9 +32,9 @@ std::uint64_t u64(const std::uint8_t* bytes) { return little(bytes, 8); }
 
 // Reads the file through one buffer that moves forward as the records are read in order,
 // `readAhead` bytes at a time; nothing at or past `limit` is read.
-class Window {
+class FileWindow {
 public:
-    Window(int fd, std::uint64_t limit, std::uint64_t readAhead, const std::string& path)
+    FileWindow(int fd, std::uint64_t limit, std::uint64_t readAhead, const std::string& path)
         : fd_(fd)
         , limit_(limit)
         , readAhead_(readAhead)
@@ -111,7 +111,7 @@ KVZipDirectory KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimit
         throw refuse("The file is too short to be a zip file.");
 
     // The end record is the last one whose comment reaches exactly to the end of the file.
-    Window file(fd, size, 0, path);
+    FileWindow file(fd, size, 0, path);
     std::uint64_t tailLength = std::min<std::uint64_t>(size, endLength + 0xFFFF);
     const std::uint8_t* tail = file.at(size - tailLength, tailLength);
     std::uint64_t end = tailLength;
@@ -164,7 +164,7 @@ KVZipDirectory KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimit
     KVZipDirectory result;
     auto& records = result.records_;
     records.reserve(entries);
-    Window directory(fd, directoryOffset + directoryLength, 256 << 10, path);
+    FileWindow directory(fd, directoryOffset + directoryLength, 256 << 10, path);
     std::uint64_t declaredTotal = 0;
     std::uint64_t at = directoryOffset;
     for (std::uint64_t index = 0; index < entries; ++index) {
@@ -270,7 +270,7 @@ KVZipDirectory KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimit
     std::sort(byOffset.begin(), byOffset.end(),
               [&](std::uint32_t a, std::uint32_t b) { return records[a].localHeaderOffset < records[b].localHeaderOffset; });
     // Local headers lie between the entries' data: a little read-ahead covers runs of small ones.
-    Window entriesWindow(fd, directoryOffset, 4 << 10, path);
+    FileWindow entriesWindow(fd, directoryOffset, 4 << 10, path);
     std::uint64_t previousEnd = 0;
     const Record* previous = nullptr;
     for (std::uint32_t index : byOffset) {
