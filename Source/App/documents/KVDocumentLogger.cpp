@@ -18,6 +18,7 @@
 #include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/DateFormat.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Services/runtime/JSONWriter.h"
 
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
@@ -118,29 +119,6 @@ private:
 
 constexpr std::string_view markers[] = {"\"Authorization\": \"Token", "\\\"Authorization\\\": \\\"Token"};
 
-bool isValidUTF8(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        size_t length = byte < 0x80 ? 1 : (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        std::uint32_t code = length == 1 ? byte : byte & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 // Appends to the log file, or makes it inside its folder; never through a link.
 void append(const fs::path& path, const std::string& bytes)
 {
@@ -224,7 +202,7 @@ struct KVDocumentLogger::State {
         for (;;) {
             size_t end = text.find('\n', start);
             std::string_view piece(text.data() + start, (end == std::string::npos ? text.size() : end) - start);
-            if (isValidUTF8(piece))
+            if (kx::isValidUTF8(piece))
                 result += hideTokens(piece);
             if (end == std::string::npos)
                 break;
@@ -284,7 +262,7 @@ void KVDocumentLogger::log(const std::vector<LogMessage>& messages)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             std::string line = "[" + time + "] - " + type + " - " + message.content;
             // Text that is not UTF-8 is dropped, not written as garbage.
-            if (!isValidUTF8(line))
+            if (!kx::isValidUTF8(line))
                 continue;
             // Hidden line by line: a message may span several lines of the file.
             size_t start = 0;
