@@ -15,6 +15,8 @@
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVSha1.h"
 
+using namespace kx;
+
 namespace fs = std::filesystem;
 
 namespace {

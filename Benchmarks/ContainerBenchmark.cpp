@@ -33,6 +33,8 @@
 #include "Platform/Foundation/Uuid.h"
 #include "StallMeter.h"
 
+using namespace kx;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

@@ -193,10 +193,10 @@ struct Session {
 
 int pack(const fs::path& tree, const fs::path& package)
 {
-    auto source = std::make_shared<KVDocumentArchive>(std::make_shared<KVDirectoryArchiveBacking>(tree, false, false), std::nullopt);
+    auto source = std::make_shared<kx::KVDocumentArchive>(std::make_shared<kx::KVDirectoryArchiveBacking>(tree, false, false), std::nullopt);
     source->regenerateManifest();
     const bool folder = package.extension() != ".korvelx";
-    KVDocumentArchive target(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", true, std::nullopt, !folder);
+    kx::KVDocumentArchive target(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", true, std::nullopt, !folder);
     target.reflect(*source);
     return 0;
 }
@@ -274,7 +274,7 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
     settle();
     // A figure counts only when the page did hand the document over: the working folder then
     // holds the whole text, under the frame's latest name.
-    const fs::path documentFile = container->projectDirectory() / KVDocumentArchive::relativePathForDocumentJSON;
+    const fs::path documentFile = container->projectDirectory() / kx::KVDocumentArchive::relativePathForDocumentJSON;
     auto handedOver = [&](const char* what, const std::string& name) {
         std::error_code error;
         const auto size = fs::file_size(documentFile, error);
@@ -336,7 +336,7 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
     {
         StallMeter meter;
         for (int i = 0; i < 2000; ++i)
-            container->logger().log(LogMessage{"Benchmark line " + std::to_string(i) + " " + std::string(200, 'l'), "info", std::nullopt});
+            container->logger().log(kx::LogMessage{"Benchmark line " + std::to_string(i) + " " + std::string(200, 'l'), "info", std::nullopt});
         settle();
         std::cout << "log_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
@@ -390,7 +390,7 @@ int editSave(const fs::path& package, const std::string& text, const std::string
 int editDraft(const fs::path& templatePackage, const std::string& text)
 {
     Session session;
-    auto archive = std::make_shared<KVDocumentArchive>(templatePackage, "com.korvel.projectzip", false, std::nullopt, true);
+    auto archive = std::make_shared<kx::KVDocumentArchive>(templatePackage, "com.korvel.projectzip", false, std::nullopt, true);
     auto document = kx::KVDocument::makeUntitled(kx::DocumentController::projectZipTypeIdentifier, archive);
     session.controller->addDocument(document);
     document->makeWindowControllers();
@@ -449,7 +449,7 @@ struct PackageState {
 PackageState packageState(const fs::path& package)
 {
     const bool folder = fs::is_directory(package);
-    KVDocumentArchive archive(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", false, std::nullopt, !folder);
+    kx::KVDocumentArchive archive(package, folder ? "com.korvel.projectfolder" : "com.korvel.projectzip", false, std::nullopt, !folder);
     std::string content;
     auto reader = archive.backing()->dataReader("design/document.json");
     for (auto chunk = reader->read(); !chunk.empty(); chunk = reader->read())

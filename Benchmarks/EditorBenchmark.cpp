@@ -100,7 +100,7 @@ void BM_DocumentFromPage(benchmark::State& state)
         bool done = false;
         StallMeter meter;
         const auto start = Clock::now();
-        source->provide([&](kx::Result<KVDocumentContainerDataSource::SharedData, kx::Error> result, std::uint64_t) {
+        source->provide([&](kx::Result<kx::KVDocumentContainerDataSource::SharedData, kx::Error> result, std::uint64_t) {
             size = result.isSuccess() ? result.value()->size() : 0;
             done = true;
         });

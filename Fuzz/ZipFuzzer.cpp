@@ -14,6 +14,8 @@
 #include "App/archive/zip/KVZipReader.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+using namespace kx;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
     static const int fd = ::memfd_create("fuzz.korvelx", MFD_CLOEXEC);

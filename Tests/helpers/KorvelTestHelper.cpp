@@ -21,6 +21,8 @@
 #include "App/documents/KVDocumentError.h"
 #include "App/documents/container/KVDocumentContainer.h"
 
+using namespace kx;
+
 namespace {
 
 void waitForStandardInputToClose()

@@ -2,20 +2,22 @@
 
 #include "Services/runtime/JSONScanner.h"
 
+namespace kx {
+
 nlohmann::json KVArchiveDecoder::parse(std::string_view text) const
 {
     nlohmann::json value;
-    kx::JSONScanner scanner(text);
+    JSONScanner scanner(text);
     if (!scanner.parseDocument(value, maximumDepth))
         throw corrupt(scanner.tooDeep() ? "The data is nested too deeply." : "The data isn’t valid JSON.");
     return value;
 }
 
-kx::DateFormat::Clock::time_point KVArchiveDecoder::date(const nlohmann::json& value) const
+DateFormat::Clock::time_point KVArchiveDecoder::date(const nlohmann::json& value) const
 {
     if (!value.is_string())
         throw corrupt("Expected a date string.");
-    auto time = kx::DateFormat::parseIso8601(value.get_ref<const std::string&>());
+    auto time = DateFormat::parseIso8601(value.get_ref<const std::string&>());
     if (!time)
         throw corrupt("The date “" + value.get<std::string>() + "” isn’t in the expected format.");
     return *time;
@@ -25,5 +27,7 @@ KVDocumentArchiveError KVArchiveDecoder::corrupt(const std::string& reason)
 {
     // The domain and code under which the original platform reports undecodable data.
     return KVDocumentArchiveError::unknown(
-        kx::Error("NSCocoaErrorDomain", 4864, "The data couldn’t be read because it isn’t in the correct format.", reason));
+        Error("NSCocoaErrorDomain", 4864, "The data couldn’t be read because it isn’t in the correct format.", reason));
 }
+
+} // namespace kx

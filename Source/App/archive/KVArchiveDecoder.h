@@ -11,6 +11,8 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/DateFormat.h"
 
+namespace kx {
+
 class KVArchiveDecoder {
 public:
     // Records stored beside a project are shallow; the depth limit keeps hostile nesting off
@@ -20,9 +22,11 @@ public:
     // Throws `corrupt` for text that is not JSON or nests deeper than maximumDepth.
     nlohmann::json parse(std::string_view text) const;
     // Throws `corrupt` for anything but a string in the archive's date format.
-    kx::DateFormat::Clock::time_point date(const nlohmann::json& value) const;
+    DateFormat::Clock::time_point date(const nlohmann::json& value) const;
 
     // The error of data in the wrong form: KVDocumentArchiveError::unknown wrapping the
     // "isn't in the correct format" error with the reason.
     static KVDocumentArchiveError corrupt(const std::string& reason);
 };
+
+} // namespace kx

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace KVArchivePath {
+namespace kx::KVArchivePath {
 
 bool isValidUTF8(std::string_view text)
 {
@@ -94,4 +94,4 @@ bool isSafeRelativePath(std::string_view path)
     return true;
 }
 
-} // namespace KVArchivePath
+} // namespace kx::KVArchivePath

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace KVArchivePath {
+namespace kx::KVArchivePath {
 
 // True for a path that stays inside its folder: not empty, not absolute, valid UTF-8, no NUL,
 // no backslash, and no empty, "." or ".." component. One trailing "/" (a folder) is allowed.
@@ -18,4 +18,4 @@ bool isValidUTF8(std::string_view text);
 // name cut short with an ellipsis.
 std::string displayName(std::string_view name);
 
-} // namespace KVArchivePath
+} // namespace kx::KVArchivePath

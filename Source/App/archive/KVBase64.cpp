@@ -1,6 +1,6 @@
 #include "App/archive/KVBase64.h"
 
-namespace KVBase64 {
+namespace kx::KVBase64 {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::optional<std::vector<std::uint8_t>> decode(std::string_view text)
     return bytes;
 }
 
-} // namespace KVBase64
+} // namespace kx::KVBase64

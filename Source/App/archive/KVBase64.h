@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-namespace KVBase64 {
+namespace kx::KVBase64 {
 
 std::string encode(const std::vector<std::uint8_t>& bytes);
 // nullopt for anything but canonical padded Base64 (no white space, no stray characters).
 std::optional<std::vector<std::uint8_t>> decode(std::string_view text);
 
-} // namespace KVBase64
+} // namespace kx::KVBase64

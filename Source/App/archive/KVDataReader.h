@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 
+namespace kx {
+
 class KVDataReader {
 public:
     virtual ~KVDataReader() = default;
@@ -19,3 +21,5 @@ public:
     // The size of chunks that readers hand out and writers buffer.
     static constexpr std::size_t chunkSize = 1 << 20;
 };
+
+} // namespace kx

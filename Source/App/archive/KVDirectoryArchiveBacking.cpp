@@ -15,8 +15,10 @@
 #include "App/archive/KVStagedFolder.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
-using Clock = kx::DateFormat::Clock;
+using Clock = DateFormat::Clock;
 
 namespace {
 
@@ -42,7 +44,7 @@ void checkFreeSpace(const fs::path& folder, std::uint64_t needed, const fs::path
     if (needed <= available)
         return;
     auto megabytes = [](std::uint64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000) + " MB"; };
-    throw KVDocumentArchiveError::unknown(kx::Error(
+    throw KVDocumentArchiveError::unknown(Error(
         KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
         "The project “" + KVArchivePath::displayName(target.filename().string()) + "” can’t be saved because the disk is too full.",
         "The project needs " + megabytes(needed) + "; " + megabytes(available) + " are available.",
@@ -135,7 +137,7 @@ std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<st
                 folders->push_back(path);
         } else if (fs::is_regular_file(status) && KVDocumentArchive::shouldInclude(path)) {
             if (!KVArchivePath::isSafeRelativePath(path))
-                throw KVDocumentArchiveError::unknown(kx::Error(
+                throw KVDocumentArchiveError::unknown(Error(
                     KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
                     "The file “" + KVArchivePath::displayName(path) + "” has a name that can’t be stored in a project.",
                     "Rename the file so that its name has no backslash and is valid UTF-8."));
@@ -162,7 +164,7 @@ void KVDirectoryArchiveBacking::forEach(const Body& body) const
 void KVDirectoryArchiveBacking::forEachConcurrently(const Body& body) const
 {
     auto files = includedFiles();
-    kx::ThreadPool::bulk().forEachIndex(files.size(), [&](std::size_t index) {
+    ThreadPool::bulk().forEachIndex(files.size(), [&](std::size_t index) {
         KVFileDataReader reader(url_, files[index]);
         body(files[index], reader);
     });
@@ -195,7 +197,7 @@ void KVDirectoryArchiveBacking::reflect(const KVDocumentArchive& contentsOf, con
     // Files are read (a zip's inflated and checked) and written on every processor; the first
     // failure stops the others, and the staged folder goes with it.
     std::vector<KVDocumentArchiveManifest::Entry> entries(paths.size());
-    kx::ThreadPool::bulk().forEachIndex(paths.size(), [&](std::size_t index) {
+    ThreadPool::bulk().forEachIndex(paths.size(), [&](std::size_t index) {
         const auto& path = paths[index];
         auto reader = source->dataReader(path);
         folder.write(path, [&](int fd) {
@@ -245,3 +247,5 @@ std::optional<Clock::time_point> KVDirectoryArchiveBacking::contentModificationD
     }
     return latest;
 }
+
+} // namespace kx

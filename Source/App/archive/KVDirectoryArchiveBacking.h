@@ -9,6 +9,8 @@
 
 #include "App/archive/KVDocumentArchiveBacking.h"
 
+namespace kx {
+
 class KVDirectoryArchiveBacking : public KVDocumentArchiveBacking {
 public:
     static constexpr std::string_view typeIdentifier = "com.korvel.projectfolder";
@@ -40,7 +42,7 @@ public:
                  KVDocumentArchiveManifest& updatedManifest) override;
     // The latest modification of an included file or of a folder holding one (a deletion
     // changes only its folder).
-    std::optional<kx::DateFormat::Clock::time_point> contentModificationDate() const override;
+    std::optional<DateFormat::Clock::time_point> contentModificationDate() const override;
 
     bool writesManifest() const { return writesManifest_; }
 
@@ -56,3 +58,5 @@ private:
     // Made by create over no folder: read as empty until the folder exists.
     bool readsMissingAsEmpty_ = false;
 };
+
+} // namespace kx

@@ -10,6 +10,8 @@
 #include "App/archive/KVZipArchiveBacking.h"
 #include "Platform/Foundation/Uuid.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 KVDocumentArchive::KVDocumentArchive(const fs::path& url, const std::string& type, bool createIfNeeded,
@@ -71,9 +73,9 @@ void KVDocumentArchive::readManifest(const std::optional<std::string>& uuidIfNee
         if (error.code() != KVDocumentArchiveError::Code::notFound)
             throw;
         if (uuidIfNeeded || alwaysHasManifest)
-            manifest_ = Manifest{uuidIfNeeded.value_or(kx::Uuid::make()), std::nullopt};
+            manifest_ = Manifest{uuidIfNeeded.value_or(Uuid::make()), std::nullopt};
     }
-    uuid_ = manifest_ ? manifest_->uuid : kx::Uuid::make();
+    uuid_ = manifest_ ? manifest_->uuid : Uuid::make();
 }
 
 void KVDocumentArchive::reflect(const KVDocumentArchive& contentsOf)
@@ -124,7 +126,7 @@ std::string KVDocumentArchive::encode(const nlohmann::json& value)
 
 nlohmann::json KVDocumentArchive::encodeDate(Clock::time_point date)
 {
-    return kx::DateFormat::iso8601(date);
+    return DateFormat::iso8601(date);
 }
 
 bool KVDocumentArchive::shouldInclude(std::string_view path)
@@ -156,7 +158,7 @@ void KVDocumentArchive::checkManifestLength(std::uint64_t length, const fs::path
 {
     if (length <= maximumManifestLength)
         return;
-    throw KVDocumentArchiveError::unknown(kx::Error(
+    throw KVDocumentArchiveError::unknown(Error(
         KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
         "The project “" + KVArchivePath::displayName(target.filename().string()) + "” can’t be saved because it has too many files.",
         "Its list of files would take more than " + std::to_string(maximumManifestLength >> 20)
@@ -169,3 +171,5 @@ const std::set<std::string>& KVDocumentArchive::relativePathsIgnoredForManifest(
     static const std::set<std::string> paths = {std::string(relativePathForManifest)};
     return paths;
 }
+
+} // namespace kx

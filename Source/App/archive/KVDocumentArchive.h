@@ -18,11 +18,13 @@
 #include "App/archive/KVDocumentArchiveBacking.h"
 #include "App/archive/KVDocumentArchiveManifest.h"
 
+namespace kx {
+
 class KVDocumentArchive {
 public:
     using Manifest = KVDocumentArchiveManifest;
     using Filter = std::function<bool(const std::string& relativePath)>;
-    using Clock = kx::DateFormat::Clock;
+    using Clock = DateFormat::Clock;
 
     // The package layout.
     static constexpr std::string_view relativePathForDocumentJSON = "design/document.json";
@@ -98,3 +100,5 @@ private:
     std::optional<Manifest> manifest_;
     std::shared_ptr<KVDocumentArchiveBacking> backing_;
 };
+
+} // namespace kx

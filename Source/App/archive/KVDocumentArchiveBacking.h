@@ -13,6 +13,8 @@
 #include "App/archive/KVDocumentArchiveManifest.h"
 #include "Platform/Foundation/DateFormat.h"
 
+namespace kx {
+
 class KVDocumentArchive;
 
 class KVDocumentArchiveBacking {
@@ -49,14 +51,16 @@ public:
                          KVDocumentArchiveManifest& updatedManifest) = 0;
 
     // The latest modification date of the content, or none when it cannot be read.
-    virtual std::optional<kx::DateFormat::Clock::time_point> contentModificationDate() const = 0;
+    virtual std::optional<DateFormat::Clock::time_point> contentModificationDate() const = 0;
 
 protected:
     // A file time as the archive's dates are.
-    static kx::DateFormat::Clock::time_point timeOf(const struct timespec& time)
+    static DateFormat::Clock::time_point timeOf(const struct timespec& time)
     {
-        using Clock = kx::DateFormat::Clock;
+        using Clock = DateFormat::Clock;
         return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(time.tv_sec)
                                                                              + std::chrono::nanoseconds(time.tv_nsec)));
     }
 };
+
+} // namespace kx

@@ -7,6 +7,8 @@
 #include "App/archive/KVArchivePath.h"
 #include "Platform/Foundation/Uuid.h"
 
+namespace kx {
+
 nlohmann::json KVDocumentArchiveManifest::toJSON() const
 {
     nlohmann::json value = {{"uuid", uuid}};
@@ -23,7 +25,7 @@ std::string KVDocumentArchiveManifest::decodeUuid(const nlohmann::json& value)
 {
     if (value.is_null())
         throw KVArchiveDecoder::corrupt("The manifest has no “uuid”.");
-    if (!value.is_string() || !kx::Uuid::isValid(value.get_ref<const std::string&>()))
+    if (!value.is_string() || !Uuid::isValid(value.get_ref<const std::string&>()))
         throw KVArchiveDecoder::corrupt("The manifest’s “uuid” is not a UUID.");
     std::string uuid = value.get<std::string>();
     std::transform(uuid.begin(), uuid.end(), uuid.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -58,3 +60,5 @@ KVDocumentArchiveManifest KVDocumentArchiveManifest::fromJSON(const nlohmann::js
     }
     return manifest;
 }
+
+} // namespace kx

@@ -10,6 +10,8 @@
 
 #include "App/archive/KVDocumentArchiveManifestEntry.h"
 
+namespace kx {
+
 class KVDocumentArchiveManifest {
 public:
     using Entry = KVDocumentArchiveManifestEntry;
@@ -32,3 +34,5 @@ public:
 
     friend bool operator==(const KVDocumentArchiveManifest&, const KVDocumentArchiveManifest&) = default;
 };
+
+} // namespace kx

@@ -8,6 +8,8 @@
 #include "App/archive/KVDataReader.h"
 #include "App/archive/KVSha1.h"
 
+namespace kx {
+
 KVDocumentArchiveManifestEntry::KVDocumentArchiveManifestEntry(std::int64_t size_, std::vector<std::uint8_t> sha1_)
     : size(size_)
     , sha1(std::move(sha1_))
@@ -80,3 +82,5 @@ KVDocumentArchiveManifestEntry KVDocumentArchiveManifestEntry::fromJSON(const nl
         throw fail("“sha1” is not the Base64 text of a SHA-1 digest.");
     return {count, std::move(*digest)};
 }
+
+} // namespace kx

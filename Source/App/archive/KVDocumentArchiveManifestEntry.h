@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace kx {
+
 class KVDataReader;
 
 class KVDocumentArchiveManifestEntry {
@@ -35,3 +37,5 @@ public:
 
     friend bool operator==(const KVDocumentArchiveManifestEntry&, const KVDocumentArchiveManifestEntry&) = default;
 };
+
+} // namespace kx

@@ -5,6 +5,8 @@
 #include "App/archive/KVDataReader.h"
 #include "Services/runtime/JSONScanner.h"
 
+namespace kx {
+
 namespace {
 
 KVDocumentArchiveError invalid()
@@ -14,14 +16,14 @@ KVDocumentArchiveError invalid()
 
 // A value decoded from the scanner's position: skipped first (the scanner's own stack, so
 // nesting costs no call stack), then built, only as deep as a manifest's values go.
-nlohmann::json value(kx::JSONScanner& scanner, std::string_view text)
+nlohmann::json value(JSONScanner& scanner, std::string_view text)
 {
     scanner.skipWhitespace();
     std::size_t start = scanner.position();
     if (!scanner.skipValue())
         throw invalid();
     nlohmann::json result;
-    kx::JSONScanner piece(text.substr(start, scanner.position() - start));
+    JSONScanner piece(text.substr(start, scanner.position() - start));
     if (!piece.parseDocument(result, 2))
         throw KVArchiveDecoder::corrupt(piece.tooDeep() ? "The manifest is nested too deeply." : "The manifest isn’t valid JSON.");
     return result;
@@ -80,7 +82,7 @@ void KVDocumentArchiveManifestReader::piece(Body&& body)
     peek();
     fill(longestPiece);
     std::string_view text = window();
-    kx::JSONScanner scanner(text);
+    JSONScanner scanner(text);
     std::string name;
     if (!scanner.readString(&name) || !scanner.consume(':'))
         throw invalid();
@@ -97,7 +99,7 @@ void KVDocumentArchiveManifestReader::readFiles(KVDocumentArchiveManifest::Files
     }
     std::uint64_t count = 0;
     for (;;) {
-        piece([&](std::string path, kx::JSONScanner& scanner, std::string_view text) {
+        piece([&](std::string path, JSONScanner& scanner, std::string_view text) {
             KVDocumentArchiveManifest::checkPath(path);
             auto entry = KVDocumentArchiveManifest::Entry::fromJSON(value(scanner, text), path);
             files.insert_or_assign(std::move(path), std::move(entry));
@@ -129,7 +131,7 @@ KVDocumentArchiveManifest KVDocumentArchiveManifestReader::read()
     } else {
         for (;;) {
             bool files = false;
-            piece([&](std::string name, kx::JSONScanner& scanner, std::string_view text) {
+            piece([&](std::string name, JSONScanner& scanner, std::string_view text) {
                 if (name == "files") {
                     scanner.skipWhitespace();
                     files = true;
@@ -166,3 +168,5 @@ KVDocumentArchiveManifest KVDocumentArchiveManifestReader::read()
     manifest.uuid = KVDocumentArchiveManifest::decodeUuid(uuid ? *uuid : nlohmann::json());
     return manifest;
 }
+
+} // namespace kx

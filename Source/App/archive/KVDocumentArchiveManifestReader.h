@@ -11,6 +11,8 @@
 
 #include "App/archive/KVDocumentArchiveManifest.h"
 
+namespace kx {
+
 class KVDataReader;
 
 class KVDocumentArchiveManifestReader {
@@ -49,3 +51,5 @@ private:
     std::uint64_t length_ = 0;
     bool finished_ = false;
 };
+
+} // namespace kx

@@ -7,6 +7,8 @@
 
 #include "App/archive/KVDocumentArchiveError.h"
 
+namespace kx {
+
 KVFileDataReader::KVFileDataReader(std::filesystem::path path)
     : path_(std::move(path))
 {
@@ -57,7 +59,7 @@ std::span<const std::byte> KVFileDataReader::read()
         if (fd_ < 0) {
             if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
                 throw KVDocumentArchiveError::notFound(path_.string());
-            throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot open " + path_.string()));
+            throw KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot open " + path_.string()));
         }
         struct stat info {};
         if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
@@ -70,7 +72,7 @@ std::span<const std::byte> KVFileDataReader::read()
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot read " + path_.string()));
+            throw KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot read " + path_.string()));
         if (count == 0) {
             finished_ = true;
             ::close(fd_);
@@ -89,3 +91,5 @@ std::optional<std::uint64_t> KVFileDataReader::expectedSize() const
         return std::nullopt;
     return static_cast<std::uint64_t>(info.st_size);
 }
+
+} // namespace kx

@@ -9,6 +9,8 @@
 
 #include "App/archive/KVDataReader.h"
 
+namespace kx {
+
 class KVFileDataReader : public KVDataReader {
 public:
     explicit KVFileDataReader(std::filesystem::path path);
@@ -32,3 +34,5 @@ private:
     bool finished_ = false;
     std::vector<std::byte> buffer_;
 };
+
+} // namespace kx

@@ -2,6 +2,8 @@
 
 #include "App/archive/KVDocumentArchiveError.h"
 
+namespace kx {
+
 KVFilteredArchiveBacking::KVFilteredArchiveBacking(std::shared_ptr<KVDocumentArchiveBacking> base, Filter filter)
     : base_(std::move(base))
     , filter_(std::move(filter))
@@ -41,7 +43,9 @@ void KVFilteredArchiveBacking::reflect(const KVDocumentArchive&, const KVDocumen
     throw KVDocumentArchiveError::unsupportedBacking("filtered view of " + base_->documentTypeIdentifier());
 }
 
-std::optional<kx::DateFormat::Clock::time_point> KVFilteredArchiveBacking::contentModificationDate() const
+std::optional<DateFormat::Clock::time_point> KVFilteredArchiveBacking::contentModificationDate() const
 {
     return base_->contentModificationDate();
 }
+
+} // namespace kx

@@ -4,6 +4,8 @@
 
 #include "App/archive/KVDocumentArchiveBacking.h"
 
+namespace kx {
+
 class KVFilteredArchiveBacking : public KVDocumentArchiveBacking {
 public:
     using Filter = std::function<bool(const std::string& relativePath)>;
@@ -20,9 +22,11 @@ public:
     // A view cannot be written: throws unsupportedBacking.
     void reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                  KVDocumentArchiveManifest& updatedManifest) override;
-    std::optional<kx::DateFormat::Clock::time_point> contentModificationDate() const override;
+    std::optional<DateFormat::Clock::time_point> contentModificationDate() const override;
 
 private:
     std::shared_ptr<KVDocumentArchiveBacking> base_;
     Filter filter_;
 };
+
+} // namespace kx

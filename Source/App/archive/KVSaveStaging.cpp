@@ -17,6 +17,8 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/FileSystem.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -199,7 +201,7 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
         KVDocumentArchiveError::throwErrno(errno, "Cannot open the folder " + parent.string());
     struct stat existing {};
     bool exists = ::lstat(target_.c_str(), &existing) == 0;
-    const mode_t newMode = (kind == Kind::file ? 0666 : 0777) & ~kx::FileSystem::currentUmask();
+    const mode_t newMode = (kind == Kind::file ? 0666 : 0777) & ~FileSystem::currentUmask();
     const std::string stem = leftoverStem(target_) + std::string(stagedKind);
 
     // A cleaner in another process may take a fresh file before we lock it; then try another.
@@ -265,7 +267,7 @@ void KVSaveStaging::commit()
             KVDocumentArchiveError::throwErrno(fault ? fault : errno, what);
         staged_ = false;
         if (int error = flushFolder(parent))
-            throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), kx::Error::fromErrno(error, "Cannot flush the folder " + parent.string()));
+            throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), Error::fromErrno(error, "Cannot flush the folder " + parent.string()));
         return;
     }
 
@@ -318,7 +320,7 @@ void KVSaveStaging::commit()
             removeEntry(parentFd.get(), old.filename().string());
     }
     if (flushError)
-        throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), kx::Error::fromErrno(flushError, "Cannot flush the folder " + parent.string()));
+        throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), Error::fromErrno(flushError, "Cannot flush the folder " + parent.string()));
 }
 
 fs::path KVSaveStaging::resolve(const fs::path& url)
@@ -410,3 +412,5 @@ void KVSaveStaging::setFaultHookForTesting(FaultHook hook)
 {
     faultHook() = std::move(hook);
 }
+
+} // namespace kx

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string_view>
 
+namespace kx {
+
 class KVSaveStaging {
 public:
     enum class Kind { file, folder };
@@ -58,3 +60,5 @@ private:
     int fd_ = -1;
     bool staged_ = false;
 };
+
+} // namespace kx

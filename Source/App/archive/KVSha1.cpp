@@ -4,6 +4,8 @@
 
 #include <openssl/evp.h>
 
+namespace kx {
+
 KVSha1::KVSha1()
     : context_(EVP_MD_CTX_new())
 {
@@ -30,3 +32,5 @@ std::vector<std::uint8_t> KVSha1::finish()
     digest.resize(length);
     return digest;
 }
+
+} // namespace kx

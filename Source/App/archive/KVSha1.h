@@ -8,6 +8,8 @@
 
 struct evp_md_ctx_st;
 
+namespace kx {
+
 class KVSha1 {
 public:
     static constexpr std::size_t digestLength = 20;
@@ -24,3 +26,5 @@ public:
 private:
     evp_md_ctx_st* context_;
 };
+
+} // namespace kx

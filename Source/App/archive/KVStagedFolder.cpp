@@ -12,6 +12,8 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/FileSystem.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -97,7 +99,7 @@ void KVStagedFolder::makeFolders(const std::string& folder)
     // A folder of the old version keeps its mode.
     struct stat info {};
     bool existed = old_ >= 0 && ::fstatat(old_, folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
-    makeFolder(folder, existed ? info.st_mode : (0777 & ~kx::FileSystem::currentUmask()));
+    makeFolder(folder, existed ? info.st_mode : (0777 & ~FileSystem::currentUmask()));
 }
 
 void KVStagedFolder::write(const std::string& path, const std::function<void(int fd)>& fill)
@@ -115,7 +117,7 @@ void KVStagedFolder::write(const std::string& path, const std::function<void(int
             inTheWay(path, false);
         KVDocumentArchiveError::throwErrno(errno, "Cannot create " + (oldPath_ / path).string());
     }
-    ::fchmod(fd, existed ? (existing.st_mode & 07777) : (0666 & ~kx::FileSystem::currentUmask()));
+    ::fchmod(fd, existed ? (existing.st_mode & 07777) : (0666 & ~FileSystem::currentUmask()));
     try {
         fill(fd);
     } catch (...) {
@@ -225,10 +227,12 @@ void KVStagedFolder::inTheWay(const std::string& path, bool isLink) const
 {
     const std::string shown = KVArchivePath::displayName(path);
     std::string name = KVArchivePath::displayName(oldPath_.filename().string());
-    throw KVDocumentArchiveError::unknown(kx::Error(
+    throw KVDocumentArchiveError::unknown(Error(
         KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
         "The project “" + name + "” can’t be saved because “" + shown + "” in its folder is in the way.",
         isLink ? "“" + shown + "” is a symbolic link where the project has a folder; project files are never written through links."
                : "“" + shown + "” stands where the project has a file or folder of the same name.",
         "Move “" + shown + "” out of the project folder and save again."));
 }
+
+} // namespace kx

@@ -11,6 +11,8 @@
 #include <sys/types.h>
 #include <unordered_set>
 
+namespace kx {
+
 class KVStagedFolder {
 public:
     // `root`: the staged folder, open. `old`: the package folder as it is now; it may not exist.
@@ -43,3 +45,5 @@ private:
     std::mutex foldersMutex_;
     std::unordered_set<std::string> folders_;
 };
+
+} // namespace kx

@@ -13,6 +13,8 @@
 #include "App/archive/zip/KVZipWriter.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 using Manifest = KVDocumentArchiveManifest;
 
@@ -106,7 +108,7 @@ std::shared_ptr<KVZipReader> KVZipArchiveBacking::reader() const
     if (::stat(url_.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw KVDocumentArchiveError::notFound(url_.string());
-        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot open " + url_.string()));
+        throw KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot open " + url_.string()));
     }
     Identity now{info.st_dev, info.st_ino, info.st_size,
                  std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
@@ -152,7 +154,7 @@ void KVZipArchiveBacking::forEachConcurrently(const Body& body) const
     for (const auto& record : zip->records())
         if (!record.isDirectory() && KVDocumentArchive::shouldInclude(record.name))
             files.push_back(&record);
-    kx::ThreadPool::bulk().forEachIndex(files.size(), [&](std::size_t index) {
+    ThreadPool::bulk().forEachIndex(files.size(), [&](std::size_t index) {
         auto entry = zip->reader(*files[index], budget);
         body(files[index]->name, *entry);
     });
@@ -201,10 +203,12 @@ void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Man
     updatedManifest = std::move(written);
 }
 
-std::optional<kx::DateFormat::Clock::time_point> KVZipArchiveBacking::contentModificationDate() const
+std::optional<DateFormat::Clock::time_point> KVZipArchiveBacking::contentModificationDate() const
 {
     struct stat info {};
     if (::stat(url_.c_str(), &info) != 0)
         return std::nullopt;
     return timeOf(info.st_mtim);
 }
+
+} // namespace kx

@@ -10,6 +10,8 @@
 #include "App/archive/KVDocumentArchiveBacking.h"
 #include "App/archive/zip/KVZipLimits.h"
 
+namespace kx {
+
 class KVZipReader;
 
 class KVZipArchiveBacking : public KVDocumentArchiveBacking {
@@ -41,7 +43,7 @@ public:
     void reflect(const KVDocumentArchive& contentsOf, const KVDocumentArchiveManifest& updating,
                  KVDocumentArchiveManifest& updatedManifest) override;
     // The zip file's modification date.
-    std::optional<kx::DateFormat::Clock::time_point> contentModificationDate() const override;
+    std::optional<DateFormat::Clock::time_point> contentModificationDate() const override;
 
     bool writesManifest() const { return writesManifest_; }
 
@@ -69,3 +71,5 @@ private:
         friend bool operator==(const Identity&, const Identity&) = default;
     } identity_;
 };
+
+} // namespace kx

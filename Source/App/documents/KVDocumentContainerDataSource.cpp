@@ -6,6 +6,8 @@
 
 #include "Platform/Foundation/MainQueue.h"
 
+namespace kx {
+
 KVDocumentContainerDataSource::KVDocumentContainerDataSource(Reader reader, Provider provider)
     : reader_(std::move(reader))
     , provider_(std::move(provider))
@@ -20,7 +22,7 @@ void KVDocumentContainerDataSource::setDataNeedsToBeProvided(bool value)
     dataNeedsToBeProvided_.set(value, value);
 }
 
-kx::Observable<bool>::Token KVDocumentContainerDataSource::observeDataNeedsToBeProvided(kx::Observable<bool>::Handler handler)
+Observable<bool>::Token KVDocumentContainerDataSource::observeDataNeedsToBeProvided(Observable<bool>::Handler handler)
 {
     return dataNeedsToBeProvided_.observe(std::move(handler));
 }
@@ -30,33 +32,33 @@ void KVDocumentContainerDataSource::provide(ProvideCompletion completion)
     const std::uint64_t generation = generation_;
     // The provider's answer counts once, whichever thread it comes from and however often.
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    auto finish = [self = weak_from_this(), completion = std::move(completion), generation](kx::Result<Data, kx::Error> result) {
+    auto finish = [self = weak_from_this(), completion = std::move(completion), generation](Result<Data, Error> result) {
         if (!result.isSuccess())
-            return completion(kx::Result<SharedData, kx::Error>::failure(result.error()), generation);
+            return completion(Result<SharedData, Error>::failure(result.error()), generation);
         auto data = std::make_shared<const Data>(std::move(result).value());
         if (auto source = self.lock())
             source->data_ = data;
-        completion(kx::Result<SharedData, kx::Error>::success(std::move(data)), generation);
+        completion(Result<SharedData, Error>::success(std::move(data)), generation);
     };
     auto shared = std::make_shared<decltype(finish)>(std::move(finish));
-    ProviderCompletion once = [answered, shared](kx::Result<Data, kx::Error> result) {
+    ProviderCompletion once = [answered, shared](Result<Data, Error> result) {
         if (answered->exchange(true))
             return;
-        if (kx::MainQueue::isMainThread())
+        if (MainQueue::isMainThread())
             (*shared)(std::move(result));
         else
-            kx::MainQueue::async([shared, result = std::move(result)]() mutable { (*shared)(std::move(result)); });
+            MainQueue::async([shared, result = std::move(result)]() mutable { (*shared)(std::move(result)); });
     };
     if (!provider_) {
-        once(kx::Result<Data, kx::Error>::failure(kx::Error("KVDocumentContainerDataSource", 0, "The content has no provider.")));
+        once(Result<Data, Error>::failure(Error("KVDocumentContainerDataSource", 0, "The content has no provider.")));
         return;
     }
     try {
         provider_(once);
-    } catch (const kx::Error& error) {
-        once(kx::Result<Data, kx::Error>::failure(error));
+    } catch (const Error& error) {
+        once(Result<Data, Error>::failure(error));
     } catch (const std::exception& error) {
-        once(kx::Result<Data, kx::Error>::failure(kx::Error("KVDocumentContainerDataSource", 0, error.what())));
+        once(Result<Data, Error>::failure(Error("KVDocumentContainerDataSource", 0, error.what())));
     }
 }
 
@@ -73,3 +75,5 @@ void KVDocumentContainerDataSource::load(Data content)
     if (reader_)
         reader_(*data_);
 }
+
+} // namespace kx

@@ -14,6 +14,8 @@
 #include "Platform/Foundation/Observable.h"
 #include "Platform/Foundation/Result.h"
 
+namespace kx {
+
 class KVDocumentContainerDataSource : public std::enable_shared_from_this<KVDocumentContainerDataSource> {
 public:
     using Data = std::string; // bytes
@@ -22,7 +24,7 @@ public:
     using SharedData = std::shared_ptr<const Data>;
     using Reader = std::function<void(const Data& content)>;
     // Called once with the current content or the reason there is none.
-    using ProviderCompletion = std::function<void(kx::Result<Data, kx::Error> result)>;
+    using ProviderCompletion = std::function<void(Result<Data, Error> result)>;
     using Provider = std::function<void(ProviderCompletion completion)>;
 
     KVDocumentContainerDataSource(Reader reader, Provider provider);
@@ -38,14 +40,14 @@ public:
     // already (a change made while a save waits for the provider must not look saved), and
     // observers hear of it.
     void setDataNeedsToBeProvided(bool value);
-    [[nodiscard]] kx::Observable<bool>::Token observeDataNeedsToBeProvided(kx::Observable<bool>::Handler handler);
+    [[nodiscard]] Observable<bool>::Token observeDataNeedsToBeProvided(Observable<bool>::Handler handler);
 
     // What the container uses.
     //
     // Asks the provider for the content. `completion` runs once, on the main thread, with the
     // content (also kept as data()) or the provider's error, and the change count at the time
     // of the request, to hand to dataWasWritten.
-    using ProvideCompletion = std::function<void(kx::Result<SharedData, kx::Error> result, std::uint64_t generation)>;
+    using ProvideCompletion = std::function<void(Result<SharedData, Error> result, std::uint64_t generation)>;
     void provide(ProvideCompletion completion);
     // The content of the request made at `generation` is on disk: the flag is cleared unless
     // a change was reported since.
@@ -60,6 +62,8 @@ private:
     Reader reader_;
     Provider provider_;
     SharedData data_ = std::make_shared<const Data>();
-    kx::Observable<bool> dataNeedsToBeProvided_{true};
+    Observable<bool> dataNeedsToBeProvided_{true};
     std::uint64_t generation_ = 0;
 };
+
+} // namespace kx

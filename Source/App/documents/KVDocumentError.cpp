@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace kx {
+
 namespace {
 
 constexpr std::array<const char*, 14> reasons = {
@@ -23,7 +25,7 @@ constexpr std::array<const char*, 14> reasons = {
 
 } // namespace
 
-KVDocumentError::KVDocumentError(Code code, std::optional<kx::Error> underlying)
+KVDocumentError::KVDocumentError(Code code, std::optional<Error> underlying)
     : code_(code)
     , underlying_(std::move(underlying))
 {
@@ -49,26 +51,28 @@ std::vector<std::string> KVDocumentError::recoveryOptions() const
     return {};
 }
 
-kx::Error KVDocumentError::error() const
+Error KVDocumentError::error() const
 {
     if (!underlying_)
-        return kx::Error(errorDomain, errorCode(), failureReason(), failureReason());
+        return Error(errorDomain, errorCode(), failureReason(), failureReason());
     // The cause is what the user can act on (free some disk space); this case says what it did.
     if (code_ == Code::containerHasUnwrittenChanges) {
         // Not "more changes were made": the latest ones could not be written at all.
-        return kx::Error(errorDomain, errorCode(), underlying_->localizedDescription,
-                         "The latest changes could not be written into the project, so it was not saved.",
-                         !underlying_->localizedRecoverySuggestion.empty()
+        return Error(errorDomain, errorCode(), underlying_->localizedDescription,
+                     "The latest changes could not be written into the project, so it was not saved.",
+                     !underlying_->localizedRecoverySuggestion.empty()
                              ? underlying_->localizedRecoverySuggestion
                              : "Your changes are still in the open document. Remove the cause (free some space on the disk, "
                                "say), then save again.");
     }
-    return kx::Error(errorDomain, errorCode(), underlying_->localizedDescription, failureReason(),
-                     underlying_->localizedRecoverySuggestion);
+    return Error(errorDomain, errorCode(), underlying_->localizedDescription, failureReason(),
+                 underlying_->localizedRecoverySuggestion);
 }
 
-const kx::Error& KVDocumentError::cancellableAutosaveCancelled()
+const Error& KVDocumentError::cancellableAutosaveCancelled()
 {
-    static const kx::Error error("NSCocoaErrorDomain", 3072, "");
+    static const Error error("NSCocoaErrorDomain", 3072, "");
     return error;
 }
+
+} // namespace kx

@@ -10,6 +10,8 @@
 
 #include "Platform/Foundation/Error.h"
 
+namespace kx {
+
 class KVDocumentError : public std::exception {
 public:
     enum class Code {
@@ -30,13 +32,13 @@ public:
     };
     static constexpr const char* errorDomain = "KVDocumentErrorDomain";
 
-    explicit KVDocumentError(Code code, std::optional<kx::Error> underlying = std::nullopt);
+    explicit KVDocumentError(Code code, std::optional<Error> underlying = std::nullopt);
     // The case of a raw value, none outside 0 to 13.
     static std::optional<KVDocumentError> fromRawValue(long long rawValue);
 
     Code code() const { return code_; }
     int errorCode() const { return static_cast<int>(code_); }
-    const std::optional<kx::Error>& underlying() const { return underlying_; }
+    const std::optional<Error>& underlying() const { return underlying_; }
 
     // The case's own text, e.g. "More changes were made while saving.".
     std::string failureReason() const;
@@ -44,7 +46,7 @@ public:
     std::vector<std::string> recoveryOptions() const;
     // Domain, code and texts: the failure reason as the message, or the underlying failure's
     // message with this case's reason beside it.
-    kx::Error error() const;
+    Error error() const;
 
     const char* what() const noexcept override { return what_.c_str(); }
 
@@ -53,10 +55,12 @@ public:
 
     // The user-cancelled error of declined autosaves, made once: the Cocoa domain's code 3072,
     // no texts.
-    static const kx::Error& cancellableAutosaveCancelled();
+    static const Error& cancellableAutosaveCancelled();
 
 private:
     Code code_;
-    std::optional<kx::Error> underlying_;
+    std::optional<Error> underlying_;
     std::string what_;
 };
+
+} // namespace kx

@@ -20,6 +20,8 @@
 #include "Platform/Foundation/FileSystem.h"
 #include "Services/runtime/JSONWriter.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
@@ -80,7 +82,7 @@ private:
         if (thread_ && owner_ == ::getpid())
             return;
         owner_ = ::getpid();
-        thread_ = std::make_unique<std::thread>(kx::startThread([this] { run(); }));
+        thread_ = std::make_unique<std::thread>(startThread([this] { run(); }));
     }
 
     void run()
@@ -202,7 +204,7 @@ struct KVDocumentLogger::State {
         for (;;) {
             size_t end = text.find('\n', start);
             std::string_view piece(text.data() + start, (end == std::string::npos ? text.size() : end) - start);
-            if (kx::isValidUTF8(piece))
+            if (isValidUTF8(piece))
                 result += hideTokens(piece);
             if (end == std::string::npos)
                 break;
@@ -210,7 +212,7 @@ struct KVDocumentLogger::State {
             start = end + 1;
         }
         result += '\n';
-        kx::FileSystem::atomicWrite(fileURL, result);
+        FileSystem::atomicWrite(fileURL, result);
     }
 };
 
@@ -244,7 +246,7 @@ void KVDocumentLogger::log(const std::vector<LogMessage>& messages)
 {
     if (messages.empty())
         return;
-    const std::string time = kx::DateFormat::format(kx::DateFormat::Clock::now(), kx::DateFormat::logPattern, kx::DateFormat::Zone::local);
+    const std::string time = DateFormat::format(DateFormat::Clock::now(), DateFormat::logPattern, DateFormat::Zone::local);
     bool scheduleFlush = false;
     {
         std::lock_guard lock(state_->mutex);
@@ -262,7 +264,7 @@ void KVDocumentLogger::log(const std::vector<LogMessage>& messages)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             std::string line = "[" + time + "] - " + type + " - " + message.content;
             // Text that is not UTF-8 is dropped, not written as garbage.
-            if (!kx::isValidUTF8(line))
+            if (!isValidUTF8(line))
                 continue;
             // Hidden line by line: a message may span several lines of the file.
             size_t start = 0;
@@ -312,3 +314,5 @@ std::string KVDocumentLogger::hideTokens(std::string_view line)
         return std::string(line);
     return std::string(line.substr(0, cut)) + "<hidden>";
 }
+
+} // namespace kx

@@ -15,6 +15,8 @@
 
 #include "App/documents/Logger.h"
 
+namespace kx {
+
 class KVDocumentLogger : public Logger {
 public:
     static constexpr std::size_t chunkSize = 1024;
@@ -45,3 +47,5 @@ public:
 private:
     std::shared_ptr<State> state_;
 };
+
+} // namespace kx

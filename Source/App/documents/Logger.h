@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace kx {
+
 struct LogMessage {
     std::string content;
     std::string type; // "info", "debug", ...; written in upper case
@@ -18,3 +20,5 @@ public:
     // Callable from any thread; never waits for the disk and never fails.
     virtual void log(const LogMessage& message) = 0;
 };
+
+} // namespace kx

@@ -27,10 +27,9 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Observable.h"
 
-class KVDocumentContainerDataSource;
-
 namespace kx {
 
+class KVDocumentContainerDataSource;
 class PDDocumentWindow;
 
 class PDBaseDocument : public Document, public NimbetViewControllerDelegate {

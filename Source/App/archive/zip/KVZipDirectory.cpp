@@ -8,6 +8,8 @@
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
 
+namespace kx {
+
 namespace {
 
 constexpr std::uint32_t centralSignature = 0x02014b50;
@@ -58,7 +60,7 @@ public:
             if (count < 0 && errno == EINTR)
                 continue;
             if (count < 0)
-                throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot read " + path_));
+                throw KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot read " + path_));
             if (count == 0)
                 throw KVDocumentArchiveError::invalidBacking(path_, "The zip file is truncated.");
             done += static_cast<size_t>(count);
@@ -294,3 +296,5 @@ KVZipDirectory KVZipDirectory::read(int fd, std::uint64_t size, const KVZipLimit
     }
     return result;
 }
+
+} // namespace kx

@@ -11,6 +11,8 @@
 
 #include "App/archive/zip/KVZipLimits.h"
 
+namespace kx {
+
 class KVZipDirectory {
 public:
     struct Record {
@@ -42,3 +44,5 @@ private:
     // Indexes of records_ in name order.
     std::vector<std::uint32_t> byName_;
 };
+
+} // namespace kx

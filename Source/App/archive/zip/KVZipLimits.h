@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace kx {
+
 struct KVZipLimits {
     // Entries in the central directory.
     std::uint64_t maximumEntries = 100'000;
@@ -21,3 +23,5 @@ struct KVZipLimits {
     std::uint64_t maximumRatio = 200;
     std::uint64_t ratioAllowance = std::uint64_t(1) << 30;
 };
+
+} // namespace kx

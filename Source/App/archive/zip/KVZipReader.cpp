@@ -12,6 +12,8 @@
 #include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
 
+namespace kx {
+
 namespace {
 
 void put(std::string& out, std::uint64_t value, int width)
@@ -291,11 +293,11 @@ std::shared_ptr<KVZipReader> KVZipReader::open(const std::filesystem::path& path
     if (reader->fd_ < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw KVDocumentArchiveError::notFound(name);
-        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot open " + name));
+        throw KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot open " + name));
     }
     struct stat info {};
     if (::fstat(reader->fd_, &info) != 0)
-        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot open " + name));
+        throw KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot open " + name));
     if (!S_ISREG(info.st_mode))
         throw KVDocumentArchiveError::invalidBacking(name, "The project is not a zip file.");
     reader->directory_ = KVZipDirectory::read(reader->fd_, static_cast<std::uint64_t>(info.st_size), limits, name);
@@ -306,3 +308,5 @@ std::unique_ptr<KVDataReader> KVZipReader::reader(const Record& record, Budget b
 {
     return std::make_unique<EntryReader>(shared_from_this(), record, std::move(budget));
 }
+
+} // namespace kx

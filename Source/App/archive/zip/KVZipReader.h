@@ -16,6 +16,8 @@
 #include "App/archive/zip/KVZipDirectory.h"
 #include "App/archive/zip/KVZipLimits.h"
 
+namespace kx {
+
 class KVZipReader : public std::enable_shared_from_this<KVZipReader> {
 public:
     using Record = KVZipDirectory::Record;
@@ -49,3 +51,5 @@ private:
     KVZipDirectory directory_;
     int fd_ = -1;
 };
+
+} // namespace kx

@@ -19,6 +19,8 @@
 #include "App/archive/zip/KVZipDirectory.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 struct KVZipWriter::Entry {
     std::string name;
     Opener open;
@@ -58,7 +60,7 @@ struct KVZipWriter::Output {
             if (count < 0 && errno == EINTR)
                 continue;
             if (count < 0)
-                return fail(KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno, "Cannot write " + target.string())), ZIP_ER_WRITE);
+                return fail(KVDocumentArchiveError::unknown(Error::fromErrno(errno, "Cannot write " + target.string())), ZIP_ER_WRITE);
             done += static_cast<size_t>(count);
         }
         bufferStart += buffer.size();
@@ -83,7 +85,7 @@ struct KVZipWriter::Output {
         try {
             KVZipDirectory::read(staging->fileDescriptor(), length, limits, target.string());
         } catch (const KVDocumentArchiveError& refused) {
-            return fail(KVDocumentArchiveError::unknown(kx::Error(
+            return fail(KVDocumentArchiveError::unknown(Error(
                             KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
                             "The project “" + KVArchivePath::displayName(target.filename().string()) + "” can’t be saved as a package that would open again.",
                             refused.error().localizedFailureReason,
@@ -764,10 +766,10 @@ zip_int64_t outputCallback(void* userdata, void* data, zip_uint64_t length, zip_
 KVDocumentArchiveError refusal(const std::filesystem::path& target, const std::string& what, const std::string& reason,
                                const std::string& suggestion = {})
 {
-    return KVDocumentArchiveError::unknown(kx::Error(KVDocumentArchiveError::domain,
-                                                     static_cast<int>(KVDocumentArchiveError::Code::unknown),
-                                                     "The project “" + KVArchivePath::displayName(target.filename().string()) + "” " + what,
-                                                     reason, suggestion));
+    return KVDocumentArchiveError::unknown(Error(KVDocumentArchiveError::domain,
+                                                 static_cast<int>(KVDocumentArchiveError::Code::unknown),
+                                                 "The project “" + KVArchivePath::displayName(target.filename().string()) + "” " + what,
+                                                 reason, suggestion));
 }
 
 KVDocumentArchiveError writeFailure(const std::filesystem::path& target, const std::string& reason)
@@ -847,9 +849,9 @@ void KVZipWriter::commit()
             packed.push_back(entry.get());
         }
     Packing packing(std::move(packed));
-    auto& pool = kx::ThreadPool::bulk();
+    auto& pool = ThreadPool::bulk();
     // Declared after `packing`: gone (its workers stopped and joined) before it.
-    std::optional<kx::ThreadPool::Batch> workers;
+    std::optional<ThreadPool::Batch> workers;
     if (!packing.entries.empty())
         workers.emplace(pool, std::min<std::size_t>(packing.entries.size(), Packing::maximumWorkers),
                         [&packing](std::size_t) { packing.work(); });
@@ -906,7 +908,7 @@ void KVZipWriter::writeEmpty(const std::filesystem::path& target)
     static constexpr std::byte endRecord[22] = {std::byte{'P'}, std::byte{'K'}, std::byte{5}, std::byte{6}};
     KVSaveStaging staging(target, KVSaveStaging::Kind::file);
     if (::write(staging.fileDescriptor(), endRecord, sizeof(endRecord)) != static_cast<ssize_t>(sizeof(endRecord)))
-        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno ? errno : EIO, "Cannot write " + target.string()));
+        throw KVDocumentArchiveError::unknown(Error::fromErrno(errno ? errno : EIO, "Cannot write " + target.string()));
     staging.commit();
 }
 
@@ -923,3 +925,5 @@ bool KVZipWriter::isAlreadyCompressed(std::string_view name)
             return true;
     return false;
 }
+
+} // namespace kx

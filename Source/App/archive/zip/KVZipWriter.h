@@ -17,6 +17,8 @@
 #include "App/archive/KVDataReader.h"
 #include "App/archive/zip/KVZipLimits.h"
 
+namespace kx {
+
 class KVZipWriter {
 public:
     using Opener = std::function<std::unique_ptr<KVDataReader>()>;
@@ -64,3 +66,5 @@ private:
     KVZipLimits limits_;
     std::vector<std::unique_ptr<Entry>> entries_;
 };
+
+} // namespace kx

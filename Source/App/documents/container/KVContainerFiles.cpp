@@ -12,7 +12,7 @@
 
 namespace fs = std::filesystem;
 
-namespace KVContainerFiles {
+namespace kx::KVContainerFiles {
 
 namespace {
 
@@ -23,14 +23,14 @@ mode_t newFileMode()
     return 0666 & ~mask;
 }
 
-std::optional<kx::Error> writeAll(int fd, std::string_view data, const fs::path& path)
+std::optional<Error> writeAll(int fd, std::string_view data, const fs::path& path)
 {
     while (!data.empty()) {
         ssize_t written = ::write(fd, data.data(), data.size());
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            return kx::Error::fromErrno(errno, "Cannot write " + path.string());
+            return Error::fromErrno(errno, "Cannot write " + path.string());
         data.remove_prefix(static_cast<size_t>(written));
     }
     return std::nullopt;
@@ -38,24 +38,24 @@ std::optional<kx::Error> writeAll(int fd, std::string_view data, const fs::path&
 
 // A hidden temporary file beside `target`, filled by `fill`; its path, or the error.
 template <class Fill>
-std::optional<kx::Error> writeTemporary(const fs::path& target, std::string& temporary, bool flush, Fill&& fill)
+std::optional<Error> writeTemporary(const fs::path& target, std::string& temporary, bool flush, Fill&& fill)
 {
-    temporary = kx::FileSystem::temporaryPattern(target);
+    temporary = FileSystem::temporaryPattern(target);
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return kx::Error::fromErrno(errno, "Cannot create a file in " + target.parent_path().string());
+        return Error::fromErrno(errno, "Cannot create a file in " + target.parent_path().string());
     ::fchmod(fd, newFileMode());
     auto error = fill(fd);
     if (!error && flush && ::fsync(fd) != 0)
-        error = kx::Error::fromErrno(errno, "Cannot write " + target.string());
+        error = Error::fromErrno(errno, "Cannot write " + target.string());
     if (::close(fd) != 0 && !error)
-        error = kx::Error::fromErrno(errno, "Cannot write " + target.string());
+        error = Error::fromErrno(errno, "Cannot write " + target.string());
     if (error)
         ::unlink(temporary.c_str());
     return error;
 }
 
-std::optional<kx::Error> renameNew(const std::string& temporary, const fs::path& target)
+std::optional<Error> renameNew(const std::string& temporary, const fs::path& target)
 {
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
         return std::nullopt;
@@ -69,7 +69,7 @@ std::optional<kx::Error> renameNew(const std::string& temporary, const fs::path&
         error = errno;
     }
     ::unlink(temporary.c_str());
-    return kx::Error::fromErrno(error, error == EEXIST ? "The file " + target.string() + " exists" : "Cannot write " + target.string());
+    return Error::fromErrno(error, error == EEXIST ? "The file " + target.string() + " exists" : "Cannot write " + target.string());
 }
 
 } // namespace
@@ -79,11 +79,11 @@ bool isPlainFileName(std::string_view name)
     return name.size() <= 255 && name.find('/') == std::string_view::npos && KVArchivePath::isSafeRelativePath(name);
 }
 
-std::optional<kx::Error> makeFolders(const fs::path& root, std::string_view relativeFolder)
+std::optional<Error> makeFolders(const fs::path& root, std::string_view relativeFolder)
 {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return kx::Error::fromErrno(errno, "Cannot open " + root.string());
+        return Error::fromErrno(errno, "Cannot open " + root.string());
     fs::path reached = root;
     size_t start = 0;
     while (start < relativeFolder.size()) {
@@ -97,25 +97,25 @@ std::optional<kx::Error> makeFolders(const fs::path& root, std::string_view rela
         reached /= component;
         if (!isPlainFileName(component)) {
             ::close(fd);
-            return kx::Error::fromErrno(EINVAL, "Cannot create " + reached.string());
+            return Error::fromErrno(EINVAL, "Cannot create " + reached.string());
         }
         if (::mkdirat(fd, component.c_str(), 0777) != 0 && errno != EEXIST) {
             int error = errno;
             ::close(fd);
-            return kx::Error::fromErrno(error, "Cannot create " + reached.string());
+            return Error::fromErrno(error, "Cannot create " + reached.string());
         }
         int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int error = errno;
         ::close(fd);
         if (next < 0)
-            return kx::Error::fromErrno(error == ELOOP ? ENOTDIR : error, "Cannot create " + reached.string());
+            return Error::fromErrno(error == ELOOP ? ENOTDIR : error, "Cannot create " + reached.string());
         fd = next;
     }
     ::close(fd);
     return std::nullopt;
 }
 
-std::optional<kx::Error> writeNewFile(const fs::path& target, std::string_view data, bool flush)
+std::optional<Error> writeNewFile(const fs::path& target, std::string_view data, bool flush)
 {
     std::string temporary;
     if (auto error = writeTemporary(target, temporary, flush, [&](int fd) { return writeAll(fd, data, target); }))
@@ -123,30 +123,30 @@ std::optional<kx::Error> writeNewFile(const fs::path& target, std::string_view d
     return renameNew(temporary, target);
 }
 
-std::optional<kx::Error> copyNewFile(const fs::path& source, const fs::path& target)
+std::optional<Error> copyNewFile(const fs::path& source, const fs::path& target)
 {
     int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (from < 0)
-        return kx::Error::fromErrno(errno, "Cannot open " + source.string());
+        return Error::fromErrno(errno, "Cannot open " + source.string());
     auto error = copyNewFile(from, source, target);
     ::close(from);
     return error;
 }
 
-std::optional<kx::Error> copyNewFile(int from, const fs::path& source, const fs::path& target)
+std::optional<Error> copyNewFile(int from, const fs::path& source, const fs::path& target)
 {
     struct stat info {};
     if (::fstat(from, &info) != 0 || !S_ISREG(info.st_mode))
-        return kx::Error::fromErrno(EINVAL, "Cannot copy " + source.string());
+        return Error::fromErrno(EINVAL, "Cannot copy " + source.string());
     std::string temporary;
-    auto error = writeTemporary(target, temporary, true, [&](int fd) -> std::optional<kx::Error> {
+    auto error = writeTemporary(target, temporary, true, [&](int fd) -> std::optional<Error> {
         char buffer[1 << 16];
         for (;;) {
             ssize_t got = ::read(from, buffer, sizeof buffer);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
-                return kx::Error::fromErrno(errno, "Cannot read " + source.string());
+                return Error::fromErrno(errno, "Cannot read " + source.string());
             if (got == 0)
                 return std::nullopt;
             if (auto failed = writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)), target))
@@ -158,42 +158,42 @@ std::optional<kx::Error> copyNewFile(int from, const fs::path& source, const fs:
     return renameNew(temporary, target);
 }
 
-std::optional<kx::Error> replaceFile(const fs::path& target, std::string_view data, bool flush)
+std::optional<Error> replaceFile(const fs::path& target, std::string_view data, bool flush)
 {
     std::string temporary;
     if (auto error = writeTemporary(target, temporary, flush, [&](int fd) { return writeAll(fd, data, target); }))
         return error;
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        auto error = kx::Error::fromErrno(errno, "Cannot write " + target.string());
+        auto error = Error::fromErrno(errno, "Cannot write " + target.string());
         ::unlink(temporary.c_str());
         return error;
     }
     return std::nullopt;
 }
 
-std::optional<kx::Error> replaceLink(const fs::path& link, const fs::path& destination)
+std::optional<Error> replaceLink(const fs::path& link, const fs::path& destination)
 {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string temporary = kx::FileSystem::temporaryPattern(link);
+        std::string temporary = FileSystem::temporaryPattern(link);
         // A name of our own beside the link: mkstemp's, freed again for the link.
         int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
         if (fd < 0)
-            return kx::Error::fromErrno(errno, "Cannot create a link in " + link.parent_path().string());
+            return Error::fromErrno(errno, "Cannot create a link in " + link.parent_path().string());
         ::close(fd);
         ::unlink(temporary.c_str());
         if (::symlink(destination.c_str(), temporary.c_str()) != 0) {
             if (errno == EEXIST)
                 continue;
-            return kx::Error::fromErrno(errno, "Cannot create a link in " + link.parent_path().string());
+            return Error::fromErrno(errno, "Cannot create a link in " + link.parent_path().string());
         }
         if (::rename(temporary.c_str(), link.c_str()) != 0) {
-            auto error = kx::Error::fromErrno(errno, "Cannot replace " + link.string());
+            auto error = Error::fromErrno(errno, "Cannot replace " + link.string());
             ::unlink(temporary.c_str());
             return error;
         }
         return std::nullopt;
     }
-    return kx::Error::fromErrno(EEXIST, "Cannot create a link in " + link.parent_path().string());
+    return Error::fromErrno(EEXIST, "Cannot create a link in " + link.parent_path().string());
 }
 
 void flush(const fs::path& path)
@@ -203,7 +203,7 @@ void flush(const fs::path& path)
         ::fsync(fd);
         ::close(fd);
     }
-    kx::FileSystem::flushDirectory(path.parent_path());
+    FileSystem::flushDirectory(path.parent_path());
 }
 
 ReadResult readRegularFile(const fs::path& path, std::uint64_t maximum, bool dropFromCache)
@@ -211,17 +211,17 @@ ReadResult readRegularFile(const fs::path& path, std::uint64_t maximum, bool dro
     ReadResult result;
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        result.error = kx::Error::fromErrno(errno == ELOOP ? EINVAL : errno, "Cannot read " + path.string());
+        result.error = Error::fromErrno(errno == ELOOP ? EINVAL : errno, "Cannot read " + path.string());
         return result;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.error = kx::Error::fromErrno(EINVAL, "Cannot read " + path.string());
+        result.error = Error::fromErrno(EINVAL, "Cannot read " + path.string());
         ::close(fd);
         return result;
     }
     if (static_cast<std::uint64_t>(info.st_size) > maximum) {
-        result.error = kx::Error::fromErrno(EFBIG, "Cannot read " + path.string());
+        result.error = Error::fromErrno(EFBIG, "Cannot read " + path.string());
         ::close(fd);
         return result;
     }
@@ -239,7 +239,7 @@ ReadResult readRegularFile(const fs::path& path, std::uint64_t maximum, bool dro
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            result.error = kx::Error::fromErrno(errno, "Cannot read " + path.string());
+            result.error = Error::fromErrno(errno, "Cannot read " + path.string());
             ::close(fd);
             return result;
         }
@@ -255,4 +255,4 @@ ReadResult readRegularFile(const fs::path& path, std::uint64_t maximum, bool dro
     return result;
 }
 
-} // namespace KVContainerFiles
+} // namespace kx::KVContainerFiles

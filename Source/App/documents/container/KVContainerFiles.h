@@ -10,7 +10,7 @@
 
 #include "Platform/Foundation/Error.h"
 
-namespace KVContainerFiles {
+namespace kx::KVContainerFiles {
 
 // A name that can only be one file inside its folder and that a project can store, by the
 // archive's own rule (KVArchivePath): not empty, valid UTF-8, no "/", no backslash, no NUL, not "."
@@ -19,21 +19,21 @@ bool isPlainFileName(std::string_view name);
 
 // Creates `relativeFolder` (safe, "/"-separated) under `root` with its missing folders. A
 // component that is a link or not a folder is refused: nothing is made through it.
-std::optional<kx::Error> makeFolders(const std::filesystem::path& root, std::string_view relativeFolder);
+std::optional<Error> makeFolders(const std::filesystem::path& root, std::string_view relativeFolder);
 
 // Writes a file that must not exist yet: a temporary file beside it, renamed into place only
 // when nothing took the name meanwhile (the error's code is EEXIST then).
-std::optional<kx::Error> writeNewFile(const std::filesystem::path& target, std::string_view data, bool flush);
+std::optional<Error> writeNewFile(const std::filesystem::path& target, std::string_view data, bool flush);
 // The same for a copy of the file at `source`.
-std::optional<kx::Error> copyNewFile(const std::filesystem::path& source, const std::filesystem::path& target);
+std::optional<Error> copyNewFile(const std::filesystem::path& source, const std::filesystem::path& target);
 // The same for a copy of the regular file open at `sourceDescriptor` (not closed here);
 // `source` names it in errors.
-std::optional<kx::Error> copyNewFile(int sourceDescriptor, const std::filesystem::path& source,
-                                     const std::filesystem::path& target);
+std::optional<Error> copyNewFile(int sourceDescriptor, const std::filesystem::path& source,
+                                 const std::filesystem::path& target);
 // Puts `data` in place of whatever `target` is (a link is replaced, never written through).
-std::optional<kx::Error> replaceFile(const std::filesystem::path& target, std::string_view data, bool flush);
+std::optional<Error> replaceFile(const std::filesystem::path& target, std::string_view data, bool flush);
 // Puts a symbolic link to `destination` in place of whatever `link` is.
-std::optional<kx::Error> replaceLink(const std::filesystem::path& link, const std::filesystem::path& destination);
+std::optional<Error> replaceLink(const std::filesystem::path& link, const std::filesystem::path& destination);
 
 // Makes a file written without flushing durable, with its folder's entry; errors are let be.
 void flush(const std::filesystem::path& path);
@@ -42,8 +42,8 @@ void flush(const std::filesystem::path& path);
 // bytes; the error otherwise (ENOENT when there is none, EFBIG when it is larger).
 struct ReadResult {
     std::optional<std::string> data;
-    kx::Error error;
+    Error error;
 };
 ReadResult readRegularFile(const std::filesystem::path& path, std::uint64_t maximum, bool dropFromCache = false);
 
-} // namespace KVContainerFiles
+} // namespace kx::KVContainerFiles

@@ -16,7 +16,7 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/SignalConnection.h"
 
-namespace KVContainerImageData {
+namespace kx::KVContainerImageData {
 
 bool isPNG(std::string_view data)
 {
@@ -50,9 +50,9 @@ bool hasPixelSize(std::string_view data)
 {
     if (data.empty())
         return false;
-    auto loader = kx::GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
+    auto loader = GObjectRef<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
     bool sized = false;
-    auto sizing = kx::SignalConnection::connect<void(GdkPixbufLoader*, int, int)>(
+    auto sizing = SignalConnection::connect<void(GdkPixbufLoader*, int, int)>(
         loader.get(), "size-prepared", [&sized](GdkPixbufLoader*, int width, int height) { sized = width > 0 && height > 0; });
     GError* error = nullptr;
     constexpr size_t piece = 64 * 1024;
@@ -90,7 +90,7 @@ const Poppler* poppler()
     static const std::optional<Poppler> loaded = []() -> std::optional<Poppler> {
         GModule* module = g_module_open(KX_POPPLER_GLIB_SONAME, G_MODULE_BIND_LOCAL);
         if (!module) {
-            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), kx::RKLogKind::general);
+            RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), RKLogKind::general);
             return std::nullopt;
         }
         Poppler functions;
@@ -105,7 +105,7 @@ const Poppler* poppler()
             || !find("poppler_document_get_n_pages", functions.documentGetNPages)
             || !find("poppler_document_get_page", functions.documentGetPage)
             || !find("poppler_page_get_size", functions.pageGetSize) || !find("poppler_page_render", functions.pageRender)) {
-            kx::RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), kx::RKLogKind::general);
+            RKLog(std::string("PDF images cannot be drawn: ") + g_module_error(), RKLogKind::general);
             g_module_close(module);
             return std::nullopt;
         }
@@ -127,13 +127,13 @@ std::optional<std::string> renderPDFPage(std::string_view data)
         return std::nullopt;
     auto bytes = g_bytes_new(data.data(), data.size());
     GError* error = nullptr;
-    auto document = kx::GObjectRef<PopplerDocument>::adopt(library->documentNewFromBytes(bytes, nullptr, &error));
+    auto document = GObjectRef<PopplerDocument>::adopt(library->documentNewFromBytes(bytes, nullptr, &error));
     g_bytes_unref(bytes);
     g_clear_error(&error);
     if (!document || library->documentGetNPages(document.get()) < 1)
         return std::nullopt;
     const KVDocumentError unsupported(KVDocumentError::Code::unsupportedImageFormat);
-    auto page = kx::GObjectRef<PopplerPage>::adopt(library->documentGetPage(document.get(), 0));
+    auto page = GObjectRef<PopplerPage>::adopt(library->documentGetPage(document.get(), 0));
     if (!page)
         throw unsupported;
     double width = 0, height = 0;
@@ -141,8 +141,8 @@ std::optional<std::string> renderPDFPage(std::string_view data)
     if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height))
         throw unsupported;
     double scale = 1.0;
-    if (std::ceil(width) * std::ceil(height) > double(kx::Image::maximumPixelCount))
-        scale = std::sqrt(double(kx::Image::maximumPixelCount) / (std::ceil(width) * std::ceil(height)));
+    if (std::ceil(width) * std::ceil(height) > double(Image::maximumPixelCount))
+        scale = std::sqrt(double(Image::maximumPixelCount) / (std::ceil(width) * std::ceil(height)));
     const int pixelWidth = std::max(1, int(std::ceil(width * scale)));
     const int pixelHeight = std::max(1, int(std::ceil(height * scale)));
 
@@ -170,7 +170,7 @@ std::optional<std::string> renderPDFPage(std::string_view data)
     return png;
 }
 
-std::optional<std::string> encode(const kx::GObjectRef<GdkPixbuf>& image, bool asJPEG)
+std::optional<std::string> encode(const GObjectRef<GdkPixbuf>& image, bool asJPEG)
 {
     if (!image)
         return std::nullopt;
@@ -187,4 +187,4 @@ std::optional<std::string> encode(const kx::GObjectRef<GdkPixbuf>& image, bool a
     return data;
 }
 
-} // namespace KVContainerImageData
+} // namespace kx::KVContainerImageData

@@ -10,7 +10,7 @@
 
 #include "Platform/Foundation/GObjectRef.h"
 
-namespace KVContainerImageData {
+namespace kx::KVContainerImageData {
 
 bool isPNG(std::string_view data);
 bool isJPEG(std::string_view data);
@@ -27,11 +27,11 @@ bool hasPixelSize(std::string_view data);
 bool looksLikePDF(std::string_view data);
 
 // For the bytes of a PDF document: its first page rendered as PNG at one pixel per point (at
-// most kx::Image::maximumPixelCount). nullopt when the bytes are not a PDF that opens; throws
+// most Image::maximumPixelCount). nullopt when the bytes are not a PDF that opens; throws
 // KVDocumentError unsupportedImageFormat when it opens but cannot be rendered.
 std::optional<std::string> renderPDFPage(std::string_view data);
 
 // JPEG at quality 85, or PNG; nullopt when encoding fails.
-std::optional<std::string> encode(const kx::GObjectRef<GdkPixbuf>& image, bool asJPEG);
+std::optional<std::string> encode(const GObjectRef<GdkPixbuf>& image, bool asJPEG);
 
-} // namespace KVContainerImageData
+} // namespace kx::KVContainerImageData

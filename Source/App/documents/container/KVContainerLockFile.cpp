@@ -18,6 +18,8 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/Text.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -102,9 +104,9 @@ void checkOwner(const std::optional<std::string>& content)
 {
     if (!content || !isValidUTF8(*content))
         return;
-    std::string text(kx::trimmed(*content));
+    std::string text(trimmed(*content));
     if (text == ourId()) {
-        kx::RKLog("warning: the .korvel-lock file is our own, assuming it is stale", kx::RKLogKind::general);
+        RKLog("warning: the .korvel-lock file is our own, assuming it is stale", RKLogKind::general);
         return;
     }
     if (auto pid = parseInt32(text); pid && KVContainerLockFile::isLiveKorvelProcess(static_cast<pid_t>(*pid)))
@@ -236,7 +238,7 @@ void KVContainerLockFile::release()
     if (content && *content == ourId())
         ::unlink(path.c_str());
     else
-        kx::RKLog("warning: the .korvel-lock file is not ours, ignoring", kx::RKLogKind::general);
+        RKLog("warning: the .korvel-lock file is not ours, ignoring", RKLogKind::general);
     // Closing drops the file lock; the name is gone by then, so nobody locks a removed file.
     if (fd_ >= 0)
         ::close(fd_);
@@ -275,3 +277,5 @@ bool KVContainerLockFile::isLiveKorvelProcess(pid_t pid)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return name.find("korvel") != std::string::npos;
 }
+
+} // namespace kx

@@ -11,6 +11,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace kx {
+
 class KVContainerLockFile {
 public:
     static constexpr const char* fileName = ".korvel-lock";
@@ -48,3 +50,5 @@ private:
     int fd_ = -1;
     bool locked_ = false;
 };
+
+} // namespace kx

@@ -12,6 +12,8 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/FileSystem.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -82,15 +84,15 @@ std::optional<KVContainerOriginInfo> KVContainerOriginInfo::read(const fs::path&
         return std::nullopt;
     if (!fs::is_regular_file(status) || fs::file_size(file, ec) > maximumRecordLength || ec)
         throw KVArchiveDecoder::corrupt("The origin record is not a file of a sensible size.");
-    auto text = kx::FileSystem::readFile(file);
+    auto text = FileSystem::readFile(file);
     if (!text)
-        throw KVDocumentArchiveError::unknown(kx::Error::fromErrno(errno ? errno : EIO, "Cannot read " + file.string()));
+        throw KVDocumentArchiveError::unknown(Error::fromErrno(errno ? errno : EIO, "Cannot read " + file.string()));
     return fromJSON(KVDocumentArchive::decoder().parse(*text));
 }
 
 std::optional<std::string> KVContainerOriginInfo::makeBookmark(const fs::path& file)
 {
-    auto real = kx::FileSystem::realPath(file);
+    auto real = FileSystem::realPath(file);
     struct stat info {};
     if (!real || ::stat(real->c_str(), &info) != 0)
         return std::nullopt;
@@ -113,7 +115,7 @@ std::optional<fs::path> KVContainerOriginInfo::resolveBookmark(const std::string
     fs::path path = bookmark["path"].get<std::string>();
     if (!path.is_absolute())
         return std::nullopt;
-    if (auto real = kx::FileSystem::realPath(path))
+    if (auto real = FileSystem::realPath(path))
         return real;
     // Gone from its path: the same file renamed within its folder still counts.
     if (!bookmark["device"].is_number_integer() || !bookmark["inode"].is_number_integer())
@@ -130,10 +132,12 @@ std::optional<fs::path> KVContainerOriginInfo::resolveBookmark(const std::string
         struct stat info {};
         fs::path candidate = path.parent_path() / item->d_name;
         if (::stat(candidate.c_str(), &info) == 0 && info.st_dev == device && info.st_ino == inode) {
-            found = kx::FileSystem::realPath(candidate);
+            found = FileSystem::realPath(candidate);
             break;
         }
     }
     ::closedir(folder);
     return found;
 }
+
+} // namespace kx

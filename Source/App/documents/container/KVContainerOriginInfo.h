@@ -15,10 +15,12 @@
 
 #include "App/archive/KVDocumentArchive.h"
 
+namespace kx {
+
 struct KVContainerOriginInfo {
     std::string bookmarkData;
     KVDocumentArchive::Manifest manifest;
-    kx::DateFormat::Clock::time_point modificationDate;
+    DateFormat::Clock::time_point modificationDate;
 
     nlohmann::json toJSON() const;
     // Throws KVDocumentArchiveError (through the archive's decoder) for anything else.
@@ -32,3 +34,5 @@ struct KVContainerOriginInfo {
     // The file a bookmark names now, with symbolic links resolved; nullopt when it is gone.
     static std::optional<std::filesystem::path> resolveBookmark(const std::string& bookmark);
 };
+
+} // namespace kx

@@ -9,16 +9,20 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/MainQueue.h"
 
+namespace kx {
+
 inline void containerPrecondition(bool condition, const char* what)
 {
     if (condition)
         return;
-    kx::RKLog(std::string("KVDocumentContainer: precondition failed: ") + what, kx::RKLogKind::general);
+    RKLog(std::string("KVDocumentContainer: precondition failed: ") + what, RKLogKind::general);
     std::fprintf(stderr, "KVDocumentContainer: precondition failed: %s\n", what);
     std::abort();
 }
 
 inline void containerOnMainThread(const char* what)
 {
-    containerPrecondition(kx::MainQueue::isMainThread(), what);
+    containerPrecondition(MainQueue::isMainThread(), what);
 }
+
+} // namespace kx

@@ -11,6 +11,8 @@
 
 #include <glib-unix.h>
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -55,7 +57,7 @@ KVDirectoryMonitor::KVDirectoryMonitor(fs::path root, FolderFilter shouldWatch, 
             return *alive && keep ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
         },
         this);
-    source_ = kx::SourceHandle::fromId(id);
+    source_ = SourceHandle::fromId(id);
     // Files already there are known to the caller; only folders are walked.
     watchTree("", false);
     pending_.clear();
@@ -248,3 +250,5 @@ bool KVDirectoryMonitor::deliver(bool wholly)
     }
     return true;
 }
+
+} // namespace kx

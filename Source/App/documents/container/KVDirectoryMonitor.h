@@ -25,6 +25,8 @@
 
 #include "Platform/Foundation/SourceHandle.h"
 
+namespace kx {
+
 class KVDirectoryMonitor {
 public:
     // A path relative to the root ("/"-separated); `subtree` when a whole folder went or came.
@@ -64,7 +66,7 @@ private:
     Handler handler_;
     std::function<void()> lostEvents_;
     int fd_ = -1;
-    kx::SourceHandle source_;
+    SourceHandle source_;
     std::map<int, std::string> folders_;  // watch descriptor -> relative folder ("" = root)
     std::map<std::string, int> watches_;  // relative folder -> watch descriptor
     bool lost_ = false;
@@ -74,3 +76,5 @@ private:
     kx::SourceHandle delivery_;                                   // the next turn's delivery
     std::shared_ptr<bool> alive_;
 };
+
+} // namespace kx

@@ -18,6 +18,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/Uuid.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -320,3 +322,5 @@ void KVDocumentContainer::deleteContainer(bool toTrash)
     if (error)
         throw *error;
 }
+
+} // namespace kx

@@ -27,6 +27,8 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Observable.h"
 
+namespace kx {
+
 class KVContainerLockFile;
 class KVDirectoryMonitor;
 
@@ -278,3 +280,5 @@ private:
     kx::Observable<bool> hasChangesObservable_{false};
     std::size_t pendingCachedImageJobs_ = 0;
 };
+
+} // namespace kx

@@ -17,6 +17,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 using Clock = kx::DateFormat::Clock;
 
@@ -183,3 +185,5 @@ void KVDocumentContainer::backup(std::function<void()> completion)
         });
     });
 }
+
+} // namespace kx

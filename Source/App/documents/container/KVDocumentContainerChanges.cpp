@@ -12,6 +12,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 kx::Observable<bool>::Token KVDocumentContainer::observeHasChanges(kx::Observable<bool>::Handler handler)
@@ -470,3 +472,5 @@ void KVDocumentContainer::resyncIfEventsWereLost()
     }
     updateHasManifestChanges();
 }
+
+} // namespace kx

@@ -9,6 +9,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -161,3 +163,5 @@ void KVDocumentContainer::applyNameUse(const std::vector<std::string>& names, co
         }
     }
 }
+
+} // namespace kx

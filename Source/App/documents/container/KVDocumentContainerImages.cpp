@@ -13,6 +13,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -237,3 +239,5 @@ void KVDocumentContainer::cachedImageJobDidEnd(const std::string& name)
     if (cachedImagesDidFinish)
         cachedImagesDidFinish(name);
 }
+
+} // namespace kx

@@ -15,6 +15,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
+namespace kx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -276,3 +278,5 @@ void KVDocumentContainer::reflectOrigin(const KVDocumentArchive* origin, bool is
     }
     log("Updating origin: " + url.string() + ", last modified on: " + dateText(info.modificationDate));
 }
+
+} // namespace kx

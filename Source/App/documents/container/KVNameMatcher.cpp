@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <deque>
 
+namespace kx {
+
 KVNameMatcher::KVNameMatcher(const std::vector<std::string>& names)
     : nodes_(1)
     , duplicates_(names.size(), -1)
@@ -83,3 +85,5 @@ void KVNameMatcher::search(std::string_view text, std::vector<bool>& found) cons
         if (duplicates_[index] >= 0 && found[static_cast<size_t>(duplicates_[index])])
             found[index] = true;
 }
+
+} // namespace kx

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace kx {
+
 class KVNameMatcher {
 public:
     explicit KVNameMatcher(const std::vector<std::string>& names);
@@ -30,3 +32,5 @@ private:
     std::int32_t rootNext_[256];
     std::vector<std::int32_t> duplicates_; // per name: the index of an equal earlier name, or -1
 };
+
+} // namespace kx

@@ -13,6 +13,8 @@ namespace {
 using namespace kxtest;
 using kx::DocumentController;
 using kx::KVDocument;
+using kx::KVDocumentArchive;
+using kx::KVDocumentError;
 
 class DocumentControllerGui : public DocumentGuiTest {
 protected:

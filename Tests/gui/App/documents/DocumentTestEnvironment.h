@@ -103,8 +103,8 @@ inline std::string readFile(const fs::path& path)
 // The document JSON of a project package (zip or folder) as stored.
 inline std::string storedDocument(const fs::path& package)
 {
-    KVDocumentArchive archive(package, fs::is_directory(package) ? "com.korvel.projectfolder" : "com.korvel.projectzip", false,
-                              std::nullopt, false);
+    kx::KVDocumentArchive archive(package, fs::is_directory(package) ? "com.korvel.projectfolder" : "com.korvel.projectzip", false,
+                                  std::nullopt, false);
     std::string content;
     auto reader = archive.backing()->dataReader("design/document.json");
     for (auto chunk = reader->read(); !chunk.empty(); chunk = reader->read())
@@ -118,10 +118,10 @@ inline void makeProject(const fs::path& package, const std::map<std::string, std
     TemporaryDirectory staging;
     for (const auto& [path, content] : files)
         writeFile(staging / path, content);
-    auto source = std::make_shared<KVDocumentArchive>(std::make_shared<KVDirectoryArchiveBacking>(staging.path(), false, false),
-                                                      std::nullopt);
+    auto source = std::make_shared<kx::KVDocumentArchive>(std::make_shared<kx::KVDirectoryArchiveBacking>(staging.path(), false, false),
+                                                          std::nullopt);
     source->regenerateManifest();
-    KVDocumentArchive target(package, asFolder ? "com.korvel.projectfolder" : "com.korvel.projectzip", true, std::nullopt, !asFolder);
+    kx::KVDocumentArchive target(package, asFolder ? "com.korvel.projectfolder" : "com.korvel.projectzip", true, std::nullopt, !asFolder);
     target.reflect(*source);
 }
 
@@ -158,7 +158,7 @@ protected:
             GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
         g_free(node);
         useStandInEditor();
-        KVDocumentContainer::setBaseDirectoryForTesting(folder / "cache");
+        kx::KVDocumentContainer::setBaseDirectoryForTesting(folder / "cache");
         kx::UserDefaults::standard().setBool(kx::KorvelTracking::trackingDisabledKey, true);
         clock = std::make_shared<FakeDocumentClock>();
         kx::DocumentClock::setSharedForTesting(clock);
@@ -195,7 +195,7 @@ protected:
         kx::Workspace::shared().setURLOpenerForTesting(nullptr);
         kx::DocumentClock::setSharedForTesting(nullptr);
         kx::DocumentControllerBase::setOptionKeyIsDownForTesting(std::nullopt);
-        KVDocumentContainer::setBaseDirectoryForTesting(std::nullopt);
+        kx::KVDocumentContainer::setBaseDirectoryForTesting(std::nullopt);
     }
 
     std::shared_ptr<kx::KVDocument> newDocument()

@@ -12,6 +12,8 @@ namespace {
 using namespace kxtest;
 using kx::DocumentController;
 using kx::KVDocument;
+using kx::KVDocumentArchive;
+using kx::KVDocumentError;
 
 using KVDocumentSafetyGui = DocumentGuiTest;
 

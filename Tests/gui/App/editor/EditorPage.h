@@ -91,7 +91,7 @@ struct EditorWindow {
 
     std::shared_ptr<kx::NimbetViewController> controller;
     // The working container's source of "design/document.json", as a document makes it.
-    std::shared_ptr<KVDocumentContainerDataSource> documentSource = kx::makeDocumentJSONSource(controller);
+    std::shared_ptr<kx::KVDocumentContainerDataSource> documentSource = kx::makeDocumentJSONSource(controller);
     GtkWidget* window = nullptr;
 };
 

@@ -10,6 +10,7 @@
 
 namespace {
 
+using kx::KVDocumentContainerDataSource;
 using kxtest::editorTimeout;
 using kxtest::EditorWindow;
 using kxtest::json;

@@ -41,7 +41,7 @@ inline std::string noise(size_t length, unsigned seed)
     return bytes;
 }
 
-inline std::string readAll(KVDataReader& reader)
+inline std::string readAll(kx::KVDataReader& reader)
 {
     std::string text;
     for (auto chunk = reader.read(); !chunk.empty(); chunk = reader.read())

@@ -4,6 +4,8 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/DateFormat.h"
 
+using namespace kx;
+
 namespace {
 
 using Manifest = KVDocumentArchive::Manifest;

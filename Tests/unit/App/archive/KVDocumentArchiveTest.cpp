@@ -10,6 +10,8 @@
 #include "support/TestPaths.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
+using namespace kx;
+
 using archivetest::readAll;
 using archivetest::tree;
 using archivetest::writeFile;

@@ -13,6 +13,8 @@
 #include "support/ZipBuilder.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
+using namespace kx;
+
 using archivetest::runInChild;
 using archivetest::tree;
 using archivetest::writeFile;

@@ -24,6 +24,9 @@ namespace containertest {
 
 namespace fs = std::filesystem;
 
+using kx::KVDocumentArchive;
+using kx::KVDocumentContainer;
+using kx::KVDocumentError;
 using kxtest::writeFile;
 
 inline std::optional<std::string> readFile(const fs::path& path)

@@ -12,6 +12,8 @@
 #include "App/shell/RKLog.h"
 #include "support/ChildProcess.h"
 
+using namespace kx;
+
 using namespace containertest;
 
 namespace {

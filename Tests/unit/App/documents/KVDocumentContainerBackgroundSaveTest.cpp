@@ -4,6 +4,8 @@
 
 #include "App/archive/KVDocumentArchiveError.h"
 
+using namespace kx;
+
 namespace {
 
 using namespace containertest;

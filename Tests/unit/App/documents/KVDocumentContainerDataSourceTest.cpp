@@ -7,6 +7,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "support/Spin.h"
 
+using namespace kx;
+
 namespace {
 
 using Source = KVDocumentContainerDataSource;

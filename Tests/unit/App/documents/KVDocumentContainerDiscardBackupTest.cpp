@@ -6,6 +6,8 @@
 
 #include "App/documents/KVDocumentLogger.h"
 
+using namespace kx;
+
 using namespace containertest;
 using Relation = KVDocumentContainer::ArchiveRelation;
 

@@ -9,6 +9,8 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "unit/App/documents/ImageFixtures.h"
 
+using namespace kx;
+
 using namespace containertest;
 using namespace imagefixtures;
 

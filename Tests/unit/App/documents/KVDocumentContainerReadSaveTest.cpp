@@ -20,6 +20,8 @@
 #include "support/ZipBuilder.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
+using namespace kx;
+
 using namespace containertest;
 using Relation = KVDocumentContainer::ArchiveRelation;
 

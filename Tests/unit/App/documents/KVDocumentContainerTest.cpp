@@ -11,6 +11,8 @@
 #include "App/server/ServerController.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
+using namespace kx;
+
 using namespace containertest;
 
 namespace {

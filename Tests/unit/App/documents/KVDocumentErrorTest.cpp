@@ -2,6 +2,8 @@
 
 #include "App/documents/KVDocumentError.h"
 
+using namespace kx;
+
 namespace {
 
 TEST(KVDocumentErrorTest, CodesTextsAndRecovery)

@@ -11,6 +11,8 @@
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
+using namespace kx;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,6 +8,8 @@
 #include "support/ZipBuilder.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
+using namespace kx;
+
 using archivetest::peakGrowthMiB;
 using kxtest::ZipBuilder;
 namespace fs = std::filesystem;

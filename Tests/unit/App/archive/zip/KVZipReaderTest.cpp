@@ -7,6 +7,8 @@
 #include "support/ZipBuilder.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
+using namespace kx;
+
 using archivetest::readAll;
 using archivetest::tree;
 using archivetest::writeFile;

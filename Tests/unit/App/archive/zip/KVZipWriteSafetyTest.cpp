@@ -25,6 +25,8 @@
 #include "support/TestPaths.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
+using namespace kx;
+
 using archivetest::tree;
 using archivetest::writeFile;
 namespace fs = std::filesystem;

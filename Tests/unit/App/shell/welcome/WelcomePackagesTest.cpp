@@ -12,6 +12,9 @@
 #include "Platform/Foundation/FileSystem.h"
 #include "support/TestPaths.h"
 
+using kx::KVDataReader;
+using kx::KVDocumentArchive;
+using kx::KVSha1;
 using kx::WelcomePageBridge;
 
 namespace {
