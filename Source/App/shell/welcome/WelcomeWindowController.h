@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include <webkit2/webkit2.h>
+
 #include "App/shell/welcome/WelcomeWindow.h"
 #include "Platform/Foundation/UserDefaults.h"
 
