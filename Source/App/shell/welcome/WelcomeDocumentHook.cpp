@@ -16,7 +16,7 @@ WelcomeDocumentHook& WelcomeDocumentHook::shared()
 
 Error WelcomeDocumentHook::unavailableError()
 {
-    return Error("KVDocumentErrorDomain", 0, "Documents are not available yet.");
+    return Error(unavailableDomain, unavailableCode, "Documents are not available yet.");
 }
 
 void WelcomeDocumentHook::reset()

@@ -5,6 +5,7 @@
 // them to see the calls. Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -35,6 +36,11 @@ struct WelcomeDocumentHook {
     void reset();
 
     static constexpr const char* unavailableMessage = "documents are not available yet";
+    // What a failed open gives until then: "Documents are not available yet." in the documents'
+    // domain with its code for "not implemented" (KVDocumentError's notImplemented, which this
+    // folder does not see; a test checks that the two agree).
+    static constexpr const char* unavailableDomain = "KVDocumentErrorDomain";
+    static constexpr std::int64_t unavailableCode = 10;
     static Error unavailableError();
 };
 

@@ -7,6 +7,7 @@
 
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVSha1.h"
+#include "App/documents/KVDocumentError.h"
 #include "App/shell/welcome/WelcomeDocumentHook.h"
 #include "App/shell/welcome/WelcomePageBridge.h"
 #include "Platform/Foundation/FileSystem.h"
@@ -176,6 +177,11 @@ TEST_F(WelcomeHook, WithoutDocumentsOpeningFailsAndSaysWhy)
     testing::internal::GetCapturedStdout();
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->localizedDescription, "Documents are not available yet.");
+    // The documents' own "not implemented", not their code 0 (a container already open).
+    using namespace kx; // wherever the documents' error is declared
+    const kx::Error notImplemented = KVDocumentError(KVDocumentError::Code::notImplemented).error();
+    EXPECT_EQ(error->domain, notImplemented.domain);
+    EXPECT_EQ(error->code, notImplemented.code);
     error.reset();
     WelcomePageBridge::openTutorial("getting-started", [&](std::optional<kx::Error> e) { error = e; });
     EXPECT_TRUE(error.has_value());
