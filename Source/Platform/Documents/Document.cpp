@@ -357,15 +357,7 @@ Error Document::errorFromException(std::exception_ptr exception)
 {
     if (auto* controller = DocumentControllerBase::shared())
         return controller->errorFromException(exception);
-    try {
-        std::rethrow_exception(exception);
-    } catch (const Error& error) {
-        return error;
-    } catch (const std::exception& error) {
-        return Error("NSCocoaErrorDomain", 256, error.what());
-    } catch (...) {
-        return Error("NSCocoaErrorDomain", 256, "An unknown error occurred.");
-    }
+    return Error::fromException(exception);
 }
 
 void Document::presentError(const Error& error, std::function<void()> completion)

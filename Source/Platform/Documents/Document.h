@@ -191,7 +191,8 @@ public:
 
     // ---- Errors ----
 
-    // The error of an exception thrown by a subclass, as the controller reads it.
+    // The error of an exception thrown by a subclass, as the controller reads it (without a
+    // controller, Error::fromException).
     static Error errorFromException(std::exception_ptr exception);
     void presentError(const Error& error, std::function<void()> completion = {});
 

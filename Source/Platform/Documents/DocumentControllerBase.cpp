@@ -345,15 +345,7 @@ std::string DocumentControllerBase::nextUntitledName()
 
 Error DocumentControllerBase::errorFromException(std::exception_ptr exception) const
 {
-    try {
-        std::rethrow_exception(exception);
-    } catch (const Error& error) {
-        return error;
-    } catch (const std::exception& error) {
-        return Error("NSCocoaErrorDomain", 256, error.what());
-    } catch (...) {
-        return Error("NSCocoaErrorDomain", 256, "An unknown error occurred.");
-    }
+    return Error::fromException(exception);
 }
 
 std::vector<std::string> DocumentControllerBase::recoveryOptions(const Error&) const

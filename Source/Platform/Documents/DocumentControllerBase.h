@@ -139,7 +139,8 @@ public:
 
     // ---- Errors ----
 
-    // The error of an exception thrown while making, reading or writing a document.
+    // The error of an exception thrown while making, reading or writing a document: here
+    // Error::fromException; a subclass reads its own exceptions first.
     virtual Error errorFromException(std::exception_ptr exception) const;
     // The buttons that offer a recovery from `error` (none: "OK").
     virtual std::vector<std::string> recoveryOptions(const Error& error) const;

@@ -28,6 +28,19 @@ Error Error::fromGError(const GError* error, const std::string& what)
     return Error(glibDomain, error ? error->code : 0, what.empty() ? message : what + ": " + message, message);
 }
 
+Error Error::fromException(std::exception_ptr exception)
+{
+    try {
+        std::rethrow_exception(exception);
+    } catch (const Error& error) {
+        return error;
+    } catch (const std::exception& error) {
+        return Error(cocoaDomain, 256, error.what());
+    } catch (...) {
+        return Error(cocoaDomain, 256, "An unknown error occurred.");
+    }
+}
+
 std::string Error::informativeText() const
 {
     return localizedRecoverySuggestion.empty() ? localizedFailureReason : localizedRecoverySuggestion;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 struct _GError;
@@ -23,11 +24,17 @@ struct Error {
     // The domain for failures of system calls and GLib: code is errno or the GError code.
     static constexpr const char* posixDomain = "NSPOSIXErrorDomain";
     static constexpr const char* glibDomain = "GLibErrorDomain";
+    // The domain of the platform's own failures (a document that cannot be read or made).
+    static constexpr const char* cocoaDomain = "NSCocoaErrorDomain";
 
     // An error from errno (the value of errno when called) with a message naming what failed.
     static Error fromErrno(int errnum, const std::string& what);
     // An error from a GError; takes no ownership. A null error gives an "unknown error".
     static Error fromGError(const _GError* error, const std::string& what = {});
+    // The error of a caught exception: an Error as it was thrown; any other exception as code
+    // 256 of the Cocoa domain with its message, "An unknown error occurred." when it has none
+    // (not a std::exception).
+    static Error fromException(std::exception_ptr exception);
 
     // The informative text of an alert: the recovery suggestion, else the failure reason.
     std::string informativeText() const;
