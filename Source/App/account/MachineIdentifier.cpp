@@ -8,6 +8,7 @@
 #include <openssl/hmac.h>
 
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/Text.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Foundation/Uuid.h"
 
@@ -19,17 +20,6 @@ namespace {
 constexpr std::string_view applicationSalt = "com.korvel.x/machine-identifier/1";
 constexpr const char* fallbackKey = "PDMachineIdentifier";
 
-std::string hex(const unsigned char* bytes, size_t count)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
 } // namespace
 
 std::string MachineIdentifier::derive(const std::string& machineId)
@@ -38,7 +28,7 @@ std::string MachineIdentifier::derive(const std::string& machineId)
     unsigned length = 0;
     HMAC(EVP_sha256(), machineId.data(), int(machineId.size()),
          reinterpret_cast<const unsigned char*>(applicationSalt.data()), applicationSalt.size(), digest.data(), &length);
-    return hex(digest.data(), std::min<size_t>(length, 16));
+    return hexString(std::span(digest.data(), std::min<size_t>(length, 16)));
 }
 
 std::optional<std::string> MachineIdentifier::fromMachineIdFile(const std::filesystem::path& file)

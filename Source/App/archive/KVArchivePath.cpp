@@ -2,51 +2,14 @@
 
 #include <cstdint>
 
-namespace kx::KVArchivePath {
+#include "Platform/Foundation/Text.h"
+#include "Services/runtime/JSONWriter.h"
 
-bool isValidUTF8(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<std::uint8_t>(text[i]);
-        size_t length;
-        std::uint32_t codePoint;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode are not UTF-8.
-        static constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < smallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
+namespace kx::KVArchivePath {
 
 std::string displayName(std::string_view name)
 {
     static constexpr size_t longest = 200;
-    static constexpr char hex[] = "0123456789ABCDEF";
     std::string shown;
     size_t i = 0;
     while (i < name.size() && shown.size() < longest) {
@@ -61,8 +24,8 @@ std::string displayName(std::string_view name)
             shown += "\\0";
         } else if (byte < 0x20 || byte == 0x7F || byte >= 0x80) {
             shown += "\\x";
-            shown += hex[byte >> 4];
-            shown += hex[byte & 0xF];
+            shown += hexDigit(byte >> 4, LetterCase::upper);
+            shown += hexDigit(byte, LetterCase::upper);
         } else {
             shown += static_cast<char>(byte);
         }

@@ -11,8 +11,6 @@ namespace kx::KVArchivePath {
 // no backslash, and no empty, "." or ".." component. One trailing "/" (a folder) is allowed.
 bool isSafeRelativePath(std::string_view path);
 
-bool isValidUTF8(std::string_view text);
-
 // A name from outside (a zip entry, a manifest, a folder) as an error text may show it:
 // control characters and bytes that are not UTF-8 escaped ("\0", "\x1F"), and a very long
 // name cut short with an ellipsis.

@@ -8,39 +8,22 @@
 #include <glib.h>
 
 #include "App/shell/StringExtras.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // An unsigned 32-bit hex number from the start of `text`, saturating; 0 when there is none.
 std::uint32_t scanHex(std::string_view text)
 {
-    std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i]))
-        ++i;
+    std::size_t i = std::min(text.find_first_not_of(whiteSpace), text.size());
     if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')
-        && hexDigit(text[i + 2]) >= 0)
+        && hexDigitValue(text[i + 2]) >= 0)
         i += 2;
     std::uint64_t value = 0;
     for (; i < text.size(); ++i) {
-        const int digit = hexDigit(text[i]);
+        const int digit = hexDigitValue(text[i]);
         if (digit < 0)
             break;
         value = value * 16 + static_cast<std::uint64_t>(digit);

@@ -3,11 +3,13 @@
 #include <glib.h>
 #include <openssl/evp.h>
 
+#include "Platform/Foundation/Text.h"
+
 namespace kx {
 
 namespace {
 
-std::string md5Hex(std::string_view bytes, const char* digits)
+std::string md5Hex(std::string_view bytes, LetterCase letters)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -15,13 +17,7 @@ std::string md5Hex(std::string_view bytes, const char* digits)
     // very large texts.
     if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1 || length != 16)
         g_error("MD5 is not available from libcrypto"); // cache keys without it would collide
-    std::string hex;
-    hex.reserve(32);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex.push_back(digits[digest[i] >> 4]);
-        hex.push_back(digits[digest[i] & 0x0F]);
-    }
-    return hex;
+    return hexString(std::span(digest, length), letters);
 }
 
 // Bytes of the UTF-8 sequence that starts with `lead` (valid text assumed).
@@ -40,12 +36,12 @@ int sequenceLength(unsigned char lead)
 
 std::string MD5String(std::string_view text)
 {
-    return md5Hex(text.substr(0, text.find('\0')), "0123456789ABCDEF");
+    return md5Hex(text.substr(0, text.find('\0')), LetterCase::upper);
 }
 
 std::string md5String(std::string_view text)
 {
-    return md5Hex(text, "0123456789abcdef");
+    return md5Hex(text, LetterCase::lower);
 }
 
 std::optional<std::string> utf16substring(std::string_view text, std::int64_t atCharacter, std::int64_t length)

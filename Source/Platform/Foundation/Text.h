@@ -1,6 +1,9 @@
 // Small text helpers that every layer uses.
 #pragma once
 
+#include <cstddef>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace kx {
@@ -15,6 +18,44 @@ constexpr std::string_view trimmed(std::string_view text, std::string_view blank
     if (first == std::string_view::npos)
         return {};
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// ---- Hexadecimal digits ----
+
+enum class LetterCase { lower, upper };
+
+// The digit of `value` (its low four bits): '0' to '9', then 'a' to 'f' or 'A' to 'F'.
+// Allocates nothing, so a signal handler may use it too.
+constexpr char hexDigit(unsigned value, LetterCase letters = LetterCase::lower)
+{
+    value &= 0xF;
+    if (value < 10)
+        return static_cast<char>('0' + value);
+    return static_cast<char>((letters == LetterCase::upper ? 'A' : 'a') + (value - 10));
+}
+
+// The value of a hexadecimal digit of either case, or -1 for any other character.
+constexpr int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Each byte as two digits, the high half first (a digest as it is printed).
+inline std::string hexString(std::span<const unsigned char> bytes, LetterCase letters = LetterCase::lower)
+{
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const unsigned char byte : bytes) {
+        text += hexDigit(byte >> 4, letters);
+        text += hexDigit(byte, letters);
+    }
+    return text;
 }
 
 } // namespace kx

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "Platform/Foundation/Text.h"
 #include "Services/runtime/JSONTextScan.h"
 
 namespace kx {
@@ -23,17 +24,6 @@ void skipWhitespace(const char*& p, const char* end)
         ++p;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Four hex digits at p, or -1.
 long readHex4(const char* p, const char* end)
 {
@@ -41,7 +31,7 @@ long readHex4(const char* p, const char* end)
         return -1;
     long value = 0;
     for (int i = 0; i < 4; ++i) {
-        const int digit = hexValue(p[i]);
+        const int digit = hexDigitValue(p[i]);
         if (digit < 0)
             return -1;
         value = value << 4 | digit;

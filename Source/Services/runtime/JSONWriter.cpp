@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "Platform/Foundation/Text.h"
 #include "Services/runtime/JSONTextScan.h"
 
 namespace kx {
@@ -23,7 +24,6 @@ bool isValidUTF8(std::string_view text)
 
 bool JSONWriter::appendQuoted(std::string& out, std::string_view text)
 {
-    static constexpr char hex[] = "0123456789abcdef";
     const std::size_t start = out.size();
     // Room up front for the text and a few escapes, so that large text is copied in runs
     // without growing the output on the way.
@@ -55,7 +55,7 @@ bool JSONWriter::appendQuoted(std::string& out, std::string_view text)
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
         default: {
-            const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            const char escape[] = {'\\', 'u', '0', '0', hexDigit(c >> 4), hexDigit(c)};
             out.append(escape, sizeof escape);
         }
         }

@@ -19,6 +19,7 @@
 #include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx {
 
@@ -49,20 +50,19 @@ struct Buffer {
     }
     void appendHexBytes(const unsigned char* bytes, std::size_t size)
     {
-        static constexpr char digits[] = "0123456789abcdef";
         for (std::size_t i = 0; i < size && length + 2 < sizeof(text); ++i) {
-            text[length++] = digits[bytes[i] >> 4];
-            text[length++] = digits[bytes[i] & 0xf];
+            text[length++] = hexDigit(bytes[i] >> 4);
+            text[length++] = hexDigit(bytes[i]);
         }
         text[length] = '\0';
     }
+    // `base` at most 16.
     void appendNumber(unsigned long long value, unsigned base = 10)
     {
         char digits[32];
         int count = 0;
         do {
-            const unsigned digit = unsigned(value % base);
-            digits[count++] = char(digit < 10 ? '0' + digit : 'a' + digit - 10);
+            digits[count++] = hexDigit(unsigned(value % base));
             value /= base;
         } while (value && count < int(sizeof(digits)));
         while (count > 0 && length + 1 < sizeof(text))

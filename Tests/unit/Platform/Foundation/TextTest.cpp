@@ -1,0 +1,34 @@
+// The small text helpers: hexadecimal digits both ways, in both cases.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "Platform/Foundation/Text.h"
+
+using kx::LetterCase;
+
+TEST(Text, HexDigitsReadBackInEitherCase)
+{
+    for (unsigned value = 0; value < 16; ++value) {
+        EXPECT_EQ(kx::hexDigitValue(kx::hexDigit(value)), int(value)) << value;
+        EXPECT_EQ(kx::hexDigitValue(kx::hexDigit(value, LetterCase::upper)), int(value)) << value;
+    }
+    EXPECT_EQ(kx::hexDigit(10), 'a');
+    EXPECT_EQ(kx::hexDigit(15, LetterCase::upper), 'F');
+    EXPECT_EQ(kx::hexDigit(0x3C), 'c'); // only the low four bits count
+}
+
+TEST(Text, CharactersBesideTheDigitRangesAreNotDigits)
+{
+    for (char c : {'/', ':', '@', 'G', '`', 'g', ' ', '\0', '\x80', '\xFF'})
+        EXPECT_EQ(kx::hexDigitValue(c), -1) << int(static_cast<unsigned char>(c));
+}
+
+TEST(Text, HexStringPrintsEachByteHighHalfFirst)
+{
+    const std::array<unsigned char, 5> bytes = {0x00, 0x0F, 0xA5, 0x10, 0xFF};
+    EXPECT_EQ(kx::hexString(bytes), "000fa510ff");
+    EXPECT_EQ(kx::hexString(bytes, LetterCase::upper), "000FA510FF");
+    EXPECT_EQ(kx::hexString({}), "");
+}
