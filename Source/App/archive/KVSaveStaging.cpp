@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "App/archive/KVDocumentArchiveError.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
 
 namespace kx {
@@ -39,38 +40,6 @@ int injectedFault(std::string_view step)
 {
     return faultHook() ? faultHook()(step) : 0;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1)
-        : fd_(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept
-        : fd_(std::exchange(other.fd_, -1))
-    {
-    }
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        if (this != &other) {
-            if (fd_ >= 0)
-                ::close(fd_);
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 fs::path parentOf(const fs::path& target)
 {
@@ -196,7 +165,7 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
     , kind_(kind)
 {
     const fs::path parent = parentOf(target_);
-    Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    kx::FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.get() < 0)
         KVDocumentArchiveError::throwErrno(errno, "Cannot open the folder " + parent.string());
     struct stat existing {};
@@ -248,7 +217,7 @@ void KVSaveStaging::discard()
     if (!staged_)
         return;
     staged_ = false;
-    Descriptor parent(::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    kx::FileDescriptor parent(::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() >= 0)
         removeEntry(parent.get(), path_.filename().string());
 }
@@ -290,7 +259,7 @@ void KVSaveStaging::commit()
                 KVDocumentArchiveError::throwErrno(error, what);
             // No exchange here: the old version goes aside (locked, so that no open takes it for
             // a crash's leftover and puts it back while the new one moves in), then the new one in.
-            Descriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            kx::FileDescriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (oldFd.get() < 0)
                 KVDocumentArchiveError::throwErrno(errno, what);
             if (!lock(oldFd.get(), true))
@@ -315,7 +284,7 @@ void KVSaveStaging::commit()
     staged_ = false;
     int flushError = flushFolder(parent);
     if (!old.empty()) {
-        Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        kx::FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parentFd.get() >= 0)
             removeEntry(parentFd.get(), old.filename().string());
     }
@@ -345,7 +314,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
 {
     try {
         const fs::path parent = parentOf(target);
-        Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        kx::FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parentFd.get() < 0)
             return;
         bool whole = false;
@@ -354,7 +323,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
         struct Leftover {
             std::string name;
             bool old;
-            Descriptor fd;
+            kx::FileDescriptor fd;
             std::int64_t modified;
         };
         std::vector<Leftover> leftovers;
@@ -375,7 +344,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
                 continue;
             if (rest.size() != (old ? oldKind : stagedKind).size() + randomLength)
                 continue;
-            Descriptor fd(::openat(parentFd.get(), item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            kx::FileDescriptor fd(::openat(parentFd.get(), item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             struct stat info {};
             if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || info.st_uid != ::geteuid())
                 continue;

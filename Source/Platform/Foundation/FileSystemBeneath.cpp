@@ -7,37 +7,12 @@
 
 #include <glib.h>
 
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
 
 namespace kx::FileSystem {
 
 namespace {
-
-class FolderDescriptor {
-public:
-    explicit FolderDescriptor(int fd = -1)
-        : fd_(fd)
-    {
-    }
-    ~FolderDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FolderDescriptor(FolderDescriptor&& other) noexcept
-        : fd_(std::exchange(other.fd_, -1))
-    {
-    }
-    FolderDescriptor& operator=(FolderDescriptor&& other) noexcept
-    {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool isPlainName(const fs::path& component)
 {
@@ -47,13 +22,13 @@ bool isPlainName(const fs::path& component)
 
 // The folder `relative` names below `base`, each step opened without following a link; made
 // when missing and `create` is set. The error's errno in `failure`.
-FolderDescriptor openFolderBeneath(const fs::path& base, const fs::path& relative, bool create, int& failure)
+FileDescriptor openFolderBeneath(const fs::path& base, const fs::path& relative, bool create, int& failure)
 {
-    FolderDescriptor folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() < 0 && create && errno == ENOENT) {
         std::error_code ec;
         fs::create_directories(base, ec);
-        folder = FolderDescriptor(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        folder = FileDescriptor(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
     if (folder.get() < 0) {
         failure = errno;
@@ -62,22 +37,22 @@ FolderDescriptor openFolderBeneath(const fs::path& base, const fs::path& relativ
     for (const auto& component : relative) {
         if (!isPlainName(component)) {
             failure = EINVAL;
-            return FolderDescriptor();
+            return FileDescriptor();
         }
         int next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0 && errno == ENOENT && create) {
             if (::mkdirat(folder.get(), component.c_str(), 0777) != 0 && errno != EEXIST) {
                 failure = errno;
-                return FolderDescriptor();
+                return FileDescriptor();
             }
             next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (next < 0) {
             // O_NOFOLLOW on a link gives ELOOP, O_DIRECTORY on a file ENOTDIR.
             failure = errno;
-            return FolderDescriptor();
+            return FileDescriptor();
         }
-        folder = FolderDescriptor(next);
+        folder = FileDescriptor(next);
     }
     return folder;
 }
@@ -95,7 +70,7 @@ std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& re
     if (!isPlainName(name))
         return beneathError(EINVAL, "Cannot write", base, relative);
     int failure = 0;
-    FolderDescriptor folder = openFolderBeneath(base, relative.parent_path(), true, failure);
+    FileDescriptor folder = openFolderBeneath(base, relative.parent_path(), true, failure);
     if (folder.get() < 0)
         return beneathError(failure, "Cannot reach the folder of", base, relative);
 
@@ -149,10 +124,10 @@ std::optional<std::string> readFileBeneath(const fs::path& base, const fs::path&
 {
     const fs::path name = relative.filename();
     int failure = 0;
-    FolderDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FolderDescriptor();
+    FileDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FileDescriptor();
     if (folder.get() < 0)
         return std::nullopt;
-    FolderDescriptor file(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status {};
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)
         || std::size_t(status.st_size) > maximumSize)
@@ -178,7 +153,7 @@ bool removeBeneath(const fs::path& base, const fs::path& relative)
 {
     const fs::path name = relative.filename();
     int failure = 0;
-    FolderDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FolderDescriptor();
+    FileDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FileDescriptor();
     return folder.get() >= 0 && ::unlinkat(folder.get(), name.c_str(), 0) == 0;
 }
 
