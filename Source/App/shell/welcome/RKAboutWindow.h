@@ -53,6 +53,9 @@ public:
     void termsOfServiceClicked();
 
 private:
+    // The two set-up steps of the first showWindow, in this order (the names are those of the
+    // window's loading, though no interface file is read): the build name and the labels'
+    // weights; then the icon, the clicks and the version text.
     void awakeFromNib();
     void windowDidLoad();
     void showIcon();
