@@ -13,6 +13,7 @@
 #include "App/archive/KVFileDataReader.h"
 #include "App/archive/KVSaveStaging.h"
 #include "App/archive/KVStagedFolder.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/ThreadPool.h"
 
 namespace kx {
@@ -24,14 +25,8 @@ namespace {
 
 void writeAll(int fd, std::span<const std::byte> bytes, const fs::path& path)
 {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            KVDocumentArchiveError::throwErrno(errno, "Cannot write " + path.string());
-        bytes = bytes.subspan(static_cast<size_t>(written));
-    }
+    if (const int failure = kx::writeAll(fd, bytes.data(), bytes.size()))
+        KVDocumentArchiveError::throwErrno(failure, "Cannot write " + path.string());
 }
 
 // The whole new version is staged before the old one goes: it must fit beside it.

@@ -17,6 +17,7 @@
 
 #include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/DateFormat.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Services/runtime/JSONWriter.h"
 
@@ -134,15 +135,7 @@ void append(const fs::path& path, const std::string& bytes)
                 continue;
             return;
         }
-        size_t offset = 0;
-        while (offset < bytes.size()) {
-            ssize_t written = ::write(fd, bytes.data() + offset, bytes.size() - offset);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                break;
-            offset += static_cast<size_t>(written);
-        }
+        kx::writeAll(fd, bytes.data(), bytes.size());
         ::close(fd);
         return;
     }

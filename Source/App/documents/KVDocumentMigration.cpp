@@ -10,6 +10,7 @@
 #include "App/documents/DocumentController.h"
 #include "App/documents/KVDocument.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/Uuid.h"
 
@@ -37,18 +38,10 @@ void copyFile(int from, const fs::path& destination)
             failed = got < 0;
             break;
         }
-        for (ssize_t written = 0; written < got;) {
-            ssize_t put = ::write(to, buffer + written, std::size_t(got - written));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put < 0) {
-                failed = true;
-                break;
-            }
-            written += put;
-        }
-        if (failed)
+        if (kx::writeAll(to, buffer, std::size_t(got)) != 0) {
+            failed = true;
             break;
+        }
     }
     ::close(to);
     if (failed)

@@ -11,26 +11,12 @@
 
 #include <gio/gio.h>
 
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/GObjectRef.h"
 
 namespace kx::FileSystem {
 
 namespace {
-
-std::optional<Error> writeAll(int fd, const std::byte* data, size_t size, const fs::path& path)
-{
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return Error::fromErrno(errno, "Cannot write " + path.string());
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return std::nullopt;
-}
 
 fs::path xdgHome(const char* variable, const char* fallback)
 {
@@ -91,7 +77,9 @@ std::optional<Error> AtomicFile::write(std::span<const std::byte> bytes)
 {
     if (fd_ < 0)
         return Error(Error::posixDomain, EBADF, "The file " + target_.string() + " is not open for writing");
-    return writeAll(fd_, bytes.data(), bytes.size(), temporary_);
+    if (const int failure = writeAll(fd_, bytes.data(), bytes.size()))
+        return Error::fromErrno(failure, "Cannot write " + temporary_.string());
+    return std::nullopt;
 }
 
 std::optional<Error> AtomicFile::write(std::string_view text)

@@ -87,20 +87,7 @@ std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& re
     if (fd < 0)
         return beneathError(errno, "Cannot create a file beside", base, relative);
     ::fchmod(fd, 0666 & ~currentUmask());
-    const std::byte* data = bytes.data();
-    std::size_t left = bytes.size();
-    int error = 0;
-    while (left > 0 && !error) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : EIO;
-            break;
-        }
-        data += written;
-        left -= std::size_t(written);
-    }
+    int error = writeAll(fd, bytes.data(), bytes.size());
     if (!error && ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && !error)

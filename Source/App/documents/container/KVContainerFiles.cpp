@@ -8,6 +8,7 @@
 #include <glib.h>
 
 #include "App/archive/KVArchivePath.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
 
 namespace fs = std::filesystem;
@@ -25,14 +26,8 @@ mode_t newFileMode()
 
 std::optional<Error> writeAll(int fd, std::string_view data, const fs::path& path)
 {
-    while (!data.empty()) {
-        ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return Error::fromErrno(errno, "Cannot write " + path.string());
-        data.remove_prefix(static_cast<size_t>(written));
-    }
+    if (const int failure = kx::writeAll(fd, data.data(), data.size()))
+        return Error::fromErrno(failure, "Cannot write " + path.string());
     return std::nullopt;
 }
 

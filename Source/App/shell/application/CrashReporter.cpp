@@ -17,6 +17,7 @@
 #include "App/account/AppServices.h"
 #include "App/shell/application/LoadedModules.h"
 #include "Platform/Foundation/AlternateSignalStack.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/Text.h"
@@ -70,19 +71,6 @@ struct Buffer {
         text[length] = '\0';
     }
 };
-
-void writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        data += written;
-        size -= std::size_t(written);
-    }
-}
 
 // The report goes to a hidden name first and is renamed when complete, so the next launch
 // never reads half a report.
