@@ -17,6 +17,7 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx {
 
@@ -50,17 +51,11 @@ fs::path parentOf(const fs::path& target)
 // leftover name fits in a folder. `whole` tells whether nothing was cut.
 std::string leftoverStem(const fs::path& target, bool* whole = nullptr)
 {
-    std::string name = target.filename().string();
+    const std::string name = target.filename().string();
     const size_t room = NAME_MAX - 1 - marker.size() - stagedKind.size() - randomLength;
     if (whole)
         *whole = name.size() <= room;
-    if (name.size() > room) {
-        size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;
-        name.resize(cut);
-    }
-    return "." + name + std::string(marker);
+    return "." + std::string(kx::utf8Prefix(name, room)) + std::string(marker);
 }
 
 std::string randomSuffix()

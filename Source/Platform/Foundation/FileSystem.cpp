@@ -13,6 +13,7 @@
 
 #include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx::FileSystem {
 
@@ -31,15 +32,9 @@ fs::path xdgHome(const char* variable, const char* fallback)
 std::string temporaryPattern(const fs::path& target)
 {
     static constexpr std::string_view suffix = ".XXXXXX";
-    std::string name = target.filename().string();
+    const std::string name = target.filename().string();
     const size_t room = NAME_MAX - 1 - suffix.size();
-    if (name.size() > room) {
-        size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;
-        name.resize(cut);
-    }
-    return (target.parent_path() / ("." + name + std::string(suffix))).string();
+    return (target.parent_path() / ("." + std::string(utf8Prefix(name, room)) + std::string(suffix))).string();
 }
 
 AtomicFile::AtomicFile(fs::path target)

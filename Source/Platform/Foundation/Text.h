@@ -20,6 +20,18 @@ constexpr std::string_view trimmed(std::string_view text, std::string_view blank
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+// The start of `text`, at most `size` bytes, cut before a character rather than inside its
+// UTF-8 sequence (a file name made to fit).
+constexpr std::string_view utf8Prefix(std::string_view text, std::size_t size)
+{
+    if (text.size() <= size)
+        return text;
+    std::size_t cut = size;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return text.substr(0, cut);
+}
+
 // ---- Hexadecimal digits ----
 
 enum class LetterCase { lower, upper };

@@ -1,4 +1,4 @@
-// The small text helpers: hexadecimal digits both ways, in both cases.
+// The small text helpers: a prefix that keeps characters whole, hexadecimal digits both ways.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,6 +7,19 @@
 #include "Platform/Foundation/Text.h"
 
 using kx::LetterCase;
+
+TEST(Text, Utf8PrefixCutsBeforeACharacterNeverInsideIt)
+{
+    const std::string name = "ab\u00e9\U0001F600z"; // a, b, two bytes, four bytes, z
+    EXPECT_EQ(kx::utf8Prefix(name, 100), name);
+    EXPECT_EQ(kx::utf8Prefix(name, name.size()), name);
+    EXPECT_EQ(kx::utf8Prefix(name, 3), "ab"); // inside the two-byte letter
+    EXPECT_EQ(kx::utf8Prefix(name, 4), "ab\u00e9");
+    for (std::size_t size : {5u, 6u, 7u})
+        EXPECT_EQ(kx::utf8Prefix(name, size), "ab\u00e9") << size;
+    EXPECT_EQ(kx::utf8Prefix(name, 8), "ab\u00e9\U0001F600");
+    EXPECT_EQ(kx::utf8Prefix("\u00e9", 1), "");
+}
 
 TEST(Text, HexDigitsReadBackInEitherCase)
 {
