@@ -251,10 +251,7 @@ void DocumentController::openDocument(Sender)
     request.kind = PanelRequest::Kind::openFiles;
     request.title = "Open";
     request.types = {projectZipTypeIdentifier, tutorialTypeIdentifier};
-    openChosenURL(runPanel(request, nullptr).urls, [this] {
-        if (documents().empty() && hooks_.openFromPanelDidFail)
-            hooks_.openFromPanelDidFail();
-    });
+    openFromPanel(request);
 }
 
 void DocumentController::openFolder(Sender)
@@ -263,6 +260,11 @@ void DocumentController::openFolder(Sender)
     request.kind = PanelRequest::Kind::openFolders;
     request.title = "Open Project Folder";
     request.types = {projectFolderTypeIdentifier, legacyTypeIdentifier};
+    openFromPanel(request);
+}
+
+void DocumentController::openFromPanel(const PanelRequest& request)
+{
     openChosenURL(runPanel(request, nullptr).urls, [this] {
         if (documents().empty() && hooks_.openFromPanelDidFail)
             hooks_.openFromPanelDidFail();

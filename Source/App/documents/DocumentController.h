@@ -101,6 +101,9 @@ protected:
 private:
     void startTutorial(const Path& url, OpenCompletion completion);
     void checkSignIn() const;
+    // Opens what the user chooses in the panel; when nothing opens and no document is open,
+    // the hook openFromPanelDidFail.
+    void openFromPanel(const PanelRequest& request);
     static Error openError(const Path& url, const Error& error);
 
     Hooks hooks_;
