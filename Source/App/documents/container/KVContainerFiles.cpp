@@ -17,11 +17,10 @@ namespace kx::KVContainerFiles {
 
 namespace {
 
+// Read without setting the mask for a moment, when files other threads make would take it.
 mode_t newFileMode()
 {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    return 0666 & ~kx::FileSystem::currentUmask();
 }
 
 std::optional<Error> writeAll(int fd, std::string_view data, const fs::path& path)
