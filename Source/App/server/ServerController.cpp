@@ -14,6 +14,7 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Process.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx {
 
@@ -25,14 +26,6 @@ std::unordered_set<const ServerController*>& liveControllers()
 {
     static std::unordered_set<const ServerController*> controllers;
     return controllers;
-}
-
-void replaceAll(std::string& text, const std::string& what, const std::string& with)
-{
-    if (what.empty())
-        return;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-        text.replace(at, what.size(), with);
 }
 
 } // namespace

@@ -20,6 +20,16 @@ constexpr std::string_view trimmed(std::string_view text, std::string_view blank
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+// Replaces each occurrence of `what` in `text`, left to right, by `with`; what was put in is
+// not searched again. An empty `what` changes nothing.
+inline void replaceAll(std::string& text, std::string_view what, std::string_view with)
+{
+    if (what.empty())
+        return;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+}
+
 // The start of `text`, at most `size` bytes, cut before a character rather than inside its
 // UTF-8 sequence (a file name made to fit).
 constexpr std::string_view utf8Prefix(std::string_view text, std::size_t size)

@@ -14,6 +14,7 @@
 #include "Platform/Foundation/FileSystemBeneath.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/Text.h"
 #include "Platform/Foundation/ThreadPool.h"
 
 namespace kx {
@@ -23,13 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t maximumEntrySize = 1024 * 1024;
-
-std::string replaceAll(std::string text, const std::string& placeholder, const std::string& value)
-{
-    for (std::size_t at = 0; (at = text.find(placeholder, at)) != std::string::npos; at += value.size())
-        text.replace(at, placeholder.size(), value);
-    return text;
-}
 
 bool hasControlCharacter(const std::string& text)
 {
@@ -160,11 +154,11 @@ Result<std::string, Error> DesktopIntegration::desktopEntry(const Configuration&
         return Result<std::string, Error>::failure(
             Error(Error::posixDomain, EINVAL, "No desktop entry for " + executable, "A desktop entry cannot name this path."));
     std::string text = configuration.entryTemplate;
-    text = replaceAll(text, "@NAME@", stringValue(hasControlCharacter(configuration.name) ? "Korvel X" : configuration.name));
-    text = replaceAll(text, "@EXEC@", execArgument(executable));
-    text = replaceAll(text, "@TRYEXEC@", stringValue(executable));
-    text = replaceAll(text, "@WMCLASS@", stringValue(configuration.applicationId));
-    text = replaceAll(text, "@ICON@", stringValue(configuration.applicationId));
+    replaceAll(text, "@NAME@", stringValue(hasControlCharacter(configuration.name) ? "Korvel X" : configuration.name));
+    replaceAll(text, "@EXEC@", execArgument(executable));
+    replaceAll(text, "@TRYEXEC@", stringValue(executable));
+    replaceAll(text, "@WMCLASS@", stringValue(configuration.applicationId));
+    replaceAll(text, "@ICON@", stringValue(configuration.applicationId));
     return Result<std::string, Error>::success(std::move(text));
 }
 

@@ -13,6 +13,7 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/StartupTrace.h"
+#include "Platform/Foundation/Text.h"
 
 namespace kx {
 
@@ -22,12 +23,6 @@ namespace {
 // view keeps WebKit from drawing it.
 constexpr const char* fadeInScript =
     "document.documentElement.animate([{opacity: 0}, {opacity: 1}], {duration: 250, easing: 'ease-in-out'}); true";
-
-void replaceAll(std::string& text, std::string_view what, std::string_view with)
-{
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-        text.replace(at, what.size(), with);
-}
 
 std::string escapedForHTML(const std::string& text)
 {

@@ -1,4 +1,4 @@
-// The small text helpers: a prefix that keeps characters whole, hexadecimal digits both ways.
+// The small text helpers: replacing, a prefix that keeps characters whole, hexadecimal digits.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,6 +7,17 @@
 #include "Platform/Foundation/Text.h"
 
 using kx::LetterCase;
+
+TEST(Text, ReplaceAllReplacesEachOccurrenceOnceAndNothingForAnEmptyPattern)
+{
+    std::string text = "@A@-@A@@A@";
+    kx::replaceAll(text, "@A@", "[@A@]"); // what is put in is not searched again
+    EXPECT_EQ(text, "[@A@]-[@A@][@A@]");
+    kx::replaceAll(text, "", "x"); // a hidden token that is not set: nothing to hide
+    EXPECT_EQ(text, "[@A@]-[@A@][@A@]");
+    kx::replaceAll(text, "[@A@]", "");
+    EXPECT_EQ(text, "-");
+}
 
 TEST(Text, Utf8PrefixCutsBeforeACharacterNeverInsideIt)
 {
