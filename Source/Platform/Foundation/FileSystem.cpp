@@ -196,6 +196,12 @@ std::optional<fs::path> realPath(const fs::path& path)
     return resolved;
 }
 
+bool existsWithoutFollowing(const fs::path& path)
+{
+    std::error_code error;
+    return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
+}
+
 bool isInside(const fs::path& path, const fs::path& folder)
 {
     std::error_code ec;

@@ -66,6 +66,9 @@ mode_t currentUmask();
 // Moves a file or folder to the desktop's trash (GIO); nullopt on success.
 std::optional<Error> trash(const fs::path& path);
 
+// True when anything stands at `path`, a symbolic link too (followed or not, dangling or not).
+bool existsWithoutFollowing(const fs::path& path);
+
 // The canonical path with symbolic links resolved; nullopt when it does not exist.
 std::optional<fs::path> realPath(const fs::path& path);
 

@@ -16,12 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool pathExists(const fs::path& path)
-{
-    std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
-}
-
 Error errorFrom(const std::error_code& error, const std::string& what)
 {
     return Error(Error::posixDomain, error.value(), what, error.message());
@@ -31,7 +25,7 @@ Error errorFrom(const std::error_code& error, const std::string& what)
 
 std::optional<Error> swapInto(const fs::path& replacement, const fs::path& destination)
 {
-    if (!pathExists(destination)) {
+    if (!FileSystem::existsWithoutFollowing(destination)) {
         if (::rename(replacement.c_str(), destination.c_str()) != 0)
             return Error::fromErrno(errno, "Cannot put " + destination.string() + " in place");
         return std::nullopt;
@@ -43,7 +37,7 @@ std::optional<Error> swapInto(const fs::path& replacement, const fs::path& desti
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return Error::fromErrno(errno, "Cannot put " + destination.string() + " in place");
     const fs::path old = destination.parent_path() / ("." + destination.filename().string() + ".old");
-    if (pathExists(old))
+    if (FileSystem::existsWithoutFollowing(old))
         return Error(Error::posixDomain, EEXIST, "Cannot put " + destination.string() + " in place",
                      old.string() + " is in the way");
     if (::rename(destination.c_str(), old.c_str()) != 0)

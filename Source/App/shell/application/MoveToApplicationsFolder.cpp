@@ -30,12 +30,6 @@ constexpr const char* failureMessage = "Could not move to Applications folder";
 constexpr int pkexecDismissed = 126;
 constexpr int pkexecRefused = 127;
 
-bool pathExists(const fs::path& path)
-{
-    std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
-}
-
 bool isBlank(const std::string& text)
 {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -114,7 +108,7 @@ bool installAsUser(const MoveToApplicationsFolder::Environment& environment, con
         cleanUp();
         return false;
     }
-    if (pathExists(destination) && !(environment.trash && environment.trash(destination))) {
+    if (FileSystem::existsWithoutFollowing(destination) && !(environment.trash && environment.trash(destination))) {
         cleanUp();
         return false;
     }
@@ -183,7 +177,7 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
     auto writable = [&environment](const fs::path& path) {
         return environment.isWritable ? environment.isWritable(path) : ::access(path.c_str(), W_OK) == 0;
     };
-    const bool needsAuthorization = !writable(target) || (pathExists(destination) && !writable(destination));
+    const bool needsAuthorization = !writable(target) || (FileSystem::existsWithoutFollowing(destination) && !writable(destination));
 
     Offer offer;
     offer.messageText = userFolder ? "Move to Applications folder in your Home folder?" : "Move to Applications folder?";
@@ -224,7 +218,7 @@ MoveToApplicationsFolder::Outcome MoveToApplicationsFolder::moveIfNecessary(Envi
             break;
         }
     } else {
-        if (pathExists(destination)) {
+        if (FileSystem::existsWithoutFollowing(destination)) {
             const fs::path runningExecutable = executableIn(destination, isAppImage);
             if (!isAppImage && runningCopy(runningExecutable, environment.processes)) {
                 RKLog("INFO -- Switching to an already running version", RKLogKind::general);

@@ -105,6 +105,17 @@ TEST(FileSystem, RealPathAndXdgFolders)
 }
 
 // Writing, reading and removing below a folder where links, files and FIFOs were planted.
+TEST(FileSystem, ALinkCountsAsSomethingThereEvenWhenItLeadsNowhere)
+{
+    kxtest::TemporaryDirectory dir;
+    EXPECT_FALSE(existsWithoutFollowing(dir / "none"));
+    fs::create_symlink(dir / "none", dir / "dangling");
+    EXPECT_TRUE(existsWithoutFollowing(dir / "dangling"));
+    std::ofstream(dir / "file") << "x";
+    EXPECT_TRUE(existsWithoutFollowing(dir / "file"));
+    EXPECT_FALSE(existsWithoutFollowing(dir / "file" / "below")); // not a folder: nothing there
+}
+
 TEST(FileSystemBeneath, WritesMakeTheFoldersAndReplaceALinkAtTheTargetWithoutFollowingIt)
 {
     kxtest::TemporaryDirectory dir;
