@@ -1,5 +1,7 @@
 #include "App/preview/PreviewLiveSharing.h"
 
+#include "App/server/ServerController.h"
+
 namespace kx {
 
 PreviewLiveSharing::PreviewLiveSharing(Apply apply, std::chrono::milliseconds startTimeout)
@@ -83,6 +85,34 @@ void PreviewLiveSharing::cancel()
         startTimer_->cancel();
         startTimer_.reset();
     }
+}
+
+void PreviewLiveSharing::refresh()
+{
+    ServerController* source = server();
+    if (!source)
+        return;
+    const auto& state = source->state();
+    update(source, state ? std::optional(state->liveSharing) : std::nullopt);
+}
+
+void PreviewLiveSharing::start()
+{
+    if (ServerController* source = server())
+        source->startLiveSharing();
+    didRequestStart();
+}
+
+void PreviewLiveSharing::stop()
+{
+    if (ServerController* source = server())
+        source->stopLiveSharing();
+}
+
+void PreviewLiveSharing::serverDidChange()
+{
+    forgetStatus();
+    refresh();
 }
 
 void PreviewLiveSharing::armStartTimer()

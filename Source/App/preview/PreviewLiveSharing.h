@@ -1,6 +1,7 @@
 // The live-sharing state of one preview window: it follows the live-sharing status that the
 // document's project server reports and tells the popover what to show. Each distinct status
-// reaches the popover once; the share address is taken when the status becomes "active".
+// reaches the popover once; the share address is taken when the status becomes "active". With
+// a server source it also asks that server to start and stop sharing and reads its state.
 //
 // Beyond the server's own reports: a start that sees no "active" within `startTimeout` (a
 // command lost with a server that restarted, a status that never moves) ends on the error
@@ -20,9 +21,13 @@
 
 namespace kx {
 
+class ServerController;
+
 class PreviewLiveSharing {
 public:
     using Apply = std::function<void(const MirrorPopoverState&)>;
+    // The document's project server of the moment, or none.
+    using ServerSource = std::function<ServerController*()>;
     static constexpr std::chrono::milliseconds defaultStartTimeout{30000};
 
     explicit PreviewLiveSharing(Apply apply, std::chrono::milliseconds startTimeout = defaultStartTimeout);
@@ -40,6 +45,16 @@ public:
     // Stops waiting for "active".
     void cancel();
 
+    // The server that `start`, `stop` and `refresh` talk to; without one they do nothing.
+    void setServerSource(ServerSource source) { serverSource_ = std::move(source); }
+    // Takes the live-sharing status of the server's current state.
+    void refresh();
+    // Asks the server to start sharing; the popover shows "starting" even without a server.
+    void start();
+    void stop();
+    // The document replaced its server: its state applies afresh.
+    void serverDidChange();
+
     void setStartTimeout(std::chrono::milliseconds timeout) { startTimeout_ = timeout; }
 
     const std::optional<std::string>& liveSharingStatus() const { return liveSharingStatus_; }
@@ -53,7 +68,10 @@ private:
     void armStartTimer();
     void startTimedOut();
 
+    ServerController* server() const { return serverSource_ ? serverSource_() : nullptr; }
+
     Apply apply_;
+    ServerSource serverSource_;
     std::chrono::milliseconds startTimeout_;
     const void* server_ = nullptr;
     std::optional<std::string> liveSharingStatus_;

@@ -6,6 +6,7 @@
 #include "App/server/ServerController.h"
 #include "App/web/WKWebViewExtras.h"
 #include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/ResponderChain.h"
 
 namespace kx {
@@ -39,6 +40,7 @@ std::shared_ptr<PreviewWindowController> PreviewWindowController::make(std::shar
 
 PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument> document)
     : document_(std::move(document))
+    , deviceSelection_(deviceManager_, document_ != nullptr)
     , window_(std::make_unique<PreviewWindow>())
     , korvelViewController_(KorvelViewController::make())
 {
@@ -77,12 +79,10 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
                 return;
             }
             // Code that runs while another window becomes key still sees this one as key.
-            MainQueue::async([weak = weak_from_this()] {
-                if (auto self = weak.lock()) {
-                    if (!gtk_window_is_active(self->window_->gtkWindow()))
-                        self->wasKeyWindow_ = false;
-                }
-            });
+            MainQueue::async(ifAlive(weak_from_this(), [](PreviewWindowController& self) {
+                if (!gtk_window_is_active(self.window_->gtkWindow()))
+                    self.wasKeyWindow_ = false;
+            }));
         }));
     // A press on the title bar may start a move of the window; GTK goes on to move it.
     window_->titleBarPressed = [this] { windowWillMove(); };
@@ -187,18 +187,13 @@ void PreviewWindowController::awakeFromNib()
     reload();
     keepOnTopObserver_ = UserDefaults::standard().observe(keepOnTopDefault, [weak = weak_from_this()] {
         // Defaults may change on another thread; windows change on this one.
-        MainQueue::async([weak] {
-            if (auto self = weak.lock())
-                self->applyKeepOnTop();
-        });
+        MainQueue::async(ifAlive(weak, &PreviewWindowController::applyKeepOnTop));
     });
     applyKeepOnTop();
     gtk_label_set_ellipsize(window_->titleLabel(), PANGO_ELLIPSIZE_MIDDLE);
     observeServer();
-    if (ServerController* server = document_ ? document_->serverController() : nullptr) {
-        if (server->previewData())
-            nimbetPreviewUpdate(*server->previewData());
-    }
+    if (ServerController* own = server(); own && own->previewData())
+        nimbetPreviewUpdate(*own->previewData());
     refreshSelectionWidgets();
     updateLiveSharingState();
 }
@@ -215,40 +210,46 @@ void PreviewWindowController::windowDidLoad()
     updateTitle();
 }
 
+ServerController* PreviewWindowController::server() const
+{
+    return document_ ? document_->serverController() : nullptr;
+}
+
 bool PreviewWindowController::isOwnServer(const Notification& notification) const
 {
-    ServerController* server = document_ ? document_->serverController() : nullptr;
-    return server && server->isSender(notification);
+    ServerController* own = server();
+    return own && own->isSender(notification);
 }
 
 void PreviewWindowController::observeServer()
 {
     auto& center = NotificationCenter::defaultCenter();
-    const std::weak_ptr<PreviewWindowController> weak = weak_from_this();
-    serverStateUpdateObserver_ = center.addObserver(ServerControllerStateDidUpdate, nullptr, [weak](const Notification& n) {
-        auto self = weak.lock();
-        if (self && self->isOwnServer(n))
-            self->serverStateDidUpdate();
-    });
-    previewDataUpdateObserver_ = center.addObserver(ServerControllerPreviewDataDidUpdate, nullptr, [weak](const Notification& n) {
-        auto self = weak.lock();
-        if (!self || !self->isOwnServer(n))
-            return;
-        if (const auto& data = self->document_->serverController()->previewData())
-            self->nimbetPreviewUpdate(*data);
-    });
-    previewReloadObserver_ = center.addObserver(ServerControllerPreviewShouldReload, nullptr, [weak](const Notification& n) {
-        auto self = weak.lock();
-        if (self && self->isOwnServer(n))
-            self->reload();
-    });
+    // Each hears the document's own server only.
+    const auto fromOwnServer = [weak = weak_from_this()](void (PreviewWindowController::*step)()) {
+        return ifAlive(weak, [step](PreviewWindowController& self, const Notification& notification) {
+            if (self.isOwnServer(notification))
+                (self.*step)();
+        });
+    };
+    serverStateUpdateObserver_ = center.addObserver(ServerControllerStateDidUpdate, nullptr,
+                                                    fromOwnServer(&PreviewWindowController::serverStateDidUpdate));
+    previewDataUpdateObserver_ = center.addObserver(ServerControllerPreviewDataDidUpdate, nullptr,
+                                                    fromOwnServer(&PreviewWindowController::serverPreviewDataDidUpdate));
+    previewReloadObserver_ = center.addObserver(ServerControllerPreviewShouldReload, nullptr,
+                                                fromOwnServer(&PreviewWindowController::reload));
+}
+
+void PreviewWindowController::serverPreviewDataDidUpdate()
+{
+    if (const auto& data = server()->previewData())
+        nimbetPreviewUpdate(*data);
 }
 
 void PreviewWindowController::serverStateDidUpdate()
 {
     updateLiveSharingState();
-    ServerController* server = document_ ? document_->serverController() : nullptr;
-    const auto& state = server ? server->state() : std::nullopt;
+    ServerController* own = server();
+    const auto& state = own ? own->state() : std::nullopt;
     const bool warnings = state && state->previewInspectorHasWarnings;
     if (warnings != previewInspectorHasWarnings_) {
         previewInspectorHasWarnings_ = warnings;
@@ -300,11 +301,10 @@ void PreviewWindowController::showWithMakeKey(bool makeKey, bool animated)
 
 void PreviewWindowController::reload()
 {
-    MainQueue::async([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (self && self->korvelViewController_)
-            self->korvelViewController_->reload();
-    });
+    MainQueue::async(ifAlive(weak_from_this(), [](PreviewWindowController& self) {
+        if (self.korvelViewController_)
+            self.korvelViewController_->reload();
+    }));
 }
 
 void PreviewWindowController::cleanup()
@@ -321,8 +321,7 @@ void PreviewWindowController::cleanup()
     previewReloadObserver_.reset();
     liveSharing_->cancel();
     mirrorPopover_->close();
-    if (ServerController* server = document_ ? document_->serverController() : nullptr)
-        server->stopLiveSharing();
+    stopLiveSharing();
 }
 
 bool PreviewWindowController::isVisible() const
@@ -347,34 +346,60 @@ void PreviewWindowController::sendEditor(const std::string& name, const std::vec
         editor->ipcCallWithArray(name, arguments);
 }
 
+// ---- Store data and live sharing ----
+
+void PreviewWindowController::setUpLiveSharing()
+{
+    mirrorPopover_ = std::make_unique<MirrorPopover>();
+    mirrorPopover_->startLiveSharing = [this] { startLiveSharing(); };
+    mirrorPopover_->stopLiveSharing = [this] { stopLiveSharing(); };
+    liveSharing_ = std::make_unique<PreviewLiveSharing>(
+        [this](const MirrorPopoverState& state) { mirrorPopover_->setState(state); });
+    liveSharing_->setServerSource([this] { return server(); });
+    addAction("startLiveSharing:", [this](Sender) { startLiveSharing(); });
+    addAction("stopLiveSharing:", [this](Sender) { stopLiveSharing(); });
+    addAction("copyLiveSharingURL:", [this](Sender) { copyLiveSharingURL(); });
+    addAction("showLivePreview:", [this](Sender) { toggleLiveSharingPopover(liveSharingButton_->widget()); });
+}
+
+void PreviewWindowController::copyLiveSharingURL()
+{
+    const auto& url = liveSharing_->liveSharingURL();
+    if (!url)
+        return;
+    GtkClipboard* clipboard = gtk_clipboard_get_for_display(gtk_widget_get_display(window_->widget()), GDK_SELECTION_CLIPBOARD);
+    gtk_clipboard_set_text(clipboard, url->c_str(), int(url->size()));
+}
+
+void PreviewWindowController::nimbetServerStoreData(const std::optional<nlohmann::json>& arguments)
+{
+    if (!arguments || !arguments->is_object() || !korvelViewController_)
+        return;
+    std::string json;
+    try {
+        // Compact; text that is not UTF-8 cannot become JSON and the data is dropped.
+        json = arguments->dump();
+    } catch (const nlohmann::json::exception&) {
+        return;
+    }
+    korvelViewController_->webViewController().evaluateJavaScript("window._ipc.emit(\"serverStoreData\"," + json + ")");
+}
+
 // ---- The selection ----
 
 void PreviewWindowController::nimbetPreviewUpdate(const std::string& previewData)
 {
-    const std::optional<std::string> oldId = selectionId();
-    if (!g_utf8_validate(previewData.data(), gssize(previewData.size()), nullptr)) {
-        selection_.reset();
-    } else if (auto decoded = NimbetSelection::decode(previewData); decoded.isSuccess()) {
-        selection_ = std::move(decoded).get();
-    } else {
-        std::printf("Failed to decode Nimbet selection data: %s\n", decoded.error().c_str());
-        std::fflush(stdout);
-        selection_.reset();
-    }
+    deviceSelection_.take(previewData);
     selectionDidChange();
-    if (oldId != selectionId())
-        postCanvasModeDeviceMenuType_.reset();
     setupMenu();
     deviceMenuController_->updateDeviceMenuSelection();
 }
 
 void PreviewWindowController::selectionDidChange()
 {
-    selectionLockButton_->setState(selection_ && selection_->metadata.selectionLock);
-    touchCursorMenuItem_->setState(selection_ && selection_->metadata.settings.touch ? NativeMenuItem::State::on
-                                                                                   : NativeMenuItem::State::off);
-    const DeviceDescriptor* descriptor = deviceDescriptor();
-    const bool landscape = selection_ && selection_->metadata.settings.rotate && descriptor && descriptor->canRotate.value_or(false);
+    selectionLockButton_->setState(selection() && selection()->metadata.selectionLock);
+    touchCursorMenuItem_->setState(deviceTouchCursor() ? NativeMenuItem::State::on : NativeMenuItem::State::off);
+    const bool landscape = deviceRotate() && deviceCanRotate();
     landscapeMenuItem_->setState(landscape ? NativeMenuItem::State::on : NativeMenuItem::State::off);
     refreshSelectionWidgets();
 }
@@ -389,7 +414,7 @@ void PreviewWindowController::refreshSelectionWidgets()
 
 void PreviewWindowController::setupMenu()
 {
-    const auto look = PreviewSettingsRules::deviceItemLook(menuContext(), postCanvasModeDeviceMenuType_, deviceManager_);
+    const auto look = PreviewSettingsRules::deviceItemLook(menuContext(), postCanvasModeDeviceMenuType(), deviceManager_);
     canvasMenuItem_->setEnabled(look.canvasEnabled);
     deviceMenuItem_->setEnabled(look.deviceEnabled);
     deviceMenuItem_->setState(look.deviceChecked ? NativeMenuItem::State::on : NativeMenuItem::State::off);
@@ -397,17 +422,17 @@ void PreviewWindowController::setupMenu()
     // Titled with the device used before the canvas, a click on the item goes back to it;
     // otherwise the click opens the devices, as on any item with a submenu (pointing at it
     // always does).
-    deviceMenuItem_->setSendsActionWithSubmenu(postCanvasModeDeviceMenuType_ && deviceIsCanvas());
+    deviceMenuItem_->setSendsActionWithSubmenu(postCanvasModeDeviceMenuType() && deviceIsCanvas());
 }
 
 void PreviewWindowController::handleDeviceMenuSelection(const std::string& menuType)
 {
-    if (!selection_ || !document_)
+    if (!hasSelection() || !document_)
         return;
     const nlohmann::json settings = PreviewSettingsRules::deviceSettings(menuType, deviceManager_);
     std::printf("Send preview settings: %s\n", settings.dump().c_str());
     std::fflush(stdout);
-    sendEditor("UpdatePreviewSettings", {selection_->metadata.id.value_or(""), settings});
+    sendEditor("UpdatePreviewSettings", {selectionId().value_or(""), settings});
 }
 
 void PreviewWindowController::orientationButtonPressed()
@@ -415,105 +440,7 @@ void PreviewWindowController::orientationButtonPressed()
     const DeviceDescriptor* descriptor = deviceDescriptor();
     if (!descriptor || !descriptor->canRotate.value_or(false) || !selectionId())
         return;
-    sendEditor("UpdatePreviewSettings", {*selectionId(), PreviewSettingsRules::rotateSettings(*selection_)});
-}
-
-// ---- Device properties ----
-
-const DeviceDescriptor* PreviewWindowController::deviceDescriptor() const
-{
-    if (selection_ && selection_->metadata.settings.deviceDescriptor)
-        return &*selection_->metadata.settings.deviceDescriptor;
-    if (!document_)
-        return nullptr;
-    const auto type = selection_ ? selection_->metadata.settings.deviceType : std::nullopt;
-    return deviceManager_.descriptorForDevice(type.value_or(DeviceManager::canvasDevice));
-}
-
-bool PreviewWindowController::deviceIsCanvas() const
-{
-    return !selection_ || !selection_->metadata.settings.deviceType ||
-        *selection_->metadata.settings.deviceType == DeviceManager::canvasDevice;
-}
-
-std::optional<std::string> PreviewWindowController::deviceSkin() const
-{
-    if (!selection_ || deviceIsCanvas())
-        return std::nullopt;
-    return selection_->metadata.settings.skin;
-}
-
-std::string PreviewWindowController::deviceMenuType() const
-{
-    const auto type = selection_ ? selection_->metadata.settings.deviceType : std::nullopt;
-    return DeviceManager::createMenuType(type.value_or(DeviceManager::canvasDevice), deviceSkin());
-}
-
-double PreviewWindowController::deviceZoom() const
-{
-    return selection_ ? selection_->metadata.settings.zoom.value_or(-1) : -1;
-}
-
-bool PreviewWindowController::deviceResponsive() const
-{
-    return selection_ && selection_->metadata.settings.responsive;
-}
-
-bool PreviewWindowController::deviceRotate() const
-{
-    return selection_ && selection_->metadata.settings.rotate;
-}
-
-bool PreviewWindowController::deviceShowBezel() const
-{
-    return selection_ && selection_->metadata.settings.bezel &&
-        selection_->metadata.settings.deviceType.value_or("") != DeviceManager::canvasDevice;
-}
-
-std::optional<std::string> PreviewWindowController::deviceHand() const
-{
-    if (!selection_ || !selection_->metadata.settings.hand || selection_->metadata.settings.hand->empty())
-        return std::nullopt;
-    return selection_->metadata.settings.hand;
-}
-
-bool PreviewWindowController::deviceShowHand() const
-{
-    return deviceShowBezel() && deviceHand();
-}
-
-bool PreviewWindowController::deviceTouchCursor() const
-{
-    return selection_ && selection_->metadata.settings.touch;
-}
-
-bool PreviewWindowController::deviceHasSize() const
-{
-    const DeviceDescriptor* descriptor = deviceDescriptor();
-    return descriptor && descriptor->screen.width != 0 && descriptor->screen.height != 0;
-}
-
-Size PreviewWindowController::deviceSize() const
-{
-    const DeviceDescriptor* descriptor = deviceDescriptor();
-    return descriptor ? Size{double(descriptor->screen.width), double(descriptor->screen.height)} : Size{};
-}
-
-bool PreviewWindowController::deviceHasHand() const
-{
-    const DeviceDescriptor* descriptor = deviceDescriptor();
-    return descriptor && descriptor->hands && !descriptor->hands->empty();
-}
-
-bool PreviewWindowController::deviceCanRotate() const
-{
-    const DeviceDescriptor* descriptor = deviceDescriptor();
-    return descriptor && descriptor->canRotate.value_or(false);
-}
-
-std::optional<std::string> PreviewWindowController::selectionId() const
-{
-    return selection_ ? selection_->metadata.id : std::nullopt;
+    sendEditor("UpdatePreviewSettings", {*selectionId(), PreviewSettingsRules::rotateSettings(*selection())});
 }
 
 bool PreviewWindowController::isFullScreen() const

@@ -25,6 +25,7 @@
 #include "App/preview/DeviceSettingsMenuController.h"
 #include "App/preview/KorvelViewController.h"
 #include "App/preview/MirrorPopover.h"
+#include "App/preview/PreviewDeviceSelection.h"
 #include "App/preview/PreviewLiveSharing.h"
 #include "App/preview/NimbetSelection.h"
 #include "App/preview/PreviewDocument.h"
@@ -84,8 +85,11 @@ public:
 
     // ---- The selection ----
     void nimbetPreviewUpdate(const std::string& previewData);
-    const std::optional<NimbetSelection>& selection() const { return selection_; }
-    const std::optional<std::string>& postCanvasModeDeviceMenuType() const { return postCanvasModeDeviceMenuType_; }
+    const std::optional<NimbetSelection>& selection() const { return deviceSelection_.selection(); }
+    const std::optional<std::string>& postCanvasModeDeviceMenuType() const
+    {
+        return deviceSelection_.postCanvasModeDeviceMenuType();
+    }
     // Sends the editor the device (and skin) of `menuType`.
     void handleDeviceMenuSelection(const std::string& menuType) override;
     void orientationButtonPressed();
@@ -105,48 +109,48 @@ public:
     void togglePreviewFullscreen();
     void reloadPreview();
     NativeMenuItem* keepOnTopMenuItem() const { return keepOnTopMenuItem_.get(); }
-    PreviewMenuContext menuContext() const;
+    PreviewMenuContext menuContext() const { return deviceSelection_.menuContext(); }
     // The window's frame, for the next launch: {"frame": [x, y, width, height]}.
     nlohmann::json encodeRestorableState() const;
     // Puts the window where `state` says (the first appearance's own frame wins until the
     // window was shown); a state that does not read changes nothing.
     void restoreState(const nlohmann::json& state);
 
-    // ---- Store data and live sharing (PreviewWindowControllerLiveSharing.cpp) ----
+    // ---- Store data and live sharing ----
     // Hands the editor's store data to the preview page as its "serverStoreData" event.
     void nimbetServerStoreData(const std::optional<nlohmann::json>& arguments);
-    void startLiveSharing();
-    void stopLiveSharing();
+    void startLiveSharing() { liveSharing_->start(); }
+    void stopLiveSharing() { liveSharing_->stop(); }
     // Puts the share address on the clipboard; nothing before the server reported one.
     void copyLiveSharingURL();
-    void toggleLiveSharingPopover(GtkWidget* fromButton);
+    void toggleLiveSharingPopover(GtkWidget* fromButton) { mirrorPopover_->toggleVisible(fromButton); }
     // Takes the live-sharing status of the document's server into the popover.
-    void updateLiveSharingState();
+    void updateLiveSharingState() { liveSharing_->refresh(); }
     // The document calls this after it replaced its project server controller.
-    void serverControllerDidChange();
+    void serverControllerDidChange() { liveSharing_->serverDidChange(); }
     MirrorPopover& mirrorPopover() const { return *mirrorPopover_; }
     PreviewLiveSharing& liveSharing() const { return *liveSharing_; }
     const std::optional<std::string>& liveSharingStatus() const { return liveSharing_->liveSharingStatus(); }
     const std::optional<std::string>& liveSharingURL() const { return liveSharing_->liveSharingURL(); }
 
-    // ---- Device properties, from the selection ----
-    const DeviceDescriptor* deviceDescriptor() const;
-    bool deviceIsCanvas() const;
-    std::optional<std::string> deviceSkin() const;
-    std::string deviceMenuType() const override;
-    double deviceZoom() const;
-    bool deviceResponsive() const;
-    bool deviceRotate() const;
-    bool deviceShowBezel() const;
-    bool deviceShowHand() const;
-    std::optional<std::string> deviceHand() const;
-    bool deviceTouchCursor() const;
-    bool deviceHasSize() const;
-    Size deviceSize() const;
-    bool deviceHasHand() const;
-    bool deviceCanRotate() const;
-    bool hasSelection() const { return selection_.has_value(); }
-    std::optional<std::string> selectionId() const;
+    // ---- Device properties, from the selection (PreviewDeviceSelection) ----
+    const DeviceDescriptor* deviceDescriptor() const { return deviceSelection_.deviceDescriptor(); }
+    bool deviceIsCanvas() const { return deviceSelection_.deviceIsCanvas(); }
+    std::optional<std::string> deviceSkin() const { return deviceSelection_.deviceSkin(); }
+    std::string deviceMenuType() const override { return deviceSelection_.deviceMenuType(); }
+    double deviceZoom() const { return deviceSelection_.deviceZoom(); }
+    bool deviceResponsive() const { return deviceSelection_.deviceResponsive(); }
+    bool deviceRotate() const { return deviceSelection_.deviceRotate(); }
+    bool deviceShowBezel() const { return deviceSelection_.deviceShowBezel(); }
+    bool deviceShowHand() const { return deviceSelection_.deviceShowHand(); }
+    std::optional<std::string> deviceHand() const { return deviceSelection_.deviceHand(); }
+    bool deviceTouchCursor() const { return deviceSelection_.deviceTouchCursor(); }
+    bool deviceHasSize() const { return deviceSelection_.deviceHasSize(); }
+    Size deviceSize() const { return deviceSelection_.deviceSize(); }
+    bool deviceHasHand() const { return deviceSelection_.deviceHasHand(); }
+    bool deviceCanRotate() const { return deviceSelection_.deviceCanRotate(); }
+    bool hasSelection() const { return deviceSelection_.hasSelection(); }
+    std::optional<std::string> selectionId() const { return deviceSelection_.selectionId(); }
     bool isFullScreen() const;
     bool wasKeyWindow() const { return wasKeyWindow_; }
 
@@ -186,8 +190,8 @@ private:
     void addSettingsActions();
     void setUpLiveSharing();
     bool validateSettingsItem(ValidatedUserInterfaceItem& item);
-    bool canSendSettings() const;
     void sendPreviewSettings(const nlohmann::json& settings);
+    ServerController* server() const;
     void observeServer();
     bool isOwnServer(const Notification& notification) const;
     void applyKeepOnTop();
@@ -195,6 +199,7 @@ private:
     void refreshSelectionWidgets();
     void setupMenu();
     void serverStateDidUpdate();
+    void serverPreviewDataDidUpdate();
     bool keyPressed(const GdkEventKey& event);
     bool performMenuKeyEquivalent(NativeMenu& menu, const KeyEvent& event);
     Rect frameForDrag(const Rect& start, unsigned edges, double dx, double dy);
@@ -211,16 +216,15 @@ private:
     bool wasKeyWindow_ = false;
     bool isLiveResizing_ = false;
     std::optional<Size> windowSizeAtStartOfResizing_;
-    std::optional<NimbetSelection> selection_;
     bool previewInspectorHasErrors_ = false;
     bool previewInspectorHasWarnings_ = false;
     double previewContentScale_ = 1.0;
     std::shared_ptr<MainQueue::Timer> mouseTimer_;
     std::optional<Point> startMouseLocation_;
     std::optional<Rect> startWindowFrame_;
-    std::optional<std::string> postCanvasModeDeviceMenuType_;
 
     DeviceManager deviceManager_;
+    PreviewDeviceSelection deviceSelection_;
     std::unique_ptr<PreviewWindow> window_;
     std::shared_ptr<KorvelViewController> korvelViewController_;
     std::shared_ptr<NativeMenu> settingsMenu_;

@@ -43,18 +43,6 @@ void PreviewWindowController::addSettingsActions()
     });
 }
 
-PreviewMenuContext PreviewWindowController::menuContext() const
-{
-    PreviewMenuContext context;
-    context.hasDocument = document_ != nullptr;
-    context.selection = selection_ ? &*selection_ : nullptr;
-    context.descriptor = deviceDescriptor();
-    context.isCanvas = deviceIsCanvas();
-    context.menuType = deviceMenuType();
-    context.skin = deviceSkin();
-    return context;
-}
-
 bool PreviewWindowController::validateSettingsItem(ValidatedUserInterfaceItem& item)
 {
     NativeMenuItem* menuItem = item.asMenuItem();
@@ -79,14 +67,9 @@ bool PreviewWindowController::validateSettingsItem(ValidatedUserInterfaceItem& i
     return validation.enabled;
 }
 
-bool PreviewWindowController::canSendSettings() const
-{
-    return document_ && selection_ && selection_->metadata.id;
-}
-
 void PreviewWindowController::sendPreviewSettings(const nlohmann::json& settings)
 {
-    sendEditor("UpdatePreviewSettings", {*selection_->metadata.id, settings});
+    sendEditor("UpdatePreviewSettings", {*selectionId(), settings});
 }
 
 void PreviewWindowController::settingsButtonPressed()
@@ -103,26 +86,25 @@ void PreviewWindowController::settingsButtonPressed()
 
 void PreviewWindowController::selectCanvasMode()
 {
-    if (!canSendSettings())
+    if (!deviceSelection_.canSendSettings())
         return;
-    postCanvasModeDeviceMenuType_ = deviceMenuType();
+    deviceSelection_.rememberDeviceBeforeCanvas();
     handleDeviceMenuSelection(DeviceManager::canvasDevice);
     sendPreviewSettings(Rules::canvasSettings(false));
 }
 
 void PreviewWindowController::selectResponsiveCanvasMode()
 {
-    if (!canSendSettings())
+    if (!deviceSelection_.canSendSettings())
         return;
-    postCanvasModeDeviceMenuType_ = deviceMenuType();
+    deviceSelection_.rememberDeviceBeforeCanvas();
     handleDeviceMenuSelection(DeviceManager::canvasDevice);
     sendPreviewSettings(Rules::canvasSettings(true));
 }
 
 void PreviewWindowController::clickDeviceMenuItem()
 {
-    auto remembered = std::move(postCanvasModeDeviceMenuType_);
-    postCanvasModeDeviceMenuType_.reset();
+    const auto remembered = deviceSelection_.takeDeviceBeforeCanvas();
     if (remembered && deviceIsCanvas())
         handleDeviceMenuSelection(*remembered);
 }
@@ -135,25 +117,25 @@ void PreviewWindowController::selectSkin(const std::any& representedObject)
 
 void PreviewWindowController::toggleResponsive()
 {
-    if (canSendSettings())
-        sendPreviewSettings(Rules::toggleResponsiveSettings(*selection_));
+    if (deviceSelection_.canSendSettings())
+        sendPreviewSettings(Rules::toggleResponsiveSettings(*selection()));
 }
 
 void PreviewWindowController::toggleTouchCursor()
 {
-    if (canSendSettings())
-        sendPreviewSettings(Rules::toggleTouchCursorSettings(*selection_));
+    if (deviceSelection_.canSendSettings())
+        sendPreviewSettings(Rules::toggleTouchCursorSettings(*selection()));
 }
 
 void PreviewWindowController::toggleHand()
 {
-    if (canSendSettings())
+    if (deviceSelection_.canSendSettings())
         sendPreviewSettings(Rules::toggleHandSettings(menuContext()));
 }
 
 void PreviewWindowController::toggleLock(bool on)
 {
-    if (!canSendSettings()) {
+    if (!deviceSelection_.canSendSettings()) {
         selectionLockButton_->setState(false);
         return;
     }

@@ -6,13 +6,14 @@
 #include <cmath>
 
 #include "App/web/WKWebViewExtras.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/Window.h"
 
 namespace kx {
 
 Size PreviewWindowController::intrinsicContentSize() const
 {
-    return PreviewSizing::intrinsicContentSize(selection_, deviceDescriptor(), deviceIsCanvas());
+    return deviceSelection_.intrinsicContentSize();
 }
 
 double PreviewWindowController::titleBarHeight() const
@@ -51,7 +52,7 @@ Size PreviewWindowController::windowWillResize(Size proposed)
     updateTitle();
     PreviewSizing::ResizeContext context;
     context.isLiveResizing = isLiveResizing_ && window_->isResizing();
-    context.freeResizing = selection_ && selection_->metadata.settings.responsive && !selection_->metadata.settings.deviceType;
+    context.freeResizing = deviceSelection_.isFreeResizing();
     context.showsBezel = deviceShowBezel();
     context.titleBarHeight = titleBarHeight();
     context.intrinsic = intrinsicContentSize();
@@ -117,10 +118,8 @@ void PreviewWindowController::windowWillMove()
     startWindowFrame_ = window_->frame();
     // The window manager holds the pointer while it moves the window, so no release reaches
     // us: the button's state is polled instead.
-    mouseTimer_ = MainQueue::repeating(std::chrono::milliseconds(int(dragPollSeconds * 1000)), [weak = weak_from_this()] {
-        if (auto self = weak.lock())
-            self->mouseDidDrag();
-    });
+    mouseTimer_ = MainQueue::repeating(std::chrono::milliseconds(int(dragPollSeconds * 1000)),
+                                       ifAlive(weak_from_this(), &PreviewWindowController::mouseDidDrag));
 }
 
 void PreviewWindowController::mouseDidDrag()
@@ -173,7 +172,7 @@ void PreviewWindowController::updateTitle()
 {
     GtkLabel* label = window_->titleLabel();
     settingsButton_->setEnabled(true);
-    const bool free = selection_ && selection_->metadata.settings.responsive && !selection_->metadata.settings.deviceType;
+    const bool free = deviceSelection_.isFreeResizing();
     const std::optional<Size> windowSize = free ? std::optional<Size>(window_->frame().size) : std::nullopt;
     const std::string text = PreviewSizing::titleText(previewContentScale_, free, windowSize, titleBarHeight());
     gtk_label_set_text(label, text.c_str());
@@ -203,15 +202,14 @@ void PreviewWindowController::showInspector()
     // the inspector is shown at the first allocation wide enough, or after a moment at most.
     auto shown = std::make_shared<bool>(false);
     auto allocation = std::make_shared<SignalConnection>();
-    const auto show = [weak = weak_from_this(), shown, allocation] {
-        auto self = weak.lock();
-        if (*shown || !self || !self->korvelViewController_)
+    const auto show = ifAlive(weak_from_this(), [shown, allocation](PreviewWindowController& self) {
+        if (*shown || !self.korvelViewController_)
             return;
         *shown = true;
         allocation->disconnect();
-        WKWebViewExtras::showInspectorAttached(self->korvelViewController_->webViewController().webView().wkWebView(),
+        WKWebViewExtras::showInspectorAttached(self.korvelViewController_->webViewController().webView().wkWebView(),
                                                true, {});
-    };
+    });
     const double width = std::max(WKWebViewExtras::minimumSizeToAttachInspector().width,
                                   PreviewSizing::webKitMinimumAttachWidth);
     *allocation = SignalConnection::connect<void(GtkWidget*, GdkRectangle*)>(
