@@ -1,5 +1,6 @@
 #include "App/preview/PreviewWindowController.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "App/editor/BaseNimbetViewController.h"
@@ -42,6 +43,13 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
     : document_(std::move(document))
     , deviceSelection_(deviceManager_, document_ != nullptr)
     , window_(std::make_unique<PreviewWindow>())
+    , sizing_(std::make_unique<PreviewWindowSizing>(
+          *window_,
+          [this] {
+              return PreviewWindowSizing::Device{intrinsicContentSize(), deviceSelection_.isFreeResizing(),
+                                                 deviceShowBezel()};
+          },
+          [this] { return document_ ? document_->documentWindow() : nullptr; }))
     , korvelViewController_(KorvelViewController::make())
 {
     buildSettingsMenu();
@@ -66,7 +74,7 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
     PreviewWindow::ResizeHandler resizing;
     resizing.willStart = [this] { windowWillStartLiveResize(); };
     resizing.frameForDrag = [this](const Rect& start, unsigned edges, double dx, double dy) {
-        return frameForDrag(start, edges, dx, dy);
+        return sizing_->frameForDrag(start, edges, windowWillResize(PreviewWindow::draggedFrame(start, edges, dx, dy).size));
     };
     resizing.didEnd = [this] { windowDidEndLiveResize(); };
     window_->setResizeHandler(std::move(resizing));
@@ -99,8 +107,7 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
 
 PreviewWindowController::~PreviewWindowController()
 {
-    if (mouseTimer_)
-        mouseTimer_->cancel();
+    sizing_.reset();
     connections_.clear();
     keepOnTopObserver_.reset();
     serverStateUpdateObserver_.reset();
@@ -201,12 +208,7 @@ void PreviewWindowController::awakeFromNib()
 void PreviewWindowController::windowDidLoad()
 {
     korvelViewController_->setDocument(document_);
-    Rect frame = window_->frame();
-    if (isFirstAppearance_) {
-        if (auto first = updatedWindowFrameForFirstAppearance(frame))
-            frame = *first;
-    }
-    window_->setFrame(frame);
+    window_->setFrame(sizing_->placed(window_->frame()));
     updateTitle();
 }
 
@@ -278,12 +280,9 @@ void PreviewWindowController::applyKeepOnTop()
 void PreviewWindowController::showWithMakeKey(bool makeKey, bool animated)
 {
     Rect frame = window_->frame();
-    if (isFirstAppearance_) {
-        if (auto first = updatedWindowFrameForFirstAppearance(frame)) {
-            frame = *first;
-            sendEditor("PreviewLoaded");
-            isFirstAppearance_ = false;
-        }
+    if (auto first = sizing_->appear(frame)) {
+        frame = *first;
+        sendEditor("PreviewLoaded");
     }
     (void)animated; // GTK shows windows without an animation of ours
     window_->setFrame(frame);
@@ -447,6 +446,79 @@ bool PreviewWindowController::isFullScreen() const
 {
     GdkWindow* gdkWindow = gtk_widget_get_window(window_->widget());
     return gdkWindow && (gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_FULLSCREEN);
+}
+
+// ---- Sizing, title and inspector ----
+
+void PreviewWindowController::windowDidEndLiveResize()
+{
+    sizing_->didEndLiveResize();
+    updateTitle();
+}
+
+Size PreviewWindowController::windowWillResize(Size proposed)
+{
+    updateTitle();
+    return sizing_->snappedSize(proposed);
+}
+
+void PreviewWindowController::windowWillMove()
+{
+    sizing_->beginMove(ifAlive(weak_from_this(), &PreviewWindowController::mouseDidDrag));
+}
+
+void PreviewWindowController::mouseDidDrag()
+{
+    // The window is a child of no other window: nothing to detach it from while it moves.
+    if (!sizing_->isMoveButtonDown())
+        windowDidEndMoving();
+}
+
+void PreviewWindowController::windowDidEndMoving()
+{
+    sizing_->endMove();
+    if (!cleanedUp_ && isVisible())
+        gtk_widget_show(window_->widget());
+}
+
+void PreviewWindowController::updateTitle()
+{
+    settingsButton_->setEnabled(true);
+    sizing_->updateTitle();
+}
+
+void PreviewWindowController::showInspector()
+{
+    GtkWindow* documentWindow = document_ ? document_->documentWindow() : nullptr;
+    if (!documentWindow || !korvelViewController_)
+        return;
+    WebKitWebView* view = korvelViewController_->webViewController().webView().wkWebView();
+    if (WKWebViewExtras::isInspectorAttached(view))
+        return;
+    const Rect frame = PreviewSizing::inspectorFrame(PreviewWindow::frameOfWindow(documentWindow), window_->frame(),
+                                                     WKWebViewExtras::minimumSizeToAttachInspector().width,
+                                                     window_->workArea());
+    window_->setFrame(frame);
+    // Attaching needs the new size, which the web view has once the window has been laid out:
+    // the inspector is shown at the first allocation wide enough, or after a moment at most.
+    auto shown = std::make_shared<bool>(false);
+    auto allocation = std::make_shared<SignalConnection>();
+    const auto show = ifAlive(weak_from_this(), [shown, allocation](PreviewWindowController& self) {
+        if (*shown || !self.korvelViewController_)
+            return;
+        *shown = true;
+        allocation->disconnect();
+        WKWebViewExtras::showInspectorAttached(self.korvelViewController_->webViewController().webView().wkWebView(),
+                                               true, {});
+    });
+    const double width = std::max(WKWebViewExtras::minimumSizeToAttachInspector().width,
+                                  PreviewSizing::webKitMinimumAttachWidth);
+    *allocation = SignalConnection::connect<void(GtkWidget*, GdkRectangle*)>(
+        korvelViewController_->view(), "size-allocate", [show, width](GtkWidget*, GdkRectangle* rectangle) {
+            if (rectangle->width >= width)
+                MainQueue::async(show);
+        });
+    MainQueue::after(std::chrono::milliseconds(500), show);
 }
 
 // ---- Keys ----

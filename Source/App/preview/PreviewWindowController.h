@@ -32,6 +32,7 @@
 #include "App/preview/PreviewSettingsRules.h"
 #include "App/preview/PreviewSizing.h"
 #include "App/preview/PreviewWindow.h"
+#include "App/preview/PreviewWindowSizing.h"
 #include "App/preview/PreviewWindowToolbarButtonWithTint.h"
 #include "App/preview/PreviewWindowToolbarInspectorButton.h"
 #include "Platform/Foundation/MainQueue.h"
@@ -47,7 +48,6 @@ class PreviewWindowController : public Responder,
                                 public std::enable_shared_from_this<PreviewWindowController> {
 public:
     static constexpr const char* keepOnTopDefault = "KLPreviewKeepOnTop";
-    static constexpr double dragPollSeconds = 0.04;
 
     static std::shared_ptr<PreviewWindowController> make(std::shared_ptr<PreviewDocument> document);
     ~PreviewWindowController() override;
@@ -78,7 +78,7 @@ public:
     // On the next turn of the main loop.
     void reload();
     void cleanup();
-    bool isFirstAppearance() const { return isFirstAppearance_; }
+    bool isFirstAppearance() const { return sizing_->isFirstAppearance(); }
     bool isVisible() const;
     bool isMiniaturized() const;
     void orderOut();
@@ -111,10 +111,10 @@ public:
     NativeMenuItem* keepOnTopMenuItem() const { return keepOnTopMenuItem_.get(); }
     PreviewMenuContext menuContext() const { return deviceSelection_.menuContext(); }
     // The window's frame, for the next launch: {"frame": [x, y, width, height]}.
-    nlohmann::json encodeRestorableState() const;
+    nlohmann::json encodeRestorableState() const { return sizing_->encodeFrame(); }
     // Puts the window where `state` says (the first appearance's own frame wins until the
     // window was shown); a state that does not read changes nothing.
-    void restoreState(const nlohmann::json& state);
+    void restoreState(const nlohmann::json& state) { sizing_->restoreFrame(state); }
 
     // ---- Store data and live sharing ----
     // Hands the editor's store data to the preview page as its "serverStoreData" event.
@@ -159,22 +159,25 @@ public:
     bool previewInspectorHasWarnings() const { return previewInspectorHasWarnings_; }
     void updateInspectorIcon();
 
-    // ---- Sizing, title, inspector ----
-    Size intrinsicContentSize() const;
-    std::optional<Rect> updatedWindowFrameForFirstAppearance(const Rect& frame) const;
-    double titleBarHeight() const;
-    void windowWillStartLiveResize();
+    // ---- Sizing, title, inspector (PreviewWindowSizing) ----
+    Size intrinsicContentSize() const { return deviceSelection_.intrinsicContentSize(); }
+    std::optional<Rect> updatedWindowFrameForFirstAppearance(const Rect& frame) const
+    {
+        return sizing_->firstAppearanceFrame(frame);
+    }
+    double titleBarHeight() const { return sizing_->titleBarHeight(); }
+    void windowWillStartLiveResize() { sizing_->willStartLiveResize(); }
     void windowDidEndLiveResize();
     Size windowWillResize(Size proposed);
-    bool isLiveResizing() const { return isLiveResizing_; }
-    const std::optional<Size>& windowSizeAtStartOfResizing() const { return windowSizeAtStartOfResizing_; }
+    bool isLiveResizing() const { return sizing_->isLiveResizing(); }
+    const std::optional<Size>& windowSizeAtStartOfResizing() const { return sizing_->sizeAtStartOfResizing(); }
     // A move of the window by the user, from the title bar's press to the button's release.
     void windowWillMove();
-    void windowDidMove();
-    bool isTrackingMove() const { return mouseTimer_ != nullptr; }
-    double previewContentScale() const { return previewContentScale_; }
+    void windowDidMove() { sizing_->windowDidMove(); }
+    bool isTrackingMove() const { return sizing_->isTrackingMove(); }
+    double previewContentScale() const { return sizing_->contentScale(); }
     // True when the value changed (and the title is due).
-    bool setPreviewContentScale(double scale);
+    bool setPreviewContentScale(double scale) { return sizing_->setContentScale(scale); }
     void updateTitle();
     void showInspector();
 
@@ -202,30 +205,23 @@ private:
     void serverPreviewDataDidUpdate();
     bool keyPressed(const GdkEventKey& event);
     bool performMenuKeyEquivalent(NativeMenu& menu, const KeyEvent& event);
-    Rect frameForDrag(const Rect& start, unsigned edges, double dx, double dy);
     void mouseDidDrag();
     void windowDidEndMoving();
     void sendEditor(const std::string& name, const std::vector<std::optional<nlohmann::json>>& arguments = {});
 
     std::shared_ptr<PreviewDocument> document_;
-    bool isFirstAppearance_ = true;
     NotificationCenter::Token serverStateUpdateObserver_;
     NotificationCenter::Token previewDataUpdateObserver_;
     NotificationCenter::Token previewReloadObserver_;
     UserDefaults::Token keepOnTopObserver_;
     bool wasKeyWindow_ = false;
-    bool isLiveResizing_ = false;
-    std::optional<Size> windowSizeAtStartOfResizing_;
     bool previewInspectorHasErrors_ = false;
     bool previewInspectorHasWarnings_ = false;
-    double previewContentScale_ = 1.0;
-    std::shared_ptr<MainQueue::Timer> mouseTimer_;
-    std::optional<Point> startMouseLocation_;
-    std::optional<Rect> startWindowFrame_;
 
     DeviceManager deviceManager_;
     PreviewDeviceSelection deviceSelection_;
     std::unique_ptr<PreviewWindow> window_;
+    std::unique_ptr<PreviewWindowSizing> sizing_;
     std::shared_ptr<KorvelViewController> korvelViewController_;
     std::shared_ptr<NativeMenu> settingsMenu_;
     std::shared_ptr<NativeMenuItem> canvasMenuItem_;

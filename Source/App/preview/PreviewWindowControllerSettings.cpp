@@ -1,7 +1,6 @@
 // The preview window's settings menu and toggles: each action sends the editor page the
 // settings to change, and the window shows the result only when the editor's next selection
 // arrives. Enablement and check marks come from the last selection received.
-#include <cmath>
 #include <cstdio>
 
 #include "App/preview/PreviewWindowController.h"
@@ -164,38 +163,6 @@ void PreviewWindowController::reloadPreview()
     if (responder && responder->tryToPerform(Rules::reloadPreviewAction, nullptr))
         return;
     reload();
-}
-
-nlohmann::json PreviewWindowController::encodeRestorableState() const
-{
-    const Rect frame = window_->frame();
-    return {{"frame", {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height}}};
-}
-
-void PreviewWindowController::restoreState(const nlohmann::json& state)
-{
-    // The state file is ours but lies on disk: anything odd in it is ignored.
-    Rect frame = window_->frame();
-    const auto found = state.is_object() ? state.find("frame") : state.end();
-    if (state.is_object() && found != state.end() && found->is_array() && found->size() == 4) {
-        double values[4];
-        bool valid = true;
-        for (std::size_t i = 0; i < 4; ++i) {
-            valid = valid && (*found)[i].is_number() && std::isfinite((*found)[i].get<double>());
-            values[i] = valid ? (*found)[i].get<double>() : 0;
-        }
-        constexpr double limit = 100000;
-        valid = valid && values[2] >= 1 && values[3] >= 1 && values[2] <= limit && values[3] <= limit
-            && std::abs(values[0]) <= limit && std::abs(values[1]) <= limit;
-        if (valid)
-            frame = Rect{{values[0], values[1]}, {values[2], values[3]}};
-    }
-    if (isFirstAppearance_) {
-        if (auto first = updatedWindowFrameForFirstAppearance(frame))
-            frame = *first;
-    }
-    // The monitors may have changed since: the window comes back whole on one of them.
-    window_->setFrame(PreviewSizing::frameOnMonitor(frame, window_->workAreas(), titleBarHeight(), window_->minimumSize()));
 }
 
 } // namespace kx
