@@ -52,7 +52,7 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
           [this] { return document_ ? document_->documentWindow() : nullptr; }))
     , korvelViewController_(KorvelViewController::make())
 {
-    buildSettingsMenu();
+    settingsMenu_ = std::make_unique<PreviewSettingsMenu>();
     buildToolbar();
     deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(*this);
     window_->setPreviewPage(korvelViewController_->view());
@@ -119,33 +119,6 @@ PreviewWindowController::~PreviewWindowController()
     attachToWidget(nullptr);
     korvelViewController_.reset();
     window_.reset();
-}
-
-void PreviewWindowController::buildSettingsMenu()
-{
-    using Rules = PreviewSettingsRules;
-    settingsMenu_ = NativeMenu::make("Preview");
-    canvasMenuItem_ = NativeMenuItem::make("Canvas", Rules::selectCanvasModeAction);
-    canvasMenuItem_->setRepresentedObject(std::string(DeviceManager::canvasDevice));
-    deviceMenuItem_ = NativeMenuItem::make(Rules::deviceOffStateTitle, Rules::clickDeviceMenuItemAction);
-    deviceCategoriesMenu_ = NativeMenu::make("Devices");
-    deviceMenuItem_->setSubmenu(deviceCategoriesMenu_);
-    touchCursorMenuItem_ = NativeMenuItem::make("Touch Cursor", Rules::toggleTouchCursorAction);
-    landscapeMenuItem_ = NativeMenuItem::make("Landscape", orientationAction);
-    keepOnTopMenuItem_ = NativeMenuItem::make("Keep on Top", "toggleKeepOnTop:");
-    settingsMenu_->addItem(canvasMenuItem_);
-    settingsMenu_->addItem(NativeMenuItem::make("Responsive Canvas", Rules::selectResponsiveCanvasModeAction));
-    settingsMenu_->addItem(deviceMenuItem_);
-    settingsMenu_->addItem(NativeMenuItem::separatorItem());
-    settingsMenu_->addItem(NativeMenuItem::make("Hand", Rules::toggleHandAction));
-    settingsMenu_->addItem(touchCursorMenuItem_);
-    settingsMenu_->addItem(landscapeMenuItem_);
-    settingsMenu_->addItem(NativeMenuItem::separatorItem());
-    settingsMenu_->addItem(NativeMenuItem::make("Console", Rules::showPreviewInspectorAction));
-    settingsMenu_->addItem(NativeMenuItem::make("Reload", Rules::reloadPreviewAction, "r"));
-    settingsMenu_->addItem(NativeMenuItem::make("Full Screen", Rules::togglePreviewFullscreenAction));
-    settingsMenu_->addItem(NativeMenuItem::separatorItem());
-    settingsMenu_->addItem(keepOnTopMenuItem_);
 }
 
 void PreviewWindowController::buildToolbar()
@@ -397,9 +370,7 @@ void PreviewWindowController::nimbetPreviewUpdate(const std::string& previewData
 void PreviewWindowController::selectionDidChange()
 {
     selectionLockButton_->setState(selection() && selection()->metadata.selectionLock);
-    touchCursorMenuItem_->setState(deviceTouchCursor() ? NativeMenuItem::State::on : NativeMenuItem::State::off);
-    const bool landscape = deviceRotate() && deviceCanRotate();
-    landscapeMenuItem_->setState(landscape ? NativeMenuItem::State::on : NativeMenuItem::State::off);
+    settingsMenu_->showSwitches(deviceTouchCursor(), deviceRotate() && deviceCanRotate());
     refreshSelectionWidgets();
 }
 
@@ -414,14 +385,7 @@ void PreviewWindowController::refreshSelectionWidgets()
 void PreviewWindowController::setupMenu()
 {
     const auto look = PreviewSettingsRules::deviceItemLook(menuContext(), postCanvasModeDeviceMenuType(), deviceManager_);
-    canvasMenuItem_->setEnabled(look.canvasEnabled);
-    deviceMenuItem_->setEnabled(look.deviceEnabled);
-    deviceMenuItem_->setState(look.deviceChecked ? NativeMenuItem::State::on : NativeMenuItem::State::off);
-    deviceMenuItem_->setTitle(look.deviceTitle);
-    // Titled with the device used before the canvas, a click on the item goes back to it;
-    // otherwise the click opens the devices, as on any item with a submenu (pointing at it
-    // always does).
-    deviceMenuItem_->setSendsActionWithSubmenu(postCanvasModeDeviceMenuType() && deviceIsCanvas());
+    settingsMenu_->showDeviceItems(look, postCanvasModeDeviceMenuType() && deviceIsCanvas());
 }
 
 void PreviewWindowController::handleDeviceMenuSelection(const std::string& menuType)
@@ -527,27 +491,7 @@ bool PreviewWindowController::performKeyEquivalent(const KeyEvent& event)
 {
     // The settings menu has the window's key equivalents; what it does not take goes on to the
     // main menu, whose commands reach the document.
-    return settingsMenu_ && performMenuKeyEquivalent(*settingsMenu_, event);
-}
-
-bool PreviewWindowController::performMenuKeyEquivalent(NativeMenu& menu, const KeyEvent& event)
-{
-    const auto items = menu.items(); // an action may change the menu
-    for (const auto& item : items) {
-        if (item->isSeparatorItem() || item->isHidden())
-            continue;
-        if (item->submenu() && performMenuKeyEquivalent(*item->submenu(), event))
-            return true;
-        if (item->keyEquivalent().empty() || item->keyEquivalent() != event.charactersIgnoringModifiers)
-            continue;
-        const ModifierFlags relevant = ModifierFlags::shift | ModifierFlags::option | ModifierFlags::command;
-        if ((item->keyEquivalentModifierMask() & relevant) != (event.modifierFlags & relevant))
-            continue;
-        if (menu.validateItem(*item))
-            return menu.performActionForItem(*item);
-        return false;
-    }
-    return false;
+    return settingsMenu_->performKeyEquivalent(event);
 }
 
 bool PreviewWindowController::keyPressed(const GdkEventKey& event)

@@ -29,6 +29,7 @@
 #include "App/preview/PreviewLiveSharing.h"
 #include "App/preview/NimbetSelection.h"
 #include "App/preview/PreviewDocument.h"
+#include "App/preview/PreviewSettingsMenu.h"
 #include "App/preview/PreviewSettingsRules.h"
 #include "App/preview/PreviewSizing.h"
 #include "App/preview/PreviewWindow.h"
@@ -60,12 +61,12 @@ public:
     DeviceSettingsMenuController& deviceMenuController() { return *deviceMenuController_; }
 
     // Outlets.
-    const std::shared_ptr<NativeMenu>& settingsMenu() const { return settingsMenu_; }
-    NativeMenuItem* canvasMenuItem() const { return canvasMenuItem_.get(); }
-    NativeMenuItem* deviceMenuItem() const override { return deviceMenuItem_.get(); }
-    NativeMenu* deviceCategoriesMenu() const override { return deviceCategoriesMenu_.get(); }
-    NativeMenuItem* touchCursorMenuItem() const { return touchCursorMenuItem_.get(); }
-    NativeMenuItem* landscapeMenuItem() const { return landscapeMenuItem_.get(); }
+    const std::shared_ptr<NativeMenu>& settingsMenu() const { return settingsMenu_->menu(); }
+    NativeMenuItem* canvasMenuItem() const { return settingsMenu_->canvasItem(); }
+    NativeMenuItem* deviceMenuItem() const override { return settingsMenu_->deviceItem(); }
+    NativeMenu* deviceCategoriesMenu() const override { return settingsMenu_->deviceCategoriesMenu(); }
+    NativeMenuItem* touchCursorMenuItem() const { return settingsMenu_->touchCursorItem(); }
+    NativeMenuItem* landscapeMenuItem() const { return settingsMenu_->landscapeItem(); }
     PreviewWindowToolbarButton& settingsButton() const { return *settingsButton_; }
     PreviewWindowToolbarButtonWithTint& selectionLockButton() const { return *selectionLockButton_; }
     PreviewWindowToolbarInspectorButton& consoleButton() const { return *consoleButton_; }
@@ -108,7 +109,7 @@ public:
     void showPreviewInspector();
     void togglePreviewFullscreen();
     void reloadPreview();
-    NativeMenuItem* keepOnTopMenuItem() const { return keepOnTopMenuItem_.get(); }
+    NativeMenuItem* keepOnTopMenuItem() const { return settingsMenu_->keepOnTopItem(); }
     PreviewMenuContext menuContext() const { return deviceSelection_.menuContext(); }
     // The window's frame, for the next launch: {"frame": [x, y, width, height]}.
     nlohmann::json encodeRestorableState() const { return sizing_->encodeFrame(); }
@@ -189,7 +190,6 @@ private:
     void windowDidLoad();
     void awakeFromNib();
     void buildToolbar();
-    void buildSettingsMenu();
     void addSettingsActions();
     void setUpLiveSharing();
     bool validateSettingsItem(ValidatedUserInterfaceItem& item);
@@ -204,7 +204,6 @@ private:
     void serverStateDidUpdate();
     void serverPreviewDataDidUpdate();
     bool keyPressed(const GdkEventKey& event);
-    bool performMenuKeyEquivalent(NativeMenu& menu, const KeyEvent& event);
     void mouseDidDrag();
     void windowDidEndMoving();
     void sendEditor(const std::string& name, const std::vector<std::optional<nlohmann::json>>& arguments = {});
@@ -223,13 +222,7 @@ private:
     std::unique_ptr<PreviewWindow> window_;
     std::unique_ptr<PreviewWindowSizing> sizing_;
     std::shared_ptr<KorvelViewController> korvelViewController_;
-    std::shared_ptr<NativeMenu> settingsMenu_;
-    std::shared_ptr<NativeMenuItem> canvasMenuItem_;
-    std::shared_ptr<NativeMenuItem> deviceMenuItem_;
-    std::shared_ptr<NativeMenu> deviceCategoriesMenu_;
-    std::shared_ptr<NativeMenuItem> touchCursorMenuItem_;
-    std::shared_ptr<NativeMenuItem> landscapeMenuItem_;
-    std::shared_ptr<NativeMenuItem> keepOnTopMenuItem_;
+    std::unique_ptr<PreviewSettingsMenu> settingsMenu_;
     std::unique_ptr<PreviewWindowToolbarButton> settingsButton_;
     std::unique_ptr<PreviewWindowToolbarButtonWithTint> selectionLockButton_;
     std::unique_ptr<PreviewWindowToolbarInspectorButton> consoleButton_;

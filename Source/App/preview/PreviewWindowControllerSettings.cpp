@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "App/preview/PreviewWindowController.h"
-#include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/ResponderChain.h"
 
 namespace kx {
@@ -12,9 +11,7 @@ namespace kx {
 namespace {
 
 using Rules = PreviewSettingsRules;
-constexpr const char* toggleKeepOnTopAction = "toggleKeepOnTop:";
-// Where the settings menu opens, in the settings button's coordinates.
-constexpr double settingsMenuOffsetY = 23;
+constexpr const char* toggleKeepOnTopAction = PreviewSettingsMenu::toggleKeepOnTopAction;
 
 } // namespace
 
@@ -60,7 +57,7 @@ bool PreviewWindowController::validateSettingsItem(ValidatedUserInterfaceItem& i
         return responder->validateUserInterfaceItem(item);
     };
     const auto validation = Rules::validate(menuContext(), item.action(), menuItem ? menuItem->representedObject() : std::any(),
-                                            menuItem && menuItem == deviceMenuItem_.get(), documentAnswer);
+                                            menuItem && menuItem == deviceMenuItem(), documentAnswer);
     if (menuItem && validation.state)
         menuItem->setState(*validation.state);
     return validation.enabled;
@@ -74,13 +71,7 @@ void PreviewWindowController::sendPreviewSettings(const nlohmann::json& settings
 void PreviewWindowController::settingsButtonPressed()
 {
     setupMenu();
-    GtkWidget* button = settingsButton_->widget();
-    GtkWidget* toplevel = gtk_widget_get_toplevel(button);
-    int x = 0, y = 0;
-    std::optional<Rect> at;
-    if (gtk_widget_translate_coordinates(button, toplevel, 0, int(settingsMenuOffsetY), &x, &y))
-        at = Rect{{double(x), double(y)}, {1, 1}};
-    MenuPopup::popUp(settingsMenu_, button, at, [](std::shared_ptr<NativeMenuItem>) {});
+    settingsMenu_->popUpUnder(settingsButton_->widget());
 }
 
 void PreviewWindowController::selectCanvasMode()
