@@ -8,7 +8,6 @@
 #include "App/web/WKWebViewExtras.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/IfAlive.h"
-#include "Platform/UI/ResponderChain.h"
 
 namespace kx {
 
@@ -53,7 +52,8 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
     , korvelViewController_(KorvelViewController::make())
 {
     settingsMenu_ = std::make_unique<PreviewSettingsMenu>();
-    buildToolbar();
+    toolbar_ = std::make_unique<PreviewWindowToolbar>(window_->headerBar(), *this);
+    toolbar_->orientationButton().setAction([this] { orientationButtonPressed(); });
     deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(*this);
     window_->setPreviewPage(korvelViewController_->view());
     // The window's responder: its key equivalents, its actions, then the document's.
@@ -121,46 +121,6 @@ PreviewWindowController::~PreviewWindowController()
     window_.reset();
 }
 
-void PreviewWindowController::buildToolbar()
-{
-    GtkHeaderBar* bar = window_->headerBar();
-    // Each button sends its action along the window's responder chain.
-    const auto sending = [this](const char* action) {
-        return [this, action] { ResponderChain::shared().sendAction(action, this, nullptr); };
-    };
-    settingsButton_ = std::make_unique<PreviewWindowToolbarButton>("preview-settings");
-    settingsButton_->setAction(sending("settingsButtonPressed:"));
-    divider_ = gtk_separator_new(GTK_ORIENTATION_VERTICAL);
-    gtk_style_context_add_class(gtk_widget_get_style_context(divider_), "kx-preview-divider");
-    gtk_widget_set_valign(divider_, GTK_ALIGN_CENTER);
-    gtk_widget_set_size_request(divider_, 1, 15);
-    selectionLockButton_ = std::make_unique<PreviewWindowToolbarButtonWithTint>("preview-lock", "preview-lock-on");
-    selectionLockButton_->setAction(sending("toggleLock:"));
-    consoleButton_ = std::make_unique<PreviewWindowToolbarInspectorButton>("preview-console", "preview-console-alert");
-    consoleButton_->setAction(sending("showPreviewInspector:"));
-    orientationButton_ = std::make_unique<PreviewWindowToolbarButton>("preview-rotate");
-    orientationButton_->setAction([this] { orientationButtonPressed(); });
-    liveSharingButton_ = std::make_unique<PreviewWindowToolbarButton>("preview-live");
-    liveSharingButton_->setAction(sending("showLivePreview:"));
-    gtk_header_bar_pack_start(bar, settingsButton_->widget());
-    gtk_header_bar_pack_start(bar, divider_);
-    gtk_header_bar_pack_start(bar, selectionLockButton_->widget());
-    gtk_header_bar_pack_end(bar, liveSharingButton_->widget());
-    gtk_header_bar_pack_end(bar, orientationButton_->widget());
-    gtk_header_bar_pack_end(bar, consoleButton_->widget());
-    // What a screen reader reads for the images; the console's name is its menu item's, the
-    // live-sharing button's its popover's title.
-    settingsButton_->setAccessibleName("Preview Settings");
-    settingsButton_->setAccessibleRole(ATK_ROLE_PUSH_BUTTON_MENU);
-    selectionLockButton_->setAccessibleName("Selection Lock");
-    consoleButton_->setAccessibleName("Console");
-    orientationButton_->setAccessibleName("Rotate");
-    liveSharingButton_->setAccessibleName("Live Preview");
-    for (GtkWidget* widget : {settingsButton_->widget(), divider_, selectionLockButton_->widget(), consoleButton_->widget(),
-                              orientationButton_->widget(), liveSharingButton_->widget()})
-        gtk_widget_show(widget);
-}
-
 void PreviewWindowController::awakeFromNib()
 {
     korvelViewController_->setPreviewWindowController(weak_from_this());
@@ -174,7 +134,7 @@ void PreviewWindowController::awakeFromNib()
     observeServer();
     if (ServerController* own = server(); own && own->previewData())
         nimbetPreviewUpdate(*own->previewData());
-    refreshSelectionWidgets();
+    showDeviceInToolbar();
     updateLiveSharingState();
 }
 
@@ -235,14 +195,6 @@ void PreviewWindowController::serverStateDidUpdate()
         previewInspectorHasErrors_ = errors;
         updateInspectorIcon();
     }
-}
-
-void PreviewWindowController::updateInspectorIcon()
-{
-    consoleButton_->setIconState(previewInspectorHasErrors_     ? InspectorButtonType::error
-                                     : previewInspectorHasWarnings_ ? InspectorButtonType::warning
-                                                                    : InspectorButtonType::normal);
-    consoleButton_->setNeedsDisplay();
 }
 
 void PreviewWindowController::applyKeepOnTop()
@@ -331,7 +283,7 @@ void PreviewWindowController::setUpLiveSharing()
     addAction("startLiveSharing:", [this](Sender) { startLiveSharing(); });
     addAction("stopLiveSharing:", [this](Sender) { stopLiveSharing(); });
     addAction("copyLiveSharingURL:", [this](Sender) { copyLiveSharingURL(); });
-    addAction("showLivePreview:", [this](Sender) { toggleLiveSharingPopover(liveSharingButton_->widget()); });
+    addAction("showLivePreview:", [this](Sender) { toggleLiveSharingPopover(liveSharingButton().widget()); });
 }
 
 void PreviewWindowController::copyLiveSharingURL()
@@ -369,17 +321,15 @@ void PreviewWindowController::nimbetPreviewUpdate(const std::string& previewData
 
 void PreviewWindowController::selectionDidChange()
 {
-    selectionLockButton_->setState(selection() && selection()->metadata.selectionLock);
+    toolbar_->selectionLockButton().setState(selection() && selection()->metadata.selectionLock);
     settingsMenu_->showSwitches(deviceTouchCursor(), deviceRotate() && deviceCanRotate());
-    refreshSelectionWidgets();
+    showDeviceInToolbar();
 }
 
-void PreviewWindowController::refreshSelectionWidgets()
+void PreviewWindowController::showDeviceInToolbar()
 {
-    // What the toolbar shows of the device; nothing announces these values' changes.
-    orientationButton_->setEnabled(deviceCanRotate());
-    selectionLockButton_->setEnabled(hasSelection());
-    gtk_widget_set_visible(orientationButton_->widget(), !deviceIsCanvas());
+    // Nothing announces the device's changes: the toolbar is told after each selection.
+    toolbar_->showDevice(hasSelection(), deviceCanRotate(), deviceIsCanvas());
 }
 
 void PreviewWindowController::setupMenu()
@@ -447,7 +397,7 @@ void PreviewWindowController::windowDidEndMoving()
 
 void PreviewWindowController::updateTitle()
 {
-    settingsButton_->setEnabled(true);
+    settingsButton().setEnabled(true);
     sizing_->updateTitle();
 }
 

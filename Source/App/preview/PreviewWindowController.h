@@ -34,8 +34,7 @@
 #include "App/preview/PreviewSizing.h"
 #include "App/preview/PreviewWindow.h"
 #include "App/preview/PreviewWindowSizing.h"
-#include "App/preview/PreviewWindowToolbarButtonWithTint.h"
-#include "App/preview/PreviewWindowToolbarInspectorButton.h"
+#include "App/preview/PreviewWindowToolbar.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/UserDefaults.h"
@@ -67,12 +66,12 @@ public:
     NativeMenu* deviceCategoriesMenu() const override { return settingsMenu_->deviceCategoriesMenu(); }
     NativeMenuItem* touchCursorMenuItem() const { return settingsMenu_->touchCursorItem(); }
     NativeMenuItem* landscapeMenuItem() const { return settingsMenu_->landscapeItem(); }
-    PreviewWindowToolbarButton& settingsButton() const { return *settingsButton_; }
-    PreviewWindowToolbarButtonWithTint& selectionLockButton() const { return *selectionLockButton_; }
-    PreviewWindowToolbarInspectorButton& consoleButton() const { return *consoleButton_; }
-    PreviewWindowToolbarButton& orientationButton() const { return *orientationButton_; }
-    PreviewWindowToolbarButton& liveSharingButton() const { return *liveSharingButton_; }
-    GtkWidget* dividerView() const { return divider_; }
+    PreviewWindowToolbarButton& settingsButton() const { return toolbar_->settingsButton(); }
+    PreviewWindowToolbarButtonWithTint& selectionLockButton() const { return toolbar_->selectionLockButton(); }
+    PreviewWindowToolbarInspectorButton& consoleButton() const { return toolbar_->consoleButton(); }
+    PreviewWindowToolbarButton& orientationButton() const { return toolbar_->orientationButton(); }
+    PreviewWindowToolbarButton& liveSharingButton() const { return toolbar_->liveSharingButton(); }
+    GtkWidget* dividerView() const { return toolbar_->divider(); }
 
     // ---- Showing, reloading, going away ----
     void showWithMakeKey(bool makeKey, bool animated = true);
@@ -158,7 +157,7 @@ public:
     // ---- Server state ----
     bool previewInspectorHasErrors() const { return previewInspectorHasErrors_; }
     bool previewInspectorHasWarnings() const { return previewInspectorHasWarnings_; }
-    void updateInspectorIcon();
+    void updateInspectorIcon() { toolbar_->showConsole(previewInspectorHasErrors_, previewInspectorHasWarnings_); }
 
     // ---- Sizing, title, inspector (PreviewWindowSizing) ----
     Size intrinsicContentSize() const { return deviceSelection_.intrinsicContentSize(); }
@@ -189,7 +188,6 @@ private:
     explicit PreviewWindowController(std::shared_ptr<PreviewDocument> document);
     void windowDidLoad();
     void awakeFromNib();
-    void buildToolbar();
     void addSettingsActions();
     void setUpLiveSharing();
     bool validateSettingsItem(ValidatedUserInterfaceItem& item);
@@ -199,7 +197,7 @@ private:
     bool isOwnServer(const Notification& notification) const;
     void applyKeepOnTop();
     void selectionDidChange();
-    void refreshSelectionWidgets();
+    void showDeviceInToolbar();
     void setupMenu();
     void serverStateDidUpdate();
     void serverPreviewDataDidUpdate();
@@ -223,12 +221,7 @@ private:
     std::unique_ptr<PreviewWindowSizing> sizing_;
     std::shared_ptr<KorvelViewController> korvelViewController_;
     std::unique_ptr<PreviewSettingsMenu> settingsMenu_;
-    std::unique_ptr<PreviewWindowToolbarButton> settingsButton_;
-    std::unique_ptr<PreviewWindowToolbarButtonWithTint> selectionLockButton_;
-    std::unique_ptr<PreviewWindowToolbarInspectorButton> consoleButton_;
-    std::unique_ptr<PreviewWindowToolbarButton> orientationButton_;
-    std::unique_ptr<PreviewWindowToolbarButton> liveSharingButton_;
-    GtkWidget* divider_ = nullptr;
+    std::unique_ptr<PreviewWindowToolbar> toolbar_;
     std::unique_ptr<DeviceSettingsMenuController> deviceMenuController_;
     std::unique_ptr<MirrorPopover> mirrorPopover_;
     std::unique_ptr<PreviewLiveSharing> liveSharing_;

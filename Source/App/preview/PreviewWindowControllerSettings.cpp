@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "App/preview/PreviewWindowController.h"
-#include "Platform/UI/ResponderChain.h"
 
 namespace kx {
 
@@ -29,7 +28,7 @@ void PreviewWindowController::addSettingsActions()
     addAction(Rules::toggleTouchCursorAction, [this](Sender) { toggleTouchCursor(); });
     addAction(Rules::toggleHandAction, [this](Sender) { toggleHand(); });
     // The lock button turned itself on or off before it sent this.
-    addAction(Rules::toggleLockAction, [this](Sender) { toggleLock(selectionLockButton_->state()); });
+    addAction(Rules::toggleLockAction, [this](Sender) { toggleLock(selectionLockButton().state()); });
     addAction(Rules::showPreviewInspectorAction, [this](Sender) { showPreviewInspector(); });
     addAction(Rules::togglePreviewFullscreenAction, [this](Sender) { togglePreviewFullscreen(); });
     addAction(Rules::reloadPreviewAction, [this](Sender) { reloadPreview(); });
@@ -71,7 +70,7 @@ void PreviewWindowController::sendPreviewSettings(const nlohmann::json& settings
 void PreviewWindowController::settingsButtonPressed()
 {
     setupMenu();
-    settingsMenu_->popUpUnder(settingsButton_->widget());
+    settingsMenu_->popUpUnder(settingsButton().widget());
 }
 
 void PreviewWindowController::selectCanvasMode()
@@ -126,7 +125,7 @@ void PreviewWindowController::toggleHand()
 void PreviewWindowController::toggleLock(bool on)
 {
     if (!deviceSelection_.canSendSettings()) {
-        selectionLockButton_->setState(false);
+        selectionLockButton().setState(false);
         return;
     }
     sendEditor("SetPreviewSelectionLock", {on});
