@@ -334,7 +334,8 @@ void PreviewWindowController::showDeviceInToolbar()
 
 void PreviewWindowController::setupMenu()
 {
-    const auto look = PreviewSettingsRules::deviceItemLook(menuContext(), postCanvasModeDeviceMenuType(), deviceManager_);
+    const auto look =
+        PreviewSettingsRules::deviceItemLook(deviceSelection_.menuContext(), postCanvasModeDeviceMenuType(), deviceManager_);
     settingsMenu_->showDeviceItems(look, postCanvasModeDeviceMenuType() && deviceIsCanvas());
 }
 

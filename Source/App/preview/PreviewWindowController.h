@@ -4,6 +4,12 @@
 // others while "KLPreviewKeepOnTop" says so, shows, reloads and sizes the window, and derives
 // the device the preview shows from the editor's current selection.
 //
+// It wires the parts that keep their own state and answers for them:
+// - PreviewDeviceSelection: the last selection and the device it shows;
+// - PreviewWindowSizing: the window's size and place, resizes and moves by the user, the title;
+// - PreviewSettingsMenu and PreviewWindowToolbar: the menu's items and the toolbar's buttons;
+// - PreviewLiveSharing and the MirrorPopover: live sharing.
+//
 // The window's own actions never change the device: they ask the editor page, and the window
 // follows when the next selection arrives. Values below that derive from the selection change
 // with each one and nothing announces them: the widgets that show them are refreshed after
@@ -109,7 +115,6 @@ public:
     void togglePreviewFullscreen();
     void reloadPreview();
     NativeMenuItem* keepOnTopMenuItem() const { return settingsMenu_->keepOnTopItem(); }
-    PreviewMenuContext menuContext() const { return deviceSelection_.menuContext(); }
     // The window's frame, for the next launch: {"frame": [x, y, width, height]}.
     nlohmann::json encodeRestorableState() const { return sizing_->encodeFrame(); }
     // Puts the window where `state` says (the first appearance's own frame wins until the
@@ -186,8 +191,12 @@ public:
 
 private:
     explicit PreviewWindowController(std::shared_ptr<PreviewDocument> document);
-    void windowDidLoad();
+    // The set-up once the controller is shared: the page's link back, the first reload, the
+    // keep-on-top setting, the server's observers, and the selection and live sharing the
+    // server holds already.
     void awakeFromNib();
+    // Then the page's document, the window's first frame and its title.
+    void windowDidLoad();
     void addSettingsActions();
     void setUpLiveSharing();
     bool validateSettingsItem(ValidatedUserInterfaceItem& item);

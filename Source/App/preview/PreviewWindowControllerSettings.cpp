@@ -55,7 +55,8 @@ bool PreviewWindowController::validateSettingsItem(ValidatedUserInterfaceItem& i
             return respondsToAction(item.action());
         return responder->validateUserInterfaceItem(item);
     };
-    const auto validation = Rules::validate(menuContext(), item.action(), menuItem ? menuItem->representedObject() : std::any(),
+    const auto validation = Rules::validate(deviceSelection_.menuContext(), item.action(),
+                                            menuItem ? menuItem->representedObject() : std::any(),
                                             menuItem && menuItem == deviceMenuItem(), documentAnswer);
     if (menuItem && validation.state)
         menuItem->setState(*validation.state);
@@ -119,7 +120,7 @@ void PreviewWindowController::toggleTouchCursor()
 void PreviewWindowController::toggleHand()
 {
     if (deviceSelection_.canSendSettings())
-        sendPreviewSettings(Rules::toggleHandSettings(menuContext()));
+        sendPreviewSettings(Rules::toggleHandSettings(deviceSelection_.menuContext()));
 }
 
 void PreviewWindowController::toggleLock(bool on)
