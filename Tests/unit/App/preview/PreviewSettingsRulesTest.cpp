@@ -2,6 +2,7 @@
 // send, all worked out from the editor's last selection.
 #include <gtest/gtest.h>
 
+#include "App/preview/PreviewDeviceSelection.h"
 #include "App/preview/PreviewSettingsRules.h"
 
 namespace {
@@ -27,26 +28,17 @@ protected:
     // The window's derived device state for a selection given as its settings.
     PreviewMenuContext select(const std::optional<json>& settings, std::optional<std::string> id = "frame-1")
     {
-        selection.reset();
+        device.emplace(manager, true);
         if (settings) {
             json metadata{{"selectionLock", false}, {"settings", *settings}};
             if (id)
                 metadata["id"] = *id;
-            auto decoded = NimbetSelection::decode(json{{"metadata", metadata}}.dump());
-            EXPECT_TRUE(decoded.isSuccess()) << decoded.error();
-            selection = std::move(decoded).get();
+            device->take(json{{"metadata", metadata}}.dump());
+            EXPECT_TRUE(device->hasSelection());
         }
-        PreviewMenuContext context;
-        context.hasDocument = true;
-        context.selection = selection ? &*selection : nullptr;
-        const NimbetPreviewSettings* s = selection ? &selection->metadata.settings : nullptr;
-        const std::string type = s && s->deviceType ? *s->deviceType : DeviceManager::canvasDevice;
-        context.isCanvas = type == DeviceManager::canvasDevice;
-        context.descriptor = s && s->deviceDescriptor ? &*s->deviceDescriptor : manager.descriptorForDevice(type);
-        context.skin = context.isCanvas || !s ? std::nullopt : s->skin;
-        context.menuType = DeviceManager::createMenuType(type, context.skin);
-        return context;
+        return device->menuContext();
     }
+    const NimbetSelection& selection() const { return *device->selection(); }
     static json flags(json extra = json::object(), bool responsive = false, bool rotate = false)
     {
         json settings{{"responsive", responsive}, {"rotate", rotate}, {"bezel", true}, {"touch", false}};
@@ -60,7 +52,7 @@ protected:
     }
 
     DeviceManager manager;
-    std::optional<NimbetSelection> selection;
+    std::optional<PreviewDeviceSelection> device;
 };
 
 TEST_F(PreviewSettingsRulesTest, ValidationWithoutSelection)
@@ -140,9 +132,9 @@ TEST_F(PreviewSettingsRulesTest, DeviceSettingsFromMenuTypes)
 TEST_F(PreviewSettingsRulesTest, TogglesSendTheOppositeOfTheSelection)
 {
     select(flags({{"touch", true}}, true, false));
-    EXPECT_EQ(Rules::toggleResponsiveSettings(*selection), (json{{"responsive", false}}));
-    EXPECT_EQ(Rules::toggleTouchCursorSettings(*selection), (json{{"touch", false}}));
-    EXPECT_EQ(Rules::rotateSettings(*selection), (json{{"rotate", true}}));
+    EXPECT_EQ(Rules::toggleResponsiveSettings(selection()), (json{{"responsive", false}}));
+    EXPECT_EQ(Rules::toggleTouchCursorSettings(selection()), (json{{"touch", false}}));
+    EXPECT_EQ(Rules::rotateSettings(selection()), (json{{"rotate", true}}));
 }
 
 TEST_F(PreviewSettingsRulesTest, TheHandCycle)
