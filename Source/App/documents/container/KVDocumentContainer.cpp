@@ -11,7 +11,6 @@
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/documents/container/KVContainerOriginInfo.h"
 #include "App/documents/container/KVContainerPrecondition.h"
-#include "App/documents/container/KVDirectoryMonitor.h"
 #include "App/server/ServerController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
@@ -24,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::set<KVDocumentContainer*>& registry()
+std::set<KVDocumentContainer*>& liveContainers()
 {
     static std::set<KVDocumentContainer*> containers;
     return containers;
@@ -108,7 +107,7 @@ const std::shared_ptr<KVDocumentContainer>& KVDocumentContainer::placeholder()
 std::vector<std::shared_ptr<KVDocumentContainer>> KVDocumentContainer::allInstances()
 {
     std::vector<std::shared_ptr<KVDocumentContainer>> containers;
-    for (auto* container : registry())
+    for (auto* container : liveContainers())
         if (auto owner = container->weak_from_this().lock())
             containers.push_back(std::move(owner));
     return containers;
@@ -116,7 +115,7 @@ std::vector<std::shared_ptr<KVDocumentContainer>> KVDocumentContainer::allInstan
 
 bool KVDocumentContainer::isRegistered(const KVDocumentContainer* container)
 {
-    return registry().contains(const_cast<KVDocumentContainer*>(container));
+    return liveContainers().contains(const_cast<KVDocumentContainer*>(container));
 }
 
 KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<fs::path>& requiredOrigin)
@@ -131,7 +130,7 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
 
     // Checked first: a live container of this uuid in this process owns the folder, and nothing
     // below may touch it.
-    for (auto* other : registry())
+    for (auto* other : liveContainers())
         if (other->isValid_ && other->uuid_ == uuid_)
             throw KVDocumentError(KVDocumentError::Code::containerAlreadyExists);
 
@@ -140,7 +139,7 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
         const bool hasPackageItem = fs::exists(fs::symlink_status(uuidDirectory_ / "package", ec));
         if (requiredOrigin && !hasPackageItem)
             checkOrigin(*requiredOrigin);
-        uuidDirectoryExisted_ = fs::exists(fs::symlink_status(uuidDirectory_, ec));
+        workingFolder_ = fs::exists(fs::symlink_status(uuidDirectory_, ec)) ? WorkingFolder::found : WorkingFolder::madeHere;
         try {
             if (hasPackageItem) {
                 // A folder of an older layout goes, but only once no other instance works in it,
@@ -149,7 +148,7 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
                     lock_ = KVContainerLockFile::acquire(projectDirectory_);
                 if (kx::FileSystem::trash(uuidDirectory_))
                     fs::remove_all(uuidDirectory_, ec);
-                uuidDirectoryExisted_ = false;
+                workingFolder_ = WorkingFolder::madeHere;
             }
             fs::create_directories(projectDirectory_, ec);
             if (ec)
@@ -162,13 +161,15 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
                 lock_ = KVContainerLockFile::acquire(projectDirectory_);
         } catch (...) {
             lock_.reset();
-            if (!uuidDirectoryExisted_)
+            if (workingFolder_ == WorkingFolder::madeHere)
                 fs::remove_all(uuidDirectory_, ec);
             throw;
         }
     }
 
     projectDirectoryIsOrigin_ = false;
+    backups_ = kx::KVContainerBackups(projectDirectory_);
+    images_ = kx::KVContainerImages(projectDirectory_);
     projectDirectoryPathPrefix_ = projectDirectory_.string() + "/";
     auto backing = std::make_shared<KVDirectoryArchiveBacking>(projectDirectory_, isPlaceholder, false);
     projectDirectoryArchive_ = std::make_shared<KVDocumentArchive>(uuid_, KVDocumentArchive::Manifest{uuid_, std::nullopt}, backing);
@@ -187,6 +188,8 @@ KVDocumentContainer::KVDocumentContainer(std::shared_ptr<KVDocumentArchive> arch
     projectDirectory_ = archive->backing()->url();
     lock_ = KVContainerLockFile::acquire(projectDirectory_);
     projectDirectoryIsOrigin_ = true;
+    backups_ = kx::KVContainerBackups(projectDirectory_);
+    images_ = kx::KVContainerImages(projectDirectory_);
     projectDirectoryPathPrefix_ = projectDirectory_.string();
     if (!projectDirectoryPathPrefix_.ends_with('/'))
         projectDirectoryPathPrefix_ += '/';
@@ -198,14 +201,8 @@ KVDocumentContainer::KVDocumentContainer(std::shared_ptr<KVDocumentArchive> arch
 void KVDocumentContainer::finishCreation()
 {
     if (isRegistered_) {
-        registry().insert(this);
-        // What backups cut short by a crash left in their hidden staging folder; a backup of
-        // another container may be under way, so only old leftovers go.
-        std::error_code ec;
-        const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(10);
-        for (const auto& item : fs::directory_iterator(projectDirectory_ / ".cache/backups", ec))
-            if (item.last_write_time(ec) < old && !ec)
-                fs::remove_all(item.path(), ec);
+        liveContainers().insert(this);
+        backups_.removeStaleStaging();
     }
     addServerStateObserver();
     if (!projectDirectoryIsOrigin_)
@@ -237,10 +234,10 @@ KVDocumentContainer::~KVDocumentContainer()
 {
     // Its registry, observers and main-loop sources are the main thread's.
     containerOnMainThread("containers go on the main thread");
-    monitor_.reset();
+    watch_.stop();
     lock_.reset();
     dataSourceObservers_.clear();
-    registry().erase(this);
+    liveContainers().erase(this);
     serverStateObserver_.reset();
 }
 
@@ -277,12 +274,12 @@ void KVDocumentContainer::invalidate()
 {
     containerOnMainThread("invalidate() runs on the main thread");
     if (isValid_) {
-        auto discarded = projectRelativePathsToDiscard_;
+        auto discarded = projectRelativePathsToDiscard();
         for (const auto& path : discarded)
             remove(path);
     }
     isValid_ = false;
-    monitor_.reset();
+    watch_.stop();
     log("Invalidated");
 }
 
@@ -290,7 +287,7 @@ void KVDocumentContainer::deleteContainer(bool toTrash)
 {
     containerOnMainThread("deleteContainer() runs on the main thread");
     auto unregister = [this] {
-        registry().erase(this);
+        liveContainers().erase(this);
         isRegistered_ = false;
     };
     if (projectDirectoryIsOrigin_) {
@@ -298,17 +295,17 @@ void KVDocumentContainer::deleteContainer(bool toTrash)
         return;
     }
     bool sharedFolder = false;
-    for (auto* other : registry())
+    for (auto* other : liveContainers())
         if (other != this && other->uuidDirectory_ == uuidDirectory_)
             sharedFolder = true;
     // A folder this container found and never filled may be the only copy of earlier work
     // (a crash's working copy, a package whose read failed): it stays.
-    if (sharedFolder || (uuidDirectoryExisted_ && !hasMirrored_)) {
+    if (sharedFolder || workingFolder_ == WorkingFolder::found) {
         unregister();
         log("Keeping the working folder " + uuidDirectory_.string());
         return;
     }
-    monitor_.reset();
+    watch_.stop();
     std::optional<kx::Error> error;
     if (toTrash) {
         error = kx::FileSystem::trash(uuidDirectory_);

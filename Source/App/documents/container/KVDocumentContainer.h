@@ -24,13 +24,16 @@
 #include "App/documents/KVDocumentContainerDataSource.h"
 #include "App/documents/KVDocumentError.h"
 #include "App/documents/Logger.h"
+#include "App/documents/container/KVContainerBackups.h"
+#include "App/documents/container/KVContainerDiscardables.h"
+#include "App/documents/container/KVContainerFolderWatch.h"
+#include "App/documents/container/KVContainerImages.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Observable.h"
 
 namespace kx {
 
 class KVContainerLockFile;
-class KVDirectoryMonitor;
 
 class KVDocumentContainer : public std::enable_shared_from_this<KVDocumentContainer> {
 public:
@@ -50,7 +53,6 @@ public:
 
     // Longest sides of the cached downscaled copies, each in a folder of its own.
     static constexpr std::array<int, 4> cachedImageDimensions = {512, 1024, 2048, 4096};
-    static constexpr int maximumBackups = 42;
 
     // ---- Creation (the working folder, the lock) ----
 
@@ -171,14 +173,14 @@ public:
     std::string addAsset(const std::string& data, const std::string& preferredName, int count = 0);
 
     // Background image jobs started and not yet handed back to the main loop.
-    std::size_t pendingCachedImageJobs() const { return pendingCachedImageJobs_; }
+    std::size_t pendingCachedImageJobs() const { return images_.pendingCachedImageJobs(); }
     // Called on the main loop as each job ends.
     std::function<void(const std::string& imageName)> cachedImagesDidFinish;
 
     // ---- Discardable items, backups ----
 
     // Paths left out of every save and removed on invalidation.
-    const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
+    const std::set<std::string>& projectRelativePathsToDiscard() const { return discardables_.projectRelativePathsToDiscard(); }
     // One backup cycle now, as the 60-second timer runs it; `completion` (tests) when it ended.
     void backup(std::function<void()> completion = {});
     static std::string backupName(kx::DateFormat::Clock::time_point date);
@@ -214,14 +216,11 @@ private:
     // that is no work for the main loop); otherwise they exist when this returns.
     void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage, bool linkInBackground);
     void addMissingCachedImages(bool manifestIsCurrent);
-    void cachedImageJobDidEnd(const std::string& name);
 
     // Discardable items
     // Reads the document on a worker and marks the images and assets it no longer names; then
     // `then` on the main thread.
     void detectDiscardableItems(std::function<void()> then);
-    void applyNameUse(const std::vector<std::string>& names, const std::optional<std::vector<bool>>& used,
-                      const std::string& failure, bool clearMarks);
 
     // Backups
     void scheduleBackup();
@@ -230,8 +229,14 @@ private:
     std::filesystem::path uuidDirectory_;
     std::filesystem::path projectDirectory_;
     bool projectDirectoryIsOrigin_ = false;
-    bool uuidDirectoryExisted_ = true;
-    bool hasMirrored_ = false; // a read or save went through
+    // The working folder's history, as far as its removal goes: one this container found and
+    // never filled may hold the only copy of earlier work.
+    enum class WorkingFolder {
+        found,    // there before this container (also a user's own folder)
+        madeHere, // made by this container
+        mirrored, // a read or save went through
+    };
+    WorkingFolder workingFolder_ = WorkingFolder::found;
     bool serverHasDoneFirstInstall_ = false;
     kx::NotificationCenter::Token serverStateObserver_;
     std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
@@ -259,26 +264,19 @@ private:
     std::shared_ptr<KVDocumentArchive> projectDirectoryArchive_;
     std::unique_ptr<Logger> logger_;
     std::shared_ptr<KVContainerLockFile> lock_;
-    std::unique_ptr<KVDirectoryMonitor> monitor_;
-    bool eventsWereLost_ = false;
-    // A changed file from this size on is read and hashed on a worker (a file of megabytes
-    // would stall the main loop); its entry is taken when it comes back, unless the file was
-    // reported changed again meanwhile or the whole list was read again.
-    static constexpr std::uint64_t largeChangedFileSize = 1u << 20;
-    std::map<std::string, std::uint64_t> pendingReads_; // path: the number of its latest read
-    std::uint64_t readCount_ = 0;
+    kx::KVContainerFolderWatch watch_;
     void didRead(const std::string& relativePath, std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound);
     bool hasManifestChanges_ = false;
     ManifestEntries originManifestEntries_;
     ManifestEntries projectManifestEntries_;
-    std::set<std::string> projectRelativePathsToDiscard_;
-    ManifestEntries lastBackupManifestEntries_;
+    kx::KVContainerDiscardables discardables_;
+    kx::KVContainerBackups backups_{{}};
     bool hasUnwrittenChanges_ = false;
     bool writeFailureReported_ = false;
     bool isValid_ = false;
     bool isRegistered_ = false;
     kx::Observable<bool> hasChangesObservable_{false};
-    std::size_t pendingCachedImageJobs_ = 0;
+    kx::KVContainerImages images_{{}};
 };
 
 } // namespace kx

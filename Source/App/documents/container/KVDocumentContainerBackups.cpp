@@ -1,158 +1,34 @@
-// Timed zip backups of the document JSON and the code files, in the project's ".backups".
+// The backup cycle: the editor's pending data written, then a backup when the backed-up files
+// changed, every interval for as long as the container is valid.
 #include "App/documents/container/KVDocumentContainer.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <variant>
-
-#include "App/archive/KVDocumentArchiveError.h"
-#include "App/archive/KVZipArchiveBacking.h"
-#include "App/documents/container/KVContainerFiles.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
-#include "Platform/Foundation/ThreadPool.h"
 
-namespace kx {
-
-namespace fs = std::filesystem;
-using Clock = kx::DateFormat::Clock;
-
-namespace {
-
-constexpr std::string_view backupPattern = "yyyy'-'MM'-'dd' 'HH'.'mm'.'ss";
-constexpr auto backupInterval = std::chrono::seconds(60);
-std::optional<std::chrono::milliseconds> backupIntervalOverride;
-// Hidden, so no archive and no save ever looks into it.
-const std::string backupStagingFolder = ".cache/backups";
-
-bool isBackedUp(const std::string& path)
+std::string KVDocumentContainer::backupName(kx::DateFormat::Clock::time_point date)
 {
-    return path == KVDocumentArchive::relativePathForDocumentJSON || path.starts_with(KVDocumentArchive::relativePathForCode);
-}
-
-// Moves the staged zip into `folder` under the first free name from `date` on: a backup never
-// replaces another (two within one second, say), and a later one takes the next second, so that
-// names stay dates in the order the backups were made. The name it got, or the error's text.
-std::variant<fs::path, std::string> placeBackup(const fs::path& staged, const fs::path& folder, Clock::time_point date)
-{
-    for (int attempt = 0; attempt < 120; ++attempt, date += std::chrono::seconds(1)) {
-        const fs::path file = folder / (KVDocumentContainer::backupName(date) + ".zip");
-        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0)
-            return file;
-        if (errno == EEXIST)
-            continue;
-        if (errno != EINVAL && errno != ENOSYS)
-            return kx::Error::fromErrno(errno, "Cannot write " + file.string()).localizedDescription;
-        // A file system without the no-replace rename: a hard link fails the same way on a name
-        // that is taken.
-        if (::link(staged.c_str(), file.c_str()) == 0) {
-            ::unlink(staged.c_str());
-            return file;
-        }
-        if (errno != EEXIST)
-            return kx::Error::fromErrno(errno, "Cannot write " + file.string()).localizedDescription;
-    }
-    return "Cannot write a backup into " + folder.string() + ": every name of the next two minutes is taken";
-}
-
-// Writes the zip and keeps the newest backups; the error's text, if any. The zip is made in a
-// hidden folder and renamed into ".backups" whole: a save walking the project meanwhile (every
-// file under ".backups" travels with it) never meets a half-written backup.
-std::optional<std::string> writeBackup(const std::shared_ptr<KVDocumentArchive>& view, const fs::path& folder, Clock::time_point date)
-{
-    const fs::path project = folder.parent_path();
-    if (auto error = KVContainerFiles::makeFolders(project, folder.filename().string()))
-        return error->localizedDescription;
-    if (auto error = KVContainerFiles::makeFolders(project, backupStagingFolder))
-        return error->localizedDescription;
-    std::string staging = (project / backupStagingFolder / "XXXXXX").string();
-    if (!::mkdtemp(staging.data()))
-        return kx::Error::fromErrno(errno, "Cannot create a folder in " + (project / backupStagingFolder).string()).localizedDescription;
-    std::optional<std::string> failure;
-    fs::path file;
-    try {
-        const fs::path staged = fs::path(staging) / "backup.zip";
-        auto backing = std::make_shared<KVZipArchiveBacking>(staged, true, false);
-        KVDocumentArchive archive(backing, std::nullopt);
-        archive.reflect(*view);
-        auto placed = placeBackup(staged, folder, date);
-        if (auto* error = std::get_if<std::string>(&placed))
-            failure = *error;
-        else
-            file = std::get<fs::path>(placed);
-    } catch (const KVDocumentArchiveError& error) {
-        failure = error.error().localizedDescription;
-    } catch (const std::exception& error) {
-        failure = std::string(error.what());
-    }
-    std::error_code ec;
-    fs::remove_all(staging, ec);
-    if (failure)
-        return failure;
-
-    DIR* listing = ::opendir(folder.c_str());
-    if (!listing)
-        return kx::Error::fromErrno(errno, "Cannot list " + folder.string()).localizedDescription;
-    std::vector<std::string> items;
-    while (auto* item = ::readdir(listing))
-        if (item->d_name[0] != '.')
-            items.emplace_back(item->d_name);
-    ::closedir(listing);
-    if (items.size() <= static_cast<size_t>(KVDocumentContainer::maximumBackups))
-        return std::nullopt;
-    auto dateOf = [](const std::string& name) {
-        auto dot = name.rfind('.');
-        return kx::DateFormat::parse(dot == std::string::npos ? name : name.substr(0, dot), backupPattern, kx::DateFormat::Zone::local);
-    };
-    // Newest first; names that are not dates after every dated one.
-    std::stable_sort(items.begin(), items.end(), [&](const std::string& a, const std::string& b) {
-        auto dateA = dateOf(a), dateB = dateOf(b);
-        if (dateA && dateB)
-            return *dateA > *dateB;
-        return dateA.has_value() && !dateB.has_value();
-    });
-    for (size_t index = KVDocumentContainer::maximumBackups; index < items.size(); ++index) {
-        const fs::path item = folder / items[index];
-        if (item.extension() == ".zip" && item != file)
-            ::unlink(item.c_str());
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-std::string KVDocumentContainer::backupName(Clock::time_point date)
-{
-    return kx::DateFormat::format(date, backupPattern, kx::DateFormat::Zone::local);
+    return kx::KVContainerBackups::backupName(date);
 }
 
 void KVDocumentContainer::setBackupIntervalForTesting(std::optional<std::chrono::milliseconds> interval)
 {
-    backupIntervalOverride = interval;
+    kx::KVContainerBackups::setIntervalForTesting(interval);
 }
 
 void KVDocumentContainer::scheduleBackup()
 {
     if (!isValid_)
         return;
-    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
-    const auto interval = backupIntervalOverride.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(backupInterval));
-    kx::MainQueue::after(interval, [weak] {
-        if (auto self = weak.lock(); self && self->isValid_)
-            self->backup();
-    });
+    kx::MainQueue::after(kx::KVContainerBackups::interval(), kx::ifAlive(weak_from_this(), [](KVDocumentContainer& self) {
+                             if (self.isValid_)
+                                 self.backup();
+                         }));
 }
 
 void KVDocumentContainer::backup(std::function<void()> completion)
 {
-    const fs::path folder = projectDirectory_ / KVDocumentArchive::relativePathForBackups;
-    writeChanges([self = shared_from_this(), folder, completion = std::move(completion)](std::optional<KVDocumentError>) mutable {
-        auto view = std::make_shared<KVDocumentArchive>(*self->projectDirectoryArchive_, [](const std::string& path) { return isBackedUp(path); });
+    writeChanges([self = shared_from_this(), completion = std::move(completion)](std::optional<KVDocumentError>) mutable {
+        auto view = kx::KVContainerBackups::view(*self->projectDirectoryArchive_);
         ManifestEntries state;
         try {
             view->backing()->forEach([&](const std::string& path, KVDataReader&) {
@@ -162,28 +38,22 @@ void KVDocumentContainer::backup(std::function<void()> completion)
         } catch (const std::exception& error) {
             self->log(std::string("Couldn’t back up: ") + error.what());
         }
-        if (state == self->lastBackupManifestEntries_) {
+        // Recorded now, also for a failed attempt: an unchanged project is not tried again.
+        if (!self->backups_.recordAttempt(std::move(state))) {
             self->scheduleBackup();
             if (completion)
                 completion();
             return;
         }
-        const auto date = Clock::now();
-        self->log("Backing up to " + (folder / (backupName(date) + ".zip")).string());
-        // Recorded now, also for a failed attempt: an unchanged project is not tried again.
-        self->lastBackupManifestEntries_ = std::move(state);
+        const auto date = kx::DateFormat::Clock::now();
+        self->log("Backing up to " + (self->backups_.folder() / (backupName(date) + ".zip")).string());
         // The zip is written off the main loop; the outcome comes back to it.
-        kx::ThreadPool::global().async([self = std::move(self), view, folder, date, completion = std::move(completion)]() mutable {
-            auto error = writeBackup(view, folder, date);
-            kx::MainQueue::async([self = std::move(self), error, completion = std::move(completion)] {
-                if (error)
-                    self->log("Couldn’t back up: " + *error);
-                self->scheduleBackup();
-                if (completion)
-                    completion();
-            });
+        self->backups_.write(view, date, [self, completion = std::move(completion)](std::optional<std::string> error) {
+            if (error)
+                self->log("Couldn’t back up: " + *error);
+            self->scheduleBackup();
+            if (completion)
+                completion();
         });
     });
 }
-
-} // namespace kx

@@ -7,8 +7,8 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/documents/container/KVContainerFiles.h"
 #include "App/documents/container/KVContainerPrecondition.h"
-#include "App/documents/container/KVDirectoryMonitor.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
@@ -260,7 +260,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             continue;
         }
         // The file changed and is being read: it may be another program's version.
-        if (pendingReads_.contains(path)) {
+        if (watch_.isReading(path)) {
             log("Not writing " + path + ": it changed on disk and is being read");
             leave();
             continue;
@@ -294,44 +294,22 @@ void KVDocumentContainer::didChange(const std::string& relativePath)
         dataSourceStamps_.erase(stamp);
     }
     // This report is the latest: a read still under way for the file no longer counts.
-    pendingReads_.erase(relativePath);
+    watch_.supersedeRead(relativePath);
     struct stat status {};
     if (::stat((projectDirectory_ / relativePath).c_str(), &status) == 0 && S_ISREG(status.st_mode)
-        && std::uint64_t(status.st_size) >= largeChangedFileSize) {
-        const std::uint64_t number = ++readCount_;
-        pendingReads_.emplace(relativePath, number);
-        std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
-        kx::ThreadPool::global().async([weak, backing = projectDirectoryArchive_->backing(), relativePath, number] {
-            std::optional<KVDocumentArchive::Manifest::Entry> read;
-            bool notFound = false;
-            try {
-                auto reader = backing->dataReader(relativePath);
-                read.emplace(*reader);
-            } catch (const KVDocumentArchiveError& error) {
-                notFound = error.code() == KVDocumentArchiveError::Code::notFound;
-            } catch (const std::exception&) {
-            }
-            kx::MainQueue::async([weak, relativePath, number, read = std::move(read), notFound] {
-                auto self = weak.lock();
-                if (!self || !self->isValid_)
-                    return;
-                auto pending = self->pendingReads_.find(relativePath);
-                if (pending == self->pendingReads_.end() || pending->second != number)
-                    return;
-                self->pendingReads_.erase(pending);
-                self->didRead(relativePath, read, notFound);
-            });
-        });
+        && std::uint64_t(status.st_size) >= kx::KVContainerFolderWatch::largeChangedFileSize) {
+        // Its entry is taken when it comes back, unless the file was reported changed again
+        // meanwhile or the whole list was read again.
+        watch_.startRead(projectDirectoryArchive_->backing(), relativePath,
+                         kx::ifAlive(weak_from_this(), [relativePath](KVDocumentContainer& self, std::uint64_t number,
+                                                                      std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound) {
+                             if (self.isValid_ && self.watch_.finishRead(relativePath, number))
+                                 self.didRead(relativePath, std::move(read), notFound);
+                         }));
         return;
     }
-    std::optional<KVDocumentArchive::Manifest::Entry> read;
     bool notFound = false;
-    try {
-        auto reader = projectDirectoryArchive_->backing()->dataReader(relativePath);
-        read.emplace(*reader);
-    } catch (const KVDocumentArchiveError& error) {
-        notFound = error.code() == KVDocumentArchiveError::Code::notFound;
-    }
+    auto read = kx::KVContainerFolderWatch::readEntry(*projectDirectoryArchive_->backing(), relativePath, notFound);
     didRead(relativePath, std::move(read), notFound);
 }
 
@@ -431,12 +409,11 @@ void KVDocumentContainer::remove(const std::string& relativePath)
 
 void KVDocumentContainer::startMonitoring()
 {
-    monitor_.reset();
+    watch_.stop();
     if (!isValid_)
         return;
-    monitor_ = std::make_unique<KVDirectoryMonitor>(
+    watch_.start(
         projectDirectory_,
-        [](const std::string& folder) { return KVDocumentArchive::shouldInclude(folder + "/_"); },
         [this](const std::string& path, bool subtree) {
             if (!isValid_)
                 return;
@@ -445,29 +422,24 @@ void KVDocumentContainer::startMonitoring()
             else if (KVDocumentArchive::shouldInclude(path))
                 didChange(path);
         },
-        [this] {
-            eventsWereLost_ = true;
-            log("File events of the project folder were lost; its file list will be read again");
-        });
-    if (monitor_->hasLostEvents())
-        eventsWereLost_ = true;
+        [this](const std::string& message) { log(message); });
 }
 
 void KVDocumentContainer::resyncIfEventsWereLost()
 {
-    if (!eventsWereLost_ || !isValid_)
+    if (!watch_.eventsWereLost() || !isValid_)
         return;
-    eventsWereLost_ = false;
+    watch_.setEventsWereLost(false);
     // Watched again from scratch first, so that what changes while the list is read is seen.
     startMonitoring();
     try {
         projectDirectoryArchive_->regenerateManifest();
         if (const auto& manifest = projectDirectoryArchive_->manifest(); manifest && manifest->files) {
             projectManifestEntries_ = *manifest->files;
-            pendingReads_.clear(); // the list just read is newer
+            watch_.supersedeReads(); // the list just read is newer
         }
     } catch (const std::exception& error) {
-        eventsWereLost_ = true;
+        watch_.setEventsWereLost(true);
         log(std::string("Couldn’t read the project folder’s file list: ") + error.what());
     }
     updateHasManifestChanges();

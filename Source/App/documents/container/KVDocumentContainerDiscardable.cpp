@@ -1,167 +1,19 @@
 // Discardable items: images and assets the document no longer names.
 #include "App/documents/container/KVDocumentContainer.h"
 
-#include <glib.h>
-#include <nlohmann/json.hpp>
-
-#include "App/documents/container/KVContainerFiles.h"
-#include "App/documents/container/KVNameMatcher.h"
-#include "Platform/Foundation/MainQueue.h"
-#include "Platform/Foundation/ThreadPool.h"
-
-namespace kx {
-
-namespace fs = std::filesystem;
-
-namespace {
-
-constexpr std::uint64_t maximumDocumentLength = std::uint64_t(1) << 31;
-
-// Every string of a JSON text (keys and values) as it decodes, one after the other with a NUL
-// between them, so that a name written with escapes ("\/", "\u0041") is found as it reads.
-// The SAX parser is iterative: a deeply nested hostile document cannot exhaust the stack.
-class DecodedStrings : public nlohmann::json_sax<nlohmann::json> {
-public:
-    // Without `collect`, the parse only tells whether the text is JSON.
-    explicit DecodedStrings(bool collect)
-        : collect_(collect)
-    {
-    }
-    std::string text;
-
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t& value) override { return add(value); }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override { return true; }
-    bool key(string_t& value) override { return add(value); }
-    bool end_object() override { return true; }
-    bool start_array(std::size_t) override { return true; }
-    bool end_array() override { return true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-
-private:
-    bool add(const std::string& value)
-    {
-        if (collect_) {
-            text += value;
-            text += '\0';
-        }
-        return true;
-    }
-    bool collect_;
-};
-
-} // namespace
-
-namespace {
-
-// What the document says of `names`: for each, whether it names it; nothing when the document
-// cannot be read (with the reason for the log). Touches no container state: it runs on a
-// worker, a document of megabytes being read and searched there.
-struct NameUse {
-    std::optional<std::vector<bool>> used;
-    std::string failure;
-    bool clearMarks = false;
-};
-
-NameUse findNamesInDocument(const fs::path& file, const std::string& documentPath, const std::vector<std::string>& names)
-{
-    auto document = KVContainerFiles::readRegularFile(file, maximumDocumentLength);
-    if (!document.data)
-        return {std::nullopt, "Couldn’t load " + documentPath + " for image/asset cleanup", false};
-    const std::string& text = *document.data;
-    // A document that cannot be read (empty, cut short by a failed write, a merge conflict)
-    // names nothing: it would mark every image and asset, and a save would leave them out of
-    // the user's file. It marks nothing instead, and unmarks what an earlier document marked.
-    DecodedStrings valid(false);
-    if (!nlohmann::json::sax_parse(text, &valid, nlohmann::json::input_format_t::json, false))
-        return {std::nullopt, "Couldn’t read " + documentPath + " as JSON: no image or asset is marked for cleanup", true};
-    if (names.empty())
-        return {std::vector<bool>(), {}, false};
-
-    // Each name in its composed and its decomposed Unicode form (NFC, NFD): a file name and the
-    // document's text of it need not use the same one.
-    std::vector<std::string> forms;
-    std::vector<size_t> formOf;
-    for (size_t index = 0; index < names.size(); ++index) {
-        forms.push_back(names[index]);
-        formOf.push_back(index);
-        for (GNormalizeMode mode : {G_NORMALIZE_NFC, G_NORMALIZE_NFD}) {
-            gchar* normal = g_utf8_normalize(names[index].data(), gssize(names[index].size()), mode);
-            if (normal && names[index] != normal) {
-                forms.emplace_back(normal);
-                formOf.push_back(index);
-            }
-            g_free(normal);
-        }
-    }
-    KVNameMatcher matcher(forms);
-    std::vector<bool> found(forms.size(), false);
-    matcher.search(text, found);
-    if (std::find(found.begin(), found.end(), false) != found.end()) {
-        DecodedStrings strings(true);
-        nlohmann::json::sax_parse(text, &strings, nlohmann::json::input_format_t::json, false);
-        matcher.search(strings.text, found);
-    }
-    std::vector<bool> used(names.size(), false);
-    for (size_t form = 0; form < forms.size(); ++form)
-        if (found[form])
-            used[formOf[form]] = true;
-    return {std::move(used), {}, false};
-}
-
-} // namespace
-
 void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
 {
-    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
-    // Files directly in the images or assets folder that the container knows of.
-    std::vector<std::string> names;
-    for (const auto& folder : {std::string(KVDocumentArchive::relativePathForImages) + "/", std::string("design/assets/")}) {
-        for (auto it = projectManifestEntries_.lower_bound(folder); it != projectManifestEntries_.end() && it->first.starts_with(folder); ++it) {
-            std::string name = it->first.substr(folder.size());
-            if (name.find('/') == std::string::npos)
-                names.push_back(std::move(name));
-        }
-    }
     std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
-    kx::ThreadPool::global().async([weak, file = projectDirectory_ / documentPath, documentPath, names = std::move(names),
-                                    then = std::move(then)]() mutable {
-        auto use = std::make_shared<NameUse>(findNamesInDocument(file, documentPath, names));
-        kx::MainQueue::async([weak, use, names = std::move(names), then = std::move(then)] {
-            if (auto self = weak.lock(); self && self->isValid_)
-                self->applyNameUse(names, use->used, use->failure, use->clearMarks);
+    // `then` runs also when the container went meanwhile: a writer waits for it.
+    kx::KVContainerDiscardables::findNames(
+        projectDirectory_ / KVDocumentArchive::relativePathForDocumentJSON, kx::KVContainerDiscardables::candidates(projectManifestEntries_),
+        [weak, then = std::move(then)](const std::vector<std::string>& names, const kx::KVContainerDiscardables::NameUse& use) {
+            if (auto self = weak.lock(); self && self->isValid_) {
+                if (!use.failure.empty())
+                    self->log(use.failure);
+                self->discardables_.apply(names, use);
+            }
             if (then)
                 then();
         });
-    });
 }
-
-void KVDocumentContainer::applyNameUse(const std::vector<std::string>& names, const std::optional<std::vector<bool>>& used,
-                                       const std::string& failure, bool clearMarks)
-{
-    if (!failure.empty())
-        log(failure);
-    if (clearMarks)
-        projectRelativePathsToDiscard_.clear();
-    if (!used)
-        return;
-    for (size_t index = 0; index < names.size(); ++index) {
-        const std::string& name = names[index];
-        std::vector<std::string> paths = {"design/assets/" + name, std::string(KVDocumentArchive::relativePathForImages) + "/" + name};
-        for (int dimension : cachedImageDimensions)
-            paths.push_back(std::string(KVDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(dimension) + "/" + name);
-        for (const auto& path : paths) {
-            if ((*used)[index])
-                projectRelativePathsToDiscard_.erase(path);
-            else
-                projectRelativePathsToDiscard_.insert(path);
-        }
-    }
-}
-
-} // namespace kx

@@ -10,7 +10,6 @@
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/documents/container/KVContainerOriginInfo.h"
 #include "App/documents/container/KVContainerPrecondition.h"
-#include "App/documents/container/KVDirectoryMonitor.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
@@ -109,12 +108,12 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
     if (!keep) {
         // The copy is made in a staged folder beside the project folder and takes its place
         // only once complete: a failed read leaves the folder as it was.
-        monitor_.reset();
+        watch_.stop();
         try {
             projectDirectoryArchive_->reflect(archive);
         } catch (const std::exception& error) {
             log("Error reading: " + describe(error));
-            if (hasMirrored_)
+            if (workingFolder_ == WorkingFolder::mirrored)
                 startMonitoring();
             throw;
         }
@@ -142,10 +141,10 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
     // what the origin held when it was recorded.
     originManifestEntries_ = keep && recorded ? *recorded : files;
     projectManifestEntries_ = std::move(files);
-    pendingReads_.clear();
+    watch_.supersedeReads();
     updateHasManifestChanges();
     loadDataSources();
-    hasMirrored_ = true;
+    workingFolder_ = WorkingFolder::mirrored;
     startMonitoring();
 }
 
@@ -173,7 +172,7 @@ void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relat
     }
     resyncIfEventsWereLost();
     log("Saving to " + archive.backing()->url().string() + " (" + relation.description() + ")");
-    auto discarded = projectRelativePathsToDiscard_;
+    auto discarded = projectRelativePathsToDiscard();
     KVDocumentArchive view(*projectDirectoryArchive_, [discarded](const std::string& path) { return !discarded.contains(path); });
     try {
         archive.reflect(view);
@@ -182,7 +181,7 @@ void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relat
         throw;
     }
     log("Done saving");
-    hasMirrored_ = true;
+    workingFolder_ = WorkingFolder::mirrored;
     if (relation.kind == ArchiveRelation::Kind::origin)
         reflectOrigin(&archive, relation.isDraft);
 }
@@ -202,7 +201,7 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
     }
     resyncIfEventsWereLost();
     log("Saving to " + archive->backing()->url().string() + " (" + relation.description() + ")");
-    auto discarded = projectRelativePathsToDiscard_;
+    auto discarded = projectRelativePathsToDiscard();
     auto view = std::make_shared<KVDocumentArchive>(*projectDirectoryArchive_, [discarded](const std::string& path) { return !discarded.contains(path); });
     // One writer thread for every container: packages are written one after the other.
     static kx::ThreadPool writer(1, "kx-package-writer");
@@ -225,7 +224,7 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
                 }
             } else {
                 self->log("Done saving");
-                self->hasMirrored_ = true;
+                self->workingFolder_ = WorkingFolder::mirrored;
                 // A container closed meanwhile records no origin: its folder is no one's now.
                 if (relation.kind == ArchiveRelation::Kind::origin && self->isValid_)
                     self->reflectOrigin(archive.get(), relation.isDraft);

@@ -1,0 +1,46 @@
+// The images and assets of a project folder that its document no longer names: left out of
+// every save and removed when the container ends. Owns the marked paths; the search of the
+// document runs on a worker and touches none of them.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "App/archive/KVDocumentArchive.h"
+
+namespace kx {
+
+class KVContainerDiscardables {
+public:
+    using ManifestEntries = KVDocumentArchive::Manifest::Files;
+
+    // What the document says of a list of names: for each, whether it names it; nothing when
+    // the document cannot be read, with the reason for the log.
+    struct NameUse {
+        std::optional<std::vector<bool>> used;
+        std::string failure;
+        // The document is no JSON: what an earlier one marked is unmarked.
+        bool clearMarks = false;
+    };
+    using Found = std::function<void(const std::vector<std::string>& names, const NameUse& use)>;
+
+    // Files directly in the images or assets folder among `projectManifestEntries`, by name.
+    static std::vector<std::string> candidates(const ManifestEntries& projectManifestEntries);
+    // Reads the document at `document` on a worker and looks for `names` in it; `found` runs
+    // on the main loop.
+    static void findNames(std::filesystem::path document, std::vector<std::string> names, Found found);
+
+    // Marks every path of each unnamed name (the asset, the image and its cached copies) and
+    // unmarks those of the named ones.
+    void apply(const std::vector<std::string>& names, const NameUse& use);
+    const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
+
+private:
+    std::set<std::string> projectRelativePathsToDiscard_;
+};
+
+} // namespace kx
