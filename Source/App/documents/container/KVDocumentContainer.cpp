@@ -236,7 +236,7 @@ KVDocumentContainer::~KVDocumentContainer()
     containerOnMainThread("containers go on the main thread");
     watch_.stop();
     lock_.reset();
-    dataSourceObservers_.clear();
+    sources_.stopObserving();
     liveContainers().erase(this);
     serverStateObserver_.reset();
 }

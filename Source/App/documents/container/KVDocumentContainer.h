@@ -25,6 +25,7 @@
 #include "App/documents/KVDocumentError.h"
 #include "App/documents/Logger.h"
 #include "App/documents/container/KVContainerBackups.h"
+#include "App/documents/container/KVContainerDataSources.h"
 #include "App/documents/container/KVContainerDiscardables.h"
 #include "App/documents/container/KVContainerFolderWatch.h"
 #include "App/documents/container/KVContainerImages.h"
@@ -140,7 +141,7 @@ public:
     void reloadDataSource(const std::string& relativePath);
     // Keeps the source's own content: the next write puts it over the other version.
     void keepDataSource(const std::string& relativePath);
-    bool isDataSourceHeld(const std::string& relativePath) const { return heldDataSources_.contains(relativePath); }
+    bool isDataSourceHeld(const std::string& relativePath) const { return sources_.isHeld(relativePath); }
     // The same for a URL, when it lies inside the project folder and belongs in an archive.
     void presentedSubitemDidChange(const std::filesystem::path& url);
 
@@ -201,6 +202,8 @@ private:
     bool manifestFilterIncludes(const std::string& relativePath) const;
     void remove(const std::string& relativePath);
     void subtreeDidChange(const std::string& relativeFolder);
+    // Takes what a read of a changed file found (`notFound`: the file is gone).
+    void didRead(const std::string& relativePath, std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound);
     void startMonitoring();
     void resyncIfEventsWereLost();
 
@@ -239,40 +242,18 @@ private:
     WorkingFolder workingFolder_ = WorkingFolder::found;
     bool serverHasDoneFirstInstall_ = false;
     kx::NotificationCenter::Token serverStateObserver_;
-    std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
-    // What each data source's file held when it was last read or written here.
-    ManifestEntries dataSourceFiles_;
-    // Sources whose file another program changed, written no more until their owner decides.
-    std::set<std::string> heldDataSources_;
-    // Data sources whose content is being written now, with the count of writes under way.
-    std::map<std::string, int> writingDataSources_;
-    // What identifies a file on disk short of its content: a file replaced, written or touched
-    // since has another.
-    struct FileStamp {
-        std::uint64_t device = 0, inode = 0, size = 0;
-        std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0, changedSeconds = 0, changedNanoseconds = 0;
-        static std::optional<FileStamp> of(const std::filesystem::path& path);
-        friend bool operator==(const FileStamp&, const FileStamp&) = default;
-    };
-    // The stamp of each data source's file as our last write left it.
-    std::map<std::string, FileStamp> dataSourceStamps_;
-    // A data source's file is held in memory whole; past this it is no document of ours.
-    static constexpr std::uint64_t maximumDataSourceLength = std::uint64_t(1) << 31;
-    std::vector<kx::Observable<bool>::Token> dataSourceObservers_;
-    bool dataSourcesAreFinal_ = false;
+    kx::KVContainerDataSources sources_;
     std::string projectDirectoryPathPrefix_;
     std::shared_ptr<KVDocumentArchive> projectDirectoryArchive_;
     std::unique_ptr<Logger> logger_;
     std::shared_ptr<KVContainerLockFile> lock_;
     kx::KVContainerFolderWatch watch_;
-    void didRead(const std::string& relativePath, std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound);
     bool hasManifestChanges_ = false;
     ManifestEntries originManifestEntries_;
     ManifestEntries projectManifestEntries_;
     kx::KVContainerDiscardables discardables_;
     kx::KVContainerBackups backups_{{}};
     bool hasUnwrittenChanges_ = false;
-    bool writeFailureReported_ = false;
     bool isValid_ = false;
     bool isRegistered_ = false;
     kx::Observable<bool> hasChangesObservable_{false};

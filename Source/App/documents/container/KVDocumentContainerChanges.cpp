@@ -88,9 +88,7 @@ void KVDocumentContainer::updateHasManifestChanges()
 void KVDocumentContainer::updateHasUnwrittenChanges()
 {
     containerOnMainThread("change flags change on the main thread");
-    bool unwritten = false;
-    for (const auto& [path, source] : dataSources_)
-        unwritten = unwritten || source->dataNeedsToBeProvided();
+    const bool unwritten = sources_.haveDataToBeProvided();
     if (unwritten != hasUnwrittenChanges_)
         setFlags(unwritten, std::nullopt);
 }
@@ -99,35 +97,23 @@ void KVDocumentContainer::addDataSource(std::shared_ptr<DataSource> dataSource, 
 {
     containerOnMainThread("data sources are added on the main thread");
     containerPrecondition(isValid_, "data sources are added to a valid container");
-    containerPrecondition(!dataSourcesAreFinal_, "data sources are added before the first read or save");
+    containerPrecondition(!sources_.areFinal(), "data sources are added before the first read or save");
     containerPrecondition(dataSource != nullptr, "a data source is given");
     containerPrecondition(KVArchivePath::isSafeRelativePath(relativePath) && !relativePath.ends_with('/')
                               && KVDocumentArchive::shouldInclude(relativePath),
                           "a data source's path is a file of the project");
-    containerPrecondition(!dataSources_.contains(relativePath), "one data source per path");
-    dataSources_.emplace(relativePath, dataSource);
-    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
-    dataSourceObservers_.push_back(dataSource->observeDataNeedsToBeProvided([weak](auto phase, bool, bool) {
-        if (phase != kx::Observable<bool>::Phase::didChange)
-            return;
-        if (auto self = weak.lock())
-            self->updateHasUnwrittenChanges();
-    }));
+    containerPrecondition(!sources_.contains(relativePath), "one data source per path");
+    auto observer = dataSource->observeDataNeedsToBeProvided(
+        kx::ifAlive(weak_from_this(), [](KVDocumentContainer& self, kx::Observable<bool>::Phase phase, bool, bool) {
+            if (phase == kx::Observable<bool>::Phase::didChange)
+                self.updateHasUnwrittenChanges();
+        }));
+    sources_.add(relativePath, std::move(dataSource), std::move(observer));
 }
 
 bool KVDocumentContainer::hasDataSource(const std::string& relativePath) const
 {
-    return dataSources_.contains(relativePath);
-}
-
-std::optional<KVDocumentContainer::FileStamp> KVDocumentContainer::FileStamp::of(const fs::path& path)
-{
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                     static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
-                     info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+    return sources_.contains(relativePath);
 }
 
 namespace {
@@ -157,7 +143,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
     };
     auto session = std::make_shared<Session>();
     session->completion = std::move(completion);
-    session->remaining += dataSources_.size();
+    session->remaining += sources_.all().size();
     std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
 
     auto leave = [weak, session] {
@@ -167,12 +153,10 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             if (auto self = weak.lock()) {
                 self->updateHasUnwrittenChanges();
                 if (session->error) {
-                    if (!self->writeFailureReported_ && self->writeFailureHandler) {
-                        self->writeFailureReported_ = true;
+                    if (self->writeFailureHandler && self->sources_.isFirstFailure())
                         self->writeFailureHandler(*session->error);
-                    }
                 } else {
-                    self->writeFailureReported_ = false;
+                    self->sources_.writeSucceeded();
                 }
             }
             if (auto completion = std::exchange(session->completion, nullptr))
@@ -200,25 +184,24 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
         auto self = weak.lock();
         if (!self)
             return leave();
-        ++self->writingDataSources_[path];
+        self->sources_.writeBegins(path);
         const fs::path folder = self->projectDirectory_;
         dataSourceWriter().async([weak, fail, leave, folder, path, source, data = std::move(data), generation]() mutable {
             auto error = KVContainerFiles::makeFolders(folder, fs::path(path).parent_path().generic_string());
             if (!error)
                 error = KVContainerFiles::replaceFile(folder / path, *data, true);
             std::optional<KVDocumentArchive::Manifest::Entry> entry;
-            std::optional<FileStamp> stamp;
+            std::optional<kx::KVContainerDataSources::FileStamp> stamp;
             if (!error) {
                 entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data->data(), data->size())));
-                stamp = FileStamp::of(folder / path);
+                stamp = kx::KVContainerDataSources::FileStamp::of(folder / path);
             }
             data.reset(); // a large document is freed here, unless the source still holds it
             kx::MainQueue::async([weak, fail, leave, path, source, error = std::move(error), entry = std::move(entry), stamp, generation] {
                 auto self = weak.lock();
                 if (!self)
                     return leave();
-                if (auto writing = self->writingDataSources_.find(path); writing != self->writingDataSources_.end() && --writing->second == 0)
-                    self->writingDataSources_.erase(writing);
+                self->sources_.writeEnds(path);
                 if (error) {
                     self->log("Cannot writeChanges to " + path + ": " + error->localizedDescription);
                     // What is on disk is older than what the owner holds: it has to be provided again.
@@ -231,11 +214,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
                 // The file holds the data now. Its entry is taken first, so that a project whose
                 // folder differs from the user's file never looks unchanged for a moment while the
                 // source's flag clears: writing out pending content is no change undone.
-                self->dataSourceFiles_.insert_or_assign(path, *entry);
-                if (stamp)
-                    self->dataSourceStamps_.insert_or_assign(path, *stamp);
-                else
-                    self->dataSourceStamps_.erase(path);
+                self->sources_.didWrite(path, *entry, stamp);
                 self->projectManifestEntries_.insert_or_assign(path, *entry);
                 self->updateHasManifestChanges();
                 source->dataWasWritten(generation);
@@ -244,7 +223,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
         });
     };
 
-    for (const auto& item : dataSources_) {
+    for (const auto& item : sources_.all()) {
         const std::string path = item.first;
         const std::shared_ptr<DataSource> source = item.second;
         // Nothing pending: the file holds the content already, or another program's newer
@@ -254,7 +233,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             continue;
         }
         // Another program's version is on disk and the owner has not decided yet.
-        if (heldDataSources_.contains(path)) {
+        if (sources_.isHeld(path)) {
             log("Not writing " + path + ": another application changed it, and that is not decided yet");
             leave();
             continue;
@@ -282,16 +261,12 @@ void KVDocumentContainer::didChange(const std::string& relativePath)
 {
     // Our own write of a data source, under way or done and untouched since: nothing to read
     // (a document of megabytes would be read and hashed again on the main thread).
-    if (writingDataSources_.contains(relativePath))
+    if (sources_.isBeingWritten(relativePath))
         return;
-    if (auto stamp = dataSourceStamps_.find(relativePath); stamp != dataSourceStamps_.end()) {
-        auto known = dataSourceFiles_.find(relativePath);
-        if (known != dataSourceFiles_.end() && FileStamp::of(projectDirectory_ / relativePath) == stamp->second) {
-            projectManifestEntries_.insert_or_assign(relativePath, known->second);
-            updateHasManifestChanges();
-            return;
-        }
-        dataSourceStamps_.erase(stamp);
+    if (auto known = sources_.unchangedSinceWrite(projectDirectory_, relativePath)) {
+        projectManifestEntries_.insert_or_assign(relativePath, *known);
+        updateHasManifestChanges();
+        return;
     }
     // This report is the latest: a read still under way for the file no longer counts.
     watch_.supersedeRead(relativePath);
@@ -323,44 +298,34 @@ void KVDocumentContainer::didRead(const std::string& relativePath, std::optional
 
     // The user's own folder: a data source's file that holds something new came from another
     // program. (A file removed is left to the next write.)
-    auto known = dataSourceFiles_.find(relativePath);
-    if (!read || !projectDirectoryIsOrigin_ || known == dataSourceFiles_.end() || known->second == *read)
+    if (!read || !projectDirectoryIsOrigin_ || !sources_.isOtherVersion(relativePath, *read))
         return;
-    known->second = *read;
     log("The file " + relativePath + " was changed by another application");
     if (dataSourceFileChangedElsewhere)
-        heldDataSources_.insert(relativePath);
-    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
-    kx::MainQueue::async([weak, relativePath] {
-        if (auto self = weak.lock(); self && self->isValid_ && self->dataSourceFileChangedElsewhere)
-            self->dataSourceFileChangedElsewhere(relativePath);
-    });
+        sources_.hold(relativePath);
+    kx::MainQueue::async(kx::ifAlive(weak_from_this(), [relativePath](KVDocumentContainer& self) {
+        if (self.isValid_ && self.dataSourceFileChangedElsewhere)
+            self.dataSourceFileChangedElsewhere(relativePath);
+    }));
 }
 
 void KVDocumentContainer::reloadDataSource(const std::string& relativePath)
 {
     containerOnMainThread("data sources are loaded on the main thread");
-    auto source = dataSources_.find(relativePath);
-    if (!isValid_ || source == dataSources_.end())
+    if (!isValid_ || !sources_.contains(relativePath))
         return;
-    auto content = KVContainerFiles::readRegularFile(projectDirectory_ / relativePath, maximumDataSourceLength);
-    if (!content.data) {
-        log("Couldn’t read " + relativePath + " again: " + content.error.localizedDescription);
-        return;
-    }
-    heldDataSources_.erase(relativePath);
-    dataSourceFiles_.insert_or_assign(relativePath, KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(*content.data))));
-    source->second->load(std::move(*content.data));
+    if (auto failure = sources_.reload(projectDirectory_, relativePath))
+        log("Couldn’t read " + relativePath + " again: " + *failure);
 }
 
 void KVDocumentContainer::keepDataSource(const std::string& relativePath)
 {
     containerOnMainThread("data sources are decided on the main thread");
-    heldDataSources_.erase(relativePath);
-    auto source = dataSources_.find(relativePath);
+    sources_.release(relativePath);
+    auto source = sources_.find(relativePath);
     // What the owner holds goes out at the next write, also when it had nothing pending.
-    if (isValid_ && source != dataSources_.end() && !source->second->dataNeedsToBeProvided())
-        source->second->setDataNeedsToBeProvided(true);
+    if (isValid_ && source && !source->dataNeedsToBeProvided())
+        source->setDataNeedsToBeProvided(true);
 }
 
 void KVDocumentContainer::subtreeDidChange(const std::string& relativeFolder)

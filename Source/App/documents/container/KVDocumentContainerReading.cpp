@@ -74,7 +74,7 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
 {
     containerOnMainThread("read runs on the main thread");
     containerPrecondition(isValid_, "read needs a valid container");
-    dataSourcesAreFinal_ = true;
+    sources_.makeFinal();
     // On every way out, also by error.
     struct ScheduleBackup {
         KVDocumentContainer* container;
@@ -150,21 +150,14 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
 
 void KVDocumentContainer::loadDataSources()
 {
-    dataSourceFiles_.clear();
-    for (const auto& [path, source] : dataSources_) {
-        auto content = KVContainerFiles::readRegularFile(projectDirectory_ / path, maximumDataSourceLength);
-        if (!content.data)
-            continue;
-        dataSourceFiles_.insert_or_assign(path, KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(*content.data))));
-        source->load(std::move(*content.data));
-    }
+    sources_.load(projectDirectory_);
 }
 
 void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relation)
 {
     containerOnMainThread("save runs on the main thread");
     containerPrecondition(isValid_, "save needs a valid container");
-    dataSourcesAreFinal_ = true;
+    sources_.makeFinal();
     if (projectDirectoryIsOrigin_) {
         auto target = kx::FileSystem::realPath(archive.backing()->url());
         if (archive.backing()->url() == projectDirectory_ || (target && target == kx::FileSystem::realPath(projectDirectory_)))
@@ -191,7 +184,7 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
 {
     containerOnMainThread("save runs on the main thread");
     containerPrecondition(isValid_, "save needs a valid container");
-    dataSourcesAreFinal_ = true;
+    sources_.makeFinal();
     if (projectDirectoryIsOrigin_) {
         auto target = kx::FileSystem::realPath(archive->backing()->url());
         if (archive->backing()->url() == projectDirectory_ || (target && target == kx::FileSystem::realPath(projectDirectory_))) {
