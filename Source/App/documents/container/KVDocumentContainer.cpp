@@ -14,6 +14,7 @@
 #include "App/server/ServerController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/Uuid.h"
 
@@ -248,11 +249,10 @@ void KVDocumentContainer::log(const std::string& message) const
 
 void KVDocumentContainer::addServerStateObserver()
 {
-    std::weak_ptr<KVDocumentContainer> weak = weak_from_this();
     serverStateObserver_ = kx::NotificationCenter::defaultCenter().addObserver(
-        kx::ServerControllerStateDidUpdate, nullptr, [weak](const kx::Notification& notification) {
-            auto self = weak.lock();
-            if (!self || !notification.sender || self->serverHasDoneFirstInstall_)
+        kx::ServerControllerStateDidUpdate, nullptr,
+        kx::ifAlive(weak_from_this(), [](KVDocumentContainer& self, const kx::Notification& notification) {
+            if (!notification.sender || self.serverHasDoneFirstInstall_)
                 return;
             // Only server controllers post this name, and a controller that goes cancels its
             // pending posts: the sender is a live controller.
@@ -261,13 +261,13 @@ void KVDocumentContainer::addServerStateObserver()
                 return;
             // The package.json the install made is taken in before it starts to count, so that
             // it never shows as a change of its own.
-            if (self->isValid_)
-                self->didChange("package.json");
-            self->serverHasDoneFirstInstall_ = true;
-            if (self->isValid_ && !self->hasUnwrittenChanges_ && !self->hasManifestChanges_)
-                self->mark(false);
-            self->serverStateObserver_.reset();
-        });
+            if (self.isValid_)
+                self.didChange("package.json");
+            self.serverHasDoneFirstInstall_ = true;
+            if (self.isValid_ && !self.hasUnwrittenChanges_ && !self.hasManifestChanges_)
+                self.mark(false);
+            self.serverStateObserver_.reset();
+        }));
 }
 
 void KVDocumentContainer::invalidate()
