@@ -11,7 +11,7 @@
 #include <string>
 
 #include "App/documents/DocumentController.h"
-#include "App/documents/container/KVDocumentContainer.h"
+#include "App/documents/container/KVContainerBackups.h"
 #include "App/shell/application/PDApplication.h"
 #include "Platform/UI/Workspace.h"
 #include "host/ClickableWidgets.h"
@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     if (const char* minute = std::getenv("KX_TEST_MINUTE_MS"))
         kx::DocumentController::setAutosavingDelayForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
     if (const char* minute = std::getenv("KX_TEST_BACKUP_MS"))
-        kx::KVDocumentContainer::setBackupIntervalForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
+        kx::KVContainerBackups::setIntervalForTesting(std::chrono::milliseconds(std::strtol(minute, nullptr, 10)));
     if (const char* file = std::getenv("KX_TEST_OPENED")) {
         const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         if (fd >= 0) {

@@ -79,8 +79,6 @@ public:
     // $XDG_CACHE_HOME/<bundle identifier>, made once.
     static std::filesystem::path baseDirectory();
     static void setBaseDirectoryForTesting(std::optional<std::filesystem::path> directory);
-    // The time between two backups, a minute unless a test shortens it.
-    static void setBackupIntervalForTesting(std::optional<std::chrono::milliseconds> interval);
 
     ~KVDocumentContainer();
     KVDocumentContainer(const KVDocumentContainer&) = delete;
@@ -184,7 +182,6 @@ public:
     const std::set<std::string>& projectRelativePathsToDiscard() const { return discardables_.projectRelativePathsToDiscard(); }
     // One backup cycle now, as the 60-second timer runs it; `completion` (tests) when it ended.
     void backup(std::function<void()> completion = {});
-    static std::string backupName(kx::DateFormat::Clock::time_point date);
 
 private:
     KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<std::filesystem::path>& requiredOrigin);
@@ -210,7 +207,6 @@ private:
     // Reading and saving
     bool shouldKeepContents(const KVDocumentArchive& archive, ArchiveRelation relation, std::optional<ManifestEntries>& recorded);
     void reflectOrigin(const KVDocumentArchive* origin, bool isDraft);
-    void loadDataSources();
 
     // Images
     void addCachedImageDimensionDirectories();

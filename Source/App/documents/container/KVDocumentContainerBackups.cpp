@@ -5,16 +5,6 @@
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 
-std::string KVDocumentContainer::backupName(kx::DateFormat::Clock::time_point date)
-{
-    return kx::KVContainerBackups::backupName(date);
-}
-
-void KVDocumentContainer::setBackupIntervalForTesting(std::optional<std::chrono::milliseconds> interval)
-{
-    kx::KVContainerBackups::setIntervalForTesting(interval);
-}
-
 void KVDocumentContainer::scheduleBackup()
 {
     if (!isValid_)
@@ -46,7 +36,7 @@ void KVDocumentContainer::backup(std::function<void()> completion)
             return;
         }
         const auto date = kx::DateFormat::Clock::now();
-        self->log("Backing up to " + (self->backups_.folder() / (backupName(date) + ".zip")).string());
+        self->log("Backing up to " + (self->backups_.folder() / (kx::KVContainerBackups::backupName(date) + ".zip")).string());
         // The zip is written off the main loop; the outcome comes back to it.
         self->backups_.write(view, date, [self, completion = std::move(completion)](std::optional<std::string> error) {
             if (error)

@@ -143,14 +143,9 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
     projectManifestEntries_ = std::move(files);
     watch_.supersedeReads();
     updateHasManifestChanges();
-    loadDataSources();
+    sources_.load(projectDirectory_);
     workingFolder_ = WorkingFolder::mirrored;
     startMonitoring();
-}
-
-void KVDocumentContainer::loadDataSources()
-{
-    sources_.load(projectDirectory_);
 }
 
 void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relation)

@@ -216,7 +216,7 @@ TEST_F(KVDocumentContainerDiscardBackupTest, OnlyTheNewest42BackupsStay)
     const fs::path folder = container->projectDirectory() / ".backups";
     const auto now = std::chrono::system_clock::now();
     for (int i = 1; i <= 45; ++i)
-        writeFile(folder / (KVDocumentContainer::backupName(now - std::chrono::hours(i)) + ".zip"), "old");
+        writeFile(folder / (kx::KVContainerBackups::backupName(now - std::chrono::hours(i)) + ".zip"), "old");
     writeFile(folder / "notes.txt", "not a backup");
     writeFile(folder / "undated.zip", "no date in its name");
     bool done = false;
@@ -225,9 +225,9 @@ TEST_F(KVDocumentContainerDiscardBackupTest, OnlyTheNewest42BackupsStay)
     std::set<std::string> left;
     for (const auto& item : fs::directory_iterator(folder))
         left.insert(item.path().filename().string());
-    EXPECT_TRUE(left.contains(KVDocumentContainer::backupName(now - std::chrono::hours(1)) + ".zip"));
-    EXPECT_TRUE(left.contains(KVDocumentContainer::backupName(now - std::chrono::hours(41)) + ".zip"));
-    EXPECT_FALSE(left.contains(KVDocumentContainer::backupName(now - std::chrono::hours(42)) + ".zip"));
+    EXPECT_TRUE(left.contains(kx::KVContainerBackups::backupName(now - std::chrono::hours(1)) + ".zip"));
+    EXPECT_TRUE(left.contains(kx::KVContainerBackups::backupName(now - std::chrono::hours(41)) + ".zip"));
+    EXPECT_FALSE(left.contains(kx::KVContainerBackups::backupName(now - std::chrono::hours(42)) + ".zip"));
     EXPECT_FALSE(left.contains("undated.zip"));
     EXPECT_TRUE(left.contains("notes.txt"));
     EXPECT_EQ(left.size(), 43u);
@@ -241,7 +241,7 @@ TEST_F(KVDocumentContainerDiscardBackupTest, ABackupNeverReplacesAnotherMadeInTh
     const auto now = std::chrono::system_clock::now();
     std::set<std::string> taken;
     for (int second = 0; second < 5; ++second) {
-        taken.insert(KVDocumentContainer::backupName(now + std::chrono::seconds(second)) + ".zip");
+        taken.insert(kx::KVContainerBackups::backupName(now + std::chrono::seconds(second)) + ".zip");
         writeFile(folder / *taken.rbegin(), "an earlier backup");
     }
     bool done = false;
@@ -274,7 +274,7 @@ TEST_F(KVDocumentContainerDiscardBackupTest, BackupNamesAreLocalDatesAndTimes)
     local.tm_sec = 9;
     local.tm_isdst = -1;
     auto time = std::chrono::system_clock::from_time_t(std::mktime(&local));
-    EXPECT_EQ(KVDocumentContainer::backupName(time), "2026-12-06 13.05.09");
+    EXPECT_EQ(kx::KVContainerBackups::backupName(time), "2026-12-06 13.05.09");
 }
 
 } // namespace
