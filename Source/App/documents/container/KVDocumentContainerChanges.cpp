@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "App/archive/KVArchivePath.h"
-#include "App/archive/KVDocumentArchiveError.h"
 #include "App/documents/container/KVContainerFiles.h"
 #include "App/documents/container/KVContainerPrecondition.h"
 #include "Platform/Foundation/FileSystem.h"

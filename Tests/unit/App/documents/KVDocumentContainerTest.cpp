@@ -150,6 +150,31 @@ TEST_F(KVDocumentContainerTest, DeletingKeepsAFolderThatHeldWorkFromBefore)
     const fs::path freshFolder = fresh->uuidDirectory();
     fresh->deleteContainer(false);
     EXPECT_FALSE(fs::exists(freshFolder));
+    fresh.reset();
+
+    // So does a folder from before once a read filled it: its work is the user's file now.
+    const fs::path project = temp / "project";
+    writeProject(project);
+    auto reopened = makeContainer(uuid);
+    reopened->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false),
+                   KVDocumentContainer::ArchiveRelation::copy());
+    reopened->deleteContainer(false);
+    EXPECT_FALSE(fs::exists(folder));
+    drop(reopened);
+}
+
+TEST_F(KVDocumentContainerTest, ReopeningAWorkingFolderClearsOnlyOldLeftoversOfBackups)
+{
+    // What backups cut short by a crash left in their staging folder; one may be another
+    // container's backup under way.
+    const std::string uuid = kx::Uuid::make();
+    const fs::path staging = temp / "cache" / ("Autosave-" + uuid) / "container/.cache/backups";
+    writeFile(staging / "old/backup.zip", "cut short");
+    writeFile(staging / "recent/backup.zip", "under way");
+    fs::last_write_time(staging / "old", fs::file_time_type::clock::now() - std::chrono::minutes(11));
+    auto container = makeContainer(uuid);
+    EXPECT_FALSE(fs::exists(staging / "old"));
+    EXPECT_EQ(readFile(staging / "recent/backup.zip"), "under way");
 }
 
 // ---- Change tracking and data sources ----
