@@ -20,7 +20,7 @@ namespace {
 // Read without setting the mask for a moment, when files other threads make would take it.
 mode_t newFileMode()
 {
-    return 0666 & ~kx::FileSystem::currentUmask();
+    return 0666 & ~FileSystem::currentUmask();
 }
 
 std::optional<Error> writeAll(int fd, std::string_view data, const fs::path& path)

@@ -30,6 +30,12 @@ public:
     // logged and remembered.
     void start(const std::filesystem::path& projectDirectory, KVDirectoryMonitor::Handler changed, Log log);
     void stop() { monitor_.reset(); }
+    // Reports now what the kernel or the monitor still holds (see KVDirectoryMonitor).
+    void reportWaitingChanges()
+    {
+        if (monitor_)
+            monitor_->reportWaitingChanges();
+    }
 
     bool eventsWereLost() const { return eventsWereLost_; }
     void setEventsWereLost(bool lost) { eventsWereLost_ = lost; }

@@ -43,9 +43,9 @@ std::string upperCased(std::string text)
     return text;
 }
 
-kx::Error fileError(const std::error_code& ec, const std::string& what)
+Error fileError(const std::error_code& ec, const std::string& what)
 {
-    return kx::Error::fromErrno(ec.value(), what);
+    return Error::fromErrno(ec.value(), what);
 }
 
 } // namespace
@@ -62,8 +62,8 @@ fs::path KVDocumentContainer::baseDirectory()
     if (baseDirectoryOverride())
         return *baseDirectoryOverride();
     static const fs::path directory = [] {
-        std::string identifier = kx::Bundle::main().bundleIdentifier();
-        return kx::FileSystem::cacheHome() / (identifier.empty() ? std::string("Korvel X") : identifier);
+        std::string identifier = Bundle::main().bundleIdentifier();
+        return FileSystem::cacheHome() / (identifier.empty() ? std::string("Korvel X") : identifier);
     }();
     return directory;
 }
@@ -77,10 +77,10 @@ std::shared_ptr<KVDocumentContainer> KVDocumentContainer::adopt(KVDocumentContai
 {
     // The last owner may be a background image job: the container goes on the main thread.
     std::shared_ptr<KVDocumentContainer> owner(container, [](KVDocumentContainer* object) {
-        if (kx::MainQueue::isMainThread())
+        if (MainQueue::isMainThread())
             delete object;
         else
-            kx::MainQueue::async([object] { delete object; });
+            MainQueue::async([object] { delete object; });
     });
     owner->finishCreation();
     return owner;
@@ -101,7 +101,7 @@ std::shared_ptr<KVDocumentContainer> KVDocumentContainer::make(std::shared_ptr<K
 
 const std::shared_ptr<KVDocumentContainer>& KVDocumentContainer::placeholder()
 {
-    static const std::shared_ptr<KVDocumentContainer> container = make(kx::Uuid::make(), true, std::nullopt);
+    static const std::shared_ptr<KVDocumentContainer> container = make(Uuid::make(), true, std::nullopt);
     return container;
 }
 
@@ -124,8 +124,8 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
     , isValid_(!isPlaceholder)
 {
     // The uuid becomes a folder name: nothing but a UUID may.
-    if (!kx::Uuid::isValid(uuid_))
-        throw kx::Error("KVDocumentContainer", 0, "“" + uuid + "” is not a document identifier.");
+    if (!Uuid::isValid(uuid_))
+        throw Error("KVDocumentContainer", 0, "“" + uuid + "” is not a document identifier.");
     uuidDirectory_ = baseDirectory() / ((isPlaceholder ? "AutosaveShouldNotExist-" : "Autosave-") + uuid_);
     projectDirectory_ = uuidDirectory_ / "container";
 
@@ -147,7 +147,7 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
                 // and to the trash where there is one.
                 if (fs::is_directory(fs::symlink_status(projectDirectory_, ec)))
                     lock_ = KVContainerLockFile::acquire(projectDirectory_);
-                if (kx::FileSystem::trash(uuidDirectory_))
+                if (FileSystem::trash(uuidDirectory_))
                     fs::remove_all(uuidDirectory_, ec);
                 workingFolder_ = WorkingFolder::madeHere;
             }
@@ -169,8 +169,8 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
     }
 
     projectDirectoryIsOrigin_ = false;
-    backups_ = kx::KVContainerBackups(projectDirectory_);
-    images_ = kx::KVContainerImages(projectDirectory_);
+    backups_ = KVContainerBackups(projectDirectory_);
+    images_ = KVContainerImages(projectDirectory_);
     projectDirectoryPathPrefix_ = projectDirectory_.string() + "/";
     auto backing = std::make_shared<KVDirectoryArchiveBacking>(projectDirectory_, isPlaceholder, false);
     projectDirectoryArchive_ = std::make_shared<KVDocumentArchive>(uuid_, KVDocumentArchive::Manifest{uuid_, std::nullopt}, backing);
@@ -189,8 +189,8 @@ KVDocumentContainer::KVDocumentContainer(std::shared_ptr<KVDocumentArchive> arch
     projectDirectory_ = archive->backing()->url();
     lock_ = KVContainerLockFile::acquire(projectDirectory_);
     projectDirectoryIsOrigin_ = true;
-    backups_ = kx::KVContainerBackups(projectDirectory_);
-    images_ = kx::KVContainerImages(projectDirectory_);
+    backups_ = KVContainerBackups(projectDirectory_);
+    images_ = KVContainerImages(projectDirectory_);
     projectDirectoryPathPrefix_ = projectDirectory_.string();
     if (!projectDirectoryPathPrefix_.ends_with('/'))
         projectDirectoryPathPrefix_ += '/';
@@ -219,14 +219,14 @@ void KVDocumentContainer::checkOrigin(const fs::path& requiredOrigin) const
     } catch (const KVDocumentArchiveError& error) {
         // A record that cannot be read at all is as good as none; one that reads but does not
         // decode belongs to something else.
-        if (error.underlying().domain == kx::Error::posixDomain)
+        if (error.underlying().domain == Error::posixDomain)
             return;
         throw otherOrigin;
     }
     if (!info)
         return;
     auto resolved = KVContainerOriginInfo::resolveBookmark(info->bookmarkData);
-    auto required = kx::FileSystem::realPath(requiredOrigin);
+    auto required = FileSystem::realPath(requiredOrigin);
     if (!resolved || *resolved != required.value_or(requiredOrigin.lexically_normal()))
         throw otherOrigin;
 }
@@ -249,14 +249,14 @@ void KVDocumentContainer::log(const std::string& message) const
 
 void KVDocumentContainer::addServerStateObserver()
 {
-    serverStateObserver_ = kx::NotificationCenter::defaultCenter().addObserver(
-        kx::ServerControllerStateDidUpdate, nullptr,
-        kx::ifAlive(weak_from_this(), [](KVDocumentContainer& self, const kx::Notification& notification) {
+    serverStateObserver_ = NotificationCenter::defaultCenter().addObserver(
+        ServerControllerStateDidUpdate, nullptr,
+        ifAlive(weak_from_this(), [](KVDocumentContainer& self, const Notification& notification) {
             if (!notification.sender || self.serverHasDoneFirstInstall_)
                 return;
             // Only server controllers post this name, and a controller that goes cancels its
             // pending posts: the sender is a live controller.
-            const auto* controller = static_cast<const kx::ServerController*>(notification.sender);
+            const auto* controller = static_cast<const ServerController*>(notification.sender);
             if (!controller->state() || !controller->state()->doneFirstInstall)
                 return;
             // The package.json the install made is taken in before it starts to count, so that
@@ -306,9 +306,9 @@ void KVDocumentContainer::deleteContainer(bool toTrash)
         return;
     }
     watch_.stop();
-    std::optional<kx::Error> error;
+    std::optional<Error> error;
     if (toTrash) {
-        error = kx::FileSystem::trash(uuidDirectory_);
+        error = FileSystem::trash(uuidDirectory_);
     } else {
         std::error_code ec;
         fs::remove_all(uuidDirectory_, ec);

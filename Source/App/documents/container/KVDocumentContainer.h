@@ -106,7 +106,7 @@ public:
     bool hasChanges() const { return hasUnwrittenChanges_ || hasManifestChanges_; }
     bool hasUnwrittenChanges() const { return hasUnwrittenChanges_; }
     // Hears of every change of either part of hasChanges (will and did change).
-    [[nodiscard]] kx::Observable<bool>::Token observeHasChanges(kx::Observable<bool>::Handler handler);
+    [[nodiscard]] Observable<bool>::Token observeHasChanges(Observable<bool>::Handler handler);
     // The document's word: the folder now equals the user's file (false), or differs (true).
     void mark(bool hasChanges);
 
@@ -160,10 +160,10 @@ public:
     // ---- Images and assets ----
 
     // Stores image bytes once per content under "design/images" (a PDF page as a PNG
-    // rendering) and returns the file name. Throws unsupportedImageFormat or a kx::Error.
+    // rendering) and returns the file name. Throws unsupportedImageFormat or a Error.
     std::string addImage(const std::string& data);
     // Copies an image file in under `name` (a plain file name); an existing file of that name
-    // is kept. Throws a kx::Error.
+    // is kept. Throws a Error.
     void addImage(const std::string& name, const std::filesystem::path& url);
     // The same from a file already opened (and checked) by the caller; `url` names it in errors.
     void addImage(const std::string& name, int sourceDescriptor, const std::filesystem::path& url);
@@ -237,23 +237,23 @@ private:
     };
     WorkingFolder workingFolder_ = WorkingFolder::found;
     bool serverHasDoneFirstInstall_ = false;
-    kx::NotificationCenter::Token serverStateObserver_;
-    kx::KVContainerDataSources sources_;
+    NotificationCenter::Token serverStateObserver_;
+    KVContainerDataSources sources_;
     std::string projectDirectoryPathPrefix_;
     std::shared_ptr<KVDocumentArchive> projectDirectoryArchive_;
     std::unique_ptr<Logger> logger_;
     std::shared_ptr<KVContainerLockFile> lock_;
-    kx::KVContainerFolderWatch watch_;
+    KVContainerFolderWatch watch_;
     bool hasManifestChanges_ = false;
     ManifestEntries originManifestEntries_;
     ManifestEntries projectManifestEntries_;
-    kx::KVContainerDiscardables discardables_;
-    kx::KVContainerBackups backups_{{}};
+    KVContainerDiscardables discardables_;
+    KVContainerBackups backups_{{}};
     bool hasUnwrittenChanges_ = false;
     bool isValid_ = false;
     bool isRegistered_ = false;
-    kx::Observable<bool> hasChangesObservable_{false};
-    kx::KVContainerImages images_{{}};
+    Observable<bool> hasChangesObservable_{false};
+    KVContainerImages images_{{}};
 };
 
 } // namespace kx

@@ -5,11 +5,13 @@
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 
+namespace kx {
+
 void KVDocumentContainer::scheduleBackup()
 {
     if (!isValid_)
         return;
-    kx::MainQueue::after(kx::KVContainerBackups::interval(), kx::ifAlive(weak_from_this(), [](KVDocumentContainer& self) {
+    MainQueue::after(KVContainerBackups::interval(), ifAlive(weak_from_this(), [](KVDocumentContainer& self) {
                              if (self.isValid_)
                                  self.backup();
                          }));
@@ -18,7 +20,7 @@ void KVDocumentContainer::scheduleBackup()
 void KVDocumentContainer::backup(std::function<void()> completion)
 {
     writeChanges([self = shared_from_this(), completion = std::move(completion)](std::optional<KVDocumentError>) mutable {
-        auto view = kx::KVContainerBackups::view(*self->projectDirectoryArchive_);
+        auto view = KVContainerBackups::view(*self->projectDirectoryArchive_);
         ManifestEntries state;
         try {
             view->backing()->forEach([&](const std::string& path, KVDataReader&) {
@@ -35,8 +37,8 @@ void KVDocumentContainer::backup(std::function<void()> completion)
                 completion();
             return;
         }
-        const auto date = kx::DateFormat::Clock::now();
-        self->log("Backing up to " + (self->backups_.folder() / (kx::KVContainerBackups::backupName(date) + ".zip")).string());
+        const auto date = DateFormat::Clock::now();
+        self->log("Backing up to " + (self->backups_.folder() / (KVContainerBackups::backupName(date) + ".zip")).string());
         // The zip is written off the main loop; the outcome comes back to it.
         self->backups_.write(view, date, [self, completion = std::move(completion)](std::optional<std::string> error) {
             if (error)
@@ -47,3 +49,5 @@ void KVDocumentContainer::backup(std::function<void()> completion)
         });
     });
 }
+
+} // namespace kx

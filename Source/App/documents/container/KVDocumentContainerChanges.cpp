@@ -15,7 +15,7 @@ namespace kx {
 
 namespace fs = std::filesystem;
 
-kx::Observable<bool>::Token KVDocumentContainer::observeHasChanges(kx::Observable<bool>::Handler handler)
+Observable<bool>::Token KVDocumentContainer::observeHasChanges(Observable<bool>::Handler handler)
 {
     return hasChangesObservable_.observe(std::move(handler));
 }
@@ -103,8 +103,8 @@ void KVDocumentContainer::addDataSource(std::shared_ptr<DataSource> dataSource, 
                           "a data source's path is a file of the project");
     containerPrecondition(!sources_.contains(relativePath), "one data source per path");
     auto observer = dataSource->observeDataNeedsToBeProvided(
-        kx::ifAlive(weak_from_this(), [](KVDocumentContainer& self, kx::Observable<bool>::Phase phase, bool, bool) {
-            if (phase == kx::Observable<bool>::Phase::didChange)
+        ifAlive(weak_from_this(), [](KVDocumentContainer& self, Observable<bool>::Phase phase, bool, bool) {
+            if (phase == Observable<bool>::Phase::didChange)
                 self.updateHasUnwrittenChanges();
         }));
     sources_.add(relativePath, std::move(dataSource), std::move(observer));
@@ -118,9 +118,9 @@ bool KVDocumentContainer::hasDataSource(const std::string& relativePath) const
 namespace {
 
 // One thread, so that the writes of one file land in the order they were made.
-kx::ThreadPool& dataSourceWriter()
+ThreadPool& dataSourceWriter()
 {
-    static kx::ThreadPool pool(1, "kx-document-writer");
+    static ThreadPool pool(1, "kx-document-writer");
     return pool;
 }
 
@@ -132,8 +132,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
     containerPrecondition(isValid_, "writeChanges needs a valid container");
     // What another program wrote a moment ago, not heard of yet, is heard of first: a file of
     // theirs is then held or being read, and not written over below.
-    if (monitor_)
-        monitor_->reportWaitingChanges();
+    watch_.reportWaitingChanges();
 
     struct Session {
         size_t remaining = 1;
@@ -161,7 +160,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             if (auto completion = std::exchange(session->completion, nullptr))
                 completion(session->error);
         };
-        kx::MainQueue::async([weak, finish] {
+        MainQueue::async([weak, finish] {
             auto self = weak.lock();
             if (!self || !self->isValid_)
                 return finish();
@@ -171,7 +170,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             self->detectDiscardableItems(finish);
         });
     };
-    auto fail = [session](const kx::Error& cause) {
+    auto fail = [session](const Error& cause) {
         if (!session->error)
             session->error = KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, cause);
     };
@@ -190,13 +189,13 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             if (!error)
                 error = KVContainerFiles::replaceFile(folder / path, *data, true);
             std::optional<KVDocumentArchive::Manifest::Entry> entry;
-            std::optional<kx::KVContainerDataSources::FileStamp> stamp;
+            std::optional<KVContainerDataSources::FileStamp> stamp;
             if (!error) {
                 entry = KVDocumentArchive::Manifest::Entry::of(std::as_bytes(std::span(data->data(), data->size())));
-                stamp = kx::KVContainerDataSources::FileStamp::of(folder / path);
+                stamp = KVContainerDataSources::FileStamp::of(folder / path);
             }
             data.reset(); // a large document is freed here, unless the source still holds it
-            kx::MainQueue::async([weak, fail, leave, path, source, error = std::move(error), entry = std::move(entry), stamp, generation] {
+            MainQueue::async([weak, fail, leave, path, source, error = std::move(error), entry = std::move(entry), stamp, generation] {
                 auto self = weak.lock();
                 if (!self)
                     return leave();
@@ -243,7 +242,7 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
             leave();
             continue;
         }
-        source->provide([weak, write, fail, leave, path, source](kx::Result<DataSource::SharedData, kx::Error> result, std::uint64_t generation) {
+        source->provide([weak, write, fail, leave, path, source](Result<DataSource::SharedData, Error> result, std::uint64_t generation) {
             if (result.isSuccess())
                 return write(path, source, std::move(result).value(), generation);
             if (auto self = weak.lock()) {
@@ -271,11 +270,11 @@ void KVDocumentContainer::didChange(const std::string& relativePath)
     watch_.supersedeRead(relativePath);
     struct stat status {};
     if (::stat((projectDirectory_ / relativePath).c_str(), &status) == 0 && S_ISREG(status.st_mode)
-        && std::uint64_t(status.st_size) >= kx::KVContainerFolderWatch::largeChangedFileSize) {
+        && std::uint64_t(status.st_size) >= KVContainerFolderWatch::largeChangedFileSize) {
         // Its entry is taken when it comes back, unless the file was reported changed again
         // meanwhile or the whole list was read again.
         watch_.startRead(projectDirectoryArchive_->backing(), relativePath,
-                         kx::ifAlive(weak_from_this(), [relativePath](KVDocumentContainer& self, std::uint64_t number,
+                         ifAlive(weak_from_this(), [relativePath](KVDocumentContainer& self, std::uint64_t number,
                                                                       std::optional<KVDocumentArchive::Manifest::Entry> read, bool notFound) {
                              if (self.isValid_ && self.watch_.finishRead(relativePath, number))
                                  self.didRead(relativePath, std::move(read), notFound);
@@ -283,7 +282,7 @@ void KVDocumentContainer::didChange(const std::string& relativePath)
         return;
     }
     bool notFound = false;
-    auto read = kx::KVContainerFolderWatch::readEntry(*projectDirectoryArchive_->backing(), relativePath, notFound);
+    auto read = KVContainerFolderWatch::readEntry(*projectDirectoryArchive_->backing(), relativePath, notFound);
     didRead(relativePath, std::move(read), notFound);
 }
 
@@ -302,7 +301,7 @@ void KVDocumentContainer::didRead(const std::string& relativePath, std::optional
     log("The file " + relativePath + " was changed by another application");
     if (dataSourceFileChangedElsewhere)
         sources_.hold(relativePath);
-    kx::MainQueue::async(kx::ifAlive(weak_from_this(), [relativePath](KVDocumentContainer& self) {
+    MainQueue::async(ifAlive(weak_from_this(), [relativePath](KVDocumentContainer& self) {
         if (self.isValid_ && self.dataSourceFileChangedElsewhere)
             self.dataSourceFileChangedElsewhere(relativePath);
     }));
@@ -358,7 +357,7 @@ void KVDocumentContainer::remove(const std::string& relativePath)
         // The user's own folder: what the design no longer uses goes to the trash, not away.
         std::error_code ec;
         if (fs::exists(fs::symlink_status(path, ec))) {
-            if (auto error = kx::FileSystem::trash(path)) {
+            if (auto error = FileSystem::trash(path)) {
                 log("Couldn’t move " + relativePath + " to the trash: " + error->localizedDescription);
                 return;
             }

@@ -3,6 +3,8 @@
 
 #include "App/documents/container/KVContainerPrecondition.h"
 
+namespace kx {
+
 std::string KVDocumentContainer::addImage(const std::string& data)
 {
     containerOnMainThread("images are added on the main thread");
@@ -75,3 +77,5 @@ void KVDocumentContainer::addMissingCachedImages(bool manifestIsCurrent)
             addMissingCachedImages(name, files, false, true);
     }
 }
+
+} // namespace kx

@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string dateText(kx::DateFormat::Clock::time_point date)
+std::string dateText(DateFormat::Clock::time_point date)
 {
-    return kx::DateFormat::iso8601(date);
+    return DateFormat::iso8601(date);
 }
 
 std::string describe(const std::exception& error)
@@ -51,7 +51,7 @@ bool KVDocumentContainer::shouldKeepContents(const KVDocumentArchive& archive, A
     if (!info)
         return false;
     auto resolved = KVContainerOriginInfo::resolveBookmark(info->bookmarkData);
-    if (!resolved || resolved != kx::FileSystem::realPath(archive.backing()->url()))
+    if (!resolved || resolved != FileSystem::realPath(archive.backing()->url()))
         return false;
     auto date = archive.contentModificationDate();
     if (!date)
@@ -154,8 +154,8 @@ void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relat
     containerPrecondition(isValid_, "save needs a valid container");
     sources_.makeFinal();
     if (projectDirectoryIsOrigin_) {
-        auto target = kx::FileSystem::realPath(archive.backing()->url());
-        if (archive.backing()->url() == projectDirectory_ || (target && target == kx::FileSystem::realPath(projectDirectory_)))
+        auto target = FileSystem::realPath(archive.backing()->url());
+        if (archive.backing()->url() == projectDirectory_ || (target && target == FileSystem::realPath(projectDirectory_)))
             return;
     }
     resyncIfEventsWereLost();
@@ -181,9 +181,9 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
     containerPrecondition(isValid_, "save needs a valid container");
     sources_.makeFinal();
     if (projectDirectoryIsOrigin_) {
-        auto target = kx::FileSystem::realPath(archive->backing()->url());
-        if (archive->backing()->url() == projectDirectory_ || (target && target == kx::FileSystem::realPath(projectDirectory_))) {
-            kx::MainQueue::async([completion] { completion(nullptr); });
+        auto target = FileSystem::realPath(archive->backing()->url());
+        if (archive->backing()->url() == projectDirectory_ || (target && target == FileSystem::realPath(projectDirectory_))) {
+            MainQueue::async([completion] { completion(nullptr); });
             return;
         }
     }
@@ -192,7 +192,7 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
     auto discarded = projectRelativePathsToDiscard();
     auto view = std::make_shared<KVDocumentArchive>(*projectDirectoryArchive_, [discarded](const std::string& path) { return !discarded.contains(path); });
     // One writer thread for every container: packages are written one after the other.
-    static kx::ThreadPool writer(1, "kx-package-writer");
+    static ThreadPool writer(1, "kx-package-writer");
     std::shared_ptr<KVDocumentContainer> self = shared_from_this();
     writer.async([self, archive, view, relation, completion] {
         std::exception_ptr failure;
@@ -201,7 +201,7 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
         } catch (...) {
             failure = std::current_exception();
         }
-        kx::MainQueue::async([self, archive, relation, completion, failure] {
+        MainQueue::async([self, archive, relation, completion, failure] {
             if (failure) {
                 try {
                     std::rethrow_exception(failure);
@@ -249,7 +249,7 @@ void KVDocumentContainer::reflectOrigin(const KVDocumentArchive* origin, bool is
         return;
     if (!isDraft) {
         // The bookmark file is a link to the user's file, for whoever looks into the folder.
-        auto target = kx::FileSystem::realPath(url);
+        auto target = FileSystem::realPath(url);
         std::string name = "--- " + url.filename().string() + " ---";
         if (target && KVContainerFiles::isPlainFileName(name))
             [[maybe_unused]] int ignored = ::symlink(target->c_str(), (uuidDirectory_ / name).c_str());
@@ -257,7 +257,7 @@ void KVDocumentContainer::reflectOrigin(const KVDocumentArchive* origin, bool is
     KVContainerOriginInfo info;
     info.bookmarkData = *bookmark;
     info.manifest = origin->manifest().value_or(KVDocumentArchive::Manifest{origin->uuid(), std::nullopt});
-    info.modificationDate = origin->contentModificationDate().value_or(kx::DateFormat::Clock::now());
+    info.modificationDate = origin->contentModificationDate().value_or(DateFormat::Clock::now());
     try {
         KVContainerFiles::replaceFile(uuidDirectory_ / "info", KVDocumentArchive::encode(info.toJSON()), true);
     } catch (const std::exception&) {
