@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/SheetNotification.h"
 
 namespace kx {
@@ -195,11 +196,7 @@ void Document::scheduleAutosave()
     if (closed_ || (autosaveTimer_ && !autosaveTimer_->isCancelled()))
         return;
     const auto delay = controller() ? controller()->autosavingDelay() : std::chrono::milliseconds(60'000);
-    std::weak_ptr<Document> weak = weak_from_this();
-    autosaveTimer_ = DocumentClock::shared().after(delay, [weak] {
-        if (auto self = weak.lock())
-            self->autosaveTimerFired();
-    });
+    autosaveTimer_ = DocumentClock::shared().after(delay, ifAlive(weak_from_this(), &Document::autosaveTimerFired));
 }
 
 void Document::autosaveTimerFired()
@@ -210,26 +207,25 @@ void Document::autosaveTimerFired()
     // A file changed by another program waits for the user's explicit save.
     if (overwriteDeclinedForAutosave_ && fileURL_ && autosavesInPlace())
         return;
-    std::weak_ptr<Document> weak = weak_from_this();
-    autosave(userIsTyping(), [weak](std::optional<Error> error) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        // A real failure (a full disk, a file that cannot be written) is told once, when it
-        // first happens, and logged each time; the next success makes it news again.
-        if (error && !isUserCancelled(*error)) {
-            g_warning("Autosaving %s failed: %s", self->displayName().c_str(), error->localizedDescription.c_str());
-            if (!self->autosaveFailureShown_ && !self->closed_) {
-                self->autosaveFailureShown_ = true;
-                self->presentError(*error);
-            }
-        } else if (!error) {
-            self->autosaveFailureShown_ = false;
+    autosave(userIsTyping(), ifAlive(weak_from_this(), &Document::autosaveTimerDidSave));
+}
+
+void Document::autosaveTimerDidSave(std::optional<Error> error)
+{
+    // A real failure (a full disk, a file that cannot be written) is told once, when it first
+    // happens, and logged each time; the next success makes it news again.
+    if (error && !isUserCancelled(*error)) {
+        g_warning("Autosaving %s failed: %s", displayName().c_str(), error->localizedDescription.c_str());
+        if (!autosaveFailureShown_ && !closed_) {
+            autosaveFailureShown_ = true;
+            presentError(*error);
         }
-        // Declined, failed or overtaken by new changes: the next round tries again.
-        if (!self->closed_ && self->hasUnautosavedChanges())
-            self->scheduleAutosave();
-    });
+    } else if (!error) {
+        autosaveFailureShown_ = false;
+    }
+    // Declined, failed or overtaken by new changes: the next round tries again.
+    if (!closed_ && hasUnautosavedChanges())
+        scheduleAutosave();
 }
 
 bool Document::userIsTyping() const
@@ -271,19 +267,15 @@ void Document::addWindow(std::shared_ptr<Window> window)
         return;
     windows_.push_back(window);
     // Typing and clicks in the window tell autosaving that the user is at work.
-    std::weak_ptr<Document> weak = weak_from_this();
-    auto note = [weak](GtkWidget*, GdkEvent*) -> gboolean {
-        if (auto self = weak.lock())
-            self->noteUserInput();
+    auto note = [noteUserInput = ifAlive(weak_from_this(), &Document::noteUserInput)](GtkWidget*, GdkEvent*) mutable -> gboolean {
+        noteUserInput();
         return FALSE;
     };
     windowConnections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEvent*)>(window->widget(), "key-press-event", note));
     GtkWindow* gtkWindow = window->gtkWindow();
     windowObservers_.push_back(NotificationCenter::defaultCenter().addObserver(
-        WindowWillBeginSheetNotification, gtkWindow, [weak, gtkWindow](const Notification&) {
-            if (auto self = weak.lock())
-                self->windowWillBeginSheet(gtkWindow);
-        }));
+        WindowWillBeginSheetNotification, gtkWindow,
+        ifAlive(weak_from_this(), [gtkWindow](Document& self, const Notification&) { self.windowWillBeginSheet(gtkWindow); })));
     if (controller())
         controller()->trackDocumentWindow(*this, *window);
     updateWindowTitles();
@@ -319,17 +311,9 @@ void Document::watchFile()
         *fileURL_,
         [weak](const Path& to) {
             // Off the watcher's own call: the new URL replaces the watcher.
-            MainQueue::async([weak, to] {
-                if (auto self = weak.lock())
-                    self->fileWasMoved(to);
-            });
+            MainQueue::async(ifAlive(weak, [to](Document& self) { self.fileWasMoved(to); }));
         },
-        [weak](bool trashed) {
-            MainQueue::async([weak, trashed] {
-                if (auto self = weak.lock())
-                    self->fileWasRemoved(trashed);
-            });
-        });
+        [weak](bool trashed) { MainQueue::async(ifAlive(weak, [trashed](Document& self) { self.fileWasRemoved(trashed); })); });
 }
 
 void Document::fileWasMoved(const Path& to)

@@ -221,15 +221,25 @@ protected:
     void updateWindowTitles();
 
 private:
+    // `completion`, after the error of a failed save was shown.
+    Completion presentingErrors(Completion completion);
     void saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
     void askToOverwriteChangedFile(SaveOperation operation, std::function<void(bool overwrite)> answer);
     void editedStateMayHaveChanged(bool wasEdited, bool hadUnautosaved);
     void scheduleAutosave();
     void autosaveTimerFired();
+    void autosaveTimerDidSave(std::optional<Error> error);
     void watchFile();
     void fileWasMoved(const Path& to);
     void fileWasRemoved(bool trashed);
+    // The steps of closing with unsaved work.
+    struct ClosingQuestion;
+    void askBeforeClosing(const ClosingQuestion& question, std::function<void(bool shouldClose)> completion);
     void askToKeepUntitled(std::function<void(bool shouldClose)> completion);
+    void discardDraft();
+    void autosaveBeforeClosing(std::function<void(bool shouldClose)> completion);
+    void askToCloseUnsaved(const Error& error, std::function<void(bool shouldClose)> completion);
+    void closeIfAllowed(bool shouldClose);
     void deleteDraft(const Path& draft);
 
     std::optional<Path> fileURL_;

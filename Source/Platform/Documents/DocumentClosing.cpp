@@ -2,9 +2,22 @@
 #include "Platform/Documents/Document.h"
 
 #include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/Alert.h"
 
 namespace kx {
+
+// A question before closing a document with unsaved work. Its first button keeps the work (by
+// `save`), the second lets it go (after `discard`, when there is one); the third, Cancel, and
+// a sheet that goes unanswered keep the document open.
+struct Document::ClosingQuestion {
+    std::string message;
+    std::string information;
+    std::string saveButton;
+    std::string discardButton;
+    void (Document::*save)(Completion completion);
+    void (Document::*discard)();
+};
 
 void Document::canClose(std::function<void(bool shouldClose)> completion)
 {
@@ -22,79 +35,82 @@ void Document::canClose(std::function<void(bool shouldClose)> completion)
         completion(true);
         return;
     }
-    std::weak_ptr<Document> weak = weak_from_this();
-    auto couldNotSave = [weak, completion](const Error& error) {
-        auto self = weak.lock();
-        if (!self) {
-            completion(false);
-            return;
-        }
-        auto alert = Alert::make();
-        alert->setMessageText("Your changes to the document " + self->quotedDisplayName() + " could not be saved.");
-        alert->setInformativeText(error.localizedDescription + (error.informativeText().empty() ? "" : " " + error.informativeText()));
-        alert->addButton("Cancel");
-        alert->addButton("Close Without Saving");
-        alert->beginSheetModal(self->windowForSheet(), [completion](Alert::ModalResponse response) {
-            completion(response == Alert::secondButtonReturn);
-        });
-    };
+    // Edits of a document with a file are autosaved in place: closing saves them.
     if (autosavesInPlace()) {
-        // Edits of a document with a file are autosaved in place: closing saves them.
-        save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, [completion, couldNotSave](std::optional<Error> error) {
-            // A plain cancel was the user's own answer; anything else (another program's file
-            // kept, a full disk) is said, with the choice to close anyway.
-            if (!error)
-                completion(true);
-            else if (isUserCancelled(*error) && *error != changedElsewhereError())
-                completion(false);
-            else
-                couldNotSave(*error);
-        });
+        autosaveBeforeClosing(std::move(completion));
         return;
     }
-    auto alert = Alert::make();
-    alert->setMessageText("Do you want to save the changes made to the document " + quotedDisplayName() + "?");
-    alert->setInformativeText("Your changes will be lost if you don\u2019t save them.");
-    alert->addButton("Save");
-    alert->addButton("Don't Save");
-    alert->addButton("Cancel");
-    alert->beginSheetModal(windowForSheet(), [weak, completion](Alert::ModalResponse response) {
-        auto self = weak.lock();
-        if (!self || response == Alert::thirdButtonReturn || response == Alert::abortResponse) {
-            completion(false);
-            return;
-        }
-        if (response == Alert::secondButtonReturn) {
+    askBeforeClosing({"Do you want to save the changes made to the document " + quotedDisplayName() + "?",
+                      "Your changes will be lost if you don\u2019t save them.", "Save", "Don't Save",
+                      &Document::saveDocument, nullptr},
+                     std::move(completion));
+}
+
+void Document::autosaveBeforeClosing(std::function<void(bool shouldClose)> completion)
+{
+    save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, [weak = weak_from_this(), completion](std::optional<Error> error) {
+        // A plain cancel was the user's own answer; anything else (another program's file
+        // kept, a full disk) is said, with the choice to close anyway.
+        if (!error)
             completion(true);
-            return;
-        }
-        self->saveDocument([completion](std::optional<Error> error) { completion(!error); });
+        else if (isUserCancelled(*error) && *error != changedElsewhereError())
+            completion(false);
+        else if (auto self = weak.lock())
+            self->askToCloseUnsaved(*error, completion);
+        else
+            completion(false);
+    });
+}
+
+void Document::askToCloseUnsaved(const Error& error, std::function<void(bool shouldClose)> completion)
+{
+    auto alert = Alert::make();
+    alert->setMessageText("Your changes to the document " + quotedDisplayName() + " could not be saved.");
+    alert->setInformativeText(error.localizedDescription + (error.informativeText().empty() ? "" : " " + error.informativeText()));
+    alert->addButton("Cancel");
+    alert->addButton("Close Without Saving");
+    alert->beginSheetModal(windowForSheet(), [completion](Alert::ModalResponse response) {
+        completion(response == Alert::secondButtonReturn);
     });
 }
 
 void Document::askToKeepUntitled(std::function<void(bool shouldClose)> completion)
 {
+    askBeforeClosing({"Do you want to keep this new document " + quotedDisplayName() + "?",
+                      "You can choose to save your changes, or delete this document immediately. You can\u2019t undo this action.",
+                      "Save\u2026", "Delete", &Document::saveDocumentAs, &Document::discardDraft},
+                     std::move(completion));
+}
+
+void Document::discardDraft()
+{
+    if (auto draft = autosavedContentsFileURL())
+        deleteDraft(*draft);
+    setAutosavedContentsFileURL(std::nullopt);
+}
+
+void Document::askBeforeClosing(const ClosingQuestion& question, std::function<void(bool shouldClose)> completion)
+{
     auto alert = Alert::make();
-    alert->setMessageText("Do you want to keep this new document " + quotedDisplayName() + "?");
-    alert->setInformativeText("You can choose to save your changes, or delete this document immediately. You can\u2019t undo this action.");
-    alert->addButton("Save\u2026");
-    alert->addButton("Delete");
+    alert->setMessageText(question.message);
+    alert->setInformativeText(question.information);
+    alert->addButton(question.saveButton);
+    alert->addButton(question.discardButton);
     alert->addButton("Cancel");
-    std::weak_ptr<Document> weak = weak_from_this();
-    alert->beginSheetModal(windowForSheet(), [weak, completion](Alert::ModalResponse response) {
+    alert->beginSheetModal(windowForSheet(), [weak = weak_from_this(), save = question.save, discard = question.discard,
+                                              completion](Alert::ModalResponse response) {
         auto self = weak.lock();
         if (!self || response == Alert::thirdButtonReturn || response == Alert::abortResponse) {
             completion(false);
             return;
         }
         if (response == Alert::secondButtonReturn) {
-            if (auto draft = self->autosavedContentsFileURL())
-                self->deleteDraft(*draft);
-            self->setAutosavedContentsFileURL(std::nullopt);
+            if (discard)
+                (*self.*discard)();
             completion(true);
             return;
         }
-        self->saveDocumentAs([completion](std::optional<Error> error) { completion(!error); });
+        (*self.*save)([completion](std::optional<Error> error) { completion(!error); });
     });
 }
 
@@ -103,19 +119,15 @@ void Document::performClose()
     if (closing_ || closed_)
         return;
     closing_ = true;
-    std::weak_ptr<Document> weak = weak_from_this();
-    canClose([weak](bool shouldClose) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->closing_ = false;
-        // Not from inside the event that asked (a key press of the window that goes).
-        if (shouldClose)
-            MainQueue::async([weak] {
-                if (auto document = weak.lock())
-                    document->close();
-            });
-    });
+    canClose(ifAlive(weak_from_this(), &Document::closeIfAllowed));
+}
+
+void Document::closeIfAllowed(bool shouldClose)
+{
+    closing_ = false;
+    // Not from inside the event that asked (a key press of the window that goes).
+    if (shouldClose)
+        MainQueue::async(ifAlive(weak_from_this(), &Document::close));
 }
 
 void Document::closeKeepingDraft()

@@ -8,6 +8,7 @@
 
 #include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/Alert.h"
 
 namespace kx {
@@ -221,12 +222,16 @@ void Document::saveDocument(Completion completion)
         saveDocumentAs(finish);
         return;
     }
-    std::weak_ptr<Document> weak = weak_from_this();
-    save(*fileURL_, fileType_, SaveOperation::save, [weak, finish](std::optional<Error> error) {
+    save(*fileURL_, fileType_, SaveOperation::save, presentingErrors(finish));
+}
+
+Document::Completion Document::presentingErrors(Completion completion)
+{
+    return [weak = weak_from_this(), completion = std::move(completion)](std::optional<Error> error) {
         if (auto self = weak.lock(); self && error)
             self->presentError(*error);
-        finish(error);
-    });
+        completion(error);
+    };
 }
 
 void Document::saveDocumentAs(Completion completion)
@@ -253,12 +258,7 @@ void Document::saveDocumentAs(Completion completion)
         finish(userCancelledError());
         return;
     }
-    std::weak_ptr<Document> weak = weak_from_this();
-    save(chosen.urls.front(), chosen.type, SaveOperation::saveAs, [weak, finish](std::optional<Error> error) {
-        if (auto self = weak.lock(); self && error)
-            self->presentError(*error);
-        finish(error);
-    });
+    save(chosen.urls.front(), chosen.type, SaveOperation::saveAs, presentingErrors(finish));
 }
 
 void Document::autosave(bool implicitlyCancellable, Completion completion)
@@ -309,17 +309,15 @@ void Document::revertDocumentToSaved()
     alert->setInformativeText("Your current changes will be lost.");
     alert->addButton("Revert");
     alert->addButton("Cancel");
-    std::weak_ptr<Document> weak = weak_from_this();
-    alert->beginSheetModal(windowForSheet(), [weak](Alert::ModalResponse response) {
-        auto self = weak.lock();
-        if (!self || response != Alert::firstButtonReturn || !self->fileURL_ || self->closed_)
+    alert->beginSheetModal(windowForSheet(), ifAlive(weak_from_this(), [](Document& self, Alert::ModalResponse response) {
+        if (response != Alert::firstButtonReturn || !self.fileURL_ || self.closed_)
             return;
         try {
-            self->revert(*self->fileURL_, self->fileType_);
+            self.revert(*self.fileURL_, self.fileType_);
         } catch (...) {
-            self->presentError(errorFromException(std::current_exception()));
+            self.presentError(errorFromException(std::current_exception()));
         }
-    });
+    }));
 }
 
 Document::Path Document::writeDraftCopy(const std::string& name)

@@ -283,6 +283,53 @@ TEST_F(DocumentGui, ClosingEveryDocumentStopsAtTheFirstThatStays)
     EXPECT_TRUE(controller->documents().empty());
 }
 
+TEST_F(DocumentGui, EachAnswerToTheQuestionsBeforeClosingDoesWhatItSays)
+{
+    std::optional<bool> result;
+    auto ask = [&](kx::Document& document, const std::string& button) {
+        result.reset();
+        document.canClose([&](bool shouldClose) { result = shouldClose; });
+        return answer(button) && spinUntil([&] { return result.has_value(); });
+    };
+
+    // A file whose edits are not autosaved in place: save them, or not.
+    writeFile(folder / "a.txt", "one");
+    auto titled = open(folder / "a.txt");
+    titled->inPlace = false;
+    titled->edit("two");
+    ASSERT_TRUE(ask(*titled, "Cancel"));
+    EXPECT_FALSE(*result);
+    EXPECT_TRUE(titled->isDocumentEdited());
+    ASSERT_TRUE(ask(*titled, "Don't Save"));
+    EXPECT_TRUE(*result);
+    EXPECT_EQ(readFile(folder / "a.txt"), "one");
+    ASSERT_TRUE(ask(*titled, "Save"));
+    EXPECT_TRUE(*result);
+    EXPECT_EQ(readFile(folder / "a.txt"), "two");
+    EXPECT_FALSE(titled->isDocumentEdited());
+
+    // An untitled document with a draft: saved where the panel says, or deleted with its draft.
+    auto kept = untitled();
+    kept->edit("kept");
+    clock->advance(60s);
+    ASSERT_EQ(drafts().size(), 1u);
+    saveTo = folder / "Kept.txt";
+    ASSERT_TRUE(ask(*kept, "Save\u2026"));
+    EXPECT_TRUE(*result);
+    EXPECT_EQ(readFile(folder / "Kept.txt"), "kept");
+    EXPECT_TRUE(drafts().empty());
+
+    auto dropped = untitled();
+    dropped->edit("dropped");
+    clock->advance(60s);
+    ASSERT_EQ(drafts().size(), 1u);
+    ASSERT_TRUE(ask(*dropped, "Delete"));
+    EXPECT_TRUE(*result);
+    EXPECT_TRUE(drafts().empty());
+    EXPECT_FALSE(dropped->autosavedContentsFileURL());
+    EXPECT_FALSE(dropped->isClosed()); // the answer lets it go; closing is the caller's
+}
+
 TEST_F(DocumentGui, TheNextLaunchReopensFilesAndDraftsButNothingOutsideTheDraftsFolder)
 {
     writeFile(folder / "a.txt", "file");
