@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
@@ -125,10 +126,7 @@ void NotificationCenter::post(std::string name, const void* sender, nlohmann::js
         state_->deliver(notification);
         return;
     }
-    MainQueue::async([weak = std::weak_ptr<State>(state_), notification = std::move(notification)] {
-        if (auto state = weak.lock())
-            state->deliver(notification);
-    });
+    MainQueue::async(ifAlive(state_, [notification = std::move(notification)](State& state) { state.deliver(notification); }));
 }
 
 void NotificationCenter::enqueue(std::string name, const void* sender, nlohmann::json userInfo)
@@ -146,10 +144,7 @@ void NotificationCenter::enqueue(std::string name, const void* sender, nlohmann:
             schedule = state_->flushScheduled = true;
     }
     if (schedule) {
-        MainQueue::whenIdle([weak = std::weak_ptr<State>(state_)] {
-            if (auto state = weak.lock())
-                state->flush();
-        });
+        MainQueue::whenIdle(ifAlive(state_, &State::flush));
     }
 }
 

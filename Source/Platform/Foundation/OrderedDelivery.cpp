@@ -1,5 +1,6 @@
 #include "Platform/Foundation/OrderedDelivery.h"
 
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
@@ -17,13 +18,10 @@ void OrderedDelivery::async(std::function<Deliver()> work)
     ThreadPool::global().async([weak = weak_from_this(), slot, work = std::move(work)]() mutable {
         auto result = std::make_shared<Deliver>(work());
         work = nullptr; // what the work held goes here, off the main thread
-        MainQueue::async([weak = std::move(weak), slot = std::move(slot), result = std::move(result)] {
-            auto self = weak.lock();
-            if (!self)
-                return;
+        MainQueue::async(ifAlive(std::move(weak), [slot = std::move(slot), result = std::move(result)](OrderedDelivery& self) {
             *slot = std::move(*result);
-            self->drain();
-        });
+            self.drain();
+        }));
     });
 }
 

@@ -8,6 +8,7 @@
 
 #include "Platform/Foundation/AlternateSignalStack.h"
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
@@ -83,21 +84,15 @@ void readStandardOutput(GObjectRef<GInputStream> stream, std::weak_ptr<Process::
             lines.back().swap(partial);
         }
         if (!lines.empty())
-            MainQueue::async([weak, lines = std::move(lines)]() mutable {
-                if (auto shared = weak.lock())
-                    shared->deliver(std::move(lines));
-            });
+            MainQueue::async(ifAlive(weak, [lines = std::move(lines)](Process::Shared& shared) mutable { shared.deliver(std::move(lines)); }));
     }
     stream.reset();
-    MainQueue::async([weak, partial = std::move(partial)]() mutable {
-        auto shared = weak.lock();
-        if (!shared)
-            return;
+    MainQueue::async(ifAlive(std::move(weak), [partial = std::move(partial)](Process::Shared& shared) mutable {
         if (!partial.empty())
-            shared->deliver({std::move(partial)});
-        shared->outputEnded = true;
-        shared->reportIfDone(false);
-    });
+            shared.deliver({std::move(partial)});
+        shared.outputEnded = true;
+        shared.reportIfDone(false);
+    }));
 }
 
 void processEnded(GObject* source, GAsyncResult* result, gpointer data)
@@ -120,11 +115,7 @@ void processEnded(GObject* source, GAsyncResult* result, gpointer data)
         shared->reportIfDone(false);
         return;
     }
-    std::weak_ptr<Process::Shared> later = shared;
-    shared->grace = MainQueue::after(outputGracePeriod, [later] {
-        if (auto shared = later.lock())
-            shared->reportIfDone(true);
-    });
+    shared->grace = MainQueue::after(outputGracePeriod, ifAlive(shared, [](Process::Shared& later) { later.reportIfDone(true); }));
 }
 
 } // namespace

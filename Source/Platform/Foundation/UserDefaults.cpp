@@ -9,6 +9,7 @@
 
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/ThreadPool.h"
 
 namespace kx {
@@ -243,10 +244,7 @@ void UserDefaults::setObject(const std::string& key, nlohmann::json value)
         if (auto it = state_->observers.find(key); it != state_->observers.end())
             toTell = it->second;
     }
-    writerQueue().async([weak = std::weak_ptr<State>(state_)] {
-        if (auto state = weak.lock())
-            state->write();
-    });
+    writerQueue().async(ifAlive(state_, &State::write));
     for (auto& observer : toTell)
         observer->handler();
 }

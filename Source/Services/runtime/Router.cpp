@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/Uuid.h"
 
 namespace kx {
@@ -18,14 +19,8 @@ std::shared_ptr<Router> Router::make(std::shared_ptr<ServiceChannel> channel,
                                      std::shared_ptr<const ServiceDebugging::Logger> logger)
 {
     std::shared_ptr<Router> router(new Router(std::move(channel), std::move(logger)));
-    router->channel_->addMessageListener([weak = std::weak_ptr<Router>(router)](Message message) {
-        if (auto self = weak.lock())
-            self->receive(std::move(message));
-    });
-    router->channel_->addResetListener([weak = std::weak_ptr<Router>(router)] {
-        if (auto self = weak.lock())
-            self->onChannelReset();
-    });
+    router->channel_->addMessageListener(ifAlive(router, &Router::receive));
+    router->channel_->addResetListener(ifAlive(router, &Router::onChannelReset));
     return router;
 }
 

@@ -5,6 +5,7 @@
 #include <webkit2/webkit2.h>
 
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/WeakObject.h"
@@ -73,21 +74,17 @@ void PostMessageChannel::setWebView(WebKitWebView* webView)
     const std::weak_ptr<PostMessageChannel> weak = weak_from_this();
     auto& signals = attachment_->pageSignals;
     signals.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
-        webView, "load-changed", [weak](WebKitWebView*, WebKitLoadEvent event) {
-            if (auto self = weak.lock(); self && event == WEBKIT_LOAD_COMMITTED)
-                self->pageDidGo();
-        }));
+        webView, "load-changed", ifAlive(weak, [](PostMessageChannel& self, WebKitWebView*, WebKitLoadEvent event) {
+            if (event == WEBKIT_LOAD_COMMITTED)
+                self.pageDidGo();
+        })));
     signals.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitWebProcessTerminationReason)>(
-        webView, "web-process-terminated", [weak](WebKitWebView*, WebKitWebProcessTerminationReason) {
-            if (auto self = weak.lock())
-                self->pageDidGo();
-        }));
-    signals.push_back(SignalConnection::connect<void(GtkWidget*)>(webView, "destroy", [weak](GtkWidget*) {
-        if (auto self = weak.lock()) {
-            self->attachment_->view.reset();
-            self->pageDidGo();
-        }
-    }));
+        webView, "web-process-terminated",
+        ifAlive(weak, [](PostMessageChannel& self, WebKitWebView*, WebKitWebProcessTerminationReason) { self.pageDidGo(); })));
+    signals.push_back(SignalConnection::connect<void(GtkWidget*)>(webView, "destroy", ifAlive(weak, [](PostMessageChannel& self, GtkWidget*) {
+        self.attachment_->view.reset();
+        self.pageDidGo();
+    })));
 }
 
 void PostMessageChannel::pageDidGo()
@@ -95,10 +92,7 @@ void PostMessageChannel::pageDidGo()
     // A text the page was posting in parts will not be finished.
     partedTexts_.clear();
     // After the messages the page sent before it went.
-    delivery_->then([weak = weak_from_this()] {
-        if (auto self = weak.lock())
-            self->notifyReset();
-    });
+    delivery_->then(ifAlive(weak_from_this(), &PostMessageChannel::notifyReset));
 }
 
 WebKitWebView* PostMessageChannel::webView() const
@@ -180,10 +174,9 @@ void PostMessageChannel::didReceiveScriptMessage(JSCValue* body)
         g_free(string);
     }
     // Behind any message still being decoded.
-    delivery_->then([weak = weak_from_this(), text = std::move(text), description = std::move(description)] {
-        if (auto self = weak.lock())
-            self->didReceiveMessageText(text ? std::optional<std::string_view>(*text) : std::nullopt, text ? *text : description);
-    });
+    delivery_->then(ifAlive(weak_from_this(), [text = std::move(text), description = std::move(description)](PostMessageChannel& self) {
+        self.didReceiveMessageText(text ? std::optional<std::string_view>(*text) : std::nullopt, text ? *text : description);
+    }));
 }
 
 void PostMessageChannel::didReceiveText(std::string text)
@@ -195,10 +188,9 @@ void PostMessageChannel::didReceiveText(std::string text)
 void PostMessageChannel::receiveText(PartedTexts::Text whole)
 {
     if (whole.size() < largeTextSize) {
-        delivery_->then([weak = weak_from_this(), copy = std::string(whole.whole())] {
-            if (auto self = weak.lock())
-                self->didReceiveMessageText(std::string_view(copy), copy);
-        });
+        delivery_->then(ifAlive(weak_from_this(), [copy = std::string(whole.whole())](PostMessageChannel& self) {
+            self.didReceiveMessageText(std::string_view(copy), copy);
+        }));
         return;
     }
     delivery_->async([weak = weak_from_this(), whole = std::move(whole)]() mutable -> OrderedDelivery::Deliver {
@@ -208,14 +200,11 @@ void PostMessageChannel::receiveText(PartedTexts::Text whole)
         // Enough of a malformed text for the log line.
         std::string shown = message->has_value() ? std::string() : std::string(text.substr(0, 1024));
         whole = {};
-        return [weak = std::move(weak), message, shown = std::move(shown)] {
-            auto self = weak.lock();
-            if (!self)
-                return;
+        return ifAlive(std::move(weak), [message, shown = std::move(shown)](PostMessageChannel& self) {
             if (!message->has_value())
-                return self->didReceiveMessageText(std::nullopt, shown);
-            self->deliver(std::move(**message));
-        };
+                return self.didReceiveMessageText(std::nullopt, shown);
+            self.deliver(std::move(**message));
+        });
     });
 }
 
