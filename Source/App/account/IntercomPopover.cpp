@@ -7,6 +7,7 @@
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/IfAlive.h"
 
 namespace kx {
 
@@ -53,14 +54,12 @@ void IntercomPopover::load()
         }));
     }
     // Its page loads once the page it shares a process with has.
-    TelemetryPage::afterSharedPageLoads([this, page = *page, weak = std::weak_ptr<WebViewController>(controller_)] {
-        if (auto controller = weak.lock()) {
-            controller->loadFile(page, [this] {
-                configurePage();
-                isLoaded = true;
-            });
-        }
-    });
+    TelemetryPage::afterSharedPageLoads(ifAlive(controller_, [this, page = *page](WebViewController& controller) {
+        controller.loadFile(page, [this] {
+            configurePage();
+            isLoaded = true;
+        });
+    }));
 }
 
 void IntercomPopover::configurePage()

@@ -7,6 +7,7 @@
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 
@@ -96,10 +97,10 @@ void TelemetryPage::afterSharedPageLoads(std::function<void()> work)
     auto waiting = std::make_shared<Waiting>();
     waiting->work = std::move(work);
     waiting->finished = SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
-        view, "load-changed", [weak = std::weak_ptr<Waiting>(waiting)](WebKitWebView*, WebKitLoadEvent event) {
-            if (auto held = weak.lock(); held && event == WEBKIT_LOAD_FINISHED)
-                held->run();
-        });
+        view, "load-changed", ifAlive(waiting, [](Waiting& held, WebKitWebView*, WebKitLoadEvent event) {
+            if (event == WEBKIT_LOAD_FINISHED)
+                held.run();
+        }));
     // The timer holds the waiting work: it runs then at the latest, whatever became of the view.
     MainQueue::after(std::chrono::duration_cast<std::chrono::milliseconds>(sharedPageWait), [waiting] { waiting->run(); });
 }

@@ -11,6 +11,7 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/Alert.h"
 
 namespace kx {
@@ -218,26 +219,19 @@ void KVDocument::setContainer(std::shared_ptr<KVDocumentContainer> container)
     container_->mark(false);
     containerHasChanges_ = container_->hasChanges();
     containerHasChangesDidChange();
-    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
-    containerObserver_ = container_->observeHasChanges([weak](Observable<bool>::Phase phase, const bool&, const bool&) {
-        auto self = weak.lock();
-        if (!self || phase != Observable<bool>::Phase::didChange)
+    containerObserver_ = container_->observeHasChanges(ifAlive(weakThis(), [](KVDocument& self, Observable<bool>::Phase phase, const bool&, const bool&) {
+        if (phase != Observable<bool>::Phase::didChange)
             return;
-        self->containerHasChanges_ = self->container_->hasChanges();
-        self->containerHasChangesDidChange();
-    });
-    container_->dataSourceFileChangedElsewhere = [weak](const std::string& relativePath) {
-        if (auto self = weak.lock())
-            self->fileChangedElsewhere(relativePath);
-    };
+        self.containerHasChanges_ = self.container_->hasChanges();
+        self.containerHasChangesDidChange();
+    }));
+    container_->dataSourceFileChangedElsewhere = ifAlive(weakThis(), &KVDocument::fileChangedElsewhere);
     // A write of the pending changes that failed (a backup's as well as a save's): logged once
     // until one succeeds; the save that needs it fails with the cause and says so.
-    container_->writeFailureHandler = [weak](const KVDocumentError& error) {
-        if (auto self = weak.lock()) {
-            self->lastWriteError_ = error;
-            RKLog("The changes of " + self->displayName() + " could not be written: " + error.error().localizedDescription, RKLogKind::general);
-        }
-    };
+    container_->writeFailureHandler = ifAlive(weakThis(), [](KVDocument& self, const KVDocumentError& error) {
+        self.lastWriteError_ = error;
+        RKLog("The changes of " + self.displayName() + " could not be written: " + error.error().localizedDescription, RKLogKind::general);
+    });
 }
 
 void KVDocument::fileChangedElsewhere(const std::string& relativePath)
@@ -259,21 +253,17 @@ void KVDocument::fileChangedElsewhere(const std::string& relativePath)
                               "the version that is on the disk now? The other version is replaced.");
     alert->addButton("Keep My Changes");
     alert->addButton("Use the Version on Disk");
-    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
-    alert->beginSheetModal(windowForSheet(), [weak, relativePath](Alert::ModalResponse response) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->isAskingAboutChangeElsewhere_ = false;
-        if (self->isClosed() || !self->container_->isValid())
+    alert->beginSheetModal(windowForSheet(), ifAlive(weakThis(), [relativePath](KVDocument& self, Alert::ModalResponse response) {
+        self.isAskingAboutChangeElsewhere_ = false;
+        if (self.isClosed() || !self.container_->isValid())
             return;
         if (response == Alert::secondButtonReturn)
-            self->takeVersionOnDisk(relativePath);
+            self.takeVersionOnDisk(relativePath);
         else if (response == Alert::firstButtonReturn)
-            self->container_->keepDataSource(relativePath);
+            self.container_->keepDataSource(relativePath);
         // Any other end of the question (a window gone, the application ending) decides
         // nothing: both versions stay as they are.
-    });
+    }));
 }
 
 void KVDocument::takeVersionOnDisk(const std::string& relativePath)

@@ -128,6 +128,12 @@ private:
     // Writes the container into `archive` off the main thread, the main loop turning meanwhile.
     void saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation);
     void preventChangedByOtherAppErrorOnSave();
+    std::weak_ptr<KVDocument> weakThis();
+    // The steps of a save, in turn.
+    struct SaveSession;
+    void writePendingChanges(const std::shared_ptr<SaveSession>& session);
+    void saveWrittenChanges(const std::shared_ptr<SaveSession>& session);
+    void saveDidFinish(SaveSession& session, bool withoutPageData, std::optional<Error> error);
     void logSave(int session, const std::string& text) const;
     void scheduleAlerts();
 

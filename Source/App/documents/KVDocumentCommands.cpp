@@ -9,6 +9,7 @@
 #include "App/server/ServerError.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/UI/Alert.h"
 #include "Platform/UI/Workspace.h"
 
@@ -49,31 +50,24 @@ void KVDocument::makeWindowControllers()
     if (hadWindow || !window)
         return;
     // The first time the window becomes key, the one-time alerts are due.
-    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
     windowDidBecomeKeyObserver_ = SignalConnection::connect<void(GtkWindow*, GParamSpec*)>(
-        window, "notify::is-active", [weak](GtkWindow* changed, GParamSpec*) {
-            auto self = weak.lock();
-            if (!self || !gtk_window_is_active(changed))
+        window, "notify::is-active", ifAlive(weakThis(), [](KVDocument& self, GtkWindow* changed, GParamSpec*) {
+            if (!gtk_window_is_active(changed))
                 return;
             // Not from inside the signal that is being emitted.
-            MainQueue::async([weak] {
-                if (auto document = weak.lock())
-                    document->windowDidBecomeKeyObserver_.disconnect();
-            });
-            self->scheduleAlerts();
-        });
+            MainQueue::async(ifAlive(self.weakThis(), [](KVDocument& document) { document.windowDidBecomeKeyObserver_.disconnect(); }));
+            self.scheduleAlerts();
+        }));
 }
 
 void KVDocument::scheduleAlerts()
 {
-    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
-    pendingAlerts_.push_back(MainQueue::after(alertDelay, [weak] {
-        auto self = weak.lock();
-        if (!self || self->isClosed())
+    pendingAlerts_.push_back(MainQueue::after(alertDelay, ifAlive(weakThis(), [](KVDocument& self) {
+        if (self.isClosed())
             return;
-        self->presentMigrationMessageIfNeeded();
-        self->presentVersioningMessageIfNeeded();
-    }));
+        self.presentMigrationMessageIfNeeded();
+        self.presentVersioningMessageIfNeeded();
+    })));
     std::erase_if(pendingAlerts_, [](const auto& timer) { return timer->isCancelled(); });
 }
 

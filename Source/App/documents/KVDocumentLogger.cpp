@@ -19,6 +19,7 @@
 #include "Platform/Foundation/DateFormat.h"
 #include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Services/runtime/JSONWriter.h"
 
 namespace kx {
@@ -213,10 +214,7 @@ KVDocumentLogger::KVDocumentLogger(fs::path output)
     : state_(std::make_shared<State>())
 {
     state_->fileURL = std::move(output);
-    LogQueue::shared().after(std::chrono::milliseconds(0), [weak = std::weak_ptr<State>(state_)] {
-        if (auto state = weak.lock())
-            state->cutAndHide();
-    });
+    LogQueue::shared().after(std::chrono::milliseconds(0), kx::ifAlive(state_, &State::cutAndHide));
 }
 
 KVDocumentLogger::~KVDocumentLogger()
@@ -280,10 +278,7 @@ void KVDocumentLogger::log(const std::vector<LogMessage>& messages)
         }
     }
     if (scheduleFlush)
-        LogQueue::shared().after(std::chrono::seconds(1), [weak = std::weak_ptr<State>(state_)] {
-            if (auto state = weak.lock())
-                state->flush();
-        });
+        LogQueue::shared().after(std::chrono::seconds(1), kx::ifAlive(state_, &State::flush));
 }
 
 void KVDocumentLogger::waitUntilWritten()

@@ -65,103 +65,139 @@ void KVDocument::logSave(int session, const std::string& text) const
 
 // ---- The save session ----
 
+// What one save carries from step to step: the pending changes are written into the working
+// folder, the save waits for that write (an autosave that may be declined only briefly), then
+// the folder is saved where the operation says.
+struct KVDocument::SaveSession {
+    int number = 0;
+    Path url;
+    std::string type;
+    SaveOperation operation = SaveOperation::save;
+    bool cancellable = false;
+    bool hadNoFileURL = false;
+    // True while the write of pending changes that this save waits for runs.
+    bool pending = false;
+    // Why this save's write of pending changes failed, if it did.
+    std::optional<KVDocumentError> writeError;
+    Completion completion;
+
+    void finish(std::optional<Error> error)
+    {
+        if (auto call = std::exchange(completion, nullptr))
+            call(std::move(error));
+    }
+};
+
+std::weak_ptr<KVDocument> KVDocument::weakThis()
+{
+    return std::static_pointer_cast<KVDocument>(shared_from_this());
+}
+
 void KVDocument::save(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
 {
-    auto shared = std::make_shared<Completion>(std::move(completion));
-    auto finish = [shared](std::optional<Error> error) {
-        if (auto call = std::exchange(*shared, nullptr))
-            call(std::move(error));
-    };
-    const bool hadNoFileURL = !fileURL();
+    auto session = std::make_shared<SaveSession>();
+    session->url = url;
+    session->type = type;
+    session->operation = operation;
+    session->completion = std::move(completion);
+    session->hadNoFileURL = !fileURL();
     if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
         preventChangedByOtherAppErrorOnSave();
-    const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
-    const int session = saveCount_++;
-    logSave(session, std::string("Started, operation: ") + std::string(saveOperationName(operation))
-                         + (cancellable ? ", implicitly cancellable" : ""));
+    session->cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
+    session->number = saveCount_++;
+    logSave(session->number, std::string("Started, operation: ") + std::string(saveOperationName(operation))
+                                 + (session->cancellable ? ", implicitly cancellable" : ""));
 
-    auto pending = std::make_shared<bool>(false);
-    // Why this save's write of pending changes failed, if it did.
-    auto writeError = std::make_shared<std::optional<KVDocumentError>>();
-    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
     bool startWrite = true;
     if (containerWritingCount_ != 0) {
-        *pending = !cancellable;
-        startWrite = !cancellable;
+        session->pending = !session->cancellable;
+        startWrite = !session->cancellable;
     } else {
-        *pending = true;
+        session->pending = true;
     }
-    if (startWrite) {
-        logSave(session, "Before container.writeChanges");
-        ++containerWritingCount_;
-        std::weak_ptr<KVDocumentContainer> writing = container_;
-        container_->writeChanges([pending, weak, writing, session, writeError](std::optional<KVDocumentError> error) {
-            *pending = false;
-            *writeError = error;
-            auto self = weak.lock();
-            if (!self)
-                return;
-            if (writing.lock() == self->container_)
-                self->lastWriteError_ = error;
-            // A container replaced meanwhile started the count again.
-            if (writing.lock() == self->container_ && self->containerWritingCount_ > 0)
-                --self->containerWritingCount_;
-            self->logSave(session, "Completed container.writeChanges");
-        });
-    }
-    if (cancellable && fileArchive_) {
-        logSave(session, "Not autosaving to archive, implicitly cancellable");
-        finish(KVDocumentError::cancellableAutosaveCancelled());
+    if (startWrite)
+        writePendingChanges(session);
+    if (session->cancellable && fileArchive_) {
+        logSave(session->number, "Not autosaving to archive, implicitly cancellable");
+        session->finish(KVDocumentError::cancellableAutosaveCancelled());
         return;
     }
-    logSave(session, "Before waitUsingRecursiveRunLoop");
-    RunLoopWait::waitUsingRecursiveRunloop([pending] { return *pending; }, cancellable ? 0.15 : 10.0,
-                                           [weak, pending, writeError, url, type, operation, cancellable, session, hadNoFileURL, finish] {
+    logSave(session->number, "Before waitUsingRecursiveRunLoop");
+    RunLoopWait::waitUsingRecursiveRunloop([session] { return session->pending; }, session->cancellable ? 0.15 : 10.0,
+                                           [weak = weakThis(), session] {
+                                               if (auto self = weak.lock())
+                                                   self->saveWrittenChanges(session);
+                                               else
+                                                   session->finish(KVDocumentError::cancellableAutosaveCancelled());
+                                           });
+}
+
+void KVDocument::writePendingChanges(const std::shared_ptr<SaveSession>& session)
+{
+    logSave(session->number, "Before container.writeChanges");
+    ++containerWritingCount_;
+    container_->writeChanges([session, weak = weakThis(), writing = std::weak_ptr<KVDocumentContainer>(container_)](
+                                 std::optional<KVDocumentError> error) {
+        session->pending = false;
+        session->writeError = error;
         auto self = weak.lock();
-        if (!self) {
-            finish(KVDocumentError::cancellableAutosaveCancelled());
+        if (!self)
             return;
-        }
-        self->logSave(session, "Completed waitUsingRecursiveRunLoop");
-        if (!cancellable && *pending) {
-            finish(KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges).error());
-            return;
-        }
-        // The latest changes could not be written (a full disk): saving the folder as it is
-        // would report a success without them. An autosave that could not get them from the
-        // page (a busy or hanging page) keeps what the working folder holds all the same, and
-        // the document stays edited for the next round.
-        bool withoutPageData = false;
-        if (*writeError) {
-            if (!isAutosave(operation) || !isPageFailure(**writeError)) {
-                self->logSave(session, "Not saving: " + (*writeError)->error().localizedDescription);
-                finish((*writeError)->error());
-                return;
-            }
-            self->logSave(session, "Saving what the working folder holds, without the page's latest changes: "
-                                       + (*writeError)->error().localizedDescription);
-            RKLog("Autosaving " + self->displayName() + " without the editor's latest changes: "
-                      + (*writeError)->error().localizedDescription, RKLogKind::general);
-            withoutPageData = true;
-        }
-        self->isSavingWithoutPageData_ = withoutPageData;
-        self->Document::save(url, type, operation, [weak, session, hadNoFileURL, withoutPageData, finish](std::optional<Error> error) {
-            auto self = weak.lock();
-            if (self) {
-                self->logSave(session, "Completed super.save");
-                self->isSavingWithoutPageData_ = false;
-                // Written without what the page holds: not saved for the user.
-                if (withoutPageData)
-                    self->updateChangeCount(ChangeKind::done);
-            }
-            finish(error);
-            if (self && hadNoFileURL && self->fileURL()) {
-                const auto projectId = self->metricsProjectId();
-                KorvelTracking::shared().track("app_save_project",
-                                               {{"context", {{"projectId", projectId ? nlohmann::json(*projectId) : nlohmann::json()}}}});
-            }
-        });
+        if (writing.lock() == self->container_)
+            self->lastWriteError_ = error;
+        // A container replaced meanwhile started the count again.
+        if (writing.lock() == self->container_ && self->containerWritingCount_ > 0)
+            --self->containerWritingCount_;
+        self->logSave(session->number, "Completed container.writeChanges");
     });
+}
+
+void KVDocument::saveWrittenChanges(const std::shared_ptr<SaveSession>& session)
+{
+    logSave(session->number, "Completed waitUsingRecursiveRunLoop");
+    if (!session->cancellable && session->pending) {
+        session->finish(KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges).error());
+        return;
+    }
+    // The latest changes could not be written (a full disk): saving the folder as it is would
+    // report a success without them. An autosave that could not get them from the page (a busy
+    // or hanging page) keeps what the working folder holds all the same, and the document stays
+    // edited for the next round.
+    bool withoutPageData = false;
+    if (const auto& writeError = session->writeError) {
+        if (!isAutosave(session->operation) || !isPageFailure(*writeError)) {
+            logSave(session->number, "Not saving: " + writeError->error().localizedDescription);
+            session->finish(writeError->error());
+            return;
+        }
+        logSave(session->number, "Saving what the working folder holds, without the page's latest changes: "
+                                     + writeError->error().localizedDescription);
+        RKLog("Autosaving " + displayName() + " without the editor's latest changes: " + writeError->error().localizedDescription,
+              RKLogKind::general);
+        withoutPageData = true;
+    }
+    isSavingWithoutPageData_ = withoutPageData;
+    Document::save(session->url, session->type, session->operation,
+                   [weak = weakThis(), session, withoutPageData](std::optional<Error> error) {
+                       if (auto self = weak.lock())
+                           self->saveDidFinish(*session, withoutPageData, std::move(error));
+                       else
+                           session->finish(std::move(error));
+                   });
+}
+
+void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::optional<Error> error)
+{
+    logSave(session.number, "Completed super.save");
+    isSavingWithoutPageData_ = false;
+    // Written without what the page holds: not saved for the user.
+    if (withoutPageData)
+        updateChangeCount(ChangeKind::done);
+    session.finish(std::move(error));
+    if (session.hadNoFileURL && fileURL()) {
+        const auto projectId = metricsProjectId();
+        KorvelTracking::shared().track("app_save_project", {{"context", {{"projectId", projectId ? nlohmann::json(*projectId) : nlohmann::json()}}}});
+    }
 }
 
 // ---- Writing ----
@@ -229,7 +265,7 @@ void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDoc
     archiveWriteInProgress_ = true;
     bool done = false;
     std::exception_ptr failure;
-    std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+    std::weak_ptr<KVDocument> weak = weakThis();
     container_->saveInBackground(std::move(archive), relation, [weak, &done, &failure](std::exception_ptr error) {
         failure = error;
         done = true;
@@ -385,7 +421,7 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
             throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
         auto pending = std::make_shared<bool>(true);
         ++containerWritingCount_;
-        std::weak_ptr<KVDocument> weak = std::static_pointer_cast<KVDocument>(shared_from_this());
+        std::weak_ptr<KVDocument> weak = weakThis();
         std::weak_ptr<KVDocumentContainer> writing = container_;
         container_->writeChanges([pending, weak, writing](std::optional<KVDocumentError>) {
             *pending = false;

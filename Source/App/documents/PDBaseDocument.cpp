@@ -12,6 +12,7 @@
 #include "App/shell/RKLog.h"
 #include "Platform/Documents/DocumentClock.h"
 #include "Platform/Documents/DocumentControllerBase.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Foundation/Uuid.h"
 
@@ -77,11 +78,7 @@ void PDBaseDocument::setUp(bool tutorialMode)
     nimbetViewController_ = NimbetViewController::make(tutorialMode, serverAuthorizationToken_);
     documentJSONSource_ = makeDocumentJSONSource(nimbetViewController_);
     nimbetIPCProcessor_ = std::make_shared<NimbetIPCProcessor>();
-    std::weak_ptr<PDBaseDocument> weak = sharedBase();
-    nimbetIPCProcessor_->setApplicationOpenProjectFile([weak](const std::string& relativePath) {
-        if (auto self = weak.lock())
-            self->openProjectFile(relativePath);
-    });
+    nimbetIPCProcessor_->setApplicationOpenProjectFile(ifAlive(sharedBase(), &PDBaseDocument::openProjectFile));
     nimbetViewController_->setNimbetIPCProcessor(nimbetIPCProcessor_);
     nimbetIPCProcessor_->setDelegate(std::weak_ptr<NimbetViewControllerDelegate>(sharedBase()));
     startServer();
@@ -111,37 +108,42 @@ void PDBaseDocument::startServer()
     if (serverController_)
         serverController_->stop();
     serverController_ = std::make_unique<ServerController>();
-    std::weak_ptr<PDBaseDocument> weak = sharedBase();
-    serverController_->crashHandler = [weak](int) {
-        auto self = weak.lock();
-        if (!self || self->isClosing_)
-            return;
-        const std::int64_t delay = self->nextServerRestartDelay();
-        if (delay == 0)
-            return;
-        RKLog("The project server ended; it starts again in " + std::to_string(delay / 1'000'000) + " ms", RKLogKind::general);
-        self->serverRestartTimer_ = DocumentClock::shared().after(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(delay)), [weak] {
-                if (auto document = weak.lock(); document && !document->isClosing_)
-                    document->startServer();
-            });
-    };
+    serverController_->crashHandler = ifAlive(sharedBase(), [](PDBaseDocument& self, int) { self.serverDidEnd(); });
     observeServerController();
     if (isRestart && previewWindowController_)
         previewWindowController_->serverControllerDidChange();
-    serverController_->start(serverAuthorizationToken_, [weak, isRestart](std::optional<std::string> url) {
-        auto self = weak.lock();
-        if (!self || !url)
-            return;
-        self->serverLocalUrl_ = *url;
-        if (isRestart)
-            self->updateServerMount();
-        else if (self->previewWindowController_)
-            // Its first reload came before there was a server to load the page from.
-            self->previewWindowController_->reload();
-        self->pendingEditorURL_ = *url;
-        self->handProjectToEditor();
-    });
+    serverController_->start(serverAuthorizationToken_, ifAlive(sharedBase(), [isRestart](PDBaseDocument& self, std::optional<std::string> url) {
+        self.serverDidStart(isRestart, url);
+    }));
+}
+
+void PDBaseDocument::serverDidStart(bool isRestart, const std::optional<std::string>& url)
+{
+    if (!url)
+        return;
+    serverLocalUrl_ = *url;
+    if (isRestart)
+        updateServerMount();
+    else if (previewWindowController_)
+        // Its first reload came before there was a server to load the page from.
+        previewWindowController_->reload();
+    pendingEditorURL_ = *url;
+    handProjectToEditor();
+}
+
+void PDBaseDocument::serverDidEnd()
+{
+    if (isClosing_)
+        return;
+    const std::int64_t delay = nextServerRestartDelay();
+    if (delay == 0)
+        return;
+    RKLog("The project server ended; it starts again in " + std::to_string(delay / 1'000'000) + " ms", RKLogKind::general);
+    serverRestartTimer_ = DocumentClock::shared().after(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(delay)),
+                                                        ifAlive(sharedBase(), [](PDBaseDocument& self) {
+                                                            if (!self.isClosing_)
+                                                                self.startServer();
+                                                        }));
 }
 
 void PDBaseDocument::handProjectToEditor()
@@ -162,18 +164,14 @@ std::int64_t PDBaseDocument::nextServerRestartDelay()
 
 void PDBaseDocument::observeServerController()
 {
-    std::weak_ptr<PDBaseDocument> weak = sharedBase();
     auto& center = NotificationCenter::defaultCenter();
-    serverStateObserver_ = center.addObserver(ServerControllerStateDidUpdate, serverController_.get(), [weak](const Notification&) {
-        if (auto self = weak.lock()) {
-            self->handProjectToEditor();
-            self->serverControllerStateDidUpdate();
-        }
-    });
-    serverLogObserver_ = center.addObserver(ServerControllerDidReceiveLog, serverController_.get(), [weak](const Notification& notification) {
-        if (auto self = weak.lock())
-            self->serverControllerDidReceiveLog(notification);
-    });
+    serverStateObserver_ = center.addObserver(ServerControllerStateDidUpdate, serverController_.get(),
+                                              ifAlive(sharedBase(), [](PDBaseDocument& self, const Notification&) {
+                                                  self.handProjectToEditor();
+                                                  self.serverControllerStateDidUpdate();
+                                              }));
+    serverLogObserver_ = center.addObserver(ServerControllerDidReceiveLog, serverController_.get(),
+                                            ifAlive(sharedBase(), &PDBaseDocument::serverControllerDidReceiveLog));
 }
 
 void PDBaseDocument::updateServerMount()
@@ -303,23 +301,20 @@ void PDBaseDocument::makeWindowControllers()
     documentWindow_ = std::make_shared<PDDocumentWindow>(sharedBase(), nimbetViewController_->view(), buttons);
     addWindow(documentWindow_);
 
-    std::weak_ptr<PDBaseDocument> weak = sharedBase();
     intercomUnreadCountObserver_ = NotificationCenter::defaultCenter().addObserver(
-        IntercomUnreadCountDidChangeNotification, nullptr, [weak](const Notification& notification) {
-            auto self = weak.lock();
-            if (!self || !self->documentWindow_)
+        IntercomUnreadCountDidChangeNotification, nullptr, ifAlive(sharedBase(), [](PDBaseDocument& self, const Notification& notification) {
+            if (!self.documentWindow_)
                 return;
             const auto& count = notification.userInfo.is_object() ? notification.userInfo.value("count", nlohmann::json()) : nlohmann::json();
             const int unread = count.is_number_integer() ? count.get<int>() : 0;
-            self->documentWindow_->setIntercomImage(unread != 0 ? "icon-intercom-active" : "icon-intercom");
-        });
+            self.documentWindow_->setIntercomImage(unread != 0 ? "icon-intercom-active" : "icon-intercom");
+        }));
     if (!enterprise)
         intercomLoadedObserver_ = IntercomPopover::shared().isLoaded.observe(
-            [weak](Observable<bool>::Phase phase, const bool&, const bool& loaded) {
-                auto self = weak.lock();
-                if (self && self->documentWindow_ && phase == Observable<bool>::Phase::didChange)
-                    self->documentWindow_->setIntercomEnabled(loaded);
-            },
+            ifAlive(sharedBase(), [](PDBaseDocument& self, Observable<bool>::Phase phase, const bool&, const bool& loaded) {
+                if (self.documentWindow_ && phase == Observable<bool>::Phase::didChange)
+                    self.documentWindow_->setIntercomEnabled(loaded);
+            }),
             true);
 }
 

@@ -129,6 +129,10 @@ protected:
     void cleanup();
 
 private:
+    // The steps of the project server's life: it serves at `url` (nothing when it could not
+    // start); it ended, and starts again after a delay.
+    void serverDidStart(bool isRestart, const std::optional<std::string>& url);
+    void serverDidEnd();
     void observeServerController();
     void handProjectToEditor();
     void trackInteraction(const std::string& element);

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "App/documents/PDBaseDocument.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/UI/ResponderChain.h"
@@ -35,17 +36,10 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document, GtkWi
     gtk_widget_show(accessory_.widget());
     gtk_widget_show(buttonBox_);
 
-    std::weak_ptr<PDBaseDocument> weak = document_;
     if (buttons.preview)
-        previewButton_ = makeButton("icon-preview", "Show Preview", [weak] {
-            if (auto self = weak.lock())
-                self->showPreviewWindow();
-        });
+        previewButton_ = makeButton("icon-preview", "Show Preview", ifAlive(document_, &PDBaseDocument::showPreviewWindow));
     if (buttons.liveSharing)
-        livePreviewButton_ = makeButton("icon-live-preview", "Live Sharing", [weak] {
-            if (auto self = weak.lock())
-                self->showLivePreview();
-        });
+        livePreviewButton_ = makeButton("icon-live-preview", "Live Sharing", ifAlive(document_, &PDBaseDocument::showLivePreview));
     if (buttons.messenger)
         setIntercomImage(PDBaseDocument::intercomImageName(0));
 
@@ -99,11 +93,7 @@ void PDDocumentWindow::setIntercomImage(const std::string& imageName)
         intercomButton_->setImageName(imageName);
         return;
     }
-    std::weak_ptr<PDBaseDocument> weak = document_;
-    intercomButton_ = makeButton(imageName, "Support", [weak] {
-        if (auto self = weak.lock())
-            self->toggleIntercomPopover();
-    });
+    intercomButton_ = makeButton(imageName, "Support", ifAlive(document_, &PDBaseDocument::toggleIntercomPopover));
 }
 
 void PDDocumentWindow::setIntercomEnabled(bool enabled)
@@ -142,10 +132,7 @@ void PDDocumentWindow::windowWillClose()
 {
     // Closed by other means than the document: the document goes with its window.
     if (auto document = document_.lock(); document && !document->isClosed())
-        MainQueue::async([weak = document_] {
-            if (auto owner = weak.lock())
-                owner->close();
-        });
+        MainQueue::async(ifAlive(document_, &PDBaseDocument::close));
 }
 
 } // namespace kx

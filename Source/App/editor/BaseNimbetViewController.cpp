@@ -5,6 +5,7 @@
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/IfAlive.h"
 
 namespace kx {
 
@@ -54,11 +55,7 @@ BaseNimbetViewController::~BaseNimbetViewController()
 
 void BaseNimbetViewController::start()
 {
-    const std::weak_ptr<BaseNimbetViewController> weak = weak_from_this();
-    webViewController_->setRawBridgeHandler([weak](const std::string& method, std::optional<nlohmann::json> arguments) {
-        if (auto self = weak.lock())
-            self->didReceiveMessage(method, std::move(arguments));
-    });
+    webViewController_->setRawBridgeHandler(ifAlive(weak_from_this(), &BaseNimbetViewController::didReceiveMessage));
     WebKitWebView* view = webViewController_->webView().wkWebView();
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
         view, "load-changed", [this](WebKitWebView*, WebKitLoadEvent event) {

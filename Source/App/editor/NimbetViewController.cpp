@@ -2,6 +2,7 @@
 
 #include "App/exchange/NimbetClipboard.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 #include "Platform/UI/Alert.h"
@@ -22,11 +23,7 @@ constexpr const char* questionScript = "window._ipc ? (window._ipc.emit(\"Docume
 std::shared_ptr<NimbetViewController> NimbetViewController::make(bool tutorialMode, std::string serverAuthorizationToken)
 {
     std::shared_ptr<NimbetViewController> controller(new NimbetViewController(tutorialMode, std::move(serverAuthorizationToken)));
-    const std::weak_ptr<NimbetViewController> weak = controller;
-    controller->webViewController().webView().setActionFailureHandler([weak](const std::string& action) {
-        if (auto self = weak.lock())
-            self->actionDidFail(action);
-    });
+    controller->webViewController().webView().setActionFailureHandler(ifAlive(controller, &NimbetViewController::actionDidFail));
     controller->start();
     return controller;
 }
@@ -124,10 +121,12 @@ void NimbetViewController::scheduleQuestion()
         return;
     // Requests made in the same turn of the main loop share the question.
     questionScheduled_ = true;
-    MainQueue::async([weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this()))] {
-        if (auto self = weak.lock())
-            self->askPage();
-    });
+    MainQueue::async(ifAlive(weakThis(), &NimbetViewController::askPage));
+}
+
+std::weak_ptr<NimbetViewController> NimbetViewController::weakThis()
+{
+    return std::static_pointer_cast<NimbetViewController>(shared_from_this());
 }
 
 void NimbetViewController::askPage()
@@ -142,28 +141,31 @@ void NimbetViewController::askPage()
     const std::uint64_t generation = pageGeneration_;
     const std::uint64_t question = ++questionNumber_;
     MainQueue::after(pageAnswerTimeoutOverride().value_or(pageAnswerTimeout),
-                     [weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
-                      question] {
-                         auto self = weak.lock();
-                         if (!self || !self->questionOutstanding_ || self->questionNumber_ != question)
-                             return;
-                         RKLog("The editor page did not hand over the document in time", RKLogKind::general);
-                         self->questionOutstanding_ = false;
-                         self->failRequests(std::exchange(self->askedRequests_, {}), NimbetError::Code::pageNotAnswering);
-                     });
+                     ifAlive(weakThis(), [question](NimbetViewController& self) { self.questionTimedOut(question); }));
     webViewController().evaluateJavaScript(
-        questionScript,
-        [weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
-         generation](std::optional<nlohmann::json> result, std::optional<Error>) {
-            auto self = weak.lock();
-            if (!self || self->pageGeneration_ != generation || !self->questionOutstanding_)
-                return;
-            if (result && *result == true)
-                return; // the page has the question; its answer comes as a message
-            self->questionOutstanding_ = false;
-            self->failRequests(std::exchange(self->askedRequests_, {}), NimbetError::Code::pageNotReady);
-            self->scheduleQuestion();
-        });
+        questionScript, ifAlive(weakThis(), [generation](NimbetViewController& self, std::optional<nlohmann::json> result, std::optional<Error>) {
+            self.questionWasPosed(generation, result);
+        }));
+}
+
+void NimbetViewController::questionTimedOut(std::uint64_t question)
+{
+    if (!questionOutstanding_ || questionNumber_ != question)
+        return;
+    RKLog("The editor page did not hand over the document in time", RKLogKind::general);
+    questionOutstanding_ = false;
+    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotAnswering);
+}
+
+void NimbetViewController::questionWasPosed(std::uint64_t generation, const std::optional<nlohmann::json>& result)
+{
+    if (pageGeneration_ != generation || !questionOutstanding_)
+        return;
+    if (result && *result == true)
+        return; // the page has the question; its answer comes as a message
+    questionOutstanding_ = false;
+    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotReady);
+    scheduleQuestion();
 }
 
 void NimbetViewController::documentDidArrive(nlohmann::json arguments)
@@ -179,7 +181,7 @@ void NimbetViewController::documentDidArrive(nlohmann::json arguments)
     if (!arguments.is_object())
         return answerIsReady(answer, DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument)));
     // A document of megabytes is written out, and its tree freed, off the main thread.
-    ThreadPool::global().async([weak = std::weak_ptr<NimbetViewController>(std::static_pointer_cast<NimbetViewController>(shared_from_this())),
+    ThreadPool::global().async([weak = weakThis(),
                                 answer, document = std::make_shared<nlohmann::json>(std::move(arguments))]() mutable {
         std::optional<DataResult> result;
         try {
@@ -188,10 +190,9 @@ void NimbetViewController::documentDidArrive(nlohmann::json arguments)
             result = DataResult::failure(NimbetError::error(NimbetError::Code::invalidDocument));
         }
         document.reset();
-        MainQueue::async([weak = std::move(weak), answer, result = std::make_shared<DataResult>(std::move(*result))] {
-            if (auto self = weak.lock())
-                self->answerIsReady(answer, std::move(*result));
-        });
+        MainQueue::async(ifAlive(std::move(weak), [answer, result = std::make_shared<DataResult>(std::move(*result))](NimbetViewController& self) {
+            self.answerIsReady(answer, std::move(*result));
+        }));
     });
 }
 

@@ -61,8 +61,12 @@ private:
     // (what the clipboard's read found), anything else beeps.
     void actionDidFail(const std::string& action);
 
+    std::weak_ptr<NimbetViewController> weakThis();
     void scheduleQuestion();
     void askPage();
+    // The steps of a question: its time ran out; the page took it (or could not).
+    void questionTimedOut(std::uint64_t question);
+    void questionWasPosed(std::uint64_t generation, const std::optional<nlohmann::json>& result);
     void documentDidArrive(nlohmann::json arguments);
     void answerIsReady(std::uint64_t answer, Result<std::string, Error> result);
     void failRequests(std::vector<DocumentCompletion> requests, NimbetError::Code code);

@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 
 #include "App/exchange/ClipboardItemCoding.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 
@@ -286,10 +287,7 @@ void NimbetClipboard::write(Clipboard::Write value, CompletionHandler<Unit> comp
 
 void NimbetClipboard::read(std::optional<Clipboard::ReadOptions> options, CompletionHandler<Clipboard::Read> completionHandler)
 {
-    auto reporter = [weak = weak_from_this()](const ReadReport& report) {
-        if (auto self = weak.lock())
-            self->lastReadReport_ = report;
-    };
+    auto reporter = ifAlive(weak_from_this(), [](NimbetClipboard& self, const ReadReport& report) { self.lastReadReport_ = report; });
     std::make_shared<ReadOperation>(clipboard_, std::move(options), std::move(completionHandler), std::move(reporter))->start();
 }
 

@@ -7,6 +7,7 @@
 #include "App/preview/PreviewDocument.h"
 #include "App/preview/PreviewWindowController.h"
 #include "App/shell/AppInfo.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
 namespace kx {
@@ -67,10 +68,7 @@ KorvelViewController::~KorvelViewController()
 
 void KorvelViewController::setupWebView()
 {
-    webViewController_->setBridgeHandler([weak = weak_from_this()](const std::string& method, nlohmann::json arguments) {
-        if (auto self = weak.lock())
-            self->handleBridgeMethod(method, arguments);
-    });
+    webViewController_->setBridgeHandler(ifAlive(weak_from_this(), &KorvelViewController::handleBridgeMethod));
     webViewController_->setUserAgent(AppInfo::current()->userAgent());
     GtkWidget* widget = view();
     gtk_widget_set_hexpand(widget, TRUE);

@@ -12,6 +12,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Services/runtime/JSONDecoder.h"
 
 namespace kx {
@@ -81,10 +82,7 @@ std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEna
 {
     std::shared_ptr<WebViewController> controller(new WebViewController(withInspectorEnabled, relatedView));
     // Never removed; once the host is gone the closure does nothing.
-    AppAppearance::shared().observeHandlers.push_back([weak = std::weak_ptr<WebViewController>(controller)] {
-        if (auto self = weak.lock())
-            self->appearanceDidChange();
-    });
+    AppAppearance::shared().observeHandlers.push_back(ifAlive(controller, &WebViewController::appearanceDidChange));
     return controller;
 }
 
@@ -217,10 +215,7 @@ void WebViewController::startLoad(WebKitURIRequest* request, LoadCompletionHandl
     timeoutNavigation_.reset();
     if (timeout) {
         timeoutNavigation_ = navigation;
-        loadTimeout_ = MainQueue::after(*timeout, [weak = weak_from_this(), navigation] {
-            if (auto self = weak.lock())
-                self->loadDidTimeOut(navigation);
-        });
+        loadTimeout_ = MainQueue::after(*timeout, ifAlive(weak_from_this(), [navigation](WebViewController& self) { self.loadDidTimeOut(navigation); }));
     }
     startingNavigation_ = navigation;
     webkit_web_view_load_request(webView_->wkWebView(), request);
@@ -317,10 +312,7 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
     }
     RKLog("The web process of " + page + " " + how + "; reloading the page", RKLogKind::general);
     // Out of WebKit's own notification before starting anew.
-    MainQueue::async([weak = weak_from_this()] {
-        if (auto self = weak.lock())
-            webkit_web_view_reload(self->webView_->wkWebView());
-    });
+    MainQueue::async(ifAlive(weak_from_this(), [](WebViewController& self) { webkit_web_view_reload(self.webView_->wkWebView()); }));
 }
 
 void WebViewController::evaluateJavaScript(std::string script, JavaScriptCompletionHandler completionHandler)

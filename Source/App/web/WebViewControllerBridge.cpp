@@ -5,6 +5,7 @@
 
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/ThreadPool.h"
 #include "Services/runtime/channels/PostMessageChannel.h"
@@ -151,18 +152,14 @@ void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
             const std::string_view whole = text.whole();
             auto parsed = std::make_shared<ParsedScriptMessage>(parseScriptMessage(whole, whole));
             text = {};
-            return [weak = std::move(weak), parsed] {
-                if (auto self = weak.lock())
-                    self->deliverScriptMessage(std::move(*parsed));
-            };
+            return ifAlive(std::move(weak), [parsed](WebViewController& self) { self.deliverScriptMessage(std::move(*parsed)); });
         });
         return;
     }
     std::optional<std::string> copy = text ? std::optional<std::string>(text->whole()) : std::nullopt;
-    scriptMessages_->then([weak = weak_from_this(), copy = std::move(copy), description = std::move(description)] {
-        if (auto self = weak.lock())
-            self->deliverScriptMessage(parseScriptMessage(copy, copy ? std::string_view(*copy) : std::string_view(description)));
-    });
+    scriptMessages_->then(ifAlive(weak_from_this(), [copy = std::move(copy), description = std::move(description)](WebViewController& self) {
+        self.deliverScriptMessage(parseScriptMessage(copy, copy ? std::string_view(*copy) : std::string_view(description)));
+    }));
 }
 
 void WebViewController::deliverScriptMessage(ParsedScriptMessage parsed)

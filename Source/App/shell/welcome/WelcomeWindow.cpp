@@ -9,6 +9,7 @@
 #include "App/shell/welcome/RecentDocuments.h"
 #include "App/shell/welcome/WelcomeDocumentHook.h"
 #include "App/web/WebViewController.h"
+#include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/UI/Responder.h"
 
@@ -44,10 +45,7 @@ WelcomeWindow::WelcomeWindow(Size contentSize, RecentDocumentsSource source,
     , webView_(WebViewController::make(false))
     , bridge_(
           environment ? std::move(*environment) : WelcomePageBridge::Environment::standard(),
-          [weak = std::weak_ptr<WebViewController>(webView_)](std::string script) {
-              if (auto controller = weak.lock())
-                  controller->evaluateJavaScript(std::move(script));
-          },
+          ifAlive(webView_, [](WebViewController& controller, std::string script) { controller.evaluateJavaScript(std::move(script)); }),
           [this, alive = std::weak_ptr<int>(alive_)] {
               if (!alive.expired())
                   close();
