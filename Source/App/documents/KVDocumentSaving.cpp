@@ -143,11 +143,12 @@ void KVDocument::writePendingChanges(const std::shared_ptr<SaveSession>& session
         auto self = weak.lock();
         if (!self)
             return;
-        if (writing.lock() == self->container_)
+        // A container replaced meanwhile has its own error and started the count again.
+        if (writing.lock() == self->container_) {
             self->lastWriteError_ = error;
-        // A container replaced meanwhile started the count again.
-        if (writing.lock() == self->container_ && self->containerWritingCount_ > 0)
-            --self->containerWritingCount_;
+            if (self->containerWritingCount_ > 0)
+                --self->containerWritingCount_;
+        }
         self->logSave(session->number, "Completed container.writeChanges");
     });
 }

@@ -47,6 +47,36 @@ struct CloseAll {
     bool keepingDrafts = false;
 };
 
+void closeNext(std::shared_ptr<CloseAll> state);
+
+// The document's own question decides; the next follows once it went.
+void closeWhenAllowed(std::shared_ptr<CloseAll> state, std::shared_ptr<Document> document)
+{
+    document->canClose([state, document](bool shouldClose) {
+        if (!shouldClose) {
+            state->completion(false);
+            return;
+        }
+        document->close();
+        closeNext(state);
+    });
+}
+
+// Untitled, to be opened again: its work goes into its draft, as quitting keeps it.
+void closeIntoDraft(std::shared_ptr<CloseAll> state, std::shared_ptr<Document> document)
+{
+    document->autosave(false, [state, document](std::optional<Error> error) {
+        // A draft that could not be written, or work done meanwhile that it does not hold:
+        // the usual question.
+        if (error || document->hasUnautosavedChanges()) {
+            closeWhenAllowed(state, document);
+            return;
+        }
+        document->closeKeepingDraft();
+        closeNext(state);
+    });
+}
+
 void closeNext(std::shared_ptr<CloseAll> state)
 {
     std::shared_ptr<Document> document;
@@ -60,31 +90,10 @@ void closeNext(std::shared_ptr<CloseAll> state)
         state->completion(true);
         return;
     }
-    auto closeAsked = [state, document] {
-        document->canClose([state, document](bool shouldClose) {
-            if (!shouldClose) {
-                state->completion(false);
-                return;
-            }
-            document->close();
-            closeNext(state);
-        });
-    };
-    if (!state->keepingDrafts || document->fileURL()) {
-        closeAsked();
-        return;
-    }
-    // Untitled, to be opened again: its work goes into its draft, as quitting keeps it.
-    document->autosave(false, [state, document, closeAsked](std::optional<Error> error) {
-        // A draft that could not be written, or work done meanwhile that it does not hold:
-        // the usual question.
-        if (error || document->hasUnautosavedChanges()) {
-            closeAsked();
-            return;
-        }
-        document->closeKeepingDraft();
-        closeNext(state);
-    });
+    if (!state->keepingDrafts || document->fileURL())
+        closeWhenAllowed(std::move(state), std::move(document));
+    else
+        closeIntoDraft(std::move(state), std::move(document));
 }
 
 } // namespace
