@@ -55,7 +55,7 @@ std::string leftoverStem(const fs::path& target, bool* whole = nullptr)
     const size_t room = NAME_MAX - 1 - marker.size() - stagedKind.size() - randomLength;
     if (whole)
         *whole = name.size() <= room;
-    return "." + std::string(kx::utf8Prefix(name, room)) + std::string(marker);
+    return "." + std::string(utf8Prefix(name, room)) + std::string(marker);
 }
 
 std::string randomSuffix()
@@ -160,7 +160,7 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
     , kind_(kind)
 {
     const fs::path parent = parentOf(target_);
-    kx::FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.get() < 0)
         KVDocumentArchiveError::throwErrno(errno, "Cannot open the folder " + parent.string());
     struct stat existing {};
@@ -212,7 +212,7 @@ void KVSaveStaging::discard()
     if (!staged_)
         return;
     staged_ = false;
-    kx::FileDescriptor parent(::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor parent(::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() >= 0)
         removeEntry(parent.get(), path_.filename().string());
 }
@@ -254,7 +254,7 @@ void KVSaveStaging::commit()
                 KVDocumentArchiveError::throwErrno(error, what);
             // No exchange here: the old version goes aside (locked, so that no open takes it for
             // a crash's leftover and puts it back while the new one moves in), then the new one in.
-            kx::FileDescriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            FileDescriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (oldFd.get() < 0)
                 KVDocumentArchiveError::throwErrno(errno, what);
             if (!lock(oldFd.get(), true))
@@ -279,7 +279,7 @@ void KVSaveStaging::commit()
     staged_ = false;
     int flushError = flushFolder(parent);
     if (!old.empty()) {
-        kx::FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parentFd.get() >= 0)
             removeEntry(parentFd.get(), old.filename().string());
     }
@@ -309,7 +309,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
 {
     try {
         const fs::path parent = parentOf(target);
-        kx::FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parentFd.get() < 0)
             return;
         bool whole = false;
@@ -318,7 +318,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
         struct Leftover {
             std::string name;
             bool old;
-            kx::FileDescriptor fd;
+            FileDescriptor fd;
             std::int64_t modified;
         };
         std::vector<Leftover> leftovers;
@@ -339,7 +339,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
                 continue;
             if (rest.size() != (old ? oldKind : stagedKind).size() + randomLength)
                 continue;
-            kx::FileDescriptor fd(::openat(parentFd.get(), item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            FileDescriptor fd(::openat(parentFd.get(), item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             struct stat info {};
             if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || info.st_uid != ::geteuid())
                 continue;

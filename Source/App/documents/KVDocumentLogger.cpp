@@ -214,7 +214,7 @@ KVDocumentLogger::KVDocumentLogger(fs::path output)
     : state_(std::make_shared<State>())
 {
     state_->fileURL = std::move(output);
-    LogQueue::shared().after(std::chrono::milliseconds(0), kx::ifAlive(state_, &State::cutAndHide));
+    LogQueue::shared().after(std::chrono::milliseconds(0), ifAlive(state_, &State::cutAndHide));
 }
 
 KVDocumentLogger::~KVDocumentLogger()
@@ -278,7 +278,7 @@ void KVDocumentLogger::log(const std::vector<LogMessage>& messages)
         }
     }
     if (scheduleFlush)
-        LogQueue::shared().after(std::chrono::seconds(1), kx::ifAlive(state_, &State::flush));
+        LogQueue::shared().after(std::chrono::seconds(1), ifAlive(state_, &State::flush));
 }
 
 void KVDocumentLogger::waitUntilWritten()

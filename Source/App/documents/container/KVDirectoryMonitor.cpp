@@ -237,7 +237,7 @@ bool KVDirectoryMonitor::deliver(bool wholly)
                         return monitor->deliver(false) && *alive && !monitor->queue_.empty() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
                     },
                     this, nullptr);
-                delivery_ = kx::SourceHandle::fromId(id);
+                delivery_ = SourceHandle::fromId(id);
             }
             return true;
         }

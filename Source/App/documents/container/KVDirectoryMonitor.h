@@ -73,7 +73,7 @@ private:
     std::vector<std::pair<std::string, bool>> pending_;          // found by the current read
     std::deque<std::pair<std::string, bool>> queue_;             // waiting to be reported
     std::set<std::pair<std::string, bool>> queued_;              // the same, to report each once
-    kx::SourceHandle delivery_;                                   // the next turn's delivery
+    SourceHandle delivery_;                                       // the next turn's delivery
     std::shared_ptr<bool> alive_;
 };
 
