@@ -70,10 +70,10 @@ private:
     std::map<int, std::string> folders_;  // watch descriptor -> relative folder ("" = root)
     std::map<std::string, int> watches_;  // relative folder -> watch descriptor
     bool lost_ = false;
-    std::vector<std::pair<std::string, bool>> pending_;          // found by the current read
-    std::deque<std::pair<std::string, bool>> queue_;             // waiting to be reported
-    std::set<std::pair<std::string, bool>> queued_;              // the same, to report each once
-    SourceHandle delivery_;                                       // the next turn's delivery
+    std::vector<std::pair<std::string, bool>> pending_; // found by the current read
+    std::deque<std::pair<std::string, bool>> queue_;    // waiting to be reported
+    std::set<std::pair<std::string, bool>> queued_;     // the same, to report each once
+    SourceHandle delivery_;                              // the next turn's delivery
     std::shared_ptr<bool> alive_;
 };
 
