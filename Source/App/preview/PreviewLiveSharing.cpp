@@ -1,6 +1,7 @@
 #include "App/preview/PreviewLiveSharing.h"
 
 #include "App/server/ServerController.h"
+#include "Platform/Foundation/IfAlive.h"
 
 namespace kx {
 
@@ -119,11 +120,7 @@ void PreviewLiveSharing::armStartTimer()
 {
     if (startTimer_)
         return;
-    std::weak_ptr<PreviewLiveSharing*> weak = self_;
-    startTimer_ = MainQueue::after(startTimeout_, [weak] {
-        if (auto self = weak.lock())
-            (*self)->startTimedOut();
-    });
+    startTimer_ = MainQueue::after(startTimeout_, ifAlive(self_, &PreviewLiveSharing::startTimedOut));
 }
 
 void PreviewLiveSharing::startTimedOut()
