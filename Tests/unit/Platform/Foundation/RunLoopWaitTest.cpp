@@ -108,12 +108,11 @@ TEST(RunLoopWait, AWaitWithoutPracticalDeadlineLastsUntilTheConditionClears)
     for (double timeout : {std::numeric_limits<double>::infinity(), 9.3e9, 1e300}) {
         bool answered = false;
         auto timer = kx::MainQueue::after(std::chrono::milliseconds(20), [&] { answered = true; });
-        int passes = 0;
+        // The wait ends with the answer, not at once (a deadline that overflowed would end it
+        // before the timer ran). How often it asked depends on how busy the machine is.
         bool completedWithAnswer = false;
-        RunLoopWait::waitUsingRecursiveRunloop([&] { ++passes; return !answered; }, timeout,
-                                               [&] { completedWithAnswer = answered; });
+        RunLoopWait::waitUsingRecursiveRunloop([&] { return !answered; }, timeout, [&] { completedWithAnswer = answered; });
         EXPECT_TRUE(completedWithAnswer) << timeout;
-        EXPECT_GT(passes, 1) << timeout;
     }
     // Not a number is no time at all.
     int asked = 0;
