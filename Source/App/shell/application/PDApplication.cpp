@@ -26,6 +26,7 @@
 #include "Platform/Foundation/StartupTrace.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/Alert.h"
+#include "Platform/UI/GraphicsDriverPreload.h"
 #include "Platform/UI/ResponderChain.h"
 #include "Platform/UI/WindowMenuBar.h"
 #include "Platform/UI/Window.h"
@@ -49,6 +50,14 @@ int PDApplication::main(int argc, char** argv, Options options)
     }
     const std::string applicationId = Bundle::main().bundleIdentifier();
     Relaunch::waitForPredecessor(applicationId);
+
+    // The first window waits for the graphics driver, which loads beside the application's
+    // own start. The session bus (which the application registers on next) is connected
+    // before: its thread, made while the loader is busy, would wait for the driver.
+    GObjectRef<GDBusConnection> sessionBus;
+    if (g_getenv("DBUS_SESSION_BUS_ADDRESS"))
+        sessionBus = GObjectRef<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    GraphicsDriverPreload graphicsDriver;
 
     // GApplication reads its own copy; a link in the process's arguments may carry a login
     // token, which other users of the machine could read there, so it is wiped.

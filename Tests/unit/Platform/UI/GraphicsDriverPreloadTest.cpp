@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <link.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "Platform/UI/GraphicsDriverPreload.h"
+
+namespace {
+
+std::set<std::string> loadedLibraries()
+{
+    std::set<std::string> names;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            if (info->dlpi_name && info->dlpi_name[0])
+                static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
+            return 0;
+        },
+        &names);
+    return names;
+}
+
+// Opens and closes a surfaceless EGL display as WebKit opens its own, on this thread; false
+// when the machine offers none.
+bool openAndCloseADisplay()
+{
+    void* egl = dlopen("libEGL.so.1", RTLD_LAZY | RTLD_LOCAL);
+    if (!egl)
+        return false;
+    auto getPlatformDisplay = reinterpret_cast<void* (*)(unsigned, void*, const intptr_t*)>(dlsym(egl, "eglGetPlatformDisplay"));
+    auto initialize = reinterpret_cast<unsigned (*)(void*, int*, int*)>(dlsym(egl, "eglInitialize"));
+    auto terminate = reinterpret_cast<unsigned (*)(void*)>(dlsym(egl, "eglTerminate"));
+    void* display = getPlatformDisplay ? getPlatformDisplay(0x31DD, nullptr, nullptr) : nullptr;
+    const bool opened = display && initialize(display, nullptr, nullptr);
+    if (opened)
+        terminate(display);
+    return opened;
+}
+
+} // namespace
+
+TEST(GraphicsDriverPreload, TheDriverStaysLoadedSoThatTheNextDisplayLoadsNothing)
+{
+    kx::GraphicsDriverPreload preload;
+    preload.wait();
+    const std::set<std::string> afterPreload = loadedLibraries();
+    for (const std::string& name : preload.keptLibraries()) {
+        EXPECT_TRUE(afterPreload.count(name)) << name << " was unloaded when the preload's display closed";
+    }
+    if (!openAndCloseADisplay())
+        GTEST_SKIP() << "this machine offers no surfaceless EGL display";
+    EXPECT_FALSE(preload.keptLibraries().empty());
+    std::set<std::string> added;
+    for (const std::string& name : loadedLibraries()) {
+        if (!afterPreload.count(name))
+            added.insert(name);
+    }
+    EXPECT_TRUE(added.empty()) << "a display opened after the preload still loaded " << *added.begin();
+}
+
+TEST(GraphicsDriverPreload, AProcessMayEndWhileTheDriverIsStillLoading)
+{
+    // Each is dropped at once: its destructor waits for the thread, never leaves it running.
+    for (int i = 0; i < 3; ++i)
+        kx::GraphicsDriverPreload preload;
+    kx::GraphicsDriverPreload waited;
+    waited.wait();
+    waited.wait();
+}
