@@ -13,7 +13,8 @@
 //                               longest main-loop stalls of a backup, an autosave, the
 //                               directory monitor taking in files changed elsewhere, and a
 //                               burst of project log lines (backup_stall_ms, autosave_stall_ms,
-//                               monitor_stall_ms, log_stall_ms)
+//                               monitor_stall_ms, log_stall_ms), each beside the longest stall of
+//                               the same loop left idle as long, in the same run (*_idle_stall_ms)
 //   edit-save PACKAGE TEXT KIND opens it, types TEXT into the document and writes it into the
 //                               four edited code files as the user's editor would, prints
 //                               "saving" and then: KIND "save" or "autosave" saves it, "saveas"
@@ -286,6 +287,15 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         return false;
     };
 
+    // The floor beside each figure: the same main loop, with the same page, left to itself for
+    // as long as the measured work took. A busy machine stalls a loop that does nothing too.
+    auto idleFloor = [&](const char* name, Clock::duration duration) {
+        StallMeter meter;
+        const auto start = Clock::now();
+        spinUntil([&] { return Clock::now() - start > duration; });
+        std::cout << name << "_idle_stall_ms=" << meter.longestMilliseconds() << std::endl;
+    };
+    auto started = Clock::now();
     {
         StallMeter meter;
         bool done = false;
@@ -293,12 +303,14 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         spinUntil([&] { return done; });
         std::cout << "backup_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
+    idleFloor("backup", Clock::now() - started);
     if (!handedOver("backup", "Grown"))
         return 1;
     settle();
     // A second edit, once the page has taken it.
     rename("Renamed");
     settle();
+    started = Clock::now();
     {
         StallMeter meter;
         if (auto error = session.save(*document, true)) {
@@ -307,9 +319,11 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         }
         std::cout << "autosave_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
+    idleFloor("autosave", Clock::now() - started);
     if (!handedOver("autosave", "Renamed"))
         return 1;
     settle();
+    started = Clock::now();
     {
         // Another program changes a hundred code files and writes one large one.
         std::vector<fs::path> code;
@@ -333,6 +347,8 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         settle();
         std::cout << "monitor_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
+    idleFloor("monitor", Clock::now() - started);
+    started = Clock::now();
     {
         StallMeter meter;
         for (int i = 0; i < 2000; ++i)
@@ -340,6 +356,7 @@ int stallsBenchmark(const fs::path& package, int documentMegabytes)
         settle();
         std::cout << "log_stall_ms=" << meter.longestMilliseconds() << std::endl;
     }
+    idleFloor("log", Clock::now() - started);
     return 0;
 }
 
