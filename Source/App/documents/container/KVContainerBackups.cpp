@@ -165,6 +165,20 @@ std::shared_ptr<KVDocumentArchive> KVContainerBackups::view(const KVDocumentArch
     return std::make_shared<KVDocumentArchive>(project, [](const std::string& path) { return isBackedUp(path); });
 }
 
+void KVContainerBackups::list(std::shared_ptr<KVDocumentArchive> view, std::function<void(Listing)> done)
+{
+    ThreadPool::global().async([view = std::move(view), done = std::move(done)]() mutable {
+        Listing listing;
+        try {
+            view->backing()->forEach([&](const std::string& path, KVDataReader&) { listing.paths.push_back(path); });
+        } catch (const std::exception& error) {
+            listing.error = error.what();
+        }
+        view.reset(); // on the worker, as the rest of the walk's work
+        MainQueue::async([listing = std::move(listing), done = std::move(done)]() mutable { done(std::move(listing)); });
+    });
+}
+
 bool KVContainerBackups::recordAttempt(ManifestEntries state)
 {
     if (state == lastBackupManifestEntries_)

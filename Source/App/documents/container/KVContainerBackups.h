@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "App/archive/KVDocumentArchive.h"
 #include "Platform/Foundation/DateFormat.h"
@@ -38,6 +39,14 @@ public:
 
     // The part of `project` a backup carries.
     static std::shared_ptr<KVDocumentArchive> view(const KVDocumentArchive& project);
+    // The files a backup of `view` carries, listed on a worker (walking a large project's folder
+    // takes the main loop more than a frame); `done` runs on the main loop with them, and with
+    // the error's text, if the walk failed, beside what it listed before that.
+    struct Listing {
+        std::vector<std::string> paths;
+        std::optional<std::string> error;
+    };
+    static void list(std::shared_ptr<KVDocumentArchive> view, std::function<void(Listing)> done);
     // Whether `state` (each backed-up file with its entry) differs from the last attempt's. It
     // is recorded in either case, also when the backup that follows fails.
     bool recordAttempt(ManifestEntries state);

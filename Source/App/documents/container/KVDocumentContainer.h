@@ -223,6 +223,7 @@ private:
 
     // Backups
     void scheduleBackup();
+    void backupListed(std::shared_ptr<KVDocumentArchive> view, KVContainerBackups::Listing listing, std::function<void()> completion);
 
     std::string uuid_;
     std::filesystem::path uuidDirectory_;

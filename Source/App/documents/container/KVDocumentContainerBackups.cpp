@@ -21,32 +21,40 @@ void KVDocumentContainer::backup(std::function<void()> completion)
 {
     writeChanges([self = shared_from_this(), completion = std::move(completion)](std::optional<KVDocumentError>) mutable {
         auto view = KVContainerBackups::view(*self->projectDirectoryArchive_);
-        ManifestEntries state;
-        try {
-            view->backing()->forEach([&](const std::string& path, KVDataReader&) {
-                auto entry = self->projectManifestEntries_.find(path);
-                state.emplace(path, entry != self->projectManifestEntries_.end() ? entry->second : KVDocumentArchive::Manifest::Entry::unknown());
-            });
-        } catch (const std::exception& error) {
-            self->log(std::string("Couldn’t back up: ") + error.what());
-        }
-        // Recorded now, also for a failed attempt: an unchanged project is not tried again.
-        if (!self->backups_.recordAttempt(std::move(state))) {
-            self->scheduleBackup();
-            if (completion)
-                completion();
-            return;
-        }
-        const auto date = DateFormat::Clock::now();
-        self->log("Backing up to " + (self->backups_.folder() / (KVContainerBackups::backupName(date) + ".zip")).string());
-        // The zip is written off the main loop; the outcome comes back to it.
-        self->backups_.write(view, date, [self, completion = std::move(completion)](std::optional<std::string> error) {
-            if (error)
-                self->log("Couldn’t back up: " + *error);
-            self->scheduleBackup();
-            if (completion)
-                completion();
+        KVContainerBackups::list(view, [self, view, completion = std::move(completion)](KVContainerBackups::Listing listing) mutable {
+            self->backupListed(std::move(view), std::move(listing), std::move(completion));
         });
+    });
+}
+
+void KVDocumentContainer::backupListed(std::shared_ptr<KVDocumentArchive> view, KVContainerBackups::Listing listing,
+                                       std::function<void()> completion)
+{
+    if (listing.error)
+        log("Couldn’t back up: " + *listing.error);
+    // Each listed file with the entry the container knows for it.
+    ManifestEntries state;
+    for (auto& path : listing.paths) {
+        auto entry = projectManifestEntries_.find(path);
+        const auto known = entry != projectManifestEntries_.end() ? entry->second : KVDocumentArchive::Manifest::Entry::unknown();
+        state.emplace(std::move(path), known);
+    }
+    // Recorded now, also for a failed attempt: an unchanged project is not tried again.
+    if (!backups_.recordAttempt(std::move(state))) {
+        scheduleBackup();
+        if (completion)
+            completion();
+        return;
+    }
+    const auto date = DateFormat::Clock::now();
+    log("Backing up to " + (backups_.folder() / (KVContainerBackups::backupName(date) + ".zip")).string());
+    // The zip is written off the main loop; the outcome comes back to it.
+    backups_.write(std::move(view), date, [self = shared_from_this(), completion = std::move(completion)](std::optional<std::string> error) {
+        if (error)
+            self->log("Couldn’t back up: " + *error);
+        self->scheduleBackup();
+        if (completion)
+            completion();
     });
 }
 

@@ -4,7 +4,13 @@
 
 #include <glib.h>
 
+#include <atomic>
+#include <set>
+#include <stdexcept>
+
 #include "App/documents/KVDocumentLogger.h"
+#include "App/documents/container/KVContainerBackups.h"
+#include "Platform/Foundation/MainQueue.h"
 
 using namespace kx;
 
@@ -209,6 +215,53 @@ TEST_F(KVDocumentContainerDiscardBackupTest, BackupsHoldTheDocumentAndTheCodeOnl
     container->mark(false);
     container->didChange(".backups/" + backups()[0].filename().string());
     EXPECT_FALSE(container->hasChanges());
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, TheBackupWalksTheProjectFolderOffTheMainLoop)
+{
+    // A large project's folder takes the main loop more than a frame to walk: the walk (here,
+    // each question to the view's filter) runs on a worker, and its list comes back to the loop.
+    const KVDocumentArchive folder(project, "com.korvel.projectfolder", false, std::nullopt, false);
+    std::atomic<int> askedOnTheMainThread = 0;
+    std::atomic<int> askedElsewhere = 0;
+    auto view = std::make_shared<KVDocumentArchive>(folder, [&](const std::string& path) {
+        (MainQueue::isMainThread() ? askedOnTheMainThread : askedElsewhere)++;
+        return path.rfind("design/", 0) == 0;
+    });
+    askedOnTheMainThread = 0;
+    std::optional<KVContainerBackups::Listing> listed;
+    bool deliveredOnTheMainThread = false;
+    KVContainerBackups::list(view, [&](KVContainerBackups::Listing listing) {
+        deliveredOnTheMainThread = MainQueue::isMainThread();
+        listed = std::move(listing);
+    });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return listed.has_value(); }));
+    EXPECT_TRUE(deliveredOnTheMainThread);
+    EXPECT_EQ(askedOnTheMainThread, 0);
+    EXPECT_GT(askedElsewhere, 0);
+    EXPECT_FALSE(listed->error);
+    const std::set<std::string> paths(listed->paths.begin(), listed->paths.end());
+    EXPECT_TRUE(paths.contains("design/images/keep.png"));
+    EXPECT_TRUE(paths.contains("design/images/sub/nested.png"));
+    EXPECT_FALSE(paths.contains("code/design/images/code.png"));
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, AFailedWalkIsToldWithWhatItListedBefore)
+{
+    const KVDocumentArchive folder(project, "com.korvel.projectfolder", false, std::nullopt, false);
+    int asked = 0;
+    auto view = std::make_shared<KVDocumentArchive>(folder, [&](const std::string&) -> bool {
+        if (MainQueue::isMainThread())
+            return true;
+        if (++asked == 2)
+            throw std::runtime_error("the folder went away");
+        return true;
+    });
+    std::optional<KVContainerBackups::Listing> listed;
+    KVContainerBackups::list(view, [&](KVContainerBackups::Listing listing) { listed = std::move(listing); });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return listed.has_value(); }));
+    EXPECT_EQ(listed->error, "the folder went away");
+    EXPECT_EQ(listed->paths.size(), 1u);
 }
 
 TEST_F(KVDocumentContainerDiscardBackupTest, OnlyTheNewest42BackupsStay)
