@@ -30,6 +30,12 @@ void KVDocumentContainer::backup(std::function<void()> completion)
 void KVDocumentContainer::backupListed(std::shared_ptr<KVDocumentArchive> view, KVContainerBackups::Listing listing,
                                        std::function<void()> completion)
 {
+    // Closed while the folder was walked: its folder is no longer this container's to back up.
+    if (!isValid_) {
+        if (completion)
+            completion();
+        return;
+    }
     if (listing.error)
         log("Couldn’t back up: " + *listing.error);
     // Each listed file with the entry the container knows for it.

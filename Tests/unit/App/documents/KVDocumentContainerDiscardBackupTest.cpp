@@ -264,6 +264,17 @@ TEST_F(KVDocumentContainerDiscardBackupTest, AFailedWalkIsToldWithWhatItListedBe
     EXPECT_EQ(listed->paths.size(), 1u);
 }
 
+TEST_F(KVDocumentContainerDiscardBackupTest, AContainerClosedWhileItsFolderIsWalkedWritesNoBackup)
+{
+    bool done = false;
+    container->backup([&] { done = true; });
+    // The walk's list comes back through the main loop, which has not turned yet.
+    container->invalidate();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return done; }));
+    const fs::path backups = container->projectDirectory() / ".backups";
+    EXPECT_TRUE(!fs::exists(backups) || fs::is_empty(backups));
+}
+
 TEST_F(KVDocumentContainerDiscardBackupTest, OnlyTheNewest42BackupsStay)
 {
     const fs::path folder = container->projectDirectory() / ".backups";
