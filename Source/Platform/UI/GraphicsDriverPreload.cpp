@@ -4,7 +4,6 @@
 #include <link.h>
 
 #include <cstdint>
-#include <set>
 
 namespace kx {
 
@@ -18,22 +17,9 @@ using Initialize = unsigned (*)(void* display, int* major, int* minor);
 using Terminate = unsigned (*)(void* display);
 using ReleaseThread = unsigned (*)();
 
-std::set<std::string> loadedLibraries()
-{
-    std::set<std::string> names;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            if (info->dlpi_name && info->dlpi_name[0])
-                static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
-            return 0;
-        },
-        &names);
-    return names;
-}
-
 void preload(std::vector<std::string>& kept)
 {
-    const std::set<std::string> before = loadedLibraries();
+    const std::set<std::string> before = GraphicsDriverPreload::loadedLibraries();
     // Never closed: WebKit links the library, so it stays in the process in any case.
     void* egl = dlopen("libEGL.so.1", RTLD_LAZY | RTLD_LOCAL);
     if (!egl)
@@ -48,7 +34,7 @@ void preload(std::vector<std::string>& kept)
         if (initialize(display, nullptr, nullptr)) {
             // Closing the display unloads its driver unless something else holds it: each
             // library the display brought is opened once more, and never closed.
-            for (const std::string& name : loadedLibraries()) {
+            for (const std::string& name : GraphicsDriverPreload::loadedLibraries()) {
                 if (!before.count(name) && dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD))
                     kept.push_back(name);
             }
@@ -59,6 +45,19 @@ void preload(std::vector<std::string>& kept)
 }
 
 } // namespace
+
+std::set<std::string> GraphicsDriverPreload::loadedLibraries()
+{
+    std::set<std::string> names;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            if (info->dlpi_name && info->dlpi_name[0])
+                static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
+            return 0;
+        },
+        &names);
+    return names;
+}
 
 GraphicsDriverPreload::GraphicsDriverPreload()
     : thread_([this] { preload(kept_); })

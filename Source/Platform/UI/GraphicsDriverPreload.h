@@ -12,6 +12,7 @@
 // wait (the session bus connection and its thread).
 #pragma once
 
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,8 @@ public:
     void wait();
     // After wait(): the libraries the load brought into the process, which stay in it.
     const std::vector<std::string>& keptLibraries() const { return kept_; }
+    // The paths of the shared libraries in the process now.
+    static std::set<std::string> loadedLibraries();
 
 private:
     std::vector<std::string> kept_;

@@ -174,7 +174,6 @@ void KVContainerBackups::list(std::shared_ptr<KVDocumentArchive> view, std::func
         } catch (const std::exception& error) {
             listing.error = error.what();
         }
-        view.reset(); // on the worker, as the rest of the walk's work
         MainQueue::async([listing = std::move(listing), done = std::move(done)]() mutable { done(std::move(listing)); });
     });
 }

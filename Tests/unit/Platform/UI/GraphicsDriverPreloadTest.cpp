@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <link.h>
 
 #include <cstdint>
 #include <set>
@@ -10,19 +9,6 @@
 #include "Platform/UI/GraphicsDriverPreload.h"
 
 namespace {
-
-std::set<std::string> loadedLibraries()
-{
-    std::set<std::string> names;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            if (info->dlpi_name && info->dlpi_name[0])
-                static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
-            return 0;
-        },
-        &names);
-    return names;
-}
 
 // Opens and closes a surfaceless EGL display as WebKit opens its own, on this thread; false
 // when the machine offers none.
@@ -47,7 +33,7 @@ TEST(GraphicsDriverPreload, TheDriverStaysLoadedSoThatTheNextDisplayLoadsNothing
 {
     kx::GraphicsDriverPreload preload;
     preload.wait();
-    const std::set<std::string> afterPreload = loadedLibraries();
+    const std::set<std::string> afterPreload = kx::GraphicsDriverPreload::loadedLibraries();
     for (const std::string& name : preload.keptLibraries()) {
         EXPECT_TRUE(afterPreload.count(name)) << name << " was unloaded when the preload's display closed";
     }
@@ -55,7 +41,7 @@ TEST(GraphicsDriverPreload, TheDriverStaysLoadedSoThatTheNextDisplayLoadsNothing
         GTEST_SKIP() << "this machine offers no surfaceless EGL display";
     EXPECT_FALSE(preload.keptLibraries().empty());
     std::set<std::string> added;
-    for (const std::string& name : loadedLibraries()) {
+    for (const std::string& name : kx::GraphicsDriverPreload::loadedLibraries()) {
         if (!afterPreload.count(name))
             added.insert(name);
     }
@@ -69,5 +55,5 @@ TEST(GraphicsDriverPreload, AProcessMayEndWhileTheDriverIsStillLoading)
         kx::GraphicsDriverPreload preload;
     kx::GraphicsDriverPreload waited;
     waited.wait();
-    waited.wait();
+    waited.wait(); // a second wait finds nothing to wait for
 }
