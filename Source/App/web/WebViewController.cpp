@@ -128,7 +128,13 @@ void WebViewController::connectSignals()
     if (handlesScriptMessages_) {
         signalConnections_.push_back(SignalConnection::connect<void(WebKitUserContentManager*, WebKitJavascriptResult*)>(
             userContentController(), "script-message-received::_webkit",
-            [this](WebKitUserContentManager*, WebKitJavascriptResult* result) { didReceiveScriptMessage(result); }));
+            [this](WebKitUserContentManager*, WebKitJavascriptResult* result) {
+                didReceiveScriptMessage(webkit_javascript_result_get_js_value(result), false);
+            }));
+        // Long texts come in parts, one at a time, to a handler of their own.
+        signalConnections_.push_back(PartedTexts::connectPartsHandler(userContentController(), bridgeHandlerName, [this](JSCValue* value) {
+            didReceiveScriptMessage(value, true);
+        }));
     }
     signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
         view, "load-changed", [this](WebKitWebView*, WebKitLoadEvent event) { loadChanged(event); }));
@@ -158,6 +164,7 @@ void WebViewController::disconnectSignals()
     signalConnections_.clear();
     if (handlesScriptMessages_) {
         webkit_user_content_manager_unregister_script_message_handler(userContentController(), bridgeHandlerName);
+        PartedTexts::disconnectPartsHandler(userContentController(), bridgeHandlerName);
         handlesScriptMessages_ = false;
     }
 }

@@ -162,7 +162,8 @@ private:
     void appearanceDidChange();
     void startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
                    std::optional<std::chrono::milliseconds> timeout);
-    void didReceiveScriptMessage(WebKitJavascriptResult* result);
+    // `partsOnly`: the value came to the handler of long texts' parts.
+    void didReceiveScriptMessage(JSCValue* body, bool partsOnly);
     void deliverScriptMessage(ParsedScriptMessage parsed);
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(const GError* error);

@@ -117,13 +117,16 @@ WebViewController::ParsedScriptMessage WebViewController::parseScriptMessage(std
             {}};
 }
 
-void WebViewController::didReceiveScriptMessage(WebKitJavascriptResult* result)
+void WebViewController::didReceiveScriptMessage(JSCValue* body, bool partsOnly)
 {
-    JSCValue* body = webkit_javascript_result_get_js_value(result);
     // The text the page posted, if it posted text.
     std::optional<PartedTexts::Text> text;
     std::string description;
-    if (auto taken = partedTexts_.take(body)) {
+    if (partsOnly) {
+        text = partedTexts_.takePosted(body);
+        if (!text)
+            return;
+    } else if (auto taken = partedTexts_.take(body)) {
         if (!taken->whole)
             return; // a part, or a text refused
         text = std::move(*taken->whole);

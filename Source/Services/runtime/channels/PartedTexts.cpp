@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include <jsc/jsc.h>
+#include <webkit2/webkit2.h>
 
 #include "Platform/Foundation/GObjectRef.h"
 
@@ -78,6 +78,34 @@ std::optional<PartedTexts::Taken> PartedTexts::take(JSCValue* body)
     else
         taken.whole = Text{{piece}};
     return taken;
+}
+
+std::optional<PartedTexts::Text> PartedTexts::takePosted(JSCValue* body)
+{
+    if (auto taken = take(body))
+        return std::move(taken->whole);
+    log_("refused a value posted to the handler of long texts that is not part of one");
+    return std::nullopt;
+}
+
+SignalConnection PartedTexts::connectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName,
+                                                  std::function<void(JSCValue*)> received)
+{
+    const std::string name = partsHandlerName(handlerName);
+    if (!webkit_user_content_manager_register_script_message_handler_with_reply(manager, name.c_str(), nullptr))
+        return {};
+    // WebKit replies (with undefined) when the handler returns without keeping the reply.
+    const std::string signal = "script-message-with-reply-received::" + name;
+    return SignalConnection::connect<gboolean(WebKitUserContentManager*, JSCValue*, WebKitScriptMessageReply*)>(
+        manager, signal.c_str(), [received = std::move(received)](WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply*) -> gboolean {
+            received(value);
+            return TRUE;
+        });
+}
+
+void PartedTexts::disconnectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName)
+{
+    webkit_user_content_manager_unregister_script_message_handler(manager, partsHandlerName(handlerName).c_str());
 }
 
 void PartedTexts::addPart(const std::string& from, Piece part)

@@ -1,8 +1,10 @@
 // Long texts that a page posts to a script-message handler in parts. WebKit turns each posted
 // text into a string of ours on the main thread, at a cost that grows with the text; the
-// script of PostMessageChannel::textScript therefore posts a long text as parts, each in a turn
-// of the page's own, and joins nothing itself. This class joins the parts again, one text per
-// frame (each frame's script marks its parts), and refuses what that script never sends.
+// script of PostMessageChannel::textScript therefore posts a long text as parts, to a handler
+// of their own beside the page's (`partsHandlerName`), one at a time: that handler replies once
+// a part has been taken here, and the script posts the next only then, so that the main loop
+// turns between parts. This class joins the parts again, one text per frame (each frame's
+// script marks its parts), and refuses what that script never sends.
 //
 // Main thread only, like the script messages it takes.
 #pragma once
@@ -15,7 +17,10 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Foundation/SignalConnection.h"
+
 typedef struct _JSCValue JSCValue;
+typedef struct _WebKitUserContentManager WebKitUserContentManager;
 
 namespace kx {
 
@@ -58,6 +63,19 @@ public:
         std::optional<Text> whole;
     };
     std::optional<Taken> take(JSCValue* body);
+
+    // A value posted to the parts handler: the script's own parts and texts are taken as
+    // `take` takes them; anything else is refused and logged.
+    std::optional<Text> takePosted(JSCValue* body);
+
+    // The handler beside `handlerName` that takes the parts of long texts.
+    static std::string partsHandlerName(std::string_view handlerName) { return std::string(handlerName) + "Parts"; }
+    // Registers that handler on `manager` and connects `received` to it; each value's reply
+    // goes back to the page once `received` has returned. An empty connection when it could
+    // not be registered: the script then posts the parts to the page's handler itself.
+    static SignalConnection connectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName,
+                                                std::function<void(JSCValue*)> received);
+    static void disconnectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName);
 
     // The page went: a text it was posting will not be finished.
     void clear() { texts_.clear(); }

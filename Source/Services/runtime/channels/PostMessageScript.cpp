@@ -57,12 +57,14 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
     // cycle) goes as it was.
     //
     // WebKit turns each posted text into a string of the native side on its main thread, at a
-    // cost that grows with the text. A long text therefore goes in parts (PartedTexts), each in
-    // a timer turn of the page's own: spaced so, WebKit hands them over one by one instead of
-    // all in one go, and no single one holds the native main loop up; what the
-    // page posts meanwhile waits behind them, in order, and a page that goes hands over
-    // everything still waiting before it goes. A part never ends between the two halves of a
-    // surrogate pair.
+    // cost that grows with the text. A long text therefore goes in parts (PartedTexts), to the
+    // handler beside this one that replies once the native side has taken a part; the next part
+    // goes only then. WebKit would otherwise hand over every part that has piled up in one go,
+    // and the native main loop would stand still for all of them. A part whose reply does not
+    // come within a second (or where that handler is missing) is followed anyway, after a
+    // timer turn. What the page posts meanwhile waits behind the parts, in order, and a page
+    // that goes hands over everything still waiting before it goes. A part never ends between
+    // the two halves of a surrogate pair.
     const bool strings = posting == Posting::strings;
     std::string text = "(function () {\n"
                        "  var handlers = window.webkit && window.webkit.messageHandlers;\n"
@@ -70,11 +72,15 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
     text += stringLiteral(handlerName);
     text += "];\n"
             "  if (!handler) return;\n"
+            "  var parts = handlers[";
+    text += stringLiteral(PartedTexts::partsHandlerName(handlerName));
+    text += "] || handler;\n"
             "  var post = handler.postMessage, stringify = JSON.stringify, call = Function.prototype.call;\n"
+            "  var then = Promise.prototype.then;\n"
             "  var slice = String.prototype.slice, charCodeAt = String.prototype.charCodeAt;\n"
             "  var push = Array.prototype.push, shift = Array.prototype.shift;\n"
             "  var from = call.call(slice, String(Math.random()), 2) + \"-\" + String(Date.now());\n"
-            "  var queue = [], draining = false, later = window.setTimeout;\n"
+            "  var queue = [], draining = false, later = window.setTimeout, waiting = null;\n"
             "  var partLength = ";
     text += std::to_string(PartedTexts::partLength);
     text += ";\n"
@@ -91,9 +97,16 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
             "  }\n"
             "  function drain() {\n"
             "    if (!queue.length) return void (draining = false);\n"
-            "    var next = call.call(shift, queue);\n"
-            "    try { call.call(post, handler, next); } catch (error) {}\n"
-            "    if (queue.length) call.call(later, window, turn, 0); else draining = false;\n"
+            "    var next = call.call(shift, queue), sent;\n"
+            "    try { sent = call.call(post, next.parted ? parts : handler, next.value); } catch (error) {}\n"
+            "    if (!queue.length) return void (draining = false);\n"
+            "    var token = waiting = {};\n"
+            "    var resume = function () { if (waiting === token) { waiting = null; turn(); } };\n"
+            "    var replied = false;\n"
+            "    if (next.parted && parts !== handler && sent !== null && typeof sent === \"object\") {\n"
+            "      try { call.call(then, sent, resume, resume); replied = true; } catch (error) {}\n"
+            "    }\n"
+            "    call.call(later, window, resume, replied ? 1000 : 0);\n"
             "  }\n"
             "  function turn() { if (draining) drain(); }\n"
             "  window.addEventListener(\"pagehide\", function () {\n"
@@ -132,7 +145,7 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
             "      }\n"
             "    }\n"
             "    if (!draining && items.length === 1) return call.call(post, handler, items[0]);\n"
-            "    for (var i = 0; i < items.length; ++i) call.call(push, queue, items[i]);\n"
+            "    for (var i = 0; i < items.length; ++i) call.call(push, queue, { value: items[i], parted: items.length > 1 });\n"
             "    if (!draining) {\n"
             "      draining = true;\n"
             "      drain();\n"

@@ -217,6 +217,68 @@ TEST_F(PostMessageChannelPage, ALongTextComesInPartsAndArrivesWholeBeforeWhatFol
     EXPECT_TRUE(bodies->at(0) == R"({"text":"a)" + smiles + R"("})") << "the long text arrived changed, " << bodies->at(0).size() << " bytes";
 }
 
+TEST_F(PostMessageChannelPage, PartsComeOneAtATimeEvenWhenTheMainLoopWasBusyAndOnlyPartsAreTakenAsSuch)
+{
+    auto heardList = std::make_shared<std::vector<std::string>>();
+    auto& heard = *heardList;
+    channel->addMessageListener([heardList](ServiceChannel::Message message) { heardList->push_back(message.id); });
+    // Each turn of the main loop is counted; each part taken notes the turn it was taken in.
+    struct Turns {
+        int turn = 0;
+        std::vector<int> parts;
+    } turns;
+    // A source that is never ready, but checked once in every turn.
+    struct TurnSource {
+        GSource source;
+        Turns* turns;
+    };
+    static GSourceFuncs counting = {
+        +[](GSource*, gint* timeout) -> gboolean {
+            *timeout = -1;
+            return FALSE;
+        },
+        +[](GSource* source) -> gboolean {
+            ++reinterpret_cast<TurnSource*>(source)->turns->turn;
+            return FALSE;
+        },
+        nullptr, nullptr, nullptr, nullptr};
+    GSource* ticker = g_source_new(&counting, sizeof(TurnSource));
+    reinterpret_cast<TurnSource*>(ticker)->turns = &turns;
+    g_source_attach(ticker, nullptr);
+    const guint signal = g_signal_lookup("script-message-with-reply-received", WEBKIT_TYPE_USER_CONTENT_MANAGER);
+    const gulong hook = g_signal_add_emission_hook(signal, g_quark_from_string(PartedTexts::partsHandlerName(channel->parentFrameMessageHandlerName()).c_str()),
+        +[](GSignalInvocationHint*, guint, const GValue*, gpointer data) -> gboolean {
+            auto* t = static_cast<Turns*>(data);
+            t->parts.push_back(t->turn);
+            return TRUE;
+        }, &turns, nullptr);
+
+    testing::internal::CaptureStdout();
+    // Something else posted to the parts' handler is not a message; then a text of six parts.
+    evaluate(R"((() => {
+        window.webkit.messageHandlers[")" + PartedTexts::partsHandlerName(channel->parentFrameMessageHandlerName()) + R"("].postMessage(
+            {type: "response", id: "beside", serviceId: "__Other__", method: "m"});
+        kxPage.postRaw({type: "response", id: "long", serviceId: "__Other__", method: "m", body: {text: "y".repeat(6 * )"
+                 + std::to_string(PartedTexts::partLength) + R"( - 100)}});
+        kxPage.postRaw({type: "response", id: "after", serviceId: "__Other__", method: "m"});
+    })())");
+    // The main loop is busy for a while, as it is during a save: a page left to itself would
+    // have posted every part by then, and WebKit would hand them all over in one turn.
+    g_usleep(500000);
+    const bool arrived = kxtest::spinUntil([&] { return heard.size() >= 2; }, std::chrono::seconds(30));
+    g_signal_remove_emission_hook(signal, hook);
+    g_source_destroy(ticker);
+    g_source_unref(ticker);
+    const std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(arrived) << log;
+    EXPECT_EQ(heard, (std::vector<std::string>{"long", "after"}));
+    EXPECT_NE(log.find("refused a value posted to the handler of long texts"), std::string::npos) << log;
+    // The stray value, then six parts, each in a turn of its own.
+    ASSERT_EQ(turns.parts.size(), 7u);
+    for (std::size_t i = 2; i < turns.parts.size(); ++i)
+        EXPECT_LT(turns.parts[i - 1], turns.parts[i]) << "parts " << i - 1 << " and " << i << " came in one turn";
+}
+
 // Parts of long texts as the channel's script posts them, made here so that two frames can
 // interleave and a hostile frame can send what the script never would.
 class PostMessageChannelParts : public testing::Test {
