@@ -144,6 +144,31 @@ TEST_F(PostMessageChannelPage, PageAndNativeCallEachOther)
     EXPECT_EQ(router->waitingRequestCount(), 0u);
 }
 
+TEST_F(PostMessageChannelPage, WhatNativeCodePostsArrivesAsItWasSaveWhatHasNoJavaScriptForm)
+{
+    auto post = [&](std::string id, std::optional<std::string> body) {
+        ServiceChannel::Message message{ServiceChannel::MessageType::response, std::move(id), "edge", "m", std::nullopt};
+        if (body)
+            message.body = ServiceChannel::MessageBody{*body};
+        channel->postMessage(std::move(message));
+    };
+    const std::string awkward = "quote \" back \\ line\n </script> \u00e9 \U0001F600 \u2028";
+    post(awkward, R"({"a":[1,"\u00fc",null],"b":"\u2028"})");
+    post("no body", std::nullopt);
+    post("not JSON", "{not json");
+    post("\xff not UTF-8", "[2]");
+    post("a string", R"("text")");
+    const std::string received = R"((window.received.filter(m => m.serviceId === "edge")))";
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate(received + ".length").get<int>() >= 4; }));
+    kxtest::settle();
+    EXPECT_EQ(evaluate(received), nlohmann::json::parse(R"([
+        {"type": "response", "id": ")" + nlohmann::json(awkward).dump().substr(1) + R"(, "serviceId": "edge", "method": "m", "body": {"a": [1, "\u00fc", null], "b": "\u2028"}},
+        {"type": "response", "id": "no body", "serviceId": "edge", "method": "m"},
+        {"type": "response", "serviceId": "edge", "method": "m", "body": [2]},
+        {"type": "response", "id": "a string", "serviceId": "edge", "method": "m", "body": "text"}
+    ])"));
+}
+
 TEST_F(PostMessageChannelPage, MalformedMessagesAreLoggedAndAnsweredWithNothing)
 {
     testing::internal::CaptureStdout();
