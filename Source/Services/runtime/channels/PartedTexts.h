@@ -1,9 +1,9 @@
 // Long texts that a page posts to a script-message handler in parts. WebKit turns each posted
 // text into a string of ours on the main thread, at a cost that grows with the text; the
 // script of PostMessageChannel::textScript therefore posts a long text as parts, to a handler
-// of their own beside the page's (`partsHandlerName`), one at a time: that handler replies once
-// a part has been taken here, and the script posts the next only then, so that the main loop
-// turns between parts. This class joins the parts again, one text per frame (each frame's
+// of their own beside the page's (`partsHandlerName`): that handler replies once a part has
+// been taken here, and the script keeps no more than `partsInFlight` parts unanswered, so that
+// the main loop turns between every few parts however long it was busy. This class joins the parts again, one text per frame (each frame's
 // script marks its parts), and refuses what that script never sends.
 //
 // Main thread only, like the script messages it takes.
@@ -33,6 +33,8 @@ public:
     static constexpr const char* fromKey = "kx-from";
     // UTF-16 units of a part.
     static constexpr std::size_t partLength = 512 * 1024;
+    // Parts the script posts before the first of them is answered.
+    static constexpr std::size_t partsInFlight = 2;
     // What the parts of all texts still coming may add up to; beyond it the text is refused.
     static constexpr std::size_t maximumSize = 512u << 20;
     // Frames posting a long text at once; the oldest unfinished text makes room for another.

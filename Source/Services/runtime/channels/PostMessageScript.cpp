@@ -58,13 +58,15 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
     //
     // WebKit turns each posted text into a string of the native side on its main thread, at a
     // cost that grows with the text. A long text therefore goes in parts (PartedTexts), to the
-    // handler beside this one that replies once the native side has taken a part; the next part
-    // goes only then. WebKit would otherwise hand over every part that has piled up in one go,
-    // and the native main loop would stand still for all of them. A part whose reply does not
-    // come within a second (or where that handler is missing) is followed anyway, after a
-    // timer turn. What the page posts meanwhile waits behind the parts, in order, and a page
-    // that goes hands over everything still waiting before it goes. A part never ends between
-    // the two halves of a surrogate pair.
+    // handler beside this one that replies once the native side has taken a part, and no more
+    // than PartedTexts::partsInFlight parts go unanswered: WebKit would otherwise hand over
+    // every part that has piled up in one go, and the native main loop would stand still for
+    // all of them. (Two, not one, so that this process makes the next part while ours takes
+    // the one before.) A part whose reply does not come within a second counts as answered;
+    // where that handler is missing, the parts go to this one, a timer turn apart. What the
+    // page posts meanwhile waits behind the parts, in order, and a page that goes hands over
+    // everything still waiting before it goes. A part never ends between the two halves of a
+    // surrogate pair.
     const bool strings = posting == Posting::strings;
     std::string text = "(function () {\n"
                        "  var handlers = window.webkit && window.webkit.messageHandlers;\n"
@@ -80,7 +82,7 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
             "  var slice = String.prototype.slice, charCodeAt = String.prototype.charCodeAt;\n"
             "  var push = Array.prototype.push, shift = Array.prototype.shift;\n"
             "  var from = call.call(slice, String(Math.random()), 2) + \"-\" + String(Date.now());\n"
-            "  var queue = [], draining = false, later = window.setTimeout, waiting = null;\n"
+            "  var queue = [], draining = false, later = window.setTimeout, inFlight = 0;\n"
             "  var partLength = ";
     text += std::to_string(PartedTexts::partLength);
     text += ";\n"
@@ -95,23 +97,34 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
     text += "] = from;\n"
             "    return wrapped;\n"
             "  }\n"
-            "  function drain() {\n"
-            "    if (!queue.length) return void (draining = false);\n"
-            "    var next = call.call(shift, queue), sent;\n"
-            "    try { sent = call.call(post, next.parted ? parts : handler, next.value); } catch (error) {}\n"
-            "    if (!queue.length) return void (draining = false);\n"
-            "    var token = waiting = {};\n"
-            "    var resume = function () { if (waiting === token) { waiting = null; turn(); } };\n"
-            "    var replied = false;\n"
-            "    if (next.parted && parts !== handler && sent !== null && typeof sent === \"object\") {\n"
-            "      try { call.call(then, sent, resume, resume); replied = true; } catch (error) {}\n"
+            "  function drain(all) {\n"
+            "    while (queue.length) {\n"
+            "      var next = queue[0], windowed = next.parted && parts !== handler;\n"
+            "      if (windowed && !all && inFlight >= ";
+    text += std::to_string(PartedTexts::partsInFlight);
+    text += ") return;\n"
+            "      call.call(shift, queue);\n"
+            "      var sent;\n"
+            "      try { sent = call.call(post, windowed ? parts : handler, next.value); } catch (error) {}\n"
+            "      if (windowed) {\n"
+            "        if (sent !== null && typeof sent === \"object\") {\n"
+            "          inFlight += 1;\n"
+            "          var settle = settler();\n"
+            "          try { call.call(then, sent, settle, settle); } catch (error) {}\n"
+            "          call.call(later, window, settle, 1000);\n"
+            "        }\n"
+            "      } else if (parts === handler && queue.length && !all) {\n"
+            "        return void call.call(later, window, turn, 0);\n"
+            "      }\n"
             "    }\n"
-            "    call.call(later, window, resume, replied ? 1000 : 0);\n"
+            "    draining = false;\n"
             "  }\n"
-            "  function turn() { if (draining) drain(); }\n"
-            "  window.addEventListener(\"pagehide\", function () {\n"
-            "    while (queue.length) drain();\n"
-            "  }, true);\n"
+            "  function settler() {\n"
+            "    var settled = false;\n"
+            "    return function () { if (!settled) { settled = true; inFlight -= 1; turn(); } };\n"
+            "  }\n"
+            "  function turn() { if (draining) drain(false); }\n"
+            "  window.addEventListener(\"pagehide\", function () { drain(true); }, true);\n"
             "  Object.defineProperty(handler, \"postMessage\", { value: function (message) {\n"
             "    var text;\n"
             "    if (!objectsAsText) {\n"
@@ -148,7 +161,7 @@ std::string PostMessageChannel::textScript(std::string_view handlerName, Posting
             "    for (var i = 0; i < items.length; ++i) call.call(push, queue, { value: items[i], parted: items.length > 1 });\n"
             "    if (!draining) {\n"
             "      draining = true;\n"
-            "      drain();\n"
+            "      drain(false);\n"
             "    }\n"
             "  } });\n"
             "})();\n";

@@ -3,6 +3,8 @@
 // and a malformed message from the page.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <gtk/gtk.h>
 #include <nlohmann/json.hpp>
 #include <webkit2/webkit2.h>
@@ -242,7 +244,7 @@ TEST_F(PostMessageChannelPage, ALongTextComesInPartsAndArrivesWholeBeforeWhatFol
     EXPECT_TRUE(bodies->at(0) == R"({"text":"a)" + smiles + R"("})") << "the long text arrived changed, " << bodies->at(0).size() << " bytes";
 }
 
-TEST_F(PostMessageChannelPage, PartsComeOneAtATimeEvenWhenTheMainLoopWasBusyAndOnlyPartsAreTakenAsSuch)
+TEST_F(PostMessageChannelPage, PartsComeAFewATurnEvenWhenTheMainLoopWasBusyAndOnlyPartsAreTakenAsSuch)
 {
     auto heardList = std::make_shared<std::vector<std::string>>();
     auto& heard = *heardList;
@@ -298,10 +300,13 @@ TEST_F(PostMessageChannelPage, PartsComeOneAtATimeEvenWhenTheMainLoopWasBusyAndO
     ASSERT_TRUE(arrived) << log;
     EXPECT_EQ(heard, (std::vector<std::string>{"long", "after"}));
     EXPECT_NE(log.find("refused a value posted to the handler of long texts"), std::string::npos) << log;
-    // The stray value, then six parts, each in a turn of its own.
+    // The stray value, then six parts, no more in one turn than the script lets go unanswered.
     ASSERT_EQ(turns.parts.size(), 7u);
-    for (std::size_t i = 2; i < turns.parts.size(); ++i)
-        EXPECT_LT(turns.parts[i - 1], turns.parts[i]) << "parts " << i - 1 << " and " << i << " came in one turn";
+    std::map<int, std::size_t> partsInTurn;
+    for (std::size_t i = 1; i < turns.parts.size(); ++i)
+        ++partsInTurn[turns.parts[i]];
+    for (const auto& [turn, count] : partsInTurn)
+        EXPECT_LE(count, PartedTexts::partsInFlight) << "in turn " << turn;
 }
 
 // Parts of long texts as the channel's script posts them, made here so that two frames can
