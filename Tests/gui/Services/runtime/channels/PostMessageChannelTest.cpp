@@ -254,7 +254,8 @@ TEST_F(PostMessageChannelPage, PartsComeAFewATurnEvenWhenTheMainLoopWasBusyAndOn
         int turn = 0;
         std::vector<int> parts;
     } turns;
-    // A source that is never ready, but checked once in every turn.
+    // A source that is never ready, but checked once in every turn: ahead of every other
+    // source, so that a ready one never keeps it from being checked.
     struct TurnSource {
         GSource source;
         Turns* turns;
@@ -271,6 +272,7 @@ TEST_F(PostMessageChannelPage, PartsComeAFewATurnEvenWhenTheMainLoopWasBusyAndOn
         nullptr, nullptr, nullptr, nullptr};
     GSource* ticker = g_source_new(&counting, sizeof(TurnSource));
     reinterpret_cast<TurnSource*>(ticker)->turns = &turns;
+    g_source_set_priority(ticker, G_PRIORITY_HIGH * 10);
     g_source_attach(ticker, nullptr);
     const guint signal = g_signal_lookup("script-message-with-reply-received", WEBKIT_TYPE_USER_CONTENT_MANAGER);
     const gulong hook = g_signal_add_emission_hook(signal, g_quark_from_string(PartedTexts::partsHandlerName(channel->parentFrameMessageHandlerName()).c_str()),
