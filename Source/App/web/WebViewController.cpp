@@ -131,7 +131,7 @@ void WebViewController::connectSignals()
             [this](WebKitUserContentManager*, WebKitJavascriptResult* result) {
                 didReceiveScriptMessage(webkit_javascript_result_get_js_value(result), false);
             }));
-        // Long texts come in parts, one at a time, to a handler of their own.
+        // Long texts come in parts, a few at a time, to a handler of their own.
         signalConnections_.push_back(PartedTexts::connectPartsHandler(userContentController(), bridgeHandlerName, [this](JSCValue* value) {
             didReceiveScriptMessage(value, true);
         }));

@@ -3,8 +3,9 @@
 // script of PostMessageChannel::textScript therefore posts a long text as parts, to a handler
 // of their own beside the page's (`partsHandlerName`): that handler replies once a part has
 // been taken here, and the script keeps no more than `partsInFlight` parts unanswered, so that
-// the main loop turns between every few parts however long it was busy. This class joins the parts again, one text per frame (each frame's
-// script marks its parts), and refuses what that script never sends.
+// the main loop turns between every few parts however long it was busy. This class joins the
+// parts again, one text per frame (each frame's script marks its parts), and refuses what that
+// script never sends.
 //
 // Main thread only, like the script messages it takes.
 #pragma once

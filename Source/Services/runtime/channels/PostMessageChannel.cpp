@@ -61,7 +61,7 @@ void PostMessageChannel::setWebView(WebKitWebView* webView)
             manager, signal.c_str(), [self = shared_from_this()](WebKitUserContentManager*, WebKitJavascriptResult* result) {
                 self->didReceiveScriptMessage(webkit_javascript_result_get_js_value(result));
             }));
-        // Long texts come in parts, one at a time, to a handler of their own.
+        // Long texts come in parts, a few at a time, to a handler of their own.
         attachment_->handlers.push_back(PartedTexts::connectPartsHandler(manager, parentFrameMessageHandlerName_, [self = shared_from_this()](JSCValue* value) {
             if (auto text = self->partedTexts_.takePosted(value))
                 self->receiveText(std::move(*text));
