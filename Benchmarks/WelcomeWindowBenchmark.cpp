@@ -21,8 +21,8 @@
 #include <sstream>
 #include <string>
 
-#include "App/shell/welcome/RecentDocuments.h"
-#include "App/shell/welcome/WelcomeWindow.h"
+#include "App/welcome/RecentDocuments.h"
+#include "App/welcome/WelcomeWindow.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/GObjectRef.h"

@@ -1,4 +1,4 @@
-#include "App/shell/application/PDApplication.h"
+#include "App/application/PDApplication.h"
 
 int main(int argc, char** argv)
 {

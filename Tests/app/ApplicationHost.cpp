@@ -12,7 +12,7 @@
 
 #include "App/documents/DocumentController.h"
 #include "App/documents/container/KVContainerBackups.h"
-#include "App/shell/application/PDApplication.h"
+#include "App/application/PDApplication.h"
 #include "Platform/UI/Workspace.h"
 #include "host/ClickableWidgets.h"
 

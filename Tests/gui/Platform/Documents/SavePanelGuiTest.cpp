@@ -11,7 +11,7 @@
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/UserDefaults.h"
-#include "gui/App/shell/welcome/WelcomeTestSupport.h"
+#include "gui/App/welcome/WelcomeTestSupport.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 #include "support/TestPaths.h"

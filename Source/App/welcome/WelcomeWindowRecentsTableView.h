@@ -1,0 +1,84 @@
+// The start window's list of recent documents: one row a document, one row always selected
+// while there are rows, a double click or Return opening the selected one, the arrow keys
+// moving the selection (Tab stops once, at the selected row), and a context menu
+// that shows a document in the file manager. Its delegate (the start window) decides what the
+// rows are and what opening does.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include <gtk/gtk.h>
+
+#include "App/welcome/WelcomeWindowRecentsRowBackgroundView.h"
+#include "App/welcome/WelcomeWindowRecentsRowView.h"
+#include "App/shell/widgets/View.h"
+#include "Platform/UI/Responder.h"
+
+namespace kx {
+
+class NativeMenu;
+
+class WelcomeWindowRecentsTableView : public View, public Responder {
+public:
+    // What the list asks of its owner.
+    class Delegate {
+    public:
+        virtual ~Delegate() = default;
+        virtual int numberOfRows() const = 0;
+        virtual std::unique_ptr<WelcomeWindowRecentsRowView> viewForRow(int row) = 0;
+        virtual std::unique_ptr<WelcomeWindowRecentsRowBackgroundView> rowViewForRow(int row) = 0;
+        virtual bool shouldSelectRow(int row) = 0;
+        // A double click on a row, or Return on the selected one.
+        virtual void handleDoubleClick(int clickedRow) = 0;
+        // What "Show in Files" reads.
+        virtual WelcomeWindowRecentsTableView* recentsTableView() = 0;
+        virtual const std::vector<std::filesystem::path>& recentDocuments() const = 0;
+    };
+
+    static constexpr const char* showInFinderAction = "showInFinder:";
+    static constexpr const char* menuTitle = "Recently Opened Document Options";
+    // Named as the desktop names its file manager.
+    static constexpr const char* showInFinderTitle = "Show in Files";
+
+    WelcomeWindowRecentsTableView();
+    ~WelcomeWindowRecentsTableView() override;
+
+    GtkListBox* listBox() const { return GTK_LIST_BOX(widget()); }
+    // The owner; the list never outlives it.
+    Delegate* welcomeWindow = nullptr;
+
+    // The rows a list of the start window's height shows, and a few more: built at once.
+    static constexpr int rowsBuiltAtOnce = 16;
+
+    // Builds the rows anew from the delegate: the first `rowsBuiltAtOnce` at once, the rest once
+    // the main loop is idle (after the window that shows them is on screen).
+    void reloadData();
+    // Builds the rows still to come now.
+    void finishRows();
+    // The rows of the list, built or still to come.
+    int numberOfRows() const { return rowCount_; }
+    // Nullptr for a row still to come.
+    WelcomeWindowRecentsRowBackgroundView* rowView(int row) const;
+    // -1 when no row is selected.
+    int selectedRow() const;
+    void selectRow(int row);
+    int rowAtY(double y) const;
+
+    // The context menu for a press at `y` (list coordinates): selects the row there and shows
+    // the menu, when the delegate lets it be selected. The menu, or nullptr when none showed.
+    std::shared_ptr<NativeMenu> menuForEvent(double y, const GdkEventButton* event);
+    // Shows the selected document in the file manager.
+    void showInFinder();
+
+private:
+    void buildRows(int end);
+
+    std::vector<std::unique_ptr<WelcomeWindowRecentsRowBackgroundView>> rows_;
+    int rowCount_ = 0;
+    // Which build the idle callback finishes; a new build or the list's end makes it stale.
+    std::shared_ptr<int> build_ = std::make_shared<int>(0);
+};
+
+} // namespace kx
