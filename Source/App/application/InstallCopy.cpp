@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/FileSystemBeneath.h"
 
 namespace kx::InstallCopy {
 
@@ -19,6 +20,12 @@ namespace {
 Error errorFrom(const std::error_code& error, const std::string& what)
 {
     return Error(Error::posixDomain, error.value(), what, error.message());
+}
+
+int& exchangeFault()
+{
+    static int fault = 0;
+    return fault;
 }
 
 } // namespace
@@ -32,12 +39,16 @@ std::optional<Error> swapInto(const fs::path& replacement, const fs::path& desti
     }
     // One step where the file system can exchange two names; two renames elsewhere, with the
     // old one put back when the second fails.
-    if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) == 0)
+    const int fault = exchangeFault();
+    if (!fault && ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) == 0)
         return std::nullopt;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return Error::fromErrno(errno, "Cannot put " + destination.string() + " in place");
+    const int error = fault ? fault : errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
+        return Error::fromErrno(error, "Cannot put " + destination.string() + " in place");
     const fs::path old = destination.parent_path() / ("." + destination.filename().string() + ".old");
-    if (FileSystem::existsWithoutFollowing(old))
+    // What an install that was cut short between the renames left there; whatever stands at
+    // that name (a link too) goes, never what a link points at.
+    if (!FileSystem::removeAllBeneath(old.parent_path(), old.filename()))
         return Error(Error::posixDomain, EEXIST, "Cannot put " + destination.string() + " in place",
                      old.string() + " is in the way");
     if (::rename(destination.c_str(), old.c_str()) != 0)
@@ -86,6 +97,11 @@ std::optional<Error> copyReplacing(const fs::path& source, const fs::path& desti
         return swapped;
     FileSystem::flushDirectory(destination.parent_path());
     return std::nullopt;
+}
+
+void setExchangeFaultForTesting(int error)
+{
+    exchangeFault() = error;
 }
 
 } // namespace kx::InstallCopy

@@ -17,6 +17,11 @@ std::optional<Error> copyReplacing(const std::filesystem::path& source, const st
 
 // Moves the already complete `replacement` (a sibling of `destination`) into its place; the
 // old destination, when there was one, ends up at `replacement` for the caller to remove.
+// Where the file system cannot exchange two names, the old destination goes aside as
+// ".NAME.old" first (what stands there already is removed, never followed).
 std::optional<Error> swapInto(const std::filesystem::path& replacement, const std::filesystem::path& destination);
+
+// Test seam: a non-zero errno makes the exchange fail as the system call would have.
+void setExchangeFaultForTesting(int error);
 
 } // namespace kx::InstallCopy

@@ -17,6 +17,7 @@
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/FileSystemBeneath.h"
 #include "Platform/Foundation/Text.h"
 
 namespace kx {
@@ -84,47 +85,6 @@ bool stillNamed(int parentFd, const std::string& name, int fd)
     struct stat named {}, open {};
     return ::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0
            && named.st_dev == open.st_dev && named.st_ino == open.st_ino && open.st_nlink > 0;
-}
-
-// Empties the folder at `relative` under `root` (open), never following a link. Holds one
-// descriptor at a time, however deep the tree.
-void removeContents(int root, const std::string& relative)
-{
-    int fd = ::openat(root, relative.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    DIR* folder = ::fdopendir(fd);
-    if (!folder) {
-        ::close(fd);
-        return;
-    }
-    std::vector<std::string> folders;
-    while (auto* item = ::readdir(folder)) {
-        std::string_view name = item->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (::unlinkat(fd, item->d_name, 0) != 0 && (errno == EISDIR || errno == EPERM))
-            folders.emplace_back(name);
-    }
-    ::closedir(folder);
-    for (const auto& name : folders) {
-        std::string path = relative + "/" + name;
-        removeContents(root, path);
-        ::unlinkat(root, path.c_str(), AT_REMOVEDIR);
-    }
-}
-
-// Removes the file or folder `name` of the folder open as `parent`.
-void removeEntry(int parent, const std::string& name)
-{
-    if (::unlinkat(parent, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM))
-        return;
-    int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    removeContents(fd, ".");
-    ::close(fd);
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
 }
 
 // Flushes a folder's entries; file systems that cannot flush a folder have nothing to flush.
@@ -214,7 +174,7 @@ void KVSaveStaging::discard()
     staged_ = false;
     FileDescriptor parent(::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() >= 0)
-        removeEntry(parent.get(), path_.filename().string());
+        FileSystem::removeAllAt(parent.get(), path_.filename().string());
 }
 
 void KVSaveStaging::commit()
@@ -281,7 +241,7 @@ void KVSaveStaging::commit()
     if (!old.empty()) {
         FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parentFd.get() >= 0)
-            removeEntry(parentFd.get(), old.filename().string());
+            FileSystem::removeAllAt(parentFd.get(), old.filename().string());
     }
     if (flushError)
         throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), Error::fromErrno(flushError, "Cannot flush the folder " + parent.string()));
@@ -366,7 +326,7 @@ void KVSaveStaging::recover(const fs::path& target) noexcept
             }
         }
         for (const auto& leftover : leftovers)
-            removeEntry(parentFd.get(), leftover.name);
+            FileSystem::removeAllAt(parentFd.get(), leftover.name);
     } catch (...) {
         // Clearing leftovers is a courtesy; it never stands in the way of an open or a save.
     }

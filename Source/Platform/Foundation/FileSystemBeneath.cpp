@@ -1,9 +1,12 @@
 #include "Platform/Foundation/FileSystemBeneath.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include <glib.h>
 
@@ -55,6 +58,34 @@ FileDescriptor openFolderBeneath(const fs::path& base, const fs::path& relative,
         folder = FileDescriptor(next);
     }
     return folder;
+}
+
+// Empties the folder at `relative` under `root` (open), never following a link. Holds one
+// descriptor at a time, however deep the tree.
+void removeContents(int root, const std::string& relative)
+{
+    int fd = ::openat(root, relative.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR* folder = ::fdopendir(fd);
+    if (!folder) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> folders;
+    while (auto* item = ::readdir(folder)) {
+        std::string_view name = item->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (::unlinkat(fd, item->d_name, 0) != 0 && (errno == EISDIR || errno == EPERM))
+            folders.emplace_back(name);
+    }
+    ::closedir(folder);
+    for (const auto& name : folders) {
+        std::string path = relative + "/" + name;
+        removeContents(root, path);
+        ::unlinkat(root, path.c_str(), AT_REMOVEDIR);
+    }
 }
 
 Error beneathError(int code, const std::string& what, const fs::path& base, const fs::path& relative)
@@ -142,6 +173,27 @@ bool removeBeneath(const fs::path& base, const fs::path& relative)
     int failure = 0;
     FileDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FileDescriptor();
     return folder.get() >= 0 && ::unlinkat(folder.get(), name.c_str(), 0) == 0;
+}
+
+bool removeAllBeneath(const fs::path& base, const fs::path& relative)
+{
+    const fs::path name = relative.filename();
+    int failure = 0;
+    FileDescriptor folder = isPlainName(name) ? openFolderBeneath(base, relative.parent_path(), false, failure) : FileDescriptor();
+    return folder.get() >= 0 && removeAllAt(folder.get(), name.string());
+}
+
+bool removeAllAt(int folder, const std::string& name)
+{
+    if (::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT)
+        return true;
+    if (errno != EISDIR && errno != EPERM)
+        return false;
+    FileDescriptor fd(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    removeContents(fd.get(), ".");
+    return ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 } // namespace kx::FileSystem

@@ -29,5 +29,10 @@ std::optional<std::string> readFileBeneath(const fs::path& base, const fs::path&
 // Removes the entry at `base`/`relative` (a file or a link, not a folder) without following
 // links on the way; true when something was removed.
 bool removeBeneath(const fs::path& base, const fs::path& relative);
+// Removes the entry at `base`/`relative`, a folder with all it holds, never following a link
+// (a link is removed, not what it points at); true when nothing is left there.
+bool removeAllBeneath(const fs::path& base, const fs::path& relative);
+// The same for the entry `name` of the folder open as `folder`.
+bool removeAllAt(int folder, const std::string& name);
 
 } // namespace kx::FileSystem

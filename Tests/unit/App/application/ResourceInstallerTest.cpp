@@ -87,6 +87,27 @@ TEST(ResourceInstaller, AFailedCopyLeavesTheInstalledEditorWholeAndNoMarker)
     EXPECT_EQ(readFile(destination / ".installer-version"), "1");
 }
 
+TEST(ResourceInstaller, WithoutExchangeALeftoverOfACutInstallGivesWayButNotWhatItLinksTo)
+{
+    kxtest::TemporaryDirectory folder;
+    const auto support = folder / "support";
+    ASSERT_TRUE(ResourceInstaller::installLatestNimbet(makeSource(folder / "v1", "1"), support / "Nimbet", "1"));
+    ASSERT_TRUE(ResourceInstaller::installLatestLibrary(folder / "v1", support / "Library", "1", support / "links", false));
+    // The old folder an install put aside before it was cut short, and a link planted there.
+    writeText(support / ".Nimbet.old" / "index.html", "old");
+    writeText(folder / "victim" / "keep", "precious");
+    fs::create_directory_symlink(folder / "victim", support / ".Library.old");
+    const auto source = makeSource(folder / "v2", "2");
+    kx::InstallCopy::setExchangeFaultForTesting(EINVAL);
+    EXPECT_TRUE(ResourceInstaller::installLatestNimbet(source, support / "Nimbet", "2"));
+    EXPECT_TRUE(ResourceInstaller::installLatestLibrary(source, support / "Library", "2", support / "links", false));
+    kx::InstallCopy::setExchangeFaultForTesting(0);
+    EXPECT_EQ(readFile(support / "Nimbet" / "index.html"), "<p>2</p>");
+    EXPECT_EQ(readFile(support / "Library" / "index.html"), "<p>2</p>");
+    EXPECT_EQ(readFile(folder / "victim" / "keep"), "precious");
+    EXPECT_EQ(leftovers(support), std::vector<std::string>{});
+}
+
 TEST(ResourceInstaller, TheLibraryIsLinkedAsKorvelAndInternalBuildsReinstallIt)
 {
     kxtest::TemporaryDirectory folder;
