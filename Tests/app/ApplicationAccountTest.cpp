@@ -1,5 +1,5 @@
 // The account as a user meets it in the running application: a login link that arrives while
-// someone is signed in, answered from the keyboard.
+// someone is signed in, answered from the keyboard, and the sign-in the next launch finds.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -110,4 +110,25 @@ TEST(ApplicationAccount, ALinkWhileSignedInNamesItsAccountAndOnlyADeliberatePres
     Display::pressKey("space");
     EXPECT_TRUE(kxtest::spinUntil([&] { return signedInUserId(home) == "u-mallory"; }));
     EXPECT_FALSE(app.exited());
+
+    // An ephemeral link's account lasts for the session, as the question says: the next
+    // launch signs in with the sign-in kept before it.
+    kxtest::applicationBackend().registerToken(token + "_eve", "user", {{"id", "u-eve"}, {"name", "Eve"}});
+    openLink(home, app, link + "_eve&ephemeral=1");
+    const auto ephemeral = app.waitForClickable("button", "(untitled)", "Sign In");
+    ASSERT_TRUE(ephemeral);
+    EXPECT_TRUE(anyContains(textsBeside(app, *ephemeral), "lasts until Korvel X quits; then your saved sign-in comes back."));
+    const int shown = app.count("showWelcomeWindow");
+    ASSERT_TRUE(Display::focusWindowOf(*ephemeral));
+    Display::pressKey("Tab");
+    Display::pressKey("space");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return app.count("showWelcomeWindow") > shown; }));
+    ASSERT_TRUE(Display::focusWindow(kxtest::startTitle));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(kxtest::windowTimeout));
+    ApplicationProcess again(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    ASSERT_TRUE(again.waitForStep("userConfigChanged"));
+    EXPECT_FALSE(again.hasStep("showLoginWindow"));
+    EXPECT_EQ(signedInUserId(home), "u-mallory");
 }

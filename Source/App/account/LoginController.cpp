@@ -355,9 +355,12 @@ void LoginController::askToSwitchAccount(const std::string& token, bool ephemera
         });
         return;
     }
+    const std::string lasting = !ephemeral ? std::string()
+                                : hasStoredToken() ? " This sign-in lasts until Korvel X quits; then your saved sign-in comes back."
+                                                   : " This sign-in lasts until Korvel X quits.";
     switchAlert_ = ModalAlert::alertWithMessageText(
         "Sign in with another account?", "Sign In", std::string("Cancel"), std::nullopt,
-        "A link asks Korvel X to sign in as " + accountAsShown(*answer.user) + "." + current
+        "A link asks Korvel X to sign in as " + accountAsShown(*answer.user) + "." + current + lasting
             + " Sign in only if you opened this link yourself to sign in to that account.");
     switchAlert_->setAlertStyle(Alert::Style::warning);
     // Cancel is the answer of Return and Escape alike (without an Escape button, Escape
@@ -401,26 +404,16 @@ void LoginController::signInFailed(const std::string& why)
 
 void LoginController::commitSignIn(const std::string& token, bool ephemeral, UserInfo user)
 {
-    const bool replacesPersistent = !ephemeral_ && (token_ || hasStoredToken());
     token_ = token;
     ephemeral_ = ephemeral;
     storedTokenUnavailable_ = false;
     user_ = std::move(user);
-    const std::string environment = environmentName();
-    if (ephemeral) {
-        // Nothing of an ephemeral sign-in is written, and no earlier one is left to come back.
-        cacheUser(std::nullopt);
-        setStoredToken(false);
-        if (replacesPersistent) {
-            keyring_.clear(environment, [](std::optional<Error> error) {
-                if (error)
-                    log(error->localizedDescription);
-            });
-        }
-    } else {
+    // Nothing of an ephemeral sign-in is written: it lasts for the session, and the sign-in
+    // stored before it (keyring entry, marker and record) is there again at the next launch.
+    if (!ephemeral) {
         cacheUser(user_);
         const unsigned generation = generation_;
-        keyring_.store(environment, token, [this, generation, alive = std::weak_ptr<bool>(alive_)](auto error) {
+        keyring_.store(environmentName(), token, [this, generation, alive = std::weak_ptr<bool>(alive_)](auto error) {
             if (alive.expired() || generation != generation_)
                 return;
             if (error) {

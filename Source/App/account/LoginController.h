@@ -5,7 +5,8 @@
 // defaults says which environments have one there, so that `isLoggedIn` answers at once while
 // the keyring is read in the background. Without a Secret Service the token is held in memory
 // for the run (and a line says so). An ephemeral token is never written anywhere: a crash
-// cannot leave one behind. The user record from "studio/me" is cached in the defaults.
+// cannot leave one behind, and a sign-in stored before it is signed in again at the next
+// launch. The user record from "studio/me" is cached in the defaults.
 //
 // A sign-in commits only once the back end has answered the token with a readable record: a
 // refused token, or an answer that is not a record, leaves the previous sign-in as it was.
