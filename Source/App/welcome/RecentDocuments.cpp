@@ -2,6 +2,10 @@
 
 #include <gio/gio.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+
 #include <algorithm>
 
 #include "App/shell/RKLog.h"
@@ -153,17 +157,21 @@ RecentDocuments::DecodedList RecentDocuments::decodeList(std::string_view text)
     return list;
 }
 
-std::vector<fs::path> RecentDocuments::readList() const
+std::optional<std::vector<fs::path>> RecentDocuments::readList() const
 {
     std::error_code error;
     if (fs::symlink_status(listFile_, error).type() == fs::file_type::not_found)
         return storeDocumentURLs();
     auto text = FileSystem::readFileBeneath(listFile_.parent_path(), listFile_.filename(), maximumListLength);
     if (!text) {
-        RKLog("The recent documents list " + listFile_.string() + " could not be read: it is larger than "
-                  + std::to_string(maximumListLength) + " bytes, a link or no file", RKLogKind::general);
-        return {};
+        if (!unreadableReported_)
+            RKLog("The recent documents list " + listFile_.string() + " could not be read: it is larger than "
+                      + std::to_string(maximumListLength) + " bytes, a link, not a file or not readable",
+                  RKLogKind::general);
+        unreadableReported_ = true;
+        return std::nullopt;
     }
+    unreadableReported_ = false;
     DecodedList list = decodeList(*text);
     if (list.leftOut > 0)
         RKLog(std::to_string(list.leftOut) + " lines of the recent documents list " + listFile_.string()
@@ -174,7 +182,24 @@ std::vector<fs::path> RecentDocuments::readList() const
 
 std::vector<fs::path> RecentDocuments::recentDocumentURLs() const
 {
-    return readList();
+    return readList().value_or(std::vector<fs::path>());
+}
+
+bool RecentDocuments::moveUnreadableListAside() const
+{
+    const fs::path aside = listFile_.parent_path() / (listFile_.filename().string() + unreadableSuffix);
+    // Never over an earlier one: what could not be read stays for its owner to look at.
+    if (::renameat2(AT_FDCWD, listFile_.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0) {
+        RKLog("The recent documents list " + listFile_.string() + " could not be read and is kept as it is: it could not be moved to "
+                  + aside.string() + " (" + g_strerror(errno) + ")",
+              RKLogKind::general);
+        return false;
+    }
+    RKLog("The recent documents list " + listFile_.string() + " could not be read; it was moved to " + aside.string()
+              + " and a new one started",
+          RKLogKind::general);
+    unreadableReported_ = false;
+    return true;
 }
 
 std::vector<fs::path> RecentDocuments::storeDocumentURLs() const
@@ -203,7 +228,13 @@ void RecentDocuments::noteNewRecentDocumentURL(const fs::path& path)
     if (error)
         return;
     const fs::path normal = withoutTrailingSlash(absolute.lexically_normal());
-    std::vector<fs::path> list = readList();
+    auto read = readList();
+    if (!read) {
+        if (!moveUnreadableListAside())
+            return noteInStore(normal);
+        read = storeDocumentURLs(); // as before our list existed
+    }
+    std::vector<fs::path> list = std::move(*read);
     std::erase(list, normal);
     list.insert(list.begin(), normal);
     if (list.size() > maximumRecentDocumentCount)

@@ -12,12 +12,16 @@
 //
 // The list file is read as anyone could have written it: a file of at most `maximumListLength`
 // bytes (no link, FIFO or device), lines that name no local file left out, a log line for what
-// was not read. It is written whole or not at all, in place of any link. Main thread only (GTK).
+// was not read. It is written whole or not at all. A list that cannot be read is never written
+// over: the next project noted moves it aside (`unreadableSuffix` added to its name, a link
+// moved, not followed) and starts a new one from the store as above, or, when that name is
+// taken, leaves the list file alone. Main thread only (GTK).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +46,7 @@ public:
     // Far beyond a hundred of the longest paths: a larger list file is not read.
     static constexpr std::size_t maximumListLength = 2 << 20;
     static constexpr const char* listFileName = "RecentDocuments.txt";
+    static constexpr const char* unreadableSuffix = ".unreadable";
 
     // Over the desktop's own store, under the bundle's name, with our list in the
     // application's data folder.
@@ -79,7 +84,10 @@ public:
     static bool hasProjectExtension(const std::filesystem::path& path);
 
 private:
-    std::vector<std::filesystem::path> readList() const;
+    // None when a list file is there but cannot be read (said once in the log).
+    std::optional<std::vector<std::filesystem::path>> readList() const;
+    // Moves an unreadable list file out of the list's way; false (logged) when it stays.
+    bool moveUnreadableListAside() const;
     std::vector<std::filesystem::path> storeDocumentURLs() const;
     void noteInStore(const std::filesystem::path& path);
 
@@ -87,6 +95,7 @@ private:
     std::string applicationName_;
     std::string applicationExec_;
     std::filesystem::path listFile_;
+    mutable bool unreadableReported_ = false;
 };
 
 } // namespace kx
