@@ -9,11 +9,13 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <map>
 
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "support/SmallDisk.h"
 #include "support/Spin.h"
 
 namespace fs = std::filesystem;
@@ -74,17 +76,56 @@ bool nodeIsInstalled()
 namespace {
 
 
-// Launches the application, signs a fresh user in through a login link and makes a new
-// document from the start window, as a user does: true once its window shows.
-bool launchSignedInWithANewDocument(ApplicationProcess& app, const ApplicationHome& home)
+// Launches the application and signs a fresh user in through a login link: true once the
+// start window shows.
+bool launchSignedIn(ApplicationProcess& app, const ApplicationHome& home)
 {
     if (!app.launch() || !app.waitForStep("showLoginWindow"))
         return false;
     signInThroughSecondProcess(home, app);
-    if (!kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout) || !Display::focusWindow(startTitle))
+    return kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout);
+}
+
+// The same, then a new document from the start window, as a user makes it: true once its
+// window shows.
+bool launchSignedInWithANewDocument(ApplicationProcess& app, const ApplicationHome& home)
+{
+    if (!launchSignedIn(app, home) || !Display::focusWindow(startTitle))
         return false;
     Display::pressControl('n');
     return kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout);
+}
+
+// Writes a folder project's document, one frame of `text`, as a pull or a sync client does: a
+// new file renamed over the old one. The project is under version control, as such a project
+// is: no word about that comes up.
+void writeFolderDocument(const fs::path& project, const std::string& text)
+{
+    const fs::path document = project / "design" / "document.json";
+    fs::create_directories(document.parent_path());
+    fs::create_directories(project / ".git");
+    const fs::path next = document.string() + ".incoming";
+    kxtest::writeFile(next, R"({"version":1,"frames":[{"id":"a","name":"Home","text":")" + text + R"("}]})");
+    fs::rename(next, document);
+}
+
+// The same, then the folder `project` handed over on the command line, as a file manager
+// does: true once its window shows.
+bool launchSignedInWithAFolderProject(ApplicationProcess& app, const ApplicationHome& home, const fs::path& project)
+{
+    ApplicationProcess opener(home, kxtest::applicationBackend().url(), {project.string()});
+    return launchSignedIn(app, home) && opener.launch() && opener.waitForExit()
+        && kxtest::spinUntil([&] { return Display::hasVisibleWindow(project.filename().string()); }, windowTimeout);
+}
+
+// The files of a folder that a user sees (not the lock, the log, ".git"), with their content.
+std::map<std::string, std::string> visibleFiles(const fs::path& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder))
+        if (const auto path = fs::relative(item.path(), folder).string(); item.is_regular_file() && !path.starts_with('.'))
+            files[path] = kx::FileSystem::readFile(item.path()).value_or("");
+    return files;
 }
 
 // Save As (Shift+Ctrl+S) into `path`, typed into the save panel as a user does.
@@ -106,6 +147,19 @@ std::vector<fs::path> drafts(const ApplicationHome& home)
     for (const auto& item : fs::directory_iterator(home.data() / "com.korvel.x" / "Drafts", ec))
         found.push_back(item.path());
     return found;
+}
+
+// After the end: the edit `typed` of project `name` is in one draft, which the next launch shows.
+void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name, const std::string& typed)
+{
+    const auto kept = drafts(home);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(storedDocument(kept.front()).find(typed), std::string::npos) << storedDocument(kept.front());
+    ApplicationProcess again(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    EXPECT_TRUE(kxtest::spinUntil([&] { return Display::hasVisibleWindow(name + " (unsaved changes) \u2014 Edited"); }, windowTimeout));
+    again.signal(SIGTERM);
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
 
 // The desktop's session manager as GTK meets it on the session bus: it registers the
@@ -197,10 +251,7 @@ TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow
     const fs::path project = projects / "landing.korvelx";
 
     ApplicationProcess app(home, kxtest::applicationBackend().url());
-    ASSERT_TRUE(app.launch());
-    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
-    signInThroughSecondProcess(home, app);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    ASSERT_TRUE(launchSignedIn(app, home));
 
     // New, from the start window: the document's window takes its place.
     ASSERT_TRUE(Display::focusWindow(startTitle));
@@ -243,10 +294,7 @@ TEST(ApplicationDocuments, AFailedOpenFromThePanelBringsBackTheStartWindowAlsoWh
     ASSERT_FALSE(kx::FileSystem::atomicWrite(broken, std::string_view("no zip at all")));
 
     ApplicationProcess app(home, kxtest::applicationBackend().url());
-    ASSERT_TRUE(app.launch());
-    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
-    signInThroughSecondProcess(home, app);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    ASSERT_TRUE(launchSignedIn(app, home));
 
     // "Open…" closes the start window; the panel opens the damaged project by its path. The
     // button is drawn by the window: it stands in the sidebar's bottom bar, right of the page.
@@ -418,31 +466,14 @@ TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupW
     ApplicationHome home;
     const fs::path project = home.folder / "Site";
     const fs::path document = project / "design" / "document.json";
-    fs::create_directories(document.parent_path());
-    // Under version control, as such a project is: no word about it comes up.
-    fs::create_directories(project / ".git");
-    auto writeDocument = [&](const std::string& text) {
-        // As a pull or a sync client does: a new file renamed over the old one.
-        const fs::path next = document.string() + ".incoming";
-        kxtest::writeFile(next, R"({"version":1,"frames":[{"id":"a","name":"Home","text":")" + text + R"("}]})");
-        fs::rename(next, document);
-    };
-    writeDocument("Mine");
+    writeFolderDocument(project, "Mine");
 
     ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {}, {{"KX_TEST_BACKUP_MS", "700"}});
-    ASSERT_TRUE(app.launch());
-    ASSERT_TRUE(app.waitForStep("showLoginWindow"));
-    signInThroughSecondProcess(home, app);
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
-    // Handed over on the command line, as a file manager does.
-    ApplicationProcess opener(home, kxtest::applicationBackend().url(), {project.string()});
-    ASSERT_TRUE(opener.launch());
-    ASSERT_TRUE(opener.waitForExit());
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Site"); }, windowTimeout));
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
     kxtest::spinFor(1500ms);
 
     // Unedited: another program's version stays through several backups.
-    writeDocument("Theirs");
+    writeFolderDocument(project, "Theirs");
     kxtest::spinFor(3s);
     EXPECT_NE(kx::FileSystem::readFile(document).value_or("").find("Theirs"), std::string::npos);
     EXPECT_FALSE(Display::hasVisibleWindow("Site \u2014 Edited"));
@@ -462,4 +493,53 @@ TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupW
     EXPECT_EQ(saved.find("Mine"), std::string::npos) << saved;
     app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
+}
+
+TEST(ApplicationDocuments, AFolderProjectOnAFullDiskKeepsItsEditAsADraftWhenTheUserQuitsAnyway)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    ApplicationHome home;
+    kxtest::SmallDisk disk(home.folder / "disk", 4 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here (no rights to)";
+    const fs::path project = home.folder / "disk" / "Fold";
+    writeFolderDocument(project, "Mine");
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+    ASSERT_TRUE(typeIntoEditor("Fold", "Edited"));
+    disk.fill();
+    const auto before = visibleFiles(project);
+
+    // The edit cannot be saved; the user quits all the same.
+    Display::pressControl('q');
+    const auto quitAnyway = app.waitForClickable("button", "(untitled)", "Quit Anyway");
+    ASSERT_TRUE(quitAnyway);
+    Display::click(*quitAnyway);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_EQ(visibleFiles(project), before);
+    disk.makeRoom();
+    expectEditKeptInADraft(home, "Fold", "Edited");
+}
+
+TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherProgramsKeepsTheEditAsADraft)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    ApplicationHome home;
+    const fs::path project = home.folder / "Fold";
+    writeFolderDocument(project, "Mine");
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+    ASSERT_TRUE(typeIntoEditor("Fold", "Edited"));
+
+    // Another program's version comes while the edit is unsaved: the user is asked which stays,
+    // and the application is ended before an answer.
+    writeFolderDocument(project, "Theirs");
+    ASSERT_TRUE(app.waitForClickable("button", "(untitled)", "Keep My Changes"));
+    const auto before = visibleFiles(project);
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_EQ(visibleFiles(project), before);
+    expectEditKeptInADraft(home, "Fold", "Edited");
 }

@@ -42,13 +42,17 @@ KVDocumentArchive::KVDocumentArchive(std::shared_ptr<KVDocumentArchiveBacking> b
     readManifest(uuidIfNeeded, false);
 }
 
-KVDocumentArchive::KVDocumentArchive(const KVDocumentArchive& archive, Filter filter)
+KVDocumentArchive::KVDocumentArchive(const KVDocumentArchive& archive, Filter filter, Contents replacing)
     : uuid_(archive.uuid_)
     , manifest_(archive.manifest_)
-    , backing_(std::make_shared<KVFilteredArchiveBacking>(archive.backing_, filter))
 {
-    if (manifest_ && manifest_->files)
+    if (manifest_ && manifest_->files) {
         std::erase_if(*manifest_->files, [&](const auto& item) { return !filter(item.first); });
+        for (const auto& [path, content] : replacing)
+            if (filter(path) && shouldInclude(path))
+                manifest_->files->insert_or_assign(path, Manifest::Entry::of(std::as_bytes(std::span(content->data(), content->size()))));
+    }
+    backing_ = std::make_shared<KVFilteredArchiveBacking>(archive.backing_, std::move(filter), std::move(replacing));
 }
 
 KVDocumentArchive::KVDocumentArchive(std::string uuid, std::optional<Manifest> manifest,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -24,6 +25,8 @@ class KVDocumentArchive {
 public:
     using Manifest = KVDocumentArchiveManifest;
     using Filter = std::function<bool(const std::string& relativePath)>;
+    // Files' content by relative path, held in memory.
+    using Contents = std::map<std::string, std::shared_ptr<const std::string>>;
     using Clock = DateFormat::Clock;
 
     // The package layout.
@@ -48,8 +51,9 @@ public:
     // An archive over a backing: its manifest, else a new one with `uuidIfNeeded`, else none
     // (the archive then has a uuid of its own that no manifest records).
     KVDocumentArchive(std::shared_ptr<KVDocumentArchiveBacking> backing, const std::optional<std::string>& uuidIfNeeded);
-    // A read-only view whose walk yields only the files of `archive` that `filter` accepts.
-    KVDocumentArchive(const KVDocumentArchive& archive, Filter filter);
+    // A read-only view whose walk yields only the files of `archive` that `filter` accepts,
+    // those in `replacing` with that content (also where `archive` has no such file).
+    KVDocumentArchive(const KVDocumentArchive& archive, Filter filter, Contents replacing = {});
     // Made from its parts, nothing read or written.
     KVDocumentArchive(std::string uuid, std::optional<Manifest> manifest, std::shared_ptr<KVDocumentArchiveBacking> backing);
 

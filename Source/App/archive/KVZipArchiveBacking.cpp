@@ -50,25 +50,6 @@ private:
     bool finished_ = false;
 };
 
-class TextReader : public KVDataReader {
-public:
-    explicit TextReader(std::string text)
-        : text_(std::move(text))
-    {
-    }
-    std::span<const std::byte> read() override
-    {
-        auto bytes = std::as_bytes(std::span(text_.data(), text_.size())).subspan(offset_);
-        bytes = bytes.first(std::min(bytes.size(), chunkSize));
-        offset_ += bytes.size();
-        return bytes;
-    }
-
-private:
-    std::string text_;
-    size_t offset_ = 0;
-};
-
 } // namespace
 
 KVZipArchiveBacking::KVZipArchiveBacking(fs::path url, bool createIfNeeded, bool writesManifest, const KVZipLimits& limits)
@@ -183,7 +164,9 @@ void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Man
     if (writesManifest_) {
         KVDocumentArchive::checkManifestLength(manifestLength, target);
         writer.add(std::string(KVDocumentArchive::relativePathForManifest),
-                   [&written, target] { return std::make_unique<TextReader>(KVDocumentArchive::manifestText(written, target)); },
+                   [&written, target] {
+                       return std::make_unique<KVMemoryDataReader>(std::make_shared<const std::string>(KVDocumentArchive::manifestText(written, target)));
+                   },
                    std::nullopt, KVZipWriter::Order::afterEarlierEntries);
     }
     auto forget = [&] {

@@ -125,8 +125,10 @@ private:
     void saveAsFolder(const Path& url, std::shared_ptr<KVDocumentArchive> archive);
     void switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archive);
     void writeToFileArchive(const Path& url);
-    // Writes the container into `archive` off the main thread, the main loop turning meanwhile.
-    void saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation);
+    // Writes the container into `archive` off the main thread, the main loop turning meanwhile;
+    // the files in `replacing` with that content.
+    void saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation,
+                       KVDocumentArchive::Contents replacing = {});
     void preventChangedByOtherAppErrorOnSave();
     std::weak_ptr<KVDocument> weakThis();
     // The steps of a save, in turn.
@@ -146,6 +148,8 @@ private:
     bool isReadingTemplate_ = false;
     bool isRestoringDraft_ = false;
     bool isDuplicating_ = false;
+    // While a draft copy is written: the pending changes the page handed over for it.
+    KVDocumentArchive::Contents draftCopyContents_;
     bool isReverting_ = false;
     bool isPreventingChangedByOtherAppErrorOnSave_ = false;
     int saveCount_ = 0;

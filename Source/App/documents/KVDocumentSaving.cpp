@@ -210,7 +210,8 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
         std::abort();
     }
     const bool cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
-    if (!cancellable && !isSavingWithoutPageData_ && container_->hasUnwrittenChanges()) {
+    // A draft copy takes the pending changes from the page itself (writeDraftCopy).
+    if (!cancellable && !isSavingWithoutPageData_ && !isDuplicating_ && container_->hasUnwrittenChanges()) {
         // Unwritten because writing failed: that is the reason, not a cancel.
         if (lastWriteError_)
             throw *lastWriteError_;
@@ -237,7 +238,8 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
             if (!fileURL())
                 relation = KVDocumentContainer::ArchiveRelation::origin(true);
         }
-        saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation);
+        saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation,
+                      isDuplicating_ ? draftCopyContents_ : KVDocumentArchive::Contents());
         return;
     }
     case SaveOperation::autosaveInPlace:
@@ -258,7 +260,8 @@ void KVDocument::writeToFileArchive(const Path& url)
     saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
 }
 
-void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation)
+void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation,
+                               KVDocumentArchive::Contents replacing)
 {
     // The package is written by a worker while the main loop goes on; one write at a time.
     while (archiveWriteInProgress_)
@@ -267,12 +270,15 @@ void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDoc
     bool done = false;
     std::exception_ptr failure;
     std::weak_ptr<KVDocument> weak = weakThis();
-    container_->saveInBackground(std::move(archive), relation, [weak, &done, &failure](std::exception_ptr error) {
-        failure = error;
-        done = true;
-        if (auto self = weak.lock())
-            self->archiveWriteInProgress_ = false;
-    });
+    container_->saveInBackground(
+        std::move(archive), relation,
+        [weak, &done, &failure](std::exception_ptr error) {
+            failure = error;
+            done = true;
+            if (auto self = weak.lock())
+                self->archiveWriteInProgress_ = false;
+        },
+        std::move(replacing));
     while (!done)
         g_main_context_iteration(nullptr, TRUE);
     if (failure)
@@ -415,35 +421,45 @@ void KVDocument::revert(const Path& url, const std::string& type)
 
 Document::Path KVDocument::writeDraftCopy(const std::string& name)
 {
-    // The copy takes what the editor shows: its changes reach the working folder first.
+    // The copy takes what the editor shows, as the page hands it over, beside the working
+    // folder's other files. Nothing is written into the folder first: it may be the user's own,
+    // on a full disk, or hold another program's version that the user has not decided on.
+    KVDocumentArchive::Contents contents;
     if (container_->isValid() && container_->hasUnwrittenChanges()) {
         // Inside another wait this one could not finish before that one does.
         if (RunLoopWait::isWaiting())
             throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
-        auto pending = std::make_shared<bool>(true);
-        ++containerWritingCount_;
-        std::weak_ptr<KVDocument> weak = weakThis();
-        std::weak_ptr<KVDocumentContainer> writing = container_;
-        container_->writeChanges([pending, weak, writing](std::optional<KVDocumentError>) {
-            *pending = false;
-            if (auto self = weak.lock(); self && writing.lock() == self->container_ && self->containerWritingCount_ > 0)
-                --self->containerWritingCount_;
+        struct Provided {
+            KVDocumentArchive::Contents contents;
+            std::optional<KVDocumentError> error;
+        };
+        auto provided = std::make_shared<std::optional<Provided>>();
+        container_->provideChanges([provided](KVDocumentArchive::Contents contents, std::optional<KVDocumentError> error) {
+            *provided = Provided{std::move(contents), std::move(error)};
         });
         bool waited = false;
-        RunLoopWait::waitUsingRecursiveRunloop([pending] { return *pending; }, 10.0, [&waited] { waited = true; });
+        RunLoopWait::waitUsingRecursiveRunloop([provided] { return !provided->has_value(); }, 10.0, [&waited] { waited = true; });
         while (!waited)
             g_main_context_iteration(nullptr, TRUE);
-        if (container_->hasUnwrittenChanges())
+        if (!*provided)
             throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+        if ((*provided)->error)
+            throw *(*provided)->error;
+        contents = std::move((*provided)->contents);
     }
     // A copy of its own: a new identity, nothing of it points back to this file.
     isDuplicating_ = true;
+    draftCopyContents_ = std::move(contents);
+    auto reset = [this] {
+        isDuplicating_ = false;
+        draftCopyContents_.clear();
+    };
     try {
         auto draft = Document::writeDraftCopy(name);
-        isDuplicating_ = false;
+        reset();
         return draft;
     } catch (...) {
-        isDuplicating_ = false;
+        reset();
         throw;
     }
 }

@@ -125,6 +125,12 @@ public:
     // Called once for the first failed write after a successful one (an autosave's failure is
     // logged always and shown to the user once).
     std::function<void(const KVDocumentError& error)> writeFailureHandler;
+    // Asks every data source with pending content for it, as writeChanges does, and writes
+    // nothing: for a copy made beside the project folder, which may be on a full disk or hold
+    // another program's version not decided on. `completion` runs once on the main loop with
+    // the contents by path, or with containerHasUnwrittenChanges carrying a provider's error.
+    using ProvideCompletion = std::function<void(KVDocumentArchive::Contents contents, std::optional<KVDocumentError> error)>;
+    void provideChanges(ProvideCompletion completion);
 
     // One file of the project folder may have changed: its manifest entry is read again.
     void didChange(const std::string& relativePath);
@@ -153,9 +159,11 @@ public:
     // The same, with the package written by a worker thread while the main loop goes on (a
     // large package takes seconds). The folder's file list is taken now; `completion` runs
     // once on the main loop with the failure or none, after the origin was recorded. Saves in
-    // the background run one at a time, in order.
+    // the background run one at a time, in order. The files in `replacing` are saved with that
+    // content instead of the folder's (what provideChanges gave).
     using SaveCompletion = std::function<void(std::exception_ptr failure)>;
-    void saveInBackground(std::shared_ptr<KVDocumentArchive> archive, ArchiveRelation relation, SaveCompletion completion);
+    void saveInBackground(std::shared_ptr<KVDocumentArchive> archive, ArchiveRelation relation, SaveCompletion completion,
+                          KVDocumentArchive::Contents replacing = {});
 
     // ---- Images and assets ----
 

@@ -255,6 +255,38 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
     leave();
 }
 
+void KVDocumentContainer::provideChanges(ProvideCompletion completion)
+{
+    containerOnMainThread("provideChanges runs on the main thread");
+    containerPrecondition(isValid_, "provideChanges needs a valid container");
+    struct Session {
+        size_t remaining = 1;
+        KVDocumentArchive::Contents contents;
+        std::optional<KVDocumentError> error;
+        ProvideCompletion completion;
+    };
+    auto session = std::make_shared<Session>();
+    session->completion = std::move(completion);
+    auto leave = [session] {
+        if (--session->remaining == 0)
+            MainQueue::async([session] { session->completion(std::move(session->contents), std::move(session->error)); });
+    };
+    for (const auto& [path, source] : sources_.all()) {
+        // Held sources too: what the owner holds is the copy's, whatever another program wrote.
+        if (!source->dataNeedsToBeProvided())
+            continue;
+        ++session->remaining;
+        source->provide([session, leave, path](Result<DataSource::SharedData, Error> result, std::uint64_t) {
+            if (result.isSuccess())
+                session->contents.insert_or_assign(path, std::move(result).value());
+            else if (!session->error)
+                session->error = KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, result.error());
+            leave();
+        });
+    }
+    leave();
+}
+
 void KVDocumentContainer::didChange(const std::string& relativePath)
 {
     // Our own write of a data source, under way or done and untouched since: nothing to read

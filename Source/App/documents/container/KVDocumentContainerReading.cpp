@@ -175,7 +175,7 @@ void KVDocumentContainer::save(KVDocumentArchive& archive, ArchiveRelation relat
 }
 
 void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> archive, ArchiveRelation relation,
-                                           SaveCompletion completion)
+                                           SaveCompletion completion, KVDocumentArchive::Contents replacing)
 {
     containerOnMainThread("save runs on the main thread");
     containerPrecondition(isValid_, "save needs a valid container");
@@ -189,8 +189,11 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
     }
     resyncIfEventsWereLost();
     log("Saving to " + archive->backing()->url().string() + " (" + relation.description() + ")");
-    auto discarded = projectRelativePathsToDiscard();
-    auto view = std::make_shared<KVDocumentArchive>(*projectDirectoryArchive_, [discarded](const std::string& path) { return !discarded.contains(path); });
+    // What is left out was found from the folder's document; content given in its place may
+    // name it again.
+    auto discarded = replacing.empty() ? projectRelativePathsToDiscard() : std::set<std::string>();
+    auto view = std::make_shared<KVDocumentArchive>(
+        *projectDirectoryArchive_, [discarded](const std::string& path) { return !discarded.contains(path); }, std::move(replacing));
     // One writer thread for every container: packages are written one after the other.
     static ThreadPool writer(1, "kx-package-writer");
     std::shared_ptr<KVDocumentContainer> self = shared_from_this();

@@ -2,46 +2,16 @@
 // a folder project's files while it is open, a draft outliving the save that replaced it, a
 // duplicate's draft closed without a question, a page that stops answering, a file moved or
 // sent to the Trash, a full disk.
-#include <sys/mount.h>
+#include <algorithm>
 
 #include "Platform/Foundation/MainQueue.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
+#include "support/SmallDisk.h"
 
 namespace {
 
 using namespace kxtest;
 using kx::KVDocument;
-
-// A small file system of its own (tmpfs), to fill up; mounting needs the rights to.
-class SmallDisk {
-public:
-    SmallDisk(fs::path where, std::size_t bytes)
-        : where_(std::move(where))
-    {
-        fs::create_directories(where_);
-        mounted_ = ::mount("tmpfs", where_.c_str(), "tmpfs", 0, ("size=" + std::to_string(bytes)).c_str()) == 0;
-    }
-    ~SmallDisk()
-    {
-        // Detached lazily: the document still holds files there until the test's end.
-        if (mounted_)
-            ::umount2(where_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    // Writes a file until the disk is full.
-    void fill()
-    {
-        std::ofstream out(where_ / "filler", std::ios::binary);
-        const std::string block(64 * 1024, 'x');
-        while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
-        }
-    }
-    void makeRoom() { fs::remove(where_ / "filler"); }
-
-private:
-    fs::path where_;
-    bool mounted_ = false;
-};
 
 class KVDocumentWorkKeptGui : public DocumentGuiTest {
 protected:
@@ -62,6 +32,22 @@ protected:
         fs::rename(project / "design/.document.json.pulled", project / "design/document.json");
     }
     std::string onDisk(const fs::path& project) { return readFile(project / "design/document.json"); }
+    // Quits, answering each question with one of `buttons` from the main loop (a question runs
+    // a loop of its own); the texts of the questions go into `asked`.
+    bool quit(const std::vector<std::string>& buttons, std::vector<std::string>& asked)
+    {
+        auto answering = kx::MainQueue::repeating(std::chrono::milliseconds(50), [&] {
+            for (const auto& alert : kx::Alert::shownAlerts()) {
+                asked.push_back(alert->messageText() + "\n" + alert->informativeText());
+                for (auto* button : alert->buttons())
+                    if (std::find(buttons.begin(), buttons.end(), button->title()) != buttons.end())
+                        gtk_button_clicked(GTK_BUTTON(button->widget()));
+            }
+        });
+        const bool quitting = controller->reviewDocumentsBeforeQuitting(true);
+        answering->cancel();
+        return quitting;
+    }
     // The text of the first frame the editor shows; empty while its page loads.
     std::string firstFrameText(KVDocument& document)
     {
@@ -246,18 +232,9 @@ TEST_F(KVDocumentWorkKeptGui, QuittingAnywayKeepsWhatCouldNotBeWrittenOverAnothe
     fs::rename(folder / "Theirs.korvelx", url);
 
     // Quitting asks whether to write over their file (no), then whether to quit all the same
-    // (yes); the questions run loops of their own, answered from the main loop as a user would.
+    // (yes).
     std::vector<std::string> asked;
-    auto answering = kx::MainQueue::repeating(std::chrono::milliseconds(50), [&] {
-        for (const auto& alert : kx::Alert::shownAlerts()) {
-            asked.push_back(alert->messageText());
-            for (auto* button : alert->buttons())
-                if (button->title() == "Cancel" || button->title() == "Quit Anyway")
-                    gtk_button_clicked(GTK_BUTTON(button->widget()));
-        }
-    });
-    EXPECT_TRUE(controller->reviewDocumentsBeforeQuitting(true));
-    answering->cancel();
+    EXPECT_TRUE(quit({"Cancel", "Quit Anyway"}, asked));
     ASSERT_GE(asked.size(), 2u);
     EXPECT_NE(asked.back().find("could not be saved"), std::string::npos);
     // Their version stays in the file; ours is a draft for the next launch.
@@ -278,6 +255,7 @@ TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForR
     const fs::path url = folder / "disk/Project";
     makeProject(url, {{"design/document.json", frameDocument("Before")}}, true);
     fs::create_directories(url / ".git");
+    fs::create_directories(folder / "disk/data/Drafts");
     auto document = open(url);
     ASSERT_TRUE(document && waitForEditor(*document));
     disk.fill();
@@ -300,6 +278,16 @@ TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForR
     auto failure = autosave(*document);
     ASSERT_TRUE(failure);
     EXPECT_FALSE(kx::Document::isUserCancelled(*failure));
+    // So does a duplicate, its draft on the same disk.
+    controller->setDataDirectoryForTesting(folder / "disk/data");
+    std::string told;
+    try {
+        document->duplicate();
+    } catch (...) {
+        told = kx::Document::errorFromException(std::current_exception()).localizedDescription;
+    }
+    EXPECT_NE(told.find("No space left on device"), std::string::npos) << told;
+    controller->setDataDirectoryForTesting(folder / "data");
 
     // With room again the edit is saved: nothing of it was lost meanwhile.
     disk.makeRoom();
