@@ -136,6 +136,9 @@ private:
     void writePendingChanges(const std::shared_ptr<SaveSession>& session);
     void saveWrittenChanges(const std::shared_ptr<SaveSession>& session);
     void saveDidFinish(SaveSession& session, bool withoutPageData, std::optional<Error> error);
+    // Pending changes that did not come in time, with the page as the cause when it still has
+    // the question.
+    KVDocumentError changesNotInTimeError() const;
     void logSave(int session, const std::string& text) const;
     void scheduleAlerts();
 

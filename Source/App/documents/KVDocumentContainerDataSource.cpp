@@ -32,7 +32,10 @@ void KVDocumentContainerDataSource::provide(ProvideCompletion completion)
     const std::uint64_t generation = generation_;
     // The provider's answer counts once, whichever thread it comes from and however often.
     auto answered = std::make_shared<std::atomic<bool>>(false);
+    ++unansweredRequests_;
     auto finish = [self = weak_from_this(), completion = std::move(completion), generation](Result<Data, Error> result) {
+        if (auto source = self.lock())
+            --source->unansweredRequests_;
         if (!result.isSuccess())
             return completion(Result<SharedData, Error>::failure(result.error()), generation);
         auto data = std::make_shared<const Data>(std::move(result).value());

@@ -52,6 +52,8 @@ public:
     // The content of the request made at `generation` is on disk: the flag is cleared unless
     // a change was reported since.
     void dataWasWritten(std::uint64_t generation);
+    // True while a request to the provider has had no answer yet.
+    bool isAwaitingProvider() const { return unansweredRequests_ > 0; }
     // The change count now, for content written from data() without asking the provider.
     std::uint64_t generation() const { return generation_; }
     // Takes content read from the project folder: keeps it, clears the flag and hands it to
@@ -64,6 +66,7 @@ private:
     SharedData data_ = std::make_shared<const Data>();
     Observable<bool> dataNeedsToBeProvided_{true};
     std::uint64_t generation_ = 0;
+    int unansweredRequests_ = 0;
 };
 
 } // namespace kx

@@ -157,7 +157,7 @@ void KVDocument::saveWrittenChanges(const std::shared_ptr<SaveSession>& session)
 {
     logSave(session->number, "Completed waitUsingRecursiveRunLoop");
     if (!session->cancellable && session->pending) {
-        session->finish(KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges).error());
+        session->finish(changesNotInTimeError().error());
         return;
     }
     // The latest changes could not be written (a full disk): saving the folder as it is would
@@ -185,6 +185,15 @@ void KVDocument::saveWrittenChanges(const std::shared_ptr<SaveSession>& session)
                        else
                            session->finish(std::move(error));
                    });
+}
+
+KVDocumentError KVDocument::changesNotInTimeError() const
+{
+    // Mostly the page is the one that has not answered (busy, or hanging): the user hears so,
+    // not that more changes came.
+    if (documentJSONSource()->isAwaitingProvider())
+        return KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, NimbetError::error(NimbetError::Code::pageNotAnswering));
+    return KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
 }
 
 void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::optional<Error> error)
@@ -442,7 +451,7 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
         while (!waited)
             g_main_context_iteration(nullptr, TRUE);
         if (!*provided)
-            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+            throw changesNotInTimeError();
         if ((*provided)->error)
             throw *(*provided)->error;
         contents = std::move((*provided)->contents);

@@ -178,6 +178,14 @@ TEST_F(KVDocumentWorkKeptGui, APageThatStopsAnsweringNeitherHoldsUpSavesNorLoses
     ASSERT_FALSE(autosave(*document));
     EXPECT_NE(storedDocument(*draft).find("Backed up"), std::string::npos) << storedDocument(*draft);
     EXPECT_TRUE(document->isDocumentEdited());
+    // A page that takes longer than a save waits: quitting asks, naming the editor as the cause.
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(11s);
+    std::vector<std::string> asked;
+    EXPECT_FALSE(quit({"Don't Quit"}, asked));
+    ASSERT_FALSE(asked.empty());
+    EXPECT_NE(asked.back().find("did not hand over the document in time"), std::string::npos) << asked.back();
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(500ms);
+    ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
     // Quitting ends too, and keeps the draft for the next launch.
     EXPECT_TRUE(controller->reviewDocumentsBeforeQuitting(false));
     EXPECT_TRUE(fs::exists(*draft));
