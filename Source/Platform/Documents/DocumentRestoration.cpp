@@ -272,10 +272,12 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
         // kept as a draft (below) if the user quits all the same.
         auto alert = Alert::make();
         alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
-        // What really happened: the cause's own text (a full disk, another program's file).
-        alert->setInformativeText(error.informativeText().empty() || error.informativeText() == error.localizedDescription
-                                      ? error.localizedDescription
-                                      : error.localizedDescription + " " + error.informativeText());
+        // What really happened: the cause's own text (a full disk, another program's file), a
+        // sentence of its own also where it comes without a full stop (the system's texts).
+        std::string cause = error.localizedDescription;
+        if (const auto advice = error.informativeText(); !advice.empty() && advice != cause)
+            cause += (!cause.empty() && std::string_view(".!?").find(cause.back()) == std::string_view::npos ? ". " : " ") + advice;
+        alert->setInformativeText(cause);
         alert->addButton("Don't Quit");
         alert->addButton("Quit Anyway");
         if (alert->runModal() != Alert::secondButtonReturn) {
