@@ -209,6 +209,7 @@ void KVContainerLockFile::take()
         }
         fd_ = fd;
         locked_ = locked;
+        taken_ = true;
         return;
     }
 }
@@ -233,6 +234,9 @@ void KVContainerLockFile::refresh()
 
 void KVContainerLockFile::release()
 {
+    // A lock that was refused, or that could not be written, was never ours to give back.
+    if (!taken_)
+        return;
     const fs::path path = folder_ / fileName;
     auto content = readSmall(path);
     if (content && *content == ourId())

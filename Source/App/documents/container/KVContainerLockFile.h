@@ -22,7 +22,8 @@ public:
     // KVDocumentError containerAlreadyInUse when another live instance holds it. A lock file
     // that cannot be written (a read-only folder) is let be.
     static std::shared_ptr<KVContainerLockFile> acquire(const std::filesystem::path& folder);
-    // Removes the file when it still names this process, else warns and leaves it.
+    // Removes the file when it still names this process, else warns and leaves it; a lock
+    // never taken (refused, or not writable) is let be without a word.
     ~KVContainerLockFile();
     KVContainerLockFile(const KVContainerLockFile&) = delete;
     KVContainerLockFile& operator=(const KVContainerLockFile&) = delete;
@@ -49,6 +50,8 @@ private:
     std::string key_;
     int fd_ = -1;
     bool locked_ = false;
+    // Our id was written into the file at some point: only then is it ours to remove.
+    bool taken_ = false;
 };
 
 } // namespace kx

@@ -108,7 +108,16 @@ TEST_F(KVContainerLockFileTest, ALiveInstanceKeepsItsLockByItsIdAlone)
     kxtest::ChildProcess instance({copy.string(), "30"});
     ASSERT_TRUE(kxtest::spinUntil([&] { return KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
     writeFile(project / ".korvel-lock", std::to_string(instance.pid()) + "\n");
+    // Refused, the lock was never ours: nothing is given back, and nothing is said of it.
+    std::vector<std::string> messages;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
+        for (const auto& field : fields)
+            if (std::string_view(field.key) == "MESSAGE")
+                messages.emplace_back(static_cast<const char*>(field.value));
+    });
     expectInUse(project);
+    kx::RKLogSetWriterForTesting({});
+    EXPECT_EQ(std::find(messages.begin(), messages.end(), "warning: the .korvel-lock file is not ours, ignoring"), messages.end());
     EXPECT_EQ(lockText(), std::to_string(instance.pid()) + "\n");
 
     // Once it ended (and before it is reaped, a zombie) the lock is stale.
