@@ -329,10 +329,24 @@ void Document::fileWasMoved(const Path& to)
 
 void Document::fileWasRemoved(bool trashed)
 {
-    if (closed_ || !fileURL_)
+    if (closed_ || !fileURL_ || fileGone_)
         return;
     fileGone_ = trashed ? "was moved to the Trash" : "was deleted";
     g_message("The file of %s %s; it is not saved there again", displayName().c_str(), fileGone_->c_str());
+}
+
+bool Document::takeFileDepartureNow()
+{
+    if (!fileWatcher_ || !fileURL_ || fileGone_ || closed_)
+        return false;
+    auto gone = fileWatcher_->departureNow();
+    if (!gone)
+        return false;
+    if (gone->movedTo)
+        fileWasMoved(*gone->movedTo);
+    else
+        fileWasRemoved(gone->trashed);
+    return bool(gone->movedTo);
 }
 
 // ---- Errors ----

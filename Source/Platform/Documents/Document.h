@@ -232,6 +232,9 @@ private:
     void watchFile();
     void fileWasMoved(const Path& to);
     void fileWasRemoved(bool trashed);
+    // Before a write at the file's path: takes a move or removal that the monitor has not
+    // reported yet. True when the file moved (fileURL() is where it went).
+    bool takeFileDepartureNow();
     // The steps of closing with unsaved work.
     struct ClosingQuestion;
     void askBeforeClosing(const ClosingQuestion& question, std::function<void(bool shouldClose)> completion);

@@ -88,21 +88,49 @@ bool DocumentFileWatcher::isInTrash(const std::filesystem::path& path)
     return false;
 }
 
-void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEvent event)
+bool DocumentFileWatcher::holdsWhatStandsAtPath()
 {
     std::error_code error;
-    if (std::filesystem::exists(std::filesystem::symlink_status(path_, error))) {
-        // Something stands at the path (a save of ours renamed onto it, another program's
-        // file): that is the document's file from now on, and nothing left.
-        if (!sameItem(item_, path_))
-            holdItem();
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path_, error)))
+        return false;
+    // Something stands at the path (a save of ours renamed onto it, another program's file):
+    // that is the document's file from now on, and nothing left.
+    if (!sameItem(item_, path_))
+        holdItem();
+    return true;
+}
+
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departureNow()
+{
+    if (!monitor_ || holdsWhatStandsAtPath())
+        return std::nullopt;
+    return departure(std::nullopt);
+}
+
+void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEvent event)
+{
+    if (holdsWhatStandsAtPath())
         return;
-    }
     if (event != G_FILE_MONITOR_EVENT_RENAMED && event != G_FILE_MONITOR_EVENT_MOVED_OUT && event != G_FILE_MONITOR_EVENT_DELETED)
         return;
     auto from = pathOf(file);
     if (!from || *from != path_)
         return;
+    auto gone = departure(pathOf(otherFile));
+    if (!gone)
+        return;
+    // The handlers may replace this watcher: they run last, with a copy.
+    if (gone->movedTo) {
+        auto moved = moved_;
+        moved(*gone->movedTo);
+    } else if (removed_) {
+        auto removed = removed_;
+        removed(gone->trashed);
+    }
+}
+
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departure(const std::optional<std::filesystem::path>& reported) const
+{
     // Where the item went: the held descriptor knows, within the file system; the monitor may.
     std::optional<std::filesystem::path> to;
     bool deleted = false;
@@ -118,17 +146,14 @@ void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEve
         }
     }
     if (!to && !deleted)
-        to = pathOf(otherFile);
-    // The handlers may replace this watcher: they run last, with a copy.
-    if (to && *to != path_ && !isInTrash(*to)) {
-        auto moved = moved_;
-        moved(*to);
-        return;
-    }
-    if (removed_ && (deleted || (to && isInTrash(*to)))) {
-        auto removed = removed_;
-        removed(!deleted);
-    }
+        to = reported;
+    if (deleted)
+        return Departure{};
+    if (!to || *to == path_)
+        return std::nullopt;
+    if (isInTrash(*to))
+        return Departure{std::nullopt, true};
+    return Departure{*to, false};
 }
 
 } // namespace kx

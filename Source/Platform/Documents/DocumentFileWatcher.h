@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include <gio/gio.h>
 
@@ -36,11 +37,28 @@ public:
     // when the monitor's report of it arrives, which may come after a move of it).
     void itemWasReplaced() { holdItem(); }
 
+    // What became of the item that left the path: moved to `movedTo`, else to a Trash folder
+    // (`trashed`) or deleted.
+    struct Departure {
+        std::optional<std::filesystem::path> movedTo;
+        bool trashed = false;
+    };
+    // For a caller about to write at the path: whether the item left it, as the held item tells
+    // now. The monitor's report may still be on its way (inotify holds back the first half of
+    // a move for its second, and the report then waits for the main loop). None while the item,
+    // or a file put in its place (held from now on), stands at the path.
+    std::optional<Departure> departureNow();
+
     // Whether `path` lies in a Trash folder (the home's or a volume's).
     static bool isInTrash(const std::filesystem::path& path);
 
 private:
     void changed(GFile* file, GFile* otherFile, GFileMonitorEvent event);
+    // Whether something stands at the path; what does is held.
+    bool holdsWhatStandsAtPath();
+    // Where the held item went, else where the monitor says (`reported`); none when it cannot
+    // be told or it is back at the path.
+    std::optional<Departure> departure(const std::optional<std::filesystem::path>& reported) const;
     // Holds the item now at the path, if any.
     void holdItem();
     static void closeAside(int descriptor);

@@ -42,11 +42,18 @@ bool samePath(const fs::path& a, const fs::path& b)
 
 // ---- Saving ----
 
-void Document::save(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
+void Document::save(const Path& requestedURL, const std::string& type, SaveOperation operation, Completion completion)
 {
     auto finish = once(std::move(completion));
     if (operation != SaveOperation::autosaveInPlace && operation != SaveOperation::autosaveElsewhere)
         autosavingIsImplicitlyCancellable_ = false;
+    // A copy: the URL asked for may be the document's own, which a move changes.
+    Path url = requestedURL;
+    // A file sent to the Trash a moment ago may not be reported yet: the write would put it
+    // back at its old place. A file moved is saved where it is now.
+    if ((operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace) && fileURL_ && samePath(url, *fileURL_)
+        && takeFileDepartureNow())
+        url = *fileURL_;
     // The file went to the Trash or was deleted: writing it again at its old place would
     // quietly undo that. The user says where (Save As); until then the work stays unsaved.
     if (fileGone_ && fileURL_ && samePath(url, *fileURL_)
@@ -218,6 +225,7 @@ void Document::writeSafely(const Path& url, const std::string& type, SaveOperati
 void Document::saveDocument(Completion completion)
 {
     auto finish = once(std::move(completion));
+    takeFileDepartureNow();
     if (!fileURL_ || fileGone_) {
         saveDocumentAs(finish);
         return;

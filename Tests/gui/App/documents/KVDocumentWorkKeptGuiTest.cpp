@@ -207,11 +207,16 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     EXPECT_FALSE(fs::exists(original));
     EXPECT_NE(storedDocument(folder / "Moved/Project.korvelx").find("Saved where it went"), std::string::npos);
 
-    // Moved to the Trash: no save puts it back at its old place.
+    // Moved to the Trash and saved at once, before the monitor tells: no save puts it back at
+    // its old place. Ctrl+S asks where to save (here nobody answers).
     const fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files";
     fs::create_directories(trash);
     fs::rename(folder / "Moved/Project.korvelx", trash / "Project.korvelx");
-    spinFor(300ms);
+    auto outcome = std::make_shared<Outcome>();
+    document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+    ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
+    EXPECT_EQ(panelRequests.size(), 1u);
+    EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
     typeText(*document, 0, "Not in the Trash");
     auto failure = autosave(*document);
     ASSERT_TRUE(failure);
@@ -220,13 +225,21 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     EXPECT_TRUE(document->isDocumentEdited());
     // An explicit save asks where to put it, and goes there.
     choose(folder / "Rescued.korvelx");
-    auto outcome = std::make_shared<Outcome>();
+    outcome = std::make_shared<Outcome>();
     document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
     ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
     ASSERT_FALSE(outcome->failure) << outcome->failure->localizedDescription;
     ASSERT_FALSE(panelRequests.empty());
     EXPECT_NE(storedDocument(folder / "Rescued.korvelx").find("Not in the Trash"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
+
+    // Trashed while an autosave starts: the save finds it gone just before it writes.
+    typeText(*document, 0, "Rescued, edited");
+    fs::rename(folder / "Rescued.korvelx", trash / "Rescued.korvelx");
+    failure = autosave(*document);
+    ASSERT_TRUE(failure);
+    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash"), std::string::npos) << failure->localizedDescription;
+    EXPECT_FALSE(fs::exists(folder / "Rescued.korvelx"));
 }
 
 TEST_F(KVDocumentWorkKeptGui, QuittingAnywayKeepsWhatCouldNotBeWrittenOverAnotherProgramsFile)

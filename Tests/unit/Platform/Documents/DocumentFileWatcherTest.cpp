@@ -40,6 +40,8 @@ TEST_F(DocumentFileWatcherTest, AMoveToAnotherFolderIsFollowedEvenWithoutItsDest
     Watched watched(path);
     fs::create_directories(folder / "elsewhere");
     fs::rename(path, folder / "elsewhere/Project.korvelx");
+    // Known at once to a writer who asks, before the monitor reports it.
+    EXPECT_EQ(watched.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, folder / "elsewhere/Project.korvelx");
     ASSERT_TRUE(kxtest::spinUntil([&] { return watched.movedTo.has_value(); }));
     EXPECT_EQ(*watched.movedTo, folder / "elsewhere/Project.korvelx");
     EXPECT_FALSE(watched.removed);
@@ -51,6 +53,7 @@ TEST_F(DocumentFileWatcherTest, TheTrashAndADeletionAreNoMoves)
     Watched toTrash(trashed);
     fs::create_directories(folder / ".local/share/Trash/files");
     fs::rename(trashed, folder / ".local/share/Trash/files/Trashed.korvelx");
+    EXPECT_TRUE(toTrash.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed);
     ASSERT_TRUE(kxtest::spinUntil([&] { return toTrash.removed.has_value(); }));
     EXPECT_TRUE(*toTrash.removed);
     EXPECT_FALSE(toTrash.movedTo);
