@@ -151,7 +151,9 @@ void DocumentController::openDocumentWithContentsOfURL(const Path& url, bool dis
             error = openError(url, *error);
         completion(std::move(document), alreadyOpen, std::move(error));
     };
-    if (url.extension() == ".korvel") {
+    // A legacy folder is known by its extension in any letter case, as the type table knows it,
+    // and is only ever read: opened in place, a save would write into it.
+    if (const DocumentType* legacy = documentTypes().type(legacyTypeIdentifier); legacy && legacy->hasExtension(url)) {
         std::shared_ptr<Document> document;
         try {
             checkSignIn();

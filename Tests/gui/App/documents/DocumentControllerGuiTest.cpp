@@ -6,6 +6,7 @@
 #include "App/account/Experiments.h"
 #include "App/documents/KVDocumentMigration.h"
 #include "App/documents/KVDocumentError.h"
+#include "unit/App/documents/ContainerTestSupport.h"
 #include "unit/App/documents/ImageFixtures.h"
 
 namespace {
@@ -153,6 +154,31 @@ TEST_F(DocumentControllerGui, ALegacyProjectBecomesANewDocumentWithoutFollowingL
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_NE(opened[0].find("/korvel-classic/classic-documents"), std::string::npos);
     EXPECT_FALSE(document->migratedDocumentURL());
+}
+
+TEST_F(DocumentControllerGui, ALegacyFolderInOtherLettersIsConvertedAndOnlyRead)
+{
+    for (const std::string stem : {"Upper", "Mixed"}) {
+        const fs::path legacy = folder / (stem + (stem == "Upper" ? ".KORVEL" : ".Korvel"));
+        writeFile(legacy / "korvel/design.nimbet", frameDocument("Classic"));
+        // A project's own document beside it would let a save in place take the folder for one.
+        writeFile(legacy / "design/document.json", frameDocument("Not read"));
+        const auto before = containertest::files(legacy, true);
+        auto document = open(legacy);
+        ASSERT_TRUE(document) << (lastOpenError ? errorText(*lastOpenError) : "");
+        const std::string name = document->displayName(); // "Untitled (Upper)", "Untitled 2 (Mixed)"
+        EXPECT_TRUE(name.starts_with("Untitled") && name.ends_with(" (" + stem + ")")) << name;
+        EXPECT_FALSE(document->fileURL());
+        ASSERT_TRUE(waitForEditor(*document));
+        ASSERT_TRUE(answer("OK"));
+        EXPECT_EQ(frames(*document)[0]["text"], "Classic");
+        typeText(*document, 0, "Edited");
+        EXPECT_FALSE(saveAs(*document, folder / (stem + ".korvelx")));
+        document->close();
+        settle();
+        EXPECT_EQ(containertest::files(legacy, true), before);
+        EXPECT_NE(storedDocument(folder / (stem + ".korvelx")).find("Edited"), std::string::npos);
+    }
 }
 
 TEST_F(DocumentControllerGui, ADocumentOfALaterVersionOffersTheUpdateCheck)
