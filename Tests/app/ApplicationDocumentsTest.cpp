@@ -1,7 +1,7 @@
 // Projects as a user makes them in the running application, by keyboard: a new document from
 // the start window, typing in the editor, Save As a zip project, closing, reopening it from the
-// start window's recent list; a failed open from the panel; and an edited untitled document
-// kept across quitting.
+// start window's recent list; a failed open from the panel; an edited untitled document kept
+// across quitting; and folder projects worked in place.
 #include <gtest/gtest.h>
 
 #include <gio/gio.h>
@@ -544,4 +544,43 @@ TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherP
     ASSERT_TRUE(app.waitForExit(windowTimeout));
     EXPECT_EQ(visibleFiles(project), before);
     expectEditKeptInADraft(home, "Fold", "Q");
+}
+
+TEST(ApplicationDocuments, AProjectWhoseDocumentWasEmptiedKeepsItsImagesThroughAnEditASaveAndAClose)
+{
+    if (!nodeIsInstalled())
+        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    // A folder project (worked in place) whose document a failed write emptied.
+    ApplicationHome home;
+    const fs::path project = home.folder / "Emptied";
+    const fs::path document = project / "design" / "document.json";
+    kxtest::writeFile(document, "");
+    kxtest::writeFile(project / "design" / "images" / "logo.png", "the logo");
+    kxtest::writeFile(project / "design" / "assets" / "notes.txt", "the notes");
+    fs::create_directories(project / ".git");
+
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+
+    // A frame added (the page may still be loading the document: the user clicks again), saved
+    // and closed.
+    const std::string edited = "Emptied \u2014 Edited";
+    for (int attempt = 0; attempt < 10 && !Display::hasVisibleWindow(edited); ++attempt) {
+        auto add = app.waitForClickable("page", "Emptied", "add");
+        ASSERT_TRUE(add);
+        Display::click(*add);
+        (void)kxtest::spinUntil([&] { return Display::hasVisibleWindow(edited); }, 3s);
+    }
+    ASSERT_TRUE(Display::focusWindow(edited));
+    Display::pressControl('s');
+    ASSERT_TRUE(kxtest::spinUntil([&] {
+        return kx::FileSystem::readFile(document).value_or("").find("\"name\"") != std::string::npos && Display::hasVisibleWindow("Emptied");
+    }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Emptied"));
+    Display::pressControl('w');
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    EXPECT_EQ(kx::FileSystem::readFile(project / "design" / "images" / "logo.png"), "the logo");
+    EXPECT_EQ(kx::FileSystem::readFile(project / "design" / "assets" / "notes.txt"), "the notes");
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
 }

@@ -64,6 +64,12 @@ std::optional<std::string> KVContainerDataSources::reload(const fs::path& projec
     return std::nullopt;
 }
 
+bool KVContainerDataSources::wasEmpty(const std::string& relativePath) const
+{
+    auto known = dataSourceFiles_.find(relativePath);
+    return known != dataSourceFiles_.end() && known->second.size == 0;
+}
+
 bool KVContainerDataSources::isOtherVersion(const std::string& relativePath, const Entry& entry)
 {
     auto known = dataSourceFiles_.find(relativePath);

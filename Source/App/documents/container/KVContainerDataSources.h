@@ -58,6 +58,9 @@ public:
     // error's text when the file cannot be read.
     std::optional<std::string> reload(const std::filesystem::path& projectDirectory, const std::string& relativePath);
 
+    // Whether the file of `relativePath` was empty when last read or written here.
+    bool wasEmpty(const std::string& relativePath) const;
+
     // ---- Another program's version ----
 
     // Whether `entry`, just read from the file of a source, is neither what was read nor

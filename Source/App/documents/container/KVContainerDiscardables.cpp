@@ -135,6 +135,14 @@ void KVContainerDiscardables::apply(const std::vector<std::string>& names, const
         projectRelativePathsToDiscard_.clear();
     if (!use.used)
         return;
+    if (!awaitedNames_.empty()) {
+        bool named = false;
+        for (size_t index = 0; index < names.size() && !named; ++index)
+            named = (*use.used)[index] && awaitedNames_.contains(names[index]);
+        if (!named)
+            return;
+        awaitedNames_.clear();
+    }
     for (size_t index = 0; index < names.size(); ++index) {
         const std::string& name = names[index];
         std::vector<std::string> paths = {"design/assets/" + name, std::string(KVDocumentArchive::relativePathForImages) + "/" + name};

@@ -37,10 +37,15 @@ public:
     // Marks every path of each unnamed name (the asset, the image and its cached copies) and
     // unmarks those of the named ones.
     void apply(const std::vector<std::string>& names, const NameUse& use);
+    // The document was read from an empty file (a write cut short, a bad merge): it names none
+    // of `readNames`, the images and assets read with it, which are the project's all the same.
+    // Nothing is marked until a document names one of them; an empty list ends the wait.
+    void awaitNames(std::vector<std::string> readNames) { awaitedNames_ = {readNames.begin(), readNames.end()}; }
     const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
 
 private:
     std::set<std::string> projectRelativePathsToDiscard_;
+    std::set<std::string> awaitedNames_;
 };
 
 } // namespace kx

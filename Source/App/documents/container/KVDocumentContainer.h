@@ -228,6 +228,9 @@ private:
     // Reads the document on a worker and marks the images and assets it no longer names; then
     // `then` on the main thread.
     void detectDiscardableItems(std::function<void()> then);
+    // After the document's data source was loaded: one read from an empty file keeps every image
+    // and asset of the project until the document names one of them.
+    void documentWasLoaded();
 
     // Backups
     void scheduleBackup();

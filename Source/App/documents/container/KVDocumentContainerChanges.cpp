@@ -346,6 +346,8 @@ void KVDocumentContainer::reloadDataSource(const std::string& relativePath)
         return;
     if (auto failure = sources_.reload(projectDirectory_, relativePath))
         log("Couldn’t read " + relativePath + " again: " + *failure);
+    else
+        documentWasLoaded();
 }
 
 void KVDocumentContainer::keepDataSource(const std::string& relativePath)

@@ -20,4 +20,19 @@ void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
         });
 }
 
+void KVDocumentContainer::documentWasLoaded()
+{
+    const std::string document(KVDocumentArchive::relativePathForDocumentJSON);
+    if (!sources_.wasEmpty(document)) {
+        discardables_.awaitNames({});
+        return;
+    }
+    // The editor shows an empty file as a new document, and the first save of it would name
+    // nothing that the project holds.
+    auto names = KVContainerDiscardables::candidates(projectManifestEntries_);
+    if (!names.empty())
+        log(document + " was read empty: no image or asset is marked for cleanup until the document names one of them");
+    discardables_.awaitNames(std::move(names));
+}
+
 } // namespace kx

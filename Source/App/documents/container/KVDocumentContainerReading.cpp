@@ -144,6 +144,7 @@ void KVDocumentContainer::read(const KVDocumentArchive& archive, ArchiveRelation
     watch_.supersedeReads();
     updateHasManifestChanges();
     sources_.load(projectDirectory_);
+    documentWasLoaded();
     workingFolder_ = WorkingFolder::mirrored;
     startMonitoring();
 }
