@@ -1,7 +1,7 @@
 // Projects as a user makes them in the running application, by keyboard: a new document from
-// the start window, typing in the editor, Save As a zip project, closing, reopening it from the
-// start window's recent list; a failed open from the panel; an edited untitled document kept
-// across quitting; and folder projects worked in place.
+// the start window, typing in the editor, Save As a zip project (after a name no project can
+// have), closing, reopening it from the start window's recent list; a failed open from the
+// panel; an edited untitled document kept across quitting; and folder projects worked in place.
 #include <gtest/gtest.h>
 
 #include <gio/gio.h>
@@ -128,16 +128,22 @@ std::map<std::string, std::string> visibleFiles(const fs::path& folder)
     return files;
 }
 
-// Save As (Shift+Ctrl+S) into `path`, typed into the save panel as a user does.
-bool saveAsThroughThePanel(const fs::path& path)
+// Types `path` into the save panel on screen, as a user does, and saves.
+bool saveThroughTheOpenPanel(const fs::path& path)
 {
-    Display::pressKey("s", true, true);
     if (!kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout) || !Display::focusWindow("Save"))
         return false;
     Display::pressKey("a", true);
     Display::typeText(path.string());
     Display::pressKey("Return");
     return true;
+}
+
+// Save As (Shift+Ctrl+S) into `path`, typed into the save panel.
+bool saveAsThroughThePanel(const fs::path& path)
+{
+    Display::pressKey("s", true, true);
+    return saveThroughTheOpenPanel(path);
 }
 
 std::vector<fs::path> drafts(const ApplicationHome& home)
@@ -261,10 +267,17 @@ TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow
     EXPECT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow(startTitle); }));
     ASSERT_TRUE(typeIntoEditor("Untitled", "Aboard"));
 
-    // Save As, a zip project, by typing its path into the save panel.
-    ASSERT_TRUE(saveAsThroughThePanel(project));
+    // Save As, a zip project, by typing its path into the save panel: first a name that no
+    // project can have, refused over the panel, which stays for another.
+    ASSERT_TRUE(saveAsThroughThePanel(projects / "Back\\slash.korvelx"));
+    ASSERT_TRUE(app.waitForClickable("text", "(untitled)", "The file \u201CBack\\slash.korvelx\u201D has a name that can\u2019t be stored in a project."));
+    auto ok = app.waitForClickable("button", "(untitled)", "OK");
+    ASSERT_TRUE(ok);
+    Display::click(*ok);
+    ASSERT_TRUE(saveThroughTheOpenPanel(project));
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("landing"); }, windowTimeout));
     EXPECT_NE(storedDocument(project).find("Aboard"), std::string::npos) << storedDocument(project);
+    EXPECT_FALSE(fs::exists(projects / "Back\\slash.korvelx"));
 
     // Closing it brings the start window back, with the project first in its list.
     ASSERT_TRUE(Display::focusWindow("landing"));

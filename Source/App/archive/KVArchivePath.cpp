@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/Text.h"
 #include "Services/runtime/JSONWriter.h"
 
@@ -34,6 +35,13 @@ std::string displayName(std::string_view name)
     if (i < name.size())
         shown += "…";
     return shown;
+}
+
+Error unstorableNameError(std::string_view name)
+{
+    return Error(KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
+                 "The file “" + displayName(name) + "” has a name that can’t be stored in a project.",
+                 "Rename the file so that its name has no backslash and is valid UTF-8.");
 }
 
 bool isSafeRelativePath(std::string_view path)

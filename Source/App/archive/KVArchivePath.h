@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/Foundation/Error.h"
+
 namespace kx::KVArchivePath {
 
 // True for a path that stays inside its folder: not empty, not absolute, valid UTF-8, no NUL,
@@ -15,5 +17,8 @@ bool isSafeRelativePath(std::string_view path);
 // control characters and bytes that are not UTF-8 escaped ("\0", "\x1F"), and a very long
 // name cut short with an ellipsis.
 std::string displayName(std::string_view name);
+
+// The error of a file whose name a project cannot store (see isSafeRelativePath).
+Error unstorableNameError(std::string_view name);
 
 } // namespace kx::KVArchivePath

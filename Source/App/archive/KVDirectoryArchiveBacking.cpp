@@ -132,10 +132,7 @@ std::vector<std::string> KVDirectoryArchiveBacking::includedFiles(std::vector<st
                 folders->push_back(path);
         } else if (fs::is_regular_file(status) && KVDocumentArchive::shouldInclude(path)) {
             if (!KVArchivePath::isSafeRelativePath(path))
-                throw KVDocumentArchiveError::unknown(Error(
-                    KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
-                    "The file “" + KVArchivePath::displayName(path) + "” has a name that can’t be stored in a project.",
-                    "Rename the file so that its name has no backslash and is valid UTF-8."));
+                throw KVDocumentArchiveError::unknown(KVArchivePath::unstorableNameError(path));
             files.push_back(std::move(path));
         }
     }

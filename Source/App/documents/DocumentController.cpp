@@ -2,10 +2,12 @@
 
 #include "App/account/Experiments.h"
 #include "App/account/LoginController.h"
+#include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/documents/KVDocument.h"
 #include "App/documents/KVDocumentError.h"
 #include "App/documents/KVDocumentMigration.h"
+#include "App/documents/container/KVContainerFiles.h"
 #include "App/shell/RKLog.h"
 #include "Platform/UI/Alert.h"
 #include "Platform/UI/ResponderChain.h"
@@ -286,6 +288,14 @@ void DocumentController::noteNewRecentDocumentURL(const Path& url)
 {
     if (hooks_.noteRecentDocument)
         hooks_.noteRecentDocument(url);
+}
+
+std::optional<Error> DocumentController::errorForSaveName(const Path& url) const
+{
+    const std::string name = url.filename().string();
+    if (KVContainerFiles::isPlainFileName(name))
+        return std::nullopt;
+    return KVArchivePath::unstorableNameError(name);
 }
 
 void DocumentController::lastDocumentDidClose()

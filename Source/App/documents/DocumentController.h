@@ -75,6 +75,9 @@ public:
     void openFolder(Sender sender) override;
     bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
     void noteNewRecentDocumentURL(const Path& url) override;
+    // A project is saved only under a name that a project can store, the rule of every name
+    // that comes in (no backslash, valid UTF-8).
+    std::optional<Error> errorForSaveName(const Path& url) const override;
 
     Error errorFromException(std::exception_ptr exception) const override;
     std::vector<std::string> recoveryOptions(const Error& error) const override;

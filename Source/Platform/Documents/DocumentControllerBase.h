@@ -106,6 +106,9 @@ public:
     // The file name `name` as the format changes from `from` to `to`: the extension of `from`
     // goes, the first of `to` comes (a folder format has none).
     static std::string nameForFormat(const std::string& name, const DocumentType& from, const DocumentType& to);
+    // Why a document cannot be saved under the name of `url`, none when it can: the save panel
+    // refuses such a name and stays open. Here every name is taken.
+    virtual std::optional<Error> errorForSaveName(const Path& url) const;
     // The process is ending without questions (a signal): the panel on screen closes as if
     // cancelled, and no panel opens any more (see Alert::endAllForTermination).
     static void endPanelsForTermination();

@@ -103,6 +103,11 @@ std::string DocumentControllerBase::nameForFormat(const std::string& name, const
     return result;
 }
 
+std::optional<Error> DocumentControllerBase::errorForSaveName(const Path&) const
+{
+    return std::nullopt;
+}
+
 DocumentControllerBase::PanelResult DocumentControllerBase::runPanel(const PanelRequest& request, GtkWindow* parent)
 {
     PanelRequest asked = request;
@@ -208,16 +213,25 @@ DocumentControllerBase::PanelResult DocumentControllerBase::runSavePanel(const P
     }));
     // The panel asks before replacing the file it names; a name completed after that question
     // would replace a file unasked. So the name is completed first and the answer given again.
+    // A name the documents cannot store is refused with the panel still open, as the user typed it.
     connections.push_back(SignalConnection::connect<void(GtkDialog*, int)>(dialog, "response", [&](GtkDialog* panel, int response) {
         if (response != GTK_RESPONSE_ACCEPT)
             return;
         const std::string name = currentName();
         const std::string complete = nameForFormat(name, *format, *format);
-        if (complete == name)
+        if (complete != name) {
+            g_signal_stop_emission_by_name(panel, "response");
+            gtk_file_chooser_set_current_name(chooser, complete.c_str());
+            gtk_dialog_response(panel, GTK_RESPONSE_ACCEPT);
+            return;
+        }
+        char* chosen = gtk_file_chooser_get_filename(chooser);
+        const auto refused = errorForSaveName(chosen ? Path(chosen) : Path(name));
+        g_free(chosen);
+        if (!refused)
             return;
         g_signal_stop_emission_by_name(panel, "response");
-        gtk_file_chooser_set_current_name(chooser, complete.c_str());
-        gtk_dialog_response(panel, GTK_RESPONSE_ACCEPT);
+        Alert::alertWithError(*refused)->beginSheetModal(GTK_WINDOW(panel), {});
     }));
 
     if (parent)
