@@ -153,8 +153,9 @@ void NimbetViewController::questionTimedOut(std::uint64_t question)
     if (!questionOutstanding_ || questionNumber_ != question)
         return;
     RKLog("The editor page did not hand over the document in time", RKLogKind::general);
-    questionOutstanding_ = false;
-    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotAnswering);
+    // Requests that came while it was out fail too: no question is asked for them while the
+    // page is hung, and nothing else would ever answer them.
+    pageStoppedAnswering();
 }
 
 void NimbetViewController::questionWasPosed(std::uint64_t generation, const std::optional<nlohmann::json>& result)
