@@ -45,6 +45,7 @@ BaseNimbetViewController::BaseNimbetViewController(bool tutorialMode, std::strin
     , serverAuthorizationToken_(std::move(serverAuthorizationToken))
     , webViewController_(WebViewController::make())
 {
+    webViewController_->setMaximumMessageSize(largestDocument);
 }
 
 BaseNimbetViewController::~BaseNimbetViewController()

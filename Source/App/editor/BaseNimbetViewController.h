@@ -32,6 +32,14 @@ class BaseNimbetViewController : public std::enable_shared_from_this<BaseNimbetV
 public:
     virtual ~BaseNimbetViewController();
     BaseNimbetViewController(const BaseNimbetViewController&) = delete;
+
+    // The longest message the page may post: a whole document, with room. Pasting the longest
+    // text the clipboard gives (64 MiB) again and again, the editor made and handed over a
+    // document of 640 MiB in 12 seconds, its page then holding 6.5 GB: each paste costs the
+    // page the whole document again (its undo steps keep whole copies), so that on a machine
+    // of 16 GB no document passes about 800 MiB, and one of 1 GiB would take about as long to
+    // hand over as the page is given (pageAnswerTimeout).
+    static constexpr std::size_t largestDocument = std::size_t(1) << 30;
     BaseNimbetViewController& operator=(const BaseNimbetViewController&) = delete;
 
     // The editor's view, for the document window to hold.

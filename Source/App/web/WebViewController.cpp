@@ -132,7 +132,7 @@ void WebViewController::connectSignals()
                 didReceiveScriptMessage(webkit_javascript_result_get_js_value(result), false);
             }));
         // Long texts come in parts, a few at a time, to a handler of their own.
-        signalConnections_.push_back(PartedTexts::connectPartsHandler(userContentController(), bridgeHandlerName, [this](JSCValue* value) {
+        signalConnections_.push_back(partedTexts_.connectPartsHandler(userContentController(), bridgeHandlerName, [this](JSCValue* value) {
             didReceiveScriptMessage(value, true);
         }));
     }

@@ -61,6 +61,9 @@ public:
     bool isDocumentReady() const { return isDocumentReady_; }
     bool openLinksInSystemBrowser() const { return openLinksInSystemBrowser_; }
     void setOpenLinksInSystemBrowser(bool open) { openLinksInSystemBrowser_ = open; }
+    // The longest text the page may post, and what the texts it has not finished posting may
+    // add up to (PartedTexts::maximumSize unless set).
+    void setMaximumMessageSize(std::size_t size) { PartedTexts::setMaximumSize(userContentController(), size); }
 
     // nullopt restores WebKit's own user agent.
     void setUserAgent(const std::optional<std::string>& userAgent);

@@ -134,7 +134,9 @@ void WebViewController::didReceiveScriptMessage(JSCValue* body, bool partsOnly)
         std::shared_ptr<GBytes> bytes(jsc_value_to_string_as_bytes(body), g_bytes_unref);
         gsize size = 0;
         const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes.get(), &size)) : nullptr;
-        text = PartedTexts::Text{{PartedTexts::Piece{bytes, std::string_view(data ? data : "", data ? size : 0)}}};
+        text = partedTexts_.admit(PartedTexts::Text{{PartedTexts::Piece{bytes, std::string_view(data ? data : "", data ? size : 0)}}});
+        if (!text)
+            return;
     } else if (body) {
         // Anything but text is refused; its JSON form (or its string form) goes to the log.
         char* json = jsc_value_to_json(body, 0);

@@ -30,9 +30,50 @@ std::string_view PartedTexts::Text::whole()
     return pieces.front().text;
 }
 
+// The unfinished texts of every handler of one view, oldest first, and their size.
+struct PartedTexts::Unfinished {
+    PartedTexts* owner;
+    std::string from;
+    Text text; // the parts so far, joined only once whole
+    std::size_t size = 0;
+    bool refused = false;
+};
+
+struct PartedTexts::Pending {
+    std::vector<Unfinished> texts;
+    std::size_t size = 0;
+    std::size_t limit = PartedTexts::maximumSize;
+};
+
+namespace {
+
+// Kept on the content manager, which every handler of the view shares.
+constexpr const char* pendingKey = "kx-parted-texts";
+
+std::string mebibytes(std::size_t size)
+{
+    return std::to_string((size + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+} // namespace
+
 PartedTexts::PartedTexts(std::function<void(const std::string&)> log)
     : log_(std::move(log))
+    , pending_(std::make_shared<Pending>())
 {
+}
+
+PartedTexts::~PartedTexts()
+{
+    clear();
+}
+
+void PartedTexts::clear()
+{
+    for (const auto& item : pending_->texts)
+        if (item.owner == this)
+            pending_->size -= item.size;
+    std::erase_if(pending_->texts, [this](const Unfinished& item) { return item.owner == this; });
 }
 
 std::optional<PartedTexts::Taken> PartedTexts::take(JSCValue* body)
@@ -76,8 +117,16 @@ std::optional<PartedTexts::Taken> PartedTexts::take(JSCValue* body)
     else if (from)
         taken.whole = finish(*from, piece);
     else
-        taken.whole = Text{{piece}};
+        taken.whole = admit(Text{{piece}});
     return taken;
+}
+
+std::optional<PartedTexts::Text> PartedTexts::admit(Text text) const
+{
+    if (text.size() <= pending_->limit)
+        return text;
+    log_("refused a text of more than " + mebibytes(pending_->limit) + " that came whole (" + mebibytes(text.size()) + ")");
+    return std::nullopt;
 }
 
 std::optional<PartedTexts::Text> PartedTexts::takePosted(JSCValue* body)
@@ -91,6 +140,10 @@ std::optional<PartedTexts::Text> PartedTexts::takePosted(JSCValue* body)
 SignalConnection PartedTexts::connectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName,
                                                   std::function<void(JSCValue*)> received)
 {
+    if (auto shared = pendingOf(manager); shared != pending_) {
+        clear(); // texts of an earlier view will not be finished
+        pending_ = std::move(shared);
+    }
     const std::string name = partsHandlerName(handlerName);
     if (!webkit_user_content_manager_register_script_message_handler_with_reply(manager, name.c_str(), nullptr))
         return {};
@@ -103,48 +156,102 @@ SignalConnection PartedTexts::connectPartsHandler(WebKitUserContentManager* mana
         });
 }
 
+std::shared_ptr<PartedTexts::Pending> PartedTexts::pendingOf(WebKitUserContentManager* manager)
+{
+    auto* shared = static_cast<std::shared_ptr<Pending>*>(g_object_get_data(G_OBJECT(manager), pendingKey));
+    if (!shared) {
+        shared = new std::shared_ptr<Pending>(std::make_shared<Pending>());
+        g_object_set_data_full(G_OBJECT(manager), pendingKey, shared,
+                               [](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
+    }
+    return *shared;
+}
+
+void PartedTexts::setMaximumSize(WebKitUserContentManager* manager, std::size_t size)
+{
+    pendingOf(manager)->limit = size;
+}
+
 void PartedTexts::disconnectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName)
 {
     webkit_user_content_manager_unregister_script_message_handler(manager, partsHandlerName(handlerName).c_str());
 }
 
+PartedTexts::Unfinished* PartedTexts::find(const std::string& from)
+{
+    for (auto& item : pending_->texts)
+        if (item.owner == this && item.from == from)
+            return &item;
+    return nullptr;
+}
+
+void PartedTexts::erase(const Unfinished* text)
+{
+    auto& texts = pending_->texts;
+    pending_->size -= text->size;
+    texts.erase(texts.begin() + (text - texts.data()));
+}
+
+void PartedTexts::dropOldest(const Unfinished* keep, const std::string& why)
+{
+    for (const auto& oldest : pending_->texts) {
+        if (&oldest == keep)
+            continue;
+        // Said by the handler whose text it was.
+        oldest.owner->log_("dropped a long text of which only parts had come (" + mebibytes(oldest.size) + "): " + why);
+        return erase(&oldest);
+    }
+}
+
+void PartedTexts::refuse(Unfinished& text)
+{
+    log_("refused a text of more than " + mebibytes(pending_->limit) + " while its parts came");
+    pending_->size -= text.size;
+    text.text = {};
+    text.size = 0;
+    text.refused = true; // its later parts and its end are dropped without a word
+}
+
 void PartedTexts::addPart(const std::string& from, Piece part)
 {
-    auto text = std::find_if(texts_.begin(), texts_.end(), [&](const Unfinished& item) { return item.from == from; });
-    if (text == texts_.end()) {
-        if (texts_.size() >= maximumTexts) {
-            log_("dropped a long text of which only parts had come: too many frames post long texts at once");
-            texts_.erase(texts_.begin());
-        }
-        texts_.push_back(Unfinished{from, {}, false});
-        text = std::prev(texts_.end());
+    Unfinished* text = find(from);
+    if (!text) {
+        if (pending_->texts.size() >= maximumTexts)
+            dropOldest(nullptr, "too many frames post long texts at once");
+        text = &pending_->texts.emplace_back(Unfinished{this, from, {}, 0, false});
     }
     if (text->refused)
         return;
+    const std::size_t size = part.text.size();
+    const std::size_t maximum = pending_->limit;
+    if (text->size + size > maximum)
+        return refuse(*text);
+    // Room is made by the texts that have waited longest: a page that never ends its texts
+    // loses them before a frame that is still posting its own.
+    while (pending_->size + size > maximum) {
+        dropOldest(text, "the texts still coming would pass " + mebibytes(maximum));
+        text = find(from); // the list moved
+    }
     // Kept as the parts came: joining them here would copy the text again and again on the
     // main thread.
-    std::size_t total = part.text.size();
-    for (const auto& item : texts_)
-        total += item.text.size();
-    if (total > maximumSize) {
-        text->refused = true;
-        text->text = {};
-        return;
-    }
     text->text.pieces.push_back(std::move(part));
+    text->size += size;
+    pending_->size += size;
 }
 
 std::optional<PartedTexts::Text> PartedTexts::finish(const std::string& from, Piece last)
 {
-    auto text = std::find_if(texts_.begin(), texts_.end(), [&](const Unfinished& item) { return item.from == from; });
-    if (text == texts_.end()) {
+    Unfinished* text = find(from);
+    if (!text) {
         log_("received the end of a long text whose beginning is missing");
         return std::nullopt;
     }
     Unfinished taken = std::move(*text);
-    texts_.erase(text);
-    if (taken.refused || taken.text.size() + last.text.size() > maximumSize) {
-        log_("refused a text of more than " + std::to_string(maximumSize >> 20) + " MiB");
+    erase(text);
+    if (taken.refused)
+        return std::nullopt;
+    if (taken.size + last.text.size() > pending_->limit) {
+        log_("refused a text of more than " + mebibytes(pending_->limit) + " at its end");
         return std::nullopt;
     }
     taken.text.pieces.push_back(std::move(last));

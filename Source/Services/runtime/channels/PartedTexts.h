@@ -5,7 +5,8 @@
 // been taken here, and the script keeps no more than `partsInFlight` parts unanswered, so that
 // the main loop turns between every few parts however long it was busy. This class joins the
 // parts again, one text per frame (each frame's script marks its parts), and refuses what that
-// script never sends.
+// script never sends. What a page holds here is capped; every refusal, and every unfinished text
+// dropped to make room, is logged as it happens.
 //
 // Main thread only, like the script messages it takes.
 #pragma once
@@ -36,8 +37,12 @@ public:
     static constexpr std::size_t partLength = 512 * 1024;
     // Parts the script posts before the first of them is answered.
     static constexpr std::size_t partsInFlight = 2;
-    // What the parts of all texts still coming may add up to; beyond it the text is refused.
-    static constexpr std::size_t maximumSize = 512u << 20;
+    // What one text may hold, whole or in parts, and what the unfinished texts of all the
+    // handlers of one view (see `connectPartsHandler`) may add up to, unless the view's owner
+    // sets another figure (`setMaximumSize`, the editor's for its documents): the other pages
+    // post nothing near it (the preview page's device catalogue, its longest, is a few KiB),
+    // and a page in a preview (a prototype, which anyone may have written) holds no more.
+    static constexpr std::size_t maximumSize = 16u << 20;
     // Frames posting a long text at once; the oldest unfinished text makes room for another.
     static constexpr std::size_t maximumTexts = 8;
 
@@ -56,8 +61,11 @@ public:
         std::string_view whole();
     };
 
-    // `log` hears why a text was refused or dropped.
+    // `log` hears why a text was refused or dropped, at the moment it is.
     explicit PartedTexts(std::function<void(const std::string&)> log);
+    ~PartedTexts();
+    PartedTexts(const PartedTexts&) = delete;
+    PartedTexts& operator=(const PartedTexts&) = delete;
 
     // A value the page posted. Nothing when it is not the script's own (the caller takes it as
     // it takes any value); else `whole` is set when a whole text is there, and stays empty
@@ -70,30 +78,41 @@ public:
     // A value posted to the parts handler: the script's own parts and texts are taken as
     // `take` takes them; anything else is refused and logged.
     std::optional<Text> takePosted(JSCValue* body);
+    // A text the page posted some other way (a plain string): refused, and logged, when it is
+    // longer than any text may be.
+    std::optional<Text> admit(Text text) const;
 
     // The handler beside `handlerName` that takes the parts of long texts.
     static std::string partsHandlerName(std::string_view handlerName) { return std::string(handlerName) + "Parts"; }
     // Registers that handler on `manager` and connects `received` to it; each value's reply
     // goes back to the page once `received` has returned. An empty connection when it could
-    // not be registered: the script then posts the parts to the page's handler itself.
-    static SignalConnection connectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName,
-                                                std::function<void(JSCValue*)> received);
+    // not be registered: the script then posts the parts to the page's handler itself. Either
+    // way the unfinished texts from then on count with those of every other handler on
+    // `manager` (a view's bridge and its service channel): a page cannot hold more by posting
+    // to both.
+    SignalConnection connectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName,
+                                         std::function<void(JSCValue*)> received);
     static void disconnectPartsHandler(WebKitUserContentManager* manager, std::string_view handlerName);
+    // The figure that stands for maximumSize for the texts of every handler on `manager`.
+    static void setMaximumSize(WebKitUserContentManager* manager, std::size_t size);
 
     // The page went: a text it was posting will not be finished.
-    void clear() { texts_.clear(); }
+    void clear();
 
 private:
+    struct Unfinished;
+    struct Pending;
     void addPart(const std::string& from, Piece part);
     std::optional<Text> finish(const std::string& from, Piece last);
+    static std::shared_ptr<Pending> pendingOf(WebKitUserContentManager* manager);
+    Unfinished* find(const std::string& from);
+    void erase(const Unfinished* text);
+    // Drops the oldest unfinished text (any handler's, but not `keep`), with a log line.
+    void dropOldest(const Unfinished* keep, const std::string& why);
+    void refuse(Unfinished& text);
 
-    struct Unfinished {
-        std::string from;
-        Text text; // the parts so far, joined only once whole
-        bool refused = false;
-    };
     std::function<void(const std::string&)> log_;
-    std::vector<Unfinished> texts_; // oldest first
+    std::shared_ptr<Pending> pending_; // shared with the other handlers of the view
 };
 
 } // namespace kx

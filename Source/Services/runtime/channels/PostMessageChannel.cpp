@@ -62,7 +62,7 @@ void PostMessageChannel::setWebView(WebKitWebView* webView)
                 self->didReceiveScriptMessage(webkit_javascript_result_get_js_value(result));
             }));
         // Long texts come in parts, a few at a time, to a handler of their own.
-        attachment_->handlers.push_back(PartedTexts::connectPartsHandler(manager, parentFrameMessageHandlerName_, [self = shared_from_this()](JSCValue* value) {
+        attachment_->handlers.push_back(partedTexts_.connectPartsHandler(manager, parentFrameMessageHandlerName_, [self = shared_from_this()](JSCValue* value) {
             if (auto text = self->partedTexts_.takePosted(value))
                 self->receiveText(std::move(*text));
         }));
@@ -184,8 +184,11 @@ void PostMessageChannel::didReceiveScriptMessage(JSCValue* body)
     std::optional<std::string> text;
     std::string description;
     if (json) {
+        const std::shared_ptr<char> owned(json, g_free);
+        // As long as any text may be, as the channel's own texts.
+        if (!partedTexts_.admit(PartedTexts::Text{{PartedTexts::Piece{owned, json}}}))
+            return;
         text = json;
-        g_free(json);
     } else {
         char* string = jsc_value_is_undefined(body) ? nullptr : jsc_value_to_string(body);
         description = string ? string : "nil";

@@ -68,9 +68,14 @@ TEST_F(WebViewControllerGui, NamedMessagesReachTheOwnerAndMarkTheDocumentReady)
     evaluate("post('error', 1); post('nothing', null); window.webkit.messageHandlers._webkit.postMessage({method: 'x'});"
              "post('last')");
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.back() == "last {}"; }, pageTimeout));
-    kx::RKLogSetWriterForTesting(nullptr);
     EXPECT_EQ(heard, (std::vector<std::string>{"ready {}", R"(DOMContentLoaded {"title":"ready"})", "nothing null", "last {}"}));
     EXPECT_EQ(logged, std::vector<std::string>{R"(Failed parsing script message: {"method":"x"})"});
+    // A text longer than any message, posted past the script that would cut it into parts.
+    evaluate("const h = window.webkit.messageHandlers._webkit;"
+             "Object.getPrototypeOf(h).postMessage.call(h, 'x'.repeat(" + std::to_string(kx::PartedTexts::maximumSize + 1) + "))");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return logged.size() == 2; }, pageTimeout));
+    kx::RKLogSetWriterForTesting(nullptr);
+    EXPECT_EQ(logged.back(), "The page's script message: refused a text of more than 16 MiB that came whole (17 MiB)");
 
     controller->loadURL(server.url("/second"));
     EXPECT_FALSE(controller->isDocumentReady());

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <webkit2/webkit2.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Services/generated/ColorSampler.h"
 #include "Services/generated/GestureEventTarget.h"
 #include "Services/generated/MenuActionTarget.h"
@@ -324,17 +325,18 @@ protected:
     }
     void TearDown() override { g_object_unref(context); }
 
-    void post(std::initializer_list<std::pair<const char*, std::string>> members)
+    using Members = std::initializer_list<std::pair<const char*, std::string>>;
+    kx::GObjectRef<JSCValue> object(Members members)
     {
-        JSCValue* object = jsc_value_new_object(context, nullptr, nullptr);
+        auto object = kx::GObjectRef<JSCValue>::adopt(jsc_value_new_object(context, nullptr, nullptr));
         for (const auto& [key, value] : members) {
             JSCValue* string = jsc_value_new_string(context, value.c_str());
-            jsc_value_object_set_property(object, key, string);
+            jsc_value_object_set_property(object.get(), key, string);
             g_object_unref(string);
         }
-        channel->didReceiveScriptMessage(object);
-        g_object_unref(object);
+        return object;
     }
+    void post(Members members) { channel->didReceiveScriptMessage(object(members).get()); }
 
     JSCContext* context = nullptr;
     std::shared_ptr<PostMessageChannel> channel = PostMessageChannel::make();
@@ -378,6 +380,45 @@ TEST_F(PostMessageChannelParts, TheOldestUnfinishedTextMakesRoomWhenTooManyFrame
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_EQ(heard.size(), frames - 1) << log;
     EXPECT_NE(log.find("dropped a long text"), std::string::npos) << log;
+}
+
+TEST_F(PostMessageChannelParts, TheTextsOfAViewShareOneCapAndEachRefusalIsLoggedAsItHappens)
+{
+    // Two handlers of one view, as a page's bridge and its service channel are.
+    std::vector<std::string> lines;
+    const auto log = [&](const std::string& line) { lines.push_back(line); };
+    auto manager = kx::GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+    PartedTexts bridge(log), service(log);
+    bridge.connectPartsHandler(manager.get(), "bridge", [](JSCValue*) {});
+    service.connectPartsHandler(manager.get(), "service", [](JSCValue*) {});
+    const std::string part((PartedTexts::maximumSize * 3) / 8, 'x');
+    const auto whole = [](std::optional<PartedTexts::Taken> taken) { return taken && taken->whole ? taken->whole->size() : 0; };
+
+    // A part that would pass the cap of the two together drops the oldest unfinished text, the
+    // other handler's, at once: its end finds no beginning.
+    bridge.take(object({{"kx-part", part}, {"kx-from", "old"}}).get());
+    service.take(object({{"kx-part", part}, {"kx-from", "kept"}}).get());
+    EXPECT_TRUE(lines.empty());
+    bridge.take(object({{"kx-part", part}, {"kx-from", "new"}}).get());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("dropped a long text of which only parts had come"), std::string::npos) << lines[0];
+    EXPECT_EQ(whole(bridge.take(object({{"kx-json", "end"}, {"kx-from", "old"}}).get())), 0u);
+    EXPECT_EQ(whole(service.take(object({{"kx-json", "end"}, {"kx-from", "kept"}}).get())), part.size() + 3);
+    // One text that passes the cap by itself is refused at the part that passes it; its end is
+    // dropped without a word more.
+    bridge.take(object({{"kx-part", part}, {"kx-from", "new"}}).get());
+    lines.clear();
+    bridge.take(object({{"kx-part", part}, {"kx-from", "new"}}).get());
+    EXPECT_EQ(lines, std::vector<std::string>{"refused a text of more than 16 MiB while its parts came"});
+    EXPECT_EQ(whole(bridge.take(object({{"kx-json", "end"}, {"kx-from", "new"}}).get())), 0u);
+    // A text that comes whole is held to the same cap; a view's owner may set a larger one.
+    const std::string longer(PartedTexts::maximumSize + 1, 'y');
+    EXPECT_EQ(whole(service.take(object({{"kx-json", longer}}).get())), 0u);
+    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), "refused a text of more than 16 MiB that came whole (17 MiB)");
+    PartedTexts::setMaximumSize(manager.get(), 2 * PartedTexts::maximumSize);
+    EXPECT_EQ(whole(service.take(object({{"kx-json", longer}}).get())), longer.size());
+    EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST_F(PostMessageChannelPage, WhatThePageCannotTurnIntoAnObjectsTextIsRefusedAsBefore)
