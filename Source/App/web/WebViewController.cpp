@@ -103,6 +103,7 @@ WebViewController::WebViewController(bool withInspectorEnabled, WebKitWebView* r
         webkit_user_content_manager_add_script(userContentController(), script);
         webkit_user_script_unref(script);
     }
+    installSubFrameLinkScript();
     connectSignals();
     reloadUserScripts();
     setUserAgent(AppInfo::current()->userAgent());

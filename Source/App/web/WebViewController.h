@@ -121,10 +121,12 @@ public:
     static ParsedScriptMessage parseScriptMessage(std::optional<std::string_view> body, std::string_view description);
 
     // What the navigation policy knows of one navigation. WebKitGTK does not tell which frame
-    // a navigation starts in, so the rules apply to every navigation.
+    // a navigation starts in or goes to: a script in every sub-frame tells of each link
+    // clicked there that loads in a sub-frame, just before WebKit asks about it.
     struct NavigationAction {
         std::optional<std::string> url;
         bool isLinkActivated = false;
+        bool isInSubFrame = false; // from a sub-frame, to a sub-frame
     };
     // True when the navigation stays in the view; false when it goes to the system opener.
     static bool allowsNavigation(const NavigationAction& action, bool openLinksInSystemBrowser);
@@ -175,6 +177,8 @@ private:
     void cancelLoadTimeout();
     bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     void createWebView(WebKitNavigationAction* action);
+    void installSubFrameLinkScript();
+    void subFrameLinkWasClicked(JSCValue* url);
     bool runScriptDialog(WebKitScriptDialog* dialog);
     void panelDidEnd(Panel* panel, int response);
 
@@ -187,6 +191,9 @@ private:
     RawBridgeHandler bridgeHandler_;
     DocumentReadyHandler documentReadyHandler_;
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
+    // Links clicked in sub-frames that load in a sub-frame, as the frames' script told of them,
+    // until the next clicked link's navigation is decided.
+    std::vector<std::string> subFrameLinks_;
 
     bool handlesScriptMessages_ = false;
     // The page's long messages, posted in parts by the script ahead of the bridge's.

@@ -1,6 +1,8 @@
 // Which navigations stay in the view, new-window requests, and the page's alerts and prompts.
 #include "App/web/WebViewController.h"
 
+#include <algorithm>
+
 #include <webkit2/webkit2.h>
 
 #include "Platform/Foundation/GObjectRef.h"
@@ -37,12 +39,89 @@ GtkWindow* windowOf(GtkWidget* widget)
 constexpr int promptFieldWidth = 350;
 constexpr int promptFieldHeight = 24;
 
+// WebKitGTK's navigation action names neither the frame a navigation starts in nor the frame it
+// loads in, and its web process extensions see requests without their frames too. What a frame
+// knows of itself tells it instead: this script runs in every sub-frame, in a script world of
+// its own (the page neither sees nor changes it), ahead of the page's scripts, so that its
+// listener hears every click first. A click on a link that loads in a sub-frame (the frame
+// itself, a frame it names, or its parent when that is not the top frame) is told with the
+// link's address. The navigation is the link's default action, after every listener; its
+// question reaches us after the message, in order, over the same connection.
+constexpr const char* subFrameLinkHandlerName = "kxSubFrameLink";
+constexpr const char* subFrameLinkWorld = "kx-sub-frame-links";
+constexpr const char* subFrameLinkScript = R"JS((function () {
+  if (window === window.top) return;
+  var handler = window.webkit && window.webkit.messageHandlers.kxSubFrameLink;
+  if (!handler) return;
+  // Whether a link's target is a frame other than the top one: the frame itself, its parent
+  // below the top, or a frame of that name anywhere in the page (no such frame: a new window).
+  function loadsInSubFrame(target) {
+    var lower = target.toLowerCase();
+    if (lower === "" || lower === "_self" || target === window.name) return true;
+    if (lower === "_parent") return window.parent !== window.top;
+    if (lower.charAt(0) === "_") return false;
+    for (var windows = [window.top], i = 0; i < windows.length && i < 1000; ++i) {
+      var named;
+      try { named = windows[i][target]; } catch (error) {}
+      for (var j = 0; j < windows[i].length; ++j) {
+        if (windows[i][j] === named) return true;
+        windows.push(windows[i][j]);
+      }
+    }
+    return false;
+  }
+  window.addEventListener("click", function (event) {
+    if (event.button !== 0 || event.ctrlKey || event.metaKey || event.shiftKey) return;
+    var path = event.composedPath();
+    for (var i = 0; i < path.length; ++i) {
+      var link = path[i];
+      if (!(link instanceof HTMLAnchorElement || link instanceof HTMLAreaElement) || !link.hasAttribute("href")) continue;
+      var base = document.querySelector("base[target]");
+      if (loadsInSubFrame(link.getAttribute("target") || (base && base.getAttribute("target")) || ""))
+        handler.postMessage(link.href);
+      return;
+    }
+  }, true);
+})();)JS";
+// A page that stops its links' navigations leaves their addresses behind; a few are enough.
+constexpr std::size_t subFrameLinksKept = 8;
+
 } // namespace
+
+void WebViewController::installSubFrameLinkScript()
+{
+    WebKitUserContentManager* manager = userContentController();
+    if (!webkit_user_content_manager_register_script_message_handler_in_world(manager, subFrameLinkHandlerName, subFrameLinkWorld))
+        return; // sub-frames' links then leave as the main frame's do
+    signalConnections_.push_back(SignalConnection::connect<void(WebKitUserContentManager*, WebKitJavascriptResult*)>(
+        manager, (std::string("script-message-received::") + subFrameLinkHandlerName).c_str(),
+        [this](WebKitUserContentManager*, WebKitJavascriptResult* result) {
+            subFrameLinkWasClicked(webkit_javascript_result_get_js_value(result));
+        }));
+    WebKitUserScript* script = webkit_user_script_new_for_world(subFrameLinkScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, subFrameLinkWorld,
+                                                                nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager, script);
+    webkit_user_script_unref(script);
+}
+
+void WebViewController::subFrameLinkWasClicked(JSCValue* url)
+{
+    if (!url || !jsc_value_is_string(url))
+        return;
+    char* text = jsc_value_to_string(url);
+    if (subFrameLinks_.size() >= subFrameLinksKept)
+        subFrameLinks_.erase(subFrameLinks_.begin());
+    subFrameLinks_.emplace_back(text ? text : "");
+    g_free(text);
+}
 
 bool WebViewController::allowsNavigation(const NavigationAction& action, bool openLinksInSystemBrowser)
 {
     if (!action.url || !openLinksInSystemBrowser)
         return true;
+    if (action.isInSubFrame)
+        return true; // an embedded page's link loads in its frame, whatever its host
     std::optional<std::string> host = hostOf(*action.url);
     if (!host)
         return true; // files, data and about pages
@@ -74,10 +153,17 @@ bool WebViewController::decidePolicy(WebKitPolicyDecision* decision, WebKitPolic
         return false; // WebKit's own handling of responses
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-    const NavigationAction navigation{
+    NavigationAction navigation{
         requestURL(action),
         action && webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED,
     };
+    if (navigation.isLinkActivated) {
+        // The frames' script told of the link just before this question, if it was clicked in a
+        // sub-frame: what it told earlier belongs to clicks whose navigation the page stopped.
+        navigation.isInSubFrame = navigation.url
+            && std::find(subFrameLinks_.begin(), subFrameLinks_.end(), *navigation.url) != subFrameLinks_.end();
+        subFrameLinks_.clear();
+    }
     if (navigation.url && navigationPolicyHandler_) {
         // A copy: the owner may replace the handler or close the page while it runs.
         auto handler = navigationPolicyHandler_;

@@ -1,11 +1,15 @@
 // The web-view host with real pages from a local server, in a real window.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+
 #include <gtk/gtk.h>
 
 #include "App/account/AppServices.h"
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "gui/App/web/HostedPage.h"
 #include "support/Spin.h"
 
@@ -116,6 +120,30 @@ TEST_F(WebViewControllerGui, LinksToOtherHostsGoToTheDesktop)
     evaluate("document.getElementById('local').click()");
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("document.title") == "second"; }, pageTimeout));
     EXPECT_EQ(opened.size(), 2u);
+
+    // In an embedded frame, a link that loads in a frame stays in the view whatever its host;
+    // one that loads in the top frame goes to the desktop.
+    server.route("/inner", R"(<a id="here" href="http://example.invalid/inframe">here</a>
+        <iframe name="nested" src="about:blank"></iframe><a id="named" href="http://example.invalid/named" target="nested">n</a>
+        <a id="top" href="http://example.invalid/top" target="_top">top</a>)");
+    server.route("/framed", R"(<title>framed</title><iframe src="/inner"></iframe>)");
+    std::vector<std::string> started;
+    auto loads = kx::SignalConnection::connect<void(WebKitWebView*, WebKitWebResource*, WebKitURIRequest*)>(
+        controller->webView().wkWebView(), "resource-load-started",
+        [&](WebKitWebView*, WebKitWebResource*, WebKitURIRequest* request) { started.emplace_back(webkit_uri_request_get_uri(request)); });
+    controller->loadURL(server.url("/framed"));
+    const std::string frame = "document.querySelector('iframe').contentDocument";
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate(frame + ".getElementById('top') !== null") == true; }, pageTimeout));
+    evaluate(frame + ".getElementById('named').click(); " + frame + ".getElementById('here').click()");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return std::count(started.begin(), started.end(), "http://example.invalid/inframe"); }, pageTimeout));
+    EXPECT_EQ(std::count(started.begin(), started.end(), "http://example.invalid/named"), 1);
+    EXPECT_EQ(opened.size(), 2u);
+    controller->loadURL(server.url("/framed"));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate(frame + ".getElementById('top') !== null") == true; }, pageTimeout));
+    evaluate(frame + ".getElementById('top').click()");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return opened.size() == 3; }, pageTimeout));
+    EXPECT_EQ(opened.back(), "http://example.invalid/top");
+    EXPECT_EQ(evaluate("document.title"), "framed");
 }
 
 // The visible dialog that the host shows for the page, once it is there.

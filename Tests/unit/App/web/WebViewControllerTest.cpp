@@ -70,6 +70,7 @@ TEST(WebViewControllerNavigation, OnlyClickedLinksToOtherHostsLeaveTheView)
                               "file:///home/user/page.html", "about:blank", "mailto:a@b.c"})
         EXPECT_TRUE(allows(std::string(local), true)) << local;
     EXPECT_FALSE(allows("http://LOCALHOST.example.com/", true)); // the host test is case-sensitive
+    EXPECT_TRUE(WebViewController::allowsNavigation({"https://example.com/page", true, true}, true)); // in a sub-frame
 }
 
 TEST(WebViewControllerNavigation, NewWindowsOpenOnlyWebAndMailSchemes)
