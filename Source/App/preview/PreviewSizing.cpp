@@ -122,19 +122,6 @@ Size snappedSize(Size proposed, const ResizeContext& context)
     return {k * iw, k * ih + tb};
 }
 
-Rect constrainedToWorkArea(Rect frame, Rect workArea)
-{
-    if (!(workArea.size.width > 0) || !(workArea.size.height > 0))
-        return frame;
-    frame.size.width = std::clamp(frame.size.width, 0.0, workArea.size.width);
-    frame.size.height = std::clamp(frame.size.height, 0.0, workArea.size.height);
-    const double maxX = workArea.origin.x + workArea.size.width - frame.size.width;
-    const double maxY = workArea.origin.y + workArea.size.height - frame.size.height;
-    frame.origin.x = std::isfinite(frame.origin.x) ? std::clamp(frame.origin.x, workArea.origin.x, maxX) : workArea.origin.x;
-    frame.origin.y = std::isfinite(frame.origin.y) ? std::clamp(frame.origin.y, workArea.origin.y, maxY) : workArea.origin.y;
-    return frame;
-}
-
 namespace {
 
 double distanceBetween(const Rect& a, const Rect& b)

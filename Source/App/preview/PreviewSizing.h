@@ -45,9 +45,6 @@ struct ResizeContext {
 // can take on that shape.
 Size snappedSize(Size proposed, const ResizeContext& context);
 
-// `frame` moved and, where it is larger, shrunk so that it lies inside `workArea`.
-Rect constrainedToWorkArea(Rect frame, Rect workArea);
-
 // A frame from an earlier session on the monitors of today: inside the work area of the
 // monitor that holds most of it (the nearest when none does), moved there and, where it is
 // larger, shrunk on its own shape; never smaller than `minimum`. Without work areas it stays

@@ -136,7 +136,7 @@ Rect PreviewWindowSizing::frameForDrag(const Rect& start, unsigned edges, Size s
     if (edges & PreviewWindow::top)
         frame.origin.y = start.origin.y + start.size.height - frame.size.height;
     if (auto area = window_.workArea())
-        frame = PreviewSizing::constrainedToWorkArea(frame, *area);
+        frame = constrainedToWorkArea(frame, *area);
     return frame;
 }
 

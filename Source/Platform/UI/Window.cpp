@@ -295,9 +295,90 @@ std::chrono::milliseconds Window::doubleClickInterval()
     return std::chrono::milliseconds(milliseconds);
 }
 
+std::optional<Rect> Window::workArea() const
+{
+    GdkDisplay* display = gtk_widget_get_display(window_.get());
+    GdkMonitor* monitor = nullptr;
+    if (GdkWindow* window = gtk_widget_get_window(window_.get()))
+        monitor = gdk_display_get_monitor_at_window(display, window);
+    if (!monitor)
+        monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor && gdk_display_get_n_monitors(display) > 0)
+        monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor)
+        return std::nullopt;
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    return Rect{{double(area.x), double(area.y)}, {double(area.width), double(area.height)}};
+}
+
+Window::Decorations Window::decorations()
+{
+    // Realising the window gives it and its content their sizes.
+    gtk_widget_realize(window_.get());
+    GtkAllocation whole, content;
+    gtk_widget_get_allocation(window_.get(), &whole);
+    gtk_widget_get_allocation(root_, &content);
+    Decorations decorations{{double(std::max(0, whole.width - content.width)), double(std::max(0, whole.height - content.height))},
+                            {double(content.x), double(content.y)}};
+    if (GtkWidget* bar = gtk_window_get_titlebar(gtkWindow()); bar && gtk_widget_get_visible(bar)) {
+        GtkAllocation title;
+        gtk_widget_get_allocation(bar, &title);
+        decorations.origin = {double(title.x), double(title.y)};
+    }
+    return decorations;
+}
+
+Size Window::contentSizeThatFits(Size wanted)
+{
+    const auto area = workArea();
+    if (!area)
+        return wanted;
+    const Size around = decorations().size;
+    return {std::max(1.0, std::min(wanted.width, area->size.width - around.width)),
+            std::max(1.0, std::min(wanted.height, area->size.height - around.height))};
+}
+
+void Window::move(Point origin)
+{
+    moved_ = true;
+    gtk_window_move(gtkWindow(), int(std::lround(origin.x)), int(std::lround(origin.y)));
+}
+
+double Window::textScale()
+{
+    // GTK sets the screen's resolution from Xft DPI (-1 when there is none: the usual 96).
+    GdkScreen* screen = gdk_screen_get_default();
+    const double resolution = screen ? gdk_screen_get_resolution(screen) : -1;
+    return resolution > 0 ? resolution / 96 : 1;
+}
+
+void Window::fitWorkArea()
+{
+    const auto area = workArea();
+    if (!area)
+        return;
+    const Decorations around = decorations();
+    int x = 0, y = 0, width = 0, height = 0;
+    gtk_window_get_position(gtkWindow(), &x, &y);
+    gtk_window_get_size(gtkWindow(), &width, &height);
+    const Rect frame{{x - around.origin.x, y - around.origin.y},
+                     {width + around.size.width, height + around.size.height}};
+    const Rect fitted = constrainedToWorkArea(frame, *area);
+    if (fitted.size != frame.size)
+        gtk_window_resize(gtkWindow(), std::max(1, int(std::lround(fitted.size.width - around.size.width))),
+                          std::max(1, int(std::lround(fitted.size.height - around.size.height))));
+    // A window GTK or the window manager places is placed inside the work area by them.
+    if (moved_ && fitted.origin != frame.origin)
+        gtk_window_move(gtkWindow(), int(std::lround(fitted.origin.x + around.origin.x)),
+                        int(std::lround(fitted.origin.y + around.origin.y)));
+}
+
 void Window::makeKeyAndOrderFront()
 {
     pendingHide_ = PendingHide::none;
+    if (!gtk_widget_get_visible(window_.get()))
+        fitWorkArea();
     gtk_widget_show(window_.get());
     gtk_window_present(gtkWindow());
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <gtk/gtk.h>
@@ -97,6 +98,27 @@ public:
     // offscreen windows do not count).
     static bool isAnyWindowShown(GtkWindow* except = nullptr);
 
+    // ---- The screen ----
+    // A window opens whole inside the work area of its monitor (the monitor less the
+    // desktop's panels): each time it is shown from hidden, a frame (title bar and borders
+    // included) larger than the work area shrinks to it, as far as the window's content
+    // allows, and a window placed with move() is moved into it. A window whose content has a
+    // fixed size sizes it with contentSizeThatFits first.
+    //
+    // The work area of the monitor the window is on, or, before it has a place, of the
+    // primary monitor (else the first); points from the top left of the screen. None without
+    // monitors.
+    std::optional<Rect> workArea() const;
+    // The content size a window that wants `wanted` opens at: `wanted` where its frame fits
+    // the work area, else as much as fits there.
+    Size contentSizeThatFits(Size wanted);
+    // Puts the window at `origin` (its position as gtk_window_get_position tells it). A window
+    // never moved opens where GTK or the window manager puts it.
+    void move(Point origin);
+    // The desktop's text scaling: 1 at the usual 96 dots per inch, 1.5 at 144 (Xft DPI). Text
+    // grows by it and WebKit zooms its pages by it: a layout in points grows with them.
+    static double textScale();
+
     // Shows the window and gives it the focus.
     virtual void makeKeyAndOrderFront();
     // Hides the window without closing it (after a menu's opening, as closing does).
@@ -113,6 +135,14 @@ protected:
 
 private:
     enum class PendingHide { none, orderOut, close };
+    // What the window draws around its content, in points, once it has a size; `origin` is
+    // where GTK counts its position from (inside the shadow, above the title bar).
+    struct Decorations {
+        Size size;
+        Point origin;
+    };
+    Decorations decorations();
+    void fitWorkArea();
     void hideWhenNoMenuOpens(PendingHide hide);
     void hideNow();
     void packMenuBar();
@@ -128,6 +158,7 @@ private:
     GtkHeaderBar* titleBar_ = nullptr;
     bool menuBarVisible_ = true;
     bool movableByBackground_ = false;
+    bool moved_ = false;
     PendingHide pendingHide_ = PendingHide::none;
     guint shakeTick_ = 0;
     gint64 shakeStart_ = 0;

@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -82,6 +83,55 @@ inline void saveScreenshot(const std::string& name)
     if (shot)
         gdk_pixbuf_save(shot.get(), (std::string(folder) + "/" + name + ".png").c_str(), "png", nullptr, nullptr);
 }
+
+// The top-level `window` as it stands on the screen, title bar and borders included, and the
+// work area of its monitor; points.
+inline kx::Rect frameOnScreen(GtkWidget* window)
+{
+    GdkRectangle frame{};
+    if (GdkWindow* gdkWindow = gtk_widget_get_window(window))
+        gdk_window_get_frame_extents(gdkWindow, &frame);
+    return {{double(frame.x), double(frame.y)}, {double(frame.width), double(frame.height)}};
+}
+
+inline kx::Rect workAreaOf(GtkWidget* window)
+{
+    GdkRectangle area{};
+    if (GdkWindow* gdkWindow = gtk_widget_get_window(window))
+        gdk_monitor_get_workarea(gdk_display_get_monitor_at_window(gtk_widget_get_display(window), gdkWindow), &area);
+    return {{double(area.x), double(area.y)}, {double(area.width), double(area.height)}};
+}
+
+// Whether the window stands whole inside its monitor's work area (where the display lets a
+// client know where its windows are).
+inline ::testing::AssertionResult isWholeOnScreen(GtkWidget* window)
+{
+    const kx::Rect frame = frameOnScreen(window);
+    const kx::Rect area = workAreaOf(window);
+    if (kx::constrainedToWorkArea(frame, area) == frame)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the frame " << frame.origin.x << "," << frame.origin.y << " "
+                                         << frame.size.width << "x" << frame.size.height << " is not inside the work area "
+                                         << area.origin.x << "," << area.origin.y << " " << area.size.width << "x"
+                                         << area.size.height;
+}
+
+// Sets the desktop's text scaling (Xft DPI) for as long as it lives.
+class TextScale {
+public:
+    explicit TextScale(double scale)
+    {
+        GtkSettings* settings = gtk_settings_get_default();
+        g_object_get(settings, "gtk-xft-dpi", &desktop_, nullptr);
+        g_object_set(settings, "gtk-xft-dpi", int(std::lround(96 * scale * 1024)), nullptr);
+    }
+    ~TextScale() { g_object_set(gtk_settings_get_default(), "gtk-xft-dpi", desktop_, nullptr); }
+    TextScale(const TextScale&) = delete;
+    TextScale& operator=(const TextScale&) = delete;
+
+private:
+    int desktop_ = -1;
+};
 
 inline kx::Point windowPosition(GtkWidget* window)
 {
