@@ -40,7 +40,7 @@ private:
 
 WelcomeWindow::WelcomeWindow(Size contentSize, RecentDocumentsSource source,
                              std::optional<WelcomePageBridge::Environment> environment)
-    : TitlelessWindow(contentSize)
+    : TitlelessWindow(WelcomeWindowLayout::windowSize(contentSize, textScale()))
     , recentDocumentsSource_(source ? std::move(source) : [] { return RecentDocuments::shared().recentDocumentURLs(); })
     , webView_(WebViewController::make(false))
     , bridge_(
@@ -50,7 +50,8 @@ WelcomeWindow::WelcomeWindow(Size contentSize, RecentDocumentsSource source,
               if (!alive.expired())
                   close();
           })
-    , size_(contentSize)
+    , designSize_(contentSize)
+    , layout_(WelcomeWindowLayout::make(contentSize, textScale(), WelcomeWindowLayout::windowSize(contentSize, textScale())))
     , background_(GObjectRef<GtkCssProvider>::adopt(gtk_css_provider_new()))
 {
     gtk_window_set_title(gtkWindow(), "Welcome to Korvel X");
@@ -64,6 +65,12 @@ WelcomeWindow::WelcomeWindow(Size contentSize, RecentDocumentsSource source,
         }));
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
         widget(), "key-press-event", [this](GtkWidget*, GdkEventKey* event) -> gboolean { return keyPressed(*event); }));
+    // The desktop's text grows or shrinks: so does the window on screen, as the page zooms.
+    connections_.push_back(SignalConnection::connect<void(GObject*, GParamSpec*)>(
+        gtk_settings_get_default(), "notify::gtk-xft-dpi", [this](GObject*, GParamSpec*) {
+            if (isVisible())
+                placeOnScreen();
+        }));
 
     webView_->setBridgeHandler([this, alive = std::weak_ptr<int>(alive_)](const std::string& method, nlohmann::json arguments) {
         if (!alive.expired())
@@ -140,15 +147,24 @@ void WelcomeWindow::center()
         return;
     GdkRectangle area;
     gdk_monitor_get_workarea(screen, &area);
-    gtk_window_move(gtkWindow(), area.x + int(std::lround((area.width - size_.width) / 2)),
-                    area.y + int(std::lround((area.height - size_.height) / 2)));
+    const Size size = layout_.window;
+    move({area.x + std::round((area.width - size.width) / 2), area.y + std::round((area.height - size.height) / 2)});
 }
 
-void WelcomeWindow::makeKeyAndOrderFront()
+void WelcomeWindow::fitToScreen()
 {
-    reloadRecentFiles();
-    // The activations that follow this showing show what was read here.
-    listReadForShowing_ = g_get_monotonic_time();
+    const double scale = textScale();
+    const Size wanted = WelcomeWindowLayout::windowSize(designSize_, scale);
+    const WelcomeWindowLayout layout = WelcomeWindowLayout::make(designSize_, scale, contentSizeThatFits(wanted));
+    if (layout == layout_)
+        return;
+    layout_ = layout;
+    layoutViews();
+}
+
+void WelcomeWindow::placeOnScreen()
+{
+    fitToScreen();
     if (!welcomeShownThisLaunch_) {
         welcomeShownThisLaunch_ = true;
         center();
@@ -158,10 +174,18 @@ void WelcomeWindow::makeKeyAndOrderFront()
         gdk_monitor_get_workarea(screen, &visible);
         int x = 0, y = 0;
         gtk_window_get_position(gtkWindow(), &x, &y);
-        const Rect frame{{double(x - geometry.x), double(y - geometry.y)}, size_};
+        const Rect frame{{double(x - geometry.x), double(y - geometry.y)}, layout_.window};
         if (needsCentring(flippedFrame(frame, geometry.height), {double(visible.width), double(visible.height)}))
             center();
     }
+}
+
+void WelcomeWindow::makeKeyAndOrderFront()
+{
+    reloadRecentFiles();
+    // The activations that follow this showing show what was read here.
+    listReadForShowing_ = g_get_monotonic_time();
+    placeOnScreen();
     // Shown anew, the keys start at the list (Return opens its selected project), not at the
     // first control in Tab order.
     if (recentsTableView_ && !gtk_widget_get_visible(widget()))

@@ -22,6 +22,7 @@
 
 #include "App/shell/Color.h"
 #include "App/welcome/WelcomePageBridge.h"
+#include "App/welcome/WelcomeWindowLayout.h"
 #include "App/welcome/WelcomeWindowNoRecentDocumentsView.h"
 #include "App/welcome/WelcomeWindowRecentsTableView.h"
 #include "App/shell/widgets/ImageMouseOverButton.h"
@@ -37,10 +38,7 @@ class WebViewController;
 
 class WelcomeWindow : public TitlelessWindow, private WelcomeWindowRecentsTableView::Delegate {
 public:
-    static constexpr double sideBarWidth = 240.0;
-    static constexpr double bottomBarHeight = 32.0;
-    static constexpr double rowHeight = 44.0;
-    static constexpr double dragStripHeight = 65.0;
+    // At 100 % text; the window grows with the desktop's text scale and shrinks to the screen.
     static constexpr Size defaultContentSize{840, 540};
     // How long the list read for a showing serves the activations that follow it.
     static constexpr std::chrono::microseconds listSharedFor{500'000};
@@ -54,8 +52,11 @@ public:
                            std::optional<WelcomePageBridge::Environment> environment = std::nullopt);
     ~WelcomeWindow() override;
 
-    // Shows the window, centred the first time and whenever it would lie off the screen.
+    // Shows the window, centred the first time and whenever it would lie off the screen, at
+    // the size its text scale asks for or as much of it as the screen holds.
     void makeKeyAndOrderFront() override;
+    // Where the views stand now.
+    const WelcomeWindowLayout& layout() const { return layout_; }
     // Heard after the window closed (the controller's notification).
     std::function<void()> didClose;
 
@@ -113,6 +114,15 @@ private:
     void addRecentsSidebar(bool unused);
     void addWelcome();
     void addCloseButton();
+    // Place the views by `layout_` (anew when it changed).
+    void layoutSidebar();
+    void layoutPage();
+    void layoutCloseButton();
+    void layoutViews();
+    // Lays the window out anew for today's text scale and screen.
+    void fitToScreen();
+    // Fits, then centres the window the first time and whenever it would lie off the screen.
+    void placeOnScreen();
 
     void applyWindowLook();
     void updateRecentsAppearance();
@@ -141,7 +151,9 @@ private:
     std::shared_ptr<WebViewController> webView_;
     WelcomePageBridge bridge_;
 
-    Size size_;
+    // The design's size, at 100 % text.
+    Size designSize_;
+    WelcomeWindowLayout layout_;
     GObjectRef<GtkCssProvider> background_;
     GObjectRef<GtkWidget> sidebarBox_;
     GtkScrolledWindow* scrollView_ = nullptr;

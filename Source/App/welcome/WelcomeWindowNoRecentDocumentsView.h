@@ -13,13 +13,14 @@ class WelcomeWindowNoRecentDocumentsView : public View {
 public:
     static constexpr const char* title = "No Recent Files";
 
-    explicit WelcomeWindowNoRecentDocumentsView(const Rect& frame);
+    // `scale`: the desktop's text scale, by which the notice's place grows as its text does.
+    explicit WelcomeWindowNoRecentDocumentsView(const Rect& frame, double scale = 1);
 
     GtkFixed* fixed() const { return GTK_FIXED(widget()); }
     const AntiAliasedLabel& label() const { return *label_; }
 
 private:
-    void setup(double width);
+    void setup(double width, double scale);
 
     std::unique_ptr<AntiAliasedLabel> label_;
 };

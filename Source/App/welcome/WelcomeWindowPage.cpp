@@ -63,7 +63,6 @@ void WelcomeWindow::loadWelcome()
     GtkWidget* view = webView_->webView().widget();
     gtk_widget_hide(view);
     gtk_widget_set_no_show_all(view, TRUE);
-    gtk_widget_set_size_request(view, int(std::lround(size_.width - sideBarWidth)), int(std::lround(size_.height)));
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
         webView_->webView().wkWebView(), "load-changed", [](WebKitWebView*, WebKitLoadEvent event) {
             if (event == WEBKIT_LOAD_FINISHED)
@@ -86,10 +85,21 @@ void WelcomeWindow::loadWelcome()
 
 void WelcomeWindow::addWelcome()
 {
+    layoutPage();
+}
+
+void WelcomeWindow::layoutPage()
+{
     GtkWidget* view = webView_->webView().widget();
-    gtk_fixed_put(flippedContentView(), view, 0, 0);
+    GtkFixed* content = flippedContentView();
+    const Rect& page = layout_.page;
+    gtk_widget_set_size_request(view, int(std::lround(page.size.width)), int(std::lround(page.size.height)));
+    if (gtk_widget_get_parent(view) == GTK_WIDGET(content))
+        gtk_fixed_move(content, view, int(std::lround(page.origin.x)), int(std::lround(page.origin.y)));
+    else
+        gtk_fixed_put(content, view, int(std::lround(page.origin.x)), int(std::lround(page.origin.y)));
     // Above the page, which gets its window only when it fades in.
-    placeAbove(dragView_.widget(), {{0, 0}, {size_.width - sideBarWidth, dragStripHeight}});
+    placeAbove(dragView_.widget(), layout_.dragStrip);
     gtk_widget_show(dragView_.widget());
 }
 

@@ -80,17 +80,18 @@ void WelcomeWindowRecentsRowView::viewDidMoveToSuperview()
     const double midY = bounds.height * 0.5;
     const std::string title = titleText(contents.url);
     const std::string path = pathText(contents.url, g_get_home_dir());
-    constexpr double textX = 10;
-    const double right = bounds.width - 12;
+    const double s = scale > 0 && std::isfinite(scale) ? scale : 1;
+    const double textX = std::round(10 * s);
+    const double right = bounds.width - std::round(12 * s);
     if (!titleLabel_) {
         Label label = labelWithText(title);
-        label.frame = {{textX, std::floor(path.empty() ? midY - 9 : midY - 15)}, {right - textX, 20}};
+        label.frame = {{textX, std::floor(path.empty() ? midY - 9 * s : midY - 15 * s)}, {right - textX, std::round(20 * s)}};
         label.font = Font::systemFont(12);
         titleLabel_ = std::move(label);
     }
     if (!pathLabel_) {
         Label label = labelWithText(path);
-        label.frame = {{textX, std::floor(midY + 2)}, {right - textX, 18}};
+        label.frame = {{textX, std::floor(midY + 2 * s)}, {right - textX, std::round(18 * s)}};
         label.font = Font::systemFont(10);
         label.hidden = path.empty();
         pathLabel_ = std::move(label);

@@ -35,6 +35,8 @@ public:
 
     // Set before the row joins the list; later changes are not shown.
     Contents contents = Contents::document("/");
+    // The desktop's text scale, by which the places of the texts grow as the texts do.
+    double scale = 1;
 
     const std::optional<Label>& titleLabel() const { return titleLabel_; }
     const std::optional<Label>& pathLabel() const { return pathLabel_; }

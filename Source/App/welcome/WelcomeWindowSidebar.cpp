@@ -16,10 +16,16 @@ void setSource(cairo_t* cr, const Color& color)
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
 }
 
-void put(GtkFixed* parent, GtkWidget* child, const Rect& frame)
+// Puts `child` at `frame`, or moves it there when it is there already.
+void place(GtkFixed* parent, GtkWidget* child, const Rect& frame)
 {
     gtk_widget_set_size_request(child, int(std::lround(frame.size.width)), int(std::lround(frame.size.height)));
-    gtk_fixed_put(parent, child, int(std::lround(frame.origin.x)), int(std::lround(frame.origin.y)));
+    const int x = int(std::lround(frame.origin.x));
+    const int y = int(std::lround(frame.origin.y));
+    if (gtk_widget_get_parent(child) == GTK_WIDGET(parent))
+        gtk_fixed_move(parent, child, x, y);
+    else
+        gtk_fixed_put(parent, child, x, y);
     gtk_widget_show(child);
 }
 
@@ -27,33 +33,24 @@ void put(GtkFixed* parent, GtkWidget* child, const Rect& frame)
 
 void WelcomeWindow::addRecentsSidebar(bool)
 {
-    const double x0 = size_.width - sideBarWidth;
-    const double listHeight = size_.height - bottomBarHeight;
-    GtkFixed* content = flippedContentView();
-
-    // The box reaches past the top, right and bottom edges: only its left line shows, as the
-    // separator between page and sidebar.
+    // Only the box's left line shows, as the separator between page and sidebar: the rest of
+    // its border lies past the window's edges.
     sidebarBox_ = GObjectRef<GtkWidget>::sink(gtk_drawing_area_new());
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
         sidebarBox_.get(), "draw", [this](GtkWidget* box, cairo_t* cr) -> gboolean {
-            const double width = gtk_widget_get_allocated_width(box);
-            const double height = gtk_widget_get_allocated_height(box);
             setSource(cr, boxFill_);
             cairo_paint(cr);
             setSource(cr, boxBorder_);
-            cairo_set_line_width(cr, 1);
-            cairo_rectangle(cr, 0.5, 0.5, width - 1, height - 1);
-            cairo_stroke(cr);
+            cairo_rectangle(cr, 0, 0, 1, gtk_widget_get_allocated_height(box));
+            cairo_fill(cr);
             return FALSE;
         }));
-    put(content, sidebarBox_.get(), {{x0, -1}, {sideBarWidth + 1, size_.height + 2}});
 
     scrollView_ = GTK_SCROLLED_WINDOW(gtk_scrolled_window_new(nullptr, nullptr));
     gtk_scrolled_window_set_policy(scrollView_, GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_overlay_scrolling(scrollView_, TRUE);
     gtk_scrolled_window_set_shadow_type(scrollView_, GTK_SHADOW_NONE);
     gtk_style_context_add_class(gtk_widget_get_style_context(GTK_WIDGET(scrollView_)), "kx-recents");
-    put(content, GTK_WIDGET(scrollView_), {{x0, 0}, {sideBarWidth, listHeight}});
 
     recentsTableView_ = std::make_unique<WelcomeWindowRecentsTableView>();
     recentsTableView_->welcomeWindow = this;
@@ -72,24 +69,20 @@ void WelcomeWindow::addRecentsSidebar(bool)
             setSource(cr, boxFill_);
             cairo_paint(cr);
             setSource(cr, lineColor_);
-            cairo_rectangle(cr, 0, 0, 1, bottomBarHeight);              // the sidebar's left line
-            cairo_rectangle(cr, 0, 0, sideBarWidth, 1);                 // above the buttons
-            cairo_rectangle(cr, sideBarWidth / 2, 0, 1, bottomBarHeight); // between them
+            const double width = layout_.sidebarWidth;
+            const double height = layout_.barHeight;
+            cairo_rectangle(cr, 0, 0, 1, height);                   // the sidebar's left line
+            cairo_rectangle(cr, 0, 0, width, 1);                    // above the buttons
+            cairo_rectangle(cr, std::floor(width / 2), 0, 1, height); // between them
             cairo_fill(cr);
             return FALSE; // then the buttons
         }));
-    put(content, bottomBar_.get(), {{x0, size_.height - bottomBarHeight}, {sideBarWidth, bottomBarHeight}});
 
-    const double buttonWidth = sideBarWidth * 0.5 - 4;
     openButton_ = std::make_unique<WelcomeWindowButton>("Open\u2026");
     openButton_->setAction([this] { openFile(); });
-    openButton_->placeIn(GTK_FIXED(bottomBar_.get()), {{2, 2}, {buttonWidth, bottomBarHeight - 4}});
-    gtk_widget_show(openButton_->widget());
     newButton_ = std::make_unique<WelcomeWindowButton>("New");
     newButton_->setAction([this] { newPrototype(); });
-    newButton_->placeIn(GTK_FIXED(bottomBar_.get()),
-                        {{sideBarWidth * 0.5 - 1 + 2, 2}, {buttonWidth, bottomBarHeight - 4}});
-    gtk_widget_show(newButton_->widget());
+    layoutSidebar();
 
     gtk_widget_set_can_focus(recentsTableView_->widget(), TRUE);
     gtk_window_set_focus(gtkWindow(), recentsTableView_->widget());
@@ -99,6 +92,47 @@ void WelcomeWindow::addRecentsSidebar(bool)
         if (!alive.expired())
             updateRecentsAppearance();
     });
+}
+
+void WelcomeWindow::layoutSidebar()
+{
+    const WelcomeWindowLayout& layout = layout_;
+    GtkFixed* content = flippedContentView();
+    place(content, sidebarBox_.get(), layout.sidebarBox);
+    place(content, GTK_WIDGET(scrollView_), layout.scrollView);
+    place(content, bottomBar_.get(), layout.bottomBar);
+    openButton_->placeIn(GTK_FIXED(bottomBar_.get()), layout.openButton);
+    gtk_widget_show(openButton_->widget());
+    newButton_->placeIn(GTK_FIXED(bottomBar_.get()), layout.newButton);
+    gtk_widget_show(newButton_->widget());
+}
+
+void WelcomeWindow::layoutCloseButton()
+{
+    placeAbove(closeButton_->widget(), layout_.closeButton);
+    gtk_widget_show(closeButton_->widget());
+    // The main menu's button faces it, at the right end of the strip.
+    if (ImageMouseOverButton* menu = menuButton()) {
+        placeAbove(menu->widget(), layout_.menuButton);
+        gtk_widget_show(menu->widget());
+    }
+}
+
+void WelcomeWindow::layoutViews()
+{
+    setContentSize(layout_.window);
+    layoutSidebar();
+    layoutPage();
+    layoutCloseButton();
+    // The rows and the notice are made for the layout they join.
+    if (noRecentDocumentsView_ && recentsTableView_) {
+        gtk_list_box_set_placeholder(recentsTableView_->listBox(), nullptr);
+        noRecentDocumentsView_.reset();
+        noRecentDocumentsHolder_ = {};
+    }
+    if (recentsTableView_ && recentsTableView_->numberOfRows() > 0)
+        recentsTableView_->reloadData();
+    showOrHideNoRecentFileInfo();
 }
 
 void WelcomeWindow::updateRecentsAppearance()
@@ -121,13 +155,7 @@ void WelcomeWindow::addCloseButton()
     closeButton_ = std::make_unique<ImageMouseOverButton>("close");
     closeButton_->setAction([this] { close(); });
     closeButton_->setAccessibleName("Close");
-    placeAbove(closeButton_->widget(), {{-2, -1}, {30, 30}});
-    gtk_widget_show(closeButton_->widget());
-    // The main menu's button faces it, at the right end of the strip.
-    if (ImageMouseOverButton* menu = menuButton()) {
-        placeAbove(menu->widget(), {{size_.width - sideBarWidth - 30, -1}, {30, 30}});
-        gtk_widget_show(menu->widget());
-    }
+    layoutCloseButton();
     updateCloseAppearance();
     AppAppearance::shared().observeHandlers.push_back([this, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired())
@@ -184,9 +212,11 @@ void WelcomeWindow::showOrHideNoRecentFileInfo()
         return;
     if (recentDocuments_.empty() && !noRecentDocumentsView_) {
         // In the list's place while it has no rows; the list shows and hides it.
-        noRecentDocumentsView_ = std::make_unique<WelcomeWindowNoRecentDocumentsView>(Rect{{0, 169}, {sideBarWidth, 49}});
+        const Rect frame = layout_.noRecentDocuments;
+        noRecentDocumentsView_ = std::make_unique<WelcomeWindowNoRecentDocumentsView>(frame, layout_.scale);
         noRecentDocumentsHolder_ = GObjectRef<GtkWidget>::retain(gtk_fixed_new());
-        gtk_fixed_put(GTK_FIXED(noRecentDocumentsHolder_.get()), noRecentDocumentsView_->widget(), 0, 169);
+        gtk_fixed_put(GTK_FIXED(noRecentDocumentsHolder_.get()), noRecentDocumentsView_->widget(),
+                      int(std::lround(frame.origin.x)), int(std::lround(frame.origin.y)));
         gtk_widget_show(noRecentDocumentsView_->widget());
         gtk_widget_show(noRecentDocumentsHolder_.get());
         gtk_list_box_set_placeholder(recentsTableView_->listBox(), noRecentDocumentsHolder_.get());
@@ -222,7 +252,8 @@ std::unique_ptr<WelcomeWindowRecentsRowView> WelcomeWindow::viewForRow(int row)
 {
     auto view = std::make_unique<WelcomeWindowRecentsRowView>();
     view->contents = WelcomeWindowRecentsRowView::Contents::document(recentDocuments_.at(std::size_t(row)));
-    gtk_widget_set_size_request(view->widget(), int(sideBarWidth - 3), int(rowHeight));
+    view->scale = layout_.scale;
+    gtk_widget_set_size_request(view->widget(), int(std::lround(layout_.row.width)), int(std::lround(layout_.row.height)));
     return view;
 }
 

@@ -19,8 +19,7 @@ TitlelessWindow::TitlelessWindow(Size contentSize)
     gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_NORMAL);
     setMovableByWindowBackground(true);
     setMenuBarVisible(false);
-    gtk_widget_set_size_request(GTK_WIDGET(flippedContentView_), int(std::lround(contentSize.width)),
-                                int(std::lround(contentSize.height)));
+    setContentSize(contentSize);
     // The content has a window of its own, made before those of the views placed above it:
     // whatever window a view of the content makes later stays inside it, below them. (A
     // GtkOverlay would not do: its windows would hide the page below them.)
@@ -41,6 +40,14 @@ TitlelessWindow::TitlelessWindow(Size contentSize)
                 updateMenuButtonAppearance();
         });
     }
+}
+
+void TitlelessWindow::setContentSize(Size size)
+{
+    const int width = int(std::lround(size.width));
+    const int height = int(std::lround(size.height));
+    gtk_widget_set_size_request(GTK_WIDGET(flippedContentView_), width, height);
+    gtk_window_set_default_size(gtkWindow(), width, height);
 }
 
 void TitlelessWindow::updateMenuButtonAppearance()

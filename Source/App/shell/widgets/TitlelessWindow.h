@@ -25,8 +25,9 @@ public:
     explicit TitlelessWindow(Size contentSize);
 
     // Children are placed at points from the top left; it keeps the content size it was made
-    // with.
+    // with, or was given last.
     GtkFixed* flippedContentView() const { return flippedContentView_; }
+    void setContentSize(Size size);
 
     // Puts `view` above every view of the content at `frame` (points from the top left, like
     // the content's); later ones lie above earlier ones. Placing it again moves it. The view is

@@ -167,12 +167,14 @@ protected:
             std::vector<guchar> now(pixels, pixels + gdk_pixbuf_get_byte_length(shot.get()));
             unchanged = now == last ? unchanged + 1 : 0;
             last = std::move(now);
-            // The title's glyphs: pixels of its line far from the line's first one.
+            // The title's glyphs: pixels of its line far from the line's first one. The page is
+            // zoomed by the text scale.
             const int channels = gdk_pixbuf_get_n_channels(shot.get());
-            const guchar* line = pixels + 48 * scale * gdk_pixbuf_get_rowstride(shot.get());
+            const double zoom = kx::Window::textScale();
+            const guchar* line = pixels + int(48 * zoom) * scale * gdk_pixbuf_get_rowstride(shot.get());
             bool title = false;
-            for (int x = 37 * scale; x < 160 * scale && !title; ++x)
-                title = std::abs(int(line[x * channels]) - int(line[36 * scale * channels])) > 60;
+            for (int x = int(37 * zoom) * scale; x < int(160 * zoom) * scale && !title; ++x)
+                title = std::abs(int(line[x * channels]) - int(line[int(36 * zoom) * scale * channels])) > 60;
             return title && unchanged >= 3;
         }, pageLoadTimeout));
     }

@@ -485,6 +485,99 @@ TEST_F(WelcomeWindowGui, TheFirstShowingCentresTheWindowAndLaterOnesKeepItOnScre
 
 namespace {
 
+// What of the page leaves its view or is squeezed out of shape: elements beyond its left or
+// right edge (the sidebar's), the page's fixed parts (header, footer) beyond its top or
+// bottom, and a banner heading that no longer holds one line. Only in less than the design's
+// room (600 × 495 at any text size) may the examples scroll.
+constexpr const char* pageOutOfShape = R"(
+(() => {
+  const out = [];
+  // The view's size in CSS pixels: not whole numbers when WebKit zooms the page.
+  const width = visualViewport.width, height = visualViewport.height;
+  const name = e => e.id || e.tagName + ' ' + e.textContent.trim().slice(0, 24);
+  if (document.documentElement.scrollWidth > width + 1) out.push('the page is wider than its view');
+  for (const e of document.querySelectorAll('header *, main *, footer *')) {
+    if (!e.getClientRects().length) continue;
+    const r = e.getBoundingClientRect();
+    if (r.left < -0.5 || r.right > width + 0.5) out.push(name(e) + ' leaves the view sideways');
+  }
+  for (const e of document.querySelectorAll('header, main, footer, footer *')) {
+    const r = e.getBoundingClientRect();
+    if (r.top < -0.5 || r.bottom > height + 0.5) out.push(name(e) + ' leaves the view');
+  }
+  const main = document.querySelector('main');
+  if (width >= 599.5 && height >= 494.5 && main.scrollHeight > main.clientHeight) out.push('the examples scroll');
+  for (const e of document.querySelectorAll('.banner:not([hidden]) h2')) {
+    const range = document.createRange();
+    range.selectNodeContents(e);
+    if (range.getClientRects().length > 1) out.push(name(e) + ' wraps');
+  }
+  return out;
+})()
+)";
+
+} // namespace
+
+TEST_F(WelcomeWindowGui, TheWindowAndItsRowsGrowWithTheTextAndStayWholeOnScreen)
+{
+    const auto older = project("Older Site.korvelx");
+    const auto newer = project("Newer App.korvelx", true);
+    kxtest::writeStore(folder / "recently-used.xbel",
+                       {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
+    selections = {{"welcomeWindowSketch", "sketch"}}; // both banners
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        kxtest::TextScale text(scale);
+        window.reset();
+        showWithPage();
+        GtkWidget* toplevel = window->widget();
+        EXPECT_TRUE(kxtest::isWholeOnScreen(toplevel));
+        // The design's size times the text scale, or as much of it as the work area holds.
+        const kx::Rect frame = kxtest::frameOnScreen(toplevel);
+        const kx::Rect area = kxtest::workAreaOf(toplevel);
+        int width = 0, height = 0;
+        gtk_window_get_size(window->gtkWindow(), &width, &height);
+        EXPECT_TRUE(width == std::lround(840 * scale) || frame.size.width == area.size.width) << width;
+        EXPECT_TRUE(height == std::lround(540 * scale) || frame.size.height == area.size.height) << height;
+        GtkWidget* page = window->webViewController().webView().widget();
+        EXPECT_EQ(gtk_widget_get_allocated_width(page) + gtk_widget_get_allocated_width(window->bottomBar()), width);
+        EXPECT_EQ(evaluate(pageOutOfShape), json::array());
+
+        // Each line of a row holds its text, and the row holds both.
+        ASSERT_EQ(window->recentsTableView()->numberOfRows(), 2);
+        for (int row = 0; row < 2; ++row) {
+            const kx::WelcomeWindowRecentsRowView* cell = window->recentsTableView()->rowView(row)->cell();
+            const double rowHeight = gtk_widget_get_allocated_height(cell->widget());
+            EXPECT_GE(rowHeight, 44 * scale);
+            for (const auto* line : {&cell->titleLabel(), &cell->pathLabel()}) {
+                ASSERT_TRUE(line->has_value());
+                PangoLayout* layout = gtk_widget_create_pango_layout(cell->widget(), (*line)->text.c_str());
+                PangoFontDescription* font = (*line)->font.description();
+                pango_layout_set_font_description(layout, font);
+                pango_font_description_free(font);
+                int textHeight = 0;
+                pango_layout_get_pixel_size(layout, nullptr, &textHeight);
+                g_object_unref(layout);
+                EXPECT_LE(textHeight, (*line)->frame.size.height) << (*line)->text;
+                EXPECT_GE((*line)->frame.origin.y, 0);
+                EXPECT_LE((*line)->frame.origin.y + (*line)->frame.size.height, rowHeight);
+            }
+        }
+        if (std::getenv("KX_SCREENSHOT_DIR")) {
+            const std::string name = "welcome-text-" + std::to_string(int(scale * 100));
+            waitForPagePaint();
+            kxtest::spinFor(std::chrono::seconds(1)); // a later window's page may show a frame late
+            kxtest::saveWindowScreenshot(toplevel, name + "-day");
+            kxtest::setDark(true);
+            kxtest::spinFor(std::chrono::seconds(1));
+            kxtest::saveWindowScreenshot(toplevel, name + "-night");
+            kxtest::setDark(false);
+        }
+    }
+}
+
+namespace {
+
 // The widget with the keyboard focus in `window`, as a screen reader names it.
 std::string focusedName(GtkWindow* window)
 {
