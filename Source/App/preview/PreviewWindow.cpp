@@ -421,7 +421,7 @@ void PreviewWindow::setFrame(const Rect& frame)
     // Before the first showing the default size wins over any resize: both are set.
     gtk_window_set_default_size(gtkWindow(), width, height);
     gtk_window_resize(gtkWindow(), width, height);
-    gtk_window_move(gtkWindow(), whole(frame.origin.x), whole(frame.origin.y));
+    move({double(whole(frame.origin.x)), double(whole(frame.origin.y))});
 }
 
 void PreviewWindow::setKeepAbove(bool above)

@@ -211,16 +211,10 @@ void PreviewWindowController::showWithMakeKey(bool makeKey, bool animated)
     }
     (void)animated; // GTK shows windows without an animation of ours
     window_->setFrame(frame);
-    if (makeKey) {
+    if (makeKey)
         window_->makeKeyAndOrderFront();
-    } else {
-        // In front of other windows without taking the focus.
-        gtk_window_set_focus_on_map(window_->gtkWindow(), FALSE);
-        gtk_widget_show(window_->widget());
-        gtk_window_set_focus_on_map(window_->gtkWindow(), TRUE);
-        if (GdkWindow* gdkWindow = gtk_widget_get_window(window_->widget()))
-            gdk_window_raise(gdkWindow);
-    }
+    else
+        window_->orderFront();
 }
 
 void PreviewWindowController::reload()

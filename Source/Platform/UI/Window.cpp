@@ -383,6 +383,18 @@ void Window::makeKeyAndOrderFront()
     gtk_window_present(gtkWindow());
 }
 
+void Window::orderFront()
+{
+    pendingHide_ = PendingHide::none;
+    if (!gtk_widget_get_visible(window_.get()))
+        fitWorkArea();
+    gtk_window_set_focus_on_map(gtkWindow(), FALSE);
+    gtk_widget_show(window_.get());
+    gtk_window_set_focus_on_map(gtkWindow(), TRUE);
+    if (GdkWindow* gdkWindow = gtk_widget_get_window(window_.get()))
+        gdk_window_raise(gdkWindow);
+}
+
 void Window::orderOut()
 {
     hideWhenNoMenuOpens(PendingHide::orderOut);

@@ -121,6 +121,8 @@ public:
 
     // Shows the window and gives it the focus.
     virtual void makeKeyAndOrderFront();
+    // Shows the window in front of the others without taking the focus.
+    void orderFront();
     // Hides the window without closing it (after a menu's opening, as closing does).
     void orderOut();
     // Closes the window: `windowWillClose`, then it hides, its menus closed. It stays for its

@@ -5,6 +5,7 @@
 
 #include "App/web/WKWebViewExtras.h"
 #include "gui/App/preview/PreviewFixture.h"
+#include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "support/UserInput.h"
 
 namespace {
@@ -120,8 +121,10 @@ TEST_F(PreviewWindowGui, BesideADocumentAtTheScreensEdgeTheWindowStaysInTheWorkA
     }, previewTimeout));
     const kx::Rect frame = controller->window()->frame();
     EXPECT_TRUE(inside(frame, *area)) << frame.origin.x << " + " << frame.size.width;
-    // Pulled left just enough, top edges lined up.
-    EXPECT_EQ(frame.origin.x + frame.size.width, area->origin.x + area->size.width);
+    // Pulled left just enough (its border too), top edges lined up.
+    const kx::Rect onScreen = kxtest::frameOnScreen(window);
+    EXPECT_EQ(onScreen.origin.x + onScreen.size.width, area->origin.x + area->size.width);
+    EXPECT_TRUE(kxtest::isWholeOnScreen(window));
     EXPECT_EQ(frame.origin.y, documentAt.y);
     // The server has it there too.
     const kx::Rect shown = onTheServer(*controller->window());
