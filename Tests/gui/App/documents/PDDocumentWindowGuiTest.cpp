@@ -55,6 +55,31 @@ TEST_F(PDDocumentWindowGui, TheWindowShowsTheEditorUnderATitleBarThatFollowsTheA
     ASSERT_TRUE(spinUntil([&] { return appearance.isDark() == wasDark; }));
 }
 
+TEST_F(PDDocumentWindowGui, TheWindowOpensWholeInsideTheWorkAreaAtItsSizeWhereItFits)
+{
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        TextScale text(scale);
+        auto document = newDocument();
+        ASSERT_TRUE(document && waitForEditor(*document));
+        kx::PDDocumentWindow* window = document->documentWindow();
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window->widget()); }));
+        EXPECT_TRUE(isWholeOnScreen(window->widget()));
+        const kx::Rect frame = frameOnScreen(window->widget());
+        const kx::Rect area = workAreaOf(window->widget());
+        int width = 0, height = 0;
+        gtk_window_get_size(window->gtkWindow(), &width, &height);
+        EXPECT_TRUE(width == kx::PDDocumentWindow::defaultWidth || frame.size.width == area.size.width) << width;
+        EXPECT_TRUE(height == kx::PDDocumentWindow::defaultHeight || frame.size.height == area.size.height) << height;
+        if (std::getenv("KX_SCREENSHOT_DIR")) {
+            spinFor(1500ms); // the web view paints its first frame a moment after the page is ready
+            saveScreenshot("document-window-text-" + std::to_string(int(scale * 100)));
+        }
+        document->documentWindow()->close();
+        ASSERT_TRUE(spinUntil([&] { return document->isClosed(); }));
+    }
+}
+
 TEST_F(PDDocumentWindowGui, EscapeThatNoWidgetTakesIsAnnouncedOnce)
 {
     auto document = newDocument();
