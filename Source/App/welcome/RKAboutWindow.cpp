@@ -90,6 +90,8 @@ bool RKAboutWindow::isVisible() const
 void RKAboutWindow::awakeFromNib()
 {
     gtk_label_set_text(window_->extraVersionInfoLabel(), info_->buildName().c_str());
+    // A build without a name shows no empty line for it.
+    gtk_widget_set_visible(GTK_WIDGET(window_->extraVersionInfoLabel()), !info_->buildName().empty());
     setWeight(window_->extraVersionInfoLabel(), PANGO_WEIGHT_ULTRALIGHT);
     setWeight(window_->versionLabel(), PANGO_WEIGHT_THIN);
 }
