@@ -7,11 +7,13 @@
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
 struct LoginWindow::Private {
     Handlers handlers;
+    SignalConnection textScaleChanged;
     TitlelessWindow window{Size{double(LoginWindow::width), double(LoginWindow::height)}};
     WindowDragView dragView;
     Spinner spinner;
@@ -38,21 +40,17 @@ LoginWindow::LoginWindow(Handlers handlers)
     TitlelessWindow& window = d_->window;
     gtk_window_set_title(window.gtkWindow(), "Sign In to Korvel X");
     gtk_window_set_position(window.gtkWindow(), GTK_WIN_POS_CENTER);
-    GtkFixed* content = window.flippedContentView();
     GtkWidget* page = controller_->webView().widget();
-    gtk_widget_set_size_request(page, width, height);
-    gtk_fixed_put(content, page, 0, 0);
+    gtk_fixed_put(window.flippedContentView(), page, 0, 0);
     gtk_widget_show(page);
-    // Above the page: its top strip moves the window, the main menu's button at its right end.
-    window.placeAbove(d_->dragView.widget(), Rect{{0, 0}, {double(width), double(dragStripHeight)}});
-    gtk_widget_show(d_->dragView.widget());
-    if (ImageMouseOverButton* menu = window.menuButton()) {
-        window.placeAbove(menu->widget(), Rect{{double(width - 30), -1}, {30, 30}});
-        gtk_widget_show(menu->widget());
-    }
-    d_->spinner.placeIn(content, Rect{{double(width - spinnerSize) / 2, double(height - spinnerSize) / 2},
-                                      {double(spinnerSize), double(spinnerSize)}});
+    layout(Window::textScale(), {width * Window::textScale(), height * Window::textScale()});
     gtk_widget_hide(d_->spinner.widget());
+    // The desktop's text grows or shrinks: so does the window on screen, as the page zooms.
+    d_->textScaleChanged = SignalConnection::connect<void(GObject*, GParamSpec*)>(
+        gtk_settings_get_default(), "notify::gtk-xft-dpi", [this](GObject*, GParamSpec*) {
+            if (isVisible())
+                fitToScreen();
+        });
 
     gtk_style_context_add_provider(gtk_widget_get_style_context(window.widget()),
                                    GTK_STYLE_PROVIDER(d_->background.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -103,8 +101,35 @@ void LoginWindow::loadEnterprisePage()
         controller_->loadFile(*page);
 }
 
+void LoginWindow::layout(double scale, Size size)
+{
+    TitlelessWindow& window = d_->window;
+    size = {std::round(size.width), std::round(size.height)};
+    window.setContentSize(size);
+    GtkFixed* content = window.flippedContentView();
+    gtk_widget_set_size_request(controller_->webView().widget(), int(size.width), int(size.height));
+    // Above the page: its top strip moves the window, the main menu's button at its right end.
+    window.placeAbove(d_->dragView.widget(), Rect{{0, 0}, {size.width, std::round(dragStripHeight * scale)}});
+    gtk_widget_show(d_->dragView.widget());
+    if (ImageMouseOverButton* menu = window.menuButton()) {
+        const double button = std::round(30 * scale);
+        window.placeAbove(menu->widget(), Rect{{size.width - button, -std::round(scale)}, {button, button}});
+        gtk_widget_show(menu->widget());
+    }
+    d_->spinner.placeIn(content, Rect{{std::round((size.width - spinnerSize) / 2), std::round((size.height - spinnerSize) / 2)},
+                                      {double(spinnerSize), double(spinnerSize)}});
+}
+
+void LoginWindow::fitToScreen()
+{
+    // The page is zoomed by the text scale: the window grows with it, as far as the screen holds.
+    const double scale = Window::textScale();
+    layout(scale, d_->window.contentSizeThatFits({width * scale, height * scale}));
+}
+
 void LoginWindow::show()
 {
+    fitToScreen();
     d_->window.makeKeyAndOrderFront();
 }
 

@@ -12,6 +12,7 @@
 
 #include <gtk/gtk.h>
 
+#include "Platform/UI/Geometry.h"
 
 namespace kx {
 
@@ -24,6 +25,8 @@ public:
         std::function<void(const std::string& domain)> enterpriseDomain;
     };
 
+    // At 100 % text; the window grows with the desktop's text scale (the page zooms by it) and
+    // shrinks to the work area.
     static constexpr int width = 440;
     static constexpr int height = 620;
     static constexpr int dragStripHeight = 48;
@@ -53,6 +56,9 @@ public:
     struct Private;
 
 private:
+    void layout(double scale, Size size);
+    void fitToScreen();
+
     std::unique_ptr<Private> d_;
     std::shared_ptr<WebViewController> controller_;
 };

@@ -314,11 +314,16 @@ std::optional<Rect> Window::workArea() const
 
 Window::Decorations Window::decorations()
 {
-    // Realising the window gives it and its content their sizes.
+    // Realising the window the first time gives it and its content their sizes; a window
+    // shown before has them from then (GTK forgets them while it is hidden).
     gtk_widget_realize(window_.get());
     GtkAllocation whole, content;
     gtk_widget_get_allocation(window_.get(), &whole);
     gtk_widget_get_allocation(root_, &content);
+    if (whole.width <= 1 || content.width <= 1) {
+        if (decorations_)
+            return *decorations_;
+    }
     Decorations decorations{{double(std::max(0, whole.width - content.width)), double(std::max(0, whole.height - content.height))},
                             {double(content.x), double(content.y)}};
     if (GtkWidget* bar = gtk_window_get_titlebar(gtkWindow()); bar && gtk_widget_get_visible(bar)) {
@@ -326,6 +331,7 @@ Window::Decorations Window::decorations()
         gtk_widget_get_allocation(bar, &title);
         decorations.origin = {double(title.x), double(title.y)};
     }
+    decorations_ = decorations;
     return decorations;
 }
 

@@ -145,6 +145,7 @@ private:
     };
     Decorations decorations();
     void fitWorkArea();
+    std::optional<Decorations> decorations_;
     void hideWhenNoMenuOpens(PendingHide hide);
     void hideNow();
     void packMenuBar();

@@ -15,6 +15,8 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/UI/Alert.h"
+#include "gui/App/shell/widgets/WidgetTestWindow.h"
+#include "gui/App/welcome/WelcomeTestSupport.h"
 #include "support/Spin.h"
 
 using kx::LoginController;
@@ -250,6 +252,34 @@ TEST_F(LoginControllerGui, TheLoginPageSignsInThroughItsOwnLinkWithTheMachineIde
     EXPECT_FALSE(login().windowIsVisible());
     EXPECT_TRUE(login().shouldOpenDocuments());
     EXPECT_EQ(configChanges_, 1);
+}
+
+TEST_F(LoginControllerGui, TheLoginWindowGrowsWithTheTextAndStaysWholeOnScreen)
+{
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        kxtest::TextScale text(scale);
+        login().showLoginWindow();
+        ASSERT_TRUE(spinUntil([&] { return login().windowIsVisible(); }));
+        GtkWidget* window = GTK_WIDGET(login().loginWindow()->window());
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window) && gtk_widget_get_allocated_width(window) > 1; }));
+        EXPECT_TRUE(kxtest::isWholeOnScreen(window));
+        // The page keeps the room it was made for (WebKit zooms it by the text scale), as far
+        // as the work area holds.
+        const kx::Rect frame = kxtest::frameOnScreen(window);
+        const kx::Rect area = kxtest::workAreaOf(window);
+        int width = 0, height = 0;
+        gtk_window_get_size(GTK_WINDOW(window), &width, &height);
+        EXPECT_TRUE(width == std::lround(kx::LoginWindow::width * scale) || frame.size.width == area.size.width) << width;
+        EXPECT_TRUE(height == std::lround(kx::LoginWindow::height * scale) || frame.size.height == area.size.height) << height;
+        EXPECT_EQ(gtk_widget_get_allocated_width(login().loginWindow()->webViewController().webView().widget()), width);
+        if (std::getenv("KX_SCREENSHOT_DIR")) {
+            spinFor(std::chrono::seconds(2));
+            kxtest::saveWindowScreenshot(window, "login-text-" + std::to_string(int(scale * 100)));
+        }
+        login().loginWindow()->close();
+        ASSERT_TRUE(spinUntil([&] { return !login().windowIsVisible(); }));
+    }
 }
 
 TEST_F(LoginControllerGui, ALinkWhileTheLoginWindowIsShownSignsInWithoutAsking)
