@@ -232,19 +232,23 @@ bool DesktopIntegration::isCoveredBySystem(const Configuration& configuration, c
 
 DesktopIntegration::Placement DesktopIntegration::placement(const Configuration& configuration)
 {
-    if (!isCoveredBySystem(configuration, configuration.executable))
-        return Placement::write;
+    // Whatever stands in the entry's place (a file, a link) and is not an entry we wrote is the
+    // user's.
+    std::error_code error;
+    const bool standing = fs::exists(fs::symlink_status(configuration.dataHome / entryPath(configuration), error));
     const auto ours = FileSystem::readFileBeneath(configuration.dataHome, entryPath(configuration), maximumEntrySize);
-    if (!ours)
-        return Placement::leave;
-    GKeyFile* file = g_key_file_new();
-    const bool written = g_key_file_load_from_data(file, ours->data(), ours->size(), G_KEY_FILE_NONE, nullptr)
-        && g_key_file_get_boolean(file, G_KEY_FILE_DESKTOP_GROUP, writtenKey, nullptr);
-    g_key_file_free(file);
+    bool written = false;
+    if (ours) {
+        GKeyFile* file = g_key_file_new();
+        written = g_key_file_load_from_data(file, ours->data(), ours->size(), G_KEY_FILE_NONE, nullptr)
+            && g_key_file_get_boolean(file, G_KEY_FILE_DESKTOP_GROUP, writtenKey, nullptr);
+        g_key_file_free(file);
+    }
+    if (!isCoveredBySystem(configuration, configuration.executable))
+        return standing && !written ? Placement::keep : Placement::write;
     if (!written)
         return Placement::leave;
     const auto program = programOfEntry(*ours);
-    std::error_code error;
     if (!program || !fs::exists(*program, error) || isCoveredBySystem(configuration, *program))
         return Placement::remove;
     return Placement::leave;
@@ -261,7 +265,8 @@ Result<bool, Error> DesktopIntegration::writeIfChanged(const fs::path& dataHome,
 
 bool DesktopIntegration::writeFiles(const Configuration& configuration)
 {
-    switch (placement(configuration)) {
+    const Placement placed = placement(configuration);
+    switch (placed) {
     case Placement::leave:
         return true;
     case Placement::remove:
@@ -269,6 +274,9 @@ bool DesktopIntegration::writeFiles(const Configuration& configuration)
         FileSystem::removeBeneath(configuration.dataHome, entryPath(configuration));
         ApplicationIcon::remove(configuration.dataHome, configuration.applicationId);
         return true;
+    case Placement::keep:
+        RKLog("Desktop integration: the user's own desktop entry stays; none is written", RKLogKind::general);
+        break;
     case Placement::write:
         break;
     }
@@ -280,7 +288,8 @@ bool DesktopIntegration::writeFiles(const Configuration& configuration)
     // The icon before the entry that names it.
     if (!configuration.icon.empty())
         ApplicationIcon::install(configuration.dataHome, configuration.applicationId, configuration.icon);
-    auto entryWritten = writeIfChanged(configuration.dataHome, entryPath(configuration), entry.value());
+    auto entryWritten = placed == Placement::keep ? Result<bool, Error>::success(false)
+                                                  : writeIfChanged(configuration.dataHome, entryPath(configuration), entry.value());
     if (entryWritten.isFailure()) {
         logError(entryWritten.error());
         return false;
@@ -302,6 +311,15 @@ void DesktopIntegration::becomeDefaultSchemeHandler(const Configuration& configu
     auto ours = GObjectRef<GDesktopAppInfo>::adopt(g_desktop_app_info_new(desktopId.c_str()));
     if (!ours) {
         RKLog("Desktop integration: the desktop does not know " + desktopId + " yet", RKLogKind::general);
+        return;
+    }
+    // A user's own entry that does not say it opens them would take the links and lose them.
+    const char* const* types = g_app_info_get_supported_types(G_APP_INFO(ours.get()));
+    bool opensLinks = false;
+    for (; types && *types && !opensLinks; ++types)
+        opensLinks = g_strcmp0(*types, schemeContentType) == 0;
+    if (!opensLinks) {
+        RKLog("Desktop integration: " + desktopId + " does not open korvel-x links", RKLogKind::general);
         return;
     }
     GError* error = nullptr;

@@ -3,7 +3,8 @@
 // icon in the user's hicolor theme, a shared-mime-info package for the zip project type under
 // $XDG_DATA_HOME/mime, and the entry as the default handler of "korvel-x" links.
 //
-// The per-user entry is only for a copy that nothing else puts on the desktop. A copy that a
+// The per-user entry is only for a copy that nothing else puts on the desktop, and it never
+// takes the place of an entry of the user's own (one without `writtenKey`). A copy that a
 // system entry covers (one of the same id in an applications folder of $XDG_DATA_DIRS whose
 // Exec starts this program, or any copy under /usr, /app or /snap, which their packages
 // describe) writes none: a per-user entry would shadow the package's own and outlive its
@@ -47,6 +48,7 @@ public:
     // What the launch does with the per-user entry.
     enum class Placement {
         write,  // nothing else describes this copy: the entry, icon and mime package are ours to keep
+        keep,   // as write, but the user's own entry stands where ours would: it stays, ours is not written
         leave,  // a system entry covers this copy; the per-user entry, if any, is not ours to touch
         remove, // as leave, and the per-user entry is one we wrote for a program that is gone or packaged
     };

@@ -196,9 +196,9 @@ TEST(DesktopIntegration, LinksPlantedInTheUsersFoldersAreNeverFollowed)
     EXPECT_TRUE(DesktopIntegration::writeFiles(config));
     EXPECT_EQ(kx::FileSystem::readFile(victims / "bashrc"), "mine");
     EXPECT_TRUE(fs::is_empty(victims / "folder"));
-    // The entry's link was replaced by the entry; the linked folder was not used.
-    EXPECT_FALSE(isLink(desktop.entry()));
-    EXPECT_EQ(DesktopIntegration::programOfEntry(kx::FileSystem::readFile(desktop.entry()).value()), config.executable);
+    // The link in the entry's place is not ours to replace, nor to write through; the linked
+    // folder was not used.
+    EXPECT_TRUE(isLink(desktop.entry()));
     EXPECT_TRUE(isLink(desktop.data / "icons" / "hicolor" / "scalable"));
 
     // With the theme's folder itself a link, nothing is written into it either.
@@ -244,6 +244,28 @@ TEST(DesktopIntegration, ACopyThatASystemEntryCoversWritesNoEntryOfItsOwn)
     g_free(shell);
     EXPECT_FALSE(DesktopIntegration::programOfEntry("[Desktop Entry]\nExec=no-such-program-of-ours %U\n"));
     EXPECT_FALSE(DesktopIntegration::programOfEntry("[Desktop Entry]\nExec=\"unterminated\n"));
+}
+
+TEST(DesktopIntegration, AnEntryOfTheUsersOwnIsNeverWrittenOver)
+{
+    Desktop desktop;
+    const auto config = desktop.configuration(desktop.program("downloads/korvel-x/korvel-x"));
+    const std::string mine = "[Desktop Entry]\nType=Application\nName=My Korvel\nExec=env GDK_SCALE=2 /opt/k/korvel-x\n";
+    kxtest::writeFile(desktop.entry(), mine);
+    EXPECT_EQ(DesktopIntegration::placement(config), Placement::keep);
+    // Launch after launch.
+    ASSERT_TRUE(DesktopIntegration::writeFiles(config));
+    ASSERT_TRUE(DesktopIntegration::writeFiles(config));
+    EXPECT_EQ(kx::FileSystem::readFile(desktop.entry()), mine);
+    // What else tells the desktop of the program is written.
+    EXPECT_TRUE(fs::exists(desktop.svg()));
+    EXPECT_EQ(kx::FileSystem::readFile(desktop.data / DesktopIntegration::mimePackagePath(config)), config.mimePackage);
+    // Once the user's entry has gone, ours takes its place.
+    fs::remove(desktop.entry());
+    EXPECT_EQ(DesktopIntegration::placement(config), Placement::write);
+    ASSERT_TRUE(DesktopIntegration::writeFiles(config));
+    EXPECT_EQ(DesktopIntegration::programOfEntry(kx::FileSystem::readFile(desktop.entry()).value()), config.executable);
+    EXPECT_EQ(DesktopIntegration::placement(config), Placement::write);
 }
 
 TEST(DesktopIntegration, AnEntryOfOursForAProgramGoneOrPackagedIsRemovedAndNothingElse)
