@@ -163,7 +163,7 @@ TEST(ApplicationMenu, TheFileMenuShowsTheProjectAndItsLogInFiles)
     ApplicationHome home;
     const auto opened = home.folder / "opened";
     // Backups soon: the project log has its first line (a new project's has none, and the
-    // command only beeps then).
+    // command only says so then).
     ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {},
                            {{"KX_TEST_OPENED", opened.string()}, {"KX_TEST_BACKUP_MS", "700"}});
     ASSERT_TRUE(app.launch());

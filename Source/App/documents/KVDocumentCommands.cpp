@@ -179,11 +179,22 @@ void KVDocument::showProjectLog()
 {
     const fs::path log = container_->projectDirectory() / std::string(KVDocumentArchive::relativePathForProjectLog);
     std::error_code ec;
-    gchar* uri = fs::is_regular_file(fs::symlink_status(log, ec)) ? g_filename_to_uri(log.c_str(), nullptr, nullptr) : nullptr;
+    const bool written = fs::is_regular_file(fs::symlink_status(log, ec));
+    gchar* uri = written ? g_filename_to_uri(log.c_str(), nullptr, nullptr) : nullptr;
     const bool opened = uri && Workspace::shared().openURL(uri);
     g_free(uri);
-    if (!opened)
-        Workspace::shared().beep();
+    if (opened)
+        return;
+    Workspace::shared().beep();
+    // Many desktops make no sound: the user learns why nothing opened, and where the log is.
+    auto alert = Alert::make();
+    alert->setMessageText("The project log cannot be shown.");
+    alert->setInformativeText(written ? "No program on this computer opens log files. The log is the file \u201C"
+                                            + log.filename().string() + "\u201D in the folder \u201C"
+                                            + log.parent_path().string() + "\u201D."
+                                      : "This project has not written anything to its log yet.");
+    alert->setAlertStyle(Alert::Style::informational);
+    alert->beginSheetModal(windowForSheet(), [](Alert::ModalResponse) {});
 }
 
 // ---- Images and assets ----

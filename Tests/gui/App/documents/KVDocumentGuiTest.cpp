@@ -193,6 +193,44 @@ TEST_F(KVDocumentGui, ClosingAnEditedProjectSavesItWithoutAsking)
     EXPECT_TRUE(fs::exists(working));
 }
 
+TEST_F(KVDocumentGui, AProjectLogThatNothingOpensIsSaidSoWithItsPlace)
+{
+    auto document = openProject("Logged");
+    ASSERT_TRUE(document);
+    const fs::path log = document->container()->projectDirectory() / ".project.log";
+    const auto showLog = [&] {
+        document->tryToPerform("showProjectLog:", nullptr);
+        return waitForAlert();
+    };
+    // Not written yet.
+    fs::remove(log);
+    auto alert = showLog();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->messageText(), "The project log cannot be shown.");
+    EXPECT_EQ(alert->informativeText(), "This project has not written anything to its log yet.");
+    EXPECT_EQ(alert->window() ? gtk_window_get_transient_for(alert->window()) : nullptr, document->windowForSheet());
+    gtk_button_clicked(GTK_BUTTON(alert->buttons().at(0)->widget()));
+    ASSERT_TRUE(spinUntil([] { return kx::Alert::shownAlerts().empty(); }));
+    // Written, and no program for it.
+    kxtest::writeFile(log, "[2024-01-01 00:00:00.0000] - INFO - Opened\n");
+    kx::Workspace::shared().setURLOpenerForTesting([](const std::string&) { return false; });
+    alert = showLog();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->informativeText(), "No program on this computer opens log files. The log is the file \u201C.project.log\u201D in the folder \u201C"
+                                            + log.parent_path().string() + "\u201D.");
+    gtk_button_clicked(GTK_BUTTON(alert->buttons().at(0)->widget()));
+    ASSERT_TRUE(spinUntil([] { return kx::Alert::shownAlerts().empty(); }));
+    // A program that opens it: nothing to say.
+    kx::Workspace::shared().setURLOpenerForTesting([this](const std::string& url) {
+        opened.push_back(url);
+        return true;
+    });
+    document->tryToPerform("showProjectLog:", nullptr);
+    ASSERT_FALSE(opened.empty());
+    EXPECT_NE(opened.back().find(".project.log"), std::string::npos);
+    EXPECT_TRUE(kx::Alert::shownAlerts().empty());
+}
+
 TEST_F(KVDocumentGui, QuittingKeepsEveryEditAndTheNextLaunchRestoresTheDocuments)
 {
     auto first = openProject("First saved", false, "First");
