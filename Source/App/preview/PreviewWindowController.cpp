@@ -5,6 +5,7 @@
 
 #include "App/editor/BaseNimbetViewController.h"
 #include "App/server/ServerController.h"
+#include "App/shell/AppInfo.h"
 #include "App/web/WKWebViewExtras.h"
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/IfAlive.h"
@@ -52,7 +53,8 @@ PreviewWindowController::PreviewWindowController(std::shared_ptr<PreviewDocument
     , korvelViewController_(KorvelViewController::make())
 {
     settingsMenu_ = std::make_unique<PreviewSettingsMenu>();
-    toolbar_ = std::make_unique<PreviewWindowToolbar>(window_->headerBar(), *this);
+    // The project server of an enterprise build shares nothing (it runs without live sharing).
+    toolbar_ = std::make_unique<PreviewWindowToolbar>(window_->headerBar(), *this, !AppInfo::current()->isEnterprise());
     toolbar_->orientationButton().setAction([this] { orientationButtonPressed(); });
     deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(*this);
     window_->setPreviewPage(korvelViewController_->view());
@@ -277,7 +279,8 @@ void PreviewWindowController::setUpLiveSharing()
     addAction("startLiveSharing:", [this](Sender) { startLiveSharing(); });
     addAction("stopLiveSharing:", [this](Sender) { stopLiveSharing(); });
     addAction("copyLiveSharingURL:", [this](Sender) { copyLiveSharingURL(); });
-    addAction("showLivePreview:", [this](Sender) { toggleLiveSharingPopover(liveSharingButton().widget()); });
+    if (PreviewWindowToolbarButton* button = liveSharingButton())
+        addAction("showLivePreview:", [this, button](Sender) { toggleLiveSharingPopover(button->widget()); });
 }
 
 void PreviewWindowController::copyLiveSharingURL()

@@ -76,7 +76,8 @@ public:
     PreviewWindowToolbarButtonWithTint& selectionLockButton() const { return toolbar_->selectionLockButton(); }
     PreviewWindowToolbarInspectorButton& consoleButton() const { return toolbar_->consoleButton(); }
     PreviewWindowToolbarButton& orientationButton() const { return toolbar_->orientationButton(); }
-    PreviewWindowToolbarButton& liveSharingButton() const { return toolbar_->liveSharingButton(); }
+    // nullptr where live sharing is not available.
+    PreviewWindowToolbarButton* liveSharingButton() const { return toolbar_->liveSharingButton(); }
     GtkWidget* dividerView() const { return toolbar_->divider(); }
 
     // ---- Showing, reloading, going away ----

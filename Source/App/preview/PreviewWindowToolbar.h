@@ -1,5 +1,6 @@
 // The preview window's toolbar in its title bar: the settings button, a divider and the
-// selection lock at the start; the console, rotation and live-sharing buttons at the end. The
+// selection lock at the start; the console, rotation and live-sharing buttons at the end (the
+// last only where live sharing is available: enterprise builds have none). The
 // buttons send their actions to the window's controller along the responder chain (the rotation
 // button's action is set by its owner); what they show of the selection and of the preview's
 // console they are told. Main thread only.
@@ -19,7 +20,7 @@ namespace kx {
 class PreviewWindowToolbar {
 public:
     // Packs the buttons into `bar`; their actions go to `target`.
-    PreviewWindowToolbar(GtkHeaderBar* bar, Responder& target);
+    PreviewWindowToolbar(GtkHeaderBar* bar, Responder& target, bool liveSharing);
     PreviewWindowToolbar(const PreviewWindowToolbar&) = delete;
     PreviewWindowToolbar& operator=(const PreviewWindowToolbar&) = delete;
 
@@ -27,7 +28,8 @@ public:
     PreviewWindowToolbarButtonWithTint& selectionLockButton() const { return *selectionLockButton_; }
     PreviewWindowToolbarInspectorButton& consoleButton() const { return *consoleButton_; }
     PreviewWindowToolbarButton& orientationButton() const { return *orientationButton_; }
-    PreviewWindowToolbarButton& liveSharingButton() const { return *liveSharingButton_; }
+    // nullptr without live sharing.
+    PreviewWindowToolbarButton* liveSharingButton() const { return liveSharingButton_.get(); }
     GtkWidget* divider() const { return divider_; }
 
     // What the buttons show of the device: the lock needs a selection, the rotation a device

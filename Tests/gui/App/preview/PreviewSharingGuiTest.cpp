@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "App/editor/NimbetIPCProcessor.h"
+#include "App/shell/AppInfo.h"
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/Workspace.h"
 #include "gui/App/preview/PreviewFixture.h"
@@ -240,6 +241,32 @@ TEST_F(PreviewSharingGui, LiveSharingShowsTheQRCodeOfTheShareAddress)
     EXPECT_TRUE(spinUntil([&] { return !popover().isShown(); }));
     ASSERT_TRUE(spinUntil([&] { return popover().state().kind == Kind::available; }, previewTimeout));
     EXPECT_EQ(controller->liveSharingURL(), url); // kept until the next "active"
+}
+
+TEST_F(PreviewSharingGui, AnEnterpriseBuildsToolbarHasNoLiveSharingButton)
+{
+    const auto buttonsNamed = [](kx::PreviewWindowController& preview, const std::string& name) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(preview.window()->headerBar()));
+        int count = 0;
+        for (GList* child = children; child; child = child->next) {
+            const char* named = atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(child->data)));
+            count += named && name == named;
+        }
+        g_list_free(children);
+        return count;
+    };
+    makeController();
+    EXPECT_EQ(buttonsNamed(*controller, "Live Preview"), 1);
+    // Its project server runs without live sharing.
+    const auto shipped = kx::AppInfo::current();
+    kx::AppInfo::setCurrent(std::make_shared<kx::AppInfo>(
+        kx::Bundle(kx::Bundle::main().resourcePath(), {{"CFBundleIdentifier", "com.korvel.x.enterprise"}}), "Korvel X"));
+    auto enterprise = kx::PreviewWindowController::make(document);
+    kx::AppInfo::setCurrent(shipped);
+    EXPECT_EQ(enterprise->liveSharingButton(), nullptr);
+    EXPECT_EQ(buttonsNamed(*enterprise, "Live Preview"), 0);
+    EXPECT_EQ(buttonsNamed(*enterprise, "Rotate"), 1);
+    enterprise->cleanup();
 }
 
 TEST_F(PreviewSharingGui, AServerThatDiesWhileSharingShowsTheErrorView)
