@@ -365,6 +365,11 @@ const allowedOrigins = options.corsPorts.flatMap((port) => [`http://127.0.0.1:${
 const httpServer = http.createServer(handleRequest);
 io = new Server(httpServer, { cors: { origin: allowedOrigins }, maxHttpBufferSize: MAX_PAYLOAD });
 
+// "http://127.0.0.1:PORT", as a page of this server names its origin.
+function ownOrigin() {
+  return state.url ? state.url.replace(/\/$/, "") : null;
+}
+
 function tokensMatch(given) {
   if (typeof given !== "string") return false;
   const a = Buffer.from(given);
@@ -391,6 +396,20 @@ let lastSelection = null;
 const previewPages = io.of(PREVIEW_PAGE_NAMESPACE);
 previewPages.on("connection", (socket) => {
   if (lastSelection !== null) socket.emit("updatePreview", lastSelection);
+  // What the preview page's console holds, for the shell's console button: the page sends it
+  // when it changes and whenever it connects, so a new page (a reload) clears it. Only a
+  // page of this server is heard: the namespace needs no token, and a page elsewhere in a
+  // browser must not colour the button.
+  if (socket.handshake.headers.origin !== ownOrigin()) return;
+  socket.on("previewInspector", guarded((report) => {
+    const errors = report && report.hasErrors;
+    const warnings = report && report.hasWarnings;
+    if (typeof errors !== "boolean" || typeof warnings !== "boolean") throw new Error(`previewInspector needs two booleans, not ${describe(report)}`);
+    if (errors === state.previewInspectorHasErrors && warnings === state.previewInspectorHasWarnings) return;
+    state.previewInspectorHasErrors = errors;
+    state.previewInspectorHasWarnings = warnings;
+    publishState();
+  }));
 });
 
 io.on("connection", (socket) => {

@@ -158,19 +158,37 @@ TEST_F(PreviewWindowGui, ARestoredFrameComesBackWholeOnAMonitor)
         << onTheServer(*controller->window()).origin.x << " + " << onTheServer(*controller->window()).size.width;
 }
 
-TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPage)
+TEST_F(PreviewWindowGui, RuntimeErrorsReachTheEditorPageAndTheConsoleButton)
 {
     makeController();
     controller->showWithMakeKey(false);
     ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
+    const auto icon = [&] { return controller->consoleButton().iconState(); };
     select("broken");
     ASSERT_TRUE(spinUntil([&] {
         return editor->evaluate("window.nimbet.state.previewErrors.map(e => e.message).join()") == "prototype failed";
     }, previewTimeout));
     EXPECT_EQ(editor->evaluate("window.nimbet.state.previewErrors[0].frameId"), "broken");
-    // A fresh page clears the list.
+    // The page told the project server, whose state turns the console button red.
+    ASSERT_TRUE(spinUntil([&] { return icon() == kx::InspectorButtonType::error; }, previewTimeout));
+    // A fresh page clears the list and the button; a warning in its console turns it yellow.
+    select("home");
+    waitForSelection("home");
     controller->reload();
-    ASSERT_TRUE(spinUntil([&] { return editor->evaluate("window.nimbet.state.previewErrors.length") == 0; }, previewTimeout));
+    ASSERT_TRUE(spinUntil([&] {
+        return editor->evaluate("window.nimbet.state.previewErrors.length") == 0 && icon() == kx::InspectorButtonType::normal;
+    }, previewTimeout));
+    evaluateInPage("console.warn('careful'), true");
+    ASSERT_TRUE(spinUntil([&] { return icon() == kx::InspectorButtonType::warning; }, previewTimeout));
+    // A page of another origin (the editor's) that reports on the preview pages' channel is
+    // not heard.
+    ASSERT_TRUE(spinUntil([&] { return editor->evaluate("typeof window.io") == "function"; }, previewTimeout));
+    editor->evaluate("window.kxOther = window.io(" + json(*server->currentServerURL() + "preview-page").dump() +
+                     ", {transports: ['websocket']}), true");
+    ASSERT_TRUE(spinUntil([&] { return editor->evaluate("window.kxOther.connected") == true; }, previewTimeout));
+    editor->evaluate("window.kxOther.emit('previewInspector', {hasErrors: true, hasWarnings: false}), true");
+    kxtest::spinFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(icon(), kx::InspectorButtonType::warning);
 }
 
 TEST_F(PreviewWindowGui, AReloadWhileOneRunsIsIgnored)
