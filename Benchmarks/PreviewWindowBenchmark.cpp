@@ -51,6 +51,7 @@ bool spinUntil(const std::function<bool()>& done)
 
 class Document : public kx::PreviewDocument {
 public:
+    std::string displayName() const override { return "Benchmark"; }
     kx::ServerController* serverController() const override { return server; }
     kx::BaseNimbetViewController* nimbetViewController() const override { return nullptr; }
     GtkWindow* documentWindow() const override { return window; }

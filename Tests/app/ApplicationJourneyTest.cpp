@@ -28,10 +28,10 @@ using namespace std::chrono_literals;
 
 namespace kxtest {
 
-std::optional<Clickable> previewPage(ApplicationProcess& app)
+std::optional<Clickable> previewPage(ApplicationProcess& app, const std::string& document)
 {
     for (auto& item : app.clickables()) {
-        if (item.kind == "web" && item.window == previewWindow && item.name.find("/preview.html?") != std::string::npos)
+        if (item.kind == "web" && item.window == previewWindow(document) && item.name.find("/preview.html?") != std::string::npos)
             return item;
     }
     return std::nullopt;
@@ -124,12 +124,12 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
         ASSERT_TRUE(showPreview);
         Display::click(*showPreview);
         std::optional<Clickable> page;
-        ASSERT_TRUE(kxtest::spinUntil([&] { return (page = previewPage(app)).has_value(); }, windowTimeout));
+        ASSERT_TRUE(kxtest::spinUntil([&] { return (page = previewPage(app, exampleTitle)).has_value(); }, windowTimeout));
         EXPECT_NE(page->name.find("projectURL=http://127.0.0.1:"), std::string::npos) << page->name;
 
         // A device from the settings menu (the leftmost button of the preview's title bar):
         // Device, Phone, its "graphite" skin.
-        auto buttons = buttonsOf(app, previewWindow);
+        auto buttons = buttonsOf(app, previewWindow(exampleTitle));
         ASSERT_FALSE(buttons.empty());
         const std::size_t canvasButtons = buttons.size();
         const Clickable settings = *std::min_element(buttons.begin(), buttons.end(), [](auto& a, auto& b) { return a.x < b.x; });
@@ -144,7 +144,7 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
         ASSERT_TRUE(skin);
         Display::click(*skin);
         // A phone can turn: the preview's title bar gains the rotate button that a canvas lacks.
-        EXPECT_TRUE(kxtest::spinUntil([&] { return buttonsOf(app, previewWindow).size() == canvasButtons + 1; }, windowTimeout));
+        EXPECT_TRUE(kxtest::spinUntil([&] { return buttonsOf(app, previewWindow(exampleTitle)).size() == canvasButtons + 1; }, windowTimeout));
         EXPECT_EQ(countOf(app, "menuitem", "(popup)", "Device"), 0); // the menu closed
         Display::screenshot(screenshotFolder(home) / "journey-preview.png");
 
@@ -194,6 +194,7 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
         // Saved: the file is there and the window is called after it, no longer "Edited".
         ASSERT_TRUE(kxtest::spinUntil([&] { return fs::exists(project) && Display::hasVisibleWindow("landing"); }, windowTimeout));
         EXPECT_FALSE(Display::hasVisibleWindow(exampleTitle));
+        EXPECT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(previewWindow("landing")); }, windowTimeout));
         // Closed, the start window is back; quitting there leaves no document to restore, so
         // the next launch starts at the start window.
         ASSERT_TRUE(Display::focusWindow("landing"));
@@ -227,8 +228,8 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
     const auto reopenedPreview = again.waitForClickable("button", "landing", "Show Preview");
     ASSERT_TRUE(reopenedPreview);
     Display::click(*reopenedPreview);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return previewPage(again).has_value(); }, windowTimeout));
-    const std::size_t canvasButtons = buttonsOf(again, previewWindow).size();
+    ASSERT_TRUE(kxtest::spinUntil([&] { return previewPage(again, "landing").has_value(); }, windowTimeout));
+    const std::size_t canvasButtons = buttonsOf(again, previewWindow("landing")).size();
     ASSERT_TRUE(Display::focusWindow("landing"));
     std::optional<Clickable> firstName;
     for (const auto& item : again.clickables()) {
@@ -237,7 +238,7 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
     }
     ASSERT_TRUE(firstName);
     Display::click(*firstName);
-    EXPECT_TRUE(kxtest::spinUntil([&] { return buttonsOf(again, previewWindow).size() == canvasButtons + 1; }, windowTimeout));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return buttonsOf(again, previewWindow("landing")).size() == canvasButtons + 1; }, windowTimeout));
     EXPECT_TRUE(Display::hasVisibleWindow("landing")); // the click edited nothing
     Display::screenshot(screenshotFolder(home) / "journey-reopened.png");
 

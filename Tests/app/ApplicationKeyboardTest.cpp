@@ -184,9 +184,9 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(tabTo(reader, "Show Preview", "push button"));
     Display::pressKey("Return");
     std::optional<kxtest::Clickable> page;
-    ASSERT_TRUE(kxtest::spinUntil([&] { return (page = previewPage(app)).has_value(); }, windowTimeout));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return (page = previewPage(app, example)).has_value(); }, windowTimeout));
     ASSERT_TRUE(Display::focusWindowOf(*page));
-    expectAnnounced(reader, app, "Preview Settings", "(frame)");
+    expectAnnounced(reader, app, "Preview Settings", previewWindow(example));
 
     // The preview's settings menu, and its live-sharing popover started and stopped.
     ASSERT_TRUE(tabTo(reader, "Preview Settings"));
@@ -200,14 +200,14 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
     ASSERT_TRUE(tabTo(reader, "Live Preview"));
     Display::pressKey("Return");
-    ASSERT_TRUE(app.waitForClickable("button", previewWindow, "Start"));
-    expectAnnounced(reader, app, "Start", "(frame)");
+    ASSERT_TRUE(app.waitForClickable("button", previewWindow(example), "Start"));
+    expectAnnounced(reader, app, "Start", previewWindow(example));
     ASSERT_TRUE(tabTo(reader, "Start", "push button"));
     Display::pressKey("space");
-    ASSERT_TRUE(app.waitForClickable("button", previewWindow, "Stop"));
+    ASSERT_TRUE(app.waitForClickable("button", previewWindow(example), "Stop"));
     ASSERT_TRUE(tabTo(reader, "Stop", "push button"));
     Display::pressKey("Return");
-    EXPECT_TRUE(kxtest::spinUntil([&] { return !app.waitForClickable("button", previewWindow, "Stop", 1s); }, windowTimeout));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !app.waitForClickable("button", previewWindow(example), "Stop", 1s); }, windowTimeout));
 
     // An alert: the edited example closed asks whether to keep it; Tab to "Delete", Space.
     ASSERT_TRUE(kxtest::typeIntoEditor(example, "Keys"));

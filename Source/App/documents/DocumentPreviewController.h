@@ -32,6 +32,8 @@ public:
     virtual void nimbetServerStoreData(const std::optional<nlohmann::json>& arguments) = 0;
     // The document started a new project server (after the last one ended).
     virtual void serverControllerDidChange() { }
+    // The document's name changed (a save under a new name, a move): the window's title follows.
+    virtual void displayNameDidChange() { }
     // The window's state for the next launch (its frame), and putting it back.
     virtual nlohmann::json encodeRestorableState() const { return nullptr; }
     virtual void restoreState(const nlohmann::json& state) { (void)state; }

@@ -287,6 +287,12 @@ void PDBaseDocument::trackProjectEvent(const std::string& event)
 
 // ---- Windows ----
 
+void PDBaseDocument::windowTitlesDidUpdate()
+{
+    if (previewWindowController_)
+        previewWindowController_->displayNameDidChange();
+}
+
 void PDBaseDocument::makeWindowControllers()
 {
     if (documentWindow_)

@@ -127,6 +127,8 @@ protected:
     void setUp(bool tutorialMode);
     // Runs once from close: caches, observers, the preview, the window's ties, the server.
     void cleanup();
+    // The preview window is titled with the document's name too.
+    void windowTitlesDidUpdate() override;
 
 private:
     // The steps of the project server's life: it serves at `url` (nothing when it could not

@@ -24,6 +24,11 @@ public:
     {
     }
 
+    std::string displayName() const override
+    {
+        auto document = document_.lock();
+        return document ? document->displayName() : std::string();
+    }
     ServerController* serverController() const override
     {
         auto document = document_.lock();
@@ -91,6 +96,7 @@ public:
         controller_->nimbetServerStoreData(arguments);
     }
     void serverControllerDidChange() override { controller_->serverControllerDidChange(); }
+    void displayNameDidChange() override { controller_->synchronizeWindowTitleWithDocumentName(); }
     nlohmann::json encodeRestorableState() const override { return controller_->encodeRestorableState(); }
     void restoreState(const nlohmann::json& state) override { controller_->restoreState(state); }
     void cleanup() override { controller_->cleanup(); }

@@ -1,5 +1,5 @@
-// What the preview window reads from and asks of its document: the project server and its
-// addresses, the editor page, the document window it stands beside, adding a package, and the
+// What the preview window reads from and asks of its document: its name, the project server and
+// its addresses, the editor page, the document window it stands beside, adding a package, and the
 // document's place in the responder chain (so that the main menu's commands, Ctrl+S among
 // them, reach the document while the preview has the focus). Every answer may be none once the
 // document is going. Main thread only.
@@ -20,6 +20,8 @@ class PreviewDocument {
 public:
     virtual ~PreviewDocument() = default;
 
+    // The name the document's windows are titled with; the document says when it changes.
+    virtual std::string displayName() const = 0;
     virtual ServerController* serverController() const = 0;
     virtual BaseNimbetViewController* nimbetViewController() const = 0;
     // The document window; the preview's first frame and its inspector frame line up with it.

@@ -144,6 +144,7 @@ void PreviewWindowController::windowDidLoad()
 {
     korvelViewController_->setDocument(document_);
     window_->setFrame(sizing_->placed(window_->frame()));
+    synchronizeWindowTitleWithDocumentName();
     updateTitle();
 }
 
@@ -397,6 +398,14 @@ void PreviewWindowController::updateTitle()
 {
     settingsButton().setEnabled(true);
     sizing_->updateTitle();
+}
+
+void PreviewWindowController::synchronizeWindowTitleWithDocumentName()
+{
+    // Not the document window's own title: the desktop lists both windows, and a screen
+    // reader names each.
+    if (document_)
+        window_->setTitle(document_->displayName() + " \u2014 Preview");
 }
 
 void PreviewWindowController::showInspector()

@@ -185,6 +185,9 @@ public:
     // True when the value changed (and the title is due).
     bool setPreviewContentScale(double scale) { return sizing_->setContentScale(scale); }
     void updateTitle();
+    // The window's own title, which the title bar does not show (its label shows the scale):
+    // "NAME — Preview", as the desktop's window lists and screen readers name the window.
+    void synchronizeWindowTitleWithDocumentName();
     void showInspector();
 
     bool performKeyEquivalent(const KeyEvent& event) override;

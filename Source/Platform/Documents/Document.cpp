@@ -297,6 +297,7 @@ void Document::updateWindowTitles()
     const std::string title = displayName() + (isDocumentEdited() ? " \u2014 Edited" : "");
     for (const auto& window : windows_)
         window->setTitle(title);
+    windowTitlesDidUpdate();
 }
 
 // ---- File watching ----

@@ -219,6 +219,8 @@ protected:
     virtual bool checksFileBeforeOverwriting(const Path& url) const;
     // The windows' titles follow the display name and the edited state.
     void updateWindowTitles();
+    // After each update of the titles: for windows of the document that it does not hold.
+    virtual void windowTitlesDidUpdate() { }
 
 private:
     // `completion`, after the error of a failed save was shown.

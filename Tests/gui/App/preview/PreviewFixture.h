@@ -34,6 +34,7 @@ public:
 
 class TestPreviewDocument : public kx::PreviewDocument {
 public:
+    std::string displayName() const override { return name; }
     kx::ServerController* serverController() const override { return server; }
     kx::BaseNimbetViewController* nimbetViewController() const override { return editor; }
     GtkWindow* documentWindow() const override { return window; }
@@ -45,6 +46,7 @@ public:
     }
     kx::Responder* responder() const override { return const_cast<SavingResponder*>(&saving); }
 
+    std::string name = "Landing Page";
     kx::ServerController* server = nullptr;
     kx::BaseNimbetViewController* editor = nullptr;
     GtkWindow* window = nullptr;

@@ -21,6 +21,8 @@ TEST_F(PreviewWindowGui, LoadsThePageFadesItInAndBuildsTheDeviceMenu)
     makeController();
     controller->showWithMakeKey(true);
     ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
+    // The window's own title, which desktops and screen readers name it by.
+    EXPECT_STREQ(gtk_window_get_title(controller->window()->gtkWindow()), "Landing Page \u2014 Preview");
     const std::string uri = webkit_web_view_get_uri(page().webView().wkWebView());
     EXPECT_NE(uri.find("/_app/resources/Nimbet/preview.html?imageBaseURL="), std::string::npos) << uri;
     EXPECT_NE(uri.find("&console=1"), std::string::npos) << uri;
