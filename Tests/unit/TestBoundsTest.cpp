@@ -1,13 +1,16 @@
 // The bounds every test runs within: a wait inside a wait ends at the outer deadline, and a
-// test that runs past its limit ends its program with a report of where it waited.
+// test that runs past its limit ends its program with a report of where it waited. A failure
+// while the test looks at standard output does not take the program with it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/Spin.h"
+#include "support/StdoutCapture.h"
 
 namespace {
 
@@ -63,6 +66,34 @@ TEST(TestBounds, ATestPastItsLimitEndsItsProgramNamingTheTestAndItsWaits)
     EXPECT_EQ(program.waitForExit(10s), 124) << output;
     EXPECT_NE(output.find("TestBounds.DISABLED_BlocksPastItsLimit ran longer than 1 s and is stopped"), std::string::npos) << output;
     EXPECT_NE(output.find("a condition at Tests/unit/TestBoundsTest.cpp:"), std::string::npos) << output;
+}
+
+// Run only by the test below, in a program of their own: a failure while standard output is
+// captured, then a capture in the next test.
+TEST(TestBounds, DISABLED_FailsWhileCapturing)
+{
+    kxtest::StdoutCapture output;
+    std::puts("captured");
+    ASSERT_TRUE(false) << "the failure inside the capture";
+}
+
+TEST(TestBounds, DISABLED_CapturesAfterAFailure)
+{
+    kxtest::StdoutCapture output;
+    std::puts("again");
+    EXPECT_EQ(output.text(), "again\n");
+}
+
+TEST(TestBounds, AFailureWhileCapturingIsPrintedAndTheProgramGoesOn)
+{
+    kxtest::ChildProcess program({std::filesystem::read_symlink("/proc/self/exe").string(),
+                                  "--gtest_filter=TestBounds.DISABLED_FailsWhileCapturing:TestBounds.DISABLED_CapturesAfterAFailure",
+                                  "--gtest_also_run_disabled_tests"},
+                                 true);
+    const std::string output = program.readAll(20s);
+    EXPECT_EQ(program.waitForExit(10s), 1) << output;
+    EXPECT_NE(output.find("the failure inside the capture"), std::string::npos) << output;
+    EXPECT_NE(output.find("[       OK ] TestBounds.DISABLED_CapturesAfterAFailure"), std::string::npos) << output;
 }
 
 } // namespace

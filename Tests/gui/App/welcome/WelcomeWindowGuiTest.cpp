@@ -7,6 +7,7 @@
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/NativeMenuItem.h"
 #include "Platform/UI/ResponderChain.h"
+#include "support/StdoutCapture.h"
 #include "support/SyntheticInput.h"
 #include "support/UserInput.h"
 
@@ -130,7 +131,7 @@ TEST_F(WelcomeWindowGui, HostileNamesAndLinksFromThePageAreRefused)
 {
     // A file beside the examples that a crafted name could reach.
     showWithPage();
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture printed;
     for (const char* name : {"../../Info", "../tutorials/getting-started", "", "..", "examples/example-landing",
                              "/etc/passwd", "example-landing/..", "no-such-example"})
         postFromPage("openExample", name);
@@ -141,7 +142,7 @@ TEST_F(WelcomeWindowGui, HostileNamesAndLinksFromThePageAreRefused)
     // A good request last: once it arrived, every request before it has been handled.
     postFromPage("link", "https://korvel.com/");
     ASSERT_TRUE(kxtest::spinUntil([&] { return !linksOpened.empty(); }));
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string& output = printed.text();
 
     EXPECT_EQ(linksOpened, (std::vector<std::string>{"https://korvel.com/"}));
     EXPECT_TRUE(templates.empty());

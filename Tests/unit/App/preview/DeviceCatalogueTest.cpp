@@ -8,6 +8,7 @@
 #include "App/preview/NimbetSelection.h"
 #include "App/server/ServerController.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "support/StdoutCapture.h"
 
 namespace {
 
@@ -178,19 +179,19 @@ TEST(DeviceManager, AFailedParseKeepsThePreviousCatalogue)
     ASSERT_EQ(changes.count, 1);
     EXPECT_EQ(manager.skinsForDevice("phone").keys(), (std::vector<std::string>{"graphite", "market"}));
 
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture refused;
     manager.parse(json(R"({"devices": {}})"));
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string& printed = refused.text();
     EXPECT_EQ(printed.rfind("Failed to decode Nimbet device data: ", 0), 0u) << printed;
     EXPECT_NE(printed.find("deviceSkins"), std::string::npos) << printed;
     EXPECT_EQ(changes.count, 1);
     EXPECT_NE(manager.descriptorForDevice("phone"), nullptr);
 
     // Not a text: ignored without a word.
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture ignored;
     manager.parse(json::parse(R"({"devices": {}, "deviceSkins": {}})"));
     manager.parse(std::nullopt);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(ignored.text(), "");
     EXPECT_EQ(changes.count, 1);
 
     // A new catalogue replaces the old one entirely.

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "App/shell/AppInfo.h"
+#include "support/StdoutCapture.h"
 #include "support/TestPaths.h"
 
 namespace fs = std::filesystem;
@@ -230,9 +231,9 @@ TEST(AppInfo, DeeplyNestedGlobalsAreRefusedNotOverflowingTheStack)
     kxtest::TemporaryDirectory dir;
     writeFile(dir / "app-globals.json", nestedMenu(200000));
     AppInfo info(testBundle(dir.path(), "com.korvel.x"), "KorvelX", {}, dir.path());
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture quiet;
     EXPECT_FALSE(info.nimbetGlobals().has_value());
-    testing::internal::GetCapturedStdout();
+    quiet.text();
 }
 
 TEST(AppInfo, NimbetGlobalsAreReadOnceFromTheEditorFolder)

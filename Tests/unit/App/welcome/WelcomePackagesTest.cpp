@@ -11,6 +11,7 @@
 #include "App/welcome/WelcomeDocumentHook.h"
 #include "App/welcome/WelcomePageBridge.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/StdoutCapture.h"
 #include "support/TestPaths.h"
 
 using kx::KVDataReader;
@@ -135,10 +136,10 @@ TEST_F(WelcomeHook, AnExampleOpensAsANewDocumentFromItsPackage)
     kx::WelcomeDocumentHook::shared().openTemplate = [](const fs::path&, const std::string&) -> std::optional<kx::Error> {
         return kx::Error("KVDocumentErrorDomain", 7, "The template is damaged.");
     };
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture printed;
     WelcomePageBridge::openExample("example-dashboard", [&](std::optional<kx::Error> error) { outcome = error; });
     WelcomePageBridge::openExample("missing\nline", [&](std::optional<kx::Error>) { });
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string& output = printed.text();
     ASSERT_TRUE(outcome->has_value());
     EXPECT_EQ((*outcome)->code, 7);
     EXPECT_EQ(output, "Cannot open example: example-dashboard The template is damaged.\n"
@@ -172,9 +173,9 @@ TEST_F(WelcomeHook, ATutorialOpensThroughTheDocumentControllerOnce)
 TEST_F(WelcomeHook, WithoutDocumentsOpeningFailsAndSaysWhy)
 {
     std::optional<kx::Error> error;
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture quiet;
     WelcomePageBridge::openExample("example-landing", [&](std::optional<kx::Error> e) { error = e; });
-    testing::internal::GetCapturedStdout();
+    quiet.text();
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->localizedDescription, "Documents are not available yet.");
     // The documents' own "not implemented", not their code 0 (a container already open).

@@ -11,6 +11,7 @@
 #include "Services/runtime/ServiceManager.h"
 #include "support/RecordingChannel.h"
 #include "support/Spin.h"
+#include "support/StdoutCapture.h"
 
 namespace {
 
@@ -103,9 +104,9 @@ TEST_F(RouterTest, RequestsReachTheImplementationAndItsReplyGoesBackOnce)
 TEST_F(RouterTest, UnknownServicesAndUnfitRequestsAreBadRequests)
 {
     manager->registerService(Clipboard::service(), channel, std::make_shared<HeldClipboard>());
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     request("u1", "__Nope__", "write", "{}");
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     const Message unknown{Type::request, "u1", "__Nope__", "write", Body{"{}"}};
     EXPECT_EQ(log, "📮 Router received unknown request: " + unknown.description() + "\n");
 
@@ -198,10 +199,10 @@ TEST_F(RouterTest, RepliesCompleteTheirOwnCallsInAnyOrderAndOnlyOnce)
     channel->deliver({Type::response, copyId, "", "", Body{R"({"success":true})"}});
     EXPECT_EQ(completed, (std::vector<std::string>{"cut failed", "paste bad", "copy ok"}));
 
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     channel->deliver({Type::error, copyId, "", "", std::nullopt});
     channel->deliver({Type::response, pasteId, "", "", std::nullopt});
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     EXPECT_NE(log.find("📮 Router received error without corresponding request: "), std::string::npos);
     EXPECT_NE(log.find("📮 Router received response without corresponding request: "), std::string::npos);
     EXPECT_EQ(completed.size(), 3u);
@@ -240,10 +241,10 @@ TEST_F(RouterTest, AReleasedRouterIgnoresItsChannel)
     EXPECT_EQ(channel->posted.size(), 1u); // the wrapper kept the router alive
 
     target.reset();
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     request("x", "__Nope__", "m");
     channel->deliver({Type::response, channel->posted[0].id, "", "", std::nullopt});
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(output.text(), "");
     EXPECT_FALSE(called);
     EXPECT_EQ(channel->posted.size(), 1u);
 }
@@ -272,10 +273,10 @@ TEST_F(RouterTest, WhenThePageGoesEveryWaitingCallFailsOnceAndItsServicesAreForg
     EXPECT_EQ(channel->posted.size(), 2u);
 
     // The gone page's late answer is a stray; a second reset finds nothing to fail.
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     channel->deliver({Type::response, copyId, "", "", Body{R"({"success":true})"}});
     channel->reset();
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("response without corresponding request"), std::string::npos);
+    EXPECT_NE(output.text().find("response without corresponding request"), std::string::npos);
     EXPECT_EQ(failures["copy"].size(), 1u);
 
     // The next page announces itself and is called as usual.

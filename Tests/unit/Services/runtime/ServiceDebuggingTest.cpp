@@ -2,6 +2,7 @@
 
 #include "Services/runtime/ServiceChannel.h"
 #include "Services/runtime/ServiceDebugging.h"
+#include "support/StdoutCapture.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ public:
 template <class F>
 std::string captured(F&& write)
 {
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     write();
-    return testing::internal::GetCapturedStdout();
+    return output.text();
 }
 
 TEST(ServiceDebugging, ErrorLinesArePrefixAndItemsJoinedByBlanks)

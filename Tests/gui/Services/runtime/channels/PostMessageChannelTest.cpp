@@ -16,6 +16,7 @@
 #include "Services/runtime/ServiceManager.h"
 #include "Services/runtime/channels/PostMessageChannel.h"
 #include "support/Spin.h"
+#include "support/StdoutCapture.h"
 #include "support/TestPaths.h"
 
 namespace {
@@ -174,13 +175,13 @@ TEST_F(PostMessageChannelPage, WhatNativeCodePostsArrivesAsItWasSaveWhatHasNoJav
 
 TEST_F(PostMessageChannelPage, MalformedMessagesAreLoggedAndAnsweredWithNothing)
 {
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     evaluate(R"(kxPage.postRaw({type: "Request", id: "bad-1", serviceId: "__ColorSampler__", method: "sampleColor"}))");
     evaluate(R"(kxPage.postRaw("just text"))");
     // A good message after the bad ones proves the channel still works and orders the replies.
     evaluate(R"(kxPage.callAndRecord("__ColorSampler__", "sampleColor"))");
     pageResultsWhenThereAre(1);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     EXPECT_NE(log.find("✉️ PostMessageChannel received unexpected or malformed message: {\"type\":\"Request\",\"id\":\"bad-1\""),
               std::string::npos)
         << log;
@@ -283,7 +284,7 @@ TEST_F(PostMessageChannelPage, PartsComeAFewATurnEvenWhenTheMainLoopWasBusyAndOn
             return TRUE;
         }, &turns, nullptr);
 
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     // Something else posted to the parts' handler is not a message; then a text of six parts.
     evaluate(R"((() => {
         window.webkit.messageHandlers[")" + PartedTexts::partsHandlerName(channel->parentFrameMessageHandlerName()) + R"("].postMessage(
@@ -299,7 +300,7 @@ TEST_F(PostMessageChannelPage, PartsComeAFewATurnEvenWhenTheMainLoopWasBusyAndOn
     g_signal_remove_emission_hook(signal, hook);
     g_source_destroy(ticker);
     g_source_unref(ticker);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     ASSERT_TRUE(arrived) << log;
     EXPECT_EQ(heard, (std::vector<std::string>{"long", "after"}));
     EXPECT_NE(log.find("refused a value posted to the handler of long texts"), std::string::npos) << log;
@@ -347,7 +348,7 @@ TEST_F(PostMessageChannelParts, EachFramesPartsAreJoinedApartAndWhatTheScriptNev
 {
     const std::string one = R"({"type":"response","id":"one","serviceId":"","method":"m","body":[1,1]})";
     const std::string two = R"({"type":"response","id":"two","serviceId":"","method":"m","body":[2]})";
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     post({{"kx-part", one.substr(0, 20)}, {"kx-from", "frame-1"}});
     post({{"kx-part", two.substr(0, 30)}, {"kx-from", "frame-2"}});
     post({{"kx-json", R"({"type":"response","id":"between","serviceId":"","method":"m"})"}});
@@ -361,7 +362,7 @@ TEST_F(PostMessageChannelParts, EachFramesPartsAreJoinedApartAndWhatTheScriptNev
     post({{"kx-part", "{"}, {"kx-from", "frame-4"}, {"also", "1"}});
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= 3; }));
     kxtest::settle();
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     EXPECT_EQ(heard, (std::vector<std::string>{"between", "two=[2]", "one=[1,1]"})) << log;
     EXPECT_NE(log.find("end of a long text whose beginning is missing"), std::string::npos) << log;
 }
@@ -369,7 +370,7 @@ TEST_F(PostMessageChannelParts, EachFramesPartsAreJoinedApartAndWhatTheScriptNev
 TEST_F(PostMessageChannelParts, TheOldestUnfinishedTextMakesRoomWhenTooManyFramesPostAtOnce)
 {
     const std::string text = R"({"type":"response","id":"ID","serviceId":"","method":"m"})";
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     const std::size_t frames = PartedTexts::maximumTexts + 1;
     for (std::size_t i = 0; i < frames; ++i)
         post({{"kx-part", text.substr(0, 10)}, {"kx-from", "frame-" + std::to_string(i)}});
@@ -377,7 +378,7 @@ TEST_F(PostMessageChannelParts, TheOldestUnfinishedTextMakesRoomWhenTooManyFrame
         post({{"kx-json", text.substr(10)}, {"kx-from", "frame-" + std::to_string(i)}});
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() >= frames - 1; }));
     kxtest::settle();
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     EXPECT_EQ(heard.size(), frames - 1) << log;
     EXPECT_NE(log.find("dropped a long text"), std::string::npos) << log;
 }
@@ -426,7 +427,7 @@ TEST_F(PostMessageChannelPage, WhatThePageCannotTurnIntoAnObjectsTextIsRefusedAs
     auto heardList = std::make_shared<std::vector<std::string>>();
     auto& heard = *heardList;
     channel->addMessageListener([heardList](ServiceChannel::Message message) { heardList->push_back(message.id); });
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture output;
     // A message that cannot be JSON (a cycle), one that looks like the channel's own wrapping but
     // holds more, the wrapping's text of a string, and a wrapping of malformed text.
     evaluate(R"((() => {
@@ -439,7 +440,7 @@ TEST_F(PostMessageChannelPage, WhatThePageCannotTurnIntoAnObjectsTextIsRefusedAs
     })())");
     ASSERT_TRUE(kxtest::spinUntil([&] { return !heard.empty(); }));
     kxtest::settle();
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string& log = output.text();
     // Only the last is a message; a plain string never was one, whatever it says.
     EXPECT_EQ(heard, std::vector<std::string>{"good"}) << log;
     EXPECT_NE(log.find("malformed message: \"{\\\"type"), std::string::npos) << log;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Services/runtime/channels/PostMessageChannel.h"
+#include "support/StdoutCapture.h"
 
 namespace {
 
@@ -97,18 +98,18 @@ TEST(PostMessageChannelParse, DeliversToEveryListenerOrLogsTheMalformed)
     channel->didReceiveMessageText(R"({"type":"request","id":"7","serviceId":"s","method":"m","body":[1]})", "");
     EXPECT_EQ(calls, (std::vector<std::string>{"first 7 [1]", "second 7 [1]"}));
 
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture malformed;
     channel->didReceiveMessageText(R"({"type":"Request"})", R"({"type":"Request"})");
     channel->didReceiveMessageText(std::nullopt, "nil");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(malformed.text(),
               "✉️ PostMessageChannel received unexpected or malformed message: {\"type\":\"Request\"}\n"
               "✉️ PostMessageChannel received unexpected or malformed message: nil\n");
     EXPECT_EQ(calls.size(), 2u);
 
     // Without a web view, posting does nothing and reports nothing.
-    testing::internal::CaptureStdout();
+    kxtest::StdoutCapture silent;
     channel->postMessage({Type::request, "1", "s", "m", std::nullopt});
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(silent.text(), "");
 }
 
 } // namespace
