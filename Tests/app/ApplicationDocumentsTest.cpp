@@ -8,13 +8,13 @@
 #include <glib.h>
 #include <signal.h>
 
-#include <cstdio>
 #include <map>
 
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "support/ChildProcess.h"
 #include "support/SmallDisk.h"
 #include "support/Spin.h"
 
@@ -34,15 +34,7 @@ namespace kxtest {
 // The design's document of a zip project, as stored.
 std::string storedDocument(const fs::path& package)
 {
-    std::string command = "unzip -p '" + package.string() + "' design/document.json 2>/dev/null";
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            text.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return text;
+    return runProgram({"unzip", "-p", package.string(), "design/document.json"}).output;
 }
 
 // Types `text` (one word: a space would press a button) into the editor of the window

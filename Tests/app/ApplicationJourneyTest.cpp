@@ -6,7 +6,6 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <regex>
 
@@ -14,6 +13,7 @@
 #include "ApplicationTests.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/ChildProcess.h"
 #include "support/HttpFetch.h"
 #include "support/Spin.h"
 
@@ -54,15 +54,7 @@ bool zbarIsInstalled()
 // What the QR codes in the image say, one a line.
 std::string decodeQRCodes(const fs::path& image)
 {
-    std::string text;
-    const std::string command = "zbarimg --raw -q '" + image.string() + "' 2>/dev/null";
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[1024];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            text.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return text;
+    return kxtest::runProgram({"zbarimg", "--raw", "-q", image.string()}).output;
 }
 
 // Screenshots go to $KX_TEST_SCREENSHOTS when set (to look at them), else into the home.

@@ -1,6 +1,8 @@
 // The application as a user starts it: the launch in its order, the login window or the start
 // window, a second process handing its link to the first, the windowless rule, quitting by
-// shortcut and by signal, and a crash reported at the next launch.
+// shortcut and by signal, and a crash reported at the next launch; and an application that a
+// test leaves and that will not quit is killed.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -287,4 +289,28 @@ TEST(ApplicationLaunch, ALinkInTheCommandLineIsWipedAndTheBareSchemeBringsTheApp
     ASSERT_TRUE(third.waitForExit());
     kxtest::spinFor(std::chrono::milliseconds(300));
     EXPECT_FALSE(app.hasStep("openDocuments"));
+}
+
+namespace {
+
+// Launches a stand-in for the application that ignores SIGTERM and lets its process object go:
+// the stand-in's process id.
+pid_t leaveAnApplicationThatWillNotQuit()
+{
+    ApplicationHome home;
+    // The signal stays ignored across the exec.
+    ApplicationProcess app(home, backendURL(), {"-c", "trap '' TERM; exec sleep 60"}, "/bin/sh");
+    EXPECT_TRUE(app.launch());
+    const std::string comm = "/proc/" + std::to_string(app.pid()) + "/comm";
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kx::FileSystem::readFile(comm) == "sleep\n"; }));
+    return app.pid();
+}
+
+} // namespace
+
+TEST(ApplicationLaunch, AnApplicationThatWillNotQuitIsKilledAndFailsTheTestThatLeftIt)
+{
+    static pid_t pid = 0;
+    EXPECT_NONFATAL_FAILURE(pid = leaveAnApplicationThatWillNotQuit(), "did not end within 10 s of SIGTERM; killed");
+    EXPECT_NE(::kill(pid, 0), 0) << "process " << pid << " still runs";
 }

@@ -2,6 +2,9 @@
 
 #include <signal.h>
 
+// Before X11's headers, whose macros (None) it would meet.
+#include <gtest/gtest.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
@@ -58,7 +61,14 @@ ApplicationProcess::~ApplicationProcess()
 {
     if (process_ && process_->isRunning() && !ended_) {
         process_->terminate();
-        waitForExit(std::chrono::seconds(10));
+        // Left running, it would keep the single-instance name, and later tests' launches
+        // would go to it.
+        if (!waitForExit(std::chrono::seconds(10))) {
+            ADD_FAILURE() << "the application (process " << pid() << ") did not end within 10 s of SIGTERM; killed";
+            signal(SIGKILL);
+            if (!waitForExit(std::chrono::seconds(10)))
+                ADD_FAILURE() << "the application (process " << pid() << ") outlived SIGKILL";
+        }
     }
 }
 

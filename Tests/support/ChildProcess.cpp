@@ -12,8 +12,9 @@
 #include <thread>
 #include <utility>
 
-#include <glib.h>
+#include <gio/gio.h>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "support/Spin.h"
 
 namespace kxtest {
@@ -149,6 +150,102 @@ int ChildProcess::waitForExit(std::chrono::milliseconds timeout, std::source_loc
     const int status = waitForChild(pid_, timeout, where);
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Program::State {
+    kx::GObjectRef<GSubprocess> process;
+    bool ended = false;
+    int status = -1;
+    std::string output;
+};
+
+Program::Program(std::vector<std::string> arguments, std::optional<std::string> input, std::source_location where)
+    : name_(arguments.empty() ? "" : arguments.front())
+    , state_(std::make_shared<State>())
+{
+    std::vector<const char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    GError* error = nullptr;
+    state_->process = kx::GObjectRef<GSubprocess>::adopt(g_subprocess_newv(
+        argv.data(), GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+        &error));
+    if (!state_->process) {
+        ADD_FAILURE_AT(where.file_name(), int(where.line())) << "cannot start " << name_ << ": " << (error ? error->message : "");
+        g_clear_error(&error);
+        return;
+    }
+    // Its output first, then its end (the output may close before it ends). The state is the
+    // callbacks' as well: they may come after this object went.
+    GBytes* bytes = g_bytes_new(input ? input->data() : "", input ? input->size() : 0);
+    g_subprocess_communicate_async(
+        state_->process.get(), bytes, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            GBytes* out = nullptr;
+            if (g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &out, nullptr, nullptr) && out) {
+                gsize size = 0;
+                const auto* text = static_cast<const char*>(g_bytes_get_data(out, &size));
+                static_cast<std::shared_ptr<State>*>(data)->get()->output.assign(text ? text : "", size);
+            }
+            if (out)
+                g_bytes_unref(out);
+            g_subprocess_wait_async(
+                G_SUBPROCESS(source), nullptr,
+                [](GObject* source, GAsyncResult* result, gpointer data) {
+                    std::unique_ptr<std::shared_ptr<State>> state(static_cast<std::shared_ptr<State>*>(data));
+                    GSubprocess* process = G_SUBPROCESS(source);
+                    if (g_subprocess_wait_finish(process, result, nullptr))
+                        (*state)->status = g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
+                    (*state)->ended = true;
+                },
+                data);
+        },
+        new std::shared_ptr<State>(state_));
+    g_bytes_unref(bytes);
+}
+
+Program::~Program()
+{
+    if (state_->process && !state_->ended) {
+        g_subprocess_force_exit(state_->process.get());
+        EXPECT_TRUE(spinUntil([&] { return state_->ended; }, std::chrono::seconds(5))) << name_ << " outlived its kill";
+    }
+}
+
+bool Program::wait(std::chrono::milliseconds timeout, std::source_location where)
+{
+    if (!state_->process)
+        return false;
+    if (spinUntil([&] { return state_->ended; }, timeout, where))
+        return true;
+    ADD_FAILURE_AT(where.file_name(), int(where.line())) << name_ << " did not end within " << timeout.count() << " ms; killed";
+    g_subprocess_force_exit(state_->process.get());
+    return false;
+}
+
+bool Program::ended() const
+{
+    return state_->ended;
+}
+
+int Program::status() const
+{
+    return state_->ended ? state_->status : -1;
+}
+
+const std::string& Program::output() const
+{
+    return state_->output;
+}
+
+ProgramResult runProgram(std::vector<std::string> arguments, std::optional<std::string> input, std::chrono::milliseconds timeout,
+                         std::source_location where)
+{
+    Program program(std::move(arguments), std::move(input), where);
+    if (!program.wait(timeout, where))
+        return {};
+    return {program.status(), program.output()};
 }
 
 } // namespace kxtest

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <source_location>
 #include <string>
@@ -53,5 +54,44 @@ private:
     int out_ = -1;
     std::string buffered_;
 };
+
+// Another program (found on the PATH), run while the main loop turns: it may need this process
+// to answer it meanwhile (the clipboard, a server on the main loop). Its standard output is
+// kept, its error output dropped. It is killed when the object goes, if it has not ended by then.
+// Tests run other programs through this (or runProgram) only: nothing else bounds their wait.
+class Program {
+public:
+    explicit Program(std::vector<std::string> arguments, std::optional<std::string> input = std::nullopt,
+                     std::source_location where = std::source_location::current());
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Waits until it ends; false when it did not start, or at the deadline (the test then fails
+    // naming the program and `where`, and the program is killed).
+    bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(60),
+              std::source_location where = std::source_location::current());
+    bool ended() const;
+    // Its exit status; -1 while it runs, when it did not start or did not exit by itself.
+    int status() const;
+    // What it printed, once it ended.
+    const std::string& output() const;
+
+    struct State;
+
+private:
+    std::string name_;
+    std::shared_ptr<State> state_;
+};
+
+struct ProgramResult {
+    int status = -1; // see Program::status
+    std::string output;
+};
+
+// Runs a program to its end (see Program); at the deadline it is killed and the test fails.
+ProgramResult runProgram(std::vector<std::string> arguments, std::optional<std::string> input = std::nullopt,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                         std::source_location where = std::source_location::current());
 
 } // namespace kxtest

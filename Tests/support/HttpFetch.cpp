@@ -16,7 +16,8 @@
 
 namespace kxtest {
 
-HttpResponse fetch(const std::string& url, const std::string& method, const std::map<std::string, std::string>& headers)
+HttpResponse fetch(const std::string& url, const std::string& method, const std::map<std::string, std::string>& headers,
+                   std::source_location where)
 {
     HttpResponse response;
     GProxyResolver* direct = g_simple_proxy_resolver_new(nullptr, nullptr);
@@ -45,8 +46,8 @@ HttpResponse fetch(const std::string& url, const std::string& method, const std:
             (*pending)->done = true;
         },
         new std::shared_ptr<Pending>(pending));
-    if (!spinUntil([&] { return pending->done; }, std::chrono::seconds(30))) {
-        ADD_FAILURE() << "no answer to " << method << " " << url;
+    if (!spinUntil([&] { return pending->done; }, std::chrono::seconds(30), where)) {
+        ADD_FAILURE_AT(where.file_name(), int(where.line())) << "no answer to " << method << " " << url;
         g_cancellable_cancel(cancellable);
     }
     g_object_unref(cancellable);
@@ -68,32 +69,35 @@ HttpResponse fetch(const std::string& url, const std::string& method, const std:
     return response;
 }
 
-std::string rawRequest(int port, const std::string& request)
+std::string rawRequest(int port, const std::string& request, std::source_location where)
 {
     std::string answer;
     std::atomic<bool> done = false;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // A server that never answers or never closes still ends the exchange.
+    const timeval limit{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     std::thread client([&] {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        // A server that never answers or never closes still ends the exchange.
-        const timeval limit{30, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            ::send(fd, request.data(), request.size(), 0);
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
             char buffer[4096];
             for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
                 answer.append(buffer, static_cast<size_t>(n));
         }
-        ::close(fd);
         done = true;
     });
-    // The client gives up after its socket's time-outs, so this wait ends too.
-    EXPECT_TRUE(spinUntil([&] { return done.load(); }, std::chrono::seconds(70))) << "no end to the request to port " << port;
+    if (!spinUntil([&] { return done.load(); }, std::chrono::seconds(70), where)) {
+        ADD_FAILURE_AT(where.file_name(), int(where.line())) << "no end to the request to port " << port;
+        // The wait was cut (by a wait around this one): the client stops now, not at its time-outs.
+        ::shutdown(fd, SHUT_RDWR);
+    }
     client.join();
+    ::close(fd);
     return answer;
 }
 

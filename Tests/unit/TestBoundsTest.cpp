@@ -1,7 +1,14 @@
 // The bounds every test runs within: a wait inside a wait ends at the outer deadline, and a
-// test that runs past its limit ends its program with a report of where it waited. A failure
-// while the test looks at standard output does not take the program with it.
+// test that runs past its limit ends its program with a report of where it waited. Neither a
+// failure while the test looks at standard output, nor another program or a server that never
+// answers, takes the program with it.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +16,7 @@
 #include <thread>
 
 #include "support/ChildProcess.h"
+#include "support/HttpFetch.h"
 #include "support/Spin.h"
 #include "support/StdoutCapture.h"
 
@@ -94,6 +102,32 @@ TEST(TestBounds, AFailureWhileCapturingIsPrintedAndTheProgramGoesOn)
     EXPECT_EQ(program.waitForExit(10s), 1) << output;
     EXPECT_NE(output.find("the failure inside the capture"), std::string::npos) << output;
     EXPECT_NE(output.find("[       OK ] TestBounds.DISABLED_CapturesAfterAFailure"), std::string::npos) << output;
+}
+
+// A request to a server that takes it and never answers, inside a wait of 300 ms.
+void askASilentServer()
+{
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+    (void)kxtest::spinUntil([&] {
+        kxtest::rawRequest(ntohs(address.sin_port), "GET / HTTP/1.1\r\n\r\n");
+        return true;
+    }, 300ms);
+    ::close(server);
+}
+
+TEST(TestBounds, AProgramOrARequestWithoutAnEndEndsAtItsDeadline)
+{
+    const auto start = Clock::now();
+    EXPECT_NONFATAL_FAILURE((kxtest::runProgram({"sleep", "30"}, std::nullopt, 300ms)), "sleep did not end within 300 ms; killed");
+    EXPECT_NONFATAL_FAILURE(askASilentServer(), "no end to the request");
+    EXPECT_LT(Clock::now() - start, 10s);
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 // sent to the Trash, a full disk.
 #include <algorithm>
 
-#include "Platform/Foundation/MainQueue.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
+#include "support/ModalAnswerer.h"
 #include "support/SmallDisk.h"
 
 namespace {
@@ -32,21 +32,24 @@ protected:
         fs::rename(project / "design/.document.json.pulled", project / "design/document.json");
     }
     std::string onDisk(const fs::path& project) { return readFile(project / "design/document.json"); }
-    // Quits, answering each question with one of `buttons` from the main loop (a question runs
-    // a loop of its own); the texts of the questions go into `asked`.
-    bool quit(const std::vector<std::string>& buttons, std::vector<std::string>& asked)
+    // Quits, answering a question for each of `buttons` with the one of them it offers, from
+    // the main loop (a question runs a loop of its own); the texts of the questions go into
+    // `asked`.
+    bool quit(const std::vector<std::string>& buttons, std::vector<std::string>& asked,
+              std::source_location where = std::source_location::current())
     {
-        auto answering = kx::MainQueue::repeating(std::chrono::milliseconds(50), [&] {
-            for (const auto& alert : kx::Alert::shownAlerts()) {
-                asked.push_back(alert->messageText() + "\n" + alert->informativeText());
-                for (auto* button : alert->buttons())
-                    if (std::find(buttons.begin(), buttons.end(), button->title()) != buttons.end())
-                        gtk_button_clicked(GTK_BUTTON(button->widget()));
-            }
-        });
-        const bool quitting = controller->reviewDocumentsBeforeQuitting(true);
-        answering->cancel();
-        return quitting;
+        const auto shownAlert = []() -> GtkWidget* {
+            const auto alerts = kx::Alert::shownAlerts();
+            return alerts.empty() ? nullptr : GTK_WIDGET(alerts.back()->window());
+        };
+        kxtest::ModalAnswerer answering("the questions before quitting", shownAlert, [&](GtkWidget*) {
+            const auto alert = kx::Alert::shownAlerts().back();
+            asked.push_back(alert->messageText() + "\n" + alert->informativeText());
+            for (auto* button : alert->buttons())
+                if (std::find(buttons.begin(), buttons.end(), button->title()) != buttons.end())
+                    gtk_button_clicked(GTK_BUTTON(button->widget()));
+        }, int(buttons.size()), editorTimeout, where); // a question may wait for the page first
+        return controller->reviewDocumentsBeforeQuitting(true);
     }
     // The text of the first frame the editor shows; empty while its page loads.
     std::string firstFrameText(KVDocument& document)

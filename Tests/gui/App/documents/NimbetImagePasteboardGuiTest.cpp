@@ -8,6 +8,7 @@
 
 #include "App/documents/NimbetImagePasteboard.h"
 #include "Platform/UI/Window.h"
+#include "support/ClipboardContents.h"
 #include "support/Spin.h"
 
 using kx::NimbetImagePasteboard;
@@ -40,14 +41,12 @@ TEST(NimbetImagePasteboardGui, UnderWaylandTheCopyStaysInTheProcessAndTheClipboa
         GTEST_SKIP() << "the compositor has no seat (headless weston), and GTK's clipboard under Wayland needs one";
     GtkClipboard* clipboard = gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD);
     gtk_clipboard_set_text(clipboard, "the user's text", -1);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_clipboard_wait_is_text_available(clipboard); }));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == "the user's text"; }));
 
     const NimbetImagePasteboard::Images images{{"logo.png", "/home/ada/Project/images/logo.png"}};
     NimbetImagePasteboard::write(images);
     EXPECT_EQ(NimbetImagePasteboard::read(), images);
-    gchar* text = gtk_clipboard_wait_for_text(clipboard);
-    EXPECT_STREQ(text, "the user's text");
-    g_free(text);
+    EXPECT_EQ(kxtest::clipboardText(clipboard), "the user's text");
 }
 
 TEST(NimbetImagePasteboardGui, OnlyAnObjectOfStringsWithinTheLimitIsRead)

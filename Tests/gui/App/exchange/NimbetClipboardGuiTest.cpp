@@ -11,6 +11,8 @@
 #include "App/web/WebBridgeHybridAction.h"
 #include "Platform/UI/Alert.h"
 #include "gui/App/editor/EditorPage.h"
+#include "support/ChildProcess.h"
+#include "support/ClipboardContents.h"
 
 namespace {
 
@@ -29,76 +31,23 @@ const json everyType = json::parse(R"([
   {"type": "application/x-korvel-sketch", "data": {"layers": [], "nested": {"deep": [null, true, 12]}}}
 ])");
 
-// Another program, run without blocking the main loop (which serves our side of the clipboard).
-class Program {
-public:
-    Program(const std::vector<std::string>& arguments, std::optional<std::string> input, bool captureOutput)
-    {
-        std::vector<const char*> argv;
-        for (const auto& argument : arguments)
-            argv.push_back(argument.c_str());
-        argv.push_back(nullptr);
-        const auto flags = GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                            (captureOutput ? G_SUBPROCESS_FLAGS_STDOUT_PIPE : G_SUBPROCESS_FLAGS_STDOUT_SILENCE) |
-                                            G_SUBPROCESS_FLAGS_STDERR_SILENCE);
-        process_ = g_subprocess_newv(argv.data(), flags, nullptr);
-        EXPECT_NE(process_, nullptr);
-        if (!process_)
-            return;
-        GBytes* bytes = g_bytes_new(input ? input->data() : "", input ? input->size() : 0);
-        g_subprocess_communicate_async(
-            process_, bytes, nullptr,
-            +[](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* self = static_cast<Program*>(data);
-                GBytes* out = nullptr;
-                if (g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &out, nullptr, nullptr) && out) {
-                    gsize size = 0;
-                    const auto* text = static_cast<const char*>(g_bytes_get_data(out, &size));
-                    self->output.assign(text ? text : "", size);
-                }
-                if (out)
-                    g_bytes_unref(out);
-                self->status = g_subprocess_get_if_exited(G_SUBPROCESS(source)) ? g_subprocess_get_exit_status(G_SUBPROCESS(source)) : -1;
-                self->done = true;
-            },
-            this);
-        g_bytes_unref(bytes);
-    }
-    ~Program()
-    {
-        if (process_) {
-            g_subprocess_force_exit(process_);
-            EXPECT_TRUE(spinUntil([&] { return done; }, std::chrono::seconds(5))) << "the program outlived its kill";
-            g_object_unref(process_);
-        }
-    }
-    bool wait() { return spinUntil([&] { return done; }, editorTimeout); }
-
-    bool done = false;
-    int status = -1;
-    std::string output;
-
-private:
-    GSubprocess* process_ = nullptr;
-};
-
 // What another program reads of one target.
 std::optional<std::string> pasteInXclip(const std::string& target)
 {
-    Program xclip({"xclip", "-selection", "clipboard", "-t", target, "-o"}, std::nullopt, true);
-    if (!xclip.wait() || xclip.status != 0)
+    auto xclip = kxtest::runProgram({"xclip", "-selection", "clipboard", "-t", target, "-o"}, std::nullopt, editorTimeout);
+    if (xclip.status != 0)
         return std::nullopt;
     return xclip.output;
 }
 
 // Another program takes the clipboard with one target; it holds it while it lives.
-std::unique_ptr<Program> copyInXclip(const std::string& target, const std::string& bytes)
+std::unique_ptr<kxtest::Program> copyInXclip(const std::string& target, const std::string& bytes)
 {
-    auto xclip = std::make_unique<Program>(std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i"},
-                                           bytes, false);
+    auto xclip = std::make_unique<kxtest::Program>(
+        std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i"}, bytes);
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
     const GdkAtom atom = gdk_atom_intern(target.c_str(), FALSE);
-    EXPECT_TRUE(spinUntil([&] { return gtk_clipboard_wait_is_target_available(clipboard, atom); }, editorTimeout)) << target;
+    EXPECT_TRUE(spinUntil([&] { return kxtest::clipboardOffers(clipboard, atom); }, editorTimeout)) << target;
     return xclip;
 }
 

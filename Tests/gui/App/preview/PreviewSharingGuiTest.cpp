@@ -13,6 +13,8 @@
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/Workspace.h"
 #include "gui/App/preview/PreviewFixture.h"
+#include "support/ChildProcess.h"
+#include "support/ClipboardContents.h"
 #include "support/HttpFetch.h"
 
 namespace {
@@ -82,13 +84,7 @@ protected:
     }
     static std::string decodeQR(const std::filesystem::path& image)
     {
-        gchar* out = nullptr;
-        gint status = -1;
-        const std::string command = "zbarimg --raw -q " + image.string();
-        if (!g_spawn_command_line_sync(command.c_str(), &out, nullptr, &status, nullptr))
-            return "zbarimg did not run";
-        std::string text = out ? out : "";
-        g_free(out);
+        std::string text = kxtest::runProgram({"zbarimg", "--raw", "-q", image.string()}).output;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
         return text;
@@ -232,9 +228,7 @@ TEST_F(PreviewSharingGui, LiveSharingShowsTheQRCodeOfTheShareAddress)
 
     // Copy puts exactly the address on the clipboard.
     controller->copyLiveSharingURL();
-    gchar* copied = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
-    EXPECT_EQ(std::string(copied ? copied : ""), url);
-    g_free(copied);
+    EXPECT_EQ(kxtest::clipboardText(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD)), url);
 
     // Stop: the popover closes and follows the server back to "available".
     gtk_button_clicked(active.mainButton());

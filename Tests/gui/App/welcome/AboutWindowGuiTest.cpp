@@ -8,6 +8,7 @@
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/Workspace.h"
 #include "gui/App/welcome/WelcomeTestSupport.h"
+#include "support/ClipboardContents.h"
 #include "support/SyntheticInput.h"
 
 namespace {
@@ -109,12 +110,7 @@ TEST_F(AboutWindowGui, ARightClickCopiesOneLineNamingTheBuild)
     gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
     g_list_free(items);
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    ASSERT_TRUE(kxtest::spinUntil([&] {
-        gchar* copied = gtk_clipboard_wait_for_text(clipboard);
-        const bool right = copied && std::string(copied) == "Korvel X Beta: beta/1.2";
-        g_free(copied);
-        return right;
-    }));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == "Korvel X Beta: beta/1.2"; }));
 }
 
 TEST_F(AboutWindowGui, VersionLinesOfOtherBuilds)
@@ -192,12 +188,7 @@ TEST_F(AboutWindowGui, TheLinksOpenTheAcknowledgementsAndTheTermsAndARightClickO
     gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
     g_list_free(items);
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    EXPECT_TRUE(kxtest::spinUntil([&] {
-        gchar* copied = gtk_clipboard_wait_for_text(clipboard);
-        const bool right = copied && std::string(copied) == "Korvel X Beta: beta/1.2";
-        g_free(copied);
-        return right;
-    }));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == "Korvel X Beta: beta/1.2"; }));
     EXPECT_EQ(opened.size(), 2u);
 
     // Without the site or the file, nothing opens.

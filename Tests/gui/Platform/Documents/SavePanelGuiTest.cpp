@@ -9,9 +9,9 @@
 #include "App/shell/AppAppearance.h"
 #include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/FileSystem.h"
-#include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "gui/App/welcome/WelcomeTestSupport.h"
+#include "support/ModalAnswerer.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 #include "support/TestPaths.h"
@@ -87,23 +87,6 @@ GtkWidget* savePanel()
 GtkWidget* question()
 {
     return shownWindow([](GtkWidget* window) -> bool { return GTK_IS_MESSAGE_DIALOG(window); });
-}
-
-// Runs `act` on the window `find` gives once it is on screen. The panel and its questions turn
-// loops of their own, inside which the test goes on: the window is looked for now and then, not
-// waited for, so that a question that opens meanwhile finds `act` in its own loop.
-void whenShown(GtkWidget* (*find)(), std::function<void(GtkWidget*)> act, int attempts = 400)
-{
-    kx::MainQueue::after(std::chrono::milliseconds(25), [find, act, attempts] {
-        if (GtkWidget* window = find()) {
-            settle();
-            act(window);
-        } else if (attempts > 0) {
-            whenShown(find, act, attempts - 1);
-        } else {
-            ADD_FAILURE() << "the window did not show";
-        }
-    });
 }
 
 struct WidgetSearch {
@@ -221,7 +204,7 @@ protected:
     std::optional<kx::Error> saveAs(kx::Document& document, std::function<void(GtkWidget* panel)> user)
     {
         std::optional<std::optional<kx::Error>> outcome;
-        whenShown(savePanel, std::move(user));
+        kxtest::ModalAnswerer answering("the save panel", savePanel, std::move(user));
         document.saveDocumentAs([&](std::optional<kx::Error> error) { outcome = std::move(error); });
         EXPECT_TRUE(spinUntil([&] { return outcome.has_value(); }));
         EXPECT_FALSE(savePanel());
@@ -268,14 +251,16 @@ TEST_F(SavePanelGui, TheNameFollowsTheFormatAndTheNameShownIsTheNameSaved)
     auto second = untitled();
     names.clear();
     std::vector<std::string> questions;
+    std::vector<std::unique_ptr<kxtest::ModalAnswerer>> answering;
     const auto answer = [&](const std::string& button) {
-        whenShown(question, [&, button](GtkWidget* dialog) {
+        // Made here (not by make_unique) so that a failure names this line.
+        answering.emplace_back(new kxtest::ModalAnswerer("the question about replacing", question, [&, button](GtkWidget* dialog) {
             gchar* text = nullptr;
             g_object_get(dialog, "text", &text, nullptr);
             questions.push_back(text ? text : "");
             g_free(text);
             click(buttonTitled(dialog, button));
-        });
+        }));
     };
     error = saveAs(*second, [&](GtkWidget* panel) {
         typeName(panel, "Plans");

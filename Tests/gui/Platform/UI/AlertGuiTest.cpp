@@ -1,5 +1,6 @@
 // Alerts on a real display, answered as a user would: their buttons clicked through GTK, keys
 // pressed in their window, their window closed, the window of a sheet destroyed under it.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -10,6 +11,7 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/UI/Alert.h"
+#include "support/ModalAnswerer.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 #include "support/UserInput.h"
@@ -311,4 +313,31 @@ TEST(AlertGui, RunModalAnswersEscapeFromTheKeyboard)
     EXPECT_EQ(alert->runModal(), Alert::secondButtonReturn);
     timer->cancel();
     EXPECT_TRUE(alert->suppressionButtonState());
+}
+
+namespace {
+
+// An alert run modally with an answerer that misses it: it shows only after the answerer gave
+// up, or the answer leaves it open.
+Alert::ModalResponse runModalAnsweredAmiss(bool showsLate)
+{
+    auto alert = Alert::make();
+    alert->setMessageText("Nobody answers");
+    kxtest::ModalAnswerer answering("the alert", [&] { return GTK_WIDGET(alert->window()); }, [](GtkWidget*) {}, 1,
+                                    std::chrono::milliseconds(300));
+    if (showsLate)
+        kxtest::spinFor(std::chrono::milliseconds(500));
+    return alert->runModal();
+}
+
+} // namespace
+
+// An answerer that gives up closes the window, so that its loop ends and the test goes on.
+TEST(AlertGui, AModalAnswererThatGivesUpClosesTheAlert)
+{
+    static Alert::ModalResponse late = 0, unanswered = 0;
+    EXPECT_NONFATAL_FAILURE(late = runModalAnsweredAmiss(true), "the alert did not show within 300 ms");
+    EXPECT_NONFATAL_FAILURE(unanswered = runModalAnsweredAmiss(false), "the alert stayed open 300 ms after its answer");
+    EXPECT_EQ(late, Alert::abortResponse);
+    EXPECT_EQ(unanswered, Alert::abortResponse);
 }

@@ -13,6 +13,7 @@
 #include "App/application/MoveToApplicationsFolder.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/Process.h"
+#include "support/ChildProcess.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -189,11 +190,9 @@ TEST(MoveToApplicationsFolder, TheHelperCopiesBesideTheDestinationAndRefusesOthe
     Machine machine;
     const auto helper = machine.environment.installHelper.string();
     const auto bundle = makeBundle(machine.downloads / "korvel-x");
-    auto run = [&](const std::vector<std::string>& arguments) {
-        std::string command = "'" + helper + "'";
-        for (const auto& argument : arguments)
-            command += " '" + argument + "'";
-        return std::system((command + " 2>/dev/null").c_str());
+    auto run = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), helper);
+        return kxtest::runProgram(std::move(arguments)).status;
     };
     EXPECT_NE(run({bundle.string(), (machine.opt / "bin").string()}), 0);
     EXPECT_NE(run({bundle.string(), "relative/korvel-x"}), 0);

@@ -15,24 +15,27 @@ protected:
     // Saves in the background and counts the main loop's turns meanwhile.
     std::exception_ptr save(KVDocumentContainer& container, const std::shared_ptr<KVDocumentArchive>& archive, int* turns = nullptr)
     {
-        bool done = false;
-        int calls = 0;
-        std::exception_ptr failure;
-        container.saveInBackground(archive, KVDocumentContainer::ArchiveRelation::origin(false), [&](std::exception_ptr error) {
-            failure = error;
-            ++calls;
-            done = true;
+        // Shared with the completion, which may come after a wait that gave up.
+        struct Outcome {
+            int calls = 0;
+            std::exception_ptr failure;
+        };
+        auto outcome = std::make_shared<Outcome>();
+        container.saveInBackground(archive, KVDocumentContainer::ArchiveRelation::origin(false), [outcome](std::exception_ptr error) {
+            outcome->failure = error;
+            ++outcome->calls;
         });
-        int count = 0;
-        while (!done) {
-            g_main_context_iteration(nullptr, TRUE);
-            ++count;
-        }
+        // The condition is asked once before the loop turns and once after each turn.
+        int asked = 0;
+        EXPECT_TRUE(kxtest::spinUntil([&] {
+            ++asked;
+            return outcome->calls > 0;
+        }, std::chrono::seconds(60))) << "the background save did not end";
         if (turns)
-            *turns = count;
+            *turns = asked - 1;
         kxtest::spinFor(std::chrono::milliseconds(20));
-        EXPECT_EQ(calls, 1);
-        return failure;
+        EXPECT_EQ(outcome->calls, 1);
+        return outcome->failure;
     }
 };
 

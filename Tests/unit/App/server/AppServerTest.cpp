@@ -11,6 +11,7 @@
 #include "AppServerClient.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
+#include "support/ChildProcess.h"
 #include "support/HttpFetch.h"
 #include "support/PathSwapper.h"
 #include "support/Spin.h"
@@ -188,16 +189,10 @@ TEST_F(AppServerTest, ServesTheFileItCheckedWhileItIsSwappedForALink)
 
 TEST_F(AppServerTest, ListensWithABacklogForBursts)
 {
-    gchar* out = nullptr;
-    gint status = 0;
-    std::string command = "ss -ltnH 'sport = :" + std::to_string(server->port()) + "'";
-    if (!g_spawn_command_line_sync(command.c_str(), &out, nullptr, &status, nullptr) || status != 0) {
-        g_free(out);
-        GTEST_SKIP() << "ss (iproute2) is not available";
-    }
+    const auto ss = kxtest::runProgram({"ss", "-ltnH", "sport = :" + std::to_string(server->port())});
+    ASSERT_EQ(ss.status, 0) << "ss (iproute2) did not run: scripts/setup installs it";
     // "LISTEN 0 128 127.0.0.1:port ...": the third column is the backlog.
-    std::istringstream line(out ? out : "");
-    g_free(out);
+    std::istringstream line(ss.output);
     std::string state;
     int queued = -1, backlog = -1;
     line >> state >> queued >> backlog;

@@ -9,6 +9,7 @@
 
 #include "App/shell/AppAppearance.h"
 #include "App/shell/Color.h"
+#include "support/ChildProcess.h"
 #include "support/TestPaths.h"
 
 using kx::Color;
@@ -22,10 +23,7 @@ bool selectCommaLocale(const std::filesystem::path& scratch)
     if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
         return true;
     const std::string target = (scratch / "de_DE.UTF-8").string();
-    const char* argv[] = {"localedef", "-c", "-i", "de_DE", "-f", "UTF-8", target.c_str(), nullptr};
-    g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
-                 GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, nullptr, nullptr, nullptr, nullptr);
+    kxtest::runProgram({"localedef", "-c", "-i", "de_DE", "-f", "UTF-8", target});
     // setlocale reads LOCPATH at each call; the locale stays loaded once chosen.
     g_setenv("LOCPATH", scratch.c_str(), TRUE);
     const bool selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
