@@ -15,6 +15,7 @@
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "support/ChildProcess.h"
+#include "support/ProjectServerSetup.h"
 #include "support/SmallDisk.h"
 #include "support/Spin.h"
 
@@ -24,7 +25,6 @@ using kxtest::ApplicationProcess;
 using kxtest::startTitle;
 using kxtest::windowTimeout;
 namespace Display = kxtest::Display;
-using kxtest::nodeIsInstalled;
 using kxtest::storedDocument;
 using kxtest::typeIntoEditor;
 using namespace std::chrono_literals;
@@ -56,17 +56,9 @@ bool typeIntoEditor(const std::string& title, const std::string& text)
     return false;
 }
 
-bool nodeIsInstalled()
-{
-    gchar* node = g_find_program_in_path("node");
-    g_free(node);
-    return node != nullptr;
-}
-
 } // namespace kxtest
 
 namespace {
-
 
 // Launches the application and signs a fresh user in through a login link: true once the
 // start window shows.
@@ -242,8 +234,7 @@ private:
 
 TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     const fs::path projects = home.folder / "projects";
     fs::create_directories(projects);
@@ -344,8 +335,7 @@ TEST(ApplicationDocuments, AFailedOpenFromThePanelBringsBackTheStartWindowAlsoWh
 
 TEST(ApplicationDocuments, AnEditedUntitledDocumentSurvivesQuittingAndComesBackAtTheNextLaunch)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     const std::string typed = R"("name":"Z")";
     {
@@ -382,8 +372,7 @@ TEST(ApplicationDocuments, AnEditedUntitledDocumentSurvivesQuittingAndComesBackA
 
 TEST(ApplicationDocuments, ASignalWhileASavePanelIsOpenClosesItKeepsTheWorkAndEnds)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     ApplicationProcess app(home, kxtest::applicationBackend().url());
     ASSERT_TRUE(launchSignedInWithANewDocument(app, home));
@@ -403,8 +392,7 @@ TEST(ApplicationDocuments, ASignalWhileASavePanelIsOpenClosesItKeepsTheWorkAndEn
 
 TEST(ApplicationDocuments, TheEndOfTheDesktopSessionClosesAnOpenPanelKeepsTheWorkAndEnds)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     StandInSessionManager session;
     ASSERT_TRUE(kxtest::spinUntil([&] { return session.owned(); }));
     ApplicationHome home;
@@ -437,8 +425,7 @@ TEST(ApplicationDocuments, TheEndOfTheDesktopSessionClosesAnOpenPanelKeepsTheWor
 
 TEST(ApplicationDocuments, AnEditIsAutosavedAMinuteLaterWhileBackupsRunMoreOften)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     // A minute of three seconds, backups every 0.7 s: each backup writes the edit out to the
     // working folder, which must not count as the user's edit undone and start the minute again.
     ApplicationHome home;
@@ -467,8 +454,7 @@ TEST(ApplicationDocuments, AnEditIsAutosavedAMinuteLaterWhileBackupsRunMoreOften
 
 TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupWritesOverIt)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     const fs::path project = home.folder / "Site";
     const fs::path document = project / "design" / "document.json";
@@ -503,8 +489,7 @@ TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupW
 
 TEST(ApplicationDocuments, AFolderProjectOnAFullDiskKeepsItsEditAsADraftWhenTheUserQuitsAnyway)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     kxtest::SmallDisk disk(home.folder / "disk", 4 << 20);
     if (!disk.mounted())
@@ -531,8 +516,7 @@ TEST(ApplicationDocuments, AFolderProjectOnAFullDiskKeepsItsEditAsADraftWhenTheU
 
 TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherProgramsKeepsTheEditAsADraft)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     const fs::path project = home.folder / "Fold";
     writeFolderDocument(project, "Mine");
@@ -553,8 +537,7 @@ TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherP
 
 TEST(ApplicationDocuments, AProjectWhoseDocumentWasEmptiedKeepsItsImagesThroughAnEditASaveAndAClose)
 {
-    if (!nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     // A folder project (worked in place) whose document a failed write emptied.
     ApplicationHome home;
     const fs::path project = home.folder / "Emptied";

@@ -15,6 +15,7 @@
 #include "Platform/Foundation/FileSystem.h"
 #include "support/ChildProcess.h"
 #include "support/HttpFetch.h"
+#include "support/ProjectServerSetup.h"
 #include "support/Spin.h"
 
 namespace fs = std::filesystem;
@@ -86,8 +87,9 @@ int countOf(ApplicationProcess& app, const std::string& kind, const std::string&
 
 TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSavedAndReopenedAsItWas)
 {
-    if (!kxtest::nodeIsInstalled() || !zbarIsInstalled())
-        GTEST_SKIP() << "node or zbarimg is not installed (scripts/setup installs both)";
+    KX_REQUIRE_PROJECT_SERVER();
+    if (!zbarIsInstalled())
+        GTEST_SKIP() << "zbarimg is not installed (scripts/setup installs it)";
     ApplicationHome home;
     const fs::path project = home.folder / "projects" / "landing.korvelx";
     fs::create_directories(project.parent_path());

@@ -12,6 +12,7 @@
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
 #include "ScreenReader.h"
+#include "support/ProjectServerSetup.h"
 #include "support/Spin.h"
 
 namespace fs = std::filesystem;
@@ -89,8 +90,7 @@ void writeFolderProject(const fs::path& project, const std::string& frame)
 
 TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToAScreenReader)
 {
-    if (!kxtest::nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ScreenReader reader;
     ASSERT_TRUE(reader.isConnected()) << "no accessibility bus in this D-Bus session (at-spi2-core)";
 

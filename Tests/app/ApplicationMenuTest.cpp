@@ -13,6 +13,7 @@
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/ProjectServerSetup.h"
 #include "support/Spin.h"
 
 using kxtest::ApplicationHome;
@@ -158,8 +159,7 @@ TEST(ApplicationMenu, WindowsWithoutAMenuBarCarryTheApplicationMenuInAButton)
 
 TEST(ApplicationMenu, TheFileMenuShowsTheProjectAndItsLogInFiles)
 {
-    if (!kxtest::nodeIsInstalled())
-        GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
+    KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     const auto opened = home.folder / "opened";
     // Backups soon: the project log has its first line (a new project's has none, and the

@@ -29,8 +29,6 @@ inline std::string previewWindow(const std::string& document)
 StandInBackend& applicationBackend();
 // Signs a fresh user in through a second process's link, as the login page would.
 void signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary);
-// The project server runs on the system's Node.js.
-bool nodeIsInstalled();
 // The design's document of a zip project, as stored.
 std::string storedDocument(const std::filesystem::path& package);
 // Types `text` (one word: a space would press a button) into the editor of the window `title`

@@ -1,19 +1,11 @@
 #include "support/EngineIOPeer.h"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
 namespace kxtest {
-
-bool haveNode()
-{
-    gchar* node = g_find_program_in_path("node");
-    g_free(node);
-    return node != nullptr;
-}
 
 EngineIOPeer::EngineIOPeer(const nlohmann::json& config)
     : process_({{"node", (testSourceDir() / "fixtures" / "engineio-peer.js").string(), config.dump()}, {}, {}})

@@ -12,9 +12,6 @@
 
 namespace kxtest {
 
-// Whether Node.js is on the PATH.
-bool haveNode();
-
 class EngineIOPeer {
 public:
     // `config`: see the fixture ({handshake, afterConnect, binary, closeFrame, connectDelay}).

@@ -32,6 +32,7 @@
 #include "Platform/UI/Workspace.h"
 #include "support/ChildProcess.h"
 #include "support/PageScript.h"
+#include "support/ProjectServerSetup.h"
 #include "support/TestPaths.h"
 
 namespace kxtest {
@@ -153,10 +154,7 @@ class DocumentGuiTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gchar* node = g_find_program_in_path("node");
-        if (!node)
-            GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
-        g_free(node);
+        KX_REQUIRE_PROJECT_SERVER();
         useStandInEditor();
         kx::KVDocumentContainer::setBaseDirectoryForTesting(folder / "cache");
         kx::UserDefaults::standard().setBool(kx::KorvelTracking::trackingDisabledKey, true);

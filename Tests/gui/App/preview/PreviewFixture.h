@@ -17,6 +17,7 @@
 #include "gui/App/editor/EditorPage.h"
 #include "Platform/UI/Responder.h"
 #include "support/PageScript.h"
+#include "support/ProjectServerSetup.h"
 
 namespace kxtest {
 
@@ -69,25 +70,12 @@ class PreviewFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gchar* node = g_find_program_in_path("node");
-        if (!node)
-            GTEST_SKIP() << "node is not installed: the project server cannot run";
-        g_free(node);
+        KX_REQUIRE_PROJECT_SERVER();
         useStandInEditor();
-        const auto resources = testSourceDir().parent_path() / "Resources";
-        ASSERT_TRUE(std::filesystem::exists(resources / "server" / "node_modules" / "socket.io"));
-        std::filesystem::create_directories(folder / "library");
         std::filesystem::create_directories(folder / "project" / "design");
-        std::ofstream(folder / "library" / "package.json") << R"({"name": "library", "version": "1.0.0"})";
         std::ofstream(folder / "project" / "design" / "document.json") << previewProject;
 
-        kx::ServerController::Configuration configuration;
-        configuration.scriptPath = resources / "server" / "index.js";
-        configuration.staticPath = resources;
-        configuration.cachePath = folder / "cache";
-        configuration.yarnLinkFolder = folder / "library";
-        configuration.apiURL = "http://127.0.0.1:9/";
-        configuration.discoverProxy = false;
+        auto configuration = projectServerConfiguration(folder.path());
         // The editor page, served by the local web server, reads the project's files.
         configuration.corsPorts = {kx::AppServer::shared()->port()};
         server = std::make_unique<kx::ServerController>(configuration);

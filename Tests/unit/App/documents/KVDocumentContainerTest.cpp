@@ -4,12 +4,11 @@
 
 #include <unistd.h>
 
-#include <glib.h>
-
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/documents/KVDocumentLogger.h"
 #include "App/server/ServerController.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "support/ProjectServerSetup.h"
 
 using namespace kx;
 
@@ -485,13 +484,7 @@ TEST_F(KVDocumentContainerTest, WritingWithoutDataSourcesCompletesOnTheMainLoop)
 
 TEST_F(KVDocumentContainerTest, TheServersFirstInstallIsTakenInOnce)
 {
-    gchar* node = g_find_program_in_path("node");
-    if (!node)
-        GTEST_SKIP() << "node is not installed: the project server cannot run";
-    g_free(node);
-    auto script = kxtest::testSourceDir().parent_path() / "Resources" / "server" / "index.js";
-    if (!fs::exists(script.parent_path() / "node_modules" / "socket.io"))
-        GTEST_SKIP() << "socket.io is not installed in Resources/server";
+    KX_REQUIRE_PROJECT_SERVER();
 
     const fs::path project = temp / "project";
     writeProject(project);
@@ -499,15 +492,7 @@ TEST_F(KVDocumentContainerTest, TheServersFirstInstallIsTakenInOnce)
     container->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false), KVDocumentContainer::ArchiveRelation::copy());
     container->mark(false);
 
-    kx::ServerController::Configuration configuration;
-    configuration.scriptPath = script;
-    configuration.staticPath = temp.path();
-    configuration.cachePath = temp / "server-cache";
-    configuration.yarnLinkFolder = temp / "library";
-    configuration.apiURL = "http://127.0.0.1:9/";
-    configuration.discoverProxy = false;
-    fs::create_directories(temp / "library");
-    kx::ServerController server(configuration);
+    kx::ServerController server(kxtest::projectServerConfiguration(temp.path()));
     server.setProjectDir(container->projectDirectory());
     std::optional<std::optional<std::string>> url;
     server.start("0B6D8C55-3A2C-4E43-9D1A-5E0F5A6C7B8D", [&](auto u) { url = u; });

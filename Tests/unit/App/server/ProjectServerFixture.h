@@ -5,17 +5,16 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include "App/server/ServerController.h"
 #include "App/server/ServerError.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "support/ProjectServerSetup.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -61,25 +60,12 @@ class ProjectServerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gchar* node = g_find_program_in_path("node");
-        if (!node)
-            GTEST_SKIP() << "node is not installed: the project server cannot run (scripts/setup installs it)";
-        g_free(node);
-        auto script = testSourceDir().parent_path() / "Resources" / "server" / "index.js";
-        ASSERT_TRUE(std::filesystem::exists(script.parent_path() / "node_modules" / "socket.io"))
-            << "socket.io is not installed in Resources/server: run scripts/setup";
-
-        std::filesystem::create_directories(folder / "library");
+        KX_REQUIRE_PROJECT_SERVER();
         std::filesystem::create_directories(folder / "project");
-        std::ofstream(folder / "library" / "package.json") << R"({"name": "library", "version": "2.3.4"})";
-        configuration.scriptPath = script;
+        configuration = projectServerConfiguration(folder.path(), "2.3.4");
         configuration.staticPath = folder.path();
-        configuration.cachePath = folder / "cache";
-        configuration.yarnLinkFolder = folder / "library";
-        configuration.apiURL = "http://127.0.0.1:9/";
         configuration.apiToken = "API-TOKEN-1234";
         configuration.corsPorts = {5567};
-        configuration.discoverProxy = false;
     }
 
     // Starts `controller` and waits until its socket is connected and the first state is in.

@@ -257,8 +257,7 @@ TEST_F(ServerControllerTest, StartFailsWithoutTheProgram)
 
 TEST_F(ServerControllerTest, ACommandAfterTheControllerIsGoneSendsNothing)
 {
-    if (!kxtest::haveNode())
-        GTEST_SKIP() << "node is not installed";
+    KX_REQUIRE_PROJECT_SERVER();
     // The socket.io side is a peer that outlives the controller and answers the connect late;
     // the "server program" only announces the peer's address and waits for its input to close.
     kxtest::EngineIOPeer peer(nlohmann::json{{"connectDelay", 400}});

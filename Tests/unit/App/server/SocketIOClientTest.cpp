@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/EngineIOPeer.h"
+#include "support/ProjectServerSetup.h"
 #include "support/Spin.h"
 
 namespace {
@@ -11,10 +12,6 @@ using kx::SocketIOClient;
 using namespace std::chrono_literals;
 
 using FakeServer = kxtest::EngineIOPeer;
-
-#define REQUIRE_NODE()                                                                                      \
-    if (!kxtest::haveNode())                                                                                \
-    GTEST_SKIP() << "node is not installed: the WebSocket peer cannot run (scripts/setup installs it)"
 
 struct Observed {
     int connects = 0;
@@ -33,7 +30,7 @@ void observe(SocketIOClient& client, Observed& observed)
 
 TEST(SocketIOClient, ConnectsWithAuthAndAnswersPings)
 {
-    REQUIRE_NODE();
+    KX_REQUIRE_PROJECT_SERVER();
     FakeServer server(nlohmann::json{{"afterConnect", {R"(42["state",{"a":1}])", R"(427["reload"])", "2"}}});
     SocketIOClient client(server.url(), {{"token", "T"}});
     Observed observed;
@@ -66,7 +63,7 @@ TEST(SocketIOClient, ConnectsWithAuthAndAnswersPings)
 
 TEST(SocketIOClient, AMalformedFrameClosesTheConnection)
 {
-    REQUIRE_NODE();
+    KX_REQUIRE_PROJECT_SERVER();
     const std::vector<std::string> badFrames = {"4not a packet", R"(42[1,2])", "9", R"(42["a")", R"(0{"sid":"again"})"};
     for (const auto& bad : badFrames) {
         FakeServer server(nlohmann::json{{"afterConnect", {R"(42["before"])", bad, R"(42["after"])"}}});
@@ -87,7 +84,7 @@ TEST(SocketIOClient, AMalformedFrameClosesTheConnection)
 
 TEST(SocketIOClient, ReconnectsAfterALostConnection)
 {
-    REQUIRE_NODE();
+    KX_REQUIRE_PROJECT_SERVER();
     FakeServer server(nlohmann::json{{"binary", true}});
     SocketIOClient client(server.url(), {{"token", "T"}});
     client.reconnectDelay = 20ms;
@@ -104,7 +101,7 @@ TEST(SocketIOClient, ReconnectsAfterALostConnection)
 
 TEST(SocketIOClient, IsNoLongerConnectedOnceTheServerStartsClosing)
 {
-    REQUIRE_NODE();
+    KX_REQUIRE_PROJECT_SERVER();
     FakeServer server(nlohmann::json{{"closeFrame", true}});
     SocketIOClient client(server.url(), {{"token", "T"}});
     client.reconnects = false;
@@ -120,7 +117,7 @@ TEST(SocketIOClient, IsNoLongerConnectedOnceTheServerStartsClosing)
 
 TEST(SocketIOClient, GivesUpOnASilentServer)
 {
-    REQUIRE_NODE();
+    KX_REQUIRE_PROJECT_SERVER();
     FakeServer server(nlohmann::json{{"handshake", R"({"sid":"s","pingInterval":50,"pingTimeout":50})"}});
     SocketIOClient client(server.url(), {{"token", "T"}});
     client.reconnects = false;
