@@ -7,6 +7,7 @@
 #include "App/editor/NimbetIPCProcessor.h"
 #include "App/shell/RKLog.h"
 #include "gui/App/editor/EditorPage.h"
+#include "support/RecordingDocument.h"
 
 namespace {
 
@@ -20,39 +21,6 @@ using Data = KVDocumentContainerDataSource::Data;
 class NimbetViewControllerGui : public ::testing::Test {
 protected:
     void SetUp() override { kxtest::useStandInEditor(); }
-};
-
-// A document that reports the page's changes to its source of the document, as documents do.
-class ForwardingDocument final : public kx::NimbetViewControllerDelegate {
-public:
-    explicit ForwardingDocument(std::weak_ptr<KVDocumentContainerDataSource> source)
-        : source_(std::move(source))
-    {
-    }
-    std::optional<std::filesystem::path> projectPath() const override { return std::nullopt; }
-    std::optional<std::string> serverURL() const override { return std::nullopt; }
-    std::optional<std::string> metricsProjectId() const override { return std::nullopt; }
-    std::shared_ptr<kx::RenderedHTMLCache> exportPreviewCache() override { return nullptr; }
-    std::shared_ptr<kx::RenderedHTMLCache> componentsThumbnailCache() override { return nullptr; }
-    std::optional<std::string> nimbetDocumentDidReceiveImageData(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> nimbetDocumentDidReceiveAssetData(const std::string&, const std::string&) override { return std::nullopt; }
-    void nimbetReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>&) override { }
-    void nimbetDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>&) override { }
-    void nimbetDocumentDidRequestCopyImagesFromPasteboard() override { }
-    void nimbetDocumentDidBecomeDirty() override
-    {
-        if (auto source = source_.lock())
-            source->setDataNeedsToBeProvided(true);
-    }
-    void nimbetServerStoreData(const std::optional<json>& arguments) override { storeData.push_back(arguments); }
-    void nimbetPackageAdd(const std::string&) override { }
-    void openPreviewInspector() override { }
-    void openPreviewAndOrderFront(bool) override { }
-
-    std::vector<std::optional<json>> storeData;
-
-private:
-    std::weak_ptr<KVDocumentContainerDataSource> source_;
 };
 
 // One provider request, as the working container makes it.
@@ -168,7 +136,12 @@ TEST_F(NimbetViewControllerGui, TheDataSourceGetsThePagesCurrentDocumentAfterAnE
 {
     EditorWindow editor;
     auto processor = std::make_shared<kx::NimbetIPCProcessor>();
-    auto document = std::make_shared<ForwardingDocument>(editor.documentSource);
+    // The document reports the page's changes to its source of the document, as documents do.
+    auto document = std::make_shared<kxtest::RecordingDocument>();
+    document->onDirty = [source = std::weak_ptr(editor.documentSource)] {
+        if (auto held = source.lock())
+            held->setDataNeedsToBeProvided(true);
+    };
     processor->setDelegate(document);
     editor.controller->setNimbetIPCProcessor(processor);
     auto source = editor.documentSource;

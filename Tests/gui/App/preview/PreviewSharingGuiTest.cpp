@@ -16,6 +16,7 @@
 #include "support/ChildProcess.h"
 #include "support/ClipboardContents.h"
 #include "support/HttpFetch.h"
+#include "support/RecordingDocument.h"
 
 namespace {
 
@@ -235,6 +236,14 @@ TEST_F(PreviewSharingGui, LiveSharingShowsTheQRCodeOfTheShareAddress)
     EXPECT_TRUE(spinUntil([&] { return !popover().isShown(); }));
     ASSERT_TRUE(spinUntil([&] { return popover().state().kind == Kind::available; }, previewTimeout));
     EXPECT_EQ(controller->liveSharingURL(), url); // kept until the next "active"
+
+    // The preview's cleanup stops the sharing at the server and stops hearing the server: it
+    // still says what it heard last.
+    startSharingFromThePopover();
+    controller->cleanup();
+    ASSERT_TRUE(spinUntil([&] { return server->state()->liveSharing.status == "available"; }, previewTimeout));
+    kxtest::settle();
+    EXPECT_EQ(controller->liveSharingStatus(), "active");
 }
 
 TEST_F(PreviewSharingGui, AnEnterpriseBuildsToolbarHasNoLiveSharingButton)
@@ -290,38 +299,6 @@ TEST_F(PreviewSharingGui, AServerThatDiesWhileSharingShowsTheErrorView)
     EXPECT_EQ(opened, "https://www.korvel.com/support/?utm_source=korvel_x_app&utm_medium=link&utm_campaign=help");
 }
 
-// The document's side of the editor's messages as far as store data goes: they go on to the
-// preview window, as a project document hands them on.
-class StoreDataDocument final : public kx::NimbetViewControllerDelegate {
-public:
-    explicit StoreDataDocument(std::weak_ptr<kx::PreviewWindowController> preview)
-        : preview_(std::move(preview))
-    {
-    }
-    std::optional<std::filesystem::path> projectPath() const override { return std::nullopt; }
-    std::optional<std::string> serverURL() const override { return std::nullopt; }
-    std::optional<std::string> metricsProjectId() const override { return std::nullopt; }
-    std::shared_ptr<kx::RenderedHTMLCache> exportPreviewCache() override { return nullptr; }
-    std::shared_ptr<kx::RenderedHTMLCache> componentsThumbnailCache() override { return nullptr; }
-    std::optional<std::string> nimbetDocumentDidReceiveImageData(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> nimbetDocumentDidReceiveAssetData(const std::string&, const std::string&) override { return std::nullopt; }
-    void nimbetReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>&) override { }
-    void nimbetDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>&) override { }
-    void nimbetDocumentDidRequestCopyImagesFromPasteboard() override { }
-    void nimbetDocumentDidBecomeDirty() override { }
-    void nimbetServerStoreData(const std::optional<json>& arguments) override
-    {
-        if (auto preview = preview_.lock())
-            preview->nimbetServerStoreData(arguments);
-    }
-    void nimbetPackageAdd(const std::string&) override { }
-    void openPreviewInspector() override { }
-    void openPreviewAndOrderFront(bool) override { }
-
-private:
-    std::weak_ptr<kx::PreviewWindowController> preview_;
-};
-
 TEST_F(PreviewSharingGui, StoreDataFromTheEditorPageReachesThePreviewPageAndNoneStaysNone)
 {
     showHome();
@@ -329,7 +306,12 @@ TEST_F(PreviewSharingGui, StoreDataFromTheEditorPageReachesThePreviewPageAndNone
     evaluateInPage("(() => { window.__store = []; window._ipc = window._ipc || {}; const emit = window._ipc.emit; "
                    "window._ipc.emit = function (n, ...a) { if (n === 'serverStoreData') window.__store.push(a); "
                    "return emit ? emit.apply(this, [n, ...a]) : undefined; }; })(); true");
-    auto document = std::make_shared<StoreDataDocument>(controller);
+    // The document hands the editor's store data on to its preview.
+    auto document = std::make_shared<kxtest::RecordingDocument>();
+    document->onStoreData = [preview = std::weak_ptr(controller)](const std::optional<json>& arguments) {
+        if (auto held = preview.lock())
+            held->nimbetServerStoreData(arguments);
+    };
     auto processor = std::make_shared<kx::NimbetIPCProcessor>();
     processor->setDelegate(document);
     editor->controller->setNimbetIPCProcessor(processor);

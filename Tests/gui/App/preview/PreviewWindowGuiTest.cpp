@@ -47,6 +47,8 @@ TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
     makeController();
     ASSERT_NO_FATAL_FAILURE(selectWithDevice("plain"));
     EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{390, 844}));
+    editor->evaluate("window.heard = []; const emit = window._ipc.emit;"
+                     "window._ipc.emit = function (...args) { window.heard.push(args[0]); return emit.apply(this, args); }");
     controller->showWithMakeKey(true);
     EXPECT_FALSE(controller->isFirstAppearance());
     GtkWindow* window = controller->window()->gtkWindow();
@@ -60,7 +62,12 @@ TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
     const kx::Rect documentFrame = kx::PreviewWindow::frameOfWindow(GTK_WINDOW(editor->window));
     EXPECT_EQ(frame.origin.y, documentFrame.origin.y);
     EXPECT_EQ(frame.origin.x, documentFrame.origin.x + documentFrame.size.width);
-    EXPECT_TRUE(editor->evaluate("true") == true);
+    // The editor hears of the first appearance only; a probe sent last has arrived after it.
+    controller->orderOut();
+    controller->showWithMakeKey(true);
+    editor->controller->ipcCallWithArray("Probe");
+    ASSERT_TRUE(spinUntil([&] { return editor->evaluate("window.heard.includes('Probe')") == true; }, previewTimeout));
+    EXPECT_EQ(editor->evaluate("window.heard.filter(name => name === 'PreviewLoaded').length"), 1);
 }
 
 TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
@@ -210,6 +217,15 @@ TEST_F(PreviewWindowGui, AReloadWhileOneRunsIsIgnored)
     EXPECT_FALSE(korvel->isLoading());
     korvel->reload();
     EXPECT_EQ(reloads, 2);
+    // A reload the project server asks for is heard from the document's own server only.
+    kxtest::settle();
+    const int before = reloads;
+    int otherServer = 0;
+    kx::NotificationCenter::defaultCenter().post(kx::ServerControllerPreviewShouldReload, &otherServer);
+    kx::NotificationCenter::defaultCenter().post(kx::ServerControllerPreviewShouldReload, server.get());
+    ASSERT_TRUE(spinUntil([&] { return reloads > before; }));
+    kxtest::settle();
+    EXPECT_EQ(reloads, before + 1);
 }
 
 TEST_F(PreviewWindowGui, KeepOnTopFollowsTheSetting)

@@ -12,13 +12,17 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <source_location>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "App/archive/KVDataReader.h"
 #include "support/ChildProcess.h"
+#include "support/Spin.h"
 #include "support/TestPaths.h"
 
 namespace archivetest {
@@ -96,13 +100,10 @@ private:
 
 using kxtest::waitForChild;
 
-// Runs `body` in a child process (its result is the exit status) and, with `killAfter`, kills
-// it with SIGKILL that long after it started. The wait status.
-inline int runInChild(const std::function<int()>& body, std::optional<std::chrono::microseconds> killAfter = std::nullopt)
+// Starts `body` in a child process; its result is the child's exit status.
+inline pid_t startChild(const std::function<int()>& body)
 {
     pid_t child = ::fork();
-    if (child < 0)
-        return -1;
     if (child == 0) {
         int result = 1;
         try {
@@ -111,6 +112,16 @@ inline int runInChild(const std::function<int()>& body, std::optional<std::chron
         }
         ::_exit(result);
     }
+    return child;
+}
+
+// Runs `body` in a child process and, with `killAfter`, kills it with SIGKILL that long after
+// it started. The wait status.
+inline int runInChild(const std::function<int()>& body, std::optional<std::chrono::microseconds> killAfter = std::nullopt)
+{
+    const pid_t child = startChild(body);
+    if (child < 0)
+        return -1;
     if (killAfter) {
         // Only the moment of the kill depends on this wait; what the test checks holds for any.
         auto seconds = std::chrono::duration_cast<std::chrono::seconds>(*killAfter);
@@ -119,6 +130,19 @@ inline int runInChild(const std::function<int()>& body, std::optional<std::chron
         }
         ::kill(child, SIGKILL);
     }
+    return waitForChild(child);
+}
+
+// Runs `body` in a child process and kills it with SIGKILL once `killWhen` holds (when it does
+// not within a minute, the test fails and the child is killed all the same). The wait status.
+inline int runInChild(const std::function<int()>& body, const std::function<bool()>& killWhen,
+                      std::source_location where = std::source_location::current())
+{
+    const pid_t child = startChild(body);
+    if (child < 0)
+        return -1;
+    EXPECT_TRUE(kxtest::spinUntil(killWhen, std::chrono::seconds(60), where)) << "the child never came to the moment of its kill";
+    ::kill(child, SIGKILL);
     return waitForChild(child);
 }
 

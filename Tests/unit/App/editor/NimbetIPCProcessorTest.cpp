@@ -5,36 +5,15 @@
 
 #include "App/editor/BaseNimbetViewController.h"
 #include "App/editor/NimbetIPCProcessor.h"
+#include "support/RecordingDocument.h"
 #include "support/TestPaths.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kx::NimbetIPCProcessor;
+using kxtest::RecordingDocument;
 using nlohmann::json;
-
-class RecordingDocument final : public kx::NimbetViewControllerDelegate {
-public:
-    std::optional<fs::path> projectPath() const override { return project; }
-    std::optional<std::string> serverURL() const override { return std::nullopt; }
-    std::optional<std::string> metricsProjectId() const override { return std::nullopt; }
-    std::shared_ptr<kx::RenderedHTMLCache> exportPreviewCache() override { return nullptr; }
-    std::shared_ptr<kx::RenderedHTMLCache> componentsThumbnailCache() override { return nullptr; }
-    std::optional<std::string> nimbetDocumentDidReceiveImageData(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> nimbetDocumentDidReceiveAssetData(const std::string&, const std::string&) override { return std::nullopt; }
-    void nimbetReadImagesFromPasteboard(const std::map<std::string, fs::path>&) override { }
-    void nimbetDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>&) override { }
-    void nimbetDocumentDidRequestCopyImagesFromPasteboard() override { }
-    void nimbetDocumentDidBecomeDirty() override { ++dirtyReports; }
-    void nimbetServerStoreData(const std::optional<json>& arguments) override { storeData.push_back(arguments); }
-    void nimbetPackageAdd(const std::string&) override { }
-    void openPreviewInspector() override { }
-    void openPreviewAndOrderFront(bool) override { }
-
-    std::optional<fs::path> project;
-    int dirtyReports = 0;
-    std::vector<std::optional<json>> storeData;
-};
 
 void touch(const fs::path& path)
 {

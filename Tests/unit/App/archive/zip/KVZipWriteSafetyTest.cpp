@@ -73,8 +73,6 @@ struct Versions {
     }
 };
 
-using archivetest::waitForChild;
-
 // 1 or 2 when the package opens, its manifest matches its files and it is wholly that version.
 int zipVersion(const fs::path& package)
 {
@@ -86,6 +84,33 @@ int zipVersion(const fs::path& package)
     auto document = archivetest::readAll(*archive.backing()->dataReader("design/document.json"));
     int version = document == R"({"version": 1})" ? 1 : document == R"({"version": 2})" ? 2 : 0;
     return stored->files->size() == (version == 1 ? 2u : 10u) ? version : 0;
+}
+
+// Saves version 2 over `target` (a file made anew with `isNew`) in a child that stops before
+// its last file, and kills the child there, once the new package has grown past 30 MiB beside
+// the others: the wait status.
+int killedWhileSaving(Versions& versions, const fs::path& target, bool isNew)
+{
+    return archivetest::runInChild(
+        [&] {
+            // The last file is opened only after the others went into the new package.
+            KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
+            int calls = 0;
+            KVDocumentArchive view(v2, [&](const std::string& path) {
+                if (path == "z-last.js" && ++calls == 2)
+                    ::pause();
+                return true;
+            });
+            KVDocumentArchive(target, zipType, isNew, std::nullopt, true).reflect(view);
+            return 0;
+        },
+        [&] {
+            std::error_code error;
+            for (const auto& path : versions.others())
+                if (path != target && fs::file_size(path, error) >= std::uintmax_t(30) << 20 && !error)
+                    return true;
+            return false;
+        });
 }
 
 std::string refusalOf(const std::function<void()>& body)
@@ -103,34 +128,7 @@ std::string refusalOf(const std::function<void()>& body)
 TEST(KVZipWriteSafety, KilledWhileWritingLeavesTheOldPackage)
 {
     Versions versions;
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The last file is opened only after the others went into the new package; the
-        // child stops there until it is killed.
-        KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
-        int calls = 0;
-        KVDocumentArchive view(v2, [&](const std::string& path) {
-            if (path == "z-last.js" && ++calls == 2)
-                ::pause();
-            return true;
-        });
-        KVDocumentArchive target(versions.package, zipType, false, std::nullopt, true);
-        target.reflect(view);
-        ::_exit(0);
-    }
-
-    auto written = [&] {
-        for (const auto& path : versions.others())
-            if (fs::file_size(path) >= std::uintmax_t(30) << 20)
-                return true;
-        return false;
-    };
-    bool midWrite = kxtest::spinUntil(written, std::chrono::seconds(60));
-    ::kill(child, SIGKILL);
-    int status = waitForChild(child);
-    ASSERT_TRUE(midWrite);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(WIFSIGNALED(killedWhileSaving(versions, versions.package, false)));
     versions.expectVersionOneIntact();
 
     // The next save goes through as if nothing had happened.
@@ -145,30 +143,7 @@ TEST(KVZipWriteSafety, ASaveIntoANewFileCutShortLeavesNothingWhereTheUserAskedTo
     // A Save As into a file that does not exist yet, killed while it writes.
     Versions versions;
     const fs::path target = versions.dir / "Saved As.korvelx";
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
-        int calls = 0;
-        KVDocumentArchive view(v2, [&](const std::string& path) {
-            if (path == "z-last.js" && ++calls == 2)
-                ::pause();
-            return true;
-        });
-        KVDocumentArchive created(target, zipType, true, std::nullopt, true);
-        created.reflect(view);
-        ::_exit(0);
-    }
-    auto written = [&] {
-        for (const auto& path : versions.others())
-            if (path != target && fs::file_size(path) >= std::uintmax_t(30) << 20)
-                return true;
-        return false;
-    };
-    const bool midWrite = kxtest::spinUntil(written, std::chrono::seconds(60));
-    ::kill(child, SIGKILL);
-    waitForChild(child);
-    ASSERT_TRUE(midWrite);
+    EXPECT_TRUE(WIFSIGNALED(killedWhileSaving(versions, target, true)));
     // Not an empty package, not half of one: nothing, and no leftovers once it is opened again.
     EXPECT_FALSE(fs::exists(target));
     KVDocumentArchive again(target, zipType, true, std::nullopt, true);
@@ -183,9 +158,7 @@ TEST(KVZipWriteSafety, FullDiskLeavesPackageAndFolderAsTheyWere)
     writeFile(versions.dir / "folder/design/document.json", R"({"version": 1})");
     auto folderBefore = tree(versions.dir / "folder");
 
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int status = archivetest::runInChild([&] {
         // Files may not grow past 1 MiB: writes fail as on a full disk.
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{1 << 20, 1 << 20};
@@ -200,9 +173,8 @@ TEST(KVZipWriteSafety, FullDiskLeavesPackageAndFolderAsTheyWere)
                     ++failures;
             }
         }
-        ::_exit(failures);
-    }
-    int status = waitForChild(child);
+        return failures;
+    });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
     versions.expectVersionOneIntact();

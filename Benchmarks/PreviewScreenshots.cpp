@@ -1,5 +1,6 @@
-// Pictures of the preview window with each stand-in device, for a person to look at: written
-// to the folder that KX_PREVIEW_SCREENSHOTS names (the test is skipped without it).
+// Pictures of the preview window with each stand-in device, for a person to look at (nothing
+// here is checked: it is no test), written to the folder that KX_PREVIEW_SCREENSHOTS names.
+// Made with the window tests' preview fixture; run it through Benchmarks/preview-screenshots.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,13 +14,12 @@ using kxtest::json;
 using kxtest::previewTimeout;
 using kxtest::spinUntil;
 
-class PreviewScreenshotGui : public kxtest::PreviewFixture {
+class PreviewScreenshots : public kxtest::PreviewFixture {
 protected:
     void SetUp() override
     {
         const char* folder = std::getenv("KX_PREVIEW_SCREENSHOTS");
-        if (!folder || !*folder)
-            GTEST_SKIP() << "KX_PREVIEW_SCREENSHOTS names no folder";
+        ASSERT_TRUE(folder && *folder) << "KX_PREVIEW_SCREENSHOTS names no folder";
         output = folder;
         std::filesystem::create_directories(output);
         PreviewFixture::SetUp();
@@ -84,19 +84,19 @@ protected:
     std::filesystem::path output;
 };
 
-TEST_F(PreviewScreenshotGui, Phone)
+TEST_F(PreviewScreenshots, Phone)
 {
     makeController();
     picture("home", "Home", "preview-phone");
 }
 
-TEST_F(PreviewScreenshotGui, Tablet)
+TEST_F(PreviewScreenshots, Tablet)
 {
     makeController();
     picture("tablet", "Tablet", "preview-tablet");
 }
 
-TEST_F(PreviewScreenshotGui, Watch)
+TEST_F(PreviewScreenshots, Watch)
 {
     makeController();
     picture("watch", "Watch", "preview-watch");
