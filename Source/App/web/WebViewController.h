@@ -194,6 +194,7 @@ private:
     // Links clicked in sub-frames that load in a sub-frame, as the frames' script told of them,
     // until the next clicked link's navigation is decided.
     std::vector<std::string> subFrameLinks_;
+    bool lastLinkWasInSubFrame_ = false;
 
     bool handlesScriptMessages_ = false;
     // The page's long messages, posted in parts by the script ahead of the bridge's.

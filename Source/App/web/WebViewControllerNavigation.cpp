@@ -157,12 +157,17 @@ bool WebViewController::decidePolicy(WebKitPolicyDecision* decision, WebKitPolic
         requestURL(action),
         action && webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED,
     };
-    if (navigation.isLinkActivated) {
+    if (navigation.isLinkActivated && webkit_navigation_action_is_redirect(action)) {
+        // The server sent the link elsewhere: WebKit asks again, without saying which link's
+        // navigation it is; the last link's, unless another started meanwhile.
+        navigation.isInSubFrame = lastLinkWasInSubFrame_;
+    } else if (navigation.isLinkActivated) {
         // The frames' script told of the link just before this question, if it was clicked in a
         // sub-frame: what it told earlier belongs to clicks whose navigation the page stopped.
         navigation.isInSubFrame = navigation.url
             && std::find(subFrameLinks_.begin(), subFrameLinks_.end(), *navigation.url) != subFrameLinks_.end();
         subFrameLinks_.clear();
+        lastLinkWasInSubFrame_ = navigation.isInSubFrame;
     }
     if (navigation.url && navigationPolicyHandler_) {
         // A copy: the owner may replace the handler or close the page while it runs.

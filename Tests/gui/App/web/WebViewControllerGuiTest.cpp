@@ -121,22 +121,29 @@ TEST_F(WebViewControllerGui, LinksToOtherHostsGoToTheDesktop)
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("document.title") == "second"; }, pageTimeout));
     EXPECT_EQ(opened.size(), 2u);
 
-    // In an embedded frame, a link that loads in a frame stays in the view whatever its host;
-    // one that loads in the top frame goes to the desktop.
+    // In an embedded frame, a link that loads in a frame stays in the view whatever its host,
+    // also where the server sends it on; one that loads in the top frame goes to the desktop.
     server.route("/inner", R"(<a id="here" href="http://example.invalid/inframe">here</a>
         <iframe name="nested" src="about:blank"></iframe><a id="named" href="http://example.invalid/named" target="nested">n</a>
-        <a id="top" href="http://example.invalid/top" target="_top">top</a>)");
+        <a id="moved" href="/moved">moved</a><a id="top" href="http://example.invalid/top" target="_top">top</a>)");
     server.route("/framed", R"(<title>framed</title><iframe src="/inner"></iframe>)");
-    std::vector<std::string> started;
+    server.handle("/moved", [](SoupServerMessage* message) { soup_server_message_set_redirect(message, 302, "http://example.invalid/moved"); });
+    std::vector<std::string> requested; // by the view, redirections included
     auto loads = kx::SignalConnection::connect<void(WebKitWebView*, WebKitWebResource*, WebKitURIRequest*)>(
-        controller->webView().wkWebView(), "resource-load-started",
-        [&](WebKitWebView*, WebKitWebResource*, WebKitURIRequest* request) { started.emplace_back(webkit_uri_request_get_uri(request)); });
+        controller->webView().wkWebView(), "resource-load-started", [&](WebKitWebView*, WebKitWebResource* resource, WebKitURIRequest*) {
+            g_signal_connect(resource, "sent-request", G_CALLBACK(+[](WebKitWebResource*, WebKitURIRequest* request, WebKitURIResponse*, gpointer list) {
+                static_cast<std::vector<std::string>*>(list)->emplace_back(webkit_uri_request_get_uri(request));
+            }), &requested);
+        });
+    const auto wasRequested = [&](const char* url) { return std::count(requested.begin(), requested.end(), url); };
     controller->loadURL(server.url("/framed"));
     const std::string frame = "document.querySelector('iframe').contentDocument";
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate(frame + ".getElementById('top') !== null") == true; }, pageTimeout));
     evaluate(frame + ".getElementById('named').click(); " + frame + ".getElementById('here').click()");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return std::count(started.begin(), started.end(), "http://example.invalid/inframe"); }, pageTimeout));
-    EXPECT_EQ(std::count(started.begin(), started.end(), "http://example.invalid/named"), 1);
+    ASSERT_TRUE(kxtest::spinUntil([&] { return wasRequested("http://example.invalid/inframe"); }, pageTimeout));
+    EXPECT_EQ(wasRequested("http://example.invalid/named"), 1);
+    evaluate(frame + ".getElementById('moved').click()");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return wasRequested("http://example.invalid/moved"); }, pageTimeout));
     EXPECT_EQ(opened.size(), 2u);
     controller->loadURL(server.url("/framed"));
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate(frame + ".getElementById('top') !== null") == true; }, pageTimeout));
