@@ -63,7 +63,7 @@ bool arrowTo(ScreenReader& reader, const std::string& key, const std::string& na
 // control `name` is among them (in `window`, when given: a window's title, or its role in
 // brackets for one without, as "(dialog)"), announced as `name`.
 void expectAnnounced(ScreenReader& reader, ApplicationProcess& app, const std::string& name, const std::string& window = {},
-                     std::source_location where = std::source_location::current())
+                     kxtest::SourceLocation where = kxtest::SourceLocation::current())
 {
     SCOPED_TRACE(::testing::Message() << "windows checked at line " << where.line());
     bool seen = false;

@@ -19,7 +19,7 @@
 
 namespace kxtest {
 
-int waitForChild(pid_t pid, std::chrono::milliseconds timeout, std::source_location where)
+int waitForChild(pid_t pid, std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     const WaitScope wait("the end of process " + std::to_string(pid), timeout, where);
     int status = 0;
@@ -105,7 +105,7 @@ bool ChildProcess::fill(std::chrono::steady_clock::time_point deadline)
     }
 }
 
-std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout, std::source_location where)
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     const WaitScope wait("a line from process " + std::to_string(pid_), timeout, where);
     for (;;) {
@@ -123,7 +123,7 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
     }
 }
 
-std::string ChildProcess::readAll(std::chrono::milliseconds timeout, std::source_location where)
+std::string ChildProcess::readAll(std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     const WaitScope wait("the output of process " + std::to_string(pid_), timeout, where);
     while (fill(wait.deadline())) {
@@ -142,7 +142,7 @@ void ChildProcess::closeInput()
     }
 }
 
-int ChildProcess::waitForExit(std::chrono::milliseconds timeout, std::source_location where)
+int ChildProcess::waitForExit(std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     closeInput();
     if (pid_ <= 0)

@@ -7,16 +7,17 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <vector>
+
+#include "support/SourceLocation.h"
 
 namespace kxtest {
 
 // Waits until the child `pid` of this process ends; its wait status. A child still running at
 // the deadline is killed (SIGKILL), and the test fails naming it.
 int waitForChild(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(60),
-                 std::source_location where = std::source_location::current());
+                 kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 // A program started with pipes to its standard input and output (with `errorsToo`, its error
 // output goes to the same pipe). It is killed and reaped when the object goes, if it has not
@@ -34,16 +35,16 @@ public:
     // The next line it prints, without its newline; nullopt at the end of its output, or when no
     // whole line came within `timeout` (the test then fails, naming the wait).
     std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(30),
-                                        std::source_location where = std::source_location::current());
+                                        kxtest::SourceLocation where = kxtest::SourceLocation::current());
     // Everything it prints until it closes its output (or until `timeout`, which fails the test).
     std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(60),
-                        std::source_location where = std::source_location::current());
+                        kxtest::SourceLocation where = kxtest::SourceLocation::current());
     // Closes its standard input: the helper's sign to let go and end.
     void closeInput();
     // Closes its standard input and waits for it to end (see waitForChild); its exit status, -1
     // when it did not exit by itself.
     int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(60),
-                    std::source_location where = std::source_location::current());
+                    kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 private:
     // Reads what is there within the deadline into buffered_; false at the end or the deadline.

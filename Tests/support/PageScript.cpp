@@ -11,7 +11,7 @@
 namespace kxtest {
 
 nlohmann::json evaluateInPage(kx::WebViewController& page, const std::string& script, std::chrono::milliseconds timeout,
-                              std::source_location where)
+                              kxtest::SourceLocation where)
 {
     // Shared with the completion, which may come after this wait has given up.
     struct Answer {

@@ -4,8 +4,9 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <source_location>
 #include <string>
+
+#include "support/SourceLocation.h"
 
 namespace kx {
 class WebViewController;
@@ -19,6 +20,6 @@ namespace kxtest {
 // time-out passed (not a wait's around it). An answer that comes after the wait has ended is
 // dropped.
 nlohmann::json evaluateInPage(kx::WebViewController& page, const std::string& script, std::chrono::milliseconds timeout,
-                              std::source_location where = std::source_location::current());
+                              kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 } // namespace kxtest

@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Wait {
     std::string what;
-    std::source_location where;
+    kxtest::SourceLocation where;
     Clock::time_point deadline;
 };
 
@@ -35,7 +35,7 @@ Waits& waits()
 
 // Pushes a wait whose deadline is its own time-out, or the deadline of the innermost wait
 // around it when that comes first; the deadline it got.
-Clock::time_point push(std::string what, std::source_location where, std::chrono::milliseconds timeout)
+Clock::time_point push(std::string what, kxtest::SourceLocation where, std::chrono::milliseconds timeout)
 {
     Clock::time_point deadline = Clock::now() + timeout;
     std::lock_guard lock(waits().mutex);
@@ -60,7 +60,7 @@ std::string shortFile(const char* file)
 
 } // namespace
 
-bool spinUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout, std::source_location where)
+bool spinUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     const WaitScope wait("a condition", timeout, where);
     // A timer wakes the loop regularly so that conditions set by other threads are seen, and
@@ -77,19 +77,19 @@ bool spinUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
     return met;
 }
 
-void spinFor(std::chrono::milliseconds duration, std::source_location where)
+void spinFor(std::chrono::milliseconds duration, kxtest::SourceLocation where)
 {
     const auto end = Clock::now() + duration;
     (void)spinUntil([&] { return Clock::now() >= end; }, duration + std::chrono::seconds(1), where);
 }
 
-void settle(std::chrono::milliseconds limit, std::source_location where)
+void settle(std::chrono::milliseconds limit, kxtest::SourceLocation where)
 {
     // Busy timers may keep the loop from ever being idle: then `limit` ends the settling.
     (void)spinUntil([] { return !g_main_context_pending(nullptr); }, limit, where);
 }
 
-WaitScope::WaitScope(std::string what, std::chrono::milliseconds timeout, std::source_location where)
+WaitScope::WaitScope(std::string what, std::chrono::milliseconds timeout, kxtest::SourceLocation where)
     : deadline_(push(std::move(what), where, timeout))
 {
 }

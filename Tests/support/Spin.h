@@ -10,8 +10,9 @@
 
 #include <chrono>
 #include <functional>
-#include <source_location>
 #include <string>
+
+#include "support/SourceLocation.h"
 
 namespace kxtest {
 
@@ -20,22 +21,22 @@ namespace kxtest {
 // ended without its condition is a failure or a decision of the caller, never ignored.
 [[nodiscard]] bool spinUntil(const std::function<bool()>& predicate,
                              std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                             std::source_location where = std::source_location::current());
+                             kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 // Iterates the default main context for the given time, for "nothing more arrives" checks.
-void spinFor(std::chrono::milliseconds duration, std::source_location where = std::source_location::current());
+void spinFor(std::chrono::milliseconds duration, kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 // Turns the main loop until nothing is pending (what a change set off has been handled), or
 // for at most `limit` when timers keep it busy.
 void settle(std::chrono::milliseconds limit = std::chrono::seconds(2),
-            std::source_location where = std::source_location::current());
+            kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 // A blocking wait that is not a turn of the main loop (a child process, a pipe), named for the
 // watchdog's report while it lasts. Its deadline is its own, clamped to the waits around it.
 class WaitScope {
 public:
     WaitScope(std::string what, std::chrono::milliseconds timeout,
-              std::source_location where = std::source_location::current());
+              kxtest::SourceLocation where = kxtest::SourceLocation::current());
     ~WaitScope();
     WaitScope(const WaitScope&) = delete;
     WaitScope& operator=(const WaitScope&) = delete;

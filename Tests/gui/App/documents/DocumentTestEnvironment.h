@@ -223,7 +223,7 @@ protected:
     // The editor page of the document, with the project shown.
     kx::WebViewController& page(kx::KVDocument& document) { return document.nimbetViewController()->webViewController(); }
     nlohmann::json evaluate(kx::KVDocument& document, const std::string& script,
-                            std::source_location where = std::source_location::current())
+                            kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         return evaluateInPage(page(document), script, editorTimeout, where);
     }
@@ -255,7 +255,7 @@ protected:
     }
 
     // The alert on screen, once there is one.
-    std::shared_ptr<kx::Alert> waitForAlert(std::source_location where = std::source_location::current())
+    std::shared_ptr<kx::Alert> waitForAlert(kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         std::shared_ptr<kx::Alert> alert;
         const bool shown = spinUntil([&] {

@@ -60,7 +60,7 @@ struct EditorWindow {
     EditorWindow& operator=(const EditorWindow&) = delete;
 
     // The script's value, waited for; "error: ..." when it threw.
-    json evaluate(const std::string& script, std::source_location where = std::source_location::current())
+    json evaluate(const std::string& script, kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         return evaluateInPage(controller->webViewController(), script, editorTimeout, where);
     }

@@ -134,7 +134,7 @@ protected:
     GtkWidget* pageView() { return controller->korvelViewController()->view(); }
     bool pageIsShown() { return gtk_widget_get_opacity(pageView()) >= 1.0; }
     // The page's value of `script`, waited for.
-    json evaluateInPage(const std::string& script, std::source_location where = std::source_location::current())
+    json evaluateInPage(const std::string& script, kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         return kxtest::evaluateInPage(page(), script, previewTimeout, where);
     }

@@ -63,7 +63,7 @@ protected:
     }
 
     // The script's value, evaluated through the host and waited for.
-    json evaluate(const std::string& script, std::source_location where = std::source_location::current())
+    json evaluate(const std::string& script, kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         return evaluateInPage(*controller, script, pageTimeout, where);
     }

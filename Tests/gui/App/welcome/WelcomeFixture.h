@@ -179,7 +179,7 @@ protected:
         }, pageLoadTimeout));
     }
 
-    nlohmann::json evaluate(const std::string& script, std::source_location where = std::source_location::current())
+    nlohmann::json evaluate(const std::string& script, kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         return evaluateInPage(window->webViewController(), script, pageLoadTimeout, where);
     }

@@ -412,7 +412,7 @@ TEST(KVZipPacking, EntriesKeepTheOrderAddedAndReadBackWhole)
         for (auto it = project.rbegin(); it != project.rend(); ++it) {
             const auto& [name, data] = *it;
             size_t chunk = name == "design/document.json" ? 4096 : 1 << 20;
-            writer.add(name, [data, chunk] { return std::make_unique<ChunkedReader>(data, chunk); }, data.size());
+            writer.add(name, [data = data, chunk] { return std::make_unique<ChunkedReader>(data, chunk); }, data.size());
         }
         writer.commit();
         *listing = directory(dir / "p.korvelx");
@@ -445,7 +445,7 @@ TEST(KVZipPacking, AFailingEntryEndsTheSaveWithItsErrorAndLeavesNothingBehind)
             std::optional<int> failAfter;
             if (failing && i == *failing)
                 failAfter = 1;
-            writer.add(name, [data, failAfter] { return std::make_unique<ChunkedReader>(data, 64 << 10, failAfter); }, data.size());
+            writer.add(name, [data = data, failAfter] { return std::make_unique<ChunkedReader>(data, 64 << 10, failAfter); }, data.size());
         }
         writer.commit();
     };
