@@ -3,6 +3,7 @@
 // document's commands of the File menu. All by real input.
 #include <gtest/gtest.h>
 
+#include <glib.h>
 #include <signal.h>
 
 #include <algorithm>

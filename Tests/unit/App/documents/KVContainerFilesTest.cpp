@@ -26,8 +26,8 @@ TEST(KVContainerFiles, NewFilesHoldTheirBytesWithTheUsersModeAndNeverReplaceOne)
     kxtest::TemporaryDirectory dir;
     const std::string bytes(300000, 'k'); // more than one write may take
     const mode_t before = ::umask(027);
-    const auto written = KVContainerFiles::writeNewFile(dir / "a.json", bytes, false);
-    const auto replaced = KVContainerFiles::replaceFile(dir / "b.json", "b", false);
+    const auto written = kx::KVContainerFiles::writeNewFile(dir / "a.json", bytes, false);
+    const auto replaced = kx::KVContainerFiles::replaceFile(dir / "b.json", "b", false);
     ::umask(before);
     ASSERT_FALSE(written) << written->localizedDescription;
     ASSERT_FALSE(replaced) << replaced->localizedDescription;
@@ -35,7 +35,7 @@ TEST(KVContainerFiles, NewFilesHoldTheirBytesWithTheUsersModeAndNeverReplaceOne)
     EXPECT_EQ(modeOf(dir / "a.json"), 0640u);
     EXPECT_EQ(modeOf(dir / "b.json"), 0640u);
 
-    const auto again = KVContainerFiles::writeNewFile(dir / "a.json", "other", false);
+    const auto again = kx::KVContainerFiles::writeNewFile(dir / "a.json", "other", false);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->code, EEXIST);
     EXPECT_EQ(kx::FileSystem::readFile(dir / "a.json"), bytes);
