@@ -246,8 +246,9 @@ TEST_F(PopoverGui, UnderWaylandThePopUpIsAPopUpSurfaceThatTheCompositorPlacesAtI
     kxtest::pressKey(frame, GDK_KEY_Escape);
     ASSERT_TRUE(kxtest::spinUntil([&] { return !popover->isShown(); }));
     GdkDisplay* display = gdk_display_get_default();
-    if (GdkSeat* seat = gdk_display_get_default_seat(display))
+    if (GdkSeat* seat = gdk_display_get_default_seat(display)) {
         EXPECT_FALSE(gdk_display_device_is_grabbed(display, gdk_seat_get_pointer(seat)));
+    }
 
     // Above it when asked, and placed anew: its bottom edge on the button's top.
     placed.reset();

@@ -148,8 +148,9 @@ protected:
         window->makeKeyAndOrderFront();
         ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(window->widget()); }));
         // Under Wayland the compositor places the window, and nobody learns where.
-        if (kx::Window::isX11Display(gtk_widget_get_display(window->widget())))
+        if (kx::Window::isX11Display(gtk_widget_get_display(window->widget()))) {
             ASSERT_TRUE(spinUntil([&] { return windowPosition(window->widget()) == (kx::Point{100, 100}); }));
+        }
     }
 
     // Shows `view` at `frame` of the content and waits until it is laid out.

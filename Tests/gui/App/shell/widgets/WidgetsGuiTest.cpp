@@ -345,8 +345,9 @@ TEST_F(WidgetsGui, DrawnButtonsAreReachedWithTabPressedWithSpaceOrReturnAndNamed
         gtk_widget_grab_focus(button.widget());
         const std::size_t before = pressed.size();
         kxtest::typeKey(key);
-        if (presses)
+        if (presses) {
             EXPECT_TRUE(kxtest::spinUntil([&] { return pressed.size() > before; }));
+        }
         kxtest::settle();
     };
     press(open, GDK_KEY_Return, true);
