@@ -1,5 +1,5 @@
-// The floor of the service round trip on its own: WebKitGTK carrying the posting statement of
-// an echo request to the echo page and the page's answer back, nothing of ours on the way
+// The floor of the service round trip on its own: WebKitGTK carrying the posting call of an
+// echo request to the echo page and the page's answer back, nothing of ours on the way
 // (see BareRoundTrip.h). Prints the median trip per payload size. The service benchmark runs
 // the same trips interleaved with its own and prints the ratio; this program lets the floor be
 // measured alone, for example under perf.
@@ -27,11 +27,11 @@ int main(int argc, char** argv)
     }
     std::printf("%10s %12s %12s\n", "payload", "median_ms", "trips");
     for (std::size_t bytes : {std::size_t(0), std::size_t(1) << 10, std::size_t(64) << 10, std::size_t(1) << 20}) {
-        std::string script = BareRoundTrip::postingScript(bytes);
+        const std::string body = BareRoundTrip::bodyText(bytes);
         const int count = bytes >= (std::size_t(1) << 20) ? std::max(1, trips / 4) : trips;
         std::vector<double> times;
         for (int i = 0; i < count; ++i) {
-            const double seconds = bare.trip(script);
+            const double seconds = bare.trip(body);
             if (seconds < 0) {
                 std::fprintf(stderr, "kx_bare_webkit_benchmark: the answer was not JSON\n");
                 return 1;

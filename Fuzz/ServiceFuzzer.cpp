@@ -127,9 +127,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
     if (auto message = PostMessageChannel::parseMessage(text)) {
-        // The statement written around the body's own buffer is the same statement.
-        const std::string statement = PostMessageChannel::script(*message, "swiftWindowParent");
-        if (PostMessageChannel::script(ServiceChannel::Message(*message), "swiftWindowParent") != statement)
+        // Posted back, it carries the same fields: the envelope is JSON of exactly them, and
+        // the body goes as its own text.
+        const auto texts = PostMessageChannel::postingTexts(*message, "swiftWindowParent");
+        nlohmann::json fields = {{"source", "swiftWindowParent"}, {"type", std::string(rawValue(message->type))},
+                                 {"id", message->id}, {"serviceId", message->serviceId}, {"method", message->method}};
+        if (message->body)
+            fields["b"] = true;
+        if (nlohmann::json::parse(texts.envelope, nullptr, false) != fields || texts.body != (message->body ? message->body->json : ""))
             std::abort();
         if (message->body)
             decodeEveryType(*message->body);

@@ -9,7 +9,6 @@
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/WeakObject.h"
-#include "Services/runtime/JSONWriter.h"
 
 namespace kx {
 
@@ -117,47 +116,17 @@ void PostMessageChannel::postMessage(Message message)
     const auto view = attachment_->view.lock();
     if (!view)
         return; // the page is gone: nothing to tell
-    // One function, the same text every time, called with the message as its arguments: the
-    // page compiles nothing new per message, however large the body. The envelope's fields go
-    // as one JSON text (`e`, with `b` set when there is a body) and the body as its own JSON text
-    // (`t`), both parsed there: WebKit hands two strings over faster than an object of fields.
-    // A body that does not parse posts nothing, as a script that did not compile did; a field
-    // that is not UTF-8 has no JavaScript string and is left undefined.
-    static const std::string function = "const m = JSON.parse(e);\n"
-                                        "let value;\n"
-                                        "if (m.b) { try { value = JSON.parse(t); } catch (error) { return; } }\n"
-                                        "window.postMessage({ __postMessageChannelSource: m.source, type: m.type, id: m.id,"
-                                        " serviceId: m.serviceId, method: m.method, body: value }, \"*\");";
-    std::string envelope = "{";
-    auto add = [&](const char* name, std::string_view text) {
-        std::string quoted;
-        if (!JSONWriter::appendQuoted(quoted, text))
-            return;
-        if (envelope.size() > 1)
-            envelope += ',';
-        envelope += '"';
-        envelope += name;
-        envelope += "\":";
-        envelope += quoted;
-    };
-    add("source", parentFrameMessageHandlerName_);
-    add("type", rawValue(message.type));
-    add("id", message.id);
-    add("serviceId", message.serviceId);
-    add("method", message.method);
-    const bool hasBody = message.body && message.body->json != "undefined" && isValidUTF8(message.body->json);
-    if (hasBody)
-        envelope += envelope.size() > 1 ? ",\"b\":true" : "\"b\":true";
-    envelope += '}';
+    const auto texts = postingTexts(message, parentFrameMessageHandlerName_);
     GVariantBuilder arguments;
     g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&arguments, "{sv}", "e", g_variant_new_take_string(g_strndup(envelope.data(), envelope.size())));
+    g_variant_builder_add(&arguments, "{sv}", "e", g_variant_new_take_string(g_strndup(texts.envelope.data(), texts.envelope.size())));
     g_variant_builder_add(&arguments, "{sv}", "t",
-                          hasBody ? g_variant_new_take_string(g_strndup(message.body->json.data(), message.body->json.size()))
-                                  : g_variant_new_string(""));
+                          texts.body.empty() ? g_variant_new_string("")
+                                             : g_variant_new_take_string(g_strndup(texts.body.data(), texts.body.size())));
     // WebKit does not take the arguments over (and takes nothing when it does not run the
     // function): ours to release.
     GVariant* argument = g_variant_ref_sink(g_variant_builder_end(&arguments));
+    const std::string& function = postingFunction();
     webkit_web_view_call_async_javascript_function(view.get(), function.data(), static_cast<gssize>(function.size()),
                                                    argument, nullptr, nullptr, nullptr, nullptr, nullptr);
     g_variant_unref(argument);

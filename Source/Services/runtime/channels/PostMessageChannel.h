@@ -5,8 +5,9 @@
 // messages. A script of the channel's, run before the page's own, turns what the page posts
 // into JSON text in the page's process (`textScript`), so that no large object is rebuilt and
 // walked on the main thread; large texts are decoded on a worker, and every message (and
-// every reset) still reaches the listeners in the order the page sent it. The script text and the inbound parsing are pure functions (script,
-// parseMessage), so that they are tested and fuzzed without a web view.
+// every reset) still reaches the listeners in the order the page sent it. What is posted and
+// the inbound parsing are pure functions (postingFunction, postingTexts, parseMessage), so
+// that they are tested and fuzzed without a web view.
 //
 // Lifetime: attaching a web view registers the channel as that view's handler; the view's
 // user content manager then keeps the channel alive, while the channel holds the view only
@@ -58,10 +59,17 @@ public:
     void didReceiveText(std::string text);
     void didReceiveMessageText(std::optional<std::string_view> json, std::string_view description);
 
-    // The statement that posts the message into the page.
-    static std::string script(const Message& message, std::string_view handlerName);
-    // The same statement, written around the body's own text: a large body is not copied again.
-    static std::string script(Message&& message, std::string_view handlerName);
+    // The function that posts every message into the page, the same text every time, and the
+    // two texts it is called with for `message`: `e`, the envelope's fields as JSON text (with
+    // "b": true when the body goes too), and `t`, the body's own JSON text, or "" when it has
+    // none the page can read (no body, a body without JSON form, text that is not UTF-8). A
+    // field that is not UTF-8 is left out: the page sees it undefined.
+    static const std::string& postingFunction();
+    struct PostingTexts {
+        std::string envelope;
+        std::string_view body; // the message's own text, not a copy
+    };
+    static PostingTexts postingTexts(const Message& message, std::string_view handlerName);
     // The script that wraps the page's handler `handlerName`: each object posted becomes
     // {textKey: its JSON text}; what JSON cannot carry is posted as it was, and refused here
     // as before. A long text goes in parts (see PartedTexts). With `Posting::strings` the

@@ -1,5 +1,5 @@
-// The pure halves of the web-view channel: the exact outbound statement and the inbound
-// checks, plus delivery to listeners and the malformed-message line, all without a web view.
+// The pure halves of the web-view channel: the exact outbound texts and the inbound checks,
+// plus delivery to listeners and the malformed-message line, all without a web view.
 #include <gtest/gtest.h>
 
 #include "Services/runtime/channels/PostMessageChannel.h"
@@ -12,30 +12,26 @@ using Message = kx::ServiceChannel::Message;
 using Type = kx::ServiceChannel::MessageType;
 using Body = kx::ServiceChannel::MessageBody;
 
-TEST(PostMessageChannelScript, IsTheEightLineStatement)
+TEST(PostMessageChannelScript, PostsTheEnvelopeAndTheBodyAsTwoTexts)
 {
-    EXPECT_EQ(PostMessageChannel::script({Type::request, "a", "b", "c", std::nullopt}, "swiftWindowParent"),
-              "window.postMessage({\n"
-              "    __postMessageChannelSource: \"swiftWindowParent\",\n"
-              "    type: \"request\",\n"
-              "    id: \"a\",\n"
-              "    serviceId: \"b\",\n"
-              "    method: \"c\",\n"
-              "    body: undefined\n"
-              "}, \"*\");");
-    const auto withBody = PostMessageChannel::script({Type::error, "i\"d\n", "", "m", Body{R"({"code":400})"}}, "h");
-    EXPECT_NE(withBody.find("    type: \"error\",\n    id: \"i\\\"d\\n\",\n    serviceId: \"\",\n"), std::string::npos);
-    EXPECT_NE(withBody.find("    body: {\"code\":400}\n}, \"*\");"), std::string::npos);
-    // Text that is not UTF-8 has no JSON form: the page sees undefined in its place.
-    const Message brokenMessage{Type::response, "\xff", "s", "m", Body{"\xfe"}};
-    const auto broken = PostMessageChannel::script(brokenMessage, "h");
-    EXPECT_NE(broken.find("    id: undefined,\n"), std::string::npos);
-    EXPECT_NE(broken.find("    body: undefined\n"), std::string::npos);
-
-    // Written around the body's own buffer, the statement is the same.
-    const Message large{Type::request, "i", "s", "m", Body{std::string(100000, '[') + std::string(100000, ']')}};
-    for (const Message& message : {large, brokenMessage, Message{Type::error, "i", "s", "m", std::nullopt}})
-        EXPECT_EQ(PostMessageChannel::script(Message(message), "h"), PostMessageChannel::script(message, "h"));
+    const Message plain{Type::request, "a", "b", "c", std::nullopt};
+    const auto texts = PostMessageChannel::postingTexts(plain, "swiftWindowParent");
+    EXPECT_EQ(texts.envelope, R"({"source":"swiftWindowParent","type":"request","id":"a","serviceId":"b","method":"c"})");
+    EXPECT_EQ(texts.body, "");
+    const Message withBody{Type::error, "i\"d\n", "", "m", Body{R"({"code":400})"}};
+    const auto posted = PostMessageChannel::postingTexts(withBody, "h");
+    EXPECT_EQ(posted.envelope, R"({"source":"h","type":"error","id":"i\"d\n","serviceId":"","method":"m","b":true})");
+    EXPECT_EQ(posted.body, R"({"code":400})");
+    // Text that is not UTF-8 has no JavaScript string, and a body without JSON form no text:
+    // the page sees undefined in their place.
+    for (const Message& broken :
+         {Message{Type::response, "\xff", "s", "m", Body{"\xfe"}}, Message{Type::response, "i", "s", "m", Body{"undefined"}}}) {
+        const auto left = PostMessageChannel::postingTexts(broken, "h");
+        EXPECT_EQ(left.envelope.find("\"b\""), std::string::npos) << left.envelope;
+        EXPECT_EQ(left.body, "");
+    }
+    EXPECT_EQ(PostMessageChannel::postingTexts({Type::response, "\xff", "s", "m", std::nullopt}, "h").envelope,
+              R"({"source":"h","type":"response","serviceId":"s","method":"m"})");
 }
 
 TEST(PostMessageChannelParse, ReadsWellFormedMessages)
