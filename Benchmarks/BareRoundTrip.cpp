@@ -28,14 +28,27 @@ bool BareRoundTrip::open(const std::string& pageURI)
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
     gtk_widget_show_all(window_);
 
+    // The page's objects come as their JSON text, made in the page's process, as our channel's
+    // script sends them (PostMessageChannel::textScript, here without its long texts' parts).
+    WebKitUserScript* script = webkit_user_script_new(
+        "(function () {\n"
+        "  var handler = window.webkit.messageHandlers.swiftWindowParent, post = handler.postMessage;\n"
+        "  Object.defineProperty(handler, \"postMessage\", { value: function (message) {\n"
+        "    return post.call(handler, { \"kx-json\": JSON.stringify(message) });\n"
+        "  } });\n"
+        "})();\n",
+        WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
     webkit_user_content_manager_register_script_message_handler(content, "swiftWindowParent");
     handler_ = kx::SignalConnection::connect<void(WebKitUserContentManager*, WebKitJavascriptResult*)>(
         content, "script-message-received::swiftWindowParent", [this](WebKitUserContentManager*, WebKitJavascriptResult* result) {
-            // What our channel does first with every message: its JSON text.
+            // What our channel does first with every message: takes its text as WebKit hands it over.
             JSCValue* value = webkit_javascript_result_get_js_value(result);
-            char* json = jsc_value_to_json(value, 0);
-            answerWasJSON_ = json != nullptr;
-            g_free(json);
+            const auto text = kx::GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(value, "kx-json"));
+            answerWasJSON_ = text && jsc_value_is_string(text.get());
+            if (answerWasJSON_)
+                g_bytes_unref(jsc_value_to_string_as_bytes(text.get()));
             arrived_ = true;
             announced_ = true;
         });

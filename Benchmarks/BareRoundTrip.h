@@ -2,9 +2,9 @@
 // web view of its own loads the same echo page as the service benchmark; each trip calls the
 // fixed function our channel calls with the same two texts (the envelope's fields and the
 // body, handed over as our channel hands them), the page relays the message back exactly as it
-// answers our channel (a plain object to the "swiftWindowParent" handler), and the message is
-// taken through jsc_value_to_json, as our channel takes it. The arguments are made before the
-// clock starts: making them is our cost, not WebKit's.
+// answers our channel (a plain object to the "swiftWindowParent" handler), and the message
+// arrives as our channel takes it: as its JSON text, made in the page's process. The arguments
+// are made before the clock starts: making them is our cost, not WebKit's.
 #pragma once
 
 #include <cstddef>
