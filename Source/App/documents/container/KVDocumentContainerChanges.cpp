@@ -276,7 +276,7 @@ void KVDocumentContainer::provideChanges(ProvideCompletion completion)
         if (!source->dataNeedsToBeProvided())
             continue;
         ++session->remaining;
-        source->provide([session, leave, path](Result<DataSource::SharedData, Error> result, std::uint64_t) {
+        source->provide([session, leave, path = path](Result<DataSource::SharedData, Error> result, std::uint64_t) {
             if (result.isSuccess())
                 session->contents.insert_or_assign(path, std::move(result).value());
             else if (!session->error)
