@@ -274,7 +274,7 @@ TEST_F(LoginControllerGui, TheLoginWindowGrowsWithTheTextAndStaysWholeOnScreen)
         EXPECT_TRUE(height == std::lround(kx::LoginWindow::height * scale) || frame.size.height == area.size.height) << height;
         EXPECT_EQ(gtk_widget_get_allocated_width(login().loginWindow()->webViewController().webView().widget()), width);
         if (std::getenv("KX_SCREENSHOT_DIR")) {
-            spinFor(std::chrono::seconds(2));
+            kxtest::spinFor(std::chrono::seconds(2));
             kxtest::saveWindowScreenshot(window, "login-text-" + std::to_string(int(scale * 100)));
         }
         login().loginWindow()->close();
