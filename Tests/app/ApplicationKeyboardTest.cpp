@@ -3,7 +3,7 @@
 // window's menus and toolbar, the preview's toolbar and its settings menu, the live-sharing
 // popover and an alert are each reached with Tab and the arrow keys and pressed with Space or
 // Return; the focus is followed over AT-SPI, and every window on the way is walked there for a
-// control that a screen reader could not announce.
+// control that a screen reader could not announce or press.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -114,6 +114,7 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
 
     // The recent list: one stop of Tab, the rows by the arrow keys, each read as its project.
     ASSERT_TRUE(tabTo(reader, "Beta", "list item"));
+    EXPECT_EQ(reader.focus().application, "Korvel X");
     ASSERT_TRUE(pressAndFollow(reader, "Down"));
     EXPECT_EQ(reader.focus().name, "Alpha");
     ASSERT_TRUE(pressAndFollow(reader, "Up"));

@@ -29,6 +29,21 @@ bool isControl(AtspiRole role)
     return controls.contains(role);
 }
 
+bool isButton(AtspiRole role)
+{
+    return role == ATSPI_ROLE_PUSH_BUTTON || role == ATSPI_ROLE_TOGGLE_BUTTON || role == ATSPI_ROLE_PUSH_BUTTON_MENU;
+}
+
+// Whether a screen reader can press `node`: it offers an action.
+bool pressable(AtspiAccessible* node)
+{
+    AtspiAction* action = atspi_accessible_get_action_iface(node);
+    const bool offers = action && atspi_action_get_n_actions(action, nullptr) > 0;
+    if (action)
+        g_object_unref(action);
+    return offers;
+}
+
 // Roles that say nothing of what an object does: a focusable one is a control without a role.
 bool saysNothing(AtspiRole role)
 {
@@ -166,6 +181,8 @@ std::vector<ScreenReader::Control> ScreenReader::controls(pid_t pid) const
                     entry.fault = "no role";
                 else if (control && entry.name.empty())
                     entry.fault = "no name";
+                else if (isButton(role) && !pressable(node))
+                    entry.fault = "no action";
                 found.push_back(std::move(entry));
             }
             for (int i = 0; i < count; ++i) {

@@ -45,7 +45,8 @@ public:
         std::string window; // its window's title, else "(" + the window's role + ")"
         std::string role;
         std::string name;
-        // Why a screen reader cannot announce it ("no name", "no role"), or empty.
+        // Why a screen reader cannot announce it ("no name", "no role") or press it ("no
+        // action": a button without AtkAction), or empty.
         std::string fault;
     };
     // The controls in the windows of `pid` on screen. Pages shown in web views are programs

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "App/account/LoginController.h"
+#include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
 #include "App/application/ApplicationActivity.h"
 #include "App/application/ApplicationIcon.h"
@@ -36,6 +37,17 @@ namespace kx {
 namespace {
 
 PDApplication* runningApplication = nullptr;
+
+// Assistive technology reads the application by its name: GTK would give the program's name,
+// which is the application id that names the desktop entry. GTK's root object, the one
+// instance of its class, is asked for the application's name instead.
+void nameApplicationForAssistiveTechnology()
+{
+    if (const std::optional<std::string>& name = AppInfo::current()->displayName())
+        g_set_application_name(name->c_str());
+    if (AtkObject* root = atk_get_root())
+        ATK_OBJECT_GET_CLASS(root)->get_name = [](AtkObject*) -> const gchar* { return g_get_application_name(); };
+}
 
 } // namespace
 
@@ -143,6 +155,7 @@ void PDApplication::startup()
 {
     // Without windows the application is not done: it decides itself when to quit.
     g_application_hold(G_APPLICATION(application_.get()));
+    nameApplicationForAssistiveTechnology();
     installSignalHandlers();
     watchForSessionEnd();
     addActions();

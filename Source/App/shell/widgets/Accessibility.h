@@ -17,6 +17,12 @@ namespace kx::Accessibility {
 void setRole(GtkWidget* widget, AtkRole role);
 void setName(GtkWidget* widget, const std::string& name);
 
+// A drawing area for a button that draws itself: besides its role and name, its accessible
+// object offers the action "click" (AtkAction), as GTK's own buttons do. The action, taken
+// on the main loop's next turn, emits the widget's "activate" signal (what gtk_widget_activate
+// does); the button connects its click there. A widget that is insensitive or hidden refuses it.
+GtkWidget* newButtonArea();
+
 // Whether `event` is a key that presses a focused button: Space, Return or Enter, without
 // Control, Alt or Super.
 bool activatesButton(const GdkEventKey& event);

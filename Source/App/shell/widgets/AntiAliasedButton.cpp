@@ -14,7 +14,7 @@ AntiAliasedButton::AntiAliasedButton()
 }
 
 AntiAliasedButton::AntiAliasedButton(bool tracksMouse)
-    : View(gtk_drawing_area_new())
+    : View(tracksMouse ? Accessibility::newButtonArea() : gtk_drawing_area_new())
 {
     // A label is static text: Tab passes it by, and a screen reader reads it as text.
     gtk_widget_set_can_focus(widget(), FALSE);

@@ -19,6 +19,12 @@ ButtonTracking::ButtonTracking(GtkWidget* widget, std::function<void(bool)> pres
     nameFromTooltip();
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
         widget, "key-press-event", [this](GtkWidget*, GdkEventKey* event) -> gboolean { return keyPressed(*event); }));
+    // A screen reader's "click" (a widget of Accessibility::newButtonArea).
+    if (g_signal_lookup("activate", G_OBJECT_TYPE(widget)))
+        connections_.push_back(SignalConnection::connect<void(GtkWidget*)>(widget, "activate", [this](GtkWidget*) {
+            if (!tracking_)
+                click();
+        }));
     // Over whatever the widget drew itself.
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, cairo_t*)>(
         widget, "draw",

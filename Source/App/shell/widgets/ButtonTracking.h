@@ -5,7 +5,8 @@
 // window. The keyboard: the widget takes the focus (Tab reaches it, a click does not give it),
 // Space, Return and Enter click it, and a focus ring shows over it while the keyboard is in use.
 // A screen reader finds it as a button of `role`, named by `setAccessibleName`, else by its
-// tooltip. Main thread only.
+// tooltip, and presses it through its action "click" when the widget was made with
+// Accessibility::newButtonArea. Main thread only.
 #pragma once
 
 #include <functional>

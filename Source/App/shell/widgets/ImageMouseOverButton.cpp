@@ -2,10 +2,12 @@
 
 #include <gdk/gdk.h>
 
+#include "App/shell/widgets/Accessibility.h"
+
 namespace kx {
 
 ImageMouseOverButton::ImageMouseOverButton(const std::string& imageName, NamedImages& images)
-    : View(gtk_drawing_area_new())
+    : View(Accessibility::newButtonArea())
     , imageName_(imageName)
     , images_(images)
     , tintColor_(Color{1, 0, 0, 1})

@@ -1,5 +1,7 @@
 #include "App/shell/widgets/SimpleButton.h"
 
+#include "App/shell/widgets/Accessibility.h"
+
 namespace kx {
 
 namespace {
@@ -12,7 +14,7 @@ void setSource(cairo_t* cr, const Color& color)
 } // namespace
 
 SimpleButton::SimpleButton()
-    : View(gtk_drawing_area_new())
+    : View(Accessibility::newButtonArea())
 {
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);

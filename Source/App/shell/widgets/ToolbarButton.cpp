@@ -5,11 +5,12 @@
 #include <gdk/gdk.h>
 
 #include "App/shell/AppAppearance.h"
+#include "App/shell/widgets/Accessibility.h"
 
 namespace kx {
 
 ToolbarButton::ToolbarButton(std::string imageName, NamedImages& images)
-    : View(gtk_drawing_area_new())
+    : View(Accessibility::newButtonArea())
     , imageName_(std::move(imageName))
     , images_(&images)
 {
@@ -17,7 +18,7 @@ ToolbarButton::ToolbarButton(std::string imageName, NamedImages& images)
 }
 
 ToolbarButton::ToolbarButton(GdkPixbuf* image)
-    : View(gtk_drawing_area_new())
+    : View(Accessibility::newButtonArea())
     , image_(GObjectRef<GdkPixbuf>::retain(image))
 {
     setUp();

@@ -1,11 +1,12 @@
 #include "App/shell/widgets/WelcomeWindowButton.h"
 
 #include "App/shell/ColorConstants.h"
+#include "App/shell/widgets/Accessibility.h"
 
 namespace kx {
 
 WelcomeWindowButton::WelcomeWindowButton(const std::string& title)
-    : View(gtk_drawing_area_new())
+    : View(Accessibility::newButtonArea())
 {
     connect<gboolean(GtkWidget*, cairo_t*)>("draw", [this](GtkWidget*, cairo_t* cr) -> gboolean {
         draw(cr);

@@ -358,6 +358,21 @@ TEST_F(WidgetsGui, DrawnButtonsAreReachedWithTabPressedWithSpaceOrReturnAndNamed
     press(simple, GDK_KEY_Return, false);
     kxtest::spinFor(std::chrono::milliseconds(200));
     EXPECT_EQ(pressed, (std::vector<std::string>{"open", "toolbar", "close"}));
+
+    // A screen reader presses each through its action "click", as GTK's own buttons (the
+    // disabled one ignores it, as it ignores the keys); the label offers none.
+    pressed.clear();
+    for (kx::View* button : std::initializer_list<kx::View*>{&open, &toolbar, &text, &close, &simple}) {
+        AtkObject* accessible = gtk_widget_get_accessible(button->widget());
+        ASSERT_TRUE(ATK_IS_ACTION(accessible));
+        EXPECT_EQ(atk_action_get_n_actions(ATK_ACTION(accessible)), 1);
+        EXPECT_STREQ(atk_action_get_name(ATK_ACTION(accessible), 0), "click");
+        EXPECT_TRUE(atk_action_do_action(ATK_ACTION(accessible), 0));
+    }
+    EXPECT_FALSE(ATK_IS_ACTION(gtk_widget_get_accessible(label.widget())));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return pressed.size() == 4; }));
+    kxtest::spinFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(pressed, (std::vector<std::string>{"open", "toolbar", "text", "close"}));
 }
 
 TEST_F(WidgetsGui, AToolbarToggleTellsAScreenReaderItsStateAndSetsItWithoutActing)
