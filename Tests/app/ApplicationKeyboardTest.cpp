@@ -139,6 +139,11 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(Display::focusWindow("Untitled"));
     Display::pressControl('w');
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+    // Back, the keys are in the list again, and that is what a screen reader hears, not the
+    // "New" that closed the window.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "Beta"; }, windowTimeout)) << reader.focus().name;
+    EXPECT_TRUE(kxtest::spinUntil([&] { return std::chrono::steady_clock::now() - reader.lastFocusChange() > 500ms; }));
+    EXPECT_EQ(reader.focus().name + " (" + reader.focus().role + ")", "Beta (list item)");
 
     // The About window, from the main menu's button: Down to the application's submenu, Right
     // into it, Down to About.

@@ -186,10 +186,11 @@ void WelcomeWindow::makeKeyAndOrderFront()
     // The activations that follow this showing show what was read here.
     listReadForShowing_ = g_get_monotonic_time();
     placeOnScreen();
-    // Shown anew, the keys start at the list (Return opens its selected project), not at the
-    // first control in Tab order.
+    // Shown anew, the keys start at the list's selected row (Return opens its project), not
+    // where they were when the window closed. (A focus set on a hidden window with
+    // gtk_window_set_focus is only reported: the widget that had the keys keeps them.)
     if (recentsTableView_ && !gtk_widget_get_visible(widget()))
-        gtk_window_set_focus(gtkWindow(), recentsTableView_->widget());
+        recentsTableView_->focusSelectedRow();
     TitlelessWindow::makeKeyAndOrderFront();
     bridge_.reportExperimentShown();
 }

@@ -81,8 +81,8 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView()
     // The focus given to the list goes on to its selected row: the arrow keys start there, and a
     // screen reader reads the project, not an empty list.
     connect<gboolean(GtkWidget*, GdkEvent*)>("focus-in-event", [this](GtkWidget* list, GdkEvent*) -> gboolean {
-        if (GtkListBoxRow* selected = gtk_list_box_get_selected_row(listBox()); selected && gtk_widget_has_focus(list))
-            gtk_widget_grab_focus(GTK_WIDGET(selected));
+        if (gtk_widget_has_focus(list))
+            focusSelectedRow();
         return FALSE;
     });
     gtk_widget_add_events(widget(), GDK_BUTTON_PRESS_MASK);
@@ -158,8 +158,19 @@ int WelcomeWindowRecentsTableView::selectedRow() const
 
 void WelcomeWindowRecentsTableView::selectRow(int row)
 {
-    if (WelcomeWindowRecentsRowBackgroundView* view = rowView(row))
-        gtk_list_box_select_row(listBox(), view->row());
+    WelcomeWindowRecentsRowBackgroundView* view = rowView(row);
+    if (!view)
+        return;
+    const bool hasKeys = gtk_widget_has_focus(widget()) || gtk_container_get_focus_child(GTK_CONTAINER(widget()));
+    gtk_list_box_select_row(listBox(), view->row());
+    if (hasKeys)
+        gtk_widget_grab_focus(GTK_WIDGET(view->row()));
+}
+
+void WelcomeWindowRecentsTableView::focusSelectedRow()
+{
+    GtkListBoxRow* selected = gtk_list_box_get_selected_row(listBox());
+    gtk_widget_grab_focus(selected ? GTK_WIDGET(selected) : widget());
 }
 
 int WelcomeWindowRecentsTableView::rowAtY(double y) const

@@ -63,7 +63,11 @@ public:
     WelcomeWindowRecentsRowBackgroundView* rowView(int row) const;
     // -1 when no row is selected.
     int selectedRow() const;
+    // Selects `row`; while the keys are in the list they go with the selection, so that what
+    // a screen reader reads is what Return opens.
     void selectRow(int row);
+    // Gives the keys to the selected row, or to the list while it has none.
+    void focusSelectedRow();
     int rowAtY(double y) const;
 
     // The context menu for a press at `y` (list coordinates): selects the row there and shows

@@ -85,7 +85,7 @@ void WelcomeWindow::addRecentsSidebar(bool)
     layoutSidebar();
 
     gtk_widget_set_can_focus(recentsTableView_->widget(), TRUE);
-    gtk_window_set_focus(gtkWindow(), recentsTableView_->widget());
+    recentsTableView_->focusSelectedRow();
 
     updateRecentsAppearance();
     AppAppearance::shared().observeHandlers.push_back([this, alive = std::weak_ptr<int>(alive_)] {

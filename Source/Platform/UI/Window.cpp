@@ -387,6 +387,9 @@ void Window::makeKeyAndOrderFront()
         fitWorkArea();
     gtk_widget_show(window_.get());
     gtk_window_present(gtkWindow());
+    // GTK hides the ring at every mapping until the next key.
+    if (focusVisibleWhenHidden_)
+        gtk_window_set_focus_visible(gtkWindow(), TRUE);
 }
 
 void Window::orderFront()
@@ -438,6 +441,7 @@ void Window::hideNow()
     if (hide == PendingHide::close)
         windowWillClose();
     stopShaking();
+    focusVisibleWhenHidden_ = gtk_window_get_focus_visible(gtkWindow());
     if (WindowMenuBar* bar = menuBar())
         gtk_menu_shell_deactivate(GTK_MENU_SHELL(bar->menuBar()));
     gtk_widget_hide(window_.get());

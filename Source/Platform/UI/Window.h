@@ -119,7 +119,8 @@ public:
     // grows by it and WebKit zooms its pages by it: a layout in points grows with them.
     static double textScale();
 
-    // Shows the window and gives it the focus.
+    // Shows the window and gives it the focus. A window closed while its focus ring showed (the
+    // keyboard was in use) shows it again at once, where the keys are now.
     virtual void makeKeyAndOrderFront();
     // Shows the window in front of the others without taking the focus.
     void orderFront();
@@ -162,6 +163,7 @@ private:
     bool menuBarVisible_ = true;
     bool movableByBackground_ = false;
     bool moved_ = false;
+    bool focusVisibleWhenHidden_ = false;
     PendingHide pendingHide_ = PendingHide::none;
     guint shakeTick_ = 0;
     gint64 shakeStart_ = 0;

@@ -673,7 +673,14 @@ TEST_F(WelcomeWindowGui, EveryControlIsReachedWithTabAndPressedWithSpaceOrReturn
     ASSERT_TRUE(kxtest::spinUntil([&] { return newDocuments == 1; }));
     EXPECT_TRUE(kxtest::spinUntil([&] { return !window->isVisible(); }));
 
+    // Shown again, the keys are at the selected row and nowhere else, with the ring the
+    // keyboard had when "New" closed the window: what a screen reader hears is what Return opens.
     ASSERT_TRUE(show());
+    GtkWidget* firstRow = window->recentsTableView()->rowView(0)->widget();
+    EXPECT_TRUE(kxtest::spinUntil([&] { return gtk_widget_has_focus(firstRow); }));
+    EXPECT_EQ(gtk_window_get_focus(gtkWindow), firstRow);
+    EXPECT_FALSE(gtk_widget_has_focus(window->newButton().widget()));
+    EXPECT_TRUE(gtk_widget_has_visible_focus(firstRow));
     ASSERT_TRUE(tabTo(gtkWindow, "Close"));
     EXPECT_EQ(focusedRole(gtkWindow), ATK_ROLE_PUSH_BUTTON);
     saveFocusScreenshot(window->widget(), "welcome-keyboard-close-night");
