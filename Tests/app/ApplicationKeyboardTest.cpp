@@ -2,8 +2,9 @@
 // announces it: the start window (the recent list, "Open…", "New", an example), a document
 // window's menus and toolbar, the preview's toolbar and its settings menu, the live-sharing
 // popover and an alert are each reached with Tab and the arrow keys and pressed with Space or
-// Return; the focus is followed over AT-SPI, and every window on the way is walked there for a
-// control that a screen reader could not announce or press.
+// Return; the focus is followed over AT-SPI, Tab takes the same stops round after round, and
+// every window on the way is walked there for a control that a screen reader could not
+// announce or press.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,6 +60,37 @@ bool arrowTo(ScreenReader& reader, const std::string& key, const std::string& na
     return reader.focus().name == name;
 }
 
+// What Tab reaches from the focus, each control as announced ("name (role)"), until the focus
+// has come round to where it started.
+std::vector<std::string> tabRound(ScreenReader& reader)
+{
+    const auto announced = [&] { return reader.focus().name + " (" + reader.focus().role + ")"; };
+    const std::string start = announced();
+    std::vector<std::string> round;
+    for (int press = 0; press < 40 && (round.empty() || round.back() != start); ++press)
+        round.push_back(pressAndFollow(reader, "Tab") ? announced() : "(no focus)");
+    return round;
+}
+
+// Two rounds of Tab from the focus take the same stops, each one a control with a name, and
+// reach the controls `expected` in their order.
+void expectSteadyTabOrder(ScreenReader& reader, const std::vector<std::string>& expected,
+                          std::source_location where = std::source_location::current())
+{
+    SCOPED_TRACE(::testing::Message() << "Tab order checked at line " << where.line());
+    const std::vector<std::string> first = tabRound(reader);
+    std::string stops;
+    std::size_t reached = 0;
+    for (const auto& stop : first) {
+        stops += "[" + stop + "]";
+        EXPECT_FALSE(stop.starts_with(" (") || stop == "(no focus)") << "an empty stop";
+        if (reached < expected.size() && stop.starts_with(expected[reached] + " ("))
+            ++reached;
+    }
+    EXPECT_EQ(reached, expected.size()) << stops;
+    EXPECT_EQ(tabRound(reader), first) << "the first round: " << stops;
+}
+
 // No window of `app` on screen holds a control that a screen reader cannot announce, and the
 // control `name` is among them (in `window`, when given: a window's title, or its role in
 // brackets for one without, as "(dialog)"), announced as `name`.
@@ -107,10 +139,19 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(app.waitForStep("showLoginWindow"));
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(kxtest::loginTitle); }, windowTimeout));
     expectAnnounced(reader, app, "Main Menu", kxtest::loginTitle);
+    // The login window takes the keys in its first field; its Tab order holds round after round.
+    ASSERT_TRUE(Display::focusWindow(kxtest::loginTitle));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "Your name"; }, windowTimeout));
+    EXPECT_EQ(reader.focus().role, "entry");
+    expectSteadyTabOrder(reader, {"Email", "Sign In", "Main Menu", "Your name"});
     signInThroughSecondProcess(home, app);
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
     ASSERT_TRUE(Display::focusWindow(startTitle));
     expectAnnounced(reader, app, "Open\u2026", startTitle);
+
+    // Round after round, Tab takes the same stops: every control of the window and of its page.
+    ASSERT_TRUE(tabTo(reader, "Close", "push button"));
+    expectSteadyTabOrder(reader, {"Main Menu", "Beta", "Start the Tutorial", "Contact Support", "Open\u2026", "New", "Close"});
 
     // The recent list: one stop of Tab, the rows by the arrow keys, each read as its project.
     ASSERT_TRUE(tabTo(reader, "Beta", "list item"));
@@ -137,6 +178,8 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     Display::pressKey("space");
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
     ASSERT_TRUE(Display::focusWindow("Untitled"));
+    ASSERT_TRUE(tabTo(reader, "Show Preview", "push button"));
+    expectSteadyTabOrder(reader, {"Live Sharing", "Add Frame", "Frame text", "Show Preview"});
     Display::pressControl('w');
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
     // Back, the keys are in the list again, and that is what a screen reader hears, not the

@@ -19,6 +19,7 @@ struct LoginWindow::Private {
     Spinner spinner;
     GObjectRef<GtkCssProvider> background = GObjectRef<GtkCssProvider>::adopt(gtk_css_provider_new());
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    SignalConnection pageLoads;
 };
 
 namespace {
@@ -73,6 +74,13 @@ LoginWindow::LoginWindow(Handlers handlers)
         });
         return true;
     });
+    // The keys start in the page's first field, also of each page loaded later (a sign-in
+    // refused), unless the user has taken them elsewhere meanwhile.
+    d_->pageLoads = SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
+        controller_->webView().wkWebView(), "load-changed", [this](WebKitWebView* view, WebKitLoadEvent event) {
+            if (event == WEBKIT_LOAD_FINISHED && isVisible() && gtk_widget_is_focus(GTK_WIDGET(view)))
+                controller_->webView().focusFirstControl();
+        });
     controller_->setBridgeHandler([this](const std::string& method, const nlohmann::json& arguments) {
         if (method == "enterpriseDomain" && arguments.is_string() && d_->handlers.enterpriseDomain)
             d_->handlers.enterpriseDomain(arguments.get<std::string>());
@@ -81,6 +89,7 @@ LoginWindow::LoginWindow(Handlers handlers)
 
 LoginWindow::~LoginWindow()
 {
+    d_->pageLoads.disconnect();
     d_->alive.reset();
     controller_->cleanup();
 }
@@ -131,6 +140,7 @@ void LoginWindow::show()
 {
     fitToScreen();
     d_->window.makeKeyAndOrderFront();
+    controller_->webView().focusFirstControl();
 }
 
 void LoginWindow::close()

@@ -2,11 +2,14 @@
 
 #include <cmath>
 
+#include "App/web/PageFocusTraversal.h"
+
 namespace kx {
 
 MovableWKWebView::MovableWKWebView(WebKitSettings* settings, WebKitWebView* relatedView)
     : WebBridge::WebView(settings, relatedView)
     , magnificationRecognizer_(GObjectRef<GtkGesture>::adopt(gtk_gesture_zoom_new(widget())))
+    , focusTraversal_(std::make_unique<PageFocusTraversal>(wkWebView()))
 {
     // Focus requests of GTK itself (a click, the window's focus chain) obey the same rule.
     connections_.push_back(SignalConnection::connect<void(GtkWidget*)>(widget(), "grab-focus", [this](GtkWidget* widget) {
@@ -41,6 +44,11 @@ bool MovableWKWebView::isHiddenOrHasHiddenAncestor() const
             return true;
     }
     return false;
+}
+
+void MovableWKWebView::focusFirstControl()
+{
+    focusTraversal_->focusFirstControl();
 }
 
 bool MovableWKWebView::becomeFirstResponder()

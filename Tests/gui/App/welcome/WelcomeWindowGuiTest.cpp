@@ -658,6 +658,13 @@ TEST_F(WelcomeWindowGui, EveryControlIsReachedWithTabAndPressedWithSpaceOrReturn
     ASSERT_TRUE(tabTo(gtkWindow, "Open\u2026"));
     EXPECT_EQ(focusedRole(gtkWindow), ATK_ROLE_PUSH_BUTTON);
     saveFocusScreenshot(window->widget(), "welcome-keyboard-open-day");
+    // Shift+Tab goes back into the page, at its last control, and Tab comes out to "Open…".
+    kxtest::pressKey(window->widget(), GDK_KEY_ISO_Left_Tab, GDK_SHIFT_MASK);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return evaluate("document.activeElement.id") == "link-support"; }));
+    kxtest::typeKey(GDK_KEY_Tab);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return focusedName(gtkWindow) == "Open\u2026"; }));
+    kxtest::settle();
+    EXPECT_EQ(focusedName(gtkWindow), "Open\u2026") << "one press, one stop";
     kxtest::pressKey(window->widget(), GDK_KEY_Return, GDK_CONTROL_MASK);
     kxtest::settle();
     EXPECT_EQ(openPanels, 0);
