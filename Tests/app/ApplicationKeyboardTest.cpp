@@ -160,6 +160,13 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     EXPECT_EQ(reader.focus().name, "Alpha");
     ASSERT_TRUE(pressAndFollow(reader, "Up"));
     EXPECT_EQ(reader.focus().name, "Beta");
+    // Shift+F10 and the Menu key open a row's menu, as a right click does.
+    for (const bool menuKey : {false, true}) {
+        Display::pressKey(menuKey ? "Menu" : "F10", false, !menuKey);
+        EXPECT_TRUE(kxtest::spinUntil([&] { return popupItems(app) == std::vector<std::string>{"Show in Files"}; }));
+        Display::pressKey("Escape");
+        ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
+    }
     ASSERT_TRUE(pressAndFollow(reader, "Tab"));
     EXPECT_NE(reader.focus().role, "list item") << "Tab leaves the list at once";
 

@@ -126,6 +126,14 @@ AboutWindow::AboutWindow()
     gtk_widget_show_all(column);
     setContentView(column);
 
+    // Escape closes it, as it closes a dialog.
+    connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
+        widget(), "key-press-event", [this](GtkWidget*, GdkEventKey* event) -> gboolean {
+            if (event->keyval != GDK_KEY_Escape || (event->state & gtk_accelerator_get_default_mod_mask()))
+                return FALSE;
+            performClose();
+            return TRUE;
+        }));
     gtk_widget_add_events(widget(), GDK_BUTTON_RELEASE_MASK);
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventButton*)>(
         widget(), "button-release-event", [this](GtkWidget* window, GdkEventButton* event) -> gboolean {

@@ -1,7 +1,8 @@
 // The About window's views: the application icon, the name, the version (which its controller
 // switches between the marketing version and the build number when clicked), the build's
 // name, and links to the acknowledgements and the terms of service. Its title bar is see-
-// through and the window moves when its background is dragged. The controller acts on it.
+// through, the window moves when its background is dragged, and Escape closes it. The
+// controller acts on it.
 //
 // The links are buttons that look like links and send their action: they carry no address of
 // their own, and a right click on them, as anywhere in the window, is the window's.

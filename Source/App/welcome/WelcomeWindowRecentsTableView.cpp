@@ -85,6 +85,8 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView()
             focusSelectedRow();
         return FALSE;
     });
+    // Shift+F10 and the Menu key on a row: the row passes them on to the list.
+    connect<gboolean(GtkWidget*)>("popup-menu", [this](GtkWidget*) -> gboolean { return menuForSelectedRow() != nullptr; });
     gtk_widget_add_events(widget(), GDK_BUTTON_PRESS_MASK);
     connect<gboolean(GtkWidget*, GdkEventButton*)>("button-press-event", [this](GtkWidget*, GdkEventButton* event) -> gboolean {
         if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_SECONDARY)
@@ -181,7 +183,28 @@ int WelcomeWindowRecentsTableView::rowAtY(double y) const
 
 std::shared_ptr<NativeMenu> WelcomeWindowRecentsTableView::menuForEvent(double y, const GdkEventButton* event)
 {
-    const int row = rowAtY(y);
+    std::optional<Rect> at;
+    if (std::optional<Point> point = event ? inToplevel(widget(), *event) : std::nullopt)
+        at = Rect{*point, {1, 1}};
+    return showMenu(rowAtY(y), at);
+}
+
+std::shared_ptr<NativeMenu> WelcomeWindowRecentsTableView::menuForSelectedRow()
+{
+    const int row = selectedRow();
+    WelcomeWindowRecentsRowBackgroundView* view = rowView(row);
+    if (!view)
+        return nullptr;
+    GtkWidget* rowWidget = view->widget();
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(rowWidget, gtk_widget_get_toplevel(rowWidget), 0, 0, &x, &y))
+        return showMenu(row, std::nullopt);
+    return showMenu(row, Rect{{double(x), double(y)},
+                              {double(gtk_widget_get_allocated_width(rowWidget)), double(gtk_widget_get_allocated_height(rowWidget))}});
+}
+
+std::shared_ptr<NativeMenu> WelcomeWindowRecentsTableView::showMenu(int row, std::optional<Rect> at)
+{
     if (row < 0 || !welcomeWindow || !welcomeWindow->shouldSelectRow(row))
         return nullptr;
     selectRow(row);
@@ -189,9 +212,6 @@ std::shared_ptr<NativeMenu> WelcomeWindowRecentsTableView::menuForEvent(double y
     auto item = NativeMenuItem::make(showInFinderTitle, showInFinderAction, "");
     item->setTarget(this);
     menu->insertItem(item, 0);
-    std::optional<Rect> at;
-    if (std::optional<Point> point = event ? inToplevel(widget(), *event) : std::nullopt)
-        at = Rect{*point, {1, 1}};
     MenuPopup::popUp(menu, widget(), at, [](std::shared_ptr<NativeMenuItem>) {});
     return menu;
 }

@@ -1,12 +1,13 @@
 // The start window's list of recent documents: one row a document, one row always selected
 // while there are rows, a double click or Return opening the selected one, the arrow keys
-// moving the selection (Tab stops once, at the selected row), and a context menu
-// that shows a document in the file manager. Its delegate (the start window) decides what the
+// moving the selection (Tab stops once, at the selected row), and a context menu (a right
+// click, Shift+F10 or the Menu key) that shows a document in the file manager. Its delegate (the start window) decides what the
 // rows are and what opening does.
 #pragma once
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <gtk/gtk.h>
@@ -73,10 +74,14 @@ public:
     // The context menu for a press at `y` (list coordinates): selects the row there and shows
     // the menu, when the delegate lets it be selected. The menu, or nullptr when none showed.
     std::shared_ptr<NativeMenu> menuForEvent(double y, const GdkEventButton* event);
+    // The same for the selected row, below it: Shift+F10 and the Menu key.
+    std::shared_ptr<NativeMenu> menuForSelectedRow();
     // Shows the selected document in the file manager.
     void showInFinder();
 
 private:
+    // Shows the menu for `row` at `at` (the top-level window's points; none: the pointer).
+    std::shared_ptr<NativeMenu> showMenu(int row, std::optional<Rect> at);
     void buildRows(int end);
 
     std::vector<std::unique_ptr<WelcomeWindowRecentsRowBackgroundView>> rows_;
