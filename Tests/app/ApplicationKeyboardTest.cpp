@@ -75,7 +75,7 @@ std::vector<std::string> tabRound(ScreenReader& reader)
 // Two rounds of Tab from the focus take the same stops, each one a control with a name, and
 // reach the controls `expected` in their order.
 void expectSteadyTabOrder(ScreenReader& reader, const std::vector<std::string>& expected,
-                          std::source_location where = std::source_location::current())
+                          kxtest::SourceLocation where = kxtest::SourceLocation::current())
 {
     SCOPED_TRACE(::testing::Message() << "Tab order checked at line " << where.line());
     const std::vector<std::string> first = tabRound(reader);
