@@ -159,7 +159,7 @@ struct Program::State {
     std::string output;
 };
 
-Program::Program(std::vector<std::string> arguments, std::optional<std::string> input, std::source_location where)
+Program::Program(std::vector<std::string> arguments, std::optional<std::string> input, kxtest::SourceLocation where)
     : name_(arguments.empty() ? "" : arguments.front())
     , state_(std::make_shared<State>())
 {
@@ -213,7 +213,7 @@ Program::~Program()
     }
 }
 
-bool Program::wait(std::chrono::milliseconds timeout, std::source_location where)
+bool Program::wait(std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     if (!state_->process)
         return false;
@@ -240,7 +240,7 @@ const std::string& Program::output() const
 }
 
 ProgramResult runProgram(std::vector<std::string> arguments, std::optional<std::string> input, std::chrono::milliseconds timeout,
-                         std::source_location where)
+                         kxtest::SourceLocation where)
 {
     Program program(std::move(arguments), std::move(input), where);
     if (!program.wait(timeout, where))

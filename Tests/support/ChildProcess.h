@@ -63,7 +63,7 @@ private:
 class Program {
 public:
     explicit Program(std::vector<std::string> arguments, std::optional<std::string> input = std::nullopt,
-                     std::source_location where = std::source_location::current());
+                     kxtest::SourceLocation where = kxtest::SourceLocation::current());
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -71,7 +71,7 @@ public:
     // Waits until it ends; false when it did not start, or at the deadline (the test then fails
     // naming the program and `where`, and the program is killed).
     bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(60),
-              std::source_location where = std::source_location::current());
+              kxtest::SourceLocation where = kxtest::SourceLocation::current());
     bool ended() const;
     // Its exit status; -1 while it runs, when it did not start or did not exit by itself.
     int status() const;
@@ -93,6 +93,6 @@ struct ProgramResult {
 // Runs a program to its end (see Program); at the deadline it is killed and the test fails.
 ProgramResult runProgram(std::vector<std::string> arguments, std::optional<std::string> input = std::nullopt,
                          std::chrono::milliseconds timeout = std::chrono::seconds(60),
-                         std::source_location where = std::source_location::current());
+                         kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 } // namespace kxtest

@@ -21,7 +21,7 @@ struct Answer {
 
 template <class Value>
 std::optional<Value> waitFor(const std::shared_ptr<Answer<Value>>& answer, const char* what, std::chrono::milliseconds timeout,
-                             std::source_location where)
+                             kxtest::SourceLocation where)
 {
     const auto ownDeadline = std::chrono::steady_clock::now() + timeout;
     if (spinUntil([&] { return answer->done; }, timeout, where))
@@ -35,7 +35,7 @@ std::optional<Value> waitFor(const std::shared_ptr<Answer<Value>>& answer, const
 
 } // namespace
 
-std::optional<std::string> clipboardText(GtkClipboard* clipboard, std::chrono::milliseconds timeout, std::source_location where)
+std::optional<std::string> clipboardText(GtkClipboard* clipboard, std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     auto answer = std::make_shared<Answer<std::optional<std::string>>>();
     gtk_clipboard_request_text(
@@ -51,7 +51,7 @@ std::optional<std::string> clipboardText(GtkClipboard* clipboard, std::chrono::m
     return waitFor(answer, "text", timeout, where).value_or(std::nullopt);
 }
 
-bool clipboardOffers(GtkClipboard* clipboard, GdkAtom target, std::chrono::milliseconds timeout, std::source_location where)
+bool clipboardOffers(GtkClipboard* clipboard, GdkAtom target, std::chrono::milliseconds timeout, kxtest::SourceLocation where)
 {
     auto answer = std::make_shared<Answer<std::vector<GdkAtom>>>();
     gtk_clipboard_request_targets(

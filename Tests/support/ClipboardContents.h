@@ -7,18 +7,19 @@
 
 #include <chrono>
 #include <optional>
-#include <source_location>
 #include <string>
+
+#include "support/SourceLocation.h"
 
 namespace kxtest {
 
 // The clipboard's text; nullopt when it has none, or when no answer came (then, when its own
 // time-out passed rather than a wait's around it, the test fails naming `where`).
 std::optional<std::string> clipboardText(GtkClipboard* clipboard, std::chrono::milliseconds timeout = std::chrono::seconds(5),
-                                         std::source_location where = std::source_location::current());
+                                         kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 // Whether the clipboard offers `target`, answered likewise.
 bool clipboardOffers(GtkClipboard* clipboard, GdkAtom target, std::chrono::milliseconds timeout = std::chrono::seconds(5),
-                     std::source_location where = std::source_location::current());
+                     kxtest::SourceLocation where = kxtest::SourceLocation::current());
 
 } // namespace kxtest

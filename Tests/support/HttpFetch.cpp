@@ -17,7 +17,7 @@
 namespace kxtest {
 
 HttpResponse fetch(const std::string& url, const std::string& method, const std::map<std::string, std::string>& headers,
-                   std::source_location where)
+                   kxtest::SourceLocation where)
 {
     HttpResponse response;
     GProxyResolver* direct = g_simple_proxy_resolver_new(nullptr, nullptr);
@@ -69,7 +69,7 @@ HttpResponse fetch(const std::string& url, const std::string& method, const std:
     return response;
 }
 
-std::string rawRequest(int port, const std::string& request, std::source_location where)
+std::string rawRequest(int port, const std::string& request, kxtest::SourceLocation where)
 {
     std::string answer;
     std::atomic<bool> done = false;

@@ -15,7 +15,7 @@ struct ModalAnswerer::State {
     std::function<void(GtkWidget*)> answer;
     int times = 1;
     std::chrono::milliseconds timeout;
-    std::source_location where;
+    kxtest::SourceLocation where;
 
     int answered = 0;
     Clock::time_point deadline;
@@ -61,7 +61,7 @@ struct ModalAnswerer::State {
 };
 
 ModalAnswerer::ModalAnswerer(std::string what, std::function<GtkWidget*()> find, std::function<void(GtkWidget*)> answer, int times,
-                             std::chrono::milliseconds timeout, std::source_location where)
+                             std::chrono::milliseconds timeout, kxtest::SourceLocation where)
     : state_(std::make_shared<State>())
 {
     state_->what = std::move(what);

@@ -10,8 +10,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <source_location>
 #include <string>
+
+#include "support/SourceLocation.h"
 
 namespace kxtest {
 
@@ -24,7 +25,7 @@ public:
     // every window `find` gives from then on is closed, until the answerer goes.
     ModalAnswerer(std::string what, std::function<GtkWidget*()> find, std::function<void(GtkWidget*)> answer, int times = 1,
                   std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                  std::source_location where = std::source_location::current());
+                  kxtest::SourceLocation where = kxtest::SourceLocation::current());
     ~ModalAnswerer();
     ModalAnswerer(const ModalAnswerer&) = delete;
     ModalAnswerer& operator=(const ModalAnswerer&) = delete;

@@ -7,6 +7,8 @@ namespace kxtest {
 
 class SourceLocation {
 public:
+    // Nowhere: no file, line 0.
+    constexpr SourceLocation() noexcept = default;
     // The caller's file and line when it stands in a default argument.
     static constexpr SourceLocation current(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE()) noexcept
     {
@@ -19,8 +21,8 @@ public:
 private:
     constexpr SourceLocation(const char* file, unsigned line) noexcept : file_(file), line_(line) {}
 
-    const char* file_;
-    unsigned line_;
+    const char* file_ = "";
+    unsigned line_ = 0;
 };
 
 } // namespace kxtest

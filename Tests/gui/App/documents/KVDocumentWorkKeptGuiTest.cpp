@@ -36,7 +36,7 @@ protected:
     // the main loop (a question runs a loop of its own); the texts of the questions go into
     // `asked`.
     bool quit(const std::vector<std::string>& buttons, std::vector<std::string>& asked,
-              std::source_location where = std::source_location::current())
+              kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {
         const auto shownAlert = []() -> GtkWidget* {
             const auto alerts = kx::Alert::shownAlerts();

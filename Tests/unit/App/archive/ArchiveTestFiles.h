@@ -12,7 +12,6 @@
 #include <map>
 #include <optional>
 #include <random>
-#include <source_location>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 
 #include "App/archive/KVDataReader.h"
 #include "support/ChildProcess.h"
+#include "support/SourceLocation.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -136,7 +136,7 @@ inline int runInChild(const std::function<int()>& body, std::optional<std::chron
 // Runs `body` in a child process and kills it with SIGKILL once `killWhen` holds (when it does
 // not within a minute, the test fails and the child is killed all the same). The wait status.
 inline int runInChild(const std::function<int()>& body, const std::function<bool()>& killWhen,
-                      std::source_location where = std::source_location::current())
+                      kxtest::SourceLocation where = kxtest::SourceLocation::current())
 {
     const pid_t child = startChild(body);
     if (child < 0)
