@@ -375,7 +375,8 @@ Rect PreviewWindow::frame() const
 
 std::optional<Rect> PreviewWindow::workArea() const
 {
-    return workAreaOfWindow(gtkWindow());
+    const auto area = workAreaOfWindow(gtkWindow());
+    return area ? std::optional(insideBorders(*area)) : std::nullopt;
 }
 
 std::vector<Rect> PreviewWindow::workAreas() const
@@ -389,7 +390,7 @@ std::vector<Rect> PreviewWindow::workAreas() const
             continue;
         GdkRectangle area;
         gdk_monitor_get_workarea(monitor, &area);
-        areas.push_back({{double(area.x), double(area.y)}, {double(area.width), double(area.height)}});
+        areas.push_back(insideBorders({{double(area.x), double(area.y)}, {double(area.width), double(area.height)}}));
     }
     return areas;
 }

@@ -49,9 +49,10 @@ public:
     // Moves the window and sizes its content so that the whole window has `frame`'s size.
     void setFrame(const Rect& frame);
     double titleBarHeight() const;
-    // The work area of the monitor the window is on (or would be on, at its frame).
+    // The work area of the monitor the window is on (or would be on, at its frame), less the
+    // window's border: where its frames stay for the whole window to stay in the work area.
     std::optional<Rect> workArea() const;
-    // The work areas of all monitors of the window's display.
+    // The work areas of all monitors of the window's display, likewise.
     std::vector<Rect> workAreas() const;
     // The smallest frame the window takes whatever size its content asks for: its toolbar's
     // width.

@@ -84,8 +84,8 @@ std::optional<Rect> PreviewWindowSizing::firstAppearanceFrame(const Rect& frame)
     if (!workArea)
         return std::nullopt;
     return PreviewSizing::firstAppearanceFrame(frame, device_().intrinsic, titleBarHeight(),
-                                               PreviewWindow::frameOfWindow(documentWindow), *workArea,
-                                               window_.minimumSize());
+                                               PreviewWindow::frameOfWindow(documentWindow),
+                                               window_.insideBorders(*workArea), window_.minimumSize());
 }
 
 Rect PreviewWindowSizing::placed(const Rect& frame) const

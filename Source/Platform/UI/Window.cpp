@@ -312,37 +312,70 @@ std::optional<Rect> Window::workArea() const
     return Rect{{double(area.x), double(area.y)}, {double(area.width), double(area.height)}};
 }
 
-Window::Decorations Window::decorations()
+Window::Decorations Window::decorations(bool realise) const
 {
-    // Realising the window the first time gives it and its content their sizes; a window
-    // shown before has them from then (GTK forgets them while it is hidden).
-    gtk_widget_realize(window_.get());
+    // Realising the window the first time gives it and its content their sizes.
+    if (realise)
+        gtk_widget_realize(window_.get());
+    GtkWidget* bar = gtk_window_get_titlebar(gtkWindow());
+    if (bar && !gtk_widget_get_visible(bar))
+        bar = nullptr;
     GtkAllocation whole, content;
     gtk_widget_get_allocation(window_.get(), &whole);
     gtk_widget_get_allocation(root_, &content);
-    if (whole.width <= 1 || content.width <= 1) {
-        if (decorations_)
-            return *decorations_;
+    if (gtk_widget_get_realized(window_.get()) && whole.width > 1 && content.width > 1) {
+        Decorations measured;
+        measured.left = content.x;
+        measured.right = std::max(0, whole.width - content.x - content.width);
+        measured.top = content.y;
+        measured.bottom = std::max(0, whole.height - content.y - content.height);
+        if (bar) {
+            GtkAllocation title;
+            gtk_widget_get_allocation(bar, &title);
+            measured.top = std::clamp(title.y, 0, content.y);
+            measured.titleBar = content.y - measured.top;
+        }
+        decorations_ = measured;
     }
-    Decorations decorations{{double(std::max(0, whole.width - content.width)), double(std::max(0, whole.height - content.height))},
-                            {double(content.x), double(content.y)}};
-    if (GtkWidget* bar = gtk_window_get_titlebar(gtkWindow()); bar && gtk_widget_get_visible(bar)) {
-        GtkAllocation title;
-        gtk_widget_get_allocation(bar, &title);
-        decorations.origin = {double(title.x), double(title.y)};
+    // GTK forgets the sizes while the window is hidden: they stay as last measured.
+    if (decorations_)
+        return *decorations_;
+    // Not realised yet: what the window asks for beyond its content (which a size asked of the
+    // window itself would spoil), the borders taken as alike on opposite sides.
+    int windowWidth = 0, windowHeight = 0, contentWidth = 0, contentHeight = 0, titleWidth = 0, titleHeight = 0;
+    gtk_widget_get_preferred_width(window_.get(), nullptr, &windowWidth);
+    gtk_widget_get_preferred_height(window_.get(), nullptr, &windowHeight);
+    gtk_widget_get_preferred_width(root_, nullptr, &contentWidth);
+    gtk_widget_get_preferred_height(root_, nullptr, &contentHeight);
+    if (bar) {
+        gtk_widget_get_preferred_width(bar, nullptr, &titleWidth);
+        gtk_widget_get_preferred_height(bar, nullptr, &titleHeight);
     }
-    decorations_ = decorations;
-    return decorations;
+    Decorations guessed;
+    guessed.left = guessed.right = std::max(0, windowWidth - std::max(contentWidth, titleWidth)) / 2.0;
+    guessed.top = guessed.bottom = std::max(0, windowHeight - contentHeight - titleHeight) / 2.0;
+    guessed.titleBar = titleHeight;
+    return guessed;
 }
 
-Size Window::contentSizeThatFits(Size wanted)
+Size Window::contentSizeThatFits(Size wanted) const
 {
     const auto area = workArea();
     if (!area)
         return wanted;
-    const Size around = decorations().size;
+    const Size around = decorations().around();
     return {std::max(1.0, std::min(wanted.width, area->size.width - around.width)),
             std::max(1.0, std::min(wanted.height, area->size.height - around.height))};
+}
+
+Rect Window::insideBorders(const Rect& area) const
+{
+    // Before its first showing a window sized by resizing must not be realised yet: GTK would
+    // keep the size it was realised at.
+    const Decorations borders = decorations(false);
+    return {{area.origin.x + borders.left, area.origin.y + borders.top},
+            {std::max(0.0, area.size.width - borders.left - borders.right),
+             std::max(0.0, area.size.height - borders.top - borders.bottom)}};
 }
 
 void Window::move(Point origin)
@@ -364,20 +397,20 @@ void Window::fitWorkArea()
     const auto area = workArea();
     if (!area)
         return;
-    const Decorations around = decorations();
+    const Decorations borders = decorations();
+    const Size around = borders.around();
     int x = 0, y = 0, width = 0, height = 0;
     gtk_window_get_position(gtkWindow(), &x, &y);
     gtk_window_get_size(gtkWindow(), &width, &height);
-    const Rect frame{{x - around.origin.x, y - around.origin.y},
-                     {width + around.size.width, height + around.size.height}};
+    const Rect frame{{x - borders.left, y - borders.top}, {width + around.width, height + around.height}};
     const Rect fitted = constrainedToWorkArea(frame, *area);
     if (fitted.size != frame.size)
-        gtk_window_resize(gtkWindow(), std::max(1, int(std::lround(fitted.size.width - around.size.width))),
-                          std::max(1, int(std::lround(fitted.size.height - around.size.height))));
+        gtk_window_resize(gtkWindow(), std::max(1, int(std::lround(fitted.size.width - around.width))),
+                          std::max(1, int(std::lround(fitted.size.height - around.height))));
     // A window GTK or the window manager places is placed inside the work area by them.
     if (moved_ && fitted.origin != frame.origin)
-        gtk_window_move(gtkWindow(), int(std::lround(fitted.origin.x + around.origin.x)),
-                        int(std::lround(fitted.origin.y + around.origin.y)));
+        gtk_window_move(gtkWindow(), int(std::lround(fitted.origin.x + borders.left)),
+                        int(std::lround(fitted.origin.y + borders.top)));
 }
 
 void Window::makeKeyAndOrderFront()

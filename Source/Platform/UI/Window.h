@@ -111,7 +111,11 @@ public:
     std::optional<Rect> workArea() const;
     // The content size a window that wants `wanted` opens at: `wanted` where its frame fits
     // the work area, else as much as fits there.
-    Size contentSizeThatFits(Size wanted);
+    Size contentSizeThatFits(Size wanted) const;
+    // `area` less the borders that the window draws outside its title bar and content: where a
+    // frame of the window measured without them (its position and its size with the title
+    // bar, as GTK tells them) lies whole when the window does.
+    Rect insideBorders(const Rect& area) const;
     // Puts the window at `origin` (its position as gtk_window_get_position tells it). A window
     // never moved opens where GTK or the window manager puts it.
     void move(Point origin);
@@ -138,15 +142,16 @@ protected:
 
 private:
     enum class PendingHide { none, orderOut, close };
-    // What the window draws around its content, in points, once it has a size; `origin` is
-    // where GTK counts its position from (inside the shadow, above the title bar).
+    // What the window draws around its title bar and content (borders, shadows), in points,
+    // once it has a size. GTK counts a window's position from inside them.
     struct Decorations {
-        Size size;
-        Point origin;
+        double left = 0, top = 0, right = 0, bottom = 0;
+        double titleBar = 0;
+        Size around() const { return {left + right, top + titleBar + bottom}; }
     };
-    Decorations decorations();
+    Decorations decorations(bool realise = true) const;
     void fitWorkArea();
-    std::optional<Decorations> decorations_;
+    mutable std::optional<Decorations> decorations_;
     void hideWhenNoMenuOpens(PendingHide hide);
     void hideNow();
     void packMenuBar();
