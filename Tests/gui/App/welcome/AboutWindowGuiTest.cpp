@@ -135,35 +135,6 @@ TEST_F(AboutWindowGui, VersionLinesOfOtherBuilds)
     EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(controller->window()->extraVersionInfoLabel())));
 }
 
-TEST_F(AboutWindowGui, AtEveryTextSizeTheWindowHoldsItsTextsWholeOnScreen)
-{
-    for (const double scale : {1.0, 1.5, 2.0}) {
-        SCOPED_TRACE(scale);
-        kxtest::TextScale textScale(scale);
-        show({{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleShortVersionString", "1.0.0"}});
-        kx::AboutWindow& window = *controller->window();
-        kxtest::settle();
-        EXPECT_TRUE(kxtest::isWholeOnScreen(window.widget()));
-        // Each text is laid out at its full size, inside the window.
-        GtkWidget* content = window.contentView();
-        for (GtkWidget* view : {GTK_WIDGET(window.titleLabel()), GTK_WIDGET(window.versionLabel()),
-                                GTK_WIDGET(window.acknowledgmentsLink()), GTK_WIDGET(window.termsOfServiceLink())}) {
-            int needed = 0; // margins included
-            gtk_widget_get_preferred_height(view, &needed, nullptr);
-            EXPECT_GE(gtk_widget_get_allocated_height(view) + gtk_widget_get_margin_top(view), needed);
-            int x = 0, y = 0;
-            gtk_widget_translate_coordinates(view, content, 0, gtk_widget_get_allocated_height(view), &x, &y);
-            EXPECT_LE(y, gtk_widget_get_allocated_height(content));
-        }
-        const std::string name = "about-text-" + std::to_string(int(scale * 100));
-        kxtest::saveWindowScreenshot(window.widget(), name + "-day");
-        kxtest::setDark(true);
-        kxtest::saveWindowScreenshot(window.widget(), name + "-night");
-        kxtest::setDark(false);
-        controller.reset();
-    }
-}
-
 TEST_F(AboutWindowGui, TheLinksOpenTheAcknowledgementsAndTheTermsAndARightClickOnThemIsTheWindows)
 {
     show({{"CFBundleIdentifier", "com.korvel.x.beta"}, {"CFBundleShortVersionString", "beta/1.2"},

@@ -106,14 +106,12 @@ inline kx::Rect workAreaOf(GtkWidget* window)
 // client know where its windows are).
 inline ::testing::AssertionResult isWholeOnScreen(GtkWidget* window)
 {
-    const kx::Rect frame = frameOnScreen(window);
-    const kx::Rect area = workAreaOf(window);
+    const kx::Rect frame = frameOnScreen(window), area = workAreaOf(window);
     if (kx::constrainedToWorkArea(frame, area) == frame)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the frame " << frame.origin.x << "," << frame.origin.y << " "
-                                         << frame.size.width << "x" << frame.size.height << " is not inside the work area "
-                                         << area.origin.x << "," << area.origin.y << " " << area.size.width << "x"
-                                         << area.size.height;
+    const auto text = [](const kx::Rect& r) { return std::to_string(int(r.origin.x)) + "," + std::to_string(int(r.origin.y)) + " "
+                                                  + std::to_string(int(r.size.width)) + "x" + std::to_string(int(r.size.height)); };
+    return ::testing::AssertionFailure() << "the frame " << text(frame) << " is not inside the work area " << text(area);
 }
 
 // Sets the desktop's text scaling (Xft DPI) for as long as it lives.
