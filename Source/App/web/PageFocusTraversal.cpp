@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/MainQueue.h"
 
 namespace kx {
@@ -92,6 +93,11 @@ bool PageFocusTraversal::enter(Entry entry)
         viewAnnounced_.disconnect();
         return false;
     }
+    // Without an announcement (nothing of GTK's accessibility listens) the page gets it anyway.
+    MainQueue::after(announcementWait, [this, alive = std::weak_ptr<int>(alive_), entry, entering = ++entries_] {
+        if (!alive.expired() && entering == entries_ && std::exchange(awaitingAnnouncement_, false))
+            focusEdge(entry);
+    });
     return true;
 }
 
@@ -128,11 +134,10 @@ void PageFocusTraversal::focusEdge(Entry entry)
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
                 GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
-                const bool focused = value && jsc_value_is_boolean(value) && jsc_value_to_boolean(value);
-                if (value)
-                    g_object_unref(value);
+                const auto value = GObjectRef<JSCValue>::adopt(
+                    webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error));
                 g_clear_error(&error);
+                const bool focused = value && jsc_value_is_boolean(value.get()) && jsc_value_to_boolean(value.get());
                 if (!pending->alive.expired())
                     pending->self->entered(pending->entry, focused);
             },
@@ -159,22 +164,20 @@ void PageFocusTraversal::toplevelChanged()
     if (GTK_IS_WINDOW(toplevel))
         toplevelKeys_ = SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
             toplevel, "key-press-event",
-            [this](GtkWidget*, GdkEventKey* event) -> gboolean { return toplevelKeyPressed(*event); });
+            [this](GtkWidget*, GdkEventKey* event) -> gboolean { return toplevelKeyPressed(event); });
 }
 
-bool PageFocusTraversal::toplevelKeyPressed(const GdkEventKey& event)
+bool PageFocusTraversal::toplevelKeyPressed(GdkEventKey* event)
 {
-    if (!leftWithKey_ || *leftWithKey_ != event.time)
+    if (!leftWithKey_ || *leftWithKey_ != event->time)
         return false;
     leftWithKey_.reset();
     GtkWidget* widget = GTK_WIDGET(view_);
-    if (!isTab(event.keyval) || gtk_widget_is_focus(widget))
+    if (!isTab(event->keyval) || gtk_widget_is_focus(widget))
         return false;
     // WebKit's copy of the Tab that has already taken the focus out of the page: back to the
     // view, which waits for it before the page gets keys again, not on to the window.
-    GdkEvent* copy = gdk_event_copy(reinterpret_cast<const GdkEvent*>(&event));
-    gtk_widget_event(widget, copy);
-    gdk_event_free(copy);
+    gtk_widget_event(widget, reinterpret_cast<GdkEvent*>(event));
     return true;
 }
 

@@ -7,9 +7,11 @@
 // lets its next key go to the window unseen by the page, so the next round passes the page
 // by. Here a focus that enters by Tab goes on to the page's first control (by Shift+Tab, its
 // last), and the copy of a key that already took the focus out goes back to the view instead
-// of on to the window. Main thread only.
+// of on to the window. The control takes the focus after GTK has announced the view's, so
+// that a screen reader hears the control last. Main thread only.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,20 +34,21 @@ public:
     // its own (a login page's field with autofocus).
     void focusFirstControl();
 
+private:
     // The body of the function that focuses the page's first control (`forward`) or its last,
     // in the order of Tab: positive tab indexes first, then the document's order. It waits
     // until the page knows it has the focus, and answers whether a control of the page has it.
     static std::string edgeScript(bool forward, bool unlessFocused);
 
-private:
     enum class Entry { tab, shiftTab, first };
+    static constexpr std::chrono::milliseconds announcementWait{500};
     bool focus(GtkDirectionType direction);
     // Gives the view the focus and the page its control; false when the view takes no focus.
     bool enter(Entry entry);
     void focusEdge(Entry entry);
     void entered(Entry entry, bool focused);
     void toplevelChanged();
-    bool toplevelKeyPressed(const GdkEventKey& event);
+    bool toplevelKeyPressed(GdkEventKey* event);
 
     WebKitWebView* view_;
     // The time of the last key the page was given, and of the one that took the focus out.
@@ -53,6 +56,7 @@ private:
     std::optional<guint32> leftWithKey_;
     bool passingOn_ = false;
     bool awaitingAnnouncement_ = false;
+    unsigned entries_ = 0; // the entries so far: a late wait for an earlier one does nothing
     SignalConnection viewAnnounced_;
     SignalConnection toplevelKeys_;
     std::vector<SignalConnection> connections_;
