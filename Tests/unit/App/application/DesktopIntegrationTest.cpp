@@ -268,6 +268,26 @@ TEST(DesktopIntegration, AnEntryOfTheUsersOwnIsNeverWrittenOver)
     EXPECT_EQ(DesktopIntegration::placement(config), Placement::write);
 }
 
+TEST(DesktopIntegration, OnlyAnEntryThatOpensKorvelLinksIsMadeTheirHandler)
+{
+    // In the desktop's own folders, before anything asks the desktop of its programs.
+    const fs::path applications = kx::FileSystem::dataHome() / "applications";
+    kxtest::writeFile(applications / "com.korvel.x.mine.desktop", "[Desktop Entry]\nType=Application\nName=Mine\nExec=true\n");
+    kxtest::writeFile(applications / "com.korvel.x.ours.desktop",
+                      "[Desktop Entry]\nType=Application\nName=Ours\nExec=true %u\nMimeType=x-scheme-handler/korvel-x;\n");
+    const auto handlerIs = [](const std::string& id) {
+        const auto list = kx::FileSystem::readFile(kx::FileSystem::configHome() / "mimeapps.list").value_or("");
+        return list.find("x-scheme-handler/korvel-x=" + id + ".desktop") != std::string::npos;
+    };
+    auto config = configuration(kx::FileSystem::dataHome(), "/opt/korvel-x/korvel-x");
+    config.applicationId = "com.korvel.x.mine";
+    DesktopIntegration::becomeDefaultSchemeHandler(config);
+    EXPECT_FALSE(handlerIs("com.korvel.x.mine"));
+    config.applicationId = "com.korvel.x.ours";
+    DesktopIntegration::becomeDefaultSchemeHandler(config);
+    EXPECT_TRUE(handlerIs("com.korvel.x.ours"));
+}
+
 TEST(DesktopIntegration, AnEntryOfOursForAProgramGoneOrPackagedIsRemovedAndNothingElse)
 {
     Desktop desktop;
