@@ -45,7 +45,27 @@ BaseNimbetViewController::BaseNimbetViewController(bool tutorialMode, std::strin
     , serverAuthorizationToken_(std::move(serverAuthorizationToken))
     , webViewController_(WebViewController::make())
 {
-    webViewController_->setMaximumMessageSize(largestDocument);
+    webViewController_->setMaximumMessageSize(largestDocumentSize());
+}
+
+namespace {
+
+std::optional<std::size_t>& largestDocumentOverride()
+{
+    static std::optional<std::size_t> size;
+    return size;
+}
+
+} // namespace
+
+std::size_t BaseNimbetViewController::largestDocumentSize()
+{
+    return largestDocumentOverride().value_or(largestDocument);
+}
+
+void BaseNimbetViewController::setLargestDocumentForTesting(std::optional<std::size_t> size)
+{
+    largestDocumentOverride() = size;
 }
 
 BaseNimbetViewController::~BaseNimbetViewController()

@@ -14,6 +14,7 @@
 // Made with `make` of a subclass; main thread only.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,15 +33,18 @@ class BaseNimbetViewController : public std::enable_shared_from_this<BaseNimbetV
 public:
     virtual ~BaseNimbetViewController();
     BaseNimbetViewController(const BaseNimbetViewController&) = delete;
-
-    // The longest message the page may post: a whole document, with room. Pasting the longest
-    // text the clipboard gives (64 MiB) again and again, the editor made and handed over a
-    // document of 640 MiB in 12 seconds, its page then holding 6.5 GB: each paste costs the
-    // page the whole document again (its undo steps keep whole copies), so that on a machine
-    // of 16 GB no document passes about 800 MiB, and one of 1 GiB would take about as long to
-    // hand over as the page is given (pageAnswerTimeout).
-    static constexpr std::size_t largestDocument = std::size_t(1) << 30;
     BaseNimbetViewController& operator=(const BaseNimbetViewController&) = delete;
+
+    // The longest message the page may post: a whole document, with room. 256 MiB is four times
+    // the longest text the clipboard takes (64 MiB), over ten times the documents of our
+    // benchmarks (20 MiB), and already costs the stand-in editor page 1.7 GB to hold, its undo
+    // steps keeping whole copies; what a page holds beyond it is refused (see PartedTexts), and
+    // a document that passes it fails its save as too large (NimbetError).
+    static constexpr std::size_t largestDocument = std::size_t(256) << 20;
+    // The figure of views made from now on: largestDocument, unless a test sets a smaller one
+    // (nullopt puts it back).
+    static std::size_t largestDocumentSize();
+    static void setLargestDocumentForTesting(std::optional<std::size_t> size);
 
     // The editor's view, for the document window to hold.
     GtkWidget* view() const { return webViewController_->webView().widget(); }

@@ -1,5 +1,7 @@
 #include "App/editor/NimbetError.h"
 
+#include "App/editor/BaseNimbetViewController.h"
+
 namespace kx::NimbetError {
 
 namespace {
@@ -19,6 +21,9 @@ std::string description(Code code)
         return "The editor could not hand over the document.";
     case Code::pageNotAnswering:
         return "The editor did not hand over the document in time: it is busy or has stopped answering.";
+    case Code::documentTooLarge:
+        return "The document is too large to save: the editor hands over documents of up to "
+            + std::to_string(BaseNimbetViewController::largestDocumentSize() >> 20) + " MiB.";
     }
     return "The editor could not hand over the document.";
 }
@@ -28,7 +33,9 @@ std::string description(Code code)
 Error error(Code code, std::optional<std::string> pageReason)
 {
     return Error(domain, static_cast<std::int64_t>(code), description(code), pageReason.value_or(""),
-                 "Your changes are still in the editor. Try saving again.");
+                 code == Code::documentTooLarge
+                     ? "Your changes are still in the editor. Make the document smaller, then save again."
+                     : "Your changes are still in the editor. Try saving again.");
 }
 
 } // namespace kx::NimbetError

@@ -18,6 +18,7 @@ enum class Code {
     invalidDocument = 4,    // the page answered with something that is not a document
     pageFailed = 5,         // the page said why it has no document
     pageNotAnswering = 6,   // the page is alive but gave no answer in time (busy, or hanging)
+    documentTooLarge = 7,   // the page's answer passed the largest document the editor takes
 };
 
 // The page's own reason, when it gave one, stands as the failure reason.

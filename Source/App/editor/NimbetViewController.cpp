@@ -24,6 +24,7 @@ std::shared_ptr<NimbetViewController> NimbetViewController::make(bool tutorialMo
 {
     std::shared_ptr<NimbetViewController> controller(new NimbetViewController(tutorialMode, std::move(serverAuthorizationToken)));
     controller->webViewController().webView().setActionFailureHandler(ifAlive(controller, &NimbetViewController::actionDidFail));
+    controller->webViewController().setMessageRefusedHandler(ifAlive(controller, &NimbetViewController::answerWasRefused));
     controller->start();
     return controller;
 }
@@ -166,6 +167,17 @@ void NimbetViewController::questionWasPosed(std::uint64_t generation, const std:
         return; // the page has the question; its answer comes as a message
     questionOutstanding_ = false;
     failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotReady);
+    scheduleQuestion();
+}
+
+void NimbetViewController::answerWasRefused()
+{
+    // Nothing else the page posts comes near the largest document: this was the answer, and
+    // waiting for it would only end in the time-out and blame a busy page.
+    if (!questionOutstanding_)
+        return;
+    questionOutstanding_ = false;
+    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::documentTooLarge);
     scheduleQuestion();
 }
 

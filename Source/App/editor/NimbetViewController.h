@@ -6,10 +6,11 @@
 // "DocumentSaveDialogStart" with the document, a JSON object. Requests made at the same time
 // share one question and its answer; a request made while a question is out waits for a
 // question of its own, since the page may have answered the earlier one before the latest
-// change. Nothing times out, so every waiting request fails with a NimbetError when the page
-// cannot answer any more: it is not ready, it is replaced, its process ends, or the
+// change. Every waiting request fails with a NimbetError when the page cannot answer any
+// more: it is not ready, it is replaced, its process ends, it does not answer in time, or the
 // controller goes. An answer that is not an object fails them too (a text answer is the
-// page's own reason); the container then leaves the file as it was.
+// page's own reason), and so does one longer than the view takes (`largestDocument`), at once;
+// the container then leaves the file as it was.
 //
 // Main thread only.
 #pragma once
@@ -68,6 +69,8 @@ private:
     void questionTimedOut(std::uint64_t question);
     void questionWasPosed(std::uint64_t generation, const std::optional<nlohmann::json>& result);
     void documentDidArrive(nlohmann::json arguments);
+    // The page's answer was refused for its length (see WebViewController::setMessageRefusedHandler).
+    void answerWasRefused();
     void answerIsReady(std::uint64_t answer, Result<std::string, Error> result);
     void failRequests(std::vector<DocumentCompletion> requests, NimbetError::Code code);
     void failAllRequests(NimbetError::Code code);

@@ -87,7 +87,13 @@ std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEna
 }
 
 WebViewController::WebViewController(bool withInspectorEnabled, WebKitWebView* relatedView)
-    : partedTexts_([](const std::string& line) { RKLog("The page's script message: " + line, RKLogKind::general); })
+    : partedTexts_([](const std::string& line) { RKLog("The page's script message: " + line, RKLogKind::general); },
+                   [this] {
+                       scriptMessages_->then(ifAlive(weak_from_this(), [](WebViewController& self) {
+                           if (auto handler = self.messageRefusedHandler_)
+                               handler();
+                       }));
+                   })
 {
     const auto settings = GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
     WKPreferencesExtras::safePrivate_setDeveloperExtrasEnabled(settings.get(), withInspectorEnabled);
@@ -355,6 +361,7 @@ void WebViewController::cleanup()
     WKWebViewExtras::closeInspector(webView_->wkWebView());
     disconnectSignals();
     bridgeHandler_ = nullptr;
+    messageRefusedHandler_ = nullptr;
     documentReadyHandler_ = nullptr;
     navigationPolicyHandler_ = nullptr;
     scriptMessages_->clear();

@@ -64,6 +64,10 @@ public:
     // The longest text the page may post, and what the texts it has not finished posting may
     // add up to (PartedTexts::maximumSize unless set).
     void setMaximumMessageSize(std::size_t size) { PartedTexts::setMaximumSize(userContentController(), size); }
+    // Called, in order with the page's messages, for each one of the "_webkit" handler that was
+    // refused for its length or dropped unfinished to make room: an answer the owner waits for
+    // may be the one that will never come.
+    void setMessageRefusedHandler(std::function<void()> handler) { messageRefusedHandler_ = std::move(handler); }
 
     // nullopt restores WebKit's own user agent.
     void setUserAgent(const std::optional<std::string>& userAgent);
@@ -189,6 +193,7 @@ private:
     bool openLinksInSystemBrowser_ = true;
     std::optional<Completion> completion_;
     RawBridgeHandler bridgeHandler_;
+    std::function<void()> messageRefusedHandler_;
     DocumentReadyHandler documentReadyHandler_;
     std::function<bool(const std::string& url)> navigationPolicyHandler_;
     // Links clicked in sub-frames that load in a sub-frame, as the frames' script told of them,

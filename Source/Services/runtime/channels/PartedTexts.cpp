@@ -57,8 +57,9 @@ std::string mebibytes(std::size_t size)
 
 } // namespace
 
-PartedTexts::PartedTexts(std::function<void(const std::string&)> log)
+PartedTexts::PartedTexts(std::function<void(const std::string&)> log, std::function<void()> lost)
     : log_(std::move(log))
+    , lost_(std::move(lost))
     , pending_(std::make_shared<Pending>())
 {
 }
@@ -126,6 +127,7 @@ std::optional<PartedTexts::Text> PartedTexts::admit(Text text) const
     if (text.size() <= pending_->limit)
         return text;
     log_("refused a text of more than " + mebibytes(pending_->limit) + " that came whole (" + mebibytes(text.size()) + ")");
+    tellLost();
     return std::nullopt;
 }
 
@@ -198,8 +200,10 @@ void PartedTexts::dropOldest(const Unfinished* keep, const std::string& why)
         if (&oldest == keep)
             continue;
         // Said by the handler whose text it was.
-        oldest.owner->log_("dropped a long text of which only parts had come (" + mebibytes(oldest.size) + "): " + why);
-        return erase(&oldest);
+        PartedTexts* owner = oldest.owner;
+        owner->log_("dropped a long text of which only parts had come (" + mebibytes(oldest.size) + "): " + why);
+        erase(&oldest);
+        return owner->tellLost();
     }
 }
 
@@ -210,6 +214,13 @@ void PartedTexts::refuse(Unfinished& text)
     text.text = {};
     text.size = 0;
     text.refused = true; // its later parts and its end are dropped without a word
+    tellLost();
+}
+
+void PartedTexts::tellLost() const
+{
+    if (lost_)
+        lost_();
 }
 
 void PartedTexts::addPart(const std::string& from, Piece part)
@@ -252,6 +263,7 @@ std::optional<PartedTexts::Text> PartedTexts::finish(const std::string& from, Pi
         return std::nullopt;
     if (taken.size + last.text.size() > pending_->limit) {
         log_("refused a text of more than " + mebibytes(pending_->limit) + " at its end");
+        tellLost();
         return std::nullopt;
     }
     taken.text.pieces.push_back(std::move(last));

@@ -61,8 +61,10 @@ public:
         std::string_view whole();
     };
 
-    // `log` hears why a text was refused or dropped, at the moment it is.
-    explicit PartedTexts(std::function<void(const std::string&)> log);
+    // `log` hears why a text was refused or dropped, at the moment it is; `lost`, when given,
+    // hears of each text of this handler refused for its length or dropped unfinished, just
+    // after (a page's answer that will never come).
+    explicit PartedTexts(std::function<void(const std::string&)> log, std::function<void()> lost = {});
     ~PartedTexts();
     PartedTexts(const PartedTexts&) = delete;
     PartedTexts& operator=(const PartedTexts&) = delete;
@@ -110,8 +112,10 @@ private:
     // Drops the oldest unfinished text (any handler's, but not `keep`), with a log line.
     void dropOldest(const Unfinished* keep, const std::string& why);
     void refuse(Unfinished& text);
+    void tellLost() const;
 
     std::function<void(const std::string&)> log_;
+    std::function<void()> lost_;
     std::shared_ptr<Pending> pending_; // shared with the other handlers of the view
 };
 

@@ -21,6 +21,7 @@ using Data = KVDocumentContainerDataSource::Data;
 class NimbetViewControllerGui : public ::testing::Test {
 protected:
     void SetUp() override { kxtest::useStandInEditor(); }
+    void TearDown() override { kx::BaseNimbetViewController::setLargestDocumentForTesting(std::nullopt); }
 };
 
 // One provider request, as the working container makes it.
@@ -295,6 +296,28 @@ TEST_F(NimbetViewControllerGui, APageThatIsAliveButNeverAnswersFailsTheRequestIn
     ASSERT_TRUE(busy.result->isFailure());
     EXPECT_EQ(busy.result->error().code, static_cast<int>(Code::pageNotAnswering));
     kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
+}
+
+TEST_F(NimbetViewControllerGui, ADocumentLargerThanTheViewTakesFailsItsRequestAtOnceAndStaysInThePage)
+{
+    kx::BaseNimbetViewController::setLargestDocumentForTesting(std::size_t(1) << 20);
+    EditorWindow editor;
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    editor.openProject(project.url());
+    editor.evaluate("window.nimbet.state.document.frames[1].text = 'x'.repeat(2 << 20); true");
+    // Refused while its parts come: the request fails then, not at the page's time-out.
+    auto source = editor.documentSource;
+    Request large(*source);
+    ASSERT_TRUE(spinUntil([&] { return large.done(); }, editorTimeout));
+    ASSERT_TRUE(large.result->isFailure());
+    EXPECT_EQ(large.result->error().code, static_cast<int>(kx::NimbetError::Code::documentTooLarge));
+    EXPECT_EQ(large.result->error().localizedDescription, "The document is too large to save: the editor hands over documents of up to 1 MiB.");
+    EXPECT_EQ(editor.evaluate("window.nimbet.state.document.frames[1].text.length"), 2 << 20);
+    editor.evaluate("window.nimbet.state.document.frames[1].text = 'Smaller'; true");
+    Request smaller(*source);
+    ASSERT_TRUE(spinUntil([&] { return smaller.done(); }, editorTimeout));
+    ASSERT_TRUE(smaller.result->isSuccess()) << smaller.result->error().localizedDescription;
+    EXPECT_EQ(json::parse(smaller.result->value())["frames"][1]["text"], "Smaller");
 }
 
 TEST_F(NimbetViewControllerGui, APasteOfTwentyMegabytesOfTextKeepsThePageAnswering)
