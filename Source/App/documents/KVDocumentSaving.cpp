@@ -24,12 +24,15 @@ bool isAutosave(SaveOperation operation)
     return operation == SaveOperation::autosaveElsewhere || operation == SaveOperation::autosaveInPlace;
 }
 
-// The page could not hand over its document (busy, gone, not loaded): the working folder still
-// holds everything written before, which is worth keeping. A disk that refused the write is
-// another matter.
+// The page could not hand over its document for now (busy, gone, not loaded): the working
+// folder still holds everything written before, which is worth keeping. A disk that refused the
+// write is another matter, and so is a document too large to be handed over at all: saved
+// without it, quitting would lose it without a word.
 bool isPageFailure(const KVDocumentError& error)
 {
-    return error.underlying() && error.underlying()->domain == NimbetError::domain;
+    const auto& cause = error.underlying();
+    return cause && cause->domain == NimbetError::domain
+        && cause->code != static_cast<std::int64_t>(NimbetError::Code::documentTooLarge);
 }
 
 // A folder that a project may be written into: new, empty, or a project folder already.

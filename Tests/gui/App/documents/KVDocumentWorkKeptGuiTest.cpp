@@ -320,4 +320,18 @@ TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForR
     EXPECT_NE(readFile(url / "design/document.json").find("Typed on a full disk"), std::string::npos);
 }
 
+TEST_F(KVDocumentWorkKeptGui, ADocumentTooLargeToHandOverIsNamedWhenQuittingNotSavedWithoutIt)
+{
+    kx::BaseNimbetViewController::setLargestDocumentForTesting(std::size_t(1) << 20); // for its view
+    auto document = openVersionedFolder("Ours");
+    kx::BaseNimbetViewController::setLargestDocumentForTesting(std::nullopt);
+    ASSERT_TRUE(document);
+    typeText(*document, 0, "Edited");
+    evaluate(*document, "window.nimbet.state.document.frames[0].text += 'x'.repeat(2 << 20); true");
+    std::vector<std::string> asked;
+    EXPECT_FALSE(quit({"Don't Quit"}, asked));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("The document is too large to save"), std::string::npos) << asked[0];
+}
+
 } // namespace
