@@ -9,6 +9,7 @@
 #include "App/shell/AppInfo.h"
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/UI/Window.h"
 
 namespace kx {
 
@@ -79,6 +80,17 @@ void KorvelViewController::setupWebView()
     webkit_web_view_set_background_color(webViewController_->webView().wkWebView(), &clear);
     // The page's own drag and drop, not GTK's drop target.
     gtk_drag_dest_unset(widget);
+    layOutInPoints();
+    textScaleChanged_ = SignalConnection::connect<void(GObject*, GParamSpec*)>(
+        gtk_settings_get_default(), "notify::gtk-xft-dpi", [this](GObject*, GParamSpec*) { layOutInPoints(); });
+}
+
+void KorvelViewController::layOutInPoints()
+{
+    // WebKit zooms a page by the desktop's text scale (its zoom level times the text scale, the
+    // level kept when the scale changes). The prototype is shown as its device shows it: one CSS
+    // pixel a point of the device frame, whose text has the device's size, not the desktop's.
+    webkit_web_view_set_zoom_level(webViewController_->webView().wkWebView(), 1 / Window::textScale());
 }
 
 void KorvelViewController::reload()

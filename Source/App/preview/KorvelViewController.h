@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "App/web/WebViewController.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -63,6 +64,7 @@ public:
 private:
     KorvelViewController();
     void setupWebView();
+    void layOutInPoints();
     void fadeIn();
 
     std::weak_ptr<PreviewDocument> document_;
@@ -71,6 +73,7 @@ private:
     bool isLoading_ = false;
     guint fadeTick_ = 0;
     gint64 fadeStart_ = 0;
+    SignalConnection textScaleChanged_;
 };
 
 } // namespace kx

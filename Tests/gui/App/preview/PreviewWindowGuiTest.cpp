@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "App/web/WKWebViewExtras.h"
 #include "gui/App/preview/PreviewFixture.h"
@@ -42,8 +43,9 @@ TEST_F(PreviewWindowGui, LoadsThePageFadesItInAndBuildsTheDeviceMenu)
     EXPECT_EQ(phone->submenu()->itemAtIndex(3)->title(), "sand");
 }
 
-TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
+TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindowAndItsPageLaysOutInItsPoints)
 {
+    std::optional<kxtest::TextScale> text(std::in_place, 1.5); // opened at large text, changed while open
     makeController();
     ASSERT_NO_FATAL_FAILURE(selectWithDevice("plain"));
     EXPECT_EQ(controller->intrinsicContentSize(), (kx::Size{390, 844}));
@@ -78,6 +80,16 @@ TEST_F(PreviewWindowGui, TheWindowTakesTheDevicesSizeBesideTheDocumentWindow)
     editor->controller->ipcCallWithArray("Probe");
     ASSERT_TRUE(spinUntil([&] { return editor->evaluate("window.heard.includes('Probe')") == true; }, previewTimeout));
     EXPECT_EQ(editor->evaluate("window.heard.filter(name => name === 'PreviewLoaded').length"), 1);
+    // At every text size (WebKit zooms pages by it) and at the preview's zoom, a CSS pixel is a point.
+    for (const double scale : {1.5, 2.0, 1.0}) {
+        text.emplace(scale);
+        for (const double zoom : {0.5, 1.0}) {
+            editor->evaluate("window._ipc.emit('UpdatePreviewSettings', 'plain', {zoom: " + json(zoom).dump() + "})");
+            EXPECT_TRUE(spinUntil([&] {
+                return controller->previewContentScale() == zoom && evaluateInPage("innerWidth") == gtk_widget_get_allocated_width(pageView());
+            }, previewTimeout)) << scale;
+        }
+    }
 }
 
 TEST_F(PreviewWindowGui, ASmallDeviceShrinksTheWindowToItsSize)
