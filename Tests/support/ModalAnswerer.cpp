@@ -49,9 +49,10 @@ struct ModalAnswerer::State {
             gtk_window_close(GTK_WINDOW(window));
         } else if (window && answered < times) {
             settle();
+            // Taken before the answer, which may free the window (an alert destroys its own).
+            g_weak_ref_set(&last, window);
             answer(window);
             ++answered;
-            g_weak_ref_set(&last, window);
             deadline = Clock::now() + timeout;
         } else if (answered < times && late) {
             giveUp("did not show within " + std::to_string(timeout.count()) + " ms (" + std::to_string(answered) + " of "
