@@ -319,6 +319,9 @@ class PostMessageChannelParts : public testing::Test {
 protected:
     void SetUp() override
     {
+        // WebKit must start the process's JavaScript engine itself: started first by a bare
+        // context, it leaves every later web view of the program without its pages.
+        webkit_web_context_get_default();
         context = jsc_context_new();
         channel->addMessageListener([this](ServiceChannel::Message message) {
             heard.push_back(message.id + (message.body ? "=" + message.body->json : ""));
