@@ -263,7 +263,9 @@ TEST_F(PreviewSharingGui, AnEnterpriseBuildsToolbarHasNoLiveSharingButton)
     // Its project server runs without live sharing.
     const auto shipped = kx::AppInfo::current();
     kx::AppInfo::setCurrent(std::make_shared<kx::AppInfo>(
-        kx::Bundle(kx::Bundle::main().resourcePath(), {{"CFBundleIdentifier", "com.korvel.x.enterprise"}}), "Korvel X"));
+        kx::Bundle(kx::Bundle::main().resourcePath(),
+                   {{"CFBundleIdentifier", "com.korvel.x.enterprise"}, {"CFBundleShortVersionString", "1.0.0"}}),
+        "KorvelX"));
     auto enterprise = kx::PreviewWindowController::make(document);
     kx::AppInfo::setCurrent(shipped);
     EXPECT_EQ(enterprise->liveSharingButton(), nullptr);
