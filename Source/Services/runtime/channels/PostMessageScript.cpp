@@ -167,7 +167,9 @@ PostMessageChannel::PostingTexts PostMessageChannel::postingTexts(const Message&
 {
     PostingTexts texts;
     std::string& envelope = texts.envelope;
-    envelope = "{";
+    // Appended, not assigned: GCC 12 takes a one-character literal assigned to a string for an
+    // overlapping copy (GCC PR 105329), at -O2 too when this file is compiled on its own.
+    envelope += '{';
     auto add = [&](const char* name, std::string_view text) {
         std::string quoted;
         if (!JSONWriter::appendQuoted(quoted, text))
