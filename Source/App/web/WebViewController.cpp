@@ -277,6 +277,12 @@ void WebViewController::loadChanged(WebKitLoadEvent event)
 void WebViewController::loadFailed(const GError* error)
 {
     currentNavigationFailed_ = true;
+    // A page that never shows (the editor's, a login page) would otherwise leave no trace of
+    // why; loads replaced by others and navigations handed elsewhere are no failure.
+    if (error && !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)
+        && !g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
+        RKLog("The load of " + pageForLog(webkit_web_view_get_uri(webView_->wkWebView())) + " failed: " + error->message,
+              RKLogKind::general);
     // Two loads asked for in one turn: WebKit may start the first after both calls, so the first
     // start took the token of the second, and the second's start is still to come. The first
     // is then cancelled by the second; the token goes to the start that follows.
@@ -295,8 +301,11 @@ void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& naviga
     if (navigation == startingNavigation_)
         startingNavigation_.reset();
     navigation->stopped = true;
-    if (unanswered)
+    if (unanswered) {
+        RKLog("The load of " + pageForLog(webkit_web_view_get_uri(webView_->wkWebView())) + " was stopped: its server did not answer in time",
+              RKLogKind::general);
         webkit_web_view_stop_loading(webView_->wkWebView());
+    }
 }
 
 void WebViewController::cancelLoadTimeout()

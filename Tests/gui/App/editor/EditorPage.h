@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <libsoup/soup.h>
+#include <webkit2/webkit2.h>
 
 #include "App/documents/DocumentJSONSource.h"
 #include "App/editor/NimbetViewController.h"
@@ -73,7 +74,15 @@ struct EditorWindow {
         EXPECT_TRUE(spinUntil([&] { return evaluate("window.kxResult !== undefined") == true; }, editorTimeout));
         return evaluate("window.kxResult");
     }
-    void waitUntilReady() { ASSERT_TRUE(spinUntil([&] { return controller->isDocumentReady(); }, editorTimeout)); }
+    // A page that never says so tells where it got to: its address, and whether its scripts ran.
+    void waitUntilReady()
+    {
+        if (spinUntil([&] { return controller->isDocumentReady(); }, editorTimeout))
+            return;
+        const char* uri = webkit_web_view_get_uri(controller->webViewController().webView().wkWebView());
+        FAIL() << "the editor page never said it was ready, at " << (uri ? uri : "no address") << ": "
+               << evaluate("({readyState: document.readyState, services: typeof window.nimbetServices})").dump();
+    }
     // Waits until the page shows the project's document.
     void openProject(const std::string& projectURL)
     {
