@@ -223,6 +223,7 @@ void WebViewController::startLoad(WebKitURIRequest* request, LoadCompletionHandl
                                   std::optional<std::chrono::milliseconds> timeout)
 {
     auto navigation = std::make_shared<Navigation>();
+    navigation->url = pageForLog(webkit_uri_request_get_uri(request));
     if (loadTimeout_)
         loadTimeout_->cancel();
     loadTimeout_.reset();
@@ -297,12 +298,15 @@ void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& naviga
     if (navigation != timeoutNavigation_)
         return;
     cancelLoadTimeout();
-    const bool unanswered = navigation == startingNavigation_ || navigation == currentNavigation_;
-    if (navigation == startingNavigation_)
+    const bool neverStarted = navigation == startingNavigation_;
+    const bool unanswered = neverStarted || navigation == currentNavigation_;
+    if (neverStarted)
         startingNavigation_.reset();
     navigation->stopped = true;
     if (unanswered) {
-        RKLog("The load of " + pageForLog(webkit_web_view_get_uri(webView_->wkWebView())) + " was stopped: its server did not answer in time",
+        // A load that WebKit never started is no fault of its server.
+        RKLog("The load of " + navigation->url + " was stopped: "
+                  + (neverStarted ? "the web view did not start it in time" : "its server did not answer in time"),
               RKLogKind::general);
         webkit_web_view_stop_loading(webView_->wkWebView());
     }

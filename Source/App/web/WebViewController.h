@@ -150,6 +150,7 @@ private:
     WebViewController(bool withInspectorEnabled, WebKitWebView* relatedView);
 
     struct Navigation { // identity of one load, from its start to its finish or failure
+        std::string url; // what was asked for, for the log
         bool stopped = false; // stopped by us, not superseded by another load
     };
     struct Completion {
