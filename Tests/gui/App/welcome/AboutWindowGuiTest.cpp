@@ -48,6 +48,22 @@ protected:
         ASSERT_TRUE(kxtest::spinUntil([&] { return gtk_widget_get_mapped(controller->window()->widget()); }));
     }
 
+    // A right click where the pointer is: its menu offers "Copy Version" alone, which puts
+    // `expected` on the clipboard.
+    void expectRightClickCopies(const std::string& expected)
+    {
+        kxtest::clickButton(3);
+        ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
+        GtkMenu* menu = kx::MenuPopup::openMenus().back();
+        GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+        ASSERT_EQ(g_list_length(items), 1u);
+        EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Copy Version");
+        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
+        g_list_free(items);
+        GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+        EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == expected; }));
+    }
+
     std::unique_ptr<kx::RKAboutWindow> controller;
     std::vector<std::string> opened;
 };
@@ -105,16 +121,7 @@ TEST_F(AboutWindowGui, ARightClickCopiesOneLineNamingTheBuild)
 {
     show({{"CFBundleIdentifier", "com.korvel.x.beta"}, {"CFBundleShortVersionString", "beta/1.2"}});
     kxtest::moveTo(kxtest::onScreen(controller->window()->widget(), 40, 200));
-    kxtest::clickButton(3);
-    ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
-    GtkMenu* menu = kx::MenuPopup::openMenus().back();
-    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
-    ASSERT_EQ(g_list_length(items), 1u);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Copy Version");
-    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
-    g_list_free(items);
-    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    ASSERT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == "Korvel X Beta: beta/1.2"; }));
+    expectRightClickCopies("Korvel X Beta: beta/1.2");
 }
 
 TEST_F(AboutWindowGui, VersionLinesOfOtherBuilds)
@@ -154,16 +161,7 @@ TEST_F(AboutWindowGui, TheLinksOpenTheAcknowledgementsAndTheTermsAndARightClickO
 
     // A right click on a link offers what a right click anywhere offers: the version line,
     // not the link's address.
-    kxtest::clickButton(3);
-    ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
-    GtkMenu* menu = kx::MenuPopup::openMenus().back();
-    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
-    ASSERT_EQ(g_list_length(items), 1u);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Copy Version");
-    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
-    g_list_free(items);
-    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == "Korvel X Beta: beta/1.2"; }));
+    expectRightClickCopies("Korvel X Beta: beta/1.2");
     EXPECT_EQ(opened.size(), 2u);
 
     // Without the site or the file, nothing opens.

@@ -21,16 +21,23 @@ namespace {
 const std::string exampleFolder = "WelcomeWindow/examples";
 
 class WelcomeWindowGui : public kxtest::WelcomeFixture {
+protected:
+    // Two projects in the desktop's recent list: the newer one, then the older one.
+    std::pair<std::filesystem::path, std::filesystem::path> twoRecentProjects()
+    {
+        const auto older = project("Older Site.korvelx");
+        const auto newer = project("Newer App.korvelx", true);
+        kxtest::writeStore(folder / "recently-used.xbel",
+                           {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
+        return {newer, older};
+    }
 };
 
 } // namespace
 
 TEST_F(WelcomeWindowGui, ShowsThePageTheListAndTheButtonsByDayAndByNight)
 {
-    const auto older = project("Older Site.korvelx");
-    const auto newer = project("Newer App.korvelx", true);
-    kxtest::writeStore(folder / "recently-used.xbel",
-                       {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
+    const auto [newer, older] = twoRecentProjects();
     selections = {{"welcomeWindowSketch", "sketch"}};
     showWithPage();
 
@@ -521,10 +528,7 @@ constexpr const char* pageOutOfShape = R"(
 
 TEST_F(WelcomeWindowGui, TheWindowAndItsRowsGrowWithTheTextAndStayWholeOnScreen)
 {
-    const auto older = project("Older Site.korvelx");
-    const auto newer = project("Newer App.korvelx", true);
-    kxtest::writeStore(folder / "recently-used.xbel",
-                       {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
+    twoRecentProjects();
     selections = {{"welcomeWindowSketch", "sketch"}}; // both banners
     for (const double scale : {1.0, 1.5, 2.0}) {
         SCOPED_TRACE(scale);
@@ -625,10 +629,7 @@ void saveFocusScreenshot(GtkWidget* window, const std::string& name)
 
 TEST_F(WelcomeWindowGui, EveryControlIsReachedWithTabAndPressedWithSpaceOrReturn)
 {
-    const auto older = project("Older Site.korvelx");
-    const auto newer = project("Newer App.korvelx", true);
-    kxtest::writeStore(folder / "recently-used.xbel",
-                       {{older, "Korvel X", kxtest::secondsAgo(2000)}, {newer, "Korvel X", kxtest::secondsAgo(1000)}});
+    twoRecentProjects();
     const auto show = [&] {
         window->makeKeyAndOrderFront();
         return kxtest::spinUntil([&] { return window->isVisible() && gtk_window_is_active(window->gtkWindow()); });
