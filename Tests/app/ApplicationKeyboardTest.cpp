@@ -49,23 +49,30 @@ bool pressAndFollow(ScreenReader& reader, const std::string& key)
     return true;
 }
 
-// Presses Tab until the screen reader announces `name` (as `role`, when given); whether it did.
-bool tabTo(ScreenReader& reader, const std::string& name, const std::string& role = {})
+// Presses `key` until the screen reader announces `name` (as `role`, when given); whether it
+// did, and where the focus went when it did not.
+::testing::AssertionResult pressTo(ScreenReader& reader, const std::string& key, int presses, const std::string& name,
+                                   const std::string& role = {})
 {
     const auto there = [&] { return reader.focus().name == name && (role.empty() || reader.focus().role == role); };
-    for (int press = 0; press < 40 && !there(); ++press) {
-        if (!pressAndFollow(reader, "Tab"))
-            continue; // nothing else takes the focus: the next press goes on
+    std::string stops;
+    for (int press = 0; press < presses && !there(); ++press) {
+        // Where nothing else takes the focus, the next press goes on.
+        stops += pressAndFollow(reader, key) ? "[" + reader.focus().name + " (" + reader.focus().role + ")]" : "[no move]";
     }
-    return there();
+    if (there())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << key << " never reached " << name << "; it went " << stops;
 }
 
-// Presses `key` until the screen reader announces `name`; whether it did.
-bool arrowTo(ScreenReader& reader, const std::string& key, const std::string& name)
+::testing::AssertionResult tabTo(ScreenReader& reader, const std::string& name, const std::string& role = {})
 {
-    for (int press = 0; press < 20 && reader.focus().name != name; ++press)
-        (void)pressAndFollow(reader, key);
-    return reader.focus().name == name;
+    return pressTo(reader, "Tab", 40, name, role);
+}
+
+::testing::AssertionResult arrowTo(ScreenReader& reader, const std::string& key, const std::string& name)
+{
+    return pressTo(reader, key, 20, name);
 }
 
 // What Tab reaches from the focus, each control as announced ("name (role)"), until the focus

@@ -87,10 +87,12 @@ void BaseNimbetViewController::start()
         view, "web-process-terminated", [this](WebKitWebView*, WebKitWebProcessTerminationReason) { pageWentAway(); }));
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, GParamSpec*)>(
         view, "notify::is-web-process-responsive", [this](WebKitWebView* view, GParamSpec*) {
-            if (!webkit_web_view_get_is_web_process_responsive(view)) {
-                RKLog("The editor page stopped answering", RKLogKind::general);
-                pageStoppedAnswering();
-            }
+            // Only said: a page busy for a few seconds (a large document, a loaded machine) is
+            // reported too, and it answers a moment later. What is asked of a page that really
+            // hangs fails at the time-out of its question.
+            RKLog(webkit_web_view_get_is_web_process_responsive(view) ? "The editor page answers again"
+                                                                     : "The editor page stopped answering",
+                  RKLogKind::general);
         }));
 
     const auto url = editorURL();

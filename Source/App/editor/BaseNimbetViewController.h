@@ -83,9 +83,6 @@ protected:
     virtual void handleMessage(const std::string& method, std::optional<nlohmann::json> arguments);
     // The page was replaced (a new load started) or its process ended.
     virtual void pageDidGo() { }
-    // WebKit says the page's process stopped answering (it is busy, or hangs): nothing asked of
-    // it now can be waited for.
-    virtual void pageStoppedAnswering() { }
 
 private:
     void didReceiveMessage(const std::string& method, std::optional<nlohmann::json> arguments);

@@ -97,17 +97,6 @@ void NimbetViewController::setPageAnswerTimeoutForTesting(std::optional<std::chr
     pageAnswerTimeoutOverride() = timeout;
 }
 
-void NimbetViewController::pageStoppedAnswering()
-{
-    if (!questionOutstanding_ && waitingRequests_.empty())
-        return;
-    // What is asked fails now; the next save asks again.
-    questionOutstanding_ = false;
-    ++questionNumber_;
-    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotAnswering);
-    failRequests(std::exchange(waitingRequests_, {}), NimbetError::Code::pageNotAnswering);
-}
-
 void NimbetViewController::requestDocument(DocumentCompletion completion)
 {
     if (!isDocumentReady())
@@ -155,8 +144,11 @@ void NimbetViewController::questionTimedOut(std::uint64_t question)
         return;
     RKLog("The editor page did not hand over the document in time", RKLogKind::general);
     // Requests that came while it was out fail too: no question is asked for them while the
-    // page is hung, and nothing else would ever answer them.
-    pageStoppedAnswering();
+    // page is hung, and nothing else would ever answer them. The next save asks again.
+    questionOutstanding_ = false;
+    ++questionNumber_;
+    failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotAnswering);
+    failRequests(std::exchange(waitingRequests_, {}), NimbetError::Code::pageNotAnswering);
 }
 
 void NimbetViewController::questionWasPosed(std::uint64_t generation, const std::optional<nlohmann::json>& result)

@@ -57,7 +57,6 @@ private:
     NimbetViewController(bool tutorialMode, std::string serverAuthorizationToken);
     void handleMessage(const std::string& method, std::optional<nlohmann::json> arguments) override;
     void pageDidGo() override;
-    void pageStoppedAnswering() override;
     // The page could not perform `action`: a paste that found nothing it could use says why
     // (what the clipboard's read found), anything else beeps.
     void actionDidFail(const std::string& action);
