@@ -140,6 +140,9 @@ void visit(GtkWidget* widget, gpointer data)
     } else if (placed && (GTK_IS_BUTTON(widget) || !tip.empty())) {
         const char* label = GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget)) : nullptr;
         line(*walk.report, "button", walk.window, label && *label ? label : tip, at.x, at.y, at.width, at.height, scale);
+    } else if (placed && GTK_IS_ENTRY(widget)) {
+        // What a field holds, so that a test types on only once the field has taken its keys.
+        line(*walk.report, "entry", walk.window, gtk_entry_get_text(GTK_ENTRY(widget)), at.x, at.y, at.width, at.height, scale);
     } else if (placed && GTK_IS_LABEL(widget) && !gtk_widget_get_ancestor(widget, GTK_TYPE_BUTTON)) {
         // What the window says, so that a test reads what the user reads.
         const char* text = gtk_label_get_text(GTK_LABEL(widget));
