@@ -114,38 +114,47 @@ std::map<std::string, std::string> visibleFiles(const fs::path& folder)
 
 // Types `path` over the field of the panel `window` on screen, as a user does: once a field
 // shows, and again until one holds the path (on a busy machine the first keys may come before
-// the field has the focus); whether one does.
-bool typeIntoPanel(ApplicationProcess& app, const std::string& window, const fs::path& path)
+// the field has the focus); whether one does, and what the fields held when none did.
+::testing::AssertionResult typeIntoPanel(ApplicationProcess& app, const std::string& window, const fs::path& path)
 {
+    std::string seen;
     const auto fieldHolds = [&](const std::optional<std::string>& text) {
-        for (const auto& item : app.clickables())
-            if (item.kind == "entry" && item.window == window && (!text || item.name == *text))
+        seen.clear();
+        for (const auto& item : app.clickables()) {
+            if (item.kind != "entry" || item.window != window)
+                continue;
+            seen += "[" + item.name + "]";
+            if (!text || item.name == *text)
                 return true;
+        }
         return false;
     };
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!kxtest::spinUntil([&] { return fieldHolds(std::nullopt); }, windowTimeout) || !Display::focusWindow(window))
-            return false;
+        if (!kxtest::spinUntil([&] { return fieldHolds(std::nullopt); }, windowTimeout))
+            return ::testing::AssertionFailure() << "no field in " << window;
+        if (!Display::focusWindow(window))
+            return ::testing::AssertionFailure() << window << " could not take the keys";
         Display::pressKey("a", true);
         Display::typeText(path.string());
         if (kxtest::spinUntil([&] { return fieldHolds(path.string()); }, 5s))
-            return true;
+            return ::testing::AssertionSuccess();
     }
-    return false;
+    return ::testing::AssertionFailure() << "the fields of " << window << " hold " << seen << ", not " << path;
 }
 
 // Types `path` into the save panel on screen, as a user does, and saves.
-bool saveThroughTheOpenPanel(ApplicationProcess& app, const fs::path& path)
+::testing::AssertionResult saveThroughTheOpenPanel(ApplicationProcess& app, const fs::path& path)
 {
-    if (!kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout)
-        || !typeIntoPanel(app, "Save", path))
-        return false;
-    Display::pressKey("Return");
-    return true;
+    if (!kxtest::spinUntil([] { return Display::hasVisibleWindow("Save"); }, windowTimeout))
+        return ::testing::AssertionFailure() << "no save panel";
+    auto typed = typeIntoPanel(app, "Save", path);
+    if (typed)
+        Display::pressKey("Return");
+    return typed;
 }
 
 // Save As (Shift+Ctrl+S) into `path`, typed into the save panel.
-bool saveAsThroughThePanel(ApplicationProcess& app, const fs::path& path)
+::testing::AssertionResult saveAsThroughThePanel(ApplicationProcess& app, const fs::path& path)
 {
     Display::pressKey("s", true, true);
     return saveThroughTheOpenPanel(app, path);
