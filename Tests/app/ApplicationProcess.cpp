@@ -21,6 +21,7 @@
 
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/ChildProcess.h"
 #include "support/Spin.h"
 
 namespace kxtest {
@@ -64,7 +65,15 @@ ApplicationProcess::~ApplicationProcess()
         // Left running, it would keep the single-instance name, and later tests' launches
         // would go to it.
         if (!waitForExit(std::chrono::seconds(10))) {
-            ADD_FAILURE() << "the application (process " << pid() << ") did not end within 10 s of SIGTERM; killed";
+            // Where its main thread is held, where a debugger is at hand.
+            std::string stack;
+            if (gchar* gdb = g_find_program_in_path("gdb")) {
+                stack = "; its main thread:\n"
+                    + kxtest::runProgram({gdb, "-p", std::to_string(pid()), "-batch", "-ex", "thread 1", "-ex", "bt 40"},
+                                         std::nullopt, std::chrono::seconds(60)).output;
+                g_free(gdb);
+            }
+            ADD_FAILURE() << "the application (process " << pid() << ") did not end within 10 s of SIGTERM; killed" << stack;
             signal(SIGKILL);
             if (!waitForExit(std::chrono::seconds(10)))
                 ADD_FAILURE() << "the application (process " << pid() << ") outlived SIGKILL";
