@@ -86,7 +86,7 @@ void BaseNimbetViewController::start()
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitWebProcessTerminationReason)>(
         view, "web-process-terminated", [this](WebKitWebView*, WebKitWebProcessTerminationReason) { pageWentAway(); }));
     connections_.push_back(SignalConnection::connect<void(WebKitWebView*, GParamSpec*)>(
-        view, "notify::is-web-process-responsive", [this](WebKitWebView* view, GParamSpec*) {
+        view, "notify::is-web-process-responsive", [](WebKitWebView* view, GParamSpec*) {
             // Only said: a page busy for a few seconds (a large document, a loaded machine) is
             // reported too, and it answers a moment later. What is asked of a page that really
             // hangs fails at the time-out of its question.
