@@ -113,8 +113,8 @@ std::map<std::string, std::string> visibleFiles(const fs::path& folder)
 }
 
 // Types `path` over the field of the panel `window` on screen, as a user does: once a field
-// shows, and again until one holds the path (on a busy machine the first keys may come before
-// the field has the focus); whether one does, and what the fields held when none did.
+// shows, and again where none came to hold the path (on a busy machine the first keys may come
+// before the field has the focus); whether one does, and what the fields held when none did.
 ::testing::AssertionResult typeIntoPanel(ApplicationProcess& app, const std::string& window, const fs::path& path)
 {
     std::string seen;
@@ -136,7 +136,20 @@ std::map<std::string, std::string> visibleFiles(const fs::path& folder)
             return ::testing::AssertionFailure() << window << " could not take the keys";
         Display::pressKey("a", true);
         Display::typeText(path.string());
-        if (kxtest::spinUntil([&] { return fieldHolds(path.string()); }, 5s))
+        // The field takes the keys one by one, which a loaded machine makes take seconds: typed
+        // again only once the fields have stopped changing without the path.
+        std::string last = seen;
+        auto changed = std::chrono::steady_clock::now();
+        (void)kxtest::spinUntil([&] {
+            if (fieldHolds(path.string()))
+                return true;
+            if (seen != last) {
+                last = seen;
+                changed = std::chrono::steady_clock::now();
+            }
+            return std::chrono::steady_clock::now() - changed > 5s;
+        }, windowTimeout);
+        if (fieldHolds(path.string()))
             return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "the fields of " << window << " hold " << seen << ", not " << path;
