@@ -112,25 +112,25 @@ std::map<std::string, std::string> visibleFiles(const fs::path& folder)
     return files;
 }
 
+// What the fields of `window` on screen hold, each in brackets; empty when it shows none.
+std::string panelFields(ApplicationProcess& app, const std::string& window)
+{
+    std::string fields;
+    for (const auto& item : app.clickables())
+        if (item.kind == "entry" && item.window == window)
+            fields += "[" + item.name + "]";
+    return fields;
+}
+
 // Types `path` over the field of the panel `window` on screen, as a user does: once a field
 // shows, and again where none came to hold the path (on a busy machine the first keys may come
 // before the field has the focus); whether one does, and what the fields held when none did.
 ::testing::AssertionResult typeIntoPanel(ApplicationProcess& app, const std::string& window, const fs::path& path)
 {
-    std::string seen;
-    const auto fieldHolds = [&](const std::optional<std::string>& text) {
-        seen.clear();
-        for (const auto& item : app.clickables()) {
-            if (item.kind != "entry" || item.window != window)
-                continue;
-            seen += "[" + item.name + "]";
-            if (!text || item.name == *text)
-                return true;
-        }
-        return false;
-    };
+    const std::string holding = "[" + path.string() + "]";
+    std::string fields;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!kxtest::spinUntil([&] { return fieldHolds(std::nullopt); }, windowTimeout))
+        if (!kxtest::spinUntil([&] { return !(fields = panelFields(app, window)).empty(); }, windowTimeout))
             return ::testing::AssertionFailure() << "no field in " << window;
         if (!Display::focusWindow(window))
             return ::testing::AssertionFailure() << window << " could not take the keys";
@@ -138,21 +138,18 @@ std::map<std::string, std::string> visibleFiles(const fs::path& folder)
         Display::typeText(path.string());
         // The field takes the keys one by one, which a loaded machine makes take seconds: typed
         // again only once the fields have stopped changing without the path.
-        std::string last = seen;
         auto changed = std::chrono::steady_clock::now();
         (void)kxtest::spinUntil([&] {
-            if (fieldHolds(path.string()))
-                return true;
-            if (seen != last) {
-                last = seen;
+            if (std::string now = panelFields(app, window); now != fields) {
+                fields = std::move(now);
                 changed = std::chrono::steady_clock::now();
             }
-            return std::chrono::steady_clock::now() - changed > 5s;
+            return fields.find(holding) != std::string::npos || std::chrono::steady_clock::now() - changed > 5s;
         }, windowTimeout);
-        if (fieldHolds(path.string()))
+        if (fields.find(holding) != std::string::npos)
             return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "the fields of " << window << " hold " << seen << ", not " << path;
+    return ::testing::AssertionFailure() << "the fields of " << window << " hold " << fields << ", not " << path;
 }
 
 // Types `path` into the save panel on screen, as a user does, and saves.

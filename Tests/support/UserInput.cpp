@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/UI/MenuPopup.h"
 #include "support/Spin.h"
 
 namespace kxtest {
@@ -66,6 +67,24 @@ GtkWidget* openMenuBarItem(GtkWidget* window, GtkWidget* item)
     kx::MainQueue::async([turned] { *turned = true; });
     EXPECT_TRUE(spinUntil([&] { return *turned; })) << "the main loop did not turn";
     return submenu;
+}
+
+::testing::AssertionResult activateTheOnlyMenuItem(const std::string& label)
+{
+    if (!spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }))
+        return ::testing::AssertionFailure() << "no menu showed";
+    GtkMenu* menu = kx::MenuPopup::openMenus().back();
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+    const guint count = g_list_length(items);
+    const char* shown = count == 1 ? gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)) : nullptr;
+    const bool right = shown && label == shown;
+    if (right)
+        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
+    g_list_free(items);
+    if (right)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the menu holds " << count << " items" << (shown ? ", " + std::string(shown) : "")
+                                         << ", not " << label << " alone";
 }
 
 } // namespace kxtest

@@ -5,7 +5,6 @@
 
 #include "App/shell/AppInfo.h"
 #include "App/welcome/RKAboutWindow.h"
-#include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/Workspace.h"
 #include "gui/App/welcome/WelcomeTestSupport.h"
 #include "support/ClipboardContents.h"
@@ -53,13 +52,7 @@ protected:
     void expectRightClickCopies(const std::string& expected)
     {
         kxtest::clickButton(3);
-        ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
-        GtkMenu* menu = kx::MenuPopup::openMenus().back();
-        GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
-        ASSERT_EQ(g_list_length(items), 1u);
-        EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Copy Version");
-        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
-        g_list_free(items);
+        ASSERT_TRUE(kxtest::activateTheOnlyMenuItem("Copy Version"));
         GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
         EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::clipboardText(clipboard) == expected; }));
     }

@@ -313,12 +313,7 @@ TEST_F(WelcomeWindowGui, TheContextMenuShowsADocumentInTheFileManager)
     kxtest::clickButton(3);
     ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
     EXPECT_EQ(window->recentsTableView()->selectedRow(), 1);
-    GtkMenu* menu = kx::MenuPopup::openMenus().back();
-    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
-    ASSERT_EQ(g_list_length(items), 1u);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items->data)), "Show in Files");
-    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), GTK_WIDGET(items->data), TRUE);
-    g_list_free(items);
+    ASSERT_TRUE(kxtest::activateTheOnlyMenuItem("Show in Files"));
     ASSERT_TRUE(kxtest::spinUntil([&] { return !desktopOpened.empty(); }));
     EXPECT_EQ(desktopOpened.front(), "file://" + (folder / "projects").string());
     if (bus)
