@@ -12,9 +12,14 @@ UsageMinutes UsageMinutes::tick(bool isActive, std::uint64_t secondsIdle) const
         if (secondsIdle >= idleSeconds)
             ++next.idle;
     }
-    // Whole blocks completed: 10 active minutes make the first block of ten, not 11.
-    next.active10 = std::max(next.active10, next.active / 10);
-    next.active60 = std::max(next.active60, next.active / 60);
+    // One step a tick at most, with strict comparisons: nothing at 10 active minutes, the first
+    // block of ten at 11, the second at 12 (1.2 > 1). A count that fell behind catches up one
+    // a minute; one that ran ahead waits.
+    const double minutes = double(next.active);
+    if (minutes > 10.0 && minutes / 10.0 > double(next.active10))
+        ++next.active10;
+    if (minutes > 60.0 && minutes / 60.0 > double(next.active60))
+        ++next.active60;
     return next;
 }
 

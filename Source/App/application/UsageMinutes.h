@@ -1,6 +1,6 @@
 // The minutes of use counted in the user defaults, one tick a minute: minutes while the
-// application was active, completed blocks of ten and of sixty active minutes, and active
-// minutes in which the user had been idle 61 s or more. The counters only grow.
+// application was active, blocks of ten and of sixty active minutes, and active minutes in which
+// the user had been idle 61 s or more. The counters only grow.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,9 @@ struct UsageMinutes {
     std::int64_t active60 = 0;
     std::int64_t idle = 0;
 
-    // One minute: counts it when the application was active, then raises the block counters
-    // to the completed blocks (never lowering a stored value).
+    // One minute: counts it when the application was active, then raises each block counter by
+    // one when the active minutes are past the first block and, divided by the block, past the
+    // counter. From a block's second minute on, the counter counts that block as begun.
     UsageMinutes tick(bool isActive, std::uint64_t secondsIdle) const;
 
     // Registers the four counters with 0, so a fresh user reads 0.

@@ -1,6 +1,9 @@
 // The minute counters: what one tick adds, and the blocks of ten and sixty active minutes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "App/application/UsageMinutes.h"
 #include "support/TestPaths.h"
 
@@ -28,23 +31,28 @@ TEST(UsageMinutes, AnActiveMinuteCountsAndAnIdleOneCountsTwiceOnlyFrom61Seconds)
     EXPECT_EQ(start.tick(false, 3600), start);
 }
 
-TEST(UsageMinutes, BlocksAreCompletedBlocks)
+TEST(UsageMinutes, BlocksCountOnlyPastTheFirstBlockAndOneStepATick)
 {
-    EXPECT_EQ(activeMinutes(9).active10, 0);
-    EXPECT_EQ(activeMinutes(10).active10, 1);
-    EXPECT_EQ(activeMinutes(11).active10, 1);
-    EXPECT_EQ(activeMinutes(19).active10, 1);
-    EXPECT_EQ(activeMinutes(20).active10, 2);
-    EXPECT_EQ(activeMinutes(59).active60, 0);
-    EXPECT_EQ(activeMinutes(60).active60, 1);
-    EXPECT_EQ(activeMinutes(125), (UsageMinutes{125, 12, 2, 0}));
+    // Strictly past: nothing at 10 or 60 minutes, the first block one minute later, and the
+    // next block as soon as the minutes divided by the block are past the count (1.2 > 1).
+    for (const auto& [minutes, tens, sixties] : {std::tuple{10, 0, 0}, {11, 1, 0}, {12, 2, 0}, {20, 2, 0},
+                                                 {21, 3, 0}, {60, 6, 0}, {61, 7, 1}, {62, 7, 2}, {121, 13, 3}}) {
+        SCOPED_TRACE(minutes);
+        EXPECT_EQ(activeMinutes(minutes), (UsageMinutes{minutes, tens, sixties, 0}));
+    }
+    EXPECT_EQ((UsageMinutes{19, 1, 0, 0}).tick(true, 0), (UsageMinutes{20, 2, 0, 0}));
 }
 
-TEST(UsageMinutes, StoredCountsAreNeverLoweredAndCatchUpAtOnce)
+TEST(UsageMinutes, StoredCountsAreNeverLoweredAndCatchUpOneAMinute)
 {
-    // Counts from an older version that ran ahead stay; counts that fell behind catch up.
+    // Counts from an older version that ran ahead stay; counts that fell behind catch up one a
+    // tick, active or not.
     EXPECT_EQ((UsageMinutes{30, 7, 1, 0}).tick(true, 0), (UsageMinutes{31, 7, 1, 0}));
-    EXPECT_EQ((UsageMinutes{130, 0, 0, 0}).tick(false, 0), (UsageMinutes{130, 13, 2, 0}));
+    UsageMinutes behind{130, 0, 0, 0};
+    for (const std::int64_t step : {1, 2, 3, 4}) {
+        behind = behind.tick(false, 0);
+        EXPECT_EQ(behind, (UsageMinutes{130, step, std::min<std::int64_t>(step, 3), 0}));
+    }
 }
 
 TEST(UsageMinutes, DefaultsStartAtZeroAndDamagedValuesCountAsZero)
