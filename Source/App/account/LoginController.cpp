@@ -443,9 +443,16 @@ void LoginController::postUserConfigChanged()
 void LoginController::logoutAndQuit(bool ask)
 {
     if (ask) {
+        // Signing out forgets the saved sign-in too, which an ephemeral one only stands in front of.
+        std::string saved;
+        if (ephemeral_ && hasStoredToken()) {
+            const auto record = cachedUser();
+            saved = " Your saved sign-in" + (record ? " as " + accountAsShown(*record) : std::string())
+                    + " goes too, so the next launch asks you to sign in.";
+        }
         auto alert = ModalAlert::alertWithMessageText("Are you sure you want to sign out?", "Sign Out",
                                                       std::string("Cancel"), std::nullopt,
-                                                      "Korvel X quits after signing out.");
+                                                      "Korvel X quits after signing out." + saved);
         if (alert->runModal() != Alert::firstButtonReturn)
             return;
     }

@@ -81,7 +81,8 @@ public:
     // cannot be found out, the user is told so and nothing changes.
     void resetTokenFromUrlWithUrl(const std::string& url);
     // With `ask`, confirms first and quits afterwards; either way signs out: forgets the
-    // token, its marker, the keyring entry and the cached record.
+    // token, its marker, the keyring entry and the cached record (in an ephemeral session, the
+    // saved sign-in behind it too, as the question says).
     void logoutAndQuit(bool ask);
     // Forgets an ephemeral token and its record; nothing otherwise.
     void clearEphemeralToken();

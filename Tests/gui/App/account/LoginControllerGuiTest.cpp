@@ -146,10 +146,25 @@ TEST_F(LoginControllerGui, SignOutWithConfirmationQuitsOnlyWhenConfirmed)
     EXPECT_TRUE(login().isLoggedIn());
     EXPECT_EQ(quits, 0);
 
-    kx::MainQueue::async([] { answerAlert(kx::Alert::shownAlerts().back().get(), 0); });
+    // Signing out of an ephemeral session in front of the saved sign-in ends that one too.
+    ASSERT_TRUE(spinUntil(markerSet));
+    backend().registerToken("tok-eph-out", "user", {{"id", "u-eph-out"}, {"name", "Eph"}});
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-eph-out&ephemeral=1");
+    ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() != nullptr; }, kxtest::accountPageTimeout));
+    answerAlert(login().pendingSwitchAlert(), 0);
+    ASSERT_TRUE(spinUntil([&] { return login().userId() == "u-eph-out"; }));
+    std::string question;
+    kx::MainQueue::async([&] {
+        question = kx::Alert::shownAlerts().back()->informativeText();
+        answerAlert(kx::Alert::shownAlerts().back().get(), 0);
+    });
     login().logoutAndQuit(true);
+    EXPECT_EQ(question, "Korvel X quits after signing out. Your saved sign-in as \u201CAda Lovelace\u201D (ada@example.com) "
+                        "goes too, so the next launch asks you to sign in.");
     EXPECT_FALSE(login().isLoggedIn());
     EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(markerSet());
+    EXPECT_EQ(keyringToken(), std::nullopt);
     login().terminateHandler = saved;
 }
 
@@ -307,6 +322,14 @@ TEST_F(LoginControllerGui, AnEphemeralTokenIsNeverWrittenAndGoesAtTheEnd)
     EXPECT_FALSE(markerSet());
     EXPECT_TRUE(kx::UserDefaults::standard().objectForKey(LoginController::userInfoKey).is_null());
     EXPECT_EQ(keyringToken(), std::nullopt);
+    // With nothing saved, a second ephemeral link promises nothing back.
+    backend().registerToken("tok-eph2", "user", {{"id", "u-eph2"}, {"name", "Eve"}});
+    login().resetTokenFromUrlWithUrl("korvel-x://login?fut=tok-eph2&ephemeral=1");
+    ASSERT_TRUE(spinUntil([&] { return login().pendingSwitchAlert() != nullptr; }, kxtest::accountPageTimeout));
+    EXPECT_EQ(login().pendingSwitchAlert()->informativeText(),
+              "A link asks Korvel X to sign in as \u201CEve\u201D. You are signed in as \u201CEph\u201D. This sign-in lasts "
+              "until Korvel X quits. Sign in only if you opened this link yourself to sign in to that account.");
+    answerAlert(login().pendingSwitchAlert(), 1);
 
     login().clearEphemeralToken();
     EXPECT_FALSE(login().isLoggedIn());
