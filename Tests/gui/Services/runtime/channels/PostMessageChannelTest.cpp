@@ -415,14 +415,19 @@ TEST_F(PostMessageChannelParts, TheTextsOfAViewShareOneCapAndEachRefusalIsLogged
     bridge.take(object({{"kx-part", part}, {"kx-from", "new"}}).get());
     EXPECT_EQ(lines, std::vector<std::string>{"refused a text of more than 16 MiB while its parts came"});
     EXPECT_EQ(whole(bridge.take(object({{"kx-json", "end"}, {"kx-from", "new"}}).get())), 0u);
+    // One whose parts fit is refused when its end passes the cap.
+    service.take(object({{"kx-part", part}, {"kx-from", "ends"}}).get());
+    service.take(object({{"kx-part", part}, {"kx-from", "ends"}}).get());
+    EXPECT_EQ(whole(service.take(object({{"kx-json", part}, {"kx-from", "ends"}}).get())), 0u);
+    EXPECT_EQ(lines.back(), "refused a text of more than 16 MiB at its end");
     // A text that comes whole is held to the same cap; a view's owner may set a larger one.
     const std::string longer(PartedTexts::maximumSize + 1, 'y');
     EXPECT_EQ(whole(service.take(object({{"kx-json", longer}}).get())), 0u);
-    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines.back(), "refused a text of more than 16 MiB that came whole (17 MiB)");
     PartedTexts::setMaximumSize(manager.get(), 2 * PartedTexts::maximumSize);
     EXPECT_EQ(whole(service.take(object({{"kx-json", longer}}).get())), longer.size());
-    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines.size(), 3u);
 }
 
 TEST_F(PostMessageChannelPage, WhatThePageCannotTurnIntoAnObjectsTextIsRefusedAsBefore)
