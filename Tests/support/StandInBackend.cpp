@@ -19,11 +19,15 @@ StandInBackend::~StandInBackend()
         process_->terminate();
 }
 
-bool StandInBackend::start()
+bool StandInBackend::start(const std::filesystem::path& lastingStateHome)
 {
     const auto program = testSourceDir().parent_path() / "Tools" / "backend" / "standin.js";
-    process_ = std::make_unique<kx::Process>(
-        kx::Process::Configuration{{"node", program.string(), "--port", "0", "--exit-with-stdin"}, {}, {}});
+    kx::Process::Configuration configuration{{"node", program.string(), "--port", "0", "--exit-with-stdin"}, {}, {}};
+    if (lastingStateHome.empty())
+        configuration.arguments.push_back("--fresh");
+    else
+        configuration.environment["XDG_STATE_HOME"] = lastingStateHome.string();
+    process_ = std::make_unique<kx::Process>(std::move(configuration));
     process_->standardOutputHandler = [this](const std::string& line) {
         if (!url_.empty())
             return;

@@ -2,6 +2,7 @@
 // loopback port, asked what it recorded, and told which tokens answer how.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -21,8 +22,9 @@ public:
     StandInBackend& operator=(const StandInBackend&) = delete;
 
     // Starts the program and waits (turning the main loop) for its URL; false when it did not
-    // come up.
-    bool start();
+    // come up. It starts with no accounts and keeps none, unless given the state folder where
+    // it keeps them as it does for `scripts/run`.
+    bool start(const std::filesystem::path& lastingStateHome = {});
     // "http://127.0.0.1:<port>/"
     const std::string& url() const { return url_; }
 

@@ -3,14 +3,19 @@
 // part of the shipped application. Every endpoint and payload is described in README.md
 // beside this file.
 //
-//   node standin.js [--port 4780] [--host 127.0.0.1]
+//   node standin.js [--port 4780] [--host 127.0.0.1] [--exit-with-stdin] [--fresh]
 //
 // Port 0 takes any free port. Once listening it prints one line of JSON to standard output:
-// {"url": "http://127.0.0.1:<port>/"}. Everything is kept in memory.
+// {"url": "http://127.0.0.1:<port>/"}. The accounts and tokens of its sign-ins last across runs
+// in a file of the user's state folder, as a real back end keeps them; with --fresh (the tests')
+// it starts with none and writes nothing. Everything else is kept in memory.
 'use strict';
 
 const http = require('http');
 const crypto = require('crypto');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
 
 const args = process.argv.slice(2);
 function option(name, fallback) {
@@ -27,7 +32,8 @@ if (!Number.isInteger(port) || port < 0 || port > 65535) {
 const maximumBody = 64 * 1024;
 const maximumRecorded = 10000;
 
-// token -> { answer, user }; answer "user" gives the record, the others misbehave on purpose.
+// token -> { answer, user, lasting }; answer "user" gives the record, the others misbehave on
+// purpose. The sign-ins of the login page are lasting: they are kept in the accounts file.
 const tokens = new Map();
 // userId -> { messages, unread }
 const conversations = new Map();
@@ -36,6 +42,126 @@ const recorded = { track: [], collect: [], login: [], crash: [] };
 let appcastItem = { version: '1', shortVersion: '1.0.0' };
 const maximumCrashReport = 1024 * 1024;
 let nextUser = 1;
+
+// The accounts file. What a sign-in writes stays well under the cap: at most
+// `maximumLastingTokens` accounts, of names and addresses of 200 characters at most.
+const accountsFileVersion = 1;
+const maximumAccountsFile = 4 * 1024 * 1024;
+const maximumLastingTokens = 1000;
+const maximumUserText = 200;
+
+function warn(message) {
+  console.error('standin: ' + message);
+}
+
+// $XDG_STATE_HOME/korvel-x-standin, a folder of this user's own: made for the user alone, or
+// found so. A link, another user's folder or one that others may write to could hand the tokens
+// to someone else, or feed them in: it is not used, and the accounts last for this run only.
+function accountsFolder() {
+  const configured = process.env.XDG_STATE_HOME;
+  const base = configured && path.isAbsolute(configured) ? configured : path.join(os.homedir(), '.local', 'state');
+  const folder = path.join(base, 'korvel-x-standin');
+  try {
+    fs.mkdirSync(base, { recursive: true, mode: 0o700 });
+    try {
+      fs.mkdirSync(folder, { mode: 0o700 });
+    } catch (error) {
+      if (error.code !== 'EEXIST') throw error;
+    }
+    const status = fs.lstatSync(folder);
+    const wrong = status.isSymbolicLink() ? 'is a symbolic link'
+      : !status.isDirectory() ? 'is not a folder'
+      : status.uid !== process.getuid() ? 'belongs to another user'
+      : status.mode & 0o022 ? 'may be written to by other users' : null;
+    if (wrong) throw new Error(folder + ' ' + wrong);
+  } catch (error) {
+    warn(`the accounts last for this run only: ${error.message}`);
+    return null;
+  }
+  return folder;
+}
+
+function isUserText(value) {
+  return typeof value === 'string' && value.length <= maximumUserText;
+}
+
+// The accounts of an earlier run; a file that is no such list is reported and left for the
+// next sign-in to replace, and the stand-in starts with no account.
+function loadAccounts(file) {
+  let descriptor;
+  try {
+    // Not through a link, and without waiting on a pipe put in its place.
+    descriptor = fs.openSync(file, fs.constants.O_RDONLY | fs.constants.O_NOFOLLOW | fs.constants.O_NONBLOCK);
+  } catch (error) {
+    if (error.code !== 'ENOENT') warn(`${file} could not be read (${error.code === 'ELOOP' ? 'it is a symbolic link' : error.message}); starting with no accounts`);
+    return;
+  }
+  let accounts;
+  try {
+    const status = fs.fstatSync(descriptor);
+    if (!status.isFile()) throw new Error('it is not a plain file');
+    if (status.uid !== process.getuid()) throw new Error('it belongs to another user');
+    const buffer = Buffer.alloc(maximumAccountsFile + 1);
+    let size = 0;
+    for (let read; size < buffer.length && (read = fs.readSync(descriptor, buffer, size, buffer.length - size, null)) > 0;) size += read;
+    if (size > maximumAccountsFile) throw new Error(`it is larger than ${maximumAccountsFile >> 20} MiB`);
+    let stored;
+    try {
+      stored = JSON.parse(buffer.subarray(0, size).toString('utf8'));
+    } catch (error) {
+      throw new Error(`it is not JSON: ${error.message}`);
+    }
+    if (!stored || stored.version !== accountsFileVersion || !Number.isSafeInteger(stored.nextUser) || stored.nextUser < 1
+        || !Array.isArray(stored.accounts) || stored.accounts.length > maximumLastingTokens) {
+      throw new Error('it is not a list of accounts');
+    }
+    accounts = stored.accounts.map((account) => {
+      const user = account && account.user;
+      if (!account || typeof account.token !== 'string' || !/^\S{1,200}$/.test(account.token) || !user
+          || !isUserText(user.id) || !isUserText(user.name) || (user.email !== undefined && !isUserText(user.email))) {
+        throw new Error('an account in it is damaged');
+      }
+      return { token: account.token, user: { id: user.id, name: user.name, email: user.email } };
+    });
+    nextUser = stored.nextUser;
+  } catch (error) {
+    warn(`${file} could not be read (${error.message}); starting with no accounts, and the next sign-in replaces it`);
+    return;
+  } finally {
+    fs.closeSync(descriptor);
+  }
+  for (const { token, user } of accounts) {
+    tokens.set(token, { answer: 'user', user, lasting: true });
+    const number = /^u(\d+)$/.exec(user.id);
+    if (number) nextUser = Math.max(nextUser, Number(number[1]) + 1);
+  }
+}
+
+// Replaces the accounts file whole: a new file of this user's only, written out, then renamed
+// over the old one, so that a crash leaves one or the other, never half of one.
+function saveAccounts() {
+  if (!accountsFile) return;
+  const accounts = [...tokens].filter(([, entry]) => entry.lasting).slice(-maximumLastingTokens)
+    .map(([token, entry]) => ({ token, user: entry.user }));
+  const text = Buffer.from(JSON.stringify({ version: accountsFileVersion, nextUser, accounts }) + '\n');
+  const folder = path.dirname(accountsFile);
+  const temporary = path.join(folder, `.accounts-${crypto.randomBytes(8).toString('hex')}.tmp`);
+  let descriptor;
+  try {
+    descriptor = fs.openSync(temporary, fs.constants.O_WRONLY | fs.constants.O_CREAT | fs.constants.O_EXCL | fs.constants.O_NOFOLLOW, 0o600);
+    for (let written = 0; written < text.length;) written += fs.writeSync(descriptor, text, written);
+    fs.fsyncSync(descriptor);
+    fs.closeSync(descriptor);
+    descriptor = undefined;
+    fs.renameSync(temporary, accountsFile);
+    const directory = fs.openSync(folder, fs.constants.O_RDONLY | fs.constants.O_DIRECTORY);
+    try { fs.fsyncSync(directory); } finally { fs.closeSync(directory); }
+  } catch (error) {
+    if (descriptor !== undefined) fs.closeSync(descriptor);
+    fs.rmSync(temporary, { force: true });
+    warn(`the accounts could not be written to ${accountsFile} (${error.message}); this run's sign-ins last until it ends`);
+  }
+}
 
 function newToken() {
   return 'kx_' + crypto.randomBytes(24).toString('hex');
@@ -184,7 +310,8 @@ async function handle(request, response, base) {
     const name = typeof body.name === 'string' && body.name.trim() ? body.name.trim().slice(0, 200) : 'Korvel User';
     const email = typeof body.email === 'string' ? body.email.trim().slice(0, 200) : undefined;
     const token = newToken();
-    tokens.set(token, { answer: 'user', user: { id: 'u' + nextUser++, name, email } });
+    tokens.set(token, { answer: 'user', user: { id: 'u' + nextUser++, name, email }, lasting: true });
+    saveAccounts();
     return json(response, 200, { token });
   }
   if (request.method === 'GET' && path === '/api/studio/me') {
@@ -250,11 +377,17 @@ async function handle(request, response, base) {
     const body = await readJSON(request);
     if (typeof body.token !== 'string' || !body.token) return json(response, 400, { detail: 'No token.' });
     const user = body.user && typeof body.user === 'object' ? body.user : { id: 'u' + nextUser++, name: 'Test User' };
+    const replaced = tokens.get(body.token);
     tokens.set(body.token, { answer: typeof body.answer === 'string' ? body.answer : 'user', user });
+    if (replaced && replaced.lasting) saveAccounts();
     return json(response, 200, {});
   }
   return json(response, 404, { detail: 'Not found.' });
 }
+
+const accountsFolderPath = args.includes('--fresh') ? null : accountsFolder();
+const accountsFile = accountsFolderPath && path.join(accountsFolderPath, 'accounts.json');
+if (accountsFile) loadAccounts(accountsFile);
 
 const server = http.createServer((request, response) => {
   const base = `http://${host}:${server.address().port}/`;

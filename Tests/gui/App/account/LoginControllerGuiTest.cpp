@@ -1,6 +1,7 @@
 // Signing in and out against the stand-in back end, with the token in a real keyring.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "AccountTestEnvironment.h"
@@ -17,7 +18,9 @@
 #include "Platform/UI/Alert.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "gui/App/welcome/WelcomeTestSupport.h"
+#include "support/HttpFetch.h"
 #include "support/Spin.h"
+#include "support/TestPaths.h"
 
 using kx::LoginController;
 using kxtest::AccountTestEnvironment;
@@ -334,6 +337,38 @@ TEST_F(LoginControllerGui, AnEphemeralTokenIsNeverWrittenAndGoesAtTheEnd)
     login().clearEphemeralToken();
     EXPECT_FALSE(login().isLoggedIn());
     EXPECT_FALSE(login().userId().has_value());
+}
+
+TEST_F(LoginControllerGui, TheStandInOfScriptsRunKeepsItsSignInsInAFolderOfTheUsersOwnOrStartsWithNone)
+{
+    namespace fs = std::filesystem;
+    kxtest::TemporaryDirectory state, elsewhere;
+    const auto folder = state / "korvel-x-standin";
+    // One run of the stand-in, signing in on its login page or not: whether the token is known.
+    std::string token;
+    const auto run = [&](bool signIn) {
+        kxtest::StandInBackend lasting;
+        EXPECT_TRUE(lasting.start(state.path()));
+        const auto answer = nlohmann::json::parse(signIn ? lasting.request("POST", "session", "{}").second : "", nullptr, false);
+        token = answer.is_object() ? answer.value("token", "") : token;
+        return kxtest::fetch(lasting.url() + "api/studio/me", "GET", {{"Authorization", "Token " + token}}).status == 200;
+    };
+    EXPECT_TRUE(run(true));
+    EXPECT_TRUE(run(false));
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder / "accounts.json").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    // A damaged or huge file is a fresh start that the next sign-in replaces.
+    kxtest::writeFile(folder / "accounts.json", R"({"version": 1, "accounts": [)");
+    EXPECT_FALSE(run(false));
+    kxtest::writeFile(folder / "accounts.json", std::string(5u << 20, ' '));
+    EXPECT_TRUE(run(true));
+    EXPECT_TRUE(run(false));
+    // Nothing goes through a folder that is a link: the sign-in lasts for its run only.
+    fs::remove_all(folder);
+    fs::create_directory_symlink(elsewhere.path(), folder);
+    EXPECT_TRUE(run(true));
+    EXPECT_FALSE(run(false));
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
 TEST_F(LoginControllerGui, LinksWithoutAUsableTokenAreIgnoredUnquoted)
