@@ -1,7 +1,6 @@
 // The minute counters: what one tick adds, and the blocks of ten and sixty active minutes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <tuple>
 
 #include "App/application/UsageMinutes.h"
@@ -48,11 +47,8 @@ TEST(UsageMinutes, StoredCountsAreNeverLoweredAndCatchUpOneAMinute)
     // Counts from an older version that ran ahead stay; counts that fell behind catch up one a
     // tick, active or not.
     EXPECT_EQ((UsageMinutes{30, 7, 1, 0}).tick(true, 0), (UsageMinutes{31, 7, 1, 0}));
-    UsageMinutes behind{130, 0, 0, 0};
-    for (const std::int64_t step : {1, 2, 3, 4}) {
-        behind = behind.tick(false, 0);
-        EXPECT_EQ(behind, (UsageMinutes{130, step, std::min<std::int64_t>(step, 3), 0}));
-    }
+    EXPECT_EQ((UsageMinutes{130, 0, 0, 0}).tick(false, 0), (UsageMinutes{130, 1, 1, 0}));
+    EXPECT_EQ((UsageMinutes{130, 3, 3, 0}).tick(false, 0), (UsageMinutes{130, 4, 3, 0}));
 }
 
 TEST(UsageMinutes, DefaultsStartAtZeroAndDamagedValuesCountAsZero)
