@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -118,6 +120,13 @@ std::string waitsInProgress()
         text += line;
     }
     return text.empty() ? "  none (the test is not waiting in a wait of ours)\n" : text;
+}
+
+std::size_t threadCount()
+{
+    std::error_code error;
+    return std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task", error),
+                                     std::filesystem::directory_iterator()));
 }
 
 } // namespace kxtest

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -52,5 +53,9 @@ private:
 
 // The waits in progress, outermost first, one line each ("what at file:line, N s left").
 std::string waitsInProgress();
+
+// The threads of this process now. A thread just joined may still be listed while the kernel
+// ends it, on a busy machine for a while: wait for a count with spinUntil, never compare at once.
+std::size_t threadCount();
 
 } // namespace kxtest
