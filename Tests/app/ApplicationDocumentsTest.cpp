@@ -511,13 +511,16 @@ TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupW
     EXPECT_FALSE(Display::hasVisibleWindow("Site \u2014 Edited"));
 
     // The editor shows it: an edit, written to the folder by the next backup, keeps its text.
-    // (The title says "Edited" only until then: the folder is the user's file.)
+    // (The title says "Edited" only until then: the folder is the user's file.) Typed again
+    // only where no key took: once the title says "Edited" the page has the edit, and the
+    // backup that writes it is waited for however long a busy machine makes it.
     auto written = [&] { return kx::FileSystem::readFile(document).value_or("").find("Renamed") != std::string::npos; };
     for (int attempt = 0; attempt < 6 && !written(); ++attempt) {
-        ASSERT_TRUE(Display::focusWindow("Site"));
+        ASSERT_TRUE(Display::focusWindow("Site") || Display::focusWindow("Site \u2014 Edited"));
         Display::pressKey("Tab");
         Display::typeText("Renamed");
-        (void)kxtest::spinUntil(written, 3s);
+        if (kxtest::spinUntil([&] { return written() || Display::hasVisibleWindow("Site \u2014 Edited"); }, 3s))
+            (void)kxtest::spinUntil(written, windowTimeout);
     }
     ASSERT_TRUE(written());
     const std::string saved = kx::FileSystem::readFile(document).value_or("");
