@@ -252,8 +252,15 @@ void PreviewWindow::addHandle(GtkOverlay* overlay, unsigned edges)
 
 namespace {
 
+// Where the pointer was at the event being handled, not where it is by now: on a busy machine
+// the press is handled after the hand has moved on, and a resize measured from there would lag
+// behind the pointer by that distance to its end.
 std::optional<Point> pointerPosition(GtkGesture* gesture)
 {
+    const GdkEvent* event = gtk_gesture_get_last_event(gesture, gtk_gesture_single_get_current_sequence(GTK_GESTURE_SINGLE(gesture)));
+    double rootX = 0, rootY = 0;
+    if (event && gdk_event_get_root_coords(event, &rootX, &rootY))
+        return Point{rootX, rootY};
     GdkDevice* device = gtk_gesture_get_device(gesture);
     if (!device)
         return std::nullopt;
