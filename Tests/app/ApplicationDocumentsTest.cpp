@@ -578,7 +578,7 @@ TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherP
     expectEditKeptInADraft(home, "Fold", "Q");
 }
 
-TEST(ApplicationDocuments, AProjectWhoseDocumentWasEmptiedKeepsItsImagesThroughAnEditASaveAndAClose)
+TEST(ApplicationDocuments, AProjectWhoseDocumentWasEmptiedKeepsItsImagesThroughEditsSavesAndClosesOfTwoLaunches)
 {
     KX_REQUIRE_PROJECT_SERVER();
     // A folder project (worked in place) whose document a failed write emptied.
@@ -602,16 +602,30 @@ TEST(ApplicationDocuments, AProjectWhoseDocumentWasEmptiedKeepsItsImagesThroughA
         Display::click(*add);
         (void)kxtest::spinUntil([&] { return Display::hasVisibleWindow(edited); }, 3s);
     }
-    ASSERT_TRUE(Display::focusWindow(edited));
-    Display::pressControl('s');
-    ASSERT_TRUE(kxtest::spinUntil([&] {
-        return kx::FileSystem::readFile(document).value_or("").find("\"name\"") != std::string::npos && Display::hasVisibleWindow("Emptied");
-    }, windowTimeout));
-    ASSERT_TRUE(Display::focusWindow("Emptied"));
-    Display::pressControl('w');
+    auto saveAndClose = [&](ApplicationProcess& running, const std::string& written) {
+        ASSERT_TRUE(Display::focusWindow(Display::hasVisibleWindow(edited) ? edited : "Emptied"));
+        Display::pressControl('s');
+        ASSERT_TRUE(kxtest::spinUntil([&] {
+            return kx::FileSystem::readFile(document).value_or("").find(written) != std::string::npos && Display::hasVisibleWindow("Emptied");
+        }, windowTimeout));
+        ASSERT_TRUE(Display::focusWindow("Emptied"));
+        Display::pressControl('w');
+        ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
+        EXPECT_EQ(kx::FileSystem::readFile(project / "design" / "images" / "logo.png"), "the logo") << written;
+        EXPECT_EQ(kx::FileSystem::readFile(project / "design" / "assets" / "notes.txt"), "the notes") << written;
+        running.signal(SIGTERM);
+        ASSERT_TRUE(running.waitForExit(windowTimeout));
+    };
+    saveAndClose(app, "\"name\"");
+
+    // The next launch reads the document that the first one wrote, which names none of them
+    // either: an edit, a save and a close keep them all the same.
+    ApplicationProcess again(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(again.launch());
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
-    EXPECT_EQ(kx::FileSystem::readFile(project / "design" / "images" / "logo.png"), "the logo");
-    EXPECT_EQ(kx::FileSystem::readFile(project / "design" / "assets" / "notes.txt"), "the notes");
-    app.signal(SIGTERM);
-    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    ApplicationProcess opener(home, kxtest::applicationBackend().url(), {project.string()});
+    ASSERT_TRUE(opener.launch() && opener.waitForExit());
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Emptied"); }, windowTimeout));
+    ASSERT_TRUE(typeIntoEditor("Emptied", "Later"));
+    saveAndClose(again, "Later");
 }

@@ -2,6 +2,8 @@
 #include "App/documents/container/KVContainerDiscardables.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 #include <glib.h>
 #include <nlohmann/json.hpp>
@@ -129,6 +131,49 @@ void KVContainerDiscardables::findNames(fs::path document, std::vector<std::stri
     });
 }
 
+std::optional<Error> KVContainerDiscardables::awaitNames(fs::path record, std::vector<std::string> readNames)
+{
+    awaitedNames_ = {readNames.begin(), readNames.end()};
+    record_ = std::move(record);
+    if (awaitedNames_.empty()) {
+        endWaiting();
+        return std::nullopt;
+    }
+    // Names are file names: none holds a NUL.
+    std::string text;
+    for (const auto& name : awaitedNames_)
+        text += name + '\0';
+    return KVContainerFiles::replaceFile(record_, text, true);
+}
+
+std::size_t KVContainerDiscardables::resumeWaiting(fs::path record, const std::vector<std::string>& candidates)
+{
+    awaitedNames_.clear();
+    record_ = std::move(record);
+    auto kept = KVContainerFiles::readRegularFile(record_, KVDocumentArchive::maximumManifestLength);
+    if (!kept.data && kept.error.code == ENOENT)
+        return 0;
+    std::set<std::string> recorded;
+    for (std::size_t start = 0, end; kept.data && start < kept.data->size(); start = end + 1) {
+        end = std::min(kept.data->find('\0', start), kept.data->size());
+        recorded.insert(kept.data->substr(start, end - start));
+    }
+    // A record that cannot be read keeps every image and asset waiting, as the empty document did.
+    for (const auto& name : candidates)
+        if (!kept.data || recorded.contains(name))
+            awaitedNames_.insert(name);
+    if (awaitedNames_.empty())
+        endWaiting();
+    return awaitedNames_.size();
+}
+
+void KVContainerDiscardables::endWaiting()
+{
+    awaitedNames_.clear();
+    if (!record_.empty())
+        ::unlink(record_.c_str());
+}
+
 void KVContainerDiscardables::apply(const std::vector<std::string>& names, const NameUse& use)
 {
     if (use.clearMarks)
@@ -141,7 +186,7 @@ void KVContainerDiscardables::apply(const std::vector<std::string>& names, const
             named = (*use.used)[index] && awaitedNames_.contains(names[index]);
         if (!named)
             return;
-        awaitedNames_.clear();
+        endWaiting();
     }
     for (size_t index = 0; index < names.size(); ++index) {
         const std::string& name = names[index];

@@ -8,9 +8,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "App/archive/KVDocumentArchive.h"
+#include "Platform/Foundation/Error.h"
 
 namespace kx {
 
@@ -39,13 +41,25 @@ public:
     void apply(const std::vector<std::string>& names, const NameUse& use);
     // The document was read from an empty file (a write cut short, a bad merge): it names none
     // of `readNames`, the images and assets read with it, which are the project's all the same.
-    // Nothing is marked until a document names one of them; an empty list ends the wait.
-    void awaitNames(std::vector<std::string> readNames) { awaitedNames_ = {readNames.begin(), readNames.end()}; }
+    // Nothing is marked until a document names one of them; an empty list ends the wait. The
+    // wait is kept in `record` too, since the next session reads what this one saved: a
+    // document that names none of them either. The error is that of the record's write.
+    std::optional<Error> awaitNames(std::filesystem::path record, std::vector<std::string> readNames);
+    // A document read from a file with content: a wait that `record` kept goes on for those of
+    // its names that are among `candidates`; without a record, nothing is awaited. Returns how
+    // many names are awaited.
+    std::size_t resumeWaiting(std::filesystem::path record, const std::vector<std::string>& candidates);
     const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
 
+    // The record of the wait in a project folder: hidden, so that no package takes it along.
+    static constexpr std::string_view relativePathForAwaitedNames = ".awaited-names";
+
 private:
+    void endWaiting();
+
     std::set<std::string> projectRelativePathsToDiscard_;
     std::set<std::string> awaitedNames_;
+    std::filesystem::path record_;
 };
 
 } // namespace kx

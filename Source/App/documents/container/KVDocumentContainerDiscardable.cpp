@@ -23,16 +23,20 @@ void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
 void KVDocumentContainer::documentWasLoaded()
 {
     const std::string document(KVDocumentArchive::relativePathForDocumentJSON);
+    const auto record = projectDirectory_ / KVContainerDiscardables::relativePathForAwaitedNames;
+    auto names = KVContainerDiscardables::candidates(projectManifestEntries_);
     if (!sources_.wasEmpty(document)) {
-        discardables_.awaitNames({});
+        if (auto awaited = discardables_.resumeWaiting(record, names))
+            log(document + " has named none of the " + std::to_string(awaited)
+                + " images and assets read with an empty one: none of them is marked for cleanup until it names one");
         return;
     }
     // The editor shows an empty file as a new document, and the first save of it would name
     // nothing that the project holds.
-    auto names = KVContainerDiscardables::candidates(projectManifestEntries_);
     if (!names.empty())
         log(document + " was read empty: no image or asset is marked for cleanup until the document names one of them");
-    discardables_.awaitNames(std::move(names));
+    if (auto failure = discardables_.awaitNames(record, std::move(names)))
+        log("Couldn’t keep the names awaited for the next session: " + failure->localizedDescription);
 }
 
 } // namespace kx

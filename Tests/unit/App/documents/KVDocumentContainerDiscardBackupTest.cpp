@@ -138,6 +138,30 @@ TEST_F(KVDocumentContainerDiscardBackupTest, ADocumentThatCannotBeReadMarksNothi
     EXPECT_NE(logText().find("Couldn’t read design/document.json as JSON"), std::string::npos);
 }
 
+TEST_F(KVDocumentContainerDiscardBackupTest, WhatAnEmptyDocumentWasReadWithWaitsAcrossSessionsUntilOneIsNamed)
+{
+    drop(container);
+    writeFile(project / "design/document.json", "");
+    // Each session is a relaunch: a folder project worked in place, its document written once.
+    const std::vector<std::pair<std::string, std::set<std::string>>> sessions = {
+        {"{\"frames\": [1]}", {}},
+        {"{\"frames\": [2]}", {}},
+        {"{\"images\": [\"keep.png\"]}", pathsOf("drop.png")},
+    };
+    for (const auto& [document, marked] : sessions) {
+        Editor session;
+        auto archive = std::make_shared<KVDocumentArchive>(project, "com.korvel.projectfolder", false, std::nullopt, false);
+        container = KVDocumentContainer::make(archive);
+        container->addDataSource(session.source, "design/document.json");
+        container->read(*archive, Relation::origin(false));
+        session.edit(document);
+        ASSERT_FALSE(writeChanges(*container));
+        EXPECT_EQ(discarded(), marked) << document;
+        drop(container);
+    }
+    EXPECT_FALSE(fs::exists(project / std::string(KVContainerDiscardables::relativePathForAwaitedNames)));
+}
+
 TEST_F(KVDocumentContainerDiscardBackupTest, NamesMatchInEitherUnicodeForm)
 {
     // "é" composed (NFC) in one place and decomposed (NFD) in the other, both ways round.
