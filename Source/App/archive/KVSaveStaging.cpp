@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "App/archive/KVArchivePath.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/FileSystem.h"
@@ -100,6 +101,32 @@ int flushFolder(const fs::path& folder)
     return result == EINVAL || result == EROFS ? 0 : result;
 }
 
+// The package left its place while it was being saved: nothing is put there.
+[[noreturn]] void throwMissing(const fs::path& target)
+{
+    throw KVDocumentArchiveError::unknown(Error(KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
+                                                "The project “" + KVArchivePath::displayName(target.filename().string())
+                                                    + "” was moved or deleted while it was being saved.",
+                                                "", "Nothing was put in its place."));
+}
+
+// Another file took the package's place while it was being saved: that one stays.
+[[noreturn]] void throwTaken(const fs::path& target)
+{
+    throw KVDocumentArchiveError::unknown(Error(KVDocumentArchiveError::domain, static_cast<int>(KVDocumentArchiveError::Code::unknown),
+                                                "The project “" + KVArchivePath::displayName(target.filename().string())
+                                                    + "” was replaced by another file while it was being saved.",
+                                                "", "That file was kept; save again to replace it."));
+}
+
+// Whether `path` names the item open as `fd` (an O_PATH descriptor will do).
+bool names(const fs::path& path, int fd)
+{
+    struct stat named {}, open {};
+    return fd >= 0 && ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev
+           && named.st_ino == open.st_ino;
+}
+
 int renameNoReplace(const fs::path& from, const fs::path& to)
 {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -115,7 +142,7 @@ int renameNoReplace(const fs::path& from, const fs::path& to)
 
 } // namespace
 
-KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
+KVSaveStaging::KVSaveStaging(fs::path target, Kind kind, Target expected)
     : target_(std::move(target))
     , kind_(kind)
 {
@@ -123,8 +150,13 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
     FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.get() < 0)
         KVDocumentArchiveError::throwErrno(errno, "Cannot open the folder " + parent.string());
+    held_ = FileDescriptor(::open(target_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (held_.get() < 0 && errno != ENOENT)
+        KVDocumentArchiveError::throwErrno(errno, "Cannot open " + target_.string());
+    if (held_.get() < 0 && expected == Target::existing)
+        throwMissing(target_);
     struct stat existing {};
-    bool exists = ::lstat(target_.c_str(), &existing) == 0;
+    bool exists = held_.get() >= 0 && ::fstat(held_.get(), &existing) == 0;
     const mode_t newMode = (kind == Kind::file ? 0666 : 0777) & ~FileSystem::currentUmask();
     const std::string stem = leftoverStem(target_) + std::string(stagedKind);
 
@@ -155,6 +187,11 @@ KVSaveStaging::KVSaveStaging(fs::path target, Kind kind)
         fd_ = fd;
         path_ = pattern;
         staged_ = true;
+        if (int fault = injectedFault("stage")) {
+            discard();
+            ::close(std::exchange(fd_, -1));
+            KVDocumentArchiveError::throwErrno(fault, "Cannot create a file in " + parent.string());
+        }
         return;
     }
     KVDocumentArchiveError::throwErrno(EAGAIN, "Cannot create a temporary file in " + parent.string());
@@ -183,58 +220,15 @@ void KVSaveStaging::commit()
         KVDocumentArchiveError::throwErrno(EBADF, "Nothing is staged for " + target_.string());
     const fs::path parent = parentOf(target_);
     const std::string what = "Cannot replace " + target_.string();
-    if (kind_ == Kind::file) {
-        if (::fsync(fd_) != 0)
-            KVDocumentArchiveError::throwErrno(errno, "Cannot write " + target_.string());
-        int fault = injectedFault("rename");
-        if (fault || ::rename(path_.c_str(), target_.c_str()) != 0)
-            KVDocumentArchiveError::throwErrno(fault ? fault : errno, what);
-        staged_ = false;
-        if (int error = flushFolder(parent))
-            throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), Error::fromErrno(error, "Cannot flush the folder " + parent.string()));
-        return;
-    }
-
+    if (kind_ == Kind::file && ::fsync(fd_) != 0)
+        KVDocumentArchiveError::throwErrno(errno, "Cannot write " + target_.string());
     fs::path old; // where the previous version is once the new one is in place
-    struct stat existing {};
-    if (::lstat(target_.c_str(), &existing) != 0) {
+    if (held_.get() < 0) {
         int fault = injectedFault("rename");
         if (int error = fault ? fault : renameNoReplace(path_, target_))
-            KVDocumentArchiveError::throwErrno(error, what);
+            error == EEXIST ? throwTaken(target_) : KVDocumentArchiveError::throwErrno(error, what);
     } else {
-        // A folder never replaces a file (nor a link) that took the package's place meanwhile.
-        if (!S_ISDIR(existing.st_mode))
-            KVDocumentArchiveError::throwErrno(ENOTDIR, what);
-        int fault = injectedFault("exchange");
-        if (!fault && ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
-            old = path_;
-        } else {
-            int error = fault ? fault : errno;
-            if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-                KVDocumentArchiveError::throwErrno(error, what);
-            // No exchange here: the old version goes aside (locked, so that no open takes it for
-            // a crash's leftover and puts it back while the new one moves in), then the new one in.
-            FileDescriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (oldFd.get() < 0)
-                KVDocumentArchiveError::throwErrno(errno, what);
-            if (!lock(oldFd.get(), true))
-                KVDocumentArchiveError::throwErrno(EBUSY, what);
-            const std::string oldStem = leftoverStem(target_) + std::string(oldKind);
-            int moved = EEXIST;
-            for (int attempt = 0; attempt < 16 && moved == EEXIST; ++attempt) {
-                old = parent / (oldStem + randomSuffix());
-                moved = renameNoReplace(target_, old);
-            }
-            if (moved)
-                KVDocumentArchiveError::throwErrno(moved, what);
-            fault = injectedFault("rename");
-            if (fault || ::rename(path_.c_str(), target_.c_str()) != 0) {
-                int failure = fault ? fault : errno;
-                if (::rename(old.c_str(), target_.c_str()) != 0)
-                    KVDocumentArchiveError::throwErrno(failure, what + "; the previous version is kept as " + old.string());
-                KVDocumentArchiveError::throwErrno(failure, what);
-            }
-        }
+        replaceHeld(what, old);
     }
     staged_ = false;
     int flushError = flushFolder(parent);
@@ -245,6 +239,80 @@ void KVSaveStaging::commit()
     }
     if (flushError)
         throw KVDocumentArchiveError::savedButNotFlushed(target_.string(), Error::fromErrno(flushError, "Cannot flush the folder " + parent.string()));
+}
+
+void KVSaveStaging::replaceHeld(const std::string& what, fs::path& old)
+{
+    auto refuse = [&] {
+        struct stat info {};
+        if (::lstat(target_.c_str(), &info) != 0 && errno == ENOENT)
+            throwMissing(target_);
+        throwTaken(target_);
+    };
+    struct stat held {};
+    if (::fstat(held_.get(), &held) != 0)
+        KVDocumentArchiveError::throwErrno(errno, what);
+    // A file never replaces a folder, nor a folder a file.
+    if ((kind_ == Kind::folder) != S_ISDIR(held.st_mode))
+        KVDocumentArchiveError::throwErrno(kind_ == Kind::folder ? ENOTDIR : EISDIR, what);
+    if (!names(target_, held_.get()))
+        refuse();
+    // The exchange fails on a missing target; what it brings out must be what was held.
+    int fault = injectedFault("exchange");
+    if (!fault && ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
+        if (names(path_, held_.get())) {
+            old = path_;
+            return;
+        }
+        // Another program's file took the place between the look and the exchange: back it goes.
+        if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) != 0) {
+            // Its file lies under our staged name now, and that must not be removed as ours.
+            staged_ = false;
+            KVDocumentArchiveError::throwErrno(errno, what + "; the file that took its place is kept as " + path_.string());
+        }
+        throwTaken(target_);
+    }
+    int error = fault ? fault : errno;
+    if (error == ENOENT)
+        throwMissing(target_);
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
+        KVDocumentArchiveError::throwErrno(error, what);
+    // No exchange on this file system (NFS, SMB/CIFS, exFAT, FAT before Linux 6.0, most FUSE):
+    // the look comes just before the switch, and what happens between the two is not seen.
+    if (kind_ == Kind::file) {
+        if (!names(target_, held_.get()))
+            refuse();
+        fault = injectedFault("rename");
+        if (fault || ::rename(path_.c_str(), target_.c_str()) != 0)
+            KVDocumentArchiveError::throwErrno(fault ? fault : errno, what);
+        return;
+    }
+    // A folder cannot be renamed over another: the old version goes aside (locked, so that no
+    // open takes it for a crash's leftover and puts it back while the new one moves in), then
+    // the new one in.
+    FileDescriptor oldFd(::open(target_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (oldFd.get() < 0)
+        errno == ENOENT ? throwMissing(target_) : KVDocumentArchiveError::throwErrno(errno, what);
+    struct stat opened {};
+    if (::fstat(oldFd.get(), &opened) != 0 || opened.st_dev != held.st_dev || opened.st_ino != held.st_ino)
+        throwTaken(target_);
+    if (!lock(oldFd.get(), true))
+        KVDocumentArchiveError::throwErrno(EBUSY, what);
+    const std::string oldStem = leftoverStem(target_) + std::string(oldKind);
+    int moved = EEXIST;
+    for (int attempt = 0; attempt < 16 && moved == EEXIST; ++attempt) {
+        old = parentOf(target_) / (oldStem + randomSuffix());
+        moved = renameNoReplace(target_, old);
+    }
+    if (moved)
+        KVDocumentArchiveError::throwErrno(moved, what);
+    fault = injectedFault("rename");
+    if (fault || ::rename(path_.c_str(), target_.c_str()) != 0) {
+        int failure = fault ? fault : errno;
+        if (::rename(old.c_str(), target_.c_str()) != 0)
+            KVDocumentArchiveError::throwErrno(failure, what + "; the previous version is kept as " + old.string());
+        KVDocumentArchiveError::throwErrno(failure, what);
+    }
 }
 
 fs::path KVSaveStaging::resolve(const fs::path& url)

@@ -8,15 +8,23 @@
 #include <functional>
 #include <string_view>
 
+#include "Platform/Foundation/FileDescriptor.h"
+
 namespace kx {
 
 class KVSaveStaging {
 public:
     enum class Kind { file, folder };
+    // What the save expects at the target.
+    enum class Target {
+        any,      // the package, or nothing for a new one
+        existing, // the package it replaces: when that is gone already, nothing is staged
+    };
 
     // Creates the staged file or folder beside `target` (resolved, see `resolve`), empty, with
-    // the mode of the target or of a new file or folder. Throws KVDocumentArchiveError::unknown.
-    KVSaveStaging(std::filesystem::path target, Kind kind);
+    // the mode of the target or of a new file or folder, and holds what stands at the target
+    // now: that, and only that, is what commit replaces. Throws KVDocumentArchiveError::unknown.
+    KVSaveStaging(std::filesystem::path target, Kind kind, Target expected = Target::any);
     // Removes whatever is still staged.
     ~KVSaveStaging();
     KVSaveStaging(const KVSaveStaging&) = delete;
@@ -34,8 +42,13 @@ public:
     // before Linux 6.0, most FUSE file systems) gets two renames: the old folder aside as
     // ".NAME.korvel-old-XXXXXX", locked, then the new one in; a crash between the two leaves no
     // folder at the target and the old version beside it, which `recover` puts back.
-    // Throws unknown with the target unchanged, or savedButNotFlushed when only the final flush
-    // failed.
+    // What stood at the target when the staging was made is checked in the same step where the
+    // platform allows (an exchange that fails on a missing target, then a look at what came
+    // out): a package moved, trashed or deleted meanwhile is not put back at its old place, and
+    // one that another program put there is not replaced; nothing is put where nothing stood
+    // and something stands now. Where there is no exchange, the check comes just before the
+    // rename. Throws unknown with the target unchanged, or savedButNotFlushed when only the
+    // final flush failed.
     void commit();
     // Removes the staged file or folder, if not committed.
     void discard();
@@ -48,16 +61,24 @@ public:
     // its previous version back. Never throws; what cannot be removed waits for the next time.
     static void recover(const std::filesystem::path& target) noexcept;
 
-    // Test seam: called before each step of a switch ("exchange", "rename", "flush"); a non-zero
-    // errno makes that step fail as the system call would have.
+    // Test seam: called once the staged file or folder is made ("stage") and before each step of
+    // a switch ("exchange", "rename", "flush"); a non-zero errno makes that step fail as the
+    // system call would have.
     using FaultHook = std::function<int(std::string_view step)>;
     static void setFaultHookForTesting(FaultHook hook);
 
 private:
+    // Exchanges the staged item with the one held at the target; the old one then lies at
+    // path_. Falls back to a check and a rename where the file system cannot exchange (a folder
+    // is moved aside first, into `old`).
+    void replaceHeld(const std::string& what, std::filesystem::path& old);
+
     std::filesystem::path target_;
     std::filesystem::path path_;
     Kind kind_;
     int fd_ = -1;
+    // What stood at the target when the staging was made (O_PATH), or none.
+    FileDescriptor held_;
     bool staged_ = false;
 };
 

@@ -59,6 +59,7 @@ KVZipArchiveBacking::KVZipArchiveBacking(fs::path url, bool createIfNeeded, bool
     struct stat info {};
     if (createIfNeeded && ::stat(url_.c_str(), &info) != 0 && errno == ENOENT) {
         readsMissingAsEmpty_ = true;
+        fileIsExpected_ = false;
         return;
     }
     reader();
@@ -150,7 +151,7 @@ void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Man
     KVSaveStaging::recover(target);
     auto source = contentsOf.backing();
     Manifest written{updating.uuid, Manifest::Files()};
-    KVZipWriter writer(target, limits_);
+    KVZipWriter writer(target, limits_, fileIsExpected_ ? KVSaveStaging::Target::existing : KVSaveStaging::Target::any);
     std::uint64_t manifestLength = 0;
     contentsOf.backing()->forEach([&](const std::string& path, KVDataReader& reader) {
         if (!KVArchivePath::isSafeRelativePath(path) || path.back() == '/')
@@ -178,11 +179,13 @@ void KVZipArchiveBacking::reflect(const KVDocumentArchive& contentsOf, const Man
     } catch (const KVDocumentArchiveError& error) {
         if (error.newVersionInPlace()) {
             forget();
+            fileIsExpected_ = true;
             updatedManifest = std::move(written);
         }
         throw;
     }
     forget();
+    fileIsExpected_ = true;
     updatedManifest = std::move(written);
 }
 

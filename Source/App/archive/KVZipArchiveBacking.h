@@ -3,6 +3,7 @@
 // goes through KVZipWriter, which replaces the file only once the new one is complete.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string_view>
 #include <sys/types.h>
@@ -60,6 +61,9 @@ private:
     bool writesManifest_;
     // Made with createIfNeeded over no file: read as empty until the file exists.
     bool readsMissingAsEmpty_ = false;
+    // The file was there when opened, or a save put it there: a save that no longer finds it
+    // (moved, trashed, deleted meanwhile) does not make it again. Saves run one at a time.
+    std::atomic<bool> fileIsExpected_ = true;
     KVZipLimits limits_;
     mutable std::mutex mutex_;
     mutable std::shared_ptr<KVZipReader> reader_;

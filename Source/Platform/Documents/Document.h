@@ -225,7 +225,9 @@ protected:
 private:
     // `completion`, after the error of a failed save was shown.
     Completion presentingErrors(Completion completion);
-    void saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+    // `followingMove`: a second try, at the place the file moved to while the first one wrote.
+    void saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion,
+                         bool followingMove = false);
     void askToOverwriteChangedFile(SaveOperation operation, std::function<void(bool overwrite)> answer);
     void editedStateMayHaveChanged(bool wasEdited, bool hadUnautosaved);
     void scheduleAutosave();
@@ -237,6 +239,8 @@ private:
     // Before a write at the file's path: takes a move or removal that the monitor has not
     // reported yet. True when the file moved (fileURL() is where it went).
     bool takeFileDepartureNow();
+    // Why no save writes the file where it was (see fileGone_), as the user hears it.
+    Error fileGoneError() const;
     // The steps of closing with unsaved work.
     struct ClosingQuestion;
     void askBeforeClosing(const ClosingQuestion& question, std::function<void(bool shouldClose)> completion);

@@ -58,8 +58,7 @@ void Document::save(const Path& requestedURL, const std::string& type, SaveOpera
     // quietly undo that. The user says where (Save As); until then the work stays unsaved.
     if (fileGone_ && fileURL_ && samePath(url, *fileURL_)
         && (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)) {
-        finish(Error("NSCocoaErrorDomain", 4, "The file of the document " + quotedDisplayName() + " " + *fileGone_ + ".", "",
-                     "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else."));
+        finish(fileGoneError());
         return;
     }
     const bool overwritesFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)
@@ -114,15 +113,38 @@ void Document::askToOverwriteChangedFile(SaveOperation operation, std::function<
     });
 }
 
-void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
+Error Document::fileGoneError() const
+{
+    return Error("NSCocoaErrorDomain", 4, "The file of the document " + quotedDisplayName() + " " + fileGone_.value_or("was deleted") + ".",
+                 "", "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else.");
+}
+
+void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion,
+                               bool followingMove)
 {
     const ChangeCountToken token = changeCountToken();
     // Taken before the write: a document that moves to the new file (a folder it then works in)
     // may no longer answer for its draft afterwards.
     const auto draft = autosavedContentsFileURL();
+    const bool overwritesFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)
+        && fileURL_ && samePath(url, *fileURL_);
     try {
         writeSafely(url, type, operation);
     } catch (...) {
+        // The file left its path while the new version was written, and the write put nothing
+        // there: a moved file is saved where it went; a trashed or deleted one is not brought
+        // back, and the user hears why.
+        if (overwritesFile) {
+            takeFileDepartureNow();
+            if (fileGone_) {
+                completion(fileGoneError());
+                return;
+            }
+            if (fileURL_ && !samePath(url, *fileURL_) && !followingMove) {
+                saveAfterChecks(*fileURL_, type, operation, std::move(completion), true);
+                return;
+            }
+        }
         completion(errorFromException(std::current_exception()));
         return;
     }
@@ -226,7 +248,17 @@ void Document::saveDocument(Completion completion)
 {
     auto finish = once(std::move(completion));
     takeFileDepartureNow();
-    if (!fileURL_ || fileGone_) {
+    if (fileURL_ && fileGone_) {
+        // The panel offers the old place again: the user hears first why it comes at all.
+        presentError(fileGoneError(), [weak = weak_from_this(), finish] {
+            if (auto self = weak.lock())
+                self->saveDocumentAs(finish);
+            else
+                finish(userCancelledError());
+        });
+        return;
+    }
+    if (!fileURL_) {
         saveDocumentAs(finish);
         return;
     }

@@ -43,9 +43,10 @@ struct KVZipWriter::Entry {
 // The package file as libzip writes it: buffered, positioned writes into the staged file,
 // which commit checks and puts in place.
 struct KVZipWriter::Output {
-    Output(const std::filesystem::path& target_, const KVZipLimits& limits_)
+    Output(const std::filesystem::path& target_, const KVZipLimits& limits_, KVSaveStaging::Target expected_)
         : target(target_)
         , limits(limits_)
+        , expected(expected_)
     {
         zip_error_init(&error);
     }
@@ -104,6 +105,7 @@ struct KVZipWriter::Output {
 
     std::filesystem::path target;
     KVZipLimits limits;
+    KVSaveStaging::Target expected;
     std::optional<KVSaveStaging> staging;
     std::vector<std::byte> buffer;
     std::uint64_t bufferStart = 0;
@@ -704,7 +706,7 @@ zip_int64_t outputCallback(void* userdata, void* data, zip_uint64_t length, zip_
     case ZIP_SOURCE_BEGIN_WRITE:
         try {
             output.staging.reset();
-            output.staging.emplace(output.target, KVSaveStaging::Kind::file);
+            output.staging.emplace(output.target, KVSaveStaging::Kind::file, output.expected);
         } catch (const KVDocumentArchiveError& error) {
             output.fail(error, ZIP_ER_OPEN);
             return -1;
@@ -779,9 +781,10 @@ KVDocumentArchiveError writeFailure(const std::filesystem::path& target, const s
 
 } // namespace
 
-KVZipWriter::KVZipWriter(std::filesystem::path target, const KVZipLimits& limits)
+KVZipWriter::KVZipWriter(std::filesystem::path target, const KVZipLimits& limits, KVSaveStaging::Target expected)
     : target_(std::move(target))
     , limits_(limits)
+    , expected_(expected)
 {
 }
 
@@ -827,7 +830,7 @@ void KVZipWriter::commit()
                       "A project package holds at most " + std::to_string(limits_.maximumInflatedBytes >> 30) + " GB.",
                       "Remove large files from the project and save again.");
 
-    Output output(target_, limits_);
+    Output output(target_, limits_, expected_);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_function_create(outputCallback, &output, &error);

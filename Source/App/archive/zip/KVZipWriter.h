@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "App/archive/KVDataReader.h"
+#include "App/archive/KVSaveStaging.h"
 #include "App/archive/zip/KVZipLimits.h"
 
 namespace kx {
@@ -23,8 +24,10 @@ class KVZipWriter {
 public:
     using Opener = std::function<std::unique_ptr<KVDataReader>()>;
 
-    // `target` is the file itself, symbolic links resolved (KVSaveStaging::resolve).
-    explicit KVZipWriter(std::filesystem::path target, const KVZipLimits& limits = {});
+    // `target` is the file itself, symbolic links resolved (KVSaveStaging::resolve); `expected`
+    // is what the save expects there (see KVSaveStaging).
+    explicit KVZipWriter(std::filesystem::path target, const KVZipLimits& limits = {},
+                         KVSaveStaging::Target expected = KVSaveStaging::Target::any);
     ~KVZipWriter();
     KVZipWriter(const KVZipWriter&) = delete;
     KVZipWriter& operator=(const KVZipWriter&) = delete;
@@ -64,6 +67,7 @@ public:
 private:
     std::filesystem::path target_;
     KVZipLimits limits_;
+    KVSaveStaging::Target expected_;
     std::vector<std::unique_ptr<Entry>> entries_;
 };
 

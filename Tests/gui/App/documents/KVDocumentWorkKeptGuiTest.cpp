@@ -3,7 +3,9 @@
 // duplicate's draft closed without a question, a page that stops answering, a file moved or
 // sent to the Trash, a full disk.
 #include <algorithm>
+#include <atomic>
 
+#include "App/archive/KVSaveStaging.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
 #include "support/ModalAnswerer.h"
 #include "support/SmallDisk.h"
@@ -227,31 +229,63 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     EXPECT_FALSE(fs::exists(original));
     EXPECT_NE(storedDocument(folder / "Moved/Project.korvelx").find("Saved where it went"), std::string::npos);
 
-    // Moved to the Trash and saved at once, before the monitor tells: no save puts it back at
-    // its old place. Ctrl+S asks where to save (here nobody answers).
+    // Moved while the package is written, as its staged file appears or just before the
+    // switch: the save goes where the file went. Sent to the Trash meanwhile: it stays there.
     const fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files";
     fs::create_directories(trash);
-    fs::rename(folder / "Moved/Project.korvelx", trash / "Project.korvelx");
+    auto moveWhileSaving = [&](const std::string& step, const fs::path& to) {
+        auto from = *document->fileURL();
+        kx::KVSaveStaging::setFaultHookForTesting([step, from, to, moved = std::make_shared<std::atomic<bool>>()](std::string_view at) {
+            std::error_code ec;
+            if (at == step && !moved->exchange(true))
+                fs::rename(from, to, ec);
+            return 0;
+        });
+        typeText(*document, 0, "Saved as it moved at " + step);
+        auto failure = autosave(*document);
+        kx::KVSaveStaging::setFaultHookForTesting(nullptr);
+        EXPECT_FALSE(fs::exists(from)) << step;
+        return failure;
+    };
+    for (const std::string step : {"stage", "exchange"}) {
+        const fs::path to = folder / ("Moved/At " + step + ".korvelx");
+        auto failure = moveWhileSaving(step, to);
+        ASSERT_FALSE(failure) << step << ": " << failure->localizedDescription;
+        EXPECT_EQ(document->fileURL(), to);
+        EXPECT_NE(storedDocument(to).find("Saved as it moved at " + step), std::string::npos) << step;
+    }
+    auto failure = moveWhileSaving("stage", trash / "Project.korvelx");
+    ASSERT_TRUE(failure);
+    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash"), std::string::npos) << failure->localizedDescription;
+
+    // Ctrl+S with the file in the Trash says why before it asks where to save (here nobody
+    // answers).
     auto outcome = std::make_shared<Outcome>();
     document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+    auto why = waitForAlert();
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->messageText().find("was moved to the Trash"), std::string::npos) << why->messageText();
+    EXPECT_TRUE(panelRequests.empty());
+    ASSERT_TRUE(answer("OK"));
     ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
     EXPECT_EQ(panelRequests.size(), 1u);
-    EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
+    EXPECT_FALSE(fs::exists(folder / "Moved/At exchange.korvelx"));
     typeText(*document, 0, "Not in the Trash");
-    auto failure = autosave(*document);
+    failure = autosave(*document);
     ASSERT_TRUE(failure);
     EXPECT_NE(failure->localizedDescription.find("was moved to the Trash"), std::string::npos) << failure->localizedDescription << " / " << failure->localizedFailureReason;
-    EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
+    EXPECT_FALSE(fs::exists(folder / "Moved/At exchange.korvelx"));
     EXPECT_TRUE(document->isDocumentEdited());
     // An explicit save asks where to put it, and goes there.
     choose(folder / "Rescued.korvelx");
     outcome = std::make_shared<Outcome>();
     document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+    ASSERT_TRUE(answer("OK"));
     ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
     ASSERT_FALSE(outcome->failure) << outcome->failure->localizedDescription;
     ASSERT_FALSE(panelRequests.empty());
     EXPECT_NE(storedDocument(folder / "Rescued.korvelx").find("Not in the Trash"), std::string::npos);
-    EXPECT_FALSE(fs::exists(folder / "Moved/Project.korvelx"));
+    EXPECT_FALSE(fs::exists(folder / "Moved/At exchange.korvelx"));
 
     // Trashed while an autosave starts: the save finds it gone just before it writes.
     typeText(*document, 0, "Rescued, edited");

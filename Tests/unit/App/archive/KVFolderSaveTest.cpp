@@ -195,6 +195,19 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
         EXPECT_EQ(versions.version(), 2) << canExchange;
         EXPECT_TRUE(versions.leftovers().empty()) << canExchange;
     }
+    // Moved away just before the switch: nothing comes back at its old place.
+    for (bool canExchange : {true, false}) {
+        FaultHook hook([&](std::string_view at) {
+            if (at == "exchange")
+                fs::rename(versions.package, versions.dir / "Moved");
+            return at == "exchange" && !canExchange ? EINVAL : 0;
+        });
+        EXPECT_THROW(versions.save(1), KVDocumentArchiveError) << canExchange;
+        EXPECT_FALSE(fs::exists(versions.package)) << canExchange;
+        fs::rename(versions.dir / "Moved", versions.package);
+        EXPECT_EQ(versions.version(), 2) << canExchange;
+        EXPECT_TRUE(versions.leftovers().empty()) << canExchange;
+    }
 }
 
 TEST(KVFolderSave, AFailedFinalFlushSaysTheNewVersionIsInPlace)

@@ -19,6 +19,7 @@
 #include "App/archive/KVZipArchiveBacking.h"
 #include "App/archive/zip/KVZipReader.h"
 #include "App/archive/zip/KVZipWriter.h"
+#include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/ThreadPool.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
@@ -293,13 +294,55 @@ TEST(KVZipWriteSafety, AFailedFinalFlushSaysTheNewPackageIsInPlace)
     EXPECT_EQ(target.uuid(), uuid);
     EXPECT_EQ(zipVersion(versions.package), 2);
 
-    // A failed rename leaves the old package and nothing beside it.
-    KVSaveStaging::setFaultHookForTesting([](std::string_view at) { return at == "rename" ? EIO : 0; });
+    // A failed switch leaves the old package and nothing beside it.
+    KVSaveStaging::setFaultHookForTesting([](std::string_view at) { return at == "exchange" || at == "rename" ? EIO : 0; });
     KVDocumentArchive v1(versions.dir / "v1", folderType, false, std::nullopt, false);
     EXPECT_THROW(target.reflect(v1), KVDocumentArchiveError);
     KVSaveStaging::setFaultHookForTesting(nullptr);
     EXPECT_EQ(zipVersion(versions.package), 2);
     EXPECT_EQ(versions.others(), std::vector<fs::path>());
+}
+
+TEST(KVZipWriteSafety, APackageThatLeavesItsPlaceWhileSavedIsNotPutBackNorIsAFileThatTookItReplaced)
+{
+    Versions versions;
+    KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
+    const fs::path trashed = versions.dir / "Trash/Project.korvelx";
+    fs::create_directories(trashed.parent_path());
+    auto saveWhile = [&](const fs::path& target, bool isNew, std::string_view step, std::function<void()> meanwhile) {
+        KVDocumentArchive archive(target, zipType, isNew, std::nullopt, true);
+        if (step.empty())
+            meanwhile();
+        KVSaveStaging::setFaultHookForTesting([&](std::string_view at) {
+            if (at == step && meanwhile)
+                std::exchange(meanwhile, nullptr)();
+            return 0;
+        });
+        auto refusal = refusalOf([&] { archive.reflect(v2); });
+        KVSaveStaging::setFaultHookForTesting(nullptr);
+        for (const auto& path : versions.others())
+            EXPECT_EQ(path.filename().string().find(".korvel-"), std::string::npos) << path;
+        return refusal;
+    };
+    // Trashed before the save began, as the staged file appears, or just before the switch:
+    // nothing comes back at its old place, and what went is the old version, whole.
+    for (std::string_view step : {"", "stage", "exchange"}) {
+        EXPECT_NE(saveWhile(versions.package, false, step, [&] { fs::rename(versions.package, trashed); }).find("was moved or deleted"),
+                  std::string::npos) << step;
+        EXPECT_FALSE(fs::exists(versions.package)) << step;
+        EXPECT_EQ(zipVersion(trashed), 1) << step;
+        fs::rename(trashed, versions.package);
+    }
+    // Another program's file put in its place, or where a new package was to go, stays.
+    for (bool isNew : {false, true}) {
+        const fs::path target = isNew ? versions.dir / "New.korvelx" : versions.package;
+        auto theirs = [&] {
+            writeFile(versions.dir / "theirs", "their file");
+            fs::rename(versions.dir / "theirs", target);
+        };
+        EXPECT_NE(saveWhile(target, isNew, isNew ? "rename" : "exchange", theirs).find("was replaced by another file"), std::string::npos);
+        EXPECT_EQ(kx::FileSystem::readFile(target), "their file") << isNew;
+    }
 }
 
 TEST(KVZipWriteSafety, LeftoversOfCrashedSavesGoWhenThePackageOpens)
