@@ -195,18 +195,19 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
         EXPECT_EQ(versions.version(), 2) << canExchange;
         EXPECT_TRUE(versions.leftovers().empty()) << canExchange;
     }
-    // Moved away just before the switch: nothing comes back at its old place.
-    for (bool canExchange : {true, false}) {
+    // Moved away as the staged folder appears, or just before a switch that cannot exchange:
+    // nothing comes back at its old place.
+    for (std::string_view step : {"stage", "exchange"}) {
         FaultHook hook([&](std::string_view at) {
-            if (at == "exchange")
+            if (at == step)
                 fs::rename(versions.package, versions.dir / "Moved");
-            return at == "exchange" && !canExchange ? EINVAL : 0;
+            return at == "exchange" && step == "exchange" ? EINVAL : 0;
         });
-        EXPECT_THROW(versions.save(1), KVDocumentArchiveError) << canExchange;
-        EXPECT_FALSE(fs::exists(versions.package)) << canExchange;
+        EXPECT_THROW(versions.save(1), KVDocumentArchiveError) << step;
+        EXPECT_FALSE(fs::exists(versions.package)) << step;
         fs::rename(versions.dir / "Moved", versions.package);
-        EXPECT_EQ(versions.version(), 2) << canExchange;
-        EXPECT_TRUE(versions.leftovers().empty()) << canExchange;
+        EXPECT_EQ(versions.version(), 2) << step;
+        EXPECT_TRUE(versions.leftovers().empty()) << step;
     }
 }
 
