@@ -238,11 +238,22 @@ void KVContainerLockFile::release()
     if (!taken_)
         return;
     const fs::path path = folder_ / fileName;
-    auto content = readSmall(path);
-    if (content && *content == ourId())
+    const auto content = readSmall(path);
+    const std::string text = content ? std::string(trimmed(*content)) : "";
+    const auto id = parseInt32(text);
+    struct stat named {};
+    if (content && text == ourId()) {
         ::unlink(path.c_str());
-    else
+    } else if (::lstat(path.c_str(), &named) != 0 && errno == ENOENT) {
+        // Gone with its folder (an untitled document's working folder goes before its lock).
+    } else if (id && *id > 0) {
+        // Another instance's id: its lock now, whatever happened to ours.
         RKLog("warning: the .korvel-lock file is not ours, ignoring", RKLogKind::general);
+    } else if (fd_ >= 0 && sameFile(fd_, path)) {
+        // The very file we hold, which names nobody: a full disk kept our id out of it.
+        ::unlink(path.c_str());
+    }
+    // Any other file in its place names nobody either: the next instance takes it over as stale.
     // Closing drops the file lock; the name is gone by then, so nobody locks a removed file.
     if (fd_ >= 0)
         ::close(fd_);

@@ -22,8 +22,10 @@ public:
     // KVDocumentError containerAlreadyInUse when another live instance holds it. A lock file
     // that cannot be written (a read-only folder) is let be.
     static std::shared_ptr<KVContainerLockFile> acquire(const std::filesystem::path& folder);
-    // Removes the file when it still names this process, else warns and leaves it; a lock
-    // never taken (refused, or not writable) is let be without a word.
+    // Removes the file when it still names this process, or is the file held and names nobody
+    // (a full disk kept the id out); one that names another process is left with a warning. A
+    // lock never taken (refused, or not writable), or whose file went with its folder, is let be
+    // without a word.
     ~KVContainerLockFile();
     KVContainerLockFile(const KVContainerLockFile&) = delete;
     KVContainerLockFile& operator=(const KVContainerLockFile&) = delete;
