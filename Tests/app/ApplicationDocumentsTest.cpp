@@ -193,6 +193,33 @@ void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name
     ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
 
+// Stops the web processes of `app` (its pages), as a page that hangs holds them, until resumed
+// or gone.
+class StoppedPages {
+public:
+    explicit StoppedPages(const ApplicationProcess& app)
+    {
+        for (const auto& item : fs::directory_iterator("/proc")) {
+            const pid_t pid = std::atoi(item.path().filename().c_str());
+            // "PID (NAME) STATE PARENT ..."
+            const std::string stat = pid > 0 ? kx::FileSystem::readFile(item.path() / "stat").value_or("") : "";
+            if (stat.find(" (WebKitWebProces) ") != std::string::npos && std::atoi(stat.c_str() + stat.rfind(')') + 4) == app.pid()
+                && ::kill(pid, SIGSTOP) == 0)
+                pages_.push_back(pid);
+        }
+    }
+    ~StoppedPages() { resume(); }
+    bool any() const { return !pages_.empty(); }
+    void resume()
+    {
+        for (pid_t pid : std::exchange(pages_, {}))
+            ::kill(pid, SIGCONT);
+    }
+
+private:
+    std::vector<pid_t> pages_;
+};
+
 // The desktop's session manager as GTK meets it on the session bus: it registers the
 // application as a client, and ends the session as a logout does (QueryEndSession, then
 // EndSession and Stop, sent to the client alone).
@@ -555,6 +582,53 @@ TEST(ApplicationDocuments, AFolderProjectOnAFullDiskKeepsItsEditAsADraftWhenTheU
     EXPECT_EQ(visibleFiles(project), before);
     disk.makeRoom();
     expectEditKeptInADraft(home, "Fold", "Q");
+}
+
+TEST(ApplicationDocuments, AQuitSoonAfterASaveFailedOnAHungPageAsksNamingTheEditorAndTheEditSurvives)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    ApplicationHome home;
+    const fs::path project = home.folder / "Stalled";
+    writeFolderDocument(project, "Mine");
+    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+    // One letter: the edited title then says that the page has all of it.
+    ASSERT_TRUE(typeIntoEditor("Stalled", "Q"));
+
+    // The page hangs: Ctrl+S fails once its wait is over, and the quit right after it joins the
+    // write that still waits for the page, until the page's own time-out.
+    StoppedPages hung(app);
+    ASSERT_TRUE(hung.any());
+    const auto before = visibleFiles(project);
+    Display::pressControl('s');
+    auto ok = app.waitForClickable("button", "(untitled)", "OK");
+    ASSERT_TRUE(ok);
+    Display::click(*ok);
+    ASSERT_TRUE(Display::focusWindow("Stalled \u2014 Edited"));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForClickable("text", "(untitled)", "The editor did not hand over the document in time: it is busy or has stopped "
+                                                           "answering. Your changes are still in the editor. Try saving again."));
+    ASSERT_TRUE(app.waitForClickable("button", "(untitled)", "Quit Anyway"));
+    auto stay = app.waitForClickable("button", "(untitled)", "Don't Quit");
+    ASSERT_TRUE(stay);
+    Display::click(*stay);
+    EXPECT_FALSE(kxtest::spinUntil([&] { return app.exited(); }, 2s));
+    EXPECT_EQ(visibleFiles(project), before);
+    EXPECT_TRUE(drafts(home).empty());
+
+    // Once the page answers again, quitting saves the edit in place without a question.
+    hung.resume();
+    ASSERT_TRUE(Display::focusWindow("Stalled \u2014 Edited"));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_NE(kx::FileSystem::readFile(project / "design" / "document.json").value_or("").find(R"("name":"Q")"), std::string::npos);
+    EXPECT_TRUE(drafts(home).empty());
+    ApplicationProcess again(home, kxtest::applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    EXPECT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Stalled"); }, windowTimeout));
+    EXPECT_FALSE(Display::hasVisibleWindow("Stalled \u2014 Edited"));
+    again.signal(SIGTERM);
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
 
 TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherProgramsKeepsTheEditAsADraft)

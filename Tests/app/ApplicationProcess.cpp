@@ -138,7 +138,8 @@ std::vector<Clickable> ApplicationProcess::clickables()
     fs::remove(widgetsFile_, ec);
     signal(SIGUSR2);
     std::vector<Clickable> found;
-    // The list comes whole, by a rename, once the pages have answered too.
+    // The list comes whole, by a rename, once the pages have answered too (or a few seconds
+    // without those that did not: a hung page).
     if (!spinUntil([&] { return fs::exists(widgetsFile_) || ended_; }, std::chrono::seconds(10)))
         return found;
     std::istringstream text(kx::FileSystem::readFile(widgetsFile_).value_or(""));

@@ -166,7 +166,8 @@ void KVDocument::saveWrittenChanges(const std::shared_ptr<SaveSession>& session)
     // The latest changes could not be written (a full disk): saving the folder as it is would
     // report a success without them. An autosave that could not get them from the page (a busy
     // or hanging page) keeps what the working folder holds all the same, and the document stays
-    // edited for the next round.
+    // edited for the next round; it still fails with the page's reason, since the latest edit
+    // is only in the page (quitting or closing must not take it for saved).
     bool withoutPageData = false;
     if (const auto& writeError = session->writeError) {
         if (!isAutosave(session->operation) || !isPageFailure(*writeError)) {
@@ -204,8 +205,11 @@ void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::
     logSave(session.number, "Completed super.save");
     isSavingWithoutPageData_ = false;
     // Written without what the page holds: not saved for the user.
-    if (withoutPageData)
+    if (withoutPageData) {
         updateChangeCount(ChangeKind::done);
+        if (!error)
+            error = session.writeError->error();
+    }
     session.finish(std::move(error));
     if (session.hadNoFileURL && fileURL()) {
         const auto projectId = metricsProjectId();

@@ -6,11 +6,13 @@
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/MainQueue.h"
 
 namespace kxtest {
 
@@ -32,6 +34,7 @@ struct Report {
     std::string path;
     std::string text;
     int pendingPages = 0;
+    bool written = false;
 };
 
 void line(Report& report, const char* kind, const std::string& window, const std::string& name, int x, int y, int width,
@@ -46,17 +49,19 @@ void line(Report& report, const char* kind, const std::string& window, const std
         + std::to_string(width) + "\t" + std::to_string(height) + "\t" + std::to_string(scale) + "\n";
 }
 
-void finishIfComplete(Report* report)
+// Written once every page answered, or without the pages still silent when `anyway` (a hung
+// web process answers nothing until it runs again).
+void finishIfComplete(const std::shared_ptr<Report>& report, bool anyway = false)
 {
-    if (report->pendingPages > 0)
+    if (report->written || (report->pendingPages > 0 && !anyway))
         return;
+    report->written = true;
     const std::string partial = report->path + ".partial";
     if (FILE* file = std::fopen(partial.c_str(), "w")) {
         const bool written = std::fwrite(report->text.data(), 1, report->text.size(), file) == report->text.size();
         if (std::fclose(file) == 0 && written)
             std::rename(partial.c_str(), report->path.c_str());
     }
-    delete report;
 }
 
 // The widget's rectangle on the screen in GDK's points, through its top-level window (a
@@ -75,18 +80,21 @@ bool rootRectangle(GtkWidget* widget, GdkRectangle& rectangle, int& scale)
 }
 
 struct Walk {
-    Report* report;
+    std::shared_ptr<Report> report;
     std::string window;
 };
 
 void reportPage(WebKitWebView* view, const Walk& walk, const GdkRectangle& at, int scale)
 {
     struct Query {
-        Report* report;
+        std::shared_ptr<Report> report;
         std::string window;
         GdkRectangle at;
         int scale;
     };
+    // A hung page answers nothing until it runs again: its view is reported without its page.
+    if (!webkit_web_view_get_is_web_process_responsive(view))
+        return;
     // The page's CSS pixels are the view's points.
     auto* query = new Query{walk.report, walk.window, at, scale};
     ++walk.report->pendingPages;
@@ -155,7 +163,7 @@ void visit(GtkWidget* widget, gpointer data)
 
 gboolean report(gpointer path)
 {
-    auto* report = new Report{static_cast<const char*>(path), {}, 0};
+    auto report = std::make_shared<Report>(Report{static_cast<const char*>(path), {}, 0});
     GList* toplevels = gtk_window_list_toplevels();
     for (GList* item = toplevels; item; item = item->next) {
         GtkWidget* window = GTK_WIDGET(item->data);
@@ -169,6 +177,7 @@ gboolean report(gpointer path)
     }
     g_list_free(toplevels);
     finishIfComplete(report);
+    kx::MainQueue::after(std::chrono::seconds(5), [report] { finishIfComplete(report, true); });
     return G_SOURCE_CONTINUE;
 }
 
