@@ -139,6 +139,9 @@ private:
     // Pending changes that did not come in time, with the page as the cause when it still has
     // the question.
     KVDocumentError changesNotInTimeError() const;
+    // The pending changes held back while the user decides about another program's version of
+    // the document's file; none when nothing is held.
+    std::optional<KVDocumentError> answerAwaitedError() const;
     void logSave(int session, const std::string& text) const;
     void scheduleAlerts();
 

@@ -35,6 +35,16 @@ bool isPageFailure(const KVDocumentError& error)
         && cause->code != static_cast<std::int64_t>(NimbetError::Code::documentTooLarge);
 }
 
+// How long a save or a copy waits for the pending changes (the page's answer, the write).
+constexpr int changesWaitSeconds = 10;
+
+// Pending changes that are not in the working folder, for `reason`; `advice` says what to do.
+KVDocumentError unwrittenBecause(std::string reason, std::string advice)
+{
+    constexpr auto code = KVDocumentError::Code::containerHasUnwrittenChanges;
+    return KVDocumentError(code, Error(KVDocumentError::errorDomain, static_cast<int>(code), std::move(reason), "", std::move(advice)));
+}
+
 // A folder that a project may be written into: new, empty, or a project folder already.
 bool mayBecomeProjectFolder(const fs::path& url)
 {
@@ -126,7 +136,7 @@ void KVDocument::save(const Path& url, const std::string& type, SaveOperation op
         return;
     }
     logSave(session->number, "Before waitUsingRecursiveRunLoop");
-    RunLoopWait::waitUsingRecursiveRunloop([session] { return session->pending; }, session->cancellable ? 0.15 : 10.0,
+    RunLoopWait::waitUsingRecursiveRunloop([session] { return session->pending; }, session->cancellable ? 0.15 : double(changesWaitSeconds),
                                            [weak = weakThis(), session] {
                                                if (auto self = weak.lock())
                                                    self->saveWrittenChanges(session);
@@ -197,7 +207,20 @@ KVDocumentError KVDocument::changesNotInTimeError() const
     // not that more changes came.
     if (documentJSONSource()->isAwaitingProvider())
         return KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, NimbetError::error(NimbetError::Code::pageNotAnswering));
-    return KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+    // The page did answer: what took so long is writing it out.
+    return unwrittenBecause("Writing the latest changes took longer than " + std::to_string(changesWaitSeconds)
+                                + " seconds: the disk or the computer is busy.",
+                            "Your changes are still in the open document. Try saving again.");
+}
+
+std::optional<KVDocumentError> KVDocument::answerAwaitedError() const
+{
+    const std::string path(KVDocumentArchive::relativePathForDocumentJSON);
+    if (!container_->isDataSourceHeld(path))
+        return std::nullopt;
+    return unwrittenBecause("The project " + quotedDisplayName() + " waits for your answer about another application\u2019s version of \u201C"
+                                + path + "\u201D.",
+                            "Choose Keep My Changes or Use the Version on Disk in its window, then save again.");
 }
 
 void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::optional<Error> error)
@@ -231,6 +254,17 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
         // Unwritten because writing failed: that is the reason, not a cancel.
         if (lastWriteError_)
             throw *lastWriteError_;
+        // Held back until the user answers about another program's version: the reason too. An
+        // autosave is declined with it, a cancel that says why: the timer tries again after the
+        // answer, quitting tells it.
+        if (auto waiting = answerAwaitedError()) {
+            if (!isAutosave(operation))
+                throw *waiting;
+            Error declined = userCancelledError();
+            declined.localizedDescription = waiting->underlying()->localizedDescription;
+            declined.localizedRecoverySuggestion = waiting->underlying()->localizedRecoverySuggestion;
+            throw declined;
+        }
         if (isAutosave(operation))
             throw KVDocumentError::cancellableAutosaveCancelled();
         throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
@@ -444,7 +478,9 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
     if (container_->isValid() && container_->hasUnwrittenChanges()) {
         // Inside another wait this one could not finish before that one does.
         if (RunLoopWait::isWaiting())
-            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges);
+            throw unwrittenBecause("The latest changes could not be asked for while the application already waits for a page "
+                                   "(a save, say).",
+                                   "Your changes are still in the open document. Try again in a moment.");
         struct Provided {
             KVDocumentArchive::Contents contents;
             std::optional<KVDocumentError> error;
@@ -454,7 +490,7 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
             *provided = Provided{std::move(contents), std::move(error)};
         });
         bool waited = false;
-        RunLoopWait::waitUsingRecursiveRunloop([provided] { return !provided->has_value(); }, 10.0, [&waited] { waited = true; });
+        RunLoopWait::waitUsingRecursiveRunloop([provided] { return !provided->has_value(); }, changesWaitSeconds, [&waited] { waited = true; });
         while (!waited)
             g_main_context_iteration(nullptr, TRUE);
         if (!*provided)

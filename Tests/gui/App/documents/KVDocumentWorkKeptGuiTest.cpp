@@ -105,8 +105,15 @@ TEST_F(KVDocumentWorkKeptGui, WithUnsavedEditsTheUserChoosesWhichVersionStays)
     auto alert = waitForAlert();
     ASSERT_TRUE(alert);
     EXPECT_NE(alert->messageText().find("was changed by another application"), std::string::npos) << alert->messageText();
-    // While the question is open, neither an autosave nor a backup puts the edit over it.
-    autosave(*document);
+    // While the question is open, neither an autosave nor a backup puts the edit over it. A save
+    // and an autosave (a quit's) say why, the autosave as a cancel that the timer keeps quiet.
+    const auto declined = autosave(*document);
+    ASSERT_TRUE(declined && kx::Document::isUserCancelled(*declined));
+    EXPECT_NE(declined->localizedDescription.find("waits for your answer"), std::string::npos) << declined->localizedDescription;
+    auto saved = std::make_shared<Outcome>();
+    document->save(project, document->fileType(), kx::SaveOperation::save, [saved](std::optional<kx::Error> error) { saved->end(error); });
+    ASSERT_TRUE(spinUntil([&] { return saved->done; }, editorTimeout));
+    EXPECT_NE(saved->failure.value_or(kx::Error()).localizedDescription.find("waits for your answer"), std::string::npos);
     bool backedUp = false;
     document->container()->backup([&] { backedUp = true; });
     ASSERT_TRUE(spinUntil([&] { return backedUp; }));
