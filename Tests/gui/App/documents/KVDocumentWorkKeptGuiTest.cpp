@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "App/archive/KVSaveStaging.h"
+#include "Platform/Foundation/RunLoopWait.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
 #include "support/ModalAnswerer.h"
 #include "support/SmallDisk.h"
@@ -159,6 +160,19 @@ TEST_F(KVDocumentWorkKeptGui, AFolderProjectsDuplicateIsAZipDraftThatIsNeverClos
 {
     auto document = openVersionedFolder("Original");
     ASSERT_TRUE(document);
+    // Asked for inside another wait (a save's), the copy cannot wait for the page's latest edit
+    // itself, and says so.
+    typeText(*document, 0, "Edited first");
+    std::string told;
+    kx::RunLoopWait::waitUsingRecursiveRunloop([&] {
+        try {
+            document->duplicate();
+        } catch (...) {
+            told = kx::Document::errorFromException(std::current_exception()).localizedDescription;
+        }
+        return false;
+    }, 5, [] {});
+    EXPECT_NE(told.find("already waits for a page"), std::string::npos) << told;
     std::shared_ptr<kx::Document> copy;
     ASSERT_NO_THROW(copy = document->duplicate());
     auto duplicate = std::dynamic_pointer_cast<KVDocument>(copy);
