@@ -383,6 +383,7 @@ void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> ar
     auto container = KVDocumentContainer::make(archive);
     container->addDataSource(documentJSONSource(),
                              std::string(KVDocumentArchive::relativePathForDocumentJSON));
+    container->keepAwaitedNamesOf(*container_);
     try {
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {
@@ -409,6 +410,7 @@ void KVDocument::switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archiv
     auto container = makeContainer(archive, false, archive->backing()->url());
     container->addDataSource(documentJSONSource(),
                              std::string(KVDocumentArchive::relativePathForDocumentJSON));
+    container->keepAwaitedNamesOf(*container_);
     try {
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {

@@ -188,6 +188,10 @@ public:
 
     // Paths left out of every save and removed on invalidation.
     const std::set<std::string>& projectRelativePathsToDiscard() const { return discardables_.projectRelativePathsToDiscard(); }
+    // Before the first read, in a container that takes the document over from `previous` (a
+    // save as into another folder or format): the images and assets that `previous` keeps
+    // until the document names one of them are kept here too.
+    void keepAwaitedNamesOf(const KVDocumentContainer& previous);
     // One backup cycle now, as the 60-second timer runs it; `completion` (tests) when it ended.
     void backup(std::function<void()> completion = {});
 

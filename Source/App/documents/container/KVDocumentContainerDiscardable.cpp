@@ -1,6 +1,8 @@
 // Discardable items: images and assets the document no longer names.
 #include "App/documents/container/KVDocumentContainer.h"
 
+#include "App/documents/container/KVContainerFiles.h"
+
 namespace kx {
 
 void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
@@ -18,6 +20,16 @@ void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
             if (then)
                 then();
         });
+}
+
+void KVDocumentContainer::keepAwaitedNamesOf(const KVDocumentContainer& previous)
+{
+    const std::string record(KVContainerDiscardables::relativePathForAwaitedNames);
+    auto kept = KVContainerFiles::readRegularFile(previous.projectDirectory_ / record, KVDocumentArchive::maximumManifestLength);
+    if (!kept.data)
+        return;
+    if (auto failure = KVContainerFiles::replaceFile(projectDirectory_ / record, *kept.data, true))
+        log("Couldn’t keep the names awaited by the document: " + failure->localizedDescription);
 }
 
 void KVDocumentContainer::documentWasLoaded()

@@ -1,7 +1,8 @@
 // What the project document must never do: fail a second document from one template, count a
-// declined autosave as saved, lose a project when a save as fails or keep working in a folder
-// it saved away from, crash on a closed document's callbacks, copy files from anywhere into a
-// project, open a program from a page's request, or save over a link instead of its file.
+// declined autosave as saved, lose a project when a save as fails, keep working in a folder it
+// saved away from or drop the images it keeps there, crash on a closed document's callbacks,
+// copy files from anywhere into a project, open a program from a page's request, or save over a
+// link instead of its file.
 #include <sys/stat.h>
 
 #include "gui/App/documents/DocumentTestEnvironment.h"
@@ -119,6 +120,24 @@ TEST_F(KVDocumentSafetyGui, AFolderProjectSavedAsAZipStopsWorkingInTheFolder)
     EXPECT_NE(storedDocument(zip).find("Only in the zip"), std::string::npos);
     EXPECT_EQ(readFile(projectFolder / "design/document.json"), folderDocument);
     EXPECT_FALSE(fs::exists(projectFolder / ".korvel-lock"));
+}
+
+TEST_F(KVDocumentSafetyGui, AFolderProjectWhoseDocumentWasReadEmptyKeepsItsImagesInTheZipItIsSavedAs)
+{
+    const fs::path project = folder / "Emptied";
+    makeProject(project, {{"design/document.json", ""}, {"design/images/logo.png", "the logo"}}, true);
+    fs::create_directories(project / ".git");
+    auto document = open(project);
+    ASSERT_TRUE(document && waitForEditor(*document));
+    evaluate(*document, "document.getElementById('add').click()");
+    ASSERT_TRUE(spinUntil([&] { return document->isDocumentEdited(); }, editorTimeout));
+    const fs::path zip = folder / "Copy.korvelx";
+    ASSERT_FALSE(saveAs(*document, zip));
+    // The zip's own saves, which name the image no more than the first one did, keep it too.
+    typeText(*document, 0, "Saved again");
+    ASSERT_FALSE(autosave(*document));
+    EXPECT_NE(storedDocument(zip).find("Saved again"), std::string::npos);
+    EXPECT_TRUE(KVDocumentArchive(zip, DocumentController::projectZipTypeIdentifier, false, std::nullopt, true).manifest()->files->contains("design/images/logo.png"));
 }
 
 TEST_F(KVDocumentSafetyGui, ACloseDocumentAnswersImageAndAssetCallbacksWithNothing)
