@@ -1,6 +1,7 @@
 #include "App/web/WebViewController.h"
 
 #include <cmath>
+#include <utility>
 
 #include <webkit2/webkit2.h>
 
@@ -24,6 +25,12 @@ constexpr auto requestTimeout = std::chrono::seconds(10);
 // After a page's process ends the page is reloaded, but not after the fourth end in a minute.
 constexpr auto processEndWindow = std::chrono::minutes(1);
 constexpr std::size_t maximumReloadsPerWindow = 3;
+// WebKit now and then drops a view's load without a word (its network process refuses the new
+// web process and has it ended); asked for again, it loads.
+constexpr int maximumRequestsAgain = 2;
+// A load asked for while another is pending leaves the view not loading for a moment before it
+// starts: only a view that stays so has dropped it.
+constexpr auto dropGrace = std::chrono::seconds(1);
 
 // JSONSerialization refuses NaN and the infinities; so do we, rather than writing null.
 bool isFinite(const nlohmann::json& value)
@@ -37,16 +44,6 @@ bool isFinite(const nlohmann::json& value)
         }
     }
     return true;
-}
-
-// The page's address for a log line: scheme, host and path; a query may carry a token.
-std::string pageForLog(const char* uri)
-{
-    if (!uri || !*uri)
-        return "a page";
-    std::string text = uri;
-    text = text.substr(0, text.find_first_of("?#"));
-    return text;
 }
 
 Error pageGone()
@@ -77,6 +74,15 @@ void deliverEvaluation(WebKitWebView* view, GAsyncResult* result, const WebViewC
 }
 
 } // namespace
+
+std::string WebViewController::pageForLog(const char* uri)
+{
+    if (!uri || !*uri)
+        return "a page";
+    std::string text = uri;
+    text = text.substr(0, text.find_first_of("?#"));
+    return text;
+}
 
 std::shared_ptr<WebViewController> WebViewController::make(bool withInspectorEnabled, WebKitWebView* relatedView)
 {
@@ -118,8 +124,10 @@ WebViewController::WebViewController(bool withInspectorEnabled, WebKitWebView* r
 WebViewController::~WebViewController()
 {
     disconnectSignals();
-    if (loadTimeout_)
-        loadTimeout_->cancel();
+    for (const auto& timer : {loadTimeout_, dropCheck_}) {
+        if (timer)
+            timer->cancel();
+    }
     // Open dialogs go with the host; the page hears them as dismissed.
     while (!panels_.empty())
         panelDidEnd(panels_.front().get(), GTK_RESPONSE_CANCEL);
@@ -146,8 +154,8 @@ void WebViewController::connectSignals()
     signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
         view, "load-changed", [this](WebKitWebView*, WebKitLoadEvent event) { loadChanged(event); }));
     signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitLoadEvent, char*, GError*)>(
-        view, "load-failed", [this](WebKitWebView*, WebKitLoadEvent, char*, GError* error) -> gboolean {
-            loadFailed(error);
+        view, "load-failed", [this](WebKitWebView*, WebKitLoadEvent, char* failingURI, GError* error) -> gboolean {
+            loadFailed(failingURI, error);
             return FALSE; // WebKit still shows its error page
         }));
     signalConnections_.push_back(SignalConnection::connect<gboolean(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType)>(
@@ -164,6 +172,15 @@ void WebViewController::connectSignals()
     signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, WebKitWebProcessTerminationReason)>(
         view, "web-process-terminated",
         [this](WebKitWebView*, WebKitWebProcessTerminationReason reason) { webProcessDidTerminate(reason); }));
+    // The view stops loading before it tells of a finish or failure.
+    signalConnections_.push_back(SignalConnection::connect<void(WebKitWebView*, GParamSpec*)>(
+        view, "notify::is-loading", [this](WebKitWebView*, GParamSpec*) {
+            if (dropCheck_)
+                dropCheck_->cancel();
+            dropCheck_.reset();
+            if (droppedNavigation())
+                dropCheck_ = MainQueue::after(dropGrace, ifAlive(weak_from_this(), &WebViewController::loadAgainIfDropped));
+        }));
 }
 
 void WebViewController::disconnectSignals()
@@ -208,7 +225,8 @@ void WebViewController::loadURL(const std::string& url, LoadCompletionHandler co
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request.get()))
         soup_message_headers_replace(headers, "Cache-Control", cacheControl.c_str());
     isDocumentReady_ = false;
-    startLoad(request.get(), std::move(completionHandler), requestTimeout);
+    startLoad(url.c_str(), [request](WebKitWebView* view) { webkit_web_view_load_request(view, request.get()); },
+              std::move(completionHandler), requestTimeout);
 }
 
 void WebViewController::loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler)
@@ -216,24 +234,26 @@ void WebViewController::loadFile(const std::filesystem::path& path, LoadCompleti
     gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
     const auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(uri ? uri : "about:blank"));
     g_free(uri);
-    startLoad(request.get(), std::move(completionHandler), std::nullopt);
+    startLoad(webkit_uri_request_get_uri(request.get()),
+              [request](WebKitWebView* view) { webkit_web_view_load_request(view, request.get()); }, std::move(completionHandler));
 }
 
-void WebViewController::startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
-                                  std::optional<std::chrono::milliseconds> timeout)
+void WebViewController::loadHTML(const std::string& html, const std::string& baseURL, LoadCompletionHandler completionHandler)
+{
+    startLoad(baseURL.c_str(), [html, baseURL](WebKitWebView* view) { webkit_web_view_load_html(view, html.c_str(), baseURL.c_str()); },
+              std::move(completionHandler));
+}
+
+void WebViewController::startLoad(const char* url, std::function<void(WebKitWebView*)> request,
+                                  LoadCompletionHandler completionHandler, std::optional<std::chrono::milliseconds> timeout)
 {
     auto navigation = std::make_shared<Navigation>();
-    navigation->url = pageForLog(webkit_uri_request_get_uri(request));
-    if (loadTimeout_)
-        loadTimeout_->cancel();
-    loadTimeout_.reset();
-    timeoutNavigation_.reset();
-    if (timeout) {
-        timeoutNavigation_ = navigation;
-        loadTimeout_ = MainQueue::after(*timeout, ifAlive(weak_from_this(), [navigation](WebViewController& self) { self.loadDidTimeOut(navigation); }));
-    }
+    navigation->url = pageForLog(url);
+    navigation->request = std::move(request);
+    navigation->timeout = timeout;
+    cancelLoadTimeout();
     startingNavigation_ = navigation;
-    webkit_web_view_load_request(webView_->wkWebView(), request);
+    navigation->request(webView_->wkWebView());
     if (completionHandler)
         completion_ = Completion{std::move(completionHandler), navigation};
     else
@@ -248,11 +268,22 @@ void WebViewController::loadChanged(WebKitLoadEvent event)
         currentNavigation_ = startingNavigation_ ? std::move(startingNavigation_) : std::make_shared<Navigation>();
         startingNavigation_.reset();
         currentNavigationFailed_ = false;
+        // A request's time-out: a load the engine has not started yet is no fault of its server.
+        cancelLoadTimeout();
+        if (currentNavigation_->timeout) {
+            timeoutNavigation_ = currentNavigation_;
+            loadTimeout_ = MainQueue::after(*currentNavigation_->timeout,
+                                            ifAlive(weak_from_this(), [navigation = currentNavigation_](WebViewController& self) {
+                                                self.loadDidTimeOut(navigation);
+                                            }));
+        }
         break;
     case WEBKIT_LOAD_REDIRECTED:
         break;
     case WEBKIT_LOAD_COMMITTED:
         partedTexts_.clear(); // a message the earlier page was posting will not be finished
+        if (currentNavigation_)
+            currentNavigation_->committed = true;
         // The server answered: the request can no longer time out.
         if (currentNavigation_ && currentNavigation_ == timeoutNavigation_)
             cancelLoadTimeout();
@@ -275,22 +306,25 @@ void WebViewController::loadChanged(WebKitLoadEvent event)
     }
 }
 
-void WebViewController::loadFailed(const GError* error)
+void WebViewController::loadFailed(const char* failingURI, const GError* error)
 {
     currentNavigationFailed_ = true;
     // A page that never shows (the editor's, a login page) would otherwise leave no trace of
     // why; loads replaced by others and navigations handed elsewhere are no failure.
     if (error && !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)
         && !g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
-        RKLog("The load of " + pageForLog(webkit_web_view_get_uri(webView_->wkWebView())) + " failed: " + error->message,
+        RKLog("The load of " + pageForLog(failingURI) + " failed: " + error->message,
               RKLogKind::general);
     // Two loads asked for in one turn: WebKit may start the first after both calls, so the first
     // start took the token of the second, and the second's start is still to come. The first
     // is then cancelled by the second; the token goes to the start that follows.
     if (!startingNavigation_ && currentNavigation_ && !currentNavigation_->stopped && error
         && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) && completion_
-        && completion_->navigation == currentNavigation_)
+        && completion_->navigation == currentNavigation_) {
         startingNavigation_ = currentNavigation_;
+        if (timeoutNavigation_ == startingNavigation_)
+            cancelLoadTimeout(); // counted again from its own start
+    }
 }
 
 void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& navigation)
@@ -298,18 +332,46 @@ void WebViewController::loadDidTimeOut(const std::shared_ptr<Navigation>& naviga
     if (navigation != timeoutNavigation_)
         return;
     cancelLoadTimeout();
-    const bool neverStarted = navigation == startingNavigation_;
-    const bool unanswered = neverStarted || navigation == currentNavigation_;
-    if (neverStarted)
-        startingNavigation_.reset();
+    if (navigation != currentNavigation_)
+        return;
+    if (!webkit_web_view_is_loading(webView_->wkWebView()))
+        return loadAgainIfDropped(); // the engine let it go without a word
     navigation->stopped = true;
-    if (unanswered) {
-        // A load that WebKit never started is no fault of its server.
-        RKLog("The load of " + navigation->url + " was stopped: "
-                  + (neverStarted ? "the web view did not start it in time" : "its server did not answer in time"),
+    RKLog("The load of " + navigation->url + " was stopped: its server did not answer in time", RKLogKind::general);
+    webkit_web_view_stop_loading(webView_->wkWebView());
+}
+
+std::shared_ptr<WebViewController::Navigation> WebViewController::droppedNavigation() const
+{
+    if (webkit_web_view_is_loading(webView_->wkWebView()))
+        return nullptr;
+    std::shared_ptr<Navigation> navigation = startingNavigation_;
+    if (!navigation && currentNavigation_ && !currentNavigation_->committed && !currentNavigationFailed_)
+        navigation = currentNavigation_;
+    return navigation && navigation->request && !navigation->stopped ? navigation : nullptr;
+}
+
+void WebViewController::loadAgainIfDropped()
+{
+    std::shared_ptr<Navigation> navigation = droppedNavigation();
+    if (!navigation)
+        return;
+    if (navigation == timeoutNavigation_)
+        cancelLoadTimeout();
+    if (navigation == currentNavigation_)
+        currentNavigation_.reset();
+    // Should the engine start it after all, its start is still ours.
+    startingNavigation_ = navigation;
+    if (navigation->requestedAgain == maximumRequestsAgain) {
+        navigation->stopped = true;
+        RKLog("The load of " + navigation->url + " failed: the web engine dropped it "
+                  + std::to_string(maximumRequestsAgain + 1) + " times",
               RKLogKind::general);
-        webkit_web_view_stop_loading(webView_->wkWebView());
+        return;
     }
+    ++navigation->requestedAgain;
+    RKLog("The web engine dropped the load of " + navigation->url + "; loading it again", RKLogKind::general);
+    navigation->request(webView_->wkWebView());
 }
 
 void WebViewController::cancelLoadTimeout()
@@ -333,6 +395,16 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
         : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
                                                              : "was terminated";
     const std::string page = pageForLog(webkit_web_view_get_uri(webView_->wkWebView()));
+    // Our load that had not finished went with the process: a reload would load what was there
+    // before, if anything. It waits for the next start again, as it did before its first.
+    if (!startingNavigation_ && currentNavigation_ && currentNavigation_->request && !currentNavigationFailed_
+        && !currentNavigation_->stopped)
+        startingNavigation_ = std::exchange(currentNavigation_, nullptr);
+    if (startingNavigation_ && !startingNavigation_->stopped) {
+        RKLog("The web process of " + page + " " + how, RKLogKind::general);
+        MainQueue::async(ifAlive(weak_from_this(), &WebViewController::loadAgainIfDropped));
+        return;
+    }
     if (recentProcessEnds_.size() > maximumReloadsPerWindow) {
         RKLog("The web process of " + page + " " + how + " again; the page is not reloaded", RKLogKind::general);
         return;
@@ -379,6 +451,12 @@ void WebViewController::cleanup()
     navigationPolicyHandler_ = nullptr;
     scriptMessages_->clear();
     completion_.reset();
+    // Nothing hears the view's loads any more: none is timed or asked for again.
+    startingNavigation_.reset();
+    currentNavigation_.reset();
+    cancelLoadTimeout();
+    if (dropCheck_)
+        dropCheck_->cancel();
 }
 
 std::string WebViewController::toJson(const nlohmann::json& value)

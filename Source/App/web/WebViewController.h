@@ -5,7 +5,9 @@
 // the window, loads pages with an optional completion and runs scripts in the page.
 //
 // When the page's web process ends (a crash, its memory limit) the host logs it and reloads
-// the page, unless that has happened too often lately.
+// the page, unless that has happened too often lately. A load of its own that the web engine
+// drops (the view stops loading without the load finishing or failing, or its process ends
+// before it finished) is asked for again, twice at most.
 //
 // Main thread only, except `evaluateJavaScript`, which may be called from any thread. The
 // destructor, like `cleanup`, disconnects everything: nothing reaches a destroyed host.
@@ -82,13 +84,16 @@ public:
         navigationPolicyHandler_ = std::move(handler);
     }
 
-    // Loads with revalidation of cached data; a main request without an answer for 10 seconds
-    // is stopped. The completion is called once when this very load finishes, never when it
-    // fails; a later load (with or without completion) drops it uncalled. `cacheControl` is
-    // the request's Cache-Control header.
+    // Loads with revalidation of cached data; a main request that the web view started and
+    // that has no answer 10 seconds later is stopped. The completion is called once when this
+    // very load finishes (also when the engine dropped it and it was asked for again), never
+    // when it fails; a later load (with or without completion) drops it uncalled.
+    // `cacheControl` is the request's Cache-Control header.
     void loadURL(const std::string& url, LoadCompletionHandler completionHandler = {},
                  const std::string& cacheControl = "max-age=0");
     void loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler = {});
+    // The page's text, its relative references resolved against `baseURL`; as `loadFile`.
+    void loadHTML(const std::string& html, const std::string& baseURL, LoadCompletionHandler completionHandler = {});
 
     // Runs the script in the page later, on the main loop, in call order.
     void evaluateJavaScript(std::string script, JavaScriptCompletionHandler completionHandler = {});
@@ -151,7 +156,12 @@ private:
 
     struct Navigation { // identity of one load, from its start to its finish or failure
         std::string url; // what was asked for, for the log
-        bool stopped = false; // stopped by us, not superseded by another load
+        // Asks the view for this load, again when the engine dropped it; none for the page's own.
+        std::function<void(WebKitWebView*)> request;
+        std::optional<std::chrono::milliseconds> timeout; // from the engine's start of the load
+        int requestedAgain = 0;
+        bool committed = false;
+        bool stopped = false; // given up by us (timed out, dropped too often), not superseded by another load
     };
     struct Completion {
         LoadCompletionHandler handler;
@@ -166,19 +176,24 @@ private:
         std::vector<SignalConnection> connections; // of `window`, gone with the panel
     };
 
+    // The page's address for a log line: scheme, host and path; a query may carry a token.
+    static std::string pageForLog(const char* uri);
     void connectSignals();
     void disconnectSignals();
     void reloadUserScripts();
     void appearanceDidChange();
-    void startLoad(WebKitURIRequest* request, LoadCompletionHandler completionHandler,
-                   std::optional<std::chrono::milliseconds> timeout);
+    void startLoad(const char* url, std::function<void(WebKitWebView*)> request, LoadCompletionHandler completionHandler,
+                   std::optional<std::chrono::milliseconds> timeout = std::nullopt);
     // `partsOnly`: the value came to the handler of long texts' parts.
     void didReceiveScriptMessage(JSCValue* body, bool partsOnly);
     void deliverScriptMessage(ParsedScriptMessage parsed);
     void loadChanged(WebKitLoadEvent event);
-    void loadFailed(const GError* error);
+    void loadFailed(const char* failingURI, const GError* error);
     void webProcessDidTerminate(WebKitWebProcessTerminationReason reason);
     void loadDidTimeOut(const std::shared_ptr<Navigation>& navigation);
+    // Our load that the view is no longer loading though it neither committed, finished nor failed.
+    std::shared_ptr<Navigation> droppedNavigation() const;
+    void loadAgainIfDropped();
     void cancelLoadTimeout();
     bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     void createWebView(WebKitNavigationAction* action);
@@ -214,6 +229,7 @@ private:
     bool currentNavigationFailed_ = false;
     std::shared_ptr<Navigation> timeoutNavigation_;
     std::shared_ptr<MainQueue::Timer> loadTimeout_;
+    std::shared_ptr<MainQueue::Timer> dropCheck_; // while the view is not loading our unfinished load
     std::list<std::unique_ptr<Panel>> panels_;
 };
 

@@ -169,11 +169,18 @@ bool WebViewController::decidePolicy(WebKitPolicyDecision* decision, WebKitPolic
         subFrameLinks_.clear();
         lastLinkWasInSubFrame_ = navigation.isInSubFrame;
     }
+    // A load of ours that is not made is no load the engine dropped.
+    const auto ignore = [&] {
+        if (startingNavigation_ && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION
+            && pageForLog(navigation.url ? navigation.url->c_str() : nullptr) == startingNavigation_->url)
+            startingNavigation_.reset();
+        webkit_policy_decision_ignore(decision);
+    };
     if (navigation.url && navigationPolicyHandler_) {
         // A copy: the owner may replace the handler or close the page while it runs.
         auto handler = navigationPolicyHandler_;
         if (handler(*navigation.url)) {
-            webkit_policy_decision_ignore(decision);
+            ignore();
             return true;
         }
     }
@@ -181,7 +188,7 @@ bool WebViewController::decidePolicy(WebKitPolicyDecision* decision, WebKitPolic
         webkit_policy_decision_use(decision);
     } else {
         Workspace::shared().openURL(*navigation.url); // a failure leaves the link unopened
-        webkit_policy_decision_ignore(decision);
+        ignore();
     }
     return true;
 }

@@ -79,7 +79,7 @@ void WelcomeWindow::loadWelcome()
     const std::string html = fillPlaceholders(std::move(*text), info->buildName(), info->shortVersion());
     gchar* base = g_filename_to_uri(page->c_str(), nullptr, nullptr);
     // Relative references resolve inside the page's folder, which the page may read.
-    webkit_web_view_load_html(webView_->webView().wkWebView(), html.c_str(), base);
+    webView_->loadHTML(html, base ? base : "about:blank");
     g_free(base);
 }
 
