@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include "App/account/AppServices.h"
+#include "App/server/AppServer.h"
 #include "App/shell/AppAppearance.h"
 #include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
@@ -37,6 +42,92 @@ TEST_F(WebViewControllerGui, OnlyTheLatestLoadCompletesAndAFailedLoadNever)
     kxtest::spinFor(std::chrono::milliseconds(1000));
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(first, 0);
+
+    // Two fresh views asking the local web server in one turn, as windows opened together do.
+    kxtest::TemporaryDirectory site;
+    kxtest::writeFile(site / "index.html", kxtest::readyPage);
+    kx::AppServer local(site.path());
+    ASSERT_TRUE(local.listen().isSuccess());
+    auto left = kx::WebViewController::make(), right = kx::WebViewController::make();
+    int loaded = 0;
+    left->loadURL(local.url() + "index.html", [&] { ++loaded; });
+    right->loadURL(local.url() + "index.html", [&] { ++loaded; });
+    EXPECT_TRUE(kxtest::spinUntil([&] { return loaded == 2; }, pageTimeout)) << loaded << " of the two views loaded";
+}
+
+// The web processes of this program.
+std::vector<pid_t> webProcesses()
+{
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string name, stat;
+        std::getline(std::ifstream(entry.path() / "comm"), name);
+        std::getline(std::ifstream(entry.path() / "stat"), stat);
+        const auto end = stat.rfind(") "); // then the state and the parent
+        if (name == "WebKitWebProces" && end != std::string::npos && std::atoi(stat.c_str() + end + 4) == getpid())
+            found.push_back(std::atoi(entry.path().filename().c_str()));
+    }
+    return found;
+}
+
+// A load still loads, and completes once, when its web process cannot run for a while (a busy
+// machine: its time-out counts from its start), and when WebKit drops it without a word: the
+// view stops loading, and nothing tells of a start, a finish or a failure (here its navigation
+// is refused ahead of the host, which never hears of it). Asked for again, it keeps its headers;
+// a page that cannot be loaded names itself.
+TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
+{
+    loadReadyPage();
+    struct Held {
+        std::vector<pid_t> processes = webProcesses();
+        Held() { for (pid_t pid : processes) ::kill(pid, SIGSTOP); }
+        ~Held() { release(); }
+        void release() { for (pid_t pid : std::exchange(processes, {})) ::kill(pid, SIGCONT); }
+    } held;
+    ASSERT_FALSE(held.processes.empty());
+    std::vector<std::string> logged;
+    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) { logged.emplace_back(static_cast<const char*>(fields[0].value)); });
+    int completions = 0;
+    controller->loadURL(server.url("/second"), [&] { ++completions; });
+    kxtest::spinFor(std::chrono::seconds(11));
+    const int whileHeld = completions;
+    held.release();
+    const bool loadedLate = kxtest::spinUntil([&] { return completions == 1; }, pageTimeout);
+    const auto loggedLate = std::exchange(logged, {});
+
+    static int drops;
+    const guint decidePolicy = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
+    const gulong hook = g_signal_add_emission_hook(decidePolicy, 0, +[](GSignalInvocationHint*, guint, const GValue* values, gpointer) -> gboolean {
+        if (g_value_get_enum(&values[2]) == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && drops-- > 0)
+            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(g_value_get_object(&values[1])));
+        return TRUE;
+    }, nullptr, nullptr);
+    struct RemoveHook { guint signal; gulong hook; ~RemoveHook() { g_signal_remove_emission_hook(signal, hook); } } removeHook{decidePolicy, hook};
+    std::string cacheControl;
+    server.handle("/headers", [&](SoupServerMessage* message) {
+        const char* value = soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Cache-Control");
+        cacheControl = value ? value : "";
+        soup_server_message_set_status(message, 200, nullptr);
+    });
+    drops = 2;
+    controller->loadURL(server.url("/headers?token=x"), [&] { ++completions; }, "no-cache");
+    const bool loadedDropped = kxtest::spinUntil([&] { return completions == 2; }, pageTimeout);
+    const auto droppedTwice = std::exchange(logged, {});
+    drops = 3;
+    controller->loadURL(server.url("/ready"), [&] { ++completions; });
+    const bool gaveUp = kxtest::spinUntil([&] { return logged.size() == 3; }, pageTimeout);
+    kxtest::spinFor(std::chrono::milliseconds(300));
+    kx::RKLogSetWriterForTesting(nullptr);
+
+    EXPECT_EQ(whileHeld, 0) << "the web process was not held";
+    EXPECT_TRUE(loadedLate && loadedDropped && gaveUp) << loadedLate << loadedDropped << gaveUp;
+    EXPECT_EQ(completions, 2);
+    EXPECT_EQ(loggedLate, std::vector<std::string>{});
+    EXPECT_EQ(cacheControl, "no-cache");
+    EXPECT_EQ(server.requestCount("/headers"), 1);
+    const std::string again = "The web engine dropped the load of " + server.url("/headers") + "; loading it again";
+    EXPECT_EQ(droppedTwice, (std::vector<std::string>{again, again}));
+    EXPECT_EQ(logged.back(), "The load of " + server.url("/ready") + " failed: the web engine dropped it 3 times");
 }
 
 TEST_F(WebViewControllerGui, ScriptsRunLaterAndInCallOrder)
