@@ -97,8 +97,9 @@ void TelemetryPage::afterSharedPageLoads(std::function<void()> work)
     auto waiting = std::make_shared<Waiting>();
     waiting->work = std::move(work);
     waiting->finished = SignalConnection::connect<void(WebKitWebView*, WebKitLoadEvent)>(
-        view, "load-changed", ifAlive(waiting, [](Waiting& held, WebKitWebView*, WebKitLoadEvent event) {
-            if (event == WEBKIT_LOAD_FINISHED)
+        view, "load-changed", ifAlive(waiting, [](Waiting& held, WebKitWebView* view, WebKitLoadEvent event) {
+            // The end of a load that another one replaced is not the end of the page's load.
+            if (event == WEBKIT_LOAD_FINISHED && !webkit_web_view_is_loading(view))
                 held.run();
         }));
     // The timer holds the waiting work: it runs then at the latest, whatever became of the view.
