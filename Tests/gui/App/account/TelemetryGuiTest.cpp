@@ -199,13 +199,18 @@ TEST_F(TelemetryGui, HiddenPagesWaitForTheLoginPageWhoseProcessTheyShare)
     ASSERT_EQ(shared, login.loginWindow()->webViewController().webView().wkWebView());
     int runs = 0;
     bool loadingWhenRun = true;
+    const auto asked = std::chrono::steady_clock::now();
+    auto ranAfter = std::chrono::steady_clock::duration::zero();
     kx::TelemetryPage::afterSharedPageLoads([&] {
         ++runs;
         loadingWhenRun = webkit_web_view_is_loading(shared);
+        ranAfter = std::chrono::steady_clock::now() - asked;
     });
     EXPECT_EQ(runs, 0);
     EXPECT_TRUE(spinUntil([&] { return runs > 0; }, kxtest::accountPageTimeout));
-    EXPECT_FALSE(loadingWhenRun);
+    // Or, on a machine too busy for the page to load in time, at the latest wait's end.
+    EXPECT_TRUE(!loadingWhenRun || ranAfter >= kx::TelemetryPage::sharedPageWait)
+        << "ran after " << std::chrono::duration_cast<std::chrono::milliseconds>(ranAfter).count() << " ms while the page loaded";
     // Once, whatever else the page loads later.
     webkit_web_view_reload(shared);
     kxtest::spinFor(std::chrono::milliseconds(500));
