@@ -2,8 +2,11 @@
 # Loads our static local web server (AppServer, through kx_appserver_host) and Python's
 # `python3 -m http.server` over the same folder in the same run: wrk keeps 200 connections
 # downloading one 10 MiB file while a probe asks for a small file every 10 ms on fresh
-# connections. Prints throughput, peak memory added under load and the probe's latency, with
-# ratios ours/Python. Not part of scripts/test. Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds]
+# connections, then 200 connections ask for the small file as fast as they can. Prints
+# throughput, peak memory added under load, the probe's latency, the small file's requests per
+# second and the sockets left in TIME_WAIT (one per connection closed: a server that keeps its
+# connections leaves few), with ratios ours/Python. Not part of scripts/test.
+# Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KX_BUILD_DIR:-$root/build}"
@@ -45,7 +48,10 @@ PY
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 
-# measure NAME PID PORT: prints "NAME MiB/s peak-added-MiB p50 p99 max probes"
+# Sockets in TIME_WAIT on either side of PORT.
+time_wait() { ss -Htan state time-wait "( sport = :$1 or dport = :$1 )" | wc -l; }
+
+# measure NAME PID PORT: prints "NAME MiB/s peak-added-MiB p50 p99 max probes small-requests/s time-wait"
 measure() {
   local name=$1 pid=$2 port=$3
   curl -s -o /dev/null "http://127.0.0.1:$port/large.bin" # warm up: page cache, first connection
@@ -59,7 +65,10 @@ measure() {
   touch "$work/stop"
   wait "$probe"
   local peak; peak=$(kib "$pid" VmHWM)
-  echo "$name $transfer $(((peak - idle) / 1024)) $(cat "$work/probe-$name.txt")"
+  local requests
+  requests=$(wrk -t4 -c"$connections" -d"${seconds}s" --timeout 30s "http://127.0.0.1:$port/small.bin" |
+    awk '/^Requests\/sec/ { printf "%.0f", $2 }')
+  echo "$name $transfer $(((peak - idle) / 1024)) $(cat "$work/probe-$name.txt") $requests $(time_wait "$port")"
 }
 
 coproc OURS { exec "$build/bin/kx_appserver_host" "$work/site"; }
@@ -72,8 +81,8 @@ trap 'kill "$python_pid" 2>/dev/null; exec {OURS[1]}>&- 2>/dev/null || true' EXI
 for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$python_port/small.bin" && break; sleep 0.1; done
 
 echo "10 MiB file, $connections connections for ${seconds} s (wrk), a 1 KiB probe every 10 ms"
-read -r _ ot om op50 op99 omax on < <(measure ours "$ours_pid" "$ours_port")
-read -r _ pt pm pp50 pp99 pmax pn < <(measure python "$python_pid" "$python_port")
+read -r _ ot om op50 op99 omax on or ow < <(measure ours "$ours_pid" "$ours_port")
+read -r _ pt pm pp50 pp99 pmax pn pr pw < <(measure python "$python_pid" "$python_port")
 printf '%-22s %12s %12s\n' "" "AppServer" "http.server"
 printf '%-22s %12s %12s\n' "throughput MiB/s" "$ot" "$pt"
 printf '%-22s %12s %12s\n' "peak RSS added MiB" "$om" "$pm"
@@ -81,6 +90,9 @@ printf '%-22s %12s %12s\n' "probe p50 ms" "$op50" "$pp50"
 printf '%-22s %12s %12s\n' "probe p99 ms" "$op99" "$pp99"
 printf '%-22s %12s %12s\n' "probe max ms" "$omax" "$pmax"
 printf '%-22s %12s %12s\n' "probes" "$on" "$pn"
+printf '%-22s %12s %12s\n' "1 KiB requests/s" "$or" "$pr"
+printf '%-22s %12s %12s\n' "sockets in TIME_WAIT" "$ow" "$pw"
 awk -v a="$ot" -v b="$pt" 'BEGIN { printf "throughput ratio (ours/Python): %.2f\n", a / b }'
 awk -v a="$op99" -v b="$pp99" -v c="$omax" -v d="$pmax" 'BEGIN { printf "probe latency ratio (ours/Python): p99 %.2f, max %.2f\n", a / b, c / d }'
 awk -v a="$om" -v b="$pm" 'BEGIN { printf "peak RSS added ratio (ours/Python): %.2f\n", (b > 0 ? a / b : 0) }'
+awk -v a="$or" -v b="$pr" 'BEGIN { printf "1 KiB requests/s ratio (ours/Python): %.2f\n", a / b }'

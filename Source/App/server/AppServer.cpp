@@ -54,9 +54,10 @@ std::optional<std::filesystem::path> AppServer::editorFolder()
     return AppInfo::current()->nimbetDir();
 }
 
-AppServer::AppServer(std::filesystem::path folder, int workerCount)
+AppServer::AppServer(std::filesystem::path folder, int workerCount, Limits limits)
     : folder_(std::move(folder))
     , workerCount_(std::max(1, workerCount))
+    , limits_(limits)
 {
 }
 
@@ -114,7 +115,7 @@ Result<Unit, Error> AppServer::listen(int first, int last)
     // come first wait in the backlog until they are there.
     acceptor_ = startThread([this] {
         for (int i = 0; i < workerCount_ && !g_cancellable_is_cancelled(stopping_.get()); ++i)
-            workers_.push_back(std::make_unique<AppServerWorker>(folder_));
+            workers_.push_back(std::make_unique<AppServerWorker>(folder_, limits_.idle, limits_.stall));
         acceptConnections();
     });
     return R::success({});
@@ -125,6 +126,11 @@ void AppServer::acceptConnections()
     std::size_t next = 0;
     bool reported = false;
     while (!g_cancellable_is_cancelled(stopping_.get())) {
+        if (openConnections() >= limits_.connections) {
+            // New ones wait in the backlog until some close, as idle ones do (AppServerWorker).
+            g_usleep(10 * 1000);
+            continue;
+        }
         GError* error = nullptr;
         auto client = GObjectRef<GSocket>::adopt(g_socket_accept(listener_.get(), stopping_.get(), &error));
         if (!client) {
@@ -142,6 +148,14 @@ void AppServer::acceptConnections()
         g_socket_set_option(client.get(), SOL_SOCKET, SO_SNDBUF, sendBufferSize, nullptr);
         workers_[next++ % workers_.size()]->adopt(std::move(client));
     }
+}
+
+int AppServer::openConnections() const
+{
+    int count = 0;
+    for (const auto& worker : workers_)
+        count += worker->connectionCount();
+    return count;
 }
 
 } // namespace kx

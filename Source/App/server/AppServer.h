@@ -2,9 +2,11 @@
 // free port of a range, so that the editor page loads from an http origin. GET only, byte
 // ranges, long caching for requests that name a content hash, nothing outside the folder.
 // Connections are accepted on a thread of their own and served by a few worker threads
-// (AppServerWorker); the application's main loop does none of it.
+// (AppServerWorker); the application's main loop does none of it. Connections stay open for
+// their next requests, within `Limits`.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -32,12 +34,27 @@ public:
     static constexpr int listenBacklog = 128;
     static constexpr int defaultWorkerCount = 4;
 
+    // How many connections stay open at once, and how long an unproductive one stays.
+    struct Limits {
+        // More wait to be accepted until some close.
+        int connections;
+        // A connection that waits this long for a whole request (the next one, or one arriving a
+        // byte at a time) is closed,
+        std::chrono::seconds idle;
+        // and so is one whose client takes nothing of its response for this long.
+        std::chrono::seconds stall;
+    };
+    // Two descriptors a connection at most (itself, the file it sends): well inside the
+    // process's usual 1,024, where the browser engine opens a few.
+    static constexpr Limits defaultLimits{256, std::chrono::seconds(15), std::chrono::seconds(30)};
+
     // Starts the process's one server over the editor folder and keeps it as `shared()`; a
     // second call only logs, and a server that cannot start leaves `shared()` null.
     static void start();
     static AppServer* shared();
 
-    explicit AppServer(std::filesystem::path folder, int workerCount = defaultWorkerCount);
+    explicit AppServer(std::filesystem::path folder, int workerCount = defaultWorkerCount,
+                       Limits limits = defaultLimits);
     ~AppServer();
     AppServer(const AppServer&) = delete;
     AppServer& operator=(const AppServer&) = delete;
@@ -55,9 +72,11 @@ public:
 
 private:
     void acceptConnections(); // the acceptor thread
+    int openConnections() const;
 
     std::filesystem::path folder_;
     int workerCount_;
+    Limits limits_;
     int port_ = 0;
     GObjectRef<GSocket> listener_;
     GObjectRef<GCancellable> stopping_;

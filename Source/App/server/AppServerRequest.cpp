@@ -313,6 +313,9 @@ void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMe
     auto* request = soup_server_message_get_request_headers(message);
     if (isNotModified(request, etag, status.st_mtime)) {
         soup_server_message_set_status(message, SOUP_STATUS_NOT_MODIFIED, nullptr);
+        // Left to libsoup, it would be "Content-Length: 0"; a 304 may only give the length a 200
+        // would have (RFC 9110, 8.6), and a client may take any other for the file's.
+        soup_message_headers_set_content_length(headers, static_cast<goffset>(size));
         return;
     }
 

@@ -1,7 +1,12 @@
 #include "App/server/AppServerWorker.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <future>
 #include <string>
+#include <utility>
 
 #include <libsoup/soup.h>
 
@@ -18,10 +23,37 @@ struct Adoption {
     GObjectRef<GSocket> socket;
 };
 
+// "127.0.0.1:40312": a connection's name among the worker's connections.
+std::string peerName(GSocketAddress* address)
+{
+    char* text = address ? g_socket_connectable_to_string(G_SOCKET_CONNECTABLE(address)) : nullptr;
+    std::string name = text ? text : "";
+    g_free(text);
+    return name;
+}
+
+// Whether the client has closed its side (or reset the connection): nothing more can come.
+bool peerEnded(GSocket* socket)
+{
+    char next;
+    ssize_t count = ::recv(g_socket_get_fd(socket), &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+GObjectRef<GSocket> socketFor(int fd)
+{
+    auto socket = GObjectRef<GSocket>::adopt(g_socket_new_from_fd(fd, nullptr));
+    if (!socket)
+        ::close(fd);
+    return socket;
+}
+
 } // namespace
 
-AppServerWorker::AppServerWorker(std::filesystem::path folder)
+AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall)
     : folder_(std::move(folder))
+    , idle_(idle)
+    , stall_(stall)
     , context_(g_main_context_new())
     , loop_(g_main_loop_new(context_, FALSE))
 {
@@ -37,6 +69,14 @@ AppServerWorker::AppServerWorker(std::filesystem::path folder)
                 AppServerRequest::respond(static_cast<AppServerWorker*>(data)->folder_, message, path);
             },
             this, nullptr);
+        // No request needs a body: one sent anyway is read past, not kept in memory.
+        soup_server_add_early_handler(
+            server_.get(), nullptr,
+            [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
+                soup_message_body_set_accumulate(soup_server_message_get_request_body(message), FALSE);
+            },
+            nullptr, nullptr);
+        keepConnectionsOpen();
         ready.set_value();
         run();
     });
@@ -54,16 +94,49 @@ AppServerWorker::~AppServerWorker()
 void AppServerWorker::run()
 {
     g_main_loop_run(loop_);
+    requests_.clear();
+    sweep_.remove();
+    forget_.remove();
     soup_server_disconnect(server_.get());
     server_.reset();
     // Let closed connections and finished messages (and their open files) go.
     while (g_main_context_iteration(context_, FALSE)) {
     }
+    connections_.clear();
     g_main_context_pop_thread_default(context_);
+}
+
+// libsoup keeps a connection open for the next request only on a server that listens. Our
+// connections come from the acceptor, not from libsoup's listener, which gives up listening for
+// good when one accept fails (a connection another worker took first, no descriptor left), so
+// the server listens on one end of a socket pair: nobody else can reach it, and it never has a
+// connection to give. Without it, each connection is closed after one answer.
+void AppServerWorker::keepConnectionsOpen()
+{
+    int ends[2];
+    GError* error = nullptr;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0) {
+        unreachable_[0] = socketFor(ends[0]);
+        unreachable_[1] = socketFor(ends[1]);
+        if (unreachable_[0] && unreachable_[1] &&
+            !soup_server_listen_socket(server_.get(), unreachable_[0].get(), SoupServerListenOptions(0), &error)) {
+            RKLog(std::string("App Server closes each connection after one answer: ") + error->message,
+                  RKLogKind::appServerFailure);
+            g_error_free(error);
+        }
+    }
+
+    using Handler = void(SoupServer*, SoupServerMessage*);
+    requests_.push_back(SignalConnection::connect<Handler>(
+        server_.get(), "request-read", [this](SoupServer*, SoupServerMessage* message) { requestRead(message); }));
+    for (const char* ended : {"request-finished", "request-aborted"})
+        requests_.push_back(SignalConnection::connect<Handler>(
+            server_.get(), ended, [this](SoupServer*, SoupServerMessage* message) { requestEnded(message); }));
 }
 
 void AppServerWorker::adopt(GObjectRef<GSocket> socket)
 {
+    connectionCount_.fetch_add(1, std::memory_order_relaxed);
     g_main_context_invoke_full(
         context_, G_PRIORITY_HIGH,
         [](gpointer data) -> gboolean {
@@ -76,21 +149,107 @@ void AppServerWorker::adopt(GObjectRef<GSocket> socket)
 
 void AppServerWorker::serve(GSocket* socket)
 {
-    if (!server_)
-        return;
-    auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
     auto local = GObjectRef<GSocketAddress>::adopt(g_socket_get_local_address(socket, nullptr));
     auto remote = GObjectRef<GSocketAddress>::adopt(g_socket_get_remote_address(socket, nullptr));
-    GError* error = nullptr;
-    if (!local || !remote ||
-        !soup_server_accept_iostream(server_.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), &error)) {
+    if (!server_ || !local || !remote) {
         // The client went away before it was served.
-        if (error) {
-            RKLog(std::string("App Server cannot serve a connection: ") + error->message, RKLogKind::appServerFailure);
-            g_error_free(error);
-        }
         g_socket_close(socket, nullptr);
+        connectionCount_.fetch_sub(1, std::memory_order_relaxed);
+        return;
     }
+    // Known before libsoup starts on it: a request already sent is answered within the call.
+    // A name in use belongs to a connection closed since the last sweep.
+    auto [entry, added] = connections_.insert_or_assign(
+        peerName(remote.get()), Connection{GObjectRef<GSocket>::retain(socket), g_get_monotonic_time()});
+    if (!added)
+        connectionCount_.fetch_sub(1, std::memory_order_relaxed);
+    // A response its client stops taking fails after this long, and ends the connection.
+    g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
+    auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
+    soup_server_accept_iostream(server_.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
+
+    if (!sweep_.isActive()) {
+        GSource* source = g_timeout_source_new_seconds(1);
+        g_source_set_callback(
+            source,
+            [](gpointer data) -> gboolean {
+                return static_cast<AppServerWorker*>(data)->closeIdleConnections() ? G_SOURCE_CONTINUE
+                                                                                    : G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(source, context_);
+        sweep_ = SourceHandle::adopt(source);
+    }
+}
+
+void AppServerWorker::requestRead(SoupServerMessage* message)
+{
+    auto found = connections_.find(peerName(soup_server_message_get_remote_address(message)));
+    if (found != connections_.end())
+        found->second.waitingSince = 0;
+}
+
+void AppServerWorker::requestEnded(SoupServerMessage* message)
+{
+    auto name = peerName(soup_server_message_get_remote_address(message));
+    auto found = connections_.find(name);
+    if (found == connections_.end())
+        return;
+    found->second.waitingSince = g_get_monotonic_time();
+    // libsoup closes the connection right after this, unless it keeps it for the next request:
+    // a closed one's place is free on the next turn of the loop, not at the next sweep.
+    ended_.push_back(std::move(name));
+    if (!forget_.isActive()) {
+        GSource* source = g_idle_source_new();
+        g_source_set_priority(source, G_PRIORITY_HIGH);
+        g_source_set_callback(
+            source,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<AppServerWorker*>(data);
+                for (const auto& name : std::exchange(self->ended_, {})) {
+                    auto found = self->connections_.find(name);
+                    if (found != self->connections_.end() && g_socket_is_closed(found->second.socket.get()))
+                        self->forget(found);
+                }
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(source, context_);
+        forget_ = SourceHandle::adopt(source);
+    }
+}
+
+void AppServerWorker::forget(std::map<std::string, Connection>::iterator connection)
+{
+    connections_.erase(connection);
+    connectionCount_.fetch_sub(1, std::memory_order_relaxed);
+}
+
+// Once a second while there are connections: forgets the closed ones and ends the idle ones,
+// and those whose client has ended its side between two requests.
+bool AppServerWorker::closeIdleConnections()
+{
+    const gint64 now = g_get_monotonic_time();
+    for (auto entry = connections_.begin(); entry != connections_.end();) {
+        auto& connection = entry->second;
+        GSocket* socket = connection.socket.get();
+        // libsoup stops watching a connection that ends between two requests but never closes
+        // it: once it has seen the end, a sweep ago, closing it is ours to do.
+        if (connection.ended && !g_socket_is_closed(socket))
+            g_socket_close(socket, nullptr);
+        if (g_socket_is_closed(socket)) {
+            forget(entry++);
+            continue;
+        }
+        const gint64 waited = connection.waitingSince ? now - connection.waitingSince : 0;
+        // A second's grace: libsoup answers a request already read ahead at once.
+        if (waited >= std::chrono::microseconds(idle_).count() || (waited >= G_USEC_PER_SEC && peerEnded(socket))) {
+            g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+            connection.ended = true;
+        }
+        ++entry;
+    }
+    return !connections_.empty();
 }
 
 } // namespace kx

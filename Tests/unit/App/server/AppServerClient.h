@@ -4,11 +4,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gio/gio.h>
 
@@ -33,6 +35,8 @@ struct TakenPort {
     }
 };
 
+inline std::vector<std::string> answersIn(const std::string& text);
+
 // One connection; every wait gives up after ten seconds rather than hang the test.
 class BlockingClient {
 public:
@@ -52,23 +56,29 @@ public:
     BlockingClient& operator=(const BlockingClient&) = delete;
 
     bool send(const std::string& text) { return connected_ && ::send(fd_, text.data(), text.size(), 0) == ssize_t(text.size()); }
+    void closeSending() { ::shutdown(fd_, SHUT_WR); }
     void get(const std::string& path) { send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"); }
 
     // Reads until `received` holds at least `count` bytes, the peer closes (`closed`), or the
     // time-out passes (`timedOut`).
     void receive(std::size_t count = std::string::npos)
     {
-        char buffer[65536];
-        while (received.size() < count) {
-            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n > 0) {
-                received.append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            closed = n == 0 || errno == ECONNRESET;
-            timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-            return;
+        while (received.size() < count && receiveSome()) {
         }
+    }
+    // The same, until `received` holds `count` whole answers.
+    void receiveAnswers(std::size_t count)
+    {
+        while (answersIn(received).size() < count && receiveSome()) {
+        }
+    }
+    // Whether the connection is still established: not closed or reset by the server, whatever
+    // it has sent that is not read yet.
+    bool isOpen() const
+    {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        return ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state == TCP_ESTABLISHED;
     }
 
     std::string received;
@@ -76,6 +86,19 @@ public:
     bool timedOut = false;
 
 private:
+    bool receiveSome()
+    {
+        char buffer[65536];
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            received.append(buffer, static_cast<std::size_t>(n));
+            return true;
+        }
+        closed = n == 0 || errno == ECONNRESET;
+        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        return false;
+    }
+
     int fd_ = -1;
     bool connected_ = false;
 };
@@ -97,6 +120,26 @@ inline std::string headerOf(const std::string& answer, const std::string& name)
         return {};
     at += name.size() + 4;
     return answer.substr(at, answer.find("\r\n", at) - at);
+}
+
+// The whole answers at the start of `text`, one after another: a head, then as many bytes as
+// its Content-Length says (none after a 304).
+inline std::vector<std::string> answersIn(const std::string& text)
+{
+    std::vector<std::string> answers;
+    for (std::size_t at = 0;;) {
+        auto end = text.find("\r\n\r\n", at);
+        if (end == std::string::npos)
+            return answers;
+        end += 4;
+        std::string head = text.substr(at, end - at);
+        std::string length = headerOf(head, "Content-Length");
+        end += head.starts_with("HTTP/1.1 304") || length.empty() ? 0 : std::stoul(length);
+        if (end > text.size())
+            return answers;
+        answers.push_back(text.substr(at, end - at));
+        at = end;
+    }
 }
 
 inline std::string bodyOf(const std::string& answer)

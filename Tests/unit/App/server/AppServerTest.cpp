@@ -116,6 +116,8 @@ TEST_F(AppServerTest, AnswersConditionalRequests)
         auto answer = get("/assets/app.js", condition + "\r\n");
         EXPECT_TRUE(answer.starts_with("HTTP/1.1 304")) << condition << ": " << answer;
         EXPECT_EQ(bodyOf(answer), "") << condition;
+        // What a 200 would say, never "0": a client may take it for the file's length.
+        EXPECT_EQ(headerOf(answer, "Content-Length"), "20") << condition;
         EXPECT_EQ(headerOf(answer, "ETag"), etag);
     }
     // If-None-Match decides when both are present.
@@ -129,6 +131,118 @@ TEST_F(AppServerTest, AnswersConditionalRequests)
     auto changed = get("/assets/app.js", "If-None-Match: " + etag + "\r\n");
     EXPECT_TRUE(changed.starts_with("HTTP/1.1 200")) << changed;
     EXPECT_EQ(bodyOf(changed), "changed contents");
+}
+
+TEST_F(AppServerTest, KeepsAConnectionForMoreRequestsAndAnswersThoseSentAhead)
+{
+    const std::string request = "GET /assets/app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    kxtest::BlockingClient client(server->port());
+    for (std::size_t count = 1; count <= 2; ++count) {
+        ASSERT_TRUE(client.send(request));
+        client.receiveAnswers(count);
+        auto answers = kxtest::answersIn(client.received);
+        ASSERT_EQ(answers.size(), count) << client.received;
+        EXPECT_EQ(bodyOf(answers.back()), "0123456789abcdefghij");
+        EXPECT_EQ(headerOf(answers.back(), "Connection"), "");
+    }
+
+    // Sent at once, answered in turn: a 304 with no body after it, then two files.
+    std::string etag = headerOf(get("/assets/app.js"), "ETag");
+    kxtest::BlockingClient ahead(server->port());
+    ahead.send("GET /assets/app.js HTTP/1.1\r\nHost: 127.0.0.1\r\nIf-None-Match: " + etag + "\r\n\r\n" +
+               "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" + request);
+    ahead.receiveAnswers(3);
+    auto answers = kxtest::answersIn(ahead.received);
+    ASSERT_EQ(answers.size(), 3u) << ahead.received;
+    EXPECT_TRUE(answers[0].starts_with("HTTP/1.1 304")) << answers[0];
+    EXPECT_EQ(bodyOf(answers[1]), "<html>editor</html>");
+    EXPECT_EQ(bodyOf(answers[2]), "0123456789abcdefghij");
+    EXPECT_EQ(ahead.received.size(), answers[0].size() + answers[1].size() + answers[2].size());
+
+    // Two more, and the client's side closed after them: both answered, then the end.
+    kxtest::BlockingClient halfClosed(server->port());
+    halfClosed.send(request + request);
+    halfClosed.closeSending();
+    halfClosed.receive();
+    EXPECT_EQ(kxtest::answersIn(halfClosed.received).size(), 2u) << halfClosed.received;
+    EXPECT_TRUE(halfClosed.closed);
+}
+
+TEST_F(AppServerTest, KeepsNoRequestBodyAndNoHugeRequestLine)
+{
+    auto residentKiB = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("VmRSS:"))
+                return std::stol(line.substr(6));
+        return 0L;
+    };
+    const long before = residentKiB();
+    kxtest::BlockingClient client(server->port());
+    constexpr std::size_t bodySize = 128u << 20;
+    client.send("GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(bodySize) + "\r\n\r\n");
+    const std::string chunk(1u << 20, 'x');
+    for (std::size_t sent = 0; sent < bodySize; sent += chunk.size())
+        ASSERT_TRUE(client.send(chunk));
+    client.send("GET /assets/app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    client.receiveAnswers(2);
+    auto answers = kxtest::answersIn(client.received);
+    ASSERT_EQ(answers.size(), 2u) << client.received;
+    EXPECT_EQ(bodyOf(answers[1]), "0123456789abcdefghij");
+    EXPECT_LT(residentKiB() - before, 32 * 1024);
+
+    // Refused without being read whole, and the server goes on.
+    kxtest::BlockingClient huge(server->port());
+    huge.send("GET /" + std::string(16u << 20, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    huge.receive();
+    EXPECT_TRUE(huge.closed);
+    EXPECT_FALSE(huge.received.starts_with("HTTP/1.1 2")) << huge.received.substr(0, 200);
+    EXPECT_LT(residentKiB() - before, 32 * 1024);
+    EXPECT_EQ(bodyOf(get("/assets/app.js")), "0123456789abcdefghij");
+}
+
+TEST_F(AppServerTest, EndsIdleDribblingAndStalledConnectionsAndHoldsBackThoseOverItsLimit)
+{
+    using namespace std::chrono_literals;
+    std::ofstream(folder / "editor" / "large.bin", std::ios::binary) << std::string(1u << 20, 'x');
+    AppServer limited(folder / "editor", 2, {2, 1s, 1s});
+    ASSERT_TRUE(limited.listen(taken.port, taken.port + 40).isSuccess());
+    const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    {
+        // Two connections that never ask fill it: a third is answered once one of them is ended.
+        kxtest::BlockingClient first(limited.port()), second(limited.port()), third(limited.port());
+        third.send(request);
+        third.receiveAnswers(1);
+        EXPECT_EQ(kxtest::answersIn(third.received).size(), 1u) << third.received;
+        EXPECT_FALSE(first.isOpen() && second.isOpen());
+    }
+
+    // Idle after its answer, or sending its request a byte at a time: ended all the same.
+    kxtest::BlockingClient idle(limited.port()), dribbling(limited.port());
+    idle.send(request);
+    const std::string slow = "GET /" + std::string(500, 'a') + " HTTP/1.1\r\n";
+    std::size_t sent = 0;
+    auto lastSent = std::chrono::steady_clock::now() - 1s;
+    EXPECT_TRUE(kxtest::spinUntil(
+        [&] {
+            if (sent < slow.size() && std::chrono::steady_clock::now() - lastSent >= 50ms) {
+                dribbling.send(slow.substr(sent++, 1));
+                lastSent = std::chrono::steady_clock::now();
+            }
+            return !idle.isOpen() && !dribbling.isOpen();
+        },
+        20s));
+    EXPECT_LT(sent, slow.size());
+    idle.receive();
+    EXPECT_EQ(kxtest::answersIn(idle.received).size(), 1u) << idle.received;
+
+    // Requests sent ahead whose answers are never taken.
+    kxtest::BlockingClient stalled(limited.port());
+    std::string ahead;
+    for (int i = 0; i < 1000; ++i)
+        ahead += "GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    stalled.send(ahead);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return !stalled.isOpen(); }, 20s));
 }
 
 TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
