@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <future>
 #include <string>
@@ -13,6 +14,7 @@
 #include "App/server/AppServerRequest.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/AlternateSignalStack.h"
+#include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
 
@@ -22,6 +24,8 @@ struct Adoption {
     AppServerWorker* worker;
     GObjectRef<GSocket> socket;
 };
+
+constexpr std::chrono::milliseconds sweepPeriod(250);
 
 // "127.0.0.1:40312": a connection's name among the worker's connections.
 std::string peerName(GSocketAddress* address)
@@ -61,22 +65,7 @@ AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seco
     auto started = ready.get_future();
     thread_ = startThread([this, ready = std::move(ready)]() mutable {
         g_main_context_push_thread_default(context_);
-        // Made on this thread: libsoup attaches its sources to the thread's default context.
-        server_ = GObjectRef<SoupServer>::adopt(soup_server_new("server-header", "KorvelX", nullptr));
-        soup_server_add_handler(
-            server_.get(), nullptr,
-            [](SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
-                AppServerRequest::respond(static_cast<AppServerWorker*>(data)->folder_, message, path);
-            },
-            this, nullptr);
-        // No request needs a body: one sent anyway is read past, not kept in memory.
-        soup_server_add_early_handler(
-            server_.get(), nullptr,
-            [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
-                soup_message_body_set_accumulate(soup_server_message_get_request_body(message), FALSE);
-            },
-            nullptr, nullptr);
-        keepConnectionsOpen();
+        server_ = makeServer();
         ready.set_value();
         run();
     });
@@ -94,10 +83,9 @@ AppServerWorker::~AppServerWorker()
 void AppServerWorker::run()
 {
     g_main_loop_run(loop_);
-    requests_.clear();
     sweep_.remove();
     forget_.remove();
-    soup_server_disconnect(server_.get());
+    retired_.clear();
     server_.reset();
     // Let closed connections and finished messages (and their open files) go.
     while (g_main_context_iteration(context_, FALSE)) {
@@ -106,20 +94,57 @@ void AppServerWorker::run()
     g_main_context_pop_thread_default(context_);
 }
 
-// libsoup keeps a connection open for the next request only on a server that listens. Our
-// connections come from the acceptor, not from libsoup's listener, which gives up listening for
-// good when one accept fails (a connection another worker took first, no descriptor left), so
-// the server listens on one end of a socket pair: nobody else can reach it, and it never has a
-// connection to give. Without it, each connection is closed after one answer.
-void AppServerWorker::keepConnectionsOpen()
+// One SoupServer of the worker's, with what it holds. libsoup 3.2 keeps what it has for a
+// connection that ends between two requests until the server goes (the sweep closes the
+// connection itself), so a server that has let go of `abandonedPerServer` of them retires: it
+// takes no new connection, and goes with its last one.
+struct AppServerWorker::Server {
+    static constexpr int abandonedPerServer = 256; // some 2 KiB each
+
+    GObjectRef<SoupServer> soup;
+    GObjectRef<GSocket> unreachable[2];
+    std::vector<SignalConnection> requests;
+    int abandoned = 0;
+
+    ~Server()
+    {
+        requests.clear();
+        soup_server_disconnect(soup.get());
+    }
+};
+
+std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
 {
+    auto server = std::make_unique<Server>();
+    // Made on the worker's thread: libsoup attaches its sources to the thread's default context.
+    server->soup = GObjectRef<SoupServer>::adopt(soup_server_new("server-header", "KorvelX", nullptr));
+    soup_server_add_handler(
+        server->soup.get(), nullptr,
+        [](SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
+            AppServerRequest::respond(static_cast<AppServerWorker*>(data)->folder_, message, path);
+        },
+        this, nullptr);
+    // No request needs a body: one sent anyway is read past, not kept in memory.
+    soup_server_add_early_handler(
+        server->soup.get(), nullptr,
+        [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
+            soup_message_body_set_accumulate(soup_server_message_get_request_body(message), FALSE);
+        },
+        nullptr, nullptr);
+
+    // libsoup keeps a connection open for the next request only on a server that listens. Ours
+    // come from the acceptor, not from libsoup's listener, which gives up listening for good
+    // when one accept fails (a connection another worker took first, no descriptor left), so
+    // the server listens on one end of a socket pair: nobody else can reach it, and it never
+    // has a connection to give. Without it, each connection is closed after one answer.
     int ends[2];
     GError* error = nullptr;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0) {
-        unreachable_[0] = socketFor(ends[0]);
-        unreachable_[1] = socketFor(ends[1]);
-        if (unreachable_[0] && unreachable_[1] &&
-            !soup_server_listen_socket(server_.get(), unreachable_[0].get(), SoupServerListenOptions(0), &error)) {
+        server->unreachable[0] = socketFor(ends[0]);
+        server->unreachable[1] = socketFor(ends[1]);
+        if (server->unreachable[0] && server->unreachable[1] &&
+            !soup_server_listen_socket(server->soup.get(), server->unreachable[0].get(), SoupServerListenOptions(0),
+                                       &error)) {
             RKLog(std::string("App Server closes each connection after one answer: ") + error->message,
                   RKLogKind::appServerFailure);
             g_error_free(error);
@@ -127,11 +152,12 @@ void AppServerWorker::keepConnectionsOpen()
     }
 
     using Handler = void(SoupServer*, SoupServerMessage*);
-    requests_.push_back(SignalConnection::connect<Handler>(
-        server_.get(), "request-read", [this](SoupServer*, SoupServerMessage* message) { requestRead(message); }));
+    server->requests.push_back(SignalConnection::connect<Handler>(
+        server->soup.get(), "request-read", [this](SoupServer*, SoupServerMessage* message) { requestRead(message); }));
     for (const char* ended : {"request-finished", "request-aborted"})
-        requests_.push_back(SignalConnection::connect<Handler>(
-            server_.get(), ended, [this](SoupServer*, SoupServerMessage* message) { requestEnded(message); }));
+        server->requests.push_back(SignalConnection::connect<Handler>(
+            server->soup.get(), ended, [this](SoupServer*, SoupServerMessage* message) { requestEnded(message); }));
+    return server;
 }
 
 void AppServerWorker::adopt(GObjectRef<GSocket> socket)
@@ -160,16 +186,16 @@ void AppServerWorker::serve(GSocket* socket)
     // Known before libsoup starts on it: a request already sent is answered within the call.
     // A name in use belongs to a connection closed since the last sweep.
     auto [entry, added] = connections_.insert_or_assign(
-        peerName(remote.get()), Connection{GObjectRef<GSocket>::retain(socket), g_get_monotonic_time()});
+        peerName(remote.get()), Connection{GObjectRef<GSocket>::retain(socket), server_.get(), g_get_monotonic_time()});
     if (!added)
         connectionCount_.fetch_sub(1, std::memory_order_relaxed);
     // A response its client stops taking fails after this long, and ends the connection.
     g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
     auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
-    soup_server_accept_iostream(server_.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
+    soup_server_accept_iostream(server_->soup.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
 
     if (!sweep_.isActive()) {
-        GSource* source = g_timeout_source_new_seconds(1);
+        GSource* source = g_timeout_source_new(static_cast<guint>(sweepPeriod.count()));
         g_source_set_callback(
             source,
             [](gpointer data) -> gboolean {
@@ -225,8 +251,8 @@ void AppServerWorker::forget(std::map<std::string, Connection>::iterator connect
     connectionCount_.fetch_sub(1, std::memory_order_relaxed);
 }
 
-// Once a second while there are connections: forgets the closed ones and ends the idle ones,
-// and those whose client has ended its side between two requests.
+// Every `sweepPeriod` while there are connections: forgets the closed ones and ends the idle
+// ones, and those whose client has ended its side between two requests.
 bool AppServerWorker::closeIdleConnections()
 {
     const gint64 now = g_get_monotonic_time();
@@ -235,20 +261,31 @@ bool AppServerWorker::closeIdleConnections()
         GSocket* socket = connection.socket.get();
         // libsoup stops watching a connection that ends between two requests but never closes
         // it: once it has seen the end, a sweep ago, closing it is ours to do.
-        if (connection.ended && !g_socket_is_closed(socket))
+        if (connection.ended && !g_socket_is_closed(socket)) {
             g_socket_close(socket, nullptr);
+            ++connection.server->abandoned;
+        }
         if (g_socket_is_closed(socket)) {
             forget(entry++);
             continue;
         }
         const gint64 waited = connection.waitingSince ? now - connection.waitingSince : 0;
-        // A second's grace: libsoup answers a request already read ahead at once.
-        if (waited >= std::chrono::microseconds(idle_).count() || (waited >= G_USEC_PER_SEC && peerEnded(socket))) {
+        // Waiting since a sweep ago at least: libsoup answers a request it has read ahead at once.
+        if (waited >= std::chrono::microseconds(idle_).count() ||
+            (waited >= std::chrono::microseconds(sweepPeriod).count() && peerEnded(socket))) {
             g_socket_shutdown(socket, TRUE, TRUE, nullptr);
             connection.ended = true;
         }
         ++entry;
     }
+    if (server_->abandoned >= Server::abandonedPerServer) {
+        retired_.push_back(std::move(server_));
+        server_ = makeServer();
+    }
+    std::erase_if(retired_, [this](const std::unique_ptr<Server>& server) {
+        return std::none_of(connections_.begin(), connections_.end(),
+                            [&](const auto& entry) { return entry.second.server == server.get(); });
+    });
     return !connections_.empty();
 }
 

@@ -1,7 +1,8 @@
-// One thread of the static local web server: a main context and a SoupServer of its own, which
-// take the connections the server's acceptor hands over and answer their requests. Reading
-// files and writing responses happen here, never on the application's main loop, so neither a
-// large file nor a slow client holds up the user interface.
+// One thread of the static local web server: a main context and a SoupServer of its own (now
+// and then a fresh one, see Server in the .cpp), which take the connections the server's
+// acceptor hands over and answer their requests. Reading files and writing responses happen
+// here, never on the application's main loop, so neither a large file nor a slow client holds
+// up the user interface.
 //
 // A connection stays open for its client's next request, and requests sent ahead on it are
 // answered in turn, but no client holds one for ever: a connection that waits `idle` for a whole
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,10 +22,8 @@
 #include <gio/gio.h>
 
 #include "Platform/Foundation/GObjectRef.h"
-#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/SourceHandle.h"
 
-typedef struct _SoupServer SoupServer;
 typedef struct _SoupServerMessage SoupServerMessage;
 
 namespace kx {
@@ -43,14 +43,16 @@ public:
     int connectionCount() const { return connectionCount_.load(std::memory_order_relaxed); }
 
 private:
+    struct Server;
     struct Connection {
         GObjectRef<GSocket> socket;
+        Server* server;      // the one that serves it
         gint64 waitingSince; // monotonic time; 0 while one of its requests is being answered
         bool ended = false;  // shut down, for libsoup to see
     };
 
     void run();
-    void keepConnectionsOpen();
+    std::unique_ptr<Server> makeServer();
     void serve(GSocket* socket); // on the worker's thread
     void requestRead(SoupServerMessage* message);
     void requestEnded(SoupServerMessage* message);
@@ -63,9 +65,8 @@ private:
     GMainContext* context_;
     GMainLoop* loop_;
     // The worker's thread only, from here on.
-    GObjectRef<SoupServer> server_;
-    GObjectRef<GSocket> unreachable_[2];
-    std::vector<SignalConnection> requests_;
+    std::unique_ptr<Server> server_;               // takes the new connections
+    std::vector<std::unique_ptr<Server>> retired_; // keep theirs until they close
     std::map<std::string, Connection> connections_; // by the client's address
     std::vector<std::string> ended_; // connections whose request just ended
     SourceHandle forget_;
