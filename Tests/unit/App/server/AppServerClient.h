@@ -55,25 +55,28 @@ public:
     BlockingClient(const BlockingClient&) = delete;
     BlockingClient& operator=(const BlockingClient&) = delete;
 
-    bool send(const std::string& text) { return connected_ && ::send(fd_, text.data(), text.size(), 0) == ssize_t(text.size()); }
+    bool send(const std::string& text) { return connected_ && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size()); }
     void closeSending() { ::shutdown(fd_, SHUT_WR); }
     void get(const std::string& path) { send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"); }
 
-    // Reads until `received` holds at least `count` bytes, the peer closes (`closed`), or the
-    // time-out passes (`timedOut`).
-    void receive(std::size_t count = std::string::npos)
+    // Reads until `received` holds at least `count` bytes (or `answers` whole answers), the peer
+    // closes (`closed`), or the time-out passes (`timedOut`).
+    void receive(std::size_t count = std::string::npos, std::size_t answers = 0)
     {
-        while (received.size() < count && receiveSome()) {
+        char buffer[65536];
+        while (received.size() < count && (answers == 0 || answersIn(received).size() < answers)) {
+            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                received.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            closed = n == 0 || errno == ECONNRESET;
+            timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            return;
         }
     }
-    // The same, until `received` holds `count` whole answers.
-    void receiveAnswers(std::size_t count)
-    {
-        while (answersIn(received).size() < count && receiveSome()) {
-        }
-    }
-    // Whether the connection is still established: not closed or reset by the server, whatever
-    // it has sent that is not read yet.
+    void receiveAnswers(std::size_t count) { receive(std::string::npos, count); }
+    // Not closed or reset by the server, whatever it sent that is not read yet.
     bool isOpen() const
     {
         tcp_info info{};
@@ -86,19 +89,6 @@ public:
     bool timedOut = false;
 
 private:
-    bool receiveSome()
-    {
-        char buffer[65536];
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            received.append(buffer, static_cast<std::size_t>(n));
-            return true;
-        }
-        closed = n == 0 || errno == ECONNRESET;
-        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-        return false;
-    }
-
     int fd_ = -1;
     bool connected_ = false;
 };
