@@ -48,14 +48,19 @@ PY
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 
-# Sockets in TIME_WAIT on either side of PORT.
-time_wait() { ss -Htan state time-wait "( sport = :$1 or dport = :$1 )" | wc -l; }
+# Sockets put in TIME_WAIT on either side of PORT in the last SECONDS: each stays there a
+# minute, so those of an earlier run on the same port are told apart by the time they have left.
+time_wait() {
+  ss -Htano state time-wait "( sport = :$1 or dport = :$1 )" |
+    awk -v least=$((60 - $2)) 'match($0, /timewait,[0-9]+sec/) { if (substr($0, RSTART + 9, RLENGTH - 12) + 1 >= least) n++ } END { print n + 0 }'
+}
 
 # measure NAME PID PORT: prints "NAME MiB/s peak-added-MiB p50 p99 max probes small-requests/s time-wait"
 measure() {
   local name=$1 pid=$2 port=$3
   curl -s -o /dev/null "http://127.0.0.1:$port/large.bin" # warm up: page cache, first connection
   local idle; idle=$(kib "$pid" VmRSS)
+  local start=$SECONDS
   rm -f "$work/stop"
   python3 "$work/probe.py" "$port" "$work/stop" > "$work/probe-$name.txt" &
   local probe=$!
@@ -68,7 +73,7 @@ measure() {
   local requests
   requests=$(wrk -t4 -c"$connections" -d"${seconds}s" --timeout 30s "http://127.0.0.1:$port/small.bin" |
     awk '/^Requests\/sec/ { printf "%.0f", $2 }')
-  echo "$name $transfer $(((peak - idle) / 1024)) $(cat "$work/probe-$name.txt") $requests $(time_wait "$port")"
+  echo "$name $transfer $(((peak - idle) / 1024)) $(cat "$work/probe-$name.txt") $requests $(time_wait "$port" $((SECONDS - start)))"
 }
 
 coproc OURS { exec "$build/bin/kx_appserver_host" "$work/site"; }
