@@ -55,7 +55,8 @@ private:
 std::string waitsInProgress();
 
 // The threads of this process now. A thread just joined may still be listed while the kernel
-// ends it, on a busy machine for a while: wait for a count with spinUntil, never compare at once.
+// ends it, on a busy machine for a while, and GLib's idle workers end when they like: wait for
+// a count to come back with spinUntil, never compare at once.
 std::size_t threadCount();
 
 } // namespace kxtest

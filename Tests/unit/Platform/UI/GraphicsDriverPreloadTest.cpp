@@ -57,10 +57,10 @@ TEST(GraphicsDriverPreload, AProcessMayEndWhileTheDriverIsStillLoading)
     // Each is dropped at once: its destructor waits for the thread, never leaves it running.
     for (int i = 0; i < 3; ++i)
         kx::GraphicsDriverPreload preload;
-    EXPECT_TRUE(kxtest::spinUntil([&] { return threadCount() == threads; })) << "a dropped preload left its thread running";
+    EXPECT_TRUE(kxtest::spinUntil([&] { return threadCount() <= threads; })) << "a dropped preload left its thread running";
     kx::GraphicsDriverPreload waited;
     waited.wait();
-    EXPECT_TRUE(kxtest::spinUntil([&] { return threadCount() == threads; })) << threadCount() << " threads, not " << threads;
+    EXPECT_TRUE(kxtest::spinUntil([&] { return threadCount() <= threads; })) << threadCount() << " threads, more than " << threads;
     const std::vector<std::string> kept = waited.keptLibraries();
     waited.wait(); // a second wait finds nothing to wait for
     EXPECT_EQ(waited.keptLibraries(), kept);

@@ -499,9 +499,10 @@ TEST(KVZipPacking, AFailingEntryEndsTheSaveWithItsErrorAndLeavesNothingBehind)
         EXPECT_THROW(save(failing, dir / "new.korvelx"), KVDocumentArchiveError);
         EXPECT_EQ(folderItems(dir.path()), std::vector<std::string>{"p.korvelx"});
     }
-    // No worker left running or waiting: the pool's threads are all there are.
-    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::threadCount() == threadsBefore; }))
-        << kxtest::threadCount() << " threads, not " << threadsBefore;
+    // No worker left running or waiting: the pool's threads are all there are (an idle thread
+    // of GLib's from before may have ended meanwhile, one of its own ends within its 15 s).
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::threadCount() <= threadsBefore; }, std::chrono::seconds(30)))
+        << kxtest::threadCount() << " threads, more than " << threadsBefore;
 }
 
 TEST(KVZipPacking, AnEndedWalkLeavesNoCallRunning)
