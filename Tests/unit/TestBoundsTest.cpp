@@ -17,6 +17,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/HttpFetch.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/StdoutCapture.h"
 
@@ -65,11 +66,10 @@ TEST(TestBounds, DISABLED_BlocksPastItsLimit)
 
 TEST(TestBounds, ATestPastItsLimitEndsItsProgramNamingTheTestAndItsWaits)
 {
-    setenv("KX_TEST_CASE_LIMIT", "1", 1);
+    kxtest::ScopedSetting limit("KX_TEST_CASE_LIMIT", "1"); // for the program only: this one read it at its start
     kxtest::ChildProcess program({std::filesystem::read_symlink("/proc/self/exe").string(),
                                   "--gtest_filter=TestBounds.DISABLED_BlocksPastItsLimit", "--gtest_also_run_disabled_tests"},
                                  true);
-    unsetenv("KX_TEST_CASE_LIMIT");
     const std::string output = program.readAll(20s);
     EXPECT_EQ(program.waitForExit(10s), 124) << output;
     EXPECT_NE(output.find("TestBounds.DISABLED_BlocksPastItsLimit ran longer than 1 s and is stopped"), std::string::npos) << output;

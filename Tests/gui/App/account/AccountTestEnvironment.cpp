@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "App/account/AppServices.h"
-#include "App/shell/RKLog.h"
 #include "App/account/KorvelTracking.h"
 #include "App/account/LoginController.h"
 #include "App/account/LoginWindow.h"
@@ -75,30 +74,6 @@ std::string AccountTestEnvironment::signInFreshUser(const std::string& name)
     login.resetTokenFromUrlWithUrl("korvel-x://login?fut=" + token);
     EXPECT_TRUE(spinUntil([&] { return login.userId() == id; })) << "the login link did not sign " << name << " in";
     return id;
-}
-
-LogCapture::LogCapture()
-{
-    kx::RKLogSetWriterForTesting([this](GLogLevelFlags, std::span<const GLogField> fields) {
-        for (const auto& field : fields) {
-            if (std::string_view(field.key) == "MESSAGE")
-                lines_.emplace_back(static_cast<const char*>(field.value));
-        }
-    });
-}
-
-LogCapture::~LogCapture()
-{
-    kx::RKLogSetWriterForTesting(nullptr);
-}
-
-bool LogCapture::contains(const std::string& text) const
-{
-    for (const auto& line : lines_) {
-        if (line.find(text) != std::string::npos)
-            return true;
-    }
-    return false;
 }
 
 } // namespace kxtest

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
 #include "support/StandInBackend.h"
 
@@ -24,18 +23,6 @@ public:
     static void reset();
     // Signs the shared login controller in as a fresh user through a login link; the user's id.
     static std::string signInFreshUser(const std::string& name = "Ada Lovelace");
-};
-
-// Every RKLog line while it exists.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    const std::vector<std::string>& lines() const { return lines_; }
-    bool contains(const std::string& text) const;
-
-private:
-    std::vector<std::string> lines_;
 };
 
 } // namespace kxtest

@@ -11,6 +11,7 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
+#include "support/LogCapture.h"
 #include "support/Spin.h"
 #include "support/SyntheticInput.h"
 

@@ -19,6 +19,7 @@
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "gui/App/welcome/WelcomeTestSupport.h"
 #include "support/HttpFetch.h"
+#include "support/LogCapture.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 

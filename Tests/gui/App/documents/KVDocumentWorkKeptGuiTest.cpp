@@ -9,6 +9,7 @@
 #include "Platform/Foundation/RunLoopWait.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
 #include "support/ModalAnswerer.h"
+#include "support/ScopedSetting.h"
 #include "support/SmallDisk.h"
 
 namespace {
@@ -201,7 +202,7 @@ TEST_F(KVDocumentWorkKeptGui, AFolderProjectsDuplicateIsAZipDraftThatIsNeverClos
 
 TEST_F(KVDocumentWorkKeptGui, APageThatStopsAnsweringNeitherHoldsUpSavesNorLosesWhatWasWritten)
 {
-    kx::NimbetViewController::setPageAnswerTimeoutForTesting(500ms);
+    kxtest::ScopedSetting timeout(kx::NimbetViewController::setPageAnswerTimeoutForTesting, 500ms);
     auto document = newDocument();
     ASSERT_TRUE(document && waitForEditor(*document));
     typeText(*document, 0, "Autosaved");
@@ -236,7 +237,6 @@ TEST_F(KVDocumentWorkKeptGui, APageThatStopsAnsweringNeitherHoldsUpSavesNorLoses
     EXPECT_TRUE(controller->reviewDocumentsBeforeQuitting(false));
     EXPECT_TRUE(fs::exists(*draft));
     EXPECT_NE(storedDocument(*draft).find("Backed up"), std::string::npos);
-    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
 }
 
 TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverRecreated)
@@ -259,15 +259,15 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     fs::create_directories(trash);
     auto moveWhileSaving = [&](const std::string& step, const fs::path& to) {
         auto from = *document->fileURL();
-        kx::KVSaveStaging::setFaultHookForTesting([step, from, to, moved = std::make_shared<std::atomic<bool>>()](std::string_view at) {
-            std::error_code ec;
-            if (at == step && !moved->exchange(true))
-                fs::rename(from, to, ec);
-            return 0;
-        });
+        kxtest::ScopedSetting hook(kx::KVSaveStaging::setFaultHookForTesting,
+                                   [step, from, to, moved = std::make_shared<std::atomic<bool>>()](std::string_view at) {
+                                       std::error_code ec;
+                                       if (at == step && !moved->exchange(true))
+                                           fs::rename(from, to, ec);
+                                       return 0;
+                                   });
         typeText(*document, 0, "Saved as it moved at " + step);
         auto failure = autosave(*document);
-        kx::KVSaveStaging::setFaultHookForTesting(nullptr);
         EXPECT_FALSE(fs::exists(from)) << step;
         return failure;
     };
@@ -397,9 +397,11 @@ TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForR
 
 TEST_F(KVDocumentWorkKeptGui, ADocumentTooLargeToHandOverIsNamedWhenQuittingNotSavedWithoutIt)
 {
-    kx::BaseNimbetViewController::setLargestDocumentForTesting(std::size_t(1) << 20); // for its view
-    auto document = openVersionedFolder("Ours");
-    kx::BaseNimbetViewController::setLargestDocumentForTesting(std::nullopt);
+    std::shared_ptr<KVDocument> document;
+    {
+        kxtest::ScopedSetting largest(kx::BaseNimbetViewController::setLargestDocumentForTesting, std::size_t(1) << 20); // for its view
+        document = openVersionedFolder("Ours");
+    }
     ASSERT_TRUE(document);
     typeText(*document, 0, "Edited");
     evaluate(*document, "window.nimbet.state.document.frames[0].text += 'x'.repeat(2 << 20); true");

@@ -5,9 +5,10 @@
 #include <cmath>
 
 #include "App/editor/NimbetIPCProcessor.h"
-#include "App/shell/RKLog.h"
 #include "gui/App/editor/EditorPage.h"
+#include "support/LogCapture.h"
 #include "support/RecordingDocument.h"
+#include "support/ScopedSetting.h"
 #include "support/UserInput.h"
 
 namespace {
@@ -22,7 +23,6 @@ using Data = KVDocumentContainerDataSource::Data;
 class NimbetViewControllerGui : public ::testing::Test {
 protected:
     void SetUp() override { kxtest::useStandInEditor(); }
-    void TearDown() override { kx::BaseNimbetViewController::setLargestDocumentForTesting(std::nullopt); }
 };
 
 // One provider request, as the working container makes it.
@@ -66,13 +66,7 @@ TEST_F(NimbetViewControllerGui, ThePageAnnouncesItsServicesAndEveryNativeService
 
 TEST_F(NimbetViewControllerGui, StartUpValuesReachTheEditorOnlyAndNeverTheAddressOrTheLog)
 {
-    std::vector<std::string> logged;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        for (const GLogField& field : fields) {
-            if (field.length < 0 && field.value)
-                logged.emplace_back(static_cast<const char*>(field.value));
-        }
-    });
+    kxtest::LogCapture log;
     const std::string token = "9F1C7E2A-secret";
     EditorWindow editor(true, token);
     editor.waitUntilReady();
@@ -87,8 +81,7 @@ TEST_F(NimbetViewControllerGui, StartUpValuesReachTheEditorOnlyAndNeverTheAddres
     editor.controller->webViewController().loadURL(other.url("/elsewhere"), [&] { loaded = true; });
     ASSERT_TRUE(spinUntil([&] { return loaded; }, editorTimeout));
     EXPECT_EQ(editor.evaluate("typeof window.nimbetStartup"), "undefined");
-    kx::RKLogSetWriterForTesting(nullptr);
-    for (const auto& line : logged)
+    for (const auto& line : log.lines())
         EXPECT_EQ(line.find(token), std::string::npos) << line;
 }
 
@@ -270,7 +263,7 @@ TEST_F(NimbetViewControllerGui, AWaitingRequestFailsWhenThePageGoesOrTheControll
 
 TEST_F(NimbetViewControllerGui, APageThatNeverAnswersFailsTheRequestInTimeAndASlowOneIsWaitedFor)
 {
-    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::chrono::milliseconds(500));
+    kxtest::ScopedSetting timeout(kx::NimbetViewController::setPageAnswerTimeoutForTesting, std::chrono::milliseconds(500));
     EditorWindow editor;
     kxtest::ProjectServer project(kxtest::twoFrames);
     editor.openProject(project.url());
@@ -316,12 +309,11 @@ TEST_F(NimbetViewControllerGui, APageThatNeverAnswersFailsTheRequestInTimeAndASl
     }
     ASSERT_TRUE(spinUntil([&] { return slow.done(); }, editorTimeout));
     EXPECT_TRUE(slow.result->isSuccess()) << slow.result->error().localizedDescription;
-    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
 }
 
 TEST_F(NimbetViewControllerGui, ADocumentLargerThanTheViewTakesFailsItsRequestAtOnceAndStaysInThePage)
 {
-    kx::BaseNimbetViewController::setLargestDocumentForTesting(std::size_t(1) << 20);
+    kxtest::ScopedSetting largest(kx::BaseNimbetViewController::setLargestDocumentForTesting, std::size_t(1) << 20);
     EditorWindow editor;
     kxtest::ProjectServer project(kxtest::twoFrames);
     editor.openProject(project.url());

@@ -17,6 +17,7 @@
 #include "support/ClipboardContents.h"
 #include "support/HttpFetch.h"
 #include "support/RecordingDocument.h"
+#include "support/ScopedSetting.h"
 
 namespace {
 
@@ -261,13 +262,15 @@ TEST_F(PreviewSharingGui, AnEnterpriseBuildsToolbarHasNoLiveSharingButton)
     makeController();
     EXPECT_EQ(buttonsNamed(*controller, "Live Preview"), 1);
     // Its project server runs without live sharing.
-    const auto shipped = kx::AppInfo::current();
-    kx::AppInfo::setCurrent(std::make_shared<kx::AppInfo>(
+    const auto enterpriseInfo = std::make_shared<kx::AppInfo>(
         kx::Bundle(kx::Bundle::main().resourcePath(),
                    {{"CFBundleIdentifier", "com.korvel.x.enterprise"}, {"CFBundleShortVersionString", "1.0.0"}}),
-        "KorvelX"));
-    auto enterprise = kx::PreviewWindowController::make(document);
-    kx::AppInfo::setCurrent(shipped);
+        "KorvelX");
+    std::shared_ptr<kx::PreviewWindowController> enterprise;
+    {
+        kxtest::ScopedSetting current(kx::AppInfo::setCurrent, enterpriseInfo, kx::AppInfo::current());
+        enterprise = kx::PreviewWindowController::make(document);
+    }
     EXPECT_EQ(enterprise->liveSharingButton(), nullptr);
     EXPECT_EQ(buttonsNamed(*enterprise, "Live Preview"), 0);
     EXPECT_EQ(buttonsNamed(*enterprise, "Rotate"), 1);
@@ -292,12 +295,13 @@ TEST_F(PreviewSharingGui, AServerThatDiesWhileSharingShowsTheErrorView)
     keep(shot, "preview-live-sharing-error");
     // Contact Support opens the support page.
     std::string opened;
-    kx::Workspace::shared().setURLOpenerForTesting([&](const std::string& url) {
-        opened = url;
-        return true;
-    });
-    gtk_button_clicked(error.mainButton());
-    kx::Workspace::shared().setURLOpenerForTesting(nullptr);
+    {
+        kxtest::ScopedSetting opener(kx::Workspace::shared(), &kx::Workspace::setURLOpenerForTesting, [&](const std::string& url) {
+            opened = url;
+            return true;
+        });
+        gtk_button_clicked(error.mainButton());
+    }
     EXPECT_EQ(opened, "https://www.korvel.com/support/?utm_source=korvel_x_app&utm_medium=link&utm_campaign=help");
 }
 

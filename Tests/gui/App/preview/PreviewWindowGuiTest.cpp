@@ -7,6 +7,7 @@
 #include "App/web/WKWebViewExtras.h"
 #include "gui/App/preview/PreviewFixture.h"
 #include "gui/App/shell/widgets/WidgetTestWindow.h"
+#include "support/ScopedSetting.h"
 #include "support/UserInput.h"
 
 namespace {
@@ -286,19 +287,17 @@ TEST_F(PreviewWindowGui, TheInspectorOpensAttachedAndClosesWithTheWindow)
 
 TEST_F(PreviewWindowGui, ControlSSavesTheDocumentFromThePreview)
 {
-    auto previous = kx::NativeMenu::mainMenu();
     auto mainMenu = kx::NativeMenu::make();
     auto file = kx::NativeMenuItem::make("File");
     file->setSubmenu(kx::NativeMenu::make("File"));
     file->submenu()->addItem(kx::NativeMenuItem::make("Save", "saveDocument:", "s"));
     mainMenu->addItem(file);
-    kx::NativeMenu::setMainMenu(mainMenu);
+    kxtest::ScopedSetting menu(kx::NativeMenu::setMainMenu, mainMenu, kx::NativeMenu::mainMenu());
     makeController();
     controller->showWithMakeKey(true);
     ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
     kxtest::pressKey(controller->window()->widget(), GDK_KEY_s, GDK_CONTROL_MASK);
     EXPECT_TRUE(spinUntil([&] { return document->saving.saves == 1; }));
-    kx::NativeMenu::setMainMenu(previous);
 }
 
 } // namespace

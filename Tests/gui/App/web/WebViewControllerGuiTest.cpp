@@ -12,10 +12,11 @@
 #include "App/account/AppServices.h"
 #include "App/server/AppServer.h"
 #include "App/shell/AppAppearance.h"
-#include "App/shell/RKLog.h"
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "gui/App/web/HostedPage.h"
+#include "support/LogCapture.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 
 namespace {
@@ -85,15 +86,14 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
         void release() { for (pid_t pid : std::exchange(processes, {})) ::kill(pid, SIGCONT); }
     } held;
     ASSERT_FALSE(held.processes.empty());
-    std::vector<std::string> logged;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) { logged.emplace_back(static_cast<const char*>(fields[0].value)); });
+    kxtest::LogCapture log;
     int completions = 0;
     controller->loadURL(server.url("/second"), [&] { ++completions; });
     kxtest::spinFor(std::chrono::seconds(11));
     const int whileHeld = completions;
     held.release();
     const bool loadedLate = kxtest::spinUntil([&] { return completions == 1; }, pageTimeout);
-    const auto loggedLate = std::exchange(logged, {});
+    const auto loggedLate = log.take();
 
     static int drops;
     const guint decidePolicy = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
@@ -112,12 +112,12 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
     drops = 2;
     controller->loadURL(server.url("/headers?token=x"), [&] { ++completions; }, "no-cache");
     const bool loadedDropped = kxtest::spinUntil([&] { return completions == 2; }, pageTimeout);
-    const auto droppedTwice = std::exchange(logged, {});
+    const auto droppedTwice = log.take();
     drops = 3;
     controller->loadURL(server.url("/ready"), [&] { ++completions; });
-    const bool gaveUp = kxtest::spinUntil([&] { return logged.size() == 3; }, pageTimeout);
+    const bool gaveUp = kxtest::spinUntil([&] { return log.lines().size() == 3; }, pageTimeout);
     kxtest::spinFor(std::chrono::milliseconds(300));
-    kx::RKLogSetWriterForTesting(nullptr);
+    const auto logged = log.lines();
 
     EXPECT_EQ(whileHeld, 0) << "the web process was not held";
     EXPECT_TRUE(loadedLate && loadedDropped && gaveUp) << loadedLate << loadedDropped << gaveUp;
@@ -152,10 +152,7 @@ TEST_F(WebViewControllerGui, NamedMessagesReachTheOwnerAndMarkTheDocumentReady)
         heard.push_back(method + " " + arguments.dump());
     });
     controller->setDocumentReadyHandler([&](const json& dictionary) { heard.push_back("ready " + dictionary.dump()); });
-    std::vector<std::string> logged;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        logged.emplace_back(static_cast<const char*>(fields[0].value));
-    });
+    kxtest::LogCapture log;
 
     loadReadyPage();
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.size() == 2; }, pageTimeout));
@@ -164,13 +161,12 @@ TEST_F(WebViewControllerGui, NamedMessagesReachTheOwnerAndMarkTheDocumentReady)
              "post('last')");
     ASSERT_TRUE(kxtest::spinUntil([&] { return heard.back() == "last {}"; }, pageTimeout));
     EXPECT_EQ(heard, (std::vector<std::string>{"ready {}", R"(DOMContentLoaded {"title":"ready"})", "nothing null", "last {}"}));
-    EXPECT_EQ(logged, std::vector<std::string>{R"(Failed parsing script message: {"method":"x"})"});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{R"(Failed parsing script message: {"method":"x"})"});
     // A text longer than any message, posted past the script that would cut it into parts.
     evaluate("const h = window.webkit.messageHandlers._webkit;"
              "Object.getPrototypeOf(h).postMessage.call(h, 'x'.repeat(" + std::to_string(kx::PartedTexts::maximumSize + 1) + "))");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return logged.size() == 2; }, pageTimeout));
-    kx::RKLogSetWriterForTesting(nullptr);
-    EXPECT_EQ(logged.back(), "The page's script message: refused a text of more than 16 MiB that came whole (17 MiB)");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return log.lines().size() == 2; }, pageTimeout));
+    EXPECT_EQ(log.lines().back(), "The page's script message: refused a text of more than 16 MiB that came whole (17 MiB)");
 
     controller->loadURL(server.url("/second"));
     EXPECT_FALSE(controller->isDocumentReady());
@@ -185,10 +181,8 @@ TEST_F(WebViewControllerGui, TheShellScriptsGiveThePageEndpointsAndAppearance)
 
     // Another back end (chosen while the application runs) reaches the scripts made from then on.
     const json elsewhere = {{"api", "https://api.elsewhere.example/"}};
-    struct RestoreEndpoints {
-        ~RestoreEndpoints() { kx::WebViewController::setEndpointsJSONSource([] { return kx::AppServices::endpointsJSON(); }); }
-    } restore;
-    kx::WebViewController::setEndpointsJSONSource([&] { return elsewhere.dump(); });
+    kxtest::ScopedSetting endpoints(kx::WebViewController::setEndpointsJSONSource, [&] { return elsewhere.dump(); },
+                                    [] { return kx::AppServices::endpointsJSON(); });
     EXPECT_EQ(evaluate("window.appServicesConfig"), json::parse(kx::AppServices::endpointsJSON()));
 
     kx::AppAppearance::shared().toggleDarkAppearance();
@@ -383,16 +377,13 @@ TEST_F(WebViewControllerGui, AfterItsProcessEndsThePageIsReloadedAndWhatItOwedFa
             failures.push_back(result.error());
     });
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.received.length") == 1; }, pageTimeout));
-    std::vector<std::string> logged;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        logged.emplace_back(static_cast<const char*>(fields[0].value));
-    });
+    kxtest::LogCapture log;
 
     webkit_web_view_terminate_web_process(controller->webView().wkWebView());
     EXPECT_EQ(failures, std::vector<kx::ServiceError>{kx::ServiceError::serviceGone()});
     // The page comes back by itself and answers again.
     ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout));
-    kx::RKLogSetWriterForTesting(nullptr);
+    const auto logged = log.lines();
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("was terminated; reloading the page"), std::string::npos) << logged[0];
     EXPECT_NE(logged[0].find("service-page.html"), std::string::npos) << logged[0];
@@ -410,18 +401,15 @@ TEST_F(WebViewControllerGui, APageWhoseProcessKeepsEndingIsNotReloadedForEver)
 {
     loadServicePage();
     auto router = controller->webView().serviceManager().addRouter(controller->webView().serviceChannel());
-    std::vector<std::string> logged;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        logged.emplace_back(static_cast<const char*>(fields[0].value));
-    });
+    kxtest::LogCapture log;
     for (int end = 1; end <= 4; ++end) {
         ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout)) << end;
         webkit_web_view_terminate_web_process(controller->webView().wkWebView());
         EXPECT_FALSE(router->latestDiscoveryInfo().has_value());
     }
     kxtest::spinFor(std::chrono::milliseconds(500));
-    kx::RKLogSetWriterForTesting(nullptr);
     EXPECT_FALSE(router->latestDiscoveryInfo().has_value()); // no page announced itself again
+    const auto logged = log.lines();
     ASSERT_EQ(logged.size(), 4u);
     EXPECT_NE(logged[3].find("again; the page is not reloaded"), std::string::npos) << logged[3];
 }

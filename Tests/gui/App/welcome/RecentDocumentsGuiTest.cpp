@@ -8,12 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <set>
 
-#include "App/shell/RKLog.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/LogCapture.h"
 
 namespace {
 
@@ -39,27 +38,6 @@ std::optional<StoredItem> stored(const fs::path& file, const fs::path& path)
     g_bookmark_file_free(store);
     return item;
 }
-
-// The log lines written while it lives.
-class LogLines {
-public:
-    LogLines()
-    {
-        kx::RKLogSetWriterForTesting([this](GLogLevelFlags, std::span<const GLogField> fields) {
-            for (const GLogField& field : fields)
-                if (std::string_view(field.key) == "MESSAGE" && field.value)
-                    lines.emplace_back(static_cast<const char*>(field.value),
-                                       field.length < 0 ? std::strlen(static_cast<const char*>(field.value))
-                                                        : std::size_t(field.length));
-        });
-    }
-    ~LogLines() { kx::RKLogSetWriterForTesting(nullptr); }
-    bool contains(const std::string& part) const
-    {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(part) != std::string::npos; });
-    }
-    std::vector<std::string> lines;
-};
 
 std::string listText(const kx::RecentDocuments& recents)
 {
@@ -146,11 +124,11 @@ TEST(RecentDocumentsGui, ASpoiltListGivesWhatCanBeReadAndAnUnreadableOneIsMovedA
 
     {
         // Junk between good lines: the good ones, in their order.
-        LogLines log;
+        kxtest::LogCapture log;
         std::ofstream(list, std::ios::binary) << kx::RecentDocuments::encodeList({first}) << "\x89PNG\r\n\x1a\n\x00\x01junk\n"
                                               << kx::RecentDocuments::encodeList({second});
         EXPECT_EQ(recents->recentDocumentURLs(), (std::vector<fs::path>{first, second}));
-        EXPECT_TRUE(log.contains("were left out")) << ::testing::PrintToString(log.lines);
+        EXPECT_TRUE(log.contains("were left out")) << ::testing::PrintToString(log.lines());
         // Noting writes the list again without the junk.
         recents->noteNewRecentDocumentURL(third);
         EXPECT_EQ(listText(*recents), kx::RecentDocuments::encodeList({third, first, second}));
@@ -177,10 +155,11 @@ TEST(RecentDocumentsGui, ASpoiltListGivesWhatCanBeReadAndAnUnreadableOneIsMovedA
         fs::remove_all(aside);
         make();
         const auto type = fs::symlink_status(list).type();
-        LogLines log;
+        kxtest::LogCapture log;
         EXPECT_TRUE(recents->recentDocumentURLs().empty());
         EXPECT_TRUE(recents->recentDocumentURLs().empty());
-        EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(), [](auto& line) { return line.find("not be read:") != line.npos; }), 1);
+        const auto lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& line) { return line.find("not be read:") != line.npos; }), 1);
         recents->noteNewRecentDocumentURL(second);
         EXPECT_EQ(recents->recentDocumentURLs(), (std::vector<fs::path>{second, third}));
         EXPECT_EQ(fs::symlink_status(aside).type(), type);
@@ -188,12 +167,12 @@ TEST(RecentDocumentsGui, ASpoiltListGivesWhatCanBeReadAndAnUnreadableOneIsMovedA
     }
     EXPECT_EQ(kx::FileSystem::readFile(elsewhere), text);
     // Where the aside name is taken, the list stays as it is; the project still reaches the store.
-    LogLines log;
+    kxtest::LogCapture log;
     fs::remove_all(list);
     ASSERT_EQ(::mkfifo(list.c_str(), 0600), 0);
     recents->noteNewRecentDocumentURL(first);
     EXPECT_TRUE(fs::is_fifo(list));
-    EXPECT_TRUE(log.contains("is kept as it is")) << ::testing::PrintToString(log.lines);
+    EXPECT_TRUE(log.contains("is kept as it is")) << ::testing::PrintToString(log.lines());
     ASSERT_TRUE(kxtest::spinUntil([&] { return stored(file, first).has_value(); }));
 }
 

@@ -7,6 +7,7 @@
 #include "Platform/UI/MenuPopup.h"
 #include "Platform/UI/NativeMenuItem.h"
 #include "Platform/UI/ResponderChain.h"
+#include "support/ScopedSetting.h"
 #include "support/StdoutCapture.h"
 #include "support/SyntheticInput.h"
 #include "support/UserInput.h"
@@ -298,9 +299,7 @@ TEST_F(WelcomeWindowGui, TheContextMenuShowsADocumentInTheFileManager)
                        {{first, "Korvel X", kxtest::secondsAgo(2000)}, {second, "Korvel X", kxtest::secondsAgo(1000)}});
     showWithPage();
     // No file manager service: the folder opens instead.
-    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::string savedBus = bus ? bus : "";
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kx-test-bus", 1);
+    kxtest::ScopedSetting bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kx-test-bus");
 
     // A right click below the rows shows nothing and keeps the selection.
     kxtest::moveTo(kxtest::onScreen(window->recentsTableView()->widget(), 100, 300));
@@ -316,10 +315,6 @@ TEST_F(WelcomeWindowGui, TheContextMenuShowsADocumentInTheFileManager)
     ASSERT_TRUE(kxtest::activateTheOnlyMenuItem("Show in Files"));
     ASSERT_TRUE(kxtest::spinUntil([&] { return !desktopOpened.empty(); }));
     EXPECT_EQ(desktopOpened.front(), "file://" + (folder / "projects").string());
-    if (bus)
-        setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1);
-    else
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
     EXPECT_TRUE(openedDocuments.empty());
 }
 
@@ -408,10 +403,11 @@ GtkWidget* itemLabelled(GtkWidget* menu, const std::string& label)
 TEST_F(WelcomeWindowGui, TheMainMenuIsInAButtonAndItsKeysWorkInTheWindow)
 {
     // The application's menu, as the launch completes it with the day/night command.
-    kx::NativeMenu::setMainMenu(kx::MainMenu::make(false));
-    kx::AppAppearance::setUpMainMenuItem();
-    showWithPage();
-    kx::NativeMenu::setMainMenu(nullptr); // the window keeps its own
+    {
+        kxtest::ScopedSetting menu(kx::NativeMenu::setMainMenu, kx::MainMenu::make(false));
+        kx::AppAppearance::setUpMainMenuItem();
+        showWithPage();
+    } // the window keeps its own
     ASSERT_NE(window->menuButton(), nullptr);
     gchar* tooltip = gtk_widget_get_tooltip_text(window->menuButton()->widget());
     EXPECT_STREQ(tooltip, "Main Menu");

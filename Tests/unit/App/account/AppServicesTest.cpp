@@ -1,39 +1,18 @@
 // The back-end environments and what the enterprise domain and the local back end may be.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <nlohmann/json.hpp>
 
 #include "App/account/AppServices.h"
+#include "support/ScopedSetting.h"
 
 using kx::AppServices;
-
-namespace {
-
-// Sets an environment variable for one test.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value)
-        : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-} // namespace
+using kxtest::ScopedSetting;
 
 TEST(AppServices, TheLocalEnvironmentServesEverythingFromTheStandIn)
 {
-    ScopedVariable environment(AppServices::environmentVariable, "local");
-    ScopedVariable backend(AppServices::localBackendVariable, "http://127.0.0.1:5123");
+    ScopedSetting environment(AppServices::environmentVariable, "local");
+    ScopedSetting backend(AppServices::localBackendVariable, "http://127.0.0.1:5123");
     const auto local = AppServices::currentEnvironment();
     EXPECT_EQ(local.name, "local");
     EXPECT_EQ(AppServices::userRecordURL(), "http://127.0.0.1:5123/api/studio/me");
@@ -50,22 +29,22 @@ TEST(AppServices, TheLocalEnvironmentServesEverythingFromTheStandIn)
 
 TEST(AppServices, TheLocalBackEndStaysOnThisMachine)
 {
-    ScopedVariable environment(AppServices::environmentVariable, "local");
+    ScopedSetting environment(AppServices::environmentVariable, "local");
     for (const char* url : {"http://evil.example/", "https://127.0.0.1:5123/", "http://user:pw@127.0.0.1:1/",
                             "http://127.0.0.1.evil.example/", "file:///etc/passwd", "not a url"}) {
-        ScopedVariable backend(AppServices::localBackendVariable, url);
+        ScopedSetting backend(AppServices::localBackendVariable, url);
         // (Built in place: GCC 12 warns falsely about the bounds of a concatenated temporary.)
         std::string api = AppServices::defaultLocalBackend;
         api += "api/";
         EXPECT_EQ(AppServices::currentEndpoints().api, api) << url;
     }
-    ScopedVariable backend(AppServices::localBackendVariable, "http://localhost:9/");
+    ScopedSetting backend(AppServices::localBackendVariable, "http://localhost:9/");
     EXPECT_EQ(AppServices::currentEndpoints().api, "http://localhost:9/api/");
 }
 
 TEST(AppServices, ProductionIsTheDefaultAndUnknownNamesAreRefused)
 {
-    ScopedVariable environment(AppServices::environmentVariable, "no-such-environment");
+    ScopedSetting environment(AppServices::environmentVariable, "no-such-environment");
     const auto current = AppServices::currentEnvironment();
     EXPECT_EQ(current.name, "production");
     EXPECT_EQ(current.endpoints.api, "https://api.korvel.com/");

@@ -2,12 +2,12 @@
 // stays in memory for the run, and answers for a sign-in that was replaced are dropped.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <deque>
 
 #include "App/account/LoginController.h"
-#include "App/shell/RKLog.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "support/LogCapture.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -51,26 +51,13 @@ public:
 
 class LoginControllerWithoutKeyring : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // No bus at all: libsecret fails at once instead of waiting for a service.
-        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (dir_ / "no-bus").string()).c_str(), 1);
-        setenv("KORVEL_X_ENVIRONMENT", "local", 1);
-        kx::RKLogSetWriterForTesting([this](GLogLevelFlags, std::span<const GLogField> fields) {
-            logged_.emplace_back(static_cast<const char*>(fields[0].value));
-        });
-    }
-    void TearDown() override { kx::RKLogSetWriterForTesting(nullptr); }
-
-    bool logged(const std::string& text) const
-    {
-        return std::any_of(logged_.begin(), logged_.end(), [&](const auto& line) { return line.find(text) != std::string::npos; });
-    }
-
     kxtest::TemporaryDirectory dir_;
+    // No bus at all: libsecret fails at once instead of waiting for a service.
+    kxtest::ScopedSetting bus_{"DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (dir_ / "no-bus").string()).c_str()};
+    kxtest::ScopedSetting environment_{"KORVEL_X_ENVIRONMENT", "local"};
     kx::UserDefaults defaults_{dir_ / "defaults.json"};
     std::shared_ptr<HeldSession> session_ = std::make_shared<HeldSession>();
-    std::vector<std::string> logged_;
+    kxtest::LogCapture log_;
 };
 
 } // namespace
@@ -89,11 +76,11 @@ TEST_F(LoginControllerWithoutKeyring, KeepsTheTokenInMemoryForTheRunAndSaysSo)
     EXPECT_EQ(login.userId(), "u1");
     EXPECT_EQ(changes, 1);
 
-    ASSERT_TRUE(kxtest::spinUntil([&] { return logged("kept for this session only"); }));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return log_.contains("kept for this session only"); }));
     EXPECT_TRUE(login.isLoggedIn());
     EXPECT_EQ(login.token(), "tok-memory");
     EXPECT_TRUE(defaults_.objectForKey(LoginController::tokenStoredKey).is_null());
-    for (const auto& line : logged_)
+    for (const auto& line : log_.lines())
         EXPECT_EQ(line.find("tok-memory"), std::string::npos) << line;
 
     // The next run knows nothing of it.

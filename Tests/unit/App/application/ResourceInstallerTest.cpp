@@ -7,6 +7,7 @@
 #include "App/application/InstallCopy.h"
 #include "App/application/ResourceInstaller.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "support/ScopedSetting.h"
 #include "support/TestPaths.h"
 
 namespace fs = std::filesystem;
@@ -98,10 +99,11 @@ TEST(ResourceInstaller, WithoutExchangeALeftoverOfACutInstallGivesWayButNotWhatI
     writeText(folder / "victim" / "keep", "precious");
     fs::create_directory_symlink(folder / "victim", support / ".Library.old");
     const auto source = makeSource(folder / "v2", "2");
-    kx::InstallCopy::setExchangeFaultForTesting(EINVAL);
-    EXPECT_TRUE(ResourceInstaller::installLatestNimbet(source, support / "Nimbet", "2"));
-    EXPECT_TRUE(ResourceInstaller::installLatestLibrary(source, support / "Library", "2", support / "links", false));
-    kx::InstallCopy::setExchangeFaultForTesting(0);
+    {
+        kxtest::ScopedSetting fault(kx::InstallCopy::setExchangeFaultForTesting, EINVAL);
+        EXPECT_TRUE(ResourceInstaller::installLatestNimbet(source, support / "Nimbet", "2"));
+        EXPECT_TRUE(ResourceInstaller::installLatestLibrary(source, support / "Library", "2", support / "links", false));
+    }
     EXPECT_EQ(readFile(support / "Nimbet" / "index.html"), "<p>2</p>");
     EXPECT_EQ(readFile(support / "Library" / "index.html"), "<p>2</p>");
     EXPECT_EQ(readFile(folder / "victim" / "keep"), "precious");

@@ -9,6 +9,7 @@
 #include "App/archive/KVDocumentArchive.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/archive/KVSaveStaging.h"
+#include "support/ScopedSetting.h"
 #include "support/TestPaths.h"
 #include "support/ZipBuilder.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
@@ -89,11 +90,6 @@ struct FolderVersions {
     }
 };
 
-struct FaultHook {
-    explicit FaultHook(KVSaveStaging::FaultHook hook) { KVSaveStaging::setFaultHookForTesting(std::move(hook)); }
-    ~FaultHook() { KVSaveStaging::setFaultHookForTesting(nullptr); }
-};
-
 } // namespace
 
 TEST(KVFolderSave, KilledAtAnyMomentLeavesWhollyTheOldOrTheNewVersion)
@@ -135,7 +131,7 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
     // A crash right before or right after the exchange: wholly old, or wholly new.
     for (auto [step, expected] : {std::pair{"exchange", 1}, std::pair{"flush", 2}}) {
         int status = runInChild([&, step = std::string(step)] {
-            FaultHook hook([&](std::string_view at) {
+            kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, [&](std::string_view at) {
                 if (at == step)
                     ::raise(SIGKILL);
                 return 0;
@@ -164,7 +160,7 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
         };
     };
     EXPECT_TRUE(WIFSIGNALED(runInChild([&] {
-        FaultHook hook(noExchange("rename"));
+        kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, noExchange("rename"));
         versions.save(2);
         return 0;
     })));
@@ -172,7 +168,7 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
     EXPECT_EQ(versions.version(), 1);
     EXPECT_TRUE(versions.leftovers().empty());
     {
-        FaultHook hook(noExchange(""));
+        kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, noExchange(""));
         versions.save(2);
     }
     EXPECT_EQ(versions.version(), 2);
@@ -181,7 +177,7 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
     // A switch that fails changes nothing and leaves nothing: the exchange itself, or the move
     // of the new version where the file system cannot exchange.
     for (bool canExchange : {true, false}) {
-        FaultHook hook([&](std::string_view at) {
+        kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, [&](std::string_view at) {
             if (at == "exchange")
                 return canExchange ? EIO : EINVAL;
             return at == "rename" ? EIO : 0;
@@ -198,7 +194,7 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
     // Moved away as the staged folder appears, or just before a switch that cannot exchange:
     // nothing comes back at its old place.
     for (std::string_view step : {"stage", "exchange"}) {
-        FaultHook hook([&](std::string_view at) {
+        kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, [&](std::string_view at) {
             if (at == step)
                 fs::rename(versions.package, versions.dir / "Moved");
             return at == "exchange" && step == "exchange" ? EINVAL : 0;
@@ -214,7 +210,7 @@ TEST(KVFolderSave, EachStepOfTheSwitchCanFailOrBeCut)
 TEST(KVFolderSave, AFailedFinalFlushSaysTheNewVersionIsInPlace)
 {
     FolderVersions versions;
-    FaultHook hook([](std::string_view at) { return at == "flush" ? EIO : 0; });
+    kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, [](std::string_view at) { return at == "flush" ? EIO : 0; });
     KVDocumentArchive source(versions.dir / "v2", folderType, false, std::nullopt, false);
     KVDocumentArchive target(versions.package, folderType, false, std::nullopt, true);
     try {

@@ -9,8 +9,8 @@
 #include <glib.h>
 
 #include "App/documents/container/KVContainerLockFile.h"
-#include "App/shell/RKLog.h"
 #include "support/ChildProcess.h"
+#include "support/LogCapture.h"
 
 using namespace kx;
 
@@ -61,12 +61,7 @@ TEST_F(KVContainerLockFileTest, StaleLocksAreTakenOver)
 
 TEST_F(KVContainerLockFileTest, OurOwnIdIsStaleAndSaidSo)
 {
-    std::vector<std::string> messages;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        for (const auto& field : fields)
-            if (std::string_view(field.key) == "MESSAGE")
-                messages.emplace_back(static_cast<const char*>(field.value));
-    });
+    kxtest::LogCapture log;
     writeFile(project / ".korvel-lock", " \n" + ourId + "\n");
     {
         auto container = makeOver(project);
@@ -89,8 +84,8 @@ TEST_F(KVContainerLockFileTest, OurOwnIdIsStaleAndSaidSo)
         auto container = makeOver(project);
         writeFile(project / ".korvel-lock", "12345");
     }
-    kx::RKLogSetWriterForTesting({});
     EXPECT_EQ(lockText(), "12345");
+    const auto messages = log.lines();
     EXPECT_NE(std::find(messages.begin(), messages.end(), "warning: the .korvel-lock file is our own, assuming it is stale"), messages.end());
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "warning: the .korvel-lock file is not ours, ignoring"), 1);
 }
@@ -121,15 +116,9 @@ TEST_F(KVContainerLockFileTest, ALiveInstanceKeepsItsLockByItsIdAlone)
     ASSERT_TRUE(kxtest::spinUntil([&] { return KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
     writeFile(project / ".korvel-lock", std::to_string(instance.pid()) + "\n");
     // Refused, the lock was never ours: nothing is given back, and nothing is said of it.
-    std::vector<std::string> messages;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        for (const auto& field : fields)
-            if (std::string_view(field.key) == "MESSAGE")
-                messages.emplace_back(static_cast<const char*>(field.value));
-    });
+    kxtest::LogCapture log;
     expectInUse(project);
-    kx::RKLogSetWriterForTesting({});
-    EXPECT_EQ(std::find(messages.begin(), messages.end(), "warning: the .korvel-lock file is not ours, ignoring"), messages.end());
+    EXPECT_FALSE(log.contains("warning: the .korvel-lock file is not ours, ignoring"));
     EXPECT_EQ(lockText(), std::to_string(instance.pid()) + "\n");
 
     // Once it ended (and before it is reaped, a zombie) the lock is stale.

@@ -11,6 +11,7 @@
 #include <glib.h>
 
 #include "App/documents/container/KVDirectoryMonitor.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -43,7 +44,6 @@ protected:
     int lost = 0;
 
     void SetUp() override { fs::create_directories(root / "design/images"); }
-    void TearDown() override { KVDirectoryMonitor::setWatchFaultForTesting(0); }
 };
 
 TEST_F(KVDirectoryMonitorTest, ReportsFilesWrittenCreatedAndRemovedAtAnyDepth)
@@ -123,7 +123,7 @@ TEST_F(KVDirectoryMonitorTest, RunningOutOfWatchesIsAdmitted)
 {
     start();
     EXPECT_FALSE(monitor->hasLostEvents());
-    KVDirectoryMonitor::setWatchFaultForTesting(ENOSPC);
+    kxtest::ScopedSetting fault(KVDirectoryMonitor::setWatchFaultForTesting, ENOSPC);
     fs::create_directories(root / "code/new");
     EXPECT_TRUE(kxtest::spinUntil([&] { return lost > 0; }, std::chrono::seconds(5)));
     EXPECT_TRUE(monitor->hasLostEvents());

@@ -11,6 +11,7 @@
 #include "App/documents/KVDocumentLogger.h"
 #include "App/documents/container/KVContainerBackups.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "support/ScopedSetting.h"
 
 using namespace kx;
 
@@ -184,9 +185,10 @@ TEST_F(KVDocumentContainerDiscardBackupTest, AFolderProjectSendsWhatItDropsToThe
     ASSERT_EQ(discarded(), pathsOf("drop.png"));
     // The desktop's trash: this test's home, or the user's when GLib has already taken it.
     const fs::path home = temp / "home";
-    g_setenv("XDG_DATA_HOME", home.c_str(), TRUE);
-    container->invalidate();
-    g_unsetenv("XDG_DATA_HOME");
+    {
+        kxtest::ScopedSetting dataHome("XDG_DATA_HOME", home.c_str());
+        container->invalidate();
+    }
     EXPECT_FALSE(fs::exists(project / "design/images/drop.png"));
     bool trashed = false;
     for (const fs::path& trash : {home / "Trash/files", fs::path(g_get_user_data_dir()) / "Trash/files"}) {

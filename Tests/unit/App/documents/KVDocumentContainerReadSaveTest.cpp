@@ -17,6 +17,7 @@
 #include "App/documents/container/KVDirectoryMonitor.h"
 #include "App/documents/KVDocumentLogger.h"
 #include "support/ChildProcess.h"
+#include "support/ScopedSetting.h"
 #include "support/ZipBuilder.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
 
@@ -317,10 +318,11 @@ TEST_F(KVDocumentContainerReadSaveTest, LostFileEventsAreMadeUpForBeforeTheNextS
     Editor editor;
     auto container = open(zip, editor);
     container->mark(false);
-    KVDirectoryMonitor::setWatchFaultForTesting(ENOSPC);
-    fs::create_directories(container->projectDirectory() / "code/unwatched");
-    kxtest::spinFor(std::chrono::milliseconds(100));
-    KVDirectoryMonitor::setWatchFaultForTesting(0);
+    {
+        kxtest::ScopedSetting fault(KVDirectoryMonitor::setWatchFaultForTesting, ENOSPC);
+        fs::create_directories(container->projectDirectory() / "code/unwatched");
+        kxtest::spinFor(std::chrono::milliseconds(100));
+    }
     writeFile(container->projectDirectory() / "code/unwatched/new.js", "never reported");
     kxtest::spinFor(std::chrono::milliseconds(100));
     EXPECT_FALSE(container->hasChanges());

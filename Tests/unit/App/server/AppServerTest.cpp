@@ -10,10 +10,11 @@
 
 #include "AppServerClient.h"
 #include "App/shell/AppInfo.h"
-#include "App/shell/RKLog.h"
 #include "support/ChildProcess.h"
 #include "support/HttpFetch.h"
+#include "support/LogCapture.h"
 #include "support/PathSwapper.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -326,15 +327,11 @@ TEST(AppServerShared, StartsOnceAndSaysSo)
     kxtest::TemporaryDirectory folder;
     std::filesystem::create_directories(folder / "Nimbet");
     std::ofstream(folder / "Nimbet" / "index.html") << "editor";
-    kx::AppInfo::setCurrent(std::make_shared<kx::AppInfo>(
+    auto info = std::make_shared<kx::AppInfo>(
         kx::Bundle(folder.path(), {{"CFBundleIdentifier", "com.korvel.x"}, {"CFBundleName", "Korvel X"}}), "KorvelX",
-        std::nullopt, folder / "Nimbet"));
-    std::vector<std::string> messages;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        for (const GLogField& field : fields)
-            if (std::string_view(field.key) == "MESSAGE")
-                messages.emplace_back(static_cast<const char*>(field.value));
-    });
+        std::nullopt, folder / "Nimbet");
+    kxtest::ScopedSetting current(kx::AppInfo::setCurrent, info, kx::AppInfo::current());
+    kxtest::LogCapture log;
 
     EXPECT_EQ(AppServer::shared(), nullptr);
     AppServer::start();
@@ -346,7 +343,7 @@ TEST(AppServerShared, StartsOnceAndSaysSo)
 
     AppServer::start();
     EXPECT_EQ(AppServer::shared(), first);
-    kx::RKLogSetWriterForTesting(nullptr);
+    const auto messages = log.lines();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "App Server already started");
 }

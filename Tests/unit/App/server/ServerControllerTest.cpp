@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "App/server/SocketIOClient.h"
-#include "App/shell/RKLog.h"
 #include "ProjectServerFixture.h"
 #include "support/EngineIOPeer.h"
 #include "support/HttpFetch.h"
+#include "support/LogCapture.h"
 
 namespace {
 
@@ -305,12 +305,7 @@ TEST_F(ServerControllerTest, ACommandAfterTheControllerIsGoneSendsNothing)
 
 TEST_F(ServerControllerTest, TokensNeverReachTheLogOrTheProcessListing)
 {
-    std::vector<std::string> messages;
-    RKLogSetWriterForTesting([&](GLogLevelFlags, std::span<const GLogField> fields) {
-        for (const GLogField& field : fields)
-            if (std::string_view(field.key) == "MESSAGE")
-                messages.emplace_back(static_cast<const char*>(field.value));
-    });
+    kxtest::LogCapture log;
     auto read = [](const std::string& file) {
         std::ifstream stream(file);
         return std::string((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
@@ -328,7 +323,7 @@ TEST_F(ServerControllerTest, TokensNeverReachTheLogOrTheProcessListing)
         ASSERT_TRUE(kxtest::spinUntil([&] { return controller.isConnected(); }, serverTimeout));
         controller.stop();
     }
-    RKLogSetWriterForTesting(nullptr);
+    const auto messages = log.lines();
     ASSERT_FALSE(messages.empty());
     bool sawCommandLine = false;
     for (const auto& message : messages) {

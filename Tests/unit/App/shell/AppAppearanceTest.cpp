@@ -6,6 +6,7 @@
 #include "App/shell/AppAppearance.h"
 #include "Platform/UI/NativeMenu.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -134,10 +135,11 @@ TEST_F(AppAppearanceTest, TheMainMenuItemGetsItsShortcutOneLevelDownOnly)
     mainMenu->addItem(kx::NativeMenuItem::make("Help")); // no submenu
 
     AppAppearance::setUpMainMenuItem(); // no main menu yet: nothing happens
-    kx::NativeMenu::setMainMenu(mainMenu);
-    AppAppearance::setUpMainMenuItem();
-    AppAppearance::setUpMainMenuItem();
-    kx::NativeMenu::setMainMenu(nullptr);
+    {
+        kxtest::ScopedSetting menu(kx::NativeMenu::setMainMenu, mainMenu);
+        AppAppearance::setUpMainMenuItem();
+        AppAppearance::setUpMainMenuItem();
+    }
 
     EXPECT_EQ(toggle->keyEquivalent(), "n");
     EXPECT_EQ(toggle->keyEquivalentModifierMask(), kx::ModifierFlags::command | kx::ModifierFlags::control);

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "App/shell/AppInfo.h"
+#include "support/ScopedSetting.h"
 #include "support/StdoutCapture.h"
 #include "support/TestPaths.h"
 
@@ -96,9 +97,10 @@ TEST(AppInfo, CurrentIsMadeFromTheBundleAndCanBeReplaced)
 
     auto shipped = AppInfo::current();
     EXPECT_EQ(shipped->bundle().bundleIdentifier().rfind("com.korvel.x", 0), 0u);
-    AppInfo::setCurrent(named);
-    EXPECT_EQ(AppInfo::current(), named);
-    AppInfo::setCurrent(shipped);
+    {
+        kxtest::ScopedSetting current(AppInfo::setCurrent, named, shipped);
+        EXPECT_EQ(AppInfo::current(), named);
+    }
 
     EXPECT_DEATH(AppInfo::forBundle(kx::Bundle(resources.path(), nlohmann::json::object())),
                  "Could not find Bundle Name");
@@ -107,7 +109,7 @@ TEST(AppInfo, CurrentIsMadeFromTheBundleAndCanBeReplaced)
 TEST(AppInfo, FoldersLiveUnderTheDataHomeUnlessOverridden)
 {
     kxtest::TemporaryDirectory data;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    kxtest::ScopedSetting dataHome("XDG_DATA_HOME", data.path().c_str());
     kxtest::TemporaryDirectory resources;
 
     AppInfo info(testBundle(resources.path(), "com.korvel.x"), "KorvelX");
@@ -128,7 +130,6 @@ TEST(AppInfo, FoldersLiveUnderTheDataHomeUnlessOverridden)
     }
     AppInfo unnamed(kx::Bundle(resources.path(), {{"CFBundleIdentifier", "com.korvel.x"}}), "KorvelX");
     EXPECT_FALSE(unnamed.yarnLinkFolder().has_value());
-    ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST(AppInfo, DevServerFileCountsOnlyWhenItIsOursAndAURL)

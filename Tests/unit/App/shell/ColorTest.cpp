@@ -5,11 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include <glib.h>
-
 #include "App/shell/AppAppearance.h"
 #include "App/shell/Color.h"
 #include "support/ChildProcess.h"
+#include "support/ScopedSetting.h"
 #include "support/TestPaths.h"
 
 using kx::Color;
@@ -25,10 +24,8 @@ bool selectCommaLocale(const std::filesystem::path& scratch)
     const std::string target = (scratch / "de_DE.UTF-8").string();
     kxtest::runProgram({"localedef", "-c", "-i", "de_DE", "-f", "UTF-8", target});
     // setlocale reads LOCPATH at each call; the locale stays loaded once chosen.
-    g_setenv("LOCPATH", scratch.c_str(), TRUE);
-    const bool selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-    g_unsetenv("LOCPATH");
-    return selected;
+    kxtest::ScopedSetting locales("LOCPATH", scratch.c_str());
+    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
 }
 
 } // namespace

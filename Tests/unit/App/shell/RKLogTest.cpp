@@ -6,11 +6,12 @@
 
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/Bundle.h"
+#include "support/ScopedSetting.h"
 
 TEST(RKLog, KindsPickCategoryAndLevelAndOthersLogNothing)
 {
     std::vector<std::pair<GLogLevelFlags, std::map<std::string, std::string>>> entries;
-    kx::RKLogSetWriterForTesting([&](GLogLevelFlags level, std::span<const GLogField> fields) {
+    kxtest::ScopedSetting writer(kx::RKLogSetWriterForTesting, [&](GLogLevelFlags level, std::span<const GLogField> fields) {
         auto& entry = entries.emplace_back(level, std::map<std::string, std::string>{}).second;
         for (const GLogField& field : fields)
             entry[field.key] = static_cast<const char*>(field.value);
@@ -24,7 +25,6 @@ TEST(RKLog, KindsPickCategoryAndLevelAndOthersLogNothing)
         kx::RKLog("100% done: %s", kind);
     kx::RKLog("ignored", 6);
     kx::RKLog("ignored", static_cast<unsigned>(-1));
-    kx::RKLogSetWriterForTesting(nullptr);
 
     ASSERT_EQ(entries.size(), 6u);
     for (unsigned kind = 0; kind < 6; ++kind) {

@@ -1,9 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "Platform/Foundation/DateFormat.h"
+#include "support/ScopedSetting.h"
 
 using namespace kx::DateFormat;
 using namespace std::chrono;
+
+namespace {
+
+// The process's time zone (nullptr: the system's), read again at once: localtime_r does not look
+// at TZ by itself.
+void setZone(const char* zone)
+{
+    zone ? setenv("TZ", zone, 1) : unsetenv("TZ");
+    tzset();
+}
+
+} // namespace
 
 TEST(DateFormat, Iso8601InUtcWithMilliseconds)
 {
@@ -25,16 +41,12 @@ TEST(DateFormat, RejectsTextThatDoesNotMatchExactly)
 
 TEST(DateFormat, LogTimeHasTenThousandthsInLocalTime)
 {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    kxtest::ScopedSetting zone(setZone, "UTC");
     const Clock::time_point time = Clock::time_point(seconds(1614834367)) + microseconds(123'456);
     EXPECT_EQ(format(time, logPattern, Zone::local), "2021-03-04 05:06:07.1234");
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    setZone("Europe/Berlin");
     EXPECT_EQ(format(time, logPattern, Zone::local), "2021-03-04 06:06:07.1234");
     auto back = parse("2021-03-04 06:06:07.1234", logPattern, Zone::local);
     ASSERT_TRUE(back);
     EXPECT_EQ(duration_cast<microseconds>(back->time_since_epoch()).count(), 1614834367123400);
-    unsetenv("TZ");
-    tzset();
 }

@@ -6,6 +6,7 @@
 
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/FileSystemBeneath.h"
+#include "support/ScopedSetting.h"
 #include "support/TestPaths.h"
 
 namespace fs = std::filesystem;
@@ -97,11 +98,10 @@ TEST(FileSystem, RealPathAndXdgFolders)
     EXPECT_EQ(realPath(dir / "x" / ".." / "x"), fs::canonical(dir / "x"));
     EXPECT_FALSE(realPath(dir / "missing").has_value());
 
-    setenv("XDG_CACHE_HOME", "/custom/cache", 1);
+    kxtest::ScopedSetting cache("XDG_CACHE_HOME", "/custom/cache");
     EXPECT_EQ(cacheHome(), fs::path("/custom/cache"));
     setenv("XDG_CACHE_HOME", "relative/is/ignored", 1);
     EXPECT_EQ(cacheHome().filename(), ".cache");
-    unsetenv("XDG_CACHE_HOME");
 }
 
 // Writing, reading and removing below a folder where links, files and FIFOs were planted.

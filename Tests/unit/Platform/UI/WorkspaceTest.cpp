@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "Platform/UI/Workspace.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
 TEST(Workspace, RevealFallsBackToOpeningTheFolderWithoutAFileManagerService)
 {
     // No session bus at all: the file manager cannot be asked.
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kx-test-bus", 1);
+    kxtest::ScopedSetting bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kx-test-bus");
     kxtest::TemporaryDirectory dir;
     std::vector<std::string> opened;
     kx::Workspace workspace;

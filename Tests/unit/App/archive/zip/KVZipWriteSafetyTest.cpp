@@ -21,6 +21,7 @@
 #include "App/archive/zip/KVZipWriter.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/ThreadPool.h"
+#include "support/ScopedSetting.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 #include "unit/App/archive/ArchiveTestFiles.h"
@@ -278,7 +279,7 @@ TEST(KVZipWriteSafety, SavesThroughALinkToThePackage)
 TEST(KVZipWriteSafety, AFailedFinalFlushSaysTheNewPackageIsInPlace)
 {
     Versions versions;
-    KVSaveStaging::setFaultHookForTesting([](std::string_view at) { return at == "flush" ? EIO : 0; });
+    kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, [](std::string_view at) { return at == "flush" ? EIO : 0; });
     KVDocumentArchive v2(versions.dir / "v2", folderType, false, std::nullopt, false);
     KVDocumentArchive target(versions.package, zipType, false, std::nullopt, true);
     std::string uuid = target.uuid();
@@ -313,13 +314,12 @@ TEST(KVZipWriteSafety, APackageThatLeavesItsPlaceWhileSavedIsNotPutBackNorIsAFil
         KVDocumentArchive archive(target, zipType, isNew, std::nullopt, true);
         if (step.empty())
             meanwhile();
-        KVSaveStaging::setFaultHookForTesting([&](std::string_view at) {
+        kxtest::ScopedSetting hook(KVSaveStaging::setFaultHookForTesting, [&](std::string_view at) {
             if (at == step && meanwhile)
                 std::exchange(meanwhile, nullptr)();
             return 0;
         });
         auto refusal = refusalOf([&] { archive.reflect(v2); });
-        KVSaveStaging::setFaultHookForTesting(nullptr);
         for (const auto& path : versions.others())
             EXPECT_EQ(path.filename().string().find(".korvel-"), std::string::npos) << path;
         return refusal;
