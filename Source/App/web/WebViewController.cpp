@@ -348,7 +348,9 @@ std::shared_ptr<WebViewController::Navigation> WebViewController::droppedNavigat
     std::shared_ptr<Navigation> navigation = startingNavigation_;
     if (!navigation && currentNavigation_ && !currentNavigation_->committed && !currentNavigationFailed_)
         navigation = currentNavigation_;
-    return navigation && navigation->request && !navigation->stopped ? navigation : nullptr;
+    return navigation && navigation->request && !navigation->stopped && navigation->requestedAgain <= maximumRequestsAgain
+        ? navigation
+        : nullptr;
 }
 
 void WebViewController::loadAgainIfDropped()
@@ -362,14 +364,12 @@ void WebViewController::loadAgainIfDropped()
         currentNavigation_.reset();
     // Should the engine start it after all, its start is still ours.
     startingNavigation_ = navigation;
-    if (navigation->requestedAgain == maximumRequestsAgain) {
-        navigation->stopped = true;
+    if (navigation->requestedAgain++ == maximumRequestsAgain) {
         RKLog("The load of " + navigation->url + " failed: the web engine dropped it "
                   + std::to_string(maximumRequestsAgain + 1) + " times",
               RKLogKind::general);
         return;
     }
-    ++navigation->requestedAgain;
     RKLog("The web engine dropped the load of " + navigation->url + "; loading it again", RKLogKind::general);
     navigation->request(webView_->wkWebView());
 }
@@ -400,7 +400,7 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
     if (!startingNavigation_ && currentNavigation_ && currentNavigation_->request && !currentNavigationFailed_
         && !currentNavigation_->stopped)
         startingNavigation_ = std::exchange(currentNavigation_, nullptr);
-    if (startingNavigation_ && !startingNavigation_->stopped) {
+    if (startingNavigation_ && startingNavigation_->requestedAgain <= maximumRequestsAgain) {
         RKLog("The web process of " + page + " " + how, RKLogKind::general);
         MainQueue::async(ifAlive(weak_from_this(), &WebViewController::loadAgainIfDropped));
         return;

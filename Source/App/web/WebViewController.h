@@ -159,9 +159,9 @@ private:
         // Asks the view for this load, again when the engine dropped it; none for the page's own.
         std::function<void(WebKitWebView*)> request;
         std::optional<std::chrono::milliseconds> timeout; // from the engine's start of the load
-        int requestedAgain = 0;
+        int requestedAgain = 0; // past the most: given up
         bool committed = false;
-        bool stopped = false; // given up by us (timed out, dropped too often), not superseded by another load
+        bool stopped = false; // stopped by us, not superseded by another load
     };
     struct Completion {
         LoadCompletionHandler handler;
