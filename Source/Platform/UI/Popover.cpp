@@ -103,7 +103,10 @@ void Popover::show(GtkWidget* widget, GtkPositionType edge)
     if (kind_ == Kind::attached) {
         gtk_popover_set_relative_to(GTK_POPOVER(frame_.get()), widget);
         gtk_popover_set_position(GTK_POPOVER(frame_.get()), edge);
-        gtk_popover_popup(GTK_POPOVER(frame_.get()));
+        // Shown at once, without GTK's fade (and hidden so too): the fade moves on only with
+        // frames of the window's clock, which on a busy X display can stop coming while the
+        // popover is still transparent, and it stays unseen until something redraws the window.
+        gtk_widget_show(frame_.get());
         return;
     }
     showWindow(widget, edge);
@@ -204,7 +207,7 @@ void Popover::showPopupSurface(GtkWidget* toplevel, const GdkRectangle& anchor, 
 void Popover::close()
 {
     if (kind_ == Kind::attached) {
-        gtk_popover_popdown(GTK_POPOVER(frame_.get()));
+        gtk_widget_hide(frame_.get());
         return;
     }
     anchorConnections_.clear();
