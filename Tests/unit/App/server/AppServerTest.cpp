@@ -189,7 +189,10 @@ TEST_F(AppServerTest, KeepsNoRequestBodyAndNoHugeRequestLine)
     auto answers = kxtest::answersIn(client.received);
     ASSERT_EQ(answers.size(), 2u) << client.received;
     EXPECT_EQ(bodyOf(answers[1]), "0123456789abcdefghij");
-    EXPECT_LT(residentKiB() - before, 32 * 1024);
+    // AddressSanitizer keeps what is freed for a while: there the body's chunks add up.
+    if (!kxtest::underAddressSanitizer()) {
+        EXPECT_LT(residentKiB() - before, 32 * 1024);
+    }
 
     // Refused without being read whole, and the server goes on.
     kxtest::BlockingClient huge(server->port());
