@@ -110,13 +110,20 @@ ScreenReader::ScreenReader()
         [](AtspiEvent* event, void* data) {
             auto* self = static_cast<ScreenReader*>(data);
             if (event->detail1 == 1 && event->source) {
-                self->focus_.name = text(atspi_accessible_get_name(event->source, nullptr));
-                self->focus_.role = text(atspi_accessible_get_role_name(event->source, nullptr));
+                // Each question below turns the main loop while it waits, where the next event
+                // may be heard to its end first (a page's control, announced by its own process
+                // right after its view): the later event is the focus.
+                const int heard = ++self->focusChanges_;
+                Focus focus{text(atspi_accessible_get_name(event->source, nullptr)),
+                            text(atspi_accessible_get_role_name(event->source, nullptr)), ""};
                 AtspiAccessible* application = atspi_accessible_get_application(event->source, nullptr);
-                self->focus_.application = application ? text(atspi_accessible_get_name(application, nullptr)) : "";
+                focus.application = application ? text(atspi_accessible_get_name(application, nullptr)) : "";
                 if (application)
                     g_object_unref(application);
-                ++self->focusChanges_;
+                if (heard > self->focusApplied_) {
+                    self->focusApplied_ = heard;
+                    self->focus_ = std::move(focus);
+                }
                 self->lastFocusChange_ = std::chrono::steady_clock::now();
             }
             g_boxed_free(ATSPI_TYPE_EVENT, event);

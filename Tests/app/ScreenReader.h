@@ -57,6 +57,7 @@ private:
     bool connected_ = false;
     Focus focus_;
     int focusChanges_ = 0;
+    int focusApplied_ = 0; // which of the changes `focus_` holds
     std::chrono::steady_clock::time_point lastFocusChange_;
     void* listener_ = nullptr;
 };
