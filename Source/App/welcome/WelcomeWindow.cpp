@@ -183,6 +183,9 @@ void WelcomeWindow::placeOnScreen()
 void WelcomeWindow::makeKeyAndOrderFront()
 {
     reloadRecentFiles();
+    // A showing starts at the most recent project.
+    if (recentsTableView_ && !gtk_widget_get_visible(widget()))
+        recentsTableView_->selectRow(0);
     // The activations that follow this showing show what was read here.
     listReadForShowing_ = g_get_monotonic_time();
     placeOnScreen();
@@ -200,7 +203,7 @@ void WelcomeWindow::becameKey()
     // The focus may come and go a few times as the window maps.
     if (listReadForShowing_ && g_get_monotonic_time() - *listReadForShowing_ < listSharedFor.count()) {
         showRecentFiles();
-        if (recentsTableView_ && !recentDocuments_.empty())
+        if (recentsTableView_ && recentsTableView_->selectedRow() < 0)
             recentsTableView_->selectRow(0);
     } else {
         reloadRecentFiles();

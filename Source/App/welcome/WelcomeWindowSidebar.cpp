@@ -177,10 +177,13 @@ void WelcomeWindow::loadRecentFiles()
     recentDocuments_ = std::move(existing);
     if (recentDocuments_.empty() || !recentsTableView_)
         return;
-    // The rows are made once for a list; the same list keeps its rows.
+    // The rows are made once for a list; the same list keeps its rows and the row the user
+    // chose: the window becomes active again after a row's menu or the file manager that
+    // "Show in Files" opened, and Return must still open that row's project.
     if (changed || recentsTableView_->numberOfRows() != numberOfRows())
         recentsTableView_->reloadData();
-    recentsTableView_->selectRow(0);
+    if (recentsTableView_->selectedRow() < 0)
+        recentsTableView_->selectRow(0);
 }
 
 std::vector<std::filesystem::path> WelcomeWindow::existingDocuments(std::vector<std::filesystem::path> documents)

@@ -308,14 +308,28 @@ TEST_F(WelcomeWindowGui, TheContextMenuShowsADocumentInTheFileManager)
     EXPECT_TRUE(kx::MenuPopup::openMenus().empty());
     EXPECT_EQ(window->recentsTableView()->selectedRow(), 0);
 
-    kxtest::moveTo(kxtest::centreOf(window->recentsTableView()->rowView(1)->widget()));
-    kxtest::clickButton(3);
-    ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
-    EXPECT_EQ(window->recentsTableView()->selectedRow(), 1);
-    ASSERT_TRUE(kxtest::activateTheOnlyMenuItem("Show in Files"));
+    // The right-clicked row keeps the selection and the keys once its menu is gone, by
+    // Escape or by its item, and the window active again: Return opens its project.
+    GtkWidget* clicked = window->recentsTableView()->rowView(1)->widget();
+    for (const bool escape : {true, false}) {
+        kxtest::moveTo(kxtest::centreOf(clicked));
+        kxtest::clickButton(3);
+        ASSERT_TRUE(kxtest::spinUntil([] { return !kx::MenuPopup::openMenus().empty(); }));
+        EXPECT_EQ(window->recentsTableView()->selectedRow(), 1);
+        if (escape)
+            kxtest::typeKey(GDK_KEY_Escape);
+        else
+            ASSERT_TRUE(kxtest::activateTheOnlyMenuItem("Show in Files"));
+        ASSERT_TRUE(kxtest::spinUntil([&] { return kx::MenuPopup::openMenus().empty() && gtk_window_is_active(window->gtkWindow()); }));
+        kxtest::settle();
+        EXPECT_EQ(window->recentsTableView()->selectedRow(), 1);
+        EXPECT_TRUE(gtk_widget_has_focus(clicked));
+    }
     ASSERT_TRUE(kxtest::spinUntil([&] { return !desktopOpened.empty(); }));
     EXPECT_EQ(desktopOpened.front(), "file://" + (folder / "projects").string());
     EXPECT_TRUE(openedDocuments.empty());
+    kxtest::pressKey(window->widget(), GDK_KEY_Return);
+    EXPECT_TRUE(kxtest::spinUntil([&] { return openedDocuments == std::vector<std::filesystem::path>{first}; }));
 }
 
 TEST_F(WelcomeWindowGui, ButtonsCloseTheWindowBeforeTheyAct)
