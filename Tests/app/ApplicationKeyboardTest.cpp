@@ -1,14 +1,16 @@
 // The application by keyboard alone, as a person who uses no mouse does, and as a screen reader
-// announces it: the start window (the recent list, "Open…", "New", an example), a document
+// announces it: the start window of a first launch (an empty recent list) and with recent
+// projects (the list, "Open…", "New", an example), a document
 // window's menus and toolbar, the preview's toolbar and its settings menu, the live-sharing
 // popover and an alert are each reached with Tab and the arrow keys and pressed with Space or
 // Return; the focus is followed over AT-SPI, Tab takes the same stops round after round, and
 // every window on the way is walked there for a control that a screen reader could not
-// announce or press.
+// announce or press, also while panels and menus close, and nothing logs a critical.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
@@ -131,6 +133,16 @@ void expectAnnounced(ScreenReader& reader, ApplicationProcess& app, const std::s
     EXPECT_TRUE(seen) << "no control " << name << " in " << (window.empty() ? "any window" : window) << " over AT-SPI, in " << windows;
 }
 
+// Reads the windows of `app` over and over, as a screen reader follows windows that close,
+// until `done`; whether it came.
+bool readUntil(ScreenReader& reader, ApplicationProcess& app, const std::function<bool()>& done)
+{
+    return kxtest::spinUntil([&] {
+        reader.controls(app.pid());
+        return done();
+    }, windowTimeout);
+}
+
 void writeFolderProject(const fs::path& project, const std::string& frame)
 {
     fs::create_directories(project / "design");
@@ -146,15 +158,13 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ScreenReader reader;
     ASSERT_TRUE(reader.isConnected()) << "no accessibility bus in this D-Bus session (at-spi2-core)";
 
-    // Two projects in the recent list, the newer first.
+    // A first launch: no recent project yet.
     ApplicationHome home;
     writeFolderProject(home.folder / "Alpha", "Home");
     writeFolderProject(home.folder / "Beta", "Home");
-    fs::create_directories(home.data() / "com.korvel.x");
-    std::ofstream(home.data() / "com.korvel.x" / "RecentDocuments.txt")
-        << "file://" << (home.folder / "Beta").string() << "\nfile://" << (home.folder / "Alpha").string() << "\n";
 
-    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    // Read as it is, no window, panel or menu may log a critical.
+    ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {}, {{"G_DEBUG", "fatal-criticals"}});
     ASSERT_TRUE(app.launch());
     ASSERT_TRUE(app.waitForStep("showLoginWindow"));
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(kxtest::loginTitle); }, windowTimeout));
@@ -167,7 +177,26 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     signInThroughSecondProcess(home, app);
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow(startTitle); }, windowTimeout));
     ASSERT_TRUE(Display::focusWindow(startTitle));
+    // With the list empty, the keys start at "New", and no stop of Tab is empty.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "New"; }, windowTimeout))
+        << reader.focus().name << " (" << reader.focus().role << ")";
     expectAnnounced(reader, app, "Open\u2026", startTitle);
+    expectSteadyTabOrder(reader, {"Close", "Main Menu", "Start the Tutorial", "Contact Support", "Open\u2026", "New"});
+
+    // Two projects in the recent list, the newer first. "Open…" shows the open panel; Escape
+    // there brings the start window back, its list read anew. A screen reader reads the
+    // windows while the panel closes.
+    fs::create_directories(home.data() / "com.korvel.x");
+    std::ofstream(home.data() / "com.korvel.x" / "RecentDocuments.txt")
+        << "file://" << (home.folder / "Beta").string() << "\nfile://" << (home.folder / "Alpha").string() << "\n";
+    ASSERT_TRUE(tabTo(reader, "Open\u2026", "push button"));
+    Display::pressKey("Return");
+    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Open"); }, windowTimeout));
+    ASSERT_TRUE(Display::focusWindow("Open"));
+    Display::pressKey("Escape");
+    ASSERT_TRUE(readUntil(reader, app, [] { return !Display::hasVisibleWindow("Open") && Display::hasVisibleWindow(startTitle); }));
+    ASSERT_TRUE(Display::focusWindow(startTitle));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "Beta"; }, windowTimeout)) << reader.focus().name;
 
     // Round after round, Tab takes the same stops: every control of the window and of its page.
     ASSERT_TRUE(tabTo(reader, "Close", "push button"));
@@ -185,26 +214,19 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
         Display::pressKey(menuKey ? "Menu" : "F10", false, !menuKey);
         EXPECT_TRUE(kxtest::spinUntil([&] { return popupItems(app) == std::vector<std::string>{"Show in Files"}; }));
         Display::pressKey("Escape");
-        ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
+        ASSERT_TRUE(readUntil(reader, app, [&] { return popupItems(app).empty(); }));
     }
     ASSERT_TRUE(pressAndFollow(reader, "Tab"));
     EXPECT_NE(reader.focus().role, "list item") << "Tab leaves the list at once";
 
-    // "Open…" shows the open panel; Escape there brings the start window back.
-    ASSERT_TRUE(tabTo(reader, "Open\u2026", "push button"));
-    Display::pressKey("Return");
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Open"); }, windowTimeout));
-    ASSERT_TRUE(Display::focusWindow("Open"));
-    Display::pressKey("Escape");
-    ASSERT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow("Open") && Display::hasVisibleWindow(startTitle); },
-                                  windowTimeout));
-
-    // "New" makes a document; closing it unedited brings the start window back.
-    ASSERT_TRUE(Display::focusWindow(startTitle));
+    // "New" makes a document, whose page takes the keys at its first control as the window
+    // opens; closing it unedited brings the start window back.
     ASSERT_TRUE(tabTo(reader, "New", "push button"));
     Display::pressKey("space");
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Untitled"); }, windowTimeout));
     ASSERT_TRUE(Display::focusWindow("Untitled"));
+    EXPECT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "Add Frame"; }, windowTimeout))
+        << reader.focus().name << " (" << reader.focus().role << ")";
     ASSERT_TRUE(tabTo(reader, "Show Preview", "push button"));
     expectSteadyTabOrder(reader, {"Live Sharing", "Add Frame", "Frame text", "Show Preview"});
     Display::pressControl('w');
@@ -251,9 +273,12 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(arrowTo(reader, "Right", "File"));
     ASSERT_TRUE(arrowTo(reader, "Down", "Save As\u2026"));
     expectAnnounced(reader, app, "Save As\u2026");
+    // Return shows the save panel; Escape closes it while a screen reader reads the windows.
+    Display::pressKey("Return");
+    ASSERT_TRUE(readUntil(reader, app, [] { return Display::hasVisibleWindow("Save"); }));
+    ASSERT_TRUE(Display::focusWindow("Save"));
     Display::pressKey("Escape");
-    Display::pressKey("Escape");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
+    ASSERT_TRUE(readUntil(reader, app, [] { return !Display::hasVisibleWindow("Save"); }));
 
     // Its toolbar: the preview.
     ASSERT_TRUE(Display::focusWindow(example));

@@ -176,6 +176,11 @@ void BaseNimbetViewController::handleMessage(const std::string& method, std::opt
 void BaseNimbetViewController::documentDidBecomeReady()
 {
     isDocumentReady_ = true;
+    // The keys that the window gave the view go on to the page's first control, unless the
+    // page has focused one itself: the view alone is nothing a screen reader can announce,
+    // and shows no ring.
+    if (gtk_widget_is_focus(view()))
+        webViewController_->webView().focusFirstControl();
     if (projectURL_)
         ipcCallWithArray("UpdateProject", {nlohmann::json(*projectURL_)});
     if (auto url = std::exchange(pendingStoreURL_, std::nullopt))

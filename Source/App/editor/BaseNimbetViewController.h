@@ -5,7 +5,7 @@
 // The page reports "DocumentReady" once it listens; until then nothing sent through
 // `ipcCallWithArray` reaches it, so the project address and a store view asked for early are
 // kept and sent then. A page that is replaced or whose process ends is not ready again until
-// it says so.
+// it says so. A ready page whose view has the window's keys gets them at its first control.
 //
 // The tutorial flag and the project server's authorization token reach the page in a user
 // script that runs before the page's own scripts, as `window.nimbetStartup`, and only in a

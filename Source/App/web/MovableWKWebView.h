@@ -26,8 +26,8 @@ public:
     // Takes the keyboard focus; false while the view is hidden or inside a hidden container.
     bool becomeFirstResponder();
     bool isHiddenOrHasHiddenAncestor() const;
-    // Takes the keyboard focus and gives it to the page's first control, unless the page has
-    // focused one of its own.
+    // Takes the keyboard focus and gives it to the page's first control (once it has one),
+    // unless the page has focused one of its own.
     void focusFirstControl();
 
     // The page's gesture service, on this view's router; made on first use.

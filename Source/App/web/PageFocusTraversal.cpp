@@ -57,11 +57,30 @@ const focusEdge = () => {
     target.focus({ focusVisible: true });
     return document.activeElement === target;
 };
+// A page that is given the keys as it opens may enable its controls only once its document
+// has loaded: its first control as it comes, while the page keeps the focus with nothing in
+// it focused.
+const focusWhenThere = () => {
+    const focused = focusEdge();
+    if (focused || !unlessFocused)
+        return focused;
+    return new Promise(resolve => {
+        const observer = new MutationObserver(() => {
+            if (!document.hasFocus())
+                finish(false);
+            else if (focusEdge())
+                finish(true);
+        });
+        const finish = focused => { observer.disconnect(); clearTimeout(timer); resolve(focused); };
+        const timer = setTimeout(() => finish(false), )" + std::to_string(controlWait.count()) + R"();
+        observer.observe(document, { subtree: true, childList: true, attributes: true });
+    });
+};
 if (document.hasFocus())
-    return focusEdge();
+    return focusWhenThere();
 // Once the page knows it has the focus: a screen reader hears the page take it before the control.
 return new Promise(resolve => {
-    const finish = () => { clearTimeout(timer); resolve(focusEdge()); };
+    const finish = () => { clearTimeout(timer); resolve(focusWhenThere()); };
     const timer = setTimeout(finish, 1000);
     window.addEventListener('focus', () => setTimeout(finish, 0), { once: true });
 });)";

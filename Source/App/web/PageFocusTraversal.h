@@ -31,8 +31,11 @@ public:
     PageFocusTraversal& operator=(const PageFocusTraversal&) = delete;
 
     // Gives the page the keyboard, at its first control unless the page has focused one of
-    // its own (a login page's field with autofocus).
+    // its own (a login page's field with autofocus). A page without a control yet (one that
+    // enables its controls once its document has loaded) gets it at the first that comes
+    // within `controlWait`, unless the focus has moved on meanwhile.
     void focusFirstControl();
+    static constexpr std::chrono::milliseconds controlWait{10'000};
 
 private:
     // The body of the function that focuses the page's first control (`forward`) or its last,

@@ -190,10 +190,11 @@ void WelcomeWindow::makeKeyAndOrderFront()
     listReadForShowing_ = g_get_monotonic_time();
     placeOnScreen();
     // Shown anew, the keys start at the list's selected row (Return opens its project), not
-    // where they were when the window closed. (A focus set on a hidden window with
-    // gtk_window_set_focus is only reported: the widget that had the keys keeps them.)
-    if (recentsTableView_ && !gtk_widget_get_visible(widget()))
-        recentsTableView_->focusSelectedRow();
+    // where they were when the window closed; with no recent project (a first launch), at
+    // "New". (A focus set on a hidden window with gtk_window_set_focus is only reported: the
+    // widget that had the keys keeps them.)
+    if (recentsTableView_ && !gtk_widget_get_visible(widget()) && !recentsTableView_->focusSelectedRow())
+        gtk_widget_grab_focus(newButton_->widget());
     TitlelessWindow::makeKeyAndOrderFront();
     bridge_.reportExperimentShown();
 }

@@ -169,10 +169,13 @@ void WelcomeWindowRecentsTableView::selectRow(int row)
         gtk_widget_grab_focus(GTK_WIDGET(view->row()));
 }
 
-void WelcomeWindowRecentsTableView::focusSelectedRow()
+bool WelcomeWindowRecentsTableView::focusSelectedRow()
 {
     GtkListBoxRow* selected = gtk_list_box_get_selected_row(listBox());
-    gtk_widget_grab_focus(selected ? GTK_WIDGET(selected) : widget());
+    if (!selected)
+        return false;
+    gtk_widget_grab_focus(GTK_WIDGET(selected));
+    return true;
 }
 
 int WelcomeWindowRecentsTableView::rowAtY(double y) const

@@ -67,8 +67,9 @@ public:
     // Selects `row`; while the keys are in the list they go with the selection, so that what
     // a screen reader reads is what Return opens.
     void selectRow(int row);
-    // Gives the keys to the selected row, or to the list while it has none.
-    void focusSelectedRow();
+    // Gives the keys to the selected row; false, and the keys stay where they are, while the
+    // list has none: an empty list is no control a screen reader could announce.
+    bool focusSelectedRow();
     int rowAtY(double y) const;
 
     // The context menu for a press at `y` (list coordinates): selects the row there and shows

@@ -50,6 +50,9 @@ void WelcomeWindow::addRecentsSidebar(bool)
     gtk_scrolled_window_set_policy(scrollView_, GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_overlay_scrolling(scrollView_, TRUE);
     gtk_scrolled_window_set_shadow_type(scrollView_, GTK_SHADOW_NONE);
+    // The list is the stop of Tab, at its selected row; a scroll view takes the focus itself
+    // when its list has none to take, an empty stop with nothing to announce.
+    gtk_widget_set_can_focus(GTK_WIDGET(scrollView_), FALSE);
     gtk_style_context_add_class(gtk_widget_get_style_context(GTK_WIDGET(scrollView_)), "kx-recents");
 
     recentsTableView_ = std::make_unique<WelcomeWindowRecentsTableView>();
