@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "App/preview/PreviewWindowToolbarButtonWithTint.h"
 #include "App/preview/PreviewWindowToolbarInspectorButton.h"
@@ -17,6 +18,7 @@ using namespace kx;
 struct Drawn {
     int red = 0, green = 0, blue = 0; // of the most opaque pixel, unpremultiplied
     int alpha = 0;
+    int holes = 0; // pixels well inside what was drawn that are less than a third as opaque
 };
 
 // Draws the button alone in a window that is never active.
@@ -44,6 +46,19 @@ Drawn draw(PreviewWindowToolbarButton& button)
             }
         }
     }
+    const auto alphaAt = [&](int x, int y) { return int(*reinterpret_cast<const std::uint32_t*>(data + y * stride + x * 4) >> 24); };
+    int left = size, right = -1, top = size, bottom = -1;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            if (alphaAt(x, y)) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+        }
+    }
+    for (int y = top + 2; y <= bottom - 2; ++y)
+        for (int x = left + 2; x <= right - 2; ++x)
+            most.holes += alphaAt(x, y) * 3 < most.alpha;
     cairo_surface_destroy(surface);
     gtk_container_remove(GTK_CONTAINER(window), button.widget());
     gtk_widget_destroy(window);
@@ -73,10 +88,14 @@ TEST(PreviewToolbarButtonGui, ColoursByKindAndState)
 
     PreviewWindowToolbarInspectorButton console("preview-console", "preview-console-alert");
     expectColour(draw(console), 255, 255, 255);
-    console.setIconState(InspectorButtonType::error);
-    expectColour(draw(console), 0xff, 0x33, 0x66);
-    console.setIconState(InspectorButtonType::warning);
-    expectColour(draw(console), 0xff, 0xcc, 0x00);
+    // With errors or warnings the box is tinted and its "!" stays a hole in it: the mark reads
+    // in the toolbar's own colour, whatever the tint.
+    for (const auto& [state, colour] : {std::pair{InspectorButtonType::error, 0xff3366}, {InspectorButtonType::warning, 0xffcc00}}) {
+        console.setIconState(state);
+        const Drawn drawn = draw(console);
+        expectColour(drawn, colour >> 16, (colour >> 8) & 0xff, colour & 0xff);
+        EXPECT_GE(drawn.holes, 4);
+    }
 }
 
 TEST(PreviewToolbarButtonGui, ImagesSitOnWholePoints)
