@@ -39,10 +39,22 @@ std::string PageFocusTraversal::edgeScript(bool forward, bool unlessFocused)
     return std::string("const forward = ") + (forward ? "true" : "false") + ", unlessFocused = "
            + (unlessFocused ? "true" : "false") + ";"
            R"(
+// A control focused while the page does not know it has the focus is announced to no one
+// (a window not yet active, a busy machine): it takes the focus again once the page has it.
+const announced = control => {
+    if (!document.hasFocus())
+        window.addEventListener('focus', () => {
+            if (document.activeElement === control) {
+                control.blur();
+                control.focus({ focusVisible: true });
+            }
+        }, { once: true });
+    return true;
+};
 const focusEdge = () => {
     const active = document.activeElement;
     if (unlessFocused && active && active !== document.body && active !== document.documentElement)
-        return true;
+        return announced(active);
     const found = [];
     for (const element of document.querySelectorAll('a[href], area[href], button, input, select, textarea, iframe, summary, [tabindex], [contenteditable]')) {
         if (element.tabIndex < 0 || element.disabled || element.type === 'hidden' || element.closest('[inert]')
@@ -55,20 +67,17 @@ const focusEdge = () => {
     if (!target)
         return false;
     target.focus({ focusVisible: true });
-    return document.activeElement === target;
+    return document.activeElement === target && announced(target);
 };
 // A page that is given the keys as it opens may enable its controls only once its document
-// has loaded: its first control as it comes, while the page keeps the focus with nothing in
-// it focused.
+// has loaded: its first control as it comes, unless something in it has taken the focus.
 const focusWhenThere = () => {
     const focused = focusEdge();
     if (focused || !unlessFocused)
         return focused;
     return new Promise(resolve => {
         const observer = new MutationObserver(() => {
-            if (!document.hasFocus())
-                finish(false);
-            else if (focusEdge())
+            if (focusEdge())
                 finish(true);
         });
         const finish = focused => { observer.disconnect(); clearTimeout(timer); resolve(focused); };

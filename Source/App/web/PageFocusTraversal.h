@@ -33,7 +33,7 @@ public:
     // Gives the page the keyboard, at its first control unless the page has focused one of
     // its own (a login page's field with autofocus). A page without a control yet (one that
     // enables its controls once its document has loaded) gets it at the first that comes
-    // within `controlWait`, unless the focus has moved on meanwhile.
+    // within `controlWait`, unless something in the page has taken the focus meanwhile.
     void focusFirstControl();
     static constexpr std::chrono::milliseconds controlWait{10'000};
 
