@@ -181,6 +181,11 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     EXPECT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "New"; }, windowTimeout))
         << reader.focus().name << " (" << reader.focus().role << ")";
     expectAnnounced(reader, app, "Open\u2026", startTitle);
+    // Once its page is on screen (until then, Tab passes it by).
+    ASSERT_TRUE(kxtest::spinUntil([&] {
+        const auto shown = app.clickables();
+        return std::any_of(shown.begin(), shown.end(), [](const auto& item) { return item.kind == "web" && item.window == startTitle; });
+    }, windowTimeout));
     expectSteadyTabOrder(reader, {"Close", "Main Menu", "Start the Tutorial", "Contact Support", "Open\u2026", "New"});
 
     // Two projects in the recent list, the newer first. "Open…" shows the open panel; Escape
@@ -247,11 +252,11 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(pressAndFollow(reader, "Right"));
     ASSERT_TRUE(arrowTo(reader, "Down", "About Korvel X"));
     Display::pressKey("Return");
-    ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("About Korvel X"); }, windowTimeout));
+    ASSERT_TRUE(readUntil(reader, app, [] { return Display::hasVisibleWindow("About Korvel X"); }));
     expectAnnounced(reader, app, "Close", "About Korvel X");
     ASSERT_TRUE(Display::focusWindow("About Korvel X"));
     Display::pressControl('w');
-    ASSERT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow("About Korvel X"); }, windowTimeout));
+    ASSERT_TRUE(readUntil(reader, app, [] { return !Display::hasVisibleWindow("About Korvel X"); }));
 
     // An example of the start page: its card, reached with Tab through the page, announced by
     // the page's own process.
@@ -298,7 +303,7 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     ASSERT_TRUE(arrowTo(reader, "Down", "Device"));
     EXPECT_EQ(reader.focus().role, "menu");
     Display::pressKey("Escape");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return popupItems(app).empty(); }));
+    ASSERT_TRUE(readUntil(reader, app, [&] { return popupItems(app).empty(); }));
     ASSERT_TRUE(tabTo(reader, "Live Preview"));
     Display::pressKey("Return");
     ASSERT_TRUE(app.waitForClickable("button", previewWindow(example), "Start"));
