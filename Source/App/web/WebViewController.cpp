@@ -252,7 +252,7 @@ void WebViewController::startLoad(const char* url, std::function<void(WebKitWebV
     navigation->request = std::move(request);
     navigation->timeout = timeout;
     cancelLoadTimeout();
-    startingNavigation_ = navigation;
+    startingNavigation_ = requested_ = navigation;
     navigation->request(webView_->wkWebView());
     if (completionHandler)
         completion_ = Completion{std::move(completionHandler), navigation};
@@ -395,23 +395,45 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
         : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
                                                              : "was terminated";
     const std::string page = pageForLog(webkit_web_view_get_uri(webView_->wkWebView()));
-    // Our load that had not finished went with the process: a reload would load what was there
-    // before, if anything. It waits for the next start again, as it did before its first.
+    // Our load that had not finished went with the process, and waits for its start again.
     if (!startingNavigation_ && currentNavigation_ && currentNavigation_->request && !currentNavigationFailed_
         && !currentNavigation_->stopped)
         startingNavigation_ = std::exchange(currentNavigation_, nullptr);
-    if (startingNavigation_ && startingNavigation_->requestedAgain <= maximumRequestsAgain) {
+    if (recentProcessEnds_.size() > maximumReloadsPerWindow) {
+        RKLog("The web process of " + page + " " + how + " again; the page is not reloaded", RKLogKind::general);
+        startingNavigation_.reset(); // not asked for again when the view is seen not loading either
+        return;
+    }
+    if (startingNavigation_ && !startingNavigation_->committed) {
+        // Nothing of it showed: the engine dropped it with its process.
         RKLog("The web process of " + page + " " + how, RKLogKind::general);
         MainQueue::async(ifAlive(weak_from_this(), &WebViewController::loadAgainIfDropped));
         return;
     }
-    if (recentProcessEnds_.size() > maximumReloadsPerWindow) {
-        RKLog("The web process of " + page + " " + how + " again; the page is not reloaded", RKLogKind::general);
-        return;
+    // The page is asked for anew as it was loaded (in a new web process, which the engine may
+    // drop as it may a first load, and then a reload finds nothing to reload): our load that
+    // showed, with its completion when it had not finished, or else the page's address.
+    std::shared_ptr<Navigation> again = startingNavigation_;
+    if (!again) {
+        again = std::make_shared<Navigation>();
+        again->url = page;
+        const char* uri = webkit_web_view_get_uri(webView_->wkWebView());
+        if (requested_ && requested_->url == page)
+            again->request = requested_->request;
+        else if (uri && *uri)
+            again->request = [uri = std::string(uri)](WebKitWebView* view) { webkit_web_view_load_uri(view, uri.c_str()); };
+        else
+            return;
     }
     RKLog("The web process of " + page + " " + how + "; reloading the page", RKLogKind::general);
-    // Out of WebKit's own notification before starting anew.
-    MainQueue::async(ifAlive(weak_from_this(), [](WebViewController& self) { webkit_web_view_reload(self.webView_->wkWebView()); }));
+    // Out of WebKit's own notification before starting anew, unless another load was asked for.
+    MainQueue::async(ifAlive(weak_from_this(), [again, requested = requested_](WebViewController& self) {
+        if (self.requested_ != requested)
+            return;
+        again->committed = false;
+        self.startingNavigation_ = again;
+        again->request(self.webView_->wkWebView());
+    }));
 }
 
 void WebViewController::evaluateJavaScript(std::string script, JavaScriptCompletionHandler completionHandler)

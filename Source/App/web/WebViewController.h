@@ -4,10 +4,10 @@
 // navigations stay in the view, answers the page's alerts and prompts with dialogs modal to
 // the window, loads pages with an optional completion and runs scripts in the page.
 //
-// When the page's web process ends (a crash, its memory limit) the host logs it and reloads
-// the page, unless that has happened too often lately. A load of its own that the web engine
-// drops (the view stops loading without the load finishing or failing, or its process ends
-// before it finished) is asked for again, twice at most.
+// When the page's web process ends (a crash, its memory limit) the host logs it and loads the
+// page again as it was loaded, unless that has happened too often lately. A load of its own
+// that the web engine drops (the view stops loading without the load finishing or failing, or
+// its process ends before anything of it showed) is asked for again, twice at most.
 //
 // Main thread only, except `evaluateJavaScript`, which may be called from any thread. The
 // destructor, like `cleanup`, disconnects everything: nothing reaches a destroyed host.
@@ -226,6 +226,7 @@ private:
     std::deque<std::chrono::steady_clock::time_point> recentProcessEnds_;
     std::shared_ptr<Navigation> startingNavigation_; // our load, bound at the next load start
     std::shared_ptr<Navigation> currentNavigation_;
+    std::shared_ptr<Navigation> requested_; // the latest load asked for, also once it finished
     bool currentNavigationFailed_ = false;
     std::shared_ptr<Navigation> timeoutNavigation_;
     std::shared_ptr<MainQueue::Timer> loadTimeout_;
