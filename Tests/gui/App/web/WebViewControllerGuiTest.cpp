@@ -71,12 +71,27 @@ std::vector<pid_t> webProcesses()
     return found;
 }
 
+// Each of the next `count` navigations of any view is refused ahead of its host, which never
+// hears of it: as when WebKit drops a load, without a start, a finish or a failure.
+struct DroppedLoads {
+    static inline int count = 0;
+    const guint signal = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
+    const gulong hook = g_signal_add_emission_hook(signal, 0, +[](GSignalInvocationHint*, guint, const GValue* values, gpointer) -> gboolean {
+        if (g_value_get_enum(&values[2]) == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && count > 0 && count--)
+            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(g_value_get_object(&values[1])));
+        return TRUE;
+    }, nullptr, nullptr);
+    ~DroppedLoads()
+    {
+        g_signal_remove_emission_hook(signal, hook);
+        count = 0;
+    }
+};
+
 // A load still loads, and completes once, when its web process cannot run for a while (a busy
 // machine: its time-out counts from its start, while one whose server does not answer is still
-// stopped 10 seconds after its start), and when WebKit drops it without a word: the
-// view stops loading, and nothing tells of a start, a finish or a failure (here its navigation
-// is refused ahead of the host, which never hears of it). Asked for again, it keeps its headers;
-// a page that cannot be loaded names itself.
+// stopped 10 seconds after its start), and when WebKit drops it without a word. Asked for again,
+// it keeps its headers; a page that cannot be loaded names itself.
 TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
 {
     loadReadyPage();
@@ -100,38 +115,38 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
     const bool loadedLate = kxtest::spinUntil([&] { return completions == 1; }, pageTimeout);
     const auto loggedLate = log.take();
 
-    static int drops;
-    const guint decidePolicy = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
-    const gulong hook = g_signal_add_emission_hook(decidePolicy, 0, +[](GSignalInvocationHint*, guint, const GValue* values, gpointer) -> gboolean {
-        if (g_value_get_enum(&values[2]) == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && drops-- > 0)
-            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(g_value_get_object(&values[1])));
-        return TRUE;
-    }, nullptr, nullptr);
-    struct RemoveHook { guint signal; gulong hook; ~RemoveHook() { g_signal_remove_emission_hook(signal, hook); } } removeHook{decidePolicy, hook};
+    DroppedLoads drops;
     std::string cacheControl;
     server.handle("/headers", [&](SoupServerMessage* message) {
         const char* value = soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Cache-Control");
         cacheControl = value ? value : "";
         soup_server_message_set_status(message, 200, nullptr);
     });
-    drops = 2;
+    DroppedLoads::count = 2;
     controller->loadURL(server.url("/headers?token=x"), [&] { ++completions; }, "no-cache");
     const bool loadedDropped = kxtest::spinUntil([&] { return completions == 2; }, pageTimeout);
     const auto droppedTwice = log.take();
-    drops = 3;
+    // Its web process ended before it started.
+    controller->loadURL(server.url("/second"), [&] { ++completions; });
+    webkit_web_view_terminate_web_process(controller->webView().wkWebView());
+    const bool loadedAfterEnd = kxtest::spinUntil([&] { return completions == 3; }, pageTimeout);
+    const auto loggedAtEnd = log.take();
+    DroppedLoads::count = 3;
     controller->loadURL(server.url("/ready"), [&] { ++completions; });
     const bool gaveUp = kxtest::spinUntil([&] { return log.lines().size() == 3; }, pageTimeout);
     kxtest::spinFor(std::chrono::milliseconds(300));
     const auto logged = log.lines();
 
     EXPECT_EQ(whileHeld, 0) << "the web process was not held";
-    EXPECT_TRUE(loadedLate && loadedDropped && gaveUp) << loadedLate << loadedDropped << gaveUp;
-    EXPECT_EQ(completions, 2);
+    EXPECT_TRUE(loadedLate && loadedDropped && loadedAfterEnd && gaveUp) << loadedLate << loadedDropped << loadedAfterEnd << gaveUp;
+    EXPECT_EQ(completions, 3);
     EXPECT_EQ(loggedLate, std::vector<std::string>{"The load of " + server.url("/unanswered") + " was stopped: its server did not answer in time"});
     EXPECT_EQ(cacheControl, "no-cache");
     EXPECT_EQ(server.requestCount("/headers"), 1);
     const std::string again = "The web engine dropped the load of " + server.url("/headers") + "; loading it again";
     EXPECT_EQ(droppedTwice, (std::vector<std::string>{again, again}));
+    ASSERT_EQ(loggedAtEnd.size(), 2u);
+    EXPECT_EQ(loggedAtEnd[1], "The web engine dropped the load of " + server.url("/second") + "; loading it again");
     EXPECT_EQ(logged.back(), "The load of " + server.url("/ready") + " failed: the web engine dropped it 3 times");
 }
 
@@ -384,14 +399,17 @@ TEST_F(WebViewControllerGui, AfterItsProcessEndsThePageIsReloadedAndWhatItOwedFa
     ASSERT_TRUE(kxtest::spinUntil([&] { return evaluate("window.received.length") == 1; }, pageTimeout));
     kxtest::LogCapture log;
 
+    DroppedLoads drops; // the reload in a new web process, as a first load may be
+    DroppedLoads::count = 1;
     webkit_web_view_terminate_web_process(controller->webView().wkWebView());
     EXPECT_EQ(failures, std::vector<kx::ServiceError>{kx::ServiceError::serviceGone()});
     // The page comes back by itself and answers again.
     ASSERT_TRUE(kxtest::spinUntil([&] { return router->latestDiscoveryInfo().has_value(); }, pageTimeout));
     const auto logged = log.lines();
-    ASSERT_EQ(logged.size(), 1u);
+    ASSERT_EQ(logged.size(), 2u);
     EXPECT_NE(logged[0].find("was terminated; reloading the page"), std::string::npos) << logged[0];
     EXPECT_NE(logged[0].find("service-page.html"), std::string::npos) << logged[0];
+    EXPECT_NE(logged[1].find("dropped the load of file:///"), std::string::npos) << logged[1];
     std::optional<std::string> label;
     controller->webView().menuActionTarget()->validate({"copy"}, [&](auto result) { label = result.value().states.at(0).label; });
     ASSERT_TRUE(kxtest::spinUntil([&] { return label.has_value(); }, pageTimeout));
