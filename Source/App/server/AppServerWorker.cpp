@@ -74,7 +74,15 @@ AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seco
 
 AppServerWorker::~AppServerWorker()
 {
-    g_main_loop_quit(loop_);
+    // Quit from inside the worker's loop: a quit that came before the loop began to run would
+    // be forgotten by it, and the join would wait for ever.
+    g_main_context_invoke_full(
+        context_, G_PRIORITY_HIGH,
+        [](gpointer loop) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        loop_, nullptr);
     thread_.join();
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);

@@ -316,6 +316,16 @@ TEST_F(AppServerTest, ListensWithABacklogForBursts)
     EXPECT_GE(backlog, 128);
 }
 
+TEST_F(AppServerTest, StopsAtOnceAfterItStarted)
+{
+    // A server let go while its workers are still starting their loops: each stop must reach
+    // its worker's loop whenever that loop begins to run, or the stop waits for ever.
+    for (int round = 0; round < 300; ++round) {
+        AppServer quick(folder / "editor");
+        ASSERT_TRUE(quick.listen(taken.port, taken.port + 40).isSuccess());
+    }
+}
+
 TEST(AppServerRange, FailsWhenEveryPortIsTaken)
 {
     kxtest::TakenPort taken;
