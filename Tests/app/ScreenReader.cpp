@@ -120,11 +120,26 @@ ScreenReader::ScreenReader()
                 focus.application = application ? text(atspi_accessible_get_name(application, nullptr)) : "";
                 if (application)
                     g_object_unref(application);
+                const auto now = std::chrono::steady_clock::now();
                 if (heard > self->focusApplied_) {
+                    if (self->previousSource_)
+                        g_object_unref(self->previousSource_);
+                    self->previousSource_ = self->source_;
+                    self->previous_ = std::move(self->focus_);
+                    self->previousApplied_ = self->focusApplied_;
                     self->focusApplied_ = heard;
+                    self->source_ = g_object_ref(event->source);
                     self->focus_ = std::move(focus);
+                } else if (heard > self->previousApplied_) {
+                    // Heard before the focus but answered after it: what held the focus before.
+                    if (self->previousSource_)
+                        g_object_unref(self->previousSource_);
+                    self->previousSource_ = g_object_ref(event->source);
+                    self->previous_ = std::move(focus);
+                    self->previousApplied_ = heard;
                 }
-                self->lastFocusChange_ = std::chrono::steady_clock::now();
+                self->previousHeard_ = self->lastFocusChange_;
+                self->lastFocusChange_ = now;
             }
             g_boxed_free(ATSPI_TYPE_EVENT, event);
         },
@@ -138,10 +153,26 @@ ScreenReader::ScreenReader()
 
 ScreenReader::~ScreenReader()
 {
+    for (void* source : {source_, previousSource_}) {
+        if (source)
+            g_object_unref(source);
+    }
     if (auto* listener = static_cast<AtspiEventListener*>(listener_)) {
         atspi_event_listener_deregister(listener, "object:state-changed:focused", nullptr);
         g_object_unref(listener);
     }
+}
+
+const ScreenReader::Focus& ScreenReader::focus() const
+{
+    if (!focus_.name.empty() || previous_.name.empty() || !previousSource_ || previousApplied_ + 1 != focusApplied_
+        || lastFocusChange_ - previousHeard_ > std::chrono::seconds(1))
+        return focus_;
+    AtspiStateSet* states = atspi_accessible_get_state_set(static_cast<AtspiAccessible*>(previousSource_));
+    const bool held = states && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
+    if (states)
+        g_object_unref(states);
+    return held ? previous_ : focus_;
 }
 
 std::vector<std::string> ScreenReader::windows(pid_t pid) const

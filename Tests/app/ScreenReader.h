@@ -29,7 +29,10 @@ public:
         std::string role;
         std::string application; // the name of the program that drew it
     };
-    const Focus& focus() const { return focus_; }
+    // A page's control is announced by the page's own process, its view by the application:
+    // the two events may cross on the bus, so an unnamed view heard right after a control of
+    // its page that still has the focus leaves the focus with that control.
+    const Focus& focus() const;
     // Counts the focus changes heard, so that a wait can tell the next one.
     int focusChanges() const { return focusChanges_; }
     // When the last one was heard: one key may move the focus more than once (a list's row
@@ -56,6 +59,11 @@ public:
 private:
     bool connected_ = false;
     Focus focus_;
+    Focus previous_; // what held the focus before `focus_`
+    int previousApplied_ = 0;
+    void* source_ = nullptr; // their accessibles, with a reference each
+    void* previousSource_ = nullptr;
+    std::chrono::steady_clock::time_point previousHeard_;
     int focusChanges_ = 0;
     int focusApplied_ = 0; // which of the changes `focus_` holds
     std::chrono::steady_clock::time_point lastFocusChange_;
