@@ -147,7 +147,13 @@ void visit(GtkWidget* widget, gpointer data)
         line(*walk.report, "menuitem", walk.window, label ? label : "", at.x, at.y, at.width, at.height, scale);
     } else if (placed && (GTK_IS_BUTTON(widget) || !tip.empty())) {
         const char* label = GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget)) : nullptr;
-        line(*walk.report, "button", walk.window, label && *label ? label : tip, at.x, at.y, at.width, at.height, scale);
+        std::string name = label && *label ? label : tip;
+        // A button drawn as an icon alone is known by the name a screen reader reads.
+        if (name.empty()) {
+            const char* said = atk_object_get_name(gtk_widget_get_accessible(widget));
+            name = said ? said : "";
+        }
+        line(*walk.report, "button", walk.window, name, at.x, at.y, at.width, at.height, scale);
     } else if (placed && GTK_IS_ENTRY(widget)) {
         // What a field holds, so that a test types on only once the field has taken its keys.
         line(*walk.report, "entry", walk.window, gtk_entry_get_text(GTK_ENTRY(widget)), at.x, at.y, at.width, at.height, scale);
