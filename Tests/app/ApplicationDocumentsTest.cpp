@@ -27,6 +27,8 @@ using kxtest::windowTimeout;
 namespace Display = kxtest::Display;
 using kxtest::storedDocument;
 using kxtest::typeIntoEditor;
+using kxtest::visibleFiles;
+using kxtest::writeFolderDocument;
 using namespace std::chrono_literals;
 
 namespace kxtest {
@@ -55,10 +57,6 @@ bool typeIntoEditor(const std::string& title, const std::string& text)
     }
     return false;
 }
-
-} // namespace kxtest
-
-namespace {
 
 // Launches the application and signs a fresh user in through a login link: true once the
 // start window shows.
@@ -192,6 +190,10 @@ void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name
     again.signal(SIGTERM);
     ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
+
+} // namespace kxtest
+
+namespace {
 
 // Stops the web processes of `app` (its pages), as a page that hangs holds them, until resumed
 // or gone.

@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/StandInBackend.h"
 
@@ -34,6 +37,23 @@ std::string storedDocument(const std::filesystem::path& package);
 // Types `text` (one word: a space would press a button) into the editor of the window `title`
 // as a user would: Tab from field to field until one takes the text.
 bool typeIntoEditor(const std::string& title, const std::string& text);
+// Launches `app` and signs a fresh user in through a login link: true once the start window
+// shows.
+bool launchSignedIn(ApplicationProcess& app, const ApplicationHome& home);
+// The same, then the folder `project` handed over on the command line, as a file manager does:
+// true once its window shows.
+bool launchSignedInWithAFolderProject(ApplicationProcess& app, const ApplicationHome& home, const std::filesystem::path& project);
+// Writes a folder project's document, one frame of `text`, as a pull or a sync client does.
+void writeFolderDocument(const std::filesystem::path& project, const std::string& text);
+// The files of a folder that a user sees (not the lock, the log, ".git"), with their content.
+std::map<std::string, std::string> visibleFiles(const std::filesystem::path& folder);
+// Types `path` into the save panel on screen, as a user does, and saves.
+::testing::AssertionResult saveThroughTheOpenPanel(ApplicationProcess& app, const std::filesystem::path& path);
+// The drafts the application keeps of unsaved work.
+std::vector<std::filesystem::path> drafts(const ApplicationHome& home);
+// After the end: the frame name `typed` of project `name` is in one draft, which the next
+// launch shows.
+void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name, const std::string& typed);
 // The web view of the preview of `document`, once it shows the project server's preview page.
 std::optional<Clickable> previewPage(ApplicationProcess& app, const std::string& document);
 // The enabled items of the pop-up menus on screen.

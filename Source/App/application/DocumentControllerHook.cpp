@@ -104,6 +104,7 @@ void connect(DocumentController& documents)
     // The user asked to open something and nothing opened: never the end of the application.
     hooks.openFromPanelDidFail = [] { showStartWindow(); };
     hooks.noteRecentDocument = [](const fs::path& url) { RecentDocuments::shared().noteNewRecentDocumentURL(url); };
+    hooks.recentDocumentMoved = [](const fs::path& from, const fs::path& to) { RecentDocuments::shared().documentURLDidMove(from, to); };
     connectStartWindow();
 }
 

@@ -290,6 +290,12 @@ void DocumentController::noteNewRecentDocumentURL(const Path& url)
         hooks_.noteRecentDocument(url);
 }
 
+void DocumentController::recentDocumentURLDidMove(const Path& from, const Path& to)
+{
+    if (hooks_.recentDocumentMoved)
+        hooks_.recentDocumentMoved(from, to);
+}
+
 std::optional<Error> DocumentController::errorForSaveName(const Path& url) const
 {
     const std::string name = url.filename().string();

@@ -40,6 +40,7 @@ public:
         std::function<void()> openFromPanelDidFail;
         std::function<void()> checkForUpdates;
         std::function<void(const std::filesystem::path& url)> noteRecentDocument;
+        std::function<void(const std::filesystem::path& from, const std::filesystem::path& to)> recentDocumentMoved;
     };
 
     // The shared controller: the first made; nullptr before.
@@ -75,6 +76,7 @@ public:
     void openFolder(Sender sender) override;
     bool validateUserInterfaceItem(ValidatedUserInterfaceItem& item) override;
     void noteNewRecentDocumentURL(const Path& url) override;
+    void recentDocumentURLDidMove(const Path& from, const Path& to) override;
     // A project is saved only under a name that a project can store, the rule of every name
     // that comes in (no backslash, valid UTF-8).
     std::optional<Error> errorForSaveName(const Path& url) const override;

@@ -12,6 +12,8 @@
 #include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/IfAlive.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/Uuid.h"
 #include "Platform/UI/Alert.h"
 
 namespace kx {
@@ -180,7 +182,14 @@ void KVDocument::fileURLDidChange(const std::optional<Path>& oldURL)
     bool typeChanged = false;
     if (fileArchive_) {
         typeChanged = savedAsArchive_ && savedAsArchive_->backing()->documentTypeIdentifier() != fileArchive_->backing()->documentTypeIdentifier();
-        if (!typeChanged) {
+        if (!typeChanged && oldURL && container_->projectDirectoryIsOrigin() && !container_->projectDirectoryIsGone()
+            && container_->projectDirectory().lexically_normal() == oldURL->lexically_normal()) {
+            // The folder worked in place moved, and the work with it: the container follows it,
+            // and the file archive is the container's at its new place.
+            container_->projectDirectoryDidMove(*url);
+            fileArchive_ = container_->projectDirectoryArchive();
+            projectDidMove();
+        } else if (!typeChanged) {
             // The file moved (or a save as kept its format): the archive follows it.
             try {
                 fileArchive_ = std::make_shared<KVDocumentArchive>(fileArchive_->backing()->moved(*url), std::nullopt);
@@ -226,12 +235,107 @@ void KVDocument::setContainer(std::shared_ptr<KVDocumentContainer> container)
         self.containerHasChangesDidChange();
     }));
     container_->dataSourceFileChangedElsewhere = ifAlive(weakThis(), &KVDocument::fileChangedElsewhere);
+    // The folder worked in place is where the file is: a move or removal not yet reported is
+    // taken before anything is written into it.
+    container_->projectDirectoryMayHaveMoved = ifAlive(weakThis(), [](KVDocument& self) {
+        if (self.fileURL() && !self.isFileGone())
+            self.takeFileDepartureNow();
+    });
     // A write of the pending changes that failed (a backup's as well as a save's): logged once
     // until one succeeds; the save that needs it fails with the cause and says so.
     container_->writeFailureHandler = ifAlive(weakThis(), [](KVDocument& self, const KVDocumentError& error) {
         self.lastWriteError_ = error;
         RKLog("The changes of " + self.displayName() + " could not be written: " + error.error().localizedDescription, RKLogKind::general);
     });
+}
+
+// ---- A folder worked in place that went ----
+
+void KVDocument::fileDidGo(const std::optional<Path>& trashedTo)
+{
+    if (!container_->isValid() || !container_->projectDirectoryIsOrigin())
+        return;
+    container_->projectDirectoryDidGo(trashedTo);
+    MainQueue::async(ifAlive(weakThis(), &KVDocument::takeWorkingCopyOfGoneFolder));
+}
+
+void KVDocument::takeWorkingCopyOfGoneFolder()
+{
+    if (isClosed() || !container_->isValid() || !container_->projectDirectoryIsGone())
+        return;
+    const auto gone = container_;
+    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
+    auto copy = KVDocumentContainer::make(Uuid::make(), false, std::nullopt);
+    copy->addDataSource(documentJSONSource(), documentPath);
+    copy->keepAwaitedNamesOf(*gone);
+    // What is left where the folder went: all of it in the Trash; nothing of a folder deleted
+    // or moved to another disk (a copy there, then a deletion here).
+    try {
+        const KVDocumentArchive left(gone->projectDirectory(), projectFolderType, false, std::nullopt, false);
+        copy->read(left, KVDocumentContainer::ArchiveRelation::copy());
+    } catch (const std::exception& error) {
+        RKLog("Nothing could be copied of the gone project folder of " + displayName() + ": " + error.what(), RKLogKind::general);
+        try {
+            // Read as a package that holds nothing: it never comes into being.
+            const KVDocumentArchive nothing(copy->uuidDirectory() / "gone", projectFolderType, true, copy->uuid(), false);
+            copy->read(nothing, KVDocumentContainer::ArchiveRelation::copy());
+        } catch (const std::exception& second) {
+            RKLog(std::string("The working copy of the gone project folder could not be made: ") + second.what(), RKLogKind::general);
+            try {
+                copy->deleteContainer(false);
+            } catch (...) {
+            }
+            return;
+        }
+    }
+    filesLeftBehind_.clear();
+    const auto copied = copy->knownFiles();
+    for (const auto& path : gone->knownFiles())
+        if (!copied.contains(path))
+            filesLeftBehind_.push_back(path);
+    // No file of its own any more: a save as gives it one, with the working copy's identity.
+    fileArchive_.reset();
+    setContainer(copy);
+    didChangeContainer();
+    try {
+        gone->deleteContainer(false);
+    } catch (...) {
+    }
+    // Nothing of it is saved anywhere lasting, and the page's document is the one that counts.
+    container_->mark(true);
+    documentJSONSource()->setDataNeedsToBeProvided(true);
+    RKLog("The project folder of " + displayName() + " is gone; its work goes on in a working copy"
+              + (filesLeftBehind_.empty() ? std::string() : ", without " + std::to_string(filesLeftBehind_.size()) + " file(s) that went with it"),
+          RKLogKind::general);
+}
+
+std::string KVDocument::whatWentWithFile() const
+{
+    if (filesLeftBehind_.empty())
+        return {};
+    constexpr std::size_t named = 8;
+    std::string list;
+    for (std::size_t index = 0; index < filesLeftBehind_.size() && index < named; ++index)
+        list += (index ? ", \u201C" : "\u201C") + filesLeftBehind_[index] + "\u201D";
+    if (filesLeftBehind_.size() > named)
+        list += " and " + std::to_string(filesLeftBehind_.size() - named) + " more";
+    return (filesLeftBehind_.size() == 1 ? "This file went with it and is not in the document: " : "These files went with it and are not in the document: ")
+        + list + ".";
+}
+
+void KVDocument::tellFilesLeftBehind()
+{
+    if (filesLeftBehind_.empty())
+        return;
+    const std::string lost = whatWentWithFile();
+    filesLeftBehind_.clear();
+    RKLog(displayName() + " was saved without the files that went with its old folder", RKLogKind::general);
+    auto alert = Alert::make();
+    alert->setMessageText(quotedDisplayName() + " was saved without files that went with its old folder.");
+    alert->setInformativeText(lost + " They were no longer there to be copied when the folder was deleted or moved to another disk.");
+    alert->addButton("OK");
+    alert->setAlertStyle(Alert::Style::informational);
+    alert->beginSheetModal(windowForSheet(), [](Alert::ModalResponse) {});
 }
 
 void KVDocument::fileChangedElsewhere(const std::string& relativePath)

@@ -52,7 +52,7 @@ public:
     // The zip format always; the folder format only while Alt is held at the moment of asking.
     bool isNativeType(const std::string& type) const override;
     void read(const Path& url, const std::string& type) override;
-    void save(const Path& url, const std::string& type, SaveOperation operation, Completion completion) override;
+    void save(const Path& requestedURL, const std::string& type, SaveOperation operation, Completion completion) override;
     void writeSafely(const Path& url, const std::string& type, SaveOperation operation) override;
     void updateChangeCount(const ChangeCountToken& token, SaveOperation operation) override;
     using PDBaseDocument::updateChangeCount;
@@ -107,6 +107,10 @@ public:
 
 protected:
     void fileURLDidChange(const std::optional<Path>& oldURL) override;
+    // A folder worked in place that went to the Trash or was deleted: the work goes on in a
+    // working copy of what is left of it (a turn later: a write may be under way).
+    void fileDidGo(const std::optional<Path>& trashedTo) override;
+    std::string whatWentWithFile() const override;
 
 private:
     KVDocument();
@@ -124,6 +128,12 @@ private:
     void saveAs(const Path& url, const std::string& type);
     void saveAsFolder(const Path& url, std::shared_ptr<KVDocumentArchive> archive);
     void switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archive);
+    // The folder worked in place is gone: a working copy of what can still be read of it takes
+    // its place, with the page's document as the one that counts; what could not be copied is
+    // remembered to be told. Nothing when the folder is not gone or was replaced already.
+    void takeWorkingCopyOfGoneFolder();
+    // Tells, after a save as, which files went with the old folder and are not in the new file.
+    void tellFilesLeftBehind();
     void writeToFileArchive(const Path& url);
     // Writes the container into `archive` off the main thread, the main loop turning meanwhile;
     // the files in `replacing` with that content.
@@ -172,6 +182,9 @@ private:
     // An autosave writes the package from the working folder without the page's latest data.
     bool isSavingWithoutPageData_ = false;
     std::optional<Path> storedAutosavedContentsFileURL_;
+    // Files of a folder worked in place that went with it (deleted, moved to another disk) and
+    // could not be copied into its working copy; told at the next save as.
+    std::vector<std::string> filesLeftBehind_;
     std::vector<std::shared_ptr<MainQueue::Timer>> pendingAlerts_;
 };
 

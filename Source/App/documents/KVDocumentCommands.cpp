@@ -201,6 +201,7 @@ void KVDocument::showProjectLog()
 
 std::optional<std::string> KVDocument::nimbetDocumentDidReceiveImageData(const std::string& data)
 {
+    takeWorkingCopyOfGoneFolder();
     // A closed document, or one whose read failed, has nowhere to put it.
     if (!container_->isValid())
         return std::nullopt;
@@ -213,6 +214,7 @@ std::optional<std::string> KVDocument::nimbetDocumentDidReceiveImageData(const s
 
 std::optional<std::string> KVDocument::nimbetDocumentDidReceiveAssetData(const std::string& data, const std::string& preferredName)
 {
+    takeWorkingCopyOfGoneFolder();
     if (!container_->isValid())
         return std::nullopt;
     try {
@@ -255,6 +257,7 @@ int KVDocument::openPastedImage(const fs::path& url)
 
 void KVDocument::nimbetReadImagesFromPasteboard(const std::map<std::string, fs::path>& images)
 {
+    takeWorkingCopyOfGoneFolder();
     for (const auto& [name, url] : images) {
         if (!container_->isValid())
             return;

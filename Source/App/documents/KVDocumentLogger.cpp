@@ -145,7 +145,8 @@ void append(const fs::path& path, const std::string& bytes)
 } // namespace
 
 struct KVDocumentLogger::State {
-    fs::path fileURL;
+    // Under the mutex: the folder may move while the queue writes.
+    std::optional<fs::path> fileURL;
     std::mutex mutex;
     std::string buffer;
     bool shouldFlush = true;
@@ -154,18 +155,29 @@ struct KVDocumentLogger::State {
     void flush()
     {
         std::string bytes;
+        std::optional<fs::path> output;
         {
             std::lock_guard lock(mutex);
             bytes.swap(buffer);
             shouldFlush = true;
+            output = fileURL;
         }
-        append(fileURL, bytes);
+        if (output)
+            append(*output, bytes);
     }
 
     // Keeps the last MiB of the file, whole lines only, with tokens hidden; written through a
     // temporary file, so that a crash leaves the old or the new log.
     void cutAndHide()
     {
+        std::optional<fs::path> output;
+        {
+            std::lock_guard lock(mutex);
+            output = fileURL;
+        }
+        if (!output)
+            return;
+        const fs::path& fileURL = *output;
         int fd = ::open(fileURL.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             return;
@@ -223,9 +235,16 @@ KVDocumentLogger::~KVDocumentLogger()
     LogQueue::shared().after(std::chrono::milliseconds(0), [state = state_] { state->flush(); });
 }
 
-const fs::path& KVDocumentLogger::fileURL() const
+fs::path KVDocumentLogger::fileURL() const
 {
-    return state_->fileURL;
+    std::lock_guard lock(state_->mutex);
+    return state_->fileURL.value_or(fs::path());
+}
+
+void KVDocumentLogger::moveTo(std::optional<fs::path> output)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->fileURL = std::move(output);
 }
 
 void KVDocumentLogger::log(const LogMessage& message)

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +35,10 @@ public:
     // One batch: a message whose id was in the previous batch that carried ids is dropped.
     void log(const std::vector<LogMessage>& messages);
 
-    const std::filesystem::path& fileURL() const;
+    std::filesystem::path fileURL() const;
+    // The log file's folder moved: the lines still to be written go to `output` (none: they are
+    // dropped, the folder being gone).
+    void moveTo(std::optional<std::filesystem::path> output);
     // Writes the buffer now and returns once everything logged so far is in the file.
     void waitUntilWritten();
 

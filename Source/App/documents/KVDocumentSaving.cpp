@@ -106,8 +106,17 @@ std::weak_ptr<KVDocument> KVDocument::weakThis()
     return std::static_pointer_cast<KVDocument>(shared_from_this());
 }
 
-void KVDocument::save(const Path& url, const std::string& type, SaveOperation operation, Completion completion)
+void KVDocument::save(const Path& requestedURL, const std::string& type, SaveOperation operation, Completion completion)
 {
+    Path url = requestedURL;
+    // A folder worked in place that moved or went a moment ago, its report still on its way:
+    // taken now, before anything is written into it. A moved one is saved where it went.
+    if (container_->projectDirectoryIsOrigin() && fileURL() && !isFileGone()) {
+        const Path before = *fileURL();
+        if (takeFileDepartureNow() && url == before)
+            url = *fileURL();
+    }
+    takeWorkingCopyOfGoneFolder();
     auto session = std::make_shared<SaveSession>();
     session->url = url;
     session->type = type;
@@ -233,6 +242,8 @@ void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::
         if (!error)
             error = session.writeError->error();
     }
+    if (!error && session.operation == SaveOperation::saveAs)
+        tellFilesLeftBehind();
     session.finish(std::move(error));
     if (session.hadNoFileURL && fileURL()) {
         const auto projectId = metricsProjectId();
@@ -473,6 +484,7 @@ void KVDocument::revert(const Path& url, const std::string& type)
 
 Document::Path KVDocument::writeDraftCopy(const std::string& name)
 {
+    takeWorkingCopyOfGoneFolder();
     // The copy takes what the editor shows, as the page hands it over, beside the working
     // folder's other files. Nothing is written into the folder first: it may be the user's own,
     // on a full disk, or hold another program's version that the user has not decided on.
@@ -511,6 +523,9 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
     try {
         auto draft = Document::writeDraftCopy(name);
         reset();
+        if (!filesLeftBehind_.empty())
+            RKLog("The draft " + draft.string() + " of " + displayName() + " lacks what went with its folder. " + whatWentWithFile(),
+                  RKLogKind::general);
         return draft;
     } catch (...) {
         reset();

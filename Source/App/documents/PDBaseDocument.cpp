@@ -188,6 +188,14 @@ void PDBaseDocument::didChangeContainer()
     updateServerMount();
 }
 
+void PDBaseDocument::projectDidMove()
+{
+    updateServerMount();
+    // The page that has the project already reads it again through the same server.
+    if (serverLocalUrl_ && !pendingEditorURL_)
+        nimbetViewController_->updateProjectWithURL(*serverLocalUrl_);
+}
+
 void PDBaseDocument::addPackage(const std::string& name, bool isDevDependency)
 {
     if (serverController_)

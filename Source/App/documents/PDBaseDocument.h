@@ -65,6 +65,9 @@ public:
     void updateServerMount();
     // After the subclass took a new container: the preview reloads, the server learns the folder.
     void didChangeContainer();
+    // After the project folder moved: the server serves it from its new place, the preview
+    // reloads, and the editor is handed the project again.
+    void projectDidMove();
     virtual void serverControllerStateDidUpdate() { }
     virtual void serverControllerDidReceiveLog(const Notification& notification) { (void)notification; }
     void addPackage(const std::string& name, bool isDevDependency);

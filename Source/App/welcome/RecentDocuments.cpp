@@ -239,10 +239,42 @@ void RecentDocuments::noteNewRecentDocumentURL(const fs::path& path)
     list.insert(list.begin(), normal);
     if (list.size() > maximumRecentDocumentCount)
         list.resize(maximumRecentDocumentCount);
+    writeList(list);
+    noteInStore(normal);
+}
+
+void RecentDocuments::documentURLDidMove(const fs::path& from, const fs::path& to)
+{
+    std::error_code error;
+    const fs::path oldPath = withoutTrailingSlash(fs::absolute(from, error).lexically_normal());
+    const fs::path newPath = withoutTrailingSlash(fs::absolute(to, error).lexically_normal());
+    if (error)
+        return;
+    auto list = readList();
+    if (!list)
+        return;
+    auto listed = std::find(list->begin(), list->end(), oldPath);
+    if (listed == list->end())
+        return;
+    *listed = newPath;
+    // Listed once: where it was noted under its new place before, that entry goes.
+    for (auto other = list->begin(); other != list->end();)
+        other = other != listed && *other == newPath ? list->erase(other) : std::next(other);
+    writeList(*list);
+    gchar* oldURI = g_filename_to_uri(oldPath.c_str(), nullptr, nullptr);
+    gchar* newURI = g_filename_to_uri(newPath.c_str(), nullptr, nullptr);
+    if (oldURI && newURI && !gtk_recent_manager_move_item(store_.get(), oldURI, newURI, nullptr))
+        noteInStore(newPath);
+    g_free(oldURI);
+    g_free(newURI);
+}
+
+void RecentDocuments::writeList(const std::vector<fs::path>& list) const
+{
+    std::error_code error;
     fs::create_directories(listFile_.parent_path(), error);
     if (auto failure = FileSystem::atomicWriteBeneath(listFile_.parent_path(), listFile_.filename(), encodeList(list)))
         RKLog("The recent documents list " + listFile_.string() + " could not be written: " + failure->localizedDescription, RKLogKind::general);
-    noteInStore(normal);
 }
 
 void RecentDocuments::noteInStore(const fs::path& path)

@@ -61,6 +61,9 @@ public:
     std::vector<std::filesystem::path> recentDocumentURLs() const;
     // Makes the project at `path` the most recent one, in our list and in the store.
     void noteNewRecentDocumentURL(const std::filesystem::path& path);
+    // A listed project moved from `from` to `to`: listed there now, in the same place; the
+    // store's item follows. Nothing when `from` is not listed.
+    void documentURLDidMove(const std::filesystem::path& from, const std::filesystem::path& to);
 
     GtkRecentManager* store() const { return store_.get(); }
     const std::string& applicationName() const { return applicationName_; }
@@ -90,6 +93,8 @@ private:
     bool moveUnreadableListAside() const;
     std::vector<std::filesystem::path> storeDocumentURLs() const;
     void noteInStore(const std::filesystem::path& path);
+    // Writes `list` whole, or logs why it could not.
+    void writeList(const std::vector<std::filesystem::path>& list) const;
 
     GObjectRef<GtkRecentManager> store_;
     std::string applicationName_;

@@ -314,7 +314,9 @@ void Document::watchFile()
             // Off the watcher's own call: the new URL replaces the watcher.
             MainQueue::async(ifAlive(weak, [to](Document& self) { self.fileWasMoved(to); }));
         },
-        [weak](bool trashed) { MainQueue::async(ifAlive(weak, [trashed](Document& self) { self.fileWasRemoved(trashed); })); });
+        [weak](const DocumentFileWatcher::Departure& gone) {
+            MainQueue::async(ifAlive(weak, [gone](Document& self) { self.fileWasRemoved(gone); }));
+        });
 }
 
 void Document::fileWasMoved(const Path& to)
@@ -323,17 +325,21 @@ void Document::fileWasMoved(const Path& to)
         return;
     // The file moved: its identity went along (a rename keeps the inode).
     fileGone_.reset();
+    const Path from = *fileURL_;
     setFileURL(to);
-    if (controller())
-        controller()->saveRestorationState();
+    if (auto* controller = this->controller()) {
+        controller->recentDocumentURLDidMove(from, to);
+        controller->saveRestorationState();
+    }
 }
 
-void Document::fileWasRemoved(bool trashed)
+void Document::fileWasRemoved(const DocumentFileWatcher::Departure& gone)
 {
     if (closed_ || !fileURL_ || fileGone_)
         return;
-    fileGone_ = trashed ? "was moved to the Trash" : "was deleted";
+    fileGone_ = gone.trashed ? "was moved to the Trash" : "was deleted";
     g_message("The file of %s %s; it is not saved there again", displayName().c_str(), fileGone_->c_str());
+    fileDidGo(gone.trashedTo);
 }
 
 bool Document::takeFileDepartureNow()
@@ -346,7 +352,7 @@ bool Document::takeFileDepartureNow()
     if (gone->movedTo)
         fileWasMoved(*gone->movedTo);
     else
-        fileWasRemoved(gone->trashed);
+        fileWasRemoved(*gone);
     return bool(gone->movedTo);
 }
 

@@ -214,6 +214,17 @@ protected:
 
     // After every change of the file URL, with the URL before.
     virtual void fileURLDidChange(const std::optional<Path>& oldURL) { (void)oldURL; }
+    // The file went to the Trash (lying there at `trashedTo`, when known) or was deleted: no
+    // save writes it again. Called once, after the document took note.
+    virtual void fileDidGo(const std::optional<Path>& trashedTo) { (void)trashedTo; }
+    // What went with the file and is no longer in the document, said after why no save writes
+    // the file (empty: nothing).
+    virtual std::string whatWentWithFile() const { return {}; }
+    // Before a write at the file's path: takes a move or removal that the monitor has not
+    // reported yet. True when the file moved (fileURL() is where it went).
+    bool takeFileDepartureNow();
+    // Whether the file went to the Trash or was deleted since it was last saved.
+    bool isFileGone() const { return fileGone_.has_value(); }
     virtual void documentEditedDidChange() { }
     // Whether a save to `url` must first check that nobody else changed the file.
     virtual bool checksFileBeforeOverwriting(const Path& url) const;
@@ -235,10 +246,7 @@ private:
     void autosaveTimerDidSave(std::optional<Error> error);
     void watchFile();
     void fileWasMoved(const Path& to);
-    void fileWasRemoved(bool trashed);
-    // Before a write at the file's path: takes a move or removal that the monitor has not
-    // reported yet. True when the file moved (fileURL() is where it went).
-    bool takeFileDepartureNow();
+    void fileWasRemoved(const DocumentFileWatcher::Departure& gone);
     // Why no save writes the file where it was (see fileGone_), as the user hears it.
     Error fileGoneError() const;
     // The steps of closing with unsaved work.

@@ -123,6 +123,12 @@ public:
     // ---- Recent documents ----
 
     virtual void noteNewRecentDocumentURL(const Path& url) { (void)url; }
+    // A document's file moved: the list names it where it is now, in the same place.
+    virtual void recentDocumentURLDidMove(const Path& from, const Path& to)
+    {
+        (void)from;
+        (void)to;
+    }
     void noteNewRecentDocument(const Document& document);
 
     // ---- Autosaving and drafts ----

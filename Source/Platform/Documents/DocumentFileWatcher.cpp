@@ -125,7 +125,7 @@ void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEve
         moved(*gone->movedTo);
     } else if (removed_) {
         auto removed = removed_;
-        removed(gone->trashed);
+        removed(*gone);
     }
 }
 
@@ -152,8 +152,8 @@ std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departure(con
     if (!to || *to == path_)
         return std::nullopt;
     if (isInTrash(*to))
-        return Departure{std::nullopt, true};
-    return Departure{*to, false};
+        return Departure{std::nullopt, true, *to};
+    return Departure{*to, false, std::nullopt};
 }
 
 } // namespace kx

@@ -19,9 +19,17 @@ namespace kx {
 
 class DocumentFileWatcher {
 public:
+    // What became of the item that left the path: moved to `movedTo`, else to a Trash folder
+    // (`trashed`, where it lies there in `trashedTo`) or deleted.
+    struct Departure {
+        std::optional<std::filesystem::path> movedTo;
+        bool trashed = false;
+        std::optional<std::filesystem::path> trashedTo;
+    };
+
     using Moved = std::function<void(const std::filesystem::path& to)>;
-    // The item left its path for a Trash folder (`trashed`) or was deleted.
-    using Removed = std::function<void(bool trashed)>;
+    // The item left its path for a Trash folder or was deleted.
+    using Removed = std::function<void(const Departure& gone)>;
 
     // Nothing is watched when the monitor cannot be made (the error is ignored: a document
     // whose file is not watched still saves safely, it only misses renames).
@@ -37,12 +45,6 @@ public:
     // when the monitor's report of it arrives, which may come after a move of it).
     void itemWasReplaced() { holdItem(); }
 
-    // What became of the item that left the path: moved to `movedTo`, else to a Trash folder
-    // (`trashed`) or deleted.
-    struct Departure {
-        std::optional<std::filesystem::path> movedTo;
-        bool trashed = false;
-    };
     // For a caller about to write at the path: whether the item left it, as the held item tells
     // now. The monitor's report may still be on its way (inotify holds back the first half of
     // a move for its second, and the report then waits for the main loop). None while the item,

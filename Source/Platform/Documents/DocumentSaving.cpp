@@ -115,8 +115,10 @@ void Document::askToOverwriteChangedFile(SaveOperation operation, std::function<
 
 Error Document::fileGoneError() const
 {
-    return Error("NSCocoaErrorDomain", 4, "The file of the document " + quotedDisplayName() + " " + fileGone_.value_or("was deleted") + ".",
-                 "", "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else.");
+    std::string description = "The file of the document " + quotedDisplayName() + " " + fileGone_.value_or("was deleted") + ".";
+    if (const auto lost = whatWentWithFile(); !lost.empty())
+        description += " " + lost;
+    return Error("NSCocoaErrorDomain", 4, description, "", "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else.");
 }
 
 void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion,

@@ -36,6 +36,8 @@ public:
     // another container may be under way, so only old leftovers go.
     void removeStaleStaging() const;
     std::filesystem::path folder() const;
+    // The project folder moved: later backups go into its new place.
+    void projectDirectoryDidMove(std::filesystem::path to) { projectDirectory_ = std::move(to); }
 
     // The part of `project` a backup carries.
     static std::shared_ptr<KVDocumentArchive> view(const KVDocumentArchive& project);

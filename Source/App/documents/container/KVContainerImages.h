@@ -19,6 +19,10 @@ public:
 
     explicit KVContainerImages(std::filesystem::path projectDirectory);
 
+    // The project folder moved: images are stored in its new place (jobs under way finish
+    // with the old one's paths, which fail, and are made again by the next links).
+    void projectDirectoryDidMove(std::filesystem::path to) { projectDirectory_ = std::move(to); }
+
     // Stores image bytes once per content under "design/images" (a PDF page as a PNG
     // rendering) and returns the file name; not yet flushed to disk. Throws
     // unsupportedImageFormat or an Error.

@@ -232,6 +232,17 @@ void KVContainerLockFile::refresh()
     take();
 }
 
+void KVContainerLockFile::folderDidMove(const fs::path& to)
+{
+    if (auto found = registry().find(key_); found != registry().end() && found->second.lock().get() == this)
+        registry().erase(found);
+    folder_ = to;
+    key_ = keyOf(to);
+    // A lock of the new place taken meanwhile by another container of ours stays that one's.
+    if (registry()[key_].expired())
+        registry()[key_] = weak_from_this();
+}
+
 void KVContainerLockFile::release()
 {
     // A lock that was refused, or that could not be written, was never ours to give back.

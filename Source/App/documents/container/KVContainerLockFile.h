@@ -13,7 +13,7 @@
 
 namespace kx {
 
-class KVContainerLockFile {
+class KVContainerLockFile : public std::enable_shared_from_this<KVContainerLockFile> {
 public:
     static constexpr const char* fileName = ".korvel-lock";
 
@@ -33,6 +33,10 @@ public:
     // After the folder was replaced or the file removed under us: takes the lock of the file
     // now at its place (written anew when missing). Throws like acquire.
     void refresh();
+
+    // The folder moved (renamed, or to the Trash) with the lock file in it: the lock is that
+    // file there from now on, given back there.
+    void folderDidMove(const std::filesystem::path& to);
 
     const std::filesystem::path& folder() const { return folder_; }
     // True while the file lock is held (false where the file system has none).

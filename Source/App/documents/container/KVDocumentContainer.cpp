@@ -273,7 +273,8 @@ void KVDocumentContainer::addServerStateObserver()
 void KVDocumentContainer::invalidate()
 {
     containerOnMainThread("invalidate() runs on the main thread");
-    if (isValid_) {
+    // A folder gone to the Trash or away is not touched again.
+    if (isValid_ && !projectDirectoryIsGone_) {
         auto discarded = projectRelativePathsToDiscard();
         for (const auto& path : discarded)
             remove(path);

@@ -100,6 +100,26 @@ public:
     // unsaved work). Throws the file system's error.
     void deleteContainer(bool toTrash);
 
+    // ---- A folder worked in place that moves or goes ----
+
+    // The user's folder moved to `to` (renamed, or moved on the same disk): the container works
+    // on in its new place, its archive, path prefix, lock file, log, backups, images and file
+    // watch with it.
+    void projectDirectoryDidMove(const std::filesystem::path& to);
+    // The user's folder went to the Trash (lying at `trashedTo`) or was deleted: nothing is
+    // written into it again, nor where it was, also when the container is invalidated. The
+    // container still reads from where the folder lies.
+    void projectDirectoryDidGo(const std::optional<std::filesystem::path>& trashedTo);
+    bool projectDirectoryIsGone() const { return projectDirectoryIsGone_; }
+    // Asked before pending changes are written into a folder worked in place: the owner makes
+    // sure that the folder is still where the container has it (a move or removal whose report
+    // is still on its way), and says so through the two calls above.
+    std::function<void()> projectDirectoryMayHaveMoved;
+    const std::shared_ptr<KVDocumentArchive>& projectDirectoryArchive() const { return projectDirectoryArchive_; }
+    // The files of the project as the container knows them: those of the last read or save and
+    // those seen since, data sources and discardable items left out.
+    std::set<std::string> knownFiles() const;
+
     // ---- Change tracking, data sources, writing ----
 
     // Pending data in a data source, or files that differ from the user's file.
@@ -227,6 +247,8 @@ private:
     // that is no work for the main loop); otherwise they exist when this returns.
     void addMissingCachedImages(const std::string& name, const ManifestEntries& manifest, bool flushImage, bool linkInBackground);
     void addMissingCachedImages(bool manifestIsCurrent);
+    // Links and copies for each image of `files` straight in the images folder, in the background.
+    void linkCachedImages(const ManifestEntries& files);
 
     // Discardable items
     // Reads the document on a worker and marks the images and assets it no longer names; then
@@ -244,6 +266,7 @@ private:
     std::filesystem::path uuidDirectory_;
     std::filesystem::path projectDirectory_;
     bool projectDirectoryIsOrigin_ = false;
+    bool projectDirectoryIsGone_ = false;
     // The working folder's history, as far as its removal goes: one this container found and
     // never filled may hold the only copy of earlier work.
     enum class WorkingFolder {

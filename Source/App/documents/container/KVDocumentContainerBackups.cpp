@@ -19,7 +19,19 @@ void KVDocumentContainer::scheduleBackup()
 
 void KVDocumentContainer::backup(std::function<void()> completion)
 {
+    // A folder gone to the Trash or away gets no backups written into it.
+    if (projectDirectoryIsGone_) {
+        if (completion)
+            completion();
+        return;
+    }
     writeChanges([self = shared_from_this(), completion = std::move(completion)](std::optional<KVDocumentError>) mutable {
+        // It may have gone while the changes were written.
+        if (self->projectDirectoryIsGone_) {
+            if (completion)
+                completion();
+            return;
+        }
         auto view = KVContainerBackups::view(*self->projectDirectoryArchive_);
         KVContainerBackups::list(view, [self, view, completion = std::move(completion)](KVContainerBackups::Listing listing) mutable {
             self->backupListed(std::move(view), std::move(listing), std::move(completion));

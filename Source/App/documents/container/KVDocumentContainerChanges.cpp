@@ -1,6 +1,7 @@
 // Change tracking, data sources and writing of pending data.
 #include "App/documents/container/KVDocumentContainer.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 #include "App/archive/KVArchivePath.h"
@@ -130,6 +131,17 @@ void KVDocumentContainer::writeChanges(WriteCompletion completion)
 {
     containerOnMainThread("writeChanges runs on the main thread");
     containerPrecondition(isValid_, "writeChanges needs a valid container");
+    // A folder worked in place that moved or went a moment ago, its report still on its way: the
+    // owner hears of it first (a move is then followed), and nothing is written where it was.
+    if (projectDirectoryIsOrigin_ && !projectDirectoryIsGone_ && projectDirectoryMayHaveMoved)
+        projectDirectoryMayHaveMoved();
+    if (projectDirectoryIsGone_ || !isValid_) {
+        auto cause = Error::fromErrno(ENOENT, "The project folder " + projectDirectory_.filename().string() + " is no longer there");
+        MainQueue::async([completion = std::move(completion), cause] {
+            completion(KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, cause));
+        });
+        return;
+    }
     // What another program wrote a moment ago, not heard of yet, is heard of first: a file of
     // theirs is then held or being read, and not written over below.
     watch_.reportWaitingChanges();

@@ -68,9 +68,14 @@ void KVDocumentContainer::addMissingCachedImages(bool manifestIsCurrent)
         log("Can’t generate image cache links without manifest for " + projectDirectoryArchive_->backing()->url().string());
         return;
     }
+    linkCachedImages(*manifest->files);
+}
+
+void KVDocumentContainer::linkCachedImages(const ManifestEntries& manifest)
+{
     addCachedImageDimensionDirectories();
     const std::string prefix = std::string(KVDocumentArchive::relativePathForImages) + "/";
-    const auto files = *manifest->files;
+    const auto files = manifest;
     for (auto it = files.lower_bound(prefix); it != files.end() && it->first.starts_with(prefix); ++it) {
         const std::string name = it->first.substr(prefix.size());
         if (name.find('/') == std::string::npos)

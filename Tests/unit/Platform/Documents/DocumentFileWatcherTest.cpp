@@ -16,12 +16,16 @@ using namespace std::chrono_literals;
 
 struct Watched {
     explicit Watched(const fs::path& path)
-        : watcher(path, [this](const fs::path& to) { movedTo = to; }, [this](bool inTrash) { removed = inTrash; })
+        : watcher(path, [this](const fs::path& to) { movedTo = to; }, [this](const kx::DocumentFileWatcher::Departure& gone) {
+              removed = gone.trashed;
+              trashedTo = gone.trashedTo;
+          })
     {
     }
     kx::DocumentFileWatcher watcher;
     std::optional<fs::path> movedTo;
     std::optional<bool> removed; // true: to the Trash
+    std::optional<fs::path> trashedTo;
 };
 
 class DocumentFileWatcherTest : public ::testing::Test {
@@ -57,12 +61,15 @@ TEST_F(DocumentFileWatcherTest, TheTrashAndADeletionAreNoMoves)
     ASSERT_TRUE(kxtest::spinUntil([&] { return toTrash.removed.has_value(); }));
     EXPECT_TRUE(*toTrash.removed);
     EXPECT_FALSE(toTrash.movedTo);
+    // Where it lies in the Trash: what is still needed of it is read from there.
+    EXPECT_EQ(toTrash.trashedTo, folder / ".local/share/Trash/files/Trashed.korvelx");
 
     const fs::path deleted = file("Deleted.korvelx");
     Watched gone(deleted);
     fs::remove(deleted);
     ASSERT_TRUE(kxtest::spinUntil([&] { return gone.removed.has_value(); }));
     EXPECT_FALSE(*gone.removed);
+    EXPECT_FALSE(gone.trashedTo);
 }
 
 TEST_F(DocumentFileWatcherTest, AFileSavedOverThePathStaysTheDocumentsAndIsFollowedLater)

@@ -1,0 +1,268 @@
+// A folder project that the user renames, moves, puts in the Trash or deletes in the file
+// manager while it is open in the running application, with an edit made before and one made
+// after: the work is saved where the folder is now, or, once it is gone, wherever the user
+// saves it, with everything that could still be read of it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "ApplicationProcess.h"
+#include "ApplicationTests.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "support/ChildProcess.h"
+#include "support/ProjectServerSetup.h"
+#include "support/SmallDisk.h"
+#include "support/Spin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kxtest;
+using namespace std::chrono_literals;
+
+// Backups write the page's latest document into the project's working folder within a second,
+// so that the test sees when the page has an edit.
+const std::map<std::string, std::string> quickBackups = {{"KX_TEST_BACKUP_MS", "700"}};
+
+std::string fileText(const fs::path& file)
+{
+    return kx::FileSystem::readFile(file).value_or("");
+}
+
+// A folder project with an image and an asset that its second frame names (what a document
+// no longer names goes to the Trash when the project closes).
+fs::path makeFolderProject(const fs::path& project)
+{
+    writeFile(project / "design/document.json",
+              R"({"version":1,"frames":[{"id":"a","name":"Home","text":"Mine"},{"id":"b","name":"Pictures","text":"logo.png notes.txt"}]})");
+    writeFile(project / "design/images/logo.png", "the logo");
+    writeFile(project / "design/assets/notes.txt", "the notes");
+    fs::create_directories(project / ".git");
+    return project;
+}
+
+// The design's document in the working folder the application made for a project whose own
+// folder went (one under its cache folder); empty while there is none.
+std::string workingCopyDocument(const ApplicationHome& home)
+{
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(home.cache() / "com.korvel.x", ec))
+        if (item.path().filename().string().starts_with("Autosave-"))
+            if (auto text = fileText(item.path() / "container/design/document.json"); !text.empty())
+                return text;
+    return {};
+}
+
+// Types `text` into the editor of the window `title` (edited or not) until `landed` says that
+// the page has it: the title cannot tell where the backups keep the folder saved, or where the
+// document is edited already (and a key typed before a field has the focus goes nowhere).
+bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!Display::focusWindow(title) && !Display::focusWindow(title + " \u2014 Edited"))
+            return false;
+        Display::pressKey("Tab");
+        Display::typeText(text);
+        if (spinUntil(landed, 5s))
+            return true;
+    }
+    return false;
+}
+
+// Whether a text on screen in a window without a title (an alert) holds `part`; the texts seen
+// when none does.
+::testing::AssertionResult showsText(ApplicationProcess& app, const std::string& part)
+{
+    std::string seen;
+    if (spinUntil([&] {
+            seen.clear();
+            for (const auto& item : app.clickables())
+                if (item.kind == "text" && item.window == "(untitled)") {
+                    if (item.name.find(part) != std::string::npos)
+                        return true;
+                    seen += "[" + item.name + "]";
+                }
+            return false;
+        }, windowTimeout))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no text holds " << part << ": " << seen;
+}
+
+std::string openDocumentsState(const ApplicationHome& home)
+{
+    return fileText(home.data() / "com.korvel.x" / "OpenDocuments.json");
+}
+
+} // namespace
+
+TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWhereItIsAndReopensThere)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    ApplicationHome home;
+    const fs::path before = makeFolderProject(home.folder / "Before");
+    const fs::path renamed = home.folder / "After";
+    const fs::path moved = home.folder / "moved" / "After";
+    {
+        ApplicationProcess app(home, applicationBackend().url());
+        ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, before));
+        ASSERT_TRUE(typeIntoEditor("Before", "Early"));
+
+        // Renamed in the file manager: the window follows, and Ctrl+S saves the edit there.
+        fs::rename(before, renamed);
+        ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("After \u2014 Edited"); }, windowTimeout));
+        Display::pressControl('s');
+        ASSERT_TRUE(spinUntil([&] { return Display::hasVisibleWindow("After"); }, windowTimeout));
+        EXPECT_NE(fileText(renamed / "design/document.json").find("Early"), std::string::npos) << fileText(renamed / "design/document.json");
+        EXPECT_FALSE(fs::exists(before));
+        EXPECT_EQ(fileText(renamed / ".korvel-lock"), std::to_string(app.pid()));
+
+        // Edited again, then moved into another folder: the edit is saved there, and so is one
+        // made after the move, by the autosave of quitting.
+        ASSERT_TRUE(typeIntoEditor("After", "Later"));
+        fs::create_directories(moved.parent_path());
+        fs::rename(renamed, moved);
+        ASSERT_TRUE(spinUntil([&] { return openDocumentsState(home).find(moved.string()) != std::string::npos; }, windowTimeout));
+        ASSERT_TRUE(Display::focusWindow("After \u2014 Edited"));
+        Display::pressControl('s');
+        ASSERT_TRUE(spinUntil([&] { return fileText(moved / "design/document.json").find("Later") != std::string::npos; }, windowTimeout));
+        ASSERT_TRUE(spinUntil([&] { return Display::hasVisibleWindow("After"); }, windowTimeout));
+        ASSERT_TRUE(typeIntoEditor("After", "Last"));
+        Display::pressControl('q');
+        ASSERT_TRUE(app.waitForExit(windowTimeout));
+        EXPECT_EQ(app.status(), 0);
+    }
+    EXPECT_NE(fileText(moved / "design/document.json").find("Last"), std::string::npos) << fileText(moved / "design/document.json");
+    EXPECT_EQ(fileText(moved / "design/images/logo.png"), "the logo");
+    EXPECT_EQ(fileText(moved / "design/assets/notes.txt"), "the notes");
+    // The lock went with the application; the log followed the folder; nothing came back where
+    // it was.
+    EXPECT_FALSE(fs::exists(moved / ".korvel-lock"));
+    EXPECT_NE(fileText(moved / ".project.log").find("moved from"), std::string::npos);
+    EXPECT_FALSE(fs::exists(before));
+    EXPECT_FALSE(fs::exists(renamed));
+    const std::string recents = fileText(home.data() / "com.korvel.x" / "RecentDocuments.txt");
+    EXPECT_NE(recents.find(moved.string()), std::string::npos) << recents;
+    EXPECT_EQ(recents.find(before.string()), std::string::npos) << recents;
+
+    // The next launch opens it from where it is now, saved.
+    ApplicationProcess again(home, applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("After"); }, windowTimeout));
+    EXPECT_FALSE(Display::hasVisibleWindow("After \u2014 Edited"));
+    again.signal(SIGTERM);
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
+}
+
+TEST(ApplicationFolderMoves, AFolderProjectPutInTheTrashIsNotWrittenAgainAndIsSavedAsWithEverything)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    ApplicationHome home;
+    const fs::path project = makeFolderProject(home.folder / "Binned");
+    const fs::path trashed = home.data() / "Trash" / "files" / "Binned";
+    const fs::path kept = home.folder / "Kept.korvelx";
+    ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+    ASSERT_TRUE(typeUntil("Binned", "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }));
+
+    // To the Trash, as the file manager does; then an edit.
+    fs::create_directories(trashed.parent_path());
+    fs::rename(project, trashed);
+    const auto inTheTrash = visibleFiles(trashed);
+    ASSERT_TRUE(spinUntil([&] { return !workingCopyDocument(home).empty(); }, windowTimeout));
+    ASSERT_TRUE(typeUntil("Binned", "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }));
+
+    // Ctrl+S says why it asks where, then saves there, with the images and assets.
+    Display::pressControl('s');
+    auto ok = app.waitForClickable("button", "(untitled)", "OK");
+    ASSERT_TRUE(ok);
+    ASSERT_TRUE(showsText(app, "The file of the document \u201CBinned\u201D was moved to the Trash."));
+    Display::click(*ok);
+    ASSERT_TRUE(saveThroughTheOpenPanel(app, kept));
+    ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Kept"); }, windowTimeout));
+    EXPECT_NE(storedDocument(kept).find("Later"), std::string::npos) << storedDocument(kept);
+    EXPECT_EQ(runProgram({"unzip", "-p", kept.string(), "design/images/logo.png"}).output, "the logo");
+    EXPECT_EQ(runProgram({"unzip", "-p", kept.string(), "design/assets/notes.txt"}).output, "the notes");
+    // The Trash holds the folder as it went there, and nothing came back at its old place.
+    kxtest::spinFor(1500ms);
+    EXPECT_EQ(visibleFiles(trashed), inTheTrash);
+    EXPECT_FALSE(fs::exists(project));
+    Display::pressControl('q');
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+
+    ApplicationProcess again(home, applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Kept"); }, windowTimeout));
+    EXPECT_NE(storedDocument(kept).find("Later"), std::string::npos);
+    again.signal(SIGTERM);
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
+}
+
+TEST(ApplicationFolderMoves, ADeletedFolderProjectKeepsThePagesDocumentAsADraftAndSaysWhatWentWithIt)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    ApplicationHome home;
+    const fs::path project = makeFolderProject(home.folder / "Gone");
+    ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+    ASSERT_TRUE(typeUntil("Gone", "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }));
+
+    // Deleted as rm -r does, while the application may still be writing a backup into it.
+    std::error_code ec;
+    for (int attempt = 0; attempt < 20 && fs::exists(project); ++attempt)
+        fs::remove_all(project, ec);
+    ASSERT_FALSE(fs::exists(project)) << ec.message();
+    ASSERT_TRUE(spinUntil([&] { return workingCopyDocument(home).find("Early") != std::string::npos; }, windowTimeout));
+    ASSERT_TRUE(typeUntil("Gone", "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }));
+
+    // Quitting asks, naming what went with the folder; quitting anyway keeps a draft of the rest.
+    Display::pressControl('q');
+    ASSERT_TRUE(showsText(app, "\u201Cdesign/images/logo.png\u201D"));
+    auto quitAnyway = app.waitForClickable("button", "(untitled)", "Quit Anyway");
+    ASSERT_TRUE(quitAnyway);
+    Display::click(*quitAnyway);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_FALSE(fs::exists(project));
+    const auto kept = drafts(home);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(storedDocument(kept.front()).find("Later"), std::string::npos) << storedDocument(kept.front());
+
+    ApplicationProcess again(home, applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Gone (unsaved changes) \u2014 Edited"); }, windowTimeout));
+    again.signal(SIGTERM);
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
+}
+
+TEST(ApplicationFolderMoves, AFolderProjectMovedToAnotherDiskCountsAsDeletedAndItsSaveAsSaysWhatIsMissing)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    ApplicationHome home;
+    SmallDisk disk(home.folder / "disk", 4 << 20);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here (no rights to)";
+    const fs::path project = makeFolderProject(home.folder / "Away");
+    const fs::path kept = home.folder / "Here.korvelx";
+    ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
+    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
+    ASSERT_TRUE(typeUntil("Away", "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }));
+
+    // mv copies it to the other disk, then deletes it here.
+    ASSERT_EQ(runProgram({"mv", project.string(), (home.folder / "disk").string()}).status, 0);
+    ASSERT_TRUE(spinUntil([&] { return workingCopyDocument(home).find("Early") != std::string::npos; }, windowTimeout));
+    ASSERT_TRUE(typeUntil("Away", "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }));
+
+    Display::pressControl('s');
+    auto ok = app.waitForClickable("button", "(untitled)", "OK");
+    ASSERT_TRUE(ok);
+    ASSERT_TRUE(showsText(app, "The file of the document \u201CAway\u201D was deleted."));
+    Display::click(*ok);
+    ASSERT_TRUE(saveThroughTheOpenPanel(app, kept));
+    // Saved, and told which files it lacks.
+    ASSERT_TRUE(showsText(app, "\u201CHere\u201D was saved without files that went with its old folder."));
+    EXPECT_TRUE(showsText(app, "\u201Cdesign/assets/notes.txt\u201D"));
+    EXPECT_NE(storedDocument(kept).find("Later"), std::string::npos) << storedDocument(kept);
+    EXPECT_FALSE(fs::exists(project));
+    EXPECT_EQ(fileText(home.folder / "disk/Away/design/images/logo.png"), "the logo");
+    app.signal(SIGTERM);
+    ASSERT_TRUE(app.waitForExit(windowTimeout));
+}
