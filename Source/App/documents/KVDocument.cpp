@@ -13,6 +13,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/RunLoopWait.h"
 #include "Platform/Foundation/Uuid.h"
 #include "Platform/UI/Alert.h"
 
@@ -256,7 +257,20 @@ void KVDocument::fileDidGo(const std::optional<Path>& trashedTo)
     if (!container_->isValid() || !container_->projectDirectoryIsOrigin())
         return;
     container_->projectDirectoryDidGo(trashedTo);
-    MainQueue::async(ifAlive(weakThis(), &KVDocument::takeWorkingCopyOfGoneFolder));
+    takeWorkingCopyOfGoneFolderSoon();
+}
+
+void KVDocument::takeWorkingCopyOfGoneFolderSoon()
+{
+    // Not under a save that waits for its container: that save ends first (it fails, the folder
+    // being gone), and every save and draft takes the copy itself before it starts.
+    const auto delay = archiveWriteInProgress_ || RunLoopWait::isWaiting() ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0);
+    MainQueue::after(delay, ifAlive(weakThis(), [](KVDocument& self) {
+        if (self.archiveWriteInProgress_ || RunLoopWait::isWaiting())
+            self.takeWorkingCopyOfGoneFolderSoon();
+        else
+            self.takeWorkingCopyOfGoneFolder();
+    }));
 }
 
 void KVDocument::takeWorkingCopyOfGoneFolder()
@@ -264,6 +278,8 @@ void KVDocument::takeWorkingCopyOfGoneFolder()
     if (isClosed() || !container_->isValid() || !container_->projectDirectoryIsGone())
         return;
     const auto gone = container_;
+    const bool wasEdited = isDocumentEdited();
+    bool copiedAll = true;
     const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
     auto copy = KVDocumentContainer::make(Uuid::make(), false, std::nullopt);
     copy->addDataSource(documentJSONSource(), documentPath);
@@ -275,6 +291,7 @@ void KVDocument::takeWorkingCopyOfGoneFolder()
         copy->read(left, KVDocumentContainer::ArchiveRelation::copy());
     } catch (const std::exception& error) {
         RKLog("Nothing could be copied of the gone project folder of " + displayName() + ": " + error.what(), RKLogKind::general);
+        copiedAll = false;
         try {
             // Read as a package that holds nothing: it never comes into being.
             const KVDocumentArchive nothing(copy->uuidDirectory() / "gone", projectFolderType, true, copy->uuid(), false);
@@ -301,9 +318,13 @@ void KVDocument::takeWorkingCopyOfGoneFolder()
         gone->deleteContainer(false);
     } catch (...) {
     }
-    // Nothing of it is saved anywhere lasting, and the page's document is the one that counts.
-    container_->mark(true);
-    documentJSONSource()->setDataNeedsToBeProvided(true);
+    // Unedited and whole in the Trash, it is as saved as it was; otherwise nothing lasting holds
+    // the work any more, and the page's document is the one that counts.
+    copiedAll = copiedAll && filesLeftBehind_.empty();
+    if (wasEdited || !copiedAll) {
+        container_->mark(true);
+        documentJSONSource()->setDataNeedsToBeProvided(true);
+    }
     RKLog("The project folder of " + displayName() + " is gone; its work goes on in a working copy"
               + (filesLeftBehind_.empty() ? std::string() : ", without " + std::to_string(filesLeftBehind_.size()) + " file(s) that went with it"),
           RKLogKind::general);

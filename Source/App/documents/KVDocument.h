@@ -132,6 +132,7 @@ private:
     // its place, with the page's document as the one that counts; what could not be copied is
     // remembered to be told. Nothing when the folder is not gone or was replaced already.
     void takeWorkingCopyOfGoneFolder();
+    void takeWorkingCopyOfGoneFolderSoon();
     // Tells, after a save as, which files went with the old folder and are not in the new file.
     void tellFilesLeftBehind();
     void writeToFileArchive(const Path& url);

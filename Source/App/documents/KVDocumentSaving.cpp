@@ -539,8 +539,9 @@ void KVDocument::close()
     if (auto* server = serverController())
         server->stop();
     std::shared_ptr<KVDocumentContainer> toDelete;
-    // An untitled document's working folder goes with it; its draft is the lasting copy.
-    if (container_->isValid() && !fileURL())
+    // An untitled document's working folder goes with it; its draft is the lasting copy. So
+    // does the working copy of a folder that went: the user kept or let go of what it held.
+    if (container_->isValid() && (!fileURL() || !fileArchive_))
         toDelete = container_;
     setContainer(KVDocumentContainer::placeholder());
     PDBaseDocument::close();
