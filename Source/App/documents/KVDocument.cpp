@@ -340,7 +340,8 @@ std::string KVDocument::whatWentWithFile() const
         list += (index ? ", \u201C" : "\u201C") + filesLeftBehind_[index] + "\u201D";
     if (filesLeftBehind_.size() > named)
         list += " and " + std::to_string(filesLeftBehind_.size() - named) + " more";
-    return (filesLeftBehind_.size() == 1 ? "This file went with it and is not in the document: " : "These files went with it and are not in the document: ")
+    return (filesLeftBehind_.size() == 1 ? "This file of the project went with it and could not be kept: "
+                                         : "These files of the project went with it and could not be kept: ")
         + list + ".";
 }
 
@@ -353,7 +354,7 @@ void KVDocument::tellFilesLeftBehind()
     RKLog(displayName() + " was saved without the files that went with its old folder", RKLogKind::general);
     auto alert = Alert::make();
     alert->setMessageText(quotedDisplayName() + " was saved without files that went with its old folder.");
-    alert->setInformativeText(lost + " They were no longer there to be copied when the folder was deleted or moved to another disk.");
+    alert->setInformativeText(lost + " The folder was deleted, or moved to another disk, before they could be copied.");
     alert->addButton("OK");
     alert->setAlertStyle(Alert::Style::informational);
     alert->beginSheetModal(windowForSheet(), [](Alert::ModalResponse) {});
