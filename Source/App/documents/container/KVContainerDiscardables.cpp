@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
+#include <unordered_set>
 #include <unistd.h>
 
 #include <glib.h>
@@ -139,32 +141,60 @@ std::optional<Error> KVContainerDiscardables::awaitNames(fs::path record, std::v
         endWaiting();
         return std::nullopt;
     }
+    return KVContainerFiles::replaceFile(record_, recordText(), true);
+}
+
+KVContainerDiscardables::Resumed KVContainerDiscardables::resumeWaiting(fs::path record, const std::vector<std::string>& candidates)
+{
+    awaitedNames_.clear();
+    record_ = std::move(record);
+    // A byte past the bound: a record that grew past it while it was read is refused too.
+    auto kept = KVContainerFiles::readRegularFile(record_, maximumAwaitedNamesLength + 1);
+    if (!kept.data && kept.error.code == ENOENT)
+        return {};
+    Resumed resumed;
+    const std::string what = "The record of the names awaited by " + std::string(KVDocumentArchive::relativePathForDocumentJSON);
+    if (kept.data ? kept.data->size() > maximumAwaitedNamesLength : kept.error.code == EFBIG)
+        resumed.refused = what + " is longer than " + std::to_string(maximumAwaitedNamesLength >> 20) + " MB";
+    else if (!kept.data)
+        resumed.refused = what + " cannot be read (" + kept.error.localizedDescription + ")";
+    else if (kept.data->empty() || kept.data->back() != '\0')
+        resumed.refused = what + " is cut short";
+    if (!resumed.refused.empty()) {
+        // As the empty document did: whatever the record held, every image and asset waits.
+        resumed.refused += ": every image and asset waits until the document names one";
+        awaitedNames_.insert(candidates.begin(), candidates.end());
+    } else {
+        // Only the project's own names are kept: a record of a million names costs one pass over
+        // its text, and no more memory than that text and the project's names.
+        const std::unordered_set<std::string_view> project(candidates.begin(), candidates.end());
+        const std::string_view text = *kept.data;
+        for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\0', start);
+            if (const auto name = text.substr(start, end - start); project.contains(name))
+                awaitedNames_.emplace(name);
+        }
+    }
+    if (awaitedNames_.empty())
+        endWaiting();
+    resumed.awaited = awaitedNames_.size();
+    return resumed;
+}
+
+std::optional<Error> KVContainerDiscardables::keepWaitingIn(const fs::path& record) const
+{
+    if (awaitedNames_.empty())
+        return std::nullopt;
+    return KVContainerFiles::replaceFile(record, recordText(), true);
+}
+
+std::string KVContainerDiscardables::recordText() const
+{
     // Names are file names: none holds a NUL.
     std::string text;
     for (const auto& name : awaitedNames_)
         text += name + '\0';
-    return KVContainerFiles::replaceFile(record_, text, true);
-}
-
-std::size_t KVContainerDiscardables::resumeWaiting(fs::path record, const std::vector<std::string>& candidates)
-{
-    awaitedNames_.clear();
-    record_ = std::move(record);
-    auto kept = KVContainerFiles::readRegularFile(record_, KVDocumentArchive::maximumManifestLength);
-    if (!kept.data && kept.error.code == ENOENT)
-        return 0;
-    std::set<std::string> recorded;
-    for (std::size_t start = 0, end; kept.data && start < kept.data->size(); start = end + 1) {
-        end = std::min(kept.data->find('\0', start), kept.data->size());
-        recorded.insert(kept.data->substr(start, end - start));
-    }
-    // A record that cannot be read keeps every image and asset waiting, as the empty document did.
-    for (const auto& name : candidates)
-        if (!kept.data || recorded.contains(name))
-            awaitedNames_.insert(name);
-    if (awaitedNames_.empty())
-        endWaiting();
-    return awaitedNames_.size();
+    return text;
 }
 
 void KVContainerDiscardables::endWaiting()

@@ -3,6 +3,7 @@
 // document runs on a worker and touches none of them.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -46,16 +47,29 @@ public:
     // document that names none of them either. The error is that of the record's write.
     std::optional<Error> awaitNames(std::filesystem::path record, std::vector<std::string> readNames);
     // A document read from a file with content: a wait that `record` kept goes on for those of
-    // its names that are among `candidates`; without a record, nothing is awaited. Returns how
-    // many names are awaited.
-    std::size_t resumeWaiting(std::filesystem::path record, const std::vector<std::string>& candidates);
+    // its names that are among `candidates`; without a record, nothing is awaited. A record
+    // that cannot be trusted (unreadable, longer than maximumAwaitedNamesLength, or cut short)
+    // keeps every candidate waiting, and `refused` says why.
+    struct Resumed {
+        std::size_t awaited = 0;
+        std::string refused;
+    };
+    Resumed resumeWaiting(std::filesystem::path record, const std::vector<std::string>& candidates);
+    // Writes the names still awaited to `record`, for a folder that takes the wait over; nothing
+    // when none is.
+    std::optional<Error> keepWaitingIn(const std::filesystem::path& record) const;
     const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
 
     // The record of the wait in a project folder: hidden, so that no package takes it along.
     static constexpr std::string_view relativePathForAwaitedNames = ".awaited-names";
+    // The record holds the names of one project's images and assets: 4 MB is 100,000 names of 40
+    // bytes, about as many files as a project's manifest lists. A longer one is not read: like
+    // one that cannot be read, it keeps every image and asset waiting.
+    static constexpr std::uint64_t maximumAwaitedNamesLength = std::uint64_t(4) << 20;
 
 private:
     void endWaiting();
+    std::string recordText() const;
 
     std::set<std::string> projectRelativePathsToDiscard_;
     std::set<std::string> awaitedNames_;

@@ -203,7 +203,8 @@ void flush(const fs::path& path)
 ReadResult readRegularFile(const fs::path& path, std::uint64_t maximum, bool dropFromCache)
 {
     ReadResult result;
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Without blocking: a pipe in a file's place would wait for a writer forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.error = Error::fromErrno(errno == ELOOP ? EINVAL : errno, "Cannot read " + path.string());
         return result;

@@ -1,8 +1,6 @@
 // Discardable items: images and assets the document no longer names.
 #include "App/documents/container/KVDocumentContainer.h"
 
-#include "App/documents/container/KVContainerFiles.h"
-
 namespace kx {
 
 void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
@@ -24,11 +22,9 @@ void KVDocumentContainer::detectDiscardableItems(std::function<void()> then)
 
 void KVDocumentContainer::keepAwaitedNamesOf(const KVDocumentContainer& previous)
 {
-    const std::string record(KVContainerDiscardables::relativePathForAwaitedNames);
-    auto kept = KVContainerFiles::readRegularFile(previous.projectDirectory_ / record, KVDocumentArchive::maximumManifestLength);
-    if (!kept.data)
-        return;
-    if (auto failure = KVContainerFiles::replaceFile(projectDirectory_ / record, *kept.data, true))
+    // The wait as the previous folder holds it: one that waits for every image and asset because
+    // its record could not be trusted goes on so here too.
+    if (auto failure = previous.discardables_.keepWaitingIn(projectDirectory_ / KVContainerDiscardables::relativePathForAwaitedNames))
         log("Couldn’t keep the names awaited by the document: " + failure->localizedDescription);
 }
 
@@ -38,8 +34,11 @@ void KVDocumentContainer::documentWasLoaded()
     const auto record = projectDirectory_ / KVContainerDiscardables::relativePathForAwaitedNames;
     auto names = KVContainerDiscardables::candidates(projectManifestEntries_);
     if (!sources_.wasEmpty(document)) {
-        if (auto awaited = discardables_.resumeWaiting(record, names))
-            log(document + " has named none of the " + std::to_string(awaited)
+        const auto resumed = discardables_.resumeWaiting(record, names);
+        if (!resumed.refused.empty())
+            log(resumed.refused);
+        else if (resumed.awaited)
+            log(document + " has named none of the " + std::to_string(resumed.awaited)
                 + " images and assets read with an empty one: none of them is marked for cleanup until it names one");
         return;
     }

@@ -3,6 +3,7 @@
 #include "unit/App/documents/ContainerTestSupport.h"
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <set>
@@ -161,6 +162,44 @@ TEST_F(KVDocumentContainerDiscardBackupTest, WhatAnEmptyDocumentWasReadWithWaits
         drop(container);
     }
     EXPECT_FALSE(fs::exists(project / std::string(KVContainerDiscardables::relativePathForAwaitedNames)));
+}
+
+TEST_F(KVDocumentContainerDiscardBackupTest, AHostileRecordOfAwaitedNamesKeepsEveryImageWaiting)
+{
+    drop(container);
+    const fs::path record = project / std::string(KVContainerDiscardables::relativePathForAwaitedNames);
+    std::string manyNames;
+    for (int number = 0; manyNames.size() < KVContainerDiscardables::maximumAwaitedNamesLength - 20; ++number)
+        manyNames += std::to_string(number) + '\0';
+    std::string log;
+    // Past the bound, cut within its one name, a pipe that no one writes, and the project's name
+    // after 600,000 others: a session whose document names neither image marks nothing.
+    for (const auto& hostile : {manyNames + manyNames, std::string("drop.pn"), std::string(), manyNames + "drop.png" + '\0'}) {
+        fs::remove(record);
+        if (hostile.empty()) {
+            ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
+        } else {
+            writeFile(record, hostile);
+        }
+        Editor session;
+        auto archive = std::make_shared<KVDocumentArchive>(project, "com.korvel.projectfolder", false, std::nullopt, false);
+        container = KVDocumentContainer::make(archive);
+        container->addDataSource(session.source, "design/document.json");
+        container->read(*archive, Relation::origin(false));
+        session.edit("{\"frames\": [1]}");
+        ASSERT_FALSE(writeChanges(*container));
+        EXPECT_EQ(discarded(), std::set<std::string>()) << hostile.size();
+        EXPECT_TRUE(fs::exists(fs::symlink_status(record))) << hostile.size();
+        // A save as into another folder takes the wait along.
+        auto copy = makeContainer();
+        copy->keepAwaitedNamesOf(*container);
+        EXPECT_TRUE(readFile(copy->projectDirectory() / record.filename()).value_or("").starts_with(std::string("drop.png") + '\0'));
+        drop(copy);
+        log = logText();
+        drop(container);
+    }
+    for (const char* refusal : {"is longer than 4 MB: every", "is cut short: every", "cannot be read (Cannot read"})
+        EXPECT_NE(log.find(refusal), std::string::npos) << refusal;
 }
 
 TEST_F(KVDocumentContainerDiscardBackupTest, NamesMatchInEitherUnicodeForm)
