@@ -3,6 +3,7 @@
 #include "unit/App/documents/ContainerTestSupport.h"
 
 #include <csignal>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,18 @@ protected:
         }
     }
     const std::string ourId = std::to_string(::getpid());
+    // `sleep` copied under a name with "korvel" in it.
+    std::string sleeperInstance()
+    {
+        gchar* sleepProgram = g_find_program_in_path("sleep");
+        const fs::path copy = temp / "korvel-x-sleeper";
+        EXPECT_TRUE(sleepProgram);
+        if (sleepProgram)
+            fs::copy_file(sleepProgram, copy);
+        g_free(sleepProgram);
+        fs::permissions(copy, fs::perms::owner_all);
+        return copy.string();
+    }
 };
 
 TEST_F(KVContainerLockFileTest, StaleLocksAreTakenOver)
@@ -106,13 +119,7 @@ TEST_F(KVContainerLockFileTest, ALiveInstanceKeepsItsLockByItsIdAlone)
 {
     // A copy of a program under a name with "korvel" in it, that does not lock the file: the
     // id in the text is all that tells.
-    gchar* sleepProgram = g_find_program_in_path("sleep");
-    ASSERT_TRUE(sleepProgram);
-    const fs::path copy = temp / "korvel-x-sleeper";
-    fs::copy_file(sleepProgram, copy);
-    g_free(sleepProgram);
-    fs::permissions(copy, fs::perms::owner_all);
-    kxtest::ChildProcess instance({copy.string(), "30"});
+    kxtest::ChildProcess instance({sleeperInstance(), "30"});
     ASSERT_TRUE(kxtest::spinUntil([&] { return KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
     writeFile(project / ".korvel-lock", std::to_string(instance.pid()) + "\n");
     // Refused, the lock was never ours: nothing is given back, and nothing is said of it.
@@ -186,13 +193,38 @@ TEST_F(KVContainerLockFileTest, ALinkInPlaceOfTheLockIsNeverWrittenThrough)
 
 TEST_F(KVContainerLockFileTest, AReadOnlyFolderStillHonoursALiveLock)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind the superuser";
-    writeFile(project / ".korvel-lock", "junk");
-    fs::permissions(project, fs::perms::owner_read | fs::perms::owner_exec);
-    auto container = makeOver(project);
-    EXPECT_EQ(lockText(), "junk");
-    container.reset();
+    kxtest::ChildProcess instance({sleeperInstance(), "30"});
+    ASSERT_TRUE(kxtest::spinUntil([&] { return KVContainerLockFile::isLiveKorvelProcess(instance.pid()); }));
+    // Nothing here can be written, as on a disk mounted read-only: the lock's text alone tells.
+    for (const auto& [text, expected] : {std::pair{std::to_string(instance.pid()), 3}, std::pair{std::string("junk"), 0}}) {
+        fs::permissions(project, fs::perms::owner_all);
+        fs::remove(project / ".korvel-lock");
+        writeFile(project / ".korvel-lock", text);
+        fs::permissions(project / ".korvel-lock", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        fs::permissions(project, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
+        // Permissions do not bind the superuser: the lock is taken in a child that gives up
+        // root's rights (it enters the folder first, since those above it may be closed to it).
+        // 0 taken, 3 in use, 2 rights kept, 1 another failure.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(project.c_str()) != 0)
+                ::_exit(1);
+            if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 || ::setuid(0) == 0))
+                ::_exit(2);
+            try {
+                KVContainerLockFile::acquire(".");
+                ::_exit(0);
+            } catch (const KVDocumentError& error) {
+                ::_exit(error.code() == KVDocumentError::Code::containerAlreadyInUse ? 3 : 1);
+            } catch (...) {
+                ::_exit(1);
+            }
+        }
+        ASSERT_GT(child, 0);
+        const int status = kxtest::waitForChild(child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == expected) << "wait status " << status << " for " << text;
+        EXPECT_EQ(lockText(), text);
+    }
     fs::permissions(project, fs::perms::owner_all);
 }
 
