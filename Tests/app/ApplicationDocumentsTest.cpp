@@ -309,7 +309,7 @@ TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow
     fs::create_directories(projects);
     const fs::path project = projects / "landing.korvelx";
 
-    ApplicationProcess app(home, kxtest::applicationBackend().url());
+    ApplicationProcess app(home, kxtest::applicationBackend().url(), {}, {}, {{"HOME", home.folder.path().string()}});
     ASSERT_TRUE(launchSignedIn(app, home));
 
     // New, from the start window: the document's window takes its place.
@@ -319,17 +319,19 @@ TEST(ApplicationDocuments, ANewProjectIsSavedClosedAndReopenedFromTheStartWindow
     EXPECT_TRUE(kxtest::spinUntil([] { return !Display::hasVisibleWindow(startTitle); }));
     ASSERT_TRUE(typeIntoEditor("Untitled", "Aboard"));
 
-    // Save As, a zip project, by typing its path into the save panel: first a name that no
-    // project can have, refused over the panel, which stays for another.
-    ASSERT_TRUE(saveAsThroughThePanel(app, projects / "Back\\slash.korvelx"));
+    // Save As, a zip project, by typing a whole path without the extension into the panel's
+    // name, once Return: first a name that no project can have, refused over the panel, which
+    // stays for another; then one from the home folder.
+    ASSERT_TRUE(saveAsThroughThePanel(app, projects / "Back\\slash"));
     ASSERT_TRUE(app.waitForClickable("text", "(untitled)", "The file \u201CBack\\slash.korvelx\u201D has a name that can\u2019t be stored in a project."));
     auto ok = app.waitForClickable("button", "(untitled)", "OK");
     ASSERT_TRUE(ok);
     Display::click(*ok);
-    ASSERT_TRUE(saveThroughTheOpenPanel(app, project));
+    ASSERT_TRUE(saveThroughTheOpenPanel(app, "~/projects/landing"));
     ASSERT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("landing"); }, windowTimeout));
     EXPECT_NE(storedDocument(project).find("Aboard"), std::string::npos) << storedDocument(project);
-    EXPECT_FALSE(fs::exists(projects / "Back\\slash.korvelx"));
+    // Nothing else: neither the refused name nor a name without the extension.
+    EXPECT_EQ(std::distance(fs::directory_iterator(projects), fs::directory_iterator()), 1);
 
     // Closing it brings the start window back, with the project first in its list.
     ASSERT_TRUE(Display::focusWindow("landing"));

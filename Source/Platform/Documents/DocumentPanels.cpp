@@ -214,15 +214,39 @@ DocumentControllerBase::PanelResult DocumentControllerBase::runSavePanel(const P
     // The panel asks before replacing the file it names; a name completed after that question
     // would replace a file unasked. So the name is completed first and the answer given again.
     // A name the documents cannot store is refused with the panel still open, as the user typed it.
+    // A whole path typed as the name ("~/projects/landing", as GTK's panels allow) is completed
+    // in its last part only: set with its folder, the name leaves the panel completing the path
+    // instead of answering. The panel is sent to that folder and answered again once it shows
+    // it: it changes folders in the background, and would meanwhile take the name for one in
+    // the folder it is leaving.
+    GObjectRef<GFile> awaitedFolder;
+    connections.push_back(SignalConnection::connect<void(GtkFileChooser*)>(dialog, "current-folder-changed", [&](GtkFileChooser*) {
+        const auto awaited = std::exchange(awaitedFolder, nullptr);
+        auto shown = GObjectRef<GFile>::adopt(gtk_file_chooser_get_current_folder_file(chooser));
+        if (awaited && shown && g_file_equal(awaited.get(), shown.get()))
+            gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    }));
     connections.push_back(SignalConnection::connect<void(GtkDialog*, int)>(dialog, "response", [&](GtkDialog* panel, int response) {
+        awaitedFolder = nullptr;
         if (response != GTK_RESPONSE_ACCEPT)
             return;
         const std::string name = currentName();
-        const std::string complete = nameForFormat(name, *format, *format);
-        if (complete != name) {
+        const size_t slash = name.rfind('/');
+        const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+        const std::string complete = nameForFormat(file, *format, *format);
+        if (complete != file) {
             g_signal_stop_emission_by_name(panel, "response");
-            gtk_file_chooser_set_current_name(chooser, complete.c_str());
-            gtk_dialog_response(panel, GTK_RESPONSE_ACCEPT);
+            if (slash == std::string::npos) {
+                gtk_file_chooser_set_current_name(chooser, complete.c_str());
+                gtk_dialog_response(panel, GTK_RESPONSE_ACCEPT);
+                return;
+            }
+            auto typed = GObjectRef<GFile>::adopt(gtk_file_chooser_get_file(chooser));
+            auto folder = GObjectRef<GFile>::adopt(typed ? g_file_get_parent(typed.get()) : nullptr);
+            if (folder && gtk_file_chooser_set_current_folder_file(chooser, folder.get(), nullptr)) {
+                gtk_file_chooser_set_current_name(chooser, complete.c_str());
+                awaitedFolder = std::move(folder);
+            }
             return;
         }
         char* chosen = gtk_file_chooser_get_filename(chooser);

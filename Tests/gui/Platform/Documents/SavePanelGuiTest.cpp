@@ -247,7 +247,8 @@ TEST_F(SavePanelGui, TheNameFollowsTheFormatAndTheNameShownIsTheNameSaved)
     EXPECT_TRUE(fs::is_regular_file(folder / "work" / "Untitled" / "note.txt"));
 
     // A name typed without the extension is completed before the panel asks about replacing,
-    // so that the question is about the file that would be replaced.
+    // so that the question is about the file that would be replaced; also where it was typed
+    // with its folder.
     auto second = untitled();
     names.clear();
     std::vector<std::string> questions;
@@ -263,8 +264,7 @@ TEST_F(SavePanelGui, TheNameFollowsTheFormatAndTheNameShownIsTheNameSaved)
         }));
     };
     error = saveAs(*second, [&](GtkWidget* panel) {
-        typeName(panel, "Plans");
-        names.push_back(currentName(panel));
+        typeName(panel, (folder / "work" / "Plans").string());
         answer("_Cancel");
         kxtest::pressKey(panel, GDK_KEY_Return);
         EXPECT_TRUE(spinUntil([&] { return questions.size() == 1 && !question(); }));
@@ -274,7 +274,7 @@ TEST_F(SavePanelGui, TheNameFollowsTheFormatAndTheNameShownIsTheNameSaved)
         kxtest::pressKey(panel, GDK_KEY_Return);
     });
     EXPECT_FALSE(error);
-    EXPECT_EQ(names, (std::vector<std::string>{"Plans", "Plans.note"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Plans.note"}));
     ASSERT_EQ(questions.size(), 2u);
     for (const auto& text : questions)
         EXPECT_NE(text.find("\u201CPlans.note\u201D already exists"), std::string::npos) << text;
