@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "App/documents/KVDocumentError.h"
 
 using namespace kx;
@@ -36,9 +38,28 @@ TEST(KVDocumentErrorTest, AnUnderlyingCauseIsWhatTheUserReads)
     EXPECT_EQ(error.error().localizedDescription, "Cannot write design/document.json: No space left on device");
     // Not "more changes were made while saving": the changes could not be written at all.
     EXPECT_EQ(error.error().localizedFailureReason, "The latest changes could not be written into the project, so it was not saved.");
-    EXPECT_NE(error.error().informativeText().find("free some space on the disk"), std::string::npos);
     EXPECT_EQ(error.error().code, 2);
     EXPECT_STREQ(error.what(), "Cannot write design/document.json: No space left on device");
+}
+
+TEST(KVDocumentErrorTest, TheAdviceNamesTheCauseThatKeptTheChangesFromTheDisk)
+{
+    const auto advice = [](const kx::Error& cause) {
+        return KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, cause).error().informativeText();
+    };
+    // Each cause its own remedy, and none of another's.
+    const std::vector<std::pair<std::vector<int>, std::string>> causes = {
+        {{ENOENT, ENOTDIR}, "moved, renamed or deleted"}, {{ENOSPC, EDQUOT}, "free some space"}, {{EACCES, EPERM, EROFS}, "rights"}};
+    for (const auto& [codes, remedy] : causes)
+        for (int code : codes) {
+            const std::string text = advice(kx::Error::fromErrno(code, "Cannot open /home/u/Before"));
+            for (const auto& [others, other] : causes)
+                EXPECT_EQ(text.find(other) != std::string::npos, other == remedy) << code << ": " << text;
+        }
+    // Any other failure is not guessed at; a cause's own advice stands.
+    for (const auto& [others, other] : causes)
+        EXPECT_EQ(advice(kx::Error::fromErrno(EIO, "Cannot write")).find(other), std::string::npos);
+    EXPECT_EQ(advice(kx::Error("Page", 6, "The editor did not answer.", "", "Try again.")), "Try again.");
 }
 
 } // namespace
