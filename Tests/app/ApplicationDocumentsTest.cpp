@@ -577,10 +577,17 @@ TEST(ApplicationDocuments, AFolderProjectOnAFullDiskKeepsItsEditAsADraftWhenTheU
     disk.fill();
     const auto before = visibleFiles(project);
 
-    // The edit cannot be saved; the user quits all the same.
+    // The edit cannot be saved; the user quits all the same, told what to free and what is kept.
     Display::pressControl('q');
     const auto quitAnyway = app.waitForClickable("button", "(untitled)", "Quit Anyway");
     ASSERT_TRUE(quitAnyway);
+    std::string told;
+    for (const auto& item : app.clickables())
+        told += item.kind == "text" && item.window == "(untitled)" ? item.name + "\n" : "";
+    EXPECT_NE(told.find("The disk is full: free some space on it, then save again. If you quit anyway, your changes are kept as a "
+                        "draft that opens at the next launch."),
+              std::string::npos)
+        << told;
     Display::click(*quitAnyway);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
     EXPECT_EQ(visibleFiles(project), before);
@@ -610,8 +617,10 @@ TEST(ApplicationDocuments, AQuitSoonAfterASaveFailedOnAHungPageAsksNamingTheEdit
     Display::click(*ok);
     ASSERT_TRUE(Display::focusWindow("Stalled \u2014 Edited"));
     Display::pressControl('q');
+    // Quitting anyway would lose what only the page holds: a draft asks the page too.
     ASSERT_TRUE(app.waitForClickable("text", "(untitled)", "The editor did not hand over the document in time: it is busy or has stopped "
-                                                           "answering. Your changes are still in the editor. Try saving again."));
+                                                           "answering. Your changes are still in the editor. Try saving again. If you "
+                                                           "quit anyway, the changes made since the last save are lost."));
     ASSERT_TRUE(app.waitForClickable("button", "(untitled)", "Quit Anyway"));
     auto stay = app.waitForClickable("button", "(untitled)", "Don't Quit");
     ASSERT_TRUE(stay);

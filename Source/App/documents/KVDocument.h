@@ -60,6 +60,7 @@ public:
     void setAutosavedContentsFileURL(std::optional<Path> url) override;
     void revert(const Path& url, const std::string& type) override;
     Path writeDraftCopy(const std::string& name) override;
+    bool draftCanTakeUnsavedChanges() const override;
     void close() override;
     std::string draftExtension() const override { return "korvelx"; }
     // A zip package in a working container of its own, also for a folder project's duplicate:

@@ -533,6 +533,16 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
     }
 }
 
+bool KVDocument::draftCanTakeUnsavedChanges() const
+{
+    // A draft asks the page again for what only it holds: a page still asked, or one that did
+    // not hand it over to the last write (hanging, gone, too large), is asked in vain.
+    if (!container_->isValid() || !container_->hasUnwrittenChanges())
+        return true;
+    const auto* cause = lastWriteError_ && lastWriteError_->underlying() ? &*lastWriteError_->underlying() : nullptr;
+    return !documentJSONSource()->isAwaitingProvider() && !(cause && cause->domain == NimbetError::domain);
+}
+
 void KVDocument::close()
 {
     auto keepAlive = shared_from_this();

@@ -203,6 +203,9 @@ public:
     // returns its path: a duplicate's content, and what quitting keeps of a document that could
     // not be saved. Throws what writing throws.
     virtual Path writeDraftCopy(const std::string& name);
+    // Whether a draft written now would hold the unsaved changes: not where only a part that did
+    // not answer holds them (an editor page that did not hand them over to a save).
+    virtual bool draftCanTakeUnsavedChanges() const { return true; }
 
     // The type a draft is written in (the document's own by default): a draft is one file that
     // the drafts folder holds whole, whatever format the document's file has.

@@ -274,10 +274,19 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
         alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
         // What really happened: the cause's own text (a full disk, another program's file), a
         // sentence of its own also where it comes without a full stop (the system's texts).
-        std::string cause = error.localizedDescription;
-        if (const auto advice = error.informativeText(); !advice.empty() && advice != cause)
-            cause += (!cause.empty() && std::string_view(".!?").find(cause.back()) == std::string_view::npos ? ". " : " ") + advice;
-        alert->setInformativeText(cause);
+        std::string text = error.localizedDescription;
+        auto append = [&text](const std::string& sentence) {
+            text += (!text.empty() && std::string_view(".!?").find(text.back()) == std::string_view::npos ? ". " : " ") + sentence;
+        };
+        if (const auto advice = error.informativeText(); !advice.empty() && advice != text)
+            append(advice);
+        // And what quitting does with the changes: the draft below, unless they are where no
+        // draft can reach them (an editor that did not answer).
+        if (document->isDocumentEdited())
+            append(document->draftCanTakeUnsavedChanges()
+                       ? "If you quit anyway, your changes are kept as a draft that opens at the next launch."
+                       : "If you quit anyway, the changes made since the last save are lost.");
+        alert->setInformativeText(text);
         alert->addButton("Don't Quit");
         alert->addButton("Quit Anyway");
         if (alert->runModal() != Alert::secondButtonReturn) {
