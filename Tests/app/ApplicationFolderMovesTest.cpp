@@ -93,6 +93,36 @@ std::string openDocumentsState(const ApplicationHome& home)
     return fileText(home.data() / "com.korvel.x" / "OpenDocuments.json");
 }
 
+// Opens the folder project `project` (its backups made within a second), edits it, lets `go`
+// take the folder away as a file manager or a shell does, and edits it again: whether the page
+// took both edits, the second one kept in the working copy that the work goes on in.
+::testing::AssertionResult editBeforeAndAfterItGoes(ApplicationProcess& app, const ApplicationHome& home, const fs::path& project,
+                                                    const std::function<void()>& go)
+{
+    const std::string name = project.filename().string();
+    if (!launchSignedInWithAFolderProject(app, home, project))
+        return ::testing::AssertionFailure() << name << " did not open";
+    if (!typeUntil(name, "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }))
+        return ::testing::AssertionFailure() << "the edit before did not land";
+    go();
+    if (!typeUntil(name, "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }))
+        return ::testing::AssertionFailure() << "the edit after did not land";
+    return ::testing::AssertionSuccess();
+}
+
+// Ctrl+S in a project whose folder went: it says `why` first, then saves as `package`.
+::testing::AssertionResult saveAsOnceTold(ApplicationProcess& app, const std::string& why, const fs::path& package)
+{
+    Display::pressControl('s');
+    auto ok = app.waitForClickable("button", "(untitled)", "OK");
+    if (!ok)
+        return ::testing::AssertionFailure() << "nothing told why";
+    if (auto told = showsText(app, why); !told)
+        return told;
+    Display::click(*ok);
+    return saveThroughTheOpenPanel(app, package);
+}
+
 } // namespace
 
 TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWhereItIsAndReopensThere)
@@ -153,116 +183,75 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
     ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
 
-TEST(ApplicationFolderMoves, AFolderProjectPutInTheTrashIsNotWrittenAgainAndIsSavedAsWithEverything)
+TEST(ApplicationFolderMoves, AFolderProjectPutInTheTrashIsNotWrittenAgainAndQuittingKeepsAllOfItAsADraft)
 {
     KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
     const fs::path project = makeFolderProject(home.folder / "Binned");
     const fs::path trashed = home.data() / "Trash" / "files" / "Binned";
-    const fs::path kept = home.folder / "Kept.korvelx";
+    std::map<std::string, std::string> inTheTrash;
     ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
-    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
-    ASSERT_TRUE(typeUntil("Binned", "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }));
+    ASSERT_TRUE(editBeforeAndAfterItGoes(app, home, project, [&] {
+        fs::create_directories(trashed.parent_path());
+        fs::rename(project, trashed);
+        inTheTrash = visibleFiles(trashed);
+    }));
 
-    // To the Trash, as the file manager does; then an edit.
-    fs::create_directories(trashed.parent_path());
-    fs::rename(project, trashed);
-    const auto inTheTrash = visibleFiles(trashed);
-    ASSERT_TRUE(spinUntil([&] { return !workingCopyDocument(home).empty(); }, windowTimeout));
-    ASSERT_TRUE(typeUntil("Binned", "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }));
-
-    // Ctrl+S says why it asks where, then saves there, with the images and assets.
-    Display::pressControl('s');
-    auto ok = app.waitForClickable("button", "(untitled)", "OK");
-    ASSERT_TRUE(ok);
+    // Quitting asks; quitting anyway keeps a draft with the edits, the images and the assets,
+    // which the next launch shows. The Trash holds the folder as it went there, and nothing came
+    // back at its old place.
+    Display::pressControl('q');
     ASSERT_TRUE(showsText(app, "The file of the document \u201CBinned\u201D was moved to the Trash."));
-    Display::click(*ok);
-    ASSERT_TRUE(saveThroughTheOpenPanel(app, kept));
-    ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Kept"); }, windowTimeout));
-    EXPECT_NE(storedDocument(kept).find("Later"), std::string::npos) << storedDocument(kept);
-    EXPECT_EQ(runProgram({"unzip", "-p", kept.string(), "design/images/logo.png"}).output, "the logo");
-    EXPECT_EQ(runProgram({"unzip", "-p", kept.string(), "design/assets/notes.txt"}).output, "the notes");
-    // The Trash holds the folder as it went there, and nothing came back at its old place.
-    kxtest::spinFor(1500ms);
-    EXPECT_EQ(visibleFiles(trashed), inTheTrash);
-    EXPECT_FALSE(fs::exists(project));
-    Display::pressControl('q');
-    ASSERT_TRUE(app.waitForExit(windowTimeout));
-
-    ApplicationProcess again(home, applicationBackend().url());
-    ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Kept"); }, windowTimeout));
-    EXPECT_NE(storedDocument(kept).find("Later"), std::string::npos);
-    again.signal(SIGTERM);
-    ASSERT_TRUE(again.waitForExit(windowTimeout));
-}
-
-TEST(ApplicationFolderMoves, ADeletedFolderProjectKeepsThePagesDocumentAsADraftAndSaysWhatWentWithIt)
-{
-    KX_REQUIRE_PROJECT_SERVER();
-    ApplicationHome home;
-    const fs::path project = makeFolderProject(home.folder / "Gone");
-    ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
-    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
-    ASSERT_TRUE(typeUntil("Gone", "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }));
-
-    // Deleted as rm -r does, while the application may still be writing a backup into it.
-    std::error_code ec;
-    for (int attempt = 0; attempt < 20 && fs::exists(project); ++attempt)
-        fs::remove_all(project, ec);
-    ASSERT_FALSE(fs::exists(project)) << ec.message();
-    ASSERT_TRUE(spinUntil([&] { return workingCopyDocument(home).find("Early") != std::string::npos; }, windowTimeout));
-    ASSERT_TRUE(typeUntil("Gone", "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }));
-
-    // Quitting asks, naming what went with the folder; quitting anyway keeps a draft of the rest.
-    Display::pressControl('q');
-    ASSERT_TRUE(showsText(app, "\u201Cdesign/images/logo.png\u201D"));
     auto quitAnyway = app.waitForClickable("button", "(untitled)", "Quit Anyway");
     ASSERT_TRUE(quitAnyway);
     Display::click(*quitAnyway);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
+    EXPECT_EQ(visibleFiles(trashed), inTheTrash);
     EXPECT_FALSE(fs::exists(project));
     const auto kept = drafts(home);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NE(storedDocument(kept.front()).find("Later"), std::string::npos) << storedDocument(kept.front());
-
+    EXPECT_EQ(runProgram({"unzip", "-p", kept.front().string(), "design/images/logo.png"}).output, "the logo");
+    EXPECT_EQ(runProgram({"unzip", "-p", kept.front().string(), "design/assets/notes.txt"}).output, "the notes");
     ApplicationProcess again(home, applicationBackend().url());
     ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Gone (unsaved changes) \u2014 Edited"); }, windowTimeout));
+    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Binned (unsaved changes) \u2014 Edited"); }, windowTimeout));
     again.signal(SIGTERM);
     ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
 
-TEST(ApplicationFolderMoves, AFolderProjectMovedToAnotherDiskCountsAsDeletedAndItsSaveAsSaysWhatIsMissing)
+TEST(ApplicationFolderMoves, AFolderProjectDeletedOrMovedToAnotherDiskIsSavedAsWithThePagesDocumentAndSaysWhatWentWithIt)
 {
     KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
+    // Moved to another disk where one can be mounted here: mv copies it there, then deletes it
+    // here. Deleted as rm -r does otherwise.
     SmallDisk disk(home.folder / "disk", 4 << 20);
-    if (!disk.mounted())
-        GTEST_SKIP() << "cannot mount a small file system here (no rights to)";
     const fs::path project = makeFolderProject(home.folder / "Away");
     const fs::path kept = home.folder / "Here.korvelx";
     ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
-    ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, project));
-    ASSERT_TRUE(typeUntil("Away", "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }));
+    ASSERT_TRUE(editBeforeAndAfterItGoes(app, home, project, [&] {
+        if (disk.mounted()) {
+            EXPECT_EQ(runProgram({"mv", project.string(), (home.folder / "disk").string()}).status, 0);
+            return;
+        }
+        // The application may still be writing a backup into it.
+        std::error_code ec;
+        for (int attempt = 0; attempt < 20 && fs::exists(project); ++attempt)
+            fs::remove_all(project, ec);
+    }));
 
-    // mv copies it to the other disk, then deletes it here.
-    ASSERT_EQ(runProgram({"mv", project.string(), (home.folder / "disk").string()}).status, 0);
-    ASSERT_TRUE(spinUntil([&] { return workingCopyDocument(home).find("Early") != std::string::npos; }, windowTimeout));
-    ASSERT_TRUE(typeUntil("Away", "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }));
-
-    Display::pressControl('s');
-    auto ok = app.waitForClickable("button", "(untitled)", "OK");
-    ASSERT_TRUE(ok);
-    ASSERT_TRUE(showsText(app, "The file of the document \u201CAway\u201D was deleted."));
-    Display::click(*ok);
-    ASSERT_TRUE(saveThroughTheOpenPanel(app, kept));
-    // Saved, and told which files it lacks.
+    // Saved as a package with the page's document, and told which files it lacks.
+    ASSERT_TRUE(saveAsOnceTold(app, "The file of the document \u201CAway\u201D was deleted.", kept));
     ASSERT_TRUE(showsText(app, "\u201CHere\u201D was saved without files that went with its old folder."));
-    EXPECT_TRUE(showsText(app, "\u201Cdesign/assets/notes.txt\u201D"));
+    EXPECT_TRUE(showsText(app, "\u201Cdesign/images/logo.png\u201D"));
     EXPECT_NE(storedDocument(kept).find("Later"), std::string::npos) << storedDocument(kept);
     EXPECT_FALSE(fs::exists(project));
-    EXPECT_EQ(fileText(home.folder / "disk/Away/design/images/logo.png"), "the logo");
     app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
+    ApplicationProcess again(home, applicationBackend().url());
+    ASSERT_TRUE(again.launch());
+    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Here"); }, windowTimeout));
+    again.signal(SIGTERM);
+    ASSERT_TRUE(again.waitForExit(windowTimeout));
 }
