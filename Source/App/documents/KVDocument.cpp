@@ -399,7 +399,7 @@ void KVDocument::takeVersionOnDisk(const std::string& relativePath)
     if (container_->isDataSourceHeld(relativePath))
         return;
     // The editor shows what is on disk now: its page starts again from the project.
-    webkit_web_view_reload(nimbetViewController()->webViewController().webView().wkWebView());
+    nimbetViewController()->webViewController().reload();
 }
 
 void KVDocument::containerHasChangesDidChange()

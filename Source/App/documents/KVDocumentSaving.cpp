@@ -479,7 +479,7 @@ void KVDocument::revert(const Path& url, const std::string& type)
     isReverting_ = false;
     // The editor shows what was read: its page starts again from the project.
     if (!isPreventingChangedByOtherAppErrorOnSave_)
-        webkit_web_view_reload(nimbetViewController()->webViewController().webView().wkWebView());
+        nimbetViewController()->webViewController().reload();
 }
 
 Document::Path KVDocument::writeDraftCopy(const std::string& name)

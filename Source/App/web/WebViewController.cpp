@@ -178,7 +178,7 @@ void WebViewController::connectSignals()
             if (dropCheck_)
                 dropCheck_->cancel();
             dropCheck_.reset();
-            if (droppedNavigation())
+            if (!fragmentMoveEnded() && droppedNavigation())
                 dropCheck_ = MainQueue::after(dropGrace, ifAlive(weak_from_this(), &WebViewController::loadAgainIfDropped));
         }));
 }
@@ -224,9 +224,14 @@ void WebViewController::loadURL(const std::string& url, LoadCompletionHandler co
     // Cached data is used only after the server confirmed it.
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request.get()))
         soup_message_headers_replace(headers, "Cache-Control", cacheControl.c_str());
-    isDocumentReady_ = false;
-    startLoad(url.c_str(), [request](WebKitWebView* view) { webkit_web_view_load_request(view, request.get()); },
-              std::move(completionHandler), requestTimeout);
+    const std::string address = webkit_uri_request_get_uri(request.get());
+    auto navigation = makeNavigation(address, [request](WebKitWebView* view) { webkit_web_view_load_request(view, request.get()); },
+                                     requestTimeout);
+    if (isFragmentOfShownPage(address))
+        navigation->fragmentOf = address; // the document stays, and ready
+    else
+        isDocumentReady_ = false;
+    startLoad(std::move(navigation), std::move(completionHandler));
 }
 
 void WebViewController::loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler)
@@ -234,23 +239,63 @@ void WebViewController::loadFile(const std::filesystem::path& path, LoadCompleti
     gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
     const auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(uri ? uri : "about:blank"));
     g_free(uri);
-    startLoad(webkit_uri_request_get_uri(request.get()),
-              [request](WebKitWebView* view) { webkit_web_view_load_request(view, request.get()); }, std::move(completionHandler));
+    startLoad(makeNavigation(webkit_uri_request_get_uri(request.get()),
+                             [request](WebKitWebView* view) { webkit_web_view_load_request(view, request.get()); }),
+              std::move(completionHandler));
 }
 
 void WebViewController::loadHTML(const std::string& html, const std::string& baseURL, LoadCompletionHandler completionHandler)
 {
-    startLoad(baseURL.c_str(), [html, baseURL](WebKitWebView* view) { webkit_web_view_load_html(view, html.c_str(), baseURL.c_str()); },
+    const auto base = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(baseURL.c_str()));
+    startLoad(makeNavigation(webkit_uri_request_get_uri(base.get()),
+                             [html, baseURL](WebKitWebView* view) { webkit_web_view_load_html(view, html.c_str(), baseURL.c_str()); }),
               std::move(completionHandler));
 }
 
-void WebViewController::startLoad(const char* url, std::function<void(WebKitWebView*)> request,
-                                  LoadCompletionHandler completionHandler, std::optional<std::chrono::milliseconds> timeout)
+void WebViewController::reload(LoadCompletionHandler completionHandler)
+{
+    std::shared_ptr<Navigation> again = shownPageAgain();
+    if (!again)
+        return;
+    isDocumentReady_ = false;
+    startLoad(std::move(again), std::move(completionHandler));
+}
+
+std::shared_ptr<WebViewController::Navigation> WebViewController::makeNavigation(
+    const std::string& address, std::function<void(WebKitWebView*)> request, std::optional<std::chrono::milliseconds> timeout)
 {
     auto navigation = std::make_shared<Navigation>();
-    navigation->url = pageForLog(url);
+    navigation->url = pageForLog(address.c_str());
     navigation->request = std::move(request);
     navigation->timeout = timeout;
+    return navigation;
+}
+
+std::shared_ptr<WebViewController::Navigation> WebViewController::shownPageAgain() const
+{
+    // A reload would not do: in a new web process, or after a load the engine dropped, it finds
+    // nothing to reload.
+    const char* uri = webkit_web_view_get_uri(webView_->wkWebView());
+    if (!uri || !*uri)
+        return nullptr;
+    if (requested_ && requested_->url == pageForLog(uri))
+        return makeNavigation(uri, requested_->request, requested_->timeout);
+    return makeNavigation(uri, [uri = std::string(uri)](WebKitWebView* view) { webkit_web_view_load_uri(view, uri.c_str()); });
+}
+
+bool WebViewController::isFragmentOfShownPage(const std::string& address) const
+{
+    // The engine's rule: the page's own address with a fragment, other than the very address
+    // shown (which loads anew), while the page is not being replaced.
+    WebKitWebView* view = webView_->wkWebView();
+    const char* shown = webkit_web_view_get_uri(view);
+    const auto withoutFragment = [](std::string_view text) { return text.substr(0, text.find('#')); };
+    return shown && !webkit_web_view_is_loading(view) && address.find('#') != std::string::npos && address != shown
+        && withoutFragment(address) == withoutFragment(shown);
+}
+
+void WebViewController::startLoad(std::shared_ptr<Navigation> navigation, LoadCompletionHandler completionHandler)
+{
     cancelLoadTimeout();
     startingNavigation_ = requested_ = navigation;
     navigation->request(webView_->wkWebView());
@@ -293,17 +338,35 @@ void WebViewController::loadChanged(WebKitLoadEvent event)
         currentNavigation_.reset();
         if (navigation && navigation == timeoutNavigation_)
             cancelLoadTimeout();
-        if (currentNavigationFailed_ || !navigation || !completion_ || completion_->navigation != navigation)
-            return;
-        auto self = shared_from_this(); // the handler may let the host go
-        LoadCompletionHandler handler = completion_->handler;
-        handler();
-        // A load that the handler started keeps its own completion.
-        if (completion_ && completion_->navigation == navigation)
-            completion_.reset();
+        if (!currentNavigationFailed_ && navigation)
+            complete(navigation);
         break;
     }
     }
+}
+
+void WebViewController::complete(const std::shared_ptr<Navigation>& navigation)
+{
+    if (!completion_ || completion_->navigation != navigation)
+        return;
+    auto self = shared_from_this(); // the handler may let the host go
+    LoadCompletionHandler handler = completion_->handler;
+    handler();
+    // A load that the handler started keeps its own completion.
+    if (completion_ && completion_->navigation == navigation)
+        completion_.reset();
+}
+
+bool WebViewController::fragmentMoveEnded()
+{
+    WebKitWebView* view = webView_->wkWebView();
+    if (!startingNavigation_ || !startingNavigation_->fragmentOf || webkit_web_view_is_loading(view))
+        return false;
+    std::shared_ptr<Navigation> navigation = std::exchange(startingNavigation_, nullptr);
+    const char* shown = webkit_web_view_get_uri(view);
+    if (shown && *navigation->fragmentOf == shown)
+        complete(navigation);
+    return true;
 }
 
 void WebViewController::loadFailed(const char* failingURI, const GError* error)
@@ -348,7 +411,8 @@ std::shared_ptr<WebViewController::Navigation> WebViewController::droppedNavigat
     std::shared_ptr<Navigation> navigation = startingNavigation_;
     if (!navigation && currentNavigation_ && !currentNavigation_->committed && !currentNavigationFailed_)
         navigation = currentNavigation_;
-    return navigation && navigation->request && !navigation->stopped && navigation->requestedAgain <= maximumRequestsAgain
+    return navigation && navigation->request && !navigation->stopped && !navigation->fragmentOf
+            && navigation->requestedAgain <= maximumRequestsAgain
         ? navigation
         : nullptr;
 }
@@ -395,6 +459,9 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
         : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
                                                              : "was terminated";
     const std::string page = pageForLog(webkit_web_view_get_uri(webView_->wkWebView()));
+    // What the engine will no longer start: a load given up, a move inside the page shown.
+    if (startingNavigation_ && (startingNavigation_->requestedAgain > maximumRequestsAgain || startingNavigation_->fragmentOf))
+        startingNavigation_.reset();
     // Our load that had not finished went with the process, and waits for its start again.
     if (!startingNavigation_ && currentNavigation_ && currentNavigation_->request && !currentNavigationFailed_
         && !currentNavigation_->stopped)
@@ -411,28 +478,19 @@ void WebViewController::webProcessDidTerminate(WebKitWebProcessTerminationReason
         return;
     }
     // The page is asked for anew as it was loaded (in a new web process, which the engine may
-    // drop as it may a first load, and then a reload finds nothing to reload): our load that
-    // showed, with its completion when it had not finished, or else the page's address.
-    std::shared_ptr<Navigation> again = startingNavigation_;
-    if (!again) {
-        again = std::make_shared<Navigation>();
-        again->url = page;
-        const char* uri = webkit_web_view_get_uri(webView_->wkWebView());
-        if (requested_ && requested_->url == page)
-            again->request = requested_->request;
-        else if (uri && *uri)
-            again->request = [uri = std::string(uri)](WebKitWebView* view) { webkit_web_view_load_uri(view, uri.c_str()); };
-        else
-            return;
-    }
+    // drop as it may a first load): our load that showed, with its completion when it had not
+    // finished, or else the page shown.
+    std::shared_ptr<Navigation> again = startingNavigation_ ? startingNavigation_ : shownPageAgain();
+    if (!again)
+        return;
     RKLog("The web process of " + page + " " + how + "; reloading the page", RKLogKind::general);
-    // Out of WebKit's own notification before starting anew, unless another load was asked for.
-    MainQueue::async(ifAlive(weak_from_this(), [again, requested = requested_](WebViewController& self) {
-        if (self.requested_ != requested)
-            return;
-        again->committed = false;
-        self.startingNavigation_ = again;
-        again->request(self.webView_->wkWebView());
+    again->committed = false;
+    startingNavigation_ = again;
+    // Out of WebKit's own notification before starting anew, unless another load was asked for
+    // or the host was detached meanwhile.
+    MainQueue::async(ifAlive(weak_from_this(), [again](WebViewController& self) {
+        if (self.startingNavigation_ == again)
+            again->request(self.webView_->wkWebView());
     }));
 }
 

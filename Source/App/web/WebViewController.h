@@ -88,10 +88,16 @@ public:
     // that has no answer 10 seconds later is stopped. The completion is called once when this
     // very load finishes (also when the engine dropped it and it was asked for again), never
     // when it fails; a later load (with or without completion) drops it uncalled.
+    // An address of the page shown with another fragment moves inside the page, which stays
+    // (and stays ready); its completion is called once the view shows the fragment.
     // `cacheControl` is the request's Cache-Control header.
     void loadURL(const std::string& url, LoadCompletionHandler completionHandler = {},
                  const std::string& cacheControl = "max-age=0");
     void loadFile(const std::filesystem::path& path, LoadCompletionHandler completionHandler = {});
+    // Loads the page shown anew, asked for as it was loaded (the request of our latest load when
+    // that is the page, with its headers and time-out; else its address), with the same
+    // recovery and completion as any load; nothing while the view shows no page.
+    void reload(LoadCompletionHandler completionHandler = {});
     // The page's text, its relative references resolved against `baseURL`; as `loadFile`.
     void loadHTML(const std::string& html, const std::string& baseURL, LoadCompletionHandler completionHandler = {});
 
@@ -162,6 +168,9 @@ private:
         int requestedAgain = 0; // past the most: given up
         bool committed = false;
         bool stopped = false; // stopped by us, not superseded by another load
+        // A move to a fragment of the page shown: the engine fetches nothing and neither starts
+        // nor finishes a load; it is over once the view no longer loads.
+        std::optional<std::string> fragmentOf; // the address moved to, as the engine spells it
     };
     struct Completion {
         LoadCompletionHandler handler;
@@ -182,8 +191,15 @@ private:
     void disconnectSignals();
     void reloadUserScripts();
     void appearanceDidChange();
-    void startLoad(const char* url, std::function<void(WebKitWebView*)> request, LoadCompletionHandler completionHandler,
-                   std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+    // `address` as the engine spells it (the navigation policy sees that spelling).
+    static std::shared_ptr<Navigation> makeNavigation(const std::string& address, std::function<void(WebKitWebView*)> request,
+                                                      std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+    void startLoad(std::shared_ptr<Navigation> navigation, LoadCompletionHandler completionHandler);
+    // The page shown, to be asked for anew; none while the view shows none.
+    std::shared_ptr<Navigation> shownPageAgain() const;
+    // Whether the engine takes a load of `address` for a move inside the page shown.
+    bool isFragmentOfShownPage(const std::string& address) const;
+    void complete(const std::shared_ptr<Navigation>& navigation);
     // `partsOnly`: the value came to the handler of long texts' parts.
     void didReceiveScriptMessage(JSCValue* body, bool partsOnly);
     void deliverScriptMessage(ParsedScriptMessage parsed);
@@ -194,6 +210,8 @@ private:
     // Our load that the view is no longer loading though it neither committed, finished nor failed.
     std::shared_ptr<Navigation> droppedNavigation() const;
     void loadAgainIfDropped();
+    // Ends our move to a fragment once the view no longer loads: completed if the view shows it.
+    bool fragmentMoveEnded();
     void cancelLoadTimeout();
     bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     void createWebView(WebKitNavigationAction* action);

@@ -8,6 +8,7 @@
 #include "App/archive/KVSaveStaging.h"
 #include "Platform/Foundation/RunLoopWait.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
+#include "support/DroppedLoads.h"
 #include "support/ModalAnswerer.h"
 #include "support/ScopedSetting.h"
 #include "support/SmallDisk.h"
@@ -85,6 +86,8 @@ TEST_F(KVDocumentWorkKeptGui, AnUneditedFolderProjectTakesTheVersionAnotherProgr
     auto document = openVersionedFolder("Ours");
     ASSERT_TRUE(document);
     const fs::path project = *document->fileURL();
+    DroppedLoads drops; // the page's reload, as the engine may drop any load
+    DroppedLoads::count = 1;
     replaceElsewhere(project, "Pulled");
     // The editor shows it, as after a revert, and nothing writes the old version back.
     ASSERT_TRUE(spinUntil([&] { return firstFrameText(*document) == "Pulled"; }, editorTimeout));

@@ -15,12 +15,14 @@
 #include "App/web/WebViewController.h"
 #include "Platform/Foundation/SignalConnection.h"
 #include "gui/App/web/HostedPage.h"
+#include "support/DroppedLoads.h"
 #include "support/LogCapture.h"
 #include "support/ScopedSetting.h"
 #include "support/Spin.h"
 
 namespace {
 
+using kxtest::DroppedLoads;
 using kxtest::json;
 using kxtest::pageTimeout;
 using WebViewControllerGui = kxtest::HostedPageTest;
@@ -71,23 +73,6 @@ std::vector<pid_t> webProcesses()
     return found;
 }
 
-// Each of the next `count` navigations of any view is refused ahead of its host, which never
-// hears of it: as when WebKit drops a load, without a start, a finish or a failure.
-struct DroppedLoads {
-    static inline int count = 0;
-    const guint signal = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
-    const gulong hook = g_signal_add_emission_hook(signal, 0, +[](GSignalInvocationHint*, guint, const GValue* values, gpointer) -> gboolean {
-        if (g_value_get_enum(&values[2]) == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && count > 0 && count--)
-            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(g_value_get_object(&values[1])));
-        return TRUE;
-    }, nullptr, nullptr);
-    ~DroppedLoads()
-    {
-        g_signal_remove_emission_hook(signal, hook);
-        count = 0;
-    }
-};
-
 // A load still loads, and completes once, when its web process cannot run for a while (a busy
 // machine: its time-out counts from its start, while one whose server does not answer is still
 // stopped 10 seconds after its start), and when WebKit drops it without a word. Asked for again,
@@ -135,10 +120,15 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
     controller->loadURL(server.url("/ready"), [&] { ++completions; });
     const bool gaveUp = kxtest::spinUntil([&] { return log.lines().size() == 3; }, pageTimeout);
     kxtest::spinFor(std::chrono::milliseconds(300));
-    const auto logged = log.lines();
+    const auto logged = log.take();
+    // The page still shown comes back when its process ends after that.
+    const int shown = server.requestCount("/second");
+    webkit_web_view_terminate_web_process(controller->webView().wkWebView());
+    const bool shownAgain = kxtest::spinUntil([&] { return server.requestCount("/second") > shown; }, pageTimeout);
 
     EXPECT_EQ(whileHeld, 0) << "the web process was not held";
-    EXPECT_TRUE(loadedLate && loadedDropped && loadedAfterEnd && gaveUp) << loadedLate << loadedDropped << loadedAfterEnd << gaveUp;
+    EXPECT_TRUE(loadedLate && loadedDropped && loadedAfterEnd && gaveUp && shownAgain)
+        << loadedLate << loadedDropped << loadedAfterEnd << gaveUp << shownAgain;
     EXPECT_EQ(completions, 3);
     EXPECT_EQ(loggedLate, std::vector<std::string>{"The load of " + server.url("/unanswered") + " was stopped: its server did not answer in time"});
     EXPECT_EQ(cacheControl, "no-cache");
@@ -148,6 +138,55 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
     ASSERT_EQ(loggedAtEnd.size(), 2u);
     EXPECT_EQ(loggedAtEnd[1], "The web engine dropped the load of " + server.url("/second") + "; loading it again");
     EXPECT_EQ(logged.back(), "The load of " + server.url("/ready") + " failed: the web engine dropped it 3 times");
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"The web process of " + server.url("/second") + " was terminated; reloading the page"});
+}
+
+// A reload is a load of ours: asked for as the page was loaded, again when the engine drops it,
+// and completed once; the page starts anew.
+TEST_F(WebViewControllerGui, AReloadIsAskedForAsThePageWasLoadedAndRecoversAsAnyLoad)
+{
+    std::vector<std::string> cacheControl;
+    server.handle("/headers", [&](SoupServerMessage* message) {
+        const char* value = soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Cache-Control");
+        cacheControl.emplace_back(value ? value : "");
+        soup_server_message_set_status(message, 200, nullptr);
+    });
+    int completions = 0;
+    controller->loadURL(server.url("/headers?token=x"), [&] { ++completions; }, "no-cache");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return completions == 1; }, pageTimeout));
+    evaluate("window.kept = 1");
+    kxtest::LogCapture log;
+    DroppedLoads drops;
+    DroppedLoads::count = 2;
+    controller->reload([&] { ++completions; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return completions == 2; }, pageTimeout));
+    EXPECT_EQ(evaluate("window.kept"), json());
+    EXPECT_EQ(cacheControl, (std::vector<std::string>{"no-cache", "no-cache"}));
+    const std::string again = "The web engine dropped the load of " + server.url("/headers") + "; loading it again";
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{again, again}));
+}
+
+// Loads of ours that the engine never starts are no drops: one that the owner's policy takes,
+// spelt otherwise than the engine spells it, and a move to a fragment of the page shown, which
+// completes and keeps the page as it is.
+TEST_F(WebViewControllerGui, ALoadTakenByTheOwnerOrMovingInsideThePageIsNoDrop)
+{
+    loadReadyPage();
+    evaluate("window.kept = 1");
+    kxtest::LogCapture log;
+    int taken = 0, moved = 0;
+    controller->loadURL(server.url("/ready#part"), [&] { ++moved; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return moved == 1; }, pageTimeout));
+    EXPECT_TRUE(controller->isDocumentReady());
+    controller->setNavigationPolicyHandler([&](const std::string& url) { return url.find("/taken") != std::string::npos && ++taken; });
+    controller->loadURL("HTTP" + server.url("/taken").substr(4));
+    ASSERT_TRUE(kxtest::spinUntil([&] { return taken == 1; }, pageTimeout));
+    kxtest::spinFor(std::chrono::milliseconds(1500)); // past the wait after which a load counts as dropped
+    EXPECT_EQ(taken, 1);
+    EXPECT_EQ(moved, 1);
+    EXPECT_EQ(evaluate("window.kept"), 1);
+    EXPECT_EQ(server.requestCount("/ready"), 1);
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
 }
 
 TEST_F(WebViewControllerGui, ScriptsRunLaterAndInCallOrder)
@@ -376,10 +415,17 @@ TEST_F(WebViewControllerGui, NothingArrivesAfterCleanup)
     controller->cleanup();
     ASSERT_TRUE(kxtest::spinUntil([&] { return server.requestCount("/ready") == 2; }, pageTimeout));
     evaluate("post('late'); document.getElementById('away').click()");
+    // Nor is a page asked for again whose process ended just before its host was detached.
+    auto other = kx::WebViewController::make();
+    other->loadURL(server.url("/second"), [&] { ++completions; });
+    ASSERT_TRUE(kxtest::spinUntil([&] { return completions == 1; }, pageTimeout));
+    webkit_web_view_terminate_web_process(other->webView().wkWebView());
+    other->cleanup();
     kxtest::spinFor(std::chrono::milliseconds(500));
     EXPECT_EQ(messages, 1);
-    EXPECT_EQ(completions, 0);
+    EXPECT_EQ(completions, 1);
     EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(server.requestCount("/second"), 1);
 }
 
 TEST_F(WebViewControllerGui, AfterItsProcessEndsThePageIsReloadedAndWhatItOwedFailsOnce)
