@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include "App/editor/WindowInputWatch.h"
 #include "App/server/AppServer.h"
 #include "App/shell/AppInfo.h"
 #include "App/shell/RKLog.h"
@@ -44,6 +45,7 @@ BaseNimbetViewController::BaseNimbetViewController(bool tutorialMode, std::strin
     : tutorialMode_(tutorialMode)
     , serverAuthorizationToken_(std::move(serverAuthorizationToken))
     , webViewController_(WebViewController::make())
+    , windowInput_(std::make_unique<WindowInputWatch>(webViewController_->webView().widget()))
 {
     webViewController_->setMaximumMessageSize(largestDocumentSize());
 }
@@ -178,8 +180,9 @@ void BaseNimbetViewController::documentDidBecomeReady()
     isDocumentReady_ = true;
     // The keys that the window gave the view go on to the page's first control, unless the
     // page has focused one itself: the view alone is nothing a screen reader can announce,
-    // and shows no ring.
-    if (gtk_widget_is_focus(view()))
+    // and shows no ring. Not once the user has clicked or typed in the window: what he typed
+    // into a page still loading would go to that control, a space pressing it.
+    if (gtk_widget_is_focus(view()) && !windowInput_->hasSeenPress())
         webViewController_->webView().focusFirstControl();
     if (projectURL_)
         ipcCallWithArray("UpdateProject", {nlohmann::json(*projectURL_)});

@@ -5,7 +5,9 @@
 // The page reports "DocumentReady" once it listens; until then nothing sent through
 // `ipcCallWithArray` reaches it, so the project address and a store view asked for early are
 // kept and sent then. A page that is replaced or whose process ends is not ready again until
-// it says so. A ready page whose view has the window's keys gets them at its first control.
+// it says so. A ready page whose view has the window's keys gets them at its first control,
+// unless the user has clicked or typed in the window since it opened: a page ready late (a busy
+// machine) must not take the keys from where the user put them.
 //
 // The tutorial flag and the project server's authorization token reach the page in a user
 // script that runs before the page's own scripts, as `window.nimbetStartup`, and only in a
@@ -28,6 +30,8 @@
 #include "Platform/Foundation/SignalConnection.h"
 
 namespace kx {
+
+class WindowInputWatch;
 
 class BaseNimbetViewController : public std::enable_shared_from_this<BaseNimbetViewController> {
 public:
@@ -92,6 +96,7 @@ private:
     const bool tutorialMode_;
     const std::string serverAuthorizationToken_;
     std::shared_ptr<WebViewController> webViewController_;
+    std::unique_ptr<WindowInputWatch> windowInput_;
     std::shared_ptr<IPCProcessor> ipcProcessor_;
     bool isDocumentReady_ = false;
     std::optional<std::string> projectURL_;

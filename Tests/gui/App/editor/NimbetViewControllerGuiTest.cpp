@@ -6,9 +6,11 @@
 
 #include "App/editor/NimbetIPCProcessor.h"
 #include "gui/App/editor/EditorPage.h"
+#include "gui/App/shell/widgets/WidgetTestWindow.h"
 #include "support/LogCapture.h"
 #include "support/RecordingDocument.h"
 #include "support/ScopedSetting.h"
+#include "support/SyntheticInput.h"
 #include "support/UserInput.h"
 
 namespace {
@@ -104,6 +106,53 @@ TEST_F(NimbetViewControllerGui, StoreViewAndProjectWaitForDocumentReady)
     ASSERT_TRUE(spinUntil([&] {
         return editor.evaluate("document.getElementById('store-url').textContent") == "korvel-x://store/package/now";
     }, editorTimeout));
+}
+
+// A new window's keys go to the page's first control as the page enables it, unless the user has
+// clicked or typed in the window before the page was ready: here a page that becomes ready only
+// after the user clicked into it, or typed a word starting with a space.
+TEST_F(NimbetViewControllerGui, TheFirstControlTakesTheKeysUnlessTheUserPressedBeforeThePageWasReady)
+{
+    KX_REQUIRE_SYNTHETIC_INPUT();
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    enum class Press { none, click, keys };
+    for (const Press press : {Press::none, Press::click, Press::keys}) {
+        EditorWindow editor;
+        // Ahead of the page's scripts: its readiness waits for the test, and its presses are counted.
+        WebKitUserScript* late = webkit_user_script_new(
+            "window.presses = 0; for (const type of ['mousedown', 'keydown'])"
+            " addEventListener(type, e => { window.presses += e.isTrusted; }, true);"
+            "document.addEventListener('DOMContentLoaded', e => e.stopImmediatePropagation(), { capture: true, once: true });",
+            WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_content_manager_add_script(editor.controller->webViewController().userContentController(), late);
+        webkit_user_script_unref(late);
+        GtkWidget* view = editor.controller->view();
+        gtk_window_set_focus(GTK_WINDOW(editor.window), view); // as a document window does
+        gtk_window_present(GTK_WINDOW(editor.window));
+        ASSERT_TRUE(spinUntil([&] { return gtk_window_is_active(GTK_WINDOW(editor.window)); }));
+        // Loaded (the engine drops keys sooner), not ready.
+        WebKitWebView* page = editor.controller->webViewController().webView().wkWebView();
+        ASSERT_TRUE(spinUntil([&] { return !webkit_web_view_is_loading(page); }, editorTimeout));
+        if (press == Press::click) {
+            kxtest::moveTo(kxtest::centreOf(view));
+            kxtest::clickButton();
+        } else if (press == Press::keys) {
+            for (const guint key : {GDK_KEY_space, GDK_KEY_m, GDK_KEY_i, GDK_KEY_n, GDK_KEY_e, GDK_KEY_9})
+                kxtest::typeKey(key);
+        }
+        const int presses = press == Press::none ? 0 : press == Press::click ? 1 : 6;
+        ASSERT_TRUE(spinUntil([&] { return editor.evaluate("window.presses") == presses; }, editorTimeout));
+        EXPECT_FALSE(editor.controller->isDocumentReady());
+        editor.evaluate("document.dispatchEvent(new Event('DOMContentLoaded')), true");
+        editor.openProject(project.url());
+        if (press == Press::none) {
+            EXPECT_TRUE(spinUntil([&] { return editor.evaluate("document.activeElement.id") == "add"; }, editorTimeout));
+            continue;
+        }
+        kxtest::spinFor(std::chrono::milliseconds(1500)); // past the page's wait for its window's focus
+        EXPECT_NE(editor.evaluate("document.activeElement.id"), "add");
+        EXPECT_EQ(editor.pageDocument()["frames"].size(), 2u);
+    }
 }
 
 TEST_F(NimbetViewControllerGui, IpcCallsKeepEachArgumentInItsPlace)
