@@ -1,9 +1,5 @@
-// Loads that the web engine drops: each of the next `count` navigations of any view is refused
-// ahead of its host, which never hears of it, as when WebKit drops a load without a start, a
-// finish or a failure.
-//
-//     kxtest::DroppedLoads drops;
-//     kxtest::DroppedLoads::count = 2;
+// Each of the next `count` navigations of any view is refused ahead of its host, which never
+// hears of it: as when WebKit drops a load, without a start, a finish or a failure.
 #pragma once
 
 #include <webkit2/webkit2.h>

@@ -131,8 +131,7 @@ TEST_F(NimbetViewControllerGui, TheFirstControlTakesTheKeysUnlessTheUserPressedB
         gtk_window_present(GTK_WINDOW(editor.window));
         ASSERT_TRUE(spinUntil([&] { return gtk_window_is_active(GTK_WINDOW(editor.window)); }));
         // Loaded (the engine drops keys sooner), not ready.
-        WebKitWebView* page = editor.controller->webViewController().webView().wkWebView();
-        ASSERT_TRUE(spinUntil([&] { return !webkit_web_view_is_loading(page); }, editorTimeout));
+        ASSERT_TRUE(spinUntil([&] { return !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(view)); }, editorTimeout));
         if (press == Press::click) {
             kxtest::moveTo(kxtest::centreOf(view));
             kxtest::clickButton();

@@ -76,7 +76,8 @@ std::vector<pid_t> webProcesses()
 // A load still loads, and completes once, when its web process cannot run for a while (a busy
 // machine: its time-out counts from its start, while one whose server does not answer is still
 // stopped 10 seconds after its start), and when WebKit drops it without a word. Asked for again,
-// it keeps its headers; a page that cannot be loaded names itself.
+// and reloaded, it keeps its headers; a page that cannot be loaded names itself, and the page
+// still shown then comes back when its process ends.
 TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
 {
     loadReadyPage();
@@ -111,10 +112,16 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
     controller->loadURL(server.url("/headers?token=x"), [&] { ++completions; }, "no-cache");
     const bool loadedDropped = kxtest::spinUntil([&] { return completions == 2; }, pageTimeout);
     const auto droppedTwice = log.take();
+    // A reload is asked for as the page was loaded, also when dropped.
+    cacheControl.clear();
+    DroppedLoads::count = 1;
+    controller->reload([&] { ++completions; });
+    const bool reloaded = kxtest::spinUntil([&] { return completions == 3; }, pageTimeout);
+    const auto droppedReload = log.take();
     // Its web process ended before it started.
     controller->loadURL(server.url("/second"), [&] { ++completions; });
     webkit_web_view_terminate_web_process(controller->webView().wkWebView());
-    const bool loadedAfterEnd = kxtest::spinUntil([&] { return completions == 3; }, pageTimeout);
+    const bool loadedAfterEnd = kxtest::spinUntil([&] { return completions == 4; }, pageTimeout);
     const auto loggedAtEnd = log.take();
     DroppedLoads::count = 3;
     controller->loadURL(server.url("/ready"), [&] { ++completions; });
@@ -127,43 +134,19 @@ TEST_F(WebViewControllerGui, ALoadThatStartsLateOrIsDroppedStillCompletesOnce)
     const bool shownAgain = kxtest::spinUntil([&] { return server.requestCount("/second") > shown; }, pageTimeout);
 
     EXPECT_EQ(whileHeld, 0) << "the web process was not held";
-    EXPECT_TRUE(loadedLate && loadedDropped && loadedAfterEnd && gaveUp && shownAgain)
-        << loadedLate << loadedDropped << loadedAfterEnd << gaveUp << shownAgain;
-    EXPECT_EQ(completions, 3);
+    EXPECT_TRUE(loadedLate && loadedDropped && reloaded && loadedAfterEnd && gaveUp && shownAgain)
+        << loadedLate << loadedDropped << reloaded << loadedAfterEnd << gaveUp << shownAgain;
+    EXPECT_EQ(completions, 4);
     EXPECT_EQ(loggedLate, std::vector<std::string>{"The load of " + server.url("/unanswered") + " was stopped: its server did not answer in time"});
     EXPECT_EQ(cacheControl, "no-cache");
-    EXPECT_EQ(server.requestCount("/headers"), 1);
+    EXPECT_EQ(server.requestCount("/headers"), 2);
     const std::string again = "The web engine dropped the load of " + server.url("/headers") + "; loading it again";
     EXPECT_EQ(droppedTwice, (std::vector<std::string>{again, again}));
+    EXPECT_EQ(droppedReload, std::vector<std::string>{again});
     ASSERT_EQ(loggedAtEnd.size(), 2u);
     EXPECT_EQ(loggedAtEnd[1], "The web engine dropped the load of " + server.url("/second") + "; loading it again");
     EXPECT_EQ(logged.back(), "The load of " + server.url("/ready") + " failed: the web engine dropped it 3 times");
     EXPECT_EQ(log.lines(), std::vector<std::string>{"The web process of " + server.url("/second") + " was terminated; reloading the page"});
-}
-
-// A reload is a load of ours: asked for as the page was loaded, again when the engine drops it,
-// and completed once; the page starts anew.
-TEST_F(WebViewControllerGui, AReloadIsAskedForAsThePageWasLoadedAndRecoversAsAnyLoad)
-{
-    std::vector<std::string> cacheControl;
-    server.handle("/headers", [&](SoupServerMessage* message) {
-        const char* value = soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Cache-Control");
-        cacheControl.emplace_back(value ? value : "");
-        soup_server_message_set_status(message, 200, nullptr);
-    });
-    int completions = 0;
-    controller->loadURL(server.url("/headers?token=x"), [&] { ++completions; }, "no-cache");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return completions == 1; }, pageTimeout));
-    evaluate("window.kept = 1");
-    kxtest::LogCapture log;
-    DroppedLoads drops;
-    DroppedLoads::count = 2;
-    controller->reload([&] { ++completions; });
-    ASSERT_TRUE(kxtest::spinUntil([&] { return completions == 2; }, pageTimeout));
-    EXPECT_EQ(evaluate("window.kept"), json());
-    EXPECT_EQ(cacheControl, (std::vector<std::string>{"no-cache", "no-cache"}));
-    const std::string again = "The web engine dropped the load of " + server.url("/headers") + "; loading it again";
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{again, again}));
 }
 
 // Loads of ours that the engine never starts are no drops: one that the owner's policy takes,
