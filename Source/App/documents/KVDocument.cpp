@@ -3,8 +3,6 @@
 
 #include <cstdlib>
 
-#include <webkit2/webkit2.h>
-
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/documents/DocumentController.h"
 #include "App/editor/NimbetViewController.h"

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-#include <webkit2/webkit2.h>
-
 #include "App/account/KorvelTracking.h"
 #include "App/archive/KVDocumentArchiveError.h"
 #include "App/documents/container/KVContainerLockFile.h"
