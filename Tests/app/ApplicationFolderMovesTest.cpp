@@ -20,14 +20,10 @@ namespace fs = std::filesystem;
 using namespace kxtest;
 using namespace std::chrono_literals;
 
-// Backups write the page's latest document into the project's working folder within a second,
-// so that the test sees when the page has an edit.
+// Backups write the page's document into the working folder within a second: the test sees it.
 const std::map<std::string, std::string> quickBackups = {{"KX_TEST_BACKUP_MS", "700"}};
 
-std::string fileText(const fs::path& file)
-{
-    return kx::FileSystem::readFile(file).value_or("");
-}
+std::string fileText(const fs::path& file) { return kx::FileSystem::readFile(file).value_or(""); }
 
 // A folder project with an image and an asset that its second frame names (what a document
 // no longer names goes to the Trash when the project closes).
@@ -41,8 +37,7 @@ fs::path makeFolderProject(const fs::path& project)
     return project;
 }
 
-// The design's document in the working folder the application made for a project whose own
-// folder went (one under its cache folder); empty while there is none.
+// The design's document in the working folder (in the cache) of a project whose folder went.
 std::string workingCopyDocument(const ApplicationHome& home)
 {
     std::error_code ec;
@@ -53,9 +48,8 @@ std::string workingCopyDocument(const ApplicationHome& home)
     return {};
 }
 
-// Types `text` into the editor of the window `title` (edited or not) until `landed` says that
-// the page has it: the title cannot tell where the backups keep the folder saved, or where the
-// document is edited already (and a key typed before a field has the focus goes nowhere).
+// Types `text` into the editor of the window `title`, edited or not, until `landed` says the
+// page has it (the title cannot tell once backups save the folder or the document is edited).
 bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed)
 {
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -69,45 +63,27 @@ bool typeUntil(const std::string& title, const std::string& text, const std::fun
     return false;
 }
 
-// Whether a text on screen in a window without a title (an alert) holds `part`; the texts seen
-// when none does.
-::testing::AssertionResult showsText(ApplicationProcess& app, const std::string& part)
+// Whether a text of an alert on screen holds `part`.
+bool showsText(ApplicationProcess& app, const std::string& part)
 {
-    std::string seen;
-    if (spinUntil([&] {
-            seen.clear();
-            for (const auto& item : app.clickables())
-                if (item.kind == "text" && item.window == "(untitled)") {
-                    if (item.name.find(part) != std::string::npos)
-                        return true;
-                    seen += "[" + item.name + "]";
-                }
-            return false;
-        }, windowTimeout))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "no text holds " << part << ": " << seen;
+    return spinUntil([&] {
+        for (const auto& item : app.clickables())
+            if (item.kind == "text" && item.window == "(untitled)" && item.name.find(part) != std::string::npos)
+                return true;
+        return false;
+    }, windowTimeout);
 }
 
-std::string openDocumentsState(const ApplicationHome& home)
-{
-    return fileText(home.data() / "com.korvel.x" / "OpenDocuments.json");
-}
-
-// Opens the folder project `project` (its backups made within a second), edits it, lets `go`
-// take the folder away as a file manager or a shell does, and edits it again: whether the page
-// took both edits, the second one kept in the working copy that the work goes on in.
-::testing::AssertionResult editBeforeAndAfterItGoes(ApplicationProcess& app, const ApplicationHome& home, const fs::path& project,
-                                                    const std::function<void()>& go)
+// Opens `project` (quick backups), edits it, lets `go` take the folder away, and edits again:
+// whether the page took both edits, the second kept in the working copy the work goes on in.
+bool editBeforeAndAfterItGoes(ApplicationProcess& app, const ApplicationHome& home, const fs::path& project, const std::function<void()>& go)
 {
     const std::string name = project.filename().string();
-    if (!launchSignedInWithAFolderProject(app, home, project))
-        return ::testing::AssertionFailure() << name << " did not open";
-    if (!typeUntil(name, "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }))
-        return ::testing::AssertionFailure() << "the edit before did not land";
+    if (!launchSignedInWithAFolderProject(app, home, project)
+        || !typeUntil(name, "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }))
+        return false;
     go();
-    if (!typeUntil(name, "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }))
-        return ::testing::AssertionFailure() << "the edit after did not land";
-    return ::testing::AssertionSuccess();
+    return typeUntil(name, "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; });
 }
 
 // Ctrl+S in a project whose folder went: it says `why` first, then saves as `package`.
@@ -115,10 +91,8 @@ std::string openDocumentsState(const ApplicationHome& home)
 {
     Display::pressControl('s');
     auto ok = app.waitForClickable("button", "(untitled)", "OK");
-    if (!ok)
-        return ::testing::AssertionFailure() << "nothing told why";
-    if (auto told = showsText(app, why); !told)
-        return told;
+    if (!ok || !showsText(app, why))
+        return ::testing::AssertionFailure() << "not told: " << why;
     Display::click(*ok);
     return saveThroughTheOpenPanel(app, package);
 }
@@ -151,7 +125,7 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
         ASSERT_TRUE(typeIntoEditor("After", "Later"));
         fs::create_directories(moved.parent_path());
         fs::rename(renamed, moved);
-        ASSERT_TRUE(spinUntil([&] { return openDocumentsState(home).find(moved.string()) != std::string::npos; }, windowTimeout));
+        ASSERT_TRUE(spinUntil([&] { return fileText(home.data() / "com.korvel.x/OpenDocuments.json").find(moved.string()) != std::string::npos; }, windowTimeout));
         ASSERT_TRUE(Display::focusWindow("After \u2014 Edited"));
         Display::pressControl('s');
         ASSERT_TRUE(spinUntil([&] { return fileText(moved / "design/document.json").find("Later") != std::string::npos; }, windowTimeout));
