@@ -184,11 +184,23 @@ void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name
     const auto kept = drafts(home);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NE(storedDocument(kept.front()).find(R"("name":")" + typed + '"'), std::string::npos) << storedDocument(kept.front());
+    EXPECT_TRUE(relaunchShows(home, name + " (unsaved changes)", true));
+}
+
+::testing::AssertionResult relaunchShows(const ApplicationHome& home, const std::string& title, bool edited)
+{
     ApplicationProcess again(home, kxtest::applicationBackend().url());
-    ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(kxtest::spinUntil([&] { return Display::hasVisibleWindow(name + " (unsaved changes) \u2014 Edited"); }, windowTimeout));
+    if (!again.launch())
+        return ::testing::AssertionFailure() << "no launch";
+    const std::string shownTitle = edited ? title + " \u2014 Edited" : title;
+    const bool shown = kxtest::spinUntil([&] { return Display::hasVisibleWindow(shownTitle); }, windowTimeout)
+        && (edited || !Display::hasVisibleWindow(title + " \u2014 Edited"));
     again.signal(SIGTERM);
-    ASSERT_TRUE(again.waitForExit(windowTimeout));
+    if (!again.waitForExit(windowTimeout))
+        return ::testing::AssertionFailure() << "the relaunched application did not end";
+    if (!shown)
+        return ::testing::AssertionFailure() << "the next launch did not show " << title << (edited ? " edited" : " saved");
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace kxtest
@@ -636,12 +648,7 @@ TEST(ApplicationDocuments, AQuitSoonAfterASaveFailedOnAHungPageAsksNamingTheEdit
     ASSERT_TRUE(app.waitForExit(windowTimeout));
     EXPECT_NE(kx::FileSystem::readFile(project / "design" / "document.json").value_or("").find(R"("name":"Q")"), std::string::npos);
     EXPECT_TRUE(drafts(home).empty());
-    ApplicationProcess again(home, kxtest::applicationBackend().url());
-    ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(kxtest::spinUntil([] { return Display::hasVisibleWindow("Stalled"); }, windowTimeout));
-    EXPECT_FALSE(Display::hasVisibleWindow("Stalled \u2014 Edited"));
-    again.signal(SIGTERM);
-    ASSERT_TRUE(again.waitForExit(windowTimeout));
+    EXPECT_TRUE(relaunchShows(home, "Stalled"));
 }
 
 TEST(ApplicationDocuments, ASignalWhileTheUserChoosesBetweenTheirEditAndAnotherProgramsKeepsTheEditAsADraft)

@@ -147,14 +147,8 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
     const std::string recents = fileText(home.data() / "com.korvel.x" / "RecentDocuments.txt");
     EXPECT_NE(recents.find(moved.string()), std::string::npos) << recents;
     EXPECT_EQ(recents.find(before.string()), std::string::npos) << recents;
-
     // The next launch opens it from where it is now, saved.
-    ApplicationProcess again(home, applicationBackend().url());
-    ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("After"); }, windowTimeout));
-    EXPECT_FALSE(Display::hasVisibleWindow("After \u2014 Edited"));
-    again.signal(SIGTERM);
-    ASSERT_TRUE(again.waitForExit(windowTimeout));
+    EXPECT_TRUE(relaunchShows(home, "After"));
 }
 
 TEST(ApplicationFolderMoves, AFolderProjectPutInTheTrashIsNotWrittenAgainAndQuittingKeepsAllOfItAsADraft)
@@ -187,11 +181,7 @@ TEST(ApplicationFolderMoves, AFolderProjectPutInTheTrashIsNotWrittenAgainAndQuit
     EXPECT_NE(storedDocument(kept.front()).find("Later"), std::string::npos) << storedDocument(kept.front());
     EXPECT_EQ(runProgram({"unzip", "-p", kept.front().string(), "design/images/logo.png"}).output, "the logo");
     EXPECT_EQ(runProgram({"unzip", "-p", kept.front().string(), "design/assets/notes.txt"}).output, "the notes");
-    ApplicationProcess again(home, applicationBackend().url());
-    ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Binned (unsaved changes) \u2014 Edited"); }, windowTimeout));
-    again.signal(SIGTERM);
-    ASSERT_TRUE(again.waitForExit(windowTimeout));
+    EXPECT_TRUE(relaunchShows(home, "Binned (unsaved changes)", true));
 }
 
 TEST(ApplicationFolderMoves, AFolderProjectDeletedOrMovedToAnotherDiskIsSavedAsWithThePagesDocumentAndSaysWhatWentWithIt)
@@ -221,9 +211,5 @@ TEST(ApplicationFolderMoves, AFolderProjectDeletedOrMovedToAnotherDiskIsSavedAsW
     EXPECT_FALSE(fs::exists(project));
     app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
-    ApplicationProcess again(home, applicationBackend().url());
-    ASSERT_TRUE(again.launch());
-    EXPECT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Here"); }, windowTimeout));
-    again.signal(SIGTERM);
-    ASSERT_TRUE(again.waitForExit(windowTimeout));
+    EXPECT_TRUE(relaunchShows(home, "Here"));
 }

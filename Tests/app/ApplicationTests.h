@@ -49,6 +49,9 @@ void writeFolderDocument(const std::filesystem::path& project, const std::string
 std::map<std::string, std::string> visibleFiles(const std::filesystem::path& folder);
 // Types `path` into the save panel on screen, as a user does, and saves.
 ::testing::AssertionResult saveThroughTheOpenPanel(ApplicationProcess& app, const std::filesystem::path& path);
+// Launches the application again in `home` and ends it: whether it showed the window `title`
+// (an edited document's title is that, " \u2014 Edited" after it), edited or not as `edited` says.
+::testing::AssertionResult relaunchShows(const ApplicationHome& home, const std::string& title, bool edited = false);
 // The drafts the application keeps of unsaved work.
 std::vector<std::filesystem::path> drafts(const ApplicationHome& home);
 // After the end: the frame name `typed` of project `name` is in one draft, which the next

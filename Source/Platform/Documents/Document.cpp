@@ -337,7 +337,7 @@ void Document::fileWasRemoved(const DocumentFileWatcher::Departure& gone)
 {
     if (closed_ || !fileURL_ || fileGone_)
         return;
-    fileGone_ = gone.trashed ? "was moved to the Trash" : "was deleted";
+    fileGone_ = gone.trashed() ? "was moved to the Trash" : "was deleted";
     g_message("The file of %s %s; it is not saved there again", displayName().c_str(), fileGone_->c_str());
     fileDidGo(gone.trashedTo);
 }

@@ -152,8 +152,8 @@ std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departure(con
     if (!to || *to == path_)
         return std::nullopt;
     if (isInTrash(*to))
-        return Departure{std::nullopt, true, *to};
-    return Departure{*to, false, std::nullopt};
+        return Departure{std::nullopt, *to};
+    return Departure{*to, std::nullopt};
 }
 
 } // namespace kx

@@ -20,11 +20,11 @@ namespace kx {
 class DocumentFileWatcher {
 public:
     // What became of the item that left the path: moved to `movedTo`, else to a Trash folder
-    // (`trashed`, where it lies there in `trashedTo`) or deleted.
+    // (where it lies there, `trashedTo`) or deleted.
     struct Departure {
         std::optional<std::filesystem::path> movedTo;
-        bool trashed = false;
         std::optional<std::filesystem::path> trashedTo;
+        bool trashed() const { return trashedTo.has_value(); }
     };
 
     using Moved = std::function<void(const std::filesystem::path& to)>;

@@ -23,6 +23,7 @@
 #include "App/archive/KVDocumentArchive.h"
 #include "App/documents/KVDocumentContainerDataSource.h"
 #include "App/documents/KVDocumentError.h"
+#include "App/documents/KVDocumentLogger.h"
 #include "App/documents/Logger.h"
 #include "App/documents/container/KVContainerBackups.h"
 #include "App/documents/container/KVContainerDataSources.h"
@@ -219,6 +220,8 @@ private:
     KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<std::filesystem::path>& requiredOrigin);
     explicit KVDocumentContainer(std::shared_ptr<KVDocumentArchive> projectDirectoryArchive);
     static std::shared_ptr<KVDocumentContainer> adopt(KVDocumentContainer* container);
+    // The project folder, its path prefix and archive, at `to`.
+    void relocate(const std::filesystem::path& to);
     void finishCreation();
     void checkOrigin(const std::filesystem::path& requiredOrigin) const;
     void addServerStateObserver();
@@ -280,7 +283,7 @@ private:
     KVContainerDataSources sources_;
     std::string projectDirectoryPathPrefix_;
     std::shared_ptr<KVDocumentArchive> projectDirectoryArchive_;
-    std::unique_ptr<Logger> logger_;
+    std::unique_ptr<KVDocumentLogger> logger_;
     std::shared_ptr<KVContainerLockFile> lock_;
     KVContainerFolderWatch watch_;
     bool hasManifestChanges_ = false;

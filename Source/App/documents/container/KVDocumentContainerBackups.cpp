@@ -19,14 +19,9 @@ void KVDocumentContainer::scheduleBackup()
 
 void KVDocumentContainer::backup(std::function<void()> completion)
 {
-    // A folder gone to the Trash or away gets no backups written into it.
-    if (projectDirectoryIsGone_) {
-        if (completion)
-            completion();
-        return;
-    }
     writeChanges([self = shared_from_this(), completion = std::move(completion)](std::optional<KVDocumentError>) mutable {
-        // It may have gone while the changes were written.
+        // A folder gone to the Trash or away (also while the changes were written) gets no
+        // backups written into it.
         if (self->projectDirectoryIsGone_) {
             if (completion)
                 completion();

@@ -1,7 +1,6 @@
 // A folder worked in place that moves, or goes to the Trash or away, while it is open.
 #include "App/documents/container/KVDocumentContainer.h"
 
-#include "App/documents/KVDocumentLogger.h"
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/documents/container/KVContainerPrecondition.h"
 
@@ -9,33 +8,17 @@ namespace kx {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string pathPrefix(const fs::path& folder)
-{
-    std::string prefix = folder.string();
-    if (!prefix.ends_with('/'))
-        prefix += '/';
-    return prefix;
-}
-
-} // namespace
-
 void KVDocumentContainer::projectDirectoryDidMove(const fs::path& to)
 {
     containerOnMainThread("a project folder is followed on the main thread");
     containerPrecondition(projectDirectoryIsOrigin_, "only a folder worked in place moves with the document's file");
     if (projectDirectoryIsGone_ || to == projectDirectory_)
         return;
-    const fs::path from = std::exchange(projectDirectory_, to);
-    projectDirectoryPathPrefix_ = pathPrefix(to);
-    // The same project, with its identity and file list, at its new place.
-    projectDirectoryArchive_ = std::make_shared<KVDocumentArchive>(projectDirectoryArchive_->uuid(), projectDirectoryArchive_->manifest(),
-                                                                   projectDirectoryArchive_->backing()->moved(to));
+    const fs::path from = projectDirectory_;
+    relocate(to);
     if (lock_)
         lock_->folderDidMove(to);
-    if (auto* logger = dynamic_cast<KVDocumentLogger*>(logger_.get()))
-        logger->moveTo(to / std::string(KVDocumentArchive::relativePathForProjectLog));
+    logger_->moveTo(to / std::string(KVDocumentArchive::relativePathForProjectLog));
     backups_.projectDirectoryDidMove(to);
     images_.projectDirectoryDidMove(to);
     log("The project folder moved from " + from.string() + " to " + to.string());
@@ -61,16 +44,22 @@ void KVDocumentContainer::projectDirectoryDidGo(const std::optional<fs::path>& t
     watch_.stop();
     // Nothing of ours is written there again, not even the log; the lock file stays as it is
     // (it names this process, which takes it for stale should the folder come back).
-    if (auto* logger = dynamic_cast<KVDocumentLogger*>(logger_.get()))
-        logger->moveTo(std::nullopt);
+    logger_->moveTo(std::nullopt);
     lock_.reset();
     // What is still there is read from where it lies now.
-    if (trashedTo) {
-        projectDirectory_ = *trashedTo;
-        projectDirectoryPathPrefix_ = pathPrefix(*trashedTo);
-        projectDirectoryArchive_ = std::make_shared<KVDocumentArchive>(
-            projectDirectoryArchive_->uuid(), projectDirectoryArchive_->manifest(), projectDirectoryArchive_->backing()->moved(*trashedTo));
-    }
+    if (trashedTo)
+        relocate(*trashedTo);
+}
+
+void KVDocumentContainer::relocate(const fs::path& to)
+{
+    projectDirectory_ = to;
+    projectDirectoryPathPrefix_ = to.string();
+    if (!projectDirectoryPathPrefix_.ends_with('/'))
+        projectDirectoryPathPrefix_ += '/';
+    // The same project, with its identity and file list, at its new place.
+    projectDirectoryArchive_ = std::make_shared<KVDocumentArchive>(projectDirectoryArchive_->uuid(), projectDirectoryArchive_->manifest(),
+                                                                   projectDirectoryArchive_->backing()->moved(to));
 }
 
 std::set<std::string> KVDocumentContainer::knownFiles() const

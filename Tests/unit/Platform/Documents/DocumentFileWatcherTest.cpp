@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 struct Watched {
     explicit Watched(const fs::path& path)
         : watcher(path, [this](const fs::path& to) { movedTo = to; }, [this](const kx::DocumentFileWatcher::Departure& gone) {
-              removed = gone.trashed;
+              removed = gone.trashed();
               trashedTo = gone.trashedTo;
           })
     {
@@ -57,7 +57,7 @@ TEST_F(DocumentFileWatcherTest, TheTrashAndADeletionAreNoMoves)
     Watched toTrash(trashed);
     fs::create_directories(folder / ".local/share/Trash/files");
     fs::rename(trashed, folder / ".local/share/Trash/files/Trashed.korvelx");
-    EXPECT_TRUE(toTrash.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed);
+    EXPECT_TRUE(toTrash.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed());
     ASSERT_TRUE(kxtest::spinUntil([&] { return toTrash.removed.has_value(); }));
     EXPECT_TRUE(*toTrash.removed);
     EXPECT_FALSE(toTrash.movedTo);
