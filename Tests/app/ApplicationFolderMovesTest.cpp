@@ -48,21 +48,6 @@ std::string workingCopyDocument(const ApplicationHome& home)
     return {};
 }
 
-// Types `text` into the editor of the window `title`, edited or not, until `landed` says the
-// page has it (the title cannot tell once backups save the folder or the document is edited).
-bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed)
-{
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        if (!Display::focusWindow(title) && !Display::focusWindow(title + " \u2014 Edited"))
-            return false;
-        Display::pressKey("Tab");
-        Display::typeText(text);
-        if (spinUntil(landed, 5s))
-            return true;
-    }
-    return false;
-}
-
 // Whether a text of an alert on screen holds `part`.
 bool showsText(ApplicationProcess& app, const std::string& part)
 {

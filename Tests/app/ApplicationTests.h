@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ std::string storedDocument(const std::filesystem::path& package);
 // Types `text` (one word: a space would press a button) into the editor of the window `title`
 // as a user would: Tab from field to field until one takes the text.
 bool typeIntoEditor(const std::string& title, const std::string& text);
+// Types `text` into the editor of the window `title` (edited or not) until `landed` says where
+// it went, typing again where no key took (one typed before a field has the focus goes nowhere).
+bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed);
 // Launches `app` and signs a fresh user in through a login link: true once the start window
 // shows.
 bool launchSignedIn(ApplicationProcess& app, const ApplicationHome& home);
