@@ -115,7 +115,8 @@ Result<Unit, Error> AppServer::listen(int first, int last)
     // come first wait in the backlog until they are there.
     acceptor_ = startThread([this] {
         for (int i = 0; i < workerCount_ && !g_cancellable_is_cancelled(stopping_.get()); ++i)
-            workers_.push_back(std::make_unique<AppServerWorker>(folder_, limits_.idle, limits_.stall));
+            workers_.push_back(
+                std::make_unique<AppServerWorker>(folder_, limits_.idle, limits_.stall, limits_.connections, open_));
         acceptConnections();
     });
     return R::success({});
@@ -125,9 +126,12 @@ void AppServer::acceptConnections()
 {
     std::size_t next = 0;
     bool reported = false;
+    // Taken on past the limit while the workers make room, so that the backlog empties at once
+    // and a fresh client is not queued behind those that hold connections.
+    const int most = limits_.connections + std::max(1, limits_.connections / 8);
     while (!g_cancellable_is_cancelled(stopping_.get())) {
-        if (openConnections() >= limits_.connections) {
-            // New ones wait in the backlog until some close, as idle ones do (AppServerWorker).
+        if (open_.load(std::memory_order_relaxed) >= most) {
+            // None could go: new ones wait in the backlog until some close (AppServerWorker).
             g_usleep(10 * 1000);
             continue;
         }
@@ -148,14 +152,6 @@ void AppServer::acceptConnections()
         g_socket_set_option(client.get(), SOL_SOCKET, SO_SNDBUF, sendBufferSize, nullptr);
         workers_[next++ % workers_.size()]->adopt(std::move(client));
     }
-}
-
-int AppServer::openConnections() const
-{
-    int count = 0;
-    for (const auto& worker : workers_)
-        count += worker->connectionCount();
-    return count;
 }
 
 } // namespace kx

@@ -6,6 +6,7 @@
 // their next requests, within `Limits`.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -36,7 +37,8 @@ public:
 
     // How many connections stay open at once, and how long an unproductive one stays.
     struct Limits {
-        // More wait to be accepted until some close.
+        // Past it, each new one closes the least useful open one (AppServerWorker); when none
+        // can go, more than `connections / 8` past it wait to be accepted until some close.
         int connections;
         // A connection that waits this long for a whole request (the next one, or one arriving a
         // byte at a time) is closed,
@@ -44,8 +46,9 @@ public:
         // and so is one whose client takes nothing of its response for this long.
         std::chrono::seconds stall;
     };
-    // Two descriptors a connection at most (itself, the file it sends): well inside the
-    // process's usual 1,024, where the browser engine opens a few.
+    // Two descriptors a connection at most (itself, the file it sends), and the few a retired
+    // worker's server keeps: well inside the process's usual 1,024, where the browser engine
+    // opens a few.
     static constexpr Limits defaultLimits{256, std::chrono::seconds(15), std::chrono::seconds(30)};
 
     // Starts the process's one server over the editor folder and keeps it as `shared()`; a
@@ -72,7 +75,6 @@ public:
 
 private:
     void acceptConnections(); // the acceptor thread
-    int openConnections() const;
 
     std::filesystem::path folder_;
     int workerCount_;
@@ -80,6 +82,7 @@ private:
     int port_ = 0;
     GObjectRef<GSocket> listener_;
     GObjectRef<GCancellable> stopping_;
+    std::atomic<int> open_{0}; // the workers' connections, counted when handed over
     std::vector<std::unique_ptr<AppServerWorker>> workers_; // made and used on the acceptor thread
     std::thread acceptor_;
 };

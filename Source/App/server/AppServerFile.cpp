@@ -25,6 +25,10 @@ AppServerFile::Outcome outcomeOfFailedOpen(int error)
     case ENOTDIR:
     case ENAMETOOLONG:
         return AppServerFile::Outcome::notFound;
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+        return AppServerFile::Outcome::unavailable;
     default: // ELOOP (a cycle of links), EACCES, ENXIO (a socket) and the rest
         return AppServerFile::Outcome::forbidden;
     }

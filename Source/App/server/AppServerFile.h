@@ -19,7 +19,8 @@ public:
         file,      // a regular file inside the folder: `descriptor()` and `status()`
         redirect,  // a folder asked for without its trailing "/"
         forbidden, // a link at the last step, a file outside the folder, not a regular file
-        notFound
+        notFound,
+        unavailable // the process (or the system) has no descriptor or memory left to open it
     };
 
     // `relative`: the request path below the folder, without "." or ".." segments; `asFolder`:

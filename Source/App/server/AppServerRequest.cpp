@@ -280,9 +280,15 @@ void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMe
     case AppServerFile::Outcome::forbidden:
         setStatus(message, SOUP_STATUS_FORBIDDEN);
         return;
+    case AppServerFile::Outcome::unavailable:
+        // A passing shortage of the server's, not the file's: worth asking again.
+        setStatus(message, SOUP_STATUS_SERVICE_UNAVAILABLE);
+        soup_message_headers_replace(headers, "Retry-After", "1");
+        return;
     case AppServerFile::Outcome::redirect: {
-        char* escaped = g_uri_escape_string(std::string(requested).c_str(), "/!$&'()*+,;=:@", FALSE);
-        std::string location = std::string(escaped) + "/";
+        // From the cleaned path: "//name" taken as it came would be read as another host's.
+        char* escaped = g_uri_escape_string(relative.c_str(), "/!$&'()*+,;=:@", FALSE);
+        std::string location = "/" + std::string(escaped) + "/";
         g_free(escaped);
         if (const char* query = g_uri_get_query(soup_server_message_get_uri(message)))
             location.append("?").append(query);

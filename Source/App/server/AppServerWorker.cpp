@@ -1,5 +1,6 @@
 #include "App/server/AppServerWorker.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,14 +27,12 @@ struct Adoption {
 };
 
 constexpr std::chrono::milliseconds sweepPeriod(250);
+// Retired servers kept at once: past it, the oldest one's connections are ended, busy or not.
+constexpr std::size_t retiredAtMost = 2;
 
-// "127.0.0.1:40312": a connection's name among the worker's connections.
-std::string peerName(GSocketAddress* address)
+gint64 microseconds(std::chrono::microseconds duration)
 {
-    char* text = address ? g_socket_connectable_to_string(G_SOCKET_CONNECTABLE(address)) : nullptr;
-    std::string name = text ? text : "";
-    g_free(text);
-    return name;
+    return duration.count();
 }
 
 // Whether the client has closed its side (or reset the connection): nothing more can come.
@@ -54,10 +53,13 @@ GObjectRef<GSocket> socketFor(int fd)
 
 } // namespace
 
-AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall)
+AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall,
+                                 int limit, std::atomic<int>& open)
     : folder_(std::move(folder))
     , idle_(idle)
     , stall_(stall)
+    , limit_(limit)
+    , open_(open)
     , context_(g_main_context_new())
     , loop_(g_main_loop_new(context_, FALSE))
 {
@@ -170,7 +172,7 @@ std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
 
 void AppServerWorker::adopt(GObjectRef<GSocket> socket)
 {
-    connectionCount_.fetch_add(1, std::memory_order_relaxed);
+    open_.fetch_add(1, std::memory_order_relaxed);
     g_main_context_invoke_full(
         context_, G_PRIORITY_HIGH,
         [](gpointer data) -> gboolean {
@@ -188,15 +190,14 @@ void AppServerWorker::serve(GSocket* socket)
     if (!server_ || !local || !remote) {
         // The client went away before it was served.
         g_socket_close(socket, nullptr);
-        connectionCount_.fetch_sub(1, std::memory_order_relaxed);
+        open_.fetch_sub(1, std::memory_order_relaxed);
         return;
     }
     // Known before libsoup starts on it: a request already sent is answered within the call.
-    // A name in use belongs to a connection closed since the last sweep.
-    auto [entry, added] = connections_.insert_or_assign(
-        peerName(remote.get()), Connection{GObjectRef<GSocket>::retain(socket), server_.get(), g_get_monotonic_time()});
-    if (!added)
-        connectionCount_.fetch_sub(1, std::memory_order_relaxed);
+    const gint64 now = g_get_monotonic_time();
+    connections_.emplace(remote.get(), Connection{GObjectRef<GSocket>::retain(socket), remote, server_.get(), now, now});
+    if (open_.load(std::memory_order_relaxed) > limit_)
+        makeRoom(remote.get());
     // A response its client stops taking fails after this long, and ends the connection.
     g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
     auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
@@ -218,21 +219,22 @@ void AppServerWorker::serve(GSocket* socket)
 
 void AppServerWorker::requestRead(SoupServerMessage* message)
 {
-    auto found = connections_.find(peerName(soup_server_message_get_remote_address(message)));
-    if (found != connections_.end())
+    auto found = connections_.find(soup_server_message_get_remote_address(message));
+    if (found != connections_.end()) {
         found->second.waitingSince = 0;
+        found->second.answeringSince = g_get_monotonic_time();
+    }
 }
 
 void AppServerWorker::requestEnded(SoupServerMessage* message)
 {
-    auto name = peerName(soup_server_message_get_remote_address(message));
-    auto found = connections_.find(name);
+    auto found = connections_.find(soup_server_message_get_remote_address(message));
     if (found == connections_.end())
         return;
     found->second.waitingSince = g_get_monotonic_time();
     // libsoup closes the connection right after this, unless it keeps it for the next request:
     // a closed one's place is free on the next turn of the loop, not at the next sweep.
-    ended_.push_back(std::move(name));
+    ended_.push_back(found->second.remote);
     if (!forget_.isActive()) {
         GSource* source = g_idle_source_new();
         g_source_set_priority(source, G_PRIORITY_HIGH);
@@ -240,8 +242,8 @@ void AppServerWorker::requestEnded(SoupServerMessage* message)
             source,
             [](gpointer data) -> gboolean {
                 auto* self = static_cast<AppServerWorker*>(data);
-                for (const auto& name : std::exchange(self->ended_, {})) {
-                    auto found = self->connections_.find(name);
+                for (const auto& remote : std::exchange(self->ended_, {})) {
+                    auto found = self->connections_.find(remote.get());
                     if (found != self->connections_.end() && g_socket_is_closed(found->second.socket.get()))
                         self->forget(found);
                 }
@@ -253,10 +255,44 @@ void AppServerWorker::requestEnded(SoupServerMessage* message)
     }
 }
 
-void AppServerWorker::forget(std::map<std::string, Connection>::iterator connection)
+void AppServerWorker::forget(Connections::iterator connection)
 {
     connections_.erase(connection);
-    connectionCount_.fetch_sub(1, std::memory_order_relaxed);
+    open_.fetch_sub(1, std::memory_order_relaxed);
+}
+
+// Closes the connection (other than `besides`) that does least for its client: the one waiting
+// longest for its next request, or else the one answering longest, then one just opened that
+// has not asked yet, a while at least for the first two. None when all are answering briefly:
+// then the server is merely busy, and the acceptor holds back until a sweep finds one.
+bool AppServerWorker::makeRoom(GSocketAddress* besides)
+{
+    const gint64 now = g_get_monotonic_time();
+    const gint64 awhile = microseconds(answeringBeforeRoom);
+    auto victim = connections_.end();
+    int victimRank = 3;
+    gint64 victimAge = 0;
+    for (auto entry = connections_.begin(); entry != connections_.end(); ++entry) {
+        const auto& connection = entry->second;
+        if (entry->first == besides || connection.ended || g_socket_is_closed(connection.socket.get()))
+            continue;
+        const bool waits = connection.waitingSince != 0;
+        const gint64 age = now - (waits ? connection.waitingSince : connection.answeringSince);
+        const int rank = age >= awhile ? (waits ? 0 : 1) : (waits ? 2 : 3);
+        if (rank < victimRank || (rank == victimRank && rank < 3 && age > victimAge)) {
+            victim = entry;
+            victimRank = rank;
+            victimAge = age;
+        }
+    }
+    if (victim == connections_.end())
+        return false;
+    // libsoup's watch of it fails on the closed socket and lets its request go.
+    g_socket_shutdown(victim->second.socket.get(), TRUE, TRUE, nullptr);
+    g_socket_close(victim->second.socket.get(), nullptr);
+    ++victim->second.server->abandoned;
+    forget(victim);
+    return true;
 }
 
 // Every `sweepPeriod` while there are connections: forgets the closed ones and ends the idle
@@ -279,21 +315,32 @@ bool AppServerWorker::closeIdleConnections()
         }
         const gint64 waited = connection.waitingSince ? now - connection.waitingSince : 0;
         // Waiting since a sweep ago at least: libsoup answers a request it has read ahead at once.
-        if (waited >= std::chrono::microseconds(idle_).count() ||
-            (waited >= std::chrono::microseconds(sweepPeriod).count() && peerEnded(socket))) {
+        // A retired server's connection ends at its first pause, so that the server can go;
+        // those of the oldest retired one past `retiredAtMost` end whatever they do.
+        const bool retired = connection.server != server_.get();
+        const bool pastRetired = retired_.size() > retiredAtMost && connection.server == retired_.front().get();
+        if (waited >= microseconds(idle_) || pastRetired ||
+            (waited >= microseconds(sweepPeriod) && (retired || peerEnded(socket)))) {
             g_socket_shutdown(socket, TRUE, TRUE, nullptr);
             connection.ended = true;
         }
         ++entry;
     }
+    // Still over the limit: connections answering briefly at the last new one's coming may be
+    // answering for a while now.
+    while (open_.load(std::memory_order_relaxed) > limit_ && makeRoom(nullptr)) {
+    }
     if (server_->abandoned >= Server::abandonedPerServer) {
         retired_.push_back(std::move(server_));
         server_ = makeServer();
     }
-    std::erase_if(retired_, [this](const std::unique_ptr<Server>& server) {
+    const auto letGo = std::erase_if(retired_, [this](const std::unique_ptr<Server>& server) {
         return std::none_of(connections_.begin(), connections_.end(),
                             [&](const auto& entry) { return entry.second.server == server.get(); });
     });
+    // What the servers let go of lies scattered in the heap: give back the free pages.
+    if (letGo)
+        ::malloc_trim(0);
     return !connections_.empty();
 }
 

@@ -7,7 +7,10 @@
 // A connection stays open for its client's next request, and requests sent ahead on it are
 // answered in turn, but no client holds one for ever: a connection that waits `idle` for a whole
 // request (the next one, or one arriving a byte at a time) is closed, and so is one whose client
-// takes nothing of its response for `stall`.
+// takes nothing of its response for `stall`. While the server's connections are over its limit,
+// each new one makes room by closing the least useful of its worker's: the one waiting longest
+// between requests, or else the one answering longest (for `answeringBeforeRoom` at least), so
+// that clients that hold connections cannot keep a fresh one waiting.
 #pragma once
 
 #include <atomic>
@@ -15,7 +18,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,8 +32,12 @@ namespace kx {
 
 class AppServerWorker {
 public:
-    // Returns once the thread is ready to take connections.
-    AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall);
+    static constexpr std::chrono::seconds answeringBeforeRoom{1};
+
+    // Returns once the thread is ready to take connections. `open` counts the connections of
+    // all the server's workers, `limit` is how many it keeps.
+    AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall, int limit,
+                    std::atomic<int>& open);
     // Closes the worker's connections and joins its thread.
     ~AppServerWorker();
     AppServerWorker(const AppServerWorker&) = delete;
@@ -39,39 +45,45 @@ public:
 
     // Any thread: the worker takes over an accepted connection.
     void adopt(GObjectRef<GSocket> socket);
-    // Any thread: the connections handed over that are not closed yet.
-    int connectionCount() const { return connectionCount_.load(std::memory_order_relaxed); }
 
 private:
     struct Server;
     struct Connection {
         GObjectRef<GSocket> socket;
-        Server* server;      // the one that serves it
-        gint64 waitingSince; // monotonic time; 0 while one of its requests is being answered
-        bool ended = false;  // shut down, for libsoup to see
+        // Its key: libsoup gives each request of the connection this very object, which no other
+        // connection has while this one is known. (An address's text would be taken again by a
+        // client that reconnects from the same port.)
+        GObjectRef<GSocketAddress> remote;
+        Server* server;        // the one that serves it
+        gint64 waitingSince;   // monotonic time; 0 while one of its requests is being answered
+        gint64 answeringSince; // monotonic time the request being answered was read
+        bool ended = false;    // shut down, for libsoup to see
     };
+    using Connections = std::map<GSocketAddress*, Connection>;
 
     void run();
     std::unique_ptr<Server> makeServer();
     void serve(GSocket* socket); // on the worker's thread
     void requestRead(SoupServerMessage* message);
     void requestEnded(SoupServerMessage* message);
-    void forget(std::map<std::string, Connection>::iterator connection);
+    void forget(Connections::iterator connection);
+    bool makeRoom(GSocketAddress* besides);
     bool closeIdleConnections();
 
     std::filesystem::path folder_;
     std::chrono::seconds idle_;
     std::chrono::seconds stall_;
+    int limit_;
+    std::atomic<int>& open_;
     GMainContext* context_;
     GMainLoop* loop_;
     // The worker's thread only, from here on.
     std::unique_ptr<Server> server_;               // takes the new connections
-    std::vector<std::unique_ptr<Server>> retired_; // keep theirs until they close
-    std::map<std::string, Connection> connections_; // by the client's address
-    std::vector<std::string> ended_; // connections whose request just ended
+    std::vector<std::unique_ptr<Server>> retired_; // oldest first; keep theirs until they close
+    Connections connections_;
+    std::vector<GObjectRef<GSocketAddress>> ended_; // connections whose request just ended
     SourceHandle forget_;
     SourceHandle sweep_;
-    std::atomic<int> connectionCount_ { 0 };
     std::thread thread_;
 };
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gio/gio.h>
@@ -37,26 +38,56 @@ struct TakenPort {
 
 inline std::vector<std::string> answersIn(const std::string& text);
 
-// One connection; every wait gives up after ten seconds rather than hang the test.
+// One connection; every wait gives up after ten seconds rather than hang the test. With
+// `localPort`, it is made from that port (as a client whose last connection from it was reset
+// may); with `receiveBuffer`, the kernel holds that little of what is not read yet.
 class BlockingClient {
 public:
-    explicit BlockingClient(int port)
+    explicit BlockingClient(int port, int localPort = 0, int receiveBuffer = 0)
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         timeval timeout{10, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        if (receiveBuffer)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
+        if (localPort) {
+            int on = 1;
+            ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(localPort));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
-    ~BlockingClient() { ::close(fd_); }
+    ~BlockingClient()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
     BlockingClient(const BlockingClient&) = delete;
     BlockingClient& operator=(const BlockingClient&) = delete;
 
     bool send(const std::string& text) { return connected_ && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size()); }
     void closeSending() { ::shutdown(fd_, SHUT_WR); }
+    // Ends the connection with a reset, as a client that gives up on it does.
+    void reset()
+    {
+        linger abort{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(std::exchange(fd_, -1));
+    }
+    int localPort() const
+    {
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.sin_port);
+    }
     void get(const std::string& path) { send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"); }
 
     // Reads until `received` holds at least `count` bytes (or `answers` whole answers), the peer

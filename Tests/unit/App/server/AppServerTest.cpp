@@ -1,9 +1,13 @@
 #include "App/server/AppServer.h"
+#include "App/server/AppServerWorker.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -21,6 +25,7 @@
 namespace {
 
 using kx::AppServer;
+using kx::AppServerWorker;
 using kxtest::blockingGet;
 using kxtest::bodyOf;
 using kxtest::headerOf;
@@ -94,6 +99,9 @@ TEST_F(AppServerTest, NamesTypesAndRedirectsFoldersToTheirSlash)
     std::ofstream(folder / "editor" / "a b" / "index.html") << "spaced";
     EXPECT_EQ(headerOf(get("/a%20b"), "Location"), "/a%20b/");
     EXPECT_EQ(bodyOf(get("/a%20b/")), "spaced");
+    // Never "//assets/", which a browser takes for the host "assets".
+    for (const char* path : {"//assets", "/%2fassets", "/.//assets"})
+        EXPECT_EQ(headerOf(get(path), "Location"), "/assets/") << path;
 }
 
 TEST_F(AppServerTest, DecodesThePathOnce)
@@ -247,6 +255,96 @@ TEST_F(AppServerTest, EndsIdleDribblingAndStalledConnectionsAndHoldsBackThoseOve
     EXPECT_TRUE(kxtest::spinUntil([&] { return !stalled.isOpen(); }, 20s));
 }
 
+// The descriptors this process has open.
+int openDescriptors()
+{
+    return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOver)
+{
+    using namespace std::chrono_literals;
+    const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    {
+        // Answered, reset, and opened again at once from the same port: the connection it
+        // replaces is closed all the same.
+        get("/index.html"); // the server's workers are all there once it answers
+        const int before = openDescriptors();
+        int port = 0;
+        for (int round = 0; round < 50; ++round) {
+            kxtest::BlockingClient client(server->port(), port);
+            port = client.localPort();
+            ASSERT_TRUE(client.send(request));
+            client.receiveAnswers(1);
+            ASSERT_EQ(kxtest::answersIn(client.received).size(), 1u) << round << ": " << client.received;
+            client.reset();
+        }
+        EXPECT_TRUE(kxtest::spinUntil([&] { return openDescriptors() <= before; }, 10s)) << openDescriptors() - before;
+    }
+    {
+        // Over the limit, a fresh client is answered although slow readers of a large file and
+        // idle clients hold every connection.
+        std::ofstream(folder / "editor" / "large.bin", std::ios::binary) << std::string(10u << 20, 'x');
+        rlimit files{};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        const rlimit had = files;
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        if (files.rlim_cur < 2048)
+            GTEST_SKIP() << "room for 2,048 descriptors is needed: " << files.rlim_cur;
+        std::vector<std::unique_ptr<kxtest::BlockingClient>> holders;
+        for (int i = 0; i < 260; ++i) {
+            holders.push_back(std::make_unique<kxtest::BlockingClient>(server->port(), 0, 4096));
+            holders.back()->send("GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        }
+        std::this_thread::sleep_for(AppServerWorker::answeringBeforeRoom);
+        for (int i = 0; i < 260; ++i) {
+            holders.push_back(std::make_unique<kxtest::BlockingClient>(server->port()));
+            holders.back()->send(request);
+        }
+        const auto asked = std::chrono::steady_clock::now();
+        auto answer = get("/assets/app.js");
+        EXPECT_EQ(bodyOf(answer), "0123456789abcdefghij") << answer.substr(0, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+        holders.clear();
+        ::setrlimit(RLIMIT_NOFILE, &had);
+    }
+}
+
+TEST_F(AppServerTest, LetsARetiredServerGoWithTheConnectionsKeptOnIt)
+{
+    using namespace std::chrono_literals;
+    // One worker, and room for all: its server retires after every 256 connections that its
+    // clients gave up between two requests. A client that keeps one open on each server must
+    // not keep them all.
+    AppServer one(folder / "editor", 1, {1024, 15s, 30s});
+    ASSERT_TRUE(one.listen(taken.port, taken.port + 40).isSuccess());
+    const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    kxtest::blockingGet(one.port(), "/index.html");
+    get("/index.html"); // the workers of both servers are all there once they answer
+    const int before = openDescriptors();
+    std::vector<std::unique_ptr<kxtest::BlockingClient>> kept;
+    for (int round = 0; round < 3; ++round) {
+        kept.push_back(std::make_unique<kxtest::BlockingClient>(one.port()));
+        kept.back()->send(request);
+        kept.back()->receiveAnswers(1);
+        std::vector<std::unique_ptr<kxtest::BlockingClient>> given;
+        for (int i = 0; i < 256; ++i) {
+            given.push_back(std::make_unique<kxtest::BlockingClient>(one.port()));
+            given.back()->send(request);
+            given.back()->receiveAnswers(1);
+            given.back()->closeSending();
+        }
+        for (auto& client : given)
+            client->receive();
+        EXPECT_TRUE(kxtest::spinUntil([&] { return !kept.back()->isOpen(); }, 10s)) << round;
+    }
+    // Only the kept clients' own ends are left.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return openDescriptors() <= before + int(kept.size()); }, 10s))
+        << openDescriptors() - before;
+    EXPECT_EQ(bodyOf(kxtest::blockingGet(one.port(), "/assets/app.js")), "0123456789abcdefghij");
+}
+
 TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
 {
     EXPECT_EQ(kxtest::fetch(url("index.html"), "POST").status, 405u);
@@ -278,6 +376,30 @@ TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
 
 TEST_F(AppServerTest, ServesOnlyRegularFilesAndNeverBlocksOnThem)
 {
+    {
+        // With no descriptor left to open a file with, the server says it is unavailable for
+        // now, not that the file is forbidden.
+        kxtest::BlockingClient client(server->port());
+        client.send("GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        client.receiveAnswers(1);
+        rlimit files{};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        const rlimit had = files;
+        files.rlim_cur = rlim_t(openDescriptors() + 16);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+        std::vector<int> filler;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            filler.push_back(fd);
+        client.send("GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        client.receiveAnswers(2);
+        for (int fd : filler)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &had);
+        const auto answers = kxtest::answersIn(client.received);
+        ASSERT_EQ(answers.size(), 2u) << client.received;
+        EXPECT_TRUE(answers[1].starts_with("HTTP/1.1 503")) << answers[1];
+        EXPECT_EQ(headerOf(answers[1], "Retry-After"), "1");
+    }
     // A FIFO would hold a reader until something writes to it.
     ASSERT_EQ(::mkfifo((folder / "editor" / "fifo").c_str(), 0600), 0);
     EXPECT_TRUE(get("/fifo").starts_with("HTTP/1.1 403"));
