@@ -261,25 +261,30 @@ void AppServerWorker::forget(Connections::iterator connection)
     open_.fetch_sub(1, std::memory_order_relaxed);
 }
 
-// Closes the connection (other than `besides`) that does least for its client: the one waiting
-// longest for its next request, or else the one answering longest, then one just opened that
-// has not asked yet, a while at least for the first two. None when all are answering briefly:
-// then the server is merely busy, and the acceptor holds back until a sweep finds one.
+// Closes the connection (other than `besides`) that does least for its client: one whose client
+// has gone between two requests (the sweep would close it next), else the one waiting longest
+// for its next request, else the one answering longest, else one just opened that has not asked
+// yet, a while at least for the second and third. None when all are answering briefly: then the
+// server is merely busy, and the acceptor holds back until a sweep finds one.
 bool AppServerWorker::makeRoom(GSocketAddress* besides)
 {
     const gint64 now = g_get_monotonic_time();
     const gint64 awhile = microseconds(answeringBeforeRoom);
     auto victim = connections_.end();
-    int victimRank = 3;
+    int victimRank = 4;
     gint64 victimAge = 0;
-    for (auto entry = connections_.begin(); entry != connections_.end(); ++entry) {
+    for (auto entry = connections_.begin(); entry != connections_.end() && victimRank > 0; ++entry) {
         const auto& connection = entry->second;
-        if (entry->first == besides || connection.ended || g_socket_is_closed(connection.socket.get()))
+        if (entry->first == besides)
             continue;
+        GSocket* socket = connection.socket.get();
         const bool waits = connection.waitingSince != 0;
         const gint64 age = now - (waits ? connection.waitingSince : connection.answeringSince);
-        const int rank = age >= awhile ? (waits ? 0 : 1) : (waits ? 2 : 3);
-        if (rank < victimRank || (rank == victimRank && rank < 3 && age > victimAge)) {
+        // Not a sweep's wait as there (for a request read ahead to be answered): libsoup starts on
+        // such a request in the same turn of the loop as it ends the one before.
+        const bool gone = connection.ended || g_socket_is_closed(socket) || (waits && peerEnded(socket));
+        const int rank = gone ? 0 : age >= awhile ? (waits ? 1 : 2) : (waits ? 3 : 4);
+        if (rank < victimRank || (rank == victimRank && rank < 4 && age > victimAge)) {
             victim = entry;
             victimRank = rank;
             victimAge = age;
@@ -287,10 +292,13 @@ bool AppServerWorker::makeRoom(GSocketAddress* besides)
     }
     if (victim == connections_.end())
         return false;
-    // libsoup's watch of it fails on the closed socket and lets its request go.
-    g_socket_shutdown(victim->second.socket.get(), TRUE, TRUE, nullptr);
-    g_socket_close(victim->second.socket.get(), nullptr);
-    ++victim->second.server->abandoned;
+    GSocket* socket = victim->second.socket.get();
+    if (!g_socket_is_closed(socket)) {
+        // libsoup's watch of it fails on the closed socket and lets its request go.
+        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+        g_socket_close(socket, nullptr);
+        ++victim->second.server->abandoned;
+    }
     forget(victim);
     return true;
 }
