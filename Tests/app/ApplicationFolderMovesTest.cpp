@@ -113,7 +113,11 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
         ASSERT_TRUE(spinUntil([&] { return fileText(home.data() / "com.korvel.x/OpenDocuments.json").find(moved.string()) != std::string::npos; }, windowTimeout));
         ASSERT_TRUE(Display::focusWindow("After \u2014 Edited"));
         Display::pressControl('s');
-        ASSERT_TRUE(spinUntil([&] { return fileText(moved / "design/document.json").find("Later") != std::string::npos; }, windowTimeout));
+        // A press that a busy machine's window did not take is given again, once.
+        const auto savedLater = [&] { return fileText(moved / "design/document.json").find("Later") != std::string::npos; };
+        if (!spinUntil(savedLater, std::chrono::seconds(10)) && Display::focusWindow("After \u2014 Edited"))
+            Display::pressControl('s');
+        ASSERT_TRUE(spinUntil(savedLater, windowTimeout));
         ASSERT_TRUE(spinUntil([&] { return Display::hasVisibleWindow("After"); }, windowTimeout));
         ASSERT_TRUE(typeIntoEditor("After", "Last"));
         Display::pressControl('q');
