@@ -51,17 +51,13 @@ public:
         if (receiveBuffer)
             ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
-        if (localPort) {
-            int on = 1;
-            ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            address.sin_family = AF_INET;
-            address.sin_port = htons(static_cast<uint16_t>(localPort));
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        }
         address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int on = 1;
+        address.sin_port = htons(static_cast<uint16_t>(localPort));
+        if (localPort && ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0)
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        address.sin_port = htons(static_cast<uint16_t>(port));
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~BlockingClient()

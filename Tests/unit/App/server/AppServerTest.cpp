@@ -266,88 +266,62 @@ int openSockets()
     return count;
 }
 
-TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOver)
+TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOverOrThatKeepARetiredServer)
 {
     using namespace std::chrono_literals;
     const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    {
-        // Answered, reset, and opened again at once from the same port: the connection it
-        // replaces is closed all the same.
-        get("/index.html"); // the server's workers are all there once it answers
-        const int before = openSockets();
-        int port = 0;
-        for (int round = 0; round < 50; ++round) {
-            kxtest::BlockingClient client(server->port(), port);
-            port = client.localPort();
-            ASSERT_TRUE(client.send(request));
-            client.receiveAnswers(1);
-            ASSERT_EQ(kxtest::answersIn(client.received).size(), 1u) << round << ": " << client.received;
-            client.reset();
-        }
-        EXPECT_TRUE(kxtest::spinUntil([&] { return openSockets() <= before; }, 10s)) << openSockets() - before;
+    // Answered, reset, and opened again at once from the same port: the connection it replaces
+    // is closed all the same.
+    get("/index.html"); // the server's workers are all there once it answers
+    int before = openSockets();
+    for (int round = 0, port = 0; round < 50; ++round) {
+        kxtest::BlockingClient client(server->port(), port);
+        port = client.localPort();
+        client.send(request);
+        client.receiveAnswers(1);
+        ASSERT_EQ(kxtest::answersIn(client.received).size(), 1u) << round << ": " << client.received;
+        client.reset();
     }
-    {
-        // Over the limit, a fresh client is answered although slow readers of a large file and
-        // idle clients hold every connection.
-        std::ofstream(folder / "editor" / "large.bin", std::ios::binary) << std::string(10u << 20, 'x');
-        rlimit files{};
-        ::getrlimit(RLIMIT_NOFILE, &files);
-        const rlimit had = files;
-        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
-        ::setrlimit(RLIMIT_NOFILE, &files);
-        if (files.rlim_cur < 2048)
-            GTEST_SKIP() << "room for 2,048 descriptors is needed: " << files.rlim_cur;
-        std::vector<std::unique_ptr<kxtest::BlockingClient>> holders;
-        for (int i = 0; i < 260; ++i) {
-            holders.push_back(std::make_unique<kxtest::BlockingClient>(server->port(), 0, 4096));
-            holders.back()->send("GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        }
-        std::this_thread::sleep_for(AppServerWorker::answeringBeforeRoom);
-        for (int i = 0; i < 260; ++i) {
-            holders.push_back(std::make_unique<kxtest::BlockingClient>(server->port()));
-            holders.back()->send(request);
-        }
-        const auto asked = std::chrono::steady_clock::now();
-        auto answer = get("/assets/app.js");
-        EXPECT_EQ(bodyOf(answer), "0123456789abcdefghij") << answer.substr(0, 200);
-        EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
-        holders.clear();
-        ::setrlimit(RLIMIT_NOFILE, &had);
-    }
-}
+    EXPECT_TRUE(kxtest::spinUntil([&] { return openSockets() <= before; }, 10s)) << openSockets() - before;
 
-TEST_F(AppServerTest, LetsARetiredServerGoWithTheConnectionsKeptOnIt)
-{
-    using namespace std::chrono_literals;
-    // One worker, and room for all: its server retires after every 256 connections that its
-    // clients gave up between two requests. A client that keeps one open on each server must
-    // not keep them all.
+    // Past the limit, a fresh client is answered although slow readers of a large file, then
+    // idle clients, hold every connection.
+    std::ofstream(folder / "editor" / "large.bin", std::ios::binary) << std::string(4u << 20, 'x');
+    AppServer limited(folder / "editor", 2, {16, 15s, 30s});
+    ASSERT_TRUE(limited.listen(taken.port, taken.port + 40).isSuccess());
+    std::vector<std::unique_ptr<kxtest::BlockingClient>> holders;
+    for (int i = 0; i < 40; ++i) {
+        if (i == 20)
+            std::this_thread::sleep_for(AppServerWorker::answeringBeforeRoom);
+        holders.push_back(std::make_unique<kxtest::BlockingClient>(limited.port(), 0, i < 20 ? 4096 : 0));
+        holders.back()->send(i < 20 ? "GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : request);
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(bodyOf(kxtest::blockingGet(limited.port(), "/assets/app.js")), "0123456789abcdefghij");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+
+    // One worker, and room for all: its server retires after every 256 connections given up
+    // between two requests. A client that keeps one open on each server must not keep them all.
     AppServer one(folder / "editor", 1, {1024, 15s, 30s});
     ASSERT_TRUE(one.listen(taken.port, taken.port + 40).isSuccess());
-    const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     kxtest::blockingGet(one.port(), "/index.html");
-    get("/index.html"); // the workers of both servers are all there once they answer
-    const int before = openSockets();
+    before = openSockets();
     std::vector<std::unique_ptr<kxtest::BlockingClient>> kept;
     for (int round = 0; round < 3; ++round) {
-        kept.push_back(std::make_unique<kxtest::BlockingClient>(one.port()));
-        kept.back()->send(request);
-        kept.back()->receiveAnswers(1);
         std::vector<std::unique_ptr<kxtest::BlockingClient>> given;
-        for (int i = 0; i < 256; ++i) {
-            given.push_back(std::make_unique<kxtest::BlockingClient>(one.port()));
-            given.back()->send(request);
-            given.back()->receiveAnswers(1);
-            given.back()->closeSending();
+        for (int i = 0; i <= 256; ++i) { // the first one is kept
+            auto& client = (i == 0 ? kept : given).emplace_back(std::make_unique<kxtest::BlockingClient>(one.port()));
+            client->send(request);
+            client->receiveAnswers(1);
+            if (i > 0)
+                client->closeSending();
         }
         for (auto& client : given)
             client->receive();
         EXPECT_TRUE(kxtest::spinUntil([&] { return !kept.back()->isOpen(); }, 10s)) << round;
     }
-    // Only the kept clients' own ends are left.
     EXPECT_TRUE(kxtest::spinUntil([&] { return openSockets() <= before + int(kept.size()); }, 10s))
         << openSockets() - before;
-    EXPECT_EQ(bodyOf(kxtest::blockingGet(one.port(), "/assets/app.js")), "0123456789abcdefghij");
 }
 
 TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
