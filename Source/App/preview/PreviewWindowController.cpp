@@ -115,6 +115,7 @@ PreviewWindowController::~PreviewWindowController()
     serverStateUpdateObserver_.reset();
     previewDataUpdateObserver_.reset();
     previewReloadObserver_.reset();
+    devicesObserver_.reset();
     deviceMenuController_.reset();
     liveSharing_.reset();
     mirrorPopover_.reset();
@@ -134,6 +135,14 @@ void PreviewWindowController::awakeFromNib()
     applyKeepOnTop();
     gtk_label_set_ellipsize(window_->titleLabel(), PANGO_ELLIPSIZE_MIDDLE);
     observeServer();
+    // The page may send its catalogue after the selection: only then is the device that the
+    // selection names known, and with it whether it turns.
+    devicesObserver_ = NotificationCenter::defaultCenter().addObserver(
+        DevicesChangeNotification, &deviceManager_,
+        ifAlive(weak_from_this(), [](PreviewWindowController& self, const Notification&) {
+            self.selectionDidChange();
+            self.setupMenu();
+        }));
     if (ServerController* own = server(); own && own->previewData())
         nimbetPreviewUpdate(*own->previewData());
     showDeviceInToolbar();

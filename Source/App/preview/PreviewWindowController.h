@@ -11,9 +11,9 @@
 // - PreviewLiveSharing and the MirrorPopover: live sharing.
 //
 // The window's own actions never change the device: they ask the editor page, and the window
-// follows when the next selection arrives. Values below that derive from the selection change
-// with each one and nothing announces them: the widgets that show them are refreshed after
-// every selection update.
+// follows when the next selection arrives. Values below that derive from the selection (and
+// the device catalogue it is looked up in) change with each one and nothing announces them:
+// the widgets that show them are refreshed after every selection update and every catalogue.
 //
 // Main thread only. Made with `make`; `cleanup` before the document closes.
 #pragma once
@@ -223,6 +223,7 @@ private:
     NotificationCenter::Token serverStateUpdateObserver_;
     NotificationCenter::Token previewDataUpdateObserver_;
     NotificationCenter::Token previewReloadObserver_;
+    NotificationCenter::Token devicesObserver_;
     UserDefaults::Token keepOnTopObserver_;
     bool wasKeyWindow_ = false;
     bool previewInspectorHasErrors_ = false;

@@ -20,6 +20,10 @@ using PreviewWindowGui = kxtest::PreviewFixture;
 
 TEST_F(PreviewWindowGui, LoadsThePageFadesItInAndBuildsTheDeviceMenu)
 {
+    // The editor's selection comes before the page's catalogue, as it may on a busy machine.
+    select("home");
+    ASSERT_TRUE(spinUntil([&] { return server->previewData().value_or("").find("\"home\"") != std::string::npos; },
+                          previewTimeout));
     makeController();
     controller->showWithMakeKey(true);
     ASSERT_TRUE(spinUntil([&] { return pageIsShown(); }, previewTimeout));
@@ -31,6 +35,9 @@ TEST_F(PreviewWindowGui, LoadsThePageFadesItInAndBuildsTheDeviceMenu)
 
     // The page's catalogue, grouped and sorted: one device a category, each with its skins.
     ASSERT_TRUE(spinUntil([&] { return controller->deviceManager().devices().size() == 3; }, previewTimeout));
+    // The selection's device, known once the catalogue came.
+    EXPECT_EQ(controller->deviceMenuItem()->title(), "Phone");
+    EXPECT_TRUE(controller->orientationButton().isEnabled());
     EXPECT_EQ(controller->deviceManager().categories(), (std::vector<std::string>{"Canvas", "Phones", "Tablets", "Watches"}));
     const auto& menu = *controller->deviceCategoriesMenu();
     std::vector<std::string> titles;
