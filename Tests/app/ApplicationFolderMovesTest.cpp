@@ -1,7 +1,8 @@
-// A folder project that the user renames, moves, puts in the Trash or deletes in the file
-// manager while it is open in the running application, with an edit made before and one made
-// after: the work is saved where the folder is now, or, once it is gone, wherever the user
-// saves it, with everything that could still be read of it.
+// A folder project that the user renames, moves, puts in the Trash (and back) or deletes in the
+// file manager while it is open in the running application, with an edit made before and one
+// made after: the work is saved where the folder is now, or, once it is gone, kept in a draft
+// that outlives a crash and saved wherever the user says, with everything that could still be
+// read of it.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -140,37 +141,102 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
     EXPECT_TRUE(relaunchShows(home, "After"));
 }
 
-TEST(ApplicationFolderMoves, AFolderProjectPutInTheTrashIsNotWrittenAgainAndQuittingKeepsAllOfItAsADraft)
+TEST(ApplicationFolderMoves, WorkOnAFolderProjectPutInTheTrashIsADraftThatOutlivesACrashAndIsSavedAsWithItsImages)
 {
     KX_REQUIRE_PROJECT_SERVER();
     ApplicationHome home;
-    const fs::path project = makeFolderProject(home.folder / "Binned");
-    const fs::path trashed = home.data() / "Trash" / "files" / "Binned";
+    const fs::path project = makeFolderProject(home.folder / "Lost");
+    const fs::path trashed = home.data() / "Trash" / "files" / "Lost";
     std::map<std::string, std::string> inTheTrash;
-    ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
-    ASSERT_TRUE(editBeforeAndAfterItGoes(app, home, project, [&] {
-        fs::create_directories(trashed.parent_path());
-        fs::rename(project, trashed);
-        inTheTrash = visibleFiles(trashed);
-    }));
-
-    // Quitting asks; quitting anyway keeps a draft with the edits, the images and the assets,
-    // which the next launch shows. The Trash holds the folder as it went there, and nothing came
-    // back at its old place.
-    Display::pressControl('q');
-    ASSERT_TRUE(showsText(app, "The file of the document \u201CBinned\u201D was moved to the Trash."));
-    auto quitAnyway = app.waitForClickable("button", "(untitled)", "Quit Anyway");
-    ASSERT_TRUE(quitAnyway);
-    Display::click(*quitAnyway);
-    ASSERT_TRUE(app.waitForExit(windowTimeout));
+    {
+        ApplicationProcess app(home, applicationBackend().url(), {}, {}, {{"KX_TEST_BACKUP_MS", "700"}, {"KX_TEST_MINUTE_MS", "3000"}});
+        ASSERT_TRUE(editBeforeAndAfterItGoes(app, home, project, [&] {
+            fs::create_directories(trashed.parent_path());
+            fs::rename(project, trashed);
+            inTheTrash = visibleFiles(trashed);
+        }));
+        // The autosave keeps the work in a draft that the open documents' list names, without
+        // an error; then the application dies.
+        ASSERT_TRUE(spinUntil([&] {
+            const auto kept = drafts(home);
+            return kept.size() == 1 && storedDocument(kept.front()).find("Later") != std::string::npos;
+        }, windowTimeout));
+        EXPECT_TRUE(spinUntil([&] {
+            return fileText(home.data() / "com.korvel.x/OpenDocuments.json").find(drafts(home).front().string()) != std::string::npos;
+        }, windowTimeout));
+        EXPECT_FALSE(app.waitForClickable("button", "(untitled)", "OK", std::chrono::seconds(3)));
+        app.signal(SIGKILL);
+        ASSERT_TRUE(app.waitForExit(windowTimeout));
+    }
     EXPECT_EQ(visibleFiles(trashed), inTheTrash);
     EXPECT_FALSE(fs::exists(project));
-    const auto kept = drafts(home);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_NE(storedDocument(kept.front()).find("Later"), std::string::npos) << storedDocument(kept.front());
-    EXPECT_EQ(runProgram({"unzip", "-p", kept.front().string(), "design/images/logo.png"}).output, "the logo");
-    EXPECT_EQ(runProgram({"unzip", "-p", kept.front().string(), "design/assets/notes.txt"}).output, "the notes");
-    EXPECT_TRUE(relaunchShows(home, "Binned (unsaved changes)", true));
+
+    // The next launch shows it, edited, under its name; saved, it has the edits, the images
+    // and the assets, and no working folder is left that nothing names.
+    const fs::path found = home.folder / "Found.korvelx";
+    {
+        ApplicationProcess again(home, applicationBackend().url());
+        ASSERT_TRUE(again.launch());
+        ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Lost \u2014 Edited"); }, windowTimeout));
+        ASSERT_TRUE(Display::focusWindow("Lost \u2014 Edited"));
+        Display::pressControl('s');
+        ASSERT_TRUE(saveThroughTheOpenPanel(again, found));
+        ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Found"); }, windowTimeout));
+        Display::pressControl('q');
+        ASSERT_TRUE(again.waitForExit(windowTimeout));
+    }
+    EXPECT_NE(storedDocument(found).find("Later"), std::string::npos) << storedDocument(found);
+    EXPECT_NE(storedDocument(found).find("Early"), std::string::npos) << storedDocument(found);
+    EXPECT_EQ(runProgram({"unzip", "-p", found.string(), "design/images/logo.png"}).output, "the logo");
+    EXPECT_EQ(runProgram({"unzip", "-p", found.string(), "design/assets/notes.txt"}).output, "the notes");
+    EXPECT_TRUE(drafts(home).empty());
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(home.cache() / "com.korvel.x", ec))
+        if (item.path().filename().string().starts_with("Autosave-"))
+            EXPECT_TRUE(fs::exists(item.path() / "info")) << item.path();
+    EXPECT_TRUE(relaunchShows(home, "Found"));
+}
+
+TEST(ApplicationFolderMoves, AFolderProjectPutBackOutOfTheTrashIsSavedThereAndOneRenamedAwayNeverIntoANewFolderAtItsName)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    ApplicationHome home;
+    const fs::path project = makeFolderProject(home.folder / "Undone");
+    const fs::path trashed = home.data() / "Trash" / "files" / "Undone";
+    {
+        ApplicationProcess app(home, applicationBackend().url(), {}, {}, quickBackups);
+        ASSERT_TRUE(editBeforeAndAfterItGoes(app, home, project, [&] {
+            fs::create_directories(trashed.parent_path());
+            fs::rename(project, trashed);
+        }));
+        // Put back where it was: Ctrl+S saves both edits there, beside what the folder holds.
+        fs::rename(trashed, project);
+        ASSERT_TRUE(spinUntil([&] { return fileText(project / ".korvel-lock") == std::to_string(app.pid()); }, windowTimeout));
+        ASSERT_TRUE(Display::focusWindow("Undone \u2014 Edited"));
+        Display::pressControl('s');
+        ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Undone"); }, windowTimeout));
+        const std::string saved = fileText(project / "design/document.json");
+        EXPECT_NE(saved.find("Early"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("Later"), std::string::npos) << saved;
+        EXPECT_EQ(fileText(project / "design/images/logo.png"), "the logo");
+        EXPECT_TRUE(fs::exists(project / ".git"));
+        EXPECT_TRUE(drafts(home).empty());
+
+        // Renamed, and a new folder made at the old name at once, as a sync client may: the
+        // next edit goes where the project went, and the new folder stays empty.
+        const fs::path renamed = home.folder / "Redone";
+        fs::rename(project, renamed);
+        fs::create_directories(project);
+        ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Redone"); }, windowTimeout));
+        ASSERT_TRUE(typeUntil("Redone", "Again", [&] { return fileText(renamed / "design/document.json").find("Again") != std::string::npos; }));
+        EXPECT_TRUE(fs::is_empty(project));
+        ASSERT_TRUE(Display::focusWindow("Redone"));
+        Display::pressControl('q');
+        ASSERT_TRUE(app.waitForExit(windowTimeout));
+        EXPECT_EQ(app.status(), 0);
+        EXPECT_TRUE(fs::is_empty(project));
+    }
+    EXPECT_TRUE(relaunchShows(home, "Redone"));
 }
 
 TEST(ApplicationFolderMoves, AFolderProjectDeletedOrMovedToAnotherDiskIsSavedAsWithThePagesDocumentAndSaysWhatWentWithIt)

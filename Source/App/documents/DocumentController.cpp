@@ -145,6 +145,11 @@ void DocumentController::willOpenDocument()
         hooks_.closeStartWindow();
 }
 
+void DocumentController::didRestoreDocuments()
+{
+    KVDocumentContainer::removeUnnamedWorkingFolders(draftsDirectory());
+}
+
 void DocumentController::openDocumentWithContentsOfURL(const Path& url, bool display, OpenCompletion completion)
 {
     willOpenDocument();
@@ -364,7 +369,7 @@ void DocumentController::documentControllerDidCloseAll(bool didCloseAll)
     for (const auto& document : reopen) {
         if (!document->isClosed())
             continue; // still open: the user kept it
-        if (const auto& url = document->fileURL()) {
+        if (const auto& url = document->fileURL(); url && !document->isFileGone()) {
             openDocumentWithContentsOfURL(*url, true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
                 if (error)
                     presentError(*error);

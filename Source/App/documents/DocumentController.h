@@ -102,6 +102,8 @@ public:
 protected:
     void lastDocumentDidClose() override;
     void willOpenDocument() override;
+    // Working folders that mirror no file nor draft any more (a crash left them) go.
+    void didRestoreDocuments() override;
 
 private:
     void startTutorial(const Path& url, OpenCompletion completion);

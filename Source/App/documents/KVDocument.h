@@ -111,6 +111,9 @@ protected:
     // A folder worked in place that went to the Trash or was deleted: the work goes on in a
     // working copy of what is left of it (a turn later: a write may be under way).
     void fileDidGo(const std::optional<Path>& trashedTo) override;
+    // A package takes its file back as it is; a folder that went is worked in again where it
+    // is now, with what was added to its working copy meanwhile.
+    bool takeFileBack(const Path& to) override;
     std::string whatWentWithFile() const override;
 
 private:
@@ -134,6 +137,9 @@ private:
     // remembered to be told. Nothing when the folder is not gone or was replaced already.
     void takeWorkingCopyOfGoneFolder();
     void takeWorkingCopyOfGoneFolderSoon();
+    // The folder that went is back at `to`: the document works in it again. Throws when it
+    // cannot (the folder in use by another instance, files that cannot be copied back).
+    void followFolderBack(const Path& to);
     // Tells, after a save as, which files went with the old folder and are not in the new file.
     void tellFilesLeftBehind();
     void writeToFileArchive(const Path& url);

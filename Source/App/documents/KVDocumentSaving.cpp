@@ -294,7 +294,9 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
         auto relation = KVDocumentContainer::ArchiveRelation::copy();
         if (!isDuplicating_) {
             uuid = container_->uuid();
-            if (!fileURL())
+            // An untitled document's draft is what its working folder mirrors; so is the draft
+            // of one whose file went, which is all that holds its work now.
+            if (!fileURL() || isFileGone())
                 relation = KVDocumentContainer::ArchiveRelation::origin(true);
         }
         saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation,

@@ -323,10 +323,21 @@ void Document::fileWasMoved(const Path& to)
 {
     if (closed_ || !fileURL_)
         return;
+    // Out of the Trash again: the same file (the watcher knows it by its inode, not by what
+    // stands at its path), which the document takes back when it can.
+    const bool cameBack = fileGone_.has_value();
+    if (cameBack && !takeFileBack(to))
+        return;
     // The file moved: its identity went along (a rename keeps the inode).
     fileGone_.reset();
     const Path from = *fileURL_;
     setFileURL(to);
+    if (cameBack) {
+        g_message("The file of %s is back, at %s", displayName().c_str(), to.c_str());
+        // Back at its old path, the URL stays as it was: the file is watched anew all the same.
+        if (from == to)
+            watchFile();
+    }
     if (auto* controller = this->controller()) {
         controller->recentDocumentURLDidMove(from, to);
         controller->saveRestorationState();
@@ -344,7 +355,7 @@ void Document::fileWasRemoved(const DocumentFileWatcher::Departure& gone)
 
 bool Document::takeFileDepartureNow()
 {
-    if (!fileWatcher_ || !fileURL_ || fileGone_ || closed_)
+    if (!fileWatcher_ || !fileURL_ || closed_)
         return false;
     auto gone = fileWatcher_->departureNow();
     if (!gone)
@@ -353,7 +364,7 @@ bool Document::takeFileDepartureNow()
         fileWasMoved(*gone->movedTo);
     else
         fileWasRemoved(*gone);
-    return bool(gone->movedTo);
+    return gone->movedTo && !fileGone_;
 }
 
 // ---- Errors ----

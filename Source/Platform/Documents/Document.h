@@ -93,6 +93,11 @@ public:
     virtual std::optional<Path> autosavedContentsFileURL() const { return autosavedContentsFileURL_; }
     virtual void setAutosavedContentsFileURL(std::optional<Path> url) { autosavedContentsFileURL_ = std::move(url); }
 
+    // Whether the file went to the Trash or was deleted since it was last saved. Its work is then
+    // autosaved as a draft, as an untitled document's is, until the file comes back out of the
+    // Trash or the user saves it elsewhere.
+    bool isFileGone() const { return fileGone_.has_value(); }
+
     // The name given, else the file's name without its extension, else "Untitled" (numbered
     // by the controller).
     std::string displayName() const;
@@ -220,14 +225,17 @@ protected:
     // The file went to the Trash (lying there at `trashedTo`, when known) or was deleted: no
     // save writes it again. Called once, after the document took note.
     virtual void fileDidGo(const std::optional<Path>& trashedTo) { (void)trashedTo; }
+    // The file that went to the Trash is out of it again, at `to` (its old path, or another):
+    // whether the document works with it again now. One that cannot yet (a write of it under
+    // way) asks again later through takeFileDepartureNow; one that declines stays gone.
+    virtual bool takeFileBack(const Path& to) { (void)to; return true; }
     // What went with the file and is no longer in the document, said after why no save writes
     // the file (empty: nothing).
     virtual std::string whatWentWithFile() const { return {}; }
     // Before a write at the file's path: takes a move or removal that the monitor has not
-    // reported yet. True when the file moved (fileURL() is where it went).
+    // reported yet, or the file's way back out of the Trash. True when the file moved or came
+    // back (fileURL() is where it is now).
     bool takeFileDepartureNow();
-    // Whether the file went to the Trash or was deleted since it was last saved.
-    bool isFileGone() const { return fileGone_.has_value(); }
     virtual void documentEditedDidChange() { }
     // Whether a save to `url` must first check that nobody else changed the file.
     virtual bool checksFileBeforeOverwriting(const Path& url) const;

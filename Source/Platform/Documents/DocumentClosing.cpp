@@ -148,9 +148,10 @@ void Document::close()
     }
     fileWatcher_.reset();
     auto* controller = this->controller();
-    // An untitled document that closes leaves no draft behind; one closed by quitting keeps
-    // it for the next launch, one closed to be opened again for that.
-    if (!fileURL_ && !keepsDraftWhenClosed_ && !(controller && controller->isTerminating())) {
+    // An untitled document that closes leaves no draft behind, nor does one whose file went;
+    // one closed by quitting keeps it for the next launch, one closed to be opened again for
+    // that.
+    if ((!fileURL_ || fileGone_) && !keepsDraftWhenClosed_ && !(controller && controller->isTerminating())) {
         if (auto draft = autosavedContentsFileURL())
             deleteDraft(*draft);
     }

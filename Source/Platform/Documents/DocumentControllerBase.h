@@ -192,6 +192,9 @@ protected:
     virtual void lastDocumentDidClose() { }
     // Before a document is made for an open; the application closes its start window here.
     virtual void willOpenDocument() { }
+    // At the end of restoreDocuments, once everything it offers is open: what nothing names
+    // any more may go.
+    virtual void didRestoreDocuments() { }
 
 private:
     PanelResult runFileChooser(const PanelRequest& request, GtkWindow* parent);

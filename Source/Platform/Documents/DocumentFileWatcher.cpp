@@ -11,53 +11,68 @@
 
 namespace kx {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-std::optional<std::filesystem::path> pathOf(GFile* file)
+std::optional<fs::path> pathOf(GFile* file)
 {
     if (!file)
         return std::nullopt;
     char* path = g_file_get_path(file);
     if (!path)
         return std::nullopt;
-    std::filesystem::path result(path);
+    fs::path result(path);
     g_free(path);
     return result;
 }
 
-bool sameItem(int descriptor, const std::filesystem::path& path)
+bool sameItem(int descriptor, const fs::path& path)
 {
     struct stat held {}, named {};
     return descriptor >= 0 && ::fstat(descriptor, &held) == 0 && ::stat(path.c_str(), &named) == 0
            && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
+bool isRegularFile(int descriptor)
+{
+    struct stat held {};
+    return descriptor >= 0 && ::fstat(descriptor, &held) == 0 && S_ISREG(held.st_mode);
+}
+
 } // namespace
 
-DocumentFileWatcher::DocumentFileWatcher(std::filesystem::path path, Moved moved, Removed removed)
+DocumentFileWatcher::DocumentFileWatcher(fs::path path, Moved moved, Removed removed)
     : path_(std::move(path))
     , moved_(std::move(moved))
     , removed_(std::move(removed))
 {
     holdItem();
-    auto file = GObjectRef<GFile>::adopt(g_file_new_for_path(path_.c_str()));
-    // A file monitor watches the item in its folder, also when the item is a folder: its
-    // renames are what matters, not what happens inside.
-    monitor_ = GObjectRef<GFileMonitor>::adopt(g_file_monitor_file(file.get(), G_FILE_MONITOR_WATCH_MOVES, nullptr, nullptr));
-    if (!monitor_)
-        return;
-    connection_ = SignalConnection::connect<void(GFileMonitor*, GFile*, GFile*, GFileMonitorEvent)>(
-        monitor_.get(), "changed", [this](GFileMonitor*, GFile* file, GFile* other, GFileMonitorEvent event) {
-            changed(file, other, event);
-        });
+    monitor_ = monitor(path_, connection_);
 }
 
 DocumentFileWatcher::~DocumentFileWatcher()
 {
-    connection_.disconnect();
-    if (monitor_)
-        g_file_monitor_cancel(monitor_.get());
+    for (auto* watch : {&connection_, &trashConnection_})
+        watch->disconnect();
+    for (auto* monitor : {&monitor_, &trashMonitor_})
+        if (*monitor)
+            g_file_monitor_cancel(monitor->get());
     closeAside(item_);
+}
+
+GObjectRef<GFileMonitor> DocumentFileWatcher::monitor(const fs::path& path, SignalConnection& connection)
+{
+    auto file = GObjectRef<GFile>::adopt(g_file_new_for_path(path.c_str()));
+    // A file monitor watches the item in its folder, also when the item is a folder: its
+    // renames are what matters, not what happens inside.
+    auto monitor = GObjectRef<GFileMonitor>::adopt(g_file_monitor_file(file.get(), G_FILE_MONITOR_WATCH_MOVES, nullptr, nullptr));
+    if (monitor)
+        connection = SignalConnection::connect<void(GFileMonitor*, GFile*, GFile*, GFileMonitorEvent)>(
+            monitor.get(), "changed", [this](GFileMonitor*, GFile* file, GFile* other, GFileMonitorEvent event) {
+                changed(file, other, event);
+            });
+    return monitor;
 }
 
 void DocumentFileWatcher::holdItem()
@@ -74,7 +89,7 @@ void DocumentFileWatcher::closeAside(int descriptor)
         ThreadPool::global().async([descriptor] { ::close(descriptor); });
 }
 
-bool DocumentFileWatcher::isInTrash(const std::filesystem::path& path)
+bool DocumentFileWatcher::isInTrash(const fs::path& path)
 {
     // $XDG_DATA_HOME/Trash/files/… and a volume's .Trash-UID/files/… or .Trash/UID/files/….
     for (auto it = path.begin(); it != path.end(); ++it) {
@@ -88,35 +103,31 @@ bool DocumentFileWatcher::isInTrash(const std::filesystem::path& path)
     return false;
 }
 
-bool DocumentFileWatcher::holdsWhatStandsAtPath()
+void DocumentFileWatcher::ownWriteEnded()
 {
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path_, error)))
-        return false;
-    // Something stands at the path (a save of ours renamed onto it, another program's file):
-    // that is the document's file from now on, and nothing left.
-    if (!sameItem(item_, path_))
-        holdItem();
-    return true;
+    if (ownWrites_ > 0)
+        --ownWrites_;
+    if (ownWrites_ > 0 || state_ != State::atPath)
+        return;
+    const Place place = heldPlace();
+    if (place.held && !place.deleted && place.path && !sameItem(item_, path_))
+        return;
+    holdItem();
 }
 
 std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departureNow()
 {
-    if (!monitor_ || holdsWhatStandsAtPath())
+    if (!monitor_)
         return std::nullopt;
-    return departure(std::nullopt);
+    return look(std::nullopt);
 }
 
 void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEvent event)
 {
-    if (holdsWhatStandsAtPath())
-        return;
-    if (event != G_FILE_MONITOR_EVENT_RENAMED && event != G_FILE_MONITOR_EVENT_MOVED_OUT && event != G_FILE_MONITOR_EVENT_DELETED)
-        return;
-    auto from = pathOf(file);
-    if (!from || *from != path_)
-        return;
-    auto gone = departure(pathOf(otherFile));
+    std::optional<fs::path> reported;
+    if ((event == G_FILE_MONITOR_EVENT_RENAMED || event == G_FILE_MONITOR_EVENT_MOVED_OUT) && pathOf(file) == path_)
+        reported = pathOf(otherFile);
+    auto gone = look(reported);
     if (!gone)
         return;
     // The handlers may replace this watcher: they run last, with a copy.
@@ -129,31 +140,87 @@ void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEve
     }
 }
 
-std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departure(const std::optional<std::filesystem::path>& reported) const
+DocumentFileWatcher::Place DocumentFileWatcher::heldPlace() const
 {
-    // Where the item went: the held descriptor knows, within the file system; the monitor may.
-    std::optional<std::filesystem::path> to;
-    bool deleted = false;
-    if (item_ >= 0) {
-        char target[4096];
-        const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(item_)).c_str(), target, sizeof target - 1);
-        if (length > 0) {
-            std::string text(target, std::size_t(length));
-            struct stat held {};
-            deleted = text.ends_with(" (deleted)") || (::fstat(item_, &held) == 0 && held.st_nlink == 0);
-            if (!deleted)
-                to = std::filesystem::path(text);
-        }
-    }
-    if (!to && !deleted)
-        to = reported;
-    if (deleted)
-        return Departure{};
-    if (!to || *to == path_)
+    Place place;
+    if (item_ < 0)
+        return place;
+    place.held = true;
+    char target[4096];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(item_)).c_str(), target, sizeof target - 1);
+    if (length <= 0)
+        return place;
+    std::string text(target, std::size_t(length));
+    struct stat held {};
+    place.deleted = text.ends_with(" (deleted)") || (::fstat(item_, &held) == 0 && held.st_nlink == 0);
+    if (!place.deleted)
+        place.path = fs::path(text);
+    return place;
+}
+
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::look(const std::optional<fs::path>& reported)
+{
+    // A save of ours is at work at the path: it looks when it ended.
+    if (ownWrites_ > 0)
         return std::nullopt;
-    if (isInTrash(*to))
-        return Departure{std::nullopt, *to};
-    return Departure{*to, std::nullopt};
+    if (state_ == State::deleted)
+        return Departure{};
+    const auto departedTo = [this](const fs::path& to) -> std::optional<Departure> {
+        if (to == path_)
+            return std::nullopt;
+        if (!isInTrash(to))
+            return Departure{to, std::nullopt};
+        if (state_ != State::inTrash || to != trashedTo_)
+            watchInTrash(to);
+        state_ = State::inTrash;
+        return Departure{std::nullopt, to};
+    };
+    const Place place = heldPlace();
+    if (state_ == State::inTrash) {
+        // Only the item itself comes back out; whatever appears at its old path meanwhile is
+        // something else.
+        if (place.deleted) {
+            state_ = State::deleted;
+            return Departure{};
+        }
+        if (!place.path)
+            return Departure{std::nullopt, trashedTo_};
+        if (*place.path == path_)
+            return Departure{path_, std::nullopt};
+        return departedTo(*place.path);
+    }
+    std::error_code ec;
+    const bool standing = fs::exists(fs::symlink_status(path_, ec));
+    if (!place.held) {
+        // Nothing held (the item was not there when the watch began): what comes is taken;
+        // what leaves is where the monitor says.
+        if (standing) {
+            holdItem();
+            return std::nullopt;
+        }
+        return reported ? departedTo(*reported) : std::nullopt;
+    }
+    if (sameItem(item_, path_))
+        return std::nullopt;
+    if (!place.deleted)
+        return place.path ? departedTo(*place.path) : std::nullopt;
+    // The held item is no more. A file renamed over it replaced it: that one is the document's
+    // (whose version a save checks first). Anything else took the place of one deleted.
+    if (standing && isRegularFile(item_) && fs::is_regular_file(fs::status(path_, ec))) {
+        holdItem();
+        return std::nullopt;
+    }
+    state_ = State::deleted;
+    return Departure{};
+}
+
+void DocumentFileWatcher::watchInTrash(const fs::path& trashedTo)
+{
+    trashedTo_ = trashedTo;
+    trashConnection_.disconnect();
+    if (trashMonitor_)
+        g_file_monitor_cancel(trashMonitor_.get());
+    trashMonitor_ = monitor(trashedTo, trashConnection_);
 }
 
 } // namespace kx

@@ -1,9 +1,18 @@
 // Watches one document file or folder for being renamed, moved or removed: a GFileMonitor with
 // move tracking on the item itself, and a descriptor held on the item (O_PATH), which follows
 // it wherever it goes within its file system, also where the monitor cannot tell (inotify
-// reports a move out of the folder without its destination). Something renamed onto the path
-// (a save of ours, another program replacing the file) is no move of the document and is not
-// reported. Main thread only.
+// reports a move out of the folder without its destination).
+//
+// The held item is the document's file, known by its device and inode, whatever stands at the
+// path: an item that left the path is reported where it went, also when another one took its
+// place at once (`mv A B; mkdir A` is a move to B). What stands at the path is taken for the
+// document's file only where it replaced it: a save of ours, or another program that renamed
+// a new file over the old one (the document then checks that file's version before it writes
+// over it). A folder in place of one deleted is another folder, and the document's is gone.
+//
+// An item put in the Trash is watched there too: taken out again, to its path or anywhere else
+// outside a Trash folder, it is reported as moved to where it is now, until the owner makes a
+// new watcher for it. A deleted one is gone for good. Main thread only.
 #pragma once
 
 #include <filesystem>
@@ -19,8 +28,8 @@ namespace kx {
 
 class DocumentFileWatcher {
 public:
-    // What became of the item that left the path: moved to `movedTo`, else to a Trash folder
-    // (where it lies there, `trashedTo`) or deleted.
+    // What became of the item that left the path: moved to `movedTo` (also out of the Trash
+    // again), else to a Trash folder (where it lies there, `trashedTo`) or deleted.
     struct Departure {
         std::optional<std::filesystem::path> movedTo;
         std::optional<std::filesystem::path> trashedTo;
@@ -41,35 +50,56 @@ public:
     const std::filesystem::path& path() const { return path_; }
     bool isWatching() const { return bool(monitor_); }
 
-    // A save of ours put a new file at the path: that one is followed from now on (at once, not
-    // when the monitor's report of it arrives, which may come after a move of it).
-    void itemWasReplaced() { holdItem(); }
+    // Around a save of ours at the path: what stands there meanwhile is the save's work (a
+    // folder's old version aside under another name, say), not news. Once it ended, the new
+    // item at the path is followed from now on (at once, not when the monitor's report of it
+    // arrives, which may come after a move of it), unless the one held left for another place
+    // meanwhile: that is a move, told at the next look.
+    void ownWriteBegins() { ++ownWrites_; }
+    void ownWriteEnded();
 
-    // For a caller about to write at the path: whether the item left it, as the held item tells
-    // now. The monitor's report may still be on its way (inotify holds back the first half of
-    // a move for its second, and the report then waits for the main loop). None while the item,
-    // or a file put in its place (held from now on), stands at the path.
+    // For a caller about to write: where the item went, as the held item tells now. The
+    // monitor's report may still be on its way (inotify holds back the first half of a move for
+    // its second, and the report then waits for the main loop). None while the item, or a file
+    // put in its place (held from now on), stands at the path; once it left, each look tells
+    // where it is (in the Trash, out of it again, or deleted).
     std::optional<Departure> departureNow();
 
     // Whether `path` lies in a Trash folder (the home's or a volume's).
     static bool isInTrash(const std::filesystem::path& path);
 
 private:
+    // Where the held item is, when it still is.
+    struct Place {
+        bool held = false;    // an item is held
+        bool deleted = false; // the held item is no longer in any folder
+        std::optional<std::filesystem::path> path;
+    };
+
     void changed(GFile* file, GFile* otherFile, GFileMonitorEvent event);
-    // Whether something stands at the path; what does is held.
-    bool holdsWhatStandsAtPath();
-    // Where the held item went, else where the monitor says (`reported`); none when it cannot
-    // be told or it is back at the path.
-    std::optional<Departure> departure(const std::optional<std::filesystem::path>& reported) const;
+    // What became of the item since the last look; `reported` is where the monitor says it went
+    // (used when nothing is held). Takes note of a departure it reports.
+    std::optional<Departure> look(const std::optional<std::filesystem::path>& reported);
+    Place heldPlace() const;
     // Holds the item now at the path, if any.
     void holdItem();
+    void watchInTrash(const std::filesystem::path& trashedTo);
+    GObjectRef<GFileMonitor> monitor(const std::filesystem::path& path, SignalConnection& connection);
     static void closeAside(int descriptor);
+
+    enum class State { atPath, inTrash, deleted };
 
     std::filesystem::path path_;
     Moved moved_;
     Removed removed_;
     GObjectRef<GFileMonitor> monitor_;
     SignalConnection connection_;
+    // Where the item lies in the Trash, watched for its way out.
+    GObjectRef<GFileMonitor> trashMonitor_;
+    SignalConnection trashConnection_;
+    std::filesystem::path trashedTo_;
+    State state_ = State::atPath;
+    int ownWrites_ = 0;
     int item_ = -1;
 };
 

@@ -90,7 +90,7 @@ void closeNext(std::shared_ptr<CloseAll> state)
         state->completion(true);
         return;
     }
-    if (!state->keepingDrafts || document->fileURL())
+    if (!state->keepingDrafts || (document->fileURL() && !document->isFileGone()))
         closeWhenAllowed(std::move(state), std::move(document));
     else
         closeIntoDraft(std::move(state), std::move(document));
@@ -110,9 +110,11 @@ void DocumentControllerBase::saveRestorationState() const
     nlohmann::json entries = nlohmann::json::array();
     for (const auto& document : documents_) {
         nlohmann::json entry = {{"type", document->fileType()}};
-        if (document->fileURL()) {
+        // A document whose file went lives on in its draft, as an untitled one does.
+        if (document->fileURL() && !document->isFileGone()) {
             entry["fileURL"] = document->fileURL()->string();
         } else if (auto draft = document->autosavedContentsFileURL()) {
+            entry["type"] = document->draftType();
             entry["draft"] = draft->string();
             entry["displayName"] = document->displayName();
         } else {
@@ -167,6 +169,7 @@ void DocumentControllerBase::restoreDocuments(std::function<void(std::vector<std
     }
     restoring_ = false;
     saveRestorationState();
+    didRestoreDocuments();
     if (completion)
         completion(std::move(restored));
 }
@@ -265,47 +268,77 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
         if (round->pending > 0)
             g_warning("Quitting without waiting longer for %d document(s) to be saved", round->pending);
     }
-    for (const auto& [document, error] : round->failures) {
-        if (!ask)
-            break;
-        // The file keeps another program's version or a full disk refused it: the changes are
-        // kept as a draft (below) if the user quits all the same.
+    // What could not be saved where it belongs is kept in the drafts folder, and offered again
+    // at the next launch as a document of its own: written before the question, so that the
+    // question says what quitting does with the changes. Not where only an editor that did not
+    // answer holds them: its draft would ask that editor in vain.
+    struct Kept {
+        std::optional<Path> draft;
+        std::optional<Error> failure;
+    };
+    std::vector<Kept> kept(round->failures.size());
+    for (std::size_t index = 0; index < round->failures.size(); ++index) {
+        const auto& document = round->failures[index].first;
+        if (document->isClosed() || !document->isDocumentEdited() || !document->draftCanTakeUnsavedChanges())
+            continue;
+        try {
+            kept[index].draft = document->writeDraftCopy(document->displayName() + " (unsaved changes)");
+        } catch (...) {
+            kept[index].failure = Document::errorFromException(std::current_exception());
+        }
+    }
+    for (std::size_t index = 0; index < round->failures.size() && ask; ++index) {
+        const auto& [document, error] = round->failures[index];
+        // The file keeps another program's version, a full disk refused it, ...: what really
+        // happened, the cause's own text, a sentence of its own also where it comes without a
+        // full stop (the system's texts).
         auto alert = Alert::make();
         alert->setMessageText("The document \u201C" + document->displayName() + "\u201D could not be saved.");
-        // What really happened: the cause's own text (a full disk, another program's file), a
-        // sentence of its own also where it comes without a full stop (the system's texts).
-        std::string text = error.localizedDescription;
+        std::string text;
         auto append = [&text](const std::string& sentence) {
-            text += (!text.empty() && std::string_view(".!?").find(text.back()) == std::string_view::npos ? ". " : " ") + sentence;
+            if (sentence.empty())
+                return;
+            text += (text.empty() ? "" : std::string_view(".!?").find(text.back()) == std::string_view::npos ? ". " : " ") + sentence;
         };
-        if (const auto advice = error.informativeText(); !advice.empty() && advice != text)
+        append(error.localizedDescription);
+        if (const auto advice = error.informativeText(); advice != error.localizedDescription)
             append(advice);
-        // And what quitting does with the changes: the draft below, unless they are where no
-        // draft can reach them (an editor that did not answer).
-        if (document->isDocumentEdited())
-            append(document->draftCanTakeUnsavedChanges()
-                       ? "If you quit anyway, your changes are kept as a draft that opens at the next launch."
-                       : "If you quit anyway, the changes made since the last save are lost.");
+        // And what quitting does with the changes: the draft, or, where none could be written,
+        // why not; the changes are then lost.
+        if (document->isDocumentEdited()) {
+            if (kept[index].draft) {
+                append("If you quit anyway, your changes are kept as a draft that opens at the next launch.");
+            } else {
+                if (const auto& failure = kept[index].failure) {
+                    const bool sameCause = failure->localizedDescription == error.localizedDescription;
+                    append(sameCause ? "Nor could your changes be kept as a draft."
+                                     : "Nor could your changes be kept as a draft: " + failure->localizedDescription);
+                    if (const auto advice = failure->informativeText(); !sameCause && advice != failure->localizedDescription)
+                        append(advice);
+                }
+                append("If you quit anyway, the changes made since the last save are lost.");
+            }
+        }
         alert->setInformativeText(text);
         alert->addButton("Don't Quit");
         alert->addButton("Quit Anyway");
         if (alert->runModal() != Alert::secondButtonReturn) {
+            // The documents stay open with their work: drafts of it would come back as copies.
+            for (const auto& [draft, failure] : kept)
+                if (draft && isInDraftsDirectory(*draft)) {
+                    std::error_code ec;
+                    fs::remove_all(*draft, ec);
+                }
             terminating_ = false;
             return false;
         }
     }
-    // What could not be saved where it belongs is kept in the drafts folder, and offered again
-    // at the next launch as a document of its own.
-    for (const auto& [document, error] : round->failures) {
-        if (document->isClosed() || !document->isDocumentEdited())
-            continue;
-        try {
-            const auto draft = document->writeDraftCopy(document->displayName() + " (unsaved changes)");
-            g_message("The unsaved changes of %s are kept in %s", document->displayName().c_str(), draft.c_str());
-        } catch (...) {
-            g_warning("The unsaved changes of %s could not be kept: %s", document->displayName().c_str(),
-                      Document::errorFromException(std::current_exception()).localizedDescription.c_str());
-        }
+    for (std::size_t index = 0; index < round->failures.size(); ++index) {
+        const auto& name = round->failures[index].first->displayName();
+        if (const auto& draft = kept[index].draft)
+            g_message("The unsaved changes of %s are kept in %s", name.c_str(), draft->c_str());
+        else if (const auto& failure = kept[index].failure)
+            g_warning("The unsaved changes of %s could not be kept: %s", name.c_str(), failure->localizedDescription.c_str());
     }
     saveRestorationState();
     for (const auto& document : documents)

@@ -128,11 +128,18 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
     // Taken before the write: a document that moves to the new file (a folder it then works in)
     // may no longer answer for its draft afterwards.
     const auto draft = autosavedContentsFileURL();
-    const bool overwritesFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace)
-        && fileURL_ && samePath(url, *fileURL_);
+    const bool atFile = fileURL_ && samePath(url, *fileURL_);
+    const bool overwritesFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace) && atFile;
+    if (atFile && fileWatcher_)
+        fileWatcher_->ownWriteBegins();
+    const auto writeEnded = [this, atFile] {
+        if (atFile && fileWatcher_)
+            fileWatcher_->ownWriteEnded();
+    };
     try {
         writeSafely(url, type, operation);
     } catch (...) {
+        writeEnded();
         // The file left its path while the new version was written, and the write put nothing
         // there: a moved file is saved where it went; a trashed or deleted one is not brought
         // back, and the user hears why.
@@ -150,8 +157,7 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
         completion(errorFromException(std::current_exception()));
         return;
     }
-    if (fileWatcher_ && fileURL_ && samePath(url, *fileURL_))
-        fileWatcher_->itemWasReplaced();
+    writeEnded();
     auto* controller = this->controller();
     switch (operation) {
     case SaveOperation::save:
@@ -175,6 +181,13 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
     case SaveOperation::autosaveInPlace:
         fileIdentity_ = FileIdentity::of(url);
         updateChangeCount(token, operation);
+        // The draft kept while the file was gone: the file holds that work again.
+        if (draft && !samePath(*draft, url)) {
+            deleteDraft(*draft);
+            setAutosavedContentsFileURL(std::nullopt);
+            if (controller)
+                controller->saveRestorationState();
+        }
         break;
     case SaveOperation::autosaveElsewhere:
         setAutosavedContentsFileURL(url);
@@ -311,13 +324,17 @@ void Document::autosave(bool implicitlyCancellable, Completion completion)
         return;
     }
     autosavingIsImplicitlyCancellable_ = implicitlyCancellable;
+    // A file that left its place a moment ago goes into a draft, as an untitled document's
+    // does, and one back out of the Trash is autosaved in place again.
+    if (fileURL_ && autosavesInPlace())
+        takeFileDepartureNow();
     std::weak_ptr<Document> weak = weak_from_this();
     auto done = [weak, finish](std::optional<Error> error) {
         if (auto self = weak.lock())
             self->autosavingIsImplicitlyCancellable_ = false;
         finish(std::move(error));
     };
-    if (fileURL_ && autosavesInPlace()) {
+    if (fileURL_ && autosavesInPlace() && !fileGone_) {
         save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, done);
         return;
     }

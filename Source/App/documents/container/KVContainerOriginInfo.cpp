@@ -102,19 +102,39 @@ std::optional<std::string> KVContainerOriginInfo::makeBookmark(const fs::path& f
     return bookmark.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::optional<fs::path> KVContainerOriginInfo::resolveBookmark(const std::string& data)
+namespace {
+
+// The bookmark's record, with an absolute path; null otherwise.
+nlohmann::json decodedBookmark(const std::string& data)
 {
     nlohmann::json bookmark;
     try {
         bookmark = KVDocumentArchive::decoder().parse(data);
     } catch (const KVDocumentArchiveError&) {
-        return std::nullopt;
+        return nullptr;
     }
-    if (!bookmark.is_object() || !bookmark.contains("path") || !bookmark["path"].is_string())
+    if (!bookmark.is_object() || !bookmark.contains("path") || !bookmark["path"].is_string()
+        || !fs::path(bookmark["path"].get<std::string>()).is_absolute())
+        return nullptr;
+    return bookmark;
+}
+
+} // namespace
+
+std::optional<fs::path> KVContainerOriginInfo::bookmarkedPath(const std::string& data)
+{
+    const auto bookmark = decodedBookmark(data);
+    if (bookmark.is_null())
+        return std::nullopt;
+    return fs::path(bookmark["path"].get<std::string>());
+}
+
+std::optional<fs::path> KVContainerOriginInfo::resolveBookmark(const std::string& data)
+{
+    auto bookmark = decodedBookmark(data);
+    if (bookmark.is_null())
         return std::nullopt;
     fs::path path = bookmark["path"].get<std::string>();
-    if (!path.is_absolute())
-        return std::nullopt;
     if (auto real = FileSystem::realPath(path))
         return real;
     // Gone from its path: the same file renamed within its folder still counts.

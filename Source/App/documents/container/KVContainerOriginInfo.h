@@ -33,6 +33,9 @@ struct KVContainerOriginInfo {
     static std::optional<std::string> makeBookmark(const std::filesystem::path& file);
     // The file a bookmark names now, with symbolic links resolved; nullopt when it is gone.
     static std::optional<std::filesystem::path> resolveBookmark(const std::string& bookmark);
+    // The path a bookmark was made for, whether something is there now or not; nullopt for a
+    // bookmark that names none.
+    static std::optional<std::filesystem::path> bookmarkedPath(const std::string& bookmark);
 };
 
 } // namespace kx

@@ -2,6 +2,7 @@
 #include "App/documents/container/KVDocumentContainer.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
 
@@ -12,10 +13,12 @@
 #include "App/documents/container/KVContainerOriginInfo.h"
 #include "App/documents/container/KVContainerPrecondition.h"
 #include "App/server/ServerController.h"
+#include "App/shell/RKLog.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/ThreadPool.h"
 #include "Platform/Foundation/Uuid.h"
 
 namespace kx {
@@ -46,6 +49,24 @@ std::string upperCased(std::string text)
 Error fileError(const std::error_code& ec, const std::string& what)
 {
     return Error::fromErrno(ec.value(), what);
+}
+
+// Whether the working folder `folder` mirrors a file or draft that still names it (see
+// removeUnnamedWorkingFolders).
+bool isNamed(const fs::path& folder, const fs::path& drafts)
+{
+    std::optional<KVContainerOriginInfo> info;
+    try {
+        info = KVContainerOriginInfo::read(folder / "info");
+    } catch (const std::exception&) {
+        return true; // not ours to judge
+    }
+    if (!info)
+        return false;
+    if (KVContainerOriginInfo::resolveBookmark(info->bookmarkData))
+        return true;
+    const auto origin = KVContainerOriginInfo::bookmarkedPath(info->bookmarkData);
+    return !origin || origin->parent_path().lexically_normal() != drafts;
 }
 
 } // namespace
@@ -282,6 +303,56 @@ void KVDocumentContainer::invalidate()
     isValid_ = false;
     watch_.stop();
     log("Invalidated");
+}
+
+void KVDocumentContainer::removeUnnamedWorkingFolders(const fs::path& draftsDirectory)
+{
+    containerOnMainThread("working folders are removed on the main thread");
+    constexpr std::string_view prefix = "Autosave-", aside = ".Unnamed-";
+    const fs::path base = baseDirectory();
+    const fs::path drafts = FileSystem::realPath(draftsDirectory).value_or(draftsDirectory).lexically_normal();
+    std::vector<fs::path> doomed;
+    std::error_code ec;
+    for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path folder = it->path();
+        const std::string name = folder.filename().string();
+        // Set aside by an earlier launch that ended before they were gone.
+        if (name.starts_with(aside)) {
+            doomed.push_back(folder);
+            continue;
+        }
+        std::error_code statusError;
+        if (!name.starts_with(prefix) || !Uuid::isValid(name.substr(prefix.size())) || !fs::is_directory(it->symlink_status(statusError))
+            || isNamed(folder, drafts))
+            continue;
+        bool inUse = false;
+        for (auto* container : liveContainers())
+            inUse = inUse || container->uuidDirectory_ == folder;
+        if (inUse)
+            continue;
+        // Another instance working in it holds its lock; held here, it is set aside in one
+        // step, so that nobody opens it while it goes.
+        std::shared_ptr<KVContainerLockFile> lock;
+        if (fs::is_directory(fs::symlink_status(folder / "container", statusError))) {
+            try {
+                lock = KVContainerLockFile::acquire(folder / "container");
+            } catch (...) {
+                continue;
+            }
+        }
+        const fs::path setAside = base / (std::string(aside) + name.substr(prefix.size()));
+        if (::renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, setAside.c_str(), RENAME_NOREPLACE) == 0)
+            doomed.push_back(setAside);
+    }
+    if (doomed.empty())
+        return;
+    RKLog("Removing " + std::to_string(doomed.size()) + " working folder(s) that nothing names any more", RKLogKind::general);
+    ThreadPool::global().async([doomed] {
+        for (const auto& folder : doomed) {
+            std::error_code ignored;
+            fs::remove_all(folder, ignored);
+        }
+    });
 }
 
 void KVDocumentContainer::deleteContainer(bool toTrash)

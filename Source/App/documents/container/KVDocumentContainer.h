@@ -77,6 +77,13 @@ public:
     // job and its destruction waits for the main loop).
     static bool isRegistered(const KVDocumentContainer* container);
 
+    // Removes the working folders that nothing names any more: those that mirror nothing (a
+    // crash came before an untitled document's, or a gone project folder's working copy's, first
+    // draft) and those whose draft in `draftsDirectory` is gone. One that mirrors a package
+    // elsewhere is kept, also when the package cannot be found now (its disk may come back), and
+    // so is one in use, here or by another instance. The removal runs in the background.
+    static void removeUnnamedWorkingFolders(const std::filesystem::path& draftsDirectory);
+
     // $XDG_CACHE_HOME/<bundle identifier>, made once.
     static std::filesystem::path baseDirectory();
     static void setBaseDirectoryForTesting(std::optional<std::filesystem::path> directory);
@@ -112,6 +119,15 @@ public:
     // container still reads from where the folder lies.
     void projectDirectoryDidGo(const std::optional<std::filesystem::path>& trashedTo);
     bool projectDirectoryIsGone() const { return projectDirectoryIsGone_; }
+    // The folder that went to the Trash came back out of it, to `to`: the container works in it
+    // again, as after a move. Throws containerAlreadyInUse when another instance took it
+    // meanwhile (the container then stays as it was).
+    void projectDirectoryDidComeBack(const std::filesystem::path& to);
+    // Before the first read of a container working in place: copies into its folder each file
+    // that `from` holds and the folder lacks, as a save of `from` would take it, discardable
+    // items too (data sources and backups left out). What the folder holds stays as it is.
+    // Throws the first failure.
+    void copyMissingFiles(const KVDocumentContainer& from);
     // Asked before pending changes are written into a folder worked in place: the owner makes
     // sure that the folder is still where the container has it (a move or removal whose report
     // is still on its way), and says so through the two calls above.
@@ -222,6 +238,8 @@ private:
     static std::shared_ptr<KVDocumentContainer> adopt(KVDocumentContainer* container);
     // The project folder, its path prefix and archive, at `to`.
     void relocate(const std::filesystem::path& to);
+    // The folder worked in place is at `to` now (moved, or back): everything kept in it follows.
+    void followProjectDirectory(const std::filesystem::path& to);
     void finishCreation();
     void checkOrigin(const std::filesystem::path& requiredOrigin) const;
     void addServerStateObserver();

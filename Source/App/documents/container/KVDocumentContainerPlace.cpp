@@ -1,6 +1,9 @@
 // A folder worked in place that moves, or goes to the Trash or away, while it is open.
 #include "App/documents/container/KVDocumentContainer.h"
 
+#include <cerrno>
+
+#include "App/documents/container/KVContainerFiles.h"
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/documents/container/KVContainerPrecondition.h"
 
@@ -15,13 +18,31 @@ void KVDocumentContainer::projectDirectoryDidMove(const fs::path& to)
     if (projectDirectoryIsGone_ || to == projectDirectory_)
         return;
     const fs::path from = projectDirectory_;
-    relocate(to);
     if (lock_)
         lock_->folderDidMove(to);
+    followProjectDirectory(to);
+    log("The project folder moved from " + from.string() + " to " + to.string());
+}
+
+void KVDocumentContainer::projectDirectoryDidComeBack(const fs::path& to)
+{
+    containerOnMainThread("a project folder is followed on the main thread");
+    if (!projectDirectoryIsOrigin_ || !projectDirectoryIsGone_)
+        return;
+    // Its lock file names this process, a stale lock: taken again, unless another instance
+    // opened the folder meanwhile.
+    lock_ = KVContainerLockFile::acquire(to);
+    projectDirectoryIsGone_ = false;
+    followProjectDirectory(to);
+    log("The project folder came back, to " + to.string());
+}
+
+void KVDocumentContainer::followProjectDirectory(const fs::path& to)
+{
+    relocate(to);
     logger_->moveTo(to / std::string(KVDocumentArchive::relativePathForProjectLog));
     backups_.projectDirectoryDidMove(to);
     images_.projectDirectoryDidMove(to);
-    log("The project folder moved from " + from.string() + " to " + to.string());
     if (!isValid_)
         return;
     // The kernel's watches went along with the folders, but a folder made from now on would be
@@ -74,6 +95,40 @@ std::set<std::string> KVDocumentContainer::knownFiles() const
             || path.starts_with(KVDocumentArchive::relativePathForBackups);
     });
     return files;
+}
+
+void KVDocumentContainer::copyMissingFiles(const KVDocumentContainer& from)
+{
+    containerOnMainThread("files are copied on the main thread");
+    containerPrecondition(projectDirectoryIsOrigin_, "files are copied into a folder worked in place");
+    const std::string backups = std::string(KVDocumentArchive::relativePathForBackups) + "/";
+    std::error_code ec;
+    // Links are not followed: a project holds files, and a link in a working copy leads nowhere
+    // the folder should be given.
+    fs::recursive_directory_iterator it(from.projectDirectory_, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string relative = it->path().lexically_relative(from.projectDirectory_).generic_string();
+        std::error_code statusError;
+        const auto status = it->symlink_status(statusError);
+        if (!KVDocumentArchive::shouldInclude(relative) || relative.starts_with(backups)) {
+            if (fs::is_directory(status))
+                it.disable_recursion_pending();
+            continue;
+        }
+        // Discardable items too: the page may name an image in what it has not handed over yet.
+        if (!fs::is_regular_file(status) || from.sources_.contains(relative))
+            continue;
+        const fs::path target = projectDirectory_ / relative;
+        if (fs::exists(fs::symlink_status(target, statusError)))
+            continue;
+        const std::string folder = fs::path(relative).parent_path().generic_string();
+        if (auto error = KVContainerFiles::makeFolders(projectDirectory_, folder))
+            throw *error;
+        if (auto error = KVContainerFiles::copyNewFile(it->path(), target); error && error->code != EEXIST)
+            throw *error;
+    }
+    if (ec)
+        throw Error::fromErrno(ec.value(), "Cannot read " + from.projectDirectory_.string());
 }
 
 } // namespace kx

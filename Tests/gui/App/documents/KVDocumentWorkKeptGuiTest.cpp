@@ -12,6 +12,7 @@
 #include "support/ModalAnswerer.h"
 #include "support/ScopedSetting.h"
 #include "support/SmallDisk.h"
+#include "unit/App/documents/ImageFixtures.h"
 
 namespace {
 
@@ -297,12 +298,16 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
     EXPECT_EQ(panelRequests.size(), 1u);
     EXPECT_FALSE(fs::exists(folder / "Moved/At exchange.korvelx"));
+    // Autosaves keep the work in a draft, which the next launch would open.
     typeText(*document, 0, "Not in the Trash");
     failure = autosave(*document);
-    ASSERT_TRUE(failure);
-    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash"), std::string::npos) << failure->localizedDescription << " / " << failure->localizedFailureReason;
+    ASSERT_FALSE(failure) << failure->localizedDescription;
     EXPECT_FALSE(fs::exists(folder / "Moved/At exchange.korvelx"));
     EXPECT_TRUE(document->isDocumentEdited());
+    const auto draft = document->autosavedContentsFileURL();
+    ASSERT_TRUE(draft && controller->isInDraftsDirectory(*draft));
+    EXPECT_NE(storedDocument(*draft).find("Not in the Trash"), std::string::npos);
+    EXPECT_NE(readFile(controller->restorationStateFile()).find(draft->string()), std::string::npos);
     // An explicit save asks where to put it, and goes there.
     choose(folder / "Rescued.korvelx");
     outcome = std::make_shared<Outcome>();
@@ -313,14 +318,67 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     ASSERT_FALSE(panelRequests.empty());
     EXPECT_NE(storedDocument(folder / "Rescued.korvelx").find("Not in the Trash"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "Moved/At exchange.korvelx"));
+    EXPECT_FALSE(fs::exists(*draft));
 
-    // Trashed while an autosave starts: the save finds it gone just before it writes.
+    // Trashed while an autosave starts: the save finds it gone just before it writes, and
+    // writes a draft instead. Put back, it is the document's file again: the next autosave
+    // writes it there, and the draft goes.
     typeText(*document, 0, "Rescued, edited");
     fs::rename(folder / "Rescued.korvelx", trash / "Rescued.korvelx");
     failure = autosave(*document);
-    ASSERT_TRUE(failure);
-    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash"), std::string::npos) << failure->localizedDescription;
+    ASSERT_FALSE(failure) << failure->localizedDescription;
     EXPECT_FALSE(fs::exists(folder / "Rescued.korvelx"));
+    const auto second = document->autosavedContentsFileURL();
+    ASSERT_TRUE(second && fs::exists(*second));
+    fs::rename(trash / "Rescued.korvelx", folder / "Rescued.korvelx");
+    typeText(*document, 0, "Rescued, put back");
+    failure = autosave(*document);
+    ASSERT_FALSE(failure) << failure->localizedDescription;
+    EXPECT_EQ(document->fileURL(), folder / "Rescued.korvelx");
+    EXPECT_NE(storedDocument(folder / "Rescued.korvelx").find("Rescued, put back"), std::string::npos);
+    EXPECT_FALSE(fs::exists(*second));
+    EXPECT_EQ(readFile(controller->restorationStateFile()).find(second->string()), std::string::npos);
+}
+
+TEST_F(KVDocumentWorkKeptGui, AFolderProjectPutBackOutOfTheTrashIsSavedThereWithWhatWasAddedMeanwhile)
+{
+    auto document = openVersionedFolder("Ours");
+    ASSERT_TRUE(document);
+    const fs::path project = folder / "Project";
+    const fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files";
+    fs::create_directories(trash);
+    fs::rename(project, trash / "Project");
+    ASSERT_TRUE(spinUntil([&] { return document->isFileGone() && !document->container()->projectDirectoryIsOrigin(); }));
+    // Edited while away, with an image added: kept in a draft.
+    typeText(*document, 0, "While away");
+    const auto image = document->nimbetDocumentDidReceiveImageData(imagefixtures::png(8, 8));
+    ASSERT_TRUE(image);
+    ASSERT_FALSE(autosave(*document));
+    const auto draft = document->autosavedContentsFileURL();
+    ASSERT_TRUE(draft && fs::exists(*draft));
+
+    // Put back: worked in again, and the next save writes the edit and the image there.
+    fs::rename(trash / "Project", project);
+    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
+    EXPECT_EQ(document->fileURL(), project);
+    EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
+    EXPECT_TRUE(document->isDocumentEdited());
+    ASSERT_FALSE(autosave(*document));
+    EXPECT_NE(onDisk(project).find("While away"), std::string::npos) << onDisk(project);
+    EXPECT_EQ(readFile(project / "design/images" / *image), imagefixtures::png(8, 8));
+    EXPECT_TRUE(fs::exists(project / ".git"));
+    EXPECT_FALSE(fs::exists(*draft));
+    EXPECT_FALSE(document->isDocumentEdited());
+
+    // Renamed, and a folder made at the old name at once: the edit goes where the project
+    // went, never into the new folder.
+    typeText(*document, 0, "Renamed");
+    fs::rename(project, folder / "Renamed");
+    fs::create_directories(project);
+    ASSERT_FALSE(autosave(*document));
+    EXPECT_EQ(document->fileURL(), folder / "Renamed");
+    EXPECT_NE(onDisk(folder / "Renamed").find("Renamed"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(project));
 }
 
 TEST_F(KVDocumentWorkKeptGui, QuittingAnywayKeepsWhatCouldNotBeWrittenOverAnotherProgramsFile)

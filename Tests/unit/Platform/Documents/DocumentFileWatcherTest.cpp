@@ -90,6 +90,57 @@ TEST_F(DocumentFileWatcherTest, AFileSavedOverThePathStaysTheDocumentsAndIsFollo
     EXPECT_EQ(*watched.movedTo, folder / "moved/Saved.korvelx");
 }
 
+TEST_F(DocumentFileWatcherTest, AnItemIsKnownByItselfNotByWhatTakesItsPlace)
+{
+    // Renamed, and a new folder made at the old name in the same turn: a move, as the two
+    // steps seen apart would be, and the new folder is not the document's.
+    fs::create_directories(folder / "Before");
+    Watched renamed(folder / "Before");
+    fs::rename(folder / "Before", folder / "After");
+    fs::create_directories(folder / "Before");
+    EXPECT_EQ(renamed.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, folder / "After");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return renamed.movedTo.has_value() || renamed.removed.has_value(); }));
+    EXPECT_EQ(renamed.movedTo, folder / "After");
+
+    // Deleted, and a folder made in its place: gone, also once that folder is there.
+    fs::create_directories(folder / "Deleted");
+    Watched deleted(folder / "Deleted");
+    fs::remove_all(folder / "Deleted");
+    fs::create_directories(folder / "Deleted");
+    const auto gone = deleted.watcher.departureNow();
+    ASSERT_TRUE(gone);
+    EXPECT_FALSE(gone->movedTo || gone->trashed());
+    ASSERT_TRUE(kxtest::spinUntil([&] { return deleted.removed.has_value(); }));
+    EXPECT_FALSE(*deleted.removed);
+    EXPECT_FALSE(deleted.movedTo);
+}
+
+TEST_F(DocumentFileWatcherTest, AnItemTakenOutOfTheTrashIsReportedWhereItIsNow)
+{
+    const fs::path trash = folder / ".local/share/Trash/files";
+    fs::create_directories(trash);
+    for (const fs::path& restoredTo : {folder / "Undone", folder / "elsewhere/Undone"}) {
+        fs::create_directories(folder / "Undone/design");
+        Watched watched(folder / "Undone");
+        fs::rename(folder / "Undone", trash / "Undone");
+        ASSERT_TRUE(kxtest::spinUntil([&] { return watched.removed.has_value(); }));
+        // A folder made at the old path meanwhile is something else; the item is still away.
+        fs::create_directories(folder / "Undone");
+        kxtest::spinFor(200ms);
+        EXPECT_FALSE(watched.movedTo);
+        EXPECT_TRUE(watched.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed());
+        fs::remove(folder / "Undone");
+
+        // Put back, where it was or anywhere else: the same folder, reported where it is.
+        fs::create_directories(restoredTo.parent_path());
+        fs::rename(trash / "Undone", restoredTo);
+        ASSERT_TRUE(kxtest::spinUntil([&] { return watched.movedTo.has_value(); })) << restoredTo;
+        EXPECT_EQ(*watched.movedTo, restoredTo);
+        EXPECT_EQ(watched.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, restoredTo);
+        fs::remove_all(restoredTo);
+    }
+}
+
 TEST(DocumentFileWatcher, TrashFoldersAreKnownByTheirShape)
 {
     EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/home/ada/.local/share/Trash/files/P.korvelx"));

@@ -1,0 +1,194 @@
+// A folder project worked in place that goes to the Trash or away while it is open, and comes
+// back out of the Trash.
+#include "App/documents/KVDocument.h"
+
+#include "App/shell/RKLog.h"
+#include "Platform/Foundation/IfAlive.h"
+#include "Platform/Foundation/MainQueue.h"
+#include "Platform/Foundation/RunLoopWait.h"
+#include "Platform/Foundation/Uuid.h"
+#include "Platform/UI/Alert.h"
+
+namespace kx {
+
+namespace fs = std::filesystem;
+
+void KVDocument::fileDidGo(const std::optional<Path>& trashedTo)
+{
+    if (!container_->isValid() || !container_->projectDirectoryIsOrigin())
+        return;
+    container_->projectDirectoryDidGo(trashedTo);
+    takeWorkingCopyOfGoneFolderSoon();
+}
+
+void KVDocument::takeWorkingCopyOfGoneFolderSoon()
+{
+    // Not under a save that waits for its container: that save ends first (it fails, the folder
+    // being gone), and every save and draft takes the copy itself before it starts.
+    const auto delay = archiveWriteInProgress_ || RunLoopWait::isWaiting() ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0);
+    MainQueue::after(delay, ifAlive(weakThis(), [](KVDocument& self) {
+        if (self.archiveWriteInProgress_ || RunLoopWait::isWaiting())
+            self.takeWorkingCopyOfGoneFolderSoon();
+        else
+            self.takeWorkingCopyOfGoneFolder();
+    }));
+}
+
+void KVDocument::takeWorkingCopyOfGoneFolder()
+{
+    if (isClosed() || !container_->isValid() || !container_->projectDirectoryIsGone())
+        return;
+    const auto gone = container_;
+    const bool wasEdited = isDocumentEdited();
+    bool copiedAll = true;
+    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
+    auto copy = KVDocumentContainer::make(Uuid::make(), false, std::nullopt);
+    copy->addDataSource(documentJSONSource(), documentPath);
+    copy->keepAwaitedNamesOf(*gone);
+    // What is left where the folder went: all of it in the Trash; nothing of a folder deleted
+    // or moved to another disk (a copy there, then a deletion here).
+    try {
+        const KVDocumentArchive left(gone->projectDirectory(), projectFolderType, false, std::nullopt, false);
+        copy->read(left, KVDocumentContainer::ArchiveRelation::copy());
+    } catch (const std::exception& error) {
+        RKLog("Nothing could be copied of the gone project folder of " + displayName() + ": " + error.what(), RKLogKind::general);
+        copiedAll = false;
+        try {
+            // Read as a package that holds nothing: it never comes into being.
+            const KVDocumentArchive nothing(copy->uuidDirectory() / "gone", projectFolderType, true, copy->uuid(), false);
+            copy->read(nothing, KVDocumentContainer::ArchiveRelation::copy());
+        } catch (const std::exception& second) {
+            RKLog(std::string("The working copy of the gone project folder could not be made: ") + second.what(), RKLogKind::general);
+            try {
+                copy->deleteContainer(false);
+            } catch (...) {
+            }
+            return;
+        }
+    }
+    filesLeftBehind_.clear();
+    const auto copied = copy->knownFiles();
+    for (const auto& path : gone->knownFiles())
+        if (!copied.contains(path))
+            filesLeftBehind_.push_back(path);
+    // No file of its own any more: a save as gives it one, with the working copy's identity.
+    fileArchive_.reset();
+    setContainer(copy);
+    didChangeContainer();
+    try {
+        gone->deleteContainer(false);
+    } catch (...) {
+    }
+    // Unedited and whole in the Trash, it is as saved as it was; otherwise nothing lasting holds
+    // the work any more, and the page's document is the one that counts.
+    copiedAll = copiedAll && filesLeftBehind_.empty();
+    if (wasEdited || !copiedAll) {
+        container_->mark(true);
+        documentJSONSource()->setDataNeedsToBeProvided(true);
+    }
+    RKLog("The project folder of " + displayName() + " is gone; its work goes on in a working copy"
+              + (filesLeftBehind_.empty() ? std::string() : ", without " + std::to_string(filesLeftBehind_.size()) + " file(s) that went with it"),
+          RKLogKind::general);
+}
+
+std::string KVDocument::whatWentWithFile() const
+{
+    if (filesLeftBehind_.empty())
+        return {};
+    constexpr std::size_t named = 8;
+    std::string list;
+    for (std::size_t index = 0; index < filesLeftBehind_.size() && index < named; ++index)
+        list += (index ? ", \u201C" : "\u201C") + filesLeftBehind_[index] + "\u201D";
+    if (filesLeftBehind_.size() > named)
+        list += " and " + std::to_string(filesLeftBehind_.size() - named) + " more";
+    return (filesLeftBehind_.size() == 1 ? "This file of the project went with it and could not be kept: "
+                                         : "These files of the project went with it and could not be kept: ")
+        + list + ".";
+}
+
+void KVDocument::tellFilesLeftBehind()
+{
+    if (filesLeftBehind_.empty())
+        return;
+    const std::string lost = whatWentWithFile();
+    filesLeftBehind_.clear();
+    RKLog(displayName() + " was saved without the files that went with its old folder", RKLogKind::general);
+    auto alert = Alert::make();
+    alert->setMessageText(quotedDisplayName() + " was saved without files that went with its old folder.");
+    alert->setInformativeText(lost + " The folder was deleted, or moved to another disk, before they could be copied.");
+    alert->addButton("OK");
+    alert->setAlertStyle(Alert::Style::informational);
+    alert->beginSheetModal(windowForSheet(), [](Alert::ModalResponse) {});
+}
+
+// ---- Back out of the Trash ----
+
+bool KVDocument::takeFileBack(const Path& to)
+{
+    // A package is the same file wherever it lies: its archive follows it with the URL.
+    if (fileArchive_ && !container_->projectDirectoryIsOrigin())
+        return true;
+    // Not while the container is written: asked again a moment later.
+    if (archiveWriteInProgress_ || RunLoopWait::isWaiting()) {
+        MainQueue::after(std::chrono::milliseconds(200), ifAlive(weakThis(), [](KVDocument& self) {
+            if (!self.isClosed() && self.isFileGone())
+                self.takeFileDepartureNow();
+        }));
+        return false;
+    }
+    try {
+        followFolderBack(to);
+    } catch (...) {
+        // Another instance took the folder meanwhile, or its files cannot be copied back: the
+        // work stays where it is, the document without a file.
+        RKLog("The project folder of " + displayName() + " is back at " + to.string() + ", but its work stays in the working copy: "
+                  + errorFromException(std::current_exception()).localizedDescription,
+              RKLogKind::general);
+        return false;
+    }
+    return true;
+}
+
+void KVDocument::followFolderBack(const Path& to)
+{
+    if (!container_->isValid())
+        return;
+    if (container_->projectDirectoryIsOrigin()) {
+        // Gone a moment ago, no working copy taken yet: the container works in the folder again.
+        container_->projectDirectoryDidComeBack(to);
+        fileArchive_ = container_->projectDirectoryArchive();
+        projectDidMove();
+        return;
+    }
+    // The working copy holds the work done meanwhile: what it added (images, assets) goes into
+    // the folder beside what the folder holds, and the page's document is written there by the
+    // next save. The working copy goes once the folder has it all.
+    const auto copy = container_;
+    const bool edited = isDocumentEdited();
+    auto archive = std::make_shared<KVDocumentArchive>(to, projectFolderType, false, std::nullopt, false);
+    auto container = KVDocumentContainer::make(archive);
+    container->addDataSource(documentJSONSource(), std::string(KVDocumentArchive::relativePathForDocumentJSON));
+    container->keepAwaitedNamesOf(*copy);
+    try {
+        container->copyMissingFiles(*copy);
+        container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+    } catch (...) {
+        container->invalidate();
+        throw;
+    }
+    fileArchive_ = archive;
+    filesLeftBehind_.clear();
+    setContainer(container);
+    didChangeContainer();
+    if (edited) {
+        container_->mark(true);
+        documentJSONSource()->setDataNeedsToBeProvided(true);
+    }
+    try {
+        copy->deleteContainer(false);
+    } catch (...) {
+    }
+    RKLog("The project folder of " + displayName() + " is back at " + to.string() + "; its work goes on there", RKLogKind::general);
+}
+
+} // namespace kx
