@@ -1,6 +1,7 @@
 // Saving, autosaving, reverting, duplicating and closing the project document.
 #include "App/documents/KVDocument.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -527,6 +528,16 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
             RKLog("The draft " + draft.string() + " of " + displayName() + " lacks what went with its folder. " + whatWentWithFile(),
                   RKLogKind::general);
         return draft;
+    } catch (const KVDocumentArchiveError& error) {
+        reset();
+        // What kept the draft from the disk comes with the advice that fits it, as for the
+        // changes that a save could not write.
+        if (error.underlying().domain == Error::posixDomain)
+            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, error.underlying());
+        if (error.code() == KVDocumentArchiveError::Code::notFound)
+            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges,
+                                  Error(Error::posixDomain, ENOENT, error.underlying().localizedDescription));
+        throw;
     } catch (...) {
         reset();
         throw;

@@ -381,7 +381,7 @@ TEST_F(KVDocumentWorkKeptGui, AFolderProjectPutBackOutOfTheTrashIsSavedThereWith
     EXPECT_TRUE(fs::is_empty(project));
 }
 
-TEST_F(KVDocumentWorkKeptGui, QuittingAnywayKeepsWhatCouldNotBeWrittenOverAnotherProgramsFile)
+TEST_F(KVDocumentWorkKeptGui, QuittingSaysWhatBecomesOfWhatCouldNotBeWrittenOverAnotherProgramsFile)
 {
     auto document = openProject("Ours");
     ASSERT_TRUE(document);
@@ -390,10 +390,31 @@ TEST_F(KVDocumentWorkKeptGui, QuittingAnywayKeepsWhatCouldNotBeWrittenOverAnothe
     // Another program writes the file meanwhile.
     makeProject(folder / "Theirs.korvelx", {{"design/document.json", frameDocument("Theirs")}});
     fs::rename(folder / "Theirs.korvelx", url);
+    const auto lost = "If you quit anyway, the changes made since the last save are lost.";
+    const auto kept = "If you quit anyway, your changes are kept as a draft that opens at the next launch.";
 
-    // Quitting asks whether to write over their file (no), then whether to quit all the same
-    // (yes).
+    // Quitting asks whether to write over their file (no), then whether to quit all the same.
+    // Where no draft can be written, it says so and why: the changes would be lost.
+    fs::create_directories(controller->draftsDirectory().parent_path());
+    writeFile(controller->draftsDirectory(), "no folder");
     std::vector<std::string> asked;
+    EXPECT_FALSE(quit({"Cancel", "Don't Quit"}, asked));
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked.back().find("Nor could your changes be kept as a draft: "), std::string::npos) << asked.back();
+    EXPECT_NE(asked.back().find("choose Save As"), std::string::npos) << asked.back();
+    EXPECT_NE(asked.back().find(lost), std::string::npos) << asked.back();
+    EXPECT_EQ(asked.back().find(kept), std::string::npos) << asked.back();
+    fs::remove(controller->draftsDirectory());
+    // A draft kept: said so, and one that the user stays for goes again.
+    asked.clear();
+    EXPECT_FALSE(quit({"Cancel", "Don't Quit"}, asked));
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked.back().find(kept), std::string::npos) << asked.back();
+    EXPECT_EQ(asked.back().find(lost), std::string::npos) << asked.back();
+    EXPECT_TRUE(fs::is_empty(controller->draftsDirectory()));
+    EXPECT_FALSE(document->isClosed());
+
+    asked.clear();
     EXPECT_TRUE(quit({"Cancel", "Quit Anyway"}, asked));
     ASSERT_GE(asked.size(), 2u);
     EXPECT_NE(asked.back().find("could not be saved"), std::string::npos);
