@@ -1,0 +1,447 @@
+// Raw-socket load on a local web server, for appserver-benchmark.sh: another process's idle
+// connections, pipelining clients, slow readers of a large file, and probes whose answers are
+// timed. Everything runs on one thread over non-blocking sockets to 127.0.0.1 and stops by itself.
+// Usage: kx_appserver_load PORT SECONDS [churn=PER_SECOND] [hold=SECONDS] [pipeliners=N]
+//   [readers=N] [rate=BYTES_PER_SECOND] [gaps=MS,MS,...] [fresh=EVERY_MS]
+// Prints one line per kind of client that ran: what it got, in figures.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+enum class Kind { idle, pipeliner, reader, gap, fresh };
+
+struct Client {
+    Kind kind;
+    int fd = -1;
+    Clock::time_point opened;
+    std::string received;
+    std::size_t answers = 0;     // whole answers read
+    std::size_t bodyBytes = 0;   // reader: bytes of its body so far
+    long long expected = -1;     // reader: its Content-Length
+    double budget = 0;           // reader: bytes it may still read now
+    int gapMs = 0;               // gap probe: wait before asking
+    bool asked = false;
+    bool connected = false;
+    std::string pending; // sent once connected
+};
+
+const std::string smallRequest = "GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string largeRequest = "GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+constexpr int pipelineDepth = 4;
+constexpr double probeTimeout = 10; // seconds: a probe not answered by then counts as unanswered
+
+// Removes the whole answers at the start of `text` (heads with a Content-Length) and counts them.
+std::size_t takeAnswers(std::string& text)
+{
+    std::size_t count = 0;
+    for (;;) {
+        auto end = text.find("\r\n\r\n");
+        if (end == std::string::npos)
+            return count;
+        auto at = text.find("Content-Length: ");
+        std::size_t length = at != std::string::npos && at < end ? std::strtoull(text.c_str() + at + 16, nullptr, 10) : 0;
+        if (text.size() < end + 4 + length)
+            return count;
+        text.erase(0, end + 4 + length);
+        ++count;
+    }
+}
+
+class Load {
+public:
+    Load(int port, double seconds)
+        : port_(port)
+        , seconds_(seconds)
+        , epoll_(epoll_create1(EPOLL_CLOEXEC))
+    {
+    }
+
+    double churn = 0, hold = 1.5, rate = 4e6, freshEvery = 0;
+    int pipeliners = 0, readers = 0;
+    std::vector<int> gaps;
+
+    void run()
+    {
+        start_ = Clock::now();
+        for (int i = 0; i < pipeliners; ++i)
+            open(Kind::pipeliner);
+        for (int i = 0; i < readers; ++i)
+            open(Kind::reader);
+        long idleOpened = 0, gapOpened = 0, freshOpened = 0;
+        auto lastTick = Clock::now();
+        while (since(start_) < seconds_) {
+            epoll_event events[256];
+            int n = epoll_wait(epoll_, events, 256, 1);
+            for (int i = 0; i < n; ++i) {
+                if (events[i].events & EPOLLOUT)
+                    writable(events[i].data.fd);
+                else
+                    readable(events[i].data.fd);
+            }
+            const double now = since(start_);
+            const double tick = std::chrono::duration<double>(Clock::now() - lastTick).count();
+            lastTick = Clock::now();
+            for (; churn > 0 && idleOpened < long(now * churn); ++idleOpened)
+                open(Kind::idle);
+            while (!idle_.empty() && since(idle_.front().second) >= hold) {
+                ::close(idle_.front().first);
+                idle_.pop_front();
+            }
+            // One gap probe every 250 ms, taking the gaps in turn.
+            for (; !gaps.empty() && gapOpened < long(now / 0.25); ++gapOpened)
+                if (Client* probe = open(Kind::gap))
+                    probe->gapMs = gaps[std::size_t(gapOpened) % gaps.size()];
+            for (; freshEvery > 0 && freshOpened < long(now * 1000 / freshEvery); ++freshOpened)
+                open(Kind::fresh);
+            std::vector<int> paced;
+            for (auto& [fd, client] : clients_)
+                paced.push_back(fd);
+            for (int fd : paced)
+                if (auto found = clients_.find(fd); found != clients_.end())
+                    pace(*found->second, tick);
+        }
+        report();
+    }
+
+private:
+    Client* open(Kind kind)
+    {
+        auto client = std::make_unique<Client>();
+        client->kind = kind;
+        client->opened = Clock::now();
+        client->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (client->fd < 0) {
+            ++socketFailures_;
+            return nullptr;
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(uint16_t(port_));
+        ::connect(client->fd, reinterpret_cast<sockaddr*>(&address), sizeof address); // EINPROGRESS
+        if (kind == Kind::pipeliner)
+            for (int i = 0; i < pipelineDepth; ++i)
+                client->pending += smallRequest;
+        else if (kind == Kind::reader)
+            client->pending = largeRequest;
+        else if (kind == Kind::fresh)
+            client->pending = smallRequest;
+        if (kind == Kind::idle) {
+            // Never asks: known only by its descriptor until its hold ends.
+            idle_.emplace_back(client->fd, client->opened);
+            return nullptr;
+        } else {
+            // Told when the connection is made; readers are read at their pace, not when told.
+            epoll_event event{};
+            event.events = EPOLLOUT;
+            event.data.fd = client->fd;
+            epoll_ctl(epoll_, EPOLL_CTL_ADD, client->fd, &event);
+        }
+        Client* raw = client.get();
+        clients_[client->fd] = std::move(client);
+        return raw;
+    }
+
+    void writable(int fd)
+    {
+        auto found = clients_.find(fd);
+        if (found == clients_.end())
+            return;
+        Client& client = *found->second;
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        if (error) {
+            closedByServer(client);
+            return;
+        }
+        epoll_event event{};
+        event.events = client.kind == Kind::reader ? 0u : unsigned(EPOLLIN | EPOLLRDHUP);
+        event.data.fd = fd;
+        epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
+        client.connected = true;
+        if (!client.pending.empty())
+            send(client, std::exchange(client.pending, {}));
+    }
+
+    void send(Client& client, const std::string& text)
+    {
+        client.asked = ::send(client.fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
+    }
+    void sendAhead(Client& client)
+    {
+        std::string batch;
+        for (int i = 0; i < pipelineDepth; ++i)
+            batch += smallRequest;
+        send(client, batch);
+    }
+
+    void drop(int fd)
+    {
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        ::close(fd);
+        clients_.erase(fd);
+    }
+
+    void pace(Client& client, double tick)
+    {
+        if ((client.kind == Kind::gap || client.kind == Kind::fresh) && since(client.opened) > probeTimeout) {
+            closedByServer(client);
+            return;
+        }
+        if (client.kind == Kind::gap && client.connected && !client.asked && since(client.opened) * 1000 >= client.gapMs) {
+            client.asked = true;
+            if (::send(client.fd, smallRequest.data(), smallRequest.size(), MSG_NOSIGNAL) != ssize_t(smallRequest.size()))
+                finishGap(client, false);
+        }
+        if (client.kind == Kind::reader) {
+            client.budget = std::min(client.budget + rate * tick, 256.0 * 1024);
+            if (client.connected && client.budget >= 4096)
+                readable(client.fd);
+        }
+    }
+
+    void readable(int fd)
+    {
+        auto found = clients_.find(fd);
+        if (found == clients_.end())
+            return;
+        Client& client = *found->second;
+        char buffer[65536];
+        for (;;) {
+            std::size_t want = sizeof buffer;
+            if (client.kind == Kind::reader) {
+                want = std::min<std::size_t>(want, std::size_t(client.budget));
+                if (want < 4096)
+                    return; // read at the reader's pace: the rest waits in the kernel
+            }
+            ssize_t n = ::recv(fd, buffer, want, 0);
+            if (n > 0) {
+                received(client, buffer, std::size_t(n));
+                if (clients_.find(fd) == clients_.end())
+                    return;
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            closedByServer(client);
+            return;
+        }
+    }
+
+    void received(Client& client, const char* data, std::size_t size)
+    {
+        switch (client.kind) {
+        case Kind::idle:
+            return;
+        case Kind::reader:
+            client.budget -= double(size);
+            if (client.expected < 0) {
+                client.received.append(data, size);
+                auto end = client.received.find("\r\n\r\n");
+                if (end == std::string::npos)
+                    return;
+                auto at = client.received.find("Content-Length: ");
+                client.expected = at != std::string::npos ? std::atoll(client.received.c_str() + at + 16) : 0;
+                client.bodyBytes = client.received.size() - end - 4;
+                client.received.clear();
+            } else {
+                client.bodyBytes += size;
+            }
+            if (client.expected >= 0 && client.bodyBytes >= std::size_t(client.expected)) {
+                ++readsFinished_;
+                readBytes_ += double(client.bodyBytes);
+                readSeconds_ += since(client.opened);
+                restartReader(client);
+            }
+            return;
+        case Kind::pipeliner: {
+            client.received.append(data, size);
+            std::size_t got = takeAnswers(client.received);
+            pipelined_ += got;
+            client.answers += got;
+            if (client.answers % pipelineDepth == 0 && got)
+                sendAhead(client);
+            return;
+        }
+        case Kind::gap:
+        case Kind::fresh:
+            client.received.append(data, size);
+            if (takeAnswers(client.received) > 0) {
+                if (client.kind == Kind::gap)
+                    finishGap(client, true);
+                else
+                    finishFresh(client, true);
+            }
+            return;
+        }
+    }
+
+    void closedByServer(Client& client)
+    {
+        switch (client.kind) {
+        case Kind::idle:
+            return; // dropped when its hold ends
+        case Kind::reader:
+            ++readsCut_;
+            readBytes_ += double(client.bodyBytes);
+            restartReader(client);
+            return;
+        case Kind::pipeliner: {
+            // As a client that pipelines does: the unanswered requests again, on a new connection.
+            ++pipelinerClosed_;
+            int fd = client.fd;
+            drop(fd);
+            open(Kind::pipeliner);
+            return;
+        }
+        case Kind::gap:
+            finishGap(client, false);
+            return;
+        case Kind::fresh:
+            finishFresh(client, false);
+            return;
+        }
+    }
+
+    void restartReader(Client& client)
+    {
+        drop(client.fd);
+        if (since(start_) < seconds_ - 3) // one that could not finish in time is not started
+            open(Kind::reader);
+    }
+
+    void finishGap(Client& client, bool answered)
+    {
+        auto& [yes, all] = gapResults_[client.gapMs];
+        yes += answered;
+        ++all;
+        drop(client.fd);
+    }
+
+    void finishFresh(Client& client, bool answered)
+    {
+        if (answered)
+            freshTimes_.push_back(since(client.opened) * 1000);
+        else
+            ++freshFailed_;
+        drop(client.fd);
+    }
+
+    void report()
+    {
+        if (churn > 0)
+            std::printf("idle %.0f/s held %.1f s: %zu opened, %ld sockets refused by our own limit\n", churn, hold,
+                        std::size_t(churn * seconds_), socketFailures_);
+        if (readers > 0) {
+            const long ended = readsFinished_ + readsCut_;
+            std::printf("readers %d at %.1f MB/s: %ld of %ld downloads finished, %.2f MB each on average, "
+                        "%.2f s per finished one\n",
+                        readers, rate / 1e6, readsFinished_, ended, ended ? readBytes_ / ended / 1e6 : 0.0,
+                        readsFinished_ ? readSeconds_ / readsFinished_ : 0.0);
+        }
+        if (pipeliners > 0)
+            std::printf("pipeliners %d: %zu answers, %ld connections closed by the server\n", pipeliners, pipelined_,
+                        pipelinerClosed_);
+        for (auto& [gap, result] : gapResults_)
+            std::printf("gap %d ms: %d of %d answered\n", gap, result.first, result.second);
+        if (freshEvery > 0) {
+            std::sort(freshTimes_.begin(), freshTimes_.end());
+            const auto over = std::count_if(freshTimes_.begin(), freshTimes_.end(), [](double ms) { return ms > 1000; });
+            const std::size_t all = freshTimes_.size() + std::size_t(freshFailed_);
+            std::printf("fresh every %.0f ms: %zu asked, %zu answered, %ld closed unanswered, %.1f %% over 1 s, "
+                        "median %.1f ms, max %.1f ms\n",
+                        freshEvery, all, freshTimes_.size(), freshFailed_, all ? 100.0 * double(over) / double(all) : 0.0,
+                        freshTimes_.empty() ? 0.0 : freshTimes_[freshTimes_.size() / 2],
+                        freshTimes_.empty() ? 0.0 : freshTimes_.back());
+        }
+    }
+
+    int port_;
+    double seconds_;
+    int epoll_;
+    Clock::time_point start_;
+    std::map<int, std::unique_ptr<Client>> clients_;
+    std::deque<std::pair<int, Clock::time_point>> idle_;
+    long socketFailures_ = 0;
+    long readsFinished_ = 0, readsCut_ = 0;
+    double readBytes_ = 0, readSeconds_ = 0;
+    std::size_t pipelined_ = 0;
+    long pipelinerClosed_ = 0;
+    std::map<int, std::pair<int, int>> gapResults_;
+    std::vector<double> freshTimes_;
+    long freshFailed_ = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s PORT SECONDS [churn=N] [hold=S] [pipeliners=N] [readers=N] [rate=B/s] "
+                             "[gaps=MS,...] [fresh=MS]\n", argv[0]);
+        return 2;
+    }
+    // Thousands of idle connections at once: as many descriptors as the system lets us have.
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+
+    Load load(std::atoi(argv[1]), std::atof(argv[2]));
+    for (int i = 3; i < argc; ++i) {
+        std::string option = argv[i];
+        auto equals = option.find('=');
+        std::string name = option.substr(0, equals), value = equals == std::string::npos ? "" : option.substr(equals + 1);
+        if (name == "churn")
+            load.churn = std::atof(value.c_str());
+        else if (name == "hold")
+            load.hold = std::atof(value.c_str());
+        else if (name == "pipeliners")
+            load.pipeliners = std::atoi(value.c_str());
+        else if (name == "readers")
+            load.readers = std::atoi(value.c_str());
+        else if (name == "rate")
+            load.rate = std::atof(value.c_str());
+        else if (name == "fresh")
+            load.freshEvery = std::atof(value.c_str());
+        else if (name == "gaps")
+            for (std::size_t at = 0; at < value.size();) {
+                load.gaps.push_back(std::atoi(value.c_str() + at));
+                at = value.find(',', at);
+                at = at == std::string::npos ? value.size() : at + 1;
+            }
+        else {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    load.run();
+    return 0;
+}
