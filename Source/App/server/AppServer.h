@@ -37,8 +37,9 @@ public:
 
     // How many connections stay open at once, and how long an unproductive one stays.
     struct Limits {
-        // Past it, each new one closes the least useful open one (AppServerWorker); when none
-        // can go, more than `connections / 8` past it wait to be accepted until some close.
+        // Past it, each new one makes room (AppServerWorker); past `connections / 8` more, the
+        // newest one that has not asked is closed; only when every one has asked (or the workers
+        // fall behind) do more than `connections / 2` past it wait to be accepted.
         int connections;
         // A connection that waits this long for a whole request (the next one, or one arriving a
         // byte at a time) is closed,
@@ -46,9 +47,9 @@ public:
         // and so is one whose client takes nothing of its response for this long.
         std::chrono::seconds stall;
     };
-    // Two descriptors a connection at most (itself, the file it sends), and the few a retired
-    // worker's server keeps: well inside the process's usual 1,024, where the browser engine
-    // opens a few.
+    // Two descriptors a connection at most (itself, the file it sends; one that has not asked has
+    // one), and the few a retired worker's server keeps: inside the process's usual 1,024, where
+    // the browser engine opens a few.
     static constexpr Limits defaultLimits{256, std::chrono::seconds(15), std::chrono::seconds(30)};
 
     // Starts the process's one server over the editor folder and keeps it as `shared()`; a

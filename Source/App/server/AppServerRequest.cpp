@@ -133,10 +133,10 @@ std::string contentType(const AppServerFile& file)
 }
 
 // Feeds one response from its open file, a chunk at a time, so memory stays one chunk per
-// response. After the first chunk, each next one is read only when libsoup has written the last
-// and the worker's loop has nothing more urgent to do (an idle source): a large response then
-// moves one chunk per turn of the loop, and a new request never waits behind the whole send
-// buffers of every other connection. Owned by its message.
+// response. After the first chunk, each next one is read only when libsoup has written the last,
+// on the next turn of the worker's loop: a large response then moves one chunk per turn, and a
+// new request never waits behind the whole send buffers of every other connection. Owned by its
+// message.
 class FileTransfer {
 public:
     FileTransfer(SoupServerMessage* message, AppServerFile file, std::uint64_t first, std::uint64_t length)
@@ -167,8 +167,11 @@ private:
             soup_message_body_complete(soup_server_message_get_response_body(message_));
             return;
         }
-        // libsoup pauses the message when it finds no chunk to write; the idle source feeds it.
+        // libsoup pauses the message when it finds no chunk to write; the idle source feeds it,
+        // at the sockets' priority: in the same turn as theirs, not only once none is ready, or
+        // clients that keep asking would starve a large answer.
         GSource* idle = g_idle_source_new();
+        g_source_set_priority(idle, G_PRIORITY_DEFAULT);
         g_source_set_callback(
             idle,
             [](gpointer data) -> gboolean {

@@ -1,6 +1,8 @@
 #include "App/server/AppServerWorker.h"
 
+#include <linux/sockios.h>
 #include <malloc.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,12 +37,28 @@ gint64 microseconds(std::chrono::microseconds duration)
     return duration.count();
 }
 
-// Whether the client has closed its side (or reset the connection): nothing more can come.
-bool peerEnded(GSocket* socket)
+AppServerRoom::Time monotonicNow()
 {
+    return AppServerRoom::Time(g_get_monotonic_time());
+}
+
+// What the client has done on its side that the server has not seen yet.
+AppServerRoom::Seen seenOf(GSocket* socket)
+{
+    const int fd = g_socket_get_fd(socket);
     char next;
-    ssize_t count = ::recv(g_socket_get_fd(socket), &next, 1, MSG_PEEK | MSG_DONTWAIT);
-    return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    ssize_t count = ::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        return {.gone = true};
+    int unsent = 0;
+    return {.sent = count > 0, .untaken = ::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0};
+}
+
+// libsoup reads it at the answer's end, whether or not the head has gone already.
+void endAfterAnswer(SoupServerMessage* message)
+{
+    if (message)
+        soup_message_headers_replace(soup_server_message_get_response_headers(message), "Connection", "close");
 }
 
 GObjectRef<GSocket> socketFor(int fd)
@@ -54,11 +72,12 @@ GObjectRef<GSocket> socketFor(int fd)
 } // namespace
 
 AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall,
-                                 int limit, std::atomic<int>& open)
+                                 int limit, int hardCap, std::atomic<int>& open)
     : folder_(std::move(folder))
     , idle_(idle)
     , stall_(stall)
     , limit_(limit)
+    , hardCap_(hardCap)
     , open_(open)
     , context_(g_main_context_new())
     , loop_(g_main_loop_new(context_, FALSE))
@@ -95,6 +114,7 @@ void AppServerWorker::run()
     g_main_loop_run(loop_);
     sweep_.remove();
     forget_.remove();
+    recheck_.remove();
     retired_.clear();
     server_.reset();
     // Let closed connections and finished messages (and their open files) go.
@@ -163,6 +183,10 @@ std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
 
     using Handler = void(SoupServer*, SoupServerMessage*);
     server->requests.push_back(SignalConnection::connect<Handler>(
+        server->soup.get(), "request-started", [this](SoupServer*, SoupServerMessage* message) {
+            room_.requestStarted(soup_server_message_get_remote_address(message));
+        }));
+    server->requests.push_back(SignalConnection::connect<Handler>(
         server->soup.get(), "request-read", [this](SoupServer*, SoupServerMessage* message) { requestRead(message); }));
     for (const char* ended : {"request-finished", "request-aborted"})
         server->requests.push_back(SignalConnection::connect<Handler>(
@@ -193,15 +217,16 @@ void AppServerWorker::serve(GSocket* socket)
         open_.fetch_sub(1, std::memory_order_relaxed);
         return;
     }
-    // Known before libsoup starts on it: a request already sent is answered within the call.
-    const gint64 now = g_get_monotonic_time();
-    connections_.emplace(remote.get(), Connection{GObjectRef<GSocket>::retain(socket), remote, server_.get(), now, now});
-    if (open_.load(std::memory_order_relaxed) > limit_)
-        makeRoom(remote.get());
+    // Known before libsoup starts on it: a request already sent is read (and maybe answered)
+    // within the call, and so the room made for it is made by what it has done.
+    connections_.emplace(remote.get(), Connection{GObjectRef<GSocket>::retain(socket), remote, server_.get(), {}, {}});
+    room_.opened(remote.get(), monotonicNow());
     // A response its client stops taking fails after this long, and ends the connection.
     g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
     auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
     soup_server_accept_iostream(server_->soup.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
+    if (open_.load(std::memory_order_relaxed) > limit_ && !g_socket_is_closed(socket))
+        makeRoom(remote.get());
 
     if (!sweep_.isActive()) {
         GSource* source = g_timeout_source_new(static_cast<guint>(sweepPeriod.count()));
@@ -219,19 +244,27 @@ void AppServerWorker::serve(GSocket* socket)
 
 void AppServerWorker::requestRead(SoupServerMessage* message)
 {
-    auto found = connections_.find(soup_server_message_get_remote_address(message));
-    if (found != connections_.end()) {
-        found->second.waitingSince = 0;
-        found->second.answeringSince = g_get_monotonic_time();
-    }
+    GSocketAddress* key = soup_server_message_get_remote_address(message);
+    auto found = connections_.find(key);
+    if (found == connections_.end())
+        return;
+    room_.requestRead(key, monotonicNow());
+    found->second.message = GObjectRef<SoupServerMessage>::retain(message);
+    found->second.progress = SignalConnection::connect<void(SoupServerMessage*, guint)>(
+        message, "wrote-body-data", [this, key](SoupServerMessage*, guint) { room_.answerProgressed(key, monotonicNow()); });
+    if (room_.endsAfterAnswer(key))
+        endAfterAnswer(message);
 }
 
 void AppServerWorker::requestEnded(SoupServerMessage* message)
 {
-    auto found = connections_.find(soup_server_message_get_remote_address(message));
+    GSocketAddress* key = soup_server_message_get_remote_address(message);
+    auto found = connections_.find(key);
     if (found == connections_.end())
         return;
-    found->second.waitingSince = g_get_monotonic_time();
+    room_.requestEnded(key, monotonicNow());
+    found->second.progress.disconnect();
+    found->second.message = nullptr;
     // libsoup closes the connection right after this, unless it keeps it for the next request:
     // a closed one's place is free on the next turn of the loop, not at the next sweep.
     ended_.push_back(found->second.remote);
@@ -257,50 +290,78 @@ void AppServerWorker::requestEnded(SoupServerMessage* message)
 
 void AppServerWorker::forget(Connections::iterator connection)
 {
+    room_.forget(connection->first);
     connections_.erase(connection);
     open_.fetch_sub(1, std::memory_order_relaxed);
 }
 
-// Closes the connection (other than `besides`) that does least for its client: one whose client
-// has gone between two requests (the sweep would close it next), else the one waiting longest
-// for its next request, else the one answering longest, else one just opened that has not asked
-// yet, a while at least for the second and third. None when all are answering briefly: then the
-// server is merely busy, and the acceptor holds back until a sweep finds one.
-bool AppServerWorker::makeRoom(GSocketAddress* besides)
+AppServerRoom::Seen AppServerWorker::look(AppServerRoom::Key key)
 {
-    const gint64 now = g_get_monotonic_time();
-    const gint64 awhile = microseconds(answeringBeforeRoom);
-    auto victim = connections_.end();
-    int victimRank = 4;
-    gint64 victimAge = 0;
-    for (auto entry = connections_.begin(); entry != connections_.end() && victimRank > 0; ++entry) {
-        const auto& connection = entry->second;
-        if (entry->first == besides)
-            continue;
-        GSocket* socket = connection.socket.get();
-        const bool waits = connection.waitingSince != 0;
-        const gint64 age = now - (waits ? connection.waitingSince : connection.answeringSince);
-        // Not a sweep's wait as there (for a request read ahead to be answered): libsoup starts on
-        // such a request in the same turn of the loop as it ends the one before.
-        const bool gone = connection.ended || g_socket_is_closed(socket) || (waits && peerEnded(socket));
-        const int rank = gone ? 0 : age >= awhile ? (waits ? 1 : 2) : (waits ? 3 : 4);
-        if (rank < victimRank || (rank == victimRank && rank < 4 && age > victimAge)) {
-            victim = entry;
-            victimRank = rank;
-            victimAge = age;
-        }
+    auto found = connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(key)));
+    if (found == connections_.end() || found->second.ended || g_socket_is_closed(found->second.socket.get()))
+        return {.gone = true};
+    return seenOf(found->second.socket.get());
+}
+
+// Over the limit: closes what AppServerRoom gives up, until the server is within it. Past the
+// hard cap, what cannot wait: the newest connection that has not asked (the newcomer itself once
+// it has had a moment to), or else, for a newcomer that has asked, the end of the oldest one's
+// answer. `newcomer` is none for the sweep.
+void AppServerWorker::makeRoom(GSocketAddress* newcomer)
+{
+    const auto lookAt = [this](AppServerRoom::Key key) { return look(key); };
+    const auto connection = [this](AppServerRoom::Key key) {
+        return connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(key)));
+    };
+    while (open_.load(std::memory_order_relaxed) > limit_) {
+        auto choice = room_.choose(newcomer, monotonicNow(), lookAt);
+        if (!choice)
+            break;
+        close(connection(choice->key), choice->kept);
     }
-    if (victim == connections_.end())
-        return false;
-    GSocket* socket = victim->second.socket.get();
+    // One that has not asked may have just had no moment to yet: look again once it has.
+    const auto graceEnds = room_.graceEnds(monotonicNow());
+    if (open_.load(std::memory_order_relaxed) > limit_ && graceEnds && !recheck_.isActive()) {
+        GSource* source = g_timeout_source_new(static_cast<guint>((*graceEnds - monotonicNow()).count() / 1000 + 1));
+        g_source_set_callback(
+            source,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<AppServerWorker*>(data);
+                self->recheck_ = {};
+                self->makeRoom(nullptr);
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(source, context_);
+        recheck_ = SourceHandle::adopt(source);
+    }
+    while (open_.load(std::memory_order_relaxed) > hardCap_) {
+        if (auto newest = room_.newestUnasked(monotonicNow(), lookAt)) {
+            close(connection(*newest), false);
+            continue;
+        }
+        // Those still within their grace go once it has passed; only when none is left to go
+        // does an answer end.
+        if (newcomer && !graceEnds && (room_.hasAsked(newcomer) || look(newcomer).sent)) {
+            if (auto ending = room_.endOldestAnswer(newcomer, monotonicNow(), lookAt))
+                endAfterAnswer(connection(*ending)->second.message.get());
+        }
+        break;
+    }
+}
+
+// `kept`: libsoup keeps what it has for the connection (see Server): it counts for the
+// server's retirement.
+void AppServerWorker::close(Connections::iterator connection, bool kept)
+{
+    GSocket* socket = connection->second.socket.get();
     if (!g_socket_is_closed(socket)) {
         // libsoup's watch of it fails on the closed socket and lets its request go.
         g_socket_shutdown(socket, TRUE, TRUE, nullptr);
         g_socket_close(socket, nullptr);
-        ++victim->second.server->abandoned;
+        connection->second.server->abandoned += kept;
     }
-    forget(victim);
-    return true;
+    forget(connection);
 }
 
 // Every `sweepPeriod` while there are connections: forgets the closed ones and ends the idle
@@ -312,32 +373,34 @@ bool AppServerWorker::closeIdleConnections()
         auto& connection = entry->second;
         GSocket* socket = connection.socket.get();
         // libsoup stops watching a connection that ends between two requests but never closes
-        // it: once it has seen the end, a sweep ago, closing it is ours to do.
+        // it: once it has seen the end, a sweep ago, closing it is ours to do. (One that ends
+        // elsewhere it closes itself.)
         if (connection.ended && !g_socket_is_closed(socket)) {
             g_socket_close(socket, nullptr);
-            ++connection.server->abandoned;
+            connection.server->abandoned += room_.kept(entry->first);
         }
         if (g_socket_is_closed(socket)) {
             forget(entry++);
             continue;
         }
-        const gint64 waited = connection.waitingSince ? now - connection.waitingSince : 0;
+        const auto since = room_.waitingSince(entry->first);
+        const gint64 waited = since ? now - since->count() : 0;
         // Waiting since a sweep ago at least: libsoup answers a request it has read ahead at once.
         // A retired server's connection ends at its first pause, so that the server can go;
         // those of the oldest retired one past `retiredAtMost` end whatever they do.
         const bool retired = connection.server != server_.get();
         const bool pastRetired = retired_.size() > retiredAtMost && connection.server == retired_.front().get();
         if (waited >= microseconds(idle_) || pastRetired ||
-            (waited >= microseconds(sweepPeriod) && (retired || peerEnded(socket)))) {
+            (waited >= microseconds(sweepPeriod) && (retired || seenOf(socket).gone))) {
             g_socket_shutdown(socket, TRUE, TRUE, nullptr);
             connection.ended = true;
         }
         ++entry;
     }
-    // Still over the limit: connections answering briefly at the last new one's coming may be
-    // answering for a while now.
-    while (open_.load(std::memory_order_relaxed) > limit_ && makeRoom(nullptr)) {
-    }
+    // Still over the limit: an answer whose client took nothing at the last new one's coming
+    // may have stalled since.
+    if (open_.load(std::memory_order_relaxed) > limit_)
+        makeRoom(nullptr);
     if (server_->abandoned >= Server::abandonedPerServer) {
         retired_.push_back(std::move(server_));
         server_ = makeServer();

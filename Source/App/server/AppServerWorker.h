@@ -8,9 +8,9 @@
 // answered in turn, but no client holds one for ever: a connection that waits `idle` for a whole
 // request (the next one, or one arriving a byte at a time) is closed, and so is one whose client
 // takes nothing of its response for `stall`. While the server's connections are over its limit,
-// each new one makes room by closing the least useful of its worker's: the one waiting longest
-// between requests, or else the one answering longest (for `answeringBeforeRoom` at least), so
-// that clients that hold connections cannot keep a fresh one waiting.
+// each new one makes room among its worker's by what their clients do (AppServerRoom); past the
+// hard cap, the newest one that has not asked is closed, so that the acceptor never leaves new
+// connections to the kernel's backlog while some are only held open.
 #pragma once
 
 #include <atomic>
@@ -23,7 +23,9 @@
 
 #include <gio/gio.h>
 
+#include "App/server/AppServerRoom.h"
 #include "Platform/Foundation/GObjectRef.h"
+#include "Platform/Foundation/SignalConnection.h"
 #include "Platform/Foundation/SourceHandle.h"
 
 typedef struct _SoupServerMessage SoupServerMessage;
@@ -32,12 +34,10 @@ namespace kx {
 
 class AppServerWorker {
 public:
-    static constexpr std::chrono::seconds answeringBeforeRoom{1};
-
     // Returns once the thread is ready to take connections. `open` counts the connections of
-    // all the server's workers, `limit` is how many it keeps.
+    // all the server's workers, `limit` is how many it keeps, and `hardCap` how many at most.
     AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall, int limit,
-                    std::atomic<int>& open);
+                    int hardCap, std::atomic<int>& open);
     // Closes the worker's connections and joins its thread.
     ~AppServerWorker();
     AppServerWorker(const AppServerWorker&) = delete;
@@ -54,10 +54,10 @@ private:
         // connection has while this one is known. (An address's text would be taken again by a
         // client that reconnects from the same port.)
         GObjectRef<GSocketAddress> remote;
-        Server* server;        // the one that serves it
-        gint64 waitingSince;   // monotonic time; 0 while one of its requests is being answered
-        gint64 answeringSince; // monotonic time the request being answered was read
-        bool ended = false;    // shut down, for libsoup to see
+        Server* server; // the one that serves it
+        GObjectRef<SoupServerMessage> message; // the request being answered
+        SignalConnection progress;             // of its answer
+        bool ended = false;                    // shut down, for libsoup to see
     };
     using Connections = std::map<GSocketAddress*, Connection>;
 
@@ -67,13 +67,16 @@ private:
     void requestRead(SoupServerMessage* message);
     void requestEnded(SoupServerMessage* message);
     void forget(Connections::iterator connection);
-    bool makeRoom(GSocketAddress* besides);
+    AppServerRoom::Seen look(AppServerRoom::Key key);
+    void makeRoom(GSocketAddress* newcomer);
+    void close(Connections::iterator connection, bool kept);
     bool closeIdleConnections();
 
     std::filesystem::path folder_;
     std::chrono::seconds idle_;
     std::chrono::seconds stall_;
     int limit_;
+    int hardCap_;
     std::atomic<int>& open_;
     GMainContext* context_;
     GMainLoop* loop_;
@@ -81,9 +84,11 @@ private:
     std::unique_ptr<Server> server_;               // takes the new connections
     std::vector<std::unique_ptr<Server>> retired_; // oldest first; keep theirs until they close
     Connections connections_;
+    AppServerRoom room_; // what their clients do
     std::vector<GObjectRef<GSocketAddress>> ended_; // connections whose request just ended
     SourceHandle forget_;
     SourceHandle sweep_;
+    SourceHandle recheck_; // makes room once a new connection's grace has passed
     std::thread thread_;
 };
 
