@@ -9,6 +9,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,6 +106,21 @@ public:
         }
     }
     void receiveAnswers(std::size_t count) { receive(std::string::npos, count); }
+    // Reads what has come, `most` bytes at most, without waiting; false once the peer closed.
+    bool receiveAvailable(std::size_t most = std::string::npos)
+    {
+        char buffer[65536];
+        while (most > 0) {
+            ssize_t n = ::recv(fd_, buffer, std::min(most, sizeof buffer), MSG_DONTWAIT);
+            if (n <= 0) {
+                closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+                return !closed;
+            }
+            received.append(buffer, static_cast<std::size_t>(n));
+            most -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
     // Not closed or reset by the server, whatever it sent that is not read yet.
     bool isOpen() const
     {
@@ -119,6 +137,17 @@ private:
     int fd_ = -1;
     bool connected_ = false;
 };
+
+// The sockets this process has open (not the descriptors GLib may open lazily on its own).
+inline int openSockets()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        count += std::filesystem::read_symlink(entry.path(), ec).string().starts_with("socket:");
+    }
+    return count;
+}
 
 // A whole exchange on the calling thread.
 inline std::string blockingGet(int port, const std::string& path, const std::string& headers = {})

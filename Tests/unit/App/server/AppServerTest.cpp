@@ -255,17 +255,6 @@ TEST_F(AppServerTest, EndsIdleDribblingAndStalledConnectionsAndHoldsBackThoseOve
     EXPECT_TRUE(kxtest::spinUntil([&] { return !stalled.isOpen(); }, 20s));
 }
 
-// The sockets this process has open (not the descriptors GLib may open lazily on its own).
-int openSockets()
-{
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        count += std::filesystem::read_symlink(entry.path(), ec).string().starts_with("socket:");
-    }
-    return count;
-}
-
 TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOverOrThatKeepARetiredServer)
 {
     using namespace std::chrono_literals;
@@ -273,7 +262,7 @@ TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOverOrThatKeepARetiredSer
     // Answered, reset, and opened again at once from the same port: the connection it replaces
     // is closed all the same.
     get("/index.html"); // the server's workers are all there once it answers
-    int before = openSockets();
+    int before = kxtest::openSockets();
     for (int round = 0, port = 0; round < 50; ++round) {
         kxtest::BlockingClient client(server->port(), port);
         port = client.localPort();
@@ -282,7 +271,7 @@ TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOverOrThatKeepARetiredSer
         ASSERT_EQ(kxtest::answersIn(client.received).size(), 1u) << round << ": " << client.received;
         client.reset();
     }
-    EXPECT_TRUE(kxtest::spinUntil([&] { return openSockets() <= before; }, 10s)) << openSockets() - before;
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::openSockets() <= before; }, 10s)) << kxtest::openSockets() - before;
 
     // Past the limit, a fresh client is answered although slow readers of a large file, then
     // idle clients, hold every connection.
@@ -305,7 +294,7 @@ TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOverOrThatKeepARetiredSer
     AppServer one(folder / "editor", 1, {1024, 15s, 30s});
     ASSERT_TRUE(one.listen(taken.port, taken.port + 40).isSuccess());
     kxtest::blockingGet(one.port(), "/index.html");
-    before = openSockets();
+    before = kxtest::openSockets();
     std::vector<std::unique_ptr<kxtest::BlockingClient>> kept;
     for (int round = 0; round < 3; ++round) {
         std::vector<std::unique_ptr<kxtest::BlockingClient>> given;
@@ -320,8 +309,8 @@ TEST_F(AppServerTest, LetsGoOfConnectionsThatOthersTakeOverOrThatKeepARetiredSer
             client->receive();
         EXPECT_TRUE(kxtest::spinUntil([&] { return !kept.back()->isOpen(); }, 10s)) << round;
     }
-    EXPECT_TRUE(kxtest::spinUntil([&] { return openSockets() <= before + int(kept.size()); }, 10s))
-        << openSockets() - before;
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::openSockets() <= before + int(kept.size()); }, 10s))
+        << kxtest::openSockets() - before;
 }
 
 TEST_F(AppServerTest, RefusesOtherMethodsAndPathsOutsideTheFolder)
