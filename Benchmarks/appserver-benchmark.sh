@@ -5,16 +5,27 @@
 # connections, then 200 connections ask for the small file as fast as they can. Prints
 # throughput, peak memory added under load, the probe's latency, the small file's requests per
 # second and the sockets left in TIME_WAIT (one per connection closed: a server that keeps its
-# connections leaves few), with ratios ours/Python. Not part of scripts/test.
-# Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds]
+# connections leaves few), with ratios ours/Python.
+# Then ("limits") our server alone past its limits, with 1,024 descriptors, under another local
+# process's load over raw sockets (kx_appserver_load): readers of the 10 MiB file at a media
+# element's 4 MB/s beside idle connections that never ask (300 and 600 a second, each closed
+# 1.5 s after its connect) or beside 300 pipelining clients; connections that ask 50, 100 or
+# 200 ms after their connect, and fresh requests every 50 ms, beside 250 pipelining clients and
+# 2,000 idle connections a second, with the kernel's listen-queue overflows meanwhile; and the
+# servers a worker retires in 10 s of 2,000 idle connections a second (under strace, which
+# counts the socket pairs they are made with). KX_APPSERVER_BASELINE=another kx_appserver_host
+# runs the same load on it too, side by side. Not part of scripts/test.
+# Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds] [all|throughput|limits]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KX_BUILD_DIR:-$root/build}"
 work="${1:-/tmp/kx-appserver-bench}"
 seconds="${2:-10}"
+part="${3:-all}"
 connections=200
 
-command -v wrk >/dev/null || { echo "wrk is missing: run scripts/setup" >&2; exit 1; }
+[[ "$part" == limits ]] || command -v wrk >/dev/null || { echo "wrk is missing: run scripts/setup" >&2; exit 1; }
+[[ "$part" == throughput ]] || command -v strace >/dev/null || { echo "strace is missing: apt-get install strace" >&2; exit 1; }
 "$root/scripts/build" >/dev/null
 mkdir -p "$work/site"
 [[ -f "$work/site/large.bin" ]] || head -c $((10 * 1024 * 1024)) /dev/urandom > "$work/site/large.bin"
@@ -76,6 +87,66 @@ measure() {
   echo "$name $transfer $(((peak - idle) / 1024)) $(cat "$work/probe-$name.txt") $requests $(time_wait "$port" $((SECONDS - start)))"
 }
 
+# limit_figures HOST: one line of figures of the server HOST past its limits (see above).
+limit_figures() {
+  local host=$1
+  overflows() {
+    awk '/^TcpExt:/ { if (!h) { split($0, n); h = 1 } else { split($0, v); for (i in n) if (n[i] == "ListenOverflows") print v[i] } }' /proc/net/netstat
+  }
+  # A fresh server for each load, ended by closing its input; `traced` counts its socket pairs.
+  load() {
+    local traced=$1; shift
+    local tracer=()
+    ((traced)) && tracer=(strace -f -qq --seccomp-bpf -e trace=socketpair -o "$work/socketpairs")
+    coproc HOST { ulimit -n 1024; exec "${tracer[@]}" "$host" "$work/site"; }
+    local port
+    read -r _ port <&"${HOST[0]}"
+    sleep 1 # its workers start after it listens
+    local made=0 before
+    ((traced)) && made=$(grep -c socketpair "$work/socketpairs")
+    before=$(overflows)
+    "$build/bin/kx_appserver_load" "$port" "$@"
+    echo "overflows $(($(overflows) - before))"
+    ((traced)) && echo "retirements $(($(grep -c socketpair "$work/socketpairs") - made))"
+    exec {HOST[1]}>&-
+    wait "$HOST_PID" || true
+  }
+  # "finished/ended MB-each" of the readers' line
+  readers() { awk '/^readers/ { printf "%s/%s %s", $6, $8, $11 }'; }
+  local r300 r600 rpipe
+  r300=$(load 0 20 readers=2 churn=300 | readers)
+  r600=$(load 0 20 readers=2 churn=600 | readers)
+  rpipe=$(load 0 20 readers=2 pipeliners=300 | readers)
+  local mixed
+  mixed=$(load 0 30 pipeliners=250 churn=2000 gaps=50,100,200 fresh=50 |
+    awk '/^gap/ { g[$2] = $4 "/" $6 } /^fresh/ { over = $12; max = $21; lost = $9 } /^overflows/ { o = $2 }
+         END { printf "%s %s %s %s %s %s %s", g[50], g[100], g[200], over, max, lost, o }')
+  local retired
+  retired=$(load 1 10 churn=2000 | awk '/^retirements/ { print $2 }')
+  echo "$r300 $r600 $rpipe $mixed $retired"
+}
+
+limits() {
+  echo "Past its limits (256 connections, 1,024 descriptors): figures of one run"
+  local ours baseline=""
+  ours=($(limit_figures "$build/bin/kx_appserver_host"))
+  [[ -n "${KX_APPSERVER_BASELINE:-}" ]] && baseline=($(limit_figures "$KX_APPSERVER_BASELINE"))
+  local names=("10 MiB at 4 MB/s, 300 idle/s: finished" "  MB got each" "10 MiB at 4 MB/s, 600 idle/s: finished"
+    "  MB got each" "10 MiB at 4 MB/s, 300 pipelining: finished" "  MB got each"
+    "asking 50 ms after connect: answered" "asking 100 ms after: answered" "asking 200 ms after: answered"
+    "fresh requests over 1 s, %" "fresh request max ms" "fresh requests unanswered" "listen overflows in 30 s"
+    "retirements in 10 s, 2,000 idle/s")
+  printf '%-44s %14s %14s\n' "" "${KX_APPSERVER_BASELINE:+baseline}" "AppServer"
+  for i in "${!names[@]}"; do
+    printf '%-44s %14s %14s\n' "${names[$i]}" "${baseline[$i]:-}" "${ours[$i]}"
+  done
+}
+
+if [[ "$part" == limits ]]; then
+  limits
+  exit 0
+fi
+
 coproc OURS { exec "$build/bin/kx_appserver_host" "$work/site"; }
 read -r _ ours_port <&"${OURS[0]}"
 ours_pid=$OURS_PID
@@ -101,3 +172,9 @@ awk -v a="$ot" -v b="$pt" 'BEGIN { printf "throughput ratio (ours/Python): %.2f\
 awk -v a="$op99" -v b="$pp99" -v c="$omax" -v d="$pmax" 'BEGIN { printf "probe latency ratio (ours/Python): p99 %.2f, max %.2f\n", a / b, c / d }'
 awk -v a="$om" -v b="$pm" 'BEGIN { printf "peak RSS added ratio (ours/Python): %.2f\n", (b > 0 ? a / b : 0) }'
 awk -v a="$or" -v b="$pr" 'BEGIN { printf "1 KiB requests/s ratio (ours/Python): %.2f\n", a / b }'
+if [[ "$part" == all ]]; then
+  kill "$python_pid" 2>/dev/null || true
+  exec {OURS[1]}>&-
+  wait "$ours_pid" || true
+  limits
+fi
