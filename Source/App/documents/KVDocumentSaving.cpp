@@ -44,6 +44,17 @@ KVDocumentError unwrittenBecause(std::string reason, std::string advice)
     return KVDocumentError(code, Error(KVDocumentError::errorDomain, static_cast<int>(code), std::move(reason), "", std::move(advice)));
 }
 
+// The system's reason why a draft could not be written, where there is one.
+std::optional<Error> draftFailureCause(const KVDocumentArchiveError& error)
+{
+    if (error.underlying().domain == Error::posixDomain)
+        return error.underlying();
+    // A drafts folder that is gone, or a file in its place.
+    if (error.code() == KVDocumentArchiveError::Code::notFound)
+        return Error(Error::posixDomain, ENOENT, error.underlying().localizedDescription);
+    return std::nullopt;
+}
+
 // A folder that a project may be written into: new, empty, or a project folder already.
 bool mayBecomeProjectFolder(const fs::path& url)
 {
@@ -300,8 +311,16 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
             if (!fileURL() || isFileGone())
                 relation = KVDocumentContainer::ArchiveRelation::origin(true);
         }
-        saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation,
-                      isDuplicating_ ? draftCopyContents_ : KVDocumentArchive::Contents());
+        try {
+            saveContainer(std::make_shared<KVDocumentArchive>(url, type, true, uuid, true), relation,
+                          isDuplicating_ ? draftCopyContents_ : KVDocumentArchive::Contents());
+        } catch (const KVDocumentArchiveError& error) {
+            // What kept the draft from the disk comes with the advice that fits it, as for the
+            // changes that a save could not write.
+            if (auto cause = draftFailureCause(error))
+                throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, *cause);
+            throw;
+        }
         return;
     }
     case SaveOperation::autosaveInPlace:
@@ -528,16 +547,6 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
             RKLog("The draft " + draft.string() + " of " + displayName() + " lacks what went with its folder. " + whatWentWithFile(),
                   RKLogKind::general);
         return draft;
-    } catch (const KVDocumentArchiveError& error) {
-        reset();
-        // What kept the draft from the disk comes with the advice that fits it, as for the
-        // changes that a save could not write.
-        if (error.underlying().domain == Error::posixDomain)
-            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges, error.underlying());
-        if (error.code() == KVDocumentArchiveError::Code::notFound)
-            throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges,
-                                  Error(Error::posixDomain, ENOENT, error.underlying().localizedDescription));
-        throw;
     } catch (...) {
         reset();
         throw;

@@ -271,7 +271,8 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
     // What could not be saved where it belongs is kept in the drafts folder, and offered again
     // at the next launch as a document of its own: written before the question, so that the
     // question says what quitting does with the changes. Not where only an editor that did not
-    // answer holds them: its draft would ask that editor in vain.
+    // answer holds them: its draft would ask that editor in vain; nor for a document whose file
+    // went: what failed was its own draft, and why is told already.
     struct Kept {
         std::optional<Path> draft;
         std::optional<Error> failure;
@@ -279,7 +280,7 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
     std::vector<Kept> kept(round->failures.size());
     for (std::size_t index = 0; index < round->failures.size(); ++index) {
         const auto& document = round->failures[index].first;
-        if (document->isClosed() || !document->isDocumentEdited() || !document->draftCanTakeUnsavedChanges())
+        if (document->isClosed() || !document->isDocumentEdited() || !document->draftCanTakeUnsavedChanges() || document->isFileGone())
             continue;
         try {
             kept[index].draft = document->writeDraftCopy(document->displayName() + " (unsaved changes)");

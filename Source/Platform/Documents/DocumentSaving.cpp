@@ -329,9 +329,19 @@ void Document::autosave(bool implicitlyCancellable, Completion completion)
     if (fileURL_ && autosavesInPlace())
         takeFileDepartureNow();
     std::weak_ptr<Document> weak = weak_from_this();
-    auto done = [weak, finish](std::optional<Error> error) {
-        if (auto self = weak.lock())
+    auto done = [weak, finish, draftOfGoneFile = fileGone_.has_value()](std::optional<Error> error) {
+        if (auto self = weak.lock()) {
             self->autosavingIsImplicitlyCancellable_ = false;
+            // The draft is all that holds the work of a document whose file went: its failure is
+            // said as that.
+            if (error && draftOfGoneFile && !isUserCancelled(*error)) {
+                Error gone = self->fileGoneError();
+                gone.localizedDescription += " Its draft could not be written either: " + error->localizedDescription;
+                if (const auto advice = error->informativeText(); !advice.empty() && advice != error->localizedDescription)
+                    gone.localizedRecoverySuggestion = advice;
+                error = gone;
+            }
+        }
         finish(std::move(error));
     };
     if (fileURL_ && autosavesInPlace() && !fileGone_) {
