@@ -323,7 +323,7 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
         alert->setInformativeText(text);
         alert->addButton("Don't Quit");
         alert->addButton("Quit Anyway");
-        if (alert->runModal() != Alert::secondButtonReturn) {
+        if (alert->runModal(document->windowForSheet()) != Alert::secondButtonReturn) {
             // The documents stay open with their work: drafts of it would come back as copies.
             for (const auto& [draft, failure] : kept)
                 if (draft && isInDraftsDirectory(*draft)) {

@@ -254,7 +254,7 @@ bool Alert::isTerminating()
     return terminating;
 }
 
-Alert::ModalResponse Alert::runModal()
+Alert::ModalResponse Alert::runModal(GtkWindow* over)
 {
     if (showing_ || terminating)
         return abortResponse; // already on screen (it answers where it was shown), or nobody to ask
@@ -264,7 +264,7 @@ Alert::ModalResponse Alert::runModal()
     std::unique_ptr<GMainLoop, LoopDeleter> loop(g_main_loop_new(nullptr, FALSE));
     ModalResponse response = abortResponse;
     bool answered = false;
-    show(activeWindow(), false);
+    show(over && !gtk_widget_in_destruction(GTK_WIDGET(over)) ? over : activeWindow(), false);
     showing_->completion = [&](ModalResponse answer) {
         response = answer;
         answered = true;

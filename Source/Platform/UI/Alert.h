@@ -96,8 +96,10 @@ public:
     GtkWidget* accessoryView() const { return accessoryView_.get(); }
     void setAccessoryView(GtkWidget* view);
 
-    // Shows the alert modal to the whole application and returns its answer.
-    ModalResponse runModal();
+    // Shows the alert modal to the whole application and returns its answer; it stands over
+    // `over` (the window it speaks of), else over the active window. Under Wayland, where the
+    // compositor places windows, one without a window to stand over may land anywhere.
+    ModalResponse runModal(GtkWindow* over = nullptr);
     // Shows the alert modal to `window` only and returns at once; `completionHandler` gets the
     // answer. Without a window the alert stands on its own, modal to nothing.
     void beginSheetModal(GtkWindow* window, std::function<void(ModalResponse)> completionHandler);
