@@ -10,9 +10,8 @@
 // each. An answer that its client is taking is never cut to make room, nor a connection its
 // client is about to ask on (a client that sends its request right after its connect may be a
 // little behind the accept). Past the hard cap, the newest connection that has not asked goes
-// (after its grace too); when every one has asked,
-// the oldest of them (open for `awhile` at least) ends after its answer, so that clients that
-// keep asking cannot keep a new asking one out.
+// (after its grace too); when every one has asked, the oldest of them (open for `awhile` at
+// least) ends after its answer, so that clients that keep asking cannot keep a new asking one out.
 // Times are monotonic, from any origin; no socket is touched here (see `Look`).
 #pragma once
 
