@@ -65,7 +65,8 @@ std::size_t takeAnswers(std::string& text)
         if (end == std::string::npos)
             return count;
         auto at = text.find("Content-Length: ");
-        std::size_t length = at != std::string::npos && at < end ? std::strtoull(text.c_str() + at + 16, nullptr, 10) : 0;
+        std::size_t length =
+            at != std::string::npos && at < end ? std::strtoull(text.c_str() + at + 16, nullptr, 10) : 0;
         if (text.size() < end + 4 + length)
             return count;
         text.erase(0, end + 4 + length);
@@ -215,9 +216,10 @@ private:
             closedByServer(client);
             return;
         }
-        if (client.kind == Kind::gap && client.connected && !client.asked && since(client.opened) * 1000 >= client.gapMs) {
-            client.asked = true;
-            if (::send(client.fd, smallRequest.data(), smallRequest.size(), MSG_NOSIGNAL) != ssize_t(smallRequest.size()))
+        if (client.kind == Kind::gap && client.connected && !client.asked &&
+            since(client.opened) * 1000 >= client.gapMs) {
+            send(client, smallRequest);
+            if (!client.asked)
                 finishGap(client, false);
         }
         if (client.kind == Kind::reader) {
@@ -373,11 +375,13 @@ private:
             std::printf("gap %d ms: %d of %d answered\n", gap, result.first, result.second);
         if (freshEvery > 0) {
             std::sort(freshTimes_.begin(), freshTimes_.end());
-            const auto over = std::count_if(freshTimes_.begin(), freshTimes_.end(), [](double ms) { return ms > 1000; });
+            const auto over =
+                std::count_if(freshTimes_.begin(), freshTimes_.end(), [](double ms) { return ms > 1000; });
             const std::size_t all = freshTimes_.size() + std::size_t(freshFailed_);
             std::printf("fresh every %.0f ms: %zu asked, %zu answered, %ld closed unanswered, %.1f %% over 1 s, "
                         "median %.1f ms, max %.1f ms\n",
-                        freshEvery, all, freshTimes_.size(), freshFailed_, all ? 100.0 * double(over) / double(all) : 0.0,
+                        freshEvery, all, freshTimes_.size(), freshFailed_,
+                        all ? 100.0 * double(over) / double(all) : 0.0,
                         freshTimes_.empty() ? 0.0 : freshTimes_[freshTimes_.size() / 2],
                         freshTimes_.empty() ? 0.0 : freshTimes_.back());
         }
@@ -418,7 +422,8 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i) {
         std::string option = argv[i];
         auto equals = option.find('=');
-        std::string name = option.substr(0, equals), value = equals == std::string::npos ? "" : option.substr(equals + 1);
+        std::string name = option.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : option.substr(equals + 1);
         if (name == "churn")
             load.churn = std::atof(value.c_str());
         else if (name == "hold")

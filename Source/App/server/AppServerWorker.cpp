@@ -251,7 +251,8 @@ void AppServerWorker::requestRead(SoupServerMessage* message)
     room_.requestRead(key, monotonicNow());
     found->second.message = GObjectRef<SoupServerMessage>::retain(message);
     found->second.progress = SignalConnection::connect<void(SoupServerMessage*, guint)>(
-        message, "wrote-body-data", [this, key](SoupServerMessage*, guint) { room_.answerProgressed(key, monotonicNow()); });
+        message, "wrote-body-data",
+        [this, key](SoupServerMessage*, guint) { room_.answerProgressed(key, monotonicNow()); });
     if (room_.endsAfterAnswer(key))
         endAfterAnswer(message);
 }

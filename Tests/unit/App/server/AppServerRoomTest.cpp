@@ -21,6 +21,7 @@ using kx::AppServerRoom;
 using Key = AppServerRoom::Key;
 
 struct Room {
+    using Time = AppServerRoom::Time;
     AppServerRoom room;
     char keys[16] = {};
     std::map<Key, AppServerRoom::Seen> seen; // quiet unless set
@@ -28,7 +29,7 @@ struct Room {
 
     Key operator[](int index) { return &keys[index]; }
     // Opened at `at`; each answer in `answers` read at its first and ended at its second time.
-    Key connection(int index, AppServerRoom::Time at, std::vector<std::pair<AppServerRoom::Time, AppServerRoom::Time>> answers = {})
+    Key connection(int index, Time at, std::vector<std::pair<Time, Time>> answers = {})
     {
         room.opened(&keys[index], at);
         for (auto [read, ended] : answers) {
@@ -37,7 +38,7 @@ struct Room {
         }
         return &keys[index];
     }
-    Key closeNext(Key newcomer, AppServerRoom::Time now)
+    Key closeNext(Key newcomer, Time now)
     {
         auto choice = room.choose(newcomer, now, look);
         if (!choice)
@@ -177,7 +178,8 @@ TEST_F(AppServerPastItsLimit, AReaderAtAMediaElementsPaceFinishesWhileIdleConnec
             [&] {
                 churn.step();
                 // 4 MB/s, however late this turn comes.
-                const auto wanted = std::size_t(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * 4e6);
+                const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+                const auto wanted = std::size_t(elapsed.count() * 4e6);
                 const std::size_t most = wanted > allowed ? wanted - allowed : 0;
                 allowed = std::max(allowed, wanted);
                 const bool open = reader.receiveAvailable(most);
