@@ -117,7 +117,7 @@ Result<Unit, Error> AppServer::listen(int first, int last)
         const int hardCap = limits_.connections + std::max(1, limits_.connections / 8);
         for (int i = 0; i < workerCount_ && !g_cancellable_is_cancelled(stopping_.get()); ++i)
             workers_.push_back(std::make_unique<AppServerWorker>(folder_, limits_.idle, limits_.stall,
-                                                                 limits_.connections, hardCap, open_));
+                                                                 limits_.connections, hardCap, workerCount_, open_));
         acceptConnections();
     });
     return R::success({});

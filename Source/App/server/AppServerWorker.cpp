@@ -72,12 +72,14 @@ GObjectRef<GSocket> socketFor(int fd)
 } // namespace
 
 AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall,
-                                 int limit, int hardCap, std::atomic<int>& open)
+                                 int limit, int hardCap, int workers, std::atomic<int>& open)
     : folder_(std::move(folder))
     , idle_(idle)
     , stall_(stall)
     , limit_(limit)
     , hardCap_(hardCap)
+    , limitShare_(std::size_t((limit + std::max(1, workers) - 1) / std::max(1, workers)))
+    , hardCapShare_(std::size_t((hardCap + std::max(1, workers) - 1) / std::max(1, workers)))
     , open_(open)
     , context_(g_main_context_new())
     , loop_(g_main_loop_new(context_, FALSE))
@@ -225,7 +227,7 @@ void AppServerWorker::serve(GSocket* socket)
     g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
     auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
     soup_server_accept_iostream(server_->soup.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
-    if (open_.load(std::memory_order_relaxed) > limit_ && !g_socket_is_closed(socket))
+    if (isPast(limit_, limitShare_) && !g_socket_is_closed(socket))
         makeRoom(remote.get());
 
     if (!sweep_.isActive()) {
@@ -314,7 +316,7 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
     const auto connection = [this](AppServerRoom::Key key) {
         return connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(key)));
     };
-    while (open_.load(std::memory_order_relaxed) > limit_) {
+    while (isPast(limit_, limitShare_)) {
         auto choice = room_.choose(newcomer, monotonicNow(), lookAt);
         if (!choice)
             break;
@@ -322,7 +324,7 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
     }
     // One that has not asked may have just had no moment to yet: look again once it has.
     const auto graceEnds = room_.graceEnds(monotonicNow());
-    if (open_.load(std::memory_order_relaxed) > limit_ && graceEnds && !recheck_.isActive()) {
+    if (isPast(limit_, limitShare_) && graceEnds && !recheck_.isActive()) {
         GSource* source = g_timeout_source_new(static_cast<guint>((*graceEnds - monotonicNow()).count() / 1000 + 1));
         g_source_set_callback(
             source,
@@ -336,7 +338,7 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
         g_source_attach(source, context_);
         recheck_ = SourceHandle::adopt(source);
     }
-    while (open_.load(std::memory_order_relaxed) > hardCap_) {
+    while (isPast(hardCap_, hardCapShare_)) {
         if (auto newest = room_.newestUnasked(monotonicNow(), lookAt)) {
             close(connection(*newest), false);
             continue;
@@ -349,6 +351,11 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
         }
         break;
     }
+}
+
+bool AppServerWorker::isPast(int total, std::size_t share) const
+{
+    return open_.load(std::memory_order_relaxed) > total && connections_.size() > share;
 }
 
 // `kept`: libsoup keeps what it has for the connection (see Server): it counts for the
@@ -400,7 +407,7 @@ bool AppServerWorker::closeIdleConnections()
     }
     // Still over the limit: an answer whose client took nothing at the last new one's coming
     // may have stalled since.
-    if (open_.load(std::memory_order_relaxed) > limit_)
+    if (isPast(limit_, limitShare_))
         makeRoom(nullptr);
     if (server_->abandoned >= Server::abandonedPerServer) {
         retired_.push_back(std::move(server_));

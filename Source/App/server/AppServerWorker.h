@@ -35,9 +35,12 @@ namespace kx {
 class AppServerWorker {
 public:
     // Returns once the thread is ready to take connections. `open` counts the connections of
-    // all the server's workers, `limit` is how many it keeps, and `hardCap` how many at most.
+    // all the server's `workers`, `limit` is how many it keeps, and `hardCap` how many at most.
+    // Each worker makes room among its own connections, as far as they are more than its share
+    // of those numbers: the acceptor hands them out in turn, and a worker left with only new
+    // ones would otherwise close each as soon as it may, while another keeps its old ones.
     AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall, int limit,
-                    int hardCap, std::atomic<int>& open);
+                    int hardCap, int workers, std::atomic<int>& open);
     // Closes the worker's connections and joins its thread.
     ~AppServerWorker();
     AppServerWorker(const AppServerWorker&) = delete;
@@ -77,6 +80,11 @@ private:
     std::chrono::seconds stall_;
     int limit_;
     int hardCap_;
+    // This worker's part of `limit_` and `hardCap_`.
+    std::size_t limitShare_;
+    std::size_t hardCapShare_;
+    // Whether the server is past `total` and this worker past its `share` of it.
+    bool isPast(int total, std::size_t share) const;
     std::atomic<int>& open_;
     GMainContext* context_;
     GMainLoop* loop_;
