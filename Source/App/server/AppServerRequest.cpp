@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gio/gio.h>
 #include <libsoup/soup.h>
@@ -147,10 +148,13 @@ public:
     {
         wroteChunk_ = SignalConnection::connect<void(SoupServerMessage*)>(
             message, "wrote-chunk", [this](SoupServerMessage*) { chunkWritten(); });
-        finished_ = SignalConnection::connect<void(SoupServerMessage*)>(message, "finished", [this](SoupServerMessage*) {
-            done_ = true;
-            next_.remove();
-        });
+        // Ended, or its connection gone (closed to make room, say) before it ended: nothing more
+        // is fed, and it is never unpaused again.
+        for (const char* end : {"finished", "disconnected"})
+            ends_.push_back(SignalConnection::connect<void(SoupServerMessage*)>(message, end, [this](SoupServerMessage*) {
+                done_ = true;
+                next_.remove();
+            }));
     }
 
     static void attach(SoupServerMessage* message, FileTransfer* transfer)
@@ -239,7 +243,7 @@ private:
     bool done_ = false;
     SourceHandle next_;
     SignalConnection wroteChunk_;
-    SignalConnection finished_;
+    std::vector<SignalConnection> ends_;
 };
 
 void setStatus(SoupServerMessage* message, guint code)
