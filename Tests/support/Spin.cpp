@@ -66,9 +66,12 @@ bool spinUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
 {
     const WaitScope wait("a condition", timeout, where);
     // A timer wakes the loop regularly so that conditions set by other threads are seen, and
-    // so that the deadline is seen when nothing else happens.
+    // so that the deadline is seen when nothing else happens. At the lowest priority: on a busy
+    // machine, where a turn and its check outlast the timer, one of a higher priority would be
+    // all that each turn dispatches, and GTK's redraws and other idle work would never come.
     struct Tick {
-        guint source = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+        guint source = g_timeout_add_full(G_PRIORITY_LOW, 5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr,
+                                          nullptr);
         ~Tick() { g_source_remove(source); }
     } tick;
     bool met = predicate();
