@@ -98,6 +98,8 @@ struct KVDocument::SaveSession {
     SaveOperation operation = SaveOperation::save;
     bool cancellable = false;
     bool hadNoFileURL = false;
+    // It writes the document's own file where it was when the save began.
+    bool atFile = false;
     // True while the write of pending changes that this save waits for runs.
     bool pending = false;
     // Why this save's write of pending changes failed, if it did.
@@ -133,6 +135,7 @@ void KVDocument::save(const Path& requestedURL, const std::string& type, SaveOpe
     session->operation = operation;
     session->completion = std::move(completion);
     session->hadNoFileURL = !fileURL();
+    session->atFile = (operation == SaveOperation::save || operation == SaveOperation::autosaveInPlace) && fileURL() && url == *fileURL();
     if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
         preventChangedByOtherAppErrorOnSave();
     session->cancellable = isAutosave(operation) && autosavingIsImplicitlyCancellable();
@@ -210,6 +213,10 @@ void KVDocument::saveWrittenChanges(const std::shared_ptr<SaveSession>& session)
               RKLogKind::general);
         withoutPageData = true;
     }
+    // The file moved while its pending changes were written (the main loop turns meanwhile): it
+    // is saved where it went.
+    if (session->atFile && fileURL() && session->url != *fileURL())
+        session->url = *fileURL();
     isSavingWithoutPageData_ = withoutPageData;
     Document::save(session->url, session->type, session->operation,
                    [weak = weakThis(), session, withoutPageData](std::optional<Error> error) {

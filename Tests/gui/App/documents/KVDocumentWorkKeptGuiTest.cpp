@@ -370,12 +370,19 @@ TEST_F(KVDocumentWorkKeptGui, AFolderProjectPutBackOutOfTheTrashIsSavedThereWith
     EXPECT_FALSE(fs::exists(*draft));
     EXPECT_FALSE(document->isDocumentEdited());
 
-    // Renamed, and a folder made at the old name at once: the edit goes where the project
-    // went, never into the new folder.
+    // Renamed, and a folder made at the old name at once, while a save waits for the page to
+    // hand over the edit: the edit goes where the project went, never into the new folder.
     typeText(*document, 0, "Renamed");
-    fs::rename(project, folder / "Renamed");
-    fs::create_directories(project);
-    ASSERT_FALSE(autosave(*document));
+    evaluate(*document, "const emit = window._ipc.emit; window._ipc.emit = (...a) => setTimeout(() => emit(...a), 1500); true");
+    const std::pair<fs::path, fs::path> renaming{project, folder / "Renamed"};
+    g_timeout_add(300, [](gpointer data) -> gboolean {
+        const auto& [from, to] = *static_cast<const std::pair<fs::path, fs::path>*>(data);
+        fs::rename(from, to);
+        fs::create_directories(from);
+        return G_SOURCE_REMOVE;
+    }, const_cast<std::pair<fs::path, fs::path>*>(&renaming));
+    const auto failure = autosave(*document);
+    ASSERT_FALSE(failure) << failure->localizedDescription;
     EXPECT_EQ(document->fileURL(), folder / "Renamed");
     EXPECT_NE(onDisk(folder / "Renamed").find("Renamed"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(project));
