@@ -53,7 +53,7 @@ TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithW
     auto copy = makeContainer();
     copy->addDataSource(copyEditor.source, "design/document.json");
     copy->read(KVDocumentArchive(project, "com.korvel.projectfolder", false, std::nullopt, false), KVDocumentContainer::ArchiveRelation::copy());
-    const std::string image = copy->addImage(png(8, 8));
+    const std::string image = copy->addImage(imagefixtures::png(8, 8));
     const std::string asset = copy->addAsset("the notes", "notes.txt");
     writeFile(copy->projectDirectory() / "README.md", "# Changed in the copy\n");
     writeFile(copy->projectDirectory() / "design/document.json", "{\"version\": 0, \"title\": \"copy\"}");
@@ -64,7 +64,7 @@ TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithW
     Editor backEditor;
     auto back = inPlace(project, backEditor);
     back->copyMissingFiles(*copy);
-    EXPECT_EQ(readFile(project / "design/images" / image), png(8, 8));
+    EXPECT_EQ(readFile(project / "design/images" / image), imagefixtures::png(8, 8));
     EXPECT_EQ(readFile(project / asset), "the notes");
     EXPECT_EQ(readFile(project / "README.md"), "# Project\n");
     EXPECT_EQ(readFile(project / "mine.txt"), "the user's");
