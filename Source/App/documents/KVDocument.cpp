@@ -5,6 +5,7 @@
 
 #include "App/archive/KVDirectoryArchiveBacking.h"
 #include "App/documents/DocumentController.h"
+#include "App/documents/container/KVContainerLockFile.h"
 #include "App/editor/NimbetViewController.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Documents/DocumentControllerBase.h"
@@ -159,18 +160,6 @@ std::optional<std::string> KVDocument::metricsProjectId() const
     return container_->uuid();
 }
 
-std::optional<Document::Path> KVDocument::autosavedContentsFileURL() const
-{
-    // A document with a file has no draft, but for one whose file went: its draft lasts until
-    // the file holds that work again (it came back and was saved), or the user let it go.
-    return storedAutosavedContentsFileURL_;
-}
-
-void KVDocument::setAutosavedContentsFileURL(std::optional<Path> url)
-{
-    storedAutosavedContentsFileURL_ = fileArchive_ && !isFileGone() ? std::nullopt : std::move(url);
-}
-
 void KVDocument::fileURLDidChange(const std::optional<Path>& oldURL)
 {
     const auto& url = fileURL();
@@ -188,16 +177,22 @@ void KVDocument::fileURLDidChange(const std::optional<Path>& oldURL)
             fileArchive_ = container_->projectDirectoryArchive();
             projectDidMove();
         } else if (!typeChanged) {
-            // The file moved (or a save as kept its format): the archive follows it.
+            // The file moved (or a save as kept its format): the archive follows it, and so does
+            // the lock of a folder that awaits its work.
             try {
                 fileArchive_ = std::make_shared<KVDocumentArchive>(fileArchive_->backing()->moved(*url), std::nullopt);
             } catch (const std::exception& error) {
                 RKLog(std::string("The moved document cannot be read: ") + error.what(), RKLogKind::general);
             }
+            if (awaitingFolderLock_)
+                awaitingFolderLock_->folderDidMove(*url);
         }
     }
     if ((!fileArchive_ || typeChanged) && savedAsArchive_ && savedAsArchive_->backing()->url() == *url)
         fileArchive_ = savedAsArchive_;
+    // Saved as another file: the folder that came back is no longer the document's.
+    if (!isFolderAwaitingWork())
+        awaitingFolderLock_.reset();
     std::optional<KVDocumentError> problem;
     if (!fileArchive_)
         problem = KVDocumentError(KVDocumentError::Code::archiveIsNil);

@@ -21,6 +21,8 @@
 
 namespace kx {
 
+class KVContainerLockFile;
+
 class KVDocument final : public PDBaseDocument {
 public:
     static constexpr const char* projectZipType = "com.korvel.projectzip";
@@ -56,8 +58,7 @@ public:
     void writeSafely(const Path& url, const std::string& type, SaveOperation operation) override;
     void updateChangeCount(const ChangeCountToken& token, SaveOperation operation) override;
     using PDBaseDocument::updateChangeCount;
-    std::optional<Path> autosavedContentsFileURL() const override;
-    void setAutosavedContentsFileURL(std::optional<Path> url) override;
+    bool saveHoldsLatestChanges() const override { return !isSavingWithoutPageData_; }
     void revert(const Path& url, const std::string& type) override;
     Path writeDraftCopy(const std::string& name) override;
     bool draftCanTakeUnsavedChanges() const override;
@@ -111,9 +112,10 @@ protected:
     // A folder worked in place that went to the Trash or was deleted: the work goes on in a
     // working copy of what is left of it (a turn later: a write may be under way).
     void fileDidGo(const std::optional<Path>& trashedTo) override;
-    // A package takes its file back as it is; a folder that went is worked in again where it
-    // is now, with what was added to its working copy meanwhile.
-    bool takeFileBack(const Path& to) override;
+    // A package takes its file back as it is. A folder that went is the document's file again
+    // where it is now: worked in at once when nothing of the work is only in its working copy,
+    // else once a save wrote that work into it (see isFolderAwaitingWork).
+    std::optional<std::string> takeFileBack(const Path& to) override;
     std::string whatWentWithFile() const override;
 
 private:
@@ -137,9 +139,20 @@ private:
     // remembered to be told. Nothing when the folder is not gone or was replaced already.
     void takeWorkingCopyOfGoneFolder();
     void takeWorkingCopyOfGoneFolderSoon();
-    // The folder that went is back at `to`: the document works in it again. Throws when it
-    // cannot (the folder in use by another instance, files that cannot be copied back).
+    // The folder that came back is the document's file, but the work done while it was away is
+    // still only in the working copy: saves write the working copy into the folder, and the
+    // first that holds the page's document hands the work over to the folder. Until then the
+    // working copy and the draft stay, and a folder that goes again leaves the document as if
+    // it had never come back.
+    bool isFolderAwaitingWork() const;
+    // The folder that came back is at `to` and holds all the work (the working copy, if any, was
+    // written into it, or has nothing the folder lacks): the document works in it from now on,
+    // the working copy goes. Throws when it cannot (the folder in use by another instance,
+    // files that cannot be copied back).
     void followFolderBack(const Path& to);
+    // Writes the working copy into the folder that came back, with the files the folder has and
+    // the working copy lacks kept; nothing without the page's document.
+    void writeWorkIntoFolder();
     // Tells, after a save as, which files went with the old folder and are not in the new file.
     void tellFilesLeftBehind();
     void writeToFileArchive(const Path& url);
@@ -189,7 +202,9 @@ private:
     std::optional<KVDocumentError> lastWriteError_;
     // An autosave writes the package from the working folder without the page's latest data.
     bool isSavingWithoutPageData_ = false;
-    std::optional<Path> storedAutosavedContentsFileURL_;
+    // The lock of the folder that came back while the work is still in the working copy: no
+    // other instance opens it meanwhile.
+    std::shared_ptr<KVContainerLockFile> awaitingFolderLock_;
     // Files of a folder worked in place that went with it (deleted, moved to another disk) and
     // could not be copied into its working copy; told at the next save as.
     std::vector<std::string> filesLeftBehind_;

@@ -2,6 +2,8 @@
 // back out of the Trash.
 #include "App/documents/KVDocument.h"
 
+#include "App/documents/container/KVContainerLockFile.h"
+#include "App/editor/NimbetError.h"
 #include "App/shell/RKLog.h"
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
@@ -15,6 +17,15 @@ namespace fs = std::filesystem;
 
 void KVDocument::fileDidGo(const std::optional<Path>& trashedTo)
 {
+    if (isFolderAwaitingWork()) {
+        // Gone again before it held the work: the working copy has all of it, as before.
+        fileArchive_.reset();
+        awaitingFolderLock_.reset();
+        RKLog("The project folder of " + displayName() + " went again before it held the work done while it was away; "
+                  "the work goes on in its working copy",
+              RKLogKind::general);
+        return;
+    }
     if (!container_->isValid() || !container_->projectDirectoryIsOrigin())
         return;
     container_->projectDirectoryDidGo(trashedTo);
@@ -123,46 +134,70 @@ void KVDocument::tellFilesLeftBehind()
 
 // ---- Back out of the Trash ----
 
-bool KVDocument::takeFileBack(const Path& to)
+bool KVDocument::isFolderAwaitingWork() const
+{
+    return fileArchive_ && !container_->projectDirectoryIsOrigin() && container_->isValid()
+        && fileArchive_->backing()->documentTypeIdentifier() == projectFolderType;
+}
+
+std::optional<std::string> KVDocument::takeFileBack(const Path& to)
 {
     // A package is the same file wherever it lies: its archive follows it with the URL.
     if (fileArchive_ && !container_->projectDirectoryIsOrigin())
-        return true;
-    // Not while the container is written: asked again a moment later.
-    if (archiveWriteInProgress_ || RunLoopWait::isWaiting()) {
-        MainQueue::after(std::chrono::milliseconds(200), ifAlive(weakThis(), [](KVDocument& self) {
-            if (!self.isClosed() && self.isFileGone())
-                self.takeFileDepartureNow();
-        }));
-        return false;
+        return std::nullopt;
+    const auto why = [](std::exception_ptr failure) { return errorFromException(failure).localizedDescription; };
+    if (!container_->isValid())
+        return std::nullopt;
+    if (container_->projectDirectoryIsOrigin()) {
+        // Gone a moment ago, no working copy taken yet: the container works in the folder again.
+        try {
+            container_->projectDirectoryDidComeBack(to);
+        } catch (...) {
+            return why(std::current_exception());
+        }
+        fileArchive_ = container_->projectDirectoryArchive();
+        projectDidMove();
+        return std::nullopt;
     }
+    // The work goes on in the working copy until a save wrote it into the folder; the folder is
+    // the document's file again from now on, held against other instances.
     try {
-        followFolderBack(to);
+        auto lock = KVContainerLockFile::acquire(to);
+        fileArchive_ = std::make_shared<KVDocumentArchive>(to, projectFolderType, false, std::nullopt, false);
+        awaitingFolderLock_ = std::move(lock);
     } catch (...) {
-        // Another instance took the folder meanwhile, or its files cannot be copied back: the
-        // work stays where it is, the document without a file.
-        RKLog("The project folder of " + displayName() + " is back at " + to.string() + ", but its work stays in the working copy: "
-                  + errorFromException(std::current_exception()).localizedDescription,
+        RKLog("The project folder of " + displayName() + " is back at " + to.string() + ", but cannot be used yet: "
+                  + why(std::current_exception()),
               RKLogKind::general);
-        return false;
+        return why(std::current_exception());
     }
-    return true;
+    RKLog("The project folder of " + displayName() + " is back at " + to.string() + "; its work goes there with the next save",
+          RKLogKind::general);
+    if (isDocumentEdited()) {
+        // The folder lacks the work until a save wrote it there: an edit to autosave, with the
+        // page's document as the one that counts.
+        container_->mark(true);
+        documentJSONSource()->setDataNeedsToBeProvided(true);
+        updateChangeCount(ChangeKind::done);
+        return std::nullopt;
+    }
+    // Unedited, the working copy holds nothing the folder lacks: it is worked in at once, unless
+    // something is being written (the next save hands it over then).
+    if (!archiveWriteInProgress_ && containerWritingCount_ == 0 && !RunLoopWait::isWaiting()) {
+        try {
+            followFolderBack(to);
+        } catch (...) {
+            RKLog("The project folder of " + displayName() + " stays in its working copy for now: " + why(std::current_exception()),
+                  RKLogKind::general);
+        }
+    }
+    return std::nullopt;
 }
 
 void KVDocument::followFolderBack(const Path& to)
 {
-    if (!container_->isValid())
-        return;
-    if (container_->projectDirectoryIsOrigin()) {
-        // Gone a moment ago, no working copy taken yet: the container works in the folder again.
-        container_->projectDirectoryDidComeBack(to);
-        fileArchive_ = container_->projectDirectoryArchive();
-        projectDidMove();
-        return;
-    }
-    // The working copy holds the work done meanwhile: what it added (images, assets) goes into
-    // the folder beside what the folder holds, and the page's document is written there by the
-    // next save. The working copy goes once the folder has it all.
+    // What the working copy added (images, assets) goes into the folder beside what the folder
+    // holds; a page's document not written there yet is asked for again by the next save.
     const auto copy = container_;
     const bool edited = isDocumentEdited();
     auto archive = std::make_shared<KVDocumentArchive>(to, projectFolderType, false, std::nullopt, false);
@@ -170,7 +205,7 @@ void KVDocument::followFolderBack(const Path& to)
     container->addDataSource(documentJSONSource(), std::string(KVDocumentArchive::relativePathForDocumentJSON));
     container->keepAwaitedNamesOf(*copy);
     try {
-        container->copyMissingFiles(*copy);
+        container->copyMissingFiles(copy->projectDirectory());
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {
         container->invalidate();
@@ -180,6 +215,7 @@ void KVDocument::followFolderBack(const Path& to)
     filesLeftBehind_.clear();
     setContainer(container);
     didChangeContainer();
+    awaitingFolderLock_.reset();
     if (edited) {
         container_->mark(true);
         documentJSONSource()->setDataNeedsToBeProvided(true);
@@ -188,7 +224,26 @@ void KVDocument::followFolderBack(const Path& to)
         copy->deleteContainer(false);
     } catch (...) {
     }
-    RKLog("The project folder of " + displayName() + " is back at " + to.string() + "; its work goes on there", RKLogKind::general);
+    RKLog("The project folder of " + displayName() + " at " + to.string() + " holds its work; the work goes on there", RKLogKind::general);
+}
+
+void KVDocument::writeWorkIntoFolder()
+{
+    // Written without the page's document, the folder would hold less than the working copy and
+    // the draft: it is left as it is until the page answers.
+    if (isSavingWithoutPageData_) {
+        if (lastWriteError_)
+            throw *lastWriteError_;
+        throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges,
+                              NimbetError::error(NimbetError::Code::pageNotAnswering));
+    }
+    // Files that another program put into the folder, or that the working copy never knew,
+    // stay: the working copy takes them first.
+    container_->copyMissingFiles(fileArchive_->backing()->url());
+    saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
+    // The save put a new version of the folder in place: its lock is taken there again.
+    if (awaitingFolderLock_)
+        awaitingFolderLock_->refresh();
 }
 
 } // namespace kx

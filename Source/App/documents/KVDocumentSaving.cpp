@@ -261,6 +261,17 @@ void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::
     }
     if (!error && session.operation == SaveOperation::saveAs)
         tellFilesLeftBehind();
+    // The folder that came back holds the work now: the document works in it, unless another
+    // write of the working copy is under way (the next save hands over then).
+    if (!error && session.atFile && isFolderAwaitingWork() && containerWritingCount_ == 0 && !archiveWriteInProgress_) {
+        try {
+            followFolderBack(*fileURL());
+        } catch (...) {
+            RKLog("The work of " + displayName() + " stays in its working copy for now: "
+                      + errorFromException(std::current_exception()).localizedDescription,
+                  RKLogKind::general);
+        }
+    }
     session.finish(std::move(error));
     if (session.hadNoFileURL && fileURL()) {
         const auto projectId = metricsProjectId();
@@ -345,7 +356,10 @@ void KVDocument::writeToFileArchive(const Path& url)
         throw KVDocumentError(KVDocumentError::Code::archiveIsNil);
     if (fileArchive_->backing()->url() != url)
         throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
-    saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
+    if (isFolderAwaitingWork())
+        writeWorkIntoFolder();
+    else
+        saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
 }
 
 void KVDocument::saveContainer(std::shared_ptr<KVDocumentArchive> archive, KVDocumentContainer::ArchiveRelation relation,
@@ -577,9 +591,14 @@ void KVDocument::close()
         server->stop();
     std::shared_ptr<KVDocumentContainer> toDelete;
     // An untitled document's working folder goes with it; its draft is the lasting copy. So
-    // does the working copy of a folder that went: the user kept or let go of what it held.
-    if (container_->isValid() && (!fileURL() || !fileArchive_))
+    // does the working copy of a folder that went: the user kept or let go of what it held. So
+    // does that of a folder that came back, unless quitting keeps work the folder lacks in it
+    // (its draft then opens at the next launch).
+    const bool terminating = controller() && controller()->isTerminating();
+    if (container_->isValid()
+        && (!fileURL() || !fileArchive_ || (isFolderAwaitingWork() && (!terminating || !isDocumentEdited()))))
         toDelete = container_;
+    awaitingFolderLock_.reset();
     setContainer(KVDocumentContainer::placeholder());
     PDBaseDocument::close();
     if (toDelete) {

@@ -326,8 +326,16 @@ void Document::fileWasMoved(const Path& to)
     // Out of the Trash again: the same file (the watcher knows it by its inode, not by what
     // stands at its path), which the document takes back when it can.
     const bool cameBack = fileGone_.has_value();
-    if (cameBack && !takeFileBack(to))
-        return;
+    if (cameBack) {
+        if (auto why = takeFileBack(to)) {
+            std::string gone = "is back at \u201C" + to.string() + "\u201D, but cannot be used yet: " + *why;
+            if (fileGone_ != gone) {
+                g_message("The file of %s %s", displayName().c_str(), gone.c_str());
+                fileGone_ = std::move(gone);
+            }
+            return;
+        }
+    }
     // The file moved: its identity went along (a rename keeps the inode).
     fileGone_.reset();
     const Path from = *fileURL_;
@@ -346,18 +354,25 @@ void Document::fileWasMoved(const Path& to)
 
 void Document::fileWasRemoved(const DocumentFileWatcher::Departure& gone)
 {
-    if (closed_ || !fileURL_ || fileGone_)
+    if (closed_ || !fileURL_)
         return;
-    fileGone_ = gone.trashed() ? "was moved to the Trash" : "was deleted";
-    g_message("The file of %s %s; it is not saved there again", displayName().c_str(), fileGone_->c_str());
-    fileDidGo(gone.trashedTo);
+    // Gone already, it may have moved within the Trash, been deleted from there, or gone again
+    // after it came back without being taken: only what is said of it changes.
+    const bool wasGone = fileGone_.has_value();
+    std::string what = gone.trashed() ? "was moved to the Trash" : "was deleted";
+    if (fileGone_ == what)
+        return;
+    g_message("The file of %s %s; it is not saved there again", displayName().c_str(), what.c_str());
+    fileGone_ = std::move(what);
+    if (!wasGone)
+        fileDidGo(gone.trashedTo);
 }
 
 bool Document::takeFileDepartureNow()
 {
     if (!fileWatcher_ || !fileURL_ || closed_)
         return false;
-    auto gone = fileWatcher_->departureNow();
+    auto gone = fileWatcher_->takeDepartureNow();
     if (!gone)
         return false;
     if (gone->movedTo)

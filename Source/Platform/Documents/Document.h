@@ -95,7 +95,8 @@ public:
 
     // Whether the file went to the Trash or was deleted since it was last saved. Its work is then
     // autosaved as a draft, as an untitled document's is, until the file comes back out of the
-    // Trash or the user saves it elsewhere.
+    // Trash or the user saves it elsewhere. A draft kept from then on goes with the first save
+    // in place that holds all the work.
     bool isFileGone() const { return fileGone_.has_value(); }
 
     // The name given, else the file's name without its extension, else "Untitled" (numbered
@@ -226,9 +227,13 @@ protected:
     // save writes it again. Called once, after the document took note.
     virtual void fileDidGo(const std::optional<Path>& trashedTo) { (void)trashedTo; }
     // The file that went to the Trash is out of it again, at `to` (its old path, or another):
-    // whether the document works with it again now. One that cannot yet (a write of it under
-    // way) asks again later through takeFileDepartureNow; one that declines stays gone.
-    virtual bool takeFileBack(const Path& to) { (void)to; return true; }
+    // the document works with it again from now on, or says why it cannot (another instance
+    // holds it, say), and stays without a file; the next save asks again.
+    virtual std::optional<std::string> takeFileBack(const Path& to) { (void)to; return std::nullopt; }
+    // Whether the save under way writes all the document's work: not an autosave that could
+    // only write what a part of the document had handed over before (an editor page that did
+    // not answer). Such a save leaves the draft where it is.
+    virtual bool saveHoldsLatestChanges() const { return true; }
     // What went with the file and is no longer in the document, said after why no save writes
     // the file (empty: nothing).
     virtual std::string whatWentWithFile() const { return {}; }
@@ -294,6 +299,8 @@ private:
     std::optional<std::string> fileGone_;
     bool closing_ = false;
     bool keepsDraftWhenClosed_ = false;
+    // The last save that succeeded wrote without the latest changes (saveHoldsLatestChanges).
+    bool lastSaveLackedLatestChanges_ = false;
 };
 
 } // namespace kx

@@ -150,8 +150,11 @@ void Document::close()
     auto* controller = this->controller();
     // An untitled document that closes leaves no draft behind, nor does one whose file went;
     // one closed by quitting keeps it for the next launch, one closed to be opened again for
-    // that.
-    if ((!fileURL_ || fileGone_) && !keepsDraftWhenClosed_ && !(controller && controller->isTerminating())) {
+    // that. A file back out of the Trash whose draft the next save would have removed: closed
+    // by the user, or unedited (the file holds all of it), its draft goes too.
+    const bool terminating = controller && controller->isTerminating();
+    const bool draftHoldsWork = !fileURL_ || fileGone_ || isDocumentEdited();
+    if (!keepsDraftWhenClosed_ && (!terminating || !draftHoldsWork)) {
         if (auto draft = autosavedContentsFileURL())
             deleteDraft(*draft);
     }

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/Foundation/ThreadPool.h"
 
@@ -91,14 +92,30 @@ void DocumentFileWatcher::closeAside(int descriptor)
 
 bool DocumentFileWatcher::isInTrash(const fs::path& path)
 {
-    // $XDG_DATA_HOME/Trash/files/… and a volume's .Trash-UID/files/… or .Trash/UID/files/….
-    for (auto it = path.begin(); it != path.end(); ++it) {
-        const std::string component = it->string();
-        auto next = std::next(it);
-        if ((component == "Trash" || component.starts_with(".Trash-")) && next != path.end() && *next == "files")
+    const fs::path normal = path.lexically_normal();
+    const fs::path homeTrash = (fs::path(g_get_user_data_dir()) / "Trash").lexically_normal();
+    std::vector<std::string> components;
+    for (const auto& component : normal)
+        components.push_back(component.string());
+    const auto isNumber = [](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    fs::path prefix;
+    // A root counts only with something beneath it: the Trash folder itself is no item in it.
+    for (std::size_t index = 0; index + 1 < components.size(); ++index) {
+        const std::string& component = components[index];
+        prefix /= component;
+        const std::string& next = components[index + 1];
+        if (component == "Trash") {
+            // The home's Trash, ours or another data folder's (known by what the Trash keeps).
+            if (prefix == homeTrash || (index >= 2 && components[index - 2] == ".local" && components[index - 1] == "share")
+                || next == "files" || next == "info" || next == "expunged")
+                return true;
+        } else if (component.starts_with(".Trash-") && isNumber(component.substr(7))) {
             return true;
-        if (component == ".Trash" && next != path.end() && std::next(next) != path.end() && *std::next(next) == "files")
+        } else if (component == ".Trash" && isNumber(next) && index + 2 < components.size()) {
             return true;
+        }
     }
     return false;
 }
@@ -115,11 +132,11 @@ void DocumentFileWatcher::ownWriteEnded()
     holdItem();
 }
 
-std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::departureNow()
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::takeDepartureNow()
 {
     if (!monitor_)
         return std::nullopt;
-    return look(std::nullopt);
+    return takeDeparture(std::nullopt);
 }
 
 void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEvent event)
@@ -127,7 +144,7 @@ void DocumentFileWatcher::changed(GFile* file, GFile* otherFile, GFileMonitorEve
     std::optional<fs::path> reported;
     if ((event == G_FILE_MONITOR_EVENT_RENAMED || event == G_FILE_MONITOR_EVENT_MOVED_OUT) && pathOf(file) == path_)
         reported = pathOf(otherFile);
-    auto gone = look(reported);
+    auto gone = takeDeparture(reported);
     if (!gone)
         return;
     // The handlers may replace this watcher: they run last, with a copy.
@@ -158,37 +175,25 @@ DocumentFileWatcher::Place DocumentFileWatcher::heldPlace() const
     return place;
 }
 
-std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::look(const std::optional<fs::path>& reported)
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::takeDeparture(const std::optional<fs::path>& reported)
 {
     // A save of ours is at work at the path: it looks when it ended.
     if (ownWrites_ > 0)
         return std::nullopt;
-    if (state_ == State::deleted)
-        return Departure{};
-    const auto departedTo = [this](const fs::path& to) -> std::optional<Departure> {
-        if (to == path_)
-            return std::nullopt;
-        if (!isInTrash(to))
-            return Departure{to, std::nullopt};
-        if (state_ != State::inTrash || to != trashedTo_)
-            watchInTrash(to);
-        state_ = State::inTrash;
-        return Departure{std::nullopt, to};
-    };
-    const Place place = heldPlace();
-    if (state_ == State::inTrash) {
-        // Only the item itself comes back out; whatever appears at its old path meanwhile is
-        // something else.
-        if (place.deleted) {
-            state_ = State::deleted;
-            return Departure{};
-        }
-        if (!place.path)
-            return Departure{std::nullopt, trashedTo_};
-        if (*place.path == path_)
-            return Departure{path_, std::nullopt};
-        return departedTo(*place.path);
+    switch (state_) {
+    case State::atPath:
+        return takeDepartureFromPath(reported);
+    case State::inTrash:
+        return takeWayOutOfTrash();
+    case State::deleted:
+        break;
     }
+    return Departure{};
+}
+
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::takeDepartureFromPath(const std::optional<fs::path>& reported)
+{
+    const Place place = heldPlace();
     std::error_code ec;
     const bool standing = fs::exists(fs::symlink_status(path_, ec));
     if (!place.held) {
@@ -198,12 +203,12 @@ std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::look(const st
             holdItem();
             return std::nullopt;
         }
-        return reported ? departedTo(*reported) : std::nullopt;
+        return reported ? takeArrival(*reported) : std::nullopt;
     }
     if (sameItem(item_, path_))
         return std::nullopt;
     if (!place.deleted)
-        return place.path ? departedTo(*place.path) : std::nullopt;
+        return place.path ? takeArrival(*place.path) : std::nullopt;
     // The held item is no more. A file renamed over it replaced it: that one is the document's
     // (whose version a save checks first). Anything else took the place of one deleted.
     if (standing && isRegularFile(item_) && fs::is_regular_file(fs::status(path_, ec))) {
@@ -212,6 +217,34 @@ std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::look(const st
     }
     state_ = State::deleted;
     return Departure{};
+}
+
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::takeWayOutOfTrash()
+{
+    // Only the item itself comes back out; whatever appears at its old path meanwhile is
+    // something else.
+    const Place place = heldPlace();
+    if (place.deleted) {
+        state_ = State::deleted;
+        return Departure{};
+    }
+    if (!place.path)
+        return Departure{std::nullopt, trashedTo_};
+    if (*place.path == path_)
+        return Departure{path_, std::nullopt};
+    return takeArrival(*place.path);
+}
+
+std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::takeArrival(const fs::path& to)
+{
+    if (to == path_)
+        return std::nullopt;
+    if (!isInTrash(to))
+        return Departure{to, std::nullopt};
+    if (state_ != State::inTrash || to != trashedTo_)
+        watchInTrash(to);
+    state_ = State::inTrash;
+    return Departure{std::nullopt, to};
 }
 
 void DocumentFileWatcher::watchInTrash(const fs::path& trashedTo)

@@ -11,8 +11,10 @@
 // over it). A folder in place of one deleted is another folder, and the document's is gone.
 //
 // An item put in the Trash is watched there too: taken out again, to its path or anywhere else
-// outside a Trash folder, it is reported as moved to where it is now, until the owner makes a
-// new watcher for it. A deleted one is gone for good. Main thread only.
+// outside the Trash, it is reported as moved to where it is now, until the owner makes a new
+// watcher for it. Moved from one place in the Trash to another (emptying the Trash moves each
+// item to "expunged" before it deletes it there), it is still in the Trash. A deleted one is
+// gone for good. Main thread only.
 #pragma once
 
 #include <filesystem>
@@ -58,14 +60,16 @@ public:
     void ownWriteBegins() { ++ownWrites_; }
     void ownWriteEnded();
 
-    // For a caller about to write: where the item went, as the held item tells now. The
-    // monitor's report may still be on its way (inotify holds back the first half of a move for
-    // its second, and the report then waits for the main loop). None while the item, or a file
-    // put in its place (held from now on), stands at the path; once it left, each look tells
-    // where it is (in the Trash, out of it again, or deleted).
-    std::optional<Departure> departureNow();
+    // For a caller about to write: where the item went, as the held item tells now, taken
+    // note of as a report of the monitor would be. The monitor's report may still be on its
+    // way (inotify holds back the first half of a move for its second, and the report then
+    // waits for the main loop). None while the item, or a file put in its place (held from now
+    // on), stands at the path; once it left, each call tells where it is (in the Trash, out of
+    // it again, or deleted).
+    std::optional<Departure> takeDepartureNow();
 
-    // Whether `path` lies in a Trash folder (the home's or a volume's).
+    // Whether `path` lies anywhere under a Trash root: the home's ($XDG_DATA_HOME/Trash) or a
+    // volume's (.Trash-UID, .Trash/UID), in "files", "info", "expunged" or anything else there.
     static bool isInTrash(const std::filesystem::path& path);
 
 private:
@@ -77,9 +81,15 @@ private:
     };
 
     void changed(GFile* file, GFile* otherFile, GFileMonitorEvent event);
-    // What became of the item since the last look; `reported` is where the monitor says it went
-    // (used when nothing is held). Takes note of a departure it reports.
-    std::optional<Departure> look(const std::optional<std::filesystem::path>& reported);
+    // What became of the item since it was last looked for, taken note of (the state moves
+    // on); `reported` is where the monitor says it went (used when nothing is held).
+    std::optional<Departure> takeDeparture(const std::optional<std::filesystem::path>& reported);
+    // The same for each state: the item last seen at the path, or in the Trash.
+    std::optional<Departure> takeDepartureFromPath(const std::optional<std::filesystem::path>& reported);
+    std::optional<Departure> takeWayOutOfTrash();
+    // The item is at `to` now, somewhere other than the path: into the Trash (watched there),
+    // within it, or out of it.
+    std::optional<Departure> takeArrival(const std::filesystem::path& to);
     Place heldPlace() const;
     // Holds the item now at the path, if any.
     void holdItem();

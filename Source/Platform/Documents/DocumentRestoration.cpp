@@ -317,7 +317,14 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
                     if (const auto advice = failure->informativeText(); !sameCause && advice != failure->localizedDescription)
                         append(advice);
                 }
-                append("If you quit anyway, the changes made since the last save are lost.");
+                // A draft written before (of a document whose file went) stays where it is.
+                const auto earlier = document->autosavedContentsFileURL();
+                std::error_code ec;
+                if (earlier && isInDraftsDirectory(*earlier) && fs::exists(*earlier, ec))
+                    append("If you quit anyway, the draft written earlier is kept and opens at the next launch, without the changes "
+                           "made since then.");
+                else
+                    append("If you quit anyway, the changes made since the last save are lost.");
             }
         }
         alert->setInformativeText(text);

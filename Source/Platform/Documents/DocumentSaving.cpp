@@ -158,6 +158,8 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
         return;
     }
     writeEnded();
+    const bool holdsLatest = saveHoldsLatestChanges();
+    lastSaveLackedLatestChanges_ = !holdsLatest;
     auto* controller = this->controller();
     switch (operation) {
     case SaveOperation::save:
@@ -181,8 +183,9 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
     case SaveOperation::autosaveInPlace:
         fileIdentity_ = FileIdentity::of(url);
         updateChangeCount(token, operation);
-        // The draft kept while the file was gone: the file holds that work again.
-        if (draft && !samePath(*draft, url)) {
+        // The draft kept while the file was gone: the file holds that work again, unless this
+        // autosave could not write the latest of it.
+        if (draft && !samePath(*draft, url) && holdsLatest) {
             deleteDraft(*draft);
             setAutosavedContentsFileURL(std::nullopt);
             if (controller)
@@ -329,14 +332,17 @@ void Document::autosave(bool implicitlyCancellable, Completion completion)
     if (fileURL_ && autosavesInPlace())
         takeFileDepartureNow();
     std::weak_ptr<Document> weak = weak_from_this();
+    lastSaveLackedLatestChanges_ = false;
     auto done = [weak, finish, draftOfGoneFile = fileGone_.has_value()](std::optional<Error> error) {
         if (auto self = weak.lock()) {
             self->autosavingIsImplicitlyCancellable_ = false;
             // The draft is all that holds the work of a document whose file went: its failure is
-            // said as that.
+            // said as that, and so is a draft written without the latest changes.
             if (error && draftOfGoneFile && !isUserCancelled(*error)) {
                 Error gone = self->fileGoneError();
-                gone.localizedDescription += " Its draft could not be written either: " + error->localizedDescription;
+                gone.localizedDescription += std::exchange(self->lastSaveLackedLatestChanges_, false)
+                    ? " Its draft keeps your work without the latest changes: " + error->localizedDescription
+                    : " Its draft could not be written either: " + error->localizedDescription;
                 if (const auto advice = error->informativeText(); !advice.empty() && advice != error->localizedDescription)
                     gone.localizedRecoverySuggestion = advice;
                 error = gone;

@@ -123,11 +123,12 @@ public:
     // again, as after a move. Throws containerAlreadyInUse when another instance took it
     // meanwhile (the container then stays as it was).
     void projectDirectoryDidComeBack(const std::filesystem::path& to);
-    // Before the first read of a container working in place: copies into its folder each file
-    // that `from` holds and the folder lacks, as a save of `from` would take it, discardable
-    // items too (data sources and backups left out). What the folder holds stays as it is.
-    // Throws the first failure.
-    void copyMissingFiles(const KVDocumentContainer& from);
+    // Copies into the project folder each file that the project folder `from` holds and this
+    // one lacks, as a save of `from` would take it, discardable items too (data sources and
+    // backups left out): a working copy's additions into the folder that came back, before
+    // that folder's first read, or that folder's files into the working copy before it is
+    // written there. What the project folder holds stays as it is. Throws the first failure.
+    void copyMissingFiles(const std::filesystem::path& from);
     // Asked before pending changes are written into a folder worked in place: the owner makes
     // sure that the folder is still where the container has it (a move or removal whose report
     // is still on its way), and says so through the two calls above.

@@ -97,17 +97,17 @@ std::set<std::string> KVDocumentContainer::knownFiles() const
     return files;
 }
 
-void KVDocumentContainer::copyMissingFiles(const KVDocumentContainer& from)
+void KVDocumentContainer::copyMissingFiles(const fs::path& from)
 {
     containerOnMainThread("files are copied on the main thread");
-    containerPrecondition(projectDirectoryIsOrigin_, "files are copied into a folder worked in place");
+    containerPrecondition(isValid_, "files are copied into a valid container");
     const std::string backups = std::string(KVDocumentArchive::relativePathForBackups) + "/";
     std::error_code ec;
     // Links are not followed: a project holds files, and a link in a working copy leads nowhere
     // the folder should be given.
-    fs::recursive_directory_iterator it(from.projectDirectory_, ec), end;
+    fs::recursive_directory_iterator it(from, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-        const std::string relative = it->path().lexically_relative(from.projectDirectory_).generic_string();
+        const std::string relative = it->path().lexically_relative(from).generic_string();
         std::error_code statusError;
         const auto status = it->symlink_status(statusError);
         if (!KVDocumentArchive::shouldInclude(relative) || relative.starts_with(backups)) {
@@ -116,7 +116,7 @@ void KVDocumentContainer::copyMissingFiles(const KVDocumentContainer& from)
             continue;
         }
         // Discardable items too: the page may name an image in what it has not handed over yet.
-        if (!fs::is_regular_file(status) || from.sources_.contains(relative))
+        if (!fs::is_regular_file(status) || sources_.contains(relative))
             continue;
         const fs::path target = projectDirectory_ / relative;
         if (fs::exists(fs::symlink_status(target, statusError)))
@@ -128,7 +128,7 @@ void KVDocumentContainer::copyMissingFiles(const KVDocumentContainer& from)
             throw *error;
     }
     if (ec)
-        throw Error::fromErrno(ec.value(), "Cannot read " + from.projectDirectory_.string());
+        throw Error::fromErrno(ec.value(), "Cannot read " + from.string());
 }
 
 } // namespace kx

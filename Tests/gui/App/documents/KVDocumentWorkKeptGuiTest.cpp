@@ -8,6 +8,7 @@
 #include "App/archive/KVSaveStaging.h"
 #include "Platform/Foundation/RunLoopWait.h"
 #include "gui/App/documents/DocumentTestEnvironment.h"
+#include "support/ChildProcess.h"
 #include "support/DroppedLoads.h"
 #include "support/ModalAnswerer.h"
 #include "support/ScopedSetting.h"
@@ -74,6 +75,21 @@ protected:
         }, int(buttons.size()), editorTimeout, where); // a question may wait for the page first
         return controller->reviewDocumentsBeforeQuitting(true);
     }
+    fs::path trash() const { return fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files"; }
+    // Puts the folder project in the Trash, then adds an image (`awayImage`) and an edit that
+    // names it, kept in a draft by an autosave.
+    void trashAndEditWhileAway(KVDocument& document, const fs::path& project)
+    {
+        fs::create_directories(trash());
+        fs::rename(project, trash() / project.filename());
+        ASSERT_TRUE(spinUntil([&] { return document.isFileGone() && !document.container()->projectDirectoryIsOrigin(); }));
+        const auto image = document.nimbetDocumentDidReceiveImageData(imagefixtures::png(8, 8));
+        ASSERT_TRUE(image);
+        awayImage = *image;
+        typeText(document, 0, "While away, with " + awayImage); // an image the document names
+        ASSERT_FALSE(autosave(document));
+    }
+    std::string awayImage;
     // The text of the first frame the editor shows; empty while its page loads.
     std::string firstFrameText(KVDocument& document)
     {
@@ -340,48 +356,109 @@ TEST_F(KVDocumentWorkKeptGui, AFileMovedElsewhereIsFollowedAndOneTrashedIsNeverR
     EXPECT_EQ(readFile(controller->restorationStateFile()).find(second->string()), std::string::npos);
 }
 
-TEST_F(KVDocumentWorkKeptGui, AFolderProjectPutBackOutOfTheTrashIsSavedThereWithWhatWasAddedMeanwhile)
+TEST_F(KVDocumentWorkKeptGui, AFolderPutBackOutOfTheTrashKeepsItsWorkingCopyAndDraftUntilASaveWroteTheWorkThere)
+{
+    kxtest::ScopedSetting timeout(kx::NimbetViewController::setPageAnswerTimeoutForTesting, 500ms);
+    auto document = openVersionedFolder("Ours");
+    ASSERT_TRUE(document);
+    const fs::path project = folder / "Project";
+    trashAndEditWhileAway(*document, project);
+    const auto draft = document->autosavedContentsFileURL();
+    ASSERT_TRUE(draft && fs::exists(*draft));
+    const fs::path copy = document->container()->uuidDirectory();
+
+    // Put back: the document's file again, its work still in the working copy.
+    fs::rename(trash() / "Project", project);
+    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
+    EXPECT_EQ(document->fileURL(), project);
+    EXPECT_TRUE(document->isDocumentEdited());
+    EXPECT_FALSE(document->container()->projectDirectoryIsOrigin());
+
+    // An autosave without the page's document (a page that does not answer, or one that
+    // reloads after its process ended) writes nothing there, and both copies of the work stay.
+    evaluate(*document, "window._answering = window._ipc.emit; window._ipc.emit = () => {}; true");
+    EXPECT_TRUE(autosave(*document));
+    EXPECT_EQ(onDisk(project).find("While away"), std::string::npos) << onDisk(project);
+    EXPECT_TRUE(fs::exists(*draft));
+    EXPECT_TRUE(fs::exists(copy));
+    EXPECT_TRUE(document->isDocumentEdited());
+
+    // With it, the folder holds the edit, the image and what it had; the copies go.
+    ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
+    evaluate(*document, "window._ipc.emit = window._answering; true");
+    const auto failure = autosave(*document);
+    ASSERT_FALSE(failure) << failure->localizedDescription;
+    EXPECT_NE(onDisk(project).find("While away"), std::string::npos) << onDisk(project);
+    EXPECT_EQ(readFile(project / "design/images" / awayImage), imagefixtures::png(8, 8));
+    EXPECT_TRUE(fs::exists(project / ".git"));
+    EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
+    EXPECT_FALSE(fs::exists(*draft));
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_FALSE(document->isDocumentEdited());
+}
+
+TEST_F(KVDocumentWorkKeptGui, AFolderThatGoesAgainBeforeItHeldTheWorkLeavesTheDocumentWithItsWorkingCopy)
 {
     auto document = openVersionedFolder("Ours");
     ASSERT_TRUE(document);
     const fs::path project = folder / "Project";
-    const fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files";
-    fs::create_directories(trash);
-    fs::rename(project, trash / "Project");
-    ASSERT_TRUE(spinUntil([&] { return document->isFileGone() && !document->container()->projectDirectoryIsOrigin(); }));
-    // Edited while away, with an image added: kept in a draft.
-    typeText(*document, 0, "While away");
-    const auto image = document->nimbetDocumentDidReceiveImageData(imagefixtures::png(8, 8));
-    ASSERT_TRUE(image);
-    ASSERT_FALSE(autosave(*document));
+    trashAndEditWhileAway(*document, project);
+    fs::rename(trash() / "Project", project);
+    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
+    // Deleted for good before any save wrote the work into it.
+    fs::remove_all(project);
+    ASSERT_TRUE(spinUntil([&] { return document->isFileGone(); }));
+    EXPECT_EQ(document->displayName(), "Project");
+    ASSERT_FALSE(saveAs(*document, folder / "Kept.korvelx"));
+    EXPECT_NE(storedDocument(folder / "Kept.korvelx").find("While away"), std::string::npos);
+    EXPECT_EQ(runProgram({"unzip", "-p", (folder / "Kept.korvelx").string(), "design/images/" + awayImage}).output, imagefixtures::png(8, 8));
+}
+
+TEST_F(KVDocumentWorkKeptGui, APackagePutBackWhileItsDraftIsWrittenLeavesNoDraftBehindItsNextSave)
+{
+    auto document = openProject("Kept");
+    ASSERT_TRUE(document);
+    const fs::path package = *document->fileURL();
+    fs::create_directories(trash());
+    fs::rename(package, trash() / package.filename());
+    ASSERT_TRUE(spinUntil([&] { return document->isFileGone(); }));
+    // The draft's autosave waits for the page; the package comes back meanwhile.
+    typeText(*document, 0, "Drafted as it came back");
+    evaluate(*document, "const emit = window._ipc.emit; window._ipc.emit = (...a) => setTimeout(() => emit(...a), 1500); true");
+    auto puttingBack = kx::MainQueue::after(300ms, [from = trash() / package.filename(), to = package] {
+        std::error_code ec;
+        fs::rename(from, to, ec);
+    });
+    auto failure = autosave(*document);
+    puttingBack->cancel();
+    ASSERT_FALSE(failure) << failure->localizedDescription;
+    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
+    // The draft it wrote is the document's until the package holds that work.
     const auto draft = document->autosavedContentsFileURL();
     ASSERT_TRUE(draft && fs::exists(*draft));
-
-    // Put back: worked in again, and the next save writes the edit and the image there.
-    fs::rename(trash / "Project", project);
-    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
-    EXPECT_EQ(document->fileURL(), project);
-    EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
-    EXPECT_TRUE(document->isDocumentEdited());
-    ASSERT_FALSE(autosave(*document));
-    EXPECT_NE(onDisk(project).find("While away"), std::string::npos) << onDisk(project);
-    EXPECT_EQ(readFile(project / "design/images" / *image), imagefixtures::png(8, 8));
-    EXPECT_TRUE(fs::exists(project / ".git"));
+    typeText(*document, 0, "Saved in place");
+    failure = autosave(*document);
+    ASSERT_FALSE(failure) << failure->localizedDescription;
+    EXPECT_NE(storedDocument(package).find("Saved in place"), std::string::npos);
     EXPECT_FALSE(fs::exists(*draft));
-    EXPECT_FALSE(document->isDocumentEdited());
+    EXPECT_TRUE(fs::is_empty(controller->draftsDirectory()));
+}
 
-    // Renamed, and a folder made at the old name at once, while a save waits for the page to
-    // hand over the edit: the edit goes where the project went, never into the new folder.
+TEST_F(KVDocumentWorkKeptGui, AFolderRenamedWhileASaveWaitsForThePageIsSavedWhereItWentNeverIntoANewFolderAtItsName)
+{
+    auto document = openVersionedFolder("Ours");
+    ASSERT_TRUE(document);
+    const fs::path project = folder / "Project";
     typeText(*document, 0, "Renamed");
     evaluate(*document, "const emit = window._ipc.emit; window._ipc.emit = (...a) => setTimeout(() => emit(...a), 1500); true");
-    const std::pair<fs::path, fs::path> renaming{project, folder / "Renamed"};
-    g_timeout_add(300, [](gpointer data) -> gboolean {
-        const auto& [from, to] = *static_cast<const std::pair<fs::path, fs::path>*>(data);
-        fs::rename(from, to);
-        fs::create_directories(from);
-        return G_SOURCE_REMOVE;
-    }, const_cast<std::pair<fs::path, fs::path>*>(&renaming));
+    // Renamed, and a folder made at the old name at once, as a sync client may.
+    auto renaming = kx::MainQueue::after(300ms, [from = project, to = folder / "Renamed"] {
+        std::error_code ec;
+        fs::rename(from, to, ec);
+        fs::create_directories(from, ec);
+    });
     const auto failure = autosave(*document);
+    renaming->cancel();
     ASSERT_FALSE(failure) << failure->localizedDescription;
     EXPECT_EQ(document->fileURL(), folder / "Renamed");
     EXPECT_NE(onDisk(folder / "Renamed").find("Renamed"), std::string::npos);

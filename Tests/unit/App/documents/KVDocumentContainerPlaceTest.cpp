@@ -63,7 +63,7 @@ TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithW
 
     Editor backEditor;
     auto back = inPlace(project, backEditor);
-    back->copyMissingFiles(*copy);
+    back->copyMissingFiles(copy->projectDirectory());
     EXPECT_EQ(readFile(project / "design/images" / image), imagefixtures::png(8, 8));
     EXPECT_EQ(readFile(project / asset), "the notes");
     EXPECT_EQ(readFile(project / "README.md"), "# Project\n");

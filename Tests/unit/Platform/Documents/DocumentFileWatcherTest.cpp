@@ -45,7 +45,7 @@ TEST_F(DocumentFileWatcherTest, AMoveToAnotherFolderIsFollowedEvenWithoutItsDest
     fs::create_directories(folder / "elsewhere");
     fs::rename(path, folder / "elsewhere/Project.korvelx");
     // Known at once to a writer who asks, before the monitor reports it.
-    EXPECT_EQ(watched.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, folder / "elsewhere/Project.korvelx");
+    EXPECT_EQ(watched.watcher.takeDepartureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, folder / "elsewhere/Project.korvelx");
     ASSERT_TRUE(kxtest::spinUntil([&] { return watched.movedTo.has_value(); }));
     EXPECT_EQ(*watched.movedTo, folder / "elsewhere/Project.korvelx");
     EXPECT_FALSE(watched.removed);
@@ -57,7 +57,7 @@ TEST_F(DocumentFileWatcherTest, TheTrashAndADeletionAreNoMoves)
     Watched toTrash(trashed);
     fs::create_directories(folder / ".local/share/Trash/files");
     fs::rename(trashed, folder / ".local/share/Trash/files/Trashed.korvelx");
-    EXPECT_TRUE(toTrash.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed());
+    EXPECT_TRUE(toTrash.watcher.takeDepartureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed());
     ASSERT_TRUE(kxtest::spinUntil([&] { return toTrash.removed.has_value(); }));
     EXPECT_TRUE(*toTrash.removed);
     EXPECT_FALSE(toTrash.movedTo);
@@ -98,7 +98,7 @@ TEST_F(DocumentFileWatcherTest, AnItemIsKnownByItselfNotByWhatTakesItsPlace)
     Watched renamed(folder / "Before");
     fs::rename(folder / "Before", folder / "After");
     fs::create_directories(folder / "Before");
-    EXPECT_EQ(renamed.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, folder / "After");
+    EXPECT_EQ(renamed.watcher.takeDepartureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, folder / "After");
     ASSERT_TRUE(kxtest::spinUntil([&] { return renamed.movedTo.has_value() || renamed.removed.has_value(); }));
     EXPECT_EQ(renamed.movedTo, folder / "After");
 
@@ -107,7 +107,7 @@ TEST_F(DocumentFileWatcherTest, AnItemIsKnownByItselfNotByWhatTakesItsPlace)
     Watched deleted(folder / "Deleted");
     fs::remove_all(folder / "Deleted");
     fs::create_directories(folder / "Deleted");
-    const auto gone = deleted.watcher.departureNow();
+    const auto gone = deleted.watcher.takeDepartureNow();
     ASSERT_TRUE(gone);
     EXPECT_FALSE(gone->movedTo || gone->trashed());
     ASSERT_TRUE(kxtest::spinUntil([&] { return deleted.removed.has_value(); }));
@@ -128,7 +128,7 @@ TEST_F(DocumentFileWatcherTest, AnItemTakenOutOfTheTrashIsReportedWhereItIsNow)
         fs::create_directories(folder / "Undone");
         kxtest::spinFor(200ms);
         EXPECT_FALSE(watched.movedTo);
-        EXPECT_TRUE(watched.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed());
+        EXPECT_TRUE(watched.watcher.takeDepartureNow().value_or(kx::DocumentFileWatcher::Departure{}).trashed());
         fs::remove(folder / "Undone");
 
         // Put back, where it was or anywhere else: the same folder, reported where it is.
@@ -136,18 +136,45 @@ TEST_F(DocumentFileWatcherTest, AnItemTakenOutOfTheTrashIsReportedWhereItIsNow)
         fs::rename(trash / "Undone", restoredTo);
         ASSERT_TRUE(kxtest::spinUntil([&] { return watched.movedTo.has_value(); })) << restoredTo;
         EXPECT_EQ(*watched.movedTo, restoredTo);
-        EXPECT_EQ(watched.watcher.departureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, restoredTo);
+        EXPECT_EQ(watched.watcher.takeDepartureNow().value_or(kx::DocumentFileWatcher::Departure{}).movedTo, restoredTo);
         fs::remove_all(restoredTo);
     }
 }
 
-TEST(DocumentFileWatcher, TrashFoldersAreKnownByTheirShape)
+TEST_F(DocumentFileWatcherTest, EmptyingTheTrashMovesTheItemWithinItThenDeletesIt)
 {
-    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/home/ada/.local/share/Trash/files/P.korvelx"));
-    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/media/usb/.Trash-1000/files/P.korvelx"));
-    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash("/media/usb/.Trash/1000/files/P"));
-    EXPECT_FALSE(kx::DocumentFileWatcher::isInTrash("/home/ada/Projects/Trash/P.korvelx"));
-    EXPECT_FALSE(kx::DocumentFileWatcher::isInTrash("/home/ada/files/P.korvelx"));
+    // As the desktop's trash service empties it: each item to "expunged", then deleted there.
+    const fs::path trash = folder / ".local/share/Trash";
+    fs::create_directories(trash / "files");
+    fs::create_directories(trash / "expunged");
+    fs::create_directories(folder / "Emptied/design/images");
+    Watched watched(folder / "Emptied");
+    fs::rename(folder / "Emptied", trash / "files/Emptied");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return watched.removed.has_value(); }));
+    fs::rename(trash / "files/Emptied", trash / "expunged/4242");
+    const auto moved = watched.watcher.takeDepartureNow();
+    ASSERT_TRUE(moved);
+    EXPECT_FALSE(moved->movedTo);
+    EXPECT_EQ(moved->trashedTo, trash / "expunged/4242");
+    fs::remove_all(trash / "expunged/4242");
+    kxtest::spinFor(300ms);
+    EXPECT_FALSE(watched.movedTo);
+    const auto gone = watched.watcher.takeDepartureNow();
+    ASSERT_TRUE(gone);
+    EXPECT_FALSE(gone->movedTo || gone->trashed());
+}
+
+TEST(DocumentFileWatcher, EverythingUnderATrashRootIsTheTrash)
+{
+    for (const char* path : {"/home/ada/.local/share/Trash/files/P.korvelx", "/home/ada/.local/share/Trash/expunged/4242",
+                             "/home/ada/.local/share/Trash/info/P.korvelx.trashinfo", "/elsewhere/data/Trash/expunged/7/design",
+                             "/media/usb/.Trash-1000/files/P.korvelx", "/media/usb/.Trash-1000/expunged/12",
+                             "/media/usb/.Trash/1000/files/P", "/media/usb/.Trash/1000/expunged/3"})
+        EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash(path)) << path;
+    EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash(fs::path(g_get_user_data_dir()) / "Trash/anything/P"));
+    for (const char* path : {"/home/ada/Projects/Trash/P.korvelx", "/home/ada/files/P.korvelx", "/home/ada/.local/share/Trash",
+                             "/media/usb/.Trash-ada/files/P", "/media/usb/.Trash/1000", "/media/usb/.Trash/files/P"})
+        EXPECT_FALSE(kx::DocumentFileWatcher::isInTrash(path)) << path;
 }
 
 } // namespace
