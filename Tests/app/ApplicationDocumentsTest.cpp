@@ -220,6 +220,20 @@ void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name
     return ::testing::AssertionSuccess();
 }
 
+std::vector<pid_t> webProcessesOf(const ApplicationProcess& app)
+{
+    std::vector<pid_t> pages;
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator("/proc", ec)) {
+        const pid_t pid = std::atoi(item.path().filename().c_str());
+        // "PID (NAME) STATE PARENT ..."
+        const std::string stat = pid > 0 ? kx::FileSystem::readFile(item.path() / "stat").value_or("") : "";
+        if (stat.find(" (WebKitWebProces) ") != std::string::npos && std::atoi(stat.c_str() + stat.rfind(')') + 4) == app.pid())
+            pages.push_back(pid);
+    }
+    return pages;
+}
+
 } // namespace kxtest
 
 namespace {
@@ -230,14 +244,9 @@ class StoppedPages {
 public:
     explicit StoppedPages(const ApplicationProcess& app)
     {
-        for (const auto& item : fs::directory_iterator("/proc")) {
-            const pid_t pid = std::atoi(item.path().filename().c_str());
-            // "PID (NAME) STATE PARENT ..."
-            const std::string stat = pid > 0 ? kx::FileSystem::readFile(item.path() / "stat").value_or("") : "";
-            if (stat.find(" (WebKitWebProces) ") != std::string::npos && std::atoi(stat.c_str() + stat.rfind(')') + 4) == app.pid()
-                && ::kill(pid, SIGSTOP) == 0)
+        for (const pid_t pid : webProcessesOf(app))
+            if (::kill(pid, SIGSTOP) == 0)
                 pages_.push_back(pid);
-        }
     }
     ~StoppedPages() { resume(); }
     bool any() const { return !pages_.empty(); }

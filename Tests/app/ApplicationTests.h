@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include <gtest/gtest.h>
 
 #include "support/StandInBackend.h"
@@ -63,6 +65,8 @@ std::vector<std::filesystem::path> drafts(const ApplicationHome& home);
 void expectEditKeptInADraft(const ApplicationHome& home, const std::string& name, const std::string& typed);
 // The web view of the preview of `document`, once it shows the project server's preview page.
 std::optional<Clickable> previewPage(ApplicationProcess& app, const std::string& document);
+// The web processes of `app` (its pages).
+std::vector<pid_t> webProcessesOf(const ApplicationProcess& app);
 // The enabled items of the pop-up menus on screen.
 std::vector<std::string> popupItems(ApplicationProcess& app);
 

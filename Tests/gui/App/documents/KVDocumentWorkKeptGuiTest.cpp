@@ -414,6 +414,52 @@ TEST_F(KVDocumentWorkKeptGui, AFolderThatGoesAgainBeforeItHeldTheWorkLeavesTheDo
     EXPECT_EQ(runProgram({"unzip", "-p", (folder / "Kept.korvelx").string(), "design/images/" + awayImage}).output, imagefixtures::png(8, 8));
 }
 
+TEST_F(KVDocumentWorkKeptGui, AFolderAwaySaysWhatItsDraftKeepsAndWhyItCannotBeUsedOnceBack)
+{
+    kxtest::ScopedSetting timeout(kx::NimbetViewController::setPageAnswerTimeoutForTesting, 500ms);
+    auto document = openVersionedFolder("Ours");
+    ASSERT_TRUE(document);
+    const fs::path project = folder / "Project";
+    trashAndEditWhileAway(*document, project);
+
+    // A page that does not answer: the draft is written with what the working copy holds, and
+    // the autosave says so; quitting says that this draft stays.
+    typeText(*document, 0, "Only in the page");
+    evaluate(*document, "window._answering = window._ipc.emit; window._ipc.emit = () => {}; true");
+    const auto failure = autosave(*document);
+    ASSERT_TRUE(failure);
+    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash. Its draft keeps your work without the latest changes: "),
+              std::string::npos) << failure->localizedDescription;
+    std::vector<std::string> asked;
+    EXPECT_FALSE(quit({"Don't Quit"}, asked));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("the draft written earlier is kept and opens at the next launch"), std::string::npos) << asked[0];
+    EXPECT_EQ(asked[0].find("are lost"), std::string::npos) << asked[0];
+    ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
+    evaluate(*document, "window._ipc.emit = window._answering; true");
+
+    // Put back while another instance holds it: said as it is; once let go, the next save takes
+    // it back and writes there.
+    {
+        SecondInstance other({"hold-folder", (trash() / "Project").string()});
+        ASSERT_EQ(other.firstLine, "held");
+        fs::rename(trash() / "Project", project);
+        auto outcome = std::make_shared<Outcome>();
+        document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        auto why = waitForAlert();
+        ASSERT_TRUE(why);
+        EXPECT_NE(why->messageText().find("is back at \u201C" + project.string() + "\u201D, but cannot be used yet: "), std::string::npos)
+            << why->messageText();
+        ASSERT_TRUE(answer("OK"));
+        ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
+        EXPECT_TRUE(document->isFileGone());
+    }
+    const auto saved = autosave(*document);
+    ASSERT_FALSE(saved) << saved->localizedDescription;
+    EXPECT_FALSE(document->isFileGone());
+    EXPECT_NE(onDisk(project).find("Only in the page"), std::string::npos) << onDisk(project);
+}
+
 TEST_F(KVDocumentWorkKeptGui, APackagePutBackWhileItsDraftIsWrittenLeavesNoDraftBehindItsNextSave)
 {
     auto document = openProject("Kept");
