@@ -63,7 +63,9 @@ bool typeUntil(const std::string& title, const std::string& text, const std::fun
     const std::string edited = title + " \u2014 Edited";
     for (int attempt = 0; attempt < 8 && !landed(); ++attempt) {
         const bool wasEdited = Display::hasVisibleWindow(edited);
-        if (!Display::focusWindow(title) && !Display::focusWindow(edited))
+        // The title may change between the two looks (a key of the last try landing late).
+        const auto focus = [&] { return Display::focusWindow(title) || Display::focusWindow(edited); };
+        if (!focus() && !kxtest::spinUntil(focus, 5s))
             return false;
         Display::pressKey("Tab");
         Display::typeText(text);
