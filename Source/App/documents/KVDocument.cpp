@@ -286,6 +286,8 @@ void KVDocument::takeVersionOnDisk(const std::string& relativePath)
 
 void KVDocument::containerHasChangesDidChange()
 {
+    if (isHandingOverToFolder_)
+        return;
     if (!MainQueue::isMainThread())
         documentContractBroken("change counts are reported on the main thread");
     // A tutorial never shows as edited.

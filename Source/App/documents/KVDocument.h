@@ -145,14 +145,16 @@ private:
     // working copy and the draft stay, and a folder that goes again leaves the document as if
     // it had never come back.
     bool isFolderAwaitingWork() const;
-    // The folder that came back is at `to` and holds all the work (the working copy, if any, was
-    // written into it, or has nothing the folder lacks): the document works in it from now on,
-    // the working copy goes. Throws when it cannot (the folder in use by another instance,
-    // files that cannot be copied back).
-    void followFolderBack(const Path& to);
-    // Writes the working copy into the folder that came back, with the files the folder has and
-    // the working copy lacks kept; nothing without the page's document.
-    void writeWorkIntoFolder();
+    // The folder that came back is at `to` and holds all the work (the working copy, if any, has
+    // nothing the folder lacks, or a save just wrote it there, `withinSave`, which then settles
+    // the change counts): the document works in it from now on, the working copy goes. Throws
+    // when it cannot (the folder in use by another instance, files that cannot be copied, another
+    // folder put at `to` meanwhile).
+    void followFolderBack(const Path& to, bool withinSave = false);
+    // A save's write of the folder that came back: the work of the working copy goes into it
+    // (the page's document, the files the folder lacks), and the document works in it from then
+    // on. Nothing without the page's document.
+    void writeWorkIntoFolder(const Path& url);
     // Tells, after a save as, which files went with the old folder and are not in the new file.
     void tellFilesLeftBehind();
     void writeToFileArchive(const Path& url);
@@ -202,6 +204,9 @@ private:
     std::optional<KVDocumentError> lastWriteError_;
     // An autosave writes the package from the working folder without the page's latest data.
     bool isSavingWithoutPageData_ = false;
+    // A save is handing the work over to the folder that came back: the change counts are the
+    // save's to settle, not the new container's.
+    bool isHandingOverToFolder_ = false;
     // The lock of the folder that came back while the work is still in the working copy: no
     // other instance opens it meanwhile.
     std::shared_ptr<KVContainerLockFile> awaitingFolderLock_;

@@ -166,9 +166,6 @@ std::optional<std::string> KVDocument::takeFileBack(const Path& to)
         fileArchive_ = std::make_shared<KVDocumentArchive>(to, projectFolderType, false, std::nullopt, false);
         awaitingFolderLock_ = std::move(lock);
     } catch (...) {
-        RKLog("The project folder of " + displayName() + " is back at " + to.string() + ", but cannot be used yet: "
-                  + why(std::current_exception()),
-              RKLogKind::general);
         return why(std::current_exception());
     }
     RKLog("The project folder of " + displayName() + " is back at " + to.string() + "; its work goes there with the next save",
@@ -194,18 +191,22 @@ std::optional<std::string> KVDocument::takeFileBack(const Path& to)
     return std::nullopt;
 }
 
-void KVDocument::followFolderBack(const Path& to)
+void KVDocument::followFolderBack(const Path& to, bool withinSave)
 {
+    // Not into another folder that took its place since the watch last looked.
+    if (!isFileAt(to))
+        throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
     // What the working copy added (images, assets) goes into the folder beside what the folder
     // holds; a page's document not written there yet is asked for again by the next save.
     const auto copy = container_;
     const bool edited = isDocumentEdited();
+    const bool pageHasMore = documentJSONSource()->dataNeedsToBeProvided();
     auto archive = std::make_shared<KVDocumentArchive>(to, projectFolderType, false, std::nullopt, false);
     auto container = KVDocumentContainer::make(archive);
     container->addDataSource(documentJSONSource(), std::string(KVDocumentArchive::relativePathForDocumentJSON));
     container->keepAwaitedNamesOf(*copy);
     try {
-        container->copyMissingFiles(copy->projectDirectory());
+        copy->copyWorkInto(to, false);
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {
         container->invalidate();
@@ -213,11 +214,15 @@ void KVDocument::followFolderBack(const Path& to)
     }
     fileArchive_ = archive;
     filesLeftBehind_.clear();
+    isHandingOverToFolder_ = withinSave;
     setContainer(container);
+    isHandingOverToFolder_ = false;
     didChangeContainer();
     awaitingFolderLock_.reset();
-    if (edited) {
-        container_->mark(true);
+    // What the page changed since (or, outside a save, all of it) is for the next save to write.
+    if (withinSave ? pageHasMore : edited) {
+        if (!withinSave)
+            container_->mark(true);
         documentJSONSource()->setDataNeedsToBeProvided(true);
     }
     try {
@@ -227,7 +232,7 @@ void KVDocument::followFolderBack(const Path& to)
     RKLog("The project folder of " + displayName() + " at " + to.string() + " holds its work; the work goes on there", RKLogKind::general);
 }
 
-void KVDocument::writeWorkIntoFolder()
+void KVDocument::writeWorkIntoFolder(const Path& url)
 {
     // Written without the page's document, the folder would hold less than the working copy and
     // the draft: it is left as it is until the page answers.
@@ -237,13 +242,13 @@ void KVDocument::writeWorkIntoFolder()
         throw KVDocumentError(KVDocumentError::Code::containerHasUnwrittenChanges,
                               NimbetError::error(NimbetError::Code::pageNotAnswering));
     }
-    // Files that another program put into the folder, or that the working copy never knew,
-    // stay: the working copy takes them first.
-    container_->copyMissingFiles(fileArchive_->backing()->url());
-    saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
-    // The save put a new version of the folder in place: its lock is taken there again.
-    if (awaitingFolderLock_)
-        awaitingFolderLock_->refresh();
+    // Into the folder the watch follows, file by file, never a new folder in its place: nothing
+    // the folder holds besides goes, and a folder another program put at its path since is
+    // never written into (the save then goes where the project went).
+    if (!isFileAt(url))
+        throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
+    container_->copyWorkInto(url, true);
+    followFolderBack(url, true);
 }
 
 } // namespace kx

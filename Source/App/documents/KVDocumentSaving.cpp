@@ -261,17 +261,6 @@ void KVDocument::saveDidFinish(SaveSession& session, bool withoutPageData, std::
     }
     if (!error && session.operation == SaveOperation::saveAs)
         tellFilesLeftBehind();
-    // The folder that came back holds the work now: the document works in it, unless another
-    // write of the working copy is under way (the next save hands over then).
-    if (!error && session.atFile && isFolderAwaitingWork() && containerWritingCount_ == 0 && !archiveWriteInProgress_) {
-        try {
-            followFolderBack(*fileURL());
-        } catch (...) {
-            RKLog("The work of " + displayName() + " stays in its working copy for now: "
-                      + errorFromException(std::current_exception()).localizedDescription,
-                  RKLogKind::general);
-        }
-    }
     session.finish(std::move(error));
     if (session.hadNoFileURL && fileURL()) {
         const auto projectId = metricsProjectId();
@@ -357,7 +346,7 @@ void KVDocument::writeToFileArchive(const Path& url)
     if (fileArchive_->backing()->url() != url)
         throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
     if (isFolderAwaitingWork())
-        writeWorkIntoFolder();
+        writeWorkIntoFolder(url);
     else
         saveContainer(fileArchive_, KVDocumentContainer::ArchiveRelation::origin(false));
 }

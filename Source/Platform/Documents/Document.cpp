@@ -328,10 +328,10 @@ void Document::fileWasMoved(const Path& to)
     const bool cameBack = fileGone_.has_value();
     if (cameBack) {
         if (auto why = takeFileBack(to)) {
-            std::string gone = "is back at \u201C" + to.string() + "\u201D, but cannot be used yet: " + *why;
-            if (fileGone_ != gone) {
-                g_message("The file of %s %s", displayName().c_str(), gone.c_str());
-                fileGone_ = std::move(gone);
+            FileGone back{"is back at \u201C" + to.string() + "\u201D, but cannot be used yet: " + *why, true};
+            if (fileGone_ != back) {
+                g_message("The file of %s %s", displayName().c_str(), back.what.c_str());
+                fileGone_ = std::move(back);
             }
             return;
         }
@@ -359,10 +359,10 @@ void Document::fileWasRemoved(const DocumentFileWatcher::Departure& gone)
     // Gone already, it may have moved within the Trash, been deleted from there, or gone again
     // after it came back without being taken: only what is said of it changes.
     const bool wasGone = fileGone_.has_value();
-    std::string what = gone.trashed() ? "was moved to the Trash" : "was deleted";
+    FileGone what{gone.trashed() ? "was moved to the Trash" : "was deleted"};
     if (fileGone_ == what)
         return;
-    g_message("The file of %s %s; it is not saved there again", displayName().c_str(), what.c_str());
+    g_message("The file of %s %s; it is not saved there again", displayName().c_str(), what.what.c_str());
     fileGone_ = std::move(what);
     if (!wasGone)
         fileDidGo(gone.trashedTo);

@@ -241,6 +241,9 @@ protected:
     // reported yet, or the file's way back out of the Trash. True when the file moved or came
     // back (fileURL() is where it is now).
     bool takeFileDepartureNow();
+    // Whether what stands at `path` now is the document's file as its watch follows it, not an
+    // item another program put there since.
+    bool isFileAt(const Path& path) const { return fileWatcher_ && fileWatcher_->holdsItemAt(path); }
     virtual void documentEditedDidChange() { }
     // Whether a save to `url` must first check that nobody else changed the file.
     virtual bool checksFileBeforeOverwriting(const Path& url) const;
@@ -294,9 +297,15 @@ private:
     std::vector<NotificationCenter::Token> windowObservers_;
     bool closed_ = false;
     bool autosaveFailureShown_ = false;
-    // Why the file is no longer where the document has it (moved to the Trash, deleted): no
-    // save recreates it there; an explicit save asks where to put it.
-    std::optional<std::string> fileGone_;
+    // Why the file is no longer where the document has it (moved to the Trash, deleted, or back
+    // out of the Trash but not usable yet): no save recreates it there; an explicit save asks
+    // where to put it.
+    struct FileGone {
+        std::string what; // as said after "The file of the document …"
+        bool isBack = false;
+        friend bool operator==(const FileGone&, const FileGone&) = default;
+    };
+    std::optional<FileGone> fileGone_;
     bool closing_ = false;
     bool keepsDraftWhenClosed_ = false;
     // The last save that succeeded wrote without the latest changes (saveHoldsLatestChanges).

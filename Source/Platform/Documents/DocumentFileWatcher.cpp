@@ -132,6 +132,11 @@ void DocumentFileWatcher::ownWriteEnded()
     holdItem();
 }
 
+bool DocumentFileWatcher::holdsItemAt(const fs::path& path) const
+{
+    return sameItem(item_, path);
+}
+
 std::optional<DocumentFileWatcher::Departure> DocumentFileWatcher::takeDepartureNow()
 {
     if (!monitor_)

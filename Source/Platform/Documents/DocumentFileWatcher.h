@@ -51,6 +51,8 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     bool isWatching() const { return bool(monitor_); }
+    // Whether what stands at `path` now is the item followed (not another one put there).
+    bool holdsItemAt(const std::filesystem::path& path) const;
 
     // Around a save of ours at the path: what stands there meanwhile is the save's work (a
     // folder's old version aside under another name, say), not news. Once it ended, the new

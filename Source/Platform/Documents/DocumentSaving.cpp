@@ -115,10 +115,16 @@ void Document::askToOverwriteChangedFile(SaveOperation operation, std::function<
 
 Error Document::fileGoneError() const
 {
-    std::string description = "The file of the document " + quotedDisplayName() + " " + fileGone_.value_or("was deleted") + ".";
+    std::string description = "The file of the document " + quotedDisplayName() + " " + (fileGone_ ? fileGone_->what : "was deleted");
+    // The cause given may end a sentence of its own.
+    if (!description.ends_with('.'))
+        description += ".";
     if (const auto lost = whatWentWithFile(); !lost.empty())
         description += " " + lost;
-    return Error("NSCocoaErrorDomain", 4, description, "", "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else.");
+    return Error("NSCocoaErrorDomain", 4, description, "",
+                 fileGone_ && fileGone_->isBack ? "Your changes are still in the document. Save again once it can be used, or choose "
+                                                  "Save As\u2026 to keep it somewhere else."
+                                                : "Your changes are still in the document. Choose Save As\u2026 to keep it somewhere else.");
 }
 
 void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOperation operation, Completion completion,

@@ -123,12 +123,12 @@ public:
     // again, as after a move. Throws containerAlreadyInUse when another instance took it
     // meanwhile (the container then stays as it was).
     void projectDirectoryDidComeBack(const std::filesystem::path& to);
-    // Copies into the project folder each file that the project folder `from` holds and this
-    // one lacks, as a save of `from` would take it, discardable items too (data sources and
-    // backups left out): a working copy's additions into the folder that came back, before
-    // that folder's first read, or that folder's files into the working copy before it is
-    // written there. What the project folder holds stays as it is. Throws the first failure.
-    void copyMissingFiles(const std::filesystem::path& from);
+    // Copies into `folder` (the project folder that came back, the work having gone on in this
+    // working copy meanwhile) each file of this project folder that `folder` lacks, as a save
+    // would take it, discardable items too, backups left out. The files of the data sources (the
+    // page's document) replace the folder's with `dataSources`, and are left out otherwise.
+    // Whatever else the folder holds stays as it is. Throws the first failure.
+    void copyWorkInto(const std::filesystem::path& folder, bool dataSources) const;
     // Asked before pending changes are written into a folder worked in place: the owner makes
     // sure that the folder is still where the container has it (a move or removal whose report
     // is still on its way), and says so through the two calls above.

@@ -97,17 +97,16 @@ std::set<std::string> KVDocumentContainer::knownFiles() const
     return files;
 }
 
-void KVDocumentContainer::copyMissingFiles(const fs::path& from)
+void KVDocumentContainer::copyWorkInto(const fs::path& folder, bool dataSources) const
 {
     containerOnMainThread("files are copied on the main thread");
-    containerPrecondition(isValid_, "files are copied into a valid container");
     const std::string backups = std::string(KVDocumentArchive::relativePathForBackups) + "/";
     std::error_code ec;
     // Links are not followed: a project holds files, and a link in a working copy leads nowhere
     // the folder should be given.
-    fs::recursive_directory_iterator it(from, ec), end;
+    fs::recursive_directory_iterator it(projectDirectory_, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-        const std::string relative = it->path().lexically_relative(from).generic_string();
+        const std::string relative = it->path().lexically_relative(projectDirectory_).generic_string();
         std::error_code statusError;
         const auto status = it->symlink_status(statusError);
         if (!KVDocumentArchive::shouldInclude(relative) || relative.starts_with(backups)) {
@@ -116,19 +115,26 @@ void KVDocumentContainer::copyMissingFiles(const fs::path& from)
             continue;
         }
         // Discardable items too: the page may name an image in what it has not handed over yet.
-        if (!fs::is_regular_file(status) || sources_.contains(relative))
+        const bool isDataSource = sources_.contains(relative);
+        if (!fs::is_regular_file(status) || (isDataSource && !dataSources))
             continue;
-        const fs::path target = projectDirectory_ / relative;
-        if (fs::exists(fs::symlink_status(target, statusError)))
+        const fs::path target = folder / relative;
+        if (!isDataSource && fs::exists(fs::symlink_status(target, statusError)))
             continue;
-        const std::string folder = fs::path(relative).parent_path().generic_string();
-        if (auto error = KVContainerFiles::makeFolders(projectDirectory_, folder))
+        if (auto error = KVContainerFiles::makeFolders(folder, fs::path(relative).parent_path().generic_string()))
             throw *error;
-        if (auto error = KVContainerFiles::copyNewFile(it->path(), target); error && error->code != EEXIST)
+        if (isDataSource) {
+            auto read = KVContainerFiles::readRegularFile(it->path(), KVContainerDataSources::maximumDataSourceLength);
+            if (!read.data)
+                throw read.error;
+            if (auto error = KVContainerFiles::replaceFile(target, *read.data, true))
+                throw *error;
+        } else if (auto error = KVContainerFiles::copyNewFile(it->path(), target); error && error->code != EEXIST) {
             throw *error;
+        }
     }
     if (ec)
-        throw Error::fromErrno(ec.value(), "Cannot read " + from.string());
+        throw Error::fromErrno(ec.value(), "Cannot read " + projectDirectory_.string());
 }
 
 } // namespace kx

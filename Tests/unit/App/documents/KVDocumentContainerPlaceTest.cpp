@@ -61,18 +61,18 @@ TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithW
     writeFile(project / "mine.txt", "the user's");
     ASSERT_TRUE(kxtest::spinUntil([&] { return copy->pendingCachedImageJobs() == 0; }));
 
-    Editor backEditor;
-    auto back = inPlace(project, backEditor);
-    back->copyMissingFiles(copy->projectDirectory());
+    copy->copyWorkInto(project, false);
     EXPECT_EQ(readFile(project / "design/images" / image), imagefixtures::png(8, 8));
     EXPECT_EQ(readFile(project / asset), "the notes");
     EXPECT_EQ(readFile(project / "README.md"), "# Project\n");
     EXPECT_EQ(readFile(project / "mine.txt"), "the user's");
     EXPECT_EQ(readFile(project / "design/document.json"), "{\"version\": 0, \"title\": \"back\"}");
     EXPECT_FALSE(fs::exists(project / ".backups/old.json"));
-    back->deleteContainer(false);
+    // With the page's document, as a save writes the work there: that replaces the folder's.
+    copy->copyWorkInto(project, true);
+    EXPECT_EQ(readFile(project / "design/document.json"), "{\"version\": 0, \"title\": \"copy\"}");
+    EXPECT_EQ(readFile(project / "mine.txt"), "the user's");
     copy->deleteContainer(false);
-    drop(back);
     drop(copy);
 }
 
