@@ -364,37 +364,24 @@ TEST_F(KVDocumentWorkKeptGui, AFolderPutBackOutOfTheTrashKeepsItsWorkingCopyAndD
     const fs::path project = folder / "Project";
     trashAndEditWhileAway(*document, project);
     const auto draft = document->autosavedContentsFileURL();
-    ASSERT_TRUE(draft && fs::exists(*draft));
     const fs::path copy = document->container()->uuidDirectory();
-
-    // Put back: the document's file again, its work still in the working copy.
     fs::rename(trash() / "Project", project);
     ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
-    EXPECT_EQ(document->fileURL(), project);
     EXPECT_TRUE(document->isDocumentEdited());
-    EXPECT_FALSE(document->container()->projectDirectoryIsOrigin());
-
-    // An autosave without the page's document (a page that does not answer, or one that
-    // reloads after its process ended) writes nothing there, and both copies of the work stay.
+    // Without the page's document (a page that hangs, or reloads after its process ended) an
+    // autosave writes nothing there, and both copies of the work stay.
     evaluate(*document, "window._answering = window._ipc.emit; window._ipc.emit = () => {}; true");
     EXPECT_TRUE(autosave(*document));
     EXPECT_EQ(onDisk(project).find("While away"), std::string::npos) << onDisk(project);
-    EXPECT_TRUE(fs::exists(*draft));
-    EXPECT_TRUE(fs::exists(copy));
-    EXPECT_TRUE(document->isDocumentEdited());
-
-    // With it, the folder holds the edit, the image and what it had; the copies go.
+    EXPECT_TRUE(draft && fs::exists(*draft) && fs::exists(copy));
     ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
     evaluate(*document, "window._ipc.emit = window._answering; true");
     const auto failure = autosave(*document);
     ASSERT_FALSE(failure) << failure->localizedDescription;
     EXPECT_NE(onDisk(project).find("While away"), std::string::npos) << onDisk(project);
     EXPECT_EQ(readFile(project / "design/images" / awayImage), imagefixtures::png(8, 8));
-    EXPECT_TRUE(fs::exists(project / ".git"));
-    EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
-    EXPECT_FALSE(fs::exists(*draft));
-    EXPECT_FALSE(fs::exists(copy));
-    EXPECT_FALSE(document->isDocumentEdited());
+    EXPECT_TRUE(fs::exists(project / ".git") && document->container()->projectDirectoryIsOrigin());
+    EXPECT_FALSE(fs::exists(*draft) || fs::exists(copy) || document->isDocumentEdited());
 }
 
 TEST_F(KVDocumentWorkKeptGui, AFolderThatGoesAgainBeforeItHeldTheWorkLeavesTheDocumentWithItsWorkingCopy)
@@ -405,10 +392,8 @@ TEST_F(KVDocumentWorkKeptGui, AFolderThatGoesAgainBeforeItHeldTheWorkLeavesTheDo
     trashAndEditWhileAway(*document, project);
     fs::rename(trash() / "Project", project);
     ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
-    // Deleted for good before any save wrote the work into it.
     fs::remove_all(project);
     ASSERT_TRUE(spinUntil([&] { return document->isFileGone(); }));
-    EXPECT_EQ(document->displayName(), "Project");
     ASSERT_FALSE(saveAs(*document, folder / "Kept.korvelx"));
     EXPECT_NE(storedDocument(folder / "Kept.korvelx").find("While away"), std::string::npos);
     EXPECT_EQ(runProgram({"unzip", "-p", (folder / "Kept.korvelx").string(), "design/images/" + awayImage}).output, imagefixtures::png(8, 8));
@@ -421,42 +406,33 @@ TEST_F(KVDocumentWorkKeptGui, AFolderAwaySaysWhatItsDraftKeepsAndWhyItCannotBeUs
     ASSERT_TRUE(document);
     const fs::path project = folder / "Project";
     trashAndEditWhileAway(*document, project);
-
-    // A page that does not answer: the draft is written with what the working copy holds, and
-    // the autosave says so; quitting says that this draft stays.
+    // The page does not answer: the draft keeps what the working copy holds, and says so; so
+    // does quitting.
     typeText(*document, 0, "Only in the page");
     evaluate(*document, "window._answering = window._ipc.emit; window._ipc.emit = () => {}; true");
     const auto failure = autosave(*document);
     ASSERT_TRUE(failure);
-    EXPECT_NE(failure->localizedDescription.find("was moved to the Trash. Its draft keeps your work without the latest changes: "),
-              std::string::npos) << failure->localizedDescription;
+    EXPECT_NE(failure->localizedDescription.find("Trash. Its draft keeps your work without the latest changes: "), std::string::npos)
+        << failure->localizedDescription;
     std::vector<std::string> asked;
     EXPECT_FALSE(quit({"Don't Quit"}, asked));
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_NE(asked[0].find("the draft written earlier is kept and opens at the next launch"), std::string::npos) << asked[0];
-    EXPECT_EQ(asked[0].find("are lost"), std::string::npos) << asked[0];
     ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
     evaluate(*document, "window._ipc.emit = window._answering; true");
-
-    // Put back while another instance holds it: said as it is; once let go, the next save takes
-    // it back and writes there.
+    // Put back while another instance holds it: said so; let go, the next save writes there.
     {
         SecondInstance other({"hold-folder", (trash() / "Project").string()});
-        ASSERT_EQ(other.firstLine, "held");
         fs::rename(trash() / "Project", project);
-        auto outcome = std::make_shared<Outcome>();
-        document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        document->saveDocument([](std::optional<kx::Error>) {});
         auto why = waitForAlert();
         ASSERT_TRUE(why);
         EXPECT_NE(why->messageText().find("is back at \u201C" + project.string() + "\u201D, but cannot be used yet: "), std::string::npos)
             << why->messageText();
         ASSERT_TRUE(answer("OK"));
-        ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
-        EXPECT_TRUE(document->isFileGone());
     }
     const auto saved = autosave(*document);
     ASSERT_FALSE(saved) << saved->localizedDescription;
-    EXPECT_FALSE(document->isFileGone());
     EXPECT_NE(onDisk(project).find("Only in the page"), std::string::npos) << onDisk(project);
 }
 
@@ -475,18 +451,13 @@ TEST_F(KVDocumentWorkKeptGui, APackagePutBackWhileItsDraftIsWrittenLeavesNoDraft
         std::error_code ec;
         fs::rename(from, to, ec);
     });
-    auto failure = autosave(*document);
+    ASSERT_FALSE(autosave(*document));
     puttingBack->cancel();
-    ASSERT_FALSE(failure) << failure->localizedDescription;
-    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
-    // The draft it wrote is the document's until the package holds that work.
     const auto draft = document->autosavedContentsFileURL();
-    ASSERT_TRUE(draft && fs::exists(*draft));
+    ASSERT_TRUE(!document->isFileGone() && draft && fs::exists(*draft));
     typeText(*document, 0, "Saved in place");
-    failure = autosave(*document);
-    ASSERT_FALSE(failure) << failure->localizedDescription;
+    ASSERT_FALSE(autosave(*document));
     EXPECT_NE(storedDocument(package).find("Saved in place"), std::string::npos);
-    EXPECT_FALSE(fs::exists(*draft));
     EXPECT_TRUE(fs::is_empty(controller->draftsDirectory()));
 }
 

@@ -141,35 +141,12 @@ TEST_F(DocumentFileWatcherTest, AnItemTakenOutOfTheTrashIsReportedWhereItIsNow)
     }
 }
 
-TEST_F(DocumentFileWatcherTest, EmptyingTheTrashMovesTheItemWithinItThenDeletesIt)
-{
-    // As the desktop's trash service empties it: each item to "expunged", then deleted there.
-    const fs::path trash = folder / ".local/share/Trash";
-    fs::create_directories(trash / "files");
-    fs::create_directories(trash / "expunged");
-    fs::create_directories(folder / "Emptied/design/images");
-    Watched watched(folder / "Emptied");
-    fs::rename(folder / "Emptied", trash / "files/Emptied");
-    ASSERT_TRUE(kxtest::spinUntil([&] { return watched.removed.has_value(); }));
-    fs::rename(trash / "files/Emptied", trash / "expunged/4242");
-    const auto moved = watched.watcher.takeDepartureNow();
-    ASSERT_TRUE(moved);
-    EXPECT_FALSE(moved->movedTo);
-    EXPECT_EQ(moved->trashedTo, trash / "expunged/4242");
-    fs::remove_all(trash / "expunged/4242");
-    kxtest::spinFor(300ms);
-    EXPECT_FALSE(watched.movedTo);
-    const auto gone = watched.watcher.takeDepartureNow();
-    ASSERT_TRUE(gone);
-    EXPECT_FALSE(gone->movedTo || gone->trashed());
-}
-
 TEST(DocumentFileWatcher, EverythingUnderATrashRootIsTheTrash)
 {
+    // "expunged" is where the desktop's trash service moves an item to delete it.
     for (const char* path : {"/home/ada/.local/share/Trash/files/P.korvelx", "/home/ada/.local/share/Trash/expunged/4242",
-                             "/home/ada/.local/share/Trash/info/P.korvelx.trashinfo", "/elsewhere/data/Trash/expunged/7/design",
-                             "/media/usb/.Trash-1000/files/P.korvelx", "/media/usb/.Trash-1000/expunged/12",
-                             "/media/usb/.Trash/1000/files/P", "/media/usb/.Trash/1000/expunged/3"})
+                             "/elsewhere/data/Trash/expunged/7/design", "/media/usb/.Trash-1000/expunged/12",
+                             "/media/usb/.Trash/1000/files/P"})
         EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash(path)) << path;
     EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash(fs::path(g_get_user_data_dir()) / "Trash/anything/P"));
     for (const char* path : {"/home/ada/Projects/Trash/P.korvelx", "/home/ada/files/P.korvelx", "/home/ada/.local/share/Trash",
