@@ -10,6 +10,7 @@
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/editor/NimbetError.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/RunLoopWait.h"
 
 namespace kx {
