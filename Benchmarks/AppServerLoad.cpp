@@ -1,8 +1,14 @@
 // Raw-socket load on a local web server, for appserver-benchmark.sh: another process's idle
-// connections, pipelining clients, slow readers of a large file, and probes whose answers are
-// timed. Everything runs on one thread over non-blocking sockets to 127.0.0.1 and stops by itself.
+// connections, pipelining clients, readers of a large file at a set pace, the hostile clients of
+// a program on the same machine (slowloris clients, clients that keep asking, that shut their side
+// at once, that ask once and wait), and probes whose answers are timed, also for a while after
+// the load. Every client of the load opens its connection again when the server closes it, as a
+// browser or a hostile program would. Everything runs on one thread over non-blocking sockets to
+// 127.0.0.1 and stops by itself.
 // Usage: kx_appserver_load PORT SECONDS [churn=PER_SECOND] [hold=SECONDS] [pipeliners=N]
-//   [readers=N] [rate=BYTES_PER_SECOND] [gaps=MS,MS,...] [fresh=EVERY_MS]
+//   [readers=N] [rate=BYTES_PER_SECOND] [ahead=N] [halfclose=1] [gaps=MS,MS,...] [fresh=EVERY_MS]
+//   [after=SECONDS] [slowloris=N] [drip=MS] [keepers=N] [every=MS] [keepersPerSecond=N] [closers=N]
+//   [once=N]
 // Prints one line per kind of client that ran: what it got, in figures.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,25 +41,32 @@ double since(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-enum class Kind { idle, pipeliner, reader, gap, fresh };
+enum class Kind { idle, pipeliner, reader, gap, fresh, slowloris, keeper, closer, once };
+constexpr int kinds = int(Kind::once) + 1;
 
 struct Client {
     Kind kind;
     int fd = -1;
     Clock::time_point opened;
+    Clock::time_point answerStart; // reader: when its current answer was asked for
     std::string received;
     std::size_t answers = 0;     // whole answers read
-    std::size_t bodyBytes = 0;   // reader: bytes of its body so far
-    long long expected = -1;     // reader: its Content-Length
+    std::size_t bodyBytes = 0;   // reader: bytes of its current body so far
+    long long expected = -1;     // reader: its current Content-Length
     double budget = 0;           // reader: bytes it may still read now
     int gapMs = 0;               // gap probe: wait before asking
+    double nextAt = 0;           // slowloris: its next byte; keeper: its next request (since the start)
     bool asked = false;
+    bool waiting = false;        // keeper: its request is not answered yet
+    bool afterLoad = false;      // fresh probe: opened once the load had ended
     bool connected = false;
     std::string pending; // sent once connected
 };
 
 const std::string smallRequest = "GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 const std::string largeRequest = "GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+// The start of a request whose headers never end.
+const std::string endlessHead = "GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
 constexpr int pipelineDepth = 4;
 constexpr double probeTimeout = 10; // seconds: a probe not answered by then counts as unanswered
 
@@ -74,6 +88,22 @@ std::size_t takeAnswers(std::string& text)
     }
 }
 
+struct Probes {
+    std::vector<double> times; // ms, of those answered
+    long failed = 0;
+
+    void print(const char* what, double every)
+    {
+        std::sort(times.begin(), times.end());
+        const auto over = std::count_if(times.begin(), times.end(), [](double ms) { return ms > 1000; });
+        const std::size_t all = times.size() + std::size_t(failed);
+        std::printf("%s every %.0f ms: %zu asked, %zu answered, %ld closed unanswered, %.1f %% over 1 s, "
+                    "median %.1f ms, max %.1f ms\n",
+                    what, every, all, times.size(), failed, all ? 100.0 * double(over) / double(all) : 0.0,
+                    times.empty() ? 0.0 : times[times.size() / 2], times.empty() ? 0.0 : times.back());
+    }
+};
+
 class Load {
 public:
     Load(int port, double seconds)
@@ -83,20 +113,23 @@ public:
     {
     }
 
-    double churn = 0, hold = 1.5, rate = 4e6, freshEvery = 0;
-    int pipeliners = 0, readers = 0;
+    double churn = 0, hold = 1.5, rate = 4e6, freshEvery = 0, after = 0, drip = 900, every = 100;
+    int pipeliners = 0, readers = 0, ahead = 1, slowloris = 0, keepers = 0, keepersPerSecond = 0, closers = 0,
+        once = 0;
+    bool halfClose = false;
     std::vector<int> gaps;
 
     void run()
     {
         start_ = Clock::now();
-        for (int i = 0; i < pipeliners; ++i)
-            open(Kind::pipeliner);
-        for (int i = 0; i < readers; ++i)
-            open(Kind::reader);
-        long idleOpened = 0, gapOpened = 0, freshOpened = 0;
+        for (auto [kind, count] : {std::pair{Kind::pipeliner, pipeliners}, {Kind::reader, readers},
+                                   {Kind::slowloris, slowloris}, {Kind::keeper, keepers},
+                                   {Kind::closer, closers}, {Kind::once, once}})
+            for (int i = 0; i < count; ++i)
+                open(kind);
+        long idleOpened = 0, gapOpened = 0, freshOpened = 0, keepersOpened = 0;
         auto lastTick = Clock::now();
-        while (since(start_) < seconds_) {
+        while (since(start_) < seconds_ + after) {
             epoll_event events[256];
             int n = epoll_wait(epoll_, events, 256, 1);
             for (int i = 0; i < n; ++i) {
@@ -108,18 +141,23 @@ public:
             const double now = since(start_);
             const double tick = std::chrono::duration<double>(Clock::now() - lastTick).count();
             lastTick = Clock::now();
-            for (; churn > 0 && idleOpened < long(now * churn); ++idleOpened)
+            if (now >= seconds_ && !ended_)
+                endLoad();
+            for (; !ended_ && churn > 0 && idleOpened < long(now * churn); ++idleOpened)
                 open(Kind::idle);
-            while (!idle_.empty() && since(idle_.front().second) >= hold) {
+            while (!idle_.empty() && (ended_ || since(idle_.front().second) >= hold)) {
                 ::close(idle_.front().first);
                 idle_.pop_front();
             }
+            for (; !ended_ && keepersPerSecond > 0 && keepersOpened < long(now * keepersPerSecond); ++keepersOpened)
+                open(Kind::keeper);
             // One gap probe every 250 ms, taking the gaps in turn.
-            for (; !gaps.empty() && gapOpened < long(now / 0.25); ++gapOpened)
+            for (; !ended_ && !gaps.empty() && gapOpened < long(now / 0.25); ++gapOpened)
                 if (Client* probe = open(Kind::gap))
                     probe->gapMs = gaps[std::size_t(gapOpened) % gaps.size()];
             for (; freshEvery > 0 && freshOpened < long(now * 1000 / freshEvery); ++freshOpened)
-                open(Kind::fresh);
+                if (Client* probe = open(Kind::fresh))
+                    probe->afterLoad = ended_;
             std::vector<int> paced;
             for (auto& [fd, client] : clients_)
                 paced.push_back(fd);
@@ -127,6 +165,8 @@ public:
                 if (auto found = clients_.find(fd); found != clients_.end())
                     pace(*found->second, tick);
         }
+        if (!ended_)
+            endLoad();
         report();
     }
 
@@ -135,7 +175,7 @@ private:
     {
         auto client = std::make_unique<Client>();
         client->kind = kind;
-        client->opened = Clock::now();
+        client->opened = client->answerStart = Clock::now();
         client->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (client->fd < 0) {
             ++socketFailures_;
@@ -150,9 +190,12 @@ private:
             for (int i = 0; i < pipelineDepth; ++i)
                 client->pending += smallRequest;
         else if (kind == Kind::reader)
-            client->pending = largeRequest;
-        else if (kind == Kind::fresh)
+            for (int i = 0; i < ahead; ++i)
+                client->pending += largeRequest;
+        else if (kind == Kind::fresh || kind == Kind::keeper || kind == Kind::once)
             client->pending = smallRequest;
+        else if (kind == Kind::slowloris)
+            client->pending = endlessHead;
         if (kind == Kind::idle) {
             // Never asks: known only by its descriptor until its hold ends.
             idle_.emplace_back(client->fd, client->opened);
@@ -187,8 +230,12 @@ private:
         event.data.fd = fd;
         epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
         client.connected = true;
+        client.waiting = client.kind == Kind::keeper;
+        client.nextAt = since(start_) + drip / 1000;
         if (!client.pending.empty())
             send(client, std::exchange(client.pending, {}));
+        if (client.kind == Kind::closer || (client.kind == Kind::reader && halfClose))
+            ::shutdown(fd, SHUT_WR);
     }
 
     void send(Client& client, const std::string& text)
@@ -210,8 +257,24 @@ private:
         clients_.erase(fd);
     }
 
+    // The load's time is over: every client but the probes goes, readers still reading counted.
+    void endLoad()
+    {
+        ended_ = true;
+        std::vector<int> load;
+        for (auto& [fd, client] : clients_) {
+            if (client->kind == Kind::reader && client->answers < std::size_t(ahead))
+                ++readsRunning_;
+            if (client->kind != Kind::fresh)
+                load.push_back(fd);
+        }
+        for (int fd : load)
+            drop(fd);
+    }
+
     void pace(Client& client, double tick)
     {
+        const double now = since(start_);
         if ((client.kind == Kind::gap || client.kind == Kind::fresh) && since(client.opened) > probeTimeout) {
             closedByServer(client);
             return;
@@ -226,6 +289,14 @@ private:
             client.budget = std::min(client.budget + rate * tick, 256.0 * 1024);
             if (client.connected && client.budget >= 4096)
                 readable(client.fd);
+        }
+        if (client.kind == Kind::slowloris && client.connected && now >= client.nextAt) {
+            send(client, "a");
+            client.nextAt = now + drip / 1000;
+        }
+        if (client.kind == Kind::keeper && client.connected && !client.waiting && now >= client.nextAt) {
+            send(client, smallRequest);
+            client.waiting = true;
         }
     }
 
@@ -261,27 +332,12 @@ private:
     {
         switch (client.kind) {
         case Kind::idle:
+        case Kind::slowloris:
+        case Kind::closer:
             return;
         case Kind::reader:
             client.budget -= double(size);
-            if (client.expected < 0) {
-                client.received.append(data, size);
-                auto end = client.received.find("\r\n\r\n");
-                if (end == std::string::npos)
-                    return;
-                auto at = client.received.find("Content-Length: ");
-                client.expected = at != std::string::npos ? std::atoll(client.received.c_str() + at + 16) : 0;
-                client.bodyBytes = client.received.size() - end - 4;
-                client.received.clear();
-            } else {
-                client.bodyBytes += size;
-            }
-            if (client.expected >= 0 && client.bodyBytes >= std::size_t(client.expected)) {
-                ++readsFinished_;
-                readBytes_ += double(client.bodyBytes);
-                readSeconds_ += since(client.opened);
-                restartReader(client);
-            }
+            readBody(client, std::string_view(data, size));
             return;
         case Kind::pipeliner: {
             client.received.append(data, size);
@@ -292,6 +348,15 @@ private:
                 sendAhead(client);
             return;
         }
+        case Kind::keeper:
+        case Kind::once:
+            client.received.append(data, size);
+            if (std::size_t got = takeAnswers(client.received)) {
+                answered_[int(client.kind)] += long(got);
+                client.waiting = false;
+                client.nextAt = since(start_) + every / 1000;
+            }
+            return;
         case Kind::gap:
         case Kind::fresh:
             client.received.append(data, size);
@@ -305,22 +370,66 @@ private:
         }
     }
 
+    // A reader's answers one after another, each a head with its Content-Length and that many bytes.
+    void readBody(Client& client, std::string_view data)
+    {
+        std::string rest(data);
+        std::size_t at = 0;
+        for (;;) {
+            if (client.expected < 0) {
+                client.received.append(rest, at, std::string::npos);
+                const auto end = client.received.find("\r\n\r\n");
+                if (end == std::string::npos)
+                    return;
+                const auto length = client.received.find("Content-Length: ");
+                client.expected = length < end ? std::atoll(client.received.c_str() + length + 16) : 0;
+                client.bodyBytes = 0;
+                rest = client.received.substr(end + 4);
+                at = 0;
+                client.received.clear();
+            }
+            const std::size_t taken = std::min(rest.size() - at, std::size_t(client.expected) - client.bodyBytes);
+            client.bodyBytes += taken;
+            at += taken;
+            if (client.bodyBytes < std::size_t(client.expected))
+                return;
+            ++readsFinished_;
+            readBytes_ += double(client.bodyBytes);
+            readSeconds_ += since(client.answerStart);
+            client.answerStart = Clock::now();
+            client.expected = -1;
+            if (++client.answers >= std::size_t(ahead)) {
+                restartReader(client);
+                return;
+            }
+            if (at == rest.size())
+                return;
+        }
+    }
+
     void closedByServer(Client& client)
     {
+        ++closed_[int(client.kind)];
         switch (client.kind) {
         case Kind::idle:
             return; // dropped when its hold ends
         case Kind::reader:
-            ++readsCut_;
-            readBytes_ += double(client.bodyBytes);
+            if (client.answers < std::size_t(ahead)) {
+                ++readsCut_;
+                readBytes_ += double(client.bodyBytes);
+            }
             restartReader(client);
             return;
-        case Kind::pipeliner: {
-            // As a client that pipelines does: the unanswered requests again, on a new connection.
-            ++pipelinerClosed_;
-            int fd = client.fd;
-            drop(fd);
-            open(Kind::pipeliner);
+        case Kind::pipeliner:
+        case Kind::slowloris:
+        case Kind::keeper:
+        case Kind::closer:
+        case Kind::once: {
+            // As such a client does: it asks again, on a new connection.
+            const Kind kind = client.kind;
+            drop(client.fd);
+            if (!ended_)
+                open(kind);
             return;
         }
         case Kind::gap:
@@ -349,10 +458,11 @@ private:
 
     void finishFresh(Client& client, bool answered)
     {
+        Probes& probes = client.afterLoad ? freshAfter_ : fresh_;
         if (answered)
-            freshTimes_.push_back(since(client.opened) * 1000);
+            probes.times.push_back(since(client.opened) * 1000);
         else
-            ++freshFailed_;
+            ++probes.failed;
         drop(client.fd);
     }
 
@@ -364,43 +474,47 @@ private:
         if (readers > 0) {
             const long ended = readsFinished_ + readsCut_;
             std::printf("readers %d at %.1f MB/s: %ld of %ld downloads finished, %.2f MB each on average, "
-                        "%.2f s per finished one\n",
-                        readers, rate / 1e6, readsFinished_, ended, ended ? readBytes_ / ended / 1e6 : 0.0,
-                        readsFinished_ ? readSeconds_ / readsFinished_ : 0.0);
+                        "%.2f s per finished one, %ld cut, %ld running at the end\n",
+                        readers, rate / 1e6, readsFinished_, ended, ended ? readBytes_ / double(ended) / 1e6 : 0.0,
+                        readsFinished_ ? readSeconds_ / double(readsFinished_) : 0.0, readsCut_, readsRunning_);
         }
         if (pipeliners > 0)
             std::printf("pipeliners %d: %zu answers, %ld connections closed by the server\n", pipeliners, pipelined_,
-                        pipelinerClosed_);
+                        closed_[int(Kind::pipeliner)]);
+        if (slowloris > 0)
+            std::printf("slowloris %d: a byte every %.0f ms, %ld connections closed by the server\n", slowloris, drip,
+                        closed_[int(Kind::slowloris)]);
+        if (keepers > 0 || keepersPerSecond > 0)
+            std::printf("keepers %d and %d/s asking every %.0f ms: %ld answers, %ld connections closed by the server\n",
+                        keepers, keepersPerSecond, every, answered_[int(Kind::keeper)], closed_[int(Kind::keeper)]);
+        if (closers > 0)
+            std::printf("closers %d: %ld connections closed by the server\n", closers, closed_[int(Kind::closer)]);
+        if (once > 0)
+            std::printf("once %d: %ld answers, %ld connections closed by the server\n", once,
+                        answered_[int(Kind::once)], closed_[int(Kind::once)]);
         for (auto& [gap, result] : gapResults_)
             std::printf("gap %d ms: %d of %d answered\n", gap, result.first, result.second);
-        if (freshEvery > 0) {
-            std::sort(freshTimes_.begin(), freshTimes_.end());
-            const auto over =
-                std::count_if(freshTimes_.begin(), freshTimes_.end(), [](double ms) { return ms > 1000; });
-            const std::size_t all = freshTimes_.size() + std::size_t(freshFailed_);
-            std::printf("fresh every %.0f ms: %zu asked, %zu answered, %ld closed unanswered, %.1f %% over 1 s, "
-                        "median %.1f ms, max %.1f ms\n",
-                        freshEvery, all, freshTimes_.size(), freshFailed_,
-                        all ? 100.0 * double(over) / double(all) : 0.0,
-                        freshTimes_.empty() ? 0.0 : freshTimes_[freshTimes_.size() / 2],
-                        freshTimes_.empty() ? 0.0 : freshTimes_.back());
-        }
+        if (freshEvery > 0)
+            fresh_.print("fresh", freshEvery);
+        if (freshEvery > 0 && after > 0)
+            freshAfter_.print("after the load, fresh", freshEvery);
     }
 
     int port_;
     double seconds_;
     int epoll_;
     Clock::time_point start_;
+    bool ended_ = false;
     std::map<int, std::unique_ptr<Client>> clients_;
     std::deque<std::pair<int, Clock::time_point>> idle_;
     long socketFailures_ = 0;
-    long readsFinished_ = 0, readsCut_ = 0;
+    long readsFinished_ = 0, readsCut_ = 0, readsRunning_ = 0;
     double readBytes_ = 0, readSeconds_ = 0;
     std::size_t pipelined_ = 0;
-    long pipelinerClosed_ = 0;
+    long closed_[kinds] = {};
+    long answered_[kinds] = {};
     std::map<int, std::pair<int, int>> gapResults_;
-    std::vector<double> freshTimes_;
-    long freshFailed_ = 0;
+    Probes fresh_, freshAfter_;
 };
 
 } // namespace
@@ -409,7 +523,8 @@ int main(int argc, char** argv)
 {
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s PORT SECONDS [churn=N] [hold=S] [pipeliners=N] [readers=N] [rate=B/s] "
-                             "[gaps=MS,...] [fresh=MS]\n", argv[0]);
+                             "[ahead=N] [halfclose=1] [gaps=MS,...] [fresh=MS] [after=S] [slowloris=N] [drip=MS] "
+                             "[keepers=N] [every=MS] [keepersPerSecond=N] [closers=N] [once=N]\n", argv[0]);
         return 2;
     }
     // Thousands of idle connections at once: as many descriptors as the system lets us have.
@@ -419,23 +534,24 @@ int main(int argc, char** argv)
     ::setrlimit(RLIMIT_NOFILE, &files);
 
     Load load(std::atoi(argv[1]), std::atof(argv[2]));
+    const std::map<std::string, double*> reals{{"churn", &load.churn}, {"hold", &load.hold}, {"rate", &load.rate},
+                                                {"fresh", &load.freshEvery}, {"after", &load.after},
+                                                {"drip", &load.drip}, {"every", &load.every}};
+    const std::map<std::string, int*> counts{
+        {"pipeliners", &load.pipeliners}, {"readers", &load.readers},     {"ahead", &load.ahead},
+        {"slowloris", &load.slowloris},   {"keepers", &load.keepers},     {"keepersPerSecond", &load.keepersPerSecond},
+        {"closers", &load.closers},       {"once", &load.once}};
     for (int i = 3; i < argc; ++i) {
         std::string option = argv[i];
         auto equals = option.find('=');
         std::string name = option.substr(0, equals);
         std::string value = equals == std::string::npos ? "" : option.substr(equals + 1);
-        if (name == "churn")
-            load.churn = std::atof(value.c_str());
-        else if (name == "hold")
-            load.hold = std::atof(value.c_str());
-        else if (name == "pipeliners")
-            load.pipeliners = std::atoi(value.c_str());
-        else if (name == "readers")
-            load.readers = std::atoi(value.c_str());
-        else if (name == "rate")
-            load.rate = std::atof(value.c_str());
-        else if (name == "fresh")
-            load.freshEvery = std::atof(value.c_str());
+        if (auto real = reals.find(name); real != reals.end())
+            *real->second = std::atof(value.c_str());
+        else if (auto count = counts.find(name); count != counts.end())
+            *count->second = std::atoi(value.c_str());
+        else if (name == "halfclose")
+            load.halfClose = value == "1";
         else if (name == "gaps")
             for (std::size_t at = 0; at < value.size();) {
                 load.gaps.push_back(std::atoi(value.c_str() + at));
@@ -447,6 +563,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    load.ahead = std::max(1, load.ahead);
     load.run();
     return 0;
 }
