@@ -31,15 +31,17 @@ class AppServer {
 public:
     static constexpr int firstPort = 5567;
     static constexpr int lastPort = 5667;
-    // Connections waiting to be accepted; GLib's default of 10 drops the SYNs of a burst.
-    static constexpr int listenBacklog = 128;
+    // Connections waiting to be accepted. GLib's default of 10 drops the SYNs of a burst, and so
+    // does 128 when a few hundred clients that the server closes connect again at once: a client
+    // whose SYN is dropped tries again only a second later.
+    static constexpr int listenBacklog = 1024;
     static constexpr int defaultWorkerCount = 4;
 
     // How many connections stay open at once, and how long an unproductive one stays.
     struct Limits {
-        // Past it, each new one makes room (AppServerWorker); past `connections / 8` more, the
-        // newest one that has not asked is closed; only when every one has asked (or the workers
-        // fall behind) do more than `connections / 2` past it wait to be accepted.
+        // Past it, each answer ends its connection and each new one makes room (AppServerWorker);
+        // past `connections / 8` more (the hard cap), one goes at once; only when the workers fall
+        // behind do more than `connections / 2` past it wait to be accepted.
         int connections;
         // A connection that waits this long for a whole request (the next one, or one arriving a
         // byte at a time) is closed,
@@ -47,9 +49,10 @@ public:
         // and so is one whose client takes nothing of its response for this long.
         std::chrono::seconds stall;
     };
-    // Two descriptors a connection at most (itself, the file it sends; one that has not asked has
-    // one), and the few a retired worker's server keeps: inside the process's usual 1,024, where
-    // the browser engine opens a few.
+    // The server's descriptors: two a connection at most (itself, the file it answers with, which
+    // goes with it), so 2 × 384, two for each worker's server (a retired one keeps none) and the
+    // acceptor's one: some 780 of the process's usual 1,024, leaving the rest to the browser engine
+    // and to saving documents.
     static constexpr Limits defaultLimits{256, std::chrono::seconds(15), std::chrono::seconds(30)};
 
     // Starts the process's one server over the editor folder and keeps it as `shared()`; a

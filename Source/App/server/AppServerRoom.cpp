@@ -1,10 +1,12 @@
 #include "App/server/AppServerRoom.h"
 
+#include <algorithm>
+
 namespace kx {
 
 void AppServerRoom::opened(Key key, Time now)
 {
-    connections_[key] = Connection{State::opened, now, now, now};
+    connections_[key] = Connection{State::opened, now, now, 0, now};
 }
 
 void AppServerRoom::requestStarted(Key key)
@@ -21,15 +23,8 @@ void AppServerRoom::requestRead(Key key, Time now)
     if (found != connections_.end()) {
         found->second.state = State::answering;
         found->second.since = now;
-        found->second.progressed = now;
+        found->second.takenAt = now;
     }
-}
-
-void AppServerRoom::answerProgressed(Key key, Time now)
-{
-    auto found = connections_.find(key);
-    if (found != connections_.end())
-        found->second.progressed = now;
 }
 
 void AppServerRoom::requestEnded(Key key, Time now)
@@ -46,24 +41,6 @@ void AppServerRoom::forget(Key key)
     connections_.erase(key);
 }
 
-bool AppServerRoom::hasAsked(Key key) const
-{
-    auto found = connections_.find(key);
-    return found != connections_.end() && found->second.state != State::opened;
-}
-
-bool AppServerRoom::endsAfterAnswer(Key key) const
-{
-    auto found = connections_.find(key);
-    return found != connections_.end() && found->second.lastAnswer;
-}
-
-bool AppServerRoom::kept(Key key) const
-{
-    auto found = connections_.find(key);
-    return found != connections_.end() && found->second.state == State::waiting;
-}
-
 std::optional<AppServerRoom::Time> AppServerRoom::waitingSince(Key key) const
 {
     auto found = connections_.find(key);
@@ -72,28 +49,41 @@ std::optional<AppServerRoom::Time> AppServerRoom::waitingSince(Key key) const
     return found->second.since;
 }
 
+AppServerRoom::Seen AppServerRoom::see(Key key, Connection& connection, Time now, const Look& look)
+{
+    const Seen seen = look(key);
+    if (seen.taken != connection.taken) {
+        connection.taken = seen.taken;
+        connection.takenAt = now;
+    }
+    return seen;
+}
+
 AppServerRoom::Rank AppServerRoom::rank(const Connection& connection, Time now, const Seen& seen)
 {
     if (seen.gone)
         return Rank::gone;
     if (connection.state == State::answering)
-        return seen.untaken && now - connection.progressed >= awhile ? Rank::stalled : Rank::taking;
+        // One that has ended its side after its request is still read to.
+        return seen.untaken && now - connection.takenAt >= takingWindow ? Rank::stalled : Rank::taking;
     if (seen.sent)
         return Rank::taking; // its request is in: about to be answered
+    if (seen.ended)
+        return Rank::gone;
     if (connection.state == State::opened)
         return now - connection.accepted >= askingGrace ? Rank::unasked : Rank::taking;
     // Answered a moment ago: its client is most likely reading that, to ask again at once.
     return now - connection.since >= awhile ? Rank::idle : Rank::taking;
 }
 
-std::optional<AppServerRoom::Choice> AppServerRoom::choose(Key newcomer, Time now, const Look& look) const
+std::optional<AppServerRoom::Key> AppServerRoom::choose(Key newcomer, Time now, const Look& look)
 {
     auto chosen = connections_.end();
     Rank chosenRank = Rank::taking;
     for (auto entry = connections_.begin(); entry != connections_.end() && chosenRank != Rank::gone; ++entry) {
         if (entry->first == newcomer)
             continue;
-        const Rank found = rank(entry->second, now, look(entry->first));
+        const Rank found = rank(entry->second, now, see(entry->first, entry->second, now, look));
         if (found < chosenRank || (found == chosenRank && found != Rank::taking &&
                                    entry->second.accepted < chosen->second.accepted)) {
             chosen = entry;
@@ -102,10 +92,41 @@ std::optional<AppServerRoom::Choice> AppServerRoom::choose(Key newcomer, Time no
     }
     if (chosen == connections_.end())
         return std::nullopt;
-    return Choice{chosen->first, chosen->second.state == State::waiting};
+    return chosen->first;
 }
 
-std::optional<AppServerRoom::Time> AppServerRoom::graceEnds(Time now) const
+std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const Look& look)
+{
+    const auto none = connections_.end();
+    auto unasked = none, kept = none, answer = none;
+    bool withinGrace = false;
+    for (auto entry = connections_.begin(); entry != none; ++entry) {
+        const Connection& connection = entry->second;
+        const Seen seen = see(entry->first, entry->second, now, look);
+        const Rank found = rank(connection, now, seen);
+        if (found == Rank::gone)
+            return entry->first;
+        const auto newer = [&](auto than) { return than == none || connection.accepted > than->second.accepted; };
+        if (found == Rank::unasked && newer(unasked))
+            unasked = entry;
+        withinGrace |= connection.state == State::opened && found == Rank::taking && !seen.sent;
+        if (connection.state == State::waiting && !seen.sent && (kept == none || !newer(kept)))
+            kept = entry;
+        if (connection.state == State::answering && newer(answer))
+            answer = entry;
+    }
+    if (unasked != none)
+        return unasked->first;
+    // Those still within their grace go once it has passed, if they do not ask.
+    if (withinGrace)
+        return std::nullopt;
+    for (auto chosen : {kept, answer})
+        if (chosen != none)
+            return chosen->first;
+    return std::nullopt;
+}
+
+std::optional<std::chrono::milliseconds> AppServerRoom::recheckAfter(Time now) const
 {
     std::optional<Time> first;
     for (const auto& [key, connection] : connections_) {
@@ -113,40 +134,11 @@ std::optional<AppServerRoom::Time> AppServerRoom::graceEnds(Time now) const
         if (connection.state == State::opened && ends > now && (!first || ends < *first))
             first = ends;
     }
-    return first;
-}
-
-std::optional<AppServerRoom::Key> AppServerRoom::newestUnasked(Time now, const Look& look) const
-{
-    auto newest = connections_.end();
-    for (auto entry = connections_.begin(); entry != connections_.end(); ++entry) {
-        const Connection& connection = entry->second;
-        if (connection.state == State::opened && now - connection.accepted >= askingGrace &&
-            (newest == connections_.end() || connection.accepted > newest->second.accepted)) {
-            if (const Seen seen = look(entry->first); !seen.gone && !seen.sent)
-                newest = entry;
-        }
-    }
-    if (newest == connections_.end())
+    if (!first)
         return std::nullopt;
-    return newest->first;
-}
-
-std::optional<AppServerRoom::Key> AppServerRoom::endOldestAnswer(Key newcomer, Time now, const Look& look)
-{
-    auto oldest = connections_.end();
-    for (auto entry = connections_.begin(); entry != connections_.end(); ++entry) {
-        const Connection& connection = entry->second;
-        if (entry->first == newcomer || connection.lastAnswer || now - connection.accepted < awhile ||
-            (oldest != connections_.end() && connection.accepted >= oldest->second.accepted))
-            continue;
-        if (connection.state != State::opened && rank(connection, now, look(entry->first)) == Rank::taking)
-            oldest = entry;
-    }
-    if (oldest == connections_.end())
-        return std::nullopt;
-    oldest->second.lastAnswer = true;
-    return oldest->first;
+    // Rounded up, so that the grace has passed when the timer fires.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*first - now);
+    return std::clamp(left, std::chrono::milliseconds(1), std::chrono::ceil<std::chrono::milliseconds>(askingGrace));
 }
 
 } // namespace kx

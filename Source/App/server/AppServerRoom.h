@@ -5,17 +5,19 @@
 //
 // Room is made from the connection that does least for its client: one whose client has gone,
 // then one kept between two answers that its client has sent nothing on for `awhile`, then one
-// whose client leaves its answer untaken for `awhile` (not one that the server itself is slow to
-// feed), then one that has not asked for `askingGrace` since its accept; the oldest first within
-// each. An answer that its client is taking is never cut to make room, nor a connection its
-// client is about to ask on (a client that sends its request right after its connect may be a
-// little behind the accept). Past the hard cap, the newest connection that has not asked goes
-// (after its grace too); when every one has asked, the oldest of them (open for `awhile` at
-// least) ends after its answer, so that clients that keep asking cannot keep a new asking one out.
+// whose client has taken nothing of its answer for `takingWindow` (not one that the server itself
+// is slow to feed), then one that has not asked for `askingGrace` since its accept; the oldest
+// first within each. An answer that its client is taking is never cut to make room, nor a
+// connection its client is about to ask on (a client that sends its request right after its
+// connect may be a little behind the accept). Past the hard cap, where the server must take no
+// more, the newest connection that has not asked goes (after its grace too); when every one has
+// asked, the oldest kept between two answers, and then the newest answer, so that the acceptor
+// keeps taking new connections and those served first finish.
 // Times are monotonic, from any origin; no socket is touched here (see `Look`).
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -28,45 +30,39 @@ public:
     using Time = std::chrono::microseconds;
 
     static constexpr std::chrono::seconds awhile{1};
-    static constexpr std::chrono::milliseconds askingGrace{5};
+    static constexpr std::chrono::milliseconds askingGrace{30};
+    // A client frees its receive window, and so acknowledges what it was sent, in steps: one that
+    // reads 25 KB/s over the loopback takes in some 128 KB every 5 s.
+    static constexpr std::chrono::seconds takingWindow{8};
 
     // What a look at a connection's socket shows of its client.
     struct Seen {
-        bool gone = false;    // closed or reset by it, or ended by the server: nothing more comes
-        bool sent = false;    // it has sent bytes that are not read yet
-        bool untaken = false; // it has not taken all that was written to it
+        bool gone = false;       // reset by it, or closed by the server: nothing more comes or goes
+        bool ended = false;      // it has ended its side: it asks no more, but may still read
+        bool sent = false;       // it has sent bytes that are not read yet
+        bool untaken = false;    // it has not acknowledged all that was written to it
+        std::uint64_t taken = 0; // the bytes it has acknowledged, all told
     };
     using Look = std::function<Seen(Key)>;
-
-    struct Choice {
-        Key key;
-        bool kept; // libsoup keeps what it has for it once it is closed (see AppServerWorker)
-    };
 
     void opened(Key key, Time now);
     // The first bytes of a request after the first one.
     void requestStarted(Key key);
     void requestRead(Key key, Time now);
-    void answerProgressed(Key key, Time now);
     void requestEnded(Key key, Time now);
     void forget(Key key);
 
-    bool hasAsked(Key key) const;
-    bool endsAfterAnswer(Key key) const;
-    bool kept(Key key) const;
     // Since when it waits for a whole request (its accept, or its last answer's end); nullopt while
     // it is answered or unknown.
     std::optional<Time> waitingSince(Key key) const;
 
     // The connection other than `newcomer` to close to make room.
-    std::optional<Choice> choose(Key newcomer, Time now, const Look& look) const;
-    // When the first connection still within its `askingGrace` passes it.
-    std::optional<Time> graceEnds(Time now) const;
-    // The newest connection whose client has sent nothing at all in `askingGrace` since its accept.
-    std::optional<Key> newestUnasked(Time now, const Look& look) const;
-    // The oldest connection other than `newcomer` whose client asks and takes its answers, now
-    // told to end after its answer; one is told so once.
-    std::optional<Key> endOldestAnswer(Key newcomer, Time now, const Look& look);
+    std::optional<Key> choose(Key newcomer, Time now, const Look& look);
+    // Past the hard cap: the connection to close at once, if none is within its grace.
+    std::optional<Key> chooseBeyondCap(Time now, const Look& look);
+    // How long until the first connection still within its `askingGrace` passes it, in whole
+    // milliseconds and one at least; nullopt when none is.
+    std::optional<std::chrono::milliseconds> recheckAfter(Time now) const;
 
 private:
     enum class State {
@@ -78,12 +74,14 @@ private:
     struct Connection {
         State state;
         Time accepted;
-        Time since;      // of its state
-        Time progressed; // its answer last moved
-        bool lastAnswer = false;
+        Time since;             // of its state
+        std::uint64_t taken;    // acknowledged by its client at the last look that saw it grow
+        Time takenAt;           // when that was, or its request's read if later
     };
     // What a connection does for its client, least first.
     enum class Rank { gone, idle, stalled, unasked, taking };
+    // Looks at it, and notes what its client has taken since the last look.
+    static Seen see(Key key, Connection& connection, Time now, const Look& look);
     static Rank rank(const Connection& connection, Time now, const Seen& seen);
 
     std::map<Key, Connection> connections_;

@@ -1,8 +1,10 @@
 #include "App/server/AppServerWorker.h"
 
-#include <linux/sockios.h>
+// The kernel's own tcp_info, which tells the bytes a client has acknowledged; glibc's stops short
+// of it. (So no file of this unit includes <netinet/tcp.h>.)
+#include <linux/tcp.h>
 #include <malloc.h>
-#include <sys/ioctl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,8 +31,8 @@ struct Adoption {
 };
 
 constexpr std::chrono::milliseconds sweepPeriod(250);
-// Retired servers kept at once: past it, the oldest one's connections are ended, busy or not.
-constexpr std::size_t retiredAtMost = 2;
+// Connections let go of before the heap is trimmed, once no new one has come for a sweep.
+constexpr int trimAfter = 256;
 
 gint64 microseconds(std::chrono::microseconds duration)
 {
@@ -42,16 +44,21 @@ AppServerRoom::Time monotonicNow()
     return AppServerRoom::Time(g_get_monotonic_time());
 }
 
-// What the client has done on its side that the server has not seen yet.
+// What the client has done on its side that the server has not seen yet, and what it has taken.
 AppServerRoom::Seen seenOf(GSocket* socket)
 {
     const int fd = g_socket_get_fd(socket);
     char next;
-    ssize_t count = ::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+    const ssize_t count = ::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if ((count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ||
+        ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
         return {.gone = true};
-    int unsent = 0;
-    return {.sent = count > 0, .untaken = ::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0};
+    return {.ended = count == 0,
+            .sent = count > 0,
+            .untaken = info.tcpi_unacked > 0 || info.tcpi_notsent_bytes > 0,
+            .taken = info.tcpi_bytes_acked};
 }
 
 // libsoup reads it at the answer's end, whether or not the head has gone already.
@@ -59,6 +66,16 @@ void endAfterAnswer(SoupServerMessage* message)
 {
     if (message)
         soup_message_headers_replace(soup_server_message_get_response_headers(message), "Connection", "close");
+}
+
+// `source` on the worker's loop, calling `callback` with the worker, held until it is done.
+SourceHandle attach(GSource* source, AppServerWorker* worker, GMainContext* context, GSourceFunc callback,
+                    int priority = G_PRIORITY_DEFAULT)
+{
+    g_source_set_priority(source, priority);
+    g_source_set_callback(source, callback, worker, nullptr);
+    g_source_attach(source, context);
+    return SourceHandle::adopt(source);
 }
 
 GObjectRef<GSocket> socketFor(int fd)
@@ -117,6 +134,11 @@ void AppServerWorker::run()
     sweep_.remove();
     forget_.remove();
     recheck_.remove();
+    closer_.remove();
+    for (auto& socket : std::exchange(closing_, {}))
+        g_socket_close(socket.get(), nullptr);
+    for (auto& [key, connection] : connections_)
+        connection.closed.disconnect();
     retired_.clear();
     server_.reset();
     // Let closed connections and finished messages (and their open files) go.
@@ -126,17 +148,27 @@ void AppServerWorker::run()
     g_main_context_pop_thread_default(context_);
 }
 
-// One SoupServer of the worker's, with what it holds. libsoup 3.2 keeps what it has for a
-// connection that ends between two requests until the server goes (the sweep closes the
-// connection itself), so a server that has let go of `abandonedPerServer` of them retires: it
-// takes no new connection, and goes with its last one.
+// One SoupServer of the worker's, with what it holds. libsoup 3.2 lets go of what it has for a
+// connection when the message of its request ends, but for one that ends between two requests
+// only when the server goes (and never closes it: that is ours to do), so a server that has let
+// go of `abandonedPerServer` of them retires: it takes no new connection, and goes with its last
+// one.
 struct AppServerWorker::Server {
-    static constexpr int abandonedPerServer = 256; // some 2 KiB each
+    static constexpr int abandonedPerServer = 256; // some 2.3 KiB each
 
     GObjectRef<SoupServer> soup;
     GObjectRef<GSocket> unreachable[2];
     std::vector<SignalConnection> requests;
     int abandoned = 0;
+
+    // Its connections keep none of their own after their answers (see requestRead), so its
+    // listener has done its part: its descriptors go at once.
+    void retire()
+    {
+        for (auto& end : unreachable)
+            if (end)
+                g_socket_close(end.get(), nullptr);
+    }
 
     ~Server()
     {
@@ -185,9 +217,8 @@ std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
 
     using Handler = void(SoupServer*, SoupServerMessage*);
     server->requests.push_back(SignalConnection::connect<Handler>(
-        server->soup.get(), "request-started", [this](SoupServer*, SoupServerMessage* message) {
-            room_.requestStarted(soup_server_message_get_remote_address(message));
-        }));
+        server->soup.get(), "request-started",
+        [this](SoupServer*, SoupServerMessage* message) { requestStarted(message); }));
     server->requests.push_back(SignalConnection::connect<Handler>(
         server->soup.get(), "request-read", [this](SoupServer*, SoupServerMessage* message) { requestRead(message); }));
     for (const char* ended : {"request-finished", "request-aborted"})
@@ -223,6 +254,7 @@ void AppServerWorker::serve(GSocket* socket)
     // within the call, and so the room made for it is made by what it has done.
     connections_.emplace(remote.get(), Connection{GObjectRef<GSocket>::retain(socket), remote, server_.get(), {}, {}});
     room_.opened(remote.get(), monotonicNow());
+    ++accepted_;
     // A response its client stops taking fails after this long, and ends the connection.
     g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
     auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
@@ -230,18 +262,26 @@ void AppServerWorker::serve(GSocket* socket)
     if (isPast(limit_, limitShare_) && !g_socket_is_closed(socket))
         makeRoom(remote.get());
 
-    if (!sweep_.isActive()) {
-        GSource* source = g_timeout_source_new(static_cast<guint>(sweepPeriod.count()));
-        g_source_set_callback(
-            source,
-            [](gpointer data) -> gboolean {
-                return static_cast<AppServerWorker*>(data)->closeIdleConnections() ? G_SOURCE_CONTINUE
-                                                                                    : G_SOURCE_REMOVE;
-            },
-            this, nullptr);
-        g_source_attach(source, context_);
-        sweep_ = SourceHandle::adopt(source);
-    }
+    if (!sweep_.isActive())
+        sweep_ = attach(g_timeout_source_new(static_cast<guint>(sweepPeriod.count())), this, context_,
+                        [](gpointer data) -> gboolean {
+                            return static_cast<AppServerWorker*>(data)->closeIdleConnections() ? G_SOURCE_CONTINUE
+                                                                                                : G_SOURCE_REMOVE;
+                        });
+}
+
+void AppServerWorker::requestStarted(SoupServerMessage* message)
+{
+    GSocketAddress* key = soup_server_message_get_remote_address(message);
+    auto found = connections_.find(key);
+    if (found == connections_.end())
+        return;
+    room_.requestStarted(key);
+    found->second.message = GObjectRef<SoupServerMessage>::retain(message);
+    // libsoup closes a connection whose request goes wrong (its client gone, say) with no other
+    // word: its place is free on the next turn of the loop, not at the next sweep.
+    found->second.closed = SignalConnection::connect<void(SoupServerMessage*)>(
+        message, "disconnected", [this, remote = found->second.remote](SoupServerMessage*) { noteClosed(remote); });
 }
 
 void AppServerWorker::requestRead(SoupServerMessage* message)
@@ -251,11 +291,9 @@ void AppServerWorker::requestRead(SoupServerMessage* message)
     if (found == connections_.end())
         return;
     room_.requestRead(key, monotonicNow());
-    found->second.message = GObjectRef<SoupServerMessage>::retain(message);
-    found->second.progress = SignalConnection::connect<void(SoupServerMessage*, guint)>(
-        message, "wrote-body-data",
-        [this, key](SoupServerMessage*, guint) { room_.answerProgressed(key, monotonicNow()); });
-    if (room_.endsAfterAnswer(key))
+    // Past the limit a client that keeps asking gives its place up after each answer, to ask
+    // again behind the others; a retired server keeps no connection for another request.
+    if (found->second.server != server_.get() || isPast(limit_, limitShare_))
         endAfterAnswer(message);
 }
 
@@ -266,16 +304,19 @@ void AppServerWorker::requestEnded(SoupServerMessage* message)
     if (found == connections_.end())
         return;
     room_.requestEnded(key, monotonicNow());
-    found->second.progress.disconnect();
+    found->second.closed.disconnect();
     found->second.message = nullptr;
-    // libsoup closes the connection right after this, unless it keeps it for the next request:
-    // a closed one's place is free on the next turn of the loop, not at the next sweep.
-    ended_.push_back(found->second.remote);
-    if (!forget_.isActive()) {
-        GSource* source = g_idle_source_new();
-        g_source_set_priority(source, G_PRIORITY_HIGH);
-        g_source_set_callback(
-            source,
+    // libsoup closes the connection right after this, unless it keeps it for the next request.
+    noteClosed(found->second.remote);
+}
+
+// Forgets the connection on the next turn of the loop if it is closed by then.
+void AppServerWorker::noteClosed(const GObjectRef<GSocketAddress>& remote)
+{
+    ended_.push_back(remote);
+    if (!forget_.isActive())
+        forget_ = attach(
+            g_idle_source_new(), this, context_,
             [](gpointer data) -> gboolean {
                 auto* self = static_cast<AppServerWorker*>(data);
                 for (const auto& remote : std::exchange(self->ended_, {})) {
@@ -285,10 +326,7 @@ void AppServerWorker::requestEnded(SoupServerMessage* message)
                 }
                 return G_SOURCE_REMOVE;
             },
-            this, nullptr);
-        g_source_attach(source, context_);
-        forget_ = SourceHandle::adopt(source);
-    }
+            G_PRIORITY_HIGH);
 }
 
 void AppServerWorker::forget(Connections::iterator connection)
@@ -296,61 +334,48 @@ void AppServerWorker::forget(Connections::iterator connection)
     room_.forget(connection->first);
     connections_.erase(connection);
     open_.fetch_sub(1, std::memory_order_relaxed);
+    ++letGo_;
 }
 
 AppServerRoom::Seen AppServerWorker::look(AppServerRoom::Key key)
 {
     auto found = connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(key)));
-    if (found == connections_.end() || found->second.ended || g_socket_is_closed(found->second.socket.get()))
+    if (found == connections_.end() || g_socket_is_closed(found->second.socket.get()))
         return {.gone = true};
     return seenOf(found->second.socket.get());
 }
 
-// Over the limit: closes what AppServerRoom gives up, until the server is within it. Past the
-// hard cap, what cannot wait: the newest connection that has not asked (the newcomer itself once
-// it has had a moment to), or else, for a newcomer that has asked, the end of the oldest one's
-// answer. `newcomer` is none for the sweep.
+// Over the limit: closes what AppServerRoom gives up, until the server is within it; past the
+// hard cap, what cannot wait. `newcomer` is none for the sweep.
 void AppServerWorker::makeRoom(GSocketAddress* newcomer)
 {
     const auto lookAt = [this](AppServerRoom::Key key) { return look(key); };
     const auto connection = [this](AppServerRoom::Key key) {
         return connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(key)));
     };
+    const auto now = monotonicNow();
     while (isPast(limit_, limitShare_)) {
-        auto choice = room_.choose(newcomer, monotonicNow(), lookAt);
-        if (!choice)
+        auto chosen = room_.choose(newcomer, now, lookAt);
+        if (!chosen)
             break;
-        close(connection(choice->key), choice->kept);
-    }
-    // One that has not asked may have just had no moment to yet: look again once it has.
-    const auto graceEnds = room_.graceEnds(monotonicNow());
-    if (isPast(limit_, limitShare_) && graceEnds && !recheck_.isActive()) {
-        GSource* source = g_timeout_source_new(static_cast<guint>((*graceEnds - monotonicNow()).count() / 1000 + 1));
-        g_source_set_callback(
-            source,
-            [](gpointer data) -> gboolean {
-                auto* self = static_cast<AppServerWorker*>(data);
-                self->recheck_ = {};
-                self->makeRoom(nullptr);
-                return G_SOURCE_REMOVE;
-            },
-            this, nullptr);
-        g_source_attach(source, context_);
-        recheck_ = SourceHandle::adopt(source);
+        close(connection(*chosen));
     }
     while (isPast(hardCap_, hardCapShare_)) {
-        if (auto newest = room_.newestUnasked(monotonicNow(), lookAt)) {
-            close(connection(*newest), false);
-            continue;
-        }
-        // Those still within their grace go once it has passed; only when none is left to go
-        // does an answer end.
-        if (newcomer && !graceEnds && (room_.hasAsked(newcomer) || look(newcomer).sent)) {
-            if (auto ending = room_.endOldestAnswer(newcomer, monotonicNow(), lookAt))
-                endAfterAnswer(connection(*ending)->second.message.get());
-        }
-        break;
+        auto chosen = room_.chooseBeyondCap(now, lookAt);
+        if (!chosen)
+            break;
+        close(connection(*chosen));
     }
+    // One that has not asked may have just had no moment to yet: look again once it has.
+    const auto recheck = room_.recheckAfter(now);
+    if (isPast(limit_, limitShare_) && recheck && !recheck_.isActive())
+        recheck_ = attach(g_timeout_source_new(static_cast<guint>(recheck->count())), this, context_,
+                          [](gpointer data) -> gboolean {
+                              auto* self = static_cast<AppServerWorker*>(data);
+                              self->recheck_ = {};
+                              self->makeRoom(nullptr);
+                              return G_SOURCE_REMOVE;
+                          });
 }
 
 bool AppServerWorker::isPast(int total, std::size_t share) const
@@ -358,68 +383,96 @@ bool AppServerWorker::isPast(int total, std::size_t share) const
     return open_.load(std::memory_order_relaxed) > total && connections_.size() > share;
 }
 
-// `kept`: libsoup keeps what it has for the connection (see Server): it counts for the
-// server's retirement.
-void AppServerWorker::close(Connections::iterator connection, bool kept)
+// Through its request's message where it has one, so that libsoup lets go of all it has for it;
+// one kept between two requests is shut down for libsoup to see, and counts towards its server's
+// retirement (see Server).
+void AppServerWorker::close(Connections::iterator entry)
 {
-    GSocket* socket = connection->second.socket.get();
-    if (!g_socket_is_closed(socket)) {
-        // libsoup's watch of it fails on the closed socket and lets its request go.
-        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
-        g_socket_close(socket, nullptr);
-        connection->second.server->abandoned += kept;
+    Connection& connection = entry->second;
+    GSocket* socket = connection.socket.get();
+    if (!g_socket_is_closed(socket) && connection.message) {
+        connection.closed.disconnect();
+        auto stream = GObjectRef<GIOStream>::adopt(soup_server_message_steal_connection(connection.message.get()));
+        if (stream)
+            g_io_stream_close(stream.get(), nullptr, nullptr);
     }
-    forget(connection);
+    if (!g_socket_is_closed(socket)) {
+        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+        ++connection.server->abandoned;
+        closeSoon(connection.socket);
+    }
+    forget(entry);
 }
 
-// Every `sweepPeriod` while there are connections: forgets the closed ones and ends the idle
+// Closed once libsoup has seen the end: its watch of the socket comes before this idle, and
+// would otherwise wait on whatever the descriptor's number is given to next.
+void AppServerWorker::closeSoon(GObjectRef<GSocket> socket)
+{
+    closing_.push_back(std::move(socket));
+    if (!closer_.isActive())
+        closer_ = attach(
+            g_idle_source_new(), this, context_,
+            [](gpointer data) -> gboolean {
+                for (auto& socket : std::exchange(static_cast<AppServerWorker*>(data)->closing_, {}))
+                    g_socket_close(socket.get(), nullptr);
+                return G_SOURCE_REMOVE;
+            },
+            G_PRIORITY_DEFAULT_IDLE);
+}
+
+// Takes no new connection on the current server: its answers end their connections, never cut,
+// and it goes with its last one.
+void AppServerWorker::retire()
+{
+    server_->retire();
+    for (auto& [key, connection] : connections_)
+        if (connection.server == server_.get() && connection.message && !room_.waitingSince(key))
+            endAfterAnswer(connection.message.get());
+    retired_.push_back(std::move(server_));
+    server_ = makeServer();
+}
+
+// Every `sweepPeriod` while there are connections: forgets the closed ones and closes the idle
 // ones, and those whose client has ended its side between two requests.
 bool AppServerWorker::closeIdleConnections()
 {
     const gint64 now = g_get_monotonic_time();
     for (auto entry = connections_.begin(); entry != connections_.end();) {
-        auto& connection = entry->second;
-        GSocket* socket = connection.socket.get();
-        // libsoup stops watching a connection that ends between two requests but never closes
-        // it: once it has seen the end, a sweep ago, closing it is ours to do. (One that ends
-        // elsewhere it closes itself.)
-        if (connection.ended && !g_socket_is_closed(socket)) {
-            g_socket_close(socket, nullptr);
-            connection.server->abandoned += room_.kept(entry->first);
-        }
+        auto current = entry++;
+        GSocket* socket = current->second.socket.get();
         if (g_socket_is_closed(socket)) {
-            forget(entry++);
+            forget(current);
             continue;
         }
-        const auto since = room_.waitingSince(entry->first);
+        const auto since = room_.waitingSince(current->first);
         const gint64 waited = since ? now - since->count() : 0;
         // Waiting since a sweep ago at least: libsoup answers a request it has read ahead at once.
-        // A retired server's connection ends at its first pause, so that the server can go;
-        // those of the oldest retired one past `retiredAtMost` end whatever they do.
-        const bool retired = connection.server != server_.get();
-        const bool pastRetired = retired_.size() > retiredAtMost && connection.server == retired_.front().get();
-        if (waited >= microseconds(idle_) || pastRetired ||
-            (waited >= microseconds(sweepPeriod) && (retired || seenOf(socket).gone))) {
-            g_socket_shutdown(socket, TRUE, TRUE, nullptr);
-            connection.ended = true;
+        // A retired server's connection ends at its first pause, so that the server can go.
+        bool closing = waited >= microseconds(idle_);
+        if (!closing && waited >= microseconds(sweepPeriod)) {
+            const auto seen = seenOf(socket);
+            closing = seen.gone || (!seen.sent && (seen.ended || current->second.server != server_.get()));
         }
-        ++entry;
+        if (closing)
+            close(current);
     }
     // Still over the limit: an answer whose client took nothing at the last new one's coming
     // may have stalled since.
     if (isPast(limit_, limitShare_))
         makeRoom(nullptr);
-    if (server_->abandoned >= Server::abandonedPerServer) {
-        retired_.push_back(std::move(server_));
-        server_ = makeServer();
-    }
-    const auto letGo = std::erase_if(retired_, [this](const std::unique_ptr<Server>& server) {
+    if (server_->abandoned >= Server::abandonedPerServer)
+        retire();
+    const auto done = std::erase_if(retired_, [this](const std::unique_ptr<Server>& server) {
         return std::none_of(connections_.begin(), connections_.end(),
                             [&](const auto& entry) { return entry.second.server == server.get(); });
     });
-    // What the servers let go of lies scattered in the heap: give back the free pages.
-    if (letGo)
+    // What the servers and connections let go of lies scattered in the heap: give back the free
+    // pages, once the churn has calmed.
+    if (done || (letGo_ >= trimAfter && accepted_ == 0)) {
         ::malloc_trim(0);
+        letGo_ = 0;
+    }
+    accepted_ = 0;
     return !connections_.empty();
 }
 

@@ -8,9 +8,10 @@
 // answered in turn, but no client holds one for ever: a connection that waits `idle` for a whole
 // request (the next one, or one arriving a byte at a time) is closed, and so is one whose client
 // takes nothing of its response for `stall`. While the server's connections are over its limit,
-// each new one makes room among its worker's by what their clients do (AppServerRoom); past the
-// hard cap, the newest one that has not asked is closed, so that the acceptor never leaves new
-// connections to the kernel's backlog while some are only held open.
+// each answer ends its connection, as "Connection: close" does, so that clients that keep asking
+// give their places up in turn, and each new connection makes room among its worker's by what
+// their clients do (AppServerRoom); past the hard cap, one goes at once, so that the acceptor
+// never leaves new connections to the kernel's backlog while some are only held open.
 #pragma once
 
 #include <atomic>
@@ -58,21 +59,26 @@ private:
         // client that reconnects from the same port.)
         GObjectRef<GSocketAddress> remote;
         Server* server; // the one that serves it
-        GObjectRef<SoupServerMessage> message; // the request being answered
-        SignalConnection progress;             // of its answer
-        bool ended = false;                    // shut down, for libsoup to see
+        // Its request's, from the request's first byte to its answer's end: closing the connection
+        // through it lets libsoup let go of all it has for it.
+        GObjectRef<SoupServerMessage> message;
+        SignalConnection closed; // by libsoup, while `message` is there
     };
     using Connections = std::map<GSocketAddress*, Connection>;
 
     void run();
     std::unique_ptr<Server> makeServer();
     void serve(GSocket* socket); // on the worker's thread
+    void requestStarted(SoupServerMessage* message);
     void requestRead(SoupServerMessage* message);
     void requestEnded(SoupServerMessage* message);
+    void noteClosed(const GObjectRef<GSocketAddress>& remote);
     void forget(Connections::iterator connection);
     AppServerRoom::Seen look(AppServerRoom::Key key);
     void makeRoom(GSocketAddress* newcomer);
-    void close(Connections::iterator connection, bool kept);
+    void close(Connections::iterator connection);
+    void closeSoon(GObjectRef<GSocket> socket);
+    void retire();
     bool closeIdleConnections();
 
     std::filesystem::path folder_;
@@ -93,8 +99,12 @@ private:
     std::vector<std::unique_ptr<Server>> retired_; // oldest first; keep theirs until they close
     Connections connections_;
     AppServerRoom room_; // what their clients do
-    std::vector<GObjectRef<GSocketAddress>> ended_; // connections whose request just ended
+    std::vector<GObjectRef<GSocketAddress>> ended_; // connections whose request just ended, or closed
+    std::vector<GObjectRef<GSocket>> closing_;      // shut down, for libsoup to see before they close
+    int accepted_ = 0;                              // since the last sweep
+    int letGo_ = 0;                                 // since the heap was last trimmed
     SourceHandle forget_;
+    SourceHandle closer_;
     SourceHandle sweep_;
     SourceHandle recheck_; // makes room once a new connection's grace has passed
     std::thread thread_;

@@ -40,11 +40,11 @@ struct Room {
     }
     Key closeNext(Key newcomer, Time now)
     {
-        auto choice = room.choose(newcomer, now, look);
-        if (!choice)
+        auto chosen = room.choose(newcomer, now, look);
+        if (!chosen)
             return nullptr;
-        room.forget(choice->key);
-        return choice->key;
+        room.forget(*chosen);
+        return *chosen;
     }
 };
 
@@ -58,66 +58,85 @@ TEST(AppServerRoom, ClosesWhatDoesLeastForItsClientTheOldestFromItsAcceptFirst)
     // first, however recently it asked.
     auto idleOld = r.connection(1, 20s, {{30s, 31s}, {now - 3s, now - 2s}});
     auto idleNew = r.connection(2, 40s, {{41s, 42s}});
-    // Its client leaves its answer untaken; another whose answer the server is slow to feed.
+    // Its client has taken nothing of its answer for a while; another whose answer the server is
+    // slow to feed; one that has ended its side after its request, and reads.
     auto stalled = r.connection(3, 50s);
-    r.room.requestRead(stalled, now - 5s);
+    r.room.requestRead(stalled, now - AppServerRoom::takingWindow);
     r.seen[stalled].untaken = true;
-    r.room.requestRead(r.connection(4, 50s), now - 5s);
+    r.room.requestRead(r.connection(4, 50s), now - 10s);
+    auto halfClosed = r.connection(12, 1s);
+    r.room.requestRead(halfClosed, now - 1s);
+    r.seen[halfClosed].ended = true;
     // Never asked, the older past its grace first; one just opened has its moment to ask.
     auto unaskedOld = r.connection(5, 60s);
     auto unaskedNew = r.connection(6, 70s);
     r.connection(7, now - 1ms);
-    // The newest of all, but its client has gone.
+    // The newest of all, but its client has gone; another has ended its side between two answers.
     auto gone = r.connection(8, now - 1ms);
     r.seen[gone].gone = true;
+    auto ended = r.connection(13, 90s, {{91s, 92s}});
+    r.seen[ended].ended = true;
     // A request sent on it that the server has not read yet.
     auto sent = r.connection(9, 5s);
     r.seen[sent].sent = true;
     auto newcomer = r.connection(10, now);
 
-    EXPECT_TRUE(r.room.kept(idleOld));
-    EXPECT_FALSE(r.room.kept(stalled));
-    EXPECT_FALSE(r.room.kept(unaskedOld));
-    for (Key expected : {gone, idleOld, idleNew, stalled, unaskedOld, unaskedNew})
+    for (Key expected : {gone, ended, idleOld, idleNew, stalled, unaskedOld, unaskedNew})
         EXPECT_EQ(r.closeNext(newcomer, now), expected);
     EXPECT_EQ(r.closeNext(newcomer, now), nullptr);
 
-    // The first bytes of its next request: libsoup no longer keeps it on its own, and its client
-    // asks, but has sent nothing more for a while.
+    // The first bytes of its next request: its client asks, but has sent nothing more for a while.
     auto asking = r.connection(11, 80s, {{81s, 82s}});
     r.room.requestStarted(asking);
-    EXPECT_FALSE(r.room.kept(asking));
-    EXPECT_EQ(r.room.choose(newcomer, now, r.look)->key, asking);
+    EXPECT_EQ(r.room.choose(newcomer, now, r.look), asking);
 }
 
-TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesAndAnAnswerEndsOnlyWhenAllHaveAsked)
+TEST(AppServerRoom, AnAnswerIsTakenWhileItsClientAcknowledgesSomeOfItWithinTheWindow)
 {
     Room r;
     const AppServerRoom::Time now = 100s;
-    r.connection(0, 10s);
-    auto newest = r.connection(1, now - 50ms);
-    auto young = r.connection(2, now - 1ms);
-    r.seen[r.connection(3, now - 20ms)].sent = true;
-    EXPECT_EQ(r.room.newestUnasked(now, r.look), newest);
-    EXPECT_EQ(r.room.graceEnds(now), now - 1ms + AppServerRoom::askingGrace);
-    r.room.requestRead(young, now);
-    EXPECT_EQ(r.room.graceEnds(now), std::nullopt);
+    auto slow = r.connection(0, 10s);
+    r.room.requestRead(slow, 20s);
+    r.seen[slow] = {.untaken = true, .taken = 128 * 1024};
+    // Taken a step at a time, as a slow reader's window opens: the step is its progress.
+    EXPECT_EQ(r.room.choose(nullptr, now, r.look), std::nullopt);
+    EXPECT_EQ(r.room.choose(nullptr, now + AppServerRoom::takingWindow - 1ms, r.look), std::nullopt);
+    r.seen[slow].taken *= 2;
+    EXPECT_EQ(r.room.choose(nullptr, now + AppServerRoom::takingWindow + 1s, r.look), std::nullopt);
+    EXPECT_EQ(r.room.choose(nullptr, now + 2 * AppServerRoom::takingWindow + 1s, r.look), slow);
+}
 
-    // Of those that take their answers, the one open longest ends after its answer, once; one
-    // open less than a while is left alone, as is the newcomer.
-    Room asked;
-    auto oldest = asked.connection(0, 10s, {{11s, 12s}});
-    asked.room.requestRead(oldest, now - 1ms);
-    auto between = asked.connection(1, 20s, {{now - 20ms, now - 10ms}});
-    asked.room.requestRead(asked.connection(2, now - 500ms), now - 400ms);
-    auto newcomer = asked.connection(3, 5s);
-    asked.room.requestRead(newcomer, now);
-    EXPECT_EQ(asked.room.newestUnasked(now, asked.look), std::nullopt);
-    EXPECT_FALSE(asked.room.choose(newcomer, now, asked.look));
-    EXPECT_EQ(asked.room.endOldestAnswer(newcomer, now, asked.look), oldest);
-    EXPECT_TRUE(asked.room.endsAfterAnswer(oldest));
-    EXPECT_EQ(asked.room.endOldestAnswer(newcomer, now, asked.look), between);
-    EXPECT_EQ(asked.room.endOldestAnswer(newcomer, now, asked.look), std::nullopt);
+TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswersThenTheNewestAnswer)
+{
+    Room r;
+    const AppServerRoom::Time now = 100s;
+    const auto next = [&] {
+        auto chosen = r.room.chooseBeyondCap(now, r.look);
+        if (chosen)
+            r.room.forget(*chosen);
+        return chosen.value_or(nullptr);
+    };
+    auto unaskedOld = r.connection(0, 10s);
+    auto unaskedNew = r.connection(1, now - AppServerRoom::askingGrace - 1ms);
+    auto young = r.connection(2, now - 1ms);
+    r.seen[r.connection(3, now - AppServerRoom::askingGrace - 10ms)].sent = true;
+    auto keptOld = r.connection(4, 20s, {{21s, 22s}});
+    auto keptNew = r.connection(5, 30s, {{31s, now - 1ms}});
+    r.seen[r.connection(6, 5s, {{6s, 7s}})].sent = true; // its next request is in
+    auto answerOld = r.connection(7, 40s);
+    r.room.requestRead(answerOld, 41s);
+    auto answerNew = r.connection(8, 50s);
+    r.room.requestRead(answerNew, 51s);
+
+    EXPECT_EQ(next(), unaskedNew);
+    EXPECT_EQ(next(), unaskedOld);
+    // One that may still ask: nothing else goes before it has had its moment.
+    EXPECT_EQ(r.room.recheckAfter(now), AppServerRoom::askingGrace - 1ms);
+    EXPECT_EQ(next(), nullptr);
+    r.room.requestRead(young, now);
+    EXPECT_EQ(r.room.recheckAfter(now), std::nullopt);
+    for (Key expected : {keptOld, keptNew, young, answerNew, answerOld})
+        EXPECT_EQ(next(), expected);
 }
 
 // Another process's connections that never ask: `perSecond` of them, each closed `hold` after
