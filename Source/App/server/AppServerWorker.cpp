@@ -385,11 +385,17 @@ bool AppServerWorker::isPast(int total, std::size_t share) const
 
 // Through its request's message where it has one, so that libsoup lets go of all it has for it;
 // one kept between two requests is shut down for libsoup to see, and counts towards its server's
-// retirement (see Server).
+// retirement (see Server). One whose client has not taken all that was written to it is reset:
+// closed, it would wait behind what its client does not take, in the kernel, and the client would
+// not know.
 void AppServerWorker::close(Connections::iterator entry)
 {
     Connection& connection = entry->second;
     GSocket* socket = connection.socket.get();
+    if (!g_socket_is_closed(socket) && seenOf(socket).untaken) {
+        const linger reset{1, 0};
+        ::setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
     if (!g_socket_is_closed(socket) && connection.message) {
         connection.closed.disconnect();
         auto stream = GObjectRef<GIOStream>::adopt(soup_server_message_steal_connection(connection.message.get()));
