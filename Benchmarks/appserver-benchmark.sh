@@ -13,9 +13,20 @@
 # 200 ms after their connect, and fresh requests every 50 ms, beside 250 pipelining clients and
 # 2,000 idle connections a second, with the kernel's listen-queue overflows meanwhile; and the
 # servers a worker retires in 10 s of 2,000 idle connections a second (under strace, which
-# counts the socket pairs they are made with). KX_APPSERVER_BASELINE=another kx_appserver_host
-# runs the same load on it too, side by side. Not part of scripts/test.
-# Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds] [all|throughput|limits]
+# counts the socket pairs they are made with).
+# Then ("attacks") each attack of a hostile program on the same machine, hosted alone with 1,024
+# descriptors for 30 s, 400 connections that open again as soon as the server closes them, beside
+# a fresh request for a 1 KiB file every second, kept up 5 s after the attack: slowloris clients,
+# readers at 100 KB/s with 20 requests sent ahead, clients asking every 0.1 s and every 0.9 s,
+# readers at 400 KB/s, clients that shut their side at once; and honest readers beside attacks:
+# 5 at 25 and at 175 KB/s beside 600 idle connections a second, 5 at 300 KB/s beside 250 clients
+# that ask once and a new one asking every second, 5 at 4 MB/s that end their side after asking
+# beside 600 idle connections a second. For each: the fresh requests' longest wait during and
+# after it and those never answered, the server's peak descriptors, its memory at the start, at
+# its peak and 20 s after, its CPU 20 s after, and the readers' answers cut.
+# KX_APPSERVER_BASELINE=another kx_appserver_host runs the same loads on it too, side by side.
+# Not part of scripts/test.
+# Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds] [all|throughput|limits|attacks]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KX_BUILD_DIR:-$root/build}"
@@ -25,7 +36,7 @@ part="${3:-all}"
 connections=200
 
 [[ "$part" == limits ]] || command -v wrk >/dev/null || { echo "wrk is missing: run scripts/setup" >&2; exit 1; }
-[[ "$part" == throughput ]] || command -v strace >/dev/null || { echo "strace is missing: apt-get install strace" >&2; exit 1; }
+[[ "$part" == throughput || "$part" == attacks ]] || command -v strace >/dev/null || { echo "strace is missing: apt-get install strace" >&2; exit 1; }
 "$root/scripts/build" >/dev/null
 mkdir -p "$work/site"
 [[ -f "$work/site/large.bin" ]] || head -c $((10 * 1024 * 1024)) /dev/urandom > "$work/site/large.bin"
@@ -142,8 +153,81 @@ limits() {
   done
 }
 
+# attack_figures HOST LOAD-ARGUMENTS...: one line of figures of the server HOST under one attack
+# (see above): "fresh-max-ms unanswered after-max-ms unanswered-after peak-descriptors start-MB
+# peak-MB after-MB CPU-% cut".
+attack_figures() {
+  local host=$1; shift
+  coproc HOST { ulimit -n 1024; exec "$host" "$work/site"; }
+  local port pid=$HOST_PID
+  read -r _ port <&"${HOST[0]}"
+  sleep 1 # its workers start after it listens
+  local start; start=$(kib "$pid" VmRSS)
+  rm -f "$work/attacked"
+  (
+    peak_fds=0 peak_kib=0
+    while [[ ! -f "$work/attacked" ]]; do
+      fds=$(ls "/proc/$pid/fd" | wc -l) rss=$(kib "$pid" VmRSS)
+      ((fds > peak_fds)) && peak_fds=$fds
+      ((rss > peak_kib)) && peak_kib=$rss
+      sleep 0.1
+    done
+    echo "$peak_fds $peak_kib" > "$work/peaks"
+  ) &
+  local sampler=$!
+  local figures
+  figures=$("$build/bin/kx_appserver_load" "$port" 30 "$@" fresh=1000 after=5 |
+    awk '/^fresh/ { during = $21 " " $9 } /^after the load/ { after = $24 " " $12 } /^readers/ { cut += $21 }
+         END { print during, after, cut + 0 }')
+  touch "$work/attacked"
+  wait "$sampler"
+  local peak_fds peak_kib
+  read -r peak_fds peak_kib < "$work/peaks"
+  sleep 20
+  local settled ticks
+  settled=$(kib "$pid" VmRSS)
+  ticks=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
+  sleep 2
+  ticks=$(($(awk '{ print $14 + $15 }' "/proc/$pid/stat") - ticks))
+  exec {HOST[1]}>&-
+  wait "$pid" || true
+  local fresh_max fresh_lost after_max after_lost cut
+  read -r fresh_max fresh_lost after_max after_lost cut <<< "$figures"
+  echo "$fresh_max $fresh_lost $after_max $after_lost $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
+    "$((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut"
+}
+
+attacks() {
+  local loads=("slowloris=400" "readers=400 rate=100000 ahead=20" "keepers=400 every=100" "keepers=400 every=900"
+    "readers=400 rate=400000" "closers=400" "readers=5 rate=25000 churn=600" "readers=5 rate=175000 churn=600"
+    "once=250 keepersPerSecond=1 readers=5 rate=300000" "readers=5 rate=4000000 halfclose=1 churn=600")
+  local titles=("slowloris clients, a byte every 0.9 s" "readers at 100 KB/s, 20 requests sent ahead"
+    "clients asking every 0.1 s" "clients asking every 0.9 s" "readers at 400 KB/s"
+    "clients shutting their side at once" "5 readers at 25 KB/s beside 600 idle/s"
+    "5 readers at 175 KB/s beside 600 idle/s" "5 readers at 300 KB/s beside 250 asking once"
+    "5 readers ending their side beside 600 idle/s")
+  local rows=("fresh request's longest wait, ms" "  never answered" "  5 s after: longest wait, ms"
+    "  never answered" "peak descriptors (budget 2 x 384 + 9)" "memory at the start, MB" "  at its peak, MB"
+    "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut")
+  echo "Attacks of a hostile local program, 1,024 descriptors, 30 s each: figures of one run"
+  for i in "${!loads[@]}"; do
+    local ours=() baseline=() load
+    read -ra load <<< "${loads[$i]}"
+    [[ -n "${KX_APPSERVER_BASELINE:-}" ]] && read -ra baseline <<< "$(attack_figures "$KX_APPSERVER_BASELINE" "${load[@]}")"
+    read -ra ours <<< "$(attack_figures "$build/bin/kx_appserver_host" "${load[@]}")"
+    printf '%-44s %14s %14s\n' "${titles[$i]}" "${KX_APPSERVER_BASELINE:+baseline}" "AppServer"
+    for j in "${!rows[@]}"; do
+      printf '  %-42s %14s %14s\n' "${rows[$j]}" "${baseline[$j]:-}" "${ours[$j]}"
+    done
+  done
+}
+
 if [[ "$part" == limits ]]; then
   limits
+  exit 0
+fi
+if [[ "$part" == attacks ]]; then
+  attacks
   exit 0
 fi
 
@@ -177,4 +261,5 @@ if [[ "$part" == all ]]; then
   exec {OURS[1]}>&-
   wait "$ours_pid" || true
   limits
+  attacks
 fi
