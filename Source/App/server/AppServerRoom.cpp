@@ -107,10 +107,11 @@ std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const
         if (found == Rank::gone)
             return entry->first;
         const auto newer = [&](auto than) { return than == none || connection.accepted > than->second.accepted; };
+        const auto older = [&](auto than) { return than == none || connection.accepted < than->second.accepted; };
         if (found == Rank::unasked && newer(unasked))
             unasked = entry;
         withinGrace |= connection.state == State::opened && found == Rank::taking && !seen.sent;
-        if (connection.state == State::waiting && !seen.sent && (kept == none || !newer(kept)))
+        if (connection.state == State::waiting && !seen.sent && older(kept))
             kept = entry;
         if (connection.state == State::answering && newer(answer))
             answer = entry;

@@ -30,7 +30,7 @@ public:
     using Time = std::chrono::microseconds;
 
     static constexpr std::chrono::seconds awhile{1};
-    static constexpr std::chrono::milliseconds askingGrace{30};
+    static constexpr std::chrono::milliseconds askingGrace{100};
     // A client frees its receive window, and so acknowledges what it was sent, in steps: one that
     // reads 25 KB/s over the loopback takes in some 128 KB every 5 s.
     static constexpr std::chrono::seconds takingWindow{8};

@@ -385,14 +385,14 @@ bool AppServerWorker::isPast(int total, std::size_t share) const
 
 // Through its request's message where it has one, so that libsoup lets go of all it has for it;
 // one kept between two requests is shut down for libsoup to see, and counts towards its server's
-// retirement (see Server). One whose client has not taken all that was written to it is reset:
-// closed, it would wait behind what its client does not take, in the kernel, and the client would
-// not know.
+// retirement (see Server). An answer cut while its client has not taken all that was written of it
+// is reset: closed, the connection would wait in the kernel behind what its client does not take,
+// and the client would not know. (An answer written whole goes on to its client before the end.)
 void AppServerWorker::close(Connections::iterator entry)
 {
     Connection& connection = entry->second;
     GSocket* socket = connection.socket.get();
-    if (!g_socket_is_closed(socket) && seenOf(socket).untaken) {
+    if (!g_socket_is_closed(socket) && !room_.waitingSince(entry->first) && seenOf(socket).untaken) {
         const linger reset{1, 0};
         ::setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }

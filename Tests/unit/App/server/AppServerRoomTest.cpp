@@ -218,13 +218,13 @@ private:
 };
 
 // A client that reads the answer to its request at `bytesPerSecond`, however late the test's
-// loop turns.
+// loop turns, and keeps its connection for more, as a browser does.
 struct PacedReader {
     PacedReader(int port, const std::string& path, double bytesPerSecond)
         : client(port)
         , rate(bytesPerSecond)
     {
-        client.get(path);
+        client.send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     }
     void step()
     {
@@ -267,9 +267,10 @@ TEST_F(AppServerPastItsLimit, HonestReadersAreNeverCutWhileIdleConnectionsChurn)
     const int before = kxtest::openSockets();
     {
         IdleChurn churn(server.port(), 100, 500ms);
-        // At a media element's pace, its client's side ended after it asked (still read to); at
-        // 25 KB/s, whose window opens in steps seconds apart; and one that takes nothing, which goes.
-        PacedReader fast(server.port(), "/media.bin", 4e6), slow(server.port(), "/media.bin", 25e3),
+        // At a media element's pace, its client's side ended after it asked (still read to, also
+        // what is left of its answer once the connection ends); at 25 KB/s, whose window opens in
+        // steps seconds apart; and one that takes nothing, which goes.
+        PacedReader fast(server.port(), "/media.bin", 1e6), slow(server.port(), "/media.bin", 25e3),
             stalled(server.port(), "/media.bin", 0);
         fast.client.closeSending();
         ASSERT_TRUE(kxtest::spinUntil(
