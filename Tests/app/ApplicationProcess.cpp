@@ -189,15 +189,15 @@ int ignoreXError(::Display*, XErrorEvent*)
     return 0;
 }
 
-struct Connection {
-    Connection() { XSetErrorHandler(ignoreXError); }
-    ::Display* display = XOpenDisplay(nullptr);
-    ~Connection()
-    {
-        if (display)
-            XCloseDisplay(display);
-    }
-};
+// One connection for the program's life: a connection of its own for each look cost the X server
+// a client's set-up every few milliseconds of each wait for a window, and the program as much,
+// on the processors that the application it waits for needs.
+::Display* connection()
+{
+    XSetErrorHandler(ignoreXError);
+    static ::Display* const shared = XOpenDisplay(nullptr);
+    return shared;
+}
 
 std::string titleOf(::Display* display, Window window)
 {
@@ -246,74 +246,74 @@ std::pair<int, int> centreInRootPixels(const Clickable& target)
 
 bool hasVisibleWindow(const std::string& title)
 {
-    Connection connection;
-    return connection.display && visibleWindow(connection.display, title).has_value();
+    ::Display* const display = connection();
+    return display && visibleWindow(display, title).has_value();
 }
 
 bool closeWindow(const std::string& title)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return false;
-    auto window = visibleWindow(connection.display, title);
+    auto window = visibleWindow(display, title);
     if (!window)
         return false;
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = *window;
-    event.xclient.message_type = XInternAtom(connection.display, "WM_PROTOCOLS", False);
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
     event.xclient.format = 32;
-    event.xclient.data.l[0] = long(XInternAtom(connection.display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(connection.display, *window, False, NoEventMask, &event);
-    XFlush(connection.display);
+    XSendEvent(display, *window, False, NoEventMask, &event);
+    XSync(display, False);
     return true;
 }
 
 void pressControl(char key)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return;
-    const KeyCode control = XKeysymToKeycode(connection.display, XK_Control_L);
-    const KeyCode letter = XKeysymToKeycode(connection.display, XStringToKeysym(std::string(1, key).c_str()));
-    XTestFakeKeyEvent(connection.display, control, True, CurrentTime);
-    XTestFakeKeyEvent(connection.display, letter, True, CurrentTime);
-    XTestFakeKeyEvent(connection.display, letter, False, CurrentTime);
-    XTestFakeKeyEvent(connection.display, control, False, CurrentTime);
-    XFlush(connection.display);
+    const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
+    const KeyCode letter = XKeysymToKeycode(display, XStringToKeysym(std::string(1, key).c_str()));
+    XTestFakeKeyEvent(display, control, True, CurrentTime);
+    XTestFakeKeyEvent(display, letter, True, CurrentTime);
+    XTestFakeKeyEvent(display, letter, False, CurrentTime);
+    XTestFakeKeyEvent(display, control, False, CurrentTime);
+    XSync(display, False);
 }
 
 bool focusWindow(const std::string& title)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return false;
-    auto window = visibleWindow(connection.display, title);
+    auto window = visibleWindow(display, title);
     if (!window)
         return false;
-    XRaiseWindow(connection.display, *window);
-    XSetInputFocus(connection.display, *window, RevertToParent, CurrentTime);
-    XSync(connection.display, False);
+    XRaiseWindow(display, *window);
+    XSetInputFocus(display, *window, RevertToParent, CurrentTime);
+    XSync(display, False);
     return true;
 }
 
 bool focusWindowOf(const Clickable& target)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return false;
     // The topmost mapped top-level window under the middle of the target.
     const auto [x, y] = centreInRootPixels(target);
-    Window root = DefaultRootWindow(connection.display), parent = 0;
+    Window root = DefaultRootWindow(display), parent = 0;
     Window* children = nullptr;
     unsigned count = 0;
-    if (!XQueryTree(connection.display, root, &root, &parent, &children, &count))
+    if (!XQueryTree(display, root, &root, &parent, &children, &count))
         return false;
     std::optional<Window> found;
     for (unsigned i = count; i-- > 0 && !found;) { // bottom to top: the last is on top
         XWindowAttributes attributes{};
-        if (XGetWindowAttributes(connection.display, children[i], &attributes) && attributes.map_state == IsViewable
+        if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable
             && attributes.c_class == InputOutput && x >= attributes.x && y >= attributes.y
             && x < attributes.x + attributes.width && y < attributes.y + attributes.height)
             found = children[i];
@@ -322,9 +322,9 @@ bool focusWindowOf(const Clickable& target)
         XFree(children);
     if (!found)
         return false;
-    XRaiseWindow(connection.display, *found);
-    XSetInputFocus(connection.display, *found, RevertToParent, CurrentTime);
-    XSync(connection.display, False);
+    XRaiseWindow(display, *found);
+    XSetInputFocus(display, *found, RevertToParent, CurrentTime);
+    XSync(display, False);
     return true;
 }
 
@@ -361,56 +361,56 @@ void pressKeysym(::Display* display, KeySym symbol, bool control, bool shift, bo
 
 void pressKey(const std::string& name, bool control, bool shift, bool alt)
 {
-    Connection connection;
-    if (connection.display)
-        pressKeysym(connection.display, XStringToKeysym(name.c_str()), control, shift, alt);
+    ::Display* const display = connection();
+    if (display)
+        pressKeysym(display, XStringToKeysym(name.c_str()), control, shift, alt);
 }
 
 void typeText(const std::string& text)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return;
     // Printable ASCII characters are their own key symbols.
     for (char c : text)
         if (c >= 0x20 && c < 0x7f)
-            pressKeysym(connection.display, KeySym(c), false, false);
+            pressKeysym(display, KeySym(c), false, false);
 }
 
 void click(const Clickable& target)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return;
     const auto [x, y] = centreInRootPixels(target);
-    XTestFakeMotionEvent(connection.display, -1, x, y, CurrentTime);
-    XSync(connection.display, False);
-    XTestFakeButtonEvent(connection.display, 1, True, CurrentTime);
-    XTestFakeButtonEvent(connection.display, 1, False, CurrentTime);
-    XSync(connection.display, False);
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
 }
 
 std::optional<std::pair<int, int>> windowSize(const std::string& title)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return std::nullopt;
-    auto window = visibleWindow(connection.display, title);
+    auto window = visibleWindow(display, title);
     XWindowAttributes attributes{};
-    if (!window || !XGetWindowAttributes(connection.display, *window, &attributes))
+    if (!window || !XGetWindowAttributes(display, *window, &attributes))
         return std::nullopt;
     return std::pair{attributes.width, attributes.height};
 }
 
 bool screenshot(const fs::path& file)
 {
-    Connection connection;
-    if (!connection.display)
+    ::Display* const display = connection();
+    if (!display)
         return false;
-    const Window root = DefaultRootWindow(connection.display);
+    const Window root = DefaultRootWindow(display);
     XWindowAttributes attributes{};
-    XGetWindowAttributes(connection.display, root, &attributes);
-    XImage* image = XGetImage(connection.display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+    XGetWindowAttributes(display, root, &attributes);
+    XImage* image = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
     if (!image)
         return false;
     const int width = image->width, height = image->height;
