@@ -21,6 +21,7 @@
 
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FileSystem.h"
+#include "StarvedTime.h"
 #include "support/ChildProcess.h"
 #include "support/Spin.h"
 
@@ -52,6 +53,7 @@ ApplicationProcess::ApplicationProcess(const ApplicationHome& home, const std::s
         configuration.environment[name] = std::move(value);
     process_ = std::make_unique<kx::Process>(std::move(configuration));
     process_->terminationHandler = [this](kx::Process::TerminationReason reason, int status) {
+        StarvedTime::shared().forget(pid());
         ended_ = true;
         reason_ = reason;
         status_ = status;
@@ -88,7 +90,10 @@ fs::path ApplicationProcess::hostExecutable()
 
 bool ApplicationProcess::launch()
 {
-    return process_->launch().isSuccess();
+    if (!process_->launch().isSuccess())
+        return false;
+    StarvedTime::shared().follow(pid());
+    return true;
 }
 
 pid_t ApplicationProcess::pid() const

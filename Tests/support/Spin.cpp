@@ -15,11 +15,47 @@ namespace kxtest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::nanoseconds;
+
+struct Uncounted {
+    std::mutex mutex;
+    std::function<nanoseconds()> total;
+};
+
+Uncounted& uncounted()
+{
+    // Never destroyed, as the waits below.
+    static Uncounted* shared = new Uncounted;
+    return *shared;
+}
+
+nanoseconds uncountedNow()
+{
+    std::function<nanoseconds()> total;
+    {
+        std::lock_guard lock(uncounted().mutex);
+        total = uncounted().total;
+    }
+    return total ? total() : nanoseconds(0);
+}
+
+// Where a wait ends: its deadline, later by the time uncounted since it began, never past
+// `latest`.
+struct End {
+    Clock::time_point deadline;
+    Clock::time_point latest;
+    nanoseconds uncountedAtStart;
+
+    Clock::time_point at(nanoseconds uncountedNow) const
+    {
+        return std::min(latest, deadline + std::chrono::duration_cast<Clock::duration>(uncountedNow - uncountedAtStart));
+    }
+};
 
 struct Wait {
     std::string what;
     kxtest::SourceLocation where;
-    Clock::time_point deadline;
+    End end;
 };
 
 // The waits in progress, read by the watchdog's thread as well.
@@ -36,15 +72,20 @@ Waits& waits()
 }
 
 // Pushes a wait whose deadline is its own time-out, or the deadline of the innermost wait
-// around it when that comes first; the deadline it got.
-Clock::time_point push(std::string what, kxtest::SourceLocation where, std::chrono::milliseconds timeout)
+// around it when that comes first (so also later, never past that one's); where it ends.
+End push(std::string what, kxtest::SourceLocation where, std::chrono::milliseconds timeout)
 {
-    Clock::time_point deadline = Clock::now() + timeout;
+    const nanoseconds now = uncountedNow();
+    const Clock::time_point start = Clock::now();
+    End end{start + timeout, start + 3 * timeout, now};
     std::lock_guard lock(waits().mutex);
-    if (!waits().stack.empty())
-        deadline = std::min(deadline, waits().stack.back().deadline);
-    waits().stack.push_back({std::move(what), where, deadline});
-    return deadline;
+    if (!waits().stack.empty()) {
+        const End& outer = waits().stack.back().end;
+        end.deadline = std::min(end.deadline, outer.at(now));
+        end.latest = std::min(end.latest, outer.latest);
+    }
+    waits().stack.push_back({std::move(what), where, end});
+    return end;
 }
 
 void pop()
@@ -95,8 +136,11 @@ void settle(std::chrono::milliseconds limit, kxtest::SourceLocation where)
 }
 
 WaitScope::WaitScope(std::string what, std::chrono::milliseconds timeout, kxtest::SourceLocation where)
-    : deadline_(push(std::move(what), where, timeout))
 {
+    const End end = push(std::move(what), where, timeout);
+    deadline_ = end.deadline;
+    latest_ = end.latest;
+    uncountedAtStart_ = end.uncountedAtStart;
 }
 
 WaitScope::~WaitScope()
@@ -104,19 +148,38 @@ WaitScope::~WaitScope()
     pop();
 }
 
+Clock::time_point WaitScope::deadline() const
+{
+    return End{deadline_, latest_, uncountedAtStart_}.at(uncountedNow());
+}
+
+bool WaitScope::expired() const
+{
+    // The uncounted time is asked for only once the clock alone has reached the deadline.
+    const Clock::time_point now = Clock::now();
+    return now >= deadline_ && now >= deadline();
+}
+
 std::chrono::milliseconds WaitScope::remaining() const
 {
     return std::max(std::chrono::milliseconds(0),
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()));
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - Clock::now()));
+}
+
+void setUncountedTime(std::function<nanoseconds()> total)
+{
+    std::lock_guard lock(uncounted().mutex);
+    uncounted().total = std::move(total);
 }
 
 std::string waitsInProgress()
 {
+    const nanoseconds uncountedTotal = uncountedNow();
     std::lock_guard lock(waits().mutex);
     std::string text;
     const auto now = Clock::now();
     for (const auto& wait : waits().stack) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wait.deadline - now).count();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wait.end.at(uncountedTotal) - now).count();
         char line[512];
         std::snprintf(line, sizeof line, "  %s at %s:%u, %s %.1f s\n", wait.what.c_str(), shortFile(wait.where.file_name()).c_str(),
                       unsigned(wait.where.line()), left >= 0 ? "deadline in" : "deadline passed", std::abs(left) / 1000.0);

@@ -42,17 +42,26 @@ public:
     WaitScope(const WaitScope&) = delete;
     WaitScope& operator=(const WaitScope&) = delete;
 
-    std::chrono::steady_clock::time_point deadline() const { return deadline_; }
-    bool expired() const { return std::chrono::steady_clock::now() >= deadline_; }
+    // The deadline as it stands now: later by the uncounted time since the wait began.
+    std::chrono::steady_clock::time_point deadline() const;
+    bool expired() const;
     // What is left until the deadline, never negative.
     std::chrono::milliseconds remaining() const;
 
 private:
     std::chrono::steady_clock::time_point deadline_;
+    std::chrono::steady_clock::time_point latest_;
+    std::chrono::nanoseconds uncountedAtStart_;
 };
 
 // The waits in progress, outermost first, one line each ("what at file:line, N s left").
 std::string waitsInProgress();
+
+// Time that waits do not count, as a total that only grows, never faster than the clock: a
+// program that waits for other programs counts only the time in which they could run (see
+// Tests/app/StarvedTime.h). A wait still ends by three times its time-out. None unless set;
+// `total` may be called from any thread.
+void setUncountedTime(std::function<std::chrono::nanoseconds()> total);
 
 // The threads of this process now. A thread just joined may still be listed while the kernel
 // ends it, on a busy machine for a while, and GLib's idle workers end when they like: wait for

@@ -43,6 +43,39 @@ TEST(TestBounds, AWaitInsideAWaitEndsAtTheOuterDeadline)
     EXPECT_LT(Clock::now() - start, 5s);
 }
 
+// From here on, every moment of the waits goes uncounted, as for an application that the
+// machine never lets run; as before once it goes.
+class NothingCounted {
+public:
+    NothingCounted() { kxtest::setUncountedTime([start = Clock::now()] { return Clock::now() - start; }); }
+    ~NothingCounted() { kxtest::setUncountedTime(nullptr); }
+};
+
+TEST(TestBounds, AWaitGoesOnForTheTimeItDoesNotCountUpToThreeTimesItsOwnAlsoInsideAnother)
+{
+    const auto start = Clock::now();
+    Clock::time_point lastLook;
+    const NothingCounted nothing;
+    EXPECT_FALSE(kxtest::spinUntil([&] {
+        lastLook = Clock::now();
+        return false;
+    }, 200ms));
+    EXPECT_GT(lastLook - start, 400ms);
+    EXPECT_LT(Clock::now() - start, 5s);
+
+    // Inside another, it ends with that one, which went on too.
+    const auto outerStart = Clock::now();
+    bool innerMet = true;
+    EXPECT_FALSE(kxtest::spinUntil([&] {
+        innerMet = kxtest::spinUntil([] { return false; }, 10s);
+        lastLook = Clock::now();
+        return false;
+    }, 200ms));
+    EXPECT_FALSE(innerMet);
+    EXPECT_GT(lastLook - outerStart, 400ms);
+    EXPECT_LT(Clock::now() - outerStart, 5s);
+}
+
 TEST(TestBounds, AWaitSaysWhereItIs)
 {
     std::string inside;
