@@ -152,12 +152,13 @@ PreviewWindow::PreviewWindow()
     connections_.push_back(SignalConnection::connect<gboolean(GtkWidget*, GdkEventKey*)>(
         widget(), "key-press-event",
         [this](GtkWidget*, GdkEventKey* event) -> gboolean { return keyPressed && keyPressed(*event); }, G_CONNECT_AFTER));
-    // The header bar makes its window buttons when it is realised: they are styled then.
+    // Styled once realised, which is also when the header bar makes its window buttons: the
+    // theme's dark style sheet, parsed at its first use, costs nothing to a preview that stays
+    // hidden (each document has one from its opening on).
     connections_.push_back(SignalConnection::connect<void(GtkWidget*)>(
         widget(), "realize", [this](GtkWidget* window) { applyDarkStyle(window); }, G_CONNECT_AFTER));
     connections_.push_back(SignalConnection::connect<void(GtkWidget*)>(
         widget(), "map", [this](GtkWidget* window) { applyDarkStyle(window); }));
-    applyDarkStyle(widget());
 }
 
 PreviewWindow::~PreviewWindow()
@@ -186,6 +187,8 @@ bool PreviewWindow::isOnTitleBar(GtkGesture* gesture, double x, double y) const
 
 void PreviewWindow::applyDarkStyle(GtkWidget* widget)
 {
+    if (!gtk_widget_get_realized(this->widget()))
+        return;
     GtkStyleProvider* dark = darkThemeStyle();
     if (!dark)
         return;
