@@ -229,6 +229,7 @@ TEST(ApplicationFolderMoves, AFolderProjectPutBackOutOfTheTrashIsSavedThereAndOn
         ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Redone"); }, windowTimeout));
         ASSERT_TRUE(typeUntil("Redone", "Again", [&] { return fileText(renamed / "design/document.json").find("Again") != std::string::npos; }));
         EXPECT_TRUE(fs::is_empty(project));
+        ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Redone"); }, windowTimeout));
         ASSERT_TRUE(Display::focusWindow("Redone"));
         Display::pressControl('q');
         ASSERT_TRUE(app.waitForExit(windowTimeout));

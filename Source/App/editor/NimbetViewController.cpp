@@ -76,6 +76,7 @@ void NimbetViewController::actionDidFail(const std::string& action)
 void NimbetViewController::pageDidGo()
 {
     ++pageGeneration_;
+    pageSilent_ = false;
     failAllRequests(NimbetError::Code::pageGone);
 }
 
@@ -84,6 +85,10 @@ namespace {
 // A busy page (a paste of megabytes) may take seconds; one that takes longer is not waited for:
 // autosaves, backups and quitting would wait with it.
 constexpr std::chrono::milliseconds pageAnswerTimeout = std::chrono::seconds(20);
+// A page that let its last question time out and has been silent since is hung, most likely: it
+// is asked again, but not waited for as long, or a quit after a failed save would wait for it
+// once for each autosave and backup that asks meanwhile.
+constexpr int silentPageShare = 10;
 std::optional<std::chrono::milliseconds>& pageAnswerTimeoutOverride()
 {
     static std::optional<std::chrono::milliseconds> timeout;
@@ -130,7 +135,8 @@ void NimbetViewController::askPage()
     questionOutstanding_ = true;
     const std::uint64_t generation = pageGeneration_;
     const std::uint64_t question = ++questionNumber_;
-    MainQueue::after(pageAnswerTimeoutOverride().value_or(pageAnswerTimeout),
+    const auto timeout = pageAnswerTimeoutOverride().value_or(pageAnswerTimeout);
+    MainQueue::after(pageSilent_ ? timeout / silentPageShare : timeout,
                      ifAlive(weakThis(), [question](NimbetViewController& self) { self.questionTimedOut(question); }));
     webViewController().evaluateJavaScript(
         questionScript, ifAlive(weakThis(), [generation](NimbetViewController& self, std::optional<nlohmann::json> result, std::optional<Error>) {
@@ -147,12 +153,15 @@ void NimbetViewController::questionTimedOut(std::uint64_t question)
     // page is hung, and nothing else would ever answer them. The next save asks again.
     questionOutstanding_ = false;
     ++questionNumber_;
+    pageSilent_ = true;
     failRequests(std::exchange(askedRequests_, {}), NimbetError::Code::pageNotAnswering);
     failRequests(std::exchange(waitingRequests_, {}), NimbetError::Code::pageNotAnswering);
 }
 
 void NimbetViewController::questionWasPosed(std::uint64_t generation, const std::optional<nlohmann::json>& result)
 {
+    if (pageGeneration_ == generation)
+        pageSilent_ = false; // it ran the question, if late
     if (pageGeneration_ != generation || !questionOutstanding_)
         return;
     if (result && *result == true)
@@ -166,6 +175,7 @@ void NimbetViewController::answerWasRefused()
 {
     // Nothing else the page posts comes near the largest document: this was the answer, and
     // waiting for it would only end in the time-out and blame a busy page.
+    pageSilent_ = false;
     if (!questionOutstanding_)
         return;
     questionOutstanding_ = false;
@@ -175,6 +185,7 @@ void NimbetViewController::answerWasRefused()
 
 void NimbetViewController::documentDidArrive(nlohmann::json arguments)
 {
+    pageSilent_ = false;
     if (!questionOutstanding_)
         return; // nobody asked
     questionOutstanding_ = false;

@@ -86,6 +86,8 @@ private:
     bool questionOutstanding_ = false;
     std::uint64_t questionNumber_ = 0; // counts the questions asked, for their time-outs
     bool questionScheduled_ = false;
+    // The page left its last question unanswered and has not run a script of ours since.
+    bool pageSilent_ = false;
     std::uint64_t pageGeneration_ = 0; // counts the pages that went
 };
 

@@ -359,6 +359,33 @@ TEST_F(NimbetViewControllerGui, APageThatNeverAnswersFailsTheRequestInTimeAndASl
     EXPECT_TRUE(slow.result->isSuccess()) << slow.result->error().localizedDescription;
 }
 
+// A quit right after a save failed on a hung page waits for it once, not once for each backup.
+TEST_F(NimbetViewControllerGui, APageThatLetItsQuestionTimeOutIsAskedAgainBrieflyUntilItRunsAScriptAgain)
+{
+    kxtest::ScopedSetting timeout(kx::NimbetViewController::setPageAnswerTimeoutForTesting, std::chrono::seconds(4));
+    EditorWindow editor;
+    kxtest::ProjectServer project(kxtest::twoFrames);
+    editor.openProject(project.url());
+    auto source = editor.documentSource;
+    using Code = kx::NimbetError::Code;
+
+    // Busy for 6 s: the first request fails at 4 s, and the next one while the page is still
+    // busy, where the whole time would have seen the page answer at 6 s.
+    editor.controller->webViewController().evaluateJavaScript("{ const end = Date.now() + 6000; while (Date.now() < end) {} }");
+    Request busy(*source);
+    ASSERT_TRUE(spinUntil([&] { return busy.done(); }, editorTimeout));
+    Request again(*source);
+    ASSERT_TRUE(spinUntil([&] { return again.done(); }, editorTimeout));
+    for (const Request* request : {&busy, &again}) {
+        ASSERT_TRUE(request->result->isFailure());
+        EXPECT_EQ(request->result->error().code, static_cast<int>(Code::pageNotAnswering));
+    }
+    editor.evaluate("0");
+    Request later(*source);
+    ASSERT_TRUE(spinUntil([&] { return later.done(); }, editorTimeout));
+    EXPECT_TRUE(later.result->isSuccess()) << later.result->error().localizedDescription;
+}
+
 TEST_F(NimbetViewControllerGui, ADocumentLargerThanTheViewTakesFailsItsRequestAtOnceAndStaysInThePage)
 {
     kxtest::ScopedSetting largest(kx::BaseNimbetViewController::setLargestDocumentForTesting, std::size_t(1) << 20);
