@@ -288,7 +288,8 @@ TEST_F(AppServerPastItsLimit, HonestReadersAreNeverCutWhileIdleConnectionsChurn)
         EXPECT_TRUE(slow.client.isOpen()) << slow.body();
     }
     // Every connection of the churn is let go of.
-    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::openSockets() <= before; }, 20s))
+    // On a busy machine the last of them go some seconds after their clients.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::openSockets() <= before; }, 60s))
         << kxtest::openSockets() - before;
 }
 
@@ -344,7 +345,8 @@ TEST_F(AppServerPastItsLimit, SlowlorisClientsClosedInTheMiddleOfTheirRequestsLe
         },
         60s));
     clients.clear();
-    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::openSockets() <= before; }, 20s))
+    // On a busy machine the last of them go some seconds after their clients.
+    EXPECT_TRUE(kxtest::spinUntil([&] { return kxtest::openSockets() <= before; }, 60s))
         << kxtest::openSockets() - before;
     // AddressSanitizer keeps what is freed for a while.
     if (!kxtest::underAddressSanitizer()) {
