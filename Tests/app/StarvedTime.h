@@ -1,9 +1,8 @@
-// The time the application's processes, and the processes they started (its pages'), spent ready
-// to run while other programs held every processor (the kernel's run-queue wait of their main
-// threads): the waits of the application tests do not count it (support/Spin.h). On two
-// processors shared by several suites, under the sanitizers, a launch that takes 4 s alone took
-// half a minute; a window that the application never shows still fails its wait in the time it
-// gives, counted in time the application had.
+// The time the application's processes spent ready to run while other programs held every
+// processor (the kernel's run-queue wait of their main threads): the waits of the application
+// tests do not count it (support/Spin.h). On two processors shared by several suites, under the
+// sanitizers, a launch that takes 4 s alone took half a minute; a window that the application
+// never shows still fails its wait in the time it gives, counted in time the application had.
 // Thread-safe: the test watchdog's thread reads it too.
 #pragma once
 
@@ -12,7 +11,6 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 
 namespace kxtest {
 
@@ -29,9 +27,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::set<pid_t> followed_;
-    std::map<pid_t, std::chrono::nanoseconds> lastWait_; // of those and of their children
-    std::chrono::steady_clock::time_point childrenLookedAt_;
+    std::map<pid_t, std::chrono::nanoseconds> lastWait_;
     std::chrono::nanoseconds total_{0};
 };
 
