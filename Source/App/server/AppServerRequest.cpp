@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <gio/gio.h>
@@ -111,10 +112,8 @@ ByteRange rangeFor(SoupMessageHeaders* request, const std::string& etag, time_t 
     return ByteRange::select(range, size);
 }
 
-std::string contentType(const AppServerFile& file)
+std::string guessContentType(const AppServerFile& file)
 {
-    if (file.name().ends_with(".wasm"))
-        return "application/wasm"; // browsers compile WebAssembly as it streams only with this type
     gboolean uncertain = FALSE;
     gchar* type = g_content_type_guess(file.name().c_str(), nullptr, 0, &uncertain);
     if (uncertain) {
@@ -133,13 +132,33 @@ std::string contentType(const AppServerFile& file)
     return result;
 }
 
+// Guessing takes GIO's one lock of the process and, for a name that says little, a look through
+// the start of the file for every known signature: a third of a busy worker's time, taken once
+// per file instead. Kept per worker, under the name asked for and the file as its ETag knows it
+// (a file changed in place is guessed again), and never more than a folder's worth.
+std::string contentType(const AppServerFile& file, const std::string& etag)
+{
+    if (file.name().ends_with(".wasm"))
+        return "application/wasm"; // browsers compile WebAssembly as it streams only with this type
+    constexpr std::size_t most = 4096;
+    thread_local std::unordered_map<std::string, std::string> known;
+    std::string key = file.name() + '\0' + etag;
+    if (auto found = known.find(key); found != known.end())
+        return found->second;
+    if (known.size() >= most)
+        known.clear();
+    return known.emplace(std::move(key), guessContentType(file)).first->second;
+}
+
 // Feeds one response from its open file, a chunk at a time, so memory stays one chunk per
-// response. After the first chunk, each next one is read only when libsoup has written the last,
-// on the next turn of the worker's loop: a large response then moves one chunk per turn, and a
-// new request never waits behind the whole send buffers of every other connection. Owned by its
-// message.
+// response. After the first chunk, each next one is read only when libsoup has written the last:
+// at once for `chunksPerTurn` chunks, and then on the next turn of the worker's loop, so that a
+// large response keeps pace with its client among many quick ones (each chunk fed on a turn of
+// its own waits behind every other connection on the worker), and a new request never waits
+// behind the whole send buffers of every other connection. Owned by its message.
 class FileTransfer {
 public:
+    static constexpr int chunksPerTurn = 4;
     FileTransfer(SoupServerMessage* message, AppServerFile file, std::uint64_t first, std::uint64_t length)
         : message_(message)
         , file_(std::move(file))
@@ -171,6 +190,11 @@ private:
             soup_message_body_complete(soup_server_message_get_response_body(message_));
             return;
         }
+        if (++inARow_ < chunksPerTurn) {
+            appendChunk();
+            return;
+        }
+        inARow_ = 0;
         // libsoup pauses the message when it finds no chunk to write; the idle source feeds it,
         // at the sockets' priority: in the same turn as theirs, not only once none is ready, or
         // clients that keep asking would starve a large answer.
@@ -241,6 +265,7 @@ private:
     std::uint64_t offset_;
     std::uint64_t remaining_;
     bool done_ = false;
+    int inARow_ = 0;
     SourceHandle next_;
     SignalConnection wroteChunk_;
     std::vector<SignalConnection> ends_;
@@ -338,7 +363,7 @@ void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMe
         soup_message_headers_replace(headers, "Content-Range", ("bytes */" + std::to_string(size)).c_str());
         return;
     }
-    soup_message_headers_set_content_type(headers, contentType(file).c_str(), nullptr);
+    soup_message_headers_set_content_type(headers, contentType(file, etag).c_str(), nullptr);
     std::uint64_t first = 0, length = size;
     if (range.kind == ByteRange::Kind::partial) {
         first = range.first;
