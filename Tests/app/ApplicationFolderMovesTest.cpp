@@ -322,7 +322,11 @@ TEST(ApplicationFolderMoves, APageThatCrashesAfterItsFolderCameBackKeepsTheEditM
     ASSERT_TRUE(spinUntil(savedLater, windowTimeout)) << fileText(project / "design/document.json");
     ASSERT_TRUE(spinUntil([] { return Display::focusWindow("Undone"); }, windowTimeout));
     Display::pressControl('w');
-    ASSERT_TRUE(spinUntil([] { return !Display::hasVisibleWindow("Undone"); }, windowTimeout));
+    // A press that a busy machine's window did not take is given again, once.
+    const auto closed = [] { return !Display::hasVisibleWindow("Undone"); };
+    if (!spinUntil(closed, std::chrono::seconds(10)) && Display::focusWindow("Undone"))
+        Display::pressControl('w');
+    ASSERT_TRUE(spinUntil(closed, windowTimeout));
     app.signal(SIGTERM);
     ASSERT_TRUE(app.waitForExit(windowTimeout));
     EXPECT_TRUE(savedLater());

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -32,10 +34,16 @@ public:
     void menuWillOpen(NativeMenu&) override
     {
         log.push_back("open");
-        bool done = false;
+        // 0.3 s, and in any case until `duringWait` has run: on a busy machine its turn may come late.
+        auto ran = std::make_shared<bool>(!duringWait);
         if (duringWait)
-            kx::MainQueue::after(std::chrono::milliseconds(20), duringWait);
-        kx::RunLoopWait::waitUsingRecursiveRunloop([&] { return !done; }, 0.3, [&] { done = true; });
+            kx::MainQueue::after(std::chrono::milliseconds(20), [ran, action = duringWait] {
+                action();
+                *ran = true;
+            });
+        const auto began = std::chrono::steady_clock::now();
+        kx::RunLoopWait::waitUsingRecursiveRunloop(
+            [&] { return !*ran || std::chrono::steady_clock::now() - began < std::chrono::milliseconds(300); }, 30, [] {});
         log.push_back("validated");
     }
     void menuDidClose(NativeMenu&) override { log.push_back("close"); }
