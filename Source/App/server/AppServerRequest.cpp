@@ -151,14 +151,12 @@ std::string contentType(const AppServerFile& file, const std::string& etag)
 }
 
 // Feeds one response from its open file, a chunk at a time, so memory stays one chunk per
-// response. After the first chunk, each next one is read only when libsoup has written the last:
-// at once for `chunksPerTurn` chunks, and then on the next turn of the worker's loop, so that a
-// large response keeps pace with its client among many quick ones (each chunk fed on a turn of
-// its own waits behind every other connection on the worker), and a new request never waits
-// behind the whole send buffers of every other connection. Owned by its message.
+// response. After the first chunk, each next one is read only when libsoup has written the last,
+// on the next turn of the worker's loop: a large response then moves one chunk per turn, and a
+// new request never waits behind the whole send buffers of every other connection. Owned by its
+// message.
 class FileTransfer {
 public:
-    static constexpr int chunksPerTurn = 4;
     FileTransfer(SoupServerMessage* message, AppServerFile file, std::uint64_t first, std::uint64_t length)
         : message_(message)
         , file_(std::move(file))
@@ -190,11 +188,6 @@ private:
             soup_message_body_complete(soup_server_message_get_response_body(message_));
             return;
         }
-        if (++inARow_ < chunksPerTurn) {
-            appendChunk();
-            return;
-        }
-        inARow_ = 0;
         // libsoup pauses the message when it finds no chunk to write; the idle source feeds it,
         // at the sockets' priority: in the same turn as theirs, not only once none is ready, or
         // clients that keep asking would starve a large answer.
@@ -265,7 +258,6 @@ private:
     std::uint64_t offset_;
     std::uint64_t remaining_;
     bool done_ = false;
-    int inARow_ = 0;
     SourceHandle next_;
     SignalConnection wroteChunk_;
     std::vector<SignalConnection> ends_;
