@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <gio/gio.h>
@@ -112,8 +111,10 @@ ByteRange rangeFor(SoupMessageHeaders* request, const std::string& etag, time_t 
     return ByteRange::select(range, size);
 }
 
-std::string guessContentType(const AppServerFile& file)
+std::string contentType(const AppServerFile& file)
 {
+    if (file.name().ends_with(".wasm"))
+        return "application/wasm"; // browsers compile WebAssembly as it streams only with this type
     gboolean uncertain = FALSE;
     gchar* type = g_content_type_guess(file.name().c_str(), nullptr, 0, &uncertain);
     if (uncertain) {
@@ -130,24 +131,6 @@ std::string guessContentType(const AppServerFile& file)
     g_free(mime);
     g_free(type);
     return result;
-}
-
-// Guessing takes GIO's one lock of the process and, for a name that says little, a look through
-// the start of the file for every known signature: a third of a busy worker's time, taken once
-// per file instead. Kept per worker, under the name asked for and the file as its ETag knows it
-// (a file changed in place is guessed again), and never more than a folder's worth.
-std::string contentType(const AppServerFile& file, const std::string& etag)
-{
-    if (file.name().ends_with(".wasm"))
-        return "application/wasm"; // browsers compile WebAssembly as it streams only with this type
-    constexpr std::size_t most = 4096;
-    thread_local std::unordered_map<std::string, std::string> known;
-    std::string key = file.name() + '\0' + etag;
-    if (auto found = known.find(key); found != known.end())
-        return found->second;
-    if (known.size() >= most)
-        known.clear();
-    return known.emplace(std::move(key), guessContentType(file)).first->second;
 }
 
 // Feeds one response from its open file, a chunk at a time, so memory stays one chunk per
@@ -355,7 +338,7 @@ void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMe
         soup_message_headers_replace(headers, "Content-Range", ("bytes */" + std::to_string(size)).c_str());
         return;
     }
-    soup_message_headers_set_content_type(headers, contentType(file, etag).c_str(), nullptr);
+    soup_message_headers_set_content_type(headers, contentType(file).c_str(), nullptr);
     std::uint64_t first = 0, length = size;
     if (range.kind == ByteRange::Kind::partial) {
         first = range.first;

@@ -95,11 +95,10 @@ std::optional<AppServerRoom::Key> AppServerRoom::choose(Key newcomer, Time now, 
     return chosen->first;
 }
 
-std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const Look& look, std::size_t answersKept)
+std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const Look& look)
 {
     const auto none = connections_.end();
     auto unasked = none, kept = none, answer = none;
-    std::size_t answers = 0;
     bool withinGrace = false;
     for (auto entry = connections_.begin(); entry != none; ++entry) {
         const Connection& connection = entry->second;
@@ -114,24 +113,17 @@ std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const
         withinGrace |= connection.state == State::opened && found == Rank::taking && !seen.sent;
         if (connection.state == State::waiting && !seen.sent && older(kept))
             kept = entry;
-        if (connection.state == State::answering) {
-            ++answers;
-            if (newer(answer))
-                answer = entry;
-        }
+        if (connection.state == State::answering && newer(answer))
+            answer = entry;
     }
     if (unasked != none)
         return unasked->first;
     // Those still within their grace go once it has passed, if they do not ask.
     if (withinGrace)
         return std::nullopt;
-    if (kept != none)
-        return kept->first;
-    // Those that asked end with their answers, past the limit: an answer is cut only when the
-    // answers themselves hold too many places, not because it is the one running between quick
-    // ones that make way by themselves.
-    if (answer != none && answers > answersKept)
-        return answer->first;
+    for (auto chosen : {kept, answer})
+        if (chosen != none)
+            return chosen->first;
     return std::nullopt;
 }
 

@@ -11,14 +11,12 @@
 // connection its client is about to ask on (a client that sends its request right after its
 // connect may be a little behind the accept). Past the hard cap, where the server must take no
 // more, the newest connection that has not asked goes (after its grace too); when every one has
-// asked, the oldest kept between two answers, and then, while answers alone hold more than their
-// share, the newest answer, so that the acceptor keeps taking new connections and those served
-// first finish.
+// asked, the oldest kept between two answers, and then the newest answer, so that the acceptor
+// keeps taking new connections and those served first finish.
 // Times are monotonic, from any origin; no socket is touched here (see `Look`).
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -60,9 +58,8 @@ public:
 
     // The connection other than `newcomer` to close to make room.
     std::optional<Key> choose(Key newcomer, Time now, const Look& look);
-    // Past the hard cap: the connection to close at once, if none is within its grace; an answer
-    // only while more than `answersKept` are running.
-    std::optional<Key> chooseBeyondCap(Time now, const Look& look, std::size_t answersKept);
+    // Past the hard cap: the connection to close at once, if none is within its grace.
+    std::optional<Key> chooseBeyondCap(Time now, const Look& look);
     // How long until the first connection still within its `askingGrace` passes it, in whole
     // milliseconds and one at least; nullopt when none is.
     std::optional<std::chrono::milliseconds> recheckAfter(Time now) const;

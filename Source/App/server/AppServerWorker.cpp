@@ -361,7 +361,7 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
         close(connection(*chosen));
     }
     while (isPast(hardCap_, hardCapShare_)) {
-        auto chosen = room_.chooseBeyondCap(now, lookAt, limitShare_);
+        auto chosen = room_.chooseBeyondCap(now, lookAt);
         if (!chosen)
             break;
         close(connection(*chosen));

@@ -109,13 +109,12 @@ TEST(AppServerRoom, AnAnswerIsTakenWhileItsClientAcknowledgesSomeOfItWithinTheWi
     EXPECT_EQ(r.room.choose(nullptr, now + 2 * AppServerRoom::takingWindow + 1s, r.look), slow);
 }
 
-TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswersThenTheNewestOfTooManyAnswers)
+TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswersThenTheNewestAnswer)
 {
     Room r;
     const AppServerRoom::Time now = 100s;
-    const std::size_t answersKept = 1;
     const auto next = [&] {
-        auto chosen = r.room.chooseBeyondCap(now, r.look, answersKept);
+        auto chosen = r.room.chooseBeyondCap(now, r.look);
         if (chosen)
             r.room.forget(*chosen);
         return chosen.value_or(nullptr);
@@ -127,7 +126,8 @@ TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswer
     auto keptOld = r.connection(4, 20s, {{21s, 22s}});
     auto keptNew = r.connection(5, 30s, {{31s, now - 1ms}});
     r.seen[r.connection(6, 5s, {{6s, 7s}})].sent = true; // its next request is in
-    r.room.requestRead(r.connection(7, 40s), 41s);
+    auto answerOld = r.connection(7, 40s);
+    r.room.requestRead(answerOld, 41s);
     auto answerNew = r.connection(8, 50s);
     r.room.requestRead(answerNew, 51s);
 
@@ -138,8 +138,7 @@ TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswer
     EXPECT_EQ(next(), nullptr);
     r.room.requestRead(young, now);
     EXPECT_EQ(r.room.recheckAfter(now), std::nullopt);
-    // Answers are cut only while they alone are more than their share.
-    for (Key expected : {keptOld, keptNew, young, answerNew, static_cast<Key>(nullptr)})
+    for (Key expected : {keptOld, keptNew, young, answerNew, answerOld})
         EXPECT_EQ(next(), expected);
 }
 
