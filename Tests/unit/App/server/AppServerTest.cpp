@@ -90,14 +90,6 @@ TEST_F(AppServerTest, NamesTypesAndRedirectsFoldersToTheirSlash)
 {
     std::ofstream(folder / "editor" / "assets" / "engine.wasm") << "\0asm";
     EXPECT_EQ(headerOf(get("/assets/engine.wasm"), "Content-Type"), "application/wasm");
-    // A name that says nothing is typed by the file's start, and again when the file changes:
-    // asked on every worker first, so that none may answer from what it knew of the old file.
-    std::ofstream(folder / "editor" / "blob", std::ios::binary) << "\x89PNG\r\n\x1a\n";
-    for (int i = 0; i < AppServer::defaultWorkerCount + 1; ++i)
-        EXPECT_EQ(headerOf(get("/blob"), "Content-Type"), "image/png");
-    std::ofstream(folder / "editor" / "blob", std::ios::binary) << "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
-    for (int i = 0; i < AppServer::defaultWorkerCount + 1; ++i)
-        EXPECT_EQ(headerOf(get("/blob"), "Content-Type"), "application/pdf");
 
     auto redirect = get("/assets?hash=1");
     EXPECT_TRUE(redirect.starts_with("HTTP/1.1 301")) << redirect;
