@@ -1,5 +1,6 @@
 #include "App/archive/KVFileDataReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,10 +66,13 @@ std::span<const std::byte> KVFileDataReader::read()
         if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
             throw KVDocumentArchiveError::notFound(path_.string());
         ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-        buffer_.resize(chunkSize);
+        // As large as the file, up to a chunk, and not cleared: a folder project is mostly small
+        // files, and a chunk made and cleared for each cost more than reading them.
+        bufferSize_ = static_cast<std::size_t>(std::clamp<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), 4096, chunkSize));
+        buffer_ = std::make_unique_for_overwrite<std::byte[]>(bufferSize_);
     }
     for (;;) {
-        ssize_t count = ::read(fd_, buffer_.data(), buffer_.size());
+        ssize_t count = ::read(fd_, buffer_.get(), bufferSize_);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -77,10 +81,10 @@ std::span<const std::byte> KVFileDataReader::read()
             finished_ = true;
             ::close(fd_);
             fd_ = -1;
-            buffer_ = {};
+            buffer_.reset();
             return {};
         }
-        return {buffer_.data(), static_cast<size_t>(count)};
+        return {buffer_.get(), static_cast<size_t>(count)};
     }
 }
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "App/archive/KVDataReader.h"
 
@@ -32,7 +32,8 @@ private:
     std::string relativePath_;
     int fd_ = -1;
     bool finished_ = false;
-    std::vector<std::byte> buffer_;
+    std::unique_ptr<std::byte[]> buffer_;
+    std::size_t bufferSize_ = 0;
 };
 
 } // namespace kx
