@@ -59,6 +59,7 @@ public:
     void updateChangeCount(const ChangeCountToken& token, SaveOperation operation) override;
     using PDBaseDocument::updateChangeCount;
     bool saveHoldsLatestChanges() const override { return !isSavingWithoutPageData_; }
+    bool tellsAutosaveFailure(const Error& error) const override;
     void revert(const Path& url, const std::string& type) override;
     Path writeDraftCopy(const std::string& name) override;
     bool draftCanTakeUnsavedChanges() const override;

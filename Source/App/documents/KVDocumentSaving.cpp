@@ -35,6 +35,24 @@ bool isPageFailure(const KVDocumentError& error)
         && cause->code != static_cast<std::int64_t>(NimbetError::Code::documentTooLarge);
 }
 
+// The page had no document to hand over for now: it has not loaded one yet, is loading again
+// after its process ended, or said why it has none. Unlike a page that hangs, it shows so itself.
+bool pageHadNoDocument(const KVDocumentError& error)
+{
+    const auto& cause = error.underlying();
+    if (!cause || cause->domain != NimbetError::domain)
+        return false;
+    switch (static_cast<NimbetError::Code>(cause->code)) {
+    case NimbetError::Code::viewControllerGone:
+    case NimbetError::Code::pageNotReady:
+    case NimbetError::Code::pageGone:
+    case NimbetError::Code::pageFailed:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // How long a save or a copy waits for the pending changes (the page's answer, the write).
 constexpr int changesWaitSeconds = 10;
 
@@ -562,6 +580,14 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
         reset();
         throw;
     }
+}
+
+bool KVDocument::tellsAutosaveFailure(const Error& error) const
+{
+    // An autosave while the page loads (also again, after its process ended) fails with the
+    // page's reason; the document stays edited, the next round writes it, and closing or
+    // quitting still asks. Told, it would stand on the window after that round saved it.
+    return !(lastWriteError_ && pageHadNoDocument(*lastWriteError_) && error == lastWriteError_->error());
 }
 
 bool KVDocument::draftCanTakeUnsavedChanges() const

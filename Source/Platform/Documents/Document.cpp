@@ -216,7 +216,7 @@ void Document::autosaveTimerDidSave(std::optional<Error> error)
     // happens, and logged each time; the next success makes it news again.
     if (error && !isUserCancelled(*error)) {
         g_warning("Autosaving %s failed: %s", displayName().c_str(), error->localizedDescription.c_str());
-        if (!autosaveFailureShown_ && !closed_) {
+        if (!autosaveFailureShown_ && !closed_ && tellsAutosaveFailure(*error)) {
             autosaveFailureShown_ = true;
             presentError(*error);
         }

@@ -234,6 +234,9 @@ protected:
     // only write what a part of the document had handed over before (an editor page that did
     // not answer). Such a save leaves the draft where it is.
     virtual bool saveHoldsLatestChanges() const { return true; }
+    // Whether a failed autosave of the timer's is told (once): not one whose cause passes by
+    // itself before the next round, which the log keeps.
+    virtual bool tellsAutosaveFailure(const Error& error) const { (void)error; return true; }
     // What went with the file and is no longer in the document, said after why no save writes
     // the file (empty: nothing).
     virtual std::string whatWentWithFile() const { return {}; }

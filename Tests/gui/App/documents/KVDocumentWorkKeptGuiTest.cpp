@@ -578,6 +578,27 @@ TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForR
     EXPECT_NE(readFile(url / "design/document.json").find("Typed on a full disk"), std::string::npos);
 }
 
+// A page without its document for now (loading, also again after its process ended): the
+// minute's autosave fails without an alert, which would still stand once the next round saved.
+TEST_F(KVDocumentWorkKeptGui, AnAutosaveWhileThePageHasNoDocumentIsNotToldAndTheNextRoundSavesIt)
+{
+    auto document = openVersionedFolder("Before");
+    ASSERT_TRUE(document);
+    typeText(*document, 0, "Typed as it reloads");
+    evaluate(*document, "window._kept = window.nimbet.state.document; window.nimbet.state.document = null; window._asked = 0;"
+                        "const emit = window._ipc.emit; window._ipc.emit = (...args) => { window._asked += args[0] === 'DocumentSave'; "
+                        "return emit(...args); }; true");
+    clock->advance(60s);
+    ASSERT_TRUE(spinUntil([&] { return evaluate(*document, "window._asked") != 0; }, editorTimeout));
+    spinFor(500ms);
+    EXPECT_TRUE(kx::Alert::shownAlerts().empty());
+    EXPECT_TRUE(document->isDocumentEdited());
+    evaluate(*document, "window.nimbet.state.document = window._kept; true");
+    clock->advance(60s);
+    ASSERT_TRUE(spinUntil([&] { return !document->isDocumentEdited(); }, editorTimeout));
+    EXPECT_NE(readFile(folder / "Project/design/document.json").find("Typed as it reloads"), std::string::npos);
+}
+
 TEST_F(KVDocumentWorkKeptGui, ADocumentTooLargeToHandOverIsNamedWhenQuittingNotSavedWithoutIt)
 {
     std::shared_ptr<KVDocument> document;
