@@ -420,6 +420,9 @@ TEST_F(KVDocumentWorkKeptGui, AFolderAwaySaysWhatItsDraftKeepsAndWhyItCannotBeUs
     EXPECT_NE(asked[0].find("the draft written earlier is kept and opens at the next launch"), std::string::npos) << asked[0];
     ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
     evaluate(*document, "window._ipc.emit = window._answering; true");
+    // Answering again, the page is waited for as usual (a busy machine's page takes more than a
+    // tenth of the short time-out above, which is all a page that was silent is given).
+    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
     // Put back while another instance holds it: said so; let go, the next save writes there.
     {
         SecondInstance other({"hold-folder", (trash() / "Project").string()});
