@@ -180,7 +180,7 @@ TEST(ApplicationLaunch, ASecondProcessHandsItsLinkToTheFirstAndASignedInLaunchRe
                 return true;
         }
         return false;
-    }));
+    }, kxtest::windowTimeout));
 
     // A store link with no document open: a new document is made for it, in place of the
     // start window; once it closes, the start window is back.
