@@ -33,11 +33,12 @@ protected:
             drop(container);
         ContainerTest::TearDown();
     }
-    // Adds an image and waits for its copies.
+    // Adds an image and waits for its copies, scaled on worker threads that a busy machine may
+    // leave waiting for longer than the usual ten seconds.
     std::string add(const std::string& data)
     {
         auto name = container->addImage(data);
-        EXPECT_TRUE(kxtest::spinUntil([&] { return container->pendingCachedImageJobs() == 0; }));
+        EXPECT_TRUE(kxtest::spinUntil([&] { return container->pendingCachedImageJobs() == 0; }, std::chrono::seconds(60)));
         return name;
     }
     fs::path image(const std::string& name) { return container->projectDirectory() / "design/images" / name; }
