@@ -420,9 +420,8 @@ TEST_F(KVDocumentWorkKeptGui, AFolderAwaySaysWhatItsDraftKeepsAndWhyItCannotBeUs
     EXPECT_NE(asked[0].find("the draft written earlier is kept and opens at the next launch"), std::string::npos) << asked[0];
     ASSERT_TRUE(spinUntil([&] { return !document->documentJSONSource()->isAwaitingProvider(); }, 5s));
     evaluate(*document, "window._ipc.emit = window._answering; true");
-    // Answering again, the page is waited for as usual (a busy machine's page takes more than a
-    // tenth of the short time-out above, which is all a page that was silent is given).
-    kx::NimbetViewController::setPageAnswerTimeoutForTesting(std::nullopt);
+    // Answering again, it is waited for as usual: a page that was silent gets a tenth of 500 ms.
+    kxtest::ScopedSetting usual(kx::NimbetViewController::setPageAnswerTimeoutForTesting, std::nullopt);
     // Put back while another instance holds it: said so; let go, the next save writes there.
     {
         SecondInstance other({"hold-folder", (trash() / "Project").string()});
@@ -588,9 +587,8 @@ TEST_F(KVDocumentWorkKeptGui, AnAutosaveWhileThePageHasNoDocumentIsNotToldAndThe
     auto document = openVersionedFolder("Before");
     ASSERT_TRUE(document);
     typeText(*document, 0, "Typed as it reloads");
-    evaluate(*document, "window._kept = window.nimbet.state.document; window.nimbet.state.document = null; window._asked = 0;"
-                        "const emit = window._ipc.emit; window._ipc.emit = (...args) => { window._asked += args[0] === 'DocumentSave'; "
-                        "return emit(...args); }; true");
+    evaluate(*document, "window._kept = window.nimbet.state.document; window.nimbet.state.document = null; window._asked = 0; const emit ="
+                        " window._ipc.emit; window._ipc.emit = (...a) => { window._asked += a[0] === 'DocumentSave'; return emit(...a); }; true");
     clock->advance(60s);
     ASSERT_TRUE(spinUntil([&] { return evaluate(*document, "window._asked") != 0; }, editorTimeout));
     spinFor(500ms);
