@@ -63,6 +63,7 @@ public:
     void revert(const Path& url, const std::string& type) override;
     Path writeDraftCopy(const std::string& name) override;
     bool draftCanTakeUnsavedChanges() const override;
+    bool draftsWhileSavingInPlaceFails() const override { return isFolderAwaitingWork(); }
     void close() override;
     std::string draftExtension() const override { return "korvelx"; }
     // A zip package in a working container of its own, also for a folder project's duplicate:
@@ -146,16 +147,27 @@ private:
     // working copy and the draft stay, and a folder that goes again leaves the document as if
     // it had never come back.
     bool isFolderAwaitingWork() const;
-    // The folder that came back is at `to` and holds all the work (the working copy, if any, has
-    // nothing the folder lacks, or a save just wrote it there, `withinSave`, which then settles
-    // the change counts): the document works in it from now on, the working copy goes. Throws
-    // when it cannot (the folder in use by another instance, files that cannot be copied, another
-    // folder put at `to` meanwhile).
-    void followFolderBack(const Path& to, bool withinSave = false);
+    // How the work of the working copy gets into the folder that came back before the document
+    // works in it: handed over now (all but the page's document: the working copy holds nothing
+    // else the folder lacks), or by the save that just wrote it there (which then settles the
+    // change counts).
+    enum class HandOver { now, doneBySave };
+    // The folder that came back is at `to` and holds all the work: the document works in it from
+    // now on, the working copy goes. Throws when it cannot (the folder in use by another
+    // instance, files that cannot be copied, another folder put at `to` meanwhile).
+    void followFolderBack(const Path& to, HandOver handOver);
+    // Hands the working copy's work over to the folder at `to`, through the folder the watch
+    // follows (see KVFolderHandOver).
+    void handWorkOver(const Path& to, KVDocumentContainer::PageDocument document);
     // A save's write of the folder that came back: the work of the working copy goes into it
-    // (the page's document, the files the folder lacks), and the document works in it from then
-    // on. Nothing without the page's document.
+    // (the page's document last, and every file the folder lacks or holds otherwise), and the
+    // document works in it from then on. Nothing without the page's document.
     void writeWorkIntoFolder(const Path& url);
+    // Opening the project folder at `url` whose work lies in a working copy that waits for it (a
+    // hand-over that a crash or the end of the application cut short): a copy that holds
+    // nothing the folder lacks goes with its draft; one that does is worked in, the folder its
+    // file, edited, as before that end. True when the document took the working copy.
+    bool resumeHandOver(const Path& url, const std::shared_ptr<KVDocumentArchive>& archive);
     // Tells, after a save as, which files went with the old folder and are not in the new file.
     void tellFilesLeftBehind();
     void writeToFileArchive(const Path& url);

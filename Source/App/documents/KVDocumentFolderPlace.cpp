@@ -2,9 +2,13 @@
 // back out of the Trash.
 #include "App/documents/KVDocument.h"
 
+#include <fcntl.h>
+
 #include "App/documents/container/KVContainerLockFile.h"
+#include "App/documents/container/KVFolderHandOver.h"
 #include "App/editor/NimbetError.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
 #include "Platform/Foundation/RunLoopWait.h"
@@ -21,6 +25,10 @@ void KVDocument::fileDidGo(const std::optional<Path>& trashedTo)
         // Gone again before it held the work: the working copy has all of it, as before.
         fileArchive_.reset();
         awaitingFolderLock_.reset();
+        try {
+            container_->awaitFolder(std::nullopt);
+        } catch (...) {
+        }
         RKLog("The project folder of " + displayName() + " went again before it held the work done while it was away; "
                   "the work goes on in its working copy",
               RKLogKind::general);
@@ -170,6 +178,13 @@ std::optional<std::string> KVDocument::takeFileBack(const Path& to)
     }
     RKLog("The project folder of " + displayName() + " is back at " + to.string() + "; its work goes there with the next save",
           RKLogKind::general);
+    // Found at the next launch should the application end before that save: neither swept as
+    // a leftover nor opened beside the folder as a copy of its own.
+    try {
+        container_->awaitFolder(to);
+    } catch (const Error& error) {
+        RKLog("The working copy of " + displayName() + " could not record its folder: " + error.localizedDescription, RKLogKind::general);
+    }
     if (isDocumentEdited()) {
         // The folder lacks the work until a save wrote it there: an edit to autosave, with the
         // page's document as the one that counts.
@@ -182,7 +197,7 @@ std::optional<std::string> KVDocument::takeFileBack(const Path& to)
     // something is being written (the next save hands it over then).
     if (!archiveWriteInProgress_ && containerWritingCount_ == 0 && !RunLoopWait::isWaiting()) {
         try {
-            followFolderBack(to);
+            followFolderBack(to, HandOver::now);
         } catch (...) {
             RKLog("The project folder of " + displayName() + " stays in its working copy for now: " + why(std::current_exception()),
                   RKLogKind::general);
@@ -191,7 +206,7 @@ std::optional<std::string> KVDocument::takeFileBack(const Path& to)
     return std::nullopt;
 }
 
-void KVDocument::followFolderBack(const Path& to, bool withinSave)
+void KVDocument::followFolderBack(const Path& to, HandOver handOver)
 {
     // Not into another folder that took its place since the watch last looked.
     if (!isFileAt(to))
@@ -201,17 +216,19 @@ void KVDocument::followFolderBack(const Path& to, bool withinSave)
     const auto copy = container_;
     const bool edited = isDocumentEdited();
     const bool pageHasMore = documentJSONSource()->dataNeedsToBeProvided();
+    if (handOver == HandOver::now)
+        handWorkOver(to, KVDocumentContainer::PageDocument::leftOut);
     auto archive = std::make_shared<KVDocumentArchive>(to, projectFolderType, false, std::nullopt, false);
     auto container = KVDocumentContainer::make(archive);
     container->addDataSource(documentJSONSource(), std::string(KVDocumentArchive::relativePathForDocumentJSON));
     container->keepAwaitedNamesOf(*copy);
     try {
-        copy->copyWorkInto(to, false);
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {
         container->invalidate();
         throw;
     }
+    const bool withinSave = handOver == HandOver::doneBySave;
     fileArchive_ = archive;
     filesLeftBehind_.clear();
     isHandingOverToFolder_ = withinSave;
@@ -232,6 +249,16 @@ void KVDocument::followFolderBack(const Path& to, bool withinSave)
     RKLog("The project folder of " + displayName() + " at " + to.string() + " holds its work; the work goes on there", RKLogKind::general);
 }
 
+void KVDocument::handWorkOver(const Path& to, KVDocumentContainer::PageDocument document)
+{
+    // Through the folder the watch follows, never its path: a folder that another program puts
+    // at the path while the files go over gets none of them.
+    const FileDescriptor folder = openFileFolder();
+    if (folder.get() < 0)
+        throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
+    container_->handWorkOver(folder.get(), to, document);
+}
+
 void KVDocument::writeWorkIntoFolder(const Path& url)
 {
     // Written without the page's document, the folder would hold less than the working copy and
@@ -247,8 +274,63 @@ void KVDocument::writeWorkIntoFolder(const Path& url)
     // never written into (the save then goes where the project went).
     if (!isFileAt(url))
         throw KVDocumentError(KVDocumentError::Code::archiveHasIncorrectFileURL);
-    container_->copyWorkInto(url, true);
-    followFolderBack(url, true);
+    handWorkOver(url, KVDocumentContainer::PageDocument::included);
+    followFolderBack(url, HandOver::doneBySave);
+}
+
+bool KVDocument::resumeHandOver(const Path& url, const std::shared_ptr<KVDocumentArchive>& archive)
+{
+    const auto waiting = KVDocumentContainer::workingCopyAwaiting(url);
+    if (!waiting)
+        return false;
+    // Held against other instances before anything in it is looked at or removed.
+    auto lock = KVContainerLockFile::acquire(url);
+    const FileDescriptor folder(::open(url.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return false;
+    KVFolderHandOver::removeLeftovers(folder.get());
+    const std::string documentPath(KVDocumentArchive::relativePathForDocumentJSON);
+    std::vector<std::string> missing;
+    try {
+        missing = KVFolderHandOver::differences(waiting->workingCopy, folder.get(), {}, documentPath);
+    } catch (const Error& error) {
+        // Kept as it is for a later launch: its work is never taken for nothing.
+        RKLog("The working copy " + waiting->workingCopy.string() + " of " + url.string() + " cannot be read: " + error.localizedDescription,
+              RKLogKind::general);
+        return false;
+    }
+    const auto draft = waiting->draft && controller() && controller()->isInDraftsDirectory(*waiting->draft) ? waiting->draft : std::nullopt;
+    if (missing.empty()) {
+        // The hand-over had finished: the folder is the lasting copy, and nothing else is.
+        RKLog("The project folder " + url.string() + " holds all the work of its working copy, which goes", RKLogKind::general);
+        if (draft)
+            deleteDraft(*draft);
+        KVDocumentContainer::discardWorkingCopy(*waiting);
+        return false;
+    }
+    auto copy = KVDocumentContainer::make(waiting->uuid, false, std::nullopt);
+    copy->addDataSource(documentJSONSource(), documentPath);
+    try {
+        copy->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
+    } catch (const std::exception& error) {
+        copy->invalidate();
+        RKLog("The working copy of " + url.string() + " could not be taken up: " + error.what(), RKLogKind::general);
+        return false;
+    }
+    fileArchive_ = archive;
+    awaitingFolderLock_ = std::move(lock);
+    setContainer(copy);
+    didChangeContainer();
+    // Edited, as it was: the next save hands the work over, closing asks, and its draft is this
+    // document's, not one to open beside it.
+    container_->mark(true);
+    std::error_code ec;
+    if (draft && fs::exists(*draft, ec))
+        setAutosavedContentsFileURL(*draft);
+    RKLog("The work on " + url.string() + " that " + std::to_string(missing.size())
+              + " file(s) of the folder lack waits in its working copy; it goes there with the next save",
+          RKLogKind::general);
+    return true;
 }
 
 } // namespace kx

@@ -111,6 +111,8 @@ void KVDocument::read(const Path& url, const std::string& type)
 
     std::shared_ptr<KVDocumentContainer> container;
     const bool reuse = fileURL() && *fileURL() == url && container_->uuid() == archive->uuid() && container_->isValid();
+    if (isFolder && !reuse && !isReverting_ && resumeHandOver(url, archive))
+        return;
     if (reuse) {
         container = container_;
     } else {

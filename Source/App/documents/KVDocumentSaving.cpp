@@ -333,8 +333,9 @@ void KVDocument::writeSafely(const Path& url, const std::string& type, SaveOpera
         if (!isDuplicating_) {
             uuid = container_->uuid();
             // An untitled document's draft is what its working folder mirrors; so is the draft
-            // of one whose file went, which is all that holds its work now.
-            if (!fileURL() || isFileGone())
+            // of one whose file went, which is all that holds its work now, and that of a folder
+            // back that does not hold the work yet.
+            if (!fileURL() || isFileGone() || isFolderAwaitingWork())
                 relation = KVDocumentContainer::ArchiveRelation::origin(true);
         }
         try {
@@ -608,11 +609,9 @@ void KVDocument::close()
     std::shared_ptr<KVDocumentContainer> toDelete;
     // An untitled document's working folder goes with it; its draft is the lasting copy. So
     // does the working copy of a folder that went: the user kept or let go of what it held. So
-    // does that of a folder that came back, unless quitting keeps work the folder lacks in it
-    // (its draft then opens at the next launch).
-    const bool terminating = controller() && controller()->isTerminating();
-    if (container_->isValid()
-        && (!fileURL() || !fileArchive_ || (isFolderAwaitingWork() && (!terminating || !isDocumentEdited()))))
+    // does that of a folder that came back, unless the work the folder lacks stays, as its
+    // draft does (opened as that folder's work at the next launch).
+    if (container_->isValid() && (!fileURL() || !fileArchive_ || (isFolderAwaitingWork() && !keepsWorkAtClose())))
         toDelete = container_;
     awaitingFolderLock_.reset();
     setContainer(KVDocumentContainer::placeholder());

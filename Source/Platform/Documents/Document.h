@@ -234,6 +234,10 @@ protected:
     // only write what a part of the document had handed over before (an editor page that did
     // not answer). Such a save leaves the draft where it is.
     virtual bool saveHoldsLatestChanges() const { return true; }
+    // Whether an autosave whose save in place failed writes the draft as well, as while the file
+    // was away: where the work lies only beside the file until a save in place takes it (a
+    // folder back out of the Trash), so that a crash meanwhile loses no more than it would have.
+    virtual bool draftsWhileSavingInPlaceFails() const { return false; }
     // Whether a failed autosave of the timer's is told (once): not one whose cause passes by
     // itself before the next round, which the log keeps.
     virtual bool tellsAutosaveFailure(const Error& error) const { (void)error; return true; }
@@ -247,6 +251,15 @@ protected:
     // Whether what stands at `path` now is the document's file as its watch follows it, not an
     // item another program put there since.
     bool isFileAt(const Path& path) const { return fileWatcher_ && fileWatcher_->holdsItemAt(path); }
+    // The document's file, a folder, opened where its watch follows it (see
+    // DocumentFileWatcher::openHeldFolder); none otherwise.
+    FileDescriptor openFileFolder() const { return fileWatcher_ ? fileWatcher_->openHeldFolder() : FileDescriptor(); }
+    // Whether the work kept beside the file (the draft; a subclass's own copies with it) stays
+    // when the document closes now: for the next launch, when the application ends with work
+    // that only it holds, or for a document closed to be opened again from its draft.
+    bool keepsWorkAtClose() const;
+    // Removes a draft: only ever something of the drafts folder, never a file the user chose.
+    void deleteDraft(const Path& draft);
     virtual void documentEditedDidChange() { }
     // Whether a save to `url` must first check that nobody else changed the file.
     virtual bool checksFileBeforeOverwriting(const Path& url) const;
@@ -279,7 +292,8 @@ private:
     void autosaveBeforeClosing(std::function<void(bool shouldClose)> completion);
     void askToCloseUnsaved(const Error& error, std::function<void(bool shouldClose)> completion);
     void closeIfAllowed(bool shouldClose);
-    void deleteDraft(const Path& draft);
+    // Autosaves into the draft (made when there is none yet).
+    void autosaveIntoDraft(Completion done);
 
     std::optional<Path> fileURL_;
     std::string fileType_;

@@ -136,6 +136,18 @@ void Document::closeKeepingDraft()
     close();
 }
 
+bool Document::keepsWorkAtClose() const
+{
+    // An untitled document that closes leaves no draft behind, nor does one whose file went;
+    // one closed by quitting keeps it for the next launch, one closed to be opened again for
+    // that. A file back out of the Trash whose draft the next save would have removed: closed
+    // by the user, or unedited (the file holds all of it), its draft goes too.
+    if (keepsDraftWhenClosed_)
+        return true;
+    const auto* controller = this->controller();
+    return controller && controller->isTerminating() && (!fileURL_ || fileGone_ || isDocumentEdited());
+}
+
 void Document::close()
 {
     if (closed_)
@@ -148,13 +160,7 @@ void Document::close()
     }
     fileWatcher_.reset();
     auto* controller = this->controller();
-    // An untitled document that closes leaves no draft behind, nor does one whose file went;
-    // one closed by quitting keeps it for the next launch, one closed to be opened again for
-    // that. A file back out of the Trash whose draft the next save would have removed: closed
-    // by the user, or unedited (the file holds all of it), its draft goes too.
-    const bool terminating = controller && controller->isTerminating();
-    const bool draftHoldsWork = !fileURL_ || fileGone_ || isDocumentEdited();
-    if (!keepsDraftWhenClosed_ && (!terminating || !draftHoldsWork)) {
+    if (!keepsWorkAtClose()) {
         if (auto draft = autosavedContentsFileURL())
             deleteDraft(*draft);
     }

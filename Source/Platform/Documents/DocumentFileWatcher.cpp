@@ -82,6 +82,13 @@ void DocumentFileWatcher::holdItem()
     item_ = ::open(path_.c_str(), O_PATH | O_CLOEXEC);
 }
 
+FileDescriptor DocumentFileWatcher::openHeldFolder() const
+{
+    if (item_ < 0)
+        return FileDescriptor();
+    return FileDescriptor(::openat(item_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 void DocumentFileWatcher::closeAside(int descriptor)
 {
     // The descriptor may hold the last reference to a file that a save replaced: closing it

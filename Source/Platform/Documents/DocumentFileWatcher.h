@@ -23,6 +23,7 @@
 
 #include <gio/gio.h>
 
+#include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/GObjectRef.h"
 #include "Platform/Foundation/SignalConnection.h"
 
@@ -69,6 +70,11 @@ public:
     // on), stands at the path; once it left, each call tells where it is (in the Trash, out of
     // it again, or deleted).
     std::optional<Departure> takeDepartureNow();
+
+    // The held item opened as a folder, wherever it is now: to write beneath it through the
+    // descriptor, never through the path, which another program may give to another folder
+    // meanwhile. None when the item held is not a folder, or nothing is held.
+    FileDescriptor openHeldFolder() const;
 
     // Whether `path` lies anywhere under a Trash root: the home's ($XDG_DATA_HOME/Trash) or a
     // volume's (.Trash-UID, .Trash/UID), in "files", "info", "expunged" or anything else there.

@@ -213,7 +213,6 @@ void Document::saveAfterChecks(const Path& url, const std::string& type, SaveOpe
 
 void Document::deleteDraft(const Path& draft)
 {
-    // Only ever something of the drafts folder: never a file the user chose.
     if (!controller() || !controller()->isInDraftsDirectory(draft))
         return;
     std::error_code ec;
@@ -357,9 +356,28 @@ void Document::autosave(bool implicitlyCancellable, Completion completion)
         finish(std::move(error));
     };
     if (fileURL_ && autosavesInPlace() && !fileGone_) {
-        save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, done);
+        save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, [weak, done](std::optional<Error> error) {
+            auto self = weak.lock();
+            if (!error || isUserCancelled(*error) || !self || self->closed_ || !self->draftsWhileSavingInPlaceFails()) {
+                done(std::move(error));
+                return;
+            }
+            // The failure is what the user hears; the draft only keeps the work meanwhile.
+            self->autosaveIntoDraft([weak, done, error](std::optional<Error> draftError) {
+                auto self = weak.lock();
+                if (draftError && self && !isUserCancelled(*draftError))
+                    g_warning("The draft of %s could not be written either: %s", self->displayName().c_str(),
+                              draftError->localizedDescription.c_str());
+                done(error);
+            });
+        });
         return;
     }
+    autosaveIntoDraft(done);
+}
+
+void Document::autosaveIntoDraft(Completion done)
+{
     auto* controller = this->controller();
     auto draft = autosavedContentsFileURL();
     if (!draft && controller)
@@ -368,7 +386,7 @@ void Document::autosave(bool implicitlyCancellable, Completion completion)
         done(Error("NSCocoaErrorDomain", 512, "There is no place for the document\u2019s draft."));
         return;
     }
-    save(*draft, draftType(), SaveOperation::autosaveElsewhere, done);
+    save(*draft, draftType(), SaveOperation::autosaveElsewhere, std::move(done));
 }
 
 // ---- Reverting, duplicating ----

@@ -23,8 +23,8 @@ bool isPlainName(const fs::path& component)
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-// The folder `relative` names below `base`, each step opened without following a link; made
-// when missing and `create` is set. The error's errno in `failure`.
+// The folder `relative` names below `base`, as openFolderAt does; `base` itself is made when
+// missing and `create` is set.
 FileDescriptor openFolderBeneath(const fs::path& base, const fs::path& relative, bool create, int& failure)
 {
     FileDescriptor folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -37,27 +37,7 @@ FileDescriptor openFolderBeneath(const fs::path& base, const fs::path& relative,
         failure = errno;
         return folder;
     }
-    for (const auto& component : relative) {
-        if (!isPlainName(component)) {
-            failure = EINVAL;
-            return FileDescriptor();
-        }
-        int next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT && create) {
-            if (::mkdirat(folder.get(), component.c_str(), 0777) != 0 && errno != EEXIST) {
-                failure = errno;
-                return FileDescriptor();
-            }
-            next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }
-        if (next < 0) {
-            // O_NOFOLLOW on a link gives ELOOP, O_DIRECTORY on a file ENOTDIR.
-            failure = errno;
-            return FileDescriptor();
-        }
-        folder = FileDescriptor(next);
-    }
-    return folder;
+    return openFolderAt(folder.get(), relative, create, failure);
 }
 
 // Empties the folder at `relative` under `root` (open), never following a link. Holds one
@@ -94,6 +74,36 @@ Error beneathError(int code, const std::string& what, const fs::path& base, cons
 }
 
 } // namespace
+
+FileDescriptor openFolderAt(int base, const fs::path& relative, bool create, int& failure)
+{
+    FileDescriptor folder(::openat(base, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        failure = errno;
+        return folder;
+    }
+    for (const auto& component : relative) {
+        if (!isPlainName(component)) {
+            failure = EINVAL;
+            return FileDescriptor();
+        }
+        int next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(folder.get(), component.c_str(), 0777) != 0 && errno != EEXIST) {
+                failure = errno;
+                return FileDescriptor();
+            }
+            next = ::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            // O_NOFOLLOW on a link gives ELOOP, O_DIRECTORY on a file ENOTDIR.
+            failure = errno;
+            return FileDescriptor();
+        }
+        folder = FileDescriptor(next);
+    }
+    return folder;
+}
 
 std::optional<Error> atomicWriteBeneath(const fs::path& base, const fs::path& relative, std::span<const std::byte> bytes)
 {

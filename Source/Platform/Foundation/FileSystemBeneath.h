@@ -11,11 +11,16 @@
 #include <string_view>
 
 #include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/FileDescriptor.h"
 
 namespace kx::FileSystem {
 
 namespace fs = std::filesystem;
 
+// The folder `relative` names below the folder open as `base` (which may be an O_PATH
+// descriptor), each step opened without following a link, made when missing and `create` is
+// set; none (with the errno in `failure`) when a link, a file or nothing stands in the way.
+FileDescriptor openFolderAt(int base, const fs::path& relative, bool create, int& failure);
 // Writes `bytes` to `base`/`relative` as atomicWrite does: a temporary file in the target's
 // folder, flushed and renamed over the target (a link there is replaced, never followed). An
 // error (ELOOP, ENOTDIR) when a link or a file stands where a folder should be; `relative`

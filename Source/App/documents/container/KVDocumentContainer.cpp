@@ -39,6 +39,9 @@ std::optional<fs::path>& baseDirectoryOverride()
     return directory;
 }
 
+// The names of working folders set aside to be removed.
+constexpr std::string_view setAsidePrefix = ".Unnamed-";
+
 std::string upperCased(std::string text)
 {
     for (auto& c : text)
@@ -55,6 +58,10 @@ Error fileError(const std::error_code& ec, const std::string& what)
 // removeUnnamedWorkingFolders).
 bool isNamed(const fs::path& folder, const fs::path& drafts)
 {
+    // Its work waits for a project folder that came back: it goes once handed over.
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(folder / KVDocumentContainer::awaitedFolderRecord, ec)))
+        return true;
     std::optional<KVContainerOriginInfo> info;
     try {
         info = KVContainerOriginInfo::read(folder / "info");
@@ -147,7 +154,7 @@ KVDocumentContainer::KVDocumentContainer(const std::string& uuid, bool isPlaceho
     // The uuid becomes a folder name: nothing but a UUID may.
     if (!Uuid::isValid(uuid_))
         throw Error("KVDocumentContainer", 0, "“" + uuid + "” is not a document identifier.");
-    uuidDirectory_ = baseDirectory() / ((isPlaceholder ? "AutosaveShouldNotExist-" : "Autosave-") + uuid_);
+    uuidDirectory_ = baseDirectory() / ((isPlaceholder ? "AutosaveShouldNotExist-" : std::string(workingFolderPrefix)) + uuid_);
     projectDirectory_ = uuidDirectory_ / "container";
 
     // Checked first: a live container of this uuid in this process owns the folder, and nothing
@@ -308,7 +315,6 @@ void KVDocumentContainer::invalidate()
 void KVDocumentContainer::removeUnnamedWorkingFolders(const fs::path& draftsDirectory)
 {
     containerOnMainThread("working folders are removed on the main thread");
-    constexpr std::string_view prefix = "Autosave-", aside = ".Unnamed-";
     const fs::path base = baseDirectory();
     const fs::path drafts = FileSystem::realPath(draftsDirectory).value_or(draftsDirectory).lexically_normal();
     std::vector<fs::path> doomed;
@@ -317,38 +323,50 @@ void KVDocumentContainer::removeUnnamedWorkingFolders(const fs::path& draftsDire
         const fs::path folder = it->path();
         const std::string name = folder.filename().string();
         // Set aside by an earlier launch that ended before they were gone.
-        if (name.starts_with(aside)) {
+        if (name.starts_with(setAsidePrefix)) {
             doomed.push_back(folder);
             continue;
         }
         std::error_code statusError;
-        if (!name.starts_with(prefix) || !Uuid::isValid(name.substr(prefix.size())) || !fs::is_directory(it->symlink_status(statusError))
+        if (!name.starts_with(workingFolderPrefix) || !Uuid::isValid(name.substr(workingFolderPrefix.size())) || !fs::is_directory(it->symlink_status(statusError))
             || isNamed(folder, drafts))
             continue;
-        bool inUse = false;
-        for (auto* container : liveContainers())
-            inUse = inUse || container->uuidDirectory_ == folder;
-        if (inUse)
-            continue;
-        // Another instance working in it holds its lock; held here, it is set aside in one
-        // step, so that nobody opens it while it goes.
-        std::shared_ptr<KVContainerLockFile> lock;
-        if (fs::is_directory(fs::symlink_status(folder / "container", statusError))) {
-            try {
-                lock = KVContainerLockFile::acquire(folder / "container");
-            } catch (...) {
-                continue;
-            }
-        }
-        const fs::path setAside = base / (std::string(aside) + name.substr(prefix.size()));
-        if (::renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, setAside.c_str(), RENAME_NOREPLACE) == 0)
-            doomed.push_back(setAside);
+        if (auto setAside = setAsideWorkingFolder(folder))
+            doomed.push_back(*setAside);
     }
     if (doomed.empty())
         return;
     RKLog("Removing " + std::to_string(doomed.size()) + " working folder(s) that nothing names any more", RKLogKind::general);
-    ThreadPool::global().async([doomed] {
-        for (const auto& folder : doomed) {
+    removeInBackground(std::move(doomed));
+}
+
+std::optional<fs::path> KVDocumentContainer::setAsideWorkingFolder(const fs::path& folder)
+{
+    for (auto* container : liveContainers())
+        if (container->uuidDirectory_ == folder)
+            return std::nullopt;
+    // Another instance working in it holds its lock; held here, it is set aside in one step, so
+    // that nobody opens it while it goes.
+    std::error_code statusError;
+    std::shared_ptr<KVContainerLockFile> lock;
+    if (fs::is_directory(fs::symlink_status(folder / "container", statusError))) {
+        try {
+            lock = KVContainerLockFile::acquire(folder / "container");
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+    const std::string name = folder.filename().string();
+    const fs::path setAside = folder.parent_path() / (std::string(setAsidePrefix) + name.substr(workingFolderPrefix.size()));
+    if (::renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, setAside.c_str(), RENAME_NOREPLACE) != 0)
+        return std::nullopt;
+    return setAside;
+}
+
+void KVDocumentContainer::removeInBackground(std::vector<fs::path> folders)
+{
+    ThreadPool::global().async([folders = std::move(folders)] {
+        for (const auto& folder : folders) {
             std::error_code ignored;
             fs::remove_all(folder, ignored);
         }

@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "App/archive/KVDocumentArchive.h"
@@ -123,12 +124,41 @@ public:
     // again, as after a move. Throws containerAlreadyInUse when another instance took it
     // meanwhile (the container then stays as it was).
     void projectDirectoryDidComeBack(const std::filesystem::path& to);
-    // Copies into `folder` (the project folder that came back, the work having gone on in this
-    // working copy meanwhile) each file of this project folder that `folder` lacks, as a save
-    // would take it, discardable items too, backups left out. The files of the data sources (the
-    // page's document) replace the folder's with `dataSources`, and are left out otherwise.
-    // Whatever else the folder holds stays as it is. Throws the first failure.
-    void copyWorkInto(const std::filesystem::path& folder, bool dataSources) const;
+    // How the page's document (the data sources' files) goes with work handed over.
+    enum class PageDocument { included, leftOut };
+    // Hands the work of this working copy over to the project folder open as `folder` (the
+    // folder that came back, the work having gone on here meanwhile; `shown` names it): each
+    // file of the project that the folder lacks or holds otherwise, as a save would take it,
+    // discardable items too, backups left out, and the data sources' files last, with
+    // `included`. Whatever else the folder holds stays as it is. A failure leaves the folder's
+    // document as it was (see KVFolderHandOver). Throws the first failure.
+    void handWorkOver(int folder, const std::filesystem::path& shown, PageDocument document) const;
+
+    // ---- A working copy whose work waits for its folder ----
+
+    // The name of a working folder, "Autosave-" and the uuid, and of its record of the folder
+    // that its work waits for.
+    static constexpr std::string_view workingFolderPrefix = "Autosave-";
+    static constexpr std::string_view awaitedFolderRecord = "awaits";
+    // Records beside the working folder that its work is to go into the project folder at
+    // `folder`, which came back (none: no longer). Until the working folder goes with the
+    // finished hand-over, a launch finds it (workingCopyAwaiting), no sweep removes it, and a
+    // read of that folder keeps what it holds. Throws the file system's error.
+    void awaitFolder(const std::optional<std::filesystem::path>& folder);
+    struct AwaitingWorkingCopy {
+        std::string uuid;
+        // Its project folder ("container").
+        std::filesystem::path workingCopy;
+        // What its origin record names: the draft written of it, if any.
+        std::optional<std::filesystem::path> draft;
+    };
+    // A working folder, in use nowhere in this process, whose work waits for the project folder
+    // at `folder` (a hand-over that a crash or the end of the application cut short).
+    static std::optional<AwaitingWorkingCopy> workingCopyAwaiting(const std::filesystem::path& folder);
+    // Removes such a working folder whose folder holds all its work: set aside at once, unless
+    // another instance works in it, then removed in the background.
+    static void discardWorkingCopy(const AwaitingWorkingCopy& copy);
+
     // Asked before pending changes are written into a folder worked in place: the owner makes
     // sure that the folder is still where the container has it (a move or removal whose report
     // is still on its way), and says so through the two calls above.
@@ -237,6 +267,12 @@ private:
     KVDocumentContainer(const std::string& uuid, bool isPlaceholder, const std::optional<std::filesystem::path>& requiredOrigin);
     explicit KVDocumentContainer(std::shared_ptr<KVDocumentArchive> projectDirectoryArchive);
     static std::shared_ptr<KVDocumentContainer> adopt(KVDocumentContainer* container);
+    // Sets the working folder `folder` aside to be removed, unless a container of this process
+    // or another instance works in it: where it lies then.
+    static std::optional<std::filesystem::path> setAsideWorkingFolder(const std::filesystem::path& folder);
+    static void removeInBackground(std::vector<std::filesystem::path> folders);
+    // The project folder this working copy's work waits for, as recorded.
+    std::optional<std::filesystem::path> awaitedFolder() const;
     // The project folder, its path prefix and archive, at `to`.
     void relocate(const std::filesystem::path& to);
     // The folder worked in place is at `to` now (moved, or back): everything kept in it follows.

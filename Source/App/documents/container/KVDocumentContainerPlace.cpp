@@ -3,9 +3,16 @@
 
 #include <cerrno>
 
+#include <nlohmann/json.hpp>
+
 #include "App/documents/container/KVContainerFiles.h"
 #include "App/documents/container/KVContainerLockFile.h"
 #include "App/documents/container/KVContainerPrecondition.h"
+#include "App/documents/container/KVContainerOriginInfo.h"
+#include "App/documents/container/KVFolderHandOver.h"
+#include "Platform/Foundation/FileSystem.h"
+#include "Platform/Foundation/FileSystemBeneath.h"
+#include "Platform/Foundation/Uuid.h"
 
 namespace kx {
 
@@ -97,44 +104,113 @@ std::set<std::string> KVDocumentContainer::knownFiles() const
     return files;
 }
 
-void KVDocumentContainer::copyWorkInto(const fs::path& folder, bool dataSources) const
+void KVDocumentContainer::handWorkOver(int folder, const fs::path& shown, PageDocument document) const
 {
-    containerOnMainThread("files are copied on the main thread");
-    const std::string backups = std::string(KVDocumentArchive::relativePathForBackups) + "/";
-    std::error_code ec;
-    // Links are not followed: a project holds files, and a link in a working copy leads nowhere
-    // the folder should be given.
-    fs::recursive_directory_iterator it(projectDirectory_, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        const std::string relative = it->path().lexically_relative(projectDirectory_).generic_string();
-        std::error_code statusError;
-        const auto status = it->symlink_status(statusError);
-        if (!KVDocumentArchive::shouldInclude(relative) || relative.starts_with(backups)) {
-            if (fs::is_directory(status))
-                it.disable_recursion_pending();
-            continue;
-        }
-        // Discardable items too: the page may name an image in what it has not handed over yet.
-        const bool isDataSource = sources_.contains(relative);
-        if (!fs::is_regular_file(status) || (isDataSource && !dataSources))
-            continue;
-        const fs::path target = folder / relative;
-        if (!isDataSource && fs::exists(fs::symlink_status(target, statusError)))
-            continue;
-        if (auto error = KVContainerFiles::makeFolders(folder, fs::path(relative).parent_path().generic_string()))
-            throw *error;
-        if (isDataSource) {
-            auto read = KVContainerFiles::readRegularFile(it->path(), KVContainerDataSources::maximumDataSourceLength);
-            if (!read.data)
-                throw read.error;
-            if (auto error = KVContainerFiles::replaceFile(target, *read.data, true))
-                throw *error;
-        } else if (auto error = KVContainerFiles::copyNewFile(it->path(), target); error && error->code != EEXIST) {
-            throw *error;
-        }
+    containerOnMainThread("work is handed over on the main thread");
+    // Discardable items too: the page may name an image in what it has not handed over yet.
+    std::set<std::string> leftOut;
+    if (document == PageDocument::leftOut)
+        for (const auto& [path, source] : sources_.all())
+            leftOut.insert(path);
+    const auto files = KVFolderHandOver::differences(projectDirectory_, folder, leftOut, KVDocumentArchive::relativePathForDocumentJSON);
+    if (files.empty())
+        return;
+    KVFolderHandOver::carry(projectDirectory_, folder, shown, files);
+    log("Handed " + std::to_string(files.size()) + " file(s) over to " + shown.string());
+}
+
+// ---- A working copy that waits for its folder ----
+
+namespace {
+
+bool sameFolder(const fs::path& a, const fs::path& b)
+{
+    if (a.lexically_normal() == b.lexically_normal())
+        return true;
+    const auto realA = FileSystem::realPath(a);
+    return realA && realA == FileSystem::realPath(b);
+}
+
+// The project folder a working folder's record names; none without a record that reads.
+std::optional<fs::path> recordedFolder(const fs::path& workingFolder)
+{
+    constexpr std::size_t longest = 64 * 1024;
+    const auto text = FileSystem::readFileBeneath(workingFolder, KVDocumentContainer::awaitedFolderRecord, longest);
+    if (!text)
+        return std::nullopt;
+    const auto record = nlohmann::json::parse(*text, nullptr, false);
+    if (!record.is_object() || !record.contains("folder") || !record["folder"].is_string())
+        return std::nullopt;
+    fs::path folder(record["folder"].get<std::string>());
+    if (!folder.is_absolute())
+        return std::nullopt;
+    return folder;
+}
+
+} // namespace
+
+void KVDocumentContainer::awaitFolder(const std::optional<fs::path>& folder)
+{
+    containerOnMainThread("a working copy's record is written on the main thread");
+    containerPrecondition(!projectDirectoryIsOrigin_ && isValid_, "only a working copy waits for a folder");
+    const fs::path record = uuidDirectory_ / awaitedFolderRecord;
+    if (!folder) {
+        std::error_code ec;
+        if (fs::remove(record, ec))
+            FileSystem::flushDirectory(uuidDirectory_);
+        return;
     }
-    if (ec)
-        throw Error::fromErrno(ec.value(), "Cannot read " + projectDirectory_.string());
+    std::string text;
+    try {
+        text = nlohmann::json{{"folder", folder->string()}}.dump();
+    } catch (const nlohmann::json::exception&) {
+        // A name that is not UTF-8 cannot be recorded: the draft is all a launch finds then.
+        throw Error::fromErrno(EILSEQ, "Cannot record the project folder " + folder->string());
+    }
+    if (auto error = FileSystem::atomicWrite(record, text))
+        throw *error;
+    log("The work of this working copy waits for the project folder " + folder->string());
+}
+
+std::optional<fs::path> KVDocumentContainer::awaitedFolder() const
+{
+    return projectDirectoryIsOrigin_ ? std::nullopt : recordedFolder(uuidDirectory_);
+}
+
+std::optional<KVDocumentContainer::AwaitingWorkingCopy> KVDocumentContainer::workingCopyAwaiting(const fs::path& folder)
+{
+    containerOnMainThread("working copies are looked for on the main thread");
+    std::error_code ec;
+    for (fs::directory_iterator it(baseDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        constexpr auto prefix = workingFolderPrefix;
+        if (!name.starts_with(prefix) || !Uuid::isValid(name.substr(prefix.size())))
+            continue;
+        const auto recorded = recordedFolder(it->path());
+        if (!recorded || !sameFolder(*recorded, folder))
+            continue;
+        bool inUse = false;
+        for (const auto& container : allInstances())
+            inUse = inUse || container->uuidDirectory_ == it->path();
+        if (inUse)
+            continue;
+        AwaitingWorkingCopy found{name.substr(prefix.size()), it->path() / "container", std::nullopt};
+        try {
+            if (auto info = KVContainerOriginInfo::read(it->path() / "info"))
+                found.draft = KVContainerOriginInfo::bookmarkedPath(info->bookmarkData);
+        } catch (const std::exception&) {
+            // No draft to go with it: the working copy holds the work all the same.
+        }
+        return found;
+    }
+    return std::nullopt;
+}
+
+void KVDocumentContainer::discardWorkingCopy(const AwaitingWorkingCopy& copy)
+{
+    containerOnMainThread("working folders are removed on the main thread");
+    if (auto setAside = setAsideWorkingFolder(copy.workingCopy.parent_path()))
+        removeInBackground({*setAside});
 }
 
 } // namespace kx

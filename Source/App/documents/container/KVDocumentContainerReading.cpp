@@ -41,6 +41,13 @@ bool KVDocumentContainer::shouldKeepContents(const KVDocumentArchive& archive, A
         return true;
     if (relation.kind == ArchiveRelation::Kind::copy)
         return false;
+    // A working copy whose work waits for this very folder (a hand-over cut short) holds more
+    // than the folder: it is kept as it is, and the owner says it differs.
+    const auto awaited = awaitedFolder();
+    if (const auto real = awaited ? FileSystem::realPath(*awaited) : std::nullopt; real && real == FileSystem::realPath(archive.backing()->url())) {
+        log("Detecting changes: this working copy holds work that waits for " + awaited->string());
+        return true;
+    }
     std::optional<KVContainerOriginInfo> info;
     try {
         info = KVContainerOriginInfo::read(uuidDirectory_ / "info");

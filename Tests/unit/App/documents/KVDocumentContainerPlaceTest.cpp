@@ -3,9 +3,11 @@
 #include "unit/App/documents/ContainerTestSupport.h"
 #include "unit/App/documents/ImageFixtures.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "App/documents/container/KVContainerOriginInfo.h"
+#include "Platform/Foundation/FileDescriptor.h"
 
 using namespace containertest;
 
@@ -46,9 +48,9 @@ TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithW
     container->deleteContainer(false);
     drop(container);
 
-    // A working copy that went on without the folder: its new image and asset go into the
-    // folder; what the folder has stays as it is, also what the copy never knew of, and the
-    // document is the page's to write.
+    // A working copy that went on without the folder: its new image and asset, and a file it
+    // changed, go into the folder; what else the folder has stays as it is, also what the copy
+    // never knew of, and the document is the page's to write.
     Editor copyEditor;
     auto copy = makeContainer();
     copy->addDataSource(copyEditor.source, "design/document.json");
@@ -61,15 +63,16 @@ TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithW
     writeFile(project / "mine.txt", "the user's");
     ASSERT_TRUE(kxtest::spinUntil([&] { return copy->pendingCachedImageJobs() == 0; }));
 
-    copy->copyWorkInto(project, false);
+    const kx::FileDescriptor folder(::open(project.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    copy->handWorkOver(folder.get(), project, KVDocumentContainer::PageDocument::leftOut);
     EXPECT_EQ(readFile(project / "design/images" / image), imagefixtures::png(8, 8));
     EXPECT_EQ(readFile(project / asset), "the notes");
-    EXPECT_EQ(readFile(project / "README.md"), "# Project\n");
+    EXPECT_EQ(readFile(project / "README.md"), "# Changed in the copy\n");
     EXPECT_EQ(readFile(project / "mine.txt"), "the user's");
     EXPECT_EQ(readFile(project / "design/document.json"), "{\"version\": 0, \"title\": \"back\"}");
     EXPECT_FALSE(fs::exists(project / ".backups/old.json"));
     // With the page's document, as a save writes the work there: that replaces the folder's.
-    copy->copyWorkInto(project, true);
+    copy->handWorkOver(folder.get(), project, KVDocumentContainer::PageDocument::included);
     EXPECT_EQ(readFile(project / "design/document.json"), "{\"version\": 0, \"title\": \"copy\"}");
     EXPECT_EQ(readFile(project / "mine.txt"), "the user's");
     copy->deleteContainer(false);
@@ -105,6 +108,10 @@ TEST_F(KVDocumentContainerPlaceTest, WorkingFoldersThatNothingNamesGoAndTheOther
     writeFile(setAsideBefore / "container/x", "x");
     auto live = makeContainer();
     writeFile(cache / "Autosave-not-a-uuid/x", "x");
+    // The work of a folder that came back, not handed over yet: also when nothing else names it.
+    const fs::path awaiting = cache / ("Autosave-" + kx::Uuid::make());
+    writeFile(awaiting / "container/design/document.json", "{}");
+    writeFile(awaiting / "awaits", "{\"folder\": \"/nowhere/Undone\"}");
 
     KVDocumentContainer::removeUnnamedWorkingFolders(drafts);
     EXPECT_TRUE(kxtest::spinUntil([&] { return !fs::exists(mirrorsNothing) && !fs::exists(draftGone) && !fs::exists(setAsideBefore); }));
@@ -118,6 +125,7 @@ TEST_F(KVDocumentContainerPlaceTest, WorkingFoldersThatNothingNamesGoAndTheOther
     EXPECT_TRUE(fs::exists(draftKept / "container/design/document.json"));
     EXPECT_TRUE(fs::exists(packageAway / "container/design/document.json"));
     EXPECT_TRUE(fs::exists(live->uuidDirectory()));
+    EXPECT_TRUE(fs::exists(awaiting / "container/design/document.json"));
     EXPECT_TRUE(fs::exists(cache / "Autosave-not-a-uuid/x"));
     live->deleteContainer(false);
     drop(live);
