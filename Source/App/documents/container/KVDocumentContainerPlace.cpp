@@ -113,10 +113,9 @@ void KVDocumentContainer::handWorkOver(int folder, const fs::path& shown, PageDo
         for (const auto& [path, source] : sources_.all())
             leftOut.insert(path);
     const auto files = KVFolderHandOver::differences(projectDirectory_, folder, leftOut, KVDocumentArchive::relativePathForDocumentJSON);
-    if (files.empty())
-        return;
     KVFolderHandOver::carry(projectDirectory_, folder, shown, files);
-    log("Handed " + std::to_string(files.size()) + " file(s) over to " + shown.string());
+    if (!files.empty())
+        log("Handed " + std::to_string(files.size()) + " file(s) over to " + shown.string());
 }
 
 // ---- A working copy that waits for its folder ----

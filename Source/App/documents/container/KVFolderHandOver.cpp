@@ -171,10 +171,11 @@ std::vector<std::string> differences(const fs::path& workingCopy, int folder, co
 
 void carry(const fs::path& workingCopy, int folder, const fs::path& shown, const std::vector<std::string>& files)
 {
+    // What a hand-over cut short left goes first, also when nothing is left to carry.
+    removeLeftovers(folder);
     if (files.empty())
         return;
     const std::string stagingFolder(stagingName);
-    removeLeftovers(folder);
     if (::mkdirat(folder, stagingFolder.c_str(), 0700) != 0)
         throw Error::fromErrno(errno, "Cannot write in " + shown.string());
     // Whatever happens from here, nothing staged stays behind.
@@ -214,6 +215,7 @@ void carry(const fs::path& workingCopy, int folder, const fs::path& shown, const
         if (isLast && ::fsync(parent.get()) != 0)
             throw Error::fromErrno(errno, "Cannot write " + target);
     }
+    step("done", files.back(), shown);
 }
 
 void removeLeftovers(int folder) noexcept

@@ -35,7 +35,8 @@ std::vector<std::string> differences(const std::filesystem::path& workingCopy, i
 // Carries `files` (as `differences` gives them) from `workingCopy` into the folder open as
 // `folder`, named `shown` in errors: all of them staged first, then renamed into place in their
 // order, the folders flushed before the last one goes. Throws the first failure, having replaced
-// nothing when it came before the renames; what it staged is removed.
+// nothing when it came before the renames; what it staged is removed, and so is what an earlier
+// hand-over that was cut short left.
 void carry(const std::filesystem::path& workingCopy, int folder, const std::filesystem::path& shown,
            const std::vector<std::string>& files);
 
@@ -43,8 +44,9 @@ void carry(const std::filesystem::path& workingCopy, int folder, const std::file
 void removeLeftovers(int folder) noexcept;
 
 // Test seam: called before each step, "stage" (a file staged), "rename" (a file put in place),
-// "flush" (the folders made durable) and "last" (the final rename), with the file's path; a
-// non-zero errno makes that step fail as the system call would have.
+// "flush" (the folders made durable) and "last" (the final rename), and once the files are all
+// in place ("done"), with the file's path; a non-zero errno makes that step fail as the system
+// call would have.
 using FaultHook = std::function<int(std::string_view step, const std::string& file)>;
 void setFaultHookForTesting(FaultHook hook);
 
