@@ -329,3 +329,65 @@ TEST(ApplicationFolderMoves, APageThatCrashesAfterItsFolderCameBackKeepsTheEditM
     EXPECT_NE(fileText(project / "design/document.json").find("Early"), std::string::npos);
     EXPECT_TRUE(drafts(home).empty());
 }
+
+// Killed as the work done while it was away goes into the folder put back: before its document
+// is replaced, with a draft of that work written meanwhile, the next launch opens the folder
+// once, as unsaved work that the next save writes there; after, it opens the folder once as it
+// is, saved. Neither leaves the hand-over's files in the folder, nor a second window.
+TEST(ApplicationFolderMoves, AFolderProjectPutBackAndKilledAsItTakesTheWorkOpensOnceWithThatWork)
+{
+    KX_REQUIRE_PROJECT_SERVER();
+    for (const std::string step : {"last", "done"}) {
+        SCOPED_TRACE("killed before the step " + step);
+        const bool before = step == "last";
+        ApplicationHome home;
+        const fs::path project = makeFolderProject(home.folder / "Undone");
+        const fs::path trashed = home.data() / "Trash" / "files" / "Undone";
+        auto environment = quickBackups;
+        environment["KX_TEST_HANDOVER_KILL_AT"] = step;
+        if (before)
+            environment["KX_TEST_MINUTE_MS"] = "3000";
+        {
+            ApplicationProcess app(home, applicationBackend().url(), {}, {}, environment);
+            ASSERT_TRUE(editBeforeAndAfterItGoes(app, home, project, [&] {
+                fs::create_directories(trashed.parent_path());
+                fs::rename(project, trashed);
+            }));
+            if (before) {
+                ASSERT_TRUE(spinUntil([&] { return !drafts(home).empty() && storedDocument(drafts(home).front()).find("Later") != std::string::npos; },
+                                      windowTimeout));
+            }
+            fs::rename(trashed, project);
+            ASSERT_TRUE(spinUntil([&] { return fileText(project / ".korvel-lock") == std::to_string(app.pid()); }, windowTimeout));
+            // The minute's autosave, or Ctrl+S, hands the work over.
+            if (!before && Display::focusWindow("Undone \u2014 Edited"))
+                Display::pressControl('s');
+            ASSERT_TRUE(app.waitForExit(windowTimeout));
+            EXPECT_EQ(app.reason(), kx::Process::TerminationReason::uncaughtSignal);
+        }
+        const auto saved = [&] { return fileText(project / "design/document.json").find("Later") != std::string::npos; };
+        EXPECT_EQ(saved(), !before);
+        EXPECT_NE(fileText(project / "design/document.json").find("Early"), std::string::npos);
+
+        ApplicationProcess again(home, applicationBackend().url(), {}, {}, quickBackups);
+        ASSERT_TRUE(again.launch());
+        const std::string shown = before ? "Undone \u2014 Edited" : "Undone";
+        const std::string other = before ? "Undone" : "Undone \u2014 Edited";
+        ASSERT_TRUE(spinUntil([&] { return Display::hasVisibleWindow(shown); }, windowTimeout));
+        // The restored documents are all open once the project server of the one shown answered.
+        EXPECT_FALSE(spinUntil([&] { return Display::hasVisibleWindow(other); }, 3s));
+        EXPECT_FALSE(fs::exists(project / ".korvel-handover"));
+        if (before) {
+            ASSERT_TRUE(Display::focusWindow(shown));
+            Display::pressControl('s');
+            ASSERT_TRUE(spinUntil(saved, windowTimeout)) << fileText(project / "design/document.json");
+            ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Undone"); }, windowTimeout));
+        }
+        EXPECT_EQ(fileText(project / "design/images/logo.png"), "the logo");
+        EXPECT_TRUE(fs::exists(project / ".git"));
+        EXPECT_TRUE(spinUntil([&] { return drafts(home).empty() && workingCopyDocument(home).empty(); }, windowTimeout));
+        again.signal(SIGTERM);
+        ASSERT_TRUE(again.waitForExit(windowTimeout));
+        EXPECT_TRUE(saved());
+    }
+}
