@@ -63,7 +63,9 @@ public:
     void revert(const Path& url, const std::string& type) override;
     Path writeDraftCopy(const std::string& name) override;
     bool draftCanTakeUnsavedChanges() const override;
-    bool draftsWhileSavingInPlaceFails() const override { return isFolderAwaitingWork(); }
+    // The work of a folder back out of the Trash lies in its working copy until a save hands it
+    // over: kept at the end with its draft, it opens with the folder at the next launch.
+    bool keepsUnsavedWorkAtEnd() const override { return isFolderAwaitingWork() && !container_->hasUnwrittenChanges(); }
     void close() override;
     std::string draftExtension() const override { return "korvelx"; }
     // A zip package in a working container of its own, also for a folder project's duplicate:
@@ -119,6 +121,7 @@ protected:
     // else once a save wrote that work into it (see isFolderAwaitingWork).
     std::optional<std::string> takeFileBack(const Path& to) override;
     std::string whatWentWithFile() const override;
+    bool draftsWhileSavingInPlaceFails() const override { return isFolderAwaitingWork(); }
 
 private:
     KVDocument();

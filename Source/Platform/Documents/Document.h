@@ -213,6 +213,10 @@ public:
     // not answer holds them (an editor page that did not hand them over to a save).
     virtual bool draftCanTakeUnsavedChanges() const { return true; }
 
+    // Whether the unsaved work outlives the end of the application without a draft copy of it:
+    // kept beside the file, it is taken up when the file opens at the next launch.
+    virtual bool keepsUnsavedWorkAtEnd() const { return false; }
+
     // The type a draft is written in (the document's own by default): a draft is one file that
     // the drafts folder holds whole, whatever format the document's file has.
     virtual std::string draftType() const { return fileType_; }

@@ -272,7 +272,8 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
     // at the next launch as a document of its own: written before the question, so that the
     // question says what quitting does with the changes. Not where only an editor that did not
     // answer holds them: its draft would ask that editor in vain; nor for a document whose file
-    // went: what failed was its own draft, and why is told already.
+    // went: what failed was its own draft, and why is told already; nor for one that keeps the
+    // work itself for the next launch.
     struct Kept {
         std::optional<Path> draft;
         std::optional<Error> failure;
@@ -280,7 +281,8 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
     std::vector<Kept> kept(round->failures.size());
     for (std::size_t index = 0; index < round->failures.size(); ++index) {
         const auto& document = round->failures[index].first;
-        if (document->isClosed() || !document->isDocumentEdited() || !document->draftCanTakeUnsavedChanges() || document->isFileGone())
+        if (document->isClosed() || !document->isDocumentEdited() || !document->draftCanTakeUnsavedChanges() || document->isFileGone()
+            || document->keepsUnsavedWorkAtEnd())
             continue;
         try {
             kept[index].draft = document->writeDraftCopy(document->displayName() + " (unsaved changes)");
@@ -309,6 +311,8 @@ bool DocumentControllerBase::reviewDocumentsBeforeQuitting(bool ask)
         if (document->isDocumentEdited()) {
             if (kept[index].draft) {
                 append("If you quit anyway, your changes are kept as a draft that opens at the next launch.");
+            } else if (document->keepsUnsavedWorkAtEnd()) {
+                append("If you quit anyway, your changes are kept and open with the document at the next launch.");
             } else {
                 if (const auto& failure = kept[index].failure) {
                     const bool sameCause = failure->localizedDescription == error.localizedDescription;

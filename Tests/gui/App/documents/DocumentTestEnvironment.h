@@ -34,6 +34,7 @@
 #include "support/PageScript.h"
 #include "support/ProjectServerSetup.h"
 #include "support/TestPaths.h"
+#include "unit/App/documents/ImageFixtures.h"
 
 namespace kxtest {
 
@@ -245,6 +246,16 @@ protected:
         }
         return document;
     }
+    // A folder project under version control, as one that others pull into is.
+    std::shared_ptr<kx::KVDocument> openVersionedFolder(const std::string& text)
+    {
+        const fs::path url = folder / "Project";
+        makeProject(url, {{"design/document.json", frameDocument(text)}}, true);
+        fs::create_directories(url / ".git");
+        auto document = open(url);
+        EXPECT_TRUE(document && waitForEditor(*document));
+        return document;
+    }
     // Types into the text of the frame at `index`, as a user would.
     void typeText(kx::KVDocument& document, int index, const std::string& text)
     {
@@ -254,6 +265,23 @@ protected:
         ASSERT_TRUE(spinUntil([&] { return document.isDocumentEdited() || document.isInTutorialMode(); }, editorTimeout));
     }
 
+    fs::path trash() const { return fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files"; }
+    // Puts the folder project in the Trash (the home's, or the "files" folder `trashFiles`
+    // of its volume's), then adds an image (`awayImage`) and an edit that names it, kept in a
+    // draft by an autosave.
+    void trashAndEditWhileAway(kx::KVDocument& document, const fs::path& project, std::optional<fs::path> trashFiles = std::nullopt)
+    {
+        const fs::path files = trashFiles.value_or(trash());
+        fs::create_directories(files);
+        fs::rename(project, files / project.filename());
+        ASSERT_TRUE(spinUntil([&] { return document.isFileGone() && !document.container()->projectDirectoryIsOrigin(); }));
+        const auto image = document.nimbetDocumentDidReceiveImageData(imagefixtures::png(8, 8));
+        ASSERT_TRUE(image);
+        awayImage = *image;
+        typeText(document, 0, "While away, with " + awayImage); // an image the document names
+        ASSERT_FALSE(autosave(document));
+    }
+    std::string awayImage;
     // The alert on screen, once there is one.
     std::shared_ptr<kx::Alert> waitForAlert(kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {

@@ -39,16 +39,6 @@ protected:
         DocumentGuiTest::TearDown();
     }
     GLogFunc glibHandler = nullptr;
-    // A folder project under version control, as one that others pull into is.
-    std::shared_ptr<KVDocument> openVersionedFolder(const std::string& text)
-    {
-        const fs::path url = folder / "Project";
-        makeProject(url, {{"design/document.json", frameDocument(text)}}, true);
-        fs::create_directories(url / ".git");
-        auto document = open(url);
-        EXPECT_TRUE(document && waitForEditor(*document));
-        return document;
-    }
     // What a pull or a sync client does to the project's document: a new file renamed over it.
     void replaceElsewhere(const fs::path& project, const std::string& text)
     {
@@ -75,21 +65,6 @@ protected:
         }, int(buttons.size()), editorTimeout, where); // a question may wait for the page first
         return controller->reviewDocumentsBeforeQuitting(true);
     }
-    fs::path trash() const { return fs::path(std::getenv("XDG_DATA_HOME")) / "Trash/files"; }
-    // Puts the folder project in the Trash, then adds an image (`awayImage`) and an edit that
-    // names it, kept in a draft by an autosave.
-    void trashAndEditWhileAway(KVDocument& document, const fs::path& project)
-    {
-        fs::create_directories(trash());
-        fs::rename(project, trash() / project.filename());
-        ASSERT_TRUE(spinUntil([&] { return document.isFileGone() && !document.container()->projectDirectoryIsOrigin(); }));
-        const auto image = document.nimbetDocumentDidReceiveImageData(imagefixtures::png(8, 8));
-        ASSERT_TRUE(image);
-        awayImage = *image;
-        typeText(document, 0, "While away, with " + awayImage); // an image the document names
-        ASSERT_FALSE(autosave(document));
-    }
-    std::string awayImage;
     // The text of the first frame the editor shows; empty while its page loads.
     std::string firstFrameText(KVDocument& document)
     {
