@@ -242,6 +242,13 @@ void KVDocument::followFolderBack(const Path& to, HandOver handOver)
             container_->mark(true);
         documentJSONSource()->setDataNeedsToBeProvided(true);
     }
+    // The draft kept while the folder was away holds nothing the folder lacks now: it goes
+    // before the working copy, so that no crash between the two leaves it to open beside the
+    // folder at the next launch (the working copy left is then found and let go).
+    if (const auto draft = autosavedContentsFileURL()) {
+        deleteDraft(*draft);
+        setAutosavedContentsFileURL(std::nullopt);
+    }
     try {
         copy->deleteContainer(false);
     } catch (...) {
