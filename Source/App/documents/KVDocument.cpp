@@ -190,9 +190,11 @@ void KVDocument::fileURLDidChange(const std::optional<Path>& oldURL)
     }
     if ((!fileArchive_ || typeChanged) && savedAsArchive_ && savedAsArchive_->backing()->url() == *url)
         fileArchive_ = savedAsArchive_;
-    // Saved as another file: the folder that came back is no longer the document's.
+    // Saved as another file: the folder that came back is no longer the document's. Moved, it
+    // is waited for where it is now.
     if (!isFolderAwaitingWork())
         awaitingFolderLock_.reset();
+    recordAwaitedFolder();
     std::optional<KVDocumentError> problem;
     if (!fileArchive_)
         problem = KVDocumentError(KVDocumentError::Code::archiveIsNil);

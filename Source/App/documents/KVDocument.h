@@ -150,6 +150,9 @@ private:
     // working copy and the draft stay, and a folder that goes again leaves the document as if
     // it had never come back.
     bool isFolderAwaitingWork() const;
+    // Records beside the working copy the folder its work waits for (`folder`, else the file's),
+    // or that it waits for none when the folder does not await it.
+    void recordAwaitedFolder(const std::optional<Path>& folder = std::nullopt);
     // How the work of the working copy gets into the folder that came back before the document
     // works in it: handed over now (all but the page's document: the working copy holds nothing
     // else the folder lacks), or by the save that just wrote it there (which then settles the

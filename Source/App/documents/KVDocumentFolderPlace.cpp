@@ -25,10 +25,7 @@ void KVDocument::fileDidGo(const std::optional<Path>& trashedTo)
         // Gone again before it held the work: the working copy has all of it, as before.
         fileArchive_.reset();
         awaitingFolderLock_.reset();
-        try {
-            container_->awaitFolder(std::nullopt);
-        } catch (...) {
-        }
+        recordAwaitedFolder();
         RKLog("The project folder of " + displayName() + " went again before it held the work done while it was away; "
                   "the work goes on in its working copy",
               RKLogKind::general);
@@ -142,6 +139,19 @@ void KVDocument::tellFilesLeftBehind()
 
 // ---- Back out of the Trash ----
 
+void KVDocument::recordAwaitedFolder(const std::optional<Path>& folder)
+{
+    if (!container_->isValid() || container_->projectDirectoryIsOrigin())
+        return;
+    // Found at the next launch should the application end before the save that hands the work
+    // over: neither swept as a leftover nor opened beside the folder as a copy of its own.
+    try {
+        container_->awaitFolder(isFolderAwaitingWork() ? folder.value_or(fileArchive_->backing()->url()) : std::optional<Path>());
+    } catch (const Error& error) {
+        RKLog("The working copy of " + displayName() + " could not record its folder: " + error.localizedDescription, RKLogKind::general);
+    }
+}
+
 bool KVDocument::isFolderAwaitingWork() const
 {
     return fileArchive_ && !container_->projectDirectoryIsOrigin() && container_->isValid()
@@ -178,13 +188,7 @@ std::optional<std::string> KVDocument::takeFileBack(const Path& to)
     }
     RKLog("The project folder of " + displayName() + " is back at " + to.string() + "; its work goes there with the next save",
           RKLogKind::general);
-    // Found at the next launch should the application end before that save: neither swept as
-    // a leftover nor opened beside the folder as a copy of its own.
-    try {
-        container_->awaitFolder(to);
-    } catch (const Error& error) {
-        RKLog("The working copy of " + displayName() + " could not record its folder: " + error.localizedDescription, RKLogKind::general);
-    }
+    recordAwaitedFolder(to);
     if (isDocumentEdited()) {
         // The folder lacks the work until a save wrote it there: an edit to autosave, with the
         // page's document as the one that counts.

@@ -114,10 +114,13 @@ TEST_F(KVDocumentHandOverGui, QuittingWhileTheWorkCannotGoBackKeepsItForTheFolde
 {
     auto document = openVersionedFolder("Saved");
     ASSERT_TRUE(document);
-    const fs::path project = folder / "Project";
-    trashAndEditWhileAway(*document, project);
-    fs::rename(trash() / "Project", project);
+    trashAndEditWhileAway(*document, folder / "Project");
+    // Put back, then renamed: the work waits for it where it is now.
+    const fs::path project = folder / "Renamed";
+    fs::rename(trash() / "Project", folder / "Project");
     ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
+    fs::rename(folder / "Project", project);
+    ASSERT_TRUE(spinUntil([&] { return document->fileURL() == project; }));
     typeText(*document, 0, "Typed once it was back, with " + awayImage);
     {
         // Every hand-over fails as on a full disk, after the images went in.
