@@ -282,6 +282,18 @@ protected:
         ASSERT_FALSE(autosave(document));
     }
     std::string awayImage;
+    // The folder project "Project" (see openVersionedFolder) edited while it was in the Trash,
+    // then put back where it was.
+    std::shared_ptr<kx::KVDocument> putBackAfterEditsAway(const std::string& text)
+    {
+        auto document = openVersionedFolder(text);
+        if (!document)
+            return nullptr;
+        trashAndEditWhileAway(*document, folder / "Project");
+        fs::rename(trash() / "Project", folder / "Project");
+        EXPECT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
+        return document;
+    }
     // The alert on screen, once there is one.
     std::shared_ptr<kx::Alert> waitForAlert(kxtest::SourceLocation where = kxtest::SourceLocation::current())
     {

@@ -17,24 +17,18 @@ using kx::KVDocument;
 class KVDocumentHandOverGui : public DocumentGuiTest {
 protected:
     std::string onDisk(const fs::path& project) { return readFile(project / "design/document.json"); }
-    // The working folders of the documents' working copies.
-    std::vector<fs::path> workingFolders()
+    // What `directory` holds whose name starts with `prefix`: the drafts, the working folders.
+    static std::vector<fs::path> listed(const fs::path& directory, const std::string& prefix = "")
     {
         std::vector<fs::path> found;
         std::error_code ec;
-        for (const auto& item : fs::directory_iterator(folder / "cache", ec))
-            if (item.path().filename().string().starts_with("Autosave-"))
+        for (const auto& item : fs::directory_iterator(directory, ec))
+            if (item.path().filename().string().starts_with(prefix))
                 found.push_back(item.path());
         return found;
     }
-    std::vector<fs::path> drafts()
-    {
-        std::vector<fs::path> found;
-        std::error_code ec;
-        for (const auto& item : fs::directory_iterator(controller->draftsDirectory(), ec))
-            found.push_back(item.path());
-        return found;
-    }
+    std::vector<fs::path> drafts() { return listed(controller->draftsDirectory()); }
+    std::vector<fs::path> workingFolders() { return listed(folder / "cache", "Autosave-"); }
 };
 
 } // namespace
@@ -88,12 +82,9 @@ TEST_F(KVDocumentHandOverGui, AFullDiskLeavesTheFolderAsSavedAndTheLatestWorkInT
 
 TEST_F(KVDocumentHandOverGui, AFolderPutAtThePathWhileTheWorkGoesBackGetsNoneOfItAndTheSaveGoesWhereTheProjectWent)
 {
-    auto document = openVersionedFolder("Saved");
-    ASSERT_TRUE(document);
+    auto document = putBackAfterEditsAway("Saved");
+    ASSERT_TRUE(document && !document->isFileGone());
     const fs::path project = folder / "Project";
-    trashAndEditWhileAway(*document, project);
-    fs::rename(trash() / "Project", project);
-    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
     const fs::path moved = folder / "Moved";
     kxtest::ScopedSetting swap(kx::KVFolderHandOver::setFaultHookForTesting, [&, swapped = false](std::string_view step, const std::string&) mutable {
         if ((step == "rename" || step == "last") && !std::exchange(swapped, true)) {

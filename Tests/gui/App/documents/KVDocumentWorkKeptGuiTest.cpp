@@ -361,12 +361,9 @@ TEST_F(KVDocumentWorkKeptGui, AFolderPutBackOutOfTheTrashKeepsItsWorkingCopyAndD
 
 TEST_F(KVDocumentWorkKeptGui, AFolderThatGoesAgainBeforeItHeldTheWorkLeavesTheDocumentWithItsWorkingCopy)
 {
-    auto document = openVersionedFolder("Ours");
-    ASSERT_TRUE(document);
+    auto document = putBackAfterEditsAway("Ours");
+    ASSERT_TRUE(document && !document->isFileGone());
     const fs::path project = folder / "Project";
-    trashAndEditWhileAway(*document, project);
-    fs::rename(trash() / "Project", project);
-    ASSERT_TRUE(spinUntil([&] { return !document->isFileGone(); }));
     fs::remove_all(project);
     ASSERT_TRUE(spinUntil([&] { return document->isFileGone(); }));
     ASSERT_FALSE(saveAs(*document, folder / "Kept.korvelx"));
