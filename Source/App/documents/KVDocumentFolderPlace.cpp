@@ -8,6 +8,7 @@
 #include "App/documents/container/KVFolderHandOver.h"
 #include "App/editor/NimbetError.h"
 #include "App/shell/RKLog.h"
+#include "Platform/Documents/DocumentControllerBase.h"
 #include "Platform/Foundation/FileDescriptor.h"
 #include "Platform/Foundation/IfAlive.h"
 #include "Platform/Foundation/MainQueue.h"
