@@ -445,6 +445,9 @@ void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> ar
     container->addDataSource(documentJSONSource(),
                              std::string(KVDocumentArchive::relativePathForDocumentJSON));
     container->keepAwaitedNamesOf(*container_);
+    // What the page changed since the save took its document is not in the new folder: reading
+    // it leaves that to be asked for again.
+    const bool pageHasMore = documentJSONSource()->dataNeedsToBeProvided();
     try {
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {
@@ -455,6 +458,8 @@ void KVDocument::saveAsFolder(const Path&, std::shared_ptr<KVDocumentArchive> ar
     fileArchive_ = archive;
     setContainer(container);
     didChangeContainer();
+    if (pageHasMore)
+        documentJSONSource()->setDataNeedsToBeProvided(true);
     wantsVersioningCheck_ = true;
     try {
         old->deleteContainer(false);
@@ -472,6 +477,7 @@ void KVDocument::switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archiv
     container->addDataSource(documentJSONSource(),
                              std::string(KVDocumentArchive::relativePathForDocumentJSON));
     container->keepAwaitedNamesOf(*container_);
+    const bool pageHasMore = documentJSONSource()->dataNeedsToBeProvided();
     try {
         container->read(*archive, KVDocumentContainer::ArchiveRelation::origin(false));
     } catch (...) {
@@ -483,6 +489,8 @@ void KVDocument::switchToWorkingCopyOf(std::shared_ptr<KVDocumentArchive> archiv
     }
     setContainer(container);
     didChangeContainer();
+    if (pageHasMore)
+        documentJSONSource()->setDataNeedsToBeProvided(true);
 }
 
 void KVDocument::updateChangeCount(const ChangeCountToken& token, SaveOperation operation)
@@ -494,9 +502,10 @@ void KVDocument::updateChangeCount(const ChangeCountToken& token, SaveOperation 
         return;
     case SaveOperation::save:
     case SaveOperation::saveAs:
-        // The container says what is saved; its observation clears the change count.
+        // The container says what is saved, and what changed since the save took it (an edit
+        // made while the package was written stays one); its observation sets the change count.
         if (container_->isValid())
-            container_->mark(false);
+            container_->markSaved();
         return;
     case SaveOperation::saveTo:
     case SaveOperation::autosaveAs:

@@ -177,6 +177,11 @@ public:
     [[nodiscard]] Observable<bool>::Token observeHasChanges(Observable<bool>::Handler handler);
     // The document's word: the folder now equals the user's file (false), or differs (true).
     void mark(bool hasChanges);
+    // The document's word after a save of its file that succeeded: the file holds the files as
+    // the save listed them when it began (a package) or the folder itself (worked in place), and
+    // the content its data sources provided. What changed since, in the folder or in a source
+    // (an edit made while the package was written), still counts as a change.
+    void markSaved();
 
     // Registers the provider of one file; before the first read or save only, once per path.
     void addDataSource(std::shared_ptr<DataSource> dataSource, const std::string& relativePath);
@@ -285,6 +290,7 @@ private:
     // Changes
     void setFlags(std::optional<bool> unwritten, std::optional<bool> manifest);
     void updateHasManifestChanges();
+    bool manifestDiffersFromOrigin() const;
     void updateHasUnwrittenChanges();
     bool manifestFilterIncludes(const std::string& relativePath) const;
     void remove(const std::string& relativePath);
@@ -344,6 +350,8 @@ private:
     bool hasManifestChanges_ = false;
     ManifestEntries originManifestEntries_;
     ManifestEntries projectManifestEntries_;
+    // The files as the last save of the user's file (not a draft) listed them, until marked saved.
+    std::optional<ManifestEntries> savedEntries_;
     KVContainerDiscardables discardables_;
     KVContainerBackups backups_{{}};
     bool hasUnwrittenChanges_ = false;

@@ -43,6 +43,38 @@ void KVDocumentContainer::mark(bool changed)
     log(std::string("Marking changed: ") + (changed ? "true" : "false"));
 }
 
+void KVDocumentContainer::markSaved()
+{
+    containerOnMainThread("markSaved() runs on the main thread");
+    containerPrecondition(isValid_, "markSaved() needs a valid container");
+    // The files as the save listed them are the user's file now; what changed in the folder
+    // since, and what the page reported since its content was taken, is not in it.
+    if (!projectDirectoryIsOrigin_)
+        originManifestEntries_ = std::exchange(savedEntries_, std::nullopt).value_or(projectManifestEntries_);
+    const bool unwritten = sources_.haveDataToBeProvided();
+    setFlags(unwritten, !projectDirectoryIsOrigin_ && manifestDiffersFromOrigin());
+    log(std::string("Marked saved; changes since: ") + (hasChanges() ? "true" : "false"));
+}
+
+bool KVDocumentContainer::manifestDiffersFromOrigin() const
+{
+    // Both lists side by side, without a copy: this runs for every file event.
+    auto origin = originManifestEntries_.begin();
+    auto project = projectManifestEntries_.begin();
+    for (;;) {
+        while (origin != originManifestEntries_.end() && !manifestFilterIncludes(origin->first))
+            ++origin;
+        while (project != projectManifestEntries_.end() && !manifestFilterIncludes(project->first))
+            ++project;
+        if (origin == originManifestEntries_.end() || project == projectManifestEntries_.end())
+            return origin != originManifestEntries_.end() || project != projectManifestEntries_.end();
+        if (origin->first != project->first || !(origin->second == project->second))
+            return true;
+        ++origin;
+        ++project;
+    }
+}
+
 bool KVDocumentContainer::manifestFilterIncludes(const std::string& path) const
 {
     if (path == "package.json")
@@ -59,25 +91,7 @@ void KVDocumentContainer::updateHasManifestChanges()
         if (!hasManifestChanges_)
             return;
     } else {
-        // Both lists side by side, without a copy: this runs for every file event.
-        auto origin = originManifestEntries_.begin();
-        auto project = projectManifestEntries_.begin();
-        for (;;) {
-            while (origin != originManifestEntries_.end() && !manifestFilterIncludes(origin->first))
-                ++origin;
-            while (project != projectManifestEntries_.end() && !manifestFilterIncludes(project->first))
-                ++project;
-            if (origin == originManifestEntries_.end() || project == projectManifestEntries_.end()) {
-                changed = origin != originManifestEntries_.end() || project != projectManifestEntries_.end();
-                break;
-            }
-            if (origin->first != project->first || !(origin->second == project->second)) {
-                changed = true;
-                break;
-            }
-            ++origin;
-            ++project;
-        }
+        changed = manifestDiffersFromOrigin();
         if (changed == hasManifestChanges_)
             return;
     }

@@ -205,14 +205,15 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
     // One writer thread for every container: packages are written one after the other.
     static ThreadPool writer(1, "kx-package-writer");
     std::shared_ptr<KVDocumentContainer> self = shared_from_this();
-    writer.async([self, archive, view, relation, completion] {
+    savedEntries_.reset();
+    writer.async([self, archive, view, relation, completion, listed = projectManifestEntries_] {
         std::exception_ptr failure;
         try {
             archive->reflect(*view);
         } catch (...) {
             failure = std::current_exception();
         }
-        MainQueue::async([self, archive, relation, completion, failure] {
+        MainQueue::async([self, archive, relation, completion, failure, listed = std::move(listed)]() mutable {
             if (failure) {
                 try {
                     std::rethrow_exception(failure);
@@ -225,8 +226,11 @@ void KVDocumentContainer::saveInBackground(std::shared_ptr<KVDocumentArchive> ar
                 self->log("Done saving");
                 self->workingFolder_ = WorkingFolder::mirrored;
                 // A container closed meanwhile records no origin: its folder is no one's now.
-                if (relation.kind == ArchiveRelation::Kind::origin && self->isValid_)
+                if (relation.kind == ArchiveRelation::Kind::origin && self->isValid_) {
                     self->reflectOrigin(archive.get(), relation.isDraft);
+                    if (!relation.isDraft)
+                        self->savedEntries_ = std::move(listed);
+                }
             }
             completion(failure);
         });

@@ -1,9 +1,15 @@
 // What the project document must never do: fail a second document from one template, count a
 // declined autosave as saved, lose a project when a save as fails, keep working in a folder it
 // saved away from or drop the images it keeps there, crash on a closed document's callbacks,
-// copy files from anywhere into a project, open a program from a page's request, or save over a
-// link instead of its file.
+// copy files from anywhere into a project, open a program from a page's request, save over a
+// link instead of its file, or take an edit made while a save wrote the package for saved.
 #include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+#include "App/archive/KVSaveStaging.h"
+#include "support/ScopedSetting.h"
 
 #include "gui/App/documents/DocumentTestEnvironment.h"
 #include "unit/App/documents/ImageFixtures.h"
@@ -240,4 +246,62 @@ TEST_F(KVDocumentSafetyGui, AProjectOpenedThroughALinkIsSavedIntoTheFileTheLinkN
     controller->openDocumentWithContentsOfURL(folder / "Projects/Real.korvelx", true,
                                               [&](std::shared_ptr<kx::Document>, bool wasOpen, std::optional<kx::Error>) { alreadyOpen = wasOpen; });
     EXPECT_TRUE(alreadyOpen);
+}
+
+// Each save's last step is held back until the page reported one more edit: the save takes the
+// document as it was when it began, and the edit keeps the document edited for the next one.
+TEST_F(KVDocumentSafetyGui, AnEditMadeWhileASaveWritesThePackageStaysUnsaved)
+{
+    auto document = openProject("Before");
+    ASSERT_TRUE(document);
+    const auto title = [&] { return std::string(gtk_window_get_title(document->windowForSheet())); };
+    for (const std::string save : {"Save", "Save As a folder"}) {
+        SCOPED_TRACE(save);
+        const bool asFolder = save != "Save";
+        typeText(*document, 0, "Saved by " + save);
+        auto reached = std::make_shared<std::atomic<bool>>(false), released = std::make_shared<std::atomic<bool>>(false);
+        kxtest::ScopedSetting hold(kx::KVSaveStaging::setFaultHookForTesting, [reached, released](std::string_view step) {
+            if (step == "rename" || step == "exchange") {
+                reached->store(true);
+                while (!released->load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return 0;
+        });
+        // The save runs the main loop while it waits: the edit comes from it, once the write
+        // is held, and the write goes on once the page reported it.
+        bool typed = false;
+        auto editing = kx::MainQueue::repeating(10ms, [&, script = "(() => { const f = document.querySelectorAll('#frames textarea')[0]; "
+                                                                 "f.value = 'Typed during the ' + " + nlohmann::json(save).dump()
+                                                                 + "; f.dispatchEvent(new Event('input')); })()"] {
+            if (!reached->load() || released->load())
+                return;
+            if (!std::exchange(typed, true))
+                page(*document).evaluateJavaScript(script);
+            else if (document->documentJSONSource()->dataNeedsToBeProvided())
+                released->store(true);
+        });
+        auto outcome = std::make_shared<Outcome>();
+        if (asFolder) {
+            choose(folder / "Folder", DocumentController::projectFolderTypeIdentifier);
+            document->saveDocumentAs([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        } else {
+            document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        }
+        EXPECT_TRUE(spinUntil([&] { return released->load(); }, editorTimeout)) << "the edit was not reported during the save";
+        released->store(true);
+        editing->cancel();
+        ASSERT_TRUE(spinUntil([&] { return outcome->done; }, editorTimeout));
+        ASSERT_FALSE(outcome->failure) << outcome->failure->localizedDescription;
+        const fs::path file = *document->fileURL();
+        EXPECT_NE(storedDocument(file).find("Saved by " + save), std::string::npos) << storedDocument(file);
+        spinFor(300ms);
+        EXPECT_TRUE(document->isDocumentEdited());
+        EXPECT_NE(title().find("Edited"), std::string::npos) << title();
+        // The next save writes it.
+        const auto failure = autosave(*document);
+        ASSERT_FALSE(failure) << failure->localizedDescription;
+        EXPECT_NE(storedDocument(file).find("Typed during the " + save), std::string::npos) << storedDocument(file);
+        EXPECT_FALSE(document->isDocumentEdited());
+    }
 }
