@@ -95,7 +95,7 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
     {
         ApplicationProcess app(home, applicationBackend().url());
         ASSERT_TRUE(launchSignedInWithAFolderProject(app, home, before));
-        ASSERT_TRUE(typeIntoEditor("Before", "Early"));
+        ASSERT_TRUE(typeIntoEditor(app, "Before", "Early"));
 
         // Renamed in the file manager: the window follows, and Ctrl+S saves the edit there.
         fs::rename(before, renamed);
@@ -108,7 +108,7 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
 
         // Edited again, then moved into another folder: the edit is saved there, and so is one
         // made after the move, by the autosave of quitting.
-        ASSERT_TRUE(typeIntoEditor("After", "Later"));
+        ASSERT_TRUE(typeIntoEditor(app, "After", "Later"));
         fs::create_directories(moved.parent_path());
         fs::rename(renamed, moved);
         ASSERT_TRUE(spinUntil([&] { return fileText(home.data() / "com.korvel.x/OpenDocuments.json").find(moved.string()) != std::string::npos; }, windowTimeout));
@@ -120,7 +120,7 @@ TEST(ApplicationFolderMoves, ARenamedThenMovedFolderProjectIsSavedAndAutosavedWh
             Display::pressControl('s');
         ASSERT_TRUE(spinUntil(savedLater, windowTimeout));
         ASSERT_TRUE(spinUntil([&] { return Display::hasVisibleWindow("After"); }, windowTimeout));
-        ASSERT_TRUE(typeIntoEditor("After", "Last"));
+        ASSERT_TRUE(typeIntoEditor(app, "After", "Last"));
         Display::pressControl('q');
         ASSERT_TRUE(app.waitForExit(windowTimeout));
         EXPECT_EQ(app.status(), 0);

@@ -116,7 +116,7 @@ TEST(ApplicationJourney, AProjectFromAnExampleIsEditedPreviewedOnADeviceSharedSa
 
         // The first frame's name becomes "Aboard"; the field's focus also selects the frame,
         // which the preview's device settings apply to.
-        ASSERT_TRUE(kxtest::typeIntoEditor(exampleTitle, "Aboard"));
+        ASSERT_TRUE(kxtest::typeIntoEditor(app, exampleTitle, "Aboard"));
 
         // The preview: the title bar's button opens it with the prototype's page.
         const auto showPreview = app.waitForClickable("button", editedTitle, "Show Preview");

@@ -66,7 +66,10 @@ ApplicationProcess::~ApplicationProcess()
         process_->terminate();
         // Left running, it would keep the single-instance name, and later tests' launches
         // would go to it.
+        const auto asked = std::chrono::steady_clock::now();
         if (!waitForExit(std::chrono::seconds(10))) {
+            // The wait stretches by the time the application waited for a processor.
+            const auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - asked).count();
             // Where its main thread is held, where a debugger is at hand.
             std::string stack;
             if (gchar* gdb = g_find_program_in_path("gdb")) {
@@ -75,7 +78,7 @@ ApplicationProcess::~ApplicationProcess()
                                          std::nullopt, std::chrono::seconds(60)).output;
                 g_free(gdb);
             }
-            ADD_FAILURE() << "the application (process " << pid() << ") did not end within 10 s of SIGTERM; killed" << stack;
+            ADD_FAILURE() << "the application (process " << pid() << ") did not end within " << waited << " s of SIGTERM; killed" << stack;
             signal(SIGKILL);
             if (!waitForExit(std::chrono::seconds(10)))
                 ADD_FAILURE() << "the application (process " << pid() << ") outlived SIGKILL";

@@ -38,8 +38,8 @@ void signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess&
 // The design's document of a zip project, as stored.
 std::string storedDocument(const std::filesystem::path& package);
 // Types `text` (one word: a space would press a button) into the editor of the window `title`
-// as a user would: Tab from field to field until one takes the text.
-bool typeIntoEditor(const std::string& title, const std::string& text);
+// as a user would: Tab from field to field until one holds the whole text.
+bool typeIntoEditor(ApplicationProcess& app, const std::string& title, const std::string& text);
 // Types `text` into the editor of the window `title` (edited or not) until `landed` says where
 // it went, typing again where no key took (one typed before a field has the focus goes nowhere).
 bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed);

@@ -166,6 +166,11 @@ std::chrono::milliseconds WaitScope::remaining() const
                     std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - Clock::now()));
 }
 
+nanoseconds uncountedTime()
+{
+    return uncountedNow();
+}
+
 void setUncountedTime(std::function<nanoseconds()> total)
 {
     std::lock_guard lock(uncounted().mutex);

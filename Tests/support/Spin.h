@@ -62,6 +62,8 @@ std::string waitsInProgress();
 // Tests/app/StarvedTime.h). A wait still ends by three times its time-out. None unless set;
 // `total` may be called from any thread.
 void setUncountedTime(std::function<std::chrono::nanoseconds()> total);
+// That total now (zero when none is set); from any thread.
+std::chrono::nanoseconds uncountedTime();
 
 // The threads of this process now. A thread just joined may still be listed while the kernel
 // ends it, on a busy machine for a while, and GLib's idle workers end when they like: wait for

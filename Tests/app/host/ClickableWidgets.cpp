@@ -26,7 +26,8 @@ document.readyState !== 'complete' ? '[]' : JSON.stringify(Array.from(document.q
   const box = element.getBoundingClientRect();
   if (box.width <= 0 || box.height <= 0 || element.closest('[hidden]')) return [];
   const name = element.id || element.getAttribute('aria-label') || element.textContent.trim();
-  return [{name, x: box.left, y: box.top, width: box.width, height: box.height}];
+  const value = element.tagName === 'INPUT' || element.tagName === 'TEXTAREA' ? element.value : null;
+  return [{name, value, x: box.left, y: box.top, width: box.width, height: box.height}];
 }))
 )js";
 
@@ -112,9 +113,11 @@ void reportPage(WebKitWebView* view, const Walk& walk, const GdkRectangle& at, i
                 for (const auto& item : list.is_array() ? list : nlohmann::json::array()) {
                     if (!item.is_object())
                         continue;
-                    line(*query->report, "page", query->window, item.value("name", ""), query->at.x + int(item.value("x", 0.0)),
-                         query->at.y + int(item.value("y", 0.0)), int(item.value("width", 0.0)), int(item.value("height", 0.0)),
-                         query->scale);
+                    const int x = query->at.x + int(item.value("x", 0.0)), y = query->at.y + int(item.value("y", 0.0));
+                    const int width = int(item.value("width", 0.0)), height = int(item.value("height", 0.0));
+                    line(*query->report, "page", query->window, item.value("name", ""), x, y, width, height, query->scale);
+                    if (item.contains("value") && item["value"].is_string())
+                        line(*query->report, "value", query->window, item["value"].get<std::string>(), x, y, width, height, query->scale);
                 }
             }
             if (error)

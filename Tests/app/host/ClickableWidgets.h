@@ -12,7 +12,8 @@ namespace kxtest {
 // the label or tooltip text (a web view's address; a page element's id, label or text), and
 // x, y, width, height on the screen in GDK's points, and the window's scale factor (root-window
 // pixels are the points times the scale). Labels outside buttons are listed too, of kind
-// "text", with the text they show.
+// "text", with the text they show, and a page's fields again, of kind "value", with the text
+// they hold.
 void reportClickableWidgetsOnSignal(const char* path);
 
 } // namespace kxtest
