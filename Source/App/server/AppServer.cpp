@@ -1,8 +1,7 @@
 #include "App/server/AppServer.h"
 
-// Not <netinet/tcp.h>: AppServerWorker.cpp, compiled with this file, needs the kernel's own.
-#include <linux/tcp.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>

@@ -6,7 +6,7 @@ namespace kx {
 
 void AppServerRoom::opened(Key key, Time now)
 {
-    connections_[key] = Connection{State::opened, now, now, 0, now};
+    connections_[key] = Connection{State::opened, now, now, 0, now, 0};
 }
 
 void AppServerRoom::requestStarted(Key key)
@@ -17,13 +17,14 @@ void AppServerRoom::requestStarted(Key key)
         found->second.state = State::asking;
 }
 
-void AppServerRoom::requestRead(Key key, Time now)
+void AppServerRoom::requestRead(Key key, Time now, std::uint64_t taken)
 {
     auto found = connections_.find(key);
     if (found != connections_.end()) {
         found->second.state = State::answering;
         found->second.since = now;
         found->second.takenAt = now;
+        found->second.answerBase = taken;
     }
 }
 
@@ -39,6 +40,12 @@ void AppServerRoom::requestEnded(Key key, Time now)
 void AppServerRoom::forget(Key key)
 {
     connections_.erase(key);
+}
+
+bool AppServerRoom::hasAsked(Key key) const
+{
+    auto found = connections_.find(key);
+    return found != connections_.end() && found->second.state != State::opened;
 }
 
 std::optional<AppServerRoom::Time> AppServerRoom::waitingSince(Key key) const
@@ -95,12 +102,17 @@ std::optional<AppServerRoom::Key> AppServerRoom::choose(Key newcomer, Time now, 
     return chosen->first;
 }
 
-std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const Look& look)
+std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Key newcomer, Time now, const Look& look)
 {
     const auto none = connections_.end();
-    auto unasked = none, kept = none, answer = none;
+    auto unasked = none, kept = none, slow = none;
+    // Of `slow`: whether requests wait behind its answer, and what its client takes a second.
+    bool slowQueued = false;
+    double slowPace = 0;
     bool withinGrace = false;
     for (auto entry = connections_.begin(); entry != none; ++entry) {
+        if (entry->first == newcomer)
+            continue;
         const Connection& connection = entry->second;
         const Seen seen = see(entry->first, entry->second, now, look);
         const Rank found = rank(connection, now, seen);
@@ -113,15 +125,28 @@ std::optional<AppServerRoom::Key> AppServerRoom::chooseBeyondCap(Time now, const
         withinGrace |= connection.state == State::opened && found == Rank::taking && !seen.sent;
         if (connection.state == State::waiting && !seen.sent && older(kept))
             kept = entry;
-        if (connection.state == State::answering && newer(answer))
-            answer = entry;
+        if (connection.state != State::answering || now - connection.since < takingWindow)
+            continue;
+        // A stalled answer takes nothing at all.
+        const double pace = found == Rank::stalled || seen.taken < connection.answerBase
+            ? 0
+            : double(seen.taken - connection.answerBase) / std::chrono::duration<double>(now - connection.since).count();
+        if (pace >= double(normalPace))
+            continue;
+        const bool better = slow == none || (seen.sent && !slowQueued)
+            || (seen.sent == slowQueued && (pace < slowPace || (pace == slowPace && older(slow))));
+        if (better) {
+            slow = entry;
+            slowQueued = seen.sent;
+            slowPace = pace;
+        }
     }
     if (unasked != none)
         return unasked->first;
     // Those still within their grace go once it has passed, if they do not ask.
     if (withinGrace)
         return std::nullopt;
-    for (auto chosen : {kept, answer})
+    for (auto chosen : {kept, slow})
         if (chosen != none)
             return chosen->first;
     return std::nullopt;

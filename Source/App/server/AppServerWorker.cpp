@@ -1,7 +1,7 @@
 #include "App/server/AppServerWorker.h"
 
 // The kernel's own tcp_info, which tells the bytes a client has acknowledged; glibc's stops short
-// of it. (So no file of this unit includes <netinet/tcp.h>.)
+// of it. (This file is compiled on its own: the two headers clash.)
 #include <linux/tcp.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -31,6 +31,16 @@ struct Adoption {
 };
 
 constexpr std::chrono::milliseconds sweepPeriod(250);
+// How long a refused connection is kept for its client to read why before it is closed (closed
+// with the client's request unread, it would be reset, the answer lost with it).
+constexpr std::chrono::seconds refusalReading(2);
+// What a client is told when the server has no place for it, and when it asks for what the
+// server does not do; each ends the connection.
+constexpr std::string_view busyResponse = "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nConnection: close\r\n"
+                                          "Content-Length: 0\r\n\r\n";
+constexpr std::string_view methodResponse = "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nConnection: close\r\n"
+                                            "Content-Length: 0\r\n\r\n";
+constexpr std::string_view bodyResponse = "HTTP/1.1 413 Content Too Large\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 // Connections let go of before the heap is trimmed, once no new one has come for a sweep.
 constexpr int trimAfter = 256;
 
@@ -135,10 +145,9 @@ void AppServerWorker::run()
     forget_.remove();
     recheck_.remove();
     closer_.remove();
-    for (auto& socket : std::exchange(closing_, {}))
-        g_socket_close(socket.get(), nullptr);
+    closeLeaving(true);
     for (auto& [key, connection] : connections_)
-        connection.closed.disconnect();
+        connection.disconnection.disconnect();
     retired_.clear();
     server_.reset();
     // Let closed connections and finished messages (and their open files) go.
@@ -188,32 +197,41 @@ std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
             AppServerRequest::respond(static_cast<AppServerWorker*>(data)->folder_, message, path);
         },
         this, nullptr);
-    // No request needs a body: one sent anyway is read past, not kept in memory.
+    // No request has a body, nor another method: one that comes with either is answered at its
+    // head, never read on (a body sent without end would keep the worker reading it).
     soup_server_add_early_handler(
         server->soup.get(), nullptr,
-        [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
-            soup_message_body_set_accumulate(soup_server_message_get_request_body(message), FALSE);
+        [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer data) {
+            static_cast<AppServerWorker*>(data)->rejectEarly(message);
         },
-        nullptr, nullptr);
+        this, nullptr);
 
     // libsoup keeps a connection open for the next request only on a server that listens. Ours
     // come from the acceptor, not from libsoup's listener, which gives up listening for good
     // when one accept fails (a connection another worker took first, no descriptor left), so
     // the server listens on one end of a socket pair: nobody else can reach it, and it never
     // has a connection to give. Without it, each connection is closed after one answer.
+    // Without it (no descriptor left for the pair) there is no server yet: one is made again
+    // for the next connection.
     int ends[2];
     GError* error = nullptr;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0) {
-        server->unreachable[0] = socketFor(ends[0]);
-        server->unreachable[1] = socketFor(ends[1]);
-        if (server->unreachable[0] && server->unreachable[1] &&
-            !soup_server_listen_socket(server->soup.get(), server->unreachable[0].get(), SoupServerListenOptions(0),
-                                       &error)) {
-            RKLog(std::string("App Server closes each connection after one answer: ") + error->message,
-                  RKLogKind::appServerFailure);
-            g_error_free(error);
-        }
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        if (!std::exchange(cannotMakeServer_, true))
+            RKLog(std::string("App Server cannot make a server now: ") + g_strerror(errno), RKLogKind::appServerFailure);
+        return nullptr;
     }
+    server->unreachable[0] = socketFor(ends[0]);
+    server->unreachable[1] = socketFor(ends[1]);
+    if (!server->unreachable[0] || !server->unreachable[1]
+        || !soup_server_listen_socket(server->soup.get(), server->unreachable[0].get(), SoupServerListenOptions(0), &error)) {
+        if (!std::exchange(cannotMakeServer_, true))
+            RKLog(std::string("App Server cannot make a server now: ") + (error ? error->message : "no socket"),
+                  RKLogKind::appServerFailure);
+        if (error)
+            g_error_free(error);
+        return nullptr;
+    }
+    cannotMakeServer_ = false;
 
     using Handler = void(SoupServer*, SoupServerMessage*);
     server->requests.push_back(SignalConnection::connect<Handler>(
@@ -230,8 +248,10 @@ std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
 void AppServerWorker::adopt(GObjectRef<GSocket> socket)
 {
     open_.fetch_add(1, std::memory_order_relaxed);
+    // At the transfers' priority, not ahead of them: clients that connect again and again must
+    // not starve the answers under way.
     g_main_context_invoke_full(
-        context_, G_PRIORITY_HIGH,
+        context_, G_PRIORITY_DEFAULT,
         [](gpointer data) -> gboolean {
             auto* adoption = static_cast<Adoption*>(data);
             adoption->worker->serve(adoption->socket.get());
@@ -244,10 +264,16 @@ void AppServerWorker::serve(GSocket* socket)
 {
     auto local = GObjectRef<GSocketAddress>::adopt(g_socket_get_local_address(socket, nullptr));
     auto remote = GObjectRef<GSocketAddress>::adopt(g_socket_get_remote_address(socket, nullptr));
-    if (!server_ || !local || !remote) {
+    if (!local || !remote) {
         // The client went away before it was served.
         g_socket_close(socket, nullptr);
         open_.fetch_sub(1, std::memory_order_relaxed);
+        return;
+    }
+    if (!server_)
+        server_ = makeServer();
+    if (!server_) {
+        refuse(GObjectRef<GSocket>::retain(socket), busyResponse);
         return;
     }
     // Known before libsoup starts on it: a request already sent is read (and maybe answered)
@@ -280,8 +306,8 @@ void AppServerWorker::requestStarted(SoupServerMessage* message)
     found->second.message = GObjectRef<SoupServerMessage>::retain(message);
     // libsoup closes a connection whose request goes wrong (its client gone, say) with no other
     // word: its place is free on the next turn of the loop, not at the next sweep.
-    found->second.closed = SignalConnection::connect<void(SoupServerMessage*)>(
-        message, "disconnected", [this, remote = found->second.remote](SoupServerMessage*) { noteClosed(remote); });
+    found->second.disconnection = SignalConnection::connect<void(SoupServerMessage*)>(
+        message, "disconnected", [this, remote = found->second.remote](SoupServerMessage*) { forgetOnceClosed(remote); });
 }
 
 void AppServerWorker::requestRead(SoupServerMessage* message)
@@ -290,7 +316,7 @@ void AppServerWorker::requestRead(SoupServerMessage* message)
     auto found = connections_.find(key);
     if (found == connections_.end())
         return;
-    room_.requestRead(key, monotonicNow());
+    room_.requestRead(key, monotonicNow(), seenOf(found->second.socket.get()).taken);
     // Past the limit a client that keeps asking gives its place up after each answer, to ask
     // again behind the others; a retired server keeps no connection for another request.
     if (found->second.server != server_.get() || isPast(limit_, limitShare_))
@@ -304,22 +330,21 @@ void AppServerWorker::requestEnded(SoupServerMessage* message)
     if (found == connections_.end())
         return;
     room_.requestEnded(key, monotonicNow());
-    found->second.closed.disconnect();
+    found->second.disconnection.disconnect();
     found->second.message = nullptr;
     // libsoup closes the connection right after this, unless it keeps it for the next request.
-    noteClosed(found->second.remote);
+    forgetOnceClosed(found->second.remote);
 }
 
-// Forgets the connection on the next turn of the loop if it is closed by then.
-void AppServerWorker::noteClosed(const GObjectRef<GSocketAddress>& remote)
+void AppServerWorker::forgetOnceClosed(const GObjectRef<GSocketAddress>& remote)
 {
-    ended_.push_back(remote);
+    mayBeClosed_.push_back(remote);
     if (!forget_.isActive())
         forget_ = attach(
             g_idle_source_new(), this, context_,
             [](gpointer data) -> gboolean {
                 auto* self = static_cast<AppServerWorker*>(data);
-                for (const auto& remote : std::exchange(self->ended_, {})) {
+                for (const auto& remote : std::exchange(self->mayBeClosed_, {})) {
                     auto found = self->connections_.find(remote.get());
                     if (found != self->connections_.end() && g_socket_is_closed(found->second.socket.get()))
                         self->forget(found);
@@ -329,11 +354,13 @@ void AppServerWorker::noteClosed(const GObjectRef<GSocketAddress>& remote)
             G_PRIORITY_HIGH);
 }
 
+// Its place is given back once its socket is closed: one still open is on its way out (closing_).
 void AppServerWorker::forget(Connections::iterator connection)
 {
+    if (g_socket_is_closed(connection->second.socket.get()))
+        open_.fetch_sub(1, std::memory_order_relaxed);
     room_.forget(connection->first);
     connections_.erase(connection);
-    open_.fetch_sub(1, std::memory_order_relaxed);
     ++letGo_;
 }
 
@@ -360,12 +387,7 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
             break;
         close(connection(*chosen));
     }
-    while (isPast(hardCap_, hardCapShare_)) {
-        auto chosen = room_.chooseBeyondCap(now, lookAt);
-        if (!chosen)
-            break;
-        close(connection(*chosen));
-    }
+    makeRoomBeyondCap(newcomer);
     // One that has not asked may have just had no moment to yet: look again once it has.
     const auto recheck = room_.recheckAfter(now);
     if (isPast(limit_, limitShare_) && recheck && !recheck_.isActive())
@@ -376,6 +398,20 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
                               self->makeRoom(nullptr);
                               return G_SOURCE_REMOVE;
                           });
+}
+
+// Nothing that may go left, the connections stay past the hard cap (the newcomer among them, its
+// answer never cut for its own place) until some can: the acceptor, which takes no more than the
+// limit and half of it again, leaves the next ones waiting in the backlog meanwhile.
+void AppServerWorker::makeRoomBeyondCap(GSocketAddress* newcomer)
+{
+    const auto now = monotonicNow();
+    while (isPast(hardCap_, hardCapShare_)) {
+        auto chosen = room_.chooseBeyondCap(newcomer, now, [this](AppServerRoom::Key key) { return look(key); });
+        if (!chosen)
+            return;
+        close(connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(*chosen))));
+    }
 }
 
 bool AppServerWorker::isPast(int total, std::size_t share) const
@@ -397,7 +433,7 @@ void AppServerWorker::close(Connections::iterator entry)
         ::setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
     if (!g_socket_is_closed(socket) && connection.message) {
-        connection.closed.disconnect();
+        connection.disconnection.disconnect();
         auto stream = GObjectRef<GIOStream>::adopt(soup_server_message_steal_connection(connection.message.get()));
         if (stream)
             g_io_stream_close(stream.get(), nullptr, nullptr);
@@ -411,37 +447,114 @@ void AppServerWorker::close(Connections::iterator entry)
 }
 
 // Closed once libsoup has seen the end: its watch of the socket comes before this idle, and
-// would otherwise wait on whatever the descriptor's number is given to next.
+// would otherwise wait on whatever the descriptor's number is given to next. The idle waits while
+// transfers keep the loop busy; the next sweep closes what it has not (libsoup's watch, at the
+// sweep's priority, has run since).
 void AppServerWorker::closeSoon(GObjectRef<GSocket> socket)
 {
-    closing_.push_back(std::move(socket));
+    closing_.push_back({std::move(socket), {}, monotonicNow()});
     if (!closer_.isActive())
         closer_ = attach(
             g_idle_source_new(), this, context_,
             [](gpointer data) -> gboolean {
-                for (auto& socket : std::exchange(static_cast<AppServerWorker*>(data)->closing_, {}))
-                    g_socket_close(socket.get(), nullptr);
+                auto* self = static_cast<AppServerWorker*>(data);
+                self->closer_ = {};
+                self->closeLeaving(false);
                 return G_SOURCE_REMOVE;
             },
             G_PRIORITY_DEFAULT_IDLE);
+}
+
+void AppServerWorker::refuse(GObjectRef<GSocket> socket, std::string_view response, GObjectRef<GIOStream> stream)
+{
+    const int fd = g_socket_get_fd(socket.get());
+    // Small enough for any send buffer; a client that cannot take even that gets nothing.
+    [[maybe_unused]] const auto sent = ::send(fd, response.data(), response.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    refused_.push_back({std::move(socket), std::move(stream), monotonicNow()});
+    if (!sweep_.isActive())
+        sweep_ = attach(g_timeout_source_new(static_cast<guint>(sweepPeriod.count())), this, context_,
+                        [](gpointer data) -> gboolean {
+                            return static_cast<AppServerWorker*>(data)->closeIdleConnections() ? G_SOURCE_CONTINUE
+                                                                                                : G_SOURCE_REMOVE;
+                        });
+}
+
+void AppServerWorker::rejectEarly(SoupServerMessage* message)
+{
+    soup_message_body_set_accumulate(soup_server_message_get_request_body(message), FALSE);
+    auto* headers = soup_server_message_get_request_headers(message);
+    const char* method = soup_server_message_get_method(message);
+    const bool otherMethod = method != SOUP_METHOD_GET && method != SOUP_METHOD_HEAD;
+    const auto encoding = soup_message_headers_get_encoding(headers);
+    const bool body = encoding == SOUP_ENCODING_CHUNKED || encoding == SOUP_ENCODING_EOF
+        || (encoding == SOUP_ENCODING_CONTENT_LENGTH && soup_message_headers_get_content_length(headers) > 0);
+    if (!otherMethod && !body)
+        return;
+    auto found = connections_.find(soup_server_message_get_remote_address(message));
+    if (found == connections_.end())
+        return;
+    // libsoup would read the body before any answer: the connection is taken from it, told why,
+    // and its place given back once its client had a moment to read that.
+    found->second.disconnection.disconnect();
+    auto stream = GObjectRef<GIOStream>::adopt(soup_server_message_steal_connection(message));
+    auto socket = found->second.socket;
+    room_.forget(found->first);
+    connections_.erase(found);
+    ++letGo_;
+    refuse(std::move(socket), otherMethod ? methodResponse : bodyResponse, std::move(stream));
+}
+
+void AppServerWorker::closeLeaving(bool all)
+{
+    const auto now = monotonicNow();
+    const auto closeOne = [this](Leaving& leaving) {
+        if (leaving.stream)
+            g_io_stream_close(leaving.stream.get(), nullptr, nullptr);
+        g_socket_close(leaving.socket.get(), nullptr);
+        open_.fetch_sub(1, std::memory_order_relaxed);
+    };
+    for (auto& leaving : std::exchange(closing_, {}))
+        closeOne(leaving);
+    // A refused client's request is read past (a little at a time: it may send without end) until
+    // it has ended its side or had its time, so that the close resets nothing it has yet to read.
+    std::erase_if(refused_, [&](Leaving& leaving) {
+        bool ended = all || now - leaving.since >= refusalReading;
+        char buffer[16 * 1024];
+        for (int read = 0; !ended && read < 4; ++read) {
+            const ssize_t count = ::recv(g_socket_get_fd(leaving.socket.get()), buffer, sizeof buffer, MSG_DONTWAIT);
+            ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+            if (count < ssize_t(sizeof buffer))
+                break;
+        }
+        if (ended)
+            closeOne(leaving);
+        return ended;
+    });
 }
 
 // Takes no new connection on the current server: its answers end their connections, never cut,
 // and it goes with its last one.
 void AppServerWorker::retire()
 {
+    // Without a server to take its place (no descriptor left for it) it goes on for now.
+    auto next = makeServer();
+    if (!next)
+        return;
     server_->retire();
     for (auto& [key, connection] : connections_)
         if (connection.server == server_.get() && connection.message && !room_.waitingSince(key))
             endAfterAnswer(connection.message.get());
     retired_.push_back(std::move(server_));
-    server_ = makeServer();
+    server_ = std::move(next);
 }
 
 // Every `sweepPeriod` while there are connections: forgets the closed ones and closes the idle
 // ones, and those whose client has ended its side between two requests.
 bool AppServerWorker::closeIdleConnections()
 {
+    // What waits to be closed since the last turns goes now, also under a flood of transfers.
+    closeLeaving(false);
     const gint64 now = g_get_monotonic_time();
     for (auto entry = connections_.begin(); entry != connections_.end();) {
         auto current = entry++;
@@ -453,11 +566,13 @@ bool AppServerWorker::closeIdleConnections()
         const auto since = room_.waitingSince(current->first);
         const gint64 waited = since ? now - since->count() : 0;
         // Waiting since a sweep ago at least: libsoup answers a request it has read ahead at once.
-        // A retired server's connection ends at its first pause, so that the server can go.
+        // A retired server's connection ends at its first pause between two requests, so that the
+        // server can go; one that has not asked yet has its whole time to.
         bool closing = waited >= microseconds(idle_);
         if (!closing && waited >= microseconds(sweepPeriod)) {
             const auto seen = seenOf(socket);
-            closing = seen.gone || (!seen.sent && (seen.ended || current->second.server != server_.get()));
+            const bool retiredBetweenRequests = current->second.server != server_.get() && room_.hasAsked(current->first);
+            closing = seen.gone || (!seen.sent && (seen.ended || retiredBetweenRequests));
         }
         if (closing)
             close(current);
@@ -466,7 +581,9 @@ bool AppServerWorker::closeIdleConnections()
     // may have stalled since.
     if (isPast(limit_, limitShare_))
         makeRoom(nullptr);
-    if (server_->abandoned >= Server::abandonedPerServer)
+    if (!server_)
+        server_ = makeServer();
+    else if (server_->abandoned >= Server::abandonedPerServer)
         retire();
     const auto done = std::erase_if(retired_, [this](const std::unique_ptr<Server>& server) {
         return std::none_of(connections_.begin(), connections_.end(),
@@ -479,7 +596,7 @@ bool AppServerWorker::closeIdleConnections()
         letGo_ = 0;
     }
     accepted_ = 0;
-    return !connections_.empty();
+    return !connections_.empty() || !closing_.empty() || !refused_.empty();
 }
 
 } // namespace kx

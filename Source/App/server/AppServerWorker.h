@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,7 +63,14 @@ private:
         // Its request's, from the request's first byte to its answer's end: closing the connection
         // through it lets libsoup let go of all it has for it.
         GObjectRef<SoupServerMessage> message;
-        SignalConnection closed; // by libsoup, while `message` is there
+        SignalConnection disconnection; // libsoup's word that it closed it, while `message` is there
+    };
+    // A socket on its way out: shut down, closed once libsoup has seen that (or, refused, once its
+    // client has read why); counted among the server's connections until then.
+    struct Leaving {
+        GObjectRef<GSocket> socket;
+        GObjectRef<GIOStream> stream; // taken from libsoup, where it had the connection
+        AppServerRoom::Time since;
     };
     using Connections = std::map<GSocketAddress*, Connection>;
 
@@ -72,12 +80,21 @@ private:
     void requestStarted(SoupServerMessage* message);
     void requestRead(SoupServerMessage* message);
     void requestEnded(SoupServerMessage* message);
-    void noteClosed(const GObjectRef<GSocketAddress>& remote);
+    // The connection may be closed by libsoup: forgotten on the next turn of the loop if it is.
+    void forgetOnceClosed(const GObjectRef<GSocketAddress>& remote);
     void forget(Connections::iterator connection);
     AppServerRoom::Seen look(AppServerRoom::Key key);
     void makeRoom(GSocketAddress* newcomer);
+    // Past the hard cap: closes what may go, never `newcomer`.
+    void makeRoomBeyondCap(GSocketAddress* newcomer);
     void close(Connections::iterator connection);
     void closeSoon(GObjectRef<GSocket> socket);
+    // Answers `response` (a whole HTTP response that ends the connection) on a connection that
+    // gets nothing else: one that no server can take now, or one libsoup gave back (`stream`).
+    void refuse(GObjectRef<GSocket> socket, std::string_view response, GObjectRef<GIOStream> stream = {});
+    void rejectEarly(SoupServerMessage* message);
+    // Closes what leaves for good, once its time has come (all of it with `all`).
+    void closeLeaving(bool all);
     void retire();
     bool closeIdleConnections();
 
@@ -99,8 +116,10 @@ private:
     std::vector<std::unique_ptr<Server>> retired_; // oldest first; keep theirs until they close
     Connections connections_;
     AppServerRoom room_; // what their clients do
-    std::vector<GObjectRef<GSocketAddress>> ended_; // connections whose request just ended, or closed
-    std::vector<GObjectRef<GSocket>> closing_;      // shut down, for libsoup to see before they close
+    std::vector<GObjectRef<GSocketAddress>> mayBeClosed_; // to forget on the next turn if libsoup closed them
+    std::vector<Leaving> closing_;                        // shut down, for libsoup to see before they close
+    std::vector<Leaving> refused_;                        // answered that they get nothing, closing when read
+    bool cannotMakeServer_ = false;                 // said once until one is made again
     int accepted_ = 0;                              // since the last sweep
     int letGo_ = 0;                                 // since the heap was last trimmed
     SourceHandle forget_;

@@ -109,12 +109,14 @@ TEST(AppServerRoom, AnAnswerIsTakenWhileItsClientAcknowledgesSomeOfItWithinTheWi
     EXPECT_EQ(r.room.choose(nullptr, now + 2 * AppServerRoom::takingWindow + 1s, r.look), slow);
 }
 
-TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswersThenTheNewestAnswer)
+TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswersThenTheSlowestAnswerNeverANormalOne)
 {
     Room r;
     const AppServerRoom::Time now = 100s;
+    auto newcomer = r.connection(15, now);
+    r.room.requestRead(newcomer, now);
     const auto next = [&] {
-        auto chosen = r.room.chooseBeyondCap(now, r.look);
+        auto chosen = r.room.chooseBeyondCap(newcomer, now, r.look);
         if (chosen)
             r.room.forget(*chosen);
         return chosen.value_or(nullptr);
@@ -126,10 +128,21 @@ TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswer
     auto keptOld = r.connection(4, 20s, {{21s, 22s}});
     auto keptNew = r.connection(5, 30s, {{31s, now - 1ms}});
     r.seen[r.connection(6, 5s, {{6s, 7s}})].sent = true; // its next request is in
-    auto answerOld = r.connection(7, 40s);
-    r.room.requestRead(answerOld, 41s);
-    auto answerNew = r.connection(8, 50s);
-    r.room.requestRead(answerNew, 51s);
+    // Answers under way for 60 s: one taken at a normal pace, one a byte now and then, one as
+    // slowly with requests sent ahead, one that takes nothing; and one begun a moment ago.
+    const auto answering = [&](int index, std::uint64_t taken) {
+        auto key = r.connection(index, 30s);
+        r.room.requestRead(key, 40s, 1000);
+        r.seen[key].taken = 1000 + taken;
+        return key;
+    };
+    answering(7, 60 * AppServerRoom::normalPace);
+    auto trickling = answering(8, 60'000);
+    auto tricklingAhead = answering(9, 60'000);
+    r.seen[tricklingAhead].sent = true;
+    auto stalled = answering(10, 0);
+    auto justBegun = r.connection(11, now - 1s);
+    r.room.requestRead(justBegun, now - 1s);
 
     EXPECT_EQ(next(), unaskedNew);
     EXPECT_EQ(next(), unaskedOld);
@@ -138,8 +151,10 @@ TEST(AppServerRoom, PastTheHardCapTheNewestUnaskedGoesThenTheOldestBetweenAnswer
     EXPECT_EQ(next(), nullptr);
     r.room.requestRead(young, now);
     EXPECT_EQ(r.room.recheckAfter(now), std::nullopt);
-    for (Key expected : {keptOld, keptNew, young, answerNew, answerOld})
+    for (Key expected : {keptOld, keptNew, tricklingAhead, stalled, trickling})
         EXPECT_EQ(next(), expected);
+    // Neither an answer taken at a normal pace, nor one too young to judge, nor the newcomer.
+    EXPECT_EQ(next(), nullptr);
 }
 
 // Another process's connections that never ask: `perSecond` of them, each closed `hold` after
