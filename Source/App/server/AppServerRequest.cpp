@@ -154,6 +154,7 @@ public:
             ends_.push_back(SignalConnection::connect<void(SoupServerMessage*)>(message, end, [this](SoupServerMessage*) {
                 done_ = true;
                 next_.remove();
+                closer_.remove();
             }));
     }
 
@@ -218,6 +219,9 @@ private:
         return true;
     }
 
+    // Held by the transfer, so that a message that ended meanwhile (its connection closed by the
+    // worker to make room, say) is not stolen from again: a second steal would have libsoup let
+    // go of the connection twice.
     void closeConnectionLater()
     {
         GSource* idle = g_idle_source_new();
@@ -225,15 +229,20 @@ private:
         g_source_set_callback(
             idle,
             [](gpointer data) -> gboolean {
-                auto stream = GObjectRef<GIOStream>::adopt(
-                    soup_server_message_steal_connection(static_cast<SoupServerMessage*>(data)));
+                auto* self = static_cast<FileTransfer*>(data);
+                if (self->done_)
+                    return G_SOURCE_REMOVE;
+                // The message owns the transfer, and may go with its connection.
+                const auto message = GObjectRef<SoupServerMessage>::retain(self->message_);
+                self->closer_ = {};
+                auto stream = GObjectRef<GIOStream>::adopt(soup_server_message_steal_connection(message.get()));
                 if (stream)
                     g_io_stream_close(stream.get(), nullptr, nullptr);
                 return G_SOURCE_REMOVE;
             },
-            g_object_ref(message_), g_object_unref);
+            this, nullptr);
         g_source_attach(idle, g_main_context_get_thread_default());
-        g_source_unref(idle);
+        closer_ = SourceHandle::adopt(idle);
     }
 
     SoupServerMessage* message_; // owns this
@@ -242,6 +251,7 @@ private:
     std::uint64_t remaining_;
     bool done_ = false;
     SourceHandle next_;
+    SourceHandle closer_;
     SignalConnection wroteChunk_;
     std::vector<SignalConnection> ends_;
 };
