@@ -5,10 +5,12 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -261,6 +263,53 @@ struct PacedReader {
     std::size_t allowed = 0;
 };
 
+// Another program's clients that hold their places reading slowly: each asks `depth` times ahead
+// for a large file and reads at `bytesPerSecond` through a small receive buffer, and connects
+// again when it is closed.
+class SlowHolders {
+public:
+    SlowHolders(int port, std::size_t count, int depth, double bytesPerSecond)
+        : port_(port)
+        , depth_(depth)
+        , rate_(bytesPerSecond)
+        , clients_(count)
+    {
+    }
+    void step()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& client : clients_) {
+            if (!client.connection || client.connection->closed || !client.connection->isOpen()) {
+                reconnected_ += bool(client.connection);
+                client = {std::make_unique<kxtest::BlockingClient>(port_, 0, 4096), now, 0};
+                std::string requests;
+                for (int i = 0; i < depth_; ++i)
+                    requests += "GET /media.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+                client.connection->send(requests);
+            }
+            const auto wanted = std::size_t(std::chrono::duration<double>(now - client.since).count() * rate_);
+            if (wanted > client.read) {
+                client.connection->receiveAvailable(wanted - client.read);
+                client.read = wanted;
+                client.connection->received.clear();
+            }
+        }
+    }
+    long reconnected() const { return reconnected_; }
+
+private:
+    struct Client {
+        std::unique_ptr<kxtest::BlockingClient> connection;
+        std::chrono::steady_clock::time_point since;
+        std::size_t read = 0;
+    };
+    int port_;
+    int depth_;
+    double rate_;
+    std::vector<Client> clients_;
+    long reconnected_ = 0;
+};
+
 class AppServerPastItsLimit : public ::testing::Test {
 protected:
     void SetUp() override
@@ -403,6 +452,113 @@ TEST_F(AppServerPastItsLimit, AConnectionThatAsksAMomentAfterItsConnectIsAnswere
         EXPECT_EQ(kxtest::answersIn(late.received).size(), 1u) << round << ": " << late.received;
     }
     EXPECT_GT(pipelining.leastAnswered(), 0u);
+}
+
+// Past the hard cap, held by clients that each read a byte now and then with answers asked for
+// ahead: honest readers and fetches that come meanwhile are answered whole, never cut to make
+// room for themselves.
+TEST_F(AppServerPastItsLimit, PastTheHardCapHonestReadersAndFetchesAreWholeBesideClientsHoldingPlacesReadingSlowly)
+{
+    std::ofstream(folder / "fetch.bin", std::ios::binary) << std::string(1u << 20, 'f');
+    kxtest::blockingGet(server.port(), "/index.html");
+    SlowHolders holders(server.port(), 20, 20, 1000);
+    // All of them asked: answers under way on every place.
+    const auto start = std::chrono::steady_clock::now();
+    (void)kxtest::spinUntil([&] {
+        holders.step();
+        return std::chrono::steady_clock::now() - start >= 2s;
+    }, 10s);
+    for (int round = 0; round < 3; ++round) {
+        PacedReader reader(server.port(), "/media.bin", 4e6);
+        ASSERT_TRUE(kxtest::spinUntil(
+            [&] {
+                holders.step();
+                reader.step();
+                return reader.client.closed || reader.body() >= mediaSize;
+            },
+            60s))
+            << round << ": " << reader.body();
+        EXPECT_TRUE(reader.client.received.starts_with("HTTP/1.1 200")) << reader.client.received.substr(0, 200);
+        EXPECT_EQ(reader.body(), mediaSize) << round;
+        const std::string fetched = kxtest::blockingGet(server.port(), "/fetch.bin");
+        EXPECT_EQ(kxtest::bodyOf(fetched).size(), 1u << 20) << round << ": " << fetched.substr(0, 200);
+    }
+}
+
+// The limits the application has, beside full-speed readers that keep the server's loops busy,
+// clients that end their side after one answer and clients that ask for five files at once: the
+// server counts what it closes until it is closed for good, so that its sockets stay within the
+// limit and half of it again (its acceptor's most), and a fresh fetch is answered.
+TEST_F(AppServerPastItsLimit, ConnectionsTheServerClosesCountUntilClosedBesideBusyTransfers)
+{
+    const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    // The limits the application has.
+    kx::AppServer wide{folder.path(), 2, kx::AppServer::defaultLimits};
+    ASSERT_TRUE(wide.listen(taken.port + 41, taken.port + 80).isSuccess());
+    auto& server = wide;
+    kxtest::blockingGet(server.port(), "/index.html");
+    std::atomic<bool> stop = false;
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 12; ++i)
+        readers.emplace_back([&, port = server.port()] {
+            kxtest::BlockingClient reader(port);
+            char buffer[1 << 16];
+            while (!stop && reader.send("GET /media.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"))
+                for (std::size_t got = 0; !stop && got < mediaSize;) {
+                    const ssize_t count = ::recv(reader.descriptor(), buffer, sizeof buffer, 0);
+                    if (count <= 0)
+                        return;
+                    got += std::size_t(count);
+                }
+        });
+    std::deque<std::pair<std::unique_ptr<kxtest::BlockingClient>, std::chrono::steady_clock::time_point>> keepers;
+    // And clients that each ask for five files at once, end their side, and read them all.
+    std::ofstream(folder / "part.bin", std::ios::binary) << std::string(1u << 20, 'p');
+    std::vector<std::unique_ptr<kxtest::BlockingClient>> askers(300);
+    int peak = 0;
+    long made = 0;
+    const auto start = std::chrono::steady_clock::now();
+    (void)kxtest::spinUntil([&] {
+        const auto now = std::chrono::steady_clock::now();
+        for (; made < long(std::chrono::duration<double>(now - start).count() * 300); ++made) {
+            keepers.emplace_back(std::make_unique<kxtest::BlockingClient>(server.port()), now);
+            keepers.back().first->send(request);
+        }
+        // Each ends its side once answered, and goes once the server has closed it.
+        std::erase_if(keepers, [&](auto& keeper) {
+            auto& client = *keeper.first;
+            client.receiveAvailable();
+            if (!client.received.empty() && !client.closed) {
+                client.closeSending();
+                client.received.clear();
+            }
+            return client.closed || now - keeper.second >= 3s;
+        });
+        for (auto& asker : askers) {
+            if (asker)
+                asker->receiveAvailable();
+            if (!asker || asker->closed) {
+                asker = std::make_unique<kxtest::BlockingClient>(server.port());
+                std::string five;
+                for (int i = 0; i < 5; ++i)
+                    five += "GET /part.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+                asker->send(five);
+                asker->closeSending();
+            }
+            asker->received.clear();
+        }
+        peak = std::max(peak, kxtest::socketsAtPort(server.port()));
+        return now - start >= 8s;
+    }, 30s);
+    stop = true;
+    keepers.clear();
+    askers.clear();
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_GT(made, 1000);
+    // The limit and half of it again, and a few that libsoup is closing at that moment.
+    EXPECT_LE(peak, 256 + 128 + 4);
+    EXPECT_EQ(kxtest::bodyOf(kxtest::blockingGet(server.port(), "/index.html")), "<html>editor</html>");
 }
 
 } // namespace
