@@ -497,11 +497,11 @@ void KVDocument::updateChangeCount(const ChangeCountToken& token, SaveOperation 
 {
     switch (operation) {
     case SaveOperation::autosaveElsewhere:
-    case SaveOperation::autosaveInPlace:
         Document::updateChangeCount(token, operation);
         return;
     case SaveOperation::save:
     case SaveOperation::saveAs:
+    case SaveOperation::autosaveInPlace:
         // The container says what is saved, and what changed since the save took it (an edit
         // made while the package was written stays one); its observation sets the change count.
         if (container_->isValid())

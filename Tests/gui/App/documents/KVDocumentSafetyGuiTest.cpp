@@ -255,9 +255,8 @@ TEST_F(KVDocumentSafetyGui, AnEditMadeWhileASaveWritesThePackageStaysUnsaved)
     auto document = openProject("Before");
     ASSERT_TRUE(document);
     const auto title = [&] { return std::string(gtk_window_get_title(document->windowForSheet())); };
-    for (const std::string save : {"Save", "Save As a folder"}) {
+    for (const std::string save : {"Save", "Autosave", "Save As"}) {
         SCOPED_TRACE(save);
-        const bool asFolder = save != "Save";
         typeText(*document, 0, "Saved by " + save);
         auto reached = std::make_shared<std::atomic<bool>>(false), released = std::make_shared<std::atomic<bool>>(false);
         kxtest::ScopedSetting hold(kx::KVSaveStaging::setFaultHookForTesting, [reached, released](std::string_view step) {
@@ -282,9 +281,11 @@ TEST_F(KVDocumentSafetyGui, AnEditMadeWhileASaveWritesThePackageStaysUnsaved)
                 released->store(true);
         });
         auto outcome = std::make_shared<Outcome>();
-        if (asFolder) {
-            choose(folder / "Folder", DocumentController::projectFolderTypeIdentifier);
+        if (save == "Save As") {
+            choose(folder / "Copy.korvelx");
             document->saveDocumentAs([outcome](std::optional<kx::Error> error) { outcome->end(error); });
+        } else if (save == "Autosave") {
+            document->autosave(false, [outcome](std::optional<kx::Error> error) { outcome->end(error); });
         } else {
             document->saveDocument([outcome](std::optional<kx::Error> error) { outcome->end(error); });
         }
