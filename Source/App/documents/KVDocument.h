@@ -121,7 +121,9 @@ protected:
     // else once a save wrote that work into it (see isFolderAwaitingWork).
     std::optional<std::string> takeFileBack(const Path& to) override;
     std::string whatWentWithFile() const override;
-    bool draftsWhileSavingInPlaceFails() const override { return isFolderAwaitingWork(); }
+    // Not where the page is what failed: a draft would ask it in vain, and the working copy holds
+    // all it handed over.
+    bool draftsWhileSavingInPlaceFails() const override { return isFolderAwaitingWork() && draftCanTakeUnsavedChanges(); }
 
 private:
     KVDocument();

@@ -177,6 +177,7 @@ TEST_F(AppServerTest, KeepsAConnectionForMoreRequestsAndAnswersThoseSentAhead)
 
 TEST_F(AppServerTest, AnswersABodyOrAnotherMethodAtItsHeadAndReadsNoHugeRequestLine)
 {
+    using namespace std::chrono_literals;
     // A body it would not use, sent without end, and a method it does not answer: each is told so
     // at its head and its connection ends, the body not read on; the others are answered as ever.
     const std::string bodies[] = {"GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n",
