@@ -6,9 +6,16 @@
 // browser or a hostile program would. Everything runs on one thread over non-blocking sockets to
 // 127.0.0.1 and stops by itself.
 // Usage: kx_appserver_load PORT SECONDS [churn=PER_SECOND] [hold=SECONDS] [pipeliners=N]
-//   [readers=N] [rate=BYTES_PER_SECOND] [ahead=N] [halfclose=1] [gaps=MS,MS,...] [fresh=EVERY_MS]
-//   [after=SECONDS] [slowloris=N] [drip=MS] [keepers=N] [every=MS] [keepersPerSecond=N] [closers=N]
-//   [once=N]
+//   [readers=N] [rate=BYTES_PER_SECOND] [ahead=N] [halfclose=1] [rcvbuf=BYTES] [gaps=MS,MS,...]
+//   [fresh=EVERY_MS] [after=SECONDS] [slowloris=N] [drip=MS] [keepers=N] [every=MS]
+//   [keepersPerSecond=N] [closers=N] [once=N] [honest=N] [honestRate=BYTES_PER_SECOND]
+//   [honestAfter=SECONDS] [fetches=N] [oneshots=PER_SECOND] [halfshots=PER_SECOND] [chunked=N]
+//   [fivers=N]
+// honest: readers of the large file one after another, from honestAfter on, each at honestRate,
+// then `fetches` full-speed fetches of the 1 MiB file one after another; oneshots and halfshots:
+// clients that ask once and close, or end their side, once answered; chunked: senders of an
+// endless chunked request body; fivers: clients that ask for the large file five times at once,
+// end their side and read at full speed.
 // Prints one line per kind of client that ran: what it got, in figures.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -41,8 +48,8 @@ double since(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-enum class Kind { idle, pipeliner, reader, gap, fresh, slowloris, keeper, closer, once };
-constexpr int kinds = int(Kind::once) + 1;
+enum class Kind { idle, pipeliner, reader, gap, fresh, slowloris, keeper, closer, once, honest, fetch, oneshot, halfshot, chunked, fiver };
+constexpr int kinds = int(Kind::fiver) + 1;
 
 struct Client {
     Kind kind;
@@ -65,6 +72,8 @@ struct Client {
 
 const std::string smallRequest = "GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 const std::string largeRequest = "GET /large.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string mediumRequest = "GET /medium.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string chunkedHead = "GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
 // The start of a request whose headers never end.
 const std::string endlessHead = "GET /small.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
 constexpr int pipelineDepth = 4;
@@ -113,9 +122,10 @@ public:
     {
     }
 
-    double churn = 0, hold = 1.5, rate = 4e6, freshEvery = 0, after = 0, drip = 900, every = 100;
+    double churn = 0, hold = 1.5, rate = 4e6, freshEvery = 0, after = 0, drip = 900, every = 100, honestRate = 4e6,
+           honestAfter = 8, oneshots = 0, halfshots = 0;
     int pipeliners = 0, readers = 0, ahead = 1, slowloris = 0, keepers = 0, keepersPerSecond = 0, closers = 0,
-        once = 0;
+        once = 0, rcvbuf = 0, honest = 0, fetches = 0, chunked = 0, fivers = 0;
     bool halfClose = false;
     std::vector<int> gaps;
 
@@ -124,10 +134,11 @@ public:
         start_ = Clock::now();
         for (auto [kind, count] : {std::pair{Kind::pipeliner, pipeliners}, {Kind::reader, readers},
                                    {Kind::slowloris, slowloris}, {Kind::keeper, keepers},
-                                   {Kind::closer, closers}, {Kind::once, once}})
+                                   {Kind::closer, closers}, {Kind::once, once}, {Kind::chunked, chunked},
+                                   {Kind::fiver, fivers}})
             for (int i = 0; i < count; ++i)
                 open(kind);
-        long idleOpened = 0, gapOpened = 0, freshOpened = 0, keepersOpened = 0;
+        long idleOpened = 0, gapOpened = 0, freshOpened = 0, keepersOpened = 0, oneshotsOpened = 0, halfshotsOpened = 0;
         auto lastTick = Clock::now();
         while (since(start_) < seconds_ + after) {
             epoll_event events[256];
@@ -151,6 +162,20 @@ public:
             }
             for (; !ended_ && keepersPerSecond > 0 && keepersOpened < long(now * keepersPerSecond); ++keepersOpened)
                 open(Kind::keeper);
+            for (; !ended_ && oneshotsOpened < long(now * oneshots); ++oneshotsOpened)
+                open(Kind::oneshot);
+            for (; !ended_ && halfshotsOpened < long(now * halfshots); ++halfshotsOpened)
+                open(Kind::halfshot);
+            // The honest readers, then the fetches, one at a time.
+            if (!ended_ && now >= honestAfter && !honestRunning_) {
+                if (honestStarted_ < honest) {
+                    ++honestStarted_;
+                    honestRunning_ = open(Kind::honest) != nullptr;
+                } else if (fetchesStarted_ < fetches) {
+                    ++fetchesStarted_;
+                    honestRunning_ = open(Kind::fetch) != nullptr;
+                }
+            }
             // One gap probe every 250 ms, taking the gaps in turn.
             for (; !ended_ && !gaps.empty() && gapOpened < long(now / 0.25); ++gapOpened)
                 if (Client* probe = open(Kind::gap))
@@ -185,14 +210,26 @@ private:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(uint16_t(port_));
+        if (kind == Kind::reader && rcvbuf > 0)
+            ::setsockopt(client->fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
         ::connect(client->fd, reinterpret_cast<sockaddr*>(&address), sizeof address); // EINPROGRESS
-        if (kind == Kind::pipeliner)
+        if (kind == Kind::honest)
+            client->pending = largeRequest;
+        else if (kind == Kind::fetch)
+            client->pending = mediumRequest;
+        else if (kind == Kind::chunked)
+            client->pending = chunkedHead;
+        else if (kind == Kind::fiver)
+            for (int i = 0; i < 5; ++i)
+                client->pending += largeRequest;
+        else if (kind == Kind::pipeliner)
             for (int i = 0; i < pipelineDepth; ++i)
                 client->pending += smallRequest;
         else if (kind == Kind::reader)
             for (int i = 0; i < ahead; ++i)
                 client->pending += largeRequest;
-        else if (kind == Kind::fresh || kind == Kind::keeper || kind == Kind::once)
+        else if (kind == Kind::fresh || kind == Kind::keeper || kind == Kind::once || kind == Kind::oneshot
+                 || kind == Kind::halfshot)
             client->pending = smallRequest;
         else if (kind == Kind::slowloris)
             client->pending = endlessHead;
@@ -226,7 +263,7 @@ private:
             return;
         }
         epoll_event event{};
-        event.events = client.kind == Kind::reader ? 0u : unsigned(EPOLLIN | EPOLLRDHUP);
+        event.events = client.kind == Kind::reader || client.kind == Kind::honest ? 0u : unsigned(EPOLLIN | EPOLLRDHUP);
         event.data.fd = fd;
         epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
         client.connected = true;
@@ -234,7 +271,8 @@ private:
         client.nextAt = since(start_) + drip / 1000;
         if (!client.pending.empty())
             send(client, std::exchange(client.pending, {}));
-        if (client.kind == Kind::closer || (client.kind == Kind::reader && halfClose))
+        if (client.kind == Kind::closer || client.kind == Kind::halfshot || client.kind == Kind::fiver
+            || (client.kind == Kind::reader && halfClose))
             ::shutdown(fd, SHUT_WR);
     }
 
@@ -265,6 +303,8 @@ private:
         for (auto& [fd, client] : clients_) {
             if (client->kind == Kind::reader && client->answers < std::size_t(ahead))
                 ++readsRunning_;
+            if ((client->kind == Kind::honest || client->kind == Kind::fetch) && client->answers == 0)
+                ++honestRunningAtEnd_;
             if (client->kind != Kind::fresh)
                 load.push_back(fd);
         }
@@ -285,10 +325,15 @@ private:
             if (!client.asked)
                 finishGap(client, false);
         }
-        if (client.kind == Kind::reader) {
-            client.budget = std::min(client.budget + rate * tick, 256.0 * 1024);
+        if (client.kind == Kind::reader || client.kind == Kind::honest) {
+            const double pace = client.kind == Kind::honest ? honestRate : rate;
+            client.budget = std::min(client.budget + pace * tick, std::max(256.0 * 1024, pace / 50));
             if (client.connected && client.budget >= 4096)
                 readable(client.fd);
+        }
+        if (client.kind == Kind::chunked && client.connected) {
+            static const std::string chunk = "4000\r\n" + std::string(0x4000, 'x') + "\r\n";
+            ::send(client.fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         }
         if (client.kind == Kind::slowloris && client.connected && now >= client.nextAt) {
             send(client, "a");
@@ -309,7 +354,7 @@ private:
         char buffer[65536];
         for (;;) {
             std::size_t want = sizeof buffer;
-            if (client.kind == Kind::reader) {
+            if (client.kind == Kind::reader || client.kind == Kind::honest) {
                 want = std::min<std::size_t>(want, std::size_t(client.budget));
                 if (want < 4096)
                     return; // read at the reader's pace: the rest waits in the kernel
@@ -334,10 +379,33 @@ private:
         case Kind::idle:
         case Kind::slowloris:
         case Kind::closer:
+        case Kind::chunked:
+        case Kind::fiver:
             return;
         case Kind::reader:
             client.budget -= double(size);
             readBody(client, std::string_view(data, size));
+            return;
+        case Kind::honest:
+        case Kind::fetch:
+            client.budget -= double(size);
+            client.received.append(data, size);
+            if (takeAnswers(client.received) > 0) {
+                ++client.answers;
+                ++honestWhole_[client.kind == Kind::fetch];
+                honestRunning_ = false;
+                drop(client.fd);
+            }
+            return;
+        case Kind::oneshot:
+        case Kind::halfshot:
+            client.received.append(data, size);
+            if (takeAnswers(client.received) > 0) {
+                ++answered_[int(client.kind)];
+                // A half-closed one waits for the server to close it.
+                if (client.kind == Kind::oneshot)
+                    drop(client.fd);
+            }
             return;
         case Kind::pipeliner: {
             client.received.append(data, size);
@@ -420,10 +488,22 @@ private:
             }
             restartReader(client);
             return;
+        case Kind::honest:
+        case Kind::fetch:
+            ++honestCut_[client.kind == Kind::fetch];
+            honestRunning_ = false;
+            drop(client.fd);
+            return;
+        case Kind::oneshot:
+        case Kind::halfshot:
+            drop(client.fd);
+            return;
         case Kind::pipeliner:
         case Kind::slowloris:
         case Kind::keeper:
         case Kind::closer:
+        case Kind::chunked:
+        case Kind::fiver:
         case Kind::once: {
             // As such a client does: it asks again, on a new connection.
             const Kind kind = client.kind;
@@ -492,6 +572,18 @@ private:
         if (once > 0)
             std::printf("once %d: %ld answers, %ld connections closed by the server\n", once,
                         answered_[int(Kind::once)], closed_[int(Kind::once)]);
+        if (honest > 0)
+            std::printf("honest readers %d at %.1f MB/s: %ld whole, %ld cut, %ld running at the end\n", honest, honestRate / 1e6,
+                        honestWhole_[0], honestCut_[0], fetches > 0 ? 0L : honestRunningAtEnd_);
+        if (fetches > 0)
+            std::printf("fetches %d: %ld whole, %ld cut, %ld running at the end\n", fetches, honestWhole_[1], honestCut_[1],
+                        honestRunningAtEnd_);
+        if (oneshots > 0 || halfshots > 0)
+            std::printf("asking once %.0f/s and ending their side %.0f/s: %ld and %ld answers\n", oneshots, halfshots,
+                        answered_[int(Kind::oneshot)], answered_[int(Kind::halfshot)]);
+        if (chunked > 0 || fivers > 0)
+            std::printf("endless bodies %d and five at once %d: %ld and %ld connections closed by the server\n", chunked, fivers,
+                        closed_[int(Kind::chunked)], closed_[int(Kind::fiver)]);
         for (auto& [gap, result] : gapResults_)
             std::printf("gap %d ms: %d of %d answered\n", gap, result.first, result.second);
         if (freshEvery > 0)
@@ -514,6 +606,9 @@ private:
     long closed_[kinds] = {};
     long answered_[kinds] = {};
     std::map<int, std::pair<int, int>> gapResults_;
+    int honestStarted_ = 0, fetchesStarted_ = 0;
+    bool honestRunning_ = false;
+    long honestWhole_[2] = {}, honestCut_[2] = {}, honestRunningAtEnd_ = 0;
     Probes fresh_, freshAfter_;
 };
 
@@ -524,7 +619,8 @@ int main(int argc, char** argv)
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s PORT SECONDS [churn=N] [hold=S] [pipeliners=N] [readers=N] [rate=B/s] "
                              "[ahead=N] [halfclose=1] [gaps=MS,...] [fresh=MS] [after=S] [slowloris=N] [drip=MS] "
-                             "[keepers=N] [every=MS] [keepersPerSecond=N] [closers=N] [once=N]\n", argv[0]);
+                             "[keepers=N] [every=MS] [keepersPerSecond=N] [closers=N] [once=N] [rcvbuf=B] [honest=N] [honestRate=B/s] "
+                             "[honestAfter=S] [fetches=N] [oneshots=N/s] [halfshots=N/s] [chunked=N] [fivers=N]\n", argv[0]);
         return 2;
     }
     // Thousands of idle connections at once: as many descriptors as the system lets us have.
@@ -536,11 +632,15 @@ int main(int argc, char** argv)
     Load load(std::atoi(argv[1]), std::atof(argv[2]));
     const std::map<std::string, double*> reals{{"churn", &load.churn}, {"hold", &load.hold}, {"rate", &load.rate},
                                                 {"fresh", &load.freshEvery}, {"after", &load.after},
-                                                {"drip", &load.drip}, {"every", &load.every}};
+                                                {"drip", &load.drip}, {"every", &load.every},
+                                                {"honestRate", &load.honestRate}, {"honestAfter", &load.honestAfter},
+                                                {"oneshots", &load.oneshots}, {"halfshots", &load.halfshots}};
     const std::map<std::string, int*> counts{
         {"pipeliners", &load.pipeliners}, {"readers", &load.readers},     {"ahead", &load.ahead},
         {"slowloris", &load.slowloris},   {"keepers", &load.keepers},     {"keepersPerSecond", &load.keepersPerSecond},
-        {"closers", &load.closers},       {"once", &load.once}};
+        {"closers", &load.closers},       {"once", &load.once},           {"rcvbuf", &load.rcvbuf},
+        {"honest", &load.honest},         {"fetches", &load.fetches},     {"chunked", &load.chunked},
+        {"fivers", &load.fivers}};
     for (int i = 3; i < argc; ++i) {
         std::string option = argv[i];
         auto equals = option.find('=');

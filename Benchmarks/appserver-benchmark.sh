@@ -21,10 +21,16 @@
 # readers at 400 KB/s, clients that shut their side at once; and honest readers beside attacks:
 # 5 at 25 and at 175 KB/s beside 600 idle connections a second, 5 at 300 KB/s beside 250 clients
 # that ask once and a new one asking every second, 5 at 4 MB/s that end their side after asking
-# beside 600 idle connections a second. For each: the fresh requests' longest wait during and
-# after it and those never answered, the server's peak descriptors, its memory at the start, at
-# its peak and 20 s after, its CPU 20 s after, and the readers' answers cut.
-# KX_APPSERVER_BASELINE=another kx_appserver_host runs the same loads on it too, side by side.
+# beside 600 idle connections a second; past the hard cap, 290 readers at 1 KB/s through a 4 KiB
+# receive buffer with 20 requests sent ahead, and, from 8 s on, 5 readers at 4 MB/s one after
+# another and then 3 full-speed fetches of a 1 MiB file; and a mixed load: 12 full-speed readers,
+# 300 clients a second that close and 200 that end their side after one answer, 4 senders of
+# endless request bodies and 300 clients asking for five large files at once and ending their
+# side. For each: the fresh requests' longest wait during and after it and those never answered,
+# the server's peak descriptors, its memory at the start, at its peak and 20 s after, its CPU 20 s
+# after, the readers' answers cut, and the honest readers and fetches that came whole.
+# KX_APPSERVER_BASELINE=another kx_appserver_host runs the same loads on it too, side by side;
+# KX_APPSERVER_ATTACKS="10 11" runs only those attacks (numbered from 0).
 # Not part of scripts/test.
 # Usage: Benchmarks/appserver-benchmark.sh [work folder] [seconds] [all|throughput|limits|attacks]
 set -euo pipefail
@@ -41,6 +47,7 @@ connections=200
 mkdir -p "$work/site"
 [[ -f "$work/site/large.bin" ]] || head -c $((10 * 1024 * 1024)) /dev/urandom > "$work/site/large.bin"
 head -c 1024 /dev/urandom > "$work/site/small.bin"
+[[ -f "$work/site/medium.bin" ]] || head -c $((1024 * 1024)) /dev/urandom > "$work/site/medium.bin"
 
 cat > "$work/probe.py" <<'PY'
 # Asks for the small file every 10 ms, each time on a new connection, until the stop file
@@ -178,7 +185,8 @@ attack_figures() {
   local figures
   figures=$("$build/bin/kx_appserver_load" "$port" 30 "$@" fresh=1000 after=5 |
     awk '/^fresh/ { during = $21 " " $9 } /^after the load/ { after = $24 " " $12 } /^readers/ { cut += $21 }
-         END { print during, after, cut + 0 }')
+         /^honest readers/ { honest = $7 "/" $3 } /^fetches/ { fetched = $3 "/" $2; sub(":", "", fetched) }
+         END { print during, after, cut + 0, (honest == "" ? "-" : honest), (fetched == "" ? "-" : fetched) }')
   touch "$work/attacked"
   wait "$sampler"
   local peak_fds peak_kib
@@ -191,26 +199,31 @@ attack_figures() {
   ticks=$(($(awk '{ print $14 + $15 }' "/proc/$pid/stat") - ticks))
   exec {HOST[1]}>&-
   wait "$pid" || true
-  local fresh_max fresh_lost after_max after_lost cut
-  read -r fresh_max fresh_lost after_max after_lost cut <<< "$figures"
+  local fresh_max fresh_lost after_max after_lost cut honest fetched
+  read -r fresh_max fresh_lost after_max after_lost cut honest fetched <<< "$figures"
   echo "$fresh_max $fresh_lost $after_max $after_lost $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
-    "$((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut"
+    "$((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut $honest $fetched"
 }
 
 attacks() {
   local loads=("slowloris=400" "readers=400 rate=100000 ahead=20" "keepers=400 every=100" "keepers=400 every=900"
     "readers=400 rate=400000" "closers=400" "readers=5 rate=25000 churn=600" "readers=5 rate=175000 churn=600"
-    "once=250 keepersPerSecond=1 readers=5 rate=300000" "readers=5 rate=4000000 halfclose=1 churn=600")
+    "once=250 keepersPerSecond=1 readers=5 rate=300000" "readers=5 rate=4000000 halfclose=1 churn=600"
+    "readers=290 rate=1000 ahead=20 rcvbuf=4096 honest=5 honestRate=4000000 honestAfter=8 fetches=3"
+    "readers=12 rate=1000000000 oneshots=300 halfshots=200 chunked=4 fivers=300")
   local titles=("slowloris clients, a byte every 0.9 s" "readers at 100 KB/s, 20 requests sent ahead"
     "clients asking every 0.1 s" "clients asking every 0.9 s" "readers at 400 KB/s"
     "clients shutting their side at once" "5 readers at 25 KB/s beside 600 idle/s"
     "5 readers at 175 KB/s beside 600 idle/s" "5 readers at 300 KB/s beside 250 asking once"
-    "5 readers ending their side beside 600 idle/s")
+    "5 readers ending their side beside 600 idle/s" "past the hard cap: 290 at 1 KB/s, 20 ahead"
+    "mixed: full-speed readers, churn, bodies, five at once")
   local rows=("fresh request's longest wait, ms" "  never answered" "  5 s after: longest wait, ms"
     "  never answered" "peak descriptors (budget 2 x 384 + 9)" "memory at the start, MB" "  at its peak, MB"
-    "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut")
+    "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut" "honest 4 MB/s readers whole"
+    "1 MiB fetches whole")
   echo "Attacks of a hostile local program, 1,024 descriptors, 30 s each: figures of one run"
-  for i in "${!loads[@]}"; do
+  # KX_APPSERVER_ATTACKS="10 11" runs only those (numbered from 0).
+  for i in ${KX_APPSERVER_ATTACKS:-${!loads[@]}}; do
     local ours=() baseline=() load
     read -ra load <<< "${loads[$i]}"
     [[ -n "${KX_APPSERVER_BASELINE:-}" ]] && read -ra baseline <<< "$(attack_figures "$KX_APPSERVER_BASELINE" "${load[@]}")"
