@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -100,7 +101,11 @@ void DocumentFileWatcher::closeAside(int descriptor)
 bool DocumentFileWatcher::isInTrash(const fs::path& path)
 {
     const fs::path normal = path.lexically_normal();
-    const fs::path homeTrash = (fs::path(g_get_user_data_dir()) / "Trash").lexically_normal();
+    // The home's Trash: where GLib found the data folder at the start, and where the environment
+    // puts it now.
+    std::vector<fs::path> homeTrashes{(fs::path(g_get_user_data_dir()) / "Trash").lexically_normal()};
+    if (const char* data = g_getenv("XDG_DATA_HOME"); data && fs::path(data).is_absolute())
+        homeTrashes.push_back((fs::path(data) / "Trash").lexically_normal());
     std::vector<std::string> components;
     for (const auto& component : normal)
         components.push_back(component.string());
@@ -108,15 +113,16 @@ bool DocumentFileWatcher::isInTrash(const fs::path& path)
         return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     };
     fs::path prefix;
-    // A root counts only with something beneath it: the Trash folder itself is no item in it.
+    // A root counts only with something beneath it: the Trash folder itself is no item in it. A
+    // folder merely named Trash elsewhere is none, whatever it holds.
     for (std::size_t index = 0; index + 1 < components.size(); ++index) {
         const std::string& component = components[index];
         prefix /= component;
         const std::string& next = components[index + 1];
         if (component == "Trash") {
-            // The home's Trash, ours or another data folder's (known by what the Trash keeps).
-            if (prefix == homeTrash || (index >= 2 && components[index - 2] == ".local" && components[index - 1] == "share")
-                || next == "files" || next == "info" || next == "expunged")
+            // Ours, or another home's at its usual place.
+            if (std::ranges::find(homeTrashes, prefix) != homeTrashes.end()
+                || (index >= 2 && components[index - 2] == ".local" && components[index - 1] == "share"))
                 return true;
         } else if (component.starts_with(".Trash-") && isNumber(component.substr(7))) {
             return true;

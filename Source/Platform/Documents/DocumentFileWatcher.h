@@ -76,8 +76,9 @@ public:
     // meanwhile. None when the item held is not a folder, or nothing is held.
     FileDescriptor openHeldFolder() const;
 
-    // Whether `path` lies anywhere under a Trash root: the home's ($XDG_DATA_HOME/Trash) or a
-    // volume's (.Trash-UID, .Trash/UID), in "files", "info", "expunged" or anything else there.
+    // Whether `path` lies anywhere under a Trash root: the home's ($XDG_DATA_HOME/Trash, or
+    // .local/share/Trash of any home) or a volume's (.Trash-UID, .Trash/UID), in "files", "info",
+    // "expunged" or anything else there. Nothing else named Trash is one.
     static bool isInTrash(const std::filesystem::path& path);
 
 private:

@@ -22,7 +22,7 @@ protected:
         container->addDataSource(editor.source, "design/document.json");
         return container;
     }
-    fs::path trash() const { return temp / "data/Trash/files"; }
+    fs::path trash() const { return temp / ".local/share/Trash/files"; }
 };
 
 TEST_F(KVDocumentContainerPlaceTest, AFolderBackFromTheTrashIsWorkedInAgainWithWhatItsWorkingCopyAdded)

@@ -145,12 +145,12 @@ TEST(DocumentFileWatcher, EverythingUnderATrashRootIsTheTrash)
 {
     // "expunged" is where the desktop's trash service moves an item to delete it.
     for (const char* path : {"/home/ada/.local/share/Trash/files/P.korvelx", "/home/ada/.local/share/Trash/expunged/4242",
-                             "/elsewhere/data/Trash/expunged/7/design", "/media/usb/.Trash-1000/expunged/12",
-                             "/media/usb/.Trash/1000/files/P"})
+                             "/media/usb/.Trash-1000/expunged/12", "/media/usb/.Trash/1000/files/P"})
         EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash(path)) << path;
     EXPECT_TRUE(kx::DocumentFileWatcher::isInTrash(fs::path(g_get_user_data_dir()) / "Trash/anything/P"));
     for (const char* path : {"/home/ada/Projects/Trash/P.korvelx", "/home/ada/files/P.korvelx", "/home/ada/.local/share/Trash",
-                             "/media/usb/.Trash-ada/files/P", "/media/usb/.Trash/1000", "/media/usb/.Trash/files/P"})
+                             "/media/usb/.Trash-ada/files/P", "/media/usb/.Trash/1000", "/media/usb/.Trash/files/P",
+                             "/home/ada/Archive/Trash/info/P", "/elsewhere/data/Trash/expunged/7/design"})
         EXPECT_FALSE(kx::DocumentFileWatcher::isInTrash(path)) << path;
 }
 
