@@ -59,7 +59,10 @@ public:
     void updateChangeCount(const ChangeCountToken& token, SaveOperation operation) override;
     using PDBaseDocument::updateChangeCount;
     bool saveHoldsLatestChanges() const override { return !isSavingWithoutPageData_; }
-    bool tellsAutosaveFailure(const Error& error) const override;
+    std::optional<Error> autosaveFailureToTell(const Error& error) override;
+    // Autosave rounds in a row that failed only because the page had no document, before the
+    // user hears of it.
+    static constexpr int roundsWithoutPageDocumentToTell = 3;
     void revert(const Path& url, const std::string& type) override;
     Path writeDraftCopy(const std::string& name) override;
     bool draftCanTakeUnsavedChanges() const override;
@@ -223,6 +226,8 @@ private:
     // Why the last write of pending changes into the working folder failed (a full disk), until
     // one succeeds: a save then fails with that cause instead of a vaguer one.
     std::optional<KVDocumentError> lastWriteError_;
+    // Autosave rounds in a row that failed only because the page had no document.
+    int roundsWithoutPageDocument_ = 0;
     // An autosave writes the package from the working folder without the page's latest data.
     bool isSavingWithoutPageData_ = false;
     // A save is handing the work over to the folder that came back: the change counts are the

@@ -203,6 +203,9 @@ void KVDocument::writePendingChanges(const std::shared_ptr<SaveSession>& session
             if (self->containerWritingCount_ > 0)
                 --self->containerWritingCount_;
         }
+        // The page handed over its document (or had nothing to hand over).
+        if (!error)
+            self->roundsWithoutPageDocument_ = 0;
         self->logSave(session->number, "Completed container.writeChanges");
     });
 }
@@ -592,12 +595,24 @@ Document::Path KVDocument::writeDraftCopy(const std::string& name)
     }
 }
 
-bool KVDocument::tellsAutosaveFailure(const Error& error) const
+std::optional<Error> KVDocument::autosaveFailureToTell(const Error& error)
 {
+    if (!lastWriteError_ || !pageHadNoDocument(*lastWriteError_) || error != lastWriteError_->error()) {
+        roundsWithoutPageDocument_ = 0;
+        return error;
+    }
     // An autosave while the page loads (also again, after its process ended) fails with the
     // page's reason; the document stays edited, the next round writes it, and closing or
-    // quitting still asks. Told, it would stand on the window after that round saved it.
-    return !(lastWriteError_ && pageHadNoDocument(*lastWriteError_) && error == lastWriteError_->error());
+    // quitting still asks. Told at once, it would stand on the window after that round saved it.
+    // A page that stays without its document is told (once, until an autosave holds the page's
+    // document again).
+    if (++roundsWithoutPageDocument_ < roundsWithoutPageDocumentToTell)
+        return std::nullopt;
+    Error told = error;
+    told.localizedDescription = "The latest changes to " + quotedDisplayName() + " have not been saved for some time. " + error.localizedDescription;
+    told.localizedRecoverySuggestion = "Your work is kept as it was the last time the editor handed over the document. The changes made "
+                                       "since are only in the editor, and are saved once it has its document again.";
+    return told;
 }
 
 bool KVDocument::draftCanTakeUnsavedChanges() const

@@ -216,9 +216,10 @@ void Document::autosaveTimerDidSave(std::optional<Error> error)
     // happens, and logged each time; the next success makes it news again.
     if (error && !isUserCancelled(*error)) {
         g_warning("Autosaving %s failed: %s", displayName().c_str(), error->localizedDescription.c_str());
-        if (!autosaveFailureShown_ && !closed_ && tellsAutosaveFailure(*error)) {
+        const auto told = autosaveFailureToTell(*error);
+        if (told && !autosaveFailureShown_ && !closed_) {
             autosaveFailureShown_ = true;
-            presentError(*error);
+            presentError(*told);
         }
     } else if (!error) {
         autosaveFailureShown_ = false;

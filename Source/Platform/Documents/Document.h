@@ -242,9 +242,10 @@ protected:
     // was away: where the work lies only beside the file until a save in place takes it (a
     // folder back out of the Trash), so that a crash meanwhile loses no more than it would have.
     virtual bool draftsWhileSavingInPlaceFails() const { return false; }
-    // Whether a failed autosave of the timer's is told (once): not one whose cause passes by
-    // itself before the next round, which the log keeps.
-    virtual bool tellsAutosaveFailure(const Error& error) const { (void)error; return true; }
+    // What a failed autosave of the timer's tells the user, asked for each such failure: the
+    // failure itself by default; none for one whose cause passes by itself before the next
+    // round, which the log keeps. Told once, until an autosave succeeds.
+    virtual std::optional<Error> autosaveFailureToTell(const Error& error) { return error; }
     // What went with the file and is no longer in the document, said after why no save writes
     // the file (empty: nothing).
     virtual std::string whatWentWithFile() const { return {}; }
