@@ -11,10 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,7 +73,6 @@ public:
 
     bool send(const std::string& text) { return connected_ && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size()); }
     void closeSending() { ::shutdown(fd_, SHUT_WR); }
-    int descriptor() const { return fd_; }
     // Ends the connection with a reset, as a client that gives up on it does.
     void reset()
     {
@@ -149,33 +145,6 @@ inline int openSockets()
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
         count += std::filesystem::read_symlink(entry.path(), ec).string().starts_with("socket:");
-    }
-    return count;
-}
-
-// The sockets of this process whose local end is `port`: those a server listening there holds
-// for its connections, also those shut down and not closed yet.
-inline int socketsAtPort(int port)
-{
-    std::vector<std::string> held;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
-        if (target.starts_with("socket:["))
-            held.push_back(target.substr(8, target.size() - 9));
-    }
-    std::sort(held.begin(), held.end());
-    int count = 0;
-    std::ifstream table("/proc/net/tcp");
-    char portText[8];
-    std::snprintf(portText, sizeof portText, ":%04X", port);
-    for (std::string line; std::getline(table, line);) {
-        // "sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode"
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-        if (local.ends_with(portText) && std::binary_search(held.begin(), held.end(), inode))
-            ++count;
     }
     return count;
 }

@@ -5,12 +5,10 @@
 #include <malloc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -483,82 +481,6 @@ TEST_F(AppServerPastItsLimit, PastTheHardCapHonestReadersAndFetchesAreWholeBesid
         const std::string fetched = kxtest::blockingGet(server.port(), "/fetch.bin");
         EXPECT_EQ(kxtest::bodyOf(fetched).size(), 1u << 20) << round << ": " << fetched.substr(0, 200);
     }
-}
-
-// The limits the application has, beside full-speed readers that keep the server's loops busy,
-// clients that end their side after one answer and clients that ask for five files at once: the
-// server counts what it closes until it is closed for good, so that its sockets stay within the
-// limit and half of it again (its acceptor's most), and a fresh fetch is answered.
-TEST_F(AppServerPastItsLimit, ConnectionsTheServerClosesCountUntilClosedBesideBusyTransfers)
-{
-    const std::string request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    // The limits the application has.
-    kx::AppServer wide{folder.path(), 2, kx::AppServer::defaultLimits};
-    ASSERT_TRUE(wide.listen(taken.port + 41, taken.port + 80).isSuccess());
-    auto& server = wide;
-    kxtest::blockingGet(server.port(), "/index.html");
-    std::atomic<bool> stop = false;
-    std::vector<std::thread> readers;
-    for (int i = 0; i < 12; ++i)
-        readers.emplace_back([&, port = server.port()] {
-            kxtest::BlockingClient reader(port);
-            char buffer[1 << 16];
-            while (!stop && reader.send("GET /media.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"))
-                for (std::size_t got = 0; !stop && got < mediaSize;) {
-                    const ssize_t count = ::recv(reader.descriptor(), buffer, sizeof buffer, 0);
-                    if (count <= 0)
-                        return;
-                    got += std::size_t(count);
-                }
-        });
-    std::deque<std::pair<std::unique_ptr<kxtest::BlockingClient>, std::chrono::steady_clock::time_point>> keepers;
-    // And clients that each ask for five files at once, end their side, and read them all.
-    std::ofstream(folder / "part.bin", std::ios::binary) << std::string(1u << 20, 'p');
-    std::vector<std::unique_ptr<kxtest::BlockingClient>> askers(300);
-    int peak = 0;
-    long made = 0;
-    const auto start = std::chrono::steady_clock::now();
-    (void)kxtest::spinUntil([&] {
-        const auto now = std::chrono::steady_clock::now();
-        for (; made < long(std::chrono::duration<double>(now - start).count() * 300); ++made) {
-            keepers.emplace_back(std::make_unique<kxtest::BlockingClient>(server.port()), now);
-            keepers.back().first->send(request);
-        }
-        // Each ends its side once answered, and goes once the server has closed it.
-        std::erase_if(keepers, [&](auto& keeper) {
-            auto& client = *keeper.first;
-            client.receiveAvailable();
-            if (!client.received.empty() && !client.closed) {
-                client.closeSending();
-                client.received.clear();
-            }
-            return client.closed || now - keeper.second >= 3s;
-        });
-        for (auto& asker : askers) {
-            if (asker)
-                asker->receiveAvailable();
-            if (!asker || asker->closed) {
-                asker = std::make_unique<kxtest::BlockingClient>(server.port());
-                std::string five;
-                for (int i = 0; i < 5; ++i)
-                    five += "GET /part.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-                asker->send(five);
-                asker->closeSending();
-            }
-            asker->received.clear();
-        }
-        peak = std::max(peak, kxtest::socketsAtPort(server.port()));
-        return now - start >= 8s;
-    }, 30s);
-    stop = true;
-    keepers.clear();
-    askers.clear();
-    for (auto& reader : readers)
-        reader.join();
-    EXPECT_GT(made, 1000);
-    // The limit and half of it again, and a few that libsoup is closing at that moment.
-    EXPECT_LE(peak, 256 + 128 + 4);
-    EXPECT_EQ(kxtest::bodyOf(kxtest::blockingGet(server.port(), "/index.html")), "<html>editor</html>");
 }
 
 } // namespace
