@@ -8,7 +8,11 @@
 #include <glib.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <iostream>
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "ApplicationProcess.h"
 #include "ApplicationTests.h"
@@ -39,53 +43,83 @@ std::string storedDocument(const fs::path& package)
     return runProgram({"unzip", "-p", package.string(), "design/document.json"}).output;
 }
 
-// Whether a field of the page in the window `title` (edited or not) holds `text`, whole.
-bool pageFieldHolds(ApplicationProcess& app, const std::string& title, const std::string& text)
+// The fields of the page in the window `title` (edited or not): their values, and the frames'
+// name fields from the top, where they are now.
+struct PageFields {
+    std::vector<std::string> values;
+    std::vector<Clickable> names;
+};
+
+PageFields pageFields(ApplicationProcess& app, const std::string& title)
 {
     const std::string edited = title + " \u2014 Edited";
-    for (const auto& item : app.clickables())
-        if (item.kind == "value" && (item.window == title || item.window == edited) && item.name == text)
-            return true;
-    return false;
+    PageFields fields;
+    for (const auto& item : app.clickables()) {
+        if (item.window != title && item.window != edited)
+            continue;
+        if (item.kind == "value")
+            fields.values.push_back(item.name);
+        else if (item.kind == "page" && item.name == "Frame name" && item.width > 0)
+            fields.names.push_back(item);
+    }
+    std::sort(fields.names.begin(), fields.names.end(), [](const auto& a, const auto& b) { return a.y < b.y; });
+    return fields;
 }
 
-// Types `text` (one word: a space would press a button) into the editor of the window
-// `title` as a user would: Tab from field to field until one takes the whole text (the first is
-// the "Add Frame" button, then the first frame's name). The editor page may still be loading,
-// and a busy machine's page may take the keys of a burst late, or lose the first ones typed
-// before a field had the focus: typed again into the next field until one holds all of it.
-bool typeIntoEditor(ApplicationProcess& app, const std::string& title, const std::string& text)
+// Types `text` over the name of the frame `frame` (from the top) in the editor of the window
+// `title`, as a user would: a click into the field, its text selected, the text typed. False when
+// the window or the field (the page may still be loading) is not there.
+bool typeOverName(ApplicationProcess& app, const std::string& title, const std::string& text, std::size_t frame)
+{
+    const auto focus = [&] { return Display::focusWindow(title) || Display::focusWindow(title + " \u2014 Edited"); };
+    std::vector<Clickable> names;
+    if ((!focus() && !kxtest::spinUntil(focus, 5s))
+        || !kxtest::spinUntil([&] { return (names = pageFields(app, title).names).size() > frame; }, windowTimeout))
+        return false;
+    Display::click(names[frame]);
+    Display::pressKey("End");
+    Display::pressKey("Home", false, true);
+    Display::typeText(text);
+    return true;
+}
+
+// Whether a field of the page in the window `title` holds `text`, whole.
+bool pageFieldHolds(ApplicationProcess& app, const std::string& title, const std::string& text)
+{
+    const auto values = pageFields(app, title).values;
+    return std::find(values.begin(), values.end(), text) != values.end();
+}
+
+// Typed again until a field holds all of it: a busy machine's page may lose the first keys of a
+// burst, or take them late.
+bool typeIntoEditor(ApplicationProcess& app, const std::string& title, const std::string& text, std::size_t frame)
 {
     const std::string edited = title + " \u2014 Edited";
-    const auto focus = [&] { return Display::focusWindow(title) || Display::focusWindow(edited); };
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        if (!focus() && !kxtest::spinUntil(focus, 5s))
-            return false;
-        Display::pressKey("Tab");
-        Display::typeText(text);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!typeOverName(app, title, text, frame))
+            break;
         if (!kxtest::spinUntil([&] { return pageFieldHolds(app, title, text); }, 5s))
             continue;
         // Edited, and for good: a new document's title may say so for a moment while it loads.
         return kxtest::spinUntil([&] { return Display::hasVisibleWindow(edited); }, windowTimeout)
             && !kxtest::spinUntil([&] { return !Display::hasVisibleWindow(edited); }, 1s);
     }
+    std::string values;
+    for (const auto& value : pageFields(app, title).values)
+        values += " \"" + value + "\"";
+    std::cerr << "\"" << text << "\" did not land in \"" << title << "\"; its fields hold:" << values << "\n";
     return false;
 }
 
-bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed)
+bool typeUntil(ApplicationProcess& app, const std::string& title, const std::string& text, const std::function<bool()>& landed,
+               std::size_t frame)
 {
-    const std::string edited = title + " \u2014 Edited";
     for (int attempt = 0; attempt < 8 && !landed(); ++attempt) {
-        const bool wasEdited = Display::hasVisibleWindow(edited);
-        // The title may change between the two looks (a key of the last try landing late).
-        const auto focus = [&] { return Display::focusWindow(title) || Display::focusWindow(edited); };
-        if (!focus() && !kxtest::spinUntil(focus, 5s))
+        if (!typeOverName(app, title, text, frame))
             return false;
-        Display::pressKey("Tab");
-        Display::typeText(text);
-        // Typed again only where no key took: once the title says "Edited", the page has the
-        // text, and where it goes is waited for however long a busy machine makes it.
-        if (kxtest::spinUntil([&] { return landed() || (!wasEdited && Display::hasVisibleWindow(edited)); }, 5s))
+        // Typed again only where no key took: once the page has the text, where it goes is
+        // waited for however long a busy machine makes it.
+        if (kxtest::spinUntil([&] { return landed() || pageFieldHolds(app, title, text); }, 5s))
             (void)kxtest::spinUntil(landed, windowTimeout);
     }
     return landed();
@@ -597,7 +631,7 @@ TEST(ApplicationDocuments, AFolderProjectTakesAnotherProgramsVersionAndNoBackupW
 
     // The editor shows it: an edit, written to the folder by the next backup, keeps its text.
     // (The title says "Edited" only until then: the folder is the user's file.)
-    ASSERT_TRUE(kxtest::typeUntil("Site", "Renamed", [&] {
+    ASSERT_TRUE(kxtest::typeUntil(app, "Site", "Renamed", [&] {
         return kx::FileSystem::readFile(document).value_or("").find("Renamed") != std::string::npos;
     }));
     const std::string saved = kx::FileSystem::readFile(document).value_or("");

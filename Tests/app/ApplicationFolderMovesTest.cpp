@@ -66,10 +66,10 @@ bool editBeforeAndAfterItGoes(ApplicationProcess& app, const ApplicationHome& ho
 {
     const std::string name = project.filename().string();
     if (!launchSignedInWithAFolderProject(app, home, project)
-        || !typeUntil(name, "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }))
+        || !typeUntil(app, name, "Early", [&] { return fileText(project / "design/document.json").find("Early") != std::string::npos; }))
         return false;
     go();
-    return typeUntil(name, "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; });
+    return typeUntil(app, name, "Later", [&] { return workingCopyDocument(home).find("Later") != std::string::npos; }, 1);
 }
 
 // Ctrl+S in a project whose folder went: it says `why` first, then saves as `package`.
@@ -227,7 +227,7 @@ TEST(ApplicationFolderMoves, AFolderProjectPutBackOutOfTheTrashIsSavedThereAndOn
         fs::rename(project, renamed);
         fs::create_directories(project);
         ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Redone"); }, windowTimeout));
-        ASSERT_TRUE(typeUntil("Redone", "Again", [&] { return fileText(renamed / "design/document.json").find("Again") != std::string::npos; }));
+        ASSERT_TRUE(typeUntil(app, "Redone", "Again", [&] { return fileText(renamed / "design/document.json").find("Again") != std::string::npos; }));
         EXPECT_TRUE(fs::is_empty(project));
         ASSERT_TRUE(spinUntil([] { return Display::hasVisibleWindow("Redone"); }, windowTimeout));
         ASSERT_TRUE(Display::focusWindow("Redone"));

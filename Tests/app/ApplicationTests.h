@@ -37,12 +37,12 @@ StandInBackend& applicationBackend();
 void signInThroughSecondProcess(const ApplicationHome& home, ApplicationProcess& primary);
 // The design's document of a zip project, as stored.
 std::string storedDocument(const std::filesystem::path& package);
-// Types `text` (one word: a space would press a button) into the editor of the window `title`
-// as a user would: Tab from field to field until one holds the whole text.
-bool typeIntoEditor(ApplicationProcess& app, const std::string& title, const std::string& text);
-// Types `text` into the editor of the window `title` (edited or not) until `landed` says where
-// it went, typing again where no key took (one typed before a field has the focus goes nowhere).
-bool typeUntil(const std::string& title, const std::string& text, const std::function<bool()>& landed);
+// Types `text` (one word) into the editor of the window `title` as a user would, over the name
+// of the frame `frame` from the top, until that field holds the whole text.
+bool typeIntoEditor(ApplicationProcess& app, const std::string& title, const std::string& text, std::size_t frame = 0);
+// The same, until `landed` says where it went, typing again where no key took.
+bool typeUntil(ApplicationProcess& app, const std::string& title, const std::string& text, const std::function<bool()>& landed,
+               std::size_t frame = 0);
 // Launches `app` and signs a fresh user in through a login link: true once the start window
 // shows.
 bool launchSignedIn(ApplicationProcess& app, const ApplicationHome& home);
