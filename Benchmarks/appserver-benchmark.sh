@@ -27,8 +27,10 @@
 # 300 clients a second that close and 200 that end their side after one answer, 4 senders of
 # endless request bodies and 300 clients asking for five large files at once and ending their
 # side. For each: the fresh requests' longest wait during and after it and those never answered,
-# the server's peak descriptors, its memory at the start, at its peak and 20 s after, its CPU 20 s
-# after, the readers' answers cut, and the honest readers and fetches that came whole.
+# the server's descriptors at rest and at the peak (the standard streams, the event descriptors of
+# its threads and each worker's server are there at rest; each connection adds at most two), its
+# memory at the start, at its peak and 20 s after, its CPU 20 s after, the readers' answers cut,
+# and the honest readers and fetches that came whole.
 # KX_APPSERVER_BASELINE=another kx_appserver_host runs the same loads on it too, side by side;
 # KX_APPSERVER_ATTACKS="10 11" runs only those attacks (numbered from 0).
 # Not part of scripts/test.
@@ -161,7 +163,7 @@ limits() {
 }
 
 # attack_figures HOST LOAD-ARGUMENTS...: one line of figures of the server HOST under one attack
-# (see above): "fresh-max-ms unanswered after-max-ms unanswered-after peak-descriptors start-MB
+# (see above): "fresh-max-ms unanswered after-max-ms unanswered-after rest-descriptors peak-descriptors start-MB
 # peak-MB after-MB CPU-% cut".
 attack_figures() {
   local host=$1; shift
@@ -169,7 +171,7 @@ attack_figures() {
   local port pid=$HOST_PID
   read -r _ port <&"${HOST[0]}"
   sleep 1 # its workers start after it listens
-  local start; start=$(kib "$pid" VmRSS)
+  local start rest; start=$(kib "$pid" VmRSS) rest=$(ls "/proc/$pid/fd" | wc -l)
   rm -f "$work/attacked"
   (
     peak_fds=0 peak_kib=0
@@ -201,7 +203,7 @@ attack_figures() {
   wait "$pid" || true
   local fresh_max fresh_lost after_max after_lost cut honest fetched
   read -r fresh_max fresh_lost after_max after_lost cut honest fetched <<< "$figures"
-  echo "$fresh_max $fresh_lost $after_max $after_lost $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
+  echo "$fresh_max $fresh_lost $after_max $after_lost $rest $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
     "$((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut $honest $fetched"
 }
 
@@ -218,7 +220,8 @@ attacks() {
     "5 readers ending their side beside 600 idle/s" "past the hard cap: 290 at 1 KB/s, 20 ahead"
     "mixed: full-speed readers, churn, bodies, five at once")
   local rows=("fresh request's longest wait, ms" "  never answered" "  5 s after: longest wait, ms"
-    "  never answered" "peak descriptors (budget 2 x 384 + 9)" "memory at the start, MB" "  at its peak, MB"
+    "  never answered" "descriptors at rest" "  at the peak (budget: at rest + 2 x 384)" "memory at the start, MB"
+    "  at its peak, MB"
     "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut" "honest 4 MB/s readers whole"
     "1 MiB fetches whole")
   echo "Attacks of a hostile local program, 1,024 descriptors, 30 s each: figures of one run"

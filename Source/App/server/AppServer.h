@@ -50,9 +50,10 @@ public:
         std::chrono::seconds stall;
     };
     // The server's descriptors: two a connection at most (itself, the file it answers with, which
-    // goes with it), so 2 × 384, two for each worker's server (a retired one keeps none) and the
-    // acceptor's one: some 780 of the process's usual 1,024, leaving the rest to the browser engine
-    // and to saving documents.
+    // goes with it), so 2 × 384, beside those it holds at rest: two for each worker's server (a
+    // retired one keeps none), the acceptor's one and the event descriptors of its threads. Some
+    // 780 of the process's usual 1,024, leaving the rest to the browser engine and to saving
+    // documents.
     static constexpr Limits defaultLimits{256, std::chrono::seconds(15), std::chrono::seconds(30)};
 
     // Starts the process's one server over the editor folder and keeps it as `shared()`; a
