@@ -553,23 +553,74 @@ TEST_F(KVDocumentWorkKeptGui, AFullDiskIsToldOnceWithItsCauseAndTheEditWaitsForR
 }
 
 // A page without its document for now (loading, also again after its process ended): the
-// minute's autosave fails without an alert, which would still stand once the next round saved.
-TEST_F(KVDocumentWorkKeptGui, AnAutosaveWhileThePageHasNoDocumentIsNotToldAndTheNextRoundSavesIt)
+// minute's autosave fails without an alert for the rounds a reload takes (one would still stand
+// once the next round saved). A page that stays without it is told once, with what is kept; closing
+// still asks. Once it handed its document over, losing it again is told again.
+TEST_F(KVDocumentWorkKeptGui, APageWithoutItsDocumentIsToldOnceOnlyPastTheRoundsOfAReloadAndTheNextRoundWithItSaves)
 {
+    constexpr int rounds = KVDocument::roundsWithoutPageDocumentToTell;
     auto document = openVersionedFolder("Before");
     ASSERT_TRUE(document);
+    // The page's document taken away, as a page that loads it again has none; the requests for it
+    // counted from then on.
+    const auto takeAway = [&] {
+        evaluate(*document, "if (window.nimbet.state.document) { window._kept = window.nimbet.state.document; window.nimbet.state.document = null; }"
+                            " window._asked = 0; if (!window._counting) { window._counting = true; const emit = window._ipc.emit;"
+                            " window._ipc.emit = (...a) => { window._asked += a[0] === 'DocumentSave'; return emit(...a); }; } true");
+    };
+    // `count` rounds of the minute's autosave, each until the page was asked and the next round is
+    // due: true when no alert came meanwhile.
+    const auto untold = [&](int count) {
+        for (int round = 1; round <= count; ++round) {
+            const auto scheduled = clock->requested.size();
+            clock->advance(60s);
+            if (!spinUntil([&] { return evaluate(*document, "window._asked") == round && clock->requested.size() > scheduled; }, editorTimeout))
+                return false;
+        }
+        spinFor(300ms);
+        return kx::Alert::shownAlerts().empty();
+    };
+    const auto handBack = [&](const std::string& typed) {
+        evaluate(*document, "window.nimbet.state.document = window._kept; true");
+        clock->advance(60s);
+        return spinUntil([&] { return !document->isDocumentEdited(); }, editorTimeout)
+            && readFile(folder / "Project/design/document.json").find(typed) != std::string::npos;
+    };
+    const auto told = [&] {
+        clock->advance(60s);
+        auto alert = waitForAlert();
+        return alert && alert->messageText().find("The latest changes to \u201CProject\u201D have not been saved for some time. The editor "
+                                                  "could not hand over the document.") != std::string::npos
+            && alert->informativeText().find("Your work is kept as it was the last time the editor handed over the document. The "
+                                             "changes made since are only in the editor") != std::string::npos
+            && answer("OK");
+    };
+
     typeText(*document, 0, "Typed as it reloads");
-    evaluate(*document, "window._kept = window.nimbet.state.document; window.nimbet.state.document = null; window._asked = 0; const emit ="
-                        " window._ipc.emit; window._ipc.emit = (...a) => { window._asked += a[0] === 'DocumentSave'; return emit(...a); }; true");
-    clock->advance(60s);
-    ASSERT_TRUE(spinUntil([&] { return evaluate(*document, "window._asked") != 0; }, editorTimeout));
-    spinFor(500ms);
-    EXPECT_TRUE(kx::Alert::shownAlerts().empty());
+    takeAway();
+    ASSERT_TRUE(untold(rounds - 1));
     EXPECT_TRUE(document->isDocumentEdited());
-    evaluate(*document, "window.nimbet.state.document = window._kept; true");
-    clock->advance(60s);
-    ASSERT_TRUE(spinUntil([&] { return !document->isDocumentEdited(); }, editorTimeout));
-    EXPECT_NE(readFile(folder / "Project/design/document.json").find("Typed as it reloads"), std::string::npos);
+    ASSERT_TRUE(handBack("Typed as it reloads"));
+
+    typeText(*document, 0, "Only in the page");
+    takeAway();
+    ASSERT_TRUE(untold(rounds - 1));
+    ASSERT_TRUE(told());
+    // Not again while the page stays without it; closing still asks.
+    takeAway();
+    EXPECT_TRUE(untold(rounds + 1));
+    document->performClose();
+    auto alert = waitForAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->messageText().find("could not be saved"), std::string::npos) << alert->messageText();
+    ASSERT_TRUE(answer("Cancel"));
+    ASSERT_FALSE(document->isClosed());
+    ASSERT_TRUE(handBack("Only in the page"));
+
+    typeText(*document, 0, "Only in the page again");
+    takeAway();
+    ASSERT_TRUE(untold(rounds - 1));
+    EXPECT_TRUE(told());
 }
 
 TEST_F(KVDocumentWorkKeptGui, ADocumentTooLargeToHandOverIsNamedWhenQuittingNotSavedWithoutIt)

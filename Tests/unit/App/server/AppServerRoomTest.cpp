@@ -264,28 +264,29 @@ struct PacedReader {
 // Another program's clients that hold their places reading slowly: each asks `depth` times ahead
 // for a large file and reads at `bytesPerSecond` through a small receive buffer, and connects
 // again when it is closed.
-class SlowHolders {
-public:
-    SlowHolders(int port, std::size_t count, int depth, double bytesPerSecond)
-        : port_(port)
-        , depth_(depth)
-        , rate_(bytesPerSecond)
-        , clients_(count)
-    {
-    }
+struct SlowHolders {
+    struct Client {
+        std::unique_ptr<kxtest::BlockingClient> connection;
+        std::chrono::steady_clock::time_point since;
+        std::size_t read = 0;
+    };
+    int port;
+    int depth;
+    double bytesPerSecond;
+    std::vector<Client> clients;
+
     void step()
     {
         const auto now = std::chrono::steady_clock::now();
-        for (auto& client : clients_) {
+        for (auto& client : clients) {
             if (!client.connection || client.connection->closed || !client.connection->isOpen()) {
-                reconnected_ += bool(client.connection);
-                client = {std::make_unique<kxtest::BlockingClient>(port_, 0, 4096), now, 0};
+                client = {std::make_unique<kxtest::BlockingClient>(port, 0, 4096), now, 0};
                 std::string requests;
-                for (int i = 0; i < depth_; ++i)
+                for (int i = 0; i < depth; ++i)
                     requests += "GET /media.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
                 client.connection->send(requests);
             }
-            const auto wanted = std::size_t(std::chrono::duration<double>(now - client.since).count() * rate_);
+            const auto wanted = std::size_t(std::chrono::duration<double>(now - client.since).count() * bytesPerSecond);
             if (wanted > client.read) {
                 client.connection->receiveAvailable(wanted - client.read);
                 client.read = wanted;
@@ -293,19 +294,6 @@ public:
             }
         }
     }
-    long reconnected() const { return reconnected_; }
-
-private:
-    struct Client {
-        std::unique_ptr<kxtest::BlockingClient> connection;
-        std::chrono::steady_clock::time_point since;
-        std::size_t read = 0;
-    };
-    int port_;
-    int depth_;
-    double rate_;
-    std::vector<Client> clients_;
-    long reconnected_ = 0;
 };
 
 class AppServerPastItsLimit : public ::testing::Test {
@@ -459,7 +447,7 @@ TEST_F(AppServerPastItsLimit, PastTheHardCapHonestReadersAndFetchesAreWholeBesid
 {
     std::ofstream(folder / "fetch.bin", std::ios::binary) << std::string(1u << 20, 'f');
     kxtest::blockingGet(server.port(), "/index.html");
-    SlowHolders holders(server.port(), 20, 20, 1000);
+    SlowHolders holders{server.port(), 20, 1000, std::vector<SlowHolders::Client>(20)};
     // All of them asked: answers under way on every place.
     const auto start = std::chrono::steady_clock::now();
     (void)kxtest::spinUntil([&] {
