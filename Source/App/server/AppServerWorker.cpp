@@ -287,7 +287,12 @@ void AppServerWorker::serve(GSocket* socket)
     soup_server_accept_iostream(server_->soup.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
     if (isPast(limit_, limitShare_) && !g_socket_is_closed(socket))
         makeRoom(remote.get());
+    sweepSoon();
+}
 
+// Every `sweepPeriod` while there are connections, or ones on their way out.
+void AppServerWorker::sweepSoon()
+{
     if (!sweep_.isActive())
         sweep_ = attach(g_timeout_source_new(static_cast<guint>(sweepPeriod.count())), this, context_,
                         [](gpointer data) -> gboolean {
@@ -387,7 +392,15 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
             break;
         close(connection(*chosen));
     }
-    makeRoomBeyondCap(newcomer);
+    // Nothing that may go left, the connections stay past the hard cap (the newcomer among them,
+    // its answer never cut for its own place) until some can: the acceptor, which takes no more
+    // than the limit and half of it again, leaves the next ones waiting in the backlog meanwhile.
+    while (isPast(hardCap_, hardCapShare_)) {
+        auto chosen = room_.chooseBeyondCap(newcomer, now, lookAt);
+        if (!chosen)
+            break;
+        close(connection(*chosen));
+    }
     // One that has not asked may have just had no moment to yet: look again once it has.
     const auto recheck = room_.recheckAfter(now);
     if (isPast(limit_, limitShare_) && recheck && !recheck_.isActive())
@@ -398,20 +411,6 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
                               self->makeRoom(nullptr);
                               return G_SOURCE_REMOVE;
                           });
-}
-
-// Nothing that may go left, the connections stay past the hard cap (the newcomer among them, its
-// answer never cut for its own place) until some can: the acceptor, which takes no more than the
-// limit and half of it again, leaves the next ones waiting in the backlog meanwhile.
-void AppServerWorker::makeRoomBeyondCap(GSocketAddress* newcomer)
-{
-    const auto now = monotonicNow();
-    while (isPast(hardCap_, hardCapShare_)) {
-        auto chosen = room_.chooseBeyondCap(newcomer, now, [this](AppServerRoom::Key key) { return look(key); });
-        if (!chosen)
-            return;
-        close(connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(*chosen))));
-    }
 }
 
 bool AppServerWorker::isPast(int total, std::size_t share) const
@@ -472,12 +471,7 @@ void AppServerWorker::refuse(GObjectRef<GSocket> socket, std::string_view respon
     [[maybe_unused]] const auto sent = ::send(fd, response.data(), response.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     ::shutdown(fd, SHUT_WR);
     refused_.push_back({std::move(socket), std::move(stream), monotonicNow()});
-    if (!sweep_.isActive())
-        sweep_ = attach(g_timeout_source_new(static_cast<guint>(sweepPeriod.count())), this, context_,
-                        [](gpointer data) -> gboolean {
-                            return static_cast<AppServerWorker*>(data)->closeIdleConnections() ? G_SOURCE_CONTINUE
-                                                                                                : G_SOURCE_REMOVE;
-                        });
+    sweepSoon();
 }
 
 void AppServerWorker::rejectEarly(SoupServerMessage* message)

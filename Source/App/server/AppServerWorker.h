@@ -85,8 +85,6 @@ private:
     void forget(Connections::iterator connection);
     AppServerRoom::Seen look(AppServerRoom::Key key);
     void makeRoom(GSocketAddress* newcomer);
-    // Past the hard cap: closes what may go, never `newcomer`.
-    void makeRoomBeyondCap(GSocketAddress* newcomer);
     void close(Connections::iterator connection);
     void closeSoon(GObjectRef<GSocket> socket);
     // Answers `response` (a whole HTTP response that ends the connection) on a connection that
@@ -96,6 +94,7 @@ private:
     // Closes what leaves for good, once its time has come (all of it with `all`).
     void closeLeaving(bool all);
     void retire();
+    void sweepSoon();
     bool closeIdleConnections();
 
     std::filesystem::path folder_;
