@@ -316,7 +316,10 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     EXPECT_TRUE(kxtest::spinUntil([&] { return !app.waitForClickable("button", previewWindow(example), "Stop", 1s); }, windowTimeout));
 
     // An alert: the edited example closed asks whether to keep it; Tab to "Delete", Space.
-    ASSERT_TRUE(kxtest::typeIntoEditor(app, example, "Keys"));
+    ASSERT_TRUE(Display::focusWindow(example));
+    ASSERT_TRUE(tabTo(reader, "Frame text"));
+    Display::typeText("Keys");
+    ASSERT_TRUE(kxtest::spinUntil([&] { return Display::hasVisibleWindow(example + " \u2014 Edited"); }, windowTimeout));
     ASSERT_TRUE(Display::focusWindow(example + " \u2014 Edited"));
     Display::pressControl('w');
     const auto remove = app.waitForClickable("button", "(untitled)", "Delete");
