@@ -233,12 +233,20 @@ function writeJSONAtomically(file, value) {
   fs.renameSync(temporary, file);
 }
 
-// The first install gives the project a package.json to which packages are added later.
+// A project's package.json before any package is added to it.
+function newManifest(folder) {
+  const name = path.basename(folder).toLowerCase().replace(/[^a-z0-9-._~]/g, "-").replace(/^[-._]+/, "") || "project";
+  return { name, private: true, dependencies: {} };
+}
+
+// The first install gives the project a package.json to which packages are added later: once,
+// in the first folder the shell names. Wherever the project goes next (moved, put back, worked
+// on in a copy) it takes its files with it; a folder that another program puts at its old path
+// before the shell has named the new one here is not the project's, and gets nothing.
 function firstInstall(folder) {
   const manifest = path.join(folder, "package.json");
   if (!fs.existsSync(manifest)) {
-    const name = path.basename(folder).toLowerCase().replace(/[^a-z0-9-._~]/g, "-").replace(/^[-._]+/, "") || "project";
-    writeJSONAtomically(manifest, { name, private: true, dependencies: {} });
+    writeJSONAtomically(manifest, newManifest(folder));
     log(`Created ${manifest}`);
   }
   state.doneFirstInstall = true;
@@ -252,7 +260,7 @@ const commands = {
     if (!fs.statSync(folder, { throwIfNoEntry: false })?.isDirectory()) throw new Error(`Not a folder: ${folder}`);
     projectDir = folder;
     log(`setProjectDir ${folder}`);
-    firstInstall(folder);
+    if (!state.doneFirstInstall) firstInstall(folder);
     publishState();
   },
   setDocumentDirty(dirty) {
@@ -266,7 +274,8 @@ const commands = {
     if (typeof isDevDependency !== "boolean") throw new Error("addPackage needs isDevDependency");
     if (!projectDir) throw new Error(`Cannot add ${name}: no project folder`);
     const file = path.join(projectDir, "package.json");
-    const manifest = JSON.parse(fs.readFileSync(file, "utf8"));
+    // One removed since the first install is made again, for the package asked for.
+    const manifest = fs.existsSync(file) ? JSON.parse(fs.readFileSync(file, "utf8")) : newManifest(projectDir);
     const key = isDevDependency ? "devDependencies" : "dependencies";
     manifest[key] = manifest[key] && typeof manifest[key] === "object" ? manifest[key] : {};
     if (!(name in manifest[key])) {

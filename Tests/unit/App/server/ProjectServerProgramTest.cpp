@@ -131,6 +131,18 @@ TEST_F(ProjectServerProgramTest, ServesOnlyRegularFilesThatAreReallyInsideTheFol
     }
     EXPECT_GT(served, 0);
     EXPECT_EQ(leaks, 0);
+
+    // The project's first install was made in its folder; a folder named next (where it moved,
+    // or one put at its old path meanwhile) gets no package.json of the server's.
+    EXPECT_TRUE(std::filesystem::exists(project / "package.json"));
+    const auto next = folder / "next";
+    std::filesystem::create_directories(next);
+    controller.setProjectDir(next);
+    ASSERT_TRUE(kxtest::spinUntil([&] {
+        const auto lines = logs.lines();
+        return std::find(lines.begin(), lines.end(), "setProjectDir " + next.string()) != lines.end();
+    }, serverTimeout));
+    EXPECT_FALSE(std::filesystem::exists(next / "package.json"));
     EXPECT_TRUE(logs.errors().empty());
     controller.stop();
 }
