@@ -163,8 +163,8 @@ limits() {
 }
 
 # attack_figures HOST LOAD-ARGUMENTS...: one line of figures of the server HOST under one attack
-# (see above): "fresh-max-ms unanswered after-max-ms unanswered-after rest-descriptors peak-descriptors start-MB
-# peak-MB after-MB CPU-% cut".
+# (see above): "fresh-max-ms unanswered after-max-ms unanswered-after rest-descriptors
+# peak-descriptors start-MB peak-MB after-MB CPU-% cut".
 attack_figures() {
   local host=$1; shift
   coproc HOST { ulimit -n 1024; exec "$host" "$work/site"; }
@@ -220,9 +220,8 @@ attacks() {
     "5 readers ending their side beside 600 idle/s" "past the hard cap: 290 at 1 KB/s, 20 ahead"
     "mixed: full-speed readers, churn, bodies, five at once")
   local rows=("fresh request's longest wait, ms" "  never answered" "  5 s after: longest wait, ms"
-    "  never answered" "descriptors at rest" "  at the peak (budget: at rest + 2 x 384)" "memory at the start, MB"
-    "  at its peak, MB"
-    "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut" "honest 4 MB/s readers whole"
+    "  never answered" "descriptors at rest" "  at the peak (budget: at rest + 2 x 384)"
+    "memory at the start, MB" "  at its peak, MB" "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut" "honest 4 MB/s readers whole"
     "1 MiB fetches whole")
   echo "Attacks of a hostile local program, 1,024 descriptors, 30 s each: figures of one run"
   # KX_APPSERVER_ATTACKS="10 11" runs only those (numbered from 0).

@@ -9,7 +9,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <vector>
@@ -90,25 +89,14 @@ bool pageFieldHolds(ApplicationProcess& app, const std::string& title, const std
     return std::find(values.begin(), values.end(), text) != values.end();
 }
 
-// Typed again until a field holds all of it: a busy machine's page may lose the first keys of a
-// burst, or take them late.
+// Typed until a field holds all of it.
 bool typeIntoEditor(ApplicationProcess& app, const std::string& title, const std::string& text, std::size_t frame)
 {
     const std::string edited = title + " \u2014 Edited";
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        if (!typeOverName(app, title, text, frame))
-            break;
-        if (!kxtest::spinUntil([&] { return pageFieldHolds(app, title, text); }, 5s))
-            continue;
-        // Edited, and for good: a new document's title may say so for a moment while it loads.
-        return kxtest::spinUntil([&] { return Display::hasVisibleWindow(edited); }, windowTimeout)
-            && !kxtest::spinUntil([&] { return !Display::hasVisibleWindow(edited); }, 1s);
-    }
-    std::string values;
-    for (const auto& value : pageFields(app, title).values)
-        values += " \"" + value + "\"";
-    std::cerr << "\"" << text << "\" did not land in \"" << title << "\"; its fields hold:" << values << "\n";
-    return false;
+    // Edited, and for good: a new document's title may say so for a moment while it loads.
+    return typeUntil(app, title, text, [&] { return pageFieldHolds(app, title, text); }, frame)
+        && kxtest::spinUntil([&] { return Display::hasVisibleWindow(edited); }, windowTimeout)
+        && !kxtest::spinUntil([&] { return !Display::hasVisibleWindow(edited); }, 1s);
 }
 
 bool typeUntil(ApplicationProcess& app, const std::string& title, const std::string& text, const std::function<bool()>& landed,
@@ -117,8 +105,9 @@ bool typeUntil(ApplicationProcess& app, const std::string& title, const std::str
     for (int attempt = 0; attempt < 8 && !landed(); ++attempt) {
         if (!typeOverName(app, title, text, frame))
             return false;
-        // Typed again only where no key took: once the page has the text, where it goes is
-        // waited for however long a busy machine makes it.
+        // Typed again only where no key took (a busy machine's page may lose the first keys of a
+        // burst): once the page has the text, where it goes is waited for however long a busy
+        // machine makes it.
         if (kxtest::spinUntil([&] { return landed() || pageFieldHolds(app, title, text); }, 5s))
             (void)kxtest::spinUntil(landed, windowTimeout);
     }

@@ -161,9 +161,7 @@ protected:
         kx::UserDefaults::standard().setBool(kx::KorvelTracking::trackingDisabledKey, true);
         clock = std::make_shared<FakeDocumentClock>();
         kx::DocumentClock::setSharedForTesting(clock);
-        controller = std::make_unique<kx::DocumentController>();
-        controller->setDataDirectoryForTesting(folder / "data");
-        controller->shouldOpenDocuments = [] { return true; };
+        makeController();
         controller->setPanelRunnerForTesting([this](const kx::DocumentControllerBase::PanelRequest& request) {
             panelRequests.push_back(request);
             kx::DocumentControllerBase::PanelResult result;
@@ -177,6 +175,23 @@ protected:
             opened.push_back(url);
             return true;
         });
+    }
+
+    // The application's document controller, over the test's data folder.
+    void makeController()
+    {
+        controller = std::make_unique<kx::DocumentController>();
+        controller->setDataDirectoryForTesting(folder / "data");
+        controller->shouldOpenDocuments = [] { return true; };
+    }
+    // The next launch: a new controller restores the documents that were open.
+    std::vector<std::shared_ptr<kx::Document>> relaunch()
+    {
+        controller.reset();
+        makeController();
+        std::vector<std::shared_ptr<kx::Document>> restored;
+        controller->restoreDocuments([&](auto documents) { restored = documents; });
+        return restored;
     }
 
     void TearDown() override

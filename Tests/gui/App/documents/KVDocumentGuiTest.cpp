@@ -254,12 +254,7 @@ TEST_F(KVDocumentGui, QuittingKeepsEveryEditAndTheNextLaunchRestoresTheDocuments
     spinFor(200ms);
 
     // The next launch.
-    controller.reset();
-    controller = std::make_unique<DocumentController>();
-    controller->setDataDirectoryForTesting(folder / "data");
-    controller->shouldOpenDocuments = [] { return true; };
-    std::vector<std::shared_ptr<kx::Document>> restored;
-    controller->restoreDocuments([&](auto documents) { restored = documents; });
+    const auto restored = relaunch();
     ASSERT_EQ(restored.size(), 3u);
     std::map<std::string, std::string> texts;
     for (const auto& document : restored) {

@@ -614,15 +614,16 @@ TEST_F(KVDocumentWorkKeptGui, APageWithoutItsDocumentIsToldOnceOnlyPastTheRounds
             && answer("OK");
     };
 
-    typeText(*document, 0, "Typed as it reloads");
-    takeAway();
-    ASSERT_TRUE(untold(rounds - 1));
-    EXPECT_TRUE(document->isDocumentEdited());
+    // Typed, then the rounds a reload takes without the document, in silence.
+    const auto typedThenReloading = [&](const std::string& typed) {
+        typeText(*document, 0, typed);
+        takeAway();
+        return untold(rounds - 1) && document->isDocumentEdited();
+    };
+    ASSERT_TRUE(typedThenReloading("Typed as it reloads"));
     ASSERT_TRUE(handBack("Typed as it reloads"));
 
-    typeText(*document, 0, "Only in the page");
-    takeAway();
-    ASSERT_TRUE(untold(rounds - 1));
+    ASSERT_TRUE(typedThenReloading("Only in the page"));
     ASSERT_TRUE(told());
     // Not again while the page stays without it; closing still asks.
     takeAway();
@@ -635,9 +636,7 @@ TEST_F(KVDocumentWorkKeptGui, APageWithoutItsDocumentIsToldOnceOnlyPastTheRounds
     ASSERT_FALSE(document->isClosed());
     ASSERT_TRUE(handBack("Only in the page"));
 
-    typeText(*document, 0, "Only in the page again");
-    takeAway();
-    ASSERT_TRUE(untold(rounds - 1));
+    ASSERT_TRUE(typedThenReloading("Only in the page again"));
     EXPECT_TRUE(told());
 }
 
@@ -751,12 +750,7 @@ TEST_F(KVDocumentWorkKeptGui, QuittingWhileTheWorkCannotGoBackKeepsItForTheFolde
     spinFor(200ms);
 
     // The next launch opens the folder once, with the work as unsaved; the next save writes it.
-    controller.reset();
-    controller = std::make_unique<kx::DocumentController>();
-    controller->setDataDirectoryForTesting(folder / "data");
-    controller->shouldOpenDocuments = [] { return true; };
-    std::vector<std::shared_ptr<kx::Document>> restored;
-    controller->restoreDocuments([&](auto documents) { restored = documents; });
+    const auto restored = relaunch();
     ASSERT_EQ(restored.size(), 1u);
     auto reopened = std::dynamic_pointer_cast<KVDocument>(restored.front());
     ASSERT_TRUE(reopened && waitForEditor(*reopened));
