@@ -171,7 +171,16 @@ TEST(ApplicationKeyboard, TheWholeJourneyByKeysAloneAndEveryWindowAnnouncedToASc
     expectAnnounced(reader, app, "Main Menu", kxtest::loginTitle);
     // The login window takes the keys in its first field; its Tab order holds round after round.
     ASSERT_TRUE(Display::focusWindow(kxtest::loginTitle));
-    ASSERT_TRUE(kxtest::spinUntil([&] { return reader.focus().name == "Your name"; }, windowTimeout));
+    // On a busy machine the field may take the focus before the reader hears the application:
+    // Tab away and back, and it says where the keys are again.
+    const auto inFirstField = [&](std::chrono::seconds wait) {
+        return kxtest::spinUntil([&] { return reader.focus().name == "Your name"; }, wait);
+    };
+    if (!inFirstField(10s)) {
+        Display::pressKey("Tab");
+        Display::pressKey("Tab", false, true);
+    }
+    ASSERT_TRUE(inFirstField(windowTimeout));
     EXPECT_EQ(reader.focus().role, "entry");
     expectSteadyTabOrder(reader, {"Email", "Sign In", "Main Menu", "Your name"});
     signInThroughSecondProcess(home, app);
