@@ -97,19 +97,26 @@ std::size_t takeAnswers(std::string& text)
     }
 }
 
+// The server's word that it has no place for the client now.
+bool isRefusal(std::string_view answer)
+{
+    return answer.starts_with("HTTP/1.1 503");
+}
+
 struct Probes {
     std::vector<double> times; // ms, of those answered
     long failed = 0;
+    long refused = 0; // answered 503 at once, not counted among those answered
 
     void print(const char* what, double every)
     {
         std::sort(times.begin(), times.end());
         const auto over = std::count_if(times.begin(), times.end(), [](double ms) { return ms > 1000; });
-        const std::size_t all = times.size() + std::size_t(failed);
+        const std::size_t all = times.size() + std::size_t(failed + refused);
         std::printf("%s every %.0f ms: %zu asked, %zu answered, %ld closed unanswered, %.1f %% over 1 s, "
-                    "median %.1f ms, max %.1f ms\n",
+                    "median %.1f ms, max %.1f ms, %ld refused\n",
                     what, every, all, times.size(), failed, all ? 100.0 * double(over) / double(all) : 0.0,
-                    times.empty() ? 0.0 : times[times.size() / 2], times.empty() ? 0.0 : times.back());
+                    times.empty() ? 0.0 : times[times.size() / 2], times.empty() ? 0.0 : times.back(), refused);
     }
 };
 
@@ -390,7 +397,11 @@ private:
         case Kind::fetch:
             client.budget -= double(size);
             client.received.append(data, size);
-            if (takeAnswers(client.received) > 0) {
+            if (isRefusal(client.received)) {
+                ++honestRefused_[client.kind == Kind::fetch];
+                honestRunning_ = false;
+                drop(client.fd);
+            } else if (takeAnswers(client.received) > 0) {
                 ++client.answers;
                 ++honestWhole_[client.kind == Kind::fetch];
                 honestRunning_ = false;
@@ -428,7 +439,10 @@ private:
         case Kind::gap:
         case Kind::fresh:
             client.received.append(data, size);
-            if (takeAnswers(client.received) > 0) {
+            if (client.kind == Kind::fresh && isRefusal(client.received)) {
+                ++(client.afterLoad ? freshAfter_ : fresh_).refused;
+                drop(client.fd);
+            } else if (takeAnswers(client.received) > 0) {
                 if (client.kind == Kind::gap)
                     finishGap(client, true);
                 else
@@ -451,6 +465,11 @@ private:
                     return;
                 const auto length = client.received.find("Content-Length: ");
                 client.expected = length < end ? std::atoll(client.received.c_str() + length + 16) : 0;
+                if (isRefusal(client.received)) {
+                    ++readsRefused_;
+                    restartReader(client);
+                    return;
+                }
                 client.bodyBytes = 0;
                 rest = client.received.substr(end + 4);
                 at = 0;
@@ -554,9 +573,10 @@ private:
         if (readers > 0) {
             const long ended = readsFinished_ + readsCut_;
             std::printf("readers %d at %.1f MB/s: %ld of %ld downloads finished, %.2f MB each on average, "
-                        "%.2f s per finished one, %ld cut, %ld running at the end\n",
+                        "%.2f s per finished one, %ld cut, %ld running at the end, %ld refused\n",
                         readers, rate / 1e6, readsFinished_, ended, ended ? readBytes_ / double(ended) / 1e6 : 0.0,
-                        readsFinished_ ? readSeconds_ / double(readsFinished_) : 0.0, readsCut_, readsRunning_);
+                        readsFinished_ ? readSeconds_ / double(readsFinished_) : 0.0, readsCut_, readsRunning_,
+                        readsRefused_);
         }
         if (pipeliners > 0)
             std::printf("pipeliners %d: %zu answers, %ld connections closed by the server\n", pipeliners, pipelined_,
@@ -573,11 +593,12 @@ private:
             std::printf("once %d: %ld answers, %ld connections closed by the server\n", once,
                         answered_[int(Kind::once)], closed_[int(Kind::once)]);
         if (honest > 0)
-            std::printf("honest readers %d at %.1f MB/s: %ld whole, %ld cut, %ld running at the end\n", honest, honestRate / 1e6,
-                        honestWhole_[0], honestCut_[0], fetches > 0 ? 0L : honestRunningAtEnd_);
+            std::printf("honest readers %d at %.1f MB/s: %ld whole, %ld cut, %ld running at the end, %ld refused\n",
+                        honest, honestRate / 1e6, honestWhole_[0], honestCut_[0], fetches > 0 ? 0L : honestRunningAtEnd_,
+                        honestRefused_[0]);
         if (fetches > 0)
-            std::printf("fetches %d: %ld whole, %ld cut, %ld running at the end\n", fetches, honestWhole_[1], honestCut_[1],
-                        honestRunningAtEnd_);
+            std::printf("fetches %d: %ld whole, %ld cut, %ld running at the end, %ld refused\n", fetches, honestWhole_[1],
+                        honestCut_[1], honestRunningAtEnd_, honestRefused_[1]);
         if (oneshots > 0 || halfshots > 0)
             std::printf("asking once %.0f/s and ending their side %.0f/s: %ld and %ld answers\n", oneshots, halfshots,
                         answered_[int(Kind::oneshot)], answered_[int(Kind::halfshot)]);
@@ -600,7 +621,7 @@ private:
     std::map<int, std::unique_ptr<Client>> clients_;
     std::deque<std::pair<int, Clock::time_point>> idle_;
     long socketFailures_ = 0;
-    long readsFinished_ = 0, readsCut_ = 0, readsRunning_ = 0;
+    long readsFinished_ = 0, readsCut_ = 0, readsRunning_ = 0, readsRefused_ = 0;
     double readBytes_ = 0, readSeconds_ = 0;
     std::size_t pipelined_ = 0;
     long closed_[kinds] = {};
@@ -608,7 +629,7 @@ private:
     std::map<int, std::pair<int, int>> gapResults_;
     int honestStarted_ = 0, fetchesStarted_ = 0;
     bool honestRunning_ = false;
-    long honestWhole_[2] = {}, honestCut_[2] = {}, honestRunningAtEnd_ = 0;
+    long honestWhole_[2] = {}, honestCut_[2] = {}, honestRefused_[2] = {}, honestRunningAtEnd_ = 0;
     Probes fresh_, freshAfter_;
 };
 

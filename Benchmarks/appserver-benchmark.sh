@@ -26,11 +26,11 @@
 # another and then 3 full-speed fetches of a 1 MiB file; and a mixed load: 12 full-speed readers,
 # 300 clients a second that close and 200 that end their side after one answer, 4 senders of
 # endless request bodies and 300 clients asking for five large files at once and ending their
-# side. For each: the fresh requests' longest wait during and after it and those never answered,
-# the server's descriptors at rest and at the peak (the standard streams, the event descriptors of
-# its threads and each worker's server are there at rest; each connection adds at most two), its
-# memory at the start, at its peak and 20 s after, its CPU 20 s after, the readers' answers cut,
-# and the honest readers and fetches that came whole.
+# side. For each: the fresh requests' longest wait during and after it, those never answered and
+# those refused at once (503), the server's descriptors at rest and at the peak (the standard
+# streams, the event descriptors of its threads and each worker's server are there at rest; each
+# connection adds at most two), its memory at the start, at its peak and 20 s after, its CPU 20 s
+# after, the readers' answers cut, and the honest readers and fetches that came whole.
 # KX_APPSERVER_BASELINE=another kx_appserver_host runs the same loads on it too, side by side;
 # KX_APPSERVER_ATTACKS="10 11" runs only those attacks (numbered from 0).
 # Not part of scripts/test.
@@ -163,7 +163,7 @@ limits() {
 }
 
 # attack_figures HOST LOAD-ARGUMENTS...: one line of figures of the server HOST under one attack
-# (see above): "fresh-max-ms unanswered after-max-ms unanswered-after rest-descriptors
+# (see above): "fresh-max-ms unanswered refused after-max-ms unanswered-after rest-descriptors
 # peak-descriptors start-MB peak-MB after-MB CPU-% cut".
 attack_figures() {
   local host=$1; shift
@@ -186,7 +186,7 @@ attack_figures() {
   local sampler=$!
   local figures
   figures=$("$build/bin/kx_appserver_load" "$port" 30 "$@" fresh=1000 after=5 |
-    awk '/^fresh/ { during = $21 " " $9 } /^after the load/ { after = $24 " " $12 } /^readers/ { cut += $21 }
+    awk '/^fresh/ { during = $21 " " $9 " " $23 } /^after the load/ { after = $24 " " $12 } /^readers/ { cut += $21 }
          /^honest readers/ { honest = $7 "/" $3 } /^fetches/ { fetched = $3 "/" $2; sub(":", "", fetched) }
          END { print during, after, cut + 0, (honest == "" ? "-" : honest), (fetched == "" ? "-" : fetched) }')
   touch "$work/attacked"
@@ -201,9 +201,9 @@ attack_figures() {
   ticks=$(($(awk '{ print $14 + $15 }' "/proc/$pid/stat") - ticks))
   exec {HOST[1]}>&-
   wait "$pid" || true
-  local fresh_max fresh_lost after_max after_lost cut honest fetched
-  read -r fresh_max fresh_lost after_max after_lost cut honest fetched <<< "$figures"
-  echo "$fresh_max $fresh_lost $after_max $after_lost $rest $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
+  local fresh_max fresh_lost fresh_refused after_max after_lost cut honest fetched
+  read -r fresh_max fresh_lost fresh_refused after_max after_lost cut honest fetched <<< "$figures"
+  echo "$fresh_max $fresh_lost $fresh_refused $after_max $after_lost $rest $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
     "$((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut $honest $fetched"
 }
 
@@ -219,7 +219,7 @@ attacks() {
     "5 readers at 175 KB/s beside 600 idle/s" "5 readers at 300 KB/s beside 250 asking once"
     "5 readers ending their side beside 600 idle/s" "past the hard cap: 290 at 1 KB/s, 20 ahead"
     "mixed: full-speed readers, churn, bodies, five at once")
-  local rows=("fresh request's longest wait, ms" "  never answered" "  5 s after: longest wait, ms"
+  local rows=("fresh request's longest wait, ms" "  never answered" "  refused at once (503)" "  5 s after: longest wait, ms"
     "  never answered" "descriptors at rest" "  at the peak (budget: at rest + 2 x 384)"
     "memory at the start, MB" "  at its peak, MB" "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut" "honest 4 MB/s readers whole"
     "1 MiB fetches whole")

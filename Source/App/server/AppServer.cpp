@@ -114,26 +114,33 @@ Result<Unit, Error> AppServer::listen(int first, int last)
     // The workers start on the acceptor's thread, not holding up the launch; connections that
     // come first wait in the backlog until they are there.
     acceptor_ = startThread([this] {
-        const int hardCap = limits_.connections + std::max(1, limits_.connections / 8);
+        const int eighth = std::max(1, limits_.connections / 8);
+        const AppServerWorker::Caps caps{limits_.connections, limits_.connections + eighth, most() - eighth};
         for (int i = 0; i < workerCount_ && !g_cancellable_is_cancelled(stopping_.get()); ++i)
-            workers_.push_back(std::make_unique<AppServerWorker>(folder_, limits_.idle, limits_.stall,
-                                                                 limits_.connections, hardCap, workerCount_, open_));
+            workers_.push_back(
+                std::make_unique<AppServerWorker>(folder_, limits_.idle, limits_.stall, caps, workerCount_, open_));
         acceptConnections();
     });
     return R::success({});
+}
+
+// Taken on past the limit while the workers make room, so that the backlog empties at once and a
+// fresh client is not queued behind those that hold connections (the kernel would drop it, and it
+// would try again a second later): past the hard cap the workers close the newest that have not
+// asked, so this is reached only when all have, or when they fall far behind. The last eighth of
+// the limit before it is for newcomers that get short answers only, when none of the others may go
+// (AppServerWorker).
+int AppServer::most() const
+{
+    return limits_.connections + std::max(1, limits_.connections / 2);
 }
 
 void AppServer::acceptConnections()
 {
     std::size_t next = 0;
     bool reported = false;
-    // Taken on past the limit while the workers make room, so that the backlog empties at once
-    // and a fresh client is not queued behind those that hold connections (the kernel would drop
-    // it, and it would try again a second later): past the hard cap the workers close the newest
-    // that have not asked, so this is reached only when all have, or when they fall far behind.
-    const int most = limits_.connections + std::max(1, limits_.connections / 2);
     while (!g_cancellable_is_cancelled(stopping_.get())) {
-        if (open_.load(std::memory_order_relaxed) >= most) {
+        if (open_.load(std::memory_order_relaxed) >= most()) {
             // None could go: new ones wait in the backlog until some close (AppServerWorker).
             g_usleep(10 * 1000);
             continue;

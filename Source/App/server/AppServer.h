@@ -40,8 +40,9 @@ public:
     // How many connections stay open at once, and how long an unproductive one stays.
     struct Limits {
         // Past it, each answer ends its connection and each new one makes room (AppServerWorker);
-        // past `connections / 8` more (the hard cap), one goes at once; only when the workers fall
-        // behind do more than `connections / 2` past it wait to be accepted.
+        // past `connections / 8` more (the hard cap), one goes at once if one may; more than
+        // `connections / 2` past it wait to be accepted, and the last `connections / 8` before
+        // that get short answers only, when none of the others may go.
         int connections;
         // A connection that waits this long for a whole request (the next one, or one arriving a
         // byte at a time) is closed,
@@ -80,6 +81,7 @@ public:
 
 private:
     void acceptConnections(); // the acceptor thread
+    int most() const;         // connections accepted at once
 
     std::filesystem::path folder_;
     int workerCount_;

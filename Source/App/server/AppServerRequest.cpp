@@ -262,9 +262,16 @@ void setStatus(SoupServerMessage* message, guint code)
     soup_server_message_set_response(message, "text/plain", SOUP_MEMORY_COPY, nullptr, 0);
 }
 
+void setBusy(SoupServerMessage* message)
+{
+    setStatus(message, SOUP_STATUS_SERVICE_UNAVAILABLE);
+    soup_message_headers_replace(soup_server_message_get_response_headers(message), "Retry-After", "1");
+}
+
 } // namespace
 
-void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMessage* message, const char* path)
+void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMessage* message, const char* path,
+                               std::uint64_t longest)
 {
     auto* headers = soup_server_message_get_response_headers(message);
     if (soup_server_message_get_method(message) != SOUP_METHOD_GET) {
@@ -299,8 +306,7 @@ void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMe
         return;
     case AppServerFile::Outcome::unavailable:
         // A passing shortage of the server's, not the file's: worth asking again.
-        setStatus(message, SOUP_STATUS_SERVICE_UNAVAILABLE);
-        soup_message_headers_replace(headers, "Retry-After", "1");
+        setBusy(message);
         return;
     case AppServerFile::Outcome::redirect: {
         // From the cleaned path: "//name" taken as it came would be read as another host's.
@@ -348,11 +354,19 @@ void AppServerRequest::respond(const std::filesystem::path& folder, SoupServerMe
         soup_message_headers_replace(headers, "Content-Range", ("bytes */" + std::to_string(size)).c_str());
         return;
     }
-    soup_message_headers_set_content_type(headers, contentType(file).c_str(), nullptr);
     std::uint64_t first = 0, length = size;
     if (range.kind == ByteRange::Kind::partial) {
         first = range.first;
         length = range.length;
+    }
+    if (length > longest) {
+        for (const char* name : {"Cache-Control", "ETag", "Last-Modified", "Accept-Ranges"})
+            soup_message_headers_remove(headers, name);
+        setBusy(message);
+        return;
+    }
+    soup_message_headers_set_content_type(headers, contentType(file).c_str(), nullptr);
+    if (range.kind == ByteRange::Kind::partial) {
         soup_server_message_set_status(message, SOUP_STATUS_PARTIAL_CONTENT, nullptr);
         soup_message_headers_set_content_range(headers, static_cast<goffset>(first),
                                                static_cast<goffset>(first + length - 1), static_cast<goffset>(size));

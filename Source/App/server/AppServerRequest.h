@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 
 typedef struct _SoupServerMessage SoupServerMessage;
@@ -17,8 +18,10 @@ public:
     // The cache lifetime of a request whose query names a content hash.
     static constexpr const char* hashedCacheControl = "max-age=604800";
 
-    // `path` is the request path as libsoup hands it over, already percent-decoded once.
-    static void respond(const std::filesystem::path& folder, SoupServerMessage* message, const char* path);
+    // `path` is the request path as libsoup hands it over, already percent-decoded once. A body
+    // longer than `longest` is not sent now: the answer is 503, to be asked for again.
+    static void respond(const std::filesystem::path& folder, SoupServerMessage* message, const char* path,
+                        std::uint64_t longest = UINT64_MAX);
 };
 
 } // namespace kx

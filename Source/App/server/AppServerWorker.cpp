@@ -41,6 +41,11 @@ constexpr std::string_view busyResponse = "HTTP/1.1 503 Service Unavailable\r\nR
 constexpr std::string_view methodResponse = "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nConnection: close\r\n"
                                             "Content-Length: 0\r\n\r\n";
 constexpr std::string_view bodyResponse = "HTTP/1.1 413 Content Too Large\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+// What a connection taken past the most the server serves is answered with at most: about what
+// its send buffer (AppServer's 128 KiB, doubled by the kernel) takes at once, so that it holds its
+// file no longer than a few writes, and its place no longer than its client takes to read it. Most
+// of the editor's files are that short; a longer one is asked for again.
+constexpr std::uint64_t shortAnswer = 192 * 1024;
 // Connections let go of before the heap is trimmed, once no new one has come for a sweep.
 constexpr int trimAfter = 256;
 
@@ -96,17 +101,22 @@ GObjectRef<GSocket> socketFor(int fd)
     return socket;
 }
 
+std::size_t shareOf(int total, int workers)
+{
+    return std::size_t((total + std::max(1, workers) - 1) / std::max(1, workers));
+}
+
 } // namespace
 
 AppServerWorker::AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall,
-                                 int limit, int hardCap, int workers, std::atomic<int>& open)
+                                 Caps caps, int workers, std::atomic<int>& open)
     : folder_(std::move(folder))
     , idle_(idle)
     , stall_(stall)
-    , limit_(limit)
-    , hardCap_(hardCap)
-    , limitShare_(std::size_t((limit + std::max(1, workers) - 1) / std::max(1, workers)))
-    , hardCapShare_(std::size_t((hardCap + std::max(1, workers) - 1) / std::max(1, workers)))
+    , caps_(caps)
+    , limitShare_(shareOf(caps.limit, workers))
+    , hardCapShare_(shareOf(caps.hardCap, workers))
+    , servedShare_(shareOf(caps.served, workers))
     , open_(open)
     , context_(g_main_context_new())
     , loop_(g_main_loop_new(context_, FALSE))
@@ -194,7 +204,8 @@ std::unique_ptr<AppServerWorker::Server> AppServerWorker::makeServer()
     soup_server_add_handler(
         server->soup.get(), nullptr,
         [](SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
-            AppServerRequest::respond(static_cast<AppServerWorker*>(data)->folder_, message, path);
+            auto* worker = static_cast<AppServerWorker*>(data);
+            AppServerRequest::respond(worker->folder_, message, path, worker->longestAnswer(message));
         },
         this, nullptr);
     // No request has a body, nor another method: one that comes with either is answered at its
@@ -276,16 +287,23 @@ void AppServerWorker::serve(GSocket* socket)
         refuse(GObjectRef<GSocket>::retain(socket), busyResponse);
         return;
     }
+    // At the most it serves, one goes for the newcomer if one may (one that has gone, one held but
+    // unused, an answer taken far too slowly); if none may, the newcomer gets a short answer only:
+    // left to wait, it would wait behind answers that may go on for minutes.
+    if (isPast(caps_.served, servedShare_ - 1))
+        makeRoom(nullptr);
+    const bool shortOnly = isPast(caps_.served, servedShare_ - 1);
     // Known before libsoup starts on it: a request already sent is read (and maybe answered)
     // within the call, and so the room made for it is made by what it has done.
-    connections_.emplace(remote.get(), Connection{GObjectRef<GSocket>::retain(socket), remote, server_.get(), {}, {}});
+    connections_.emplace(remote.get(),
+                         Connection{GObjectRef<GSocket>::retain(socket), remote, server_.get(), {}, {}, shortOnly});
     room_.opened(remote.get(), monotonicNow());
     ++accepted_;
     // A response its client stops taking fails after this long, and ends the connection.
     g_socket_set_timeout(socket, static_cast<guint>(stall_.count()));
     auto connection = GObjectRef<GSocketConnection>::adopt(g_socket_connection_factory_create_connection(socket));
     soup_server_accept_iostream(server_->soup.get(), G_IO_STREAM(connection.get()), local.get(), remote.get(), nullptr);
-    if (isPast(limit_, limitShare_) && !g_socket_is_closed(socket))
+    if (isPast(caps_.limit, limitShare_) && !g_socket_is_closed(socket))
         makeRoom(remote.get());
     sweepSoon();
 }
@@ -324,7 +342,7 @@ void AppServerWorker::requestRead(SoupServerMessage* message)
     room_.requestRead(key, monotonicNow(), seenOf(found->second.socket.get()).taken);
     // Past the limit a client that keeps asking gives its place up after each answer, to ask
     // again behind the others; a retired server keeps no connection for another request.
-    if (found->second.server != server_.get() || isPast(limit_, limitShare_))
+    if (found->second.server != server_.get() || found->second.shortOnly || isPast(caps_.limit, limitShare_))
         endAfterAnswer(message);
 }
 
@@ -386,16 +404,17 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
         return connections_.find(static_cast<GSocketAddress*>(const_cast<void*>(key)));
     };
     const auto now = monotonicNow();
-    while (isPast(limit_, limitShare_)) {
+    while (isPast(caps_.limit, limitShare_)) {
         auto chosen = room_.choose(newcomer, now, lookAt);
         if (!chosen)
             break;
         close(connection(*chosen));
     }
     // Nothing that may go left, the connections stay past the hard cap (the newcomer among them,
-    // its answer never cut for its own place) until some can: the acceptor, which takes no more
-    // than the limit and half of it again, leaves the next ones waiting in the backlog meanwhile.
-    while (isPast(hardCap_, hardCapShare_)) {
+    // its answer never cut for its own place) until some can; past the most the server serves,
+    // newcomers get short answers only (see serve), and past the most the acceptor takes, the next
+    // ones wait in the backlog.
+    while (isPast(caps_.hardCap, hardCapShare_)) {
         auto chosen = room_.chooseBeyondCap(newcomer, now, lookAt);
         if (!chosen)
             break;
@@ -403,7 +422,7 @@ void AppServerWorker::makeRoom(GSocketAddress* newcomer)
     }
     // One that has not asked may have just had no moment to yet: look again once it has.
     const auto recheck = room_.recheckAfter(now);
-    if (isPast(limit_, limitShare_) && recheck && !recheck_.isActive())
+    if (isPast(caps_.limit, limitShare_) && recheck && !recheck_.isActive())
         recheck_ = attach(g_timeout_source_new(static_cast<guint>(recheck->count())), this, context_,
                           [](gpointer data) -> gboolean {
                               auto* self = static_cast<AppServerWorker*>(data);
@@ -499,6 +518,12 @@ void AppServerWorker::rejectEarly(SoupServerMessage* message)
     refuse(std::move(socket), otherMethod ? methodResponse : bodyResponse, std::move(stream));
 }
 
+std::uint64_t AppServerWorker::longestAnswer(SoupServerMessage* message) const
+{
+    auto found = connections_.find(soup_server_message_get_remote_address(message));
+    return found != connections_.end() && found->second.shortOnly ? shortAnswer : UINT64_MAX;
+}
+
 void AppServerWorker::closeLeaving(bool all)
 {
     const auto now = monotonicNow();
@@ -573,7 +598,7 @@ bool AppServerWorker::closeIdleConnections()
     }
     // Still over the limit: an answer whose client took nothing at the last new one's coming
     // may have stalled since.
-    if (isPast(limit_, limitShare_))
+    if (isPast(caps_.limit, limitShare_))
         makeRoom(nullptr);
     if (!server_)
         server_ = makeServer();

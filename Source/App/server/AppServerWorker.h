@@ -11,7 +11,9 @@
 // each answer ends its connection, as "Connection: close" does, so that clients that keep asking
 // give their places up in turn, and each new connection makes room among its worker's by what
 // their clients do (AppServerRoom); past the hard cap, one goes at once, so that the acceptor
-// never leaves new connections to the kernel's backlog while some are only held open.
+// never leaves new connections to the kernel's backlog while some are only held open. When every
+// place is taken by an answer under way at a normal pace, none of which is cut, a newcomer still
+// gets a short answer at once, or a 503 to ask again for a long one.
 #pragma once
 
 #include <atomic>
@@ -36,13 +38,22 @@ namespace kx {
 
 class AppServerWorker {
 public:
+    // How many connections the server keeps (`limit`), how many at most while some may go
+    // (`hardCap`), and how many it serves whole (`served`): a newcomer past that, with none that
+    // may go, gets a short answer at once or a 503, not left to wait behind answers that may take
+    // minutes (nor given a place cut from one of them).
+    struct Caps {
+        int limit;
+        int hardCap;
+        int served;
+    };
     // Returns once the thread is ready to take connections. `open` counts the connections of
-    // all the server's `workers`, `limit` is how many it keeps, and `hardCap` how many at most.
-    // Each worker makes room among its own connections, as far as they are more than its share
-    // of those numbers: the acceptor hands them out in turn, and a worker left with only new
-    // ones would otherwise close each as soon as it may, while another keeps its old ones.
-    AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall, int limit,
-                    int hardCap, int workers, std::atomic<int>& open);
+    // all the server's `workers`. Each worker makes room among its own connections, as far as
+    // they are more than its share of the `caps`: the acceptor hands them out in turn, and a
+    // worker left with only new ones would otherwise close each as soon as it may, while another
+    // keeps its old ones.
+    AppServerWorker(std::filesystem::path folder, std::chrono::seconds idle, std::chrono::seconds stall, Caps caps,
+                    int workers, std::atomic<int>& open);
     // Closes the worker's connections and joins its thread.
     ~AppServerWorker();
     AppServerWorker(const AppServerWorker&) = delete;
@@ -64,6 +75,9 @@ private:
         // through it lets libsoup let go of all it has for it.
         GObjectRef<SoupServerMessage> message;
         SignalConnection disconnection; // libsoup's word that it closed it, while `message` is there
+        // Taken past the most the server serves, while none could go for it: it gets one answer,
+        // and only one its send buffer takes at once (`shortAnswer`).
+        bool shortOnly = false;
     };
     // A socket on its way out: shut down, closed once libsoup has seen that (or, refused, once its
     // client has read why); counted among the server's connections until then.
@@ -91,6 +105,8 @@ private:
     // gets nothing else: one that no server can take now, or one libsoup gave back (`stream`).
     void refuse(GObjectRef<GSocket> socket, std::string_view response, GObjectRef<GIOStream> stream = {});
     void rejectEarly(SoupServerMessage* message);
+    // The longest body the request may be answered with now.
+    std::uint64_t longestAnswer(SoupServerMessage* message) const;
     // Closes what leaves for good, once its time has come (all of it with `all`).
     void closeLeaving(bool all);
     void retire();
@@ -100,11 +116,11 @@ private:
     std::filesystem::path folder_;
     std::chrono::seconds idle_;
     std::chrono::seconds stall_;
-    int limit_;
-    int hardCap_;
-    // This worker's part of `limit_` and `hardCap_`.
+    Caps caps_;
+    // This worker's part of them.
     std::size_t limitShare_;
     std::size_t hardCapShare_;
+    std::size_t servedShare_;
     // Whether the server is past `total` and this worker past its `share` of it.
     bool isPast(int total, std::size_t share) const;
     std::atomic<int>& open_;

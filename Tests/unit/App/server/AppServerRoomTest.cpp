@@ -471,4 +471,38 @@ TEST_F(AppServerPastItsLimit, PastTheHardCapHonestReadersAndFetchesAreWholeBesid
     }
 }
 
+// Every place the acceptor gives held by answers taken at a normal pace, which take minutes and
+// are never cut: a fresh request is not left waiting behind them. A short answer comes at once; a
+// long one is refused, to be asked for again.
+TEST_F(AppServerPastItsLimit, PastTheMostItServesAFreshRequestGetsAShortAnswerAtOnceAndALongOneIsAskedForAgain)
+{
+    kxtest::blockingGet(server.port(), "/index.html");
+    SlowHolders readers{server.port(), 20, 100e3, std::vector<SlowHolders::Client>(24)};
+    const auto start = std::chrono::steady_clock::now();
+    (void)kxtest::spinUntil([&] {
+        readers.step();
+        return std::chrono::steady_clock::now() - start >= 2s;
+    }, 10s);
+    for (const char* path : {"/index.html", "/media.bin"}) {
+        kxtest::BlockingClient fresh(server.port());
+        fresh.send(std::string("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        EXPECT_TRUE(kxtest::spinUntil(
+            [&] {
+                readers.step();
+                return !fresh.receiveAvailable() || !kxtest::answersIn(fresh.received).empty();
+            },
+            30s))
+            << path;
+        const auto answers = kxtest::answersIn(fresh.received);
+        ASSERT_EQ(answers.size(), 1u) << path << ": " << fresh.received.substr(0, 200);
+        if (std::string_view(path) == "/index.html") {
+            EXPECT_TRUE(answers[0].starts_with("HTTP/1.1 200")) << answers[0];
+            EXPECT_EQ(kxtest::bodyOf(answers[0]), "<html>editor</html>");
+        } else {
+            EXPECT_TRUE(answers[0].starts_with("HTTP/1.1 503")) << answers[0].substr(0, 200);
+            EXPECT_NE(answers[0].find("Retry-After: 1"), std::string::npos) << answers[0].substr(0, 200);
+        }
+    }
+}
+
 } // namespace
