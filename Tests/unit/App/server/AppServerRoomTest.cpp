@@ -14,6 +14,7 @@
 
 #include "AppServerClient.h"
 #include "App/server/AppServer.h"
+#include "support/ChildProcess.h"
 #include "support/Spin.h"
 #include "support/TestPaths.h"
 
@@ -503,6 +504,41 @@ TEST_F(AppServerPastItsLimit, PastTheMostItServesAFreshRequestGetsAShortAnswerAt
             EXPECT_NE(answers[0].find("Retry-After: 1"), std::string::npos) << answers[0].substr(0, 200);
         }
     }
+}
+
+// Another program's full-speed readers keep the workers writing at every turn of their loops,
+// while the server closes hundreds of connections a second for clients that ask once, end their
+// side, send endless bodies or ask five times at once: each closed socket counts until it is
+// closed for good, so the server's descriptors stay within two for each connection it takes.
+TEST(AppServerUnderLoad, ItsDescriptorsStayWithinTwoForEachConnectionItTakesWhileItsLoopsAreBusy)
+{
+    kxtest::TemporaryDirectory folder;
+    std::ofstream(folder / "large.bin", std::ios::binary) << std::string(8u << 20, 'l');
+    std::ofstream(folder / "small.bin", std::ios::binary) << std::string(1024, 's');
+    kx::AppServer server{folder.path(), 2}; // each worker the busier
+    kxtest::TakenPort taken;
+    ASSERT_TRUE(server.listen(taken.port + 1, taken.port + 40).isSuccess());
+    kxtest::blockingGet(server.port(), "/small.bin"); // its workers are all there once it answers
+    const auto descriptors = [] {
+        return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+    };
+    const int rest = descriptors();
+    auto bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    if (bin.filename() == "sanitized")
+        bin = bin.parent_path();
+    kxtest::Program load({(bin / "kx_appserver_load").string(), std::to_string(server.port()), "12", "readers=12",
+                          "rate=1000000000", "oneshots=300", "halfshots=200", "chunked=4", "fivers=300"});
+    int peak = 0;
+    ASSERT_TRUE(kxtest::spinUntil(
+        [&] {
+            peak = std::max(peak, descriptors());
+            return load.ended();
+        },
+        90s));
+    EXPECT_EQ(load.status(), 0) << load.output();
+    // The acceptor's most, and the pipes to the load's program.
+    EXPECT_LE(peak - rest, 2 * 384 + 4) << load.output();
+    EXPECT_EQ(kxtest::bodyOf(kxtest::blockingGet(server.port(), "/small.bin")), std::string(1024, 's'));
 }
 
 } // namespace
