@@ -27,10 +27,10 @@
 # 300 clients a second that close and 200 that end their side after one answer, 4 senders of
 # endless request bodies and 300 clients asking for five large files at once and ending their
 # side. For each: the fresh requests' longest wait during and after it, those never answered and
-# those refused at once (503), the server's descriptors at rest and at the peak (the standard
-# streams, the event descriptors of its threads and each worker's server are there at rest; each
-# connection adds at most two), its memory at the start, at its peak and 20 s after, its CPU 20 s
-# after, the readers' answers cut, and the honest readers and fetches that came whole.
+# those refused at once (503), the server's descriptors at rest, at the peak and 20 s after (the
+# standard streams, the event descriptors of its threads and each worker's server are there at
+# rest; each connection adds at most two), its memory at the start, at its peak and 20 s after, its
+# CPU 20 s after, the readers' answers cut, and the honest readers and fetches that came whole.
 # KX_APPSERVER_BASELINE=another kx_appserver_host runs the same loads on it too, side by side;
 # KX_APPSERVER_ATTACKS="10 11" runs only those attacks (numbered from 0).
 # Not part of scripts/test.
@@ -164,7 +164,7 @@ limits() {
 
 # attack_figures HOST LOAD-ARGUMENTS...: one line of figures of the server HOST under one attack
 # (see above): "fresh-max-ms unanswered refused after-max-ms unanswered-after rest-descriptors
-# peak-descriptors start-MB peak-MB after-MB CPU-% cut".
+# peak-descriptors after-descriptors start-MB peak-MB after-MB CPU-% cut".
 attack_figures() {
   local host=$1; shift
   coproc HOST { ulimit -n 1024; exec "$host" "$work/site"; }
@@ -194,8 +194,8 @@ attack_figures() {
   local peak_fds peak_kib
   read -r peak_fds peak_kib < "$work/peaks"
   sleep 20
-  local settled ticks
-  settled=$(kib "$pid" VmRSS)
+  local settled settled_fds ticks
+  settled=$(kib "$pid" VmRSS) settled_fds=$(ls "/proc/$pid/fd" | wc -l)
   ticks=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
   sleep 2
   ticks=$(($(awk '{ print $14 + $15 }' "/proc/$pid/stat") - ticks))
@@ -203,8 +203,8 @@ attack_figures() {
   wait "$pid" || true
   local fresh_max fresh_lost fresh_refused after_max after_lost cut honest fetched
   read -r fresh_max fresh_lost fresh_refused after_max after_lost cut honest fetched <<< "$figures"
-  echo "$fresh_max $fresh_lost $fresh_refused $after_max $after_lost $rest $peak_fds $((start / 1024)) $((peak_kib / 1024))" \
-    "$((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut $honest $fetched"
+  echo "$fresh_max $fresh_lost $fresh_refused $after_max $after_lost $rest $peak_fds $settled_fds" \
+    "$((start / 1024)) $((peak_kib / 1024)) $((settled / 1024)) $((ticks * 100 / $(getconf CLK_TCK) / 2)) $cut $honest $fetched"
 }
 
 attacks() {
@@ -220,7 +220,7 @@ attacks() {
     "5 readers ending their side beside 600 idle/s" "past the hard cap: 290 at 1 KB/s, 20 ahead"
     "mixed: full-speed readers, churn, bodies, five at once")
   local rows=("fresh request's longest wait, ms" "  never answered" "  refused at once (503)" "  5 s after: longest wait, ms"
-    "  never answered" "descriptors at rest" "  at the peak (budget: at rest + 2 x 384)"
+    "  never answered" "descriptors at rest" "  at the peak (budget: at rest + 2 x 384)" "  20 s after"
     "memory at the start, MB" "  at its peak, MB" "  20 s after, MB" "CPU 20 s after, %" "readers' answers cut" "honest 4 MB/s readers whole"
     "1 MiB fetches whole")
   echo "Attacks of a hostile local program, 1,024 descriptors, 30 s each: figures of one run"
