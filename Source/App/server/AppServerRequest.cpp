@@ -172,9 +172,18 @@ private:
             soup_message_body_complete(soup_server_message_get_response_body(message_));
             return;
         }
-        // libsoup pauses the message when it finds no chunk to write; the idle source feeds it,
-        // at the sockets' priority: in the same turn as theirs, not only once none is ready, or
-        // clients that keep asking would starve a large answer.
+        // Fed at once, libsoup writes the next chunk in the same turn of the loop, up to about
+        // what the send buffer takes: a worker busy with many clients turns its loop slowly, and
+        // a chunk a turn would starve a large answer.
+        if (++fedThisTurn_ < chunksPerTurn) {
+            appendChunk();
+            return;
+        }
+        fedThisTurn_ = 0;
+        // Then libsoup pauses the message when it finds no chunk to write; the idle source feeds
+        // it, at the sockets' priority: in the same turn as theirs, not only once none is ready,
+        // or clients that keep asking would starve a large answer; and after theirs, so that one
+        // fast client does not keep the worker from the others.
         GSource* idle = g_idle_source_new();
         g_source_set_priority(idle, G_PRIORITY_DEFAULT);
         g_source_set_callback(
@@ -245,10 +254,13 @@ private:
         closer_ = SourceHandle::adopt(idle);
     }
 
+    static constexpr int chunksPerTurn = 4;
+
     SoupServerMessage* message_; // owns this
     AppServerFile file_;
     std::uint64_t offset_;
     std::uint64_t remaining_;
+    int fedThisTurn_ = 0;
     bool done_ = false;
     SourceHandle next_;
     SourceHandle closer_;
